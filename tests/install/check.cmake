@@ -1,0 +1,22 @@
+# Installs the built library into a scratch prefix, then configures, builds
+# and runs a tiny host project that finds it with find_package(mcreg).
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${WORK}/prefix
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/build -G Ninja
+                "-DCMAKE_PREFIX_PATH=${WORK}/prefix" "-DCMAKE_CXX_FLAGS=${FLAGS}"
+                "-DCMAKE_EXE_LINKER_FLAGS=${LDFLAGS}" RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "configuring the host failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "building the host failed: ${rc}")
+endif()
+execute_process(COMMAND ${WORK}/build/host_check RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "the host failed: ${rc}")
+endif()

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds mcreg and runs its tests.
+#   tools/test.sh            normal build (build/) and all tests
+#   tools/test.sh --asan     address + undefined-behaviour sanitizer build (build-asan/)
+#   tools/test.sh --tsan     thread-sanitizer build of the cancellation tests (build-tsan/)
+#   tools/test.sh --fuzz     clang libFuzzer targets, each run for a bounded time (build-fuzz/)
+#   tools/test.sh --all      all of the above, in that order
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+normal() {
+    tools/deps.sh
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j "$jobs"
+    ctest --test-dir build --output-on-failure -j "$jobs"
+}
+
+asan() {
+    tools/deps.sh
+    local f="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $f" \
+        -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
+    cmake --build build-asan -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure -j "$jobs"
+}
+
+tsan() {
+    tools/deps.sh
+    local f="-fsanitize=thread -fno-omit-frame-pointer"
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$f" \
+        -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" -DMCREG_BUILD_HOST=OFF >/dev/null
+    # Only the programs that exercise cross-thread cancellation need this build.
+    local targets=()
+    for t in test_glm test_companion; do
+        ninja -C build-tsan -t query "$t" >/dev/null 2>&1 && targets+=(--target "$t")
+    done
+    cmake --build build-tsan -j "$jobs" "${targets[@]}"
+    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R 'Cancel'
+}
+
+fuzz() {
+    tools/deps.sh clang-14 libfuzzer-14-dev
+    [ -f fuzz/CMakeLists.txt ] || { echo "no fuzz targets"; return 0; }
+    local f="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS="$f" -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" \
+        -DMCREG_BUILD_FUZZ=ON -DMCREG_BUILD_TESTS=OFF -DMCREG_BUILD_HOST=OFF >/dev/null
+    cmake --build build-fuzz -j "$jobs"
+    local secs=${MCREG_FUZZ_SECONDS:-30}
+    for t in build-fuzz/fuzz/fuzz_*; do
+        [ -x "$t" ] || continue
+        local corpus="build-fuzz/corpus/$(basename "$t")"
+        mkdir -p "$corpus"
+        echo "== $(basename "$t") for ${secs}s"
+        local seeds=()
+        [ -d "fuzz/seeds/$(basename "$t")" ] && seeds=("fuzz/seeds/$(basename "$t")")
+        "$t" -max_total_time="$secs" "$corpus" "${seeds[@]}" >"$corpus.log" 2>&1 || { tail -n 60 "$corpus.log"; return 1; }
+        tail -n 2 "$corpus.log"
+    done
+}
+
+case "${1:-}" in
+    "") normal ;;
+    --asan) asan ;;
+    --tsan) tsan ;;
+    --fuzz) fuzz ;;
+    --all) normal; asan; tsan; fuzz ;;
+    *) echo "usage: $0 [--asan|--tsan|--fuzz|--all]" >&2; exit 2 ;;
+esac
