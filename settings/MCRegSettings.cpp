@@ -1,0 +1,154 @@
+#include "settings/MCRegSettings.h"
+
+#include <algorithm>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "settings/ResizeChkInit.h"
+
+namespace MCMath_850 {
+
+bool MCRegSettings::IsFreePosition(int v) const {
+    if (v < 0) return false;
+    return static_cast<std::size_t>(v) >= fvVarTypes.size() ||
+           fvVarTypes[static_cast<std::size_t>(v)] == MCConst::VAR_UNSPECIFIED;
+}
+
+bool MCRegSettings::MarkPosition(int v, MCConst::MCVariableType role) {
+    const std::size_t pos = static_cast<std::size_t>(v);
+    if (pos >= fvVarTypes.size()) {
+        // Grown in a separate vector so that a failed growth leaves the role
+        // map as it was.
+        std::vector<MCConst::MCVariableType> grown;
+        if (!ResizeChkInit(grown, pos + 1, MCConst::VAR_UNSPECIFIED)) return false;
+        std::copy(fvVarTypes.begin(), fvVarTypes.end(), grown.begin());
+        fvVarTypes.swap(grown);
+    }
+    fvVarTypes[pos] = role;
+    return true;
+}
+
+// The lists are reserved before the position is marked so that a failed
+// allocation cannot leave a marked position missing from its list.
+namespace {
+bool ReserveOneMore(std::vector<int>& list) {
+    try {
+        list.reserve(list.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool MCRegSettings::SetDependent(int v) {
+    if (fDependent >= 0 || !IsFreePosition(v)) return false;
+    if (!MarkPosition(v, MCConst::VAR_DEPENDENT)) return false;
+    fDependent = v;
+    return true;
+}
+
+bool MCRegSettings::SetFrequencyWeightVar(int v) {
+    if (!IsFreePosition(v) || !MarkPosition(v, MCConst::VAR_FREQ_WEIGHT)) return false;
+    fFreqWeightVar = v;
+    return true;
+}
+
+bool MCRegSettings::SetRegrWeightVar(int v) {
+    if (!IsFreePosition(v) || !MarkPosition(v, MCConst::VAR_REGR_WEIGHT)) return false;
+    fRegrWeightVar = v;
+    return true;
+}
+
+int MCRegSettings::AddFactor(int v, int nCategs) {
+    if (nCategs < 1 || !IsFreePosition(v)) return -1;
+    if (!ReserveOneMore(fvFactors) || !ReserveOneMore(fvFactorSizes)) return -1;
+    if (!MarkPosition(v, MCConst::VAR_FACTOR)) return -1;
+    fvFactors.push_back(v);
+    fvFactorSizes.push_back(nCategs);
+    return static_cast<int>(fvFactors.size());
+}
+
+bool MCRegSettings::SetFactors(const std::vector<int>& vars) {
+    for (int v : vars)
+        if (AddFactor(v, 1) < 0) return false;
+    return true;
+}
+
+bool MCRegSettings::SetFactorNCategs(const std::vector<int>& sizes) {
+    if (sizes.size() != fvFactors.size()) return false;
+    if (std::any_of(sizes.begin(), sizes.end(), [](int n) { return n < 1; })) return false;
+    // Same length, so the values are copied into the existing storage.
+    std::copy(sizes.begin(), sizes.end(), fvFactorSizes.begin());
+    return true;
+}
+
+int MCRegSettings::AddCovariate(int v) {
+    if (!IsFreePosition(v)) return -1;
+    if (!ReserveOneMore(fvCovariates)) return -1;
+    if (!MarkPosition(v, MCConst::VAR_COVARIATE)) return -1;
+    fvCovariates.push_back(v);
+    return static_cast<int>(fvCovariates.size());
+}
+
+bool MCRegSettings::AddModelEffect(const MCModelEffect& e) {
+    // push_back gives the strong guarantee: on failure the list is intact.
+    try {
+        fvModelEffects.push_back(e);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+void MCRegSettings::SetConfidenceLevel(double c) {
+    if (c >= 0.0 && c < 1.0) fConfidenceLevel = c;  // false for NaN
+}
+
+void MCRegSettings::SetDF(double df) {
+    if (df >= 0.0) fDF = df;  // false for NaN
+}
+
+MCCommon_850::MCStatus MCRegSettings::IsValidSettings(bool allowEmpty) const {
+    if (fDependent < 0) return MCCommon_850::MCStatus(301, false);
+    if (!allowEmpty && !fbIntercept && fvModelEffects.empty())
+        return MCCommon_850::MCStatus(302, false);
+    return MCCommon_850::MCStatus();
+}
+
+void MCRegSettings::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCRegSettings display start");
+    DisplayI("Model type", GetModelType());
+    DisplayI("Dependent variable", fDependent);
+    DisplayIV("Factors", fvFactors);
+    DisplayIV("Factor sizes", fvFactorSizes);
+    DisplayIV("Covariates", fvCovariates);
+    DisplayI("Frequency weight variable", fFreqWeightVar);
+    DisplayI("Regression weight variable", fRegrWeightVar);
+    DisplayB("Intercept used", fbIntercept);
+    DisplayB("Transform effects", fbTransformEffects);
+    DisplayD("Singularity tolerance", fTolerance);
+    DisplayI("Number of model effects", GetNModelEffects());
+    for (const MCModelEffect& e : fvModelEffects) e.Display();
+    DisplayD("Confidence level", fConfidenceLevel);
+    DisplayD("Degrees of freedom", fDF);
+    DisplayC("Test type", fTestType);
+    DisplayC("p-value adjustment method", fPAdjust);
+    DisplayB("Progress listener set", fpProgressListener != nullptr);
+    DisplayB("Cancel object set", fpCancel != nullptr);
+    for (std::size_t i = 0; i < fvVarTypes.size(); ++i)
+        DisplayC("Variable type of position " + std::to_string(i), fvVarTypes[i]);
+    DisplayC("Covariance type", fCovbType);
+    DisplayI("Maximum number of threads", fMaxThreadNum);
+    DisplayI("Memory cache limit in KB", fMemCacheKB);
+    DisplayB("Multithreading is used", fpThreadFactory != nullptr);
+    DisplayB("Multithreaded iterators are used", fpThreadIterFactory != nullptr);
+    DisplayText("MCRegSettings display end");
+}
+
+}  // namespace MCMath_850

@@ -1,0 +1,138 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCStatus.h"
+#include "companion/RecordIterator.h"
+#include "design/MCModelEffect.h"
+#include "settings/MCConst.h"
+
+namespace MCThread_850 {
+class IMCThreadFactory;
+class MCThreadIterFactory;
+}  // namespace MCThread_850
+
+namespace MCMath_850 {
+
+// The description of a regression model: the roles of the record positions
+// (dependent, factors, covariates, weights), the model effects and the
+// statistical options. The factory validates it and each component keeps
+// its own copy.
+//
+// The role map (GetVariableTypes) gives each record position its role, 0
+// for none; it grows on demand and a position can hold one role only, so
+// every role setter refuses a position that already has one. Setters that
+// refuse leave the object unchanged.
+class MCRegSettings {
+public:
+    MCRegSettings() = default;
+    // Member-wise copy: the effects deeply, the host's listener, cancel
+    // object and thread factories as the same (not owned) pointers.
+    MCRegSettings(const MCRegSettings&) = default;
+    MCRegSettings& operator=(const MCRegSettings&) = default;
+    virtual ~MCRegSettings() = default;
+
+    // 0: general linear model.
+    virtual int GetModelType() const { return 0; }
+    // Error 301 without a dependent; error 302 when allowEmpty is false and
+    // the model has neither intercept nor effects; otherwise OK.
+    virtual MCCommon_850::MCStatus IsValidSettings(bool allowEmpty) const;
+    // Refused when a dependent is already set, v < 0 or v has a role.
+    virtual bool SetDependent(int v);
+    // The new number of covariates, or -1 when refused.
+    virtual int AddCovariate(int v);
+    // Appends a copy of e (not checked against the variables); false only
+    // when memory for the longer list cannot be obtained.
+    virtual bool AddModelEffect(const MCModelEffect& e);
+    virtual void Display() const;
+
+    // The new number of factors, or -1 when v < 0, nCategs < 1 or v has a
+    // role.
+    int AddFactor(int v, int nCategs);
+    // AddFactor(v, 1) for each entry; stops at the first refusal and
+    // returns false, keeping the factors added before it.
+    bool SetFactors(const std::vector<int>& vars);
+    // Replaces the factor sizes; refused when the length differs from the
+    // number of factors or an entry is below 1.
+    bool SetFactorNCategs(const std::vector<int>& sizes);
+    // Refused when v < 0 or v has a role. A later call with another position
+    // replaces the field; the earlier position keeps its mark.
+    bool SetFrequencyWeightVar(int v);
+    bool SetRegrWeightVar(int v);
+
+    // Stored only when 0 <= c < 1; ignored otherwise.
+    void SetConfidenceLevel(double c);
+    // Stored only when df >= 0; ignored otherwise. -1 means the model's own
+    // error degrees of freedom are used.
+    void SetDF(double df);
+    void SetTolerance(double tol) { fTolerance = tol; }
+    void SetInterceptUse(bool on) { fbIntercept = on; }
+    void SetTransformEffects(bool on) { fbTransformEffects = on; }
+    void SetTestType(MCConst::MCTestType t) { fTestType = t; }
+    void SetPAdjustment(MCConst::MCPAdjustMethod m) { fPAdjust = m; }
+    void SetCovbType(MCConst::MCCovbType t) { fCovbType = t; }
+    void SetProgressListener(MCCommon_850::ProgressListener* p) { fpProgressListener = p; }
+    void SetCancelPointer(MCCommon_850::MCQueryCancel* p) { fpCancel = p; }
+    // Stored, copied and displayed only: the library runs on the caller's
+    // thread.
+    void SetMaxThreadNum(int n) { fMaxThreadNum = n; }
+    void SetMemCacheKB(int kb) { fMemCacheKB = kb; }
+    void SetThreadFactory(MCThread_850::IMCThreadFactory* f) { fpThreadFactory = f; }
+    void SetThreadIterFactory(MCThread_850::MCThreadIterFactory* f) { fpThreadIterFactory = f; }
+
+    int GetDependent() const { return fDependent; }
+    const std::vector<int>& GetFactors() const { return fvFactors; }
+    const std::vector<int>& GetFactorSizes() const { return fvFactorSizes; }
+    const std::vector<int>& GetCovariates() const { return fvCovariates; }
+    int GetFrequencyWeightVar() const { return fFreqWeightVar; }
+    int GetRegrWeightVar() const { return fRegrWeightVar; }
+    bool GetInterceptUse() const { return fbIntercept; }
+    bool GetTransformEffects() const { return fbTransformEffects; }
+    double GetTolerance() const { return fTolerance; }
+    const std::vector<MCModelEffect>& GetModelEffects() const { return fvModelEffects; }
+    int GetNModelEffects() const { return static_cast<int>(fvModelEffects.size()); }
+    double GetConfidenceLevel() const { return fConfidenceLevel; }
+    double GetDF() const { return fDF; }
+    MCConst::MCTestType GetTestType() const { return fTestType; }
+    MCConst::MCPAdjustMethod GetPAdjustment() const { return fPAdjust; }
+    MCCommon_850::ProgressListener* GetProgressListener() const { return fpProgressListener; }
+    MCCommon_850::MCQueryCancel* GetCancelPointer() const { return fpCancel; }
+    const std::vector<MCConst::MCVariableType>& GetVariableTypes() const { return fvVarTypes; }
+    MCConst::MCCovbType GetCovbType() const { return fCovbType; }
+    int GetMaxThreadNum() const { return fMaxThreadNum; }
+    int GetMemCacheKB() const { return fMemCacheKB; }
+    MCThread_850::IMCThreadFactory* GetThreadFactory() const { return fpThreadFactory; }
+    MCThread_850::MCThreadIterFactory* GetThreadIterFactory() const { return fpThreadIterFactory; }
+
+protected:
+    // True when v >= 0 and position v has no role yet.
+    bool IsFreePosition(int v) const;
+    // Gives position v the role, growing the role map when needed; false
+    // (map unchanged) when memory for the longer map cannot be obtained.
+    bool MarkPosition(int v, MCConst::MCVariableType role);
+
+private:
+    int fDependent = -1;
+    std::vector<int> fvFactors;
+    std::vector<int> fvFactorSizes;
+    std::vector<int> fvCovariates;
+    int fFreqWeightVar = -1;
+    int fRegrWeightVar = -1;
+    bool fbIntercept = true;
+    bool fbTransformEffects = false;
+    double fTolerance = 1e-12;
+    std::vector<MCModelEffect> fvModelEffects;
+    double fConfidenceLevel = 0.95;
+    double fDF = -1.0;
+    MCConst::MCTestType fTestType = MCConst::TEST_WALD_F;
+    MCConst::MCPAdjustMethod fPAdjust = MCConst::PADJ_LSD;
+    MCCommon_850::ProgressListener* fpProgressListener = nullptr;
+    MCCommon_850::MCQueryCancel* fpCancel = nullptr;
+    std::vector<MCConst::MCVariableType> fvVarTypes;
+    MCConst::MCCovbType fCovbType = MCConst::COVB_MODEL;
+    int fMaxThreadNum = 1;
+    int fMemCacheKB = 0;
+    MCThread_850::IMCThreadFactory* fpThreadFactory = nullptr;
+    MCThread_850::MCThreadIterFactory* fpThreadIterFactory = nullptr;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "companion/MCDisplay.h"
+#include "settings/MCConst.h"
+#include "settings/MCRegSettings.h"
+#include "settings/ResizeChkInit.h"
+
+using namespace MCMath_850;
+using MCConst::MCVariableType;
+
+namespace {
+struct Listener : MCCommon_850::ProgressListener {};
+struct Cancel : MCCommon_850::MCQueryCancel {
+    bool IsCancel() override { return false; }
+};
+}  // namespace
+
+TEST(RegSettings, DefaultsAndValidity) {
+    MCRegSettings s;
+    EXPECT_EQ(s.GetModelType(), 0);
+    EXPECT_EQ(s.GetDependent(), -1);
+    EXPECT_EQ(s.GetFrequencyWeightVar(), -1);
+    EXPECT_EQ(s.GetRegrWeightVar(), -1);
+    EXPECT_TRUE(s.GetInterceptUse());
+    EXPECT_FALSE(s.GetTransformEffects());
+    EXPECT_EQ(s.GetTolerance(), 1e-12);
+    EXPECT_EQ(s.GetConfidenceLevel(), 0.95);
+    EXPECT_EQ(s.GetDF(), -1.0);
+    EXPECT_EQ(s.GetTestType(), 0);
+    EXPECT_EQ(s.GetPAdjustment(), 0);
+    EXPECT_EQ(s.GetCovbType(), 0);
+    EXPECT_EQ(s.GetMaxThreadNum(), 1);
+    EXPECT_EQ(s.GetMemCacheKB(), 0);
+    EXPECT_EQ(s.GetNModelEffects(), 0);
+    EXPECT_TRUE(s.GetVariableTypes().empty());
+    EXPECT_EQ(s.IsValidSettings(false).GetErrorCode(), 301);
+    EXPECT_EQ(s.IsValidSettings(true).GetErrorCode(), 301);
+
+    ASSERT_TRUE(s.SetDependent(3));
+    EXPECT_TRUE(s.IsValidSettings(false).IsOK());  // intercept-only model
+    s.SetInterceptUse(false);
+    EXPECT_EQ(s.IsValidSettings(false).GetErrorCode(), 302);
+    EXPECT_TRUE(s.IsValidSettings(true).IsOK());
+    EXPECT_TRUE(s.AddModelEffect(MCModelEffect()));
+    EXPECT_TRUE(s.IsValidSettings(false).IsOK());
+
+    // Option setters ignore values out of range, NaN included.
+    s.SetConfidenceLevel(1.0);
+    s.SetConfidenceLevel(-0.1);
+    s.SetConfidenceLevel(std::nan(""));
+    EXPECT_EQ(s.GetConfidenceLevel(), 0.95);
+    s.SetConfidenceLevel(0.0);
+    EXPECT_EQ(s.GetConfidenceLevel(), 0.0);
+    s.SetDF(-2.0);
+    s.SetDF(std::nan(""));
+    EXPECT_EQ(s.GetDF(), -1.0);
+    s.SetDF(0.0);
+    EXPECT_EQ(s.GetDF(), 0.0);
+}
+
+TEST(RegSettings, RolesAndRefusals) {
+    MCRegSettings s;
+    ASSERT_TRUE(s.SetDependent(3));
+    EXPECT_EQ(s.GetVariableTypes(),
+              (std::vector<MCVariableType>{MCConst::VAR_UNSPECIFIED, MCConst::VAR_UNSPECIFIED,
+                                           MCConst::VAR_UNSPECIFIED, MCConst::VAR_DEPENDENT}));
+    EXPECT_FALSE(s.SetDependent(4));  // one dependent, never replaced
+    EXPECT_EQ(s.GetDependent(), 3);
+    EXPECT_EQ(s.AddCovariate(3), -1);
+    EXPECT_EQ(s.AddCovariate(-1), -1);
+
+    EXPECT_EQ(s.AddFactor(2, 0), -1);
+    EXPECT_EQ(s.AddFactor(2, 3), 1);
+    EXPECT_EQ(s.GetFactorSizes(), std::vector<int>{3});
+    EXPECT_FALSE(s.SetFactorNCategs({2, 4}));
+    EXPECT_FALSE(s.SetFactorNCategs({0}));
+    EXPECT_TRUE(s.SetFactorNCategs({5}));
+    EXPECT_EQ(s.GetFactorSizes(), std::vector<int>{5});
+
+    // Partial failure: the first 5 stays, the repeat is refused.
+    EXPECT_FALSE(s.SetFactors({5, 5}));
+    EXPECT_EQ(s.GetFactors(), (std::vector<int>{2, 5}));
+    EXPECT_EQ(s.GetFactorSizes(), (std::vector<int>{5, 1}));
+    EXPECT_TRUE(s.SetFactors({}));
+
+    EXPECT_EQ(s.AddCovariate(9), 1);  // grows the map, new entries 0
+    ASSERT_EQ(s.GetVariableTypes().size(), 10u);
+    EXPECT_EQ(s.GetVariableTypes()[7], MCConst::VAR_UNSPECIFIED);
+    EXPECT_EQ(s.GetVariableTypes()[9], MCConst::VAR_COVARIATE);
+
+    // A replaced weight position keeps its mark.
+    EXPECT_TRUE(s.SetFrequencyWeightVar(0));
+    EXPECT_TRUE(s.SetFrequencyWeightVar(1));
+    EXPECT_EQ(s.GetFrequencyWeightVar(), 1);
+    EXPECT_EQ(s.GetVariableTypes()[0], MCConst::VAR_FREQ_WEIGHT);
+    EXPECT_FALSE(s.SetRegrWeightVar(0));
+    EXPECT_TRUE(s.SetRegrWeightVar(12));
+    EXPECT_EQ(s.GetVariableTypes()[12], MCConst::VAR_REGR_WEIGHT);
+    EXPECT_EQ(s.GetVariableTypes().size(), 13u);
+}
+
+TEST(RegSettings, CopyIsDeepForEffectsAndSharesHostObjects) {
+    Listener listener;
+    Cancel cancel;
+    auto src = std::make_unique<MCRegSettings>();
+    src->SetProgressListener(&listener);
+    src->SetCancelPointer(&cancel);
+    src->AddFactor(0, 2);
+    src->AddCovariate(1);
+    const std::vector<int> vars = {0, 1};
+    MCModelEffect e(1, 1, &vars);
+    e.AddNewFactor(0, false);
+    e.AddCovariate(1);
+    src->AddModelEffect(e);
+
+    MCRegSettings copy(*src);
+    src.reset();
+    ASSERT_EQ(copy.GetNModelEffects(), 1);
+    EXPECT_EQ(copy.GetModelEffects()[0], e);
+    EXPECT_EQ(copy.GetProgressListener(), &listener);
+    EXPECT_EQ(copy.GetCancelPointer(), &cancel);
+    EXPECT_EQ(copy.GetFactors(), std::vector<int>{0});
+}
+
+TEST(RegSettings, DisplayTexts) {
+    std::ostringstream out;
+    MCDisplay_850::SetDisplayStream(&out);
+    MCDisplay_850::DisplayC("Link", MCConst::LINK_CUM_CLOGLOG);
+    MCDisplay_850::DisplayC("Test", static_cast<MCConst::MCTestType>(1));
+    MCDisplay_850::DisplayC("Hessian", static_cast<MCConst::MCHessianCompMethod>(0));
+    MCDisplay_850::DisplayC("Ref", static_cast<MCConst::MCCategRef>(7));
+    MCDisplay_850::DisplayC("Role", MCConst::VAR_TRIALS);
+    MCDisplay_850::DisplayC("Dist", MCConst::DIST_NOM_MULTINOMIAL);
+    MCRegSettings s;
+    s.SetThreadIterFactory(reinterpret_cast<MCThread_850::MCThreadIterFactory*>(&s));
+    s.Display();
+    MCDisplay_850::SetDisplayStream(nullptr);
+    const std::string t = out.str();
+    EXPECT_EQ(t.rfind("Link = Cumulative complementary log-log\nTest = unrecognized\n"
+                      "Hessian = Type unrecognized\nRef = Category unrecognized\n"
+                      "Role = Trials variable in GZLM or GLMM\nDist = Type unrecognized\n"
+                      "MCRegSettings display start\n",
+                      0),
+              0u)
+        << t;
+    EXPECT_NE(t.find("Multithreading is used = false\n"), std::string::npos);
+    EXPECT_NE(t.find("Multithreaded iterators are used = true\n"), std::string::npos);
+    EXPECT_EQ(t.substr(t.size() - 26), "MCRegSettings display end\n");
+}
+
+TEST(ResizeChkInit, GrowShrinkAndRefuse) {
+    std::vector<int> v = {1, 2};
+    EXPECT_TRUE(ResizeChkInit(v, 4, 7));
+    EXPECT_EQ(v, (std::vector<int>{1, 2, 7, 7}));
+    EXPECT_TRUE(ResizeChkInit(v, 1, 0));
+    EXPECT_EQ(v, std::vector<int>{1});
+    EXPECT_TRUE(ResizeChkInit(v, 0, 0));
+    EXPECT_TRUE(v.empty());
+    v = {1};
+    EXPECT_FALSE(ResizeChkInit(v, std::numeric_limits<std::size_t>::max(), 0));
+    EXPECT_TRUE(v.empty());
+    v = {1};
+    EXPECT_FALSE(ResizeChkInit(v, -1, 0));
+    EXPECT_TRUE(v.empty());
+    // Below max_size() but far beyond memory: the allocation fails.
+    std::vector<double> d = {1.0};
+    EXPECT_FALSE(ResizeChkInit(d, d.max_size() - 1, 0.0));
+    EXPECT_TRUE(d.empty());
+}
