@@ -1,0 +1,235 @@
+#include "hypothesis/MCPAdjust.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/MCDistFun.h"
+#include "companion/MCMathFun.h"
+#include "hypothesis/MCTestStats.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+
+namespace {
+
+bool IsValue(double x) {
+    return !MCMV::IsMissing(x) && !std::isnan(x);
+}
+
+double Clamp01(double x) {
+    return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x);
+}
+
+// 1 - (1 - p)^m. The companion power is used wherever its result is accurate;
+// for tiny results the subtraction would cancel almost all digits, so those
+// are formed from log1p/expm1 instead.
+double SidakValue(double p, double m) {
+    double power = 0.0;
+    if (!MCPower::Power(1.0 - p, m, power)) return MCMV::Missing();
+    const double value = 1.0 - power;
+    if (value < 1e-6 && p > 0.0 && p < 1.0) return -std::expm1(m * std::log1p(-p));
+    return value;
+}
+
+// c^(1/m) for the Sidak critical values; missing when not computable.
+double Root(double c, double exponent) {
+    double out = 0.0;
+    if (!MCPower::Power(c, exponent, out)) return MCMV::Missing();
+    return out;
+}
+
+}  // namespace
+
+bool MCPAdjust::IsSingleStep(MCConst::MCPAdjustMethod method) {
+    return method == MCConst::PADJ_LSD || method == MCConst::PADJ_BONFERRONI ||
+           method == MCConst::PADJ_SIDAK;
+}
+
+bool MCPAdjust::IsStepDown(MCConst::MCPAdjustMethod method) {
+    return method == MCConst::PADJ_SEQ_BONFERRONI || method == MCConst::PADJ_SEQ_SIDAK;
+}
+
+double MCPAdjust::SingleStep(MCConst::MCPAdjustMethod method, double p, int k) {
+    if (!IsValue(p)) return MCMV::Missing();
+    double adjusted = MCMV::Missing();
+    switch (method) {
+        case MCConst::PADJ_LSD:
+            adjusted = p;
+            break;
+        case MCConst::PADJ_BONFERRONI:
+            if (k < 1) return MCMV::Missing();
+            adjusted = k * p;
+            break;
+        case MCConst::PADJ_SIDAK:
+            if (k < 1) return MCMV::Missing();
+            adjusted = SidakValue(p, k);
+            break;
+        default:
+            return MCMV::Missing();
+    }
+    if (IsValue(adjusted) && adjusted > 1.0) adjusted = 1.0;
+    return adjusted;
+}
+
+double MCPAdjust::StepValue(MCConst::MCPAdjustMethod method, double p, int m) {
+    if (!IsValue(p)) return MCMV::Missing();
+    double raw = MCMV::Missing();
+    if (method == MCConst::PADJ_SEQ_BONFERRONI)
+        raw = m * p;
+    else if (method == MCConst::PADJ_SEQ_SIDAK)
+        raw = SidakValue(p, m);
+    return IsValue(raw) ? Clamp01(raw) : MCMV::Missing();
+}
+
+double MCPAdjust::Percentile(MCConst::MCTestType testType, double q, double df, double errorDf) {
+    if (!IsValue(q)) return MCMV::Missing();
+    const int type = static_cast<int>(testType);
+    if (type == 2 || type == 3) return MCDistFun::IdfStdNorm(q);
+    if (type == 0 || type == 1) {
+        if (!(df > 0.0)) df = errorDf;  // also catches NaN and the missing value
+        return MCDistFun::IdfT(q, df);
+    }
+    return MCMV::Missing();
+}
+
+double MCPAdjust::SingleStepProbability(MCConst::MCPAdjustMethod method, double alpha, int k) {
+    if (!IsValue(alpha)) return MCMV::Missing();
+    switch (method) {
+        case MCConst::PADJ_LSD:
+            return 1.0 - alpha / 2.0;
+        case MCConst::PADJ_BONFERRONI:
+            return k < 1 ? MCMV::Missing() : 1.0 - alpha / (2.0 * k);
+        case MCConst::PADJ_SIDAK: {
+            if (k < 1) return MCMV::Missing();
+            const double root = Root(1.0 - alpha, 1.0 / k);
+            return IsValue(root) ? (1.0 + root) / 2.0 : MCMV::Missing();
+        }
+        default:
+            return MCMV::Missing();
+    }
+}
+
+double MCPAdjust::AdjPercentile(MCConst::MCTestType testType, MCConst::MCPAdjustMethod method,
+                                double alpha, int k, double df, double errorDf) {
+    return Percentile(testType, SingleStepProbability(method, alpha, k), df, errorDf);
+}
+
+double MCPAdjust::StepDownProbability(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,
+                                      double alpha, int m, double p, bool raised, double prevAdj) {
+    if (!IsValue(alpha)) return MCMV::Missing();
+    const double c = 1.0 - alpha;
+    if (method == MCConst::PADJ_SEQ_BONFERRONI) {
+        if (raised && IsValue(p) && p > 0.0 && IsValue(prevAdj) && prevAdj > 0.0)
+            return 1.0 - alpha * p / (2.0 * prevAdj);
+        return m < 1 ? MCMV::Missing() : 1.0 - alpha / (2.0 * m);
+    }
+    if (method == MCConst::PADJ_SEQ_SIDAK) {
+        const int type = static_cast<int>(testType);
+        if (raised && IsValue(p) && IsValue(prevAdj) && p > 0.0 && p < 1.0 && prevAdj < 1.0 &&
+            (type == 0 || type == 2)) {
+            // r is the multiplier that would have produced prevAdj from p.
+            const double r = std::log1p(-p) / std::log1p(-prevAdj);
+            if (type == 2) return 1.0 - r * alpha / 2.0;
+            const double root = Root(c, r);
+            return IsValue(root) ? (1.0 + root) / 2.0 : MCMV::Missing();
+        }
+        if (m < 1) return MCMV::Missing();
+        const double root = Root(c, 1.0 / m);
+        return IsValue(root) ? (1.0 + root) / 2.0 : MCMV::Missing();
+    }
+    return MCMV::Missing();
+}
+
+bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,
+                         double alpha, double errorDf, int k, std::vector<MCStepDownItem>& items,
+                         bool intervals) {
+    if (!IsStepDown(method)) return false;
+    // Insertion by ascending p; an entry goes before the first strictly
+    // greater p, so ties keep their input order.
+    std::vector<int> order;
+    try {
+        order.reserve(items.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+        if (!IsValue(items[i].fSig)) continue;
+        auto pos = order.end();
+        while (pos != order.begin() && items[*(pos - 1)].fSig > items[i].fSig) --pos;
+        order.insert(pos, i);
+    }
+
+    double previous = MCMV::Missing();
+    int m = k;
+    for (const int i : order) {
+        MCStepDownItem& item = items[i];
+        const double raw = StepValue(method, item.fSig, m);
+        item.fStep = m;
+        item.fbInFamily = true;
+        item.fbRaised = false;
+        item.fAdjSig = raw;
+        double before = MCMV::Missing();
+        if (IsValue(previous) && (!IsValue(raw) || previous >= raw)) {
+            before = previous;
+            item.fAdjSig = previous;
+            item.fbRaised = true;
+        }
+        if (intervals) {
+            const double q =
+                StepDownProbability(method, testType, alpha, m, item.fSig, item.fbRaised, before);
+            item.fCritical = Percentile(testType, q, item.fDF, errorDf);
+            if (IsValue(item.fCritical) && IsValue(item.fStdErr) && IsValue(item.fEstimate)) {
+                const double half = item.fCritical * item.fStdErr;
+                item.fLower = item.fEstimate - half;
+                item.fUpper = item.fEstimate + half;
+            } else {
+                item.fLower = MCMV::Missing();
+                item.fUpper = MCMV::Missing();
+            }
+        }
+        previous = item.fAdjSig;
+        --m;
+    }
+    return true;
+}
+
+bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, double alpha, double errorDf, int k,
+                         std::vector<MCTestStats>& tests, const std::vector<int>& members,
+                         bool intervals) {
+    if (!IsStepDown(method)) return false;
+    std::vector<MCStepDownItem> items;
+    std::vector<int> index;
+    try {
+        items.reserve(members.size());
+        index.reserve(members.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    MCConst::MCTestType testType = MCConst::TEST_CHISQUARE;
+    for (const int r : members) {
+        if (r < 0 || r >= static_cast<int>(tests.size())) continue;
+        const MCTestStats& t = tests[r];
+        if (index.empty()) testType = t.GetTestType();
+        MCStepDownItem item;
+        item.fSig = t.GetSig();
+        item.fEstimate = t.GetContrastEstimate();
+        item.fStdErr = t.GetStandardError();
+        item.fDF = t.GetDF2();
+        items.push_back(item);
+        index.push_back(r);
+    }
+    if (!StepDown(method, testType, alpha, errorDf, k, items, intervals)) return false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].fbInFamily) continue;
+        MCTestStats& t = tests[index[i]];
+        t.SetAdjSig(items[i].fAdjSig);
+        if (intervals) {
+            t.SetLowerConfidenceInterval(items[i].fLower);
+            t.SetUpperConfidenceInterval(items[i].fUpper);
+        }
+    }
+    return true;
+}
+
+}  // namespace MCMath_850
