@@ -1,0 +1,331 @@
+#include "companion/MCRectMatrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <stdexcept>
+
+#include "companion/MCBitSet.h"
+#include "companion/MCDiagMatrix.h"
+#include "companion/MCDisplay.h"
+#include "companion/MCMathFun.h"
+
+namespace MCMath_850 {
+
+namespace {
+
+// Allocates a vector of zeros; false instead of an exception.
+bool Allocate(std::vector<double>& v, std::size_t n) {
+    try {
+        v.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+double Dot(const double* a, const double* b, int n) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += a[i] * b[i];
+    return s;
+}
+
+// Removes from r (length n) its components along the orthonormal vectors of
+// basis (each of length n, stored one after another). Run twice: one pass of
+// Gram-Schmidt loses orthogonality when r is nearly in the span.
+void Orthogonalise(double* r, const std::vector<double>& basis, int n) {
+    const std::size_t count = n > 0 ? basis.size() / static_cast<std::size_t>(n) : 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t q = 0; q < count; ++q) {
+            const double* e = basis.data() + q * static_cast<std::size_t>(n);
+            const double c = Dot(e, r, n);
+            for (int i = 0; i < n; ++i) r[i] -= c * e[i];
+        }
+    }
+}
+
+// Appends r / |r| to basis when |r| > tol * reference; returns whether it did.
+bool AddToBasis(const std::vector<double>& r, double reference, double tol,
+                std::vector<double>& basis) {
+    const int n = static_cast<int>(r.size());
+    const double norm = MCMathFun::DNrm2(n, r.data(), 1);
+    if (!(reference > 0.0) || !(norm > tol * reference) || !std::isfinite(norm)) return false;
+    for (double x : r) basis.push_back(x / norm);
+    return true;
+}
+
+}  // namespace
+
+MCRectMatrix::MCRectMatrix(int r, int c) {
+    Resize(r, c);
+}
+
+double MCRectMatrix::GetElem(int i, int j) const {
+    if (i < 0 || i >= fNRows || j < 0 || j >= fNCols) return 0.0;
+    return fvData[static_cast<std::size_t>(i) * fNCols + j];
+}
+
+void MCRectMatrix::SetElem(int i, int j, double value) {
+    if (i < 0 || i >= fNRows || j < 0 || j >= fNCols) return;
+    fvData[static_cast<std::size_t>(i) * fNCols + j] = value;
+}
+
+const double* MCRectMatrix::GetRow(int i) const {
+    if (i < 0 || i >= fNRows) return nullptr;
+    return fvData.data() + static_cast<std::size_t>(i) * fNCols;
+}
+
+double* MCRectMatrix::GetRow(int i) {
+    if (i < 0 || i >= fNRows) return nullptr;
+    return fvData.data() + static_cast<std::size_t>(i) * fNCols;
+}
+
+bool MCRectMatrix::GetRow(int i, std::vector<double>& out) const {
+    const double* row = GetRow(i);
+    if (row == nullptr) return false;
+    out.assign(row, row + fNCols);
+    return true;
+}
+
+bool MCRectMatrix::SetRow(int i, const std::vector<double>& values) {
+    double* row = GetRow(i);
+    if (row == nullptr || values.size() < static_cast<std::size_t>(fNCols)) return false;
+    std::copy(values.begin(), values.begin() + fNCols, row);
+    return true;
+}
+
+bool MCRectMatrix::Resize(int r, int c) {
+    r = std::max(r, 0);
+    c = std::max(c, 0);
+    std::vector<double> data;
+    if (!Allocate(data, static_cast<std::size_t>(r) * static_cast<std::size_t>(c))) return false;
+    fvData.swap(data);
+    fNRows = r;
+    fNCols = c;
+    return true;
+}
+
+void MCRectMatrix::Zero() {
+    std::fill(fvData.begin(), fvData.end(), 0.0);
+}
+
+bool MCRectMatrix::Transpose(MCRectMatrix& out) const {
+    MCRectMatrix t;
+    if (!t.Resize(fNCols, fNRows)) return false;
+    for (int i = 0; i < fNRows; ++i)
+        for (int j = 0; j < fNCols; ++j)
+            t.fvData[static_cast<std::size_t>(j) * fNRows + i] =
+                fvData[static_cast<std::size_t>(i) * fNCols + j];
+    out = std::move(t);
+    return true;
+}
+
+bool MCRectMatrix::ComputeRV(const std::vector<double>& v, std::vector<double>& out) const {
+    if (v.size() != static_cast<std::size_t>(fNCols)) return false;
+    std::vector<double> r;
+    if (!Allocate(r, static_cast<std::size_t>(fNRows))) return false;
+    for (int i = 0; i < fNRows; ++i) r[i] = Dot(GetRow(i), v.data(), fNCols);
+    out.swap(r);
+    return true;
+}
+
+bool MCRectMatrix::ComputeVR(const std::vector<double>& v, std::vector<double>& out) const {
+    if (v.size() != static_cast<std::size_t>(fNRows)) return false;
+    std::vector<double> r;
+    if (!Allocate(r, static_cast<std::size_t>(fNCols))) return false;
+    for (int i = 0; i < fNRows; ++i) {
+        const double* row = GetRow(i);
+        if (v[i] != 0.0)
+            for (int j = 0; j < fNCols; ++j) r[j] += v[i] * row[j];
+    }
+    out.swap(r);
+    return true;
+}
+
+bool MCRectMatrix::ComputeMatrixProduct(const MCRectMatrix& B, MCRectMatrix& out) const {
+    if (B.fNRows != fNCols) return false;
+    MCRectMatrix p;
+    if (!p.Resize(fNRows, B.fNCols)) return false;
+    for (int i = 0; i < fNRows; ++i) {
+        const double* a = GetRow(i);
+        double* o = p.GetRow(i);
+        for (int k = 0; k < fNCols; ++k) {
+            if (a[k] == 0.0) continue;
+            const double* b = B.GetRow(k);
+            for (int j = 0; j < B.fNCols; ++j) o[j] += a[k] * b[j];
+        }
+    }
+    out = std::move(p);
+    return true;
+}
+
+bool MCRectMatrix::ComputeProductMatrixTrans(const MCRectMatrix& B, MCRectMatrix& out) const {
+    if (B.fNCols != fNCols) return false;
+    MCRectMatrix p;
+    if (!p.Resize(fNRows, B.fNRows)) return false;
+    for (int i = 0; i < fNRows; ++i)
+        for (int j = 0; j < B.fNRows; ++j)
+            p.fvData[static_cast<std::size_t>(i) * B.fNRows + j] =
+                Dot(GetRow(i), B.GetRow(j), fNCols);
+    out = std::move(p);
+    return true;
+}
+
+bool MCRectMatrix::ComputeDiagR(const MCDiagMatrix& D, MCRectMatrix& out) const {
+    return ComputeDiagR(D.AsVector(), out);
+}
+
+bool MCRectMatrix::ComputeDiagR(const std::vector<double>& d, MCRectMatrix& out) const {
+    if (d.size() != static_cast<std::size_t>(fNRows)) return false;
+    if (&out != this) {
+        MCRectMatrix copy;
+        try {
+            copy = *this;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        out = std::move(copy);
+    }
+    for (int i = 0; i < fNRows; ++i) MCMathFun::DScal(fNCols, d[i], out.GetRow(i), 1);
+    return true;
+}
+
+bool MCRectMatrix::CopyColToRow(int col, MCRectMatrix& dest, int destRow) const {
+    if (col < 0 || col >= fNCols || dest.fNCols != fNRows || destRow < 0 || destRow >= dest.fNRows)
+        return false;
+    double* row = dest.GetRow(destRow);
+    for (int i = 0; i < fNRows; ++i) row[i] = fvData[static_cast<std::size_t>(i) * fNCols + col];
+    return true;
+}
+
+void MCRectMatrix::ColClean(int col, int nRows, double tol) {
+    if (col < 0 || col >= fNCols) return;
+    nRows = std::min(nRows, fNRows);
+    double largest = 0.0;
+    for (int i = 0; i < nRows; ++i) largest = std::max(largest, std::fabs(GetRow(i)[col]));
+    const double cut = tol * largest;
+    for (int i = 0; i < nRows; ++i)
+        if (std::fabs(GetRow(i)[col]) <= cut) GetRow(i)[col] = 0.0;
+}
+
+int MCRectMatrix::ZeroOutPivotRow(int row, double tol, const MCBitSet* columns) {
+    if (row < 0 || row >= fNRows) return -1;
+    double* r = GetRow(row);
+    int pivot = -1;
+    for (int j = 0; j < fNCols; ++j) {
+        if (columns != nullptr && !columns->IsIn(j)) continue;
+        double largest = 0.0;
+        for (int i = 0; i < fNRows; ++i) largest = std::max(largest, std::fabs(GetRow(i)[j]));
+        if (std::fabs(r[j]) <= tol * largest) {
+            r[j] = 0.0;
+        } else if (pivot < 0 || std::fabs(r[j]) > std::fabs(r[pivot])) {
+            pivot = j;
+        }
+    }
+    if (pivot < 0) return -1;
+    const double p = r[pivot];
+    for (int j = 0; j < fNCols; ++j) {
+        if (j == pivot || r[j] == 0.0) continue;
+        if (columns != nullptr && !columns->IsIn(j)) continue;
+        const double f = r[j] / p;
+        for (int i = 0; i < fNRows; ++i) GetRow(i)[j] -= f * GetRow(i)[pivot];
+        r[j] = 0.0;
+    }
+    for (int i = 0; i < fNRows; ++i) GetRow(i)[pivot] = 0.0;
+    return pivot;
+}
+
+int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
+    std::vector<int> keep;
+    std::vector<double> basis;
+    std::vector<double> r;
+    try {
+        for (int i = 0; i < fNRows; ++i) {
+            r.assign(GetRow(i), GetRow(i) + fNCols);
+            const double norm = MCMathFun::DNrm2(fNCols, r.data(), 1);
+            Orthogonalise(r.data(), basis, fNCols);
+            if (AddToBasis(r, norm, tol, basis)) keep.push_back(i);
+        }
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    const int rank = static_cast<int>(keep.size());
+    if (rank < fNRows) {
+        for (int k = 0; k < rank; ++k)
+            if (keep[k] != k) std::copy(GetRow(keep[k]), GetRow(keep[k]) + fNCols, GetRow(k));
+        fvData.resize(static_cast<std::size_t>(rank) * fNCols);
+        fNRows = rank;
+    }
+    if (kept != nullptr) kept->swap(keep);
+    return rank;
+}
+
+bool MCRectMatrix::ResidOfOrthProjection(const MCRectMatrix& B, double tol, MCBitSet& independent) {
+    if (B.fNRows != fNRows && B.fNCols > 0) return false;
+    const int n = fNRows;
+    try {
+        // Orthonormal basis of B's columns.
+        std::vector<double> basisB;
+        std::vector<double> r(static_cast<std::size_t>(n));
+        for (int j = 0; j < B.fNCols; ++j) {
+            for (int i = 0; i < n; ++i) r[i] = B.GetRow(i)[j];
+            const double norm = MCMathFun::DNrm2(n, r.data(), 1);
+            Orthogonalise(r.data(), basisB, n);
+            AddToBasis(r, norm, tol, basisB);
+        }
+        std::vector<double> basisR;  // directions of the independent residuals
+        MCBitSet result(fNCols);
+        std::vector<double> t(static_cast<std::size_t>(n));
+        for (int j = 0; j < fNCols; ++j) {
+            for (int i = 0; i < n; ++i) r[i] = GetRow(i)[j];
+            const double norm = MCMathFun::DNrm2(n, r.data(), 1);
+            Orthogonalise(r.data(), basisB, n);
+            for (int i = 0; i < n; ++i) GetRow(i)[j] = r[i];
+            t = r;
+            Orthogonalise(t.data(), basisR, n);
+            if (AddToBasis(t, norm, tol, basisR)) result.Set(j);
+        }
+        independent = std::move(result);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool MCRectMatrix::IsERowMultipleOfAnother(int i, int j, const std::vector<double>* extra,
+                                           double tol) const {
+    if (i < 0 || i >= fNRows || j < 0 || j >= fNRows) return false;
+    auto value = [&](int row, int k) -> double {
+        if (k < fNCols) return GetRow(row)[k];
+        return static_cast<std::size_t>(row) < extra->size() ? (*extra)[row] : 0.0;
+    };
+    const int n = fNCols + (extra != nullptr ? 1 : 0);
+    int m = -1;
+    double largestB = 0.0;
+    for (int k = 0; k < n; ++k) {
+        if (m < 0 || std::fabs(value(i, k)) > std::fabs(value(i, m))) m = k;
+        largestB = std::max(largestB, std::fabs(value(j, k)));
+    }
+    if (m < 0 || value(i, m) == 0.0 || largestB == 0.0) return false;
+    const double c = value(j, m) / value(i, m);
+    if (c == 0.0 || !std::isfinite(c)) return false;
+    for (int k = 0; k < n; ++k)
+        if (!(std::fabs(value(j, k) - c * value(i, k)) <= tol * largestB)) return false;
+    return true;
+}
+
+void MCRectMatrix::Display() const {
+    MCDisplay_850::DisplayText("MCRectMatrix display start");
+    MCDisplay_850::DisplayI("Rows", fNRows);
+    MCDisplay_850::DisplayI("Columns", fNCols);
+    std::vector<double> row;
+    for (int i = 0; i < fNRows; ++i) {
+        GetRow(i, row);
+        MCDisplay_850::DisplayDV("Row " + std::to_string(i), row);
+    }
+    MCDisplay_850::DisplayText("MCRectMatrix display end");
+}
+
+}  // namespace MCMath_850

@@ -1,0 +1,188 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCBitSet.h"
+
+namespace MCMath_850 {
+
+class MCRectMatrix;
+
+// A symmetric n x n matrix holding its lower triangle packed row by row:
+// element (j, k), k <= j, sits at j(j+1)/2 + k of AsVector(). Accessors take
+// (j, k) in either order.
+//
+// Extended precision. Beside every packed double (the high part) the matrix
+// keeps a low part so that hi + lo carries about 32 significant digits.
+// UpdateXX/UpdateXXSparse add exact products to compensated sums, and Sweep
+// works on hi + lo in extended precision, which is what regression on
+// ill-conditioned cross-product matrices needs. hi is always hi + lo rounded
+// to double, so the const AsVector() and GetElem() read correctly rounded
+// values. SetElem clears the low part of the element it writes; the
+// non-const AsVector() clears all low parts, since writes through it cannot
+// be tracked. The other operations (products, Cholesky, inverses) work on
+// the rounded values and leave the low parts zero where they write.
+//
+// Sweep convention. Sweeping pivot k with a = a_kk replaces
+//   a_kk <- -1/a,  a_ik <- a_ik / a (i != k),  a_ij <- a_ij - a_ik a_kj / a,
+// and sets bit k of the pivot set. Sweeping a pivot whose bit is already
+// set undoes that sweep (the reverse sweep a_kk <- -1/a, a_ik <- -a_ik / a,
+// a_ij <- a_ij - a_ik a_kj / a) and clears the bit, so sweeping k twice
+// restores the matrix. After [X y]'W[X y] is swept on the pivot set S,
+// the S x S block is -(X_S'W X_S)^-1, the S x y column holds the regression
+// coefficients of y on X_S, the y x y element the residual sum of squares,
+// and for an unswept column r the S x r block holds the coefficients of X_r
+// regressed on X_S.
+//
+// Errors are reported by the results (false, -1, the missing value); nothing
+// throws. Methods that allocate report a failed allocation the same way.
+class MCSymMatrix {
+public:
+    MCSymMatrix() = default;
+    // n x n zeros (negative n counts as 0).
+    explicit MCSymMatrix(int n);
+    MCSymMatrix(const MCSymMatrix& other) = default;
+    MCSymMatrix& operator=(const MCSymMatrix& other) = default;
+    MCSymMatrix(MCSymMatrix&& other) noexcept = default;
+    MCSymMatrix& operator=(MCSymMatrix&& other) noexcept = default;
+    virtual ~MCSymMatrix() = default;
+
+    int GetNRows() const { return fN; }
+    // hi + lo rounded; 0 for an index out of range.
+    double GetElem(int j, int k) const;
+    // Writes the element (low part cleared); ignored out of range.
+    void SetElem(int j, int k, double value);
+    // The packed high parts.
+    const std::vector<double>& AsVector() const { return fvHi; }
+    // The packed elements for writing; drops every low part.
+    std::vector<double>& AsVector();
+    // d resized to n, the diagonal.
+    void GetDiagonal(std::vector<double>& d) const;
+
+    // this += w z z'. z has n entries. Products are exact and the sums
+    // compensated. False for a null z.
+    bool UpdateXX(const double* z, double w);
+    bool UpdateXX(const std::vector<double>& z, double w);  // false unless z.size() == n
+    // this += w z z' for a row given in double-double, z_i = zHi[i] + zLo[i]
+    // (zLo may be null). Lets a caller that computes design values such as
+    // high powers of a covariate in extended precision keep those digits:
+    // rounding x^10 to a double alone perturbs ill-conditioned polynomial
+    // fits in the eighth digit.
+    bool UpdateXX(const double* zHi, const double* zLo, double w);
+    // this += w z z' for the sparse z with the nnz entries val at the
+    // ascending, distinct indices idx (each in 0..n-1). False (unchanged)
+    // for null pointers with nnz > 0 or an index out of range.
+    bool UpdateXXSparse(const int* idx, const double* val, int nnz, double w);
+
+    // Sweeps pivot k (see the convention above); returns whether it swept.
+    // A forward sweep (bit k clear) is refused, and the bit stays clear, when
+    // the pivot is not finite or is exactly 0, and, with checkTol, when
+    // |a_kk| <= tol * scale[k] (a pivot that is small relative to its scale,
+    // normally the diagonal before any sweep: the column is a linear
+    // combination of the pivots swept before, within tol). A reverse sweep
+    // (bit k set) ignores the tolerance. scale may be empty when checkTol is
+    // false; otherwise it needs n entries. set is resized to n when smaller.
+    bool Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set, bool checkTol);
+    // Fills a scale vector for Sweep: scale[k] = factor * |a_kk|, except that
+    // a diagonal element at most tol times the largest diagonal magnitude
+    // (numerically zero) gets factor times that largest magnitude, so its
+    // pivot is refused at tolerance tol.
+    void ComputeSweepScale(std::vector<double>& scale, double tol, double factor) const;
+
+    // After the parameter pivots of [X y]'W[X y] (order p + 1, y last) were
+    // swept: b (resized to p = n - 1) gets the coefficients a_ky for the set
+    // bits k < p and 0 for the clear bits.
+    void GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const;
+    // Zeroes the rows and columns k < set.Size() (and < n) whose bit is clear.
+    void ZeroOutRedundant(const MCBitSet& set);
+    // out (order set.Size()) spreads this matrix (order = number of set
+    // bits) over the set bits in order; rows and columns of clear bits are 0.
+    // False when the order does not match the number of set bits.
+    bool Expand(const MCBitSet& set, MCSymMatrix& out) const;
+
+    // v' S v (v of length n); the missing value on a length mismatch.
+    double ComputeVSV(const std::vector<double>& v) const;
+    // v' S v for v[0..n-1] (no check).
+    double ComputeVSV(const double* v) const;
+    // out = S v.
+    bool ComputeSV(const std::vector<double>& v, std::vector<double>& out) const;
+    // out = R S R' (order R's rows); R has n columns. out may not be this.
+    bool ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const;
+    // this += a Y (same order); extended precision is kept.
+    bool ComputeAXpY(double a, const MCSymMatrix& Y);
+
+    // In-place Cholesky factorisation S = L L' (L lower, replacing the
+    // triangle). Pivot k is refused when its reduced value d_k (the squared
+    // L_kk) is not finite or is at most tol times the original diagonal a_kk
+    // (or a_kk <= 0): its column of L is then set to 0 and it is treated as
+    // absent by LTSubstitute and InvertFromCholesky. Returns the number of
+    // refused pivots (0: positive definite within tol). condition receives
+    // min_k sqrt(d_k / a_kk) over the accepted pivots, the smallest
+    // relative length of a column's component orthogonal to the columns
+    // before it (1 for a diagonal or empty matrix, 0 when a pivot was
+    // refused). It is the sine of the smallest
+    // angle between a column and the span of the earlier ones; values near
+    // sqrt(1e-7) ~ 0.000316 mean near-singular.
+    int Cholesky(double tol, double& condition);
+    // Solves L L' x = b with the factor from Cholesky (refused pivots give
+    // x_k = 0). b and x may be the same vector. False on a length mismatch.
+    bool LTSubstitute(const std::vector<double>& b, std::vector<double>& x) const;
+    // Replaces the factor from Cholesky by the inverse of L L' (rows and
+    // columns of refused pivots 0). False when the matrix is not a factor.
+    bool InvertFromCholesky();
+
+    // For a matrix swept on the pivots in set: writes one column of the
+    // estimable-function basis H = G S for every parameter j in
+    // first .. first + count - 1 whose bit is set, in order, into the
+    // columns of H from colOffset on. Column of j: 1 at row j, 0 at the other
+    // set rows, and the swept element a_ji (the coefficient of parameter i
+    // on the pivots) at every clear row i. H must have n rows and enough
+    // columns. Returns the number of columns written, -1 on a dimension
+    // mismatch (nothing written).
+    int ExtractH(int first, int count, const MCBitSet& set, MCRectMatrix& H,
+                 int colOffset = 0) const;
+
+    // Turns a swept inverse block into a covariance matrix: every element is
+    // multiplied by -factor, so -(X'WX)^-1 becomes factor (X'WX)^-1 (factor
+    // normally the error mean square, or 1). Zero rows and columns stay 0.
+    void FinishCovariance(double factor);
+
+    // this *= a.
+    virtual void Scale(double a);
+    virtual void Zero();
+    // Order n; the leading min(old, n) block is kept, new elements are 0.
+    // False (unchanged) when the allocation fails.
+    virtual bool Resize(int n);
+    // out (order m <= n) = the leading m x m block, low parts included.
+    virtual bool CopyLeadingBlock(int m, MCSymMatrix& out) const;
+    // Generalised inverse G with S G S = S: a copy is swept on the pivots in
+    // order with the tolerance test of Sweep (tol, scale), the swept block
+    // negated, and the rows and columns of the pivots that could not be swept
+    // set to 0. out gets G, pivoted the swept pivots, rank their number.
+    // scale needs n entries (all 0: only exactly zero pivots are refused).
+    virtual bool GeneralizedInverse(double tol, const std::vector<double>& scale, MCSymMatrix& out,
+                                    int& rank, MCBitSet& pivoted) const;
+    // Sets elements of magnitude at most threshold to 0.
+    virtual void Clean(double threshold);
+    virtual void Display() const;
+
+private:
+    static std::size_t Index(int j, int k) {
+        if (j < k) {
+            const int t = j;
+            j = k;
+            k = t;
+        }
+        return static_cast<std::size_t>(j) * (j + 1) / 2 + static_cast<std::size_t>(k);
+    }
+    bool HasLowParts() const { return !fvLo.empty(); }
+    void EnsureLowParts();
+    void DropLowParts() { fvLo.clear(); }
+
+    int fN = 0;
+    std::vector<double> fvHi;              // packed high parts
+    std::vector<double> fvLo;              // packed low parts; empty when all are 0
+    std::vector<unsigned char> fvRefused;  // Cholesky pivots refused (empty unless factored)
+    bool fbFactored = false;               // holds a Cholesky factor
+};
+
+}  // namespace MCMath_850

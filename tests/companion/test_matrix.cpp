@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "companion/MCBitSet.h"
+#include "companion/MCRectMatrix.h"
+#include "companion/MCSymMatrix.h"
+
+using MCMath_850::MCBitSet;
+using MCMath_850::MCRectMatrix;
+using MCMath_850::MCSymMatrix;
+
+namespace {
+
+// Cross products of n random rows of length p (full rank for n > p).
+MCSymMatrix RandomCrossProducts(int p, int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> nd;
+    MCSymMatrix s(p);
+    std::vector<double> z(p);
+    for (int r = 0; r < n; ++r) {
+        for (double& v : z) v = nd(gen);
+        s.UpdateXX(z, 1.0 + 0.1 * r);
+    }
+    return s;
+}
+
+// (A B)(i, j) for symmetric A and B given as MCSymMatrix.
+double ProductElem(const MCSymMatrix& a, const MCSymMatrix& b, int i, int j) {
+    double s = 0.0;
+    for (int k = 0; k < a.GetNRows(); ++k) s += a.GetElem(i, k) * b.GetElem(k, j);
+    return s;
+}
+
+}  // namespace
+
+TEST(SymMatrix, SweepIsInvolutionAndFullSweepIsNegatedInverse) {
+    const MCSymMatrix a = RandomCrossProducts(5, 12, 3);
+    std::vector<double> scale;
+    a.GetDiagonal(scale);
+
+    MCSymMatrix s = a;
+    MCBitSet set(5);
+    EXPECT_TRUE(s.Sweep(1, 1e-12, scale, set, true));
+    EXPECT_TRUE(s.Sweep(3, 1e-12, scale, set, true));
+    EXPECT_TRUE(set.IsIn(1) && set.IsIn(3) && set.Count() == 2);
+    EXPECT_TRUE(s.Sweep(1, 1e-12, scale, set, true));  // reverse sweeps
+    EXPECT_TRUE(s.Sweep(3, 1e-12, scale, set, true));
+    EXPECT_EQ(set.Count(), 0);
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j <= i; ++j)
+            EXPECT_NEAR(s.GetElem(i, j), a.GetElem(i, j), 1e-13 * std::fabs(a.GetElem(i, i)));
+
+    for (int k = 0; k < 5; ++k) EXPECT_TRUE(s.Sweep(k, 1e-12, scale, set, true));
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j)
+            EXPECT_NEAR(-ProductElem(a, s, i, j), i == j ? 1.0 : 0.0, 1e-13);
+    // The covariance finishing turns -A^-1 into factor * A^-1.
+    s.FinishCovariance(2.0);
+    EXPECT_NEAR(ProductElem(a, s, 2, 2), 2.0, 1e-13);
+}
+
+TEST(SymMatrix, RegressionWithAliasedColumnAndEstimableFunctions) {
+    // One-way layout: intercept, three group indicators (the third is the
+    // intercept minus the other two), and y. Group means 1, 4, 10.
+    const double means[3] = {1.0, 4.0, 10.0};
+    MCSymMatrix zz(5);
+    for (int g = 0; g < 3; ++g)
+        for (int r = 0; r < 2 + g; ++r) {
+            std::vector<double> z = {1.0, g == 0 ? 1.0 : 0.0, g == 1 ? 1.0 : 0.0,
+                                     g == 2 ? 1.0 : 0.0, means[g] + r - (1 + g) / 2.0};
+            ASSERT_TRUE(zz.UpdateXX(z, 1.0));
+        }
+    std::vector<double> scale;
+    zz.GetDiagonal(scale);
+    MCBitSet set(5);
+    int swept = 0;
+    for (int k = 0; k < 4; ++k) swept += zz.Sweep(k, 1e-12, scale, set, true) ? 1 : 0;
+    EXPECT_EQ(swept, 3);
+    EXPECT_FALSE(set.IsIn(3));  // aliased with the intercept and groups 1, 2
+
+    std::vector<double> b;
+    zz.GetRegCoeffs(b, set);
+    ASSERT_EQ(b.size(), 4u);
+    EXPECT_NEAR(b[0], 10.0, 1e-13);  // last group is the reference
+    EXPECT_NEAR(b[1], -9.0, 1e-13);
+    EXPECT_NEAR(b[2], -6.0, 1e-13);
+    EXPECT_EQ(b[3], 0.0);
+
+    // H = G S over the parameters: column j is 1 at j and the aliased row
+    // holds the coefficient of column 3 on j (column 3 = 1 - g1 - g2).
+    MCRectMatrix h(5, 3);
+    EXPECT_EQ(zz.ExtractH(0, 4, set, h), 3);
+    const double expected[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, -1, -1}};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 3; ++j) EXPECT_NEAR(h.GetElem(i, j), expected[i][j], 1e-13);
+    MCRectMatrix small(5, 2);
+    EXPECT_EQ(zz.ExtractH(0, 4, set, small), -1);
+
+    zz.ZeroOutRedundant(set);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(zz.GetElem(3, i), 0.0);
+    EXPECT_NE(zz.GetElem(0, 0), 0.0);
+}
+
+TEST(SymMatrix, SweepToleranceRulesAndSparseUpdate) {
+    // Column 2 = 2 column 0 - column 1; dense and sparse updates agree.
+    MCSymMatrix dense(3), sparse(3);
+    std::mt19937 gen(5);
+    std::normal_distribution<double> nd;
+    for (int r = 0; r < 20; ++r) {
+        const double x0 = nd(gen), x1 = nd(gen);
+        const std::vector<double> z = {x0, x1, 2.0 * x0 - x1};
+        dense.UpdateXX(z, 0.5);
+        const int idx[3] = {0, 1, 2};
+        sparse.UpdateXXSparse(idx, z.data(), 3, 0.5);
+    }
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j <= i; ++j) EXPECT_EQ(dense.GetElem(i, j), sparse.GetElem(i, j));
+    const int bad[2] = {2, 1};
+    EXPECT_TRUE(sparse.UpdateXXSparse(bad, nullptr, 0, 1.0));  // an empty row is fine
+    const double v[2] = {1.0, 1.0};
+    EXPECT_FALSE(sparse.UpdateXXSparse(bad, v, 2, 1.0));  // not ascending
+
+    std::vector<double> scale;
+    dense.GetDiagonal(scale);
+    MCBitSet set(3);
+    EXPECT_TRUE(dense.Sweep(0, 1e-12, scale, set, true));
+    EXPECT_TRUE(dense.Sweep(1, 1e-12, scale, set, true));
+    EXPECT_FALSE(dense.Sweep(2, 1e-12, scale, set, true));  // exact combination
+    EXPECT_FALSE(set.IsIn(2));
+    // Without the tolerance only an exactly zero pivot is refused.
+    MCSymMatrix tiny(1);
+    tiny.SetElem(0, 0, 1e-300);
+    MCBitSet one(1);
+    EXPECT_FALSE(tiny.Sweep(0, 1e-12, {1.0}, one, true));
+    EXPECT_TRUE(tiny.Sweep(0, 1e-12, {}, one, false));
+    MCSymMatrix zero(1);
+    EXPECT_FALSE(zero.Sweep(0, 0.0, {}, one, false));
+}
+
+TEST(SymMatrix, GeneralizedInverseOfSingularMatrix) {
+    // Rank 2: column 2 = column 0 + column 1.
+    MCSymMatrix a(3);
+    const double rows[4][3] = {{1, 2, 3}, {2, -1, 1}, {0, 1, 1}, {3, 0, 3}};
+    for (const auto& r : rows) a.UpdateXX(r, 1.0);
+    std::vector<double> scale;
+    a.ComputeSweepScale(scale, 1e-12, 1.0);
+    MCSymMatrix g;
+    int rank = -1;
+    MCBitSet pivoted;
+    ASSERT_TRUE(a.GeneralizedInverse(1e-12, scale, g, rank, pivoted));
+    EXPECT_EQ(rank, 2);
+    EXPECT_TRUE(pivoted.IsIn(0) && pivoted.IsIn(1) && !pivoted.IsIn(2));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(g.GetElem(2, i), 0.0);
+    // A G A = A.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double s = 0.0;
+            for (int k = 0; k < 3; ++k) s += ProductElem(a, g, i, k) * a.GetElem(k, j);
+            EXPECT_NEAR(s, a.GetElem(i, j), 1e-12 * std::fabs(a.GetElem(i, j)) + 1e-12);
+        }
+}
+
+TEST(SymMatrix, CholeskySolvesAndInverts) {
+    const MCSymMatrix a = RandomCrossProducts(4, 9, 11);
+    MCSymMatrix l = a;
+    double cond = -1.0;
+    EXPECT_EQ(l.Cholesky(1e-12, cond), 0);
+    EXPECT_GT(cond, 0.01);
+    EXPECT_LE(cond, 1.0);
+    const std::vector<double> rhs = {1.0, -2.0, 0.5, 3.0};
+    std::vector<double> x;
+    ASSERT_TRUE(l.LTSubstitute(rhs, x));
+    std::vector<double> back;
+    a.ComputeSV(x, back);
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(back[i], rhs[i], 1e-12);
+    ASSERT_TRUE(l.InvertFromCholesky());
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) EXPECT_NEAR(ProductElem(a, l, i, j), i == j ? 1 : 0, 1e-12);
+
+    // A diagonal matrix has condition 1; a singular one refuses a pivot and
+    // still solves on the remaining ones.
+    MCSymMatrix d(2);
+    d.SetElem(0, 0, 4.0);
+    d.SetElem(1, 1, 9.0);
+    EXPECT_EQ(d.Cholesky(1e-12, cond), 0);
+    EXPECT_DOUBLE_EQ(cond, 1.0);
+    MCSymMatrix s(2);
+    s.UpdateXX(std::vector<double>{1.0, 2.0}, 1.0);
+    EXPECT_EQ(s.Cholesky(1e-12, cond), 1);
+    EXPECT_EQ(cond, 0.0);
+    ASSERT_TRUE(s.LTSubstitute({2.0, 4.0}, x));
+    EXPECT_DOUBLE_EQ(x[0], 2.0);
+    EXPECT_EQ(x[1], 0.0);
+}
+
+TEST(SymMatrix, ProductsExpandAndBlocks) {
+    MCSymMatrix s(3);
+    const double e[3][3] = {{2, 1, 0}, {1, 3, -1}, {0, -1, 4}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j <= i; ++j) s.SetElem(i, j, e[i][j]);
+    EXPECT_DOUBLE_EQ(s.ComputeVSV(std::vector<double>{1, 2, 3}), 2 + 12 + 36 + 2 * (2 - 6));
+    MCRectMatrix r(2, 3);
+    r.SetRow(0, {1, 0, 1});
+    r.SetRow(1, {0, 2, 0});
+    MCSymMatrix rsr;
+    ASSERT_TRUE(s.ComputeRSRTrans(r, rsr));
+    EXPECT_DOUBLE_EQ(rsr.GetElem(0, 0), 2 + 4 + 0);
+    EXPECT_DOUBLE_EQ(rsr.GetElem(1, 0), 2 * (1 - 1));
+    EXPECT_DOUBLE_EQ(rsr.GetElem(1, 1), 12);
+
+    MCBitSet set(5);
+    set.Set(0);
+    set.Set(2);
+    set.Set(3);
+    MCSymMatrix big;
+    ASSERT_TRUE(s.Expand(set, big));
+    EXPECT_EQ(big.GetNRows(), 5);
+    EXPECT_EQ(big.GetElem(3, 2), -1.0);
+    EXPECT_EQ(big.GetElem(2, 0), 1.0);
+    EXPECT_EQ(big.GetElem(1, 1), 0.0);
+    MCSymMatrix lead;
+    ASSERT_TRUE(s.CopyLeadingBlock(2, lead));
+    EXPECT_EQ(lead.GetElem(1, 0), 1.0);
+    EXPECT_FALSE(s.CopyLeadingBlock(4, lead));
+}

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "companion/MCBitSet.h"
+#include "companion/MCDiagMatrix.h"
+#include "companion/MCEigenValues.h"
+#include "companion/MCRectMatrix.h"
+#include "companion/MCSymMatrix.h"
+
+using MCMath_850::MCBitSet;
+using MCMath_850::MCDiagMatrix;
+using MCMath_850::MCEigenValues;
+using MCMath_850::MCRectMatrix;
+using MCMath_850::MCSymMatrix;
+
+namespace {
+
+MCRectMatrix FromRows(const std::vector<std::vector<double>>& rows) {
+    MCRectMatrix m(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
+    for (int i = 0; i < m.GetNRows(); ++i) m.SetRow(i, rows[i]);
+    return m;
+}
+
+}  // namespace
+
+TEST(RectMatrix, ProductsAgainstHandResults) {
+    const MCRectMatrix a = FromRows({{1, 2, 0}, {3, 4, -1}});
+    const MCRectMatrix b = FromRows({{5, 0}, {6, 1}, {1, 2}});
+    MCRectMatrix ab;
+    ASSERT_TRUE(a.ComputeMatrixProduct(b, ab));
+    EXPECT_EQ(ab.AsVector(), (std::vector<double>{17, 2, 38, 2}));
+    MCRectMatrix bt, abt;
+    ASSERT_TRUE(b.Transpose(bt));
+    ASSERT_TRUE(a.ComputeProductMatrixTrans(bt, abt));  // A (B')' = A B
+    EXPECT_EQ(abt.AsVector(), ab.AsVector());
+    EXPECT_FALSE(a.ComputeMatrixProduct(a, ab));
+    std::vector<double> v;
+    ASSERT_TRUE(a.ComputeRV({1, 1, 1}, v));
+    EXPECT_EQ(v, (std::vector<double>{3, 6}));
+    ASSERT_TRUE(a.ComputeVR({1, -1}, v));
+    EXPECT_EQ(v, (std::vector<double>{-2, -2, 1}));
+    MCRectMatrix da;
+    ASSERT_TRUE(a.ComputeDiagR(MCDiagMatrix(std::vector<double>{2, -1}), da));
+    EXPECT_EQ(da.AsVector(), (std::vector<double>{2, 4, 0, -3, -4, 1}));
+    MCRectMatrix dest(1, 2);
+    ASSERT_TRUE(a.CopyColToRow(1, dest, 0));
+    EXPECT_EQ(dest.AsVector(), (std::vector<double>{2, 4}));
+}
+
+TEST(RectMatrix, FullRankRowsAndMultiples) {
+    MCRectMatrix l = FromRows({{1, 0, 1, 0},
+                               {0, 1, 1, 0},
+                               {1, 2, 3, 0},  // row 0 + 2 row 1
+                               {0, 0, 0, 0},
+                               {0, 0, 1, 1},
+                               {2, 0, 2, 0}});  // 2 row 0
+    std::vector<int> kept;
+    EXPECT_EQ(l.ExtractFullRank(1e-12, &kept), 3);
+    EXPECT_EQ(kept, (std::vector<int>{0, 1, 4}));
+    EXPECT_EQ(l.GetNRows(), 3);
+    EXPECT_EQ(l.GetElem(2, 3), 1.0);
+
+    const MCRectMatrix m = FromRows({{1, -2, 0}, {-3, 6, 0}, {0, 0, 0}, {1, -2, 1e-9}});
+    EXPECT_TRUE(m.IsERowMultipleOfAnother(0, 1));
+    EXPECT_FALSE(m.IsERowMultipleOfAnother(0, 2));  // a zero row is no multiple
+    EXPECT_FALSE(m.IsERowMultipleOfAnother(2, 0));
+    EXPECT_FALSE(m.IsERowMultipleOfAnother(0, 3));
+    const std::vector<double> kGood = {1, -3, 0, 0}, kBad = {1, 3, 0, 0};
+    EXPECT_TRUE(m.IsERowMultipleOfAnother(0, 1, &kGood));
+    EXPECT_FALSE(m.IsERowMultipleOfAnother(0, 1, &kBad));
+}
+
+TEST(RectMatrix, ProjectionResidualAndPivotRow) {
+    // B spans e0 + e1; H1 has a column in that span, one outside it and a
+    // multiple of the second.
+    const MCRectMatrix b = FromRows({{1}, {1}, {0}});
+    MCRectMatrix h = FromRows({{2, 1, 3}, {2, 0, 0}, {0, 1, 3}});
+    MCBitSet indep;
+    ASSERT_TRUE(h.ResidOfOrthProjection(b, 1e-12, indep));
+    EXPECT_FALSE(indep.IsIn(0));
+    EXPECT_TRUE(indep.IsIn(1));
+    EXPECT_FALSE(indep.IsIn(2));  // dependent on column 1 after projection
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(h.GetElem(i, 0), 0.0, 1e-15);
+    EXPECT_NEAR(h.GetElem(0, 1), 0.5, 1e-15);
+    EXPECT_NEAR(h.GetElem(1, 1), -0.5, 1e-15);
+    EXPECT_NEAR(h.GetElem(2, 1) + h.GetElem(2, 2), 4.0, 1e-15);  // 1 and 3 kept
+
+    MCRectMatrix p = FromRows({{1, 2, 4}, {1, 1, 1}, {0, 3, 1}});
+    EXPECT_EQ(p.ZeroOutPivotRow(0, 1e-12), 2);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(p.GetElem(0, j), 0.0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(p.GetElem(i, 2), 0.0);
+    // Column 0 - col2/4: (0, 0.75, -0.25); column 1 - col2/2: (0, 0.5, 2.5).
+    EXPECT_DOUBLE_EQ(p.GetElem(1, 0), 0.75);
+    EXPECT_DOUBLE_EQ(p.GetElem(2, 1), 2.5);
+    EXPECT_EQ(p.ZeroOutPivotRow(0, 1e-12), -1);
+    p.SetElem(1, 0, 1e-17);
+    p.ColClean(0, 3);
+    EXPECT_EQ(p.GetElem(1, 0), 0.0);
+    EXPECT_EQ(p.GetElem(2, 0), -0.25);
+}
+
+TEST(EigenValues, SortedDecompositionOfSymmetricMatrix) {
+    MCSymMatrix s(3);
+    s.SetElem(0, 0, 2);
+    s.SetElem(1, 0, 1);
+    s.SetElem(1, 1, 2);
+    s.SetElem(2, 2, 0.5);
+    MCEigenValues eig(s);
+    ASSERT_TRUE(eig.IsOK());
+    MCDiagMatrix values;
+    MCRectMatrix vectors;
+    ASSERT_TRUE(eig.GetSorted(values, vectors));
+    EXPECT_NEAR(values.GetElem(0), 3.0, 1e-14);
+    EXPECT_NEAR(values.GetElem(1), 1.0, 1e-14);
+    EXPECT_NEAR(values.GetElem(2), 0.5, 1e-14);
+    const double r = std::sqrt(0.5);
+    EXPECT_NEAR(vectors.GetElem(0, 0), r, 1e-14);
+    EXPECT_NEAR(vectors.GetElem(0, 1), r, 1e-14);
+    EXPECT_NEAR(std::fabs(vectors.GetElem(1, 0)), r, 1e-14);
+    EXPECT_NEAR(vectors.GetElem(1, 0), -vectors.GetElem(1, 1), 1e-14);
+    EXPECT_NEAR(vectors.GetElem(2, 2), 1.0, 1e-14);
+
+    // A singular matrix: the round-off eigenvalue is reported as 0.
+    MCSymMatrix one(2);
+    one.UpdateXX(std::vector<double>{1.0, 0.1}, 1.0);
+    ASSERT_TRUE(eig.Compute(one));
+    std::vector<double> v;
+    ASSERT_TRUE(eig.GetSorted(v, vectors));
+    EXPECT_NEAR(v[0], 1.01, 1e-14);
+    EXPECT_EQ(v[1], 0.0);
+}
