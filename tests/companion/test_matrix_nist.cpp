@@ -16,52 +16,17 @@
 #include "companion/DoubleDouble.h"
 #include "companion/MCBitSet.h"
 #include "companion/MCSymMatrix.h"
+#include "nist_strd.h"
 
 using MCMath_850::MCBitSet;
 using MCMath_850::MCSymMatrix;
 namespace dd = MCMath_850::DoubleDouble;
+using nist::JsonItems;
+using nist::JsonValue;
+using nist::Lre;
+using nist::ReadFile;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// The text after "key": up to the end of its value (enough for the flat
-// NIST files: numbers, booleans, and arrays of numbers or strings).
-std::string JsonValue(const std::string& json, const std::string& key) {
-    const std::size_t at = json.find("\"" + key + "\":");
-    if (at == std::string::npos) return "";
-    std::size_t b = at + key.size() + 3;
-    while (json[b] == ' ') ++b;
-    const std::size_t e = json[b] == '[' ? json.find(']', b) + 1 : json.find_first_of(",\n}", b);
-    return json.substr(b, e - b);
-}
-
-std::vector<std::string> JsonItems(const std::string& array) {
-    std::vector<std::string> items;
-    std::string cur;
-    for (char c : array.substr(1, array.size() - 2)) {
-        if (c == ',') {
-            items.push_back(cur);
-            cur.clear();
-        } else if (c != ' ' && c != '"') {
-            cur += c;
-        }
-    }
-    if (!cur.empty()) items.push_back(cur);
-    return items;
-}
-
-// Digits of agreement; for a certified 0 the absolute error counts.
-double Lre(double est, double cert) {
-    const double err = cert == 0.0 ? std::fabs(est) : std::fabs(est - cert) / std::fabs(cert);
-    if (!(err == err)) return 0.0;
-    return err == 0.0 ? 15.0 : std::min(15.0, -std::log10(err));
-}
 
 struct Fit {
     double lreEst = 99, lreSe = 99;

@@ -1,0 +1,53 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCCancelInfo.h"
+#include "companion/MCStatus.h"
+#include "companion/RecordIterator.h"
+#include "data/MCRegRecordValidator.h"
+#include "settings/IMCRegInterfaces.h"
+
+namespace MCMath_850 {
+
+// The data handler that re-reads the host's records on every pass of the
+// logistic estimation and feeds each valid record's sparse design row to the
+// accumulator. None of the objects it is given is owned.
+class MCRecordIterHandler : public IMCDataHandler {
+public:
+    // Weight positions below 0 are absent.
+    MCRecordIterHandler(MCCommon_850::MultiPassRecordIter& iter, MCCancelInfo& cancelInfo,
+                        const MCRegRecordValidator& validator, int depVar, int freqWeightVar,
+                        int regrWeightVar);
+    MCRecordIterHandler(const MCRecordIterHandler&) = delete;
+    MCRecordIterHandler& operator=(const MCRecordIterHandler&) = delete;
+
+    void SetStatsModel(IMCAccumStats* accum, const IMCRegModel* model) override;
+    // Forwards to the accumulator; false without one.
+    bool ResetAccumStats(MCConst::MCHessianCompMethod method, bool checkSeparation) override;
+    void CleanStatsModel() override;
+    // One pass over the records. A failed restart is kept as error 307 for
+    // later calls; a null record (304), a malformed record (315, 316) or a
+    // row the accumulator refuses (303, also kept) end the pass.
+    MCCommon_850::MCStatus ComputeStatsForOptimizer(bool likelihoodOnly) override;
+    const std::vector<MCCommon_850::MCStatus>& GetWarnings() const override { return fvWarnings; }
+    void Display() const override {}
+
+    const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
+
+private:
+    MCCommon_850::MCStatus fStatus;
+    std::vector<MCCommon_850::MCStatus> fvWarnings;
+    MCCommon_850::MultiPassRecordIter* fpIter;
+    MCCancelInfo* fpCancel;
+    const IMCRegModel* fpModel = nullptr;
+    IMCAccumStats* fpAccum = nullptr;
+    int fDepVar;
+    int fFreqWeightVar;
+    int fRegrWeightVar;
+    const MCRegRecordValidator* fpValidator;
+    // Scratch of the sparse rows, reused for every record.
+    std::vector<int> fvColumns;
+    std::vector<double> fvValues;
+};
+
+}  // namespace MCMath_850

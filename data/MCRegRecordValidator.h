@@ -1,0 +1,70 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCStatus.h"
+#include "companion/Record.h"
+#include "settings/MCConst.h"
+
+namespace MCMath_850 {
+
+// Decides whether a record takes part in a fit or can be scored.
+//
+// Two kinds of rejection are told apart: false with the status untouched
+// means the record is skipped (a missing value, a weight that is not
+// positive); false with status 315 or 316 means the record is malformed and
+// the pass that met it must stop with that error.
+class MCRegRecordValidator {
+public:
+    // Accepts every record.
+    MCRegRecordValidator() = default;
+    // nDepCategs >= 1 makes the dependent categorical with that many codes;
+    // 0 or less keeps it continuous.
+    MCRegRecordValidator(const std::vector<MCConst::MCVariableType>& types,
+                         const std::vector<int>& factorVars, const std::vector<int>& factorSizes,
+                         int nDepCategs);
+    // Replaces the role map and the category limits. Factors whose position
+    // lies outside the role map, and sizes without a factor, are ignored.
+    void SetRecordInfo(const std::vector<MCConst::MCVariableType>& types,
+                       const std::vector<int>& factorVars, const std::vector<int>& factorSizes,
+                       int nDepCategs);
+
+    // The rules of a fit: record length (315), category codes (316, with the
+    // record position as discrete datum 1 and the value as scale datum 1),
+    // missing values and weights (skipped).
+    bool IsValidRecord(const MCCommon_850::Record& record, MCCommon_850::MCStatus& status) const;
+    bool IsValidRecord(const double* values, int nValues, MCCommon_850::MCStatus& status) const;
+    // The rules of scoring: factors and covariates only, so a record without
+    // a dependent value or weights can be scored. The Record form treats a
+    // factor or covariate beyond the end of the record as missing; the array
+    // form reads every position of the role map.
+    bool IsValid4Scoring(const MCCommon_850::Record& record, MCCommon_850::MCStatus& status) const;
+    bool IsValid4Scoring(const double* values, MCCommon_850::MCStatus& status) const;
+
+    const std::vector<MCConst::MCVariableType>& GetVariableTypes() const { return fvVarTypes; }
+    int GetNDepCategories() const { return fNDepCategs; }
+    // Per record position the number of accepted codes (0 .. limit - 1); 0
+    // for positions that are not categorical.
+    const std::vector<int>& GetCategoryLimits() const { return fvCategLimits; }
+
+    void Display() const;
+
+private:
+    enum CheckKind : int { kCategorical, kContinuous, kWeight };
+    // One position that a rule looks at; positions without a rule (role 0,
+    // 6 to 9) are left out, so a record costs one step per model variable.
+    struct Check {
+        int fPos;
+        CheckKind fKind;
+        int fLimit;
+        bool fbScoring;  // also checked before scoring (factors, covariates)
+    };
+    bool CheckValues(const double* values, int nAvailable, bool scoring,
+                     MCCommon_850::MCStatus& status) const;
+
+    std::vector<MCConst::MCVariableType> fvVarTypes;
+    int fNDepCategs = 0;
+    std::vector<int> fvCategLimits;
+    std::vector<Check> fvChecks;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,158 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCBitSet.h"
+#include "companion/MCStatus.h"
+#include "companion/Record.h"
+#include "settings/MCConst.h"
+
+// The abstract interfaces between the estimation classes: what a fitted
+// model offers the host (IMCRegOutputStats), the model that the optimizer and
+// the data handlers work on (IMCRegModel), a source of data passes
+// (IMCDataHandler) and the per-row likelihood accumulator (IMCAccumStats).
+// They only refer to the classes they name, so those are declared here.
+namespace MCMath_850 {
+
+class MCFactorCounts;
+class MCFactorTables;
+class MCRegrParameter;
+class MCRegrParameterStats;
+class MCRegRecordValidator;
+class MCSymMatrix;
+
+// A fitted model as the host reads it. The objects returned by pointer or
+// reference belong to the statistics object and die with it.
+class IMCRegOutputStats {
+public:
+    virtual ~IMCRegOutputStats() = default;
+
+    // 0 general linear model, 1 multinomial logistic model.
+    virtual int GetModelType() const = 0;
+    virtual const MCFactorCounts* GetFactorCounts() const = 0;
+    // Means of the model variables.
+    virtual const std::vector<double>& GetMeanValues() const = 0;
+    // One estimate per parameter, 0 for a redundant one.
+    virtual const std::vector<double>& GetParamEstimates() const = 0;
+    virtual const std::vector<MCRegrParameter>& GetParameters() const = 0;
+    virtual double GetTotalFreqWeight() const = 0;
+    virtual double GetTotalRegrWeight() const = 0;
+    // Error degrees of freedom.
+    virtual double GetNDegFreedom() const = 0;
+    // The system-missing value for a statistic the model does not have.
+    virtual double GetModelFitStat(MCConst::MCModelFitStat stat) const = 0;
+    virtual const MCSymMatrix* GetCovarianceMatrix() const = 0;
+    virtual const std::vector<MCRegrParameterStats>& GetParamStats() const = 0;
+    // Bit i set: parameter i is not redundant; clear: aliased.
+    virtual const MCBitSet& GetRedundancyIndicators() const = 0;
+    virtual const MCRegRecordValidator& GetRecordValidator() const = 0;
+    // The design row of a record; false when the record cannot be scored.
+    virtual bool ExpandRow(const MCCommon_850::Record& record, std::vector<double>& row) const = 0;
+    virtual void Cancel() = 0;
+    virtual void Display() const = 0;
+};
+
+// The model the optimizer estimates and the data handlers feed. Rows are
+// arrays of doubles: whole records, or the stored analysis values of a
+// covariate pattern, as the implementation was told by its offsets.
+class IMCRegModel {
+public:
+    virtual ~IMCRegModel() = default;
+
+    virtual const MCFactorTables* GetFactorTables() const = 0;
+    // Numbers the cells of the (already filled) factor tables and creates the
+    // parameters; the tables are not owned.
+    virtual MCCommon_850::MCStatus CreateParameters(MCFactorTables* tables) = 0;
+    virtual bool AreParamsCreated() const = 0;
+    // Adds a row to X'X; the first form takes the row's parameter index of
+    // every model effect from the caller, the second looks them up.
+    virtual bool UpdateXPrimeX(const double* row, const std::vector<int>& indices) = 0;
+    virtual bool UpdateXPrimeX(const double* row) = 0;
+    virtual MCCommon_850::MCStatus IdentifyRedundancy() = 0;
+    virtual bool IsModelBuilt() const = 0;
+    // Score residuals of a record (and its entry in the classification table).
+    virtual void GetDResiduals(std::vector<double>& residuals, const double* row) = 0;
+    virtual MCCommon_850::MCStatus FinishErrors() = 0;
+    virtual const MCSymMatrix* GetXPrimeX() const = 0;
+    virtual const MCSymMatrix* GetHessianGI() const = 0;
+    virtual const std::vector<MCRegrParameter>& GetParameters() const = 0;
+    virtual const std::vector<MCRegrParameter>& GetBasicParams() const = 0;
+    virtual int GetNParameters() const = 0;
+    virtual int GetNNonRedParams() const = 0;
+    virtual int GetNBasicParameters() const = 0;
+    virtual int GetNBasicNonRed() const = 0;
+    virtual const std::vector<double>& GetParamEstimates() const = 0;
+    virtual const MCBitSet& GetBasicRedundInfo() const = 0;
+    virtual const MCBitSet& GetRedundancyInfo() const = 0;
+    virtual int GetDependentNCategs() const = 0;
+    // Category codes of the dependent with positive weight, reference last.
+    virtual const std::vector<int>& GetDependCategories() const = 0;
+    // Category code -> position in GetDependCategories(), -1 where absent.
+    virtual const std::vector<int>& GetDepCatLocalInds() const = 0;
+    virtual void ClearXPrimeXMatrix() = 0;
+    virtual void ClearHessianGIMatrix() = 0;
+    virtual bool GetParamsForEffect(int effect, int& first, int& count) const = 0;
+    virtual MCCommon_850::MCStatus Score(const double* row, std::vector<double>& probabilities,
+                                         int& category) const = 0;
+    virtual MCCommon_850::MCStatus UncompressEstimates(const std::vector<double>& estimates,
+                                                       const MCSymMatrix& inverse) = 0;
+    // Dense basic design row of a record.
+    virtual bool ExpandRow(std::vector<double>& x, const double* row) const = 0;
+    // The row's parameter index and design value of every model effect.
+    virtual bool ExpandRow(const double* row, std::vector<int>& indices,
+                           std::vector<double>& values) const = 0;
+    // Sparse row over the non-redundant basic parameters: columns (local
+    // non-redundant indices) and values. The callee replaces the contents of
+    // both vectors (they only lend their capacity, so a pass allocates
+    // nothing per row) and leaves exactly count entries in each. The first
+    // form takes the parameter index of every model effect from the caller.
+    virtual bool ExpandAndCompressRow(const double* row, const std::vector<int>& indices,
+                                      int& count, std::vector<int>& columns,
+                                      std::vector<double>& values) const = 0;
+    virtual bool ExpandAndCompressRow(const double* row, int& count, std::vector<int>& columns,
+                                      std::vector<double>& values) const = 0;
+    virtual const MCCommon_850::MCStatus& GetStatus() const = 0;
+    virtual void Display() const = 0;
+};
+
+class IMCAccumStats;
+
+// A source of passes over the data that feeds every valid row to an
+// accumulator on behalf of the model.
+class IMCDataHandler {
+public:
+    virtual ~IMCDataHandler() = default;
+
+    // Neither object is owned.
+    virtual void SetStatsModel(IMCAccumStats* accum, const IMCRegModel* model) = 0;
+    virtual bool ResetAccumStats(MCConst::MCHessianCompMethod method, bool checkSeparation) = 0;
+    virtual void CleanStatsModel() = 0;
+    // One full pass; likelihoodOnly is handed to every UpdateForRow.
+    virtual MCCommon_850::MCStatus ComputeStatsForOptimizer(bool likelihoodOnly) = 0;
+    virtual const std::vector<MCCommon_850::MCStatus>& GetWarnings() const = 0;
+    virtual void Display() const = 0;
+};
+
+// Accumulates log-likelihood, score vector and Hessian one sparse design row
+// at a time.
+class IMCAccumStats {
+public:
+    virtual ~IMCAccumStats() = default;
+
+    // Clears every sum for a new pass.
+    virtual bool Reset(MCConst::MCHessianCompMethod method, bool checkSeparation) = 0;
+    virtual bool CheckConstraints() = 0;
+    // 0 when the row was used, -1 when it was rejected.
+    virtual int UpdateForRow(const std::vector<int>& columns, const std::vector<double>& values,
+                             int category, double weight, bool likelihoodOnly) = 0;
+    virtual double GetLL() const = 0;
+    virtual const std::vector<double>& GetScores() const = 0;
+    // Copies the accumulated Hessian into hessian; false when it cannot.
+    virtual bool GetHessian(MCSymMatrix& hessian) const = 0;
+    virtual void GetCounts(int& validRows, int& invalidCalls, double& weight) const = 0;
+    virtual void GetMinMaxProbabilities(double& minObserved, double& maxObserved,
+                                        double& minComputed) const = 0;
+    virtual double GetStepAdjustmentFactor() const = 0;
+    virtual void Display(bool full) const = 0;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "companion/MCMV.h"
+#include "data/MCRecordExtractor.h"
+#include "data/MCRegRecordValidator.h"
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCCommon_850::Record;
+using MCMath_850::MCRecordExtractor;
+using MCMath_850::MCRegRecordValidator;
+using namespace MCConst;
+
+namespace {
+
+// Positions: 0 dependent, 1 factor (3 categories), 2 covariate,
+// 3 frequency weight, 4 regression weight, 5 unspecified.
+const std::vector<MCVariableType> kRoles = {VAR_DEPENDENT,   VAR_FACTOR,      VAR_COVARIATE,
+                                            VAR_FREQ_WEIGHT, VAR_REGR_WEIGHT, VAR_UNSPECIFIED};
+
+struct Outcome {
+    bool valid;
+    long code;
+    long position;
+    double value;
+};
+
+Outcome Check(const MCRegRecordValidator& v, const Record& r, bool scoring = false) {
+    MCStatus s;
+    Outcome o{scoring ? v.IsValid4Scoring(r, s) : v.IsValidRecord(r, s), s.GetErrorCode(), -1, 0.0};
+    s.GetDiscreteDatum(1, o.position);
+    s.GetScaleDatum(1, o.value);
+    return o;
+}
+
+}  // namespace
+
+TEST(RecordValidator, FactorCodesMalformedVersusSkipped) {
+    const MCRegRecordValidator v(kRoles, {1}, {3}, 0);
+    const double mv = MCMV::Missing();
+    for (double code : {0.0, 1.0, 2.0}) EXPECT_TRUE(Check(v, {7.5, code, 1, 2, 0.5, mv}).valid);
+
+    // Out of range and fractional codes are malformed: 316 with position and value.
+    for (double code : {3.0, 1.5, 1e12, std::nan("")}) {
+        const Outcome o = Check(v, {7.5, code, 1, 2, 0.5, 0});
+        EXPECT_FALSE(o.valid);
+        EXPECT_EQ(o.code, 316);
+        EXPECT_EQ(o.position, 1);
+        EXPECT_TRUE(o.value == code || std::isnan(code));
+    }
+    // Missing codes, a missing (or NaN) continuous value and non-positive
+    // weights skip the record without a status.
+    const std::vector<Record> skipped = {{7.5, -1, 1, 2, 0.5, 0},
+                                         {7.5, mv, 1, 2, 0.5, 0},
+                                         {mv, 1, 1, 2, 0.5, 0},
+                                         {7.5, 1, mv, 2, 0.5, 0},
+                                         {7.5, 1, std::nan(""), 2, 0.5, 0},
+                                         {7.5, 1, 1, 0, 0.5, 0},
+                                         {7.5, 1, 1, 2, -0.5, 0},
+                                         {7.5, 1, 1, mv, 0.5, 0}};
+    for (const Record& r : skipped) {
+        const Outcome o = Check(v, r);
+        EXPECT_FALSE(o.valid);
+        EXPECT_EQ(o.code, 0);
+    }
+    // Positions are checked in order: a missing dependent before a bad code
+    // skips the record; a bad code before a zero weight is an error.
+    EXPECT_EQ(Check(v, {mv, 9, 1, 2, 0.5, 0}).code, 0);
+    EXPECT_EQ(Check(v, {7.5, 9, 1, 0, 0.5, 0}).code, 316);
+}
+
+TEST(RecordValidator, CategoricalDependentLengthAndScoring) {
+    const MCRegRecordValidator v(kRoles, {1}, {3}, 2);
+    EXPECT_EQ(v.GetCategoryLimits(), (std::vector<int>{2, 3, 0, 0, 0, 0}));
+    EXPECT_TRUE(Check(v, {1, 0, 0, 1, 1, 0}).valid);
+    const Outcome bad = Check(v, {2, 0, 0, 1, 1, 0});
+    EXPECT_EQ(bad.code, 316);
+    EXPECT_EQ(bad.position, 0);
+    EXPECT_EQ(bad.value, 2.0);
+
+    // Shorter than the role map: 315 for a fit; scoring does not look at the
+    // length, the dependent or the weights.
+    const Record shortRec = {MCMV::Missing(), 2, 4.25};
+    EXPECT_EQ(Check(v, shortRec).code, 315);
+    EXPECT_TRUE(Check(v, shortRec, true).valid);
+    MCStatus s;
+    EXPECT_TRUE(v.IsValid4Scoring(Record{9, 2, 4.25, -1, -1, 0}.GetAll(), s));
+    const Outcome scoreBad = Check(v, {0, 3, 4.25}, true);
+    EXPECT_EQ(scoreBad.code, 316);
+    EXPECT_EQ(scoreBad.position, 1);
+    EXPECT_FALSE(Check(v, {0, 1, MCMV::Missing()}, true).valid);
+
+    // A default validator accepts everything.
+    EXPECT_TRUE(Check(MCRegRecordValidator(), {MCMV::Missing(), -4}).valid);
+}
+
+TEST(RecordExtractor, CompactLayout) {
+    const MCRecordExtractor both(4, {1, 7}, {2}, 0, 5);
+    EXPECT_EQ(both.GetNPositions(), 6);
+    EXPECT_EQ(both.GetAllRecordIndices(), (std::vector<int>{4, 1, 7, 2, 0, 5}));
+    EXPECT_EQ(both.GetFactorOffsets(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(both.GetCovariateOffsets(), (std::vector<int>{3}));
+    EXPECT_EQ(both.GetFreqWeightOffset(), 4);
+    EXPECT_EQ(both.GetRegrWeightOffset(), 5);
+    const double rec[8] = {10, 11, 12, 13, 14, 15, 16, 17};
+    double compact[6];
+    both.Extract(rec, compact);
+    EXPECT_EQ(std::vector<double>(compact, compact + 6),
+              (std::vector<double>{14, 11, 17, 12, 10, 15}));
+
+    MCRecordExtractor noWeights;
+    noWeights.SetRecordIndices(0, {}, {3, 1}, -1, 2);
+    EXPECT_EQ(noWeights.GetNPositions(), 4);
+    EXPECT_EQ(noWeights.GetFreqWeightOffset(), -1);
+    EXPECT_EQ(noWeights.GetRegrWeightOffset(), 3);
+    EXPECT_EQ(noWeights.GetDependentOffset(), 0);
+}

@@ -1,0 +1,94 @@
+#pragma once
+// Reading the NIST StRD linear regression sets (CSV observations and JSON
+// certified values) and scoring results by log relative error.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace nist {
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The text after "key": up to the end of its value (enough for the flat
+// NIST files: numbers, booleans, and arrays of numbers or strings).
+inline std::string JsonValue(const std::string& json, const std::string& key) {
+    const std::size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return "";
+    std::size_t b = at + key.size() + 3;
+    while (json[b] == ' ') ++b;
+    const std::size_t e = json[b] == '[' ? json.find(']', b) + 1 : json.find_first_of(",\n}", b);
+    return json.substr(b, e - b);
+}
+
+inline std::vector<std::string> JsonItems(const std::string& array) {
+    std::vector<std::string> items;
+    std::string cur;
+    for (char c : array.substr(1, array.size() - 2)) {
+        if (c == ',') {
+            items.push_back(cur);
+            cur.clear();
+        } else if (c != ' ' && c != '"') {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) items.push_back(cur);
+    return items;
+}
+
+inline std::vector<double> JsonNumbers(const std::string& json, const std::string& key) {
+    std::vector<double> v;
+    for (const std::string& s : JsonItems(JsonValue(json, key))) v.push_back(std::stod(s));
+    return v;
+}
+
+// Digits of agreement; for a certified 0 the absolute error counts.
+inline double Lre(double est, double cert) {
+    const double err = cert == 0.0 ? std::fabs(est) : std::fabs(est - cert) / std::fabs(cert);
+    if (!(err == err)) return 0.0;
+    return err == 0.0 ? 15.0 : std::min(15.0, -std::log10(err));
+}
+
+struct DataSet {
+    std::string name;
+    std::string json;
+    std::vector<std::string> designColumns;  // "1", "x", "x^k", "x1".."x6"
+    std::vector<double> estimates, stdErrors;
+    double residualSd = 0, rSquared = 0;
+    std::vector<std::vector<std::string>> cells;  // y first, then predictors, as written
+};
+
+inline DataSet Load(const std::string& dir, const std::string& name) {
+    DataSet d;
+    d.name = name;
+    d.json = ReadFile(dir + "/" + name + ".json");
+    d.designColumns = JsonItems(JsonValue(d.json, "design_columns"));
+    d.estimates = JsonNumbers(d.json, "estimates");
+    d.stdErrors = JsonNumbers(d.json, "std_errors");
+    d.residualSd = std::stod(JsonValue(d.json, "residual_sd"));
+    d.rSquared = std::stod(JsonValue(d.json, "r_squared"));
+    std::ifstream csv(dir + "/" + name + ".csv");
+    std::string line;
+    std::getline(csv, line);  // header
+    while (std::getline(csv, line)) {
+        std::vector<std::string> row;
+        std::stringstream ls(line);
+        std::string cell;
+        while (std::getline(ls, cell, ',')) row.push_back(cell);
+        if (!row.empty()) d.cells.push_back(row);
+    }
+    return d;
+}
+
+inline const char* const kSets[] = {"Norris",   "Pontius",  "NoInt1",   "NoInt2",
+                                    "Filip",    "Longley",  "Wampler1", "Wampler2",
+                                    "Wampler3", "Wampler4", "Wampler5"};
+
+}  // namespace nist
