@@ -1,0 +1,147 @@
+#include "glm/MCGLMAlgorithm.h"
+
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCCommon_850::MultiPassRecordIter;
+using MCCommon_850::Record;
+
+MCGLMAlgorithm::MCGLMAlgorithm(const MCRegSettings& settings)
+    : fpSettings(&settings),
+      fCancel(settings.GetCancelPointer()),
+      fValidator(settings.GetVariableTypes(), settings.GetFactors(), settings.GetFactorSizes(), 0),
+      fFactorTables(settings.GetFactors(), settings.GetFactorSizes(),
+                    settings.GetFrequencyWeightVar(), -1, 0, 0, -1, 0.0, 0),
+      fModel(settings, fCancel) {
+    if (settings.GetRegrWeightVar() >= 0) fFactorTables.SetRegrWeightVar(settings.GetRegrWeightVar());
+}
+
+MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {
+    if (fStatus.IsError()) return fStatus;
+    iter.NewPass();
+    if (!iter.HasMore()) return fStatus = MCStatus(307, false);
+    if (fbDataProcessed) return fStatus = MCStatus(306, false);
+
+    std::vector<std::vector<int>> effectFactors;
+    if (fpSettings->GetInterceptUse()) effectFactors.emplace_back();
+    const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+        MCRegrParameter p;
+        p.SetupFromEffect(effects[e], static_cast<int>(e), 0);
+        effectFactors.push_back(p.GetFactors());
+    }
+    fFactorTables.SetModelEffectFactors(effectFactors);
+    // The dependent's weighted mean is tracked as the last covariate.
+    std::vector<int> covariates = fpSettings->GetCovariates();
+    covariates.push_back(fpSettings->GetDependent());
+    fFactorTables.SetCovariates(covariates);
+
+    ProcessSource(iter);
+    if (!fStatus.IsError()) fvMeanValues = fFactorTables.GetCovariateMeans();
+    return fStatus;
+}
+
+MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
+    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+        const Record* record = iter.Next();
+        if (record == nullptr) {
+            fStatus = MCStatus(312, false);
+            break;
+        }
+        ++fNRecordsRead;
+        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        fFactorTables.UpdateAll(*record);
+        ++fNRecordsUsed;
+    }
+    if (fStatus.IsError()) return fStatus;
+    if (fNRecordsUsed == 0) return fStatus = MCStatus(307, false);
+    if (Cancelled()) return fStatus = MCStatus(1, false);
+    fbDataProcessed = true;
+    return fStatus;
+}
+
+MCStatus MCGLMAlgorithm::CreateParameters(std::vector<MCRegrParameter>& params) {
+    if (fStatus.IsError()) return fStatus;
+    if (!fbDataProcessed) return fStatus = MCStatus(303, false);
+    fModel.SetOffsets(fpSettings->GetFactors(), fpSettings->GetCovariates(),
+                      fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar(),
+                      fpSettings->GetDependent());
+    fFactorTables.CreateParameterIndices(0);
+    fStatus = fModel.CreateParameters(&fFactorTables);
+    if (!fStatus.IsError() && Cancelled()) fStatus = MCStatus(1, false);
+    if (!fStatus.IsError()) params = fModel.GetParameters();
+    return fStatus;
+}
+
+MCStatus MCGLMAlgorithm::FillDesignMatrix(MultiPassRecordIter& iter) {
+    if (!fbDataProcessed) return fStatus = MCStatus(313, false);
+    iter.NewPass();
+    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+        const Record* record = iter.Next();
+        if (record == nullptr) break;
+        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fModel.UpdateZPrimeZ(record->GetAll())) {
+            fStatus = MCStatus(313, false);
+            break;
+        }
+    }
+    if (!fStatus.IsError() && Cancelled()) fStatus = MCStatus(1, false);
+    return fStatus;
+}
+
+MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
+    if (fStatus.IsError()) return fStatus;
+    if (!fModel.AreParamsCreated()) return fStatus = MCStatus(309, false);
+    if (fbModelBuilt || fModel.IsModelBuilt()) return fStatus = MCStatus(310, false);
+    const double depMean = fvMeanValues.empty() ? MCMV::Missing() : fvMeanValues.back();
+    fModel.SetDepMeanAndTotalW(depMean, fFactorTables.GetTotalWeight());
+    if (!(fFactorTables.GetTotalWeight() > 0.0)) return fStatus = MCStatus(308, false);
+
+    if (FillDesignMatrix(iter).IsError()) return fStatus;
+    if ((fStatus = fModel.BuildModel()).IsError()) return fStatus;
+    if (ComputeResiduals(iter).IsError()) return fStatus;
+    fbModelBuilt = true;
+    return fStatus;
+}
+
+MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
+    if (!fModel.IsModelBuilt()) return fStatus = MCStatus(303, false);
+    iter.NewPass();
+    std::vector<double> scratch;
+    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+        const Record* record = iter.Next();
+        if (record == nullptr) break;
+        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        fModel.GetDResiduals(scratch, record->GetAll());
+    }
+    if (fStatus.IsError()) return fStatus;
+    if (Cancelled()) return fStatus = MCStatus(1, false);
+    return fStatus = fModel.FinishErrors();
+}
+
+MCStatus MCGLMAlgorithm::Score(const Record& record, double& value) const {
+    if (fStatus.IsError()) return fStatus;
+    if (fCancel.IsCancel()) return MCStatus(1, false);
+    if (!fbModelBuilt) return MCStatus(311, false);
+    value = fModel.Score(record.GetAll());
+    return MCStatus();
+}
+
+void MCGLMAlgorithm::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCGLMAlgorithm display start");
+    DisplayB("Data processed", fbDataProcessed);
+    DisplayB("Model built", fbModelBuilt);
+    DisplayI("Records read", fNRecordsRead);
+    DisplayI("Records used", fNRecordsUsed);
+    DisplayDV("Mean values", fvMeanValues);
+    DisplayI("Status", fStatus.GetErrorCode());
+    fModel.Display();
+    DisplayText("MCGLMAlgorithm display end");
+}
+
+}  // namespace MCMath_850

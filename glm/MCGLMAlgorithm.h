@@ -1,0 +1,73 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCCancelInfo.h"
+#include "companion/MCStatus.h"
+#include "companion/Record.h"
+#include "companion/RecordIterator.h"
+#include "data/MCFactorTables.h"
+#include "data/MCRegRecordValidator.h"
+#include "glm/MCGLMModel.h"
+#include "settings/MCRegSettings.h"
+
+namespace MCMath_850 {
+
+// One general linear model fit: three passes over the host's records
+// (factor tables; cross products; residuals) and the sweep between them.
+// Every step runs only while the status holds no error and stores its
+// result there, so the first error sticks.
+class MCGLMAlgorithm {
+public:
+    explicit MCGLMAlgorithm(const MCRegSettings& settings);
+    MCGLMAlgorithm(const MCGLMAlgorithm&) = delete;
+    MCGLMAlgorithm& operator=(const MCGLMAlgorithm&) = delete;
+
+    // Pass 1: validates every record and fills the factor tables.
+    MCCommon_850::MCStatus ProcessData(MCCommon_850::MultiPassRecordIter& iter);
+    // Numbers the parameters; on success params receives a copy of them.
+    MCCommon_850::MCStatus CreateParameters(std::vector<MCRegrParameter>& params);
+    // Passes 2 and 3 with the sweep between them.
+    MCCommon_850::MCStatus BuildModel(MCCommon_850::MultiPassRecordIter& iter);
+    // The predicted value of a record (system-missing for an unseen cell).
+    MCCommon_850::MCStatus Score(const MCCommon_850::Record& record, double& value) const;
+    // May be called from another thread while a pass runs.
+    void Cancel() { fCancel.SetCancel(); }
+
+    MCCommon_850::MCStatus FillDesignMatrix(MCCommon_850::MultiPassRecordIter& iter);
+    MCCommon_850::MCStatus ProcessSource(MCCommon_850::MultiPassRecordIter& iter);
+    MCCommon_850::MCStatus ComputeResiduals(MCCommon_850::MultiPassRecordIter& iter);
+
+    bool IsDataProcessed() const { return fbDataProcessed; }
+    bool IsModelBuilt() const { return fbModelBuilt; }
+    bool AreParamsCreated() const { return fModel.AreParamsCreated(); }
+    const std::vector<double>& GetMeanValues() const { return fvMeanValues; }
+    const MCFactorCounts& GetFactorCounts() const { return fFactorTables.GetFactorCounts(); }
+    const MCFactorTables& GetFactorTables() const { return fFactorTables; }
+    const MCGLMModel& GetModel() const { return fModel; }
+    const MCRegRecordValidator& GetRecordValidator() const { return fValidator; }
+    const std::vector<MCCommon_850::MCStatus>& GetWarnings() const { return fvWarnings; }
+    double GetTotalFreqWeight() const { return fFactorTables.GetTotalWeight(); }
+    double GetTotalRegrWeight() const { return fFactorTables.GetTotalRegrWeight(); }
+    int GetNRecordsRead() const { return fNRecordsRead; }
+    int GetNRecordsUsed() const { return fNRecordsUsed; }
+    const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
+    void Display() const;
+
+private:
+    bool Cancelled() { return fCancel.WillCancel(); }
+
+    const MCRegSettings* fpSettings;
+    MCCancelInfo fCancel;
+    MCRegRecordValidator fValidator;
+    MCFactorTables fFactorTables;
+    std::vector<double> fvMeanValues;
+    MCGLMModel fModel;
+    bool fbDataProcessed = false;
+    bool fbModelBuilt = false;
+    int fNRecordsRead = 0;
+    int fNRecordsUsed = 0;
+    MCCommon_850::MCStatus fStatus;
+    std::vector<MCCommon_850::MCStatus> fvWarnings;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,331 @@
+#include "glm/MCGLMModel.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/DoubleDouble.h"
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+#include "data/MCFactorTables.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+
+MCGLMModel::MCGLMModel(const MCRegSettings& settings, MCCancelInfo& cancel)
+    : fpSettings(&settings),
+      fpCancel(&cancel),
+      fpEffects(&settings.GetModelEffects()),
+      fRSquare(MCMV::Missing()),
+      fRMSE(MCMV::Missing()),
+      fDepMean(MCMV::Missing()),
+      fTotalWeight(MCMV::Missing()) {
+    SetOffsets(settings.GetFactors(), settings.GetCovariates(), settings.GetFrequencyWeightVar(),
+               settings.GetRegrWeightVar(), settings.GetDependent());
+}
+
+void MCGLMModel::SetOffsets(const std::vector<int>& factors, const std::vector<int>& covariates,
+                            int freqWeightVar, int regrWeightVar, int depVar) {
+    fvFactors = factors;
+    fvCovariates = covariates;
+    fFreqWeightVar = freqWeightVar;
+    fRegrWeightVar = regrWeightVar;
+    fDepVar = depVar;
+    int maxPos = -1;
+    for (int c : covariates) maxPos = std::max(maxPos, c);
+    fvCovariateMap.assign(static_cast<std::size_t>(maxPos + 1), -1);
+    for (int c : covariates)
+        if (c >= 0) fvCovariateMap[static_cast<std::size_t>(c)] = c;
+}
+
+MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
+    if (tables == nullptr) return fStatus = MCStatus(303, false);
+    fpFactorTables = tables;
+    fvParameters.clear();
+    fvEffectFirst.clear();
+    fvEffectCount.clear();
+    const bool intercept = fpSettings->GetInterceptUse();
+    try {
+        if (intercept && !fpCancel->WillCancel()) {
+            fvParameters.emplace_back();
+            fvEffectFirst.push_back(0);
+            fvEffectCount.push_back(1);
+        }
+        const int offset = intercept ? 1 : 0;
+        std::vector<int> codes;
+        for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e) {
+            if (fpCancel->WillCancel()) break;
+            MCRegrParameter param;
+            param.SetupFromEffect((*fpEffects)[static_cast<std::size_t>(e)], e, 0);
+            const int n = tables->GetNEffectParameters(e + offset);
+            fvEffectFirst.push_back(static_cast<int>(fvParameters.size()));
+            fvEffectCount.push_back(n);
+            if (n == 1 && param.GetNFactors() == 0) {
+                fvParameters.push_back(param);
+                continue;
+            }
+            for (int j = 0; j < n; ++j) {
+                MCRegrParameter cell = param;
+                tables->GetParameterFactorValues(codes, e + offset, j);
+                cell.GetCategories() = codes;
+                fvParameters.push_back(std::move(cell));
+                if (static_cast<int>(fvParameters.size()) > kMaxParameters) break;
+            }
+            if (static_cast<int>(fvParameters.size()) > kMaxParameters) break;
+        }
+        const int p = GetNParameters();
+        if (p > kMaxParameters) {
+            MCStatus s(305, false);
+            s.SetDiscreteDatum(0, p);
+            s.SetDiscreteDatum(1, kMaxParameters);
+            return fStatus = s;
+        }
+        fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
+        fvRow.assign(static_cast<std::size_t>(p) + 1, 0.0);
+        fvIdx.assign(fvEffectFirst.size() + 1, 0);
+        fvHi.assign(fvIdx.size(), 0.0);
+        fvLo.assign(fvIdx.size(), 0.0);
+        fvHasCovariates.assign(static_cast<std::size_t>(p), 0);
+        fbProducts = false;
+        for (int k = 0; k < p; ++k) {
+            const MCRegrParameter& prm = fvParameters[static_cast<std::size_t>(k)];
+            fvHasCovariates[static_cast<std::size_t>(k)] = prm.GetNCovariates() > 0;
+            if (prm.GetNCovariateMult() >= 2) fbProducts = true;
+        }
+        if (fbProducts) {
+            fvDenseHi.assign(static_cast<std::size_t>(p) + 1, 0.0);
+            fvDenseLo.assign(static_cast<std::size_t>(p) + 1, 0.0);
+        }
+    } catch (const std::bad_alloc&) {
+        fpZPrimeZ.reset();
+        return fStatus = MCStatus(305, false);
+    }
+    fRedundancy = MCBitSet(GetNParameters() + 1);
+    fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
+    fNRows = 0;
+    fbParamsCreated = true;
+    return fStatus = MCStatus();
+}
+
+double MCGLMModel::ComputeDesignRowValue2(const double* values, const MCRegrParameter& p) const {
+    double v = 1.0;
+    const std::vector<int>& covs = p.GetCovariates();
+    const std::vector<int>& mults = p.GetCovariateMultiplicities();
+    for (std::size_t c = 0; c < covs.size(); ++c)
+        for (int m = 0; m < mults[c]; ++m) v *= values[covs[c]];
+    return v;
+}
+
+double MCGLMModel::ComputeDesignRowValue(const double* values, const MCRegrParameter& p) const {
+    const std::vector<int>& factors = p.GetFactors();
+    const std::vector<int>& cats = p.GetCategories();
+    for (std::size_t f = 0; f < factors.size(); ++f)
+        if (static_cast<int>(values[factors[f]] + 0.5) != cats[f]) return 0.0;
+    return ComputeDesignRowValue2(values, p);
+}
+
+void MCGLMModel::DesignValue(const double* values, const MCRegrParameter& p, double& hi,
+                             double& lo) const {
+    const std::vector<int>& covs = p.GetCovariates();
+    const std::vector<int>& mults = p.GetCovariateMultiplicities();
+    if (covs.size() == 1 && mults[0] == 1) {
+        hi = values[covs[0]];
+        lo = 0.0;
+        return;
+    }
+    DoubleDouble::DD v{1.0, 0.0};
+    for (std::size_t c = 0; c < covs.size(); ++c)
+        for (int m = 0; m < mults[c]; ++m) v = DoubleDouble::Mul(v, values[covs[c]]);
+    hi = v.hi;
+    lo = v.lo;
+}
+
+bool MCGLMModel::ExpandSparse(const double* values) const {
+    bool allFound = true;
+    const std::vector<int>& idx = fpFactorTables->GetRowParameterIndices(values, allFound);
+    int n = 0;
+    for (int i : idx) {
+        if (i < 0) continue;
+        fvIdx[n] = i;
+        if (fvHasCovariates[static_cast<std::size_t>(i)]) {
+            DesignValue(values, fvParameters[static_cast<std::size_t>(i)], fvHi[n], fvLo[n]);
+        } else {
+            fvHi[n] = 1.0;
+            fvLo[n] = 0.0;
+        }
+        ++n;
+    }
+    fvIdx[n] = GetNParameters();
+    fvHi[n] = values[fDepVar];
+    fvLo[n] = 0.0;
+    fNnz = n + 1;
+    return allFound;
+}
+
+double MCGLMModel::RowWeight(const double* values) const {
+    double w = 1.0 / fTotalWeight;
+    if (fFreqWeightVar >= 0) w *= values[fFreqWeightVar];
+    if (fRegrWeightVar >= 0) w *= values[fRegrWeightVar];
+    return w;
+}
+
+bool MCGLMModel::ExpandRow(std::vector<double>& row, const double* values) const {
+    if (!fbParamsCreated || values == nullptr) return false;
+    const std::size_t p = fvParameters.size();
+    const std::size_t n = std::min(row.size(), p);
+    std::fill(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(n), 0.0);
+    bool allFound = true;
+    const std::vector<int>& idx = fpFactorTables->GetRowParameterIndices(values, allFound);
+    for (int i : idx) {
+        if (i < 0 || static_cast<std::size_t>(i) >= row.size()) continue;
+        row[static_cast<std::size_t>(i)] =
+            fvHasCovariates[static_cast<std::size_t>(i)]
+                ? ComputeDesignRowValue2(values, fvParameters[static_cast<std::size_t>(i)])
+                : 1.0;
+    }
+    if (row.size() > p) row[p] = values[fDepVar];
+    return allFound;
+}
+
+bool MCGLMModel::UpdateZPrimeZ(const double* values) {
+    if (!fbParamsCreated || fbModelBuilt || values == nullptr || !fpZPrimeZ) return false;
+    ExpandSparse(values);
+    const double w = RowWeight(values);
+    bool ok;
+    if (!fbProducts) {
+        ok = fpZPrimeZ->UpdateXXSparse(fvIdx.data(), fvHi.data(), fNnz, w);
+    } else {
+        // Powers and products of covariates carry digits beyond a double;
+        // the dense form keeps them.
+        for (int k = 0; k < fNnz; ++k) {
+            fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = fvHi[k];
+            fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = fvLo[k];
+        }
+        ok = fpZPrimeZ->UpdateXX(fvDenseHi.data(), fvDenseLo.data(), w);
+        for (int k = 0; k < fNnz; ++k) {
+            fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = 0.0;
+            fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = 0.0;
+        }
+    }
+    if (ok) ++fNRows;
+    return ok;
+}
+
+MCStatus MCGLMModel::BuildModel() {
+    if (fNRows == 0 || !fpZPrimeZ) return fStatus = MCStatus(309, false);
+    if (fbModelBuilt) return fStatus = MCStatus(310, false);
+    const int p = GetNParameters();
+    if (!fpCancel->WillCancel()) {
+        const double tol = fpSettings->GetTolerance();
+        std::vector<double> scale;
+        fpZPrimeZ->GetDiagonal(scale);
+        fRedundancy = MCBitSet(p + 1);
+        for (int k = 0; k < p; ++k) {
+            if (fpCancel->WillCancel()) break;
+            fpZPrimeZ->Sweep(k, tol, scale, fRedundancy, true);
+        }
+        fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
+        // The dependent is no parameter: only the parameters' rows and
+        // columns are cleared, keeping the residual corner.
+        MCBitSet params = fRedundancy;
+        params.Resize(p);
+        fpZPrimeZ->ZeroOutRedundant(params);
+        fpZPrimeZ->Scale(1.0 / fTotalWeight);
+        fbModelBuilt = true;
+        fResidualSum = fResidualLow = 0.0;
+        fTotalSum = fTotalLow = 0.0;
+    }
+    if (fpCancel->WillCancel()) return fStatus = MCStatus(1, false);
+    return fStatus = MCStatus();
+}
+
+void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* values) {
+    if (!fbModelBuilt || values == nullptr) return;
+    ExpandSparse(values);
+    const int p = GetNParameters();
+    // The fitted value in double-double, so that a residual that is small
+    // against the fitted value keeps its digits.
+    DoubleDouble::DD fitted{0.0, 0.0};
+    for (int k = 0; k + 1 < fNnz; ++k) {
+        const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
+        double ph, pl;
+        DoubleDouble::TwoProd(fvHi[k], b, ph, pl);
+        fitted = DoubleDouble::Add(fitted, DoubleDouble::DD{ph, pl + fvLo[k] * b});
+    }
+    const double y = fvHi[fNnz - 1];
+    const double e = DoubleDouble::Sub(DoubleDouble::DD{y, 0.0}, fitted).hi;
+    const double wt = RowWeight(values);
+    // Compensated sums: millions of small terms would otherwise drift.
+    DoubleDouble::Accumulate(fResidualSum, fResidualLow, wt * e * e, 0.0);
+    const double dev = fpSettings->GetInterceptUse() ? y - fDepMean : y;
+    DoubleDouble::Accumulate(fTotalSum, fTotalLow, wt * dev * dev, 0.0);
+    if (static_cast<int>(scratch.size()) != p) scratch.assign(static_cast<std::size_t>(p), 0.0);
+    else std::fill(scratch.begin(), scratch.end(), 0.0);
+    for (int k = 0; k + 1 < fNnz; ++k)
+        scratch[static_cast<std::size_t>(fvIdx[k])] = e * fvHi[k] * wt;
+    if (wt != 0.0) ++fNResidualRows;
+}
+
+MCStatus MCGLMModel::FinishErrors() {
+    fResidualSum += fResidualLow;
+    fTotalSum += fTotalLow;
+    fResidualLow = fTotalLow = 0.0;
+    if (fTotalWeight > 0.0 && !MCMV::IsMissing(fTotalWeight)) fRMSE = std::sqrt(fResidualSum);
+    if (fTotalSum > 0.0) fRSquare = fResidualSum >= fTotalSum ? 0.0 : 1.0 - fResidualSum / fTotalSum;
+    if (fNResidualRows == 0 || !(fTotalWeight > 0.0)) {
+        MCStatus s(308, false);
+        s.SetScaleDatum(1, fTotalWeight);
+        return fStatus = s;
+    }
+    return fStatus = MCStatus();
+}
+
+double MCGLMModel::Score(const double* values) const {
+    if (!fbModelBuilt || values == nullptr) return MCMV::Missing();
+    if (!ExpandSparse(values)) return MCMV::Missing();
+    DoubleDouble::DD fitted{0.0, 0.0};
+    for (int k = 0; k + 1 < fNnz; ++k) {
+        const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
+        double ph, pl;
+        DoubleDouble::TwoProd(fvHi[k], b, ph, pl);
+        fitted = DoubleDouble::Add(fitted, DoubleDouble::DD{ph, pl + fvLo[k] * b});
+    }
+    return fitted.hi + fitted.lo;
+}
+
+void MCGLMModel::SetDepMeanAndTotalW(double mean, double totalWeight) {
+    fDepMean = mean;
+    fTotalWeight = totalWeight;
+}
+
+bool MCGLMModel::GetParamsForEffect(int effect, int& first, int& count) const {
+    if (effect < 0 || effect >= static_cast<int>(fvEffectFirst.size())) return false;
+    first = fvEffectFirst[static_cast<std::size_t>(effect)];
+    count = fvEffectCount[static_cast<std::size_t>(effect)];
+    return true;
+}
+
+void MCGLMModel::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCGLMModel display start");
+    DisplayIV("Factors", fvFactors);
+    DisplayIV("Covariates", fvCovariates);
+    DisplayI("Frequency weight variable", fFreqWeightVar);
+    DisplayI("Regression weight variable", fRegrWeightVar);
+    DisplayI("Dependent variable", fDepVar);
+    DisplayI("Number of parameters", GetNParameters());
+    DisplayB("Parameters created", fbParamsCreated);
+    DisplayB("Model built", fbModelBuilt);
+    DisplayI("Rows accumulated", fNRows);
+    DisplayDV("Estimates", fvEstimates);
+    DisplayD("Multiple R-square", fRSquare);
+    DisplayD("Root mean square error", fRMSE);
+    DisplayD("Dependent mean", fDepMean);
+    DisplayD("Total frequency weight", fTotalWeight);
+    DisplayIV("First parameter of each effect", fvEffectFirst);
+    DisplayIV("Parameters of each effect", fvEffectCount);
+    DisplayText("MCGLMModel display end");
+}
+
+}  // namespace MCMath_850
