@@ -1,16 +1,33 @@
 // A host built against the installed package: it must compile with the
-// umbrella header alone and link with mcreg::mcreg.
+// umbrella header alone, link with mcreg::mcreg and fit a model.
 #include <mcreg/mcreg.h>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
+
+using namespace MCMath_850;
 
 int main() {
-    MCMath_850::MCBitSet set(3);
-    set.Set(1);
-    MCCommon_850::MCStatus status(316, false);
-    status.SetDiscreteDatum(1, 4);
-    const bool ok = set.IsIn(1) && status.IsError() && !status.GetMessage().empty() &&
-                    MCCommon_850::MCMV::IsMissing(MCCommon_850::MCMV::Missing());
-    std::printf("%s\n", ok ? "installed mcreg works" : "installed mcreg is broken");
+    // y = 2 + 3 x, exactly.
+    std::vector<MCCommon_850::Record> records;
+    for (int i = 0; i < 5; ++i) records.push_back(MCCommon_850::Record{2.0 + 3.0 * i, double(i)});
+    MCRegSettings settings;
+    settings.SetDependent(0);
+    settings.AddCovariate(1);
+    std::vector<int> vars = {1};
+    MCModelEffect x(0, 1, &vars);
+    x.AddCovariate(1);
+    settings.AddModelEffect(x);
+
+    MCRegFactory factory;
+    std::unique_ptr<IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
+    MCCommon_850::MCMemoryRecordIter iter(records);
+    IMCRegOutputStats* stats = nullptr;
+    const bool ok = component && component->BuildModel(iter).IsOK() &&
+                    component->GetOutputStats(stats).IsOK() &&
+                    std::fabs(stats->GetParamEstimates()[0] - 2.0) < 1e-12 &&
+                    std::fabs(stats->GetParamEstimates()[1] - 3.0) < 1e-12;
+    std::printf("%s\n", ok ? "installed mcreg fits" : "installed mcreg is broken");
     return ok ? 0 : 1;
 }

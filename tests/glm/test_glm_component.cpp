@@ -1,0 +1,209 @@
+// The component's life cycle and the failures a host meets through it.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "glm/MCGLMAlgorithm.h"
+#include "glm_fixture.h"
+
+using namespace glmtest;
+using MCCommon_850::MultiPassRecordIter;
+
+namespace {
+
+// y, A (3 categories), x.
+std::vector<Record> Small() {
+    return {Record{1.0, 0, 0.5}, Record{2.0, 1, 1.5}, Record{2.5, 2, 0.0}, Record{4.0, 0, 3.0},
+            Record{3.0, 1, 2.0}, Record{5.5, 2, 2.5}};
+}
+
+Model SmallModel() {
+    Model m;
+    m.factors = {{1, 3}};
+    m.covariates = {2};
+    m.terms = {Term{{1}, {}}, Term{{}, {2}}};
+    return m;
+}
+
+class CountingIter : public MCMemoryRecordIter {
+public:
+    using MCMemoryRecordIter::MCMemoryRecordIter;
+    int NewPass() override {
+        ++passes;
+        return MCMemoryRecordIter::NewPass();
+    }
+    int passes = 0;
+};
+
+class OtherModelSettings : public MCRegSettings {
+public:
+    int GetModelType() const override { return 7; }
+};
+
+}  // namespace
+
+TEST(GlmComponent, FactoryAndLifeCycleRules) {
+    MCMath_850::MCRegFactory factory;
+    MCRegSettings empty;
+    EXPECT_EQ(factory.CreateRegAlgorithm(empty), nullptr);
+    EXPECT_EQ(factory.GetStatus().GetErrorCode(), 301);
+    OtherModelSettings other;
+    other.SetDependent(0);
+    EXPECT_EQ(factory.CreateRegAlgorithm(other), nullptr);
+    EXPECT_TRUE(factory.GetStatus().IsOK());
+    MCRegSettings noTerms;
+    noTerms.SetDependent(0);
+    noTerms.SetInterceptUse(false);
+    EXPECT_EQ(factory.CreateRegAlgorithm(noTerms), nullptr);
+    EXPECT_EQ(factory.GetStatus().GetErrorCode(), 302);
+
+    MCRegSettings s = SmallModel().Settings();
+    std::unique_ptr<IMCRegComponent> c(factory.CreateRegAlgorithm(s));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->GetModelType(), 0);
+    IMCRegOutputStats* stats = nullptr;
+    EXPECT_EQ(c->GetOutputStats(stats).GetErrorCode(), 311);
+    EXPECT_EQ(stats, nullptr);
+    double value = 42;
+    std::vector<double> probs;
+    EXPECT_TRUE(c->Score(Record{0.0, 1, 1.0}, value, probs).IsOK());
+    EXPECT_EQ(value, 42);  // nothing written before the build
+
+    // Parameters first, then the build: the first pass is not repeated.
+    CountingIter iter(Small());
+    std::vector<MCMath_850::MCRegrParameter> params;
+    ASSERT_TRUE(c->CreateParameters(iter, params).IsOK());
+    EXPECT_EQ(params.size(), 5u);
+    ASSERT_TRUE(c->BuildModel(iter).IsOK());
+    EXPECT_EQ(iter.passes, 3);
+    EXPECT_TRUE(c->IsModelBuilt());
+    IMCRegOutputStats* again = nullptr;
+    ASSERT_TRUE(c->GetOutputStats(stats).IsOK());
+    ASSERT_TRUE(c->GetOutputStats(again).IsOK());
+    EXPECT_EQ(stats, again);
+    EXPECT_TRUE(c->Score(Record{0.0, 1, 1.0}, value, probs).IsOK());
+    EXPECT_NE(value, 42);
+
+    // A second build is an error that sticks.
+    EXPECT_EQ(c->BuildModel(iter).GetErrorCode(), 310);
+    EXPECT_FALSE(c->IsModelBuilt());
+    EXPECT_EQ(c->GetOutputStats(stats).GetErrorCode(), 310);
+    EXPECT_EQ(c->GetStatus().GetErrorCode(), 310);
+}
+
+TEST(GlmComponent, DataErrorsStopTheBuild) {
+    // A factor code outside 0..2: malformed, with its position and value.
+    std::vector<Record> bad = Small();
+    bad[3][1] = 5;
+    Fit f = FitModel(SmallModel(), bad);
+    EXPECT_EQ(f.status.GetErrorCode(), 316);
+    long pos = -1;
+    double v = 0;
+    EXPECT_TRUE(f.status.GetDiscreteDatum(1, pos) && f.status.GetScaleDatum(1, v));
+    EXPECT_EQ(pos, 1);
+    EXPECT_EQ(v, 5.0);
+
+    // Records too short for the role map.
+    EXPECT_EQ(FitModel(SmallModel(), {Record{1.0, 0}}).status.GetErrorCode(), 315);
+    // No record at all, and no valid record (all covariates missing).
+    EXPECT_EQ(FitModel(SmallModel(), {}).status.GetErrorCode(), 307);
+    std::vector<Record> missing = Small();
+    for (Record& r : missing) r[2] = MCCommon_850::MCMV::Missing();
+    EXPECT_EQ(FitModel(SmallModel(), missing).status.GetErrorCode(), 307);
+
+    // Records with missing values or non-positive weights are left out.
+    Model m = SmallModel();
+    m.freqWeight = 3;
+    std::vector<Record> weighted;
+    for (const Record& r : Small()) weighted.push_back(Record{r[0], r[1], r[2], 1.0});
+    weighted.push_back(Record{100.0, 0, 1.0, 0.0});
+    weighted.push_back(Record{100.0, 0, MCCommon_850::MCMV::Missing(), 1.0});
+    Fit a = FitModel(m, weighted), b = FitModel(SmallModel(), Small());
+    ASSERT_TRUE(a.status.IsOK() && b.status.IsOK());
+    for (int k = 0; k < b.NParams(); ++k) EXPECT_NEAR(a.Estimate(k), b.Estimate(k), 1e-13);
+
+    // The first pass twice, and the build before any pass.
+    MCRegSettings s = SmallModel().Settings();
+    MCMath_850::MCGLMAlgorithm alg(s);
+    MCMemoryRecordIter iter(Small());
+    EXPECT_EQ(alg.BuildModel(iter).GetErrorCode(), 309);
+    MCMath_850::MCGLMAlgorithm alg2(s);
+    ASSERT_TRUE(alg2.ProcessData(iter).IsOK());
+    EXPECT_EQ(alg2.ProcessData(iter).GetErrorCode(), 306);
+}
+
+namespace {
+
+// Generates records on the fly; at record `signalAt` of its second pass it
+// hands control to a canceller thread and waits until that thread has
+// called Cancel(), so the cancel arrives from another thread while the
+// build is in the middle of a pass.
+class CancelIter : public MultiPassRecordIter {
+public:
+    CancelIter(int n, long signalAt) : fN(n), fSignalAt(signalAt), fRec(3) {}
+    bool HasMore() const override { return fI < fN; }
+    int GetFailReason() const override { return fI < fN ? 0 : 1; }
+    int NewPass() override {
+        fI = 0;
+        ++fPass;
+        fGen.seed(11);
+        return fN > 0 ? 0 : 1;
+    }
+    Record* Next() override {
+        if (fI >= fN) return nullptr;
+        if (fPass == 2 && fI == fSignalAt) {
+            std::unique_lock<std::mutex> lock(mutex);
+            reached = true;
+            cv.notify_all();
+            cv.wait(lock, [this] { return cancelled; });
+        }
+        ++fI;
+        std::uniform_real_distribution<double> u(0, 1);
+        fRec[1] = static_cast<double>(fGen() % 4);
+        fRec[2] = u(fGen);
+        fRec[0] = fRec[1] + 2 * fRec[2] + u(fGen);
+        return &fRec;
+    }
+
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool reached = false;
+    bool cancelled = false;
+
+private:
+    int fN;
+    long fSignalAt;
+    int fI = 0;
+    int fPass = 0;
+    Record fRec;
+    std::mt19937_64 fGen;
+};
+
+}  // namespace
+
+TEST(GlmComponent, CancelFromAnotherThreadStopsTheBuild) {
+    Model m;
+    m.factors = {{1, 4}};
+    m.covariates = {2};
+    m.terms = {Term{{1}, {}}, Term{{}, {2}}};
+    MCRegSettings s = m.Settings();
+    MCMath_850::MCRegFactory factory;
+    std::unique_ptr<IMCRegComponent> c(factory.CreateRegAlgorithm(s));
+    ASSERT_NE(c, nullptr);
+    CancelIter iter(200000, 50000);
+    std::thread canceller([&] {
+        std::unique_lock<std::mutex> lock(iter.mutex);
+        iter.cv.wait(lock, [&] { return iter.reached; });
+        c->Cancel();
+        iter.cancelled = true;
+        iter.cv.notify_all();
+    });
+    const MCStatus status = c->BuildModel(iter);
+    canceller.join();
+    EXPECT_EQ(status.GetErrorCode(), 1);
+    EXPECT_FALSE(c->IsModelBuilt());
+    IMCRegOutputStats* stats = nullptr;
+    EXPECT_EQ(c->GetOutputStats(stats).GetErrorCode(), 1);
+}
