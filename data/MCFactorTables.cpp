@@ -14,6 +14,11 @@ namespace MCMath_850 {
 namespace {
 
 const int kTableCapacity = 89;
+// Effects with at most this many possible cells also get a direct index
+// from the mixed-radix cell code to the cell's value, which spares the
+// per-record hashing; larger effects use the hash table alone.
+const int kDenseCellLimit = 1 << 16;
+const int kUnseenCell = -2;
 
 // Running means drift by rounding when the data cancel exactly; a result
 // smaller than two ulps of the previous mean is taken as that cancellation.
@@ -77,6 +82,8 @@ void MCFactorTables::ClearEffects() {
     fvKeys.clear();
     fvCellLists.clear();
     fvFEFactors.clear();
+    fvFEStrides.clear();
+    fvDenseCells.clear();
     fvFESizes.clear();
     fvFEStarts.assign(1, 0);
     fvFEToEffect.clear();
@@ -131,11 +138,27 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
         fvKeys.emplace_back(k);
         fvTables.push_back(std::make_unique<MCHashtable<int>>(kTableCapacity));
         fvCellLists.emplace_back();
+        long cells = 1;
         for (int pos : list) {
             const bool known = pos >= 0 && pos < static_cast<int>(fvFactorMap.size()) &&
                                fvFactorMap[static_cast<std::size_t>(pos)] >= 0;
             fvFEFactors.push_back(known ? fvFactorMap[static_cast<std::size_t>(pos)] : nFactors);
+            const int size = known ? fCounts.GetNCategories(fvFEFactors.back()) : 0;
+            cells = (size > 0 && cells <= kDenseCellLimit) ? cells * size : kDenseCellLimit + 1L;
         }
+        // Strides with the last factor fastest.
+        fvFEStrides.resize(fvFEFactors.size(), 0);
+        long stride = 1;
+        for (int i = k - 1; i >= 0; --i) {
+            const std::size_t at = fvFEFactors.size() - static_cast<std::size_t>(k - i);
+            fvFEStrides[at] = static_cast<int>(stride);
+            const int size = fvFEFactors[at] < nFactors ? fCounts.GetNCategories(fvFEFactors[at]) : 0;
+            stride *= std::max(size, 1);
+            if (stride > kDenseCellLimit) stride = kDenseCellLimit + 1L;
+        }
+        fvDenseCells.emplace_back();
+        if (cells <= kDenseCellLimit)
+            fvDenseCells.back().assign(static_cast<std::size_t>(cells), kUnseenCell);
         fvEffectToFE[static_cast<std::size_t>(e)] = fNFactorEffects;
         fvFEToEffect.push_back(e);
         ++fNFactorEffects;
@@ -169,6 +192,36 @@ const PairNode<int>* MCFactorTables::FindCell(int fe) const {
     for (int i = 0; i < n; ++i) k[i] = fvCurrCategories[static_cast<std::size_t>(f[i])];
     key.ComputeHash();
     return fvTables[static_cast<std::size_t>(fe)]->Get(&key);
+}
+
+int MCFactorTables::DenseCode(int fe) const {
+    const std::size_t start = static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
+    const int n = fvFESizes[static_cast<std::size_t>(fe)];
+    const int nFactors = static_cast<int>(fvFactorPositions.size());
+    int code = 0;
+    for (int i = 0; i < n; ++i) {
+        const int f = fvFEFactors[start + static_cast<std::size_t>(i)];
+        const int c = fvCurrCategories[static_cast<std::size_t>(f)];
+        if (f >= nFactors || c < 0 || c >= fCounts.GetNCategories(f)) return -1;
+        code += c * fvFEStrides[start + static_cast<std::size_t>(i)];
+    }
+    return code;
+}
+
+void MCFactorTables::SyncDenseCells() {
+    for (int fe = 0; fe < fNFactorEffects; ++fe) {
+        std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+        if (dense.empty()) continue;
+        std::fill(dense.begin(), dense.end(), kUnseenCell);
+        const std::size_t start = static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
+        for (const Cell* c : fvCellLists[static_cast<std::size_t>(fe)]) {
+            long code = 0;
+            for (int i = 0; i < c->fpKey->Size(); ++i)
+                code += static_cast<long>((*c->fpKey)[i]) * fvFEStrides[start + static_cast<std::size_t>(i)];
+            if (code >= 0 && code < static_cast<long>(dense.size()))
+                dense[static_cast<std::size_t>(code)] = *c->fpValue;
+        }
+    }
 }
 
 bool MCFactorTables::AddCell(int fe) {
@@ -213,8 +266,17 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
     }
 
     bool ok = true;
-    for (int fe = 0; fe < fNFactorEffects; ++fe)
-        if (FindCell(fe) == nullptr && !AddCell(fe)) ok = false;
+    for (int fe = 0; fe < fNFactorEffects; ++fe) {
+        std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+        const int code = dense.empty() ? -1 : DenseCode(fe);
+        if (code >= 0 && dense[static_cast<std::size_t>(code)] != kUnseenCell) continue;
+        if (FindCell(fe) != nullptr) continue;
+        if (!AddCell(fe)) {
+            ok = false;
+            continue;
+        }
+        if (code >= 0) dense[static_cast<std::size_t>(code)] = 0;  // the value a new cell holds
+    }
 
     const double wOld = fTotalWeight;
     fTotalWeight += w;
@@ -267,6 +329,7 @@ bool MCFactorTables::FillTables4MainEffects() {
             if (!AddCell(fe)) ok = false;
         }
     }
+    SyncDenseCells();
     return ok;
 }
 
@@ -291,14 +354,22 @@ int MCFactorTables::CreateParameterIndices(int first) {
         fvParamsPerFE[static_cast<std::size_t>(fe)] = n;
         local += n;
     }
+    SyncDenseCells();
     return idx;
 }
 
 const std::vector<int>& MCFactorTables::LookUpCurrent(bool& allFound) const {
     allFound = !fbBroken;
     for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        const PairNode<int>* node = FindCell(fe);
-        const int idx = node != nullptr ? *node->GetPair().fpValue : -1;
+        const std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+        int idx;
+        if (!dense.empty()) {
+            const int code = DenseCode(fe);
+            idx = code < 0 ? -1 : std::max(dense[static_cast<std::size_t>(code)], -1);
+        } else {
+            const PairNode<int>* node = FindCell(fe);
+            idx = node != nullptr ? *node->GetPair().fpValue : -1;
+        }
         if (idx < 0) allFound = false;
         fvEffectParamIndex[static_cast<std::size_t>(fvFEToEffect[static_cast<std::size_t>(fe)])] =
             idx;

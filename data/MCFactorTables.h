@@ -117,6 +117,11 @@ private:
     // Looks up every factor effect from the current categories.
     const std::vector<int>& LookUpCurrent(bool& allFound) const;
     bool AddCell(int fe);
+    // The mixed-radix code of factor effect fe's current cell, -1 when a
+    // category is out of range.
+    int DenseCode(int fe) const;
+    // Copies every stored cell's value into the direct index.
+    void SyncDenseCells();
     void ClearEffects();
     void BuildFactorEffects(const std::vector<std::vector<int>>& effectFactors);
     void UpdateMaxPosition();
@@ -128,6 +133,11 @@ private:
     std::vector<int> fvFEFactors;
     std::vector<int> fvFESizes;
     std::vector<int> fvFEStarts;
+    // Per entry of fvFEFactors: the stride of that factor in the cell code.
+    std::vector<int> fvFEStrides;
+    // Per factor effect: cell code -> the cell's value, or unseen; empty
+    // for effects with too many possible cells.
+    std::vector<std::vector<int>> fvDenseCells;
     mutable std::vector<MCHashKey> fvKeys;
     std::vector<std::unique_ptr<MCHashtable<int>>> fvTables;
     std::vector<std::vector<Cell*>> fvCellLists;
