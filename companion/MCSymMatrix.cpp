@@ -187,6 +187,30 @@ bool MCSymMatrix::UpdateXXSparse(const int* idx, const double* val, int nnz, dou
     return true;
 }
 
+bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count) {
+    if (count <= 0) return true;
+    if (cols == nullptr || srcs == nullptr) return false;
+    for (int a = 0; a < count; ++a)
+        if (cols[a] < 0 || cols[a] >= fN || (a > 0 && cols[a] <= cols[a - 1]) || srcs[a] < 0 ||
+            srcs[a] >= m.fN)
+            return false;
+    try {
+        EnsureLowParts();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    fbFactored = false;
+    const bool low = m.HasLowParts();
+    for (int a = 0; a < count; ++a) {
+        for (int b = 0; b <= a; ++b) {
+            const std::size_t src = Index(srcs[a], srcs[b]);
+            const std::size_t dst = Index(cols[a], cols[b]);
+            dd::Accumulate(fvHi[dst], fvLo[dst], m.fvHi[src], low ? m.fvLo[src] : 0.0);
+        }
+    }
+    return true;
+}
+
 bool MCSymMatrix::Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set,
                         bool checkTol) {
     if (k < 0 || k >= fN) return false;

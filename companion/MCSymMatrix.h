@@ -72,6 +72,11 @@ public:
     // ascending, distinct indices idx (each in 0..n-1). False (unchanged)
     // for null pointers with nnz > 0 or an index out of range.
     bool UpdateXXSparse(const int* idx, const double* val, int nnz, double w);
+    // this(cols[a], cols[b]) += m(srcs[a], srcs[b]) for b <= a < count, low
+    // parts included: scatters a small moment matrix over the columns it
+    // stands for (several columns may share one source). cols must be
+    // ascending and distinct. False (unchanged) on an index out of range.
+    bool AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count);
 
     // Sweeps pivot k (see the convention above); returns whether it swept.
     // A forward sweep (bit k clear) is refused, and the bit stays clear, when

@@ -111,12 +111,11 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
 MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
     if (!fModel.IsModelBuilt()) return fStatus = MCStatus(303, false);
     iter.NewPass();
-    std::vector<double> scratch;
     while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
         if (!fValidator.IsValidRecord(*record, fStatus)) continue;
-        fModel.GetDResiduals(scratch, record->GetAll());
+        fModel.AccumulateResidual(record->GetAll());
     }
     if (fStatus.IsError()) return fStatus;
     if (Cancelled()) return fStatus = MCStatus(1, false);

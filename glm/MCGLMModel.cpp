@@ -1,11 +1,13 @@
 #include "glm/MCGLMModel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
 
 namespace MCMath_850 {
@@ -101,6 +103,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         fpZPrimeZ.reset();
         return fStatus = MCStatus(305, false);
     }
+    SetUpCells();
     fRedundancy = MCBitSet(GetNParameters() + 1);
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
@@ -188,10 +191,163 @@ bool MCGLMModel::ExpandRow(std::vector<double>& row, const double* values) const
     return allFound;
 }
 
+namespace {
+
+// Cells times moment elements held at most, and sources per cell.
+const long kMaxCellElements = 1L << 22;
+const int kMaxSources = 24;
+
+}  // namespace
+
+void MCGLMModel::SetUpCells() {
+    fbCells = false;
+    fvCells.clear();
+    const int p = GetNParameters();
+    // Sources: 0 is the constant, then one per distinct covariate product,
+    // and the dependent last.
+    std::vector<std::vector<int>> monomials;
+    fvParamSource.assign(static_cast<std::size_t>(p), 0);
+    fvSourceParam.assign(1, nullptr);
+    std::vector<int> factorUsed;
+    for (int k = 0; k < p; ++k) {
+        const MCRegrParameter& prm = fvParameters[static_cast<std::size_t>(k)];
+        for (int f : prm.GetFactors())
+            if (std::find(factorUsed.begin(), factorUsed.end(), f) == factorUsed.end())
+                factorUsed.push_back(f);
+        if (prm.GetNCovariates() == 0) continue;
+        std::vector<int> mono;
+        for (std::size_t c = 0; c < prm.GetCovariates().size(); ++c)
+            for (int m = 0; m < prm.GetCovariateMultiplicities()[c]; ++m)
+                mono.push_back(prm.GetCovariates()[c]);
+        std::sort(mono.begin(), mono.end());
+        auto it = std::find(monomials.begin(), monomials.end(), mono);
+        if (it == monomials.end()) {
+            monomials.push_back(mono);
+            fvSourceParam.push_back(&prm);
+            it = monomials.end() - 1;
+        }
+        fvParamSource[static_cast<std::size_t>(k)] = 1 + static_cast<int>(it - monomials.begin());
+    }
+    fNSources = static_cast<int>(monomials.size()) + 2;
+    if (fNSources > kMaxSources) return;
+
+    // The cell of a record is fixed by the categories of the factors in use.
+    const std::vector<int>& factors = fpSettings->GetFactors();
+    const std::vector<int>& sizes = fpSettings->GetFactorSizes();
+    fvCellFactors.clear();
+    fvCellSizes.clear();
+    long cells = 1;
+    for (std::size_t i = 0; i < factors.size() && i < sizes.size(); ++i) {
+        if (std::find(factorUsed.begin(), factorUsed.end(), factors[i]) == factorUsed.end()) continue;
+        fvCellFactors.push_back(factors[i]);
+        fvCellSizes.push_back(sizes[i]);
+        cells *= std::max(sizes[i], 1);
+        if (cells * fNSources * (fNSources + 1) / 2 > kMaxCellElements) return;
+    }
+    fvCellStrides.assign(fvCellFactors.size(), 1);
+    for (int i = static_cast<int>(fvCellFactors.size()) - 2; i >= 0; --i)
+        fvCellStrides[static_cast<std::size_t>(i)] =
+            fvCellStrides[static_cast<std::size_t>(i) + 1] * fvCellSizes[static_cast<std::size_t>(i) + 1];
+    fvCells.resize(static_cast<std::size_t>(cells));
+    fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
+    fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
+    fvCategories.assign(factors.size(), 0);
+    fbCells = true;
+}
+
+int MCGLMModel::CellCode(const double* values) const {
+    int code = 0;
+    for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
+        const int c = MCCategoryIndex(values[fvCellFactors[i]], 0);
+        if (c < 0 || c >= fvCellSizes[i]) return -1;
+        code += c * fvCellStrides[i];
+    }
+    return code;
+}
+
+void MCGLMModel::SourceValues(const double* values) const {
+    fvSrcHi[0] = 1.0;
+    fvSrcLo[0] = 0.0;
+    for (int s = 1; s + 1 < fNSources; ++s)
+        DesignValue(values, *fvSourceParam[static_cast<std::size_t>(s)], fvSrcHi[static_cast<std::size_t>(s)],
+                    fvSrcLo[static_cast<std::size_t>(s)]);
+    fvSrcHi[static_cast<std::size_t>(fNSources) - 1] = values[fDepVar];
+    fvSrcLo[static_cast<std::size_t>(fNSources) - 1] = 0.0;
+}
+
+bool MCGLMModel::FlushCells() {
+    const std::vector<int>& factors = fpSettings->GetFactors();
+    const int p = GetNParameters();
+    for (std::size_t code = 0; code < fvCells.size(); ++code) {
+        CellMoments& cell = fvCells[code];
+        if (!cell.fpMoments) continue;
+        // The categories of the cell, by settings factor.
+        int rest = static_cast<int>(code);
+        for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
+            const int c = rest / fvCellStrides[i];
+            rest -= c * fvCellStrides[i];
+            const std::size_t f = static_cast<std::size_t>(
+                std::find(factors.begin(), factors.end(), fvCellFactors[i]) - factors.begin());
+            fvCategories[f] = c;
+        }
+        bool allFound = true;
+        const std::vector<int>& idx = fpFactorTables->GetParameterIndices(fvCategories, allFound);
+        cell.fvCols.clear();
+        cell.fvSrcs.clear();
+        for (int i : idx) {
+            if (i < 0) continue;
+            cell.fvCols.push_back(i);
+            cell.fvSrcs.push_back(fvParamSource[static_cast<std::size_t>(i)]);
+        }
+        cell.fvCols.push_back(p);
+        cell.fvSrcs.push_back(fNSources - 1);
+        if (!fpZPrimeZ->AddMapped(*cell.fpMoments, cell.fvCols.data(), cell.fvSrcs.data(),
+                                  static_cast<int>(cell.fvCols.size())))
+            return false;
+        cell.fpMoments.reset();
+    }
+    return true;
+}
+
+void MCGLMModel::ComputeCellCoefficients() {
+    using DoubleDouble::DD;
+    for (CellMoments& cell : fvCells) {
+        if (cell.fvCols.empty()) continue;
+        std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
+        for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
+            DD& c = coef[static_cast<std::size_t>(cell.fvSrcs[a])];
+            c = DoubleDouble::Add(c, DD{fvEstimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
+        }
+        cell.fvCoefHi.resize(coef.size());
+        cell.fvCoefLo.resize(coef.size());
+        for (std::size_t k = 0; k < coef.size(); ++k) {
+            cell.fvCoefHi[k] = coef[k].hi;
+            cell.fvCoefLo[k] = coef[k].lo;
+        }
+    }
+}
+
 bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (!fbParamsCreated || fbModelBuilt || values == nullptr || !fpZPrimeZ) return false;
-    ExpandSparse(values);
     const double w = RowWeight(values);
+    if (fbCells) {
+        const int code = CellCode(values);
+        if (code >= 0) {
+            CellMoments& cell = fvCells[static_cast<std::size_t>(code)];
+            if (!cell.fpMoments) {
+                try {
+                    cell.fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+                } catch (const std::bad_alloc&) {
+                    return false;
+                }
+            }
+            SourceValues(values);
+            if (!cell.fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w)) return false;
+            ++fNRows;
+            return true;
+        }
+    }
+    ExpandSparse(values);
     bool ok;
     if (!fbProducts) {
         ok = fpZPrimeZ->UpdateXXSparse(fvIdx.data(), fvHi.data(), fNnz, w);
@@ -216,6 +372,7 @@ MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = MCStatus(309, false);
     if (fbModelBuilt) return fStatus = MCStatus(310, false);
     const int p = GetNParameters();
+    if (fbCells && !FlushCells()) return fStatus = MCStatus(313, false);
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
         std::vector<double> scale;
@@ -226,6 +383,7 @@ MCStatus MCGLMModel::BuildModel() {
             fpZPrimeZ->Sweep(k, tol, scale, fRedundancy, true);
         }
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
+        if (fbCells) ComputeCellCoefficients();
         // The dependent is no parameter: only the parameters' rows and
         // columns are cleared, keeping the residual corner.
         MCBitSet params = fRedundancy;
@@ -240,31 +398,56 @@ MCStatus MCGLMModel::BuildModel() {
     return fStatus = MCStatus();
 }
 
-void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* values) {
-    if (!fbModelBuilt || values == nullptr) return;
-    ExpandSparse(values);
-    const int p = GetNParameters();
-    // The fitted value in double-double, so that a residual that is small
-    // against the fitted value keeps its digits.
+double MCGLMModel::FittedValue(const double* values) const {
+    // In double-double, so that a residual small against the fitted value
+    // keeps its digits.
     DoubleDouble::DD fitted{0.0, 0.0};
+    const int code = fbCells ? CellCode(values) : -1;
+    const CellMoments* cell = code >= 0 ? &fvCells[static_cast<std::size_t>(code)] : nullptr;
+    if (cell != nullptr && !cell->fvCoefHi.empty()) {
+        SourceValues(values);
+        for (int s = 0; s + 1 < fNSources; ++s) {
+            const std::size_t k = static_cast<std::size_t>(s);
+            if (cell->fvCoefHi[k] == 0.0) continue;
+            double ph, pl;
+            DoubleDouble::TwoProd(fvSrcHi[k], cell->fvCoefHi[k], ph, pl);
+            pl += fvSrcLo[k] * cell->fvCoefHi[k] + fvSrcHi[k] * cell->fvCoefLo[k];
+            DoubleDouble::Accumulate(fitted.hi, fitted.lo, ph, pl);
+        }
+        return fitted.hi + fitted.lo;
+    }
+    ExpandSparse(values);
     for (int k = 0; k + 1 < fNnz; ++k) {
         const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
         double ph, pl;
         DoubleDouble::TwoProd(fvHi[k], b, ph, pl);
-        fitted = DoubleDouble::Add(fitted, DoubleDouble::DD{ph, pl + fvLo[k] * b});
+        DoubleDouble::Accumulate(fitted.hi, fitted.lo, ph, pl + fvLo[k] * b);
     }
-    const double y = fvHi[fNnz - 1];
-    const double e = DoubleDouble::Sub(DoubleDouble::DD{y, 0.0}, fitted).hi;
+    return fitted.hi + fitted.lo;
+}
+
+void MCGLMModel::AccumulateResidual(const double* values) {
+    if (!fbModelBuilt || values == nullptr) return;
+    const double y = values[fDepVar];
+    const double e = y - FittedValue(values);
     const double wt = RowWeight(values);
     // Compensated sums: millions of small terms would otherwise drift.
     DoubleDouble::Accumulate(fResidualSum, fResidualLow, wt * e * e, 0.0);
     const double dev = fpSettings->GetInterceptUse() ? y - fDepMean : y;
     DoubleDouble::Accumulate(fTotalSum, fTotalLow, wt * dev * dev, 0.0);
-    if (static_cast<int>(scratch.size()) != p) scratch.assign(static_cast<std::size_t>(p), 0.0);
-    else std::fill(scratch.begin(), scratch.end(), 0.0);
+    if (wt != 0.0) ++fNResidualRows;
+}
+
+void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* values) {
+    if (!fbModelBuilt || values == nullptr) return;
+    AccumulateResidual(values);
+    const int p = GetNParameters();
+    const double e = values[fDepVar] - FittedValue(values);
+    const double wt = RowWeight(values);
+    ExpandSparse(values);
+    scratch.assign(static_cast<std::size_t>(p), 0.0);
     for (int k = 0; k + 1 < fNnz; ++k)
         scratch[static_cast<std::size_t>(fvIdx[k])] = e * fvHi[k] * wt;
-    if (wt != 0.0) ++fNResidualRows;
 }
 
 MCStatus MCGLMModel::FinishErrors() {
@@ -283,15 +466,10 @@ MCStatus MCGLMModel::FinishErrors() {
 
 double MCGLMModel::Score(const double* values) const {
     if (!fbModelBuilt || values == nullptr) return MCMV::Missing();
-    if (!ExpandSparse(values)) return MCMV::Missing();
-    DoubleDouble::DD fitted{0.0, 0.0};
-    for (int k = 0; k + 1 < fNnz; ++k) {
-        const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
-        double ph, pl;
-        DoubleDouble::TwoProd(fvHi[k], b, ph, pl);
-        fitted = DoubleDouble::Add(fitted, DoubleDouble::DD{ph, pl + fvLo[k] * b});
-    }
-    return fitted.hi + fitted.lo;
+    bool allFound = true;
+    fpFactorTables->GetRowParameterIndices(values, allFound);
+    if (!allFound) return MCMV::Missing();
+    return FittedValue(values);
 }
 
 void MCGLMModel::SetDepMeanAndTotalW(double mean, double totalWeight) {

@@ -43,6 +43,8 @@ public:
     // Adds one valid record to the residual and total sums; scratch receives
     // the record's weighted score contributions e * z * wt.
     void GetDResiduals(std::vector<double>& scratch, const double* values);
+    // The residual pass's accumulation alone, without the score vector.
+    void AccumulateResidual(const double* values);
     MCCommon_850::MCStatus FinishErrors();
     // The predicted value; system-missing when a cell of the record was not
     // observed in the fitting data.
@@ -89,6 +91,13 @@ private:
     // Product of the covariates with a low-order part.
     void DesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo) const;
     double RowWeight(const double* values) const;
+    // Cell moments (see fbCells).
+    void SetUpCells();
+    int CellCode(const double* values) const;
+    void SourceValues(const double* values) const;
+    bool FlushCells();
+    void ComputeCellCoefficients();
+    double FittedValue(const double* values) const;
 
     const MCRegSettings* fpSettings;
     MCCancelInfo* fpCancel;
@@ -132,6 +141,33 @@ private:
     mutable std::vector<double> fvHi;
     mutable std::vector<double> fvLo;
     mutable int fNnz = 0;
+    // Records of one factor cell share their design columns, so pass 2 can
+    // accumulate per cell the weighted moments of the few distinct values a
+    // row is made of (1, each covariate product, y) and scatter them into
+    // Z'Z once, before the sweep. For the usual models this is several times
+    // fewer updates per record than the row's outer product. Used when the
+    // cells are few enough to index directly; otherwise rows go to Z'Z one
+    // by one.
+    struct CellMoments {
+        std::unique_ptr<MCSymMatrix> fpMoments;
+        // The cell's columns and their sources, once flushed.
+        std::vector<int> fvCols, fvSrcs;
+        // After the build: per source, the sum of the estimates of the
+        // cell's columns with that source, in double-double.
+        std::vector<double> fvCoefHi, fvCoefLo;
+    };
+    bool fbCells = false;
+    std::vector<int> fvCellFactors;  // record positions
+    std::vector<int> fvCellSizes;
+    std::vector<int> fvCellStrides;
+    std::vector<CellMoments> fvCells;  // by cell code
+    std::vector<int> fvParamSource;  // per parameter
+    std::vector<const MCRegrParameter*> fvSourceParam;  // a parameter carrying each source
+    int fNSources = 0;
+    mutable std::vector<double> fvSrcHi;
+    mutable std::vector<double> fvSrcLo;
+    mutable std::vector<int> fvCategories;
+
     // Scratch of the dense extended-precision row.
     std::vector<double> fvDenseHi;
     std::vector<double> fvDenseLo;
