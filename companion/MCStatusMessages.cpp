@@ -6,7 +6,7 @@
 // datum N. The data a code carries:
 //
 //   304  d1 number of the record (1-based) at which the iterator failed
-//   305  d1 number of parameters (or rows) needed, d2 the limit
+//   305  d0 number of parameters (or rows) needed, d1 the limit
 //   308  s1 the total weight
 //   315  d1 number of values of the record, d2 length of the role map
 //   316  d1 record position, s1 the offending value
@@ -41,7 +41,7 @@ const Entry kCatalogue[] = {
      {"The record iterator reported a record but returned none (record %d1).",
       "The record iterator reported a record but returned none."}},
     {305,
-     {"Too many parameters: the model needs %d1, the limit is %d2.",
+     {"Too many parameters: the model needs %d0, the limit is %d1.",
       "The model has too many parameters, or a matrix or the accumulator could not be "
       "created."}},
     {306, {"The first data pass was run twice."}},
@@ -114,7 +114,7 @@ std::string MCStatus::GetMessage() const {
     auto fill = [this](const char* form, std::string& text) {
         text.clear();
         for (const char* p = form; *p != '\0'; ++p) {
-            if (p[0] == '%' && (p[1] == 'd' || p[1] == 's') && p[2] >= '1' && p[2] <= '9') {
+            if (p[0] == '%' && (p[1] == 'd' || p[1] == 's') && p[2] >= '0' && p[2] <= '9') {
                 const int index = p[2] - '0';
                 if (p[1] == 'd') {
                     long v = 0;

@@ -30,8 +30,8 @@ TEST(StatusMessages, DataAreFilledInAndEveryCodeHasText) {
     EXPECT_NE(bare.find("category code"), std::string::npos) << bare;
 
     MCStatus s305(305, false);
-    s305.SetDiscreteDatum(1, 50000);
-    s305.SetDiscreteDatum(2, 46339);
+    s305.SetDiscreteDatum(0, 50000);
+    s305.SetDiscreteDatum(1, 46339);
     EXPECT_NE(s305.GetMessage().find("needs 50000, the limit is 46339"), std::string::npos);
 
     MCStatus s322(322, false);
