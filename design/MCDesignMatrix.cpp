@@ -130,14 +130,7 @@ void MCDesignMatrix::SetDepVars(const std::vector<int>& indices,
 }
 
 double MCDesignMatrix::ComputeDesignRowValue(const double* row, const MCRegrParameter& p) const {
-    const std::vector<int>& covs = p.GetCovariates();
-    const std::vector<int>& mults = p.GetCovariateMultiplicities();
-    double v = 1.0;
-    for (std::size_t i = 0; i < covs.size(); ++i) {
-        const double x = row[covs[i]];
-        for (int m = 0; m < mults[i]; ++m) v *= x;
-    }
-    return v;
+    return p.CovariateProduct(row);
 }
 
 double MCDesignMatrix::ComputeDesignRowValueNorm(const double*, const MCRegrParameter&) const {

@@ -262,14 +262,7 @@ int MCLiteDesignMatrix::GetParameterIndex(MCHashtable<int>* table, MCHashKey& ke
 
 double MCLiteDesignMatrix::ComputeDesignRowValue(const double* row,
                                                  const MCRegrParameter& p) const {
-    const std::vector<int>& covs = p.GetCovariates();
-    const std::vector<int>& mults = p.GetCovariateMultiplicities();
-    double v = 1.0;
-    for (std::size_t i = 0; i < covs.size(); ++i) {
-        const double x = row[covs[i]];
-        for (int m = 0; m < mults[i]; ++m) v *= x;
-    }
-    return v;
+    return p.CovariateProduct(row);
 }
 
 double MCLiteDesignMatrix::ComputeDesignRowValueCheck(const double* row,

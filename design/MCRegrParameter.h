@@ -54,6 +54,15 @@ public:
     int GetCovariateMult(int var) const;
     // Sum of the multiplicities.
     int GetNCovariateMult() const;
+    // The product of the covariates' values in row (indexed by record
+    // position) raised to their multiplicities, by repeated multiplication;
+    // 1 without covariates.
+    double CovariateProduct(const double* row) const {
+        double v = 1.0;
+        for (std::size_t i = 0; i < fvCovariates.size(); ++i)
+            for (int m = 0; m < fvCovMults[i]; ++m) v *= row[fvCovariates[i]];
+        return v;
+    }
     bool IsIntercept() const { return fvFactors.empty() && fvCovariates.empty(); }
 
     bool operator==(const MCRegrParameter& o) const;

@@ -112,12 +112,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
 }
 
 double MCGLMModel::ComputeDesignRowValue2(const double* values, const MCRegrParameter& p) const {
-    double v = 1.0;
-    const std::vector<int>& covs = p.GetCovariates();
-    const std::vector<int>& mults = p.GetCovariateMultiplicities();
-    for (std::size_t c = 0; c < covs.size(); ++c)
-        for (int m = 0; m < mults[c]; ++m) v *= values[covs[c]];
-    return v;
+    return p.CovariateProduct(values);
 }
 
 double MCGLMModel::ComputeDesignRowValue(const double* values, const MCRegrParameter& p) const {
