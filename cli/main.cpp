@@ -1,0 +1,196 @@
+// mcreg: fits regression models to data files with libmcreg.
+//
+// Exit codes: 0 success, 2 usage error (options, formula, column names),
+// 3 data or model error, 1 internal error.
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/BinaryTable.h"
+#include "host/CsvReader.h"
+#include "host/Formula.h"
+#include "host/GlmFit.h"
+#include "host/GlmReport.h"
+#include "host/HostError.h"
+#include "host/ModelSpec.h"
+#include "host/Progress.h"
+#include "host/ProgressIterator.h"
+
+namespace {
+
+using namespace mchost;
+
+enum ExitCode { kSuccess = 0, kInternal = 1, kUsage = 2, kData = 3 };
+
+struct GlmCommand {
+    std::string fData;
+    std::string fFormula;
+    std::vector<std::string> fvColumns;
+    std::vector<std::string> fvFactors;
+    std::string fFreqWeight;
+    std::string fRegrWeight;
+    bool fbNoIntercept = false;
+    double fTolerance = 0.0;
+    double fConfidence = 0.95;
+    bool fbJson = false;
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Percent(double part, double whole) {
+    const int pct = whole > 0 ? static_cast<int>(100.0 * part / whole) : 0;
+    return std::to_string(pct > 100 ? 100 : pct) + "%";
+}
+
+int RunGlm(const GlmCommand& cmd) {
+    if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
+        throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
+    if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
+        throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
+    const bool binary = !cmd.fvColumns.empty();
+    if (binary && (EndsWith(cmd.fData, ".csv") || EndsWith(cmd.fData, ".CSV")))
+        throw HostError(HostError::kUsage,
+                        "--columns names the columns of a binary record file; a CSV file "
+                        "names them in its header row");
+    if (!binary && EndsWith(cmd.fData, ".bin"))
+        throw HostError(HostError::kUsage,
+                        "'" + cmd.fData +
+                            "' looks like a binary record file: name its columns "
+                            "with --columns y,a,b,...");
+
+    const Formula formula = ParseFormula(cmd.fFormula);
+    ModelOptions options;
+    options.fvFactors = cmd.fvFactors;
+    options.fFreqWeight = cmd.fFreqWeight;
+    options.fRegrWeight = cmd.fRegrWeight;
+    options.fbIntercept = !cmd.fbNoIntercept;
+    options.fTolerance = cmd.fTolerance;
+    options.fConfidence = cmd.fConfidence;
+    options.fbFactorsAreCodes = binary;
+
+    TerminalProgress progress;
+    const auto readStart = std::chrono::steady_clock::now();
+    DataTable table;
+    if (binary) {
+        SelectColumns(formula, options, cmd.fvColumns);  // name errors before reading
+        table = BinaryTableReader::ReadFile(cmd.fData, cmd.fvColumns, [&](std::size_t records) {
+            progress.Show("reading " + cmd.fData + ": " + std::to_string(records) + " records");
+        });
+    } else {
+        struct stat st;
+        const double size = stat(cmd.fData.c_str(), &st) == 0 ? static_cast<double>(st.st_size) : 0;
+        table = CsvReader::ReadFile(
+            cmd.fData,
+            [&](const std::vector<std::string>& header) {
+                return SelectColumns(formula, options, header);
+            },
+            [&](std::size_t bytes) {
+                progress.Show("reading " + cmd.fData + ": " +
+                              Percent(static_cast<double>(bytes), size));
+            });
+    }
+    const ModelSpec spec(formula, options, table);
+    const double readSeconds = Seconds(readStart);
+    progress.Clear();
+
+    const auto fitStart = std::chrono::steady_clock::now();
+    const auto records = spec.MakeIterator();
+    const double nRows = static_cast<double>(spec.GetNRecords());
+    ProgressIterator counted(*records, [&](int pass, std::size_t n) {
+        progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
+                      Percent(static_cast<double>(n), nRows));
+    });
+    GlmResult result = FitGlm(spec, counted, cmd.fConfidence);
+    progress.Clear();
+    result.fReadSeconds = readSeconds;
+    result.fFitSeconds = Seconds(fitStart);
+
+    for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
+    std::cout << (cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result));
+    std::cout.flush();
+    return std::cout ? kSuccess : kInternal;
+}
+
+const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
+  A           main effect of A         A*B or A:B  interaction of A and B
+  x*x         square of covariate x    A*x         factor-by-covariate term
+  A(B)        A nested within B        A*B(C), A(B(C))  deeper nesting
+  x(A)        covariate x within the categories of factor A
+  1 / 0       keep / remove the intercept; `odd name` quotes a column name
+Columns with text cells and columns in --factors are factors; the others are
+covariates. Empty cells and NA are missing; records with a missing model
+value or a weight that is not positive are left out.
+
+Exit codes: 0 success, 2 usage error, 3 data or model error, 1 internal error.)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"mcreg: regression models for data files (libmcreg " MCREG_VERSION ")", "mcreg"};
+    app.set_version_flag("--version", "mcreg " MCREG_VERSION);
+    app.require_subcommand(1);
+
+    GlmCommand cmd;
+    CLI::App* glm = app.add_subcommand("glm", "Fit a general linear model (least squares)");
+    glm->add_option("--data", cmd.fData, "CSV file with a header row, or a binary record file")
+        ->required()
+        ->type_name("FILE");
+    glm->add_option("--formula", cmd.fFormula, "Model formula, e.g. \"y ~ A*B + x\"")
+        ->required()
+        ->type_name("TEXT");
+    glm->add_option("--columns", cmd.fvColumns,
+                    "Names of the columns of a binary record file (its factors coded 0..K-1)")
+        ->delimiter(',')
+        ->type_name("NAMES");
+    glm->add_option("--factors", cmd.fvFactors, "Columns to treat as factors even when numeric")
+        ->delimiter(',')
+        ->type_name("NAMES");
+    glm->add_option("--freq-weight", cmd.fFreqWeight, "Frequency weight column")->type_name("COL");
+    glm->add_option("--regr-weight", cmd.fRegrWeight, "Regression weight column")->type_name("COL");
+    glm->add_flag("--no-intercept", cmd.fbNoIntercept, "Fit the model without an intercept");
+    glm->add_option(
+           "--tolerance", cmd.fTolerance,
+           "Pivots below this fraction of their original value are aliased (default 1e-12)")
+        ->type_name("NUM");
+    glm->add_option("--confidence", cmd.fConfidence, "Level of the confidence intervals")
+        ->capture_default_str()
+        ->type_name("NUM");
+    glm->add_flag("--json", cmd.fbJson, "Write the results as JSON");
+    glm->footer(kFormulaHelp);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? kSuccess : kUsage;
+    }
+
+    try {
+        return RunGlm(cmd);
+    } catch (const FormulaError& e) {
+        std::cerr << "mcreg: " << e.what() << "\n"
+                  << PointAt(cmd.fFormula, e.GetPos(), e.GetLen()) << "\n";
+        return kUsage;
+    } catch (const HostError& e) {
+        std::cerr << "mcreg: " << e.what() << "\n";
+        return e.GetKind() == HostError::kUsage ? kUsage : kData;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "mcreg: out of memory\n";
+        return kInternal;
+    } catch (const std::exception& e) {
+        std::cerr << "mcreg: internal error: " << e.what() << "\n";
+        return kInternal;
+    }
+}

@@ -1,0 +1,85 @@
+// libFuzzer target: arbitrary text as a model formula over a small data set
+// with text and numeric columns. Besides the sanitizers, the target traps
+// when: an error points outside the formula or is not a usage error; a
+// term's canonical text does not read back to the same term; a model that
+// builds gives the library settings it refuses, or a fit fails with
+// anything but a reported data error; a parameter has no label.
+#include <cstdint>
+#include <string>
+
+#include "host/CsvReader.h"
+#include "host/Formula.h"
+#include "host/GlmFit.h"
+#include "host/HostError.h"
+#include "host/ModelSpec.h"
+
+using namespace mchost;
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+const DataTable& Table() {
+    static const DataTable table = CsvReader::ReadString(
+        "y,A,B,C,x,z,w\n"
+        "1.5,a,p,u,0.5,1,1\n"
+        "2.5,a,q,u,1.5,2,2\n"
+        "3.0,b,p,v,2.5,NA,1\n"
+        "4.5,b,q,v,3.0,4,1\n"
+        "2.0,c,p,u,0.0,5,3\n"
+        "6.5,c,q,v,1.0,6,1\n"
+        "5.0,a,p,v,2.0,7,1\n"
+        "7.5,b,q,u,4.0,8,0\n");
+    return table;
+}
+
+std::string Shape(const FormulaTerm& t) {
+    std::string s;
+    for (const auto& group : t.fvGroups) {
+        s += '|';
+        for (const FormulaName& n : group) s += n.fName + '\x1f';
+    }
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 512) return 0;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    Formula f;
+    try {
+        f = ParseFormula(text);
+    } catch (const FormulaError& e) {
+        Require(e.GetKind() == HostError::kUsage);
+        Require(e.GetLen() >= 1 && e.GetPos() <= text.size());
+        Require(!PointAt(text, e.GetPos(), e.GetLen()).empty());
+        return 0;
+    }
+    for (const FormulaTerm& t : f.fvTerms) {
+        Require(t.fPos + t.fLen <= text.size());
+        const Formula again = ParseFormula("y ~ " + t.Text());
+        Require(again.fvTerms.size() == 1 && Shape(again.fvTerms[0]) == Shape(t));
+    }
+
+    ModelOptions options;
+    options.fvFactors = {"z"};
+    options.fFreqWeight = size % 2 ? "w" : "";
+    try {
+        const ModelSpec spec(f, options, Table());
+        MCMath_850::MCRegSettings settings = spec.GetSettings();
+        Require(!settings.IsValidSettings(true).IsError());
+        auto records = spec.MakeIterator();
+        const GlmResult r = FitGlm(spec, *records, 0.95);
+        Require(r.fRecordsRead == 8);
+        for (const ParameterRow& p : r.fvParameters) Require(!p.fLabel.empty());
+    } catch (const FormulaError& e) {
+        Require(e.GetPos() + e.GetLen() <= text.size() + 1);
+    } catch (const HostError&) {
+        // Columns that cannot play their role, or a model the library
+        // refuses with a status: reported to the user, not a fault.
+    }
+    return 0;
+}

@@ -1,0 +1,115 @@
+#include "host/GlmFit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "companion/MCDistFun.h"
+#include "companion/MCMV.h"
+#include "glm/MCGLMOutputStats.h"
+#include "host/ParameterLabels.h"
+#include "settings/MCGLMComponent.h"
+#include "settings/MCRegFactory.h"
+
+namespace mchost {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCMath_850::MCDistFun;
+
+namespace {
+
+const double kNaN = kMissing;
+
+// The host's missing value is NaN; the library's is its own constant.
+double Host(double v) {
+    return MCMV::IsMissing(v) ? kNaN : v;
+}
+
+[[noreturn]] void Throw(const MCStatus& s) {
+    throw LibraryError(s.GetErrorCode(), s.GetMessage());
+}
+
+}  // namespace
+
+GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
+                 double confidence) {
+    MCMath_850::MCRegSettings settings = spec.GetSettings();
+    MCMath_850::MCRegFactory factory;
+    std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
+    if (!component) Throw(factory.GetStatus());
+    MCStatus status = component->BuildModel(records);
+    if (status.IsError()) Throw(status);
+    MCMath_850::IMCRegOutputStats* out = nullptr;
+    status = component->GetOutputStats(out);
+    if (status.IsError()) Throw(status);
+    const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
+
+    GlmResult r;
+    r.fFormula = spec.GetFormulaText();
+    r.fDependent = spec.GetDependentName();
+    r.fConfidence = confidence;
+    if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
+        if (const MCMath_850::MCGLMAlgorithm* a = c->GetAlgorithm()) {
+            r.fRecordsRead = a->GetNRecordsRead();
+            r.fRecordsUsed = a->GetNRecordsUsed();
+        }
+    }
+    r.fTotalFreqWeight = glm.GetTotalFreqWeight();
+    r.fTotalRegrWeight = glm.GetTotalRegrWeight();
+    r.fErrorDF = Host(glm.GetErrorDF());
+    r.fRank = glm.GetRank();
+    r.fRmse = Host(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    const double ms = Host(glm.GetErrorMeanSquare());
+    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) : kNaN;
+    r.fRSquare = Host(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
+    for (const MCStatus& w : component->GetWarnings())
+        r.fvWarnings.push_back("warning " + std::to_string(w.GetErrorCode()) + ": " +
+                               w.GetMessage());
+
+    const double df = r.fErrorDF;
+    const double q = df > 0.0 ? Host(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kNaN;
+    const std::vector<double>& estimates = glm.GetParamEstimates();
+    const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
+    const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
+    const std::vector<MCMath_850::MCModelEffect>& effects = settings.GetModelEffects();
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const MCMath_850::MCRegrParameter& p = params[k];
+        ParameterRow row;
+        char name[32];
+        std::snprintf(name, sizeof name, "P%07zu", k + 1);
+        row.fName = name;
+        const int e = p.GetEffectIndex();
+        const bool inParens = e >= 0 && static_cast<std::size_t>(e) < effects.size() &&
+                              effects[static_cast<std::size_t>(e)].GetFactorsInParens();
+        row.fLabel = ParameterLabel(p, spec, inParens);
+        row.fEffect = e >= 0 && static_cast<std::size_t>(e) < spec.GetEffectTexts().size()
+                          ? spec.GetEffectTexts()[static_cast<std::size_t>(e)]
+                          : "Intercept";
+        row.fbRedundant = !glm.GetRedundancyIndicators().IsIn(static_cast<int>(k));
+        row.fEstimate = row.fbRedundant ? 0.0 : estimates[k];
+        row.fStdError = row.fT = row.fDF = row.fSig = row.fCILower = row.fCIUpper = kNaN;
+        if (!row.fbRedundant && df > 0.0 && cov != nullptr) {
+            const double var = cov->GetElem(static_cast<int>(k), static_cast<int>(k));
+            if (var >= 0.0 && std::isfinite(var)) {
+                const double se = std::sqrt(var);
+                row.fStdError = se;
+                row.fDF = df;
+                if (se > 0.0) {
+                    row.fT = row.fEstimate / se;
+                    const double tail = Host(MCDistFun::SigT(std::fabs(row.fT), df));
+                    row.fSig = std::isnan(tail) ? kNaN : std::min(1.0, 2.0 * tail);
+                }
+                if (!std::isnan(q)) {
+                    row.fCILower = row.fEstimate - q * se;
+                    row.fCIUpper = row.fEstimate + q * se;
+                }
+            }
+        }
+        r.fvParameters.push_back(std::move(row));
+    }
+    return r;
+}
+
+}  // namespace mchost

@@ -1,0 +1,74 @@
+#pragma once
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "companion/RecordIterator.h"
+#include "host/HostError.h"
+#include "host/ModelSpec.h"
+
+namespace mchost {
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+// One row of the parameter table. Statistics a parameter does not have
+// (all of them for an aliased one) are NaN.
+class ParameterRow {
+public:
+    std::string fName;    // P0000001, ...
+    std::string fLabel;   // see ParameterLabel
+    std::string fEffect;  // the effect's formula text, "Intercept" for the intercept
+    double fEstimate = 0.0;
+    bool fbRedundant = false;
+    double fStdError = kMissing;
+    double fT = kMissing;
+    double fDF = kMissing;
+    double fSig = kMissing;
+    double fCILower = kMissing;
+    double fCIUpper = kMissing;
+};
+
+// Everything the reports print about a general linear model fit.
+class GlmResult {
+public:
+    std::string fFormula;
+    std::string fDependent;
+    long long fRecordsRead = 0;
+    long long fRecordsUsed = 0;
+    double fTotalFreqWeight = 0.0;
+    double fTotalRegrWeight = 0.0;
+    double fConfidence = 0.95;
+    std::vector<ParameterRow> fvParameters;
+    double fRSquare = kMissing;  // missing when the dependent does not vary
+    // The library's root mean square error: sqrt(weighted residual SS / total
+    // frequency weight). The residual standard error divides by the error df
+    // instead; it is the scale of the standard errors.
+    double fRmse = kMissing;
+    double fResidualSE = kMissing;
+    double fErrorDF = kMissing;  // total frequency weight minus rank
+    int fRank = 0;
+    double fReadSeconds = 0.0;
+    double fFitSeconds = 0.0;
+    std::vector<std::string> fvWarnings;  // "warning <code>: <message>"
+};
+
+// A failure reported by the library: its status code and message.
+class LibraryError : public HostError {
+public:
+    LibraryError(long code, const std::string& message)
+        : HostError(kData, "error " + std::to_string(code) + ": " + message), fCode(code) {}
+    long GetCode() const { return fCode; }
+
+private:
+    long fCode;
+};
+
+// Fits the model over the records (normally spec.MakeIterator(), perhaps
+// wrapped for progress) and computes each parameter's standard error, t,
+// significance and confidence interval at the given level from the
+// estimates, their covariance and the error degrees of freedom.
+GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
+                 double confidence);
+
+}  // namespace mchost

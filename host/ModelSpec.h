@@ -1,0 +1,103 @@
+#pragma once
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "companion/RecordIterator.h"
+#include "host/DataTable.h"
+#include "host/Formula.h"
+#include "settings/MCRegSettings.h"
+
+namespace mchost {
+
+// What the command line says about a model besides its formula.
+class ModelOptions {
+public:
+    std::vector<std::string> fvFactors;  // columns to treat as factors even when numeric
+    std::string fFreqWeight;             // empty: none
+    std::string fRegrWeight;
+    bool fbIntercept = true;
+    double fTolerance = 0.0;  // not positive: the library's default
+    double fConfidence = 0.95;
+    // The factor columns hold category codes already (a binary record
+    // file): negative codes are missing, other codes must be whole numbers.
+    bool fbFactorsAreCodes = false;
+};
+
+// A variable at one record position of the records given to the library.
+class ModelVariable {
+public:
+    enum Role { kDependent, kFactor, kCovariate, kFreqWeight, kRegrWeight };
+
+    std::string fName;
+    int fColumn = -1;  // in the data table
+    Role fRole = kCovariate;
+    // Factors: the category text of each code 0 .. K-1.
+    std::vector<std::string> fvCategories;
+};
+
+// The columns that formula and options name, as a load mask over the
+// header. Throws FormulaError for a formula name that is no column and
+// HostError (usage) for an unknown --factors or weight column.
+std::vector<bool> SelectColumns(const Formula& formula, const ModelOptions& options,
+                                const std::vector<std::string>& header);
+
+// A model ready for the library: the variables' roles and record
+// positions, the factors coded, the settings and the records.
+//
+// Factors are the columns named in the options plus every model column with
+// a text cell; the other model columns are covariates. Both enter the
+// settings in order of first appearance in the formula. A record is used
+// when the dependent, every model factor and covariate are present and the
+// weights are positive. A factor's categories are its distinct values in
+// the records used, numbers in numeric order (a numeric column), texts in
+// byte order (a text column; numbers would come first), coded 0 .. K-1.
+//
+// Record layout: the dependent at 0, the factors, the covariates, then the
+// frequency and the regression weight. Numeric columns are read in place,
+// so the table must outlive the ModelSpec and its iterators.
+class ModelSpec {
+public:
+    // Throws FormulaError / HostError (usage) for a model the formula and
+    // options cannot describe and HostError (data) for columns whose cells
+    // cannot play their role (text in the dependent, a covariate or a weight).
+    ModelSpec(const Formula& formula, const ModelOptions& options, const DataTable& table);
+    // The records point into this object's own columns, which a move keeps.
+    ModelSpec(const ModelSpec&) = delete;
+    ModelSpec& operator=(const ModelSpec&) = delete;
+    ModelSpec(ModelSpec&&) = default;
+    ModelSpec& operator=(ModelSpec&&) = default;
+
+    const MCMath_850::MCRegSettings& GetSettings() const { return fSettings; }
+    // Indexed by record position.
+    const std::vector<ModelVariable>& GetVariables() const { return fvVariables; }
+    // The formula text of each settings effect ("A*B", "x(A)").
+    const std::vector<std::string>& GetEffectTexts() const { return fvEffectTexts; }
+    const std::string& GetDependentName() const { return fvVariables.front().fName; }
+    const std::string& GetFormulaText() const { return fFormulaText; }
+    std::size_t GetNRecords() const { return fNRows; }
+    std::size_t GetNUsed() const { return fNUsed; }
+
+    // A new pass-able stream of the records.
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const;
+
+private:
+    int AddVariable(const std::string& name, int column, ModelVariable::Role role);
+    void CheckNumeric(const ModelVariable& v, const DataTable& table) const;
+    void CodeFactors(const DataTable& table, const std::vector<char>& used);
+    void BuildEffects(const Formula& formula);
+
+    std::string fFormulaText;
+    std::vector<ModelVariable> fvVariables;
+    std::vector<int> fvFactorPositions;
+    std::vector<int> fvCovariatePositions;
+    std::vector<std::string> fvEffectTexts;
+    MCMath_850::MCRegSettings fSettings;
+    std::vector<ColumnVector<double>> fvCodedFactors;  // by factor, in record layout order
+    std::vector<const double*> fvRecordColumns;
+    std::size_t fNRows = 0;
+    std::size_t fNUsed = 0;
+};
+
+}  // namespace mchost
