@@ -16,7 +16,7 @@ public:
     // Empties Categories and sets every value to missing.
     void Reset();
 
-    // Level indices of the cell, one per factor of the specification in its
+    // Level indices of the cell, one per factor of the marginal-means request in its
     // order; for a pairwise comparison the level(s) compared with.
     const std::vector<int>& GetCategories() const { return fvCategories; }
     std::vector<int>& GetCategories() { return fvCategories; }

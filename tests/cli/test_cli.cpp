@@ -1,0 +1,243 @@
+// End-to-end tests of the mcreg program: it is run as a separate process on
+// small files and its --json output is compared with lm results computed in R
+// (tools/reference/cli_golden.R). Error paths must end with the documented exit
+// code and a message naming the problem, never with a signal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kProgram = MCREG_BINARY_DIR "/cli/mcreg";
+const std::string kGolden = MCREG_TEST_DATA_DIR "/golden/";
+
+struct Result {
+    int code = -1;  // exit code, or 128 + signal
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Result RunProgram(const std::vector<std::string>& args) {
+    static int serial = 0;
+    const fs::path errFile =
+        fs::temp_directory_path() /
+        ("mcreg_cli_err_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+    std::string cmd = Quote(kProgram);
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " 2>" + Quote(errFile.string()) + " </dev/null";
+    Result r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.code = 128 + WTERMSIG(status);
+    r.err = Slurp(errFile);
+    fs::remove(errFile);
+    return r;
+}
+
+// A scratch file that removes itself.
+struct TempFile {
+    fs::path path;
+    explicit TempFile(const std::string& content, const std::string& ext = ".csv") {
+        static int serial = 0;
+        path = fs::temp_directory_path() /
+               ("mcreg_cli_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ext);
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    ~TempFile() { fs::remove(path); }
+};
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kProgram)) GTEST_SKIP() << "program not built: " << kProgram;
+    }
+};
+
+// Relative agreement to 1e-9, with null standing for a statistic not computed.
+void ExpectNear(const json& got, const json& want, const std::string& what) {
+    if (want.is_null()) {
+        EXPECT_TRUE(got.is_null()) << what << ": " << got;
+        return;
+    }
+    ASSERT_TRUE(got.is_number()) << what << ": " << got;
+    const double g = got.get<double>(), w = want.get<double>();
+    EXPECT_NEAR(g, w, 1e-9 * std::fabs(w) + 1e-12) << what;
+}
+
+// The names of an object's members, sorted.
+std::vector<std::string> Keys(const json& o) {
+    std::vector<std::string> k;
+    for (auto it = o.begin(); it != o.end(); ++it) k.push_back(it.key());
+    return k;
+}
+
+void ExpectMatches(const json& got, const json& want) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(Keys(got), (V{"dependent", "fit", "model", "parameters", "records", "timing_seconds",
+                            "total_frequency_weight", "total_regression_weight"}));
+    EXPECT_EQ(Keys(got["fit"]), (V{"error_df", "r_square", "rmse"}));
+    for (const json& p : got["parameters"])
+        EXPECT_EQ(Keys(p), (V{"ci_lower", "ci_upper", "df", "effect", "estimate", "label", "name",
+                              "redundant", "sig", "std_error", "t"}));
+    EXPECT_EQ(got.value("model", ""), "glm");
+    EXPECT_EQ(got["dependent"], want["dependent"]);
+    EXPECT_EQ(got["records"], want["records"]);
+    ExpectNear(got["total_frequency_weight"], want["total_frequency_weight"], "W");
+    ExpectNear(got["total_regression_weight"], want["total_regression_weight"], "RW");
+    for (const char* key : {"r_square", "rmse", "error_df"})
+        ExpectNear(got["fit"][key], want["fit"][key], key);
+    ASSERT_TRUE(got["timing_seconds"]["read"].is_number());
+    ASSERT_TRUE(got["timing_seconds"]["fit"].is_number());
+
+    const json& gp = got["parameters"];
+    const json& wp = want["parameters"];
+    ASSERT_EQ(gp.size(), wp.size()) << got["parameters"];
+    for (size_t k = 0; k < wp.size(); ++k) {
+        const std::string label = wp[k]["label"];
+        SCOPED_TRACE(label);
+        const std::string n = std::to_string(k + 1);
+        EXPECT_EQ(gp[k]["name"], "P" + std::string(7 - n.size(), '0') + n);
+        EXPECT_EQ(gp[k]["label"], label);
+        EXPECT_EQ(gp[k]["effect"], wp[k]["effect"]);
+        EXPECT_EQ(gp[k]["redundant"], wp[k]["redundant"]);
+        for (const char* key : {"estimate", "std_error", "t", "df", "sig", "ci_lower", "ci_upper"})
+            ExpectNear(gp[k][key], wp[k][key], key);
+    }
+}
+
+std::vector<std::string> CaseArgs(const json& c) {
+    std::vector<std::string> args{"glm"};
+    for (size_t i = 0; i < c["args"].size(); ++i) {
+        std::string a = c["args"][i];
+        args.push_back(i > 0 && c["args"][i - 1] == "--data" ? kGolden + a : a);
+    }
+    args.push_back("--json");
+    return args;
+}
+
+TEST_F(Cli, FitsAgreeWithR) {
+    const json cases = json::parse(Slurp(kGolden + "cli_cases.json"));
+    ASSERT_GE(cases.size(), 12u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args = CaseArgs(c);
+        std::vector<std::vector<std::string>> runs{args};
+        for (const json& alt : c["alt_formulas"]) {
+            for (size_t i = 0; i + 1 < args.size(); ++i)
+                if (args[i] == "--formula") args[i + 1] = alt;
+            runs.push_back(args);
+        }
+        for (const auto& run : runs) {
+            const Result r = RunProgram(run);
+            ASSERT_EQ(r.code, 0) << r.err;
+            json got;
+            ASSERT_NO_THROW(got = json::parse(r.out)) << r.out;
+            ExpectMatches(got, c["expected"]);
+        }
+    }
+}
+
+TEST_F(Cli, HelpVersionAndTextReport) {
+    Result r = RunProgram({"glm", "--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("--formula"), std::string::npos) << r.out;
+    r = RunProgram({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("mcreg 0."), std::string::npos) << r.out;
+
+    r = RunProgram({"glm", "--data", kGolden + "cli_main.csv", "--formula", "y ~ A + B + A*B",
+                    "--factors", "B"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const char* s : {"Intercept", "[A=alpha] * [B=2]", "[A=beta, \"q\"]"})
+        EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
+}
+
+struct ErrorCase {
+    const char* what;
+    std::vector<std::string> args;    // "@" stands for the scratch data file
+    std::optional<std::string> data;  // content of the scratch file
+    int code;
+    std::vector<std::string> words;  // each must appear in the message (case-sensitive)
+};
+
+TEST_F(Cli, ErrorsGiveExitCodeAndMessage) {
+    const std::string main = kGolden + "cli_main.csv";
+    // clang-format off
+    const std::vector<ErrorCase> cases = {
+        {"no arguments", {}, {}, 2, {}},
+        {"unknown option", {"glm", "--data", main, "--formula", "y ~ A", "--bogus"}, {}, 2, {"--bogus"}},
+        {"no formula", {"glm", "--data", main}, {}, 2, {"--formula"}},
+        {"confidence out of range", {"glm", "--data", main, "--formula", "y ~ A", "--confidence", "1.5"},
+         {}, 2, {"confidence"}},
+        {"unknown column", {"glm", "--data", main, "--formula", "y ~ A + nosuch"}, {}, 2, {"nosuch"}},
+        {"dangling plus", {"glm", "--data", main, "--formula", "y ~ A +"}, {}, 2, {"formula"}},
+        {"no tilde", {"glm", "--data", main, "--formula", "y A"}, {}, 2, {"'~'"}},
+        {"unclosed nesting", {"glm", "--data", main, "--formula", "y ~ C(A"}, {}, 2, {"parenthes"}},
+        {"text factor squared", {"glm", "--data", main, "--formula", "y ~ C*C"}, {}, 2, {"'C'"}},
+        {"missing file", {"glm", "--data", "/nonexistent/x.csv", "--formula", "y ~ A"}, {}, 3,
+         {"/nonexistent/x.csv"}},
+        {"text dependent", {"glm", "--data", main, "--formula", "A ~ x"}, {}, 3, {"'A'", "numeric"}},
+        {"text weight", {"glm", "--data", main, "--formula", "y ~ x", "--freq-weight", "A"}, {}, 3,
+         {"'A'", "numeric"}},
+        {"ragged line", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\n1,2\n3,4,5\n6,7\n", 3, {"3"}},
+        {"unterminated quote", {"glm", "--data", "@", "--formula", "y ~ A"}, "y,A\n1,\"a\n2,b\n", 3,
+         {"quote"}},
+        {"empty file", {"glm", "--data", "@", "--formula", "y ~ x"}, "", 3, {"empty"}},
+        {"header only", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\n", 3, {"307"}},
+        {"all records missing", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\nNA,1\n,2\n3,NA\n", 3,
+         {"307"}},
+        {"partial binary record", {"glm", "--data", "@", "--columns", "y,x", "--formula", "y ~ x"},
+         std::string(20, 'x'), 3, {"partial"}},
+    };
+    // clang-format on
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<TempFile> file;
+        std::vector<std::string> args = c.args;
+        if (c.data) {
+            const bool binary = std::find(args.begin(), args.end(), "--columns") != args.end();
+            file = std::make_unique<TempFile>(*c.data, binary ? ".bin" : ".csv");
+            for (auto& a : args)
+                if (a == "@") a = file->path.string();
+        }
+        const Result r = RunProgram(args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_TRUE(r.out.empty() || c.code == 2) << r.out;
+        EXPECT_FALSE(r.err.empty());
+        for (const auto& w : c.words) EXPECT_NE(r.err.find(w), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
