@@ -104,6 +104,13 @@ int RunGlm(const GlmCommand& cmd) {
     const ModelSpec spec(formula, options, table);
     const double readSeconds = Seconds(readStart);
     progress.Clear();
+    // Said plainly here rather than as the library's generic "no valid record".
+    if (spec.GetNRecords() == 0)
+        throw HostError(HostError::kData, cmd.fData + " holds no data records");
+    if (spec.GetNUsed() == 0)
+        throw HostError(HostError::kData,
+                        "none of the " + std::to_string(spec.GetNRecords()) +
+                            " records has every model variable present and positive weights");
 
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();

@@ -64,9 +64,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     const double ms = Host(glm.GetErrorMeanSquare());
     r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) : kNaN;
     r.fRSquare = Host(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
-    for (const MCStatus& w : component->GetWarnings())
-        r.fvWarnings.push_back("warning " + std::to_string(w.GetErrorCode()) + ": " +
-                               w.GetMessage());
+    for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
 
     const double df = r.fErrorDF;
     const double q = df > 0.0 ? Host(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kNaN;

@@ -50,14 +50,14 @@ public:
     int fRank = 0;
     double fReadSeconds = 0.0;
     double fFitSeconds = 0.0;
-    std::vector<std::string> fvWarnings;  // "warning <code>: <message>"
+    std::vector<std::string> fvWarnings;  // "Warning <code>: <message>"
 };
 
-// A failure reported by the library: its status code and message.
+// A failure reported by the library: its status code and message (which
+// already reads "Error <code>: ...").
 class LibraryError : public HostError {
 public:
-    LibraryError(long code, const std::string& message)
-        : HostError(kData, "error " + std::to_string(code) + ": " + message), fCode(code) {}
+    LibraryError(long code, const std::string& message) : HostError(kData, message), fCode(code) {}
     long GetCode() const { return fCode; }
 
 private:

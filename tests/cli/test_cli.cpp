@@ -215,9 +215,9 @@ TEST_F(Cli, ErrorsGiveExitCodeAndMessage) {
         {"unterminated quote", {"glm", "--data", "@", "--formula", "y ~ A"}, "y,A\n1,\"a\n2,b\n", 3,
          {"quote"}},
         {"empty file", {"glm", "--data", "@", "--formula", "y ~ x"}, "", 3, {"empty"}},
-        {"header only", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\n", 3, {"307"}},
+        {"header only", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\n", 3, {"no data records"}},
         {"all records missing", {"glm", "--data", "@", "--formula", "y ~ x"}, "y,x\nNA,1\n,2\n3,NA\n", 3,
-         {"307"}},
+         {"none of the 3 records"}},
         {"partial binary record", {"glm", "--data", "@", "--columns", "y,x", "--formula", "y ~ x"},
          std::string(20, 'x'), 3, {"partial"}},
     };
