@@ -9,6 +9,7 @@
 #include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
 #include "settings/MCRegSettings.h"
+#include "mixed_model.h"
 
 using MCCommon_850::MCWarnings;
 using MCCommon_850::Record;
@@ -20,28 +21,6 @@ using MCMath_850::MCRegSettings;
 
 namespace {
 
-// Record: 0 = y, 1 = A (3 categories), 2 = B (2 categories), 3 = x.
-// Model: intercept, A, x, x*x, A*x, A(B).
-MCRegSettings MixedModelSettings() {
-    MCRegSettings s;
-    s.SetDependent(0);
-    s.AddFactor(1, 3);
-    s.AddFactor(2, 2);
-    s.AddCovariate(3);
-    const std::vector<int> vars = {1, 2, 3};
-    MCModelEffect a(2, 1, &vars), x(2, 1, &vars), xx(2, 1, &vars), ax(2, 1, &vars),
-        aWithinB(2, 1, &vars);
-    a.AddNewFactor(1, false);
-    x.AddCovariate(3);
-    xx.AddCovariate(3);
-    xx.AddCovariate(3);
-    ax.AddNewFactor(1, false);
-    ax.AddCovariate(3);
-    aWithinB.AddNewFactor(1, false);
-    aWithinB.AddNewFactor(2, true);
-    for (const MCModelEffect* e : {&a, &x, &xx, &ax, &aWithinB}) s.AddModelEffect(*e);
-    return s;
-}
 
 // Observed (A, B) cells: all but (A=1, B=0).
 const std::vector<Record> kData = {{1.0, 0, 0, 2.0}, {2.0, 0, 1, -1.0}, {3.0, 1, 1, 0.5},

@@ -11,6 +11,7 @@
 #include "design/MCLiteDesignMatrix.h"
 #include "design/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
+#include "mixed_model.h"
 
 using MCCommon_850::Record;
 using MCMath_850::MCFastDesignMatrix;
@@ -59,23 +60,7 @@ TEST(FastDesignMatrix, ArithmeticIndicesRowsAndParameters) {
 TEST(LiteDesignMatrix, RebuiltFromDesignReproducesIndicesAndRows) {
     // Record: 0 = y, 1 = A (3), 2 = B (2), 3 = x; model intercept, A, x, x*x,
     // A*x, A(B), with the cell (A=1, B=0) never observed.
-    MCMath_850::MCRegSettings s;
-    s.SetDependent(0);
-    s.AddFactor(1, 3);
-    s.AddFactor(2, 2);
-    s.AddCovariate(3);
-    const std::vector<int> vars = {1, 2, 3};
-    MCModelEffect a(2, 1, &vars), x(2, 1, &vars), xx(2, 1, &vars), ax(2, 1, &vars),
-        nested(2, 1, &vars);
-    a.AddNewFactor(1, false);
-    x.AddCovariate(3);
-    xx.AddCovariate(3);
-    xx.AddCovariate(3);
-    ax.AddNewFactor(1, false);
-    ax.AddCovariate(3);
-    nested.AddNewFactor(1, false);
-    nested.AddNewFactor(2, true);
-    for (const MCModelEffect* e : {&a, &x, &xx, &ax, &nested}) s.AddModelEffect(*e);
+    MCMath_850::MCRegSettings s = MixedModelSettings();
     MCMath_850::MCCancelInfo cancel;
     MCCommon_850::MCWarnings warnings;
     MCMath_850::MCDesignMatrix design(s, cancel, warnings);

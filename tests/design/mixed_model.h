@@ -1,0 +1,29 @@
+#pragma once
+// The model both design tests expand. Record: 0 = y, 1 = A (3 categories),
+// 2 = B (2 categories), 3 = x. Model: intercept, A, x, x*x, A*x, A(B).
+#include <vector>
+
+#include "design/MCModelEffect.h"
+#include "settings/MCRegSettings.h"
+
+inline MCMath_850::MCRegSettings MixedModelSettings() {
+    using MCMath_850::MCModelEffect;
+    MCMath_850::MCRegSettings s;
+    s.SetDependent(0);
+    s.AddFactor(1, 3);
+    s.AddFactor(2, 2);
+    s.AddCovariate(3);
+    const std::vector<int> vars = {1, 2, 3};
+    MCModelEffect a(2, 1, &vars), x(2, 1, &vars), xx(2, 1, &vars), ax(2, 1, &vars),
+        aWithinB(2, 1, &vars);
+    a.AddNewFactor(1, false);
+    x.AddCovariate(3);
+    xx.AddCovariate(3);
+    xx.AddCovariate(3);
+    ax.AddNewFactor(1, false);
+    ax.AddCovariate(3);
+    aWithinB.AddNewFactor(1, false);
+    aWithinB.AddNewFactor(2, true);
+    for (const MCModelEffect* e : {&a, &x, &xx, &ax, &aWithinB}) s.AddModelEffect(*e);
+    return s;
+}
