@@ -149,6 +149,16 @@ bool MCSymMatrix::UpdateXX(const double* z, double w) {
     return UpdateXX(z, nullptr, w);
 }
 
+bool MCSymMatrix::PrepareUpdate() {
+    try {
+        EnsureLowParts();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    fbFactored = false;
+    return true;
+}
+
 bool MCSymMatrix::UpdateXX(const std::vector<double>& z, double w) {
     if (z.size() != static_cast<std::size_t>(fN)) return false;
     return UpdateXX(z.data(), nullptr, w);
@@ -156,12 +166,7 @@ bool MCSymMatrix::UpdateXX(const std::vector<double>& z, double w) {
 
 bool MCSymMatrix::UpdateXX(const double* zHi, const double* zLo, double w) {
     if (zHi == nullptr) return false;
-    try {
-        EnsureLowParts();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    fbFactored = false;
+    if (!PrepareUpdate()) return false;
     if (dd::HasFma())
         DenseFma(fvHi.data(), fvLo.data(), fN, zHi, zLo, w);
     else
@@ -174,12 +179,7 @@ bool MCSymMatrix::UpdateXXSparse(const int* idx, const double* val, int nnz, dou
     if (idx == nullptr || val == nullptr) return false;
     for (int a = 0; a < nnz; ++a)
         if (idx[a] < 0 || idx[a] >= fN || (a > 0 && idx[a] <= idx[a - 1])) return false;
-    try {
-        EnsureLowParts();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    fbFactored = false;
+    if (!PrepareUpdate()) return false;
     if (dd::HasFma())
         SparseFma(fvHi.data(), fvLo.data(), idx, val, nnz, w);
     else
@@ -194,12 +194,7 @@ bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* sr
         if (cols[a] < 0 || cols[a] >= fN || (a > 0 && cols[a] <= cols[a - 1]) || srcs[a] < 0 ||
             srcs[a] >= m.fN)
             return false;
-    try {
-        EnsureLowParts();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    fbFactored = false;
+    if (!PrepareUpdate()) return false;
     const bool low = m.HasLowParts();
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b <= a; ++b) {
@@ -385,12 +380,7 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
 
 bool MCSymMatrix::ComputeAXpY(double a, const MCSymMatrix& Y) {
     if (Y.fN != fN) return false;
-    try {
-        EnsureLowParts();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    fbFactored = false;
+    if (!PrepareUpdate()) return false;
     for (std::size_t e = 0; e < fvHi.size(); ++e) {
         const dd::DD y{Y.fvHi[e], Y.HasLowParts() ? Y.fvLo[e] : 0.0};
         const dd::DD r = dd::Add(dd::DD{fvHi[e], fvLo[e]}, dd::Mul(y, a));

@@ -181,6 +181,9 @@ private:
     }
     bool HasLowParts() const { return !fvLo.empty(); }
     void EnsureLowParts();
+    // Low parts present and any Cholesky factor forgotten, before an update
+    // writes elements; false when the low parts cannot be allocated.
+    bool PrepareUpdate();
     void DropLowParts() { fvLo.clear(); }
 
     int fN = 0;
