@@ -17,7 +17,8 @@ MCGLMAlgorithm::MCGLMAlgorithm(const MCRegSettings& settings)
       fFactorTables(settings.GetFactors(), settings.GetFactorSizes(),
                     settings.GetFrequencyWeightVar(), -1, 0, 0, -1, 0.0, 0),
       fModel(settings, fCancel) {
-    if (settings.GetRegrWeightVar() >= 0) fFactorTables.SetRegrWeightVar(settings.GetRegrWeightVar());
+    if (settings.GetRegrWeightVar() >= 0)
+        fFactorTables.SetRegrWeightVar(settings.GetRegrWeightVar());
 }
 
 MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {

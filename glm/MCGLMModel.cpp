@@ -197,6 +197,8 @@ const int kMaxSources = 24;
 void MCGLMModel::SetUpCells() {
     fbCells = false;
     fvCells.clear();
+    fvCellCodes.clear();
+    fvCellSlot.clear();
     const int p = GetNParameters();
     // Sources: 0 is the constant, then one per distinct covariate product,
     // and the dependent last.
@@ -233,7 +235,8 @@ void MCGLMModel::SetUpCells() {
     fvCellSizes.clear();
     long cells = 1;
     for (std::size_t i = 0; i < factors.size() && i < sizes.size(); ++i) {
-        if (std::find(factorUsed.begin(), factorUsed.end(), factors[i]) == factorUsed.end()) continue;
+        if (std::find(factorUsed.begin(), factorUsed.end(), factors[i]) == factorUsed.end())
+            continue;
         fvCellFactors.push_back(factors[i]);
         fvCellSizes.push_back(sizes[i]);
         cells *= std::max(sizes[i], 1);
@@ -242,8 +245,9 @@ void MCGLMModel::SetUpCells() {
     fvCellStrides.assign(fvCellFactors.size(), 1);
     for (int i = static_cast<int>(fvCellFactors.size()) - 2; i >= 0; --i)
         fvCellStrides[static_cast<std::size_t>(i)] =
-            fvCellStrides[static_cast<std::size_t>(i) + 1] * fvCellSizes[static_cast<std::size_t>(i) + 1];
-    fvCells.resize(static_cast<std::size_t>(cells));
+            fvCellStrides[static_cast<std::size_t>(i) + 1] *
+            fvCellSizes[static_cast<std::size_t>(i) + 1];
+    fvCellSlot.assign(static_cast<std::size_t>(cells), -1);
     fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
     fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
     fvCategories.assign(factors.size(), 0);
@@ -260,12 +264,18 @@ int MCGLMModel::CellCode(const double* values) const {
     return code;
 }
 
+const MCGLMModel::CellMoments* MCGLMModel::FindCell(int code) const {
+    if (code < 0 || code >= static_cast<int>(fvCellSlot.size())) return nullptr;
+    const int slot = fvCellSlot[static_cast<std::size_t>(code)];
+    return slot < 0 ? nullptr : &fvCells[static_cast<std::size_t>(slot)];
+}
+
 void MCGLMModel::SourceValues(const double* values) const {
     fvSrcHi[0] = 1.0;
     fvSrcLo[0] = 0.0;
     for (int s = 1; s + 1 < fNSources; ++s)
-        DesignValue(values, *fvSourceParam[static_cast<std::size_t>(s)], fvSrcHi[static_cast<std::size_t>(s)],
-                    fvSrcLo[static_cast<std::size_t>(s)]);
+        DesignValue(values, *fvSourceParam[static_cast<std::size_t>(s)],
+                    fvSrcHi[static_cast<std::size_t>(s)], fvSrcLo[static_cast<std::size_t>(s)]);
     fvSrcHi[static_cast<std::size_t>(fNSources) - 1] = values[fDepVar];
     fvSrcLo[static_cast<std::size_t>(fNSources) - 1] = 0.0;
 }
@@ -273,11 +283,12 @@ void MCGLMModel::SourceValues(const double* values) const {
 bool MCGLMModel::FlushCells() {
     const std::vector<int>& factors = fpSettings->GetFactors();
     const int p = GetNParameters();
-    for (std::size_t code = 0; code < fvCells.size(); ++code) {
-        CellMoments& cell = fvCells[code];
+    for (std::size_t slot = 0; slot < fvCells.size(); ++slot) {
+        CellMoments& cell = fvCells[slot];
+        const int code = fvCellCodes[slot];
         if (!cell.fpMoments) continue;
         // The categories of the cell, by settings factor.
-        int rest = static_cast<int>(code);
+        int rest = code;
         for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
             const int c = rest / fvCellStrides[i];
             rest -= c * fvCellStrides[i];
@@ -311,7 +322,8 @@ void MCGLMModel::ComputeCellCoefficients() {
         std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
         for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
             DD& c = coef[static_cast<std::size_t>(cell.fvSrcs[a])];
-            c = DoubleDouble::Add(c, DD{fvEstimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
+            c = DoubleDouble::Add(c,
+                                  DD{fvEstimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
         }
         cell.fvCoefHi.resize(coef.size());
         cell.fvCoefLo.resize(coef.size());
@@ -328,14 +340,18 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (fbCells) {
         const int code = CellCode(values);
         if (code >= 0) {
-            CellMoments& cell = fvCells[static_cast<std::size_t>(code)];
-            if (!cell.fpMoments) {
+            int& slot = fvCellSlot[static_cast<std::size_t>(code)];
+            if (slot < 0) {
                 try {
-                    cell.fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+                    fvCells.emplace_back();
+                    fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+                    fvCellCodes.push_back(code);
                 } catch (const std::bad_alloc&) {
                     return false;
                 }
+                slot = static_cast<int>(fvCells.size()) - 1;
             }
+            CellMoments& cell = fvCells[static_cast<std::size_t>(slot)];
             SourceValues(values);
             if (!cell.fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w)) return false;
             ++fNRows;
@@ -398,7 +414,7 @@ double MCGLMModel::FittedValue(const double* values) const {
     // keeps its digits.
     DoubleDouble::DD fitted{0.0, 0.0};
     const int code = fbCells ? CellCode(values) : -1;
-    const CellMoments* cell = code >= 0 ? &fvCells[static_cast<std::size_t>(code)] : nullptr;
+    const CellMoments* cell = FindCell(code);
     if (cell != nullptr && !cell->fvCoefHi.empty()) {
         SourceValues(values);
         for (int s = 0; s + 1 < fNSources; ++s) {
@@ -421,8 +437,8 @@ double MCGLMModel::FittedValue(const double* values) const {
     return fitted.hi + fitted.lo;
 }
 
-void MCGLMModel::AccumulateResidual(const double* values) {
-    if (!fbModelBuilt || values == nullptr) return;
+double MCGLMModel::AccumulateResidual(const double* values) {
+    if (!fbModelBuilt || values == nullptr) return 0.0;
     const double y = values[fDepVar];
     const double e = y - FittedValue(values);
     const double wt = RowWeight(values);
@@ -431,13 +447,13 @@ void MCGLMModel::AccumulateResidual(const double* values) {
     const double dev = fpSettings->GetInterceptUse() ? y - fDepMean : y;
     DoubleDouble::Accumulate(fTotalSum, fTotalLow, wt * dev * dev, 0.0);
     if (wt != 0.0) ++fNResidualRows;
+    return e;
 }
 
 void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* values) {
     if (!fbModelBuilt || values == nullptr) return;
-    AccumulateResidual(values);
+    const double e = AccumulateResidual(values);
     const int p = GetNParameters();
-    const double e = values[fDepVar] - FittedValue(values);
     const double wt = RowWeight(values);
     ExpandSparse(values);
     scratch.assign(static_cast<std::size_t>(p), 0.0);
@@ -450,7 +466,8 @@ MCStatus MCGLMModel::FinishErrors() {
     fTotalSum += fTotalLow;
     fResidualLow = fTotalLow = 0.0;
     if (fTotalWeight > 0.0 && !MCMV::IsMissing(fTotalWeight)) fRMSE = std::sqrt(fResidualSum);
-    if (fTotalSum > 0.0) fRSquare = fResidualSum >= fTotalSum ? 0.0 : 1.0 - fResidualSum / fTotalSum;
+    if (fTotalSum > 0.0)
+        fRSquare = fResidualSum >= fTotalSum ? 0.0 : 1.0 - fResidualSum / fTotalSum;
     if (fNResidualRows == 0 || !(fTotalWeight > 0.0)) {
         MCStatus s(308, false);
         s.SetScaleDatum(1, fTotalWeight);

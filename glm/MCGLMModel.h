@@ -43,8 +43,9 @@ public:
     // Adds one valid record to the residual and total sums; scratch receives
     // the record's weighted score contributions e * z * wt.
     void GetDResiduals(std::vector<double>& scratch, const double* values);
-    // The residual pass's accumulation alone, without the score vector.
-    void AccumulateResidual(const double* values);
+    // The residual pass's accumulation alone, without the score vector;
+    // returns the record's residual.
+    double AccumulateResidual(const double* values);
     MCCommon_850::MCStatus FinishErrors();
     // The predicted value; system-missing when a cell of the record was not
     // observed in the fitting data.
@@ -94,6 +95,9 @@ private:
     // Cell moments (see fbCells).
     void SetUpCells();
     int CellCode(const double* values) const;
+    struct CellMoments;
+    // The cell of a record's code, null when no record of it was accumulated.
+    const CellMoments* FindCell(int code) const;
     void SourceValues(const double* values) const;
     bool FlushCells();
     void ComputeCellCoefficients();
@@ -160,8 +164,10 @@ private:
     std::vector<int> fvCellFactors;  // record positions
     std::vector<int> fvCellSizes;
     std::vector<int> fvCellStrides;
-    std::vector<CellMoments> fvCells;  // by cell code
-    std::vector<int> fvParamSource;  // per parameter
+    std::vector<int> fvCellSlot;                        // by cell code: index into fvCells, or -1
+    std::vector<CellMoments> fvCells;                   // the cells seen, in order of first record
+    std::vector<int> fvCellCodes;                       // their codes
+    std::vector<int> fvParamSource;                     // per parameter
     std::vector<const MCRegrParameter*> fvSourceParam;  // a parameter carrying each source
     int fNSources = 0;
     mutable std::vector<double> fvSrcHi;

@@ -78,23 +78,36 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
 
 MCGLMOutputStats::~MCGLMOutputStats() = default;
 
-const MCFactorCounts* MCGLMOutputStats::GetFactorCounts() const { return &fpImpl->fFactorCounts; }
-const std::vector<double>& MCGLMOutputStats::GetMeanValues() const { return fpImpl->fvMeanValues; }
+const MCFactorCounts* MCGLMOutputStats::GetFactorCounts() const {
+    return &fpImpl->fFactorCounts;
+}
+const std::vector<double>& MCGLMOutputStats::GetMeanValues() const {
+    return fpImpl->fvMeanValues;
+}
 const std::vector<double>& MCGLMOutputStats::GetParamEstimates() const {
     return fpImpl->fvEstimates;
 }
 const std::vector<MCRegrParameter>& MCGLMOutputStats::GetParameters() const {
     return fpImpl->fvParameters;
 }
-double MCGLMOutputStats::GetTotalFreqWeight() const { return fpImpl->fTotalFreqWeight; }
-double MCGLMOutputStats::GetTotalRegrWeight() const { return fpImpl->fTotalRegrWeight; }
-double MCGLMOutputStats::GetNDegFreedom() const { return fpImpl->fDegFreedom; }
+double MCGLMOutputStats::GetTotalFreqWeight() const {
+    return fpImpl->fTotalFreqWeight;
+}
+double MCGLMOutputStats::GetTotalRegrWeight() const {
+    return fpImpl->fTotalRegrWeight;
+}
+double MCGLMOutputStats::GetNDegFreedom() const {
+    return fpImpl->fDegFreedom;
+}
 
 double MCGLMOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
     switch (static_cast<int>(stat)) {
-        case 0: return fpImpl->fRMSE;
-        case 1: return fpImpl->fRSquare;
-        default: return MCMV::Missing();
+        case 0:
+            return fpImpl->fRMSE;
+        case 1:
+            return fpImpl->fRSquare;
+        default:
+            return MCMV::Missing();
     }
 }
 
@@ -104,7 +117,9 @@ const MCSymMatrix* MCGLMOutputStats::GetCovarianceMatrix() const {
 const std::vector<MCRegrParameterStats>& MCGLMOutputStats::GetParamStats() const {
     return fpImpl->fvParamStats;
 }
-const MCBitSet& MCGLMOutputStats::GetRedundancyIndicators() const { return fpImpl->fRedundancy; }
+const MCBitSet& MCGLMOutputStats::GetRedundancyIndicators() const {
+    return fpImpl->fRedundancy;
+}
 const MCRegRecordValidator& MCGLMOutputStats::GetRecordValidator() const {
     return fpImpl->fpAlgorithm->GetRecordValidator();
 }
@@ -117,11 +132,19 @@ bool MCGLMOutputStats::ExpandRow(const MCCommon_850::Record& record,
     return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
 }
 
-void MCGLMOutputStats::Cancel() { fpImpl->fpAlgorithm->Cancel(); }
+void MCGLMOutputStats::Cancel() {
+    fpImpl->fpAlgorithm->Cancel();
+}
 
-double MCGLMOutputStats::GetErrorDF() const { return fpImpl->fErrorDF; }
-double MCGLMOutputStats::GetErrorMeanSquare() const { return fpImpl->fErrorMS; }
-int MCGLMOutputStats::GetRank() const { return fpImpl->fRank; }
+double MCGLMOutputStats::GetErrorDF() const {
+    return fpImpl->fErrorDF;
+}
+double MCGLMOutputStats::GetErrorMeanSquare() const {
+    return fpImpl->fErrorMS;
+}
+int MCGLMOutputStats::GetRank() const {
+    return fpImpl->fRank;
+}
 
 void MCGLMOutputStats::Display() const {
     using namespace MCDisplay_850;
