@@ -6,6 +6,7 @@
 //
 // Model: A + B + C + x1 + x2 + A*B + A*x1 with A, B, C of 5, 10 and 20
 // categories, x1 ~ N(50, 10), x2 ~ U(0, 100): 93 parameters, 75 not aliased.
+#include <mcreg/mcreg.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,8 +15,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-
-#include <mcreg/mcreg.h>
 
 using namespace MCMath_850;
 using Clock = std::chrono::steady_clock;
@@ -57,7 +56,8 @@ public:
     int GetFailReason() const override { return fI < fData.n ? 0 : 1; }
     int NewPass() override {
         const auto now = Clock::now();
-        if (fPass >= 0) fvPassSeconds.push_back(std::chrono::duration<double>(now - fStart).count());
+        if (fPass >= 0)
+            fvPassSeconds.push_back(std::chrono::duration<double>(now - fStart).count());
         fStart = now;
         ++fPass;
         fI = 0;

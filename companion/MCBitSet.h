@@ -12,9 +12,7 @@ public:
     explicit MCBitSet(int n) { Resize(n); }
 
     int Size() const { return fN; }
-    bool IsIn(int i) const {
-        return i >= 0 && i < fN && ((fvWords[i >> 6] >> (i & 63)) & 1u) != 0;
-    }
+    bool IsIn(int i) const { return i >= 0 && i < fN && ((fvWords[i >> 6] >> (i & 63)) & 1u) != 0; }
     void Set(int i, bool on = true) {
         if (i < 0 || i >= fN) return;
         const std::uint64_t bit = std::uint64_t{1} << (i & 63);

@@ -20,7 +20,10 @@ public:
     explicit MCHashKey(std::vector<int> values) : fvKey(std::move(values)) { ComputeHash(); }
 
     int Size() const { return static_cast<int>(fvKey.size()); }
-    void Resize(int n) { fvKey.assign(n > 0 ? static_cast<std::size_t>(n) : 0, 0); fHash = 0; }
+    void Resize(int n) {
+        fvKey.assign(n > 0 ? static_cast<std::size_t>(n) : 0, 0);
+        fHash = 0;
+    }
     int& operator[](int i) { return fvKey[static_cast<std::size_t>(i)]; }
     int operator[](int i) const { return fvKey[static_cast<std::size_t>(i)]; }
     int* GetAll() { return fvKey.data(); }

@@ -36,7 +36,9 @@ class ProgressListener {
 public:
     virtual ~ProgressListener() = default;
     // Called once per iteration; return value is ignored.
-    virtual void Progress(int iteration, double logLikelihood) { (void)iteration, (void)logLikelihood; }
+    virtual void Progress(int iteration, double logLikelihood) {
+        (void)iteration, (void)logLikelihood;
+    }
 };
 
 }  // namespace MCCommon_850

@@ -152,7 +152,8 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
         for (int i = k - 1; i >= 0; --i) {
             const std::size_t at = fvFEFactors.size() - static_cast<std::size_t>(k - i);
             fvFEStrides[at] = static_cast<int>(stride);
-            const int size = fvFEFactors[at] < nFactors ? fCounts.GetNCategories(fvFEFactors[at]) : 0;
+            const int size =
+                fvFEFactors[at] < nFactors ? fCounts.GetNCategories(fvFEFactors[at]) : 0;
             stride *= std::max(size, 1);
             if (stride > kDenseCellLimit) stride = kDenseCellLimit + 1L;
         }
@@ -213,11 +214,13 @@ void MCFactorTables::SyncDenseCells() {
         std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
         if (dense.empty()) continue;
         std::fill(dense.begin(), dense.end(), kUnseenCell);
-        const std::size_t start = static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
+        const std::size_t start =
+            static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
         for (const Cell* c : fvCellLists[static_cast<std::size_t>(fe)]) {
             long code = 0;
             for (int i = 0; i < c->fpKey->Size(); ++i)
-                code += static_cast<long>((*c->fpKey)[i]) * fvFEStrides[start + static_cast<std::size_t>(i)];
+                code += static_cast<long>((*c->fpKey)[i]) *
+                        fvFEStrides[start + static_cast<std::size_t>(i)];
             if (code >= 0 && code < static_cast<long>(dense.size()))
                 dense[static_cast<std::size_t>(code)] = *c->fpValue;
         }

@@ -11,8 +11,10 @@ IMCRegComponent* MCRegFactory::CreateRegAlgorithm(MCRegSettings& settings) {
     if (fStatus.IsError()) return nullptr;
     try {
         switch (settings.GetModelType()) {
-            case 0: return new MCGLMComponent(settings);
-            default: return nullptr;  // the logistic component is not built yet
+            case 0:
+                return new MCGLMComponent(settings);
+            default:
+                return nullptr;  // the logistic component is not built yet
         }
     } catch (const std::bad_alloc&) {
         fStatus = MCCommon_850::MCStatus(305, false);

@@ -8,8 +8,8 @@
 #include "design/MCDesignMatrix.h"
 #include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
-#include "settings/MCRegSettings.h"
 #include "mixed_model.h"
+#include "settings/MCRegSettings.h"
 
 using MCCommon_850::MCWarnings;
 using MCCommon_850::Record;
@@ -20,7 +20,6 @@ using MCMath_850::MCRegrParameter;
 using MCMath_850::MCRegSettings;
 
 namespace {
-
 
 // Observed (A, B) cells: all but (A=1, B=0).
 const std::vector<Record> kData = {{1.0, 0, 0, 2.0}, {2.0, 0, 1, -1.0}, {3.0, 1, 1, 0.5},

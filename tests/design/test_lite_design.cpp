@@ -10,8 +10,8 @@
 #include "design/MCFastDesignMatrix.h"
 #include "design/MCLiteDesignMatrix.h"
 #include "design/MCModelEffect.h"
-#include "settings/MCRegSettings.h"
 #include "mixed_model.h"
+#include "settings/MCRegSettings.h"
 
 using MCCommon_850::Record;
 using MCMath_850::MCFastDesignMatrix;

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "companion/MCMemoryRecordIter.h"
 #include "companion/MCMV.h"
+#include "companion/MCMemoryRecordIter.h"
 #include "design/MCModelEffect.h"
 #include "glm/MCGLMOutputStats.h"
 #include "settings/MCRegFactory.h"

@@ -11,7 +11,7 @@ namespace {
 
 // y at position 0, factor A (3 categories) at 1, weight at 2.
 std::vector<Record> OneWay() {
-    return {Record{3.0, 0, 1}, Record{5.0, 0, 1}, Record{4.0, 1, 1}, Record{10.0, 2, 1},
+    return {Record{3.0, 0, 1},  Record{5.0, 0, 1},  Record{4.0, 1, 1}, Record{10.0, 2, 1},
             Record{12.0, 2, 1}, Record{11.0, 2, 1}, Record{6.0, 1, 1}};
 }
 
@@ -84,7 +84,8 @@ TEST(GlmClosedForm, FrequencyWeightsEqualDuplicatedRecords) {
                                           Record{3.0, 1, 2.0, 1}};
     std::vector<Record> duplicated;
     for (const Record& r : weighted)
-        for (int i = 0; i < static_cast<int>(r[3]); ++i) duplicated.push_back(Record{r[0], r[1], r[2], 1});
+        for (int i = 0; i < static_cast<int>(r[3]); ++i)
+            duplicated.push_back(Record{r[0], r[1], r[2], 1});
     Model m;
     m.factors = {{1, 2}};
     m.covariates = {2};
@@ -136,7 +137,8 @@ TEST(GlmClosedForm, RowByRowAndPerCellAccumulationAgree) {
     std::vector<Record> recs;
     for (int i = 0; i < 40; ++i) {
         const double x = std::sin(i * 0.7) * 3;
-        recs.push_back(Record{1.5 * (i % 3) - 0.3 * x + x * x * 0.1 + std::cos(i * 1.3), double(i % 3), x});
+        recs.push_back(
+            Record{1.5 * (i % 3) - 0.3 * x + x * x * 0.1 + std::cos(i * 1.3), double(i % 3), x});
     }
     Model m;
     m.factors = {{1, 3}};
@@ -149,7 +151,8 @@ TEST(GlmClosedForm, RowByRowAndPerCellAccumulationAgree) {
     ASSERT_EQ(small.NParams(), large.NParams());
     for (int k = 0; k < small.NParams(); ++k) {
         EXPECT_EQ(small.Redundant(k), large.Redundant(k));
-        EXPECT_NEAR(small.Estimate(k), large.Estimate(k), 1e-12 * (1 + std::fabs(small.Estimate(k))));
+        EXPECT_NEAR(small.Estimate(k), large.Estimate(k),
+                    1e-12 * (1 + std::fabs(small.Estimate(k))));
         EXPECT_NEAR(small.Cov(k, k), large.Cov(k, k), 1e-12 * small.Cov(k, k));
     }
     EXPECT_NEAR(small.stats->GetModelFitStat(MCConst::MCModelFitStat(1)),

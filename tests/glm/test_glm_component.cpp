@@ -15,8 +15,8 @@ namespace {
 
 // y, A (3 categories), x.
 std::vector<Record> Small() {
-    return {Record{1.0, 0, 0.5}, Record{2.0, 1, 1.5}, Record{2.5, 2, 0.0}, Record{4.0, 0, 3.0},
-            Record{3.0, 1, 2.0}, Record{5.5, 2, 2.5}};
+    return {Record{1.0, 0, 0.5}, Record{2.0, 1, 1.5}, Record{2.5, 2, 0.0},
+            Record{4.0, 0, 3.0}, Record{3.0, 1, 2.0}, Record{5.5, 2, 2.5}};
 }
 
 Model SmallModel() {

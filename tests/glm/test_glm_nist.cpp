@@ -30,7 +30,8 @@ Digits FitSet(const nist::DataSet& d, double tolerance) {
         if (col == "1") {
             m.intercept = true;
         } else if (col.rfind("x^", 0) == 0) {
-            m.terms.push_back(Term{{}, std::vector<int>(static_cast<std::size_t>(std::stoi(col.substr(2))), 1)});
+            m.terms.push_back(
+                Term{{}, std::vector<int>(static_cast<std::size_t>(std::stoi(col.substr(2))), 1)});
         } else {
             m.terms.push_back(Term{{}, {col == "x" ? 1 : std::stoi(col.substr(1))}});
         }
