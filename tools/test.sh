@@ -41,7 +41,7 @@ tsan() {
 }
 
 fuzz() {
-    tools/deps.sh clang-14 libfuzzer-14-dev
+    tools/deps.sh clang-14 libfuzzer-14-dev libclang-rt-14-dev
     [ -f fuzz/CMakeLists.txt ] || { echo "no fuzz targets"; return 0; }
     local f="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
     CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
