@@ -53,11 +53,12 @@ bool MCCombinations::Next(std::vector<int>& values) {
         return true;
     };
 
+    // A position without categories leaves nothing to enumerate, on the
+    // first call and on every later one.
+    for (int k = 0; k < fNFreeVars; ++k)
+        if (fvNVarCats[fvFreeVars[k]] < 1) return false;
     if (fbReset) {
         fbReset = false;
-        // A position without categories leaves nothing to enumerate.
-        for (int k = 0; k < fNFreeVars; ++k)
-            if (fvNVarCats[fvFreeVars[k]] < 1) return false;
         bool ok = true;
         for (int k = 0; k < fNFreeVars; ++k) ok = write(k, 0) && ok;
         return ok;

@@ -168,6 +168,13 @@ TEST(Combinations, OdometerOrderAndRefusals) {
     EXPECT_FALSE(comb.Next(shortV));
     EXPECT_EQ(shortV[0], 5);
 
+    // A position without categories gives nothing, however often asked.
+    const std::vector<std::vector<int>> withEmpty = {{5, 6}, {}};
+    ASSERT_TRUE(comb.Set(&withEmpty, {0, 1}));
+    std::vector<int> w(2, -1);
+    EXPECT_FALSE(comb.Next(w));
+    EXPECT_FALSE(comb.Next(w));
+
     EXPECT_FALSE(comb.Set(&cats, {0, 3}));
     EXPECT_EQ(comb.GetNFreeVars(), 0);
     EXPECT_FALSE(comb.Set(&cats, {-1}));
