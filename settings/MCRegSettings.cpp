@@ -9,7 +9,11 @@
 namespace MCMath_850 {
 
 bool MCRegSettings::IsFreePosition(int v) const {
-    if (v < 0) return false;
+    // A record this long (16.7 million values) is no real data set; refusing
+    // such positions keeps a stray INT_MAX from committing gigabytes to the
+    // role map.
+    constexpr int kMaxRecordPosition = (1 << 24) - 1;
+    if (v < 0 || v > kMaxRecordPosition) return false;
     return static_cast<std::size_t>(v) >= fvVarTypes.size() ||
            fvVarTypes[static_cast<std::size_t>(v)] == MCConst::VAR_UNSPECIFIED;
 }

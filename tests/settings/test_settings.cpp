@@ -73,6 +73,9 @@ TEST(RegSettings, RolesAndRefusals) {
     EXPECT_EQ(s.GetDependent(), 3);
     EXPECT_EQ(s.AddCovariate(3), -1);
     EXPECT_EQ(s.AddCovariate(-1), -1);
+    // An absurd position is refused instead of growing the role map to it.
+    EXPECT_EQ(s.AddCovariate(std::numeric_limits<int>::max()), -1);
+    EXPECT_EQ(s.GetVariableTypes().size(), 4u);
 
     EXPECT_EQ(s.AddFactor(2, 0), -1);
     EXPECT_EQ(s.AddFactor(2, 3), 1);
