@@ -130,7 +130,10 @@ void MCSymMatrix::SetElem(int j, int k, double value) {
 }
 
 std::vector<double>& MCSymMatrix::AsVector() {
+    // The caller may write anything: neither the low parts nor a Cholesky
+    // factor can be trusted afterwards.
     DropLowParts();
+    fbFactored = false;
     return fvHi;
 }
 
