@@ -1,0 +1,125 @@
+#include "companion/MCSymBlockMatrix.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <stdexcept>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCSparseVector.h"
+#include "companion/MCSymMatrix.h"
+
+namespace MCMath_850 {
+
+bool MCSymBlockMatrix::Resize(int nBlocks, int blockSize) {
+    if (nBlocks < 0 || blockSize < 0) {
+        Resize(std::vector<int>());
+        return false;
+    }
+    try {
+        return Resize(std::vector<int>(static_cast<std::size_t>(nBlocks), blockSize));
+    } catch (const std::bad_alloc&) {
+        Resize(std::vector<int>());
+        return false;
+    }
+}
+
+bool MCSymBlockMatrix::Resize(const std::vector<int>& blockSizes) {
+    fN = 0;
+    fvBlockSizes.clear();
+    fvBlockOffsets.clear();
+    fvPacked.clear();
+    long long n = 0;
+    for (int s : blockSizes) {
+        if (s < 0) return false;
+        n += s;
+        if (n > INT_MAX) return false;
+    }
+    const std::size_t packed = static_cast<std::size_t>(n) * (static_cast<std::size_t>(n) + 1) / 2;
+    try {
+        fvPacked.assign(packed, 0.0);
+        fvBlockSizes = blockSizes;
+        fvBlockOffsets.resize(blockSizes.size());
+    } catch (const std::bad_alloc&) {
+        fvPacked = std::vector<double>();
+        fvBlockSizes.clear();
+        fvBlockOffsets.clear();
+        return false;
+    } catch (const std::length_error&) {
+        fvPacked = std::vector<double>();
+        fvBlockSizes.clear();
+        fvBlockOffsets.clear();
+        return false;
+    }
+    int offset = 0;
+    for (std::size_t b = 0; b < blockSizes.size(); ++b) {
+        fvBlockOffsets[b] = offset;
+        offset += blockSizes[b];
+    }
+    fN = static_cast<int>(n);
+    return true;
+}
+
+double MCSymBlockMatrix::GetElem(int j, int k) const {
+    if (j < 0 || k < 0 || j >= fN || k >= fN) return 0.0;
+    return fvPacked[Index(j, k)];
+}
+
+double MCSymBlockMatrix::GetBlockElem(int j, int l, int a, int b) const {
+    const int nb = GetNBlocks();
+    if (j < 0 || l < 0 || j >= nb || l >= nb) return 0.0;
+    if (a < 0 || b < 0 || a >= fvBlockSizes[j] || b >= fvBlockSizes[l]) return 0.0;
+    return fvPacked[Index(fvBlockOffsets[j] + a, fvBlockOffsets[l] + b)];
+}
+
+void MCSymBlockMatrix::Zero() {
+    std::fill(fvPacked.begin(), fvPacked.end(), 0.0);
+}
+
+bool MCSymBlockMatrix::QuadraticOuterProductIncr(int j, int l, const MCSparseVector& x, double c) {
+    const int nb = GetNBlocks();
+    if (l < 0 || l > j || j >= nb) return false;
+    const int size = fvBlockSizes[j];
+    if (fvBlockSizes[l] != size || !x.IsValid() || x.GetDimension() != size) return false;
+    const std::vector<int>& idx = x.GetIndices();
+    const std::vector<double>& val = x.GetValues();
+    const std::size_t nnz = idx.size();
+    const int rowBase = fvBlockOffsets[j];
+    const int colBase = fvBlockOffsets[l];
+    if (j == l) {
+        // Ascending indices: entry b <= a lies in the lower triangle.
+        for (std::size_t a = 0; a < nnz; ++a) {
+            const double ca = c * val[a];
+            double* row = fvPacked.data() + Index(rowBase + idx[a], 0);
+            for (std::size_t b = 0; b <= a; ++b) row[rowBase + idx[b]] += ca * val[b];
+        }
+    } else {
+        // Every element of an off-diagonal lower block is below the diagonal.
+        for (std::size_t a = 0; a < nnz; ++a) {
+            const double ca = c * val[a];
+            double* row = fvPacked.data() + Index(rowBase + idx[a], 0);
+            for (std::size_t b = 0; b < nnz; ++b) row[colBase + idx[b]] += ca * val[b];
+        }
+    }
+    return true;
+}
+
+bool MCSymBlockMatrix::CopyTo(MCSymMatrix& out) const {
+    if (!out.Resize(fN)) return false;
+    // Zero() also forgets any Cholesky factor the target held.
+    out.Zero();
+    std::vector<double>& dst = out.AsVector();
+    std::copy(fvPacked.begin(), fvPacked.end(), dst.begin());
+    return true;
+}
+
+void MCSymBlockMatrix::Display(bool full) const {
+    using namespace MCDisplay_850;
+    DisplayText("MCSymBlockMatrix display start");
+    DisplayI("Number of rows", fN);
+    DisplayIV("Block sizes", fvBlockSizes);
+    if (full) DisplayDV("Packed lower triangle", fvPacked);
+    DisplayText("MCSymBlockMatrix display end");
+}
+
+}  // namespace MCMath_850

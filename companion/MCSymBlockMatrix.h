@@ -1,0 +1,67 @@
+#pragma once
+#include <vector>
+
+namespace MCMath_850 {
+
+class MCSparseVector;
+class MCSymMatrix;
+
+// A symmetric matrix partitioned into square diagonal blocks: block row j
+// covers the rows GetBlockOffset(j) .. GetBlockOffset(j) + GetBlockSize(j) - 1.
+// The lower triangle is stored packed row by row in the layout of
+// MCSymMatrix, so the whole matrix is copied out in one move; the block
+// operations touch only the lower blocks (j, l), l <= j.
+//
+// Nothing throws: a failed allocation is reported by the result.
+class MCSymBlockMatrix {
+public:
+    MCSymBlockMatrix() = default;
+
+    // nBlocks diagonal blocks of blockSize rows each (zero-filled). False,
+    // leaving an empty matrix, for a negative argument or when the storage
+    // cannot be obtained.
+    bool Resize(int nBlocks, int blockSize);
+    // Blocks of the given sizes (each >= 0).
+    bool Resize(const std::vector<int>& blockSizes);
+
+    int GetNRows() const { return fN; }
+    int GetNBlocks() const { return static_cast<int>(fvBlockSizes.size()); }
+    int GetBlockSize(int block) const { return fvBlockSizes[block]; }
+    int GetBlockOffset(int block) const { return fvBlockOffsets[block]; }
+    // Element (j, k) of the whole matrix, either order; 0 out of range.
+    double GetElem(int j, int k) const;
+    // Element (a, b) of block (j, l), local indices; 0 out of range.
+    double GetBlockElem(int j, int l, int a, int b) const;
+
+    void Zero();
+    // Block (j, l) += c x x', for l <= j, x a sparse vector over the block
+    // size (the same coordinates in block row j and block column l). For
+    // l == j the symmetric diagonal block is updated. False (unchanged) for
+    // blocks out of range, l > j, unequal block sizes or an invalid x whose
+    // dimension differs from the block size.
+    bool QuadraticOuterProductIncr(int j, int l, const MCSparseVector& x, double c);
+
+    // out becomes the whole matrix (order GetNRows()). False when out cannot
+    // be resized.
+    bool CopyTo(MCSymMatrix& out) const;
+
+    void Display(bool full) const;
+
+private:
+    static std::size_t Index(int j, int k) {
+        if (j < k) {
+            const int t = j;
+            j = k;
+            k = t;
+        }
+        return static_cast<std::size_t>(j) * (static_cast<std::size_t>(j) + 1) / 2 +
+               static_cast<std::size_t>(k);
+    }
+
+    int fN = 0;
+    std::vector<int> fvBlockSizes;
+    std::vector<int> fvBlockOffsets;
+    std::vector<double> fvPacked;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,89 @@
+#pragma once
+#include <vector>
+
+#include "companion/MCSparseVector.h"
+#include "companion/MCSymBlockMatrix.h"
+#include "settings/IMCRegInterfaces.h"
+#include "settings/MCRegSettings.h"
+
+namespace MCMath_850 {
+
+// The multinomial-logit accumulator. With J response categories (the last,
+// J - 1, the reference) and p parameters per logit, the estimates are J - 1
+// consecutive blocks of p coefficients; the accumulator reads them through a
+// reference to the optimizer's vector, so a new pass needs only Reset.
+//
+// Per row it adds the log-likelihood w ln pi_y, the score w (e_y - pi) (x)
+// x and the information w (diag(pi) - pi pi') (x) x x' over the J - 1
+// non-reference categories. For this model the observed and the expected
+// information coincide, so the Hessian method is only recorded.
+class MCAccumStatsLogistic : public IMCAccumStats {
+public:
+    // Valid when p >= 0, J > 1 and (J - 1) p does not exceed the length of
+    // estimates. The settings and the estimates must outlive the object.
+    MCAccumStatsLogistic(const MCRegSettings& settings, int p, int J,
+                         const std::vector<double>& estimates);
+    ~MCAccumStatsLogistic() override = default;
+    MCAccumStatsLogistic(const MCAccumStatsLogistic&) = delete;
+    MCAccumStatsLogistic& operator=(const MCAccumStatsLogistic&) = delete;
+
+    bool IsValid() const { return fbValid; }
+
+    // Clears the sums, counts and probability extremes; false for an invalid
+    // object.
+    bool Reset(MCConst::MCHessianCompMethod method, bool checkSeparation) override;
+    // The logistic parameters are unconstrained.
+    bool CheckConstraints() override { return true; }
+    // columns: strictly ascending indices 0..p-1 within one logit; category:
+    // local index of the observed response, 0..J-1. Returns 0 when the row
+    // was used; -1 (nothing changed, except the invalid-call count when the
+    // probabilities could not be computed) for a malformed row, a category
+    // out of range, a weight that is not positive and finite or an invalid
+    // object.
+    int UpdateForRow(const std::vector<int>& columns, const std::vector<double>& values,
+                     int category, double weight, bool likelihoodOnly) override;
+    double GetLL() const override { return fLL; }
+    const std::vector<double>& GetScores() const override { return fvScores; }
+    // hessian becomes the full matrix of order (J - 1) p, block row k covering
+    // rows k p .. k p + p - 1.
+    bool GetHessian(MCSymMatrix& hessian) const override;
+    void GetCounts(int& validRows, int& invalidCalls, double& weight) const override;
+    // Smallest and largest probability of the observed response and the
+    // smallest probability of any category, over the rows since the last
+    // Reset with separation checking; the initial extremes otherwise.
+    void GetMinMaxProbabilities(double& minObserved, double& maxObserved,
+                                double& minComputed) const override;
+    double GetStepAdjustmentFactor() const override { return 1.0; }
+    void Display(bool full) const override;
+
+    int GetNParameters() const { return fNParams; }
+    int GetNCategories() const { return fNCategs; }
+    MCConst::MCHessianCompMethod GetHessianMethod() const { return fHessianMethod; }
+    bool GetSeparationCheck() const { return fbCheckSeparation; }
+
+private:
+    void ResetExtremes();
+
+    const MCRegSettings& fSettings;
+    int fNParams;
+    int fNCategs;
+    const std::vector<double>& fvEstimates;
+    double fLL = 0.0;
+    std::vector<double> fvScores;
+    MCSymBlockMatrix fHessian;
+    int fNValidRows = 0;
+    int fNInvalidCalls = 0;
+    double fWeight = 0.0;
+    MCConst::MCHessianCompMethod fHessianMethod = MCConst::HESSIAN_FISHER;
+    bool fbCheckSeparation = false;
+    double fMinObservedProb;
+    double fMaxObservedProb;
+    double fMinComputedProb;
+    bool fbValid = false;
+    // Scratch of one row, kept so that a pass allocates only for its first
+    // (or longest) row.
+    MCSparseVector fRow;
+    std::vector<double> fvProbs;
+};
+
+}  // namespace MCMath_850

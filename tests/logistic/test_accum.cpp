@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <tuple>
+#include <vector>
+
+#include "companion/MCSymMatrix.h"
+#include "logistic/MCAccumStatsLogistic.h"
+
+using namespace MCMath_850;
+using std::vector;
+
+namespace {
+struct Row {
+    vector<int> cols;
+    vector<double> vals;
+    int y;
+    double w;
+};
+
+// Rows over p parameters; column 0 is an intercept, a zero covariate value is
+// left out of the sparse row.
+vector<Row> MakeRows(int p, int J, int n) {
+    vector<Row> rows;
+    for (int i = 0; i < n; ++i) {
+        Row r{{0}, {1.0}, (i * 7 + i / 3) % J, 0.5 + 0.25 * (i % 4)};
+        for (int a = 1; a < p; ++a) {
+            const double x = std::sin(1.3 * i + a) * (a + 1);
+            if (i % 5 == a) continue;
+            r.cols.push_back(a);
+            r.vals.push_back(x);
+        }
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// Dense multinomial-logit sums straight from their definitions.
+void Reference(const vector<Row>& rows, int p, int J, const vector<double>& beta, double& ll,
+               vector<double>& score, vector<vector<double>>& info) {
+    const int n = (J - 1) * p;
+    ll = 0;
+    score.assign(n, 0.0);
+    info.assign(n, vector<double>(n, 0.0));
+    for (const Row& r : rows) {
+        vector<double> x(p, 0.0), pi(J, 0.0);
+        for (size_t e = 0; e < r.cols.size(); ++e) x[r.cols[e]] = r.vals[e];
+        double denom = 1.0;  // exp(0) of the reference
+        for (int k = 0; k < J - 1; ++k) {
+            double eta = 0;
+            for (int a = 0; a < p; ++a) eta += x[a] * beta[k * p + a];
+            pi[k] = std::exp(eta);
+            denom += pi[k];
+        }
+        pi[J - 1] = 1.0;
+        for (double& v : pi) v /= denom;
+        ll += r.w * std::log(pi[r.y]);
+        for (int j = 0; j < J - 1; ++j)
+            for (int a = 0; a < p; ++a) {
+                score[j * p + a] += r.w * ((j == r.y) - pi[j]) * x[a];
+                for (int l = 0; l < J - 1; ++l)
+                    for (int b = 0; b < p; ++b)
+                        info[j * p + a][l * p + b] +=
+                            r.w * ((j == l) * pi[j] - pi[j] * pi[l]) * x[a] * x[b];
+            }
+    }
+}
+
+void Accumulate(MCAccumStatsLogistic& acc, const vector<Row>& rows, bool llOnly,
+                bool separation = false) {
+    acc.Reset(MCConst::HESSIAN_FISHER, separation);
+    for (const Row& r : rows) ASSERT_EQ(acc.UpdateForRow(r.cols, r.vals, r.y, r.w, llOnly), 0);
+}
+}  // namespace
+
+TEST(AccumStatsLogistic, MatchesClosedFormAndDerivatives) {
+    MCRegSettings settings;
+    for (int J : {2, 3, 4}) {
+        const int p = J == 3 ? 2 : 3;
+        vector<double> beta;
+        for (int i = 0; i < (J - 1) * p; ++i) beta.push_back(0.4 * std::cos(2.1 * i) - 0.1);
+        const vector<Row> rows = MakeRows(p, J, 23);
+        MCAccumStatsLogistic acc(settings, p, J, beta);
+        ASSERT_TRUE(acc.IsValid());
+        Accumulate(acc, rows, false);
+
+        double ll;
+        vector<double> score;
+        vector<vector<double>> info;
+        Reference(rows, p, J, beta, ll, score, info);
+        const int n = (J - 1) * p;
+        EXPECT_NEAR(acc.GetLL(), ll, 1e-12 * std::fabs(ll));
+        MCSymMatrix h;
+        ASSERT_TRUE(acc.GetHessian(h));
+        ASSERT_EQ(h.GetNRows(), n);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_NEAR(acc.GetScores()[i], score[i], 1e-12);
+            for (int k = 0; k < n; ++k) EXPECT_NEAR(h.GetElem(i, k), info[i][k], 1e-12);
+        }
+        int valid, invalid;
+        double weight, expectedWeight = 0;
+        for (const Row& r : rows) expectedWeight += r.w;
+        acc.GetCounts(valid, invalid, weight);
+        EXPECT_EQ(std::make_tuple(valid, invalid), std::make_tuple(23, 0));
+        EXPECT_DOUBLE_EQ(weight, expectedWeight);
+
+        // Central differences: score = dLL/dbeta, information = -dScore/dbeta.
+        const vector<double> score0 = acc.GetScores();
+        const double step = 1e-5;
+        for (int i = 0; i < n; ++i) {
+            const double keep = beta[i];
+            beta[i] = keep + step;
+            Accumulate(acc, rows, false);
+            const double llUp = acc.GetLL();
+            const vector<double> sUp = acc.GetScores();
+            beta[i] = keep - step;
+            Accumulate(acc, rows, true);  // scores stay at 0 on a likelihood-only pass
+            const double llDown = acc.GetLL();
+            EXPECT_EQ(acc.GetScores(), vector<double>(n, 0.0));
+            beta[i] = keep - step;
+            Accumulate(acc, rows, false);
+            EXPECT_NEAR((llUp - llDown) / (2 * step), score0[i], 1e-7);
+            for (int k = 0; k < n; ++k)
+                EXPECT_NEAR(-(sUp[k] - acc.GetScores()[k]) / (2 * step), h.GetElem(i, k), 1e-7);
+            beta[i] = keep;
+        }
+    }
+}
+
+TEST(AccumStatsLogistic, WeightsSpecialCasesAndRefusals) {
+    MCRegSettings settings;
+    vector<double> beta{0.3, -0.7, 1.1, 0.2};
+    MCAccumStatsLogistic acc(settings, 2, 3, beta);
+    acc.Reset(MCConst::HESSIAN_NEWTON, false);
+    EXPECT_EQ(acc.UpdateForRow({0, 1}, {1.0, 0.8}, 1, 2.5, false), 0);
+
+    // Refused rows change nothing; a non-finite value counts one invalid call.
+    const double ll = acc.GetLL(), nan = std::numeric_limits<double>::quiet_NaN();
+    const vector<double> s = acc.GetScores();
+    const vector<Row> refused{
+        {{0, 1}, {1, .8}, 3, 1},   {{0, 1}, {1, .8}, -1, 1},       {{0, 1}, {1, .8}, 0, 0},
+        {{0, 1}, {1, .8}, 0, nan}, {{1, 0}, {1, .8}, 0, 1},        {{0, 2}, {1, .8}, 0, 1},
+        {{0}, {1, .8}, 0, 1},      {{0, 1}, {1, .8}, 0, HUGE_VAL}, {{0, 1}, {1, nan}, 0, 1}};
+    for (const Row& r : refused) EXPECT_EQ(acc.UpdateForRow(r.cols, r.vals, r.y, r.w, false), -1);
+    int valid, invalid;
+    double weight;
+    acc.GetCounts(valid, invalid, weight);
+    EXPECT_EQ(std::make_tuple(valid, invalid, weight), std::make_tuple(1, 1, 2.5));
+    EXPECT_EQ(acc.GetLL(), ll);
+    EXPECT_EQ(acc.GetScores(), s);
+    EXPECT_EQ(acc.GetHessianMethod(), MCConst::HESSIAN_NEWTON);
+
+    // Huge linear predictors neither overflow nor lose ln pi_y.
+    vector<double> big{800.0, 0.0, -800.0, 0.0};
+    MCAccumStatsLogistic far(settings, 2, 3, big);
+    far.Reset(MCConst::HESSIAN_FISHER, false);
+    EXPECT_EQ(far.UpdateForRow({0}, {1.0}, 1, 2.0, false), 0);
+    EXPECT_NEAR(far.GetLL(), 2.0 * -1600.0, 1e-9);
+
+    // No parameters: each row adds w ln(1/J) and nothing else.
+    MCAccumStatsLogistic none(settings, 0, 4, beta);
+    ASSERT_TRUE(none.IsValid());
+    none.Reset(MCConst::HESSIAN_FISHER, false);
+    EXPECT_EQ(none.UpdateForRow({}, {}, 2, 3.0, false), 0);
+    EXPECT_NEAR(none.GetLL(), 3.0 * std::log(0.25), 1e-15);
+    EXPECT_TRUE(none.GetScores().empty());
+
+    // Invalid construction.
+    EXPECT_FALSE(MCAccumStatsLogistic(settings, -1, 3, beta).IsValid());
+    EXPECT_FALSE(MCAccumStatsLogistic(settings, 2, 1, beta).IsValid());
+    EXPECT_FALSE(MCAccumStatsLogistic(settings, 3, 3, beta).IsValid());
+    MCAccumStatsLogistic bad(settings, 5, 2, beta);
+    MCSymMatrix h;
+    EXPECT_EQ(bad.UpdateForRow({0}, {1.0}, 0, 1.0, false), -1);
+    EXPECT_FALSE(bad.GetHessian(h));
+}
+
+TEST(AccumStatsLogistic, SeparationExtremes) {
+    // Category 0 exactly where x < 0: the slope -20 nearly separates the data.
+    MCRegSettings settings;
+    vector<double> beta{0.0, -20.0};
+    vector<Row> rows{{{0, 1}, {1, -1}, 0, 1},
+                     {{0, 1}, {1, -0.5}, 0, 2},
+                     {{0, 1}, {1, 0.5}, 1, 1},
+                     {{0, 1}, {1, 1}, 1, 1}};
+    MCAccumStatsLogistic acc(settings, 2, 2, beta);
+    double minObs, maxObs, minAll;
+    Accumulate(acc, rows, true, true);
+    EXPECT_TRUE(acc.GetSeparationCheck());
+    acc.GetMinMaxProbabilities(minObs, maxObs, minAll);
+    EXPECT_NEAR(minObs, 1 / (1 + std::exp(-10.0)), 1e-15);
+    EXPECT_NEAR(maxObs, 1 / (1 + std::exp(-20.0)), 1e-15);
+    EXPECT_NEAR(minAll, std::exp(-20.0) / (1 + std::exp(-20.0)), 1e-20);
+
+    // A tie at x = 0 with both responses makes the separation quasi-complete.
+    rows.push_back({{0}, {1}, 0, 1});
+    rows.push_back({{0}, {1}, 1, 1});
+    Accumulate(acc, rows, false, true);
+    acc.GetMinMaxProbabilities(minObs, maxObs, minAll);
+    EXPECT_DOUBLE_EQ(minObs, 0.5);
+    EXPECT_NEAR(maxObs, 1 / (1 + std::exp(-20.0)), 1e-15);
+
+    // Without the check a new pass leaves the initial extremes.
+    Accumulate(acc, rows, false, false);
+    acc.GetMinMaxProbabilities(minObs, maxObs, minAll);
+    EXPECT_EQ(std::make_tuple(minObs, maxObs, minAll), std::make_tuple(DBL_MAX, -DBL_MAX, DBL_MAX));
+}
