@@ -1,5 +1,7 @@
 #include "glm/MCGLMAlgorithm.h"
 
+#include <algorithm>
+
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
 
@@ -125,9 +127,22 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
 
 MCStatus MCGLMAlgorithm::Score(const Record& record, double& value) const {
     if (fStatus.IsError()) return fStatus;
-    if (fCancel.IsCancel()) return MCStatus(1, false);
+    if (fCancel.WillCancel()) return MCStatus(1, false);
     if (!fbModelBuilt) return MCStatus(311, false);
-    value = fModel.Score(record.GetAll());
+    const int needed = static_cast<int>(fpSettings->GetVariableTypes().size());
+    if (record.Size() >= needed) {
+        value = fModel.Score(record.GetAll());
+        return MCStatus();
+    }
+    // A record without the dependent (or weights) can still be scored; a
+    // factor or covariate it lacks makes the prediction missing.
+    for (int v : fpSettings->GetFactors())
+        if (v >= record.Size()) return value = MCMV::Missing(), MCStatus();
+    for (int v : fpSettings->GetCovariates())
+        if (v >= record.Size()) return value = MCMV::Missing(), MCStatus();
+    fvScoreBuffer.assign(static_cast<std::size_t>(needed), MCMV::Missing());
+    std::copy(record.GetAll(), record.GetAll() + record.Size(), fvScoreBuffer.begin());
+    value = fModel.Score(fvScoreBuffer.data());
     return MCStatus();
 }
 

@@ -57,7 +57,8 @@ private:
     bool Cancelled() { return fCancel.WillCancel(); }
 
     const MCRegSettings* fpSettings;
-    MCCancelInfo fCancel;
+    // Mutable: scoring (const) also asks the host's cancel query.
+    mutable MCCancelInfo fCancel;
     MCRegRecordValidator fValidator;
     MCFactorTables fFactorTables;
     std::vector<double> fvMeanValues;
@@ -68,6 +69,8 @@ private:
     int fNRecordsUsed = 0;
     MCCommon_850::MCStatus fStatus;
     std::vector<MCCommon_850::MCStatus> fvWarnings;
+    // A short record padded to the role map for scoring.
+    mutable std::vector<double> fvScoreBuffer;
 };
 
 }  // namespace MCMath_850

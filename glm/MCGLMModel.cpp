@@ -55,6 +55,17 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
             fvEffectCount.push_back(1);
         }
         const int offset = intercept ? 1 : 0;
+        // Counted first, so that a model over the limit reports its real
+        // size without building the list.
+        long total = static_cast<long>(fvParameters.size());
+        for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e)
+            total += tables->GetNEffectParameters(e + offset);
+        if (total > kMaxParameters) {
+            MCStatus s(305, false);
+            s.SetDiscreteDatum(0, total);
+            s.SetDiscreteDatum(1, kMaxParameters);
+            return fStatus = s;
+        }
         std::vector<int> codes;
         for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e) {
             if (fpCancel->WillCancel()) break;
@@ -72,17 +83,9 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
                 tables->GetParameterFactorValues(codes, e + offset, j);
                 cell.GetCategories() = codes;
                 fvParameters.push_back(std::move(cell));
-                if (static_cast<int>(fvParameters.size()) > kMaxParameters) break;
             }
-            if (static_cast<int>(fvParameters.size()) > kMaxParameters) break;
         }
         const int p = GetNParameters();
-        if (p > kMaxParameters) {
-            MCStatus s(305, false);
-            s.SetDiscreteDatum(0, p);
-            s.SetDiscreteDatum(1, kMaxParameters);
-            return fStatus = s;
-        }
         fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
         fvRow.assign(static_cast<std::size_t>(p) + 1, 0.0);
         fvIdx.assign(fvEffectFirst.size() + 1, 0);

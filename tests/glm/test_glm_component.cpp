@@ -85,6 +85,13 @@ TEST(GlmComponent, FactoryAndLifeCycleRules) {
     EXPECT_EQ(stats, again);
     EXPECT_TRUE(c->Score(Record{0.0, 1, 1.0}, value, probs).IsOK());
     EXPECT_NE(value, 42);
+    // The dependent's position lies before the others here, so a record
+    // cut after the covariate still scores; one cut before it is missing.
+    double same = 0;
+    EXPECT_TRUE(c->Score(Record{99.0, 1, 1.0}, same, probs).IsOK());
+    EXPECT_EQ(same, value);
+    EXPECT_TRUE(c->Score(Record{0.0, 1}, same, probs).IsOK());
+    EXPECT_TRUE(MCCommon_850::MCMV::IsMissing(same));
 
     // A second build is an error that sticks.
     EXPECT_EQ(c->BuildModel(iter).GetErrorCode(), 310);
@@ -123,6 +130,19 @@ TEST(GlmComponent, DataErrorsStopTheBuild) {
     Fit a = FitModel(m, weighted), b = FitModel(SmallModel(), Small());
     ASSERT_TRUE(a.status.IsOK() && b.status.IsOK());
     for (int k = 0; k < b.NParams(); ++k) EXPECT_NEAR(a.Estimate(k), b.Estimate(k), 1e-13);
+
+    // Too many parameters: the status names the model's real size.
+    Model wide;
+    wide.factors = {{1, 50000}};
+    wide.terms = {Term{{1}, {}}};
+    std::vector<Record> many;
+    for (int i = 0; i < 50000; ++i) many.push_back(Record{double(i % 7), double(i)});
+    const MCStatus tooMany = FitModel(wide, many).status;
+    long count = 0, limit = 0;
+    EXPECT_EQ(tooMany.GetErrorCode(), 305);
+    EXPECT_TRUE(tooMany.GetDiscreteDatum(0, count) && tooMany.GetDiscreteDatum(1, limit));
+    EXPECT_EQ(count, 50001);
+    EXPECT_EQ(limit, 46339);
 
     // The first pass twice, and the build before any pass.
     MCRegSettings s = SmallModel().Settings();
