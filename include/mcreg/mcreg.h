@@ -50,6 +50,8 @@
 #include "logistic/IMCLinkFunc.h"
 #include "logistic/MCAccumStatsLogistic.h"
 #include "logistic/MCLinkFunctions.h"
+#include "hypothesis/MCModelTestStats.h"
+#include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCSatterthwaite.h"
 #include "hypothesis/MCTestStats.h"

@@ -1,0 +1,674 @@
+#include "hypothesis/MCModelTests.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCDistFun.h"
+#include "hypothesis/MCPAdjust.h"
+#include "hypothesis/MCSatterthwaite.h"
+#include "logistic/IMCLinkFunc.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+
+namespace {
+
+constexpr double kTol = 1e-12;
+constexpr double kEpsilon = 2.220446049250313e-16;
+
+bool IsValue(double x) {
+    return !MCMV::IsMissing(x) && !std::isnan(x);
+}
+
+double Dot(const std::vector<double>& a, const std::vector<double>& b) {
+    double s = 0.0;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) s += a[i] * b[i];
+    return s;
+}
+
+bool IsFTest(MCConst::MCTestType type) {
+    return static_cast<int>(type) == 0 || static_cast<int>(type) == 1;
+}
+
+bool HasOverallTest(MCConst::MCTestType type) {
+    return static_cast<int>(type) == 0 || static_cast<int>(type) == 2;
+}
+
+MCStatus ColumnMismatch(long got, long expected) {
+    MCStatus s(322, false);
+    s.SetDiscreteDatum(1, got);
+    s.SetDiscreteDatum(2, expected);
+    return s;
+}
+
+// The record a test starts from: fresh, carrying the tester's settings.
+MCTestStats FreshRecord(MCConst::MCTestType type, MCConst::MCPAdjustMethod method) {
+    MCTestStats t;
+    t.SetTestType(type);
+    t.SetPAdjMethod(method);
+    return t;
+}
+
+}  // namespace
+
+void CheckRows(const MCRectMatrix& L, const std::vector<double>* K, std::vector<int>& codes,
+               int& nNonRedundant) {
+    const int n = L.GetNRows();
+    const int c = L.GetNCols();
+    codes.assign(static_cast<std::size_t>(n), -1);
+    nNonRedundant = n;
+    std::vector<double> extra;
+    if (K) {
+        extra.assign(static_cast<std::size_t>(n), 0.0);
+        for (int i = 0; i < n && i < static_cast<int>(K->size()); ++i)
+            extra[static_cast<std::size_t>(i)] = (*K)[static_cast<std::size_t>(i)];
+    }
+    for (int i = 0; i < n; ++i) {
+        const double* row = L.GetRow(i);
+        bool zero = true;
+        for (int j = 0; j < c && zero; ++j) zero = row[j] == 0.0;
+        if (zero) {
+            codes[static_cast<std::size_t>(i)] = -2;
+            --nNonRedundant;
+            continue;
+        }
+        if (codes[static_cast<std::size_t>(i)] != -1) continue;
+        for (int j = i + 1; j < n; ++j) {
+            if (codes[static_cast<std::size_t>(j)] != -1) continue;
+            if (L.IsERowMultipleOfAnother(i, j, K ? &extra : nullptr)) {
+                codes[static_cast<std::size_t>(j)] = i;
+                --nNonRedundant;
+            }
+        }
+    }
+}
+
+MCModelTests::MCModelTests(const std::vector<double>& estimates, const MCBitSet& nonRedundant,
+                           const MCSymMatrix& covariance, double errorDF,
+                           MCCommon_850::MCQueryCancel* cancelQuery)
+    : fpEstimates(&estimates),
+      fpCovariance(&covariance),
+      fpNonRedundant(&nonRedundant),
+      fErrorDF(errorDF),
+      fpCancelQuery(cancelQuery) {}
+
+void MCModelTests::SetTestType(MCConst::MCTestType type) {
+    fTestType = type;
+    if (!MCMV::IsMissing(fConfidenceLevel)) SetConfidenceLevel(fConfidenceLevel);
+}
+
+void MCModelTests::SetConfidenceLevel(double c) {
+    fConfidenceLevel = c;
+    fCriticalValue = IsValue(c) ? ComputePercentile(0.5 * c + 0.5, fErrorDF) : MCMV::Missing();
+}
+
+void MCModelTests::SetDF(double df) {
+    fErrorDF = df;
+    if (!MCMV::IsMissing(fConfidenceLevel)) SetConfidenceLevel(fConfidenceLevel);
+}
+
+double MCModelTests::ComputePercentile(double q, double df) const {
+    return MCPAdjust::Percentile(fTestType, q, df, fErrorDF);
+}
+
+double MCModelTests::ComputeAdjPercentile(MCConst::MCPAdjustMethod method, double alpha, int k,
+                                          double df) const {
+    if (!MCPAdjust::IsSingleStep(method)) return MCMV::Missing();
+    return MCPAdjust::AdjPercentile(fTestType, method, alpha, k, df, fErrorDF);
+}
+
+double MCModelTests::DenominatorDF(const std::vector<double>& l) const {
+    return fpSatterthwaite ? fpSatterthwaite->ComputeDF4XRow(l) : fErrorDF;
+}
+
+int MCModelTests::ComputeInverse(const MCSymMatrix& S, MCSymMatrix& Sinv, MCBitSet& used) {
+    const int n = S.GetNRows();
+    std::vector<double> scale;
+    int rank = -1;
+    try {
+        scale.assign(static_cast<std::size_t>(n), 0.0);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    // A single element is its own scale; larger matrices are scaled so that
+    // a numerically zero diagonal is judged against the largest one.
+    if (n < 2)
+        S.GetDiagonal(scale);
+    else
+        S.ComputeSweepScale(scale, kTol, 1.0);
+    if (!S.GeneralizedInverse(kTol, scale, Sinv, rank, used)) return -1;
+    Sinv.Clean(n * kEpsilon);
+    return rank;
+}
+
+double MCModelTests::ComputeChiSquare(const MCRectMatrix& L, const std::vector<double>* K,
+                                      int& rank, MCBitSet& used) const {
+    rank = -1;
+    std::vector<double> d;
+    if (!L.ComputeRV(*fpEstimates, d)) return MCMV::Missing();
+    if (K)
+        for (std::size_t i = 0; i < d.size() && i < K->size(); ++i) d[i] -= (*K)[i];
+    MCSymMatrix S, Sinv;
+    if (!fpCovariance->ComputeRSRTrans(L, S)) return MCMV::Missing();
+    rank = ComputeInverse(S, Sinv, used);
+    if (rank < 0) return MCMV::Missing();
+    return Sinv.ComputeVSV(d);
+}
+
+void MCModelTests::FillOverall(double chi, int rank, const std::vector<double>& d, double df2,
+                               bool allowF, int nRows, MCTestStats& overall) const {
+    overall.SetUsedInOverallTest(rank == nRows || rank == 0);
+    if (!HasOverallTest(fTestType) || rank < 0) return;
+    overall.SetDF(rank);
+    if (IsValue(chi) && chi >= 0.0 && rank > 0) {
+        if (static_cast<int>(fTestType) == 2) {
+            overall.SetWald(chi);
+            overall.SetSig(MCDistFun::SigChi(chi, rank));
+        } else if (allowF) {
+            const double F = chi / rank;
+            overall.SetWald(F);
+            overall.SetDF2(df2);
+            overall.SetSig(MCDistFun::SigF(F, rank, df2));
+        }
+        return;
+    }
+    // Nothing left to test: a contrast that is non-zero although it has no
+    // variance is rejected outright.
+    for (const double x : d)
+        if (x != 0.0) {
+            overall.SetSig(0.0);
+            break;
+        }
+    if (overall.GetDF() == 0.0) overall.SetDF(MCMV::Missing());
+    if (overall.GetDF2() == 0.0) overall.SetDF2(MCMV::Missing());
+}
+
+void MCModelTests::AdjustOverallFromRows(const std::vector<MCTestStats>& rows,
+                                         const std::vector<int>& codes, int n,
+                                         MCTestStats& overall) const {
+    double minSig = MCMV::Missing();
+    double minAdj = MCMV::Missing();
+    for (std::size_t r = 0; r < rows.size() && r < codes.size(); ++r) {
+        if (codes[r] != -1) continue;
+        const double p = rows[r].GetSig();
+        const double a = rows[r].GetAdjSig();
+        if (IsValue(p) && (MCMV::IsMissing(minSig) || p < minSig)) minSig = p;
+        if (IsValue(a) && (MCMV::IsMissing(minAdj) || a < minAdj)) minAdj = a;
+    }
+    if (MCPAdjust::IsStepDown(fPAdjMethod))
+        overall.SetAdjSig(MCPAdjust::StepValue(fPAdjMethod, minSig, n));
+    else
+        overall.SetAdjSig(minAdj);
+}
+
+void MCModelTests::FinishFamily(const std::vector<int>& codes, int n,
+                                std::vector<MCTestStats>& indiv, MCTestStats& overall) const {
+    const int rows = static_cast<int>(indiv.size());
+    if (MCPAdjust::IsStepDown(fPAdjMethod)) {
+        std::vector<int> members;
+        for (int r = 0; r < rows; ++r)
+            if (codes[static_cast<std::size_t>(r)] == -1) members.push_back(r);
+        const double alpha = IsValue(fConfidenceLevel) ? 1.0 - fConfidenceLevel : MCMV::Missing();
+        MCPAdjust::StepDown(fPAdjMethod, alpha, fErrorDF, n, indiv, members, true);
+        // A duplicate row tests the same hypothesis as its original: same
+        // adjusted p-value, and an interval as wide in units of its own
+        // standard error.
+        for (int r = 0; r < rows; ++r) {
+            const int i = codes[static_cast<std::size_t>(r)];
+            MCTestStats& t = indiv[static_cast<std::size_t>(r)];
+            if (i < 0 || !IsValue(t.GetSig())) continue;
+            const MCTestStats& src = indiv[static_cast<std::size_t>(i)];
+            t.SetAdjSig(src.GetAdjSig());
+            if (!IsValue(src.GetLowerConfidenceInterval())) continue;
+            double h = src.GetContrastEstimate() - src.GetLowerConfidenceInterval();
+            const double seR = t.GetStandardError();
+            const double seI = src.GetStandardError();
+            if (seR != seI) h = seI > 0.0 ? h * seR / seI : 0.0;
+            t.SetLowerConfidenceInterval(t.GetContrastEstimate() - h);
+            t.SetUpperConfidenceInterval(t.GetContrastEstimate() + h);
+        }
+    }
+    double minAdj = MCMV::Missing();
+    for (const MCTestStats& t : indiv) {
+        const double a = t.GetAdjSig();
+        if (IsValue(a) && (MCMV::IsMissing(minAdj) || a < minAdj)) minAdj = a;
+    }
+    overall.SetAdjSig(minAdj);
+}
+
+bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
+                                    MCTestStats& record, bool interval) const {
+    record.SetTestType(fTestType);
+    record.SetPAdjMethod(fPAdjMethod);
+    std::vector<double> l;
+    if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) return false;
+    const double estimate = Dot(l, *fpEstimates);
+    record.SetContrastEstimate(estimate);
+    double v = fpCovariance->ComputeVSV(l);
+    if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;  // round-off of a zero variance
+    const double denomDF = DenominatorDF(l);
+    const int type = static_cast<int>(fTestType);
+
+    if (v > 0.0 || std::isnan(v)) {
+        record.SetDF(1.0);
+        if (IsFTest(fTestType)) record.SetDF2(denomDF);
+    } else {
+        if (type == 0 || type == 2) record.SetDF(0.0);
+        if (type == 0) record.SetDF2(denomDF);
+    }
+    if (v >= 0.0) {
+        record.SetStandardError(std::sqrt(v));
+        if (interval && v == 0.0) {
+            record.SetLowerConfidenceInterval(estimate);
+            record.SetUpperConfidenceInterval(estimate);
+        }
+    }
+    if (v > 0.0) {
+        const double se = std::sqrt(v);
+        const double t = (estimate - k) / se;
+        const double df2 = record.GetDF2();
+        double sig = MCMV::Missing();
+        if (IsFTest(fTestType)) {
+            record.SetWald(t);
+            const double upper = MCDistFun::SigT(std::fabs(t), df2);
+            if (IsValue(upper)) sig = 2.0 * upper;
+        } else {
+            const double chi = (estimate - k) * (estimate - k) / v;
+            record.SetWald(chi);
+            sig = MCDistFun::SigChi(chi, 1.0);
+        }
+        if (IsValue(sig)) {
+            record.SetSig(sig);
+            if (MCPAdjust::IsSingleStep(fPAdjMethod))
+                record.SetAdjSig(MCPAdjust::SingleStep(fPAdjMethod, sig, n));
+        }
+        if (interval && IsValue(fConfidenceLevel)) {
+            const double crit =
+                (df2 == fErrorDF && fPAdjMethod == MCConst::PADJ_LSD)
+                    ? fCriticalValue
+                    : ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df2);
+            if (IsValue(crit)) {
+                record.SetLowerConfidenceInterval(estimate - crit * se);
+                record.SetUpperConfidenceInterval(estimate + crit * se);
+            }
+        }
+        return true;
+    }
+    if (v == 0.0) {
+        if (estimate != 0.0) {
+            record.SetSig(0.0);
+            record.SetAdjSig(0.0);
+        }
+        if (record.GetDF() == 0.0) record.SetDF(MCMV::Missing());
+        if (record.GetDF2() == 0.0) record.SetDF2(MCMV::Missing());
+        return true;
+    }
+    return false;
+}
+
+MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& overall) {
+    if (fStatus.IsError()) return fStatus;
+    overall = FreshRecord(fTestType, fPAdjMethod);
+    const int rows = L.GetNRows();
+    if (rows == 0) return MCStatus(321, true);
+    if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
+        return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
+
+    int rank = -1;
+    MCBitSet used;
+    const double chi = ComputeChiSquare(L, nullptr, rank, used);
+    std::vector<double> d;
+    L.ComputeRV(*fpEstimates, d);
+    double df2 = fErrorDF;
+    if (fpSatterthwaite && static_cast<int>(fTestType) == 0 && rank > 0) {
+        const double s = fpSatterthwaite->ComputeDF4FixedOverall(L);
+        if (IsValue(s)) df2 = s;
+    }
+    FillOverall(chi, rank, d, df2, true, rows, overall);
+    if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
+
+    std::vector<int> codes;
+    int n = 0;
+    CheckRows(L, nullptr, codes, n);
+    overall.SetNNonRedunRows(n);
+    std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        if (codes[static_cast<std::size_t>(r)] == -1)
+            ComputeIndivTest(L, r, 0.0, n, tests[static_cast<std::size_t>(r)], false);
+    AdjustOverallFromRows(tests, codes, n, overall);
+    return MCStatus();
+}
+
+MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::vector<double>& K,
+                                            std::vector<MCTestStats>& indiv, MCTestStats& overall,
+                                            int nTests) {
+    if (fStatus.IsError()) return fStatus;
+    overall = FreshRecord(fTestType, fPAdjMethod);
+    const int rows = L.GetNRows();
+    if (rows == 0) {
+        indiv.clear();
+        return MCStatus(321, true);
+    }
+    if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
+        return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
+    if (!K.empty() && static_cast<int>(K.size()) != rows) return MCStatus(303, false);
+    const std::vector<double>* Kp = K.empty() ? nullptr : &K;
+
+    int rank = -1;
+    MCBitSet used;
+    const double chi = ComputeChiSquare(L, Kp, rank, used);
+    std::vector<double> d;
+    L.ComputeRV(*fpEstimates, d);
+    if (Kp)
+        for (std::size_t i = 0; i < d.size(); ++i) d[i] -= K[i];
+    // With fewer error df than hypotheses the F test has no denominator.
+    FillOverall(chi, rank, d, fErrorDF, fErrorDF >= rank, rows, overall);
+
+    std::vector<int> codes;
+    int n = 0;
+    try {
+        if (nTests >= 1) {
+            codes.assign(static_cast<std::size_t>(rows), -1);
+            n = nTests;
+        } else {
+            CheckRows(L, Kp, codes, n);
+        }
+        indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
+    } catch (const std::bad_alloc&) {
+        return MCStatus(305, false);
+    }
+    overall.SetNNonRedunRows(n);
+    for (int r = 0; r < rows; ++r) {
+        MCTestStats& t = indiv[static_cast<std::size_t>(r)];
+        t.SetUsedInOverallTest(used.IsIn(r));
+        t.SetNNonRedunRows(n);
+        ComputeIndivTest(L, r, Kp ? K[static_cast<std::size_t>(r)] : 0.0, n, t, false);
+    }
+    FinishFamily(codes, n, indiv, overall);
+    return MCStatus();
+}
+
+bool MCModelTests::ComputeMeans(const MCRectMatrix& M, const std::vector<double>& b,
+                                std::vector<double>& mu, std::vector<double>& w) const {
+    if (!fpLink) return false;
+    std::vector<double> eta;
+    if (!M.ComputeRV(b, eta)) return false;
+    mu.assign(eta.size(), MCMV::Missing());
+    w.assign(eta.size(), MCMV::Missing());
+    for (std::size_t i = 0; i < eta.size(); ++i) {
+        const double m = fpLink->GetInverseValue(eta[i], nullptr);
+        if (!IsValue(m)) continue;
+        mu[i] = m;
+        const double g1 = fpLink->Get1stDerivativeValue(m, nullptr);
+        if (IsValue(g1) && g1 != 0.0) w[i] = 1.0 / g1;  // d mu / d eta
+    }
+    return true;
+}
+
+MCStatus MCModelTests::CheckOriginal(const MCRectMatrix& M, const std::vector<double>& b,
+                                     const MCRectMatrix& L) const {
+    if (M.GetNCols() != static_cast<int>(b.size()))
+        return ColumnMismatch(M.GetNCols(), static_cast<long>(b.size()));
+    if (L.GetNCols() != M.GetNRows()) return ColumnMismatch(L.GetNCols(), M.GetNRows());
+    if (!fpLink) return MCStatus(303, false);
+    return MCStatus();
+}
+
+double MCModelTests::ComputeOriginalChiSquare(const MCRectMatrix& M, const std::vector<double>& b,
+                                              const MCRectMatrix& L, int& rank, MCBitSet& used,
+                                              double& df) {
+    df = fErrorDF;
+    rank = -1;
+    std::vector<double> mu, w;
+    if (L.GetNCols() != M.GetNRows() || !ComputeMeans(M, b, mu, w)) return MCMV::Missing();
+    const int rows = L.GetNRows();
+    const int cells = L.GetNCols();
+    // L W: the cells' weights on the columns of L. A cell that L does not use
+    // may lack a mean; one that L uses makes the statistic not computable.
+    MCRectMatrix LW(L);
+    for (int j = 0; j < cells; ++j) {
+        bool usedCell = false;
+        for (int r = 0; r < rows; ++r) usedCell = usedCell || L.GetElem(r, j) != 0.0;
+        if (!usedCell) {
+            mu[static_cast<std::size_t>(j)] = 0.0;
+            continue;
+        }
+        if (!IsValue(mu[static_cast<std::size_t>(j)]) || !IsValue(w[static_cast<std::size_t>(j)]))
+            return MCMV::Missing();
+        for (int r = 0; r < rows; ++r)
+            LW.SetElem(r, j, L.GetElem(r, j) * w[static_cast<std::size_t>(j)]);
+    }
+    std::vector<double> d;
+    MCRectMatrix A;
+    MCSymMatrix S, Sinv;
+    if (!L.ComputeRV(mu, d) || !LW.ComputeMatrixProduct(M, A) ||
+        !fpCovariance->ComputeRSRTrans(A, S))
+        return MCMV::Missing();
+    if (fpSatterthwaite) {
+        const double s = fpSatterthwaite->ComputeDF4FixedOverall(A);
+        if (IsValue(s)) df = s;
+    }
+    rank = ComputeInverse(S, Sinv, used);
+    if (rank < 0) return MCMV::Missing();
+    return Sinv.ComputeVSV(d);
+}
+
+double MCModelTests::ComputeOriginalEstimDenomDf(const MCRectMatrix& L, int r,
+                                                 const MCRectMatrix& M,
+                                                 const std::vector<double>& b, double& variance,
+                                                 double& df) const {
+    variance = MCMV::Missing();
+    df = MCMV::Missing();
+    std::vector<double> l, mu, w;
+    if (!L.GetRow(r, l) || static_cast<int>(l.size()) != M.GetNRows() || !ComputeMeans(M, b, mu, w))
+        return MCMV::Missing();
+    double estimate = 0.0;
+    std::vector<double> G(static_cast<std::size_t>(M.GetNCols()), 0.0);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        if (l[i] == 0.0) continue;
+        if (!IsValue(mu[i])) return MCMV::Missing();
+        estimate += l[i] * mu[i];
+        if (!IsValue(w[i])) continue;  // no derivative: the cell adds no gradient
+        const double* row = M.GetRow(static_cast<int>(i));
+        for (std::size_t j = 0; j < G.size(); ++j) G[j] += l[i] * w[i] * row[j];
+    }
+    variance = fpCovariance->ComputeVSV(G);
+    df = DenominatorDF(G);
+    return estimate;
+}
+
+bool MCModelTests::ComputeOriginalIndivTest(double estimate, double variance, int n,
+                                            MCTestStats& record, double df, bool interval) const {
+    record.SetTestType(fTestType);
+    record.SetPAdjMethod(fPAdjMethod);
+    if (!IsValue(estimate)) return false;
+    record.SetContrastEstimate(estimate);
+    double v = variance;
+    if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;
+    const int type = static_cast<int>(fTestType);
+    if (v > 0.0 || std::isnan(v)) {
+        record.SetDF(1.0);
+        if (IsFTest(fTestType)) record.SetDF2(df);
+    } else {
+        if (type == 0 || type == 2) record.SetDF(0.0);
+        if (type == 0) record.SetDF2(df);
+    }
+    if (v >= 0.0) {
+        record.SetStandardError(std::sqrt(v));
+        if (interval && v == 0.0) {
+            record.SetLowerConfidenceInterval(estimate);
+            record.SetUpperConfidenceInterval(estimate);
+        }
+    }
+    if (v > 0.0) {
+        const double se = std::sqrt(v);
+        double sig = MCMV::Missing();
+        if (IsFTest(fTestType)) {
+            const double t = estimate / se;
+            record.SetWald(t);
+            if (IsValue(df) && df > 0.0) {
+                const double upper = MCDistFun::SigT(std::fabs(t), df);
+                if (IsValue(upper)) sig = 2.0 * upper;
+            }
+        } else {
+            const double chi = estimate * estimate / v;
+            record.SetWald(chi);
+            sig = MCDistFun::SigChi(chi, 1.0);
+        }
+        if (IsValue(sig)) {
+            record.SetSig(sig);
+            if (MCPAdjust::IsSingleStep(fPAdjMethod))
+                record.SetAdjSig(MCPAdjust::SingleStep(fPAdjMethod, sig, n));
+        }
+        if (interval && IsValue(fConfidenceLevel) && IsValue(df) && df > 0.0 &&
+            MCPAdjust::IsSingleStep(fPAdjMethod)) {
+            const double crit = ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df);
+            if (IsValue(crit)) {
+                record.SetLowerConfidenceInterval(estimate - crit * se);
+                record.SetUpperConfidenceInterval(estimate + crit * se);
+            }
+        }
+        return true;
+    }
+    if (v == 0.0) {
+        if (estimate != 0.0) {
+            record.SetSig(0.0);
+            record.SetAdjSig(0.0);
+            record.SetLowerConfidenceInterval(estimate);
+            record.SetUpperConfidenceInterval(estimate);
+        }
+        if (record.GetDF() == 0.0) record.SetDF(MCMV::Missing());
+        if (record.GetDF2() == 0.0) record.SetDF2(MCMV::Missing());
+        return true;
+    }
+    return false;
+}
+
+MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
+                                                  const std::vector<double>& b,
+                                                  const MCRectMatrix& L, MCTestStats& overall) {
+    if (fStatus.IsError()) return fStatus;
+    overall = FreshRecord(fTestType, fPAdjMethod);
+    const int rows = L.GetNRows();
+    if (rows == 0) return MCStatus(321, true);
+    const MCStatus check = CheckOriginal(M, b, L);
+    if (check.IsError()) return check;
+
+    int rank = -1;
+    MCBitSet used;
+    double df2 = fErrorDF;
+    const double chi = ComputeOriginalChiSquare(M, b, L, rank, used, df2);
+    std::vector<double> mu, w, d;
+    if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
+    FillOverall(chi, rank, d, df2, true, rows, overall);
+    if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
+
+    std::vector<int> codes;
+    int n = 0;
+    CheckRows(L, nullptr, codes, n);
+    overall.SetNNonRedunRows(n);
+    std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+        if (codes[static_cast<std::size_t>(r)] != -1) continue;
+        if (fpCancelQuery && fpCancelQuery->IsCancel()) {
+            fStatus = MCStatus(1, false);
+            return fStatus;
+        }
+        double variance = 0.0, df = 0.0;
+        const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
+        ComputeOriginalIndivTest(est, variance, n, tests[static_cast<std::size_t>(r)], df, false);
+    }
+    AdjustOverallFromRows(tests, codes, n, overall);
+    return MCStatus();
+}
+
+MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
+                                                    const std::vector<double>& b,
+                                                    const MCRectMatrix& L,
+                                                    std::vector<MCTestStats>& indiv,
+                                                    MCTestStats& overall, int nTests) {
+    if (fStatus.IsError()) return fStatus;
+    overall = FreshRecord(fTestType, fPAdjMethod);
+    const int rows = L.GetNRows();
+    if (rows == 0) {
+        indiv.clear();
+        return MCStatus(321, true);
+    }
+    const MCStatus check = CheckOriginal(M, b, L);
+    if (check.IsError()) return check;
+
+    int rank = -1;
+    MCBitSet used;
+    double df2 = fErrorDF;
+    const double chi = ComputeOriginalChiSquare(M, b, L, rank, used, df2);
+    std::vector<double> mu, w, d;
+    if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
+    FillOverall(chi, rank, d, df2, true, rows, overall);
+
+    std::vector<int> codes;
+    int n = 0;
+    try {
+        if (nTests >= 1) {
+            codes.assign(static_cast<std::size_t>(rows), -1);
+            n = nTests;
+        } else {
+            CheckRows(L, nullptr, codes, n);
+        }
+        indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
+    } catch (const std::bad_alloc&) {
+        return MCStatus(305, false);
+    }
+    overall.SetNNonRedunRows(n);
+    for (int r = 0; r < rows; ++r) {
+        MCTestStats& t = indiv[static_cast<std::size_t>(r)];
+        t.SetUsedInOverallTest(used.IsIn(r));
+        t.SetNNonRedunRows(n);
+        double variance = 0.0, df = 0.0;
+        const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
+        ComputeOriginalIndivTest(est, variance, n, t, df, true);
+    }
+    FinishFamily(codes, n, indiv, overall);
+    return MCStatus();
+}
+
+MCStatus MCModelTests::ComputeModelTest(const MCRectMatrix& L, const MCStatus& prior,
+                                        MCModelTestStats& stats) {
+    MCTestStats record;
+    MCStatus result;
+    if (prior.IsError() || (prior.IsWarning() && prior.GetErrorCode() != 321))
+        result = prior;
+    else if (L.GetNRows() > 0 && L.GetNCols() > 0)
+        result = ComputeOverallTest(L, record);
+    else
+        result = MCStatus(321, true);
+    stats.AddTestStatsAndLMatrixAndStatus(record, L, result);
+    return result;
+}
+
+void MCModelTests::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCModelTests display start");
+    DisplayDV("Parameter estimates", *fpEstimates);
+    DisplayText("Covariance matrix:");
+    fpCovariance->Display();
+    std::vector<int> nonRedundant;
+    for (int i = 0; i < fpNonRedundant->Size(); ++i)
+        if (fpNonRedundant->IsIn(i)) nonRedundant.push_back(i);
+    DisplayIV("Non-redundant parameters", nonRedundant);
+    DisplayD("Error degrees of freedom", fErrorDF);
+    DisplayC("Test type", fTestType);
+    DisplayC("p-value adjustment method", fPAdjMethod);
+    DisplayB("Cancel", fbCancel);
+    DisplayI("Status code", fStatus.GetErrorCode());
+    DisplayB("Link function set", fpLink != nullptr);
+    DisplayB("Cancel query set", fpCancelQuery != nullptr);
+    DisplayB("Satterthwaite set", fpSatterthwaite != nullptr);
+    DisplayD("Critical value", fCriticalValue);
+    DisplayD("Confidence level", fConfidenceLevel);
+    DisplayText("MCModelTests display end");
+}
+
+}  // namespace MCMath_850

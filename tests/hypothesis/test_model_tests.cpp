@@ -1,0 +1,312 @@
+// Wald tests of L matrices on a fitted general linear model (y on A(3), B(2)
+// and x, two aliased columns), checked against R's lm on the same design
+// (tools/reference/lmatrix.R): overall F and chi-square of a single row,
+// several rows, a rank-deficient L with a duplicate and a zero row, and a K
+// vector; per-row t and chi-square tests, Bonferroni and Holm adjustments,
+// intervals; the log-link response scale by the delta method.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "companion/MCDistFun.h"
+#include "glm/glm_fixture.h"
+#include "hypothesis/MCModelTests.h"
+#include "hypothesis/MCSatterthwaite.h"
+#include "logistic/IMCLinkFunc.h"
+
+using namespace glmtest;
+using namespace MCMath_850;
+using MCCommon_850::MCMV;
+
+namespace {
+
+using Case = std::map<std::string, std::vector<double>>;
+
+struct Golden {
+    std::vector<Record> records;
+    double errorDF = 0;
+    std::map<std::string, Case> cases;
+};
+
+const Golden& Data() {
+    static const Golden g = [] {
+        Golden g;
+        std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/golden/lmatrix.txt");
+        std::string key, name;
+        std::size_t n = 0, c = 0;
+        while (in >> key) {
+            if (key == "data") {
+                in >> n >> c;
+                for (std::size_t i = 0; i < n; ++i) {
+                    std::vector<double> v(c);
+                    for (double& x : v) in >> x;
+                    g.records.emplace_back(v);
+                }
+            } else if (key == "case") {
+                in >> name;
+            } else if (key != "end") {
+                in >> n;
+                std::vector<double> v(n);
+                for (double& x : v) in >> x;
+                if (key == "errordf")
+                    g.errorDF = v.at(0);
+                else
+                    g.cases[name][key] = v;
+            }
+        }
+        return g;
+    }();
+    return g;
+}
+
+MCRectMatrix Matrix(const std::vector<double>& v, int cols) {
+    MCRectMatrix m(static_cast<int>(v.size()) / cols, cols);
+    m.AsVector() = v;
+    return m;
+}
+
+double worst = 0;  // largest relative error against R over all checks
+
+void Near(double got, double want, const std::string& what) {
+    if (want == -1) {  // R has no value: the library reports missing
+        EXPECT_TRUE(MCMV::IsMissing(got)) << what << " = " << got;
+        return;
+    }
+    const double e = std::fabs(got - want) / std::max(std::fabs(want), 1e-300);
+    worst = std::max(worst, e);
+    EXPECT_LE(e, 1e-9) << what << ": got " << got << " want " << want;
+}
+
+struct Fixture {
+    Fit fit;
+    std::unique_ptr<MCModelTests> tester;
+    Fixture() {
+        Model m;  // y, A (3), B (2), x
+        m.factors = {{1, 3}, {2, 2}};
+        m.covariates = {3};
+        m.terms = {Term{{1}, {}}, Term{{2}, {}}, Term{{}, {3}}};
+        fit = FitModel(m, Data().records);
+        EXPECT_TRUE(fit.status.IsOK()) << fit.status.GetMessage();
+        EXPECT_EQ(fit.Glm().GetErrorDF(), Data().errorDF);
+        tester = std::make_unique<MCModelTests>(
+            fit.stats->GetParamEstimates(), fit.stats->GetRedundancyIndicators(),
+            *fit.stats->GetCovarianceMatrix(), fit.Glm().GetErrorDF());
+        tester->SetConfidenceLevel(0.95);
+    }
+};
+
+}  // namespace
+
+TEST(LMatrixTests, OverallAndRowTestsMatchR) {
+    Fixture f;
+    ASSERT_EQ(f.fit.NParams(), 7);
+    MCModelTests& t = *f.tester;
+    for (const auto& [name, g] : Data().cases) {
+        if (name == "original") continue;
+        SCOPED_TRACE(name);
+        const MCRectMatrix L = Matrix(g.at("L"), 7);
+        const std::vector<double>& K = g.at("K");
+        const int rows = L.GetNRows(), rank = static_cast<int>(g.at("rank")[0]);
+        std::vector<int> codes;
+        int m = 0;
+        CheckRows(L, &K, codes, m);
+        for (int r = 0; r < rows; ++r) EXPECT_EQ(codes[r], g.at("codes")[r]) << r;
+
+        std::vector<MCTestStats> ind;
+        MCTestStats all;
+        for (auto method : {MCConst::PADJ_BONFERRONI, MCConst::PADJ_SEQ_BONFERRONI}) {
+            t.SetTestType(MCConst::TEST_WALD_F);
+            t.SetPAdjustment(method);
+            ASSERT_TRUE(t.ComputeOvAndIndTests(L, K, ind, all, 0).IsOK());
+            EXPECT_EQ(all.GetDF(), rank);
+            EXPECT_EQ(all.GetDF2(), Data().errorDF);
+            EXPECT_EQ(all.GetNNonRedunRows(), m);
+            EXPECT_EQ(all.IsUsedInOverallTest(), rank == rows);
+            Near(all.GetWald(), g.at("F")[0], "F");
+            Near(all.GetSig(), g.at("F")[1], "F sig");
+            const auto& adj = g.at(method == MCConst::PADJ_BONFERRONI ? "bonferroni" : "holm");
+            double smallest = 1;
+            for (int r = 0; r < rows; ++r) {
+                const std::string row = " row " + std::to_string(r);
+                Near(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate" + row);
+                Near(ind[r].GetStandardError(), g.at("se")[r], "se" + row);
+                EXPECT_EQ(ind[r].IsUsedInOverallTest(), r < rank)
+                    << row;  // leading rows independent
+                Near(ind[r].GetWald(), g.at("t")[r], "t" + row);
+                Near(ind[r].GetSig(), g.at("pt")[r], "p" + row);
+                Near(ind[r].GetAdjSig(), adj[r], "adjusted p" + row);
+                if (adj[r] >= 0) smallest = std::min(smallest, adj[r]);
+                // A multiple of row i (under Holm) gets row i's interval, as
+                // wide in units of its own standard error.
+                const int i = codes[r];
+                if (i >= 0 && method == MCConst::PADJ_SEQ_BONFERRONI)
+                    Near((ind[r].GetUpperConfidenceInterval() -
+                          ind[r].GetLowerConfidenceInterval()) /
+                             ind[r].GetStandardError(),
+                         (ind[i].GetUpperConfidenceInterval() -
+                          ind[i].GetLowerConfidenceInterval()) /
+                             ind[i].GetStandardError(),
+                         "duplicate's interval" + row);
+            }
+            Near(all.GetAdjSig(), smallest, "overall adjusted p");
+        }
+        t.SetTestType(MCConst::TEST_CHISQUARE);
+        t.SetPAdjustment(MCConst::PADJ_LSD);
+        ASSERT_TRUE(t.ComputeOvAndIndTests(L, K, ind, all, 0).IsOK());
+        Near(all.GetWald(), g.at("chisq")[0], "chi-square");
+        Near(all.GetSig(), g.at("chisq")[1], "chi-square sig");
+        EXPECT_TRUE(MCMV::IsMissing(all.GetDF2()));
+        for (int r = 0; r < rows; ++r) {
+            Near(ind[r].GetWald(), g.at("chi")[r], "row chi-square");
+            Near(ind[r].GetSig(), g.at("pchi")[r], "row chi-square sig");
+        }
+
+        // Intervals of single rows, unadjusted and Bonferroni over m rows.
+        t.SetTestType(MCConst::TEST_WALD_F);
+        for (auto method : {MCConst::PADJ_LSD, MCConst::PADJ_BONFERRONI}) {
+            t.SetPAdjustment(method);
+            const auto& ci = g.at(method == MCConst::PADJ_LSD ? "lsdci" : "bonfci");
+            for (int r = 0; r < rows; ++r) {
+                MCTestStats one;
+                ASSERT_TRUE(t.ComputeIndivTest(L, r, K[r], m, one, true));
+                Near(one.GetLowerConfidenceInterval(), ci[2 * r], "lower");
+                Near(one.GetUpperConfidenceInterval(), ci[2 * r + 1], "upper");
+            }
+        }
+        // Without K the stand-alone overall test agrees with the combined one.
+        if (std::all_of(K.begin(), K.end(), [](double k) { return k == 0; })) {
+            t.SetPAdjustment(MCConst::PADJ_BONFERRONI);
+            ASSERT_TRUE(t.ComputeOverallTest(L, all).IsOK());
+            Near(all.GetWald(), g.at("F")[0], "stand-alone F");
+            double smallest = 1;
+            for (int r = 0; r < rows; ++r)
+                if (codes[r] == -1 && g.at("se")[r] > 0)
+                    smallest = std::min(smallest, g.at("bonferroni")[r]);
+            Near(all.GetAdjSig(), smallest, "stand-alone adjusted p");
+        }
+    }
+    std::printf("[ lmatrix  ] worst relative error against R %.2g\n", worst);
+}
+
+TEST(LMatrixTests, ResponseScaleByDeltaMethodMatchesR) {
+    Fixture f;
+    const Case& g = Data().cases.at("original");
+    const MCRectMatrix M = Matrix(g.at("M"), 7), L = Matrix(g.at("L"), 3);
+    std::unique_ptr<IMCLinkFunc> link(CreateLinkFunction(MCConst::LINK_LOG, 0));
+    MCModelTests& t = *f.tester;
+    const std::vector<double>& b = f.fit.stats->GetParamEstimates();
+    std::vector<MCTestStats> ind;
+    MCTestStats all;
+    EXPECT_EQ(t.ComputeOriginalOvAndIndTests(M, b, L, ind, all, 0).GetErrorCode(), 303);  // no link
+    t.SetLinkFunction(link.get());
+    t.SetTestType(MCConst::TEST_WALD_F);
+    t.SetPAdjustment(MCConst::PADJ_BONFERRONI);
+    ASSERT_TRUE(t.ComputeOriginalOvAndIndTests(M, b, L, ind, all, 2).IsOK());
+    Near(all.GetWald(), g.at("F")[0], "F");
+    Near(all.GetSig(), g.at("F")[1], "F sig");
+    for (int r = 0; r < 2; ++r) {
+        Near(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate");
+        Near(ind[r].GetStandardError(), g.at("se")[r], "se");
+        Near(ind[r].GetSig(), g.at("pt")[r], "p");
+        Near(ind[r].GetLowerConfidenceInterval(), g.at("bonfci")[2 * r], "lower");
+        Near(ind[r].GetUpperConfidenceInterval(), g.at("bonfci")[2 * r + 1], "upper");
+    }
+    t.SetTestType(MCConst::TEST_CHISQUARE);
+    ASSERT_TRUE(t.ComputeOriginalOverallTest(M, b, L, all).IsOK());
+    Near(all.GetWald(), g.at("chisq")[0], "chi-square");
+    EXPECT_EQ(all.GetDF(), g.at("rank")[0]);
+
+    // b of the wrong length, L not over the cells: 322 with both counts.
+    const std::vector<double> shortB(b.begin(), b.end() - 1);
+    const MCCommon_850::MCStatus s = t.ComputeOriginalOverallTest(M, shortB, L, all);
+    long cols = 0, len = 0;
+    EXPECT_TRUE(s.IsError() && s.GetErrorCode() == 322);
+    EXPECT_TRUE(s.GetDiscreteDatum(1, cols) && s.GetDiscreteDatum(2, len));
+    EXPECT_EQ(cols, 7);
+    EXPECT_EQ(len, 6);
+    EXPECT_EQ(t.ComputeOriginalOverallTest(M, b, M, all).GetErrorCode(), 322);
+
+    // A host cancel stops the row pass, and the error sticks.
+    struct Stop : MCCommon_850::MCQueryCancel {
+        bool IsCancel() override { return true; }
+    } stop;
+    MCModelTests c(b, f.fit.stats->GetRedundancyIndicators(), *f.fit.stats->GetCovarianceMatrix(),
+                   19, &stop);
+    c.SetLinkFunction(link.get());
+    c.SetPAdjustment(MCConst::PADJ_BONFERRONI);
+    EXPECT_EQ(c.ComputeOriginalOverallTest(M, b, L, all).GetErrorCode(), 1);
+    EXPECT_EQ(c.ComputeOverallTest(Matrix(g.at("M"), 7), all).GetErrorCode(), 1);
+}
+
+TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
+    Fixture f;
+    MCModelTests& t = *f.tester;
+    t.SetTestType(MCConst::TEST_WALD_F);
+    MCModelTestStats stats;
+    // Empty L: warning 321 and an untested record; a prior error is kept.
+    EXPECT_EQ(t.ComputeModelTest(MCRectMatrix(0, 7), {}, stats).GetErrorCode(), 321);
+    const MCCommon_850::MCStatus prior(303, false);
+    const MCRectMatrix A = Matrix(Data().cases.at("effectA").at("L"), 7);
+    EXPECT_EQ(t.ComputeModelTest(A, prior, stats), prior);
+    EXPECT_TRUE(t.ComputeModelTest(A, MCCommon_850::MCStatus(321, true), stats).IsOK());
+    // Column mismatch: 322 with the column count and the number of estimates.
+    const MCCommon_850::MCStatus bad = t.ComputeModelTest(MCRectMatrix(1, 5), {}, stats);
+    long cols = 0, p = 0;
+    EXPECT_EQ(bad.GetErrorCode(), 322);
+    EXPECT_TRUE(bad.GetDiscreteDatum(1, cols) && bad.GetDiscreteDatum(2, p));
+    EXPECT_EQ(cols, 5);
+    EXPECT_EQ(p, 7);
+    ASSERT_EQ(stats.GetNTests(), 4);
+    EXPECT_TRUE(MCMV::IsMissing(stats.GetTestStats(0)->GetSig()));
+    EXPECT_EQ(*stats.GetStatus(1), prior);
+    Near(stats.GetTestStats(2)->GetWald(), Data().cases.at("effectA").at("F")[0], "effect F");
+    EXPECT_EQ(stats.GetLMatrix(2)->GetNRows(), 2);
+    EXPECT_EQ(stats.GetTestStats(4), nullptr);
+    EXPECT_EQ(stats.GetRowIndices(0), nullptr);
+
+    // Aliased columns alone: zero variance. A zero estimate leaves df and Sig
+    // missing; a non-zero hypothesised value is rejected outright.
+    MCRectMatrix Z(1, 7);
+    Z.SetElem(0, 3, 1.0);
+    MCTestStats one;
+    EXPECT_TRUE(t.ComputeIndivTest(Z, 0, 0.0, 1, one, true));
+    EXPECT_TRUE(MCMV::IsMissing(one.GetDF()) && MCMV::IsMissing(one.GetSig()));
+    EXPECT_EQ(one.GetLowerConfidenceInterval(), 0.0);
+    MCTestStats all;
+    ASSERT_TRUE(t.ComputeOverallTest(Z, all).IsOK());
+    EXPECT_TRUE(MCMV::IsMissing(all.GetDF()) && MCMV::IsMissing(all.GetSig()));
+    std::vector<MCTestStats> ind;
+    ASSERT_TRUE(t.ComputeOvAndIndTests(Z, {2.0}, ind, all, 0).IsOK());
+    EXPECT_EQ(all.GetSig(), 0.0);
+
+    // A caller-given multiplicity counts every row; fewer error df than the
+    // rank leave the combined test without F, the stand-alone test not.
+    t.SetPAdjustment(MCConst::PADJ_BONFERRONI);
+    ASSERT_TRUE(t.ComputeOvAndIndTests(A, {}, ind, all, 4).IsOK());
+    EXPECT_EQ(all.GetNNonRedunRows(), 4);
+    Near(ind[0].GetAdjSig(), std::min(1.0, 4 * ind[0].GetSig()), "multiplicity 4");
+    t.SetDF(1);
+    ASSERT_TRUE(t.ComputeOvAndIndTests(A, {}, ind, all, 0).IsOK());
+    EXPECT_EQ(all.GetDF(), 2);
+    EXPECT_TRUE(MCMV::IsMissing(all.GetWald()));
+    ASSERT_TRUE(t.ComputeOverallTest(A, all).IsOK());
+    EXPECT_FALSE(MCMV::IsMissing(all.GetWald()));
+
+    // Satterthwaite without covariance parameters: rows have no df (no
+    // p-value), the overall F falls back to the object's residual df.
+    const MCSymMatrix none;
+    const std::vector<double> theta;
+    const std::vector<MCSymMatrix*> derivatives;
+    MCSatterthwaite satt(none, *f.fit.stats->GetCovarianceMatrix(), theta, derivatives, 7);
+    t.SetSatterthwaite(&satt);
+    t.SetPAdjustment(MCConst::PADJ_LSD);
+    ASSERT_TRUE(t.ComputeOverallTest(A, all).IsOK());
+    EXPECT_EQ(all.GetDF2(), 7);
+    Near(all.GetSig(), MCDistFun::SigF(all.GetWald(), 2, 7), "Satterthwaite F sig");
+    ASSERT_TRUE(t.ComputeIndivTest(A, 0, 0.0, 1, one, false));
+    EXPECT_TRUE(MCMV::IsMissing(one.GetDF2()) && MCMV::IsMissing(one.GetSig()));
+}
