@@ -8,7 +8,8 @@
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
 #include "glm/MCGLMOutputStats.h"
-#include "host/ParameterLabels.h"
+#include "companion/MCVarList.h"
+#include "export/MCRegrDoreZADUtil.h"
 #include "settings/MCGLMComponent.h"
 #include "settings/MCRegFactory.h"
 
@@ -71,7 +72,19 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     const std::vector<double>& estimates = glm.GetParamEstimates();
     const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
     const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
-    const std::vector<MCMath_850::MCModelEffect>& effects = settings.GetModelEffects();
+    // Labels as the library writes them into its results documents; the
+    // variable list is indexed by record position, as the parameters are.
+    MCXML_850::MCVarList varList;
+    for (const ModelVariable& v : spec.GetVariables()) {
+        if (v.fRole == ModelVariable::kFactor)
+            varList.AddCategoricalVar(v.fName, v.fvCategories);
+        else
+            varList.AddContinuousVar(v.fName, 0.0, 0.0);
+    }
+    std::vector<std::string> labels;
+    std::vector<MCMath_850::MCRegrParameterStats> labelled;
+    MCMath_850::MCRegrDoreZADUtil::GetParamLables(glm.GetParamStats(), settings, varList, params,
+                                                  labels, labelled);
     for (std::size_t k = 0; k < params.size(); ++k) {
         const MCMath_850::MCRegrParameter& p = params[k];
         ParameterRow row;
@@ -79,9 +92,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
         std::snprintf(name, sizeof name, "P%07zu", k + 1);
         row.fName = name;
         const int e = p.GetEffectIndex();
-        const bool inParens = e >= 0 && static_cast<std::size_t>(e) < effects.size() &&
-                              effects[static_cast<std::size_t>(e)].GetFactorsInParens();
-        row.fLabel = ParameterLabel(p, spec, inParens);
+        row.fLabel = k < labels.size() ? labels[k] : std::string();
         row.fEffect = e >= 0 && static_cast<std::size_t>(e) < spec.GetEffectTexts().size()
                           ? spec.GetEffectTexts()[static_cast<std::size_t>(e)]
                           : "Intercept";
