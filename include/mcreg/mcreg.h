@@ -52,6 +52,7 @@
 #include "logistic/IMCLinkFunc.h"
 #include "logistic/MCAccumStatsLogistic.h"
 #include "logistic/MCLinkFunctions.h"
+#include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTestStats.h"
 #include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCPAdjust.h"

@@ -1,0 +1,257 @@
+#include "hypothesis/MCMETDataImpl.h"
+
+#include <algorithm>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+#include "hypothesis/MCSatterthwaite.h"
+#include "settings/MCRegSettings.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+
+namespace {
+
+MCStatus Error(long code) {
+    return MCStatus(code, false);
+}
+
+}  // namespace
+
+MCMETDataImpl::MCMETDataImpl(const MCRegSettings& settings,
+                             const std::vector<MCModelEffect>& effects,
+                             const std::vector<double>& estimates,
+                             const std::vector<int>& firstParam, const std::vector<int>& nParams,
+                             MCConst::DistType dist, int nCategories, double errorDF)
+    : fvEffects(effects),
+      fpFirstParam(&firstParam),
+      fpNParams(&nParams),
+      fvEstimates(estimates),
+      fpSettings(&settings),
+      fbIntercept(settings.GetInterceptUse()),
+      fConfidenceLevel(settings.GetConfidenceLevel()),
+      fDist(dist),
+      fP(static_cast<int>(estimates.size())),
+      fNCategories(nCategories < 2 ? 2 : nCategories),
+      fErrorDF(errorDF) {
+    // Parameters per response block: the nominal model repeats the basic
+    // parameters for every non-reference category, the ordinal one has
+    // t - 1 thresholds in place of a single intercept.
+    if (fDist == MCConst::DIST_NOM_MULTINOMIAL)
+        fQ = fP / (fNCategories - 1);
+    else if (fDist == MCConst::DIST_ORD_MULTINOMIAL)
+        fQ = fP + 2 - fNCategories;
+    else
+        fQ = fP;
+    if (fQ < 0) fQ = 0;
+    fEntered.Resize(fQ);
+    fNonRedundant.Resize(fQ);
+}
+
+bool MCMETDataImpl::GetRange(int e, int& first, int& count) const {
+    if (e < 0 || e >= GetNEffects() || e >= static_cast<int>(fpFirstParam->size()) ||
+        e >= static_cast<int>(fpNParams->size()))
+        return false;
+    first = (*fpFirstParam)[static_cast<std::size_t>(e)];
+    count = (*fpNParams)[static_cast<std::size_t>(e)];
+    if (first < 0) {
+        count += first;
+        first = 0;
+    }
+    if (first > fQ) first = fQ;
+    if (count < 0) count = 0;
+    if (first + count > fQ) count = fQ - first;
+    return true;
+}
+
+MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
+                                        const MCBitSet* nonRedundant) {
+    if (crossProduct == nullptr) return Error(303);
+    try {
+        fpXX = std::make_unique<MCSymMatrix>();
+        // A matrix augmented by the dependent keeps only its design block.
+        if (crossProduct->GetNRows() == fQ + 1) {
+            if (!crossProduct->CopyLeadingBlock(fQ, *fpXX)) return Error(303);
+        } else if (crossProduct->GetNRows() == fQ) {
+            *fpXX = *crossProduct;
+        } else {
+            return Error(303);
+        }
+        fpXX->GetDiagonal(fvDiagonal);
+
+        MCSymMatrix swept;
+        if (nonRedundant != nullptr) {
+            fNonRedundant = *nonRedundant;
+            fNonRedundant.Resize(fQ);
+            fbGivenSet = true;
+            if (fNonRedundant.Count() > 0) {
+                // The supplied matrix is X'WX swept on the non-redundant
+                // pivots in the sign convention with a positive inverse
+                // block: the negative of what Sweep leaves. Sweeping it back
+                // gives X'WX with the same-kind blocks negated, so their sign
+                // is restored afterwards. The aliasing coefficients of the
+                // redundant parameters come back with it, which the Type III
+                // contrasts of contained effects need. Without the original
+                // diagonal only exactly zero pivots are refused from now on.
+                MCBitSet pivots = fNonRedundant;
+                for (int k = fQ - 1; k >= 0; --k)
+                    if (pivots.IsIn(k)) fpXX->Sweep(k, fSweepTol, fvDiagonal, pivots, false);
+                std::fill(fvDiagonal.begin(), fvDiagonal.end(), 0.0);
+                for (int j = 0; j < fQ; ++j)
+                    for (int k = 0; k <= j; ++k)
+                        if (fNonRedundant.IsIn(j) == fNonRedundant.IsIn(k))
+                            fpXX->SetElem(j, k, -fpXX->GetElem(j, k));
+            }
+            // H in this library's convention, from the recovered matrix.
+            swept = *fpXX;
+            MCBitSet pivots(fQ);
+            for (int k = 0; k < fQ; ++k)
+                if (fNonRedundant.IsIn(k)) swept.Sweep(k, fSweepTol, fvDiagonal, pivots, false);
+        } else {
+            swept = *fpXX;
+            fNonRedundant.Resize(fQ);
+            fNonRedundant.Clear();
+            for (int k = 0; k < fQ; ++k) swept.Sweep(k, fSweepTol, fvDiagonal, fNonRedundant, true);
+        }
+
+        const int r = fNonRedundant.Count();
+        fpH = std::make_unique<MCRectMatrix>(fQ, r);
+        const int nH = r > 0 ? swept.ExtractH(0, fQ, fNonRedundant, *fpH) : 0;
+        if (nH > 0 && fbIntercept) {
+            MCModelEffect intercept = fvEffects.empty() ? MCModelEffect() : fvEffects.front();
+            intercept.Reset();
+            fvEffects.insert(fvEffects.begin(), intercept);
+        }
+        fpL = std::make_unique<MCRectMatrix>(0, fQ);
+    } catch (const std::bad_alloc&) {
+        return Error(303);
+    }
+    return MCStatus();
+}
+
+MCStatus MCMETDataImpl::SetModelTesting(const MCSymMatrix* covariance,
+                                        const MCSymMatrix* crossProduct,
+                                        const MCBitSet* nonRedundant,
+                                        const MCBitSet* blockNonRedundant,
+                                        MCSatterthwaite* satterthwaite) {
+    if (covariance == nullptr || crossProduct == nullptr) return fStatus = Error(303);
+    const bool multiBlock =
+        fDist == MCConst::DIST_NOM_MULTINOMIAL || fDist == MCConst::DIST_ORD_MULTINOMIAL;
+    fStatus = SetupForLMatrix(crossProduct, multiBlock ? blockNonRedundant : nonRedundant);
+    if (fStatus.IsError()) return fStatus;
+    if (fErrorDF < 0.0) fErrorDF = fpSettings->GetDF();
+    fpCovariance = covariance;
+    fpSatterthwaite = satterthwaite;
+    if (nonRedundant != nullptr)
+        fTesterSet = *nonRedundant;
+    else
+        fTesterSet = fNonRedundant;
+    try {
+        fpTester = std::make_unique<MCModelTests>(fvEstimates, fTesterSet, *fpCovariance, fErrorDF,
+                                                  fpSettings->GetCancelPointer());
+    } catch (const std::bad_alloc&) {
+        return fStatus = Error(303);
+    }
+    fpTester->SetTestType(fpSettings->GetTestType());
+    fpTester->SetConfidenceLevel(fConfidenceLevel);
+    return fStatus;
+}
+
+void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
+                                   const std::vector<double>& scales) {
+    fvScaleMeans = means;
+    fvScales = scales;
+}
+
+bool MCMETDataImpl::PrepareForTest(MCRectMatrix& L, std::vector<int>* kept) {
+    if (L.ExtractFullRank(1e-12, kept) < 0) return false;
+    if (fpSatterthwaite != nullptr && fpTester != nullptr && L.GetNRows() > 0) {
+        const double df = fpSatterthwaite->ComputeDF4FixedOverall(L);
+        if (!MCMV::IsMissing(df)) fpTester->SetDF(df);
+    }
+    return true;
+}
+
+MCRectMatrix MCMETDataImpl::GetInvTransformedA(const MCRectMatrix& A) {
+    const int n = A.GetNRows();
+    MCRectMatrix inv(n, n);
+    for (int i = 0; i < n; ++i) {
+        const double a = A.GetElem(i, i);
+        if (a == 0.0) continue;
+        inv.SetElem(i, i, 1.0 / a);
+        if (i > 0) inv.SetElem(0, i, -A.GetElem(0, i) / a);
+    }
+    return inv;
+}
+
+bool MCMETDataImpl::ComputeTypeIIIScaleMatrices(const MCBitSet& entered, MCRectMatrix& R,
+                                                MCSymMatrix& D) const {
+    const int nScale = static_cast<int>(fvScaleMeans.size());
+    if (static_cast<int>(fvScales.size()) != nScale) return false;
+    const int offset = fbIntercept ? 1 : 0;
+    const int n = nScale + offset;
+    if (n != fQ) return false;
+    if (!R.Resize(n, n)) return false;
+    D = MCSymMatrix(n);
+    if (fbIntercept) R.SetElem(0, 0, 1.0);
+    for (int j = offset; j < n; ++j) {
+        const double m = fvScaleMeans[static_cast<std::size_t>(j - offset)];
+        const double s = fvScales[static_cast<std::size_t>(j - offset)];
+        if (entered.IsIn(j)) {
+            if (fbIntercept) R.SetElem(0, j, -m / s);
+            R.SetElem(j, j, 1.0 / s);
+        } else {
+            R.SetElem(j, j, s);
+            D.SetElem(j, 0, m);
+        }
+    }
+    return true;
+}
+
+void MCMETDataImpl::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCMETDataImpl display start");
+    DisplayI("Number of effects", GetNEffects());
+    for (const MCModelEffect& e : fvEffects) e.Display();
+    DisplayIV("First parameters", *fpFirstParam);
+    DisplayIV("Parameter counts", *fpNParams);
+    DisplayDV("Parameter estimates", fvEstimates);
+    DisplayD("Sweep tolerance", fSweepTol);
+    DisplayB("Intercept", fbIntercept);
+    if (fpH) {
+        DisplayText("H matrix:");
+        fpH->Display();
+    }
+    if (fpXX) {
+        DisplayText("Working cross-product matrix:");
+        fpXX->Display();
+    }
+    DisplayDV("Diagonal", fvDiagonal);
+    DisplayD("Confidence level", fConfidenceLevel);
+    if (fpTester) fpTester->Display();
+    if (fpL) {
+        DisplayText("Current L matrix:");
+        fpL->Display();
+    }
+    DisplayC("Distribution", fDist);
+    DisplayI("Parameters", fP);
+    DisplayI("Parameters per block", fQ);
+    DisplayI("Response categories", fNCategories);
+    std::vector<int> entered, nonRedundant;
+    for (int k = 0; k < fQ; ++k) {
+        if (fEntered.IsIn(k)) entered.push_back(k);
+        if (fNonRedundant.IsIn(k)) nonRedundant.push_back(k);
+    }
+    DisplayIV("Entered parameters", entered);
+    DisplayIV("Non-redundant parameters", nonRedundant);
+    DisplayI("Status code", fStatus.GetErrorCode());
+    DisplayD("Error degrees of freedom", fErrorDF);
+    DisplayDV("Scale means", fvScaleMeans);
+    DisplayDV("Scales", fvScales);
+    DisplayText("MCMETDataImpl display end");
+}
+
+}  // namespace MCMath_850
