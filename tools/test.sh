@@ -19,9 +19,9 @@ normal() {
 asan() {
     tools/deps.sh
     local f="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-    # A build type of its own adds no flags; -O0 -g1: the sanitizers need no
-    # optimisation, and line tables are
-    # enough for their stack traces. Both keep the compile short.
+    # A build type of its own adds no flags. -O0 -g1: the sanitizers need no
+    # optimisation and line tables serve their stack traces; both keep the
+    # compile short.
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS="-O0 -g1 $f" \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
     cmake --build build-asan -j "$jobs"
