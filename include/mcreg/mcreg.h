@@ -62,6 +62,8 @@
 #include "hypothesis/MCTestStats.h"
 #include "marginals/MCEmmeansSpec.h"
 #include "marginals/MCEmmeansStats.h"
+#include "marginals/MCMarginals.h"
+#include "marginals/MCMultiCompareMarginals.h"
 #include "export/MCDoreZADTags.h"
 #include "export/MCPMMLRegrExporter.h"
 #include "export/MCPMMLTags.h"
