@@ -6,6 +6,7 @@
 #include <string>
 
 #include "companion/MCMV.h"
+#include "companion/XMLBuilding.h"
 
 namespace MCCommon_850 {
 
@@ -13,18 +14,7 @@ using MCXML_850::XMLElement;
 
 namespace {
 
-using ElemPtr = std::unique_ptr<XMLElement>;
-
-ElemPtr Make(const std::string& tag) {
-    ElemPtr e(XMLElement::Create(tag));
-    if (!e) throw std::bad_alloc();
-    return e;
-}
-
-void Adopt(XMLElement& parent, ElemPtr child) {
-    if (!parent.AddChild(child.get())) throw std::bad_alloc();
-    child.release();
-}
+using namespace MCXML_850::Building;
 
 void AddStat(XMLElement& e, const std::string& name, double value) {
     if (!MCMV::IsMissing(value)) e.AddAttribute(name, value);

@@ -9,6 +9,7 @@
 #include "companion/MCMV.h"
 #include "companion/MCPMMLExporter.h"
 #include "companion/MCUniStats.h"
+#include "companion/XMLBuilding.h"
 #include "export/MCPMMLTags.h"
 #include "export/MCRegrDoreZADUtil.h"
 #include "export/MCRegrParameterStats.h"
@@ -21,20 +22,7 @@ namespace Tags = MCPMMLTags;
 
 namespace {
 
-using ElemPtr = std::unique_ptr<XMLElement>;
-
-// The builders throw std::bad_alloc when memory runs out, so that one catch
-// at every public operation frees whatever was half made.
-ElemPtr Make(const std::string& tag) {
-    ElemPtr e(XMLElement::Create(tag));
-    if (!e) throw std::bad_alloc();
-    return e;
-}
-
-void Adopt(XMLElement& parent, ElemPtr child) {
-    if (!parent.AddChild(child.get())) throw std::bad_alloc();
-    child.release();
-}
+using namespace MCXML_850::Building;
 
 std::string ParamName(int number) {
     char buf[32];

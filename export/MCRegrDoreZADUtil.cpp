@@ -10,6 +10,7 @@
 #include "companion/MCDoreZADUtil.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
+#include "companion/XMLBuilding.h"
 #include "export/MCDoreZADTags.h"
 #include "export/MCPMMLTags.h"
 
@@ -23,19 +24,7 @@ namespace Tags = MCDoreZADTags;
 
 namespace {
 
-using ElemPtr = std::unique_ptr<XMLElement>;
-
-// The builders below throw std::bad_alloc when memory runs out, so that one
-// catch at every public operation frees whatever was half made.
-ElemPtr Checked(XMLElement* e) {
-    if (e == nullptr) throw std::bad_alloc();
-    return ElemPtr(e);
-}
-
-void Adopt(XMLElement& parent, ElemPtr child) {
-    if (!parent.AddChild(child.get())) throw std::bad_alloc();
-    child.release();
-}
+using namespace MCXML_850::Building;
 
 void AddStat(XMLElement& e, const std::string& name, double value) {
     if (!MCMV::IsMissing(value)) e.AddAttribute(name, value);
