@@ -239,19 +239,10 @@ void MCModelTests::FinishFamily(const std::vector<int>& codes, int n,
     overall.SetAdjSig(minAdj);
 }
 
-bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
-                                    MCTestStats& record, bool interval) const {
-    record.SetTestType(fTestType);
-    record.SetPAdjMethod(fPAdjMethod);
-    std::vector<double> l;
-    if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) return false;
-    const double estimate = Dot(l, *fpEstimates);
-    record.SetContrastEstimate(estimate);
-    double v = fpCovariance->ComputeVSV(l);
+double MCModelTests::SetRowDFAndError(MCTestStats& record, double v, double denomDF,
+                                      double estimate, bool interval) const {
     if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;  // round-off of a zero variance
-    const double denomDF = DenominatorDF(l);
     const int type = static_cast<int>(fTestType);
-
     if (v > 0.0 || std::isnan(v)) {
         record.SetDF(1.0);
         if (IsFTest(fTestType)) record.SetDF2(denomDF);
@@ -266,6 +257,19 @@ bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int 
             record.SetUpperConfidenceInterval(estimate);
         }
     }
+    return v;
+}
+
+bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
+                                    MCTestStats& record, bool interval) const {
+    record.SetTestType(fTestType);
+    record.SetPAdjMethod(fPAdjMethod);
+    std::vector<double> l;
+    if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) return false;
+    const double estimate = Dot(l, *fpEstimates);
+    record.SetContrastEstimate(estimate);
+    const double v =
+        SetRowDFAndError(record, fpCovariance->ComputeVSV(l), DenominatorDF(l), estimate, interval);
     if (v > 0.0) {
         const double se = std::sqrt(v);
         const double t = (estimate - k) / se;
@@ -486,23 +490,7 @@ bool MCModelTests::ComputeOriginalIndivTest(double estimate, double variance, in
     record.SetPAdjMethod(fPAdjMethod);
     if (!IsValue(estimate)) return false;
     record.SetContrastEstimate(estimate);
-    double v = variance;
-    if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;
-    const int type = static_cast<int>(fTestType);
-    if (v > 0.0 || std::isnan(v)) {
-        record.SetDF(1.0);
-        if (IsFTest(fTestType)) record.SetDF2(df);
-    } else {
-        if (type == 0 || type == 2) record.SetDF(0.0);
-        if (type == 0) record.SetDF2(df);
-    }
-    if (v >= 0.0) {
-        record.SetStandardError(std::sqrt(v));
-        if (interval && v == 0.0) {
-            record.SetLowerConfidenceInterval(estimate);
-            record.SetUpperConfidenceInterval(estimate);
-        }
-    }
+    const double v = SetRowDFAndError(record, variance, df, estimate, interval);
     if (v > 0.0) {
         const double se = std::sqrt(v);
         double sig = MCMV::Missing();

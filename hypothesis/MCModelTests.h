@@ -160,6 +160,11 @@ public:
     void Display() const;
 
 private:
+    // Degrees of freedom and standard error of one row's test for variance v
+    // (a negative round-off taken as 0), a zero-variance interval collapsed
+    // onto the estimate; returns the variance used.
+    double SetRowDFAndError(MCTestStats& record, double v, double denomDF, double estimate,
+                            bool interval) const;
     // Cell means g^-1(M_i b) and delta weights 1/g'(mu_i) (missing where
     // not computable). False on a dimension mismatch or without a link.
     bool ComputeMeans(const MCRectMatrix& M, const std::vector<double>& b, std::vector<double>& mu,
