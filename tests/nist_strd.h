@@ -10,8 +10,11 @@
 
 namespace nist {
 
+// The whole file; empty when it cannot be read (callers name the file in
+// their failure message).
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
+    if (!in) return "";
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
@@ -23,13 +26,17 @@ inline std::string JsonValue(const std::string& json, const std::string& key) {
     const std::size_t at = json.find("\"" + key + "\":");
     if (at == std::string::npos) return "";
     std::size_t b = at + key.size() + 3;
-    while (json[b] == ' ') ++b;
-    const std::size_t e = json[b] == '[' ? json.find(']', b) + 1 : json.find_first_of(",\n}", b);
+    while (b < json.size() && json[b] == ' ') ++b;
+    if (b >= json.size()) return "";
+    std::size_t e = json[b] == '[' ? json.find(']', b) : json.find_first_of(",\n}", b);
+    if (e == std::string::npos) return "";
+    if (json[b] == '[') ++e;
     return json.substr(b, e - b);
 }
 
 inline std::vector<std::string> JsonItems(const std::string& array) {
     std::vector<std::string> items;
+    if (array.size() < 2) return items;
     std::string cur;
     for (char c : array.substr(1, array.size() - 2)) {
         if (c == ',') {
@@ -58,6 +65,8 @@ inline double Lre(double est, double cert) {
 
 struct DataSet {
     std::string name;
+    // Empty when the set was read; otherwise names what is missing.
+    std::string error;
     std::string json;
     std::vector<std::string> designColumns;  // "1", "x", "x^k", "x1".."x6"
     std::vector<double> estimates, stdErrors;
@@ -69,12 +78,26 @@ inline DataSet Load(const std::string& dir, const std::string& name) {
     DataSet d;
     d.name = name;
     d.json = ReadFile(dir + "/" + name + ".json");
+    if (d.json.empty()) {
+        d.error = "cannot read " + dir + "/" + name + ".json";
+        return d;
+    }
     d.designColumns = JsonItems(JsonValue(d.json, "design_columns"));
     d.estimates = JsonNumbers(d.json, "estimates");
     d.stdErrors = JsonNumbers(d.json, "std_errors");
-    d.residualSd = std::stod(JsonValue(d.json, "residual_sd"));
-    d.rSquared = std::stod(JsonValue(d.json, "r_squared"));
+    const std::string sd = JsonValue(d.json, "residual_sd");
+    const std::string r2 = JsonValue(d.json, "r_squared");
+    if (sd.empty() || r2.empty() || d.estimates.empty()) {
+        d.error = dir + "/" + name + ".json lacks certified values";
+        return d;
+    }
+    d.residualSd = std::stod(sd);
+    d.rSquared = std::stod(r2);
     std::ifstream csv(dir + "/" + name + ".csv");
+    if (!csv) {
+        d.error = "cannot read " + dir + "/" + name + ".csv";
+        return d;
+    }
     std::string line;
     std::getline(csv, line);  // header
     while (std::getline(csv, line)) {

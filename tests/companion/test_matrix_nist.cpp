@@ -46,6 +46,7 @@ dd::DD ParseDD(const std::string& s) {
 Fit FitDataset(const std::string& name, double tol, bool extended) {
     const std::string dir = MCREG_NIST_DIR;
     const std::string json = ReadFile(dir + "/" + name + ".json");
+    if (json.empty()) ADD_FAILURE() << "cannot read " << dir << "/" << name << ".json";
     const std::vector<std::string> cols = JsonItems(JsonValue(json, "design_columns"));
     std::vector<double> cert, certSe;
     for (const auto& s : JsonItems(JsonValue(json, "estimates"))) cert.push_back(std::stod(s));
@@ -55,6 +56,7 @@ Fit FitDataset(const std::string& name, double tol, bool extended) {
     fit.p = p;
 
     std::ifstream csv(dir + "/" + name + ".csv");
+    if (!csv) ADD_FAILURE() << "cannot read " << dir << "/" << name << ".csv";
     std::string line;
     std::getline(csv, line);  // header: y, then the predictors
     MCSymMatrix zz(p + 1);

@@ -88,6 +88,7 @@ TEST(GlmNist, AllLinearSetsReachCertifiedDigits) {
     std::printf("%-9s %7s %6s %6s %6s %6s %7s\n", "set", "tol", "b", "se", "sd", "R2", "aliased");
     for (const Floor& fl : floors) {
         const nist::DataSet d = nist::Load(MCREG_NIST_DIR, fl.name);
+        ASSERT_TRUE(d.error.empty()) << d.error;
         ASSERT_FALSE(d.cells.empty()) << fl.name;
         const Digits g = FitSet(d, fl.tolerance);
         std::printf("%-9s %7.0e %6.1f %6.1f %6.1f %6.1f %7d\n", fl.name, fl.tolerance, g.estimates,
