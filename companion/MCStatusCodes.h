@@ -1,0 +1,58 @@
+#pragma once
+#include "companion/MCStatus.h"
+
+// The status codes the library raises, by name, and the two ways of making a
+// status from one. The message of each code is in MCStatusMessages.cpp.
+namespace MCCommon_850 {
+
+namespace StatusCode {
+enum : long {
+    kCancelled = 1,
+    kNoDependent = 301,
+    kEmptyModel = 302,
+    // Missing input, or an operation called out of order.
+    kMissingInput = 303,
+    // The iterator reported a record but returned none in a handler pass.
+    kNoRecordInPass = 304,
+    // Too many parameters, or a matrix or accumulator could not be created.
+    kTooManyParameters = 305,
+    kDataPassTwice = 306,
+    // No record, no valid record, or the data cannot be restarted.
+    kNoValidRecord = 307,
+    // No weighted row, or a total weight that is not positive.
+    kNoPositiveWeight = 308,
+    // A build without parameters or without accumulated rows.
+    kNothingToBuild = 309,
+    kAlreadyBuilt = 310,
+    kNotBuilt = 311,
+    // The iterator reported a record but returned none in the first pass.
+    kNoRecordInFirstPass = 312,
+    // A pass out of order, or a row refused by the accumulation.
+    kPassOutOfOrder = 313,
+    kPatternWithoutValues = 314,
+    kShortRecord = 315,
+    kBadCategory = 316,
+    kTooFewDepCategories = 318,
+    kEmptyReference = 319,
+    kBadContrast = 320,
+    kEmptyLMatrix = 321,
+    kLMatrixColumns = 322,
+    kEmptyHMatrix = 323,
+    kOneLevelCompare = 324,
+    kShortMetric = 325,
+    kLongMetric = 326,
+    kReferenceNotLevel = 327,
+    kSpecIndex = 328,
+    kTestIndex = 329,
+    kOneRowTest = 330,
+    kLastLevelMissing = 331,
+    kLevelsMissing = 332,
+    kSettingsDesignDisagree = 335,
+    kCovarianceDimension = 336,
+};
+}  // namespace StatusCode
+
+inline MCStatus ErrorStatus(long code) { return MCStatus(code, false); }
+inline MCStatus WarningStatus(long code) { return MCStatus(code, true); }
+
+}  // namespace MCCommon_850
