@@ -52,7 +52,11 @@ enum : long {
 };
 }  // namespace StatusCode
 
-inline MCStatus ErrorStatus(long code) { return MCStatus(code, false); }
-inline MCStatus WarningStatus(long code) { return MCStatus(code, true); }
+inline MCStatus ErrorStatus(long code) {
+    return MCStatus(code, false);
+}
+inline MCStatus WarningStatus(long code) {
+    return MCStatus(code, true);
+}
 
 }  // namespace MCCommon_850
