@@ -114,52 +114,44 @@ void SweepPortable(double* hi, double* lo, int n, int k, const dd::DD* col, cons
 
 MCSymMatrix::MCSymMatrix(int n) {
     fN = std::max(n, 0);
-    fvHi.assign(Packed(fN), 0.0);
+    fElems.Write().assign(Packed(fN), 0.0);
 }
 
 double MCSymMatrix::GetElem(int j, int k) const {
     if (j < 0 || k < 0 || j >= fN || k >= fN) return 0.0;
-    return fvHi[Index(j, k)];
+    return fElems.Hi()[Index(j, k)];
 }
 
 void MCSymMatrix::SetElem(int j, int k, double value) {
     if (j < 0 || k < 0 || j >= fN || k >= fN) return;
-    const std::size_t i = Index(j, k);
-    fvHi[i] = value;
-    if (HasLowParts()) fvLo[i] = 0.0;
+    const std::size_t e = Index(j, k);
+    fElems.Write()[e] = value;
+    if (fElems.HasLow()) fElems.WriteLow()[e] = 0.0;
 }
 
 std::vector<double>& MCSymMatrix::AsVector() {
-    // The caller may write anything: neither the low parts nor a Cholesky
-    // factor can be trusted afterwards.
-    DropLowParts();
-    fbFactored = false;
-    return fvHi;
+    // The caller may write anything: the low parts cannot be trusted
+    // afterwards (and DropLow forgets a factor).
+    fElems.DropLow();
+    return fElems.Write();
 }
 
 void MCSymMatrix::GetDiagonal(std::vector<double>& d) const {
     d.resize(static_cast<std::size_t>(fN));
-    for (int j = 0; j < fN; ++j) d[j] = fvHi[Index(j, j)];
-}
-
-void MCSymMatrix::EnsureLowParts() {
-    // assign() reuses the capacity a former clear() left, so this allocates
-    // only the first time.
-    if (fvLo.size() != fvHi.size()) fvLo.assign(fvHi.size(), 0.0);
-}
-
-bool MCSymMatrix::UpdateXX(const double* z, double w) {
-    return UpdateXX(z, nullptr, w);
+    for (int j = 0; j < fN; ++j) d[static_cast<std::size_t>(j)] = fElems.Hi()[Index(j, j)];
 }
 
 bool MCSymMatrix::PrepareUpdate() {
     try {
-        EnsureLowParts();
+        fElems.WriteLow();
     } catch (const std::bad_alloc&) {
         return false;
     }
-    fbFactored = false;
     return true;
+}
+
+bool MCSymMatrix::UpdateXX(const double* z, double w) {
+    return UpdateXX(z, nullptr, w);
 }
 
 bool MCSymMatrix::UpdateXX(const std::vector<double>& z, double w) {
@@ -170,10 +162,12 @@ bool MCSymMatrix::UpdateXX(const std::vector<double>& z, double w) {
 bool MCSymMatrix::UpdateXX(const double* zHi, const double* zLo, double w) {
     if (zHi == nullptr) return false;
     if (!PrepareUpdate()) return false;
+    double* hi = fElems.Write().data();
+    double* lo = fElems.WriteLow().data();
     if (dd::HasFma())
-        DenseFma(fvHi.data(), fvLo.data(), fN, zHi, zLo, w);
+        DenseFma(hi, lo, fN, zHi, zLo, w);
     else
-        DensePortable(fvHi.data(), fvLo.data(), fN, zHi, zLo, w);
+        DensePortable(hi, lo, fN, zHi, zLo, w);
     return true;
 }
 
@@ -183,10 +177,12 @@ bool MCSymMatrix::UpdateXXSparse(const int* idx, const double* val, int nnz, dou
     for (int a = 0; a < nnz; ++a)
         if (idx[a] < 0 || idx[a] >= fN || (a > 0 && idx[a] <= idx[a - 1])) return false;
     if (!PrepareUpdate()) return false;
+    double* hi = fElems.Write().data();
+    double* lo = fElems.WriteLow().data();
     if (dd::HasFma())
-        SparseFma(fvHi.data(), fvLo.data(), idx, val, nnz, w);
+        SparseFma(hi, lo, idx, val, nnz, w);
     else
-        SparsePortable(fvHi.data(), fvLo.data(), idx, val, nnz, w);
+        SparsePortable(hi, lo, idx, val, nnz, w);
     return true;
 }
 
@@ -198,12 +194,16 @@ bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* sr
             srcs[a] >= m.fN)
             return false;
     if (!PrepareUpdate()) return false;
-    const bool low = m.HasLowParts();
+    std::vector<double>& hi = fElems.Write();
+    std::vector<double>& lo = fElems.WriteLow();
+    const std::vector<double>& mHi = m.fElems.Hi();
+    const std::vector<double>& mLo = m.fElems.Lo();
+    const bool low = m.fElems.HasLow();
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b <= a; ++b) {
             const std::size_t src = Index(srcs[a], srcs[b]);
             const std::size_t dst = Index(cols[a], cols[b]);
-            dd::Accumulate(fvHi[dst], fvLo[dst], m.fvHi[src], low ? m.fvLo[src] : 0.0);
+            dd::Accumulate(hi[dst], lo[dst], mHi[src], low ? mLo[src] : 0.0);
         }
     }
     return true;
@@ -215,37 +215,38 @@ bool MCSymMatrix::Sweep(int k, double tol, const std::vector<double>& scale, MCB
     if (set.Size() < fN) set.Resize(fN);
     const bool reverse = set.IsIn(k);
     const std::size_t kk = Index(k, k);
-    const dd::DD a{fvHi[kk], HasLowParts() ? fvLo[kk] : 0.0};
+    const dd::DD a{fElems.Hi()[kk], fElems.HasLow() ? fElems.Lo()[kk] : 0.0};
     if (a.hi == 0.0 || !std::isfinite(a.hi)) return false;
+    const std::size_t n = static_cast<std::size_t>(fN);
+    const std::size_t pivot = static_cast<std::size_t>(k);
     if (!reverse && checkTol) {
-        if (scale.size() <= static_cast<std::size_t>(k)) return false;
-        if (std::fabs(a.hi) <= tol * scale[static_cast<std::size_t>(k)]) return false;
+        if (scale.size() <= pivot) return false;
+        if (std::fabs(a.hi) <= tol * scale[pivot]) return false;
     }
     std::vector<dd::DD> col;  // column k without its diagonal, then scaled
     try {
-        EnsureLowParts();
-        col.resize(static_cast<std::size_t>(fN));
+        fElems.WriteLow();
+        col.resize(n);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    fbFactored = false;
-    double* hi = fvHi.data();
-    double* lo = fvLo.data();
-    for (int i = 0; i < fN; ++i) {
-        const std::size_t e = Index(i, k);
+    double* hi = fElems.Write().data();
+    double* lo = fElems.WriteLow().data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t e = Index(static_cast<int>(i), k);
         col[i] = dd::DD{hi[e], lo[e]};
     }
     const dd::DD inv = dd::Div(dd::DD{1.0, 0.0}, a);
     std::vector<dd::DD> f(col);  // a_ik / a
-    for (int i = 0; i < fN; ++i) f[i] = dd::Mul(col[i], inv);
+    for (std::size_t i = 0; i < n; ++i) f[i] = dd::Mul(col[i], inv);
     // a_ij -= a_ik a_kj / a for i, j != k.
     if (dd::HasFma())
         SweepFma(hi, lo, fN, k, col.data(), f.data());
     else
         SweepPortable(hi, lo, fN, k, col.data(), f.data());
-    for (int i = 0; i < fN; ++i) {
-        if (i == k) continue;
-        const std::size_t e = Index(i, k);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i == pivot) continue;
+        const std::size_t e = Index(static_cast<int>(i), k);
         const dd::DD v = reverse ? dd::Neg(f[i]) : f[i];
         hi[e] = v.hi;
         lo[e] = v.lo;
@@ -257,12 +258,14 @@ bool MCSymMatrix::Sweep(int k, double tol, const std::vector<double>& scale, MCB
 }
 
 void MCSymMatrix::ComputeSweepScale(std::vector<double>& scale, double tol, double factor) const {
-    scale.assign(static_cast<std::size_t>(fN), 0.0);
+    std::vector<double> d;
+    GetDiagonal(d);
     double largest = 0.0;
-    for (int j = 0; j < fN; ++j) largest = std::max(largest, std::fabs(fvHi[Index(j, j)]));
-    for (int j = 0; j < fN; ++j) {
-        const double d = std::fabs(fvHi[Index(j, j)]);
-        scale[j] = factor * (d <= tol * largest ? largest : d);
+    for (double v : d) largest = std::max(largest, std::fabs(v));
+    scale.assign(d.size(), 0.0);
+    for (std::size_t j = 0; j < d.size(); ++j) {
+        const double v = std::fabs(d[j]);
+        scale[j] = factor * (v <= tol * largest ? largest : v);
     }
 }
 
@@ -270,17 +273,19 @@ void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) cons
     const int p = std::max(fN - 1, 0);
     b.assign(static_cast<std::size_t>(p), 0.0);
     for (int k = 0; k < p; ++k)
-        if (set.IsIn(k)) b[k] = fvHi[Index(p, k)];
+        if (set.IsIn(k)) b[static_cast<std::size_t>(k)] = fElems.Hi()[Index(p, k)];
 }
 
 void MCSymMatrix::ZeroOutRedundant(const MCBitSet& set) {
     const int m = std::min(set.Size(), fN);
+    double* lo = fElems.HasLow() ? fElems.WriteLow().data() : nullptr;
+    double* hi = fElems.Write().data();
     for (int k = 0; k < m; ++k) {
         if (set.IsIn(k)) continue;
         for (int i = 0; i < fN; ++i) {
             const std::size_t e = Index(i, k);
-            fvHi[e] = 0.0;
-            if (HasLowParts()) fvLo[e] = 0.0;
+            hi[e] = 0.0;
+            if (lo != nullptr) lo[e] = 0.0;
         }
     }
 }
@@ -293,16 +298,20 @@ bool MCSymMatrix::Expand(const MCBitSet& set, MCSymMatrix& out) const {
         r = MCSymMatrix(set.Size());
         for (int i = 0; i < set.Size(); ++i)
             if (set.IsIn(i)) where.push_back(i);
-        if (HasLowParts()) r.EnsureLowParts();
+        if (fElems.HasLow()) r.fElems.WriteLow();
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (int j = 0; j < fN; ++j)
-        for (int k = 0; k <= j; ++k) {
-            const std::size_t src = Index(j, k);
+    const std::vector<double>& hi = fElems.Hi();
+    const std::vector<double>& lo = fElems.Lo();
+    double* rLo = fElems.HasLow() ? r.fElems.WriteLow().data() : nullptr;
+    double* rHi = r.fElems.Write().data();
+    for (std::size_t j = 0; j < where.size(); ++j)
+        for (std::size_t k = 0; k <= j; ++k) {
+            const std::size_t src = Index(static_cast<int>(j), static_cast<int>(k));
             const std::size_t dst = Index(where[j], where[k]);
-            r.fvHi[dst] = fvHi[src];
-            if (HasLowParts()) r.fvLo[dst] = fvLo[src];
+            rHi[dst] = hi[src];
+            if (rLo != nullptr) rLo[dst] = lo[src];
         }
     out = std::move(r);
     return true;
@@ -319,7 +328,7 @@ double MCSymMatrix::ComputeVSV(const double* v) const {
     double off = 0.0;
     for (int j = 0; j < fN; ++j) {
         if (v[j] == 0.0) continue;
-        const double* row = fvHi.data() + Packed(j);
+        const double* row = fElems.Hi().data() + Packed(j);
         double s = 0.0;
         for (int k = 0; k < j; ++k) s += row[k] * v[k];
         off += v[j] * s;
@@ -329,17 +338,18 @@ double MCSymMatrix::ComputeVSV(const double* v) const {
 }
 
 bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& out) const {
-    if (v.size() != static_cast<std::size_t>(fN)) return false;
+    const std::size_t n = static_cast<std::size_t>(fN);
+    if (v.size() != n) return false;
     std::vector<double> r;
     try {
-        r.assign(static_cast<std::size_t>(fN), 0.0);
+        r.assign(n, 0.0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (int j = 0; j < fN; ++j) {
-        const double* row = fvHi.data() + Packed(j);
+    for (std::size_t j = 0; j < n; ++j) {
+        const double* row = fElems.Hi().data() + Packed(static_cast<int>(j));
         double s = 0.0;
-        for (int k = 0; k < j; ++k) {
+        for (std::size_t k = 0; k < j; ++k) {
             s += row[k] * v[k];
             r[k] += row[k] * v[j];
         }
@@ -352,13 +362,14 @@ bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& o
 bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const {
     if (R.GetNCols() != fN) return false;
     const int r = R.GetNRows();
+    const std::size_t n = static_cast<std::size_t>(fN);
     MCSymMatrix result;
     std::vector<double> t;  // row i of R S
     std::vector<double> rows;
     try {
         result = MCSymMatrix(r);
         // (R S) row by row, then its products with the rows of R.
-        rows.assign(static_cast<std::size_t>(r) * fN, 0.0);
+        rows.assign(static_cast<std::size_t>(r) * n, 0.0);
         std::vector<double> ri;
         for (int i = 0; i < r; ++i) {
             R.GetRow(i, ri);
@@ -368,13 +379,14 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
     } catch (const std::bad_alloc&) {
         return false;
     }
+    std::vector<double>& resultHi = result.fElems.Write();
     for (int i = 0; i < r; ++i) {
-        const double* ti = rows.data() + static_cast<std::size_t>(i) * fN;
+        const double* ti = rows.data() + static_cast<std::size_t>(i) * n;
         for (int j = 0; j <= i; ++j) {
             const double* rj = R.GetRow(j);
             double s = 0.0;
-            for (int k = 0; k < fN; ++k) s += ti[k] * rj[k];
-            result.fvHi[Index(i, j)] = s;
+            for (std::size_t k = 0; k < n; ++k) s += ti[k] * rj[k];
+            resultHi[Index(i, j)] = s;
         }
     }
     out = std::move(result);
@@ -384,30 +396,34 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
 bool MCSymMatrix::ComputeAXpY(double a, const MCSymMatrix& Y) {
     if (Y.fN != fN) return false;
     if (!PrepareUpdate()) return false;
-    for (std::size_t e = 0; e < fvHi.size(); ++e) {
-        const dd::DD y{Y.fvHi[e], Y.HasLowParts() ? Y.fvLo[e] : 0.0};
-        const dd::DD r = dd::Add(dd::DD{fvHi[e], fvLo[e]}, dd::Mul(y, a));
-        fvHi[e] = r.hi;
-        fvLo[e] = r.lo;
+    std::vector<double>& hi = fElems.Write();
+    std::vector<double>& lo = fElems.WriteLow();
+    const bool yLow = Y.fElems.HasLow();
+    for (std::size_t e = 0; e < hi.size(); ++e) {
+        const dd::DD y{Y.fElems.Hi()[e], yLow ? Y.fElems.Lo()[e] : 0.0};
+        const dd::DD r = dd::Add(dd::DD{hi[e], lo[e]}, dd::Mul(y, a));
+        hi[e] = r.hi;
+        lo[e] = r.lo;
     }
     return true;
 }
 
 int MCSymMatrix::Cholesky(double tol, double& condition) {
     condition = 0.0;
+    std::vector<unsigned char> refusedPivots;
     try {
-        fvRefused.assign(static_cast<std::size_t>(fN), 0);
+        refusedPivots.assign(static_cast<std::size_t>(fN), 0);
     } catch (const std::bad_alloc&) {
         return fN > 0 ? fN : 1;
     }
-    DropLowParts();
+    fElems.DropLow();
     int refused = 0;
     double smallest = 1.0;
-    double* a = fvHi.data();
+    double* a = fElems.Write().data();
     for (int i = 0; i < fN; ++i) {
         double* li = a + Packed(i);
         for (int j = 0; j < i; ++j) {
-            if (fvRefused[j]) {
+            if (refusedPivots[static_cast<std::size_t>(j)]) {
                 li[j] = 0.0;
                 continue;
             }
@@ -421,7 +437,7 @@ int MCSymMatrix::Cholesky(double tol, double& condition) {
         for (int k = 0; k < i; ++k) d -= li[k] * li[k];
         if (!(orig > 0.0) || !std::isfinite(orig) || !std::isfinite(d) || !(d > tol * orig) ||
             !(d > 0.0)) {
-            fvRefused[i] = 1;
+            refusedPivots[static_cast<std::size_t>(i)] = 1;
             ++refused;
             std::fill(li, li + i + 1, 0.0);
             continue;
@@ -429,54 +445,56 @@ int MCSymMatrix::Cholesky(double tol, double& condition) {
         smallest = std::min(smallest, std::sqrt(d / orig));
         li[i] = std::sqrt(d);
     }
-    fbFactored = true;
+    fElems.MarkFactored(std::move(refusedPivots));
     condition = refused > 0 ? 0.0 : smallest;
     return refused;
 }
 
 bool MCSymMatrix::LTSubstitute(const std::vector<double>& b, std::vector<double>& x) const {
-    if (!fbFactored || b.size() != static_cast<std::size_t>(fN)) return false;
+    if (!fElems.IsFactored() || b.size() != static_cast<std::size_t>(fN)) return false;
+    const std::vector<unsigned char>& refused = fElems.Refused();
     std::vector<double> y(b);
-    const double* a = fvHi.data();
+    const double* a = fElems.Hi().data();
     // L y = b.
-    for (int i = 0; i < fN; ++i) {
-        if (fvRefused[i]) {
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        if (refused[i]) {
             y[i] = 0.0;
             continue;
         }
-        const double* li = a + Packed(i);
+        const double* li = a + Packed(static_cast<int>(i));
         double s = y[i];
-        for (int k = 0; k < i; ++k) s -= li[k] * y[k];
+        for (std::size_t k = 0; k < i; ++k) s -= li[k] * y[k];
         y[i] = s / li[i];
     }
     // L' x = y, column-oriented over the packed rows.
-    for (int i = fN - 1; i >= 0; --i) {
-        if (fvRefused[i]) {
+    for (std::size_t i = y.size(); i-- > 0;) {
+        if (refused[i]) {
             y[i] = 0.0;
             continue;
         }
-        const double* li = a + Packed(i);
+        const double* li = a + Packed(static_cast<int>(i));
         y[i] /= li[i];
-        for (int k = 0; k < i; ++k) y[k] -= li[k] * y[i];
+        for (std::size_t k = 0; k < i; ++k) y[k] -= li[k] * y[i];
     }
     x.swap(y);
     return true;
 }
 
 bool MCSymMatrix::InvertFromCholesky() {
-    if (!fbFactored) return false;
+    if (!fElems.IsFactored()) return false;
+    const std::vector<unsigned char>& refused = fElems.Refused();
     std::vector<double> inv;  // L^-1, packed lower
     try {
-        inv.assign(fvHi.size(), 0.0);
+        inv.assign(fElems.Hi().size(), 0.0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const double* a = fvHi.data();
+    const double* a = fElems.Hi().data();
     for (int j = 0; j < fN; ++j) {
-        if (fvRefused[j]) continue;
+        if (refused[static_cast<std::size_t>(j)]) continue;
         inv[Index(j, j)] = 1.0 / a[Index(j, j)];
         for (int i = j + 1; i < fN; ++i) {
-            if (fvRefused[i]) continue;
+            if (refused[static_cast<std::size_t>(i)]) continue;
             const double* li = a + Packed(i);
             double s = 0.0;
             for (int k = j; k < i; ++k) s -= li[k] * inv[Index(k, j)];
@@ -484,14 +502,14 @@ bool MCSymMatrix::InvertFromCholesky() {
         }
     }
     // (L L')^-1 = L^-T L^-1: element (i, j), j <= i, sums over k >= i.
+    // Writing forgets the factor.
+    std::vector<double>& hi = fElems.Write();
     for (int i = 0; i < fN; ++i)
         for (int j = 0; j <= i; ++j) {
             double s = 0.0;
             for (int k = i; k < fN; ++k) s += inv[Index(k, i)] * inv[Index(k, j)];
-            fvHi[Index(i, j)] = s;
+            hi[Index(i, j)] = s;
         }
-    fbFactored = false;
-    fvRefused.clear();
     return true;
 }
 
@@ -505,7 +523,7 @@ int MCSymMatrix::ExtractH(int first, int count, const MCBitSet& set, MCRectMatri
     for (int j = first; j < first + count; ++j) {
         if (!set.IsIn(j)) continue;
         for (int i = 0; i < fN; ++i) {
-            const double v = set.IsIn(i) ? (i == j ? 1.0 : 0.0) : fvHi[Index(j, i)];
+            const double v = set.IsIn(i) ? (i == j ? 1.0 : 0.0) : fElems.Hi()[Index(j, i)];
             H.SetElem(i, c, v);
         }
         ++c;
@@ -518,50 +536,52 @@ void MCSymMatrix::FinishCovariance(double factor) {
 }
 
 void MCSymMatrix::Scale(double a) {
-    fbFactored = false;
-    if (!HasLowParts()) {
-        for (double& v : fvHi) v *= a;
+    if (!fElems.HasLow()) {
+        for (double& v : fElems.Write()) v *= a;
         return;
     }
-    for (std::size_t e = 0; e < fvHi.size(); ++e) {
-        const dd::DD r = dd::Mul(dd::DD{fvHi[e], fvLo[e]}, a);
-        fvHi[e] = r.hi;
-        fvLo[e] = r.lo;
+    std::vector<double>& hi = fElems.Write();
+    std::vector<double>& lo = fElems.WriteLow();
+    for (std::size_t e = 0; e < hi.size(); ++e) {
+        const dd::DD r = dd::Mul(dd::DD{hi[e], lo[e]}, a);
+        hi[e] = r.hi;
+        lo[e] = r.lo;
     }
 }
 
 void MCSymMatrix::Zero() {
-    std::fill(fvHi.begin(), fvHi.end(), 0.0);
-    DropLowParts();
-    fbFactored = false;
+    fElems.DropLow();
+    std::vector<double>& hi = fElems.Write();
+    std::fill(hi.begin(), hi.end(), 0.0);
 }
 
 bool MCSymMatrix::Resize(int n) {
     n = std::max(n, 0);
+    const bool low = fElems.HasLow();
+    std::vector<double>& hi = fElems.Write();
     try {
-        fvHi.resize(Packed(n), 0.0);
-        if (HasLowParts()) fvLo.resize(Packed(n), 0.0);
+        hi.resize(Packed(n), 0.0);
+        if (low) fElems.WriteLow().resize(Packed(n), 0.0);
     } catch (const std::bad_alloc&) {
-        fvHi.resize(Packed(fN));  // shrinking back cannot fail
+        hi.resize(Packed(fN));  // shrinking back cannot fail
         return false;
     } catch (const std::length_error&) {
         return false;
     }
     fN = n;
-    fbFactored = false;
     return true;
 }
 
 bool MCSymMatrix::CopyLeadingBlock(int m, MCSymMatrix& out) const {
     if (m < 0 || m > fN) return false;
     // The leading block of a packed lower triangle is a prefix of it.
-    const std::size_t len = Packed(m);
+    const auto len = static_cast<std::ptrdiff_t>(Packed(m));
     try {
         MCSymMatrix r;
         r.fN = m;
-        r.fvHi.assign(fvHi.begin(), fvHi.begin() + static_cast<std::ptrdiff_t>(len));
-        if (HasLowParts())
-            r.fvLo.assign(fvLo.begin(), fvLo.begin() + static_cast<std::ptrdiff_t>(len));
+        r.fElems.Write().assign(fElems.Hi().begin(), fElems.Hi().begin() + len);
+        if (fElems.HasLow())
+            r.fElems.WriteLow().assign(fElems.Lo().begin(), fElems.Lo().begin() + len);
         out = std::move(r);
     } catch (const std::bad_alloc&) {
         return false;
@@ -576,8 +596,7 @@ bool MCSymMatrix::GeneralizedInverse(double tol, const std::vector<double>& scal
     MCSymMatrix w;
     try {
         w = *this;
-        w.fbFactored = false;
-        w.fvRefused.clear();
+        w.fElems.Forget();
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -593,10 +612,12 @@ bool MCSymMatrix::GeneralizedInverse(double tol, const std::vector<double>& scal
 }
 
 void MCSymMatrix::Clean(double threshold) {
-    for (std::size_t e = 0; e < fvHi.size(); ++e)
-        if (std::fabs(fvHi[e]) <= threshold) {
-            fvHi[e] = 0.0;
-            if (HasLowParts()) fvLo[e] = 0.0;
+    double* lo = fElems.HasLow() ? fElems.WriteLow().data() : nullptr;
+    std::vector<double>& hi = fElems.Write();
+    for (std::size_t e = 0; e < hi.size(); ++e)
+        if (std::fabs(hi[e]) <= threshold) {
+            hi[e] = 0.0;
+            if (lo != nullptr) lo[e] = 0.0;
         }
 }
 
@@ -604,9 +625,10 @@ void MCSymMatrix::Display() const {
     MCDisplay_850::DisplayText("MCSymMatrix display start");
     MCDisplay_850::DisplayI("Order", fN);
     std::vector<double> row;
+    const std::vector<double>& hi = fElems.Hi();
     for (int j = 0; j < fN; ++j) {
-        row.assign(fvHi.begin() + static_cast<std::ptrdiff_t>(Packed(j)),
-                   fvHi.begin() + static_cast<std::ptrdiff_t>(Packed(j + 1)));
+        row.assign(hi.begin() + static_cast<std::ptrdiff_t>(Packed(j)),
+                   hi.begin() + static_cast<std::ptrdiff_t>(Packed(j + 1)));
         MCDisplay_850::DisplayDV("Row " + std::to_string(j), row);
     }
     MCDisplay_850::DisplayText("MCSymMatrix display end");

@@ -1,4 +1,5 @@
 #pragma once
+#include <utility>
 #include <vector>
 
 #include "companion/MCBitSet.h"
@@ -52,7 +53,7 @@ public:
     // Writes the element (low part cleared); ignored out of range.
     void SetElem(int j, int k, double value);
     // The packed high parts.
-    const std::vector<double>& AsVector() const { return fvHi; }
+    const std::vector<double>& AsVector() const { return fElems.Hi(); }
     // The packed elements for writing; drops every low part.
     std::vector<double>& AsVector();
     // d resized to n, the diagonal.
@@ -126,7 +127,9 @@ public:
     // before it (1 for a diagonal or empty matrix, 0 when a pivot was
     // refused). It is the sine of the smallest
     // angle between a column and the span of the earlier ones; values near
-    // sqrt(1e-7) ~ 0.000316 mean near-singular.
+    // sqrt(1e-7) ~ 0.000316 mean near-singular. Every later write to the
+    // matrix (any non-const operation, or assignment) forgets the factor:
+    // LTSubstitute and InvertFromCholesky then return false.
     int Cholesky(double tol, double& condition);
     // Solves L L' x = b with the factor from Cholesky (refused pivots give
     // x_k = 0). b and x may be the same vector. False on a length mismatch.
@@ -179,18 +182,62 @@ private:
         }
         return static_cast<std::size_t>(j) * (j + 1) / 2 + static_cast<std::size_t>(k);
     }
-    bool HasLowParts() const { return !fvLo.empty(); }
-    void EnsureLowParts();
-    // Low parts present and any Cholesky factor forgotten, before an update
-    // writes elements; false when the low parts cannot be allocated.
+
+    // The packed elements together with the record of a Cholesky factor
+    // held in them. Reading is free; every write goes through Write() (or
+    // WriteLow(), DropLow()), which forgets the factor, so no operation can
+    // leave a stale factor behind. Cholesky alone marks one, after writing it.
+    class Elements {
+    public:
+        const std::vector<double>& Hi() const { return fvHi; }
+        // The low parts; empty when all are 0.
+        const std::vector<double>& Lo() const { return fvLo; }
+        bool HasLow() const { return !fvLo.empty(); }
+        // The high parts for writing; forgets the factor.
+        std::vector<double>& Write() {
+            Forget();
+            return fvHi;
+        }
+        // The low parts for writing, allocated (zero) when absent; forgets
+        // the factor. Throws std::bad_alloc when they cannot be allocated.
+        std::vector<double>& WriteLow() {
+            Forget();
+            // assign() reuses the capacity a former clear() left, so this
+            // allocates only the first time.
+            if (fvLo.size() != fvHi.size()) fvLo.assign(fvHi.size(), 0.0);
+            return fvLo;
+        }
+        // Rounds every element to its high part; forgets the factor.
+        void DropLow() {
+            Forget();
+            fvLo.clear();
+        }
+
+        bool IsFactored() const { return fbFactored; }
+        // Per pivot, whether Cholesky refused it (only while factored).
+        const std::vector<unsigned char>& Refused() const { return fvRefused; }
+        void MarkFactored(std::vector<unsigned char> refused) {
+            fvRefused = std::move(refused);
+            fbFactored = true;
+        }
+        void Forget() {
+            fbFactored = false;
+            fvRefused.clear();
+        }
+
+    private:
+        std::vector<double> fvHi;              // packed high parts
+        std::vector<double> fvLo;              // packed low parts; empty when all are 0
+        std::vector<unsigned char> fvRefused;  // Cholesky pivots refused
+        bool fbFactored = false;               // the elements hold a Cholesky factor
+    };
+
+    // Low parts present before an update writes elements (the factor
+    // forgotten); false when they cannot be allocated.
     bool PrepareUpdate();
-    void DropLowParts() { fvLo.clear(); }
 
     int fN = 0;
-    std::vector<double> fvHi;              // packed high parts
-    std::vector<double> fvLo;              // packed low parts; empty when all are 0
-    std::vector<unsigned char> fvRefused;  // Cholesky pivots refused (empty unless factored)
-    bool fbFactored = false;               // holds a Cholesky factor
+    Elements fElems;
 };
 
 }  // namespace MCMath_850

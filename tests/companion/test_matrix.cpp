@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -194,6 +195,96 @@ TEST(SymMatrix, CholeskySolvesAndInverts) {
     ASSERT_TRUE(s.LTSubstitute({2.0, 4.0}, x));
     EXPECT_DOUBLE_EQ(x[0], 2.0);
     EXPECT_EQ(x[1], 0.0);
+}
+
+// A Cholesky factor is held in the matrix's own elements, so any write must
+// forget it: LTSubstitute and InvertFromCholesky on a matrix written after
+// its factorisation would otherwise compute with a stale factor.
+TEST(SymMatrix, EveryWriterForgetsTheCholeskyFactor) {
+    const MCSymMatrix a = RandomCrossProducts(3, 7, 5);
+    MCSymMatrix fresh(3);
+    fresh.SetElem(0, 0, 2.0);
+    fresh.SetElem(1, 1, 3.0);
+    fresh.SetElem(2, 2, 4.0);
+    MCBitSet someSet(3);
+    someSet.Set(0);
+    someSet.Set(2);
+    MCBitSet allSet(3);
+    allSet.SetRange(0, 3);
+    const int cols[] = {0, 2};
+    const int srcs[] = {0, 1};
+    const double z[] = {1.0, -2.0, 0.5};
+    const double zLo[] = {1e-20, 0.0, 0.0};
+    const std::vector<double> unitScale(3, 1.0);
+    MCRectMatrix r(3, 3);
+    r.SetRow(0, {1, 0, 0});
+    r.SetRow(1, {0, 1, 0});
+    r.SetRow(2, {0, 0, 1});
+
+    struct Writer {
+        const char* name;
+        std::function<void(MCSymMatrix&)> write;
+    };
+    const std::vector<Writer> writers = {
+        {"SetElem", [](MCSymMatrix& m) { m.SetElem(0, 0, 100.0); }},
+        {"AsVector", [](MCSymMatrix& m) { m.AsVector()[0] = 100.0; }},
+        {"UpdateXX(pointer)", [&](MCSymMatrix& m) { EXPECT_TRUE(m.UpdateXX(z, 1.0)); }},
+        {"UpdateXX(vector)",
+         [&](MCSymMatrix& m) { EXPECT_TRUE(m.UpdateXX(std::vector<double>(z, z + 3), 1.0)); }},
+        {"UpdateXX(hi, lo)", [&](MCSymMatrix& m) { EXPECT_TRUE(m.UpdateXX(z, zLo, 1.0)); }},
+        {"UpdateXXSparse", [&](MCSymMatrix& m) { EXPECT_TRUE(m.UpdateXXSparse(cols, z, 2, 1.0)); }},
+        {"AddMapped", [&](MCSymMatrix& m) { EXPECT_TRUE(m.AddMapped(a, cols, srcs, 2)); }},
+        {"Sweep",
+         [&](MCSymMatrix& m) {
+             MCBitSet set(3);
+             EXPECT_TRUE(m.Sweep(0, 1e-12, unitScale, set, false));
+         }},
+        {"ZeroOutRedundant", [&](MCSymMatrix& m) { m.ZeroOutRedundant(someSet); }},
+        {"ComputeAXpY", [&](MCSymMatrix& m) { EXPECT_TRUE(m.ComputeAXpY(2.0, a)); }},
+        {"FinishCovariance", [](MCSymMatrix& m) { m.FinishCovariance(2.0); }},
+        {"Scale", [](MCSymMatrix& m) { m.Scale(2.0); }},
+        {"Zero", [](MCSymMatrix& m) { m.Zero(); }},
+        {"Resize", [](MCSymMatrix& m) { EXPECT_TRUE(m.Resize(4)); }},
+        {"Clean", [](MCSymMatrix& m) { m.Clean(1e300); }},
+        {"copy assignment", [&](MCSymMatrix& m) { m = fresh; }},
+        {"move assignment", [&](MCSymMatrix& m) { m = MCSymMatrix(fresh); }},
+        {"Expand into", [&](MCSymMatrix& m) { EXPECT_TRUE(fresh.Expand(allSet, m)); }},
+        {"CopyLeadingBlock into",
+         [&](MCSymMatrix& m) { EXPECT_TRUE(fresh.CopyLeadingBlock(3, m)); }},
+        {"ComputeRSRTrans into", [&](MCSymMatrix& m) { EXPECT_TRUE(fresh.ComputeRSRTrans(r, m)); }},
+        {"GeneralizedInverse into",
+         [&](MCSymMatrix& m) {
+             int rank = 0;
+             MCBitSet pivoted;
+             EXPECT_TRUE(fresh.GeneralizedInverse(1e-12, unitScale, m, rank, pivoted));
+         }},
+    };
+    for (const Writer& w : writers) {
+        SCOPED_TRACE(w.name);
+        MCSymMatrix m = a;
+        double cond = 0.0;
+        ASSERT_EQ(m.Cholesky(1e-12, cond), 0);
+        std::vector<double> x;
+        ASSERT_TRUE(m.LTSubstitute({1.0, 2.0, 3.0}, x));
+        w.write(m);
+        std::vector<double> b(static_cast<std::size_t>(m.GetNRows()), 1.0);
+        EXPECT_FALSE(m.LTSubstitute(b, x)) << w.name << " left a stale factor";
+        MCSymMatrix copy = m;
+        EXPECT_FALSE(copy.InvertFromCholesky()) << w.name << " left a stale factor";
+    }
+
+    // Factoring again after the write solves the new system.
+    MCSymMatrix m = a;
+    double cond = 0.0;
+    ASSERT_EQ(m.Cholesky(1e-12, cond), 0);
+    MCSymMatrix changed = a;
+    changed.SetElem(0, 0, 100.0);
+    m = changed;
+    ASSERT_EQ(m.Cholesky(1e-12, cond), 0);
+    std::vector<double> x, back;
+    ASSERT_TRUE(m.LTSubstitute({1.0, 2.0, 3.0}, x));
+    ASSERT_TRUE(changed.ComputeSV(x, back));
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(back[static_cast<std::size_t>(i)], i + 1.0, 1e-12);
 }
 
 TEST(SymMatrix, ProductsExpandAndBlocks) {
