@@ -1,6 +1,5 @@
 #pragma once
-#include <cfloat>
-#include <climits>
+#include <limits>
 #include <vector>
 
 namespace MCMath_850 {
@@ -46,12 +45,12 @@ public:
 class MCPower {
 public:
     // Machine epsilon, the spacing of doubles at 1 (DBL_EPSILON).
-    static constexpr double gMachineEpsilon = DBL_EPSILON;
+    static constexpr double gMachineEpsilon = std::numeric_limits<double>::epsilon();
     // Largest argument whose exponential is finite: the double just below
     // log(DBL_MAX) (exp of it does not overflow).
     static constexpr double gMachineMaxExp = 709.782712893383973096;
     // Largest int (INT_MAX).
-    static constexpr int gMachineMaxInt = INT_MAX;
+    static constexpr int gMachineMaxInt = std::numeric_limits<int>::max();
 
     // out = x^y. Returns false and sets out to the system-missing value when
     // the result is not a finite real number: a negative base with a

@@ -16,6 +16,8 @@ enum : long {
     kNoRecordInPass = 304,
     // Too many parameters, or a matrix or accumulator could not be created.
     kTooManyParameters = 305,
+    // The same code where memory for a matrix, table or list ran out.
+    kAllocationFailed = 305,
     kDataPassTwice = 306,
     // No record, no valid record, or the data cannot be restarted.
     kNoValidRecord = 307,

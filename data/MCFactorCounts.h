@@ -1,4 +1,5 @@
 #pragma once
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,9 @@ namespace MCMath_850 {
 // conversion.
 inline int MCCategoryIndex(double v, int base) {
     const double t = v + 0.5;
-    if (!(t > -2147483648.0 && t < 2147483647.0)) return -1;
+    constexpr double kLowest = std::numeric_limits<int>::min();
+    constexpr double kHighest = std::numeric_limits<int>::max();
+    if (!(t > kLowest && t < kHighest)) return -1;
     return static_cast<int>(t) - base;
 }
 

@@ -2,24 +2,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
-
-const long kStatusShortRecord = 315;
-const long kStatusBadCategory = 316;
 
 // True when v is an int-valued double; NaN and values beyond the int range
 // are not (they could not be truncated to an int at all).
 bool IsWholeNumber(double v) {
-    if (!(v >= -2147483648.0 && v <= 2147483647.0)) return false;
+    constexpr double kLowest = std::numeric_limits<int>::min();
+    constexpr double kHighest = std::numeric_limits<int>::max();
+    if (!(v >= kLowest && v <= kHighest)) return false;
     return static_cast<double>(static_cast<int>(v)) == v;
 }
 
@@ -83,7 +86,7 @@ bool MCRegRecordValidator::CheckValues(const double* values, int nAvailable, boo
             case kCategorical:
                 if (v < -0.5) return false;
                 if (!IsWholeNumber(v) || !(v < c.fLimit)) {
-                    status = MCStatus(kStatusBadCategory, false);
+                    status = ErrorStatus(StatusCode::kBadCategory);
                     status.SetDiscreteDatum(1, c.fPos);
                     status.SetScaleDatum(1, v);
                     return false;
@@ -103,7 +106,7 @@ bool MCRegRecordValidator::CheckValues(const double* values, int nAvailable, boo
 bool MCRegRecordValidator::IsValidRecord(const double* values, int nValues,
                                          MCStatus& status) const {
     if (static_cast<int>(fvVarTypes.size()) > nValues || (values == nullptr && !fvChecks.empty())) {
-        status = MCStatus(kStatusShortRecord, false);
+        status = ErrorStatus(StatusCode::kShortRecord);
         return false;
     }
     return CheckValues(values, nValues, false, status);

@@ -6,32 +6,28 @@
 
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
+#include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
-
-constexpr long kBadLevels = 320;  // invalid levels, reference or metric
-constexpr long kNoMemory = 305;   // the matrix could not be created
-
-MCStatus Refuse(long code) {
-    return MCStatus(code, false);
-}
 
 // Sizes `out` to rows x k zeros. The element count must stay addressable by
 // the matrix's int indices; a larger request is an invalid number of levels.
 MCStatus Allocate(long long rows, int k, MCRectMatrix& out) {
-    if (rows * static_cast<long long>(k) > INT_MAX) return Refuse(kBadLevels);
-    if (!out.Resize(static_cast<int>(rows), k)) return Refuse(kNoMemory);
+    if (rows * static_cast<long long>(k) > INT_MAX) return ErrorStatus(StatusCode::kBadContrast);
+    if (!out.Resize(static_cast<int>(rows), k)) return ErrorStatus(StatusCode::kAllocationFailed);
     return MCStatus();
 }
 
 }  // namespace
 
 MCStatus MCContrasts::ComputeSimpleContrast(int k, int reference, MCRectMatrix& c) {
-    if (k < 2 || reference < 0 || reference >= k) return Refuse(kBadLevels);
+    if (k < 2 || reference < 0 || reference >= k) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(k - 1, k, m);
     if (!s.IsOK()) return s;
@@ -44,7 +40,7 @@ MCStatus MCContrasts::ComputeSimpleContrast(int k, int reference, MCRectMatrix& 
 }
 
 MCStatus MCContrasts::ComputeDeviationContrast(int k, MCRectMatrix& c) {
-    if (k < 2) return Refuse(kBadLevels);
+    if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(k, k, m);
     if (!s.IsOK()) return s;
@@ -56,7 +52,7 @@ MCStatus MCContrasts::ComputeDeviationContrast(int k, MCRectMatrix& c) {
 }
 
 MCStatus MCContrasts::ComputeHelmertContrast(int k, MCRectMatrix& c) {
-    if (k < 2) return Refuse(kBadLevels);
+    if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(k - 1, k, m);
     if (!s.IsOK()) return s;
@@ -70,7 +66,7 @@ MCStatus MCContrasts::ComputeHelmertContrast(int k, MCRectMatrix& c) {
 }
 
 MCStatus MCContrasts::ComputeDifferenceContrast(int k, MCRectMatrix& c) {
-    if (k < 2) return Refuse(kBadLevels);
+    if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(k - 1, k, m);
     if (!s.IsOK()) return s;
@@ -84,7 +80,7 @@ MCStatus MCContrasts::ComputeDifferenceContrast(int k, MCRectMatrix& c) {
 }
 
 MCStatus MCContrasts::ComputeRepeatedContrast(int k, MCRectMatrix& c) {
-    if (k < 2) return Refuse(kBadLevels);
+    if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(k - 1, k, m);
     if (!s.IsOK()) return s;
@@ -97,7 +93,7 @@ MCStatus MCContrasts::ComputeRepeatedContrast(int k, MCRectMatrix& c) {
 }
 
 MCStatus MCContrasts::ComputePairwiseContrast(int k, MCRectMatrix& c) {
-    if (k < 2) return Refuse(kBadLevels);
+    if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
     MCRectMatrix m;
     MCStatus s = Allocate(static_cast<long long>(k) * (k - 1), k, m);
     if (!s.IsOK()) return s;
@@ -122,17 +118,20 @@ MCStatus MCContrasts::ComputePairwiseContrast(int k, MCRectMatrix& c) {
 // degree, of order scale^(2(k-1)), within the double range.
 MCStatus MCContrasts::ComputePolynomialContrast(int k, const std::vector<double>& metric,
                                                 MCRectMatrix& c) {
-    if (k < 2 || metric.size() < static_cast<size_t>(k)) return Refuse(kBadLevels);
+    if (k < 2 || metric.size() < static_cast<size_t>(k))
+        return ErrorStatus(StatusCode::kBadContrast);
     std::vector<double> sorted(metric.begin(), metric.begin() + k);
     for (double v : sorted)
-        if (!std::isfinite(v) || MCCommon_850::MCMV::IsMissing(v)) return Refuse(kBadLevels);
+        if (!std::isfinite(v) || MCCommon_850::MCMV::IsMissing(v))
+            return ErrorStatus(StatusCode::kBadContrast);
     std::sort(sorted.begin(), sorted.end());
     // Coinciding points leave the higher degrees undefined.
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Refuse(kBadLevels);
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return ErrorStatus(StatusCode::kBadContrast);
     const double lo = sorted.front();
     const double hi = sorted.back();
     const double range = hi - lo;
-    if (!std::isfinite(range)) return Refuse(kBadLevels);
+    if (!std::isfinite(range)) return ErrorStatus(StatusCode::kBadContrast);
 
     MCRectMatrix m;
     MCStatus s = Allocate(k - 1, k, m);

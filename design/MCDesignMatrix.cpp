@@ -6,18 +6,13 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
-
-namespace {
-
-const long kStatusCancelled = 1;
-const long kStatusMissingInput = 303;
-const long kStatusAllocation = 305;
-
-}  // namespace
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCDesignMatrix::MCDesignMatrix(const MCRegSettings& settings, MCCancelInfo& cancel,
                                MCCommon_850::MCWarnings& warnings)
@@ -52,7 +47,7 @@ MCDesignMatrix::MCDesignMatrix(const MCRegSettings& settings, MCCancelInfo& canc
         fTables.SetModelEffectFactors(lists);
     } catch (const std::bad_alloc&) {
         fbConstructFailed = true;
-        fStatus = MCStatus(kStatusAllocation, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
 }
 
@@ -64,7 +59,7 @@ MCStatus MCDesignMatrix::CreateParameters() {
     fNParameters = 0;
     fbParamsCreated = false;
     if (fTables.CreateParameterIndices(0) < 0) {
-        fStatus = MCStatus(kStatusMissingInput, false);
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
         return fStatus;
     }
     bool cancelled = false;
@@ -100,12 +95,12 @@ MCStatus MCDesignMatrix::CreateParameters() {
         fvScratchIndices.reserve(fvParameters.size() + 1);
     } catch (const std::bad_alloc&) {
         fvParameters.clear();
-        fStatus = MCStatus(kStatusAllocation, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return fStatus;
     }
     fNParameters = static_cast<int>(fvParameters.size());
     fbParamsCreated = true;
-    fStatus = cancelled ? MCStatus(kStatusCancelled, false) : MCStatus();
+    fStatus = cancelled ? ErrorStatus(StatusCode::kCancelled) : MCStatus();
     return fStatus;
 }
 

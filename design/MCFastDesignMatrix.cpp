@@ -6,9 +6,13 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 
 namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCFastDesignMatrix::MCFastDesignMatrix(const std::vector<int>& factors,
                                        const std::vector<int>& categoryCounts,
@@ -25,7 +29,7 @@ MCFastDesignMatrix::MCFastDesignMatrix(const std::vector<int>& factors,
             fvRowIndices = fvEffectFirst;
         }
     } catch (const std::bad_alloc&) {
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return;
     }
     AddModelEffects(factors, categoryCounts);
@@ -75,7 +79,7 @@ int MCFastDesignMatrix::AddModelEffects(const std::vector<int>& vars,
         fbHasFactorEffects = std::find(fvEffectIsFactor.begin(), fvEffectIsFactor.end(), 1) !=
                              fvEffectIsFactor.end();
         fvRowIndices.resize(n0);
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kTooManyParameters);
     }
     return -1;
 }

@@ -6,9 +6,13 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 
 namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
@@ -38,7 +42,7 @@ MCLiteDesignMatrix::MCLiteDesignMatrix(const std::vector<int>& factors,
         fvCumFactors.assign(1, 0);
         fbHasFactors = !factors.empty();
     } catch (const std::bad_alloc&) {
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
 }
 
@@ -170,7 +174,7 @@ bool MCLiteDesignMatrix::AddRegrParameter(const MCRegrParameter& p) {
         ++fNParameters;
         return true;
     } catch (const std::bad_alloc&) {
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return false;
     }
 }
@@ -193,7 +197,7 @@ int MCLiteDesignMatrix::AddModelEffect(const MCModelEffect& effect,
             for (const MCRegrParameter& p : params) AddParamToTable(p, fNEffects - 1);
         }
     } catch (const std::bad_alloc&) {
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
     return fNParameters;
 }

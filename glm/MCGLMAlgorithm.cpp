@@ -4,13 +4,16 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::MultiPassRecordIter;
 using MCCommon_850::Record;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCGLMAlgorithm::MCGLMAlgorithm(const MCRegSettings& settings)
     : fpSettings(&settings),
@@ -26,8 +29,8 @@ MCGLMAlgorithm::MCGLMAlgorithm(const MCRegSettings& settings)
 MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     iter.NewPass();
-    if (!iter.HasMore()) return fStatus = MCStatus(307, false);
-    if (fbDataProcessed) return fStatus = MCStatus(306, false);
+    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kDataPassTwice);
 
     std::vector<std::vector<int>> effectFactors;
     if (fpSettings->GetInterceptUse()) effectFactors.emplace_back();
@@ -52,7 +55,7 @@ MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
     while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) {
-            fStatus = MCStatus(312, false);
+            fStatus = ErrorStatus(StatusCode::kNoRecordInFirstPass);
             break;
         }
         ++fNRecordsRead;
@@ -61,48 +64,50 @@ MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
         ++fNRecordsUsed;
     }
     if (fStatus.IsError()) return fStatus;
-    if (fNRecordsUsed == 0) return fStatus = MCStatus(307, false);
-    if (Cancelled()) return fStatus = MCStatus(1, false);
+    if (fNRecordsUsed == 0) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (Cancelled()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     fbDataProcessed = true;
     return fStatus;
 }
 
 MCStatus MCGLMAlgorithm::CreateParameters(std::vector<MCRegrParameter>& params) {
     if (fStatus.IsError()) return fStatus;
-    if (!fbDataProcessed) return fStatus = MCStatus(303, false);
+    if (!fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     fModel.SetOffsets(fpSettings->GetFactors(), fpSettings->GetCovariates(),
                       fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar(),
                       fpSettings->GetDependent());
     fFactorTables.CreateParameterIndices(0);
     fStatus = fModel.CreateParameters(&fFactorTables);
-    if (!fStatus.IsError() && Cancelled()) fStatus = MCStatus(1, false);
+    if (!fStatus.IsError() && Cancelled()) fStatus = ErrorStatus(StatusCode::kCancelled);
     if (!fStatus.IsError()) params = fModel.GetParameters();
     return fStatus;
 }
 
 MCStatus MCGLMAlgorithm::FillDesignMatrix(MultiPassRecordIter& iter) {
-    if (!fbDataProcessed) return fStatus = MCStatus(313, false);
+    if (!fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     iter.NewPass();
     while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
         if (!fValidator.IsValidRecord(*record, fStatus)) continue;
         if (!fModel.UpdateZPrimeZ(record->GetAll())) {
-            fStatus = MCStatus(313, false);
+            fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
             break;
         }
     }
-    if (!fStatus.IsError() && Cancelled()) fStatus = MCStatus(1, false);
+    if (!fStatus.IsError() && Cancelled()) fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus;
 }
 
 MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
-    if (!fModel.AreParamsCreated()) return fStatus = MCStatus(309, false);
-    if (fbModelBuilt || fModel.IsModelBuilt()) return fStatus = MCStatus(310, false);
+    if (!fModel.AreParamsCreated()) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt || fModel.IsModelBuilt())
+        return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const double depMean = fvMeanValues.empty() ? MCMV::Missing() : fvMeanValues.back();
     fModel.SetDepMeanAndTotalW(depMean, fFactorTables.GetTotalWeight());
-    if (!(fFactorTables.GetTotalWeight() > 0.0)) return fStatus = MCStatus(308, false);
+    if (!(fFactorTables.GetTotalWeight() > 0.0))
+        return fStatus = ErrorStatus(StatusCode::kNoPositiveWeight);
 
     if (FillDesignMatrix(iter).IsError()) return fStatus;
     if ((fStatus = fModel.BuildModel()).IsError()) return fStatus;
@@ -112,7 +117,7 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
 }
 
 MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
-    if (!fModel.IsModelBuilt()) return fStatus = MCStatus(303, false);
+    if (!fModel.IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     iter.NewPass();
     while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
@@ -121,14 +126,14 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
         fModel.AccumulateResidual(record->GetAll());
     }
     if (fStatus.IsError()) return fStatus;
-    if (Cancelled()) return fStatus = MCStatus(1, false);
+    if (Cancelled()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus = fModel.FinishErrors();
 }
 
 MCStatus MCGLMAlgorithm::Score(const Record& record, double& value) const {
     if (fStatus.IsError()) return fStatus;
-    if (fCancel.WillCancel()) return MCStatus(1, false);
-    if (!fbModelBuilt) return MCStatus(311, false);
+    if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
+    if (!fbModelBuilt) return ErrorStatus(StatusCode::kNotBuilt);
     const int needed = static_cast<int>(fpSettings->GetVariableTypes().size());
     if (record.Size() >= needed) {
         value = fModel.Score(record.GetAll());

@@ -7,13 +7,16 @@
 #include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCGLMModel::MCGLMModel(const MCRegSettings& settings, MCCancelInfo& cancel)
     : fpSettings(&settings),
@@ -42,7 +45,7 @@ void MCGLMModel::SetOffsets(const std::vector<int>& factors, const std::vector<i
 }
 
 MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
-    if (tables == nullptr) return fStatus = MCStatus(303, false);
+    if (tables == nullptr) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     fpFactorTables = tables;
     fvParameters.clear();
     fvEffectFirst.clear();
@@ -61,7 +64,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e)
             total += tables->GetNEffectParameters(e + offset);
         if (total > kMaxParameters) {
-            MCStatus s(305, false);
+            MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
             s.SetDiscreteDatum(0, total);
             s.SetDiscreteDatum(1, kMaxParameters);
             return fStatus = s;
@@ -104,7 +107,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         }
     } catch (const std::bad_alloc&) {
         fpZPrimeZ.reset();
-        return fStatus = MCStatus(305, false);
+        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
     SetUpCells();
     fRedundancy = MCBitSet(GetNParameters() + 1);
@@ -383,10 +386,10 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
 }
 
 MCStatus MCGLMModel::BuildModel() {
-    if (fNRows == 0 || !fpZPrimeZ) return fStatus = MCStatus(309, false);
-    if (fbModelBuilt) return fStatus = MCStatus(310, false);
+    if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const int p = GetNParameters();
-    if (fbCells && !FlushCells()) return fStatus = MCStatus(313, false);
+    if (fbCells && !FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
         std::vector<double> scale;
@@ -408,7 +411,7 @@ MCStatus MCGLMModel::BuildModel() {
         fResidualSum = fResidualLow = 0.0;
         fTotalSum = fTotalLow = 0.0;
     }
-    if (fpCancel->WillCancel()) return fStatus = MCStatus(1, false);
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus = MCStatus();
 }
 
@@ -472,7 +475,7 @@ MCStatus MCGLMModel::FinishErrors() {
     if (fTotalSum > 0.0)
         fRSquare = fResidualSum >= fTotalSum ? 0.0 : 1.0 - fResidualSum / fTotalSum;
     if (fNResidualRows == 0 || !(fTotalWeight > 0.0)) {
-        MCStatus s(308, false);
+        MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fTotalWeight);
         return fStatus = s;
     }

@@ -5,21 +5,16 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 #include "hypothesis/MCSatterthwaite.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
-
-namespace {
-
-MCStatus Error(long code) {
-    return MCStatus(code, false);
-}
-
-}  // namespace
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCMETDataImpl::MCMETDataImpl(const MCRegSettings& settings,
                              const std::vector<MCModelEffect>& effects,
@@ -69,16 +64,17 @@ bool MCMETDataImpl::GetRange(int e, int& first, int& count) const {
 
 MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
                                         const MCBitSet* nonRedundant) {
-    if (crossProduct == nullptr) return Error(303);
+    if (crossProduct == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     try {
         fpXX = std::make_unique<MCSymMatrix>();
         // A matrix augmented by the dependent keeps only its design block.
         if (crossProduct->GetNRows() == fQ + 1) {
-            if (!crossProduct->CopyLeadingBlock(fQ, *fpXX)) return Error(303);
+            if (!crossProduct->CopyLeadingBlock(fQ, *fpXX))
+                return ErrorStatus(StatusCode::kMissingInput);
         } else if (crossProduct->GetNRows() == fQ) {
             *fpXX = *crossProduct;
         } else {
-            return Error(303);
+            return ErrorStatus(StatusCode::kMissingInput);
         }
         fpXX->GetDiagonal(fvDiagonal);
 
@@ -127,7 +123,7 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
         }
         fpL = std::make_unique<MCRectMatrix>(0, fQ);
     } catch (const std::bad_alloc&) {
-        return Error(303);
+        return ErrorStatus(StatusCode::kMissingInput);
     }
     return MCStatus();
 }
@@ -137,7 +133,8 @@ MCStatus MCMETDataImpl::SetModelTesting(const MCSymMatrix* covariance,
                                         const MCBitSet* nonRedundant,
                                         const MCBitSet* blockNonRedundant,
                                         MCSatterthwaite* satterthwaite) {
-    if (covariance == nullptr || crossProduct == nullptr) return fStatus = Error(303);
+    if (covariance == nullptr || crossProduct == nullptr)
+        return fStatus = ErrorStatus(StatusCode::kMissingInput);
     const bool multiBlock =
         fDist == MCConst::DIST_NOM_MULTINOMIAL || fDist == MCConst::DIST_ORD_MULTINOMIAL;
     fStatus = SetupForLMatrix(crossProduct, multiBlock ? blockNonRedundant : nonRedundant);
@@ -153,7 +150,7 @@ MCStatus MCMETDataImpl::SetModelTesting(const MCSymMatrix* covariance,
         fpTester = std::make_unique<MCModelTests>(fvEstimates, fTesterSet, *fpCovariance, fErrorDF,
                                                   fpSettings->GetCancelPointer());
     } catch (const std::bad_alloc&) {
-        return fStatus = Error(303);
+        return fStatus = ErrorStatus(StatusCode::kMissingInput);
     }
     fpTester->SetTestType(fpSettings->GetTestType());
     fpTester->SetConfidenceLevel(fConfidenceLevel);

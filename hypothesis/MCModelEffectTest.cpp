@@ -4,24 +4,20 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
 #include "hypothesis/MCMETDataImpl.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
 constexpr double kTol = 1e-12;
-
-MCStatus Error(long code) {
-    return MCStatus(code, false);
-}
-
-MCStatus Warning(long code) {
-    return MCStatus(code, true);
-}
 
 }  // namespace
 
@@ -52,8 +48,10 @@ int MCBaseModelEffectTest::EnterEffect(int e, MCSymMatrix& M, MCBitSet& entered)
 }
 
 MCStatus MCBaseModelEffectTest::TestModelEffect() {
-    if (fpData == nullptr || !fpData->fpL || !fpData->fpTester) return Error(303);
-    if (!fpData->fpH || fpData->fpH->GetNCols() == 0) return Warning(323);
+    if (fpData == nullptr || !fpData->fpL || !fpData->fpTester)
+        return ErrorStatus(StatusCode::kMissingInput);
+    if (!fpData->fpH || fpData->fpH->GetNCols() == 0)
+        return WarningStatus(StatusCode::kEmptyHMatrix);
     MCRectMatrix& L = *fpData->fpL;
     MCStatus status;
     for (int e = 0; e < fpData->GetNEffects() && !status.IsError(); ++e) {
@@ -61,7 +59,8 @@ MCStatus MCBaseModelEffectTest::TestModelEffect() {
         std::vector<int> rows;
         status = ComputeEffectContrast(e, rows);
         std::vector<int> kept;
-        if (status.IsOK() && !fpData->PrepareForTest(L, &kept)) status = Error(303);
+        if (status.IsOK() && !fpData->PrepareForTest(L, &kept))
+            status = ErrorStatus(StatusCode::kMissingInput);
         if (status.IsOK()) {
             // The row indices follow the rows that survive the reduction.
             std::vector<int> keptRows;
@@ -86,7 +85,7 @@ MCStatus MCModelEffectTestTypeI::ComputeEffectContrast(int e, std::vector<int>& 
     rows.clear();
     int first = 0, count = 0;
     if (fpData == nullptr || !fpData->fpXX || !fpData->fpL || !fpData->GetRange(e, first, count))
-        return Error(303);
+        return ErrorStatus(StatusCode::kMissingInput);
     const int q = fpData->fQ;
     MCBitSet entered(q);
     const int n = EnterEffect(e, *fpData->fpXX, entered);
@@ -97,7 +96,7 @@ MCStatus MCModelEffectTestTypeI::ComputeEffectContrast(int e, std::vector<int>& 
     MCRectMatrix H(q, n);
     const int nH = fpData->fpXX->ExtractH(first, count, fpData->fEntered, H);
     MCRectMatrix& L = *fpData->fpL;
-    if (nH < 0 || !L.Resize(count, q)) return Warning(321);
+    if (nH < 0 || !L.Resize(count, q)) return WarningStatus(StatusCode::kEmptyLMatrix);
     for (int c = 0; c < nH; ++c) H.CopyColToRow(c, L, c);
     for (int k = first; k < first + count; ++k)
         if (entered.IsIn(k)) rows.push_back(k + 1);
@@ -111,7 +110,7 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
     rows.clear();
     int first = 0, count = 0;
     if (fpData == nullptr || !fpData->fpXX || !fpData->fpL || !fpData->GetRange(e, first, count))
-        return Error(303);
+        return ErrorStatus(StatusCode::kMissingInput);
     const int q = fpData->fQ;
     const std::vector<MCModelEffect>& effects = fpData->fvEffects;
     const int nEffects = fpData->GetNEffects();
@@ -124,7 +123,7 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
     for (int f = 0; f < nEffects; ++f)
         if (f != e && !contains(f)) EnterEffect(f, W, entered);
     const int nE = EnterEffect(e, W, entered);
-    if (nE <= 0) return Warning(321);
+    if (nE <= 0) return WarningStatus(StatusCode::kEmptyLMatrix);
     int s = 0;
     for (int f = 0; f < nEffects; ++f)
         if (contains(f)) s += std::max(0, EnterEffect(f, W, entered));
@@ -135,12 +134,13 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
         MCSymMatrix scaled;
         if (!fpData->ComputeTypeIIIScaleMatrices(entered, R, D) || !W.ComputeRSRTrans(R, scaled) ||
             !scaled.ComputeAXpY(1.0, D))
-            return Error(303);
+            return ErrorStatus(StatusCode::kMissingInput);
         W = std::move(scaled);
     }
 
     MCRectMatrix H1(q, nE);
-    if (W.ExtractH(first, count, entered, H1) != nE) return Warning(321);
+    if (W.ExtractH(first, count, entered, H1) != nE)
+        return WarningStatus(StatusCode::kEmptyLMatrix);
     MCBitSet usable(nE);
     usable.SetRange(0, nE);
     if (s > 0) {
@@ -151,10 +151,11 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
             if (!contains(f) || !fpData->GetRange(f, ff, fc) || entered.InRange(ff, fc) == 0)
                 continue;
             const int w = W.ExtractH(ff, fc, entered, H2, col);
-            if (w < 0) return Warning(321);
+            if (w < 0) return WarningStatus(StatusCode::kEmptyLMatrix);
             col += w;
         }
-        if (!H1.ResidOfOrthProjection(H2, kTol, usable)) return Warning(321);
+        if (!H1.ResidOfOrthProjection(H2, kTol, usable))
+            return WarningStatus(StatusCode::kEmptyLMatrix);
     }
     for (int f = 0; f < nEffects; ++f) {
         int ff = 0, fc = 0;
@@ -166,13 +167,14 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
     }
 
     const int nK = usable.Count();
-    if (nK == 0) return Warning(321);
+    if (nK == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
     std::vector<int> params;
     for (int k = first; k < first + count; ++k)
         if (entered.IsIn(k)) params.push_back(k);
-    if (static_cast<int>(params.size()) != H1.GetNCols()) return Error(303);
+    if (static_cast<int>(params.size()) != H1.GetNCols())
+        return ErrorStatus(StatusCode::kMissingInput);
     MCRectMatrix& L = *fpData->fpL;
-    if (!L.Resize(nK, q)) return Error(303);
+    if (!L.Resize(nK, q)) return ErrorStatus(StatusCode::kMissingInput);
     int row = 0;
     for (int c = 0; c < nE; ++c) {
         if (!usable.IsIn(c)) continue;
@@ -206,7 +208,7 @@ MCModelEffectTest::MCModelEffectTest(
         fpData = std::make_unique<MCMETDataImpl>(settings, effects, estimates, firstParam, nParams,
                                                  dist, nCategories, errorDF);
     } catch (const std::bad_alloc&) {
-        fStatus = Error(303);
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
         return;
     }
     if (covariance != nullptr) {
@@ -287,10 +289,10 @@ bool MCModelEffectTest::GetLMatrix(int e, const MCRectMatrix*& L,
 
 MCStatus MCModelEffectTest::GetGeneralEstimableFunction(MCRectMatrix* L, std::vector<int>& rows) {
     rows.clear();
-    if (!fpData || !fpData->fpH || L == nullptr) return Error(303);
+    if (!fpData || !fpData->fpH || L == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     const MCRectMatrix& H = *fpData->fpH;
-    if (H.GetNCols() == 0) return Warning(323);
-    if (!H.Transpose(*L)) return Error(303);
+    if (H.GetNCols() == 0) return WarningStatus(StatusCode::kEmptyHMatrix);
+    if (!H.Transpose(*L)) return ErrorStatus(StatusCode::kMissingInput);
     for (int j = 0; j < fpData->fQ; ++j)
         if (fpData->fNonRedundant.IsIn(j)) rows.push_back(j + 1);
     return MCStatus();

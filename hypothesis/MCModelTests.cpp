@@ -1,23 +1,28 @@
 #include "hypothesis/MCModelTests.h"
 
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "companion/MCDisplay.h"
 #include "companion/MCDistFun.h"
+#include "companion/MCStatusCodes.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCSatterthwaite.h"
 #include "logistic/IMCLinkFunc.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
 constexpr double kTol = 1e-12;
-constexpr double kEpsilon = 2.220446049250313e-16;
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 bool IsValue(double x) {
     return !MCMV::IsMissing(x) && !std::isnan(x);
@@ -29,16 +34,17 @@ double Dot(const std::vector<double>& a, const std::vector<double>& b) {
     return s;
 }
 
+// Rows tested by t with the error (or Satterthwaite) degrees of freedom.
 bool IsFTest(MCConst::MCTestType type) {
-    return static_cast<int>(type) == 0 || static_cast<int>(type) == 1;
+    return type == MCConst::TEST_WALD_F || type == MCConst::TEST_T;
 }
 
 bool HasOverallTest(MCConst::MCTestType type) {
-    return static_cast<int>(type) == 0 || static_cast<int>(type) == 2;
+    return type == MCConst::TEST_WALD_F || type == MCConst::TEST_CHISQUARE;
 }
 
 MCStatus ColumnMismatch(long got, long expected) {
-    MCStatus s(322, false);
+    MCStatus s = ErrorStatus(StatusCode::kLMatrixColumns);
     s.SetDiscreteDatum(1, got);
     s.SetDiscreteDatum(2, expected);
     return s;
@@ -164,7 +170,7 @@ void MCModelTests::FillOverall(double chi, int rank, const std::vector<double>& 
     if (!HasOverallTest(fTestType) || rank < 0) return;
     overall.SetDF(rank);
     if (IsValue(chi) && chi >= 0.0 && rank > 0) {
-        if (static_cast<int>(fTestType) == 2) {
+        if (fTestType == MCConst::TEST_CHISQUARE) {
             overall.SetWald(chi);
             overall.SetSig(MCDistFun::SigChi(chi, rank));
         } else if (allowF) {
@@ -242,13 +248,12 @@ void MCModelTests::FinishFamily(const std::vector<int>& codes, int n,
 double MCModelTests::SetRowDFAndError(MCTestStats& record, double v, double denomDF,
                                       double estimate, bool interval) const {
     if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;  // round-off of a zero variance
-    const int type = static_cast<int>(fTestType);
     if (v > 0.0 || std::isnan(v)) {
         record.SetDF(1.0);
         if (IsFTest(fTestType)) record.SetDF2(denomDF);
     } else {
-        if (type == 0 || type == 2) record.SetDF(0.0);
-        if (type == 0) record.SetDF2(denomDF);
+        if (HasOverallTest(fTestType)) record.SetDF(0.0);
+        if (fTestType == MCConst::TEST_WALD_F) record.SetDF2(denomDF);
     }
     if (v >= 0.0) {
         record.SetStandardError(std::sqrt(v));
@@ -317,7 +322,7 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
     if (fStatus.IsError()) return fStatus;
     overall = FreshRecord(fTestType, fPAdjMethod);
     const int rows = L.GetNRows();
-    if (rows == 0) return MCStatus(321, true);
+    if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
     if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
         return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
 
@@ -327,7 +332,7 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
     std::vector<double> d;
     L.ComputeRV(*fpEstimates, d);
     double df2 = fErrorDF;
-    if (fpSatterthwaite && static_cast<int>(fTestType) == 0 && rank > 0) {
+    if (fpSatterthwaite && fTestType == MCConst::TEST_WALD_F && rank > 0) {
         const double s = fpSatterthwaite->ComputeDF4FixedOverall(L);
         if (IsValue(s)) df2 = s;
     }
@@ -354,11 +359,12 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
     const int rows = L.GetNRows();
     if (rows == 0) {
         indiv.clear();
-        return MCStatus(321, true);
+        return WarningStatus(StatusCode::kEmptyLMatrix);
     }
     if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
         return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
-    if (!K.empty() && static_cast<int>(K.size()) != rows) return MCStatus(303, false);
+    if (!K.empty() && static_cast<int>(K.size()) != rows)
+        return ErrorStatus(StatusCode::kMissingInput);
     const std::vector<double>* Kp = K.empty() ? nullptr : &K;
 
     int rank = -1;
@@ -382,7 +388,7 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
         }
         indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
     } catch (const std::bad_alloc&) {
-        return MCStatus(305, false);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     overall.SetNNonRedunRows(n);
     for (int r = 0; r < rows; ++r) {
@@ -417,7 +423,7 @@ MCStatus MCModelTests::CheckOriginal(const MCRectMatrix& M, const std::vector<do
     if (M.GetNCols() != static_cast<int>(b.size()))
         return ColumnMismatch(M.GetNCols(), static_cast<long>(b.size()));
     if (L.GetNCols() != M.GetNRows()) return ColumnMismatch(L.GetNCols(), M.GetNRows());
-    if (!fpLink) return MCStatus(303, false);
+    if (!fpLink) return ErrorStatus(StatusCode::kMissingInput);
     return MCStatus();
 }
 
@@ -541,7 +547,7 @@ MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
     if (fStatus.IsError()) return fStatus;
     overall = FreshRecord(fTestType, fPAdjMethod);
     const int rows = L.GetNRows();
-    if (rows == 0) return MCStatus(321, true);
+    if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
     const MCStatus check = CheckOriginal(M, b, L);
     if (check.IsError()) return check;
 
@@ -562,7 +568,7 @@ MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
     for (int r = 0; r < rows; ++r) {
         if (codes[static_cast<std::size_t>(r)] != -1) continue;
         if (fpCancelQuery && fpCancelQuery->IsCancel()) {
-            fStatus = MCStatus(1, false);
+            fStatus = ErrorStatus(StatusCode::kCancelled);
             return fStatus;
         }
         double variance = 0.0, df = 0.0;
@@ -583,7 +589,7 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
     const int rows = L.GetNRows();
     if (rows == 0) {
         indiv.clear();
-        return MCStatus(321, true);
+        return WarningStatus(StatusCode::kEmptyLMatrix);
     }
     const MCStatus check = CheckOriginal(M, b, L);
     if (check.IsError()) return check;
@@ -607,7 +613,7 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
         }
         indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
     } catch (const std::bad_alloc&) {
-        return MCStatus(305, false);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     overall.SetNNonRedunRows(n);
     for (int r = 0; r < rows; ++r) {
@@ -626,12 +632,12 @@ MCStatus MCModelTests::ComputeModelTest(const MCRectMatrix& L, const MCStatus& p
                                         MCModelTestStats& stats) {
     MCTestStats record;
     MCStatus result;
-    if (prior.IsError() || (prior.IsWarning() && prior.GetErrorCode() != 321))
+    if (prior.IsError() || (prior.IsWarning() && prior.GetErrorCode() != StatusCode::kEmptyLMatrix))
         result = prior;
     else if (L.GetNRows() > 0 && L.GetNCols() > 0)
         result = ComputeOverallTest(L, record);
     else
-        result = MCStatus(321, true);
+        result = WarningStatus(StatusCode::kEmptyLMatrix);
     stats.AddTestStatsAndLMatrixAndStatus(record, L, result);
     return result;
 }

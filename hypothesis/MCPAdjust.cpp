@@ -84,9 +84,9 @@ double MCPAdjust::StepValue(MCConst::MCPAdjustMethod method, double p, int m) {
 
 double MCPAdjust::Percentile(MCConst::MCTestType testType, double q, double df, double errorDf) {
     if (!IsValue(q)) return MCMV::Missing();
-    const int type = static_cast<int>(testType);
-    if (type == 2 || type == 3) return MCDistFun::IdfStdNorm(q);
-    if (type == 0 || type == 1) {
+    if (testType == MCConst::TEST_CHISQUARE || testType == MCConst::TEST_CHISQUARE_1DF)
+        return MCDistFun::IdfStdNorm(q);
+    if (testType == MCConst::TEST_WALD_F || testType == MCConst::TEST_T) {
         if (!(df > 0.0)) df = errorDf;  // also catches NaN and the missing value
         return MCDistFun::IdfT(q, df);
     }
@@ -125,12 +125,12 @@ double MCPAdjust::StepDownProbability(MCConst::MCPAdjustMethod method, MCConst::
         return m < 1 ? MCMV::Missing() : 1.0 - alpha / (2.0 * m);
     }
     if (method == MCConst::PADJ_SEQ_SIDAK) {
-        const int type = static_cast<int>(testType);
+        const bool chiSquare = testType == MCConst::TEST_CHISQUARE;
         if (raised && IsValue(p) && IsValue(prevAdj) && p > 0.0 && p < 1.0 && prevAdj < 1.0 &&
-            (type == 0 || type == 2)) {
+            (testType == MCConst::TEST_WALD_F || chiSquare)) {
             // r is the multiplier that would have produced prevAdj from p.
             const double r = std::log1p(-p) / std::log1p(-prevAdj);
-            if (type == 2) return 1.0 - r * alpha / 2.0;
+            if (chiSquare) return 1.0 - r * alpha / 2.0;
             const double root = Root(c, r);
             return IsValue(root) ? (1.0 + root) / 2.0 : MCMV::Missing();
         }

@@ -7,26 +7,24 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 #include "design/MCContrasts.h"
 #include "hypothesis/MCSatterthwaite.h"
 #include "marginals/MCMultiCompareMarginals.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
-MCStatus Error(long code) {
-    return MCStatus(code, false);
-}
-MCStatus Warning(long code) {
-    return MCStatus(code, true);
-}
-
+// An index out of range: the index and the largest valid one as data.
 MCStatus RangeError(long code, int index, int largest) {
-    MCStatus s = Error(code);
+    MCStatus s = ErrorStatus(code);
     s.SetDiscreteDatum(0, index);
     s.SetDiscreteDatum(1, largest);
     return s;
@@ -94,7 +92,7 @@ void MCMarginals::Init(const std::vector<double>& covariateMeans) {
         const bool designIntercept = !effects.empty() && effects[0].IsIntercept();
         if (fDesign.GetNEffects() == 0 || fSettings.GetInterceptUse() != designIntercept ||
             fSettings.GetNModelEffects() + (designIntercept ? 1 : 0) < fDesign.GetNEffects()) {
-            fStatus = Error(335);
+            fStatus = ErrorStatus(StatusCode::kSettingsDesignDisagree);
             return;
         }
         const std::vector<int>& covs = fSettings.GetCovariates();
@@ -136,22 +134,22 @@ void MCMarginals::Init(const std::vector<double>& covariateMeans) {
                 if (f >= static_cast<int>(fvFactorPos.size()) ||
                     fvFactorPos[static_cast<std::size_t>(f)] < 0 ||
                     fvDesignPos[static_cast<std::size_t>(f)] < 0)
-                    st = Error(303);
+                    st = ErrorStatus(StatusCode::kMissingInput);
             const std::vector<int>& cmp = spec.GetCompareFactors();
             if (!st.IsError() && !cmp.empty() && cmp[0] >= 0) {
                 const int fp = cmp[0] < static_cast<int>(fvFactorPos.size())
                                    ? fvFactorPos[static_cast<std::size_t>(cmp[0])]
                                    : -1;
                 if (fp < 0 || Find(spec.GetFactors(), cmp[0]) < 0) {
-                    st = Error(303);
+                    st = ErrorStatus(StatusCode::kMissingInput);
                 } else {
                     const std::vector<int>& lv = fvLevels[static_cast<std::size_t>(fp)];
                     const int k = static_cast<int>(lv.size());
                     if (k <= 1) {
-                        st = Error(324);
+                        st = ErrorStatus(StatusCode::kOneLevelCompare);
                     } else if (spec.GetContrastType() == MCConst::CONTRAST_SIMPLE &&
                                spec.GetRefCateg() >= 0 && Find(lv, spec.GetRefCateg()) < 0) {
-                        st = Warning(327);
+                        st = WarningStatus(StatusCode::kReferenceNotLevel);
                         st.SetDiscreteDatum(0, static_cast<long>(s));
                     } else if (spec.GetContrastType() == MCConst::CONTRAST_POLYNOMIAL) {
                         std::vector<double> m = spec.GetMetricValueList();
@@ -159,9 +157,9 @@ void MCMarginals::Init(const std::vector<double>& covariateMeans) {
                             for (int i = 1; i <= k; ++i) m.push_back(i);
                             spec.SetMetricValueList(m);
                         } else if (static_cast<int>(m.size()) > k) {
-                            st = Warning(326);
+                            st = WarningStatus(StatusCode::kLongMetric);
                         } else if (static_cast<int>(m.size()) < k) {
-                            st = Error(325);
+                            st = ErrorStatus(StatusCode::kShortMetric);
                         }
                     }
                 }
@@ -176,10 +174,10 @@ void MCMarginals::Init(const std::vector<double>& covariateMeans) {
                 if (!listed) cv.emplace_back(c, fvCovMeans[static_cast<std::size_t>(c)]);
             }
         }
-        if (fCancel.WillCancel()) fStatus = Error(1);
+        if (fCancel.WillCancel()) fStatus = ErrorStatus(StatusCode::kCancelled);
         if (!fStatus.IsError() && !fbComplete) ComputeIncompleteCounts();
     } catch (const std::bad_alloc&) {
-        fStatus = Error(305);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
 }
 
@@ -216,7 +214,7 @@ void MCMarginals::ComputeIncompleteCounts() {
     std::vector<int> values(dfac.size()), key;
     for (int j = first; j < first + count; ++j) {
         if (fCancel.WillCancel()) {
-            fStatus = Error(1);
+            fStatus = ErrorStatus(StatusCode::kCancelled);
             return;
         }
         const MCRegrParameter& par = fDesign.GetParameters()[static_cast<std::size_t>(j)];
@@ -281,19 +279,19 @@ double MCMarginals::CovariateExpression(int effect, const MCEmmeansSpec& spec) c
 
 MCStatus MCMarginals::CheckSpec(int spec) const {
     if (fStatus.IsError()) return fStatus;
-    if (fpCovariance == nullptr) return Error(303);
+    if (fpCovariance == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     if (spec < 0 || spec >= static_cast<int>(fvSpecs.size()))
-        return RangeError(328, spec, static_cast<int>(fvSpecs.size()) - 1);
+        return RangeError(StatusCode::kSpecIndex, spec, static_cast<int>(fvSpecs.size()) - 1);
     return MCStatus();
 }
 
 MCStatus MCMarginals::SetEmmeansTesting(const MCSymMatrix* covariance, const MCBitSet& nonRedundant,
                                         double errorDF, MCSatterthwaite* satterthwaite) {
     if (fStatus.IsError()) return fStatus;
-    if (covariance == nullptr || errorDF < 0) return Error(303);
+    if (covariance == nullptr || errorDF < 0) return ErrorStatus(StatusCode::kMissingInput);
     if (covariance->GetNRows() != static_cast<int>(fvEstimates.size()) ||
         covariance->GetNRows() != fDesign.GetNParameters())
-        return Error(336);
+        return ErrorStatus(StatusCode::kCovarianceDimension);
     fpCovariance = covariance;
     fpNonRedundant = &nonRedundant;
     fErrorDF = errorDF;
@@ -301,7 +299,7 @@ MCStatus MCMarginals::SetEmmeansTesting(const MCSymMatrix* covariance, const MCB
     try {
         fpTester.reset(new MCModelTests(fvEstimates, nonRedundant, *covariance, errorDF));
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     fpTester->SetTestType(fTestType);
     fpTester->SetConfidenceLevel(fSettings.GetConfidenceLevel());
@@ -375,7 +373,7 @@ MCStatus MCMarginals::ProfileRows(const std::vector<int>& factors,
                     L.GetElem(static_cast<int>(r), j) * fvEstimates[static_cast<std::size_t>(j)];
         }
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     return MCStatus();
 }
@@ -385,7 +383,7 @@ MCStatus MCMarginals::GetFactorEmmeans(int factor, MCRectMatrix& L, std::vector<
     if (factor < 0 || factor >= static_cast<int>(fvFactorPos.size()) ||
         fvFactorPos[static_cast<std::size_t>(factor)] < 0 ||
         fvDesignPos[static_cast<std::size_t>(factor)] < 0)
-        return Error(303);
+        return ErrorStatus(StatusCode::kMissingInput);
     const std::vector<int>& lv =
         fvLevels[static_cast<std::size_t>(fvFactorPos[static_cast<std::size_t>(factor)])];
     std::vector<std::vector<int>> cells;
@@ -403,7 +401,7 @@ MCStatus MCMarginals::GetCovarEmmeans(int covariate, double low, double high, in
     if (fStatus.IsError()) return fStatus;
     if (points < 2 || !(low < high) || covariate < 0 ||
         Find(fSettings.GetCovariates(), covariate) < 0)
-        return Error(303);
+        return ErrorStatus(StatusCode::kMissingInput);
     try {
         values.clear();
         const double step = (high - low) / (points - 1);
@@ -418,7 +416,7 @@ MCStatus MCMarginals::GetCovarEmmeans(int covariate, double low, double high, in
         }
         return ProfileRows({}, std::vector<std::vector<int>>(covs.size()), covs, L, means);
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
 }
 
@@ -438,7 +436,7 @@ MCStatus MCMarginals::SetCurrentSpec(int spec) {
         std::vector<int> order;
         fComparePos = -1;
         const std::vector<int>& cmp = s.GetCompareFactors();
-        if (!BuildOrder(s, order)) return Error(303);
+        if (!BuildOrder(s, order)) return ErrorStatus(StatusCode::kMissingInput);
         if (cmp.size() == 1) fComparePos = order.back();
         if (cmp.size() > 1) {
             fpMulti.reset(new MCMultiCompareMarginals(*this));
@@ -465,7 +463,7 @@ MCStatus MCMarginals::SetCurrentSpec(int spec) {
 
         std::vector<int> pos(lists.size(), 0);
         for (std::size_t r = 0; r < nRows; ++r) {
-            if (fCancel.WillCancel()) return fStatus = Error(1);
+            if (fCancel.WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
             for (std::size_t t = 0; t < order.size(); ++t)
                 fvRowCats[r][static_cast<std::size_t>(order[t])] =
                     (*lists[t])[static_cast<std::size_t>(pos[t])];
@@ -485,7 +483,7 @@ MCStatus MCMarginals::SetCurrentSpec(int spec) {
             }
         }
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     fCurrentSpec = spec;
     return st;
@@ -545,7 +543,7 @@ MCStatus MCMarginals::GetEmmeansStats(int spec, MCEmmeansSpec& specOut, MCRectMa
             }
         }
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     return st;
 }
@@ -560,7 +558,8 @@ int MCMarginals::GetNEmmeansTests(int spec, MCStatus& status) {
 MCStatus MCMarginals::SetIncompleteLMatrix(int spec, const std::vector<int>& order) {
     const MCEmmeansSpec& s = fvSpecs[static_cast<std::size_t>(spec)];
     MCStatus& st = fvSpecStatus[static_cast<std::size_t>(spec)];
-    if (static_cast<std::size_t>(spec) >= fvCells.size()) return Error(303);
+    if (static_cast<std::size_t>(spec) >= fvCells.size())
+        return ErrorStatus(StatusCode::kMissingInput);
     const CellMap& cells = fvCells[static_cast<std::size_t>(spec)];
     const std::size_t p = static_cast<std::size_t>(fDesign.GetNParameters());
     const int nEff = fDesign.GetNEffects();
@@ -575,7 +574,7 @@ MCStatus MCMarginals::SetIncompleteLMatrix(int spec, const std::vector<int>& ord
     for (const auto& c : cells) {
         const double total = c.second[p];
         if (!(total > 0)) continue;
-        if (fCancel.WillCancel()) return fStatus = Error(1);
+        if (fCancel.WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         for (int e = 0; e < nEff; ++e) {
             int f0 = 0, cnt = 0;
             if (!fDesign.GetParamsForEffect(e, f0, cnt)) continue;
@@ -596,7 +595,7 @@ MCStatus MCMarginals::SetIncompleteLMatrix(int spec, const std::vector<int>& ord
     }
     fNTests = static_cast<int>(fvTestStarts.size());
     fvTestStarts.push_back(nRows);
-    if (nCmp > 0 && fNTests > 0 && fNTests == nRows) st = Error(324);
+    if (nCmp > 0 && fNTests > 0 && fNTests == nRows) st = ErrorStatus(StatusCode::kOneLevelCompare);
     fNCompare = 0;
     fvAllLevels.clear();
     if (fComparePos >= 0)
@@ -607,8 +606,8 @@ MCStatus MCMarginals::SetIncompleteLMatrix(int spec, const std::vector<int>& ord
 }
 
 MCStatus MCMarginals::SelectTest(int test) {
-    if (fNTests <= 0) return Error(303);
-    if (test < 0 || test >= fNTests) return RangeError(329, test, fNTests - 1);
+    if (fNTests <= 0) return ErrorStatus(StatusCode::kMissingInput);
+    if (test < 0 || test >= fNTests) return RangeError(StatusCode::kTestIndex, test, fNTests - 1);
     fCurrentTest = test;
     if (fbComplete) {
         fFirstRow = fNCompare * test;
@@ -635,10 +634,10 @@ MCStatus MCMarginals::SelectTest(int test) {
     if (fpMulti) fpMulti->fvTestCats = combos;
     MCStatus st;
     if (fNCompare == 1) {
-        st = MCStatus(330, s.GetContrastType() == MCConst::CONTRAST_PAIRWISE);
+        st = MCStatus(StatusCode::kOneRowTest, s.GetContrastType() == MCConst::CONTRAST_PAIRWISE);
         st.SetDiscreteDatum(0, test);
     } else if (combos.size() < full) {
-        st = Warning(332);
+        st = WarningStatus(StatusCode::kLevelsMissing);
         st.SetDiscreteDatum(0, test);
     }
     return st;
@@ -661,7 +660,8 @@ MCStatus MCMarginals::GetEmmeansTests(int spec, int test, FixedLevels& fixed,
     if (st.IsError()) return st;
     const MCEmmeansSpec& s = fvSpecs[static_cast<std::size_t>(spec)];
     // Contrasts compare the levels of one factor.
-    if (s.GetContrastType() == MCConst::CONTRAST_PAIRWISE || fpMulti) return Error(303);
+    if (s.GetContrastType() == MCConst::CONTRAST_PAIRWISE || fpMulti)
+        return ErrorStatus(StatusCode::kMissingInput);
     MCStatus sel = SelectTest(test);
     if (sel.IsError()) return sel;
     const int k = fNCompare, first = fFirstRow, p = fpL->GetNCols();
@@ -676,9 +676,9 @@ MCStatus MCMarginals::GetEmmeansTests(int spec, int test, FixedLevels& fixed,
             if (at >= 0) {
                 ref = at;
             } else if (s.GetRefCateg() >= 0) {
-                sel = Warning(327);
+                sel = WarningStatus(StatusCode::kReferenceNotLevel);
             } else if (!fvAllLevels.empty() && compared.back() != fvAllLevels.back()) {
-                sel = Warning(331);
+                sel = WarningStatus(StatusCode::kLastLevelMissing);
             }
             cs = MCContrasts::ComputeSimpleContrast(k, ref, C);
             const int level = compared[static_cast<std::size_t>(ref)];
@@ -743,7 +743,7 @@ MCStatus MCMarginals::ComputePairs(int test) {
     fvPairStatus.assign(static_cast<std::size_t>(n), MCStatus());
     const double alpha = 1.0 - fSettings.GetConfidenceLevel();
     for (int q = 0; q < n; ++q) {
-        if (fCancel.WillCancel()) return fStatus = Error(1);
+        if (fCancel.WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         int i = 0, j = 0;
         ComputePairIndices(q, k, i, j);
         MCTestStats rec;
@@ -817,16 +817,18 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
     if (n <= 1) {
         stats.Reset();
         if (k == 1) stats.SetCategories({fvTestLevels[0]});
-        return sel.IsOK() ? Warning(k == 1 ? 324 : 330) : sel;
+        return sel.IsOK()
+                   ? WarningStatus(k == 1 ? StatusCode::kOneLevelCompare : StatusCode::kOneRowTest)
+                   : sel;
     }
-    if (pair < 0 || pair >= n) return RangeError(329, pair, n - 1);
+    if (pair < 0 || pair >= n) return RangeError(StatusCode::kTestIndex, pair, n - 1);
     try {
         if (pair == 0 || fPairTest != test) {
             MCStatus ps = ComputePairs(test);
             if (ps.IsError()) return ps;
         }
     } catch (const std::bad_alloc&) {
-        return Error(305);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     int i = 0, j = 0;
     ComputePairIndices(pair, k, i, j);

@@ -4,12 +4,16 @@
 #include <new>
 
 #include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
 #include "marginals/MCMarginals.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 bool MCMultiCompareMarginals::GetEmmeansFactorIndices(int spec, std::vector<int>& out, bool) {
     out.clear();
@@ -35,7 +39,8 @@ MCStatus MCMultiCompareMarginals::DoAfterCompleteLMatrix(int spec) {
     MCStatus st = fMarginals.fvSpecStatus[static_cast<std::size_t>(spec)];
     if (st.IsError()) return st;
     fvTestCats.clear();
-    if (!fMarginals.GetPWCombinations(spec, fvTestCats)) return MCStatus(303, false);
+    if (!fMarginals.GetPWCombinations(spec, fvTestCats))
+        return ErrorStatus(StatusCode::kMissingInput);
     const int K = GetTestCatsSize();
     fMarginals.fNCompare = K;
     fMarginals.fNTests = K > 1 ? fMarginals.fpL->GetNRows() / K : 0;
@@ -64,7 +69,7 @@ MCStatus MCMultiCompareMarginals::GetPairwiseEmmeansTests(int spec, int test, in
     MCMarginals& m = fMarginals;
     const int nSpecs = static_cast<int>(m.fvSpecs.size());
     if (spec < 0 || spec >= nSpecs) {
-        MCStatus e(328, false);
+        MCStatus e = ErrorStatus(StatusCode::kSpecIndex);
         e.SetDiscreteDatum(0, spec);
         e.SetDiscreteDatum(1, nSpecs - 1);
         return e;
@@ -78,11 +83,11 @@ MCStatus MCMultiCompareMarginals::GetPairwiseEmmeansTests(int spec, int test, in
     if (K < 2) {
         stats.Reset();
         if (K == 1) stats.SetCategories(fvTestCats[0]);
-        return MCStatus(324, true);
+        return WarningStatus(StatusCode::kOneLevelCompare);
     }
     const int n = K * (K - 1), mult = n / 2;
     if (pair < 0 || pair >= n) {
-        MCStatus e(329, false);
+        MCStatus e = ErrorStatus(StatusCode::kTestIndex);
         e.SetDiscreteDatum(0, pair);
         e.SetDiscreteDatum(1, n - 1);
         return e;
@@ -108,11 +113,11 @@ MCStatus MCMultiCompareMarginals::GetPairwiseEmmeansTests(int spec, int test, in
             fvPairs.assign(static_cast<std::size_t>(n), MCEmmeansStats());
             fvPairStatus.assign(static_cast<std::size_t>(n), MCStatus());
         } catch (const std::bad_alloc&) {
-            return MCStatus(305, false);
+            return ErrorStatus(StatusCode::kAllocationFailed);
         }
         std::vector<int> members;
         for (int q = 0; q < n; ++q) {
-            if (m.fCancel.WillCancel()) return m.fStatus = MCStatus(1, false);
+            if (m.fCancel.WillCancel()) return m.fStatus = ErrorStatus(StatusCode::kCancelled);
             fvPairStatus[static_cast<std::size_t>(q)] =
                 ComputePair(spec, q, K, crit, fvPairs[static_cast<std::size_t>(q)]);
             if (fvPairStatus[static_cast<std::size_t>(q)].IsError())
@@ -155,7 +160,7 @@ MCStatus MCMultiCompareMarginals::ComputePair(int spec, int pair, int K, double 
     try {
         MCRectMatrix A, d;
         if (!GetNRowsFromAMatrix(*m.fpL, {ij.first, ij.second}, A, m.fFirstRow))
-            return MCStatus(303, false);
+            return ErrorStatus(StatusCode::kMissingInput);
         std::vector<MCTestStats> indiv;
         MCTestStats overall;
         if (s.GetEmmScaleType() == MCConst::EMM_SCALE_TRANSFORMED) {
@@ -171,7 +176,7 @@ MCStatus MCMultiCompareMarginals::ComputePair(int spec, int pair, int K, double 
         if (rs.IsError()) return rs;
         if (!indiv.empty()) rec = indiv[0];
     } catch (const std::bad_alloc&) {
-        return MCStatus(305, false);
+        return ErrorStatus(StatusCode::kAllocationFailed);
     }
     stats.Reset();
     stats.SetMean(rec.GetContrastEstimate());

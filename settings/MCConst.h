@@ -52,7 +52,10 @@ enum DistType : int {
     DIST_NOM_MULTINOMIAL = 8
 };
 
-enum MCTestType : int { TEST_WALD_F = 0, TEST_CHISQUARE = 2 };
+// Wald F and chi-square test an L matrix as a whole and row by row; the t
+// test (error or Satterthwaite df) and the one-df chi-square test single rows
+// only.
+enum MCTestType : int { TEST_WALD_F = 0, TEST_T = 1, TEST_CHISQUARE = 2, TEST_CHISQUARE_1DF = 3 };
 
 enum MCPAdjustMethod : int {
     PADJ_LSD = 0,

@@ -3,10 +3,13 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCGLMComponent::MCGLMComponent(const MCRegSettings& settings)
     : fpSettings(std::make_unique<MCRegSettings>(settings)) {
@@ -35,7 +38,7 @@ MCStatus MCGLMComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
         CreateParameters(iter, scratch);
     }
     if (fStatus.IsError()) return fStatus;
-    if (IsModelBuilt()) return fStatus = MCStatus(310, false);
+    if (IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     return fStatus = fpAlgorithm->BuildModel(iter);
 }
 
@@ -45,12 +48,12 @@ bool MCGLMComponent::IsModelBuilt() const {
 
 MCStatus MCGLMComponent::GetOutputStats(IMCRegOutputStats*& out) {
     if (fStatus.IsError()) return fStatus;
-    if (!IsModelBuilt()) return MCStatus(311, false);
+    if (!IsModelBuilt()) return ErrorStatus(StatusCode::kNotBuilt);
     if (!fpOutputStats) {
         try {
             fpOutputStats = std::make_unique<MCGLMOutputStats>(*fpSettings, *fpAlgorithm);
         } catch (const std::bad_alloc&) {
-            return MCStatus(305, false);
+            return ErrorStatus(StatusCode::kAllocationFailed);
         }
     }
     out = fpOutputStats.get();

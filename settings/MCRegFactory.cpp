@@ -2,9 +2,13 @@
 
 #include <new>
 
+#include "companion/MCStatusCodes.h"
 #include "settings/MCGLMComponent.h"
 
 namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 IMCRegComponent* MCRegFactory::CreateRegAlgorithm(MCRegSettings& settings) {
     fStatus = settings.IsValidSettings(false);
@@ -17,7 +21,7 @@ IMCRegComponent* MCRegFactory::CreateRegAlgorithm(MCRegSettings& settings) {
                 return nullptr;  // the logistic component is not built yet
         }
     } catch (const std::bad_alloc&) {
-        fStatus = MCCommon_850::MCStatus(305, false);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return nullptr;
     }
 }

@@ -4,9 +4,13 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
 #include "settings/ResizeChkInit.h"
 
 namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 bool MCRegSettings::IsFreePosition(int v) const {
     // A record this long (16.7 million values) is no real data set; refusing
@@ -118,9 +122,9 @@ void MCRegSettings::SetDF(double df) {
 }
 
 MCCommon_850::MCStatus MCRegSettings::IsValidSettings(bool allowEmpty) const {
-    if (fDependent < 0) return MCCommon_850::MCStatus(301, false);
+    if (fDependent < 0) return ErrorStatus(StatusCode::kNoDependent);
     if (!allowEmpty && !fbIntercept && fvModelEffects.empty())
-        return MCCommon_850::MCStatus(302, false);
+        return ErrorStatus(StatusCode::kEmptyModel);
     return MCCommon_850::MCStatus();
 }
 
