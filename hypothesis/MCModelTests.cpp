@@ -351,6 +351,29 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
     return MCStatus();
 }
 
+bool MCModelTests::StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
+                               const MCBitSet& used, std::vector<int>& codes, int& n,
+                               std::vector<MCTestStats>& indiv, MCTestStats& overall) const {
+    const std::size_t rows = static_cast<std::size_t>(L.GetNRows());
+    try {
+        if (nTests >= 1) {
+            codes.assign(rows, -1);
+            n = nTests;
+        } else {
+            CheckRows(L, K, codes, n);
+        }
+        indiv.assign(rows, MCTestStats());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    overall.SetNNonRedunRows(n);
+    for (std::size_t r = 0; r < rows; ++r) {
+        indiv[r].SetUsedInOverallTest(used.IsIn(static_cast<int>(r)));
+        indiv[r].SetNNonRedunRows(n);
+    }
+    return true;
+}
+
 MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::vector<double>& K,
                                             std::vector<MCTestStats>& indiv, MCTestStats& overall,
                                             int nTests) {
@@ -379,22 +402,10 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
 
     std::vector<int> codes;
     int n = 0;
-    try {
-        if (nTests >= 1) {
-            codes.assign(static_cast<std::size_t>(rows), -1);
-            n = nTests;
-        } else {
-            CheckRows(L, Kp, codes, n);
-        }
-        indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
-    } catch (const std::bad_alloc&) {
+    if (!StartFamily(L, Kp, nTests, used, codes, n, indiv, overall))
         return ErrorStatus(StatusCode::kAllocationFailed);
-    }
-    overall.SetNNonRedunRows(n);
     for (int r = 0; r < rows; ++r) {
         MCTestStats& t = indiv[static_cast<std::size_t>(r)];
-        t.SetUsedInOverallTest(used.IsIn(r));
-        t.SetNNonRedunRows(n);
         ComputeIndivTest(L, r, Kp ? K[static_cast<std::size_t>(r)] : 0.0, n, t, false);
     }
     FinishFamily(codes, n, indiv, overall);
@@ -604,22 +615,10 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
 
     std::vector<int> codes;
     int n = 0;
-    try {
-        if (nTests >= 1) {
-            codes.assign(static_cast<std::size_t>(rows), -1);
-            n = nTests;
-        } else {
-            CheckRows(L, nullptr, codes, n);
-        }
-        indiv.assign(static_cast<std::size_t>(rows), MCTestStats());
-    } catch (const std::bad_alloc&) {
+    if (!StartFamily(L, nullptr, nTests, used, codes, n, indiv, overall))
         return ErrorStatus(StatusCode::kAllocationFailed);
-    }
-    overall.SetNNonRedunRows(n);
     for (int r = 0; r < rows; ++r) {
         MCTestStats& t = indiv[static_cast<std::size_t>(r)];
-        t.SetUsedInOverallTest(used.IsIn(r));
-        t.SetNNonRedunRows(n);
         double variance = 0.0, df = 0.0;
         const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
         ComputeOriginalIndivTest(est, variance, n, t, df, true);

@@ -179,6 +179,14 @@ private:
     // adjusted p-value from the individual row tests.
     void AdjustOverallFromRows(const std::vector<MCTestStats>& rows, const std::vector<int>& codes,
                                int n, MCTestStats& overall) const;
+    // The start shared by both families of row tests: the row codes and the
+    // multiplicity n (with nTests >= 1 every row counts and n = nTests,
+    // otherwise CheckRows decides), one fresh record per row of L marked
+    // with its use in the overall test (the rows pivoted, used) and with n,
+    // and n in the overall record. False when memory runs out.
+    bool StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
+                     const MCBitSet& used, std::vector<int>& codes, int& n,
+                     std::vector<MCTestStats>& indiv, MCTestStats& overall) const;
     // Step-down over the rows coded -1, copying to duplicate rows, and the
     // overall Adjusted Sig.
     void FinishFamily(const std::vector<int>& codes, int n, std::vector<MCTestStats>& indiv,
