@@ -1,0 +1,169 @@
+#include "marginals/MCEmmeansPairwise.h"
+
+#include <new>
+
+#include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
+#include "hypothesis/MCModelTests.h"
+#include "marginals/MCMarginals.h"
+#include "marginals/MCMultiCompareMarginals.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
+
+namespace {
+
+std::size_t Slot(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+// The two rows of L of items i and j.
+MCRectMatrix PairRows(const MCEmmeansPairInput& in, int i, int j) {
+    MCRectMatrix M(2, in.fpL->GetNCols());
+    for (int c = 0; c < in.fpL->GetNCols(); ++c) {
+        M.SetElem(0, c, in.fpL->GetElem(in.fFirstRow + i, c));
+        M.SetElem(1, c, in.fpL->GetElem(in.fFirstRow + j, c));
+    }
+    return M;
+}
+
+// The contrast (1, -1) of two means.
+MCRectMatrix Difference() {
+    MCRectMatrix L(1, 2);
+    L.SetElem(0, 0, 1.0);
+    L.SetElem(0, 1, -1.0);
+    return L;
+}
+
+// Step-down adjustment of the pairs i < j, then each pair j > i takes the
+// significance and the mirrored interval of its partner.
+void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& pairs) {
+    const int k = in.fK, n = k * (k - 1), m = n / 2;
+    std::vector<int> members;
+    for (int q = 0; q < n; ++q) {
+        int i = 0, j = 0;
+        MCMarginals::ComputePairIndices(q, k, i, j);
+        if (i < j) members.push_back(q);
+    }
+    MCEmmeansStats::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, pairs, members);
+    for (int q = 0; q < n; ++q) {
+        int i = 0, j = 0;
+        MCMarginals::ComputePairIndices(q, k, i, j);
+        if (i < j) continue;
+        const MCEmmeansStats& o = pairs[Slot(j * (k - 1) + i - 1)];
+        MCEmmeansStats& out = pairs[Slot(q)];
+        out.SetSignificance(o.GetSignificance());
+        if (!MCMV::IsMissing(o.GetLower())) {
+            out.SetLower(-o.GetUpper());
+            out.SetUpper(-o.GetLower());
+        }
+    }
+}
+
+}  // namespace
+
+bool IsStepDown(MCConst::MCPAdjustMethod method) {
+    return method == MCConst::PADJ_SEQ_BONFERRONI || method == MCConst::PADJ_SEQ_SIDAK;
+}
+
+MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>& levels,
+                           MCEmmeansPairs& out) {
+    const int k = in.fK, n = k * (k - 1), m = n / 2;
+    out.fvStats.assign(Slot(n), MCEmmeansStats());
+    out.fvStatus.assign(Slot(n), MCStatus());
+    for (int q = 0; q < n; ++q) {
+        if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
+        int i = 0, j = 0;
+        MCMarginals::ComputePairIndices(q, k, i, j);
+        MCTestStats rec;
+        if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
+            const MCRectMatrix M = PairRows(in, i, j);
+            MCRectMatrix d(1, M.GetNCols());
+            for (int c = 0; c < M.GetNCols(); ++c)
+                d.SetElem(0, c, M.GetElem(0, c) - M.GetElem(1, c));
+            in.fpTester->ComputeIndivTest(d, 0, 0.0, m, rec, true);
+        } else {
+            std::vector<MCTestStats> ind;
+            MCTestStats ov;
+            out.fvStatus[Slot(q)] = in.fpTester->ComputeOriginalOvAndIndTests(
+                PairRows(in, i, j), *in.fpEstimates, Difference(), ind, ov, m);
+            if (!ind.empty()) rec = ind[0];
+        }
+        MCEmmeansStats& pair = out.fvStats[Slot(q)];
+        pair.SetCategories({levels[Slot(j)]});
+        pair.SetMean(rec.GetContrastEstimate());
+        pair.SetStandardError(rec.GetStandardError());
+        pair.SetDF(rec.GetDF2());
+        pair.SetTStatistics(rec.GetWald());
+        pair.SetLower(rec.GetLowerConfidenceInterval());
+        pair.SetUpper(rec.GetUpperConfidenceInterval());
+        pair.SetSignificance(IsStepDown(in.fMethod) ? rec.GetSig() : rec.GetAdjSig());
+    }
+    if (IsStepDown(in.fMethod)) StepDownFamily(in, out.fvStats);
+    return MCStatus();
+}
+
+MCStatus ComputeCombinationPair(const MCEmmeansPairInput& in, int pair, double crit,
+                                const MCMultiCompareMarginals& multi, MCEmmeansStats& stats) {
+    const int K = in.fK, mult = K * (K - 1) / 2;
+    std::pair<int, int> ij;
+    MCMultiCompareMarginals::ComputePairIndices(pair, K, ij);
+    MCStatus rs;
+    MCTestStats rec;
+    try {
+        MCRectMatrix A, d;
+        if (!MCMultiCompareMarginals::GetNRowsFromAMatrix(*in.fpL, {ij.first, ij.second}, A,
+                                                          in.fFirstRow))
+            return ErrorStatus(StatusCode::kMissingInput);
+        std::vector<MCTestStats> indiv;
+        MCTestStats overall;
+        if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
+            MCMultiCompareMarginals::SubtractPairMatrix(A, d);
+            rs = in.fpTester->ComputeOvAndIndTests(d, {0.0}, indiv, overall, mult);
+        } else {
+            rs = in.fpTester->ComputeOriginalOvAndIndTests(A, *in.fpEstimates, Difference(), indiv,
+                                                           overall, mult);
+        }
+        if (rs.IsError()) return rs;
+        if (!indiv.empty()) rec = indiv[0];
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
+    stats.Reset();
+    stats.SetMean(rec.GetContrastEstimate());
+    stats.SetStandardError(rec.GetStandardError());
+    stats.SetDF(rec.GetDF2());
+    stats.SetSignificance(IsStepDown(in.fMethod) ? rec.GetSig() : rec.GetAdjSig());
+    multi.PushCompareFactors(ij.second, stats.GetCategories());
+    if (!MCMV::IsMissing(crit) && !MCMV::IsMissing(stats.GetStandardError())) {
+        stats.SetLower(stats.GetMean() - crit * stats.GetStandardError());
+        stats.SetUpper(stats.GetMean() + crit * stats.GetStandardError());
+    }
+    return rs;
+}
+
+MCStatus ComputeCombinationPairs(const MCEmmeansPairInput& in, double crit,
+                                 const MCMultiCompareMarginals& multi, MCEmmeansPairs& out) {
+    const int K = in.fK, n = K * (K - 1);
+    out.Forget();
+    try {
+        out.fvStats.assign(Slot(n), MCEmmeansStats());
+        out.fvStatus.assign(Slot(n), MCStatus());
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
+    for (int q = 0; q < n; ++q) {
+        if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
+        MCStatus& qs = out.fvStatus[Slot(q)];
+        qs = ComputeCombinationPair(in, q, crit, multi, out.fvStats[Slot(q)]);
+        if (qs.IsError()) return qs;
+    }
+    StepDownFamily(in, out.fvStats);
+    return MCStatus();
+}
+
+}  // namespace MCMath_850
