@@ -22,10 +22,10 @@ MCGLMModel::MCGLMModel(const MCRegSettings& settings, MCCancelInfo& cancel)
     : fpSettings(&settings),
       fpCancel(&cancel),
       fpEffects(&settings.GetModelEffects()),
-      fRSquare(MCMV::Missing()),
-      fRMSE(MCMV::Missing()),
       fDepMean(MCMV::Missing()),
-      fTotalWeight(MCMV::Missing()) {
+      fTotalWeight(MCMV::Missing()),
+      fRSquare(MCMV::Missing()),
+      fRMSE(MCMV::Missing()) {
     SetOffsets(settings.GetFactors(), settings.GetCovariates(), settings.GetFrequencyWeightVar(),
                settings.GetRegrWeightVar(), settings.GetDependent());
 }
@@ -37,11 +37,6 @@ void MCGLMModel::SetOffsets(const std::vector<int>& factors, const std::vector<i
     fFreqWeightVar = freqWeightVar;
     fRegrWeightVar = regrWeightVar;
     fDepVar = depVar;
-    int maxPos = -1;
-    for (int c : covariates) maxPos = std::max(maxPos, c);
-    fvCovariateMap.assign(static_cast<std::size_t>(maxPos + 1), -1);
-    for (int c : covariates)
-        if (c >= 0) fvCovariateMap[static_cast<std::size_t>(c)] = c;
 }
 
 MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
@@ -90,26 +85,25 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         }
         const int p = GetNParameters();
         fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
-        fvRow.assign(static_cast<std::size_t>(p) + 1, 0.0);
         fvIdx.assign(fvEffectFirst.size() + 1, 0);
         fvHi.assign(fvIdx.size(), 0.0);
         fvLo.assign(fvIdx.size(), 0.0);
-        fvHasCovariates.assign(static_cast<std::size_t>(p), 0);
+        fvHasCovariates.assign(fvParameters.size(), 0);
         fbProducts = false;
-        for (int k = 0; k < p; ++k) {
-            const MCRegrParameter& prm = fvParameters[static_cast<std::size_t>(k)];
-            fvHasCovariates[static_cast<std::size_t>(k)] = prm.GetNCovariates() > 0;
+        for (std::size_t k = 0; k < fvParameters.size(); ++k) {
+            const MCRegrParameter& prm = fvParameters[k];
+            fvHasCovariates[k] = prm.GetNCovariates() > 0;
             if (prm.GetNCovariateMult() >= 2) fbProducts = true;
         }
         if (fbProducts) {
-            fvDenseHi.assign(static_cast<std::size_t>(p) + 1, 0.0);
-            fvDenseLo.assign(static_cast<std::size_t>(p) + 1, 0.0);
+            fvDenseHi.assign(fvParameters.size() + 1, 0.0);
+            fvDenseLo.assign(fvParameters.size() + 1, 0.0);
         }
+        fCells.SetUp(fvParameters, fpSettings->GetFactors(), fpSettings->GetFactorSizes(), fDepVar);
     } catch (const std::bad_alloc&) {
         fpZPrimeZ.reset();
         return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
-    SetUpCells();
     fRedundancy = MCBitSet(GetNParameters() + 1);
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
@@ -129,22 +123,6 @@ double MCGLMModel::ComputeDesignRowValue(const double* values, const MCRegrParam
     return ComputeDesignRowValue2(values, p);
 }
 
-void MCGLMModel::DesignValue(const double* values, const MCRegrParameter& p, double& hi,
-                             double& lo) const {
-    const std::vector<int>& covs = p.GetCovariates();
-    const std::vector<int>& mults = p.GetCovariateMultiplicities();
-    if (covs.size() == 1 && mults[0] == 1) {
-        hi = values[covs[0]];
-        lo = 0.0;
-        return;
-    }
-    DoubleDouble::DD v{1.0, 0.0};
-    for (std::size_t c = 0; c < covs.size(); ++c)
-        for (int m = 0; m < mults[c]; ++m) v = DoubleDouble::Mul(v, values[covs[c]]);
-    hi = v.hi;
-    lo = v.lo;
-}
-
 bool MCGLMModel::ExpandSparse(const double* values) const {
     bool allFound = true;
     const std::vector<int>& idx = fpFactorTables->GetRowParameterIndices(values, allFound);
@@ -153,7 +131,7 @@ bool MCGLMModel::ExpandSparse(const double* values) const {
         if (i < 0) continue;
         fvIdx[n] = i;
         if (fvHasCovariates[static_cast<std::size_t>(i)]) {
-            DesignValue(values, fvParameters[static_cast<std::size_t>(i)], fvHi[n], fvLo[n]);
+            GLMDesignValue(values, fvParameters[static_cast<std::size_t>(i)], fvHi[n], fvLo[n]);
         } else {
             fvHi[n] = 1.0;
             fvLo[n] = 0.0;
@@ -192,196 +170,36 @@ bool MCGLMModel::ExpandRow(std::vector<double>& row, const double* values) const
     return allFound;
 }
 
-namespace {
-
-// Cells times moment elements held at most, and sources per cell.
-const long kMaxCellElements = 1L << 22;
-const int kMaxSources = 24;
-
-}  // namespace
-
-void MCGLMModel::SetUpCells() {
-    fbCells = false;
-    fvCells.clear();
-    fvCellCodes.clear();
-    fvCellSlot.clear();
-    const int p = GetNParameters();
-    // Sources: 0 is the constant, then one per distinct covariate product,
-    // and the dependent last.
-    std::vector<std::vector<int>> monomials;
-    fvParamSource.assign(static_cast<std::size_t>(p), 0);
-    fvSourceParam.assign(1, nullptr);
-    std::vector<int> factorUsed;
-    for (int k = 0; k < p; ++k) {
-        const MCRegrParameter& prm = fvParameters[static_cast<std::size_t>(k)];
-        for (int f : prm.GetFactors())
-            if (std::find(factorUsed.begin(), factorUsed.end(), f) == factorUsed.end())
-                factorUsed.push_back(f);
-        if (prm.GetNCovariates() == 0) continue;
-        std::vector<int> mono;
-        for (std::size_t c = 0; c < prm.GetCovariates().size(); ++c)
-            for (int m = 0; m < prm.GetCovariateMultiplicities()[c]; ++m)
-                mono.push_back(prm.GetCovariates()[c]);
-        std::sort(mono.begin(), mono.end());
-        auto it = std::find(monomials.begin(), monomials.end(), mono);
-        if (it == monomials.end()) {
-            monomials.push_back(mono);
-            fvSourceParam.push_back(&prm);
-            it = monomials.end() - 1;
-        }
-        fvParamSource[static_cast<std::size_t>(k)] = 1 + static_cast<int>(it - monomials.begin());
-    }
-    fNSources = static_cast<int>(monomials.size()) + 2;
-    if (fNSources > kMaxSources) return;
-
-    // The cell of a record is fixed by the categories of the factors in use.
-    const std::vector<int>& factors = fpSettings->GetFactors();
-    const std::vector<int>& sizes = fpSettings->GetFactorSizes();
-    fvCellFactors.clear();
-    fvCellSizes.clear();
-    long cells = 1;
-    for (std::size_t i = 0; i < factors.size() && i < sizes.size(); ++i) {
-        if (std::find(factorUsed.begin(), factorUsed.end(), factors[i]) == factorUsed.end())
-            continue;
-        fvCellFactors.push_back(factors[i]);
-        fvCellSizes.push_back(sizes[i]);
-        cells *= std::max(sizes[i], 1);
-        if (cells * fNSources * (fNSources + 1) / 2 > kMaxCellElements) return;
-    }
-    fvCellStrides.assign(fvCellFactors.size(), 1);
-    for (int i = static_cast<int>(fvCellFactors.size()) - 2; i >= 0; --i)
-        fvCellStrides[static_cast<std::size_t>(i)] =
-            fvCellStrides[static_cast<std::size_t>(i) + 1] *
-            fvCellSizes[static_cast<std::size_t>(i) + 1];
-    fvCellSlot.assign(static_cast<std::size_t>(cells), -1);
-    fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
-    fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
-    fvCategories.assign(factors.size(), 0);
-    fbCells = true;
-}
-
-int MCGLMModel::CellCode(const double* values) const {
-    int code = 0;
-    for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
-        const int c = MCCategoryIndex(values[fvCellFactors[i]], 0);
-        if (c < 0 || c >= fvCellSizes[i]) return -1;
-        code += c * fvCellStrides[i];
-    }
-    return code;
-}
-
-const MCGLMModel::CellMoments* MCGLMModel::FindCell(int code) const {
-    if (code < 0 || code >= static_cast<int>(fvCellSlot.size())) return nullptr;
-    const int slot = fvCellSlot[static_cast<std::size_t>(code)];
-    return slot < 0 ? nullptr : &fvCells[static_cast<std::size_t>(slot)];
-}
-
-void MCGLMModel::SourceValues(const double* values) const {
-    fvSrcHi[0] = 1.0;
-    fvSrcLo[0] = 0.0;
-    for (int s = 1; s + 1 < fNSources; ++s)
-        DesignValue(values, *fvSourceParam[static_cast<std::size_t>(s)],
-                    fvSrcHi[static_cast<std::size_t>(s)], fvSrcLo[static_cast<std::size_t>(s)]);
-    fvSrcHi[static_cast<std::size_t>(fNSources) - 1] = values[fDepVar];
-    fvSrcLo[static_cast<std::size_t>(fNSources) - 1] = 0.0;
-}
-
-bool MCGLMModel::FlushCells() {
-    const std::vector<int>& factors = fpSettings->GetFactors();
-    const int p = GetNParameters();
-    for (std::size_t slot = 0; slot < fvCells.size(); ++slot) {
-        CellMoments& cell = fvCells[slot];
-        const int code = fvCellCodes[slot];
-        if (!cell.fpMoments) continue;
-        // The categories of the cell, by settings factor.
-        int rest = code;
-        for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
-            const int c = rest / fvCellStrides[i];
-            rest -= c * fvCellStrides[i];
-            const std::size_t f = static_cast<std::size_t>(
-                std::find(factors.begin(), factors.end(), fvCellFactors[i]) - factors.begin());
-            fvCategories[f] = c;
-        }
-        bool allFound = true;
-        const std::vector<int>& idx = fpFactorTables->GetParameterIndices(fvCategories, allFound);
-        cell.fvCols.clear();
-        cell.fvSrcs.clear();
-        for (int i : idx) {
-            if (i < 0) continue;
-            cell.fvCols.push_back(i);
-            cell.fvSrcs.push_back(fvParamSource[static_cast<std::size_t>(i)]);
-        }
-        cell.fvCols.push_back(p);
-        cell.fvSrcs.push_back(fNSources - 1);
-        if (!fpZPrimeZ->AddMapped(*cell.fpMoments, cell.fvCols.data(), cell.fvSrcs.data(),
-                                  static_cast<int>(cell.fvCols.size())))
-            return false;
-        cell.fpMoments.reset();
-    }
-    return true;
-}
-
-void MCGLMModel::ComputeCellCoefficients() {
-    using DoubleDouble::DD;
-    for (CellMoments& cell : fvCells) {
-        if (cell.fvCols.empty()) continue;
-        std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
-        for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
-            DD& c = coef[static_cast<std::size_t>(cell.fvSrcs[a])];
-            c = DoubleDouble::Add(c,
-                                  DD{fvEstimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
-        }
-        cell.fvCoefHi.resize(coef.size());
-        cell.fvCoefLo.resize(coef.size());
-        for (std::size_t k = 0; k < coef.size(); ++k) {
-            cell.fvCoefHi[k] = coef[k].hi;
-            cell.fvCoefLo[k] = coef[k].lo;
-        }
-    }
-}
-
 bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (!fbParamsCreated || fbModelBuilt || values == nullptr || !fpZPrimeZ) return false;
     const double w = RowWeight(values);
-    if (fbCells) {
-        const int code = CellCode(values);
-        if (code >= 0) {
-            int& slot = fvCellSlot[static_cast<std::size_t>(code)];
-            if (slot < 0) {
-                try {
-                    fvCells.emplace_back();
-                    fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
-                    fvCellCodes.push_back(code);
-                } catch (const std::bad_alloc&) {
-                    return false;
-                }
-                slot = static_cast<int>(fvCells.size()) - 1;
-            }
-            CellMoments& cell = fvCells[static_cast<std::size_t>(slot)];
-            SourceValues(values);
-            if (!cell.fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w)) return false;
+    if (fCells.IsActive()) {
+        bool failed = false;
+        if (fCells.Add(values, w, failed)) {
             ++fNRows;
             return true;
         }
+        if (failed) return false;
     }
     ExpandSparse(values);
-    bool ok;
-    if (!fbProducts) {
-        ok = fpZPrimeZ->UpdateXXSparse(fvIdx.data(), fvHi.data(), fNnz, w);
-    } else {
-        // Powers and products of covariates carry digits beyond a double;
-        // the dense form keeps them.
-        for (int k = 0; k < fNnz; ++k) {
-            fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = fvHi[k];
-            fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = fvLo[k];
-        }
-        ok = fpZPrimeZ->UpdateXX(fvDenseHi.data(), fvDenseLo.data(), w);
-        for (int k = 0; k < fNnz; ++k) {
-            fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = 0.0;
-            fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = 0.0;
-        }
+    if (!AddExpandedRow(w)) return false;
+    ++fNRows;
+    return true;
+}
+
+bool MCGLMModel::AddExpandedRow(double w) {
+    if (!fbProducts) return fpZPrimeZ->UpdateXXSparse(fvIdx.data(), fvHi.data(), fNnz, w);
+    // Powers and products of covariates carry digits beyond a double; the
+    // dense form keeps them.
+    for (std::size_t k = 0; k < static_cast<std::size_t>(fNnz); ++k) {
+        fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = fvHi[k];
+        fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = fvLo[k];
     }
-    if (ok) ++fNRows;
+    const bool ok = fpZPrimeZ->UpdateXX(fvDenseHi.data(), fvDenseLo.data(), w);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(fNnz); ++k) {
+        fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = 0.0;
+        fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = 0.0;
+    }
     return ok;
 }
 
@@ -389,7 +207,8 @@ MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const int p = GetNParameters();
-    if (fbCells && !FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+    if (fCells.IsActive() && !fCells.Flush(*fpFactorTables, *fpZPrimeZ))
+        return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
         std::vector<double> scale;
@@ -400,7 +219,7 @@ MCStatus MCGLMModel::BuildModel() {
             fpZPrimeZ->Sweep(k, tol, scale, fRedundancy, true);
         }
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
-        if (fbCells) ComputeCellCoefficients();
+        if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
         // The dependent is no parameter: only the parameters' rows and
         // columns are cleared, keeping the residual corner.
         MCBitSet params = fRedundancy;
@@ -419,22 +238,9 @@ double MCGLMModel::FittedValue(const double* values) const {
     // In double-double, so that a residual small against the fitted value
     // keeps its digits.
     DoubleDouble::DD fitted{0.0, 0.0};
-    const int code = fbCells ? CellCode(values) : -1;
-    const CellMoments* cell = FindCell(code);
-    if (cell != nullptr && !cell->fvCoefHi.empty()) {
-        SourceValues(values);
-        for (int s = 0; s + 1 < fNSources; ++s) {
-            const std::size_t k = static_cast<std::size_t>(s);
-            if (cell->fvCoefHi[k] == 0.0) continue;
-            double ph, pl;
-            DoubleDouble::TwoProd(fvSrcHi[k], cell->fvCoefHi[k], ph, pl);
-            pl += fvSrcLo[k] * cell->fvCoefHi[k] + fvSrcHi[k] * cell->fvCoefLo[k];
-            DoubleDouble::Accumulate(fitted.hi, fitted.lo, ph, pl);
-        }
-        return fitted.hi + fitted.lo;
-    }
+    if (fCells.FittedValue(values, fitted.hi, fitted.lo)) return fitted.hi + fitted.lo;
     ExpandSparse(values);
-    for (int k = 0; k + 1 < fNnz; ++k) {
+    for (std::size_t k = 0; k + 1 < static_cast<std::size_t>(fNnz); ++k) {
         const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
         double ph, pl;
         DoubleDouble::TwoProd(fvHi[k], b, ph, pl);

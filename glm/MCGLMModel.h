@@ -8,6 +8,7 @@
 #include "companion/MCSymMatrix.h"
 #include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
+#include "glm/MCGLMCellMoments.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {
@@ -85,98 +86,66 @@ public:
     void Display() const;
 
 private:
-    // The non-zero columns of a record's design row in ascending order, with
-    // the dependent appended as column p; values carry a low-order part so
-    // that covariate powers and products enter Z'Z without rounding.
+    // Pass 2 row by row (rows outside the cells, or a model with too many
+    // cells): the non-zero columns of a record's design row in ascending
+    // order into fvIdx/fvHi/fvLo, with the dependent appended as column p;
+    // values carry a low-order part so that covariate powers and products
+    // enter Z'Z without rounding.
     bool ExpandSparse(const double* values) const;
-    // Product of the covariates with a low-order part.
-    void DesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo) const;
+    // Adds the expanded row to Z'Z: sparse, or dense in extended precision
+    // when the model has products or powers of covariates.
+    bool AddExpandedRow(double w);
     double RowWeight(const double* values) const;
-    // Cell moments (see fbCells).
-    void SetUpCells();
-    int CellCode(const double* values) const;
-    struct CellMoments;
-    // The cell of a record's code, null when no record of it was accumulated.
-    const CellMoments* FindCell(int code) const;
-    void SourceValues(const double* values) const;
-    bool FlushCells();
-    void ComputeCellCoefficients();
     double FittedValue(const double* values) const;
 
     const MCRegSettings* fpSettings;
     MCCancelInfo* fpCancel;
     std::vector<int> fvFactors;
     std::vector<int> fvCovariates;
-    std::vector<int> fvCovariateMap;
     int fFreqWeightVar = -1;
     int fRegrWeightVar = -1;
     int fDepVar = -1;
     const std::vector<MCModelEffect>* fpEffects;
     MCFactorTables* fpFactorTables = nullptr;
-    std::unique_ptr<MCSymMatrix> fpZPrimeZ;
-    int fNRows = 0;
-    MCBitSet fRedundancy;
     std::vector<MCRegrParameter> fvParameters;
-    bool fbParamsCreated = false;
-    bool fbModelBuilt = false;
-    std::vector<double> fvEstimates;
-    double fRSquare;
-    double fRMSE;
-    mutable std::vector<double> fvRow;
-    double fResidualSum = 0.0;
-    double fTotalSum = 0.0;
-    // Low-order parts of the two compensated sums.
-    double fResidualLow = 0.0;
-    double fTotalLow = 0.0;
-    double fDepMean;
-    double fTotalWeight;
-    int fNResidualRows = 0;
     std::vector<int> fvEffectFirst;
     std::vector<int> fvEffectCount;
+    bool fbParamsCreated = false;
     MCCommon_850::MCStatus fStatus;
     std::vector<MCCommon_850::MCStatus> fvWarnings;
 
-    // Per parameter: whether its design value needs the covariates (and the
-    // dense, extended-precision accumulation when a product or power).
+    // Z'Z and its accumulation (pass 2).
+    std::unique_ptr<MCSymMatrix> fpZPrimeZ;
+    int fNRows = 0;
+    MCGLMCellMoments fCells;
+    // Per parameter: whether its design value needs the covariates.
     std::vector<unsigned char> fvHasCovariates;
+    // Some parameter has a product or power of covariates: rows outside the
+    // cells go to Z'Z dense, in extended precision.
     bool fbProducts = false;
-    // Scratch of the sparse row.
+    // Scratch of the sparse row and of the dense extended-precision row.
     mutable std::vector<int> fvIdx;
     mutable std::vector<double> fvHi;
     mutable std::vector<double> fvLo;
     mutable int fNnz = 0;
-    // Records of one factor cell share their design columns, so pass 2 can
-    // accumulate per cell the weighted moments of the few distinct values a
-    // row is made of (1, each covariate product, y) and scatter them into
-    // Z'Z once, before the sweep. For the usual models this is several times
-    // fewer updates per record than the row's outer product. Used when the
-    // cells are few enough to index directly; otherwise rows go to Z'Z one
-    // by one.
-    struct CellMoments {
-        std::unique_ptr<MCSymMatrix> fpMoments;
-        // The cell's columns and their sources, once flushed.
-        std::vector<int> fvCols, fvSrcs;
-        // After the build: per source, the sum of the estimates of the
-        // cell's columns with that source, in double-double.
-        std::vector<double> fvCoefHi, fvCoefLo;
-    };
-    bool fbCells = false;
-    std::vector<int> fvCellFactors;  // record positions
-    std::vector<int> fvCellSizes;
-    std::vector<int> fvCellStrides;
-    std::vector<int> fvCellSlot;                        // by cell code: index into fvCells, or -1
-    std::vector<CellMoments> fvCells;                   // the cells seen, in order of first record
-    std::vector<int> fvCellCodes;                       // their codes
-    std::vector<int> fvParamSource;                     // per parameter
-    std::vector<const MCRegrParameter*> fvSourceParam;  // a parameter carrying each source
-    int fNSources = 0;
-    mutable std::vector<double> fvSrcHi;
-    mutable std::vector<double> fvSrcLo;
-    mutable std::vector<int> fvCategories;
-
-    // Scratch of the dense extended-precision row.
     std::vector<double> fvDenseHi;
     std::vector<double> fvDenseLo;
+
+    // The sweep and its results.
+    bool fbModelBuilt = false;
+    MCBitSet fRedundancy;
+    std::vector<double> fvEstimates;
+
+    // The residual pass (pass 3), with the two sums compensated.
+    double fResidualSum = 0.0;
+    double fTotalSum = 0.0;
+    double fResidualLow = 0.0;
+    double fTotalLow = 0.0;
+    int fNResidualRows = 0;
+    double fDepMean;
+    double fTotalWeight;
+    double fRSquare;
+    double fRMSE;
 };
 
 }  // namespace MCMath_850

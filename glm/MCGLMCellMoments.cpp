@@ -1,0 +1,205 @@
+#include "glm/MCGLMCellMoments.h"
+
+#include <algorithm>
+#include <new>
+
+#include "companion/DoubleDouble.h"
+#include "data/MCFactorCounts.h"
+#include "data/MCFactorTables.h"
+
+namespace MCMath_850 {
+
+void GLMDesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo) {
+    const std::vector<int>& covs = p.GetCovariates();
+    const std::vector<int>& mults = p.GetCovariateMultiplicities();
+    if (covs.size() == 1 && mults[0] == 1) {
+        hi = values[covs[0]];
+        lo = 0.0;
+        return;
+    }
+    DoubleDouble::DD v{1.0, 0.0};
+    for (std::size_t c = 0; c < covs.size(); ++c)
+        for (int m = 0; m < mults[c]; ++m) v = DoubleDouble::Mul(v, values[covs[c]]);
+    hi = v.hi;
+    lo = v.lo;
+}
+
+bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
+                             const std::vector<int>& factors, const std::vector<int>& sizes,
+                             int depVar) {
+    fbActive = false;
+    fvCells.clear();
+    fvCellCodes.clear();
+    fvCellSlot.clear();
+    fDepVar = depVar;
+    fP = static_cast<int>(params.size());
+    fvSettingsFactors = factors;
+    // Sources: 0 is the constant, then one per distinct covariate product,
+    // and the dependent last.
+    std::vector<std::vector<int>> monomials;
+    fvParamSource.assign(params.size(), 0);
+    fvSourceParam.assign(1, nullptr);
+    std::vector<int> factorUsed;
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const MCRegrParameter& prm = params[k];
+        for (int f : prm.GetFactors())
+            if (std::find(factorUsed.begin(), factorUsed.end(), f) == factorUsed.end())
+                factorUsed.push_back(f);
+        if (prm.GetNCovariates() == 0) continue;
+        std::vector<int> mono;
+        for (std::size_t c = 0; c < prm.GetCovariates().size(); ++c)
+            for (int m = 0; m < prm.GetCovariateMultiplicities()[c]; ++m)
+                mono.push_back(prm.GetCovariates()[c]);
+        std::sort(mono.begin(), mono.end());
+        auto it = std::find(monomials.begin(), monomials.end(), mono);
+        if (it == monomials.end()) {
+            monomials.push_back(mono);
+            fvSourceParam.push_back(&prm);
+            it = monomials.end() - 1;
+        }
+        fvParamSource[k] = 1 + static_cast<int>(it - monomials.begin());
+    }
+    fNSources = static_cast<int>(monomials.size()) + 2;
+    if (fNSources > kMaxSources) return false;
+
+    // The cell of a record is fixed by the categories of the factors in use.
+    fvCellFactors.clear();
+    fvCellSizes.clear();
+    long cells = 1;
+    for (std::size_t i = 0; i < factors.size() && i < sizes.size(); ++i) {
+        if (std::find(factorUsed.begin(), factorUsed.end(), factors[i]) == factorUsed.end())
+            continue;
+        fvCellFactors.push_back(factors[i]);
+        fvCellSizes.push_back(sizes[i]);
+        cells *= std::max(sizes[i], 1);
+        if (cells * fNSources * (fNSources + 1) / 2 > kMaxCellElements) return false;
+    }
+    fvCellStrides.assign(fvCellFactors.size(), 1);
+    for (std::size_t i = fvCellFactors.size(); i-- > 1;)
+        fvCellStrides[i - 1] = fvCellStrides[i] * fvCellSizes[i];
+    fvCellSlot.assign(static_cast<std::size_t>(cells), -1);
+    fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
+    fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
+    fvCategories.assign(factors.size(), 0);
+    fbActive = true;
+    return true;
+}
+
+int MCGLMCellMoments::CellCode(const double* values) const {
+    int code = 0;
+    for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
+        const int c = MCCategoryIndex(values[fvCellFactors[i]], 0);
+        if (c < 0 || c >= fvCellSizes[i]) return -1;
+        code += c * fvCellStrides[i];
+    }
+    return code;
+}
+
+const MCGLMCellMoments::Cell* MCGLMCellMoments::FindCell(int code) const {
+    if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return nullptr;
+    const int slot = fvCellSlot[static_cast<std::size_t>(code)];
+    return slot < 0 ? nullptr : &fvCells[static_cast<std::size_t>(slot)];
+}
+
+void MCGLMCellMoments::SourceValues(const double* values) const {
+    const std::size_t last = fvSrcHi.size() - 1;
+    fvSrcHi[0] = 1.0;
+    fvSrcLo[0] = 0.0;
+    for (std::size_t s = 1; s < last; ++s)
+        GLMDesignValue(values, *fvSourceParam[s], fvSrcHi[s], fvSrcLo[s]);
+    fvSrcHi[last] = values[fDepVar];
+    fvSrcLo[last] = 0.0;
+}
+
+bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
+    failed = false;
+    const int code = CellCode(values);
+    if (code < 0) return false;
+    int& slot = fvCellSlot[static_cast<std::size_t>(code)];
+    if (slot < 0) {
+        try {
+            fvCells.emplace_back();
+            fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+            fvCellCodes.push_back(code);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+            return false;
+        }
+        slot = static_cast<int>(fvCells.size()) - 1;
+    }
+    SourceValues(values);
+    const bool added = fvCells[static_cast<std::size_t>(slot)].fpMoments->UpdateXX(
+        fvSrcHi.data(), fvSrcLo.data(), w);
+    failed = !added;
+    return added;
+}
+
+bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
+    for (std::size_t slot = 0; slot < fvCells.size(); ++slot) {
+        Cell& cell = fvCells[slot];
+        if (!cell.fpMoments) continue;
+        // The categories of the cell, by settings factor.
+        int rest = fvCellCodes[slot];
+        for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
+            const int c = rest / fvCellStrides[i];
+            rest -= c * fvCellStrides[i];
+            const auto f =
+                std::find(fvSettingsFactors.begin(), fvSettingsFactors.end(), fvCellFactors[i]);
+            fvCategories[static_cast<std::size_t>(f - fvSettingsFactors.begin())] = c;
+        }
+        bool allFound = true;
+        const std::vector<int>& idx = tables.GetParameterIndices(fvCategories, allFound);
+        cell.fvCols.clear();
+        cell.fvSrcs.clear();
+        for (int i : idx) {
+            if (i < 0) continue;
+            cell.fvCols.push_back(i);
+            cell.fvSrcs.push_back(fvParamSource[static_cast<std::size_t>(i)]);
+        }
+        cell.fvCols.push_back(fP);
+        cell.fvSrcs.push_back(fNSources - 1);
+        if (!zpz.AddMapped(*cell.fpMoments, cell.fvCols.data(), cell.fvSrcs.data(),
+                           static_cast<int>(cell.fvCols.size())))
+            return false;
+        cell.fpMoments.reset();
+    }
+    return true;
+}
+
+void MCGLMCellMoments::SetCoefficients(const std::vector<double>& estimates) {
+    using DoubleDouble::DD;
+    for (Cell& cell : fvCells) {
+        if (cell.fvCols.empty()) continue;
+        std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
+        for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
+            DD& c = coef[static_cast<std::size_t>(cell.fvSrcs[a])];
+            c = DoubleDouble::Add(c, DD{estimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
+        }
+        cell.fvCoefHi.resize(coef.size());
+        cell.fvCoefLo.resize(coef.size());
+        for (std::size_t k = 0; k < coef.size(); ++k) {
+            cell.fvCoefHi[k] = coef[k].hi;
+            cell.fvCoefLo[k] = coef[k].lo;
+        }
+    }
+}
+
+bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
+    if (!fbActive) return false;
+    const Cell* cell = FindCell(CellCode(values));
+    if (cell == nullptr || cell->fvCoefHi.empty()) return false;
+    SourceValues(values);
+    hi = lo = 0.0;
+    // Every source but the dependent.
+    for (std::size_t k = 0; k + 1 < cell->fvCoefHi.size(); ++k) {
+        const double b = cell->fvCoefHi[k];
+        if (b == 0.0) continue;
+        double ph, pl;
+        DoubleDouble::TwoProd(fvSrcHi[k], b, ph, pl);
+        pl += fvSrcLo[k] * b + fvSrcHi[k] * cell->fvCoefLo[k];
+        DoubleDouble::Accumulate(hi, lo, ph, pl);
+    }
+    return true;
+}
+
+}  // namespace MCMath_850
