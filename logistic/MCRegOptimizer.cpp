@@ -98,12 +98,30 @@ void MCRegOptimizer::Report(int iteration, int halvings, double ll) {
     fLastReported = iteration;
 }
 
+// The condition that decides near-singularity compares the information left
+// for each parameter, once the earlier ones are accounted for (the squared
+// pivot of the factor), with that parameter's information at the start. A
+// ratio to the matrix's own diagonal cannot see quasi-complete separation:
+// there the information about the separating parameter collapses as its
+// estimate runs off, while its column stays far from collinear with the
+// others. A collinear design shrinks the pivot relative to both.
 void MCRegOptimizer::Factor(int& refused, double& condition) {
     refused = 0;
     condition = 1.0;
     if (fNParams == 0) return;
     fpAccum->GetHessian(*fpHessian);
-    refused = fpHessian->Cholesky(fSettings.GetTolerance(), condition);
+    if (fvStartInformation.empty()) fpHessian->GetDiagonal(fvStartInformation);
+    double ownCondition = 1.0;
+    refused = fpHessian->Cholesky(fSettings.GetTolerance(), ownCondition);
+    if (refused > 0) {
+        condition = 0.0;
+        return;
+    }
+    for (int k = 0; k < fNParams; ++k) {
+        const double start = fvStartInformation[static_cast<std::size_t>(k)];
+        if (start > 0.0)
+            condition = std::min(condition, std::fabs(fpHessian->GetElem(k, k)) / std::sqrt(start));
+    }
 }
 
 MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool checking) {

@@ -116,6 +116,8 @@ private:
     MCCommon_850::MCStatus fStatus;
     MCIterationReporter fReporter;
     double fStartSeconds = 0.0;
+    // The diagonal of the information at the start (see Factor).
+    std::vector<double> fvStartInformation;
     int fLastReported = -1;
 };
 
