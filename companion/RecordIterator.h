@@ -1,6 +1,10 @@
 #pragma once
 #include "companion/Record.h"
 
+namespace MCMath_850 {
+class MCIterationReporter;
+}  // namespace MCMath_850
+
 namespace MCCommon_850 {
 
 // Fail reasons of a record iterator.
@@ -39,6 +43,9 @@ public:
     virtual void Progress(int iteration, double logLikelihood) {
         (void)iteration, (void)logLikelihood;
     }
+    // The whole report of one iteration of an iterative fit (estimates,
+    // step-halvings, elapsed time). By default it is passed on to Progress.
+    virtual void ReportIteration(const MCMath_850::MCIterationReporter& report);
 };
 
 }  // namespace MCCommon_850

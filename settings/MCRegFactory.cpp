@@ -4,6 +4,7 @@
 
 #include "companion/MCStatusCodes.h"
 #include "settings/MCGLMComponent.h"
+#include "settings/MCLogComponent.h"
 
 namespace MCMath_850 {
 
@@ -17,8 +18,16 @@ IMCRegComponent* MCRegFactory::CreateRegAlgorithm(MCRegSettings& settings) {
         switch (settings.GetModelType()) {
             case 0:
                 return new MCGLMComponent(settings);
+            case 1: {
+                // Type 1 promises logistic settings; a class that claims the
+                // type without being one gets no component.
+                const auto* logistic = dynamic_cast<const MCLogRegSettings*>(&settings);
+                if (logistic != nullptr) return new MCLogComponent(*logistic);
+                fStatus = ErrorStatus(StatusCode::kMissingInput);
+                return nullptr;
+            }
             default:
-                return nullptr;  // the logistic component is not built yet
+                return nullptr;
         }
     } catch (const std::bad_alloc&) {
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);

@@ -36,7 +36,7 @@ tsan() {
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" -DMCREG_BUILD_HOST=OFF >/dev/null
     # Only the programs that exercise cross-thread cancellation need this build.
     local targets=()
-    for t in test_glm test_companion; do
+    for t in test_glm test_companion test_logistic; do
         ninja -C build-tsan -t query "$t" >/dev/null 2>&1 && targets+=(--target "$t")
     done
     cmake --build build-tsan -j "$jobs" "${targets[@]}"

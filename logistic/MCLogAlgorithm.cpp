@@ -1,0 +1,241 @@
+#include "logistic/MCLogAlgorithm.h"
+
+#include <algorithm>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+#include "companion/MCStatusCodes.h"
+#include "data/MCRecordIterHandler.h"
+#include "logistic/MCPatternTabulator.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCCommon_850::MultiPassRecordIter;
+using MCCommon_850::Record;
+namespace Code = MCCommon_850::StatusCode;
+
+MCLogAlgorithm::MCLogAlgorithm(const MCLogRegSettings& settings)
+    : fpSettings(&settings),
+      fFactorTables(settings.GetFactors(), settings.GetFactorSizes(),
+                    settings.GetFrequencyWeightVar(), settings.GetDependent(),
+                    settings.GetDependentNCategs(), 0, -1, 0.0, 0),
+      fValidator(settings.GetVariableTypes(), settings.GetFactors(), settings.GetFactorSizes(),
+                 settings.GetDependentNCategs()),
+      fCancel(settings.GetCancelPointer()),
+      fModel(settings, fCancel) {
+    if (settings.GetRegrWeightVar() >= 0)
+        fFactorTables.SetRegrWeightVar(settings.GetRegrWeightVar());
+}
+
+MCLogAlgorithm::~MCLogAlgorithm() = default;
+
+void MCLogAlgorithm::AddNewWarning(const MCStatus& status, bool asWarning) {
+    if (status.IsOK()) return;
+    if (status.IsError() && !asWarning) {
+        fStatus = status;
+        return;
+    }
+    if (std::find(fvWarnings.begin(), fvWarnings.end(), status) == fvWarnings.end())
+        fvWarnings.push_back(status);
+}
+
+void MCLogAlgorithm::AddNewWarnings(const std::vector<MCStatus>& list, bool asWarning) {
+    for (const MCStatus& s : list) AddNewWarning(s, asWarning);
+}
+
+MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
+    if (fStatus.IsError()) return fStatus;
+    iter.NewPass();
+    if (!iter.HasMore()) return fStatus = ErrorStatus(Code::kNoValidRecord);
+    if (fbFactorTableFilled) return fStatus = ErrorStatus(Code::kDataPassTwice);
+
+    const MCLogRegSettings& s = *fpSettings;
+    fPatternExtractor.SetRecordIndices(s.GetDependent(), s.GetFactors(), s.GetCovariates(),
+                                       s.GetFrequencyWeightVar(), s.GetRegrWeightVar());
+    std::vector<std::vector<int>> effectFactors;
+    if (s.GetInterceptUse()) effectFactors.emplace_back();
+    const std::vector<MCModelEffect>& effects = s.GetModelEffects();
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+        MCRegrParameter p;
+        p.SetupFromEffect(effects[e], static_cast<int>(e), 0);
+        effectFactors.push_back(p.GetFactors());
+    }
+    fFactorTables.SetModelEffectFactors(effectFactors);
+    fFactorTables.SetCovariates(s.GetCovariates());
+
+    if (s.GetUsePatternTabulator()) {
+        auto tabulator = std::make_unique<MCPatternTabulator>(s, fPatternExtractor, fCancel, true);
+        AddNewWarning(tabulator->FillFactorTable(iter, fFactorTables), false);
+        fNRecordsRead = tabulator->GetRecordCount();
+        fNRecordsUsed = tabulator->GetValidCount();
+        fpDataHandler = std::move(tabulator);
+    } else {
+        AddNewWarning(CountRecords(iter), false);
+    }
+    if (!fStatus.IsError() && Cancelled()) AddNewWarning(ErrorStatus(Code::kCancelled), false);
+    if (fStatus.IsError()) return fStatus;
+    fvMeanValues = fFactorTables.GetCovariateMeans();
+    fbFactorTableFilled = true;
+    return fStatus;
+}
+
+MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
+    MCStatus status;
+    while (!status.IsError() && iter.HasMore() && !Cancelled()) {
+        const Record* record = iter.Next();
+        if (record == nullptr) return ErrorStatus(Code::kNoRecordInFirstPass);
+        ++fNRecordsRead;
+        if (!fValidator.IsValidRecord(*record, status)) continue;
+        fFactorTables.UpdateAll(*record);
+        ++fNRecordsUsed;
+    }
+    if (status.IsError()) return status;
+    iter.NewPass();
+    if (fNRecordsUsed == 0) return ErrorStatus(Code::kNoValidRecord);
+    if (!(fFactorTables.GetTotalWeight() > 0.0)) {
+        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        s.SetScaleDatum(1, fFactorTables.GetTotalWeight());
+        return s;
+    }
+    return status;
+}
+
+MCStatus MCLogAlgorithm::CreateParameters(MultiPassRecordIter& iter,
+                                          std::vector<MCRegrParameter>& params) {
+    if (fStatus.IsError()) return fStatus;
+    FillFactorTable(iter);
+    if (fStatus.IsError()) return fStatus;
+    if (!fbFactorTableFilled) return fStatus = ErrorStatus(Code::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+
+    const MCLogRegSettings& s = *fpSettings;
+    fModel.SetOffsets(s.GetFactors(), s.GetCovariates(), s.GetFrequencyWeightVar(),
+                      s.GetRegrWeightVar(), s.GetDependent());
+    if (s.GetUsePatternTabulator())
+        fModel.SetPatternOffsets(
+            fPatternExtractor.GetCovariateOffsets(), fPatternExtractor.GetFreqWeightOffset(),
+            fPatternExtractor.GetRegrWeightOffset(), fPatternExtractor.GetDependentOffset());
+    else
+        fModel.SetPatternOffsets(s.GetCovariates(), s.GetFrequencyWeightVar(), s.GetRegrWeightVar(),
+                                 s.GetDependent());
+    AddNewWarning(fModel.SetDepCatInfo(fFactorTables.GetFactorCounts()), false);
+    if (fStatus.IsError()) return fStatus;
+    AddNewWarning(fModel.CreateParameters(&fFactorTables), false);
+    if (fStatus.IsError()) return fStatus;
+    params = fModel.GetParameters();
+    fbParamsCreated = !params.empty();
+    return fStatus;
+}
+
+MCStatus MCLogAlgorithm::FillXPrimeX(MultiPassRecordIter& iter) {
+    iter.NewPass();
+    if (auto* tabulator = dynamic_cast<MCPatternTabulator*>(fpDataHandler.get())) {
+        MCStatus s = tabulator->CreateRowPatterns(iter, fFactorTables, fModel);
+        if (!s.IsError()) s = tabulator->FillDesignMatrix(fModel);
+        return s;
+    }
+    MCStatus status;
+    while (!status.IsError() && iter.HasMore() && !Cancelled()) {
+        const Record* record = iter.Next();
+        if (record == nullptr) return ErrorStatus(Code::kNoRecordInPass);
+        if (!fValidator.IsValidRecord(*record, status)) continue;
+        if (!fModel.UpdateXPrimeX(record->GetAll())) return ErrorStatus(Code::kPassOutOfOrder);
+    }
+    if (!status.IsError() && Cancelled()) return ErrorStatus(Code::kCancelled);
+    iter.NewPass();
+    return status;
+}
+
+MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
+    if (fStatus.IsError()) return fStatus;
+    if (!fbParamsCreated) return fStatus = ErrorStatus(Code::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+
+    AddNewWarning(FillXPrimeX(iter), false);
+    if (!fStatus.IsError()) AddNewWarning(fModel.IdentifyRedundancy(), false);
+    if (!fStatus.IsError()) AddNewWarning(fModel.SetInitialEstimates(fvEstimates), false);
+    if (!fStatus.IsError()) AddNewWarning(Estimate(iter), false);
+
+    fpAccum.reset();
+    fpDataHandler.reset();
+    fModel.ClearXPrimeXMatrix();
+    if (fStatus.IsError()) return fStatus;
+    fbModelBuilt = true;
+    fModel.SetModelBuilt();
+    return fvWarnings.empty() ? fStatus : fvWarnings.back();
+}
+
+MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
+    const int p = fModel.GetNBasicNonRed();
+    const int J = fModel.GetDependentNCategs();
+    try {
+        fpAccum = std::make_unique<MCAccumStatsLogistic>(*fpSettings, p, J, fvEstimates);
+    } catch (const std::bad_alloc&) {
+        fpAccum.reset();
+    }
+    if (!fpAccum || !fpAccum->IsValid()) {
+        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        s.SetDiscreteDatum(0, static_cast<long>(fvEstimates.size()));
+        s.SetDiscreteDatum(1, MCLogModel::kMaxMatrixRows);
+        return s;
+    }
+    // Without patterns every pass re-reads the host's records; the handler
+    // is made here so that it reads the iterator of this build.
+    if (!fpDataHandler)
+        fpDataHandler = std::make_unique<MCRecordIterHandler>(
+            iter, fCancel, fValidator, fpSettings->GetDependent(),
+            fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar());
+    fpOptimizer = std::make_unique<MCRegOptimizer>(
+        *fpSettings, fModel, fpDataHandler.get(), fpAccum.get(), fvEstimates,
+        fpSettings->GetProgressListener(), fpSettings->GetIterationFrequency(),
+        MCConst::HESSIAN_FISHER, 0, &fCancel);
+    fModel.SetTotalWeight(fFactorTables.GetSampleSize(), fFactorTables.GetTotalWeight());
+
+    MCStatus status = fpOptimizer->Estimate();
+    AddNewWarnings(fpDataHandler->GetWarnings(), false);
+    if (status.IsError()) return status;
+    const MCSymMatrix* inverse = fpOptimizer->GetHessianGI();
+    if (inverse == nullptr) return ErrorStatus(Code::kMissingInput);
+    status = fModel.UncompressEstimates(fvEstimates, *inverse);
+    fpOptimizer->ClearHessianGIMatrix();
+    return status;
+}
+
+MCStatus MCLogAlgorithm::Score(const Record& record, std::vector<double>& probabilities,
+                               int& category) const {
+    if (fStatus.IsError()) return fStatus;
+    if (!fbModelBuilt) return ErrorStatus(Code::kNotBuilt);
+    if (Cancelled()) return ErrorStatus(Code::kCancelled);
+    probabilities.assign(static_cast<std::size_t>(fModel.GetDependentNCategs()), MCMV::Missing());
+    category = -1;
+    MCStatus status;
+    if (!fValidator.IsValid4Scoring(record, status)) return status;
+    return fModel.Score(record.GetAll(), probabilities, category);
+}
+
+void MCLogAlgorithm::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCLogAlgorithm display start");
+    fPatternExtractor.Display();
+    fFactorTables.Display();
+    fValidator.Display();
+    if (fpDataHandler) fpDataHandler->Display();
+    DisplayDV("Mean values", fvMeanValues);
+    fModel.Display();
+    if (fpAccum) fpAccum->Display(false);
+    if (fpOptimizer) fpOptimizer->Display();
+    DisplayB("Factor table filled", fbFactorTableFilled);
+    DisplayB("Parameters created", fbParamsCreated);
+    DisplayB("Model built", fbModelBuilt);
+    DisplayI("Records read", fNRecordsRead);
+    DisplayI("Records used", fNRecordsUsed);
+    DisplayI("Status", fStatus.GetErrorCode());
+    DisplayI("Number of warnings", static_cast<long long>(fvWarnings.size()));
+    DisplayText("MCLogAlgorithm display end");
+}
+
+}  // namespace MCMath_850

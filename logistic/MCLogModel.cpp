@@ -1,0 +1,339 @@
+#include "logistic/MCLogModel.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
+#include "data/MCFactorTables.h"
+#include "design/MCParameterList.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
+namespace Code = MCCommon_850::StatusCode;
+
+MCLogModel::MCLogModel(const MCLogRegSettings& settings, MCCancelInfo& cancel)
+    : fpSettings(&settings), fpCancel(&cancel) {}
+
+MCLogModel::~MCLogModel() = default;
+
+void MCLogModel::SetOffsets(const std::vector<int>& factors, const std::vector<int>& covariates,
+                            int freqWeight, int regrWeight, int dependent) {
+    (void)factors;  // the factor tables find a record's cells themselves
+    fvRecordCovariates = covariates;
+    fRecordFreqWeight = freqWeight;
+    fRecordRegrWeight = regrWeight;
+    fRecordDependent = dependent;
+}
+
+void MCLogModel::SetPatternOffsets(const std::vector<int>& covariates, int freqWeight,
+                                   int regrWeight, int dependent) {
+    fvPatternCovariates = covariates;
+    fPatternFreqWeight = freqWeight;
+    fPatternRegrWeight = regrWeight;
+    fPatternDependent = dependent;
+}
+
+void MCLogModel::SetTotalWeight(double sampleSize, double totalWeight) {
+    fSampleSize = sampleSize;
+    fTotalWeight = totalWeight;
+}
+
+MCStatus MCLogModel::SetDepCatInfo(const MCFactorCounts& counts) {
+    const MCFactorCounts::CountVector* dep = counts.GetDependCountsPtr();
+    if (dep == nullptr) return fStatus = ErrorStatus(Code::kTooFewDepCategories);
+    std::vector<int> candidates;
+    for (std::size_t k = 0; k < dep->size(); ++k)
+        if ((*dep)[k].first > 0.0) candidates.push_back(static_cast<int>(k));
+    if (candidates.size() < 2) {
+        MCStatus s = ErrorStatus(Code::kTooFewDepCategories);
+        s.SetDiscreteDatum(1, static_cast<long>(candidates.size()));
+        return fStatus = s;
+    }
+
+    const int requested = fpSettings->GetDependentRefCateg();
+    int reference = candidates.back();
+    MCStatus result;
+    if (requested == -2) {
+        reference = candidates.front();
+    } else if (requested >= 0) {
+        bool found = false;
+        for (int c : candidates) found = found || c == requested;
+        if (found) {
+            reference = requested;
+        } else {
+            result = WarningStatus(Code::kEmptyReference);
+            result.SetDiscreteDatum(1, requested);
+        }
+    }
+
+    fvDepCategories.clear();
+    for (int c : candidates)
+        if (c != reference) fvDepCategories.push_back(c);
+    fvDepCategories.push_back(reference);
+    fvDepLocal.assign(dep->size(), -1);
+    fvWeightedCounts.clear();
+    fvUnweightedCounts.clear();
+    for (std::size_t k = 0; k < fvDepCategories.size(); ++k) {
+        const std::size_t code = static_cast<std::size_t>(fvDepCategories[k]);
+        fvDepLocal[code] = static_cast<int>(k);
+        fvWeightedCounts.push_back((*dep)[code].first);
+        fvUnweightedCounts.push_back((*dep)[code].second);
+    }
+    return result;
+}
+
+double MCLogModel::Layout::Value(const double* row, std::size_t effect) const {
+    double v = 1.0;
+    for (int t = fvStart[effect]; t < fvStart[effect + 1]; ++t) {
+        const CovTerm& term = fvTerms[static_cast<std::size_t>(t)];
+        for (int m = 0; m < term.fMult; ++m) v *= row[term.fPos];
+    }
+    return v;
+}
+
+double MCLogModel::Layout::Weight(const double* row) const {
+    double w = fFreqWeight >= 0 ? row[fFreqWeight] : 1.0;
+    if (fRegrWeight >= 0) w *= row[fRegrWeight];
+    return w;
+}
+
+// Every parameter of an effect has the effect's covariates, so the design
+// value of any of them is a product over the effect's covariate terms; the
+// two layouts differ only in where those covariates sit in a row.
+void MCLogModel::BuildLayouts() {
+    fRecordLayout = Layout();
+    fPatternLayout = Layout();
+    const bool intercept = fpSettings->GetInterceptUse();
+    const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
+    const std::vector<int>& settingsCovs = fpSettings->GetCovariates();
+    for (int e = 0; e < fNEffects; ++e) {
+        fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
+        fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
+        const int settingsEffect = intercept ? e - 1 : e;
+        if (settingsEffect < 0) continue;
+        MCRegrParameter p;
+        p.SetupFromEffect(effects[static_cast<std::size_t>(settingsEffect)], settingsEffect, 0);
+        for (int i = 0; i < p.GetNCovariates(); ++i) {
+            const std::size_t ci = static_cast<std::size_t>(i);
+            const int var = p.GetCovariates()[ci];
+            const int mult = p.GetCovariateMultiplicities()[ci];
+            int patternPos = var;
+            for (std::size_t c = 0; c < settingsCovs.size(); ++c)
+                if (settingsCovs[c] == var && c < fvPatternCovariates.size())
+                    patternPos = fvPatternCovariates[c];
+            fRecordLayout.fvTerms.push_back({var, mult});
+            fPatternLayout.fvTerms.push_back({patternPos, mult});
+        }
+    }
+    fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
+    fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
+    fRecordLayout.fFreqWeight = fRecordFreqWeight;
+    fRecordLayout.fRegrWeight = fRecordRegrWeight;
+    fRecordLayout.fDependent = fRecordDependent;
+    fPatternLayout.fFreqWeight = fPatternFreqWeight;
+    fPatternLayout.fRegrWeight = fPatternRegrWeight;
+    fPatternLayout.fDependent = fPatternDependent;
+}
+
+MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
+    if (tables == nullptr || fvDepCategories.size() < 2)
+        return fStatus = ErrorStatus(Code::kMissingInput);
+    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    fpTables = tables;
+    const bool intercept = fpSettings->GetInterceptUse();
+    const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
+    fNEffects = static_cast<int>(effects.size()) + (intercept ? 1 : 0);
+    tables->CreateParameterIndices(0);
+
+    const long nBasic =
+        MCParameterList::Count(*tables, static_cast<int>(effects.size()), intercept);
+    const long nLogits = static_cast<long>(fvDepCategories.size()) - 1;
+    if (nBasic * nLogits > kMaxMatrixRows) {
+        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        s.SetDiscreteDatum(0, nBasic * nLogits);
+        s.SetDiscreteDatum(1, kMaxMatrixRows);
+        return fStatus = s;
+    }
+    try {
+        MCParameterList list;
+        if (!list.Build(*tables, effects, intercept, *fpCancel))
+            return fStatus = ErrorStatus(Code::kCancelled);
+        fvBasicParams = std::move(list.fvParameters);
+        fvEffectFirst = std::move(list.fvEffectFirst);
+        fvEffectCount = std::move(list.fvEffectCount);
+        for (MCRegrParameter& p : fvBasicParams) p.SetTargetCategory(fvDepCategories.front());
+        fNBasic = static_cast<int>(fvBasicParams.size());
+        fvParameters = fvBasicParams;
+        for (std::size_t k = 1; k + 1 < fvDepCategories.size(); ++k)
+            for (MCRegrParameter p : fvBasicParams) {
+                p.SetTargetCategory(fvDepCategories[k]);
+                fvParameters.push_back(std::move(p));
+            }
+        fNAll = static_cast<int>(fvParameters.size());
+        BuildLayouts();
+        fpXPrimeX = std::make_unique<MCSymMatrix>(fNBasic);
+        if (fpXPrimeX->GetNRows() != fNBasic) throw std::bad_alloc();
+        fvEstimates.assign(static_cast<std::size_t>(fNAll), 0.0);
+        fvDesignRow.assign(static_cast<std::size_t>(fNBasic), 0.0);
+        fvEta.assign(fvDepCategories.size(), 0.0);
+        fvProbabilities.assign(fvDepCategories.size(), 0.0);
+        const int J = GetDependentNCategs();
+        if (!fClassification.Resize(J, J)) throw std::bad_alloc();
+        fvXIdx.reserve(static_cast<std::size_t>(fNEffects));
+        fvXVal.reserve(static_cast<std::size_t>(fNEffects));
+    } catch (const std::bad_alloc&) {
+        fpXPrimeX.reset();
+        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        s.SetDiscreteDatum(0, nBasic * nLogits);
+        s.SetDiscreteDatum(1, kMaxMatrixRows);
+        return fStatus = s;
+    }
+    fbParamsCreated = fNBasic > 0;
+    return fStatus;
+}
+
+bool MCLogModel::UpdateXPrimeX(const double* row, const std::vector<int>& indices) {
+    if (!fbParamsCreated || fbModelBuilt || row == nullptr || !fpXPrimeX) return false;
+    if (fpCancel->WillCancel()) return false;
+    if (indices.size() < static_cast<std::size_t>(fNEffects)) return false;
+    fvXIdx.clear();
+    fvXVal.clear();
+    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+        if (indices[e] < 0 || indices[e] >= fNBasic) return false;
+        fvXIdx.push_back(indices[e]);
+        fvXVal.push_back(fPatternLayout.Value(row, e));
+    }
+    if (!fpXPrimeX->UpdateXXSparse(fvXIdx.data(), fvXVal.data(), fNEffects,
+                                   fPatternLayout.Weight(row)))
+        return false;
+    ++fNRowsAdded;
+    return true;
+}
+
+bool MCLogModel::UpdateXPrimeX(const double* row) {
+    if (!fbParamsCreated || row == nullptr) return false;
+    const std::vector<int>* indices = RecordIndices(row);
+    return indices != nullptr && UpdateXPrimeX(row, *indices);
+}
+
+MCStatus MCLogModel::IdentifyRedundancy() {
+    if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(Code::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    const double tol = fpSettings->GetTolerance();
+    std::vector<double> scale;
+    fpXPrimeX->GetDiagonal(scale);
+    fBasicRedundancy = MCBitSet(fNBasic);
+    for (int k = 0; k < fNBasic; ++k) {
+        if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+        fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);
+    }
+    fvBasicLocal.assign(static_cast<std::size_t>(fNBasic), -1);
+    fNBasicNonRed = 0;
+    for (int k = 0; k < fNBasic; ++k)
+        if (fBasicRedundancy.IsIn(k)) fvBasicLocal[static_cast<std::size_t>(k)] = fNBasicNonRed++;
+    const int nLogits = GetDependentNCategs() - 1;
+    fRedundancy = MCBitSet(fNAll);
+    for (int l = 0; l < nLogits; ++l)
+        for (int k = 0; k < fNBasic; ++k)
+            if (fBasicRedundancy.IsIn(k)) fRedundancy.Set(l * fNBasic + k);
+    fNNonRed = fNBasicNonRed * nLogits;
+    return fStatus;
+}
+
+MCStatus MCLogModel::SetInitialEstimates(std::vector<double>& estimates) const {
+    if (!fbParamsCreated) return ErrorStatus(Code::kMissingInput);
+    if (fbModelBuilt) return ErrorStatus(Code::kAlreadyBuilt);
+    for (double n : fvWeightedCounts)
+        if (!(n > 0.0)) return ErrorStatus(Code::kMissingInput);
+    estimates.assign(static_cast<std::size_t>(fNNonRed), 0.0);
+    if (!fpSettings->GetInterceptUse() || fNBasicNonRed == 0 || fvBasicLocal[0] != 0)
+        return MCStatus();
+    const double reference = fvWeightedCounts.back();
+    for (std::size_t k = 0; k + 1 < fvWeightedCounts.size(); ++k)
+        estimates[k * static_cast<std::size_t>(fNBasicNonRed)] =
+            std::log(fvWeightedCounts[k] / reference);
+    return MCStatus();
+}
+
+MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
+                                         const MCSymMatrix& inverse) {
+    if (estimates.size() != static_cast<std::size_t>(fNNonRed))
+        return fStatus = ErrorStatus(Code::kMissingInput);
+    std::size_t next = 0;
+    for (int i = 0; i < fNAll; ++i)
+        fvEstimates[static_cast<std::size_t>(i)] = fRedundancy.IsIn(i) ? estimates[next++] : 0.0;
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+    try {
+        fpHessianGI = std::make_unique<MCSymMatrix>(fNAll);
+    } catch (const std::bad_alloc&) {
+        return fStatus = ErrorStatus(Code::kTooManyParameters);
+    }
+    if (!inverse.Expand(fRedundancy, *fpHessianGI))
+        return fStatus = ErrorStatus(Code::kMissingInput);
+    return fStatus;
+}
+
+bool MCLogModel::GetParamsForEffect(int effect, int& first, int& count) const {
+    const bool intercept = fpSettings->GetInterceptUse();
+    if (intercept && effect == 0) {
+        first = 0;
+        count = 1;
+        return true;
+    }
+    const int e = intercept ? effect - 1 : effect;
+    if (e < 0 || e >= static_cast<int>(fvEffectFirst.size())) return false;
+    first = fvEffectFirst[static_cast<std::size_t>(e)];
+    count = fvEffectCount[static_cast<std::size_t>(e)];
+    return true;
+}
+
+MCStatus MCLogModel::FinishErrors() {
+    if (fNClassified == 0 || fSampleSize == 0.0 || !(fTotalWeight > 0.0)) {
+        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        s.SetScaleDatum(1, fTotalWeight);
+        return fStatus = s;
+    }
+    fbModelBuilt = true;
+    return fStatus;
+}
+
+void MCLogModel::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCLogModel display start");
+    DisplayIV("Dependent categories in subpopulation, reference last", fvDepCategories);
+    DisplayIV("Local indices of the dependent categories", fvDepLocal);
+    DisplayDV("Weighted counts", fvWeightedCounts);
+    DisplayDV("Unweighted counts", fvUnweightedCounts);
+    DisplayI("Number of model effects", fNEffects);
+    DisplayI("Number of basic parameters", fNBasic);
+    DisplayI("Number of parameters", fNAll);
+    DisplayI("Number of non-redundant basic parameters", fNBasicNonRed);
+    DisplayI("Number of non-redundant parameters", fNNonRed);
+    DisplayIV("Local indices of the non-redundant basic parameters", fvBasicLocal);
+    DisplayI("Rows added to X'X", fNRowsAdded);
+    DisplayB("Parameters created", fbParamsCreated);
+    DisplayB("Model built", fbModelBuilt);
+    DisplayDV("Parameter estimates", fvEstimates);
+    DisplayD("Total weight", fTotalWeight);
+    DisplayD("Sample size", fSampleSize);
+    DisplayI("Classified rows", fNClassified);
+    DisplayIV("First parameter of each effect", fvEffectFirst);
+    DisplayIV("Number of parameters of each effect", fvEffectCount);
+    if (fpXPrimeX) {
+        DisplayText("XPrimeXMatrix");
+        fpXPrimeX->Display();
+    }
+    if (fpHessianGI) {
+        DisplayText("Pointer to the generalized inverse of Hessian (uncompressed)");
+        fpHessianGI->Display();
+    }
+    DisplayDV("Misclassification matrix", fClassification.AsVector());
+    DisplayI("Status", fStatus.GetErrorCode());
+    DisplayText("MCLogModel display end");
+}
+
+}  // namespace MCMath_850

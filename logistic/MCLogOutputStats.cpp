@@ -1,0 +1,157 @@
+#include "logistic/MCLogOutputStats.h"
+
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+#include "logistic/MCLogAlgorithm.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCCommon_850::Record;
+
+class MCLogOutputStats::MCLogOutStatsImpl {
+public:
+    const MCRegSettings* fpSettings;
+    MCLogAlgorithm* fpAlgorithm;
+    const std::vector<double>* fMeanValues;
+    const MCFactorCounts* fFactorCounts;
+    const std::vector<MCRegrParameter>* fParameters;
+    const std::vector<double>* fParamEstimates;
+    double fTotalFreqWeight;
+    double fTotalRegrWeight;
+    double fNDegFreedom;
+    double fCoxSnellRSquare = MCMV::Missing();
+    double fNagelkerkeRSquare = MCMV::Missing();
+    double fMcFaddenRSquare = MCMV::Missing();
+    const MCSymMatrix* fpCovariance;
+    std::vector<MCRegrParameterStats> fParamStats;
+    MCBitSet fRedundancy;
+
+    MCLogOutStatsImpl(const MCRegSettings& settings, MCLogAlgorithm& algorithm)
+        : fpSettings(&settings),
+          fpAlgorithm(&algorithm),
+          fMeanValues(&algorithm.GetMeanValues()),
+          fFactorCounts(&algorithm.GetFactorCounts()),
+          fParameters(&algorithm.GetModel().GetParameters()),
+          fParamEstimates(&algorithm.GetModel().GetParamEstimates()),
+          fTotalFreqWeight(algorithm.GetTotalWeight()),
+          fTotalRegrWeight(algorithm.GetTotalRegrWeight()),
+          fpCovariance(algorithm.GetModel().GetHessianGI()) {}
+};
+
+MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm)
+    : fpImpl(std::make_unique<MCLogOutStatsImpl>(settings, algorithm)) {
+    MCLogOutStatsImpl& d = *fpImpl;
+    const MCLogModel& model = algorithm.GetModel();
+    const int p = model.GetNParameters();
+    d.fParamStats.resize(static_cast<std::size_t>(p));
+    d.fRedundancy.Resize(p);
+    d.fNDegFreedom = settings.GetDF() > 0.0 ? settings.GetDF() : d.fTotalRegrWeight - p;
+    if (const MCRegOptimizer* optimizer = algorithm.GetOptimizer())
+        optimizer->ComputeRSquares(d.fCoxSnellRSquare, d.fNagelkerkeRSquare, d.fMcFaddenRSquare);
+
+    const MCBitSet& set = model.GetRedundancyInfo();
+    if (set.Size() != p) return;
+    for (int i = 0; i < p; ++i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        MCRegrParameterStats& s = d.fParamStats[k];
+        s.fParamIndex = i;
+        s.fEstimate = (*d.fParamEstimates)[k];
+        s.fbRedundant = !set.IsIn(i);
+        d.fRedundancy.Set(i, set.IsIn(i));
+        s.fEffectIndex = (*d.fParameters)[k].GetEffectIndex();
+    }
+}
+
+MCLogOutputStats::~MCLogOutputStats() = default;
+
+const MCFactorCounts* MCLogOutputStats::GetFactorCounts() const {
+    return fpImpl->fFactorCounts;
+}
+const std::vector<double>& MCLogOutputStats::GetMeanValues() const {
+    return *fpImpl->fMeanValues;
+}
+const std::vector<double>& MCLogOutputStats::GetParamEstimates() const {
+    return *fpImpl->fParamEstimates;
+}
+const std::vector<MCRegrParameter>& MCLogOutputStats::GetParameters() const {
+    return *fpImpl->fParameters;
+}
+double MCLogOutputStats::GetTotalFreqWeight() const {
+    return fpImpl->fTotalFreqWeight;
+}
+double MCLogOutputStats::GetTotalRegrWeight() const {
+    return fpImpl->fTotalRegrWeight;
+}
+double MCLogOutputStats::GetNDegFreedom() const {
+    return fpImpl->fNDegFreedom;
+}
+
+double MCLogOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
+    switch (stat) {
+        case MCConst::FIT_COX_SNELL:
+            return fpImpl->fCoxSnellRSquare;
+        case MCConst::FIT_NAGELKERKE:
+            return fpImpl->fNagelkerkeRSquare;
+        case MCConst::FIT_MCFADDEN:
+            return fpImpl->fMcFaddenRSquare;
+        default:
+            return MCMV::Missing();
+    }
+}
+
+const MCSymMatrix* MCLogOutputStats::GetCovarianceMatrix() const {
+    return fpImpl->fpCovariance;
+}
+const std::vector<MCRegrParameterStats>& MCLogOutputStats::GetParamStats() const {
+    return fpImpl->fParamStats;
+}
+const MCBitSet& MCLogOutputStats::GetRedundancyIndicators() const {
+    return fpImpl->fRedundancy;
+}
+const MCRegRecordValidator& MCLogOutputStats::GetRecordValidator() const {
+    return fpImpl->fpAlgorithm->GetRecordValidator();
+}
+
+bool MCLogOutputStats::ExpandRow(const Record& record, std::vector<double>& row) const {
+    MCStatus status;
+    if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status)) return false;
+    row.assign(fpImpl->fParamStats.size(), 0.0);
+    return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
+}
+
+bool MCLogOutputStats::ExpandRow(const Record& record, std::vector<int>& indices,
+                                 std::vector<double>& values) const {
+    MCStatus status;
+    if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status)) return false;
+    return fpImpl->fpAlgorithm->GetModel().ExpandRow(record.GetAll(), indices, values);
+}
+
+const std::vector<int>& MCLogOutputStats::GetDependCategories() const {
+    return fpImpl->fpAlgorithm->GetModel().GetDependCategories();
+}
+
+void MCLogOutputStats::Cancel() {
+    fpImpl->fpAlgorithm->Cancel();
+}
+
+void MCLogOutputStats::Display() const {
+    using namespace MCDisplay_850;
+    const MCLogOutStatsImpl& d = *fpImpl;
+    DisplayText("MCLogOutputStats display start");
+    DisplayDV("fMeanValues", *d.fMeanValues);
+    DisplayDV("fParamEstimates", *d.fParamEstimates);
+    DisplayI("Number of parameters", static_cast<long long>(d.fParameters->size()));
+    DisplayD("fTotalFreqWeight", d.fTotalFreqWeight);
+    DisplayD("fTotalRegrWeight", d.fTotalRegrWeight);
+    DisplayD("fNDegFreedom", d.fNDegFreedom);
+    DisplayD("fCoxSnellRSquare", d.fCoxSnellRSquare);
+    DisplayD("fNagelkerkeRSquare", d.fNagelkerkeRSquare);
+    DisplayD("fMcFaddenRSquare", d.fMcFaddenRSquare);
+    if (d.fpCovariance) d.fpCovariance->Display();
+    for (const MCRegrParameterStats& s : d.fParamStats) s.Display();
+    DisplayText("MCLogOutputStats display end");
+}
+
+}  // namespace MCMath_850

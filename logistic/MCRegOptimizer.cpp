@@ -1,0 +1,344 @@
+#include "logistic/MCRegOptimizer.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <ctime>
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
+#include "companion/MCMathFun.h"
+#include "companion/MCStatusCodes.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+namespace Code = MCCommon_850::StatusCode;
+
+namespace {
+
+// Separation: every observed response fitted with at least this
+// probability (complete), or near-singular information with some response
+// fitted almost surely (quasi-complete).
+const double kSeparationMargin = 0.01;
+const double kQuasiMaxObserved = 0.99;
+const double kQuasiMinComputed = 0.001;
+// Cholesky condition (sine of the smallest angle between a column and the
+// earlier ones) below which the information counts as near-singular.
+const double kNearSingular = 0.000316;
+// Components smaller than this are compared absolutely in the relative
+// parameter change.
+const double kRelativeFloor = 1e-6;
+// Near the maximum a Newton step changes the log-likelihood by less than the
+// rounding of its sum, so the comparison of two sums is a coin toss: a step
+// that lowers it by less than this fraction of its size counts as no change.
+// Rejecting such a step would halve a correct step and leave the estimates
+// short of the maximum by most of it.
+const double kLLRoundingNoise = 64.0 * DBL_EPSILON;
+
+}  // namespace
+
+MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegModel& model,
+                               IMCDataHandler* handler, IMCAccumStats* accum,
+                               std::vector<double>& estimates,
+                               MCCommon_850::ProgressListener* listener, int reportFrequency,
+                               MCConst::MCHessianCompMethod method, int fisherIterations,
+                               MCCancelInfo* cancel)
+    : fSettings(settings),
+      fModel(model),
+      fpHandler(handler),
+      fpAccum(accum),
+      fNParams(std::max(model.GetNNonRedParams(), 0)),
+      fNCategs(model.GetDependentNCategs()),
+      fvEstimates(estimates),
+      fMethod(method),
+      fFisherIterations(fisherIterations),
+      fLLCriterion(settings.GetLLConCriterion()),
+      fParamCriterion(settings.GetParamEstConCriterion()),
+      fMaxIterations(settings.GetMaxIterations()),
+      fbLLAbsolute(settings.GetLLFuncChange()),
+      fbParamAbsolute(settings.GetParamEstChange()),
+      fInitialLL(MCMV::Missing()),
+      fFinalLL(MCMV::Missing()),
+      fOwnCancel(settings.GetCancelPointer()),
+      fpCancel(cancel != nullptr ? cancel : &fOwnCancel),
+      fpListener(listener),
+      fReportFrequency(reportFrequency) {
+    try {
+        fvEstimates.resize(static_cast<std::size_t>(fNParams), 0.0);
+        fpHessian = std::make_unique<MCSymMatrix>(fNParams);
+    } catch (const std::bad_alloc&) {
+        fStatus = ErrorStatus(Code::kTooManyParameters);
+    }
+    if (fpHandler == nullptr || fpAccum == nullptr) fStatus = ErrorStatus(Code::kMissingInput);
+}
+
+MCRegOptimizer::~MCRegOptimizer() = default;
+
+bool MCRegOptimizer::Cancelled() {
+    return fbCancelled || fpCancel->WillCancel();
+}
+
+double MCRegOptimizer::ReadLL() const {
+    const double ll = fpAccum->GetLL();
+    return MCMV::IsMissing(ll) ? ll : std::min(ll, 0.0);
+}
+
+double MCRegOptimizer::Elapsed() const {
+    return static_cast<double>(std::clock()) / 1e6 - fStartSeconds;
+}
+
+void MCRegOptimizer::Report(int iteration, int halvings, double ll) {
+    if (fpListener == nullptr) return;
+    fReporter.SetInfo(fvEstimates, iteration, halvings, ll, Elapsed());
+    fpListener->ReportIteration(fReporter);
+    fLastReported = iteration;
+}
+
+// The condition that decides near-singularity compares the information left
+// for each parameter, once the earlier ones are accounted for (the squared
+// pivot of the factor), with that parameter's information at the start. A
+// ratio to the matrix's own diagonal cannot see quasi-complete separation:
+// there the information about the separating parameter collapses as its
+// estimate runs off, while its column stays far from collinear with the
+// others. A collinear design shrinks the pivot relative to both.
+void MCRegOptimizer::Factor(int& refused, double& condition) {
+    refused = 0;
+    condition = 1.0;
+    if (fNParams == 0) return;
+    fpAccum->GetHessian(*fpHessian);
+    if (fvStartInformation.empty()) fpHessian->GetDiagonal(fvStartInformation);
+    double ownCondition = 1.0;
+    refused = fpHessian->Cholesky(fSettings.GetTolerance(), ownCondition);
+    if (refused > 0) {
+        condition = 0.0;
+        return;
+    }
+    for (int k = 0; k < fNParams; ++k) {
+        const double start = fvStartInformation[static_cast<std::size_t>(k)];
+        if (start > 0.0)
+            condition = std::min(condition, std::fabs(fpHessian->GetElem(k, k)) / std::sqrt(start));
+    }
+}
+
+MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool checking) {
+    fpHandler->ResetAccumStats(method, checking);
+    return fStatus = fpHandler->ComputeStatsForOptimizer(false);
+}
+
+MCStatus MCRegOptimizer::Estimate() {
+    if (fStatus.IsError()) return fStatus;
+    const std::size_t p = static_cast<std::size_t>(fNParams);
+    std::vector<double> step(p, 0.0), previous(p, 0.0);
+    fStartSeconds = static_cast<double>(std::clock()) / 1e6;
+    int countdown = fReportFrequency;
+    const int maxHalvings = fSettings.GetMaxStepHalvingValue();
+    const int separationStart = fSettings.GetStartingIteration();
+
+    MCConst::MCHessianCompMethod method = fMethod;
+    if (fMethod == MCConst::HESSIAN_HYBRID && fFisherIterations >= 1)
+        method = MCConst::HESSIAN_FISHER;
+
+    fpHandler->SetStatsModel(fpAccum, &fModel);
+    FullPass(method, false);
+    if (!fStatus.IsError()) Report(0, 0, ReadLL());
+    double previousLL = MCMV::Missing();
+    int refused = 0;
+    double condition = 1.0;
+    if (!fStatus.IsError()) {
+        fInitialLL = previousLL = ReadLL();
+        if (fNParams > 0) {
+            Factor(refused, condition);
+            fpHessian->LTSubstitute(fpAccum->GetScores(), step);
+        }
+    }
+
+    fIterations = 0;
+    fConvergence = kNotConverged;
+    // Only the intercepts are estimated, and the start already is their fit.
+    if ((fSettings.GetInterceptUse() && fNParams < fNCategs) || fNParams == 0 ||
+        fMaxIterations == 0)
+        fConvergence = kNothingToIterate;
+
+    while (!fStatus.IsError() && fConvergence == kNotConverged && !Cancelled()) {
+        ++fIterations;
+        previous = fvEstimates;
+        int halvings = 0;
+        double factor = 1.0;
+        const bool checking = separationStart > 0 && separationStart <= fIterations;
+
+        // A trial step is a full pass: when it is accepted, as nearly every
+        // step is, its scores and information are those of the new
+        // estimates, and the iteration needs no second pass. The sums do not
+        // depend on the Hessian method, so this is the pass a
+        // likelihood-only trial followed by a full pass would give.
+        bool havePass = false;
+        while (!Cancelled()) {
+            MCMathFun::Daxpy(fNParams, factor, step.data(), 1, fvEstimates.data(), 1);
+            if (FullPass(method, checking).IsError()) break;
+            const double newLL = ReadLL();
+            const bool accept = !MCMV::IsMissing(newLL) &&
+                                (MCMV::IsMissing(previousLL) ||
+                                 newLL >= previousLL - kLLRoundingNoise * std::fabs(previousLL));
+            if (accept) {
+                havePass = true;
+                break;
+            }
+            fvEstimates = previous;
+            if (halvings >= maxHalvings) {
+                fConvergence = kHalvingExhausted;
+                fLLChange = 0.0;
+                fParamChange = 0.0;
+                break;
+            }
+            factor /= 2.0 * fpAccum->GetStepAdjustmentFactor();
+            ++halvings;
+        }
+        if (Cancelled()) {
+            fbCancelled = true;
+            fStatus = ErrorStatus(Code::kCancelled);
+        }
+        if (fStatus.IsError()) break;
+        if (!havePass && FullPass(method, checking).IsError()) break;
+
+        fFinalLL = ReadLL();
+        Factor(refused, condition);
+        if (fConvergence == kNotConverged)
+            fConvergence = CheckForConvergence(previous, previousLL, refused, condition, checking);
+        if (fMethod == MCConst::HESSIAN_HYBRID && HybridSwitch(method)) {
+            fConvergence = kNotConverged;
+            fFisherIterations = fIterations;
+            if (FullPass(MCConst::HESSIAN_NEWTON, checking).IsError()) break;
+            Factor(refused, condition);
+            if (refused > 0)
+                fConvergence = kSingularHessian;
+            else
+                method = MCConst::HESSIAN_NEWTON;
+        }
+        if (fConvergence == kNotConverged) fpHessian->LTSubstitute(fpAccum->GetScores(), step);
+        previousLL = fFinalLL;
+        if (--countdown <= 0) {
+            Report(fIterations, halvings, fFinalLL);
+            countdown = fReportFrequency;
+        }
+    }
+
+    if (Cancelled()) {
+        fbCancelled = true;
+        fStatus = ErrorStatus(Code::kCancelled);
+    }
+    fpHandler->CleanStatsModel();
+    if (!fStatus.IsError() && fConvergence != kNotConverged && fNParams > 0) {
+        fpHessian->InvertFromCholesky();
+        int valid = 0, invalid = 0;
+        fpAccum->GetCounts(valid, invalid, fWeight);
+    }
+    if (!fStatus.IsError() && fLastReported != fIterations) Report(fIterations, 0, fFinalLL);
+    return fStatus;
+}
+
+int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, double previousLL,
+                                        int refusedPivots, double condition, bool checking) {
+    int code = kNotConverged;
+    if (checking) {
+        double minObserved = 0.0, maxObserved = 0.0, minComputed = 0.0;
+        fpAccum->GetMinMaxProbabilities(minObserved, maxObserved, minComputed);
+        if (1.0 - minObserved <= kSeparationMargin && 1.0 - maxObserved <= kSeparationMargin)
+            code = kCompleteSeparation;
+        else if (condition <= kNearSingular)
+            code = maxObserved > kQuasiMaxObserved || minComputed < kQuasiMinComputed
+                       ? kQuasiSeparation
+                       : kSingularHessian;
+    }
+    if (code == kNotConverged && refusedPivots > 0) code = kSingularHessian;
+
+    fLLChange = std::fabs(previousLL - fFinalLL);
+    if (!fbLLAbsolute) fLLChange /= std::fabs(previousLL);
+    if (code == kNotConverged && fLLCriterion > fLLChange) code = kLogLikelihood;
+
+    if (fNParams > 0) {
+        fParamChange = fbParamAbsolute
+                           ? MCMathFun::VNrm1Diff(fvEstimates, previous)
+                           : MCMathFun::VMaxRelDiff(fvEstimates, previous, kRelativeFloor);
+        if (fParamCriterion > fParamChange) {
+            if (code == kNotConverged) return kParameters;
+            if (code == kLogLikelihood) return kBoth;
+            return code;
+        }
+    }
+    if (code != kNotConverged) return code;
+    return fIterations >= fMaxIterations ? kMaxIterations : kNotConverged;
+}
+
+bool MCRegOptimizer::HybridSwitch(MCConst::MCHessianCompMethod current) const {
+    if (fMethod != MCConst::HESSIAN_HYBRID || current != MCConst::HESSIAN_FISHER) return false;
+    if (fConvergence == kLogLikelihood || fConvergence == kParameters || fConvergence == kBoth)
+        return true;
+    if (fIterations < fFisherIterations) return false;
+    return fConvergence == kNotConverged;
+}
+
+int MCRegOptimizer::GetFisherIterInHybrid() const {
+    if (fMethod != MCConst::HESSIAN_HYBRID || fIterations <= 0) return 0;
+    return std::min(fFisherIterations, fIterations);
+}
+
+void MCRegOptimizer::GetEstStats(int& iterations, double& initialLL, double& finalLL,
+                                 double& llChange, double& paramChange) const {
+    iterations = fIterations;
+    initialLL = fInitialLL;
+    finalLL = fFinalLL;
+    llChange = fLLChange;
+    paramChange = fParamChange;
+}
+
+bool MCRegOptimizer::ComputeRSquares(double& coxSnell, double& nagelkerke, double& mcFadden) const {
+    coxSnell = nagelkerke = mcFadden = 0.0;
+    const double ll0 = fInitialLL, ll = fFinalLL, w = fWeight;
+    if (fIterations == 0 || !(w > 0.0) || MCMV::IsMissing(ll0) || MCMV::IsMissing(ll)) return false;
+    coxSnell = nagelkerke = mcFadden = MCMV::Missing();
+    double x = (2.0 * ll0 - 2.0 * ll) / w;
+    if (x <= MCPower::gMachineMaxExp) coxSnell = 1.0 - std::exp(x);
+    if (!MCMV::IsMissing(coxSnell)) {
+        x = 2.0 * ll0 / w;
+        if (x <= MCPower::gMachineMaxExp && 1.0 - std::exp(x) != 0.0)
+            nagelkerke = coxSnell / (1.0 - std::exp(x));
+    }
+    if (ll0 != 0.0)
+        mcFadden = 1.0 - ll / ll0;
+    else if (ll == 0.0)
+        mcFadden = 0.0;
+    return !MCMV::IsMissing(coxSnell) && !MCMV::IsMissing(nagelkerke) && !MCMV::IsMissing(mcFadden);
+}
+
+void MCRegOptimizer::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCRegOptimizer display start");
+    DisplayI("Number of parameters", fNParams);
+    DisplayI("Number of categories", fNCategs);
+    DisplayDV("Parameter estimates", fvEstimates);
+    DisplayI("Hessian method", static_cast<int>(fMethod));
+    DisplayI("Fisher iterations", fFisherIterations);
+    DisplayI("Convergence code", fConvergence);
+    DisplayD("Log-likelihood criterion", fLLCriterion);
+    DisplayD("Parameter criterion", fParamCriterion);
+    DisplayI("Maximum iterations", fMaxIterations);
+    DisplayB("Log-likelihood absolute change", fbLLAbsolute);
+    DisplayB("Parameter absolute change", fbParamAbsolute);
+    DisplayD("Initial log-likelihood", fInitialLL);
+    DisplayD("Final log-likelihood", fFinalLL);
+    DisplayI("Iterations", fIterations);
+    DisplayD("Log-likelihood change", fLLChange);
+    DisplayD("Parameter change", fParamChange);
+    DisplayD("Accumulated weight", fWeight);
+    DisplayB("Cancelled", fbCancelled);
+    DisplayI("Report frequency", fReportFrequency);
+    DisplayI("Status", fStatus.GetErrorCode());
+    if (fpHessian) fpHessian->Display();
+    DisplayText("MCRegOptimizer display end");
+}
+
+}  // namespace MCMath_850

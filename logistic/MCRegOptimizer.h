@@ -1,0 +1,124 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "companion/MCCancelInfo.h"
+#include "companion/MCIterationReporter.h"
+#include "companion/MCStatus.h"
+#include "companion/MCSymMatrix.h"
+#include "companion/RecordIterator.h"
+#include "settings/IMCRegInterfaces.h"
+#include "settings/MCLogRegSettings.h"
+
+namespace MCMath_850 {
+
+// Maximum-likelihood estimation by Newton-type iterations with
+// step-halving. Every pass over the data goes through the data handler,
+// which feeds the accumulator; the optimizer reads back the log-likelihood,
+// scores and Hessian, solves for the step with a Cholesky factorisation and
+// decides convergence. It leaves the estimates in the caller's vector and
+// the inverse of the final Hessian (the covariance of the estimates) in its
+// own matrix.
+//
+// Numerical trouble is never an error status: it ends the iterations with a
+// convergence code (GetConverCrit).
+class MCRegOptimizer {
+public:
+    enum ConvergenceCode : int {
+        kNotConverged = 0,
+        kLogLikelihood = 1,
+        kParameters = 2,
+        kBoth = 3,
+        kSingularHessian = 4,
+        kHalvingExhausted = 5,
+        kMaxIterations = 6,
+        kCompleteSeparation = 7,
+        kQuasiSeparation = 8,
+        kNothingToIterate = 9,
+    };
+
+    // estimates is resized to the model's number of non-redundant parameters
+    // and updated in place; the settings, model, handler, accumulator and
+    // estimates must outlive the optimizer. cancel is the cancel state that
+    // the data handler polls (so that a pass cut short by a cancel is never
+    // taken for a finished one); without it the optimizer asks the settings'
+    // cancel query.
+    MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegModel& model,
+                   IMCDataHandler* handler, IMCAccumStats* accum, std::vector<double>& estimates,
+                   MCCommon_850::ProgressListener* listener, int reportFrequency,
+                   MCConst::MCHessianCompMethod method, int fisherIterations,
+                   MCCancelInfo* cancel = nullptr);
+    MCRegOptimizer(const MCRegOptimizer&) = delete;
+    MCRegOptimizer& operator=(const MCRegOptimizer&) = delete;
+    virtual ~MCRegOptimizer();
+
+    // OK, the first error of a data pass, or 1 when cancelled.
+    MCCommon_850::MCStatus Estimate();
+
+    const std::vector<double>& GetParEstimates() const { return fvEstimates; }
+    // The inverse of the final Hessian; null after ClearHessianGIMatrix().
+    const MCSymMatrix* GetHessianGI() const { return fpHessian.get(); }
+    void ClearHessianGIMatrix() { fpHessian.reset(); }
+    int GetConverCrit() const { return fConvergence; }
+    void GetEstStats(int& iterations, double& initialLL, double& finalLL, double& llChange,
+                     double& paramChange) const;
+    int GetFisherIterInHybrid() const;
+    // Cox and Snell, Nagelkerke and McFadden; true when all three exist.
+    bool ComputeRSquares(double& coxSnell, double& nagelkerke, double& mcFadden) const;
+    void Cancel() { fbCancelled = true; }
+    void Display() const;
+
+    // Whether a hybrid run switches from Fisher scoring to Newton-Raphson now.
+    bool HybridSwitch(MCConst::MCHessianCompMethod current) const;
+    // The convergence code after an iteration (see the class comment of the
+    // codes); also measures the changes of the log-likelihood and estimates.
+    int CheckForConvergence(const std::vector<double>& previous, double previousLL,
+                            int refusedPivots, double condition, bool checking);
+
+private:
+    bool Cancelled();
+    // The accumulator's log-likelihood, never above 0.
+    double ReadLL() const;
+    // One full pass at the current estimates, then the Hessian into fpHessian
+    // factored; sets refused and condition.
+    MCCommon_850::MCStatus FullPass(MCConst::MCHessianCompMethod method, bool checking);
+    void Factor(int& refused, double& condition);
+    void Report(int iteration, int halvings, double ll);
+    double Elapsed() const;
+
+    const MCLogRegSettings& fSettings;
+    const IMCRegModel& fModel;
+    IMCDataHandler* fpHandler;
+    IMCAccumStats* fpAccum;
+    int fNParams;
+    int fNCategs;
+    std::vector<double>& fvEstimates;
+    std::unique_ptr<MCSymMatrix> fpHessian;
+    MCConst::MCHessianCompMethod fMethod;
+    int fFisherIterations;
+    int fConvergence = kNothingToIterate;
+    double fLLCriterion;
+    double fParamCriterion;
+    int fMaxIterations;
+    bool fbLLAbsolute;
+    bool fbParamAbsolute;
+    double fInitialLL;
+    double fFinalLL;
+    int fIterations = 0;
+    double fLLChange = 0.0;
+    double fParamChange = 0.0;
+    double fWeight = 0.0;
+    bool fbCancelled = false;
+    MCCancelInfo fOwnCancel;
+    MCCancelInfo* fpCancel;
+    MCCommon_850::ProgressListener* fpListener;
+    int fReportFrequency;
+    MCCommon_850::MCStatus fStatus;
+    MCIterationReporter fReporter;
+    double fStartSeconds = 0.0;
+    // The diagonal of the information at the start (see Factor).
+    std::vector<double> fvStartInformation;
+    int fLastReported = -1;
+};
+
+}  // namespace MCMath_850

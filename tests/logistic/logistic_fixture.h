@@ -1,0 +1,108 @@
+#pragma once
+// Shared by the multinomial logistic tests: a model by record positions,
+// fitted through the factory and the component interface.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "companion/MCMemoryRecordIter.h"
+#include "design/MCModelEffect.h"
+#include "logistic/MCLogOutputStats.h"
+#include "settings/MCLogComponent.h"
+#include "settings/MCLogRegSettings.h"
+#include "settings/MCRegFactory.h"
+
+namespace logtest {
+
+using MCCommon_850::MCMemoryRecordIter;
+using MCCommon_850::MCStatus;
+using MCCommon_850::Record;
+using MCMath_850::IMCRegComponent;
+using MCMath_850::IMCRegOutputStats;
+using MCMath_850::MCLogComponent;
+using MCMath_850::MCLogRegSettings;
+using MCMath_850::MCModelEffect;
+
+// A term: factors and covariates by record position (a covariate repeated
+// for a power).
+struct Term {
+    std::vector<int> factors;
+    std::vector<int> covariates;
+};
+
+struct Model {
+    int dependent = 0;
+    int nCategories = 2;
+    int reference = -1;
+    std::vector<std::pair<int, int>> factors;  // position, categories
+    std::vector<int> covariates;
+    std::vector<Term> terms;
+    bool intercept = true;
+    int freqWeight = -1;
+    bool patterns = false;
+    int maxIterations = 100;
+    double paramCriterion = 1e-6;
+
+    MCLogRegSettings Settings() const {
+        MCLogRegSettings s;
+        s.SetDependent(dependent);
+        s.SetDependentRefCat(reference, nCategories);
+        for (auto [pos, k] : factors) s.AddFactor(pos, k);
+        for (int c : covariates) s.AddCovariate(c);
+        if (freqWeight >= 0) s.SetFrequencyWeightVar(freqWeight);
+        s.SetInterceptUse(intercept);
+        s.SetUsePatternTabulator(patterns);
+        s.SetMaxIterations(maxIterations);
+        s.SetParamEstConCriterion(paramCriterion);
+        std::vector<int> vars;
+        for (auto [pos, k] : factors) vars.push_back(pos);
+        for (int c : covariates) vars.push_back(c);
+        const int nf = static_cast<int>(factors.size());
+        const int nc = static_cast<int>(covariates.size());
+        for (const Term& t : terms) {
+            MCModelEffect e(nf, nc, &vars);
+            for (int f : t.factors) e.AddNewFactor(f, false);
+            for (int c : t.covariates) e.AddCovariate(c);
+            s.AddModelEffect(e);
+        }
+        return s;
+    }
+};
+
+struct Fit {
+    std::unique_ptr<IMCRegComponent> component;
+    MCStatus status;
+    IMCRegOutputStats* stats = nullptr;
+
+    const MCLogComponent& Log() const { return static_cast<const MCLogComponent&>(*component); }
+    const MCMath_850::MCLogAlgorithm& Algorithm() const { return *Log().GetAlgorithm(); }
+    int Convergence() const { return Algorithm().GetOptimizer()->GetConverCrit(); }
+    double Estimate(int k) const { return stats->GetParamEstimates()[static_cast<std::size_t>(k)]; }
+    double Cov(int j, int k) const { return stats->GetCovarianceMatrix()->GetElem(j, k); }
+    int NParams() const { return static_cast<int>(stats->GetParamEstimates().size()); }
+};
+
+inline Fit FitModel(const MCLogRegSettings& settings, const std::vector<Record>& records) {
+    Fit f;
+    MCLogRegSettings s = settings;
+    MCMath_850::MCRegFactory factory;
+    f.component.reset(factory.CreateRegAlgorithm(s));
+    if (!f.component) {
+        f.status = factory.GetStatus();
+        return f;
+    }
+    MCMemoryRecordIter iter(records);
+    f.status = f.component->BuildModel(iter);
+    if (!f.status.IsError()) {
+        const MCStatus out = f.component->GetOutputStats(f.stats);
+        if (out.IsError()) f.status = out;
+    }
+    return f;
+}
+
+inline Fit FitModel(const Model& m, const std::vector<Record>& records) {
+    return FitModel(m.Settings(), records);
+}
+
+}  // namespace logtest

@@ -1,0 +1,177 @@
+// Multinomial and binary logistic fits against R (tools/reference/
+// logistic_golden.R: nnet::multinom or glm(binomial), refined by Newton steps
+// to the maximum): estimates, aliasing, the whole covariance matrix, the
+// initial and final log-likelihoods and the three pseudo R-squares, under
+// the default convergence criteria and through both data handlers.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "logistic_fixture.h"
+
+using namespace logtest;
+
+namespace {
+
+struct Golden {
+    std::vector<Record> records;
+    std::vector<int> categories;
+    std::vector<double> estimates, covariance;
+    std::vector<int> aliased;
+    double ll0 = 0, ll = 0, coxSnell = 0, nagelkerke = 0, mcFadden = 0;
+};
+
+std::map<std::string, Golden> ReadGolden() {
+    std::map<std::string, Golden> cases;
+    const std::string path = std::string(MCREG_SOURCE_DIR) + "/tests/golden/logistic_golden.txt";
+    std::ifstream in(path);
+    if (!in) ADD_FAILURE() << "cannot read " << path;
+    std::string key, name;
+    Golden g;
+    auto readN = [&in](auto& v, std::size_t n) {
+        v.resize(n);
+        for (auto& x : v) in >> x;
+    };
+    while (in >> key) {
+        if (key == "case") {
+            in >> name;
+            g = Golden{};
+        } else if (key == "data") {
+            std::size_t rows = 0, cols = 0;
+            in >> rows >> cols;
+            for (std::size_t i = 0; i < rows; ++i) {
+                std::vector<double> v;
+                readN(v, cols);
+                g.records.emplace_back(v);
+            }
+        } else if (key == "categories") {
+            std::size_t n = 0;
+            in >> n;
+            readN(g.categories, n);
+        } else if (key == "params") {
+            std::size_t p = 0;
+            in >> p;
+            g.estimates.resize(p);
+        } else if (key == "estimate") {
+            readN(g.estimates, g.estimates.size());
+        } else if (key == "aliased") {
+            readN(g.aliased, g.estimates.size());
+        } else if (key == "covariance") {
+            readN(g.covariance, g.estimates.size() * g.estimates.size());
+        } else if (key == "loglik") {
+            in >> g.ll0 >> g.ll;
+        } else if (key == "rsquare") {
+            in >> g.coxSnell >> g.nagelkerke >> g.mcFadden;
+        } else if (key == "end") {
+            cases[name] = g;
+        }
+    }
+    return cases;
+}
+
+const Golden& Case(const std::string& name) {
+    static const std::map<std::string, Golden> cases = ReadGolden();
+    static const Golden empty;
+    const auto it = cases.find(name);
+    if (it == cases.end()) {
+        ADD_FAILURE() << "no golden case " << name;
+        return empty;
+    }
+    return it->second;
+}
+
+// Columns of the golden records: y A B x1 x2 w.
+Model ModelOf(const std::string& name) {
+    Model m;
+    m.dependent = 0;
+    if (name == "freq_factors") {
+        m.nCategories = 3;
+        m.factors = {{1, 3}, {2, 2}};
+        m.terms = {{{1}, {}}, {{2}, {}}};
+        m.freqWeight = 5;
+    } else if (name == "factors_covariates" || name == "reference_first") {
+        m.nCategories = 4;
+        m.factors = {{1, 3}};
+        m.covariates = {3, 4};
+        m.terms = {{{1}, {}}, {{}, {3}}, {{}, {4}}};
+        if (name == "factors_covariates")
+            m.terms.push_back({{1}, {3}});
+        else
+            m.reference = -2;
+    } else if (name == "binary") {
+        m.nCategories = 2;
+        m.factors = {{1, 4}};
+        m.covariates = {3};
+        m.terms = {{{1}, {}}, {{}, {3}}};
+    }
+    return m;
+}
+
+double RelErr(double got, double want, double scale) {
+    return std::fabs(got - want) / std::max(std::fabs(want), scale);
+}
+
+void ExpectMatchesR(const std::string& name, bool patterns) {
+    SCOPED_TRACE(name + (patterns ? " (patterns)" : " (records)"));
+    const Golden& g = Case(name);
+    Model m = ModelOf(name);
+    m.patterns = patterns;
+    Fit f = FitModel(m, g.records);
+    ASSERT_FALSE(f.status.IsError()) << f.status.GetMessage();
+    ASSERT_NE(f.stats, nullptr);
+    EXPECT_EQ(f.Algorithm().GetModel().GetDependCategories(), g.categories);
+    ASSERT_EQ(f.NParams(), static_cast<int>(g.estimates.size()));
+    EXPECT_GE(f.Convergence(), 1);
+    EXPECT_LE(f.Convergence(), 3);
+
+    // Estimates, standard errors and Wald statistics relative to their size;
+    // covariances relative to the product of the two standard errors (a
+    // covariance near 0 has no relative digits of its own).
+    const std::size_t p = g.estimates.size();
+    double worstB = 0, worstSe = 0, worstWald = 0, worstCorr = 0;
+    for (std::size_t i = 0; i < p; ++i) {
+        const int k = static_cast<int>(i);
+        EXPECT_EQ(!f.stats->GetRedundancyIndicators().IsIn(k), g.aliased[i] == 1) << "param " << k;
+        EXPECT_EQ(f.stats->GetParamStats()[i].fbRedundant, g.aliased[i] == 1);
+        if (g.aliased[i] == 1) {
+            EXPECT_EQ(f.Estimate(k), 0.0);
+            EXPECT_EQ(f.Cov(k, k), 0.0);
+            continue;
+        }
+        const double wantVar = g.covariance[i * p + i];
+        const double b = f.Estimate(k), se = std::sqrt(f.Cov(k, k));
+        worstB = std::max(worstB, RelErr(b, g.estimates[i], 0));
+        worstSe = std::max(worstSe, RelErr(se, std::sqrt(wantVar), 0));
+        worstWald = std::max(
+            worstWald, RelErr(b * b / (se * se), g.estimates[i] * g.estimates[i] / wantVar, 0));
+        for (std::size_t j = 0; j < p; ++j) {
+            if (g.aliased[j] == 1) continue;
+            const double scale = std::sqrt(wantVar * g.covariance[j * p + j]);
+            worstCorr = std::max(
+                worstCorr,
+                std::fabs(f.Cov(k, static_cast<int>(j)) - g.covariance[i * p + j]) / scale);
+        }
+    }
+    EXPECT_LT(worstB, 1e-8);
+    EXPECT_LT(worstSe, 1e-8);
+    EXPECT_LT(worstWald, 1e-8);
+    EXPECT_LT(worstCorr, 1e-8);
+
+    int iterations = 0;
+    double ll0 = 0, ll = 0, dll = 0, dpar = 0;
+    f.Algorithm().GetOptimizer()->GetEstStats(iterations, ll0, ll, dll, dpar);
+    EXPECT_LT(RelErr(ll0, g.ll0, 0), 1e-12);
+    EXPECT_LT(RelErr(ll, g.ll, 0), 1e-10);
+    EXPECT_LT(RelErr(f.stats->GetModelFitStat(MCConst::FIT_COX_SNELL), g.coxSnell, 0), 1e-8);
+    EXPECT_LT(RelErr(f.stats->GetModelFitStat(MCConst::FIT_NAGELKERKE), g.nagelkerke, 0), 1e-8);
+    EXPECT_LT(RelErr(f.stats->GetModelFitStat(MCConst::FIT_MCFADDEN), g.mcFadden, 0), 1e-8);
+}
+
+}  // namespace
+
+TEST(LogisticGolden, MatchesRThroughBothHandlers) {
+    for (const char* name : {"freq_factors", "factors_covariates", "reference_first", "binary"})
+        for (bool patterns : {false, true}) ExpectMatchesR(name, patterns);
+}
