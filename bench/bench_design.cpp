@@ -17,7 +17,7 @@
 #include "data/MCFactorTables.h"
 #include "design/MCDesignMatrix.h"
 #include "design/MCLiteDesignMatrix.h"
-#include "design/MCModelEffect.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 namespace {

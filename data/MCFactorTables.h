@@ -5,7 +5,7 @@
 #include "companion/MCHashKey.h"
 #include "companion/Record.h"
 #include "data/MCFactorCounts.h"
-#include "design/MCHashtable.h"
+#include "data/MCHashtable.h"
 
 namespace MCMath_850 {
 

@@ -4,8 +4,8 @@
 #include "companion/MCCancelInfo.h"
 #include "companion/MCStatus.h"
 #include "data/MCFactorTables.h"
-#include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {

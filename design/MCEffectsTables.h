@@ -4,7 +4,7 @@
 
 #include "companion/MCHashKey.h"
 #include "companion/Record.h"
-#include "design/MCHashtable.h"
+#include "data/MCHashtable.h"
 
 namespace MCMath_850 {
 

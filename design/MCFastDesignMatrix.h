@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "companion/MCStatus.h"
-#include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
+#include "settings/MCModelEffect.h"
 
 namespace MCMath_850 {
 

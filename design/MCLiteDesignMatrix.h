@@ -4,9 +4,9 @@
 
 #include "companion/MCHashKey.h"
 #include "companion/MCStatus.h"
-#include "design/MCHashtable.h"
-#include "design/MCModelEffect.h"
+#include "data/MCHashtable.h"
 #include "design/MCRegrParameter.h"
+#include "settings/MCModelEffect.h"
 
 namespace MCMath_850 {
 

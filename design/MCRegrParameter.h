@@ -1,7 +1,7 @@
 #pragma once
 #include <vector>
 
-#include "design/MCModelEffect.h"
+#include "settings/MCModelEffect.h"
 
 namespace MCMath_850 {
 

@@ -12,7 +12,7 @@
 #include "companion/XMLBuilding.h"
 #include "export/MCPMMLTags.h"
 #include "export/MCRegrDoreZADUtil.h"
-#include "export/MCRegrParameterStats.h"
+#include "settings/MCRegrParameterStats.h"
 
 namespace MCMath_850 {
 

@@ -4,10 +4,10 @@
 
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
-#include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
-#include "export/MCRegrParameterStats.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
+#include "settings/MCRegrParameterStats.h"
 
 namespace MCMath_850 {
 

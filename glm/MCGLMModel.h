@@ -6,9 +6,9 @@
 #include "companion/MCCancelInfo.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
-#include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMCellMoments.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "companion/MCMV.h"
-#include "design/MCModelEffect.h"
 #include "host/ColumnRecordIter.h"
 #include "host/HostError.h"
+#include "settings/MCModelEffect.h"
 
 namespace mchost {
 

@@ -6,9 +6,9 @@
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
-#include "design/MCModelEffect.h"
 #include "hypothesis/MCModelTestStats.h"
 #include "settings/MCConst.h"
+#include "settings/MCModelEffect.h"
 
 namespace MCMath_850 {
 

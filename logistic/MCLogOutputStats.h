@@ -6,9 +6,9 @@
 #include "companion/MCSymMatrix.h"
 #include "data/MCFactorCounts.h"
 #include "design/MCRegrParameter.h"
-#include "export/MCRegrParameterStats.h"
 #include "settings/IMCRegInterfaces.h"
 #include "settings/MCRegSettings.h"
+#include "settings/MCRegrParameterStats.h"
 
 namespace MCMath_850 {
 

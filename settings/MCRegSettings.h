@@ -3,8 +3,8 @@
 
 #include "companion/MCStatus.h"
 #include "companion/RecordIterator.h"
-#include "design/MCModelEffect.h"
 #include "settings/MCConst.h"
+#include "settings/MCModelEffect.h"
 
 namespace MCThread_850 {
 class IMCThreadFactory;

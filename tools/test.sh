@@ -9,7 +9,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+# The folders' include graph must follow the layering (tools/include-graph.sh).
+layering() {
+    local out
+    if ! out=$(tools/include-graph.sh --check); then
+        echo "$out"
+        return 1
+    fi
+}
+
 normal() {
+    layering
     tools/deps.sh
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j "$jobs"

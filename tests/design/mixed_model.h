@@ -3,7 +3,7 @@
 // 2 = B (2 categories), 3 = x. Model: intercept, A, x, x*x, A*x, A(B).
 #include <vector>
 
-#include "design/MCModelEffect.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 inline MCMath_850::MCRegSettings MixedModelSettings() {

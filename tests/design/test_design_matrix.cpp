@@ -6,9 +6,9 @@
 #include "companion/MCStatus.h"
 #include "companion/Record.h"
 #include "design/MCDesignMatrix.h"
-#include "design/MCModelEffect.h"
 #include "design/MCRegrParameter.h"
 #include "mixed_model.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 using MCCommon_850::MCWarnings;

@@ -9,8 +9,8 @@
 #include "design/MCDesignMatrix.h"
 #include "design/MCFastDesignMatrix.h"
 #include "design/MCLiteDesignMatrix.h"
-#include "design/MCModelEffect.h"
 #include "mixed_model.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
 using MCCommon_850::Record;

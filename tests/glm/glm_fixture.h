@@ -8,8 +8,8 @@
 
 #include "companion/MCMV.h"
 #include "companion/MCMemoryRecordIter.h"
-#include "design/MCModelEffect.h"
 #include "glm/MCGLMOutputStats.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegFactory.h"
 #include "settings/MCRegSettings.h"
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "companion/MCMemoryRecordIter.h"
-#include "design/MCModelEffect.h"
 #include "logistic/MCLogOutputStats.h"
 #include "settings/MCLogComponent.h"
 #include "settings/MCLogRegSettings.h"
+#include "settings/MCModelEffect.h"
 #include "settings/MCRegFactory.h"
 
 namespace logtest {

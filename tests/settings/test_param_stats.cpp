@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "companion/MCMV.h"
-#include "export/MCRegrParameterStats.h"
+#include "settings/MCRegrParameterStats.h"
 
 using MCCommon_850::MCMV;
 using MCMath_850::MCRegrParameterStats;

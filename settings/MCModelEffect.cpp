@@ -1,4 +1,4 @@
-#include "design/MCModelEffect.h"
+#include "settings/MCModelEffect.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "design/MCHashtable.h"
+#include "data/MCHashtable.h"
 
 using MCMath_850::MCHashKey;
 using MCMath_850::MCHashPair;

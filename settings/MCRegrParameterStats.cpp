@@ -1,4 +1,4 @@
-#include "export/MCRegrParameterStats.h"
+#include "settings/MCRegrParameterStats.h"
 
 #include <cmath>
 #include <string>
