@@ -7,9 +7,9 @@
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
-#include "glm/MCGLMOutputStats.h"
 #include "companion/MCVarList.h"
 #include "export/MCRegrDoreZADUtil.h"
+#include "glm/MCGLMOutputStats.h"
 #include "settings/MCGLMComponent.h"
 #include "settings/MCRegFactory.h"
 
@@ -52,10 +52,8 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fDependent = spec.GetDependentName();
     r.fConfidence = confidence;
     if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
-        if (const MCMath_850::MCGLMAlgorithm* a = c->GetAlgorithm()) {
-            r.fRecordsRead = a->GetNRecordsRead();
-            r.fRecordsUsed = a->GetNRecordsUsed();
-        }
+        r.fRecordsRead = c->GetNRecordsRead();
+        r.fRecordsUsed = c->GetNRecordsUsed();
     }
     r.fTotalFreqWeight = glm.GetTotalFreqWeight();
     r.fTotalRegrWeight = glm.GetTotalRegrWeight();

@@ -4,6 +4,7 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatusCodes.h"
+#include "glm/MCGLMAlgorithm.h"
 
 namespace MCMath_850 {
 
@@ -15,6 +16,14 @@ MCGLMComponent::MCGLMComponent(const MCRegSettings& settings)
     : fpSettings(std::make_unique<MCRegSettings>(settings)) {
     fStatus = fpSettings->IsValidSettings(false);
     if (!fStatus.IsError()) fpAlgorithm = std::make_unique<MCGLMAlgorithm>(*fpSettings);
+}
+
+int MCGLMComponent::GetNRecordsRead() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsRead() : 0;
+}
+
+int MCGLMComponent::GetNRecordsUsed() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsUsed() : 0;
 }
 
 // The statistics keep only a pointer to the algorithm and do not use it

@@ -1,11 +1,12 @@
 #pragma once
 #include <memory>
 
-#include "glm/MCGLMAlgorithm.h"
 #include "glm/MCGLMOutputStats.h"
 #include "settings/IMCRegComponent.h"
 
 namespace MCMath_850 {
+
+class MCGLMAlgorithm;
 
 // The general linear model behind the component interface. It owns a copy
 // of the settings, the algorithm (none when the settings were invalid) and,
@@ -31,8 +32,12 @@ public:
     std::vector<MCCommon_850::MCStatus> GetWarnings() const override;
     void Display() const override;
 
-    // The algorithm, for hosts that report records read and used; null when
-    // the settings were invalid.
+    // Records the first data pass read, and those it found valid and used
+    // (0 before the build or when the settings were invalid).
+    int GetNRecordsRead() const;
+    int GetNRecordsUsed() const;
+    // The algorithm (an internal class: its header is not installed); null
+    // when the settings were invalid.
     const MCGLMAlgorithm* GetAlgorithm() const { return fpAlgorithm.get(); }
 
 private:

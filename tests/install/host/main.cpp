@@ -2,6 +2,19 @@
 // umbrella header alone, link with mcreg::mcreg and fit a model.
 #include <mcreg/mcreg.h>
 
+// The include path carries only mcreg/: the library's folder names are not
+// visible on their own, and internal headers are not installed.
+#if __has_include(<settings/MCRegSettings.h>) || __has_include("settings/MCRegSettings.h")
+#error "the library's folders are on the host's include path"
+#endif
+#if __has_include(<mcreg/companion/DoubleDouble.h>) || __has_include(<mcreg/glm/MCGLMModel.h>) || \
+    __has_include(<mcreg/companion/MCStatusCodes.h>)
+#error "internal headers are installed"
+#endif
+#if !__has_include(<mcreg/settings/MCRegSettings.h>)
+#error "a public header is missing"
+#endif
+
 #include <cmath>
 #include <cstdio>
 #include <memory>

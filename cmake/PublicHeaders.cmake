@@ -1,0 +1,96 @@
+# The public interface: the headers of the classes a host calls (the
+# specification's external interfaces) and of the companion types their
+# signatures need. Only these are installed, under include/mcreg/<folder>/,
+# with their includes rewritten from "<folder>/X.h" to "mcreg/<folder>/X.h",
+# so that a host's include path carries nothing but mcreg/. Every other
+# header is internal. A public header (or the umbrella mcreg.h) that
+# includes an internal one stops the configuration.
+set(MCREG_PUBLIC_HEADERS
+  # Companion types of the public signatures.
+  companion/MCBitSet.h
+  companion/MCCancelInfo.h
+  companion/MCDiagMatrix.h
+  companion/MCDisplay.h
+  companion/MCDistFun.h
+  companion/MCHashKey.h
+  companion/MCIterationReporter.h
+  companion/MCMemoryRecordIter.h
+  companion/MCMV.h
+  companion/MCRectMatrix.h
+  companion/MCStatus.h
+  companion/MCSymMatrix.h
+  companion/MCVarList.h
+  companion/MCXMLElement.h
+  companion/Record.h
+  companion/RecordIterator.h
+  # Settings, factory, components and the output-statistics interface.
+  settings/IMCRegComponent.h
+  settings/IMCRegInterfaces.h
+  settings/MCConst.h
+  settings/MCGLMComponent.h
+  settings/MCLogRegSettings.h
+  settings/MCModelEffect.h
+  settings/MCRegFactory.h
+  settings/MCRegrParameterStats.h
+  settings/MCRegSettings.h
+  glm/MCGLMOutputStats.h
+  # Data: the binary record iterator, and what the statistics lend.
+  data/BinaryRecordIterator.h
+  data/MCFactorCounts.h
+  data/MCFactorTables.h
+  data/MCHashtable.h
+  data/MCRegRecordValidator.h
+  # Design building blocks.
+  design/MCCombinations.h
+  design/MCContrasts.h
+  design/MCDesignMatrix.h
+  design/MCEffectsTables.h
+  design/MCFastDesignMatrix.h
+  design/MCLiteDesignMatrix.h
+  design/MCRegrParameter.h
+  # Link functions.
+  logistic/IMCLinkFunc.h
+  logistic/MCLinkFunctions.h
+  # Tests.
+  hypothesis/MCModelEffectTest.h
+  hypothesis/MCModelTestStats.h
+  hypothesis/MCModelTests.h
+  hypothesis/MCSatterthwaite.h
+  hypothesis/MCTestStats.h
+  # Marginal means.
+  marginals/MCEmmeansSpec.h
+  marginals/MCEmmeansStats.h
+  marginals/MCEmmeansTest.h
+  marginals/MCMarginals.h
+  marginals/MCMultiCompareMarginals.h
+  # DoreZAD and PMML elements.
+  export/MCPMMLRegrExporter.h
+  export/MCPMMLTags.h
+  export/MCRegrDoreZADUtil.h)
+
+set(_stage ${PROJECT_BINARY_DIR}/public)
+foreach(h IN LISTS MCREG_PUBLIC_HEADERS ITEMS include/mcreg/mcreg.h)
+  set(_src ${PROJECT_SOURCE_DIR}/${h})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_src})
+  file(READ ${_src} _text)
+  string(REGEX MATCHALL "#include \"[a-z]+/[A-Za-z0-9_]+\\.h\"" _includes "${_text}")
+  foreach(_inc IN LISTS _includes)
+    string(REGEX REPLACE "#include \"(.*)\"" "\\1" _inc "${_inc}")
+    if(NOT _inc IN_LIST MCREG_PUBLIC_HEADERS)
+      message(FATAL_ERROR "The public header ${h} includes the internal header ${_inc}: "
+                          "make ${_inc} public (cmake/PublicHeaders.cmake) or drop the include.")
+    endif()
+  endforeach()
+  string(REGEX REPLACE "#include \"([a-z]+/[A-Za-z0-9_]+\\.h)\"" "#include \"mcreg/\\1\""
+         _text "${_text}")
+  if(h STREQUAL "include/mcreg/mcreg.h")
+    set(_out ${_stage}/mcreg/mcreg.h)
+  else()
+    set(_out ${_stage}/mcreg/${h})
+  endif()
+  # Written only when changed, so that a configuration rebuilds nothing.
+  file(WRITE ${_out}.tmp "${_text}")
+  configure_file(${_out}.tmp ${_out} COPYONLY)
+  file(REMOVE ${_out}.tmp)
+endforeach()
+install(DIRECTORY ${_stage}/mcreg DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
