@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -15,11 +16,11 @@ MCDiagMatrix::MCDiagMatrix(int n) {
 MCDiagMatrix::MCDiagMatrix(const std::vector<double>& diagonal) : fvDiag(diagonal) {}
 
 double MCDiagMatrix::GetElem(int i) const {
-    return i >= 0 && i < GetNRows() ? fvDiag[static_cast<std::size_t>(i)] : 0.0;
+    return i >= 0 && i < GetNRows() ? fvDiag[Ix(i)] : 0.0;
 }
 
 void MCDiagMatrix::SetElem(int i, double value) {
-    if (i >= 0 && i < GetNRows()) fvDiag[static_cast<std::size_t>(i)] = value;
+    if (i >= 0 && i < GetNRows()) fvDiag[Ix(i)] = value;
 }
 
 bool MCDiagMatrix::Resize(int n) {

@@ -8,6 +8,7 @@
 
 #include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCRectMatrix.h"
 
@@ -138,7 +139,7 @@ std::vector<double>& MCSymMatrix::AsVector() {
 
 void MCSymMatrix::GetDiagonal(std::vector<double>& d) const {
     d.resize(static_cast<std::size_t>(fN));
-    for (int j = 0; j < fN; ++j) d[static_cast<std::size_t>(j)] = fElems.Hi()[Index(j, j)];
+    for (int j = 0; j < fN; ++j) d[Ix(j)] = fElems.Hi()[Index(j, j)];
 }
 
 bool MCSymMatrix::PrepareUpdate() {
@@ -273,7 +274,7 @@ void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) cons
     const int p = std::max(fN - 1, 0);
     b.assign(static_cast<std::size_t>(p), 0.0);
     for (int k = 0; k < p; ++k)
-        if (set.IsIn(k)) b[static_cast<std::size_t>(k)] = fElems.Hi()[Index(p, k)];
+        if (set.IsIn(k)) b[Ix(k)] = fElems.Hi()[Index(p, k)];
 }
 
 void MCSymMatrix::ZeroOutRedundant(const MCBitSet& set) {
@@ -423,7 +424,7 @@ int MCSymMatrix::Cholesky(double tol, double& condition) {
     for (int i = 0; i < fN; ++i) {
         double* li = a + Packed(i);
         for (int j = 0; j < i; ++j) {
-            if (refusedPivots[static_cast<std::size_t>(j)]) {
+            if (refusedPivots[Ix(j)]) {
                 li[j] = 0.0;
                 continue;
             }
@@ -437,7 +438,7 @@ int MCSymMatrix::Cholesky(double tol, double& condition) {
         for (int k = 0; k < i; ++k) d -= li[k] * li[k];
         if (!(orig > 0.0) || !std::isfinite(orig) || !std::isfinite(d) || !(d > tol * orig) ||
             !(d > 0.0)) {
-            refusedPivots[static_cast<std::size_t>(i)] = 1;
+            refusedPivots[Ix(i)] = 1;
             ++refused;
             std::fill(li, li + i + 1, 0.0);
             continue;
@@ -491,10 +492,10 @@ bool MCSymMatrix::InvertFromCholesky() {
     }
     const double* a = fElems.Hi().data();
     for (int j = 0; j < fN; ++j) {
-        if (refused[static_cast<std::size_t>(j)]) continue;
+        if (refused[Ix(j)]) continue;
         inv[Index(j, j)] = 1.0 / a[Index(j, j)];
         for (int i = j + 1; i < fN; ++i) {
-            if (refused[static_cast<std::size_t>(i)]) continue;
+            if (refused[Ix(i)]) continue;
             const double* li = a + Packed(i);
             double s = 0.0;
             for (int k = j; k < i; ++k) s -= li[k] * inv[Index(k, j)];

@@ -3,12 +3,15 @@
 #include <cmath>
 #include <exception>
 
+#include "companion/MCIndex.h"
+
 namespace MCXML_850 {
+
+using MCMath_850::Ix;
 
 std::string MCCategoryValues::GetText(int category) const {
     try {
-        if (category >= 0 && category < GetNCategories())
-            return fvTexts[static_cast<std::size_t>(category)];
+        if (category >= 0 && category < GetNCategories()) return fvTexts[Ix(category)];
         return std::to_string(category);
     } catch (const std::exception&) {
         return std::string();
@@ -45,7 +48,7 @@ int MCVarList::Append(std::unique_ptr<MCVariable> var) {
 
 const MCVariable* MCVarList::GetVarAt(int index) const {
     if (index < 0 || index >= GetNVars()) return nullptr;
-    return fvVars[static_cast<std::size_t>(index)].get();
+    return fvVars[Ix(index)].get();
 }
 
 }  // namespace MCXML_850

@@ -6,9 +6,12 @@
 #include <new>
 #include <pugixml.hpp>
 
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 
 namespace MCXML_850 {
+
+using MCMath_850::Ix;
 
 namespace {
 
@@ -89,7 +92,7 @@ const std::string* XMLElement::FindAttribute(const std::string& name) const {
 
 XMLElement* XMLElement::GetChild(int i) const {
     if (i < 0 || i >= GetNChildren()) return nullptr;
-    return fvChildren[static_cast<std::size_t>(i)].get();
+    return fvChildren[Ix(i)].get();
 }
 
 XMLElement* XMLElement::FindChild(const std::string& tag) const {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -58,12 +59,11 @@ int MCFactorCounts::MaxPosition() const {
 bool MCFactorCounts::CountFactors(const double* values, double w, int* categories) {
     bool ok = true;
     for (int i = 0; i < fNFactors; ++i) {
-        const int k =
-            MCCategoryIndex(values[fvFactors[static_cast<std::size_t>(i)]], fCategoryBase);
-        CountVector& counts = fvFactorCounts[static_cast<std::size_t>(i)];
+        const int k = MCCategoryIndex(values[fvFactors[Ix(i)]], fCategoryBase);
+        CountVector& counts = fvFactorCounts[Ix(i)];
         if (k >= 0 && k < static_cast<int>(counts.size())) {
-            counts[static_cast<std::size_t>(k)].first += w;
-            counts[static_cast<std::size_t>(k)].second += 1.0;
+            counts[Ix(k)].first += w;
+            counts[Ix(k)].second += 1.0;
             if (categories != nullptr) categories[i] = k;
         } else {
             ok = false;
@@ -86,27 +86,27 @@ bool MCFactorCounts::Update(const MCCommon_850::Record& record) {
     if (!fbDepCounted) return true;
     const int k = MCCategoryIndex(values[fDepVar], fCategoryBase);
     if (k < 0 || k >= fDepNCategs) return false;
-    fvDepCounts[static_cast<std::size_t>(k)].first += w;
-    fvDepCounts[static_cast<std::size_t>(k)].second += 1.0;
-    fvOffsetCounts[static_cast<std::size_t>(k)].first += w * offset;
-    fvOffsetCounts[static_cast<std::size_t>(k)].second += w;
+    fvDepCounts[Ix(k)].first += w;
+    fvDepCounts[Ix(k)].second += 1.0;
+    fvOffsetCounts[Ix(k)].first += w * offset;
+    fvOffsetCounts[Ix(k)].second += w;
     return true;
 }
 
 int MCFactorCounts::GetNCategories(int i) const {
     if (i < 0 || i >= fNFactors) return -1;
-    return fvFactorSizes[static_cast<std::size_t>(i)];
+    return fvFactorSizes[Ix(i)];
 }
 
 const MCFactorCounts::CountVector* MCFactorCounts::GetCountsPtr(int i) const {
     if (i < 0 || i >= fNFactors) return nullptr;
-    return &fvFactorCounts[static_cast<std::size_t>(i)];
+    return &fvFactorCounts[Ix(i)];
 }
 
 int MCFactorCounts::GetNActiveCategories(int i) const {
     if (i < 0 || i >= fNFactors) return -1;
     int n = 0;
-    for (const CountPair& c : fvFactorCounts[static_cast<std::size_t>(i)])
+    for (const CountPair& c : fvFactorCounts[Ix(i)])
         if (c.first > 0.0) ++n;
     return n;
 }
@@ -122,7 +122,7 @@ void MCFactorCounts::Display() const {
     DisplayI("Dependent categories", fDepNCategs);
     DisplayI("Category base", fCategoryBase);
     for (int i = 0; i < fNFactors; ++i) {
-        const CountVector& c = fvFactorCounts[static_cast<std::size_t>(i)];
+        const CountVector& c = fvFactorCounts[Ix(i)];
         std::vector<double> weighted(c.size()), unweighted(c.size());
         for (std::size_t k = 0; k < c.size(); ++k) {
             weighted[k] = c[k].first;

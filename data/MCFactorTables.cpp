@@ -6,6 +6,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
 
@@ -123,14 +124,14 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
     const int nFactors = static_cast<int>(fvFactorPositions.size());
     int maxPos = fCounts.fMaxPosition;
     for (int p : fvFactorPositions) maxPos = std::max(maxPos, p);
-    fvFactorMap.assign(static_cast<std::size_t>(maxPos + 1), -1);
-    for (int i = 0; i < nFactors; ++i) {
-        const int p = fvFactorPositions[static_cast<std::size_t>(i)];
-        if (p >= 0) fvFactorMap[static_cast<std::size_t>(p)] = i;
+    fvFactorMap.assign(Ix(maxPos + 1), -1);
+    for (std::size_t i = 0; i < fvFactorPositions.size(); ++i) {
+        const int p = fvFactorPositions[i];
+        if (p >= 0) fvFactorMap[Ix(p)] = static_cast<int>(i);
     }
 
-    for (int e = 0; e < fNModelEffects; ++e) {
-        const std::vector<int>& list = effectFactors[static_cast<std::size_t>(e)];
+    for (std::size_t e = 0; e < effectFactors.size(); ++e) {
+        const std::vector<int>& list = effectFactors[e];
         const int k = static_cast<int>(list.size());
         if (k < 1) continue;
         fvFESizes.push_back(k);
@@ -140,17 +141,16 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
         fvCellLists.emplace_back();
         long cells = 1;
         for (int pos : list) {
-            const bool known = pos >= 0 && pos < static_cast<int>(fvFactorMap.size()) &&
-                               fvFactorMap[static_cast<std::size_t>(pos)] >= 0;
-            fvFEFactors.push_back(known ? fvFactorMap[static_cast<std::size_t>(pos)] : nFactors);
+            const bool known =
+                pos >= 0 && Ix(pos) < fvFactorMap.size() && fvFactorMap[Ix(pos)] >= 0;
+            fvFEFactors.push_back(known ? fvFactorMap[Ix(pos)] : nFactors);
             const int size = known ? fCounts.GetNCategories(fvFEFactors.back()) : 0;
             cells = (size > 0 && cells <= kDenseCellLimit) ? cells * size : kDenseCellLimit + 1L;
         }
         // Strides with the last factor fastest.
         fvFEStrides.resize(fvFEFactors.size(), 0);
         long stride = 1;
-        for (int i = k - 1; i >= 0; --i) {
-            const std::size_t at = fvFEFactors.size() - static_cast<std::size_t>(k - i);
+        for (std::size_t at = fvFEFactors.size(); at-- > fvFEFactors.size() - list.size();) {
             fvFEStrides[at] = static_cast<int>(stride);
             const int size =
                 fvFEFactors[at] < nFactors ? fCounts.GetNCategories(fvFEFactors[at]) : 0;
@@ -160,17 +160,17 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
         fvDenseCells.emplace_back();
         if (cells <= kDenseCellLimit)
             fvDenseCells.back().assign(static_cast<std::size_t>(cells), kUnseenCell);
-        fvEffectToFE[static_cast<std::size_t>(e)] = fNFactorEffects;
-        fvFEToEffect.push_back(e);
+        fvEffectToFE[e] = fNFactorEffects;
+        fvFEToEffect.push_back(static_cast<int>(e));
         ++fNFactorEffects;
     }
-    fvParamsPerFE.assign(static_cast<std::size_t>(fNFactorEffects), 0);
-    fvLocalParamIndex.assign(static_cast<std::size_t>(fNFactorEffects), -1);
+    fvParamsPerFE.assign(Ix(fNFactorEffects), 0);
+    fvLocalParamIndex.assign(Ix(fNFactorEffects), -1);
 }
 
 void MCFactorTables::SetCovarEffects(const std::vector<int>& statIndices,
                                      const std::vector<std::vector<int>>& covLists) {
-    const std::size_t n = std::min(statIndices.size(), static_cast<std::size_t>(fNModelEffects));
+    const std::size_t n = std::min(statIndices.size(), Ix(fNModelEffects));
     fvCovStatIndices.assign(statIndices.begin(), statIndices.begin() + static_cast<long>(n));
     fvCovEffectVars.clear();
     std::size_t next = 0;
@@ -185,51 +185,48 @@ void MCFactorTables::SetCovarEffects(const std::vector<int>& statIndices,
     fvCovEffectStddev.assign(fvCovEffectVars.size(), 0.0);
 }
 
-const PairNode<int>* MCFactorTables::FindCell(int fe) const {
-    MCHashKey& key = fvKeys[static_cast<std::size_t>(fe)];
+const PairNode<int>* MCFactorTables::FindCell(std::size_t fe) const {
+    MCHashKey& key = fvKeys[fe];
     int* k = key.GetAll();
-    const int* f = fvFEFactors.data() + fvFEStarts[static_cast<std::size_t>(fe)];
-    const int n = fvFESizes[static_cast<std::size_t>(fe)];
-    for (int i = 0; i < n; ++i) k[i] = fvCurrCategories[static_cast<std::size_t>(f[i])];
+    const int* f = fvFEFactors.data() + fvFEStarts[fe];
+    const int n = fvFESizes[fe];
+    for (int i = 0; i < n; ++i) k[i] = fvCurrCategories[Ix(f[i])];
     key.ComputeHash();
-    return fvTables[static_cast<std::size_t>(fe)]->Get(&key);
+    return fvTables[fe]->Get(&key);
 }
 
-int MCFactorTables::DenseCode(int fe) const {
-    const std::size_t start = static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
-    const int n = fvFESizes[static_cast<std::size_t>(fe)];
+int MCFactorTables::DenseCode(std::size_t fe) const {
+    const std::size_t start = Ix(fvFEStarts[fe]);
+    const std::size_t end = start + Ix(fvFESizes[fe]);
     const int nFactors = static_cast<int>(fvFactorPositions.size());
     int code = 0;
-    for (int i = 0; i < n; ++i) {
-        const int f = fvFEFactors[start + static_cast<std::size_t>(i)];
-        const int c = fvCurrCategories[static_cast<std::size_t>(f)];
+    for (std::size_t i = start; i < end; ++i) {
+        const int f = fvFEFactors[i];
+        const int c = fvCurrCategories[Ix(f)];
         if (f >= nFactors || c < 0 || c >= fCounts.GetNCategories(f)) return -1;
-        code += c * fvFEStrides[start + static_cast<std::size_t>(i)];
+        code += c * fvFEStrides[i];
     }
     return code;
 }
 
 void MCFactorTables::SyncDenseCells() {
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+    for (std::size_t fe = 0; fe < fvDenseCells.size(); ++fe) {
+        std::vector<int>& dense = fvDenseCells[fe];
         if (dense.empty()) continue;
         std::fill(dense.begin(), dense.end(), kUnseenCell);
-        const std::size_t start =
-            static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)]);
-        for (const Cell* c : fvCellLists[static_cast<std::size_t>(fe)]) {
+        const int* strides = fvFEStrides.data() + fvFEStarts[fe];
+        for (const Cell* c : fvCellLists[fe]) {
             long code = 0;
             for (int i = 0; i < c->fpKey->Size(); ++i)
-                code += static_cast<long>((*c->fpKey)[i]) *
-                        fvFEStrides[start + static_cast<std::size_t>(i)];
-            if (code >= 0 && code < static_cast<long>(dense.size()))
-                dense[static_cast<std::size_t>(code)] = *c->fpValue;
+                code += static_cast<long>((*c->fpKey)[i]) * strides[i];
+            if (code >= 0 && code < static_cast<long>(dense.size())) dense[Ix(code)] = *c->fpValue;
         }
     }
 }
 
-bool MCFactorTables::AddCell(int fe) {
-    MCHashtable<int>* table = fvTables[static_cast<std::size_t>(fe)].get();
-    const MCHashKey& key = fvKeys[static_cast<std::size_t>(fe)];
+bool MCFactorTables::AddCell(std::size_t fe) {
+    MCHashtable<int>* table = fvTables[fe].get();
+    const MCHashKey& key = fvKeys[fe];
     MCHashKey* stored = new (std::nothrow) MCHashKey(key);
     int* value = new (std::nothrow) int(0);
     if (stored == nullptr || value == nullptr) {
@@ -245,7 +242,7 @@ bool MCFactorTables::AddCell(int fe) {
     }
     PairNode<int>* node = table->Get(stored);
     try {
-        fvCellLists[static_cast<std::size_t>(fe)].push_back(&node->GetPair());
+        fvCellLists[fe].push_back(&node->GetPair());
     } catch (const std::bad_alloc&) {
         // The cell is in the table but would never be numbered; report the
         // record as not fully counted.
@@ -264,21 +261,21 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
     if (fCounts.fbDepCounted) {
         const int k = MCCategoryIndex(values[fCounts.fDepVar], fCounts.fCategoryBase);
         if (k < 0 || k >= fCounts.fDepNCategs) return false;
-        fCounts.fvDepCounts[static_cast<std::size_t>(k)].first += w;
-        fCounts.fvDepCounts[static_cast<std::size_t>(k)].second += 1.0;
+        fCounts.fvDepCounts[Ix(k)].first += w;
+        fCounts.fvDepCounts[Ix(k)].second += 1.0;
     }
 
     bool ok = true;
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+    for (std::size_t fe = 0; fe < fvDenseCells.size(); ++fe) {
+        std::vector<int>& dense = fvDenseCells[fe];
         const int code = dense.empty() ? -1 : DenseCode(fe);
-        if (code >= 0 && dense[static_cast<std::size_t>(code)] != kUnseenCell) continue;
+        if (code >= 0 && dense[Ix(code)] != kUnseenCell) continue;
         if (FindCell(fe) != nullptr) continue;
         if (!AddCell(fe)) {
             ok = false;
             continue;
         }
-        if (code >= 0) dense[static_cast<std::size_t>(code)] = 0;  // the value a new cell holds
+        if (code >= 0) dense[Ix(code)] = 0;  // the value a new cell holds
     }
 
     const double wOld = fTotalWeight;
@@ -289,23 +286,23 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
 
     if (fTotalRegrWeight > 0.0 && !fbMeansFinished) {
         const double f = r / fTotalRegrWeight;
-        for (int c = 0; c < fNCovariates; ++c) {
-            double& m = fvCovMeans[static_cast<std::size_t>(c)];
-            m = CancelTiny(m + (values[fvCovariates[static_cast<std::size_t>(c)]] - m) * f, m);
+        for (std::size_t c = 0; c < fvCovMeans.size(); ++c) {
+            double& m = fvCovMeans[c];
+            m = CancelTiny(m + (values[fvCovariates[c]] - m) * f, m);
         }
     }
 
     const double W = fTotalWeight;
     if (w > 0.0) {
-        for (int j = 0; j < fNCovEffects; ++j) {
+        for (std::size_t j = 0; j < fvCovEffectVars.size(); ++j) {
             double p = 1.0;
-            for (int v : fvCovEffectVars[static_cast<std::size_t>(j)]) p *= values[v];
-            double& m = fvCovEffectMeans[static_cast<std::size_t>(j)];
+            for (int v : fvCovEffectVars[j]) p *= values[v];
+            double& m = fvCovEffectMeans[j];
             const double d = (w / W) * (p - m);
             m = CancelTiny(m + d, m);
-            double& ss = fvCovEffectSS[static_cast<std::size_t>(j)];
+            double& ss = fvCovEffectSS[j];
             ss += (W / w) * d * wOld * d;
-            if (W > 1.0) fvCovEffectStddev[static_cast<std::size_t>(j)] = std::sqrt(ss / (W - 1.0));
+            if (W > 1.0) fvCovEffectStddev[j] = std::sqrt(ss / (W - 1.0));
         }
     }
 
@@ -317,14 +314,11 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
 bool MCFactorTables::FillTables4MainEffects() {
     bool ok = true;
     const int nFactors = static_cast<int>(fvFactorPositions.size());
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        if (fvFESizes[static_cast<std::size_t>(fe)] != 1 ||
-            fvTables[static_cast<std::size_t>(fe)]->GetCount() != 0)
-            continue;
-        const int f =
-            fvFEFactors[static_cast<std::size_t>(fvFEStarts[static_cast<std::size_t>(fe)])];
+    for (std::size_t fe = 0; fe < fvTables.size(); ++fe) {
+        if (fvFESizes[fe] != 1 || fvTables[fe]->GetCount() != 0) continue;
+        const int f = fvFEFactors[Ix(fvFEStarts[fe])];
         if (f >= nFactors) continue;
-        MCHashKey& key = fvKeys[static_cast<std::size_t>(fe)];
+        MCHashKey& key = fvKeys[fe];
         const int size = fCounts.GetNCategories(f);
         for (int k = 0; k < size; ++k) {
             key[0] = k;
@@ -342,19 +336,19 @@ int MCFactorTables::CreateParameterIndices(int first) {
     int idx = first;
     int local = 0;
     fFirstIndex = first;
-    for (int e = 0; e < fNModelEffects; ++e) {
-        const int fe = fvEffectToFE[static_cast<std::size_t>(e)];
-        fvLocalOffsets[static_cast<std::size_t>(e)] = local;
+    for (std::size_t e = 0; e < fvEffectToFE.size(); ++e) {
+        const int fe = fvEffectToFE[e];
+        fvLocalOffsets[e] = local;
         if (fe < 0) {
-            fvEffectParamIndex[static_cast<std::size_t>(e)] = idx++;
+            fvEffectParamIndex[e] = idx++;
             ++local;
             continue;
         }
-        std::vector<Cell*>& cells = fvCellLists[static_cast<std::size_t>(fe)];
+        std::vector<Cell*>& cells = fvCellLists[Ix(fe)];
         std::sort(cells.begin(), cells.end(), MCHashPairPointerLess<int>());
         for (Cell* c : cells) *c->fpValue = idx++;
         const int n = static_cast<int>(cells.size());
-        fvParamsPerFE[static_cast<std::size_t>(fe)] = n;
+        fvParamsPerFE[Ix(fe)] = n;
         local += n;
     }
     SyncDenseCells();
@@ -363,30 +357,27 @@ int MCFactorTables::CreateParameterIndices(int first) {
 
 const std::vector<int>& MCFactorTables::LookUpCurrent(bool& allFound) const {
     allFound = !fbBroken;
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        const std::vector<int>& dense = fvDenseCells[static_cast<std::size_t>(fe)];
+    for (std::size_t fe = 0; fe < fvDenseCells.size(); ++fe) {
+        const std::vector<int>& dense = fvDenseCells[fe];
         int idx;
         if (!dense.empty()) {
             const int code = DenseCode(fe);
-            idx = code < 0 ? -1 : std::max(dense[static_cast<std::size_t>(code)], -1);
+            idx = code < 0 ? -1 : std::max(dense[Ix(code)], -1);
         } else {
             const PairNode<int>* node = FindCell(fe);
             idx = node != nullptr ? *node->GetPair().fpValue : -1;
         }
         if (idx < 0) allFound = false;
-        fvEffectParamIndex[static_cast<std::size_t>(fvFEToEffect[static_cast<std::size_t>(fe)])] =
-            idx;
+        fvEffectParamIndex[Ix(fvFEToEffect[fe])] = idx;
     }
     return fvEffectParamIndex;
 }
 
 const std::vector<int>& MCFactorTables::GetRowParameterIndices(const double* values,
                                                                bool& allFound) const {
-    const int nFactors = static_cast<int>(fvFactorPositions.size());
     const int base = fCounts.fCategoryBase;
-    for (int i = 0; i < nFactors; ++i)
-        fvCurrCategories[static_cast<std::size_t>(i)] =
-            MCCategoryIndex(values[fvFactorPositions[static_cast<std::size_t>(i)]], base);
+    for (std::size_t i = 0; i < fvFactorPositions.size(); ++i)
+        fvCurrCategories[i] = MCCategoryIndex(values[fvFactorPositions[i]], base);
     return LookUpCurrent(allFound);
 }
 
@@ -400,27 +391,25 @@ const std::vector<int>& MCFactorTables::GetParameterIndices(const std::vector<in
 
 int MCFactorTables::GetEffectParameterIndex(int effect, const std::vector<int>& categories) const {
     if (effect < 0 || effect >= fNModelEffects) return -1;
-    const int fe = fvEffectToFE[static_cast<std::size_t>(effect)];
-    if (fe < 0) return fvEffectParamIndex[static_cast<std::size_t>(effect)];
-    MCHashKey& key = fvKeys[static_cast<std::size_t>(fe)];
-    const int start = fvFEStarts[static_cast<std::size_t>(fe)];
+    const int fe = fvEffectToFE[Ix(effect)];
+    if (fe < 0) return fvEffectParamIndex[Ix(effect)];
+    MCHashKey& key = fvKeys[Ix(fe)];
+    const int* factors = fvFEFactors.data() + fvFEStarts[Ix(fe)];
     for (int i = 0; i < key.Size(); ++i) {
-        const std::size_t f =
-            static_cast<std::size_t>(fvFEFactors[static_cast<std::size_t>(start + i)]);
+        const std::size_t f = Ix(factors[i]);
         key[i] = f < categories.size() && f < fvFactorPositions.size() ? categories[f] : -1;
     }
     key.ComputeHash();
-    const PairNode<int>* node = fvTables[static_cast<std::size_t>(fe)]->Get(&key);
+    const PairNode<int>* node = fvTables[Ix(fe)]->Get(&key);
     return node != nullptr ? *node->GetPair().fpValue : -1;
 }
 
 const std::vector<int>& MCFactorTables::GetRowLocalParamIndices(const double* values,
                                                                 bool& allFound) const {
     const std::vector<int>& idx = GetRowParameterIndices(values, allFound);
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        const std::size_t e = static_cast<std::size_t>(fvFEToEffect[static_cast<std::size_t>(fe)]);
-        fvLocalParamIndex[static_cast<std::size_t>(fe)] =
-            idx[e] < 0 ? -1 : idx[e] - fFirstIndex - fvLocalOffsets[e];
+    for (std::size_t fe = 0; fe < fvLocalParamIndex.size(); ++fe) {
+        const std::size_t e = Ix(fvFEToEffect[fe]);
+        fvLocalParamIndex[fe] = idx[e] < 0 ? -1 : idx[e] - fFirstIndex - fvLocalOffsets[e];
     }
     return fvLocalParamIndex;
 }
@@ -428,25 +417,25 @@ const std::vector<int>& MCFactorTables::GetRowLocalParamIndices(const double* va
 bool MCFactorTables::GetParameterFactorValues(std::vector<int>& codes, int effect,
                                               int localParam) const {
     if (effect < 0 || effect >= fNModelEffects) return false;
-    const int fe = fvEffectToFE[static_cast<std::size_t>(effect)];
+    const int fe = fvEffectToFE[Ix(effect)];
     if (fe < 0) {
         codes.clear();
         return true;
     }
-    const std::vector<Cell*>& cells = fvCellLists[static_cast<std::size_t>(fe)];
-    if (localParam < 0 || localParam >= static_cast<int>(cells.size())) return false;
-    const MCHashKey& key = *cells[static_cast<std::size_t>(localParam)]->fpKey;
-    codes.resize(static_cast<std::size_t>(key.Size()));
-    for (int i = 0; i < key.Size(); ++i)
-        codes[static_cast<std::size_t>(i)] = key[i] + fCounts.fCategoryBase;
+    const std::vector<Cell*>& cells = fvCellLists[Ix(fe)];
+    if (localParam < 0 || Ix(localParam) >= cells.size()) return false;
+    const MCHashKey& key = *cells[Ix(localParam)]->fpKey;
+    codes.resize(Ix(key.Size()));
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        codes[i] = key[static_cast<int>(i)] + fCounts.fCategoryBase;
     return true;
 }
 
 int MCFactorTables::GetNEffectParameters(int effect) const {
     if (effect < 0 || effect >= fNModelEffects) return 0;
-    const int fe = fvEffectToFE[static_cast<std::size_t>(effect)];
+    const int fe = fvEffectToFE[Ix(effect)];
     if (fe < 0) return 1;
-    return static_cast<int>(fvCellLists[static_cast<std::size_t>(fe)].size());
+    return static_cast<int>(fvCellLists[Ix(fe)].size());
 }
 
 const std::vector<double>& MCFactorTables::GetCovariateMeans() {
@@ -463,15 +452,14 @@ void MCFactorTables::Display() const {
     DisplayText("MCFactorTables display start");
     fCounts.Display();
     DisplayI("Number of model effects", fNModelEffects);
-    for (int e = 0; e < fNModelEffects; ++e)
-        DisplayIV("Factors of model effect " + std::to_string(e),
-                  fvEffectFactors[static_cast<std::size_t>(e)]);
+    for (std::size_t e = 0; e < fvEffectFactors.size(); ++e)
+        DisplayIV("Factors of model effect " + std::to_string(e), fvEffectFactors[e]);
     DisplayI("Number of factor effects", fNFactorEffects);
     DisplayIV("Concatenated factor indices of the factor effects", fvFEFactors);
     DisplayIV("Number of factors of each factor effect", fvFESizes);
     DisplayIV("Start of each factor effect", fvFEStarts);
-    for (int fe = 0; fe < fNFactorEffects; ++fe) {
-        const std::vector<Cell*>& cells = fvCellLists[static_cast<std::size_t>(fe)];
+    for (std::size_t fe = 0; fe < fvCellLists.size(); ++fe) {
+        const std::vector<Cell*>& cells = fvCellLists[fe];
         DisplayI("Cells of factor effect " + std::to_string(fe),
                  static_cast<long long>(cells.size()));
         for (const Cell* c : cells)

@@ -113,13 +113,13 @@ private:
 
     // Fills the work key of factor effect fe from the current categories and
     // returns the stored cell, or null.
-    const PairNode<int>* FindCell(int fe) const;
+    const PairNode<int>* FindCell(std::size_t fe) const;
     // Looks up every factor effect from the current categories.
     const std::vector<int>& LookUpCurrent(bool& allFound) const;
-    bool AddCell(int fe);
+    bool AddCell(std::size_t fe);
     // The mixed-radix code of factor effect fe's current cell, -1 when a
     // category is out of range.
-    int DenseCode(int fe) const;
+    int DenseCode(std::size_t fe) const;
     // Copies every stored cell's value into the direct index.
     void SyncDenseCells();
     void ClearEffects();

@@ -220,8 +220,11 @@ private:
     friend class const_MCHashIterator<T>;
 
     void Rehash();
+    // The chain of bucket b (0 <= b < capacity).
+    PairNode<T>*& Bucket(int b) { return fvBuckets[static_cast<std::size_t>(b)]; }
+    PairNode<T>* Bucket(int b) const { return fvBuckets[static_cast<std::size_t>(b)]; }
     int NextBucket(int from) const {
-        while (from < fCapacity && fvBuckets[static_cast<std::size_t>(from)] == nullptr) ++from;
+        while (from < fCapacity && Bucket(from) == nullptr) ++from;
         return from;
     }
 
@@ -275,8 +278,7 @@ void MCHashtable<T>::Clear() {
 template <class T>
 const PairNode<T>* MCHashtable<T>::Get(const MCHashKey* key) const {
     if (key == nullptr) return nullptr;
-    const PairNode<T>* node =
-        fvBuckets[static_cast<std::size_t>(BucketOf(key->GetHashCode(), fCapacity))];
+    const PairNode<T>* node = Bucket(BucketOf(key->GetHashCode(), fCapacity));
     for (; node != nullptr; node = node->fpNext)
         if (KeysEqual(*node->fPair.fpKey, *key)) return node;
     return nullptr;
@@ -294,8 +296,7 @@ bool MCHashtable<T>::Put(MCHashKey* key, T* value) {
     MCHashPair<T> pair;
     pair.fpKey = key;
     pair.fpValue = value;
-    PairNode<T>*& head =
-        fvBuckets[static_cast<std::size_t>(BucketOf(key->GetHashCode(), fCapacity))];
+    PairNode<T>*& head = Bucket(BucketOf(key->GetHashCode(), fCapacity));
     if (PairNodeList<T>::listHeadInsert(head, pair, fFreeNodes) == nullptr) return false;
     ++fCount;
     return true;
@@ -332,14 +333,13 @@ void MCHashtable<T>::Rehash() {
 template <class T>
 typename MCHashtable<T>::iterator MCHashtable<T>::begin() {
     const int b = NextBucket(0);
-    return iterator(this, b < fCapacity ? fvBuckets[static_cast<std::size_t>(b)] : nullptr, b);
+    return iterator(this, b < fCapacity ? Bucket(b) : nullptr, b);
 }
 
 template <class T>
 typename MCHashtable<T>::const_iterator MCHashtable<T>::begin() const {
     const int b = NextBucket(0);
-    return const_iterator(this, b < fCapacity ? fvBuckets[static_cast<std::size_t>(b)] : nullptr,
-                          b);
+    return const_iterator(this, b < fCapacity ? Bucket(b) : nullptr, b);
 }
 
 template <class T>
@@ -348,8 +348,7 @@ MCHashIterator<T>& MCHashIterator<T>::operator++() {
     fpNode = fpNode->fpNext;
     if (fpNode == nullptr) {
         fBucket = fpTable->NextBucket(fBucket + 1);
-        if (fBucket < fpTable->fCapacity)
-            fpNode = fpTable->fvBuckets[static_cast<std::size_t>(fBucket)];
+        if (fBucket < fpTable->fCapacity) fpNode = fpTable->Bucket(fBucket);
     }
     return *this;
 }
@@ -360,8 +359,7 @@ const_MCHashIterator<T>& const_MCHashIterator<T>::operator++() {
     fpNode = fpNode->fpNext;
     if (fpNode == nullptr) {
         fBucket = fpTable->NextBucket(fBucket + 1);
-        if (fBucket < fpTable->fCapacity)
-            fpNode = fpTable->fvBuckets[static_cast<std::size_t>(fBucket)];
+        if (fBucket < fpTable->fCapacity) fpNode = fpTable->Bucket(fBucket);
     }
     return *this;
 }
@@ -386,8 +384,7 @@ void MCHashtable<T>::Display() const {
     MCDisplay_850::DisplayD("Load factor", fLoadFactor);
     MCDisplay_850::DisplayI("Number of rehashes", fNRehash);
     MCDisplay_850::DisplayI("Free nodes", fFreeNodes.Size());
-    for (int b = 0; b < fCapacity; ++b)
-        PairNodeList<T>::showList(fvBuckets[static_cast<std::size_t>(b)], b);
+    for (int b = 0; b < fCapacity; ++b) PairNodeList<T>::showList(Bucket(b), b);
     MCDisplay_850::DisplayText("MCHashtable display end");
 }
 

@@ -1,6 +1,7 @@
 #include "data/MCRecordExtractor.h"
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -40,8 +41,7 @@ void MCRecordExtractor::SetRecordIndices(int dependent, const std::vector<int>& 
 }
 
 void MCRecordExtractor::Extract(const double* record, double* compact) const {
-    for (int i = 0; i < fNPositions; ++i)
-        compact[i] = record[fvRecordIndices[static_cast<std::size_t>(i)]];
+    for (int i = 0; i < fNPositions; ++i) compact[i] = record[fvRecordIndices[Ix(i)]];
 }
 
 void MCRecordExtractor::Display() const {

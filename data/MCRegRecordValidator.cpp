@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 
@@ -50,19 +51,19 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
     const std::size_t nFactors = std::min(factorVars.size(), factorSizes.size());
     for (std::size_t i = 0; i < nFactors; ++i)
         if (factorVars[i] >= 0 && factorVars[i] < n)
-            fvCategLimits[static_cast<std::size_t>(factorVars[i])] = factorSizes[i];
+            fvCategLimits[Ix(factorVars[i])] = factorSizes[i];
     if (nDepCategs >= 1) {
         for (int p = 0; p < n; ++p)
-            if (types[static_cast<std::size_t>(p)] == MCConst::VAR_DEPENDENT) {
-                fvCategLimits[static_cast<std::size_t>(p)] = nDepCategs;
+            if (types[Ix(p)] == MCConst::VAR_DEPENDENT) {
+                fvCategLimits[Ix(p)] = nDepCategs;
                 break;
             }
     }
 
     fvChecks.clear();
     for (int p = 0; p < n; ++p) {
-        const MCConst::MCVariableType t = types[static_cast<std::size_t>(p)];
-        const int limit = fvCategLimits[static_cast<std::size_t>(p)];
+        const MCConst::MCVariableType t = types[Ix(p)];
+        const int limit = fvCategLimits[Ix(p)];
         if (t == MCConst::VAR_FACTOR)
             fvChecks.push_back({p, kCategorical, limit, true});
         else if (t == MCConst::VAR_COVARIATE)

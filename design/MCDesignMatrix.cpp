@@ -5,6 +5,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 
@@ -106,7 +107,7 @@ MCStatus MCDesignMatrix::CreateParameters() {
 
 bool MCDesignMatrix::GetParamsForFixedEffect(int effect, int& first, int& count) const {
     if (!fbParamsCreated || effect < 0 || effect >= fTables.GetNModelEffects()) return false;
-    first = fTables.GetParameterOffsets()[static_cast<std::size_t>(effect)];
+    first = fTables.GetParameterOffsets()[Ix(effect)];
     count = fTables.GetNEffectParameters(effect);
     return true;
 }
@@ -143,12 +144,12 @@ double MCDesignMatrix::ComputeDesignRowValueCheck(const double* row, const MCReg
 }
 
 double MCDesignMatrix::ParameterValue(const double* row, int k, bool norm) const {
-    const MCRegrParameter& p = fvParameters[static_cast<std::size_t>(k)];
+    const MCRegrParameter& p = fvParameters[Ix(k)];
     return norm ? ComputeDesignRowValueNorm(row, p) : ComputeDesignRowValue(row, p);
 }
 
 double MCDesignMatrix::DependentValue(const double* row, int d) const {
-    const int var = fvDepVars[static_cast<std::size_t>(d)];
+    const int var = fvDepVars[Ix(d)];
     if (var < 0 || MCCommon_850::MCMV::IsMissing(row[var])) return MCCommon_850::MCMV::Missing();
     double y = row[var] - fOffsetValue;
     if (fOffsetVar >= 0) y -= row[fOffsetVar];
@@ -179,8 +180,8 @@ bool MCDesignMatrix::ExpandRowX(const double* row, std::vector<int>& indices,
         indices.resize(static_cast<std::size_t>(fNParameters));
         values.resize(static_cast<std::size_t>(fNParameters));
         for (int j = 0; j < fNParameters; ++j) {
-            indices[static_cast<std::size_t>(j)] = j;
-            values[static_cast<std::size_t>(j)] = ParameterValue(row, j, norm);
+            indices[Ix(j)] = j;
+            values[Ix(j)] = ParameterValue(row, j, norm);
         }
         return true;
     }

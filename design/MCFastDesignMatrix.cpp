@@ -5,6 +5,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
@@ -45,10 +46,9 @@ int MCFastDesignMatrix::AddModelEffects(const std::vector<int>& vars,
     const std::size_t nFactors0 = fvFactors.size(), nCovariates0 = fvCovariates.size();
     try {
         for (std::size_t i = 0; i < vars.size(); ++i) {
-            const int first = fNEffects == 0
-                                  ? 0
-                                  : fvEffectFirst[static_cast<std::size_t>(fNEffects - 1)] +
-                                        fvEffectNParams[static_cast<std::size_t>(fNEffects - 1)];
+            const int first = fNEffects == 0 ? 0
+                                             : fvEffectFirst[Ix(fNEffects - 1)] +
+                                                   fvEffectNParams[Ix(fNEffects - 1)];
             const bool factor = counts[i] > 1;
             // A variable with at most one category is a single column of its
             // values, whatever count it came with.
@@ -86,8 +86,8 @@ int MCFastDesignMatrix::AddModelEffects(const std::vector<int>& vars,
 
 bool MCFastDesignMatrix::GetParamsForEffect(int effect, int& first, int& count) const {
     if (effect < 0 || effect >= fNEffects) return false;
-    first = fvEffectFirst[static_cast<std::size_t>(effect)];
-    count = fvEffectNParams[static_cast<std::size_t>(effect)];
+    first = fvEffectFirst[Ix(effect)];
+    count = fvEffectNParams[Ix(effect)];
     return true;
 }
 
@@ -120,7 +120,7 @@ bool MCFastDesignMatrix::ExpandRowX(const double* row, std::vector<double>& x) c
     if (x.size() < static_cast<std::size_t>(fNParameters))
         x.resize(static_cast<std::size_t>(fNParameters));
     if (!fbHasFactorEffects) {
-        for (int e = 0; e < fNEffects; ++e) x[static_cast<std::size_t>(e)] = EffectValue(row, e);
+        for (int e = 0; e < fNEffects; ++e) x[Ix(e)] = EffectValue(row, e);
         return true;
     }
     bool ok = false;
@@ -128,7 +128,7 @@ bool MCFastDesignMatrix::ExpandRowX(const double* row, std::vector<double>& x) c
     if (!ok) return false;
     std::fill(x.begin(), x.begin() + fNParameters, 0.0);
     for (int e = 0; e < fNEffects; ++e)
-        x[static_cast<std::size_t>(idx[static_cast<std::size_t>(e)])] = EffectValue(row, e);
+        x[Ix(idx[static_cast<std::size_t>(e)])] = EffectValue(row, e);
     return true;
 }
 
@@ -140,7 +140,7 @@ bool MCFastDesignMatrix::ExpandRowX(const double* row, std::vector<int>& indices
     if (!ok) return false;
     indices.assign(idx.begin(), idx.end());
     values.resize(idx.size());
-    for (int e = 0; e < fNEffects; ++e) values[static_cast<std::size_t>(e)] = EffectValue(row, e);
+    for (int e = 0; e < fNEffects; ++e) values[Ix(e)] = EffectValue(row, e);
     return true;
 }
 
@@ -149,7 +149,7 @@ bool MCFastDesignMatrix::ExpandRowXY(const double* row, std::vector<double>& xy)
     if (xy.size() < static_cast<std::size_t>(fNParameters + 1))
         xy.resize(static_cast<std::size_t>(fNParameters + 1));
     if (!ExpandRowX(row, xy)) return false;
-    xy[static_cast<std::size_t>(fNParameters)] = row[fDepVar];
+    xy[Ix(fNParameters)] = row[fDepVar];
     return true;
 }
 

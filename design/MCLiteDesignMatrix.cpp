@@ -6,6 +6,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 
@@ -35,8 +36,7 @@ MCLiteDesignMatrix::MCLiteDesignMatrix(const std::vector<int>& factors,
         for (int f : factors) maxPos = std::max(maxPos, f);
         fvLocalFactorIndex.assign(static_cast<std::size_t>(maxPos + 1), -1);
         for (std::size_t i = 0; i < factors.size(); ++i)
-            if (factors[i] >= 0)
-                fvLocalFactorIndex[static_cast<std::size_t>(factors[i])] = static_cast<int>(i);
+            if (factors[i] >= 0) fvLocalFactorIndex[Ix(factors[i])] = static_cast<int>(i);
         fvActiveCategories.assign(factors.size(), std::vector<int>());
         fvFactorValues.assign(factors.size(), kNoCategory);
         fvCumFactors.assign(1, 0);
@@ -78,7 +78,7 @@ bool MCLiteDesignMatrix::CreateNewTable(const MCModelEffect& e) {
     locals.reserve(factors.size());
     for (int f : factors) {
         const int local = f >= 0 && f < static_cast<int>(fvLocalFactorIndex.size())
-                              ? fvLocalFactorIndex[static_cast<std::size_t>(f)]
+                              ? fvLocalFactorIndex[Ix(f)]
                               : -1;
         // A term on a variable that is not one of the design's factors could
         // never be looked up from a record.
@@ -138,12 +138,12 @@ bool MCLiteDesignMatrix::AddParamToTable(const MCRegrParameter& p, int effect) {
     MCHashKey& key = fvKeys[e];
     const int* locals = fvEffectLocalFactors.data() + fvCumFactors[e];
     for (int j = 0; j < k; ++j) {
-        const int c = p.ContainsFactor(fvFactors[static_cast<std::size_t>(locals[j])], kNoCategory);
+        const int c = p.ContainsFactor(fvFactors[Ix(locals[j])], kNoCategory);
         if (c == kNoCategory) return false;
         key[j] = c;
     }
     for (int j = 0; j < k; ++j) {
-        std::vector<int>& active = fvActiveCategories[static_cast<std::size_t>(locals[j])];
+        std::vector<int>& active = fvActiveCategories[Ix(locals[j])];
         if (std::find(active.begin(), active.end(), key[j]) == active.end())
             active.push_back(key[j]);
     }
@@ -204,8 +204,8 @@ int MCLiteDesignMatrix::AddModelEffect(const MCModelEffect& effect,
 
 bool MCLiteDesignMatrix::GetParamsForEffect(int effect, int& first, int& count) const {
     if (effect < 0 || effect >= fNEffects) return false;
-    first = fvEffectFirst[static_cast<std::size_t>(effect)];
-    count = fvEffectNParams[static_cast<std::size_t>(effect)];
+    first = fvEffectFirst[Ix(effect)];
+    count = fvEffectNParams[Ix(effect)];
     return true;
 }
 
@@ -214,7 +214,7 @@ int MCLiteDesignMatrix::LookUp(int e, MCHashKey& key, const std::vector<int>& va
     const int k = fvEffectNFactors[i];
     if (key.Size() != k) key.Resize(k);
     const int* locals = fvEffectLocalFactors.data() + fvCumFactors[i];
-    for (int j = 0; j < k; ++j) key[j] = values[static_cast<std::size_t>(locals[j])];
+    for (int j = 0; j < k; ++j) key[j] = values[Ix(locals[j])];
     key.ComputeHash();
     const PairNode<int>* node = static_cast<const MCHashtable<int>*>(fvTables[i].get())->Get(&key);
     return node != nullptr ? *node->GetPair().fpValue : -1;
@@ -227,8 +227,8 @@ const std::vector<int>& MCLiteDesignMatrix::GetParameterIndices(
     ok = true;
     for (int e = 0; e < fNEffects; ++e) {
         if (!HasTable(e)) continue;
-        const int idx = LookUp(e, fvWorkKeys[static_cast<std::size_t>(e)], fvFactorValues);
-        fvRowIndices[static_cast<std::size_t>(e)] = idx;
+        const int idx = LookUp(e, fvWorkKeys[Ix(e)], fvFactorValues);
+        fvRowIndices[Ix(e)] = idx;
         if (idx < 0) ok = false;
     }
     return fvRowIndices;
@@ -241,8 +241,8 @@ const std::vector<int>& MCLiteDesignMatrix::GetRowParameterIndices(const double*
     ok = true;
     for (int e = 0; e < fNEffects; ++e) {
         if (!HasTable(e)) continue;
-        const int idx = LookUp(e, fvWorkKeys[static_cast<std::size_t>(e)], fvFactorValues);
-        fvRowIndices[static_cast<std::size_t>(e)] = idx;
+        const int idx = LookUp(e, fvWorkKeys[Ix(e)], fvFactorValues);
+        fvRowIndices[Ix(e)] = idx;
         if (idx < 0) ok = false;
     }
     return fvRowIndices;
@@ -251,10 +251,10 @@ const std::vector<int>& MCLiteDesignMatrix::GetRowParameterIndices(const double*
 int MCLiteDesignMatrix::GetEffectParameterIndex(int effect,
                                                 const std::vector<int>& factorValues) const {
     if (effect < 0 || effect >= fNEffects) return -1;
-    if (!HasTable(effect)) return fvEffectFirst[static_cast<std::size_t>(effect)];
+    if (!HasTable(effect)) return fvEffectFirst[Ix(effect)];
     for (std::size_t f = 0; f < fvFactorValues.size(); ++f)
         fvFactorValues[f] = f < factorValues.size() ? factorValues[f] : kNoCategory;
-    return LookUp(effect, fvWorkKeys[static_cast<std::size_t>(effect)], fvFactorValues);
+    return LookUp(effect, fvWorkKeys[Ix(effect)], fvFactorValues);
 }
 
 int MCLiteDesignMatrix::GetParameterIndex(MCHashtable<int>* table, MCHashKey& key) const {
@@ -285,9 +285,8 @@ bool MCLiteDesignMatrix::ExpandCheckedRow(const double* row, std::vector<int>& i
         indices.resize(static_cast<std::size_t>(fNParameters));
         values.resize(static_cast<std::size_t>(fNParameters));
         for (int j = 0; j < fNParameters; ++j) {
-            indices[static_cast<std::size_t>(j)] = j;
-            values[static_cast<std::size_t>(j)] =
-                ComputeDesignRowValue(row, fvParameters[static_cast<std::size_t>(j)]);
+            indices[Ix(j)] = j;
+            values[Ix(j)] = ComputeDesignRowValue(row, fvParameters[Ix(j)]);
         }
         return true;
     }
@@ -297,7 +296,7 @@ bool MCLiteDesignMatrix::ExpandCheckedRow(const double* row, std::vector<int>& i
     indices.assign(idx.begin(), idx.end());
     values.resize(idx.size());
     for (std::size_t e = 0; e < idx.size(); ++e)
-        values[e] = ComputeDesignRowValue(row, fvParameters[static_cast<std::size_t>(idx[e])]);
+        values[e] = ComputeDesignRowValue(row, fvParameters[Ix(idx[e])]);
     return true;
 }
 
@@ -312,7 +311,7 @@ bool MCLiteDesignMatrix::ExpandRowX(const double* row, std::vector<double>& x) c
         x.resize(static_cast<std::size_t>(fNParameters));
     std::fill(x.begin(), x.begin() + fNParameters, 0.0);
     for (std::size_t i = 0; i < fvScratchIndices.size(); ++i)
-        x[static_cast<std::size_t>(fvScratchIndices[i])] = fvScratchValues[i];
+        x[Ix(fvScratchIndices[i])] = fvScratchValues[i];
     return true;
 }
 
@@ -320,7 +319,7 @@ bool MCLiteDesignMatrix::ExpandRowXY(const double* row, std::vector<double>& xy)
     if (fDepVar < 0 || !ExpandRowX(row, xy)) return false;
     if (xy.size() < static_cast<std::size_t>(fNParameters + 1))
         xy.resize(static_cast<std::size_t>(fNParameters + 1));
-    xy[static_cast<std::size_t>(fNParameters)] = row[fDepVar];
+    xy[Ix(fNParameters)] = row[fDepVar];
     return true;
 }
 
@@ -344,15 +343,14 @@ bool MCLiteDesignMatrix::ExpandRow(const double* row, std::vector<double>& xy,
     for (std::size_t f = 0; f < fvFactors.size(); ++f)
         factorValues[f] = MCCategoryIndex(row[fvFactors[f]], 0);
     for (int e = 0; e < fNEffects; ++e) {
-        int idx = fvEffectFirst[static_cast<std::size_t>(e)];
+        int idx = fvEffectFirst[Ix(e)];
         if (HasTable(e)) {
-            idx = LookUp(e, keys[static_cast<std::size_t>(e)], factorValues);
+            idx = LookUp(e, keys[Ix(e)], factorValues);
             if (idx < 0) return false;
         }
-        xy[static_cast<std::size_t>(idx)] =
-            ComputeDesignRowValue(row, fvParameters[static_cast<std::size_t>(idx)]);
+        xy[Ix(idx)] = ComputeDesignRowValue(row, fvParameters[Ix(idx)]);
     }
-    if (withDependent) xy[static_cast<std::size_t>(fNParameters)] = row[fDepVar];
+    if (withDependent) xy[Ix(fNParameters)] = row[fDepVar];
     return true;
 }
 
@@ -365,8 +363,7 @@ int MCLiteDesignMatrix::GetIncompleteEffectIndex() const {
         double cells = 1.0;
         const int* locals = fvEffectLocalFactors.data() + fvCumFactors[i];
         for (int j = 0; j < fvEffectNFactors[i]; ++j)
-            cells *=
-                static_cast<double>(fvActiveCategories[static_cast<std::size_t>(locals[j])].size());
+            cells *= static_cast<double>(fvActiveCategories[Ix(locals[j])].size());
         if (cells <= 0.0) continue;
         const double ratio = fvEffectNParams[i] / cells;
         if (ratio < bestRatio) {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -30,7 +31,7 @@ int MCRegrParameter::AddCovariate(int var, int mult) {
     if (var < 0 || mult < 1) return 0;
     const auto it = std::find(fvCovariates.begin(), fvCovariates.end(), var);
     if (it != fvCovariates.end()) {
-        int& m = fvCovMults[static_cast<std::size_t>(it - fvCovariates.begin())];
+        int& m = fvCovMults[Ix(it - fvCovariates.begin())];
         m += mult;
         return m;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCPMMLExporter.h"
 #include "companion/MCUniStats.h"
@@ -115,28 +116,26 @@ void MCPMMLRegrExporter::CreateParameters() {
     threshold.fLabel = "Intercept";
     fvParamInfo.assign(static_cast<std::size_t>(t), threshold);
     for (int i = t; i < last; ++i) {
-        const MCRegrParameter& p = fvParams[static_cast<std::size_t>(i)];
+        const MCRegrParameter& p = fvParams[Ix(i)];
         ParamAttribute a;
         a.fName = ParamName(i + 1 - t);
-        a.fLabel = labels[static_cast<std::size_t>(i - t)];
+        a.fLabel = labels[Ix(i - t)];
         for (int k = 0; k < p.GetNFactors(); ++k) {
-            const int f = p.GetFactors()[static_cast<std::size_t>(k)];
+            const int f = p.GetFactors()[Ix(k)];
             const MCXML_850::MCVariable* v = fVars.GetVarAt(f);
-            const int cat = p.GetCategories()[static_cast<std::size_t>(k)];
+            const int cat = p.GetCategories()[Ix(k)];
             a.fvFactors.push_back(
                 {VarName(f), v != nullptr ? v->GetCategoryText(cat) : std::to_string(cat)});
         }
         for (int k = 0; k < p.GetNCovariates(); ++k)
-            a.fvCovariates.push_back({VarName(p.GetCovariates()[static_cast<std::size_t>(k)]),
-                                      p.GetCovariateMultiplicities()[static_cast<std::size_t>(k)]});
+            a.fvCovariates.push_back(
+                {VarName(p.GetCovariates()[Ix(k)]), p.GetCovariateMultiplicities()[Ix(k)]});
         fvParamInfo.push_back(std::move(a));
     }
 }
 
 const MCPMMLRegrExporter::ParamAttribute* MCPMMLRegrExporter::Param(int j) const {
-    return j >= 0 && j < static_cast<int>(fvParamInfo.size())
-               ? &fvParamInfo[static_cast<std::size_t>(j)]
-               : nullptr;
+    return j >= 0 && j < static_cast<int>(fvParamInfo.size()) ? &fvParamInfo[Ix(j)] : nullptr;
 }
 
 XMLElement* MCPMMLRegrExporter::ExportMiningField(int var, bool predicted,
@@ -262,7 +261,7 @@ XMLElement* MCPMMLRegrExporter::ExportParamMatrix(bool single, int category) con
             }
             const ParamAttribute* p = Param(j);
             if (p != nullptr) c->AddAttribute(Tags::XML_ATT_PARAMETERNAME, p->fName);
-            c->AddAttribute(Tags::XML_ATT_BETA, fvEstimates[static_cast<std::size_t>(i)]);
+            c->AddAttribute(Tags::XML_ATT_BETA, fvEstimates[Ix(i)]);
             c->AddAttribute(Tags::XML_ATT_DF, fEstimated.IsIn(i) ? 1.0 : 0.0);
             Adopt(*e, std::move(c));
         }

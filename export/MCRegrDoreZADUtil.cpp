@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "companion/MCDoreZADUtil.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
 #include "companion/XMLBuilding.h"
@@ -97,7 +98,7 @@ template <class T>
 void Permute(const std::vector<int>& order, std::vector<T>& v) {
     std::vector<T> out;
     out.reserve(v.size());
-    for (int k : order) out.push_back(v[static_cast<std::size_t>(k)]);
+    for (int k : order) out.push_back(v[Ix(k)]);
     v.swap(out);
 }
 
@@ -110,9 +111,8 @@ std::vector<int> DeclaredOrder(const std::vector<int>& declared, const std::vect
     for (std::size_t i = 0; i < vars.size(); ++i)
         place[i] = static_cast<std::size_t>(std::find(declared.begin(), declared.end(), vars[i]) -
                                             declared.begin());
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return place[static_cast<std::size_t>(a)] < place[static_cast<std::size_t>(b)];
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return place[Ix(a)] < place[Ix(b)]; });
     return order;
 }
 
@@ -138,7 +138,7 @@ ElemPtr RegrParam(const std::vector<MCModelEffect>& effects, const MCRegrParamet
     }
     const int index = p.GetEffectIndex();
     if (index < 0 || index >= static_cast<int>(effects.size())) return e;
-    const MCModelEffect& effect = effects[static_cast<std::size_t>(index)];
+    const MCModelEffect& effect = effects[Ix(index)];
 
     std::vector<int> covs = p.GetCovariates();
     std::vector<int> mults = p.GetCovariateMultiplicities();
@@ -226,7 +226,7 @@ std::string CompactLabel(const std::vector<MCModelEffect>& effects, const MCRegr
     if (covPart.empty()) return factorPart;
     const int index = p.GetEffectIndex();
     const bool parens = index >= 0 && index < static_cast<int>(effects.size()) &&
-                        effects[static_cast<std::size_t>(index)].GetFactorsInParens();
+                        effects[Ix(index)].GetFactorsInParens();
     return parens ? covPart + "(" + factorPart + ")" : factorPart + " * " + covPart;
 }
 
@@ -238,9 +238,8 @@ void ParamLabels(const std::vector<MCRegrParameterStats>& stats,
         if (s.fParamIndex == -1) continue;
         kept.push_back(s);
         const bool named = s.fParamIndex >= 0 && s.fParamIndex < static_cast<int>(params.size());
-        labels.push_back(
-            named ? CompactLabel(effects, params[static_cast<std::size_t>(s.fParamIndex)], vars)
-                  : std::string());
+        labels.push_back(named ? CompactLabel(effects, params[Ix(s.fParamIndex)], vars)
+                               : std::string());
     }
 }
 

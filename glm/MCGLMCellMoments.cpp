@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCIndex.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
 
@@ -97,8 +98,8 @@ int MCGLMCellMoments::CellCode(const double* values) const {
 
 const MCGLMCellMoments::Cell* MCGLMCellMoments::FindCell(int code) const {
     if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return nullptr;
-    const int slot = fvCellSlot[static_cast<std::size_t>(code)];
-    return slot < 0 ? nullptr : &fvCells[static_cast<std::size_t>(slot)];
+    const int slot = fvCellSlot[Ix(code)];
+    return slot < 0 ? nullptr : &fvCells[Ix(slot)];
 }
 
 void MCGLMCellMoments::SourceValues(const double* values) const {
@@ -115,7 +116,7 @@ bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
     failed = false;
     const int code = CellCode(values);
     if (code < 0) return false;
-    int& slot = fvCellSlot[static_cast<std::size_t>(code)];
+    int& slot = fvCellSlot[Ix(code)];
     if (slot < 0) {
         try {
             fvCells.emplace_back();
@@ -128,8 +129,7 @@ bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
         slot = static_cast<int>(fvCells.size()) - 1;
     }
     SourceValues(values);
-    const bool added = fvCells[static_cast<std::size_t>(slot)].fpMoments->UpdateXX(
-        fvSrcHi.data(), fvSrcLo.data(), w);
+    const bool added = fvCells[Ix(slot)].fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w);
     failed = !added;
     return added;
 }
@@ -145,7 +145,7 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
             rest -= c * fvCellStrides[i];
             const auto f =
                 std::find(fvSettingsFactors.begin(), fvSettingsFactors.end(), fvCellFactors[i]);
-            fvCategories[static_cast<std::size_t>(f - fvSettingsFactors.begin())] = c;
+            fvCategories[Ix(f - fvSettingsFactors.begin())] = c;
         }
         bool allFound = true;
         const std::vector<int>& idx = tables.GetParameterIndices(fvCategories, allFound);
@@ -154,7 +154,7 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
         for (int i : idx) {
             if (i < 0) continue;
             cell.fvCols.push_back(i);
-            cell.fvSrcs.push_back(fvParamSource[static_cast<std::size_t>(i)]);
+            cell.fvSrcs.push_back(fvParamSource[Ix(i)]);
         }
         cell.fvCols.push_back(fP);
         cell.fvSrcs.push_back(fNSources - 1);
@@ -172,8 +172,8 @@ void MCGLMCellMoments::SetCoefficients(const std::vector<double>& estimates) {
         if (cell.fvCols.empty()) continue;
         std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
         for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
-            DD& c = coef[static_cast<std::size_t>(cell.fvSrcs[a])];
-            c = DoubleDouble::Add(c, DD{estimates[static_cast<std::size_t>(cell.fvCols[a])], 0.0});
+            DD& c = coef[Ix(cell.fvSrcs[a])];
+            c = DoubleDouble::Add(c, DD{estimates[Ix(cell.fvCols[a])], 0.0});
         }
         cell.fvCoefHi.resize(coef.size());
         cell.fvCoefLo.resize(coef.size());

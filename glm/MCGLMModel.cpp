@@ -6,6 +6,7 @@
 
 #include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
@@ -68,7 +69,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e) {
             if (fpCancel->WillCancel()) break;
             MCRegrParameter param;
-            param.SetupFromEffect((*fpEffects)[static_cast<std::size_t>(e)], e, 0);
+            param.SetupFromEffect((*fpEffects)[Ix(e)], e, 0);
             const int n = tables->GetNEffectParameters(e + offset);
             fvEffectFirst.push_back(static_cast<int>(fvParameters.size()));
             fvEffectCount.push_back(n);
@@ -130,8 +131,8 @@ bool MCGLMModel::ExpandSparse(const double* values) const {
     for (int i : idx) {
         if (i < 0) continue;
         fvIdx[n] = i;
-        if (fvHasCovariates[static_cast<std::size_t>(i)]) {
-            GLMDesignValue(values, fvParameters[static_cast<std::size_t>(i)], fvHi[n], fvLo[n]);
+        if (fvHasCovariates[Ix(i)]) {
+            GLMDesignValue(values, fvParameters[Ix(i)], fvHi[n], fvLo[n]);
         } else {
             fvHi[n] = 1.0;
             fvLo[n] = 0.0;
@@ -161,10 +162,8 @@ bool MCGLMModel::ExpandRow(std::vector<double>& row, const double* values) const
     const std::vector<int>& idx = fpFactorTables->GetRowParameterIndices(values, allFound);
     for (int i : idx) {
         if (i < 0 || static_cast<std::size_t>(i) >= row.size()) continue;
-        row[static_cast<std::size_t>(i)] =
-            fvHasCovariates[static_cast<std::size_t>(i)]
-                ? ComputeDesignRowValue2(values, fvParameters[static_cast<std::size_t>(i)])
-                : 1.0;
+        row[Ix(i)] =
+            fvHasCovariates[Ix(i)] ? ComputeDesignRowValue2(values, fvParameters[Ix(i)]) : 1.0;
     }
     if (row.size() > p) row[p] = values[fDepVar];
     return allFound;
@@ -192,13 +191,13 @@ bool MCGLMModel::AddExpandedRow(double w) {
     // Powers and products of covariates carry digits beyond a double; the
     // dense form keeps them.
     for (std::size_t k = 0; k < static_cast<std::size_t>(fNnz); ++k) {
-        fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = fvHi[k];
-        fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = fvLo[k];
+        fvDenseHi[Ix(fvIdx[k])] = fvHi[k];
+        fvDenseLo[Ix(fvIdx[k])] = fvLo[k];
     }
     const bool ok = fpZPrimeZ->UpdateXX(fvDenseHi.data(), fvDenseLo.data(), w);
     for (std::size_t k = 0; k < static_cast<std::size_t>(fNnz); ++k) {
-        fvDenseHi[static_cast<std::size_t>(fvIdx[k])] = 0.0;
-        fvDenseLo[static_cast<std::size_t>(fvIdx[k])] = 0.0;
+        fvDenseHi[Ix(fvIdx[k])] = 0.0;
+        fvDenseLo[Ix(fvIdx[k])] = 0.0;
     }
     return ok;
 }
@@ -241,7 +240,7 @@ double MCGLMModel::FittedValue(const double* values) const {
     if (fCells.FittedValue(values, fitted.hi, fitted.lo)) return fitted.hi + fitted.lo;
     ExpandSparse(values);
     for (std::size_t k = 0; k + 1 < static_cast<std::size_t>(fNnz); ++k) {
-        const double b = fvEstimates[static_cast<std::size_t>(fvIdx[k])];
+        const double b = fvEstimates[Ix(fvIdx[k])];
         double ph, pl;
         DoubleDouble::TwoProd(fvHi[k], b, ph, pl);
         DoubleDouble::Accumulate(fitted.hi, fitted.lo, ph, pl + fvLo[k] * b);
@@ -269,8 +268,7 @@ void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* value
     const double wt = RowWeight(values);
     ExpandSparse(values);
     scratch.assign(static_cast<std::size_t>(p), 0.0);
-    for (int k = 0; k + 1 < fNnz; ++k)
-        scratch[static_cast<std::size_t>(fvIdx[k])] = e * fvHi[k] * wt;
+    for (int k = 0; k + 1 < fNnz; ++k) scratch[Ix(fvIdx[k])] = e * fvHi[k] * wt;
 }
 
 MCStatus MCGLMModel::FinishErrors() {
@@ -303,8 +301,8 @@ void MCGLMModel::SetDepMeanAndTotalW(double mean, double totalWeight) {
 
 bool MCGLMModel::GetParamsForEffect(int effect, int& first, int& count) const {
     if (effect < 0 || effect >= static_cast<int>(fvEffectFirst.size())) return false;
-    first = fvEffectFirst[static_cast<std::size_t>(effect)];
-    count = fvEffectCount[static_cast<std::size_t>(effect)];
+    first = fvEffectFirst[Ix(effect)];
+    count = fvEffectCount[Ix(effect)];
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "glm/MCGLMAlgorithm.h"
 
@@ -54,11 +55,11 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
 
     d.fvParamStats.resize(static_cast<std::size_t>(p));
     for (int k = 0; k < p; ++k) {
-        MCRegrParameterStats& s = d.fvParamStats[static_cast<std::size_t>(k)];
+        MCRegrParameterStats& s = d.fvParamStats[Ix(k)];
         s.fParamIndex = k;
-        s.fEstimate = d.fvEstimates[static_cast<std::size_t>(k)];
+        s.fEstimate = d.fvEstimates[Ix(k)];
         s.fbRedundant = !d.fRedundancy.IsIn(k);
-        s.fEffectIndex = d.fvParameters[static_cast<std::size_t>(k)].GetEffectIndex();
+        s.fEffectIndex = d.fvParameters[Ix(k)].GetEffectIndex();
     }
 
     // The residual sum of the model is normalised by W.

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCSatterthwaite.h"
@@ -50,8 +51,8 @@ bool MCMETDataImpl::GetRange(int e, int& first, int& count) const {
     if (e < 0 || e >= GetNEffects() || e >= static_cast<int>(fpFirstParam->size()) ||
         e >= static_cast<int>(fpNParams->size()))
         return false;
-    first = (*fpFirstParam)[static_cast<std::size_t>(e)];
-    count = (*fpNParams)[static_cast<std::size_t>(e)];
+    first = (*fpFirstParam)[Ix(e)];
+    count = (*fpNParams)[Ix(e)];
     if (first < 0) {
         count += first;
         first = 0;
@@ -195,8 +196,8 @@ bool MCMETDataImpl::ComputeTypeIIIScaleMatrices(const MCBitSet& entered, MCRectM
     D = MCSymMatrix(n);
     if (fbIntercept) R.SetElem(0, 0, 1.0);
     for (int j = offset; j < n; ++j) {
-        const double m = fvScaleMeans[static_cast<std::size_t>(j - offset)];
-        const double s = fvScales[static_cast<std::size_t>(j - offset)];
+        const double m = fvScaleMeans[Ix(j - offset)];
+        const double s = fvScales[Ix(j - offset)];
         if (entered.IsIn(j)) {
             if (fbIntercept) R.SetElem(0, j, -m / s);
             R.SetElem(j, j, 1.0 / s);

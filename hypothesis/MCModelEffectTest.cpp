@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCMETDataImpl.h"
 #include "settings/MCRegSettings.h"
@@ -180,7 +181,7 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
         if (!usable.IsIn(c)) continue;
         H1.ColClean(c, q);
         H1.CopyColToRow(c, L, row++);
-        rows.push_back(params[static_cast<std::size_t>(c)] + 1);
+        rows.push_back(params[Ix(c)] + 1);
     }
     return MCStatus();
 }

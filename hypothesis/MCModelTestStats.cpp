@@ -4,6 +4,7 @@
 #include <string>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -13,7 +14,7 @@ namespace {
 
 template <class T>
 const T* At(const std::vector<T>& v, int i) {
-    return i >= 0 && i < static_cast<int>(v.size()) ? &v[static_cast<std::size_t>(i)] : nullptr;
+    return i >= 0 && i < static_cast<int>(v.size()) ? &v[Ix(i)] : nullptr;
 }
 
 template <class T>
@@ -91,7 +92,7 @@ void MCModelTestStats::Display() const {
     DisplayI("Number of tests", GetNTests());
     for (int i = 0; i < GetNTests(); ++i) {
         DisplayI("Test", i);
-        fvTestStats[static_cast<std::size_t>(i)].Display();
+        fvTestStats[Ix(i)].Display();
         if (const MCRectMatrix* L = GetLMatrix(i)) {
             DisplayText("L matrix:");
             L->Display();

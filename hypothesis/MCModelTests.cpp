@@ -6,6 +6,8 @@
 
 #include "companion/MCDisplay.h"
 #include "companion/MCDistFun.h"
+#include "companion/MCIndex.h"
+#include "companion/MCMathFun.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCSatterthwaite.h"
@@ -26,12 +28,6 @@ constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 bool IsValue(double x) {
     return !MCMV::IsMissing(x) && !std::isnan(x);
-}
-
-double Dot(const std::vector<double>& a, const std::vector<double>& b) {
-    double s = 0.0;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) s += a[i] * b[i];
-    return s;
 }
 
 // Rows tested by t with the error (or Satterthwaite) degrees of freedom.
@@ -69,23 +65,22 @@ void CheckRows(const MCRectMatrix& L, const std::vector<double>* K, std::vector<
     std::vector<double> extra;
     if (K) {
         extra.assign(static_cast<std::size_t>(n), 0.0);
-        for (int i = 0; i < n && i < static_cast<int>(K->size()); ++i)
-            extra[static_cast<std::size_t>(i)] = (*K)[static_cast<std::size_t>(i)];
+        for (int i = 0; i < n && i < static_cast<int>(K->size()); ++i) extra[Ix(i)] = (*K)[Ix(i)];
     }
     for (int i = 0; i < n; ++i) {
         const double* row = L.GetRow(i);
         bool zero = true;
         for (int j = 0; j < c && zero; ++j) zero = row[j] == 0.0;
         if (zero) {
-            codes[static_cast<std::size_t>(i)] = -2;
+            codes[Ix(i)] = -2;
             --nNonRedundant;
             continue;
         }
-        if (codes[static_cast<std::size_t>(i)] != -1) continue;
+        if (codes[Ix(i)] != -1) continue;
         for (int j = i + 1; j < n; ++j) {
-            if (codes[static_cast<std::size_t>(j)] != -1) continue;
+            if (codes[Ix(j)] != -1) continue;
             if (L.IsERowMultipleOfAnother(i, j, K ? &extra : nullptr)) {
-                codes[static_cast<std::size_t>(j)] = i;
+                codes[Ix(j)] = i;
                 --nNonRedundant;
             }
         }
@@ -216,17 +211,17 @@ void MCModelTests::FinishFamily(const std::vector<int>& codes, int n,
     if (MCPAdjust::IsStepDown(fPAdjMethod)) {
         std::vector<int> members;
         for (int r = 0; r < rows; ++r)
-            if (codes[static_cast<std::size_t>(r)] == -1) members.push_back(r);
+            if (codes[Ix(r)] == -1) members.push_back(r);
         const double alpha = IsValue(fConfidenceLevel) ? 1.0 - fConfidenceLevel : MCMV::Missing();
         MCPAdjust::StepDown(fPAdjMethod, alpha, fErrorDF, n, indiv, members, true);
         // A duplicate row tests the same hypothesis as its original: same
         // adjusted p-value, and an interval as wide in units of its own
         // standard error.
         for (int r = 0; r < rows; ++r) {
-            const int i = codes[static_cast<std::size_t>(r)];
-            MCTestStats& t = indiv[static_cast<std::size_t>(r)];
+            const int i = codes[Ix(r)];
+            MCTestStats& t = indiv[Ix(r)];
             if (i < 0 || !IsValue(t.GetSig())) continue;
-            const MCTestStats& src = indiv[static_cast<std::size_t>(i)];
+            const MCTestStats& src = indiv[Ix(i)];
             t.SetAdjSig(src.GetAdjSig());
             if (!IsValue(src.GetLowerConfidenceInterval())) continue;
             double h = src.GetContrastEstimate() - src.GetLowerConfidenceInterval();
@@ -271,7 +266,7 @@ bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int 
     record.SetPAdjMethod(fPAdjMethod);
     std::vector<double> l;
     if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) return false;
-    const double estimate = Dot(l, *fpEstimates);
+    const double estimate = MCMathFun::DDot(l, *fpEstimates);
     record.SetContrastEstimate(estimate);
     const double v =
         SetRowDFAndError(record, fpCovariance->ComputeVSV(l), DenominatorDF(l), estimate, interval);
@@ -345,8 +340,7 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
     overall.SetNNonRedunRows(n);
     std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
-        if (codes[static_cast<std::size_t>(r)] == -1)
-            ComputeIndivTest(L, r, 0.0, n, tests[static_cast<std::size_t>(r)], false);
+        if (codes[Ix(r)] == -1) ComputeIndivTest(L, r, 0.0, n, tests[Ix(r)], false);
     AdjustOverallFromRows(tests, codes, n, overall);
     return MCStatus();
 }
@@ -405,8 +399,8 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
     if (!StartFamily(L, Kp, nTests, used, codes, n, indiv, overall))
         return ErrorStatus(StatusCode::kAllocationFailed);
     for (int r = 0; r < rows; ++r) {
-        MCTestStats& t = indiv[static_cast<std::size_t>(r)];
-        ComputeIndivTest(L, r, Kp ? K[static_cast<std::size_t>(r)] : 0.0, n, t, false);
+        MCTestStats& t = indiv[Ix(r)];
+        ComputeIndivTest(L, r, Kp ? K[Ix(r)] : 0.0, n, t, false);
     }
     FinishFamily(codes, n, indiv, overall);
     return MCStatus();
@@ -454,13 +448,11 @@ double MCModelTests::ComputeOriginalChiSquare(const MCRectMatrix& M, const std::
         bool usedCell = false;
         for (int r = 0; r < rows; ++r) usedCell = usedCell || L.GetElem(r, j) != 0.0;
         if (!usedCell) {
-            mu[static_cast<std::size_t>(j)] = 0.0;
+            mu[Ix(j)] = 0.0;
             continue;
         }
-        if (!IsValue(mu[static_cast<std::size_t>(j)]) || !IsValue(w[static_cast<std::size_t>(j)]))
-            return MCMV::Missing();
-        for (int r = 0; r < rows; ++r)
-            LW.SetElem(r, j, L.GetElem(r, j) * w[static_cast<std::size_t>(j)]);
+        if (!IsValue(mu[Ix(j)]) || !IsValue(w[Ix(j)])) return MCMV::Missing();
+        for (int r = 0; r < rows; ++r) LW.SetElem(r, j, L.GetElem(r, j) * w[Ix(j)]);
     }
     std::vector<double> d;
     MCRectMatrix A;
@@ -577,14 +569,14 @@ MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
     overall.SetNNonRedunRows(n);
     std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) {
-        if (codes[static_cast<std::size_t>(r)] != -1) continue;
+        if (codes[Ix(r)] != -1) continue;
         if (fpCancelQuery && fpCancelQuery->IsCancel()) {
             fStatus = ErrorStatus(StatusCode::kCancelled);
             return fStatus;
         }
         double variance = 0.0, df = 0.0;
         const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
-        ComputeOriginalIndivTest(est, variance, n, tests[static_cast<std::size_t>(r)], df, false);
+        ComputeOriginalIndivTest(est, variance, n, tests[Ix(r)], df, false);
     }
     AdjustOverallFromRows(tests, codes, n, overall);
     return MCStatus();
@@ -618,7 +610,7 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
     if (!StartFamily(L, nullptr, nTests, used, codes, n, indiv, overall))
         return ErrorStatus(StatusCode::kAllocationFailed);
     for (int r = 0; r < rows; ++r) {
-        MCTestStats& t = indiv[static_cast<std::size_t>(r)];
+        MCTestStats& t = indiv[Ix(r)];
         double variance = 0.0, df = 0.0;
         const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
         ComputeOriginalIndivTest(est, variance, n, t, df, true);

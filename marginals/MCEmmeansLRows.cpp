@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "design/MCLiteDesignMatrix.h"
 #include "marginals/MCEmmeansRequests.h"
@@ -13,14 +14,6 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
-
-namespace {
-
-std::size_t Slot(int i) {
-    return static_cast<std::size_t>(i);
-}
-
-}  // namespace
 
 MCEmmeansLRows::MCEmmeansLRows(const MCLiteDesignMatrix& design, const MCEmmeansRequests& requests,
                                MCCancelInfo& cancel)
@@ -33,8 +26,8 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
     try {
         const std::vector<int>& dfac = fDesign.GetFactors();
         const std::vector<MCModelEffect>& effects = fDesign.GetModelEffects();
-        const std::size_t nEff = Slot(fDesign.GetNEffects());
-        const std::size_t p = Slot(fDesign.GetNParameters());
+        const std::size_t nEff = Ix(fDesign.GetNEffects());
+        const std::size_t p = Ix(fDesign.GetNParameters());
         // Effects without factors have one parameter, used by every cell.
         std::vector<int> fixedIndex(nEff, -1);
         for (std::size_t e = 0; e < nEff; ++e) {
@@ -43,7 +36,7 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
                 effects[e].GetFactors().empty())
                 fixedIndex[e] = f0;
         }
-        const std::size_t nSpecs = Slot(fRequests.Size());
+        const std::size_t nSpecs = Ix(fRequests.Size());
         std::vector<std::vector<int>> orders(nSpecs);
         for (std::size_t s = 0; s < nSpecs; ++s)
             fRequests.FactorOrder(fRequests.Get(static_cast<int>(s)), orders[s]);
@@ -51,10 +44,10 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
         std::vector<int> values(dfac.size()), key;
         for (int j = first; j < first + count; ++j) {
             if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
-            const MCRegrParameter& par = fDesign.GetParameters()[Slot(j)];
+            const MCRegrParameter& par = fDesign.GetParameters()[Ix(j)];
             std::fill(values.begin(), values.end(), -1);
             for (std::size_t t = 0; t < par.GetFactors().size(); ++t)
-                values[Slot(fRequests.DesignPos(par.GetFactors()[t]))] = par.GetCategories()[t];
+                values[Ix(fRequests.DesignPos(par.GetFactors()[t]))] = par.GetCategories()[t];
             // The other factors of the design run over all their levels.
             std::vector<const std::vector<int>*> free;
             std::vector<std::size_t> freePos;
@@ -68,7 +61,7 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
             std::vector<int> pos(free.size(), 0);
             do {
                 for (std::size_t t = 0; t < free.size(); ++t)
-                    values[freePos[t]] = (*free[t])[Slot(pos[t])];
+                    values[freePos[t]] = (*free[t])[Ix(pos[t])];
                 bool ok = false;
                 std::vector<int> idx = fDesign.GetParameterIndices(values, ok);
                 if (!ok) continue;
@@ -80,11 +73,11 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
                         fRequests.Get(static_cast<int>(s)).GetFactors();
                     key.clear();
                     for (int i : orders[s])
-                        key.push_back(values[Slot(fRequests.DesignPos(factors[Slot(i)]))]);
+                        key.push_back(values[Ix(fRequests.DesignPos(factors[Ix(i)]))]);
                     std::vector<double>& cell = fvCells[s][key];
                     if (cell.empty()) cell.assign(p + 1, 0.0);
                     for (int k : idx)
-                        if (k >= 0 && Slot(k) < p) cell[Slot(k)] += 1;
+                        if (k >= 0 && Ix(k) < p) cell[Ix(k)] += 1;
                     cell[p] += 1;
                 }
             } while (NextCombination(pos, free));
@@ -96,7 +89,7 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
 }
 
 double MCEmmeansLRows::CovariateExpression(int effect, const MCEmmeansSpec& spec) const {
-    const MCModelEffect& e = fDesign.GetModelEffects()[Slot(effect)];
+    const MCModelEffect& e = fDesign.GetModelEffects()[Ix(effect)];
     const std::vector<int> covs = e.GetCovariates();
     const std::vector<int> mult = e.GetCovMultiplicities();
     double v = 1.0;
@@ -114,7 +107,7 @@ void MCEmmeansLRows::FillRow(MCRectMatrix& L, int r, const std::vector<int>& fac
                              const std::vector<double>& covExpr) const {
     std::vector<int> values(fDesign.GetFactors().size(), -1);
     for (int e = 0; e < fDesign.GetNEffects(); ++e) {
-        const std::vector<int> ef = fDesign.GetModelEffects()[Slot(e)].GetFactors();
+        const std::vector<int> ef = fDesign.GetModelEffects()[Ix(e)].GetFactors();
         // The effect's factors outside the cell run over all their levels;
         // each combination gets the same weight.
         std::vector<const std::vector<int>*> free;
@@ -124,7 +117,7 @@ void MCEmmeansLRows::FillRow(MCRectMatrix& L, int r, const std::vector<int>& fac
             const int d = fRequests.DesignPos(f);
             const int in = FindPosition(factors, f);
             if (in >= 0) {
-                values[Slot(d)] = levels[Slot(in)];
+                values[Ix(d)] = levels[Ix(in)];
             } else {
                 free.push_back(&fRequests.Levels(f));
                 freeDesign.push_back(d);
@@ -133,11 +126,11 @@ void MCEmmeansLRows::FillRow(MCRectMatrix& L, int r, const std::vector<int>& fac
         std::size_t n = 1;
         for (const auto* l : free) n *= l->size();
         if (n == 0) continue;
-        const double w = covExpr[Slot(e)] / static_cast<double>(n);
+        const double w = covExpr[Ix(e)] / static_cast<double>(n);
         std::vector<int> fpos(free.size(), 0);
         do {
             for (std::size_t t = 0; t < free.size(); ++t)
-                values[Slot(freeDesign[t])] = (*free[t])[Slot(fpos[t])];
+                values[Ix(freeDesign[t])] = (*free[t])[Ix(fpos[t])];
             const int j = fDesign.GetEffectParameterIndex(e, values);
             if (j >= 0) L.SetElem(r, j, L.GetElem(r, j) + w);
         } while (NextCombination(fpos, free));
@@ -154,13 +147,13 @@ MCStatus MCEmmeansLRows::Profile(const std::vector<int>& factors,
         const int nEff = fDesign.GetNEffects();
         L.Resize(static_cast<int>(cells.size()), p);
         means.assign(cells.size(), 0.0);
-        std::vector<double> covExpr(Slot(nEff));
+        std::vector<double> covExpr(Ix(nEff));
         for (std::size_t r = 0; r < cells.size(); ++r) {
             const int row = static_cast<int>(r);
             for (int j = 0; j < p; ++j) L.SetElem(row, j, 0.0);
-            for (int e = 0; e < nEff; ++e) covExpr[Slot(e)] = CovariateExpression(e, covs[r]);
+            for (int e = 0; e < nEff; ++e) covExpr[Ix(e)] = CovariateExpression(e, covs[r]);
             FillRow(L, row, factors, cells[r], covExpr);
-            for (int j = 0; j < p; ++j) means[r] += L.GetElem(row, j) * estimates[Slot(j)];
+            for (int j = 0; j < p; ++j) means[r] += L.GetElem(row, j) * estimates[Ix(j)];
         }
     } catch (const std::bad_alloc&) {
         return ErrorStatus(StatusCode::kAllocationFailed);
@@ -175,7 +168,7 @@ MCStatus MCEmmeansLRows::Build(int spec, const std::vector<int>& order, MCEmmean
     out.fComparePos = s.GetCompareFactors().size() == 1 ? order.back() : -1;
     out.fvAllLevels.clear();
     if (out.fComparePos >= 0)
-        out.fvAllLevels = fRequests.Levels(s.GetFactors()[Slot(out.fComparePos)]);
+        out.fvAllLevels = fRequests.Levels(s.GetFactors()[Ix(out.fComparePos)]);
     if (!fRequests.IsComplete()) return BuildIncomplete(spec, order, out, requestStatus);
     return BuildComplete(s, order, out);
 }
@@ -185,7 +178,7 @@ MCStatus MCEmmeansLRows::BuildComplete(const MCEmmeansSpec& s, const std::vector
     // Every combination of usable levels of the request's factors, the
     // compare factors fastest.
     std::vector<const std::vector<int>*> lists;
-    for (int i : order) lists.push_back(&fRequests.Levels(s.GetFactors()[Slot(i)]));
+    for (int i : order) lists.push_back(&fRequests.Levels(s.GetFactors()[Ix(i)]));
     std::size_t nRows = 1;
     for (const auto* l : lists) nRows *= l->size();
     out.fL = MCRectMatrix(static_cast<int>(nRows), fDesign.GetNParameters());
@@ -193,14 +186,14 @@ MCStatus MCEmmeansLRows::BuildComplete(const MCEmmeansSpec& s, const std::vector
     out.fvTestStarts.clear();
 
     const int nEff = fDesign.GetNEffects();
-    std::vector<double> covExpr(Slot(nEff));
-    for (int e = 0; e < nEff; ++e) covExpr[Slot(e)] = CovariateExpression(e, s);
+    std::vector<double> covExpr(Ix(nEff));
+    for (int e = 0; e < nEff; ++e) covExpr[Ix(e)] = CovariateExpression(e, s);
 
     std::vector<int> pos(lists.size(), 0);
     for (std::size_t r = 0; r < nRows; ++r) {
         if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         for (std::size_t t = 0; t < order.size(); ++t)
-            out.fvRowLevels[r][Slot(order[t])] = (*lists[t])[Slot(pos[t])];
+            out.fvRowLevels[r][Ix(order[t])] = (*lists[t])[Ix(pos[t])];
         FillRow(out.fL, static_cast<int>(r), s.GetFactors(), out.fvRowLevels[r], covExpr);
         NextCombination(pos, lists);
     }
@@ -211,16 +204,16 @@ MCStatus MCEmmeansLRows::BuildComplete(const MCEmmeansSpec& s, const std::vector
 
 MCStatus MCEmmeansLRows::BuildIncomplete(int spec, const std::vector<int>& order,
                                          MCEmmeansLMatrix& out, MCStatus& requestStatus) const {
-    if (Slot(spec) >= fvCells.size()) return ErrorStatus(StatusCode::kMissingInput);
+    if (Ix(spec) >= fvCells.size()) return ErrorStatus(StatusCode::kMissingInput);
     const MCEmmeansSpec& s = fRequests.Get(spec);
-    const CellMap& cells = fvCells[Slot(spec)];
-    const std::size_t p = Slot(fDesign.GetNParameters());
+    const CellMap& cells = fvCells[Ix(spec)];
+    const std::size_t p = Ix(fDesign.GetNParameters());
     const int nEff = fDesign.GetNEffects();
     const std::size_t nCmp = s.GetCompareFactors().size();
     int nRows = 0;
     for (const auto& c : cells) nRows += c.second[p] > 0 ? 1 : 0;
     out.fL = MCRectMatrix(nRows, static_cast<int>(p));
-    out.fvRowLevels.assign(Slot(nRows), std::vector<int>(s.GetFactors().size(), 0));
+    out.fvRowLevels.assign(Ix(nRows), std::vector<int>(s.GetFactors().size(), 0));
     out.fvTestStarts.clear();
     int r = 0;
     const std::vector<int>* previous = nullptr;
@@ -234,10 +227,10 @@ MCStatus MCEmmeansLRows::BuildIncomplete(int spec, const std::vector<int>& order
             if (!fDesign.GetParamsForEffect(e, f0, cnt)) continue;
             const double w = CovariateExpression(e, s) / total;
             for (int j = f0; j < f0 + cnt; ++j)
-                if (c.second[Slot(j)] > 0) out.fL.SetElem(r, j, c.second[Slot(j)] * w);
+                if (c.second[Ix(j)] > 0) out.fL.SetElem(r, j, c.second[Ix(j)] * w);
         }
         for (std::size_t t = 0; t < order.size(); ++t)
-            out.fvRowLevels[Slot(r)][Slot(order[t])] = c.first[t];
+            out.fvRowLevels[Ix(r)][Ix(order[t])] = c.first[t];
         // A test is a run of rows sharing the non-compare levels.
         if (nCmp > 0 && (previous == nullptr ||
                          !std::equal(c.first.begin(), c.first.end() - static_cast<long>(nCmp),

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
@@ -16,10 +17,6 @@ using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
-
-std::size_t Slot(int i) {
-    return static_cast<std::size_t>(i);
-}
 
 // The two rows of L of items i and j.
 MCRectMatrix PairRows(const MCEmmeansPairInput& in, int i, int j) {
@@ -54,8 +51,8 @@ void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& p
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
         if (i < j) continue;
-        const MCEmmeansStats& o = pairs[Slot(j * (k - 1) + i - 1)];
-        MCEmmeansStats& out = pairs[Slot(q)];
+        const MCEmmeansStats& o = pairs[Ix(j * (k - 1) + i - 1)];
+        MCEmmeansStats& out = pairs[Ix(q)];
         out.SetSignificance(o.GetSignificance());
         if (!MCMV::IsMissing(o.GetLower())) {
             out.SetLower(-o.GetUpper());
@@ -73,8 +70,8 @@ bool IsStepDown(MCConst::MCPAdjustMethod method) {
 MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>& levels,
                            MCEmmeansPairs& out) {
     const int k = in.fK, n = k * (k - 1), m = n / 2;
-    out.fvStats.assign(Slot(n), MCEmmeansStats());
-    out.fvStatus.assign(Slot(n), MCStatus());
+    out.fvStats.assign(Ix(n), MCEmmeansStats());
+    out.fvStatus.assign(Ix(n), MCStatus());
     for (int q = 0; q < n; ++q) {
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         int i = 0, j = 0;
@@ -89,12 +86,12 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
         } else {
             std::vector<MCTestStats> ind;
             MCTestStats ov;
-            out.fvStatus[Slot(q)] = in.fpTester->ComputeOriginalOvAndIndTests(
+            out.fvStatus[Ix(q)] = in.fpTester->ComputeOriginalOvAndIndTests(
                 PairRows(in, i, j), *in.fpEstimates, Difference(), ind, ov, m);
             if (!ind.empty()) rec = ind[0];
         }
-        MCEmmeansStats& pair = out.fvStats[Slot(q)];
-        pair.SetCategories({levels[Slot(j)]});
+        MCEmmeansStats& pair = out.fvStats[Ix(q)];
+        pair.SetCategories({levels[Ix(j)]});
         pair.SetMean(rec.GetContrastEstimate());
         pair.SetStandardError(rec.GetStandardError());
         pair.SetDF(rec.GetDF2());
@@ -151,15 +148,15 @@ MCStatus ComputeCombinationPairs(const MCEmmeansPairInput& in, double crit,
     const int K = in.fK, n = K * (K - 1);
     out.Forget();
     try {
-        out.fvStats.assign(Slot(n), MCEmmeansStats());
-        out.fvStatus.assign(Slot(n), MCStatus());
+        out.fvStats.assign(Ix(n), MCEmmeansStats());
+        out.fvStatus.assign(Ix(n), MCStatus());
     } catch (const std::bad_alloc&) {
         return ErrorStatus(StatusCode::kAllocationFailed);
     }
     for (int q = 0; q < n; ++q) {
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
-        MCStatus& qs = out.fvStatus[Slot(q)];
-        qs = ComputeCombinationPair(in, q, crit, multi, out.fvStats[Slot(q)]);
+        MCStatus& qs = out.fvStatus[Ix(q)];
+        qs = ComputeCombinationPair(in, q, crit, multi, out.fvStats[Ix(q)]);
         if (qs.IsError()) return qs;
     }
     StepDownFamily(in, out.fvStats);

@@ -45,9 +45,9 @@ MCStatus MCEmmeansRequests::Init(const MCRegSettings& settings, const MCLiteDesi
         const std::vector<int>& covs = settings.GetCovariates();
         int top = -1;
         for (int c : covs) top = std::max(top, c);
-        fvCovMeans.assign(Slot(top + 1), MCMV::Missing());
+        fvCovMeans.assign(Ix(top + 1), MCMV::Missing());
         for (std::size_t i = 0; i < covs.size() && i < covariateMeans.size(); ++i)
-            fvCovMeans[Slot(covs[i])] = covariateMeans[i];
+            fvCovMeans[Ix(covs[i])] = covariateMeans[i];
 
         const std::vector<int>& factors = settings.GetFactors();
         const std::vector<int>& sizes = settings.GetFactorSizes();
@@ -55,19 +55,18 @@ MCStatus MCEmmeansRequests::Init(const MCRegSettings& settings, const MCLiteDesi
         int topF = -1;
         for (int f : factors) topF = std::max(topF, f);
         for (int f : designFactors) topF = std::max(topF, f);
-        fvFactorPos.assign(Slot(topF + 1), -1);
-        fvDesignPos.assign(Slot(topF + 1), -1);
+        fvFactorPos.assign(Ix(topF + 1), -1);
+        fvDesignPos.assign(Ix(topF + 1), -1);
         for (std::size_t d = 0; d < designFactors.size(); ++d)
-            fvDesignPos[Slot(designFactors[d])] = static_cast<int>(d);
+            fvDesignPos[Ix(designFactors[d])] = static_cast<int>(d);
         fvLevels.resize(factors.size());
         for (std::size_t i = 0; i < factors.size(); ++i) {
-            fvFactorPos[Slot(factors[i])] = static_cast<int>(i);
+            fvFactorPos[Ix(factors[i])] = static_cast<int>(i);
             const int k = i < sizes.size() ? sizes[i] : 0;
             const int ci = counts != nullptr ? FindPosition(counts->GetFactors(), factors[i]) : -1;
             const MCFactorCounts::CountVector* cv = ci >= 0 ? counts->GetCountsPtr(ci) : nullptr;
             for (int l = 0; l < k; ++l) {
-                if (cv != nullptr && (Slot(l) >= cv->size() || !((*cv)[Slot(l)].first > 0)))
-                    continue;
+                if (cv != nullptr && (Ix(l) >= cv->size() || !((*cv)[Ix(l)].first > 0))) continue;
                 fvLevels[i].push_back(l);
             }
         }
@@ -116,7 +115,7 @@ MCStatus MCEmmeansRequests::Check(std::size_t s, const std::vector<int>& covaria
     // means.
     auto& held = spec.GetCovariates();
     for (auto& c : held)
-        if (MCMV::IsMissing(c.second) && Slot(c.first) < fvCovMeans.size())
+        if (MCMV::IsMissing(c.second) && Ix(c.first) < fvCovMeans.size())
             c.second = CovariateMean(c.first);
     for (int c : covariates) {
         bool listed = false;
@@ -155,7 +154,7 @@ bool MCEmmeansRequests::CompareCombinations(int spec,
     std::vector<int> pos(lists.size(), 0);
     do {
         std::vector<int> c(lists.size());
-        for (std::size_t t = 0; t < lists.size(); ++t) c[t] = (*lists[t])[Slot(pos[t])];
+        for (std::size_t t = 0; t < lists.size(); ++t) c[t] = (*lists[t])[Ix(pos[t])];
         combinations.push_back(c);
     } while (NextCombination(pos, lists));
     return true;

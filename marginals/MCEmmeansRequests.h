@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCIndex.h"
 #include "companion/MCStatus.h"
 #include "marginals/MCEmmeansSpec.h"
 
@@ -30,10 +31,10 @@ public:
     int Size() const { return static_cast<int>(fvSpecs.size()); }
     bool IsRequest(int spec) const { return spec >= 0 && spec < Size(); }
     // The request as checked and completed; spec must be a request.
-    const MCEmmeansSpec& Get(int spec) const { return fvSpecs[Slot(spec)]; }
+    const MCEmmeansSpec& Get(int spec) const { return fvSpecs[Ix(spec)]; }
     // The request's status; later steps may add to it.
-    MCCommon_850::MCStatus& Status(int spec) { return fvStatus[Slot(spec)]; }
-    const MCCommon_850::MCStatus& Status(int spec) const { return fvStatus[Slot(spec)]; }
+    MCCommon_850::MCStatus& Status(int spec) { return fvStatus[Ix(spec)]; }
+    const MCCommon_850::MCStatus& Status(int spec) const { return fvStatus[Ix(spec)]; }
 
     // Whether the record position holds a factor of the settings and the
     // design.
@@ -44,10 +45,10 @@ public:
     int DesignPos(int factor) const { return Lookup(fvDesignPos, factor); }
     // Usable levels of a settings factor (record position): all its levels
     // without counts, otherwise those with a positive count.
-    const std::vector<int>& Levels(int factor) const { return fvLevels[Slot(FactorPos(factor))]; }
+    const std::vector<int>& Levels(int factor) const { return fvLevels[Ix(FactorPos(factor))]; }
     // Indexed by covariate record position (missing where none).
     const std::vector<double>& CovariateMeans() const { return fvCovMeans; }
-    double CovariateMean(int covariate) const { return fvCovMeans[Slot(covariate)]; }
+    double CovariateMean(int covariate) const { return fvCovMeans[Ix(covariate)]; }
     // The design reports no incomplete effect.
     bool IsComplete() const { return fbComplete; }
 
@@ -60,9 +61,8 @@ public:
     bool CompareCombinations(int spec, std::vector<std::vector<int>>& combinations) const;
 
 private:
-    static std::size_t Slot(int i) { return static_cast<std::size_t>(i); }
     static int Lookup(const std::vector<int>& map, int i) {
-        return i >= 0 && Slot(i) < map.size() ? map[Slot(i)] : -1;
+        return i >= 0 && Ix(i) < map.size() ? map[Ix(i)] : -1;
     }
     MCCommon_850::MCStatus Check(std::size_t spec, const std::vector<int>& covariates);
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "design/MCContrasts.h"
@@ -29,10 +30,6 @@ namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
-std::size_t Slot(int i) {
-    return static_cast<std::size_t>(i);
-}
-
 // An index out of range: the index and the largest valid one as data.
 MCStatus RangeError(long code, int index, int largest) {
     MCStatus s = ErrorStatus(code);
@@ -45,7 +42,7 @@ MCStatus RangeError(long code, int index, int largest) {
 std::vector<int> TestLevels(const MCEmmeansTest& test, int comparePos) {
     std::vector<int> levels;
     for (const std::vector<int>& row : test.fvRowLevels)
-        levels.push_back(comparePos >= 0 ? row[Slot(comparePos)] : -1);
+        levels.push_back(comparePos >= 0 ? row[Ix(comparePos)] : -1);
     return levels;
 }
 
@@ -246,8 +243,8 @@ MCStatus MCMarginals::SelectTest(int test) {
     if (test < 0 || test >= m.fNTests)
         return RangeError(StatusCode::kTestIndex, test, m.fNTests - 1);
     const bool complete = fpRequests->IsComplete();
-    const int first = complete ? m.fNCompare * test : m.fvTestStarts[Slot(test)];
-    const int end = complete ? first + m.fNCompare : m.fvTestStarts[Slot(test) + 1];
+    const int first = complete ? m.fNCompare * test : m.fvTestStarts[Ix(test)];
+    const int end = complete ? first + m.fNCompare : m.fvTestStarts[Ix(test) + 1];
     fTest.fSpec = m.fSpec;
     fTest.fTest = test;
     fTest.fFirstRow = first;
@@ -262,7 +259,7 @@ MCStatus MCMarginals::SelectTest(int test) {
     if (fTest.GetNCompare() == 1) {
         st = MCStatus(StatusCode::kOneRowTest, s.GetContrastType() == MCConst::CONTRAST_PAIRWISE);
         st.SetDiscreteDatum(0, test);
-    } else if (Slot(fTest.GetNCompare()) < full) {
+    } else if (Ix(fTest.GetNCompare()) < full) {
         st = WarningStatus(StatusCode::kLevelsMissing);
         st.SetDiscreteDatum(0, test);
     }
@@ -290,21 +287,21 @@ MCStatus MCMarginals::GetEmmeansStats(int spec, MCEmmeansSpec& specOut, MCRectMa
     try {
         L = lm;
         const int nRows = lm.GetNRows();
-        std::vector<double> df(Slot(nRows), fErrorDF);
+        std::vector<double> df(Ix(nRows), fErrorDF);
         if (fpSatterthwaite != nullptr) fpSatterthwaite->ComputeDF4FixedOverallNIndiv(lm, {}, df);
         std::vector<double> eta;
         lm.ComputeRV(fvEstimates, eta);
-        stats.assign(Slot(nRows), MCEmmeansStats());
+        stats.assign(Ix(nRows), MCEmmeansStats());
         std::vector<double> row;
         for (int r = 0; r < nRows; ++r) {
             lm.GetRow(r, row);
             const double v = std::max(fpCovariance->ComputeVSV(row), 0.0);
-            const double rdf = Slot(r) < df.size() ? df[Slot(r)] : fErrorDF;
+            const double rdf = Ix(r) < df.size() ? df[Ix(r)] : fErrorDF;
             const double crit = CriticalValue(rdf);
             const double half = MCMV::IsMissing(crit) ? MCMV::Missing() : std::sqrt(v) * crit;
-            const double e = eta[Slot(r)];
-            MCEmmeansStats& out = stats[Slot(r)];
-            out.SetCategories(fpLMatrix->fvRowLevels[Slot(r)]);
+            const double e = eta[Ix(r)];
+            MCEmmeansStats& out = stats[Ix(r)];
+            out.SetCategories(fpLMatrix->fvRowLevels[Ix(r)]);
             out.SetDF(rdf);
             if (s.GetEmmScaleType() == MCConst::EMM_SCALE_TRANSFORMED || fpLink == nullptr) {
                 out.SetMean(e);
@@ -430,9 +427,9 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
     }
     int i = 0, j = 0;
     ComputePairIndices(pair, k, i, j);
-    compared.assign(1, levels[Slot(i)]);
-    stats = fpPairs->fvStats[Slot(pair)];
-    const MCStatus& qs = fpPairs->fvStatus[Slot(pair)];
+    compared.assign(1, levels[Ix(i)]);
+    stats = fpPairs->fvStats[Ix(pair)];
+    const MCStatus& qs = fpPairs->fvStatus[Ix(pair)];
     if (!qs.IsOK()) return qs;
     return st.IsOK() ? sel : st;
 }
@@ -477,8 +474,8 @@ MCStatus MCMarginals::GetCombinationPair(int spec, int test, int pair, FixedLeve
         fpPairs->fSpec = spec;
         fpPairs->fTest = test;
     }
-    stats = fpPairs->fvStats[Slot(pair)];
-    const MCStatus& qs = fpPairs->fvStatus[Slot(pair)];
+    stats = fpPairs->fvStats[Ix(pair)];
+    const MCStatus& qs = fpPairs->fvStatus[Ix(pair)];
     return qs.IsOK() ? st : qs;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "marginals/MCMarginals.h"
 
@@ -44,7 +45,7 @@ MCStatus MCMultiCompareMarginals::DoAfterSetEmmeansTest(int test) {
     if (current.fTest != test) return ErrorStatus(StatusCode::kMissingInput);
     for (const std::vector<int>& levels : current.fvRowLevels) {
         std::vector<int> combination;
-        for (int at : fvEMTestFactors) combination.push_back(levels[static_cast<std::size_t>(at)]);
+        for (int at : fvEMTestFactors) combination.push_back(levels[Ix(at)]);
         fvTestCats.push_back(combination);
     }
     return MCStatus();
@@ -84,7 +85,7 @@ int MCMultiCompareMarginals::GetPos(const std::vector<int>& list, int value) {
 
 void MCMultiCompareMarginals::PushCompareFactors(int combination, std::vector<int>& out) const {
     if (combination < 0 || combination >= GetTestCatsSize()) return;
-    const std::vector<int>& c = fvTestCats[static_cast<std::size_t>(combination)];
+    const std::vector<int>& c = fvTestCats[Ix(combination)];
     out.insert(out.end(), c.begin(), c.end());
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -43,7 +44,7 @@ int MCModelEffect::FindInVector(const std::vector<int>& list, int start, int cou
     const long long end =
         std::min(static_cast<long long>(start) + count, static_cast<long long>(list.size()));
     for (long long p = start; p < end; ++p)
-        if (list[static_cast<std::size_t>(p)] == value) return static_cast<int>(p);
+        if (list[Ix(p)] == value) return static_cast<int>(p);
     return -1;
 }
 
@@ -175,7 +176,7 @@ void MCModelEffect::Recount() {
 bool MCModelEffect::ApplyMask(const std::vector<bool>& keep) {
     bool unused = true;
     for (int p = static_cast<int>(fvMainVector.size()) - 1; p >= 0; --p) {
-        if (p >= static_cast<int>(keep.size()) || keep[static_cast<std::size_t>(p)]) continue;
+        if (p >= static_cast<int>(keep.size()) || keep[Ix(p)]) continue;
         if (p < fNModelFactors) {
             if (fvMainVector[p] != -1) unused = false;
             --fNModelFactors;

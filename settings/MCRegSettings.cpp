@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "settings/ResizeChkInit.h"
 
@@ -19,7 +20,7 @@ bool MCRegSettings::IsFreePosition(int v) const {
     constexpr int kMaxRecordPosition = (1 << 24) - 1;
     if (v < 0 || v > kMaxRecordPosition) return false;
     return static_cast<std::size_t>(v) >= fvVarTypes.size() ||
-           fvVarTypes[static_cast<std::size_t>(v)] == MCConst::VAR_UNSPECIFIED;
+           fvVarTypes[Ix(v)] == MCConst::VAR_UNSPECIFIED;
 }
 
 bool MCRegSettings::MarkPosition(int v, MCConst::MCVariableType role) {
