@@ -3,22 +3,12 @@
 // certified values) and scoring results by log relative error.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-namespace nist {
+#include "golden.h"
 
-// The whole file; empty when it cannot be read (callers name the file in
-// their failure message).
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return "";
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+namespace nist {
 
 // The text after "key": up to the end of its value (enough for the flat
 // NIST files: numbers, booleans, and arrays of numbers or strings).
@@ -74,12 +64,15 @@ struct DataSet {
     std::vector<std::vector<std::string>> cells;  // y first, then predictors, as written
 };
 
-inline DataSet Load(const std::string& dir, const std::string& name) {
+// The set called name from tests/golden/nist-strd; a missing file fails the
+// test by name (golden.h).
+inline DataSet Load(const std::string& name) {
     DataSet d;
     d.name = name;
-    d.json = ReadFile(dir + "/" + name + ".json");
+    const std::string base = "nist-strd/" + name;
+    d.json = golden::Text(base + ".json");
     if (d.json.empty()) {
-        d.error = "cannot read " + dir + "/" + name + ".json";
+        d.error = "cannot read " + golden::Path(base + ".json");
         return d;
     }
     d.designColumns = JsonItems(JsonValue(d.json, "design_columns"));
@@ -88,25 +81,13 @@ inline DataSet Load(const std::string& dir, const std::string& name) {
     const std::string sd = JsonValue(d.json, "residual_sd");
     const std::string r2 = JsonValue(d.json, "r_squared");
     if (sd.empty() || r2.empty() || d.estimates.empty()) {
-        d.error = dir + "/" + name + ".json lacks certified values";
+        d.error = golden::Path(base + ".json") + " lacks certified values";
         return d;
     }
     d.residualSd = std::stod(sd);
     d.rSquared = std::stod(r2);
-    std::ifstream csv(dir + "/" + name + ".csv");
-    if (!csv) {
-        d.error = "cannot read " + dir + "/" + name + ".csv";
-        return d;
-    }
-    std::string line;
-    std::getline(csv, line);  // header
-    while (std::getline(csv, line)) {
-        std::vector<std::string> row;
-        std::stringstream ls(line);
-        std::string cell;
-        while (std::getline(ls, cell, ',')) row.push_back(cell);
-        if (!row.empty()) d.cells.push_back(row);
-    }
+    d.cells = golden::ReadCsv(base + ".csv").rows;
+    if (d.cells.empty()) d.error = "no observations in " + golden::Path(base + ".csv");
     return d;
 }
 

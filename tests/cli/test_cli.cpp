@@ -18,13 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "golden.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 const std::string kProgram = MCREG_BINARY_DIR "/cli/mcreg";
-const std::string kGolden = MCREG_TEST_DATA_DIR "/golden/";
+const std::string kGolden = MCREG_GOLDEN_DIR "/";
 
 struct Result {
     int code = -1;  // exit code, or 128 + signal
@@ -148,7 +150,7 @@ std::vector<std::string> CaseArgs(const json& c) {
 }
 
 TEST_F(Cli, FitsAgreeWithR) {
-    const json cases = json::parse(Slurp(kGolden + "cli_cases.json"));
+    const json cases = json::parse(golden::Text("cli_cases.json"));
     ASSERT_GE(cases.size(), 12u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
+#include "golden.h"
 
 using MCCommon_850::MCMV;
 using MCMath_850::MCDistFun;
@@ -37,22 +36,16 @@ double Eval(const std::string& fn, double a, double b, double c) {
 // Golden values from R (tools/reference/distfun.R), including far tails,
 // fractional and huge degrees of freedom.
 TEST(DistFun, MatchesRToTwelveDigits) {
-    std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/distfun.csv");
-    ASSERT_TRUE(in.good());
-    std::string line;
-    std::getline(in, line);
+    const golden::Csv csv = golden::ReadCsv("distfun.csv");
+    ASSERT_FALSE(csv.rows.empty());
     std::map<std::string, int> seen;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        std::stringstream ls(line);
-        std::string fn, f[4];
-        std::getline(ls, fn, ',');
-        for (auto& s : f) std::getline(ls, s, ',');
-        auto num = [](const std::string& s) { return s == "NA" ? 0.0 : std::stod(s); };
-        const double expected = num(f[3]);
-        const double got = Eval(fn, num(f[0]), num(f[1]), num(f[2]));
+    for (std::size_t r = 0; r < csv.rows.size(); ++r) {
+        const std::string& fn = csv.Text(r, "fn");
+        // Arguments a function does not take are NA; they are not read.
+        const double expected = csv.Value(r, "value");
+        const double got = Eval(fn, csv.Value(r, "a"), csv.Value(r, "b"), csv.Value(r, "c"));
         const double tolerance = 1e-12 * std::fabs(expected) + 1e-300;
-        EXPECT_NEAR(got, expected, tolerance) << line;
+        EXPECT_NEAR(got, expected, tolerance) << fn << " row " << r;
         ++seen[fn];
     }
     EXPECT_EQ(seen.size(), 12u);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <random>
 
 #include "companion/MCBitSet.h"
@@ -42,7 +44,14 @@ TEST(BitSet, SetRangeResizeAndCount) {
     s.Resize(130);
     EXPECT_FALSE(s.IsIn(129));
     EXPECT_FALSE(s.IsIn(-1));
-    EXPECT_TRUE(MCCommon_850::MCMV::Missing() < -0.5);
-    EXPECT_TRUE(MCCommon_850::MCMV::IsMissing(MCCommon_850::MCMV::Missing()));
-    EXPECT_FALSE(MCCommon_850::MCMV::IsMissing(-1e300));
+    // The system-missing value is the most negative double, which compares
+    // below -0.5; no other number, infinity or NaN is taken for it.
+    using MCCommon_850::MCMV;
+    const double lowest = -std::numeric_limits<double>::max();
+    EXPECT_EQ(MCMV::Missing(), lowest);
+    EXPECT_TRUE(MCMV::IsMissing(lowest));
+    for (double v :
+         {-1e300, -1.0, 0.0, std::nextafter(lowest, 0.0), -std::numeric_limits<double>::infinity(),
+          std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_FALSE(MCMV::IsMissing(v)) << v;
 }

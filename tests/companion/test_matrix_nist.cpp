@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,10 +19,7 @@
 using MCMath_850::MCBitSet;
 using MCMath_850::MCSymMatrix;
 namespace dd = MCMath_850::DoubleDouble;
-using nist::JsonItems;
-using nist::JsonValue;
 using nist::Lre;
-using nist::ReadFile;
 
 namespace {
 
@@ -44,29 +39,23 @@ dd::DD ParseDD(const std::string& s) {
 // extended: data and powers enter as double-double; otherwise as the
 // doubles a host would pass (powers rounded to double).
 Fit FitDataset(const std::string& name, double tol, bool extended) {
-    const std::string dir = MCREG_NIST_DIR;
-    const std::string json = ReadFile(dir + "/" + name + ".json");
-    if (json.empty()) ADD_FAILURE() << "cannot read " << dir << "/" << name << ".json";
-    const std::vector<std::string> cols = JsonItems(JsonValue(json, "design_columns"));
-    std::vector<double> cert, certSe;
-    for (const auto& s : JsonItems(JsonValue(json, "estimates"))) cert.push_back(std::stod(s));
-    for (const auto& s : JsonItems(JsonValue(json, "std_errors"))) certSe.push_back(std::stod(s));
+    const nist::DataSet d = nist::Load(name);
+    EXPECT_TRUE(d.error.empty()) << d.error;
+    const std::vector<std::string>& cols = d.designColumns;
+    const std::vector<double>& cert = d.estimates;
+    const std::vector<double>& certSe = d.stdErrors;
     const int p = static_cast<int>(cols.size());
     Fit fit;
     fit.p = p;
+    if (!d.error.empty() || cert.size() < cols.size() || certSe.size() < cols.size()) return fit;
 
-    std::ifstream csv(dir + "/" + name + ".csv");
-    if (!csv) ADD_FAILURE() << "cannot read " << dir << "/" << name << ".csv";
-    std::string line;
-    std::getline(csv, line);  // header: y, then the predictors
+    // The observations as written: y, then the predictors.
     MCSymMatrix zz(p + 1);
     std::vector<double> hi(p + 1), lo(p + 1);
     int n = 0;
-    while (std::getline(csv, line)) {
+    for (const std::vector<std::string>& row : d.cells) {
         std::vector<dd::DD> v;
-        std::stringstream ls(line);
-        std::string cell;
-        while (std::getline(ls, cell, ',')) {
+        for (const std::string& cell : row) {
             v.push_back(ParseDD(cell));
             if (!extended) v.back().lo = 0.0;
         }

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "design/MCContrasts.h"
+#include "golden.h"
 
 using MCCommon_850::MCStatus;
 using MCMath_850::MCContrasts;
@@ -50,23 +49,20 @@ struct PolyCase {
 // lines "case,k,level,score,degree,value".
 std::map<int, PolyCase> ReadGolden() {
     std::map<int, PolyCase> cases;
-    std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/golden/contr_poly.csv");
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::istringstream s(line);
-        char sep;
-        int id, k, level, degree;
-        double score, value;
-        s >> id >> sep >> k >> sep >> level >> sep >> score >> sep >> degree >> sep >> value;
+    const golden::Csv csv = golden::ReadCsv("contr_poly.csv");
+    for (std::size_t r = 0; r < csv.rows.size(); ++r) {
+        const int id = static_cast<int>(csv.Value(r, "case"));
+        const int k = static_cast<int>(csv.Value(r, "k"));
+        const int level = static_cast<int>(csv.Value(r, "level"));
+        const int degree = static_cast<int>(csv.Value(r, "degree"));
         PolyCase& pc = cases[id];
         if (pc.k == 0) {
             pc.k = k;
-            pc.scores.assign(k, 0.0);
+            pc.scores.assign(static_cast<std::size_t>(k), 0.0);
             pc.expected = MCRectMatrix(k - 1, k);
         }
-        pc.scores[level] = score;
-        pc.expected.SetElem(degree - 1, level, value);
+        pc.scores[static_cast<std::size_t>(level)] = csv.Value(r, "score");
+        pc.expected.SetElem(degree - 1, level, csv.Value(r, "value"));
     }
     return cases;
 }

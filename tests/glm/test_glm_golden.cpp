@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 
 #include "glm_fixture.h"
+#include "golden.h"
 
 using namespace glmtest;
 
@@ -25,44 +25,16 @@ struct Golden {
 
 std::map<std::string, Golden> ReadGolden() {
     std::map<std::string, Golden> cases;
-    std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/golden/glm_golden.txt");
-    std::string key, name;
-    Golden g;
-    auto readN = [&in](auto& v, std::size_t n) {
-        v.resize(n);
-        for (auto& x : v) in >> x;
-    };
-    while (in >> key) {
-        if (key == "case") {
-            in >> name;
-            g = Golden{};
-        } else if (key == "data") {
-            std::size_t rows = 0, cols = 0;
-            in >> rows >> cols;
-            for (std::size_t i = 0; i < rows; ++i) {
-                std::vector<double> v;
-                readN(v, cols);
-                g.records.emplace_back(v);
-            }
-        } else if (key == "params") {
-            std::size_t p = 0;
-            in >> p;
-            g.estimates.resize(p);
-        } else if (key == "estimate") {
-            readN(g.estimates, g.estimates.size());
-        } else if (key == "aliased") {
-            readN(g.aliased, g.estimates.size());
-        } else if (key == "covariance") {
-            readN(g.covariance, g.estimates.size() * g.estimates.size());
-        } else if (key == "rsquare") {
-            in >> g.rSquare;
-        } else if (key == "rmse") {
-            in >> g.rmse;
-        } else if (key == "errorms") {
-            in >> g.errorMS;
-        } else if (key == "end") {
-            cases[name] = g;
-        }
+    for (const golden::Case& c : golden::ReadEntries("glm_golden.txt").cases) {
+        if (c.name.empty()) continue;
+        Golden& g = cases[c.name];
+        for (const std::vector<double>& row : c.data) g.records.emplace_back(row);
+        g.estimates = c.At("estimate");
+        for (double a : c.At("aliased")) g.aliased.push_back(static_cast<int>(a));
+        g.covariance = c.At("covariance");
+        g.rSquare = c.Scalar("rsquare");
+        g.rmse = c.Scalar("rmse");
+        g.errorMS = c.Scalar("errorms");
     }
     return cases;
 }

@@ -87,7 +87,7 @@ TEST(GlmNist, AllLinearSetsReachCertifiedDigits) {
     };
     std::printf("%-9s %7s %6s %6s %6s %6s %7s\n", "set", "tol", "b", "se", "sd", "R2", "aliased");
     for (const Floor& fl : floors) {
-        const nist::DataSet d = nist::Load(MCREG_NIST_DIR, fl.name);
+        const nist::DataSet d = nist::Load(fl.name);
         ASSERT_TRUE(d.error.empty()) << d.error;
         ASSERT_FALSE(d.cells.empty()) << fl.name;
         const Digits g = FitSet(d, fl.tolerance);

@@ -5,11 +5,11 @@
 // estimable function and a Type III L matrix in closed form; the
 // generalised-inverse input; an effect with only redundant parameters.
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <string>
 
 #include "glm/glm_fixture.h"
+#include "golden.h"
 #include "hypothesis/MCModelEffectTest.h"
 
 using namespace glmtest;
@@ -25,24 +25,10 @@ struct Golden {
 const Golden& Data() {
     static const Golden g = [] {
         Golden g;
-        std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/golden/effect_tests.txt");
-        std::string key;
-        std::size_t n = 0, c = 0;
-        while (in >> key) {
-            if (key == "data") {
-                in >> n >> c;
-                for (std::size_t i = 0; i < n; ++i) {
-                    std::vector<double> v(c);
-                    for (double& x : v) in >> x;
-                    g.records.emplace_back(v);
-                }
-            } else {
-                in >> n;
-                std::vector<double> v(n);
-                for (double& x : v) in >> x;
-                g.values[key] = v;
-            }
-        }
+        const golden::Entries file = golden::ReadEntries("effect_tests.txt");
+        const golden::Case& c = file.Get("");
+        for (const std::vector<double>& row : c.data) g.records.emplace_back(row);
+        g.values = c.values;
         return g;
     }();
     return g;

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
+#include "golden.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCTestStats.h"
 
@@ -22,24 +21,21 @@ struct Family {
     std::vector<double> p, bonferroni, holm;
 };
 
-double ParseValue(const std::string& s) {
-    return s == "NA" ? MCMV::Missing() : std::stod(s);
+// R's NA is the library's missing value here: a p-value not computed.
+double Value(const golden::Csv& csv, std::size_t row, const std::string& column) {
+    const double v = csv.Value(row, column);
+    return golden::IsNA(v) ? MCMV::Missing() : v;
 }
 
 std::map<int, Family> ReadGolden() {
     std::map<int, Family> sets;
-    std::ifstream in(std::string(MCREG_TEST_DATA_DIR) + "/golden/p_adjust.csv");
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::stringstream ss(line);
-        std::string f[5];
-        for (auto& x : f) std::getline(ss, x, ',');
-        Family& fam = sets[std::stoi(f[0])];
-        fam.k = std::stoi(f[1]);
-        fam.p.push_back(ParseValue(f[2]));
-        fam.bonferroni.push_back(ParseValue(f[3]));
-        fam.holm.push_back(ParseValue(f[4]));
+    const golden::Csv csv = golden::ReadCsv("p_adjust.csv");
+    for (std::size_t r = 0; r < csv.rows.size(); ++r) {
+        Family& fam = sets[static_cast<int>(csv.Value(r, "set"))];
+        fam.k = static_cast<int>(csv.Value(r, "k"));
+        fam.p.push_back(Value(csv, r, "p"));
+        fam.bonferroni.push_back(Value(csv, r, "bonferroni"));
+        fam.holm.push_back(Value(csv, r, "holm"));
     }
     return sets;
 }

@@ -5,10 +5,10 @@
 // the default convergence criteria and through both data handlers.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <string>
 
+#include "golden.h"
 #include "logistic_fixture.h"
 
 using namespace logtest;
@@ -25,47 +25,24 @@ struct Golden {
 
 std::map<std::string, Golden> ReadGolden() {
     std::map<std::string, Golden> cases;
-    const std::string path = std::string(MCREG_SOURCE_DIR) + "/tests/golden/logistic_golden.txt";
-    std::ifstream in(path);
-    if (!in) ADD_FAILURE() << "cannot read " << path;
-    std::string key, name;
-    Golden g;
-    auto readN = [&in](auto& v, std::size_t n) {
-        v.resize(n);
-        for (auto& x : v) in >> x;
-    };
-    while (in >> key) {
-        if (key == "case") {
-            in >> name;
-            g = Golden{};
-        } else if (key == "data") {
-            std::size_t rows = 0, cols = 0;
-            in >> rows >> cols;
-            for (std::size_t i = 0; i < rows; ++i) {
-                std::vector<double> v;
-                readN(v, cols);
-                g.records.emplace_back(v);
-            }
-        } else if (key == "categories") {
-            std::size_t n = 0;
-            in >> n;
-            readN(g.categories, n);
-        } else if (key == "params") {
-            std::size_t p = 0;
-            in >> p;
-            g.estimates.resize(p);
-        } else if (key == "estimate") {
-            readN(g.estimates, g.estimates.size());
-        } else if (key == "aliased") {
-            readN(g.aliased, g.estimates.size());
-        } else if (key == "covariance") {
-            readN(g.covariance, g.estimates.size() * g.estimates.size());
-        } else if (key == "loglik") {
-            in >> g.ll0 >> g.ll;
-        } else if (key == "rsquare") {
-            in >> g.coxSnell >> g.nagelkerke >> g.mcFadden;
-        } else if (key == "end") {
-            cases[name] = g;
+    for (const golden::Case& c : golden::ReadEntries("logistic_golden.txt").cases) {
+        if (c.name.empty()) continue;
+        Golden& g = cases[c.name];
+        for (const std::vector<double>& row : c.data) g.records.emplace_back(row);
+        for (double v : c.At("categories")) g.categories.push_back(static_cast<int>(v));
+        g.estimates = c.At("estimate");
+        for (double a : c.At("aliased")) g.aliased.push_back(static_cast<int>(a));
+        g.covariance = c.At("covariance");
+        const std::vector<double>& ll = c.At("loglik");
+        const std::vector<double>& r2 = c.At("rsquare");
+        if (ll.size() == 2 && r2.size() == 3) {
+            g.ll0 = ll[0];
+            g.ll = ll[1];
+            g.coxSnell = r2[0];
+            g.nagelkerke = r2[1];
+            g.mcFadden = r2[2];
+        } else {
+            ADD_FAILURE() << c.name << ": loglik or rsquare of the wrong length";
         }
     }
     return cases;

@@ -2,11 +2,11 @@
 #
 # Writes the small data files the command-line tests read and, for every case,
 # the command arguments and the full expected --json result (timings aside):
-#   tests/data/golden/cli_main.csv     RFC 4180 features: UTF-8 BOM, CRLF, quoted
+#   tests/golden/cli_main.csv     RFC 4180 features: UTF-8 BOM, CRLF, quoted
 #                                      fields with embedded commas and quotes
-#   tests/data/golden/cli_missing.csv  NA and empty cells
-#   tests/data/golden/cli_records.bin  headerless records of 4 doubles (y,a,b,x)
-#   tests/data/golden/cli_cases.json   the cases
+#   tests/golden/cli_missing.csv  NA and empty cells
+#   tests/golden/cli_records.bin  headerless records of 4 doubles (y,a,b,x)
+#   tests/golden/cli_cases.json   the cases
 # Run from the repository root:
 #   Rscript tools/reference/cli_golden.R
 #
@@ -23,7 +23,7 @@
 # "effect" of a parameter is its formula term as written, without blanks and
 # with ":" read as "*".
 
-out_dir <- "tests/data/golden"
+out_dir <- "tests/golden"
 g17 <- function(v) sprintf("%.17g", v)
 
 # ---------------------------------------------------------------- data files

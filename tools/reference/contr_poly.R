@@ -3,7 +3,7 @@
 #   case,k,level,score,degree,value
 # where the contrast of degree d (1 .. k-1) has weight `value` on `level`
 # (0-based). Run from the repository root:
-#   Rscript tools/reference/contr_poly.R > tests/data/golden/contr_poly.csv
+#   Rscript tools/reference/contr_poly.R > tests/golden/contr_poly.csv
 spacings <- list(
   equal     = function(k) seq_len(k),
   geometric = function(k) 2^(seq_len(k) - 1),

@@ -1,5 +1,5 @@
 # Golden values for the companion distribution functions (MCDistFun).
-# Run: Rscript tools/reference/distfun.R > tests/data/distfun.csv
+# Run: Rscript tools/reference/distfun.R > tests/golden/distfun.csv
 # Columns: function, three arguments (NA when unused), value. Upper-tail
 # functions (Sig*) use lower.tail = FALSE, which R evaluates directly.
 rows <- list()

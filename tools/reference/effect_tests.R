@@ -10,7 +10,7 @@
 #
 # Output: "key n values"; for the tests the values are F df1 df2 p.
 # Run from the repository root:
-#   Rscript tools/reference/effect_tests.R > tests/data/golden/effect_tests.txt
+#   Rscript tools/reference/effect_tests.R > tests/golden/effect_tests.txt
 suppressPackageStartupMessages(library(car))
 
 g17 <- function(v) paste(sprintf("%.17g", v), collapse = " ")

@@ -1,7 +1,7 @@
 # Golden values for the estimated-marginal-means tests: an unbalanced
 # 3 x 2 design with a covariate, y ~ A * B + x, cells weighted equally and x
 # held at its mean. Writes "name value" lines with 17 significant digits.
-# Usage: Rscript tools/reference/emmeans.R > tests/data/golden/emmeans.txt
+# Usage: Rscript tools/reference/emmeans.R > tests/golden/emmeans.txt
 suppressPackageStartupMessages(library(emmeans))
 emm_options(opt.digits = FALSE)
 d <- data.frame(
@@ -22,6 +22,11 @@ dump <- function(name, s) {
 }
 ea <- emmeans(fit, ~ A)
 dump("A", summary(ea))
+# The A means on the response scale of a log link: exp of the means, the
+# delta-method standard errors, the back-transformed bounds.
+ra <- summary(update(ea, tran = "log"), type = "response")
+put("Alog_mean", ra$response); put("Alog_se", ra$SE)
+put("Alog_lo", ra$lower.CL); put("Alog_hi", ra$upper.CL)
 eab <- emmeans(fit, ~ A * B)
 dump("AB", summary(eab))
 # each level against the first, unadjusted

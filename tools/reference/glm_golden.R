@@ -12,17 +12,18 @@
 # weights. The root mean square error is sqrt(sum(fw rw e^2) / W) and R-square
 # is taken about the weighted mean.
 #
-# Output, one block per case (whitespace separated, numbers with 17 digits):
+# Output, one block per case (whitespace separated, numbers with 17 digits;
+# tests/golden.h reads it: every entry is "key n values"):
 #   case <name>
 #   data <rows> <cols>    followed by the records (exact in 15 digits)
-#   params <p>
-#   estimate <p values>   aliased <p 0/1>   covariance <p*p values, row-wise>
-#   rsquare <v>  rmse <v>  errorms <v>
+#   estimate <p> <values>   aliased <p> <0/1>   covariance <p*p> <row-wise>
+#   rsquare 1 <v>  rmse 1 <v>  errorms 1 <v>
 #   end
 # Run from the repository root:
-#   Rscript tools/reference/glm_golden.R > tests/data/golden/glm_golden.txt
+#   Rscript tools/reference/glm_golden.R > tests/golden/glm_golden.txt
 
 g17 <- function(v) paste(sprintf("%.17g", v), collapse = " ")
+out <- function(key, v) cat(key, length(v), g17(v), "\n")
 
 # Rounded values go through their text form so that R fits exactly the doubles
 # the test reads back.
@@ -88,13 +89,12 @@ golden <- function(name, d, terms, fw = NULL, rw = NULL) {
   cat("case", name, "\n")
   cat("data", n, ncol(d), "\n")
   for (i in seq_len(n)) cat(sprintf("%.15g", unlist(d[i, ])), "\n")
-  cat("params", p, "\n")
-  cat("estimate", g17(b), "\n")
-  cat("aliased", as.integer(aliased), "\n")
-  cat("covariance", g17(t(V)), "\n")
-  cat("rsquare", g17(r2), "\n")
-  cat("rmse", g17(sqrt(rss / W)), "\n")
-  cat("errorms", g17(sigma(fit)^2), "\n")
+  out("estimate", b)
+  out("aliased", as.integer(aliased))
+  out("covariance", t(V))
+  out("rsquare", r2)
+  out("rmse", sqrt(rss / W))
+  out("errorms", sigma(fit)^2)
   cat("end\n")
 }
 

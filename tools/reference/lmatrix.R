@@ -18,10 +18,11 @@
 # Response scale (log link): cells M (design rows), mu = exp(M b), contrasts
 # L mu with the delta method, A = L diag(mu) M, S = A V A'.
 #
-# Output: whitespace separated, "key n values"; -1 marks a value that does
-# not exist (a row that is not tested).
+# Output (tests/golden.h reads it): whitespace separated "key n values",
+# grouped by "case NAME" ... "end"; NA marks a value that does not exist (a
+# row that is not tested).
 # Run from the repository root:
-#   Rscript tools/reference/lmatrix.R > tests/data/golden/lmatrix.txt
+#   Rscript tools/reference/lmatrix.R > tests/golden/lmatrix.txt
 suppressPackageStartupMessages({
   library(MASS)
   library(car)
@@ -94,14 +95,14 @@ lmatrix_case <- function(name, L, K = rep(0, nrow(L))) {
   est <- drop(L %*% b)
   se <- sqrt(pmax(diag(S), 0))
   tested <- se > 0
-  tv <- ifelse(tested, (est - K) / se, -1)
-  pt2 <- ifelse(tested, 2 * pt(-abs(tv), dfe), -1)
-  chi <- ifelse(tested, tv^2, -1)
-  pchi <- ifelse(tested, pchisq(chi, 1, lower.tail = FALSE), -1)
+  tv <- ifelse(tested, (est - K) / se, NA)
+  pt2 <- ifelse(tested, 2 * pt(-abs(tv), dfe), NA)
+  chi <- ifelse(tested, tv^2, NA)
+  pchi <- ifelse(tested, pchisq(chi, 1, lower.tail = FALSE), NA)
   code <- row_codes(L, K)
   m <- sum(code == -1)
-  bonf <- ifelse(tested, pmin(1, m * pt2), -1)
-  holm <- rep(-1, nrow(L))
+  bonf <- ifelse(tested, pmin(1, m * pt2), NA)
+  holm <- rep(NA_real_, nrow(L))
   fam <- which(code == -1 & tested)
   holm[fam] <- p.adjust(pt2[fam], "holm", n = m)
   for (j in which(code >= 0 & tested)) holm[j] <- holm[code[j] + 1]
@@ -127,6 +128,20 @@ lmatrix_case("effectA", rbind(e(1, 1, 3, -1), e(2, 1, 3, -1)))
 lmatrix_case("redundant", rbind(e(1, 1, 3, -1), e(2, 1, 3, -1), e(1, 1, 2, -1),
                                 e(1, 2, 3, -2), rep(0, p)))
 lmatrix_case("kvector", rbind(e(1, 1, 2, -1), e(6, 1), e(4, 1, 5, -1)), K = c(0.5, 0.4, -0.3))
+
+# effectA again: Bonferroni with a caller-given multiplicity of 4, and the
+# overall F with 7 denominator df (what a Satterthwaite object without
+# covariance parameters falls back to).
+LA <- rbind(e(1, 1, 3, -1), e(2, 1, 3, -1))
+dA <- drop(LA %*% b)
+SA <- LA %*% V %*% t(LA)
+pA <- 2 * pt(-abs(dA / sqrt(diag(SA))), dfe)
+WA <- drop(t(dA) %*% ginv(SA) %*% dA)
+rA <- qr(SA, tol = 1e-10)$rank
+cat("case", "effectA_more", "\n")
+out("bonferroni4", pmin(1, 4 * pA))
+out("F7", c(WA / rA, pf(WA / rA, rA, 7, lower.tail = FALSE)))
+cat("end\n")
 
 # Response scale under the log link: three cells (A = 0, 1, 2 at B = 0 and
 # x = 1), successive differences of their means.

@@ -14,13 +14,14 @@
 # ascending, then the reference. Logit k compares category k with the
 # reference; the parameter vector is the basic vector repeated per logit.
 #
-# Output, one block per case (whitespace separated, 17 digits):
+# Output, one block per case (whitespace separated, 17 digits; tests/golden.h
+# reads it: every entry is "key n values"):
 #   case <name>
 #   data <rows> <cols>  then the records (columns: y A B x1 x2 w)
 #   categories <J> <codes in model order>
-#   params <p>  estimate <p>  aliased <p 0/1>  covariance <p*p row-wise>
-#   loglik <initial> <final>
-#   rsquare <Cox-Snell> <Nagelkerke> <McFadden>
+#   estimate <p> ...  aliased <p> <0/1>  covariance <p*p> <row-wise>
+#   loglik 2 <initial> <final>
+#   rsquare 3 <Cox-Snell> <Nagelkerke> <McFadden>
 #   end
 # Run from the repository root:
 #   Rscript tools/reference/logistic_golden.R > tests/golden/logistic_golden.txt
@@ -28,6 +29,7 @@
 suppressMessages(library(nnet))
 
 g17 <- function(v) paste(sprintf("%.17g", v), collapse = " ")
+out <- function(key, v) cat(key, length(v), g17(v), "\n")
 short <- function(v) as.numeric(sprintf("%.6g", v))
 
 design <- function(d, terms) {
@@ -130,12 +132,11 @@ fit_case <- function(name, d, terms, ref) {
   cat("data", nrow(d), 6, "\n")
   for (i in seq_len(nrow(d))) cat(g17(unlist(d[i, c("y", "A", "B", "x1", "x2", "w")])), "\n")
   cat("categories", J, order, "\n")
-  cat("params", q * L, "\n")
-  cat("estimate", g17(full), "\n")
-  cat("aliased", aliased, "\n")
-  cat("covariance", g17(as.vector(t(cov))), "\n")
-  cat("loglik", g17(c(ll0, ll)), "\n")
-  cat("rsquare", g17(c(cs, ng, mf)), "\n")
+  out("estimate", full)
+  out("aliased", aliased)
+  out("covariance", as.vector(t(cov)))
+  out("loglik", c(ll0, ll))
+  out("rsquare", c(cs, ng, mf))
   cat("end\n")
 }
 

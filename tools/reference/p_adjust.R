@@ -1,5 +1,5 @@
 # Golden values for the single-step Bonferroni and the step-down (Holm)
-# p-value adjustments, written to tests/data/golden/p_adjust.csv.
+# p-value adjustments, written to tests/golden/p_adjust.csv.
 #
 # Each family is one "set". k is the multiplicity handed to the adjustment
 # (R's n argument); it may exceed the number of p-values, and missing
@@ -38,4 +38,4 @@ out <- do.call(rbind, rows)
 fmt <- function(x) ifelse(is.na(x), "NA", trimws(formatC(x, digits = 17, format = "g")))
 lines <- c("set,k,p,bonferroni,holm",
            paste(out$set, out$k, fmt(out$p), fmt(out$bonferroni), fmt(out$holm), sep = ","))
-writeLines(lines, "tests/data/golden/p_adjust.csv")
+writeLines(lines, "tests/golden/p_adjust.csv")
