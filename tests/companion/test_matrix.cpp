@@ -23,7 +23,7 @@ MCSymMatrix RandomCrossProducts(int p, int n, unsigned seed) {
     std::vector<double> z(p);
     for (int r = 0; r < n; ++r) {
         for (double& v : z) v = nd(gen);
-        s.UpdateXX(z, 1.0 + 0.1 * r);
+        EXPECT_TRUE(s.UpdateXX(z, 1.0 + 0.1 * r));
     }
     return s;
 }
@@ -113,9 +113,9 @@ TEST(SymMatrix, SweepToleranceRulesAndSparseUpdate) {
     for (int r = 0; r < 20; ++r) {
         const double x0 = nd(gen), x1 = nd(gen);
         const std::vector<double> z = {x0, x1, 2.0 * x0 - x1};
-        dense.UpdateXX(z, 0.5);
+        EXPECT_TRUE(dense.UpdateXX(z, 0.5));
         const int idx[3] = {0, 1, 2};
-        sparse.UpdateXXSparse(idx, z.data(), 3, 0.5);
+        EXPECT_TRUE(sparse.UpdateXXSparse(idx, z.data(), 3, 0.5));
     }
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j <= i; ++j) EXPECT_EQ(dense.GetElem(i, j), sparse.GetElem(i, j));
@@ -145,7 +145,7 @@ TEST(SymMatrix, GeneralizedInverseOfSingularMatrix) {
     // Rank 2: column 2 = column 0 + column 1.
     MCSymMatrix a(3);
     const double rows[4][3] = {{1, 2, 3}, {2, -1, 1}, {0, 1, 1}, {3, 0, 3}};
-    for (const auto& r : rows) a.UpdateXX(r, 1.0);
+    for (const auto& r : rows) EXPECT_TRUE(a.UpdateXX(r, 1.0));
     std::vector<double> scale;
     a.ComputeSweepScale(scale, 1e-12, 1.0);
     MCSymMatrix g;
@@ -175,7 +175,7 @@ TEST(SymMatrix, CholeskySolvesAndInverts) {
     std::vector<double> x;
     ASSERT_TRUE(l.LTSubstitute(rhs, x));
     std::vector<double> back;
-    a.ComputeSV(x, back);
+    EXPECT_TRUE(a.ComputeSV(x, back));
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(back[i], rhs[i], 1e-12);
     ASSERT_TRUE(l.InvertFromCholesky());
     for (int i = 0; i < 4; ++i)
@@ -189,7 +189,7 @@ TEST(SymMatrix, CholeskySolvesAndInverts) {
     EXPECT_EQ(d.Cholesky(1e-12, cond), 0);
     EXPECT_DOUBLE_EQ(cond, 1.0);
     MCSymMatrix s(2);
-    s.UpdateXX(std::vector<double>{1.0, 2.0}, 1.0);
+    EXPECT_TRUE(s.UpdateXX(std::vector<double>{1.0, 2.0}, 1.0));
     EXPECT_EQ(s.Cholesky(1e-12, cond), 1);
     EXPECT_EQ(cond, 0.0);
     ASSERT_TRUE(s.LTSubstitute({2.0, 4.0}, x));
@@ -217,9 +217,9 @@ TEST(SymMatrix, EveryWriterForgetsTheCholeskyFactor) {
     const double zLo[] = {1e-20, 0.0, 0.0};
     const std::vector<double> unitScale(3, 1.0);
     MCRectMatrix r(3, 3);
-    r.SetRow(0, {1, 0, 0});
-    r.SetRow(1, {0, 1, 0});
-    r.SetRow(2, {0, 0, 1});
+    EXPECT_TRUE(r.SetRow(0, {1, 0, 0}));
+    EXPECT_TRUE(r.SetRow(1, {0, 1, 0}));
+    EXPECT_TRUE(r.SetRow(2, {0, 0, 1}));
 
     struct Writer {
         const char* name;
@@ -294,8 +294,8 @@ TEST(SymMatrix, ProductsExpandAndBlocks) {
         for (int j = 0; j <= i; ++j) s.SetElem(i, j, e[i][j]);
     EXPECT_DOUBLE_EQ(s.ComputeVSV(std::vector<double>{1, 2, 3}), 2 + 12 + 36 + 2 * (2 - 6));
     MCRectMatrix r(2, 3);
-    r.SetRow(0, {1, 0, 1});
-    r.SetRow(1, {0, 2, 0});
+    EXPECT_TRUE(r.SetRow(0, {1, 0, 1}));
+    EXPECT_TRUE(r.SetRow(1, {0, 2, 0}));
     MCSymMatrix rsr;
     ASSERT_TRUE(s.ComputeRSRTrans(r, rsr));
     EXPECT_DOUBLE_EQ(rsr.GetElem(0, 0), 2 + 4 + 0);

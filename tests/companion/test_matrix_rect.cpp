@@ -19,7 +19,7 @@ namespace {
 
 MCRectMatrix FromRows(const std::vector<std::vector<double>>& rows) {
     MCRectMatrix m(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
-    for (int i = 0; i < m.GetNRows(); ++i) m.SetRow(i, rows[i]);
+    for (int i = 0; i < m.GetNRows(); ++i) EXPECT_TRUE(m.SetRow(i, rows[i]));
     return m;
 }
 
@@ -124,7 +124,7 @@ TEST(EigenValues, SortedDecompositionOfSymmetricMatrix) {
 
     // A singular matrix: the round-off eigenvalue is reported as 0.
     MCSymMatrix one(2);
-    one.UpdateXX(std::vector<double>{1.0, 0.1}, 1.0);
+    EXPECT_TRUE(one.UpdateXX(std::vector<double>{1.0, 0.1}, 1.0));
     ASSERT_TRUE(eig.Compute(one));
     std::vector<double> v;
     ASSERT_TRUE(eig.GetSorted(v, vectors));

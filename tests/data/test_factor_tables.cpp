@@ -130,7 +130,7 @@ TEST(FactorTables, WeightedMeansTotalsAndProductStatistics) {
     MCFactorTables c({}, {}, -1, -1, 0, 0, -1, 0.0, 0);
     c.SetCovariates({0});
     c.SetDepVar(0);
-    for (double x : {0.1, 0.2, -0.3}) c.UpdateAll(Record{x});
+    for (double x : {0.1, 0.2, -0.3}) EXPECT_TRUE(c.UpdateAll(Record{x}));
     EXPECT_EQ(c.GetCovariateMeans()[0], 0.0);
     EXPECT_EQ(c.GetDepMean(), 0.0);
 
@@ -167,7 +167,7 @@ TEST(FactorCounts, DependentAndOffsetCountsAndOutOfRangeValues) {
     EXPECT_EQ(c.GetCountsPtr(-1), nullptr);
 
     MCFactorCounts copy = c;
-    c.Update(Record{1, 2, 1, 2, 0});
+    EXPECT_TRUE(c.Update(Record{1, 2, 1, 2, 0}));
     EXPECT_DOUBLE_EQ((*copy.GetCountsPtr(0))[1].first, 3.5);  // deep copy
     EXPECT_EQ(MCFactorCounts({0}, {2}, -1, 3, 0, 0, -1, 0.0, 0).GetDependCountsPtr(), nullptr);
 }

@@ -74,7 +74,7 @@ TEST(Hashtable, RehashAtThresholdKeepsEveryKey) {
         EXPECT_EQ(Counted::sAlive, 0);
         EXPECT_EQ(table.GetNFreeNodes(), 67);
         EXPECT_TRUE(table.begin() == table.end());
-        for (int i = 0; i < 10; ++i) table.Put(Key({i}), new Counted(i));
+        for (int i = 0; i < 10; ++i) EXPECT_TRUE(table.Put(Key({i}), new Counted(i)));
         EXPECT_EQ(table.GetNFreeNodes(), 57);
     }
     EXPECT_EQ(Counted::sAlive, 0);

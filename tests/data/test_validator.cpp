@@ -31,8 +31,9 @@ struct Outcome {
 Outcome Check(const MCRegRecordValidator& v, const Record& r, bool scoring = false) {
     MCStatus s;
     Outcome o{scoring ? v.IsValid4Scoring(r, s) : v.IsValidRecord(r, s), s.GetErrorCode(), -1, 0.0};
-    s.GetDiscreteDatum(1, o.position);
-    s.GetScaleDatum(1, o.value);
+    // A status without data leaves position -1 and value 0.
+    if (!s.GetDiscreteDatum(1, o.position)) o.position = -1;
+    if (!s.GetScaleDatum(1, o.value)) o.value = 0.0;
     return o;
 }
 

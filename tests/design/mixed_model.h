@@ -9,21 +9,21 @@
 inline MCMath_850::MCRegSettings MixedModelSettings() {
     using MCMath_850::MCModelEffect;
     MCMath_850::MCRegSettings s;
-    s.SetDependent(0);
-    s.AddFactor(1, 3);
-    s.AddFactor(2, 2);
-    s.AddCovariate(3);
+    EXPECT_TRUE(s.SetDependent(0));
+    EXPECT_GE(s.AddFactor(1, 3), 0);
+    EXPECT_GE(s.AddFactor(2, 2), 0);
+    EXPECT_GE(s.AddCovariate(3), 0);
     const std::vector<int> vars = {1, 2, 3};
     MCModelEffect a(2, 1, &vars), x(2, 1, &vars), xx(2, 1, &vars), ax(2, 1, &vars),
         aWithinB(2, 1, &vars);
-    a.AddNewFactor(1, false);
-    x.AddCovariate(3);
-    xx.AddCovariate(3);
-    xx.AddCovariate(3);
-    ax.AddNewFactor(1, false);
-    ax.AddCovariate(3);
-    aWithinB.AddNewFactor(1, false);
-    aWithinB.AddNewFactor(2, true);
-    for (const MCModelEffect* e : {&a, &x, &xx, &ax, &aWithinB}) s.AddModelEffect(*e);
+    EXPECT_TRUE(a.AddNewFactor(1, false));
+    EXPECT_GE(x.AddCovariate(3), 0);
+    EXPECT_GE(xx.AddCovariate(3), 0);
+    EXPECT_GE(xx.AddCovariate(3), 0);
+    EXPECT_TRUE(ax.AddNewFactor(1, false));
+    EXPECT_GE(ax.AddCovariate(3), 0);
+    EXPECT_TRUE(aWithinB.AddNewFactor(1, false));
+    EXPECT_TRUE(aWithinB.AddNewFactor(2, true));
+    for (const MCModelEffect* e : {&a, &x, &xx, &ax, &aWithinB}) EXPECT_TRUE(s.AddModelEffect(*e));
     return s;
 }

@@ -35,7 +35,7 @@ void ExpectRows(const MCRectMatrix& c, const MCRectMatrix& ref, double tol, bool
 
 MCRectMatrix FromRows(const Rows& rows) {
     MCRectMatrix m(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
-    for (size_t i = 0; i < rows.size(); ++i) m.SetRow(static_cast<int>(i), rows[i]);
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(m.SetRow(static_cast<int>(i), rows[i]));
     return m;
 }
 

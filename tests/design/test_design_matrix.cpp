@@ -56,9 +56,9 @@ TEST(RegrParameter, FactorOrderCovariatePowersAndSetup) {
     EXPECT_FALSE(q.SetupFromEffect(intercept, 0, 0));
     EXPECT_EQ(q.GetFactors(), p.GetFactors());
     MCModelEffect ax(1, 1, &vars);
-    ax.AddNewFactor(1, false);
-    ax.AddCovariate(2);
-    ax.AddCovariate(2);
+    EXPECT_TRUE(ax.AddNewFactor(1, false));
+    EXPECT_GE(ax.AddCovariate(2), 0);
+    EXPECT_GE(ax.AddCovariate(2), 0);
     EXPECT_TRUE(q.SetupFromEffect(ax, 4, 2));
     EXPECT_EQ(q.GetFactors(), std::vector<int>{1});
     EXPECT_EQ(q.GetCategories(), std::vector<int>{2});
@@ -126,14 +126,14 @@ TEST(DesignMatrix, ParametersAndRowsOfMixedModel) {
 
 TEST(DesignMatrix, CovariateOnlyModelAndCancelledCreation) {
     MCRegSettings s;
-    s.SetDependent(0);
-    s.AddFactor(1, 2);
-    s.AddCovariate(2);
+    EXPECT_TRUE(s.SetDependent(0));
+    EXPECT_GE(s.AddFactor(1, 2), 0);
+    EXPECT_GE(s.AddCovariate(2), 0);
     const std::vector<int> vars = {1, 2};
     MCModelEffect x(1, 1, &vars), a(1, 1, &vars);
-    x.AddCovariate(2);
-    a.AddNewFactor(1, false);
-    s.AddModelEffect(x);
+    EXPECT_GE(x.AddCovariate(2), 0);
+    EXPECT_TRUE(a.AddNewFactor(1, false));
+    EXPECT_TRUE(s.AddModelEffect(x));
     MCCancelInfo cancel;
     MCWarnings warnings;
     {
@@ -147,7 +147,7 @@ TEST(DesignMatrix, CovariateOnlyModelAndCancelledCreation) {
         EXPECT_EQ(idx, (std::vector<int>{0, 1, 2}));
         EXPECT_EQ(val, (std::vector<double>{1, -3, 4}));
     }
-    s.AddModelEffect(a);
+    EXPECT_TRUE(s.AddModelEffect(a));
     cancel.SetCancel();
     MCDesignMatrix d(s, cancel, warnings);
     d.GetFactorTables().UpdateAll(Record{1, 0, 2});

@@ -116,14 +116,14 @@ TEST(LiteDesignMatrix, GroupingOfParametersIntoEffects) {
     MCLiteDesignMatrix lite({1, 2}, {7}, {3});
     auto cell = [](int a, int b) {
         MCRegrParameter p;
-        p.AddFactor(1, a, 0);
-        p.AddFactor(2, b, 0);
+        EXPECT_TRUE(p.AddFactor(1, a, 0));
+        EXPECT_TRUE(p.AddFactor(2, b, 0));
         return p;
     };
     MCRegrParameter x;
-    x.AddCovariate(3, 1);
+    EXPECT_GE(x.AddCovariate(3, 1), 0);
     MCRegrParameter xx;
-    xx.AddCovariate(3, 2);
+    EXPECT_GE(xx.AddCovariate(3, 2), 0);
     EXPECT_TRUE(lite.AddRegrParameter(cell(0, 0)));
     EXPECT_TRUE(lite.AddRegrParameter(cell(0, 1)));
     EXPECT_TRUE(lite.AddRegrParameter(cell(1, 1)));
@@ -140,18 +140,18 @@ TEST(LiteDesignMatrix, GroupingOfParametersIntoEffects) {
     EXPECT_EQ(lite.GetSecondList(), std::vector<int>{7});
 
     MCRegrParameter other;  // a factor the design does not know
-    other.AddFactor(5, 0, 0);
+    EXPECT_TRUE(other.AddFactor(5, 0, 0));
     EXPECT_FALSE(lite.AddRegrParameter(other));
     EXPECT_EQ(lite.GetNEffects(), 3);
 
     // An effect added whole, with a covariate factor term A*x.
     const std::vector<int> vars = {1, 3};
     MCModelEffect ax(1, 1, &vars);
-    ax.AddNewFactor(1, false);
-    ax.AddCovariate(3);
+    EXPECT_TRUE(ax.AddNewFactor(1, false));
+    EXPECT_GE(ax.AddCovariate(3), 0);
     MCRegrParameter p0, p1;
-    p0.SetupFromEffect(ax, 3, 0);
-    p1.SetupFromEffect(ax, 3, 1);
+    EXPECT_TRUE(p0.SetupFromEffect(ax, 3, 0));
+    EXPECT_TRUE(p1.SetupFromEffect(ax, 3, 1));
     EXPECT_EQ(lite.AddModelEffect(ax, {p0, p1}), 8);
     const double row[] = {0, 1, 1, 3};
     std::vector<double> xrow;

@@ -25,10 +25,10 @@ enum { Y = 0, A = 1, B = 2, X = 3 };
 // Category texts differ from the codes, so a code written as text shows.
 MCVarList Vars() {
     MCVarList v;
-    v.AddCategoricalVar("Y", {"no", "yes"});
-    v.AddCategoricalVar("A", {"1", "2", "3"});
-    v.AddCategoricalVar("B", {"1", "2", "3"});
-    v.AddContinuousVar("x", 0.0, 10.0);
+    EXPECT_GE(v.AddCategoricalVar("Y", {"no", "yes"}), 0);
+    EXPECT_GE(v.AddCategoricalVar("A", {"1", "2", "3"}), 0);
+    EXPECT_GE(v.AddCategoricalVar("B", {"1", "2", "3"}), 0);
+    EXPECT_GE(v.AddContinuousVar("x", 0.0, 10.0), 0);
     return v;
 }
 
@@ -39,26 +39,27 @@ struct TermSpec {
 
 MCRegSettings Settings(const std::vector<TermSpec>& terms) {
     MCRegSettings s;
-    s.SetDependent(Y);
-    s.AddFactor(A, 3);
-    s.AddFactor(B, 3);
-    s.AddCovariate(X);
+    EXPECT_TRUE(s.SetDependent(Y));
+    EXPECT_GE(s.AddFactor(A, 3), 0);
+    EXPECT_GE(s.AddFactor(B, 3), 0);
+    EXPECT_GE(s.AddCovariate(X), 0);
     const std::vector<int> vars = {A, B, X};
     for (const TermSpec& t : terms) {
         MCModelEffect e(2, 1, &vars);
         for (std::size_t i = 0; i < t.factors.size(); ++i)
-            e.AddNewFactor(t.factors[i], t.nested && i);
-        for (int c : t.covariates) e.AddCovariate(c);
+            EXPECT_TRUE(e.AddNewFactor(t.factors[i], t.nested && i));
+        for (int c : t.covariates) EXPECT_GE(e.AddCovariate(c), 0);
         e.SetFactorsInParens(t.parens);
         e.SetVarsIndicesForTheEffectInSetting(t.declared);
-        s.AddModelEffect(e);
+        EXPECT_TRUE(s.AddModelEffect(e));
     }
     return s;
 }
 
 MCRegrParameter Param(const MCRegSettings& s, int effect, std::vector<int> cats) {
     MCRegrParameter p;
-    p.SetupFromEffect(s.GetModelEffects()[static_cast<std::size_t>(effect)], effect, 0);
+    EXPECT_TRUE(
+        p.SetupFromEffect(s.GetModelEffects()[static_cast<std::size_t>(effect)], effect, 0));
     p.GetCategories() = cats;
     return p;
 }
@@ -223,9 +224,9 @@ TEST(DoreZAD, LabelsOfFittedModel) {
     glmtest::Fit f = glmtest::FitModel(m, recs);
     ASSERT_FALSE(f.status.IsError());
     MCVarList vars;
-    vars.AddContinuousVar("yield", 0, 6);
-    vars.AddCategoricalVar("dose", {"low", "mid", "high"});
-    vars.AddContinuousVar("temp", 1, 4);
+    EXPECT_GE(vars.AddContinuousVar("yield", 0, 6), 0);
+    EXPECT_GE(vars.AddCategoricalVar("dose", {"low", "mid", "high"}), 0);
+    EXPECT_GE(vars.AddContinuousVar("temp", 1, 4), 0);
 
     std::vector<std::string> labels;
     std::vector<MCRegrParameterStats> kept;

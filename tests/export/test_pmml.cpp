@@ -53,9 +53,9 @@ struct GlmExport : ::testing::Test {
         }
         fit = glmtest::FitModel(model, records);
         ASSERT_FALSE(fit.status.IsError());
-        vars.AddContinuousVar("y", 0.4, 7.2);
-        vars.AddCategoricalVar("A", {"a1", "a2", "a3"});
-        vars.AddContinuousVar("x", 0.5, 5);
+        EXPECT_GE(vars.AddContinuousVar("y", 0.4, 7.2), 0);
+        EXPECT_GE(vars.AddCategoricalVar("A", {"a1", "a2", "a3"}), 0);
+        EXPECT_GE(vars.AddContinuousVar("x", 0.5, 5), 0);
         exporter = std::make_unique<MCPMMLRegrExporter>(
             fit.component->GetCompSettings(), vars, fit.stats->GetParameters(),
             fit.stats->GetParamEstimates(), fit.stats->GetRedundancyIndicators(), nullptr);
@@ -229,17 +229,17 @@ TEST_F(GlmExport, AssembledModelIsWellFormed) {
 // categories, four parameters per logit (intercept, [A=a1], [A=a2], x*x).
 TEST(PmmlLogistic, TargetCategoriesAndZeroCovariance) {
     MCMath_850::MCLogRegSettings s;
-    s.SetDependent(0);
-    s.AddFactor(1, 3);
-    s.AddCovariate(2);
+    EXPECT_TRUE(s.SetDependent(0));
+    EXPECT_GE(s.AddFactor(1, 3), 0);
+    EXPECT_GE(s.AddCovariate(2), 0);
     MCXML_850::MCVarList vars;
-    vars.AddCategoricalVar("Y", {"lo", "mid", "hi"});
-    vars.AddCategoricalVar("A", {"a1", "a2", "a3"});
-    vars.AddContinuousVar("x", 0, 1);
+    EXPECT_GE(vars.AddCategoricalVar("Y", {"lo", "mid", "hi"}), 0);
+    EXPECT_GE(vars.AddCategoricalVar("A", {"a1", "a2", "a3"}), 0);
+    EXPECT_GE(vars.AddContinuousVar("x", 0, 1), 0);
     std::vector<MCRegrParameter> params(4);
-    params[1].AddFactor(1, 0, 0);
-    params[2].AddFactor(1, 1, 0);
-    params[3].AddCovariate(2, 2);
+    EXPECT_TRUE(params[1].AddFactor(1, 0, 0));
+    EXPECT_TRUE(params[2].AddFactor(1, 1, 0));
+    EXPECT_GE(params[3].AddCovariate(2, 2), 0);
     const std::vector<double> est = {1, 2, 3, 4, 5, 6, 7, 8};
     MCMath_850::MCBitSet estimated(8);
     estimated.Set(0);
@@ -302,12 +302,12 @@ struct OrdinalSettings : MCMath_850::MCRegSettings {
 
 TEST(PmmlOrdinal, ThresholdLeadsTheEstimates) {
     OrdinalSettings s;
-    s.SetDependent(0);
+    EXPECT_TRUE(s.SetDependent(0));
     MCXML_850::MCVarList vars;
-    vars.AddCategoricalVar("Y", {"lo", "mid", "hi"});
-    vars.AddContinuousVar("x", 0, 1);
+    EXPECT_GE(vars.AddCategoricalVar("Y", {"lo", "mid", "hi"}), 0);
+    EXPECT_GE(vars.AddContinuousVar("x", 0, 1), 0);
     std::vector<MCRegrParameter> params(2);
-    params[1].AddCovariate(1, 1);
+    EXPECT_GE(params[1].AddCovariate(1, 1), 0);
     const std::vector<double> est = {-1, 0.5};
     MCMath_850::MCBitSet estimated(2);
     estimated.Set(0);

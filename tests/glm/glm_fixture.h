@@ -44,11 +44,15 @@ struct Model {
 
     MCRegSettings Settings() const {
         MCRegSettings s;
-        s.SetDependent(dependent);
-        for (auto [pos, k] : factors) s.AddFactor(pos, k);
-        for (int c : covariates) s.AddCovariate(c);
-        if (freqWeight >= 0) s.SetFrequencyWeightVar(freqWeight);
-        if (regrWeight >= 0) s.SetRegrWeightVar(regrWeight);
+        EXPECT_TRUE(s.SetDependent(dependent));
+        for (auto [pos, k] : factors) EXPECT_GE(s.AddFactor(pos, k), 0);
+        for (int c : covariates) EXPECT_GE(s.AddCovariate(c), 0);
+        if (freqWeight >= 0) {
+            EXPECT_TRUE(s.SetFrequencyWeightVar(freqWeight));
+        }
+        if (regrWeight >= 0) {
+            EXPECT_TRUE(s.SetRegrWeightVar(regrWeight));
+        }
         s.SetInterceptUse(intercept);
         s.SetTolerance(tolerance);
         std::vector<int> vars;
@@ -59,9 +63,9 @@ struct Model {
         for (const Term& t : terms) {
             MCModelEffect e(nf, nc, &vars);
             for (std::size_t i = 0; i < t.factors.size(); ++i)
-                e.AddNewFactor(t.factors[i], t.nested && i > 0);
-            for (int c : t.covariates) e.AddCovariate(c);
-            s.AddModelEffect(e);
+                EXPECT_TRUE(e.AddNewFactor(t.factors[i], t.nested && i > 0));
+            for (int c : t.covariates) EXPECT_GE(e.AddCovariate(c), 0);
+            EXPECT_TRUE(s.AddModelEffect(e));
         }
         return s;
     }

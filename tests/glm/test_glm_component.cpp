@@ -50,11 +50,11 @@ TEST(GlmComponent, FactoryAndLifeCycleRules) {
     EXPECT_EQ(factory.CreateRegAlgorithm(empty), nullptr);
     EXPECT_EQ(factory.GetStatus().GetErrorCode(), 301);
     OtherModelSettings other;
-    other.SetDependent(0);
+    EXPECT_TRUE(other.SetDependent(0));
     EXPECT_EQ(factory.CreateRegAlgorithm(other), nullptr);
     EXPECT_TRUE(factory.GetStatus().IsOK());
     MCRegSettings noTerms;
-    noTerms.SetDependent(0);
+    EXPECT_TRUE(noTerms.SetDependent(0));
     noTerms.SetInterceptUse(false);
     EXPECT_EQ(factory.CreateRegAlgorithm(noTerms), nullptr);
     EXPECT_EQ(factory.GetStatus().GetErrorCode(), 302);

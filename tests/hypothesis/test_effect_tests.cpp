@@ -51,7 +51,7 @@ MCSymMatrix CrossProduct(const Fit& f, const std::vector<Record>& records, bool 
         std::vector<double> row;
         EXPECT_TRUE(f.stats->ExpandRow(r, row));
         if (augmented) row.push_back(r[0]);
-        xx.UpdateXX(row, 1.0);
+        EXPECT_TRUE(xx.UpdateXX(row, 1.0));
     }
     return xx;
 }
@@ -125,8 +125,10 @@ TEST(EffectTests, GeneralizedInverseInputAndRedundantEffect) {
     std::vector<double> diag;
     ginv.GetDiagonal(diag);
     MCBitSet swept(13);
-    for (int k = 0; k < 13; ++k) ginv.Sweep(k, 1e-12, diag, swept, true);
+    int nSwept = 0;
+    for (int k = 0; k < 13; ++k) nSwept += ginv.Sweep(k, 1e-12, diag, swept, true) ? 1 : 0;
     ASSERT_EQ(swept, nonRed);
+    EXPECT_EQ(nSwept, nonRed.Count());
     ginv.Scale(-1.0);
     const double dfe = g.records.size() - nonRed.Count();
     MCModelEffectTest met(s, s.GetModelEffects(), f.stats->GetParamEstimates(), kFirst, kCount,

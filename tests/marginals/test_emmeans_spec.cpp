@@ -39,7 +39,7 @@ TEST(MCEmmeansSpec, ContrastOptionsDependOnTheContrastType) {
     EXPECT_FALSE(spec.SetMetricValueList({3, 1}));
     EXPECT_EQ(spec.GetMetricValueList(), (std::vector<double>{1, 2, 4}));
 
-    spec.AddFactor(0);
+    EXPECT_GE(spec.AddFactor(0), 0);
     spec.SetEmmScaleType(MCConst::EMM_SCALE_TRANSFORMED);
     spec.SetReferenceType(static_cast<MCConst::MCReferenceType>(1));
     spec.Reset();

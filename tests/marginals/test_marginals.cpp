@@ -55,7 +55,8 @@ struct Fixture {
         fit = glmtest::FitModel(model, records);
         settings = model.Settings();
         design.reset(new MCLiteDesignMatrix({kA, kB}, {}, {kX}));
-        for (const MCRegrParameter& p : fit.stats->GetParameters()) design->AddRegrParameter(p);
+        for (const MCRegrParameter& p : fit.stats->GetParameters())
+            EXPECT_TRUE(design->AddRegrParameter(p));
     }
 
     std::unique_ptr<MCMarginals> Make(const std::vector<MCEmmeansSpec>& specs,
@@ -73,8 +74,10 @@ struct Fixture {
 
 MCEmmeansSpec Spec(std::vector<int> factors, int compare, MCConst::MCContrastType type) {
     MCEmmeansSpec s;
-    for (int f : factors) s.AddFactor(f);
-    if (compare >= 0) s.AddCompareFactor(compare);
+    for (int f : factors) EXPECT_GE(s.AddFactor(f), 0);
+    if (compare >= 0) {
+        EXPECT_GE(s.AddCompareFactor(compare), 0);
+    }
     s.SetContrastType(type);
     s.SetEmmScaleType(MCConst::EMM_SCALE_TRANSFORMED);
     return s;
@@ -179,7 +182,8 @@ TEST(Marginals, ContrastsAndPairsMatchEmmeans) {
         EXPECT_DOUBLE_EQ(e.GetDF(), 13.0);
     }
     MCEmmeansStats h[6];
-    for (int q = 0; q < 6; ++q) m->GetPairwiseEmmeansTests(2, 0, q, fixed, compared, h[q]);
+    for (int q = 0; q < 6; ++q)
+        EXPECT_TRUE(m->GetPairwiseEmmeansTests(2, 0, q, fixed, compared, h[q]).IsOK());
     for (int r = 0; r < 3; ++r)
         Near(g, "pwholm_p_" + std::to_string(r), h[ours[r]].GetSignificance());
     for (int r = 0; r < 3; ++r) {
@@ -193,7 +197,7 @@ TEST(Marginals, ContrastsAndPairsMatchEmmeans) {
     EXPECT_DOUBLE_EQ(p[4].GetMean(), -p[1].GetMean());
     EXPECT_DOUBLE_EQ(p[4].GetLower(), -p[1].GetUpper());
     EXPECT_EQ(p[2].GetCategories(), std::vector<int>{0});
-    m->GetPairwiseEmmeansTests(1, 0, 2, fixed, compared, p[0]);
+    EXPECT_TRUE(m->GetPairwiseEmmeansTests(1, 0, 2, fixed, compared, p[0]).IsOK());
     EXPECT_EQ(compared, std::vector<int>{1});
 }
 
@@ -203,7 +207,7 @@ TEST(Marginals, TwoCompareFactorsMatchEmmeans) {
     Fixture f;
     const auto g = Golden();
     MCEmmeansSpec s = Spec({kA, kB}, kA, MCConst::CONTRAST_PAIRWISE);
-    s.AddCompareFactor(kB);
+    EXPECT_GE(s.AddCompareFactor(kB), 0);
     MCEmmeansSpec holm = s;
     s.SetPAdjust(MCConst::PADJ_BONFERRONI);
     holm.SetPAdjust(MCConst::PADJ_SEQ_BONFERRONI);
@@ -298,16 +302,17 @@ TEST(Marginals, ResponseScaleAndRefusals) {
     // A compare factor restricted to one level by the counts is refused; a
     // polynomial request without metric gets 1..k; a short metric is refused.
     MCFactorCounts counts({kA, kB}, {3, 2}, -1, -1, 0, 0, -1, 0.0, 0);
-    for (double av : {0.0, 0.0, 1.0, 2.0}) counts.Update({0.0, av, 0.0, 0.0});
+    for (double av : {0.0, 0.0, 1.0, 2.0}) EXPECT_TRUE(counts.Update({0.0, av, 0.0, 0.0}));
     MCEmmeansSpec single = Spec({kB}, kB, MCConst::CONTRAST_SIMPLE);
     MCEmmeansSpec poly = Spec({kA}, kA, MCConst::CONTRAST_POLYNOMIAL);
     MCEmmeansSpec shortPoly = poly;
-    shortPoly.SetMetricValueList({1, 2});
+    EXPECT_TRUE(shortPoly.SetMetricValueList({1, 2}));
     MCMarginals mc(f.settings, {single, poly, shortPoly}, *f.design,
                    f.fit.stats->GetParamEstimates(), f.cancel, {f.xmean}, &counts,
                    MCConst::LINK_IDENTITY, 0.0);
-    mc.SetEmmeansTesting(f.fit.stats->GetCovarianceMatrix(), f.fit.stats->GetRedundancyIndicators(),
-                         13.0, nullptr);
+    EXPECT_TRUE(mc.SetEmmeansTesting(f.fit.stats->GetCovarianceMatrix(),
+                                     f.fit.stats->GetRedundancyIndicators(), 13.0, nullptr)
+                    .IsOK());
     MCCommon_850::MCStatus st;
     EXPECT_EQ(mc.GetNEmmeansTests(0, st), -1);
     EXPECT_EQ(st.GetErrorCode(), 324);

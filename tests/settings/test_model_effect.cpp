@@ -21,16 +21,16 @@ TEST(ModelEffect, NestingLevelsAndCounts) {
     EXPECT_EQ(ab.GetNLevels(), 2);
 
     MCModelEffect abc = Term();  // A(B(C))
-    abc.AddNewFactor(A, false);
-    abc.AddNewFactor(B, true);
-    abc.AddNewFactor(C, true);
+    EXPECT_TRUE(abc.AddNewFactor(A, false));
+    EXPECT_TRUE(abc.AddNewFactor(B, true));
+    EXPECT_TRUE(abc.AddNewFactor(C, true));
     EXPECT_EQ(abc.GetFactorLevels(), (std::vector<int>{2, 1, 0}));
     EXPECT_EQ(abc.GetNLevels(), 3);
 
     MCModelEffect cross = Term();  // A*B(C)
-    cross.AddNewFactor(A, false);
-    cross.AddNewFactor(B, false);
-    cross.AddNewFactor(C, true);
+    EXPECT_TRUE(cross.AddNewFactor(A, false));
+    EXPECT_TRUE(cross.AddNewFactor(B, false));
+    EXPECT_TRUE(cross.AddNewFactor(C, true));
     EXPECT_EQ(cross.GetFactorLevels(), (std::vector<int>{1, 1, 0}));
     EXPECT_EQ(cross.GetNLevels(), 2);
     EXPECT_EQ(cross.ContainsFactor(C), 0);
@@ -44,13 +44,13 @@ TEST(ModelEffect, NestingLevelsAndCounts) {
     EXPECT_EQ(cross, before);
 
     MCModelEffect first = Term();  // first factor nested: still one level
-    first.AddNewFactor(B, true);
+    EXPECT_TRUE(first.AddNewFactor(B, true));
     EXPECT_EQ(first.GetNLevels(), 1);
 
     MCModelEffect xxa = Term();  // x*x*A
     EXPECT_EQ(xxa.AddCovariate(X), 1);
     EXPECT_EQ(xxa.AddCovariate(X), 2);
-    xxa.AddNewFactor(A, false);
+    EXPECT_TRUE(xxa.AddNewFactor(A, false));
     EXPECT_EQ(xxa.GetNCovariates(), 1);
     EXPECT_EQ(xxa.GetNCovariateMult(), 2);
     EXPECT_EQ(xxa.GetCovariateMult(X), 2);
@@ -61,9 +61,9 @@ TEST(ModelEffect, NestingLevelsAndCounts) {
     EXPECT_TRUE(covs.empty());
 
     MCModelEffect xxy = Term();
-    xxy.AddCovariate(Y);
-    xxy.AddCovariate(X);
-    xxy.AddCovariate(X);
+    EXPECT_GE(xxy.AddCovariate(Y), 0);
+    EXPECT_GE(xxy.AddCovariate(X), 0);
+    EXPECT_GE(xxy.AddCovariate(X), 0);
     EXPECT_TRUE(xxy.IsCovariateEffect(covs));
     EXPECT_EQ(covs, (std::vector<int>{X, X, Y}));
     EXPECT_EQ(xxy.GetNLevels(), 0);
@@ -76,18 +76,18 @@ TEST(ModelEffect, NestingLevelsAndCounts) {
 
 TEST(ModelEffect, Containment) {
     MCModelEffect a = Term(), ab = Term(), xa = Term(), xxab = Term(), xab = Term();
-    a.AddNewFactor(A, false);
-    ab.AddNewFactor(A, false);
-    ab.AddNewFactor(B, true);  // levels are not compared
-    xa.AddCovariate(X);
-    xa.AddNewFactor(A, false);
-    xxab.AddCovariate(X);
-    xxab.AddCovariate(X);
-    xxab.AddNewFactor(A, false);
-    xxab.AddNewFactor(B, false);
-    xab.AddCovariate(X);
-    xab.AddNewFactor(A, false);
-    xab.AddNewFactor(B, false);
+    EXPECT_TRUE(a.AddNewFactor(A, false));
+    EXPECT_TRUE(ab.AddNewFactor(A, false));
+    EXPECT_TRUE(ab.AddNewFactor(B, true));  // levels are not compared
+    EXPECT_GE(xa.AddCovariate(X), 0);
+    EXPECT_TRUE(xa.AddNewFactor(A, false));
+    EXPECT_GE(xxab.AddCovariate(X), 0);
+    EXPECT_GE(xxab.AddCovariate(X), 0);
+    EXPECT_TRUE(xxab.AddNewFactor(A, false));
+    EXPECT_TRUE(xxab.AddNewFactor(B, false));
+    EXPECT_GE(xab.AddCovariate(X), 0);
+    EXPECT_TRUE(xab.AddNewFactor(A, false));
+    EXPECT_TRUE(xab.AddNewFactor(B, false));
 
     EXPECT_TRUE(a.IsContainedIn(ab));
     EXPECT_FALSE(ab.IsContainedIn(a));
@@ -97,18 +97,18 @@ TEST(ModelEffect, Containment) {
     EXPECT_FALSE(a.IsContainedIn(xab));  // covariates differ
     const std::vector<int> other = {10, 11, 13, 20, 21};
     MCModelEffect abOther(3, 2, &other);
-    abOther.AddNewFactor(A, false);
-    abOther.AddNewFactor(B, false);
+    EXPECT_TRUE(abOther.AddNewFactor(A, false));
+    EXPECT_TRUE(abOther.AddNewFactor(B, false));
     EXPECT_FALSE(a.IsContainedIn(abOther));  // another variable list
 }
 
 TEST(ModelEffect, MaskAndVariableUse) {
     MCModelEffect bx = Term(), cy = Term();
-    bx.AddNewFactor(B, false);
-    bx.AddCovariate(X);
-    cy.AddNewFactor(C, false);
-    cy.AddCovariate(Y);
-    cy.AddCovariate(Y);
+    EXPECT_TRUE(bx.AddNewFactor(B, false));
+    EXPECT_GE(bx.AddCovariate(X), 0);
+    EXPECT_TRUE(cy.AddNewFactor(C, false));
+    EXPECT_GE(cy.AddCovariate(Y), 0);
+    EXPECT_GE(cy.AddCovariate(Y), 0);
 
     const std::vector<MCModelEffect> effects = {bx, cy};
     EXPECT_EQ(MCModelEffect::CheckVariableUse(effects),

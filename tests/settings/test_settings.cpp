@@ -113,12 +113,12 @@ TEST(RegSettings, CopyIsDeepForEffectsAndSharesHostObjects) {
     auto src = std::make_unique<MCRegSettings>();
     src->SetProgressListener(&listener);
     src->SetCancelPointer(&cancel);
-    src->AddFactor(0, 2);
+    EXPECT_GE(src->AddFactor(0, 2), 0);
     src->AddCovariate(1);
     const std::vector<int> vars = {0, 1};
     MCModelEffect e(1, 1, &vars);
-    e.AddNewFactor(0, false);
-    e.AddCovariate(1);
+    EXPECT_TRUE(e.AddNewFactor(0, false));
+    EXPECT_GE(e.AddCovariate(1), 0);
     src->AddModelEffect(e);
 
     MCRegSettings copy(*src);
