@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds mcreg and runs its tests.
-#   tools/test.sh            normal build (build/) and all tests
+# Builds mcreg and runs its tests. Every build treats warnings as errors.
+#   tools/test.sh            format and layering checks, normal build (build/) and all tests
 #   tools/test.sh --asan     address + undefined-behaviour sanitizer build (build-asan/)
 #   tools/test.sh --tsan     thread-sanitizer build of the cancellation tests (build-tsan/)
 #   tools/test.sh --fuzz     clang libFuzzer targets, each run for a bounded time (build-fuzz/)
@@ -8,6 +8,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+
+# Every C++ file is formatted as .clang-format says.
+format() {
+    local files
+    mapfile -t files < <(git ls-files '*.cpp' '*.h' 2>/dev/null ||
+        find . -path ./build\* -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+    clang-format --dry-run --Werror "${files[@]}"
+}
 
 # The folders' include graph must follow the layering (tools/include-graph.sh).
 layering() {
@@ -19,9 +27,10 @@ layering() {
 }
 
 normal() {
-    layering
     tools/deps.sh
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    format
+    layering
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMCREG_WERROR=ON >/dev/null
     cmake --build build -j "$jobs"
     ctest --test-dir build --output-on-failure -j "$jobs"
 }
@@ -33,6 +42,7 @@ asan() {
     # optimisation and line tables serve their stack traces; both keep the
     # compile short.
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS="-O0 -g1 $f" \
+        -DMCREG_WERROR=ON \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
     cmake --build build-asan -j "$jobs"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -43,6 +53,7 @@ tsan() {
     tools/deps.sh
     local f="-fsanitize=thread -fno-omit-frame-pointer"
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$f" \
+        -DMCREG_WERROR=ON \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" -DMCREG_BUILD_HOST=OFF >/dev/null
     # Only the programs that exercise cross-thread cancellation need this build.
     local targets=()
@@ -58,6 +69,7 @@ fuzz() {
     [ -f fuzz/CMakeLists.txt ] || { echo "no fuzz targets"; return 0; }
     local f="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
     CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DMCREG_WERROR=ON \
         -DCMAKE_CXX_FLAGS="$f" -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" \
         -DMCREG_BUILD_FUZZ=ON -DMCREG_BUILD_TESTS=OFF -DMCREG_BUILD_HOST=OFF >/dev/null
     cmake --build build-fuzz -j "$jobs"
