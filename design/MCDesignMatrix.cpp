@@ -16,15 +16,14 @@ using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 MCDesignMatrix::MCDesignMatrix(const MCRegSettings& settings, MCCancelInfo& cancel,
-                               MCCommon_850::MCWarnings& warnings)
+                               MCCommon_850::MCWarnings& /*warnings*/)
     : fpSettings(&settings),
       fpCancel(&cancel),
       fFreqWeightVar(settings.GetFrequencyWeightVar()),
       fRegrWeightVar(settings.GetRegrWeightVar()),
       fpEffects(&settings.GetModelEffects()),
       fTables(settings.GetFactors(), settings.GetFactorSizes(), settings.GetFrequencyWeightVar(),
-              -1, 0, 0, -1, 0.0, MCConst::OFFSET_NONE),
-      fpWarnings(&warnings) {
+              -1, 0, 0, -1, 0.0, MCConst::OFFSET_NONE) {
     try {
         fvDepVars.assign(1, settings.GetDependent());
         fvDepCategories.assign(1, -1);

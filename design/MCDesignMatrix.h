@@ -24,6 +24,7 @@ namespace MCMath_850 {
 // its factor tables: one object serves one thread at a time.
 class MCDesignMatrix {
 public:
+    // warnings is kept in the signature; the design raises none.
     MCDesignMatrix(const MCRegSettings& settings, MCCancelInfo& cancel,
                    MCCommon_850::MCWarnings& warnings);
     MCDesignMatrix(const MCDesignMatrix&) = delete;
@@ -106,7 +107,6 @@ private:
     bool fbHasFactors = false;
     bool fbConstructFailed = false;
     MCCommon_850::MCStatus fStatus;
-    MCCommon_850::MCWarnings* fpWarnings;
 };
 
 }  // namespace MCMath_850

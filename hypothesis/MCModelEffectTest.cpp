@@ -196,7 +196,7 @@ MCModelEffectTest::MCModelEffectTest(
     const MCSymMatrix* covariance, const MCSymMatrix* crossProduct, const MCBitSet* nonRedundant,
     MCConst::DistType dist, int nCategories, const MCBitSet* blockNonRedundant, double errorDF,
     MCSatterthwaite* satterthwaite)
-    : fpSettings(&settings), fAnalysisType(analysisType) {
+    : fAnalysisType(analysisType) {
     try {
         if (analysisType == MCConst::ANALYSIS_TYPE_I) {
             fvTests.push_back(std::make_unique<MCModelEffectTestTypeI>());

@@ -105,7 +105,6 @@ public:
     void Display() const;
 
 private:
-    const MCRegSettings* fpSettings;
     std::unique_ptr<MCMETDataImpl> fpData;
     const MCModelTestStats* fpTypeI = nullptr;
     const MCModelTestStats* fpTypeIII = nullptr;
