@@ -10,21 +10,6 @@
 
 namespace MCMath_850 {
 
-void GLMDesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo) {
-    const std::vector<int>& covs = p.GetCovariates();
-    const std::vector<int>& mults = p.GetCovariateMultiplicities();
-    if (covs.size() == 1 && mults[0] == 1) {
-        hi = values[covs[0]];
-        lo = 0.0;
-        return;
-    }
-    DoubleDouble::DD v{1.0, 0.0};
-    for (std::size_t c = 0; c < covs.size(); ++c)
-        for (int m = 0; m < mults[c]; ++m) v = DoubleDouble::Mul(v, values[covs[c]]);
-    hi = v.hi;
-    lo = v.lo;
-}
-
 bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
                              const std::vector<int>& factors, const std::vector<int>& sizes,
                              int depVar) {
@@ -86,54 +71,6 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
     return true;
 }
 
-int MCGLMCellMoments::CellCode(const double* values) const {
-    int code = 0;
-    for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
-        const int c = MCCategoryIndex(values[fvCellFactors[i]], 0);
-        if (c < 0 || c >= fvCellSizes[i]) return -1;
-        code += c * fvCellStrides[i];
-    }
-    return code;
-}
-
-const MCGLMCellMoments::Cell* MCGLMCellMoments::FindCell(int code) const {
-    if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return nullptr;
-    const int slot = fvCellSlot[Ix(code)];
-    return slot < 0 ? nullptr : &fvCells[Ix(slot)];
-}
-
-void MCGLMCellMoments::SourceValues(const double* values) const {
-    const std::size_t last = fvSrcHi.size() - 1;
-    fvSrcHi[0] = 1.0;
-    fvSrcLo[0] = 0.0;
-    for (std::size_t s = 1; s < last; ++s)
-        GLMDesignValue(values, *fvSourceParam[s], fvSrcHi[s], fvSrcLo[s]);
-    fvSrcHi[last] = values[fDepVar];
-    fvSrcLo[last] = 0.0;
-}
-
-bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
-    failed = false;
-    const int code = CellCode(values);
-    if (code < 0) return false;
-    int& slot = fvCellSlot[Ix(code)];
-    if (slot < 0) {
-        try {
-            fvCells.emplace_back();
-            fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
-            fvCellCodes.push_back(code);
-        } catch (const std::bad_alloc&) {
-            failed = true;
-            return false;
-        }
-        slot = static_cast<int>(fvCells.size()) - 1;
-    }
-    SourceValues(values);
-    const bool added = fvCells[Ix(slot)].fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w);
-    failed = !added;
-    return added;
-}
-
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
     for (std::size_t slot = 0; slot < fvCells.size(); ++slot) {
         Cell& cell = fvCells[slot];
@@ -182,24 +119,6 @@ void MCGLMCellMoments::SetCoefficients(const std::vector<double>& estimates) {
             cell.fvCoefLo[k] = coef[k].lo;
         }
     }
-}
-
-bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
-    if (!fbActive) return false;
-    const Cell* cell = FindCell(CellCode(values));
-    if (cell == nullptr || cell->fvCoefHi.empty()) return false;
-    SourceValues(values);
-    hi = lo = 0.0;
-    // Every source but the dependent.
-    for (std::size_t k = 0; k + 1 < cell->fvCoefHi.size(); ++k) {
-        const double b = cell->fvCoefHi[k];
-        if (b == 0.0) continue;
-        double ph, pl;
-        DoubleDouble::TwoProd(fvSrcHi[k], b, ph, pl);
-        pl += fvSrcLo[k] * b + fvSrcHi[k] * cell->fvCoefLo[k];
-        DoubleDouble::Accumulate(hi, lo, ph, pl);
-    }
-    return true;
 }
 
 }  // namespace MCMath_850

@@ -1,8 +1,12 @@
 #pragma once
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "companion/DoubleDouble.h"
+#include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
+#include "data/MCFactorCounts.h"
 #include "design/MCRegrParameter.h"
 
 namespace MCMath_850 {
@@ -13,7 +17,7 @@ class MCFactorTables;
 // covariates raised to their powers, in double-double (hi + lo): high
 // powers of a covariate rounded to a double alone perturb ill-conditioned
 // polynomial fits in the eighth digit.
-void GLMDesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo);
+inline void GLMDesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo);
 
 // Pass 2 of the general linear model by cells (internal to MCGLMModel).
 //
@@ -90,5 +94,92 @@ private:
     mutable std::vector<double> fvSrcLo;
     std::vector<int> fvCategories;  // scratch of Flush, by settings factor
 };
+
+// The per-record steps, inline: passes 2 and 3 call them for every record.
+
+inline void GLMDesignValue(const double* values, const MCRegrParameter& p, double& hi, double& lo) {
+    const std::vector<int>& covs = p.GetCovariates();
+    const std::vector<int>& mults = p.GetCovariateMultiplicities();
+    if (covs.size() == 1 && mults[0] == 1) {
+        hi = values[covs[0]];
+        lo = 0.0;
+        return;
+    }
+    DoubleDouble::DD v{1.0, 0.0};
+    for (std::size_t c = 0; c < covs.size(); ++c)
+        for (int m = 0; m < mults[c]; ++m) v = DoubleDouble::Mul(v, values[covs[c]]);
+    hi = v.hi;
+    lo = v.lo;
+}
+
+inline int MCGLMCellMoments::CellCode(const double* values) const {
+    int code = 0;
+    for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
+        const int c = MCCategoryIndex(values[fvCellFactors[i]], 0);
+        if (c < 0 || c >= fvCellSizes[i]) return -1;
+        code += c * fvCellStrides[i];
+    }
+    return code;
+}
+
+inline const MCGLMCellMoments::Cell* MCGLMCellMoments::FindCell(int code) const {
+    if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return nullptr;
+    const int slot = fvCellSlot[Ix(code)];
+    return slot < 0 ? nullptr : &fvCells[Ix(slot)];
+}
+
+inline void MCGLMCellMoments::SourceValues(const double* values) const {
+    const std::size_t last = fvSrcHi.size() - 1;
+    fvSrcHi[0] = 1.0;
+    fvSrcLo[0] = 0.0;
+    for (std::size_t s = 1; s < last; ++s)
+        GLMDesignValue(values, *fvSourceParam[s], fvSrcHi[s], fvSrcLo[s]);
+    fvSrcHi[last] = values[fDepVar];
+    fvSrcLo[last] = 0.0;
+}
+
+inline bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
+    failed = false;
+    const int code = CellCode(values);
+    if (code < 0) return false;
+    int& slot = fvCellSlot[Ix(code)];
+    if (slot < 0) {
+        try {
+            fvCells.emplace_back();
+            fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+            fvCellCodes.push_back(code);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+            return false;
+        }
+        slot = static_cast<int>(fvCells.size()) - 1;
+    }
+    SourceValues(values);
+    const bool added = fvCells[Ix(slot)].fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w);
+    failed = !added;
+    return added;
+}
+
+inline bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
+    if (!fbActive) return false;
+    const Cell* cell = FindCell(CellCode(values));
+    if (cell == nullptr || cell->fvCoefHi.empty()) return false;
+    SourceValues(values);
+    // Summed in locals: hi and lo may alias nothing the loop reads, but the
+    // compiler cannot know.
+    double sumHi = 0.0, sumLo = 0.0;
+    const std::size_t n = cell->fvCoefHi.size() - 1;  // every source but the dependent
+    for (std::size_t k = 0; k < n; ++k) {
+        const double b = cell->fvCoefHi[k];
+        if (b == 0.0) continue;
+        double ph, pl;
+        DoubleDouble::TwoProd(fvSrcHi[k], b, ph, pl);
+        pl += fvSrcLo[k] * b + fvSrcHi[k] * cell->fvCoefLo[k];
+        DoubleDouble::Accumulate(sumHi, sumLo, ph, pl);
+    }
+    hi = sumHi;
+    lo = sumLo;
+    return true;
+}
 
 }  // namespace MCMath_850
