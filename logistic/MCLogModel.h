@@ -65,6 +65,8 @@ public:
     bool IsModelBuilt() const override { return fbModelBuilt; }
     void GetDResiduals(std::vector<double>& residuals, const double* row) override;
     MCCommon_850::MCStatus FinishErrors() override;
+    // X'X of the basic design; after IdentifyRedundancy swept on the
+    // non-redundant basic pivots (-(X'X)^- on them, see MCSymMatrix::Sweep).
     const MCSymMatrix* GetXPrimeX() const override { return fpXPrimeX.get(); }
     const MCSymMatrix* GetHessianGI() const override { return fpHessianGI.get(); }
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
