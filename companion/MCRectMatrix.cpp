@@ -328,4 +328,20 @@ void MCRectMatrix::Display() const {
     MCDisplay_850::DisplayText("MCRectMatrix display end");
 }
 
+bool MCRectMatrix::ExpandForBlocks(int n, MCRectMatrix& out) const {
+    if (n < 1 || !out.Resize(fNRows * n, fNCols * n)) return false;
+    for (int b = 0; b < n; ++b)
+        for (int i = 0; i < fNRows; ++i)
+            for (int j = 0; j < fNCols; ++j)
+                out.SetElem(b * fNRows + i, b * fNCols + j, GetElem(i, j));
+    return true;
+}
+
+bool MCRectMatrix::WidenLeft(int n, MCRectMatrix& out) const {
+    if (n < 0 || !out.Resize(fNRows, fNCols + n)) return false;
+    for (int i = 0; i < fNRows; ++i)
+        for (int j = 0; j < fNCols; ++j) out.SetElem(i, n + j, GetElem(i, j));
+    return true;
+}
+
 }  // namespace MCMath_850

@@ -80,6 +80,13 @@ public:
     // given, receives their original indices. Returns the rank (-1 when an
     // allocation fails; the matrix is then unchanged).
     int ExtractFullRank(double tol, std::vector<int>* kept = nullptr);
+    // out = I_n (x) A: A once per diagonal block, n blocks (rows r n, columns
+    // c n). The rows of a hypothesis over the parameters of one response
+    // block, repeated for each block of a multinomial model. False for n < 1
+    // or when out cannot be sized.
+    bool ExpandForBlocks(int n, MCRectMatrix& out) const;
+    // out = [0 | A] with n zero columns in front (n >= 0).
+    bool WidenLeft(int n, MCRectMatrix& out) const;
 
     // Replaces every column a of this matrix by its residual a - P a after
     // orthogonal projection onto the column space of B (B has as many rows).

@@ -104,6 +104,44 @@ bool MCSymBlockMatrix::QuadraticOuterProductIncr(int j, int l, const MCSparseVec
     return true;
 }
 
+bool MCSymBlockMatrix::KroneckerOuterProductIncr(const double* c, const MCSparseVector& x) {
+    const std::size_t nb = fvBlockSizes.size();
+    if (nb == 0) return true;
+    const int size = fvBlockSizes[0];
+    for (int s : fvBlockSizes)
+        if (s != size) return false;
+    if (c == nullptr || !x.IsValid() || x.GetDimension() != size) return false;
+    const std::vector<int>& idx = x.GetIndices();
+    const std::vector<double>& val = x.GetValues();
+    const std::size_t nnz = idx.size();
+    if (fvProducts.size() < nnz * nnz) fvProducts.resize(nnz * nnz);
+    for (std::size_t a = 0; a < nnz; ++a)
+        for (std::size_t b = 0; b <= a; ++b)
+            fvProducts[a * nnz + b] = fvProducts[b * nnz + a] = val[a] * val[b];
+
+    const std::size_t p = static_cast<std::size_t>(size);
+    for (std::size_t j = 0; j < nb; ++j) {
+        const double* cj = c + j * (j + 1) / 2;
+        for (std::size_t a = 0; a < nnz; ++a) {
+            // Row j p + idx[a] of the packed triangle; block column l starts at
+            // l p within it.
+            const std::size_t r = j * p + static_cast<std::size_t>(idx[a]);
+            double* row = fvPacked.data() + r * (r + 1) / 2;
+            const double* pa = fvProducts.data() + a * nnz;
+            for (std::size_t l = 0; l < j; ++l) {
+                double* block = row + l * p;
+                const double cjl = cj[l];
+                for (std::size_t b = 0; b < nnz; ++b) block[idx[b]] += cjl * pa[b];
+            }
+            // Diagonal block: only its lower triangle, b <= a.
+            double* block = row + j * p;
+            const double cjj = cj[j];
+            for (std::size_t b = 0; b <= a; ++b) block[idx[b]] += cjj * pa[b];
+        }
+    }
+    return true;
+}
+
 bool MCSymBlockMatrix::CopyTo(MCSymMatrix& out) const {
     if (!out.Resize(fN)) return false;
     // Zero() also forgets any Cholesky factor the target held.

@@ -34,12 +34,26 @@ public:
     double GetBlockElem(int j, int l, int a, int b) const;
 
     void Zero();
+    // Element (a, b) of block (j, l), local indices, += v; for j == l the
+    // element must lie in the lower triangle (b <= a). No range checks: the
+    // caller's loop bounds keep it in range.
+    void AddBlockElem(int j, int l, int a, int b, double v) {
+        fvPacked[Index(fvBlockOffsets[static_cast<std::size_t>(j)] + a,
+                       fvBlockOffsets[static_cast<std::size_t>(l)] + b)] += v;
+    }
     // Block (j, l) += c x x', for l <= j, x a sparse vector over the block
     // size (the same coordinates in block row j and block column l). For
     // l == j the symmetric diagonal block is updated. False (unchanged) for
     // blocks out of range, l > j, unequal block sizes or an invalid x whose
     // dimension differs from the block size.
     bool QuadraticOuterProductIncr(int j, int l, const MCSparseVector& x, double c);
+    // Every lower block (j, l) += c(j, l) x x' at once: the whole matrix
+    // gains C (x) x x' for the symmetric nBlocks x nBlocks matrix C given as
+    // its packed lower triangle (c(j, l) at j(j+1)/2 + l). This is the
+    // information a multinomial row adds, and doing all blocks together
+    // forms each product of two entries of x once. False (unchanged) when the
+    // blocks differ in size or x is invalid or of another dimension.
+    bool KroneckerOuterProductIncr(const double* c, const MCSparseVector& x);
 
     // out becomes the whole matrix (order GetNRows()). False when out cannot
     // be resized.
@@ -62,6 +76,8 @@ private:
     std::vector<int> fvBlockSizes;
     std::vector<int> fvBlockOffsets;
     std::vector<double> fvPacked;
+    // Scratch of KroneckerOuterProductIncr: the products of pairs of entries.
+    std::vector<double> fvProducts;
 };
 
 }  // namespace MCMath_850

@@ -1,5 +1,9 @@
 #include "data/MCRecordIterHandler.h"
 
+#include <algorithm>
+
+#include "data/MCFactorTables.h"
+
 namespace MCMath_850 {
 
 using MCCommon_850::MCStatus;
@@ -10,6 +14,8 @@ namespace {
 const long kStatusRowRefused = 303;
 const long kStatusNoRecord = 304;
 const long kStatusNoRestart = 307;
+// Cells numbered directly at most; beyond, records are summed one by one.
+const long long kMaxCells = 1 << 20;
 
 // The dependent's value truncated to an int; -1 (no category) for a value
 // that has none, which the accumulator refuses.
@@ -34,6 +40,34 @@ MCRecordIterHandler::MCRecordIterHandler(MCCommon_850::MultiPassRecordIter& iter
 void MCRecordIterHandler::SetStatsModel(IMCAccumStats* accum, const IMCRegModel* model) {
     fpAccum = accum;
     fpModel = model;
+    SetUpCells();
+}
+
+void MCRecordIterHandler::SetUpCells() {
+    fbCells = false;
+    fvCellEffects.clear();
+    fvCellOffsets.clear();
+    fvCellStrides.clear();
+    const MCFactorTables* tables = fpModel != nullptr ? fpModel->GetFactorTables() : nullptr;
+    if (tables == nullptr || fpAccum == nullptr) return;
+    long long cells = 1;
+    const std::vector<int>& offsets = tables->GetParameterOffsets();
+    for (int e : tables->GetModelEffectIndices()) {
+        const int n = std::max(tables->GetNEffectParameters(e), 1);
+        fvCellEffects.push_back(static_cast<std::size_t>(e));
+        fvCellOffsets.push_back(offsets[static_cast<std::size_t>(e)]);
+        fvCellStrides.push_back(static_cast<int>(cells));
+        cells *= n;
+        if (cells > kMaxCells) return;
+    }
+    fbCells = true;
+}
+
+int MCRecordIterHandler::CellNumber(const std::vector<int>& indices) const {
+    int cell = 0;
+    for (std::size_t f = 0; f < fvCellEffects.size(); ++f)
+        cell += (indices[fvCellEffects[f]] - fvCellOffsets[f]) * fvCellStrides[f];
+    return cell;
 }
 
 bool MCRecordIterHandler::ResetAccumStats(MCConst::MCHessianCompMethod method,
@@ -62,18 +96,6 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
         if (!fpValidator->IsValidRecord(*record, result)) continue;
 
         const double* values = record->GetAll();
-        int count = 0;
-        fvColumns.clear();
-        fvValues.clear();
-        // Every valid record's cells were seen by the factor-table pass; one
-        // that is not (data changed between passes) cannot be expanded and is
-        // left out like an invalid record.
-        if (!fpModel->ExpandAndCompressRow(values, count, fvColumns, fvValues)) continue;
-        if (count >= 0 && static_cast<std::size_t>(count) < fvColumns.size()) {
-            fvColumns.resize(static_cast<std::size_t>(count));
-            fvValues.resize(static_cast<std::size_t>(count));
-        }
-
         double weight = fFreqWeightVar >= 0 ? values[fFreqWeightVar] : 1.0;
         if (fRegrWeightVar >= 0) weight *= values[fRegrWeightVar];
         int category = fDepVar >= 0 ? TruncatedCategory(values[fDepVar]) : 0;
@@ -82,11 +104,39 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
                            ? localCategory[static_cast<std::size_t>(category)]
                            : -1;
 
-        if (fpAccum->UpdateForRow(fvColumns, fvValues, category, weight, likelihoodOnly) == -1) {
+        // Every valid record's cells were seen by the factor-table pass; one
+        // that is not (data changed between passes) cannot be expanded and is
+        // left out like an invalid record.
+        int used;
+        bool allFound = true;
+        const std::vector<int>* indices =
+            fbCells ? &fpModel->GetFactorTables()->GetRowParameterIndices(values, allFound)
+                    : nullptr;
+        if (indices != nullptr && !allFound) continue;
+        const int cell = indices != nullptr ? CellNumber(*indices) : -1;
+        int nSources = 0;
+        if (cell >= 0 &&
+            (fpAccum->HasCell(cell) ||
+             fpModel->GetCellLayout(*indices, fvColumns, fvSources, nSources)) &&
+            fpAccum->UseCell(cell, fvColumns, fvSources, nSources) &&
+            fpModel->GetSourceValues(values, fvValues)) {
+            used = fpAccum->UpdateForCellRow(fvValues, category, weight, likelihoodOnly);
+        } else {
+            int count = 0;
+            const bool expanded =
+                indices != nullptr
+                    ? fpModel->ExpandAndCompressRow(values, *indices, count, fvColumns, fvValues)
+                    : fpModel->ExpandAndCompressRow(values, count, fvColumns, fvValues);
+            if (!expanded) continue;
+            used = fpAccum->UpdateForRow(fvColumns, fvValues, category, weight, likelihoodOnly);
+        }
+        if (used == -1) {
+            fpAccum->FlushCells();
             fStatus = MCStatus(kStatusRowRefused, false);
             return fStatus;
         }
     }
+    fpAccum->FlushCells();
     return result;
 }
 

@@ -48,6 +48,19 @@ private:
     // Scratch of the sparse rows, reused for every record.
     std::vector<int> fvColumns;
     std::vector<double> fvValues;
+    std::vector<int> fvSources;
+
+    // Records of one cell (the same parameter in every effect) are summed by
+    // the accumulator per cell when the model describes its cells and their
+    // number is small enough to number them directly: a record's cell number
+    // is the mixed-radix number of its cells in the effects with factors.
+    bool fbCells = false;
+    std::vector<std::size_t> fvCellEffects;
+    std::vector<int> fvCellOffsets;
+    std::vector<int> fvCellStrides;
+    // The cell number of a record's parameter indices.
+    int CellNumber(const std::vector<int>& indices) const;
+    void SetUpCells();
 };
 
 }  // namespace MCMath_850

@@ -165,6 +165,17 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
 }
 
 bool MCMETDataImpl::PrepareForTest(MCRectMatrix& L, std::vector<int>* kept) {
+    // L is over the parameters of one response block. A nominal multinomial
+    // model repeats them for each non-reference category; an ordinal one has
+    // t - 1 thresholds where one intercept stands.
+    if (fDist == MCConst::DIST_NOM_MULTINOMIAL || fDist == MCConst::DIST_ORD_MULTINOMIAL) {
+        MCRectMatrix wide;
+        const bool ok = fDist == MCConst::DIST_NOM_MULTINOMIAL
+                            ? L.ExpandForBlocks(fNCategories - 1, wide)
+                            : L.WidenLeft(fNCategories - 2, wide);
+        if (!ok) return false;
+        L = std::move(wide);
+    }
     if (L.ExtractFullRank(1e-12, kept) < 0) return false;
     if (fpSatterthwaite != nullptr && fpTester != nullptr && L.GetNRows() > 0) {
         const double df = fpSatterthwaite->ComputeDF4FixedOverall(L);

@@ -20,12 +20,15 @@ MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p,
     try {
         fvScores.assign(n, 0.0);
         fvProbs.reserve(static_cast<std::size_t>(J));
+        fvCoefficients.assign(static_cast<std::size_t>(J - 1) * static_cast<std::size_t>(J) / 2,
+                              0.0);
     } catch (const std::bad_alloc&) {
         return;
     } catch (const std::length_error&) {
         return;
     }
     fbValid = fHessian.Resize(J - 1, p);
+    fCells.Setup(J - 1, p);
 }
 
 void MCAccumStatsLogistic::ResetExtremes() {
@@ -43,6 +46,7 @@ bool MCAccumStatsLogistic::Reset(MCConst::MCHessianCompMethod method, bool check
     fWeight = 0.0;
     fHessianMethod = method;
     fbCheckSeparation = checkSeparation;
+    fCells.NewPass();
     ResetExtremes();
     return fbValid;
 }
@@ -68,32 +72,83 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
         logReference = std::log(1.0 / J);
     }
 
+    const double etaY = category != J - 1 && p > 0 ? fRow.Dot(fvEstimates, category * p) : 0.0;
+    AddRowLikelihood(category, weight, logReference, etaY);
+
+    if (likelihoodOnly || p < 1) return 0;
+    const double piY = fvProbs[static_cast<std::size_t>(category)];
+    for (int k = 0; k < J - 1; ++k) {
+        const double c = k == category ? weight * (1.0 - piY) : -weight * fvProbs[k];
+        fRow.IncrementPart(fvScores, k * p, c);
+    }
+    InformationWeights(weight);
+    fHessian.KroneckerOuterProductIncr(fvCoefficients.data(), fRow);
+    return 0;
+}
+
+void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double logReference,
+                                            double etaY) {
     ++fNValidRows;
     fWeight += weight;
-
-    const double piY = fvProbs[category];
     if (fbCheckSeparation) {
+        const double piY = fvProbs[static_cast<std::size_t>(category)];
         const double smallest = std::min(1.0, *std::min_element(fvProbs.begin(), fvProbs.end()));
         fMinObservedProb = std::min(fMinObservedProb, piY);
         fMaxObservedProb = std::max(fMaxObservedProb, piY);
         fMinComputedProb = std::min(fMinComputedProb, smallest);
     }
-
     // ln pi_y = ln pi_ref + eta_y: finite even where pi_y underflows to 0.
     fLL += weight * logReference;
-    if (category != J - 1 && p > 0) fLL += weight * fRow.Dot(fvEstimates, category * p);
+    if (category != fNCategs - 1) fLL += weight * etaY;
+}
 
-    if (likelihoodOnly || p < 1) return 0;
-    for (int k = 0; k < J - 1; ++k) {
-        const double c = k == category ? weight * (1.0 - piY) : -weight * fvProbs[k];
-        fRow.IncrementPart(fvScores, k * p, c);
-    }
-    for (int j = 0; j < J - 1; ++j) {
-        const double pj = fvProbs[j];
-        fHessian.QuadraticOuterProductIncr(j, j, fRow, weight * pj * (1.0 - pj));
+void MCAccumStatsLogistic::InformationWeights(double weight) {
+    std::size_t at = 0;
+    for (int j = 0; j < fNCategs - 1; ++j) {
+        const double wpj = weight * fvProbs[static_cast<std::size_t>(j)];
         for (int l = 0; l < j; ++l)
-            fHessian.QuadraticOuterProductIncr(j, l, fRow, -weight * pj * fvProbs[l]);
+            fvCoefficients[at++] = -wpj * fvProbs[static_cast<std::size_t>(l)];
+        fvCoefficients[at++] = wpj * (1.0 - fvProbs[static_cast<std::size_t>(j)]);
     }
+}
+
+bool MCAccumStatsLogistic::UseCell(int cell, const std::vector<int>& columns,
+                                   const std::vector<int>& sources, int nSources) {
+    return fbValid && fNParams > 0 && fCells.Use(cell, columns, sources, nSources, fvEstimates);
+}
+
+int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int category,
+                                           double weight, bool likelihoodOnly) {
+    if (!fbValid || z.size() < static_cast<std::size_t>(fCells.GetNSources())) return -1;
+    const int J = fNCategs;
+    if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
+    if (!fCells.Eta(z, fvEta)) {
+        ++fNInvalidCalls;
+        return -1;
+    }
+    const std::size_t L = static_cast<std::size_t>(J - 1);
+    // Relative to the largest logit (the reference's is 0), whose own
+    // exponential is 1.
+    std::size_t top = L;
+    double largest = 0.0;
+    for (std::size_t k = 0; k < L; ++k)
+        if (fvEta[k] > largest) largest = fvEta[k], top = k;
+    fvProbs.resize(static_cast<std::size_t>(J));
+    double sum = 0.0;
+    for (std::size_t k = 0; k < L; ++k)
+        sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
+    sum += fvProbs[L] = top == L ? 1.0 : std::exp(-largest);
+    const double inverse = 1.0 / sum;
+    for (double& pk : fvProbs) pk *= inverse;
+    const std::size_t y = static_cast<std::size_t>(category);
+    AddRowLikelihood(category, weight, -largest - std::log(sum), y < L ? fvEta[y] : 0.0);
+    if (likelihoodOnly) return 0;
+
+    fvScoreCoef.resize(L);
+    for (std::size_t k = 0; k < L; ++k)
+        fvScoreCoef[k] = weight * ((k == y ? 1.0 : 0.0) - fvProbs[k]);
+    InformationWeights(weight);
+    fCells.Add(z, fvScoreCoef, fvCoefficients);
     return 0;
 }
 

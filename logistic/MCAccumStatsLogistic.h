@@ -3,6 +3,7 @@
 
 #include "companion/MCSparseVector.h"
 #include "companion/MCSymBlockMatrix.h"
+#include "logistic/MCLogitCells.h"
 #include "settings/IMCRegInterfaces.h"
 #include "settings/MCRegSettings.h"
 
@@ -55,6 +56,13 @@ public:
                                 double& minComputed) const override;
     double GetStepAdjustmentFactor() const override { return 1.0; }
     void Display(bool full) const override;
+    // The cell path (see MCLogitCells).
+    bool UseCell(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
+                 int nSources) override;
+    bool HasCell(int cell) const override { return fCells.Has(cell); }
+    int UpdateForCellRow(const std::vector<double>& sourceValues, int category, double weight,
+                         bool likelihoodOnly) override;
+    void FlushCells() override { fCells.Flush(fvScores, fHessian); }
 
     int GetNParameters() const { return fNParams; }
     int GetNCategories() const { return fNCategs; }
@@ -63,6 +71,12 @@ public:
 
 private:
     void ResetExtremes();
+    // After fvProbs holds the row's probabilities: counts, weight, the
+    // separation extremes and the log-likelihood w ln pi_y, given eta_y.
+    void AddRowLikelihood(int category, double weight, double logReference, double etaY);
+    // w (diag(pi) - pi pi') over the non-reference categories, packed lower,
+    // into fvCoefficients.
+    void InformationWeights(double weight);
 
     const MCRegSettings& fSettings;
     int fNParams;
@@ -84,6 +98,10 @@ private:
     // (or longest) row.
     MCSparseVector fRow;
     std::vector<double> fvProbs;
+    std::vector<double> fvCoefficients;
+    MCLogitCells fCells;
+    std::vector<double> fvEta;
+    std::vector<double> fvScoreCoef;
 };
 
 }  // namespace MCMath_850

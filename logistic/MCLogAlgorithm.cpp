@@ -160,9 +160,10 @@ MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (!fStatus.IsError()) AddNewWarning(fModel.SetInitialEstimates(fvEstimates), false);
     if (!fStatus.IsError()) AddNewWarning(Estimate(iter), false);
 
+    // X'X, swept on the basic pivots, stays: negated, it is the generalized
+    // inverse of the basic design that the tests of model effects take.
     fpAccum.reset();
     fpDataHandler.reset();
-    fModel.ClearXPrimeXMatrix();
     if (fStatus.IsError()) return fStatus;
     fbModelBuilt = true;
     fModel.SetModelBuilt();

@@ -131,6 +131,28 @@ void MCLogModel::BuildLayouts() {
     }
     fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
     fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
+
+    // Effects with the same covariate terms have the same design values.
+    fvEffectSource.assign(static_cast<std::size_t>(fNEffects), 0);
+    fvSourceEffect.clear();
+    const Layout& l = fPatternLayout;
+    auto sameTerms = [&l](std::size_t a, std::size_t b) {
+        const int na = l.fvStart[a + 1] - l.fvStart[a], nb = l.fvStart[b + 1] - l.fvStart[b];
+        if (na != nb) return false;
+        for (int t = 0; t < na; ++t) {
+            const CovTerm& x = l.fvTerms[static_cast<std::size_t>(l.fvStart[a] + t)];
+            const CovTerm& y = l.fvTerms[static_cast<std::size_t>(l.fvStart[b] + t)];
+            if (x.fPos != y.fPos || x.fMult != y.fMult) return false;
+        }
+        return true;
+    };
+    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+        if (l.fvStart[e + 1] == l.fvStart[e]) continue;
+        std::size_t s = 0;
+        while (s < fvSourceEffect.size() && !sameTerms(fvSourceEffect[s], e)) ++s;
+        if (s == fvSourceEffect.size()) fvSourceEffect.push_back(e);
+        fvEffectSource[e] = static_cast<int>(s) + 1;
+    }
     fRecordLayout.fFreqWeight = fRecordFreqWeight;
     fRecordLayout.fRegrWeight = fRecordRegrWeight;
     fRecordLayout.fDependent = fRecordDependent;

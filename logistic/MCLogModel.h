@@ -65,6 +65,8 @@ public:
     bool IsModelBuilt() const override { return fbModelBuilt; }
     void GetDResiduals(std::vector<double>& residuals, const double* row) override;
     MCCommon_850::MCStatus FinishErrors() override;
+    // X'X of the basic design; after IdentifyRedundancy swept on the
+    // non-redundant basic pivots (-(X'X)^- on them, see MCSymMatrix::Sweep).
     const MCSymMatrix* GetXPrimeX() const override { return fpXPrimeX.get(); }
     const MCSymMatrix* GetHessianGI() const override { return fpHessianGI.get(); }
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
@@ -94,6 +96,11 @@ public:
                               std::vector<double>& values) const override;
     bool ExpandAndCompressRow(const double* row, int& count, std::vector<int>& columns,
                               std::vector<double>& values) const override;
+    // Sources: 0 the constant 1, then one per distinct covariate product of
+    // the effects, in the rows' layout of ExpandAndCompressRow.
+    bool GetCellLayout(const std::vector<int>& indices, std::vector<int>& columns,
+                       std::vector<int>& sources, int& nSources) const override;
+    bool GetSourceValues(const double* row, std::vector<double>& values) const override;
     const MCCommon_850::MCStatus& GetStatus() const override { return fStatus; }
     void Display() const override;
 
@@ -146,6 +153,10 @@ private:
     int fPatternFreqWeight = -1, fPatternRegrWeight = -1, fPatternDependent = -1;
     Layout fRecordLayout;
     Layout fPatternLayout;
+    // Per model effect its source; per source but the constant, the model
+    // effect whose pattern-layout terms compute it.
+    std::vector<int> fvEffectSource;
+    std::vector<std::size_t> fvSourceEffect;
 
     std::vector<int> fvDepCategories;
     std::vector<int> fvDepLocal;

@@ -57,6 +57,32 @@ bool MCLogModel::ExpandAndCompressRow(const double* row, int& count, std::vector
     return ExpandAndCompressRow(row, *indices, count, columns, values);
 }
 
+bool MCLogModel::GetCellLayout(const std::vector<int>& indices, std::vector<int>& columns,
+                               std::vector<int>& sources, int& nSources) const {
+    columns.clear();
+    sources.clear();
+    nSources = static_cast<int>(fvSourceEffect.size()) + 1;
+    if (!fbParamsCreated || indices.size() < static_cast<std::size_t>(fNEffects)) return false;
+    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+        const int j = indices[e];
+        if (j < 0 || j >= fNBasic) return false;
+        const int local = fvBasicLocal[static_cast<std::size_t>(j)];
+        if (local < 0) continue;
+        columns.push_back(local);
+        sources.push_back(fvEffectSource[e]);
+    }
+    return true;
+}
+
+bool MCLogModel::GetSourceValues(const double* row, std::vector<double>& values) const {
+    if (!fbParamsCreated || row == nullptr) return false;
+    values.resize(fvSourceEffect.size() + 1);
+    values[0] = 1.0;
+    for (std::size_t s = 0; s < fvSourceEffect.size(); ++s)
+        values[s + 1] = fPatternLayout.Value(row, fvSourceEffect[s]);
+    return true;
+}
+
 bool MCLogModel::ExpandRow(std::vector<double>& x, const double* row) const {
     if (!fbParamsCreated || row == nullptr) return false;
     if (x.size() < static_cast<std::size_t>(fNBasic)) x.resize(static_cast<std::size_t>(fNBasic));

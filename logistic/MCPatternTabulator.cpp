@@ -206,10 +206,18 @@ MCStatus MCPatternTabulator::ComputeStatsForOptimizer(bool likelihoodOnly) {
     if (!fbRowPatternsCreated) return fStatus = ErrorStatus(Code::kPassOutOfOrder);
     if (fpAccum == nullptr || fpModel == nullptr) return fStatus = ErrorStatus(Code::kMissingInput);
     std::vector<int> indices;
+    int pattern = 0;
     for (auto it = fpRowPatternTable->begin(); it != fpRowPatternTable->end(); ++it) {
         if (fStatus.IsError() || fpCancel->WillCancel()) break;
         if (!PatternIndices(*it->fpKey, indices))
             return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+        // The records of a pattern share their columns: when the model and
+        // the accumulator can, they are summed by source values and spread
+        // over the columns once per pattern.
+        int nSources = 0;
+        const bool cell = fpModel->GetCellLayout(indices, fvColumns, fvSources, nSources) &&
+                          fpAccum->UseCell(pattern, fvColumns, fvSources, nSources);
+        ++pattern;
         const std::vector<double>& data = it->fpValue->GetAllRecords();
         const std::size_t stride = static_cast<std::size_t>(fNAnalysVars);
         for (std::size_t at = 0; at + stride <= data.size(); at += stride) {
@@ -217,12 +225,19 @@ MCStatus MCPatternTabulator::ComputeStatsForOptimizer(bool likelihoodOnly) {
             const double* row = data.data() + at;
             double w = fFreqWeightOffset >= 0 ? row[fFreqWeightOffset] : 1.0;
             if (fRegrWeightOffset >= 0) w *= row[fRegrWeightOffset];
-            int count = 0;
-            fpModel->ExpandAndCompressRow(row, indices, count, fvColumns, fvValues);
             const int category = static_cast<int>(row[fDependentOffset] + 0.5);
-            if (fpAccum->UpdateForRow(fvColumns, fvValues, category, w, likelihoodOnly) < 0)
-                return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+            int used;
+            if (cell) {
+                fpModel->GetSourceValues(row, fvValues);
+                used = fpAccum->UpdateForCellRow(fvValues, category, w, likelihoodOnly);
+            } else {
+                int count = 0;
+                fpModel->ExpandAndCompressRow(row, indices, count, fvColumns, fvValues);
+                used = fpAccum->UpdateForRow(fvColumns, fvValues, category, w, likelihoodOnly);
+            }
+            if (used < 0) return fStatus = ErrorStatus(Code::kPassOutOfOrder);
         }
+        if (cell) fpAccum->FlushCells();
     }
     if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
     return fStatus;

@@ -107,6 +107,7 @@ private:
     mutable std::vector<int> fvLocal;
     mutable std::vector<int> fvPacked;
     std::vector<int> fvColumns;
+    std::vector<int> fvSources;
     std::vector<double> fvValues;
 };
 

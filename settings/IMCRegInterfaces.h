@@ -110,6 +110,22 @@ public:
                                       std::vector<double>& values) const = 0;
     virtual bool ExpandAndCompressRow(const double* row, int& count, std::vector<int>& columns,
                                       std::vector<double>& values) const = 0;
+    // Rows that take the same parameter in every effect (a cell) share the
+    // columns of their sparse row, and each design value is one of a few
+    // sources: 1 for a factor cell or the intercept, or a product of
+    // covariates. For the parameter indices of a cell: the columns (as
+    // ExpandAndCompressRow gives them) and the source of each; false when
+    // the model does not describe its rows this way.
+    virtual bool GetCellLayout(const std::vector<int>& indices, std::vector<int>& columns,
+                               std::vector<int>& sources, int& nSources) const {
+        (void)indices, (void)columns, (void)sources, (void)nSources;
+        return false;
+    }
+    // The source values of a row (source 0 is the constant 1).
+    virtual bool GetSourceValues(const double* row, std::vector<double>& values) const {
+        (void)row, (void)values;
+        return false;
+    }
     virtual const MCCommon_850::MCStatus& GetStatus() const = 0;
     virtual void Display() const = 0;
 };
@@ -153,6 +169,32 @@ public:
                                         double& minComputed) const = 0;
     virtual double GetStepAdjustmentFactor() const = 0;
     virtual void Display(bool full) const = 0;
+    // The rows of a cell (see IMCRegModel::GetCellLayout), given by their
+    // source values: the sums are those of the rows given one by one. The
+    // caller numbers its cells, the same number for the same cell in every
+    // pass; the columns and sources are read when a cell is first used.
+    // UseCell makes a cell current; false when the accumulator has no such
+    // path or no room for another cell, and the caller then gives the row
+    // with UpdateForRow.
+    virtual bool UseCell(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
+                         int nSources) {
+        (void)cell, (void)columns, (void)sources, (void)nSources;
+        return false;
+    }
+    virtual bool HasCell(int cell) const {
+        (void)cell;
+        return false;
+    }
+    // A row of the current cell; 0 when it was used, -1 when it was rejected
+    // (as UpdateForRow).
+    virtual int UpdateForCellRow(const std::vector<double>& sourceValues, int category,
+                                 double weight, bool likelihoodOnly) {
+        (void)sourceValues, (void)category, (void)weight, (void)likelihoodOnly;
+        return -1;
+    }
+    // Adds the cells' sums to the scores and the information; a pass ends
+    // with it.
+    virtual void FlushCells() {}
 };
 
 }  // namespace MCMath_850

@@ -207,3 +207,56 @@ TEST(AccumStatsLogistic, SeparationExtremes) {
     acc.GetMinMaxProbabilities(minObs, maxObs, minAll);
     EXPECT_EQ(std::make_tuple(minObs, maxObs, minAll), std::make_tuple(DBL_MAX, -DBL_MAX, DBL_MAX));
 }
+
+TEST(AccumStatsLogistic, CellSumsEqualRowSums) {
+    // Columns 0..5 of one logit: the intercept and two factor cells carry 1,
+    // columns 3 and 5 the covariate u and column 4 the product u v. Two
+    // cells of different columns, rows interleaved, three sources (1, u, uv).
+    MCRegSettings settings;
+    const int p = 6, J = 3;
+    vector<double> beta;
+    for (int i = 0; i < (J - 1) * p; ++i) beta.push_back(0.3 * std::sin(1.7 * i));
+    const vector<vector<int>> cellColumns{{0, 1, 3, 4, 5}, {0, 2, 3, 4, 5}};
+    const vector<int> sources{0, 0, 1, 2, 1};
+    MCAccumStatsLogistic byRow(settings, p, J, beta), byCell(settings, p, J, beta);
+    for (bool separation : {false, true}) {
+        byRow.Reset(MCConst::HESSIAN_FISHER, separation);
+        byCell.Reset(MCConst::HESSIAN_FISHER, separation);
+        for (int i = 0; i < 40; ++i) {
+            const int cell = i % 3 == 0 ? 1 : 0;
+            const double u = std::cos(0.9 * i), v = 0.5 + 0.1 * (i % 7), w = 1.0 + 0.5 * (i % 2);
+            const int y = (i * 5) % J;
+            const vector<double> z{1.0, u, u * v};
+            vector<double> vals;
+            for (int s : sources) vals.push_back(z[static_cast<std::size_t>(s)]);
+            ASSERT_EQ(byRow.UpdateForRow(cellColumns[cell], vals, y, w, false), 0);
+            ASSERT_TRUE(byCell.UseCell(cell, cellColumns[cell], sources, 3));
+            ASSERT_EQ(byCell.UpdateForCellRow(z, y, w, false), 0);
+            EXPECT_TRUE(byCell.HasCell(cell));
+        }
+        // A refused row changes nothing.
+        ASSERT_TRUE(byCell.UseCell(0, {}, {}, 0));
+        EXPECT_EQ(byCell.UpdateForCellRow({1.0, 0.1, 0.2}, J, 1.0, false), -1);
+        EXPECT_EQ(byCell.UpdateForCellRow({1.0, 0.1, 0.2}, 0, -1.0, false), -1);
+        byCell.FlushCells();
+
+        EXPECT_NEAR(byCell.GetLL(), byRow.GetLL(), 1e-13 * std::fabs(byRow.GetLL()));
+        for (int i = 0; i < (J - 1) * p; ++i)
+            EXPECT_NEAR(byCell.GetScores()[i], byRow.GetScores()[i], 1e-13);
+        MCSymMatrix a, b;
+        ASSERT_TRUE(byCell.GetHessian(a));
+        ASSERT_TRUE(byRow.GetHessian(b));
+        for (int i = 0; i < a.GetNRows(); ++i)
+            for (int k = 0; k <= i; ++k) EXPECT_NEAR(a.GetElem(i, k), b.GetElem(i, k), 1e-13);
+        double r1, r2, r3, c1, c2, c3;
+        byRow.GetMinMaxProbabilities(r1, r2, r3);
+        byCell.GetMinMaxProbabilities(c1, c2, c3);
+        EXPECT_NEAR(c1, r1, 1e-15);
+        EXPECT_NEAR(c2, r2, 1e-15);
+        EXPECT_NEAR(c3, r3, 1e-15);
+    }
+    // A layout that is not ascending, or a source out of range, is refused.
+    EXPECT_FALSE(byCell.UseCell(7, {0, 3, 1}, {0, 1, 0}, 2));
+    EXPECT_FALSE(byCell.UseCell(8, {0, 1}, {0, 2}, 2));
+    EXPECT_FALSE(byCell.HasCell(7));
+}

@@ -22,6 +22,7 @@
 #   estimate <p> ...  aliased <p> <0/1>  covariance <p*p> <row-wise>
 #   loglik 2 <initial> <final>
 #   rsquare 3 <Cox-Snell> <Nagelkerke> <McFadden>
+#   wald_<test> 2 <df> <chi-square>   (zero or more: b'L'(L V L')^-1 L b)
 #   end
 # Run from the repository root:
 #   Rscript tools/reference/logistic_golden.R > tests/golden/logistic_golden.txt
@@ -81,7 +82,33 @@ mlogit_parts <- function(beta, X, Y, w) {
   list(ll = ll, score = score, info = info)
 }
 
-fit_case <- function(name, d, terms, ref) {
+# Wald chi-square b'L'(L V L')^-1 L b of the rows of L (over all
+# parameters), reduced to full row rank, and its degrees of freedom.
+wald <- function(L, b, V) {
+  L <- L[, , drop = FALSE]
+  q <- qr(t(L), tol = 1e-10)
+  L <- L[q$pivot[seq_len(q$rank)], , drop = FALSE]
+  Lb <- L %*% b
+  c(nrow(L), as.numeric(t(Lb) %*% solve(L %*% V %*% t(L), Lb)))
+}
+
+# The rows that set every non-aliased parameter of an effect to 0 in every
+# logit: for an effect that no other effect contains, the Type III
+# hypothesis of the effect.
+effect_rows <- function(cols, q, L, aliased) {
+  rows <- NULL
+  for (k in 0:(L - 1)) for (c in cols) {
+    j <- k * q + c
+    if (aliased[j] == 0) {
+      r <- rep(0, q * L)
+      r[j] <- 1
+      rows <- rbind(rows, r)
+    }
+  }
+  rows
+}
+
+fit_case <- function(name, d, terms, ref, tests = list()) {
   X <- design(d, terms)
   w <- d$w
   keep <- kept_columns(X, w)
@@ -137,6 +164,10 @@ fit_case <- function(name, d, terms, ref) {
   out("covariance", as.vector(t(cov)))
   out("loglik", c(ll0, ll))
   out("rsquare", c(cs, ng, mf))
+  for (t in names(tests)) {
+    rows <- tests[[t]](q, L, aliased)
+    out(paste0("wald_", t), wald(rows, full, cov))
+  }
   cat("end\n")
 }
 
@@ -156,7 +187,17 @@ cells <- expand.grid(y = 0:2, A = 0:2, B = 0:1)
 cells$x1 <- 0
 cells$x2 <- 0
 cells$w <- c(12, 5, 9, 7, 14, 3, 20, 6, 8, 4, 11, 15, 9, 9, 2, 13, 5, 17)
-fit_case("freq_factors", cells, list(list(fac = "A", cov = c()), list(fac = "B", cov = c())), -1)
+# Basic parameters: intercept, A0, A1, A2, B0, B1. Besides the two effects,
+# A0 - A1 = 0 in every logit.
+fit_case("freq_factors", cells, list(list(fac = "A", cov = c()), list(fac = "B", cov = c())), -1,
+         list(A = function(q, L, al) effect_rows(2:4, q, L, al),
+              B = function(q, L, al) effect_rows(5:6, q, L, al),
+              A0_A1 = function(q, L, al) {
+                rows <- NULL
+                for (k in 0:(L - 1)) { r <- rep(0, q * L); r[k * q + 2] <- 1; r[k * q + 3] <- -1
+                  rows <- rbind(rows, r) }
+                rows
+              }))
 
 # Factors with covariates and a factor-by-covariate term, four categories.
 n <- 400
@@ -171,7 +212,11 @@ terms_cov <- list(list(fac = "A", cov = c()), list(fac = c(), cov = "x1"),
 fit_case("factors_covariates", d, terms_cov, -1)
 
 # The same data with the first category as the reference, main effects only.
-fit_case("reference_first", d, terms_cov[1:3], -2)
+# Basic parameters: intercept, A0, A1, A2, x1, x2.
+fit_case("reference_first", d, terms_cov[1:3], -2,
+         list(A = function(q, L, al) effect_rows(2:4, q, L, al),
+              x1 = function(q, L, al) effect_rows(5, q, L, al),
+              x2 = function(q, L, al) effect_rows(6, q, L, al)))
 
 # A binary model.
 n <- 300

@@ -1,0 +1,171 @@
+#include "logistic/MCLogitCells.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/MCSymBlockMatrix.h"
+
+namespace MCMath_850 {
+
+namespace {
+
+std::size_t Triangle(std::size_t n) {
+    return n * (n + 1) / 2;
+}
+
+// Position of the pair (a, b) in a packed lower triangle.
+std::size_t Pair(std::size_t a, std::size_t b) {
+    return a >= b ? Triangle(a) + b : Triangle(b) + a;
+}
+
+}  // namespace
+
+void MCLogitCells::Setup(int nLogits, int p) {
+    fNLogits = nLogits > 0 ? static_cast<std::size_t>(nLogits) : 0;
+    fP = p > 0 ? static_cast<std::size_t>(p) : 0;
+    fvSlot.clear();
+    fvCells.clear();
+    fvTouched.clear();
+    fDoubles = 0;
+    fpCurrent = nullptr;
+    fPass = 0;
+}
+
+void MCLogitCells::NewPass() {
+    for (std::size_t slot : fvTouched) {
+        Cell& c = fvCells[slot];
+        std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
+        std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
+        c.fbTouched = false;
+    }
+    fvTouched.clear();
+    fpCurrent = nullptr;
+    ++fPass;
+}
+
+bool MCLogitCells::Has(int cell) const {
+    return cell >= 0 && static_cast<std::size_t>(cell) < fvSlot.size() &&
+           fvSlot[static_cast<std::size_t>(cell)] >= 0;
+}
+
+int MCLogitCells::GetNSources() const {
+    return fpCurrent != nullptr ? static_cast<int>(fpCurrent->fNSources) : 0;
+}
+
+bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
+                       int nSources, const std::vector<double>& estimates) {
+    fpCurrent = nullptr;
+    if (cell < 0 || fNLogits == 0 || fP == 0) return false;
+    const std::size_t id = static_cast<std::size_t>(cell);
+    if (!Has(cell)) {
+        if (nSources < 1 || columns.size() != sources.size()) return false;
+        int previous = -1;
+        for (std::size_t a = 0; a < columns.size(); ++a) {
+            if (columns[a] <= previous || static_cast<std::size_t>(columns[a]) >= fP) return false;
+            if (sources[a] < 0 || sources[a] >= nSources) return false;
+            previous = columns[a];
+        }
+        const std::size_t s = static_cast<std::size_t>(nSources);
+        const std::size_t size = 2 * fNLogits * s + Triangle(fNLogits) * Triangle(s);
+        if (fDoubles + size > kMaxDoubles) return false;
+        try {
+            if (fvSlot.size() <= id) fvSlot.resize(id + 1, -1);
+            Cell c;
+            c.fvColumns = columns;
+            c.fvSources = sources;
+            c.fNSources = s;
+            c.fvCoef.assign(fNLogits * s, 0.0);
+            c.fvScores.assign(fNLogits * s, 0.0);
+            c.fvInfo.assign(Triangle(fNLogits) * Triangle(s), 0.0);
+            fvCells.push_back(std::move(c));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        fvSlot[id] = static_cast<int>(fvCells.size() - 1);
+        fDoubles += size;
+    }
+    const std::size_t slot = static_cast<std::size_t>(fvSlot[id]);
+    Cell& c = fvCells[slot];
+    if (c.fPass != fPass) {
+        // The estimates of a cell's columns, summed by source.
+        std::fill(c.fvCoef.begin(), c.fvCoef.end(), 0.0);
+        for (std::size_t k = 0; k < fNLogits; ++k)
+            for (std::size_t a = 0; a < c.fvColumns.size(); ++a)
+                c.fvCoef[k * c.fNSources + static_cast<std::size_t>(c.fvSources[a])] +=
+                    estimates[k * fP + static_cast<std::size_t>(c.fvColumns[a])];
+        c.fPass = fPass;
+    }
+    if (!c.fbTouched) {
+        c.fbTouched = true;
+        fvTouched.push_back(slot);
+    }
+    fpCurrent = &c;
+    return true;
+}
+
+bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta) const {
+    const Cell& c = *fpCurrent;
+    const std::size_t s = c.fNSources;
+    eta.resize(fNLogits);
+    for (std::size_t k = 0; k < fNLogits; ++k) {
+        const double* coef = c.fvCoef.data() + k * s;
+        double v = 0.0;
+        for (std::size_t t = 0; t < s; ++t) v += z[t] * coef[t];
+        if (!std::isfinite(v)) return false;
+        eta[k] = v;
+    }
+    return true;
+}
+
+void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
+                       const std::vector<double>& infoCoef) {
+    Cell& c = *fpCurrent;
+    const std::size_t s = c.fNSources;
+    for (std::size_t k = 0; k < fNLogits; ++k) {
+        double* scores = c.fvScores.data() + k * s;
+        for (std::size_t t = 0; t < s; ++t) scores[t] += scoreCoef[k] * z[t];
+    }
+    const std::size_t nPairs = Triangle(s);
+    fvPairs.resize(nPairs);
+    for (std::size_t u = 0; u < s; ++u)
+        for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
+    double* info = c.fvInfo.data();
+    for (std::size_t jl = 0; jl < infoCoef.size(); ++jl, info += nPairs) {
+        const double w = infoCoef[jl];
+        for (std::size_t q = 0; q < nPairs; ++q) info[q] += w * fvPairs[q];
+    }
+}
+
+void MCLogitCells::Flush(std::vector<double>& scores, MCSymBlockMatrix& information) {
+    for (std::size_t slot : fvTouched) {
+        Cell& c = fvCells[slot];
+        const std::size_t s = c.fNSources;
+        const std::size_t n = c.fvColumns.size();
+        const std::size_t nPairs = Triangle(s);
+        for (std::size_t k = 0; k < fNLogits; ++k)
+            for (std::size_t a = 0; a < n; ++a)
+                scores[k * fP + static_cast<std::size_t>(c.fvColumns[a])] +=
+                    c.fvScores[k * s + static_cast<std::size_t>(c.fvSources[a])];
+        for (std::size_t j = 0; j < fNLogits; ++j)
+            for (std::size_t l = 0; l <= j; ++l) {
+                const double* info = c.fvInfo.data() + (Triangle(j) + l) * nPairs;
+                for (std::size_t a = 0; a < n; ++a) {
+                    const std::size_t sa = static_cast<std::size_t>(c.fvSources[a]);
+                    // Within a diagonal block only the lower triangle is kept.
+                    const std::size_t bEnd = j == l ? a + 1 : n;
+                    for (std::size_t b = 0; b < bEnd; ++b)
+                        information.AddBlockElem(
+                            static_cast<int>(j), static_cast<int>(l), c.fvColumns[a],
+                            c.fvColumns[b],
+                            info[Pair(sa, static_cast<std::size_t>(c.fvSources[b]))]);
+                }
+            }
+        std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
+        std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
+        c.fbTouched = false;
+    }
+    fvTouched.clear();
+    fpCurrent = nullptr;
+}
+
+}  // namespace MCMath_850

@@ -1,0 +1,74 @@
+#pragma once
+#include <vector>
+
+namespace MCMath_850 {
+
+class MCSymBlockMatrix;
+
+// The score and information sums of a multinomial logit pass, kept per cell.
+//
+// The rows of a cell take the same parameter in every effect, so their
+// sparse design rows share the columns, and each design value is one of a
+// few sources: 1 for the intercept and the factor cells, or a covariate
+// product. A row's score w (e_y - pi) (x) x and information
+// w (diag(pi) - pi pi') (x) x x' are then sums over products of the source
+// values, which are fewer than the columns: with three sources (1, x1, x2)
+// and five columns a row adds 36 products instead of 120. At the end of a
+// pass (Flush) each cell's sums are spread over its columns.
+//
+// A cell is named by the caller's number, stable across passes; its columns
+// and sources are given when the cell is first used. Memory is bounded:
+// beyond kMaxDoubles of sums no new cell is taken, and the caller adds those
+// rows one by one.
+class MCLogitCells {
+public:
+    static const std::size_t kMaxDoubles = std::size_t{1} << 22;
+
+    // nLogits blocks of p parameters; forgets every cell.
+    void Setup(int nLogits, int p);
+    // A new pass: every sum 0, and the coefficient sums recomputed on the
+    // next use of each cell (the estimates have moved).
+    void NewPass();
+    bool Has(int cell) const;
+    // Makes the cell current, creating it from columns (ascending, 0..p-1),
+    // sources (0..nSources-1) and the estimates when it is new. False (no
+    // current cell) when the layout is invalid or memory is exhausted.
+    bool Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
+             int nSources, const std::vector<double>& estimates);
+    int GetNSources() const;
+    // eta (resized to nLogits) of a row of the current cell; false when one
+    // is not finite.
+    bool Eta(const std::vector<double>& z, std::vector<double>& eta) const;
+    // Adds a row of the current cell: scoreCoef has nLogits entries (the
+    // row's w (e_y - pi)), infoCoef the packed lower triangle of
+    // w (diag(pi) - pi pi').
+    void Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
+             const std::vector<double>& infoCoef);
+    // Adds the sums of the cells used since the last flush to the scores
+    // and the information, and sets them to 0.
+    void Flush(std::vector<double>& scores, MCSymBlockMatrix& information);
+
+private:
+    struct Cell {
+        std::vector<int> fvColumns;
+        std::vector<int> fvSources;
+        std::size_t fNSources = 0;
+        long fPass = -1;               // pass of the coefficient sums
+        std::vector<double> fvCoef;    // per logit, per source: sum of the estimates
+        std::vector<double> fvScores;  // per logit, per source
+        std::vector<double> fvInfo;    // per packed logit pair, per packed source pair
+        bool fbTouched = false;
+    };
+
+    std::size_t fNLogits = 0;
+    std::size_t fP = 0;
+    long fPass = 0;
+    std::vector<int> fvSlot;  // cell number -> index into fvCells, -1 when absent
+    std::vector<Cell> fvCells;
+    std::vector<std::size_t> fvTouched;
+    std::size_t fDoubles = 0;
+    Cell* fpCurrent = nullptr;
+    std::vector<double> fvPairs;  // scratch: products of pairs of source values
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,107 @@
+// The PMML elements of a fitted multinomial model: one ParamMatrix cell per
+// parameter of every logit, named and targeted by block, and a scorer that
+// knows only PMML's rules (per target category the sum of beta times the
+// parameter's predictor terms; softmax with the reference at 0) reproduces
+// the component's probabilities.
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "companion/MCVarList.h"
+#include "companion/MCXMLElement.h"
+#include "export/MCPMMLRegrExporter.h"
+#include "logistic_fixture.h"
+
+using namespace logtest;
+using MCXML_850::XMLElement;
+using Elem = std::unique_ptr<XMLElement>;
+
+namespace {
+
+std::string Att(const XMLElement* e, const std::string& name) {
+    const std::string* v = e != nullptr ? e->FindAttribute(name) : nullptr;
+    return v != nullptr ? *v : "<absent>";
+}
+double Num(const XMLElement* e, const std::string& name) {
+    return std::strtod(Att(e, name).c_str(), nullptr);
+}
+
+}  // namespace
+
+TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
+    // y (c0, c1, c2; c2 the reference) on A (a0..a2) and x.
+    std::vector<Record> data;
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<double> unif;
+    for (int i = 0; i < 300; ++i) {
+        const double a = i % 3, x = 4.0 * unif(gen) - 2.0;
+        const double e0 = 0.3 * x + 0.4 * (a == 1), e1 = -0.5 * x + 0.2 * (a == 2);
+        const double u = unif(gen) * (1.0 + std::exp(e0) + std::exp(e1));
+        const double y = u < std::exp(e0) ? 0 : u < std::exp(e0) + std::exp(e1) ? 1 : 2;
+        data.push_back(Record{y, a, x});
+    }
+    Model m;
+    m.nCategories = 3;
+    m.factors = {{1, 3}};
+    m.covariates = {2};
+    m.terms = {{{1}, {}}, {{}, {2}}};
+    Fit f = FitModel(m, data);
+    ASSERT_FALSE(f.status.IsError()) << f.status.GetMessage();
+    ASSERT_EQ(f.NParams(), 10);  // 5 per logit
+
+    MCXML_850::MCVarList vars;
+    vars.AddCategoricalVar("y", {"c0", "c1", "c2"});
+    vars.AddCategoricalVar("A", {"a0", "a1", "a2"});
+    vars.AddContinuousVar("x", -2, 2);
+    MCMath_850::MCPMMLRegrExporter exporter(f.component->GetCompSettings(), vars,
+                                            f.stats->GetParameters(), f.stats->GetParamEstimates(),
+                                            f.stats->GetRedundancyIndicators(), nullptr);
+    Elem pm(exporter.ExportParamMatrix(false, 0)), pp(exporter.ExportPPMatrix());
+    ASSERT_TRUE(pm && pp);
+    ASSERT_EQ(pm->GetNChildren(), 10);
+    for (int k = 0; k < 10; ++k) {
+        const XMLElement* c = pm->GetChild(k);
+        EXPECT_EQ(Att(c, "targetCategory"), k < 5 ? "c0" : "c1");
+        EXPECT_EQ(Att(c, "parameterName"), "P000000" + std::to_string(k % 5 + 1));
+        EXPECT_EQ(Num(c, "beta"), f.Estimate(k));
+        EXPECT_EQ(Att(c, "df"), f.stats->GetRedundancyIndicators().IsIn(k) ? "1" : "0");
+    }
+    Elem pc(
+        exporter.ExportPCovMatrix(*f.stats->GetCovarianceMatrix(), MCConst::COVB_MODEL, false, 0));
+    ASSERT_TRUE(pc);
+    // 8 estimated parameters: the lower triangle of their covariance.
+    EXPECT_EQ(pc->GetNChildren(), 8 * 9 / 2);
+    EXPECT_EQ(Att(pc->GetChild(pc->GetNChildren() - 1), "tRow"), "c1");
+
+    // beta[target][parameter]; the PPMatrix gives each parameter's term.
+    std::map<std::string, std::map<std::string, double>> beta;
+    for (int k = 0; k < pm->GetNChildren(); ++k) {
+        const XMLElement* c = pm->GetChild(k);
+        beta[Att(c, "targetCategory")][Att(c, "parameterName")] = Num(c, "beta");
+    }
+    for (const Record& r : {Record{0, 0, 1.3}, Record{0, 1, -0.4}, Record{0, 2, 0.05}}) {
+        std::map<std::string, double> term;
+        for (const auto& [name, b] : beta["c0"]) term[name] = 1.0;
+        for (int k = 0; k < pp->GetNChildren(); ++k) {
+            const XMLElement* c = pp->GetChild(k);
+            double& t = term[Att(c, "parameterName")];
+            if (Att(c, "predictorName") == "A")
+                t *= Att(c, "value") == "a" + std::to_string(static_cast<int>(r[1])) ? 1.0 : 0.0;
+            else
+                t *= std::pow(r[2], Num(c, "value"));
+        }
+        double eta[3] = {0, 0, 0}, sum = 1.0;
+        for (int k = 0; k < 2; ++k) {
+            for (const auto& [name, b] : beta[k == 0 ? "c0" : "c1"]) eta[k] += b * term[name];
+            sum += std::exp(eta[k]);
+        }
+        double value = 0;
+        std::vector<double> p;
+        ASSERT_TRUE(f.component->Score(r, value, p).IsOK());
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(p[static_cast<std::size_t>(k)], std::exp(eta[k]) / sum, 1e-13);
+    }
+}
