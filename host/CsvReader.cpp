@@ -34,6 +34,8 @@ public:
 
 private:
     void Fill();
+    // Moves fPos past a byte order mark and blank lines.
+    void SkipToHeader();
     // Sets fEnd after the last whole record, growing the buffer as needed.
     void FindBlockEnd();
     void NextBlock();
@@ -106,9 +108,23 @@ void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart
     }
 }
 
-std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& textColumns) {
-    FindBlockEnd();
+void CsvPass::SkipToHeader() {
+    Fill();
     if (fFilled >= 3 && std::memcmp(fvBuf.data(), kBom, 3) == 0) fPos = 3;
+    for (;;) {
+        while (fPos < fFilled && (fvBuf[fPos] == '\n' || fvBuf[fPos] == '\r')) ++fPos;
+        if (fPos < fFilled || fbEof) return;
+        fBase += fFilled;  // a block of blank lines
+        fPos = fFilled = 0;
+        Fill();
+    }
+}
+
+std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& textColumns) {
+    // With the blank lines before it skipped, the first record end after
+    // fPos ends the header.
+    SkipToHeader();
+    FindBlockEnd();
     const char* p = fvBuf.data() + fPos;
     std::vector<std::string> header;
     if (!CsvScanner::ScanHeader(p, fvBuf.data() + fEnd, header)) {

@@ -76,6 +76,9 @@ TEST(CsvReader, QuotingLineEndsAndByteOrderMark) {
               "x: 1.5 NA -2000\n");                // blanks around an unquoted field go
     // Old Mac line ends and a trailing comma (an empty last field).
     EXPECT_EQ(ReadAllWays("a,b\r1,\r\r2,3\r"), "2 records, 1 used\na: 1 2\nb: NA 3\n");
+    // Blank lines before the header, longer than the small blocks.
+    EXPECT_EQ(ReadAllWays(std::string(100, '\n') + "\r\nlong_name,b\n1,2\n"),
+              "1 records, 1 used\nlong_name: 1\nb: 2\n");
 }
 
 TEST(CsvReader, NumbersAtTheLimitsOfDouble) {
