@@ -19,10 +19,12 @@ public:
     // temporary file. 0 streams always.
     std::size_t fMemoryLimit = DefaultMemoryLimit();
     std::string fTempDir = DefaultTempDir();
-    std::size_t fBlockBytes = std::size_t(4)
-                              << 20;  // read at a time (a CSV grows it for long records)
-    bool fbThreads = true;            // scan a block's halves on two threads
-    std::size_t fMinSplitBytes = std::size_t(256) << 10;  // smaller blocks on one
+    // Read at a time; a CSV grows it for a record that is longer.
+    std::size_t fBlockBytes = std::size_t(2) << 20;
+    // Blocks of at least fMinSplitBytes are scanned as two halves on two
+    // threads when fbThreads is on.
+    bool fbThreads = true;
+    std::size_t fMinSplitBytes = std::size_t(256) << 10;
     // Called after each block with the bytes read so far and the input size.
     std::function<void(std::size_t done, std::size_t total)> fProgress;
     // Set from a signal handler: the read stops with HostError kInterrupted.

@@ -1,5 +1,6 @@
 #include "host/RecordStore.h"
 
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,8 +83,10 @@ FileRecordStore::FileRecordStore(int nValues, const std::string& dir) : RecordSt
         throw HostError(HostError::kData,
                         "cannot open a temporary file: " + std::string(std::strerror(errno)));
     }
-    // The library reads a record at a time; a large buffer keeps that to
-    // a few system calls.
+    // The library reads a record at a time: a large buffer keeps that to
+    // few system calls, and as one thread at a time uses the file, stdio
+    // need not lock it on every call.
+    __fsetlocking(fpFile, FSETLOCKING_BYCALLER);
     const std::size_t size = std::size_t(1) << 20;
     fpStdioBuffer.reset(new char[size]);
     std::setvbuf(fpFile, fpStdioBuffer.get(), _IOFBF, size);
