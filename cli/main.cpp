@@ -186,7 +186,7 @@ Columns with text cells and columns in --factors are factors; the others are
 covariates. Empty cells and NA are missing; records with a missing model
 value or a weight that is not positive are left out.
 
-Data larger than --memory-limit (default: half the free memory) are not held
+Data larger than --memory-limit (default: half the available memory) are not held
 in memory but coded into a temporary file in $TMPDIR (default /tmp), which
 the fit reads on each pass; the results are the same.
 

@@ -99,6 +99,12 @@ void DataCoder::ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen) {
 bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes) {
     if (chunk.fNRecords == 0) return true;
     if (!fData.fpStore) ChooseStore(chunk.fNRecords, runBytes);
+    if (!MergeDictionaries(chunk)) return false;
+    CodeRecords(chunk);
+    return true;
+}
+
+bool DataCoder::MergeDictionaries(const CellChunk& chunk) {
     const std::size_t nCols = fData.fvColumns.size();
     bool mixed = false;
     for (std::size_t j = 0; j < nCols; ++j) {
@@ -123,12 +129,17 @@ bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes) {
         col.fNNumbers += run.fNNumbers;
         mixed = mixed || col.IsMixed();
     }
-    if (mixed) return false;
+    return !mixed;
+}
 
-    // Per column: 0 a number, 1 a weight, 2 a code.
-    std::vector<char> kind(nCols);
+void DataCoder::CodeRecords(const CellChunk& chunk) {
+    enum class Cell : char { kNumber, kWeight, kCode };
+    const std::size_t nCols = fData.fvColumns.size();
+    std::vector<Cell> kind(nCols);
     for (std::size_t j = 0; j < nCols; ++j)
-        kind[j] = !fvRemap[j].empty() ? 2 : fData.fvColumns[j].fPlan.fbWeight ? 1 : 0;
+        kind[j] = !fvRemap[j].empty()                 ? Cell::kCode
+                  : fData.fvColumns[j].fPlan.fbWeight ? Cell::kWeight
+                                                      : Cell::kNumber;
     const std::size_t n = chunk.fNRecords;
     double* out = fData.fpStore->Append(n);
     const double* in = chunk.fvCells.data();
@@ -140,20 +151,20 @@ bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes) {
             double y = x;
             if (std::isnan(x))
                 ok = false;
-            else if (kind[j] == 2)
+            else if (kind[j] == Cell::kCode)
                 y = fvRemap[j][static_cast<std::size_t>(x)];
-            else if (kind[j] == 1 && !(x > 0.0))
+            else if (kind[j] == Cell::kWeight && !(x > 0.0))
                 ok = false;
             out[j] = y;
         }
         if (!ok) continue;
         ++used;
         for (std::size_t j = 0; j < nCols; ++j)
-            if (kind[j] == 2) fData.fvColumns[j].fvInUsed[static_cast<std::size_t>(out[j])] = 1;
+            if (kind[j] == Cell::kCode)
+                fData.fvColumns[j].fvInUsed[static_cast<std::size_t>(out[j])] = 1;
     }
     fData.fNRecords += n;
     fData.fNUsed += used;
-    return true;
 }
 
 std::vector<int> DataCoder::MixedColumns() const {

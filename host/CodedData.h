@@ -113,6 +113,9 @@ public:
 
 private:
     void ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen);
+    // False when a column has become mixed.
+    bool MergeDictionaries(const CellChunk& chunk);
+    void CodeRecords(const CellChunk& chunk);
 
     const ReadOptions& fOptions;
     std::size_t fInputBytes;
