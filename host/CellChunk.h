@@ -18,6 +18,40 @@ public:
     bool fbText = false;
 };
 
+// The slots of an open-addressing hash table over codes 0, 1, 2, ... of
+// entries that its owner keeps; at most half full.
+class CodeTable {
+public:
+    // The code whose entry `same` accepts, or -1 with slot set where a new
+    // code for it goes.
+    template <class Same>
+    std::int32_t Find(std::uint64_t hash, Same same, std::size_t& slot) const {
+        const std::size_t mask = fvSlots.size() - 1;
+        for (slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::int32_t code = fvSlots[slot];
+            if (code < 0 || same(code)) return code;
+        }
+    }
+    void Insert(std::size_t slot, std::int32_t code) { fvSlots[slot] = code; }
+    // Sized for nCodes + 1 entries, hashOf(code) giving each old code's hash.
+    template <class HashOf>
+    void Reserve(std::size_t nCodes, HashOf hashOf) {
+        if (fvSlots.size() >= 2 * (nCodes + 1)) return;
+        std::size_t size = 16;
+        while (size < 4 * (nCodes + 1)) size *= 2;
+        fvSlots.assign(size, -1);
+        for (std::size_t k = 0; k < nCodes; ++k) {
+            std::size_t i = hashOf(k) & (size - 1);
+            while (fvSlots[i] >= 0) i = (i + 1) & (size - 1);
+            fvSlots[i] = static_cast<std::int32_t>(k);
+        }
+    }
+    void Clear() { fvSlots.clear(); }
+
+private:
+    std::vector<std::int32_t> fvSlots;  // -1 empty, else a code
+};
+
 // Distinct texts numbered in order of first appearance, looked up by their
 // bytes so that finding a known text copies nothing.
 class TextDict {
@@ -25,13 +59,14 @@ public:
     std::int32_t Intern(const char* s, std::size_t n);
     const std::vector<std::string>& GetTexts() const { return fvTexts; }
     std::size_t Size() const { return fvTexts.size(); }
-    void Clear();
+    void Clear() {
+        fvTexts.clear();
+        fTable.Clear();
+    }
 
 private:
-    void Grow();
-
     std::vector<std::string> fvTexts;
-    std::vector<std::int32_t> fvSlots;  // -1 empty, else a code
+    CodeTable fTable;
 };
 
 // Distinct numbers numbered in order of first appearance.
@@ -40,13 +75,14 @@ public:
     std::int32_t Intern(double v);
     const std::vector<double>& GetNumbers() const { return fvNumbers; }
     std::size_t Size() const { return fvNumbers.size(); }
-    void Clear();
+    void Clear() {
+        fvNumbers.clear();
+        fTable.Clear();
+    }
 
 private:
-    void Grow();
-
     std::vector<double> fvNumbers;
-    std::vector<std::int32_t> fvSlots;
+    CodeTable fTable;
 };
 
 // What a run of records holds in one loaded column: its dictionaries of

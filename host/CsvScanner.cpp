@@ -25,7 +25,7 @@ bool IsLineEnd(char c) {
     return c == '\n' || c == '\r';
 }
 
-// One field's text, or why the record is malformed.
+// One field's text, and whether it ends its record.
 struct Field {
     const char* fS = nullptr;
     std::size_t fN = 0;
@@ -278,109 +278,6 @@ const char* CsvScanner::NextRecordStart(const char* b, const char* mid, const ch
             return p + 1;
     }
     return e;
-}
-
-// The dictionaries: open addressing, at most half full.
-
-namespace {
-
-std::uint64_t HashBytes(const char* s, std::size_t n) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (std::size_t i = 0; i < n; ++i)
-        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-    return h ^ (h >> 29);
-}
-
-// Category texts are short: a loop beats a call.
-bool Equal(const char* a, const char* b, std::size_t n) {
-    if (n > 16) return std::memcmp(a, b, n) == 0;
-    for (std::size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
-std::uint64_t HashNumber(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    bits *= 0x9E3779B97F4A7C15ull;
-    return bits ^ (bits >> 31);
-}
-
-}  // namespace
-
-std::int32_t TextDict::Intern(const char* s, std::size_t n) {
-    if (fvSlots.size() < 2 * (fvTexts.size() + 1)) Grow();
-    const std::size_t mask = fvSlots.size() - 1;
-    for (std::size_t i = HashBytes(s, n) & mask;; i = (i + 1) & mask) {
-        const std::int32_t code = fvSlots[i];
-        if (code < 0) {
-            fvTexts.emplace_back(s, n);
-            return fvSlots[i] = static_cast<std::int32_t>(fvTexts.size() - 1);
-        }
-        const std::string& t = fvTexts[static_cast<std::size_t>(code)];
-        if (t.size() == n && Equal(t.data(), s, n)) return code;
-    }
-}
-
-void TextDict::Grow() {
-    std::size_t size = 16;
-    while (size < 4 * (fvTexts.size() + 1)) size *= 2;
-    fvSlots.assign(size, -1);
-    for (std::size_t k = 0; k < fvTexts.size(); ++k) {
-        std::size_t i = HashBytes(fvTexts[k].data(), fvTexts[k].size()) & (size - 1);
-        while (fvSlots[i] >= 0) i = (i + 1) & (size - 1);
-        fvSlots[i] = static_cast<std::int32_t>(k);
-    }
-}
-
-void TextDict::Clear() {
-    fvTexts.clear();
-    fvSlots.clear();
-}
-
-std::int32_t NumberDict::Intern(double v) {
-    if (fvSlots.size() < 2 * (fvNumbers.size() + 1)) Grow();
-    const std::size_t mask = fvSlots.size() - 1;
-    for (std::size_t i = HashNumber(v) & mask;; i = (i + 1) & mask) {
-        const std::int32_t code = fvSlots[i];
-        if (code < 0) {
-            fvNumbers.push_back(v);
-            return fvSlots[i] = static_cast<std::int32_t>(fvNumbers.size() - 1);
-        }
-        if (fvNumbers[static_cast<std::size_t>(code)] == v) return code;
-    }
-}
-
-void NumberDict::Grow() {
-    std::size_t size = 16;
-    while (size < 4 * (fvNumbers.size() + 1)) size *= 2;
-    fvSlots.assign(size, -1);
-    for (std::size_t k = 0; k < fvNumbers.size(); ++k) {
-        std::size_t i = HashNumber(fvNumbers[k]) & (size - 1);
-        while (fvSlots[i] >= 0) i = (i + 1) & (size - 1);
-        fvSlots[i] = static_cast<std::int32_t>(k);
-    }
-}
-
-void NumberDict::Clear() {
-    fvNumbers.clear();
-    fvSlots.clear();
-}
-
-void ChunkColumn::Clear() {
-    fTexts.Clear();
-    fNumbers.Clear();
-    fNNumbers = fNTexts = 0;
-    fbHasWord = false;
-    fFirstWordRecord = 0;
-}
-
-void CellChunk::Reset(std::size_t nLoaded) {
-    fNLoaded = nLoaded;
-    fvColumns.resize(nLoaded);
-    for (ChunkColumn& c : fvColumns) c.Clear();
-    fNRecords = 0;
-    fError = ScanError();
 }
 
 }  // namespace mchost
