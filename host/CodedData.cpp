@@ -104,6 +104,19 @@ bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes) {
     return true;
 }
 
+void DataCoder::SpillIfOverLimit(std::size_t more) {
+    const auto* memory = dynamic_cast<const MemoryRecordStore*>(fData.fpStore.get());
+    if (memory == nullptr) return;
+    const std::size_t nValues = fData.fvColumns.size();
+    if ((memory->GetNRecords() + more) * nValues * sizeof(double) <= fOptions.fMemoryLimit) return;
+    // The first run foretold fewer records than came: from here on they go
+    // to a file, those read so far first.
+    auto file = std::make_unique<FileRecordStore>(static_cast<int>(nValues), fOptions.fTempDir);
+    const std::size_t n = memory->GetNRecords();
+    std::copy(memory->GetValues(), memory->GetValues() + n * nValues, file->Append(n));
+    fData.fpStore = std::move(file);
+}
+
 bool DataCoder::MergeDictionaries(const CellChunk& chunk) {
     const std::size_t nCols = fData.fvColumns.size();
     bool mixed = false;
@@ -141,6 +154,7 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
                   : fData.fvColumns[j].fPlan.fbWeight ? Cell::kWeight
                                                       : Cell::kNumber;
     const std::size_t n = chunk.fNRecords;
+    SpillIfOverLimit(n);
     double* out = fData.fpStore->Append(n);
     const double* in = chunk.fvCells.data();
     std::size_t used = 0;

@@ -113,6 +113,8 @@ public:
 
 private:
     void ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen);
+    // Moves the records to a file store when more would pass the limit.
+    void SpillIfOverLimit(std::size_t more);
     // False when a column has become mixed.
     bool MergeDictionaries(const CellChunk& chunk);
     void CodeRecords(const CellChunk& chunk);

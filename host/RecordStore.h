@@ -48,6 +48,9 @@ public:
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
     bool IsStreaming() const override { return false; }
 
+    // The records so far, one after another.
+    const double* GetValues() const { return fvValues.data(); }
+
 private:
     std::vector<double, LargeAllocator<double>> fvValues;
 };

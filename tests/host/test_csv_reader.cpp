@@ -204,3 +204,22 @@ TEST(CsvReader, PlanSkipsColumnsAndErrorsNameTheRecord) {
     EXPECT_TRUE(Contains(ErrorOf(many + "1,2,3\n"), "record 502 has 3 fields"));
     EXPECT_EQ(CsvReader::ReadString("a,b\n").fNRecords, 0u);
 }
+
+TEST(CsvReader, RecordsPastTheMemoryLimitMoveToAFile) {
+    // The first block foretells a few long records; many short ones follow.
+    std::string text = "a,pad\n";
+    for (int i = 0; i < 5; ++i) text += std::to_string(i) + "," + std::string(2000, 'p') + "\n";
+    for (int i = 0; i < 3000; ++i) text += std::to_string(i % 10) + ",q\n";
+    const auto plan = [](const std::vector<std::string>& h) {
+        std::vector<ColumnPlan> p(h.size());
+        p[0].fbLoad = true;
+        return p;
+    };
+    ReadOptions small;
+    small.fBlockBytes = 4096;
+    small.fMemoryLimit = 800;  // some 100 records of one value
+    const CodedData d = CsvReader::ReadString(text, plan, small);
+    EXPECT_TRUE(d.IsStreaming());
+    EXPECT_EQ(d.fNRecords, 3005u);
+    EXPECT_EQ(Dump(d), Dump(CsvReader::ReadString(text, plan)));
+}
