@@ -52,6 +52,25 @@ std::size_t CountQuotes(const char* b, const char* e) {
     return n + static_cast<std::size_t>(std::count(b, e, '"'));
 }
 
+// The first comma, line end or quote in [p, end), 16 bytes at a time
+// where the processor allows; end when there is none.
+const char* FieldEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(','), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'),
+                  quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, lf)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, quote)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    while (p != end && *p != ',' && *p != '"' && !IsLineEnd(*p)) ++p;
+    return p;
+}
+
 // Reads the field at p and moves p past its delimiter (a comma, a line end
 // or the end of the input). A quoted field with doubled quotes is
 // unescaped into scratch. False on malformed quoting, p at the fault.
@@ -95,12 +114,10 @@ inline __attribute__((always_inline)) bool NextField(const char*& p, const char*
         }
     } else {
         const char* s = p;
-        while (q != end && *q != ',' && !IsLineEnd(*q)) {
-            if (*q == '"') {
-                p = q;
-                return false;
-            }
-            ++q;
+        q = FieldEnd(q, end);
+        if (q != end && *q == '"') {
+            p = q;
+            return false;
         }
         while (s != q && IsBlank(*s)) ++s;
         const char* e = q;
