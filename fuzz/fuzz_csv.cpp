@@ -6,7 +6,9 @@
 // and text, no more records are used than read, dictionaries hold distinct
 // entries; or when reading in memory, streamed through a temporary file,
 // and in small blocks on one or two threads do not give the same data (or
-// the same error).
+// the same error); or when the reader's number rule reads a number other
+// than std::from_chars does.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <set>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "host/CsvReader.h"
+#include "host/CsvScanner.h"
 #include "host/HostError.h"
 #include "host/NumberText.h"
 
@@ -85,6 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const unsigned mask = data[0] >> 4;
+    double v = 0, ref = 0;
+    if (CsvScanner::ParseNumber(text.data(), text.size(), v) && text[0] != '+') {
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), ref);
+        if (r.ec == std::errc()) Require(r.ptr == text.data() + text.size() && v == ref + 0.0);
+    }
     ReadOptions whole;
     const std::string first = Read(text, mask, whole);
     ReadOptions streamed;
