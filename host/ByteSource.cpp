@@ -31,13 +31,12 @@ FileSource::~FileSource() {
 
 std::size_t FileSource::Read(char* buf, std::size_t n) {
     for (;;) {
+        // Also before the call: a read from a pipe may wait for long.
+        if (fpInterrupt != nullptr && fpInterrupt->load())
+            throw HostError(HostError::kInterrupted, "interrupted");
         const ssize_t got = ::read(fFd, buf, n);
         if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno == EINTR) {
-            if (fpInterrupt != nullptr && fpInterrupt->load())
-                throw HostError(HostError::kInterrupted, "interrupted");
-            continue;
-        }
+        if (errno == EINTR) continue;
         throw HostError(HostError::kData, "cannot read '" + fPath + "': " + std::strerror(errno));
     }
 }

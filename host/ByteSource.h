@@ -19,9 +19,9 @@ public:
     virtual const std::string& Name() const = 0;
 };
 
-// A file or a pipe, read with large system reads. A read that a signal
-// interrupts ends with HostError kInterrupted when the interrupt flag is
-// set, and is tried again otherwise.
+// A file or a pipe, read with large system reads. Once the interrupt flag
+// is set, the next read, or one that a signal interrupts, ends with
+// HostError kInterrupted.
 class FileSource : public ByteSource {
 public:
     explicit FileSource(const std::string& path, const std::atomic<bool>* interrupt = nullptr);

@@ -166,7 +166,8 @@ TEST_F(Cli, FitsAgreeWithR) {
             const Result r = RunProgram(run);
             ASSERT_EQ(r.code, 0) << r.err;
             json got;
-            ASSERT_NO_THROW(got = json::parse(r.out)) << r.out;
+            ASSERT_NO_THROW(got = json::parse(r.out)) << r.out;  // nothing else on stdout
+            EXPECT_EQ(r.err, "");                                // off a terminal: no progress
             ExpectMatches(got, c["expected"]);
             // Streamed through a temporary file: the same document, but
             // for the timings.
