@@ -16,12 +16,7 @@ using MCCommon_850::MCMV;
 CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>& names,
                              const PlanFn& planFn, const ReadOptions& options) {
     if (names.empty()) throw HostError(HostError::kUsage, "a binary record file needs --columns");
-    std::vector<ColumnPlan> plan = planFn ? planFn(names) : std::vector<ColumnPlan>();
-    if (plan.empty()) {
-        plan.resize(names.size());
-        for (ColumnPlan& c : plan) c.fbLoad = true;
-    }
-    plan.resize(names.size());
+    std::vector<ColumnPlan> plan = MakePlan(planFn, names);
     DataCoder coder(names, plan, options, source.Size());
 
     const std::size_t nValues = names.size();

@@ -34,6 +34,16 @@ std::size_t ReadOptions::DefaultMemoryLimit() {
     return limit;
 }
 
+std::vector<ColumnPlan> MakePlan(const PlanFn& planFn, const std::vector<std::string>& header) {
+    std::vector<ColumnPlan> plan = planFn ? planFn(header) : std::vector<ColumnPlan>();
+    if (plan.empty()) {
+        plan.resize(header.size());
+        for (ColumnPlan& c : plan) c.fbLoad = true;
+    }
+    plan.resize(header.size());
+    return plan;
+}
+
 Categories SortedCategories(const CodedColumn& column) {
     Categories c;
     std::vector<std::int32_t> codes;

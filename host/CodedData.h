@@ -38,6 +38,10 @@ public:
 // exception reaches the reader's caller.
 using PlanFn = std::function<std::vector<ColumnPlan>(const std::vector<std::string>&)>;
 
+// The plan for a header: planFn's, one entry per column; every column
+// loaded as plain values when there is no planFn or it plans nothing.
+std::vector<ColumnPlan> MakePlan(const PlanFn& planFn, const std::vector<std::string>& header);
+
 // What a reader learned about one loaded column. A column is numeric (no
 // text cell) or text (every present cell is text); the records hold, for
 // a present cell, its text's code, its number's code (categorical numeric

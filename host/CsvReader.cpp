@@ -137,12 +137,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     fNHeaderFields = header.size();
     fPos = static_cast<std::size_t>(p - fvBuf.data());
 
-    std::vector<ColumnPlan> plan = planFn ? planFn(header) : std::vector<ColumnPlan>();
-    if (plan.empty()) {
-        plan.resize(header.size());
-        for (ColumnPlan& c : plan) c.fbLoad = true;
-    }
-    plan.resize(header.size());
+    std::vector<ColumnPlan> plan = MakePlan(planFn, header);
     for (int c : textColumns) plan[static_cast<std::size_t>(c)].fbText = true;
 
     DataCoder coder(header, plan, fOptions, fSource.Size());
