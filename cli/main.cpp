@@ -1,18 +1,19 @@
 // mcreg: fits regression models to data files with libmcreg.
 //
 // Exit codes: 0 success, 2 usage error (options, formula, column names),
-// 3 data or model error, 1 internal error.
-#include <sys/stat.h>
-
+// 3 data or model error, 130 interrupted (Ctrl-C), 1 internal error.
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "host/BinaryTable.h"
+#include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/Formula.h"
 #include "host/GlmFit.h"
@@ -26,7 +27,33 @@ namespace {
 
 using namespace mchost;
 
-enum ExitCode { kSuccess = 0, kInternal = 1, kUsage = 2, kData = 3 };
+enum ExitCode { kSuccess = 0, kInternal = 1, kUsage = 2, kData = 3, kInterrupted = 130 };
+
+// Set by the first Ctrl-C; the reader polls it between blocks and the
+// library between records, through the cancel query below.
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
+
+extern "C" void OnInterrupt(int) {
+    // A second Ctrl-C ends the process at once.
+    if (gInterrupted.exchange(true)) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
+
+void CatchInterrupt() {
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocked read returns to look at the flag
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+class InterruptQuery : public MCCommon_850::MCQueryCancel {
+public:
+    bool IsCancel() override { return gInterrupted.load(std::memory_order_relaxed); }
+};
 
 struct GlmCommand {
     std::string fData;
@@ -39,7 +66,31 @@ struct GlmCommand {
     double fTolerance = 0.0;
     double fConfidence = 0.95;
     bool fbJson = false;
+    std::string fMemoryLimit;
 };
+
+// "512M", "2G", "1.5g", "100000" (bytes); K, M, G, T are powers of 1024.
+std::size_t ParseSize(const std::string& text) {
+    std::size_t used = 0;
+    double v = -1;
+    try {
+        v = std::stod(text, &used);
+    } catch (const std::exception&) {
+    }
+    std::string unit = text.substr(used);
+    for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
+    const std::string units = "KMGT";
+    double scale = 1;
+    if (unit.size() == 1 && units.find(unit[0]) != std::string::npos)
+        for (std::size_t i = 0; i <= units.find(unit[0]); ++i) scale *= 1024;
+    else if (!unit.empty() && unit != "B")
+        v = -1;
+    if (!(v >= 0) || v * scale > 1e18)
+        throw HostError(HostError::kUsage,
+                        "--memory-limit takes a size such as 0, 800M or 2G, not '" + text + "'");
+    return static_cast<std::size_t>(v * scale);
+}
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -78,30 +129,24 @@ int RunGlm(const GlmCommand& cmd) {
     options.fbIntercept = !cmd.fbNoIntercept;
     options.fTolerance = cmd.fTolerance;
     options.fConfidence = cmd.fConfidence;
-    options.fbFactorsAreCodes = binary;
 
     TerminalProgress progress;
+    ReadOptions read;
+    if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
+    read.fpInterrupt = &gInterrupted;
+    read.fProgress = [&](std::size_t done, std::size_t total) {
+        progress.Show("reading " + cmd.fData + ": " +
+                      (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
+                                 : std::to_string(done >> 20) + " MB"));
+    };
     const auto readStart = std::chrono::steady_clock::now();
-    DataTable table;
-    if (binary) {
-        SelectColumns(formula, options, cmd.fvColumns);  // name errors before reading
-        table = BinaryTableReader::ReadFile(cmd.fData, cmd.fvColumns, [&](std::size_t records) {
-            progress.Show("reading " + cmd.fData + ": " + std::to_string(records) + " records");
-        });
-    } else {
-        struct stat st;
-        const double size = stat(cmd.fData.c_str(), &st) == 0 ? static_cast<double>(st.st_size) : 0;
-        table = CsvReader::ReadFile(
-            cmd.fData,
-            [&](const std::vector<std::string>& header) {
-                return SelectColumns(formula, options, header);
-            },
-            [&](std::size_t bytes) {
-                progress.Show("reading " + cmd.fData + ": " +
-                              Percent(static_cast<double>(bytes), size));
-            });
-    }
-    const ModelSpec spec(formula, options, table);
+    const PlanFn plan = [&](const std::vector<std::string>& header) {
+        return PlanColumns(formula, options, header);
+    };
+    if (binary) plan(cmd.fvColumns);  // name errors before reading
+    const CodedData data = binary ? BinaryReader::ReadFile(cmd.fData, cmd.fvColumns, plan, read)
+                                  : CsvReader::ReadFile(cmd.fData, plan, read);
+    const ModelSpec spec(formula, options, data);
     const double readSeconds = Seconds(readStart);
     progress.Clear();
     // Said plainly here rather than as the library's generic "no valid record".
@@ -119,7 +164,8 @@ int RunGlm(const GlmCommand& cmd) {
         progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
                       Percent(static_cast<double>(n), nRows));
     });
-    GlmResult result = FitGlm(spec, counted, cmd.fConfidence);
+    InterruptQuery interrupt;
+    GlmResult result = FitGlm(spec, counted, cmd.fConfidence, &interrupt);
     progress.Clear();
     result.fReadSeconds = readSeconds;
     result.fFitSeconds = Seconds(fitStart);
@@ -140,7 +186,12 @@ Columns with text cells and columns in --factors are factors; the others are
 covariates. Empty cells and NA are missing; records with a missing model
 value or a weight that is not positive are left out.
 
-Exit codes: 0 success, 2 usage error, 3 data or model error, 1 internal error.)";
+Data larger than --memory-limit (default: half the available memory) are not held
+in memory but coded into a temporary file in $TMPDIR (default /tmp), which
+the fit reads on each pass; the results are the same.
+
+Exit codes: 0 success, 2 usage error, 3 data or model error, 130 interrupted,
+1 internal error.)";
 
 }  // namespace
 
@@ -175,6 +226,10 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->type_name("NUM");
     glm->add_flag("--json", cmd.fbJson, "Write the results as JSON");
+    glm->add_option("--memory-limit", cmd.fMemoryLimit,
+                    "Largest size of the records held in memory; larger data stream through a "
+                    "temporary file (0: always)")
+        ->type_name("SIZE");
     glm->footer(kFormulaHelp);
 
     try {
@@ -184,6 +239,7 @@ int main(int argc, char** argv) {
         return rc == 0 ? kSuccess : kUsage;
     }
 
+    CatchInterrupt();
     try {
         return RunGlm(cmd);
     } catch (const FormulaError& e) {
@@ -191,6 +247,10 @@ int main(int argc, char** argv) {
                   << PointAt(cmd.fFormula, e.GetPos(), e.GetLen()) << "\n";
         return kUsage;
     } catch (const HostError& e) {
+        if (e.GetKind() == HostError::kInterrupted) {
+            std::cerr << "mcreg: interrupted\n";
+            return kInterrupted;
+        }
         std::cerr << "mcreg: " << e.what() << "\n";
         return e.GetKind() == HostError::kUsage ? kUsage : kData;
     } catch (const std::bad_alloc&) {

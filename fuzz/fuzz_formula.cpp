@@ -21,19 +21,16 @@ void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-const DataTable& Table() {
-    static const DataTable table = CsvReader::ReadString(
-        "y,A,B,C,x,z,w\n"
-        "1.5,a,p,u,0.5,1,1\n"
-        "2.5,a,q,u,1.5,2,2\n"
-        "3.0,b,p,v,2.5,NA,1\n"
-        "4.5,b,q,v,3.0,4,1\n"
-        "2.0,c,p,u,0.0,5,3\n"
-        "6.5,c,q,v,1.0,6,1\n"
-        "5.0,a,p,v,2.0,7,1\n"
-        "7.5,b,q,u,4.0,8,0\n");
-    return table;
-}
+const char* kData =
+    "y,A,B,C,x,z,w\n"
+    "1.5,a,p,u,0.5,1,1\n"
+    "2.5,a,q,u,1.5,2,2\n"
+    "3.0,b,p,v,2.5,NA,1\n"
+    "4.5,b,q,v,3.0,4,1\n"
+    "2.0,c,p,u,0.0,5,3\n"
+    "6.5,c,q,v,1.0,6,1\n"
+    "5.0,a,p,v,2.0,7,1\n"
+    "7.5,b,q,u,4.0,8,0\n";
 
 std::string Shape(const FormulaTerm& t) {
     std::string s;
@@ -68,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.fvFactors = {"z"};
     options.fFreqWeight = size % 2 ? "w" : "";
     try {
-        const ModelSpec spec(f, options, Table());
+        const CodedData data = CsvReader::ReadString(
+            kData, [&](const std::vector<std::string>& h) { return PlanColumns(f, options, h); });
+        const ModelSpec spec(f, options, data);
         MCMath_850::MCRegSettings settings = spec.GetSettings();
         Require(!settings.IsValidSettings(true).IsError());
         auto records = spec.MakeIterator();

@@ -35,8 +35,9 @@ double Host(double v) {
 }  // namespace
 
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence) {
+                 double confidence, MCCommon_850::MCQueryCancel* cancel) {
     MCMath_850::MCRegSettings settings = spec.GetSettings();
+    settings.SetCancelPointer(cancel);
     MCMath_850::MCRegFactory factory;
     std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
     if (!component) Throw(factory.GetStatus());

@@ -54,10 +54,12 @@ public:
 };
 
 // A failure reported by the library: its status code and message (which
-// already reads "Error <code>: ...").
+// already reads "Error <code>: ..."). Status 1, a cancelled fit, is an
+// interruption.
 class LibraryError : public HostError {
 public:
-    LibraryError(long code, const std::string& message) : HostError(kData, message), fCode(code) {}
+    LibraryError(long code, const std::string& message)
+        : HostError(code == 1 ? kInterrupted : kData, message), fCode(code) {}
     long GetCode() const { return fCode; }
 
 private:
@@ -67,8 +69,9 @@ private:
 // Fits the model over the records (normally spec.MakeIterator(), perhaps
 // wrapped for progress) and computes each parameter's standard error, t,
 // significance and confidence interval at the given level from the
-// estimates, their covariance and the error degrees of freedom.
+// estimates, their covariance and the error degrees of freedom. The
+// library polls cancel, when given, between records and sweeps.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence);
+                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr);
 
 }  // namespace mchost

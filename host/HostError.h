@@ -7,10 +7,11 @@ namespace mchost {
 
 // A failure the user can act on. The kind decides the program's exit code:
 // a usage error means the command line is wrong (options, formula, column
-// names), a data error means the data or the model cannot be fitted.
+// names), a data error means the data or the model cannot be fitted, and an
+// interruption means the user stopped the work (Ctrl-C).
 class HostError : public std::runtime_error {
 public:
-    enum Kind { kUsage = 2, kData = 3 };
+    enum Kind { kUsage = 2, kData = 3, kInterrupted = 130 };
 
     HostError(Kind kind, const std::string& message) : std::runtime_error(message), fKind(kind) {}
 

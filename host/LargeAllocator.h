@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace mchost {
 
@@ -36,6 +37,17 @@ public:
             std::allocator<T>().deallocate(p, n);
         else
             std::free(p);
+    }
+
+    // Growing a vector leaves the new elements uninitialised: its owner
+    // writes them next, and zeroing them first would double the traffic.
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 
     template <class U>

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
+#include <stdexcept>
 
-#include "companion/MCMV.h"
-#include "host/ColumnRecordIter.h"
 #include "host/HostError.h"
+#include "host/ModelRecordIter.h"
 #include "settings/MCModelEffect.h"
 
 namespace mchost {
 
-using MCCommon_850::MCMV;
 using MCMath_850::MCModelEffect;
 
 namespace {
@@ -65,31 +63,30 @@ int ResolveOptionName(const std::vector<std::string>& header, const std::string&
     return c;
 }
 
-std::vector<std::string> HeaderOf(const DataTable& table) {
-    std::vector<std::string> h;
-    for (const DataColumn& c : table.GetColumns()) h.push_back(c.GetName());
-    return h;
-}
-
 }  // namespace
 
-std::vector<bool> SelectColumns(const Formula& formula, const ModelOptions& options,
-                                const std::vector<std::string>& header) {
-    std::vector<bool> keep(header.size(), false);
-    keep[static_cast<std::size_t>(ResolveFormulaName(header, formula.fDependent))] = true;
+std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& options,
+                                    const std::vector<std::string>& header) {
+    std::vector<ColumnPlan> plan(header.size());
+    auto at = [&](int column) -> ColumnPlan& { return plan[static_cast<std::size_t>(column)]; };
+    ColumnPlan& dep = at(ResolveFormulaName(header, formula.fDependent));
+    dep.fbLoad = true;
+    dep.fbCategorical = options.fbCategoricalDependent;
     for (const FormulaTerm& t : formula.fvTerms)
         for (const auto& group : t.fvGroups)
-            for (const FormulaName& n : group)
-                keep[static_cast<std::size_t>(ResolveFormulaName(header, n))] = true;
+            for (const FormulaName& n : group) at(ResolveFormulaName(header, n)).fbLoad = true;
     // A --factors column outside the model is allowed (and ignored).
-    for (const std::string& f : options.fvFactors) ResolveOptionName(header, f, "--factors");
-    if (!options.fFreqWeight.empty())
-        keep[static_cast<std::size_t>(
-            ResolveOptionName(header, options.fFreqWeight, "--freq-weight"))] = true;
-    if (!options.fRegrWeight.empty())
-        keep[static_cast<std::size_t>(
-            ResolveOptionName(header, options.fRegrWeight, "--regr-weight"))] = true;
-    return keep;
+    for (const std::string& f : options.fvFactors) {
+        ColumnPlan& c = at(ResolveOptionName(header, f, "--factors"));
+        c.fbCategorical = c.fbLoad;
+    }
+    for (const auto& w : {std::make_pair(&options.fFreqWeight, "--freq-weight"),
+                          std::make_pair(&options.fRegrWeight, "--regr-weight")}) {
+        if (w.first->empty()) continue;
+        ColumnPlan& c = at(ResolveOptionName(header, *w.first, w.second));
+        c.fbLoad = c.fbWeight = true;
+    }
+    return plan;
 }
 
 int ModelSpec::AddVariable(const std::string& name, int column, ModelVariable::Role role) {
@@ -101,24 +98,32 @@ int ModelSpec::AddVariable(const std::string& name, int column, ModelVariable::R
     return static_cast<int>(fvVariables.size()) - 1;
 }
 
-void ModelSpec::CheckNumeric(const ModelVariable& v, const DataTable& table) const {
-    const DataColumn& c = table.GetColumn(v.fColumn);
-    if (c.IsNumeric()) return;
-    std::size_t row = 0;
-    while (row < c.GetNRows() && c.GetTextCode(row) < 0) ++row;
+const CodedColumn& ModelSpec::Column(const ModelVariable& v) const {
+    return *fpData->FindColumn(v.fColumn);
+}
+
+void ModelSpec::CheckNumeric(const ModelVariable& v) const {
+    const CodedColumn& c = Column(v);
+    if (!c.IsText()) return;
     const char* role = v.fRole == ModelVariable::kDependent    ? "the dependent variable"
                        : v.fRole == ModelVariable::kFreqWeight ? "the frequency weight"
                                                                : "the regression weight";
     throw HostError(HostError::kData,
                     std::string(role) + " '" + v.fName + "' must be numeric, but data row " +
-                        std::to_string(row + 1) + " holds '" +
-                        c.GetTexts()[static_cast<std::size_t>(c.GetTextCode(row))] + "'");
+                        std::to_string(c.fFirstTextRow + 1) + " holds '" + c.FirstText() + "'");
 }
 
-ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const DataTable& table)
-    : fFormulaText(formula.fText), fNRows(table.GetNRows()) {
-    const std::vector<std::string> header = HeaderOf(table);
-    SelectColumns(formula, options, header);  // every name resolves
+ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const CodedData& data)
+    : fpData(&data), fFormulaText(formula.fText), fNRows(data.fNRecords), fNUsed(data.fNUsed) {
+    const std::vector<std::string>& header = data.fvHeader;
+    PlanColumns(formula, options, header);  // every name resolves
+    auto loaded = [&](int c) -> const CodedColumn& {
+        const CodedColumn* col = data.FindColumn(c);
+        if (col == nullptr)
+            throw HostError(HostError::kUsage,
+                            "column '" + header[static_cast<std::size_t>(c)] + "' was not read");
+        return *col;
+    };
 
     std::vector<bool> asFactor(header.size(), false);
     for (const std::string& f : options.fvFactors)
@@ -140,9 +145,11 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
                     throw FormulaError(
                         "the dependent variable '" + n.fName + "' cannot also be a predictor",
                         n.fPos, n.fLen);
-                const bool factor =
-                    asFactor[static_cast<std::size_t>(c)] || !table.GetColumn(c).IsNumeric();
-                std::vector<int>& list = factor ? factorCols : covariateCols;
+                if (asFactor[static_cast<std::size_t>(c)] && !loaded(c).IsCoded())
+                    throw std::logic_error("column '" + n.fName +
+                                           "' was not read as categories: plan the reading "
+                                           "with PlanColumns");
+                std::vector<int>& list = loaded(c).IsCoded() ? factorCols : covariateCols;
                 if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
             }
     for (int c : factorCols) {
@@ -168,50 +175,16 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     };
     const int fwPos = addWeight(options.fFreqWeight, ModelVariable::kFreqWeight, "--freq-weight");
     const int rwPos = addWeight(options.fRegrWeight, ModelVariable::kRegrWeight, "--regr-weight");
-    for (const ModelVariable& v : fvVariables)
-        if (v.fRole != ModelVariable::kFactor && v.fRole != ModelVariable::kCovariate)
-            CheckNumeric(v, table);
-
-    // Listwise: a record takes part when every model value is present.
-    const std::size_t n = fNRows;
-    const bool codes = options.fbFactorsAreCodes;
-    std::vector<char> used(n, 1);
-    for (const ModelVariable& v : fvVariables) {
-        const DataColumn& c = table.GetColumn(v.fColumn);
-        for (std::size_t i = 0; i < n; ++i) {
-            bool ok;
-            switch (v.fRole) {
-                case ModelVariable::kFactor:
-                    ok = !c.IsMissing(i) && !(codes && c.GetNumber(i) < -0.5);
-                    if (ok && codes && c.GetNumber(i) != std::floor(c.GetNumber(i)))
-                        throw HostError(HostError::kData,
-                                        "factor '" + v.fName + "' holds " +
-                                            NumberText(c.GetNumber(i)) + " in data row " +
-                                            std::to_string(i + 1) +
-                                            ", but its values must be category codes 0, 1, 2, ...");
-                    break;
-                case ModelVariable::kFreqWeight:
-                case ModelVariable::kRegrWeight:
-                    ok = c.GetNumber(i) > 0.0;
-                    break;
-                default:
-                    ok = c.IsNumber(i);
-                    break;
-            }
-            if (!ok) used[i] = 0;
+    for (ModelVariable& v : fvVariables) {
+        const CodedColumn& c = loaded(v.fColumn);
+        if (v.fRole == ModelVariable::kFactor ||
+            (v.fRole == ModelVariable::kDependent && options.fbCategoricalDependent)) {
+            Categories cats = SortedCategories(c);
+            v.fvCategories = std::move(cats.fvLabels);
+            v.fvIndexOfCode = std::move(cats.fvIndexOfCode);
+        } else if (v.fRole != ModelVariable::kCovariate) {
+            CheckNumeric(v);
         }
-    }
-    fNUsed = static_cast<std::size_t>(std::count(used.begin(), used.end(), 1));
-    CodeFactors(table, used);
-
-    fvRecordColumns.resize(fvVariables.size());
-    std::size_t f = 0;
-    for (std::size_t p = 0; p < fvVariables.size(); ++p) {
-        const ModelVariable& v = fvVariables[p];
-        if (v.fRole == ModelVariable::kFactor)
-            fvRecordColumns[p] = fvCodedFactors[f++].data();
-        else
-            fvRecordColumns[p] = table.GetColumn(v.fColumn).GetValues().data();
     }
 
     fSettings.SetDependent(0);
@@ -226,49 +199,6 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     if (options.fTolerance > 0.0) fSettings.SetTolerance(options.fTolerance);
     fSettings.SetConfidenceLevel(options.fConfidence);
     BuildEffects(formula);
-}
-
-void ModelSpec::CodeFactors(const DataTable& table, const std::vector<char>& used) {
-    const std::size_t n = fNRows;
-    for (int p : fvFactorPositions) {
-        ModelVariable& v = fvVariables[static_cast<std::size_t>(p)];
-        const DataColumn& c = table.GetColumn(v.fColumn);
-        std::vector<double> numbers;
-        std::vector<char> textSeen(c.GetTexts().size(), 0);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!used[i]) continue;
-            if (c.IsNumber(i))
-                numbers.push_back(c.GetNumber(i));
-            else
-                textSeen[static_cast<std::size_t>(c.GetTextCode(i))] = 1;
-        }
-        std::sort(numbers.begin(), numbers.end());
-        numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-        std::vector<std::int32_t> texts;
-        for (std::size_t t = 0; t < textSeen.size(); ++t)
-            if (textSeen[t]) texts.push_back(static_cast<std::int32_t>(t));
-        const std::vector<std::string>& all = c.GetTexts();
-        std::sort(texts.begin(), texts.end(), [&](std::int32_t a, std::int32_t b) {
-            return all[static_cast<std::size_t>(a)] < all[static_cast<std::size_t>(b)];
-        });
-        std::vector<double> textCode(all.size(), MCMV::Missing());
-        for (std::size_t k = 0; k < texts.size(); ++k)
-            textCode[static_cast<std::size_t>(texts[k])] = static_cast<double>(numbers.size() + k);
-        for (double x : numbers) v.fvCategories.push_back(NumberText(x));
-        for (std::int32_t t : texts) v.fvCategories.push_back(all[static_cast<std::size_t>(t)]);
-
-        ColumnVector<double> coded(n, MCMV::Missing());
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!used[i]) continue;
-            if (c.IsNumber(i)) {
-                const auto it = std::lower_bound(numbers.begin(), numbers.end(), c.GetNumber(i));
-                coded[i] = static_cast<double>(it - numbers.begin());
-            } else {
-                coded[i] = textCode[static_cast<std::size_t>(c.GetTextCode(i))];
-            }
-        }
-        fvCodedFactors.push_back(std::move(coded));
-    }
 }
 
 void ModelSpec::BuildEffects(const Formula& formula) {
@@ -323,7 +253,14 @@ void ModelSpec::BuildEffects(const Formula& formula) {
 }
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() const {
-    return std::make_unique<ColumnRecordIter>(fvRecordColumns, fNRows);
+    std::vector<ModelRecordIter::Slot> slots;
+    for (const ModelVariable& v : fvVariables) {
+        ModelRecordIter::Slot s;
+        s.fSource = static_cast<std::size_t>(Column(v).fPosition);
+        if (Column(v).IsCoded()) s.fpIndexOfCode = &v.fvIndexOfCode;
+        slots.push_back(s);
+    }
+    return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), std::move(slots));
 }
 
 }  // namespace mchost

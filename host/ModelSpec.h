@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "companion/RecordIterator.h"
-#include "host/DataTable.h"
+#include "host/CodedData.h"
 #include "host/Formula.h"
 #include "settings/MCRegSettings.h"
 
@@ -20,9 +20,9 @@ public:
     bool fbIntercept = true;
     double fTolerance = 0.0;  // not positive: the library's default
     double fConfidence = 0.95;
-    // The factor columns hold category codes already (a binary record
-    // file): negative codes are missing, other codes must be whole numbers.
-    bool fbFactorsAreCodes = false;
+    // The dependent's distinct values are coded as sorted categories, as a
+    // factor's are (a model of a categorical dependent).
+    bool fbCategoricalDependent = false;
 };
 
 // A variable at one record position of the records given to the library.
@@ -33,15 +33,21 @@ public:
     std::string fName;
     int fColumn = -1;  // in the data table
     Role fRole = kCovariate;
-    // Factors: the category text of each code 0 .. K-1.
+    // Factors (and a categorical dependent): the category text of each
+    // code 0 .. K-1.
     std::vector<std::string> fvCategories;
+    // Factors: the category code of each code of first appearance, -1 for
+    // a category met only in records that are not used.
+    std::vector<std::int32_t> fvIndexOfCode;
 };
 
-// The columns that formula and options name, as a load mask over the
-// header. Throws FormulaError for a formula name that is no column and
-// HostError (usage) for an unknown --factors or weight column.
-std::vector<bool> SelectColumns(const Formula& formula, const ModelOptions& options,
-                                const std::vector<std::string>& header);
+// How to read the columns that formula and options name: the model's
+// columns loaded, --factors columns (and a categorical dependent) coded as
+// categories, weights checked for being positive. Throws FormulaError for
+// a formula name that is no column and HostError (usage) for an unknown
+// --factors or weight column.
+std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& options,
+                                    const std::vector<std::string>& header);
 
 // A model ready for the library: the variables' roles and record
 // positions, the factors coded, the settings and the records.
@@ -52,18 +58,17 @@ std::vector<bool> SelectColumns(const Formula& formula, const ModelOptions& opti
 // when the dependent, every model factor and covariate are present and the
 // weights are positive. A factor's categories are its distinct values in
 // the records used, numbers in numeric order (a numeric column), texts in
-// byte order (a text column; numbers would come first), coded 0 .. K-1.
+// byte order (a text column), coded 0 .. K-1.
 //
 // Record layout: the dependent at 0, the factors, the covariates, then the
-// frequency and the regression weight. Numeric columns are read in place,
-// so the table must outlive the ModelSpec and its iterators.
+// frequency and the regression weight. The records are made from the coded
+// data's, so the data must outlive the ModelSpec and its iterators.
 class ModelSpec {
 public:
     // Throws FormulaError / HostError (usage) for a model the formula and
     // options cannot describe and HostError (data) for columns whose cells
     // cannot play their role (text in the dependent, a covariate or a weight).
-    ModelSpec(const Formula& formula, const ModelOptions& options, const DataTable& table);
-    // The records point into this object's own columns, which a move keeps.
+    ModelSpec(const Formula& formula, const ModelOptions& options, const CodedData& data);
     ModelSpec(const ModelSpec&) = delete;
     ModelSpec& operator=(const ModelSpec&) = delete;
     ModelSpec(ModelSpec&&) = default;
@@ -79,23 +84,22 @@ public:
     std::size_t GetNRecords() const { return fNRows; }
     std::size_t GetNUsed() const { return fNUsed; }
 
-    // A new pass-able stream of the records.
+    // A new pass-able stream of the records; one at a time.
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const;
 
 private:
     int AddVariable(const std::string& name, int column, ModelVariable::Role role);
-    void CheckNumeric(const ModelVariable& v, const DataTable& table) const;
-    void CodeFactors(const DataTable& table, const std::vector<char>& used);
+    const CodedColumn& Column(const ModelVariable& v) const;
+    void CheckNumeric(const ModelVariable& v) const;
     void BuildEffects(const Formula& formula);
 
+    const CodedData* fpData;
     std::string fFormulaText;
     std::vector<ModelVariable> fvVariables;
     std::vector<int> fvFactorPositions;
     std::vector<int> fvCovariatePositions;
     std::vector<std::string> fvEffectTexts;
     MCMath_850::MCRegSettings fSettings;
-    std::vector<ColumnVector<double>> fvCodedFactors;  // by factor, in record layout order
-    std::vector<const double*> fvRecordColumns;
     std::size_t fNRows = 0;
     std::size_t fNUsed = 0;
 };

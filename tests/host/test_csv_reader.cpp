@@ -1,37 +1,62 @@
 // The CSV reader: RFC 4180 quoting, line ends, missing cells, the number
-// rule and the errors that name a record.
+// rule, text columns and the errors that name a record, each the same
+// whichever way the input is read.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 
+#include "coded_dump.h"
 #include "host/CsvReader.h"
+#include "host/CsvScanner.h"
 #include "host/HostError.h"
 
+using mchost::CodedData;
+using mchost::ColumnPlan;
 using mchost::CsvReader;
-using mchost::DataTable;
+using mchost::CsvScanner;
 using mchost::HostError;
+using mchost::ReadOptions;
+using mchost_test::AllPaths;
+using mchost_test::Dump;
 
 namespace {
 
-// Feeds the text in pieces of the given size, so that quotes, line ends and
-// the byte order mark are split across calls.
-DataTable ReadInPieces(const std::string& text, std::size_t piece) {
-    CsvReader r;
-    for (std::size_t i = 0; i < text.size(); i += piece)
-        r.Feed(text.data() + i, std::min(piece, text.size() - i));
-    return r.Finish();
+// The dump of text read every way; all ways must agree.
+std::string ReadAllWays(const std::string& text, const mchost::PlanFn& plan = nullptr) {
+    const std::vector<ReadOptions> ways = AllPaths();
+    const std::string first = Dump(CsvReader::ReadString(text, plan, ways[0]));
+    for (std::size_t i = 1; i < ways.size(); ++i) {
+        const CodedData d = CsvReader::ReadString(text, plan, ways[i]);
+        EXPECT_EQ(d.IsStreaming(), ways[i].fMemoryLimit == 0) << i;
+        EXPECT_EQ(Dump(d), first) << "way " << i;
+    }
+    return first;
 }
 
+// The message of the data error every way of reading gives (they must agree).
 std::string ErrorOf(const std::string& text) {
-    try {
-        CsvReader::ReadString(text);
-    } catch (const HostError& e) {
-        EXPECT_EQ(e.GetKind(), HostError::kData);
-        return e.what();
+    std::string first;
+    const std::vector<ReadOptions> ways = AllPaths();
+    for (std::size_t i = 0; i < ways.size(); ++i) {
+        std::string message = "no error";
+        try {
+            CsvReader::ReadString(text, nullptr, ways[i]);
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.GetKind(), HostError::kData);
+            message = e.what();
+        }
+        if (i == 0) first = message;
+        EXPECT_EQ(message, first) << "way " << i;
     }
-    return "";
+    return first;
+}
+
+bool Contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
 }
 
 }  // namespace
@@ -43,86 +68,160 @@ TEST(CsvReader, QuotingLineEndsAndByteOrderMark) {
         "\"He said \"\"hi\"\"\",\"two\r\nlines\", 1.5 \r\n"
         "\r\n"
         "plain,,NA\n"
-        "\"\",\"NA\",-2e3";  // no final line end
-    for (std::size_t piece : {1u, 2u, 7u, 4096u}) {
-        const DataTable t = ReadInPieces(text, piece);
-        ASSERT_EQ(t.GetNColumns(), 3);
-        ASSERT_EQ(t.GetNRows(), 3u) << piece;
-        EXPECT_EQ(t.GetColumn(0).GetName(), "name");  // the mark is not part of it
-        EXPECT_EQ(t.GetColumn(1).GetName(), "a, b");
-        const auto& name = t.GetColumn(0);
-        EXPECT_EQ(name.GetTexts()[static_cast<std::size_t>(name.GetTextCode(0))], "He said \"hi\"");
-        EXPECT_TRUE(name.IsMissing(2));  // a quoted empty field
-        const auto& ab = t.GetColumn(1);
-        EXPECT_EQ(ab.GetTexts()[static_cast<std::size_t>(ab.GetTextCode(0))], "two\r\nlines");
-        EXPECT_TRUE(ab.IsMissing(1));
-        EXPECT_TRUE(ab.IsMissing(2));  // "NA", quoted or not
-        const auto& x = t.GetColumn(2);
-        EXPECT_TRUE(x.IsNumeric());
-        EXPECT_EQ(x.GetNumber(0), 1.5);  // blanks around an unquoted field go
-        EXPECT_TRUE(x.IsMissing(1));
-        EXPECT_EQ(x.GetNumber(2), -2000.0);
+        "  \"\"  ,\"NA\",-2e3";  // blanks around quotes, no final line end
+    EXPECT_EQ(ReadAllWays(text),
+              "3 records, 1 used\n"
+              "name: THe said \"hi\" Tplain NA\n"  // the mark is not part of the name
+              "a, b: Ttwo\r\nlines NA NA\n"        // NA, quoted or not, is missing
+              "x: 1.5 NA -2000\n");                // blanks around an unquoted field go
+    // Old Mac line ends and a trailing comma (an empty last field).
+    EXPECT_EQ(ReadAllWays("a,b\r1,\r\r2,3\r"), "2 records, 1 used\na: 1 2\nb: NA 3\n");
+    // Blank lines before the header, longer than the small blocks.
+    EXPECT_EQ(ReadAllWays(std::string(100, '\n') + "\r\nlong_name,b\n1,2\n"),
+              "1 records, 1 used\nlong_name: 1\nb: 2\n");
+}
+
+TEST(CsvReader, NumbersAtTheLimitsOfDouble) {
+    double v = 0;
+    for (const char* s : {"0", "+3", "-0.5", ".25", "5.", "1e-3", "6.02E23", "1e-400", "007"})
+        EXPECT_TRUE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
+    EXPECT_TRUE(CsvScanner::ParseNumber("-0", 2, v) && !std::signbit(v));
+    EXPECT_TRUE(CsvScanner::ParseNumber("-0.000", 6, v) && !std::signbit(v));
+    for (const char* s : {"inf", "-inf", "nan", "1e400", "-1e309", "0x10", "1,5", "--1", "+-1",
+                          "1e", ".", "-", "1 2", "1.2.3", "1e5x"})
+        EXPECT_FALSE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
+
+    // The extremes read back exactly; past the largest double is text.
+    const std::string text =
+        "x\n1.7976931348623157e308\n-1.7976931348623157e308\n4.9406564584124654e-324\n"
+        "2.2250738585072014e-308\n0.1\n123456789012345\n1234567890123456789\n";
+    const CodedData d = CsvReader::ReadString(text);
+    auto it = d.fpStore->MakeIterator();
+    const double want[] = {1.7976931348623157e308,
+                           -1.7976931348623157e308,
+                           4.9406564584124654e-324,
+                           2.2250738585072014e-308,
+                           0.1,
+                           123456789012345.0,
+                           1234567890123456789.0};
+    for (double w : want) EXPECT_EQ((*it->Next())[0], w);
+    EXPECT_EQ(ReadAllWays("x\n1e308\n1e309\n"), "2 records, 2 used\nx: T1e308 T1e309\n");
+
+    // The quick path for plain decimals rounds as the full parser does,
+    // also with leading zeros and past the digits it takes.
+    std::mt19937_64 gen(7);
+    for (int i = 0; i < 40000; ++i) {
+        const int digits = 1 + static_cast<int>(gen() % 22);
+        std::string s = gen() % 2 ? "-" : "";
+        for (int k = 0; k < digits; ++k)
+            s += static_cast<char>('0' + (k < static_cast<int>(gen() % 4) ? 0 : gen() % 10));
+        s.insert(s.size() - gen() % (digits + 1), ".");
+        double fast = 0, full = 0;
+        ASSERT_TRUE(CsvScanner::ParseNumber(s.data(), s.size(), fast)) << s;
+        std::from_chars(s.data(), s.data() + s.size(), full);
+        ASSERT_EQ(fast, full + 0.0) << s;
     }
 }
 
-TEST(CsvReader, NumberRuleAndColumnKinds) {
-    double v = 0;
-    for (const char* s : {"0", "+3", "-0.5", ".25", "1e-3", "6.02E23", "1e-400"})
-        EXPECT_TRUE(CsvReader::ParseNumber(s, std::strlen(s), v)) << s;
-    EXPECT_TRUE(CsvReader::ParseNumber("-0", 2, v) && !std::signbit(v));
-    for (const char* s :
-         {"inf", "-inf", "nan", "1e400", "0x10", "1,5", "--1", "+-1", "1e", ".", "1 2"})
-        EXPECT_FALSE(CsvReader::ParseNumber(s, std::strlen(s), v)) << s;
-
+TEST(CsvReader, TextColumnsAndCategoricalNumbers) {
     // One text cell makes a text column: every cell of it is text, the
     // numbers before the first text too (read again), in their own spelling.
-    const std::string mixed = "n,m\n1,007\n3,abc\n4,abc\n5,7\n";
-    const DataTable t = CsvReader::ReadString(mixed);
-    EXPECT_TRUE(t.GetColumn(0).IsNumeric());
-    const auto& m = t.GetColumn(1);
-    EXPECT_FALSE(m.IsNumeric() || m.IsMixed());
-    auto text = [&m](std::size_t row) {
-        return m.IsNumber(row) ? "number"
-                               : m.GetTexts()[static_cast<std::size_t>(m.GetTextCode(row))];
+    EXPECT_EQ(ReadAllWays("n,m\n1,007\n3,abc\n4,abc\n5,7\n"),
+              "4 records, 4 used\nn: 1 3 4 5\nm: T007 Tabc Tabc T7\n");
+    // A categorical column codes its numbers; -0 and 0 are one category.
+    auto plan = [](const std::vector<std::string>& h) {
+        std::vector<ColumnPlan> p(h.size());
+        for (ColumnPlan& c : p) c.fbLoad = true;
+        p[1].fbCategorical = true;
+        return p;
     };
-    EXPECT_EQ(text(0), "007");
-    EXPECT_EQ(text(1), "abc");
-    EXPECT_EQ(m.GetTextCode(1), m.GetTextCode(2));
-    EXPECT_EQ(text(3), "7");
-    // The streaming interface cannot look back.
-    EXPECT_TRUE(ReadInPieces(mixed, 3).GetColumn(1).IsMixed());
-    // Many distinct texts: codes stay consistent through the table's growth.
-    std::string many = "c\n";
-    for (int i = 0; i < 100; ++i) many += "t" + std::to_string(i % 40) + "\n";
-    const DataTable big = CsvReader::ReadString(many);
-    const auto& c = big.GetColumn(0);
-    EXPECT_EQ(c.GetTexts().size(), 40u);
-    for (std::size_t i = 0; i < 100; ++i)
-        EXPECT_EQ(c.GetTexts()[static_cast<std::size_t>(c.GetTextCode(i))],
-                  "t" + std::to_string(i % 40));
+    const std::string dump = ReadAllWays("y,g\n1,10\n2,-0\n3,0\n4,2.5\n5,10\n", plan);
+    EXPECT_EQ(dump, "5 records, 5 used\ny: 1 2 3 4 5\ng: N10 N0 N0 N2.5 N10\n");
+    const CodedData d = CsvReader::ReadString("y,g\n1,10\n2,-0\n3,0\n4,2.5\n5,10\n", plan);
+    EXPECT_EQ(d.fvColumns[1].fNumbers.Size(), 3u);
+    // Many distinct texts: codes stay consistent through the dictionaries'
+    // growth and across blocks and threads.
+    std::string many = "c\n", want = "100 records, 100 used\nc:";
+    for (int i = 0; i < 100; ++i) {
+        many += "t" + std::to_string(i % 40) + "\n";
+        want += " Tt" + std::to_string(i % 40);
+    }
+    EXPECT_EQ(ReadAllWays(many), want + "\n");
 }
 
-TEST(CsvReader, SelectorSkipsColumnsAndErrorsNameTheRecord) {
-    const DataTable t =
+TEST(CsvReader, VeryLongFieldsAndRecords) {
+    // Fields longer than a block, quoted with line breaks and quotes inside.
+    const std::string longText(300000, 'z');
+    std::string quoted = "\"";
+    for (int i = 0; i < 5000; ++i) quoted += "a\"\"b\n,";
+    quoted += "\"";
+    const std::string text = "a,b\n" + longText + ",1\n" + quoted + ",2\nshort,3\n";
+    const std::string dump = ReadAllWays(text);
+    std::string unquoted;
+    for (int i = 0; i < 5000; ++i) unquoted += "a\"b\n,";
+    EXPECT_EQ(dump, "3 records, 3 used\na: T" + longText + " T" + unquoted + " Tshort\nb: 1 2 3\n");
+}
+
+TEST(CsvReader, PlanSkipsColumnsAndErrorsNameTheRecord) {
+    const CodedData d =
         CsvReader::ReadString("a,b,c\n1,x,3\n4,y,6\n", [](const std::vector<std::string>& h) {
             EXPECT_EQ(h.size(), 3u);
-            return std::vector<bool>{true, false, true};
+            std::vector<ColumnPlan> p(3);
+            p[0].fbLoad = p[2].fbLoad = true;
+            p[2].fbWeight = true;
+            return p;
         });
-    EXPECT_FALSE(t.GetColumn(1).IsLoaded());
-    EXPECT_EQ(t.GetColumn(1).GetNRows(), 0u);
-    EXPECT_EQ(t.GetColumn(2).GetNumber(1), 6.0);
-    // An exception of the selector reaches the caller.
-    EXPECT_THROW(CsvReader::ReadString("a\n1\n",
-                                       [](const std::vector<std::string>&) -> std::vector<bool> {
-                                           throw HostError(HostError::kUsage, "no");
-                                       }),
-                 HostError);
+    ASSERT_EQ(d.fvColumns.size(), 2u);
+    EXPECT_EQ(d.FindColumn(1), nullptr);
+    EXPECT_EQ(d.FindColumn(2)->fPosition, 1);
+    EXPECT_EQ(Dump(d), "2 records, 2 used\na: 1 4\nc: 3 6\n");
+    // A weight that is not positive leaves the record out.
+    EXPECT_EQ(CsvReader::ReadString("a,w\n1,0\n2,-1\n3,0.5\n4,NA\n",
+                                    [](const std::vector<std::string>&) {
+                                        std::vector<ColumnPlan> p(2);
+                                        p[0].fbLoad = p[1].fbLoad = p[1].fbWeight = true;
+                                        return p;
+                                    })
+                  .fNUsed,
+              1u);
+    // An exception of the plan reaches the caller.
+    EXPECT_THROW(
+        CsvReader::ReadString("a\n1\n",
+                              [](const std::vector<std::string>&) -> std::vector<ColumnPlan> {
+                                  throw HostError(HostError::kUsage, "no");
+                              }),
+        HostError);
 
-    EXPECT_NE(ErrorOf("a,b\n1,2\n3\n").find("record 3 has 1 field but the header has 2"),
-              std::string::npos);
-    EXPECT_NE(ErrorOf("a,b\n1,2,3\n").find("record 2 has 3 fields"), std::string::npos);
-    EXPECT_NE(ErrorOf("a,b\n1,x\"y\n").find("malformed quoting in record 2"), std::string::npos);
-    EXPECT_NE(ErrorOf("a,b\n1,\"open\n").find("inside a quoted field"), std::string::npos);
-    EXPECT_NE(ErrorOf("").find("empty"), std::string::npos);
-    EXPECT_EQ(CsvReader::ReadString("a,b\n").GetNRows(), 0u);
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2\n3\n"), "record 3 has 1 field but the header has 2"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2,3\n"), "record 2 has 3 fields"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,x\"y\n"), "malformed quoting in record 2 (byte 8)"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,\"x\"y\n"), "malformed quoting in record 2"));
+    EXPECT_TRUE(Contains(ErrorOf("a,\"b\n1,2\n"), "ends inside a quoted field"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,\"open\n"), "the last record (2) ends inside"));
+    EXPECT_TRUE(Contains(ErrorOf(""), "empty"));
+    EXPECT_TRUE(Contains(ErrorOf("\n\r\n"), "empty"));
+    // Far into the input, past blocks and thread splits: blank lines do not count.
+    std::string many = "a,b\n";
+    for (int i = 0; i < 500; ++i) many += i % 7 == 0 ? "\n1,2\n" : "1,2\n";
+    EXPECT_TRUE(Contains(ErrorOf(many + "1,2,3\n"), "record 502 has 3 fields"));
+    EXPECT_EQ(CsvReader::ReadString("a,b\n").fNRecords, 0u);
+}
+
+TEST(CsvReader, RecordsPastTheMemoryLimitMoveToAFile) {
+    // The first block foretells a few long records; many short ones follow.
+    std::string text = "a,pad\n";
+    for (int i = 0; i < 5; ++i) text += std::to_string(i) + "," + std::string(2000, 'p') + "\n";
+    for (int i = 0; i < 3000; ++i) text += std::to_string(i % 10) + ",q\n";
+    const auto plan = [](const std::vector<std::string>& h) {
+        std::vector<ColumnPlan> p(h.size());
+        p[0].fbLoad = true;
+        return p;
+    };
+    ReadOptions small;
+    small.fBlockBytes = 4096;
+    small.fMemoryLimit = 800;  // some 100 records of one value
+    const CodedData d = CsvReader::ReadString(text, plan, small);
+    EXPECT_TRUE(d.IsStreaming());
+    EXPECT_EQ(d.fNRecords, 3005u);
+    EXPECT_EQ(Dump(d), Dump(CsvReader::ReadString(text, plan)));
 }

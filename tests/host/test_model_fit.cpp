@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 
+#include "coded_dump.h"
 #include "companion/MCMV.h"
-#include "host/BinaryTable.h"
+#include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/GlmFit.h"
 #include "host/GlmReport.h"
@@ -19,22 +21,53 @@ using namespace mchost;
 
 namespace {
 
-GlmResult Fit(const std::string& csv, const std::string& formula, ModelOptions o = {}) {
-    const DataTable t = CsvReader::ReadString(csv);
-    const ModelSpec spec(ParseFormula(formula), o, t);
+// The data of a model, read as the program reads them.
+CodedData Read(const std::string& csv, const Formula& f, const ModelOptions& o,
+               const ReadOptions& how = ReadOptions()) {
+    return CsvReader::ReadString(
+        csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); }, how);
+}
+
+GlmResult Fit(const std::string& csv, const std::string& formula, ModelOptions o = {},
+              const ReadOptions& how = ReadOptions()) {
+    const Formula f = ParseFormula(formula);
+    const CodedData d = Read(csv, f, o, how);
+    const ModelSpec spec(f, o, d);
     auto it = spec.MakeIterator();
     return FitGlm(spec, *it, o.fConfidence);
 }
 
 // The kind of error a model gives, 0 when it builds.
 int ErrorKind(const std::string& csv, const std::string& formula, ModelOptions o = {}) {
-    const DataTable t = CsvReader::ReadString(csv);
     try {
-        ModelSpec spec(ParseFormula(formula), o, t);
+        const Formula f = ParseFormula(formula);
+        const CodedData d = Read(csv, f, o);
+        ModelSpec spec(f, o, d);
     } catch (const HostError& e) {
         return e.GetKind();
     }
     return 0;
+}
+
+// Every figure of two fits, which must agree to the last bit.
+void ExpectSameFit(const GlmResult& a, const GlmResult& b) {
+    EXPECT_EQ(a.fRecordsRead, b.fRecordsRead);
+    EXPECT_EQ(a.fRecordsUsed, b.fRecordsUsed);
+    EXPECT_EQ(a.fTotalFreqWeight, b.fTotalFreqWeight);
+    EXPECT_EQ(a.fTotalRegrWeight, b.fTotalRegrWeight);
+    EXPECT_EQ(a.fRank, b.fRank);
+    auto same = [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); };
+    EXPECT_TRUE(same(a.fRSquare, b.fRSquare) && same(a.fRmse, b.fRmse));
+    ASSERT_EQ(a.fvParameters.size(), b.fvParameters.size());
+    for (std::size_t k = 0; k < a.fvParameters.size(); ++k) {
+        const ParameterRow& p = a.fvParameters[k];
+        const ParameterRow& q = b.fvParameters[k];
+        EXPECT_EQ(p.fLabel, q.fLabel);
+        EXPECT_EQ(p.fbRedundant, q.fbRedundant);
+        EXPECT_TRUE(same(p.fEstimate, q.fEstimate) && same(p.fStdError, q.fStdError) &&
+                    same(p.fSig, q.fSig))
+            << p.fLabel;
+    }
 }
 
 const char* kOneWay = "y,A\n3,a\n5,a\n4,b\n6,b\n10,c\n12,c\n11,c\n";
@@ -55,8 +88,9 @@ TEST(ModelSpec, RolesOrderCodingAndRecordsUsed) {
     ModelOptions o;
     o.fvFactors = {"n"};
     o.fFreqWeight = "w";
-    const DataTable t = CsvReader::ReadString(csv);
-    const ModelSpec spec(ParseFormula("y ~ x + n*g + g"), o, t);
+    const Formula f = ParseFormula("y ~ x + n*g + g");
+    const CodedData d = Read(csv, f, o);
+    const ModelSpec spec(f, o, d);
     const auto& v = spec.GetVariables();
     ASSERT_EQ(v.size(), 5u);  // y, n, g (factors by first appearance), x, w
     EXPECT_EQ(v[1].fName, "n");
@@ -92,8 +126,9 @@ TEST(ModelSpec, RolesOrderCodingAndRecordsUsed) {
 TEST(ModelSpec, NestingLevelsAndLabels) {
     const std::string csv =
         "y,A,B,C,x\n1,a,p,u,1\n2,a,q,u,2\n3,b,p,v,4\n5,b,q,v,3\n4,a,p,v,5\n7,b,q,u,8\n";
-    const DataTable t = CsvReader::ReadString(csv);
-    const ModelSpec spec(ParseFormula("y ~ A(B(C)) + A*B(C) + x(A) + x*x + A*x"), {}, t);
+    const Formula f = ParseFormula("y ~ A(B(C)) + A*B(C) + x(A) + x*x + A*x");
+    const CodedData d = Read(csv, f, {});
+    const ModelSpec spec(f, {}, d);
     const auto& e = spec.GetSettings().GetModelEffects();
     ASSERT_EQ(e.size(), 5u);
     EXPECT_EQ(e[0].ContainsFactor(1), 2);  // A innermost
@@ -176,7 +211,7 @@ TEST(GlmFit, OneWayStatisticsFollowFromTheCellMeans) {
     EXPECT_NEAR(b.fCIUpper - b.fEstimate, 2.131846786326649 * b.fStdError, 1e-11);
 }
 
-TEST(BinaryTable, CodesMissingValuesAndPartialRecords) {
+TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
     const std::string path = ::testing::TempDir() + "mcreg_host_records.bin";
     const double missing = MCCommon_850::MCMV::Missing();
     const double values[] = {3, 0, 5, 0, 4, 1, 6, 1, 10, 2, 12, 2, 11, 2, missing, 1, 9, -1};
@@ -187,21 +222,118 @@ TEST(BinaryTable, CodesMissingValuesAndPartialRecords) {
         std::fclose(f);
     };
     write(sizeof values);
-    const DataTable t = BinaryTableReader::ReadFile(path, {"y", "A"});
-    ASSERT_EQ(t.GetNRows(), 9u);
-    EXPECT_TRUE(t.GetColumn(0).IsMissing(7));
+    const Formula f = ParseFormula("y ~ A");
     ModelOptions o;
-    o.fvFactors = {"A"};
-    o.fbFactorsAreCodes = true;  // -1 is a missing code
-    const ModelSpec spec(ParseFormula("y ~ A"), o, t);
-    EXPECT_EQ(spec.GetNUsed(), 7u);
-    auto it = spec.MakeIterator();
-    const GlmResult r = FitGlm(spec, *it, 0.95);
-    EXPECT_EQ(r.fRecordsRead, 9);
-    EXPECT_EQ(r.fvParameters[1].fLabel, "[A=0]");
-    EXPECT_NEAR(r.fvParameters[1].fEstimate, 4.0 - 11.0, 1e-13);
+    o.fvFactors = {"A"};  // codes already; -1 is a missing code
+    const std::vector<std::string> names{"y", "A"};
+    const auto plan = [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); };
+    for (std::size_t limit : {std::size_t(1) << 30, std::size_t(0)}) {
+        ReadOptions how;
+        how.fMemoryLimit = limit;
+        how.fBlockBytes = 40;  // records across reads
+        const CodedData d = BinaryReader::ReadFile(path, names, plan, how);
+        EXPECT_EQ(d.fNRecords, 9u);
+        EXPECT_EQ(d.fNUsed, 7u);
+        const ModelSpec spec(f, o, d);
+        auto it = spec.MakeIterator();
+        const GlmResult r = FitGlm(spec, *it, 0.95);
+        EXPECT_EQ(r.fRecordsRead, 9);
+        EXPECT_EQ(r.fvParameters[1].fLabel, "[A=0]");
+        EXPECT_NEAR(r.fvParameters[1].fEstimate, 4.0 - 11.0, 1e-13);
+    }
+    // A code that is not a whole number names its row.
+    const double bad[] = {1, 0, 2, 1.5};
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::fwrite(bad, 1, sizeof bad, out);
+    std::fclose(out);
+    try {
+        BinaryReader::ReadFile(path, names, plan);
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_NE(std::string(e.what()).find("holds 1.5 in data row 2"), std::string::npos);
+    }
 
     write(sizeof values - 4);
-    EXPECT_THROW(BinaryTableReader::ReadFile(path, {"y", "A"}), HostError);
+    EXPECT_THROW(BinaryReader::ReadFile(path, names, plan), HostError);
     std::remove(path.c_str());
+}
+
+TEST(ModelSpec, StreamedAndInMemoryFitsAgreeExactly) {
+    // Text and numeric factors, missing cells of every role, weights that
+    // leave records out, categories met only in records not used, CRLF,
+    // quotes and a byte order mark.
+    std::string csv = "\xEF\xBB\xBFy,g,n,x,w,rw\r\n";
+    std::mt19937_64 gen(11);
+    for (int i = 0; i < 3000; ++i) {
+        const int g = static_cast<int>(gen() % 5), n = static_cast<int>(gen() % 4);
+        const double x = static_cast<double>(gen() % 1000) / 37.0;
+        const double y = 2 * g - n + 0.3 * x + static_cast<double>(gen() % 100) / 50.0;
+        const int drop = static_cast<int>(gen() % 40);
+        csv += (drop == 0 ? std::string("NA") : std::to_string(y)) + "," +
+               (drop == 1 ? std::string("") : "\"g" + std::to_string(g) + "\"") + "," +
+               (drop == 2 ? std::string("NA") : std::to_string(n * 5)) + "," +
+               (drop == 3 ? std::string("") : std::to_string(x)) + "," +
+               std::to_string(drop == 4 ? 0 : 1 + static_cast<int>(gen() % 3)) + "," +
+               (drop == 5 ? std::string("-1") : std::to_string(0.5 + (gen() % 4))) + "\r\n";
+    }
+    csv += "1,only-here,5,1,0,1\r\n";  // a category of a record not used
+    ModelOptions o;
+    o.fvFactors = {"n"};
+    o.fFreqWeight = "w";
+    o.fRegrWeight = "rw";
+    const std::string formula = "y ~ g + n + x + g*n + g*x";
+    const GlmResult base = Fit(csv, formula, o);
+    EXPECT_EQ(base.fRecordsRead, 3001);
+    EXPECT_GT(base.fRecordsUsed, 2500);
+    EXPECT_LT(base.fRecordsUsed, 3000);
+    for (const ReadOptions& how : mchost_test::AllPaths(100))
+        ExpectSameFit(Fit(csv, formula, o, how), base);
+    for (const ParameterRow& p : base.fvParameters)
+        EXPECT_EQ(p.fLabel.find("only-here"), std::string::npos) << p.fLabel;
+}
+
+TEST(ModelSpec, CategoricalDependentIsCodedInBothPaths) {
+    const std::string csv = "y,x\nlow,1\nhigh,2\nmid,3\nhigh,4\nNA,5\n";
+    const Formula f = ParseFormula("y ~ x");
+    ModelOptions o;
+    o.fbCategoricalDependent = true;
+    for (const ReadOptions& how : mchost_test::AllPaths()) {
+        const CodedData d = Read(csv, f, o, how);
+        const ModelSpec spec(f, o, d);
+        EXPECT_EQ(spec.GetVariables()[0].fvCategories,
+                  (std::vector<std::string>{"high", "low", "mid"}));
+        auto it = spec.MakeIterator();
+        std::vector<double> codes;
+        for (it->NewPass(); const auto* r = it->Next();) codes.push_back((*r)[0]);
+        EXPECT_EQ(codes, (std::vector<double>{1, 0, 2, 0, MCCommon_850::MCMV::Missing()}));
+    }
+    // Numbers are categories in numeric order.
+    const CodedData d = Read("y,x\n10,1\n9,2\n10,3\n", f, o);
+    EXPECT_EQ(ModelSpec(f, o, d).GetVariables()[0].fvCategories,
+              (std::vector<std::string>{"9", "10"}));
+}
+
+TEST(GlmFit, CancelStopsTheFitAsAnInterruption) {
+    class CancelAfter : public MCCommon_850::MCQueryCancel {
+    public:
+        bool IsCancel() override { return ++fNAsked > 50; }
+        int fNAsked = 0;
+    };
+    std::string csv = "y,A\n";
+    for (int i = 0; i < 500; ++i)
+        csv += std::to_string(i % 7) + ",a" + std::to_string(i % 3) + "\n";
+    const Formula f = ParseFormula("y ~ A");
+    for (const ReadOptions& how : mchost_test::AllPaths()) {
+        const CodedData d = Read(csv, f, {}, how);
+        const ModelSpec spec(f, {}, d);
+        auto it = spec.MakeIterator();
+        CancelAfter cancel;
+        try {
+            FitGlm(spec, *it, 0.95, &cancel);
+            ADD_FAILURE() << "the fit ran to the end";
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.GetKind(), HostError::kInterrupted);
+        }
+        EXPECT_GT(cancel.fNAsked, 50);
+    }
 }

@@ -1,0 +1,139 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mchost {
+
+// How a reader treats one column of its input.
+class ColumnPlan {
+public:
+    bool fbLoad = false;
+    // Numbers are coded as categories too (factors, a categorical dependent).
+    bool fbCategorical = false;
+    // A record is used only when this cell is a positive number.
+    bool fbWeight = false;
+    // Every present cell is text, numbers too ("007" stays "007").
+    bool fbText = false;
+};
+
+// The slots of an open-addressing hash table over codes 0, 1, 2, ... of
+// entries that its owner keeps; at most half full.
+class CodeTable {
+public:
+    // The code whose entry `same` accepts, or -1 with slot set where a new
+    // code for it goes.
+    template <class Same>
+    std::int32_t Find(std::uint64_t hash, Same same, std::size_t& slot) const {
+        const std::size_t mask = fvSlots.size() - 1;
+        for (slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::int32_t code = fvSlots[slot];
+            if (code < 0 || same(code)) return code;
+        }
+    }
+    void Insert(std::size_t slot, std::int32_t code) { fvSlots[slot] = code; }
+    // Sized for nCodes + 1 entries, hashOf(code) giving each old code's hash.
+    template <class HashOf>
+    void Reserve(std::size_t nCodes, HashOf hashOf) {
+        if (fvSlots.size() >= 2 * (nCodes + 1)) return;
+        std::size_t size = 16;
+        while (size < 4 * (nCodes + 1)) size *= 2;
+        fvSlots.assign(size, -1);
+        for (std::size_t k = 0; k < nCodes; ++k) {
+            std::size_t i = hashOf(k) & (size - 1);
+            while (fvSlots[i] >= 0) i = (i + 1) & (size - 1);
+            fvSlots[i] = static_cast<std::int32_t>(k);
+        }
+    }
+    void Clear() { fvSlots.clear(); }
+
+private:
+    std::vector<std::int32_t> fvSlots;  // -1 empty, else a code
+};
+
+// Distinct texts numbered in order of first appearance, looked up by their
+// bytes so that finding a known text copies nothing.
+class TextDict {
+public:
+    std::int32_t Intern(const char* s, std::size_t n);
+    const std::vector<std::string>& GetTexts() const { return fvTexts; }
+    std::size_t Size() const { return fvTexts.size(); }
+    void Clear() {
+        fvTexts.clear();
+        fTable.Clear();
+    }
+
+private:
+    std::vector<std::string> fvTexts;
+    CodeTable fTable;
+};
+
+// Distinct numbers numbered in order of first appearance.
+class NumberDict {
+public:
+    std::int32_t Intern(double v);
+    const std::vector<double>& GetNumbers() const { return fvNumbers; }
+    std::size_t Size() const { return fvNumbers.size(); }
+    void Clear() {
+        fvNumbers.clear();
+        fTable.Clear();
+    }
+
+private:
+    std::vector<double> fvNumbers;
+    CodeTable fTable;
+};
+
+// What a run of records holds in one loaded column: its dictionaries of
+// texts and (categorical columns) numbers, each numbered in order of first
+// appearance within the run, and how many cells of each kind it met.
+class ChunkColumn {
+public:
+    void Clear();
+
+    TextDict fTexts;
+    NumberDict fNumbers;
+    std::size_t fNNumbers = 0;
+    std::size_t fNTexts = 0;
+    // The first cell that does not read as a number (in a column read as
+    // text, its numbers are texts too), for messages.
+    bool fbHasWord = false;
+    std::size_t fFirstWordRecord = 0;
+};
+
+// What went wrong in a run of records, located within the run.
+class ScanError {
+public:
+    enum Kind { kNone, kFieldCount, kQuoting, kOpenQuote };
+
+    Kind fKind = kNone;
+    std::size_t fRecord = 0;   // 0-based within the run
+    std::size_t fByte = 0;     // offset within the run
+    std::size_t fNFields = 0;  // kFieldCount: the record's fields
+};
+
+// The loaded cells of a run of whole records, record after record, one
+// double per loaded column (in header order): NaN for a missing cell, else
+// the code of a text when the column's run has text cells, the code of a
+// number in a categorical column, or the number itself. A column whose run
+// has both numbers and texts is mixed, and the reader reads it again as
+// text.
+class CellChunk {
+public:
+    // Room for one more record; the cells of the records before stay.
+    double* NextRecord() {
+        const std::size_t at = fNRecords * fNLoaded;
+        if (at + fNLoaded > fvCells.size()) fvCells.resize(2 * fvCells.size() + 64 * fNLoaded);
+        return fvCells.data() + at;
+    }
+    void Reset(std::size_t nLoaded);
+
+    std::vector<double> fvCells;
+    std::vector<ChunkColumn> fvColumns;
+    std::size_t fNLoaded = 0;
+    std::size_t fNRecords = 0;
+    ScanError fError;
+};
+
+}  // namespace mchost

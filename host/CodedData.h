@@ -1,0 +1,132 @@
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/CellChunk.h"
+#include "host/RecordStore.h"
+
+namespace mchost {
+
+// How a data file is read.
+class ReadOptions {
+public:
+    // Bytes the records may take in memory; larger data go through a
+    // temporary file. 0 streams always.
+    std::size_t fMemoryLimit = DefaultMemoryLimit();
+    std::string fTempDir = DefaultTempDir();
+    // Read at a time; a CSV grows it for a record that is longer.
+    std::size_t fBlockBytes = std::size_t(2) << 20;
+    // Blocks of at least fMinSplitBytes are scanned as two halves on two
+    // threads when fbThreads is on.
+    bool fbThreads = true;
+    std::size_t fMinSplitBytes = std::size_t(256) << 10;
+    // Called after each block with the bytes read so far and the input size.
+    std::function<void(std::size_t done, std::size_t total)> fProgress;
+    // Set from a signal handler: the read stops with HostError kInterrupted.
+    const std::atomic<bool>* fpInterrupt = nullptr;
+
+    // Half the memory the system has available.
+    static std::size_t DefaultMemoryLimit();
+};
+
+// Given the header's names, says how to read each column. May throw; the
+// exception reaches the reader's caller.
+using PlanFn = std::function<std::vector<ColumnPlan>(const std::vector<std::string>&)>;
+
+// The plan for a header: planFn's, one entry per column; every column
+// loaded as plain values when there is no planFn or it plans nothing.
+std::vector<ColumnPlan> MakePlan(const PlanFn& planFn, const std::vector<std::string>& header);
+
+// What a reader learned about one loaded column. A column is numeric (no
+// text cell) or text (every present cell is text); the records hold, for
+// a present cell, its text's code, its number's code (categorical numeric
+// columns) or the number itself; codes number the distinct values in
+// order of first appearance. Missing cells are NaN.
+class CodedColumn {
+public:
+    std::string fName;
+    int fHeaderIndex = -1;
+    int fPosition = -1;  // in the coded records
+    ColumnPlan fPlan;
+    TextDict fTexts;
+    NumberDict fNumbers;
+    std::vector<char> fvInUsed;  // per code: met in a used record
+    std::size_t fNNumbers = 0;   // number cells
+    std::size_t fNTexts = 0;     // text cells
+    // The first cell that is not a number, for messages.
+    std::size_t fFirstTextRow = 0;
+    std::int32_t fFirstTextCode = -1;
+
+    bool IsText() const { return fNTexts > 0; }
+    bool IsMixed() const { return fNTexts > 0 && fNNumbers > 0; }
+    // The records hold codes, not numbers.
+    bool IsCoded() const { return IsText() || fPlan.fbCategorical; }
+    const std::string& FirstText() const {
+        return fTexts.GetTexts()[static_cast<std::size_t>(fFirstTextCode)];
+    }
+};
+
+// The categories of a coded column met in used records, sorted (numbers
+// numerically, texts by their bytes), and the sorted index of every code
+// (-1 for a code met only in records that are not used).
+class Categories {
+public:
+    std::vector<std::string> fvLabels;
+    std::vector<std::int32_t> fvIndexOfCode;
+};
+Categories SortedCategories(const CodedColumn& column);
+
+// A data file read and coded: the header, the loaded columns, and their
+// records (one value per loaded column, in header order). A record is used
+// when every loaded cell is present and every weight cell is positive.
+class CodedData {
+public:
+    std::vector<std::string> fvHeader;
+    std::vector<CodedColumn> fvColumns;
+    std::unique_ptr<RecordStore> fpStore;
+    std::size_t fNRecords = 0;
+    std::size_t fNUsed = 0;
+
+    // The loaded column of a header index, null when it is not loaded.
+    const CodedColumn* FindColumn(int headerIndex) const;
+    bool IsStreaming() const { return fpStore && fpStore->IsStreaming(); }
+};
+
+// Turns runs of scanned cells into coded records, in order: merges each
+// run's dictionaries into the columns', counts the used records and the
+// categories they meet, and appends the records to a store chosen from the
+// input's size at the first run.
+class DataCoder {
+public:
+    DataCoder(std::vector<std::string> header, const std::vector<ColumnPlan>& plan,
+              const ReadOptions& options, std::size_t inputBytes);
+
+    // Adds a run read from runBytes bytes of input. False when a column has
+    // turned out to hold both numbers and texts: the input must be read
+    // again with that column as text (MixedColumns says which).
+    bool Add(const CellChunk& chunk, std::size_t runBytes);
+    // Header indices of the columns to read as text on the next reading.
+    std::vector<int> MixedColumns() const;
+
+    CodedData Finish();
+
+private:
+    void ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen);
+    // Moves the records to a file store when more would pass the limit.
+    void SpillIfOverLimit(std::size_t more);
+    // False when a column has become mixed.
+    bool MergeDictionaries(const CellChunk& chunk);
+    void CodeRecords(const CellChunk& chunk);
+
+    const ReadOptions& fOptions;
+    std::size_t fInputBytes;
+    CodedData fData;
+    std::vector<std::vector<std::int32_t>> fvRemap;  // per column: run code -> column code
+};
+
+}  // namespace mchost

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/CellChunk.h"
+
+namespace mchost {
+
+// Splits comma-separated text into fields and cells (RFC 4180: quoted
+// fields with embedded commas, quotes and line breaks; CR, LF or CRLF line
+// ends). Unquoted fields lose surrounding blanks, a quoted field may have
+// blanks around its quotes; blank lines are skipped. Empty cells and NA
+// (quoted or not) are missing; a cell is a number when the whole of it
+// parses as a finite decimal number (ParseNumber), otherwise it is text.
+//
+// A scanner holds a scratch buffer and serves one thread; several scanners
+// may share one plan.
+class CsvScanner {
+public:
+    explicit CsvScanner(const std::vector<ColumnPlan>& plan) : fPlan(plan) {}
+
+    // Reads the header record from the start of [p, end): the field texts,
+    // and p moved past the record. False on malformed quoting.
+    static bool ScanHeader(const char*& p, const char* end, std::vector<std::string>& names);
+
+    // Reads the whole records of [p, end), which starts at a record start,
+    // into chunk (cleared first); the last record may lack its line end.
+    // Stops at the first malformed record, described in chunk.fError.
+    void Scan(const char* p, const char* end, CellChunk& chunk);
+
+    // The number rule: true, with v set, when the whole of [s, s + n) is a
+    // finite decimal number (sign, digits, point, exponent); -0 reads as 0.
+    static bool ParseNumber(const char* s, std::size_t n, double& v);
+
+    // One past the line end of the last record that ends in [b, e), b when
+    // none does; b must be a record start. A quote opens or closes a quoted
+    // field, so a line end after an even number of quotes ends a record in
+    // any well-formed input (and a malformed one fails its scan anyway).
+    static const char* LastRecordEnd(const char* b, const char* e);
+    // The start of the first record that begins at or after mid, e when
+    // none does.
+    static const char* NextRecordStart(const char* b, const char* mid, const char* e);
+
+private:
+    std::vector<ColumnPlan> fPlan;
+    std::string fScratch;  // an unescaped quoted field
+};
+
+}  // namespace mchost

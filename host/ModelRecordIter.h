@@ -1,0 +1,60 @@
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "companion/MCMV.h"
+#include "companion/RecordIterator.h"
+
+namespace mchost {
+
+// The records a model gives the library, made from coded records: position
+// p of a record is value fSource of the coded record, and for a factor its
+// category code is looked up in fpIndexOfCode, which maps the codes of
+// first appearance to the sorted order of the categories (-1, for a
+// category met only in records that are not used, and NaN, for a missing
+// cell, give the system-missing value).
+class ModelRecordIter : public MCCommon_850::MultiPassRecordIter {
+public:
+    class Slot {
+    public:
+        std::size_t fSource = 0;
+        const std::vector<std::int32_t>* fpIndexOfCode = nullptr;  // null: the value itself
+    };
+
+    ModelRecordIter(std::unique_ptr<MCCommon_850::MultiPassRecordIter> coded,
+                    std::vector<Slot> slots)
+        : fpCoded(std::move(coded)),
+          fvSlots(std::move(slots)),
+          fRecord(static_cast<int>(fvSlots.size())) {}
+
+    bool HasMore() const override { return fpCoded->HasMore(); }
+    MCCommon_850::Record* Next() override {
+        MCCommon_850::Record* in = fpCoded->Next();
+        if (in == nullptr) return nullptr;
+        const double* v = in->GetAll();
+        double* out = fRecord.GetAll();
+        for (std::size_t p = 0; p < fvSlots.size(); ++p) {
+            const double x = v[fvSlots[p].fSource];
+            const std::vector<std::int32_t>* map = fvSlots[p].fpIndexOfCode;
+            if (map == nullptr) {
+                out[p] = x;
+            } else {
+                const std::int32_t k = std::isnan(x) ? -1 : (*map)[static_cast<std::size_t>(x)];
+                out[p] = k < 0 ? MCCommon_850::MCMV::Missing() : static_cast<double>(k);
+            }
+        }
+        return &fRecord;
+    }
+    int GetFailReason() const override { return fpCoded->GetFailReason(); }
+    int NewPass() override { return fpCoded->NewPass(); }
+
+private:
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpCoded;
+    std::vector<Slot> fvSlots;
+    MCCommon_850::Record fRecord;
+};
+
+}  // namespace mchost
