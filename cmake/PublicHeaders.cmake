@@ -1,10 +1,9 @@
-# The public interface: the headers of the classes a host calls (the
-# specification's external interfaces) and of the companion types their
-# signatures need. Only these are installed, under include/mcreg/<folder>/,
-# with their includes rewritten from "<folder>/X.h" to "mcreg/<folder>/X.h",
-# so that a host's include path carries nothing but mcreg/. Every other
-# header is internal. A public header (or the umbrella mcreg.h) that
-# includes an internal one stops the configuration.
+# The public interface: the headers of the classes a host calls and of the
+# companion types their signatures need. Only these are installed, under
+# include/mcreg/<folder>/, with their includes rewritten from "<folder>/X.h"
+# to "mcreg/<folder>/X.h", so that a host's include path carries nothing but
+# mcreg/. Every other header is internal. A public header (or the umbrella
+# mcreg.h) that includes an internal one stops the configuration.
 set(MCREG_PUBLIC_HEADERS
   # Companion types of the public signatures.
   companion/MCBitSet.h
