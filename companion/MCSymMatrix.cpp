@@ -72,23 +72,6 @@ MC_DD_INLINE void SparseKernel(double* hi, double* lo, const int* idx, const dou
     }
 }
 
-// a_ij -= col_i f_j for i, j != k (j <= i): the rank-one update of a sweep.
-template <bool kFma>
-MC_DD_INLINE void SweepKernel(double* hi, double* lo, int n, int k, const dd::DD* col,
-                              const dd::DD* f) {
-    for (int i = 0; i < n; ++i) {
-        const dd::DD ci = col[i];
-        if (i == k || (ci.hi == 0.0 && ci.lo == 0.0)) continue;
-        const std::size_t row = Packed(i);
-        for (int j = 0; j <= i; ++j) {
-            if (j == k || (f[j].hi == 0.0 && f[j].lo == 0.0)) continue;
-            const dd::DD r = dd::Sub(dd::DD{hi[row + j], lo[row + j]}, dd::Mul<kFma>(ci, f[j]));
-            hi[row + j] = r.hi;
-            lo[row + j] = r.lo;
-        }
-    }
-}
-
 MC_DD_TARGET_FMA void DenseFma(double* hi, double* lo, int n, const double* zh, const double* zl,
                                double w) {
     DenseKernel<true>(hi, lo, n, zh, zl, w);
@@ -103,14 +86,6 @@ MC_DD_TARGET_FMA void SparseFma(double* hi, double* lo, const int* idx, const do
 void SparsePortable(double* hi, double* lo, const int* idx, const double* val, int nnz, double w) {
     SparseKernel<false>(hi, lo, idx, val, nnz, w);
 }
-MC_DD_TARGET_FMA void SweepFma(double* hi, double* lo, int n, int k, const dd::DD* col,
-                               const dd::DD* f) {
-    SweepKernel<true>(hi, lo, n, k, col, f);
-}
-void SweepPortable(double* hi, double* lo, int n, int k, const dd::DD* col, const dd::DD* f) {
-    SweepKernel<false>(hi, lo, n, k, col, f);
-}
-
 }  // namespace
 
 MCSymMatrix::MCSymMatrix(int n) {
@@ -207,54 +182,6 @@ bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* sr
             dd::Accumulate(hi[dst], lo[dst], mHi[src], low ? mLo[src] : 0.0);
         }
     }
-    return true;
-}
-
-bool MCSymMatrix::Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set,
-                        bool checkTol) {
-    if (k < 0 || k >= fN) return false;
-    if (set.Size() < fN) set.Resize(fN);
-    const bool reverse = set.IsIn(k);
-    const std::size_t kk = Index(k, k);
-    const dd::DD a{fElems.Hi()[kk], fElems.HasLow() ? fElems.Lo()[kk] : 0.0};
-    if (a.hi == 0.0 || !std::isfinite(a.hi)) return false;
-    const std::size_t n = static_cast<std::size_t>(fN);
-    const std::size_t pivot = static_cast<std::size_t>(k);
-    if (!reverse && checkTol) {
-        if (scale.size() <= pivot) return false;
-        if (std::fabs(a.hi) <= tol * scale[pivot]) return false;
-    }
-    std::vector<dd::DD> col;  // column k without its diagonal, then scaled
-    try {
-        fElems.WriteLow();
-        col.resize(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    double* hi = fElems.Write().data();
-    double* lo = fElems.WriteLow().data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t e = Index(static_cast<int>(i), k);
-        col[i] = dd::DD{hi[e], lo[e]};
-    }
-    const dd::DD inv = dd::Div(dd::DD{1.0, 0.0}, a);
-    std::vector<dd::DD> f(col);  // a_ik / a
-    for (std::size_t i = 0; i < n; ++i) f[i] = dd::Mul(col[i], inv);
-    // a_ij -= a_ik a_kj / a for i, j != k.
-    if (dd::HasFma())
-        SweepFma(hi, lo, fN, k, col.data(), f.data());
-    else
-        SweepPortable(hi, lo, fN, k, col.data(), f.data());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i == pivot) continue;
-        const std::size_t e = Index(static_cast<int>(i), k);
-        const dd::DD v = reverse ? dd::Neg(f[i]) : f[i];
-        hi[e] = v.hi;
-        lo[e] = v.lo;
-    }
-    hi[kk] = -inv.hi;
-    lo[kk] = -inv.lo;
-    set.Set(k, !reverse);
     return true;
 }
 

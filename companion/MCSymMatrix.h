@@ -7,6 +7,7 @@
 namespace MCMath_850 {
 
 class MCRectMatrix;
+class MCCancelInfo;
 
 // A symmetric n x n matrix holding its lower triangle packed row by row:
 // element (j, k), k <= j, sits at j(j+1)/2 + k of AsVector(). Accessors take
@@ -87,7 +88,28 @@ public:
     // combination of the pivots swept before, within tol). A reverse sweep
     // (bit k set) ignores the tolerance. scale may be empty when checkTol is
     // false; otherwise it needs n entries. set is resized to n when smaller.
+    // The work follows the non-zeros of column k: rows and columns where it
+    // is zero are left as they are, and so are its own zero entries.
     bool Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set, bool checkTol);
+    // Sweeps the pivots 0 .. count - 1 (none swept yet) with the tolerance
+    // test of Sweep, each decided as Sweep(0), ..., Sweep(count - 1) in turn
+    // would decide it: a pivot is refused when its column is, within tol, a
+    // combination of the columns of the earlier pivots. The swept matrix is
+    // theirs too, up to rounding: where a run of pivots has a diagonal block
+    // (a factor's cells, which share no record), the longest such run is
+    // swept first, each of its pivots at the cost of its
+    // own non-zeros, and the other pivots after it, so that they fill the
+    // matrix once instead of the first of them filling it for all the rest.
+    // The run's decisions are then those of the index order all the same:
+    // each is tested against the earlier pivots through a small matrix of the
+    // pivots before the run. Otherwise the pivots are swept in index order.
+    // Either way the result is that of Sweep called on the pivots in the
+    // order they were swept (order, when given, receives it), bit for bit.
+    // cancel, when given, is polled once before each pivot is decided or
+    // swept, at most count times; a cancel stops the sweep part-way and
+    // returns false.
+    bool SweepLeading(int count, double tol, const std::vector<double>& scale, MCBitSet& set,
+                      MCCancelInfo* cancel = nullptr, std::vector<int>* order = nullptr);
     // Fills a scale vector for Sweep: scale[k] = factor * |a_kk|, except that
     // a diagonal element at most tol times the largest diagonal magnitude
     // (numerically zero) gets factor times that largest magnitude, so its
@@ -231,6 +253,17 @@ private:
         std::vector<unsigned char> fvRefused;  // Cholesky pivots refused
         bool fbFactored = false;               // the elements hold a Cholesky factor
     };
+
+    // Scratch of one pivot's sweep, kept across the pivots of SweepLeading.
+    class SweepWork;
+    // Sweep with column k known to be zero outside rows (ascending, k not
+    // among them; null: every row).
+    bool SweepPivot(int k, const std::vector<int>* rows, double tol,
+                    const std::vector<double>& scale, MCBitSet& set, bool checkTol,
+                    SweepWork& work);
+    // The longest run first .. end - 1 of pivots below count whose block
+    // is diagonal; false when there is none of two or more.
+    bool FindDiagonalRun(int count, int& first, int& end) const;
 
     // Low parts present before an update writes elements (the factor
     // forgotten); false when they cannot be allocated.

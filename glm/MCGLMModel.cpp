@@ -213,10 +213,10 @@ MCStatus MCGLMModel::BuildModel() {
         std::vector<double> scale;
         fpZPrimeZ->GetDiagonal(scale);
         fRedundancy = MCBitSet(p + 1);
-        for (int k = 0; k < p; ++k) {
-            if (fpCancel->WillCancel()) break;
-            fpZPrimeZ->Sweep(k, tol, scale, fRedundancy, true);
-        }
+        // Pivots decided in parameter order; a large factor's cells are
+        // swept before the intercept and the other pivots that would
+        // otherwise fill the matrix for all of them.
+        fpZPrimeZ->SweepLeading(p, tol, scale, fRedundancy, fpCancel);
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
         if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
         // The dependent is no parameter: only the parameters' rows and
