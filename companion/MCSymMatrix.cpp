@@ -1,7 +1,10 @@
 #include "companion/MCSymMatrix.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -90,7 +93,20 @@ void SparsePortable(double* hi, double* lo, const int* idx, const double* val, i
 
 MCSymMatrix::MCSymMatrix(int n) {
     fN = std::max(n, 0);
+    ReserveLarge(fElems.Write(), Packed(fN));
     fElems.Write().assign(Packed(fN), 0.0);
+}
+
+void MCSymMatrix::ReserveLarge(std::vector<double>& v, std::size_t n) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (!v.empty() || n * sizeof(double) < 2 * kHuge) return;
+    v.reserve(n);
+    // The 2 MiB-aligned part of the block; a hint, whose failure changes
+    // nothing.
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + n * sizeof(double)) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 double MCSymMatrix::GetElem(int j, int k) const {
@@ -402,9 +418,12 @@ bool MCSymMatrix::CopyLeadingBlock(int m, MCSymMatrix& out) const {
     try {
         MCSymMatrix r;
         r.fN = m;
+        ReserveLarge(r.fElems.Write(), static_cast<std::size_t>(len));
         r.fElems.Write().assign(fElems.Hi().begin(), fElems.Hi().begin() + len);
-        if (fElems.HasLow())
-            r.fElems.WriteLow().assign(fElems.Lo().begin(), fElems.Lo().begin() + len);
+        if (fElems.HasLow()) {
+            ReserveLarge(r.fElems.WriteLowUnset(), static_cast<std::size_t>(len));
+            r.fElems.WriteLowUnset().assign(fElems.Lo().begin(), fElems.Lo().begin() + len);
+        }
         out = std::move(r);
     } catch (const std::bad_alloc&) {
         return false;

@@ -49,6 +49,9 @@ public:
     virtual ~MCSymMatrix() = default;
 
     int GetNRows() const { return fN; }
+    // Bytes that the elements of a matrix of order n take with their low
+    // parts (as a double: large orders overflow 32-bit arithmetic).
+    static double StorageBytes(int n) { return 16.0 * n * (n + 1.0) / 2.0; }
     // hi + lo rounded; 0 for an index out of range.
     double GetElem(int j, int k) const;
     // Writes the element (low part cleared); ignored out of range.
@@ -226,7 +229,16 @@ private:
             Forget();
             // assign() reuses the capacity a former clear() left, so this
             // allocates only the first time.
-            if (fvLo.size() != fvHi.size()) fvLo.assign(fvHi.size(), 0.0);
+            if (fvLo.size() != fvHi.size()) {
+                ReserveLarge(fvLo, fvHi.size());
+                fvLo.assign(fvHi.size(), 0.0);
+            }
+            return fvLo;
+        }
+        // The low parts as they are (perhaps empty), for a caller that fills
+        // them to the size of the high parts at once; forgets the factor.
+        std::vector<double>& WriteLowUnset() {
+            Forget();
             return fvLo;
         }
         // Rounds every element to its high part; forgets the factor.
@@ -254,6 +266,11 @@ private:
         bool fbFactored = false;               // the elements hold a Cholesky factor
     };
 
+    // Reserves room for n elements in an empty v, offering a large block to
+    // the kernel as huge pages before anything is written to it: filling a
+    // matrix of a few thousand rows then takes a few hundred page faults
+    // instead of tens of thousands.
+    static void ReserveLarge(std::vector<double>& v, std::size_t n);
     // Scratch of one pivot's sweep, kept across the pivots of SweepLeading.
     class SweepWork;
     // Sweep with column k known to be zero outside rows (ascending, k not
