@@ -179,23 +179,26 @@ bool MCSymMatrix::UpdateXXSparse(const int* idx, const double* val, int nnz, dou
 }
 
 bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count) {
+    return AddMapped(m.fElems.Hi().data(), m.fElems.HasLow() ? m.fElems.Lo().data() : nullptr, m.fN,
+                     cols, srcs, count);
+}
+
+bool MCSymMatrix::AddMapped(const double* mHi, const double* mLo, int order, const int* cols,
+                            const int* srcs, int count) {
     if (count <= 0) return true;
-    if (cols == nullptr || srcs == nullptr) return false;
+    if (cols == nullptr || srcs == nullptr || mHi == nullptr) return false;
     for (int a = 0; a < count; ++a)
         if (cols[a] < 0 || cols[a] >= fN || (a > 0 && cols[a] <= cols[a - 1]) || srcs[a] < 0 ||
-            srcs[a] >= m.fN)
+            srcs[a] >= order)
             return false;
     if (!PrepareUpdate()) return false;
     std::vector<double>& hi = fElems.Write();
     std::vector<double>& lo = fElems.WriteLow();
-    const std::vector<double>& mHi = m.fElems.Hi();
-    const std::vector<double>& mLo = m.fElems.Lo();
-    const bool low = m.fElems.HasLow();
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b <= a; ++b) {
             const std::size_t src = Index(srcs[a], srcs[b]);
             const std::size_t dst = Index(cols[a], cols[b]);
-            dd::Accumulate(hi[dst], lo[dst], mHi[src], low ? mLo[src] : 0.0);
+            dd::Accumulate(hi[dst], lo[dst], mHi[src], mLo != nullptr ? mLo[src] : 0.0);
         }
     }
     return true;

@@ -82,6 +82,10 @@ public:
     // stands for (several columns may share one source). cols must be
     // ascending and distinct. False (unchanged) on an index out of range.
     bool AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count);
+    // The same from a moment matrix of the given order held as packed high
+    // and low parts (mLo may be null), such as one of many kept in a block.
+    bool AddMapped(const double* mHi, const double* mLo, int order, const int* cols,
+                   const int* srcs, int count);
 
     // Sweeps pivot k (see the convention above); returns whether it swept.
     // A forward sweep (bit k clear) is refused, and the bit stays clear, when
