@@ -3,11 +3,13 @@
 // Exit codes: 0 success, 2 usage error (options, formula, column names),
 // 3 data or model error, 130 interrupted (Ctrl-C), 1 internal error.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <new>
 #include <string>
@@ -50,9 +52,17 @@ void CatchInterrupt() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
+// The library asks between records and between the sweep's pivots;
+// counting the questions tells how far the sweep has come.
 class InterruptQuery : public MCCommon_850::MCQueryCancel {
 public:
-    bool IsCancel() override { return gInterrupted.load(std::memory_order_relaxed); }
+    bool IsCancel() override {
+        ++fPolls;
+        if (fOnPoll) fOnPoll(fPolls);
+        return gInterrupted.load(std::memory_order_relaxed);
+    }
+    std::function<void(std::size_t)> fOnPoll;
+    std::size_t fPolls = 0;
 };
 
 struct GlmCommand {
@@ -160,12 +170,27 @@ int RunGlm(const GlmCommand& cmd) {
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
     const double nRows = static_cast<double>(spec.GetNRecords());
+    InterruptQuery interrupt;
+    // After pass 2 has handed out its last record the library sweeps, once
+    // per parameter, asking about a cancel before each pivot.
+    std::size_t nParams = 0;
+    std::size_t sweepStart = 0;
+    bool sweeping = false;
     ProgressIterator counted(*records, [&](int pass, std::size_t n) {
+        sweeping = pass == 2 && static_cast<double>(n) >= nRows;
+        sweepStart = interrupt.fPolls;
         progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
                       Percent(static_cast<double>(n), nRows));
     });
-    InterruptQuery interrupt;
-    GlmResult result = FitGlm(spec, counted, cmd.fConfidence, &interrupt);
+    interrupt.fOnPoll = [&](std::size_t polls) {
+        if (!sweeping || nParams == 0) return;
+        const std::size_t done = std::min(polls - sweepStart, nParams);
+        progress.Show("fitting: solving, pivot " + std::to_string(done) + " of " +
+                      std::to_string(nParams) + " (" +
+                      Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
+    };
+    GlmResult result =
+        FitGlm(spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; });
     progress.Clear();
     result.fReadSeconds = readSeconds;
     result.fFitSeconds = Seconds(fitStart);

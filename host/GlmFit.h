@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -70,8 +71,11 @@ private:
 // wrapped for progress) and computes each parameter's standard error, t,
 // significance and confidence interval at the given level from the
 // estimates, their covariance and the error degrees of freedom. The
-// library polls cancel, when given, between records and sweeps.
+// library polls cancel, when given, between records and once per pivot of
+// the sweep; parameters, when given, learns the number of parameters (the
+// sweep's pivots) after pass 1.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr);
+                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr,
+                 const std::function<void(std::size_t)>& parameters = {});
 
 }  // namespace mchost
