@@ -282,6 +282,21 @@ private:
     bool SweepPivot(int k, const std::vector<int>* rows, double tol,
                     const std::vector<double>& scale, MCBitSet& set, bool checkTol,
                     SweepWork& work);
+    // Scratch of SweepBlock.
+    class BlockWork;
+    // Sweeps pivots[0 .. count - 1] in turn as Sweep would, bit for bit,
+    // the update of the elements outside their rows and columns done in one
+    // visit for all of them; the swept ones go to order (when given).
+    // Returns how many were swept, -1 when memory ran out (nothing changed).
+    int SweepBlock(const int* pivots, int count, double tol, const std::vector<double>& scale,
+                   MCBitSet& set, bool checkTol, std::vector<int>* order, BlockWork& work);
+    // Brings panel column m of a block up to date with pivot l of it.
+    static void ApplyToPanel(BlockWork& w, const int* pivots, std::size_t m, std::size_t l,
+                             std::size_t n);
+    // Sweeps the pivots in turn, dense columns several at a time, polling
+    // cancel once per pivot; false when cancelled.
+    bool SweepList(const std::vector<int>& pivots, double tol, const std::vector<double>& scale,
+                   MCBitSet& set, bool checkTol, MCCancelInfo* cancel, std::vector<int>* order);
     // The longest run first .. end - 1 of pivots below count whose block
     // is diagonal; false when there is none of two or more.
     bool FindDiagonalRun(int count, int& first, int& end) const;

@@ -284,11 +284,9 @@ bool MCSymMatrix::SweepLeading(int count, double tol, const std::vector<double>&
     const bool plan = set.InRange(0, count) == 0 && scale.size() >= Ix(count) &&
                       FindDiagonalRun(count, first, end) && end - first >= kMinRun;
     if (!plan) {
-        for (int k = 0; k < count; ++k) {
-            if (cancelled()) return false;
-            sweep(k, nullptr, true);
-        }
-        return true;
+        std::vector<int> all(Ix(count));
+        for (int k = 0; k < count; ++k) all[Ix(k)] = k;
+        return SweepList(all, tol, scale, set, true, cancel, order);
     }
 
     // The pivots before the run are decided by sweeping a copy of their
@@ -333,15 +331,10 @@ bool MCSymMatrix::SweepLeading(int count, double tol, const std::vector<double>&
 
     // The pivots before the run, already decided, then those after it,
     // which meet every earlier pivot swept, as in index order.
-    for (int k : kept) {
-        if (cancelled()) return false;
-        sweep(k, nullptr, false);
-    }
-    for (int k = end; k < count; ++k) {
-        if (cancelled()) return false;
-        sweep(k, nullptr, true);
-    }
-    return true;
+    if (!SweepList(kept, tol, scale, set, false, cancel, order)) return false;
+    std::vector<int> after;
+    for (int k = end; k < count; ++k) after.push_back(k);
+    return SweepList(after, tol, scale, set, true, cancel, order);
 }
 
 }  // namespace MCMath_850
