@@ -102,19 +102,20 @@ public:
     // test of Sweep, each decided as Sweep(0), ..., Sweep(count - 1) in turn
     // would decide it: a pivot is refused when its column is, within tol, a
     // combination of the columns of the earlier pivots. The swept matrix is
-    // theirs too, up to rounding: where a run of pivots has a diagonal block
-    // (a factor's cells, which share no record), the longest such run is
-    // swept first, each of its pivots at the cost of its
-    // own non-zeros, and the other pivots after it, so that they fill the
-    // matrix once instead of the first of them filling it for all the rest.
-    // The run's decisions are then those of the index order all the same:
-    // each is tested against the earlier pivots through a small matrix of the
-    // pivots before the run. Otherwise the pivots are swept in index order.
-    // Either way the result is that of Sweep called on the pivots in the
-    // order they were swept (order, when given, receives it), bit for bit.
-    // cancel, when given, is polled once before each pivot is decided or
-    // swept, at most count times; a cancel stops the sweep part-way and
-    // returns false.
+    // theirs too, up to rounding. Where a run of at least 16 pivots has a
+    // diagonal block (a factor's cells, which share no record), the longest
+    // such run is swept first, each of its pivots at the cost of its own
+    // non-zeros, and the other pivots after it, so that they fill the matrix
+    // once instead of the first of them filling it for all the rest; each
+    // run pivot is still tested against the pivots before it in index order,
+    // through a small matrix of the pivots before the run. Otherwise the
+    // pivots are swept in index order. Dense pivots go 32 at a time, every
+    // element outside their rows and columns updated in one visit. Either
+    // way the result is that of Sweep called on the pivots in the order they
+    // were swept (order, when given, receives it), bit for bit. cancel, when
+    // given, is polled once for each pivot, before it is decided or swept
+    // (before its block), at most count times; a cancel stops the sweep
+    // part-way and returns false.
     bool SweepLeading(int count, double tol, const std::vector<double>& scale, MCBitSet& set,
                       MCCancelInfo* cancel = nullptr, std::vector<int>* order = nullptr);
     // Fills a scale vector for Sweep: scale[k] = factor * |a_kk|, except that
