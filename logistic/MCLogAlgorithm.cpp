@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCRecordIterHandler.h"
@@ -16,7 +17,7 @@ using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::MultiPassRecordIter;
 using MCCommon_850::Record;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCLogAlgorithm::MCLogAlgorithm(const MCLogRegSettings& settings)
     : fpSettings(&settings),
@@ -50,8 +51,8 @@ void MCLogAlgorithm::AddNewWarnings(const std::vector<MCStatus>& list, bool asWa
 MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     iter.NewPass();
-    if (!iter.HasMore()) return fStatus = ErrorStatus(Code::kNoValidRecord);
-    if (fbFactorTableFilled) return fStatus = ErrorStatus(Code::kDataPassTwice);
+    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (fbFactorTableFilled) return fStatus = ErrorStatus(StatusCode::kDataPassTwice);
 
     const MCLogRegSettings& s = *fpSettings;
     fPatternExtractor.SetRecordIndices(s.GetDependent(), s.GetFactors(), s.GetCovariates(),
@@ -76,7 +77,8 @@ MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     } else {
         AddNewWarning(CountRecords(iter), false);
     }
-    if (!fStatus.IsError() && Cancelled()) AddNewWarning(ErrorStatus(Code::kCancelled), false);
+    if (!fStatus.IsError() && Cancelled())
+        AddNewWarning(ErrorStatus(StatusCode::kCancelled), false);
     if (fStatus.IsError()) return fStatus;
     fvMeanValues = fFactorTables.GetCovariateMeans();
     fbFactorTableFilled = true;
@@ -87,7 +89,7 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
     MCStatus status;
     while (!status.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) return ErrorStatus(Code::kNoRecordInFirstPass);
+        if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInFirstPass);
         ++fNRecordsRead;
         if (!fValidator.IsValidRecord(*record, status)) continue;
         fFactorTables.UpdateAll(*record);
@@ -95,9 +97,9 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
     }
     if (status.IsError()) return status;
     iter.NewPass();
-    if (fNRecordsUsed == 0) return ErrorStatus(Code::kNoValidRecord);
+    if (fNRecordsUsed == 0) return ErrorStatus(StatusCode::kNoValidRecord);
     if (!(fFactorTables.GetTotalWeight() > 0.0)) {
-        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fFactorTables.GetTotalWeight());
         return s;
     }
@@ -109,8 +111,8 @@ MCStatus MCLogAlgorithm::CreateParameters(MultiPassRecordIter& iter,
     if (fStatus.IsError()) return fStatus;
     FillFactorTable(iter);
     if (fStatus.IsError()) return fStatus;
-    if (!fbFactorTableFilled) return fStatus = ErrorStatus(Code::kNothingToBuild);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    if (!fbFactorTableFilled) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
 
     const MCLogRegSettings& s = *fpSettings;
     fModel.SetOffsets(s.GetFactors(), s.GetCovariates(), s.GetFrequencyWeightVar(),
@@ -141,19 +143,20 @@ MCStatus MCLogAlgorithm::FillXPrimeX(MultiPassRecordIter& iter) {
     MCStatus status;
     while (!status.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) return ErrorStatus(Code::kNoRecordInPass);
+        if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
         if (!fValidator.IsValidRecord(*record, status)) continue;
-        if (!fModel.UpdateXPrimeX(record->GetAll())) return ErrorStatus(Code::kPassOutOfOrder);
+        if (!fModel.UpdateXPrimeX(record->GetAll()))
+            return ErrorStatus(StatusCode::kPassOutOfOrder);
     }
-    if (!status.IsError() && Cancelled()) return ErrorStatus(Code::kCancelled);
+    if (!status.IsError() && Cancelled()) return ErrorStatus(StatusCode::kCancelled);
     iter.NewPass();
     return status;
 }
 
 MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
-    if (!fbParamsCreated) return fStatus = ErrorStatus(Code::kNothingToBuild);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    if (!fbParamsCreated) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
 
     AddNewWarning(FillXPrimeX(iter), false);
     if (!fStatus.IsError()) AddNewWarning(fModel.IdentifyRedundancy(), false);
@@ -179,7 +182,7 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
         fpAccum.reset();
     }
     if (!fpAccum || !fpAccum->IsValid()) {
-        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
         s.SetDiscreteDatum(0, static_cast<long>(fvEstimates.size()));
         s.SetDiscreteDatum(1, MCLogModel::kMaxMatrixRows);
         return s;
@@ -200,7 +203,7 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
     AddNewWarnings(fpDataHandler->GetWarnings(), false);
     if (status.IsError()) return status;
     const MCSymMatrix* inverse = fpOptimizer->GetHessianGI();
-    if (inverse == nullptr) return ErrorStatus(Code::kMissingInput);
+    if (inverse == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     status = fModel.UncompressEstimates(fvEstimates, *inverse);
     fpOptimizer->ClearHessianGIMatrix();
     return status;
@@ -209,9 +212,9 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
 MCStatus MCLogAlgorithm::Score(const Record& record, std::vector<double>& probabilities,
                                int& category) const {
     if (fStatus.IsError()) return fStatus;
-    if (!fbModelBuilt) return ErrorStatus(Code::kNotBuilt);
-    if (Cancelled()) return ErrorStatus(Code::kCancelled);
-    probabilities.assign(static_cast<std::size_t>(fModel.GetDependentNCategs()), MCMV::Missing());
+    if (!fbModelBuilt) return ErrorStatus(StatusCode::kNotBuilt);
+    if (Cancelled()) return ErrorStatus(StatusCode::kCancelled);
+    probabilities.assign(Ix(fModel.GetDependentNCategs()), MCMV::Missing());
     category = -1;
     MCStatus status;
     if (!fValidator.IsValid4Scoring(record, status)) return status;

@@ -1,6 +1,7 @@
 #include "logistic/MCLogOutputStats.h"
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "logistic/MCLogAlgorithm.h"
 
@@ -45,7 +46,7 @@ MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm
     MCLogOutStatsImpl& d = *fpImpl;
     const MCLogModel& model = algorithm.GetModel();
     const int p = model.GetNParameters();
-    d.fParamStats.resize(static_cast<std::size_t>(p));
+    d.fParamStats.resize(Ix(p));
     d.fRedundancy.Resize(p);
     d.fNDegFreedom = settings.GetDF() > 0.0 ? settings.GetDF() : d.fTotalRegrWeight - p;
     if (const MCRegOptimizer* optimizer = algorithm.GetOptimizer())
@@ -54,7 +55,7 @@ MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm
     const MCBitSet& set = model.GetRedundancyInfo();
     if (set.Size() != p) return;
     for (int i = 0; i < p; ++i) {
-        const std::size_t k = static_cast<std::size_t>(i);
+        const std::size_t k = Ix(i);
         MCRegrParameterStats& s = d.fParamStats[k];
         s.fParamIndex = i;
         s.fEstimate = (*d.fParamEstimates)[k];

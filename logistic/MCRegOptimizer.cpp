@@ -7,6 +7,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
 #include "companion/MCStatusCodes.h"
@@ -16,7 +17,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
@@ -68,12 +69,13 @@ MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegMod
       fpListener(listener),
       fReportFrequency(reportFrequency) {
     try {
-        fvEstimates.resize(static_cast<std::size_t>(fNParams), 0.0);
+        fvEstimates.resize(Ix(fNParams), 0.0);
         fpHessian = std::make_unique<MCSymMatrix>(fNParams);
     } catch (const std::bad_alloc&) {
-        fStatus = ErrorStatus(Code::kTooManyParameters);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
-    if (fpHandler == nullptr || fpAccum == nullptr) fStatus = ErrorStatus(Code::kMissingInput);
+    if (fpHandler == nullptr || fpAccum == nullptr)
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
 }
 
 MCRegOptimizer::~MCRegOptimizer() = default;
@@ -118,7 +120,7 @@ void MCRegOptimizer::Factor(int& refused, double& condition) {
         return;
     }
     for (int k = 0; k < fNParams; ++k) {
-        const double start = fvStartInformation[static_cast<std::size_t>(k)];
+        const double start = fvStartInformation[Ix(k)];
         if (start > 0.0)
             condition = std::min(condition, std::fabs(fpHessian->GetElem(k, k)) / std::sqrt(start));
     }
@@ -131,7 +133,7 @@ MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool chec
 
 MCStatus MCRegOptimizer::Estimate() {
     if (fStatus.IsError()) return fStatus;
-    const std::size_t p = static_cast<std::size_t>(fNParams);
+    const std::size_t p = Ix(fNParams);
     std::vector<double> step(p, 0.0), previous(p, 0.0);
     fStartSeconds = static_cast<double>(std::clock()) / 1e6;
     int countdown = fReportFrequency;
@@ -199,7 +201,7 @@ MCStatus MCRegOptimizer::Estimate() {
         }
         if (Cancelled()) {
             fbCancelled = true;
-            fStatus = ErrorStatus(Code::kCancelled);
+            fStatus = ErrorStatus(StatusCode::kCancelled);
         }
         if (fStatus.IsError()) break;
         if (!havePass && FullPass(method, checking).IsError()) break;
@@ -228,7 +230,7 @@ MCStatus MCRegOptimizer::Estimate() {
 
     if (Cancelled()) {
         fbCancelled = true;
-        fStatus = ErrorStatus(Code::kCancelled);
+        fStatus = ErrorStatus(StatusCode::kCancelled);
     }
     fpHandler->CleanStatsModel();
     if (!fStatus.IsError() && fConvergence != kNotConverged && fNParams > 0) {
