@@ -27,12 +27,14 @@ set(MCREG_PUBLIC_HEADERS
   settings/IMCRegInterfaces.h
   settings/MCConst.h
   settings/MCGLMComponent.h
+  settings/MCLogComponent.h
   settings/MCLogRegSettings.h
   settings/MCModelEffect.h
   settings/MCRegFactory.h
   settings/MCRegrParameterStats.h
   settings/MCRegSettings.h
   glm/MCGLMOutputStats.h
+  logistic/MCLogOutputStats.h
   # Data: the binary record iterator, and what the statistics lend.
   data/BinaryRecordIterator.h
   data/MCFactorCounts.h

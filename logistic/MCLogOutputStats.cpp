@@ -133,6 +133,63 @@ const std::vector<int>& MCLogOutputStats::GetDependCategories() const {
     return fpImpl->fpAlgorithm->GetModel().GetDependCategories();
 }
 
+const std::vector<double>& MCLogOutputStats::GetCategoryWeights() const {
+    return fpImpl->fpAlgorithm->GetModel().GetWeightedCounts();
+}
+
+const std::vector<double>& MCLogOutputStats::GetCategoryCounts() const {
+    return fpImpl->fpAlgorithm->GetModel().GetUnweightedCounts();
+}
+
+namespace {
+
+struct EstimationFigures {
+    int iterations = 0;
+    double initial = MCMV::Missing(), final = MCMV::Missing(), dll = 0.0, dpar = 0.0;
+};
+
+EstimationFigures Figures(const MCLogAlgorithm& algorithm) {
+    EstimationFigures f;
+    if (const MCRegOptimizer* o = algorithm.GetOptimizer())
+        o->GetEstStats(f.iterations, f.initial, f.final, f.dll, f.dpar);
+    return f;
+}
+
+}  // namespace
+
+int MCLogOutputStats::GetIterations() const {
+    return Figures(*fpImpl->fpAlgorithm).iterations;
+}
+
+int MCLogOutputStats::GetConvergenceCode() const {
+    const MCRegOptimizer* o = fpImpl->fpAlgorithm->GetOptimizer();
+    return o != nullptr ? o->GetConverCrit() : MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
+}
+
+double MCLogOutputStats::GetInitialLogLikelihood() const {
+    return Figures(*fpImpl->fpAlgorithm).initial;
+}
+
+double MCLogOutputStats::GetFinalLogLikelihood() const {
+    return Figures(*fpImpl->fpAlgorithm).final;
+}
+
+int MCLogOutputStats::GetNBasicParameters() const {
+    return fpImpl->fpAlgorithm->GetModel().GetNBasicParameters();
+}
+
+const MCBitSet& MCLogOutputStats::GetBasicRedundancy() const {
+    return fpImpl->fpAlgorithm->GetModel().GetBasicRedundInfo();
+}
+
+bool MCLogOutputStats::GetParamsForEffect(int effect, int& first, int& count) const {
+    return fpImpl->fpAlgorithm->GetModel().GetParamsForEffect(effect, first, count);
+}
+
+const MCSymMatrix* MCLogOutputStats::GetSweptCrossProduct() const {
+    return fpImpl->fpAlgorithm->GetModel().GetXPrimeX();
+}
+
 void MCLogOutputStats::Cancel() {
     fpImpl->fpAlgorithm->Cancel();
 }

@@ -159,13 +159,13 @@ MCStatus MCRegOptimizer::Estimate() {
     }
 
     fIterations = 0;
-    fConvergence = kNotConverged;
+    fConvergence = MCConst::CONVERGENCE_NONE;
     // Only the intercepts are estimated, and the start already is their fit.
     if ((fSettings.GetInterceptUse() && fNParams < fNCategs) || fNParams == 0 ||
         fMaxIterations == 0)
-        fConvergence = kNothingToIterate;
+        fConvergence = MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
 
-    while (!fStatus.IsError() && fConvergence == kNotConverged && !Cancelled()) {
+    while (!fStatus.IsError() && fConvergence == MCConst::CONVERGENCE_NONE && !Cancelled()) {
         ++fIterations;
         previous = fvEstimates;
         int halvings = 0;
@@ -191,7 +191,7 @@ MCStatus MCRegOptimizer::Estimate() {
             }
             fvEstimates = previous;
             if (halvings >= maxHalvings) {
-                fConvergence = kHalvingExhausted;
+                fConvergence = MCConst::CONVERGENCE_HALVING_EXHAUSTED;
                 fLLChange = 0.0;
                 fParamChange = 0.0;
                 break;
@@ -208,19 +208,20 @@ MCStatus MCRegOptimizer::Estimate() {
 
         fFinalLL = ReadLL();
         Factor(refused, condition);
-        if (fConvergence == kNotConverged)
+        if (fConvergence == MCConst::CONVERGENCE_NONE)
             fConvergence = CheckForConvergence(previous, previousLL, refused, condition, checking);
         if (fMethod == MCConst::HESSIAN_HYBRID && HybridSwitch(method)) {
-            fConvergence = kNotConverged;
+            fConvergence = MCConst::CONVERGENCE_NONE;
             fFisherIterations = fIterations;
             if (FullPass(MCConst::HESSIAN_NEWTON, checking).IsError()) break;
             Factor(refused, condition);
             if (refused > 0)
-                fConvergence = kSingularHessian;
+                fConvergence = MCConst::CONVERGENCE_SINGULAR;
             else
                 method = MCConst::HESSIAN_NEWTON;
         }
-        if (fConvergence == kNotConverged) fpHessian->LTSubstitute(fpAccum->GetScores(), step);
+        if (fConvergence == MCConst::CONVERGENCE_NONE)
+            fpHessian->LTSubstitute(fpAccum->GetScores(), step);
         previousLL = fFinalLL;
         if (--countdown <= 0) {
             Report(fIterations, halvings, fFinalLL);
@@ -233,7 +234,7 @@ MCStatus MCRegOptimizer::Estimate() {
         fStatus = ErrorStatus(StatusCode::kCancelled);
     }
     fpHandler->CleanStatsModel();
-    if (!fStatus.IsError() && fConvergence != kNotConverged && fNParams > 0) {
+    if (!fStatus.IsError() && fConvergence != MCConst::CONVERGENCE_NONE && fNParams > 0) {
         fpHessian->InvertFromCholesky();
         int valid = 0, invalid = 0;
         fpAccum->GetCounts(valid, invalid, fWeight);
@@ -244,43 +245,48 @@ MCStatus MCRegOptimizer::Estimate() {
 
 int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, double previousLL,
                                         int refusedPivots, double condition, bool checking) {
-    int code = kNotConverged;
+    int code = MCConst::CONVERGENCE_NONE;
     if (checking) {
         double minObserved = 0.0, maxObserved = 0.0, minComputed = 0.0;
         fpAccum->GetMinMaxProbabilities(minObserved, maxObserved, minComputed);
         if (1.0 - minObserved <= kSeparationMargin && 1.0 - maxObserved <= kSeparationMargin)
-            code = kCompleteSeparation;
+            code = MCConst::CONVERGENCE_COMPLETE_SEPARATION;
         else if (condition <= kNearSingular)
             code = maxObserved > kQuasiMaxObserved || minComputed < kQuasiMinComputed
-                       ? kQuasiSeparation
-                       : kSingularHessian;
+                       ? MCConst::CONVERGENCE_QUASI_SEPARATION
+                       : MCConst::CONVERGENCE_SINGULAR;
     }
-    if (code == kNotConverged && refusedPivots > 0) code = kSingularHessian;
+    if (code == MCConst::CONVERGENCE_NONE && refusedPivots > 0)
+        code = MCConst::CONVERGENCE_SINGULAR;
 
     fLLChange = std::fabs(previousLL - fFinalLL);
     if (!fbLLAbsolute) fLLChange /= std::fabs(previousLL);
-    if (code == kNotConverged && fLLCriterion > fLLChange) code = kLogLikelihood;
+    if (code == MCConst::CONVERGENCE_NONE && fLLCriterion > fLLChange)
+        code = MCConst::CONVERGENCE_LOGLIKELIHOOD;
 
     if (fNParams > 0) {
         fParamChange = fbParamAbsolute
                            ? MCMathFun::VNrm1Diff(fvEstimates, previous)
                            : MCMathFun::VMaxRelDiff(fvEstimates, previous, kRelativeFloor);
         if (fParamCriterion > fParamChange) {
-            if (code == kNotConverged) return kParameters;
-            if (code == kLogLikelihood) return kBoth;
+            if (code == MCConst::CONVERGENCE_NONE) return MCConst::CONVERGENCE_PARAMETERS;
+            if (code == MCConst::CONVERGENCE_LOGLIKELIHOOD) return MCConst::CONVERGENCE_BOTH;
             return code;
         }
     }
-    if (code != kNotConverged) return code;
-    return fIterations >= fMaxIterations ? kMaxIterations : kNotConverged;
+    if (code != MCConst::CONVERGENCE_NONE) return code;
+    return fIterations >= fMaxIterations ? MCConst::CONVERGENCE_MAX_ITERATIONS
+                                         : MCConst::CONVERGENCE_NONE;
 }
 
 bool MCRegOptimizer::HybridSwitch(MCConst::MCHessianCompMethod current) const {
     if (fMethod != MCConst::HESSIAN_HYBRID || current != MCConst::HESSIAN_FISHER) return false;
-    if (fConvergence == kLogLikelihood || fConvergence == kParameters || fConvergence == kBoth)
+    if (fConvergence == MCConst::CONVERGENCE_LOGLIKELIHOOD ||
+        fConvergence == MCConst::CONVERGENCE_PARAMETERS ||
+        fConvergence == MCConst::CONVERGENCE_BOTH)
         return true;
     if (fIterations < fFisherIterations) return false;
-    return fConvergence == kNotConverged;
+    return fConvergence == MCConst::CONVERGENCE_NONE;
 }
 
 int MCRegOptimizer::GetFisherIterInHybrid() const {

@@ -5,6 +5,7 @@
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
+#include "logistic/MCLogAlgorithm.h"
 
 namespace MCMath_850 {
 
@@ -16,6 +17,14 @@ MCLogComponent::MCLogComponent(const MCLogRegSettings& settings)
     : fpSettings(std::make_unique<MCLogRegSettings>(settings)) {
     fStatus = fpSettings->IsValidSettings(false);
     if (!fStatus.IsError()) fpAlgorithm = std::make_unique<MCLogAlgorithm>(*fpSettings);
+}
+
+int MCLogComponent::GetNRecordsRead() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsRead() : 0;
+}
+
+int MCLogComponent::GetNRecordsUsed() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsUsed() : 0;
 }
 
 // The statistics point into the algorithm but do not use it while being

@@ -75,9 +75,12 @@ struct Fit {
     MCStatus status;
     IMCRegOutputStats* stats = nullptr;
 
-    const MCLogComponent& Log() const { return static_cast<const MCLogComponent&>(*component); }
-    const MCMath_850::MCLogAlgorithm& Algorithm() const { return *Log().GetAlgorithm(); }
-    int Convergence() const { return Algorithm().GetOptimizer()->GetConverCrit(); }
+    // The logistic results (stats must be set).
+    const MCMath_850::MCLogOutputStats& Log() const {
+        return static_cast<const MCMath_850::MCLogOutputStats&>(*stats);
+    }
+    const std::vector<int>& Categories() const { return Log().GetDependCategories(); }
+    int Convergence() const { return Log().GetConvergenceCode(); }
     double Estimate(int k) const { return stats->GetParamEstimates()[static_cast<std::size_t>(k)]; }
     double Cov(int j, int k) const { return stats->GetCovarianceMatrix()->GetElem(j, k); }
     int NParams() const { return static_cast<int>(stats->GetParamEstimates().size()); }

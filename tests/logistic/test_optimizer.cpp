@@ -201,7 +201,7 @@ TEST(Optimizer, StepHalvingFindsAnAscentAndConverges) {
     CurveRun r;
     r.Go(2.0, MCLogRegSettings());
     ASSERT_TRUE(r.status.IsOK());
-    EXPECT_EQ(r.code, MCRegOptimizer::kParameters);
+    EXPECT_EQ(r.code, MCConst::CONVERGENCE_PARAMETERS);
     ASSERT_GE(r.reports.halvings.size(), 2u);
     EXPECT_EQ(r.reports.iterations[0], 0);
     EXPECT_EQ(r.reports.estimates[0], 2.0);
@@ -230,7 +230,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         s.SetMaxStepHalvingValue(1);
         CurveRun r;
         r.Go(2.0, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kHalvingExhausted);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_HALVING_EXHAUSTED);
         EXPECT_EQ(r.b[0], 2.0);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_EQ(r.dll, 0.0);
@@ -243,7 +243,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         s.SetMaxIterations(7);
         CurveRun r;
         r.Go(0.3, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
         EXPECT_EQ(r.iterations, 7);
     }
     {
@@ -252,7 +252,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         s.SetMaxIterations(0);
         CurveRun r;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kNothingToIterate);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
         EXPECT_EQ(r.b[0], 0.5);
         ASSERT_EQ(r.variance.size(), 1u);
         EXPECT_NEAR(r.variance[0], std::pow(1.25, 1.5), 1e-12);
@@ -269,7 +269,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         s.SetParamEstConCriterion(0.0);
         CurveRun r;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kLogLikelihood);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_LOGLIKELIHOOD);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_NEAR(r.dll, std::sqrt(1.25) - std::sqrt(1.0 + 1.0 / 64.0), 1e-15);
     }
@@ -282,7 +282,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         s.SetParamEstConCriterion(1e-3);
         CurveRun r;
         r.Go(1e-4, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kBoth);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_BOTH);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_NEAR(r.dpar, 1e-4 + 1e-12, 1e-18);
     }
@@ -291,7 +291,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         CurveRun r;
         r.accum.singular = true;
         r.Go(0.5, MCLogRegSettings());
-        EXPECT_EQ(r.code, MCRegOptimizer::kSingularHessian);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_SINGULAR);
     }
 }
 
@@ -305,7 +305,7 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
         r.accum.minObserved = 0.995;
         r.accum.maxObserved = 0.999;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kCompleteSeparation);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_COMPLETE_SEPARATION);
         EXPECT_EQ(r.iterations, 3);
     }
     {
@@ -315,7 +315,7 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
         r.accum.maxObserved = 0.999;
         s.SetMaxIterations(6);
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
     {
         // A starting iteration of 0 never checks.
@@ -326,7 +326,7 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
         r.accum.minObserved = 0.995;
         r.accum.maxObserved = 0.999;
         r.Go(0.5, never);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
 }
 
