@@ -77,7 +77,9 @@ TEST(LogisticModel, PatternsAndRecordsAgreeAndPatternsReadTheRecordsTwice) {
         SCOPED_TRACE(regression ? "regression weights" : "frequency weights");
         Model m = MixedModel();
         MCLogRegSettings s = m.Settings();
-        if (regression) s.SetRegrWeightVar(6);
+        if (regression) {
+            EXPECT_TRUE(s.SetRegrWeightVar(6));
+        }
         Fit byRecord, byPattern;
         long recordReads = 0, patternReads = 0;
         for (bool patterns : {false, true}) {
@@ -202,7 +204,7 @@ TEST(LogisticModel, RedundancyAndScoring) {
 
     // A factor code that the data never had: no category, missing probabilities.
     MCLogRegSettings wide = m.Settings();
-    wide.SetFactorNCategs({4});
+    EXPECT_TRUE(wide.SetFactorNCategs({4}));
     Fit g = FitModel(wide, data);
     ASSERT_TRUE(g.status.IsOK());
     ASSERT_TRUE(g.component->Score(Record{0.0, 3.0, 0.0, 0.4, 0.4, 1.0, 1.0}, value, p).IsOK());

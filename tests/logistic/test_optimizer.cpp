@@ -15,6 +15,7 @@
 #include "design/MCRegrParameter.h"
 #include "logistic/MCRegOptimizer.h"
 #include "settings/MCLogRegSettings.h"
+#include "stub_model.h"
 
 using namespace MCMath_850;
 using MCCommon_850::MCStatus;
@@ -23,59 +24,13 @@ namespace {
 
 // Only what the optimizer asks of a model: one non-redundant parameter and
 // two categories.
-class OneParameterModel : public IMCRegModel {
+class OneParameterModel : public modeltest::StubModel {
 public:
-    const MCFactorTables* GetFactorTables() const override { return nullptr; }
-    MCStatus CreateParameters(MCFactorTables*) override { return MCStatus(); }
-    bool AreParamsCreated() const override { return true; }
-    bool UpdateXPrimeX(const double*, const std::vector<int>&) override { return false; }
-    bool UpdateXPrimeX(const double*) override { return false; }
-    MCStatus IdentifyRedundancy() override { return MCStatus(); }
-    bool IsModelBuilt() const override { return false; }
-    void GetDResiduals(std::vector<double>&, const double*) override {}
-    MCStatus FinishErrors() override { return MCStatus(); }
-    const MCSymMatrix* GetXPrimeX() const override { return nullptr; }
-    const MCSymMatrix* GetHessianGI() const override { return nullptr; }
-    const std::vector<MCRegrParameter>& GetParameters() const override { return fvParams; }
-    const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvParams; }
     int GetNParameters() const override { return 1; }
     int GetNNonRedParams() const override { return 1; }
     int GetNBasicParameters() const override { return 1; }
     int GetNBasicNonRed() const override { return 1; }
-    const std::vector<double>& GetParamEstimates() const override { return fvEst; }
-    const MCBitSet& GetBasicRedundInfo() const override { return fSet; }
-    const MCBitSet& GetRedundancyInfo() const override { return fSet; }
     int GetDependentNCategs() const override { return 2; }
-    const std::vector<int>& GetDependCategories() const override { return fvCats; }
-    const std::vector<int>& GetDepCatLocalInds() const override { return fvCats; }
-    void ClearXPrimeXMatrix() override {}
-    void ClearHessianGIMatrix() override {}
-    bool GetParamsForEffect(int, int&, int&) const override { return false; }
-    MCStatus Score(const double*, std::vector<double>&, int&) const override { return MCStatus(); }
-    MCStatus UncompressEstimates(const std::vector<double>&, const MCSymMatrix&) override {
-        return MCStatus();
-    }
-    bool ExpandRow(std::vector<double>&, const double*) const override { return false; }
-    bool ExpandRow(const double*, std::vector<int>&, std::vector<double>&) const override {
-        return false;
-    }
-    bool ExpandAndCompressRow(const double*, const std::vector<int>&, int&, std::vector<int>&,
-                              std::vector<double>&) const override {
-        return false;
-    }
-    bool ExpandAndCompressRow(const double*, int&, std::vector<int>&,
-                              std::vector<double>&) const override {
-        return false;
-    }
-    const MCStatus& GetStatus() const override { return fStatus; }
-    void Display() const override {}
-
-private:
-    std::vector<MCRegrParameter> fvParams;
-    std::vector<double> fvEst;
-    MCBitSet fSet;
-    std::vector<int> fvCats{0, 1};
-    MCStatus fStatus;
 };
 
 // l(b) = -sqrt(1 + b^2) * scale with score and information at the
@@ -227,7 +182,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // One halving allowed: the full and the half step both lower l, so
         // the run ends at the start of the iteration.
         MCLogRegSettings s;
-        s.SetMaxStepHalvingValue(1);
+        EXPECT_TRUE(s.SetMaxStepHalvingValue(1));
         CurveRun r;
         r.Go(2.0, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_HALVING_EXHAUSTED);
@@ -239,8 +194,8 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
     {
         // A criterion of 0 is never met: the iteration limit ends the run.
         MCLogRegSettings s;
-        s.SetParamEstConCriterion(0.0);
-        s.SetMaxIterations(7);
+        EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
+        EXPECT_TRUE(s.SetMaxIterations(7));
         CurveRun r;
         r.Go(0.3, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
@@ -249,7 +204,7 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
     {
         // Zero iterations: nothing to iterate, the start and its variance.
         MCLogRegSettings s;
-        s.SetMaxIterations(0);
+        EXPECT_TRUE(s.SetMaxIterations(0));
         CurveRun r;
         r.Go(0.5, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
@@ -265,8 +220,8 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // A criterion just above it converges (code 1) after one iteration.
         MCLogRegSettings s;
         s.SetLLFuncChange(true);
-        s.SetLLConCriterion(0.111);
-        s.SetParamEstConCriterion(0.0);
+        EXPECT_TRUE(s.SetLLConCriterion(0.111));
+        EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
         CurveRun r;
         r.Go(0.5, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_LOGLIKELIHOOD);
@@ -277,9 +232,9 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // Both rules met in the same iteration: from 1e-4 the step to -1e-12
         // changes l by 5e-9 (relative) and b by 1e-4 (absolute).
         MCLogRegSettings s;
-        s.SetLLConCriterion(1e-3);
+        EXPECT_TRUE(s.SetLLConCriterion(1e-3));
         s.SetParamEstChange(true);
-        s.SetParamEstConCriterion(1e-3);
+        EXPECT_TRUE(s.SetParamEstConCriterion(1e-3));
         CurveRun r;
         r.Go(1e-4, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_BOTH);
@@ -297,8 +252,8 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
 
 TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
     MCLogRegSettings s;
-    s.SetParamEstConCriterion(0.0);
-    s.SetStartingIteration(3);
+    EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
+    EXPECT_TRUE(s.SetStartingIteration(3));
     {
         // Every observed response fitted with probability >= 0.99.
         CurveRun r;
@@ -313,15 +268,15 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
         CurveRun r;
         r.accum.minObserved = 0.98;
         r.accum.maxObserved = 0.999;
-        s.SetMaxIterations(6);
+        EXPECT_TRUE(s.SetMaxIterations(6));
         r.Go(0.5, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
     {
         // A starting iteration of 0 never checks.
         MCLogRegSettings never = s;
-        never.SetStartingIteration(0);
-        never.SetMaxIterations(5);
+        EXPECT_TRUE(never.SetStartingIteration(0));
+        EXPECT_TRUE(never.SetMaxIterations(5));
         CurveRun r;
         r.accum.minObserved = 0.995;
         r.accum.maxObserved = 0.999;
@@ -332,7 +287,7 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
 
 TEST(Optimizer, CancelBetweenIterationsStopsWithStatusOne) {
     MCLogRegSettings s;
-    s.SetParamEstConCriterion(0.0);
+    EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
     MCCancelInfo cancel;
     CurveRun r;
     r.Go(0.5, s, &cancel, 3);
