@@ -46,7 +46,7 @@ effect_rows <- function(cols, q, L, aliased) {
   rows
 }
 
-fit_case <- function(name, d, terms, ref, tests = list()) {
+fit_case <- function(name, d, terms, ref, tests = list(), extra = NULL) {
   X <- design(d, terms)
   w <- d$w
   keep <- kept_columns(X, w)
@@ -91,6 +91,7 @@ fit_case <- function(name, d, terms, ref, tests = list()) {
     rows <- tests[[t]](q, L, aliased)
     out(paste0("wald_", t), wald(rows, full, cov))
   }
+  if (!is.null(extra)) extra()
   cat("end\n")
 }
 
@@ -146,4 +147,32 @@ n <- 300
 b <- data.frame(A = sample(0:3, n, replace = TRUE), B = 0, x1 = short(rnorm(n, 1, 2)), x2 = 0,
                 w = 1)
 b$y <- draw(matrix(-0.3 + 0.5 * b$x1 - 0.8 * (b$A == 2) + 0.6 * (b$A == 0), ncol = 1))
-fit_case("binary", b, list(list(fac = "A", cov = c()), list(fac = c(), cov = "x1")), -1)
+# Marginal means of A at the mean of x1 for the logit of category 0: on the
+# logit scale and as probabilities (delta-method standard errors, intervals
+# from the normal distribution), and the pairs of levels on the logit scale
+# with Bonferroni's adjustment, from emmeans on the same fit.
+binary_emmeans <- function() {
+  suppressPackageStartupMessages(library(emmeans))
+  emm_options(opt.digits = FALSE)
+  b$Af <- factor(b$A)
+  gb <- glm(I(y == 0) ~ Af + x1, family = binomial, data = b,
+            control = glm.control(epsilon = 1e-15, maxit = 100))
+  e <- emmeans(gb, ~ Af)
+  link <- summary(e)
+  out("emm_logit", link$emmean)
+  out("emm_logit_se", link$SE)
+  out("emm_logit_lo", link$asymp.LCL)
+  out("emm_logit_hi", link$asymp.UCL)
+  resp <- summary(e, type = "response")
+  out("emm_prob", resp$response)
+  out("emm_prob_se", resp$SE)
+  out("emm_prob_lo", resp$asymp.LCL)
+  out("emm_prob_hi", resp$asymp.UCL)
+  pw <- summary(pairs(e, adjust = "bonferroni"), infer = c(TRUE, TRUE))
+  out("emm_pairs", pw$estimate)
+  out("emm_pairs_se", pw$SE)
+  out("emm_pairs_p", pw$p.value)
+  out("emm_x1_mean", mean(b$x1))
+}
+fit_case("binary", b, list(list(fac = "A", cov = c()), list(fac = c(), cov = "x1")), -1,
+         extra = binary_emmeans)
