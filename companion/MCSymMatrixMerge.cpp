@@ -1,6 +1,6 @@
-#include "companion/MCSymMatrix.h"
-
 #include <new>
+
+#include "companion/MCSymMatrix.h"
 
 namespace MCMath_850 {
 

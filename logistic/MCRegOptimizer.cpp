@@ -80,12 +80,16 @@ MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegMod
 
 MCRegOptimizer::~MCRegOptimizer() = default;
 
-bool MCRegOptimizer::CancelSeen() { return fbCancelled || fpCancel->WillCancel(); }
+bool MCRegOptimizer::CancelSeen() {
+    return fbCancelled || fpCancel->WillCancel();
+}
 
 // With the records split over several processes, every process must make
 // the same passes: a cancel then counts only as the status that the
 // processes agree on after a pass, never as a reason to skip one.
-bool MCRegOptimizer::Cancelled() { return fSettings.GetPassReducer() == nullptr && CancelSeen(); }
+bool MCRegOptimizer::Cancelled() {
+    return fSettings.GetPassReducer() == nullptr && CancelSeen();
+}
 double MCRegOptimizer::ReadLL() const {
     const double ll = fpAccum->GetLL();
     return MCMV::IsMissing(ll) ? ll : std::min(ll, 0.0);
