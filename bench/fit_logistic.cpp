@@ -158,15 +158,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fit failed: %s\n", st.GetMessage().c_str());
         return 3;
     }
-    const auto& algorithm = *static_cast<MCLogComponent&>(*c).GetAlgorithm();
-    int iterations = 0;
-    double ll0 = 0, ll = 0, dll = 0, dpar = 0;
-    algorithm.GetOptimizer()->GetEstStats(iterations, ll0, ll, dll, dpar);
+    const auto& log = static_cast<const MCLogOutputStats&>(*stats);
     std::printf("records %ld  handler %s  coefficients %d (%zu with redundant)\n", n,
                 patterns ? "patterns" : "records", stats->GetRedundancyIndicators().Count(),
                 stats->GetParamEstimates().size());
     std::printf("iterations %d  convergence code %d  log-likelihood %.10f (start %.10f)\n",
-                iterations, algorithm.GetOptimizer()->GetConverCrit(), ll, ll0);
+                log.GetIterations(), log.GetConvergenceCode(), log.GetFinalLogLikelihood(),
+                log.GetInitialLogLikelihood());
     std::printf("fit seconds %.3f  passes over the host's records %zu, ended at", fit,
                 iter.fvPassEnds.size());
     for (const auto& t : iter.fvPassEnds)

@@ -15,6 +15,7 @@ set(MCREG_PUBLIC_HEADERS
   companion/MCIterationReporter.h
   companion/MCMemoryRecordIter.h
   companion/MCMV.h
+  companion/PassReducer.h
   companion/MCRectMatrix.h
   companion/MCStatus.h
   companion/MCSymMatrix.h
@@ -27,12 +28,14 @@ set(MCREG_PUBLIC_HEADERS
   settings/IMCRegInterfaces.h
   settings/MCConst.h
   settings/MCGLMComponent.h
+  settings/MCLogComponent.h
   settings/MCLogRegSettings.h
   settings/MCModelEffect.h
   settings/MCRegFactory.h
   settings/MCRegrParameterStats.h
   settings/MCRegSettings.h
   glm/MCGLMOutputStats.h
+  logistic/MCLogOutputStats.h
   # Data: the binary record iterator, and what the statistics lend.
   data/BinaryRecordIterator.h
   data/MCFactorCounts.h

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/PassReducer.h"
 
 namespace MCMath_850 {
 
@@ -192,6 +193,10 @@ public:
     virtual bool Resize(int n);
     // out (order m <= n) = the leading m x m block, low parts included.
     virtual bool CopyLeadingBlock(int m, MCSymMatrix& out) const;
+    // Sums the matrix over the processes of a fit whose records are split
+    // over several (every process calls it), high and low parts together.
+    // False (unchanged) when the reducer fails.
+    bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer);
     // Generalised inverse G with S G S = S: a copy is swept on the pivots in
     // order with the tolerance test of Sweep (tol, scale), the swept block
     // negated, and the rows and columns of the pivots that could not be swept

@@ -2,18 +2,19 @@
 
 #include <algorithm>
 
+#include "companion/MCIndex.h"
+#include "companion/MCStatusCodes.h"
 #include "data/MCFactorTables.h"
 
 namespace MCMath_850 {
 
+using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 using MCCommon_850::Record;
 
 namespace {
 
-const long kStatusRowRefused = 303;
-const long kStatusNoRecord = 304;
-const long kStatusNoRestart = 307;
 // Cells numbered directly at most; beyond, records are summed one by one.
 const long long kMaxCells = 1 << 20;
 
@@ -54,8 +55,8 @@ void MCRecordIterHandler::SetUpCells() {
     const std::vector<int>& offsets = tables->GetParameterOffsets();
     for (int e : tables->GetModelEffectIndices()) {
         const int n = std::max(tables->GetNEffectParameters(e), 1);
-        fvCellEffects.push_back(static_cast<std::size_t>(e));
-        fvCellOffsets.push_back(offsets[static_cast<std::size_t>(e)]);
+        fvCellEffects.push_back(Ix(e));
+        fvCellOffsets.push_back(offsets[Ix(e)]);
         fvCellStrides.push_back(static_cast<int>(cells));
         cells *= n;
         if (cells > kMaxCells) return;
@@ -82,9 +83,11 @@ void MCRecordIterHandler::CleanStatsModel() {
 
 MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
     MCStatus result = fStatus;
-    if (fpIter->NewPass() != 0) fStatus = MCStatus(kStatusNoRestart, false);
+    const int restart = fpIter->NewPass();
+    if (restart != 0 && !(fbPartOfSplit && restart == MCCommon_850::kIterEnd))
+        fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (result.IsError()) return result;
-    if (fpModel == nullptr || fpAccum == nullptr) return MCStatus(kStatusRowRefused, false);
+    if (fpModel == nullptr || fpAccum == nullptr) return ErrorStatus(StatusCode::kMissingInput);
 
     // The accumulator wants the response as the model's local category index
     // (reference last), not as the raw code.
@@ -92,7 +95,7 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
     while (fpIter->HasMore() && !result.IsError()) {
         if (fpCancel->WillCancel()) return result;
         const Record* record = fpIter->Next();
-        if (record == nullptr) return MCStatus(kStatusNoRecord, false);
+        if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
         if (!fpValidator->IsValidRecord(*record, result)) continue;
 
         const double* values = record->GetAll();
@@ -101,7 +104,7 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
         int category = fDepVar >= 0 ? TruncatedCategory(values[fDepVar]) : 0;
         if (!localCategory.empty())
             category = (category >= 0 && category < static_cast<int>(localCategory.size()))
-                           ? localCategory[static_cast<std::size_t>(category)]
+                           ? localCategory[Ix(category)]
                            : -1;
 
         // Every valid record's cells were seen by the factor-table pass; one
@@ -132,7 +135,7 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
         }
         if (used == -1) {
             fpAccum->FlushCells();
-            fStatus = MCStatus(kStatusRowRefused, false);
+            fStatus = ErrorStatus(StatusCode::kMissingInput);
             return fStatus;
         }
     }

@@ -1,79 +1,11 @@
 #include "host/GlmReport.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "host/ReportFormat.h"
+
 namespace mchost {
-
-namespace {
-
-std::string Format(const char* fmt, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, v);
-    return buf;
-}
-
-std::string Number(double v) {
-    return std::isnan(v) ? "" : Format("%.6g", v);
-}
-
-std::string PValue(double p) {
-    if (std::isnan(p)) return "";
-    if (p >= 0.001) return Format("%.4f", p);
-    if (p == 0.0) return "<1e-300";
-    return Format("%.2e", p);
-}
-
-// Columns of text two blanks apart: the first left-aligned, the others
-// right-aligned for numbers or left-aligned for label/value lists.
-class TextTable {
-public:
-    explicit TextTable(bool rightAlign = true) : fbRightAlign(rightAlign) {}
-    void Add(std::vector<std::string> row) { fvRows.push_back(std::move(row)); }
-    void Rule() { fvRules.push_back(fvRows.size()); }
-
-    std::string Render(const std::string& indent) const {
-        std::vector<std::size_t> width;
-        for (const auto& row : fvRows) {
-            width.resize(std::max(width.size(), row.size()), 0);
-            for (std::size_t j = 0; j < row.size(); ++j)
-                width[j] = std::max(width[j], row[j].size());
-        }
-        std::size_t total = 0;
-        for (std::size_t w : width) total += w + 2;
-        std::string out;
-        for (std::size_t i = 0; i <= fvRows.size(); ++i) {
-            if (std::count(fvRules.begin(), fvRules.end(), i))
-                out += indent + std::string(total > 2 ? total - 2 : 0, '-') + "\n";
-            if (i == fvRows.size()) break;
-            std::string line = indent;
-            const auto& row = fvRows[i];
-            for (std::size_t j = 0; j < row.size(); ++j) {
-                const std::string pad(width[j] - row[j].size(), ' ');
-                if (j > 0) line += "  ";
-                line += j == 0 || !fbRightAlign ? row[j] + pad : pad + row[j];
-            }
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            out += line + "\n";
-        }
-        return out;
-    }
-
-private:
-    std::vector<std::vector<std::string>> fvRows;
-    std::vector<std::size_t> fvRules;
-    bool fbRightAlign;
-};
-
-nlohmann::ordered_json Value(double v) {
-    if (std::isnan(v) || std::isinf(v)) return nullptr;
-    return v;
-}
-
-}  // namespace
 
 std::string FormatGlmText(const GlmResult& r) {
     std::string out = "General linear model\n\n";
@@ -121,27 +53,28 @@ std::string FormatGlmJson(const GlmResult& r) {
     j["model"] = "glm";
     j["dependent"] = r.fDependent;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
-    j["total_frequency_weight"] = Value(r.fTotalFreqWeight);
-    j["total_regression_weight"] = Value(r.fTotalRegrWeight);
+    j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
+    j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;
         o["name"] = p.fName;
         o["label"] = p.fLabel;
         o["effect"] = p.fEffect;
-        o["estimate"] = Value(p.fEstimate);
+        o["estimate"] = JsonNumber(p.fEstimate);
         o["redundant"] = p.fbRedundant;
-        o["std_error"] = Value(p.fStdError);
-        o["t"] = Value(p.fT);
-        o["df"] = Value(p.fDF);
-        o["sig"] = Value(p.fSig);
-        o["ci_lower"] = Value(p.fCILower);
-        o["ci_upper"] = Value(p.fCIUpper);
+        o["std_error"] = JsonNumber(p.fStdError);
+        o["t"] = JsonNumber(p.fT);
+        o["df"] = JsonNumber(p.fDF);
+        o["sig"] = JsonNumber(p.fSig);
+        o["ci_lower"] = JsonNumber(p.fCILower);
+        o["ci_upper"] = JsonNumber(p.fCIUpper);
         params.push_back(std::move(o));
     }
     j["parameters"] = std::move(params);
-    j["fit"] = {
-        {"r_square", Value(r.fRSquare)}, {"rmse", Value(r.fRmse)}, {"error_df", Value(r.fErrorDF)}};
+    j["fit"] = {{"r_square", JsonNumber(r.fRSquare)},
+                {"rmse", JsonNumber(r.fRmse)},
+                {"error_df", JsonNumber(r.fErrorDF)}};
     j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
     return j.dump(2) + "\n";
 }

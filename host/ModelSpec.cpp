@@ -130,7 +130,7 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
         asFactor[static_cast<std::size_t>(ColumnIndex(header, f))] = true;
 
     const int depCol = ResolveFormulaName(header, formula.fDependent);
-    if (asFactor[static_cast<std::size_t>(depCol)])
+    if (asFactor[static_cast<std::size_t>(depCol)] && !options.fbCategoricalDependent)
         throw HostError(HostError::kUsage, "the dependent variable '" + formula.fDependent.fName +
                                                "' cannot be a factor (--factors)");
     AddVariable(formula.fDependent.fName, depCol, ModelVariable::kDependent);

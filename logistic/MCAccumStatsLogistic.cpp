@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 
 namespace MCMath_850 {
 
@@ -15,13 +16,12 @@ MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p,
     : fSettings(settings), fNParams(p), fNCategs(J), fvEstimates(estimates) {
     ResetExtremes();
     if (p < 0 || J <= 1) return;
-    const std::size_t n = static_cast<std::size_t>(J - 1) * static_cast<std::size_t>(p);
+    const std::size_t n = Ix(J - 1) * Ix(p);
     if (n > estimates.size()) return;
     try {
         fvScores.assign(n, 0.0);
-        fvProbs.reserve(static_cast<std::size_t>(J));
-        fvCoefficients.assign(static_cast<std::size_t>(J - 1) * static_cast<std::size_t>(J) / 2,
-                              0.0);
+        fvProbs.reserve(Ix(J));
+        fvCoefficients.assign(Ix(J - 1) * Ix(J) / 2, 0.0);
     } catch (const std::bad_alloc&) {
         return;
     } catch (const std::length_error&) {
@@ -68,7 +68,7 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
             return -1;
         }
     } else {
-        fvProbs.assign(static_cast<std::size_t>(J), 1.0 / J);
+        fvProbs.assign(Ix(J), 1.0 / J);
         logReference = std::log(1.0 / J);
     }
 
@@ -76,7 +76,7 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
     AddRowLikelihood(category, weight, logReference, etaY);
 
     if (likelihoodOnly || p < 1) return 0;
-    const double piY = fvProbs[static_cast<std::size_t>(category)];
+    const double piY = fvProbs[Ix(category)];
     for (int k = 0; k < J - 1; ++k) {
         const double c = k == category ? weight * (1.0 - piY) : -weight * fvProbs[k];
         fRow.IncrementPart(fvScores, k * p, c);
@@ -91,7 +91,7 @@ void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double 
     ++fNValidRows;
     fWeight += weight;
     if (fbCheckSeparation) {
-        const double piY = fvProbs[static_cast<std::size_t>(category)];
+        const double piY = fvProbs[Ix(category)];
         const double smallest = std::min(1.0, *std::min_element(fvProbs.begin(), fvProbs.end()));
         fMinObservedProb = std::min(fMinObservedProb, piY);
         fMaxObservedProb = std::max(fMaxObservedProb, piY);
@@ -105,10 +105,9 @@ void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double 
 void MCAccumStatsLogistic::InformationWeights(double weight) {
     std::size_t at = 0;
     for (int j = 0; j < fNCategs - 1; ++j) {
-        const double wpj = weight * fvProbs[static_cast<std::size_t>(j)];
-        for (int l = 0; l < j; ++l)
-            fvCoefficients[at++] = -wpj * fvProbs[static_cast<std::size_t>(l)];
-        fvCoefficients[at++] = wpj * (1.0 - fvProbs[static_cast<std::size_t>(j)]);
+        const double wpj = weight * fvProbs[Ix(j)];
+        for (int l = 0; l < j; ++l) fvCoefficients[at++] = -wpj * fvProbs[Ix(l)];
+        fvCoefficients[at++] = wpj * (1.0 - fvProbs[Ix(j)]);
     }
 }
 
@@ -119,28 +118,28 @@ bool MCAccumStatsLogistic::UseCell(int cell, const std::vector<int>& columns,
 
 int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int category,
                                            double weight, bool likelihoodOnly) {
-    if (!fbValid || z.size() < static_cast<std::size_t>(fCells.GetNSources())) return -1;
+    if (!fbValid || z.size() < Ix(fCells.GetNSources())) return -1;
     const int J = fNCategs;
     if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
     if (!fCells.Eta(z, fvEta)) {
         ++fNInvalidCalls;
         return -1;
     }
-    const std::size_t L = static_cast<std::size_t>(J - 1);
+    const std::size_t L = Ix(J - 1);
     // Relative to the largest logit (the reference's is 0), whose own
     // exponential is 1.
     std::size_t top = L;
     double largest = 0.0;
     for (std::size_t k = 0; k < L; ++k)
         if (fvEta[k] > largest) largest = fvEta[k], top = k;
-    fvProbs.resize(static_cast<std::size_t>(J));
+    fvProbs.resize(Ix(J));
     double sum = 0.0;
     for (std::size_t k = 0; k < L; ++k)
         sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
     sum += fvProbs[L] = top == L ? 1.0 : std::exp(-largest);
     const double inverse = 1.0 / sum;
     for (double& pk : fvProbs) pk *= inverse;
-    const std::size_t y = static_cast<std::size_t>(category);
+    const std::size_t y = Ix(category);
     AddRowLikelihood(category, weight, -largest - std::log(sum), y < L ? fvEta[y] : 0.0);
     if (likelihoodOnly) return 0;
 
@@ -150,6 +149,29 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     InformationWeights(weight);
     fCells.Add(z, fvScoreCoef, fvCoefficients);
     return 0;
+}
+
+bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
+    if (!fbValid) return false;
+    std::vector<double>& information = fHessian.AsVector();
+    std::vector<double> sums{fLL, fWeight, static_cast<double>(fNValidRows),
+                             static_cast<double>(fNInvalidCalls)};
+    sums.insert(sums.end(), fvScores.begin(), fvScores.end());
+    sums.insert(sums.end(), information.begin(), information.end());
+    std::vector<double> lows{fMinObservedProb, fMinComputedProb}, highs{fMaxObservedProb};
+    if (!reducer.Sum(sums) || !reducer.Min(lows) || !reducer.Max(highs)) return false;
+    fLL = sums[0];
+    fWeight = sums[1];
+    fNValidRows = static_cast<int>(sums[2]);
+    fNInvalidCalls = static_cast<int>(sums[3]);
+    auto at = sums.begin() + 4;
+    std::copy(at, at + static_cast<long>(fvScores.size()), fvScores.begin());
+    at += static_cast<long>(fvScores.size());
+    std::copy(at, at + static_cast<long>(information.size()), information.begin());
+    fMinObservedProb = lows[0];
+    fMinComputedProb = lows[1];
+    fMaxObservedProb = highs[0];
+    return true;
 }
 
 bool MCAccumStatsLogistic::GetHessian(MCSymMatrix& hessian) const {

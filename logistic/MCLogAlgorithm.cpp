@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCRecordIterHandler.h"
@@ -16,7 +17,7 @@ using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::MultiPassRecordIter;
 using MCCommon_850::Record;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCLogAlgorithm::MCLogAlgorithm(const MCLogRegSettings& settings)
     : fpSettings(&settings),
@@ -50,8 +51,12 @@ void MCLogAlgorithm::AddNewWarnings(const std::vector<MCStatus>& list, bool asWa
 MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     iter.NewPass();
-    if (!iter.HasMore()) return fStatus = ErrorStatus(Code::kNoValidRecord);
-    if (fbFactorTableFilled) return fStatus = ErrorStatus(Code::kDataPassTwice);
+    MCCommon_850::PassReducer* reducer = fpSettings->GetPassReducer();
+    // A process of a split fit may hold no record: the records of all of
+    // them count.
+    if (reducer == nullptr && !iter.HasMore())
+        return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (fbFactorTableFilled) return fStatus = ErrorStatus(StatusCode::kDataPassTwice);
 
     const MCLogRegSettings& s = *fpSettings;
     fPatternExtractor.SetRecordIndices(s.GetDependent(), s.GetFactors(), s.GetCovariates(),
@@ -67,16 +72,30 @@ MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     fFactorTables.SetModelEffectFactors(effectFactors);
     fFactorTables.SetCovariates(s.GetCovariates());
 
+    MCStatus pass;
     if (s.GetUsePatternTabulator()) {
         auto tabulator = std::make_unique<MCPatternTabulator>(s, fPatternExtractor, fCancel, true);
-        AddNewWarning(tabulator->FillFactorTable(iter, fFactorTables), false);
+        pass = tabulator->FillFactorTable(iter, fFactorTables);
         fNRecordsRead = tabulator->GetRecordCount();
         fNRecordsUsed = tabulator->GetValidCount();
         fpDataHandler = std::move(tabulator);
     } else {
-        AddNewWarning(CountRecords(iter), false);
+        pass = CountRecords(iter);
     }
-    if (!fStatus.IsError() && Cancelled()) AddNewWarning(ErrorStatus(Code::kCancelled), false);
+    if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (reducer != nullptr) {
+        std::vector<double> counts{static_cast<double>(fNRecordsRead),
+                                   static_cast<double>(fNRecordsUsed)};
+        if (!MCCommon_850::AgreeStatus(*reducer, pass))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+        else if (!pass.IsError() &&
+                 (!fFactorTables.MergeAcrossProcesses(*reducer) || !reducer->Sum(counts)))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+        fNRecordsRead = static_cast<int>(counts[0]);
+        fNRecordsUsed = static_cast<int>(counts[1]);
+    }
+    if (!pass.IsError()) pass = CheckTotals();
+    AddNewWarning(pass, false);
     if (fStatus.IsError()) return fStatus;
     fvMeanValues = fFactorTables.GetCovariateMeans();
     fbFactorTableFilled = true;
@@ -87,7 +106,7 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
     MCStatus status;
     while (!status.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) return ErrorStatus(Code::kNoRecordInFirstPass);
+        if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInFirstPass);
         ++fNRecordsRead;
         if (!fValidator.IsValidRecord(*record, status)) continue;
         fFactorTables.UpdateAll(*record);
@@ -95,13 +114,17 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
     }
     if (status.IsError()) return status;
     iter.NewPass();
-    if (fNRecordsUsed == 0) return ErrorStatus(Code::kNoValidRecord);
+    return status;
+}
+
+MCStatus MCLogAlgorithm::CheckTotals() const {
+    if (fNRecordsUsed == 0) return ErrorStatus(StatusCode::kNoValidRecord);
     if (!(fFactorTables.GetTotalWeight() > 0.0)) {
-        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fFactorTables.GetTotalWeight());
         return s;
     }
-    return status;
+    return MCStatus();
 }
 
 MCStatus MCLogAlgorithm::CreateParameters(MultiPassRecordIter& iter,
@@ -109,8 +132,8 @@ MCStatus MCLogAlgorithm::CreateParameters(MultiPassRecordIter& iter,
     if (fStatus.IsError()) return fStatus;
     FillFactorTable(iter);
     if (fStatus.IsError()) return fStatus;
-    if (!fbFactorTableFilled) return fStatus = ErrorStatus(Code::kNothingToBuild);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    if (!fbFactorTableFilled) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
 
     const MCLogRegSettings& s = *fpSettings;
     fModel.SetOffsets(s.GetFactors(), s.GetCovariates(), s.GetFrequencyWeightVar(),
@@ -141,21 +164,29 @@ MCStatus MCLogAlgorithm::FillXPrimeX(MultiPassRecordIter& iter) {
     MCStatus status;
     while (!status.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) return ErrorStatus(Code::kNoRecordInPass);
+        if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
         if (!fValidator.IsValidRecord(*record, status)) continue;
-        if (!fModel.UpdateXPrimeX(record->GetAll())) return ErrorStatus(Code::kPassOutOfOrder);
+        if (!fModel.UpdateXPrimeX(record->GetAll()))
+            return ErrorStatus(StatusCode::kPassOutOfOrder);
     }
-    if (!status.IsError() && Cancelled()) return ErrorStatus(Code::kCancelled);
+    if (!status.IsError() && Cancelled()) return ErrorStatus(StatusCode::kCancelled);
     iter.NewPass();
     return status;
 }
 
 MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
-    if (!fbParamsCreated) return fStatus = ErrorStatus(Code::kNothingToBuild);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    if (!fbParamsCreated) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
 
-    AddNewWarning(FillXPrimeX(iter), false);
+    MCStatus pass = FillXPrimeX(iter);
+    if (MCCommon_850::PassReducer* reducer = fpSettings->GetPassReducer()) {
+        if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+        if (!MCCommon_850::AgreeStatus(*reducer, pass) ||
+            (!pass.IsError() && !fModel.MergeXPrimeX(*reducer)))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+    }
+    AddNewWarning(pass, false);
     if (!fStatus.IsError()) AddNewWarning(fModel.IdentifyRedundancy(), false);
     if (!fStatus.IsError()) AddNewWarning(fModel.SetInitialEstimates(fvEstimates), false);
     if (!fStatus.IsError()) AddNewWarning(Estimate(iter), false);
@@ -179,17 +210,20 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
         fpAccum.reset();
     }
     if (!fpAccum || !fpAccum->IsValid()) {
-        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
         s.SetDiscreteDatum(0, static_cast<long>(fvEstimates.size()));
         s.SetDiscreteDatum(1, MCLogModel::kMaxMatrixRows);
         return s;
     }
     // Without patterns every pass re-reads the host's records; the handler
     // is made here so that it reads the iterator of this build.
-    if (!fpDataHandler)
-        fpDataHandler = std::make_unique<MCRecordIterHandler>(
+    if (!fpDataHandler) {
+        auto handler = std::make_unique<MCRecordIterHandler>(
             iter, fCancel, fValidator, fpSettings->GetDependent(),
             fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar());
+        handler->SetPartOfSplit(fpSettings->GetPassReducer() != nullptr);
+        fpDataHandler = std::move(handler);
+    }
     fpOptimizer = std::make_unique<MCRegOptimizer>(
         *fpSettings, fModel, fpDataHandler.get(), fpAccum.get(), fvEstimates,
         fpSettings->GetProgressListener(), fpSettings->GetIterationFrequency(),
@@ -200,7 +234,7 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
     AddNewWarnings(fpDataHandler->GetWarnings(), false);
     if (status.IsError()) return status;
     const MCSymMatrix* inverse = fpOptimizer->GetHessianGI();
-    if (inverse == nullptr) return ErrorStatus(Code::kMissingInput);
+    if (inverse == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     status = fModel.UncompressEstimates(fvEstimates, *inverse);
     fpOptimizer->ClearHessianGIMatrix();
     return status;
@@ -209,9 +243,9 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
 MCStatus MCLogAlgorithm::Score(const Record& record, std::vector<double>& probabilities,
                                int& category) const {
     if (fStatus.IsError()) return fStatus;
-    if (!fbModelBuilt) return ErrorStatus(Code::kNotBuilt);
-    if (Cancelled()) return ErrorStatus(Code::kCancelled);
-    probabilities.assign(static_cast<std::size_t>(fModel.GetDependentNCategs()), MCMV::Missing());
+    if (!fbModelBuilt) return ErrorStatus(StatusCode::kNotBuilt);
+    if (Cancelled()) return ErrorStatus(StatusCode::kCancelled);
+    probabilities.assign(Ix(fModel.GetDependentNCategs()), MCMV::Missing());
     category = -1;
     MCStatus status;
     if (!fValidator.IsValid4Scoring(record, status)) return status;

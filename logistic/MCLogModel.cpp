@@ -4,6 +4,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorTables.h"
 #include "design/MCParameterList.h"
@@ -13,7 +14,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
 using MCCommon_850::WarningStatus;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCLogModel::MCLogModel(const MCLogRegSettings& settings, MCCancelInfo& cancel)
     : fpSettings(&settings), fpCancel(&cancel) {}
@@ -44,12 +45,12 @@ void MCLogModel::SetTotalWeight(double sampleSize, double totalWeight) {
 
 MCStatus MCLogModel::SetDepCatInfo(const MCFactorCounts& counts) {
     const MCFactorCounts::CountVector* dep = counts.GetDependCountsPtr();
-    if (dep == nullptr) return fStatus = ErrorStatus(Code::kTooFewDepCategories);
+    if (dep == nullptr) return fStatus = ErrorStatus(StatusCode::kTooFewDepCategories);
     std::vector<int> candidates;
     for (std::size_t k = 0; k < dep->size(); ++k)
         if ((*dep)[k].first > 0.0) candidates.push_back(static_cast<int>(k));
     if (candidates.size() < 2) {
-        MCStatus s = ErrorStatus(Code::kTooFewDepCategories);
+        MCStatus s = ErrorStatus(StatusCode::kTooFewDepCategories);
         s.SetDiscreteDatum(1, static_cast<long>(candidates.size()));
         return fStatus = s;
     }
@@ -65,7 +66,7 @@ MCStatus MCLogModel::SetDepCatInfo(const MCFactorCounts& counts) {
         if (found) {
             reference = requested;
         } else {
-            result = WarningStatus(Code::kEmptyReference);
+            result = WarningStatus(StatusCode::kEmptyReference);
             result.SetDiscreteDatum(1, requested);
         }
     }
@@ -78,7 +79,7 @@ MCStatus MCLogModel::SetDepCatInfo(const MCFactorCounts& counts) {
     fvWeightedCounts.clear();
     fvUnweightedCounts.clear();
     for (std::size_t k = 0; k < fvDepCategories.size(); ++k) {
-        const std::size_t code = static_cast<std::size_t>(fvDepCategories[k]);
+        const std::size_t code = Ix(fvDepCategories[k]);
         fvDepLocal[code] = static_cast<int>(k);
         fvWeightedCounts.push_back((*dep)[code].first);
         fvUnweightedCounts.push_back((*dep)[code].second);
@@ -89,7 +90,7 @@ MCStatus MCLogModel::SetDepCatInfo(const MCFactorCounts& counts) {
 double MCLogModel::Layout::Value(const double* row, std::size_t effect) const {
     double v = 1.0;
     for (int t = fvStart[effect]; t < fvStart[effect + 1]; ++t) {
-        const CovTerm& term = fvTerms[static_cast<std::size_t>(t)];
+        const CovTerm& term = fvTerms[Ix(t)];
         for (int m = 0; m < term.fMult; ++m) v *= row[term.fPos];
     }
     return v;
@@ -116,9 +117,9 @@ void MCLogModel::BuildLayouts() {
         const int settingsEffect = intercept ? e - 1 : e;
         if (settingsEffect < 0) continue;
         MCRegrParameter p;
-        p.SetupFromEffect(effects[static_cast<std::size_t>(settingsEffect)], settingsEffect, 0);
+        p.SetupFromEffect(effects[Ix(settingsEffect)], settingsEffect, 0);
         for (int i = 0; i < p.GetNCovariates(); ++i) {
-            const std::size_t ci = static_cast<std::size_t>(i);
+            const std::size_t ci = Ix(i);
             const int var = p.GetCovariates()[ci];
             const int mult = p.GetCovariateMultiplicities()[ci];
             int patternPos = var;
@@ -133,20 +134,20 @@ void MCLogModel::BuildLayouts() {
     fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
 
     // Effects with the same covariate terms have the same design values.
-    fvEffectSource.assign(static_cast<std::size_t>(fNEffects), 0);
+    fvEffectSource.assign(Ix(fNEffects), 0);
     fvSourceEffect.clear();
     const Layout& l = fPatternLayout;
     auto sameTerms = [&l](std::size_t a, std::size_t b) {
         const int na = l.fvStart[a + 1] - l.fvStart[a], nb = l.fvStart[b + 1] - l.fvStart[b];
         if (na != nb) return false;
         for (int t = 0; t < na; ++t) {
-            const CovTerm& x = l.fvTerms[static_cast<std::size_t>(l.fvStart[a] + t)];
-            const CovTerm& y = l.fvTerms[static_cast<std::size_t>(l.fvStart[b] + t)];
+            const CovTerm& x = l.fvTerms[Ix(l.fvStart[a] + t)];
+            const CovTerm& y = l.fvTerms[Ix(l.fvStart[b] + t)];
             if (x.fPos != y.fPos || x.fMult != y.fMult) return false;
         }
         return true;
     };
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         if (l.fvStart[e + 1] == l.fvStart[e]) continue;
         std::size_t s = 0;
         while (s < fvSourceEffect.size() && !sameTerms(fvSourceEffect[s], e)) ++s;
@@ -163,8 +164,8 @@ void MCLogModel::BuildLayouts() {
 
 MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
     if (tables == nullptr || fvDepCategories.size() < 2)
-        return fStatus = ErrorStatus(Code::kMissingInput);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+        return fStatus = ErrorStatus(StatusCode::kMissingInput);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     fpTables = tables;
     const bool intercept = fpSettings->GetInterceptUse();
     const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
@@ -175,7 +176,7 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
         MCParameterList::Count(*tables, static_cast<int>(effects.size()), intercept);
     const long nLogits = static_cast<long>(fvDepCategories.size()) - 1;
     if (nBasic * nLogits > kMaxMatrixRows) {
-        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
         s.SetDiscreteDatum(0, nBasic * nLogits);
         s.SetDiscreteDatum(1, kMaxMatrixRows);
         return fStatus = s;
@@ -183,7 +184,7 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
     try {
         MCParameterList list;
         if (!list.Build(*tables, effects, intercept, *fpCancel))
-            return fStatus = ErrorStatus(Code::kCancelled);
+            return fStatus = ErrorStatus(StatusCode::kCancelled);
         fvBasicParams = std::move(list.fvParameters);
         fvEffectFirst = std::move(list.fvEffectFirst);
         fvEffectCount = std::move(list.fvEffectCount);
@@ -199,17 +200,17 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
         BuildLayouts();
         fpXPrimeX = std::make_unique<MCSymMatrix>(fNBasic);
         if (fpXPrimeX->GetNRows() != fNBasic) throw std::bad_alloc();
-        fvEstimates.assign(static_cast<std::size_t>(fNAll), 0.0);
-        fvDesignRow.assign(static_cast<std::size_t>(fNBasic), 0.0);
+        fvEstimates.assign(Ix(fNAll), 0.0);
+        fvDesignRow.assign(Ix(fNBasic), 0.0);
         fvEta.assign(fvDepCategories.size(), 0.0);
         fvProbabilities.assign(fvDepCategories.size(), 0.0);
         const int J = GetDependentNCategs();
         if (!fClassification.Resize(J, J)) throw std::bad_alloc();
-        fvXIdx.reserve(static_cast<std::size_t>(fNEffects));
-        fvXVal.reserve(static_cast<std::size_t>(fNEffects));
+        fvXIdx.reserve(Ix(fNEffects));
+        fvXVal.reserve(Ix(fNEffects));
     } catch (const std::bad_alloc&) {
         fpXPrimeX.reset();
-        MCStatus s = ErrorStatus(Code::kTooManyParameters);
+        MCStatus s = ErrorStatus(StatusCode::kAllocationFailed);
         s.SetDiscreteDatum(0, nBasic * nLogits);
         s.SetDiscreteDatum(1, kMaxMatrixRows);
         return fStatus = s;
@@ -221,10 +222,10 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
 bool MCLogModel::UpdateXPrimeX(const double* row, const std::vector<int>& indices) {
     if (!fbParamsCreated || fbModelBuilt || row == nullptr || !fpXPrimeX) return false;
     if (fpCancel->WillCancel()) return false;
-    if (indices.size() < static_cast<std::size_t>(fNEffects)) return false;
+    if (indices.size() < Ix(fNEffects)) return false;
     fvXIdx.clear();
     fvXVal.clear();
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         if (indices[e] < 0 || indices[e] >= fNBasic) return false;
         fvXIdx.push_back(indices[e]);
         fvXVal.push_back(fPatternLayout.Value(row, e));
@@ -242,21 +243,29 @@ bool MCLogModel::UpdateXPrimeX(const double* row) {
     return indices != nullptr && UpdateXPrimeX(row, *indices);
 }
 
+bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
+    if (!fpXPrimeX || !fpXPrimeX->MergeAcrossProcesses(reducer)) return false;
+    std::vector<double> rows{static_cast<double>(fNRowsAdded)};
+    if (!reducer.Sum(rows)) return false;
+    fNRowsAdded = static_cast<int>(rows[0]);
+    return true;
+}
+
 MCStatus MCLogModel::IdentifyRedundancy() {
-    if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(Code::kNothingToBuild);
-    if (fbModelBuilt) return fStatus = ErrorStatus(Code::kAlreadyBuilt);
+    if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
+    if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
     fpXPrimeX->GetDiagonal(scale);
     fBasicRedundancy = MCBitSet(fNBasic);
     for (int k = 0; k < fNBasic; ++k) {
-        if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+        if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);
     }
-    fvBasicLocal.assign(static_cast<std::size_t>(fNBasic), -1);
+    fvBasicLocal.assign(Ix(fNBasic), -1);
     fNBasicNonRed = 0;
     for (int k = 0; k < fNBasic; ++k)
-        if (fBasicRedundancy.IsIn(k)) fvBasicLocal[static_cast<std::size_t>(k)] = fNBasicNonRed++;
+        if (fBasicRedundancy.IsIn(k)) fvBasicLocal[Ix(k)] = fNBasicNonRed++;
     const int nLogits = GetDependentNCategs() - 1;
     fRedundancy = MCBitSet(fNAll);
     for (int l = 0; l < nLogits; ++l)
@@ -267,35 +276,33 @@ MCStatus MCLogModel::IdentifyRedundancy() {
 }
 
 MCStatus MCLogModel::SetInitialEstimates(std::vector<double>& estimates) const {
-    if (!fbParamsCreated) return ErrorStatus(Code::kMissingInput);
-    if (fbModelBuilt) return ErrorStatus(Code::kAlreadyBuilt);
+    if (!fbParamsCreated) return ErrorStatus(StatusCode::kMissingInput);
+    if (fbModelBuilt) return ErrorStatus(StatusCode::kAlreadyBuilt);
     for (double n : fvWeightedCounts)
-        if (!(n > 0.0)) return ErrorStatus(Code::kMissingInput);
-    estimates.assign(static_cast<std::size_t>(fNNonRed), 0.0);
+        if (!(n > 0.0)) return ErrorStatus(StatusCode::kMissingInput);
+    estimates.assign(Ix(fNNonRed), 0.0);
     if (!fpSettings->GetInterceptUse() || fNBasicNonRed == 0 || fvBasicLocal[0] != 0)
         return MCStatus();
     const double reference = fvWeightedCounts.back();
     for (std::size_t k = 0; k + 1 < fvWeightedCounts.size(); ++k)
-        estimates[k * static_cast<std::size_t>(fNBasicNonRed)] =
-            std::log(fvWeightedCounts[k] / reference);
+        estimates[k * Ix(fNBasicNonRed)] = std::log(fvWeightedCounts[k] / reference);
     return MCStatus();
 }
 
 MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
                                          const MCSymMatrix& inverse) {
-    if (estimates.size() != static_cast<std::size_t>(fNNonRed))
-        return fStatus = ErrorStatus(Code::kMissingInput);
+    if (estimates.size() != Ix(fNNonRed)) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     std::size_t next = 0;
     for (int i = 0; i < fNAll; ++i)
-        fvEstimates[static_cast<std::size_t>(i)] = fRedundancy.IsIn(i) ? estimates[next++] : 0.0;
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+        fvEstimates[Ix(i)] = fRedundancy.IsIn(i) ? estimates[next++] : 0.0;
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     try {
         fpHessianGI = std::make_unique<MCSymMatrix>(fNAll);
     } catch (const std::bad_alloc&) {
-        return fStatus = ErrorStatus(Code::kTooManyParameters);
+        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
     if (!inverse.Expand(fRedundancy, *fpHessianGI))
-        return fStatus = ErrorStatus(Code::kMissingInput);
+        return fStatus = ErrorStatus(StatusCode::kMissingInput);
     return fStatus;
 }
 
@@ -308,14 +315,14 @@ bool MCLogModel::GetParamsForEffect(int effect, int& first, int& count) const {
     }
     const int e = intercept ? effect - 1 : effect;
     if (e < 0 || e >= static_cast<int>(fvEffectFirst.size())) return false;
-    first = fvEffectFirst[static_cast<std::size_t>(e)];
-    count = fvEffectCount[static_cast<std::size_t>(e)];
+    first = fvEffectFirst[Ix(e)];
+    count = fvEffectCount[Ix(e)];
     return true;
 }
 
 MCStatus MCLogModel::FinishErrors() {
     if (fNClassified == 0 || fSampleSize == 0.0 || !(fTotalWeight > 0.0)) {
-        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fTotalWeight);
         return fStatus = s;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
 #include "companion/MCStatusCodes.h"
@@ -29,12 +30,11 @@ bool MCLogModel::ExpandAndCompressRow(const double* row, const std::vector<int>&
     columns.clear();
     values.clear();
     count = 0;
-    if (!fbParamsCreated || row == nullptr || indices.size() < static_cast<std::size_t>(fNEffects))
-        return false;
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    if (!fbParamsCreated || row == nullptr || indices.size() < Ix(fNEffects)) return false;
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         const int j = indices[e];
         if (j < 0 || j >= fNBasic) return false;
-        const int local = fvBasicLocal[static_cast<std::size_t>(j)];
+        const int local = fvBasicLocal[Ix(j)];
         if (local < 0) continue;
         const double v = fPatternLayout.Value(row, e);
         if (v == 0.0) continue;
@@ -62,11 +62,11 @@ bool MCLogModel::GetCellLayout(const std::vector<int>& indices, std::vector<int>
     columns.clear();
     sources.clear();
     nSources = static_cast<int>(fvSourceEffect.size()) + 1;
-    if (!fbParamsCreated || indices.size() < static_cast<std::size_t>(fNEffects)) return false;
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    if (!fbParamsCreated || indices.size() < Ix(fNEffects)) return false;
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         const int j = indices[e];
         if (j < 0 || j >= fNBasic) return false;
-        const int local = fvBasicLocal[static_cast<std::size_t>(j)];
+        const int local = fvBasicLocal[Ix(j)];
         if (local < 0) continue;
         columns.push_back(local);
         sources.push_back(fvEffectSource[e]);
@@ -85,14 +85,14 @@ bool MCLogModel::GetSourceValues(const double* row, std::vector<double>& values)
 
 bool MCLogModel::ExpandRow(std::vector<double>& x, const double* row) const {
     if (!fbParamsCreated || row == nullptr) return false;
-    if (x.size() < static_cast<std::size_t>(fNBasic)) x.resize(static_cast<std::size_t>(fNBasic));
+    if (x.size() < Ix(fNBasic)) x.resize(Ix(fNBasic));
     std::fill(x.begin(), x.begin() + fNBasic, 0.0);
     bool allFound = true;
     const std::vector<int>& indices = fpTables->GetRowParameterIndices(row, allFound);
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         const int j = indices[e];
         if (j < 0 || j >= fNBasic) continue;
-        x[static_cast<std::size_t>(j)] = fRecordLayout.Value(row, e);
+        x[Ix(j)] = fRecordLayout.Value(row, e);
     }
     return allFound;
 }
@@ -104,7 +104,7 @@ bool MCLogModel::ExpandRow(const double* row, std::vector<int>& indices,
     if (!fbParamsCreated || row == nullptr) return false;
     bool allFound = true;
     const std::vector<int>& found = fpTables->GetRowParameterIndices(row, allFound);
-    for (std::size_t e = 0; e < static_cast<std::size_t>(fNEffects); ++e) {
+    for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         indices.push_back(found[e]);
         values.push_back(found[e] >= 0 ? fRecordLayout.Value(row, e) : 0.0);
     }
@@ -119,7 +119,7 @@ int MCLogModel::BreakTie(const std::vector<int>& tied) const {
     // tied holds local category indices.
     int best = tied.front();
     for (int k : tied) {
-        const std::size_t a = static_cast<std::size_t>(k), b = static_cast<std::size_t>(best);
+        const std::size_t a = Ix(k), b = Ix(best);
         if (fvWeightedCounts[a] != fvWeightedCounts[b]) {
             if (fvWeightedCounts[a] > fvWeightedCounts[b]) best = k;
         } else if (fvUnweightedCounts[a] != fvUnweightedCounts[b]) {
@@ -145,7 +145,7 @@ MCStatus MCLogModel::Score(const double* row, std::vector<double>& probabilities
     double etaMax = 0.0;
     for (std::size_t k = 0; k < nLogits; ++k) {
         fvEta[k] = MCMathFun::DDot(fNBasic, fvDesignRow.data(), 1,
-                                   fvEstimates.data() + k * static_cast<std::size_t>(fNBasic), 1);
+                                   fvEstimates.data() + k * Ix(fNBasic), 1);
         etaMax = std::max(etaMax, fvEta[k]);
     }
     fvEta[nLogits] = 0.0;
@@ -168,13 +168,13 @@ MCStatus MCLogModel::Score(const double* row, std::vector<double>& probabilities
         }
     }
     const int winner = tied.size() == 1 ? tied.front() : BreakTie(tied);
-    category = fvDepCategories[static_cast<std::size_t>(winner)];
+    category = fvDepCategories[Ix(winner)];
     return MCStatus();
 }
 
 void MCLogModel::GetDResiduals(std::vector<double>& residuals, const double* row) {
     const std::size_t J = fvDepCategories.size();
-    const std::size_t nBasic = static_cast<std::size_t>(fNBasic);
+    const std::size_t nBasic = Ix(fNBasic);
     residuals.assign((J > 0 ? J - 1 : 0) * nBasic, 0.0);
     if (!fbParamsCreated || row == nullptr || J < 2) return;
     int predicted = -1;
@@ -189,12 +189,10 @@ void MCLogModel::GetDResiduals(std::vector<double>& residuals, const double* row
     }
     // A record whose response is not one of the model's categories has no
     // row in the table.
-    const int observed = y >= 0 && static_cast<std::size_t>(y) < fvDepLocal.size()
-                             ? fvDepLocal[static_cast<std::size_t>(y)]
-                             : -1;
+    const int observed = y >= 0 && Ix(y) < fvDepLocal.size() ? fvDepLocal[Ix(y)] : -1;
     if (w == 0.0 || observed < 0) return;
     ++fNClassified;
-    const int col = fvDepLocal[static_cast<std::size_t>(predicted)];
+    const int col = fvDepLocal[Ix(predicted)];
     fClassification.SetElem(observed, col, fClassification.GetElem(observed, col) + w);
 }
 

@@ -1,6 +1,7 @@
 #include "logistic/MCLogOutputStats.h"
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "logistic/MCLogAlgorithm.h"
 
@@ -45,7 +46,7 @@ MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm
     MCLogOutStatsImpl& d = *fpImpl;
     const MCLogModel& model = algorithm.GetModel();
     const int p = model.GetNParameters();
-    d.fParamStats.resize(static_cast<std::size_t>(p));
+    d.fParamStats.resize(Ix(p));
     d.fRedundancy.Resize(p);
     d.fNDegFreedom = settings.GetDF() > 0.0 ? settings.GetDF() : d.fTotalRegrWeight - p;
     if (const MCRegOptimizer* optimizer = algorithm.GetOptimizer())
@@ -54,7 +55,7 @@ MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm
     const MCBitSet& set = model.GetRedundancyInfo();
     if (set.Size() != p) return;
     for (int i = 0; i < p; ++i) {
-        const std::size_t k = static_cast<std::size_t>(i);
+        const std::size_t k = Ix(i);
         MCRegrParameterStats& s = d.fParamStats[k];
         s.fParamIndex = i;
         s.fEstimate = (*d.fParamEstimates)[k];
@@ -130,6 +131,63 @@ bool MCLogOutputStats::ExpandRow(const Record& record, std::vector<int>& indices
 
 const std::vector<int>& MCLogOutputStats::GetDependCategories() const {
     return fpImpl->fpAlgorithm->GetModel().GetDependCategories();
+}
+
+const std::vector<double>& MCLogOutputStats::GetCategoryWeights() const {
+    return fpImpl->fpAlgorithm->GetModel().GetWeightedCounts();
+}
+
+const std::vector<double>& MCLogOutputStats::GetCategoryCounts() const {
+    return fpImpl->fpAlgorithm->GetModel().GetUnweightedCounts();
+}
+
+namespace {
+
+struct EstimationFigures {
+    int iterations = 0;
+    double initial = MCMV::Missing(), final = MCMV::Missing(), dll = 0.0, dpar = 0.0;
+};
+
+EstimationFigures Figures(const MCLogAlgorithm& algorithm) {
+    EstimationFigures f;
+    if (const MCRegOptimizer* o = algorithm.GetOptimizer())
+        o->GetEstStats(f.iterations, f.initial, f.final, f.dll, f.dpar);
+    return f;
+}
+
+}  // namespace
+
+int MCLogOutputStats::GetIterations() const {
+    return Figures(*fpImpl->fpAlgorithm).iterations;
+}
+
+int MCLogOutputStats::GetConvergenceCode() const {
+    const MCRegOptimizer* o = fpImpl->fpAlgorithm->GetOptimizer();
+    return o != nullptr ? o->GetConverCrit() : MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
+}
+
+double MCLogOutputStats::GetInitialLogLikelihood() const {
+    return Figures(*fpImpl->fpAlgorithm).initial;
+}
+
+double MCLogOutputStats::GetFinalLogLikelihood() const {
+    return Figures(*fpImpl->fpAlgorithm).final;
+}
+
+int MCLogOutputStats::GetNBasicParameters() const {
+    return fpImpl->fpAlgorithm->GetModel().GetNBasicParameters();
+}
+
+const MCBitSet& MCLogOutputStats::GetBasicRedundancy() const {
+    return fpImpl->fpAlgorithm->GetModel().GetBasicRedundInfo();
+}
+
+bool MCLogOutputStats::GetParamsForEffect(int effect, int& first, int& count) const {
+    return fpImpl->fpAlgorithm->GetModel().GetParamsForEffect(effect, first, count);
+}
+
+const MCSymMatrix* MCLogOutputStats::GetSweptCrossProduct() const {
+    return fpImpl->fpAlgorithm->GetModel().GetXPrimeX();
 }
 
 void MCLogOutputStats::Cancel() {

@@ -57,6 +57,30 @@ public:
                    std::vector<double>& values) const;
     // Category codes of the dependent, reference last.
     const std::vector<int>& GetDependCategories() const;
+    // Per response category (in that order) its weighted and unweighted
+    // count.
+    const std::vector<double>& GetCategoryWeights() const;
+    const std::vector<double>& GetCategoryCounts() const;
+
+    // The estimation: iterations, the convergence code (1-3 converged, 4
+    // singular information, 5 step-halving exhausted, 6 iteration limit, 7
+    // complete and 8 quasi-complete separation, 9 nothing to iterate) and
+    // the log-likelihoods of the start (the intercept-only fit when the
+    // model has an intercept) and of the estimates.
+    int GetIterations() const;
+    int GetConvergenceCode() const;
+    double GetInitialLogLikelihood() const;
+    double GetFinalLogLikelihood() const;
+
+    // The basic design of one logit: its number of parameters, their
+    // redundancy (bit set: not redundant), the first parameter and number of
+    // parameters of each effect (the intercept first when used), and X'X
+    // swept on the non-redundant pivots, whose negation is the generalized
+    // inverse that the tests of model effects take.
+    int GetNBasicParameters() const;
+    const MCBitSet& GetBasicRedundancy() const;
+    bool GetParamsForEffect(int effect, int& first, int& count) const;
+    const MCSymMatrix* GetSweptCrossProduct() const;
 
     class MCLogOutStatsImpl;
 

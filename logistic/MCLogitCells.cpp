@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "companion/MCIndex.h"
 #include "companion/MCSymBlockMatrix.h"
 
 namespace MCMath_850 {
@@ -21,8 +22,8 @@ std::size_t Pair(std::size_t a, std::size_t b) {
 }  // namespace
 
 void MCLogitCells::Setup(int nLogits, int p) {
-    fNLogits = nLogits > 0 ? static_cast<std::size_t>(nLogits) : 0;
-    fP = p > 0 ? static_cast<std::size_t>(p) : 0;
+    fNLogits = nLogits > 0 ? Ix(nLogits) : 0;
+    fP = p > 0 ? Ix(p) : 0;
     fvSlot.clear();
     fvCells.clear();
     fvTouched.clear();
@@ -44,8 +45,7 @@ void MCLogitCells::NewPass() {
 }
 
 bool MCLogitCells::Has(int cell) const {
-    return cell >= 0 && static_cast<std::size_t>(cell) < fvSlot.size() &&
-           fvSlot[static_cast<std::size_t>(cell)] >= 0;
+    return cell >= 0 && Ix(cell) < fvSlot.size() && fvSlot[Ix(cell)] >= 0;
 }
 
 int MCLogitCells::GetNSources() const {
@@ -56,16 +56,16 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
                        int nSources, const std::vector<double>& estimates) {
     fpCurrent = nullptr;
     if (cell < 0 || fNLogits == 0 || fP == 0) return false;
-    const std::size_t id = static_cast<std::size_t>(cell);
+    const std::size_t id = Ix(cell);
     if (!Has(cell)) {
         if (nSources < 1 || columns.size() != sources.size()) return false;
         int previous = -1;
         for (std::size_t a = 0; a < columns.size(); ++a) {
-            if (columns[a] <= previous || static_cast<std::size_t>(columns[a]) >= fP) return false;
+            if (columns[a] <= previous || Ix(columns[a]) >= fP) return false;
             if (sources[a] < 0 || sources[a] >= nSources) return false;
             previous = columns[a];
         }
-        const std::size_t s = static_cast<std::size_t>(nSources);
+        const std::size_t s = Ix(nSources);
         const std::size_t size = 2 * fNLogits * s + Triangle(fNLogits) * Triangle(s);
         if (fDoubles + size > kMaxDoubles) return false;
         try {
@@ -84,15 +84,15 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
         fvSlot[id] = static_cast<int>(fvCells.size() - 1);
         fDoubles += size;
     }
-    const std::size_t slot = static_cast<std::size_t>(fvSlot[id]);
+    const std::size_t slot = Ix(fvSlot[id]);
     Cell& c = fvCells[slot];
     if (c.fPass != fPass) {
         // The estimates of a cell's columns, summed by source.
         std::fill(c.fvCoef.begin(), c.fvCoef.end(), 0.0);
         for (std::size_t k = 0; k < fNLogits; ++k)
             for (std::size_t a = 0; a < c.fvColumns.size(); ++a)
-                c.fvCoef[k * c.fNSources + static_cast<std::size_t>(c.fvSources[a])] +=
-                    estimates[k * fP + static_cast<std::size_t>(c.fvColumns[a])];
+                c.fvCoef[k * c.fNSources + Ix(c.fvSources[a])] +=
+                    estimates[k * fP + Ix(c.fvColumns[a])];
         c.fPass = fPass;
     }
     if (!c.fbTouched) {
@@ -144,20 +144,18 @@ void MCLogitCells::Flush(std::vector<double>& scores, MCSymBlockMatrix& informat
         const std::size_t nPairs = Triangle(s);
         for (std::size_t k = 0; k < fNLogits; ++k)
             for (std::size_t a = 0; a < n; ++a)
-                scores[k * fP + static_cast<std::size_t>(c.fvColumns[a])] +=
-                    c.fvScores[k * s + static_cast<std::size_t>(c.fvSources[a])];
+                scores[k * fP + Ix(c.fvColumns[a])] += c.fvScores[k * s + Ix(c.fvSources[a])];
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
                 const double* info = c.fvInfo.data() + (Triangle(j) + l) * nPairs;
                 for (std::size_t a = 0; a < n; ++a) {
-                    const std::size_t sa = static_cast<std::size_t>(c.fvSources[a]);
+                    const std::size_t sa = Ix(c.fvSources[a]);
                     // Within a diagonal block only the lower triangle is kept.
                     const std::size_t bEnd = j == l ? a + 1 : n;
                     for (std::size_t b = 0; b < bEnd; ++b)
-                        information.AddBlockElem(
-                            static_cast<int>(j), static_cast<int>(l), c.fvColumns[a],
-                            c.fvColumns[b],
-                            info[Pair(sa, static_cast<std::size_t>(c.fvSources[b]))]);
+                        information.AddBlockElem(static_cast<int>(j), static_cast<int>(l),
+                                                 c.fvColumns[a], c.fvColumns[b],
+                                                 info[Pair(sa, Ix(c.fvSources[b]))]);
                 }
             }
         std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorTables.h"
 
@@ -12,7 +13,7 @@ using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
 using MCCommon_850::Record;
 using MCCommon_850::RecordIterator;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
@@ -34,7 +35,8 @@ MCPatternTabulator::MCPatternTabulator(const MCLogRegSettings& settings,
       fpCancel(&cancel),
       fNVarTypes(static_cast<int>(settings.GetVariableTypes().size())),
       fValidator(settings.GetVariableTypes(), settings.GetFactors(), settings.GetFactorSizes(),
-                 settings.GetDependentNCategs()) {
+                 settings.GetDependentNCategs()),
+      fbSplit(settings.GetPassReducer() != nullptr) {
     if (createTable)
         fpRowPatternTable = std::make_unique<MCHashtable<MCRowPatterns>>(kTableBuckets);
     fpKey = std::make_unique<MCHashKey>(0);
@@ -60,11 +62,11 @@ void MCPatternTabulator::CleanStatsModel() {
 const Record* MCPatternTabulator::NextRecord(RecordIterator& iter) {
     const Record* record = iter.Next();
     if (record == nullptr) {
-        fStatus = ErrorStatus(Code::kNoRecordInFirstPass);
+        fStatus = ErrorStatus(StatusCode::kNoRecordInFirstPass);
         return nullptr;
     }
     if (record->Size() < fNVarTypes) {
-        MCStatus s = ErrorStatus(Code::kShortRecord);
+        MCStatus s = ErrorStatus(StatusCode::kShortRecord);
         s.SetDiscreteDatum(1, record->Size());
         s.SetDiscreteDatum(2, fNVarTypes);
         fStatus = s;
@@ -75,27 +77,29 @@ const Record* MCPatternTabulator::NextRecord(RecordIterator& iter) {
 }
 
 MCStatus MCPatternTabulator::FillFactorTable(RecordIterator& iter, MCFactorTables& tables) {
-    if (!iter.HasMore()) return fStatus = ErrorStatus(Code::kNoValidRecord);
+    if (!fbSplit && !iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
         const Record* record = NextRecord(iter);
         if (record == nullptr) break;
         if (!fValidator.IsValidRecord(*record, fStatus)) continue;
         if (record->Size() == 0) {
-            fStatus = ErrorStatus(Code::kPatternWithoutValues);
+            fStatus = ErrorStatus(StatusCode::kPatternWithoutValues);
             break;
         }
         tables.UpdateAll(*record);
         ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
-    if (fValidCount == 0) return fStatus = ErrorStatus(Code::kNoValidRecord);
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+    fbFactorTableFilled = true;
+    // A process of a split fit checks the totals once they are merged.
+    if (fbSplit) return fStatus;
+    if (fValidCount == 0) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (!(tables.GetTotalWeight() > 0.0)) {
-        MCStatus s = ErrorStatus(Code::kNoPositiveWeight);
+        MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, tables.GetTotalWeight());
         return fStatus = s;
     }
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
-    fbFactorTableFilled = true;
     return fStatus;
 }
 
@@ -138,9 +142,9 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
     }
     fpKey = std::make_unique<MCHashKey>(fNPackedKey);
 
-    if (!iter.HasMore()) return fStatus = ErrorStatus(Code::kNoValidRecord);
+    if (!fbSplit && !iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (fbRowPatternsCreated || !fpRowPatternTable)
-        return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+        return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
         const Record* record = NextRecord(iter);
         if (record == nullptr) break;
@@ -148,14 +152,14 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
         if (!ProcessRowPattern(*record, tables).IsError()) ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
-    if (fValidCount == 0) return fStatus = ErrorStatus(Code::kNoValidRecord);
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+    if (fValidCount == 0 && !fbSplit) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     fbRowPatternsCreated = true;
     return fStatus;
 }
 
 MCStatus MCPatternTabulator::ProcessRowPattern(const Record& record, const MCFactorTables& tables) {
-    if (record.Size() == 0) return fStatus = ErrorStatus(Code::kPatternWithoutValues);
+    if (record.Size() == 0) return fStatus = ErrorStatus(StatusCode::kPatternWithoutValues);
     bool allFound = true;
     const std::vector<int>& local = tables.GetRowLocalParamIndices(record.GetAll(), allFound);
     // A record whose cell the factor pass never saw (data changed between the
@@ -169,24 +173,23 @@ MCStatus MCPatternTabulator::ProcessRowPattern(const Record& record, const MCFac
             auto key = std::make_unique<MCHashKey>(*fpKey);
             auto value = std::make_unique<MCRowPatterns>();
             if (!fpRowPatternTable->Put(key.get(), value.get()))
-                return fStatus = ErrorStatus(Code::kTooManyParameters);
+                return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
             key.release();
             pattern = value.release();
         } catch (const std::bad_alloc&) {
-            return fStatus = ErrorStatus(Code::kTooManyParameters);
+            return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         }
     }
     double* stored;
     try {
-        stored = pattern->Append(fNAnalysVars);
+        stored = pattern->Append(Ix(fNAnalysVars));
     } catch (const std::bad_alloc&) {
-        return fStatus = ErrorStatus(Code::kTooManyParameters);
+        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
     fpExtractor->Extract(record.GetAll(), stored);
     const int code = MCCategoryIndex(stored[fDependentOffset], 0);
-    stored[fDependentOffset] = code >= 0 && static_cast<std::size_t>(code) < fvDepLocal.size()
-                                   ? fvDepLocal[static_cast<std::size_t>(code)]
-                                   : -1;
+    stored[fDependentOffset] =
+        code >= 0 && Ix(code) < fvDepLocal.size() ? fvDepLocal[Ix(code)] : -1;
     return fStatus;
 }
 
@@ -198,19 +201,20 @@ bool MCPatternTabulator::PatternIndices(const MCHashKey& key, std::vector<int>& 
     }
     indices = *fpParameterOffsets;
     for (std::size_t fe = 0; fe < fvLocal.size() && fe < fpModelEffectIndices->size(); ++fe)
-        indices[static_cast<std::size_t>((*fpModelEffectIndices)[fe])] += fvLocal[fe];
+        indices[Ix((*fpModelEffectIndices)[fe])] += fvLocal[fe];
     return true;
 }
 
 MCStatus MCPatternTabulator::ComputeStatsForOptimizer(bool likelihoodOnly) {
-    if (!fbRowPatternsCreated) return fStatus = ErrorStatus(Code::kPassOutOfOrder);
-    if (fpAccum == nullptr || fpModel == nullptr) return fStatus = ErrorStatus(Code::kMissingInput);
+    if (!fbRowPatternsCreated) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+    if (fpAccum == nullptr || fpModel == nullptr)
+        return fStatus = ErrorStatus(StatusCode::kMissingInput);
     std::vector<int> indices;
     int pattern = 0;
     for (auto it = fpRowPatternTable->begin(); it != fpRowPatternTable->end(); ++it) {
         if (fStatus.IsError() || fpCancel->WillCancel()) break;
         if (!PatternIndices(*it->fpKey, indices))
-            return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+            return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
         // The records of a pattern share their columns: when the model and
         // the accumulator can, they are summed by source values and spread
         // over the columns once per pattern.
@@ -219,7 +223,7 @@ MCStatus MCPatternTabulator::ComputeStatsForOptimizer(bool likelihoodOnly) {
                           fpAccum->UseCell(pattern, fvColumns, fvSources, nSources);
         ++pattern;
         const std::vector<double>& data = it->fpValue->GetAllRecords();
-        const std::size_t stride = static_cast<std::size_t>(fNAnalysVars);
+        const std::size_t stride = Ix(fNAnalysVars);
         for (std::size_t at = 0; at + stride <= data.size(); at += stride) {
             if (fpCancel->WillCancel()) break;
             const double* row = data.data() + at;
@@ -235,31 +239,31 @@ MCStatus MCPatternTabulator::ComputeStatsForOptimizer(bool likelihoodOnly) {
                 fpModel->ExpandAndCompressRow(row, indices, count, fvColumns, fvValues);
                 used = fpAccum->UpdateForRow(fvColumns, fvValues, category, w, likelihoodOnly);
             }
-            if (used < 0) return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+            if (used < 0) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
         }
         if (cell) fpAccum->FlushCells();
     }
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus;
 }
 
 MCStatus MCPatternTabulator::FillDesignMatrix(IMCRegModel& model) {
-    if (!fbRowPatternsCreated) return fStatus = ErrorStatus(Code::kMissingInput);
+    if (!fbRowPatternsCreated) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     std::vector<int> indices;
     for (auto it = fpRowPatternTable->begin(); it != fpRowPatternTable->end(); ++it) {
         if (fStatus.IsError() || fpCancel->WillCancel()) break;
         if (!PatternIndices(*it->fpKey, indices))
-            return fStatus = ErrorStatus(Code::kPassOutOfOrder);
+            return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
         const std::vector<double>& data = it->fpValue->GetAllRecords();
-        const std::size_t stride = static_cast<std::size_t>(fNAnalysVars);
+        const std::size_t stride = Ix(fNAnalysVars);
         for (std::size_t at = 0; at + stride <= data.size(); at += stride) {
             if (!model.UpdateXPrimeX(data.data() + at, indices)) {
-                fStatus = ErrorStatus(Code::kPassOutOfOrder);
+                fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
                 break;
             }
         }
     }
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(Code::kCancelled);
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus;
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
 #include "companion/MCStatusCodes.h"
@@ -16,7 +17,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
@@ -68,20 +69,27 @@ MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegMod
       fpListener(listener),
       fReportFrequency(reportFrequency) {
     try {
-        fvEstimates.resize(static_cast<std::size_t>(fNParams), 0.0);
+        fvEstimates.resize(Ix(fNParams), 0.0);
         fpHessian = std::make_unique<MCSymMatrix>(fNParams);
     } catch (const std::bad_alloc&) {
-        fStatus = ErrorStatus(Code::kTooManyParameters);
+        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
-    if (fpHandler == nullptr || fpAccum == nullptr) fStatus = ErrorStatus(Code::kMissingInput);
+    if (fpHandler == nullptr || fpAccum == nullptr)
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
 }
 
 MCRegOptimizer::~MCRegOptimizer() = default;
 
-bool MCRegOptimizer::Cancelled() {
+bool MCRegOptimizer::CancelSeen() {
     return fbCancelled || fpCancel->WillCancel();
 }
 
+// With the records split over several processes, every process must make
+// the same passes: a cancel then counts only as the status that the
+// processes agree on after a pass, never as a reason to skip one.
+bool MCRegOptimizer::Cancelled() {
+    return fSettings.GetPassReducer() == nullptr && CancelSeen();
+}
 double MCRegOptimizer::ReadLL() const {
     const double ll = fpAccum->GetLL();
     return MCMV::IsMissing(ll) ? ll : std::min(ll, 0.0);
@@ -118,7 +126,7 @@ void MCRegOptimizer::Factor(int& refused, double& condition) {
         return;
     }
     for (int k = 0; k < fNParams; ++k) {
-        const double start = fvStartInformation[static_cast<std::size_t>(k)];
+        const double start = fvStartInformation[Ix(k)];
         if (start > 0.0)
             condition = std::min(condition, std::fabs(fpHessian->GetElem(k, k)) / std::sqrt(start));
     }
@@ -126,12 +134,19 @@ void MCRegOptimizer::Factor(int& refused, double& condition) {
 
 MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool checking) {
     fpHandler->ResetAccumStats(method, checking);
-    return fStatus = fpHandler->ComputeStatsForOptimizer(false);
+    fStatus = fpHandler->ComputeStatsForOptimizer(false);
+    MCCommon_850::PassReducer* reducer = fSettings.GetPassReducer();
+    if (reducer == nullptr) return fStatus;
+    if (!fStatus.IsError() && CancelSeen()) fStatus = ErrorStatus(StatusCode::kCancelled);
+    if (!MCCommon_850::AgreeStatus(*reducer, fStatus) ||
+        (!fStatus.IsError() && !fpAccum->MergeAcrossProcesses(*reducer)))
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
+    return fStatus;
 }
 
 MCStatus MCRegOptimizer::Estimate() {
     if (fStatus.IsError()) return fStatus;
-    const std::size_t p = static_cast<std::size_t>(fNParams);
+    const std::size_t p = Ix(fNParams);
     std::vector<double> step(p, 0.0), previous(p, 0.0);
     fStartSeconds = static_cast<double>(std::clock()) / 1e6;
     int countdown = fReportFrequency;
@@ -157,13 +172,13 @@ MCStatus MCRegOptimizer::Estimate() {
     }
 
     fIterations = 0;
-    fConvergence = kNotConverged;
+    fConvergence = MCConst::CONVERGENCE_NONE;
     // Only the intercepts are estimated, and the start already is their fit.
     if ((fSettings.GetInterceptUse() && fNParams < fNCategs) || fNParams == 0 ||
         fMaxIterations == 0)
-        fConvergence = kNothingToIterate;
+        fConvergence = MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
 
-    while (!fStatus.IsError() && fConvergence == kNotConverged && !Cancelled()) {
+    while (!fStatus.IsError() && fConvergence == MCConst::CONVERGENCE_NONE && !Cancelled()) {
         ++fIterations;
         previous = fvEstimates;
         int halvings = 0;
@@ -189,7 +204,7 @@ MCStatus MCRegOptimizer::Estimate() {
             }
             fvEstimates = previous;
             if (halvings >= maxHalvings) {
-                fConvergence = kHalvingExhausted;
+                fConvergence = MCConst::CONVERGENCE_HALVING_EXHAUSTED;
                 fLLChange = 0.0;
                 fParamChange = 0.0;
                 break;
@@ -199,26 +214,27 @@ MCStatus MCRegOptimizer::Estimate() {
         }
         if (Cancelled()) {
             fbCancelled = true;
-            fStatus = ErrorStatus(Code::kCancelled);
+            fStatus = ErrorStatus(StatusCode::kCancelled);
         }
         if (fStatus.IsError()) break;
         if (!havePass && FullPass(method, checking).IsError()) break;
 
         fFinalLL = ReadLL();
         Factor(refused, condition);
-        if (fConvergence == kNotConverged)
+        if (fConvergence == MCConst::CONVERGENCE_NONE)
             fConvergence = CheckForConvergence(previous, previousLL, refused, condition, checking);
         if (fMethod == MCConst::HESSIAN_HYBRID && HybridSwitch(method)) {
-            fConvergence = kNotConverged;
+            fConvergence = MCConst::CONVERGENCE_NONE;
             fFisherIterations = fIterations;
             if (FullPass(MCConst::HESSIAN_NEWTON, checking).IsError()) break;
             Factor(refused, condition);
             if (refused > 0)
-                fConvergence = kSingularHessian;
+                fConvergence = MCConst::CONVERGENCE_SINGULAR;
             else
                 method = MCConst::HESSIAN_NEWTON;
         }
-        if (fConvergence == kNotConverged) fpHessian->LTSubstitute(fpAccum->GetScores(), step);
+        if (fConvergence == MCConst::CONVERGENCE_NONE)
+            fpHessian->LTSubstitute(fpAccum->GetScores(), step);
         previousLL = fFinalLL;
         if (--countdown <= 0) {
             Report(fIterations, halvings, fFinalLL);
@@ -228,10 +244,10 @@ MCStatus MCRegOptimizer::Estimate() {
 
     if (Cancelled()) {
         fbCancelled = true;
-        fStatus = ErrorStatus(Code::kCancelled);
+        fStatus = ErrorStatus(StatusCode::kCancelled);
     }
     fpHandler->CleanStatsModel();
-    if (!fStatus.IsError() && fConvergence != kNotConverged && fNParams > 0) {
+    if (!fStatus.IsError() && fConvergence != MCConst::CONVERGENCE_NONE && fNParams > 0) {
         fpHessian->InvertFromCholesky();
         int valid = 0, invalid = 0;
         fpAccum->GetCounts(valid, invalid, fWeight);
@@ -242,43 +258,48 @@ MCStatus MCRegOptimizer::Estimate() {
 
 int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, double previousLL,
                                         int refusedPivots, double condition, bool checking) {
-    int code = kNotConverged;
+    int code = MCConst::CONVERGENCE_NONE;
     if (checking) {
         double minObserved = 0.0, maxObserved = 0.0, minComputed = 0.0;
         fpAccum->GetMinMaxProbabilities(minObserved, maxObserved, minComputed);
         if (1.0 - minObserved <= kSeparationMargin && 1.0 - maxObserved <= kSeparationMargin)
-            code = kCompleteSeparation;
+            code = MCConst::CONVERGENCE_COMPLETE_SEPARATION;
         else if (condition <= kNearSingular)
             code = maxObserved > kQuasiMaxObserved || minComputed < kQuasiMinComputed
-                       ? kQuasiSeparation
-                       : kSingularHessian;
+                       ? MCConst::CONVERGENCE_QUASI_SEPARATION
+                       : MCConst::CONVERGENCE_SINGULAR;
     }
-    if (code == kNotConverged && refusedPivots > 0) code = kSingularHessian;
+    if (code == MCConst::CONVERGENCE_NONE && refusedPivots > 0)
+        code = MCConst::CONVERGENCE_SINGULAR;
 
     fLLChange = std::fabs(previousLL - fFinalLL);
     if (!fbLLAbsolute) fLLChange /= std::fabs(previousLL);
-    if (code == kNotConverged && fLLCriterion > fLLChange) code = kLogLikelihood;
+    if (code == MCConst::CONVERGENCE_NONE && fLLCriterion > fLLChange)
+        code = MCConst::CONVERGENCE_LOGLIKELIHOOD;
 
     if (fNParams > 0) {
         fParamChange = fbParamAbsolute
                            ? MCMathFun::VNrm1Diff(fvEstimates, previous)
                            : MCMathFun::VMaxRelDiff(fvEstimates, previous, kRelativeFloor);
         if (fParamCriterion > fParamChange) {
-            if (code == kNotConverged) return kParameters;
-            if (code == kLogLikelihood) return kBoth;
+            if (code == MCConst::CONVERGENCE_NONE) return MCConst::CONVERGENCE_PARAMETERS;
+            if (code == MCConst::CONVERGENCE_LOGLIKELIHOOD) return MCConst::CONVERGENCE_BOTH;
             return code;
         }
     }
-    if (code != kNotConverged) return code;
-    return fIterations >= fMaxIterations ? kMaxIterations : kNotConverged;
+    if (code != MCConst::CONVERGENCE_NONE) return code;
+    return fIterations >= fMaxIterations ? MCConst::CONVERGENCE_MAX_ITERATIONS
+                                         : MCConst::CONVERGENCE_NONE;
 }
 
 bool MCRegOptimizer::HybridSwitch(MCConst::MCHessianCompMethod current) const {
     if (fMethod != MCConst::HESSIAN_HYBRID || current != MCConst::HESSIAN_FISHER) return false;
-    if (fConvergence == kLogLikelihood || fConvergence == kParameters || fConvergence == kBoth)
+    if (fConvergence == MCConst::CONVERGENCE_LOGLIKELIHOOD ||
+        fConvergence == MCConst::CONVERGENCE_PARAMETERS ||
+        fConvergence == MCConst::CONVERGENCE_BOTH)
         return true;
     if (fIterations < fFisherIterations) return false;
-    return fConvergence == kNotConverged;
+    return fConvergence == MCConst::CONVERGENCE_NONE;
 }
 
 int MCRegOptimizer::GetFisherIterInHybrid() const {

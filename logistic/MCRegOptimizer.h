@@ -24,19 +24,6 @@ namespace MCMath_850 {
 // convergence code (GetConverCrit).
 class MCRegOptimizer {
 public:
-    enum ConvergenceCode : int {
-        kNotConverged = 0,
-        kLogLikelihood = 1,
-        kParameters = 2,
-        kBoth = 3,
-        kSingularHessian = 4,
-        kHalvingExhausted = 5,
-        kMaxIterations = 6,
-        kCompleteSeparation = 7,
-        kQuasiSeparation = 8,
-        kNothingToIterate = 9,
-    };
-
     // estimates is resized to the model's number of non-redundant parameters
     // and updated in place; the settings, model, handler, accumulator and
     // estimates must outlive the optimizer. cancel is the cancel state that
@@ -59,6 +46,7 @@ public:
     // The inverse of the final Hessian; null after ClearHessianGIMatrix().
     const MCSymMatrix* GetHessianGI() const { return fpHessian.get(); }
     void ClearHessianGIMatrix() { fpHessian.reset(); }
+    // An MCConst::MCConvergence value.
     int GetConverCrit() const { return fConvergence; }
     void GetEstStats(int& iterations, double& initialLL, double& finalLL, double& llChange,
                      double& paramChange) const;
@@ -76,11 +64,14 @@ public:
                             int refusedPivots, double condition, bool checking);
 
 private:
+    // A cancel asked for, on this process.
+    bool CancelSeen();
+    // A cancel that ends the estimation at once (see the .cpp).
     bool Cancelled();
     // The accumulator's log-likelihood, never above 0.
     double ReadLL() const;
-    // One full pass at the current estimates, then the Hessian into fpHessian
-    // factored; sets refused and condition.
+    // One full pass at the current estimates (merged over the processes
+    // when the records are split).
     MCCommon_850::MCStatus FullPass(MCConst::MCHessianCompMethod method, bool checking);
     void Factor(int& refused, double& condition);
     void Report(int iteration, int halvings, double ll);
@@ -96,7 +87,7 @@ private:
     std::unique_ptr<MCSymMatrix> fpHessian;
     MCConst::MCHessianCompMethod fMethod;
     int fFisherIterations;
-    int fConvergence = kNothingToIterate;
+    int fConvergence = MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
     double fLLCriterion;
     double fParamCriterion;
     int fMaxIterations;

@@ -10,9 +10,9 @@ class MCRowPatterns {
 public:
     const std::vector<double>& GetAllRecords() const { return fRecordData; }
     // Appends one record of n values; returns where it starts.
-    double* Append(int n) {
+    double* Append(std::size_t n) {
         const std::size_t at = fRecordData.size();
-        fRecordData.resize(at + static_cast<std::size_t>(n));
+        fRecordData.resize(at + n);
         return fRecordData.data() + at;
     }
 

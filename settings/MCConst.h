@@ -90,6 +90,20 @@ enum MCHessianCompMethod : int { HESSIAN_FISHER = 1, HESSIAN_NEWTON = 2, HESSIAN
 
 enum MCConvType : int { CONV_ABSOLUTE = 1, CONV_RELATIVE = 2 };
 
+// How an iterative estimation ended.
+enum MCConvergence : int {
+    CONVERGENCE_NONE = 0,           // not converged: iterate again
+    CONVERGENCE_LOGLIKELIHOOD = 1,  // the log-likelihood criterion was met
+    CONVERGENCE_PARAMETERS = 2,     // the parameter criterion was met
+    CONVERGENCE_BOTH = 3,
+    CONVERGENCE_SINGULAR = 4,           // information singular or ill-conditioned
+    CONVERGENCE_HALVING_EXHAUSTED = 5,  // no step-halving raised the log-likelihood
+    CONVERGENCE_MAX_ITERATIONS = 6,
+    CONVERGENCE_COMPLETE_SEPARATION = 7,
+    CONVERGENCE_QUASI_SEPARATION = 8,
+    CONVERGENCE_NOTHING_TO_ITERATE = 9
+};
+
 enum MCCategRef : int { CATEG_REF_HIGH = 0, CATEG_REF_LOW = 1, CATEG_REF_VALUE = 2 };
 
 enum MCCategOrder : int {

@@ -3,18 +3,28 @@
 #include <new>
 
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
+#include "logistic/MCLogAlgorithm.h"
 
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
-namespace Code = MCCommon_850::StatusCode;
+namespace StatusCode = MCCommon_850::StatusCode;
 
 MCLogComponent::MCLogComponent(const MCLogRegSettings& settings)
     : fpSettings(std::make_unique<MCLogRegSettings>(settings)) {
     fStatus = fpSettings->IsValidSettings(false);
     if (!fStatus.IsError()) fpAlgorithm = std::make_unique<MCLogAlgorithm>(*fpSettings);
+}
+
+int MCLogComponent::GetNRecordsRead() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsRead() : 0;
+}
+
+int MCLogComponent::GetNRecordsUsed() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsUsed() : 0;
 }
 
 // The statistics point into the algorithm but do not use it while being
@@ -36,7 +46,7 @@ MCStatus MCLogComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
         CreateParameters(iter, scratch);
     }
     if (fStatus.IsError()) return fStatus;
-    if (IsModelBuilt()) return ErrorStatus(Code::kAlreadyBuilt);
+    if (IsModelBuilt()) return ErrorStatus(StatusCode::kAlreadyBuilt);
     const MCStatus result = fpAlgorithm->BuildModel(iter);
     if (!result.IsOK()) fStatus = result;
     return result;
@@ -49,12 +59,12 @@ bool MCLogComponent::IsModelBuilt() const {
 MCStatus MCLogComponent::GetOutputStats(IMCRegOutputStats*& out) {
     out = nullptr;
     if (fStatus.IsError()) return fStatus;
-    if (!IsModelBuilt()) return ErrorStatus(Code::kAlreadyBuilt);
+    if (!IsModelBuilt()) return ErrorStatus(StatusCode::kAlreadyBuilt);
     if (!fpOutputStats) {
         try {
             fpOutputStats = std::make_unique<MCLogOutputStats>(*fpSettings, *fpAlgorithm);
         } catch (const std::bad_alloc&) {
-            return ErrorStatus(Code::kTooManyParameters);
+            return ErrorStatus(StatusCode::kAllocationFailed);
         }
     }
     out = fpOutputStats.get();
@@ -67,7 +77,7 @@ MCStatus MCLogComponent::Score(const MCCommon_850::Record& record, double& value
     if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
     int category = -1;
     const MCStatus result = fpAlgorithm->Score(record, probabilities, category);
-    probabilities.resize(static_cast<std::size_t>(fpAlgorithm->GetModel().GetDependentNCategs()));
+    probabilities.resize(Ix(fpAlgorithm->GetModel().GetDependentNCategs()));
     value = static_cast<double>(category);
     return result;
 }

@@ -1,12 +1,13 @@
 #pragma once
 #include <memory>
 
-#include "logistic/MCLogAlgorithm.h"
 #include "logistic/MCLogOutputStats.h"
 #include "settings/IMCRegComponent.h"
 #include "settings/MCLogRegSettings.h"
 
 namespace MCMath_850 {
+
+class MCLogAlgorithm;
 
 // The multinomial logistic model behind the component interface. It owns a
 // copy of the settings, the algorithm (none when the settings were invalid)
@@ -37,8 +38,10 @@ public:
     std::vector<MCCommon_850::MCStatus> GetWarnings() const override;
     void Display() const override;
 
-    // The algorithm, for hosts that report records, categories and the
-    // iteration outcome; null when the settings were invalid.
+    // Records read and used by the factor-table pass.
+    int GetNRecordsRead() const;
+    int GetNRecordsUsed() const;
+    // The algorithm (internal); null when the settings were invalid.
     const MCLogAlgorithm* GetAlgorithm() const { return fpAlgorithm.get(); }
 
 private:

@@ -21,92 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "golden.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-const std::string kProgram = MCREG_BINARY_DIR "/cli/mcreg";
-const std::string kGolden = MCREG_GOLDEN_DIR "/";
-
-struct Result {
-    int code = -1;  // exit code, or 128 + signal
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-Result RunProgram(const std::vector<std::string>& args) {
-    static int serial = 0;
-    const fs::path errFile =
-        fs::temp_directory_path() /
-        ("mcreg_cli_err_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-    std::string cmd = Quote(kProgram);
-    for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " 2>" + Quote(errFile.string()) + " </dev/null";
-    Result r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.code = 128 + WTERMSIG(status);
-    r.err = Slurp(errFile);
-    fs::remove(errFile);
-    return r;
-}
-
-// A scratch file that removes itself.
-struct TempFile {
-    fs::path path;
-    explicit TempFile(const std::string& content, const std::string& ext = ".csv") {
-        static int serial = 0;
-        path = fs::temp_directory_path() /
-               ("mcreg_cli_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ext);
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    ~TempFile() { fs::remove(path); }
-};
-
-class Cli : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!fs::exists(kProgram)) GTEST_SKIP() << "program not built: " << kProgram;
-    }
-};
-
-// Relative agreement to 1e-9, with null standing for a statistic not computed.
-void ExpectNear(const json& got, const json& want, const std::string& what) {
-    if (want.is_null()) {
-        EXPECT_TRUE(got.is_null()) << what << ": " << got;
-        return;
-    }
-    ASSERT_TRUE(got.is_number()) << what << ": " << got;
-    const double g = got.get<double>(), w = want.get<double>();
-    EXPECT_NEAR(g, w, 1e-9 * std::fabs(w) + 1e-12) << what;
-}
-
-// The names of an object's members, sorted.
-std::vector<std::string> Keys(const json& o) {
-    std::vector<std::string> k;
-    for (auto it = o.begin(); it != o.end(); ++it) k.push_back(it.key());
-    return k;
-}
+using namespace clitest;
 
 void ExpectMatches(const json& got, const json& want) {
     using V = std::vector<std::string>;

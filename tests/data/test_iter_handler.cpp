@@ -7,6 +7,7 @@
 #include "companion/MCMemoryRecordIter.h"
 #include "data/MCRecordIterHandler.h"
 #include "design/MCRegrParameter.h"
+#include "stub_model.h"
 
 using namespace MCMath_850;
 using MCCommon_850::MCMemoryRecordIter;
@@ -19,46 +20,15 @@ namespace {
 // A model whose sparse row is (intercept, covariate at position 2); a
 // covariate of 99 stands for a cell the factor tables never saw. Category
 // codes 0, 1, 2 with code 0 as the reference (last).
-class FakeModel : public IMCRegModel {
+class FakeModel : public modeltest::StubModel {
 public:
-    const MCFactorTables* GetFactorTables() const override { return nullptr; }
-    MCStatus CreateParameters(MCFactorTables*) override { return MCStatus(); }
-    bool AreParamsCreated() const override { return true; }
-    bool UpdateXPrimeX(const double*, const std::vector<int>&) override { return false; }
-    bool UpdateXPrimeX(const double*) override { return false; }
-    MCStatus IdentifyRedundancy() override { return MCStatus(); }
-    bool IsModelBuilt() const override { return false; }
-    void GetDResiduals(std::vector<double>&, const double*) override {}
-    MCStatus FinishErrors() override { return MCStatus(); }
-    const MCSymMatrix* GetXPrimeX() const override { return nullptr; }
-    const MCSymMatrix* GetHessianGI() const override { return nullptr; }
-    const std::vector<MCRegrParameter>& GetParameters() const override { return fvNoParams; }
-    const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvNoParams; }
     int GetNParameters() const override { return 4; }
     int GetNNonRedParams() const override { return 4; }
     int GetNBasicParameters() const override { return 2; }
     int GetNBasicNonRed() const override { return 2; }
-    const std::vector<double>& GetParamEstimates() const override { return fvNone; }
-    const MCBitSet& GetBasicRedundInfo() const override { return fBits; }
-    const MCBitSet& GetRedundancyInfo() const override { return fBits; }
     int GetDependentNCategs() const override { return 3; }
     const std::vector<int>& GetDependCategories() const override { return fvCategories; }
     const std::vector<int>& GetDepCatLocalInds() const override { return fvLocal; }
-    void ClearXPrimeXMatrix() override {}
-    void ClearHessianGIMatrix() override {}
-    bool GetParamsForEffect(int, int&, int&) const override { return false; }
-    MCStatus Score(const double*, std::vector<double>&, int&) const override { return MCStatus(); }
-    MCStatus UncompressEstimates(const std::vector<double>&, const MCSymMatrix&) override {
-        return MCStatus();
-    }
-    bool ExpandRow(std::vector<double>&, const double*) const override { return false; }
-    bool ExpandRow(const double*, std::vector<int>&, std::vector<double>&) const override {
-        return false;
-    }
-    bool ExpandAndCompressRow(const double*, const std::vector<int>&, int&, std::vector<int>&,
-                              std::vector<double>&) const override {
-        return false;
-    }
     bool ExpandAndCompressRow(const double* row, int& count, std::vector<int>& columns,
                               std::vector<double>& values) const override {
         if (row[2] == 99) return false;
@@ -67,16 +37,10 @@ public:
         count = 2;
         return true;
     }
-    const MCStatus& GetStatus() const override { return fStatus; }
-    void Display() const override {}
 
 private:
-    std::vector<MCRegrParameter> fvNoParams;
-    std::vector<double> fvNone;
     std::vector<int> fvCategories = {1, 2, 0};
     std::vector<int> fvLocal = {2, 0, 1};
-    MCBitSet fBits;
-    MCStatus fStatus;
 };
 
 struct Row {

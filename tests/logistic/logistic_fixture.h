@@ -46,15 +46,17 @@ struct Model {
 
     MCLogRegSettings Settings() const {
         MCLogRegSettings s;
-        s.SetDependent(dependent);
-        s.SetDependentRefCat(reference, nCategories);
-        for (auto [pos, k] : factors) s.AddFactor(pos, k);
-        for (int c : covariates) s.AddCovariate(c);
-        if (freqWeight >= 0) s.SetFrequencyWeightVar(freqWeight);
+        EXPECT_TRUE(s.SetDependent(dependent));
+        EXPECT_TRUE(s.SetDependentRefCat(reference, nCategories));
+        for (auto [pos, k] : factors) EXPECT_GE(s.AddFactor(pos, k), 0);
+        for (int c : covariates) EXPECT_GE(s.AddCovariate(c), 0);
+        if (freqWeight >= 0) {
+            EXPECT_TRUE(s.SetFrequencyWeightVar(freqWeight));
+        }
         s.SetInterceptUse(intercept);
         s.SetUsePatternTabulator(patterns);
-        s.SetMaxIterations(maxIterations);
-        s.SetParamEstConCriterion(paramCriterion);
+        EXPECT_TRUE(s.SetMaxIterations(maxIterations));
+        EXPECT_TRUE(s.SetParamEstConCriterion(paramCriterion));
         std::vector<int> vars;
         for (auto [pos, k] : factors) vars.push_back(pos);
         for (int c : covariates) vars.push_back(c);
@@ -62,9 +64,9 @@ struct Model {
         const int nc = static_cast<int>(covariates.size());
         for (const Term& t : terms) {
             MCModelEffect e(nf, nc, &vars);
-            for (int f : t.factors) e.AddNewFactor(f, false);
-            for (int c : t.covariates) e.AddCovariate(c);
-            s.AddModelEffect(e);
+            for (int f : t.factors) EXPECT_TRUE(e.AddNewFactor(f, false));
+            for (int c : t.covariates) EXPECT_GE(e.AddCovariate(c), 0);
+            EXPECT_TRUE(s.AddModelEffect(e));
         }
         return s;
     }
@@ -75,9 +77,12 @@ struct Fit {
     MCStatus status;
     IMCRegOutputStats* stats = nullptr;
 
-    const MCLogComponent& Log() const { return static_cast<const MCLogComponent&>(*component); }
-    const MCMath_850::MCLogAlgorithm& Algorithm() const { return *Log().GetAlgorithm(); }
-    int Convergence() const { return Algorithm().GetOptimizer()->GetConverCrit(); }
+    // The logistic results (stats must be set).
+    const MCMath_850::MCLogOutputStats& Log() const {
+        return static_cast<const MCMath_850::MCLogOutputStats&>(*stats);
+    }
+    const std::vector<int>& Categories() const { return Log().GetDependCategories(); }
+    int Convergence() const { return Log().GetConvergenceCode(); }
     double Estimate(int k) const { return stats->GetParamEstimates()[static_cast<std::size_t>(k)]; }
     double Cov(int j, int k) const { return stats->GetCovarianceMatrix()->GetElem(j, k); }
     int NParams() const { return static_cast<int>(stats->GetParamEstimates().size()); }

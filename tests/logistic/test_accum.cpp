@@ -70,7 +70,7 @@ void Reference(const vector<Row>& rows, int p, int J, const vector<double>& beta
 
 void Accumulate(MCAccumStatsLogistic& acc, const vector<Row>& rows, bool llOnly,
                 bool separation = false) {
-    acc.Reset(MCConst::HESSIAN_FISHER, separation);
+    EXPECT_TRUE(acc.Reset(MCConst::HESSIAN_FISHER, separation));
     for (const Row& r : rows) ASSERT_EQ(acc.UpdateForRow(r.cols, r.vals, r.y, r.w, llOnly), 0);
 }
 }  // namespace
@@ -133,7 +133,7 @@ TEST(AccumStatsLogistic, WeightsSpecialCasesAndRefusals) {
     MCRegSettings settings;
     vector<double> beta{0.3, -0.7, 1.1, 0.2};
     MCAccumStatsLogistic acc(settings, 2, 3, beta);
-    acc.Reset(MCConst::HESSIAN_NEWTON, false);
+    EXPECT_TRUE(acc.Reset(MCConst::HESSIAN_NEWTON, false));
     EXPECT_EQ(acc.UpdateForRow({0, 1}, {1.0, 0.8}, 1, 2.5, false), 0);
 
     // Refused rows change nothing; a non-finite value counts one invalid call.
@@ -155,14 +155,14 @@ TEST(AccumStatsLogistic, WeightsSpecialCasesAndRefusals) {
     // Huge linear predictors neither overflow nor lose ln pi_y.
     vector<double> big{800.0, 0.0, -800.0, 0.0};
     MCAccumStatsLogistic far(settings, 2, 3, big);
-    far.Reset(MCConst::HESSIAN_FISHER, false);
+    EXPECT_TRUE(far.Reset(MCConst::HESSIAN_FISHER, false));
     EXPECT_EQ(far.UpdateForRow({0}, {1.0}, 1, 2.0, false), 0);
     EXPECT_NEAR(far.GetLL(), 2.0 * -1600.0, 1e-9);
 
     // No parameters: each row adds w ln(1/J) and nothing else.
     MCAccumStatsLogistic none(settings, 0, 4, beta);
     ASSERT_TRUE(none.IsValid());
-    none.Reset(MCConst::HESSIAN_FISHER, false);
+    EXPECT_TRUE(none.Reset(MCConst::HESSIAN_FISHER, false));
     EXPECT_EQ(none.UpdateForRow({}, {}, 2, 3.0, false), 0);
     EXPECT_NEAR(none.GetLL(), 3.0 * std::log(0.25), 1e-15);
     EXPECT_TRUE(none.GetScores().empty());
@@ -220,8 +220,8 @@ TEST(AccumStatsLogistic, CellSumsEqualRowSums) {
     const vector<int> sources{0, 0, 1, 2, 1};
     MCAccumStatsLogistic byRow(settings, p, J, beta), byCell(settings, p, J, beta);
     for (bool separation : {false, true}) {
-        byRow.Reset(MCConst::HESSIAN_FISHER, separation);
-        byCell.Reset(MCConst::HESSIAN_FISHER, separation);
+        EXPECT_TRUE(byRow.Reset(MCConst::HESSIAN_FISHER, separation));
+        EXPECT_TRUE(byCell.Reset(MCConst::HESSIAN_FISHER, separation));
         for (int i = 0; i < 40; ++i) {
             const int cell = i % 3 == 0 ? 1 : 0;
             const double u = std::cos(0.9 * i), v = 0.5 + 0.1 * (i % 7), w = 1.0 + 0.5 * (i % 2);

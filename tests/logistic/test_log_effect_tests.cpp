@@ -51,14 +51,14 @@ struct Tested {
 void TestEffects(const Model& m, const std::vector<Record>& records, Tested& t) {
     t.fit = FitModel(m, records);
     ASSERT_FALSE(t.fit.status.IsError()) << t.fit.status.GetMessage();
-    const MCLogModel& model = t.fit.Algorithm().GetModel();
-    ASSERT_NE(model.GetXPrimeX(), nullptr);
-    t.generalizedInverse = *model.GetXPrimeX();
+    const MCLogOutputStats& log = t.fit.Log();
+    ASSERT_NE(log.GetSweptCrossProduct(), nullptr);
+    t.generalizedInverse = *log.GetSweptCrossProduct();
     t.generalizedInverse.Scale(-1.0);
     const int nEffects = static_cast<int>(m.terms.size()) + (m.intercept ? 1 : 0);
     for (int e = 0; e < nEffects; ++e) {
         int f = 0, n = 0;
-        ASSERT_TRUE(model.GetParamsForEffect(e, f, n));
+        ASSERT_TRUE(log.GetParamsForEffect(e, f, n));
         t.first.push_back(f);
         t.count.push_back(n);
     }
@@ -67,8 +67,9 @@ void TestEffects(const Model& m, const std::vector<Record>& records, Tested& t) 
     t.tests = std::make_unique<MCModelEffectTest>(
         t.settings, t.settings.GetModelEffects(), t.fit.stats->GetParamEstimates(), t.first,
         t.count, MCConst::ANALYSIS_TYPE_I_AND_III, t.fit.stats->GetCovarianceMatrix(),
-        &t.generalizedInverse, &model.GetBasicRedundInfo(), MCConst::DIST_NOM_MULTINOMIAL,
-        model.GetDependentNCategs(), &model.GetBasicRedundInfo(), 0.0, nullptr);
+        &t.generalizedInverse, &t.fit.stats->GetRedundancyIndicators(),
+        MCConst::DIST_NOM_MULTINOMIAL, static_cast<int>(log.GetDependCategories().size()),
+        &log.GetBasicRedundancy(), 0.0, nullptr);
     EXPECT_TRUE(t.tests->TestModelEffect().IsOK());
 }
 

@@ -1,4 +1,6 @@
-// The PMML elements of a fitted multinomial model: one ParamMatrix cell per
+// The results-document and PMML elements of a fitted multinomial model: one
+// ParameterStats per parameter of every logit, each logit's intercept named
+// by its target category; and in PMML one ParamMatrix cell per
 // parameter of every logit, named and targeted by block, and a scorer that
 // knows only PMML's rules (per target category the sum of beta times the
 // parameter's predictor terms; softmax with the reference at 0) reproduces
@@ -13,6 +15,7 @@
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
 #include "export/MCPMMLRegrExporter.h"
+#include "export/MCRegrDoreZADUtil.h"
 #include "logistic_fixture.h"
 
 using namespace logtest;
@@ -103,5 +106,43 @@ TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
         ASSERT_TRUE(f.component->Score(r, value, p).IsOK());
         for (int k = 0; k < 3; ++k)
             EXPECT_NEAR(p[static_cast<std::size_t>(k)], std::exp(eta[k]) / sum, 1e-13);
+    }
+}
+
+TEST(MultinomialExport, ResultsDocumentNamesEachLogitsIntercept) {
+    // y (codes 0..2; 2 the reference) on x: per logit an intercept and x.
+    std::vector<Record> data;
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> unif;
+    for (int i = 0; i < 120; ++i) {
+        const double x = unif(gen);
+        data.push_back(Record{static_cast<double>(static_cast<int>(3 * unif(gen))), x});
+    }
+    Model m;
+    m.nCategories = 3;
+    m.covariates = {1};
+    m.terms = {{{}, {1}}};
+    Fit f = FitModel(m, data);
+    ASSERT_FALSE(f.status.IsError()) << f.status.GetMessage();
+    MCXML_850::MCVarList vars;
+    EXPECT_GE(vars.AddCategoricalVar("y", {"lo", "mid", "hi"}), 0);
+    EXPECT_GE(vars.AddContinuousVar("x", 0, 1), 0);
+    std::vector<XMLElement*> raw;
+    MCMath_850::MCRegrDoreZADUtil::CreateAllElemParamStats(
+        f.stats->GetParamStats(), f.component->GetCompSettings(), vars, f.stats->GetParameters(),
+        raw, true, true);
+    std::vector<Elem> elems(raw.begin(), raw.end());
+    ASSERT_EQ(elems.size(), 4u);
+    const char* names[] = {"lo", "mid"};
+    for (std::size_t logit = 0; logit < 2; ++logit) {
+        const std::string intercept = elems[2 * logit]->ToString();
+        EXPECT_NE(intercept.find(std::string("paramLabel=\"y=") + names[logit] + "\""),
+                  std::string::npos)
+            << intercept;
+        EXPECT_NE(intercept.find(std::string("<Factor name=\"y\" value=\"") + names[logit]),
+                  std::string::npos)
+            << intercept;
+        EXPECT_NE(elems[2 * logit + 1]->ToString().find("paramLabel=\"x\""), std::string::npos)
+            << elems[2 * logit + 1]->ToString();
     }
 }

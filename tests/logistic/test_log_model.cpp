@@ -13,7 +13,6 @@
 using namespace logtest;
 using MCCommon_850::MCMV;
 using MCConst::FIT_COX_SNELL;
-using MCMath_850::MCRegOptimizer;
 
 namespace {
 
@@ -78,7 +77,9 @@ TEST(LogisticModel, PatternsAndRecordsAgreeAndPatternsReadTheRecordsTwice) {
         SCOPED_TRACE(regression ? "regression weights" : "frequency weights");
         Model m = MixedModel();
         MCLogRegSettings s = m.Settings();
-        if (regression) s.SetRegrWeightVar(6);
+        if (regression) {
+            EXPECT_TRUE(s.SetRegrWeightVar(6));
+        }
         Fit byRecord, byPattern;
         long recordReads = 0, patternReads = 0;
         for (bool patterns : {false, true}) {
@@ -97,10 +98,8 @@ TEST(LogisticModel, PatternsAndRecordsAgreeAndPatternsReadTheRecordsTwice) {
         EXPECT_EQ(patternReads, 2 * static_cast<long>(data.size()));
         // Without patterns: the factor pass, X'X, then one pass per iteration
         // and the initial pass.
-        int iterations = 0;
-        double d0, d1, d2, d3;
-        byRecord.Algorithm().GetOptimizer()->GetEstStats(iterations, d0, d1, d2, d3);
-        EXPECT_EQ(recordReads, (3 + iterations) * static_cast<long>(data.size()));
+        EXPECT_EQ(recordReads,
+                  (3 + byRecord.Log().GetIterations()) * static_cast<long>(data.size()));
 
         EXPECT_EQ(byRecord.stats->GetRedundancyIndicators(),
                   byPattern.stats->GetRedundancyIndicators());
@@ -133,7 +132,7 @@ TEST(LogisticModel, ReferenceCategoryChoices) {
     {
         Fit f = FitModel(m, data);
         ASSERT_TRUE(f.status.IsOK());
-        EXPECT_EQ(f.Algorithm().GetModel().GetDependCategories(), (std::vector<int>{0, 2}));
+        EXPECT_EQ(f.Categories(), (std::vector<int>{0, 2}));
         EXPECT_EQ(f.NParams(), 2);
     }
     {
@@ -143,7 +142,7 @@ TEST(LogisticModel, ReferenceCategoryChoices) {
         EXPECT_TRUE(f.status.IsWarning());
         EXPECT_EQ(f.status.GetErrorCode(), 319);
         ASSERT_NE(f.stats, nullptr);
-        EXPECT_EQ(f.Algorithm().GetModel().GetDependCategories(), (std::vector<int>{0, 2}));
+        EXPECT_EQ(f.Categories(), (std::vector<int>{0, 2}));
         ASSERT_EQ(f.component->GetWarnings().size(), 1u);
         EXPECT_EQ(f.component->GetWarnings()[0].GetErrorCode(), 319);
     }
@@ -151,7 +150,7 @@ TEST(LogisticModel, ReferenceCategoryChoices) {
         m.reference = -2;
         Fit f = FitModel(m, data);
         ASSERT_TRUE(f.status.IsOK());
-        EXPECT_EQ(f.Algorithm().GetModel().GetDependCategories(), (std::vector<int>{2, 0}));
+        EXPECT_EQ(f.Categories(), (std::vector<int>{2, 0}));
         // Parameters of the one logit target the first non-reference code.
         EXPECT_EQ(f.stats->GetParameters()[0].GetTargetCategory(), 2);
     }
@@ -201,12 +200,11 @@ TEST(LogisticModel, RedundancyAndScoring) {
     EXPECT_NEAR(p[1], e1 / (1 + e0 + e1), 1e-15);
     EXPECT_NEAR(p[2], 1 / (1 + e0 + e1), 1e-15);
     const int best = static_cast<int>(std::max_element(p.begin(), p.end()) - p.begin());
-    EXPECT_EQ(value,
-              f.Algorithm().GetModel().GetDependCategories()[static_cast<std::size_t>(best)]);
+    EXPECT_EQ(value, f.Categories()[static_cast<std::size_t>(best)]);
 
     // A factor code that the data never had: no category, missing probabilities.
     MCLogRegSettings wide = m.Settings();
-    wide.SetFactorNCategs({4});
+    EXPECT_TRUE(wide.SetFactorNCategs({4}));
     Fit g = FitModel(wide, data);
     ASSERT_TRUE(g.status.IsOK());
     ASSERT_TRUE(g.component->Score(Record{0.0, 3.0, 0.0, 0.4, 0.4, 1.0, 1.0}, value, p).IsOK());
@@ -223,7 +221,7 @@ TEST(LogisticModel, TiedLogitsGoToTheLargerCountThenTheSmallerCode) {
     m.freqWeight = 1;
     Fit f = FitModel(m, data);
     ASSERT_TRUE(f.status.IsOK());
-    EXPECT_EQ(f.Convergence(), MCRegOptimizer::kNothingToIterate);
+    EXPECT_EQ(f.Convergence(), MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
     EXPECT_DOUBLE_EQ(f.Estimate(0), std::log(3.0));
     EXPECT_DOUBLE_EQ(f.Estimate(1), std::log(3.0));
     // Intercept only: nothing was estimated, so every R-square is 0.
@@ -255,19 +253,19 @@ TEST(LogisticModel, SeparationAndTheIterationLimitEndWithCodesNotErrors) {
     {
         Fit f = FitModel(m, complete);
         ASSERT_TRUE(f.status.IsOK());
-        EXPECT_EQ(f.Convergence(), MCRegOptimizer::kCompleteSeparation);
+        EXPECT_EQ(f.Convergence(), MCConst::CONVERGENCE_COMPLETE_SEPARATION);
         for (int k = 0; k < f.NParams(); ++k) EXPECT_TRUE(std::isfinite(f.Estimate(k)));
     }
     {
         Fit f = FitModel(m, quasi);
         ASSERT_TRUE(f.status.IsOK());
-        EXPECT_EQ(f.Convergence(), MCRegOptimizer::kQuasiSeparation);
+        EXPECT_EQ(f.Convergence(), MCConst::CONVERGENCE_QUASI_SEPARATION);
     }
     {
         m.maxIterations = 3;
         Fit f = FitModel(m, complete);
         ASSERT_TRUE(f.status.IsOK());
-        EXPECT_EQ(f.Convergence(), MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(f.Convergence(), MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "design/MCRegrParameter.h"
 #include "logistic/MCRegOptimizer.h"
 #include "settings/MCLogRegSettings.h"
+#include "stub_model.h"
 
 using namespace MCMath_850;
 using MCCommon_850::MCStatus;
@@ -23,59 +24,13 @@ namespace {
 
 // Only what the optimizer asks of a model: one non-redundant parameter and
 // two categories.
-class OneParameterModel : public IMCRegModel {
+class OneParameterModel : public modeltest::StubModel {
 public:
-    const MCFactorTables* GetFactorTables() const override { return nullptr; }
-    MCStatus CreateParameters(MCFactorTables*) override { return MCStatus(); }
-    bool AreParamsCreated() const override { return true; }
-    bool UpdateXPrimeX(const double*, const std::vector<int>&) override { return false; }
-    bool UpdateXPrimeX(const double*) override { return false; }
-    MCStatus IdentifyRedundancy() override { return MCStatus(); }
-    bool IsModelBuilt() const override { return false; }
-    void GetDResiduals(std::vector<double>&, const double*) override {}
-    MCStatus FinishErrors() override { return MCStatus(); }
-    const MCSymMatrix* GetXPrimeX() const override { return nullptr; }
-    const MCSymMatrix* GetHessianGI() const override { return nullptr; }
-    const std::vector<MCRegrParameter>& GetParameters() const override { return fvParams; }
-    const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvParams; }
     int GetNParameters() const override { return 1; }
     int GetNNonRedParams() const override { return 1; }
     int GetNBasicParameters() const override { return 1; }
     int GetNBasicNonRed() const override { return 1; }
-    const std::vector<double>& GetParamEstimates() const override { return fvEst; }
-    const MCBitSet& GetBasicRedundInfo() const override { return fSet; }
-    const MCBitSet& GetRedundancyInfo() const override { return fSet; }
     int GetDependentNCategs() const override { return 2; }
-    const std::vector<int>& GetDependCategories() const override { return fvCats; }
-    const std::vector<int>& GetDepCatLocalInds() const override { return fvCats; }
-    void ClearXPrimeXMatrix() override {}
-    void ClearHessianGIMatrix() override {}
-    bool GetParamsForEffect(int, int&, int&) const override { return false; }
-    MCStatus Score(const double*, std::vector<double>&, int&) const override { return MCStatus(); }
-    MCStatus UncompressEstimates(const std::vector<double>&, const MCSymMatrix&) override {
-        return MCStatus();
-    }
-    bool ExpandRow(std::vector<double>&, const double*) const override { return false; }
-    bool ExpandRow(const double*, std::vector<int>&, std::vector<double>&) const override {
-        return false;
-    }
-    bool ExpandAndCompressRow(const double*, const std::vector<int>&, int&, std::vector<int>&,
-                              std::vector<double>&) const override {
-        return false;
-    }
-    bool ExpandAndCompressRow(const double*, int&, std::vector<int>&,
-                              std::vector<double>&) const override {
-        return false;
-    }
-    const MCStatus& GetStatus() const override { return fStatus; }
-    void Display() const override {}
-
-private:
-    std::vector<MCRegrParameter> fvParams;
-    std::vector<double> fvEst;
-    MCBitSet fSet;
-    std::vector<int> fvCats{0, 1};
-    MCStatus fStatus;
 };
 
 // l(b) = -sqrt(1 + b^2) * scale with score and information at the
@@ -201,7 +156,7 @@ TEST(Optimizer, StepHalvingFindsAnAscentAndConverges) {
     CurveRun r;
     r.Go(2.0, MCLogRegSettings());
     ASSERT_TRUE(r.status.IsOK());
-    EXPECT_EQ(r.code, MCRegOptimizer::kParameters);
+    EXPECT_EQ(r.code, MCConst::CONVERGENCE_PARAMETERS);
     ASSERT_GE(r.reports.halvings.size(), 2u);
     EXPECT_EQ(r.reports.iterations[0], 0);
     EXPECT_EQ(r.reports.estimates[0], 2.0);
@@ -227,10 +182,10 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // One halving allowed: the full and the half step both lower l, so
         // the run ends at the start of the iteration.
         MCLogRegSettings s;
-        s.SetMaxStepHalvingValue(1);
+        EXPECT_TRUE(s.SetMaxStepHalvingValue(1));
         CurveRun r;
         r.Go(2.0, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kHalvingExhausted);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_HALVING_EXHAUSTED);
         EXPECT_EQ(r.b[0], 2.0);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_EQ(r.dll, 0.0);
@@ -239,20 +194,20 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
     {
         // A criterion of 0 is never met: the iteration limit ends the run.
         MCLogRegSettings s;
-        s.SetParamEstConCriterion(0.0);
-        s.SetMaxIterations(7);
+        EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
+        EXPECT_TRUE(s.SetMaxIterations(7));
         CurveRun r;
         r.Go(0.3, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
         EXPECT_EQ(r.iterations, 7);
     }
     {
         // Zero iterations: nothing to iterate, the start and its variance.
         MCLogRegSettings s;
-        s.SetMaxIterations(0);
+        EXPECT_TRUE(s.SetMaxIterations(0));
         CurveRun r;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kNothingToIterate);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
         EXPECT_EQ(r.b[0], 0.5);
         ASSERT_EQ(r.variance.size(), 1u);
         EXPECT_NEAR(r.variance[0], std::pow(1.25, 1.5), 1e-12);
@@ -265,11 +220,11 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // A criterion just above it converges (code 1) after one iteration.
         MCLogRegSettings s;
         s.SetLLFuncChange(true);
-        s.SetLLConCriterion(0.111);
-        s.SetParamEstConCriterion(0.0);
+        EXPECT_TRUE(s.SetLLConCriterion(0.111));
+        EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
         CurveRun r;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kLogLikelihood);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_LOGLIKELIHOOD);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_NEAR(r.dll, std::sqrt(1.25) - std::sqrt(1.0 + 1.0 / 64.0), 1e-15);
     }
@@ -277,12 +232,12 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         // Both rules met in the same iteration: from 1e-4 the step to -1e-12
         // changes l by 5e-9 (relative) and b by 1e-4 (absolute).
         MCLogRegSettings s;
-        s.SetLLConCriterion(1e-3);
+        EXPECT_TRUE(s.SetLLConCriterion(1e-3));
         s.SetParamEstChange(true);
-        s.SetParamEstConCriterion(1e-3);
+        EXPECT_TRUE(s.SetParamEstConCriterion(1e-3));
         CurveRun r;
         r.Go(1e-4, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kBoth);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_BOTH);
         EXPECT_EQ(r.iterations, 1);
         EXPECT_NEAR(r.dpar, 1e-4 + 1e-12, 1e-18);
     }
@@ -291,21 +246,21 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         CurveRun r;
         r.accum.singular = true;
         r.Go(0.5, MCLogRegSettings());
-        EXPECT_EQ(r.code, MCRegOptimizer::kSingularHessian);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_SINGULAR);
     }
 }
 
 TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
     MCLogRegSettings s;
-    s.SetParamEstConCriterion(0.0);
-    s.SetStartingIteration(3);
+    EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
+    EXPECT_TRUE(s.SetStartingIteration(3));
     {
         // Every observed response fitted with probability >= 0.99.
         CurveRun r;
         r.accum.minObserved = 0.995;
         r.accum.maxObserved = 0.999;
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kCompleteSeparation);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_COMPLETE_SEPARATION);
         EXPECT_EQ(r.iterations, 3);
     }
     {
@@ -313,26 +268,26 @@ TEST(Optimizer, SeparationCodesOnlyFromTheStartingIteration) {
         CurveRun r;
         r.accum.minObserved = 0.98;
         r.accum.maxObserved = 0.999;
-        s.SetMaxIterations(6);
+        EXPECT_TRUE(s.SetMaxIterations(6));
         r.Go(0.5, s);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
     {
         // A starting iteration of 0 never checks.
         MCLogRegSettings never = s;
-        never.SetStartingIteration(0);
-        never.SetMaxIterations(5);
+        EXPECT_TRUE(never.SetStartingIteration(0));
+        EXPECT_TRUE(never.SetMaxIterations(5));
         CurveRun r;
         r.accum.minObserved = 0.995;
         r.accum.maxObserved = 0.999;
         r.Go(0.5, never);
-        EXPECT_EQ(r.code, MCRegOptimizer::kMaxIterations);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
     }
 }
 
 TEST(Optimizer, CancelBetweenIterationsStopsWithStatusOne) {
     MCLogRegSettings s;
-    s.SetParamEstConCriterion(0.0);
+    EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
     MCCancelInfo cancel;
     CurveRun r;
     r.Go(0.5, s, &cancel, 3);

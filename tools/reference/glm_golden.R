@@ -22,31 +22,7 @@
 # Run from the repository root:
 #   Rscript tools/reference/glm_golden.R > tests/golden/glm_golden.txt
 
-g17 <- function(v) paste(sprintf("%.17g", v), collapse = " ")
-out <- function(key, v) cat(key, length(v), g17(v), "\n")
-
-# Rounded values go through their text form so that R fits exactly the doubles
-# the test reads back.
-short <- function(v) as.numeric(sprintf("%.6g", v))
-
-design <- function(d, terms) {
-  X <- matrix(1, nrow(d), 1)
-  for (t in terms) {
-    cov <- if (length(t$cov)) Reduce(`*`, lapply(t$cov, function(c) d[[c]])) else rep(1, nrow(d))
-    if (!length(t$fac)) {
-      X <- cbind(X, cov)
-      next
-    }
-    key <- as.matrix(d[, t$fac, drop = FALSE])
-    cells <- unique(key)
-    cells <- cells[do.call(order, as.data.frame(cells)), , drop = FALSE]
-    for (i in seq_len(nrow(cells))) {
-      hit <- apply(key, 1, function(r) all(r == cells[i, ]))
-      X <- cbind(X, as.numeric(hit) * cov)
-    }
-  }
-  unname(X)
-}
+source("tools/reference/common.R")
 
 # Columns that add nothing to the span of the columns before them.
 sequential_aliased <- function(X) {

@@ -27,70 +27,8 @@
 # Run from the repository root:
 #   Rscript tools/reference/logistic_golden.R > tests/golden/logistic_golden.txt
 
-suppressMessages(library(nnet))
-
-g17 <- function(v) paste(sprintf("%.17g", v), collapse = " ")
-out <- function(key, v) cat(key, length(v), g17(v), "\n")
-short <- function(v) as.numeric(sprintf("%.6g", v))
-
-design <- function(d, terms) {
-  X <- matrix(1, nrow(d), 1)
-  for (t in terms) {
-    cov <- if (length(t$cov)) Reduce(`*`, lapply(t$cov, function(c) d[[c]])) else rep(1, nrow(d))
-    if (!length(t$fac)) {
-      X <- cbind(X, cov)
-      next
-    }
-    key <- as.matrix(d[, t$fac, drop = FALSE])
-    cells <- unique(key)
-    cells <- cells[do.call(order, as.data.frame(cells)), , drop = FALSE]
-    for (i in seq_len(nrow(cells))) {
-      hit <- apply(key, 1, function(r) all(r == cells[i, ]))
-      X <- cbind(X, as.numeric(hit) * cov)
-    }
-  }
-  unname(X)
-}
-
-kept_columns <- function(X, w) {
-  keep <- c()
-  for (j in seq_len(ncol(X))) {
-    cand <- c(keep, j)
-    Xw <- X[, cand, drop = FALSE] * sqrt(w)
-    if (qr(Xw, tol = 1e-9)$rank == length(cand)) keep <- cand
-  }
-  keep
-}
-
-# Log-likelihood, score and information of the multinomial logit with the
-# last column of the indicator matrix Y as reference.
-mlogit_parts <- function(beta, X, Y, w) {
-  q <- ncol(X)
-  L <- ncol(Y) - 1
-  B <- matrix(beta, q, L)
-  eta <- cbind(X %*% B, 0)
-  m <- apply(eta, 1, max)
-  lse <- m + log(rowSums(exp(eta - m)))
-  P <- exp(eta - lse)
-  ll <- sum(w * rowSums(Y * (eta - lse)))
-  score <- as.vector(t(X) %*% (w * (Y[, 1:L, drop = FALSE] - P[, 1:L, drop = FALSE])))
-  info <- matrix(0, q * L, q * L)
-  for (j in 1:L) for (l in 1:L) {
-    c <- w * (if (j == l) P[, j] * (1 - P[, j]) else -P[, j] * P[, l])
-    info[(j - 1) * q + 1:q, (l - 1) * q + 1:q] <- t(X) %*% (X * c)
-  }
-  list(ll = ll, score = score, info = info)
-}
-
-# Wald chi-square b'L'(L V L')^-1 L b of the rows of L (over all
-# parameters), reduced to full row rank, and its degrees of freedom.
-wald <- function(L, b, V) {
-  L <- L[, , drop = FALSE]
-  q <- qr(t(L), tol = 1e-10)
-  L <- L[q$pivot[seq_len(q$rank)], , drop = FALSE]
-  Lb <- L %*% b
-  c(nrow(L), as.numeric(t(Lb) %*% solve(L %*% V %*% t(L), Lb)))
-}
+source("tools/reference/common.R")
+source("tools/reference/mlogit.R")
 
 # The rows that set every non-aliased parameter of an effect to 0 in every
 # logit: for an effect that no other effect contains, the Type III
@@ -108,7 +46,7 @@ effect_rows <- function(cols, q, L, aliased) {
   rows
 }
 
-fit_case <- function(name, d, terms, ref, tests = list()) {
+fit_case <- function(name, d, terms, ref, tests = list(), extra = NULL) {
   X <- design(d, terms)
   w <- d$w
   keep <- kept_columns(X, w)
@@ -117,25 +55,10 @@ fit_case <- function(name, d, terms, ref, tests = list()) {
   reference <- if (ref == -1) max(codes) else if (ref == -2) min(codes) else ref
   order <- c(setdiff(codes, reference), reference)
   J <- length(order)
-  Y <- sapply(order, function(k) as.numeric(d$y == k))
-
-  if (J == 2) {
-    start <- coef(glm(Y[, 1] ~ Xk - 1, family = binomial, weights = w,
-                      control = glm.control(epsilon = 1e-14, maxit = 100)))
-  } else {
-    resp <- factor(d$y, levels = c(reference, order[-J]))
-    fit <- multinom(resp ~ Xk - 1, weights = w, maxit = 2000, reltol = 1e-16, trace = FALSE)
-    start <- as.vector(t(coef(fit)))
-  }
-  beta <- start
-  for (it in 1:50) {
-    parts <- mlogit_parts(beta, Xk, Y, w)
-    step <- solve(parts$info, parts$score)
-    beta <- beta + step
-    if (max(abs(step) / pmax(abs(beta), 1e-8)) < 1e-15) break
-  }
-  parts <- mlogit_parts(beta, Xk, Y, w)
-  V <- solve(parts$info)
+  fit <- mlogit_fit(Xk, d$y, w, order)
+  beta <- fit$beta
+  V <- fit$V
+  parts <- list(ll = fit$ll)
 
   q <- ncol(X)
   L <- J - 1
@@ -168,6 +91,7 @@ fit_case <- function(name, d, terms, ref, tests = list()) {
     rows <- tests[[t]](q, L, aliased)
     out(paste0("wald_", t), wald(rows, full, cov))
   }
+  if (!is.null(extra)) extra()
   cat("end\n")
 }
 
@@ -223,4 +147,32 @@ n <- 300
 b <- data.frame(A = sample(0:3, n, replace = TRUE), B = 0, x1 = short(rnorm(n, 1, 2)), x2 = 0,
                 w = 1)
 b$y <- draw(matrix(-0.3 + 0.5 * b$x1 - 0.8 * (b$A == 2) + 0.6 * (b$A == 0), ncol = 1))
-fit_case("binary", b, list(list(fac = "A", cov = c()), list(fac = c(), cov = "x1")), -1)
+# Marginal means of A at the mean of x1 for the logit of category 0: on the
+# logit scale and as probabilities (delta-method standard errors, intervals
+# from the normal distribution), and the pairs of levels on the logit scale
+# with Bonferroni's adjustment, from emmeans on the same fit.
+binary_emmeans <- function() {
+  suppressPackageStartupMessages(library(emmeans))
+  emm_options(opt.digits = FALSE)
+  b$Af <- factor(b$A)
+  gb <- glm(I(y == 0) ~ Af + x1, family = binomial, data = b,
+            control = glm.control(epsilon = 1e-15, maxit = 100))
+  e <- emmeans(gb, ~ Af)
+  link <- summary(e)
+  out("emm_logit", link$emmean)
+  out("emm_logit_se", link$SE)
+  out("emm_logit_lo", link$asymp.LCL)
+  out("emm_logit_hi", link$asymp.UCL)
+  resp <- summary(e, type = "response")
+  out("emm_prob", resp$response)
+  out("emm_prob_se", resp$SE)
+  out("emm_prob_lo", resp$asymp.LCL)
+  out("emm_prob_hi", resp$asymp.UCL)
+  pw <- summary(pairs(e, adjust = "bonferroni"), infer = c(TRUE, TRUE))
+  out("emm_pairs", pw$estimate)
+  out("emm_pairs_se", pw$SE)
+  out("emm_pairs_p", pw$p.value)
+  out("emm_x1_mean", mean(b$x1))
+}
+fit_case("binary", b, list(list(fac = "A", cov = c()), list(fac = c(), cov = "x1")), -1,
+         extra = binary_emmeans)

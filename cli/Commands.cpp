@@ -1,0 +1,266 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+
+#include "host/BinaryReader.h"
+#include "host/CsvReader.h"
+#include "host/Formula.h"
+#include "host/GlmFit.h"
+#include "host/GlmReport.h"
+#include "host/HostError.h"
+#include "host/LogisticFit.h"
+#include "host/LogisticReport.h"
+#include "host/ModelSpec.h"
+#include "host/Progress.h"
+#include "host/ProgressIterator.h"
+
+namespace mcregcli {
+
+using namespace mchost;
+
+namespace {
+
+// Set by the first Ctrl-C; the reader polls it between blocks and the
+// library between records, through the cancel query below.
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
+
+extern "C" void OnInterrupt(int) {
+    // A second Ctrl-C ends the process at once.
+    if (gInterrupted.exchange(true)) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
+
+// The library asks between records and between the sweep's pivots;
+// counting the questions tells how far the sweep has come.
+class InterruptQuery : public MCCommon_850::MCQueryCancel {
+public:
+    bool IsCancel() override {
+        ++fPolls;
+        if (fOnPoll) fOnPoll(fPolls);
+        return gInterrupted.load(std::memory_order_relaxed);
+    }
+    std::function<void(std::size_t)> fOnPoll;
+    std::size_t fPolls = 0;
+};
+
+// "512M", "2G", "1.5g", "100000" (bytes); K, M, G, T are powers of 1024.
+std::size_t ParseSize(const std::string& text) {
+    std::size_t used = 0;
+    double v = -1;
+    try {
+        v = std::stod(text, &used);
+    } catch (const std::exception&) {
+    }
+    std::string unit = text.substr(used);
+    for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
+    const std::string units = "KMGT";
+    double scale = 1;
+    if (unit.size() == 1 && units.find(unit[0]) != std::string::npos)
+        for (std::size_t i = 0; i <= units.find(unit[0]); ++i) scale *= 1024;
+    else if (!unit.empty() && unit != "B")
+        v = -1;
+    if (!(v >= 0) || v * scale > 1e18)
+        throw HostError(HostError::kUsage,
+                        "--memory-limit takes a size such as 0, 800M or 2G, not '" + text + "'");
+    return static_cast<std::size_t>(v * scale);
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Percent(double part, double whole) {
+    const int pct = whole > 0 ? static_cast<int>(100.0 * part / whole) : 0;
+    return std::to_string(pct > 100 ? 100 : pct) + "%";
+}
+
+// The data read and coded for a model, with the seconds it took. The spec
+// points into the data, so the whole stays in one place.
+struct ModelData {
+    Formula fFormula;
+    CodedData fData;
+    std::unique_ptr<ModelSpec> fpSpec;
+    double fReadSeconds = 0.0;
+};
+
+std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions options,
+                                     TerminalProgress& progress) {
+    if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
+        throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
+    const bool binary = !cmd.fvColumns.empty();
+    if (binary && (EndsWith(cmd.fData, ".csv") || EndsWith(cmd.fData, ".CSV")))
+        throw HostError(HostError::kUsage,
+                        "--columns names the columns of a binary record file; a CSV file "
+                        "names them in its header row");
+    if (!binary && EndsWith(cmd.fData, ".bin"))
+        throw HostError(HostError::kUsage,
+                        "'" + cmd.fData +
+                            "' looks like a binary record file: name its columns "
+                            "with --columns y,a,b,...");
+
+    auto model = std::make_unique<ModelData>();
+    ModelData& m = *model;
+    m.fFormula = ParseFormula(cmd.fFormula);
+    options.fvFactors = cmd.fvFactors;
+    options.fFreqWeight = cmd.fFreqWeight;
+    options.fbIntercept = !cmd.fbNoIntercept;
+    options.fConfidence = cmd.fConfidence;
+
+    ReadOptions read;
+    if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
+    read.fpInterrupt = &gInterrupted;
+    read.fProgress = [&](std::size_t done, std::size_t total) {
+        progress.Show("reading " + cmd.fData + ": " +
+                      (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
+                                 : std::to_string(done >> 20) + " MB"));
+    };
+    const auto readStart = std::chrono::steady_clock::now();
+    const Formula& formula = m.fFormula;
+    const PlanFn plan = [&](const std::vector<std::string>& header) {
+        return PlanColumns(formula, options, header);
+    };
+    if (binary) plan(cmd.fvColumns);  // name errors before reading
+    m.fData = binary ? BinaryReader::ReadFile(cmd.fData, cmd.fvColumns, plan, read)
+                     : CsvReader::ReadFile(cmd.fData, plan, read);
+    m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData);
+    m.fReadSeconds = Seconds(readStart);
+    progress.Clear();
+    // Said plainly here rather than as the library's generic "no valid record".
+    if (m.fpSpec->GetNRecords() == 0)
+        throw HostError(HostError::kData, cmd.fData + " holds no data records");
+    if (m.fpSpec->GetNUsed() == 0)
+        throw HostError(HostError::kData,
+                        "none of the " + std::to_string(m.fpSpec->GetNRecords()) +
+                            " records has every model variable present and positive weights");
+    return model;
+}
+
+int Print(const std::string& text) {
+    std::cout << text;
+    std::cout.flush();
+    return std::cout ? kSuccess : kInternal;
+}
+
+}  // namespace
+
+void CatchInterrupt() {
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocked read returns to look at the flag
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+int RunGlm(const GlmCommand& cmd) {
+    if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
+        throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
+    ModelOptions options;
+    options.fRegrWeight = cmd.fRegrWeight;
+    options.fTolerance = cmd.fTolerance;
+    TerminalProgress progress;
+    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
+    const ModelSpec& spec = *m->fpSpec;
+
+    const auto fitStart = std::chrono::steady_clock::now();
+    const auto records = spec.MakeIterator();
+    const double nRows = static_cast<double>(spec.GetNRecords());
+    InterruptQuery interrupt;
+    // After pass 2 has handed out its last record the library sweeps, once
+    // per parameter, asking about a cancel before each pivot.
+    std::size_t nParams = 0;
+    std::size_t sweepStart = 0;
+    bool sweeping = false;
+    ProgressIterator counted(*records, [&](int pass, std::size_t n) {
+        sweeping = pass == 2 && static_cast<double>(n) >= nRows;
+        sweepStart = interrupt.fPolls;
+        progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
+                      Percent(static_cast<double>(n), nRows));
+    });
+    interrupt.fOnPoll = [&](std::size_t polls) {
+        if (!sweeping || nParams == 0) return;
+        const std::size_t done = std::min(polls - sweepStart, nParams);
+        progress.Show("fitting: solving, pivot " + std::to_string(done) + " of " +
+                      std::to_string(nParams) + " (" +
+                      Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
+    };
+    GlmResult result =
+        FitGlm(spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; });
+    progress.Clear();
+    result.fReadSeconds = m->fReadSeconds;
+    result.fFitSeconds = Seconds(fitStart);
+
+    for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
+    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result));
+}
+
+int RunLogistic(const LogisticCommand& cmd) {
+    if (cmd.fMaxIterations < 0)
+        throw HostError(HostError::kUsage, "--max-iterations must not be negative");
+    ModelOptions options;
+    options.fbCategoricalDependent = true;
+    TerminalProgress progress;
+    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
+    const ModelSpec& spec = *m->fpSpec;
+
+    // Opened before the fit, so that a file that cannot be written fails at
+    // once; written only after a successful fit.
+    std::ofstream predictions;
+    if (!cmd.fPredictions.empty()) {
+        predictions.open(cmd.fPredictions + ".part", std::ios::binary);
+        if (!predictions)
+            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
+    }
+
+    LogisticOptions lo;
+    lo.fReference = cmd.fReference;
+    lo.fMaxIterations = cmd.fMaxIterations;
+    lo.fConfidence = cmd.fConfidence;
+    LogisticFitter fitter(spec, lo);
+    const auto fitStart = std::chrono::steady_clock::now();
+    const auto records = spec.MakeIterator();
+    InterruptQuery interrupt;
+    LogisticResult result;
+    try {
+        result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
+            progress.Show("fitting: iteration " + std::to_string(it.fIteration) +
+                          ", log-likelihood " + std::to_string(it.fLogLikelihood));
+        });
+    } catch (...) {
+        if (predictions.is_open()) std::remove((cmd.fPredictions + ".part").c_str());
+        throw;
+    }
+    progress.Clear();
+    result.fReadSeconds = m->fReadSeconds;
+    result.fFitSeconds = Seconds(fitStart);
+
+    if (predictions.is_open()) {
+        fitter.WritePredictions(*records, predictions);
+        predictions.close();
+        if (!predictions ||
+            std::rename((cmd.fPredictions + ".part").c_str(), cmd.fPredictions.c_str()) != 0) {
+            std::remove((cmd.fPredictions + ".part").c_str());
+            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
+        }
+    }
+    for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
+    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result));
+}
+
+}  // namespace mcregcli

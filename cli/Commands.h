@@ -1,0 +1,42 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The two subcommands of the mcreg program. Each returns the process exit
+// code and throws FormulaError or HostError for the caller to report.
+namespace mcregcli {
+
+enum ExitCode { kSuccess = 0, kInternal = 1, kUsage = 2, kData = 3, kInterrupted = 130 };
+
+// What every model reads: the data, the formula and the variables' roles.
+struct ReadCommand {
+    std::string fData;
+    std::string fFormula;
+    std::vector<std::string> fvColumns;
+    std::vector<std::string> fvFactors;
+    std::string fFreqWeight;
+    bool fbNoIntercept = false;
+    double fConfidence = 0.95;
+    bool fbJson = false;
+    std::string fMemoryLimit;
+};
+
+struct GlmCommand : ReadCommand {
+    std::string fRegrWeight;
+    double fTolerance = 0.0;
+};
+
+struct LogisticCommand : ReadCommand {
+    std::string fReference = "last";
+    int fMaxIterations = 100;
+    std::string fPredictions;
+};
+
+// Installs the Ctrl-C handler: the first interrupt stops reading and the
+// fit through the library's cancel query, a second ends the process.
+void CatchInterrupt();
+
+int RunGlm(const GlmCommand& cmd);
+int RunLogistic(const LogisticCommand& cmd);
+
+}  // namespace mcregcli
