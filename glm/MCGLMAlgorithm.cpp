@@ -29,7 +29,10 @@ MCGLMAlgorithm::MCGLMAlgorithm(const MCRegSettings& settings)
 MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     iter.NewPass();
-    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    // A process of a split fit may hold no record: the records of all of
+    // them count.
+    if (Reducer() == nullptr && !iter.HasMore())
+        return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kDataPassTwice);
 
     std::vector<std::vector<int>> effectFactors;
@@ -52,22 +55,39 @@ MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {
 }
 
 MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
-    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+    MCStatus pass;
+    while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) {
-            fStatus = ErrorStatus(StatusCode::kNoRecordInFirstPass);
+            pass = ErrorStatus(StatusCode::kNoRecordInFirstPass);
             break;
         }
         ++fNRecordsRead;
-        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fValidator.IsValidRecord(*record, pass)) continue;
         fFactorTables.UpdateAll(*record);
         ++fNRecordsUsed;
     }
-    if (fStatus.IsError()) return fStatus;
-    if (fNRecordsUsed == 0) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
-    if (Cancelled()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+    if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (MCCommon_850::PassReducer* reducer = Reducer()) {
+        std::vector<double> counts{static_cast<double>(fNRecordsRead),
+                                   static_cast<double>(fNRecordsUsed)};
+        if (AgreeOnPass(pass) &&
+            (!fFactorTables.MergeAcrossProcesses(*reducer) || !reducer->Sum(counts)))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+        fNRecordsRead = static_cast<int>(counts[0]);
+        fNRecordsUsed = static_cast<int>(counts[1]);
+    }
+    if (!pass.IsError() && fNRecordsUsed == 0) pass = ErrorStatus(StatusCode::kNoValidRecord);
+    if (pass.IsError()) return fStatus = pass;
     fbDataProcessed = true;
     return fStatus;
+}
+
+bool MCGLMAlgorithm::AgreeOnPass(MCStatus& pass) {
+    MCCommon_850::PassReducer* reducer = Reducer();
+    if (reducer == nullptr) return !pass.IsError();
+    if (!MCCommon_850::AgreeStatus(*reducer, pass)) pass = ErrorStatus(StatusCode::kMissingInput);
+    return !pass.IsError();
 }
 
 MCStatus MCGLMAlgorithm::CreateParameters(std::vector<MCRegrParameter>& params) {
@@ -77,8 +97,11 @@ MCStatus MCGLMAlgorithm::CreateParameters(std::vector<MCRegrParameter>& params) 
                       fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar(),
                       fpSettings->GetDependent());
     fFactorTables.CreateParameterIndices(0);
-    fStatus = fModel.CreateParameters(&fFactorTables);
-    if (!fStatus.IsError() && Cancelled()) fStatus = ErrorStatus(StatusCode::kCancelled);
+    MCStatus created = fModel.CreateParameters(&fFactorTables);
+    if (!created.IsError() && Cancelled()) created = ErrorStatus(StatusCode::kCancelled);
+    // Whether the matrix fits in memory is each machine's own answer.
+    AgreeOnPass(created);
+    fStatus = created;
     if (!fStatus.IsError()) params = fModel.GetParameters();
     return fStatus;
 }
@@ -86,17 +109,21 @@ MCStatus MCGLMAlgorithm::CreateParameters(std::vector<MCRegrParameter>& params) 
 MCStatus MCGLMAlgorithm::FillDesignMatrix(MultiPassRecordIter& iter) {
     if (!fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     iter.NewPass();
-    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+    MCStatus pass;
+    while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
-        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fValidator.IsValidRecord(*record, pass)) continue;
         if (!fModel.UpdateZPrimeZ(record->GetAll())) {
-            fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+            pass = ErrorStatus(StatusCode::kPassOutOfOrder);
             break;
         }
     }
-    if (!fStatus.IsError() && Cancelled()) fStatus = ErrorStatus(StatusCode::kCancelled);
-    return fStatus;
+    if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (MCCommon_850::PassReducer* reducer = Reducer())
+        if (AgreeOnPass(pass) && !fModel.MergeZPrimeZ(*reducer))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+    return fStatus = pass;
 }
 
 MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
@@ -110,7 +137,10 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
         return fStatus = ErrorStatus(StatusCode::kNoPositiveWeight);
 
     if (FillDesignMatrix(iter).IsError()) return fStatus;
-    if ((fStatus = fModel.BuildModel()).IsError()) return fStatus;
+    MCStatus swept = fModel.BuildModel();
+    // A cancel may stop one process's sweep and not another's.
+    AgreeOnPass(swept);
+    if ((fStatus = swept).IsError()) return fStatus;
     if (ComputeResiduals(iter).IsError()) return fStatus;
     fbModelBuilt = true;
     return fStatus;
@@ -119,14 +149,18 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
 MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
     if (!fModel.IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     iter.NewPass();
-    while (!fStatus.IsError() && iter.HasMore() && !Cancelled()) {
+    MCStatus pass;
+    while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
-        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fValidator.IsValidRecord(*record, pass)) continue;
         fModel.AccumulateResidual(record->GetAll());
     }
-    if (fStatus.IsError()) return fStatus;
-    if (Cancelled()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+    if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (MCCommon_850::PassReducer* reducer = Reducer())
+        if (AgreeOnPass(pass) && !fModel.MergeErrorSums(*reducer))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+    if (pass.IsError()) return fStatus = pass;
     return fStatus = fModel.FinishErrors();
 }
 

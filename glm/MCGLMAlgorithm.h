@@ -55,6 +55,11 @@ public:
 
 private:
     bool Cancelled() { return fCancel.WillCancel(); }
+    MCCommon_850::PassReducer* Reducer() const { return fpSettings->GetPassReducer(); }
+    // With the records split over processes, every process must take the
+    // same branch after a pass: the pass's status is agreed before its sums
+    // are merged. False when the agreed status is an error.
+    bool AgreeOnPass(MCCommon_850::MCStatus& pass);
 
     const MCRegSettings* fpSettings;
     // Mutable: scoring (const) also asks the host's cancel query.

@@ -110,6 +110,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fRedundancy = MCBitSet(GetNParameters() + 1);
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
+    fbCellsFlushed = false;
     fbParamsCreated = true;
     return fStatus = MCStatus();
 }
@@ -229,8 +230,7 @@ MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const int p = GetNParameters();
-    if (fCells.IsActive() && !fCells.Flush(*fpFactorTables, *fpZPrimeZ))
-        return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+    if (!FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
         std::vector<double> scale;
@@ -254,6 +254,33 @@ MCStatus MCGLMModel::BuildModel() {
     }
     if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     return fStatus = MCStatus();
+}
+
+bool MCGLMModel::FlushCells() {
+    if (!fCells.IsActive() || fbCellsFlushed) return true;
+    fbCellsFlushed = true;
+    return fCells.Flush(*fpFactorTables, *fpZPrimeZ);
+}
+
+bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
+    if (!fpZPrimeZ || fbModelBuilt || !FlushCells()) return false;
+    if (!fpZPrimeZ->MergeAcrossProcesses(reducer)) return false;
+    std::vector<double> rows{static_cast<double>(fNRows)};
+    if (!reducer.Sum(rows)) return false;
+    fNRows = static_cast<int>(rows[0]);
+    return true;
+}
+
+bool MCGLMModel::MergeErrorSums(MCCommon_850::PassReducer& reducer) {
+    std::vector<double> sums{fResidualSum, fResidualLow, fTotalSum, fTotalLow};
+    std::vector<double> rows{static_cast<double>(fNResidualRows)};
+    if (!reducer.SumExtended(sums) || !reducer.Sum(rows)) return false;
+    fResidualSum = sums[0];
+    fResidualLow = sums[1];
+    fTotalSum = sums[2];
+    fTotalLow = sums[3];
+    fNResidualRows = static_cast<int>(rows[0]);
+    return true;
 }
 
 double MCGLMModel::FittedValue(const double* values) const {

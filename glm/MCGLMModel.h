@@ -41,6 +41,11 @@ public:
     // the build or for a null record.
     bool UpdateZPrimeZ(const double* values);
     MCCommon_850::MCStatus BuildModel();
+    // For records split over processes: after pass 2, the cells' moments
+    // are flushed and Z'Z summed over the processes; after pass 3, the
+    // residual and total sums. Every process calls them in the same order.
+    bool MergeZPrimeZ(MCCommon_850::PassReducer& reducer);
+    bool MergeErrorSums(MCCommon_850::PassReducer& reducer);
     // Adds one valid record to the residual and total sums; scratch receives
     // the record's weighted score contributions e * z * wt.
     void GetDResiduals(std::vector<double>& scratch, const double* values);
@@ -86,6 +91,8 @@ public:
     void Display() const;
 
 private:
+    // The cells' moments added to Z'Z, once.
+    bool FlushCells();
     // Pass 2 row by row (rows outside the cells, or a model with too many
     // cells): the non-zero columns of a record's design row in ascending
     // order into fvIdx/fvHi/fvLo, with the dependent appended as column p;
@@ -123,6 +130,7 @@ private:
     std::unique_ptr<MCSymMatrix> fpZPrimeZ;
     int fNRows = 0;
     MCGLMCellMoments fCells;
+    bool fbCellsFlushed = false;
     // Per parameter: whether its design value needs the covariates.
     std::vector<unsigned char> fvHasCovariates;
     // Some parameter has a product or power of covariates: rows outside the

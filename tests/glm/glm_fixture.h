@@ -85,9 +85,9 @@ struct Fit {
     int NParams() const { return static_cast<int>(stats->GetParamEstimates().size()); }
 };
 
-inline Fit FitModel(const Model& m, const std::vector<Record>& records) {
+// The settings must outlive the fit.
+inline Fit FitModel(MCRegSettings& s, const std::vector<Record>& records) {
     Fit f;
-    MCRegSettings s = m.Settings();
     MCMath_850::MCRegFactory factory;
     f.component.reset(factory.CreateRegAlgorithm(s));
     if (!f.component) {
@@ -98,6 +98,11 @@ inline Fit FitModel(const Model& m, const std::vector<Record>& records) {
     f.status = f.component->BuildModel(iter);
     if (!f.status.IsError()) f.status = f.component->GetOutputStats(f.stats);
     return f;
+}
+
+inline Fit FitModel(const Model& m, const std::vector<Record>& records) {
+    MCRegSettings s = m.Settings();
+    return FitModel(s, records);
 }
 
 }  // namespace glmtest

@@ -1,0 +1,162 @@
+// One general linear model fitted over records split across processes
+// (played by threads, tests/thread_reducer.h): unevenly, with a process that
+// holds no record and factor cells that only one process sees. Every process
+// must end with the fit of all the records in one process: the same cells,
+// aliasing and, to 1e-12, estimates, covariance and fit; an error or a
+// cancel on one process stops all of them with the same status.
+#include <algorithm>
+#include <cmath>
+
+#include "companion/MCStatusCodes.h"
+#include "companion/RecordIterator.h"
+#include "glm_fixture.h"
+#include "thread_reducer.h"
+
+using namespace glmtest;
+namespace StatusCode = MCCommon_850::StatusCode;
+
+namespace {
+
+// Columns: y, A (3), B (4), C (2, nested in A), x, frequency weight,
+// regression weight.
+std::vector<Record> Data() {
+    std::vector<Record> rows;
+    for (int i = 0; i < 500; ++i) {
+        const double a = i % 3, b = (i / 3) % 4, c = (i / 7) % 2;
+        const double x = std::sin(0.29 * i) * 3 + 0.01 * i;
+        const double e = std::fmod(i * 0.6180339887498949, 1.0) - 0.5;
+        const double y = 2 + 0.7 * a - 0.4 * b + 0.3 * a * b + 0.5 * c * (a == 1) + 1.1 * x + e;
+        // Cell A = 2, B = 3 is left empty: its interaction parameter is
+        // aliased.
+        if (a == 2 && b == 3) continue;
+        rows.push_back(Record{y, a, b, c, x, 1.0 + i % 3, 0.5 + (i % 5) * 0.25});
+    }
+    return rows;
+}
+
+Model SplitModel() {
+    Model m;
+    m.factors = {{1, 3}, {2, 4}, {3, 2}};
+    m.covariates = {4};
+    // A + B + A*B + C(A) + x + x*A + x*x
+    m.terms = {Term{{1}, {}}, Term{{2}, {}},  Term{{1, 2}, {}}, Term{{3, 1}, {}, true},
+               Term{{}, {4}}, Term{{1}, {4}}, Term{{}, {4, 4}}};
+    m.freqWeight = 5;
+    m.regrWeight = 6;
+    return m;
+}
+
+// Part 0 empty; part 1 a few records of B = 0 only; part 2 the rest, so
+// that B = 1..3 and most cells live in part 2 alone.
+std::vector<std::vector<Record>> Split(const std::vector<Record>& data) {
+    std::vector<std::vector<Record>> parts(3);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        parts[data[i][2] == 0 && i % 2 == 0 ? 1 : 2].push_back(data[i]);
+    return parts;
+}
+
+double RelDiff(double a, double b) {
+    return std::fabs(a - b) / std::max(std::fabs(b), 1e-300);
+}
+
+std::vector<Fit> FitSplit(const Model& m, const std::vector<std::vector<Record>>& parts,
+                          std::vector<MCRegSettings>& settings) {
+    const int n = static_cast<int>(parts.size());
+    std::vector<Fit> fits(parts.size());
+    settings.assign(parts.size(), m.Settings());
+    splittest::RunSplit(n, [&](int rank, MCCommon_850::PassReducer& reducer) {
+        const std::size_t r = static_cast<std::size_t>(rank);
+        settings[r].SetPassReducer(&reducer);
+        fits[r] = FitModel(settings[r], parts[r]);
+    });
+    return fits;
+}
+
+}  // namespace
+
+TEST(GlmSplit, ProcessesTogetherFitTheWholeData) {
+    const std::vector<Record> data = Data();
+    const auto parts = Split(data);
+    ASSERT_TRUE(parts[0].empty());
+    const Model m = SplitModel();
+    const Fit whole = FitModel(m, data);
+    ASSERT_TRUE(whole.status.IsOK()) << whole.status.GetMessage();
+    ASSERT_LT(whole.stats->GetRedundancyIndicators().Count(), whole.NParams());
+
+    std::vector<MCRegSettings> settings;
+    const std::vector<Fit> fits = FitSplit(m, parts, settings);
+    for (const Fit& f : fits) {
+        ASSERT_TRUE(f.status.IsOK()) << f.status.GetMessage();
+        ASSERT_EQ(f.NParams(), whole.NParams());
+        EXPECT_EQ(f.stats->GetRedundancyIndicators(), whole.stats->GetRedundancyIndicators());
+        EXPECT_EQ(f.stats->GetTotalFreqWeight(), whole.stats->GetTotalFreqWeight());
+        EXPECT_EQ(f.Glm().GetErrorDF(), whole.Glm().GetErrorDF());
+        double worstB = 0, worstV = 0;
+        for (int i = 0; i < whole.NParams(); ++i) {
+            if (whole.Estimate(i) != 0)
+                worstB = std::max(worstB, RelDiff(f.Estimate(i), whole.Estimate(i)));
+            for (int j = 0; j <= i; ++j) {
+                const double scale = std::sqrt(whole.Cov(i, i) * whole.Cov(j, j));
+                if (scale > 0)
+                    worstV = std::max(worstV, std::fabs(f.Cov(i, j) - whole.Cov(i, j)) / scale);
+            }
+        }
+        EXPECT_LT(worstB, 1e-12);
+        EXPECT_LT(worstV, 1e-12);
+        for (auto stat : {MCConst::FIT_RMSE, MCConst::FIT_RSQUARE})
+            EXPECT_LT(RelDiff(f.stats->GetModelFitStat(stat), whole.stats->GetModelFitStat(stat)),
+                      1e-12);
+        EXPECT_LT(RelDiff(f.Glm().GetErrorMeanSquare(), whole.Glm().GetErrorMeanSquare()), 1e-12);
+        const std::vector<double>& means = f.stats->GetMeanValues();
+        ASSERT_EQ(means.size(), whole.stats->GetMeanValues().size());
+        for (std::size_t k = 0; k < means.size(); ++k)
+            EXPECT_LT(RelDiff(means[k], whole.stats->GetMeanValues()[k]), 1e-13);
+    }
+    // Every process holds the same model, bit for bit.
+    EXPECT_EQ(fits[0].stats->GetParamEstimates(), fits[1].stats->GetParamEstimates());
+    EXPECT_EQ(fits[0].stats->GetParamEstimates(), fits[2].stats->GetParamEstimates());
+}
+
+namespace {
+
+class CancelNow : public MCCommon_850::MCQueryCancel {
+public:
+    bool IsCancel() override { return true; }
+};
+
+}  // namespace
+
+TEST(GlmSplit, AnErrorOrCancelOnOneProcessStopsThemAll) {
+    const std::vector<Record> data = Data();
+    const Model m = SplitModel();
+    {
+        auto parts = Split(data);
+        // A category the settings do not allow, on part 1 only.
+        parts[1][3][1] = 7;
+        std::vector<MCRegSettings> settings;
+        const std::vector<Fit> fits = FitSplit(m, parts, settings);
+        EXPECT_TRUE(fits[1].status.IsError());
+        for (const Fit& f : fits) EXPECT_EQ(f.status, fits[1].status);
+    }
+    {
+        // No process holds a record.
+        std::vector<MCRegSettings> settings;
+        const std::vector<Fit> fits = FitSplit(m, std::vector<std::vector<Record>>(2), settings);
+        for (const Fit& f : fits) EXPECT_EQ(f.status.GetErrorCode(), StatusCode::kNoValidRecord);
+    }
+    {
+        // Process 2 is cancelled; the others finish their passes and stop
+        // with it rather than wait for it.
+        const auto parts = Split(data);
+        std::vector<Fit> fits(parts.size());
+        std::vector<MCRegSettings> settings(parts.size(), m.Settings());
+        CancelNow cancel;
+        settings[2].SetCancelPointer(&cancel);
+        splittest::RunSplit(3, [&](int rank, MCCommon_850::PassReducer& reducer) {
+            const std::size_t r = static_cast<std::size_t>(rank);
+            settings[r].SetPassReducer(&reducer);
+            fits[r] = FitModel(settings[r], parts[r]);
+        });
+        for (const Fit& f : fits) EXPECT_EQ(f.status.GetErrorCode(), StatusCode::kCancelled);
+    }
+}
