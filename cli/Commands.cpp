@@ -20,6 +20,7 @@
 #include "host/LogisticFit.h"
 #include "host/LogisticReport.h"
 #include "host/ModelSpec.h"
+#include "host/Processes.h"
 #include "host/Progress.h"
 #include "host/ProgressIterator.h"
 
@@ -101,7 +102,7 @@ struct ModelData {
 };
 
 std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions options,
-                                     TerminalProgress& progress) {
+                                     TerminalProgress& progress, Processes& processes) {
     if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
         throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
     const bool binary = !cmd.fvColumns.empty();
@@ -114,6 +115,7 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
                         "'" + cmd.fData +
                             "' looks like a binary record file: name its columns "
                             "with --columns y,a,b,...");
+    const std::string file = PartName(cmd.fData, processes, "--data");
 
     auto model = std::make_unique<ModelData>();
     ModelData& m = *model;
@@ -127,7 +129,7 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
     read.fpInterrupt = &gInterrupted;
     read.fProgress = [&](std::size_t done, std::size_t total) {
-        progress.Show("reading " + cmd.fData + ": " +
+        progress.Show("reading " + file + ": " +
                       (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
                                  : std::to_string(done >> 20) + " MB"));
     };
@@ -136,15 +138,23 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     const PlanFn plan = [&](const std::vector<std::string>& header) {
         return PlanColumns(formula, options, header);
     };
-    if (binary) plan(cmd.fvColumns);  // name errors before reading
-    m.fData = binary ? BinaryReader::ReadFile(cmd.fData, cmd.fvColumns, plan, read)
-                     : CsvReader::ReadFile(cmd.fData, plan, read);
-    m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData);
+    // Each process reads its own part; a failure on one stops them all.
+    processes.Agreed([&] {
+        if (binary) plan(cmd.fvColumns);  // name errors before reading
+        m.fData = binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
+                         : CsvReader::ReadFile(file, plan, read);
+    });
+    AgreeColumnKinds(m.fData, processes);
+    processes.Agreed([&] { m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData); });
+    m.fpSpec->MergeAcrossProcesses(processes);
     m.fReadSeconds = Seconds(readStart);
     progress.Clear();
     // Said plainly here rather than as the library's generic "no valid record".
     if (m.fpSpec->GetNRecords() == 0)
-        throw HostError(HostError::kData, cmd.fData + " holds no data records");
+        throw HostError(
+            HostError::kData,
+            (processes.IsSplit() ? "the parts of " + cmd.fData + " hold" : file + " holds") +
+                " no data records");
     if (m.fpSpec->GetNUsed() == 0)
         throw HostError(HostError::kData,
                         "none of the " + std::to_string(m.fpSpec->GetNRecords()) +
@@ -152,7 +162,9 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     return model;
 }
 
-int Print(const std::string& text) {
+// Process 0 speaks for all the processes of a split fit.
+int Print(const std::string& text, const Processes& processes) {
+    if (processes.Rank() != 0) return kSuccess;
     std::cout << text;
     std::cout.flush();
     return std::cout ? kSuccess : kInternal;
@@ -168,14 +180,19 @@ void CatchInterrupt() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-int RunGlm(const GlmCommand& cmd) {
+void Warn(const std::vector<std::string>& warnings, const Processes& processes) {
+    if (processes.Rank() != 0) return;
+    for (const std::string& w : warnings) std::cerr << "mcreg: " << w << "\n";
+}
+
+int RunGlm(const GlmCommand& cmd, Processes& processes) {
     if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
         throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     TerminalProgress progress;
-    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
+    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;
 
     const auto fitStart = std::chrono::steady_clock::now();
@@ -206,27 +223,31 @@ int RunGlm(const GlmCommand& cmd) {
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
-    for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result));
+    Warn(result.fvWarnings, processes);
+    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result), processes);
 }
 
-int RunLogistic(const LogisticCommand& cmd) {
+int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     if (cmd.fMaxIterations < 0)
         throw HostError(HostError::kUsage, "--max-iterations must not be negative");
     ModelOptions options;
     options.fbCategoricalDependent = true;
     TerminalProgress progress;
-    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
+    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;
 
     // Opened before the fit, so that a file that cannot be written fails at
     // once; written only after a successful fit.
+    // Each process writes the predictions of its own part.
     std::ofstream predictions;
-    if (!cmd.fPredictions.empty()) {
-        predictions.open(cmd.fPredictions + ".part", std::ios::binary);
+    const std::string predictionsFile =
+        cmd.fPredictions.empty() ? "" : PartName(cmd.fPredictions, processes, "--predictions");
+    processes.Agreed([&] {
+        if (predictionsFile.empty()) return;
+        predictions.open(predictionsFile + ".part", std::ios::binary);
         if (!predictions)
-            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
-    }
+            throw HostError(HostError::kUsage, "cannot write '" + predictionsFile + "'");
+    });
 
     LogisticOptions lo;
     lo.fReference = cmd.fReference;
@@ -243,24 +264,35 @@ int RunLogistic(const LogisticCommand& cmd) {
                           ", log-likelihood " + std::to_string(it.fLogLikelihood));
         });
     } catch (...) {
-        if (predictions.is_open()) std::remove((cmd.fPredictions + ".part").c_str());
+        if (predictions.is_open()) std::remove((predictionsFile + ".part").c_str());
         throw;
     }
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
+    // The classification counts are the host's own pass: summed here.
+    if (processes.IsSplit()) {
+        std::vector<double> counts;
+        for (const auto& row : result.fvClassification)
+            counts.insert(counts.end(), row.begin(), row.end());
+        processes.Sum(counts);
+        std::size_t at = 0;
+        for (auto& row : result.fvClassification)
+            for (double& c : row) c = counts[at++];
+    }
 
-    if (predictions.is_open()) {
+    processes.Agreed([&] {
+        if (!predictions.is_open()) return;
         fitter.WritePredictions(*records, predictions);
         predictions.close();
         if (!predictions ||
-            std::rename((cmd.fPredictions + ".part").c_str(), cmd.fPredictions.c_str()) != 0) {
-            std::remove((cmd.fPredictions + ".part").c_str());
-            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
+            std::rename((predictionsFile + ".part").c_str(), predictionsFile.c_str()) != 0) {
+            std::remove((predictionsFile + ".part").c_str());
+            throw HostError(HostError::kUsage, "cannot write '" + predictionsFile + "'");
         }
-    }
-    for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result));
+    });
+    Warn(result.fvWarnings, processes);
+    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result), processes);
 }
 
 }  // namespace mcregcli

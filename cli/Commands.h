@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "host/Processes.h"
+
 // The two subcommands of the mcreg program. Each returns the process exit
 // code and throws FormulaError or HostError for the caller to report.
 namespace mcregcli {
@@ -36,7 +38,9 @@ struct LogisticCommand : ReadCommand {
 // fit through the library's cancel query, a second ends the process.
 void CatchInterrupt();
 
-int RunGlm(const GlmCommand& cmd);
-int RunLogistic(const LogisticCommand& cmd);
+// With several processes (mpirun) each fits its own part of the records
+// into the one model; process 0 alone prints.
+int RunGlm(const GlmCommand& cmd, mchost::Processes& processes);
+int RunLogistic(const LogisticCommand& cmd, mchost::Processes& processes);
 
 }  // namespace mcregcli

@@ -4,11 +4,13 @@
 // 3 data or model error, 130 interrupted (Ctrl-C), 1 internal error.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/ProcessGroup.h"
 #include "host/Formula.h"
 #include "host/HostError.h"
 
@@ -65,6 +67,9 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First: under mpirun, MPI may take its own arguments out of argv.
+    const std::unique_ptr<Processes> processes = MakeProcessGroup(argc, argv);
+    const bool speaks = processes->Rank() == 0;
     CLI::App app{"mcreg: regression models for data files (libmcreg " MCREG_VERSION ")", "mcreg"};
     app.set_version_flag("--version", "mcreg " MCREG_VERSION);
     app.require_subcommand(1);
@@ -101,30 +106,35 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int rc = app.exit(e);
+        const int rc = speaks ? app.exit(e) : e.get_exit_code();
         return rc == 0 ? kSuccess : kUsage;
     }
 
     CatchInterrupt();
     const std::string& formula = glm->parsed() ? glmCmd.fFormula : logCmd.fFormula;
+    // Errors after a merge are the same on every process: process 0 tells
+    // them. One that only this process can have ends all of them.
     try {
-        return glm->parsed() ? RunGlm(glmCmd) : RunLogistic(logCmd);
+        return glm->parsed() ? RunGlm(glmCmd, *processes) : RunLogistic(logCmd, *processes);
     } catch (const FormulaError& e) {
-        std::cerr << "mcreg: " << e.what() << "\n"
-                  << PointAt(formula, e.GetPos(), e.GetLen()) << "\n";
+        if (speaks)
+            std::cerr << "mcreg: " << e.what() << "\n"
+                      << PointAt(formula, e.GetPos(), e.GetLen()) << "\n";
         return kUsage;
     } catch (const HostError& e) {
         if (e.GetKind() == HostError::kInterrupted) {
-            std::cerr << "mcreg: interrupted\n";
+            if (speaks) std::cerr << "mcreg: interrupted\n";
             return kInterrupted;
         }
-        std::cerr << "mcreg: " << e.what() << "\n";
+        if (speaks) std::cerr << "mcreg: " << e.what() << "\n";
         return e.GetKind() == HostError::kUsage ? kUsage : kData;
     } catch (const std::bad_alloc&) {
         std::cerr << "mcreg: out of memory\n";
+        AbortGroup(*processes, kInternal);
         return kInternal;
     } catch (const std::exception& e) {
         std::cerr << "mcreg: internal error: " << e.what() << "\n";
+        AbortGroup(*processes, kInternal);
         return kInternal;
     }
 }

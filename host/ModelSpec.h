@@ -11,6 +11,8 @@
 
 namespace mchost {
 
+class Processes;
+
 // What the command line says about a model besides its formula.
 class ModelOptions {
 public:
@@ -49,6 +51,13 @@ public:
 std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& options,
                                     const std::vector<std::string>& header);
 
+// Several processes, each with its own part of the data, must read every
+// column the same way: a column with a text cell in one part is text in
+// all (a part where it has no cell codes it as categories too). Throws
+// HostError (data) on every process when a column holds text in one part
+// and numbers in another.
+void AgreeColumnKinds(CodedData& data, Processes& processes);
+
 // A model ready for the library: the variables' roles and record
 // positions, the factors coded, the settings and the records.
 //
@@ -84,6 +93,13 @@ public:
     std::size_t GetNRecords() const { return fNRows; }
     std::size_t GetNUsed() const { return fNUsed; }
 
+    // For a model fitted by several processes, each over its own part of
+    // the data (after AgreeColumnKinds): makes every process's model the one
+    // of all the parts together — each factor's categories the sorted union
+    // of the parts', the record counts summed — and hands the library the
+    // processes' reducer.
+    void MergeAcrossProcesses(Processes& processes);
+
     // A new pass-able stream of the records; one at a time.
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const;
 
@@ -92,6 +108,7 @@ private:
     const CodedColumn& Column(const ModelVariable& v) const;
     void CheckNumeric(const ModelVariable& v) const;
     void BuildEffects(const Formula& formula);
+    void UnionCategories(Processes& processes, ModelVariable& v);
 
     const CodedData* fpData;
     std::string fFormulaText;

@@ -1,0 +1,99 @@
+// A model whose records are split over several processes: every process
+// must end with the same variables, categories and counts, those of all the
+// parts read as one file.
+#include <algorithm>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "host/HostError.h"
+#include "host/ModelSpec.h"
+#include "host/Processes.h"
+
+namespace mchost {
+
+namespace {
+
+const std::string kNumbers = "n", kNoCell = "-";
+
+// A text column's kind names its first text cell, for the message.
+std::string Kind(const CodedColumn& c) {
+    if (c.IsText())
+        return "t (data row " + std::to_string(c.fFirstTextRow + 1) + ": '" + c.FirstText() + "')";
+    return c.fNNumbers > 0 ? kNumbers : kNoCell;
+}
+
+bool IsText(const std::string& kind) {
+    return kind[0] == 't';
+}
+
+bool AnyText(const std::vector<std::vector<std::string>>& all, std::size_t i) {
+    return std::any_of(all.begin(), all.end(), [&](const auto& part) { return IsText(part[i]); });
+}
+
+}  // namespace
+
+void AgreeColumnKinds(CodedData& data, Processes& processes) {
+    if (!processes.IsSplit()) return;
+    std::vector<std::string> mine;
+    for (const CodedColumn& c : data.fvColumns) mine.push_back(Kind(c));
+    const auto all = processes.GatherTexts(mine);
+    for (std::size_t i = 0; i < data.fvColumns.size(); ++i) {
+        if (!AnyText(all, i)) continue;
+        for (std::size_t r = 0; r < all.size(); ++r) {
+            if (all[r][i] != kNumbers) continue;
+            std::size_t t = 0;
+            while (!IsText(all[t][i])) ++t;
+            throw HostError(HostError::kData,
+                            "column '" + data.fvColumns[i].fName + "' holds text in part " +
+                                std::to_string(t) + all[t][i].substr(1) +
+                                " but only numbers in part " + std::to_string(r) +
+                                ": a column must be read the same way in every part");
+        }
+        // No cell here: nothing to recode, only the column's kind to take.
+        CodedColumn& c = data.fvColumns[i];
+        if (!c.IsText()) c.fPlan.fbCategorical = true;
+    }
+}
+
+void ModelSpec::UnionCategories(Processes& processes, ModelVariable& v) {
+    std::vector<std::string> mine{Kind(Column(v))};
+    mine.insert(mine.end(), v.fvCategories.begin(), v.fvCategories.end());
+    const auto all = processes.GatherTexts(mine);
+    std::vector<std::string> labels;
+    for (const auto& part : all) labels.insert(labels.end(), part.begin() + 1, part.end());
+    // Sorted as one file's categories are: texts by their bytes, numbers
+    // by value (their labels are written to be read back exactly).
+    if (AnyText(all, 0)) {
+        std::sort(labels.begin(), labels.end());
+    } else {
+        std::sort(labels.begin(), labels.end(), [](const std::string& a, const std::string& b) {
+            return std::strtod(a.c_str(), nullptr) < std::strtod(b.c_str(), nullptr);
+        });
+    }
+    labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+    std::unordered_map<std::string, std::int32_t> codeOf;
+    for (std::size_t k = 0; k < labels.size(); ++k)
+        codeOf.emplace(labels[k], static_cast<std::int32_t>(k));
+    for (std::int32_t& code : v.fvIndexOfCode)
+        if (code >= 0) code = codeOf.at(v.fvCategories[static_cast<std::size_t>(code)]);
+    v.fvCategories = std::move(labels);
+}
+
+void ModelSpec::MergeAcrossProcesses(Processes& processes) {
+    if (!processes.IsSplit()) return;
+    for (ModelVariable& v : fvVariables)
+        if (Column(v).IsCoded()) UnionCategories(processes, v);
+    std::vector<int> sizes;
+    for (int p : fvFactorPositions) {
+        const auto k = fvVariables[static_cast<std::size_t>(p)].fvCategories.size();
+        sizes.push_back(std::max(1, static_cast<int>(k)));
+    }
+    fSettings.SetFactorNCategs(sizes);
+    std::vector<double> counts{static_cast<double>(fNRows), static_cast<double>(fNUsed)};
+    processes.Sum(counts);
+    fNRows = static_cast<std::size_t>(counts[0]);
+    fNUsed = static_cast<std::size_t>(counts[1]);
+    fSettings.SetPassReducer(processes.Reducer());
+}
+
+}  // namespace mchost

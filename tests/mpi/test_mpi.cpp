@@ -1,0 +1,206 @@
+// The mcreg program as the processes of one fit under mpirun: each process
+// reads its own part of the data, split unevenly (one part holds no record,
+// one category lives in one part only), and process 0 prints the fit of the
+// parts together. It must be the fit of the whole file by one process to
+// 1e-12, aliasing and counts exactly; a failure in one part must end every
+// process with the same message.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string kProgram = MCREG_BINARY_DIR "/cli/mcreg";
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// n = 0: the program on its own; otherwise n processes under mpirun.
+Result RunMcreg(int n, const std::string& args) {
+    const fs::path err = fs::temp_directory_path() / ("mcreg_mpi_err_" + std::to_string(getpid()));
+    std::string cmd = kProgram + " " + args;
+    if (n > 0)
+        cmd = std::string(MCREG_MPIEXEC) + " --allow-run-as-root --oversubscribe -n " +
+              std::to_string(n) + " " + cmd;
+    cmd += " 2>" + err.string() + " </dev/null";
+    Result r;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, got);
+    const int status = pclose(pipe);
+    if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    r.err = Slurp(err);
+    fs::remove(err);
+    return r;
+}
+
+class Dir {
+public:
+    Dir() : fPath(fs::temp_directory_path() / ("mcreg_mpi_" + std::to_string(getpid()))) {
+        fs::create_directories(fPath);
+    }
+    ~Dir() { fs::remove_all(fPath); }
+    std::string operator/(const std::string& name) const { return (fPath / name).string(); }
+
+private:
+    fs::path fPath;
+};
+
+const char* kHeader = "y,g,A,B,x,f,w\n";
+
+// y a numeric response, g a three-category response; A text (level "d"
+// only in records i % 50 == 7), B numeric codes used as a factor, x a
+// covariate, f a frequency and w a regression weight.
+std::vector<std::string> Rows() {
+    std::vector<std::string> rows;
+    const char* levels[] = {"a", "b", "c"};
+    for (int i = 0; i < 900; ++i) {
+        const std::string a = i % 50 == 7 ? "d" : levels[i % 3];
+        const int b = (i / 3) % 4 + 1;
+        const double x = std::sin(0.37 * i) * 2 + 0.003 * i;
+        const double u = std::fmod(i * 0.6180339887498949, 1.0);
+        const double y = 1 + (a == "b") * 0.8 - 0.3 * b + 0.2 * (a == "c") * b + 1.4 * x + u;
+        const double eta = 0.5 * x - (a == "a") * 0.7;
+        const char* g = u < 0.25 + 0.1 * std::tanh(eta) ? "lo" : u < 0.65 ? "mid" : "hi";
+        char line[200];
+        std::snprintf(line, sizeof line, "%.17g,%s,%s,%d,%.17g,%d,%.17g\n", y, g, a.c_str(), b, x,
+                      1 + i % 3, 0.5 + (i % 7) * 0.125);
+        rows.push_back(line);
+    }
+    return rows;
+}
+
+// parts[r] receives row i when part(i) == r.
+template <class PartOf>
+void WriteParts(const Dir& dir, int n, PartOf part) {
+    const auto rows = Rows();
+    std::vector<std::ofstream> out;
+    for (int r = 0; r < n; ++r) {
+        out.emplace_back(dir / ("part-" + std::to_string(r) + ".csv"));
+        out.back() << kHeader;
+    }
+    std::ofstream whole(dir / "whole.csv");
+    whole << kHeader;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        whole << rows[i];
+        out[static_cast<std::size_t>(part(i))] << rows[i];
+    }
+}
+
+// Every number of the single-process fit within 1e-12 relative, every
+// other value equal; timings aside.
+void ExpectSame(const json& got, const json& want, const std::string& where) {
+    if (want.is_number() && got.is_number()) {
+        const double a = got.get<double>(), b = want.get<double>();
+        EXPECT_LE(std::fabs(a - b), 1e-12 * std::max(std::fabs(a), std::fabs(b)) + 1e-14)
+            << where << ": " << a << " vs " << b;
+    } else if (want.is_object() && got.is_object()) {
+        EXPECT_EQ(got.size(), want.size()) << where;
+        for (auto it = want.begin(); it != want.end(); ++it) {
+            if (it.key().find("seconds") != std::string::npos) continue;
+            ASSERT_TRUE(got.contains(it.key())) << where << "." << it.key();
+            ExpectSame(got[it.key()], it.value(), where + "." + it.key());
+        }
+    } else if (want.is_array() && got.is_array()) {
+        ASSERT_EQ(got.size(), want.size()) << where;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSame(got[i], want[i], where + "[" + std::to_string(i) + "]");
+    } else {
+        EXPECT_EQ(got, want) << where;
+    }
+}
+
+const std::string kGlm =
+    "glm --formula 'y ~ A + B + A*B + x + A*x' --factors B --freq-weight f --regr-weight w --json";
+const std::string kLogistic =
+    "logistic --formula 'g ~ A + x + A*x' --freq-weight f --reference mid --json";
+
+void ExpectSplitFitsWhole(const Dir& dir, int n) {
+    for (const std::string& model : {kGlm, kLogistic}) {
+        SCOPED_TRACE(model + " on " + std::to_string(n) + " processes");
+        const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
+        ASSERT_EQ(whole.code, 0) << whole.err;
+        const Result split = RunMcreg(n, model + " --data '" + dir / "part-{rank}.csv" + "'");
+        ASSERT_EQ(split.code, 0) << split.err;
+        // Process 0 alone prints.
+        const json got = json::parse(split.out), want = json::parse(whole.out);
+        ExpectSame(got, want, "json");
+        EXPECT_EQ(split.err, whole.err);
+    }
+    // The classification table is counted by the program itself, over each
+    // part: the text report shows it.
+    const std::string text = kLogistic.substr(0, kLogistic.size() - std::string(" --json").size());
+    const Result whole = RunMcreg(0, text + " --data " + dir / "whole.csv");
+    const Result split = RunMcreg(n, text + " --data '" + dir / "part-{rank}.csv" + "'");
+    ASSERT_EQ(split.code, 0) << split.err;
+    const std::size_t at = whole.out.find("Classification");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(split.out.substr(split.out.find("Classification")), whole.out.substr(at));
+}
+
+}  // namespace
+
+TEST(MpiProgram, TwoAndThreeProcessesFitTheWholeFile) {
+    Dir dir;
+    // Two processes, a third of the rows and the rest.
+    WriteParts(dir, 2, [](std::size_t i) { return i < 300 ? 0 : 1; });
+    ExpectSplitFitsWhole(dir, 2);
+    // Three: none, the rows of level "d" (in no other part) with a few more,
+    // and the rest.
+    WriteParts(dir, 3, [](std::size_t i) { return i % 50 == 7 || i % 11 == 0 ? 1 : 2; });
+    ExpectSplitFitsWhole(dir, 3);
+}
+
+TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
+    Dir dir;
+    WriteParts(dir, 2, [](std::size_t i) { return i % 2; });
+    // A text cell in the numeric response of part 1.
+    {
+        std::ofstream bad(dir / "part-1.csv", std::ios::app);
+        bad << "oops,lo,a,1,0.5,1,1\n";
+    }
+    const Result text = RunMcreg(2, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
+    EXPECT_EQ(text.code, 3);
+    EXPECT_EQ(text.out, "");
+    EXPECT_EQ(text.err.rfind("mcreg: column 'y' holds text in part 1 (data row 451: 'oops') but "
+                             "only numbers in part 0",
+                             0),
+              0u)
+        << text.err;
+    // Printed once, by process 0.
+    EXPECT_EQ(text.err.find("mcreg:", 1), std::string::npos) << text.err;
+
+    // A part that does not exist.
+    const Result missing = RunMcreg(3, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
+    EXPECT_EQ(missing.code, 3) << missing.err;
+    EXPECT_EQ(missing.err.rfind("mcreg: process 2: ", 0), 0u) << missing.err;
+    EXPECT_NE(missing.err.find("part-2.csv"), std::string::npos) << missing.err;
+
+    // Every process reading the same file would count each record n times.
+    const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");
+    EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("{rank}"), std::string::npos) << same.err;
+}
