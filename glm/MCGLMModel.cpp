@@ -12,6 +12,7 @@
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
+#include "design/MCParameterList.h"
 
 namespace MCMath_850 {
 
@@ -49,17 +50,10 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fvEffectCount.clear();
     const bool intercept = fpSettings->GetInterceptUse();
     try {
-        if (intercept && !fpCancel->WillCancel()) {
-            fvParameters.emplace_back();
-            fvEffectFirst.push_back(0);
-            fvEffectCount.push_back(1);
-        }
-        const int offset = intercept ? 1 : 0;
         // Counted first, so that a model over the limit reports its real
         // size without building the list.
-        long total = static_cast<long>(fvParameters.size());
-        for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e)
-            total += tables->GetNEffectParameters(e + offset);
+        const long total =
+            MCParameterList::Count(*tables, static_cast<int>(fpEffects->size()), intercept);
         if (total > kMaxParameters) {
             MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
             s.SetDiscreteDatum(0, total);
@@ -67,24 +61,16 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
             return fStatus = s;
         }
         if (!FitsInMemory(total)) return fStatus;
-        std::vector<int> codes;
-        for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e) {
-            if (fpCancel->WillCancel()) break;
-            MCRegrParameter param;
-            param.SetupFromEffect((*fpEffects)[Ix(e)], e, 0);
-            const int n = tables->GetNEffectParameters(e + offset);
-            fvEffectFirst.push_back(static_cast<int>(fvParameters.size()));
-            fvEffectCount.push_back(n);
-            if (n == 1 && param.GetNFactors() == 0) {
-                fvParameters.push_back(param);
-                continue;
-            }
-            for (int j = 0; j < n; ++j) {
-                MCRegrParameter cell = param;
-                tables->GetParameterFactorValues(codes, e + offset, j);
-                cell.GetCategories() = codes;
-                fvParameters.push_back(std::move(cell));
-            }
+        MCParameterList list;
+        if (!list.Build(*tables, *fpEffects, intercept, *fpCancel))
+            return fStatus = ErrorStatus(StatusCode::kCancelled);
+        fvParameters = std::move(list.fvParameters);
+        fvEffectFirst = std::move(list.fvEffectFirst);
+        fvEffectCount = std::move(list.fvEffectCount);
+        // Here the intercept counts as the first effect.
+        if (intercept) {
+            fvEffectFirst.insert(fvEffectFirst.begin(), 0);
+            fvEffectCount.insert(fvEffectCount.begin(), 1);
         }
         const int p = GetNParameters();
         fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
