@@ -3,6 +3,10 @@
 // the records with its own component, and the reducers meet at every merge
 // the way MPI ranks would. A test utility only: the library creates no
 // threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -114,6 +118,29 @@ inline void RunSplit(int n, const std::function<void(int, MCCommon_850::PassRedu
     for (int r = 0; r < n; ++r)
         threads.emplace_back([&, r] { body(r, reducers[static_cast<std::size_t>(r)]); });
     for (std::thread& t : threads) t.join();
+}
+
+inline double RelDiff(double a, double b) {
+    return std::fabs(a - b) / std::max(std::fabs(b), 1e-300);
+}
+
+// A split fit's estimates within tolerance of the whole fit's, relatively,
+// and its covariances scaled by the whole fit's standard errors. Fit offers
+// NParams(), Estimate(i) and Cov(i, j).
+template <class Fit>
+void ExpectSameEstimates(const Fit& split, const Fit& whole, double tolerance) {
+    double worstB = 0, worstV = 0;
+    for (int i = 0; i < whole.NParams(); ++i) {
+        if (whole.Estimate(i) != 0)
+            worstB = std::max(worstB, RelDiff(split.Estimate(i), whole.Estimate(i)));
+        for (int j = 0; j <= i; ++j) {
+            const double scale = std::sqrt(whole.Cov(i, i) * whole.Cov(j, j));
+            if (scale > 0)
+                worstV = std::max(worstV, std::fabs(split.Cov(i, j) - whole.Cov(i, j)) / scale);
+        }
+    }
+    EXPECT_LT(worstB, tolerance);
+    EXPECT_LT(worstV, tolerance);
 }
 
 }  // namespace splittest
