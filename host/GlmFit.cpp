@@ -34,8 +34,19 @@ double Host(double v) {
 
 }  // namespace
 
+FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
+    FittedModel m;
+    m.fpSpec = &spec;
+    m.fpSettings = &fpComponent->GetCompSettings();
+    m.fpComponent = fpComponent.get();
+    m.fpStats = fpStats;
+    m.fConfidence = confidence;
+    m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
+    return m;
+}
+
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel) {
+                 double confidence, MCCommon_850::MCQueryCancel* cancel, GlmFitted* keep) {
     MCMath_850::MCRegSettings settings = spec.GetSettings();
     settings.SetCancelPointer(cancel);
     MCMath_850::MCRegFactory factory;
@@ -116,6 +127,10 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
             }
         }
         r.fvParameters.push_back(std::move(row));
+    }
+    if (keep != nullptr) {
+        keep->fpStats = &glm;
+        keep->fpComponent = std::move(component);
     }
     return r;
 }

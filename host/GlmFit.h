@@ -1,10 +1,14 @@
 #pragma once
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "companion/RecordIterator.h"
+#include "glm/MCGLMOutputStats.h"
+#include "settings/IMCRegComponent.h"
+#include "host/FittedModel.h"
 #include "host/HostError.h"
 #include "host/ModelSpec.h"
 
@@ -66,12 +70,26 @@ private:
     long fCode;
 };
 
+// The fitted component, kept for what reads the fit after the report: tests
+// of effects, marginal means, exports and predictions. The statistics
+// belong to the component.
+class GlmFitted {
+public:
+    std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
+    const MCMath_850::MCGLMOutputStats* fpStats = nullptr;
+
+    // The fit as the analyses after it read it (valid while this lives).
+    FittedModel View(const ModelSpec& spec, double confidence) const;
+};
+
 // Fits the model over the records (normally spec.MakeIterator(), perhaps
 // wrapped for progress) and computes each parameter's standard error, t,
 // significance and confidence interval at the given level from the
 // estimates, their covariance and the error degrees of freedom. The
-// library polls cancel, when given, between records and sweeps.
+// library polls cancel, when given, between records and sweeps. keep, when
+// given, receives the fitted component.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr);
+                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr,
+                 GlmFitted* keep = nullptr);
 
 }  // namespace mchost

@@ -205,6 +205,20 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     return r;
 }
 
+FittedModel LogisticFitter::GetFitted() const {
+    const Impl& d = *fpImpl;
+    FittedModel m;
+    m.fpSpec = d.fpSpec;
+    m.fpSettings = &d.fpComponent->GetCompSettings();
+    m.fpComponent = d.fpComponent.get();
+    m.fpStats = d.fpStats;
+    m.fbLogistic = true;
+    m.fConfidence = d.fOptions.fConfidence;
+    m.fvModelCategories = d.ModelCategories();
+    m.fNBasic = d.fpStats->GetNBasicParameters();
+    return m;
+}
+
 void LogisticFitter::Impl::Parameters(LogisticResult& r) const {
     const MCMath_850::MCLogOutputStats& stats = *fpStats;
     const int nBasic = stats.GetNBasicParameters();
