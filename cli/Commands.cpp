@@ -1,11 +1,12 @@
 #include "cli/Commands.h"
 
+#include "cli/Analyses.h"
+
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -16,8 +17,10 @@
 #include "host/GlmReport.h"
 #include "host/HostError.h"
 #include "host/LogisticFit.h"
+#include "host/GlmPredictions.h"
 #include "host/LogisticReport.h"
 #include "host/ModelSpec.h"
+#include "host/ResultsDocument.h"
 #include "host/Progress.h"
 #include "host/ProgressIterator.h"
 
@@ -161,12 +164,14 @@ void CatchInterrupt() {
 int RunGlm(const GlmCommand& cmd) {
     if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
         throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
+    Analyses analyses(cmd);
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
     const ModelSpec& spec = *m->fpSpec;
+    analyses.Resolve(spec);
 
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
@@ -176,32 +181,39 @@ int RunGlm(const GlmCommand& cmd) {
                       Percent(static_cast<double>(n), nRows));
     });
     InterruptQuery interrupt;
-    GlmResult result = FitGlm(spec, counted, cmd.fConfidence, &interrupt);
+    GlmFitted fitted;
+    GlmResult result = FitGlm(spec, counted, cmd.fConfidence, &interrupt, &fitted);
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
+    const FittedModel model = fitted.View(spec, cmd.fConfidence);
+    ProgressIterator analysed(*records, [&](int, std::size_t n) {
+        progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
+    });
+    analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION);
+    if (std::ostream* out = analyses.ResultsXml()) *out << GlmResultsDocument(model, result);
+    if (std::ostream* out = analyses.Predictions()) WriteGlmPredictions(model, analysed, *out);
+    progress.Clear();
+    analyses.Commit();
+
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result));
+    if (!cmd.fbJson) return Print(FormatGlmText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()));
+    nlohmann::ordered_json j = GlmJson(result);
+    analyses.AddJson(j);
+    return Print(j.dump(2) + "\n");
 }
 
 int RunLogistic(const LogisticCommand& cmd) {
     if (cmd.fMaxIterations < 0)
         throw HostError(HostError::kUsage, "--max-iterations must not be negative");
+    Analyses analyses(cmd);
     ModelOptions options;
     options.fbCategoricalDependent = true;
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress);
     const ModelSpec& spec = *m->fpSpec;
-
-    // Opened before the fit, so that a file that cannot be written fails at
-    // once; written only after a successful fit.
-    std::ofstream predictions;
-    if (!cmd.fPredictions.empty()) {
-        predictions.open(cmd.fPredictions + ".part", std::ios::binary);
-        if (!predictions)
-            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
-    }
+    analyses.Resolve(spec);
 
     LogisticOptions lo;
     lo.fReference = cmd.fReference;
@@ -211,31 +223,25 @@ int RunLogistic(const LogisticCommand& cmd) {
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
-    LogisticResult result;
-    try {
-        result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
-            progress.Show("fitting: iteration " + std::to_string(it.fIteration) +
-                          ", log-likelihood " + std::to_string(it.fLogLikelihood));
-        });
-    } catch (...) {
-        if (predictions.is_open()) std::remove((cmd.fPredictions + ".part").c_str());
-        throw;
-    }
+    LogisticResult result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
+        progress.Show("fitting: iteration " + std::to_string(it.fIteration) +
+                      ", log-likelihood " + std::to_string(it.fLogLikelihood));
+    });
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
-    if (predictions.is_open()) {
-        fitter.WritePredictions(*records, predictions);
-        predictions.close();
-        if (!predictions ||
-            std::rename((cmd.fPredictions + ".part").c_str(), cmd.fPredictions.c_str()) != 0) {
-            std::remove((cmd.fPredictions + ".part").c_str());
-            throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
-        }
-    }
+    const FittedModel model = fitter.GetFitted();
+    analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION);
+    if (std::ostream* out = analyses.ResultsXml()) *out << LogisticResultsDocument(model, result);
+    if (std::ostream* out = analyses.Predictions()) fitter.WritePredictions(*records, *out);
+    analyses.Commit();
+
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result));
+    if (!cmd.fbJson) return Print(FormatLogisticText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()));
+    nlohmann::ordered_json j = LogisticJson(result);
+    analyses.AddJson(j);
+    return Print(j.dump(2) + "\n");
 }
 
 }  // namespace mcregcli
