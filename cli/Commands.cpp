@@ -1,28 +1,29 @@
 #include "cli/Commands.h"
 
-#include "cli/Analyses.h"
-
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 
+#include "cli/Analyses.h"
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/Formula.h"
 #include "host/GlmFit.h"
+#include "host/GlmPredictions.h"
 #include "host/GlmReport.h"
 #include "host/HostError.h"
 #include "host/LogisticFit.h"
-#include "host/GlmPredictions.h"
 #include "host/LogisticReport.h"
 #include "host/ModelSpec.h"
-#include "host/ResultsDocument.h"
 #include "host/Progress.h"
 #include "host/ProgressIterator.h"
+#include "host/ResultsDocument.h"
 
 namespace mcregcli {
 
@@ -43,9 +44,17 @@ extern "C" void OnInterrupt(int) {
     }
 }
 
+// The library asks between records and between the sweep's pivots;
+// counting the questions tells how far the sweep has come.
 class InterruptQuery : public MCCommon_850::MCQueryCancel {
 public:
-    bool IsCancel() override { return gInterrupted.load(std::memory_order_relaxed); }
+    bool IsCancel() override {
+        ++fPolls;
+        if (fOnPoll) fOnPoll(fPolls);
+        return gInterrupted.load(std::memory_order_relaxed);
+    }
+    std::function<void(std::size_t)> fOnPoll;
+    std::size_t fPolls = 0;
 };
 
 // "512M", "2G", "1.5g", "100000" (bytes); K, M, G, T are powers of 1024.
@@ -176,13 +185,29 @@ int RunGlm(const GlmCommand& cmd) {
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
     const double nRows = static_cast<double>(spec.GetNRecords());
+    InterruptQuery interrupt;
+    // After pass 2 has handed out its last record the library sweeps, once
+    // per parameter, asking about a cancel before each pivot.
+    std::size_t nParams = 0;
+    std::size_t sweepStart = 0;
+    bool sweeping = false;
     ProgressIterator counted(*records, [&](int pass, std::size_t n) {
+        sweeping = pass == 2 && static_cast<double>(n) >= nRows;
+        sweepStart = interrupt.fPolls;
         progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
                       Percent(static_cast<double>(n), nRows));
     });
-    InterruptQuery interrupt;
+    interrupt.fOnPoll = [&](std::size_t polls) {
+        if (!sweeping || nParams == 0) return;
+        const std::size_t done = std::min(polls - sweepStart, nParams);
+        progress.Show("fitting: solving, pivot " + std::to_string(done) + " of " +
+                      std::to_string(nParams) + " (" +
+                      Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
+    };
     GlmFitted fitted;
-    GlmResult result = FitGlm(spec, counted, cmd.fConfidence, &interrupt, &fitted);
+    GlmResult result = FitGlm(
+        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; }, &fitted);
+    interrupt.fOnPoll = nullptr;
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
@@ -198,7 +223,9 @@ int RunGlm(const GlmCommand& cmd) {
     analyses.Commit();
 
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    if (!cmd.fbJson) return Print(FormatGlmText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()));
+    if (!cmd.fbJson)
+        return Print(FormatGlmText(result) +
+                     analyses.Text(cmd.fConfidence, spec.GetDependentName()));
     nlohmann::ordered_json j = GlmJson(result);
     analyses.AddJson(j);
     return Print(j.dump(2) + "\n");
@@ -224,8 +251,8 @@ int RunLogistic(const LogisticCommand& cmd) {
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
     LogisticResult result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
-        progress.Show("fitting: iteration " + std::to_string(it.fIteration) +
-                      ", log-likelihood " + std::to_string(it.fLogLikelihood));
+        progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
+                      std::to_string(it.fLogLikelihood));
     });
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
@@ -238,7 +265,9 @@ int RunLogistic(const LogisticCommand& cmd) {
     analyses.Commit();
 
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    if (!cmd.fbJson) return Print(FormatLogisticText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()));
+    if (!cmd.fbJson)
+        return Print(FormatLogisticText(result) +
+                     analyses.Text(cmd.fConfidence, spec.GetDependentName()));
     nlohmann::ordered_json j = LogisticJson(result);
     analyses.AddJson(j);
     return Print(j.dump(2) + "\n");

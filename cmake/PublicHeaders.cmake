@@ -15,6 +15,7 @@ set(MCREG_PUBLIC_HEADERS
   companion/MCIterationReporter.h
   companion/MCMemoryRecordIter.h
   companion/MCMV.h
+  companion/PassReducer.h
   companion/MCRectMatrix.h
   companion/MCStatus.h
   companion/MCSymMatrix.h

@@ -21,6 +21,8 @@ public:
     void SetDiscreteDatum(int index, long value) { fDiscrete[index] = value; }
     void SetScaleDatum(int index, double value) { fScale[index] = value; }
     bool GetDiscreteDatum(int index, long& value) const;
+    const std::map<int, long>& GetDiscreteData() const { return fDiscrete; }
+    const std::map<int, double>& GetScaleData() const { return fScale; }
     bool GetScaleDatum(int index, double& value) const;
 
     // A clear English message with the data filled in, e.g. for 316 the

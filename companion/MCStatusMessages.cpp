@@ -6,7 +6,9 @@
 // datum N. The data a code carries:
 //
 //   304  d1 number of the record (1-based) at which the iterator failed
-//   305  d0 number of parameters (or rows) needed, d1 the limit
+//   305  d0 number of parameters (or rows) needed, d1 the limit; for a model
+//        too large for the machine's memory also s1 the gigabytes needed and
+//        s2 those there are
 //   308  s1 the total weight
 //   315  d1 number of values of the record, d2 length of the role map
 //   316  d1 record position, s1 the offending value
@@ -44,7 +46,10 @@ const Entry kCatalogue[] = {
      {"The record iterator reported a record but returned none (record %d1).",
       "The record iterator reported a record but returned none."}},
     {StatusCode::kTooManyParameters,
-     {"Too many parameters: the model needs %d0, the limit is %d1.",
+     {"Too many parameters for this machine's memory: the model's %d0 parameters need %s1 GB "
+      "for the cross-product and covariance matrices, the machine has %s2 GB, enough for "
+      "%d1 parameters.",
+      "Too many parameters: the model needs %d0, the limit is %d1.",
       "The model has too many parameters, or a matrix or the accumulator could not be "
       "created."}},
     {StatusCode::kDataPassTwice, {"The first data pass was run twice."}},

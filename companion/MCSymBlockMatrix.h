@@ -34,6 +34,8 @@ public:
     double GetBlockElem(int j, int l, int a, int b) const;
 
     void Zero();
+    // The packed lower triangle of the whole matrix (see MCSymMatrix).
+    std::vector<double>& AsVector() { return fvPacked; }
     // Element (a, b) of block (j, l), local indices, += v; for j == l the
     // element must lie in the lower triangle (b <= a). No range checks: the
     // caller's loop bounds keep it in range.

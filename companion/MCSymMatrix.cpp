@@ -1,7 +1,10 @@
 #include "companion/MCSymMatrix.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -72,23 +75,6 @@ MC_DD_INLINE void SparseKernel(double* hi, double* lo, const int* idx, const dou
     }
 }
 
-// a_ij -= col_i f_j for i, j != k (j <= i): the rank-one update of a sweep.
-template <bool kFma>
-MC_DD_INLINE void SweepKernel(double* hi, double* lo, int n, int k, const dd::DD* col,
-                              const dd::DD* f) {
-    for (int i = 0; i < n; ++i) {
-        const dd::DD ci = col[i];
-        if (i == k || (ci.hi == 0.0 && ci.lo == 0.0)) continue;
-        const std::size_t row = Packed(i);
-        for (int j = 0; j <= i; ++j) {
-            if (j == k || (f[j].hi == 0.0 && f[j].lo == 0.0)) continue;
-            const dd::DD r = dd::Sub(dd::DD{hi[row + j], lo[row + j]}, dd::Mul<kFma>(ci, f[j]));
-            hi[row + j] = r.hi;
-            lo[row + j] = r.lo;
-        }
-    }
-}
-
 MC_DD_TARGET_FMA void DenseFma(double* hi, double* lo, int n, const double* zh, const double* zl,
                                double w) {
     DenseKernel<true>(hi, lo, n, zh, zl, w);
@@ -103,19 +89,24 @@ MC_DD_TARGET_FMA void SparseFma(double* hi, double* lo, const int* idx, const do
 void SparsePortable(double* hi, double* lo, const int* idx, const double* val, int nnz, double w) {
     SparseKernel<false>(hi, lo, idx, val, nnz, w);
 }
-MC_DD_TARGET_FMA void SweepFma(double* hi, double* lo, int n, int k, const dd::DD* col,
-                               const dd::DD* f) {
-    SweepKernel<true>(hi, lo, n, k, col, f);
-}
-void SweepPortable(double* hi, double* lo, int n, int k, const dd::DD* col, const dd::DD* f) {
-    SweepKernel<false>(hi, lo, n, k, col, f);
-}
-
 }  // namespace
 
 MCSymMatrix::MCSymMatrix(int n) {
     fN = std::max(n, 0);
+    ReserveLarge(fElems.Write(), Packed(fN));
     fElems.Write().assign(Packed(fN), 0.0);
+}
+
+void MCSymMatrix::ReserveLarge(std::vector<double>& v, std::size_t n) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (!v.empty() || n * sizeof(double) < 2 * kHuge) return;
+    v.reserve(n);
+    // The 2 MiB-aligned part of the block; a hint, whose failure changes
+    // nothing.
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + n * sizeof(double)) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 double MCSymMatrix::GetElem(int j, int k) const {
@@ -188,73 +179,28 @@ bool MCSymMatrix::UpdateXXSparse(const int* idx, const double* val, int nnz, dou
 }
 
 bool MCSymMatrix::AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count) {
+    return AddMapped(m.fElems.Hi().data(), m.fElems.HasLow() ? m.fElems.Lo().data() : nullptr, m.fN,
+                     cols, srcs, count);
+}
+
+bool MCSymMatrix::AddMapped(const double* mHi, const double* mLo, int order, const int* cols,
+                            const int* srcs, int count) {
     if (count <= 0) return true;
-    if (cols == nullptr || srcs == nullptr) return false;
+    if (cols == nullptr || srcs == nullptr || mHi == nullptr) return false;
     for (int a = 0; a < count; ++a)
         if (cols[a] < 0 || cols[a] >= fN || (a > 0 && cols[a] <= cols[a - 1]) || srcs[a] < 0 ||
-            srcs[a] >= m.fN)
+            srcs[a] >= order)
             return false;
     if (!PrepareUpdate()) return false;
     std::vector<double>& hi = fElems.Write();
     std::vector<double>& lo = fElems.WriteLow();
-    const std::vector<double>& mHi = m.fElems.Hi();
-    const std::vector<double>& mLo = m.fElems.Lo();
-    const bool low = m.fElems.HasLow();
     for (int a = 0; a < count; ++a) {
         for (int b = 0; b <= a; ++b) {
             const std::size_t src = Index(srcs[a], srcs[b]);
             const std::size_t dst = Index(cols[a], cols[b]);
-            dd::Accumulate(hi[dst], lo[dst], mHi[src], low ? mLo[src] : 0.0);
+            dd::Accumulate(hi[dst], lo[dst], mHi[src], mLo != nullptr ? mLo[src] : 0.0);
         }
     }
-    return true;
-}
-
-bool MCSymMatrix::Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set,
-                        bool checkTol) {
-    if (k < 0 || k >= fN) return false;
-    if (set.Size() < fN) set.Resize(fN);
-    const bool reverse = set.IsIn(k);
-    const std::size_t kk = Index(k, k);
-    const dd::DD a{fElems.Hi()[kk], fElems.HasLow() ? fElems.Lo()[kk] : 0.0};
-    if (a.hi == 0.0 || !std::isfinite(a.hi)) return false;
-    const std::size_t n = static_cast<std::size_t>(fN);
-    const std::size_t pivot = static_cast<std::size_t>(k);
-    if (!reverse && checkTol) {
-        if (scale.size() <= pivot) return false;
-        if (std::fabs(a.hi) <= tol * scale[pivot]) return false;
-    }
-    std::vector<dd::DD> col;  // column k without its diagonal, then scaled
-    try {
-        fElems.WriteLow();
-        col.resize(n);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    double* hi = fElems.Write().data();
-    double* lo = fElems.WriteLow().data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t e = Index(static_cast<int>(i), k);
-        col[i] = dd::DD{hi[e], lo[e]};
-    }
-    const dd::DD inv = dd::Div(dd::DD{1.0, 0.0}, a);
-    std::vector<dd::DD> f(col);  // a_ik / a
-    for (std::size_t i = 0; i < n; ++i) f[i] = dd::Mul(col[i], inv);
-    // a_ij -= a_ik a_kj / a for i, j != k.
-    if (dd::HasFma())
-        SweepFma(hi, lo, fN, k, col.data(), f.data());
-    else
-        SweepPortable(hi, lo, fN, k, col.data(), f.data());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i == pivot) continue;
-        const std::size_t e = Index(static_cast<int>(i), k);
-        const dd::DD v = reverse ? dd::Neg(f[i]) : f[i];
-        hi[e] = v.hi;
-        lo[e] = v.lo;
-    }
-    hi[kk] = -inv.hi;
-    lo[kk] = -inv.lo;
-    set.Set(k, !reverse);
     return true;
 }
 
@@ -475,9 +421,12 @@ bool MCSymMatrix::CopyLeadingBlock(int m, MCSymMatrix& out) const {
     try {
         MCSymMatrix r;
         r.fN = m;
+        ReserveLarge(r.fElems.Write(), static_cast<std::size_t>(len));
         r.fElems.Write().assign(fElems.Hi().begin(), fElems.Hi().begin() + len);
-        if (fElems.HasLow())
-            r.fElems.WriteLow().assign(fElems.Lo().begin(), fElems.Lo().begin() + len);
+        if (fElems.HasLow()) {
+            ReserveLarge(r.fElems.WriteLowUnset(), static_cast<std::size_t>(len));
+            r.fElems.WriteLowUnset().assign(fElems.Lo().begin(), fElems.Lo().begin() + len);
+        }
         out = std::move(r);
     } catch (const std::bad_alloc&) {
         return false;

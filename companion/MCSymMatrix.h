@@ -3,10 +3,12 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/PassReducer.h"
 
 namespace MCMath_850 {
 
 class MCRectMatrix;
+class MCCancelInfo;
 
 // A symmetric n x n matrix holding its lower triangle packed row by row:
 // element (j, k), k <= j, sits at j(j+1)/2 + k of AsVector(). Accessors take
@@ -48,6 +50,9 @@ public:
     virtual ~MCSymMatrix() = default;
 
     int GetNRows() const { return fN; }
+    // Bytes that the elements of a matrix of order n take with their low
+    // parts (as a double: large orders overflow 32-bit arithmetic).
+    static double StorageBytes(int n) { return 16.0 * n * (n + 1.0) / 2.0; }
     // hi + lo rounded; 0 for an index out of range.
     double GetElem(int j, int k) const;
     // Writes the element (low part cleared); ignored out of range.
@@ -78,6 +83,10 @@ public:
     // stands for (several columns may share one source). cols must be
     // ascending and distinct. False (unchanged) on an index out of range.
     bool AddMapped(const MCSymMatrix& m, const int* cols, const int* srcs, int count);
+    // The same from a moment matrix of the given order held as packed high
+    // and low parts (mLo may be null), such as one of many kept in a block.
+    bool AddMapped(const double* mHi, const double* mLo, int order, const int* cols,
+                   const int* srcs, int count);
 
     // Sweeps pivot k (see the convention above); returns whether it swept.
     // A forward sweep (bit k clear) is refused, and the bit stays clear, when
@@ -87,7 +96,29 @@ public:
     // combination of the pivots swept before, within tol). A reverse sweep
     // (bit k set) ignores the tolerance. scale may be empty when checkTol is
     // false; otherwise it needs n entries. set is resized to n when smaller.
+    // The work follows the non-zeros of column k: rows and columns where it
+    // is zero are left as they are, and so are its own zero entries.
     bool Sweep(int k, double tol, const std::vector<double>& scale, MCBitSet& set, bool checkTol);
+    // Sweeps the pivots 0 .. count - 1 (none swept yet) with the tolerance
+    // test of Sweep, each decided as Sweep(0), ..., Sweep(count - 1) in turn
+    // would decide it: a pivot is refused when its column is, within tol, a
+    // combination of the columns of the earlier pivots. The swept matrix is
+    // theirs too, up to rounding. Where a run of at least 16 pivots has a
+    // diagonal block (a factor's cells, which share no record), the longest
+    // such run is swept first, each of its pivots at the cost of its own
+    // non-zeros, and the other pivots after it, so that they fill the matrix
+    // once instead of the first of them filling it for all the rest; each
+    // run pivot is still tested against the pivots before it in index order,
+    // through a small matrix of the pivots before the run. Otherwise the
+    // pivots are swept in index order. Dense pivots go 32 at a time, every
+    // element outside their rows and columns updated in one visit. Either
+    // way the result is that of Sweep called on the pivots in the order they
+    // were swept (order, when given, receives it), bit for bit. cancel, when
+    // given, is polled once for each pivot, before it is decided or swept
+    // (before its block), at most count times; a cancel stops the sweep
+    // part-way and returns false.
+    bool SweepLeading(int count, double tol, const std::vector<double>& scale, MCBitSet& set,
+                      MCCancelInfo* cancel = nullptr, std::vector<int>* order = nullptr);
     // Fills a scale vector for Sweep: scale[k] = factor * |a_kk|, except that
     // a diagonal element at most tol times the largest diagonal magnitude
     // (numerically zero) gets factor times that largest magnitude, so its
@@ -162,6 +193,10 @@ public:
     virtual bool Resize(int n);
     // out (order m <= n) = the leading m x m block, low parts included.
     virtual bool CopyLeadingBlock(int m, MCSymMatrix& out) const;
+    // Sums the matrix over the processes of a fit whose records are split
+    // over several (every process calls it), high and low parts together.
+    // False (unchanged) when the reducer fails.
+    bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer);
     // Generalised inverse G with S G S = S: a copy is swept on the pivots in
     // order with the tolerance test of Sweep (tol, scale), the swept block
     // negated, and the rows and columns of the pivots that could not be swept
@@ -204,7 +239,16 @@ private:
             Forget();
             // assign() reuses the capacity a former clear() left, so this
             // allocates only the first time.
-            if (fvLo.size() != fvHi.size()) fvLo.assign(fvHi.size(), 0.0);
+            if (fvLo.size() != fvHi.size()) {
+                ReserveLarge(fvLo, fvHi.size());
+                fvLo.assign(fvHi.size(), 0.0);
+            }
+            return fvLo;
+        }
+        // The low parts as they are (perhaps empty), for a caller that fills
+        // them to the size of the high parts at once; forgets the factor.
+        std::vector<double>& WriteLowUnset() {
+            Forget();
             return fvLo;
         }
         // Rounds every element to its high part; forgets the factor.
@@ -231,6 +275,37 @@ private:
         std::vector<unsigned char> fvRefused;  // Cholesky pivots refused
         bool fbFactored = false;               // the elements hold a Cholesky factor
     };
+
+    // Reserves room for n elements in an empty v, offering a large block to
+    // the kernel as huge pages before anything is written to it: filling a
+    // matrix of a few thousand rows then takes a few hundred page faults
+    // instead of tens of thousands.
+    static void ReserveLarge(std::vector<double>& v, std::size_t n);
+    // Scratch of one pivot's sweep, kept across the pivots of SweepLeading.
+    class SweepWork;
+    // Sweep with column k known to be zero outside rows (ascending, k not
+    // among them; null: every row).
+    bool SweepPivot(int k, const std::vector<int>* rows, double tol,
+                    const std::vector<double>& scale, MCBitSet& set, bool checkTol,
+                    SweepWork& work);
+    // Scratch of SweepBlock.
+    class BlockWork;
+    // Sweeps pivots[0 .. count - 1] in turn as Sweep would, bit for bit,
+    // the update of the elements outside their rows and columns done in one
+    // visit for all of them; the swept ones go to order (when given).
+    // Returns how many were swept, -1 when memory ran out (nothing changed).
+    int SweepBlock(const int* pivots, int count, double tol, const std::vector<double>& scale,
+                   MCBitSet& set, bool checkTol, std::vector<int>* order, BlockWork& work);
+    // Brings panel column m of a block up to date with pivot l of it.
+    static void ApplyToPanel(BlockWork& w, const int* pivots, std::size_t m, std::size_t l,
+                             std::size_t n);
+    // Sweeps the pivots in turn, dense columns several at a time, polling
+    // cancel once per pivot; false when cancelled.
+    bool SweepList(const std::vector<int>& pivots, double tol, const std::vector<double>& scale,
+                   MCBitSet& set, bool checkTol, MCCancelInfo* cancel, std::vector<int>* order);
+    // The longest run first .. end - 1 of pivots below count whose block
+    // is diagonal; false when there is none of two or more.
+    bool FindDiagonalRun(int count, int& first, int& end) const;
 
     // Low parts present before an update writes elements (the factor
     // forgotten); false when they cannot be allocated.

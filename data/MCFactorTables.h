@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCHashKey.h"
+#include "companion/PassReducer.h"
 #include "companion/Record.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCHashtable.h"
@@ -38,6 +39,12 @@ public:
     virtual bool UpdateAll(const MCCommon_850::Record& record);
     // Numbers the parameters from first on; returns one past the last index.
     virtual int CreateParameterIndices(int first);
+    // After a pass over this process's part of the records: makes every
+    // process hold the counts, totals, means and observed cells of all the
+    // records (cells as the union of every process's), so that all number
+    // the parameters alike. Every process must call it. False when the
+    // reducer fails or a cell cannot be stored.
+    bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer);
 
     void SetRegrWeightVar(int var);
     // Tracks the frequency-weighted mean of var; the mean restarts at 0.

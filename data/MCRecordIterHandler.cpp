@@ -83,7 +83,9 @@ void MCRecordIterHandler::CleanStatsModel() {
 
 MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
     MCStatus result = fStatus;
-    if (fpIter->NewPass() != 0) fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    const int restart = fpIter->NewPass();
+    if (restart != 0 && !(fbPartOfSplit && restart == MCCommon_850::kIterEnd))
+        fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (result.IsError()) return result;
     if (fpModel == nullptr || fpAccum == nullptr) return ErrorStatus(StatusCode::kMissingInput);
 

@@ -33,6 +33,9 @@ public:
     void Display() const override {}
 
     const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
+    // The records are one process's part of a split fit, which may be
+    // empty: a restart that finds no record is then no error.
+    void SetPartOfSplit(bool on) { fbPartOfSplit = on; }
 
 private:
     MCCommon_850::MCStatus fStatus;
@@ -49,6 +52,7 @@ private:
     std::vector<int> fvColumns;
     std::vector<double> fvValues;
     std::vector<int> fvSources;
+    bool fbPartOfSplit = false;
 
     // Records of one cell (the same parameter in every effect) are summed by
     // the accumulator per cell when the model describes its cells and their

@@ -14,9 +14,14 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
                              const std::vector<int>& factors, const std::vector<int>& sizes,
                              int depVar) {
     fbActive = false;
-    fvCells.clear();
     fvCellCodes.clear();
     fvCellSlot.clear();
+    fvMoments.clear();
+    fvColStart.clear();
+    fvCols.clear();
+    fvSrcs.clear();
+    fvCoefHi.clear();
+    fvCoefLo.clear();
     fDepVar = depVar;
     fP = static_cast<int>(params.size());
     fvSettingsFactors = factors;
@@ -47,6 +52,7 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
     }
     fNSources = static_cast<int>(monomials.size()) + 2;
     if (fNSources > kMaxSources) return false;
+    fNElements = Ix(fNSources) * Ix(fNSources + 1) / 2;
 
     // The cell of a record is fixed by the categories of the factors in use.
     fvCellFactors.clear();
@@ -72,9 +78,15 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
 }
 
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
-    for (std::size_t slot = 0; slot < fvCells.size(); ++slot) {
-        Cell& cell = fvCells[slot];
-        if (!cell.fpMoments) continue;
+    const std::size_t cells = fvCellCodes.size();
+    try {
+        fvColStart.assign(cells + 1, 0);
+        fvCols.clear();
+        fvSrcs.clear();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t slot = 0; slot < cells; ++slot) {
         // The categories of the cell, by settings factor.
         int rest = fvCellCodes[slot];
         for (std::size_t i = 0; i < fvCellFactors.size(); ++i) {
@@ -86,37 +98,44 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
         }
         bool allFound = true;
         const std::vector<int>& idx = tables.GetParameterIndices(fvCategories, allFound);
-        cell.fvCols.clear();
-        cell.fvSrcs.clear();
-        for (int i : idx) {
-            if (i < 0) continue;
-            cell.fvCols.push_back(i);
-            cell.fvSrcs.push_back(fvParamSource[Ix(i)]);
-        }
-        cell.fvCols.push_back(fP);
-        cell.fvSrcs.push_back(fNSources - 1);
-        if (!zpz.AddMapped(*cell.fpMoments, cell.fvCols.data(), cell.fvSrcs.data(),
-                           static_cast<int>(cell.fvCols.size())))
+        const std::size_t start = fvCols.size();
+        try {
+            for (int i : idx) {
+                if (i < 0) continue;
+                fvCols.push_back(i);
+                fvSrcs.push_back(fvParamSource[Ix(i)]);
+            }
+            fvCols.push_back(fP);
+            fvSrcs.push_back(fNSources - 1);
+        } catch (const std::bad_alloc&) {
             return false;
-        cell.fpMoments.reset();
+        }
+        fvColStart[slot + 1] = fvCols.size();
+        const double* moments = fvMoments.data() + slot * 2 * fNElements;
+        if (!zpz.AddMapped(moments, moments + fNElements, fNSources, fvCols.data() + start,
+                           fvSrcs.data() + start, static_cast<int>(fvCols.size() - start)))
+            return false;
     }
+    // The moments are not needed again.
+    std::vector<double>().swap(fvMoments);
     return true;
 }
 
 void MCGLMCellMoments::SetCoefficients(const std::vector<double>& estimates) {
     using DoubleDouble::DD;
-    for (Cell& cell : fvCells) {
-        if (cell.fvCols.empty()) continue;
-        std::vector<DD> coef(static_cast<std::size_t>(fNSources), DD{0.0, 0.0});
-        for (std::size_t a = 0; a + 1 < cell.fvCols.size(); ++a) {
-            DD& c = coef[Ix(cell.fvSrcs[a])];
-            c = DoubleDouble::Add(c, DD{estimates[Ix(cell.fvCols[a])], 0.0});
-        }
-        cell.fvCoefHi.resize(coef.size());
-        cell.fvCoefLo.resize(coef.size());
-        for (std::size_t k = 0; k < coef.size(); ++k) {
-            cell.fvCoefHi[k] = coef[k].hi;
-            cell.fvCoefLo[k] = coef[k].lo;
+    const std::size_t cells = fvCellCodes.size();
+    const std::size_t n = Ix(fNSources);
+    if (fvColStart.size() != cells + 1) return;
+    fvCoefHi.assign(cells * n, 0.0);
+    fvCoefLo.assign(cells * n, 0.0);
+    for (std::size_t slot = 0; slot < cells; ++slot) {
+        // Every column but the dependent, the last of the cell's.
+        for (std::size_t a = fvColStart[slot]; a + 1 < fvColStart[slot + 1]; ++a) {
+            const std::size_t at = slot * n + Ix(fvSrcs[a]);
+            const DD c = DoubleDouble::Add(DD{fvCoefHi[at], fvCoefLo[at]},
+                                           DD{estimates[Ix(fvCols[a])], 0.0});
+            fvCoefHi[at] = c.hi;
+            fvCoefLo[at] = c.lo;
         }
     }
 }

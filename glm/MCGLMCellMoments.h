@@ -1,5 +1,4 @@
 #pragma once
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -62,34 +61,38 @@ public:
     bool FittedValue(const double* values, double& hi, double& lo) const;
 
 private:
-    struct Cell {
-        std::unique_ptr<MCSymMatrix> fpMoments;
-        // The cell's columns and their sources, once flushed.
-        std::vector<int> fvCols, fvSrcs;
-        // After the build: per source, the sum of the estimates of the
-        // cell's columns with that source, in double-double.
-        std::vector<double> fvCoefHi, fvCoefLo;
-    };
     // The cell of a record (-1: none).
     int CellCode(const double* values) const;
-    // The cell of a code, null when no record of it was accumulated.
-    const Cell* FindCell(int code) const;
+    // The slot of a code among the cells seen, -1 when no record of it was
+    // accumulated.
+    int FindSlot(int code) const;
     // The source values of a record into fvSrcHi/fvSrcLo.
     void SourceValues(const double* values) const;
 
     bool fbActive = false;
     int fDepVar = -1;
-    int fP = 0;                                         // parameters
-    std::vector<int> fvSettingsFactors;                 // record positions, settings order
-    std::vector<int> fvCellFactors;                     // the factors in use, record positions
-    std::vector<int> fvCellSizes;                       // their numbers of categories
-    std::vector<int> fvCellStrides;                     // code = sum category * stride
-    std::vector<int> fvCellSlot;                        // by cell code: index into fvCells, or -1
-    std::vector<Cell> fvCells;                          // the cells seen, in order of first record
-    std::vector<int> fvCellCodes;                       // their codes
-    std::vector<int> fvParamSource;                     // per parameter
+    int fP = 0;                          // parameters
+    std::vector<int> fvSettingsFactors;  // record positions, settings order
+    std::vector<int> fvCellFactors;      // the factors in use, record positions
+    std::vector<int> fvCellSizes;        // their numbers of categories
+    std::vector<int> fvCellStrides;      // code = sum category * stride
+    std::vector<int> fvCellSlot;         // by cell code: slot in the cells seen, or -1
+    std::vector<int> fvCellCodes;        // by slot: the code, in order of first record
+    std::vector<int> fvParamSource;      // per parameter
     std::vector<const MCRegrParameter*> fvSourceParam;  // a parameter carrying each source
     int fNSources = 0;
+    std::size_t fNElements = 0;  // of one cell's packed moments
+    // All cells' packed moments, slot after slot in one block, each slot's
+    // high parts followed by its low parts: a record then touches one or two
+    // cache lines, however many cells there are.
+    std::vector<double> fvMoments;
+    // After the flush: per slot, its first entry in the columns and their
+    // sources (the cell's columns, the dependent last).
+    std::vector<std::size_t> fvColStart;
+    std::vector<int> fvCols, fvSrcs;
+    // After the build: per slot and source, the sum of the estimates of the
+    // cell's columns with that source, in double-double.
+    std::vector<double> fvCoefHi, fvCoefLo;
     mutable std::vector<double> fvSrcHi;
     mutable std::vector<double> fvSrcLo;
     std::vector<int> fvCategories;  // scratch of Flush, by settings factor
@@ -122,10 +125,9 @@ inline int MCGLMCellMoments::CellCode(const double* values) const {
     return code;
 }
 
-inline const MCGLMCellMoments::Cell* MCGLMCellMoments::FindCell(int code) const {
-    if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return nullptr;
-    const int slot = fvCellSlot[Ix(code)];
-    return slot < 0 ? nullptr : &fvCells[Ix(slot)];
+inline int MCGLMCellMoments::FindSlot(int code) const {
+    if (code < 0 || static_cast<std::size_t>(code) >= fvCellSlot.size()) return -1;
+    return fvCellSlot[Ix(code)];
 }
 
 inline void MCGLMCellMoments::SourceValues(const double* values) const {
@@ -145,36 +147,55 @@ inline bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) 
     int& slot = fvCellSlot[Ix(code)];
     if (slot < 0) {
         try {
-            fvCells.emplace_back();
-            fvCells.back().fpMoments = std::make_unique<MCSymMatrix>(fNSources);
+            fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
             fvCellCodes.push_back(code);
         } catch (const std::bad_alloc&) {
             failed = true;
             return false;
         }
-        slot = static_cast<int>(fvCells.size()) - 1;
+        slot = static_cast<int>(fvCellCodes.size()) - 1;
     }
     SourceValues(values);
-    const bool added = fvCells[Ix(slot)].fpMoments->UpdateXX(fvSrcHi.data(), fvSrcLo.data(), w);
-    failed = !added;
-    return added;
+    // w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
+    double* hi = fvMoments.data() + Ix(slot) * 2 * fNElements;
+    double* lo = hi + fNElements;
+    const std::size_t n = Ix(fNSources);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t row = j * (j + 1) / 2;
+        const double zj = fvSrcHi[j], zjl = fvSrcLo[j];
+        if (zj == 0.0 && zjl == 0.0) continue;
+        double wzh, wzl;
+        DoubleDouble::TwoProd(w, zj, wzh, wzl);
+        wzl += w * zjl;
+        for (std::size_t k = 0; k <= j; ++k) {
+            const double zk = fvSrcHi[k], zkl = fvSrcLo[k];
+            if (zk == 0.0 && zkl == 0.0) continue;
+            double ph, pl;
+            DoubleDouble::TwoProd(wzh, zk, ph, pl);
+            pl += wzl * zk + wzh * zkl;
+            DoubleDouble::Accumulate(hi[row + k], lo[row + k], ph, pl);
+        }
+    }
+    return true;
 }
 
 inline bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
-    if (!fbActive) return false;
-    const Cell* cell = FindCell(CellCode(values));
-    if (cell == nullptr || cell->fvCoefHi.empty()) return false;
+    if (!fbActive || fvCoefHi.empty()) return false;
+    const int slot = FindSlot(CellCode(values));
+    if (slot < 0) return false;
     SourceValues(values);
+    const double* coefHi = fvCoefHi.data() + Ix(slot) * Ix(fNSources);
+    const double* coefLo = fvCoefLo.data() + Ix(slot) * Ix(fNSources);
     // Summed in locals: hi and lo may alias nothing the loop reads, but the
     // compiler cannot know.
     double sumHi = 0.0, sumLo = 0.0;
-    const std::size_t n = cell->fvCoefHi.size() - 1;  // every source but the dependent
+    const std::size_t n = Ix(fNSources) - 1;  // every source but the dependent
     for (std::size_t k = 0; k < n; ++k) {
-        const double b = cell->fvCoefHi[k];
+        const double b = coefHi[k];
         if (b == 0.0) continue;
         double ph, pl;
         DoubleDouble::TwoProd(fvSrcHi[k], b, ph, pl);
-        pl += fvSrcLo[k] * b + fvSrcHi[k] * cell->fvCoefLo[k];
+        pl += fvSrcLo[k] * b + fvSrcHi[k] * coefLo[k];
         DoubleDouble::Accumulate(sumHi, sumLo, ph, pl);
     }
     hi = sumHi;

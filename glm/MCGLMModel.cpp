@@ -8,6 +8,7 @@
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
+#include "companion/MCMemory.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
@@ -65,6 +66,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
             s.SetDiscreteDatum(1, kMaxParameters);
             return fStatus = s;
         }
+        if (!FitsInMemory(total)) return fStatus;
         std::vector<int> codes;
         for (int e = 0; e < static_cast<int>(fpEffects->size()); ++e) {
             if (fpCancel->WillCancel()) break;
@@ -110,6 +112,27 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fNRows = 0;
     fbParamsCreated = true;
     return fStatus = MCStatus();
+}
+
+bool MCGLMModel::FitsInMemory(long p) {
+    // Z'Z and the covariance matrix that the output statistics copy from
+    // it. Refused before allocating: on a system that overcommits, a matrix
+    // too large for the machine is granted and the process killed later.
+    const auto need = [](long n) {
+        return MCSymMatrix::StorageBytes(static_cast<int>(n) + 1) +
+               MCSymMatrix::StorageBytes(static_cast<int>(n));
+    };
+    const double have = static_cast<double>(UsableMemoryBytes());
+    if (have <= 0.0 || need(p) <= have) return true;
+    long fits = static_cast<long>(std::sqrt(have / 16.0));
+    while (fits > 0 && need(fits) > have) --fits;
+    MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
+    s.SetDiscreteDatum(0, p);
+    s.SetDiscreteDatum(1, fits);
+    s.SetScaleDatum(1, need(p) / 1e9);
+    s.SetScaleDatum(2, have / 1e9);
+    fStatus = s;
+    return false;
 }
 
 double MCGLMModel::ComputeDesignRowValue2(const double* values, const MCRegrParameter& p) const {
@@ -213,10 +236,10 @@ MCStatus MCGLMModel::BuildModel() {
         std::vector<double> scale;
         fpZPrimeZ->GetDiagonal(scale);
         fRedundancy = MCBitSet(p + 1);
-        for (int k = 0; k < p; ++k) {
-            if (fpCancel->WillCancel()) break;
-            fpZPrimeZ->Sweep(k, tol, scale, fRedundancy, true);
-        }
+        // Pivots decided in parameter order; a large factor's cells are
+        // swept before the intercept and the other pivots that would
+        // otherwise fill the matrix for all of them.
+        fpZPrimeZ->SweepLeading(p, tol, scale, fRedundancy, fpCancel);
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
         if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
         // The dependent is no parameter: only the parameters' rows and

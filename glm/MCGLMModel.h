@@ -95,6 +95,11 @@ private:
     // Adds the expanded row to Z'Z: sparse, or dense in extended precision
     // when the model has products or powers of covariates.
     bool AddExpandedRow(double w);
+    // Whether Z'Z and the output statistics' covariance matrix of p
+    // parameters fit in this machine's memory; otherwise the status is 305
+    // with the parameters needed and those that fit, the gigabytes needed
+    // and those there are.
+    bool FitsInMemory(long p);
     double RowWeight(const double* values) const;
     double FittedValue(const double* values) const;
 

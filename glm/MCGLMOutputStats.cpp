@@ -68,8 +68,11 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
     const double rss = model.GetResidualSum() * W;
     d.fErrorMS = d.fErrorDF > 0.0 ? rss / d.fErrorDF : MCMV::Missing();
 
-    d.fpCovariance = std::make_unique<MCSymMatrix>(p);
-    if (const MCSymMatrix* zz = model.GetZPrimeZ()) zz->CopyLeadingBlock(p, *d.fpCovariance);
+    // Copied without first allocating a matrix of zeros: for a large model
+    // that would need half as much memory again.
+    const MCSymMatrix* zz = model.GetZPrimeZ();
+    d.fpCovariance = std::make_unique<MCSymMatrix>(zz != nullptr ? 0 : p);
+    if (zz != nullptr && !zz->CopyLeadingBlock(p, *d.fpCovariance)) d.fpCovariance->Resize(p);
     // Without error degrees of freedom the variance is unknown: NaN, as in
     // R, rather than a plausible-looking number.
     d.fpCovariance->FinishCovariance(

@@ -46,13 +46,21 @@ FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
 }
 
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel, GlmFitted* keep) {
+                 double confidence, MCCommon_850::MCQueryCancel* cancel,
+                 const std::function<void(std::size_t)>& parameters, GlmFitted* keep) {
     MCMath_850::MCRegSettings settings = spec.GetSettings();
     settings.SetCancelPointer(cancel);
     MCMath_850::MCRegFactory factory;
     std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
     if (!component) Throw(factory.GetStatus());
-    MCStatus status = component->BuildModel(records);
+    MCStatus status;
+    if (parameters) {
+        std::vector<MCMath_850::MCRegrParameter> created;
+        status = component->CreateParameters(records, created);
+        if (status.IsError()) Throw(status);
+        parameters(created.size());
+    }
+    status = component->BuildModel(records);
     if (status.IsError()) Throw(status);
     MCMath_850::IMCRegOutputStats* out = nullptr;
     status = component->GetOutputStats(out);

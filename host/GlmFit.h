@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -7,10 +8,10 @@
 
 #include "companion/RecordIterator.h"
 #include "glm/MCGLMOutputStats.h"
-#include "settings/IMCRegComponent.h"
 #include "host/FittedModel.h"
 #include "host/HostError.h"
 #include "host/ModelSpec.h"
+#include "settings/IMCRegComponent.h"
 
 namespace mchost {
 
@@ -86,10 +87,13 @@ public:
 // wrapped for progress) and computes each parameter's standard error, t,
 // significance and confidence interval at the given level from the
 // estimates, their covariance and the error degrees of freedom. The
-// library polls cancel, when given, between records and sweeps. keep, when
-// given, receives the fitted component.
+// library polls cancel, when given, between records and once per pivot of
+// the sweep; parameters, when given, learns the number of parameters (the
+// sweep's pivots) after pass 1. keep, when given, receives the fitted
+// component.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
                  double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr,
+                 const std::function<void(std::size_t)>& parameters = {},
                  GlmFitted* keep = nullptr);
 
 }  // namespace mchost

@@ -13,7 +13,9 @@ namespace mchost {
 class ProgressIterator : public MCCommon_850::MultiPassRecordIter {
 public:
     // Called with the pass (1 for the first NewPass) and the records handed
-    // out in it, every `every` records and at each new pass.
+    // out in it, every `every` records, at each new pass and when a pass
+    // hands out its last record (what follows is the work between passes,
+    // such as the sweep after pass 2).
     using Callback = std::function<void(int pass, std::size_t records)>;
 
     ProgressIterator(MCCommon_850::MultiPassRecordIter& inner, Callback callback,
@@ -23,7 +25,8 @@ public:
     bool HasMore() const override { return fInner.HasMore(); }
     MCCommon_850::Record* Next() override {
         MCCommon_850::Record* r = fInner.Next();
-        if (r != nullptr && ++fNRecords % fEvery == 0 && fCallback) fCallback(fPass, fNRecords);
+        if (r != nullptr && fCallback && (++fNRecords % fEvery == 0 || !fInner.HasMore()))
+            fCallback(fPass, fNRecords);
         return r;
     }
     int GetFailReason() const override { return fInner.GetFailReason(); }

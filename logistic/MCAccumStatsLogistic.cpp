@@ -151,6 +151,29 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     return 0;
 }
 
+bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
+    if (!fbValid) return false;
+    std::vector<double>& information = fHessian.AsVector();
+    std::vector<double> sums{fLL, fWeight, static_cast<double>(fNValidRows),
+                             static_cast<double>(fNInvalidCalls)};
+    sums.insert(sums.end(), fvScores.begin(), fvScores.end());
+    sums.insert(sums.end(), information.begin(), information.end());
+    std::vector<double> lows{fMinObservedProb, fMinComputedProb}, highs{fMaxObservedProb};
+    if (!reducer.Sum(sums) || !reducer.Min(lows) || !reducer.Max(highs)) return false;
+    fLL = sums[0];
+    fWeight = sums[1];
+    fNValidRows = static_cast<int>(sums[2]);
+    fNInvalidCalls = static_cast<int>(sums[3]);
+    auto at = sums.begin() + 4;
+    std::copy(at, at + static_cast<long>(fvScores.size()), fvScores.begin());
+    at += static_cast<long>(fvScores.size());
+    std::copy(at, at + static_cast<long>(information.size()), information.begin());
+    fMinObservedProb = lows[0];
+    fMinComputedProb = lows[1];
+    fMaxObservedProb = highs[0];
+    return true;
+}
+
 bool MCAccumStatsLogistic::GetHessian(MCSymMatrix& hessian) const {
     return fbValid && fHessian.CopyTo(hessian);
 }

@@ -63,6 +63,7 @@ public:
     int UpdateForCellRow(const std::vector<double>& sourceValues, int category, double weight,
                          bool likelihoodOnly) override;
     void FlushCells() override { fCells.Flush(fvScores, fHessian); }
+    bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) override;
 
     int GetNParameters() const { return fNParams; }
     int GetNCategories() const { return fNCategs; }

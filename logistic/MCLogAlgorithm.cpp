@@ -51,7 +51,11 @@ void MCLogAlgorithm::AddNewWarnings(const std::vector<MCStatus>& list, bool asWa
 MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     iter.NewPass();
-    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    MCCommon_850::PassReducer* reducer = fpSettings->GetPassReducer();
+    // A process of a split fit may hold no record: the records of all of
+    // them count.
+    if (reducer == nullptr && !iter.HasMore())
+        return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (fbFactorTableFilled) return fStatus = ErrorStatus(StatusCode::kDataPassTwice);
 
     const MCLogRegSettings& s = *fpSettings;
@@ -68,17 +72,30 @@ MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     fFactorTables.SetModelEffectFactors(effectFactors);
     fFactorTables.SetCovariates(s.GetCovariates());
 
+    MCStatus pass;
     if (s.GetUsePatternTabulator()) {
         auto tabulator = std::make_unique<MCPatternTabulator>(s, fPatternExtractor, fCancel, true);
-        AddNewWarning(tabulator->FillFactorTable(iter, fFactorTables), false);
+        pass = tabulator->FillFactorTable(iter, fFactorTables);
         fNRecordsRead = tabulator->GetRecordCount();
         fNRecordsUsed = tabulator->GetValidCount();
         fpDataHandler = std::move(tabulator);
     } else {
-        AddNewWarning(CountRecords(iter), false);
+        pass = CountRecords(iter);
     }
-    if (!fStatus.IsError() && Cancelled())
-        AddNewWarning(ErrorStatus(StatusCode::kCancelled), false);
+    if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (reducer != nullptr) {
+        std::vector<double> counts{static_cast<double>(fNRecordsRead),
+                                   static_cast<double>(fNRecordsUsed)};
+        if (!MCCommon_850::AgreeStatus(*reducer, pass))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+        else if (!pass.IsError() &&
+                 (!fFactorTables.MergeAcrossProcesses(*reducer) || !reducer->Sum(counts)))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+        fNRecordsRead = static_cast<int>(counts[0]);
+        fNRecordsUsed = static_cast<int>(counts[1]);
+    }
+    if (!pass.IsError()) pass = CheckTotals();
+    AddNewWarning(pass, false);
     if (fStatus.IsError()) return fStatus;
     fvMeanValues = fFactorTables.GetCovariateMeans();
     fbFactorTableFilled = true;
@@ -97,13 +114,17 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
     }
     if (status.IsError()) return status;
     iter.NewPass();
+    return status;
+}
+
+MCStatus MCLogAlgorithm::CheckTotals() const {
     if (fNRecordsUsed == 0) return ErrorStatus(StatusCode::kNoValidRecord);
     if (!(fFactorTables.GetTotalWeight() > 0.0)) {
         MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fFactorTables.GetTotalWeight());
         return s;
     }
-    return status;
+    return MCStatus();
 }
 
 MCStatus MCLogAlgorithm::CreateParameters(MultiPassRecordIter& iter,
@@ -158,7 +179,14 @@ MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (!fbParamsCreated) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
 
-    AddNewWarning(FillXPrimeX(iter), false);
+    MCStatus pass = FillXPrimeX(iter);
+    if (MCCommon_850::PassReducer* reducer = fpSettings->GetPassReducer()) {
+        if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+        if (!MCCommon_850::AgreeStatus(*reducer, pass) ||
+            (!pass.IsError() && !fModel.MergeXPrimeX(*reducer)))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+    }
+    AddNewWarning(pass, false);
     if (!fStatus.IsError()) AddNewWarning(fModel.IdentifyRedundancy(), false);
     if (!fStatus.IsError()) AddNewWarning(fModel.SetInitialEstimates(fvEstimates), false);
     if (!fStatus.IsError()) AddNewWarning(Estimate(iter), false);
@@ -189,10 +217,13 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
     }
     // Without patterns every pass re-reads the host's records; the handler
     // is made here so that it reads the iterator of this build.
-    if (!fpDataHandler)
-        fpDataHandler = std::make_unique<MCRecordIterHandler>(
+    if (!fpDataHandler) {
+        auto handler = std::make_unique<MCRecordIterHandler>(
             iter, fCancel, fValidator, fpSettings->GetDependent(),
             fpSettings->GetFrequencyWeightVar(), fpSettings->GetRegrWeightVar());
+        handler->SetPartOfSplit(fpSettings->GetPassReducer() != nullptr);
+        fpDataHandler = std::move(handler);
+    }
     fpOptimizer = std::make_unique<MCRegOptimizer>(
         *fpSettings, fModel, fpDataHandler.get(), fpAccum.get(), fvEstimates,
         fpSettings->GetProgressListener(), fpSettings->GetIterationFrequency(),

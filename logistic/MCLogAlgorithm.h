@@ -72,6 +72,8 @@ private:
     bool Cancelled() const { return fCancel.WillCancel(); }
     // The records pass of FillFactorTable without patterns.
     MCCommon_850::MCStatus CountRecords(MCCommon_850::MultiPassRecordIter& iter);
+    // 307 without a used record, 308 without positive total weight.
+    MCCommon_850::MCStatus CheckTotals() const;
     // X'X from the patterns or from one more pass over the records.
     MCCommon_850::MCStatus FillXPrimeX(MCCommon_850::MultiPassRecordIter& iter);
     MCCommon_850::MCStatus Estimate(MCCommon_850::MultiPassRecordIter& iter);

@@ -243,6 +243,14 @@ bool MCLogModel::UpdateXPrimeX(const double* row) {
     return indices != nullptr && UpdateXPrimeX(row, *indices);
 }
 
+bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
+    if (!fpXPrimeX || !fpXPrimeX->MergeAcrossProcesses(reducer)) return false;
+    std::vector<double> rows{static_cast<double>(fNRowsAdded)};
+    if (!reducer.Sum(rows)) return false;
+    fNRowsAdded = static_cast<int>(rows[0]);
+    return true;
+}
+
 MCStatus MCLogModel::IdentifyRedundancy() {
     if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);

@@ -52,6 +52,8 @@ public:
     // the intercept of logit k is ln(n_k / n_ref): the intercept-only fit.
     MCCommon_850::MCStatus SetInitialEstimates(std::vector<double>& estimates) const;
     void SetTotalWeight(double sampleSize, double totalWeight);
+    // Sums X'X and its row count over the processes of a split fit.
+    bool MergeXPrimeX(MCCommon_850::PassReducer& reducer);
     // Marks the estimates final; afterwards the model refuses new rows.
     void SetModelBuilt() { fbModelBuilt = true; }
 

@@ -35,7 +35,8 @@ MCPatternTabulator::MCPatternTabulator(const MCLogRegSettings& settings,
       fpCancel(&cancel),
       fNVarTypes(static_cast<int>(settings.GetVariableTypes().size())),
       fValidator(settings.GetVariableTypes(), settings.GetFactors(), settings.GetFactorSizes(),
-                 settings.GetDependentNCategs()) {
+                 settings.GetDependentNCategs()),
+      fbSplit(settings.GetPassReducer() != nullptr) {
     if (createTable)
         fpRowPatternTable = std::make_unique<MCHashtable<MCRowPatterns>>(kTableBuckets);
     fpKey = std::make_unique<MCHashKey>(0);
@@ -76,7 +77,7 @@ const Record* MCPatternTabulator::NextRecord(RecordIterator& iter) {
 }
 
 MCStatus MCPatternTabulator::FillFactorTable(RecordIterator& iter, MCFactorTables& tables) {
-    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (!fbSplit && !iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
         const Record* record = NextRecord(iter);
         if (record == nullptr) break;
@@ -89,14 +90,16 @@ MCStatus MCPatternTabulator::FillFactorTable(RecordIterator& iter, MCFactorTable
         ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
+    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+    fbFactorTableFilled = true;
+    // A process of a split fit checks the totals once they are merged.
+    if (fbSplit) return fStatus;
     if (fValidCount == 0) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (!(tables.GetTotalWeight() > 0.0)) {
         MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, tables.GetTotalWeight());
         return fStatus = s;
     }
-    if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
-    fbFactorTableFilled = true;
     return fStatus;
 }
 
@@ -139,7 +142,7 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
     }
     fpKey = std::make_unique<MCHashKey>(fNPackedKey);
 
-    if (!iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (!fbSplit && !iter.HasMore()) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (fbRowPatternsCreated || !fpRowPatternTable)
         return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
@@ -149,7 +152,7 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
         if (!ProcessRowPattern(*record, tables).IsError()) ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
-    if (fValidCount == 0) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    if (fValidCount == 0 && !fbSplit) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
     fbRowPatternsCreated = true;
     return fStatus;

@@ -102,6 +102,8 @@ private:
     MCCommon_850::MCStatus fStatus;
     std::vector<MCCommon_850::MCStatus> fvWarnings;
     MCRegRecordValidator fValidator;
+    // The records are split over several processes: this one may hold none.
+    bool fbSplit;
     // Scratch, reused for every pattern and record (the const lookups write
     // the first two: one object serves one thread at a time).
     mutable std::vector<int> fvLocal;

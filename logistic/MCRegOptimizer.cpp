@@ -80,10 +80,16 @@ MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegMod
 
 MCRegOptimizer::~MCRegOptimizer() = default;
 
-bool MCRegOptimizer::Cancelled() {
+bool MCRegOptimizer::CancelSeen() {
     return fbCancelled || fpCancel->WillCancel();
 }
 
+// With the records split over several processes, every process must make
+// the same passes: a cancel then counts only as the status that the
+// processes agree on after a pass, never as a reason to skip one.
+bool MCRegOptimizer::Cancelled() {
+    return fSettings.GetPassReducer() == nullptr && CancelSeen();
+}
 double MCRegOptimizer::ReadLL() const {
     const double ll = fpAccum->GetLL();
     return MCMV::IsMissing(ll) ? ll : std::min(ll, 0.0);
@@ -128,7 +134,14 @@ void MCRegOptimizer::Factor(int& refused, double& condition) {
 
 MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool checking) {
     fpHandler->ResetAccumStats(method, checking);
-    return fStatus = fpHandler->ComputeStatsForOptimizer(false);
+    fStatus = fpHandler->ComputeStatsForOptimizer(false);
+    MCCommon_850::PassReducer* reducer = fSettings.GetPassReducer();
+    if (reducer == nullptr) return fStatus;
+    if (!fStatus.IsError() && CancelSeen()) fStatus = ErrorStatus(StatusCode::kCancelled);
+    if (!MCCommon_850::AgreeStatus(*reducer, fStatus) ||
+        (!fStatus.IsError() && !fpAccum->MergeAcrossProcesses(*reducer)))
+        fStatus = ErrorStatus(StatusCode::kMissingInput);
+    return fStatus;
 }
 
 MCStatus MCRegOptimizer::Estimate() {

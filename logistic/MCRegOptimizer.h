@@ -64,11 +64,14 @@ public:
                             int refusedPivots, double condition, bool checking);
 
 private:
+    // A cancel asked for, on this process.
+    bool CancelSeen();
+    // A cancel that ends the estimation at once (see the .cpp).
     bool Cancelled();
     // The accumulator's log-likelihood, never above 0.
     double ReadLL() const;
-    // One full pass at the current estimates, then the Hessian into fpHessian
-    // factored; sets refused and condition.
+    // One full pass at the current estimates (merged over the processes
+    // when the records are split).
     MCCommon_850::MCStatus FullPass(MCConst::MCHessianCompMethod method, bool checking);
     void Factor(int& refused, double& condition);
     void Report(int iteration, int halvings, double ll);

@@ -3,6 +3,7 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCStatus.h"
+#include "companion/PassReducer.h"
 #include "companion/Record.h"
 #include "settings/MCConst.h"
 
@@ -195,6 +196,15 @@ public:
     // Adds the cells' sums to the scores and the information; a pass ends
     // with it.
     virtual void FlushCells() {}
+    // After a pass over this process's part of the records: sums the pass's
+    // log-likelihood, scores, information and counts over every process of
+    // the fit, and takes the extremes of the separation check over them.
+    // Every process calls it. False when the reducer fails or the
+    // accumulator cannot be merged.
+    virtual bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
+        (void)reducer;
+        return false;
+    }
 };
 
 }  // namespace MCMath_850

@@ -150,6 +150,7 @@ void MCRegSettings::Display() const {
     DisplayC("p-value adjustment method", fPAdjust);
     DisplayB("Progress listener set", fpProgressListener != nullptr);
     DisplayB("Cancel object set", fpCancel != nullptr);
+    DisplayB("Pass reducer set", fpReducer != nullptr);
     for (std::size_t i = 0; i < fvVarTypes.size(); ++i)
         DisplayC("Variable type of position " + std::to_string(i), fvVarTypes[i]);
     DisplayC("Covariance type", fCovbType);

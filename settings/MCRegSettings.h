@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "companion/MCStatus.h"
+#include "companion/PassReducer.h"
 #include "companion/RecordIterator.h"
 #include "settings/MCConst.h"
 #include "settings/MCModelEffect.h"
@@ -72,6 +73,10 @@ public:
     void SetCovbType(MCConst::MCCovbType t) { fCovbType = t; }
     void SetProgressListener(MCCommon_850::ProgressListener* p) { fpProgressListener = p; }
     void SetCancelPointer(MCCommon_850::MCQueryCancel* p) { fpCancel = p; }
+    // Records split over several processes: the reducer (not owned) merges
+    // every pass's sums, so that all processes fit one model. Null: the
+    // records given are all there are.
+    void SetPassReducer(MCCommon_850::PassReducer* r) { fpReducer = r; }
     // Stored, copied and displayed only: the library runs on the caller's
     // thread.
     void SetMaxThreadNum(int n) { fMaxThreadNum = n; }
@@ -96,6 +101,7 @@ public:
     MCConst::MCPAdjustMethod GetPAdjustment() const { return fPAdjust; }
     MCCommon_850::ProgressListener* GetProgressListener() const { return fpProgressListener; }
     MCCommon_850::MCQueryCancel* GetCancelPointer() const { return fpCancel; }
+    MCCommon_850::PassReducer* GetPassReducer() const { return fpReducer; }
     const std::vector<MCConst::MCVariableType>& GetVariableTypes() const { return fvVarTypes; }
     MCConst::MCCovbType GetCovbType() const { return fCovbType; }
     int GetMaxThreadNum() const { return fMaxThreadNum; }
@@ -127,6 +133,7 @@ private:
     MCConst::MCPAdjustMethod fPAdjust = MCConst::PADJ_LSD;
     MCCommon_850::ProgressListener* fpProgressListener = nullptr;
     MCCommon_850::MCQueryCancel* fpCancel = nullptr;
+    MCCommon_850::PassReducer* fpReducer = nullptr;
     std::vector<MCConst::MCVariableType> fvVarTypes;
     MCConst::MCCovbType fCovbType = MCConst::COVB_MODEL;
     int fMaxThreadNum = 1;

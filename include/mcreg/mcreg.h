@@ -16,6 +16,7 @@
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
+#include "companion/PassReducer.h"
 #include "companion/Record.h"
 #include "companion/RecordIterator.h"
 #include "data/BinaryRecordIterator.h"

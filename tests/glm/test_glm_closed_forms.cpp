@@ -163,3 +163,46 @@ TEST(GlmClosedForm, RowByRowAndPerCellAccumulationAgree) {
     large.component->Score(Record{0.0, 2, 1.25}, b, probs);
     EXPECT_NEAR(a, b, 1e-12);
 }
+
+// A factor of many levels is swept before the intercept that would fill
+// its block; the fit must still be that of parameter order: the last
+// level aliased, the intercept its mean, the others differences of means,
+// var(b_i) = s2 (1/n_i + 1/n_K) and cov(b_i, b_j) = s2 / n_K.
+TEST(GlmClosedForm, OneWayWithManyLevels) {
+    const int levels = 300;
+    std::vector<Record> recs;
+    std::vector<double> sum(levels), count(levels);
+    double rss = 0.0;
+    for (int g = 0; g < levels; ++g) {
+        const int n = 2 + g % 4;
+        for (int r = 0; r < n; ++r) {
+            // Deviations -1, +1 (and 0 for odd n) around the level's mean.
+            const double dev = r < 2 ? (r == 0 ? -1.0 : 1.0) : 0.0;
+            const double mean = 0.25 * ((g * 37) % 41);
+            recs.push_back(Record{mean + dev, static_cast<double>(g)});
+            sum[g] += mean + dev;
+            count[g] += 1;
+            rss += dev * dev;
+        }
+    }
+    Model m;
+    m.factors = {{1, levels}};
+    m.terms = {Term{{1}, {}}};
+    Fit f = FitModel(m, recs);
+    ASSERT_TRUE(f.status.IsOK()) << f.status.GetMessage();
+    ASSERT_EQ(f.NParams(), levels + 1);
+    const int last = levels - 1;
+    const double lastMean = sum[last] / count[last];
+    const double s2 = rss / (static_cast<double>(recs.size()) - levels);
+    EXPECT_FALSE(f.Redundant(0));
+    EXPECT_NEAR(f.Estimate(0), lastMean, 1e-12);
+    EXPECT_NEAR(f.Cov(0, 0), s2 / count[last], 1e-12);
+    for (int g = 0; g < last; ++g) {
+        ASSERT_FALSE(f.Redundant(g + 1)) << g;
+        EXPECT_NEAR(f.Estimate(g + 1), sum[g] / count[g] - lastMean, 1e-12) << g;
+        EXPECT_NEAR(f.Cov(g + 1, g + 1), s2 * (1 / count[g] + 1 / count[last]), 1e-12) << g;
+        EXPECT_NEAR(f.Cov(g + 1, (g + 1) % last + 1), s2 / count[last], 1e-12) << g;
+    }
+    EXPECT_TRUE(f.Redundant(levels));
+    EXPECT_EQ(f.Estimate(levels), 0.0);
+}

@@ -5,6 +5,8 @@
 #include <random>
 #include <thread>
 
+#include "companion/MCMemory.h"
+#include "companion/MCSymMatrix.h"
 #include "glm/MCGLMAlgorithm.h"
 #include "glm_fixture.h"
 
@@ -98,6 +100,39 @@ TEST(GlmComponent, FactoryAndLifeCycleRules) {
     EXPECT_FALSE(c->IsModelBuilt());
     EXPECT_EQ(c->GetOutputStats(stats).GetErrorCode(), 310);
     EXPECT_EQ(c->GetStatus().GetErrorCode(), 310);
+}
+
+// A model whose cross-product and covariance matrices do not fit in the
+// machine's memory is refused with 305 before they are allocated, saying
+// how many parameters would fit (on this 24 GB machine about 39,000).
+TEST(GlmComponent, ModelTooLargeForMemoryIsRefusedBeforeAllocating) {
+    const int levels = 46000;
+    const double need = MCMath_850::MCSymMatrix::StorageBytes(levels + 2) +
+                        MCMath_850::MCSymMatrix::StorageBytes(levels + 1);
+    const double have = static_cast<double>(MCMath_850::UsableMemoryBytes());
+    if (have <= 0.0 || have >= need) GTEST_SKIP() << "this machine holds " << need << " bytes";
+    std::vector<Record> recs;
+    for (int g = 0; g < levels; ++g) recs.push_back(Record{0.5 * (g % 7), static_cast<double>(g)});
+    Model m;
+    m.factors = {{1, levels}};
+    m.terms = {Term{{1}, {}}};
+    Fit f = FitModel(m, recs);
+    ASSERT_EQ(f.status.GetErrorCode(), 305) << f.status.GetMessage();
+    long needed = 0, fits = 0;
+    double gb = 0.0;
+    EXPECT_TRUE(f.status.GetDiscreteDatum(0, needed) && f.status.GetDiscreteDatum(1, fits) &&
+                f.status.GetScaleDatum(1, gb));
+    EXPECT_EQ(needed, levels + 1);
+    EXPECT_NEAR(gb, need / 1e9, 1e-6);
+    // The largest model that fits: both matrices within the memory, one
+    // parameter more not.
+    const auto bytes = [](long p) {
+        return MCMath_850::MCSymMatrix::StorageBytes(static_cast<int>(p) + 1) +
+               MCMath_850::MCSymMatrix::StorageBytes(static_cast<int>(p));
+    };
+    EXPECT_LE(bytes(fits), have);
+    EXPECT_GT(bytes(fits + 1), have);
+    EXPECT_NE(f.status.GetMessage().find("memory"), std::string::npos) << f.status.GetMessage();
 }
 
 TEST(GlmComponent, DataErrorsStopTheBuild) {
