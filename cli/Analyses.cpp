@@ -17,9 +17,8 @@ std::unique_ptr<OutputFile> Open(const std::string& path, const char* option,
     if (path.empty()) return nullptr;
     for (const std::string& s : seen)
         if (s == path)
-            throw HostError(HostError::kUsage,
-                            std::string(option) + " names '" + path + "', which another option " +
-                                "already writes");
+            throw HostError(HostError::kUsage, std::string(option) + " names '" + path +
+                                                   "', which another option " + "already writes");
     seen.push_back(path);
     return std::make_unique<OutputFile>(path);
 }

@@ -140,10 +140,10 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     settings.SetTestType(MCConst::TEST_WALD_F);
     const Layout layout = GlmLayout(m);
     const std::vector<double>& b = glm.GetParamEstimates();
-    MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst,
-                            layout.fvCount, AnalysisType(types), glm.GetCovarianceMatrix(), &swept,
-                            &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
-                            std::isnan(errorDF) ? 0.0 : errorDF, nullptr);
+    MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst, layout.fvCount,
+                            AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
+                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(errorDF) ? 0.0 : errorDF,
+                            nullptr);
     if (tests.GetStatus().IsError()) Throw(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();
     if (status.IsError()) Throw(status);
@@ -186,12 +186,11 @@ EffectTests TestLogistic(const FittedModel& m, const TestTypes& types) {
     settings.SetProgressListener(nullptr);
     settings.SetTestType(MCConst::TEST_CHISQUARE);
     const Layout layout = LogisticLayout(m, log);
-    MCModelEffectTest tests(settings, settings.GetModelEffects(), log.GetParamEstimates(),
-                            layout.fvFirst, layout.fvCount, AnalysisType(types),
-                            log.GetCovarianceMatrix(), &ginv, &log.GetRedundancyIndicators(),
-                            MCConst::DIST_NOM_MULTINOMIAL,
-                            static_cast<int>(m.fvModelCategories.size()),
-                            &log.GetBasicRedundancy(), 0.0, nullptr);
+    MCModelEffectTest tests(
+        settings, settings.GetModelEffects(), log.GetParamEstimates(), layout.fvFirst,
+        layout.fvCount, AnalysisType(types), log.GetCovarianceMatrix(), &ginv,
+        &log.GetRedundancyIndicators(), MCConst::DIST_NOM_MULTINOMIAL,
+        static_cast<int>(m.fvModelCategories.size()), &log.GetBasicRedundancy(), 0.0, nullptr);
     if (tests.GetStatus().IsError()) Throw(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();
     if (status.IsError()) Throw(status);

@@ -17,8 +17,7 @@ std::string DF(double v) {
 }
 
 void AddGlmRow(TextTable& t, const EffectTestRow& r) {
-    t.Add({r.fTerm, Number(r.fSS), DF(r.fDF), Number(r.fMeanSquare), Number(r.fF),
-           PValue(r.fSig)});
+    t.Add({r.fTerm, Number(r.fSS), DF(r.fDF), Number(r.fMeanSquare), Number(r.fF), PValue(r.fSig)});
 }
 
 std::string GlmTable(const EffectTests& tests, const std::vector<EffectTestRow>& rows,
@@ -46,8 +45,8 @@ std::string WaldTable(const EffectTests& tests, const std::vector<EffectTestRow>
     add(tests.fCorrectedModel);
     for (const EffectTestRow& r : rows) add(r);
     t.Rule();
-    return "\nTests of model effects (Type " + type +
-           ", Wald chi-square across the logits)\n\n" + t.Render("  ");
+    return "\nTests of model effects (Type " + type + ", Wald chi-square across the logits)\n\n" +
+           t.Render("  ");
 }
 
 json Row(const EffectTestRow& r, bool logistic) {
@@ -80,8 +79,9 @@ std::string FormatEffectTestsText(const EffectTests& tests) {
     if (tests.fTypes.fbTypeI) out += table(tests, tests.fvTypeI, "I");
     if (tests.fTypes.fbTypeIII) out += table(tests, tests.fvTypeIII, "III");
     if (tests.fbLogistic && tests.fTypes.fbTypeI)
-        out += "  Type I tests are sequential in the frequency-weighted design; their statistics\n"
-               "  need not add up to the model's.\n";
+        out +=
+            "  Type I tests are sequential in the frequency-weighted design; their statistics\n"
+            "  need not add up to the model's.\n";
     return out;
 }
 

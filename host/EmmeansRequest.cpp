@@ -20,12 +20,10 @@ const Named kAdjust[] = {{"none", MCConst::PADJ_LSD},
                          {"sidak", MCConst::PADJ_SIDAK},
                          {"holm", MCConst::PADJ_SEQ_BONFERRONI},
                          {"stepdown-sidak", MCConst::PADJ_SEQ_SIDAK}};
-const Named kContrast[] = {{"simple", MCConst::CONTRAST_SIMPLE},
-                           {"deviation", MCConst::CONTRAST_DEVIATION},
-                           {"helmert", MCConst::CONTRAST_HELMERT},
-                           {"difference", MCConst::CONTRAST_DIFFERENCE},
-                           {"repeated", MCConst::CONTRAST_REPEATED},
-                           {"polynomial", MCConst::CONTRAST_POLYNOMIAL}};
+const Named kContrast[] = {
+    {"simple", MCConst::CONTRAST_SIMPLE},     {"deviation", MCConst::CONTRAST_DEVIATION},
+    {"helmert", MCConst::CONTRAST_HELMERT},   {"difference", MCConst::CONTRAST_DIFFERENCE},
+    {"repeated", MCConst::CONTRAST_REPEATED}, {"polynomial", MCConst::CONTRAST_POLYNOMIAL}};
 
 template <std::size_t N>
 int Lookup(const Named (&table)[N], const std::string& text, const std::string& option) {
@@ -111,9 +109,9 @@ EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size
     for (const std::string& t : spec.GetEffectTexts())
         if (SameTerm(ParseTerm(t, "term"), g)) model = t;
     const std::vector<std::string> factorTerms = FactorTerms(spec);
-    const std::string choices =
-        factorTerms.empty() ? "the model has none"
-                            : "the model's factor terms are " + List(factorTerms);
+    const std::string choices = factorTerms.empty()
+                                    ? "the model has none"
+                                    : "the model's factor terms are " + List(factorTerms);
     if (model.empty()) Usage("--emmeans '" + text + "' is not a term of the model; " + choices);
     if (std::find(factorTerms.begin(), factorTerms.end(), model) == factorTerms.end())
         Usage("--emmeans '" + text + "' is not a term of factors only (covariates are held at " +
@@ -127,9 +125,9 @@ EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size
             names.push_back(n);
             r.fvFactors.push_back(PositionOf(spec, n));
         }
-    const std::string compare = o.fvCompare.empty()          ? names.back()
-                                : o.fvCompare.size() == 1    ? o.fvCompare.front()
-                                                             : o.fvCompare[index];
+    const std::string compare = o.fvCompare.empty()       ? names.back()
+                                : o.fvCompare.size() == 1 ? o.fvCompare.front()
+                                                          : o.fvCompare[index];
     const auto at = std::find(names.begin(), names.end(), compare);
     if (at == names.end())
         Usage("--compare '" + compare + "' is not a factor of the --emmeans term '" + text +
@@ -164,8 +162,8 @@ EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size
                 r.fvMetric.push_back(static_cast<double>(k));
         if (r.fvMetric.size() != levels.size())
             Usage("--metric gives " + std::to_string(r.fvMetric.size()) + " values, but '" +
-                  compare + "' has " + std::to_string(levels.size()) + " levels (" +
-                  List(levels) + "); give one value per level");
+                  compare + "' has " + std::to_string(levels.size()) + " levels (" + List(levels) +
+                  "); give one value per level");
     }
     return r;
 }
@@ -176,12 +174,12 @@ void EmmeansOptions::Check() const {
     AdjustMethod();
     ContrastType();
     if (fvTerms.empty()) {
-        const char* orphan = !fvCompare.empty()           ? "--compare"
-                             : fAdjust != "none"          ? "--adjust"
-                             : !fContrast.empty()         ? "--contrast"
+        const char* orphan = !fvCompare.empty()            ? "--compare"
+                             : fAdjust != "none"           ? "--adjust"
+                             : !fContrast.empty()          ? "--contrast"
                              : !fContrastReference.empty() ? "--contrast-reference"
-                             : !fvMetric.empty()          ? "--metric"
-                                                          : nullptr;
+                             : !fvMetric.empty()           ? "--metric"
+                                                           : nullptr;
         if (orphan != nullptr) Usage(std::string(orphan) + " needs --emmeans TERM");
         return;
     }

@@ -172,13 +172,14 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     run->fNonRedundant = MCBitSet(q);
     for (int i = 0; i < q; ++i) {
         run->fNonRedundant.Set(i, nonRedundant.IsIn(offset + i));
-        for (int j = 0; j <= i; ++j) run->fCovariance.SetElem(i, j, V.GetElem(offset + i, offset + j));
+        for (int j = 0; j <= i; ++j)
+            run->fCovariance.SetElem(i, j, V.GetElem(offset + i, offset + j));
     }
-    run->fpDesign = std::make_unique<MCLiteDesignMatrix>(run->fSettings.GetFactors(),
-                                                         std::vector<int>(),
-                                                         run->fSettings.GetCovariates());
+    run->fpDesign = std::make_unique<MCLiteDesignMatrix>(
+        run->fSettings.GetFactors(), std::vector<int>(), run->fSettings.GetCovariates());
     const std::vector<MCRegrParameter>& params = m.fpStats->GetParameters();
-    for (int i = 0; i < q; ++i) run->fpDesign->AddRegrParameter(params[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < q; ++i)
+        run->fpDesign->AddRegrParameter(params[static_cast<std::size_t>(i)]);
 
     std::vector<MCEmmeansSpec> specs;
     for (const EmmeansRequest& r : requests) {
@@ -192,9 +193,9 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
         s.SetEmmScaleType(scale);
         specs.push_back(std::move(s));
     }
-    run->fpMarginals = std::make_unique<MCMarginals>(
-        run->fSettings, specs, *run->fpDesign, run->fvEstimates, run->fCancel, used.fvMean,
-        m.fpStats->GetFactorCounts(), link, 0.0);
+    run->fpMarginals = std::make_unique<MCMarginals>(run->fSettings, specs, *run->fpDesign,
+                                                     run->fvEstimates, run->fCancel, used.fvMean,
+                                                     m.fpStats->GetFactorCounts(), link, 0.0);
     if (run->fpMarginals->GetStatus().IsError()) Throw(run->fpMarginals->GetStatus());
     // Chi-square tests read no error df, but intervals on the response
     // scale are only made for a positive one: any positive value will do.
@@ -222,7 +223,9 @@ public:
     }
 
 private:
-    const ModelVariable& Var(int p) const { return fSpec.GetVariables()[static_cast<std::size_t>(p)]; }
+    const ModelVariable& Var(int p) const {
+        return fSpec.GetVariables()[static_cast<std::size_t>(p)];
+    }
     const ModelSpec& fSpec;
 };
 
@@ -344,7 +347,8 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         out.fTerm = r.fTerm;
         for (int f : r.fvFactors) out.fvFactors.push_back(labels.Name(f));
         out.fCompare = labels.Name(r.fCompare);
-        out.fvCompareLevels = spec.GetVariables()[static_cast<std::size_t>(r.fCompare)].fvCategories;
+        out.fvCompareLevels =
+            spec.GetVariables()[static_cast<std::size_t>(r.fCompare)].fvCategories;
         out.fAdjust = AdjustName(r.fAdjust);
         out.fContrast = ContrastName(r.fContrast);
         out.fbChiSquare = model.fbLogistic;
@@ -380,9 +384,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         const ModelVariable& dep = spec.GetVariables().front();
         const std::size_t nLogits = model.fvModelCategories.size() - 1;
         for (std::size_t k = 0; k < nLogits; ++k)
-            scales.push_back({static_cast<int>(k), MCConst::EMM_SCALE_TRANSFORMED,
-                              MCConst::LINK_LOGIT, "logit",
-                              dep.fvCategories[static_cast<std::size_t>(model.fvModelCategories[k])]});
+            scales.push_back(
+                {static_cast<int>(k), MCConst::EMM_SCALE_TRANSFORMED, MCConst::LINK_LOGIT, "logit",
+                 dep.fvCategories[static_cast<std::size_t>(model.fvModelCategories[k])]});
         if (nLogits == 1)
             scales.push_back({0, MCConst::EMM_SCALE_ORIGINAL, MCConst::LINK_LOGIT, "probability",
                               scales.front().fCategory});

@@ -72,7 +72,8 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
     std::string out = "\n" + ScaleTitle(s, dep) + ": " + r.fTerm + "\n";
     if (!r.fvCovariatesAt.empty()) {
         std::vector<std::string> at;
-        for (const auto& [name, value] : r.fvCovariatesAt) at.push_back(name + " = " + Number(value));
+        for (const auto& [name, value] : r.fvCovariatesAt)
+            at.push_back(name + " = " + Number(value));
         out += "Covariates at their means: " + Join(at, ", ") + "\n";
     }
     TextTable means;

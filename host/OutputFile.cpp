@@ -11,9 +11,9 @@ namespace mchost {
 namespace {
 
 [[noreturn]] void CannotWrite(const std::string& path, int error) {
-    throw HostError(HostError::kUsage, "cannot write '" + path + "'" +
-                                           (error != 0 ? ": " + std::string(std::strerror(error))
-                                                       : std::string()));
+    throw HostError(HostError::kUsage,
+                    "cannot write '" + path + "'" +
+                        (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
 }
 
 }  // namespace

@@ -80,10 +80,10 @@ MCXML_850::MCVarList VarList(const FittedModel& m, const UsedData& used) {
 
 Elem Header(const FittedModel& m, const std::string& application) {
     Elem header = Make(Tags::XML_ELE_HEADER);
-    header->AddAttribute(Tags::XML_ATT_DESCRIPTION,
-                         std::string(m.fbLogistic ? "Multinomial logistic regression: "
-                                                  : "General linear model: ") +
-                             m.fpSpec->GetFormulaText());
+    header->AddAttribute(
+        Tags::XML_ATT_DESCRIPTION,
+        std::string(m.fbLogistic ? "Multinomial logistic regression: " : "General linear model: ") +
+            m.fpSpec->GetFormulaText());
     Elem app = Make(Tags::XML_ELE_APPLICATION);
     const std::size_t blank = application.find(' ');
     app->AddAttribute(Tags::XML_ATT_NAME, application.substr(0, blank));
@@ -103,9 +103,9 @@ Elem DataDictionary(const FittedModel& m) {
         const bool categorical = !v.fvCategories.empty() || v.fRole == ModelVariable::kFactor;
         field->AddAttribute(Tags::XML_ATT_OPTYPE,
                             categorical ? Tags::XML_VAL_CATEGORICAL : Tags::XML_VAL_CONTINUOUS);
-        field->AddAttribute(Tags::XML_ATT_DATATYPE,
-                            categorical && !v.fbNumericCategories ? Tags::XML_VAL_STRING
-                                                                  : std::string("double"));
+        field->AddAttribute(Tags::XML_ATT_DATATYPE, categorical && !v.fbNumericCategories
+                                                        ? Tags::XML_VAL_STRING
+                                                        : std::string("double"));
         for (const std::string& c : v.fvCategories) {
             Elem value = Make(Tags::XML_ELE_VALUE);
             value->AddAttribute(Tags::XML_ATT_VALUE, c);
@@ -194,9 +194,8 @@ std::string PmmlDocument(const FittedModel& m, const UsedData& used,
     const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(&stats);
     MCMath_850::MCRegANOVA anova;
     if (glm != nullptr) anova = Anova(m, *glm, used);
-    Append(*model,
-           Own(exporter.ExportModelStats(used.fvMean, stats.GetTotalFreqWeight(),
-                                         glm != nullptr ? &anova : nullptr)));
+    Append(*model, Own(exporter.ExportModelStats(used.fvMean, stats.GetTotalFreqWeight(),
+                                                 glm != nullptr ? &anova : nullptr)));
     Append(*model, Own(exporter.ExportParameterList()));
     Append(*model, Elem(exporter.ExportFactorList()));
     Append(*model, Elem(exporter.ExportCovariateList()));

@@ -36,9 +36,10 @@ MCXML_850::MCVarList VarList(const FittedModel& m) {
 std::string Document(const FittedModel& m, const std::vector<MCRegrParameterStats>& stats,
                      const std::string& modelName) {
     const MCXML_850::MCVarList vars = VarList(m);
-    std::unique_ptr<MCXML_850::XMLElement> e(MCMath_850::MCRegrDoreZADUtil::CreateParameterEstimates(
-        stats, *m.fpSettings, vars, m.fpStats->GetParameters(), "model", modelName, nullptr,
-        m.fbLogistic));
+    std::unique_ptr<MCXML_850::XMLElement> e(
+        MCMath_850::MCRegrDoreZADUtil::CreateParameterEstimates(stats, *m.fpSettings, vars,
+                                                                m.fpStats->GetParameters(), "model",
+                                                                modelName, nullptr, m.fbLogistic));
     if (!e) throw std::bad_alloc();
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + e->ToString(true) + "\n";
 }

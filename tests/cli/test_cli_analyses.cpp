@@ -139,8 +139,8 @@ TEST_F(Cli, TypeIIIOfTheLastEffectOfAnIncompleteDesignIsItsTypeI) {
 
 TEST_F(Cli, TextReportShowsTheTablesInOrder) {
     const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                                 "y ~ diet + dose + diet*dose", "--factors", "dose", "--tests",
-                                 "3", "--emmeans", "diet*dose", "--compare", "dose", "--adjust",
+                                 "y ~ diet + dose + diet*dose", "--factors", "dose", "--tests", "3",
+                                 "--emmeans", "diet*dose", "--compare", "dose", "--adjust",
                                  "bonferroni", "--contrast", "polynomial", "--metric", "1,2,4"});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string& out = r.out;
@@ -162,8 +162,8 @@ TEST_F(Cli, TextReportShowsTheTablesInOrder) {
 
 TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
     const std::string data = kGolden + "cli_anova.csv";
-    const std::vector<std::string> base{"glm", "--data", data, "--formula",
-                                        "y ~ diet + dose + x + diet*dose", "--factors", "dose"};
+    const std::vector<std::string> base{
+        "glm", "--data", data, "--formula", "y ~ diet + dose + x + diet*dose", "--factors", "dose"};
     struct Bad {
         std::vector<std::string> args;
         std::string message;

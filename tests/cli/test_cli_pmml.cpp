@@ -4,11 +4,10 @@
 // marked by their PMML use; and a scorer written here from the PMML
 // standard's rules for GeneralRegressionModel alone reproduces the
 // program's --predictions. Also the --results-xml document.
-#include <pugixml.hpp>
-
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <pugixml.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -143,8 +142,8 @@ void CheckModel(const std::string& command, const std::string& data,
     const TempFile pmml("", ".pmml"), predictions("", ".csv");
     std::vector<std::string> args{command, "--data", data};
     args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.end(), {"--pmml", pmml.path.string(), "--predictions",
-                             predictions.path.string()});
+    args.insert(args.end(),
+                {"--pmml", pmml.path.string(), "--predictions", predictions.path.string()});
     const Result r = RunProgram(args);
     ASSERT_EQ(r.code, 0) << r.err;
 
