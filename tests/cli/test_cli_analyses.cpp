@@ -217,3 +217,62 @@ TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
     EXPECT_FALSE(fs::exists(pmml.path.string() + ".csv"));
     EXPECT_FALSE(fs::exists(pmml.path.string() + ".part"));
 }
+
+TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
+    // x2 = 2 x: once x is in, x2 adds nothing (Type I), and each of the two
+    // adds nothing to a model that holds the other (Type III).
+    const std::vector<double> y{1, 2.5, 2.9, 4.2, 5.1, 5.7}, x{1, 2, 3, 4, 5, 6};
+    const TempFile data(
+        "y,x,x2,A\n1,1,2,a\n2.5,2,4,b\n2.9,3,6,a\n4.2,4,8,b\n5.1,5,10,a\n5.7,6,12,b\n");
+    const Result r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ x + x2 + A",
+                                 "--tests", "1,3", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json t = json::parse(r.out)["tests"];
+
+    // Closed forms: the intercept's sequential sum of squares is n ybar^2,
+    // the first covariate's Sxy^2 / Sxx.
+    double sy = 0, sx = 0;
+    for (std::size_t i = 0; i < y.size(); ++i) sy += y[i], sx += x[i];
+    const double n = static_cast<double>(y.size()), ybar = sy / n, xbar = sx / n;
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < y.size(); ++i)
+        sxy += (x[i] - xbar) * (y[i] - ybar), sxx += (x[i] - xbar) * (x[i] - xbar);
+    ExpectNear(t["type1"][0]["ss"], json(n * ybar * ybar), "intercept");
+    ExpectNear(t["type1"][1]["ss"], json(sxy * sxy / sxx), "x");
+    EXPECT_EQ(t["error"]["df"], 3);
+
+    const auto expectEmpty = [](const json& row, const std::string& term) {
+        EXPECT_EQ(row["term"], term);
+        EXPECT_EQ(row["df"], 0) << term;
+        EXPECT_EQ(row["ss"], 0.0) << term;
+        EXPECT_TRUE(row["F"].is_null()) << term;
+        EXPECT_TRUE(row["sig"].is_null()) << term;
+    };
+    expectEmpty(t["type1"][2], "x2");
+    expectEmpty(t["type3"][1], "x");
+    expectEmpty(t["type3"][2], "x2");
+    EXPECT_EQ(t["type3"][3]["df"], 1);
+}
+
+TEST_F(Cli, AFailedRunLeavesAnExistingFileAsItWas) {
+    const TempFile kept("an earlier result\n", ".pmml");
+    const TempFile data("y,A\n,a\n3,\n");
+    Result r = RunProgram(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ A", "--pmml", kept.path.string()});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+
+    // A bad request of the logistic model stops before its fit, too.
+    r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula", "y ~ A + x",
+                    "--emmeans", "x", "--pmml", kept.path.string()});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("'x' is not a term of factors only"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+
+    // Two options cannot write the same file.
+    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet", "--pmml",
+                    kept.path.string(), "--predictions", kept.path.string()});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("already writes"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+}

@@ -288,3 +288,25 @@ TEST_F(Cli, ResultsDocumentListsEveryParameter) {
     }
     EXPECT_EQ(k, params.size());
 }
+
+TEST_F(Cli, ResultsDocumentOfALogisticModelListsEveryLogitsParameters) {
+    const TempFile xml("", ".xml");
+    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
+                                 "y ~ A + x", "--results-xml", xml.path.string(), "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json params = json::parse(r.out)["parameters"];
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(xml.path.c_str()));
+    const pugi::xml_node root = doc.child("ParameterEstimates");
+    EXPECT_STREQ(root.attribute("model").value(), "multinomial logistic");
+    std::size_t k = 0;
+    for (pugi::xml_node p : root.children("ParameterStats")) {
+        ASSERT_LT(k, params.size());
+        const json& want = params[k++];
+        ExpectNear(json(p.attribute("estimate").as_double()), want["estimate"], "estimate");
+        if (want["redundant"].get<bool>()) continue;
+        ExpectNear(json(p.attribute("stdError").as_double()), want["std_error"], "se");
+        ExpectNear(json(p.attribute("expEstimate").as_double()), want["exp_b"], "exp(B)");
+    }
+    EXPECT_EQ(k, params.size());
+}
