@@ -3,7 +3,6 @@
 #include <cmath>
 #include <memory>
 
-#include "companion/MCMV.h"
 #include "glm/MCGLMOutputStats.h"
 #include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTests.h"
@@ -11,19 +10,10 @@
 
 namespace mchost {
 
-using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using namespace MCMath_850;
 
 namespace {
-
-double Host(double v) {
-    return MCMV::IsMissing(v) ? kMissing : v;
-}
-
-[[noreturn]] void Throw(const MCStatus& s) {
-    throw LibraryError(s.GetErrorCode(), s.GetMessage());
-}
 
 MCConst::MCEffectAnalysisType AnalysisType(const TestTypes& t) {
     if (t.fbTypeI && t.fbTypeIII) return MCConst::ANALYSIS_TYPE_I_AND_III;
@@ -81,18 +71,18 @@ std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& lay
         const MCTestStats& t = *stats.GetTestStats(i);
         const MCRectMatrix* L = stats.GetLMatrix(i);
         const bool tested = L != nullptr && L->GetNRows() > 0;
-        row.fDF = tested ? Host(t.GetDF()) : 0.0;
+        row.fDF = tested ? HostValue(t.GetDF()) : 0.0;
         if (std::isnan(row.fDF)) row.fDF = L != nullptr ? L->GetNRows() : 0.0;
-        row.fSig = Host(t.GetSig());
+        row.fSig = HostValue(t.GetSig());
         if (ssTester == nullptr) {
-            row.fChiSquare = Host(t.GetWald());
+            row.fChiSquare = HostValue(t.GetWald());
         } else {
-            row.fF = Host(t.GetWald());
+            row.fF = HostValue(t.GetWald());
             row.fSS = 0.0;
             if (tested) {
                 MCTestStats ss;
                 const MCStatus s = ssTester->ComputeOverallTest(*L, ss);
-                row.fSS = s.IsError() ? kMissing : Host(ss.GetWald());
+                row.fSS = s.IsError() ? kMissing : HostValue(ss.GetWald());
             }
             row.fMeanSquare = row.fDF > 0.0 ? row.fSS / row.fDF : kMissing;
         }
@@ -134,7 +124,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     MCSymMatrix ginv = swept;
     ginv.ZeroOutRedundant(nonRedundant);
 
-    const double errorDF = Host(glm.GetErrorDF());
+    const double errorDF = HostValue(glm.GetErrorDF());
     MCRegSettings settings = *m.fpSettings;
     settings.SetProgressListener(nullptr);
     settings.SetTestType(MCConst::TEST_WALD_F);
@@ -144,9 +134,9 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
                             AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
                             MCConst::DIST_NORMAL, 2, nullptr, std::isnan(errorDF) ? 0.0 : errorDF,
                             nullptr);
-    if (tests.GetStatus().IsError()) Throw(tests.GetStatus());
+    if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
 
     // The sum of squares of a hypothesis is its Wald chi-square with the
     // unscaled covariance G.
@@ -158,7 +148,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", &ssTester);
 
     const double W = glm.GetTotalFreqWeight();
-    const double rmse = Host(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
     r.fError.fTerm = "Error";
     r.fError.fDF = errorDF;
     r.fError.fSS = rmse * rmse * W;
@@ -191,9 +181,9 @@ EffectTests TestLogistic(const FittedModel& m, const TestTypes& types) {
         layout.fvCount, AnalysisType(types), log.GetCovarianceMatrix(), &ginv,
         &log.GetRedundancyIndicators(), MCConst::DIST_NOM_MULTINOMIAL,
         static_cast<int>(m.fvModelCategories.size()), &log.GetBasicRedundancy(), 0.0, nullptr);
-    if (tests.GetStatus().IsError()) Throw(tests.GetStatus());
+    if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
     if (types.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, nullptr);
     if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, nullptr);
     r.fCorrectedModel = CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", nullptr);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "companion/MCStatus.h"
 #include "companion/RecordIterator.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/FittedModel.h"
@@ -70,6 +71,11 @@ public:
 private:
     long fCode;
 };
+
+// The library's missing value as the host's (NaN); other values unchanged.
+double HostValue(double v);
+// Throws the LibraryError of a failed status.
+[[noreturn]] void ThrowLibraryError(const MCCommon_850::MCStatus& s);
 
 // The fitted component, kept for what reads the fit after the report: tests
 // of effects, marginal means, exports and predictions. The statistics

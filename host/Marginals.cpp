@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "companion/MCCancelInfo.h"
-#include "companion/MCMV.h"
 #include "design/MCContrasts.h"
 #include "design/MCLiteDesignMatrix.h"
 #include "glm/MCGLMOutputStats.h"
@@ -12,19 +11,10 @@
 
 namespace mchost {
 
-using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using namespace MCMath_850;
 
 namespace {
-
-double Host(double v) {
-    return MCMV::IsMissing(v) ? kMissing : v;
-}
-
-[[noreturn]] void Throw(const MCStatus& s) {
-    throw LibraryError(s.GetErrorCode(), s.GetMessage());
-}
 
 // A test that compares nothing: a combination of the other factors with
 // one level of the compare factor (an incomplete design).
@@ -106,7 +96,7 @@ MCRectMatrix Coefficients(const EmmeansRequest& r, const std::vector<int>& level
         default:
             s = MCContrasts::ComputePolynomialContrast(k, r.fvMetric, C);
     }
-    if (s.IsError()) Throw(s);
+    if (s.IsError()) ThrowLibraryError(s);
     return C;
 }
 
@@ -196,15 +186,15 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     run->fpMarginals = std::make_unique<MCMarginals>(run->fSettings, specs, *run->fpDesign,
                                                      run->fvEstimates, run->fCancel, used.fvMean,
                                                      m.fpStats->GetFactorCounts(), link, 0.0);
-    if (run->fpMarginals->GetStatus().IsError()) Throw(run->fpMarginals->GetStatus());
+    if (run->fpMarginals->GetStatus().IsError()) ThrowLibraryError(run->fpMarginals->GetStatus());
     // Chi-square tests read no error df, but intervals on the response
     // scale are only made for a positive one: any positive value will do.
     double errorDF = m.fpStats->GetTotalFreqWeight();
     if (const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats))
-        errorDF = std::max(0.0, Host(glm->GetErrorDF()));
+        errorDF = std::max(0.0, HostValue(glm->GetErrorDF()));
     const MCStatus s = run->fpMarginals->SetEmmeansTesting(&run->fCovariance, run->fNonRedundant,
                                                            errorDF, nullptr);
-    if (s.IsError()) Throw(s);
+    if (s.IsError()) ThrowLibraryError(s);
     return run;
 }
 
@@ -235,16 +225,16 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
     MCRectMatrix L;
     std::vector<MCEmmeansStats> stats;
     const MCStatus st = m.GetEmmeansStats(s, out, L, stats);
-    if (st.IsError()) Throw(st);
+    if (st.IsError()) ThrowLibraryError(st);
     for (const MCEmmeansStats& e : stats) {
         EmmeansCell c;
         for (std::size_t i = 0; i < r.fvFactors.size() && i < e.GetCategories().size(); ++i)
             c.fvLevels.push_back(labels.Level(r.fvFactors[i], e.GetCategories()[i]));
-        c.fMean = Host(e.GetMean());
-        c.fStdError = Host(e.GetStandardError());
-        c.fDF = chi ? kMissing : Host(e.GetDF());
-        c.fLower = Host(e.GetLower());
-        c.fUpper = Host(e.GetUpper());
+        c.fMean = HostValue(e.GetMean());
+        c.fStdError = HostValue(e.GetStandardError());
+        c.fDF = chi ? kMissing : HostValue(e.GetDF());
+        c.fLower = HostValue(e.GetLower());
+        c.fUpper = HostValue(e.GetUpper());
         scale.fvCells.push_back(std::move(c));
     }
     if (result.fvCovariatesAt.empty())
@@ -262,19 +252,19 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
             MCEmmeansStats e;
             const MCStatus st = m.GetPairwiseEmmeansTests(s, t, q, fixed, compared, e);
             if (NothingToCompare(st)) break;
-            if (st.IsError()) Throw(st);
+            if (st.IsError()) ThrowLibraryError(st);
             EmmeansPair p;
             p.fvFixed = labels.Fixed(fixed);
             p.fA = labels.Level(r.fCompare, compared.at(0));
             p.fB = labels.Level(r.fCompare, e.GetCategories().at(0));
-            p.fEstimate = Host(e.GetMean());
-            p.fStdError = Host(e.GetStandardError());
-            p.fDF = chi ? kMissing : Host(e.GetDF());
-            p.fStat = Host(e.GetTStatistics());
-            p.fP = Host(e.GetSignificance());
+            p.fEstimate = HostValue(e.GetMean());
+            p.fStdError = HostValue(e.GetStandardError());
+            p.fDF = chi ? kMissing : HostValue(e.GetDF());
+            p.fStat = HostValue(e.GetTStatistics());
+            p.fP = HostValue(e.GetSignificance());
             if (!StepDown(r.fAdjust)) {
-                p.fLower = Host(e.GetLower());
-                p.fUpper = Host(e.GetUpper());
+                p.fLower = HostValue(e.GetLower());
+                p.fUpper = HostValue(e.GetUpper());
             }
             scale.fvPairs.push_back(std::move(p));
         }
@@ -291,7 +281,7 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
         MCTestStats overall;
         const MCStatus st = m.GetEmmeansTests(s, t, fixed, compared, tested, indiv, overall);
         if (NothingToCompare(st)) continue;
-        if (st.IsError()) Throw(st);
+        if (st.IsError()) ThrowLibraryError(st);
         std::sort(compared.begin(), compared.end());
         const MCRectMatrix C = Coefficients(r, compared);
         std::vector<std::string> texts;
@@ -318,18 +308,18 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
                 c.fvCoefficients[static_cast<std::size_t>(compared[static_cast<std::size_t>(j)])] =
                     C.GetElem(i, j);
             const MCTestStats& x = indiv[row];
-            c.fEstimate = Host(x.GetContrastEstimate());
-            c.fStdError = Host(x.GetStandardError());
-            c.fDF = chi ? kMissing : Host(x.GetDF2());
-            c.fStat = Host(x.GetWald());
-            c.fP = Host(x.GetSig());
-            c.fPAdjusted = Host(x.GetAdjSig());
+            c.fEstimate = HostValue(x.GetContrastEstimate());
+            c.fStdError = HostValue(x.GetStandardError());
+            c.fDF = chi ? kMissing : HostValue(x.GetDF2());
+            c.fStat = HostValue(x.GetWald());
+            c.fP = HostValue(x.GetSig());
+            c.fPAdjusted = HostValue(x.GetAdjSig());
             test.fvRows.push_back(std::move(c));
         }
-        test.fStat = Host(overall.GetWald());
-        test.fDF1 = Host(overall.GetDF());
-        test.fDF2 = chi ? kMissing : Host(overall.GetDF2());
-        test.fP = Host(overall.GetSig());
+        test.fStat = HostValue(overall.GetWald());
+        test.fDF1 = HostValue(overall.GetDF());
+        test.fDF2 = chi ? kMissing : HostValue(overall.GetDF2());
+        test.fP = HostValue(overall.GetSig());
         scale.fvTests.push_back(std::move(test));
     }
 }
@@ -403,7 +393,7 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             Means(m, s, r, labels, model.fbLogistic, results[i], scale);
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
-            if (nTests < 0) Throw(st);
+            if (nTests < 0) ThrowLibraryError(st);
             Pairs(m, s, nTests, r, labels, model.fbLogistic, scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
                 Contrasts(m, s, nTests, r, labels, model.fbLogistic, scale);
