@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "companion/MCCancelInfo.h"
+#include "companion/MCStatusCodes.h"
 #include "design/MCContrasts.h"
 #include "design/MCLiteDesignMatrix.h"
 #include "glm/MCGLMOutputStats.h"
@@ -19,7 +20,8 @@ namespace {
 // A test that compares nothing: a combination of the other factors with
 // one level of the compare factor (an incomplete design).
 bool NothingToCompare(const MCStatus& s) {
-    return s.GetErrorCode() == 330 || s.GetErrorCode() == 324;
+    using namespace MCCommon_850::StatusCode;
+    return s.GetErrorCode() == kOneRowTest || s.GetErrorCode() == kOneLevelCompare;
 }
 
 bool StepDown(MCConst::MCPAdjustMethod m) {
