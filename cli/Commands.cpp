@@ -6,15 +6,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
 
+#include "cli/Analyses.h"
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/Formula.h"
 #include "host/GlmFit.h"
+#include "host/GlmPredictions.h"
 #include "host/GlmReport.h"
 #include "host/HostError.h"
 #include "host/LogisticFit.h"
@@ -23,6 +24,7 @@
 #include "host/Processes.h"
 #include "host/Progress.h"
 #include "host/ProgressIterator.h"
+#include "host/ResultsDocument.h"
 
 namespace mcregcli {
 
@@ -188,12 +190,18 @@ void Warn(const std::vector<std::string>& warnings, const Processes& processes) 
 int RunGlm(const GlmCommand& cmd, Processes& processes) {
     if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
         throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
+    // Output files are opened before the data are read, on every process
+    // that writes one.
+    std::unique_ptr<Analyses> made;
+    processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    Analyses& analyses = *made;
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;
+    analyses.Resolve(spec);
 
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
@@ -217,37 +225,48 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
                       std::to_string(nParams) + " (" +
                       Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
     };
-    GlmResult result =
-        FitGlm(spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; });
+    GlmFitted fitted;
+    GlmResult result = FitGlm(
+        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; }, &fitted);
+    interrupt.fOnPoll = nullptr;
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
+    const FittedModel model = fitted.View(spec, cmd.fConfidence);
+    ProgressIterator analysed(*records, [&](int, std::size_t n) {
+        progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
+    });
+    analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes);
+    if (std::ostream* out = analyses.ResultsXml()) *out << GlmResultsDocument(model, result);
+    if (std::ostream* out = analyses.Predictions()) WriteGlmPredictions(model, analysed, *out);
+    progress.Clear();
+    processes.Agreed([&] { analyses.Commit(); });
+
     Warn(result.fvWarnings, processes);
-    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result), processes);
+    if (!cmd.fbJson)
+        return Print(
+            FormatGlmText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
+            processes);
+    nlohmann::ordered_json j = GlmJson(result);
+    analyses.AddJson(j);
+    return Print(j.dump(2) + "\n", processes);
 }
 
 int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     if (cmd.fMaxIterations < 0)
         throw HostError(HostError::kUsage, "--max-iterations must not be negative");
+    // Output files are opened before the data are read, on every process
+    // that writes one.
+    std::unique_ptr<Analyses> made;
+    processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;
-
-    // Opened before the fit, so that a file that cannot be written fails at
-    // once; written only after a successful fit.
-    // Each process writes the predictions of its own part.
-    std::ofstream predictions;
-    const std::string predictionsFile =
-        cmd.fPredictions.empty() ? "" : PartName(cmd.fPredictions, processes, "--predictions");
-    processes.Agreed([&] {
-        if (predictionsFile.empty()) return;
-        predictions.open(predictionsFile + ".part", std::ios::binary);
-        if (!predictions)
-            throw HostError(HostError::kUsage, "cannot write '" + predictionsFile + "'");
-    });
+    analyses.Resolve(spec);
 
     LogisticOptions lo;
     lo.fReference = cmd.fReference;
@@ -257,16 +276,10 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
-    LogisticResult result;
-    try {
-        result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
-            progress.Show("fitting: iteration " + std::to_string(it.fIteration) +
-                          ", log-likelihood " + std::to_string(it.fLogLikelihood));
-        });
-    } catch (...) {
-        if (predictions.is_open()) std::remove((predictionsFile + ".part").c_str());
-        throw;
-    }
+    LogisticResult result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
+        progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
+                      std::to_string(it.fLogLikelihood));
+    });
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
@@ -281,18 +294,20 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
             for (double& c : row) c = counts[at++];
     }
 
-    processes.Agreed([&] {
-        if (!predictions.is_open()) return;
-        fitter.WritePredictions(*records, predictions);
-        predictions.close();
-        if (!predictions ||
-            std::rename((predictionsFile + ".part").c_str(), predictionsFile.c_str()) != 0) {
-            std::remove((predictionsFile + ".part").c_str());
-            throw HostError(HostError::kUsage, "cannot write '" + predictionsFile + "'");
-        }
-    });
+    const FittedModel model = fitter.GetFitted();
+    analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes);
+    if (std::ostream* out = analyses.ResultsXml()) *out << LogisticResultsDocument(model, result);
+    if (std::ostream* out = analyses.Predictions()) fitter.WritePredictions(*records, *out);
+    processes.Agreed([&] { analyses.Commit(); });
+
     Warn(result.fvWarnings, processes);
-    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result), processes);
+    if (!cmd.fbJson)
+        return Print(
+            FormatLogisticText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
+            processes);
+    nlohmann::ordered_json j = LogisticJson(result);
+    analyses.AddJson(j);
+    return Print(j.dump(2) + "\n", processes);
 }
 
 }  // namespace mcregcli

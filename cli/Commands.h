@@ -23,15 +23,29 @@ struct ReadCommand {
     std::string fMemoryLimit;
 };
 
-struct GlmCommand : ReadCommand {
+// What every model may do after its fit: tests of its effects, marginal
+// means, and the files to write.
+struct ModelCommand : ReadCommand {
+    std::string fTests;
+    std::vector<std::string> fvEmmeans;
+    std::vector<std::string> fvCompare;
+    std::string fAdjust = "none";
+    std::string fContrast;
+    std::string fContrastReference;
+    std::vector<double> fvMetric;
+    std::string fPmml;
+    std::string fResultsXml;
+    std::string fPredictions;
+};
+
+struct GlmCommand : ModelCommand {
     std::string fRegrWeight;
     double fTolerance = 0.0;
 };
 
-struct LogisticCommand : ReadCommand {
+struct LogisticCommand : ModelCommand {
     std::string fReference = "last";
     int fMaxIterations = 100;
-    std::string fPredictions;
 };
 
 // Installs the Ctrl-C handler: the first interrupt stops reading and the

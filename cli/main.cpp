@@ -64,6 +64,42 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
     sub->footer(kFormulaHelp);
 }
 
+// The work after a fit that both models offer.
+void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
+    sub->add_option("--tests", cmd.fTests,
+                    "Tests of the model effects: 1 (Type I), 3 (Type III) or 1,3")
+        ->type_name("1|3|1,3");
+    sub->add_option("--emmeans", cmd.fvEmmeans,
+                    "Estimated marginal means of a factor term of the model, e.g. A or A*B "
+                    "(repeatable)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("TERM");
+    sub->add_option("--compare", cmd.fvCompare,
+                    "The factor of the --emmeans term whose levels are compared (default: its "
+                    "last); once for all terms or once per term")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("FACTOR");
+    sub->add_option("--adjust", cmd.fAdjust, "Multiplicity adjustment of comparisons")
+        ->capture_default_str()
+        ->type_name("none|bonferroni|sidak|holm|stepdown-sidak");
+    sub->add_option("--contrast", cmd.fContrast, "Contrast of the compare factor's levels")
+        ->type_name("simple|deviation|helmert|difference|repeated|polynomial");
+    sub->add_option("--contrast-reference", cmd.fContrastReference,
+                    "Reference level of the simple contrast (default: last)")
+        ->type_name("first|last|TEXT");
+    sub->add_option("--metric", cmd.fvMetric,
+                    "Level values of the polynomial contrast (default: 1, 2, ...)")
+        ->delimiter(',')
+        ->type_name("v1,v2,...");
+    sub->add_option("--pmml", cmd.fPmml, "Write the model as a PMML 4.4 document")
+        ->type_name("FILE");
+    sub->add_option("--results-xml", cmd.fResultsXml,
+                    "Write the parameter estimates as an XML results document")
+        ->type_name("FILE");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +115,10 @@ int main(int argc, char** argv) {
     AddReadOptions(glm, glmCmd);
     glm->add_option("--regr-weight", glmCmd.fRegrWeight, "Regression weight column")
         ->type_name("COL");
+    AddAnalysisOptions(glm, glmCmd);
+    glm->add_option("--predictions", glmCmd.fPredictions,
+                    "Write each record's predicted value and residual (CSV)")
+        ->type_name("FILE");
     glm->add_option(
            "--tolerance", glmCmd.fTolerance,
            "Pivots below this fraction of their original value are aliased (default 1e-12)")
@@ -98,6 +138,7 @@ int main(int argc, char** argv) {
                      "Iterations of Fisher scoring at most")
         ->capture_default_str()
         ->type_name("N");
+    AddAnalysisOptions(logistic, logCmd);
     logistic
         ->add_option("--predictions", logCmd.fPredictions,
                      "Write each record's category probabilities and predicted category (CSV)")

@@ -19,41 +19,45 @@ using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCMath_850::MCDistFun;
 
-namespace {
-
-const double kNaN = kMissing;
-
-// The host's missing value is NaN; the library's is its own constant.
-double Host(double v) {
-    return MCMV::IsMissing(v) ? kNaN : v;
+double HostValue(double v) {
+    return MCMV::IsMissing(v) ? kMissing : v;
 }
 
-[[noreturn]] void Throw(const MCStatus& s) {
+void ThrowLibraryError(const MCStatus& s) {
     throw LibraryError(s.GetErrorCode(), s.GetMessage());
 }
 
-}  // namespace
+FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
+    FittedModel m;
+    m.fpSpec = &spec;
+    m.fpSettings = &fpComponent->GetCompSettings();
+    m.fpComponent = fpComponent.get();
+    m.fpStats = fpStats;
+    m.fConfidence = confidence;
+    m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
+    return m;
+}
 
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
                  double confidence, MCCommon_850::MCQueryCancel* cancel,
-                 const std::function<void(std::size_t)>& parameters) {
+                 const std::function<void(std::size_t)>& parameters, GlmFitted* keep) {
     MCMath_850::MCRegSettings settings = spec.GetSettings();
     settings.SetCancelPointer(cancel);
     MCMath_850::MCRegFactory factory;
     std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
-    if (!component) Throw(factory.GetStatus());
+    if (!component) ThrowLibraryError(factory.GetStatus());
     MCStatus status;
     if (parameters) {
         std::vector<MCMath_850::MCRegrParameter> created;
         status = component->CreateParameters(records, created);
-        if (status.IsError()) Throw(status);
+        if (status.IsError()) ThrowLibraryError(status);
         parameters(created.size());
     }
     status = component->BuildModel(records);
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
     MCMath_850::IMCRegOutputStats* out = nullptr;
     status = component->GetOutputStats(out);
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
     const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
 
     GlmResult r;
@@ -66,16 +70,16 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     }
     r.fTotalFreqWeight = glm.GetTotalFreqWeight();
     r.fTotalRegrWeight = glm.GetTotalRegrWeight();
-    r.fErrorDF = Host(glm.GetErrorDF());
+    r.fErrorDF = HostValue(glm.GetErrorDF());
     r.fRank = glm.GetRank();
-    r.fRmse = Host(glm.GetModelFitStat(MCConst::FIT_RMSE));
-    const double ms = Host(glm.GetErrorMeanSquare());
-    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) : kNaN;
-    r.fRSquare = Host(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
+    r.fRmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    const double ms = HostValue(glm.GetErrorMeanSquare());
+    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) : kMissing;
+    r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
     for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
 
     const double df = r.fErrorDF;
-    const double q = df > 0.0 ? Host(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kNaN;
+    const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;
     const std::vector<double>& estimates = glm.GetParamEstimates();
     const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
     const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
@@ -105,7 +109,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
                           : "Intercept";
         row.fbRedundant = !glm.GetRedundancyIndicators().IsIn(static_cast<int>(k));
         row.fEstimate = row.fbRedundant ? 0.0 : estimates[k];
-        row.fStdError = row.fT = row.fDF = row.fSig = row.fCILower = row.fCIUpper = kNaN;
+        row.fStdError = row.fT = row.fDF = row.fSig = row.fCILower = row.fCIUpper = kMissing;
         if (!row.fbRedundant && df > 0.0 && cov != nullptr) {
             const double var = cov->GetElem(static_cast<int>(k), static_cast<int>(k));
             if (var >= 0.0 && std::isfinite(var)) {
@@ -114,8 +118,8 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
                 row.fDF = df;
                 if (se > 0.0) {
                     row.fT = row.fEstimate / se;
-                    const double tail = Host(MCDistFun::SigT(std::fabs(row.fT), df));
-                    row.fSig = std::isnan(tail) ? kNaN : std::min(1.0, 2.0 * tail);
+                    const double tail = HostValue(MCDistFun::SigT(std::fabs(row.fT), df));
+                    row.fSig = std::isnan(tail) ? kMissing : std::min(1.0, 2.0 * tail);
                 }
                 if (!std::isnan(q)) {
                     row.fCILower = row.fEstimate - q * se;
@@ -124,6 +128,10 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
             }
         }
         r.fvParameters.push_back(std::move(row));
+    }
+    if (keep != nullptr) {
+        keep->fpStats = &glm;
+        keep->fpComponent = std::move(component);
     }
     return r;
 }

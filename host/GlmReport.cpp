@@ -48,6 +48,10 @@ std::string FormatGlmText(const GlmResult& r) {
 }
 
 std::string FormatGlmJson(const GlmResult& r) {
+    return GlmJson(r).dump(2) + "\n";
+}
+
+nlohmann::ordered_json GlmJson(const GlmResult& r) {
     using json = nlohmann::ordered_json;
     json j;
     j["model"] = "glm";
@@ -76,7 +80,7 @@ std::string FormatGlmJson(const GlmResult& r) {
                 {"rmse", JsonNumber(r.fRmse)},
                 {"error_df", JsonNumber(r.fErrorDF)}};
     j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
-    return j.dump(2) + "\n";
+    return j;
 }
 
 }  // namespace mchost

@@ -1,4 +1,5 @@
 #pragma once
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "host/GlmFit.h"
@@ -17,5 +18,7 @@ std::string FormatGlmText(const GlmResult& result);
 //  "fit":{"r_square","rmse","error_df"},"timing_seconds":{"read","fit"}}
 // Missing statistics are null.
 std::string FormatGlmJson(const GlmResult& result);
+// The same document as an object, for callers that add to it.
+nlohmann::ordered_json GlmJson(const GlmResult& result);
 
 }  // namespace mchost

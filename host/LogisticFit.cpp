@@ -6,7 +6,6 @@
 
 #include "companion/MCDistFun.h"
 #include "companion/MCIterationReporter.h"
-#include "companion/MCMV.h"
 #include "companion/MCVarList.h"
 #include "data/MCRegRecordValidator.h"
 #include "export/MCRegrDoreZADUtil.h"
@@ -17,19 +16,10 @@
 
 namespace mchost {
 
-using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCMath_850::MCDistFun;
 
 namespace {
-
-double Host(double v) {
-    return MCMV::IsMissing(v) ? kMissing : v;
-}
-
-[[noreturn]] void Throw(const MCStatus& s) {
-    throw LibraryError(s.GetErrorCode(), s.GetMessage());
-}
 
 std::string List(const std::vector<std::string>& items) {
     std::string out;
@@ -74,7 +64,7 @@ public:
         IterationRow row;
         row.fIteration = r.GetIteration();
         row.fHalvings = r.GetHalvings();
-        row.fLogLikelihood = Host(r.GetLogLikelihood());
+        row.fLogLikelihood = HostValue(r.GetLogLikelihood());
         fRows.push_back(row);
         if (fCallback) fCallback(row);
     }
@@ -155,12 +145,12 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     settings.SetProgressListener(&listener);
     MCMath_850::MCRegFactory factory;
     d.fpComponent.reset(factory.CreateRegAlgorithm(settings));
-    if (!d.fpComponent) Throw(factory.GetStatus());
+    if (!d.fpComponent) ThrowLibraryError(factory.GetStatus());
     MCStatus status = d.fpComponent->BuildModel(records);
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
     MCMath_850::IMCRegOutputStats* out = nullptr;
     status = d.fpComponent->GetOutputStats(out);
-    if (status.IsError()) Throw(status);
+    if (status.IsError()) ThrowLibraryError(status);
     d.fpStats = &dynamic_cast<const MCMath_850::MCLogOutputStats&>(*out);
     const MCMath_850::MCLogOutputStats& stats = *d.fpStats;
 
@@ -180,8 +170,8 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
 
     d.Parameters(r);
 
-    r.fLogLikInitial = Host(stats.GetInitialLogLikelihood());
-    r.fLogLikFinal = Host(stats.GetFinalLogLikelihood());
+    r.fLogLikInitial = HostValue(stats.GetInitialLogLikelihood());
+    r.fLogLikFinal = HostValue(stats.GetFinalLogLikelihood());
     r.fIterations = stats.GetIterations();
     const int code = stats.GetConvergenceCode();
     r.fbConverged = code == MCConst::CONVERGENCE_LOGLIKELIHOOD ||
@@ -192,10 +182,10 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fChiSquare = 2.0 * (r.fLogLikFinal - r.fLogLikInitial);
     r.fDF = estimated;
     if (estimated > 0 && r.fChiSquare >= 0.0)
-        r.fSig = Host(MCDistFun::SigChi(r.fChiSquare, estimated));
-    r.fCoxSnell = Host(stats.GetModelFitStat(MCConst::FIT_COX_SNELL));
-    r.fNagelkerke = Host(stats.GetModelFitStat(MCConst::FIT_NAGELKERKE));
-    r.fMcFadden = Host(stats.GetModelFitStat(MCConst::FIT_MCFADDEN));
+        r.fSig = HostValue(MCDistFun::SigChi(r.fChiSquare, estimated));
+    r.fCoxSnell = HostValue(stats.GetModelFitStat(MCConst::FIT_COX_SNELL));
+    r.fNagelkerke = HostValue(stats.GetModelFitStat(MCConst::FIT_NAGELKERKE));
+    r.fMcFadden = HostValue(stats.GetModelFitStat(MCConst::FIT_MCFADDEN));
 
     for (const MCStatus& w : d.fpComponent->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
     const std::string words = ConvergenceWarning(code, r.fIterations, d.fOptions.fMaxIterations);
@@ -203,6 +193,20 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
 
     d.Classify(records, r);
     return r;
+}
+
+FittedModel LogisticFitter::GetFitted() const {
+    const Impl& d = *fpImpl;
+    FittedModel m;
+    m.fpSpec = d.fpSpec;
+    m.fpSettings = &d.fpComponent->GetCompSettings();
+    m.fpComponent = d.fpComponent.get();
+    m.fpStats = d.fpStats;
+    m.fbLogistic = true;
+    m.fConfidence = d.fOptions.fConfidence;
+    m.fvModelCategories = d.ModelCategories();
+    m.fNBasic = d.fpStats->GetNBasicParameters();
+    return m;
 }
 
 void LogisticFitter::Impl::Parameters(LogisticResult& r) const {
@@ -223,7 +227,7 @@ void LogisticFitter::Impl::Parameters(LogisticResult& r) const {
     std::vector<MCMath_850::MCRegrParameterStats> labelled;
     MCMath_850::MCRegrDoreZADUtil::GetParamLables(stats.GetParamStats(), fSettings, varList, params,
                                                   labels, labelled);
-    const double z = Host(MCDistFun::IdfStdNorm((1.0 + fOptions.fConfidence) / 2.0));
+    const double z = HostValue(MCDistFun::IdfStdNorm((1.0 + fOptions.fConfidence) / 2.0));
     const std::vector<std::string>& effects = fpSpec->GetEffectTexts();
     for (std::size_t i = 0; i < params.size(); ++i) {
         const std::size_t logit = i / static_cast<std::size_t>(nBasic);
@@ -244,7 +248,7 @@ void LogisticFitter::Impl::Parameters(LogisticResult& r) const {
                 const double se = std::sqrt(var);
                 row.fStdError = se;
                 row.fWald = row.fEstimate * row.fEstimate / var;
-                row.fSig = Host(MCDistFun::SigChi(row.fWald, 1.0));
+                row.fSig = HostValue(MCDistFun::SigChi(row.fWald, 1.0));
                 if (!std::isnan(z)) {
                     row.fCILower = std::exp(row.fEstimate - z * se);
                     row.fCIUpper = std::exp(row.fEstimate + z * se);

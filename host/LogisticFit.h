@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "companion/RecordIterator.h"
+#include "host/FittedModel.h"
 #include "host/GlmFit.h"
 #include "host/ModelSpec.h"
 
@@ -108,6 +109,10 @@ public:
     // each category (columns p_<category>, in category order) and the
     // predicted category; empty cells for a record that was not used.
     void WritePredictions(MCCommon_850::MultiPassRecordIter& records, std::ostream& out) const;
+
+    // After Fit: the fit as the analyses after it read it (valid while the
+    // fitter lives).
+    FittedModel GetFitted() const;
 
 private:
     class Impl;

@@ -8,21 +8,6 @@
 
 namespace mchost {
 
-namespace {
-
-// A count such as degrees of freedom: a JSON integer when whole.
-nlohmann::ordered_json JsonCount(double v) {
-    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9e15)
-        return static_cast<long long>(v);
-    return JsonNumber(v);
-}
-
-std::string Whole(double v) {
-    return std::isnan(v) ? "" : Format("%.0f", v);
-}
-
-}  // namespace
-
 std::string FormatLogisticText(const LogisticResult& r) {
     std::string out = "Multinomial logistic regression\n\n";
     TextTable head(false);
@@ -125,6 +110,10 @@ std::string FormatLogisticText(const LogisticResult& r) {
 }
 
 std::string FormatLogisticJson(const LogisticResult& r) {
+    return LogisticJson(r).dump(2) + "\n";
+}
+
+nlohmann::ordered_json LogisticJson(const LogisticResult& r) {
     using json = nlohmann::ordered_json;
     json j;
     j["model"] = "multinomial logistic";
@@ -166,7 +155,7 @@ std::string FormatLogisticJson(const LogisticResult& r) {
                 {"converged", r.fbConverged}};
     j["warnings"] = r.fvWarnings;
     j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
-    return j.dump(2) + "\n";
+    return j;
 }
 
 }  // namespace mchost

@@ -1,4 +1,5 @@
 #pragma once
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "host/LogisticFit.h"
@@ -20,5 +21,7 @@ std::string FormatLogisticText(const LogisticResult& result);
 //  "warnings":[...],"timing_seconds":{"read","fit"}}
 // Missing statistics are null.
 std::string FormatLogisticJson(const LogisticResult& result);
+// The same document as an object, for callers that add to it.
+nlohmann::ordered_json LogisticJson(const LogisticResult& result);
 
 }  // namespace mchost

@@ -181,6 +181,7 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
             (v.fRole == ModelVariable::kDependent && options.fbCategoricalDependent)) {
             Categories cats = SortedCategories(c);
             v.fvCategories = std::move(cats.fvLabels);
+            v.fbNumericCategories = !c.IsText();
             v.fvIndexOfCode = std::move(cats.fvIndexOfCode);
         } else if (v.fRole != ModelVariable::kCovariate) {
             CheckNumeric(v);

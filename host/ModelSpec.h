@@ -38,6 +38,8 @@ public:
     // Factors (and a categorical dependent): the category text of each
     // code 0 .. K-1.
     std::vector<std::string> fvCategories;
+    // The categories are numbers (a numeric column coded as categories).
+    bool fbNumericCategories = false;
     // Factors: the category code of each code of first appearance, -1 for
     // a category met only in records that are not used.
     std::vector<std::int32_t> fvIndexOfCode;

@@ -28,6 +28,16 @@ nlohmann::ordered_json JsonNumber(double v) {
     return v;
 }
 
+nlohmann::ordered_json JsonCount(double v) {
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9e15)
+        return static_cast<long long>(v);
+    return JsonNumber(v);
+}
+
+std::string Whole(double v) {
+    return std::isnan(v) ? "" : Format("%.0f", v);
+}
+
 std::string TextTable::Render(const std::string& indent) const {
     std::vector<std::size_t> width;
     for (const auto& row : fvRows) {
@@ -46,7 +56,7 @@ std::string TextTable::Render(const std::string& indent) const {
         for (std::size_t j = 0; j < row.size(); ++j) {
             const std::string pad(width[j] - row[j].size(), ' ');
             if (j > 0) line += "  ";
-            line += j == 0 || !fbRightAlign ? row[j] + pad : pad + row[j];
+            line += j < fNTextColumns || !fbRightAlign ? row[j] + pad : pad + row[j];
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         out += line + "\n";

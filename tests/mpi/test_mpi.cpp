@@ -133,10 +133,12 @@ void ExpectSame(const json& got, const json& want, const std::string& where) {
     }
 }
 
+// The analyses after the fit make one more pass, merged too.
 const std::string kGlm =
-    "glm --formula 'y ~ A + B + A*B + x + A*x' --factors B --freq-weight f --regr-weight w --json";
+    "glm --formula 'y ~ A + B + A*B + x + A*x' --factors B --freq-weight f --regr-weight w "
+    "--tests 1,3 --emmeans 'A*B' --compare B --adjust holm --json";
 const std::string kLogistic =
-    "logistic --formula 'g ~ A + x + A*x' --freq-weight f --reference mid --json";
+    "logistic --formula 'g ~ A + x + A*x' --freq-weight f --reference mid --tests 3 --json";
 
 void ExpectSplitFitsWhole(const Dir& dir, int n) {
     for (const std::string& model : {kGlm, kLogistic}) {

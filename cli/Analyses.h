@@ -1,0 +1,67 @@
+#pragma once
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "host/EffectTests.h"
+#include "host/EmmeansRequest.h"
+#include "host/FittedModel.h"
+#include "host/Marginals.h"
+#include "host/OutputFile.h"
+#include "host/Processes.h"
+
+namespace mcregcli {
+
+// The work the options ask for after a fit (tests of effects, marginal
+// means, the PMML and results documents, the predictions) and the files it
+// writes. Every check that needs no fit runs before it: the options at
+// construction, the marginal-means terms against the model in Resolve, so
+// a bad request stops the program before the data are fitted; the output
+// files are opened at construction and written only by Commit, after
+// everything succeeded.
+class Analyses {
+public:
+    // Throws HostError (usage) for a bad option or a file that cannot be
+    // written. Of several processes, process 0 writes the documents and
+    // each process the predictions of its own part.
+    Analyses(const ModelCommand& cmd, const mchost::Processes& processes);
+
+    // Throws HostError (usage) for a marginal-means request the model
+    // cannot answer.
+    void Resolve(const mchost::ModelSpec& spec);
+
+    // After the fit: one more pass over the records when a test, a mean or
+    // the PMML document needs it (its sums merged over the processes), then
+    // the tests, the means and the PMML document. application names the
+    // program in the PMML header.
+    void Run(const mchost::FittedModel& model, MCCommon_850::MultiPassRecordIter& records,
+             MCCommon_850::MCQueryCancel* cancel, const std::string& application,
+             mchost::Processes& processes);
+
+    // The files the caller fills itself; null when not asked for.
+    std::ostream* Predictions() { return fpPredictions ? &fpPredictions->Stream() : nullptr; }
+    std::ostream* ResultsXml() { return fpResultsXml ? &fpResultsXml->Stream() : nullptr; }
+
+    std::string Text(double confidence, const std::string& dependent) const;
+    // Adds "tests" and "emmeans" when asked for.
+    void AddJson(nlohmann::ordered_json& j) const;
+    // Puts every file in place.
+    void Commit();
+
+private:
+    mchost::TestTypes fTypes;
+    mchost::EmmeansOptions fEmmeans;
+    std::vector<mchost::EmmeansRequest> fvRequests;
+    bool fbPmml = false;
+    std::unique_ptr<mchost::OutputFile> fpPmml;
+    std::unique_ptr<mchost::OutputFile> fpResultsXml;
+    std::unique_ptr<mchost::OutputFile> fpPredictions;
+    std::optional<mchost::EffectTests> fTests;
+    std::vector<mchost::EmmeansResult> fvMeans;
+};
+
+}  // namespace mcregcli

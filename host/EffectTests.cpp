@@ -1,0 +1,214 @@
+#include "host/EffectTests.h"
+
+#include <cmath>
+#include <memory>
+
+#include "glm/MCGLMOutputStats.h"
+#include "hypothesis/MCModelEffectTest.h"
+#include "hypothesis/MCModelTests.h"
+#include "logistic/MCLogOutputStats.h"
+
+namespace mchost {
+
+using MCCommon_850::MCStatus;
+using namespace MCMath_850;
+
+namespace {
+
+MCConst::MCEffectAnalysisType AnalysisType(const TestTypes& t) {
+    if (t.fbTypeI && t.fbTypeIII) return MCConst::ANALYSIS_TYPE_I_AND_III;
+    return t.fbTypeI ? MCConst::ANALYSIS_TYPE_I : MCConst::ANALYSIS_TYPE_III;
+}
+
+// The facade numbers the effects with the intercept first (when used): the
+// first parameter and the number of parameters of each.
+class Layout {
+public:
+    std::vector<int> fvFirst, fvCount;
+    std::vector<std::string> fvTerms;
+};
+
+Layout GlmLayout(const FittedModel& m) {
+    Layout l;
+    const bool intercept = m.fpSettings->GetInterceptUse();
+    const std::size_t nEffects = m.fpSpec->GetEffectTexts().size() + (intercept ? 1 : 0);
+    l.fvFirst.assign(nEffects, -1);
+    l.fvCount.assign(nEffects, 0);
+    const std::vector<MCRegrParameter>& params = m.fpStats->GetParameters();
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const int e = params[k].GetEffectIndex();
+        const std::size_t slot = static_cast<std::size_t>(e < 0 ? 0 : e + (intercept ? 1 : 0));
+        if (slot >= nEffects) continue;
+        if (l.fvFirst[slot] < 0) l.fvFirst[slot] = static_cast<int>(k);
+        ++l.fvCount[slot];
+    }
+    if (intercept) l.fvTerms.push_back("Intercept");
+    for (const std::string& t : m.fpSpec->GetEffectTexts()) l.fvTerms.push_back(t);
+    return l;
+}
+
+Layout LogisticLayout(const FittedModel& m, const MCLogOutputStats& log) {
+    Layout l;
+    if (m.fpSettings->GetInterceptUse()) l.fvTerms.push_back("Intercept");
+    for (const std::string& t : m.fpSpec->GetEffectTexts()) l.fvTerms.push_back(t);
+    for (std::size_t e = 0; e < l.fvTerms.size(); ++e) {
+        int first = 0, count = 0;
+        if (!log.GetParamsForEffect(static_cast<int>(e), first, count)) first = count = 0;
+        l.fvFirst.push_back(first);
+        l.fvCount.push_back(count);
+    }
+    return l;
+}
+
+// The rows of one table, from the library's test records.
+std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& layout,
+                                MCModelTests* ssTester) {
+    std::vector<EffectTestRow> rows;
+    for (int i = 0; i < stats.GetNTests() && static_cast<std::size_t>(i) < layout.fvTerms.size();
+         ++i) {
+        EffectTestRow row;
+        row.fTerm = layout.fvTerms[static_cast<std::size_t>(i)];
+        const MCTestStats& t = *stats.GetTestStats(i);
+        const MCRectMatrix* L = stats.GetLMatrix(i);
+        const bool tested = L != nullptr && L->GetNRows() > 0;
+        row.fDF = tested ? HostValue(t.GetDF()) : 0.0;
+        if (std::isnan(row.fDF)) row.fDF = L != nullptr ? L->GetNRows() : 0.0;
+        row.fSig = HostValue(t.GetSig());
+        if (ssTester == nullptr) {
+            row.fChiSquare = HostValue(t.GetWald());
+        } else {
+            row.fF = HostValue(t.GetWald());
+            row.fSS = 0.0;
+            if (tested) {
+                MCTestStats ss;
+                const MCStatus s = ssTester->ComputeOverallTest(*L, ss);
+                row.fSS = s.IsError() ? kMissing : HostValue(ss.GetWald());
+            }
+            row.fMeanSquare = row.fDF > 0.0 ? row.fSS / row.fDF : kMissing;
+        }
+        if (!tested) row.fF = row.fChiSquare = row.fSig = kMissing;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+EffectTestRow CorrectedModel(MCModelEffectTest& tests, const std::string& term,
+                             MCModelTests* ssTester) {
+    EffectTestRow row;
+    row.fTerm = term;
+    const MCModelTestStats* stats = tests.GetCorrectedModelTestStats(nullptr);
+    if (stats == nullptr || stats->GetNTests() < 1) return row;
+    Layout one;
+    one.fvTerms.push_back(term);
+    return Rows(*stats, one, ssTester).front();
+}
+
+EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes& types) {
+    const auto& glm = dynamic_cast<const MCGLMOutputStats&>(*m.fpStats);
+    EffectTests r;
+    r.fTypes = types;
+    r.fbIntercept = m.fpSettings->GetInterceptUse();
+    const MCBitSet& nonRedundant = glm.GetRedundancyIndicators();
+    const int p = static_cast<int>(glm.GetParameters().size());
+    if (!used.fpCrossProducts || used.fpCrossProducts->GetNRows() != p)
+        throw std::logic_error("the tests of a general linear model need its X'WX");
+
+    // X'WX swept on the pivots the fit found non-redundant: negated, the
+    // generalised inverse the tests take with that set, so the tests use the
+    // fit's own redundancy whatever the tolerance.
+    MCSymMatrix swept = *used.fpCrossProducts;
+    MCBitSet pivots(p);
+    for (int k = 0; k < p; ++k)
+        if (nonRedundant.IsIn(k)) swept.Sweep(k, 0.0, {}, pivots, false);
+    swept.Scale(-1.0);
+    MCSymMatrix ginv = swept;
+    ginv.ZeroOutRedundant(nonRedundant);
+
+    const double errorDF = HostValue(glm.GetErrorDF());
+    MCRegSettings settings = *m.fpSettings;
+    settings.SetProgressListener(nullptr);
+    settings.SetTestType(MCConst::TEST_WALD_F);
+    const Layout layout = GlmLayout(m);
+    const std::vector<double>& b = glm.GetParamEstimates();
+    MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst, layout.fvCount,
+                            AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
+                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(errorDF) ? 0.0 : errorDF,
+                            nullptr);
+    if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
+    const MCStatus status = tests.TestModelEffect();
+    if (status.IsError()) ThrowLibraryError(status);
+
+    // The sum of squares of a hypothesis is its Wald chi-square with the
+    // unscaled covariance G.
+    MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
+    ssTester.SetTestType(MCConst::TEST_CHISQUARE);
+    if (types.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester);
+    if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester);
+    r.fCorrectedModel =
+        CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", &ssTester);
+
+    const double W = glm.GetTotalFreqWeight();
+    const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    r.fError.fTerm = "Error";
+    r.fError.fDF = errorDF;
+    r.fError.fSS = rmse * rmse * W;
+    r.fError.fMeanSquare = errorDF > 0.0 ? r.fError.fSS / errorDF : kMissing;
+    r.fTotal.fTerm = "Total";
+    r.fTotal.fDF = W;
+    r.fTotal.fSS = used.fRawSS;
+    r.fCorrectedTotal.fTerm = "Corrected total";
+    r.fCorrectedTotal.fDF = W - 1.0;
+    r.fCorrectedTotal.fSS = used.fCorrectedSS;
+    return r;
+}
+
+EffectTests TestLogistic(const FittedModel& m, const TestTypes& types) {
+    const auto& log = dynamic_cast<const MCLogOutputStats&>(*m.fpStats);
+    EffectTests r;
+    r.fbLogistic = true;
+    r.fTypes = types;
+    r.fbIntercept = m.fpSettings->GetInterceptUse();
+    const MCSymMatrix* swept = log.GetSweptCrossProduct();
+    if (swept == nullptr) throw std::logic_error("a logistic fit without its swept X'X");
+    MCSymMatrix ginv = *swept;
+    ginv.Scale(-1.0);
+    MCRegSettings settings = *m.fpSettings;
+    settings.SetProgressListener(nullptr);
+    settings.SetTestType(MCConst::TEST_CHISQUARE);
+    const Layout layout = LogisticLayout(m, log);
+    MCModelEffectTest tests(
+        settings, settings.GetModelEffects(), log.GetParamEstimates(), layout.fvFirst,
+        layout.fvCount, AnalysisType(types), log.GetCovarianceMatrix(), &ginv,
+        &log.GetRedundancyIndicators(), MCConst::DIST_NOM_MULTINOMIAL,
+        static_cast<int>(m.fvModelCategories.size()), &log.GetBasicRedundancy(), 0.0, nullptr);
+    if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
+    const MCStatus status = tests.TestModelEffect();
+    if (status.IsError()) ThrowLibraryError(status);
+    if (types.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, nullptr);
+    if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, nullptr);
+    r.fCorrectedModel = CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", nullptr);
+    return r;
+}
+
+}  // namespace
+
+TestTypes TestTypes::Parse(const std::string& text) {
+    TestTypes t;
+    if (text == "1") {
+        t.fbTypeI = true;
+    } else if (text == "3") {
+        t.fbTypeIII = true;
+    } else if (text == "1,3" || text == "3,1") {
+        t.fbTypeI = t.fbTypeIII = true;
+    } else {
+        throw HostError(HostError::kUsage,
+                        "--tests takes 1 (Type I), 3 (Type III) or 1,3 (both), not '" + text + "'");
+    }
+    return t;
+}
+
+EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types) {
+    return model.fbLogistic ? TestLogistic(model, types) : TestGlm(model, used, types);
+}
+
+}  // namespace mchost

@@ -1,0 +1,56 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/ModelSpec.h"
+#include "settings/MCConst.h"
+
+namespace mchost {
+
+// How the command line asks for estimated marginal means (--emmeans and
+// the options that go with it).
+class EmmeansOptions {
+public:
+    std::vector<std::string> fvTerms;
+    // None (each term compares its last factor), one for every term, or one
+    // per term in order.
+    std::vector<std::string> fvCompare;
+    std::string fAdjust = "none";
+    // Empty: pairwise comparisons only.
+    std::string fContrast;
+    // The simple contrast's reference: "first", "last" or a level's text;
+    // empty means last.
+    std::string fContrastReference;
+    // The polynomial contrast's level metric; empty means 1, 2, ..., k.
+    std::vector<double> fvMetric;
+
+    bool Any() const { return !fvTerms.empty(); }
+    // Throws HostError (usage) for what is wrong without looking at the
+    // data: an unknown adjustment or contrast, options that need another
+    // option, more compare factors than terms, a metric that does not
+    // increase.
+    void Check() const;
+    MCConst::MCPAdjustMethod AdjustMethod() const;
+    MCConst::MCContrastType ContrastType() const;  // pairwise without --contrast
+};
+
+// One request resolved against the model: record positions of the term's
+// factors (in the order the term is written) and of the compare factor.
+class EmmeansRequest {
+public:
+    std::string fTerm;  // as the model writes it ("wool*tension")
+    std::vector<int> fvFactors;
+    int fCompare = -1;
+    MCConst::MCContrastType fContrast = MCConst::CONTRAST_PAIRWISE;
+    MCConst::MCPAdjustMethod fAdjust = MCConst::PADJ_LSD;
+    int fReference = -1;  // level index of the simple contrast's reference
+    std::vector<double> fvMetric;
+};
+
+// Throws HostError (usage) naming the problem: a term that is not a term of
+// the model made of factors only, a compare factor not in its term or with
+// one level, a reference that is not a level, a metric whose length differs
+// from the number of levels.
+std::vector<EmmeansRequest> ResolveEmmeans(const ModelSpec& spec, const EmmeansOptions& options);
+
+}  // namespace mchost

@@ -1,0 +1,278 @@
+// End-to-end tests of the analyses after a fit: --tests, --emmeans with
+// pairs and contrasts, and --predictions, against R
+// (tools/reference/cli_analyses.R: anova, car::Anova type 3, emmeans, lm);
+// the text report's tables; and the bad requests, which end with exit code
+// 2, a message naming the problem and no output file.
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+// Every member of want is in got (and no other), numbers to 1e-9
+// relative, texts and nulls exactly.
+void ExpectSame(const json& got, const json& want, const std::string& path) {
+    if (want.is_object()) {
+        ASSERT_TRUE(got.is_object()) << path << ": " << got;
+        EXPECT_EQ(Keys(got), Keys(want)) << path;
+        for (auto it = want.begin(); it != want.end(); ++it)
+            if (got.contains(it.key())) {
+                ExpectSame(got[it.key()], it.value(), path + "." + it.key());
+            }
+    } else if (want.is_array()) {
+        ASSERT_TRUE(got.is_array()) << path << ": " << got;
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSame(got[i], want[i], path + "[" + std::to_string(i) + "]");
+    } else if (want.is_string()) {
+        EXPECT_EQ(got, want) << path;
+    } else {
+        ExpectNear(got, want, path);
+    }
+}
+
+std::vector<std::string> Args(const json& c) {
+    const json& a = c["args"];
+    std::vector<std::string> args{a[1] == "cli_logistic.csv" ? "logistic" : "glm"};
+    for (std::size_t i = 0; i < a.size(); ++i)
+        args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
+                                                     : a[i].get<std::string>());
+    return args;
+}
+
+// The CSV the program writes: a header, then rows of plain numbers or
+// empty cells.
+std::vector<std::vector<std::string>> ReadRows(const fs::path& p) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(p);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::stringstream s(line);
+        std::string cell;
+        while (std::getline(s, cell, ',')) cells.push_back(cell);
+        if (!line.empty() && line.back() == ',') cells.emplace_back();
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+void ExpectPredictions(const std::vector<std::string>& args, const json& want) {
+    const TempFile out("", ".csv");
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"--predictions", out.path.string()});
+    const Result r = RunProgram(a);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto rows = ReadRows(out.path);
+    ASSERT_EQ(rows.size(), want.size() + 1);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"predicted", "residual"}));
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        const json& w = want[i];
+        const auto& cells = rows[i + 1];
+        ASSERT_EQ(cells.size(), 2u) << "row " << i;
+        for (std::size_t c = 0; c < 2; ++c) {
+            const json& v = w[c == 0 ? "predicted" : "residual"];
+            const std::string what = "row " + std::to_string(i);
+            if (v.is_null()) {
+                EXPECT_EQ(cells[c], "") << what;
+            } else {
+                ExpectNear(json(std::stod(cells[c])), v, what);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(Cli, TestsAndMarginalMeansAgreeWithR) {
+    const json cases = json::parse(golden::Text("cli_analyses_cases.json"));
+    ASSERT_GE(cases.size(), 10u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        const std::vector<std::string> args = Args(c);
+        const json& want = c["expected"];
+        if (want.contains("predictions")) {
+            ExpectPredictions(args, want["predictions"]);
+            continue;
+        }
+        std::vector<std::string> a = args;
+        a.push_back("--json");
+        const Result r = RunProgram(a);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        for (const char* key : {"tests", "emmeans"}) {
+            EXPECT_EQ(got.contains(key), want.contains(key)) << key;
+            if (want.contains(key) && got.contains(key)) {
+                ExpectSame(got[key], want[key], key);
+            }
+        }
+    }
+}
+
+TEST_F(Cli, TypeIIIOfTheLastEffectOfAnIncompleteDesignIsItsTypeI) {
+    // With an empty cell the Type III hypotheses of the main effects are
+    // those of the design; the interaction, contained in no other effect and
+    // entered last, is tested alike by both types.
+    const Result r = RunProgram({"glm", "--data", kGolden + "cli_main.csv", "--formula",
+                                 "y ~ A + B + A*B", "--factors", "B", "--tests", "1,3", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json t = json::parse(r.out)["tests"];
+    ASSERT_EQ(t["type1"].size(), 4u);
+    ASSERT_EQ(t["type3"].size(), 4u);
+    const json& one = t["type1"][3];
+    const json& three = t["type3"][3];
+    EXPECT_EQ(three["term"], "A*B");
+    EXPECT_EQ(three["df"], one["df"]);
+    for (const char* key : {"ss", "F", "sig"}) ExpectNear(three[key], one[key], key);
+    // The corrected model's sum of squares is the Type I sums' of the effects.
+    double sum = 0;
+    for (std::size_t e = 1; e < 4; ++e) sum += t["type1"][e]["ss"].get<double>();
+    ExpectNear(t["corrected_model"]["ss"], json(sum), "corrected model");
+}
+
+TEST_F(Cli, TextReportShowsTheTablesInOrder) {
+    const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                                 "y ~ diet + dose + diet*dose", "--factors", "dose", "--tests", "3",
+                                 "--emmeans", "diet*dose", "--compare", "dose", "--adjust",
+                                 "bonferroni", "--contrast", "polynomial", "--metric", "1,2,4"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string& out = r.out;
+    std::size_t at = 0;
+    for (const char* text :
+         {"Tests of model effects (Type III sums of squares)", "Source", "Sum of squares",
+          "Mean square", "Corrected model", "Intercept", "diet ", "dose ", "diet*dose", "Error",
+          "Total", "Corrected total", "Estimated marginal means: diet*dose",
+          "Pairwise comparisons of dose within diet (Bonferroni)",
+          "Polynomial contrast of dose (metric 1, 2, 4) within diet (Bonferroni)", "linear",
+          "quadratic", "Test of the contrast within diet"}) {
+        const std::size_t found = out.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "'" << text << "' after position " << at << "\n"
+                                            << out;
+        at = found;
+    }
+    EXPECT_EQ(out.find("Type I sums"), std::string::npos);
+}
+
+TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
+    const std::string data = kGolden + "cli_anova.csv";
+    const std::vector<std::string> base{
+        "glm", "--data", data, "--formula", "y ~ diet + dose + x + diet*dose", "--factors", "dose"};
+    struct Bad {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Bad> bad = {
+        {{"--emmeans", "x"}, "'x' is not a term of factors only"},
+        {{"--emmeans", "diet*x"}, "'diet*x' is not a term of the model"},
+        {{"--emmeans", "diet", "--compare", "dose"}, "'dose' is not a factor of the --emmeans"},
+        {{"--emmeans", "diet", "--adjust", "tukey"}, "--adjust 'tukey' is not known"},
+        {{"--emmeans", "diet", "--contrast", "tukey"}, "--contrast 'tukey' is not known"},
+        {{"--emmeans", "dose", "--contrast", "polynomial", "--metric", "1,2"},
+         "--metric gives 2 values, but 'dose' has 3 levels"},
+        {{"--emmeans", "dose", "--contrast", "polynomial", "--metric", "1,3,2"},
+         "--metric values must increase"},
+        {{"--emmeans", "dose", "--contrast", "simple", "--contrast-reference", "3"},
+         "--contrast-reference '3' is not a level of 'dose'"},
+        {{"--contrast", "simple"}, "--contrast needs --emmeans"},
+        {{"--tests", "2"}, "--tests takes 1 (Type I), 3 (Type III) or 1,3"},
+        {{"--emmeans", "diet", "--emmeans", "dose", "--compare", "diet", "--compare", "dose",
+          "--compare", "diet"},
+         "--compare is given 3 times for 2 --emmeans terms"},
+    };
+    const TempFile pmml("", ".pmml");
+    fs::remove(pmml.path);
+    for (const Bad& b : bad) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), b.args.begin(), b.args.end());
+        args.insert(args.end(), {"--pmml", pmml.path.string()});
+        const Result r = RunProgram(args);
+        SCOPED_TRACE(b.message);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(pmml.path));
+        EXPECT_FALSE(fs::exists(pmml.path.string() + ".part"));
+    }
+
+    // A file that cannot be written fails before the fit.
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--results-xml", "/nonexistent-dir/results.xml"});
+    Result r = RunProgram(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot write '/nonexistent-dir/results.xml'"), std::string::npos)
+        << r.err;
+
+    // A fit that fails (no record has every model value) leaves no file.
+    const TempFile empty("y,A\n,a\n3,\n");
+    r = RunProgram({"glm", "--data", empty.path.string(), "--formula", "y ~ A", "--pmml",
+                    pmml.path.string(), "--predictions", pmml.path.string() + ".csv"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_FALSE(fs::exists(pmml.path));
+    EXPECT_FALSE(fs::exists(pmml.path.string() + ".csv"));
+    EXPECT_FALSE(fs::exists(pmml.path.string() + ".part"));
+}
+
+TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
+    // x2 = 2 x: once x is in, x2 adds nothing (Type I), and each of the two
+    // adds nothing to a model that holds the other (Type III).
+    const std::vector<double> y{1, 2.5, 2.9, 4.2, 5.1, 5.7}, x{1, 2, 3, 4, 5, 6};
+    const TempFile data(
+        "y,x,x2,A\n1,1,2,a\n2.5,2,4,b\n2.9,3,6,a\n4.2,4,8,b\n5.1,5,10,a\n5.7,6,12,b\n");
+    const Result r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ x + x2 + A",
+                                 "--tests", "1,3", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json t = json::parse(r.out)["tests"];
+
+    // Closed forms: the intercept's sequential sum of squares is n ybar^2,
+    // the first covariate's Sxy^2 / Sxx.
+    double sy = 0, sx = 0;
+    for (std::size_t i = 0; i < y.size(); ++i) sy += y[i], sx += x[i];
+    const double n = static_cast<double>(y.size()), ybar = sy / n, xbar = sx / n;
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < y.size(); ++i)
+        sxy += (x[i] - xbar) * (y[i] - ybar), sxx += (x[i] - xbar) * (x[i] - xbar);
+    ExpectNear(t["type1"][0]["ss"], json(n * ybar * ybar), "intercept");
+    ExpectNear(t["type1"][1]["ss"], json(sxy * sxy / sxx), "x");
+    EXPECT_EQ(t["error"]["df"], 3);
+
+    const auto expectEmpty = [](const json& row, const std::string& term) {
+        EXPECT_EQ(row["term"], term);
+        EXPECT_EQ(row["df"], 0) << term;
+        EXPECT_EQ(row["ss"], 0.0) << term;
+        EXPECT_TRUE(row["F"].is_null()) << term;
+        EXPECT_TRUE(row["sig"].is_null()) << term;
+    };
+    expectEmpty(t["type1"][2], "x2");
+    expectEmpty(t["type3"][1], "x");
+    expectEmpty(t["type3"][2], "x2");
+    EXPECT_EQ(t["type3"][3]["df"], 1);
+}
+
+TEST_F(Cli, AFailedRunLeavesAnExistingFileAsItWas) {
+    const TempFile kept("an earlier result\n", ".pmml");
+    const TempFile data("y,A\n,a\n3,\n");
+    Result r = RunProgram(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ A", "--pmml", kept.path.string()});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+
+    // A bad request of the logistic model stops before its fit, too.
+    r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula", "y ~ A + x",
+                    "--emmeans", "x", "--pmml", kept.path.string()});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("'x' is not a term of factors only"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+
+    // Two options cannot write the same file.
+    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet", "--pmml",
+                    kept.path.string(), "--predictions", kept.path.string()});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("already writes"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+}

@@ -1,0 +1,312 @@
+// The --pmml documents: valid against the official PMML 4.4 schema
+// (xmllint --schema, tests/golden/pmml/pmml-4-4.xsd) for the model forms the
+// formula allows, each variable once in the mining schema with the weights
+// marked by their PMML use; and a scorer written here from the PMML
+// standard's rules for GeneralRegressionModel alone reproduces the
+// program's --predictions. Also the --results-xml document.
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <pugixml.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+
+namespace {
+
+using namespace clitest;
+
+// RFC 4180 records: quoted fields with commas, doubled quotes and line
+// ends; a UTF-8 byte-order mark and CRLF line ends are allowed.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1);
+    std::string field;
+    bool quoted = false;
+    std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().push_back(field);
+            field.clear();
+        } else if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            rows.back().push_back(field);
+            field.clear();
+            rows.emplace_back();
+        } else {
+            field += c;
+        }
+    }
+    if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
+    if (rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+// A GeneralRegressionModel scored as the PMML standard says: each
+// parameter's predictor term is the product of its PPMatrix cells (a
+// factor's cell 1 when the input equals the cell's category, a covariate's
+// cell the input raised to the cell's exponent), 1 for a parameter without
+// cells; a general linear model predicts the sum of beta times term, a
+// multinomial logistic model gives each target category exp of its sum
+// over the sum of those exps, the reference category's sum being 0.
+class Scorer {
+public:
+    explicit Scorer(const pugi::xml_document& doc) {
+        const pugi::xml_node pmml = doc.child("PMML");
+        for (pugi::xml_node f : pmml.child("DataDictionary").children("DataField"))
+            fNumeric[f.attribute("name").value()] =
+                std::string(f.attribute("dataType").value()) == "double";
+        const pugi::xml_node m = pmml.child("GeneralRegressionModel");
+        fbLogistic = std::string(m.attribute("modelType").value()) == "multinomialLogistic";
+        fReference = m.attribute("targetReferenceCategory").value();
+        for (pugi::xml_node p : m.child("ParameterList").children("Parameter"))
+            fvParameters.push_back(p.attribute("name").value());
+        for (pugi::xml_node c : m.child("PPMatrix").children("PPCell"))
+            fCells[c.attribute("parameterName").value()].push_back(
+                {c.attribute("predictorName").value(), c.attribute("value").value()});
+        for (pugi::xml_node c : m.child("ParamMatrix").children("PCell")) {
+            const std::string target = c.attribute("targetCategory").value();
+            if (fBeta.find(target) == fBeta.end()) fvTargets.push_back(target);
+            fBeta[target][c.attribute("parameterName").value()] = c.attribute("beta").as_double();
+        }
+        for (pugi::xml_node f : m.child("FactorList").children("Predictor"))
+            fFactors.insert(f.attribute("name").value());
+    }
+
+    // The value (general linear model) or the probability of each category
+    // (logistic, targets in ParamMatrix order, then the reference).
+    std::vector<double> Score(const std::map<std::string, std::string>& in) const {
+        std::vector<double> eta;
+        for (const std::string& t : fvTargets) {
+            double sum = 0.0;
+            for (const std::string& p : fvParameters) {
+                const auto b = fBeta.at(t).find(p);
+                if (b != fBeta.at(t).end()) sum += b->second * Term(p, in);
+            }
+            eta.push_back(sum);
+        }
+        if (!fbLogistic) return eta;
+        eta.push_back(0.0);
+        double total = 0.0;
+        for (double e : eta) total += std::exp(e);
+        for (double& e : eta) e = std::exp(e) / total;
+        return eta;
+    }
+    const std::vector<std::string>& Targets() const { return fvTargets; }
+    const std::string& Reference() const { return fReference; }
+
+private:
+    double Term(const std::string& parameter, const std::map<std::string, std::string>& in) const {
+        double t = 1.0;
+        const auto cells = fCells.find(parameter);
+        if (cells == fCells.end()) return t;
+        for (const auto& [predictor, value] : cells->second) {
+            const std::string& x = in.at(predictor);
+            if (fFactors.count(predictor) == 0)
+                t *= std::pow(std::stod(x), std::stod(value));
+            else if (fNumeric.at(predictor))
+                t *= std::stod(x) == std::stod(value) ? 1.0 : 0.0;
+            else
+                t *= x == value ? 1.0 : 0.0;
+        }
+        return t;
+    }
+
+    std::map<std::string, bool> fNumeric;
+    bool fbLogistic = false;
+    std::string fReference;
+    std::vector<std::string> fvParameters;
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> fCells;
+    std::vector<std::string> fvTargets;
+    std::map<std::string, std::map<std::string, double>> fBeta;
+    std::set<std::string> fFactors;
+};
+
+// Runs the program with --pmml and --predictions, validates the document
+// and scores every data row that has a prediction.
+void CheckModel(const std::string& command, const std::string& data,
+                const std::vector<std::string>& extra, const std::string& schemaSummary = "") {
+    const TempFile pmml("", ".pmml"), predictions("", ".csv");
+    std::vector<std::string> args{command, "--data", data};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(),
+                {"--pmml", pmml.path.string(), "--predictions", predictions.path.string()});
+    const Result r = RunProgram(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    const std::string check = "xmllint --noout --schema " + Quote(kGolden + "pmml/pmml-4-4.xsd") +
+                              " " + Quote(pmml.path.string()) + " 2>&1";
+    FILE* pipe = ::popen(check.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe) != nullptr) said += buf;
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 127)
+        << "xmllint is missing (tools/deps.sh installs libxml2-utils)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << said << Slurp(pmml.path);
+
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
+    const pugi::xml_node model = doc.child("PMML").child("GeneralRegressionModel");
+    std::set<std::string> fields;
+    std::string uses;
+    for (pugi::xml_node f : model.child("MiningSchema").children("MiningField")) {
+        EXPECT_TRUE(fields.insert(f.attribute("name").value()).second)
+            << "listed twice: " << f.attribute("name").value();
+        uses += std::string(f.attribute("name").value()) + ":" +
+                (f.attribute("usageType") ? f.attribute("usageType").value() : "active") + " ";
+    }
+    if (!schemaSummary.empty()) {
+        EXPECT_EQ(uses, schemaSummary);
+    }
+    std::size_t dictionary = 0;
+    for (pugi::xml_node f : doc.child("PMML").child("DataDictionary").children("DataField")) {
+        ++dictionary;
+        EXPECT_EQ(fields.count(f.attribute("name").value()), 1u) << f.attribute("name").value();
+    }
+    EXPECT_EQ(dictionary, fields.size());
+
+    const Scorer scorer(doc);
+    const auto rows = ReadCsv(Slurp(data));
+    const auto predicted = ReadCsv(Slurp(predictions.path));
+    ASSERT_EQ(predicted.size(), rows.size());
+    const bool logistic = command == "logistic";
+    std::size_t scored = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string>& p = predicted[i];
+        if (p.back().empty()) continue;  // a record the fit did not use
+        std::map<std::string, std::string> in;
+        for (std::size_t c = 0; c < rows[0].size() && c < rows[i].size(); ++c)
+            in[rows[0][c]] = rows[i][c];
+        const std::vector<double> s = scorer.Score(in);
+        ++scored;
+        if (!logistic) {
+            EXPECT_NEAR(s[0], std::stod(p[0]), 1e-12 * std::max(1.0, std::fabs(s[0]))) << i;
+            continue;
+        }
+        // The predictions list the categories in sorted order, p_<category>.
+        std::vector<std::string> order = scorer.Targets();
+        order.push_back(scorer.Reference());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            std::size_t col = 0;
+            while (col < predicted[0].size() && predicted[0][col] != "p_" + order[k]) ++col;
+            ASSERT_LT(col, predicted[0].size()) << order[k];
+            EXPECT_NEAR(s[k], std::stod(p[col]), 1e-12) << "row " << i << " " << order[k];
+        }
+    }
+    EXPECT_GE(scored, 4u);
+}
+
+}  // namespace
+
+TEST_F(Cli, PmmlDocumentsValidateAndScoreLikeTheProgram) {
+    const std::string main = kGolden + "cli_main.csv", anova = kGolden + "cli_anova.csv",
+                      logistic = kGolden + "cli_logistic.csv";
+    {
+        SCOPED_TRACE("two factors with interaction, both weights");
+        CheckModel("glm", main,
+                   {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
+                    "--regr-weight", "w"},
+                   "A:active B:active y:predicted f:frequencyWeight w:analysisWeight ");
+    }
+    {
+        SCOPED_TRACE("factor by covariate, covariate power");
+        CheckModel("glm", main, {"--formula", "y ~ A + x + A*x + x*x + z"},
+                   "A:active x:active z:active y:predicted ");
+    }
+    {
+        SCOPED_TRACE("nested term");
+        CheckModel("glm", main, {"--formula", "y ~ A + C(A)"});
+    }
+    {
+        SCOPED_TRACE("no intercept");
+        CheckModel("glm", anova, {"--formula", "y ~ diet + x", "--no-intercept"});
+    }
+    {
+        SCOPED_TRACE("saturated: no error degrees of freedom");
+        const TempFile one("y,a,b\n1.5,p,u\n2.25,p,v\n3.75,q,u\n0.5,q,v\n");
+        CheckModel("glm", one.path.string(), {"--formula", "y ~ a + b + a*b"});
+    }
+    {
+        // The reference comes first in the sorted categories, so the model
+        // orders them apple-last; the target categories must follow.
+        SCOPED_TRACE("multinomial, reference first");
+        CheckModel("logistic", logistic,
+                   {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
+                    "--freq-weight", "f"},
+                   "A:active B:active x:active y:predicted f:frequencyWeight ");
+    }
+    {
+        SCOPED_TRACE("multinomial, a named reference");
+        CheckModel("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "banana"});
+    }
+    {
+        SCOPED_TRACE("binary");
+        CheckModel("logistic", logistic, {"--formula", "z ~ A + x"});
+    }
+}
+
+TEST_F(Cli, ResultsDocumentListsEveryParameter) {
+    const TempFile xml("", ".xml");
+    const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                                 "y ~ diet + x", "--results-xml", xml.path.string(), "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json params = json::parse(r.out)["parameters"];
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(xml.path.c_str()));
+    const pugi::xml_node root = doc.child("ParameterEstimates");
+    EXPECT_STREQ(root.attribute("model").value(), "glm");
+    std::size_t k = 0;
+    for (pugi::xml_node p : root.children("ParameterStats")) {
+        ASSERT_LT(k, params.size());
+        const json& want = params[k++];
+        EXPECT_EQ(p.attribute("paramName").value(), want["name"].get<std::string>());
+        ExpectNear(json(p.attribute("estimate").as_double()), want["estimate"], "estimate");
+        if (want["redundant"].get<bool>()) {
+            EXPECT_STREQ(p.attribute("isRedundant").value(), "true");
+            EXPECT_TRUE(p.attribute("stdError").empty());
+            continue;
+        }
+        ExpectNear(json(p.attribute("stdError").as_double()), want["std_error"], "se");
+        ExpectNear(json(p.attribute("sig").as_double()), want["sig"], "sig");
+        ExpectNear(json(p.attribute("confIntervalLower").as_double()), want["ci_lower"], "lower");
+        EXPECT_TRUE(p.child("RegressionParameter")) << want["label"];
+    }
+    EXPECT_EQ(k, params.size());
+}
+
+TEST_F(Cli, ResultsDocumentOfALogisticModelListsEveryLogitsParameters) {
+    const TempFile xml("", ".xml");
+    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
+                                 "y ~ A + x", "--results-xml", xml.path.string(), "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json params = json::parse(r.out)["parameters"];
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(xml.path.c_str()));
+    const pugi::xml_node root = doc.child("ParameterEstimates");
+    EXPECT_STREQ(root.attribute("model").value(), "multinomial logistic");
+    std::size_t k = 0;
+    for (pugi::xml_node p : root.children("ParameterStats")) {
+        ASSERT_LT(k, params.size());
+        const json& want = params[k++];
+        ExpectNear(json(p.attribute("estimate").as_double()), want["estimate"], "estimate");
+        if (want["redundant"].get<bool>()) continue;
+        ExpectNear(json(p.attribute("stdError").as_double()), want["std_error"], "se");
+        ExpectNear(json(p.attribute("expEstimate").as_double()), want["exp_b"], "exp(B)");
+    }
+    EXPECT_EQ(k, params.size());
+}
