@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -78,6 +80,30 @@ std::size_t ParseSize(const std::string& text) {
     return static_cast<std::size_t>(v * scale);
 }
 
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    if (text.empty()) return items;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', from);
+        items.push_back(text.substr(from, comma - from));
+        if (comma == std::string::npos) return items;
+        from = comma + 1;
+    }
+}
+
+char ParseDelimiter(const std::string& text) {
+    if (text.empty()) return 0;
+    if (text == "tab" || text == "\\t") return '\t';
+    if (text.size() != 1 || text[0] == '"' || text[0] == '\n' || text[0] == '\r' ||
+        text[0] == ' ' || static_cast<unsigned char>(text[0]) >= 0x80)
+        throw HostError(HostError::kUsage,
+                        "--delimiter takes one character other than a quote, a blank or a line "
+                        "end, or 'tab', not '" +
+                            text + "'");
+    return text[0];
+}
+
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -98,6 +124,8 @@ struct ModelData {
     CodedData fData;
     std::unique_ptr<ModelSpec> fpSpec;
     double fReadSeconds = 0.0;
+    // Said on stderr and in the JSON's warnings.
+    std::vector<std::string> fvNotes;
 };
 
 std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions options,
@@ -118,6 +146,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     auto model = std::make_unique<ModelData>();
     ModelData& m = *model;
     m.fFormula = ParseFormula(cmd.fFormula);
+    const std::string margins = MissingMarginsNote(m.fFormula);
+    if (!margins.empty()) m.fvNotes.push_back(margins);
     options.fvFactors = cmd.fvFactors;
     options.fFreqWeight = cmd.fFreqWeight;
     options.fbIntercept = !cmd.fbNoIntercept;
@@ -125,6 +155,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
 
     ReadOptions read;
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
+    read.fvNaValues = SplitList(cmd.fNaValues);
+    read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
     read.fpInterrupt = &gInterrupted;
     read.fProgress = [&](std::size_t done, std::size_t total) {
         progress.Show("reading " + cmd.fData + ": " +
@@ -139,8 +171,15 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     if (binary) plan(cmd.fvColumns);  // name errors before reading
     m.fData = binary ? BinaryReader::ReadFile(cmd.fData, cmd.fvColumns, plan, read)
                      : CsvReader::ReadFile(cmd.fData, plan, read);
+    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',')
+        m.fvNotes.push_back(std::string("note: the header of ") + m.fData.fSource +
+                            " splits only on " +
+                            (m.fData.fDelimiter == '\t' ? "tabs" : "semicolons") +
+                            ", so they are read as the delimiter (--delimiter)");
     m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData);
     m.fReadSeconds = Seconds(readStart);
+    const std::vector<std::string>& dataWarnings = m.fpSpec->GetWarnings();
+    m.fvNotes.insert(m.fvNotes.end(), dataWarnings.begin(), dataWarnings.end());
     progress.Clear();
     // Said plainly here rather than as the library's generic "no valid record".
     if (m.fpSpec->GetNRecords() == 0)
@@ -153,9 +192,13 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
 }
 
 int Print(const std::string& text) {
-    std::cout << text;
-    std::cout.flush();
-    return std::cout ? kSuccess : kInternal;
+    errno = 0;
+    const bool ok =
+        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    if (ok) return kSuccess;
+    std::cerr << "mcreg: cannot write output: "
+              << (errno != 0 ? std::strerror(errno) : "write error") << "\n";
+    return kInternal;
 }
 
 }  // namespace
@@ -169,7 +212,7 @@ void CatchInterrupt() {
 }
 
 int RunGlm(const GlmCommand& cmd) {
-    if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
+    if (!(cmd.fTolerance >= 0.0 && cmd.fTolerance < 1.0))
         throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
@@ -200,14 +243,19 @@ int RunGlm(const GlmCommand& cmd) {
                       std::to_string(nParams) + " (" +
                       Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
     };
-    GlmResult result =
-        FitGlm(spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; });
+    GlmResult result = FitGlm(
+        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; },
+        cmd.fbCovariance);
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
+    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatGlmJson(result) : FormatGlmText(result));
+    JsonOptions json;
+    json.fbTiming = cmd.fbTiming;
+    json.fbCovariance = cmd.fbCovariance;
+    return Print(cmd.fbJson ? FormatGlmJson(result, json) : FormatGlmText(result));
 }
 
 int RunLogistic(const LogisticCommand& cmd) {
@@ -259,8 +307,11 @@ int RunLogistic(const LogisticCommand& cmd) {
             throw HostError(HostError::kUsage, "cannot write '" + cmd.fPredictions + "'");
         }
     }
+    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     for (const std::string& w : result.fvWarnings) std::cerr << "mcreg: " << w << "\n";
-    return Print(cmd.fbJson ? FormatLogisticJson(result) : FormatLogisticText(result));
+    JsonOptions json;
+    json.fbTiming = cmd.fbTiming;
+    return Print(cmd.fbJson ? FormatLogisticJson(result, json) : FormatLogisticText(result));
 }
 
 }  // namespace mcregcli

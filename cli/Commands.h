@@ -18,12 +18,16 @@ struct ReadCommand {
     bool fbNoIntercept = false;
     double fConfidence = 0.95;
     bool fbJson = false;
+    bool fbTiming = false;
     std::string fMemoryLimit;
+    std::string fNaValues = "NA";  // comma-separated
+    std::string fDelimiter;        // empty: a comma, or what the header shows
 };
 
 struct GlmCommand : ReadCommand {
     std::string fRegrWeight;
     double fTolerance = 0.0;
+    bool fbCovariance = false;
 };
 
 struct LogisticCommand : ReadCommand {

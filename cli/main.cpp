@@ -23,9 +23,10 @@ const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
   A(B)        A nested within B        A*B(C), A(B(C))  deeper nesting
   x(A)        covariate x within the categories of factor A
   1 / 0       keep / remove the intercept; `odd name` quotes a column name
-Columns with text cells and columns in --factors are factors; the others are
-covariates. Empty cells and NA are missing; records with a missing model
-value or a weight that is not positive are left out.
+Columns in --factors and columns none of whose cells is a number are factors;
+the others are covariates, whose cells must be numbers or missing values.
+Empty cells and the --na-values markers (default NA) are missing; records
+with a missing model value or a weight that is not positive are left out.
 
 Data larger than --memory-limit (default: half the available memory) are not held
 in memory but coded into a temporary file in $TMPDIR (default /tmp), which
@@ -49,12 +50,23 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
     sub->add_option("--factors", cmd.fvFactors, "Columns to treat as factors even when numeric")
         ->delimiter(',')
         ->type_name("NAMES");
+    sub->add_option("--na-values", cmd.fNaValues,
+                    "Cells that mark a missing value besides the empty cell, comma-separated "
+                    "(default NA)")
+        ->type_name("LIST");
+    sub->add_option("--delimiter", cmd.fDelimiter,
+                    "Field delimiter of the CSV: one character, or 'tab' (default: a comma, or "
+                    "';' or tab when the header splits only on that)")
+        ->type_name("CHAR");
     sub->add_option("--freq-weight", cmd.fFreqWeight, "Frequency weight column")->type_name("COL");
     sub->add_flag("--no-intercept", cmd.fbNoIntercept, "Fit the model without an intercept");
     sub->add_option("--confidence", cmd.fConfidence, "Level of the confidence intervals")
         ->capture_default_str()
         ->type_name("NUM");
     sub->add_flag("--json", cmd.fbJson, "Write the results as JSON");
+    sub->add_flag("--timing", cmd.fbTiming,
+                  "Add the seconds spent reading and fitting to the JSON (which then differs "
+                  "from run to run)");
     sub->add_option("--memory-limit", cmd.fMemoryLimit,
                     "Largest size of the records held in memory; larger data stream through a "
                     "temporary file (0: always)")
@@ -74,6 +86,8 @@ int main(int argc, char** argv) {
     AddReadOptions(glm, glmCmd);
     glm->add_option("--regr-weight", glmCmd.fRegrWeight, "Regression weight column")
         ->type_name("COL");
+    glm->add_flag("--covariance", glmCmd.fbCovariance,
+                  "Add the covariance matrix of the estimates to the JSON");
     glm->add_option(
            "--tolerance", glmCmd.fTolerance,
            "Pivots below this fraction of their original value are aliased (default 1e-12)")
@@ -98,6 +112,13 @@ int main(int argc, char** argv) {
                      "Write each record's category probabilities and predicted category (CSV)")
         ->type_name("FILE");
 
+    // Said plainly rather than as "a subcommand is required".
+    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "glm" &&
+        std::string(argv[1]) != "logistic") {
+        std::cerr << "mcreg: unknown subcommand '" << argv[1]
+                  << "': the subcommands are glm and logistic (mcreg --help)\n";
+        return kUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -17,7 +17,7 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
                              const PlanFn& planFn, const ReadOptions& options) {
     if (names.empty()) throw HostError(HostError::kUsage, "a binary record file needs --columns");
     std::vector<ColumnPlan> plan = MakePlan(planFn, names);
-    DataCoder coder(names, plan, options, source.Size());
+    DataCoder coder(source.Name(), names, plan, options, source.Size());
 
     const std::size_t nValues = names.size();
     const std::size_t recordBytes = nValues * sizeof(double);
@@ -82,8 +82,9 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
 
 CodedData BinaryReader::ReadFile(const std::string& path, const std::vector<std::string>& names,
                                  const PlanFn& plan, const ReadOptions& options) {
-    FileSource source(path, options.fpInterrupt);
-    return Read(source, names, plan, options);
+    const std::unique_ptr<ByteSource> source =
+        OpenSource(path, options.fTempDir, options.fpInterrupt);
+    return Read(*source, names, plan, options);
 }
 
 }  // namespace mchost

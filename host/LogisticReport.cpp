@@ -10,13 +10,6 @@ namespace mchost {
 
 namespace {
 
-// A count such as degrees of freedom: a JSON integer when whole.
-nlohmann::ordered_json JsonCount(double v) {
-    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 9e15)
-        return static_cast<long long>(v);
-    return JsonNumber(v);
-}
-
 std::string Whole(double v) {
     return std::isnan(v) ? "" : Format("%.0f", v);
 }
@@ -28,6 +21,7 @@ std::string FormatLogisticText(const LogisticResult& r) {
     TextTable head(false);
     head.Add({"Formula", r.fFormula});
     head.Add({"Dependent variable", r.fDependent});
+    if (!r.fvTextFactors.empty()) head.Add({"Read as factors", TextFactorsLine(r.fvTextFactors)});
     head.Add({"Reference category", r.fReference});
     head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
                              std::to_string(r.fRecordsUsed) + " used"});
@@ -124,11 +118,14 @@ std::string FormatLogisticText(const LogisticResult& r) {
     return out;
 }
 
-std::string FormatLogisticJson(const LogisticResult& r) {
+std::string FormatLogisticJson(const LogisticResult& r, const JsonOptions& options) {
     using json = nlohmann::ordered_json;
     json j;
     j["model"] = "multinomial logistic";
+    j["formula"] = r.fFormula;
     j["dependent"] = r.fDependent;
+    j["variables"] = JsonVariables(r.fvVariables);
+    j["confidence"] = r.fConfidence;
     j["categories"] = r.fvCategories;
     j["reference_category"] = r.fReference;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
@@ -165,8 +162,8 @@ std::string FormatLogisticJson(const LogisticResult& r) {
                 {"iterations", r.fIterations},
                 {"converged", r.fbConverged}};
     j["warnings"] = r.fvWarnings;
-    j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
-    return j.dump(2) + "\n";
+    if (options.fbTiming) j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
+    return JsonText(j);
 }
 
 }  // namespace mchost
