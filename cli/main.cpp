@@ -23,6 +23,7 @@ const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
   A(B)        A nested within B        A*B(C), A(B(C))  deeper nesting
   x(A)        covariate x within the categories of factor A
   1 / 0       keep / remove the intercept; `odd name` quotes a column name
+A*B is the interaction alone: R's A*B is A + B + A*B here.
 Columns in --factors and columns none of whose cells is a number are factors;
 the others are covariates, whose cells must be numbers or missing values.
 Empty cells and the --na-values markers (default NA) are missing; records

@@ -48,6 +48,11 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
                 ChunkColumn& c = chunk.fvColumns[j];
                 double& cell = out[j++];
                 const double v = rec[i];
+                if (plan[i].fbWeight && std::isinf(v))
+                    throw HostError(HostError::kData, CellPlace(source.Name(), 0, records + r + 1) +
+                                                          ": weight '" + names[i] + "' is " +
+                                                          NumberText(v) +
+                                                          "; a weight must be finite");
                 if (MCMV::IsMissing(v) || !std::isfinite(v) ||
                     (plan[i].fbCategorical && v < -0.5)) {
                     cell = nan;

@@ -33,24 +33,28 @@ struct Field {
     bool fbEndsRecord = false;
 };
 
-// The quotes in [b, e): 16 bytes at a time where the processor allows.
-std::size_t CountQuotes(const char* b, const char* e) {
+// The bytes equal to c in [b, e): 16 at a time where the processor allows.
+std::size_t CountByte(const char* b, const char* e, char c) {
     std::size_t n = 0;
 #if defined(__SSE2__)
     // Byte counters, summed before any can pass 255.
-    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i wanted = _mm_set1_epi8(c);
     while (e - b >= 16) {
         __m128i counts = _mm_setzero_si128();
         for (int i = 0; i < 255 && e - b >= 16; ++i, b += 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, quote));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, wanted));
         }
         const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
         n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
     }
 #endif
-    return n + static_cast<std::size_t>(std::count(b, e, '"'));
+    return n + static_cast<std::size_t>(std::count(b, e, c));
+}
+
+std::size_t CountQuotes(const char* b, const char* e) {
+    return CountByte(b, e, '"');
 }
 
 // The first delimiter, line end or quote in [p, end), 16 bytes at a time
@@ -322,25 +326,7 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
 }
 
 std::size_t CsvScanner::CountLineEnds(const char* b, const char* e) {
-    std::size_t n = 0;
-#if defined(__SSE2__)
-    // Byte counters, summed before any can pass 255.
-    const __m128i lf = _mm_set1_epi8('\n');
-    const char* p = b;
-    while (e - p >= 16) {
-        __m128i counts = _mm_setzero_si128();
-        for (int i = 0; i < 255 && e - p >= 16; ++i, p += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, lf));
-        }
-        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-        n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
-    }
-    n += static_cast<std::size_t>(std::count(p, e, '\n'));
-#else
-    n += static_cast<std::size_t>(std::count(b, e, '\n'));
-#endif
+    std::size_t n = CountByte(b, e, '\n');
     // A CR ends a line of its own unless an LF follows it.
     for (const char* r = b;; ++r) {
         r = static_cast<const char*>(std::memchr(r, '\r', static_cast<std::size_t>(e - r)));

@@ -189,6 +189,10 @@ TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
     r = Glm("infinite_weight.csv", "y ~ x", {"--regr-weight", "w"});
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err, StrayCell(Messy("infinite_weight.csv") + ", line 3 (data row 2)", "w", "inf"));
+    r = Glm("infinite_weight.bin", "y ~ x", {"--columns", "y,x,w", "--regr-weight", "w"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: " + Messy("infinite_weight.bin") +
+                         ", data row 2: weight 'w' is inf; a weight must be finite\n");
 }
 
 TEST_F(Cli, NoQuietFailures) {
