@@ -43,9 +43,9 @@ private:
     // record: the malformed record's number (the header is record 1);
     // partStart: where its run starts in the buffer.
     [[noreturn]] void Fail(const ScanError& e, std::size_t record, std::size_t partStart) const;
-    // The line in the input of the byte at buf[at], counting from 1.
+    // The line in the input of the byte at buf[at] (at >= fPos), from 1.
     std::size_t LineAt(std::size_t at) const {
-        return 1 + fLinesBefore + CsvScanner::CountLineEnds(fvBuf.data(), fvBuf.data() + at);
+        return 1 + fLinesBefore + CsvScanner::CountLineEnds(fvBuf.data() + fPos, fvBuf.data() + at);
     }
     // A comma unless told, or unless the header line splits only on
     // semicolons or only on tabs.
@@ -64,7 +64,7 @@ private:
     std::size_t fFilled = 0;
     bool fbEof = false;
     std::size_t fNHeaderFields = 0;
-    std::size_t fLinesBefore = 0;  // line ends before buf[0]
+    std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
 };
 
 void CsvPass::Fill() {
@@ -91,7 +91,6 @@ void CsvPass::FindBlockEnd() {
 }
 
 void CsvPass::NextBlock() {
-    fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data(), fvBuf.data() + fEnd);
     std::memmove(fvBuf.data(), fvBuf.data() + fEnd, fFilled - fEnd);
     fBase += fEnd;
     fFilled -= fEnd;
@@ -140,10 +139,15 @@ char CsvPass::ChooseDelimiter() const {
 void CsvPass::SkipToHeader() {
     Fill();
     if (fFilled >= 3 && std::memcmp(fvBuf.data(), kBom, 3) == 0) fPos = 3;
+    bool endedWithCr = false;  // as in Run
     for (;;) {
+        const std::size_t from = fPos;
         while (fPos < fFilled && (fvBuf[fPos] == '\n' || fvBuf[fPos] == '\r')) ++fPos;
+        fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + from, fvBuf.data() + fPos,
+                                                  fvBuf.data() + fFilled);
+        if (endedWithCr && fPos > 0 && fvBuf[0] == '\n') --fLinesBefore;
         if (fPos < fFilled || fbEof) return;
-        fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data(), fvBuf.data() + fFilled);
+        endedWithCr = fvBuf[fFilled - 1] == '\r';
         fBase += fFilled;  // a block of blank lines
         fPos = fFilled = 0;
         Fill();
@@ -168,6 +172,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     if (header.empty())
         throw HostError(HostError::kData, fSource.Name() + " is empty: it has no header record");
     fNHeaderFields = header.size();
+    fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + fPos, p, fvBuf.data() + fFilled);
     fPos = static_cast<std::size_t>(p - fvBuf.data());
 
     std::vector<ColumnPlan> plan = MakePlan(planFn, header);
@@ -185,12 +190,21 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         const char* mid = e;
         if (fOptions.fbThreads && static_cast<std::size_t>(e - b) >= fOptions.fMinSplitBytes)
             mid = CsvScanner::NextRecordStart(b, b + (e - b) / 2, e);
+        // The halves' lines are counted on their threads too; messages
+        // find a record's line from them.
+        const char* const filled = fvBuf.data() + fFilled;
+        std::size_t lineEnds[2] = {0, 0};
         if (mid != e) {
-            std::thread second([&] { scanners[1].Scan(mid, e, chunks[1]); });
+            std::thread second([&] {
+                scanners[1].Scan(mid, e, chunks[1]);
+                lineEnds[1] = CsvScanner::CountLineEnds(mid, e, filled);
+            });
             scanners[0].Scan(b, mid, chunks[0]);
+            lineEnds[0] = CsvScanner::CountLineEnds(b, mid, filled);
             second.join();
         } else {
             scanners[0].Scan(b, e, chunks[0]);
+            lineEnds[0] = CsvScanner::CountLineEnds(b, e, filled);
             chunks[1] = CellChunk();
         }
         const std::size_t starts[2] = {fPos, static_cast<std::size_t>(mid - fvBuf.data())};
@@ -214,7 +228,12 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size());
         CheckInterrupt();
         if (fbEof && fEnd == fFilled) break;
+        fLinesBefore += lineEnds[0] + lineEnds[1];
+        // A CR that ended the buffer was counted as a line end; when the
+        // LF of its CRLF begins the next block, that LF is the line end.
+        const bool endedWithCr = fEnd == fFilled && fEnd > 0 && fvBuf[fEnd - 1] == '\r';
         NextBlock();
+        if (endedWithCr && fFilled > 0 && fvBuf[0] == '\n') --fLinesBefore;
     }
     return coder.Finish();
 }

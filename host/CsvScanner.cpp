@@ -325,13 +325,13 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
     }
 }
 
-std::size_t CsvScanner::CountLineEnds(const char* b, const char* e) {
+std::size_t CsvScanner::CountLineEnds(const char* b, const char* e, const char* limit) {
     std::size_t n = CountByte(b, e, '\n');
     // A CR ends a line of its own unless an LF follows it.
     for (const char* r = b;; ++r) {
         r = static_cast<const char*>(std::memchr(r, '\r', static_cast<std::size_t>(e - r)));
         if (r == nullptr) break;
-        if (r + 1 == e || r[1] != '\n') ++n;
+        if (r + 1 == e ? !(limit != nullptr && e < limit && *e == '\n') : r[1] != '\n') ++n;
     }
     return n;
 }

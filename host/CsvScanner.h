@@ -47,8 +47,10 @@ public:
     // none does.
     static const char* NextRecordStart(const char* b, const char* mid, const char* e);
 
-    // The line ends in [b, e): LF, CRLF or a lone CR each count once.
-    static std::size_t CountLineEnds(const char* b, const char* e);
+    // The line ends in [b, e): LF, CRLF or a lone CR each count once; a CR
+    // at e - 1 does not count when an LF follows it before limit (it
+    // counts with that LF).
+    static std::size_t CountLineEnds(const char* b, const char* e, const char* limit = nullptr);
 
 private:
     bool IsNa(const char* s, std::size_t n) const;
