@@ -196,6 +196,7 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
     double* out = fData.fpStore->Append(n);
     const double* in = chunk.fvCells.data();
     std::size_t used = 0;
+    std::vector<double> maxAbs(nCols, 0.0);
     for (std::size_t r = 0; r < n; ++r, in += nCols, out += nCols) {
         bool ok = true;
         for (std::size_t j = 0; j < nCols; ++j) {
@@ -208,7 +209,7 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
             else if (kind[j] == Cell::kWeight)
                 ok = CheckWeight(fData.fvColumns[j], x, fData.fNRecords + r) && ok;
             else
-                fData.fvColumns[j].fMaxAbs = std::max(fData.fvColumns[j].fMaxAbs, std::fabs(x));
+                maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
             out[j] = y;
         }
         if (!ok) continue;
@@ -221,6 +222,8 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
                 c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
         }
     }
+    for (std::size_t j = 0; j < nCols; ++j)
+        fData.fvColumns[j].fMaxAbs = std::max(fData.fvColumns[j].fMaxAbs, maxAbs[j]);
     fData.fNRecords += n;
     fData.fNUsed += used;
 }

@@ -244,12 +244,15 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
                        std::vector<std::string> naValues)
     : fPlan(plan), fDelimiter(delimiter), fvNaValues(std::move(naValues)) {
-    for (const std::string& na : fvNaValues)
+    for (const std::string& na : fvNaValues) {
+        if (na.empty()) continue;  // the empty cell is missing anyway
         fNaLengths |= std::uint64_t(1) << std::min<std::size_t>(na.size(), 63);
+        const auto first = static_cast<unsigned char>(na[0]);
+        fNaFirstBytes[first >> 6] |= std::uint64_t(1) << (first & 63);
+    }
 }
 
-bool CsvScanner::IsNa(const char* s, std::size_t n) const {
-    if (((fNaLengths >> std::min<std::size_t>(n, 63)) & 1) == 0) return false;
+bool CsvScanner::IsNaText(const char* s, std::size_t n) const {
     for (const std::string& na : fvNaValues)
         if (na.size() == n && std::memcmp(na.data(), s, n) == 0) return true;
     return false;

@@ -53,13 +53,22 @@ public:
     static std::size_t CountLineEnds(const char* b, const char* e, const char* limit = nullptr);
 
 private:
-    bool IsNa(const char* s, std::size_t n) const;
+    // Most cells are no marker: their length or first byte says so at once.
+    bool IsNa(const char* s, std::size_t n) const {
+        return ((fNaLengths >> (n < 63 ? n : 63)) & 1) != 0 &&
+               ((fNaFirstBytes[static_cast<unsigned char>(s[0]) >> 6] >>
+                 (static_cast<unsigned char>(s[0]) & 63)) &
+                1) != 0 &&
+               IsNaText(s, n);
+    }
+    bool IsNaText(const char* s, std::size_t n) const;
 
     std::vector<ColumnPlan> fPlan;
     char fDelimiter;
     std::vector<std::string> fvNaValues;
-    std::uint64_t fNaLengths = 0;  // bit n: a marker of n bytes (63: longer)
-    std::string fScratch;          // an unescaped quoted field
+    std::uint64_t fNaLengths = 0;         // bit n: a marker of n bytes (63: longer)
+    std::uint64_t fNaFirstBytes[4] = {};  // bit b: a marker starts with byte b
+    std::string fScratch;                 // an unescaped quoted field
 };
 
 }  // namespace mchost
