@@ -292,6 +292,7 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
                 chunk.fError.fRecord = chunk.fNRecords;
                 chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
                 chunk.fError.fByte = static_cast<std::size_t>(p - begin);
+                ForgetPartial(recordStart, end, chunk);
                 return;
             }
             if (col < nHeader && fPlan[col].fbLoad) {
@@ -322,6 +323,7 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
             chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
             chunk.fError.fByte = static_cast<std::size_t>(p - begin);
             chunk.fError.fNFields = col;
+            ForgetPartial(recordStart, end, chunk);
             return;
         }
         ++chunk.fNRecords;
@@ -337,6 +339,27 @@ std::size_t CsvScanner::CountLineEnds(const char* b, const char* e, const char* 
         if (r + 1 == e ? !(limit != nullptr && e < limit && *e == '\n') : r[1] != '\n') ++n;
     }
     return n;
+}
+
+void CsvScanner::ForgetPartial(const char* p, const char* end, CellChunk& chunk) {
+    const std::size_t nHeader = fPlan.size();
+    std::size_t col = 0, loaded = 0;
+    Field f;
+    while (col < nHeader && NextField(p, end, fDelimiter, fScratch, f)) {
+        if (fPlan[col].fbLoad) {
+            ChunkColumn& c = chunk.fvColumns[loaded++];
+            double v;
+            if (f.fN != 0 && !IsNa(f.fS, f.fN)) {
+                if (!fPlan[col].fbText && ParseNumber(f.fS, f.fN, v))
+                    --c.fNNumbers;
+                else
+                    --c.fNTexts;
+            }
+            if (c.fbHasWord && c.fFirstWordRecord == chunk.fNRecords) c.fbHasWord = false;
+        }
+        ++col;
+        if (f.fbEndsRecord) break;
+    }
 }
 
 const char* CsvScanner::LastRecordEnd(const char* b, const char* e) {

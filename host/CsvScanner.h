@@ -62,6 +62,9 @@ private:
                IsNaText(s, n);
     }
     bool IsNaText(const char* s, std::size_t n) const;
+    // Takes back the counts of the malformed record at p, so that a run's
+    // counts are those of its whole records, however the input was split.
+    void ForgetPartial(const char* p, const char* end, CellChunk& chunk);
 
     std::vector<ColumnPlan> fPlan;
     char fDelimiter;
