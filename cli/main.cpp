@@ -38,7 +38,9 @@ Exit codes: 0 success, 2 usage error, 3 data or model error, 130 interrupted,
 
 // The options every model reads its data with.
 void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
-    sub->add_option("--data", cmd.fData, "CSV file with a header row, or a binary record file")
+    sub->add_option("--data", cmd.fData,
+                    "CSV file with a header row (gzip-compressed or not; - for standard "
+                    "input), or a binary record file")
         ->required()
         ->type_name("FILE");
     sub->add_option("--formula", cmd.fFormula, "Model formula, e.g. \"y ~ A*B + x\"")
