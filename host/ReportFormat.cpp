@@ -135,9 +135,10 @@ std::string DisplayText(const std::string& text) {
         } else if (cp == '\r') {
             out += "\\r";
         } else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02lx", cp);
-            out += buf;
+            const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[(cp >> 4) & 15];
+            out += hex[cp & 15];
         } else {
             out.append(text, from, i - from);
         }

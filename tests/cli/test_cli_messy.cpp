@@ -343,6 +343,15 @@ TEST_F(Cli, TablesLineUpInDisplayWidth) {
               "  ----------------------------------------------------------------------------\n"
               "  a. Redundant: aliased with the parameters before it, so set to 0.");
     EXPECT_EQ(LineStarting(r.out, "  Error df"), "  Error df                 3");
+    // An escape sequence in a label cannot colour or move the terminal.
+    const Result c = Glm("control.csv", "y ~ A");
+    ASSERT_EQ(c.code, 0) << c.err;
+    // Means 2.5 and 3.5, residuals of 1.5 each: s = sqrt(9 / 2), a
+    // difference's standard error s, its interval t(0.975, 2) s = 9.1273 wide.
+    EXPECT_EQ(
+        LineStarting(c.out, "  [A=a]"),
+        "  [A=a]                  -1     2.12132  -0.471405   2  0.6838   -10.1273     8.1273");
+    EXPECT_EQ(LineStarting(c.out, "  [A=esc"), "  [A=esc\\x1b[31m]       0 a");
 }
 
 }  // namespace
