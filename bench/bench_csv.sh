@@ -74,9 +74,9 @@ csv=$(data "$n")
 bytes=$(stat -c %s "$csv")
 echo "$n records, $(( bytes / 1000000 )) MB: $csv"
 measure "mcreg glm, in memory" "$bytes" "$runs" \
-    "$mcreg" glm --data "$csv" --formula "$formula" --json
+    "$mcreg" glm --data "$csv" --formula "$formula" --json --timing
 measure "mcreg glm, streamed" "$bytes" "$runs" \
-    "$mcreg" glm --data "$csv" --formula "$formula" --json --memory-limit 0
+    "$mcreg" glm --data "$csv" --formula "$formula" --json --timing --memory-limit 0
 
 if command -v Rscript >/dev/null; then
     # R expands A*B into A + B + A:B itself; the interaction terms alone give the same span.
@@ -96,7 +96,7 @@ if [ "$big" -gt 0 ]; then
     bytes=$(stat -c %s "$csv")
     echo "$big records, $(( bytes / 1000000 )) MB: $csv"
     measure "mcreg glm, in memory" "$bytes" 1 \
-        "$mcreg" glm --data "$csv" --formula "$formula" --json
+        "$mcreg" glm --data "$csv" --formula "$formula" --json --timing
     measure "mcreg glm, streamed" "$bytes" 1 \
-        "$mcreg" glm --data "$csv" --formula "$formula" --json --memory-limit 0
+        "$mcreg" glm --data "$csv" --formula "$formula" --json --timing --memory-limit 0
 fi

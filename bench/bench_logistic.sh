@@ -35,7 +35,7 @@ for limit in "" 0; do
     rm -f "$dir/runs.txt"
     for _ in $(seq "$runs"); do
         /usr/bin/time -f "%e %M" -o "$dir/time.txt" "$mcreg" logistic --data "$csv" \
-            --formula "y ~ A + B + x1 + x2" --factors A,B --json ${limit:+--memory-limit $limit} \
+            --formula "y ~ A + B + x1 + x2" --factors A,B --json --timing ${limit:+--memory-limit $limit} \
             >"$dir/out.json"
         python3 - "$dir/time.txt" "$dir/out.json" >>"$dir/runs.txt" <<'PY'
 import json, sys

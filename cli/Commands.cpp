@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -81,6 +84,30 @@ std::size_t ParseSize(const std::string& text) {
     return static_cast<std::size_t>(v * scale);
 }
 
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    if (text.empty()) return items;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', from);
+        items.push_back(text.substr(from, comma - from));
+        if (comma == std::string::npos) return items;
+        from = comma + 1;
+    }
+}
+
+char ParseDelimiter(const std::string& text) {
+    if (text.empty()) return 0;
+    if (text == "tab" || text == "\\t") return '\t';
+    if (text.size() != 1 || text[0] == '"' || text[0] == '\n' || text[0] == '\r' ||
+        text[0] == ' ' || static_cast<unsigned char>(text[0]) >= 0x80)
+        throw HostError(HostError::kUsage,
+                        "--delimiter takes one character other than a quote, a blank or a line "
+                        "end, or 'tab', not '" +
+                            text + "'");
+    return text[0];
+}
+
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -101,6 +128,8 @@ struct ModelData {
     CodedData fData;
     std::unique_ptr<ModelSpec> fpSpec;
     double fReadSeconds = 0.0;
+    // Said on stderr and in the JSON's warnings.
+    std::vector<std::string> fvNotes;
 };
 
 std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions options,
@@ -122,6 +151,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     auto model = std::make_unique<ModelData>();
     ModelData& m = *model;
     m.fFormula = ParseFormula(cmd.fFormula);
+    const std::string margins = MissingMarginsNote(m.fFormula);
+    if (!margins.empty()) m.fvNotes.push_back(margins);
     options.fvFactors = cmd.fvFactors;
     options.fFreqWeight = cmd.fFreqWeight;
     options.fbIntercept = !cmd.fbNoIntercept;
@@ -129,6 +160,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
 
     ReadOptions read;
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
+    read.fvNaValues = SplitList(cmd.fNaValues);
+    read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
     read.fpInterrupt = &gInterrupted;
     read.fProgress = [&](std::size_t done, std::size_t total) {
         progress.Show("reading " + file + ": " +
@@ -146,10 +179,17 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
         m.fData = binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
                          : CsvReader::ReadFile(file, plan, read);
     });
+    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',')
+        m.fvNotes.push_back(std::string("note: the header of ") + m.fData.fSource +
+                            " splits only on " +
+                            (m.fData.fDelimiter == '\t' ? "tabs" : "semicolons") +
+                            ", so they are read as the delimiter (--delimiter)");
     AgreeColumnKinds(m.fData, processes);
     processes.Agreed([&] { m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData); });
     m.fpSpec->MergeAcrossProcesses(processes);
     m.fReadSeconds = Seconds(readStart);
+    const std::vector<std::string>& dataWarnings = m.fpSpec->GetWarnings();
+    m.fvNotes.insert(m.fvNotes.end(), dataWarnings.begin(), dataWarnings.end());
     progress.Clear();
     // Said plainly here rather than as the library's generic "no valid record".
     if (m.fpSpec->GetNRecords() == 0)
@@ -167,9 +207,13 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
 // Process 0 speaks for all the processes of a split fit.
 int Print(const std::string& text, const Processes& processes) {
     if (processes.Rank() != 0) return kSuccess;
-    std::cout << text;
-    std::cout.flush();
-    return std::cout ? kSuccess : kInternal;
+    errno = 0;
+    const bool ok =
+        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    if (ok) return kSuccess;
+    std::cerr << "mcreg: cannot write output: "
+              << (errno != 0 ? std::strerror(errno) : "write error") << "\n";
+    return kInternal;
 }
 
 }  // namespace
@@ -188,7 +232,7 @@ void Warn(const std::vector<std::string>& warnings, const Processes& processes) 
 }
 
 int RunGlm(const GlmCommand& cmd, Processes& processes) {
-    if (cmd.fTolerance < 0.0 || cmd.fTolerance >= 1.0)
+    if (!(cmd.fTolerance >= 0.0 && cmd.fTolerance < 1.0))
         throw HostError(HostError::kUsage, "--tolerance must lie in (0, 1)");
     // Output files are opened before the data are read, on every process
     // that writes one.
@@ -227,7 +271,8 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     };
     GlmFitted fitted;
     GlmResult result = FitGlm(
-        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; }, &fitted);
+        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; },
+        cmd.fbCovariance, &fitted);
     interrupt.fOnPoll = nullptr;
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
@@ -243,14 +288,18 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     progress.Clear();
     processes.Agreed([&] { analyses.Commit(); });
 
+    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     Warn(result.fvWarnings, processes);
     if (!cmd.fbJson)
         return Print(
             FormatGlmText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
             processes);
-    nlohmann::ordered_json j = GlmJson(result);
+    JsonOptions json;
+    json.fbTiming = cmd.fbTiming;
+    json.fbCovariance = cmd.fbCovariance;
+    nlohmann::ordered_json j = GlmJson(result, json);
     analyses.AddJson(j);
-    return Print(j.dump(2) + "\n", processes);
+    return Print(JsonText(j), processes);
 }
 
 int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
@@ -300,14 +349,17 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     if (std::ostream* out = analyses.Predictions()) fitter.WritePredictions(*records, *out);
     processes.Agreed([&] { analyses.Commit(); });
 
+    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     Warn(result.fvWarnings, processes);
     if (!cmd.fbJson)
         return Print(
             FormatLogisticText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
             processes);
-    nlohmann::ordered_json j = LogisticJson(result);
+    JsonOptions json;
+    json.fbTiming = cmd.fbTiming;
+    nlohmann::ordered_json j = LogisticJson(result, json);
     analyses.AddJson(j);
-    return Print(j.dump(2) + "\n", processes);
+    return Print(JsonText(j), processes);
 }
 
 }  // namespace mcregcli

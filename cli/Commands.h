@@ -20,7 +20,10 @@ struct ReadCommand {
     bool fbNoIntercept = false;
     double fConfidence = 0.95;
     bool fbJson = false;
+    bool fbTiming = false;
     std::string fMemoryLimit;
+    std::string fNaValues = "NA";  // comma-separated
+    std::string fDelimiter;        // empty: a comma, or what the header shows
 };
 
 // What every model may do after its fit: tests of its effects, marginal
@@ -41,6 +44,7 @@ struct ModelCommand : ReadCommand {
 struct GlmCommand : ModelCommand {
     std::string fRegrWeight;
     double fTolerance = 0.0;
+    bool fbCovariance = false;
 };
 
 struct LogisticCommand : ModelCommand {

@@ -25,9 +25,11 @@ const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
   A(B)        A nested within B        A*B(C), A(B(C))  deeper nesting
   x(A)        covariate x within the categories of factor A
   1 / 0       keep / remove the intercept; `odd name` quotes a column name
-Columns with text cells and columns in --factors are factors; the others are
-covariates. Empty cells and NA are missing; records with a missing model
-value or a weight that is not positive are left out.
+A*B is the interaction alone: R's A*B is A + B + A*B here.
+Columns in --factors and columns none of whose cells is a number are factors;
+the others are covariates, whose cells must be numbers or missing values.
+Empty cells and the --na-values markers (default NA) are missing; records
+with a missing model value or a weight that is not positive are left out.
 
 Data larger than --memory-limit (default: half the available memory) are not held
 in memory but coded into a temporary file in $TMPDIR (default /tmp), which
@@ -38,7 +40,9 @@ Exit codes: 0 success, 2 usage error, 3 data or model error, 130 interrupted,
 
 // The options every model reads its data with.
 void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
-    sub->add_option("--data", cmd.fData, "CSV file with a header row, or a binary record file")
+    sub->add_option("--data", cmd.fData,
+                    "CSV file with a header row (gzip-compressed or not; - for standard "
+                    "input), or a binary record file")
         ->required()
         ->type_name("FILE");
     sub->add_option("--formula", cmd.fFormula, "Model formula, e.g. \"y ~ A*B + x\"")
@@ -51,12 +55,23 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
     sub->add_option("--factors", cmd.fvFactors, "Columns to treat as factors even when numeric")
         ->delimiter(',')
         ->type_name("NAMES");
+    sub->add_option("--na-values", cmd.fNaValues,
+                    "Cells that mark a missing value besides the empty cell, comma-separated "
+                    "(default NA)")
+        ->type_name("LIST");
+    sub->add_option("--delimiter", cmd.fDelimiter,
+                    "Field delimiter of the CSV: one character, or 'tab' (default: a comma, or "
+                    "';' or tab when the header splits only on that)")
+        ->type_name("CHAR");
     sub->add_option("--freq-weight", cmd.fFreqWeight, "Frequency weight column")->type_name("COL");
     sub->add_flag("--no-intercept", cmd.fbNoIntercept, "Fit the model without an intercept");
     sub->add_option("--confidence", cmd.fConfidence, "Level of the confidence intervals")
         ->capture_default_str()
         ->type_name("NUM");
     sub->add_flag("--json", cmd.fbJson, "Write the results as JSON");
+    sub->add_flag("--timing", cmd.fbTiming,
+                  "Add the seconds spent reading and fitting to the JSON (which then differs "
+                  "from run to run)");
     sub->add_option("--memory-limit", cmd.fMemoryLimit,
                     "Largest size of the records held in memory; larger data stream through a "
                     "temporary file (0: always)")
@@ -119,6 +134,8 @@ int main(int argc, char** argv) {
     glm->add_option("--predictions", glmCmd.fPredictions,
                     "Write each record's predicted value and residual (CSV)")
         ->type_name("FILE");
+    glm->add_flag("--covariance", glmCmd.fbCovariance,
+                  "Add the covariance matrix of the estimates to the JSON");
     glm->add_option(
            "--tolerance", glmCmd.fTolerance,
            "Pivots below this fraction of their original value are aliased (default 1e-12)")
@@ -144,6 +161,14 @@ int main(int argc, char** argv) {
                      "Write each record's category probabilities and predicted category (CSV)")
         ->type_name("FILE");
 
+    // Said plainly rather than as "a subcommand is required".
+    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "glm" &&
+        std::string(argv[1]) != "logistic") {
+        if (speaks)
+            std::cerr << "mcreg: unknown subcommand '" << argv[1]
+                      << "': the subcommands are glm and logistic (mcreg --help)\n";
+        return kUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

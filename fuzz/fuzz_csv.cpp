@@ -1,13 +1,14 @@
 // libFuzzer target: arbitrary bytes as a CSV file. Byte 0 picks the block
-// size and which columns are loaded, categorical or weights; the rest is
-// the file. Besides the sanitizers, the target traps when the coded data
-// break an invariant: every record has a value per loaded column, a coded
-// value indexes its column's dictionary, a column is never both numeric
-// and text, no more records are used than read, dictionaries hold distinct
-// entries; or when reading in memory, streamed through a temporary file,
-// and in small blocks on one or two threads do not give the same data (or
-// the same error); or when the reader's number rule reads a number other
-// than std::from_chars does.
+// size and which columns are loaded, categorical or weights, byte 1 the
+// delimiter and the missing-value markers; the rest is the file. Some
+// columns are read as numeric: a text cell among numbers is then an error. Besides the sanitizers,
+// the target traps when the coded data break an invariant: every record has a value per loaded
+// column, a coded value indexes its column's dictionary, a column is never both numeric and text,
+// no more records are used than read, dictionaries hold distinct entries; or when reading in
+// memory, streamed through a temporary file, and in small blocks on one or two threads do not give
+// the same data (or the same error); or when the reader's number rule reads a number other than
+// std::from_chars does.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -28,7 +29,7 @@ void Require(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-std::string Dump(const CodedData& d) {
+std::string Dump(const CodedData& d, const std::vector<std::string>& na) {
     Require(d.fNUsed <= d.fNRecords);
     Require(d.fpStore->GetNRecords() == d.fNRecords);
     std::string dump = std::to_string(d.fNRecords) + "/" + std::to_string(d.fNUsed) + "\n";
@@ -36,7 +37,8 @@ std::string Dump(const CodedData& d) {
         Require(!c.IsMixed());
         const auto& texts = c.fTexts.GetTexts();
         Require(std::set<std::string>(texts.begin(), texts.end()).size() == texts.size());
-        for (const std::string& t : texts) Require(!t.empty() && t != "NA");
+        for (const std::string& t : texts)
+            Require(!t.empty() && std::find(na.begin(), na.end(), t) == na.end());
         dump += c.fName + "\x1f";
     }
     auto it = d.fpStore->MakeIterator();
@@ -71,11 +73,12 @@ std::string Read(const std::string& text, unsigned mask, const ReadOptions& how)
             p[i].fbLoad = ((mask >> (i % 4)) & 1) != 0 || i == 0;
             p[i].fbCategorical = i % 3 == 1;
             p[i].fbWeight = i % 5 == 2;
+            p[i].fbNumeric = i % 4 == 2;
         }
         return p;
     };
     try {
-        return Dump(CsvReader::ReadString(text, plan, how));
+        return Dump(CsvReader::ReadString(text, plan, how), how.fvNaValues);
     } catch (const HostError& e) {
         Require(e.GetKind() == HostError::kData);
         return std::string("error: ") + e.what();
@@ -85,21 +88,27 @@ std::string Read(const std::string& text, unsigned mask, const ReadOptions& how)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
-    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    if (size < 2) return 0;
+    const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
     const unsigned mask = data[0] >> 4;
+    const char delimiters[4] = {0, ',', ';', '\t'};
+    const std::vector<std::vector<std::string>> markers = {
+        {"NA"}, {}, {"NA", ".", "NULL"}, {"-999", "n/a"}};
+    ReadOptions syntax;
+    syntax.fDelimiter = delimiters[data[1] & 3u];
+    syntax.fvNaValues = markers[(data[1] >> 2) & 3u];
     double v = 0, ref = 0;
     if (CsvScanner::ParseNumber(text.data(), text.size(), v) && text[0] != '+') {
         const auto r = std::from_chars(text.data(), text.data() + text.size(), ref);
         if (r.ec == std::errc()) Require(r.ptr == text.data() + text.size() && v == ref + 0.0);
     }
-    ReadOptions whole;
+    ReadOptions whole = syntax;
     const std::string first = Read(text, mask, whole);
-    ReadOptions streamed;
+    ReadOptions streamed = syntax;
     streamed.fMemoryLimit = 0;
     Require(Read(text, mask, streamed) == first);
     for (bool threads : {false, true}) {
-        ReadOptions small;
+        ReadOptions small = syntax;
         small.fBlockBytes = 1 + (data[0] & 15u) * 3;
         small.fMinSplitBytes = 1;
         small.fbThreads = threads;

@@ -3,7 +3,11 @@
 // when: an error points outside the formula or is not a usage error; a
 // term's canonical text does not read back to the same term; a model that
 // builds gives the library settings it refuses, or a fit fails with
-// anything but a reported data error; a parameter has no label.
+// anything but a reported data error; a parameter has no label; the note
+// for a "*" term without its margins offers a formula that does not parse
+// or itself needs the note. The data's x column holds a "." that the odd
+// inputs read as a missing value (--na-values) and the even ones as an
+// error.
 #include <cstdint>
 #include <string>
 
@@ -30,7 +34,8 @@ const char* kData =
     "2.0,c,p,u,0.0,5,3\n"
     "6.5,c,q,v,1.0,6,1\n"
     "5.0,a,p,v,2.0,7,1\n"
-    "7.5,b,q,u,4.0,8,0\n";
+    "7.5,b,q,u,4.0,8,0\n"
+    "8.0,c,p,v,.,9,1\n";
 
 std::string Shape(const FormulaTerm& t) {
     std::string s;
@@ -61,18 +66,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(again.fvTerms.size() == 1 && Shape(again.fvTerms[0]) == Shape(t));
     }
 
+    const std::string note = MissingMarginsNote(f);
+    if (!note.empty()) {
+        const std::string marker = "the model with them is: ";
+        const std::size_t at = note.find(marker);
+        Require(at != std::string::npos);
+        const Formula fuller = ParseFormula(note.substr(at + marker.size()));
+        Require(MissingMarginsNote(fuller).empty());
+    }
+
     ModelOptions options;
     options.fvFactors = {"z"};
     options.fFreqWeight = size % 2 ? "w" : "";
+    ReadOptions read;
+    if (size % 2) read.fvNaValues = {"NA", "."};
     try {
         const CodedData data = CsvReader::ReadString(
-            kData, [&](const std::vector<std::string>& h) { return PlanColumns(f, options, h); });
+            kData, [&](const std::vector<std::string>& h) { return PlanColumns(f, options, h); },
+            read);
         const ModelSpec spec(f, options, data);
         MCMath_850::MCRegSettings settings = spec.GetSettings();
         Require(!settings.IsValidSettings(true).IsError());
         auto records = spec.MakeIterator();
         const GlmResult r = FitGlm(spec, *records, 0.95);
-        Require(r.fRecordsRead == 8);
+        Require(r.fRecordsRead == 9);
         for (const ParameterRow& p : r.fvParameters) Require(!p.fLabel.empty());
     } catch (const FormulaError& e) {
         Require(e.GetPos() + e.GetLen() <= text.size() + 1);

@@ -17,7 +17,7 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
                              const PlanFn& planFn, const ReadOptions& options) {
     if (names.empty()) throw HostError(HostError::kUsage, "a binary record file needs --columns");
     std::vector<ColumnPlan> plan = MakePlan(planFn, names);
-    DataCoder coder(names, plan, options, source.Size());
+    DataCoder coder(source.Name(), names, plan, options, source.Size());
 
     const std::size_t nValues = names.size();
     const std::size_t recordBytes = nValues * sizeof(double);
@@ -48,6 +48,11 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
                 ChunkColumn& c = chunk.fvColumns[j];
                 double& cell = out[j++];
                 const double v = rec[i];
+                if (plan[i].fbWeight && std::isinf(v))
+                    throw HostError(HostError::kData, CellPlace(source.Name(), 0, records + r + 1) +
+                                                          ": weight '" + names[i] + "' is " +
+                                                          NumberText(v) +
+                                                          "; a weight must be finite");
                 if (MCMV::IsMissing(v) || !std::isfinite(v) ||
                     (plan[i].fbCategorical && v < -0.5)) {
                     cell = nan;
@@ -82,8 +87,9 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
 
 CodedData BinaryReader::ReadFile(const std::string& path, const std::vector<std::string>& names,
                                  const PlanFn& plan, const ReadOptions& options) {
-    FileSource source(path, options.fpInterrupt);
-    return Read(source, names, plan, options);
+    const std::unique_ptr<ByteSource> source =
+        OpenSource(path, options.fTempDir, options.fpInterrupt);
+    return Read(*source, names, plan, options);
 }
 
 }  // namespace mchost

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace mchost {
@@ -25,6 +26,8 @@ public:
 class FileSource : public ByteSource {
 public:
     explicit FileSource(const std::string& path, const std::atomic<bool>* interrupt = nullptr);
+    // An open descriptor, which the source then owns.
+    FileSource(int fd, std::string name, const std::atomic<bool>* interrupt = nullptr);
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
@@ -33,14 +36,25 @@ public:
     bool Rewind() override;
     std::size_t Size() const override { return fSize; }
     const std::string& Name() const override { return fPath; }
+    int GetFd() const { return fFd; }
+    bool IsSeekable() const { return fbSeekable; }
 
 private:
+    void Stat();
+
     std::string fPath;
     int fFd = -1;
     std::size_t fSize = 0;
     bool fbSeekable = false;
     const std::atomic<bool>* fpInterrupt;
 };
+
+// Opens a data file for reading: "-" is the standard input, copied to an
+// unlinked temporary file in tempDir when it is not a file itself (a pipe
+// cannot be read twice); a gzip-compressed input is read decompressed and
+// named so in messages.
+std::unique_ptr<ByteSource> OpenSource(const std::string& path, const std::string& tempDir,
+                                       const std::atomic<bool>* interrupt = nullptr);
 
 class StringSource : public ByteSource {
 public:

@@ -66,7 +66,7 @@ void ChunkColumn::Clear() {
     fNumbers.Clear();
     fNNumbers = fNTexts = 0;
     fbHasWord = false;
-    fFirstWordRecord = 0;
+    fFirstWordRecord = fFirstWordByte = 0;
 }
 
 void CellChunk::Reset(std::size_t nLoaded) {

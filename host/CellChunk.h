@@ -16,6 +16,11 @@ public:
     bool fbWeight = false;
     // Every present cell is text, numbers too ("007" stays "007").
     bool fbText = false;
+    // Numbers and texts may not mix: a column holding both is a data error
+    // naming its first text cell, not a column read again as text.
+    bool fbNumeric = false;
+    // A frequency weight, whose values should be whole numbers.
+    bool fbFreqWeight = false;
 };
 
 // The slots of an open-addressing hash table over codes 0, 1, 2, ... of
@@ -100,6 +105,7 @@ public:
     // text, its numbers are texts too), for messages.
     bool fbHasWord = false;
     std::size_t fFirstWordRecord = 0;
+    std::size_t fFirstWordByte = 0;  // where its record starts in the run
 };
 
 // What went wrong in a run of records, located within the run.
@@ -108,9 +114,10 @@ public:
     enum Kind { kNone, kFieldCount, kQuoting, kOpenQuote };
 
     Kind fKind = kNone;
-    std::size_t fRecord = 0;   // 0-based within the run
-    std::size_t fByte = 0;     // offset within the run
-    std::size_t fNFields = 0;  // kFieldCount: the record's fields
+    std::size_t fRecord = 0;      // 0-based within the run
+    std::size_t fRecordByte = 0;  // where the record starts in the run
+    std::size_t fByte = 0;        // the fault's offset within the run
+    std::size_t fNFields = 0;     // kFieldCount: the record's fields
 };
 
 // The loaded cells of a run of whole records, record after record, one

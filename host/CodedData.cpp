@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 
+#include "host/HostError.h"
 #include "host/NumberText.h"
 
 namespace mchost {
@@ -74,9 +75,16 @@ const CodedColumn* CodedData::FindColumn(int headerIndex) const {
     return nullptr;
 }
 
-DataCoder::DataCoder(std::vector<std::string> header, const std::vector<ColumnPlan>& plan,
-                     const ReadOptions& options, std::size_t inputBytes)
+std::string CellPlace(const std::string& source, std::size_t line, std::size_t row) {
+    if (line == 0) return source + ", data row " + std::to_string(row);
+    return source + ", line " + std::to_string(line) + " (data row " + std::to_string(row) + ")";
+}
+
+DataCoder::DataCoder(std::string source, std::vector<std::string> header,
+                     const std::vector<ColumnPlan>& plan, const ReadOptions& options,
+                     std::size_t inputBytes)
     : fOptions(options), fInputBytes(inputBytes) {
+    fData.fSource = std::move(source);
     fData.fvHeader = std::move(header);
     for (std::size_t i = 0; i < plan.size() && i < fData.fvHeader.size(); ++i) {
         if (!plan[i].fbLoad) continue;
@@ -106,10 +114,10 @@ void DataCoder::ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen) {
         fData.fpStore = std::make_unique<FileRecordStore>(nValues, fOptions.fTempDir);
 }
 
-bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes) {
+bool DataCoder::Add(const CellChunk& chunk, std::size_t runBytes, const LineOfFn& lineOf) {
     if (chunk.fNRecords == 0) return true;
     if (!fData.fpStore) ChooseStore(chunk.fNRecords, runBytes);
-    if (!MergeDictionaries(chunk)) return false;
+    if (!MergeDictionaries(chunk, lineOf)) return false;
     CodeRecords(chunk);
     return true;
 }
@@ -127,7 +135,15 @@ void DataCoder::SpillIfOverLimit(std::size_t more) {
     fData.fpStore = std::move(file);
 }
 
-bool DataCoder::MergeDictionaries(const CellChunk& chunk) {
+void DataCoder::FailMixed(const CodedColumn& col) const {
+    throw HostError(HostError::kData,
+                    CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1) +
+                        ": column '" + col.fName + "' holds '" + col.FirstText() +
+                        "', which is neither a number nor a missing value (mark it with "
+                        "--na-values, or name the column in --factors if it is a factor)");
+}
+
+bool DataCoder::MergeDictionaries(const CellChunk& chunk, const LineOfFn& lineOf) {
     const std::size_t nCols = fData.fvColumns.size();
     bool mixed = false;
     for (std::size_t j = 0; j < nCols; ++j) {
@@ -142,6 +158,7 @@ bool DataCoder::MergeDictionaries(const CellChunk& chunk) {
                 col.fFirstTextRow = fData.fNRecords + run.fFirstWordRecord;
                 col.fFirstTextCode = remap[static_cast<std::size_t>(
                     chunk.fvCells[run.fFirstWordRecord * nCols + j])];
+                if (lineOf) col.fFirstTextLine = lineOf(run.fFirstWordByte);
             }
         } else if (col.fPlan.fbCategorical) {
             for (double v : run.fNumbers.GetNumbers()) remap.push_back(col.fNumbers.Intern(v));
@@ -150,9 +167,20 @@ bool DataCoder::MergeDictionaries(const CellChunk& chunk) {
         col.fvInUsed.resize(std::max(col.fTexts.Size(), col.fNumbers.Size()), 0);
         col.fNTexts += run.fNTexts;
         col.fNNumbers += run.fNNumbers;
+        if (col.IsMixed() && col.fPlan.fbNumeric) FailMixed(col);
         mixed = mixed || col.IsMixed();
     }
     return !mixed;
+}
+
+bool DataCoder::CheckWeight(CodedColumn& col, double w, std::size_t row) {
+    if (w < 0.0) ++col.fNNegative;
+    if (col.fPlan.fbFreqWeight && !col.fbFraction && w != std::floor(w)) {
+        col.fbFraction = true;
+        col.fFirstFraction = w;
+        col.fFirstFractionRow = row;
+    }
+    return w > 0.0;
 }
 
 void DataCoder::CodeRecords(const CellChunk& chunk) {
@@ -168,6 +196,7 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
     double* out = fData.fpStore->Append(n);
     const double* in = chunk.fvCells.data();
     std::size_t used = 0;
+    std::vector<double> maxAbs(nCols, 0.0);
     for (std::size_t r = 0; r < n; ++r, in += nCols, out += nCols) {
         bool ok = true;
         for (std::size_t j = 0; j < nCols; ++j) {
@@ -177,16 +206,24 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
                 ok = false;
             else if (kind[j] == Cell::kCode)
                 y = fvRemap[j][static_cast<std::size_t>(x)];
-            else if (kind[j] == Cell::kWeight && !(x > 0.0))
-                ok = false;
+            else if (kind[j] == Cell::kWeight)
+                ok = CheckWeight(fData.fvColumns[j], x, fData.fNRecords + r) && ok;
+            else
+                maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
             out[j] = y;
         }
         if (!ok) continue;
         ++used;
-        for (std::size_t j = 0; j < nCols; ++j)
+        for (std::size_t j = 0; j < nCols; ++j) {
+            CodedColumn& c = fData.fvColumns[j];
             if (kind[j] == Cell::kCode)
-                fData.fvColumns[j].fvInUsed[static_cast<std::size_t>(out[j])] = 1;
+                c.fvInUsed[static_cast<std::size_t>(out[j])] = 1;
+            else if (kind[j] == Cell::kWeight)
+                c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
+        }
     }
+    for (std::size_t j = 0; j < nCols; ++j)
+        fData.fvColumns[j].fMaxAbs = std::max(fData.fvColumns[j].fMaxAbs, maxAbs[j]);
     fData.fNRecords += n;
     fData.fNUsed += used;
 }

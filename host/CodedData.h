@@ -29,6 +29,11 @@ public:
     std::function<void(std::size_t done, std::size_t total)> fProgress;
     // Set from a signal handler: the read stops with HostError kInterrupted.
     const std::atomic<bool>* fpInterrupt = nullptr;
+    // CSV: the field delimiter, 0 to take a comma unless the header line
+    // splits only on semicolons or only on tabs.
+    char fDelimiter = 0;
+    // CSV: the cells that mark a missing value besides the empty cell.
+    std::vector<std::string> fvNaValues{"NA"};
 
     // Half the memory the system has available.
     static std::size_t DefaultMemoryLimit();
@@ -58,9 +63,21 @@ public:
     std::vector<char> fvInUsed;  // per code: met in a used record
     std::size_t fNNumbers = 0;   // number cells
     std::size_t fNTexts = 0;     // text cells
-    // The first cell that is not a number, for messages.
+    // The first cell that is not a number, for messages: its data row
+    // (0-based) and its line in the file (0 when the file has no lines).
     std::size_t fFirstTextRow = 0;
+    std::size_t fFirstTextLine = 0;
     std::int32_t fFirstTextCode = -1;
+    // Weights: the largest value of a used record, the records left out for
+    // a negative value, and the first value that is not a whole number
+    // (frequency weights; its data row is 0-based).
+    double fMaxWeight = 0.0;
+    // Numeric columns: the largest magnitude met.
+    double fMaxAbs = 0.0;
+    std::size_t fNNegative = 0;
+    bool fbFraction = false;
+    double fFirstFraction = 0.0;
+    std::size_t fFirstFractionRow = 0;
 
     bool IsText() const { return fNTexts > 0; }
     bool IsMixed() const { return fNTexts > 0 && fNNumbers > 0; }
@@ -86,6 +103,8 @@ Categories SortedCategories(const CodedColumn& column);
 // when every loaded cell is present and every weight cell is positive.
 class CodedData {
 public:
+    std::string fSource;  // the input's name, for messages
+    char fDelimiter = 0;  // a CSV's field delimiter
     std::vector<std::string> fvHeader;
     std::vector<CodedColumn> fvColumns;
     std::unique_ptr<RecordStore> fpStore;
@@ -97,31 +116,46 @@ public:
     bool IsStreaming() const { return fpStore && fpStore->IsStreaming(); }
 };
 
+// Where a cell is, for messages: "FILE, line 7 (data row 5)"; without a
+// line, "FILE, data row 5". Rows and lines count from 1.
+std::string CellPlace(const std::string& source, std::size_t line, std::size_t row);
+
+// Maps a byte offset within a run to its line in the input (from 1).
+using LineOfFn = std::function<std::size_t(std::size_t runByte)>;
+
 // Turns runs of scanned cells into coded records, in order: merges each
 // run's dictionaries into the columns', counts the used records and the
 // categories they meet, and appends the records to a store chosen from the
 // input's size at the first run.
 class DataCoder {
 public:
-    DataCoder(std::vector<std::string> header, const std::vector<ColumnPlan>& plan,
-              const ReadOptions& options, std::size_t inputBytes);
+    DataCoder(std::string source, std::vector<std::string> header,
+              const std::vector<ColumnPlan>& plan, const ReadOptions& options,
+              std::size_t inputBytes);
 
-    // Adds a run read from runBytes bytes of input. False when a column has
-    // turned out to hold both numbers and texts: the input must be read
-    // again with that column as text (MixedColumns says which).
-    bool Add(const CellChunk& chunk, std::size_t runBytes);
+    // Adds a run read from runBytes bytes of input; lineOf, when given,
+    // locates the run's records in the input for messages. False when a
+    // column has turned out to hold both numbers and texts: the input must
+    // be read again with that column as text (MixedColumns says which). A
+    // column planned as numeric that holds both is a data error (HostError)
+    // naming its first text cell, and so is a weight that is not finite.
+    bool Add(const CellChunk& chunk, std::size_t runBytes, const LineOfFn& lineOf = nullptr);
     // Header indices of the columns to read as text on the next reading.
     std::vector<int> MixedColumns() const;
 
     CodedData Finish();
+    void SetDelimiter(char delimiter) { fData.fDelimiter = delimiter; }
 
 private:
     void ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen);
     // Moves the records to a file store when more would pass the limit.
     void SpillIfOverLimit(std::size_t more);
     // False when a column has become mixed.
-    bool MergeDictionaries(const CellChunk& chunk);
+    bool MergeDictionaries(const CellChunk& chunk, const LineOfFn& lineOf);
     void CodeRecords(const CellChunk& chunk);
+    [[noreturn]] void FailMixed(const CodedColumn& col) const;
+    // Counts what a weight cell tells; true when it lets the record in.
+    static bool CheckWeight(CodedColumn& col, double w, std::size_t row);
 
     const ReadOptions& fOptions;
     std::size_t fInputBytes;

@@ -1,5 +1,6 @@
 #include "host/CsvReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -39,8 +40,16 @@ private:
     // Sets fEnd after the last whole record, growing the buffer as needed.
     void FindBlockEnd();
     void NextBlock();
-    // record: the malformed record's number (the header is record 1).
+    // record: the malformed record's number (the header is record 1);
+    // partStart: where its run starts in the buffer.
     [[noreturn]] void Fail(const ScanError& e, std::size_t record, std::size_t partStart) const;
+    // The line in the input of the byte at buf[at] (at >= fPos), from 1.
+    std::size_t LineAt(std::size_t at) const {
+        return 1 + fLinesBefore + CsvScanner::CountLineEnds(fvBuf.data() + fPos, fvBuf.data() + at);
+    }
+    // A comma unless told, or unless the header line splits only on
+    // semicolons or only on tabs.
+    char ChooseDelimiter() const;
     void CheckInterrupt() const {
         if (fOptions.fpInterrupt != nullptr && fOptions.fpInterrupt->load())
             throw HostError(HostError::kInterrupted, "interrupted");
@@ -55,6 +64,7 @@ private:
     std::size_t fFilled = 0;
     bool fbEof = false;
     std::size_t fNHeaderFields = 0;
+    std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
 };
 
 void CsvPass::Fill() {
@@ -89,31 +99,55 @@ void CsvPass::NextBlock() {
 }
 
 void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart) const {
-    const std::string where = "record " + std::to_string(record);
+    const std::size_t line = LineAt(partStart + e.fRecordByte);
+    const std::string where =
+        record == 1 ? fSource.Name() + ", line " + std::to_string(line) + " (the header)"
+                    : CellPlace(fSource.Name(), line, record - 1);
     switch (e.fKind) {
         case ScanError::kFieldCount:
-            throw HostError(HostError::kData,
-                            where + " has " + std::to_string(e.fNFields) +
-                                (e.fNFields == 1 ? " field" : " fields") + " but the header has " +
-                                std::to_string(fNHeaderFields) + " (the header is record 1)");
+            throw HostError(HostError::kData, where + ": " + std::to_string(e.fNFields) +
+                                                  (e.fNFields == 1 ? " field" : " fields") +
+                                                  ", but the header has " +
+                                                  std::to_string(fNHeaderFields));
         case ScanError::kOpenQuote:
-            throw HostError(HostError::kData, "the last record (" + std::to_string(record) +
-                                                  ") ends inside a quoted field");
+            throw HostError(HostError::kData,
+                            where + ": a quoted field that starts here is never closed");
         default:
             throw HostError(HostError::kData,
-                            "malformed quoting in " + where + " (byte " +
+                            where + ": malformed quoting at byte " +
                                 std::to_string(fBase + partStart + e.fByte + 1) +
+                                " of the file (line " +
+                                std::to_string(LineAt(partStart + e.fByte)) +
                                 "): a quote must open and close the whole field, and a quote "
                                 "inside a quoted field is written twice");
     }
 }
 
+char CsvPass::ChooseDelimiter() const {
+    if (fOptions.fDelimiter != 0) return fOptions.fDelimiter;
+    const char* b = fvBuf.data() + fPos;
+    const char* e = fvBuf.data() + fEnd;
+    const char* lineEnd = std::find_if(b, e, [](char c) { return c == '\n' || c == '\r'; });
+    const bool comma = std::find(b, lineEnd, ',') != lineEnd;
+    const bool semicolon = std::find(b, lineEnd, ';') != lineEnd;
+    const bool tab = std::find(b, lineEnd, '\t') != lineEnd;
+    if (!comma && semicolon && !tab) return ';';
+    if (!comma && tab && !semicolon) return '\t';
+    return ',';
+}
+
 void CsvPass::SkipToHeader() {
     Fill();
     if (fFilled >= 3 && std::memcmp(fvBuf.data(), kBom, 3) == 0) fPos = 3;
+    bool endedWithCr = false;  // as in Run
     for (;;) {
+        const std::size_t from = fPos;
         while (fPos < fFilled && (fvBuf[fPos] == '\n' || fvBuf[fPos] == '\r')) ++fPos;
+        fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + from, fvBuf.data() + fPos,
+                                                  fvBuf.data() + fFilled);
+        if (endedWithCr && fPos > 0 && fvBuf[0] == '\n') --fLinesBefore;
         if (fPos < fFilled || fbEof) return;
+        endedWithCr = fvBuf[fFilled - 1] == '\r';
         fBase += fFilled;  // a block of blank lines
         fPos = fFilled = 0;
         Fill();
@@ -126,22 +160,28 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     SkipToHeader();
     FindBlockEnd();
     const char* p = fvBuf.data() + fPos;
+    const char delimiter = ChooseDelimiter();
     std::vector<std::string> header;
-    if (!CsvScanner::ScanHeader(p, fvBuf.data() + fEnd, header)) {
+    if (!CsvScanner::ScanHeader(p, fvBuf.data() + fEnd, header, delimiter)) {
         ScanError e;
         e.fKind = p == fvBuf.data() + fEnd ? ScanError::kOpenQuote : ScanError::kQuoting;
+        e.fRecordByte = fPos;
         e.fByte = static_cast<std::size_t>(p - fvBuf.data());
         Fail(e, 1, 0);
     }
-    if (header.empty()) throw HostError(HostError::kData, "the file is empty: no header record");
+    if (header.empty())
+        throw HostError(HostError::kData, fSource.Name() + " is empty: it has no header record");
     fNHeaderFields = header.size();
+    fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + fPos, p, fvBuf.data() + fFilled);
     fPos = static_cast<std::size_t>(p - fvBuf.data());
 
     std::vector<ColumnPlan> plan = MakePlan(planFn, header);
     for (int c : textColumns) plan[static_cast<std::size_t>(c)].fbText = true;
 
-    DataCoder coder(header, plan, fOptions, fSource.Size());
-    CsvScanner scanners[2] = {CsvScanner(plan), CsvScanner(plan)};
+    DataCoder coder(fSource.Name(), header, plan, fOptions, fSource.Size());
+    coder.SetDelimiter(delimiter);
+    CsvScanner scanners[2] = {CsvScanner(plan, delimiter, fOptions.fvNaValues),
+                              CsvScanner(plan, delimiter, fOptions.fvNaValues)};
     CellChunk chunks[2];
     std::size_t records = 0;
     for (;;) {
@@ -150,31 +190,50 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         const char* mid = e;
         if (fOptions.fbThreads && static_cast<std::size_t>(e - b) >= fOptions.fMinSplitBytes)
             mid = CsvScanner::NextRecordStart(b, b + (e - b) / 2, e);
+        // The halves' lines are counted on their threads too; messages
+        // find a record's line from them.
+        const char* const filled = fvBuf.data() + fFilled;
+        std::size_t lineEnds[2] = {0, 0};
         if (mid != e) {
-            std::thread second([&] { scanners[1].Scan(mid, e, chunks[1]); });
+            std::thread second([&] {
+                scanners[1].Scan(mid, e, chunks[1]);
+                lineEnds[1] = CsvScanner::CountLineEnds(mid, e, filled);
+            });
             scanners[0].Scan(b, mid, chunks[0]);
+            lineEnds[0] = CsvScanner::CountLineEnds(b, mid, filled);
             second.join();
         } else {
             scanners[0].Scan(b, e, chunks[0]);
+            lineEnds[0] = CsvScanner::CountLineEnds(b, e, filled);
             chunks[1] = CellChunk();
         }
         const std::size_t starts[2] = {fPos, static_cast<std::size_t>(mid - fvBuf.data())};
         const std::size_t ends[2] = {starts[1], fEnd};
         for (int h = 0; h < 2; ++h) {
+            // The records before a malformed one are coded first, so that
+            // the error reported is the first in the file whatever the
+            // block size.
             const CellChunk& c = chunks[h];
-            if (c.fError.fKind != ScanError::kNone)
-                Fail(c.fError, records + c.fError.fRecord + 2, starts[h]);
-            if (!coder.Add(c, ends[h] - starts[h])) {
+            const std::size_t runStart = starts[h];
+            const LineOfFn lineOf = [&](std::size_t at) { return LineAt(runStart + at); };
+            if (!coder.Add(c, ends[h] - starts[h], lineOf)) {
                 const std::vector<int> mixed = coder.MixedColumns();
                 textColumns.insert(textColumns.end(), mixed.begin(), mixed.end());
                 return std::nullopt;
             }
+            if (c.fError.fKind != ScanError::kNone)
+                Fail(c.fError, records + c.fError.fRecord + 2, starts[h]);
             records += c.fNRecords;
         }
         if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size());
         CheckInterrupt();
         if (fbEof && fEnd == fFilled) break;
+        fLinesBefore += lineEnds[0] + lineEnds[1];
+        // A CR that ended the buffer was counted as a line end; when the
+        // LF of its CRLF begins the next block, that LF is the line end.
+        const bool endedWithCr = fEnd == fFilled && fEnd > 0 && fvBuf[fEnd - 1] == '\r';
         NextBlock();
+        if (endedWithCr && fFilled > 0 && fvBuf[0] == '\n') --fLinesBefore;
     }
     return coder.Finish();
 }
@@ -197,8 +256,9 @@ CodedData CsvReader::Read(ByteSource& source, const PlanFn& plan, const ReadOpti
 
 CodedData CsvReader::ReadFile(const std::string& path, const PlanFn& plan,
                               const ReadOptions& options) {
-    FileSource source(path, options.fpInterrupt);
-    return Read(source, plan, options);
+    const std::unique_ptr<ByteSource> source =
+        OpenSource(path, options.fTempDir, options.fpInterrupt);
+    return Read(*source, plan, options);
 }
 
 CodedData CsvReader::ReadString(const std::string& text, const PlanFn& plan,

@@ -18,8 +18,9 @@ namespace {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
+// A tab is a blank unless it is the delimiter.
+bool IsBlank(char c, char delimiter) {
+    return c == ' ' || (c == '\t' && delimiter != '\t');
 }
 bool IsLineEnd(char c) {
     return c == '\n' || c == '\r';
@@ -32,32 +33,36 @@ struct Field {
     bool fbEndsRecord = false;
 };
 
-// The quotes in [b, e): 16 bytes at a time where the processor allows.
-std::size_t CountQuotes(const char* b, const char* e) {
+// The bytes equal to c in [b, e): 16 at a time where the processor allows.
+std::size_t CountByte(const char* b, const char* e, char c) {
     std::size_t n = 0;
 #if defined(__SSE2__)
     // Byte counters, summed before any can pass 255.
-    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i wanted = _mm_set1_epi8(c);
     while (e - b >= 16) {
         __m128i counts = _mm_setzero_si128();
         for (int i = 0; i < 255 && e - b >= 16; ++i, b += 16) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, quote));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, wanted));
         }
         const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
         n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
     }
 #endif
-    return n + static_cast<std::size_t>(std::count(b, e, '"'));
+    return n + static_cast<std::size_t>(std::count(b, e, c));
 }
 
-// The first comma, line end or quote in [p, end), 16 bytes at a time
+std::size_t CountQuotes(const char* b, const char* e) {
+    return CountByte(b, e, '"');
+}
+
+// The first delimiter, line end or quote in [p, end), 16 bytes at a time
 // where the processor allows; end when there is none.
-const char* FieldEnd(const char* p, const char* end) {
+const char* FieldEnd(const char* p, const char* end, char delimiter) {
 #if defined(__SSE2__)
-    const __m128i comma = _mm_set1_epi8(','), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'),
-                  quote = _mm_set1_epi8('"');
+    const __m128i comma = _mm_set1_epi8(delimiter), lf = _mm_set1_epi8('\n'),
+                  cr = _mm_set1_epi8('\r'), quote = _mm_set1_epi8('"');
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i hit =
@@ -67,17 +72,17 @@ const char* FieldEnd(const char* p, const char* end) {
         if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
     }
 #endif
-    while (p != end && *p != ',' && *p != '"' && !IsLineEnd(*p)) ++p;
+    while (p != end && *p != delimiter && *p != '"' && !IsLineEnd(*p)) ++p;
     return p;
 }
 
-// Reads the field at p and moves p past its delimiter (a comma, a line end
-// or the end of the input). A quoted field with doubled quotes is
+// Reads the field at p and moves p past its delimiter (the delimiter, a
+// line end or the end of the input). A quoted field with doubled quotes is
 // unescaped into scratch. False on malformed quoting, p at the fault.
-inline __attribute__((always_inline)) bool NextField(const char*& p, const char* end,
+inline __attribute__((always_inline)) bool NextField(const char*& p, const char* end, char delim,
                                                      std::string& scratch, Field& f) {
     const char* q = p;
-    while (q != end && IsBlank(*q)) ++q;
+    while (q != end && IsBlank(*q, delim)) ++q;
     if (q != end && *q == '"') {
         const char* s = ++q;
         bool escaped = false;
@@ -107,26 +112,26 @@ inline __attribute__((always_inline)) bool NextField(const char*& p, const char*
             f.fN = static_cast<std::size_t>(q - s);
         }
         ++q;
-        while (q != end && IsBlank(*q)) ++q;
-        if (q != end && *q != ',' && !IsLineEnd(*q)) {
+        while (q != end && IsBlank(*q, delim)) ++q;
+        if (q != end && *q != delim && !IsLineEnd(*q)) {
             p = q;
             return false;
         }
     } else {
         const char* s = p;
-        q = FieldEnd(q, end);
+        q = FieldEnd(q, end, delim);
         if (q != end && *q == '"') {
             p = q;
             return false;
         }
-        while (s != q && IsBlank(*s)) ++s;
+        while (s != q && IsBlank(*s, delim)) ++s;
         const char* e = q;
-        while (e != s && IsBlank(e[-1])) --e;
+        while (e != s && IsBlank(e[-1], delim)) --e;
         f.fS = s;
         f.fN = static_cast<std::size_t>(e - s);
     }
     // q is at the delimiter.
-    f.fbEndsRecord = q == end || *q != ',';
+    f.fbEndsRecord = q == end || *q != delim;
     if (q == end) {
         p = end;
     } else if (*q == '\r') {
@@ -236,14 +241,32 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
     return true;
 }
 
-bool CsvScanner::ScanHeader(const char*& p, const char* end, std::vector<std::string>& names) {
+CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
+                       std::vector<std::string> naValues)
+    : fPlan(plan), fDelimiter(delimiter), fvNaValues(std::move(naValues)) {
+    for (const std::string& na : fvNaValues) {
+        if (na.empty()) continue;  // the empty cell is missing anyway
+        fNaLengths |= std::uint64_t(1) << std::min<std::size_t>(na.size(), 63);
+        const auto first = static_cast<unsigned char>(na[0]);
+        fNaFirstBytes[first >> 6] |= std::uint64_t(1) << (first & 63);
+    }
+}
+
+bool CsvScanner::IsNaText(const char* s, std::size_t n) const {
+    for (const std::string& na : fvNaValues)
+        if (na.size() == n && std::memcmp(na.data(), s, n) == 0) return true;
+    return false;
+}
+
+bool CsvScanner::ScanHeader(const char*& p, const char* end, std::vector<std::string>& names,
+                            char delimiter) {
     names.clear();
     SkipBlankLines(p, end);
     if (p == end) return true;
     std::string scratch;
     Field f;
     do {
-        if (!NextField(p, end, scratch, f)) return false;
+        if (!NextField(p, end, delimiter, scratch, f)) return false;
         names.emplace_back(f.fS, f.fN);
     } while (!f.fbEndsRecord);
     return true;
@@ -260,20 +283,23 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
     for (;;) {
         SkipBlankLines(p, end);
         if (p == end) return;
+        const char* const recordStart = p;
         double* rec = chunk.NextRecord();
         std::size_t col = 0, loaded = 0;
         do {
-            if (!NextField(p, end, fScratch, f)) {
+            if (!NextField(p, end, fDelimiter, fScratch, f)) {
                 chunk.fError.fKind = p == end ? ScanError::kOpenQuote : ScanError::kQuoting;
                 chunk.fError.fRecord = chunk.fNRecords;
+                chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
                 chunk.fError.fByte = static_cast<std::size_t>(p - begin);
+                ForgetPartial(recordStart, end, chunk);
                 return;
             }
             if (col < nHeader && fPlan[col].fbLoad) {
                 const ColumnPlan& plan = fPlan[col];
                 ChunkColumn& c = chunk.fvColumns[loaded];
                 double v;
-                if (f.fN == 0 || (f.fN == 2 && f.fS[0] == 'N' && f.fS[1] == 'A')) {
+                if (f.fN == 0 || IsNa(f.fS, f.fN)) {
                     rec[loaded] = nan;
                 } else if (!plan.fbText && ParseNumber(f.fS, f.fN, v)) {
                     ++c.fNNumbers;
@@ -282,6 +308,7 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
                     if (!c.fbHasWord && !(plan.fbText && ParseNumber(f.fS, f.fN, v))) {
                         c.fbHasWord = true;
                         c.fFirstWordRecord = chunk.fNRecords;
+                        c.fFirstWordByte = static_cast<std::size_t>(recordStart - begin);
                     }
                     ++c.fNTexts;
                     rec[loaded] = c.fTexts.Intern(f.fS, f.fN);
@@ -293,11 +320,45 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
         if (col != nHeader) {
             chunk.fError.fKind = ScanError::kFieldCount;
             chunk.fError.fRecord = chunk.fNRecords;
+            chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
             chunk.fError.fByte = static_cast<std::size_t>(p - begin);
             chunk.fError.fNFields = col;
+            ForgetPartial(recordStart, end, chunk);
             return;
         }
         ++chunk.fNRecords;
+    }
+}
+
+std::size_t CsvScanner::CountLineEnds(const char* b, const char* e, const char* limit) {
+    std::size_t n = CountByte(b, e, '\n');
+    // A CR ends a line of its own unless an LF follows it.
+    for (const char* r = b;; ++r) {
+        r = static_cast<const char*>(std::memchr(r, '\r', static_cast<std::size_t>(e - r)));
+        if (r == nullptr) break;
+        if (r + 1 == e ? !(limit != nullptr && e < limit && *e == '\n') : r[1] != '\n') ++n;
+    }
+    return n;
+}
+
+void CsvScanner::ForgetPartial(const char* p, const char* end, CellChunk& chunk) {
+    const std::size_t nHeader = fPlan.size();
+    std::size_t col = 0, loaded = 0;
+    Field f;
+    while (col < nHeader && NextField(p, end, fDelimiter, fScratch, f)) {
+        if (fPlan[col].fbLoad) {
+            ChunkColumn& c = chunk.fvColumns[loaded++];
+            double v;
+            if (f.fN != 0 && !IsNa(f.fS, f.fN)) {
+                if (!fPlan[col].fbText && ParseNumber(f.fS, f.fN, v))
+                    --c.fNNumbers;
+                else
+                    --c.fNTexts;
+            }
+            if (c.fbHasWord && c.fFirstWordRecord == chunk.fNRecords) c.fbHasWord = false;
+        }
+        ++col;
+        if (f.fbEndsRecord) break;
     }
 }
 

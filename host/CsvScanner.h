@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -7,22 +8,26 @@
 
 namespace mchost {
 
-// Splits comma-separated text into fields and cells (RFC 4180: quoted
-// fields with embedded commas, quotes and line breaks; CR, LF or CRLF line
-// ends). Unquoted fields lose surrounding blanks, a quoted field may have
-// blanks around its quotes; blank lines are skipped. Empty cells and NA
-// (quoted or not) are missing; a cell is a number when the whole of it
-// parses as a finite decimal number (ParseNumber), otherwise it is text.
+// Splits delimited text into fields and cells (RFC 4180: quoted fields
+// with embedded delimiters, quotes and line breaks; CR, LF or CRLF line
+// ends). The delimiter is a comma unless told otherwise. Unquoted fields
+// lose surrounding blanks, a quoted field may have blanks around its
+// quotes; blank lines are skipped. Empty cells and the missing-value
+// markers (quoted or not; NA unless told otherwise) are missing; a cell is
+// a number when the whole of it parses as a finite decimal number
+// (ParseNumber), otherwise it is text.
 //
 // A scanner holds a scratch buffer and serves one thread; several scanners
 // may share one plan.
 class CsvScanner {
 public:
-    explicit CsvScanner(const std::vector<ColumnPlan>& plan) : fPlan(plan) {}
+    explicit CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter = ',',
+                        std::vector<std::string> naValues = {"NA"});
 
     // Reads the header record from the start of [p, end): the field texts,
     // and p moved past the record. False on malformed quoting.
-    static bool ScanHeader(const char*& p, const char* end, std::vector<std::string>& names);
+    static bool ScanHeader(const char*& p, const char* end, std::vector<std::string>& names,
+                           char delimiter = ',');
 
     // Reads the whole records of [p, end), which starts at a record start,
     // into chunk (cleared first); the last record may lack its line end.
@@ -42,9 +47,31 @@ public:
     // none does.
     static const char* NextRecordStart(const char* b, const char* mid, const char* e);
 
+    // The line ends in [b, e): LF, CRLF or a lone CR each count once; a CR
+    // at e - 1 does not count when an LF follows it before limit (it
+    // counts with that LF).
+    static std::size_t CountLineEnds(const char* b, const char* e, const char* limit = nullptr);
+
 private:
+    // Most cells are no marker: their length or first byte says so at once.
+    bool IsNa(const char* s, std::size_t n) const {
+        return ((fNaLengths >> (n < 63 ? n : 63)) & 1) != 0 &&
+               ((fNaFirstBytes[static_cast<unsigned char>(s[0]) >> 6] >>
+                 (static_cast<unsigned char>(s[0]) & 63)) &
+                1) != 0 &&
+               IsNaText(s, n);
+    }
+    bool IsNaText(const char* s, std::size_t n) const;
+    // Takes back the counts of the malformed record at p, so that a run's
+    // counts are those of its whole records, however the input was split.
+    void ForgetPartial(const char* p, const char* end, CellChunk& chunk);
+
     std::vector<ColumnPlan> fPlan;
-    std::string fScratch;  // an unescaped quoted field
+    char fDelimiter;
+    std::vector<std::string> fvNaValues;
+    std::uint64_t fNaLengths = 0;         // bit n: a marker of n bytes (63: longer)
+    std::uint64_t fNaFirstBytes[4] = {};  // bit b: a marker starts with byte b
+    std::string fScratch;                 // an unescaped quoted field
 };
 
 }  // namespace mchost

@@ -1,5 +1,8 @@
 #include "host/Formula.h"
 
+#include <algorithm>
+#include <set>
+
 #include "host/HostError.h"
 
 namespace mchost {
@@ -184,6 +187,75 @@ std::string FormulaTerm::Text() const {
     }
     out.append(fvGroups.empty() ? 0 : fvGroups.size() - 1, ')');
     return out;
+}
+
+namespace {
+
+// A term of one group as its sorted names, "" for a nested term.
+std::vector<std::string> SortedNames(const FormulaTerm& t) {
+    std::vector<std::string> names;
+    if (t.fvGroups.size() != 1) return names;
+    for (const FormulaName& n : t.fvGroups.front()) names.push_back(n.fName);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The proper sub-products of a product of sorted names, smaller first,
+// each once (x*x*z has x, z, x*x, x*z).
+std::vector<std::vector<std::string>> SubProducts(const std::vector<std::string>& names) {
+    std::set<std::vector<std::string>> seen;
+    std::vector<std::vector<std::string>> out;
+    const std::size_t n = names.size();
+    for (std::size_t size = 1; size < n; ++size)
+        for (unsigned long mask = 1; mask < (1ul << n) - 1; ++mask) {
+            if (static_cast<std::size_t>(__builtin_popcountl(mask)) != size) continue;
+            std::vector<std::string> sub;
+            for (std::size_t i = 0; i < n; ++i)
+                if ((mask >> i) & 1ul) sub.push_back(names[i]);
+            if (seen.insert(sub).second) out.push_back(sub);
+        }
+    return out;
+}
+
+std::string ProductText(const std::vector<std::string>& names) {
+    FormulaTerm t;
+    t.fvGroups.emplace_back();
+    for (const std::string& n : names) {
+        FormulaName fn;
+        fn.fName = n;
+        t.fvGroups.back().push_back(fn);
+    }
+    return t.Text();
+}
+
+}  // namespace
+
+std::string MissingMarginsNote(const Formula& formula) {
+    std::set<std::vector<std::string>> present;
+    for (const FormulaTerm& t : formula.fvTerms) present.insert(SortedNames(t));
+    std::string note, rewritten, missingList;
+    std::set<std::vector<std::string>> added;
+    for (const FormulaTerm& t : formula.fvTerms) {
+        const std::string written = formula.fText.substr(t.fPos, t.fLen);
+        const std::vector<std::string> names = SortedNames(t);
+        if (names.size() > 1 && written.find('*') != std::string::npos &&
+            names.size() < 8 * sizeof(unsigned long)) {
+            for (const std::vector<std::string>& sub : SubProducts(names)) {
+                if (present.count(sub) || !added.insert(sub).second) continue;
+                rewritten += (rewritten.empty() ? "" : " + ") + ProductText(sub);
+                if (note.empty())
+                    missingList += (missingList.empty() ? "" : ", ") + ProductText(sub);
+            }
+            if (note.empty() && !added.empty()) note = written;
+        }
+        rewritten += (rewritten.empty() ? "" : " + ") + written;
+    }
+    if (note.empty()) return "";
+    const std::string& dep = formula.fDependent.fName;
+    return "note: '" + note + "' is the interaction term alone, without " + missingList +
+           " (unlike R, '*' does not add the terms it contains); the model with them is: " +
+           (NeedsQuotes(dep) ? "`" + dep + "`" : dep) + " ~ " + rewritten +
+           (formula.fbInterceptRemoved ? " + 0" : "");
 }
 
 Formula ParseFormula(const std::string& text) {

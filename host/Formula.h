@@ -45,6 +45,12 @@ public:
 // formula.
 Formula ParseFormula(const std::string& text);
 
+// A note for an R user, or "" when none is due: a term written with "*"
+// is the interaction alone here, while R adds the terms it contains. The
+// note names the first such term and shows the formula that adds the
+// missing ones ("y ~ A + x + A*x").
+std::string MissingMarginsNote(const Formula& formula);
+
 // The text under a message: the formula on one line and carets under
 // [pos, pos + len) on the next, both indented by two blanks.
 std::string PointAt(const std::string& text, std::size_t pos, std::size_t len);

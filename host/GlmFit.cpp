@@ -10,6 +10,7 @@
 #include "companion/MCVarList.h"
 #include "export/MCRegrDoreZADUtil.h"
 #include "glm/MCGLMOutputStats.h"
+#include "host/ReportFormat.h"
 #include "settings/MCGLMComponent.h"
 #include "settings/MCRegFactory.h"
 
@@ -27,6 +28,39 @@ void ThrowLibraryError(const MCStatus& s) {
     throw LibraryError(s.GetErrorCode(), s.GetMessage());
 }
 
+namespace {
+
+// Fits that succeed but tell less than the user expects say why.
+void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrParameter>& params,
+                    GlmResult& r) {
+    if (r.fErrorDF == 0.0)
+        r.fvWarnings.push_back(
+            "warning: the model is saturated: its " + std::to_string(r.fRank) +
+            " parameters fit the records exactly (error df 0), so there are no standard errors, "
+            "tests or intervals");
+    if (std::isnan(r.fRSquare) && r.fRecordsUsed > 0)
+        r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
+                               "' is constant in the records used, so R-square is undefined");
+    // A covariate whose products overflow is aliased for that reason alone.
+    const std::vector<ModelVariable>& vars = spec.GetVariables();
+    std::vector<bool> said(vars.size(), false);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const int e = params[k].GetEffectIndex();
+        if (!r.fvParameters[k].fbRedundant || e < 0) continue;
+        for (int p : spec.GetEffectCovariates()[static_cast<std::size_t>(e)]) {
+            const ModelVariable& v = vars[static_cast<std::size_t>(p)];
+            if (v.fMaxAbs < 1e150 || said[static_cast<std::size_t>(p)]) continue;
+            said[static_cast<std::size_t>(p)] = true;
+            r.fvWarnings.push_back("warning: covariate '" + v.fName + "' reaches " +
+                                   Number(v.fMaxAbs) +
+                                   ", too large for its sums of squares, which overflow; it is "
+                                   "aliased for that reason: rescale it");
+        }
+    }
+}
+
+}  // namespace
+
 FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
     FittedModel m;
     m.fpSpec = &spec;
@@ -38,9 +72,22 @@ FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
     return m;
 }
 
+std::vector<ResultVariable> ResultVariables(const ModelSpec& spec) {
+    std::vector<ResultVariable> out;
+    for (const ModelVariable& v : spec.GetVariables()) {
+        ResultVariable r;
+        r.fName = v.fName;
+        r.fRole = RoleName(v.fRole);
+        r.fvCategories = v.fvCategories;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
                  double confidence, MCCommon_850::MCQueryCancel* cancel,
-                 const std::function<void(std::size_t)>& parameters, GlmFitted* keep) {
+                 const std::function<void(std::size_t)>& parameters, bool covariance,
+                 GlmFitted* keep) {
     MCMath_850::MCRegSettings settings = spec.GetSettings();
     settings.SetCancelPointer(cancel);
     MCMath_850::MCRegFactory factory;
@@ -63,18 +110,23 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     GlmResult r;
     r.fFormula = spec.GetFormulaText();
     r.fDependent = spec.GetDependentName();
+    r.fvTextFactors = spec.GetTextFactors();
+    r.fvVariables = ResultVariables(spec);
     r.fConfidence = confidence;
     if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
         r.fRecordsRead = c->GetNRecordsRead();
         r.fRecordsUsed = c->GetNRecordsUsed();
     }
+    // The weighted sums of squares carry the scale the weights were given.
+    const double scale = spec.GetRegrWeightScale();
+    const double rootScale = std::sqrt(scale);
     r.fTotalFreqWeight = glm.GetTotalFreqWeight();
-    r.fTotalRegrWeight = glm.GetTotalRegrWeight();
+    r.fTotalRegrWeight = glm.GetTotalRegrWeight() / scale;
     r.fErrorDF = HostValue(glm.GetErrorDF());
     r.fRank = glm.GetRank();
-    r.fRmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    r.fRmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE)) / rootScale;
     const double ms = HostValue(glm.GetErrorMeanSquare());
-    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) : kMissing;
+    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) / rootScale : kMissing;
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
     for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
 
@@ -129,6 +181,17 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
         }
         r.fvParameters.push_back(std::move(row));
     }
+    if (covariance && cov != nullptr) {
+        std::vector<int> kept;
+        for (std::size_t k = 0; k < params.size(); ++k)
+            if (!r.fvParameters[k].fbRedundant) {
+                kept.push_back(static_cast<int>(k));
+                r.fvCovarianceNames.push_back(r.fvParameters[k].fName);
+            }
+        for (int a : kept)
+            for (int b : kept) r.fvCovariance.push_back(HostValue(cov->GetElem(a, b)));
+    }
+    AddFitWarnings(spec, params, r);
     if (keep != nullptr) {
         keep->fpStats = &glm;
         keep->fpComponent = std::move(component);

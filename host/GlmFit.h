@@ -35,11 +35,23 @@ public:
     double fCIUpper = kMissing;
 };
 
+// A model variable as the reports list it: its name, role and, for a
+// factor, its categories in the order of their codes.
+class ResultVariable {
+public:
+    std::string fName;
+    std::string fRole;  // RoleName
+    std::vector<std::string> fvCategories;
+};
+std::vector<ResultVariable> ResultVariables(const ModelSpec& spec);
+
 // Everything the reports print about a general linear model fit.
 class GlmResult {
 public:
     std::string fFormula;
     std::string fDependent;
+    std::vector<std::string> fvTextFactors;  // factors read so for their text cells
+    std::vector<ResultVariable> fvVariables;
     long long fRecordsRead = 0;
     long long fRecordsUsed = 0;
     double fTotalFreqWeight = 0.0;
@@ -54,6 +66,10 @@ public:
     double fResidualSE = kMissing;
     double fErrorDF = kMissing;  // total frequency weight minus rank
     int fRank = 0;
+    // When asked: the covariance matrix of the estimates of the parameters
+    // that are not redundant (named in fvCovarianceNames), row by row.
+    std::vector<std::string> fvCovarianceNames;
+    std::vector<double> fvCovariance;
     double fReadSeconds = 0.0;
     double fFitSeconds = 0.0;
     std::vector<std::string> fvWarnings;  // "Warning <code>: <message>"
@@ -95,11 +111,12 @@ public:
 // estimates, their covariance and the error degrees of freedom. The
 // library polls cancel, when given, between records and once per pivot of
 // the sweep; parameters, when given, learns the number of parameters (the
-// sweep's pivots) after pass 1. keep, when given, receives the fitted
+// sweep's pivots) after pass 1. With covariance, the result holds the
+// covariance matrix of the estimates. keep, when given, receives the fitted
 // component.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
                  double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr,
-                 const std::function<void(std::size_t)>& parameters = {},
+                 const std::function<void(std::size_t)>& parameters = {}, bool covariance = false,
                  GlmFitted* keep = nullptr);
 
 }  // namespace mchost

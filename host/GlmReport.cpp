@@ -12,6 +12,7 @@ std::string FormatGlmText(const GlmResult& r) {
     TextTable head(false);
     head.Add({"Formula", r.fFormula});
     head.Add({"Dependent variable", r.fDependent});
+    if (!r.fvTextFactors.empty()) head.Add({"Read as factors", TextFactorsLine(r.fvTextFactors)});
     head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
                              std::to_string(r.fRecordsUsed) + " used"});
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
@@ -30,7 +31,7 @@ std::string FormatGlmText(const GlmResult& r) {
             t.Add({p.fLabel, "0 a", "", "", "", "", "", ""});
             continue;
         }
-        t.Add({p.fLabel, Number(p.fEstimate), Number(p.fStdError), Number(p.fT), Number(p.fDF),
+        t.Add({p.fLabel, Number(p.fEstimate), Number(p.fStdError), Number(p.fT), Count(p.fDF),
                PValue(p.fSig), Number(p.fCILower), Number(p.fCIUpper)});
     }
     t.Rule();
@@ -42,20 +43,23 @@ std::string FormatGlmText(const GlmResult& r) {
     fit.Add({"R-square", Number(r.fRSquare)});
     fit.Add({"Root mean square error", Number(r.fRmse)});
     fit.Add({"Residual standard error", Number(r.fResidualSE)});
-    fit.Add({"Error df", Number(r.fErrorDF)});
+    fit.Add({"Error df", Count(r.fErrorDF)});
     out += "\nFit\n\n" + fit.Render("  ");
     return out;
 }
 
-std::string FormatGlmJson(const GlmResult& r) {
-    return GlmJson(r).dump(2) + "\n";
+std::string FormatGlmJson(const GlmResult& r, const JsonOptions& options) {
+    return JsonText(GlmJson(r, options));
 }
 
-nlohmann::ordered_json GlmJson(const GlmResult& r) {
+nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     using json = nlohmann::ordered_json;
     json j;
     j["model"] = "glm";
+    j["formula"] = r.fFormula;
     j["dependent"] = r.fDependent;
+    j["variables"] = JsonVariables(r.fvVariables);
+    j["confidence"] = r.fConfidence;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
@@ -69,7 +73,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r) {
         o["redundant"] = p.fbRedundant;
         o["std_error"] = JsonNumber(p.fStdError);
         o["t"] = JsonNumber(p.fT);
-        o["df"] = JsonNumber(p.fDF);
+        o["df"] = JsonCount(p.fDF);
         o["sig"] = JsonNumber(p.fSig);
         o["ci_lower"] = JsonNumber(p.fCILower);
         o["ci_upper"] = JsonNumber(p.fCIUpper);
@@ -78,8 +82,22 @@ nlohmann::ordered_json GlmJson(const GlmResult& r) {
     j["parameters"] = std::move(params);
     j["fit"] = {{"r_square", JsonNumber(r.fRSquare)},
                 {"rmse", JsonNumber(r.fRmse)},
-                {"error_df", JsonNumber(r.fErrorDF)}};
-    j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
+                {"residual_standard_error", JsonNumber(r.fResidualSE)},
+                {"error_df", JsonCount(r.fErrorDF)},
+                {"rank", r.fRank}};
+    if (options.fbCovariance) {
+        const std::size_t n = r.fvCovarianceNames.size();
+        json matrix = json::array();
+        for (std::size_t a = 0; a < n; ++a) {
+            json row = json::array();
+            for (std::size_t b = 0; b < n; ++b)
+                row.push_back(JsonNumber(r.fvCovariance[a * n + b]));
+            matrix.push_back(std::move(row));
+        }
+        j["covariance"] = {{"parameters", r.fvCovarianceNames}, {"matrix", std::move(matrix)}};
+    }
+    j["warnings"] = r.fvWarnings;
+    if (options.fbTiming) j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
     return j;
 }
 

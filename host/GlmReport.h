@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/GlmFit.h"
+#include "host/ReportFormat.h"
 
 namespace mchost {
 
@@ -11,14 +12,19 @@ namespace mchost {
 std::string FormatGlmText(const GlmResult& result);
 
 // The report for programs, one JSON document:
-// {"model":"glm","dependent":...,"records":{"read":...,"used":...},
+// {"model":"glm","formula":...,"dependent":...,
+//  "variables":[{"name","role"[,"categories"]}...],"confidence":...,
+//  "records":{"read":...,"used":...},
 //  "total_frequency_weight":...,"total_regression_weight":...,
 //  "parameters":[{"name","label","effect","estimate","redundant","std_error",
 //                 "t","df","sig","ci_lower","ci_upper"}...],
-//  "fit":{"r_square","rmse","error_df"},"timing_seconds":{"read","fit"}}
-// Missing statistics are null.
-std::string FormatGlmJson(const GlmResult& result);
+//  "fit":{"r_square","rmse","residual_standard_error","error_df","rank"},
+//  ["covariance":{"parameters":[names],"matrix":[[...]...]},]
+//  "warnings":[...][,"timing_seconds":{"read","fit"}]}
+// Missing statistics are null. Without timings, two runs on the same data
+// give the same bytes.
+std::string FormatGlmJson(const GlmResult& result, const JsonOptions& options = JsonOptions());
 // The same document as an object, for callers that add to it.
-nlohmann::ordered_json GlmJson(const GlmResult& result);
+nlohmann::ordered_json GlmJson(const GlmResult& result, const JsonOptions& options = JsonOptions());
 
 }  // namespace mchost

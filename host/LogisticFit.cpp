@@ -156,6 +156,8 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
 
     r.fFormula = d.fpSpec->GetFormulaText();
     r.fDependent = d.fpSpec->GetDependentName();
+    r.fvTextFactors = d.fpSpec->GetTextFactors();
+    r.fvVariables = ResultVariables(*d.fpSpec);
     r.fvCategories = d.fvCategories;
     r.fReference = d.fReference;
     r.fConfidence = d.fOptions.fConfidence;

@@ -53,6 +53,8 @@ class LogisticResult {
 public:
     std::string fFormula;
     std::string fDependent;
+    std::vector<std::string> fvTextFactors;  // factors read so for their text cells
+    std::vector<ResultVariable> fvVariables;
     // The categories of the dependent among the records used, in sorted
     // order, with their total frequency weight.
     std::vector<std::string> fvCategories;

@@ -13,6 +13,7 @@ std::string FormatLogisticText(const LogisticResult& r) {
     TextTable head(false);
     head.Add({"Formula", r.fFormula});
     head.Add({"Dependent variable", r.fDependent});
+    if (!r.fvTextFactors.empty()) head.Add({"Read as factors", TextFactorsLine(r.fvTextFactors)});
     head.Add({"Reference category", r.fReference});
     head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
                              std::to_string(r.fRecordsUsed) + " used"});
@@ -109,15 +110,18 @@ std::string FormatLogisticText(const LogisticResult& r) {
     return out;
 }
 
-std::string FormatLogisticJson(const LogisticResult& r) {
-    return LogisticJson(r).dump(2) + "\n";
+std::string FormatLogisticJson(const LogisticResult& r, const JsonOptions& options) {
+    return JsonText(LogisticJson(r, options));
 }
 
-nlohmann::ordered_json LogisticJson(const LogisticResult& r) {
+nlohmann::ordered_json LogisticJson(const LogisticResult& r, const JsonOptions& options) {
     using json = nlohmann::ordered_json;
     json j;
     j["model"] = "multinomial logistic";
+    j["formula"] = r.fFormula;
     j["dependent"] = r.fDependent;
+    j["variables"] = JsonVariables(r.fvVariables);
+    j["confidence"] = r.fConfidence;
     j["categories"] = r.fvCategories;
     j["reference_category"] = r.fReference;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
@@ -154,7 +158,7 @@ nlohmann::ordered_json LogisticJson(const LogisticResult& r) {
                 {"iterations", r.fIterations},
                 {"converged", r.fbConverged}};
     j["warnings"] = r.fvWarnings;
-    j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
+    if (options.fbTiming) j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
     return j;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/LogisticFit.h"
+#include "host/ReportFormat.h"
 
 namespace mchost {
 
@@ -12,16 +13,21 @@ namespace mchost {
 std::string FormatLogisticText(const LogisticResult& result);
 
 // The report for programs, one JSON document:
-// {"model":"multinomial logistic","dependent","categories","reference_category",
+// {"model":"multinomial logistic","formula","dependent",
+//  "variables":[{"name","role"[,"categories"]}...],"confidence",
+//  "categories","reference_category",
 //  "records":{"read","used"},"total_frequency_weight","category_weights",
 //  "parameters":[{"target","label","effect","estimate","redundant","std_error","wald",
 //                 "df","sig","exp_b","ci_lower","ci_upper"}...],
 //  "fit":{"loglik_initial","loglik_final","chi_square","df","sig","cox_snell",
 //         "nagelkerke","mcfadden","iterations","converged"},
-//  "warnings":[...],"timing_seconds":{"read","fit"}}
-// Missing statistics are null.
-std::string FormatLogisticJson(const LogisticResult& result);
+//  "warnings":[...][,"timing_seconds":{"read","fit"}]}
+// Missing statistics are null. Without timings, two runs on the same data
+// give the same bytes.
+std::string FormatLogisticJson(const LogisticResult& result,
+                               const JsonOptions& options = JsonOptions());
 // The same document as an object, for callers that add to it.
-nlohmann::ordered_json LogisticJson(const LogisticResult& result);
+nlohmann::ordered_json LogisticJson(const LogisticResult& result,
+                                    const JsonOptions& options = JsonOptions());
 
 }  // namespace mchost

@@ -15,13 +15,16 @@ namespace mchost {
 // category code is looked up in fpIndexOfCode, which maps the codes of
 // first appearance to the sorted order of the categories (-1, for a
 // category met only in records that are not used, and NaN, for a missing
-// cell, give the system-missing value).
+// cell, give the system-missing value); a value may be scaled by a power
+// of two (regression weights far from 1).
 class ModelRecordIter : public MCCommon_850::MultiPassRecordIter {
 public:
     class Slot {
     public:
         std::size_t fSource = 0;
         const std::vector<std::int32_t>* fpIndexOfCode = nullptr;  // null: the value itself
+        // A value is multiplied by it: a power of two, so exactly.
+        double fScale = 1.0;
     };
 
     ModelRecordIter(std::unique_ptr<MCCommon_850::MultiPassRecordIter> coded,
@@ -40,7 +43,7 @@ public:
             const double x = v[fvSlots[p].fSource];
             const std::vector<std::int32_t>* map = fvSlots[p].fpIndexOfCode;
             if (map == nullptr) {
-                out[p] = x;
+                out[p] = x * fvSlots[p].fScale;
             } else {
                 const std::int32_t k = std::isnan(x) ? -1 : (*map)[static_cast<std::size_t>(x)];
                 out[p] = k < 0 ? MCCommon_850::MCMV::Missing() : static_cast<double>(k);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "host/HostError.h"
 #include "host/ModelRecordIter.h"
+#include "host/NumberText.h"
 #include "settings/MCModelEffect.h"
 
 namespace mchost {
@@ -65,6 +68,21 @@ int ResolveOptionName(const std::vector<std::string>& header, const std::string&
 
 }  // namespace
 
+const char* RoleName(ModelVariable::Role role) {
+    switch (role) {
+        case ModelVariable::kDependent:
+            return "dependent";
+        case ModelVariable::kFactor:
+            return "factor";
+        case ModelVariable::kCovariate:
+            return "covariate";
+        case ModelVariable::kFreqWeight:
+            return "frequency_weight";
+        default:
+            return "regression_weight";
+    }
+}
+
 std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& options,
                                     const std::vector<std::string>& header) {
     std::vector<ColumnPlan> plan(header.size());
@@ -85,7 +103,12 @@ std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& 
         if (w.first->empty()) continue;
         ColumnPlan& c = at(ResolveOptionName(header, *w.first, w.second));
         c.fbLoad = c.fbWeight = true;
+        c.fbFreqWeight = w.first == &options.fFreqWeight;
     }
+    // A stray text cell must not turn a numeric column into a factor: the
+    // columns read as numbers may hold only numbers and missing values, or
+    // only texts (a text factor).
+    for (ColumnPlan& c : plan) c.fbNumeric = c.fbLoad && !c.fbCategorical;
     return plan;
 }
 
@@ -109,8 +132,36 @@ void ModelSpec::CheckNumeric(const ModelVariable& v) const {
                        : v.fRole == ModelVariable::kFreqWeight ? "the frequency weight"
                                                                : "the regression weight";
     throw HostError(HostError::kData,
-                    std::string(role) + " '" + v.fName + "' must be numeric, but data row " +
-                        std::to_string(c.fFirstTextRow + 1) + " holds '" + c.FirstText() + "'");
+                    CellPlace(fpData->fSource, c.fFirstTextLine, c.fFirstTextRow + 1) + ": " +
+                        role + " '" + v.fName + "' must be numeric, but the cell holds '" +
+                        c.FirstText() + "'");
+}
+
+void ModelSpec::CheckWeights(const ModelVariable& v) {
+    const CodedColumn& c = Column(v);
+    const char* role =
+        v.fRole == ModelVariable::kFreqWeight ? "frequency weight" : "regression weight";
+    if (c.fNNegative > 0)
+        fvWarnings.push_back("warning: " + std::to_string(c.fNNegative) +
+                             (c.fNNegative == 1 ? " record is" : " records are") +
+                             " left out for a negative " + role + " ('" + v.fName +
+                             "'), as records with a missing value are");
+    if (c.fbFraction)
+        fvWarnings.push_back("warning: the frequency weight '" + v.fName +
+                             "' is not a whole number in " +
+                             CellPlace(fpData->fSource, 0, c.fFirstFractionRow + 1) + " (" +
+                             NumberText(c.fFirstFraction) + "); a frequency weight counts records");
+    if (v.fRole == ModelVariable::kRegrWeight) fRegrWeightScale = WeightScale(c.fMaxWeight);
+}
+
+double ModelSpec::WeightScale(double maxWeight) {
+    if (!(maxWeight > 0.0)) return 1.0;
+    // An even power of two brings the largest weight into [1, 4): exact, and
+    // its square root exact too.
+    int e = 0;
+    std::frexp(maxWeight, &e);
+    const int even = 2 * static_cast<int>(std::floor((e - 1) / 2.0));
+    return std::abs(even) >= 64 ? std::ldexp(1.0, -even) : 1.0;
 }
 
 ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const CodedData& data)
@@ -155,6 +206,8 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     for (int c : factorCols) {
         fvFactorPositions.push_back(
             AddVariable(header[static_cast<std::size_t>(c)], c, ModelVariable::kFactor));
+        if (!asFactor[static_cast<std::size_t>(c)])
+            fvTextFactors.push_back(header[static_cast<std::size_t>(c)]);
     }
     for (int c : covariateCols) {
         fvCovariatePositions.push_back(
@@ -185,6 +238,9 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
             v.fvIndexOfCode = std::move(cats.fvIndexOfCode);
         } else if (v.fRole != ModelVariable::kCovariate) {
             CheckNumeric(v);
+            if (v.fRole != ModelVariable::kDependent) CheckWeights(v);
+        } else {
+            v.fMaxAbs = c.fMaxAbs;
         }
     }
 
@@ -249,6 +305,12 @@ void ModelSpec::BuildEffects(const Formula& formula) {
                                    t.fLen);
         effects.push_back(e);
         fvEffectTexts.push_back(t.Text());
+        std::vector<int> covariates;
+        for (const FormulaName& n : t.fvGroups.front())
+            if (fvVariables[static_cast<std::size_t>(positionOf(n.fName))].fRole ==
+                ModelVariable::kCovariate)
+                covariates.push_back(positionOf(n.fName));
+        fvEffectCovariates.push_back(std::move(covariates));
         fSettings.AddModelEffect(e);
     }
 }
@@ -259,6 +321,7 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() con
         ModelRecordIter::Slot s;
         s.fSource = static_cast<std::size_t>(Column(v).fPosition);
         if (Column(v).IsCoded()) s.fpIndexOfCode = &v.fvIndexOfCode;
+        if (v.fRole == ModelVariable::kRegrWeight) s.fScale = fRegrWeightScale;
         slots.push_back(s);
     }
     return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), std::move(slots));

@@ -43,7 +43,12 @@ public:
     // Factors: the category code of each code of first appearance, -1 for
     // a category met only in records that are not used.
     std::vector<std::int32_t> fvIndexOfCode;
+    // Covariates: the largest magnitude in the data.
+    double fMaxAbs = 0.0;
 };
+
+// "dependent", "factor", "covariate", "frequency_weight", "regression_weight".
+const char* RoleName(ModelVariable::Role role);
 
 // How to read the columns that formula and options name: the model's
 // columns loaded, --factors columns (and a categorical dependent) coded as
@@ -92,6 +97,20 @@ public:
     const std::vector<std::string>& GetEffectTexts() const { return fvEffectTexts; }
     const std::string& GetDependentName() const { return fvVariables.front().fName; }
     const std::string& GetFormulaText() const { return fFormulaText; }
+    // The factors that are factors because none of their cells is a
+    // number, not because --factors names them.
+    const std::vector<std::string>& GetTextFactors() const { return fvTextFactors; }
+    // The record positions of the covariates in each settings effect.
+    const std::vector<std::vector<int>>& GetEffectCovariates() const { return fvEffectCovariates; }
+    // The regression weights are multiplied by this power of two (1 for
+    // ordinary weights), so that weights near the ends of the range of
+    // doubles fit as well as weights near 1: the estimates and their
+    // covariance do not depend on the weights' scale, the weighted sums of
+    // squares scale with it.
+    double GetRegrWeightScale() const { return fRegrWeightScale; }
+    // What the data say that the user should know: records left out for a
+    // negative weight, frequency weights that are not whole numbers.
+    const std::vector<std::string>& GetWarnings() const { return fvWarnings; }
     std::size_t GetNRecords() const { return fNRows; }
     std::size_t GetNUsed() const { return fNUsed; }
 
@@ -109,6 +128,10 @@ private:
     int AddVariable(const std::string& name, int column, ModelVariable::Role role);
     const CodedColumn& Column(const ModelVariable& v) const;
     void CheckNumeric(const ModelVariable& v) const;
+    void CheckWeights(const ModelVariable& v);
+    // The factor that brings regression weights whose largest is maxWeight
+    // to a scale where their products neither overflow nor underflow.
+    static double WeightScale(double maxWeight);
     void BuildEffects(const Formula& formula);
     void UnionCategories(Processes& processes, ModelVariable& v);
 
@@ -118,6 +141,10 @@ private:
     std::vector<int> fvFactorPositions;
     std::vector<int> fvCovariatePositions;
     std::vector<std::string> fvEffectTexts;
+    std::vector<std::string> fvTextFactors;
+    std::vector<std::vector<int>> fvEffectCovariates;
+    std::vector<std::string> fvWarnings;
+    double fRegrWeightScale = 1.0;
     MCMath_850::MCRegSettings fSettings;
     std::size_t fNRows = 0;
     std::size_t fNUsed = 0;

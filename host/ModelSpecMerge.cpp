@@ -93,6 +93,36 @@ void ModelSpec::MergeAcrossProcesses(Processes& processes) {
     processes.Sum(counts);
     fNRows = static_cast<std::size_t>(counts[0]);
     fNUsed = static_cast<std::size_t>(counts[1]);
+
+    // The weights' scale and the covariates' magnitudes are those of all
+    // the parts: every process must scale its weights alike.
+    std::vector<double> largest;
+    for (const ModelVariable& v : fvVariables)
+        largest.push_back(v.fRole == ModelVariable::kRegrWeight ? Column(v).fMaxWeight : v.fMaxAbs);
+    if (processes.Reducer() == nullptr || !processes.Reducer()->Max(largest))
+        throw HostError(HostError::kData, "the processes could not merge their figures");
+    for (std::size_t i = 0; i < fvVariables.size(); ++i) {
+        ModelVariable& v = fvVariables[i];
+        if (v.fRole == ModelVariable::kRegrWeight)
+            fRegrWeightScale = WeightScale(largest[i]);
+        else
+            v.fMaxAbs = largest[i];
+    }
+
+    // What each part has to say about its records, said by process 0; what
+    // every part says (a note on the formula) once.
+    const auto all = processes.GatherTexts(fvWarnings);
+    const auto everywhere = [&](const std::string& w) {
+        return std::all_of(all.begin(), all.end(), [&](const auto& part) {
+            return std::find(part.begin(), part.end(), w) != part.end();
+        });
+    };
+    fvWarnings.clear();
+    for (const std::string& w : all.front())
+        if (everywhere(w)) fvWarnings.push_back(w);
+    for (std::size_t r = 0; r < all.size(); ++r)
+        for (const std::string& w : all[r])
+            if (!everywhere(w)) fvWarnings.push_back("part " + std::to_string(r) + ": " + w);
     fSettings.SetPassReducer(processes.Reducer());
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 namespace mchost {
 
@@ -14,6 +16,11 @@ std::string Format(const char* fmt, double v) {
 
 std::string Number(double v) {
     return std::isnan(v) ? "" : Format("%.6g", v);
+}
+
+std::string Count(double v) {
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) return Format("%.0f", v);
+    return Number(v);
 }
 
 std::string PValue(double p) {
@@ -38,11 +45,141 @@ std::string Whole(double v) {
     return std::isnan(v) ? "" : Format("%.0f", v);
 }
 
+std::string JsonText(const nlohmann::ordered_json& j) {
+    return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+namespace {
+
+// The code point at s[i], i moved past it; -1 (and one byte) for a byte
+// that does not start a well-formed UTF-8 sequence.
+long NextCodePoint(const std::string& s, std::size_t& i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    std::size_t n = 0;
+    long cp = 0, min = 0;
+    if (b < 0x80) {
+        ++i;
+        return b;
+    } else if ((b & 0xE0) == 0xC0) {
+        n = 1, cp = b & 0x1F, min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        n = 2, cp = b & 0x0F, min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        n = 3, cp = b & 0x07, min = 0x10000;
+    } else {
+        ++i;
+        return -1;
+    }
+    if (i + n >= s.size()) {
+        ++i;
+        return -1;
+    }
+    for (std::size_t k = 1; k <= n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return -1;
+        }
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return -1;
+    }
+    i += n + 1;
+    return cp;
+}
+
+bool InRanges(long cp, std::initializer_list<std::pair<long, long>> ranges) {
+    for (const auto& r : ranges)
+        if (cp >= r.first && cp <= r.second) return true;
+    return false;
+}
+
+std::size_t CodePointWidth(long cp) {
+    if (InRanges(cp, {{0x0300, 0x036F},
+                      {0x1AB0, 0x1AFF},
+                      {0x1DC0, 0x1DFF},
+                      {0x200B, 0x200F},
+                      {0x20D0, 0x20FF},
+                      {0xFE00, 0xFE0F},
+                      {0xFE20, 0xFE2F}}))
+        return 0;
+    if (InRanges(cp, {{0x1100, 0x115F},
+                      {0x2E80, 0x303E},
+                      {0x3041, 0x33FF},
+                      {0x3400, 0x4DBF},
+                      {0x4E00, 0x9FFF},
+                      {0xA000, 0xA4CF},
+                      {0xAC00, 0xD7A3},
+                      {0xF900, 0xFAFF},
+                      {0xFE30, 0xFE4F},
+                      {0xFF00, 0xFF60},
+                      {0xFFE0, 0xFFE6},
+                      {0x1F300, 0x1F64F},
+                      {0x1F900, 0x1F9FF},
+                      {0x20000, 0x3FFFD}}))
+        return 2;
+    return 1;
+}
+
+}  // namespace
+
+std::string DisplayText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t from = i;
+        const long cp = NextCodePoint(text, i);
+        if (cp < 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+            const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[(cp >> 4) & 15];
+            out += hex[cp & 15];
+        } else {
+            out.append(text, from, i - from);
+        }
+    }
+    return out;
+}
+
+std::size_t DisplayWidth(const std::string& utf8) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const long cp = NextCodePoint(utf8, i);
+        width += cp < 0 ? 1 : CodePointWidth(cp);
+    }
+    return width;
+}
+
+std::string TextFactorsLine(const std::vector<std::string>& names) {
+    std::string line;
+    for (const std::string& n : names) line += (line.empty() ? "" : ", ") + n;
+    return line + (names.size() == 1 ? " (none of its cells is a number)"
+                                     : " (none of their cells is a number)");
+}
+
 std::string TextTable::Render(const std::string& indent) const {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::vector<std::size_t>> widths;
     std::vector<std::size_t> width;
-    for (const auto& row : fvRows) {
-        width.resize(std::max(width.size(), row.size()), 0);
-        for (std::size_t j = 0; j < row.size(); ++j) width[j] = std::max(width[j], row[j].size());
+    for (const auto& raw : fvRows) {
+        rows.emplace_back();
+        widths.emplace_back();
+        for (const std::string& cell : raw) {
+            rows.back().push_back(DisplayText(cell));
+            widths.back().push_back(DisplayWidth(rows.back().back()));
+        }
+        width.resize(std::max(width.size(), raw.size()), 0);
+        for (std::size_t j = 0; j < raw.size(); ++j)
+            width[j] = std::max(width[j], widths.back()[j]);
     }
     std::size_t total = 0;
     for (std::size_t w : width) total += w + 2;
@@ -52,9 +189,9 @@ std::string TextTable::Render(const std::string& indent) const {
             out += indent + std::string(total > 2 ? total - 2 : 0, '-') + "\n";
         if (i == fvRows.size()) break;
         std::string line = indent;
-        const auto& row = fvRows[i];
+        const auto& row = rows[i];
         for (std::size_t j = 0; j < row.size(); ++j) {
-            const std::string pad(width[j] - row[j].size(), ' ');
+            const std::string pad(width[j] - widths[i][j], ' ');
             if (j > 0) line += "  ";
             line += j < fNTextColumns || !fbRightAlign ? row[j] + pad : pad + row[j];
         }

@@ -4,7 +4,7 @@
 # Usage: tools/deps.sh [extra-package ...]
 set -euo pipefail
 pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libboost-dev libeigen3-dev libpugixml-dev
-      nlohmann-json3-dev libcli11-dev clang-format libxml2-utils "$@")
+      nlohmann-json3-dev libcli11-dev zlib1g-dev clang-format libxml2-utils "$@")
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

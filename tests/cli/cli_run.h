@@ -39,14 +39,19 @@ inline std::string Slurp(const fs::path& p) {
     return ss.str();
 }
 
-inline Result RunProgram(const std::vector<std::string>& args) {
+// stdin: the file the program reads as its standard input; stdoutFile, when
+// given, takes its standard output instead of the result.
+inline Result RunProgram(const std::vector<std::string>& args,
+                         const std::string& stdinFile = "/dev/null",
+                         const std::string& stdoutFile = "") {
     static int serial = 0;
     const fs::path errFile =
         fs::temp_directory_path() /
         ("mcreg_cli_err_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
     std::string cmd = Quote(kProgram);
     for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " 2>" + Quote(errFile.string()) + " </dev/null";
+    cmd += " 2>" + Quote(errFile.string()) + " <" + Quote(stdinFile);
+    if (!stdoutFile.empty()) cmd += " >" + Quote(stdoutFile);
     Result r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
     if (!pipe) return r;

@@ -192,18 +192,29 @@ TEST(CsvReader, PlanSkipsColumnsAndErrorsNameTheRecord) {
                               }),
         HostError);
 
-    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2\n3\n"), "record 3 has 1 field but the header has 2"));
-    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2,3\n"), "record 2 has 3 fields"));
-    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,x\"y\n"), "malformed quoting in record 2 (byte 8)"));
-    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,\"x\"y\n"), "malformed quoting in record 2"));
-    EXPECT_TRUE(Contains(ErrorOf("a,\"b\n1,2\n"), "ends inside a quoted field"));
-    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,\"open\n"), "the last record (2) ends inside"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2\n3\n"),
+                         "<text>, line 3 (data row 2): 1 field, but the header has 2"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,2,3\n"), "line 2 (data row 1): 3 fields"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,x\"y\n"),
+                         "line 2 (data row 1): malformed quoting at byte 8 of the file (line 2)"));
+    EXPECT_TRUE(Contains(ErrorOf("a,b\n1,\"x\"y\n"), "(data row 1): malformed quoting"));
+    EXPECT_TRUE(
+        Contains(ErrorOf("a,\"b\n1,2\n"), "line 1 (the header): a quoted field that starts"));
+    EXPECT_TRUE(
+        Contains(ErrorOf("a,b\n1,\"open\n"), "line 2 (data row 1): a quoted field that starts"));
     EXPECT_TRUE(Contains(ErrorOf(""), "empty"));
     EXPECT_TRUE(Contains(ErrorOf("\n\r\n"), "empty"));
-    // Far into the input, past blocks and thread splits: blank lines do not count.
+    // Far into the input, past blocks and thread splits: blank lines count
+    // as lines but not as data rows.
     std::string many = "a,b\n";
     for (int i = 0; i < 500; ++i) many += i % 7 == 0 ? "\n1,2\n" : "1,2\n";
-    EXPECT_TRUE(Contains(ErrorOf(many + "1,2,3\n"), "record 502 has 3 fields"));
+    EXPECT_TRUE(Contains(ErrorOf(many + "1,2,3\n"), "line 574 (data row 501): 3 fields"));
+    // CRLF line ends, line breaks inside quotes and blank lines each count
+    // once, however blocks and threads split them: 60 records of three
+    // lines and 240 of one follow the header.
+    std::string crlf = "a,b\r\n";
+    for (int i = 0; i < 300; ++i) crlf += i % 5 == 0 ? "\"x\r\ny\",2\r\n\r\n" : "1,2\r\n";
+    EXPECT_TRUE(Contains(ErrorOf(crlf + "1,2,3\r\n"), "line 422 (data row 301): 3 fields"));
     EXPECT_EQ(CsvReader::ReadString("a,b\n").fNRecords, 0u);
 }
 

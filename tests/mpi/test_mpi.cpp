@@ -187,19 +187,30 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     const Result text = RunMcreg(2, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
     EXPECT_EQ(text.code, 3);
     EXPECT_EQ(text.out, "");
-    EXPECT_EQ(text.err.rfind("mcreg: column 'y' holds text in part 1 (data row 451: 'oops') but "
-                             "only numbers in part 0",
-                             0),
-              0u)
+    EXPECT_EQ(text.err.rfind("mcreg: process 1: ", 0), 0u) << text.err;
+    EXPECT_NE(text.err.find("line 452 (data row 451): column 'y' holds 'oops'"), std::string::npos)
         << text.err;
     // Printed once, by process 0.
     EXPECT_EQ(text.err.find("mcreg:", 1), std::string::npos) << text.err;
 
-    // A part that does not exist.
+    // A part that does not exist: part 2 of three.
+    WriteParts(dir, 2, [](std::size_t i) { return i % 2; });
     const Result missing = RunMcreg(3, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
     EXPECT_EQ(missing.code, 3) << missing.err;
     EXPECT_EQ(missing.err.rfind("mcreg: process 2: ", 0), 0u) << missing.err;
     EXPECT_NE(missing.err.find("part-2.csv"), std::string::npos) << missing.err;
+
+    // A column of numbers in one part and of texts in another.
+    std::ofstream(dir / "kind-0.csv") << "y,A\n1,1\n2,2\n3,1\n";
+    std::ofstream(dir / "kind-1.csv") << "y,A\n1,a\n2,b\n";
+    const Result kinds =
+        RunMcreg(2, "glm --formula 'y ~ A' --data '" + dir / "kind-{rank}.csv" + "'");
+    EXPECT_EQ(kinds.code, 3);
+    EXPECT_EQ(kinds.err.rfind("mcreg: column 'A' holds text in part 1 (data row 1: 'a') but only "
+                              "numbers in part 0: a column must be read the same way in every part",
+                              0),
+              0u)
+        << kinds.err;
 
     // Every process reading the same file would count each record n times.
     const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");

@@ -1,0 +1,357 @@
+// End-to-end tests of the program on messy data files (tests/data/messy):
+// stray text in numeric columns, bytes that are not UTF-8, extreme and
+// negative weights, other delimiters, standard input, gzip. Each asserts the
+// exit code and the exact message or output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+
+namespace {
+
+using namespace clitest;
+
+const std::string kMessy = MCREG_SOURCE_DIR "/tests/data/messy/";
+
+std::string Messy(const std::string& name) {
+    return kMessy + name;
+}
+
+Result Glm(const std::string& file, const std::string& formula,
+           std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"glm", "--data", Messy(file), "--formula", formula};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunProgram(args);
+}
+
+// The message of a stray cell in a column read as numbers.
+std::string StrayCell(const std::string& place, const std::string& column,
+                      const std::string& cell) {
+    return "mcreg: " + place + ": column '" + column + "' holds '" + cell +
+           "', which is neither a number nor a missing value (mark it with --na-values, or name "
+           "the column in --factors if it is a factor)\n";
+}
+
+// The lines of a text report that start with the prefix.
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0) return line;
+    return "";
+}
+
+TEST_F(Cli, StrayTextInANumericColumnIsAnErrorNotAFactor) {
+    Result r = Glm("stray_dot.csv", "y ~ A + x1");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, StrayCell(Messy("stray_dot.csv") + ", line 5 (data row 3)", "x1", "."));
+
+    // No spelling of a non-finite or non-decimal value passes for a number.
+    const std::vector<std::string> cells = {"nan", "NaN",   "Inf",   "NULL",
+                                            "n/a", "1,234", "1e309", "0x10"};
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        SCOPED_TRACE(cells[i]);
+        const std::string column = "c" + std::to_string(i);
+        r = Glm("stray_spellings.csv", "y ~ " + column);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err,
+                  StrayCell(Messy("stray_spellings.csv") + ", line " + std::to_string(i + 2) +
+                                " (data row " + std::to_string(i + 1) + ")",
+                            column, cells[i]));
+    }
+
+    // Named as a missing-value marker, the cell leaves its record out; the
+    // text column is a factor, and the report says why.
+    r = Glm("stray_dot.csv", "y ~ A + x1", {"--na-values", "NA,."});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(LineStarting(r.out, "  Records"), "  Records             6 read, 5 used");
+    EXPECT_EQ(LineStarting(r.out, "  Read as factors"),
+              "  Read as factors     A (none of its cells is a number)");
+    EXPECT_EQ(LineStarting(r.out, "  x1"),
+              "  x1                1   0.0721688  13.8564   2  0.0052   0.689483    1.31052");
+    // Named in --factors, the column is a factor with '.' a category of it.
+    r = Glm("stray_dot.csv", "y ~ x1", {"--factors", "x1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Saturated: each category's estimate is its record's y less the
+    // reference's (x1 = 6, y = 6.1).
+    EXPECT_EQ(LineStarting(r.out, "  [x1=.]"), "  [x1=.]           -3");
+    EXPECT_EQ(LineStarting(r.out, "  Read as factors"), "");
+}
+
+TEST_F(Cli, DataErrorsNameTheFileLineColumnAndCell) {
+    // A text cell in the dependent names its own row, after a blank line.
+    Result r = Glm("text_dependent.csv", "y ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, StrayCell(Messy("text_dependent.csv") + ", line 4 (data row 3)", "y", "abc"));
+    r = Glm("text_only_dependent.csv", "A ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: " + Messy("text_only_dependent.csv") +
+                         ", line 2 (data row 1): the dependent variable 'A' must be numeric, but "
+                         "the cell holds 'alpha'\n");
+    // Lines count blank lines, CRLF line ends and line breaks inside quotes.
+    r = Glm("ragged.csv", "y ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: " + Messy("ragged.csv") +
+                         ", line 5 (data row 3): 3 fields, but the header has 2\n");
+    r = Glm("crlf.csv", "y ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: " + Messy("crlf.csv") +
+                         ", line 5 (data row 3): 3 fields, but the header has 2\n");
+    r = Glm("quoted_lines.csv", "y ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, StrayCell(Messy("quoted_lines.csv") + ", line 5 (data row 3)", "x", "oops"));
+}
+
+TEST_F(Cli, BytesThatAreNotUtf8AreReplacedNotFatal) {
+    const std::string replaced = "caf\xEF\xBF\xBD";  // U+FFFD for the Latin-1 byte
+    Result r = Glm("latin1.csv", "y ~ A", {"--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j;
+    ASSERT_NO_THROW(j = json::parse(r.out));
+    EXPECT_EQ(j["parameters"][2]["label"], "[A=" + replaced + "]");
+    r = Glm("latin1.csv", "y ~ A");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(LineStarting(r.out, "  [A=caf"), "  [A=" + replaced + "]        0 a");
+}
+
+TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
+    const std::string note =
+        "mcreg: note: 'A*x' is the interaction term alone, without A, x (unlike R, '*' does not "
+        "add the terms it contains); the model with them is: y ~ A + x + A*x\n";
+    Result r = Glm("interaction.csv", "y ~ A*x");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, note);
+    r = Glm("interaction.csv", "y ~ A*x", {"--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["warnings"],
+              json::array({note.substr(7, note.size() - 8)}));  // without "mcreg: " and "\n"
+    // With its margins, or written as A:x, the term needs no note.
+    for (const char* formula : {"y ~ A + x + A*x", "y ~ x + A + x*A", "y ~ A:x"}) {
+        r = Glm("interaction.csv", formula);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "") << formula;
+    }
+}
+
+// Weighted least squares of y on x, in closed form.
+struct Line {
+    double slope, intercept;
+};
+Line Wls(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w) {
+    double sw = 0, sx = 0, sy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) sw += w[i], sx += w[i] * x[i], sy += w[i] * y[i];
+    const double mx = sx / sw, my = sy / sw;
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sxy += w[i] * (x[i] - mx) * (y[i] - my);
+        sxx += w[i] * (x[i] - mx) * (x[i] - mx);
+    }
+    return {sxy / sxx, my - sxy / sxx * mx};
+}
+
+TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
+    const Line want = Wls({1, 2, 3, 4, 5, 6}, {1, 2.5, 2.9, 4.4, 4.8, 6.3}, {1, 2, 1, 3, 1, 2});
+    json base;
+    for (const char* w : {"w", "big", "small"}) {
+        SCOPED_TRACE(w);
+        const Result r = Glm("weights.csv", "y ~ x", {"--regr-weight", w, "--json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const json j = json::parse(r.out);
+        ExpectNear(j["parameters"][0]["estimate"], want.intercept, "intercept");
+        ExpectNear(j["parameters"][1]["estimate"], want.slope, "slope");
+        if (base.is_null()) base = j;
+        for (const char* key : {"std_error", "t", "sig"})
+            ExpectNear(j["parameters"][1][key], base["parameters"][1][key], key);
+        ExpectNear(j["fit"]["r_square"], base["fit"]["r_square"], "r_square");
+    }
+    // Weights of 1e300 times w: the weighted root mean square error is
+    // 1e150 times w's.
+    const json big =
+        json::parse(Glm("weights.csv", "y ~ x", {"--regr-weight", "big", "--json"}).out);
+    ExpectNear(big["fit"]["rmse"], base["fit"]["rmse"].get<double>() * 1e150, "rmse");
+
+    Result r = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "mcreg: warning: 2 records are left out for a negative regression weight ('w'), as "
+              "records with a missing value are\n");
+    EXPECT_EQ(LineStarting(r.out, "  Records"), "  Records             7 read, 4 used");
+    r = Glm("weights.csv", "y ~ x", {"--freq-weight", "f"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "mcreg: warning: the frequency weight 'f' is not a whole number in " +
+                         Messy("weights.csv") +
+                         ", data row 3 (1.5); a frequency weight counts records\n");
+    r = Glm("infinite_weight.csv", "y ~ x", {"--regr-weight", "w"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, StrayCell(Messy("infinite_weight.csv") + ", line 3 (data row 2)", "w", "inf"));
+    r = Glm("infinite_weight.bin", "y ~ x", {"--columns", "y,x,w", "--regr-weight", "w"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: " + Messy("infinite_weight.bin") +
+                         ", data row 2: weight 'w' is inf; a weight must be finite\n");
+}
+
+TEST_F(Cli, NoQuietFailures) {
+    Result r = Glm("saturated.csv", "y ~ A");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err,
+              "mcreg: warning: the model is saturated: its 3 parameters fit the records exactly "
+              "(error df 0), so there are no standard errors, tests or intervals\n");
+    r = Glm("constant.csv", "y ~ x");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err,
+              "mcreg: warning: the dependent variable 'y' is constant in the records used, so "
+              "R-square is undefined\n");
+    r = Glm("overflow.csv", "y ~ x + z");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err,
+              "mcreg: warning: covariate 'x' reaches 5e+200, too large for its sums of squares, "
+              "which overflow; it is aliased for that reason: rescale it\n");
+    r = Glm("comma.csv", "y ~ x", {"--tolerance", "nan"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "mcreg: --tolerance must lie in (0, 1)\n");
+    r = RunProgram({"fit", "--data", Messy("comma.csv")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err,
+              "mcreg: unknown subcommand 'fit': the subcommands are glm and logistic (mcreg "
+              "--help)\n");
+    r = RunProgram({"glm", "--data", Messy("comma.csv"), "--formula", "y ~ x"}, "/dev/null",
+                   "/dev/full");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "mcreg: cannot write output: No space left on device\n");
+    r = Glm("truncated.csv.gz", "y ~ x");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: cannot read " + Messy("truncated.csv.gz") +
+                         " (gzip-compressed): unexpected end of file\n");
+}
+
+TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
+    const Result plain = Glm("comma.csv", "y ~ x", {"--json"});
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    const auto fitOf = [](const Result& r) { return json::parse(r.out)["parameters"]; };
+    // Detected from the header, and said.
+    for (const char* file : {"semicolon.csv", "tab.tsv"}) {
+        SCOPED_TRACE(file);
+        const Result r = Glm(file, "y ~ x", {"--json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "mcreg: note: the header of " + Messy(file) + " splits only on " +
+                             (std::string(file) == "tab.tsv" ? "tabs" : "semicolons") +
+                             ", so they are read as the delimiter (--delimiter)\n");
+        EXPECT_EQ(fitOf(r), fitOf(plain));
+    }
+    // Told, and then not said.
+    Result r = Glm("pipe.txt", "y ~ x", {"--json", "--delimiter", "|"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(fitOf(r), fitOf(plain));
+    r = Glm("semicolon.csv", "y ~ x", {"--delimiter", ";;"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err,
+              "mcreg: --delimiter takes one character other than a quote, a blank or a line end, "
+              "or 'tab', not ';;'\n");
+    r = Glm("comma.csv.gz", "y ~ x", {"--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fitOf(r), fitOf(plain));
+    // Standard input, a file or (through cat) a pipe, compressed or not.
+    r = RunProgram({"glm", "--data", "-", "--formula", "y ~ x", "--json"}, Messy("comma.csv"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fitOf(r), fitOf(plain));
+    const std::string program = kProgram;
+    for (const char* file : {"comma.csv", "comma.csv.gz"}) {
+        const TempFile out("", ".json");
+        const std::string cmd = "cat " + Quote(Messy(file)) + " | " + Quote(program) +
+                                " glm --data - --formula 'y ~ x' --json >" +
+                                Quote(out.path.string());
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << file;
+        EXPECT_EQ(json::parse(Slurp(out.path))["parameters"], fitOf(plain)) << file;
+    }
+}
+
+TEST_F(Cli, JsonIsCompleteAndReproducible) {
+    const std::vector<std::string> args{"glm",   "--data", Messy("comma.csv"), "--formula",
+                                        "y ~ x", "--json", "--covariance"};
+    const Result r = RunProgram(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(RunProgram(args).out, r.out);  // two runs, the same bytes
+    const json j = json::parse(r.out);
+    EXPECT_EQ(Keys(j),
+              (std::vector<std::string>{"confidence", "covariance", "dependent", "fit", "formula",
+                                        "model", "parameters", "records", "total_frequency_weight",
+                                        "total_regression_weight", "variables", "warnings"}));
+    EXPECT_EQ(j["formula"], "y ~ x");
+    EXPECT_EQ(j["confidence"], 0.95);
+    EXPECT_EQ(j["variables"], json::parse(R"([{"name": "y", "role": "dependent"},
+                                             {"name": "x", "role": "covariate"}])"));
+    EXPECT_EQ(j["warnings"], json::array());
+    EXPECT_EQ(j["fit"]["rank"], 2);
+    EXPECT_EQ(j["fit"]["error_df"], 2);
+    // Least squares in closed form: s^2 = RSS / (n - 2), var(slope) =
+    // s^2 / Sxx, var(intercept) = s^2 (1/n + mean^2 / Sxx), their covariance
+    // -s^2 mean / Sxx.
+    const std::vector<double> x{2, 3.5, 4, 6.5}, y{1, 2, 3, 4};
+    const Line fit = Wls(x, y, {1, 1, 1, 1});
+    double rss = 0, sxx = 0;
+    const double mean = (2 + 3.5 + 4 + 6.5) / 4;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const double e = y[i] - fit.intercept - fit.slope * x[i];
+        rss += e * e;
+        sxx += (x[i] - mean) * (x[i] - mean);
+    }
+    const double s2 = rss / 2;
+    ExpectNear(j["fit"]["residual_standard_error"], std::sqrt(s2), "residual standard error");
+    EXPECT_EQ(j["covariance"]["parameters"], json::array({"P0000001", "P0000002"}));
+    const json& m = j["covariance"]["matrix"];
+    ExpectNear(m[0][0], s2 * (0.25 + mean * mean / sxx), "var(intercept)");
+    ExpectNear(m[1][1], s2 / sxx, "var(slope)");
+    ExpectNear(m[0][1], -s2 * mean / sxx, "cov");
+    ExpectNear(m[1][0], -s2 * mean / sxx, "cov");
+
+    // A factor's categories in code order; the data's warnings; timings
+    // only when asked.
+    Result w = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w", "--json", "--timing"});
+    ASSERT_EQ(w.code, 0) << w.err;
+    json k = json::parse(w.out);
+    EXPECT_EQ(k["warnings"],
+              json::array({"warning: 2 records are left out for a negative regression weight "
+                           "('w'), as records with a missing value are"}));
+    EXPECT_TRUE(k["timing_seconds"]["read"].is_number());
+    w = Glm("labels.csv", "y ~ A", {"--json"});
+    ASSERT_EQ(w.code, 0) << w.err;
+    EXPECT_EQ(json::parse(w.out)["variables"][1], json::parse(R"({"name": "A", "role": "factor",
+                              "categories": ["Zürich", "a\tb", "東京"]})"));
+}
+
+TEST_F(Cli, TablesLineUpInDisplayWidth) {
+    // Group means 2 (Zürich), 8 (a<tab>b) and 5 (東京, the last in byte
+    // order and so the reference); each group's residuals are -1 and 1, so
+    // the residual variance is 6/3 = 2, a difference's standard error
+    // sqrt(2) and the interval's half-width t(0.975, 3) sqrt(2) = 4.50066.
+    const Result r = Glm("labels.csv", "y ~ A");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string table = r.out.substr(r.out.find("  Parameter"));
+    EXPECT_EQ(table.substr(0, table.find("\n\nFit")),
+              "  Parameter   Estimate  Std. error         t  df    Sig.  95% lower  95% upper\n"
+              "  ----------------------------------------------------------------------------\n"
+              "  Intercept          5           1         5   3  0.0154    1.81755    8.18245\n"
+              "  [A=Zürich]        -3     1.41421  -2.12132   3  0.1240   -7.50066    1.50066\n"
+              "  [A=a\\tb]           3     1.41421   2.12132   3  0.1240   -1.50066    7.50066\n"
+              "  [A=東京]         0 a\n"
+              "  ----------------------------------------------------------------------------\n"
+              "  a. Redundant: aliased with the parameters before it, so set to 0.");
+    EXPECT_EQ(LineStarting(r.out, "  Error df"), "  Error df                 3");
+    // An escape sequence in a label cannot colour or move the terminal.
+    const Result c = Glm("control.csv", "y ~ A");
+    ASSERT_EQ(c.code, 0) << c.err;
+    // Means 2.5 and 3.5, residuals of 1.5 each: s = sqrt(9 / 2), a
+    // difference's standard error s, its interval t(0.975, 2) s = 9.1273 wide.
+    EXPECT_EQ(
+        LineStarting(c.out, "  [A=a]"),
+        "  [A=a]                  -1     2.12132  -0.471405   2  0.6838   -10.1273     8.1273");
+    EXPECT_EQ(LineStarting(c.out, "  [A=esc"), "  [A=esc\\x1b[31m]       0 a");
+}
+
+}  // namespace
