@@ -226,9 +226,18 @@ void CatchInterrupt() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
-void Warn(const std::vector<std::string>& warnings, const Processes& processes) {
-    if (processes.Rank() != 0) return;
-    for (const std::string& w : warnings) std::cerr << "mcreg: " << w << "\n";
+// The warnings on standard error, then the model's report with the
+// analyses': as text, or as one JSON document. json is the model's
+// document; the warnings are already in it.
+int Report(const std::vector<std::string>& warnings, const std::string& text,
+           nlohmann::ordered_json json, const ModelCommand& cmd, const Analyses& analyses,
+           const ModelSpec& spec, const Processes& processes) {
+    if (processes.Rank() == 0)
+        for (const std::string& w : warnings) std::cerr << "mcreg: " << w << "\n";
+    if (!cmd.fbJson)
+        return Print(text + analyses.Text(cmd.fConfidence, spec.GetDependentName()), processes);
+    analyses.AddJson(json);
+    return Print(JsonText(json), processes);
 }
 
 int RunGlm(const GlmCommand& cmd, Processes& processes) {
@@ -289,17 +298,11 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     processes.Agreed([&] { analyses.Commit(); });
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
-    Warn(result.fvWarnings, processes);
-    if (!cmd.fbJson)
-        return Print(
-            FormatGlmText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
-            processes);
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     json.fbCovariance = cmd.fbCovariance;
-    nlohmann::ordered_json j = GlmJson(result, json);
-    analyses.AddJson(j);
-    return Print(JsonText(j), processes);
+    return Report(result.fvWarnings, FormatGlmText(result), GlmJson(result, json), cmd, analyses,
+                  spec, processes);
 }
 
 int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
@@ -350,16 +353,10 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     processes.Agreed([&] { analyses.Commit(); });
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
-    Warn(result.fvWarnings, processes);
-    if (!cmd.fbJson)
-        return Print(
-            FormatLogisticText(result) + analyses.Text(cmd.fConfidence, spec.GetDependentName()),
-            processes);
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
-    nlohmann::ordered_json j = LogisticJson(result, json);
-    analyses.AddJson(j);
-    return Print(JsonText(j), processes);
+    return Report(result.fvWarnings, FormatLogisticText(result), LogisticJson(result, json), cmd,
+                  analyses, spec, processes);
 }
 
 }  // namespace mcregcli
