@@ -3,7 +3,8 @@
 # reading its own part of the data: the 1,000,000-record general linear
 # model of bench_csv.sh and the 500,000-record multinomial model of
 # bench_logistic.sh, each file split into two halves. Reports median wall
-# seconds, the speed-up and the bytes each process exchanged in the merges.
+# wall seconds (mpirun's start-up included) and process 0's read + fit
+# seconds, the speed-ups and the bytes each process exchanged in the merges.
 # With a Release build of the program and the benchmarks
 # (-DMCREG_BUILD_BENCH=ON) and Open MPI. Not part of CI.
 #   bench/bench_mpi.sh [RUNS]
@@ -36,14 +37,17 @@ for f in "$glm" "$mlogit"; do [ -s "$f.part-1.csv" ] || split2 "$f"; done
 
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
-time_runs() {  # time_runs PROCESSES DATA ARGS... -> median wall seconds
+time_runs() {  # time_runs PROCESSES DATA ARGS... -> median wall, median read + fit of process 0
     local np=$1 data=$2
     shift 2
     for _ in $(seq "$runs"); do
         /usr/bin/time -f "%e" -o "$dir/time.txt" "${mpirun[@]}" -n "$np" "$mcreg" "$@" \
-            --data "$data" --json >/dev/null
-        tail -n 1 "$dir/time.txt"
-    done | median
+            --data "$data" --json --timing >"$dir/out.json"
+        python3 -c 'import json, sys
+t = json.load(open(sys.argv[1]))["timing_seconds"]
+print(open(sys.argv[2]).read().split()[-1], t["read"] + t["fit"])' "$dir/out.json" "$dir/time.txt"
+    done >"$dir/runs.txt"
+    echo "$(cut -d' ' -f1 "$dir/runs.txt" | median) $(cut -d' ' -f2 "$dir/runs.txt" | median)"
 }
 
 bench() {  # bench NAME FILE ARGS...
@@ -54,9 +58,9 @@ bench() {  # bench NAME FILE ARGS...
     two=$(time_runs 2 "$file.part-{rank}.csv" "$@")
     bytes=$(MCREG_MPI_STATS=1 "${mpirun[@]}" -n 2 "$mcreg" "$@" --data "$file.part-{rank}.csv" \
         --json 2>&1 >/dev/null | sed -n 's/.*merges of \([0-9]*\) bytes.*/\1/p')
-    awk -v n="$name" -v a="$one" -v b="$two" -v c="$bytes" 'BEGIN {
-        printf "%-9s  -n 1 %.3f s   -n 2 %.3f s   speed-up %.2f   bytes exchanged per process %d\n",
-               n, a, b, a / b, c }'
+    echo "$one $two" | awk -v n="$name" -v c="$bytes" '{
+        printf "%-9s wall: -n 1 %.3f s, -n 2 %.3f s (%.2fx)   read+fit: -n 1 %.3f s, -n 2 %.3f s (%.2fx)   %d bytes exchanged per process\n",
+               n, $1, $3, $1 / $3, $2, $4, $2 / $4, c }'
 }
 
 bench glm "$glm" glm --formula "y ~ A + B + C + x1 + x2 + A*B + A*x1"
