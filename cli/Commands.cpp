@@ -121,8 +121,8 @@ std::string Percent(double part, double whole) {
     return std::to_string(pct > 100 ? 100 : pct) + "%";
 }
 
-// The data read and coded for a model, with the seconds it took. The spec
-// points into the data, so the whole stays in one place.
+// The data read and coded for a model, with the seconds it took. The
+// ModelSpec points into the data, so the whole stays in one place.
 struct ModelData {
     Formula fFormula;
     CodedData fData;

@@ -120,6 +120,20 @@ inline void RunSplit(int n, const std::function<void(int, MCCommon_850::PassRedu
     for (std::thread& t : threads) t.join();
 }
 
+// Each part fitted by a process of its own. settings holds one entry per
+// part, each given that process's reducer; it must outlive the fits.
+template <class Fit, class Settings, class Part, class FitFn>
+std::vector<Fit> FitParts(std::vector<Settings>& settings, const std::vector<Part>& parts,
+                          FitFn fit) {
+    std::vector<Fit> fits(parts.size());
+    RunSplit(static_cast<int>(parts.size()), [&](int rank, MCCommon_850::PassReducer& reducer) {
+        const std::size_t r = static_cast<std::size_t>(rank);
+        settings[r].SetPassReducer(&reducer);
+        fits[r] = fit(settings[r], parts[r]);
+    });
+    return fits;
+}
+
 inline double RelDiff(double a, double b) {
     return std::fabs(a - b) / std::max(std::fabs(b), 1e-300);
 }

@@ -55,17 +55,14 @@ std::vector<std::vector<Record>> Split(const std::vector<Record>& data) {
     return parts;
 }
 
+Fit FitPart(MCRegSettings& s, const std::vector<Record>& part) {
+    return FitModel(s, part);
+}
+
 std::vector<Fit> FitSplit(const Model& m, const std::vector<std::vector<Record>>& parts,
                           std::vector<MCRegSettings>& settings) {
-    const int n = static_cast<int>(parts.size());
-    std::vector<Fit> fits(parts.size());
     settings.assign(parts.size(), m.Settings());
-    splittest::RunSplit(n, [&](int rank, MCCommon_850::PassReducer& reducer) {
-        const std::size_t r = static_cast<std::size_t>(rank);
-        settings[r].SetPassReducer(&reducer);
-        fits[r] = FitModel(settings[r], parts[r]);
-    });
-    return fits;
+    return splittest::FitParts<Fit>(settings, parts, FitPart);
 }
 
 }  // namespace
@@ -136,15 +133,10 @@ TEST(GlmSplit, AnErrorOrCancelOnOneProcessStopsThemAll) {
         // Process 2 is cancelled; the others finish their passes and stop
         // with it rather than wait for it.
         const auto parts = Split(data);
-        std::vector<Fit> fits(parts.size());
         std::vector<MCRegSettings> settings(parts.size(), m.Settings());
         CancelNow cancel;
         settings[2].SetCancelPointer(&cancel);
-        splittest::RunSplit(3, [&](int rank, MCCommon_850::PassReducer& reducer) {
-            const std::size_t r = static_cast<std::size_t>(rank);
-            settings[r].SetPassReducer(&reducer);
-            fits[r] = FitModel(settings[r], parts[r]);
-        });
+        const std::vector<Fit> fits = splittest::FitParts<Fit>(settings, parts, FitPart);
         for (const Fit& f : fits) EXPECT_EQ(f.status.GetErrorCode(), StatusCode::kCancelled);
     }
 }

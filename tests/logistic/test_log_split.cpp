@@ -56,6 +56,10 @@ std::vector<std::vector<Record>> Split(const std::vector<Record>& data) {
     return parts;
 }
 
+Fit FitLog(MCLogRegSettings& s, const std::vector<Record>& part) {
+    return FitModel(s, part);
+}
+
 }  // namespace
 
 TEST(LogisticSplit, ProcessesTogetherFitTheWholeData) {
@@ -68,13 +72,8 @@ TEST(LogisticSplit, ProcessesTogetherFitTheWholeData) {
         Fit whole = FitModel(m, data);
         ASSERT_TRUE(whole.status.IsOK()) << whole.status.GetMessage();
 
-        std::vector<Fit> fits(3);
-        std::vector<MCLogRegSettings> settings(3, m.Settings());
-        splittest::RunSplit(3, [&](int rank, MCCommon_850::PassReducer& reducer) {
-            const std::size_t r = static_cast<std::size_t>(rank);
-            settings[r].SetPassReducer(&reducer);
-            fits[r] = FitModel(settings[r], parts[r]);
-        });
+        std::vector<MCLogRegSettings> settings(parts.size(), m.Settings());
+        const std::vector<Fit> fits = splittest::FitParts<Fit>(settings, parts, FitLog);
         for (const Fit& f : fits) {
             ASSERT_TRUE(f.status.IsOK()) << f.status.GetMessage();
             EXPECT_EQ(f.Categories(), whole.Categories());
@@ -103,13 +102,8 @@ TEST(LogisticSplit, AnErrorOnOneProcessStopsThemAll) {
     // A response code the settings do not allow, on part 1 only.
     parts[1][5][0] = 7;
     const Model m = SplitModel(false);
-    std::vector<Fit> fits(3);
-    std::vector<MCLogRegSettings> settings(3, m.Settings());
-    splittest::RunSplit(3, [&](int rank, MCCommon_850::PassReducer& reducer) {
-        const std::size_t r = static_cast<std::size_t>(rank);
-        settings[r].SetPassReducer(&reducer);
-        fits[r] = FitModel(settings[r], parts[r]);
-    });
+    std::vector<MCLogRegSettings> settings(parts.size(), m.Settings());
+    const std::vector<Fit> fits = splittest::FitParts<Fit>(settings, parts, FitLog);
     for (const Fit& f : fits) {
         EXPECT_EQ(f.status.GetErrorCode(), 316);
         EXPECT_EQ(f.status, fits[1].status);
