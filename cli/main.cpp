@@ -136,9 +136,10 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     glm->add_flag("--covariance", glmCmd.fbCovariance,
                   "Add the covariance matrix of the estimates to the JSON");
-    glm->add_option(
-           "--tolerance", glmCmd.fTolerance,
-           "Pivots below this fraction of their original value are aliased (default 1e-12)")
+    glm->add_option("--tolerance", glmCmd.fTolerance,
+                    "A parameter is aliased when what the earlier ones leave of it is below this "
+                    "fraction of its "
+                    "spread about its mean (default 1e-12)")
         ->type_name("NUM");
 
     LogisticCommand logCmd;

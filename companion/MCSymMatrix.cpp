@@ -216,6 +216,29 @@ void MCSymMatrix::ComputeSweepScale(std::vector<double>& scale, double tol, doub
     }
 }
 
+void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, int unit, double tol) const {
+    GetDiagonal(scale);
+    if (unit < 0 || unit >= fN) return;
+    const std::vector<double>& hi = fElems.Hi();
+    const std::vector<double>& lo = fElems.Lo();
+    const auto elem = [&](int j, int k) {
+        const std::size_t e = Index(j, k);
+        return dd::DD{hi[e], lo.empty() ? 0.0 : lo[e]};
+    };
+    const dd::DD total = elem(unit, unit);
+    if (!(total.hi > 0.0) || !std::isfinite(total.hi)) return;
+    const double floor = tol > 0.0 ? kSumsRounding / tol : 0.0;
+    for (int k = 0; k < fN; ++k) {
+        if (k == unit) continue;
+        const dd::DD sum = elem(unit, k);
+        const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));
+        const double uncentred = std::fabs(scale[Ix(k)]);
+        // Sums that overflowed keep the diagonal, which refuses the pivot.
+        if (std::isfinite(centred.hi))
+            scale[Ix(k)] = std::max(std::max(centred.hi, 0.0), floor * uncentred);
+    }
+}
+
 void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const {
     const int p = std::max(fN - 1, 0);
     b.assign(static_cast<std::size_t>(p), 0.0);

@@ -124,6 +124,24 @@ public:
     // (numerically zero) gets factor times that largest magnitude, so its
     // pivot is refused at tolerance tol.
     void ComputeSweepScale(std::vector<double>& scale, double tol, double factor) const;
+    // Fills a scale vector for Sweep that judges each column by its own
+    // spread, for a cross-product matrix whose column `unit` is the
+    // intercept's column of ones (unit < 0: no intercept). scale[k] is the
+    // weighted sum of squares of column k about its weighted mean,
+    // a_kk - a_uk^2 / a_uu in extended precision (about zero, a_kk, without
+    // an intercept or for the unit column itself). Compared with the
+    // uncentred diagonal, this keeps a column whose values are far from zero
+    // but vary (a timestamp, a calendar year and its square) from looking
+    // like a multiple of the intercept. Neither does a pivot survive that is
+    // no larger than the rounding of the sums themselves: scale[k] is at
+    // least kSumsRounding / tol times a_kk, so that a column constant where
+    // it is used, whose remainder after the mean is rounding alone, stays
+    // aliased.
+    void ComputeCentredScale(std::vector<double>& scale, int unit, double tol) const;
+    // What the compensated sums of a cross-product matrix leave in a
+    // difference of its elements, relative to the elements (a pivot at
+    // most this times its diagonal is rounding, whatever the tolerance).
+    static constexpr double kSumsRounding = 1e-24;
 
     // After the parameter pivots of [X y]'W[X y] (order p + 1, y last) were
     // swept: b (resized to p = n - 1) gets the coefficients a_ky for the set

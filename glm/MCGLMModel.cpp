@@ -219,8 +219,10 @@ MCStatus MCGLMModel::BuildModel() {
     if (!FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
+        // Each column judged by its spread about its mean: a covariate far
+        // from zero is not a multiple of the intercept.
         std::vector<double> scale;
-        fpZPrimeZ->GetDiagonal(scale);
+        fpZPrimeZ->ComputeCentredScale(scale, fpSettings->GetInterceptUse() ? 0 : -1, tol);
         fRedundancy = MCBitSet(p + 1);
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would

@@ -77,7 +77,8 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
         } else {
             return ErrorStatus(StatusCode::kMissingInput);
         }
-        fpXX->GetDiagonal(fvDiagonal);
+        // The rank is judged as the fit judges it: by each column's spread.
+        fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
 
         MCSymMatrix swept;
         if (nonRedundant != nullptr) {
