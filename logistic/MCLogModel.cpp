@@ -1,7 +1,10 @@
 #include "logistic/MCLogModel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
@@ -111,13 +114,16 @@ void MCLogModel::BuildLayouts() {
     const bool intercept = fpSettings->GetInterceptUse();
     const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
     const std::vector<int>& settingsCovs = fpSettings->GetCovariates();
+    fvCovariateOnly.assign(Ix(fNEffects), 0);
     for (int e = 0; e < fNEffects; ++e) {
         fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
         fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
         const int settingsEffect = intercept ? e - 1 : e;
         if (settingsEffect < 0) continue;
+        const MCModelEffect& effect = effects[Ix(settingsEffect)];
+        fvCovariateOnly[Ix(e)] = effect.GetNFactors() == 0 && effect.GetNCovariates() > 0;
         MCRegrParameter p;
-        p.SetupFromEffect(effects[Ix(settingsEffect)], settingsEffect, 0);
+        p.SetupFromEffect(effect, settingsEffect, 0);
         for (int i = 0; i < p.GetNCovariates(); ++i) {
             const std::size_t ci = Ix(i);
             const int var = p.GetCovariates()[ci];
@@ -147,13 +153,21 @@ void MCLogModel::BuildLayouts() {
         }
         return true;
     };
+    // A centred effect's values differ from those of an effect with the
+    // same terms and factors: it keeps a source of its own.
+    auto shared = [&](std::size_t s, std::size_t e) {
+        const std::size_t other = fvSourceEffect[s];
+        return !fvCovariateOnly[e] && !fvCovariateOnly[other] && sameTerms(other, e);
+    };
     for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         if (l.fvStart[e + 1] == l.fvStart[e]) continue;
         std::size_t s = 0;
-        while (s < fvSourceEffect.size() && !sameTerms(fvSourceEffect[s], e)) ++s;
+        while (s < fvSourceEffect.size() && !shared(s, e)) ++s;
         if (s == fvSourceEffect.size()) fvSourceEffect.push_back(e);
         fvEffectSource[e] = static_cast<int>(s) + 1;
     }
+    fvEffectCentre.assign(Ix(fNEffects), 0.0);
+    fvSourceCentre.assign(fvSourceEffect.size() + 1, 0.0);
     fRecordLayout.fFreqWeight = fRecordFreqWeight;
     fRecordLayout.fRegrWeight = fRecordRegrWeight;
     fRecordLayout.fDependent = fRecordDependent;
@@ -254,9 +268,10 @@ bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
 MCStatus MCLogModel::IdentifyRedundancy() {
     if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
+    SetCentres();
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
-    fpXPrimeX->GetDiagonal(scale);
+    fpXPrimeX->ComputeCentredScale(scale, fpSettings->GetInterceptUse() ? 0 : -1, tol);
     fBasicRedundancy = MCBitSet(fNBasic);
     for (int k = 0; k < fNBasic; ++k) {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
@@ -303,7 +318,56 @@ MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
     }
     if (!inverse.Expand(fRedundancy, *fpHessianGI))
         return fStatus = ErrorStatus(StatusCode::kMissingInput);
+    Uncentre(*fpHessianGI);
     return fStatus;
+}
+
+void MCLogModel::SetCentres() {
+    std::fill(fvEffectCentre.begin(), fvEffectCentre.end(), 0.0);
+    std::fill(fvSourceCentre.begin(), fvSourceCentre.end(), 0.0);
+    if (!fpSettings->GetInterceptUse() || !fpXPrimeX) return;
+    const double total = fpXPrimeX->GetElem(0, 0);
+    if (!(total > 0.0) || !std::isfinite(total)) return;
+    for (int e = 1; e < fNEffects; ++e) {
+        int first = 0, count = 0;
+        if (!fvCovariateOnly[Ix(e)] || !GetParamsForEffect(e, first, count) || count != 1) continue;
+        const double mean = fpXPrimeX->GetElem(0, first) / total;
+        if (!std::isfinite(mean)) continue;
+        fvEffectCentre[Ix(e)] = mean;
+        fvSourceCentre[Ix(fvEffectSource[Ix(e)])] = mean;
+    }
+}
+
+// With c the centres, each logit's estimates b' of the centred columns give
+// b = T b' with T the identity but for the intercept's row, -c; the
+// covariance becomes T V T'.
+void MCLogModel::Uncentre(MCSymMatrix& covariance) {
+    std::vector<std::pair<int, double>> shifts;
+    for (int e = 1; e < fNEffects; ++e) {
+        int first = 0, count = 0;
+        if (fvEffectCentre[Ix(e)] != 0.0 && GetParamsForEffect(e, first, count))
+            shifts.emplace_back(first, fvEffectCentre[Ix(e)]);
+    }
+    if (shifts.empty()) return;
+    const int nLogits = GetDependentNCategs() - 1;
+    const int n = covariance.GetNRows();
+    for (int l = 0; l < nLogits; ++l) {
+        const int i0 = l * fNBasic;
+        for (const auto& [j, c] : shifts) fvEstimates[Ix(i0)] -= c * fvEstimates[Ix(i0 + j)];
+        // Row and column i0 of T V: V_{i0,k} - sum_j c_j V_{i0+j,k}; then
+        // the same on the right, which touches only V_{i0,i0} again.
+        std::vector<double> row(Ix(n));
+        for (int k = 0; k < n; ++k) {
+            double v = covariance.GetElem(i0, k);
+            for (const auto& [j, c] : shifts) v -= c * covariance.GetElem(i0 + j, k);
+            row[Ix(k)] = v;
+        }
+        double corner = row[Ix(i0)];
+        for (const auto& [j, c] : shifts) corner -= c * row[Ix(i0 + j)];
+        for (int k = 0; k < n; ++k)
+            if (k != i0) covariance.SetElem(i0, k, row[Ix(k)]);
+        covariance.SetElem(i0, i0, corner);
+    }
 }
 
 bool MCLogModel::GetParamsForEffect(int effect, int& first, int& count) const {

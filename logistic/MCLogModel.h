@@ -159,6 +159,21 @@ private:
     // effect whose pattern-layout terms compute it.
     std::vector<int> fvEffectSource;
     std::vector<std::size_t> fvSourceEffect;
+    // Covariate-only effects are fitted centred: their column less its
+    // weighted mean, the intercept absorbing the difference. A covariate far
+    // from zero (a timestamp, a year) is then no near-copy of the intercept
+    // in the information matrix, whose sums are plain doubles. Per model
+    // effect whether it has covariates and no factor, and its centre; per
+    // source (0 the constant) its centre, since such an effect has a source
+    // of its own. The centres are 0 until IdentifyRedundancy sets them.
+    std::vector<char> fvCovariateOnly;
+    std::vector<double> fvEffectCentre;
+    std::vector<double> fvSourceCentre;
+    void SetCentres();
+    // Estimates and their covariance (over all parameters) from the centred
+    // parametrisation to the model's own: each logit's intercept less the
+    // centred columns' means times their estimates.
+    void Uncentre(MCSymMatrix& covariance);
 
     std::vector<int> fvDepCategories;
     std::vector<int> fvDepLocal;

@@ -36,7 +36,7 @@ bool MCLogModel::ExpandAndCompressRow(const double* row, const std::vector<int>&
         if (j < 0 || j >= fNBasic) return false;
         const int local = fvBasicLocal[Ix(j)];
         if (local < 0) continue;
-        const double v = fPatternLayout.Value(row, e);
+        const double v = fPatternLayout.Value(row, e) - fvEffectCentre[e];
         if (v == 0.0) continue;
         columns.push_back(local);
         values.push_back(v);
@@ -79,7 +79,7 @@ bool MCLogModel::GetSourceValues(const double* row, std::vector<double>& values)
     values.resize(fvSourceEffect.size() + 1);
     values[0] = 1.0;
     for (std::size_t s = 0; s < fvSourceEffect.size(); ++s)
-        values[s + 1] = fPatternLayout.Value(row, fvSourceEffect[s]);
+        values[s + 1] = fPatternLayout.Value(row, fvSourceEffect[s]) - fvSourceCentre[s + 1];
     return true;
 }
 
