@@ -197,6 +197,8 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
     const double* in = chunk.fvCells.data();
     std::size_t used = 0;
     std::vector<double> maxAbs(nCols, 0.0);
+    std::vector<double> lowest(nCols, std::numeric_limits<double>::infinity());
+    std::vector<double> highest(nCols, -std::numeric_limits<double>::infinity());
     for (std::size_t r = 0; r < n; ++r, in += nCols, out += nCols) {
         bool ok = true;
         for (std::size_t j = 0; j < nCols; ++j) {
@@ -208,8 +210,11 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
                 y = fvRemap[j][static_cast<std::size_t>(x)];
             else if (kind[j] == Cell::kWeight)
                 ok = CheckWeight(fData.fvColumns[j], x, fData.fNRecords + r) && ok;
-            else
+            else {
                 maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
+                lowest[j] = std::min(lowest[j], x);
+                highest[j] = std::max(highest[j], x);
+            }
             out[j] = y;
         }
         if (!ok) continue;
@@ -222,8 +227,12 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
                 c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
         }
     }
-    for (std::size_t j = 0; j < nCols; ++j)
-        fData.fvColumns[j].fMaxAbs = std::max(fData.fvColumns[j].fMaxAbs, maxAbs[j]);
+    for (std::size_t j = 0; j < nCols; ++j) {
+        CodedColumn& c = fData.fvColumns[j];
+        c.fMaxAbs = std::max(c.fMaxAbs, maxAbs[j]);
+        c.fMin = std::min(c.fMin, lowest[j]);
+        c.fMax = std::max(c.fMax, highest[j]);
+    }
     fData.fNRecords += n;
     fData.fNUsed += used;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,8 +73,11 @@ public:
     // a negative value, and the first value that is not a whole number
     // (frequency weights; its data row is 0-based).
     double fMaxWeight = 0.0;
-    // Numeric columns: the largest magnitude met.
+    // Numeric columns: the largest magnitude, the smallest and largest
+    // values met.
     double fMaxAbs = 0.0;
+    double fMin = std::numeric_limits<double>::infinity();
+    double fMax = -std::numeric_limits<double>::infinity();
     std::size_t fNNegative = 0;
     bool fbFraction = false;
     double fFirstFraction = 0.0;

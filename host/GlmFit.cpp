@@ -41,6 +41,7 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
     if (std::isnan(r.fRSquare) && r.fRecordsUsed > 0)
         r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
                                "' is constant in the records used, so R-square is undefined");
+    for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
     // A covariate whose products overflow is aliased for that reason alone.
     const std::vector<ModelVariable>& vars = spec.GetVariables();
     std::vector<bool> said(vars.size(), false);

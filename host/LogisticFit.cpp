@@ -190,6 +190,7 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fMcFadden = HostValue(stats.GetModelFitStat(MCConst::FIT_MCFADDEN));
 
     for (const MCStatus& w : d.fpComponent->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
+    for (const std::string& w : d.fpSpec->SpreadWarnings()) r.fvWarnings.push_back(w);
     const std::string words = ConvergenceWarning(code, r.fIterations, d.fOptions.fMaxIterations);
     if (!words.empty()) r.fvWarnings.push_back(words);
 

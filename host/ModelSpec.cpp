@@ -9,6 +9,7 @@
 #include "host/HostError.h"
 #include "host/ModelRecordIter.h"
 #include "host/NumberText.h"
+#include "host/ReportFormat.h"
 #include "settings/MCModelEffect.h"
 
 namespace mchost {
@@ -241,6 +242,8 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
             if (v.fRole != ModelVariable::kDependent) CheckWeights(v);
         } else {
             v.fMaxAbs = c.fMaxAbs;
+            v.fMin = c.fMin;
+            v.fMax = c.fMax;
         }
     }
 
@@ -325,6 +328,22 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() con
         slots.push_back(s);
     }
     return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), std::move(slots));
+}
+
+std::vector<std::string> ModelSpec::SpreadWarnings() const {
+    // A spread below this fraction of the magnitude leaves fewer than
+    // seven of a double's sixteen digits to the variation that is fitted.
+    constexpr double kRelativeSpread = 1e-9;
+    std::vector<std::string> warnings;
+    for (const ModelVariable& v : fvVariables) {
+        if (v.fRole != ModelVariable::kCovariate || !(v.fMax > v.fMin)) continue;
+        if (v.fMax - v.fMin >= kRelativeSpread * v.fMaxAbs) continue;
+        warnings.push_back("warning: covariate '" + v.fName + "' varies only from " +
+                           Number(v.fMin) + " to " + Number(v.fMax) +
+                           ", beyond its ninth significant digit: its estimate is limited by "
+                           "the digits the data carry, not by the fit");
+    }
+    return warnings;
 }
 
 }  // namespace mchost

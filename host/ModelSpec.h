@@ -43,8 +43,11 @@ public:
     // Factors: the category code of each code of first appearance, -1 for
     // a category met only in records that are not used.
     std::vector<std::int32_t> fvIndexOfCode;
-    // Covariates: the largest magnitude in the data.
+    // Covariates: the largest magnitude, the smallest and largest values in
+    // the data.
     double fMaxAbs = 0.0;
+    double fMin = 0.0;
+    double fMax = 0.0;
 };
 
 // "dependent", "factor", "covariate", "frequency_weight", "regression_weight".
@@ -111,6 +114,10 @@ public:
     // What the data say that the user should know: records left out for a
     // negative weight, frequency weights that are not whole numbers.
     const std::vector<std::string>& GetWarnings() const { return fvWarnings; }
+    // A warning for each covariate whose values differ only beyond their
+    // ninth significant digit: it is fitted, but its estimate can be no
+    // more precise than the digits the data carry.
+    std::vector<std::string> SpreadWarnings() const;
     std::size_t GetNRecords() const { return fNRows; }
     std::size_t GetNUsed() const { return fNUsed; }
 

@@ -96,17 +96,25 @@ void ModelSpec::MergeAcrossProcesses(Processes& processes) {
 
     // The weights' scale and the covariates' magnitudes are those of all
     // the parts: every process must scale its weights alike.
+    // So are their ranges, each kept as the largest of -min and of max.
     std::vector<double> largest;
     for (const ModelVariable& v : fvVariables)
         largest.push_back(v.fRole == ModelVariable::kRegrWeight ? Column(v).fMaxWeight : v.fMaxAbs);
+    for (const ModelVariable& v : fvVariables) {
+        largest.push_back(-v.fMin);
+        largest.push_back(v.fMax);
+    }
     if (processes.Reducer() == nullptr || !processes.Reducer()->Max(largest))
         throw HostError(HostError::kData, "the processes could not merge their figures");
-    for (std::size_t i = 0; i < fvVariables.size(); ++i) {
+    const std::size_t n = fvVariables.size();
+    for (std::size_t i = 0; i < n; ++i) {
         ModelVariable& v = fvVariables[i];
         if (v.fRole == ModelVariable::kRegrWeight)
             fRegrWeightScale = WeightScale(largest[i]);
         else
             v.fMaxAbs = largest[i];
+        v.fMin = -largest[n + 2 * i];
+        v.fMax = largest[n + 2 * i + 1];
     }
 
     // What each part has to say about its records, said by process 0; what

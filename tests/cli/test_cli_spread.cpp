@@ -1,0 +1,123 @@
+// Covariates whose spread is small beside their magnitude (a millisecond
+// timestamp, calendar years and their square) are fitted as R fits them,
+// in both models, while columns that really are collinear with them stay
+// aliased. Reference values: tools/reference/spread.R.
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+const std::string kData = kGolden + "spread/";
+
+json RunJson(const std::vector<std::string>& args) {
+    std::vector<std::string> all = args;
+    all.push_back("--json");
+    const Result r = RunProgram(all);
+    EXPECT_EQ(r.code, 0) << r.err;
+    return r.code == 0 ? json::parse(r.out) : json();
+}
+
+// The estimates and standard errors of the parameters that are not
+// redundant, in the order the program lists them, agree with the
+// reference to 1e-8 relative.
+void ExpectReference(const json& got, const golden::Case& want) {
+    std::vector<double> est, se;
+    for (const json& p : got["parameters"]) {
+        if (p["redundant"].get<bool>()) continue;
+        est.push_back(p["estimate"].get<double>());
+        se.push_back(p["std_error"].get<double>());
+    }
+    const std::vector<double>& we = want.values.at("estimate");
+    const std::vector<double>& ws = want.values.at("se");
+    ASSERT_EQ(est.size(), we.size()) << want.name;
+    for (std::size_t k = 0; k < we.size(); ++k) {
+        EXPECT_NEAR(est[k], we[k], 1e-8 * std::fabs(we[k])) << want.name << " estimate " << k;
+        EXPECT_NEAR(se[k], ws[k], 1e-8 * std::fabs(ws[k])) << want.name << " se " << k;
+    }
+}
+
+std::map<std::string, golden::Case> Cases() {
+    std::map<std::string, golden::Case> byName;
+    for (const golden::Case& c : golden::ReadEntries("spread.txt").cases)
+        if (!c.name.empty()) byName[c.name] = c;
+    return byName;
+}
+
+TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
+    auto cases = Cases();
+    ASSERT_EQ(cases.size(), 5u);
+    const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
+
+    json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
+    ExpectReference(j, cases["glm_timestamp"]);
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases["glm_timestamp"].values["rsquare"][0],
+                1e-10);
+    EXPECT_TRUE(j["warnings"].empty()) << j["warnings"];
+
+    j = RunJson({"glm", "--data", years, "--formula", "y ~ year + year*year"});
+    ExpectReference(j, cases["glm_years"]);
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases["glm_years"].values["rsquare"][0], 1e-10);
+
+    ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
+                    cases["binary_timestamp"]);
+    ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yc ~ t"}),
+                    cases["multinomial_timestamp"]);
+    ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),
+                    cases["multinomial_years"]);
+}
+
+TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {
+    auto cases = Cases();
+    const std::string ts = kData + "timestamp.csv";
+    // An exact copy, twice the column and the column plus a constant (a
+    // combination of it and the intercept), all near 1.7e12 and beyond.
+    for (const char* model : {"glm", "logistic"}) {
+        const std::string formula =
+            std::string(model == std::string("glm") ? "y" : "yb") + " ~ t + copy + twice + shifted";
+        const json j = RunJson({model, "--data", ts, "--formula", formula});
+        std::vector<std::string> aliased;
+        for (const json& p : j["parameters"])
+            if (p["redundant"].get<bool>()) aliased.push_back(p["label"].get<std::string>());
+        EXPECT_EQ(aliased, (std::vector<std::string>{"copy", "twice", "shifted"})) << model;
+        ExpectReference(j,
+                        cases[model == std::string("glm") ? "glm_timestamp" : "binary_timestamp"]);
+    }
+    // A covariate constant where it is used is aliased with the intercept,
+    // however large its value.
+    TempFile constant("y,c\n1,1733000000000\n2,1733000000000\n4,1733000000000\n");
+    const json j = RunJson({"glm", "--data", constant.path.string(), "--formula", "y ~ c"});
+    EXPECT_TRUE(j["parameters"][1]["redundant"].get<bool>());
+}
+
+TEST_F(Cli, ACovariateThatVariesOnlyInItsLastDigitsIsNamed) {
+    // Values 1e12 + k: a spread of 2e-11 of the magnitude. Exact data: the
+    // slope is still recovered, and the user is told its limits.
+    std::string csv = "y,x\n";
+    for (int k = 0; k < 20; ++k)
+        csv += std::to_string(0.5 * k + (k % 3)) + "," + std::to_string(1000000000000LL + k) + "\n";
+    TempFile f(csv);
+    const Result r = RunProgram({"glm", "--data", f.path.string(), "--formula", "y ~ x"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: covariate 'x' varies only from 1e+12 to 1e+12"),
+              std::string::npos)
+        << r.err;
+    const json j = RunJson({"glm", "--data", f.path.string(), "--formula", "y ~ x"});
+    // Least squares on k = x - 1e12 by hand: slope of (0.5k + k mod 3) on k.
+    double sk = 0, sy = 0, skk = 0, sky = 0;
+    for (int k = 0; k < 20; ++k) {
+        const double y = 0.5 * k + (k % 3);
+        sk += k, sy += y, skk += double(k) * k, sky += k * y;
+    }
+    const double slope = (sky - sk * sy / 20) / (skk - sk * sk / 20);
+    EXPECT_NEAR(j["parameters"][1]["estimate"].get<double>(), slope, 1e-9);
+    ASSERT_EQ(j["warnings"].size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+# Covariates whose spread is small beside their magnitude: an epoch
+# millisecond timestamp over half an hour, and calendar years with their
+# square. The data sets are written to tests/golden/spread/; the reference
+# fits are computed on centred (and, for the timestamp, rescaled) columns,
+# where they are well conditioned, and carried back to the raw columns by
+# the exact linear map between the two parametrisations.
+#
+# Output (tests/golden.h reads it), one block per case:
+#   case <name>  estimate <p> ...  se <p> ...  [rsquare 1 <R^2>]  end
+# Logistic cases list the estimates logit by logit (reference last).
+# Run from the repository root:
+#   Rscript tools/reference/spread.R > tests/golden/spread.txt
+
+source("tools/reference/common.R")
+source("tools/reference/mlogit.R")
+
+set.seed(20261206)
+dir <- "tests/golden/spread"
+
+# --- A timestamp: values near 1.73e12, spread 1.8e6 ------------------------
+n <- 240
+t <- 1733000000000 + round(runif(n, 0, 1.8e6))
+y <- short(3 + 1.078e-6 * (t - min(t)) + rnorm(n, 0, 0.5))
+eta <- -0.5 + 1.6e-6 * (t - mean(t))
+yb <- as.numeric(runif(n) < plogis(eta))
+yc <- sapply(seq_len(n), function(i) {
+  p <- exp(c(0.3 + 1e-6 * (t[i] - mean(t)), -0.2 - 1.2e-6 * (t[i] - mean(t)), 0))
+  sample(1:3, 1, prob = p / sum(p))
+})
+# Columns that are exactly collinear with t and the intercept.
+ts <- data.frame(y = y, yb = yb, yc = yc, t = t, copy = t, twice = 2 * t, shifted = t + 1000)
+write.csv(ts, file.path(dir, "timestamp.csv"), row.names = FALSE)
+
+m <- mean(t); s <- sd(t)
+u <- (t - m) / s
+# Least squares: slope b/s, intercept a - b m / s.
+fit <- lm(y ~ u)
+cu <- coef(fit); vu <- vcov(fit)
+A <- rbind(c(1, -m / s), c(0, 1 / s))
+cat("case glm_timestamp\n")
+out("estimate", A %*% cu)
+out("se", sqrt(diag(A %*% vu %*% t(A))))
+out("rsquare", summary(fit)$r.squared)
+cat("end\n")
+
+logistic_case <- function(name, X, A, yv, order) {
+  f <- mlogit_fit(X, yv, rep(1, length(yv)), order)
+  L <- length(order) - 1
+  T <- kronecker(diag(L), A)
+  cat("case", name, "\n")
+  out("estimate", T %*% f$beta)
+  out("se", sqrt(diag(T %*% f$V %*% t(T))))
+  cat("end\n")
+}
+X <- cbind(1, u)
+logistic_case("binary_timestamp", X, A, yb, c(0, 1))
+logistic_case("multinomial_timestamp", X, A, yc, c(1, 2, 3))
+
+# --- Calendar years 2015-2020 and their square -----------------------------
+n <- 150
+year <- rep(2015:2020, length.out = n)
+v <- year - 2017.5
+y <- short(10 + 0.8 * v - 0.35 * v^2 + rnorm(n, 0, 1))
+yc <- sapply(v, function(x) {
+  p <- exp(c(0.2 + 0.3 * x - 0.25 * x^2, -0.1 - 0.2 * x + 0.1 * x^2, 0))
+  sample(1:3, 1, prob = p / sum(p))
+})
+write.csv(data.frame(y = y, yc = yc, year = year), file.path(dir, "years.csv"),
+          row.names = FALSE)
+
+# beta = A c for c on (1, v, v^2), v = year - c0:
+#   year^2: c2;  year: c1 - 2 c0 c2;  intercept: c0' - c1 c0 + c2 c0^2.
+c0 <- 2017.5
+A <- rbind(c(1, -c0, c0^2), c(0, 1, -2 * c0), c(0, 0, 1))
+fit <- lm(y ~ v + I(v^2))
+cat("case glm_years\n")
+out("estimate", A %*% coef(fit))
+out("se", sqrt(diag(A %*% vcov(fit) %*% t(A))))
+out("rsquare", summary(fit)$r.squared)
+cat("end\n")
+logistic_case("multinomial_years", cbind(1, v, v^2), A, yc, c(1, 2, 3))
