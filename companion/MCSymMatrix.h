@@ -119,6 +119,12 @@ public:
     // part-way and returns false.
     bool SweepLeading(int count, double tol, const std::vector<double>& scale, MCBitSet& set,
                       MCCancelInfo* cancel = nullptr, std::vector<int>* order = nullptr);
+    // Sweeps the listed pivots in turn, each as Sweep(k, tol, scale, set,
+    // checkTol) would (a reverse sweep where its bit is set), bit for bit,
+    // dense columns of a large matrix 32 at a time. cancel, when given, is
+    // polled once per pivot; a cancel stops part-way and returns false.
+    bool SweepPivots(const std::vector<int>& pivots, double tol, const std::vector<double>& scale,
+                     MCBitSet& set, bool checkTol, MCCancelInfo* cancel = nullptr);
     // Fills a scale vector for Sweep: scale[k] = factor * |a_kk|, except that
     // a diagonal element at most tol times the largest diagonal magnitude
     // (numerically zero) gets factor times that largest magnitude, so its

@@ -287,6 +287,15 @@ int MCSymMatrix::SweepBlock(const int* pivots, int count, double tol,
     return swept;
 }
 
+bool MCSymMatrix::SweepPivots(const std::vector<int>& pivots, double tol,
+                              const std::vector<double>& scale, MCBitSet& set, bool checkTol,
+                              MCCancelInfo* cancel) {
+    for (int k : pivots)
+        if (k < 0 || k >= fN) return false;
+    if (set.Size() < fN) set.Resize(fN);
+    return SweepList(pivots, tol, scale, set, checkTol, cancel, nullptr);
+}
+
 bool MCSymMatrix::SweepList(const std::vector<int>& pivots, double tol,
                             const std::vector<double>& scale, MCBitSet& set, bool checkTol,
                             MCCancelInfo* cancel, std::vector<int>* order) {

@@ -118,8 +118,10 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     // fit's own redundancy whatever the tolerance.
     MCSymMatrix swept = *used.fpCrossProducts;
     MCBitSet pivots(p);
+    std::vector<int> kept;
     for (int k = 0; k < p; ++k)
-        if (nonRedundant.IsIn(k)) swept.Sweep(k, 0.0, {}, pivots, false);
+        if (nonRedundant.IsIn(k)) kept.push_back(k);
+    swept.SweepPivots(kept, 0.0, {}, pivots, false);
     swept.Scale(-1.0);
     MCSymMatrix ginv = swept;
     ginv.ZeroOutRedundant(nonRedundant);

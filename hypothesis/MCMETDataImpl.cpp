@@ -95,8 +95,10 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
                 // contrasts of contained effects need. Without the original
                 // diagonal only exactly zero pivots are refused from now on.
                 MCBitSet pivots = fNonRedundant;
+                std::vector<int> back;
                 for (int k = fQ - 1; k >= 0; --k)
-                    if (pivots.IsIn(k)) fpXX->Sweep(k, fSweepTol, fvDiagonal, pivots, false);
+                    if (pivots.IsIn(k)) back.push_back(k);
+                fpXX->SweepPivots(back, fSweepTol, fvDiagonal, pivots, false);
                 std::fill(fvDiagonal.begin(), fvDiagonal.end(), 0.0);
                 for (int j = 0; j < fQ; ++j)
                     for (int k = 0; k <= j; ++k)
@@ -106,13 +108,19 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             // H in this library's convention, from the recovered matrix.
             swept = *fpXX;
             MCBitSet pivots(fQ);
+            std::vector<int> forward;
             for (int k = 0; k < fQ; ++k)
-                if (fNonRedundant.IsIn(k)) swept.Sweep(k, fSweepTol, fvDiagonal, pivots, false);
+                if (fNonRedundant.IsIn(k)) forward.push_back(k);
+            swept.SweepPivots(forward, fSweepTol, fvDiagonal, pivots, false);
+            fpSwept = std::make_unique<MCSymMatrix>(swept);
+            fSweptAll = pivots;
         } else {
             swept = *fpXX;
             fNonRedundant.Resize(fQ);
             fNonRedundant.Clear();
-            for (int k = 0; k < fQ; ++k) swept.Sweep(k, fSweepTol, fvDiagonal, fNonRedundant, true);
+            std::vector<int> all(Ix(fQ));
+            for (int k = 0; k < fQ; ++k) all[Ix(k)] = k;
+            swept.SweepPivots(all, fSweepTol, fvDiagonal, fNonRedundant, true);
         }
 
         const int r = fNonRedundant.Count();

@@ -100,6 +100,12 @@ private:
     bool fbIntercept;
     std::unique_ptr<MCRectMatrix> fpH;
     std::unique_ptr<MCSymMatrix> fpXX;
+    // With the caller's redundancy, X'X swept on all its non-redundant
+    // pivots (fSweptAll): whatever order the Type III tests enter the
+    // effects in, they end with every pivot swept, so this one matrix serves
+    // every effect's test.
+    std::unique_ptr<MCSymMatrix> fpSwept;
+    MCBitSet fSweptAll;
     std::vector<double> fvDiagonal;
     const MCSymMatrix* fpCovariance = nullptr;
     double fConfidenceLevel;

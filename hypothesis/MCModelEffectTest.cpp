@@ -38,14 +38,15 @@ int MCBaseModelEffectTest::EnterEffect(int e, MCSymMatrix& M, MCBitSet& entered)
     int first = 0, count = 0;
     if (fpData == nullptr || !fpData->GetRange(e, first, count)) return -1;
     if (M.GetNRows() != static_cast<int>(fpData->fvDiagonal.size())) return -1;
-    int n = 0;
     // With the caller's redundancy the round-off left in the recovered rows
     // of redundant parameters must not make them sweep.
+    std::vector<int> pivots;
     for (int k = first; k < first + count; ++k)
-        if ((!fpData->fbGivenSet || fpData->fNonRedundant.IsIn(k)) &&
-            M.Sweep(k, fpData->fSweepTol, fpData->fvDiagonal, entered, true))
-            ++n;
-    return n;
+        if ((!fpData->fbGivenSet || fpData->fNonRedundant.IsIn(k)) && !entered.IsIn(k))
+            pivots.push_back(k);
+    const int before = entered.Count();
+    M.SweepPivots(pivots, fpData->fSweepTol, fpData->fvDiagonal, entered, true);
+    return entered.Count() - before;
 }
 
 MCStatus MCBaseModelEffectTest::TestModelEffect() {
@@ -119,15 +120,28 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
 
     // Adjust for everything that does not contain e, then take e, then the
     // effects that contain it (whose directions are projected out below).
-    MCSymMatrix W = *fpData->fpXX;
+    // With the caller's redundancy the pivots are fixed, so the result is the
+    // matrix swept on all of them, made once.
+    MCSymMatrix W;
     MCBitSet entered(q);
-    for (int f = 0; f < nEffects; ++f)
-        if (f != e && !contains(f)) EnterEffect(f, W, entered);
-    const int nE = EnterEffect(e, W, entered);
+    int nE = 0, s = 0;
+    if (fpData->fpSwept) {
+        W = *fpData->fpSwept;
+        entered = fpData->fSweptAll;
+        nE = entered.InRange(first, count);
+        for (int f = 0; f < nEffects; ++f) {
+            int ff = 0, fc = 0;
+            if (contains(f) && fpData->GetRange(f, ff, fc)) s += entered.InRange(ff, fc);
+        }
+    } else {
+        W = *fpData->fpXX;
+        for (int f = 0; f < nEffects; ++f)
+            if (f != e && !contains(f)) EnterEffect(f, W, entered);
+        nE = EnterEffect(e, W, entered);
+        for (int f = 0; f < nEffects; ++f)
+            if (contains(f)) s += std::max(0, EnterEffect(f, W, entered));
+    }
     if (nE <= 0) return WarningStatus(StatusCode::kEmptyLMatrix);
-    int s = 0;
-    for (int f = 0; f < nEffects; ++f)
-        if (contains(f)) s += std::max(0, EnterEffect(f, W, entered));
 
     if (fpData->fpSettings->GetTransformEffects()) {
         MCRectMatrix R;
