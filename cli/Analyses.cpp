@@ -1,29 +1,20 @@
 #include "cli/Analyses.h"
 
+#include <optional>
+#include <utility>
+
+#include "cli/Interrupt.h"
 #include "host/EffectTestsReport.h"
 #include "host/HostError.h"
 #include "host/MarginalsReport.h"
+#include "host/OutputTarget.h"
 #include "host/PmmlDocument.h"
+#include "host/RecordStore.h"
 #include "host/UsedData.h"
 
 namespace mcregcli {
 
 using namespace mchost;
-
-namespace {
-
-std::unique_ptr<OutputFile> Open(const std::string& path, const char* option,
-                                 std::vector<std::string>& seen) {
-    if (path.empty()) return nullptr;
-    for (const std::string& s : seen)
-        if (s == path)
-            throw HostError(HostError::kUsage, std::string(option) + " names '" + path +
-                                                   "', which another option " + "already writes");
-    seen.push_back(path);
-    return std::make_unique<OutputFile>(path);
-}
-
-}  // namespace
 
 Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     if (!cmd.fTests.empty()) fTypes = TestTypes::Parse(cmd.fTests);
@@ -34,14 +25,34 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     fEmmeans.fContrastReference = cmd.fContrastReference;
     fEmmeans.fvMetric = cmd.fvMetric;
     fEmmeans.Check();
-    std::vector<std::string> seen{cmd.fData};
-    const bool speaks = processes.Rank() == 0;
     fbPmml = !cmd.fPmml.empty();
-    fpPmml = Open(speaks ? cmd.fPmml : "", "--pmml", seen);
-    fpResultsXml = Open(speaks ? cmd.fResultsXml : "", "--results-xml", seen);
-    fpPredictions =
-        Open(cmd.fPredictions.empty() ? "" : PartName(cmd.fPredictions, processes, "--predictions"),
-             "--predictions", seen);
+
+    // Every output is found, and told apart from the input and the others
+    // by what file it is, before any is opened.
+    const bool speaks = processes.Rank() == 0;
+    std::vector<std::pair<std::string, OutputTarget>> targets;
+    std::vector<std::unique_ptr<OutputFile>*> files;
+    const auto add = [&](const std::string& name, const char* option,
+                         std::unique_ptr<OutputFile>& file) {
+        if (name.empty()) return;
+        targets.emplace_back(option, ResolveOutput(name));
+        files.push_back(&file);
+    };
+    add(speaks ? cmd.fPmml : "", "--pmml", fpPmml);
+    add(speaks ? cmd.fResultsXml : "", "--results-xml", fpResultsXml);
+    add(cmd.fPredictions.empty() ? "" : PartName(cmd.fPredictions, processes, "--predictions"),
+        "--predictions", fpPredictions);
+    std::vector<NamedFile> inputs;
+    const std::string data = PartName(cmd.fData, processes, "--data");
+    if (const std::optional<FileKey> key = InputKey(data)) inputs.push_back({"--data", *key, data});
+    RefuseSharedFiles(inputs, targets);
+
+    const std::string tempDir = DefaultTempDir();
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const OutputTarget& target = targets[i].second;
+        *files[i] = std::make_unique<OutputFile>(target, tempDir, InterruptFlag());
+        fbStandardOutput = fbStandardOutput || target.IsStandardOutput();
+    }
 }
 
 void Analyses::Resolve(const ModelSpec& spec) {
@@ -56,9 +67,20 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     UsedData used;
     processes.Agreed([&] { used = SummariseUsedData(model, records, crossProducts, cancel); });
     MergeUsedData(used, processes);
-    if (fTypes.Any()) fTests = TestEffects(model, used, fTypes);
-    if (!fvRequests.empty()) fvMeans = EstimateMarginalMeans(model, used, fvRequests);
-    if (fpPmml) fpPmml->Stream() << PmmlDocument(model, used, application);
+    if (fTypes.Any()) {
+        TestPoint("tests");
+        fTests = TestEffects(model, used, fTypes);
+    }
+    if (!fvRequests.empty()) {
+        TestPoint("emmeans");
+        fvMeans = EstimateMarginalMeans(model, used, fvRequests);
+    }
+    // The means and the documents do not ask about a cancel: asked here.
+    ThrowIfInterrupted();
+    if (fpPmml) {
+        fpPmml->Stream() << PmmlDocument(model, used, application);
+        TestPoint("pmml");
+    }
 }
 
 std::string Analyses::Text(double confidence, const std::string& dependent) const {
@@ -73,9 +95,26 @@ void Analyses::AddJson(nlohmann::ordered_json& j) const {
     if (!fvRequests.empty()) j["emmeans"] = MarginalsJson(fvMeans);
 }
 
-void Analyses::Commit() {
+std::vector<OutputFile*> Analyses::Files() const {
+    std::vector<OutputFile*> files;
     for (OutputFile* f : {fpPmml.get(), fpResultsXml.get(), fpPredictions.get()})
-        if (f != nullptr) f->Commit();
+        if (f != nullptr) files.push_back(f);
+    return files;
+}
+
+void Analyses::Finish() {
+    for (OutputFile* f : Files()) f->Finish();
+}
+
+void Analyses::Commit() {
+    // What goes to a pipe cannot be taken back: it goes first, and an
+    // interrupt while it goes leaves the other files unwritten.
+    for (OutputFile* f : Files())
+        if (f->IsDirect()) f->Commit();
+    const HeldInterrupts held;
+    ThrowIfInterrupted();
+    for (OutputFile* f : Files())
+        if (!f->IsDirect()) f->Commit();
 }
 
 }  // namespace mcregcli

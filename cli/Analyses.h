@@ -18,16 +18,17 @@ namespace mcregcli {
 
 // The work the options ask for after a fit (tests of effects, marginal
 // means, the PMML and results documents, the predictions) and the files it
-// writes. Every check that needs no fit runs before it: the options at
-// construction, the marginal-means terms against the model in Resolve, so
-// a bad request stops the program before the data are fitted; the output
-// files are opened at construction and written only by Commit, after
-// everything succeeded.
+// writes. Every check that needs no fit runs before it: the options and the
+// output files (each told apart from the input and the others by what file
+// it is) at construction, the marginal-means terms against the model in
+// Resolve, so a bad request stops the program before the data are fitted;
+// the output files are opened at construction and put in place only by
+// Commit, after everything succeeded.
 class Analyses {
 public:
-    // Throws HostError (usage) for a bad option or a file that cannot be
-    // written. Of several processes, process 0 writes the documents and
-    // each process the predictions of its own part.
+    // Throws HostError (usage) for a bad option, a file that cannot be
+    // written or one that is the input or another output. Of several processes, process 0 writes
+    // the documents and each process the predictions of its own part.
     Analyses(const ModelCommand& cmd, const mchost::Processes& processes);
 
     // Throws HostError (usage) for a marginal-means request the model
@@ -49,14 +50,23 @@ public:
     std::string Text(double confidence, const std::string& dependent) const;
     // Adds "tests" and "emmeans" when asked for.
     void AddJson(nlohmann::ordered_json& j) const;
-    // Puts every file in place.
+    // True when a file goes to the standard output, which the report must
+    // then leave to it.
+    bool WritesStandardOutput() const { return fbStandardOutput; }
+    // Keeps what was written (a full disk fails here).
+    void Finish();
+    // Puts every file in place, unless an interrupt came before: the last
+    // step of a run.
     void Commit();
 
 private:
+    std::vector<mchost::OutputFile*> Files() const;
+
     mchost::TestTypes fTypes;
     mchost::EmmeansOptions fEmmeans;
     std::vector<mchost::EmmeansRequest> fvRequests;
     bool fbPmml = false;
+    bool fbStandardOutput = false;
     std::unique_ptr<mchost::OutputFile> fpPmml;
     std::unique_ptr<mchost::OutputFile> fpResultsXml;
     std::unique_ptr<mchost::OutputFile> fpPredictions;

@@ -1,11 +1,9 @@
 #include "cli/Commands.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,6 +12,8 @@
 #include <memory>
 
 #include "cli/Analyses.h"
+#include "cli/Interrupt.h"
+#include "cli/ProcessGroup.h"
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/Formula.h"
@@ -34,32 +34,6 @@ namespace mcregcli {
 using namespace mchost;
 
 namespace {
-
-// Set by the first Ctrl-C; the reader polls it between blocks and the
-// library between records, through the cancel query below.
-std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
-
-extern "C" void OnInterrupt(int) {
-    // A second Ctrl-C ends the process at once.
-    if (gInterrupted.exchange(true)) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
-    }
-}
-
-// The library asks between records and between the sweep's pivots;
-// counting the questions tells how far the sweep has come.
-class InterruptQuery : public MCCommon_850::MCQueryCancel {
-public:
-    bool IsCancel() override {
-        ++fPolls;
-        if (fOnPoll) fOnPoll(fPolls);
-        return gInterrupted.load(std::memory_order_relaxed);
-    }
-    std::function<void(std::size_t)> fOnPoll;
-    std::size_t fPolls = 0;
-};
 
 // "512M", "2G", "1.5g", "100000" (bytes); K, M, G, T are powers of 1024.
 std::size_t ParseSize(const std::string& text) {
@@ -162,8 +136,9 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
     read.fvNaValues = SplitList(cmd.fNaValues);
     read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
-    read.fpInterrupt = &gInterrupted;
+    read.fpInterrupt = InterruptFlag();
     read.fProgress = [&](std::size_t done, std::size_t total) {
+        TestPoint("read");
         progress.Show("reading " + file + ": " +
                       (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
                                  : std::to_string(done >> 20) + " MB"));
@@ -205,40 +180,70 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
 }
 
 // Process 0 speaks for all the processes of a split fit.
-int Print(const std::string& text, const Processes& processes) {
+int Print(const std::string& text, std::FILE* out, const Processes& processes) {
     if (processes.Rank() != 0) return kSuccess;
     errno = 0;
     const bool ok =
-        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+        std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
     if (ok) return kSuccess;
+    // A write that a signal cut short was interrupted, not failed.
+    ThrowIfInterrupted();
     std::cerr << "mcreg: cannot write output: "
               << (errno != 0 ? std::strerror(errno) : "write error") << "\n";
     return kInternal;
 }
 
-}  // namespace
-
-void CatchInterrupt() {
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a blocked read returns to look at the flag
-    sigaction(SIGINT, &sa, nullptr);
+// The records as the predictions are written from them, with the progress.
+ProgressIterator WritingPredictions(MCCommon_850::MultiPassRecordIter& records, double nRows,
+                                    TerminalProgress& progress) {
+    return ProgressIterator(records, [&progress, nRows](int, std::size_t n) {
+        progress.Show("writing predictions: " + Percent(static_cast<double>(n), nRows));
+        if (n > 0) TestPoint("predictions");
+    });
 }
 
 // The warnings on standard error, then the model's report with the
-// analyses': as text, or as one JSON document. json is the model's
-// document; the warnings are already in it.
+// analyses': as text, or as one JSON document (on standard error when a
+// file goes to the standard output). json is the model's document; the
+// warnings are already in it.
 int Report(const std::vector<std::string>& warnings, const std::string& text,
            nlohmann::ordered_json json, const ModelCommand& cmd, const Analyses& analyses,
            const ModelSpec& spec, const Processes& processes) {
+    ThrowIfInterrupted();
     if (processes.Rank() == 0)
         for (const std::string& w : warnings) std::cerr << "mcreg: " << w << "\n";
+    std::FILE* out = analyses.WritesStandardOutput() ? stderr : stdout;
     if (!cmd.fbJson)
-        return Print(text + analyses.Text(cmd.fConfidence, spec.GetDependentName()), processes);
+        return Print(text + analyses.Text(cmd.fConfidence, spec.GetDependentName()), out,
+                     processes);
     analyses.AddJson(json);
-    return Print(JsonText(json), processes);
+    return Print(JsonText(json), out, processes);
 }
+
+// Once every file is complete: the report, then the files put in place as
+// the very last step, so that a run interrupted before it leaves none.
+int Conclude(const std::vector<std::string>& warnings, const std::string& text,
+             const nlohmann::ordered_json& json, const ModelCommand& cmd, Analyses& analyses,
+             const ModelSpec& spec, Processes& processes) {
+    processes.Agreed([&] {
+        analyses.Finish();
+        ThrowIfInterrupted();
+    });
+    TestPoint("report");
+    // An interrupt on any process stops them all.
+    int rc = kSuccess;
+    processes.Agreed([&] { rc = Report(warnings, text, json, cmd, analyses, spec, processes); });
+    if (rc != kSuccess) {
+        // The other processes would wait for this one to commit.
+        AbortGroup(processes, rc);
+        return rc;
+    }
+    TestPoint("commit");
+    processes.Agreed([&] { analyses.Commit(); });
+    return kSuccess;
+}
+
+}  // namespace
 
 int RunGlm(const GlmCommand& cmd, Processes& processes) {
     if (!(cmd.fTolerance >= 0.0 && cmd.fTolerance < 1.0))
@@ -260,6 +265,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     const auto records = spec.MakeIterator();
     const double nRows = static_cast<double>(spec.GetNRecords());
     InterruptQuery interrupt;
+    interrupt.fPoint = "fit";
     // After pass 2 has handed out its last record the library sweeps, once
     // per parameter, asking about a cancel before each pivot.
     std::size_t nParams = 0;
@@ -273,6 +279,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     });
     interrupt.fOnPoll = [&](std::size_t polls) {
         if (!sweeping || nParams == 0) return;
+        TestPoint("sweep");
         const std::size_t done = std::min(polls - sweepStart, nParams);
         progress.Show("fitting: solving, pivot " + std::to_string(done) + " of " +
                       std::to_string(nParams) + " (" +
@@ -283,6 +290,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
         spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; },
         cmd.fbCovariance, &fitted);
     interrupt.fOnPoll = nullptr;
+    interrupt.fPoint = nullptr;
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
@@ -292,17 +300,22 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
     analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes);
-    if (std::ostream* out = analyses.ResultsXml()) *out << GlmResultsDocument(model, result);
-    if (std::ostream* out = analyses.Predictions()) WriteGlmPredictions(model, analysed, *out);
+    if (std::ostream* out = analyses.ResultsXml()) {
+        *out << GlmResultsDocument(model, result);
+        TestPoint("results-xml");
+    }
+    if (std::ostream* out = analyses.Predictions()) {
+        ProgressIterator written = WritingPredictions(*records, nRows, progress);
+        WriteGlmPredictions(model, written, *out);
+    }
     progress.Clear();
-    processes.Agreed([&] { analyses.Commit(); });
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     json.fbCovariance = cmd.fbCovariance;
-    return Report(result.fvWarnings, FormatGlmText(result), GlmJson(result, json), cmd, analyses,
-                  spec, processes);
+    return Conclude(result.fvWarnings, FormatGlmText(result), GlmJson(result, json), cmd, analyses,
+                    spec, processes);
 }
 
 int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
@@ -328,10 +341,12 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const auto fitStart = std::chrono::steady_clock::now();
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
+    interrupt.fPoint = "fit";
     LogisticResult result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
         progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
                       std::to_string(it.fLogLikelihood));
     });
+    interrupt.fPoint = nullptr;
     progress.Clear();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
@@ -348,15 +363,22 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
 
     const FittedModel model = fitter.GetFitted();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes);
-    if (std::ostream* out = analyses.ResultsXml()) *out << LogisticResultsDocument(model, result);
-    if (std::ostream* out = analyses.Predictions()) fitter.WritePredictions(*records, *out);
-    processes.Agreed([&] { analyses.Commit(); });
+    if (std::ostream* out = analyses.ResultsXml()) {
+        *out << LogisticResultsDocument(model, result);
+        TestPoint("results-xml");
+    }
+    if (std::ostream* out = analyses.Predictions()) {
+        ProgressIterator written =
+            WritingPredictions(*records, static_cast<double>(spec.GetNRecords()), progress);
+        fitter.WritePredictions(written, *out);
+    }
+    progress.Clear();
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
-    return Report(result.fvWarnings, FormatLogisticText(result), LogisticJson(result, json), cmd,
-                  analyses, spec, processes);
+    return Conclude(result.fvWarnings, FormatLogisticText(result), LogisticJson(result, json), cmd,
+                    analyses, spec, processes);
 }
 
 }  // namespace mcregcli

@@ -52,10 +52,6 @@ struct LogisticCommand : ModelCommand {
     int fMaxIterations = 100;
 };
 
-// Installs the Ctrl-C handler: the first interrupt stops reading and the
-// fit through the library's cancel query, a second ends the process.
-void CatchInterrupt();
-
 // With several processes (mpirun) each fits its own part of the records
 // into the one model; process 0 alone prints.
 int RunGlm(const GlmCommand& cmd, mchost::Processes& processes);

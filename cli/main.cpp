@@ -1,7 +1,8 @@
 // mcreg: fits regression models to data files with libmcreg.
 //
-// Exit codes: 0 success, 2 usage error (options, formula, column names),
-// 3 data or model error, 130 interrupted (Ctrl-C), 1 internal error.
+// Exit codes: 0 success, 2 usage error (options, formula, column names,
+// output files), 3 data or model error, 130 interrupted (Ctrl-C or
+// SIGTERM), 1 internal error.
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/ProcessGroup.h"
 #include "host/Formula.h"
 #include "host/HostError.h"
@@ -28,15 +30,25 @@ const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
 A*B is the interaction alone: R's A*B is A + B + A*B here.
 Columns in --factors and columns none of whose cells is a number are factors;
 the others are covariates, whose cells must be numbers or missing values.
-Empty cells and the --na-values markers (default NA) are missing; records
-with a missing model value or a weight that is not positive are left out.
+Empty cells and the --na-values markers (default NA) are missing: a marker
+that is a number matches every cell of that value (-999 also -999.0 and
+-9.99e2), another marker a cell of exactly its text. Records with a missing
+model value or a weight that is not positive are left out.
 
 Data larger than --memory-limit (default: half the available memory) are not held
 in memory but coded into a temporary file in $TMPDIR (default /tmp), which
 the fit reads on each pass; the results are the same.
 
-Exit codes: 0 success, 2 usage error, 3 data or model error, 130 interrupted,
-1 internal error.)";
+Output files are written only when everything succeeded: as FILE.part,
+renamed to FILE at the end. A symbolic link is written through to its
+file; a pipe, a device and - (the standard output, the report then going
+to standard error) are written directly. An output that is the input or
+another output (however spelled), or an existing file that may not be
+written, is refused.
+
+Exit codes: 0 success, 2 usage error (options, formula, output files),
+3 data or model error, 130 interrupted (Ctrl-C or SIGTERM; no output file
+is left), 1 internal error.)";
 
 // The options every model reads its data with.
 void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
@@ -56,8 +68,8 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
         ->delimiter(',')
         ->type_name("NAMES");
     sub->add_option("--na-values", cmd.fNaValues,
-                    "Cells that mark a missing value besides the empty cell, comma-separated "
-                    "(default NA)")
+                    "Cells that mark a missing value besides the empty cell, comma-separated; "
+                    "a number matches by value (default NA)")
         ->type_name("LIST");
     sub->add_option("--delimiter", cmd.fDelimiter,
                     "Field delimiter of the CSV: one character, or 'tab' (default: a comma, or "
@@ -189,7 +201,8 @@ int main(int argc, char** argv) {
                       << PointAt(formula, e.GetPos(), e.GetLen()) << "\n";
         return kUsage;
     } catch (const HostError& e) {
-        if (e.GetKind() == HostError::kInterrupted) {
+        // Whatever failed after an interrupt failed because of it.
+        if (e.GetKind() == HostError::kInterrupted || Interrupted()) {
             if (speaks) std::cerr << "mcreg: interrupted\n";
             return kInterrupted;
         }

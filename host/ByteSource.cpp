@@ -58,8 +58,9 @@ bool FileSource::Rewind() {
 
 namespace {
 
-// The standard input as a file that can be read twice.
-int SpoolStandardInput(const std::string& tempDir) {
+// The standard input as a file that can be read twice. A terminal or a
+// pipe may keep the read waiting: an interrupt ends the wait.
+int SpoolStandardInput(const std::string& tempDir, const std::atomic<bool>* interrupt) {
     struct stat st;
     if (::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) return ::dup(STDIN_FILENO);
     std::string path = tempDir + "/mcreg-stdin-XXXXXX";
@@ -70,6 +71,10 @@ int SpoolStandardInput(const std::string& tempDir) {
     ::unlink(path.c_str());
     std::vector<char> buf(std::size_t(1) << 20);
     for (;;) {
+        if (interrupt != nullptr && interrupt->load()) {
+            ::close(fd);
+            throw HostError(HostError::kInterrupted, "interrupted");
+        }
         const ssize_t got = ::read(STDIN_FILENO, buf.data(), buf.size());
         if (got == 0) break;
         if (got < 0 && errno == EINTR) continue;
@@ -93,7 +98,7 @@ bool IsGzip(int fd) {
 
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, const std::string& tempDir,
                                        const std::atomic<bool>* interrupt) {
-    auto file = path == "-" ? std::make_unique<FileSource>(SpoolStandardInput(tempDir),
+    auto file = path == "-" ? std::make_unique<FileSource>(SpoolStandardInput(tempDir, interrupt),
                                                            "standard input", interrupt)
                             : std::make_unique<FileSource>(path, interrupt);
     if (file->IsSeekable() && IsGzip(file->GetFd()))

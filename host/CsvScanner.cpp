@@ -243,9 +243,16 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
 
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
                        std::vector<std::string> naValues)
-    : fPlan(plan), fDelimiter(delimiter), fvNaValues(std::move(naValues)) {
-    for (const std::string& na : fvNaValues) {
+    : fPlan(plan), fDelimiter(delimiter) {
+    for (std::string& na : naValues) {
+        // "NA, ., -999" names three markers.
+        const std::size_t from = na.find_first_not_of(" \t");
+        na = from == std::string::npos ? std::string()
+                                       : na.substr(from, na.find_last_not_of(" \t") - from + 1);
         if (na.empty()) continue;  // the empty cell is missing anyway
+        double v;
+        if (ParseNumber(na.data(), na.size(), v)) fvNaNumbers.push_back(v);
+        fvNaValues.push_back(na);
         fNaLengths |= std::uint64_t(1) << std::min<std::size_t>(na.size(), 63);
         const auto first = static_cast<unsigned char>(na[0]);
         fNaFirstBytes[first >> 6] |= std::uint64_t(1) << (first & 63);
@@ -299,9 +306,10 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
                 const ColumnPlan& plan = fPlan[col];
                 ChunkColumn& c = chunk.fvColumns[loaded];
                 double v;
-                if (f.fN == 0 || IsNa(f.fS, f.fN)) {
+                const Cell kind = Classify(f.fS, f.fN, plan.fbText, v);
+                if (kind == Cell::kMissing) {
                     rec[loaded] = nan;
-                } else if (!plan.fbText && ParseNumber(f.fS, f.fN, v)) {
+                } else if (kind == Cell::kNumber) {
                     ++c.fNNumbers;
                     rec[loaded] = plan.fbCategorical ? c.fNumbers.Intern(v) : v;
                 } else {
@@ -349,12 +357,11 @@ void CsvScanner::ForgetPartial(const char* p, const char* end, CellChunk& chunk)
         if (fPlan[col].fbLoad) {
             ChunkColumn& c = chunk.fvColumns[loaded++];
             double v;
-            if (f.fN != 0 && !IsNa(f.fS, f.fN)) {
-                if (!fPlan[col].fbText && ParseNumber(f.fS, f.fN, v))
-                    --c.fNNumbers;
-                else
-                    --c.fNTexts;
-            }
+            const Cell kind = Classify(f.fS, f.fN, fPlan[col].fbText, v);
+            if (kind == Cell::kNumber)
+                --c.fNNumbers;
+            else if (kind == Cell::kText)
+                --c.fNTexts;
             if (c.fbHasWord && c.fFirstWordRecord == chunk.fNRecords) c.fbHasWord = false;
         }
         ++col;

@@ -13,9 +13,11 @@ namespace mchost {
 // ends). The delimiter is a comma unless told otherwise. Unquoted fields
 // lose surrounding blanks, a quoted field may have blanks around its
 // quotes; blank lines are skipped. Empty cells and the missing-value
-// markers (quoted or not; NA unless told otherwise) are missing; a cell is
-// a number when the whole of it parses as a finite decimal number
-// (ParseNumber), otherwise it is text.
+// markers (quoted or not; NA unless told otherwise; blanks around a marker
+// do not count) are missing: a marker that is a number matches every cell
+// of its value (-999 matches -999.0 and -9.99e2), another marker a cell of
+// exactly its text. A cell is a number when the whole of it parses as a
+// finite decimal number (ParseNumber), otherwise it is text.
 //
 // A scanner holds a scratch buffer and serves one thread; several scanners
 // may share one plan.
@@ -62,6 +64,26 @@ private:
                IsNaText(s, n);
     }
     bool IsNaText(const char* s, std::size_t n) const;
+    // Only cells that read as numbers are asked, and only when a marker is
+    // one.
+    bool IsNaNumber(double v) const {
+        for (double na : fvNaNumbers)
+            if (v == na) return true;
+        return false;
+    }
+    enum class Cell { kMissing, kNumber, kText };
+    // What a cell of a column is; v is set for a number.
+    Cell Classify(const char* s, std::size_t n, bool textColumn, double& v) const {
+        if (n == 0 || IsNa(s, n)) return Cell::kMissing;
+        if (!textColumn) {
+            if (!ParseNumber(s, n, v)) return Cell::kText;
+            return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
+        }
+        // Read as text, a cell is still missing by its value, as it was
+        // when the column was read for numbers.
+        if (!fvNaNumbers.empty() && ParseNumber(s, n, v) && IsNaNumber(v)) return Cell::kMissing;
+        return Cell::kText;
+    }
     // Takes back the counts of the malformed record at p, so that a run's
     // counts are those of its whole records, however the input was split.
     void ForgetPartial(const char* p, const char* end, CellChunk& chunk);
@@ -69,6 +91,7 @@ private:
     std::vector<ColumnPlan> fPlan;
     char fDelimiter;
     std::vector<std::string> fvNaValues;
+    std::vector<double> fvNaNumbers;      // the markers that are numbers
     std::uint64_t fNaLengths = 0;         // bit n: a marker of n bytes (63: longer)
     std::uint64_t fNaFirstBytes[4] = {};  // bit b: a marker starts with byte b
     std::string fScratch;                 // an unescaped quoted field

@@ -6,6 +6,8 @@
 #include "companion/MCMV.h"
 #include "companion/MCStatus.h"
 #include "data/MCRegRecordValidator.h"
+#include "host/GlmFit.h"
+#include "host/RecordPass.h"
 
 namespace mchost {
 
@@ -18,17 +20,22 @@ void WriteGlmPredictions(const FittedModel& model, MCCommon_850::MultiPassRecord
     char line[64];
     records.NewPass();
     while (records.HasMore()) {
-        const MCCommon_850::Record* record = records.Next();
-        if (record == nullptr) break;
+        const MCCommon_850::Record& record = NextRecord(records);
         MCCommon_850::MCStatus status;
         double value = 0.0;
-        if (!validator.IsValidRecord(*record, status) ||
-            model.fpComponent->Score(*record, value, unused).IsError() ||
-            MCCommon_850::MCMV::IsMissing(value)) {
+        if (!validator.IsValidRecord(record, status)) {
             out << ",\n";
             continue;
         }
-        std::snprintf(line, sizeof line, "%.17g,%.17g\n", value, (*record)[dep] - value);
+        // A record the fit used that cannot be scored (a cancel among
+        // them) is no empty row: it ends the file.
+        status = model.fpComponent->Score(record, value, unused);
+        if (status.IsError()) ThrowLibraryError(status);
+        if (MCCommon_850::MCMV::IsMissing(value)) {
+            out << ",\n";
+            continue;
+        }
+        std::snprintf(line, sizeof line, "%.17g,%.17g\n", value, record[dep] - value);
         out << line;
     }
 }

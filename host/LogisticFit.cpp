@@ -9,6 +9,7 @@
 #include "companion/MCVarList.h"
 #include "data/MCRegRecordValidator.h"
 #include "export/MCRegrDoreZADUtil.h"
+#include "host/RecordPass.h"
 #include "logistic/MCLogOutputStats.h"
 #include "settings/MCLogComponent.h"
 #include "settings/MCLogRegSettings.h"
@@ -271,15 +272,16 @@ void LogisticFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records,
     double value = 0.0;
     std::vector<double> probabilities;
     while (records.HasMore()) {
-        const MCCommon_850::Record* record = records.Next();
-        if (record == nullptr) break;
+        const MCCommon_850::Record& record = NextRecord(records);
         MCStatus status;
-        if (!validator.IsValidRecord(*record, status)) continue;
-        if (fpComponent->Score(*record, value, probabilities).IsError() || value < 0) continue;
-        const auto observed = static_cast<std::size_t>((*record)[0] + 0.5);
+        if (!validator.IsValidRecord(record, status)) continue;
+        status = fpComponent->Score(record, value, probabilities);
+        if (status.IsError()) ThrowLibraryError(status);
+        if (value < 0) continue;
+        const auto observed = static_cast<std::size_t>(record[0] + 0.5);
         const auto predicted = static_cast<std::size_t>(value + 0.5);
         if (observed >= k || predicted >= k) continue;
-        const double w = fFreqWeightPosition >= 0 ? (*record)[fFreqWeightPosition] : 1.0;
+        const double w = fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
         r.fvClassification[observed][predicted] += w;
     }
 }
@@ -308,12 +310,16 @@ void LogisticFitter::WritePredictions(MCCommon_850::MultiPassRecordIter& records
     char number[32];
     records.NewPass();
     while (records.HasMore()) {
-        const MCCommon_850::Record* record = records.Next();
-        if (record == nullptr) break;
+        const MCCommon_850::Record& record = NextRecord(records);
         MCStatus status;
-        const bool used = validator.IsValidRecord(*record, status) &&
-                          !d.fpComponent->Score(*record, value, probabilities).IsError() &&
-                          value >= 0;
+        bool used = validator.IsValidRecord(record, status);
+        if (used) {
+            // A record the fit used that cannot be scored (a cancel among
+            // them) is no empty row: it ends the file.
+            status = d.fpComponent->Score(record, value, probabilities);
+            if (status.IsError()) ThrowLibraryError(status);
+            used = value >= 0;
+        }
         if (!used) {
             out << std::string(k, ',') << "\n";
             continue;

@@ -7,6 +7,7 @@
 #include "companion/MCStatus.h"
 #include "data/MCRegRecordValidator.h"
 #include "host/HostError.h"
+#include "host/RecordPass.h"
 
 namespace mchost {
 
@@ -76,13 +77,11 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
     records.NewPass();
     std::size_t n = 0;
     while (records.HasMore()) {
-        const MCCommon_850::Record* record = records.Next();
-        if (record == nullptr) break;
+        const MCCommon_850::Record& r = NextRecord(records);
         if ((++n & 4095) == 0 && cancel != nullptr && cancel->IsCancel())
             throw HostError(HostError::kInterrupted, "interrupted");
         MCCommon_850::MCStatus status;
-        if (!validator.IsValidRecord(*record, status)) continue;
-        const MCCommon_850::Record& r = *record;
+        if (!validator.IsValidRecord(r, status)) continue;
         const double f = fw >= 0 ? r[fw] : 1.0;
         const double w = f * (rw >= 0 ? r[rw] : 1.0);
         for (std::size_t c = 0; c < nCov; ++c) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,6 +77,24 @@ struct TempFile {
         std::ofstream(path, std::ios::binary) << content;
     }
     ~TempFile() { fs::remove(path); }
+};
+
+// A folder of its own, removed with everything in it.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static int serial = 0;
+        path = fs::temp_directory_path() /
+               ("mcreg_cli_dir_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+        fs::remove_all(path);
+        fs::create_directory(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(path)) names.insert(e.path().filename());
+        return names;
+    }
 };
 
 class Cli : public ::testing::Test {

@@ -2,15 +2,10 @@
 // small files and its --json output is compared with lm results computed in R
 // (tools/reference/cli_golden.R). Error paths must end with the documented exit
 // code and a message naming the problem, never with a signal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -176,48 +171,6 @@ TEST_F(Cli, ErrorsGiveExitCodeAndMessage) {
         EXPECT_FALSE(r.err.empty());
         for (const auto& w : c.words) EXPECT_NE(r.err.find(w), std::string::npos) << r.err;
     }
-}
-
-TEST_F(Cli, CtrlCStopsWithStatus130) {
-    // The data come through a named pipe that is never closed before the
-    // interrupt, so the program is certainly still reading when it comes.
-    const fs::path fifo =
-        fs::temp_directory_path() / ("mcreg_cli_fifo_" + std::to_string(::getpid()) + ".csv");
-    fs::remove(fifo);
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execl(kProgram.c_str(), "mcreg", "glm", "--data", fifo.c_str(), "--formula", "y ~ x",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // Opening the pipe waits for the program to open it, which it does
-    // after it has set up its handler.
-    const int fd = ::open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    const std::string head = "y,x\n1,2\n3,5\n";
-    ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
-    ::kill(child, SIGINT);
-    int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 500 && done == 0; ++i) {
-        done = ::waitpid(child, &status, WNOHANG);
-        if (done == 0) ::usleep(10000);
-        if (i == 100) ::close(fd);  // an interrupt between reads: the end of data lets it see it
-    }
-    if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        ADD_FAILURE() << "the program did not stop";
-    }
-    ::close(fd);
-    fs::remove(fifo);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
-    EXPECT_EQ(WEXITSTATUS(status), 130);
 }
 
 }  // namespace

@@ -118,6 +118,26 @@ TEST_F(Cli, BytesThatAreNotUtf8AreReplacedNotFatal) {
     EXPECT_EQ(LineStarting(r.out, "  [A=caf"), "  [A=" + replaced + "]        0 a");
 }
 
+TEST_F(Cli, NumericMissingValueMarkersMatchEverySpellingOfTheirValue) {
+    // Records 3, 5 and 6 carry a marker: -999 spelled three ways, and "."
+    // (the list has blanks after its commas). The fit is that of the other
+    // records, whose least-squares line is worked out here.
+    const std::vector<double> x{1, 2, 4, 5, 7}, y{2.1, 3.9, 8.2, 9.8, 14.1};
+    const TempFile data("y,x\n2.1,1\n3.9,2\n5,-999.0\n8.2,4\n6,-9.99e2\n.,3\n9.8,5\n14.1,7\n");
+    const Result r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ x",
+                                 "--na-values", "NA, ., -999", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["records"]["used"], 5);
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i];
+    const double n = static_cast<double>(x.size());
+    const double slope = (sxy - sx * sy / n) / (sxx - sx * sx / n);
+    ExpectNear(j["parameters"][1]["estimate"], json(slope), "slope");
+    ExpectNear(j["parameters"][0]["estimate"], json((sy - slope * sx) / n), "intercept");
+}
+
 TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
     const std::string note =
         "mcreg: note: 'A*x' is the interaction term alone, without A, x (unlike R, '*' does not "

@@ -26,8 +26,10 @@ using mchost_test::Dump;
 namespace {
 
 // The dump of text read every way; all ways must agree.
-std::string ReadAllWays(const std::string& text, const mchost::PlanFn& plan = nullptr) {
-    const std::vector<ReadOptions> ways = AllPaths();
+std::string ReadAllWays(const std::string& text, const mchost::PlanFn& plan = nullptr,
+                        const std::vector<std::string>& naValues = {"NA"}) {
+    std::vector<ReadOptions> ways = AllPaths();
+    for (ReadOptions& way : ways) way.fvNaValues = naValues;
     const std::string first = Dump(CsvReader::ReadString(text, plan, ways[0]));
     for (std::size_t i = 1; i < ways.size(); ++i) {
         const CodedData d = CsvReader::ReadString(text, plan, ways[i]);
@@ -147,6 +149,33 @@ TEST(CsvReader, TextColumnsAndCategoricalNumbers) {
         want += " Tt" + std::to_string(i % 40);
     }
     EXPECT_EQ(ReadAllWays(many), want + "\n");
+}
+
+TEST(CsvReader, MissingValueMarkersMatchNumbersByValue) {
+    // Blanks around a marker do not count. A marker that is a number
+    // matches each spelling of its value; -999.5 and -9990 are no match.
+    const std::vector<std::string> na{"NA", " .", " -999 "};
+    EXPECT_EQ(ReadAllWays("y,x\n1,-999\n2,-999.0\n3,-9.99e2\n4,-999.5\n5,.\n6,-9990\n7, NA\n",
+                          nullptr, na),
+              "7 records, 2 used\ny: 1 2 3 4 5 6 7\nx: NA NA NA -999.5 NA -9990 NA\n");
+    // A categorical column, whose numbers are categories by value anyway.
+    auto plan = [](const std::vector<std::string>& h) {
+        std::vector<ColumnPlan> p(h.size());
+        for (ColumnPlan& c : p) c.fbLoad = true;
+        p[1].fbCategorical = true;
+        return p;
+    };
+    EXPECT_EQ(ReadAllWays("y,g\n1,2\n2,-999.00\n3,2.0\n", plan, na),
+              "3 records, 2 used\ny: 1 2 3\ng: N2 NA N2\n");
+    // In a column of texts, a cell whose value is a numeric marker is
+    // missing too, as it was before the first text showed the column to
+    // be one; other cells keep their spelling, and a text marker matches
+    // its text exactly.
+    EXPECT_EQ(ReadAllWays("y,t\n1,-999.0\n2,abc\n3,-999\n4,007\n5,na\n6,.\n", nullptr, na),
+              "6 records, 3 used\ny: 1 2 3 4 5 6\nt: NA Tabc NA T007 Tna NA\n");
+    // Without a numeric marker a number that looks like one stays.
+    EXPECT_EQ(ReadAllWays("y,x\n1,-999.0\n2,3\n", nullptr, {"NA", "-999x"}),
+              "2 records, 2 used\ny: 1 2\nx: -999 3\n");
 }
 
 TEST(CsvReader, VeryLongFieldsAndRecords) {

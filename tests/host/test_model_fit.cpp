@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "coded_dump.h"
@@ -13,8 +15,10 @@
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
 #include "host/GlmFit.h"
+#include "host/GlmPredictions.h"
 #include "host/GlmReport.h"
 #include "host/HostError.h"
+#include "host/LogisticFit.h"
 #include "host/ModelSpec.h"
 
 using namespace mchost;
@@ -339,4 +343,52 @@ TEST(GlmFit, CancelStopsTheFitAsAnInterruption) {
         }
         EXPECT_GT(cancel.fNAsked, 50);
     }
+}
+
+TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
+    class Switch : public MCCommon_850::MCQueryCancel {
+    public:
+        bool IsCancel() override { return fbOn; }
+        bool fbOn = false;
+    };
+    std::string csv = "y,A,x\n";
+    for (int i = 0; i < 300; ++i)
+        csv += std::string(i % 3 == 0 ? "u" : "v") + ",a" + std::to_string(i % 4) + "," +
+               std::to_string(0.25 * (i % 11) + (i % 3 == 0 ? 1.0 : 0.0)) + "\n";
+    const auto interrupted = [](const std::function<void()>& write) {
+        try {
+            write();
+        } catch (const HostError& e) {
+            return e.GetKind() == HostError::kInterrupted;
+        }
+        return false;
+    };
+    const Formula f = ParseFormula("y ~ A + x");
+    {
+        const Formula g = ParseFormula("x ~ A");
+        const CodedData d = Read(csv, g, {});
+        const ModelSpec spec(g, {}, d);
+        auto it = spec.MakeIterator();
+        Switch cancel;
+        GlmFitted fitted;
+        FitGlm(spec, *it, 0.95, &cancel, {}, false, &fitted);
+        const FittedModel model = fitted.View(spec, 0.95);
+        std::ostringstream whole;
+        WriteGlmPredictions(model, *it, whole);
+        EXPECT_EQ(whole.str().find("\n,\n"), std::string::npos);  // every record was used
+        cancel.fbOn = true;
+        std::ostringstream cut;
+        EXPECT_TRUE(interrupted([&] { WriteGlmPredictions(model, *it, cut); }));
+    }
+    ModelOptions o;
+    o.fbCategoricalDependent = true;
+    const CodedData d = Read(csv, f, o);
+    const ModelSpec spec(f, o, d);
+    auto it = spec.MakeIterator();
+    Switch cancel;
+    LogisticFitter fitter(spec, LogisticOptions());
+    fitter.Fit(*it, &cancel);
+    cancel.fbOn = true;
+    std::ostringstream cut;
+    EXPECT_TRUE(interrupted([&] { fitter.WritePredictions(*it, cut); }));
 }
