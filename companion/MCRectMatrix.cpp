@@ -1,5 +1,6 @@
 #include "companion/MCRectMatrix.h"
 
+#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -34,15 +35,20 @@ double Dot(const double* a, const double* b, int n) {
 
 // Removes from r (length n) its components along the orthonormal vectors of
 // basis (each of length n, stored one after another). Run twice: one pass of
-// Gram-Schmidt loses orthogonality when r is nearly in the span.
+// Gram-Schmidt loses orthogonality when r is nearly in the span. Each pass
+// takes all the components at once (c = E r, r -= E'c), two matrix-vector
+// products that run at the speed of memory, where vector by vector the
+// reductions would not vectorise.
 void Orthogonalise(double* r, const std::vector<double>& basis, int n) {
     const std::size_t count = n > 0 ? basis.size() / static_cast<std::size_t>(n) : 0;
+    if (count == 0) return;
+    using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+    const Eigen::Map<const Rows> E(basis.data(), static_cast<Eigen::Index>(count), n);
+    Eigen::Map<Eigen::VectorXd> v(r, n);
+    Eigen::VectorXd c(static_cast<Eigen::Index>(count));
     for (int pass = 0; pass < 2; ++pass) {
-        for (std::size_t q = 0; q < count; ++q) {
-            const double* e = basis.data() + q * static_cast<std::size_t>(n);
-            const double c = Dot(e, r, n);
-            for (int i = 0; i < n; ++i) r[i] -= c * e[i];
-        }
+        c.noalias() = E * v;
+        v.noalias() -= E.transpose() * c;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -331,35 +332,27 @@ bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& o
 
 bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const {
     if (R.GetNCols() != fN) return false;
-    const int r = R.GetNRows();
-    const std::size_t n = static_cast<std::size_t>(fN);
-    MCSymMatrix result;
-    std::vector<double> t;  // row i of R S
-    std::vector<double> rows;
+    const Eigen::Index r = R.GetNRows();
+    const Eigen::Index n = fN;
+    using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
     try {
-        result = MCSymMatrix(r);
-        // (R S) row by row, then its products with the rows of R.
-        rows.assign(static_cast<std::size_t>(r) * n, 0.0);
-        std::vector<double> ri;
-        for (int i = 0; i < r; ++i) {
-            R.GetRow(i, ri);
-            if (!ComputeSV(ri, t)) return false;
-            std::copy(t.begin(), t.end(), rows.begin() + static_cast<std::ptrdiff_t>(i) * fN);
-        }
+        // S unpacked, then two matrix products: blocked and vectorised,
+        // where row-by-row dot products would take r n^2 scalar steps.
+        Eigen::MatrixXd S(n, n);
+        const double* hi = fElems.Hi().data();
+        for (Eigen::Index j = 0; j < n; ++j)
+            for (Eigen::Index k = 0; k <= j; ++k) S(j, k) = S(k, j) = hi[Index(int(j), int(k))];
+        const Eigen::Map<const Rows> Rm(r > 0 ? R.GetRow(0) : nullptr, r, n);
+        const Rows RS = Rm * S;
+        const Eigen::MatrixXd result = RS * Rm.transpose();
+        MCSymMatrix packed(static_cast<int>(r));
+        std::vector<double>& outHi = packed.fElems.Write();
+        for (Eigen::Index i = 0; i < r; ++i)
+            for (Eigen::Index j = 0; j <= i; ++j) outHi[Index(int(i), int(j))] = result(i, j);
+        out = std::move(packed);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    std::vector<double>& resultHi = result.fElems.Write();
-    for (int i = 0; i < r; ++i) {
-        const double* ti = rows.data() + static_cast<std::size_t>(i) * n;
-        for (int j = 0; j <= i; ++j) {
-            const double* rj = R.GetRow(j);
-            double s = 0.0;
-            for (std::size_t k = 0; k < n; ++k) s += ti[k] * rj[k];
-            resultHi[Index(i, j)] = s;
-        }
-    }
-    out = std::move(result);
     return true;
 }
 
@@ -469,8 +462,10 @@ bool MCSymMatrix::GeneralizedInverse(double tol, const std::vector<double>& scal
         return false;
     }
     MCBitSet set(fN);
-    for (int k = 0; k < fN; ++k)
-        if (w.Sweep(k, tol, scale, set, true)) ++rank;
+    std::vector<int> all(Ix(fN));
+    for (int k = 0; k < fN; ++k) all[Ix(k)] = k;
+    if (!w.SweepList(all, tol, scale, set, true, nullptr, nullptr)) return false;
+    rank = set.Count();
     // The swept block is -S^-1 on the pivots; other rows and columns go to 0.
     w.ZeroOutRedundant(set);
     w.Scale(-1.0);

@@ -85,35 +85,20 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             fNonRedundant = *nonRedundant;
             fNonRedundant.Resize(fQ);
             fbGivenSet = true;
-            if (fNonRedundant.Count() > 0) {
-                // The supplied matrix is X'WX swept on the non-redundant
-                // pivots in the sign convention with a positive inverse
-                // block: the negative of what Sweep leaves. Sweeping it back
-                // gives X'WX with the same-kind blocks negated, so their sign
-                // is restored afterwards. The aliasing coefficients of the
-                // redundant parameters come back with it, which the Type III
-                // contrasts of contained effects need. Without the original
-                // diagonal only exactly zero pivots are refused from now on.
-                MCBitSet pivots = fNonRedundant;
-                std::vector<int> back;
-                for (int k = fQ - 1; k >= 0; --k)
-                    if (pivots.IsIn(k)) back.push_back(k);
-                fpXX->SweepPivots(back, fSweepTol, fvDiagonal, pivots, false);
-                std::fill(fvDiagonal.begin(), fvDiagonal.end(), 0.0);
-                for (int j = 0; j < fQ; ++j)
-                    for (int k = 0; k <= j; ++k)
-                        if (fNonRedundant.IsIn(j) == fNonRedundant.IsIn(k))
-                            fpXX->SetElem(j, k, -fpXX->GetElem(j, k));
-            }
-            // H in this library's convention, from the recovered matrix.
+            // The supplied matrix is X'WX swept on the non-redundant pivots
+            // in the sign convention with a positive inverse block: the
+            // negative of what Sweep leaves. Negated, it is the matrix swept
+            // on all of them, which gives H and serves every Type III test;
+            // X'WX itself is recovered only when a test enters effects one
+            // by one (RecoverCrossProduct).
+            // Without the original diagonal only exactly zero pivots are
+            // refused from now on.
             swept = *fpXX;
-            MCBitSet pivots(fQ);
-            std::vector<int> forward;
-            for (int k = 0; k < fQ; ++k)
-                if (fNonRedundant.IsIn(k)) forward.push_back(k);
-            swept.SweepPivots(forward, fSweepTol, fvDiagonal, pivots, false);
+            fbRecovered = fNonRedundant.Count() == 0;
+            if (!fbRecovered) swept.Scale(-1.0);
+            std::fill(fvDiagonal.begin(), fvDiagonal.end(), 0.0);
+            fSweptAll = fNonRedundant;
             fpSwept = std::make_unique<MCSymMatrix>(swept);
-            fSweptAll = pivots;
         } else {
             swept = *fpXX;
             fNonRedundant.Resize(fQ);
@@ -171,6 +156,25 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
                                    const std::vector<double>& scales) {
     fvScaleMeans = means;
     fvScales = scales;
+}
+
+bool MCMETDataImpl::RecoverCrossProduct() {
+    if (fbRecovered || !fpXX) return fpXX != nullptr;
+    // Sweeping the supplied matrix back gives X'WX with the same-kind
+    // blocks negated, so their sign is restored afterwards. The aliasing
+    // coefficients of the redundant parameters come back with it, which the
+    // contrasts of contained effects need.
+    MCBitSet pivots = fNonRedundant;
+    std::vector<int> back;
+    for (int k = fQ - 1; k >= 0; --k)
+        if (pivots.IsIn(k)) back.push_back(k);
+    if (!fpXX->SweepPivots(back, fSweepTol, fvDiagonal, pivots, false)) return false;
+    for (int j = 0; j < fQ; ++j)
+        for (int k = 0; k <= j; ++k)
+            if (fNonRedundant.IsIn(j) == fNonRedundant.IsIn(k))
+                fpXX->SetElem(j, k, -fpXX->GetElem(j, k));
+    fbRecovered = true;
+    return true;
 }
 
 bool MCMETDataImpl::PrepareForTest(MCRectMatrix& L, std::vector<int>* kept) {

@@ -106,6 +106,11 @@ private:
     // every effect's test.
     std::unique_ptr<MCSymMatrix> fpSwept;
     MCBitSet fSweptAll;
+    // fpXX holds X'X itself (rather than the supplied swept matrix).
+    bool fbRecovered = true;
+    // Brings fpXX back to X'X when it holds the supplied swept matrix;
+    // false when that cannot be done.
+    bool RecoverCrossProduct();
     std::vector<double> fvDiagonal;
     const MCSymMatrix* fpCovariance = nullptr;
     double fConfidenceLevel;

@@ -88,6 +88,7 @@ MCStatus MCModelEffectTestTypeI::ComputeEffectContrast(int e, std::vector<int>& 
     int first = 0, count = 0;
     if (fpData == nullptr || !fpData->fpXX || !fpData->fpL || !fpData->GetRange(e, first, count))
         return ErrorStatus(StatusCode::kMissingInput);
+    if (!fpData->RecoverCrossProduct()) return ErrorStatus(StatusCode::kMissingInput);
     const int q = fpData->fQ;
     MCBitSet entered(q);
     const int n = EnterEffect(e, *fpData->fpXX, entered);
@@ -134,6 +135,7 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
             if (contains(f) && fpData->GetRange(f, ff, fc)) s += entered.InRange(ff, fc);
         }
     } else {
+        if (!fpData->RecoverCrossProduct()) return ErrorStatus(StatusCode::kMissingInput);
         W = *fpData->fpXX;
         for (int f = 0; f < nEffects; ++f)
             if (f != e && !contains(f)) EnterEffect(f, W, entered);
