@@ -199,8 +199,7 @@ TEST_F(GlmExport, AssembledModelIsWellFormed) {
                                      0)})
         ASSERT_TRUE(grm->AddChild(part));
     // The parts nest properly: every start tag is closed in order, attribute
-    // values are quoted, and the document has one root. (pugixml is linked
-    // privately into the library, so the check is done by hand.)
+    // values are quoted, and the document has one root.
     const std::string text = grm->ToString(true);
     std::vector<std::string> open;
     int roots = 0;
