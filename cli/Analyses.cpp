@@ -3,7 +3,6 @@
 #include "host/EffectTestsReport.h"
 #include "host/HostError.h"
 #include "host/MarginalsReport.h"
-#include "host/PmmlDocument.h"
 #include "host/UsedData.h"
 
 namespace mcregcli {
@@ -37,6 +36,15 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     std::vector<std::string> seen{cmd.fData};
     const bool speaks = processes.Rank() == 0;
     fbPmml = !cmd.fPmml.empty();
+    if (cmd.fPmmlCovariance == "always")
+        fPmmlCovariance = PmmlCovariance::kAlways;
+    else if (cmd.fPmmlCovariance == "never")
+        fPmmlCovariance = PmmlCovariance::kNever;
+    else if (!cmd.fPmmlCovariance.empty() && cmd.fPmmlCovariance != "auto")
+        throw HostError(HostError::kUsage, "--pmml-covariance takes auto, always or never, not '" +
+                                               cmd.fPmmlCovariance + "'");
+    if (!cmd.fPmmlCovariance.empty() && !fbPmml)
+        throw HostError(HostError::kUsage, "--pmml-covariance needs --pmml");
     fpPmml = Open(speaks ? cmd.fPmml : "", "--pmml", seen);
     fpResultsXml = Open(speaks ? cmd.fResultsXml : "", "--results-xml", seen);
     fpPredictions =
@@ -58,7 +66,14 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     MergeUsedData(used, processes);
     if (fTypes.Any()) fTests = TestEffects(model, used, fTypes);
     if (!fvRequests.empty()) fvMeans = EstimateMarginalMeans(model, used, fvRequests);
-    if (fpPmml) fpPmml->Stream() << PmmlDocument(model, used, application);
+    if (fpPmml) {
+        PmmlOptions options;
+        options.fApplication = application;
+        options.fCovariance = fPmmlCovariance;
+        const std::vector<std::string> left =
+            WritePmmlDocument(fpPmml->Stream(), model, used, options);
+        fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
+    }
 }
 
 std::string Analyses::Text(double confidence, const std::string& dependent) const {

@@ -292,12 +292,14 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
     analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes);
-    if (std::ostream* out = analyses.ResultsXml()) *out << GlmResultsDocument(model, result);
+    if (std::ostream* out = analyses.ResultsXml()) WriteGlmResultsDocument(*out, model, result);
     if (std::ostream* out = analyses.Predictions()) WriteGlmPredictions(model, analysed, *out);
     progress.Clear();
     processes.Agreed([&] { analyses.Commit(); });
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
+    result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
+                             analyses.Warnings().end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     json.fbCovariance = cmd.fbCovariance;
@@ -348,11 +350,14 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
 
     const FittedModel model = fitter.GetFitted();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes);
-    if (std::ostream* out = analyses.ResultsXml()) *out << LogisticResultsDocument(model, result);
+    if (std::ostream* out = analyses.ResultsXml())
+        WriteLogisticResultsDocument(*out, model, result);
     if (std::ostream* out = analyses.Predictions()) fitter.WritePredictions(*records, *out);
     processes.Agreed([&] { analyses.Commit(); });
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
+    result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
+                             analyses.Warnings().end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     return Report(result.fvWarnings, FormatLogisticText(result), LogisticJson(result, json), cmd,

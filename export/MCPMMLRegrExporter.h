@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,12 @@ public:
     // The lower triangle's non-zero cells of cov (n x n over the estimates).
     MCXML_850::XMLElement* ExportPCovMatrix(const MCSymMatrix& cov, MCConst::MCCovbType type,
                                             bool single, int category) const;
+    // Writes the same element into the innermost open element of writer,
+    // cell by cell as it goes: a matrix of p parameters has up to
+    // p(p+1)/2 cells, which need not be held at once. False when the
+    // writer failed or memory ran out (the writer then holds part of it).
+    bool WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCSymMatrix& cov,
+                         MCConst::MCCovbType type, bool single, int category) const;
     // covariateMeans is indexed like the settings' covariate list.
     MCXML_850::XMLElement* ExportModelStats(const std::vector<double>& covariateMeans,
                                             double totalWeight, const MCRegANOVA* anova) const;
@@ -88,6 +95,11 @@ private:
     std::string TargetText(int category) const;
     // The parameter attribute of estimate-relative parameter index j.
     const ParamAttribute* Param(int j) const;
+    // The PCovMatrix element without cells, and its cells one by one to
+    // take, which returns false to stop (then false).
+    std::unique_ptr<MCXML_850::XMLElement> PCovMatrixHead(MCConst::MCCovbType type) const;
+    template <class Take>
+    bool PCovCells(const MCSymMatrix& cov, bool single, int category, Take take) const;
 
     const MCRegSettings& fSettings;
     const std::vector<MCModelEffect>& fvEffects;

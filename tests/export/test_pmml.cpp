@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <pugixml.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +27,16 @@ std::string Att(const XMLElement* e, const std::string& name) {
 }
 double Num(const XMLElement* e, const std::string& name) {
     return std::strtod(Att(e, name).c_str(), nullptr);
+}
+
+// The covariance written cell by cell, as a document of its own.
+std::string Streamed(const MCPMMLRegrExporter& ex, const MCMath_850::MCSymMatrix& cov,
+                     bool single) {
+    std::ostringstream out;
+    MCXML_850::XMLWriter writer(out, true);
+    EXPECT_TRUE(ex.WritePCovMatrix(writer, cov, MCConst::COVB_MODEL, single, 0));
+    EXPECT_TRUE(writer.Finish());
+    return out.str();
 }
 
 // y on factor A (a1..a3), covariate x and A*x: the last category of A and
@@ -220,6 +230,8 @@ TEST_F(GlmExport, AssembledModelIsWellFormed) {
     EXPECT_TRUE(open.empty());
     EXPECT_EQ(roots, 1);
     EXPECT_EQ(grm->GetNChildren(), 8);
+    const MCMath_850::MCSymMatrix& cov = *fit.stats->GetCovarianceMatrix();
+    EXPECT_EQ(Streamed(*exporter, cov, false), grm->FindChild("PCovMatrix")->ToString(true));
     EXPECT_EQ(grm->FindChild("ParamMatrix")->GetNChildren(), 8);
     EXPECT_EQ(Att(grm->FindChild("ModelStats")->GetChild(0), "field"), "x");
 }
@@ -275,6 +287,15 @@ TEST(PmmlLogistic, TargetCategoriesAndZeroCovariance) {
               "<PCovCell tRow=\"mid\" tCol=\"lo\" pRow=\"P0000003\" pCol=\"P0000002\" "
               "value=\"0.5\"/>");
     EXPECT_EQ(ex.ExportFactorList() == nullptr, true);  // no effects: nothing active
+
+    // Written cell by cell, the covariance reads as the element does.
+    for (const MCMath_850::MCSymMatrix* m : {&zero, &one}) {
+        for (bool single : {false, true}) {
+            Elem tree(ex.ExportPCovMatrix(*m, MCConst::COVB_MODEL, single, 0));
+            ASSERT_TRUE(tree);
+            EXPECT_EQ(Streamed(ex, *m, single), tree->ToString(true));
+        }
+    }
 }
 
 TEST(PmmlUniStats, DiscreteValuesAndRefusals) {
