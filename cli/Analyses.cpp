@@ -70,6 +70,7 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
         PmmlOptions options;
         options.fApplication = application;
         options.fCovariance = fPmmlCovariance;
+        options.fpCancel = cancel;
         const std::vector<std::string> left =
             WritePmmlDocument(fpPmml->Stream(), model, used, options);
         fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());

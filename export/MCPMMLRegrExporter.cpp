@@ -340,12 +340,16 @@ XMLElement* MCPMMLRegrExporter::ExportPCovMatrix(const MCSymMatrix& cov, MCConst
 }
 
 bool MCPMMLRegrExporter::WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCSymMatrix& cov,
-                                         MCConst::MCCovbType type, bool single,
-                                         int category) const {
+                                         MCConst::MCCovbType type, bool single, int category,
+                                         MCCommon_850::MCQueryCancel* cancel) const {
     if (!fbValid) return false;
     try {
-        return writer.Open(*PCovMatrixHead(type)) &&
-               PCovCells(cov, single, category, [&](ElemPtr c) { return writer.Element(*c); }) &&
+        std::size_t cells = 0;
+        const auto write = [&](ElemPtr c) {
+            if ((++cells & 4095) == 0 && cancel != nullptr && cancel->IsCancel()) return false;
+            return writer.Element(*c);
+        };
+        return writer.Open(*PCovMatrixHead(type)) && PCovCells(cov, single, category, write) &&
                writer.Close();
     } catch (const std::exception&) {
         return false;

@@ -7,6 +7,7 @@
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
+#include "companion/RecordIterator.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMOutputStats.h"
 #include "settings/MCConst.h"
@@ -69,10 +70,12 @@ public:
                                             bool single, int category) const;
     // Writes the same element into the innermost open element of writer,
     // cell by cell as it goes: a matrix of p parameters has up to
-    // p(p+1)/2 cells, which need not be held at once. False when the
-    // writer failed or memory ran out (the writer then holds part of it).
+    // p(p+1)/2 cells, which need not be held at once. cancel, when given,
+    // is asked every few thousand cells. False when the writer failed,
+    // memory ran out or cancel said stop (the writer then holds part of it).
     bool WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCSymMatrix& cov,
-                         MCConst::MCCovbType type, bool single, int category) const;
+                         MCConst::MCCovbType type, bool single, int category,
+                         MCCommon_850::MCQueryCancel* cancel = nullptr) const;
     // covariateMeans is indexed like the settings' covariate list.
     MCXML_850::XMLElement* ExportModelStats(const std::vector<double>& covariateMeans,
                                             double totalWeight, const MCRegANOVA* anova) const;

@@ -13,6 +13,7 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "export/MCPMMLTags.h"
 #include "glm/MCGLMOutputStats.h"
+#include "host/HostError.h"
 
 namespace mchost {
 
@@ -233,9 +234,14 @@ std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel&
     element(Own(exporter.ExportPPMatrix()));
     // Without error degrees of freedom the covariance is not known.
     const MCMath_850::MCSymMatrix& cov = *stats.GetCovarianceMatrix();
-    if ((glm == nullptr || glm->GetErrorDF() > 0.0) &&
-        WithCovariance(cov, options.fCovariance, warnings))
-        check(exporter.WritePCovMatrix(writer, cov, m.fpSettings->GetCovbType(), false, 0));
+    const bool withCovariance = (glm == nullptr || glm->GetErrorDF() > 0.0) &&
+                                WithCovariance(cov, options.fCovariance, warnings);
+    if (withCovariance && !exporter.WritePCovMatrix(writer, cov, m.fpSettings->GetCovbType(), false,
+                                                    0, options.fpCancel)) {
+        if (options.fpCancel != nullptr && options.fpCancel->IsCancel())
+            throw HostError(HostError::kInterrupted, "interrupted");
+        check(false);
+    }
     element(Own(exporter.ExportParamMatrix(false, 0)));
     check(writer.Finish());
     out << "\n";

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "companion/RecordIterator.h"
 #include "host/FittedModel.h"
 #include "host/UsedData.h"
 
@@ -24,6 +25,8 @@ public:
     // The program that writes the document, "name version".
     std::string fApplication;
     PmmlCovariance fCovariance = PmmlCovariance::kAuto;
+    // Asked while the covariance is written; null: never stopped.
+    MCCommon_850::MCQueryCancel* fpCancel = nullptr;
 };
 
 // Writes a complete PMML 4.4 document of a fitted model to out, to score it
@@ -37,7 +40,8 @@ public:
 // estimate elements come from the library. A general linear model without
 // error degrees of freedom has no covariance to write. Returns the
 // warnings about what the document leaves out. A failure of out is left in
-// out's state for its owner to report.
+// out's state for its owner to report; throws HostError (interrupted) when
+// the cancel query says stop.
 std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel& model,
                                            const UsedData& used, const PmmlOptions& options);
 

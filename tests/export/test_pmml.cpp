@@ -298,6 +298,38 @@ TEST(PmmlLogistic, TargetCategoriesAndZeroCovariance) {
     }
 }
 
+// Written cell by cell, the covariance asks the host's cancel query every
+// 4,096 cells and stops when told to.
+TEST(PmmlCovariance, CancelStopsTheCells) {
+    MCMath_850::MCRegSettings s;
+    EXPECT_TRUE(s.SetDependent(0));
+    MCXML_850::MCVarList vars;
+    EXPECT_GE(vars.AddContinuousVar("y", 0, 1), 0);
+    const int p = 100;  // 5,050 cells
+    const std::vector<MCRegrParameter> params(p);
+    const std::vector<double> est(p, 1.0);
+    MCMath_850::MCBitSet estimated(p);
+    MCPMMLRegrExporter ex(s, vars, params, est, estimated, nullptr);
+    MCMath_850::MCSymMatrix cov(p);
+    for (int i = 0; i < p; ++i)
+        for (int j = 0; j <= i; ++j) cov.SetElem(i, j, 1.0);
+    struct Stop : MCCommon_850::MCQueryCancel {
+        int fAsked = 0;
+        bool IsCancel() override { return ++fAsked > 0; }
+    } stop;
+    std::ostringstream out;
+    MCXML_850::XMLWriter writer(out, false);
+    EXPECT_FALSE(ex.WritePCovMatrix(writer, cov, MCConst::COVB_MODEL, false, 0, &stop));
+    EXPECT_EQ(stop.fAsked, 1);
+    EXPECT_TRUE(writer.Finish());
+    const std::string text = out.str();
+    std::size_t cells = 0;
+    for (std::size_t at = text.find("<PCovCell"); at != std::string::npos;
+         at = text.find("<PCovCell", at + 1))
+        ++cells;
+    EXPECT_EQ(cells, 4095u);
+}
+
 TEST(PmmlUniStats, DiscreteValuesAndRefusals) {
     MCXML_850::MCUniStats::SummStats sum;
     sum.fMean = 1.5;
