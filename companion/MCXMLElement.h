@@ -24,14 +24,15 @@ namespace MCXML_850 {
 // XML cannot carry (one outside a well-formed UTF-8 sequence, as in text
 // of another encoding; NUL and the other control characters except tab,
 // line feed and carriage return; a byte of U+FFFE or U+FFFF) is written as
-// U+FFFD followed by its value in two upper-case hexadecimal digits, so
-// 0xE9 becomes "\uFFFDE9" and NUL "\uFFFD00". A U+FFFD that the text
-// itself holds is written the same way, byte by byte ("\uFFFDEF\uFFFDBF
-// \uFFFDBD"), so that every U+FFFD of the document starts an escape: the
-// original bytes can be read back, and two different texts never look the
-// same. Tab, line feed and carriage return in attribute values are written
-// as character references, so that a reader's attribute-value
-// normalisation keeps them.
+// U+FFFD followed by its value in two upper-case hexadecimal digits: the
+// CP1252 "r\xE9gion" is written as "r", U+FFFD, "E9gion", and "a\0b" as
+// "a", U+FFFD, "00b". A U+FFFD that the text itself holds is written the
+// same way, byte by byte (U+FFFD "EF" U+FFFD "BF" U+FFFD "BD"), so that
+// every U+FFFD of the document starts an escape: the original bytes can be
+// read back, and two different texts never look the same. Tab, line feed
+// and carriage return in attribute values (carriage return in text too)
+// are written as character references, which a reader's normalisation of
+// white space keeps.
 //
 // Appending a child, adding an attribute and writing cost constant time
 // per element, attribute and byte (amortised), however many siblings or
