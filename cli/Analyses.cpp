@@ -26,6 +26,15 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     fEmmeans.fvMetric = cmd.fvMetric;
     fEmmeans.Check();
     fbPmml = !cmd.fPmml.empty();
+    if (cmd.fPmmlCovariance == "always")
+        fPmmlCovariance = PmmlCovariance::kAlways;
+    else if (cmd.fPmmlCovariance == "never")
+        fPmmlCovariance = PmmlCovariance::kNever;
+    else if (!cmd.fPmmlCovariance.empty() && cmd.fPmmlCovariance != "auto")
+        throw HostError(HostError::kUsage, "--pmml-covariance takes auto, always or never, not '" +
+                                               cmd.fPmmlCovariance + "'");
+    if (!cmd.fPmmlCovariance.empty() && !fbPmml)
+        throw HostError(HostError::kUsage, "--pmml-covariance needs --pmml");
 
     // Every output is found, and told apart from the input and the others
     // by what file it is, before any is opened.
@@ -78,7 +87,13 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     // The means and the documents do not ask about a cancel: asked here.
     ThrowIfInterrupted();
     if (fpPmml) {
-        fpPmml->Stream() << PmmlDocument(model, used, application);
+        PmmlOptions options;
+        options.fApplication = application;
+        options.fCovariance = fPmmlCovariance;
+        options.fpCancel = cancel;
+        const std::vector<std::string> left =
+            WritePmmlDocument(fpPmml->Stream(), model, used, options);
+        fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
         TestPoint("pmml");
     }
 }

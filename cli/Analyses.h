@@ -12,6 +12,7 @@
 #include "host/FittedModel.h"
 #include "host/Marginals.h"
 #include "host/OutputFile.h"
+#include "host/PmmlDocument.h"
 #include "host/Processes.h"
 
 namespace mcregcli {
@@ -46,6 +47,8 @@ public:
     // The files the caller fills itself; null when not asked for.
     std::ostream* Predictions() { return fpPredictions ? &fpPredictions->Stream() : nullptr; }
     std::ostream* ResultsXml() { return fpResultsXml ? &fpResultsXml->Stream() : nullptr; }
+    // What the documents left out, said after the run.
+    const std::vector<std::string>& Warnings() const { return fvWarnings; }
 
     std::string Text(double confidence, const std::string& dependent) const;
     // Adds "tests" and "emmeans" when asked for.
@@ -67,11 +70,13 @@ private:
     std::vector<mchost::EmmeansRequest> fvRequests;
     bool fbPmml = false;
     bool fbStandardOutput = false;
+    mchost::PmmlCovariance fPmmlCovariance = mchost::PmmlCovariance::kAuto;
     std::unique_ptr<mchost::OutputFile> fpPmml;
     std::unique_ptr<mchost::OutputFile> fpResultsXml;
     std::unique_ptr<mchost::OutputFile> fpPredictions;
     std::optional<mchost::EffectTests> fTests;
     std::vector<mchost::EmmeansResult> fvMeans;
+    std::vector<std::string> fvWarnings;
 };
 
 }  // namespace mcregcli

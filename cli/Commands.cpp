@@ -301,7 +301,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     });
     analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes);
     if (std::ostream* out = analyses.ResultsXml()) {
-        *out << GlmResultsDocument(model, result);
+        WriteGlmResultsDocument(*out, model, result);
         TestPoint("results-xml");
     }
     if (std::ostream* out = analyses.Predictions()) {
@@ -311,6 +311,8 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     progress.Clear();
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
+    result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
+                             analyses.Warnings().end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     json.fbCovariance = cmd.fbCovariance;
@@ -364,7 +366,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const FittedModel model = fitter.GetFitted();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes);
     if (std::ostream* out = analyses.ResultsXml()) {
-        *out << LogisticResultsDocument(model, result);
+        WriteLogisticResultsDocument(*out, model, result);
         TestPoint("results-xml");
     }
     if (std::ostream* out = analyses.Predictions()) {
@@ -375,6 +377,8 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     progress.Clear();
 
     result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
+    result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
+                             analyses.Warnings().end());
     JsonOptions json;
     json.fbTiming = cmd.fbTiming;
     return Conclude(result.fvWarnings, FormatLogisticText(result), LogisticJson(result, json), cmd,

@@ -37,6 +37,7 @@ struct ModelCommand : ReadCommand {
     std::string fContrastReference;
     std::vector<double> fvMetric;
     std::string fPmml;
+    std::string fPmmlCovariance;  // empty: auto
     std::string fResultsXml;
     std::string fPredictions;
 };

@@ -15,6 +15,7 @@
 #include "cli/ProcessGroup.h"
 #include "host/Formula.h"
 #include "host/HostError.h"
+#include "host/PmmlDocument.h"
 
 namespace {
 
@@ -122,6 +123,13 @@ void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
         ->type_name("v1,v2,...");
     sub->add_option("--pmml", cmd.fPmml, "Write the model as a PMML 4.4 document")
         ->type_name("FILE");
+    sub->add_option("--pmml-covariance", cmd.fPmmlCovariance,
+                    "Whether the PMML document holds the covariance matrix of the estimates, "
+                    "which scorers need for standard errors and which grows with the square of "
+                    "the parameters: auto (default) writes it for models of at most " +
+                        std::to_string(kPmmlCovarianceLimit) +
+                        " parameters and warns when it leaves it out")
+        ->type_name("auto|always|never");
     sub->add_option("--results-xml", cmd.fResultsXml,
                     "Write the parameter estimates as an XML results document")
         ->type_name("FILE");

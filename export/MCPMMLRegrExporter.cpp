@@ -269,61 +269,91 @@ XMLElement* MCPMMLRegrExporter::ExportParamMatrix(bool single, int category) con
     });
 }
 
+ElemPtr MCPMMLRegrExporter::PCovMatrixHead(MCConst::MCCovbType type) const {
+    ElemPtr e = Make(Tags::XML_ELE_PCOVMATRIX);
+    e->AddAttribute(Tags::XML_ATT_TYPE,
+                    type == MCConst::COVB_ROBUST ? Tags::XML_VAL_ROBUST : Tags::XML_VAL_MODEL);
+    return e;
+}
+
+template <class Take>
+bool MCPMMLRegrExporter::PCovCells(const MCSymMatrix& cov, bool single, int category,
+                                   Take take) const {
+    const int n = std::min(fNEstimates, cov.GetNRows());
+    const std::string singleText = single ? TargetText(1 - category) : std::string();
+    auto name = [&](int j) {
+        const ParamAttribute* p = Param(j);
+        return p != nullptr ? p->fName : ParamName(j + 1);
+    };
+    bool any = false;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            const double v = cov.GetElem(i, j);
+            if (v == 0.0) continue;
+            ElemPtr c = Make(Tags::XML_ELE_PCOVCELL);
+            int pi = i, pj = j;
+            if (single) {
+                c->AddAttribute(Tags::XML_ATT_TROW, singleText);
+                c->AddAttribute(Tags::XML_ATT_TCOL, singleText);
+            } else if (fModelType == 1 && fNPerCategory > 0) {
+                c->AddAttribute(Tags::XML_ATT_TROW, TargetText(i / fNPerCategory));
+                c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(j / fNPerCategory));
+                pi = i % fNPerCategory;
+                pj = j % fNPerCategory;
+            } else if (fModelType == 2) {
+                if (i <= fNCategories - 2) c->AddAttribute(Tags::XML_ATT_TROW, TargetText(i));
+                if (j <= fNCategories - 2) c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(j));
+            }
+            c->AddAttribute(Tags::XML_ATT_PROW, name(pi));
+            c->AddAttribute(Tags::XML_ATT_PCOL, name(pj));
+            c->AddAttribute(Tags::XML_ATT_VALUE, v);
+            if (!take(std::move(c))) return false;
+            any = true;
+        }
+    }
+    if (any) return true;
+    ElemPtr c = Make(Tags::XML_ELE_PCOVCELL);
+    if (single) {
+        c->AddAttribute(Tags::XML_ATT_TROW, singleText);
+        c->AddAttribute(Tags::XML_ATT_TCOL, singleText);
+    } else if (fModelType == 1 || fModelType == 2) {
+        c->AddAttribute(Tags::XML_ATT_TROW, TargetText(0));
+        c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(0));
+    }
+    c->AddAttribute(Tags::XML_ATT_PROW, name(0));
+    c->AddAttribute(Tags::XML_ATT_PCOL, name(0));
+    c->AddAttribute(Tags::XML_ATT_VALUE, "0.0");
+    return take(std::move(c));
+}
+
 XMLElement* MCPMMLRegrExporter::ExportPCovMatrix(const MCSymMatrix& cov, MCConst::MCCovbType type,
                                                  bool single, int category) const {
     if (!fbValid) return nullptr;
     return Guarded([&] {
-        ElemPtr e = Make(Tags::XML_ELE_PCOVMATRIX);
-        e->AddAttribute(Tags::XML_ATT_TYPE,
-                        type == MCConst::COVB_ROBUST ? Tags::XML_VAL_ROBUST : Tags::XML_VAL_MODEL);
-        const int n = std::min(fNEstimates, cov.GetNRows());
-        const std::string singleText = single ? TargetText(1 - category) : std::string();
-        auto name = [&](int j) {
-            const ParamAttribute* p = Param(j);
-            return p != nullptr ? p->fName : ParamName(j + 1);
-        };
-        bool any = false;
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j <= i; ++j) {
-                const double v = cov.GetElem(i, j);
-                if (v == 0.0) continue;
-                ElemPtr c = Make(Tags::XML_ELE_PCOVCELL);
-                int pi = i, pj = j;
-                if (single) {
-                    c->AddAttribute(Tags::XML_ATT_TROW, singleText);
-                    c->AddAttribute(Tags::XML_ATT_TCOL, singleText);
-                } else if (fModelType == 1 && fNPerCategory > 0) {
-                    c->AddAttribute(Tags::XML_ATT_TROW, TargetText(i / fNPerCategory));
-                    c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(j / fNPerCategory));
-                    pi = i % fNPerCategory;
-                    pj = j % fNPerCategory;
-                } else if (fModelType == 2) {
-                    if (i <= fNCategories - 2) c->AddAttribute(Tags::XML_ATT_TROW, TargetText(i));
-                    if (j <= fNCategories - 2) c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(j));
-                }
-                c->AddAttribute(Tags::XML_ATT_PROW, name(pi));
-                c->AddAttribute(Tags::XML_ATT_PCOL, name(pj));
-                c->AddAttribute(Tags::XML_ATT_VALUE, v);
-                Adopt(*e, std::move(c));
-                any = true;
-            }
-        }
-        if (!any) {
-            ElemPtr c = Make(Tags::XML_ELE_PCOVCELL);
-            if (single) {
-                c->AddAttribute(Tags::XML_ATT_TROW, singleText);
-                c->AddAttribute(Tags::XML_ATT_TCOL, singleText);
-            } else if (fModelType == 1 || fModelType == 2) {
-                c->AddAttribute(Tags::XML_ATT_TROW, TargetText(0));
-                c->AddAttribute(Tags::XML_ATT_TCOL, TargetText(0));
-            }
-            c->AddAttribute(Tags::XML_ATT_PROW, name(0));
-            c->AddAttribute(Tags::XML_ATT_PCOL, name(0));
-            c->AddAttribute(Tags::XML_ATT_VALUE, "0.0");
+        ElemPtr e = PCovMatrixHead(type);
+        PCovCells(cov, single, category, [&](ElemPtr c) {
             Adopt(*e, std::move(c));
-        }
+            return true;
+        });
         return e;
     });
+}
+
+bool MCPMMLRegrExporter::WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCSymMatrix& cov,
+                                         MCConst::MCCovbType type, bool single, int category,
+                                         MCCommon_850::MCQueryCancel* cancel) const {
+    if (!fbValid) return false;
+    try {
+        std::size_t cells = 0;
+        const auto write = [&](ElemPtr c) {
+            if ((++cells & 4095) == 0 && cancel != nullptr && cancel->IsCancel()) return false;
+            return writer.Element(*c);
+        };
+        return writer.Open(*PCovMatrixHead(type)) && PCovCells(cov, single, category, write) &&
+               writer.Close();
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 XMLElement* MCPMMLRegrExporter::ExportModelStats(const std::vector<double>& covariateMeans,

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -6,6 +7,7 @@
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
+#include "companion/RecordIterator.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMOutputStats.h"
 #include "settings/MCConst.h"
@@ -66,6 +68,14 @@ public:
     // The lower triangle's non-zero cells of cov (n x n over the estimates).
     MCXML_850::XMLElement* ExportPCovMatrix(const MCSymMatrix& cov, MCConst::MCCovbType type,
                                             bool single, int category) const;
+    // Writes the same element into the innermost open element of writer,
+    // cell by cell as it goes: a matrix of p parameters has up to
+    // p(p+1)/2 cells, which need not be held at once. cancel, when given,
+    // is asked every few thousand cells. False when the writer failed,
+    // memory ran out or cancel said stop (the writer then holds part of it).
+    bool WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCSymMatrix& cov,
+                         MCConst::MCCovbType type, bool single, int category,
+                         MCCommon_850::MCQueryCancel* cancel = nullptr) const;
     // covariateMeans is indexed like the settings' covariate list.
     MCXML_850::XMLElement* ExportModelStats(const std::vector<double>& covariateMeans,
                                             double totalWeight, const MCRegANOVA* anova) const;
@@ -88,6 +98,11 @@ private:
     std::string TargetText(int category) const;
     // The parameter attribute of estimate-relative parameter index j.
     const ParamAttribute* Param(int j) const;
+    // The PCovMatrix element without cells, and its cells one by one to
+    // take, which returns false to stop (then false).
+    std::unique_ptr<MCXML_850::XMLElement> PCovMatrixHead(MCConst::MCCovbType type) const;
+    template <class Take>
+    bool PCovCells(const MCSymMatrix& cov, bool single, int category, Take take) const;
 
     const MCRegSettings& fSettings;
     const std::vector<MCModelEffect>& fvEffects;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <ostream>
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
@@ -12,6 +13,7 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "export/MCPMMLTags.h"
 #include "glm/MCGLMOutputStats.h"
+#include "host/HostError.h"
 
 namespace mchost {
 
@@ -160,21 +162,50 @@ MCMath_850::MCRegANOVA Anova(const FittedModel& m, const MCMath_850::MCGLMOutput
     return a;
 }
 
+// Whether the document holds the covariance; the warning when it leaves
+// it out for its size.
+bool WithCovariance(const MCMath_850::MCSymMatrix& cov, PmmlCovariance policy,
+                    std::vector<std::string>& warnings) {
+    if (policy != PmmlCovariance::kAuto) return policy == PmmlCovariance::kAlways;
+    const int p = cov.GetNRows();
+    if (p <= kPmmlCovarianceLimit) return true;
+    warnings.push_back(
+        "warning: the PMML document leaves out the covariance matrix of the "
+        "estimates (PCovMatrix), so a scorer cannot compute standard errors: the "
+        "model has " +
+        std::to_string(p) + " parameters, more than " + std::to_string(kPmmlCovarianceLimit) +
+        "; --pmml-covariance always writes it");
+    return false;
+}
+
 }  // namespace
 
-std::string PmmlDocument(const FittedModel& m, const UsedData& used,
-                         const std::string& application) {
+std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel& m,
+                                           const UsedData& used, const PmmlOptions& options) {
+    std::vector<std::string> warnings;
     const MCXML_850::MCVarList vars = VarList(m, used);
     const MCMath_850::IMCRegOutputStats& stats = *m.fpStats;
     const MCMath_850::MCPMMLRegrExporter exporter(*m.fpSettings, vars, stats.GetParameters(),
                                                   stats.GetParamEstimates(),
                                                   stats.GetRedundancyIndicators(), nullptr);
 
+    // Every part is written as soon as it is made, so that the largest, the
+    // covariance with a cell per pair of parameters, is never held whole.
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    MCXML_850::XMLWriter writer(out, true);
+    // A stream that failed is its owner's to report; anything else is memory.
+    const auto check = [&](bool written) {
+        if (!written && !out.fail()) throw std::bad_alloc();
+    };
+    const auto element = [&](const Elem& e) {
+        if (e) check(writer.Element(*e));
+    };
     Elem root = Make(Tags::XML_ELE_PMML);
     root->AddAttribute(Tags::XML_ATT_XMLNS, kNamespace);
     root->AddAttribute(Tags::XML_ATT_VERSION, kVersion);
-    Append(*root, Header(m, application));
-    Append(*root, DataDictionary(m));
+    check(writer.Open(*root));
+    element(Header(m, options.fApplication));
+    element(DataDictionary(m));
 
     Elem model = Make(Tags::XML_ELE_GENERALREGRESSIONMODEL);
     model->AddAttribute("targetVariableName", Var(m, 0).fName);
@@ -189,24 +220,32 @@ std::string PmmlDocument(const FittedModel& m, const UsedData& used,
         model->AddAttribute(
             Tags::XML_ATT_TARGETREFERENCECATEGORY,
             Var(m, 0).fvCategories[static_cast<std::size_t>(m.fvModelCategories.back())]);
-    Append(*model, MiningSchema(m, exporter));
+    check(writer.Open(*model));
+    element(MiningSchema(m, exporter));
 
     const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(&stats);
     MCMath_850::MCRegANOVA anova;
     if (glm != nullptr) anova = Anova(m, *glm, used);
-    Append(*model, Own(exporter.ExportModelStats(used.fvMean, stats.GetTotalFreqWeight(),
-                                                 glm != nullptr ? &anova : nullptr)));
-    Append(*model, Own(exporter.ExportParameterList()));
-    Append(*model, Elem(exporter.ExportFactorList()));
-    Append(*model, Elem(exporter.ExportCovariateList()));
-    Append(*model, Own(exporter.ExportPPMatrix()));
+    element(Own(exporter.ExportModelStats(used.fvMean, stats.GetTotalFreqWeight(),
+                                          glm != nullptr ? &anova : nullptr)));
+    element(Own(exporter.ExportParameterList()));
+    element(Elem(exporter.ExportFactorList()));
+    element(Elem(exporter.ExportCovariateList()));
+    element(Own(exporter.ExportPPMatrix()));
     // Without error degrees of freedom the covariance is not known.
-    if (glm == nullptr || glm->GetErrorDF() > 0.0)
-        Append(*model, Own(exporter.ExportPCovMatrix(*stats.GetCovarianceMatrix(),
-                                                     m.fpSettings->GetCovbType(), false, 0)));
-    Append(*model, Own(exporter.ExportParamMatrix(false, 0)));
-    Append(*root, std::move(model));
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + root->ToString(true) + "\n";
+    const MCMath_850::MCSymMatrix& cov = *stats.GetCovarianceMatrix();
+    const bool withCovariance = (glm == nullptr || glm->GetErrorDF() > 0.0) &&
+                                WithCovariance(cov, options.fCovariance, warnings);
+    if (withCovariance && !exporter.WritePCovMatrix(writer, cov, m.fpSettings->GetCovbType(), false,
+                                                    0, options.fpCancel)) {
+        if (options.fpCancel != nullptr && options.fpCancel->IsCancel())
+            throw HostError(HostError::kInterrupted, "interrupted");
+        check(false);
+    }
+    element(Own(exporter.ExportParamMatrix(false, 0)));
+    check(writer.Finish());
+    out << "\n";
+    return warnings;
 }
 
 }  // namespace mchost

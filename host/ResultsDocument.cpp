@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <ostream>
 
 #include "companion/MCMV.h"
 #include "companion/MCVarList.h"
@@ -33,20 +34,23 @@ MCXML_850::MCVarList VarList(const FittedModel& m) {
     return vars;
 }
 
-std::string Document(const FittedModel& m, const std::vector<MCRegrParameterStats>& stats,
-                     const std::string& modelName) {
+void Write(std::ostream& out, const FittedModel& m, const std::vector<MCRegrParameterStats>& stats,
+           const std::string& modelName) {
     const MCXML_850::MCVarList vars = VarList(m);
     std::unique_ptr<MCXML_850::XMLElement> e(
         MCMath_850::MCRegrDoreZADUtil::CreateParameterEstimates(stats, *m.fpSettings, vars,
                                                                 m.fpStats->GetParameters(), "model",
                                                                 modelName, nullptr, m.fbLogistic));
     if (!e) throw std::bad_alloc();
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + e->ToString(true) + "\n";
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    // A stream that failed is its owner's to report; anything else is memory.
+    if (!e->Write(out, true) && !out.fail()) throw std::bad_alloc();
+    out << "\n";
 }
 
 }  // namespace
 
-std::string GlmResultsDocument(const FittedModel& m, const GlmResult& r) {
+void WriteGlmResultsDocument(std::ostream& out, const FittedModel& m, const GlmResult& r) {
     std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
     for (std::size_t k = 0; k < stats.size() && k < r.fvParameters.size(); ++k) {
         const ParameterRow& p = r.fvParameters[k];
@@ -60,10 +64,11 @@ std::string GlmResultsDocument(const FittedModel& m, const GlmResult& r) {
         s.fCILower = Lib(p.fCILower);
         s.fCIUpper = Lib(p.fCIUpper);
     }
-    return Document(m, stats, "glm");
+    Write(out, m, stats, "glm");
 }
 
-std::string LogisticResultsDocument(const FittedModel& m, const LogisticResult& r) {
+void WriteLogisticResultsDocument(std::ostream& out, const FittedModel& m,
+                                  const LogisticResult& r) {
     std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
     for (std::size_t k = 0; k < stats.size() && k < r.fvParameters.size(); ++k) {
         const LogisticParameterRow& p = r.fvParameters[k];
@@ -81,7 +86,7 @@ std::string LogisticResultsDocument(const FittedModel& m, const LogisticResult& 
         s.fCILower = p.fCILower > 0.0 ? std::log(p.fCILower) : MCMV::Missing();
         s.fCIUpper = p.fCIUpper > 0.0 ? std::log(p.fCIUpper) : MCMV::Missing();
     }
-    return Document(m, stats, "multinomial logistic");
+    Write(out, m, stats, "multinomial logistic");
 }
 
 }  // namespace mchost

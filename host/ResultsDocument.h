@@ -1,5 +1,5 @@
 #pragma once
-#include <string>
+#include <iosfwd>
 
 #include "host/FittedModel.h"
 #include "host/GlmFit.h"
@@ -12,8 +12,11 @@ namespace mchost {
 // ParameterStats element per parameter, named P0000001, ... in parameter
 // order, carrying the statistics of the report's parameter table and a
 // RegressionParameter child naming the parameter's factor categories and
-// covariates (a logit's intercept by its target category).
-std::string GlmResultsDocument(const FittedModel& model, const GlmResult& result);
-std::string LogisticResultsDocument(const FittedModel& model, const LogisticResult& result);
+// covariates (a logit's intercept by its target category). Written to out
+// as it is made; a failure of out is left in out's state for its owner to
+// report.
+void WriteGlmResultsDocument(std::ostream& out, const FittedModel& model, const GlmResult& result);
+void WriteLogisticResultsDocument(std::ostream& out, const FittedModel& model,
+                                  const LogisticResult& result);
 
 }  // namespace mchost

@@ -3,7 +3,9 @@
 // formula allows, each variable once in the mining schema with the weights
 // marked by their PMML use; and a scorer written here from the PMML
 // standard's rules for GeneralRegressionModel alone reproduces the
-// program's --predictions. Also the --results-xml document.
+// program's --predictions. Also the --results-xml document, both documents
+// for names in any encoding, and the covariance's size rule.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -55,6 +57,40 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
     return rows;
 }
 
+// The documents' reading of the bytes XML cannot carry: U+FFFD and two
+// hexadecimal digits stand for one byte.
+std::string Unescape(const std::string& text) {
+    const std::string mark = "\xEF\xBF\xBD";
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, 3, mark) == 0 && i + 5 <= text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 3, 2), nullptr, 16));
+            i += 5;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// xmllint's complaints about a file, against the PMML schema or only as XML;
+// empty when it is content.
+std::string Xmllint(const std::string& path, bool schema) {
+    const std::string check =
+        "xmllint --noout " +
+        (schema ? "--schema " + Quote(kGolden + "pmml/pmml-4-4.xsd") + " " : std::string()) +
+        Quote(path) + " 2>&1";
+    FILE* pipe = ::popen(check.c_str(), "r");
+    if (pipe == nullptr) return "cannot run xmllint";
+    std::string said;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe) != nullptr) said += buf;
+    const int status = ::pclose(pipe);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127)
+        return "xmllint is missing (tools/deps.sh installs libxml2-utils)";
+    return WEXITSTATUS(status) == 0 ? "" : said;
+}
+
 // A GeneralRegressionModel scored as the PMML standard says: each
 // parameter's predictor term is the product of its PPMatrix cells (a
 // factor's cell 1 when the input equals the cell's category, a covariate's
@@ -62,28 +98,31 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
 // cells; a general linear model predicts the sum of beta times term, a
 // multinomial logistic model gives each target category exp of its sum
 // over the sum of those exps, the reference category's sum being 0.
+// Names and categories are read back to their bytes (Unescape), so the
+// data's own cells are scored.
 class Scorer {
 public:
     explicit Scorer(const pugi::xml_document& doc) {
+        const auto text = [](pugi::xml_attribute a) { return Unescape(a.value()); };
         const pugi::xml_node pmml = doc.child("PMML");
         for (pugi::xml_node f : pmml.child("DataDictionary").children("DataField"))
-            fNumeric[f.attribute("name").value()] =
+            fNumeric[text(f.attribute("name"))] =
                 std::string(f.attribute("dataType").value()) == "double";
         const pugi::xml_node m = pmml.child("GeneralRegressionModel");
         fbLogistic = std::string(m.attribute("modelType").value()) == "multinomialLogistic";
-        fReference = m.attribute("targetReferenceCategory").value();
+        fReference = text(m.attribute("targetReferenceCategory"));
         for (pugi::xml_node p : m.child("ParameterList").children("Parameter"))
             fvParameters.push_back(p.attribute("name").value());
         for (pugi::xml_node c : m.child("PPMatrix").children("PPCell"))
             fCells[c.attribute("parameterName").value()].push_back(
-                {c.attribute("predictorName").value(), c.attribute("value").value()});
+                {text(c.attribute("predictorName")), text(c.attribute("value"))});
         for (pugi::xml_node c : m.child("ParamMatrix").children("PCell")) {
-            const std::string target = c.attribute("targetCategory").value();
+            const std::string target = text(c.attribute("targetCategory"));
             if (fBeta.find(target) == fBeta.end()) fvTargets.push_back(target);
             fBeta[target][c.attribute("parameterName").value()] = c.attribute("beta").as_double();
         }
         for (pugi::xml_node f : m.child("FactorList").children("Predictor"))
-            fFactors.insert(f.attribute("name").value());
+            fFactors.insert(text(f.attribute("name")));
     }
 
     // The value (general linear model) or the probability of each category
@@ -139,25 +178,15 @@ private:
 // and scores every data row that has a prediction.
 void CheckModel(const std::string& command, const std::string& data,
                 const std::vector<std::string>& extra, const std::string& schemaSummary = "") {
-    const TempFile pmml("", ".pmml"), predictions("", ".csv");
+    const TempFile pmml("", ".pmml"), predictions("", ".csv"), results("", ".xml");
     std::vector<std::string> args{command, "--data", data};
     args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.end(),
-                {"--pmml", pmml.path.string(), "--predictions", predictions.path.string()});
+    args.insert(args.end(), {"--pmml", pmml.path.string(), "--predictions",
+                             predictions.path.string(), "--results-xml", results.path.string()});
     const Result r = RunProgram(args);
     ASSERT_EQ(r.code, 0) << r.err;
-
-    const std::string check = "xmllint --noout --schema " + Quote(kGolden + "pmml/pmml-4-4.xsd") +
-                              " " + Quote(pmml.path.string()) + " 2>&1";
-    FILE* pipe = ::popen(check.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string said;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe) != nullptr) said += buf;
-    const int status = ::pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 127)
-        << "xmllint is missing (tools/deps.sh installs libxml2-utils)";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << said << Slurp(pmml.path);
+    EXPECT_EQ(Xmllint(pmml.path.string(), true), "") << Slurp(pmml.path);
+    EXPECT_EQ(Xmllint(results.path.string(), false), "") << Slurp(results.path);
 
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
@@ -165,9 +194,9 @@ void CheckModel(const std::string& command, const std::string& data,
     std::set<std::string> fields;
     std::string uses;
     for (pugi::xml_node f : model.child("MiningSchema").children("MiningField")) {
-        EXPECT_TRUE(fields.insert(f.attribute("name").value()).second)
+        EXPECT_TRUE(fields.insert(Unescape(f.attribute("name").value())).second)
             << "listed twice: " << f.attribute("name").value();
-        uses += std::string(f.attribute("name").value()) + ":" +
+        uses += Unescape(f.attribute("name").value()) + ":" +
                 (f.attribute("usageType") ? f.attribute("usageType").value() : "active") + " ";
     }
     if (!schemaSummary.empty()) {
@@ -176,7 +205,8 @@ void CheckModel(const std::string& command, const std::string& data,
     std::size_t dictionary = 0;
     for (pugi::xml_node f : doc.child("PMML").child("DataDictionary").children("DataField")) {
         ++dictionary;
-        EXPECT_EQ(fields.count(f.attribute("name").value()), 1u) << f.attribute("name").value();
+        EXPECT_EQ(fields.count(Unescape(f.attribute("name").value())), 1u)
+            << f.attribute("name").value();
     }
     EXPECT_EQ(dictionary, fields.size());
 
@@ -309,4 +339,141 @@ TEST_F(Cli, ResultsDocumentOfALogisticModelListsEveryLogitsParameters) {
         ExpectNear(json(p.attribute("expEstimate").as_double()), want["exp_b"], "exp(B)");
     }
     EXPECT_EQ(k, params.size());
+}
+
+// Names and categories in another encoding (CP1252), with NUL and control
+// characters, broken UTF-8 or a U+FFFD of their own give valid documents
+// in which every category keeps its own text: the scorer, reading the
+// escapes back to bytes, predicts what the program predicts from the
+// data's own cells, and both documents list every category once.
+TEST_F(Cli, DocumentsOfNamesInAnyEncodingAreValidAndKeepCategoriesApart) {
+    using namespace std::string_literals;
+    const std::string region = "r\xE9gion";
+    // CP1252 u-umlaut and e-grave (differing only in bytes that must be
+    // replaced), NUL and another control character, U+FFFD, a broken
+    // sequence, a control character XML forbids.
+    const std::vector<std::string> regions = {"nord",   "s\374d",       "s\350d",      "a\0b"s,
+                                              "a\001b", "\xEF\xBF\xBD", "bad\xC3\x28", "t\037x"};
+    std::string csv = "y," + region + ",x\n";
+    for (std::size_t k = 0; k < 3 * regions.size(); ++k)
+        csv += std::to_string((k * 37) % 17 + 0.25 * static_cast<double>(k % 4)) + "," +
+               regions[k % regions.size()] + "," + std::to_string(0.5 * ((k * 5) % 7)) + "\n";
+    const TempFile data(csv);
+    {
+        SCOPED_TRACE("general linear model");
+        CheckModel("glm", data.path.string(), {"--formula", "y ~ " + region + " + x"},
+                   region + ":active x:active y:predicted ");
+    }
+    const TempFile pmml("", ".pmml"), results("", ".xml");
+    const Result r =
+        RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ " + region + " + x",
+                    "--pmml", pmml.path.string(), "--results-xml", results.path.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::set<std::string> want(regions.begin(), regions.end());
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
+    std::set<std::string> listed;
+    std::size_t values = 0;
+    for (pugi::xml_node f : doc.child("PMML").child("DataDictionary").children("DataField")) {
+        if (Unescape(f.attribute("name").value()) != region) continue;
+        for (pugi::xml_node v : f.children("Value")) {
+            listed.insert(Unescape(v.attribute("value").value()));
+            ++values;
+        }
+    }
+    EXPECT_EQ(values, regions.size());
+    EXPECT_EQ(listed, want);
+    pugi::xml_document res;
+    ASSERT_TRUE(res.load_file(results.path.c_str()));
+    std::set<std::string> named;
+    for (pugi::xml_node p : res.child("ParameterEstimates").children("ParameterStats"))
+        for (pugi::xml_node f : p.child("RegressionParameter").children("Factor")) {
+            EXPECT_EQ(Unescape(f.attribute("name").value()), region);
+            named.insert(Unescape(f.attribute("value").value()));
+        }
+    EXPECT_EQ(named, want);
+
+    // The same for the categories of a logistic model's dependent, the last
+    // of them (the reference) a U+FFFD.
+    std::string dep = "d,x\n";
+    const std::vector<std::string> answers = {"oui", "non\xA0", "n\0n"s, "\xEF\xBF\xBD"};
+    for (std::size_t k = 0; k < 5 * answers.size(); ++k)
+        dep += answers[k % answers.size()] + "," +
+               std::to_string((k * 7) % 11 / 3.0 + static_cast<double>(k % 5)) + "\n";
+    const TempFile logistic(dep);
+    SCOPED_TRACE("multinomial logistic model");
+    CheckModel("logistic", logistic.path.string(), {"--formula", "d ~ x"});
+}
+
+// The covariance has a cell for every pair of parameters: above 2,000
+// parameters the document leaves it out unless asked, and says so. 2,001
+// categories without an intercept give 2,001 parameters and a diagonal
+// covariance: two records a category, 1 apart, make the error mean square
+// 0.5 and every variance 0.25.
+TEST_F(Cli, CovarianceIsLeftOutOfLargeModelsUnlessAskedFor) {
+    std::string csv = "y,g\n";
+    for (int k = 0; k < 2 * 2001; ++k)
+        csv += std::to_string(k % 2001 % 7 + (k < 2001 ? 0 : 1)) + ",g" + std::to_string(k % 2001) +
+               "\n";
+    const TempFile data(csv);
+    const std::string warning =
+        "warning: the PMML document leaves out the covariance matrix of the estimates "
+        "(PCovMatrix), so a scorer cannot compute standard errors: the model has 2001 "
+        "parameters, more than 2000; --pmml-covariance always writes it";
+    const auto run = [&](const std::vector<std::string>& extra, const TempFile& pmml) {
+        std::vector<std::string> args{"glm",       "--data", data.path.string(),
+                                      "--formula", "y ~ g",  "--no-intercept",
+                                      "--json",    "--pmml", pmml.path.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunProgram(args);
+    };
+    {
+        const TempFile pmml("", ".pmml");
+        const Result r = run({}, pmml);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "mcreg: " + warning + "\n");
+        const json warnings = json::parse(r.out)["warnings"];
+        EXPECT_NE(std::find(warnings.begin(), warnings.end(), json(warning)), warnings.end());
+        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+        EXPECT_EQ(Slurp(pmml.path).find("PCovMatrix"), std::string::npos);
+    }
+    {
+        const TempFile pmml("", ".pmml");
+        const Result r = run({"--pmml-covariance", "always"}, pmml);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
+        std::size_t cells = 0;
+        for (pugi::xml_node c : doc.child("PMML")
+                                    .child("GeneralRegressionModel")
+                                    .child("PCovMatrix")
+                                    .children("PCovCell")) {
+            EXPECT_STREQ(c.attribute("pRow").value(), c.attribute("pCol").value());
+            EXPECT_NEAR(c.attribute("value").as_double(), 0.25, 1e-12);
+            ++cells;
+        }
+        EXPECT_EQ(cells, 2001u);
+    }
+    {
+        const TempFile pmml("", ".pmml");
+        const Result r =
+            RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet + x",
+                        "--pmml", pmml.path.string(), "--pmml-covariance", "never"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+        EXPECT_EQ(Slurp(pmml.path).find("PCovMatrix"), std::string::npos);
+    }
+    const Result alone = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                                     "y ~ diet", "--pmml-covariance", "always"});
+    EXPECT_EQ(alone.code, 2);
+    EXPECT_EQ(alone.err, "mcreg: --pmml-covariance needs --pmml\n");
+    const TempFile pmml("", ".pmml");
+    const Result bad =
+        RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet", "--pmml",
+                    pmml.path.string(), "--pmml-covariance", "sometimes"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err, "mcreg: --pmml-covariance takes auto, always or never, not 'sometimes'\n");
 }
