@@ -9,6 +9,7 @@
 #include "companion/MCBitSet.h"
 #include "companion/MCDiagMatrix.h"
 #include "companion/MCDisplay.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMathFun.h"
 
 namespace MCMath_850 {
@@ -60,6 +61,52 @@ bool AddToBasis(const std::vector<double>& r, double reference, double tol,
     if (!(reference > 0.0) || !(norm > tol * reference) || !std::isfinite(norm)) return false;
     for (double x : r) basis.push_back(x / norm);
     return true;
+}
+
+using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// Removes from the vectors (rows of v) their components along the
+// orthonormal basis, twice, as Orthogonalise does for one: two matrix
+// products per pass for all of them.
+void OrthogonaliseAll(Eigen::Ref<Rows> v, const std::vector<double>& basis) {
+    const Eigen::Index n = v.cols();
+    const Eigen::Index count = n > 0 ? static_cast<Eigen::Index>(basis.size()) / n : 0;
+    if (count == 0 || v.rows() == 0) return;
+    const Eigen::Map<const Rows> E(basis.data(), count, n);
+    Rows c(v.rows(), count);
+    for (int pass = 0; pass < 2; ++pass) {
+        c.noalias() = v * E.transpose();
+        v.noalias() -= c * E;
+    }
+}
+
+// Takes the vectors (rows of v, replaced by what is left of them) in turn
+// into the orthonormal basis, each when what is left of it after the basis
+// is longer than tol times reference[i]; kept[i] says which were taken.
+// Vectors go in blocks: a block is freed of the basis it meets by matrix
+// products, then of the block's own earlier vectors one by one. In exact
+// arithmetic that is Gram-Schmidt vector by vector; the work is that of a
+// few matrix products instead of a matrix-vector product per vector.
+void ExtendBasis(Eigen::Ref<Rows> v, const std::vector<double>& reference, double tol,
+                 std::vector<double>& basis, std::vector<char>& kept) {
+    constexpr Eigen::Index kBlock = 64;
+    const Eigen::Index n = v.cols();
+    kept.assign(static_cast<std::size_t>(v.rows()), 0);
+    std::vector<double> local;
+    std::vector<double> r(static_cast<std::size_t>(n));
+    for (Eigen::Index i0 = 0; i0 < v.rows(); i0 += kBlock) {
+        const Eigen::Index b = std::min(kBlock, v.rows() - i0);
+        OrthogonaliseAll(v.middleRows(i0, b), basis);
+        local.clear();
+        for (Eigen::Index i = i0; i < i0 + b; ++i) {
+            Eigen::Map<Eigen::VectorXd>(r.data(), n) = v.row(i).transpose();
+            Orthogonalise(r.data(), local, static_cast<int>(n));
+            v.row(i) = Eigen::Map<const Eigen::RowVectorXd>(r.data(), n);
+            if (AddToBasis(r, reference[static_cast<std::size_t>(i)], tol, local))
+                kept[static_cast<std::size_t>(i)] = 1;
+        }
+        basis.insert(basis.end(), local.begin(), local.end());
+    }
 }
 
 }  // namespace
@@ -245,15 +292,14 @@ int MCRectMatrix::ZeroOutPivotRow(int row, double tol, const MCBitSet* columns) 
 
 int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
     std::vector<int> keep;
-    std::vector<double> basis;
-    std::vector<double> r;
     try {
-        for (int i = 0; i < fNRows; ++i) {
-            r.assign(GetRow(i), GetRow(i) + fNCols);
-            const double norm = MCMathFun::DNrm2(fNCols, r.data(), 1);
-            Orthogonalise(r.data(), basis, fNCols);
-            if (AddToBasis(r, norm, tol, basis)) keep.push_back(i);
-        }
+        std::vector<double> basis, norms;
+        std::vector<char> taken;
+        Rows v = Eigen::Map<const Rows>(fvData.data(), fNRows, fNCols);
+        for (int i = 0; i < fNRows; ++i) norms.push_back(MCMathFun::DNrm2(fNCols, GetRow(i), 1));
+        ExtendBasis(v, norms, tol, basis, taken);
+        for (int i = 0; i < fNRows; ++i)
+            if (taken[Ix(i)]) keep.push_back(i);
     } catch (const std::bad_alloc&) {
         return -1;
     }
@@ -270,29 +316,27 @@ int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
 
 bool MCRectMatrix::ResidOfOrthProjection(const MCRectMatrix& B, double tol, MCBitSet& independent) {
     if (B.fNRows != fNRows && B.fNCols > 0) return false;
-    const int n = fNRows;
     try {
         // Orthonormal basis of B's columns.
-        std::vector<double> basisB;
-        std::vector<double> r(static_cast<std::size_t>(n));
-        for (int j = 0; j < B.fNCols; ++j) {
-            for (int i = 0; i < n; ++i) r[i] = B.GetRow(i)[j];
-            const double norm = MCMathFun::DNrm2(n, r.data(), 1);
-            Orthogonalise(r.data(), basisB, n);
-            AddToBasis(r, norm, tol, basisB);
-        }
-        std::vector<double> basisR;  // directions of the independent residuals
+        std::vector<double> basisB, norms;
+        std::vector<char> taken;
+        Rows cols = Eigen::Map<const Rows>(B.fvData.data(), B.fNRows, B.fNCols).transpose();
+        for (Eigen::Index j = 0; j < cols.rows(); ++j)
+            norms.push_back(MCMathFun::DNrm2(int(cols.cols()), cols.row(j).data(), 1));
+        ExtendBasis(cols, norms, tol, basisB, taken);
+        // This matrix's columns less their projections on it; their
+        // directions, in turn, tell which residuals are independent.
+        Rows mine = Eigen::Map<const Rows>(fvData.data(), fNRows, fNCols).transpose();
+        norms.clear();
+        for (Eigen::Index j = 0; j < mine.rows(); ++j)
+            norms.push_back(MCMathFun::DNrm2(int(mine.cols()), mine.row(j).data(), 1));
+        OrthogonaliseAll(mine, basisB);
+        Eigen::Map<Rows>(fvData.data(), fNRows, fNCols) = mine.transpose();
+        std::vector<double> basisR;
+        ExtendBasis(mine, norms, tol, basisR, taken);
         MCBitSet result(fNCols);
-        std::vector<double> t(static_cast<std::size_t>(n));
-        for (int j = 0; j < fNCols; ++j) {
-            for (int i = 0; i < n; ++i) r[i] = GetRow(i)[j];
-            const double norm = MCMathFun::DNrm2(n, r.data(), 1);
-            Orthogonalise(r.data(), basisB, n);
-            for (int i = 0; i < n; ++i) GetRow(i)[j] = r[i];
-            t = r;
-            Orthogonalise(t.data(), basisR, n);
-            if (AddToBasis(t, norm, tol, basisR)) result.Set(j);
-        }
+        for (int j = 0; j < fNCols; ++j)
+            if (taken[Ix(j)]) result.Set(j);
         independent = std::move(result);
     } catch (const std::bad_alloc&) {
         return false;

@@ -228,6 +228,14 @@ public:
     // scale needs n entries (all 0: only exactly zero pivots are refused).
     virtual bool GeneralizedInverse(double tol, const std::vector<double>& scale, MCSymMatrix& out,
                                     int& rank, MCBitSet& pivoted) const;
+    // d' S^-1 d through a blocked Cholesky factor of the rounded elements,
+    // for a matrix that GeneralizedInverse would find of full rank: false,
+    // with nothing computed, when a pivot is not positive or would fail its
+    // tolerance test (|pivot| <= tol * scale[k]), which the caller then
+    // decides with the sweep. The pivots are those of the sweep in index
+    // order, so a full-rank answer is the sweep's up to rounding.
+    bool FullRankQuadraticForm(const std::vector<double>& d, double tol,
+                               const std::vector<double>& scale, double& value) const;
     // Sets elements of magnitude at most threshold to 0.
     virtual void Clean(double threshold);
     virtual void Display() const;

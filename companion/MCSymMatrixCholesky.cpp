@@ -1,6 +1,8 @@
 // MCSymMatrix: the Cholesky factor, solving with it and inverting from it.
 // The factor lives in the matrix's own elements; MCSymMatrix::Elements
 // records it and forgets it at the next write.
+#include <Eigen/Cholesky>
+#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -122,6 +124,33 @@ bool MCSymMatrix::InvertFromCholesky() {
             hi[Index(i, j)] = s;
         }
     return true;
+}
+
+bool MCSymMatrix::FullRankQuadraticForm(const std::vector<double>& d, double tol,
+                                        const std::vector<double>& scale, double& value) const {
+    const Eigen::Index n = fN;
+    if (d.size() != Ix(fN) || scale.size() < Ix(fN)) return false;
+    try {
+        Eigen::MatrixXd S(n, n);
+        const double* hi = fElems.Hi().data();
+        for (Eigen::Index j = 0; j < n; ++j)
+            for (Eigen::Index k = 0; k <= j; ++k)
+                S(j, k) = hi[Packed(static_cast<int>(j)) + static_cast<std::size_t>(k)];
+        const Eigen::LLT<Eigen::MatrixXd, Eigen::Lower> llt(S);
+        if (llt.info() != Eigen::Success) return false;
+        const Eigen::MatrixXd& L = llt.matrixLLT();
+        for (Eigen::Index k = 0; k < n; ++k) {
+            const double pivot = L(k, k) * L(k, k);
+            if (!std::isfinite(pivot) || !(pivot > tol * scale[Ix(static_cast<int>(k))]))
+                return false;
+        }
+        Eigen::VectorXd z = Eigen::Map<const Eigen::VectorXd>(d.data(), n);
+        llt.matrixL().solveInPlace(z);
+        value = z.squaredNorm();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return std::isfinite(value);
 }
 
 }  // namespace MCMath_850

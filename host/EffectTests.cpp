@@ -115,13 +115,26 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
 
     // X'WX swept on the pivots the fit found non-redundant: negated, the
     // generalised inverse the tests take with that set, so the tests use the
-    // fit's own redundancy whatever the tolerance.
+    // fit's own redundancy whatever the tolerance. The fit's own sweep, which
+    // follows the non-zeros of a large factor, normally finds that set; on
+    // the rare matrix where rounding decides otherwise the set is imposed.
     MCSymMatrix swept = *used.fpCrossProducts;
     MCBitSet pivots(p);
-    std::vector<int> kept;
-    for (int k = 0; k < p; ++k)
-        if (nonRedundant.IsIn(k)) kept.push_back(k);
-    swept.SweepPivots(kept, 0.0, {}, pivots, false);
+    {
+        const double tol = m.fpSettings->GetTolerance();
+        std::vector<double> scale;
+        swept.ComputeCentredScale(scale, r.fbIntercept ? 0 : -1, tol);
+        bool same = swept.SweepLeading(p, tol, scale, pivots);
+        for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
+        if (!same) {
+            swept = *used.fpCrossProducts;
+            pivots = MCBitSet(p);
+            std::vector<int> kept;
+            for (int k = 0; k < p; ++k)
+                if (nonRedundant.IsIn(k)) kept.push_back(k);
+            swept.SweepPivots(kept, 0.0, {}, pivots, false);
+        }
+    }
     swept.Scale(-1.0);
     MCSymMatrix ginv = swept;
     ginv.ZeroOutRedundant(nonRedundant);

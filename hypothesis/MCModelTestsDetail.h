@@ -14,6 +14,9 @@ namespace MCMath_850 {
 namespace ModelTestsDetail {
 
 constexpr double kTol = 1e-12;
+// Hypothesis matrices of at least this order are tried with a Cholesky
+// factor before the sweep.
+constexpr int kFactorOrder = 32;
 constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 inline bool IsValue(double x) {
