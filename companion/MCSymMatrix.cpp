@@ -218,20 +218,27 @@ void MCSymMatrix::ComputeSweepScale(std::vector<double>& scale, double tol, doub
 }
 
 void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, int unit, double tol) const {
+    std::vector<int> units(Ix(fN), unit);
+    if (unit >= 0 && unit < fN) units[Ix(unit)] = -1;
+    ComputeCentredScale(scale, units, tol);
+}
+
+void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit,
+                                      double tol) const {
     GetDiagonal(scale);
-    if (unit < 0 || unit >= fN) return;
     const std::vector<double>& hi = fElems.Hi();
     const std::vector<double>& lo = fElems.Lo();
     const auto elem = [&](int j, int k) {
         const std::size_t e = Index(j, k);
         return dd::DD{hi[e], lo.empty() ? 0.0 : lo[e]};
     };
-    const dd::DD total = elem(unit, unit);
-    if (!(total.hi > 0.0) || !std::isfinite(total.hi)) return;
     const double floor = tol > 0.0 ? kSumsRounding / tol : 0.0;
-    for (int k = 0; k < fN; ++k) {
-        if (k == unit) continue;
-        const dd::DD sum = elem(unit, k);
+    for (int k = 0; k < fN && Ix(k) < unit.size(); ++k) {
+        const int u = unit[Ix(k)];
+        if (u < 0 || u >= fN || u == k) continue;
+        const dd::DD total = elem(u, u);
+        if (!(total.hi > 0.0) || !std::isfinite(total.hi)) continue;
+        const dd::DD sum = elem(u, k);
         const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));
         const double uncentred = std::fabs(scale[Ix(k)]);
         // Sums that overflowed keep the diagonal, which refuses the pivot.

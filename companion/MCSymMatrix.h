@@ -144,6 +144,11 @@ public:
     // it is used, whose remainder after the mean is rounding alone, stays
     // aliased.
     void ComputeCentredScale(std::vector<double>& scale, int unit, double tol) const;
+    // The same with a column of its own for each column k (unit[k] < 0:
+    // about zero): an indicator column makes scale[k] the sum of squares
+    // about the mean within the records that the indicator marks.
+    void ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit,
+                             double tol) const;
     // What the compensated sums of a cross-product matrix leave in a
     // difference of its elements, relative to the elements (a pivot at
     // most this times its diagonal is rounding, whatever the tolerance).

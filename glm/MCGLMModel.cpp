@@ -222,7 +222,9 @@ MCStatus MCGLMModel::BuildModel() {
         // Each column judged by its spread about its mean: a covariate far
         // from zero is not a multiple of the intercept.
         std::vector<double> scale;
-        fpZPrimeZ->ComputeCentredScale(scale, fpSettings->GetInterceptUse() ? 0 : -1, tol);
+        fpZPrimeZ->ComputeCentredScale(
+            scale, MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse()),
+            tol);
         fRedundancy = MCBitSet(p + 1);
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would

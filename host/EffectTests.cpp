@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "design/MCParameterList.h"
 #include "glm/MCGLMOutputStats.h"
 #include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTests.h"
@@ -123,7 +124,8 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     {
         const double tol = m.fpSettings->GetTolerance();
         std::vector<double> scale;
-        swept.ComputeCentredScale(scale, r.fbIntercept ? 0 : -1, tol);
+        swept.ComputeCentredScale(
+            scale, MCParameterList::CentringColumns(glm.GetParameters(), r.fbIntercept), tol);
         bool same = swept.SweepLeading(p, tol, scale, pivots);
         for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
         if (!same) {

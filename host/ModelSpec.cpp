@@ -340,8 +340,9 @@ std::vector<std::string> ModelSpec::SpreadWarnings() const {
         if (v.fMax - v.fMin >= kRelativeSpread * v.fMaxAbs) continue;
         warnings.push_back("warning: covariate '" + v.fName + "' varies only from " +
                            Number(v.fMin) + " to " + Number(v.fMax) +
-                           ", beyond its ninth significant digit: its estimate is limited by "
-                           "the digits the data carry, not by the fit");
+                           ", beyond its ninth significant digit: the digits the data carry, "
+                           "not the fit, limit its estimate (and one constant to twelve digits "
+                           "is aliased)");
     }
     return warnings;
 }

@@ -271,7 +271,8 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     SetCentres();
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
-    fpXPrimeX->ComputeCentredScale(scale, fpSettings->GetInterceptUse() ? 0 : -1, tol);
+    fpXPrimeX->ComputeCentredScale(
+        scale, MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse()), tol);
     fBasicRedundancy = MCBitSet(fNBasic);
     for (int k = 0; k < fNBasic; ++k) {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);

@@ -52,7 +52,7 @@ std::map<std::string, golden::Case> Cases() {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     auto cases = Cases();
-    ASSERT_EQ(cases.size(), 5u);
+    ASSERT_EQ(cases.size(), 6u);
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -64,6 +64,15 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     j = RunJson({"glm", "--data", years, "--formula", "y ~ year + year*year"});
     ExpectReference(j, cases["glm_years"]);
     EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases["glm_years"].values["rsquare"][0], 1e-10);
+
+    // Within the categories of a factor a timestamp's spread is judged
+    // within each category: the slopes of two of the three are kept.
+    j = RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t + A*t"});
+    const golden::Case& cells = cases["glm_cells"];
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cells.values.at("rsquare")[0], 1e-10);
+    EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), cells.values.at("sigma")[0],
+                1e-9);
+    EXPECT_EQ(j["fit"]["rank"].get<double>(), cells.values.at("rank")[0]);
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases["binary_timestamp"]);

@@ -79,3 +79,20 @@ out("se", sqrt(diag(A %*% vcov(fit) %*% t(A))))
 out("rsquare", summary(fit)$r.squared)
 cat("end\n")
 logistic_case("multinomial_years", cbind(1, v, v^2), A, yc, c(1, 2, 3))
+
+# --- A factor-by-timestamp term: t within the categories of A --------------
+# The fit is compared through what does not depend on the parametrisation:
+# R-square, the residual standard error and the rank.
+n <- 200
+A <- sample(c("a", "b", "c"), n, TRUE)
+t <- 1733000000000 + round(runif(n, 0, 1.8e6))
+slope <- c(a = 1e-6, b = -5e-7, c = 2e-6)[A]
+y <- short(as.numeric(factor(A)) + slope * (t - min(t)) + rnorm(n, 0, 0.4))
+write.csv(data.frame(y = y, A = A, t = t), file.path(dir, "cells.csv"), row.names = FALSE)
+tc <- (t - mean(t)) / sd(t)
+fit <- lm(y ~ A + tc + A:tc)
+cat("case glm_cells\n")
+out("rsquare", summary(fit)$r.squared)
+out("sigma", summary(fit)$sigma)
+out("rank", fit$rank)
+cat("end\n")
