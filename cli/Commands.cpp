@@ -145,8 +145,17 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     };
     const auto readStart = std::chrono::steady_clock::now();
     const Formula& formula = m.fFormula;
+    // The parts' headers may differ: a name missing from one is said with
+    // its file.
     const PlanFn plan = [&](const std::vector<std::string>& header) {
-        return PlanColumns(formula, options, header);
+        if (!processes.IsSplit()) return PlanColumns(formula, options, header);
+        try {
+            return PlanColumns(formula, options, header);
+        } catch (const FormulaError& e) {
+            throw FormulaError(file + ": " + e.what(), e.GetPos(), e.GetLen());
+        } catch (const HostError& e) {
+            throw HostError(e.GetKind(), file + ": " + e.what());
+        }
     };
     // Each process reads its own part; a failure on one stops them all.
     processes.Agreed([&] {
