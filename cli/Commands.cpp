@@ -111,6 +111,11 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
         throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
     const bool binary = !cmd.fvColumns.empty();
+    if (cmd.fvColumns.size() == 1 && cmd.fvColumns.front().find(' ') != std::string::npos)
+        throw HostError(HostError::kUsage,
+                        "--columns takes the names separated by commas, such "
+                        "as y,a,x, not by blanks: '" +
+                            cmd.fvColumns.front() + "'");
     if (binary && (EndsWith(cmd.fData, ".csv") || EndsWith(cmd.fData, ".CSV")))
         throw HostError(HostError::kUsage,
                         "--columns names the columns of a binary record file; a CSV file "
@@ -163,7 +168,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
         m.fData = binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
                          : CsvReader::ReadFile(file, plan, read);
     });
-    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',')
+    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',' &&
+        !m.fData.fbDelimiterDeclared)
         m.fvNotes.push_back(std::string("note: the header of ") + m.fData.fSource +
                             " splits only on " +
                             (m.fData.fDelimiter == '\t' ? "tabs" : "semicolons") +

@@ -118,8 +118,10 @@ void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
                     "Reference level of the simple contrast (default: last)")
         ->type_name("first|last|TEXT");
     sub->add_option("--metric", cmd.fvMetric,
-                    "Level values of the polynomial contrast (default: 1, 2, ...)")
-        ->delimiter(',')
+                    "Level values of the polynomial contrast (default: 1, 2, ...); once for all "
+                    "terms or once per term")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("v1,v2,...");
     sub->add_option("--pmml", cmd.fPmml, "Write the model as a PMML 4.4 document")
         ->type_name("FILE");
@@ -195,6 +197,21 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int rc = speaks ? app.exit(e) : e.get_exit_code();
         return rc == 0 ? kSuccess : kUsage;
+    }
+
+    // An empty value ("--pmml ''", an unset shell variable) is no value;
+    // only --na-values '' means something: no marker besides empty cells.
+    for (const CLI::App* sub : {glm, logistic}) {
+        if (!sub->parsed()) continue;
+        for (const CLI::Option* o : sub->get_options()) {
+            if (o->get_type_size() == 0 || o->get_name() == "--na-values") continue;
+            for (const std::string& v : o->results())
+                if (v.find_first_not_of(" \t") == std::string::npos) {
+                    if (speaks)
+                        std::cerr << "mcreg: " << o->get_name() << " needs a value, not ''\n";
+                    return kUsage;
+                }
+        }
     }
 
     CatchInterrupt();

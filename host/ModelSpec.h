@@ -135,6 +135,7 @@ private:
     int AddVariable(const std::string& name, int column, ModelVariable::Role role);
     const CodedColumn& Column(const ModelVariable& v) const;
     void CheckNumeric(const ModelVariable& v) const;
+    void RefuseDecimalCommas(const ModelVariable& v) const;
     void CheckWeights(const ModelVariable& v);
     // The factor that brings regression weights whose largest is maxWeight
     // to a scale where their products neither overflow nor underflow.
