@@ -142,9 +142,12 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     read.fvNaValues = SplitList(cmd.fNaValues);
     read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
     read.fpInterrupt = InterruptFlag();
-    read.fProgress = [&](std::size_t done, std::size_t total) {
+    // A second reading starts again from 0%: said, so that the display
+    // does not seem to go back.
+    read.fProgress = [&](std::size_t done, std::size_t total, int reading) {
         TestPoint("read");
-        progress.Show("reading " + file + ": " +
+        progress.Show("reading " + file + (reading > 1 ? " again, a column being text" : "") +
+                      ": " +
                       (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
                                  : std::to_string(done >> 20) + " MB"));
     };

@@ -83,7 +83,7 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
         coder.Add(chunk, n * recordBytes);
         records += n;
         done += got;
-        if (options.fProgress) options.fProgress(done, source.Size());
+        if (options.fProgress) options.fProgress(done, source.Size(), 1);
         if (options.fpInterrupt != nullptr && options.fpInterrupt->load())
             throw HostError(HostError::kInterrupted, "interrupted");
         if (got % recordBytes != 0)

@@ -31,8 +31,10 @@ public:
     // threads when fbThreads is on.
     bool fbThreads = true;
     std::size_t fMinSplitBytes = std::size_t(256) << 10;
-    // Called after each block with the bytes read so far and the input size.
-    std::function<void(std::size_t done, std::size_t total)> fProgress;
+    // Called after each block with the bytes read so far and the input size,
+    // and which reading of the input it is (1, or 2 and more when a column
+    // turned out to hold texts among numbers and the input is read again).
+    std::function<void(std::size_t done, std::size_t total, int reading)> fProgress;
     // Set from a signal handler: the read stops with HostError kInterrupted.
     const std::atomic<bool>* fpInterrupt = nullptr;
     // CSV: the field delimiter, 0 to take a comma unless the header line

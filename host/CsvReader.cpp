@@ -26,8 +26,11 @@ std::size_t BlockSize(const ByteSource& source, const ReadOptions& options) {
 // the start of the next record.
 class CsvPass {
 public:
-    CsvPass(ByteSource& source, const ReadOptions& options)
-        : fSource(source), fOptions(options), fvBuf(BlockSize(source, options)) {}
+    CsvPass(ByteSource& source, const ReadOptions& options, int reading)
+        : fSource(source),
+          fOptions(options),
+          fvBuf(BlockSize(source, options)),
+          fReading(reading) {}
 
     // The data, or nothing when a column turned out mixed: its header
     // index is then added to textColumns.
@@ -66,6 +69,7 @@ private:
     std::size_t fNHeaderFields = 0;
     std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
     char fDeclaredDelimiter = 0;   // by a first line "sep=;"
+    int fReading;                  // 1 for the first reading of the input
 };
 
 void CsvPass::Fill() {
@@ -251,7 +255,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
                 Fail(c.fError, records + c.fError.fRecord + 2, starts[h]);
             records += c.fNRecords;
         }
-        if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size());
+        if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size(), fReading);
         CheckInterrupt();
         if (fbEof && fEnd == fFilled) break;
         fLinesBefore += lineEnds[0] + lineEnds[1];
@@ -268,8 +272,8 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
 
 CodedData CsvReader::Read(ByteSource& source, const PlanFn& plan, const ReadOptions& options) {
     std::vector<int> textColumns;
-    for (;;) {
-        CsvPass pass(source, options);
+    for (int reading = 1;; ++reading) {
+        CsvPass pass(source, options, reading);
         std::optional<CodedData> data = pass.Run(plan, textColumns);
         if (data) return std::move(*data);
         if (!source.Rewind())

@@ -180,11 +180,11 @@ std::optional<EmmeansRequest> Resolve(const ModelSpec& spec, const EmmeansOption
         } else if (ref == "first") {
             r.fReference = 0;
         } else {
-            const auto it = std::find(levels.begin(), levels.end(), ref);
-            if (it == levels.end())
+            r.fReference =
+                FindCategory(spec.GetVariables()[static_cast<std::size_t>(r.fCompare)], ref);
+            if (r.fReference < 0)
                 Usage("--contrast-reference '" + ref + "' is not a level of '" + compare +
                       "'; its levels are " + List(levels));
-            r.fReference = static_cast<int>(it - levels.begin());
         }
     }
     if (r.fContrast == MCConst::CONTRAST_POLYNOMIAL) {

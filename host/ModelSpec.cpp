@@ -81,6 +81,20 @@ int ResolveOptionName(const std::vector<std::string>& header, const std::string&
 
 }  // namespace
 
+int FindCategory(const ModelVariable& v, const std::string& text) {
+    double value = 0.0;
+    const bool number =
+        v.fbNumericCategories && CsvScanner::ParseNumber(text.data(), text.size(), value);
+    for (std::size_t c = 0; c < v.fvCategories.size(); ++c) {
+        const std::string& label = v.fvCategories[c];
+        double x = 0.0;
+        if (label == text ||
+            (number && CsvScanner::ParseNumber(label.data(), label.size(), x) && x == value))
+            return static_cast<int>(c);
+    }
+    return -1;
+}
+
 const char* RoleName(ModelVariable::Role role) {
     switch (role) {
         case ModelVariable::kDependent:

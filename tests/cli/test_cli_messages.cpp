@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,86 @@ TEST_F(Cli, ANumericDependentWithManyValuesIsWarnedOfInLogistic) {
     const TempFile fifty(few);
     const Result f = Mcreg("logistic", fifty, "y ~ x", {"--json"});
     EXPECT_EQ(f.err.find("distinct numbers"), std::string::npos) << f.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The line of a text report that starts with the prefix.
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0) return line;
+    return "";
+}
+
+TEST_F(Cli, ReportsAndMessagesSayCountsAndWordsPlainly) {
+    // One parameter, in words; the library's status numbers are not shown.
+    const TempFile one("y,x\n1,2\n");
+    Result r = Mcreg("glm", one, "y ~ 1");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err,
+              "mcreg: warning: the model is saturated: its one parameter fits the records exactly "
+              "(error df 0), so there are no standard errors, tests or intervals\n"
+              "mcreg: warning: the dependent variable 'y' is constant in the records used, so "
+              "R-square is undefined\n");
+    r = Mcreg("glm", one, "y ~ 0");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err,
+              "mcreg: The model is empty: it has neither an intercept nor any model effect.\n");
+    // The logistic model's warnings read as the linear model's.
+    const TempFile separated("y,x\n0,1\n0,2\n1,3\n1,4\n0,1.5\n1,5\n");
+    r = Mcreg("logistic", separated, "y ~ x");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err,
+              "mcreg: warning: complete separation of the data was found at iteration 20: the "
+              "predictors determine the response exactly, maximum likelihood estimates do not "
+              "exist, and the estimates and standard errors shown are not meaningful\n");
+    // A numeric category is named by its value.
+    const TempFile numbers("y,x\n1,1\n2,2\n3,3\n4,5\n1,6\n2,1\n");
+    for (const char* reference : {"2", "2.0", "2e0"}) {
+        r = Mcreg("logistic", numbers, "y ~ x", {"--reference", reference, "--json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(json::parse(r.out)["reference_category"], "2") << reference;
+    }
+    r = Mcreg("logistic", numbers, "y ~ x", {"--reference", "2.5"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err,
+              "mcreg: --reference names '2.5', which is not a category of 'y'; its categories "
+              "are '1', '2', '3', '4'\n");
+
+    // Degrees of freedom are whole numbers however large, and fractional
+    // ones (fractional weights) are shown to their digits: the error df is
+    // the total weight less the two parameters.
+    const TempFile large("y,x,f\n1,1,2000000\n2,2,1999999\n4,3,1000000\n3,5,1000000\n");
+    r = Mcreg("glm", large, "y ~ x", {"--freq-weight", "f", "--tests", "3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(LineStarting(r.out, "  Total frequency weight"), "  Total frequency weight  5999999");
+    EXPECT_EQ(LineStarting(r.out, "  Error df"), "  Error df                 5999997");
+    const std::string error = LineStarting(r.out, "  Error    ");
+    EXPECT_NE(error.find("  5999997  "), std::string::npos) << error;
+    EXPECT_NE(LineStarting(r.out, "  Total  ").find("  5999999"), std::string::npos);
+    const TempFile fractional("y,x,f\n1,1,1.5\n2,2,2.25\n4,3,1\n3,5,1\n");
+    r = Mcreg("glm", fractional, "y ~ x", {"--freq-weight", "f", "--tests", "3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(LineStarting(r.out, "  Error    ").find("  3.75  "), std::string::npos) << r.out;
+
+    // A huge label is shortened in the tables, not in the JSON.
+    const std::string label(20000, 'a');
+    std::string csv = "y,A\n";
+    for (int i = 0; i < 6; ++i)
+        csv += std::to_string(i * 1.5 + i % 2) + "," + (i % 2 ? label : "b") + "\n";
+    const TempFile longLabel(csv);
+    r = Mcreg("glm", longLabel, "y ~ A");
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 300u);
+    const std::string row = LineStarting(r.out, "  [A=a");
+    EXPECT_EQ(row.substr(0, 2 + 99 + 3), "  [A=" + std::string(96, 'a') + "\xE2\x80\xA6");
+    r = Mcreg("glm", longLabel, "y ~ A", {"--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["parameters"][1]["label"], "[A=" + label + "]");
 }
 
 }  // namespace
