@@ -1,6 +1,8 @@
 #include "cli/Analyses.h"
 
+#include <cmath>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "cli/Interrupt.h"
@@ -16,6 +18,34 @@ namespace mcregcli {
 
 using namespace mchost;
 
+namespace {
+
+// "1,2,4.5": the values of one --metric.
+std::vector<double> ParseMetric(const std::string& text) {
+    std::vector<double> values;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', from);
+        const std::string item = text.substr(from, comma - from);
+        std::size_t used = 0;
+        double v = 0.0;
+        try {
+            v = std::stod(item, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (item.empty() || used != item.size() || !std::isfinite(v))
+            throw HostError(
+                HostError::kUsage,
+                "--metric takes numbers separated by commas, such as 1,2,4, not '" + text + "'");
+        values.push_back(v);
+        if (comma == std::string::npos) return values;
+        from = comma + 1;
+    }
+}
+
+}  // namespace
+
 Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     if (!cmd.fTests.empty()) fTypes = TestTypes::Parse(cmd.fTests);
     fEmmeans.fvTerms = cmd.fvEmmeans;
@@ -23,7 +53,7 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     fEmmeans.fAdjust = cmd.fAdjust;
     fEmmeans.fContrast = cmd.fContrast;
     fEmmeans.fContrastReference = cmd.fContrastReference;
-    fEmmeans.fvMetric = cmd.fvMetric;
+    for (const std::string& metric : cmd.fvMetric) fEmmeans.fvMetric.push_back(ParseMetric(metric));
     fEmmeans.Check();
     fbPmml = !cmd.fPmml.empty();
     if (cmd.fPmmlCovariance == "always")
@@ -65,7 +95,7 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
 }
 
 void Analyses::Resolve(const ModelSpec& spec) {
-    fvRequests = ResolveEmmeans(spec, fEmmeans);
+    fvRequests = ResolveEmmeans(spec, fEmmeans, &fvWarnings);
 }
 
 void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& records,

@@ -111,6 +111,11 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
         throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
     const bool binary = !cmd.fvColumns.empty();
+    if (cmd.fvColumns.size() == 1 && cmd.fvColumns.front().find(' ') != std::string::npos)
+        throw HostError(HostError::kUsage,
+                        "--columns takes the names separated by commas, such "
+                        "as y,a,x, not by blanks: '" +
+                            cmd.fvColumns.front() + "'");
     if (binary && (EndsWith(cmd.fData, ".csv") || EndsWith(cmd.fData, ".CSV")))
         throw HostError(HostError::kUsage,
                         "--columns names the columns of a binary record file; a CSV file "
@@ -137,16 +142,28 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
     read.fvNaValues = SplitList(cmd.fNaValues);
     read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
     read.fpInterrupt = InterruptFlag();
-    read.fProgress = [&](std::size_t done, std::size_t total) {
+    // A second reading starts again from 0%: said, so that the display
+    // does not seem to go back.
+    read.fProgress = [&](std::size_t done, std::size_t total, int reading) {
         TestPoint("read");
-        progress.Show("reading " + file + ": " +
+        progress.Show("reading " + file + (reading > 1 ? " again, a column being text" : "") +
+                      ": " +
                       (total > 0 ? Percent(static_cast<double>(done), static_cast<double>(total))
                                  : std::to_string(done >> 20) + " MB"));
     };
     const auto readStart = std::chrono::steady_clock::now();
     const Formula& formula = m.fFormula;
+    // The parts' headers may differ: a name missing from one is said with
+    // its file.
     const PlanFn plan = [&](const std::vector<std::string>& header) {
-        return PlanColumns(formula, options, header);
+        if (!processes.IsSplit()) return PlanColumns(formula, options, header);
+        try {
+            return PlanColumns(formula, options, header);
+        } catch (const FormulaError& e) {
+            throw FormulaError(file + ": " + e.what(), e.GetPos(), e.GetLen());
+        } catch (const HostError& e) {
+            throw HostError(e.GetKind(), file + ": " + e.what());
+        }
     };
     // Each process reads its own part; a failure on one stops them all.
     processes.Agreed([&] {
@@ -154,7 +171,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
         m.fData = binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
                          : CsvReader::ReadFile(file, plan, read);
     });
-    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',')
+    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',' &&
+        !m.fData.fbDelimiterDeclared)
         m.fvNotes.push_back(std::string("note: the header of ") + m.fData.fSource +
                             " splits only on " +
                             (m.fData.fDelimiter == '\t' ? "tabs" : "semicolons") +

@@ -35,7 +35,7 @@ struct ModelCommand : ReadCommand {
     std::string fAdjust = "none";
     std::string fContrast;
     std::string fContrastReference;
-    std::vector<double> fvMetric;
+    std::vector<std::string> fvMetric;  // each comma-separated
     std::string fPmml;
     std::string fPmmlCovariance;  // empty: auto
     std::string fResultsXml;

@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "cli/ProcessGroup.h"
+#include "host/CodedData.h"
 #include "host/Formula.h"
 #include "host/HostError.h"
 #include "host/PmmlDocument.h"
@@ -36,6 +37,10 @@ that is a number matches every cell of that value (-999 also -999.0 and
 -9.99e2), another marker a cell of exactly its text. Records with a missing
 model value or a weight that is not positive are left out.
 
+A CSV file may be UTF-8 or UTF-16, and gzip-compressed, from a file or a
+pipe; other compressed files and archives are refused by name. A header
+or record longer than 64 MiB is refused (an input without line ends).
+
 Data larger than --memory-limit (default: half the available memory) are not held
 in memory but coded into a temporary file in $TMPDIR (default /tmp), which
 the fit reads on each pass; the results are the same.
@@ -51,11 +56,14 @@ Exit codes: 0 success, 2 usage error (options, formula, output files),
 3 data or model error, 130 interrupted (Ctrl-C or SIGTERM; no output file
 is left), 1 internal error.)";
 
+static_assert(ReadOptions::kMaxRecordBytes == std::size_t(64) << 20,
+              "the help text gives the longest record");
+
 // The options every model reads its data with.
 void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
     sub->add_option("--data", cmd.fData,
-                    "CSV file with a header row (gzip-compressed or not; - for standard "
-                    "input), or a binary record file")
+                    "CSV file with a header row (UTF-8 or UTF-16, gzip-compressed or not; - "
+                    "for standard input), or a binary record file")
         ->required()
         ->type_name("FILE");
     sub->add_option("--formula", cmd.fFormula, "Model formula, e.g. \"y ~ A*B + x\"")
@@ -118,8 +126,10 @@ void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
                     "Reference level of the simple contrast (default: last)")
         ->type_name("first|last|TEXT");
     sub->add_option("--metric", cmd.fvMetric,
-                    "Level values of the polynomial contrast (default: 1, 2, ...)")
-        ->delimiter(',')
+                    "Level values of the polynomial contrast (default: 1, 2, ...); once for all "
+                    "terms or once per term")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("v1,v2,...");
     sub->add_option("--pmml", cmd.fPmml, "Write the model as a PMML 4.4 document")
         ->type_name("FILE");
@@ -195,6 +205,21 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int rc = speaks ? app.exit(e) : e.get_exit_code();
         return rc == 0 ? kSuccess : kUsage;
+    }
+
+    // An empty value ("--pmml ''", an unset shell variable) is no value;
+    // only --na-values '' means something: no marker besides empty cells.
+    for (const CLI::App* sub : {glm, logistic}) {
+        if (!sub->parsed()) continue;
+        for (const CLI::Option* o : sub->get_options()) {
+            if (o->get_type_size() == 0 || o->get_name() == "--na-values") continue;
+            for (const std::string& v : o->results())
+                if (v.find_first_not_of(" \t") == std::string::npos) {
+                    if (speaks)
+                        std::cerr << "mcreg: " << o->get_name() << " needs a value, not ''\n";
+                    return kUsage;
+                }
+        }
     }
 
     CatchInterrupt();

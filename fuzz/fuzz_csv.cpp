@@ -7,19 +7,26 @@
 // no more records are used than read, dictionaries hold distinct entries; or when reading in
 // memory, streamed through a temporary file, and in small blocks on one or two threads do not give
 // the same data (or the same error); or when the reader's number rule reads a number other than
-// std::from_chars does.
+// std::from_chars does. The first bytes are first looked at as the program does: an archive's
+// signature must be refused as a data error, and a UTF-16 text is decoded, which must give
+// well-formed UTF-8, the same whether read in one piece or byte by byte; the decoded text is then
+// the CSV.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "companion/Utf8.h"
 #include "host/CsvReader.h"
 #include "host/CsvScanner.h"
 #include "host/HostError.h"
+#include "host/InputFormat.h"
 #include "host/NumberText.h"
+#include "host/Utf16Source.h"
 
 using namespace mchost;
 
@@ -85,11 +92,59 @@ std::string Read(const std::string& text, unsigned mask, const ReadOptions& how)
     }
 }
 
+// A text handed out at most fPiece bytes a time, as a pipe may.
+class Dribble : public ByteSource {
+public:
+    Dribble(const std::string& text, std::size_t piece) : fText(text), fPiece(piece) {}
+    std::size_t Read(char* buf, std::size_t n) override {
+        return fText.Read(buf, std::min(n, fPiece));
+    }
+    bool Rewind() override { return fText.Rewind(); }
+    std::size_t Size() const override { return fText.Size(); }
+    const std::string& Name() const override { return fText.Name(); }
+
+private:
+    StringSource fText;
+    std::size_t fPiece;
+};
+
+// The UTF-8 of a UTF-16 text, read piece bytes at a time.
+std::string Decode(const std::string& text, bool bigEndian, std::size_t piece) {
+    Utf16Source source(std::make_unique<Dribble>(text, piece), bigEndian);
+    std::string out;
+    std::vector<char> buf(piece);
+    for (std::size_t got; (got = source.Read(buf.data(), piece)) > 0;) out.append(buf.data(), got);
+    return out;
+}
+
+// What the program reads for the bytes: the text itself, or its UTF-8 when
+// it is UTF-16; false when it is refused.
+bool AsRead(std::string& text) {
+    InputFormat format = InputFormat::kPlain;
+    try {
+        format = SniffInput(reinterpret_cast<const unsigned char*>(text.data()),
+                            std::min(text.size(), kSniffBytes), "input", true);
+    } catch (const HostError& e) {
+        Require(e.GetKind() == HostError::kData);
+        return false;
+    }
+    if (format != InputFormat::kUtf16LE && format != InputFormat::kUtf16BE) return true;
+    const bool big = format == InputFormat::kUtf16BE;
+    const std::string utf8 = Decode(text, big, 1 << 16);
+    Require(Decode(text, big, 1) == utf8);
+    Require(Decode(text, big, 3) == utf8);
+    for (std::size_t i = 0; i < utf8.size();)
+        Require(MCCommon_850::Utf8::NextCodePoint(utf8, i) >= 0);
+    text = utf8;
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
+    std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
+    if (!AsRead(text)) return 0;
     const unsigned mask = data[0] >> 4;
     const char delimiters[4] = {0, ',', ';', '\t'};
     const std::vector<std::vector<std::string>> markers = {

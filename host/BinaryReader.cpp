@@ -13,6 +13,13 @@ namespace mchost {
 
 using MCCommon_850::MCMV;
 
+namespace {
+
+const char* const kMissingNote =
+    " (a missing value is written as the lowest double, -1.7976931348623157e308)";
+
+}  // namespace
+
 CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>& names,
                              const PlanFn& planFn, const ReadOptions& options) {
     if (names.empty()) throw HostError(HostError::kUsage, "a binary record file needs --columns");
@@ -53,17 +60,21 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
                                                           ": weight '" + names[i] + "' is " +
                                                           NumberText(v) +
                                                           "; a weight must be finite");
-                if (MCMV::IsMissing(v) || !std::isfinite(v) ||
-                    (plan[i].fbCategorical && v < -0.5)) {
+                if (MCMV::IsMissing(v)) {
                     cell = nan;
                     continue;
                 }
-                if (plan[i].fbCategorical && v != std::floor(v))
+                // Only the one missing value leaves a record out: a NaN, an
+                // infinity or a code -1 may mean anything to the writer.
+                if (!std::isfinite(v) || (plan[i].fbCategorical && (v < 0 || v != std::floor(v))))
                     throw HostError(HostError::kData,
                                     "column '" + names[i] + "' holds " + NumberText(v) +
                                         " in data row " + std::to_string(records + r + 1) +
-                                        ", but a factor's values must be category codes 0, 1, "
-                                        "2, ...");
+                                        (plan[i].fbCategorical
+                                             ? ", but a factor's values must be category codes "
+                                               "0, 1, 2, ..."
+                                             : ", but a value must be a finite number") +
+                                        kMissingNote);
                 ++c.fNNumbers;
                 cell = plan[i].fbCategorical ? c.fNumbers.Intern(v + 0.0) : v;
             }
@@ -72,7 +83,7 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
         coder.Add(chunk, n * recordBytes);
         records += n;
         done += got;
-        if (options.fProgress) options.fProgress(done, source.Size());
+        if (options.fProgress) options.fProgress(done, source.Size(), 1);
         if (options.fpInterrupt != nullptr && options.fpInterrupt->load())
             throw HostError(HostError::kInterrupted, "interrupted");
         if (got % recordBytes != 0)
@@ -88,7 +99,7 @@ CodedData BinaryReader::Read(ByteSource& source, const std::vector<std::string>&
 CodedData BinaryReader::ReadFile(const std::string& path, const std::vector<std::string>& names,
                                  const PlanFn& plan, const ReadOptions& options) {
     const std::unique_ptr<ByteSource> source =
-        OpenSource(path, options.fTempDir, options.fpInterrupt);
+        OpenSource(path, options.fTempDir, options.fpInterrupt, false);
     return Read(*source, names, plan, options);
 }
 

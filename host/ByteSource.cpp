@@ -11,6 +11,8 @@
 
 #include "host/GzipSource.h"
 #include "host/HostError.h"
+#include "host/InputFormat.h"
+#include "host/Utf16Source.h"
 
 namespace mchost {
 
@@ -58,52 +60,93 @@ bool FileSource::Rewind() {
 
 namespace {
 
-// The standard input as a file that can be read twice. A terminal or a
-// pipe may keep the read waiting: an interrupt ends the wait.
-int SpoolStandardInput(const std::string& tempDir, const std::atomic<bool>* interrupt) {
-    struct stat st;
-    if (::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) return ::dup(STDIN_FILENO);
-    std::string path = tempDir + "/mcreg-stdin-XXXXXX";
+// A pipe as a file that can be read twice (and whose first bytes can be
+// looked at). A terminal or a pipe may keep the read waiting: an interrupt
+// ends the wait. Closes fd.
+int Spool(int in, const std::string& name, const std::string& tempDir,
+          const std::atomic<bool>* interrupt) {
+    std::string path = tempDir + "/mcreg-input-XXXXXX";
     const int fd = ::mkstemp(&path[0]);
-    if (fd < 0)
-        throw HostError(HostError::kData, "cannot keep the standard input in '" + tempDir +
-                                              "': " + std::strerror(errno));
+    if (fd < 0) {
+        const int err = errno;
+        ::close(in);
+        throw HostError(HostError::kData,
+                        "cannot keep " + name + " in '" + tempDir + "': " + std::strerror(err));
+    }
     ::unlink(path.c_str());
     std::vector<char> buf(std::size_t(1) << 20);
     for (;;) {
         if (interrupt != nullptr && interrupt->load()) {
             ::close(fd);
+            ::close(in);
             throw HostError(HostError::kInterrupted, "interrupted");
         }
-        const ssize_t got = ::read(STDIN_FILENO, buf.data(), buf.size());
+        const ssize_t got = ::read(in, buf.data(), buf.size());
         if (got == 0) break;
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 || ::write(fd, buf.data(), static_cast<std::size_t>(got)) != got) {
             const int err = errno;
             ::close(fd);
-            throw HostError(HostError::kData,
-                            std::string("cannot copy the standard input: ") + std::strerror(err));
+            ::close(in);
+            throw HostError(HostError::kData, "cannot copy " + name + ": " + std::strerror(err));
         }
     }
+    ::close(in);
     ::lseek(fd, 0, SEEK_SET);
     return fd;
 }
 
-bool IsGzip(int fd) {
-    unsigned char magic[2] = {0, 0};
-    return ::pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
+// The input as a file: the standard input and pipes (--data <(gzip -c f))
+// copied, other files and devices as they are.
+std::unique_ptr<FileSource> OpenFile(const std::string& path, const std::string& tempDir,
+                                     const std::atomic<bool>* interrupt) {
+    const bool standard = path == "-";
+    const std::string name = standard ? "standard input" : path;
+    int fd = standard ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw HostError(HostError::kData, "cannot open '" + path + "': " + std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) == 0 &&
+        (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (standard && !S_ISREG(st.st_mode))))
+        fd = Spool(fd, name, tempDir, interrupt);
+    return std::make_unique<FileSource>(fd, name, interrupt);
+}
+
+// The first bytes of a source that can be read again, which is rewound.
+std::size_t Head(ByteSource& source, unsigned char* head) {
+    std::size_t n = 0;
+    while (n < kSniffBytes) {
+        const std::size_t got = source.Read(reinterpret_cast<char*>(head) + n, kSniffBytes - n);
+        if (got == 0) break;
+        n += got;
+    }
+    source.Rewind();
+    return n;
 }
 
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, const std::string& tempDir,
-                                       const std::atomic<bool>* interrupt) {
-    auto file = path == "-" ? std::make_unique<FileSource>(SpoolStandardInput(tempDir, interrupt),
-                                                           "standard input", interrupt)
-                            : std::make_unique<FileSource>(path, interrupt);
-    if (file->IsSeekable() && IsGzip(file->GetFd()))
-        return std::make_unique<GzipSource>(std::move(file));
-    return file;
+                                       const std::atomic<bool>* interrupt, bool text) {
+    std::unique_ptr<FileSource> file = OpenFile(path, tempDir, interrupt);
+    // A device (/dev/zero) is read as it comes.
+    if (!file->IsSeekable()) return file;
+    unsigned char head[kSniffBytes];
+    const std::size_t n = Head(*file, head);
+    const std::string name = path == "-" ? file->Name() : "'" + path + "'";
+    InputFormat format = SniffInput(head, n, name, text);
+    std::unique_ptr<ByteSource> source = std::move(file);
+    if (format == InputFormat::kGzip) {
+        std::unique_ptr<FileSource> compressed(static_cast<FileSource*>(source.release()));
+        source = std::make_unique<GzipSource>(std::move(compressed));
+        // What was compressed may be any of the others.
+        const std::size_t m = Head(*source, head);
+        format = SniffInput(head, m, name + " (gzip-compressed)", text);
+        if (format == InputFormat::kGzip) return source;
+    }
+    if (format == InputFormat::kUtf16LE || format == InputFormat::kUtf16BE)
+        return std::make_unique<Utf16Source>(std::move(source), format == InputFormat::kUtf16BE);
+    return source;
 }
 
 std::size_t StringSource::Read(char* buf, std::size_t n) {

@@ -49,12 +49,14 @@ private:
     const std::atomic<bool>* fpInterrupt;
 };
 
-// Opens a data file for reading: "-" is the standard input, copied to an
-// unlinked temporary file in tempDir when it is not a file itself (a pipe
-// cannot be read twice); a gzip-compressed input is read decompressed and
-// named so in messages.
+// Opens a data file for reading: "-" is the standard input. The standard
+// input and a pipe are copied to an unlinked temporary file in tempDir (a
+// pipe cannot be read twice). A gzip-compressed input is read decompressed,
+// a UTF-16 text (text: a CSV file) as UTF-8, each named so in messages;
+// other compressed files and archives are refused by name (SniffInput).
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, const std::string& tempDir,
-                                       const std::atomic<bool>* interrupt = nullptr);
+                                       const std::atomic<bool>* interrupt = nullptr,
+                                       bool text = true);
 
 class StringSource : public ByteSource {
 public:

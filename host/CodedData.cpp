@@ -136,6 +136,14 @@ void DataCoder::SpillIfOverLimit(std::size_t more) {
 }
 
 void DataCoder::FailMixed(const CodedColumn& col) const {
+    const std::string place = CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1);
+    // Where a comma is the delimiter, "1,234" is more likely thousands.
+    if (fData.fDelimiter != ',' && HasDecimalComma(col.FirstText()))
+        throw HostError(HostError::kData,
+                        place + ": column '" + col.fName + "' holds '" + col.FirstText() +
+                            "': it looks like numbers with decimal commas, which are read as "
+                            "text; write them with decimal points, or name the column in "
+                            "--factors if it is a factor");
     throw HostError(HostError::kData,
                     CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1) +
                         ": column '" + col.fName + "' holds '" + col.FirstText() +

@@ -22,12 +22,19 @@ public:
     std::string fTempDir = DefaultTempDir();
     // Read at a time; a CSV grows it for a record that is longer.
     std::size_t fBlockBytes = std::size_t(2) << 20;
+    // CSV: a header or record longer than this is refused, so that an
+    // input without line ends (a device, a binary file) cannot take all
+    // the memory.
+    std::size_t fMaxRecordBytes = kMaxRecordBytes;
+    static constexpr std::size_t kMaxRecordBytes = std::size_t(64) << 20;
     // Blocks of at least fMinSplitBytes are scanned as two halves on two
     // threads when fbThreads is on.
     bool fbThreads = true;
     std::size_t fMinSplitBytes = std::size_t(256) << 10;
-    // Called after each block with the bytes read so far and the input size.
-    std::function<void(std::size_t done, std::size_t total)> fProgress;
+    // Called after each block with the bytes read so far and the input size,
+    // and which reading of the input it is (1, or 2 and more when a column
+    // turned out to hold texts among numbers and the input is read again).
+    std::function<void(std::size_t done, std::size_t total, int reading)> fProgress;
     // Set from a signal handler: the read stops with HostError kInterrupted.
     const std::atomic<bool>* fpInterrupt = nullptr;
     // CSV: the field delimiter, 0 to take a comma unless the header line
@@ -107,8 +114,9 @@ Categories SortedCategories(const CodedColumn& column);
 // when every loaded cell is present and every weight cell is positive.
 class CodedData {
 public:
-    std::string fSource;  // the input's name, for messages
-    char fDelimiter = 0;  // a CSV's field delimiter
+    std::string fSource;               // the input's name, for messages
+    char fDelimiter = 0;               // a CSV's field delimiter
+    bool fbDelimiterDeclared = false;  // by a first line "sep=;"
     std::vector<std::string> fvHeader;
     std::vector<CodedColumn> fvColumns;
     std::unique_ptr<RecordStore> fpStore;
@@ -148,7 +156,10 @@ public:
     std::vector<int> MixedColumns() const;
 
     CodedData Finish();
-    void SetDelimiter(char delimiter) { fData.fDelimiter = delimiter; }
+    void SetDelimiter(char delimiter, bool declared = false) {
+        fData.fDelimiter = delimiter;
+        fData.fbDelimiterDeclared = declared;
+    }
 
 private:
     void ChooseStore(std::size_t recordsSeen, std::size_t bytesSeen);

@@ -26,8 +26,11 @@ std::size_t BlockSize(const ByteSource& source, const ReadOptions& options) {
 // the start of the next record.
 class CsvPass {
 public:
-    CsvPass(ByteSource& source, const ReadOptions& options)
-        : fSource(source), fOptions(options), fvBuf(BlockSize(source, options)) {}
+    CsvPass(ByteSource& source, const ReadOptions& options, int reading)
+        : fSource(source),
+          fOptions(options),
+          fvBuf(BlockSize(source, options)),
+          fReading(reading) {}
 
     // The data, or nothing when a column turned out mixed: its header
     // index is then added to textColumns.
@@ -65,6 +68,8 @@ private:
     bool fbEof = false;
     std::size_t fNHeaderFields = 0;
     std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
+    char fDeclaredDelimiter = 0;   // by a first line "sep=;"
+    int fReading;                  // 1 for the first reading of the input
 };
 
 void CsvPass::Fill() {
@@ -86,6 +91,13 @@ void CsvPass::FindBlockEnd() {
         fEnd = static_cast<std::size_t>(CsvScanner::LastRecordEnd(b, fvBuf.data() + fFilled) -
                                         fvBuf.data());
         if (fEnd > fPos) return;
+        if (fFilled - fPos >= fOptions.fMaxRecordBytes)
+            throw HostError(HostError::kData,
+                            fSource.Name() + ", line " + std::to_string(LineAt(fPos)) +
+                                ": no line end in " +
+                                std::to_string(fOptions.fMaxRecordBytes >> 20) +
+                                " MiB, the most a header or record may take (is it a CSV "
+                                "file?)");
         fvBuf.resize(fvBuf.size() * 2);  // a record longer than the block
     }
 }
@@ -125,6 +137,7 @@ void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart
 
 char CsvPass::ChooseDelimiter() const {
     if (fOptions.fDelimiter != 0) return fOptions.fDelimiter;
+    if (fDeclaredDelimiter != 0) return fDeclaredDelimiter;
     const char* b = fvBuf.data() + fPos;
     const char* e = fvBuf.data() + fEnd;
     const char* lineEnd = std::find_if(b, e, [](char c) { return c == '\n' || c == '\r'; });
@@ -139,6 +152,14 @@ char CsvPass::ChooseDelimiter() const {
 void CsvPass::SkipToHeader() {
     Fill();
     if (fFilled >= 3 && std::memcmp(fvBuf.data(), kBom, 3) == 0) fPos = 3;
+    // Spreadsheets write the delimiter in a first line of its own, "sep=;".
+    const char* s = fvBuf.data() + fPos;
+    const std::size_t left = fFilled - fPos;
+    if (left >= 6 && (std::memcmp(s, "sep=", 4) == 0 || std::memcmp(s, "SEP=", 4) == 0) &&
+        (s[5] == '\n' || s[5] == '\r') && s[4] != '"' && s[4] != '\n' && s[4] != '\r') {
+        fDeclaredDelimiter = s[4];
+        fPos += 5;
+    }
     bool endedWithCr = false;  // as in Run
     for (;;) {
         const std::size_t from = fPos;
@@ -171,6 +192,15 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     }
     if (header.empty())
         throw HostError(HostError::kData, fSource.Name() + " is empty: it has no header record");
+    // A name is what the formula can say: the blanks a quoted one keeps
+    // are dropped.
+    for (std::string& name : header) {
+        const auto blank = [&](char c) { return c == ' ' || (c == '\t' && delimiter != '\t'); };
+        while (!name.empty() && blank(name.back())) name.pop_back();
+        std::size_t lead = 0;
+        while (lead < name.size() && blank(name[lead])) ++lead;
+        name.erase(0, lead);
+    }
     fNHeaderFields = header.size();
     fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + fPos, p, fvBuf.data() + fFilled);
     fPos = static_cast<std::size_t>(p - fvBuf.data());
@@ -179,7 +209,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     for (int c : textColumns) plan[static_cast<std::size_t>(c)].fbText = true;
 
     DataCoder coder(fSource.Name(), header, plan, fOptions, fSource.Size());
-    coder.SetDelimiter(delimiter);
+    coder.SetDelimiter(delimiter, fOptions.fDelimiter == 0 && fDeclaredDelimiter != 0);
     CsvScanner scanners[2] = {CsvScanner(plan, delimiter, fOptions.fvNaValues),
                               CsvScanner(plan, delimiter, fOptions.fvNaValues)};
     CellChunk chunks[2];
@@ -225,7 +255,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
                 Fail(c.fError, records + c.fError.fRecord + 2, starts[h]);
             records += c.fNRecords;
         }
-        if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size());
+        if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size(), fReading);
         CheckInterrupt();
         if (fbEof && fEnd == fFilled) break;
         fLinesBefore += lineEnds[0] + lineEnds[1];
@@ -242,8 +272,8 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
 
 CodedData CsvReader::Read(ByteSource& source, const PlanFn& plan, const ReadOptions& options) {
     std::vector<int> textColumns;
-    for (;;) {
-        CsvPass pass(source, options);
+    for (int reading = 1;; ++reading) {
+        CsvPass pass(source, options, reading);
         std::optional<CodedData> data = pass.Run(plan, textColumns);
         if (data) return std::move(*data);
         if (!source.Rewind())

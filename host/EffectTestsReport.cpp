@@ -11,13 +11,9 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// Degrees of freedom that may be fractional (frequency weights).
-std::string DF(double v) {
-    return std::isnan(v) ? "" : Format("%.6g", v);
-}
-
 void AddGlmRow(TextTable& t, const EffectTestRow& r) {
-    t.Add({r.fTerm, Number(r.fSS), DF(r.fDF), Number(r.fMeanSquare), Number(r.fF), PValue(r.fSig)});
+    t.Add({r.fTerm, Number(r.fSS), Count(r.fDF), Number(r.fMeanSquare), Number(r.fF),
+           PValue(r.fSig)});
 }
 
 std::string GlmTable(const EffectTests& tests, const std::vector<EffectTestRow>& rows,
@@ -40,7 +36,7 @@ std::string WaldTable(const EffectTests& tests, const std::vector<EffectTestRow>
     t.Add({"Source", "Wald chi-square", "df", "Sig."});
     t.Rule();
     auto add = [&](const EffectTestRow& r) {
-        t.Add({r.fTerm, Number(r.fChiSquare), DF(r.fDF), PValue(r.fSig)});
+        t.Add({r.fTerm, Number(r.fChiSquare), Count(r.fDF), PValue(r.fSig)});
     };
     add(tests.fCorrectedModel);
     for (const EffectTestRow& r : rows) add(r);

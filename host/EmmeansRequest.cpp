@@ -1,6 +1,7 @@
 #include "host/EmmeansRequest.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "host/Formula.h"
@@ -102,7 +103,28 @@ std::vector<std::string> FactorTerms(const ModelSpec& spec) {
     return terms;
 }
 
-EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size_t index) {
+// A --compare name as it is written, or quoted with backticks as in a
+// formula.
+std::string CompareName(const std::string& text, const std::vector<std::string>& names) {
+    if (std::find(names.begin(), names.end(), text) != names.end()) return text;
+    try {
+        const Formula f = ParseFormula("y ~ " + text);
+        if (f.fvTerms.size() == 1 && f.fvTerms.front().fvGroups.size() == 1 &&
+            f.fvTerms.front().fvGroups.front().size() == 1)
+            return f.fvTerms.front().fvGroups.front().front().fName;
+    } catch (const FormulaError&) {
+    }
+    return text;
+}
+
+template <class T>
+const T* ForTerm(const std::vector<T>& perTerm, std::size_t index) {
+    if (perTerm.empty()) return nullptr;
+    return perTerm.size() == 1 ? &perTerm.front() : &perTerm[index];
+}
+
+std::optional<EmmeansRequest> Resolve(const ModelSpec& spec, const EmmeansOptions& o,
+                                      std::size_t index, std::vector<std::string>* warnings) {
     const std::string& text = o.fvTerms[index];
     const Groups g = ParseTerm(text, "--emmeans");
     std::string model;
@@ -125,19 +147,29 @@ EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size
             names.push_back(n);
             r.fvFactors.push_back(PositionOf(spec, n));
         }
-    const std::string compare = o.fvCompare.empty()       ? names.back()
-                                : o.fvCompare.size() == 1 ? o.fvCompare.front()
-                                                          : o.fvCompare[index];
+    // By default the last factor written; in a nested term B(C) the levels
+    // of B are compared within each level of C, as those of C mean nothing
+    // apart from B.
+    const std::string* asked = ForTerm(o.fvCompare, index);
+    const std::string compare = asked != nullptr ? CompareName(*asked, names) : g.front().back();
     const auto at = std::find(names.begin(), names.end(), compare);
     if (at == names.end())
-        Usage("--compare '" + compare + "' is not a factor of the --emmeans term '" + text +
+        Usage("--compare '" + *asked + "' is not a factor of the --emmeans term '" + text +
               "'; its factors are " + List(names));
     r.fCompare = r.fvFactors[static_cast<std::size_t>(at - names.begin())];
     const std::vector<std::string>& levels =
         spec.GetVariables()[static_cast<std::size_t>(r.fCompare)].fvCategories;
-    if (levels.size() < 2)
+    if (levels.size() < 2 && asked != nullptr)
         Usage("--compare '" + compare + "' has only one level among the records used; there is " +
               "nothing to compare");
+    if (levels.size() < 2) {
+        if (warnings != nullptr)
+            warnings->push_back("warning: --emmeans '" + text + "' is left out: its factor '" +
+                                compare +
+                                "' has only one level among the records used, so there is "
+                                "nothing to compare");
+        return std::nullopt;
+    }
 
     r.fContrast = o.ContrastType();
     r.fAdjust = o.AdjustMethod();
@@ -148,15 +180,15 @@ EmmeansRequest Resolve(const ModelSpec& spec, const EmmeansOptions& o, std::size
         } else if (ref == "first") {
             r.fReference = 0;
         } else {
-            const auto it = std::find(levels.begin(), levels.end(), ref);
-            if (it == levels.end())
+            r.fReference =
+                FindCategory(spec.GetVariables()[static_cast<std::size_t>(r.fCompare)], ref);
+            if (r.fReference < 0)
                 Usage("--contrast-reference '" + ref + "' is not a level of '" + compare +
                       "'; its levels are " + List(levels));
-            r.fReference = static_cast<int>(it - levels.begin());
         }
     }
     if (r.fContrast == MCConst::CONTRAST_POLYNOMIAL) {
-        r.fvMetric = o.fvMetric;
+        if (const std::vector<double>* metric = ForTerm(o.fvMetric, index)) r.fvMetric = *metric;
         if (r.fvMetric.empty())
             for (std::size_t k = 1; k <= levels.size(); ++k)
                 r.fvMetric.push_back(static_cast<double>(k));
@@ -191,9 +223,14 @@ void EmmeansOptions::Check() const {
         Usage("--contrast-reference applies to --contrast simple");
     if (!fvMetric.empty() && fContrast != "polynomial")
         Usage("--metric applies to --contrast polynomial");
-    for (std::size_t k = 1; k < fvMetric.size(); ++k)
-        if (!(fvMetric[k] > fvMetric[k - 1]))
-            Usage("--metric values must increase from level to level");
+    if (fvMetric.size() > 1 && fvMetric.size() != fvTerms.size())
+        Usage("--metric is given " + std::to_string(fvMetric.size()) + " times for " +
+              std::to_string(fvTerms.size()) +
+              " --emmeans terms; give it once for all terms or once per term");
+    for (const std::vector<double>& metric : fvMetric)
+        for (std::size_t k = 1; k < metric.size(); ++k)
+            if (!(metric[k] > metric[k - 1]))
+                Usage("--metric values must increase from level to level");
 }
 
 MCConst::MCPAdjustMethod EmmeansOptions::AdjustMethod() const {
@@ -205,10 +242,18 @@ MCConst::MCContrastType EmmeansOptions::ContrastType() const {
     return static_cast<MCConst::MCContrastType>(Lookup(kContrast, fContrast, "--contrast"));
 }
 
-std::vector<EmmeansRequest> ResolveEmmeans(const ModelSpec& spec, const EmmeansOptions& options) {
+std::vector<EmmeansRequest> ResolveEmmeans(const ModelSpec& spec, const EmmeansOptions& options,
+                                           std::vector<std::string>* warnings) {
     std::vector<EmmeansRequest> requests;
-    for (std::size_t i = 0; i < options.fvTerms.size(); ++i)
-        requests.push_back(Resolve(spec, options, i));
+    for (std::size_t i = 0; i < options.fvTerms.size(); ++i) {
+        std::optional<EmmeansRequest> r = Resolve(spec, options, i, warnings);
+        if (!r) continue;
+        // The same table asked for again is shown once.
+        const bool again = std::any_of(requests.begin(), requests.end(), [&](const auto& q) {
+            return q.fTerm == r->fTerm && q.fCompare == r->fCompare && q.fvMetric == r->fvMetric;
+        });
+        if (!again) requests.push_back(std::move(*r));
+    }
     return requests;
 }
 

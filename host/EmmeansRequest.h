@@ -21,8 +21,9 @@ public:
     // The simple contrast's reference: "first", "last" or a level's text;
     // empty means last.
     std::string fContrastReference;
-    // The polynomial contrast's level metric; empty means 1, 2, ..., k.
-    std::vector<double> fvMetric;
+    // The polynomial contrast's level metrics: none (1, 2, ..., k), one for
+    // every term, or one per term in order.
+    std::vector<std::vector<double>> fvMetric;
 
     bool Any() const { return !fvTerms.empty(); }
     // Throws HostError (usage) for what is wrong without looking at the
@@ -48,9 +49,12 @@ public:
 };
 
 // Throws HostError (usage) naming the problem: a term that is not a term of
-// the model made of factors only, a compare factor not in its term or with
-// one level, a reference that is not a level, a metric whose length differs
-// from the number of levels.
-std::vector<EmmeansRequest> ResolveEmmeans(const ModelSpec& spec, const EmmeansOptions& options);
+// the model made of factors only, a compare factor not in its term or (when
+// named with --compare) with one level, a reference that is not a level, a
+// metric whose length differs from the number of levels. A term asked for
+// twice is resolved once; one whose default compare factor has one level is
+// left out with a warning added to warnings.
+std::vector<EmmeansRequest> ResolveEmmeans(const ModelSpec& spec, const EmmeansOptions& options,
+                                           std::vector<std::string>* warnings = nullptr);
 
 }  // namespace mchost

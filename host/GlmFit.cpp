@@ -24,8 +24,19 @@ double HostValue(double v) {
     return MCMV::IsMissing(v) ? kMissing : v;
 }
 
+std::string StatusText(const MCStatus& s) {
+    // The library's "Error 302: " or "Warning 110: " is its own numbering,
+    // which tells a user nothing.
+    std::string text = s.GetMessage();
+    const std::size_t colon = text.find(": ");
+    if (colon != std::string::npos &&
+        (text.rfind("Error ", 0) == 0 || text.rfind("Warning ", 0) == 0))
+        text.erase(0, colon + 2);
+    return s.IsWarning() ? "warning: " + text : text;
+}
+
 void ThrowLibraryError(const MCStatus& s) {
-    throw LibraryError(s.GetErrorCode(), s.GetMessage());
+    throw LibraryError(s.GetErrorCode(), StatusText(s));
 }
 
 namespace {
@@ -35,9 +46,11 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
                     GlmResult& r) {
     if (r.fErrorDF == 0.0)
         r.fvWarnings.push_back(
-            "warning: the model is saturated: its " + std::to_string(r.fRank) +
-            " parameters fit the records exactly (error df 0), so there are no standard errors, "
-            "tests or intervals");
+            "warning: the model is saturated: " +
+            (r.fRank == 1 ? std::string("its one parameter fits")
+                          : "its " + std::to_string(r.fRank) + " parameters fit") +
+            " the records exactly (error df 0), so there are no standard errors, tests or "
+            "intervals");
     if (std::isnan(r.fRSquare) && r.fRecordsUsed > 0)
         r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
                                "' is constant in the records used, so R-square is undefined");
@@ -129,7 +142,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     const double ms = HostValue(glm.GetErrorMeanSquare());
     r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) / rootScale : kMissing;
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
-    for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
+    for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
 
     const double df = r.fErrorDF;
     const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;

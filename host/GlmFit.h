@@ -72,12 +72,11 @@ public:
     std::vector<double> fvCovariance;
     double fReadSeconds = 0.0;
     double fFitSeconds = 0.0;
-    std::vector<std::string> fvWarnings;  // "Warning <code>: <message>"
+    std::vector<std::string> fvWarnings;  // "warning: <message>"
 };
 
-// A failure reported by the library: its status code and message (which
-// already reads "Error <code>: ..."). Status 1, a cancelled fit, is an
-// interruption.
+// A failure reported by the library: its status code and message (its
+// StatusText). Status 1, a cancelled fit, is an interruption.
 class LibraryError : public HostError {
 public:
     LibraryError(long code, const std::string& message)
@@ -90,6 +89,9 @@ private:
 
 // The library's missing value as the host's (NaN); other values unchanged.
 double HostValue(double v);
+// A status's message for a user: without the library's "Error <code>: ",
+// a warning starting "warning: " as the host's own do.
+std::string StatusText(const MCCommon_850::MCStatus& s);
 // Throws the LibraryError of a failed status.
 [[noreturn]] void ThrowLibraryError(const MCCommon_850::MCStatus& s);
 

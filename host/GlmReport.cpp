@@ -16,7 +16,7 @@ std::string FormatGlmText(const GlmResult& r) {
     head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
                              std::to_string(r.fRecordsUsed) + " used"});
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
-        head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
+        head.Add({"Total frequency weight", Count(r.fTotalFreqWeight)});
     out += head.Render("  ");
 
     const std::string level = Format("%g", r.fConfidence * 100.0) + "%";

@@ -1,5 +1,6 @@
 #include "host/LogisticFit.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -41,7 +42,8 @@ std::string ConvergenceWarning(int code, int iterations, int maxIterations) {
                    "; the estimates are those at the start of that iteration.";
         case MCConst::CONVERGENCE_MAX_ITERATIONS:
             return "The estimation did not converge within " + std::to_string(maxIterations) +
-                   " iterations; the estimates are those of the last iteration.";
+                   (maxIterations == 1 ? " iteration" : " iterations") +
+                   "; the estimates are those of the last iteration.";
         case MCConst::CONVERGENCE_COMPLETE_SEPARATION:
             return "Complete separation of the data was found" + at +
                    ": the predictors determine the response exactly, maximum likelihood "
@@ -118,14 +120,13 @@ LogisticFitter::LogisticFitter(const ModelSpec& spec, const LogisticOptions& opt
     } else if (options.fReference == "last") {
         d.fReference = d.fvCategories.back();
     } else {
-        for (int c = 0; c < k; ++c)
-            if (d.fvCategories[static_cast<std::size_t>(c)] == options.fReference) reference = c;
+        reference = FindCategory(dependent, options.fReference);
         if (reference < 0)
             throw HostError(HostError::kData, "--reference names '" + options.fReference +
                                                   "', which is not a category of '" +
                                                   dependent.fName + "'; its categories are " +
                                                   List(d.fvCategories));
-        d.fReference = options.fReference;
+        d.fReference = d.fvCategories[static_cast<std::size_t>(reference)];
     }
     static_cast<MCMath_850::MCRegSettings&>(d.fSettings) = spec.GetSettings();
     d.fSettings.SetDependentRefCat(reference, k);
@@ -190,10 +191,17 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fNagelkerke = HostValue(stats.GetModelFitStat(MCConst::FIT_NAGELKERKE));
     r.fMcFadden = HostValue(stats.GetModelFitStat(MCConst::FIT_MCFADDEN));
 
-    for (const MCStatus& w : d.fpComponent->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
+    for (const MCStatus& w : d.fpComponent->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
     for (const std::string& w : d.fpSpec->SpreadWarnings()) r.fvWarnings.push_back(w);
     const std::string words = ConvergenceWarning(code, r.fIterations, d.fOptions.fMaxIterations);
-    if (!words.empty()) r.fvWarnings.push_back(words);
+    if (!words.empty()) {
+        // Said as the linear model's warnings are: "warning: " and a
+        // sentence without its capital and its stop.
+        std::string w = words;
+        w[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(w[0])));
+        if (w.back() == '.') w.pop_back();
+        r.fvWarnings.push_back("warning: " + w);
+    }
 
     d.Classify(records, r);
     return r;

@@ -18,7 +18,7 @@ std::string FormatLogisticText(const LogisticResult& r) {
     head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
                              std::to_string(r.fRecordsUsed) + " used"});
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
-        head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
+        head.Add({"Total frequency weight", Count(r.fTotalFreqWeight)});
     out += head.Render("  ");
 
     TextTable cats;

@@ -20,10 +20,6 @@ std::string AdjustWords(const std::string& adjust) {
     return "no adjustment";
 }
 
-std::string DF(double v) {
-    return std::isnan(v) ? "" : Format("%.6g", v);
-}
-
 std::string Join(const std::vector<std::string>& items, const std::string& sep) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) out += (i ? sep : "") + items[i];
@@ -89,7 +85,7 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
         std::vector<std::string> row = c.fvLevels;
         row.push_back(Number(c.fMean));
         row.push_back(Number(c.fStdError));
-        if (!chi) row.push_back(DF(c.fDF));
+        if (!chi) row.push_back(Count(c.fDF));
         row.push_back(Number(c.fLower));
         row.push_back(Number(c.fUpper));
         means.Add(row);
@@ -115,7 +111,7 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
         std::vector<std::string> row = FixedCells(p.fvFixed);
         for (const std::string& c : {p.fA, p.fB, Number(p.fEstimate), Number(p.fStdError)})
             row.push_back(c);
-        if (!chi) row.push_back(DF(p.fDF));
+        if (!chi) row.push_back(Count(p.fDF));
         for (const std::string& c :
              {Number(p.fStat), PValue(p.fP), Number(p.fLower), Number(p.fUpper)})
             row.push_back(c);
@@ -151,15 +147,15 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
             std::vector<std::string> row = FixedCells(t.fvFixed);
             for (const std::string& v : {c.fName, Number(c.fEstimate), Number(c.fStdError)})
                 row.push_back(v);
-            if (!chi) row.push_back(DF(c.fDF));
+            if (!chi) row.push_back(Count(c.fDF));
             for (const std::string& v : {Number(c.fStat), PValue(c.fP), PValue(c.fPAdjusted)})
                 row.push_back(v);
             rows.Add(row);
         }
         std::vector<std::string> row = FixedCells(t.fvFixed);
         row.push_back(Number(t.fStat));
-        row.push_back(DF(t.fDF1));
-        if (!chi) row.push_back(DF(t.fDF2));
+        row.push_back(Count(t.fDF1));
+        if (!chi) row.push_back(Count(t.fDF2));
         row.push_back(PValue(t.fP));
         overall.Add(row);
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "host/CsvScanner.h"
 #include "host/HostError.h"
 #include "host/ModelRecordIter.h"
 #include "host/NumberText.h"
@@ -17,6 +18,9 @@ namespace mchost {
 using MCMath_850::MCModelEffect;
 
 namespace {
+
+// More distinct numbers than this in a categorical dependent are warned of.
+constexpr std::size_t kManyCategories = 50;
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -35,6 +39,14 @@ int ColumnIndex(const std::vector<std::string>& header, const std::string& name)
 }
 
 std::string UnknownColumnHint(const std::vector<std::string>& header, const std::string& name) {
+    // A header that did not split holds the names in one.
+    if (header.size() == 1)
+        for (const char d : {',', ';', '\t', '|'})
+            if (header.front().find(d) != std::string::npos)
+                return ": the header was read as the one column '" + header.front() +
+                       "', whose text is split by " +
+                       (d == '\t' ? std::string("tabs") : "'" + std::string(1, d) + "'") +
+                       ": give that delimiter with --delimiter";
     const std::string want = Lower(name);
     for (const std::string& h : header)
         if (Lower(h) == want) return " (did you mean '" + h + "'?)";
@@ -68,6 +80,20 @@ int ResolveOptionName(const std::vector<std::string>& header, const std::string&
 }
 
 }  // namespace
+
+int FindCategory(const ModelVariable& v, const std::string& text) {
+    double value = 0.0;
+    const bool number =
+        v.fbNumericCategories && CsvScanner::ParseNumber(text.data(), text.size(), value);
+    for (std::size_t c = 0; c < v.fvCategories.size(); ++c) {
+        const std::string& label = v.fvCategories[c];
+        double x = 0.0;
+        if (label == text ||
+            (number && CsvScanner::ParseNumber(label.data(), label.size(), x) && x == value))
+            return static_cast<int>(c);
+    }
+    return -1;
+}
 
 const char* RoleName(ModelVariable::Role role) {
     switch (role) {
@@ -135,7 +161,10 @@ void ModelSpec::CheckNumeric(const ModelVariable& v) const {
     throw HostError(HostError::kData,
                     CellPlace(fpData->fSource, c.fFirstTextLine, c.fFirstTextRow + 1) + ": " +
                         role + " '" + v.fName + "' must be numeric, but the cell holds '" +
-                        c.FirstText() + "'");
+                        c.FirstText() + "'" +
+                        (fpData->fDelimiter != ',' && HasDecimalComma(c.FirstText())
+                             ? ", a number with a decimal comma: write decimal points"
+                             : ""));
 }
 
 void ModelSpec::CheckWeights(const ModelVariable& v) {
@@ -153,6 +182,29 @@ void ModelSpec::CheckWeights(const ModelVariable& v) {
                              CellPlace(fpData->fSource, 0, c.fFirstFractionRow + 1) + " (" +
                              NumberText(c.fFirstFraction) + "); a frequency weight counts records");
     if (v.fRole == ModelVariable::kRegrWeight) fRegrWeightScale = WeightScale(c.fMaxWeight);
+}
+
+void ModelSpec::RefuseDecimalCommas(const ModelVariable& v) const {
+    // A factor whose every category is a number, some with a decimal
+    // comma, is a covariate whose numbers were not read as such: fitted as
+    // a factor, it would have about one level per record.
+    // Where a comma is the delimiter, "1,234" is more likely thousands.
+    if (fpData->fDelimiter == ',') return;
+    std::string example;
+    for (const std::string& label : v.fvCategories) {
+        double x;
+        if (HasDecimalComma(label)) {
+            if (example.empty()) example = label;
+        } else if (!CsvScanner::ParseNumber(label.data(), label.size(), x)) {
+            return;
+        }
+    }
+    if (example.empty()) return;
+    throw HostError(HostError::kData,
+                    fpData->fSource + ": column '" + v.fName +
+                        "' looks like numbers with decimal commas ('" + example +
+                        "'), which are read as text: write them with decimal points, or name "
+                        "the column in --factors if its cells are categories");
 }
 
 double ModelSpec::WeightScale(double maxWeight) {
@@ -237,6 +289,16 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
             v.fvCategories = std::move(cats.fvLabels);
             v.fbNumericCategories = !c.IsText();
             v.fvIndexOfCode = std::move(cats.fvIndexOfCode);
+            if (v.fRole == ModelVariable::kFactor && !asFactor[static_cast<std::size_t>(v.fColumn)])
+                RefuseDecimalCommas(v);
+            // Numbers with many values are more likely a measurement than
+            // categories; each value would be a category of its own.
+            if (v.fRole == ModelVariable::kDependent && v.fbNumericCategories &&
+                v.fvCategories.size() > kManyCategories)
+                fvWarnings.push_back("warning: the dependent variable '" + v.fName + "' has " +
+                                     std::to_string(v.fvCategories.size()) +
+                                     " distinct numbers, each fitted as a category of its own; "
+                                     "a logistic model is for a few categories");
         } else if (v.fRole != ModelVariable::kCovariate) {
             CheckNumeric(v);
             if (v.fRole != ModelVariable::kDependent) CheckWeights(v);

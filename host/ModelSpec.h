@@ -61,6 +61,11 @@ const char* RoleName(ModelVariable::Role role);
 std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& options,
                                     const std::vector<std::string>& header);
 
+// The index of the category of v that text names, -1 when none does. The
+// categories of numbers are matched by value ("2.0" names 2), those of
+// texts by their exact text.
+int FindCategory(const ModelVariable& v, const std::string& text);
+
 // Several processes, each with its own part of the data, must read every
 // column the same way: a column with a text cell in one part is text in
 // all (a part where it has no cell codes it as categories too). Throws
@@ -135,6 +140,7 @@ private:
     int AddVariable(const std::string& name, int column, ModelVariable::Role role);
     const CodedColumn& Column(const ModelVariable& v) const;
     void CheckNumeric(const ModelVariable& v) const;
+    void RefuseDecimalCommas(const ModelVariable& v) const;
     void CheckWeights(const ModelVariable& v);
     // The factor that brings regression weights whose largest is maxWeight
     // to a scale where their products neither overflow nor underflow.

@@ -23,7 +23,7 @@ std::string Kind(const CodedColumn& c) {
 }
 
 bool IsText(const std::string& kind) {
-    return kind[0] == 't';
+    return !kind.empty() && kind[0] == 't';
 }
 
 bool AnyText(const std::vector<std::vector<std::string>>& all, std::size_t i) {
@@ -34,23 +34,40 @@ bool AnyText(const std::vector<std::vector<std::string>>& all, std::size_t i) {
 
 void AgreeColumnKinds(CodedData& data, Processes& processes) {
     if (!processes.IsSplit()) return;
-    std::vector<std::string> mine;
-    for (const CodedColumn& c : data.fvColumns) mine.push_back(Kind(c));
+    // The parts may hold their columns in different orders: a column is
+    // matched by its name. Each list starts with the part's file.
+    std::vector<std::string> mine{data.fSource};
+    for (const CodedColumn& c : data.fvColumns) {
+        mine.push_back(c.fName);
+        mine.push_back(Kind(c));
+    }
     const auto all = processes.GatherTexts(mine);
-    for (std::size_t i = 0; i < data.fvColumns.size(); ++i) {
-        if (!AnyText(all, i)) continue;
-        for (std::size_t r = 0; r < all.size(); ++r) {
-            if (all[r][i] != kNumbers) continue;
-            std::size_t t = 0;
-            while (!IsText(all[t][i])) ++t;
+    // The kind of the named column in each part ("-" where it has none).
+    const auto kindsOf = [&](const std::string& name) {
+        std::vector<std::string> kinds;
+        for (const auto& part : all) {
+            std::string kind = kNoCell;
+            for (std::size_t j = 1; j + 1 < part.size(); j += 2)
+                if (part[j] == name) kind = part[j + 1];
+            kinds.push_back(kind);
+        }
+        return kinds;
+    };
+    for (CodedColumn& c : data.fvColumns) {
+        const std::vector<std::string> kinds = kindsOf(c.fName);
+        const auto text = std::find_if(kinds.begin(), kinds.end(), IsText);
+        if (text == kinds.end()) continue;
+        const auto numbers = std::find(kinds.begin(), kinds.end(), kNumbers);
+        if (numbers != kinds.end()) {
+            const auto t = static_cast<std::size_t>(text - kinds.begin());
+            const auto r = static_cast<std::size_t>(numbers - kinds.begin());
             throw HostError(HostError::kData,
-                            "column '" + data.fvColumns[i].fName + "' holds text in part " +
-                                std::to_string(t) + all[t][i].substr(1) +
-                                " but only numbers in part " + std::to_string(r) +
-                                ": a column must be read the same way in every part");
+                            "column '" + c.fName + "' holds text in part " + std::to_string(t) +
+                                " (" + all[t][0] + ", " + text->substr(3) +
+                                " but only numbers in part " + std::to_string(r) + " (" +
+                                all[r][0] + "): a column must be read the same way in every part");
         }
         // No cell here: nothing to recode, only the column's kind to take.
-        CodedColumn& c = data.fvColumns[i];
         if (!c.IsText()) c.fPlan.fbCategorical = true;
     }
 }

@@ -25,14 +25,14 @@ void Processes::Agreed(const std::function<void()>& step) {
     }
     const Failure first = IsSplit() ? FirstFailure(mine) : mine;
     if (first.kind == 0) return;
-    // Every process holds the same model and the same formula: an error in
-    // the formula is the same for all and keeps its span.
-    if (first.kind == -1)
-        throw FormulaError(first.message, static_cast<std::size_t>(first.pos),
-                           static_cast<std::size_t>(first.len));
+    // Every process holds the same formula, so an error in it keeps its
+    // span; but the names it resolves come from each part's header.
     std::string message = first.message;
     if (IsSplit() && first.kind != HostError::kInterrupted)
         message = "process " + std::to_string(first.rank) + ": " + message;
+    if (first.kind == -1)
+        throw FormulaError(message, static_cast<std::size_t>(first.pos),
+                           static_cast<std::size_t>(first.len));
     throw HostError(static_cast<HostError::Kind>(first.kind), message);
 }
 

@@ -23,8 +23,11 @@ std::string Number(double v) {
 }
 
 std::string Count(double v) {
-    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) return Format("%.0f", v);
-    return Number(v);
+    if (!std::isfinite(v)) return Number(v);
+    if (v == std::floor(v) && std::fabs(v) < 1e15) return Format("%.0f", v);
+    // Fractional frequency weights give fractional counts: to the digits
+    // they have, not rounded to six.
+    return Format("%.15g", v);
 }
 
 std::string PValue(double p) {
@@ -131,6 +134,20 @@ std::string TextFactorsLine(const std::vector<std::string>& names) {
                                      : " (none of their cells is a number)");
 }
 
+std::string ShortenForDisplay(const std::string& text, std::size_t maxWidth) {
+    if (maxWidth == 0 || DisplayWidth(text) <= maxWidth) return text;
+    std::size_t width = 0, i = 0;
+    while (i < text.size()) {
+        std::size_t next = i;
+        const long cp = NextCodePoint(text, next);
+        const std::size_t w = cp < 0 ? 1 : CodePointWidth(cp);
+        if (width + w > maxWidth - 1) break;
+        width += w;
+        i = next;
+    }
+    return text.substr(0, i) + "\xE2\x80\xA6";  // U+2026, the ellipsis
+}
+
 std::string TextTable::Render(const std::string& indent) const {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::vector<std::size_t>> widths;
@@ -139,7 +156,8 @@ std::string TextTable::Render(const std::string& indent) const {
         rows.emplace_back();
         widths.emplace_back();
         for (const std::string& cell : raw) {
-            rows.back().push_back(DisplayText(cell));
+            rows.back().push_back(ShortenForDisplay(
+                DisplayText(cell), fbRightAlign ? kMaxCellWidth : kMaxListCellWidth));
             widths.back().push_back(DisplayWidth(rows.back().back()));
         }
         width.resize(std::max(width.size(), raw.size()), 0);

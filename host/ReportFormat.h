@@ -18,8 +18,8 @@ public:
 std::string Format(const char* fmt, double v);
 // Six significant digits; empty for a missing (NaN) value.
 std::string Number(double v);
-// A count such as degrees of freedom: a whole number without a fraction,
-// six significant digits otherwise; empty when missing.
+// A count such as degrees of freedom: a whole number without a fraction
+// or an exponent, fifteen significant digits otherwise; empty when missing.
 std::string Count(double v);
 // A significance: four decimals, or an exponent below 0.001; empty when
 // missing.
@@ -55,14 +55,22 @@ std::string DisplayText(const std::string& text);
 // two, combining marks none, every other character one.
 std::size_t DisplayWidth(const std::string& utf8);
 
+// The text cut to maxWidth columns, its last an ellipsis, when it is wider.
+std::string ShortenForDisplay(const std::string& text, std::size_t maxWidth);
+
 // "A, B (none of their cells is a number)": the head line that says which
 // columns were read as factors without --factors.
 std::string TextFactorsLine(const std::vector<std::string>& names);
 
 // Columns of text two blanks apart: the first left-aligned, the others
-// right-aligned for numbers or left-aligned for label/value lists.
+// right-aligned for numbers or left-aligned for label/value lists. A cell
+// wider than the table's most is shortened with an ellipsis, so that one
+// huge label cannot widen every line; JSON and files keep it whole.
 class TextTable {
 public:
+    static constexpr std::size_t kMaxCellWidth = 100;
+    static constexpr std::size_t kMaxListCellWidth = 1000;
+
     explicit TextTable(bool rightAlign = true) : fbRightAlign(rightAlign) {}
     // The first n columns hold texts: left-aligned (1 by default).
     void SetTextColumns(std::size_t n) { fNTextColumns = n; }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "coded_dump.h"
 #include "host/CsvReader.h"
@@ -264,4 +266,68 @@ TEST(CsvReader, RecordsPastTheMemoryLimitMoveToAFile) {
     EXPECT_TRUE(d.IsStreaming());
     EXPECT_EQ(d.fNRecords, 3005u);
     EXPECT_EQ(Dump(d), Dump(CsvReader::ReadString(text, plan)));
+}
+
+TEST(CsvReader, ASecondReadingIsToldAndEachGoesForward) {
+    // Text at the end of a column of numbers: read again, from the start.
+    std::string csv = "y,m\n";
+    for (int i = 0; i < 200; ++i) csv += std::to_string(i) + "," + std::to_string(i % 3) + "\n";
+    csv += "1,x\n";
+    ReadOptions how;
+    how.fBlockBytes = 64;
+    std::vector<std::pair<std::size_t, int>> calls;
+    how.fProgress = [&](std::size_t done, std::size_t total, int reading) {
+        EXPECT_EQ(total, csv.size());
+        calls.emplace_back(done, reading);
+    };
+    const CodedData d = CsvReader::ReadString(csv, nullptr, how);
+    EXPECT_TRUE(d.fvColumns[1].IsText());
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.front().second, 1);
+    EXPECT_EQ(calls.back(), std::make_pair(csv.size(), 2));
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        // Forward within a reading; a new reading is numbered.
+        if (calls[i].second == calls[i - 1].second)
+            EXPECT_GT(calls[i].first, calls[i - 1].first) << i;
+        else
+            EXPECT_EQ(calls[i].second, calls[i - 1].second + 1) << i;
+    }
+}
+
+TEST(CsvReader, DeclaredDelimiterTrimmedNamesAndTheRecordCap) {
+    // A spreadsheet's first line names the delimiter; lines count from it.
+    CodedData d = CsvReader::ReadString("sep=;\r\n\" y \";\"x\t\"\r\n1;2,5\r\n");
+    EXPECT_EQ(d.fDelimiter, ';');
+    EXPECT_TRUE(d.fbDelimiterDeclared);
+    EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(Dump(d), "1 records, 1 used\ny: 1\nx: T2,5\n");
+    try {
+        CsvReader::ReadString("sep=|\na|b\n1|2|3\n");
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_STREQ(e.what(), "<text>, line 3 (data row 1): 3 fields, but the header has 2");
+    }
+    // Told, the delimiter is the one told; found, it is no declaration.
+    ReadOptions comma;
+    comma.fDelimiter = ',';
+    d = CsvReader::ReadString("sep=;\na,b\n1,2\n", nullptr, comma);
+    EXPECT_FALSE(d.fbDelimiterDeclared);
+    EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"a", "b"}));
+    EXPECT_FALSE(CsvReader::ReadString("a;b\n1;2\n").fbDelimiterDeclared);
+    // A line longer than the cap is refused, where it starts.
+    ReadOptions capped;
+    capped.fBlockBytes = 16;
+    capped.fMaxRecordBytes = 1 << 20;
+    const std::string longLine = "a,b\n1,2\n3," + std::string(3 << 20, 'x');
+    try {
+        CsvReader::ReadString(longLine, nullptr, capped);
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_STREQ(e.what(),
+                     "<text>, line 3: no line end in 1 MiB, the most a header or record may take "
+                     "(is it a CSV file?)");
+    }
+    // Below the cap, a long record is read.
+    capped.fMaxRecordBytes = 8 << 20;
+    EXPECT_EQ(CsvReader::ReadString(longLine, nullptr, capped).fNRecords, 2u);
 }

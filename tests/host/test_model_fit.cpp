@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "coded_dump.h"
 #include "companion/MCMV.h"
@@ -221,7 +224,7 @@ TEST(GlmFit, OneWayStatisticsFollowFromTheCellMeans) {
 TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
     const std::string path = ::testing::TempDir() + "mcreg_host_records.bin";
     const double missing = MCCommon_850::MCMV::Missing();
-    const double values[] = {3, 0, 5, 0, 4, 1, 6, 1, 10, 2, 12, 2, 11, 2, missing, 1, 9, -1};
+    const double values[] = {3, 0, 5, 0, 4, 1, 6, 1, 10, 2, 12, 2, 11, 2, missing, 1, 9, missing};
     auto write = [&](std::size_t nBytes) {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -231,7 +234,7 @@ TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
     write(sizeof values);
     const Formula f = ParseFormula("y ~ A");
     ModelOptions o;
-    o.fvFactors = {"A"};  // codes already; -1 is a missing code
+    o.fvFactors = {"A"};  // codes already
     const std::vector<std::string> names{"y", "A"};
     const auto plan = [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); };
     for (std::size_t limit : {std::size_t(1) << 30, std::size_t(0)}) {
@@ -248,16 +251,30 @@ TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
         EXPECT_EQ(r.fvParameters[1].fLabel, "[A=0]");
         EXPECT_NEAR(r.fvParameters[1].fEstimate, 4.0 - 11.0, 1e-13);
     }
-    // A code that is not a whole number names its row.
-    const double bad[] = {1, 0, 2, 1.5};
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    std::fwrite(bad, 1, sizeof bad, out);
-    std::fclose(out);
-    try {
-        BinaryReader::ReadFile(path, names, plan);
-        ADD_FAILURE() << "no error";
-    } catch (const HostError& e) {
-        EXPECT_NE(std::string(e.what()).find("holds 1.5 in data row 2"), std::string::npos);
+    // A code that is not a whole number or is negative, and a value that is
+    // not finite, name their row: only the missing value is missing.
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::string note =
+        " (a missing value is written as the lowest double, -1.7976931348623157e308)";
+    const std::string code = ", but a factor's values must be category codes 0, 1, 2, ...";
+    const std::vector<std::pair<std::vector<double>, std::string>> bad = {
+        {{1, 0, 2, 1.5}, "column 'A' holds 1.5 in data row 2" + code + note},
+        {{1, 0, 2, -1}, "column 'A' holds -1 in data row 2" + code + note},
+        {{1, 0, 2, std::nan("")}, "column 'A' holds nan in data row 2" + code + note},
+        {{1, 0, -inf, 1},
+         "column 'y' holds -inf in data row 2, but a value must be a finite number" + note},
+    };
+    for (const auto& [records, message] : bad) {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fwrite(records.data(), sizeof(double), records.size(), out);
+        std::fclose(out);
+        try {
+            BinaryReader::ReadFile(path, names, plan);
+            ADD_FAILURE() << "no error: " << message;
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.GetKind(), HostError::kData);
+            EXPECT_EQ(e.what(), message);
+        }
     }
 
     write(sizeof values - 4);
