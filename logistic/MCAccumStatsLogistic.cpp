@@ -6,10 +6,42 @@
 #include <new>
 #include <stdexcept>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 
 namespace MCMath_850 {
+
+// The rounding bounds. u = DBL_EPSILON / 2 is the unit roundoff; M =
+// sum_j |x_j| max_k |beta_kj| bounds every |eta_k| of a row, and m is the
+// number of products and sums that make an eta (the row's columns; for a
+// cell its columns and sources). Then, against exact arithmetic on the same
+// estimates and design values:
+//
+//  - each computed eta_k is off by at most m u M (a sum of m products);
+//  - ln pi_y moves by at most 2 max_k |d eta_k| when the etas do (its
+//    gradient e_y - pi has absolute sum 2(1 - pi_y)), and its own
+//    evaluation, ln pi_y = eta_y - largest - ln sum_k exp(eta_k - largest),
+//    adds a few u times |eta_y|, |largest| <= M, the exponents'
+//    arguments (<= 2M) and J for the sum and its logarithm;
+//  - pi_k moves by at most 2 max |d eta_k| and is evaluated to (J + 2) u
+//    plus the rounding of its exponent; w (e_y - pi_k) x_j adds 3 u.
+//
+// So a row adds w (|ln pi_ref| + |eta_y| + (2 m + 8) M + J + 2) u to the
+// log-likelihood's bound and w (2 (m + 2) M + J + 5) u |x_j| to the bound of
+// every score of column j. The compensated sums add only u |sum| and a term
+// of order n u^2 to that. The bounds below are twice these sums (2u =
+// DBL_EPSILON), a margin for the approximations above.
+namespace {
+
+void AddCompensated(double& sum, double& error, double term) {
+    double s, e;
+    DoubleDouble::TwoSum(sum, term, s, e);
+    sum = s;
+    error += e;
+}
+
+}  // namespace
 
 MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p, int J,
                                            const std::vector<double>& estimates)
@@ -20,6 +52,10 @@ MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p,
     if (n > estimates.size()) return;
     try {
         fvScores.assign(n, 0.0);
+        fvScoresLo.assign(n, 0.0);
+        fvScoreSums.assign(n, 0.0);
+        fvScoreBounds.assign(Ix(p), 0.0);
+        fvAbsMax.assign(Ix(p), 0.0);
         fvProbs.reserve(Ix(J));
         fvCoefficients.assign(Ix(J - 1) * Ix(J) / 2, 0.0);
     } catch (const std::bad_alloc&) {
@@ -38,8 +74,19 @@ void MCAccumStatsLogistic::ResetExtremes() {
 }
 
 bool MCAccumStatsLogistic::Reset(MCConst::MCHessianCompMethod method, bool checkSeparation) {
-    fLL = 0.0;
+    fLL = fLLLo = fLLMagnitude = 0.0;
     std::fill(fvScores.begin(), fvScores.end(), 0.0);
+    std::fill(fvScoresLo.begin(), fvScoresLo.end(), 0.0);
+    std::fill(fvScoreBounds.begin(), fvScoreBounds.end(), 0.0);
+    // The estimates have moved since the last pass.
+    const std::size_t p = Ix(std::max(fNParams, 0));
+    if (fbValid)
+        for (std::size_t j = 0; j < p; ++j) {
+            double largest = 0.0;
+            for (std::size_t k = 0; k + 1 < Ix(fNCategs); ++k)
+                largest = std::max(largest, std::fabs(fvEstimates[k * p + j]));
+            fvAbsMax[j] = largest;
+        }
     fHessian.Zero();
     fNValidRows = 0;
     fNInvalidCalls = 0;
@@ -73,21 +120,34 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
     }
 
     const double etaY = category != J - 1 && p > 0 ? fRow.Dot(fvEstimates, category * p) : 0.0;
-    AddRowLikelihood(category, weight, logReference, etaY);
+    // Without parameters the row holds nothing (and fRow is not its own).
+    static const std::vector<int> kNoColumns;
+    static const std::vector<double> kNoValues;
+    const std::vector<int>& at = p > 0 ? fRow.GetIndices() : kNoColumns;
+    const std::vector<double>& x = p > 0 ? fRow.GetValues() : kNoValues;
+    double magnitude = 0.0;
+    for (std::size_t e = 0; e < at.size(); ++e) magnitude += std::fabs(x[e]) * fvAbsMax[Ix(at[e])];
+    const int terms = static_cast<int>(at.size());
+    AddRowLikelihood(category, weight, logReference, etaY, magnitude, terms);
 
     if (likelihoodOnly || p < 1) return 0;
     const double piY = fvProbs[Ix(category)];
     for (int k = 0; k < J - 1; ++k) {
         const double c = k == category ? weight * (1.0 - piY) : -weight * fvProbs[k];
-        fRow.IncrementPart(fvScores, k * p, c);
+        double* sums = fvScores.data() + Ix(k * p);
+        double* errors = fvScoresLo.data() + Ix(k * p);
+        for (std::size_t e = 0; e < at.size(); ++e)
+            AddCompensated(sums[Ix(at[e])], errors[Ix(at[e])], c * x[e]);
     }
+    const double bound = ScoreBoundFactor(weight, magnitude, terms);
+    for (std::size_t e = 0; e < at.size(); ++e) fvScoreBounds[Ix(at[e])] += bound * std::fabs(x[e]);
     InformationWeights(weight);
     fHessian.KroneckerOuterProductIncr(fvCoefficients.data(), fRow);
     return 0;
 }
 
 void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double logReference,
-                                            double etaY) {
+                                            double etaY, double magnitude, int terms) {
     ++fNValidRows;
     fWeight += weight;
     if (fbCheckSeparation) {
@@ -98,8 +158,32 @@ void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double 
         fMinComputedProb = std::min(fMinComputedProb, smallest);
     }
     // ln pi_y = ln pi_ref + eta_y: finite even where pi_y underflows to 0.
-    fLL += weight * logReference;
-    if (category != fNCategs - 1) fLL += weight * etaY;
+    AddCompensated(fLL, fLLLo, weight * logReference);
+    if (category != fNCategs - 1) AddCompensated(fLL, fLLLo, weight * etaY);
+    fLLMagnitude += weight * (std::fabs(logReference) + std::fabs(etaY) +
+                              (2.0 * terms + 8.0) * magnitude + fNCategs + 2.0);
+}
+
+double MCAccumStatsLogistic::ScoreBoundFactor(double weight, double magnitude, int terms) const {
+    return weight * (2.0 * (terms + 2.0) * magnitude + fNCategs + 5.0);
+}
+
+double MCAccumStatsLogistic::GetLLRoundingBound() const {
+    return DBL_EPSILON * (fLLMagnitude + std::fabs(fLL));
+}
+
+const std::vector<double>& MCAccumStatsLogistic::GetScores() const {
+    for (std::size_t i = 0; i < fvScores.size(); ++i) fvScoreSums[i] = fvScores[i] + fvScoresLo[i];
+    return fvScoreSums;
+}
+
+bool MCAccumStatsLogistic::GetScoreRoundingBounds(std::vector<double>& bounds) const {
+    if (!fbValid) return false;
+    const std::size_t p = fvScoreBounds.size();
+    bounds.resize(fvScores.size());
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        bounds[i] = DBL_EPSILON * (fvScoreBounds[i % p] + std::fabs(fvScores[i]));
+    return true;
 }
 
 void MCAccumStatsLogistic::InformationWeights(double weight) {
@@ -121,7 +205,9 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     if (!fbValid || z.size() < Ix(fCells.GetNSources())) return -1;
     const int J = fNCategs;
     if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
-    if (!fCells.Eta(z, fvEta)) {
+    double magnitude = 0.0;
+    int terms = 0;
+    if (!fCells.Eta(z, fvEta, magnitude, terms)) {
         ++fNInvalidCalls;
         return -1;
     }
@@ -140,34 +226,55 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     const double inverse = 1.0 / sum;
     for (double& pk : fvProbs) pk *= inverse;
     const std::size_t y = Ix(category);
-    AddRowLikelihood(category, weight, -largest - std::log(sum), y < L ? fvEta[y] : 0.0);
+    AddRowLikelihood(category, weight, -largest - std::log(sum), y < L ? fvEta[y] : 0.0, magnitude,
+                     terms);
     if (likelihoodOnly) return 0;
 
     fvScoreCoef.resize(L);
     for (std::size_t k = 0; k < L; ++k)
         fvScoreCoef[k] = weight * ((k == y ? 1.0 : 0.0) - fvProbs[k]);
     InformationWeights(weight);
-    fCells.Add(z, fvScoreCoef, fvCoefficients);
+    fCells.Add(z, fvScoreCoef, fvCoefficients, ScoreBoundFactor(weight, magnitude, terms));
     return 0;
 }
 
 bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
     if (!fbValid) return false;
     std::vector<double>& information = fHessian.AsVector();
-    std::vector<double> sums{fLL, fWeight, static_cast<double>(fNValidRows),
-                             static_cast<double>(fNInvalidCalls)};
-    sums.insert(sums.end(), fvScores.begin(), fvScores.end());
+    std::vector<double> sums{fWeight, static_cast<double>(fNValidRows),
+                             static_cast<double>(fNInvalidCalls), fLLMagnitude};
+    sums.insert(sums.end(), fvScoreBounds.begin(), fvScoreBounds.end());
     sums.insert(sums.end(), information.begin(), information.end());
+    // The compensated sums as (high, low) pairs, merged in extended
+    // precision.
+    std::vector<double> pairs;
+    pairs.reserve(2 * (fvScores.size() + 1));
+    auto pair = [&pairs](double sum, double error) {
+        double hi, lo;
+        DoubleDouble::TwoSum(sum, error, hi, lo);
+        pairs.push_back(hi);
+        pairs.push_back(lo);
+    };
+    pair(fLL, fLLLo);
+    for (std::size_t i = 0; i < fvScores.size(); ++i) pair(fvScores[i], fvScoresLo[i]);
     std::vector<double> lows{fMinObservedProb, fMinComputedProb}, highs{fMaxObservedProb};
-    if (!reducer.Sum(sums) || !reducer.Min(lows) || !reducer.Max(highs)) return false;
-    fLL = sums[0];
-    fWeight = sums[1];
-    fNValidRows = static_cast<int>(sums[2]);
-    fNInvalidCalls = static_cast<int>(sums[3]);
+    if (!reducer.Sum(sums) || !reducer.SumExtended(pairs) || !reducer.Min(lows) ||
+        !reducer.Max(highs))
+        return false;
+    fWeight = sums[0];
+    fNValidRows = static_cast<int>(sums[1]);
+    fNInvalidCalls = static_cast<int>(sums[2]);
+    fLLMagnitude = sums[3];
     auto at = sums.begin() + 4;
-    std::copy(at, at + static_cast<long>(fvScores.size()), fvScores.begin());
-    at += static_cast<long>(fvScores.size());
+    std::copy(at, at + static_cast<long>(fvScoreBounds.size()), fvScoreBounds.begin());
+    at += static_cast<long>(fvScoreBounds.size());
     std::copy(at, at + static_cast<long>(information.size()), information.begin());
+    fLL = pairs[0];
+    fLLLo = pairs[1];
+    for (std::size_t i = 0; i < fvScores.size(); ++i) {
+        fvScores[i] = pairs[2 * i + 2];
+        fvScoresLo[i] = pairs[2 * i + 3];
+    }
     fMinObservedProb = lows[0];
     fMinComputedProb = lows[1];
     fMaxObservedProb = highs[0];
@@ -199,7 +306,8 @@ void MCAccumStatsLogistic::Display(bool full) const {
     DisplayI("Number of parameters per logit", fNParams);
     DisplayI("Number of categories", fNCategs);
     DisplayI("Number of estimates", static_cast<long long>(fvEstimates.size()));
-    DisplayD("Log-likelihood", fLL);
+    DisplayD("Log-likelihood", GetLL());
+    DisplayD("Log-likelihood rounding bound", GetLLRoundingBound());
     DisplayI("Valid rows", fNValidRows);
     DisplayI("Invalid calls", fNInvalidCalls);
     DisplayD("Accumulated weight", fWeight);
@@ -210,7 +318,7 @@ void MCAccumStatsLogistic::Display(bool full) const {
     DisplayD("Minimum computed probability", fMinComputedProb);
     if (full) {
         DisplayDV("Estimates", fvEstimates);
-        DisplayDV("Scores", fvScores);
+        DisplayDV("Scores", GetScores());
         fHessian.Display(true);
     }
     DisplayText("MCAccumStatsLogistic display end");

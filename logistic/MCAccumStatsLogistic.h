@@ -18,6 +18,14 @@ namespace MCMath_850 {
 // x and the information w (diag(pi) - pi pi') (x) x x' over the J - 1
 // non-reference categories. For this model the observed and the expected
 // information coincide, so the Hessian method is only recorded.
+//
+// The log-likelihood and the scores are compensated sums (a running sum and
+// its rounding error): near the maximum the change that a Newton step makes
+// to the log-likelihood is far below the rounding of a plain sum of many
+// rows, which repeats the same terms row after row. What is left is the
+// rounding of each row's own terms, which the accumulator bounds as it goes
+// (GetLLRoundingBound, GetScoreRoundingBounds) from the size of the row's
+// linear predictors, sum_j |x_j| max_k |beta_kj|.
 class MCAccumStatsLogistic : public IMCAccumStats {
 public:
     // Valid when p >= 0, J > 1 and (J - 1) p does not exceed the length of
@@ -43,8 +51,14 @@ public:
     // object.
     int UpdateForRow(const std::vector<int>& columns, const std::vector<double>& values,
                      int category, double weight, bool likelihoodOnly) override;
-    double GetLL() const override { return fLL; }
-    const std::vector<double>& GetScores() const override { return fvScores; }
+    double GetLL() const override { return fLL + fLLLo; }
+    // The compensated sums, rounded to double.
+    const std::vector<double>& GetScores() const override;
+    // |GetLL() - the log-likelihood of the same estimates in exact
+    // arithmetic| is at most this (see the .cpp).
+    double GetLLRoundingBound() const override;
+    // The same for every score.
+    bool GetScoreRoundingBounds(std::vector<double>& bounds) const override;
     // hessian becomes the full matrix of order (J - 1) p, block row k covering
     // rows k p .. k p + p - 1.
     bool GetHessian(MCSymMatrix& hessian) const override;
@@ -62,7 +76,7 @@ public:
     bool HasCell(int cell) const override { return fCells.Has(cell); }
     int UpdateForCellRow(const std::vector<double>& sourceValues, int category, double weight,
                          bool likelihoodOnly) override;
-    void FlushCells() override { fCells.Flush(fvScores, fHessian); }
+    void FlushCells() override { fCells.Flush(fvScores, fvScoresLo, fvScoreBounds, fHessian); }
     bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) override;
 
     int GetNParameters() const { return fNParams; }
@@ -73,8 +87,13 @@ public:
 private:
     void ResetExtremes();
     // After fvProbs holds the row's probabilities: counts, weight, the
-    // separation extremes and the log-likelihood w ln pi_y, given eta_y.
-    void AddRowLikelihood(int category, double weight, double logReference, double etaY);
+    // separation extremes and the log-likelihood w ln pi_y, given eta_y, and
+    // its rounding bound, given the row's magnitude sum_j |x_j| max_k
+    // |beta_kj| and the number of terms that make an eta.
+    void AddRowLikelihood(int category, double weight, double logReference, double etaY,
+                          double magnitude, int terms);
+    // The factor of |x_j| in the rounding bound of the row's scores.
+    double ScoreBoundFactor(double weight, double magnitude, int terms) const;
     // w (diag(pi) - pi pi') over the non-reference categories, packed lower,
     // into fvCoefficients.
     void InformationWeights(double weight);
@@ -83,8 +102,19 @@ private:
     int fNParams;
     int fNCategs;
     const std::vector<double>& fvEstimates;
+    // The log-likelihood and the scores: running sums and their rounding
+    // errors.
     double fLL = 0.0;
+    double fLLLo = 0.0;
     std::vector<double> fvScores;
+    std::vector<double> fvScoresLo;
+    mutable std::vector<double> fvScoreSums;
+    // Sums of magnitudes from which the rounding bounds are made: of the
+    // log-likelihood, and of the scores per basic column.
+    double fLLMagnitude = 0.0;
+    std::vector<double> fvScoreBounds;
+    // max_k |beta_kj| per basic column j, at the pass's estimates.
+    std::vector<double> fvAbsMax;
     MCSymBlockMatrix fHessian;
     int fNValidRows = 0;
     int fNInvalidCalls = 0;

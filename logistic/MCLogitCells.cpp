@@ -1,8 +1,10 @@
 #include "logistic/MCLogitCells.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymBlockMatrix.h"
 
@@ -35,9 +37,7 @@ void MCLogitCells::Setup(int nLogits, int p) {
 void MCLogitCells::NewPass() {
     for (std::size_t slot : fvTouched) {
         Cell& c = fvCells[slot];
-        std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
-        std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
-        c.fbTouched = false;
+        Clear(c);
     }
     fvTouched.clear();
     fpCurrent = nullptr;
@@ -66,7 +66,7 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             previous = columns[a];
         }
         const std::size_t s = Ix(nSources);
-        const std::size_t size = 2 * fNLogits * s + Triangle(fNLogits) * Triangle(s);
+        const std::size_t size = 3 * fNLogits * s + 2 * s + Triangle(fNLogits) * Triangle(s);
         if (fDoubles + size > kMaxDoubles) return false;
         try {
             if (fvSlot.size() <= id) fvSlot.resize(id + 1, -1);
@@ -75,7 +75,10 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fvSources = sources;
             c.fNSources = s;
             c.fvCoef.assign(fNLogits * s, 0.0);
+            c.fvAbsCoef.assign(s, 0.0);
             c.fvScores.assign(fNLogits * s, 0.0);
+            c.fvScoresLo.assign(fNLogits * s, 0.0);
+            c.fvBounds.assign(s, 0.0);
             c.fvInfo.assign(Triangle(fNLogits) * Triangle(s), 0.0);
             fvCells.push_back(std::move(c));
         } catch (const std::bad_alloc&) {
@@ -87,12 +90,20 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
     const std::size_t slot = Ix(fvSlot[id]);
     Cell& c = fvCells[slot];
     if (c.fPass != fPass) {
-        // The estimates of a cell's columns, summed by source.
+        // The estimates of a cell's columns, summed by source, and the
+        // largest of each column's estimates in size.
         std::fill(c.fvCoef.begin(), c.fvCoef.end(), 0.0);
-        for (std::size_t k = 0; k < fNLogits; ++k)
-            for (std::size_t a = 0; a < c.fvColumns.size(); ++a)
-                c.fvCoef[k * c.fNSources + Ix(c.fvSources[a])] +=
-                    estimates[k * fP + Ix(c.fvColumns[a])];
+        std::fill(c.fvAbsCoef.begin(), c.fvAbsCoef.end(), 0.0);
+        for (std::size_t a = 0; a < c.fvColumns.size(); ++a) {
+            const std::size_t t = Ix(c.fvSources[a]);
+            double largest = 0.0;
+            for (std::size_t k = 0; k < fNLogits; ++k) {
+                const double b = estimates[k * fP + Ix(c.fvColumns[a])];
+                c.fvCoef[k * c.fNSources + t] += b;
+                largest = std::max(largest, std::fabs(b));
+            }
+            c.fvAbsCoef[t] += largest;
+        }
         c.fPass = fPass;
     }
     if (!c.fbTouched) {
@@ -103,9 +114,21 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
     return true;
 }
 
-bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta) const {
+void MCLogitCells::Clear(Cell& c) {
+    std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
+    std::fill(c.fvScoresLo.begin(), c.fvScoresLo.end(), 0.0);
+    std::fill(c.fvBounds.begin(), c.fvBounds.end(), 0.0);
+    std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
+    c.fbTouched = false;
+}
+
+bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
+                       int& terms) const {
     const Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
+    magnitude = 0.0;
+    for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * c.fvAbsCoef[t];
+    terms = static_cast<int>(c.fvColumns.size() + s);
     eta.resize(fNLogits);
     for (std::size_t k = 0; k < fNLogits; ++k) {
         const double* coef = c.fvCoef.data() + k * s;
@@ -118,13 +141,20 @@ bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta) c
 }
 
 void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-                       const std::vector<double>& infoCoef) {
+                       const std::vector<double>& infoCoef, double boundCoef) {
     Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
     for (std::size_t k = 0; k < fNLogits; ++k) {
         double* scores = c.fvScores.data() + k * s;
-        for (std::size_t t = 0; t < s; ++t) scores[t] += scoreCoef[k] * z[t];
+        double* errors = c.fvScoresLo.data() + k * s;
+        for (std::size_t t = 0; t < s; ++t) {
+            double sum, error;
+            DoubleDouble::TwoSum(scores[t], scoreCoef[k] * z[t], sum, error);
+            scores[t] = sum;
+            errors[t] += error;
+        }
     }
+    for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
     const std::size_t nPairs = Triangle(s);
     fvPairs.resize(nPairs);
     for (std::size_t u = 0; u < s; ++u)
@@ -136,15 +166,24 @@ void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& 
     }
 }
 
-void MCLogitCells::Flush(std::vector<double>& scores, MCSymBlockMatrix& information) {
+void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
+                         std::vector<double>& scoreBounds, MCSymBlockMatrix& information) {
     for (std::size_t slot : fvTouched) {
         Cell& c = fvCells[slot];
         const std::size_t s = c.fNSources;
         const std::size_t n = c.fvColumns.size();
         const std::size_t nPairs = Triangle(s);
         for (std::size_t k = 0; k < fNLogits; ++k)
-            for (std::size_t a = 0; a < n; ++a)
-                scores[k * fP + Ix(c.fvColumns[a])] += c.fvScores[k * s + Ix(c.fvSources[a])];
+            for (std::size_t a = 0; a < n; ++a) {
+                const std::size_t to = k * fP + Ix(c.fvColumns[a]);
+                const std::size_t from = k * s + Ix(c.fvSources[a]);
+                double sum, error;
+                DoubleDouble::TwoSum(scores[to], c.fvScores[from], sum, error);
+                scores[to] = sum;
+                scoresLo[to] += error + c.fvScoresLo[from];
+            }
+        for (std::size_t a = 0; a < n; ++a)
+            scoreBounds[Ix(c.fvColumns[a])] += c.fvBounds[Ix(c.fvSources[a])];
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
                 const double* info = c.fvInfo.data() + (Triangle(j) + l) * nPairs;
@@ -158,9 +197,7 @@ void MCLogitCells::Flush(std::vector<double>& scores, MCSymBlockMatrix& informat
                                                  info[Pair(sa, Ix(c.fvSources[b]))]);
                 }
             }
-        std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
-        std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
-        c.fbTouched = false;
+        Clear(c);
     }
     fvTouched.clear();
     fpCurrent = nullptr;

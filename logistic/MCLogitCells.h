@@ -16,6 +16,12 @@ class MCSymBlockMatrix;
 // and five columns a row adds 36 products instead of 120. At the end of a
 // pass (Flush) each cell's sums are spread over its columns.
 //
+// The score sums are compensated (a running sum and its rounding error, as
+// in Ogita, Rump and Oishi's Sum2): the rows of a cell repeat the same terms,
+// whose rounding in a plain sum would add up rather than cancel. Beside them
+// each cell keeps the magnitudes that bound the rounding of a row's eta and
+// of the score (see MCAccumStatsLogistic).
+//
 // A cell is named by the caller's number, stable across passes; its columns
 // and sources are given when the cell is first used. Memory is bounded:
 // beyond kMaxDoubles of sums no new cell is taken, and the caller adds those
@@ -37,28 +43,40 @@ public:
              int nSources, const std::vector<double>& estimates);
     int GetNSources() const;
     // eta (resized to nLogits) of a row of the current cell; false when one
-    // is not finite.
-    bool Eta(const std::vector<double>& z, std::vector<double>& eta) const;
+    // is not finite. magnitude receives sum_j |x_j| max_k |beta_kj| over the
+    // row's columns, which bounds |eta_k| and scales its rounding; terms the
+    // number of products and sums that make an eta (columns and sources).
+    bool Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
+             int& terms) const;
     // Adds a row of the current cell: scoreCoef has nLogits entries (the
     // row's w (e_y - pi)), infoCoef the packed lower triangle of
-    // w (diag(pi) - pi pi').
+    // w (diag(pi) - pi pi'), boundCoef the row's factor of the score's
+    // rounding bound (added times |x_j| to column j's bound).
     void Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-             const std::vector<double>& infoCoef);
+             const std::vector<double>& infoCoef, double boundCoef);
     // Adds the sums of the cells used since the last flush to the scores
-    // and the information, and sets them to 0.
-    void Flush(std::vector<double>& scores, MCSymBlockMatrix& information);
+    // (a running sum and its error, scoresLo), the score bounds of the
+    // columns (p entries) and the information, and sets them to 0.
+    void Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
+               std::vector<double>& scoreBounds, MCSymBlockMatrix& information);
 
 private:
     struct Cell {
         std::vector<int> fvColumns;
         std::vector<int> fvSources;
         std::size_t fNSources = 0;
-        long fPass = -1;               // pass of the coefficient sums
-        std::vector<double> fvCoef;    // per logit, per source: sum of the estimates
-        std::vector<double> fvScores;  // per logit, per source
-        std::vector<double> fvInfo;    // per packed logit pair, per packed source pair
+        long fPass = -1;                 // pass of the coefficient sums
+        std::vector<double> fvCoef;      // per logit, per source: sum of the estimates
+        std::vector<double> fvAbsCoef;   // per source: sum of max_k |estimate_kj|
+        std::vector<double> fvScores;    // per logit, per source
+        std::vector<double> fvScoresLo;  // their rounding errors
+        std::vector<double> fvBounds;    // per source: score bound factors times |z|
+        std::vector<double> fvInfo;      // per packed logit pair, per packed source pair
         bool fbTouched = false;
     };
+
+    // Every sum of a cell 0.
+    static void Clear(Cell& c);
 
     std::size_t fNLogits = 0;
     std::size_t fP = 0;

@@ -33,12 +33,16 @@ const double kNearSingular = 0.000316;
 // Components smaller than this are compared absolutely in the relative
 // parameter change.
 const double kRelativeFloor = 1e-6;
-// Near the maximum a Newton step changes the log-likelihood by less than the
-// rounding of its sum, so the comparison of two sums is a coin toss: a step
-// that lowers it by less than this fraction of its size counts as no change.
-// Rejecting such a step would halve a correct step and leave the estimates
-// short of the maximum by most of it.
-const double kLLRoundingNoise = 64.0 * DBL_EPSILON;
+// The Newton step is measured in standard errors by the Newton decrement
+// sqrt(g' H^-1 g), which bounds max_j |step_j| / se_j. When it is at most
+// this, the maximum may be reached within rounding, and the rounding of the
+// scores is worked out (see StepWithinRounding).
+const double kStepGate = 1e-6;
+
+// A bound, never missing, from an accumulator.
+double Bound(double b) {
+    return std::isfinite(b) && b > 0.0 ? b : 0.0;
+}
 
 }  // namespace
 
@@ -161,18 +165,22 @@ MCStatus MCRegOptimizer::Estimate() {
     FullPass(method, false);
     if (!fStatus.IsError()) Report(0, 0, ReadLL());
     double previousLL = MCMV::Missing();
+    // The rounding bound of previousLL.
+    double previousBound = 0.0;
     int refused = 0;
     double condition = 1.0;
     if (!fStatus.IsError()) {
         fInitialLL = previousLL = ReadLL();
+        previousBound = Bound(fpAccum->GetLLRoundingBound());
         if (fNParams > 0) {
             Factor(refused, condition);
-            fpHessian->LTSubstitute(fpAccum->GetScores(), step);
+            NewtonStep(step);
         }
     }
 
     fIterations = 0;
     fConvergence = MCConst::CONVERGENCE_NONE;
+    fbFinalStep = false;
     // Only the intercepts are estimated, and the start already is their fit.
     if ((fSettings.GetInterceptUse() && fNParams < fNCategs) || fNParams == 0 ||
         fMaxIterations == 0)
@@ -190,21 +198,31 @@ MCStatus MCRegOptimizer::Estimate() {
         // estimates, and the iteration needs no second pass. The sums do not
         // depend on the Hessian method, so this is the pass a
         // likelihood-only trial followed by a full pass would give.
+        //
+        // Near the maximum a Newton step changes the log-likelihood by less
+        // than the rounding of its sums, and comparing two sums is then a coin
+        // toss: a step counts as a loss only when the log-likelihood falls by
+        // more than the two passes' rounding bounds together. Refusing such a
+        // step would halve a correct step on noise and leave the estimates
+        // short of the maximum, or end the run with no halving accepted.
         bool havePass = false;
         while (!Cancelled()) {
             MCMathFun::Daxpy(fNParams, factor, step.data(), 1, fvEstimates.data(), 1);
             if (FullPass(method, checking).IsError()) break;
             const double newLL = ReadLL();
+            const double noise = previousBound + Bound(fpAccum->GetLLRoundingBound());
             const bool accept = !MCMV::IsMissing(newLL) &&
-                                (MCMV::IsMissing(previousLL) ||
-                                 newLL >= previousLL - kLLRoundingNoise * std::fabs(previousLL));
+                                (MCMV::IsMissing(previousLL) || newLL >= previousLL - noise);
             if (accept) {
                 havePass = true;
                 break;
             }
             fvEstimates = previous;
             if (halvings >= maxHalvings) {
-                fConvergence = MCConst::CONVERGENCE_HALVING_EXHAUSTED;
+                // A step within rounding of the maximum can seem to lose
+                // likelihood only by rounding: its start is the maximum.
+                fConvergence = fbFinalStep ? MCConst::CONVERGENCE_PARAMETERS
+                                           : MCConst::CONVERGENCE_HALVING_EXHAUSTED;
                 fLLChange = 0.0;
                 fParamChange = 0.0;
                 break;
@@ -220,7 +238,9 @@ MCStatus MCRegOptimizer::Estimate() {
         if (!havePass && FullPass(method, checking).IsError()) break;
 
         fFinalLL = ReadLL();
+        const double finalBound = Bound(fpAccum->GetLLRoundingBound());
         Factor(refused, condition);
+        NewtonStep(step);
         if (fConvergence == MCConst::CONVERGENCE_NONE)
             fConvergence = CheckForConvergence(previous, previousLL, refused, condition, checking);
         if (fMethod == MCConst::HESSIAN_HYBRID && HybridSwitch(method)) {
@@ -228,14 +248,14 @@ MCStatus MCRegOptimizer::Estimate() {
             fFisherIterations = fIterations;
             if (FullPass(MCConst::HESSIAN_NEWTON, checking).IsError()) break;
             Factor(refused, condition);
+            NewtonStep(step);
             if (refused > 0)
                 fConvergence = MCConst::CONVERGENCE_SINGULAR;
             else
                 method = MCConst::HESSIAN_NEWTON;
         }
-        if (fConvergence == MCConst::CONVERGENCE_NONE)
-            fpHessian->LTSubstitute(fpAccum->GetScores(), step);
         previousLL = fFinalLL;
+        previousBound = finalBound;
         if (--countdown <= 0) {
             Report(fIterations, halvings, fFinalLL);
             countdown = fReportFrequency;
@@ -281,7 +301,21 @@ int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, dou
         fParamChange = fbParamAbsolute
                            ? MCMathFun::VNrm1Diff(fvEstimates, previous)
                            : MCMathFun::VMaxRelDiff(fvEstimates, previous, kRelativeFloor);
-        if (fParamCriterion > fParamChange) {
+        // The step just taken was within the rounding of the maximum.
+        bool met = fParamCriterion > fParamChange || fbFinalStep;
+        // When the next step is within the rounding of the scores (see
+        // StepWithinRounding), no iteration can change the estimates by more
+        // than rounding: the run takes that step and stops, the parameter
+        // criterion counting as met (unless it is 0, which asks for the
+        // iteration limit). At the iteration limit it stops here.
+        if (!met && code == MCConst::CONVERGENCE_NONE && fParamCriterion > 0.0 &&
+            StepWithinRounding()) {
+            if (fIterations >= fMaxIterations)
+                met = true;
+            else
+                fbFinalStep = true;
+        }
+        if (met) {
             if (code == MCConst::CONVERGENCE_NONE) return MCConst::CONVERGENCE_PARAMETERS;
             if (code == MCConst::CONVERGENCE_LOGLIKELIHOOD) return MCConst::CONVERGENCE_BOTH;
             return code;
@@ -290,6 +324,46 @@ int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, dou
     if (code != MCConst::CONVERGENCE_NONE) return code;
     return fIterations >= fMaxIterations ? MCConst::CONVERGENCE_MAX_ITERATIONS
                                          : MCConst::CONVERGENCE_NONE;
+}
+
+void MCRegOptimizer::NewtonStep(std::vector<double>& step) {
+    fStepSize = MCMV::Missing();
+    fStepNoise = MCMV::Missing();
+    if (fNParams == 0 || !fpHessian->LTSubstitute(fpAccum->GetScores(), step)) return;
+    const std::vector<double>& g = fpAccum->GetScores();
+    double decrement = 0.0;
+    for (std::size_t i = 0; i < step.size(); ++i) decrement += g[i] * step[i];
+    if (std::isfinite(decrement)) fStepSize = std::sqrt(std::max(decrement, 0.0));
+}
+
+// The step H^-1 g moves by H^-1 e when the scores are off by e. With
+// |e_i| <= b_i (the accumulator's bounds) and se_i the square roots of the
+// diagonal of H^-1, the Cauchy-Schwarz inequality bounds both
+// |(H^-1 e)_j| / se_j and sqrt(e' H^-1 e) by sum_i b_i se_i: the rounding of
+// the scores alone can make a Newton decrement of that size, and Newton's
+// method, however exact, ends within twice it (the step before it was off
+// by as much). The inverse is worked out only for a step already within
+// kStepGate standard errors.
+bool MCRegOptimizer::StepWithinRounding() {
+    fStepNoise = MCMV::Missing();
+    if (MCMV::IsMissing(fStepSize) || !(fStepSize <= kStepGate)) return false;
+    std::vector<double> bounds;
+    if (!fpAccum->GetScoreRoundingBounds(bounds) || bounds.size() != Ix(fNParams)) {
+        // Without bounds only an exact 0 is within rounding.
+        fStepNoise = 0.0;
+        return fStepSize == 0.0;
+    }
+    double noise = 0.0;
+    try {
+        MCSymMatrix inverse(*fpHessian);
+        if (!inverse.InvertFromCholesky()) return false;
+        for (int i = 0; i < fNParams; ++i)
+            noise += Bound(bounds[Ix(i)]) * std::sqrt(std::max(inverse.GetElem(i, i), 0.0));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    fStepNoise = noise;
+    return fStepSize <= 2.0 * noise;
 }
 
 bool MCRegOptimizer::HybridSwitch(MCConst::MCHessianCompMethod current) const {
@@ -354,6 +428,8 @@ void MCRegOptimizer::Display() const {
     DisplayI("Iterations", fIterations);
     DisplayD("Log-likelihood change", fLLChange);
     DisplayD("Parameter change", fParamChange);
+    DisplayD("Newton step in standard errors", fStepSize);
+    DisplayD("Its rounding", fStepNoise);
     DisplayD("Accumulated weight", fWeight);
     DisplayB("Cancelled", fbCancelled);
     DisplayI("Report frequency", fReportFrequency);

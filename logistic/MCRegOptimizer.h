@@ -4,6 +4,7 @@
 
 #include "companion/MCCancelInfo.h"
 #include "companion/MCIterationReporter.h"
+#include "companion/MCMV.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "companion/RecordIterator.h"
@@ -19,6 +20,12 @@ namespace MCMath_850 {
 // decides convergence. It leaves the estimates in the caller's vector and
 // the inverse of the final Hessian (the covariance of the estimates) in its
 // own matrix.
+//
+// The accumulator's rounding bounds decide what rounding can hide: a step
+// is halved only when the log-likelihood falls by more than the two passes'
+// bounds, and when the Newton step from the estimates, in standard errors,
+// is no larger than the rounding of the scores could make it, the run takes
+// it and ends with the parameter criterion met (see the .cpp).
 //
 // Numerical trouble is never an error status: it ends the iterations with a
 // convergence code (GetConverCrit).
@@ -51,6 +58,13 @@ public:
     void GetEstStats(int& iterations, double& initialLL, double& finalLL, double& llChange,
                      double& paramChange) const;
     int GetFisherIterInHybrid() const;
+    // The Newton decrement sqrt(g' H^-1 g) at the final estimates (missing
+    // when the information is not positive definite): a bound on the next
+    // step's max_j |step_j| / se_j. Its rounding (missing unless worked
+    // out; see the .cpp) is the size that the rounding of the scores alone
+    // can give it.
+    double GetFinalStepSize() const { return fStepSize; }
+    double GetFinalStepRounding() const { return fStepNoise; }
     // Cox and Snell, Nagelkerke and McFadden; true when all three exist.
     bool ComputeRSquares(double& coxSnell, double& nagelkerke, double& mcFadden) const;
     void Cancel() { fbCancelled = true; }
@@ -74,6 +88,10 @@ private:
     // when the records are split).
     MCCommon_850::MCStatus FullPass(MCConst::MCHessianCompMethod method, bool checking);
     void Factor(int& refused, double& condition);
+    // step = H^-1 g from the factor, and the Newton decrement.
+    void NewtonStep(std::vector<double>& step);
+    // Whether the Newton decrement is within the rounding of the scores.
+    bool StepWithinRounding();
     void Report(int iteration, int halvings, double ll);
     double Elapsed() const;
 
@@ -98,6 +116,11 @@ private:
     int fIterations = 0;
     double fLLChange = 0.0;
     double fParamChange = 0.0;
+    double fStepSize = MCCommon_850::MCMV::Missing();
+    double fStepNoise = MCCommon_850::MCMV::Missing();
+    // The step being taken is within the rounding of the maximum, and the
+    // last.
+    bool fbFinalStep = false;
     double fWeight = 0.0;
     bool fbCancelled = false;
     MCCancelInfo fOwnCancel;

@@ -163,6 +163,18 @@ public:
                              int category, double weight, bool likelihoodOnly) = 0;
     virtual double GetLL() const = 0;
     virtual const std::vector<double>& GetScores() const = 0;
+    // A bound on the rounding error of GetLL(): its distance from the
+    // log-likelihood of the same estimates in exact arithmetic. The
+    // optimizer takes two log-likelihoods that differ by less than their
+    // bounds together for equal. 0 (the sums are taken as exact) unless the
+    // accumulator knows better.
+    virtual double GetLLRoundingBound() const { return 0.0; }
+    // The same for each score, into bounds (resized to the scores' length);
+    // false (bounds untouched) when the accumulator has none.
+    virtual bool GetScoreRoundingBounds(std::vector<double>& bounds) const {
+        (void)bounds;
+        return false;
+    }
     // Copies the accumulated Hessian into hessian; false when it cannot.
     virtual bool GetHessian(MCSymMatrix& hessian) const = 0;
     virtual void GetCounts(int& validRows, int& invalidCalls, double& weight) const = 0;

@@ -206,3 +206,43 @@ TEST_F(CliLogistic, ErrorsGiveExitCodeAndMessage) {
         EXPECT_EQ(r.out, "");
     }
 }
+
+// A user's y ~ A with 1,493 records, 5 categories and 3 levels of A once
+// ended with "No step-halving increased the log-likelihood" and converged
+// false, one step from the maximum. The records and the 40-digit maximum are
+// the case halving_y_A of tests/golden/logistic_newton.txt (A's codes 0, 1,
+// 2 written as a, b, c).
+TEST_F(CliLogistic, HalvingOnRoundingCaseConvergesAtTheMaximum) {
+    const golden::Entries cases = golden::ReadEntries("logistic_newton.txt");
+    const golden::Case& c = cases.Get("halving_y_A");
+    ASSERT_EQ(c.data.size(), 1493u);
+    std::string csv = "y,A\n";
+    for (const std::vector<double>& row : c.data)
+        csv += std::to_string(static_cast<int>(row[0])) + "," +
+               std::string(1, static_cast<char>('a' + static_cast<int>(row[1]))) + "\n";
+    TempFile data(csv);
+    const Result r =
+        RunProgram({"logistic", "--data", data.path.string(), "--formula", "y ~ A", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const json got = json::parse(r.out);
+    EXPECT_EQ(got["fit"]["converged"], true);
+    EXPECT_EQ(got["warnings"], json::array());
+    EXPECT_NEAR(got["fit"]["loglik_final"].get<double>(), c.Scalar("loglik"),
+                1e-12 * std::fabs(c.Scalar("loglik")));
+
+    // Parameters in the reference's order: per category 0..3 against 4, the
+    // intercept and A = a, b, c.
+    const std::vector<double>& b = c.At("estimate");
+    const std::vector<double>& se = c.At("se");
+    const json& params = got["parameters"];
+    ASSERT_EQ(params.size(), b.size());
+    for (std::size_t k = 0; k < b.size(); ++k) {
+        SCOPED_TRACE(params[k]["target"].get<std::string>() + " " +
+                     params[k]["label"].get<std::string>());
+        EXPECT_EQ(params[k]["redundant"], c.At("aliased")[k] == 1);
+        if (c.At("aliased")[k] == 1) continue;
+        EXPECT_LE(std::fabs(params[k]["estimate"].get<double>() - b[k]), 1e-9 * se[k]);
+        EXPECT_NEAR(params[k]["std_error"].get<double>(), se[k], 1e-8 * se[k]);
+    }
+}

@@ -260,3 +260,123 @@ TEST(AccumStatsLogistic, CellSumsEqualRowSums) {
     EXPECT_FALSE(byCell.UseCell(8, {0, 1}, {0, 2}, 2));
     EXPECT_FALSE(byCell.HasCell(7));
 }
+
+namespace {
+
+// The log-likelihood and scores in long double (11 more bits than double),
+// from the same double estimates and design values.
+void ReferenceLong(const vector<Row>& rows, int p, int J, const vector<double>& beta,
+                   long double& ll, vector<long double>& score) {
+    ll = 0;
+    score.assign(static_cast<std::size_t>((J - 1) * p), 0.0L);
+    for (const Row& r : rows) {
+        vector<long double> x(static_cast<std::size_t>(p), 0.0L), eta(static_cast<std::size_t>(J));
+        for (size_t e = 0; e < r.cols.size(); ++e) x[r.cols[e]] = r.vals[e];
+        long double largest = 0;
+        for (int k = 0; k < J - 1; ++k) {
+            eta[k] = 0;
+            for (int a = 0; a < p; ++a) eta[k] += x[a] * beta[k * p + a];
+            largest = std::max(largest, eta[k]);
+        }
+        eta[J - 1] = 0;
+        long double sum = 0;
+        for (int k = 0; k < J; ++k) sum += std::exp(eta[k] - largest);
+        const long double lse = largest + std::log(sum);
+        ll += r.w * (eta[r.y] - lse);
+        for (int k = 0; k < J - 1; ++k)
+            for (int a = 0; a < p; ++a)
+                score[k * p + a] += r.w * ((k == r.y) - std::exp(eta[k] - lse)) * x[a];
+    }
+}
+
+}  // namespace
+
+TEST(AccumStatsLogistic, RoundingBoundsCoverTheErrorOfTheSums) {
+    // Rows with an offset covariate (column 1 near 1000, its slope against
+    // the intercept), so that the linear predictors are differences of large
+    // terms, through both paths.
+    MCRegSettings settings;
+    const int p = 4, J = 4, n = 3000;
+    vector<Row> rows = MakeRows(p, J, n);
+    for (Row& r : rows)
+        for (size_t e = 0; e < r.cols.size(); ++e)
+            if (r.cols[e] == 1) r.vals[e] += 1000.0;
+    vector<double> beta;
+    for (int k = 0; k < J - 1; ++k) {
+        beta.push_back(0.5 - 0.3 * k + 0.02 * 1000.0 * (k + 1));
+        beta.push_back(-0.02 * (k + 1));
+        beta.push_back(0.4 * std::sin(k + 1.0));
+        beta.push_back(-0.2 * std::cos(k + 2.0));
+    }
+    long double ll;
+    vector<long double> score;
+    ReferenceLong(rows, p, J, beta, ll, score);
+
+    MCAccumStatsLogistic byRow(settings, p, J, beta), byCell(settings, p, J, beta);
+    Accumulate(byRow, rows, false);
+    EXPECT_TRUE(byCell.Reset(MCConst::HESSIAN_FISHER, false));
+    for (const Row& r : rows) {
+        // Every row is its own cell: one source per column.
+        vector<int> sources;
+        for (size_t e = 0; e < r.cols.size(); ++e) sources.push_back(static_cast<int>(e));
+        ASSERT_TRUE(byCell.UseCell(static_cast<int>(&r - rows.data()), r.cols, sources,
+                                   static_cast<int>(r.cols.size())));
+        ASSERT_EQ(byCell.UpdateForCellRow(r.vals, r.y, r.w, false), 0);
+    }
+    byCell.FlushCells();
+
+    for (const MCAccumStatsLogistic* acc : {&byRow, &byCell}) {
+        const double bound = acc->GetLLRoundingBound();
+        EXPECT_LE(std::fabs(static_cast<long double>(acc->GetLL()) - ll), bound);
+        // A bound of the rounding, not of the log-likelihood itself.
+        EXPECT_GT(bound, 0.0);
+        EXPECT_LT(bound, 1e-9 * std::fabs(static_cast<double>(ll)));
+        vector<double> bounds;
+        ASSERT_TRUE(acc->GetScoreRoundingBounds(bounds));
+        ASSERT_EQ(bounds.size(), score.size());
+        for (size_t i = 0; i < score.size(); ++i) {
+            EXPECT_LE(std::fabs(static_cast<long double>(acc->GetScores()[i]) - score[i]),
+                      bounds[i])
+                << i;
+            EXPECT_GT(bounds[i], 0.0);
+        }
+    }
+}
+
+TEST(AccumStatsLogistic, RepeatedRowsAddWithoutDrift) {
+    // 200,000 copies of one row, intercept only, beta = 0.3, J = 2, all in
+    // category 0: every row adds the same terms, ln pi_0 to the
+    // log-likelihood and 1 - pi_0 to the score. A plain running sum drifts
+    // from n times the term by hundreds of units in the last place; the
+    // compensated sums end within one.
+    MCRegSettings settings;
+    const vector<double> beta{0.3};
+    const int n = 200000;
+    MCAccumStatsLogistic byRow(settings, 1, 2, beta), byCell(settings, 1, 2, beta);
+    EXPECT_TRUE(byRow.Reset(MCConst::HESSIAN_FISHER, false));
+    EXPECT_TRUE(byCell.Reset(MCConst::HESSIAN_FISHER, false));
+    ASSERT_TRUE(byCell.UseCell(0, {0}, {0}, 1));
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(byRow.UpdateForRow({0}, {1.0}, 0, 1.0, false), 0);
+        ASSERT_EQ(byCell.UpdateForCellRow({1.0}, 0, 1.0, false), 0);
+    }
+    byCell.FlushCells();
+    // The terms as the accumulator makes them: ln pi_ref + eta_0 and
+    // 1 - pi_0 with pi_0 = 1 / (1 + exp(-0.3)).
+    const double sum = 1.0 + std::exp(-0.3);
+    const double llTerms[2] = {-0.3 - std::log(sum), 0.3};
+    const double scoreTerm = 1.0 - 1.0 / sum;
+    auto times = [n](double t) { return static_cast<long double>(n) * t; };  // exact in 64 bits
+    const long double ll = times(llTerms[0]) + times(llTerms[1]);
+    double plain = 0.0;
+    for (int i = 0; i < n; ++i) plain = plain + llTerms[0] + llTerms[1];
+    const double ulp = std::nextafter(std::fabs(static_cast<double>(ll)), HUGE_VAL) -
+                       std::fabs(static_cast<double>(ll));
+    EXPECT_GT(std::fabs(plain - ll), 100 * ulp);  // the drift the test is about
+    for (const MCAccumStatsLogistic* acc : {&byRow, &byCell}) {
+        EXPECT_LE(std::fabs(acc->GetLL() - ll), ulp);
+        const long double g = times(scoreTerm);
+        EXPECT_LE(std::fabs(acc->GetScores()[0] - g),
+                  std::nextafter(static_cast<double>(g), HUGE_VAL) - static_cast<double>(g));
+    }
+}

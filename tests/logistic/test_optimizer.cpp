@@ -50,12 +50,21 @@ public:
     }
     void Evaluate() {
         const double b = fB[0], r = std::sqrt(1.0 + b * b);
-        fLL = -scale * r;
-        fScore.assign(1, -scale * b / r);
+        fLL = -scale * r - (passes > 0 ? llDrop : 0.0);
+        // Rounding of the score: +-scoreNoise, the sign alternating from
+        // pass to pass.
+        const double noise = passes % 2 == 0 ? scoreNoise : -scoreNoise;
+        fScore.assign(1, -scale * b / r + noise);
         fInfo = singular ? 0.0 : scale / (r * r * r);
         ++passes;
     }
     double GetLL() const override { return fLL; }
+    double GetLLRoundingBound() const override { return llBound; }
+    bool GetScoreRoundingBounds(std::vector<double>& bounds) const override {
+        if (!scoreBounds) return false;
+        bounds.assign(1, scoreNoise);
+        return true;
+    }
     const std::vector<double>& GetScores() const override { return fScore; }
     bool GetHessian(MCSymMatrix& h) const override {
         if (h.GetNRows() != 1) h.Resize(1);
@@ -75,6 +84,12 @@ public:
 
     double scale = 1.0;
     bool singular = false;
+    // Every pass after the first reports a log-likelihood lower by llDrop;
+    // llBound is the bound on its rounding that the accumulator reports.
+    double llDrop = 0.0, llBound = 0.0;
+    // The score's rounding and whether the accumulator reports it.
+    double scoreNoise = 0.0;
+    bool scoreBounds = false;
     double minObserved = 0.5, maxObserved = 0.5, minComputed = 0.2;
     int passes = 0;
 
@@ -127,7 +142,7 @@ struct CurveRun {
     MCStatus status;
     Recorder reports;
     int iterations = 0;
-    double ll0 = 0, ll = 0, dll = 0, dpar = 0;
+    double ll0 = 0, ll = 0, dll = 0, dpar = 0, stepSize = 0;
     double cs = 0, ng = 0, mf = 0;
     bool rsq = false;
     std::vector<double> variance;
@@ -143,6 +158,7 @@ struct CurveRun {
         status = opt.Estimate();
         code = opt.GetConverCrit();
         opt.GetEstStats(iterations, ll0, ll, dll, dpar);
+        stepSize = opt.GetFinalStepSize();
         rsq = opt.ComputeRSquares(cs, ng, mf);
         if (opt.GetHessianGI() != nullptr) variance.push_back(opt.GetHessianGI()->GetElem(0, 0));
     }
@@ -295,4 +311,76 @@ TEST(Optimizer, CancelBetweenIterationsStopsWithStatusOne) {
     EXPECT_TRUE(r.status.IsError());
     EXPECT_LE(r.iterations, 3);
     EXPECT_TRUE(r.variance.size() == 1u);
+}
+
+TEST(Optimizer, AFallWithinTheRoundingBoundIsNoLoss) {
+    // From b = 0.5 the first step to -0.125 raises l by 0.11, but every pass
+    // after the first reports l lower by 1: a loss of 0.89, all halvings too.
+    {
+        CurveRun r;
+        r.accum.llDrop = 1.0;
+        r.Go(0.5, MCLogRegSettings());
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_HALVING_EXHAUSTED);
+        EXPECT_EQ(r.b[0], 0.5);
+        EXPECT_EQ(r.iterations, 1);
+    }
+    // The same fall within the rounding bounds of the two passes (0.45 each)
+    // is no loss: the step is taken, and Newton converges.
+    {
+        CurveRun r;
+        r.accum.llDrop = 1.0;
+        r.accum.llBound = 0.45;
+        r.Go(0.5, MCLogRegSettings());
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_PARAMETERS);
+        ASSERT_GE(r.reports.halvings.size(), 2u);
+        EXPECT_EQ(r.reports.halvings[1], 0);
+        EXPECT_DOUBLE_EQ(r.reports.estimates[1], -0.125);
+        EXPECT_LT(std::fabs(r.b[0]), 1e-12);
+    }
+}
+
+TEST(Optimizer, AStepWithinTheRoundingOfTheScoresEndsTheRun) {
+    // The score is off by +-1e-9, the sign alternating: at the maximum
+    // (b = 0, information 1) the estimate swings between -1e-9 and 1e-9, so
+    // the relative parameter change never falls below the criterion (1e-6
+    // of max(|b|, 1e-6)), and the log-likelihood does not change in double.
+    const double noise = 1e-9;
+    {
+        // Without a bound on the score's rounding the run goes on to the
+        // iteration limit.
+        MCLogRegSettings s;
+        EXPECT_TRUE(s.SetMaxIterations(30));
+        CurveRun r;
+        r.accum.scoreNoise = noise;
+        r.Go(0.5, s);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
+        EXPECT_EQ(r.iterations, 30);
+        EXPECT_LT(std::fabs(r.b[0]), 3 * noise);
+    }
+    {
+        // With the bound, a Newton decrement within twice the step's own
+        // rounding (noise times the standard error 1) means the maximum is
+        // reached: one more step, and the parameter criterion counts as met.
+        CurveRun r;
+        r.accum.scoreNoise = noise;
+        r.accum.scoreBounds = true;
+        r.Go(0.5, MCLogRegSettings());
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_PARAMETERS);
+        EXPECT_LE(r.iterations, 6);
+        EXPECT_LT(std::fabs(r.b[0]), 3 * noise);
+        EXPECT_LE(r.stepSize, 3 * noise);
+        EXPECT_EQ(r.reports.halvings.back(), 0);
+    }
+    {
+        // A parameter criterion of 0 still asks for the iteration limit.
+        MCLogRegSettings s;
+        EXPECT_TRUE(s.SetParamEstConCriterion(0.0));
+        EXPECT_TRUE(s.SetMaxIterations(12));
+        CurveRun r;
+        r.accum.scoreNoise = noise;
+        r.accum.scoreBounds = true;
+        r.Go(0.5, s);
+        EXPECT_EQ(r.code, MCConst::CONVERGENCE_MAX_ITERATIONS);
+        EXPECT_EQ(r.iterations, 12);
+    }
 }
