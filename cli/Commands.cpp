@@ -16,6 +16,7 @@
 #include "cli/ProcessGroup.h"
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
+#include "host/EffectTests.h"
 #include "host/Formula.h"
 #include "host/GlmFit.h"
 #include "host/GlmPredictions.h"
@@ -80,6 +81,16 @@ char ParseDelimiter(const std::string& text) {
                         "end, or 'tab', not '" +
                             text + "'");
     return text[0];
+}
+
+// -1 for the model-based covariance, else the robust estimator.
+int ParseVcov(const std::string& text) {
+    static const char* const kNames[] = {"hc0", "hc1", "hc2", "hc3"};
+    if (text == "model") return -1;
+    for (int i = 0; i < 4; ++i)
+        if (text == kNames[i]) return i;
+    throw HostError(HostError::kUsage,
+                    "--vcov takes model, hc0, hc1, hc2 or hc3, not '" + text + "'");
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -256,6 +267,12 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
+    options.fSandwich = ParseVcov(cmd.fVcov);
+    if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
+        throw HostError(HostError::kUsage,
+                        "--tests 1 asks for sequential sums of squares, which have no robust "
+                        "form: with --vcov " +
+                            cmd.fVcov + " ask for --tests 3 (Wald tests with that covariance)");
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

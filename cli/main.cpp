@@ -154,6 +154,11 @@ int main(int argc, char** argv) {
     glm->add_option("--predictions", glmCmd.fPredictions,
                     "Write each record's predicted value and residual (CSV)")
         ->type_name("FILE");
+    glm->add_option("--vcov", glmCmd.fVcov,
+                    "Covariance of the estimates: model-based, or heteroskedasticity-consistent "
+                    "HC0 to HC3 (the standard errors, tests, marginal means and exports use it)")
+        ->capture_default_str()
+        ->type_name("model|hc0|hc1|hc2|hc3");
     glm->add_flag("--covariance", glmCmd.fbCovariance,
                   "Add the covariance matrix of the estimates to the JSON");
     glm->add_option("--tolerance", glmCmd.fTolerance,

@@ -31,6 +31,7 @@ public:
     double fErrorDF;
     double fErrorMS;
     int fRank = 0;
+    long fNClusters = 0;
 
     explicit MCGLMOutStatsImpl(MCGLMAlgorithm& algorithm)
         : fpAlgorithm(&algorithm), fFactorCounts(algorithm.GetFactorCounts()) {}
@@ -68,6 +69,11 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
     const double rss = model.GetResidualSum() * W;
     d.fErrorMS = d.fErrorDF > 0.0 ? rss / d.fErrorDF : MCMV::Missing();
 
+    d.fNClusters = model.GetNClusters();
+    if (const MCSymMatrix* robust = model.GetRobustCovariance()) {
+        d.fpCovariance = std::make_unique<MCSymMatrix>(*robust);
+        return;
+    }
     // Copied without first allocating a matrix of zeros: for a large model
     // that would need half as much memory again.
     const MCSymMatrix* zz = model.GetZPrimeZ();
@@ -148,6 +154,9 @@ double MCGLMOutputStats::GetErrorMeanSquare() const {
 }
 int MCGLMOutputStats::GetRank() const {
     return fpImpl->fRank;
+}
+long MCGLMOutputStats::GetNClusters() const {
+    return fpImpl->fNClusters;
 }
 
 void MCGLMOutputStats::Display() const {

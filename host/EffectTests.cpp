@@ -148,6 +148,14 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester);
     r.fCorrectedModel =
         CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", &ssTester);
+    // With a robust covariance F is the Wald statistic over its df, no
+    // longer a ratio of mean squares: a sum of squares beside it would
+    // not give it back.
+    if (m.fpSettings->GetSandwichType() >= 0) {
+        for (std::vector<EffectTestRow>* rows : {&r.fvTypeI, &r.fvTypeIII})
+            for (EffectTestRow& row : *rows) row.fSS = row.fMeanSquare = kMissing;
+        r.fCorrectedModel.fSS = r.fCorrectedModel.fMeanSquare = kMissing;
+    }
 
     const double W = glm.GetTotalFreqWeight();
     const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));

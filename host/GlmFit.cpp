@@ -62,6 +62,12 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
 
 }  // namespace
 
+std::string VcovName(const MCMath_850::MCRegSettings& settings) {
+    static const char* const kNames[] = {"hc0", "hc1", "hc2", "hc3", "cluster"};
+    const int type = settings.GetSandwichType();
+    return type >= 0 && type <= 4 ? kNames[type] : "model";
+}
+
 FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
     FittedModel m;
     m.fpSpec = &spec;
@@ -114,6 +120,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fvTextFactors = spec.GetTextFactors();
     r.fvVariables = ResultVariables(spec);
     r.fConfidence = confidence;
+    r.fVcov = VcovName(settings);
     if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
         r.fRecordsRead = c->GetNRecordsRead();
         r.fRecordsUsed = c->GetNRecordsUsed();

@@ -7,6 +7,13 @@
 
 namespace mchost {
 
+std::string VcovText(const std::string& vcov) {
+    if (vcov == "model") return "model-based";
+    std::string upper;
+    for (char c : vcov) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return upper + " (heteroskedasticity-consistent)";
+}
+
 std::string FormatGlmText(const GlmResult& r) {
     std::string out = "General linear model\n\n";
     TextTable head(false);
@@ -18,6 +25,7 @@ std::string FormatGlmText(const GlmResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
     out += head.Render("  ");
+    out += "\nCovariance of the estimates: " + VcovText(r.fVcov) + "\n";
 
     const std::string level = Format("%g", r.fConfidence * 100.0) + "%";
     TextTable t;
@@ -63,6 +71,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
+    j["vcov"] = {{"type", r.fVcov}};
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;

@@ -258,6 +258,10 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     fSettings.SetInterceptUse(options.fbIntercept && !formula.fbInterceptRemoved);
     if (options.fTolerance > 0.0) fSettings.SetTolerance(options.fTolerance);
     fSettings.SetConfidenceLevel(options.fConfidence);
+    if (options.fSandwich >= 0) {
+        fSettings.SetCovbType(MCConst::COVB_ROBUST);
+        fSettings.SetRobustType(static_cast<MCConst::MCRobustType>(options.fSandwich));
+    }
     BuildEffects(formula);
 }
 

@@ -22,6 +22,9 @@ public:
     bool fbIntercept = true;
     double fTolerance = 0.0;  // not positive: the library's default
     double fConfidence = 0.95;
+    // The robust covariance's estimator (an MCConst::MCRobustType), or -1
+    // for the model-based covariance.
+    int fSandwich = -1;
     // The dependent's distinct values are coded as sorted categories, as a
     // factor's are (a model of a categorical dependent).
     bool fbCategoricalDependent = false;

@@ -1,0 +1,175 @@
+#include "glm/MCGLMSandwich.h"
+
+#include <cmath>
+#include <new>
+
+#include "companion/MCIndex.h"
+#include "companion/MCStatusCodes.h"
+#include "settings/MCConst.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
+
+namespace {
+
+// Below this 1 - h is rounding of a leverage of 1: the record is fitted
+// exactly and HC2/HC3 would divide by nothing.
+constexpr double kLeverageOneGap = 1.5e-8;
+
+}  // namespace
+
+MCGLMSandwich::MCGLMSandwich(int type, int clusterVar)
+    : fType(type), fClusterVar(type == MCConst::ROBUST_CLUSTER ? clusterVar : -1) {}
+
+bool MCGLMSandwich::Start(const MCSymMatrix& swept, const MCBitSet& kept, int p) {
+    try {
+        fP = p;
+        fvCompact.assign(Ix(p), -1);
+        fvKept.clear();
+        for (int j = 0; j < p; ++j)
+            if (kept.IsIn(j)) {
+                fvCompact[Ix(j)] = static_cast<int>(fvKept.size());
+                fvKept.push_back(j);
+            }
+        fK = static_cast<int>(fvKept.size());
+        const std::size_t k = Ix(fK);
+        fvBread.assign(k * k, 0.0);
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t b = 0; b <= a; ++b) {
+                const double g = -swept.GetElem(fvKept[a], fvKept[b]);
+                fvBread[a * k + b] = fvBread[b * k + a] = g;
+            }
+        if (fClusterVar < 0) fvMeat.assign(k * (k + 1) / 2, 0.0);
+        fClusterSlot.clear();
+        fvClusterSums.clear();
+        fvCols.assign(k, 0);
+        fvVals.assign(k, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, double rw, double e,
+                        const double* values, long recordNo, MCStatus& status) {
+    const std::size_t k = Ix(fK);
+    int m = 0;
+    for (int i = 0; i < nnz; ++i) {
+        if (idx[i] < 0 || idx[i] >= fP) continue;
+        const int c = fvCompact[Ix(idx[i])];
+        if (c < 0 || x[i] == 0.0) continue;
+        fvCols[Ix(m)] = c;
+        fvVals[Ix(m)] = x[i];
+        ++m;
+    }
+    if (fClusterVar >= 0) {
+        auto found = fClusterSlot.find(values[fClusterVar]);
+        std::size_t slot;
+        if (found == fClusterSlot.end()) {
+            try {
+                slot = fClusterSlot.size();
+                fClusterSlot.emplace(values[fClusterVar], slot);
+                fvClusterSums.resize(fvClusterSums.size() + k, 0.0);
+            } catch (const std::bad_alloc&) {
+                status = ErrorStatus(StatusCode::kAllocationFailed);
+                return false;
+            }
+        } else {
+            slot = found->second;
+        }
+        double* u = fvClusterSums.data() + slot * k;
+        const double s = fw * rw * e;
+        for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += s * fvVals[Ix(i)];
+        return true;
+    }
+    double omega = fw * rw * rw * e * e;
+    if (fType == MCConst::ROBUST_HC2 || fType == MCConst::ROBUST_HC3) {
+        double quad = 0.0;
+        for (int i = 0; i < m; ++i) {
+            const double* row = fvBread.data() + Ix(fvCols[Ix(i)]) * k;
+            double s = 0.0;
+            for (int j = 0; j < m; ++j) s += row[fvCols[Ix(j)]] * fvVals[Ix(j)];
+            quad += fvVals[Ix(i)] * s;
+        }
+        const double h = rw * quad;
+        const double gap = 1.0 - h;
+        if (!(gap > kLeverageOneGap)) {
+            status = ErrorStatus(StatusCode::kLeverageOne);
+            status.SetDiscreteDatum(1, recordNo);
+            status.SetScaleDatum(1, h);
+            return false;
+        }
+        omega /= fType == MCConst::ROBUST_HC2 ? gap : gap * gap;
+    }
+    for (int i = 0; i < m; ++i) {
+        const double wi = omega * fvVals[Ix(i)];
+        for (int j = 0; j <= i; ++j) Meat(fvCols[Ix(i)], fvCols[Ix(j)]) += wi * fvVals[Ix(j)];
+    }
+    return true;
+}
+
+bool MCGLMSandwich::Merge(MCCommon_850::PassReducer& reducer) {
+    // Clusters whose records lie in several parts are not merged here.
+    if (fClusterVar >= 0) return false;
+    return reducer.Sum(fvMeat);
+}
+
+MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
+    const std::size_t k = Ix(fK);
+    double factor = 1.0;
+    try {
+        if (fClusterVar >= 0) {
+            const std::size_t g = fClusterSlot.size();
+            if (g < 2) {
+                MCStatus s = ErrorStatus(StatusCode::kOneCluster);
+                s.SetDiscreteDatum(1, static_cast<long>(g));
+                return s;
+            }
+            fvMeat.assign(k * (k + 1) / 2, 0.0);
+            for (std::size_t c = 0; c < g; ++c) {
+                const double* u = fvClusterSums.data() + c * k;
+                for (std::size_t a = 0; a < k; ++a) {
+                    if (u[a] == 0.0) continue;
+                    double* row = fvMeat.data() + a * (a + 1) / 2;
+                    for (std::size_t b = 0; b <= a; ++b) row[b] += u[a] * u[b];
+                }
+            }
+            const double gd = static_cast<double>(g);
+            factor = gd / (gd - 1.0) * (n - 1.0) / (n - fK);
+        } else if (fType == MCConst::ROBUST_HC1) {
+            factor = n / (n - fK);
+        }
+        // T = M G, then V = G T.
+        std::vector<double> t(k * k, 0.0);
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t c = 0; c < k; ++c) {
+                const double mac = Meat(static_cast<int>(a), static_cast<int>(c));
+                if (mac == 0.0) continue;
+                const double* g = fvBread.data() + c * k;
+                double* out = t.data() + a * k;
+                for (std::size_t b = 0; b < k; ++b) out[b] += mac * g[b];
+            }
+        std::vector<double> v(k * k, 0.0);
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t c = 0; c < k; ++c) {
+                const double gac = fvBread[a * k + c];
+                if (gac == 0.0) continue;
+                const double* tc = t.data() + c * k;
+                double* out = v.data() + a * k;
+                for (std::size_t b = 0; b <= a; ++b) out[b] += gac * tc[b];
+            }
+        if (!cov.Resize(fP)) return ErrorStatus(StatusCode::kAllocationFailed);
+        cov.Zero();
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t b = 0; b <= a; ++b)
+                cov.SetElem(fvKept[a], fvKept[b], factor * v[a * k + b]);
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
+    return MCStatus();
+}
+
+}  // namespace MCMath_850

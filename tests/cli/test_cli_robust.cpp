@@ -1,0 +1,111 @@
+// End-to-end tests of robust covariances (--vcov): the parameter table, the
+// covariance matrix, the Type III tests and the marginal means against R
+// (tools/reference/cli_robust.R: sandwich::vcovHC, car::Anova with vcov.,
+// emmeans), streamed and in memory; and what is refused.
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+// Every member of want is in got, numbers to 1e-9 relative, texts, flags
+// and nulls exactly.
+void ExpectSameValues(const json& got, const json& want, const std::string& path) {
+    if (want.is_object()) {
+        ASSERT_TRUE(got.is_object()) << path << ": " << got;
+        for (auto it = want.begin(); it != want.end(); ++it) {
+            ASSERT_TRUE(got.contains(it.key())) << path << "." << it.key();
+            ExpectSameValues(got[it.key()], it.value(), path + "." + it.key());
+        }
+    } else if (want.is_array()) {
+        ASSERT_TRUE(got.is_array()) << path << ": " << got;
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSameValues(got[i], want[i], path + "[" + std::to_string(i) + "]");
+    } else if (want.is_string() || want.is_boolean()) {
+        EXPECT_EQ(got, want) << path;
+    } else {
+        ExpectNear(got, want, path);
+    }
+}
+
+std::vector<std::string> Args(const json& c) {
+    std::vector<std::string> args{"glm"};
+    const json& a = c["args"];
+    for (std::size_t i = 0; i < a.size(); ++i)
+        args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
+                                                     : a[i].get<std::string>());
+    args.insert(args.end(), {"--json", "--covariance"});
+    return args;
+}
+
+std::string ArgAfter(const std::vector<std::string>& args, const std::string& option) {
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == option) return args[i + 1];
+    return "";
+}
+
+TEST_F(Cli, RobustCovariancesAgreeWithR) {
+    const json cases = json::parse(golden::Text("cli_robust_cases.json"));
+    ASSERT_GE(cases.size(), 12u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args = Args(c);
+        const Result r = RunProgram(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        const json& want = c["expected"];
+        EXPECT_EQ(got["vcov"], json({{"type", ArgAfter(args, "--vcov")}}));
+        ExpectSameValues(got["parameters"], want["parameters"], "parameters");
+        ExpectSameValues(got["covariance"]["matrix"], want["covariance"], "covariance");
+        for (const char* key : {"tests", "emmeans"}) {
+            EXPECT_EQ(got.contains(key), want.contains(key)) << key;
+            if (want.contains(key) && got.contains(key)) ExpectSameValues(got[key], want[key], key);
+        }
+        // Streamed through a temporary file: the same bytes.
+        args.insert(args.end(), {"--memory-limit", "0"});
+        const Result s = RunProgram(args);
+        ASSERT_EQ(s.code, 0) << s.err;
+        EXPECT_EQ(s.out, r.out);
+    }
+}
+
+TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
+    const std::string main = kGolden + "cli_main.csv";
+    Result r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc2"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Covariance of the estimates: HC2 (heteroskedasticity-consistent)"),
+              std::string::npos)
+        << r.out;
+    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x"});
+    EXPECT_NE(r.out.find("Covariance of the estimates: model-based"), std::string::npos) << r.out;
+
+    // Sequential sums of squares have no robust form.
+    r = RunProgram(
+        {"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc3", "--tests", "1,3"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("--tests 1"), std::string::npos) << r.err;
+    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc4"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("'hc4'"), std::string::npos) << r.err;
+
+    // The only record of category c is fitted exactly: HC2 and HC3 divide
+    // by 1 - h = 0, HC0 and HC1 are defined.
+    const TempFile data("y,A,x\n1,a,1\n2,a,2\n4,a,3\n3,b,1\n5,b,2\n4,b,4\n7,c,2\n");
+    for (const char* type : {"hc2", "hc3"}) {
+        r = RunProgram(
+            {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", type});
+        EXPECT_EQ(r.code, 3) << type;
+        EXPECT_NE(r.err.find("Record 7 has leverage 1"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    r = RunProgram(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", "hc1"});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+}  // namespace
