@@ -268,11 +268,26 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
+    if (!cmd.fvCluster.empty()) {
+        if (cmd.fvCluster.size() > 1)
+            throw HostError(HostError::kUsage,
+                            "--cluster takes one column: two-way clustering is not supported");
+        if (options.fSandwich >= 0)
+            throw HostError(
+                HostError::kUsage,
+                "--cluster selects the cluster-robust covariance: leave out --vcov " + cmd.fVcov);
+        if (processes.IsSplit())
+            throw HostError(HostError::kUsage,
+                            "--cluster is not supported with records split over processes "
+                            "(mpirun): a cluster's records may lie in several parts");
+        options.fCluster = cmd.fvCluster.front();
+        options.fSandwich = MCConst::ROBUST_CLUSTER;
+    }
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,
                         "--tests 1 asks for sequential sums of squares, which have no robust "
-                        "form: with --vcov " +
-                            cmd.fVcov + " ask for --tests 3 (Wald tests with that covariance)");
+                        "form: with a robust covariance ask for --tests 3 (Wald tests with "
+                        "that covariance)");
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

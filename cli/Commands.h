@@ -45,6 +45,7 @@ struct ModelCommand : ReadCommand {
 struct GlmCommand : ModelCommand {
     std::string fRegrWeight;
     std::string fVcov = "model";  // model, hc0, hc1, hc2 or hc3
+    std::vector<std::string> fvCluster;
     double fTolerance = 0.0;
     bool fbCovariance = false;
 };

@@ -159,6 +159,10 @@ int main(int argc, char** argv) {
                     "HC0 to HC3 (the standard errors, tests, marginal means and exports use it)")
         ->capture_default_str()
         ->type_name("model|hc0|hc1|hc2|hc3");
+    glm->add_option("--cluster", glmCmd.fvCluster,
+                    "Cluster-robust covariance of the estimates, the records grouped by this "
+                    "column's values (tests on clusters - 1 df)")
+        ->type_name("COL");
     glm->add_flag("--covariance", glmCmd.fbCovariance,
                   "Add the covariance matrix of the estimates to the JSON");
     glm->add_option("--tolerance", glmCmd.fTolerance,

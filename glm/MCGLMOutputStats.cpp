@@ -158,6 +158,10 @@ int MCGLMOutputStats::GetRank() const {
 long MCGLMOutputStats::GetNClusters() const {
     return fpImpl->fNClusters;
 }
+double MCGLMOutputStats::GetTestDF() const {
+    if (fpImpl->fNClusters > 0) return static_cast<double>(fpImpl->fNClusters - 1);
+    return fpImpl->fErrorDF;
+}
 
 void MCGLMOutputStats::Display() const {
     using namespace MCDisplay_850;

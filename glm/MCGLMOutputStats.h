@@ -57,6 +57,10 @@ public:
     int GetRank() const;
     // The clusters behind a cluster-robust covariance; 0 otherwise.
     long GetNClusters() const;
+    // The df of the t and F tests and intervals: the clusters minus one
+    // under a cluster-robust covariance (its information grows with the
+    // clusters, not the records), otherwise the error df.
+    double GetTestDF() const;
 
     class MCGLMOutStatsImpl;
 

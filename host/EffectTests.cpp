@@ -127,6 +127,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     ginv.ZeroOutRedundant(nonRedundant);
 
     const double errorDF = HostValue(glm.GetErrorDF());
+    const double testDF = HostValue(glm.GetTestDF());
     MCRegSettings settings = *m.fpSettings;
     settings.SetProgressListener(nullptr);
     settings.SetTestType(MCConst::TEST_WALD_F);
@@ -134,7 +135,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     const std::vector<double>& b = glm.GetParamEstimates();
     MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst, layout.fvCount,
                             AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
-                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(errorDF) ? 0.0 : errorDF,
+                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(testDF) ? 0.0 : testDF,
                             nullptr);
     if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();

@@ -138,7 +138,10 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
     for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(w.GetMessage());
 
-    const double df = r.fErrorDF;
+    const double df = HostValue(glm.GetTestDF());
+    r.fNClusters = glm.GetNClusters();
+    for (int p : settings.GetClusterVars())
+        r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
     const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;
     const std::vector<double>& estimates = glm.GetParamEstimates();
     const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();

@@ -59,6 +59,9 @@ public:
     double fConfidence = 0.95;
     // The covariance behind the standard errors: "model", "hc0" to "hc3".
     std::string fVcov = "model";
+    // A cluster-robust covariance: the columns and the number of clusters.
+    std::vector<std::string> fvClusterColumns;
+    long fNClusters = 0;
     std::vector<ParameterRow> fvParameters;
     double fRSquare = kMissing;  // missing when the dependent does not vary
     // The library's root mean square error: sqrt(weighted residual SS / total

@@ -9,6 +9,7 @@ namespace mchost {
 
 std::string VcovText(const std::string& vcov) {
     if (vcov == "model") return "model-based";
+    if (vcov == "cluster") return "cluster-robust";
     std::string upper;
     for (char c : vcov) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     return upper + " (heteroskedasticity-consistent)";
@@ -25,7 +26,14 @@ std::string FormatGlmText(const GlmResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
     out += head.Render("  ");
-    out += "\nCovariance of the estimates: " + VcovText(r.fVcov) + "\n";
+    out += "\nCovariance of the estimates: " + VcovText(r.fVcov);
+    if (r.fVcov == "cluster") {
+        out += " by";
+        for (const std::string& c : r.fvClusterColumns) out += " " + c;
+        out += ", " + std::to_string(r.fNClusters) + " clusters (tests on " +
+               std::to_string(r.fNClusters - 1) + " df)";
+    }
+    out += "\n";
 
     const std::string level = Format("%g", r.fConfidence * 100.0) + "%";
     TextTable t;
@@ -72,6 +80,10 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
     j["vcov"] = {{"type", r.fVcov}};
+    if (r.fVcov == "cluster") {
+        j["vcov"]["columns"] = r.fvClusterColumns;
+        j["vcov"]["groups"] = json::array({r.fNClusters});
+    }
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;

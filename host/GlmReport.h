@@ -19,7 +19,7 @@ std::string VcovText(const std::string& vcov);
 //  "variables":[{"name","role"[,"categories"]}...],"confidence":...,
 //  "records":{"read":...,"used":...},
 //  "total_frequency_weight":...,"total_regression_weight":...,
-//  "vcov":{"type":"model"|"hc0"|...},
+//  "vcov":{"type":"model"|"hc0"|...|"cluster"[,"columns":[...],"groups":[G]]},
 //  "parameters":[{"name","label","effect","estimate","redundant","std_error",
 //                 "t","df","sig","ci_lower","ci_upper"}...],
 //  "fit":{"r_square","rmse","residual_standard_error","error_df","rank"},

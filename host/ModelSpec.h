@@ -25,6 +25,9 @@ public:
     // The robust covariance's estimator (an MCConst::MCRobustType), or -1
     // for the model-based covariance.
     int fSandwich = -1;
+    // The column naming the clusters of a cluster-robust covariance (which
+    // it then selects); empty: none.
+    std::string fCluster;
     // The dependent's distinct values are coded as sorted categories, as a
     // factor's are (a model of a categorical dependent).
     bool fbCategoricalDependent = false;
@@ -33,7 +36,7 @@ public:
 // A variable at one record position of the records given to the library.
 class ModelVariable {
 public:
-    enum Role { kDependent, kFactor, kCovariate, kFreqWeight, kRegrWeight };
+    enum Role { kDependent, kFactor, kCovariate, kFreqWeight, kRegrWeight, kCluster };
 
     std::string fName;
     int fColumn = -1;  // in the data table
