@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "settings/MCConst.h"
@@ -42,7 +43,7 @@ bool MCGLMSandwich::Start(const MCSymMatrix& swept, const MCBitSet& kept, int p)
                 const double g = -swept.GetElem(fvKept[a], fvKept[b]);
                 fvBread[a * k + b] = fvBread[b * k + a] = g;
             }
-        if (fClusterVar < 0) fvMeat.assign(k * (k + 1) / 2, 0.0);
+        if (fClusterVar < 0) fvMeat.assign(k * (k + 1), 0.0);
         fClusterSlot.clear();
         fvClusterSums.clear();
         fvCols.assign(k, 0);
@@ -106,7 +107,8 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
     }
     for (int i = 0; i < m; ++i) {
         const double wi = omega * fvVals[Ix(i)];
-        for (int j = 0; j <= i; ++j) Meat(fvCols[Ix(i)], fvCols[Ix(j)]) += wi * fvVals[Ix(j)];
+        for (int j = 0; j <= i; ++j)
+            AddMeat(Ix(fvCols[Ix(i)]), Ix(fvCols[Ix(j)]), wi * fvVals[Ix(j)]);
     }
     return true;
 }
@@ -114,7 +116,17 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
 bool MCGLMSandwich::Merge(MCCommon_850::PassReducer& reducer) {
     // Clusters whose records lie in several parts are not merged here.
     if (fClusterVar >= 0) return false;
-    return reducer.Sum(fvMeat);
+    return reducer.SumExtended(fvMeat);
+}
+
+void MCGLMSandwich::AddMeat(std::size_t a, std::size_t b, double v) {
+    const std::size_t i = 2 * Packed(a, b);
+    DoubleDouble::Accumulate(fvMeat[i], fvMeat[i + 1], v, 0.0);
+}
+
+double MCGLMSandwich::Meat(std::size_t a, std::size_t b) const {
+    const std::size_t i = 2 * Packed(a, b);
+    return fvMeat[i] + fvMeat[i + 1];
 }
 
 MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
@@ -128,13 +140,12 @@ MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
                 s.SetDiscreteDatum(1, static_cast<long>(g));
                 return s;
             }
-            fvMeat.assign(k * (k + 1) / 2, 0.0);
+            fvMeat.assign(k * (k + 1), 0.0);
             for (std::size_t c = 0; c < g; ++c) {
                 const double* u = fvClusterSums.data() + c * k;
                 for (std::size_t a = 0; a < k; ++a) {
                     if (u[a] == 0.0) continue;
-                    double* row = fvMeat.data() + a * (a + 1) / 2;
-                    for (std::size_t b = 0; b <= a; ++b) row[b] += u[a] * u[b];
+                    for (std::size_t b = 0; b <= a; ++b) AddMeat(a, b, u[a] * u[b]);
                 }
             }
             const double gd = static_cast<double>(g);
@@ -146,7 +157,7 @@ MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
         std::vector<double> t(k * k, 0.0);
         for (std::size_t a = 0; a < k; ++a)
             for (std::size_t c = 0; c < k; ++c) {
-                const double mac = Meat(static_cast<int>(a), static_cast<int>(c));
+                const double mac = Meat(a, c);
                 if (mac == 0.0) continue;
                 const double* g = fvBread.data() + c * k;
                 double* out = t.data() + a * k;

@@ -51,10 +51,12 @@ public:
     bool IsClustered() const { return fClusterVar >= 0; }
 
 private:
-    double& Meat(int a, int b) { return a >= b ? fvMeat[Packed(a, b)] : fvMeat[Packed(b, a)]; }
-    static std::size_t Packed(int a, int b) {
-        return static_cast<std::size_t>(a) * (static_cast<std::size_t>(a) + 1) / 2 +
-               static_cast<std::size_t>(b);
+    // The middle is summed in double-double: a fit split over processes
+    // adds its records in another order, and the tests invert L V L'.
+    void AddMeat(std::size_t a, std::size_t b, double v);
+    double Meat(std::size_t a, std::size_t b) const;
+    static std::size_t Packed(std::size_t a, std::size_t b) {
+        return a >= b ? a * (a + 1) / 2 + b : b * (b + 1) / 2 + a;
     }
 
     int fType;
@@ -64,7 +66,7 @@ private:
     std::vector<int> fvCompact;   // per parameter: its index among the kept, or -1
     std::vector<int> fvKept;      // the kept parameters
     std::vector<double> fvBread;  // G over the kept, k x k row by row
-    std::vector<double> fvMeat;   // M over the kept, lower triangle packed
+    std::vector<double> fvMeat;   // M over the kept, lower triangle packed, (hi, lo) pairs
     std::unordered_map<double, std::size_t> fClusterSlot;
     std::vector<double> fvClusterSums;  // k numbers per cluster
     // Scratch of one record: its kept columns and values.
