@@ -362,6 +362,12 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;
+    options.fSandwich = ParseVcov(cmd.fVcov);
+    if (options.fSandwich >= 2)
+        throw HostError(HostError::kUsage,
+                        "--vcov " + cmd.fVcov +
+                            " divides by leverages, which the logistic model does not have: "
+                            "use hc0 or hc1");
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

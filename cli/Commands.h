@@ -51,6 +51,7 @@ struct GlmCommand : ModelCommand {
 };
 
 struct LogisticCommand : ModelCommand {
+    std::string fVcov = "model";  // model, hc0 or hc1
     std::string fReference = "last";
     int fMaxIterations = 100;
 };

@@ -185,6 +185,12 @@ int main(int argc, char** argv) {
                      "Iterations of Fisher scoring at most")
         ->capture_default_str()
         ->type_name("N");
+    logistic
+        ->add_option("--vcov", logCmd.fVcov,
+                     "Covariance of the estimates: model-based (the inverse information) or "
+                     "robust HC0 or HC1 (the tests, marginal means and exports use it)")
+        ->capture_default_str()
+        ->type_name("model|hc0|hc1");
     AddAnalysisOptions(logistic, logCmd);
     logistic
         ->add_option("--predictions", logCmd.fPredictions,

@@ -241,8 +241,10 @@ MCStatus MCGLMModel::BuildModel() {
         fpZPrimeZ->Scale(1.0 / fTotalWeight);
         const int sandwich = fpSettings->GetSandwichType();
         if (sandwich >= 0) {
-            fpSandwich = std::make_unique<MCGLMSandwich>(sandwich, fpSettings->GetClusterVar());
-            if (!fpSandwich->Start(*fpZPrimeZ, params, p))
+            static_assert(static_cast<int>(MCSandwich::kCluster) == MCConst::ROBUST_CLUSTER,
+                          "one numbering");
+            fpSandwich = std::make_unique<MCSandwich>(sandwich);
+            if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         }
         fbModelBuilt = true;
@@ -323,8 +325,10 @@ bool MCGLMModel::AddToSandwich(const double* values, double e, long recordNo, MC
     if (!fpSandwich || values == nullptr) return true;
     ExpandSparse(values);
     for (int k = 0; k + 1 < fNnz; ++k) fvHi[Ix(k)] += fvLo[Ix(k)];
-    return fpSandwich->Add(fvIdx.data(), fvHi.data(), fNnz - 1, FreqWeight(values),
-                           RegrWeight(values), e, values, recordNo, status);
+    const double fw = FreqWeight(values), rw = RegrWeight(values);
+    const int cluster = fpSettings->GetClusterVar();
+    return fpSandwich->Add(fvIdx.data(), fvHi.data(), fNnz - 1, fw * rw * rw * e * e, rw,
+                           fw * rw * e, cluster >= 0 ? values[cluster] : 0.0, recordNo, status);
 }
 
 MCStatus MCGLMModel::FinishErrors() {

@@ -4,11 +4,11 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCCancelInfo.h"
+#include "companion/MCSandwich.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMCellMoments.h"
-#include "glm/MCGLMSandwich.h"
 #include "settings/MCModelEffect.h"
 #include "settings/MCRegSettings.h"
 
@@ -181,7 +181,7 @@ private:
     double fRMSE;
 
     // The robust covariance, accumulated in the residual pass.
-    std::unique_ptr<MCGLMSandwich> fpSandwich;
+    std::unique_ptr<MCSandwich> fpSandwich;
     std::unique_ptr<MCSymMatrix> fpRobustCov;
 };
 

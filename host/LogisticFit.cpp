@@ -162,6 +162,7 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fvCategories = d.fvCategories;
     r.fReference = d.fReference;
     r.fConfidence = d.fOptions.fConfidence;
+    r.fVcov = VcovName(settings);
     const auto& component = dynamic_cast<const MCMath_850::MCLogComponent&>(*d.fpComponent);
     r.fRecordsRead = component.GetNRecordsRead();
     r.fRecordsUsed = component.GetNRecordsUsed();

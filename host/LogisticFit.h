@@ -64,6 +64,8 @@ public:
     long long fRecordsUsed = 0;
     double fTotalFreqWeight = 0.0;
     double fConfidence = 0.95;
+    // The covariance behind the standard errors: "model", "hc0" or "hc1".
+    std::string fVcov = "model";
     // Logit by logit in category order (the reference left out).
     std::vector<LogisticParameterRow> fvParameters;
     std::vector<IterationRow> fvIterations;

@@ -38,7 +38,9 @@ public:
           fParamEstimates(&algorithm.GetModel().GetParamEstimates()),
           fTotalFreqWeight(algorithm.GetTotalWeight()),
           fTotalRegrWeight(algorithm.GetTotalRegrWeight()),
-          fpCovariance(algorithm.GetModel().GetHessianGI()) {}
+          fpCovariance(algorithm.GetRobustCovariance() != nullptr
+                           ? algorithm.GetRobustCovariance()
+                           : algorithm.GetModel().GetHessianGI()) {}
 };
 
 MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm)

@@ -69,6 +69,38 @@ TEST_F(Cli, RobustCovariancesAgreeWithR) {
     }
 }
 
+TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
+    const json cases = json::parse(golden::Text("logistic_robust_cases.json"));
+    ASSERT_EQ(cases.size(), 2u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args = Args(c);
+        args[0] = "logistic";
+        args.pop_back();  // --covariance: a general linear model's option
+        const Result r = RunProgram(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        const json& want = c["expected"]["parameters"];
+        for (std::size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "--vcov") {
+                EXPECT_EQ(got["vcov"]["type"], args[i + 1]);
+            }
+        ASSERT_EQ(got["parameters"].size(), want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            const std::string at = "parameter " + std::to_string(k);
+            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << at;
+            ExpectNear(got["parameters"][k]["estimate"], want[k]["estimate"], at);
+            ExpectNear(got["parameters"][k]["std_error"], want[k]["std_error"], at);
+        }
+        args.insert(args.end(), {"--memory-limit", "0"});
+        EXPECT_EQ(RunProgram(args).out, r.out);
+    }
+    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
+                                 "y ~ A + x", "--vcov", "hc3"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("hc0 or hc1"), std::string::npos) << r.err;
+}
+
 TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
     const std::string main = kGolden + "cli_main.csv";
     Result r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc2"});

@@ -1,4 +1,4 @@
-#include "glm/MCGLMSandwich.h"
+#include "companion/MCSandwich.h"
 
 #include <cmath>
 #include <new>
@@ -6,7 +6,6 @@
 #include "companion/DoubleDouble.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
-#include "settings/MCConst.h"
 
 namespace MCMath_850 {
 
@@ -22,10 +21,9 @@ constexpr double kLeverageOneGap = 1.5e-8;
 
 }  // namespace
 
-MCGLMSandwich::MCGLMSandwich(int type, int clusterVar)
-    : fType(type), fClusterVar(type == MCConst::ROBUST_CLUSTER ? clusterVar : -1) {}
+MCSandwich::MCSandwich(int type) : fType(type) {}
 
-bool MCGLMSandwich::Start(const MCSymMatrix& swept, const MCBitSet& kept, int p) {
+bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p) {
     try {
         fP = p;
         fvCompact.assign(Ix(p), -1);
@@ -40,10 +38,10 @@ bool MCGLMSandwich::Start(const MCSymMatrix& swept, const MCBitSet& kept, int p)
         fvBread.assign(k * k, 0.0);
         for (std::size_t a = 0; a < k; ++a)
             for (std::size_t b = 0; b <= a; ++b) {
-                const double g = -swept.GetElem(fvKept[a], fvKept[b]);
+                const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
                 fvBread[a * k + b] = fvBread[b * k + a] = g;
             }
-        if (fClusterVar < 0) fvMeat.assign(k * (k + 1), 0.0);
+        if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
         fClusterSlot.clear();
         fvClusterSums.clear();
         fvCols.assign(k, 0);
@@ -54,8 +52,8 @@ bool MCGLMSandwich::Start(const MCSymMatrix& swept, const MCBitSet& kept, int p)
     return true;
 }
 
-bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, double rw, double e,
-                        const double* values, long recordNo, MCStatus& status) {
+bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, double leverageWeight,
+                     double clusterWeight, double clusterKey, long recordNo, MCStatus& status) {
     const std::size_t k = Ix(fK);
     int m = 0;
     for (int i = 0; i < nnz; ++i) {
@@ -66,13 +64,13 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
         fvVals[Ix(m)] = x[i];
         ++m;
     }
-    if (fClusterVar >= 0) {
-        auto found = fClusterSlot.find(values[fClusterVar]);
+    if (fType == kCluster) {
+        auto found = fClusterSlot.find(clusterKey);
         std::size_t slot;
         if (found == fClusterSlot.end()) {
             try {
                 slot = fClusterSlot.size();
-                fClusterSlot.emplace(values[fClusterVar], slot);
+                fClusterSlot.emplace(clusterKey, slot);
                 fvClusterSums.resize(fvClusterSums.size() + k, 0.0);
             } catch (const std::bad_alloc&) {
                 status = ErrorStatus(StatusCode::kAllocationFailed);
@@ -82,12 +80,10 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
             slot = found->second;
         }
         double* u = fvClusterSums.data() + slot * k;
-        const double s = fw * rw * e;
-        for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += s * fvVals[Ix(i)];
+        for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += clusterWeight * fvVals[Ix(i)];
         return true;
     }
-    double omega = fw * rw * rw * e * e;
-    if (fType == MCConst::ROBUST_HC2 || fType == MCConst::ROBUST_HC3) {
+    if (fType == kHC2 || fType == kHC3) {
         double quad = 0.0;
         for (int i = 0; i < m; ++i) {
             const double* row = fvBread.data() + Ix(fvCols[Ix(i)]) * k;
@@ -95,7 +91,7 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
             for (int j = 0; j < m; ++j) s += row[fvCols[Ix(j)]] * fvVals[Ix(j)];
             quad += fvVals[Ix(i)] * s;
         }
-        const double h = rw * quad;
+        const double h = leverageWeight * quad;
         const double gap = 1.0 - h;
         if (!(gap > kLeverageOneGap)) {
             status = ErrorStatus(StatusCode::kLeverageOne);
@@ -103,7 +99,7 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
             status.SetScaleDatum(1, h);
             return false;
         }
-        omega /= fType == MCConst::ROBUST_HC2 ? gap : gap * gap;
+        omega /= fType == kHC2 ? gap : gap * gap;
     }
     for (int i = 0; i < m; ++i) {
         const double wi = omega * fvVals[Ix(i)];
@@ -113,27 +109,27 @@ bool MCGLMSandwich::Add(const int* idx, const double* x, int nnz, double fw, dou
     return true;
 }
 
-bool MCGLMSandwich::Merge(MCCommon_850::PassReducer& reducer) {
+bool MCSandwich::Merge(MCCommon_850::PassReducer& reducer) {
     // Clusters whose records lie in several parts are not merged here.
-    if (fClusterVar >= 0) return false;
+    if (fType == kCluster) return false;
     return reducer.SumExtended(fvMeat);
 }
 
-void MCGLMSandwich::AddMeat(std::size_t a, std::size_t b, double v) {
+void MCSandwich::AddMeat(std::size_t a, std::size_t b, double v) {
     const std::size_t i = 2 * Packed(a, b);
     DoubleDouble::Accumulate(fvMeat[i], fvMeat[i + 1], v, 0.0);
 }
 
-double MCGLMSandwich::Meat(std::size_t a, std::size_t b) const {
+double MCSandwich::Meat(std::size_t a, std::size_t b) const {
     const std::size_t i = 2 * Packed(a, b);
     return fvMeat[i] + fvMeat[i + 1];
 }
 
-MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
+MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
     const std::size_t k = Ix(fK);
     double factor = 1.0;
     try {
-        if (fClusterVar >= 0) {
+        if (fType == kCluster) {
             const std::size_t g = fClusterSlot.size();
             if (g < 2) {
                 MCStatus s = ErrorStatus(StatusCode::kOneCluster);
@@ -150,7 +146,7 @@ MCStatus MCGLMSandwich::Finish(double n, MCSymMatrix& cov) {
             }
             const double gd = static_cast<double>(g);
             factor = gd / (gd - 1.0) * (n - 1.0) / (n - fK);
-        } else if (fType == MCConst::ROBUST_HC1) {
+        } else if (fType == kHC1) {
             factor = n / (n - fK);
         }
         // T = M G, then V = G T.
