@@ -93,6 +93,25 @@ int ParseVcov(const std::string& text) {
                     "--vcov takes model, hc0, hc1, hc2 or hc3, not '" + text + "'");
 }
 
+// --cluster: the column and the cluster-robust covariance it selects.
+void UseClusters(const std::vector<std::string>& cluster, const std::string& vcov,
+                 const Processes& processes, ModelOptions& options) {
+    if (cluster.empty()) return;
+    if (cluster.size() > 1)
+        throw HostError(HostError::kUsage,
+                        "--cluster takes one column: two-way clustering is not supported");
+    if (options.fSandwich >= 0)
+        throw HostError(
+            HostError::kUsage,
+            "--cluster selects the cluster-robust covariance: leave out --vcov " + vcov);
+    if (processes.IsSplit())
+        throw HostError(HostError::kUsage,
+                        "--cluster is not supported with records split over processes "
+                        "(mpirun): a cluster's records may lie in several parts");
+    options.fCluster = cluster.front();
+    options.fSandwich = MCConst::ROBUST_CLUSTER;
+}
+
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -268,21 +287,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
-    if (!cmd.fvCluster.empty()) {
-        if (cmd.fvCluster.size() > 1)
-            throw HostError(HostError::kUsage,
-                            "--cluster takes one column: two-way clustering is not supported");
-        if (options.fSandwich >= 0)
-            throw HostError(
-                HostError::kUsage,
-                "--cluster selects the cluster-robust covariance: leave out --vcov " + cmd.fVcov);
-        if (processes.IsSplit())
-            throw HostError(HostError::kUsage,
-                            "--cluster is not supported with records split over processes "
-                            "(mpirun): a cluster's records may lie in several parts");
-        options.fCluster = cmd.fvCluster.front();
-        options.fSandwich = MCConst::ROBUST_CLUSTER;
-    }
+    UseClusters(cmd.fvCluster, cmd.fVcov, processes, options);
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,
                         "--tests 1 asks for sequential sums of squares, which have no robust "
@@ -368,6 +373,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
                         "--vcov " + cmd.fVcov +
                             " divides by leverages, which the logistic model does not have: "
                             "use hc0 or hc1");
+    UseClusters(cmd.fvCluster, cmd.fVcov, processes, options);
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

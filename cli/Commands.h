@@ -52,6 +52,7 @@ struct GlmCommand : ModelCommand {
 
 struct LogisticCommand : ModelCommand {
     std::string fVcov = "model";  // model, hc0 or hc1
+    std::vector<std::string> fvCluster;
     std::string fReference = "last";
     int fMaxIterations = 100;
 };

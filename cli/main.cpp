@@ -191,6 +191,11 @@ int main(int argc, char** argv) {
                      "robust HC0 or HC1 (the tests, marginal means and exports use it)")
         ->capture_default_str()
         ->type_name("model|hc0|hc1");
+    logistic
+        ->add_option("--cluster", logCmd.fvCluster,
+                     "Cluster-robust covariance of the estimates, the records grouped by this "
+                     "column's values")
+        ->type_name("COL");
     AddAnalysisOptions(logistic, logCmd);
     logistic
         ->add_option("--predictions", logCmd.fPredictions,

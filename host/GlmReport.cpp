@@ -7,9 +7,14 @@
 
 namespace mchost {
 
-std::string VcovText(const std::string& vcov) {
+std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns,
+                     long clusters) {
     if (vcov == "model") return "model-based";
-    if (vcov == "cluster") return "cluster-robust";
+    if (vcov == "cluster") {
+        std::string out = "cluster-robust by";
+        for (const std::string& c : columns) out += " " + c;
+        return out + ", " + std::to_string(clusters) + " clusters";
+    }
     std::string upper;
     for (char c : vcov) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     return upper + " (heteroskedasticity-consistent)";
@@ -26,13 +31,8 @@ std::string FormatGlmText(const GlmResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
     out += head.Render("  ");
-    out += "\nCovariance of the estimates: " + VcovText(r.fVcov);
-    if (r.fVcov == "cluster") {
-        out += " by";
-        for (const std::string& c : r.fvClusterColumns) out += " " + c;
-        out += ", " + std::to_string(r.fNClusters) + " clusters (tests on " +
-               std::to_string(r.fNClusters - 1) + " df)";
-    }
+    out += "\nCovariance of the estimates: " + VcovText(r.fVcov, r.fvClusterColumns, r.fNClusters);
+    if (r.fVcov == "cluster") out += " (tests on " + std::to_string(r.fNClusters - 1) + " df)";
     out += "\n";
 
     const std::string level = Format("%g", r.fConfidence * 100.0) + "%";
@@ -64,6 +64,16 @@ std::string FormatGlmText(const GlmResult& r) {
     return out;
 }
 
+nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
+                                long clusters) {
+    nlohmann::ordered_json j = {{"type", vcov}};
+    if (vcov == "cluster") {
+        j["columns"] = columns;
+        j["groups"] = nlohmann::ordered_json::array({clusters});
+    }
+    return j;
+}
+
 std::string FormatGlmJson(const GlmResult& r, const JsonOptions& options) {
     return JsonText(GlmJson(r, options));
 }
@@ -79,11 +89,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
-    j["vcov"] = {{"type", r.fVcov}};
-    if (r.fVcov == "cluster") {
-        j["vcov"]["columns"] = r.fvClusterColumns;
-        j["vcov"]["groups"] = json::array({r.fNClusters});
-    }
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fNClusters);
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;

@@ -11,8 +11,12 @@ namespace mchost {
 // with aligned columns and the fit figures.
 std::string FormatGlmText(const GlmResult& result);
 // The covariance as the text report names it: "model-based", "HC3
-// (heteroskedasticity-consistent)".
-std::string VcovText(const std::string& vcov);
+// (heteroskedasticity-consistent)", "cluster-robust by g, 12 clusters".
+std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns = {},
+                     long clusters = 0);
+// The JSON's "vcov": {"type": ...[, "columns": [...], "groups": [G]]}.
+nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
+                                long clusters);
 
 // The report for programs, one JSON document:
 // {"model":"glm","formula":...,"dependent":...,

@@ -66,6 +66,9 @@ public:
     double fConfidence = 0.95;
     // The covariance behind the standard errors: "model", "hc0" or "hc1".
     std::string fVcov = "model";
+    // A cluster-robust covariance: the columns and the number of clusters.
+    std::vector<std::string> fvClusterColumns;
+    long fNClusters = 0;
     // Logit by logit in category order (the reference left out).
     std::vector<LogisticParameterRow> fvParameters;
     std::vector<IterationRow> fvIterations;

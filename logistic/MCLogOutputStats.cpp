@@ -104,6 +104,10 @@ double MCLogOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
     }
 }
 
+long MCLogOutputStats::GetNClusters() const {
+    return fpImpl->fpAlgorithm->GetNClusters();
+}
+
 const MCSymMatrix* MCLogOutputStats::GetCovarianceMatrix() const {
     return fpImpl->fpCovariance;
 }

@@ -71,7 +71,7 @@ TEST_F(Cli, RobustCovariancesAgreeWithR) {
 
 TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
     const json cases = json::parse(golden::Text("logistic_robust_cases.json"));
-    ASSERT_EQ(cases.size(), 2u);
+    ASSERT_EQ(cases.size(), 4u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
         std::vector<std::string> args = Args(c);
@@ -81,10 +81,15 @@ TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
         ASSERT_EQ(r.code, 0) << r.err;
         const json got = json::parse(r.out);
         const json& want = c["expected"]["parameters"];
-        for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        for (std::size_t i = 0; i + 1 < args.size(); ++i) {
             if (args[i] == "--vcov") {
                 EXPECT_EQ(got["vcov"]["type"], args[i + 1]);
             }
+            if (args[i] == "--cluster") {
+                EXPECT_EQ(got["vcov"],
+                          json({{"type", "cluster"}, {"columns", {"B"}}, {"groups", {3}}}));
+            }
+        }
         ASSERT_EQ(got["parameters"].size(), want.size());
         for (std::size_t k = 0; k < want.size(); ++k) {
             const std::string at = "parameter " + std::to_string(k);
