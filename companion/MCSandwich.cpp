@@ -136,14 +136,25 @@ MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
                 s.SetDiscreteDatum(1, static_cast<long>(g));
                 return s;
             }
-            fvMeat.assign(k * (k + 1), 0.0);
+            // Each cluster's sum touches only its non-zero entries; the
+            // clusters of one process are summed in plain doubles (they are
+            // not merged across processes).
+            std::vector<double> plain(k * (k + 1) / 2, 0.0);
+            std::vector<std::size_t> nz;
+            nz.reserve(k);
             for (std::size_t c = 0; c < g; ++c) {
                 const double* u = fvClusterSums.data() + c * k;
-                for (std::size_t a = 0; a < k; ++a) {
-                    if (u[a] == 0.0) continue;
-                    for (std::size_t b = 0; b <= a; ++b) AddMeat(a, b, u[a] * u[b]);
+                nz.clear();
+                for (std::size_t a = 0; a < k; ++a)
+                    if (u[a] != 0.0) nz.push_back(a);
+                for (std::size_t i = 0; i < nz.size(); ++i) {
+                    double* row = plain.data() + nz[i] * (nz[i] + 1) / 2;
+                    const double ua = u[nz[i]];
+                    for (std::size_t j = 0; j <= i; ++j) row[nz[j]] += ua * u[nz[j]];
                 }
             }
+            fvMeat.assign(k * (k + 1), 0.0);
+            for (std::size_t e = 0; e < plain.size(); ++e) fvMeat[2 * e] = plain[e];
             const double gd = static_cast<double>(g);
             factor = gd / (gd - 1.0) * (n - 1.0) / (n - fK);
         } else if (fType == kHC1) {

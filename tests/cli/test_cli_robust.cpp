@@ -115,6 +115,16 @@ TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
         << r.out;
     r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x"});
     EXPECT_NE(r.out.find("Covariance of the estimates: model-based"), std::string::npos) << r.out;
+    // The PMML covariance says which it is.
+    for (const char* vcov : {"model", "hc1"}) {
+        const TempFile pmml("", ".pmml");
+        r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", vcov, "--pmml",
+                        pmml.path.string()});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string type = std::string("<PCovMatrix type=\"") +
+                                 (std::string(vcov) == "model" ? "model" : "robust") + "\"";
+        EXPECT_NE(Slurp(pmml.path).find(type), std::string::npos) << type;
+    }
 
     // Sequential sums of squares have no robust form.
     r = RunProgram(
