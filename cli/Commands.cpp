@@ -97,9 +97,9 @@ int ParseVcov(const std::string& text) {
 void UseClusters(const std::vector<std::string>& cluster, const std::string& vcov,
                  const Processes& processes, ModelOptions& options) {
     if (cluster.empty()) return;
-    if (cluster.size() > 1)
+    if (cluster.size() > 2)
         throw HostError(HostError::kUsage,
-                        "--cluster takes one column: two-way clustering is not supported");
+                        "--cluster takes one column, or two for two-way clustering");
     if (options.fSandwich >= 0)
         throw HostError(
             HostError::kUsage,
@@ -108,7 +108,7 @@ void UseClusters(const std::vector<std::string>& cluster, const std::string& vco
         throw HostError(HostError::kUsage,
                         "--cluster is not supported with records split over processes "
                         "(mpirun): a cluster's records may lie in several parts");
-    options.fCluster = cluster.front();
+    options.fvCluster = cluster;
     options.fSandwich = MCConst::ROBUST_CLUSTER;
 }
 

@@ -1,10 +1,13 @@
 #include "companion/MCSandwich.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCEigenValues.h"
 #include "companion/MCIndex.h"
+#include "companion/MCRectMatrix.h"
 #include "companion/MCStatusCodes.h"
 
 namespace MCMath_850 {
@@ -21,7 +24,11 @@ constexpr double kLeverageOneGap = 1.5e-8;
 
 }  // namespace
 
-MCSandwich::MCSandwich(int type) : fType(type) {}
+MCSandwich::MCSandwich(int type, int clusterColumns)
+    : fType(type),
+      fvGroupings(type != kCluster      ? 0
+                  : clusterColumns >= 2 ? 3
+                                        : 1) {}
 
 bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p) {
     try {
@@ -42,8 +49,10 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
                 fvBread[a * k + b] = fvBread[b * k + a] = g;
             }
         if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
-        fClusterSlot.clear();
-        fvClusterSums.clear();
+        for (Grouping& g : fvGroupings) {
+            g.fSlot.clear();
+            g.fvSums.clear();
+        }
         fvCols.assign(k, 0);
         fvVals.assign(k, 0.0);
     } catch (const std::bad_alloc&) {
@@ -53,7 +62,8 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
 }
 
 bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, double leverageWeight,
-                     double clusterWeight, double clusterKey, long recordNo, MCStatus& status) {
+                     double clusterWeight, const double* clusterKeys, long recordNo,
+                     MCStatus& status) {
     const std::size_t k = Ix(fK);
     int m = 0;
     for (int i = 0; i < nnz; ++i) {
@@ -65,22 +75,29 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
         ++m;
     }
     if (fType == kCluster) {
-        auto found = fClusterSlot.find(clusterKey);
-        std::size_t slot;
-        if (found == fClusterSlot.end()) {
-            try {
-                slot = fClusterSlot.size();
-                fClusterSlot.emplace(clusterKey, slot);
-                fvClusterSums.resize(fvClusterSums.size() + k, 0.0);
-            } catch (const std::bad_alloc&) {
-                status = ErrorStatus(StatusCode::kAllocationFailed);
-                return false;
+        for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
+            Grouping& g = fvGroupings[d];
+            const std::pair<double, double> key =
+                d == 0   ? std::make_pair(clusterKeys[0], 0.0)
+                : d == 1 ? std::make_pair(clusterKeys[1], 0.0)
+                         : std::make_pair(clusterKeys[0], clusterKeys[1]);
+            auto found = g.fSlot.find(key);
+            std::size_t slot;
+            if (found == g.fSlot.end()) {
+                try {
+                    slot = g.fSlot.size();
+                    g.fSlot.emplace(key, slot);
+                    g.fvSums.resize(g.fvSums.size() + k, 0.0);
+                } catch (const std::bad_alloc&) {
+                    status = ErrorStatus(StatusCode::kAllocationFailed);
+                    return false;
+                }
+            } else {
+                slot = found->second;
             }
-        } else {
-            slot = found->second;
+            double* u = g.fvSums.data() + slot * k;
+            for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += clusterWeight * fvVals[Ix(i)];
         }
-        double* u = fvClusterSums.data() + slot * k;
-        for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += clusterWeight * fvVals[Ix(i)];
         return true;
     }
     if (fType == kHC2 || fType == kHC3) {
@@ -125,38 +142,71 @@ double MCSandwich::Meat(std::size_t a, std::size_t b) const {
     return fvMeat[i] + fvMeat[i + 1];
 }
 
+void MCSandwich::AddClusterMeat(const Grouping& g, double weight,
+                                std::vector<double>& plain) const {
+    // Each cluster's sum touches only its non-zero entries; the clusters of
+    // one process are summed in plain doubles (they are not merged across
+    // processes).
+    const std::size_t k = Ix(fK);
+    std::vector<std::size_t> nz;
+    nz.reserve(k);
+    for (std::size_t c = 0; c < g.fSlot.size(); ++c) {
+        const double* u = g.fvSums.data() + c * k;
+        nz.clear();
+        for (std::size_t a = 0; a < k; ++a)
+            if (u[a] != 0.0) nz.push_back(a);
+        for (std::size_t i = 0; i < nz.size(); ++i) {
+            double* row = plain.data() + nz[i] * (nz[i] + 1) / 2;
+            const double ua = weight * u[nz[i]];
+            for (std::size_t j = 0; j <= i; ++j) row[nz[j]] += ua * u[nz[j]];
+        }
+    }
+}
+
+bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {
+    const int k = fK;
+    MCSymMatrix s(k);
+    for (int a = 0; a < k; ++a)
+        for (int b = 0; b <= a; ++b) s.SetElem(a, b, v[Ix(a) * Ix(k) + Ix(b)]);
+    MCEigenValues eigen;
+    std::vector<double> values;
+    MCRectMatrix vectors;
+    if (!eigen.Compute(s, 0.0) || !eigen.GetSorted(values, vectors)) return false;
+    if (values.empty() || values.back() >= 0.0) return true;
+    for (int a = 0; a < k; ++a)
+        for (int b = 0; b <= a; ++b) {
+            double sum = 0.0;
+            for (int m = 0; m < k; ++m)
+                if (values[Ix(m)] > 0.0)
+                    sum += values[Ix(m)] * vectors.GetElem(m, a) * vectors.GetElem(m, b);
+            v[Ix(a) * Ix(k) + Ix(b)] = sum;
+        }
+    return true;
+}
+
 MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
     const std::size_t k = Ix(fK);
     double factor = 1.0;
     try {
         if (fType == kCluster) {
-            const std::size_t g = fClusterSlot.size();
-            if (g < 2) {
+            // Two columns are judged by the fewer clusters.
+            std::size_t fewest = fvGroupings[0].fSlot.size();
+            if (fvGroupings.size() > 1) fewest = std::min(fewest, fvGroupings[1].fSlot.size());
+            if (fewest < 2) {
                 MCStatus s = ErrorStatus(StatusCode::kOneCluster);
-                s.SetDiscreteDatum(1, static_cast<long>(g));
+                s.SetDiscreteDatum(1, static_cast<long>(fewest));
                 return s;
             }
-            // Each cluster's sum touches only its non-zero entries; the
-            // clusters of one process are summed in plain doubles (they are
-            // not merged across processes).
             std::vector<double> plain(k * (k + 1) / 2, 0.0);
-            std::vector<std::size_t> nz;
-            nz.reserve(k);
-            for (std::size_t c = 0; c < g; ++c) {
-                const double* u = fvClusterSums.data() + c * k;
-                nz.clear();
-                for (std::size_t a = 0; a < k; ++a)
-                    if (u[a] != 0.0) nz.push_back(a);
-                for (std::size_t i = 0; i < nz.size(); ++i) {
-                    double* row = plain.data() + nz[i] * (nz[i] + 1) / 2;
-                    const double ua = u[nz[i]];
-                    for (std::size_t j = 0; j <= i; ++j) row[nz[j]] += ua * u[nz[j]];
-                }
+            for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
+                const double g = static_cast<double>(fvGroupings[d].fSlot.size());
+                // A single intersection cluster adds nothing: G / (G - 1) * 0.
+                const double adjust = g > 1.0 ? g / (g - 1.0) : 0.0;
+                AddClusterMeat(fvGroupings[d], d < 2 ? adjust : -adjust, plain);
             }
             fvMeat.assign(k * (k + 1), 0.0);
             for (std::size_t e = 0; e < plain.size(); ++e) fvMeat[2 * e] = plain[e];
-            const double gd = static_cast<double>(g);
-            factor = gd / (gd - 1.0) * (n - 1.0) / (n - fK);
+            factor = (n - 1.0) / (n - fK);
         } else if (fType == kHC1) {
             factor = n / (n - fK);
         }
@@ -179,11 +229,13 @@ MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
                 double* out = v.data() + a * k;
                 for (std::size_t b = 0; b <= a; ++b) out[b] += gac * tc[b];
             }
+        for (double& e : v) e *= factor;
+        if (fvGroupings.size() > 1 && !ClipNegativeEigenvalues(v))
+            return ErrorStatus(StatusCode::kAllocationFailed);
         if (!cov.Resize(fP)) return ErrorStatus(StatusCode::kAllocationFailed);
         cov.Zero();
         for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t b = 0; b <= a; ++b)
-                cov.SetElem(fvKept[a], fvKept[b], factor * v[a * k + b]);
+            for (std::size_t b = 0; b <= a; ++b) cov.SetElem(fvKept[a], fvKept[b], v[a * k + b]);
     } catch (const std::bad_alloc&) {
         return ErrorStatus(StatusCode::kAllocationFailed);
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "companion/MCBitSet.h"
@@ -27,12 +28,18 @@ namespace MCMath_850 {
 // parameters that are not aliased take part; the others get zero rows and
 // columns. Memory: G and M over the kept parameters, plus one slot of k
 // numbers per cluster.
+//
+// Two cluster columns A and B (Cameron, Gelbach and Miller): the middles of
+// A, of B and of their intersections, each with its own G / (G - 1),
+// combined as M_A + M_B - M_AB; a covariance that this leaves with negative
+// eigenvalues has them set to 0 (sandwich's vcovCL(fix = TRUE)).
 class MCSandwich {
 public:
     // The estimators, numbered as the settings' MCConst::MCRobustType.
     enum Type : int { kHC0 = 0, kHC1 = 1, kHC2 = 2, kHC3 = 3, kCluster = 4 };
 
-    explicit MCSandwich(int type);
+    // clusterColumns: 1 or 2 (cluster type only).
+    explicit MCSandwich(int type, int clusterColumns = 1);
     MCSandwich(const MCSandwich&) = delete;
     MCSandwich& operator=(const MCSandwich&) = delete;
 
@@ -41,18 +48,23 @@ public:
     // aliased. False when memory runs out.
     bool Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p);
     // One record: its score's non-zero entries (parameter indices and
-    // values), its weights (see above), its cluster's key and its number in
-    // the pass (for messages). False with status 337 for a record of
-    // leverage 1 under HC2 or HC3.
+    // values), its weights (see above), its clusters' keys (one per cluster
+    // column) and its number in the pass (for messages). False with status
+    // 337 for a record of leverage 1 under HC2 or HC3.
     bool Add(const int* idx, const double* s, int nnz, double omega, double leverageWeight,
-             double clusterWeight, double clusterKey, long recordNo,
+             double clusterWeight, const double* clusterKeys, long recordNo,
              MCCommon_850::MCStatus& status);
     // The middles of all the processes of a split fit summed (HC types).
     bool Merge(MCCommon_850::PassReducer& reducer);
     // cov (order p) receives the covariance; n is the total frequency
     // weight. Error 338 with fewer than two clusters.
     MCCommon_850::MCStatus Finish(double n, MCSymMatrix& cov);
-    long GetNClusters() const { return static_cast<long>(fClusterSlot.size()); }
+    // The clusters of cluster column c.
+    long GetNClusters(int c = 0) const {
+        return c < static_cast<int>(fvGroupings.size()) && c < 2
+                   ? static_cast<long>(fvGroupings[static_cast<std::size_t>(c)].fSlot.size())
+                   : 0;
+    }
     bool IsClustered() const { return fType == kCluster; }
 
 private:
@@ -64,15 +76,30 @@ private:
         return a >= b ? a * (a + 1) / 2 + b : b * (b + 1) / 2 + a;
     }
 
+    struct KeyHash {
+        std::size_t operator()(const std::pair<double, double>& k) const {
+            return std::hash<double>()(k.first) * 1000003u ^ std::hash<double>()(k.second);
+        }
+    };
+    // The clusters of one column, or of the intersections of two: a slot
+    // of k sums per cluster.
+    struct Grouping {
+        std::unordered_map<std::pair<double, double>, std::size_t, KeyHash> fSlot;
+        std::vector<double> fvSums;
+    };
+    // Adds each cluster's u u' (u its non-zero entries) times weight.
+    void AddClusterMeat(const Grouping& g, double weight, std::vector<double>& plain) const;
+    // Negative eigenvalues of v (k x k, lower triangle) set to 0.
+    bool ClipNegativeEigenvalues(std::vector<double>& v) const;
+
     int fType;
+    std::vector<Grouping> fvGroupings;  // A; or A, B and A by B
     int fP = 0;
     int fK = 0;
     std::vector<int> fvCompact;   // per parameter: its index among the kept, or -1
     std::vector<int> fvKept;      // the kept parameters
     std::vector<double> fvBread;  // G over the kept, k x k row by row
     std::vector<double> fvMeat;   // M over the kept, lower triangle packed, (hi, lo) pairs
-    std::unordered_map<double, std::size_t> fClusterSlot;
-    std::vector<double> fvClusterSums;  // k numbers per cluster
     // Scratch of one record: its kept columns and values.
     std::vector<int> fvCols;
     std::vector<double> fvVals;

@@ -243,7 +243,8 @@ MCStatus MCGLMModel::BuildModel() {
         if (sandwich >= 0) {
             static_assert(static_cast<int>(MCSandwich::kCluster) == MCConst::ROBUST_CLUSTER,
                           "one numbering");
-            fpSandwich = std::make_unique<MCSandwich>(sandwich);
+            fpSandwich = std::make_unique<MCSandwich>(
+                sandwich, static_cast<int>(fpSettings->GetClusterVars().size()));
             if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         }
@@ -326,9 +327,11 @@ bool MCGLMModel::AddToSandwich(const double* values, double e, long recordNo, MC
     ExpandSparse(values);
     for (int k = 0; k + 1 < fNnz; ++k) fvHi[Ix(k)] += fvLo[Ix(k)];
     const double fw = FreqWeight(values), rw = RegrWeight(values);
-    const int cluster = fpSettings->GetClusterVar();
+    double keys[2] = {0.0, 0.0};
+    const std::vector<int>& clusters = fpSettings->GetClusterVars();
+    for (std::size_t c = 0; c < clusters.size() && c < 2; ++c) keys[c] = values[clusters[c]];
     return fpSandwich->Add(fvIdx.data(), fvHi.data(), fNnz - 1, fw * rw * rw * e * e, rw,
-                           fw * rw * e, cluster >= 0 ? values[cluster] : 0.0, recordNo, status);
+                           fw * rw * e, keys, recordNo, status);
 }
 
 MCStatus MCGLMModel::FinishErrors() {

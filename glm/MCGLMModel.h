@@ -85,8 +85,9 @@ public:
     // The robust covariance of the estimates; null unless the settings ask
     // for one.
     const MCSymMatrix* GetRobustCovariance() const { return fpRobustCov.get(); }
-    // The clusters of a cluster-robust covariance; 0 otherwise.
-    long GetNClusters() const { return fpSandwich ? fpSandwich->GetNClusters() : 0; }
+    // The clusters of cluster column c of a cluster-robust covariance; 0
+    // otherwise.
+    long GetNClusters(int c = 0) const { return fpSandwich ? fpSandwich->GetNClusters(c) : 0; }
     const std::vector<int>& GetFactorOffsets() const { return fvFactors; }
     const std::vector<int>& GetCovariateOffsets() const { return fvCovariates; }
     const std::vector<MCRegrParameter>& GetParameters() const { return fvParameters; }

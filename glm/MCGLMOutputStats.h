@@ -55,8 +55,11 @@ public:
     double GetErrorDF() const;
     double GetErrorMeanSquare() const;
     int GetRank() const;
-    // The clusters behind a cluster-robust covariance; 0 otherwise.
+    // The clusters behind a cluster-robust covariance (the fewer of two
+    // columns'); 0 otherwise.
     long GetNClusters() const;
+    // The clusters of each cluster column.
+    const std::vector<long>& GetClusterCounts() const;
     // The df of the t and F tests and intervals: the clusters minus one
     // under a cluster-robust covariance (its information grows with the
     // clusters, not the records), otherwise the error df.

@@ -140,6 +140,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
 
     const double df = HostValue(glm.GetTestDF());
     r.fNClusters = glm.GetNClusters();
+    r.fvClusterCounts = glm.GetClusterCounts();
     for (int p : settings.GetClusterVars())
         r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
     const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;

@@ -61,7 +61,8 @@ public:
     std::string fVcov = "model";
     // A cluster-robust covariance: the columns and the number of clusters.
     std::vector<std::string> fvClusterColumns;
-    long fNClusters = 0;
+    std::vector<long> fvClusterCounts;  // per column
+    long fNClusters = 0;                // the fewest: tests on this less one
     std::vector<ParameterRow> fvParameters;
     double fRSquare = kMissing;  // missing when the dependent does not vary
     // The library's root mean square error: sqrt(weighted residual SS / total

@@ -8,12 +8,15 @@
 namespace mchost {
 
 std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns,
-                     long clusters) {
+                     const std::vector<long>& clusters) {
     if (vcov == "model") return "model-based";
     if (vcov == "cluster") {
-        std::string out = "cluster-robust by";
-        for (const std::string& c : columns) out += " " + c;
-        return out + ", " + std::to_string(clusters) + " clusters";
+        std::string out = "cluster-robust by " + (columns.empty() ? "" : columns.front());
+        if (columns.size() > 1) out += " and " + columns[1];
+        out += ", ";
+        for (std::size_t c = 0; c < clusters.size(); ++c)
+            out += (c > 0 ? " and " : "") + std::to_string(clusters[c]);
+        return out + " clusters";
     }
     std::string upper;
     for (char c : vcov) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
@@ -31,7 +34,8 @@ std::string FormatGlmText(const GlmResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
     out += head.Render("  ");
-    out += "\nCovariance of the estimates: " + VcovText(r.fVcov, r.fvClusterColumns, r.fNClusters);
+    out += "\nCovariance of the estimates: " +
+           VcovText(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     if (r.fVcov == "cluster") out += " (tests on " + std::to_string(r.fNClusters - 1) + " df)";
     out += "\n";
 
@@ -65,11 +69,11 @@ std::string FormatGlmText(const GlmResult& r) {
 }
 
 nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
-                                long clusters) {
+                                const std::vector<long>& clusters) {
     nlohmann::ordered_json j = {{"type", vcov}};
     if (vcov == "cluster") {
         j["columns"] = columns;
-        j["groups"] = nlohmann::ordered_json::array({clusters});
+        j["groups"] = clusters;
     }
     return j;
 }
@@ -89,7 +93,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
-    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fNClusters);
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;

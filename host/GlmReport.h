@@ -13,10 +13,10 @@ std::string FormatGlmText(const GlmResult& result);
 // The covariance as the text report names it: "model-based", "HC3
 // (heteroskedasticity-consistent)", "cluster-robust by g, 12 clusters".
 std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns = {},
-                     long clusters = 0);
+                     const std::vector<long>& clusters = {});
 // The JSON's "vcov": {"type": ...[, "columns": [...], "groups": [G]]}.
 nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
-                                long clusters);
+                                const std::vector<long>& clusters);
 
 // The report for programs, one JSON document:
 // {"model":"glm","formula":...,"dependent":...,

@@ -68,7 +68,7 @@ public:
     std::string fVcov = "model";
     // A cluster-robust covariance: the columns and the number of clusters.
     std::vector<std::string> fvClusterColumns;
-    long fNClusters = 0;
+    std::vector<long> fvClusterCounts;  // per column
     // Logit by logit in category order (the reference left out).
     std::vector<LogisticParameterRow> fvParameters;
     std::vector<IterationRow> fvIterations;

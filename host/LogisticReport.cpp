@@ -21,8 +21,8 @@ std::string FormatLogisticText(const LogisticResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Number(r.fTotalFreqWeight)});
     out += head.Render("  ");
-    out += "\nCovariance of the estimates: " + VcovText(r.fVcov, r.fvClusterColumns, r.fNClusters) +
-           "\n";
+    out += "\nCovariance of the estimates: " +
+           VcovText(r.fVcov, r.fvClusterColumns, r.fvClusterCounts) + "\n";
 
     TextTable cats;
     cats.Add({"Category", "Weight", "Percent"});
@@ -129,7 +129,7 @@ nlohmann::ordered_json LogisticJson(const LogisticResult& r, const JsonOptions& 
     j["reference_category"] = r.fReference;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
-    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fNClusters);
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     json weights = json::array();
     for (double w : r.fvCategoryWeights) weights.push_back(JsonNumber(w));
     j["category_weights"] = std::move(weights);

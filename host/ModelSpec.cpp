@@ -109,8 +109,8 @@ std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& 
         c.fbFreqWeight = w.first == &options.fFreqWeight;
     }
     // Clusters are told apart by their values, numbers or texts alike.
-    if (!options.fCluster.empty()) {
-        ColumnPlan& c = at(ResolveOptionName(header, options.fCluster, "--cluster"));
+    for (const std::string& cluster : options.fvCluster) {
+        ColumnPlan& c = at(ResolveOptionName(header, cluster, "--cluster"));
         if (!c.fbLoad) c.fbCategorical = true;
         c.fbLoad = true;
     }
@@ -239,11 +239,10 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     const int rwPos = addWeight(options.fRegrWeight, ModelVariable::kRegrWeight, "--regr-weight");
     // The cluster column may also be a model variable: it has a record
     // position of its own.
-    const int clusterPos =
-        options.fCluster.empty()
-            ? -1
-            : AddVariable(options.fCluster, ColumnIndex(header, options.fCluster),
-                          ModelVariable::kCluster);
+    std::vector<int> clusterPositions;
+    for (const std::string& cluster : options.fvCluster)
+        clusterPositions.push_back(
+            AddVariable(cluster, ColumnIndex(header, cluster), ModelVariable::kCluster));
     for (ModelVariable& v : fvVariables) {
         const CodedColumn& c = loaded(v.fColumn);
         // Its values only group records: a text's code of first appearance
@@ -280,8 +279,10 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
         fSettings.SetCovbType(MCConst::COVB_ROBUST);
         fSettings.SetRobustType(static_cast<MCConst::MCRobustType>(options.fSandwich));
     }
-    if (clusterPos >= 0) {
-        fSettings.AddClusterVar(clusterPos);
+    if (!clusterPositions.empty()) {
+        for (int p : clusterPositions)
+            if (fSettings.AddClusterVar(p) < 0)
+                throw HostError(HostError::kUsage, "--cluster takes at most two columns");
         fSettings.SetCovbType(MCConst::COVB_ROBUST);
         fSettings.SetRobustType(MCConst::ROBUST_CLUSTER);
     }

@@ -25,9 +25,9 @@ public:
     // The robust covariance's estimator (an MCConst::MCRobustType), or -1
     // for the model-based covariance.
     int fSandwich = -1;
-    // The column naming the clusters of a cluster-robust covariance (which
-    // it then selects); empty: none.
-    std::string fCluster;
+    // The columns (one or two) naming the clusters of a cluster-robust
+    // covariance (which they then select); empty: none.
+    std::vector<std::string> fvCluster;
     // The dependent's distinct values are coded as sorted categories, as a
     // factor's are (a model of a categorical dependent).
     bool fbCategoricalDependent = false;

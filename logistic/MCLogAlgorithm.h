@@ -62,7 +62,8 @@ public:
     // The robust covariance of all the parameters; null unless the
     // settings ask for one.
     const MCSymMatrix* GetRobustCovariance() const { return fpRobustCov.get(); }
-    long GetNClusters() const { return fNClusters; }
+    // The clusters of each cluster column.
+    const std::vector<long>& GetClusterCounts() const { return fvClusterCounts; }
     const std::vector<MCCommon_850::MCStatus>& GetWarnings() const { return fvWarnings; }
     const MCRegRecordValidator& GetRecordValidator() const { return fValidator; }
     double GetTotalWeight() const { return fFactorTables.GetTotalWeight(); }
@@ -98,7 +99,7 @@ private:
     std::unique_ptr<MCRegOptimizer> fpOptimizer;
     std::vector<double> fvEstimates;
     std::unique_ptr<MCSymMatrix> fpRobustCov;
-    long fNClusters = 0;
+    std::vector<long> fvClusterCounts;
     bool fbFactorTableFilled = false;
     bool fbParamsCreated = false;
     bool fbModelBuilt = false;

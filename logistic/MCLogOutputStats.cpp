@@ -104,8 +104,8 @@ double MCLogOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
     }
 }
 
-long MCLogOutputStats::GetNClusters() const {
-    return fpImpl->fpAlgorithm->GetNClusters();
+const std::vector<long>& MCLogOutputStats::GetClusterCounts() const {
+    return fpImpl->fpAlgorithm->GetClusterCounts();
 }
 
 const MCSymMatrix* MCLogOutputStats::GetCovarianceMatrix() const {

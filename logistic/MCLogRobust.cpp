@@ -25,13 +25,13 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
     const int nBasic = fModel.GetNBasicParameters();
     const std::vector<int>& categories = fModel.GetDependCategories();
     const std::size_t nLogits = categories.size() - 1;
-    MCSandwich sandwich(type);
+    const std::vector<int>& clusters = fpSettings->GetClusterVars();
+    MCSandwich sandwich(type, static_cast<int>(clusters.size()));
     if (information == nullptr ||
         !sandwich.Start(*information, 1.0, fModel.GetRedundancyInfo(), all))
         return ErrorStatus(StatusCode::kAllocationFailed);
     const int dep = fpSettings->GetDependent();
     const int fwVar = fpSettings->GetFrequencyWeightVar();
-    const int clusterVar = fpSettings->GetClusterVar();
 
     std::vector<double> x(Ix(nBasic), 0.0), probabilities;
     std::vector<int> idx;
@@ -60,8 +60,10 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
                 }
         }
         const double fw = fwVar >= 0 ? v[fwVar] : 1.0;
+        double keys[2] = {0.0, 0.0};
+        for (std::size_t c = 0; c < clusters.size() && c < 2; ++c) keys[c] = v[clusters[c]];
         if (!sandwich.Add(idx.data(), scores.data(), static_cast<int>(idx.size()), fw, 1.0, fw,
-                          clusterVar >= 0 ? v[clusterVar] : 0.0, recordNo, pass))
+                          keys, recordNo, pass))
             break;
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
@@ -76,7 +78,9 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
     } catch (const std::bad_alloc&) {
         return ErrorStatus(StatusCode::kAllocationFailed);
     }
-    fNClusters = sandwich.GetNClusters();
+    fvClusterCounts.clear();
+    for (std::size_t c = 0; c < clusters.size(); ++c)
+        fvClusterCounts.push_back(sandwich.GetNClusters(static_cast<int>(c)));
     return sandwich.Finish(fFactorTables.GetTotalWeight(), *fpRobustCov);
 }
 

@@ -103,7 +103,7 @@ int MCRegSettings::AddCovariate(int v) {
 }
 
 int MCRegSettings::AddClusterVar(int v) {
-    if (!IsFreePosition(v) || !fvClusterVars.empty()) return -1;
+    if (!IsFreePosition(v) || fvClusterVars.size() >= 2) return -1;
     if (!ReserveOneMore(fvClusterVars)) return -1;
     if (!MarkPosition(v, MCConst::VAR_SUBJECT)) return -1;
     fvClusterVars.push_back(v);

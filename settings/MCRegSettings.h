@@ -75,9 +75,9 @@ public:
     void SetRobustType(MCConst::MCRobustType t) { fRobustType = t; }
     // The column whose values name the clusters of a cluster-robust
     // covariance (role "subject"); a record without a value there is left
-    // out of the fit like one without a covariate. The new number of
-    // cluster columns, or -1 when refused (v < 0, v has a role, or a
-    // second column: one is supported).
+    // out of the fit like one without a covariate. Two columns cluster two
+    // ways. The new number of cluster columns, or -1 when refused (v < 0, v
+    // has a role, or a third column).
     int AddClusterVar(int v);
     void SetProgressListener(MCCommon_850::ProgressListener* p) { fpProgressListener = p; }
     void SetCancelPointer(MCCommon_850::MCQueryCancel* p) { fpCancel = p; }

@@ -150,7 +150,7 @@ TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
     EXPECT_EQ(r.code, 0) << r.err;
 
     // Clusters: named in the report; records without one left out; one
-    // cluster, two columns or a second covariance choice refused.
+    // cluster, three columns or a second covariance choice refused.
     const std::string clustered = kGolden + "cli_cluster.csv";
     r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -159,12 +159,16 @@ TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("64 read, 61 used"), std::string::npos) << r.out;
+    r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g", "h"});
+    EXPECT_NE(r.out.find("cluster-robust by g and h, 9 and 6 clusters (tests on 5 df)"),
+              std::string::npos)
+        << r.out;
     const TempFile one("y,x,g\n1,1,a\n2,3,a\n4,2,a\n3,5,\n");
     r = RunProgram({"glm", "--data", one.path.string(), "--formula", "y ~ x", "--cluster", "g"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("1 cluster"), std::string::npos) << r.err;
     for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{"--cluster", "g", "--cluster", "A"},
+         {std::vector<std::string>{"--cluster", "g", "h", "A"},
           std::vector<std::string>{"--cluster", "g", "--vcov", "hc3"}}) {
         std::vector<std::string> args{"glm", "--data", clustered, "--formula", "y ~ x"};
         args.insert(args.end(), extra.begin(), extra.end());

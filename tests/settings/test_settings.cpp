@@ -194,7 +194,8 @@ TEST(RegSettings, RobustCovarianceChoices) {
     EXPECT_EQ(s.AddClusterVar(-1), -1);
     EXPECT_EQ(s.AddClusterVar(3), 1);
     EXPECT_EQ(s.GetVariableTypes()[3], MCConst::VAR_SUBJECT);
-    EXPECT_EQ(s.AddClusterVar(4), -1);  // one column only
-    EXPECT_EQ(s.GetClusterVars(), std::vector<int>{3});
+    EXPECT_EQ(s.AddClusterVar(4), 2);
+    EXPECT_EQ(s.AddClusterVar(5), -1);  // two columns at most
+    EXPECT_EQ(s.GetClusterVars(), (std::vector<int>{3, 4}));
     EXPECT_EQ(s.GetClusterVar(), 3);
 }

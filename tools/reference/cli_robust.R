@@ -49,6 +49,8 @@ cluster_data$y <- round(10 + c(p = 0, q = 1.2, r = -0.7)[cluster_data$A] +
                           0.4 * cluster_data$x + shock[cluster_data$g] +
                           rnorm(nc, 0, 0.3 + 0.1 * cluster_data$x), 3)
 cluster_data$g[c(5, 17, 40)] <- NA
+# A second, crossed grouping for two-way clusters.
+cluster_data$h <- sprintf("m%d", sample(1:6, nc, TRUE))
 write.csv(cluster_data, file.path(out_dir, "cli_cluster.csv"), row.names = FALSE, na = "")
 cluster_data <- read_back(file.path(out_dir, "cli_cluster.csv"))
 
@@ -56,7 +58,7 @@ cluster_data <- read_back(file.path(out_dir, "cli_cluster.csv"))
 # "HC1") with a cluster column (then tests on clusters - 1 df).
 robust_params <- function(d, formula, type, factors = character(0), fw = NULL, rw = NULL,
                           cluster = NULL) {
-  if (!is.null(cluster)) d <- d[!is.na(d[[cluster]]), , drop = FALSE]
+  for (cl in cluster) d <- d[!is.na(d[[cl]]), , drop = FALSE]
   des <- cli_design(d, formula, factors, fw, rw, TRUE)
   rep_rows <- rep(seq_len(nrow(des$X)), des$fwv)
   X <- des$X[rep_rows, , drop = FALSE]
@@ -69,9 +71,10 @@ robust_params <- function(d, formula, type, factors = character(0), fw = NULL, r
     V <- unname(vcovHC(fit, type = toupper(type)))
     df <- fit$df.residual
   } else {
-    g <- des$u[[cluster]][rep_rows]
-    V <- unname(vcovCL(fit, cluster = g, type = "HC1"))
-    df <- length(unique(g)) - 1
+    g <- des$u[rep_rows, cluster, drop = FALSE]
+    V <- unname(vcovCL(fit, cluster = g, type = "HC1", fix = length(cluster) > 1))
+    groups <- sapply(cluster, function(cl) length(unique(g[[cl]])))
+    df <- min(groups) - 1
   }
   est <- ifelse(aliased, 0, b)
   se <- rep(NA_real_, ncol(X))
@@ -84,7 +87,7 @@ robust_params <- function(d, formula, type, factors = character(0), fw = NULL, r
     ci_lower = if (aliased[k]) NA else est[k] - q * se[k],
     ci_upper = if (aliased[k]) NA else est[k] + q * se[k]))
   vcov <- if (is.null(cluster)) list(type = type) else
-    list(type = "cluster", columns = list(cluster), groups = list(df + 1))
+    list(type = "cluster", columns = as.list(cluster), groups = as.list(unname(groups)))
   list(vcov = vcov, parameters = params,
        covariance = lapply(seq_len(nrow(V)), function(i) arr(V[i, ])))
 }
@@ -189,6 +192,15 @@ for (spec in list(list(name = "cluster", extra = character(0), fw = NULL, rw = N
            c("--formula", "y ~ A + x + A*x", "--cluster", "g", spec$extra),
            robust_params(cluster_data, "y ~ A + x + A*x", "cluster", fw = spec$fw, rw = spec$rw,
                          cluster = "g"))
+# Two-way: g and h crossed (Cameron, Gelbach and Miller), negative
+# eigenvalues of the result set to 0.
+for (spec in list(list(name = "two_way", extra = character(0), fw = NULL),
+                  list(name = "two_way_frequency_weight", extra = c("--freq-weight", "f"),
+                       fw = "f")))
+  add_case(spec$name, "cli_cluster.csv",
+           c("--formula", "y ~ A + x + A*x", "--cluster", "g", "h", spec$extra),
+           robust_params(cluster_data, "y ~ A + x + A*x", "cluster", fw = spec$fw,
+                         cluster = c("g", "h")))
 uc <- glm_data(cluster_data, c("y", "A", "x", "g"), "A", fw = "f")
 fit_cl <- robust_lm(lm(y ~ A + x, data = uc), "cluster", cluster = uc$g)
 add_case("analyses_cluster", "cli_cluster.csv",
