@@ -95,7 +95,7 @@ int ParseVcov(const std::string& text) {
 
 // --cluster: the column and the cluster-robust covariance it selects.
 void UseClusters(const std::vector<std::string>& cluster, const std::string& vcov,
-                 const Processes& processes, ModelOptions& options) {
+                 ModelOptions& options) {
     if (cluster.empty()) return;
     if (cluster.size() > 2)
         throw HostError(HostError::kUsage,
@@ -104,10 +104,6 @@ void UseClusters(const std::vector<std::string>& cluster, const std::string& vco
         throw HostError(
             HostError::kUsage,
             "--cluster selects the cluster-robust covariance: leave out --vcov " + vcov);
-    if (processes.IsSplit())
-        throw HostError(HostError::kUsage,
-                        "--cluster is not supported with records split over processes "
-                        "(mpirun): a cluster's records may lie in several parts");
     options.fvCluster = cluster;
     options.fSandwich = MCConst::ROBUST_CLUSTER;
 }
@@ -287,7 +283,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
-    UseClusters(cmd.fvCluster, cmd.fVcov, processes, options);
+    UseClusters(cmd.fvCluster, cmd.fVcov, options);
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,
                         "--tests 1 asks for sequential sums of squares, which have no robust "
@@ -373,7 +369,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
                         "--vcov " + cmd.fVcov +
                             " divides by leverages, which the logistic model does not have: "
                             "use hc0 or hc1");
-    UseClusters(cmd.fvCluster, cmd.fVcov, processes, options);
+    UseClusters(cmd.fvCluster, cmd.fVcov, options);
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

@@ -87,7 +87,7 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
                 try {
                     slot = g.fSlot.size();
                     g.fSlot.emplace(key, slot);
-                    g.fvSums.resize(g.fvSums.size() + k, 0.0);
+                    g.fvSums.resize(g.fvSums.size() + 2 * k, 0.0);
                 } catch (const std::bad_alloc&) {
                     status = ErrorStatus(StatusCode::kAllocationFailed);
                     return false;
@@ -95,8 +95,14 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
             } else {
                 slot = found->second;
             }
-            double* u = g.fvSums.data() + slot * k;
-            for (int i = 0; i < m; ++i) u[fvCols[Ix(i)]] += clusterWeight * fvVals[Ix(i)];
+            // (hi, lo) pairs: a cluster's scores nearly cancel (the
+            // residuals are orthogonal to the design), and a split fit adds
+            // them in another order.
+            double* u = g.fvSums.data() + slot * 2 * k;
+            for (int i = 0; i < m; ++i) {
+                double* at = u + 2 * Ix(fvCols[Ix(i)]);
+                DoubleDouble::Accumulate(at[0], at[1], clusterWeight * fvVals[Ix(i)], 0.0);
+            }
         }
         return true;
     }
@@ -127,9 +133,53 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
 }
 
 bool MCSandwich::Merge(MCCommon_850::PassReducer& reducer) {
-    // Clusters whose records lie in several parts are not merged here.
-    if (fType == kCluster) return false;
-    return reducer.SumExtended(fvMeat);
+    if (fType != kCluster) return reducer.SumExtended(fvMeat);
+    for (Grouping& g : fvGroupings)
+        if (!MergeGrouping(g, reducer)) return false;
+    return true;
+}
+
+bool MCSandwich::MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) const {
+    // Every process learns every key, numbers the union in key order and
+    // puts its sums in their slots; the slots are then summed.
+    const std::size_t k = Ix(fK);
+    std::vector<int> mine;
+    bool whole = true;
+    for (const auto& entry : g.fSlot) {
+        const double a = entry.first.first, b = entry.first.second;
+        whole = whole && a == static_cast<double>(static_cast<int>(a)) &&
+                b == static_cast<double>(static_cast<int>(b));
+        mine.push_back(static_cast<int>(a));
+        mine.push_back(static_cast<int>(b));
+    }
+    std::vector<double> flag{whole ? 0.0 : 1.0};
+    if (!reducer.Sum(flag) || flag[0] > 0.0) return false;
+    std::vector<std::vector<int>> all;
+    if (!reducer.Gather(mine, all)) return false;
+    std::vector<std::pair<int, int>> keys;
+    for (const std::vector<int>& part : all)
+        for (std::size_t i = 0; i + 1 < part.size(); i += 2)
+            keys.emplace_back(part[i], part[i + 1]);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::vector<double> sums(keys.size() * 2 * k, 0.0);
+    for (const auto& entry : g.fSlot) {
+        const std::pair<int, int> key(static_cast<int>(entry.first.first),
+                                      static_cast<int>(entry.first.second));
+        const std::size_t at = static_cast<std::size_t>(
+            std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+        std::copy(g.fvSums.begin() + static_cast<std::ptrdiff_t>(entry.second * 2 * k),
+                  g.fvSums.begin() + static_cast<std::ptrdiff_t>((entry.second + 1) * 2 * k),
+                  sums.begin() + static_cast<std::ptrdiff_t>(at * 2 * k));
+    }
+    if (!reducer.SumExtended(sums)) return false;
+    g.fSlot.clear();
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        g.fSlot.emplace(
+            std::make_pair(static_cast<double>(keys[i].first), static_cast<double>(keys[i].second)),
+            i);
+    g.fvSums = std::move(sums);
+    return true;
 }
 
 void MCSandwich::AddMeat(std::size_t a, std::size_t b, double v) {
@@ -144,17 +194,23 @@ double MCSandwich::Meat(std::size_t a, std::size_t b) const {
 
 void MCSandwich::AddClusterMeat(const Grouping& g, double weight,
                                 std::vector<double>& plain) const {
-    // Each cluster's sum touches only its non-zero entries; the clusters of
-    // one process are summed in plain doubles (they are not merged across
-    // processes).
+    // Each cluster's sum touches only its non-zero entries. The clusters
+    // are taken in key order, so that a split fit, whose processes all hold
+    // the merged sums, adds them as one process does.
     const std::size_t k = Ix(fK);
+    std::vector<std::pair<std::pair<double, double>, std::size_t>> order(g.fSlot.begin(),
+                                                                         g.fSlot.end());
+    std::sort(order.begin(), order.end());
     std::vector<std::size_t> nz;
     nz.reserve(k);
-    for (std::size_t c = 0; c < g.fSlot.size(); ++c) {
-        const double* u = g.fvSums.data() + c * k;
+    std::vector<double> u(k, 0.0);
+    for (const auto& entry : order) {
+        const double* pairs = g.fvSums.data() + entry.second * 2 * k;
         nz.clear();
-        for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t a = 0; a < k; ++a) {
+            u[a] = pairs[2 * a] + pairs[2 * a + 1];
             if (u[a] != 0.0) nz.push_back(a);
+        }
         for (std::size_t i = 0; i < nz.size(); ++i) {
             double* row = plain.data() + nz[i] * (nz[i] + 1) / 2;
             const double ua = weight * u[nz[i]];

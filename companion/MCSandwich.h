@@ -54,7 +54,11 @@ public:
     bool Add(const int* idx, const double* s, int nnz, double omega, double leverageWeight,
              double clusterWeight, const double* clusterKeys, long recordNo,
              MCCommon_850::MCStatus& status);
-    // The middles of all the processes of a split fit summed (HC types).
+    // The middles of all the processes of a split fit summed; with
+    // clusters, each cluster's sums by its key, whichever processes hold
+    // its records (keys must then be whole numbers, the same cluster's the
+    // same on every process). False when the reducer fails or a key is not
+    // a whole number.
     bool Merge(MCCommon_850::PassReducer& reducer);
     // cov (order p) receives the covariance; n is the total frequency
     // weight. Error 338 with fewer than two clusters.
@@ -82,11 +86,12 @@ private:
         }
     };
     // The clusters of one column, or of the intersections of two: a slot
-    // of k sums per cluster.
+    // of k double-double sums per cluster.
     struct Grouping {
         std::unordered_map<std::pair<double, double>, std::size_t, KeyHash> fSlot;
         std::vector<double> fvSums;
     };
+    bool MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) const;
     // Adds each cluster's u u' (u its non-zero entries) times weight.
     void AddClusterMeat(const Grouping& g, double weight, std::vector<double>& plain) const;
     // Negative eigenvalues of v (k x k, lower triangle) set to 0.

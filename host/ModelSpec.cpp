@@ -351,7 +351,7 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() con
     for (const ModelVariable& v : fvVariables) {
         ModelRecordIter::Slot s;
         s.fSource = static_cast<std::size_t>(Column(v).fPosition);
-        if (Column(v).IsCoded() && v.fRole != ModelVariable::kCluster)
+        if (Column(v).IsCoded() && (v.fRole != ModelVariable::kCluster || fbClusterCodes))
             s.fpIndexOfCode = &v.fvIndexOfCode;
         if (v.fRole == ModelVariable::kRegrWeight) s.fScale = fRegrWeightScale;
         slots.push_back(s);

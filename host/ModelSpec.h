@@ -158,6 +158,9 @@ private:
     std::vector<std::vector<int>> fvEffectCovariates;
     std::vector<std::string> fvWarnings;
     double fRegrWeightScale = 1.0;
+    // The cluster columns are given as the codes of their sorted values
+    // (a split fit) rather than the codes of first appearance.
+    bool fbClusterCodes = false;
     MCMath_850::MCRegSettings fSettings;
     std::size_t fNRows = 0;
     std::size_t fNUsed = 0;
