@@ -16,6 +16,7 @@
 #include "cli/ProcessGroup.h"
 #include "host/BinaryReader.h"
 #include "host/CsvReader.h"
+#include "host/EffectTests.h"
 #include "host/Formula.h"
 #include "host/GlmFit.h"
 #include "host/GlmPredictions.h"
@@ -80,6 +81,31 @@ char ParseDelimiter(const std::string& text) {
                         "end, or 'tab', not '" +
                             text + "'");
     return text[0];
+}
+
+// -1 for the model-based covariance, else the robust estimator.
+int ParseVcov(const std::string& text) {
+    static const char* const kNames[] = {"hc0", "hc1", "hc2", "hc3"};
+    if (text == "model") return -1;
+    for (int i = 0; i < 4; ++i)
+        if (text == kNames[i]) return i;
+    throw HostError(HostError::kUsage,
+                    "--vcov takes model, hc0, hc1, hc2 or hc3, not '" + text + "'");
+}
+
+// --cluster: the column and the cluster-robust covariance it selects.
+void UseClusters(const std::vector<std::string>& cluster, const std::string& vcov,
+                 ModelOptions& options) {
+    if (cluster.empty()) return;
+    if (cluster.size() > 2)
+        throw HostError(HostError::kUsage,
+                        "--cluster takes one column, or two for two-way clustering");
+    if (options.fSandwich >= 0)
+        throw HostError(
+            HostError::kUsage,
+            "--cluster selects the cluster-robust covariance: leave out --vcov " + vcov);
+    options.fvCluster = cluster;
+    options.fSandwich = MCConst::ROBUST_CLUSTER;
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -274,6 +300,13 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
+    options.fSandwich = ParseVcov(cmd.fVcov);
+    UseClusters(cmd.fvCluster, cmd.fVcov, options);
+    if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
+        throw HostError(HostError::kUsage,
+                        "--tests 1 asks for sequential sums of squares, which have no robust "
+                        "form: with a robust covariance ask for --tests 3 (Wald tests with "
+                        "that covariance)");
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;
@@ -348,6 +381,13 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;
+    options.fSandwich = ParseVcov(cmd.fVcov);
+    if (options.fSandwich >= 2)
+        throw HostError(HostError::kUsage,
+                        "--vcov " + cmd.fVcov +
+                            " divides by leverages, which the logistic model does not have: "
+                            "use hc0 or hc1");
+    UseClusters(cmd.fvCluster, cmd.fVcov, options);
     TerminalProgress progress;
     const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
     const ModelSpec& spec = *m->fpSpec;

@@ -44,11 +44,15 @@ struct ModelCommand : ReadCommand {
 
 struct GlmCommand : ModelCommand {
     std::string fRegrWeight;
+    std::string fVcov = "model";  // model, hc0, hc1, hc2 or hc3
+    std::vector<std::string> fvCluster;
     double fTolerance = 0.0;
     bool fbCovariance = false;
 };
 
 struct LogisticCommand : ModelCommand {
+    std::string fVcov = "model";  // model, hc0 or hc1
+    std::vector<std::string> fvCluster;
     std::string fReference = "last";
     int fMaxIterations = 100;
 };

@@ -164,6 +164,15 @@ int main(int argc, char** argv) {
     glm->add_option("--predictions", glmCmd.fPredictions,
                     "Write each record's predicted value and residual (CSV)")
         ->type_name("FILE");
+    glm->add_option("--vcov", glmCmd.fVcov,
+                    "Covariance of the estimates: model-based, or heteroskedasticity-consistent "
+                    "HC0 to HC3 (the standard errors, tests, marginal means and exports use it)")
+        ->capture_default_str()
+        ->type_name("model|hc0|hc1|hc2|hc3");
+    glm->add_option("--cluster", glmCmd.fvCluster,
+                    "Cluster-robust covariance of the estimates, the records grouped by this "
+                    "column's values (tests on clusters - 1 df)")
+        ->type_name("COL");
     glm->add_flag("--covariance", glmCmd.fbCovariance,
                   "Add the covariance matrix of the estimates to the JSON");
     glm->add_option("--tolerance", glmCmd.fTolerance,
@@ -186,6 +195,17 @@ int main(int argc, char** argv) {
                      "Iterations of Fisher scoring at most")
         ->capture_default_str()
         ->type_name("N");
+    logistic
+        ->add_option("--vcov", logCmd.fVcov,
+                     "Covariance of the estimates: model-based (the inverse information) or "
+                     "robust HC0 or HC1 (the tests, marginal means and exports use it)")
+        ->capture_default_str()
+        ->type_name("model|hc0|hc1");
+    logistic
+        ->add_option("--cluster", logCmd.fvCluster,
+                     "Cluster-robust covariance of the estimates, the records grouped by this "
+                     "column's values")
+        ->type_name("COL");
     AddAnalysisOptions(logistic, logCmd);
     logistic
         ->add_option("--predictions", logCmd.fPredictions,

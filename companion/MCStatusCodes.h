@@ -51,6 +51,10 @@ enum : long {
     kLevelsMissing = 332,
     kSettingsDesignDisagree = 335,
     kCovarianceDimension = 336,
+    // A record with leverage 1 under an estimator that divides by 1 - h.
+    kLeverageOne = 337,
+    // Cluster-robust covariance with fewer than two clusters.
+    kOneCluster = 338,
 };
 }  // namespace StatusCode
 

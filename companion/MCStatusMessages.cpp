@@ -21,6 +21,8 @@
 //   327  d1 the reference category
 //   328, 329  d1 the index, d2 the number of specifications (tests)
 //   336  d1 dimension of the covariance matrix, d2 number of estimates
+//   337  d1 number of the record in the pass (1-based), s1 its leverage
+//   338  d1 number of clusters
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -117,6 +119,13 @@ const Entry kCatalogue[] = {
     {StatusCode::kCovarianceDimension,
      {"The covariance matrix has dimension %d1 but there are %d2 estimates.",
       "The dimension of the covariance matrix differs from the number of estimates."}},
+    {StatusCode::kLeverageOne,
+     {"Record %d1 has leverage %s1: the model fits it exactly, so the HC2 and HC3 "
+      "covariances, which divide by 1 minus the leverage, are not defined.",
+      "A record has leverage 1: the HC2 and HC3 covariances are not defined."}},
+    {StatusCode::kOneCluster,
+     {"The records form %d1 cluster: a cluster-robust covariance needs at least two.",
+      "A cluster-robust covariance needs at least two clusters."}},
 };
 
 }  // namespace

@@ -72,6 +72,10 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
             fvChecks.push_back({p, nDepCategs >= 1 ? kCategorical : kContinuous, limit, false});
         else if (t == MCConst::VAR_FREQ_WEIGHT || t == MCConst::VAR_REGR_WEIGHT)
             fvChecks.push_back({p, kWeight, 0, false});
+        else if (t == MCConst::VAR_SUBJECT)
+            // A record without its cluster cannot enter a cluster-robust
+            // covariance, so it is left out of the fit altogether.
+            fvChecks.push_back({p, kContinuous, 0, false});
     }
 }
 

@@ -51,7 +51,8 @@ public:
 private:
     enum CheckKind : int { kCategorical, kContinuous, kWeight };
     // One position that a rule looks at; positions without a rule (role 0,
-    // 6 to 9) are left out, so a record costs one step per model variable.
+    // 6, 7 and 9) are left out, so a record costs one step per model
+    // variable. A cluster column (8) must hold a value.
     struct Check {
         int fPos;
         CheckKind fKind;

@@ -150,11 +150,17 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
     if (!fModel.IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     iter.NewPass();
     MCStatus pass;
+    long recordNo = 0;
     while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
+        ++recordNo;
         if (!fValidator.IsValidRecord(*record, pass)) continue;
-        fModel.AccumulateResidual(record->GetAll());
+        const double e = fModel.AccumulateResidual(record->GetAll());
+        // The robust covariance's middle needs the residuals, and the bread
+        // is known since the sweep: no pass of its own.
+        if (fModel.HasSandwich() && !fModel.AddToSandwich(record->GetAll(), e, recordNo, pass))
+            break;
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
     if (MCCommon_850::PassReducer* reducer = Reducer())

@@ -105,9 +105,12 @@ bool MCGLMModel::FitsInMemory(long p) {
     // Z'Z and the covariance matrix that the output statistics copy from
     // it. Refused before allocating: on a system that overcommits, a matrix
     // too large for the machine is granted and the process killed later.
-    const auto need = [](long n) {
+    // A robust covariance adds its bread, middle, two products and result.
+    const double robust = fpSettings->GetSandwichType() >= 0 ? 4.5 * 8.0 : 0.0;
+    const auto need = [robust](long n) {
         return MCSymMatrix::StorageBytes(static_cast<int>(n) + 1) +
-               MCSymMatrix::StorageBytes(static_cast<int>(n));
+               MCSymMatrix::StorageBytes(static_cast<int>(n)) +
+               robust * static_cast<double>(n) * static_cast<double>(n);
     };
     const double have = static_cast<double>(UsableMemoryBytes());
     if (have <= 0.0 || need(p) <= have) return true;
@@ -238,6 +241,15 @@ MCStatus MCGLMModel::BuildModel() {
         params.Resize(p);
         fpZPrimeZ->ZeroOutRedundant(params);
         fpZPrimeZ->Scale(1.0 / fTotalWeight);
+        const int sandwich = fpSettings->GetSandwichType();
+        if (sandwich >= 0) {
+            static_assert(static_cast<int>(MCSandwich::kCluster) == MCConst::ROBUST_CLUSTER,
+                          "one numbering");
+            fpSandwich = std::make_unique<MCSandwich>(
+                sandwich, static_cast<int>(fpSettings->GetClusterVars().size()));
+            if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
+                return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+        }
         fbModelBuilt = true;
         fResidualSum = fResidualLow = 0.0;
         fTotalSum = fTotalLow = 0.0;
@@ -262,6 +274,7 @@ bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
 }
 
 bool MCGLMModel::MergeErrorSums(MCCommon_850::PassReducer& reducer) {
+    if (fpSandwich && !fpSandwich->Merge(reducer)) return false;
     std::vector<double> sums{fResidualSum, fResidualLow, fTotalSum, fTotalLow};
     std::vector<double> rows{static_cast<double>(fNResidualRows)};
     if (!reducer.SumExtended(sums) || !reducer.Sum(rows)) return false;
@@ -311,6 +324,18 @@ void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* value
     for (int k = 0; k + 1 < fNnz; ++k) scratch[Ix(fvIdx[k])] = e * fvHi[k] * wt;
 }
 
+bool MCGLMModel::AddToSandwich(const double* values, double e, long recordNo, MCStatus& status) {
+    if (!fpSandwich || values == nullptr) return true;
+    ExpandSparse(values);
+    for (int k = 0; k + 1 < fNnz; ++k) fvHi[Ix(k)] += fvLo[Ix(k)];
+    const double fw = FreqWeight(values), rw = RegrWeight(values);
+    double keys[2] = {0.0, 0.0};
+    const std::vector<int>& clusters = fpSettings->GetClusterVars();
+    for (std::size_t c = 0; c < clusters.size() && c < 2; ++c) keys[c] = values[clusters[c]];
+    return fpSandwich->Add(fvIdx.data(), fvHi.data(), fNnz - 1, fw * rw * rw * e * e, rw,
+                           fw * rw * e, keys, recordNo, status);
+}
+
 MCStatus MCGLMModel::FinishErrors() {
     fResidualSum += fResidualLow;
     fTotalSum += fTotalLow;
@@ -322,6 +347,15 @@ MCStatus MCGLMModel::FinishErrors() {
         MCStatus s = ErrorStatus(StatusCode::kNoPositiveWeight);
         s.SetScaleDatum(1, fTotalWeight);
         return fStatus = s;
+    }
+    if (fpSandwich) {
+        try {
+            fpRobustCov = std::make_unique<MCSymMatrix>(0);
+        } catch (const std::bad_alloc&) {
+            return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+        }
+        const MCStatus s = fpSandwich->Finish(fTotalWeight, *fpRobustCov);
+        if (s.IsError()) return fStatus = s;
     }
     return fStatus = MCStatus();
 }

@@ -4,6 +4,7 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCCancelInfo.h"
+#include "companion/MCSandwich.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "design/MCRegrParameter.h"
@@ -52,6 +53,14 @@ public:
     // The residual pass's accumulation alone, without the score vector;
     // returns the record's residual.
     double AccumulateResidual(const double* values);
+    // With a robust covariance asked for: adds the record with residual e
+    // (from AccumulateResidual) to the middle of the sandwich; recordNo is
+    // its number in the pass, for messages. False with the status set when
+    // the record makes the estimator undefined.
+    bool AddToSandwich(const double* values, double e, long recordNo,
+                       MCCommon_850::MCStatus& status);
+    bool HasSandwich() const { return fpSandwich != nullptr; }
+    // Also finishes the robust covariance, when asked for.
     MCCommon_850::MCStatus FinishErrors();
     // The predicted value; system-missing when a cell of the record was not
     // observed in the fitting data.
@@ -73,6 +82,12 @@ public:
     bool AreParamsCreated() const { return fbParamsCreated; }
     bool IsModelBuilt() const { return fbModelBuilt; }
     const MCSymMatrix* GetZPrimeZ() const { return fpZPrimeZ.get(); }
+    // The robust covariance of the estimates; null unless the settings ask
+    // for one.
+    const MCSymMatrix* GetRobustCovariance() const { return fpRobustCov.get(); }
+    // The clusters of cluster column c of a cluster-robust covariance; 0
+    // otherwise.
+    long GetNClusters(int c = 0) const { return fpSandwich ? fpSandwich->GetNClusters(c) : 0; }
     const std::vector<int>& GetFactorOffsets() const { return fvFactors; }
     const std::vector<int>& GetCovariateOffsets() const { return fvCovariates; }
     const std::vector<MCRegrParameter>& GetParameters() const { return fvParameters; }
@@ -109,6 +124,12 @@ private:
     bool FitsInMemory(long p);
     double RowWeight(const double* values) const;
     double FittedValue(const double* values) const;
+    double FreqWeight(const double* values) const {
+        return fFreqWeightVar >= 0 ? values[fFreqWeightVar] : 1.0;
+    }
+    double RegrWeight(const double* values) const {
+        return fRegrWeightVar >= 0 ? values[fRegrWeightVar] : 1.0;
+    }
 
     const MCRegSettings* fpSettings;
     MCCancelInfo* fpCancel;
@@ -159,6 +180,10 @@ private:
     double fTotalWeight;
     double fRSquare;
     double fRMSE;
+
+    // The robust covariance, accumulated in the residual pass.
+    std::unique_ptr<MCSandwich> fpSandwich;
+    std::unique_ptr<MCSymMatrix> fpRobustCov;
 };
 
 }  // namespace MCMath_850

@@ -1,5 +1,6 @@
 #include "glm/MCGLMOutputStats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,6 +32,8 @@ public:
     double fErrorDF;
     double fErrorMS;
     int fRank = 0;
+    long fNClusters = 0;
+    std::vector<long> fvClusterCounts;
 
     explicit MCGLMOutStatsImpl(MCGLMAlgorithm& algorithm)
         : fpAlgorithm(&algorithm), fFactorCounts(algorithm.GetFactorCounts()) {}
@@ -68,6 +71,15 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
     const double rss = model.GetResidualSum() * W;
     d.fErrorMS = d.fErrorDF > 0.0 ? rss / d.fErrorDF : MCMV::Missing();
 
+    for (std::size_t c = 0; c < settings.GetClusterVars().size(); ++c)
+        d.fvClusterCounts.push_back(model.GetNClusters(static_cast<int>(c)));
+    d.fNClusters = 0;
+    for (long g : d.fvClusterCounts)
+        d.fNClusters = d.fNClusters == 0 ? g : std::min(g, d.fNClusters);
+    if (const MCSymMatrix* robust = model.GetRobustCovariance()) {
+        d.fpCovariance = std::make_unique<MCSymMatrix>(*robust);
+        return;
+    }
     // Copied without first allocating a matrix of zeros: for a large model
     // that would need half as much memory again.
     const MCSymMatrix* zz = model.GetZPrimeZ();
@@ -148,6 +160,16 @@ double MCGLMOutputStats::GetErrorMeanSquare() const {
 }
 int MCGLMOutputStats::GetRank() const {
     return fpImpl->fRank;
+}
+long MCGLMOutputStats::GetNClusters() const {
+    return fpImpl->fNClusters;
+}
+const std::vector<long>& MCGLMOutputStats::GetClusterCounts() const {
+    return fpImpl->fvClusterCounts;
+}
+double MCGLMOutputStats::GetTestDF() const {
+    if (fpImpl->fNClusters > 0) return static_cast<double>(fpImpl->fNClusters - 1);
+    return fpImpl->fErrorDF;
 }
 
 void MCGLMOutputStats::Display() const {

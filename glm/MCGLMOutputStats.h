@@ -22,6 +22,8 @@ class MCGLMAlgorithm;
 // aliased parameters, sigma^2 = sum(fw * rw * e^2) / error df, the error df
 // being the settings' df when positive and otherwise the total frequency
 // weight minus the rank. These are the standard errors R's vcov(lm) gives.
+// When the settings ask for a robust covariance it is the model's sandwich
+// estimate instead (MCGLMSandwich).
 // GetNDegFreedom() keeps its own definition: the settings' df when
 // positive, otherwise the total regression weight minus p.
 class MCGLMOutputStats : public IMCRegOutputStats {
@@ -53,6 +55,15 @@ public:
     double GetErrorDF() const;
     double GetErrorMeanSquare() const;
     int GetRank() const;
+    // The clusters behind a cluster-robust covariance (the fewer of two
+    // columns'); 0 otherwise.
+    long GetNClusters() const;
+    // The clusters of each cluster column.
+    const std::vector<long>& GetClusterCounts() const;
+    // The df of the t and F tests and intervals: the clusters minus one
+    // under a cluster-robust covariance (its information grows with the
+    // clusters, not the records), otherwise the error df.
+    double GetTestDF() const;
 
     class MCGLMOutStatsImpl;
 

@@ -142,6 +142,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     ginv.ZeroOutRedundant(nonRedundant);
 
     const double errorDF = HostValue(glm.GetErrorDF());
+    const double testDF = HostValue(glm.GetTestDF());
     MCRegSettings settings = *m.fpSettings;
     settings.SetProgressListener(nullptr);
     settings.SetTestType(MCConst::TEST_WALD_F);
@@ -149,7 +150,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     const std::vector<double>& b = glm.GetParamEstimates();
     MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst, layout.fvCount,
                             AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
-                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(errorDF) ? 0.0 : errorDF,
+                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(testDF) ? 0.0 : testDF,
                             nullptr);
     if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
     const MCStatus status = tests.TestModelEffect();
@@ -163,6 +164,14 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester);
     r.fCorrectedModel =
         CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", &ssTester);
+    // With a robust covariance F is the Wald statistic over its df, no
+    // longer a ratio of mean squares: a sum of squares beside it would
+    // not give it back.
+    if (m.fpSettings->GetSandwichType() >= 0) {
+        for (std::vector<EffectTestRow>* rows : {&r.fvTypeI, &r.fvTypeIII})
+            for (EffectTestRow& row : *rows) row.fSS = row.fMeanSquare = kMissing;
+        r.fCorrectedModel.fSS = r.fCorrectedModel.fMeanSquare = kMissing;
+    }
 
     const double W = glm.GetTotalFreqWeight();
     const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));

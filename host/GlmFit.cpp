@@ -75,6 +75,12 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
 
 }  // namespace
 
+std::string VcovName(const MCMath_850::MCRegSettings& settings) {
+    static const char* const kNames[] = {"hc0", "hc1", "hc2", "hc3", "cluster"};
+    const int type = settings.GetSandwichType();
+    return type >= 0 && type <= 4 ? kNames[type] : "model";
+}
+
 FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
     FittedModel m;
     m.fpSpec = &spec;
@@ -127,6 +133,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fvTextFactors = spec.GetTextFactors();
     r.fvVariables = ResultVariables(spec);
     r.fConfidence = confidence;
+    r.fVcov = VcovName(settings);
     if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
         r.fRecordsRead = c->GetNRecordsRead();
         r.fRecordsUsed = c->GetNRecordsUsed();
@@ -144,7 +151,11 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
     for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
 
-    const double df = r.fErrorDF;
+    const double df = HostValue(glm.GetTestDF());
+    r.fNClusters = glm.GetNClusters();
+    r.fvClusterCounts = glm.GetClusterCounts();
+    for (int p : settings.GetClusterVars())
+        r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
     const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;
     const std::vector<double>& estimates = glm.GetParamEstimates();
     const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();

@@ -57,6 +57,12 @@ public:
     double fTotalFreqWeight = 0.0;
     double fTotalRegrWeight = 0.0;
     double fConfidence = 0.95;
+    // The covariance behind the standard errors: "model", "hc0" to "hc3".
+    std::string fVcov = "model";
+    // A cluster-robust covariance: the columns and the number of clusters.
+    std::vector<std::string> fvClusterColumns;
+    std::vector<long> fvClusterCounts;  // per column
+    long fNClusters = 0;                // the fewest: tests on this less one
     std::vector<ParameterRow> fvParameters;
     double fRSquare = kMissing;  // missing when the dependent does not vary
     // The library's root mean square error: sqrt(weighted residual SS / total
@@ -86,6 +92,10 @@ public:
 private:
     long fCode;
 };
+
+// The covariance the settings ask for: "model", "hc0" to "hc3" or
+// "cluster".
+std::string VcovName(const MCMath_850::MCRegSettings& settings);
 
 // The library's missing value as the host's (NaN); other values unchanged.
 double HostValue(double v);

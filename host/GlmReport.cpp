@@ -7,6 +7,22 @@
 
 namespace mchost {
 
+std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns,
+                     const std::vector<long>& clusters) {
+    if (vcov == "model") return "model-based";
+    if (vcov == "cluster") {
+        std::string out = "cluster-robust by " + (columns.empty() ? "" : columns.front());
+        if (columns.size() > 1) out += " and " + columns[1];
+        out += ", ";
+        for (std::size_t c = 0; c < clusters.size(); ++c)
+            out += (c > 0 ? " and " : "") + std::to_string(clusters[c]);
+        return out + " clusters";
+    }
+    std::string upper;
+    for (char c : vcov) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return upper + " (heteroskedasticity-consistent)";
+}
+
 std::string FormatGlmText(const GlmResult& r) {
     std::string out = "General linear model\n\n";
     TextTable head(false);
@@ -18,6 +34,10 @@ std::string FormatGlmText(const GlmResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Count(r.fTotalFreqWeight)});
     out += head.Render("  ");
+    out += "\nCovariance of the estimates: " +
+           VcovText(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
+    if (r.fVcov == "cluster") out += " (tests on " + std::to_string(r.fNClusters - 1) + " df)";
+    out += "\n";
 
     const std::string level = Format("%g", r.fConfidence * 100.0) + "%";
     TextTable t;
@@ -48,6 +68,16 @@ std::string FormatGlmText(const GlmResult& r) {
     return out;
 }
 
+nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
+                                const std::vector<long>& clusters) {
+    nlohmann::ordered_json j = {{"type", vcov}};
+    if (vcov == "cluster") {
+        j["columns"] = columns;
+        j["groups"] = clusters;
+    }
+    return j;
+}
+
 std::string FormatGlmJson(const GlmResult& r, const JsonOptions& options) {
     return JsonText(GlmJson(r, options));
 }
@@ -63,6 +93,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     j["total_regression_weight"] = JsonNumber(r.fTotalRegrWeight);
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     json params = json::array();
     for (const ParameterRow& p : r.fvParameters) {
         json o;

@@ -163,6 +163,10 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fvCategories = d.fvCategories;
     r.fReference = d.fReference;
     r.fConfidence = d.fOptions.fConfidence;
+    r.fVcov = VcovName(settings);
+    r.fvClusterCounts = stats.GetClusterCounts();
+    for (int p : settings.GetClusterVars())
+        r.fvClusterColumns.push_back(d.fpSpec->GetVariables()[static_cast<std::size_t>(p)].fName);
     const auto& component = dynamic_cast<const MCMath_850::MCLogComponent&>(*d.fpComponent);
     r.fRecordsRead = component.GetNRecordsRead();
     r.fRecordsUsed = component.GetNRecordsUsed();

@@ -64,6 +64,11 @@ public:
     long long fRecordsUsed = 0;
     double fTotalFreqWeight = 0.0;
     double fConfidence = 0.95;
+    // The covariance behind the standard errors: "model", "hc0" or "hc1".
+    std::string fVcov = "model";
+    // A cluster-robust covariance: the columns and the number of clusters.
+    std::vector<std::string> fvClusterColumns;
+    std::vector<long> fvClusterCounts;  // per column
     // Logit by logit in category order (the reference left out).
     std::vector<LogisticParameterRow> fvParameters;
     std::vector<IterationRow> fvIterations;

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "host/GlmReport.h"
 #include "host/ReportFormat.h"
 
 namespace mchost {
@@ -20,6 +21,8 @@ std::string FormatLogisticText(const LogisticResult& r) {
     if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
         head.Add({"Total frequency weight", Count(r.fTotalFreqWeight)});
     out += head.Render("  ");
+    out += "\nCovariance of the estimates: " +
+           VcovText(r.fVcov, r.fvClusterColumns, r.fvClusterCounts) + "\n";
 
     TextTable cats;
     cats.Add({"Category", "Weight", "Percent"});
@@ -126,6 +129,7 @@ nlohmann::ordered_json LogisticJson(const LogisticResult& r, const JsonOptions& 
     j["reference_category"] = r.fReference;
     j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
     j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     json weights = json::array();
     for (double w : r.fvCategoryWeights) weights.push_back(JsonNumber(w));
     j["category_weights"] = std::move(weights);

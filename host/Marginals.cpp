@@ -193,7 +193,7 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     // scale are only made for a positive one: any positive value will do.
     double errorDF = m.fpStats->GetTotalFreqWeight();
     if (const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats))
-        errorDF = std::max(0.0, HostValue(glm->GetErrorDF()));
+        errorDF = std::max(0.0, HostValue(glm->GetTestDF()));
     const MCStatus s = run->fpMarginals->SetEmmeansTesting(&run->fCovariance, run->fNonRedundant,
                                                            errorDF, nullptr);
     if (s.IsError()) ThrowLibraryError(s);

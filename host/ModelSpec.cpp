@@ -105,6 +105,8 @@ const char* RoleName(ModelVariable::Role role) {
             return "covariate";
         case ModelVariable::kFreqWeight:
             return "frequency_weight";
+        case ModelVariable::kCluster:
+            return "cluster";
         default:
             return "regression_weight";
     }
@@ -131,6 +133,12 @@ std::vector<ColumnPlan> PlanColumns(const Formula& formula, const ModelOptions& 
         ColumnPlan& c = at(ResolveOptionName(header, *w.first, w.second));
         c.fbLoad = c.fbWeight = true;
         c.fbFreqWeight = w.first == &options.fFreqWeight;
+    }
+    // Clusters are told apart by their values, numbers or texts alike.
+    for (const std::string& cluster : options.fvCluster) {
+        ColumnPlan& c = at(ResolveOptionName(header, cluster, "--cluster"));
+        if (!c.fbLoad) c.fbCategorical = true;
+        c.fbLoad = true;
     }
     // A stray text cell must not turn a numeric column into a factor: the
     // columns read as numbers may hold only numbers and missing values, or
@@ -281,8 +289,17 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     };
     const int fwPos = addWeight(options.fFreqWeight, ModelVariable::kFreqWeight, "--freq-weight");
     const int rwPos = addWeight(options.fRegrWeight, ModelVariable::kRegrWeight, "--regr-weight");
+    // The cluster column may also be a model variable: it has a record
+    // position of its own.
+    std::vector<int> clusterPositions;
+    for (const std::string& cluster : options.fvCluster)
+        clusterPositions.push_back(
+            AddVariable(cluster, ColumnIndex(header, cluster), ModelVariable::kCluster));
     for (ModelVariable& v : fvVariables) {
         const CodedColumn& c = loaded(v.fColumn);
+        // Its values only group records: a text's code of first appearance
+        // serves, no sorted categories needed.
+        if (v.fRole == ModelVariable::kCluster) continue;
         if (v.fRole == ModelVariable::kFactor ||
             (v.fRole == ModelVariable::kDependent && options.fbCategoricalDependent)) {
             Categories cats = SortedCategories(c);
@@ -320,6 +337,17 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     fSettings.SetInterceptUse(options.fbIntercept && !formula.fbInterceptRemoved);
     if (options.fTolerance > 0.0) fSettings.SetTolerance(options.fTolerance);
     fSettings.SetConfidenceLevel(options.fConfidence);
+    if (options.fSandwich >= 0) {
+        fSettings.SetCovbType(MCConst::COVB_ROBUST);
+        fSettings.SetRobustType(static_cast<MCConst::MCRobustType>(options.fSandwich));
+    }
+    if (!clusterPositions.empty()) {
+        for (int p : clusterPositions)
+            if (fSettings.AddClusterVar(p) < 0)
+                throw HostError(HostError::kUsage, "--cluster takes at most two columns");
+        fSettings.SetCovbType(MCConst::COVB_ROBUST);
+        fSettings.SetRobustType(MCConst::ROBUST_CLUSTER);
+    }
     BuildEffects(formula);
 }
 
@@ -385,7 +413,8 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() con
     for (const ModelVariable& v : fvVariables) {
         ModelRecordIter::Slot s;
         s.fSource = static_cast<std::size_t>(Column(v).fPosition);
-        if (Column(v).IsCoded()) s.fpIndexOfCode = &v.fvIndexOfCode;
+        if (Column(v).IsCoded() && (v.fRole != ModelVariable::kCluster || fbClusterCodes))
+            s.fpIndexOfCode = &v.fvIndexOfCode;
         if (v.fRole == ModelVariable::kRegrWeight) s.fScale = fRegrWeightScale;
         slots.push_back(s);
     }

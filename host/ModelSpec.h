@@ -22,6 +22,12 @@ public:
     bool fbIntercept = true;
     double fTolerance = 0.0;  // not positive: the library's default
     double fConfidence = 0.95;
+    // The robust covariance's estimator (an MCConst::MCRobustType), or -1
+    // for the model-based covariance.
+    int fSandwich = -1;
+    // The columns (one or two) naming the clusters of a cluster-robust
+    // covariance (which they then select); empty: none.
+    std::vector<std::string> fvCluster;
     // The dependent's distinct values are coded as sorted categories, as a
     // factor's are (a model of a categorical dependent).
     bool fbCategoricalDependent = false;
@@ -30,7 +36,7 @@ public:
 // A variable at one record position of the records given to the library.
 class ModelVariable {
 public:
-    enum Role { kDependent, kFactor, kCovariate, kFreqWeight, kRegrWeight };
+    enum Role { kDependent, kFactor, kCovariate, kFreqWeight, kRegrWeight, kCluster };
 
     std::string fName;
     int fColumn = -1;  // in the data table
@@ -158,6 +164,9 @@ private:
     std::vector<std::vector<int>> fvEffectCovariates;
     std::vector<std::string> fvWarnings;
     double fRegrWeightScale = 1.0;
+    // The cluster columns are given as the codes of their sorted values
+    // (a split fit) rather than the codes of first appearance.
+    bool fbClusterCodes = false;
     MCMath_850::MCRegSettings fSettings;
     std::size_t fNRows = 0;
     std::size_t fNUsed = 0;

@@ -98,8 +98,25 @@ void ModelSpec::UnionCategories(Processes& processes, ModelVariable& v) {
 
 void ModelSpec::MergeAcrossProcesses(Processes& processes) {
     if (!processes.IsSplit()) return;
+    // A cluster's records may lie in several parts: its key must be the
+    // same in all, so its column is numbered by the sorted union of the
+    // parts' values, as a factor's categories are.
+    for (ModelVariable& v : fvVariables) {
+        if (v.fRole != ModelVariable::kCluster) continue;
+        if (!Column(v).IsCoded())
+            throw HostError(HostError::kUsage,
+                            "with records split over processes the cluster column '" + v.fName +
+                                "' cannot also be a covariate of the model");
+        Categories cats = SortedCategories(Column(v));
+        v.fvCategories = std::move(cats.fvLabels);
+        v.fvIndexOfCode = std::move(cats.fvIndexOfCode);
+        fbClusterCodes = true;
+    }
     for (ModelVariable& v : fvVariables)
         if (Column(v).IsCoded()) UnionCategories(processes, v);
+    // Only the codes are needed; the reports list no cluster's values.
+    for (ModelVariable& v : fvVariables)
+        if (v.fRole == ModelVariable::kCluster) v.fvCategories.clear();
     std::vector<int> sizes;
     for (int p : fvFactorPositions) {
         const auto k = fvVariables[static_cast<std::size_t>(p)].fvCategories.size();

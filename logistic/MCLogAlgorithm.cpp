@@ -198,6 +198,13 @@ MCStatus MCLogAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     if (fStatus.IsError()) return fStatus;
     fbModelBuilt = true;
     fModel.SetModelBuilt();
+    if (fpSettings->GetSandwichType() >= 0) {
+        const MCStatus robust = RobustCovariance(iter);
+        if (robust.IsError()) {
+            fbModelBuilt = false;
+            return fStatus = robust;
+        }
+    }
     return fvWarnings.empty() ? fStatus : fvWarnings.back();
 }
 

@@ -59,6 +59,11 @@ public:
     const MCLogModel& GetModel() const { return fModel; }
     MCLogModel& GetModel() { return fModel; }
     const MCRegOptimizer* GetOptimizer() const { return fpOptimizer.get(); }
+    // The robust covariance of all the parameters; null unless the
+    // settings ask for one.
+    const MCSymMatrix* GetRobustCovariance() const { return fpRobustCov.get(); }
+    // The clusters of each cluster column.
+    const std::vector<long>& GetClusterCounts() const { return fvClusterCounts; }
     const std::vector<MCCommon_850::MCStatus>& GetWarnings() const { return fvWarnings; }
     const MCRegRecordValidator& GetRecordValidator() const { return fValidator; }
     double GetTotalWeight() const { return fFactorTables.GetTotalWeight(); }
@@ -77,6 +82,9 @@ private:
     // X'X from the patterns or from one more pass over the records.
     MCCommon_850::MCStatus FillXPrimeX(MCCommon_850::MultiPassRecordIter& iter);
     MCCommon_850::MCStatus Estimate(MCCommon_850::MultiPassRecordIter& iter);
+    // With a robust covariance asked for: one more pass summing each
+    // record's scores x (x) (y - p), the inverse information as the bread.
+    MCCommon_850::MCStatus RobustCovariance(MCCommon_850::MultiPassRecordIter& iter);
 
     const MCLogRegSettings* fpSettings;
     MCRecordExtractor fPatternExtractor;
@@ -90,6 +98,8 @@ private:
     std::unique_ptr<MCAccumStatsLogistic> fpAccum;
     std::unique_ptr<MCRegOptimizer> fpOptimizer;
     std::vector<double> fvEstimates;
+    std::unique_ptr<MCSymMatrix> fpRobustCov;
+    std::vector<long> fvClusterCounts;
     bool fbFactorTableFilled = false;
     bool fbParamsCreated = false;
     bool fbModelBuilt = false;

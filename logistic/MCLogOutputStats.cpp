@@ -38,7 +38,9 @@ public:
           fParamEstimates(&algorithm.GetModel().GetParamEstimates()),
           fTotalFreqWeight(algorithm.GetTotalWeight()),
           fTotalRegrWeight(algorithm.GetTotalRegrWeight()),
-          fpCovariance(algorithm.GetModel().GetHessianGI()) {}
+          fpCovariance(algorithm.GetRobustCovariance() != nullptr
+                           ? algorithm.GetRobustCovariance()
+                           : algorithm.GetModel().GetHessianGI()) {}
 };
 
 MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm)
@@ -100,6 +102,10 @@ double MCLogOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
         default:
             return MCMV::Missing();
     }
+}
+
+const std::vector<long>& MCLogOutputStats::GetClusterCounts() const {
+    return fpImpl->fpAlgorithm->GetClusterCounts();
 }
 
 const MCSymMatrix* MCLogOutputStats::GetCovarianceMatrix() const {

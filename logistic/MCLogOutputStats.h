@@ -81,6 +81,8 @@ public:
     const MCBitSet& GetBasicRedundancy() const;
     bool GetParamsForEffect(int effect, int& first, int& count) const;
     const MCSymMatrix* GetSweptCrossProduct() const;
+    // The clusters of each cluster column of a cluster-robust covariance.
+    const std::vector<long>& GetClusterCounts() const;
 
     class MCLogOutStatsImpl;
 

@@ -101,6 +101,11 @@ const char* GetText(MCCovbType v) {
     return Lookup(v, 0, texts, kUnrecognized);
 }
 
+const char* GetText(MCRobustType v) {
+    static const char* const texts[] = {" = HC0", " = HC1", " = HC2", " = HC3", " = Cluster"};
+    return Lookup(v, 0, texts, kUnrecognized);
+}
+
 const char* GetText(MCHessianCompMethod v) {
     static const char* const texts[] = {" = Fisher scoring", " = Newton-Raphson", " = Hybrid"};
     return Lookup(v, 1, texts, kTypeUnrecognized);
@@ -158,6 +163,7 @@ MCREG_DISPLAYC(MCContrastType)
 MCREG_DISPLAYC(MCEffectAnalysisType)
 MCREG_DISPLAYC(MCEmmScaleType)
 MCREG_DISPLAYC(MCCovbType)
+MCREG_DISPLAYC(MCRobustType)
 MCREG_DISPLAYC(MCHessianCompMethod)
 MCREG_DISPLAYC(MCConvType)
 MCREG_DISPLAYC(MCCategRef)

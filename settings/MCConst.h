@@ -86,6 +86,16 @@ enum MCEmmScaleType : int { EMM_SCALE_ORIGINAL = 0, EMM_SCALE_TRANSFORMED = 1 };
 
 enum MCCovbType : int { COVB_MODEL = 0, COVB_ROBUST = 1 };
 
+// The estimator of a robust covariance: heteroskedasticity-consistent
+// HC0 to HC3, or summed within the clusters of one or two columns.
+enum MCRobustType : int {
+    ROBUST_HC0 = 0,
+    ROBUST_HC1 = 1,
+    ROBUST_HC2 = 2,
+    ROBUST_HC3 = 3,
+    ROBUST_CLUSTER = 4
+};
+
 enum MCHessianCompMethod : int { HESSIAN_FISHER = 1, HESSIAN_NEWTON = 2, HESSIAN_HYBRID = 3 };
 
 enum MCConvType : int { CONV_ABSOLUTE = 1, CONV_RELATIVE = 2 };
@@ -148,6 +158,7 @@ const char* GetText(MCContrastType v);
 const char* GetText(MCEffectAnalysisType v);
 const char* GetText(MCEmmScaleType v);
 const char* GetText(MCCovbType v);
+const char* GetText(MCRobustType v);
 const char* GetText(MCHessianCompMethod v);
 const char* GetText(MCConvType v);
 const char* GetText(MCCategRef v);
@@ -171,6 +182,7 @@ void DisplayC(const std::string& label, MCConst::MCContrastType v);
 void DisplayC(const std::string& label, MCConst::MCEffectAnalysisType v);
 void DisplayC(const std::string& label, MCConst::MCEmmScaleType v);
 void DisplayC(const std::string& label, MCConst::MCCovbType v);
+void DisplayC(const std::string& label, MCConst::MCRobustType v);
 void DisplayC(const std::string& label, MCConst::MCHessianCompMethod v);
 void DisplayC(const std::string& label, MCConst::MCConvType v);
 void DisplayC(const std::string& label, MCConst::MCCategRef v);

@@ -102,6 +102,14 @@ int MCRegSettings::AddCovariate(int v) {
     return static_cast<int>(fvCovariates.size());
 }
 
+int MCRegSettings::AddClusterVar(int v) {
+    if (!IsFreePosition(v) || fvClusterVars.size() >= 2) return -1;
+    if (!ReserveOneMore(fvClusterVars)) return -1;
+    if (!MarkPosition(v, MCConst::VAR_SUBJECT)) return -1;
+    fvClusterVars.push_back(v);
+    return static_cast<int>(fvClusterVars.size());
+}
+
 bool MCRegSettings::AddModelEffect(const MCModelEffect& e) {
     // push_back gives the strong guarantee: on failure the list is intact.
     try {
@@ -154,6 +162,8 @@ void MCRegSettings::Display() const {
     for (std::size_t i = 0; i < fvVarTypes.size(); ++i)
         DisplayC("Variable type of position " + std::to_string(i), fvVarTypes[i]);
     DisplayC("Covariance type", fCovbType);
+    DisplayC("Robust estimator", fRobustType);
+    DisplayIV("Cluster variables", fvClusterVars);
     DisplayI("Maximum number of threads", fMaxThreadNum);
     DisplayI("Memory cache limit in KB", fMemCacheKB);
     DisplayB("Multithreading is used", fpThreadFactory != nullptr);

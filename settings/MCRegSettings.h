@@ -71,6 +71,14 @@ public:
     void SetTestType(MCConst::MCTestType t) { fTestType = t; }
     void SetPAdjustment(MCConst::MCPAdjustMethod m) { fPAdjust = m; }
     void SetCovbType(MCConst::MCCovbType t) { fCovbType = t; }
+    // With a robust covariance type: the estimator (HC0 unless set).
+    void SetRobustType(MCConst::MCRobustType t) { fRobustType = t; }
+    // The column whose values name the clusters of a cluster-robust
+    // covariance (role "subject"); a record without a value there is left
+    // out of the fit like one without a covariate. Two columns cluster two
+    // ways. The new number of cluster columns, or -1 when refused (v < 0, v
+    // has a role, or a third column).
+    int AddClusterVar(int v);
     void SetProgressListener(MCCommon_850::ProgressListener* p) { fpProgressListener = p; }
     void SetCancelPointer(MCCommon_850::MCQueryCancel* p) { fpCancel = p; }
     // Records split over several processes: the reducer (not owned) merges
@@ -104,6 +112,14 @@ public:
     MCCommon_850::PassReducer* GetPassReducer() const { return fpReducer; }
     const std::vector<MCConst::MCVariableType>& GetVariableTypes() const { return fvVarTypes; }
     MCConst::MCCovbType GetCovbType() const { return fCovbType; }
+    MCConst::MCRobustType GetRobustType() const { return fRobustType; }
+    const std::vector<int>& GetClusterVars() const { return fvClusterVars; }
+    // The first cluster column, -1 without one.
+    int GetClusterVar() const { return fvClusterVars.empty() ? -1 : fvClusterVars.front(); }
+    // The estimator the fit computes, or -1 for the model-based covariance.
+    int GetSandwichType() const {
+        return fCovbType == MCConst::COVB_ROBUST ? static_cast<int>(fRobustType) : -1;
+    }
     int GetMaxThreadNum() const { return fMaxThreadNum; }
     int GetMemCacheKB() const { return fMemCacheKB; }
     MCThread_850::IMCThreadFactory* GetThreadFactory() const { return fpThreadFactory; }
@@ -136,6 +152,8 @@ private:
     MCCommon_850::PassReducer* fpReducer = nullptr;
     std::vector<MCConst::MCVariableType> fvVarTypes;
     MCConst::MCCovbType fCovbType = MCConst::COVB_MODEL;
+    MCConst::MCRobustType fRobustType = MCConst::ROBUST_HC0;
+    std::vector<int> fvClusterVars;
     int fMaxThreadNum = 1;
     int fMemCacheKB = 0;
     MCThread_850::IMCThreadFactory* fpThreadFactory = nullptr;

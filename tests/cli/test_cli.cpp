@@ -25,9 +25,10 @@ using namespace clitest;
 
 void ExpectMatches(const json& got, const json& want) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(Keys(got),
-              (V{"confidence", "dependent", "fit", "formula", "model", "parameters", "records",
-                 "total_frequency_weight", "total_regression_weight", "variables", "warnings"}));
+    EXPECT_EQ(Keys(got), (V{"confidence", "dependent", "fit", "formula", "model", "parameters",
+                            "records", "total_frequency_weight", "total_regression_weight",
+                            "variables", "vcov", "warnings"}));
+    EXPECT_EQ(got["vcov"], json({{"type", "model"}}));
     EXPECT_EQ(Keys(got["fit"]),
               (V{"error_df", "r_square", "rank", "residual_standard_error", "rmse"}));
     for (const json& p : got["parameters"])

@@ -34,7 +34,8 @@ void ExpectMatches(const json& got, const json& want) {
     using V = std::vector<std::string>;
     EXPECT_EQ(Keys(got), (V{"categories", "category_weights", "confidence", "dependent", "fit",
                             "formula", "model", "parameters", "records", "reference_category",
-                            "total_frequency_weight", "variables", "warnings"}));
+                            "total_frequency_weight", "variables", "vcov", "warnings"}));
+    EXPECT_EQ(got["vcov"], json({{"type", "model"}}));
     EXPECT_EQ(got["model"], "multinomial logistic");
     for (const char* key : {"dependent", "categories", "reference_category", "records"})
         EXPECT_EQ(got[key], want[key]) << key;

@@ -298,10 +298,10 @@ TEST_F(Cli, JsonIsCompleteAndReproducible) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(RunProgram(args).out, r.out);  // two runs, the same bytes
     const json j = json::parse(r.out);
-    EXPECT_EQ(Keys(j),
-              (std::vector<std::string>{"confidence", "covariance", "dependent", "fit", "formula",
-                                        "model", "parameters", "records", "total_frequency_weight",
-                                        "total_regression_weight", "variables", "warnings"}));
+    EXPECT_EQ(Keys(j), (std::vector<std::string>{
+                           "confidence", "covariance", "dependent", "fit", "formula", "model",
+                           "parameters", "records", "total_frequency_weight",
+                           "total_regression_weight", "variables", "vcov", "warnings"}));
     EXPECT_EQ(j["formula"], "y ~ x");
     EXPECT_EQ(j["confidence"], 0.95);
     EXPECT_EQ(j["variables"], json::parse(R"([{"name": "y", "role": "dependent"},

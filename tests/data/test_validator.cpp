@@ -119,3 +119,18 @@ TEST(RecordExtractor, CompactLayout) {
     EXPECT_EQ(noWeights.GetRegrWeightOffset(), 3);
     EXPECT_EQ(noWeights.GetDependentOffset(), 0);
 }
+
+TEST(RecordValidator, ARecordWithoutItsClusterIsSkipped) {
+    const std::vector<MCVariableType> roles = {VAR_DEPENDENT, VAR_COVARIATE, VAR_SUBJECT};
+    const MCRegRecordValidator v(roles, {}, {}, 0);
+    MCStatus status;
+    const double with[] = {1.0, 2.0, 7.0};
+    const double without[] = {1.0, 2.0, MCMV::Missing()};
+    const double notANumber[] = {1.0, 2.0, std::nan("")};
+    EXPECT_TRUE(v.IsValidRecord(with, 3, status));
+    EXPECT_FALSE(v.IsValidRecord(without, 3, status));
+    EXPECT_FALSE(v.IsValidRecord(notANumber, 3, status));
+    EXPECT_TRUE(status.IsOK());  // skipped, not malformed
+    // Scoring needs no cluster.
+    EXPECT_TRUE(v.IsValid4Scoring(without, status));
+}

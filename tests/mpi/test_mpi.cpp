@@ -143,11 +143,18 @@ void ExpectSame(const json& got, const json& want, const std::string& where) {
 const std::string kGlm =
     "glm --formula 'y ~ A + B + A*B + x + A*x' --factors B --freq-weight f --regr-weight w "
     "--tests 1,3 --emmeans 'A*B' --compare B --adjust holm --json";
+// The robust covariance's middle is summed in the residual pass.
+const std::string kGlmRobust =
+    "glm --formula 'y ~ A + B + A*B + x + A*x' --factors B --freq-weight f --regr-weight w "
+    "--vcov hc3 --covariance --tests 3 --emmeans 'A*B' --compare B --json";
+// Clusters by B, every one of them with records in every part.
+const std::string kGlmClustered =
+    "glm --formula 'y ~ A + x' --freq-weight f --cluster B --tests 3 --emmeans A --json";
 const std::string kLogistic =
     "logistic --formula 'g ~ A + x + A*x' --freq-weight f --reference mid --tests 3 --json";
 
 void ExpectSplitFitsWhole(const Dir& dir, int n) {
-    for (const std::string& model : {kGlm, kLogistic}) {
+    for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kLogistic}) {
         SCOPED_TRACE(model + " on " + std::to_string(n) + " processes");
         const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
         ASSERT_EQ(whole.code, 0) << whole.err;

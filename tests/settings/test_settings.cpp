@@ -178,3 +178,24 @@ TEST(ResizeChkInit, GrowShrinkAndRefuse) {
     EXPECT_TRUE(d.empty());
 #endif
 }
+
+TEST(RegSettings, RobustCovarianceChoices) {
+    MCRegSettings s;
+    // Model-based unless asked: every earlier result stays as it was.
+    EXPECT_EQ(s.GetSandwichType(), -1);
+    s.SetRobustType(MCConst::ROBUST_HC3);
+    EXPECT_EQ(s.GetSandwichType(), -1);
+    s.SetCovbType(MCConst::COVB_ROBUST);
+    EXPECT_EQ(s.GetSandwichType(), MCConst::ROBUST_HC3);
+
+    ASSERT_TRUE(s.SetDependent(0));
+    EXPECT_EQ(s.GetClusterVar(), -1);
+    EXPECT_EQ(s.AddClusterVar(0), -1);  // the dependent's position
+    EXPECT_EQ(s.AddClusterVar(-1), -1);
+    EXPECT_EQ(s.AddClusterVar(3), 1);
+    EXPECT_EQ(s.GetVariableTypes()[3], MCConst::VAR_SUBJECT);
+    EXPECT_EQ(s.AddClusterVar(4), 2);
+    EXPECT_EQ(s.AddClusterVar(5), -1);  // two columns at most
+    EXPECT_EQ(s.GetClusterVars(), (std::vector<int>{3, 4}));
+    EXPECT_EQ(s.GetClusterVar(), 3);
+}

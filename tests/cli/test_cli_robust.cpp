@@ -1,0 +1,181 @@
+// End-to-end tests of robust covariances (--vcov): the parameter table, the
+// covariance matrix, the Type III tests and the marginal means against R
+// (tools/reference/cli_robust.R: sandwich::vcovHC, car::Anova with vcov.,
+// emmeans), streamed and in memory; and what is refused.
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+// Every member of want is in got, numbers to 1e-9 relative, texts, flags
+// and nulls exactly.
+void ExpectSameValues(const json& got, const json& want, const std::string& path) {
+    if (want.is_object()) {
+        ASSERT_TRUE(got.is_object()) << path << ": " << got;
+        for (auto it = want.begin(); it != want.end(); ++it) {
+            ASSERT_TRUE(got.contains(it.key())) << path << "." << it.key();
+            ExpectSameValues(got[it.key()], it.value(), path + "." + it.key());
+        }
+    } else if (want.is_array()) {
+        ASSERT_TRUE(got.is_array()) << path << ": " << got;
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSameValues(got[i], want[i], path + "[" + std::to_string(i) + "]");
+    } else if (want.is_string() || want.is_boolean()) {
+        EXPECT_EQ(got, want) << path;
+    } else {
+        ExpectNear(got, want, path);
+    }
+}
+
+std::vector<std::string> Args(const json& c) {
+    std::vector<std::string> args{"glm"};
+    const json& a = c["args"];
+    for (std::size_t i = 0; i < a.size(); ++i)
+        args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
+                                                     : a[i].get<std::string>());
+    args.insert(args.end(), {"--json", "--covariance"});
+    return args;
+}
+
+TEST_F(Cli, RobustCovariancesAgreeWithR) {
+    const json cases = json::parse(golden::Text("cli_robust_cases.json"));
+    ASSERT_GE(cases.size(), 12u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args = Args(c);
+        const Result r = RunProgram(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        const json& want = c["expected"];
+        ExpectSameValues(got["vcov"], want["vcov"], "vcov");
+        EXPECT_EQ(got["vcov"].size(), want["vcov"].size());
+        ExpectSameValues(got["parameters"], want["parameters"], "parameters");
+        ExpectSameValues(got["covariance"]["matrix"], want["covariance"], "covariance");
+        for (const char* key : {"tests", "emmeans"}) {
+            EXPECT_EQ(got.contains(key), want.contains(key)) << key;
+            if (want.contains(key) && got.contains(key)) ExpectSameValues(got[key], want[key], key);
+        }
+        // Streamed through a temporary file: the same bytes.
+        args.insert(args.end(), {"--memory-limit", "0"});
+        const Result s = RunProgram(args);
+        ASSERT_EQ(s.code, 0) << s.err;
+        EXPECT_EQ(s.out, r.out);
+    }
+}
+
+TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
+    const json cases = json::parse(golden::Text("logistic_robust_cases.json"));
+    ASSERT_EQ(cases.size(), 4u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args = Args(c);
+        args[0] = "logistic";
+        args.pop_back();  // --covariance: a general linear model's option
+        const Result r = RunProgram(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        const json& want = c["expected"]["parameters"];
+        for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+            if (args[i] == "--vcov") {
+                EXPECT_EQ(got["vcov"]["type"], args[i + 1]);
+            }
+            if (args[i] == "--cluster") {
+                EXPECT_EQ(got["vcov"],
+                          json({{"type", "cluster"}, {"columns", {"B"}}, {"groups", {3}}}));
+            }
+        }
+        ASSERT_EQ(got["parameters"].size(), want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            const std::string at = "parameter " + std::to_string(k);
+            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << at;
+            ExpectNear(got["parameters"][k]["estimate"], want[k]["estimate"], at);
+            ExpectNear(got["parameters"][k]["std_error"], want[k]["std_error"], at);
+        }
+        args.insert(args.end(), {"--memory-limit", "0"});
+        EXPECT_EQ(RunProgram(args).out, r.out);
+    }
+    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
+                                 "y ~ A + x", "--vcov", "hc3"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("hc0 or hc1"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
+    const std::string main = kGolden + "cli_main.csv";
+    Result r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc2"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Covariance of the estimates: HC2 (heteroskedasticity-consistent)"),
+              std::string::npos)
+        << r.out;
+    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x"});
+    EXPECT_NE(r.out.find("Covariance of the estimates: model-based"), std::string::npos) << r.out;
+    // The PMML covariance says which it is.
+    for (const char* vcov : {"model", "hc1"}) {
+        const TempFile pmml("", ".pmml");
+        r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", vcov, "--pmml",
+                        pmml.path.string()});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string type = std::string("<PCovMatrix type=\"") +
+                                 (std::string(vcov) == "model" ? "model" : "robust") + "\"";
+        EXPECT_NE(Slurp(pmml.path).find(type), std::string::npos) << type;
+    }
+
+    // Sequential sums of squares have no robust form.
+    r = RunProgram(
+        {"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc3", "--tests", "1,3"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("--tests 1"), std::string::npos) << r.err;
+    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc4"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("'hc4'"), std::string::npos) << r.err;
+
+    // The only record of category c is fitted exactly: HC2 and HC3 divide
+    // by 1 - h = 0, HC0 and HC1 are defined.
+    const TempFile data("y,A,x\n1,a,1\n2,a,2\n4,a,3\n3,b,1\n5,b,2\n4,b,4\n7,c,2\n");
+    for (const char* type : {"hc2", "hc3"}) {
+        r = RunProgram(
+            {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", type});
+        EXPECT_EQ(r.code, 3) << type;
+        EXPECT_NE(r.err.find("Record 7 has leverage 1"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    r = RunProgram(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", "hc1"});
+    EXPECT_EQ(r.code, 0) << r.err;
+
+    // Clusters: named in the report; records without one left out; one
+    // cluster, three columns or a second covariance choice refused.
+    const std::string clustered = kGolden + "cli_cluster.csv";
+    r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Covariance of the estimates: cluster-robust by g, 9 clusters (tests on "
+                         "8 df)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("64 read, 61 used"), std::string::npos) << r.out;
+    r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g", "h"});
+    EXPECT_NE(r.out.find("cluster-robust by g and h, 9 and 6 clusters (tests on 5 df)"),
+              std::string::npos)
+        << r.out;
+    const TempFile one("y,x,g\n1,1,a\n2,3,a\n4,2,a\n3,5,\n");
+    r = RunProgram({"glm", "--data", one.path.string(), "--formula", "y ~ x", "--cluster", "g"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("1 cluster"), std::string::npos) << r.err;
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--cluster", "g", "h", "A"},
+          std::vector<std::string>{"--cluster", "g", "--vcov", "hc3"}}) {
+        std::vector<std::string> args{"glm", "--data", clustered, "--formula", "y ~ x"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        r = RunProgram(args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_NE(r.err.find("--cluster"), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+"""Golden robust covariances of the multinomial logistic model (mcreg
+logistic --vcov hc0|hc1, --cluster) from statsmodels' MNLogit.
+
+Writes tests/golden/logistic_robust_cases.json: per case the command
+arguments and, for every parameter in the program's order (logit by logit,
+the reference category first and left out; within a logit the intercept,
+the factor's categories with the last one redundant, the covariate), the
+estimate and robust standard error (null for a redundant parameter), and
+the robust covariance of the parameters that are not redundant.
+Frequency weights are replication counts: the records are repeated.
+Run from the repository root with Debian's python:
+    /usr/bin/python3 tools/reference/logistic_robust.py
+"""
+import csv
+import json
+
+import numpy as np
+import statsmodels.api as sm
+
+rows = list(csv.DictReader(open("tests/golden/cli_logistic.csv", encoding="utf-8-sig")))
+
+
+def case(name, cov_type, fw, cluster=None):
+    used = [r for r in rows if r["y"] not in ("", "NA") and r["A"] not in ("", "NA")
+            and r["x"] not in ("", "NA") and (not fw or float(r["f"]) > 0)]
+    cats = sorted({r["y"] for r in used}, key=lambda s: s.encode())
+    levels = sorted({r["A"] for r in used}, key=lambda s: s.encode())
+    y = np.array([cats.index(r["y"]) for r in used])
+    X = np.array([[1.0] + [1.0 if r["A"] == a else 0.0 for a in levels[:-1]] + [float(r["x"])]
+                  for r in used])
+    groups = np.array([float(r[cluster]) for r in used]) if cluster else None
+    if fw:
+        reps = np.array([int(float(r["f"])) for r in used])
+        y, X = np.repeat(y, reps), np.repeat(X, reps, axis=0)
+        if cluster:
+            groups = np.repeat(groups, reps)
+    # statsmodels gives a maximum-likelihood model's HC1 without a factor
+    # (its HC0): the factor n / (n - k) of least squares is applied here.
+    # Clusters: statsmodels' factor G / (G - 1) (n - 1) / (n - k).
+    kwds = {"cov_type": "cluster", "cov_kwds": {"groups": groups}} if cluster else \
+        {"cov_type": "HC0"}
+    fit = sm.MNLogit(y, X).fit(method="newton", tol=1e-14, maxiter=200, disp=False, **kwds)
+    V = np.asarray(fit.cov_params())
+    if cov_type == "HC1":
+        n, k_all = len(y), V.shape[0]
+        V = V * n / (n - k_all)
+    b = np.asarray(fit.params)  # basic parameters by logit
+    k = X.shape[1]
+    params = []
+    for logit in range(len(cats) - 1):
+        for j in range(k + 1):  # the program's basic row: the last level too
+            if j == len(levels):  # [A=last], redundant
+                params.append({"estimate": 0.0, "std_error": None, "redundant": True})
+                continue
+            c = j if j < len(levels) else j - 1
+            at = logit * k + c
+            params.append({"estimate": float(b[c, logit]),
+                           "std_error": float(np.sqrt(V[at, at])), "redundant": False})
+    args = ["--data", "cli_logistic.csv", "--formula", "y ~ A + x", "--reference", "first"]
+    args += ["--cluster", cluster] if cluster else ["--vcov", cov_type.lower()]
+    if fw:
+        args += ["--freq-weight", "f"]
+    return {"case": name, "args": args,
+            "expected": {"parameters": params, "covariance": V.tolist()}}
+
+
+cases = [case("hc0", "HC0", False), case("hc1_frequency_weight", "HC1", True),
+         case("cluster", None, False, "B"), case("cluster_frequency_weight", None, True, "B")]
+with open("tests/golden/logistic_robust_cases.json", "w") as out:
+    json.dump(cases, out, indent=1)
+    out.write("\n")
