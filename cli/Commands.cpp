@@ -372,8 +372,10 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
 }
 
 int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
-    if (cmd.fMaxIterations < 0)
-        throw HostError(HostError::kUsage, "--max-iterations must not be negative");
+    // With no iteration there is no maximum to report, only the start.
+    if (cmd.fMaxIterations < 1)
+        throw HostError(HostError::kUsage, "--max-iterations must be at least 1, not " +
+                                               std::to_string(cmd.fMaxIterations));
     // Output files are opened before the data are read, on every process
     // that writes one.
     std::unique_ptr<Analyses> made;

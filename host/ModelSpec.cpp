@@ -19,6 +19,9 @@ using MCMath_850::MCModelEffect;
 
 namespace {
 
+// Beyond this magnitude a value's square, summed, overflows a double.
+constexpr double kLargestSquarable = 1e150;
+
 // More distinct numbers than this in a categorical dependent are warned of.
 constexpr std::size_t kManyCategories = 50;
 
@@ -319,6 +322,14 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
         } else if (v.fRole != ModelVariable::kCovariate) {
             CheckNumeric(v);
             if (v.fRole != ModelVariable::kDependent) CheckWeights(v);
+            // Its squares would overflow the sums of squares, and every
+            // figure of the fit with them.
+            if (v.fRole == ModelVariable::kDependent && c.fMaxAbs >= kLargestSquarable)
+                throw HostError(HostError::kData,
+                                "the dependent variable '" + v.fName + "' reaches " +
+                                    Number(c.fMaxAbs) +
+                                    ", too large for its sums of squares, which would overflow: "
+                                    "rescale it");
         } else {
             v.fMaxAbs = c.fMaxAbs;
             v.fMin = c.fMin;
@@ -362,7 +373,14 @@ void ModelSpec::BuildEffects(const Formula& formula) {
         return -1;
     };
     std::vector<MCModelEffect> effects;
+    // Per term its factors and covariates, sorted, nesting aside: B(A) and
+    // A*B have the same cells, and so the same columns.
+    std::vector<std::vector<int>> columnsOf;
     for (const FormulaTerm& t : formula.fvTerms) {
+        std::vector<int> key;
+        for (const auto& group : t.fvGroups)
+            for (const FormulaName& n : group) key.push_back(positionOf(n.fName));
+        std::sort(key.begin(), key.end());
         MCModelEffect e(nf, nc, &vars);
         bool onlyCovariates = true;
         for (const FormulaName& n : t.fvGroups.front())
@@ -396,6 +414,12 @@ void ModelSpec::BuildEffects(const Formula& formula) {
             if (effects[k] == e)
                 throw FormulaError("this term repeats the term '" + fvEffectTexts[k] + "'", t.fPos,
                                    t.fLen);
+        for (std::size_t k = 0; k < columnsOf.size(); ++k)
+            if (columnsOf[k] == key)
+                throw FormulaError("this term has the same columns as the term '" +
+                                       fvEffectTexts[k] + "' (nesting aside): name it once",
+                                   t.fPos, t.fLen);
+        columnsOf.push_back(key);
         effects.push_back(e);
         fvEffectTexts.push_back(t.Text());
         std::vector<int> covariates;

@@ -65,6 +65,32 @@ TEST_F(Cli, TheDelimiterIsFoundOrItsAbsenceSaid) {
                          "--factors if it is a factor)\n");
 }
 
+// Requests that would give a wrong table with exit 0 are refused.
+TEST_F(Cli, TermsWithTheSameColumnsAndAnOverflowingDependentAreRefused) {
+    const std::string warp = MCREG_SOURCE_DIR "/examples/warpbreaks.csv";
+    // Nested and crossed, the same cells: both would test with 0 df.
+    Result r = RunProgram(
+        {"glm", "--data", warp, "--formula", "breaks ~ wool + tension(wool) + wool*tension"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("this term has the same columns as the term 'tension(wool)' (nesting "
+                         "aside): name it once"),
+              std::string::npos)
+        << r.err;
+    TempFile big("y,x\n1e160,1\n2e160,2\n3.5e160,3\n");
+    r = RunProgram({"glm", "--data", big.path.string(), "--formula", "y ~ x"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("the dependent variable 'y' reaches 3.5e+160, too large for its sums of "
+                         "squares, which would overflow: rescale it"),
+              std::string::npos)
+        << r.err;
+    // Just below the limit the fit is exact: y = 1e149 x.
+    TempFile large("y,x\n1e149,1\n2e149,2\n3e149,3\n");
+    r = RunProgram({"glm", "--data", large.path.string(), "--formula", "y ~ x", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_NEAR(j["parameters"][1]["estimate"].get<double>(), 1e149, 1e137);
+}
+
 TEST_F(Cli, DecimalCommasAreSaid) {
     // Among numbers, the first such cell stops the read.
     const TempFile some("y;x;A\n1;2,5;a\n2;3,75;b\n3;4;a\n4;5,25;b\n");
