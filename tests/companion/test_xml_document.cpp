@@ -52,6 +52,22 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
+// The nothrow forms too (the library's stable_sort takes its buffer with
+// one), so that every delete here frees what a new here allocated.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    gAllocatedBytes.fetch_add(n, std::memory_order_relaxed);
+    return std::malloc(n == 0 ? 1 : n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept {
+    return operator new(n, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace {
 
