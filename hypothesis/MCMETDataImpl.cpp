@@ -77,9 +77,6 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
         } else {
             return ErrorStatus(StatusCode::kMissingInput);
         }
-        // The rank is judged as the fit judges it: by each column's spread.
-        fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
-
         MCSymMatrix swept;
         if (nonRedundant != nullptr) {
             fNonRedundant = *nonRedundant;
@@ -93,13 +90,14 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             // by one (RecoverCrossProduct).
             // Without the original diagonal only exactly zero pivots are
             // refused from now on.
-            swept = *fpXX;
+            fpSwept = std::make_unique<MCSymMatrix>(*fpXX);
             fbRecovered = fNonRedundant.Count() == 0;
-            if (!fbRecovered) swept.Scale(-1.0);
-            std::fill(fvDiagonal.begin(), fvDiagonal.end(), 0.0);
+            if (!fbRecovered) fpSwept->Scale(-1.0);
+            fvDiagonal.assign(Ix(fQ), 0.0);
             fSweptAll = fNonRedundant;
-            fpSwept = std::make_unique<MCSymMatrix>(swept);
         } else {
+            // The rank is judged as the fit judges it: by each column's spread.
+            fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
             swept = *fpXX;
             fNonRedundant.Resize(fQ);
             fNonRedundant.Clear();
@@ -110,7 +108,8 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
 
         const int r = fNonRedundant.Count();
         fpH = std::make_unique<MCRectMatrix>(fQ, r);
-        const int nH = r > 0 ? swept.ExtractH(0, fQ, fNonRedundant, *fpH) : 0;
+        const MCSymMatrix& full = fpSwept ? *fpSwept : swept;
+        const int nH = r > 0 ? full.ExtractH(0, fQ, fNonRedundant, *fpH) : 0;
         if (nH > 0 && fbIntercept) {
             MCModelEffect intercept = fvEffects.empty() ? MCModelEffect() : fvEffects.front();
             intercept.Reset();
