@@ -1,10 +1,12 @@
 #include "companion/MCRectMatrix.h"
 
+#include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "companion/MCBitSet.h"
 #include "companion/MCDiagMatrix.h"
@@ -268,7 +270,9 @@ int MCRectMatrix::ZeroOutPivotRow(int row, double tol, const MCBitSet* columns) 
     double* r = GetRow(row);
     int pivot = -1;
     for (int j = 0; j < fNCols; ++j) {
-        if (columns != nullptr && !columns->IsIn(j)) continue;
+        // A zero needs no column scan: most rows of a hypothesis touch few
+        // of its columns, and the scan runs down a column.
+        if (r[j] == 0.0 || (columns != nullptr && !columns->IsIn(j))) continue;
         double largest = 0.0;
         for (int i = 0; i < fNRows; ++i) largest = std::max(largest, std::fabs(GetRow(i)[j]));
         if (std::fabs(r[j]) <= tol * largest) {
@@ -279,20 +283,62 @@ int MCRectMatrix::ZeroOutPivotRow(int row, double tol, const MCBitSet* columns) 
     }
     if (pivot < 0) return -1;
     const double p = r[pivot];
+    std::vector<std::pair<int, double>> factors;
     for (int j = 0; j < fNCols; ++j) {
         if (j == pivot || r[j] == 0.0) continue;
         if (columns != nullptr && !columns->IsIn(j)) continue;
-        const double f = r[j] / p;
-        for (int i = 0; i < fNRows; ++i) GetRow(i)[j] -= f * GetRow(i)[pivot];
-        r[j] = 0.0;
+        factors.emplace_back(j, r[j] / p);
     }
-    for (int i = 0; i < fNRows; ++i) GetRow(i)[pivot] = 0.0;
+    // Row by row, so that memory is read in order; every element still
+    // takes the one update it took column by column.
+    for (int i = 0; i < fNRows; ++i) {
+        double* x = GetRow(i);
+        if (i != row)
+            for (const auto& [j, f] : factors) x[j] -= f * x[pivot];
+        x[pivot] = 0.0;
+    }
+    for (const auto& jf : factors) r[jf.first] = 0.0;
     return pivot;
 }
+
+namespace {
+
+// Whether every row has an entry of its own (a column where the other rows
+// are zero) larger than tol times the row's norm. Such rows are independent,
+// and Gram-Schmidt would keep them all: what is left of a row after the
+// others are taken out still holds that entry. The rows of a hypothesis
+// built on the pivots of a swept matrix look like this, and the check is
+// one pass where Gram-Schmidt costs rows^2 columns.
+bool HasOwnEntries(const double* data, int rows, int cols, double tol) {
+    auto row = [&](int i) { return data + Ix(i) * Ix(cols); };
+    std::vector<int> owner(Ix(cols), -1);  // -2: shared
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j)
+            if (row(i)[j] != 0.0) owner[Ix(j)] = owner[Ix(j)] == -1 ? i : -2;
+    std::vector<double> own(Ix(rows), 0.0);
+    for (int j = 0; j < cols; ++j) {
+        const int o = owner[Ix(j)];
+        if (o >= 0) own[Ix(o)] = std::max(own[Ix(o)], std::fabs(row(o)[j]));
+    }
+    for (int i = 0; i < rows; ++i) {
+        const double norm = MCMathFun::DNrm2(cols, row(i), 1);
+        if (!std::isfinite(norm) || !(own[Ix(i)] > 2.0 * tol * norm)) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
     std::vector<int> keep;
     try {
+        if (fNRows > 0 && HasOwnEntries(fvData.data(), fNRows, fNCols, tol)) {
+            if (kept != nullptr) {
+                kept->resize(Ix(fNRows));
+                for (int i = 0; i < fNRows; ++i) (*kept)[Ix(i)] = i;
+            }
+            return fNRows;
+        }
         std::vector<double> basis, norms;
         std::vector<char> taken;
         Rows v = Eigen::Map<const Rows>(fvData.data(), fNRows, fNCols);
@@ -314,23 +360,85 @@ int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
     return rank;
 }
 
+namespace {
+
+// For each column of B, a row in which that column holds 1 and every other
+// column 0, as the columns of H taken from a swept matrix have on the
+// pivots; false when some column has none.
+bool FindUnitRows(const MCRectMatrix& B, std::vector<int>& unit) {
+    unit.assign(Ix(B.GetNCols()), -1);
+    for (int i = 0; i < B.GetNRows(); ++i) {
+        const double* r = B.GetRow(i);
+        int only = -1;
+        for (int j = 0; j < B.GetNCols() && only != -2; ++j)
+            if (r[j] != 0.0) only = only == -1 && r[j] == 1.0 ? j : -2;
+        if (only >= 0 && unit[Ix(only)] < 0) unit[Ix(only)] = i;
+    }
+    return std::find(unit.begin(), unit.end(), -1) == unit.end();
+}
+
+// Replaces the columns of A (n x k) by their projections onto the
+// orthogonal complement of the column space of B (n x m), where B is the
+// identity on the rows unit and any C on the other rows O. The complement
+// is spanned by e_o - sum_s C(o, s) e_unit(s) for o in O, whose Gram matrix
+// is I + CC'; so a column a projects to z on O and -C'z on the unit rows,
+// with z = (I + CC')^-1 (a_O - C a_unit). Work (n - m)^2 m, where an
+// orthonormal basis of B costs n m^2.
+void ProjectOffUnitColumns(const MCRectMatrix& B, const std::vector<int>& unit, Rows& A) {
+    std::vector<char> isUnit(Ix(B.GetNRows()), 0);
+    for (int u : unit) isUnit[Ix(u)] = 1;
+    std::vector<int> others;
+    for (int i = 0; i < B.GetNRows(); ++i)
+        if (!isUnit[Ix(i)]) others.push_back(i);
+    const Eigen::Index o = static_cast<Eigen::Index>(others.size());
+    const Eigen::Index m = B.GetNCols();
+    const Eigen::Index k = A.cols();
+    if (o == 0) {  // B spans everything
+        A.setZero();
+        return;
+    }
+    Eigen::MatrixXd C(o, m), AO(o, k), AU(m, k);
+    for (Eigen::Index a = 0; a < o; ++a) {
+        C.row(a) = Eigen::Map<const Eigen::RowVectorXd>(B.GetRow(others[Ix(int(a))]), m);
+        AO.row(a) = A.row(others[Ix(int(a))]);
+    }
+    for (Eigen::Index s = 0; s < m; ++s) AU.row(s) = A.row(unit[Ix(int(s))]);
+    Eigen::MatrixXd M = Eigen::MatrixXd::Identity(o, o);
+    M.selfadjointView<Eigen::Lower>().rankUpdate(C);
+    const Eigen::MatrixXd Z = M.selfadjointView<Eigen::Lower>().llt().solve(AO - C * AU);
+    const Eigen::MatrixXd ZU = -C.transpose() * Z;
+    for (Eigen::Index a = 0; a < o; ++a) A.row(others[Ix(int(a))]) = Z.row(a);
+    for (Eigen::Index s = 0; s < m; ++s) A.row(unit[Ix(int(s))]) = ZU.row(s);
+}
+
+}  // namespace
+
 bool MCRectMatrix::ResidOfOrthProjection(const MCRectMatrix& B, double tol, MCBitSet& independent) {
     if (B.fNRows != fNRows && B.fNCols > 0) return false;
     try {
-        // Orthonormal basis of B's columns.
-        std::vector<double> basisB, norms;
+        std::vector<double> norms;
         std::vector<char> taken;
-        Rows cols = Eigen::Map<const Rows>(B.fvData.data(), B.fNRows, B.fNCols).transpose();
-        for (Eigen::Index j = 0; j < cols.rows(); ++j)
-            norms.push_back(MCMathFun::DNrm2(int(cols.cols()), cols.row(j).data(), 1));
-        ExtendBasis(cols, norms, tol, basisB, taken);
-        // This matrix's columns less their projections on it; their
-        // directions, in turn, tell which residuals are independent.
         Rows mine = Eigen::Map<const Rows>(fvData.data(), fNRows, fNCols).transpose();
-        norms.clear();
         for (Eigen::Index j = 0; j < mine.rows(); ++j)
             norms.push_back(MCMathFun::DNrm2(int(mine.cols()), mine.row(j).data(), 1));
-        OrthogonaliseAll(mine, basisB);
+        std::vector<int> unit;
+        if (B.fNCols > fNRows - B.fNCols && FindUnitRows(B, unit)) {
+            // Columns of H on most of the pivots: their complement is the
+            // smaller space.
+            Rows A = Eigen::Map<const Rows>(fvData.data(), fNRows, fNCols);
+            ProjectOffUnitColumns(B, unit, A);
+            mine = A.transpose();
+        } else {
+            // Orthonormal basis of B's columns, and this matrix's columns
+            // less their projections on it.
+            std::vector<double> basisB, normsB;
+            Rows cols = Eigen::Map<const Rows>(B.fvData.data(), B.fNRows, B.fNCols).transpose();
+            for (Eigen::Index j = 0; j < cols.rows(); ++j)
+                normsB.push_back(MCMathFun::DNrm2(int(cols.cols()), cols.row(j).data(), 1));
+            ExtendBasis(cols, normsB, tol, basisB, taken);
+            OrthogonaliseAll(mine, basisB);
+        }
+        // The residuals' directions tell which of them are independent.
         Eigen::Map<Rows>(fvData.data(), fNRows, fNCols) = mine.transpose();
         std::vector<double> basisR;
         ExtendBasis(mine, norms, tol, basisR, taken);

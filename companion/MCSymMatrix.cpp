@@ -115,6 +115,11 @@ double MCSymMatrix::GetElem(int j, int k) const {
     return fElems.Hi()[Index(j, k)];
 }
 
+double MCSymMatrix::GetElemLow(int j, int k) const {
+    if (j < 0 || k < 0 || j >= fN || k >= fN || !fElems.HasLow()) return 0.0;
+    return fElems.Lo()[Index(j, k)];
+}
+
 void MCSymMatrix::SetElem(int j, int k, double value) {
     if (j < 0 || k < 0 || j >= fN || k >= fN) return;
     const std::size_t e = Index(j, k);
@@ -340,18 +345,49 @@ bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& o
 bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const {
     if (R.GetNCols() != fN) return false;
     const Eigen::Index r = R.GetNRows();
-    const Eigen::Index n = fN;
     using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
     try {
-        // S unpacked, then two matrix products: blocked and vectorised,
-        // where row-by-row dot products would take r n^2 scalar steps.
-        Eigen::MatrixXd S(n, n);
+        // Only the columns where S has a non-zero count: the redundant
+        // parameters of a covariance are rows of zeros, and the rows of a
+        // hypothesis on a model's pivots are mostly zero elsewhere.
         const double* hi = fElems.Hi().data();
+        std::vector<int> live;
+        for (int j = 0; j < fN; ++j) {
+            bool zero = true;
+            for (int k = 0; k < fN && zero; ++k) zero = hi[Index(j, k)] == 0.0;
+            if (!zero) live.push_back(j);
+        }
+        const Eigen::Index n = static_cast<Eigen::Index>(live.size());
+        Eigen::MatrixXd S(n, n);
         for (Eigen::Index j = 0; j < n; ++j)
-            for (Eigen::Index k = 0; k <= j; ++k) S(j, k) = S(k, j) = hi[Index(int(j), int(k))];
-        const Eigen::Map<const Rows> Rm(r > 0 ? R.GetRow(0) : nullptr, r, n);
-        const Rows RS = Rm * S;
-        const Eigen::MatrixXd result = RS * Rm.transpose();
+            for (Eigen::Index k = 0; k <= j; ++k)
+                S(j, k) = S(k, j) = hi[Index(live[Ix(int(j))], live[Ix(int(k))])];
+        Rows Rm(r, n);
+        std::size_t nonZeros = 0;
+        for (Eigen::Index i = 0; i < r; ++i) {
+            const double* row = R.GetRow(int(i));
+            for (Eigen::Index j = 0; j < n; ++j) {
+                Rm(i, j) = row[live[Ix(int(j))]];
+                nonZeros += Rm(i, j) != 0.0;
+            }
+        }
+        Eigen::MatrixXd result;
+        if (nonZeros * 8 < static_cast<std::size_t>(r * n)) {
+            // Sparse rows: R S row by row from S's rows, then (R S) R'
+            // column by column, each at the cost of the row's non-zeros.
+            Rows RS = Rows::Zero(r, n);
+            for (Eigen::Index i = 0; i < r; ++i)
+                for (Eigen::Index k = 0; k < n; ++k)
+                    if (Rm(i, k) != 0.0) RS.row(i) += Rm(i, k) * S.row(k);
+            result = Eigen::MatrixXd::Zero(r, r);
+            for (Eigen::Index j = 0; j < r; ++j)
+                for (Eigen::Index k = 0; k < n; ++k)
+                    if (Rm(j, k) != 0.0) result.col(j) += Rm(j, k) * RS.col(k);
+        } else {
+            // Dense: two matrix products, blocked and vectorised.
+            const Rows RS = Rm * S;
+            result = RS * Rm.transpose();
+        }
         MCSymMatrix packed(static_cast<int>(r));
         std::vector<double>& outHi = packed.fElems.Write();
         for (Eigen::Index i = 0; i < r; ++i)

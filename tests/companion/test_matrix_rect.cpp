@@ -131,3 +131,76 @@ TEST(EigenValues, SortedDecompositionOfSymmetricMatrix) {
     EXPECT_NEAR(v[0], 1.01, 1e-14);
     EXPECT_EQ(v[1], 0.0);
 }
+
+TEST(RectMatrix, ProjectionOffUnitColumnsAndOwnEntryRows) {
+    // B as the columns of H on most pivots: the identity on rows 4, 0, 2, 1
+    // and anything on rows 3 and 5. The residual must be orthogonal to B and
+    // differ from the column by a combination of B's columns.
+    const MCRectMatrix b = FromRows({{0, 1, 0, 0},
+                                     {0, 0, 0, 1},
+                                     {0, 0, 1, 0},
+                                     {0.5, -1, 2, 0.25},
+                                     {1, 0, 0, 0},
+                                     {-3, 0.5, 0, 1}});
+    const std::vector<int> unit{4, 0, 2, 1};
+    // Column 1 is 2 b0 - b3, in B's span.
+    MCRectMatrix h = FromRows({{1, 0}, {2, -1}, {3, 0}, {4, 0.75}, {5, 2}, {6, -7}});
+    const MCRectMatrix a = h;
+    MCBitSet indep;
+    ASSERT_TRUE(h.ResidOfOrthProjection(b, 1e-12, indep));
+    EXPECT_TRUE(indep.IsIn(0));
+    EXPECT_FALSE(indep.IsIn(1));
+    for (int c = 0; c < 2; ++c) {
+        for (int s = 0; s < 4; ++s) {
+            double dot = 0.0;
+            for (int i = 0; i < 6; ++i) dot += b.GetElem(i, s) * h.GetElem(i, c);
+            EXPECT_NEAR(dot, 0.0, 1e-13) << c << " " << s;
+        }
+        // a - h = B k, k read off the unit rows.
+        for (int i = 0; i < 6; ++i) {
+            double bk = 0.0;
+            for (int s = 0; s < 4; ++s)
+                bk += b.GetElem(i, s) * (a.GetElem(unit[s], c) - h.GetElem(unit[s], c));
+            EXPECT_NEAR(a.GetElem(i, c) - h.GetElem(i, c), bk, 1e-13) << c << " " << i;
+        }
+    }
+
+    // Rows with an entry of their own are independent; one whose own entry
+    // is within rounding of its norm is not taken on that account.
+    MCRectMatrix own = FromRows({{1, 0, 5, 0}, {0, 2, 5, 0}, {0, 0, 1, 3}});
+    EXPECT_EQ(own.ExtractFullRank(1e-12, nullptr), 3);
+    MCRectMatrix tiny = FromRows({{1e-14, 1, 0}, {0, 1, 1e-14}});
+    std::vector<int> kept;
+    EXPECT_EQ(tiny.ExtractFullRank(1e-12, &kept), 1);
+    EXPECT_EQ(kept, (std::vector<int>{0}));
+}
+
+TEST(SymMatrix, QuadraticFormOfSparseAndDenseRows) {
+    // S with a zero row and column (a redundant parameter's).
+    constexpr int n = 10;
+    auto v = [](int a, int c) { return a == 2 || c == 2 ? 0.0 : 1.0 / (1.0 + a + c); };
+    MCSymMatrix s(n);
+    for (int j = 0; j < n; ++j)
+        for (int k = 0; k <= j; ++k) s.SetElem(j, k, v(j, k));
+    MCRectMatrix sparse(2, n), dense(3, n);
+    sparse.SetElem(0, 0, 1.0);  // rows of H: one pivot each, and a redundant column
+    sparse.SetElem(0, 2, 7.0);
+    sparse.SetElem(1, 2, 1.0);
+    sparse.SetElem(1, 9, -2.0);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < n; ++j) dense.SetElem(i, j, std::sin(1.0 + i * n + j));
+    for (const MCRectMatrix* r : {&sparse, &dense}) {
+        MCSymMatrix out;
+        ASSERT_TRUE(s.ComputeRSRTrans(*r, out));
+        ASSERT_EQ(out.GetNRows(), r->GetNRows());
+        for (int i = 0; i < r->GetNRows(); ++i)
+            for (int j = 0; j < r->GetNRows(); ++j) {
+                double want = 0.0;
+                for (int a = 0; a < n; ++a)
+                    for (int c = 0; c < n; ++c)
+                        want += r->GetElem(i, a) * v(a, c) * r->GetElem(j, c);
+                EXPECT_NEAR(out.GetElem(i, j), want, 1e-14 * (1.0 + std::fabs(want)))
+                    << i << " " << j;
+            }
+    }
+}
