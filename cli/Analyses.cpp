@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "cli/Interrupt.h"
@@ -11,6 +12,7 @@
 #include "host/MarginalsReport.h"
 #include "host/OutputTarget.h"
 #include "host/PmmlDocument.h"
+#include "host/Progress.h"
 #include "host/RecordStore.h"
 #include "host/UsedData.h"
 
@@ -108,7 +110,13 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     MergeUsedData(used, processes);
     if (fTypes.Any()) {
         TestPoint("tests");
-        fTests = TestEffects(model, used, fTypes);
+        TerminalProgress progress;
+        processes.Agreed([&] {
+            fTests = TestEffects(model, used, fTypes, cancel, [&](int effect, int effects) {
+                progress.Show("tests: effect " + std::to_string(effect + 1) + " of " +
+                              std::to_string(effects));
+            });
+        });
     }
     if (!fvRequests.empty()) {
         TestPoint("emmeans");

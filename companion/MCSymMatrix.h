@@ -55,6 +55,8 @@ public:
     static double StorageBytes(int n) { return 16.0 * n * (n + 1.0) / 2.0; }
     // hi + lo rounded; 0 for an index out of range.
     double GetElem(int j, int k) const;
+    // The low part of an element: 0 where there is none.
+    double GetElemLow(int j, int k) const;
     // Writes the element (low part cleared); ignored out of range.
     void SetElem(int j, int k, double value);
     // The packed high parts.

@@ -3,8 +3,12 @@
 #include <cmath>
 #include <memory>
 
+#include "companion/MCDistFun.h"
+#include "companion/MCStatusCodes.h"
 #include "design/MCParameterList.h"
 #include "glm/MCGLMOutputStats.h"
+#include "host/HostError.h"
+#include "host/SequentialSums.h"
 #include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTests.h"
 #include "logistic/MCLogOutputStats.h"
@@ -12,6 +16,7 @@
 namespace mchost {
 
 using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
 using namespace MCMath_850;
 
 namespace {
@@ -62,8 +67,12 @@ Layout LogisticLayout(const FittedModel& m, const MCLogOutputStats& log) {
 }
 
 // The rows of one table, from the library's test records.
+// ssTester, for a general linear model, gives the sums of squares. With
+// the model-based covariance, mse > 0 is the mean square it was scaled by,
+// and a sum of squares is F df MSE, the same quadratic form undone, instead
+// of a second one.
 std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& layout,
-                                MCModelTests* ssTester) {
+                                MCModelTests* ssTester, double mse = 0.0) {
     std::vector<EffectTestRow> rows;
     for (int i = 0; i < stats.GetNTests() && static_cast<std::size_t>(i) < layout.fvTerms.size();
          ++i) {
@@ -80,7 +89,9 @@ std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& lay
         } else {
             row.fF = HostValue(t.GetWald());
             row.fSS = 0.0;
-            if (tested) {
+            if (tested && mse > 0.0 && std::isfinite(row.fF) && row.fF >= 0.0) {
+                row.fSS = row.fF * row.fDF * mse;
+            } else if (tested) {
                 MCTestStats ss;
                 const MCStatus s = ssTester->ComputeOverallTest(*L, ss);
                 row.fSS = s.IsError() ? kMissing : HostValue(ss.GetWald());
@@ -104,80 +115,175 @@ EffectTestRow CorrectedModel(MCModelEffectTest& tests, const std::string& term,
     return Rows(*stats, one, ssTester).front();
 }
 
-EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes& types) {
+// Passes the host's cancel on to the library, which asks once before each
+// effect, and shows which effect is under way.
+class EffectPoll : public MCCommon_850::MCQueryCancel {
+public:
+    EffectPoll(MCCommon_850::MCQueryCancel* cancel, const EffectProgress& progress, int effects)
+        : fpCancel(cancel), fProgress(progress), fEffects(effects) {}
+    bool IsCancel() override {
+        if (fProgress && fEffects > 0) fProgress(fPolls++ % fEffects, fEffects);
+        return fpCancel != nullptr && fpCancel->IsCancel();
+    }
+
+private:
+    MCCommon_850::MCQueryCancel* fpCancel;
+    const EffectProgress& fProgress;
+    int fEffects;
+    int fPolls = 0;
+};
+
+// Type I rows from the sequential sums of squares: F is the mean square
+// over the error's (mse > 0), the table of sums of squares adding up to the
+// model's.
+std::vector<EffectTestRow> SequentialRows(const SequentialSums& sums, const Layout& layout,
+                                          double mse, double errorDF) {
+    std::vector<EffectTestRow> rows;
+    for (std::size_t e = 0; e < sums.fvSS.size() && e < layout.fvTerms.size(); ++e) {
+        EffectTestRow row;
+        row.fTerm = layout.fvTerms[e];
+        row.fDF = sums.fvDF[e];
+        row.fSS = row.fDF > 0.0 ? sums.fvSS[e] : 0.0;
+        if (row.fDF > 0.0) {
+            row.fMeanSquare = row.fSS / row.fDF;
+            if (mse > 0.0) {
+                row.fF = row.fMeanSquare / mse;
+                row.fSig = HostValue(MCDistFun::SigF(row.fF, row.fDF, errorDF));
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes& types,
+                    MCCommon_850::MCQueryCancel* cancel, const EffectProgress& progress) {
     const auto& glm = dynamic_cast<const MCGLMOutputStats&>(*m.fpStats);
     EffectTests r;
     r.fTypes = types;
     r.fbIntercept = m.fpSettings->GetInterceptUse();
     const MCBitSet& nonRedundant = glm.GetRedundancyIndicators();
     const int p = static_cast<int>(glm.GetParameters().size());
-    if (!used.fpCrossProducts || used.fpCrossProducts->GetNRows() != p)
+    if (!used.fpCrossProducts || used.fpCrossProducts->GetNRows() != p + 1)
         throw std::logic_error("the tests of a general linear model need its X'WX");
-
-    // X'WX swept on the pivots the fit found non-redundant: negated, the
-    // generalised inverse the tests take with that set, so the tests use the
-    // fit's own redundancy whatever the tolerance. The fit's own sweep, which
-    // follows the non-zeros of a large factor, normally finds that set; on
-    // the rare matrix where rounding decides otherwise the set is imposed.
-    MCSymMatrix swept = *used.fpCrossProducts;
-    MCBitSet pivots(p);
+    const MCSymMatrix& bordered = *used.fpCrossProducts;
+    const double tol = m.fpSettings->GetTolerance();
+    std::vector<double> scale;
     {
-        const double tol = m.fpSettings->GetTolerance();
-        std::vector<double> scale;
-        swept.ComputeCentredScale(
-            scale, MCParameterList::CentringColumns(glm.GetParameters(), r.fbIntercept), tol);
-        bool same = swept.SweepLeading(p, tol, scale, pivots);
-        for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
-        if (!same) {
-            swept = *used.fpCrossProducts;
-            pivots = MCBitSet(p);
-            std::vector<int> kept;
-            for (int k = 0; k < p; ++k)
-                if (nonRedundant.IsIn(k)) kept.push_back(k);
-            swept.SweepPivots(kept, 0.0, {}, pivots, false);
-        }
+        std::vector<int> units =
+            MCParameterList::CentringColumns(glm.GetParameters(), r.fbIntercept);
+        units.push_back(r.fbIntercept ? 0 : -1);  // the dependent's
+        bordered.ComputeCentredScale(scale, units, tol);
     }
-    swept.Scale(-1.0);
-    MCSymMatrix ginv = swept;
-    ginv.ZeroOutRedundant(nonRedundant);
 
     const double errorDF = HostValue(glm.GetErrorDF());
     const double testDF = HostValue(glm.GetTestDF());
-    MCRegSettings settings = *m.fpSettings;
-    settings.SetProgressListener(nullptr);
-    settings.SetTestType(MCConst::TEST_WALD_F);
+    const bool modelBased = m.fpSettings->GetSandwichType() < 0;
+    const double W = glm.GetTotalFreqWeight();
+    const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
+    const double sse = rmse * rmse * W;
+    const double mse = modelBased && errorDF > 0.0 ? sse / errorDF : 0.0;
     const Layout layout = GlmLayout(m);
-    const std::vector<double>& b = glm.GetParamEstimates();
-    MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst, layout.fvCount,
-                            AnalysisType(types), glm.GetCovarianceMatrix(), &swept, &nonRedundant,
-                            MCConst::DIST_NORMAL, 2, nullptr, std::isnan(testDF) ? 0.0 : testDF,
-                            nullptr);
-    if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
-    const MCStatus status = tests.TestModelEffect();
-    if (status.IsError()) ThrowLibraryError(status);
+    const int nEffects = static_cast<int>(layout.fvTerms.size());
 
-    // The sum of squares of a hypothesis is its Wald chi-square with the
-    // unscaled covariance G.
-    MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
-    ssTester.SetTestType(MCConst::TEST_CHISQUARE);
-    if (types.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester);
-    if (types.fbTypeIII) r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester);
-    r.fCorrectedModel =
-        CorrectedModel(tests, r.fbIntercept ? "Corrected model" : "Model", &ssTester);
+    // Sequential sums of squares fall out of sweeping the bordered matrix
+    // in model order; they have no robust form.
+    const bool sequential = types.fbTypeI && modelBased;
+    if (sequential) {
+        const auto show = [&](int e) {
+            if (progress) progress(e, nEffects);
+        };
+        r.fvTypeI = SequentialRows(ComputeSequentialSums(bordered, layout.fvFirst, layout.fvCount,
+                                                         nonRedundant, scale, tol, cancel, show),
+                                   layout, mse, errorDF);
+    }
+
+    // The model's sum of squares is what the residuals leave of the total:
+    // no quadratic form of every parameter is needed. Where the model
+    // explains almost nothing that difference would lose digits, and the
+    // quadratic form is taken instead.
+    const std::string modelTerm = r.fbIntercept ? "Corrected model" : "Model";
+    const double modelSS = (r.fbIntercept ? used.fCorrectedSS : used.fRawSS) - sse;
+    const double modelDF = static_cast<double>(nonRedundant.Count() - (r.fbIntercept ? 1 : 0));
+    const bool modelFromTotals = mse > 0.0 && modelDF > 0.0 && modelSS > 1e-6 * (sse + modelSS);
+    if (modelFromTotals) {
+        r.fCorrectedModel.fTerm = modelTerm;
+        r.fCorrectedModel.fDF = modelDF;
+        r.fCorrectedModel.fSS = modelSS;
+        r.fCorrectedModel.fMeanSquare = modelSS / modelDF;
+        r.fCorrectedModel.fF = modelSS / modelDF / mse;
+        r.fCorrectedModel.fSig = HostValue(MCDistFun::SigF(r.fCorrectedModel.fF, modelDF, errorDF));
+    }
+
+    if (types.fbTypeIII || (types.fbTypeI && !sequential) || !modelFromTotals) {
+        // X'WX swept on the pivots the fit found non-redundant: negated, the
+        // generalised inverse the tests take with that set, so the tests use
+        // the fit's own redundancy whatever the tolerance. The fit's own
+        // sweep, which follows the non-zeros of a large factor, normally
+        // finds that set; on the rare matrix where rounding decides
+        // otherwise the set is imposed.
+        MCSymMatrix swept;
+        {
+            MCSymMatrix full = bordered;
+            MCBitSet pivots(p + 1);
+            bool same = full.SweepLeading(p, tol, scale, pivots);
+            for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
+            if (!same) {
+                full = bordered;
+                pivots = MCBitSet(p + 1);
+                std::vector<int> kept;
+                for (int k = 0; k < p; ++k)
+                    if (nonRedundant.IsIn(k)) kept.push_back(k);
+                full.SweepPivots(kept, 0.0, {}, pivots, false);
+            }
+            if (!full.CopyLeadingBlock(p, swept)) throw std::bad_alloc();
+        }
+        swept.Scale(-1.0);
+        MCSymMatrix ginv = swept;
+        ginv.ZeroOutRedundant(nonRedundant);
+
+        TestTypes library = types;
+        library.fbTypeI = types.fbTypeI && !sequential;
+        if (!library.Any()) library.fbTypeIII = true;  // for the model's test alone
+        EffectPoll poll(cancel, progress, nEffects);
+        MCRegSettings settings = *m.fpSettings;
+        settings.SetProgressListener(nullptr);
+        settings.SetCancelPointer(&poll);
+        settings.SetTestType(MCConst::TEST_WALD_F);
+        const std::vector<double>& b = glm.GetParamEstimates();
+        MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst,
+                                layout.fvCount, AnalysisType(library), glm.GetCovarianceMatrix(),
+                                &swept, &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
+                                std::isnan(testDF) ? 0.0 : testDF, nullptr);
+        if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
+        if (types.fbTypeIII || library.fbTypeI) {
+            const MCStatus status = tests.TestModelEffect();
+            if (status.GetErrorCode() == StatusCode::kCancelled)
+                throw HostError(HostError::kInterrupted, "interrupted");
+            if (status.IsError()) ThrowLibraryError(status);
+        }
+
+        // The sum of squares of a hypothesis is its Wald chi-square with the
+        // unscaled covariance G.
+        MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
+        ssTester.SetTestType(MCConst::TEST_CHISQUARE);
+        if (library.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
+        if (types.fbTypeIII)
+            r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester, mse);
+        if (!modelFromTotals) r.fCorrectedModel = CorrectedModel(tests, modelTerm, &ssTester);
+    }
     // With a robust covariance F is the Wald statistic over its df, no
     // longer a ratio of mean squares: a sum of squares beside it would
     // not give it back.
-    if (m.fpSettings->GetSandwichType() >= 0) {
+    if (!modelBased) {
         for (std::vector<EffectTestRow>* rows : {&r.fvTypeI, &r.fvTypeIII})
             for (EffectTestRow& row : *rows) row.fSS = row.fMeanSquare = kMissing;
         r.fCorrectedModel.fSS = r.fCorrectedModel.fMeanSquare = kMissing;
     }
 
-    const double W = glm.GetTotalFreqWeight();
-    const double rmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE));
     r.fError.fTerm = "Error";
     r.fError.fDF = errorDF;
-    r.fError.fSS = rmse * rmse * W;
+    r.fError.fSS = sse;
     r.fError.fMeanSquare = errorDF > 0.0 ? r.fError.fSS / errorDF : kMissing;
     r.fTotal.fTerm = "Total";
     r.fTotal.fDF = W;
@@ -233,8 +339,10 @@ TestTypes TestTypes::Parse(const std::string& text) {
     return t;
 }
 
-EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types) {
-    return model.fbLogistic ? TestLogistic(model, types) : TestGlm(model, used, types);
+EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types,
+                        MCCommon_850::MCQueryCancel* cancel, const EffectProgress& progress) {
+    return model.fbLogistic ? TestLogistic(model, types)
+                            : TestGlm(model, used, types, cancel, progress);
 }
 
 }  // namespace mchost

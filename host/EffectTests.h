@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,8 +63,16 @@ public:
     EffectTestRow fCorrectedTotal;
 };
 
+// Told (effect, effects) as the tests of a general linear model reach each
+// effect, for a display of how far they are.
+using EffectProgress = std::function<void(int, int)>;
+
 // The tests asked for. A general linear model needs the used data with
-// their cross products. Throws LibraryError when the library fails.
-EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types);
+// their cross products; its tests poll cancel at least once per effect and
+// per pivot of a sweep, and throw HostError (interrupted) on a cancel.
+// Throws LibraryError when the library fails.
+EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types,
+                        MCCommon_850::MCQueryCancel* cancel = nullptr,
+                        const EffectProgress& progress = {});
 
 }  // namespace mchost

@@ -68,7 +68,7 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
     WeightedMoments depMoments;
     CompensatedSum rawSS;
     const int p = static_cast<int>(stats.GetParameters().size());
-    if (crossProducts) u.fpCrossProducts = std::make_unique<MCMath_850::MCSymMatrix>(p);
+    if (crossProducts) u.fpCrossProducts = std::make_unique<MCMath_850::MCSymMatrix>(p + 1);
     std::vector<double> row;
     std::vector<int> idx;
     std::vector<double> val;
@@ -104,6 +104,8 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
             idx.push_back(j);
             val.push_back(row[static_cast<std::size_t>(j)]);
         }
+        idx.push_back(p);
+        val.push_back(r[dep]);
         u.fpCrossProducts->UpdateXXSparse(idx.data(), val.data(), static_cast<int>(idx.size()), w);
     }
     for (std::size_t c = 0; c < nCov; ++c) u.fvMean.push_back(covMoments[c].Mean());

@@ -24,7 +24,8 @@ public:
     double fMean = 0.0;
     double fRawSS = 0.0;
     double fCorrectedSS = 0.0;
-    // X'WX of the design, W the frequency times the regression weight; null
+    // X'WX of the design bordered by X'Wy and y'Wy (the dependent's row and
+    // column last), W the frequency times the regression weight; null
     // unless asked for.
     std::unique_ptr<MCMath_850::MCSymMatrix> fpCrossProducts;
 };

@@ -56,7 +56,9 @@ MCStatus MCBaseModelEffectTest::TestModelEffect() {
         return WarningStatus(StatusCode::kEmptyHMatrix);
     MCRectMatrix& L = *fpData->fpL;
     MCStatus status;
+    MCCommon_850::MCQueryCancel* cancel = fpData->GetSettings().GetCancelPointer();
     for (int e = 0; e < fpData->GetNEffects() && !status.IsError(); ++e) {
+        if (cancel != nullptr && cancel->IsCancel()) return ErrorStatus(StatusCode::kCancelled);
         L.Resize(0, fpData->fQ);
         std::vector<int> rows;
         status = ComputeEffectContrast(e, rows);

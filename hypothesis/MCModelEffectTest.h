@@ -26,7 +26,9 @@ public:
 
     // Attaches the shared data (not owned) and starts empty results.
     virtual void SetDataImp(MCMETDataImpl* data);
-    // One result per effect, in model order. Stops at the first error.
+    // One result per effect, in model order. Stops at the first error. The
+    // settings' cancel query, when set, is asked once before each effect;
+    // a cancel ends the tests with kCancelled.
     virtual MCCommon_850::MCStatus TestModelEffect();
     virtual const MCModelTestStats* GetTestStats() const { return fpStats.get(); }
     // Builds effect e's rows into the data's current L; rows gets 1 + the

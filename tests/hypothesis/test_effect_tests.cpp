@@ -10,6 +10,7 @@
 
 #include "glm/glm_fixture.h"
 #include "golden.h"
+#include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelEffectTest.h"
 
 using namespace glmtest;
@@ -111,6 +112,21 @@ TEST(EffectTests, TypeIAndTypeIIIMatchR) {
     EXPECT_EQ(rows, (std::vector<int>{1, 2, 3, 5, 7, 8, 10}));
     const std::vector<double> row0{1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 1};
     for (int j = 0; j < 13; ++j) EXPECT_NEAR(gef.GetElem(0, j), row0[j], 1e-12) << j;
+
+    // Asked before each effect, a cancel after the second stops the tests
+    // there.
+    class CancelAfter : public MCCommon_850::MCQueryCancel {
+    public:
+        int fPolls = 0;
+        bool IsCancel() override { return ++fPolls > 2; }
+    } cancel;
+    MCRegSettings cancelling = s;
+    cancelling.SetCancelPointer(&cancel);
+    MCModelEffectTest stopped(cancelling, s.GetModelEffects(), f.stats->GetParamEstimates(), kFirst,
+                              kCount, MCConst::ANALYSIS_TYPE_III, f.stats->GetCovarianceMatrix(),
+                              &xx, nullptr, MCConst::DIST_NORMAL, 2, nullptr, dfe, nullptr);
+    EXPECT_EQ(stopped.TestModelEffect().GetErrorCode(), MCCommon_850::StatusCode::kCancelled);
+    EXPECT_EQ(cancel.fPolls, 3);
 }
 
 TEST(EffectTests, GeneralizedInverseInputAndRedundantEffect) {

@@ -1,0 +1,105 @@
+// Sequential sums of squares from the bordered cross products, against
+// their closed forms: for y on 20 groups and then a covariate x, the
+// intercept's is W ybar^2, the groups' the between-group sum of squares
+// and x's the pooled within-group regression's, (Sxy)^2 / Sxx.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "companion/MCBitSet.h"
+#include "companion/MCSymMatrix.h"
+#include "host/HostError.h"
+#include "host/SequentialSums.h"
+
+using namespace mchost;
+using MCMath_850::MCBitSet;
+using MCMath_850::MCSymMatrix;
+
+namespace {
+
+constexpr int kGroups = 20;
+constexpr int kRecords = 400;
+
+struct Data {
+    std::vector<int> group;
+    std::vector<double> x, y;
+};
+
+Data MakeData() {
+    Data d;
+    for (int i = 0; i < kRecords; ++i) {
+        const int g = (i * 7 + i / 3) % kGroups;
+        const double x = std::sin(0.37 * i) + 0.1 * g;
+        d.group.push_back(g);
+        d.x.push_back(x);
+        d.y.push_back(5.0 + 0.2 * g * g / kGroups + 1.5 * x + std::cos(1.3 * i));
+    }
+    return d;
+}
+
+// Parameters: intercept, the 20 groups (the last redundant), x; y last.
+MCSymMatrix Bordered(const Data& d) {
+    const int p = kGroups + 2;
+    MCSymMatrix m(p + 1);
+    for (int i = 0; i < kRecords; ++i) {
+        std::vector<double> row(static_cast<std::size_t>(p + 1), 0.0);
+        row[0] = 1.0;
+        row[static_cast<std::size_t>(1 + d.group[i])] = 1.0;
+        row[static_cast<std::size_t>(p - 1)] = d.x[i];
+        row[static_cast<std::size_t>(p)] = d.y[i];
+        EXPECT_TRUE(m.UpdateXX(row, 1.0));
+    }
+    return m;
+}
+
+class AlwaysCancel : public MCCommon_850::MCQueryCancel {
+public:
+    bool IsCancel() override { return true; }
+};
+
+}  // namespace
+
+TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
+    const Data d = MakeData();
+    const MCSymMatrix m = Bordered(d);
+    const int p = kGroups + 2;
+    MCBitSet kept(p);
+    kept.SetRange(0, p);
+    kept.Unset(kGroups);  // the last group's indicator
+    std::vector<double> scale;
+    m.ComputeSweepScale(scale, 1e-12, 1.0);
+    const std::vector<int> first{0, 1, p - 1}, count{1, kGroups, 1};
+
+    // Closed forms, in long double.
+    long double sy = 0;
+    std::vector<long double> gn(kGroups), gx(kGroups), gy(kGroups);
+    for (int i = 0; i < kRecords; ++i) {
+        sy += d.y[i];
+        gn[d.group[i]] += 1;
+        gx[d.group[i]] += d.x[i];
+        gy[d.group[i]] += d.y[i];
+    }
+    const long double ybar = sy / kRecords;
+    long double between = 0, sxx = 0, sxy = 0;
+    for (int g = 0; g < kGroups; ++g) between += gn[g] * std::pow(gy[g] / gn[g] - ybar, 2);
+    for (int i = 0; i < kRecords; ++i) {
+        const int g = d.group[i];
+        sxx += std::pow(d.x[i] - gx[g] / gn[g], 2);
+        sxy += (d.x[i] - gx[g] / gn[g]) * (d.y[i] - gy[g] / gn[g]);
+    }
+    const double want[] = {static_cast<double>(kRecords * ybar * ybar),
+                           static_cast<double>(between), static_cast<double>(sxy * sxy / sxx)};
+
+    int calls = 0;
+    const SequentialSums sums = ComputeSequentialSums(m, first, count, kept, scale, 1e-12, nullptr,
+                                                      [&](int e) { EXPECT_EQ(e, calls++); });
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(sums.fvDF, (std::vector<int>{1, kGroups - 1, 1}));
+    for (int e = 0; e < 3; ++e) EXPECT_NEAR(sums.fvSS[e], want[e], 1e-11 * want[e]) << e;
+
+    // A cancel stops the sweeps.
+    AlwaysCancel cancel;
+    EXPECT_THROW(ComputeSequentialSums(m, first, count, kept, scale, 1e-12, &cancel, {}),
+                 HostError);
+}
