@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/Interrupt.h"
+#include "glm/MCGLMOutputStats.h"
 #include "host/EffectTestsReport.h"
 #include "host/HostError.h"
 #include "host/MarginalsReport.h"
@@ -104,7 +105,11 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
                    MCCommon_850::MCQueryCancel* cancel, const std::string& application,
                    Processes& processes) {
     if (!fTypes.Any() && fvRequests.empty() && !fbPmml) return;
-    const bool crossProducts = fTypes.Any() && !model.fbLogistic;
+    // The fit normally keeps its cross products for the tests; summed
+    // again only when it did not.
+    const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(model.fpStats);
+    const bool crossProducts =
+        fTypes.Any() && !model.fbLogistic && (glm == nullptr || !glm->GetCrossProducts());
     UsedData used;
     processes.Agreed([&] { used = SummariseUsedData(model, records, crossProducts, cancel); });
     MergeUsedData(used, processes);

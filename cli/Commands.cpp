@@ -301,6 +301,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
+    options.fbKeepCrossProducts = !cmd.fTests.empty();
     UseClusters(cmd.fvCluster, cmd.fVcov, options);
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,

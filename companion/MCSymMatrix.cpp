@@ -273,6 +273,22 @@ void MCSymMatrix::ZeroOutRedundant(const MCBitSet& set) {
     }
 }
 
+void MCSymMatrix::UnscaleSwept(const MCBitSet& set, double a) {
+    if (!PrepareUpdate()) return;
+    std::vector<double>& hi = fElems.Write();
+    std::vector<double>& lo = fElems.WriteLow();
+    auto swept = [&](int k) { return k < set.Size() && set.IsIn(k); };
+    for (int j = 0; j < fN; ++j)
+        for (int k = 0; k <= j; ++k) {
+            if (swept(j) != swept(k)) continue;
+            const std::size_t e = Index(j, k);
+            const dd::DD v{hi[e], lo[e]};
+            const dd::DD r = swept(j) ? dd::Mul(v, a) : dd::Div(v, dd::DD{a, 0.0});
+            hi[e] = r.hi;
+            lo[e] = r.lo;
+        }
+}
+
 bool MCSymMatrix::Expand(const MCBitSet& set, MCSymMatrix& out) const {
     if (set.Count() != fN) return false;
     MCSymMatrix r;

@@ -162,6 +162,12 @@ public:
     void GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const;
     // Zeroes the rows and columns k < set.Size() (and < n) whose bit is clear.
     void ZeroOutRedundant(const MCBitSet& set);
+    // For a matrix swept on set (bits beyond its size clear) whose input was
+    // a times what it stands for: the matrix swept from that instead. The
+    // block of the swept pivots (an inverse) is multiplied by a, that of the
+    // others (their residual cross products) divided by a, and the
+    // coefficients between them stay, in extended precision.
+    void UnscaleSwept(const MCBitSet& set, double a);
     // out (order set.Size()) spreads this matrix (order = number of set
     // bits) over the set bits in order; rows and columns of clear bits are 0.
     // False when the order does not match the number of set bits.

@@ -220,6 +220,16 @@ MCStatus MCGLMModel::BuildModel() {
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const int p = GetNParameters();
     if (!FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+    if (fpSettings->GetKeepCrossProducts()) {
+        try {
+            // Summed with each weight over the total: made sums again.
+            auto kept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+            kept->Scale(fTotalWeight);
+            fpCrossProducts = std::move(kept);
+        } catch (const std::bad_alloc&) {
+            return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+        }
+    }
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
         // Each column judged by its spread about its mean: a covariate far
@@ -234,6 +244,15 @@ MCStatus MCGLMModel::BuildModel() {
         // otherwise fill the matrix for all of them.
         fpZPrimeZ->SweepLeading(p, tol, scale, fRedundancy, fpCancel);
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
+        if (fpSettings->GetKeepCrossProducts()) {
+            try {
+                auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+                swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
+                fpSweptKept = std::move(swept);
+            } catch (const std::bad_alloc&) {
+                return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+            }
+        }
         if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
         // The dependent is no parameter: only the parameters' rows and
         // columns are cleared, keeping the residual corner.

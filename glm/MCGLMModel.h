@@ -85,6 +85,12 @@ public:
     // The robust covariance of the estimates; null unless the settings ask
     // for one.
     const MCSymMatrix* GetRobustCovariance() const { return fpRobustCov.get(); }
+    // The bordered cross products before the sweep, when the settings keep
+    // them; null otherwise.
+    std::shared_ptr<const MCSymMatrix> GetCrossProducts() const { return fpCrossProducts; }
+    // The same swept on the kept pivots, before the redundant rows are
+    // cleared; null unless kept.
+    std::shared_ptr<const MCSymMatrix> GetSweptCrossProducts() const { return fpSweptKept; }
     // The clusters of cluster column c of a cluster-robust covariance; 0
     // otherwise.
     long GetNClusters(int c = 0) const { return fpSandwich ? fpSandwich->GetNClusters(c) : 0; }
@@ -184,6 +190,8 @@ private:
     // The robust covariance, accumulated in the residual pass.
     std::unique_ptr<MCSandwich> fpSandwich;
     std::unique_ptr<MCSymMatrix> fpRobustCov;
+    std::shared_ptr<const MCSymMatrix> fpCrossProducts;
+    std::shared_ptr<const MCSymMatrix> fpSweptKept;
 };
 
 }  // namespace MCMath_850

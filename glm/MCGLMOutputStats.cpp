@@ -27,6 +27,8 @@ public:
     double fRSquare;
     double fRMSE;
     std::unique_ptr<MCSymMatrix> fpCovariance;
+    std::shared_ptr<const MCSymMatrix> fpCrossProducts;
+    std::shared_ptr<const MCSymMatrix> fpSweptCrossProducts;
     std::vector<MCRegrParameterStats> fvParamStats;
     MCBitSet fRedundancy;
     double fErrorDF;
@@ -55,6 +57,8 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
     d.fRedundancy = model.GetRedundancyInfo();
     d.fRedundancy.Resize(p);
     d.fRank = d.fRedundancy.Count();
+    d.fpCrossProducts = model.GetCrossProducts();
+    d.fpSweptCrossProducts = model.GetSweptCrossProducts();
 
     d.fvParamStats.resize(static_cast<std::size_t>(p));
     for (int k = 0; k < p; ++k) {
@@ -125,6 +129,14 @@ double MCGLMOutputStats::GetModelFitStat(MCConst::MCModelFitStat stat) const {
         default:
             return MCMV::Missing();
     }
+}
+
+const MCSymMatrix* MCGLMOutputStats::GetCrossProducts() const {
+    return fpImpl->fpCrossProducts.get();
+}
+
+const MCSymMatrix* MCGLMOutputStats::GetSweptCrossProducts() const {
+    return fpImpl->fpSweptCrossProducts.get();
 }
 
 const MCSymMatrix* MCGLMOutputStats::GetCovarianceMatrix() const {

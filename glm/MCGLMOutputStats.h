@@ -64,6 +64,14 @@ public:
     // under a cluster-robust covariance (its information grows with the
     // clusters, not the records), otherwise the error df.
     double GetTestDF() const;
+    // X'WX bordered by X'Wy and y'Wy (the dependent last), as summed before
+    // the sweep, when the settings keep the cross products; null otherwise.
+    const MCSymMatrix* GetCrossProducts() const;
+    // The same swept on the fit's non-redundant pivots: the negated
+    // generalised inverse on them, the aliasing coefficients of the others
+    // beside it and the residual sum of squares in the dependent's corner;
+    // null unless kept.
+    const MCSymMatrix* GetSweptCrossProducts() const;
 
     class MCGLMOutStatsImpl;
 

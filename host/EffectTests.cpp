@@ -164,9 +164,11 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     r.fbIntercept = m.fpSettings->GetInterceptUse();
     const MCBitSet& nonRedundant = glm.GetRedundancyIndicators();
     const int p = static_cast<int>(glm.GetParameters().size());
-    if (!used.fpCrossProducts || used.fpCrossProducts->GetNRows() != p + 1)
+    const MCSymMatrix* kept = glm.GetCrossProducts();
+    if (kept == nullptr) kept = used.fpCrossProducts.get();
+    if (kept == nullptr || kept->GetNRows() != p + 1)
         throw std::logic_error("the tests of a general linear model need its X'WX");
-    const MCSymMatrix& bordered = *used.fpCrossProducts;
+    const MCSymMatrix& bordered = *kept;
     const double tol = m.fpSettings->GetTolerance();
     std::vector<double> scale;
     {
@@ -186,26 +188,53 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     const Layout layout = GlmLayout(m);
     const int nEffects = static_cast<int>(layout.fvTerms.size());
 
+    const bool sequential = types.fbTypeI && modelBased;
+    const std::string modelTerm = r.fbIntercept ? "Corrected model" : "Model";
+    const double modelSS = (r.fbIntercept ? used.fCorrectedSS : used.fRawSS) - sse;
+    const double modelDF = static_cast<double>(nonRedundant.Count() - (r.fbIntercept ? 1 : 0));
+    const bool modelFromTotals = mse > 0.0 && modelDF > 0.0 && modelSS > 1e-6 * (sse + modelSS);
+    const bool library = types.fbTypeIII || (types.fbTypeI && !sequential) || !modelFromTotals;
+
+    // X'WX swept on the pivots the fit found non-redundant: negated, the
+    // generalised inverse the tests take with that set, so the tests use
+    // the fit's own redundancy whatever the tolerance. The fit normally
+    // keeps its own; otherwise the same sweep, which follows the non-zeros
+    // of a large factor, normally finds that set, and on the rare matrix
+    // where rounding decides otherwise the set is imposed.
+    const MCSymMatrix* full = glm.GetSweptCrossProducts();
+    MCSymMatrix own;
+    if (library && (full == nullptr || full->GetNRows() != p + 1)) {
+        own = bordered;
+        full = &own;
+        MCBitSet pivots(p + 1);
+        bool same = own.SweepLeading(p, tol, scale, pivots);
+        for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
+        if (!same) {
+            own = bordered;
+            pivots = MCBitSet(p + 1);
+            std::vector<int> kept;
+            for (int k = 0; k < p; ++k)
+                if (nonRedundant.IsIn(k)) kept.push_back(k);
+            own.SweepPivots(kept, 0.0, {}, pivots, false);
+        }
+    }
+
     // Sequential sums of squares fall out of sweeping the bordered matrix
     // in model order; they have no robust form.
-    const bool sequential = types.fbTypeI && modelBased;
     if (sequential) {
         const auto show = [&](int e) {
             if (progress) progress(e, nEffects);
         };
-        r.fvTypeI = SequentialRows(ComputeSequentialSums(bordered, layout.fvFirst, layout.fvCount,
-                                                         nonRedundant, scale, tol, cancel, show),
-                                   layout, mse, errorDF);
+        r.fvTypeI =
+            SequentialRows(ComputeSequentialSums(bordered, layout.fvFirst, layout.fvCount,
+                                                 nonRedundant, scale, tol, full, cancel, show),
+                           layout, mse, errorDF);
     }
 
     // The model's sum of squares is what the residuals leave of the total:
     // no quadratic form of every parameter is needed. Where the model
     // explains almost nothing that difference would lose digits, and the
     // quadratic form is taken instead.
-    const std::string modelTerm = r.fbIntercept ? "Corrected model" : "Model";
-    const double modelSS = (r.fbIntercept ? used.fCorrectedSS : used.fRawSS) - sse;
-    const double modelDF = static_cast<double>(nonRedundant.Count() - (r.fbIntercept ? 1 : 0));
-    const bool modelFromTotals = mse > 0.0 && modelDF > 0.0 && modelSS > 1e-6 * (sse + modelSS);
     if (modelFromTotals) {
         r.fCorrectedModel.fTerm = modelTerm;
         r.fCorrectedModel.fDF = modelDF;
@@ -215,36 +244,17 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         r.fCorrectedModel.fSig = HostValue(MCDistFun::SigF(r.fCorrectedModel.fF, modelDF, errorDF));
     }
 
-    if (types.fbTypeIII || (types.fbTypeI && !sequential) || !modelFromTotals) {
-        // X'WX swept on the pivots the fit found non-redundant: negated, the
-        // generalised inverse the tests take with that set, so the tests use
-        // the fit's own redundancy whatever the tolerance. The fit's own
-        // sweep, which follows the non-zeros of a large factor, normally
-        // finds that set; on the rare matrix where rounding decides
-        // otherwise the set is imposed.
+    if (library) {
         MCSymMatrix swept;
-        {
-            MCSymMatrix full = bordered;
-            MCBitSet pivots(p + 1);
-            bool same = full.SweepLeading(p, tol, scale, pivots);
-            for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
-            if (!same) {
-                full = bordered;
-                pivots = MCBitSet(p + 1);
-                std::vector<int> kept;
-                for (int k = 0; k < p; ++k)
-                    if (nonRedundant.IsIn(k)) kept.push_back(k);
-                full.SweepPivots(kept, 0.0, {}, pivots, false);
-            }
-            if (!full.CopyLeadingBlock(p, swept)) throw std::bad_alloc();
-        }
+        if (!full->CopyLeadingBlock(p, swept)) throw std::bad_alloc();
+        own = MCSymMatrix();
         swept.Scale(-1.0);
         MCSymMatrix ginv = swept;
         ginv.ZeroOutRedundant(nonRedundant);
 
-        TestTypes library = types;
-        library.fbTypeI = types.fbTypeI && !sequential;
-        if (!library.Any()) library.fbTypeIII = true;  // for the model's test alone
+        TestTypes asked = types;
+        asked.fbTypeI = types.fbTypeI && !sequential;
+        if (!asked.Any()) asked.fbTypeIII = true;  // for the model's test alone
         EffectPoll poll(cancel, progress, nEffects);
         MCRegSettings settings = *m.fpSettings;
         settings.SetProgressListener(nullptr);
@@ -252,11 +262,11 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         settings.SetTestType(MCConst::TEST_WALD_F);
         const std::vector<double>& b = glm.GetParamEstimates();
         MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst,
-                                layout.fvCount, AnalysisType(library), glm.GetCovarianceMatrix(),
+                                layout.fvCount, AnalysisType(asked), glm.GetCovarianceMatrix(),
                                 &swept, &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
                                 std::isnan(testDF) ? 0.0 : testDF, nullptr);
         if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
-        if (types.fbTypeIII || library.fbTypeI) {
+        if (types.fbTypeIII || asked.fbTypeI) {
             const MCStatus status = tests.TestModelEffect();
             if (status.GetErrorCode() == StatusCode::kCancelled)
                 throw HostError(HostError::kInterrupted, "interrupted");
@@ -267,7 +277,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         // unscaled covariance G.
         MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
         ssTester.SetTestType(MCConst::TEST_CHISQUARE);
-        if (library.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
+        if (asked.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
         if (types.fbTypeIII)
             r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester, mse);
         if (!modelFromTotals) r.fCorrectedModel = CorrectedModel(tests, modelTerm, &ssTester);

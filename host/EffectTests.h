@@ -67,10 +67,10 @@ public:
 // effect, for a display of how far they are.
 using EffectProgress = std::function<void(int, int)>;
 
-// The tests asked for. A general linear model needs the used data with
-// their cross products; its tests poll cancel at least once per effect and
-// per pivot of a sweep, and throw HostError (interrupted) on a cancel.
-// Throws LibraryError when the library fails.
+// The tests asked for. A general linear model needs its bordered cross
+// products, kept by the fit or summed with the used data; its tests poll cancel at least once per
+// effect and per pivot of a sweep, and throw HostError (interrupted) on a cancel. Throws
+// LibraryError when the library fails.
 EffectTests TestEffects(const FittedModel& model, const UsedData& used, const TestTypes& types,
                         MCCommon_850::MCQueryCancel* cancel = nullptr,
                         const EffectProgress& progress = {});

@@ -348,6 +348,7 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
     fSettings.SetInterceptUse(options.fbIntercept && !formula.fbInterceptRemoved);
     if (options.fTolerance > 0.0) fSettings.SetTolerance(options.fTolerance);
     fSettings.SetConfidenceLevel(options.fConfidence);
+    fSettings.SetKeepCrossProducts(options.fbKeepCrossProducts);
     if (options.fSandwich >= 0) {
         fSettings.SetCovbType(MCConst::COVB_ROBUST);
         fSettings.SetRobustType(static_cast<MCConst::MCRobustType>(options.fSandwich));

@@ -31,6 +31,8 @@ public:
     // The dependent's distinct values are coded as sorted categories, as a
     // factor's are (a model of a categorical dependent).
     bool fbCategoricalDependent = false;
+    // A general linear model keeps its cross products for the effect tests.
+    bool fbKeepCrossProducts = false;
 };
 
 // A variable at one record position of the records given to the library.

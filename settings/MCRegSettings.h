@@ -73,6 +73,9 @@ public:
     void SetCovbType(MCConst::MCCovbType t) { fCovbType = t; }
     // With a robust covariance type: the estimator (HC0 unless set).
     void SetRobustType(MCConst::MCRobustType t) { fRobustType = t; }
+    // A general linear model keeps X'WX bordered by X'Wy and y'Wy, as
+    // summed before the sweep, for tests after the fit (their memory again).
+    void SetKeepCrossProducts(bool keep) { fbKeepCrossProducts = keep; }
     // The column whose values name the clusters of a cluster-robust
     // covariance (role "subject"); a record without a value there is left
     // out of the fit like one without a covariate. Two columns cluster two
@@ -113,6 +116,7 @@ public:
     const std::vector<MCConst::MCVariableType>& GetVariableTypes() const { return fvVarTypes; }
     MCConst::MCCovbType GetCovbType() const { return fCovbType; }
     MCConst::MCRobustType GetRobustType() const { return fRobustType; }
+    bool GetKeepCrossProducts() const { return fbKeepCrossProducts; }
     const std::vector<int>& GetClusterVars() const { return fvClusterVars; }
     // The first cluster column, -1 without one.
     int GetClusterVar() const { return fvClusterVars.empty() ? -1 : fvClusterVars.front(); }
@@ -153,6 +157,7 @@ private:
     std::vector<MCConst::MCVariableType> fvVarTypes;
     MCConst::MCCovbType fCovbType = MCConst::COVB_MODEL;
     MCConst::MCRobustType fRobustType = MCConst::ROBUST_HC0;
+    bool fbKeepCrossProducts = false;
     std::vector<int> fvClusterVars;
     int fMaxThreadNum = 1;
     int fMemCacheKB = 0;

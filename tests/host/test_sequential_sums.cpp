@@ -38,15 +38,16 @@ Data MakeData() {
     return d;
 }
 
-// Parameters: intercept, the 20 groups (the last redundant), x; y last.
-MCSymMatrix Bordered(const Data& d) {
+// Parameters: intercept, the 20 groups (the last redundant), x; or, with
+// xFirst, intercept, x, the groups. y last.
+MCSymMatrix Bordered(const Data& d, bool xFirst) {
     const int p = kGroups + 2;
     MCSymMatrix m(p + 1);
     for (int i = 0; i < kRecords; ++i) {
         std::vector<double> row(static_cast<std::size_t>(p + 1), 0.0);
         row[0] = 1.0;
-        row[static_cast<std::size_t>(1 + d.group[i])] = 1.0;
-        row[static_cast<std::size_t>(p - 1)] = d.x[i];
+        row[static_cast<std::size_t>((xFirst ? 2 : 1) + d.group[i])] = 1.0;
+        row[static_cast<std::size_t>(xFirst ? 1 : p - 1)] = d.x[i];
         row[static_cast<std::size_t>(p)] = d.y[i];
         EXPECT_TRUE(m.UpdateXX(row, 1.0));
     }
@@ -62,7 +63,7 @@ public:
 
 TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
     const Data d = MakeData();
-    const MCSymMatrix m = Bordered(d);
+    const MCSymMatrix m = Bordered(d, false);
     const int p = kGroups + 2;
     MCBitSet kept(p);
     kept.SetRange(0, p);
@@ -92,14 +93,52 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
                            static_cast<double>(between), static_cast<double>(sxy * sxy / sxx)};
 
     int calls = 0;
-    const SequentialSums sums = ComputeSequentialSums(m, first, count, kept, scale, 1e-12, nullptr,
-                                                      [&](int e) { EXPECT_EQ(e, calls++); });
+    const SequentialSums sums =
+        ComputeSequentialSums(m, first, count, kept, scale, 1e-12, nullptr, nullptr,
+                              [&](int e) { EXPECT_EQ(e, calls++); });
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(sums.fvDF, (std::vector<int>{1, kGroups - 1, 1}));
     for (int e = 0; e < 3; ++e) EXPECT_NEAR(sums.fvSS[e], want[e], 1e-11 * want[e]) << e;
 
+    // With x before the groups, the groups' sum of squares is what the
+    // overall regression on x leaves less what the full model leaves; the
+    // groups are then swept afresh, or read off a matrix swept on every
+    // pivot when one is given.
+    long double oxx = 0, oxy = 0, oyy = 0, wyy = 0, xbar = 0;
+    for (int i = 0; i < kRecords; ++i) xbar += d.x[i] / kRecords;
+    for (int i = 0; i < kRecords; ++i) {
+        const int g = d.group[i];
+        oxx += std::pow(d.x[i] - xbar, 2);
+        oxy += (d.x[i] - xbar) * (d.y[i] - ybar);
+        oyy += std::pow(d.y[i] - ybar, 2);
+        wyy += std::pow(d.y[i] - gy[g] / gn[g], 2);
+    }
+    const double groupsAfterX =
+        static_cast<double>((oyy - oxy * oxy / oxx) - (wyy - sxy * sxy / sxx));
+    const MCSymMatrix mx = Bordered(d, true);
+    MCBitSet keptX(p);
+    keptX.SetRange(0, p);
+    keptX.Unset(p - 1);  // the last group's indicator
+    MCSymMatrix full = mx;
+    MCBitSet swept(p + 1);
+    std::vector<int> all;
+    for (int k = 0; k < p; ++k)
+        if (keptX.IsIn(k)) all.push_back(k);
+    ASSERT_TRUE(full.SweepPivots(all, 0.0, {}, swept, false));
+    std::vector<double> scaleX;
+    mx.ComputeSweepScale(scaleX, 1e-12, 1.0);
+    const std::vector<int> firstX{0, 1, 2}, countX{1, 1, kGroups};
+    for (const MCSymMatrix* given : std::vector<const MCSymMatrix*>{nullptr, &full}) {
+        const SequentialSums xFirst =
+            ComputeSequentialSums(mx, firstX, countX, keptX, scaleX, 1e-12, given, nullptr, {});
+        EXPECT_NEAR(xFirst.fvSS[0], want[0], 1e-11 * want[0]);
+        EXPECT_NEAR(xFirst.fvSS[2], groupsAfterX, 1e-11 * groupsAfterX);
+        EXPECT_NEAR(xFirst.fvSS[1] + xFirst.fvSS[2], want[1] + want[2],
+                    1e-11 * (want[1] + want[2]));
+    }
+
     // A cancel stops the sweeps.
     AlwaysCancel cancel;
-    EXPECT_THROW(ComputeSequentialSums(m, first, count, kept, scale, 1e-12, &cancel, {}),
+    EXPECT_THROW(ComputeSequentialSums(m, first, count, kept, scale, 1e-12, nullptr, &cancel, {}),
                  HostError);
 }
