@@ -363,44 +363,56 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
     const Eigen::Index r = R.GetNRows();
     using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
     try {
-        // Only the columns where S has a non-zero count: the redundant
-        // parameters of a covariance are rows of zeros, and the rows of a
-        // hypothesis on a model's pivots are mostly zero elsewhere.
         const double* hi = fElems.Hi().data();
-        std::vector<int> live;
-        for (int j = 0; j < fN; ++j) {
-            bool zero = true;
-            for (int k = 0; k < fN && zero; ++k) zero = hi[Index(j, k)] == 0.0;
-            if (!zero) live.push_back(j);
-        }
-        const Eigen::Index n = static_cast<Eigen::Index>(live.size());
-        Eigen::MatrixXd S(n, n);
-        for (Eigen::Index j = 0; j < n; ++j)
-            for (Eigen::Index k = 0; k <= j; ++k)
-                S(j, k) = S(k, j) = hi[Index(live[Ix(int(j))], live[Ix(int(k))])];
-        Rows Rm(r, n);
-        std::size_t nonZeros = 0;
+        // The rows of a hypothesis on a model's pivots are mostly zero
+        // where S is not (its redundant parameters are rows of zeros):
+        // their non-zeros against S's non-zero rows decide the work.
+        std::vector<char> live(Ix(fN), 0);
+        for (int j = 0; j < fN; ++j)
+            for (int k = 0; k <= j; ++k)
+                if (hi[Index(j, k)] != 0.0) live[Ix(j)] = live[Ix(k)] = 1;
+        std::vector<std::vector<std::pair<int, double>>> sparse(Ix(int(r)));
+        std::size_t nonZeros = 0, nLive = 0;
+        for (int j = 0; j < fN; ++j) nLive += live[Ix(j)];
         for (Eigen::Index i = 0; i < r; ++i) {
             const double* row = R.GetRow(int(i));
-            for (Eigen::Index j = 0; j < n; ++j) {
-                Rm(i, j) = row[live[Ix(int(j))]];
-                nonZeros += Rm(i, j) != 0.0;
-            }
+            for (int j = 0; j < fN; ++j)
+                if (live[Ix(j)] && row[j] != 0.0) sparse[Ix(int(i))].emplace_back(j, row[j]);
+            nonZeros += sparse[Ix(int(i))].size();
         }
         Eigen::MatrixXd result;
-        if (nonZeros * 8 < static_cast<std::size_t>(r * n)) {
-            // Sparse rows: R S row by row from S's rows, then (R S) R'
-            // column by column, each at the cost of the row's non-zeros.
-            Rows RS = Rows::Zero(r, n);
+        if (nonZeros * 8 < static_cast<std::size_t>(r) * nLive) {
+            // R S row by row from S's packed rows, then (R S) R' at the
+            // cost of R's non-zeros: S is never unpacked.
+            Rows RS = Rows::Zero(r, fN);
             for (Eigen::Index i = 0; i < r; ++i)
-                for (Eigen::Index k = 0; k < n; ++k)
-                    if (Rm(i, k) != 0.0) RS.row(i) += Rm(i, k) * S.row(k);
+                for (const auto& [k, v] : sparse[Ix(int(i))]) {
+                    double* out = RS.row(i).data();
+                    const double* sk = hi + Index(k, 0);  // S(k, 0 .. k)
+                    for (int l = 0; l <= k; ++l) out[l] += v * sk[l];
+                    for (int l = k + 1; l < fN; ++l) out[l] += v * hi[Index(l, k)];
+                }
             result = Eigen::MatrixXd::Zero(r, r);
-            for (Eigen::Index j = 0; j < r; ++j)
-                for (Eigen::Index k = 0; k < n; ++k)
-                    if (Rm(j, k) != 0.0) result.col(j) += Rm(j, k) * RS.col(k);
+            for (Eigen::Index i = 0; i < r; ++i)
+                for (Eigen::Index j = 0; j <= i; ++j) {
+                    double sum = 0.0;
+                    for (const auto& [k, v] : sparse[Ix(int(j))]) sum += RS(i, k) * v;
+                    result(i, j) = result(j, i) = sum;
+                }
         } else {
-            // Dense: two matrix products, blocked and vectorised.
+            // Dense: S's live part unpacked and two matrix products,
+            // blocked and vectorised.
+            std::vector<int> cols;
+            for (int j = 0; j < fN; ++j)
+                if (live[Ix(j)]) cols.push_back(j);
+            const Eigen::Index n = static_cast<Eigen::Index>(cols.size());
+            Eigen::MatrixXd S(n, n);
+            for (Eigen::Index j = 0; j < n; ++j)
+                for (Eigen::Index k = 0; k <= j; ++k)
+                    S(j, k) = S(k, j) = hi[Index(cols[Ix(int(j))], cols[Ix(int(k))])];
+            Rows Rm(r, n);
+            for (Eigen::Index i = 0; i < r; ++i)
+                for (Eigen::Index j = 0; j < n; ++j) Rm(i, j) = R.GetRow(int(i))[cols[Ix(int(j))]];
             const Rows RS = Rm * S;
             result = RS * Rm.transpose();
         }

@@ -1,13 +1,16 @@
 #include "host/EffectTests.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
 #include "companion/MCDistFun.h"
+#include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "design/MCParameterList.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/HostError.h"
+#include "host/PartialSums.h"
 #include "host/SequentialSums.h"
 #include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTests.h"
@@ -16,6 +19,7 @@
 namespace mchost {
 
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 using namespace MCMath_850;
 
@@ -113,6 +117,65 @@ EffectTestRow CorrectedModel(MCModelEffectTest& tests, const std::string& term,
     Layout one;
     one.fvTerms.push_back(term);
     return Rows(*stats, one, ssTester).front();
+}
+
+// Which effects (as the layout numbers them) are tested by the sum of
+// squares they add to all the others: those that no other effect contains
+// (whose Type III hypothesis is then that sum) and that are large among few
+// other parameters, where sweeping the others' pivots costs less than the
+// quadratic form of the effect's own hypothesis, of the effect's order.
+std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
+                                 const MCBitSet& nonRedundant) {
+    const std::vector<MCModelEffect>& effects = m.fpSettings->GetModelEffects();
+    const int offset = m.fpSettings->GetInterceptUse() ? 1 : 0;
+    const double n = nonRedundant.Size() + 1.0;
+    std::vector<char> partial(layout.fvTerms.size(), 0);
+    for (std::size_t e = 0; e < partial.size(); ++e) {
+        const int i = static_cast<int>(e) - offset;
+        if (i < 0 || static_cast<std::size_t>(i) >= effects.size()) continue;
+        bool contained = false;
+        for (std::size_t f = 0; f < effects.size() && !contained; ++f)
+            contained = static_cast<int>(f) != i && effects[Ix(i)].IsContainedIn(effects[f]);
+        const double own = nonRedundant.InRange(layout.fvFirst[e], layout.fvCount[e]);
+        const double others = nonRedundant.Count() - own;
+        // A sweep's step in extended precision costs about ten of the
+        // factorisation's.
+        partial[e] = !contained && own >= 32 && 10.0 * others * n * n < own * own * own / 3.0;
+    }
+    return partial;
+}
+
+// A Type III row from the sum of squares an effect adds to the others.
+EffectTestRow PartialRow(const std::string& term, const PartialSum& sum, double mse,
+                         double errorDF) {
+    EffectTestRow row;
+    row.fTerm = term;
+    row.fDF = sum.fDF;
+    row.fSS = sum.fSS;
+    row.fMeanSquare = sum.fSS / sum.fDF;
+    row.fF = row.fMeanSquare / mse;
+    row.fSig = HostValue(MCDistFun::SigF(row.fF, row.fDF, errorDF));
+    return row;
+}
+
+// A Type III row from the effect's hypothesis, as the library's tests of
+// all effects would give it.
+EffectTestRow HypothesisRow(MCModelEffectTest& tests, int e, const std::string& term,
+                            MCModelTests& tester, MCModelTests& ssTester, double mse) {
+    MCModelTestStats one;
+    const MCRectMatrix* built = tests.ComputeLMatrix(e);
+    MCRectMatrix L = built != nullptr ? *built : MCRectMatrix();
+    if (L.GetNRows() > 0 && L.ExtractFullRank(1e-12, nullptr) >= 0) {
+        tester.ComputeModelTest(L, MCStatus(), one);
+    } else {
+        MCTestStats untested;
+        untested.SetTestType(MCConst::TEST_WALD_F);
+        one.AddTestStatsAndLMatrixAndStatus(untested, MCRectMatrix(),
+                                            WarningStatus(StatusCode::kEmptyLMatrix));
+    }
+    Layout single;
+    single.fvTerms.push_back(term);
+    return Rows(one, single, &ssTester, mse).front();
 }
 
 // Passes the host's cancel on to the library, which asks once before each
@@ -266,7 +329,12 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
                                 &swept, &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
                                 std::isnan(testDF) ? 0.0 : testDF, nullptr);
         if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
-        if (types.fbTypeIII || asked.fbTypeI) {
+        const std::vector<char> partial = types.fbTypeIII && mse > 0.0
+                                              ? PartialEffects(m, layout, nonRedundant)
+                                              : std::vector<char>();
+        const bool byEffect = std::find(partial.begin(), partial.end(), 1) != partial.end();
+        if (byEffect) asked.fbTypeIII = false;
+        if (asked.fbTypeI || (types.fbTypeIII && !byEffect)) {
             const MCStatus status = tests.TestModelEffect();
             if (status.GetErrorCode() == StatusCode::kCancelled)
                 throw HostError(HostError::kInterrupted, "interrupted");
@@ -278,8 +346,32 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
         ssTester.SetTestType(MCConst::TEST_CHISQUARE);
         if (asked.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
-        if (types.fbTypeIII)
+        if (byEffect) {
+            // Effect by effect: the large ones that nothing contains by the
+            // sum of squares they add to the others, the rest by their
+            // hypotheses.
+            MCModelTests tester(b, nonRedundant, *glm.GetCovarianceMatrix(),
+                                std::isnan(testDF) ? 0.0 : testDF);
+            tester.SetTestType(MCConst::TEST_WALD_F);
+            tester.SetConfidenceLevel(settings.GetConfidenceLevel());
+            for (int e = 0; e < nEffects; ++e) {
+                if (poll.IsCancel()) throw HostError(HostError::kInterrupted, "interrupted");
+                const std::string& term = layout.fvTerms[Ix(e)];
+                if (partial[Ix(e)]) {
+                    const PartialSum sum =
+                        ComputePartialSum(bordered, layout.fvFirst[Ix(e)], layout.fvCount[Ix(e)],
+                                          nonRedundant, b, scale, tol, cancel);
+                    if (sum.fDF ==
+                        nonRedundant.InRange(layout.fvFirst[Ix(e)], layout.fvCount[Ix(e)])) {
+                        r.fvTypeIII.push_back(PartialRow(term, sum, mse, errorDF));
+                        continue;
+                    }
+                }
+                r.fvTypeIII.push_back(HypothesisRow(tests, e, term, tester, ssTester, mse));
+            }
+        } else if (types.fbTypeIII) {
             r.fvTypeIII = Rows(*tests.GetTypeIIITestStats(), layout, &ssTester, mse);
+        }
         if (!modelFromTotals) r.fCorrectedModel = CorrectedModel(tests, modelTerm, &ssTester);
     }
     // With a robust covariance F is the Wald statistic over its df, no

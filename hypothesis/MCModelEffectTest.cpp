@@ -125,11 +125,14 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
     // effects that contain it (whose directions are projected out below).
     // With the caller's redundancy the pivots are fixed, so the result is the
     // matrix swept on all of them, made once.
-    MCSymMatrix W;
+    // The supplied swept matrix is read in place; a matrix swept here, or
+    // transformed, is this effect's own.
+    MCSymMatrix own;
+    const MCSymMatrix* Wp = &own;
     MCBitSet entered(q);
     int nE = 0, s = 0;
     if (fpData->fpSwept) {
-        W = *fpData->fpSwept;
+        Wp = fpData->fpSwept.get();
         entered = fpData->fSweptAll;
         nE = entered.InRange(first, count);
         for (int f = 0; f < nEffects; ++f) {
@@ -138,12 +141,12 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
         }
     } else {
         if (!fpData->RecoverCrossProduct()) return ErrorStatus(StatusCode::kMissingInput);
-        W = *fpData->fpXX;
+        own = *fpData->fpXX;
         for (int f = 0; f < nEffects; ++f)
-            if (f != e && !contains(f)) EnterEffect(f, W, entered);
-        nE = EnterEffect(e, W, entered);
+            if (f != e && !contains(f)) EnterEffect(f, own, entered);
+        nE = EnterEffect(e, own, entered);
         for (int f = 0; f < nEffects; ++f)
-            if (contains(f)) s += std::max(0, EnterEffect(f, W, entered));
+            if (contains(f)) s += std::max(0, EnterEffect(f, own, entered));
     }
     if (nE <= 0) return WarningStatus(StatusCode::kEmptyLMatrix);
 
@@ -151,11 +154,13 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
         MCRectMatrix R;
         MCSymMatrix D;
         MCSymMatrix scaled;
-        if (!fpData->ComputeTypeIIIScaleMatrices(entered, R, D) || !W.ComputeRSRTrans(R, scaled) ||
-            !scaled.ComputeAXpY(1.0, D))
+        if (!fpData->ComputeTypeIIIScaleMatrices(entered, R, D) ||
+            !Wp->ComputeRSRTrans(R, scaled) || !scaled.ComputeAXpY(1.0, D))
             return ErrorStatus(StatusCode::kMissingInput);
-        W = std::move(scaled);
+        own = std::move(scaled);
+        Wp = &own;
     }
+    const MCSymMatrix& W = *Wp;
 
     MCRectMatrix H1(q, nE);
     if (W.ExtractH(first, count, entered, H1) != nE)
