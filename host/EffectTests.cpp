@@ -71,12 +71,39 @@ Layout LogisticLayout(const FittedModel& m, const MCLogOutputStats& log) {
 }
 
 // The rows of one table, from the library's test records.
+// The sums of squares of a general linear model's hypotheses: each is its
+// Wald chi-square with the unscaled covariance G, the swept matrix with the
+// redundant rows cleared. That copy is made on first use: with the
+// model-based covariance the sums of squares come from F instead.
+class SumsOfSquares {
+public:
+    SumsOfSquares(const MCSymMatrix& swept, const std::vector<double>& b,
+                  const MCBitSet& nonRedundant)
+        : fSwept(swept), fB(b), fNonRedundant(nonRedundant) {}
+    MCModelTests& Tester() {
+        if (!fpTester) {
+            fGinv = fSwept;
+            fGinv.ZeroOutRedundant(fNonRedundant);
+            fpTester = std::make_unique<MCModelTests>(fB, fNonRedundant, fGinv, 0.0);
+            fpTester->SetTestType(MCConst::TEST_CHISQUARE);
+        }
+        return *fpTester;
+    }
+
+private:
+    const MCSymMatrix& fSwept;
+    const std::vector<double>& fB;
+    const MCBitSet& fNonRedundant;
+    MCSymMatrix fGinv;
+    std::unique_ptr<MCModelTests> fpTester;
+};
+
 // ssTester, for a general linear model, gives the sums of squares. With
 // the model-based covariance, mse > 0 is the mean square it was scaled by,
 // and a sum of squares is F df MSE, the same quadratic form undone, instead
 // of a second one.
 std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& layout,
-                                MCModelTests* ssTester, double mse = 0.0) {
+                                SumsOfSquares* ssTester, double mse = 0.0) {
     std::vector<EffectTestRow> rows;
     for (int i = 0; i < stats.GetNTests() && static_cast<std::size_t>(i) < layout.fvTerms.size();
          ++i) {
@@ -97,7 +124,7 @@ std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& lay
                 row.fSS = row.fF * row.fDF * mse;
             } else if (tested) {
                 MCTestStats ss;
-                const MCStatus s = ssTester->ComputeOverallTest(*L, ss);
+                const MCStatus s = ssTester->Tester().ComputeOverallTest(*L, ss);
                 row.fSS = s.IsError() ? kMissing : HostValue(ss.GetWald());
             }
             row.fMeanSquare = row.fDF > 0.0 ? row.fSS / row.fDF : kMissing;
@@ -109,7 +136,7 @@ std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& lay
 }
 
 EffectTestRow CorrectedModel(MCModelEffectTest& tests, const std::string& term,
-                             MCModelTests* ssTester) {
+                             SumsOfSquares* ssTester) {
     EffectTestRow row;
     row.fTerm = term;
     const MCModelTestStats* stats = tests.GetCorrectedModelTestStats(nullptr);
@@ -161,7 +188,7 @@ EffectTestRow PartialRow(const std::string& term, const PartialSum& sum, double 
 // A Type III row from the effect's hypothesis, as the library's tests of
 // all effects would give it.
 EffectTestRow HypothesisRow(MCModelEffectTest& tests, int e, const std::string& term,
-                            MCModelTests& tester, MCModelTests& ssTester, double mse) {
+                            MCModelTests& tester, SumsOfSquares& ssTester, double mse) {
     MCModelTestStats one;
     const MCRectMatrix* built = tests.ComputeLMatrix(e);
     MCRectMatrix L = built != nullptr ? *built : MCRectMatrix();
@@ -312,8 +339,6 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         if (!full->CopyLeadingBlock(p, swept)) throw std::bad_alloc();
         own = MCSymMatrix();
         swept.Scale(-1.0);
-        MCSymMatrix ginv = swept;
-        ginv.ZeroOutRedundant(nonRedundant);
 
         TestTypes asked = types;
         asked.fbTypeI = types.fbTypeI && !sequential;
@@ -341,10 +366,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
             if (status.IsError()) ThrowLibraryError(status);
         }
 
-        // The sum of squares of a hypothesis is its Wald chi-square with the
-        // unscaled covariance G.
-        MCModelTests ssTester(b, nonRedundant, ginv, 0.0);
-        ssTester.SetTestType(MCConst::TEST_CHISQUARE);
+        SumsOfSquares ssTester(swept, b, nonRedundant);
         if (asked.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
         if (byEffect) {
             // Effect by effect: the large ones that nothing contains by the
