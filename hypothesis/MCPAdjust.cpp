@@ -1,9 +1,11 @@
 #include "hypothesis/MCPAdjust.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "companion/MCDistFun.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMathFun.h"
 #include "hypothesis/MCTestStats.h"
 
@@ -145,19 +147,17 @@ bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType te
                          double alpha, double errorDf, int k, std::vector<MCStepDownItem>& items,
                          bool intervals) {
     if (!IsStepDown(method)) return false;
-    // Insertion by ascending p; an entry goes before the first strictly
-    // greater p, so ties keep their input order.
+    // By ascending p, ties in their input order (a family of pairwise
+    // comparisons has millions of members: no insertion sort).
     std::vector<int> order;
     try {
         order.reserve(items.size());
+        for (int i = 0; i < static_cast<int>(items.size()); ++i)
+            if (IsValue(items[Ix(i)].fSig)) order.push_back(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return items[Ix(a)].fSig < items[Ix(b)].fSig; });
     } catch (const std::bad_alloc&) {
         return false;
-    }
-    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
-        if (!IsValue(items[i].fSig)) continue;
-        auto pos = order.end();
-        while (pos != order.begin() && items[*(pos - 1)].fSig > items[i].fSig) --pos;
-        order.insert(pos, i);
     }
 
     double previous = MCMV::Missing();
