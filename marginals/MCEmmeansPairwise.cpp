@@ -6,6 +6,7 @@
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
+#include "marginals/MCEmmeansSparseRows.h"
 #include "marginals/MCMarginals.h"
 #include "marginals/MCMultiCompareMarginals.h"
 
@@ -72,12 +73,29 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
     const int k = in.fK, n = k * (k - 1), m = n / 2;
     out.fvStats.assign(Ix(n), MCEmmeansStats());
     out.fvStatus.assign(Ix(n), MCStatus());
+    // On the linear predictor a pair is one sparse row, tested from its
+    // estimate and variance; a Satterthwaite df needs the whole row.
+    const bool sparse = in.fScale == MCConst::EMM_SCALE_TRANSFORMED && !in.fbRowDF;
+    MCEmmeansSparseRows rows;
+    std::vector<int> idx;
+    std::vector<double> val;
+    double crit = 0.0;
+    if (sparse) {
+        rows.Load(*in.fpL, in.fFirstRow, k);
+        crit = in.fpTester->ComputeIntervalCritical(m, in.fpTester->GetDF());
+    }
+    const MCSymMatrix& V = in.fpTester->GetCovariance();
     for (int q = 0; q < n; ++q) {
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
         MCTestStats rec;
-        if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
+        if (sparse) {
+            rows.Difference(i, j, idx, val);
+            in.fpTester->ComputeIndivTest(MCEmmeansSparseRows::Dot(idx, val, *in.fpEstimates),
+                                          MCEmmeansSparseRows::Variance(V, idx, val),
+                                          in.fpTester->GetDF(), 0.0, m, rec, &crit);
+        } else if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
             const MCRectMatrix M = PairRows(in, i, j);
             MCRectMatrix d(1, M.GetNCols());
             for (int c = 0; c < M.GetNCols(); ++c)
@@ -91,7 +109,7 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
             if (!ind.empty()) rec = ind[0];
         }
         MCEmmeansStats& pair = out.fvStats[Ix(q)];
-        pair.SetCategories({levels[Ix(j)]});
+        pair.GetCategories().assign(1, levels[Ix(j)]);
         pair.SetMean(rec.GetContrastEstimate());
         pair.SetStandardError(rec.GetStandardError());
         pair.SetDF(rec.GetDF2());
