@@ -65,6 +65,9 @@ bool InRanges(long cp, std::initializer_list<std::pair<long, long>> ranges) {
 }
 
 std::size_t CodePointWidth(long cp) {
+    // Below the combining marks every character is one column wide: the
+    // tables of numbers need no search.
+    if (cp < 0x0300) return 1;
     if (InRanges(cp, {{0x0300, 0x036F},
                       {0x1AB0, 0x1AFF},
                       {0x1DC0, 0x1DFF},
@@ -91,9 +94,16 @@ std::size_t CodePointWidth(long cp) {
     return 1;
 }
 
+// Printable ASCII: shown as it is, a column a byte. Most cells of a report
+// (numbers, codes) are nothing else and skip the decoding.
+bool IsPlainAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
 }  // namespace
 
 std::string DisplayText(const std::string& text) {
+    if (IsPlainAscii(text)) return text;
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t from = i;
@@ -119,6 +129,7 @@ std::string DisplayText(const std::string& text) {
 }
 
 std::size_t DisplayWidth(const std::string& utf8) {
+    if (IsPlainAscii(utf8)) return utf8.size();
     std::size_t width = 0;
     for (std::size_t i = 0; i < utf8.size();) {
         const long cp = NextCodePoint(utf8, i);
