@@ -6,6 +6,7 @@
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
+#include "hypothesis/MCModelTestsDetail.h"
 #include "marginals/MCEmmeansSparseRows.h"
 #include "marginals/MCMarginals.h"
 #include "marginals/MCMultiCompareMarginals.h"
@@ -62,6 +63,23 @@ void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& p
     }
 }
 
+// -x, the missing value kept.
+double Negated(double x) {
+    return MCMV::IsMissing(x) ? x : -x;
+}
+
+// The pair b - a from the pair a - b (compared with level), to the bit what
+// testing its own row gives: rounding is symmetric about 0. A t statistic
+// changes sign, a chi-square does not.
+void Mirror(const MCEmmeansStats& from, int level, bool signedStatistic, MCEmmeansStats& out) {
+    out = from;
+    out.GetCategories().assign(1, level);
+    out.SetMean(Negated(from.GetMean()));
+    if (signedStatistic) out.SetTStatistics(Negated(from.GetTStatistics()));
+    out.SetLower(Negated(from.GetUpper()));
+    out.SetUpper(Negated(from.GetLower()));
+}
+
 }  // namespace
 
 bool IsStepDown(MCConst::MCPAdjustMethod method) {
@@ -76,6 +94,7 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
     // On the linear predictor a pair is one sparse row, tested from its
     // estimate and variance; a Satterthwaite df needs the whole row.
     const bool sparse = in.fScale == MCConst::EMM_SCALE_TRANSFORMED && !in.fbRowDF;
+    const bool signedStatistic = ModelTestsDetail::IsFTest(in.fpTester->GetTestType());
     MCEmmeansSparseRows rows;
     std::vector<int> idx;
     std::vector<double> val;
@@ -89,6 +108,13 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
+        if (sparse && i > j) {
+            // Its partner j - i, computed before it, tested the negated row:
+            // the same variance and p-value, every signed figure negated.
+            Mirror(out.fvStats[Ix(j * (k - 1) + i - 1)], levels[Ix(j)], signedStatistic,
+                   out.fvStats[Ix(q)]);
+            continue;
+        }
         MCTestStats rec;
         if (sparse) {
             rows.Difference(i, j, idx, val);
