@@ -143,9 +143,19 @@ double MCPAdjust::StepDownProbability(MCConst::MCPAdjustMethod method, MCConst::
     return MCMV::Missing();
 }
 
+double MCQuantileCache::Percentile(MCConst::MCTestType testType, double q, double df,
+                                   double errorDf) {
+    const auto key = std::make_tuple(static_cast<int>(testType), q, df, errorDf);
+    const auto at = fValues.find(key);
+    if (at != fValues.end()) return at->second;
+    const double value = MCPAdjust::Percentile(testType, q, df, errorDf);
+    fValues.emplace(key, value);
+    return value;
+}
+
 bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,
                          double alpha, double errorDf, int k, std::vector<MCStepDownItem>& items,
-                         bool intervals) {
+                         bool intervals, MCQuantileCache* cache) {
     if (!IsStepDown(method)) return false;
     // By ascending p, ties in their input order (a family of pairwise
     // comparisons has millions of members: no insertion sort).
@@ -178,7 +188,11 @@ bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType te
         if (intervals) {
             const double q =
                 StepDownProbability(method, testType, alpha, m, item.fSig, item.fbRaised, before);
-            item.fCritical = Percentile(testType, q, item.fDF, errorDf);
+            const bool own =
+                cache != nullptr &&
+                q == StepDownProbability(method, testType, alpha, m, item.fSig, false, before);
+            item.fCritical = own ? cache->Percentile(testType, q, item.fDF, errorDf)
+                                 : Percentile(testType, q, item.fDF, errorDf);
             if (IsValue(item.fCritical) && IsValue(item.fStdErr) && IsValue(item.fEstimate)) {
                 const double half = item.fCritical * item.fStdErr;
                 item.fLower = item.fEstimate - half;

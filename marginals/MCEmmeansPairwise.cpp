@@ -40,15 +40,45 @@ MCRectMatrix Difference() {
 
 // Step-down adjustment of the pairs i < j, then each pair j > i takes the
 // significance and the mirrored interval of its partner.
-void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& pairs) {
+MCStatus StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& pairs,
+                        MCQuantileCache& quantiles) {
     const int k = in.fK, n = k * (k - 1), m = n / 2;
     std::vector<int> members;
+    std::vector<MCStepDownItem> items;
+    try {
+        members.reserve(Ix(m));
+        items.reserve(Ix(m));
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
     for (int q = 0; q < n; ++q) {
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
-        if (i < j) members.push_back(q);
+        if (i > j) continue;
+        const MCEmmeansStats& row = pairs[Ix(q)];
+        MCStepDownItem item;
+        item.fSig = row.GetSignificance();
+        item.fEstimate = row.GetMean();
+        item.fStdErr = row.GetStandardError();
+        item.fDF = row.GetDF();
+        items.push_back(item);
+        members.push_back(q);
     }
-    MCEmmeansStats::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, pairs, members);
+    // Only out of memory can stop it: the method is a step-down one.
+    try {
+        if (!MCPAdjust::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, items, true,
+                                 &quantiles))
+            return ErrorStatus(StatusCode::kAllocationFailed);
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
+    for (std::size_t a = 0; a < items.size(); ++a) {
+        if (!items[a].fbInFamily) continue;
+        MCEmmeansStats& row = pairs[Ix(members[a])];
+        row.SetSignificance(items[a].fAdjSig);
+        row.SetLower(items[a].fLower);
+        row.SetUpper(items[a].fUpper);
+    }
     for (int q = 0; q < n; ++q) {
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
@@ -61,6 +91,7 @@ void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& p
             out.SetUpper(-o.GetLower());
         }
     }
+    return MCStatus();
 }
 
 // -x, the missing value kept.
@@ -144,8 +175,7 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
         pair.SetUpper(rec.GetUpperConfidenceInterval());
         pair.SetSignificance(IsStepDown(in.fMethod) ? rec.GetSig() : rec.GetAdjSig());
     }
-    if (IsStepDown(in.fMethod)) StepDownFamily(in, out.fvStats);
-    return MCStatus();
+    return IsStepDown(in.fMethod) ? StepDownFamily(in, out.fvStats, out.fQuantiles) : MCStatus();
 }
 
 MCStatus ComputeCombinationPair(const MCEmmeansPairInput& in, int pair, double crit,
@@ -203,8 +233,7 @@ MCStatus ComputeCombinationPairs(const MCEmmeansPairInput& in, double crit,
         qs = ComputeCombinationPair(in, q, crit, multi, out.fvStats[Ix(q)]);
         if (qs.IsError()) return qs;
     }
-    StepDownFamily(in, out.fvStats);
-    return MCStatus();
+    return StepDownFamily(in, out.fvStats, out.fQuantiles);
 }
 
 }  // namespace MCMath_850

@@ -4,6 +4,7 @@
 #include "companion/MCCancelInfo.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
+#include "hypothesis/MCPAdjust.h"
 #include "marginals/MCEmmeansStats.h"
 #include "settings/MCConst.h"
 
@@ -41,6 +42,8 @@ struct MCEmmeansPairs {
     std::vector<int> fvLevels;  // of the compared items, in row order
     std::vector<MCEmmeansStats> fvStats;
     std::vector<MCCommon_850::MCStatus> fvStatus;
+    // Kept across tests, whose families are often of one size.
+    MCQuantileCache fQuantiles;
 
     bool Holds(int spec, int test) const { return fSpec == spec && fTest == test; }
     void Forget() { fSpec = fTest = -1; }
