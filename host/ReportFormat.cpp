@@ -160,37 +160,58 @@ std::string ShortenForDisplay(const std::string& text, std::size_t maxWidth) {
 }
 
 std::string TextTable::Render(const std::string& indent) const {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::vector<std::size_t>> widths;
+    // Cells are shown as they are unless they hold more than printable
+    // ASCII or are too wide: only those are copied (a table of comparisons
+    // has millions of cells).
+    const std::size_t maxWidth = fbRightAlign ? kMaxCellWidth : kMaxListCellWidth;
+    std::vector<std::vector<std::string>> changed(fvRows.size());
+    std::vector<std::vector<std::size_t>> widths(fvRows.size());
     std::vector<std::size_t> width;
-    for (const auto& raw : fvRows) {
-        rows.emplace_back();
-        widths.emplace_back();
-        for (const std::string& cell : raw) {
-            rows.back().push_back(ShortenForDisplay(
-                DisplayText(cell), fbRightAlign ? kMaxCellWidth : kMaxListCellWidth));
-            widths.back().push_back(DisplayWidth(rows.back().back()));
+    for (std::size_t i = 0; i < fvRows.size(); ++i) {
+        const auto& raw = fvRows[i];
+        changed[i].resize(raw.size());
+        widths[i].resize(raw.size());
+        for (std::size_t j = 0; j < raw.size(); ++j) {
+            const std::string& cell = raw[j];
+            if (!IsPlainAscii(cell) || cell.size() > maxWidth) {
+                changed[i][j] = ShortenForDisplay(DisplayText(cell), maxWidth);
+                widths[i][j] = DisplayWidth(changed[i][j]);
+            } else {
+                widths[i][j] = cell.size();
+            }
         }
         width.resize(std::max(width.size(), raw.size()), 0);
-        for (std::size_t j = 0; j < raw.size(); ++j)
-            width[j] = std::max(width[j], widths.back()[j]);
+        for (std::size_t j = 0; j < raw.size(); ++j) width[j] = std::max(width[j], widths[i][j]);
     }
     std::size_t total = 0;
     for (std::size_t w : width) total += w + 2;
     std::string out;
+    out.reserve((indent.size() + total + 1) * (fvRows.size() + fvRules.size()));
+    std::string line;
     for (std::size_t i = 0; i <= fvRows.size(); ++i) {
-        if (std::count(fvRules.begin(), fvRules.end(), i))
-            out += indent + std::string(total > 2 ? total - 2 : 0, '-') + "\n";
+        if (std::count(fvRules.begin(), fvRules.end(), i)) {
+            out += indent;
+            out.append(total > 2 ? total - 2 : 0, '-');
+            out += '\n';
+        }
         if (i == fvRows.size()) break;
-        std::string line = indent;
-        const auto& row = rows[i];
+        line = indent;
+        const auto& row = fvRows[i];
         for (std::size_t j = 0; j < row.size(); ++j) {
-            const std::string pad(width[j] - widths[i][j], ' ');
+            const std::string& cell = changed[i][j].empty() ? row[j] : changed[i][j];
+            const std::size_t pad = width[j] - widths[i][j];
             if (j > 0) line += "  ";
-            line += j < fNTextColumns || !fbRightAlign ? row[j] + pad : pad + row[j];
+            if (j < fNTextColumns || !fbRightAlign) {
+                line += cell;
+                line.append(pad, ' ');
+            } else {
+                line.append(pad, ' ');
+                line += cell;
+            }
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
-        out += line + "\n";
+        out += line;
+        out += '\n';
     }
     return out;
 }
