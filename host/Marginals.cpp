@@ -295,21 +295,28 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
            bool chi, PollRelay& relay, EmmeansScale& scale) {
+    MCMarginals::FixedLevels fixed, named;
+    FixedLevels names;
+    std::vector<int> compared;
+    MCEmmeansStats e;
     for (int t = 0; t < nTests; ++t) {
         const int n = m.GetNPairwiseEmmeansTests(s, t);
         relay.StartTest(t, nTests, n);
+        if (n > 0) scale.fvPairs.reserve(scale.fvPairs.size() + static_cast<std::size_t>(n));
         for (int q = 0; q < n; ++q) {
             // The library computes a test's pairs at its first: the copies
             // of the rest are the host's, and a large test has millions.
             if (q % 4096 == 4095) relay.Check();
-            MCMarginals::FixedLevels fixed;
-            std::vector<int> compared;
-            MCEmmeansStats e;
             const MCStatus st = m.GetPairwiseEmmeansTests(s, t, q, fixed, compared, e);
             if (NothingToCompare(st)) break;
             if (st.IsError()) ThrowLibraryError(st);
+            // A test's pairs share its fixed levels: named once.
+            if (q == 0 || fixed != named) {
+                names = labels.Fixed(fixed);
+                named = fixed;
+            }
             EmmeansPair p;
-            p.fvFixed = labels.Fixed(fixed);
+            p.fvFixed = names;
             p.fA = labels.Level(r.fCompare, compared.at(0));
             p.fB = labels.Level(r.fCompare, e.GetCategories().at(0));
             p.fEstimate = HostValue(e.GetMean());
