@@ -51,8 +51,8 @@ const std::vector<Model>& Models() {
          kGolden + "cli_logistic.csv",
          "y ~ A + x",
          "A",
-         {"read", "fit", "tests", "emmeans", "emmeans-pairs", "pmml", "results-xml",
-          "predictions", "report", "commit"}},
+         {"read", "fit", "tests", "emmeans", "emmeans-pairs", "pmml", "results-xml", "predictions",
+          "report", "commit"}},
     };
     return models;
 }
