@@ -103,7 +103,7 @@ void Analyses::Resolve(const ModelSpec& spec) {
 
 void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& records,
                    MCCommon_850::MCQueryCancel* cancel, const std::string& application,
-                   Processes& processes) {
+                   Processes& processes, TerminalProgress* progress) {
     if (!fTypes.Any() && fvRequests.empty() && !fbPmml) return;
     // The fit normally keeps its cross products for the tests; summed
     // again only when it did not.
@@ -125,9 +125,16 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     }
     if (!fvRequests.empty()) {
         TestPoint("emmeans");
-        fvMeans = EstimateMarginalMeans(model, used, fvRequests);
+        EmmeansControl control;
+        control.fpCancel = cancel;
+        control.fOnProgress = [progress](const EmmeansProgress& p) {
+            if (p.fTest >= 0) TestPoint("emmeans-pairs");
+            if (progress != nullptr) progress->Show(p.Text());
+        };
+        fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
+        if (progress != nullptr) progress->Clear();
     }
-    // The means and the documents do not ask about a cancel: asked here.
+    // The documents do not ask about a cancel: asked here.
     ThrowIfInterrupted();
     if (fpPmml) {
         PmmlOptions options;

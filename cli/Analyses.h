@@ -14,6 +14,7 @@
 #include "host/OutputFile.h"
 #include "host/PmmlDocument.h"
 #include "host/Processes.h"
+#include "host/Progress.h"
 
 namespace mcregcli {
 
@@ -40,9 +41,10 @@ public:
     // the PMML document needs it (its sums merged over the processes), then
     // the tests, the means and the PMML document. application names the
     // program in the PMML header.
+    // The marginal means show how far they have come on progress.
     void Run(const mchost::FittedModel& model, MCCommon_850::MultiPassRecordIter& records,
              MCCommon_850::MCQueryCancel* cancel, const std::string& application,
-             mchost::Processes& processes);
+             mchost::Processes& processes, mchost::TerminalProgress* progress = nullptr);
 
     // The files the caller fills itself; null when not asked for.
     std::ostream* Predictions() { return fpPredictions ? &fpPredictions->Stream() : nullptr; }

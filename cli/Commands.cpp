@@ -351,7 +351,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     ProgressIterator analysed(*records, [&](int, std::size_t n) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
-    analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes);
+    analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
     if (std::ostream* out = analyses.ResultsXml()) {
         WriteGlmResultsDocument(*out, model, result);
         TestPoint("results-xml");
@@ -425,7 +425,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     }
 
     const FittedModel model = fitter.GetFitted();
-    analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes);
+    analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
     if (std::ostream* out = analyses.ResultsXml()) {
         WriteLogisticResultsDocument(*out, model, result);
         TestPoint("results-xml");

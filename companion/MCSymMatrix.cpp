@@ -336,6 +336,23 @@ double MCSymMatrix::ComputeVSV(const double* v) const {
     return diag + 2.0 * off;
 }
 
+double MCSymMatrix::ComputeSparseVSV(const std::vector<int>& indices,
+                                     const std::vector<double>& values) const {
+    const std::size_t nnz = std::min(indices.size(), values.size());
+    double diag = 0.0;
+    double off = 0.0;
+    for (std::size_t a = 0; a < nnz; ++a) {
+        const double vj = values[a];
+        if (vj == 0.0) continue;
+        const double* row = fElems.Hi().data() + Packed(indices[a]);
+        double s = 0.0;
+        for (std::size_t b = 0; b < a; ++b) s += row[indices[b]] * values[b];
+        off += vj * s;
+        diag += vj * vj * row[indices[a]];
+    }
+    return diag + 2.0 * off;
+}
+
 bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& out) const {
     const std::size_t n = static_cast<std::size_t>(fN);
     if (v.size() != n) return false;

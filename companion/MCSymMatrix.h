@@ -177,6 +177,12 @@ public:
     double ComputeVSV(const std::vector<double>& v) const;
     // v' S v for v[0..n-1] (no check).
     double ComputeVSV(const double* v) const;
+    // v' S v for the sparse v whose non-zeros are values[i] at strictly
+    // ascending indices[i] (< n, not checked): the dense form's sums in the
+    // dense form's order, so the result is the same to the bit, at the cost
+    // of the non-zeros squared rather than n times them.
+    double ComputeSparseVSV(const std::vector<int>& indices,
+                            const std::vector<double>& values) const;
     // out = S v.
     bool ComputeSV(const std::vector<double>& v, std::vector<double>& out) const;
     // out = R S R' (order R's rows); R has n columns. out may not be this.

@@ -8,6 +8,8 @@
 #include "design/MCContrasts.h"
 #include "design/MCLiteDesignMatrix.h"
 #include "glm/MCGLMOutputStats.h"
+#include "host/HostError.h"
+#include "host/ReportFormat.h"
 #include "marginals/MCMarginals.h"
 
 namespace mchost {
@@ -133,6 +135,51 @@ std::vector<std::string> RowNames(const EmmeansRequest& r, const std::vector<std
     return names;
 }
 
+// Stands between the library and the host's cancel query: the library asks
+// once per mean and once per comparison, which also tells how far a test's
+// comparisons have come. The host's own loops over the results ask too.
+class PollRelay : public MCCommon_850::MCQueryCancel {
+public:
+    explicit PollRelay(const EmmeansControl& control) : fControl(control) {}
+
+    bool IsCancel() override {
+        if (fControl.fOnProgress && ++fPolls % kReportEvery == 0) Report();
+        return fControl.fpCancel != nullptr && fControl.fpCancel->IsCancel();
+    }
+    // Throws HostError (interrupted) on a cancel.
+    void Check() {
+        if (IsCancel()) throw HostError(HostError::kInterrupted, "interrupted");
+    }
+    void StartTerm(std::size_t term, std::size_t nTerms, const std::string& name) {
+        fProgress.fTerm = term;
+        fProgress.fNTerms = nTerms;
+        fProgress.fTermName = name;
+        StartTest(-1, 0, 0.0);
+    }
+    // A test whose comparisons take about `polls` polls.
+    void StartTest(int test, int nTests, double polls) {
+        fProgress.fTest = test;
+        fProgress.fNTests = nTests;
+        fStart = fPolls;
+        fExpected = polls;
+        Report();
+    }
+
+private:
+    static constexpr std::size_t kReportEvery = 1024;
+    void Report() {
+        if (!fControl.fOnProgress) return;
+        const double done = static_cast<double>(fPolls - fStart);
+        fProgress.fShare = fExpected > 0.0 ? std::min(1.0, done / fExpected) : 0.0;
+        fControl.fOnProgress(fProgress);
+    }
+
+    const EmmeansControl& fControl;
+    EmmeansProgress fProgress;
+    std::size_t fPolls = 0, fStart = 0;
+    double fExpected = 0.0;
+};
+
 // What one MCMarginals reads, kept alive beside it.
 class Run {
 public:
@@ -149,8 +196,10 @@ public:
 // parameters; the only block of a general linear model).
 std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
                              const std::vector<EmmeansRequest>& requests, int block,
-                             MCConst::MCEmmScaleType scale, MCConst::LinkType link) {
+                             MCConst::MCEmmScaleType scale, MCConst::LinkType link,
+                             PollRelay& relay) {
     auto run = std::make_unique<Run>();
+    run->fCancel.SetQuery(&relay);
     run->fSettings = *m.fpSettings;
     run->fSettings.SetProgressListener(nullptr);
     run->fSettings.SetTestType(m.fbLogistic ? MCConst::TEST_CHISQUARE : MCConst::TEST_WALD_F);
@@ -245,18 +294,29 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
 }
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-           bool chi, EmmeansScale& scale) {
+           bool chi, PollRelay& relay, EmmeansScale& scale) {
+    MCMarginals::FixedLevels fixed, named;
+    FixedLevels names;
+    std::vector<int> compared;
+    MCEmmeansStats e;
     for (int t = 0; t < nTests; ++t) {
         const int n = m.GetNPairwiseEmmeansTests(s, t);
+        relay.StartTest(t, nTests, n);
+        if (n > 0) scale.fvPairs.reserve(scale.fvPairs.size() + static_cast<std::size_t>(n));
         for (int q = 0; q < n; ++q) {
-            MCMarginals::FixedLevels fixed;
-            std::vector<int> compared;
-            MCEmmeansStats e;
+            // The library computes a test's pairs at its first: the copies
+            // of the rest are the host's, and a large test has millions.
+            if (q % 4096 == 4095) relay.Check();
             const MCStatus st = m.GetPairwiseEmmeansTests(s, t, q, fixed, compared, e);
             if (NothingToCompare(st)) break;
             if (st.IsError()) ThrowLibraryError(st);
+            // A test's pairs share its fixed levels: named once.
+            if (q == 0 || fixed != named) {
+                names = labels.Fixed(fixed);
+                named = fixed;
+            }
             EmmeansPair p;
-            p.fvFixed = labels.Fixed(fixed);
+            p.fvFixed = names;
             p.fA = labels.Level(r.fCompare, compared.at(0));
             p.fB = labels.Level(r.fCompare, e.GetCategories().at(0));
             p.fEstimate = HostValue(e.GetMean());
@@ -274,8 +334,10 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
 }
 
 void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-               bool chi, EmmeansScale& scale) {
+               bool chi, PollRelay& relay, EmmeansScale& scale) {
     for (int t = 0; t < nTests; ++t) {
+        relay.StartTest(t, nTests, 0.0);
+        relay.Check();
         MCMarginals::FixedLevels fixed;
         std::vector<int> compared;
         MCRectMatrix tested;
@@ -328,8 +390,19 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
 
 }  // namespace
 
+std::string EmmeansProgress::Text() const {
+    std::string text = "marginal means: term " + std::to_string(fTerm + 1) + " of " +
+                       std::to_string(fNTerms) + " (" + fTermName + ")";
+    if (fTest >= 0)
+        text += ", comparisons " + std::to_string(fTest + 1) + " of " + std::to_string(fNTests) +
+                " (" + Format("%.0f", 100.0 * fShare) + "%)";
+    return text;
+}
+
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
-                                                 const std::vector<EmmeansRequest>& requests) {
+                                                 const std::vector<EmmeansRequest>& requests,
+                                                 const EmmeansControl& control) {
+    PollRelay relay(control);
     const ModelSpec& spec = *model.fpSpec;
     const Labels labels(spec);
     std::vector<EmmeansResult> results(requests.size());
@@ -384,11 +457,13 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
                               scales.front().fCategory});
     }
     for (const Scale& sc : scales) {
-        std::unique_ptr<Run> run = MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink);
+        std::unique_ptr<Run> run =
+            MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
         for (std::size_t i = 0; i < requests.size(); ++i) {
             const int s = static_cast<int>(i);
             const EmmeansRequest& r = requests[i];
+            relay.StartTerm(i, requests.size(), r.fTerm);
             EmmeansScale scale;
             scale.fScale = sc.fName;
             scale.fCategory = sc.fCategory;
@@ -396,9 +471,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
-            Pairs(m, s, nTests, r, labels, model.fbLogistic, scale);
+            Pairs(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
-                Contrasts(m, s, nTests, r, labels, model.fbLogistic, scale);
+                Contrasts(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
             results[i].fvScales.push_back(std::move(scale));
         }
     }

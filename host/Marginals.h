@@ -1,8 +1,11 @@
 #pragma once
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "companion/RecordIterator.h"
 #include "host/EmmeansRequest.h"
 #include "host/FittedModel.h"
 #include "host/GlmFit.h"
@@ -99,10 +102,35 @@ public:
     std::vector<EmmeansScale> fvScales;
 };
 
+// How far the estimation has come: the term (0-based) of fNTerms, and
+// while it compares, the combination of the other factors (0-based) of
+// fNTests with the share of that combination's comparisons done.
+class EmmeansProgress {
+public:
+    std::size_t fTerm = 0, fNTerms = 0;
+    std::string fTermName;
+    int fTest = -1, fNTests = 0;  // -1: estimating the means
+    double fShare = 0.0;
+
+    // "marginal means: term 1 of 2 (A*B), comparisons 3 of 40 (25%)".
+    std::string Text() const;
+};
+
+// What drives a long estimation from outside: a cancel query, asked between
+// means and between comparisons, and a progress callback, called at the
+// same points (often: it should be cheap).
+class EmmeansControl {
+public:
+    MCCommon_850::MCQueryCancel* fpCancel = nullptr;
+    std::function<void(const EmmeansProgress&)> fOnProgress;
+};
+
 // Estimates the requested marginal means: factors outside the term
 // averaged with equal weights, covariates at their sample means (used).
-// Throws LibraryError when the library fails.
+// Throws LibraryError when the library fails, HostError (interrupted) on a
+// cancel.
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
-                                                 const std::vector<EmmeansRequest>& requests);
+                                                 const std::vector<EmmeansRequest>& requests,
+                                                 const EmmeansControl& control = {});
 
 }  // namespace mchost

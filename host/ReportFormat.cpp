@@ -65,6 +65,9 @@ bool InRanges(long cp, std::initializer_list<std::pair<long, long>> ranges) {
 }
 
 std::size_t CodePointWidth(long cp) {
+    // Below the combining marks every character is one column wide: the
+    // tables of numbers need no search.
+    if (cp < 0x0300) return 1;
     if (InRanges(cp, {{0x0300, 0x036F},
                       {0x1AB0, 0x1AFF},
                       {0x1DC0, 0x1DFF},
@@ -91,9 +94,16 @@ std::size_t CodePointWidth(long cp) {
     return 1;
 }
 
+// Printable ASCII: shown as it is, a column a byte. Most cells of a report
+// (numbers, codes) are nothing else and skip the decoding.
+bool IsPlainAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
 }  // namespace
 
 std::string DisplayText(const std::string& text) {
+    if (IsPlainAscii(text)) return text;
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t from = i;
@@ -119,6 +129,7 @@ std::string DisplayText(const std::string& text) {
 }
 
 std::size_t DisplayWidth(const std::string& utf8) {
+    if (IsPlainAscii(utf8)) return utf8.size();
     std::size_t width = 0;
     for (std::size_t i = 0; i < utf8.size();) {
         const long cp = NextCodePoint(utf8, i);
@@ -149,37 +160,58 @@ std::string ShortenForDisplay(const std::string& text, std::size_t maxWidth) {
 }
 
 std::string TextTable::Render(const std::string& indent) const {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::vector<std::size_t>> widths;
+    // Cells are shown as they are unless they hold more than printable
+    // ASCII or are too wide: only those are copied (a table of comparisons
+    // has millions of cells).
+    const std::size_t maxWidth = fbRightAlign ? kMaxCellWidth : kMaxListCellWidth;
+    std::vector<std::vector<std::string>> changed(fvRows.size());
+    std::vector<std::vector<std::size_t>> widths(fvRows.size());
     std::vector<std::size_t> width;
-    for (const auto& raw : fvRows) {
-        rows.emplace_back();
-        widths.emplace_back();
-        for (const std::string& cell : raw) {
-            rows.back().push_back(ShortenForDisplay(
-                DisplayText(cell), fbRightAlign ? kMaxCellWidth : kMaxListCellWidth));
-            widths.back().push_back(DisplayWidth(rows.back().back()));
+    for (std::size_t i = 0; i < fvRows.size(); ++i) {
+        const auto& raw = fvRows[i];
+        changed[i].resize(raw.size());
+        widths[i].resize(raw.size());
+        for (std::size_t j = 0; j < raw.size(); ++j) {
+            const std::string& cell = raw[j];
+            if (!IsPlainAscii(cell) || cell.size() > maxWidth) {
+                changed[i][j] = ShortenForDisplay(DisplayText(cell), maxWidth);
+                widths[i][j] = DisplayWidth(changed[i][j]);
+            } else {
+                widths[i][j] = cell.size();
+            }
         }
         width.resize(std::max(width.size(), raw.size()), 0);
-        for (std::size_t j = 0; j < raw.size(); ++j)
-            width[j] = std::max(width[j], widths.back()[j]);
+        for (std::size_t j = 0; j < raw.size(); ++j) width[j] = std::max(width[j], widths[i][j]);
     }
     std::size_t total = 0;
     for (std::size_t w : width) total += w + 2;
     std::string out;
+    out.reserve((indent.size() + total + 1) * (fvRows.size() + fvRules.size()));
+    std::string line;
     for (std::size_t i = 0; i <= fvRows.size(); ++i) {
-        if (std::count(fvRules.begin(), fvRules.end(), i))
-            out += indent + std::string(total > 2 ? total - 2 : 0, '-') + "\n";
+        if (std::count(fvRules.begin(), fvRules.end(), i)) {
+            out += indent;
+            out.append(total > 2 ? total - 2 : 0, '-');
+            out += '\n';
+        }
         if (i == fvRows.size()) break;
-        std::string line = indent;
-        const auto& row = rows[i];
+        line = indent;
+        const auto& row = fvRows[i];
         for (std::size_t j = 0; j < row.size(); ++j) {
-            const std::string pad(width[j] - widths[i][j], ' ');
+            const std::string& cell = changed[i][j].empty() ? row[j] : changed[i][j];
+            const std::size_t pad = width[j] - widths[i][j];
             if (j > 0) line += "  ";
-            line += j < fNTextColumns || !fbRightAlign ? row[j] + pad : pad + row[j];
+            if (j < fNTextColumns || !fbRightAlign) {
+                line += cell;
+                line.append(pad, ' ');
+            } else {
+                line.append(pad, ' ');
+                line += cell;
+            }
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
-        out += line + "\n";
+        out += line;
+        out += '\n';
     }
     return out;
 }

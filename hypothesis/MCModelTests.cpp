@@ -243,14 +243,34 @@ double MCModelTests::SetRowDFAndError(MCTestStats& record, double v, double deno
 
 bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
                                     MCTestStats& record, bool interval) const {
+    std::vector<double> l;
+    if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) {
+        record.SetTestType(fTestType);
+        record.SetPAdjMethod(fPAdjMethod);
+        return false;
+    }
+    const double df = DenominatorDF(l);
+    const double crit = interval ? ComputeIntervalCritical(n, df) : 0.0;
+    return ComputeIndivTest(MCMathFun::DDot(l, *fpEstimates), fpCovariance->ComputeVSV(l), df, k, n,
+                            record, interval ? &crit : nullptr);
+}
+
+double MCModelTests::ComputeIntervalCritical(int n, double denomDF) const {
+    if (!IsValue(fConfidenceLevel)) return MCMV::Missing();
+    // A chi-square test has no denominator df: its record holds none.
+    const double df = IsFTest(fTestType) ? denomDF : MCMV::Missing();
+    return (df == fErrorDF && fPAdjMethod == MCConst::PADJ_LSD)
+               ? fCriticalValue
+               : ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df);
+}
+
+bool MCModelTests::ComputeIndivTest(double estimate, double variance, double denomDF, double k,
+                                    int n, MCTestStats& record, const double* critical) const {
     record.SetTestType(fTestType);
     record.SetPAdjMethod(fPAdjMethod);
-    std::vector<double> l;
-    if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) return false;
-    const double estimate = MCMathFun::DDot(l, *fpEstimates);
+    const bool interval = critical != nullptr;
     record.SetContrastEstimate(estimate);
-    const double v =
-        SetRowDFAndError(record, fpCovariance->ComputeVSV(l), DenominatorDF(l), estimate, interval);
+    const double v = SetRowDFAndError(record, variance, denomDF, estimate, interval);
     if (v > 0.0) {
         const double se = std::sqrt(v);
         const double t = (estimate - k) / se;
@@ -270,11 +290,8 @@ bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int 
             if (MCPAdjust::IsSingleStep(fPAdjMethod))
                 record.SetAdjSig(MCPAdjust::SingleStep(fPAdjMethod, sig, n));
         }
-        if (interval && IsValue(fConfidenceLevel)) {
-            const double crit =
-                (df2 == fErrorDF && fPAdjMethod == MCConst::PADJ_LSD)
-                    ? fCriticalValue
-                    : ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df2);
+        if (interval) {
+            const double crit = *critical;
             if (IsValue(crit)) {
                 record.SetLowerConfidenceInterval(estimate - crit * se);
                 record.SetUpperConfidenceInterval(estimate + crit * se);

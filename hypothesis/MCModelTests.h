@@ -113,6 +113,18 @@ public:
     // variance is missing or not computable, or r is out of range.
     bool ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n, MCTestStats& record,
                           bool interval) const;
+    // The same test of a row whose estimate l b, variance l' V l and
+    // denominator df the caller worked out (the row itself may then stay
+    // sparse). With critical not null the interval is estimate -/+
+    // *critical standard errors (none for a missing value): what
+    // ComputeIntervalCritical gives for the multiplicity and df, which a
+    // caller testing many rows alike asks once.
+    bool ComputeIndivTest(double estimate, double variance, double denomDF, double k, int n,
+                          MCTestStats& record, const double* critical) const;
+    // The critical value of a single row's interval with multiplicity n and
+    // denominator df (which a chi-square test ignores): missing without a
+    // confidence level or for a step-down method.
+    double ComputeIntervalCritical(int n, double denomDF) const;
 
     // The overall test of L b = K and one test per row into indiv (resized
     // to L's rows), with the adjustment of the whole family; nTests >= 1

@@ -1,9 +1,11 @@
 #include "hypothesis/MCPAdjust.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
 #include "companion/MCDistFun.h"
+#include "companion/MCIndex.h"
 #include "companion/MCMathFun.h"
 #include "hypothesis/MCTestStats.h"
 
@@ -141,23 +143,31 @@ double MCPAdjust::StepDownProbability(MCConst::MCPAdjustMethod method, MCConst::
     return MCMV::Missing();
 }
 
+double MCQuantileCache::Percentile(MCConst::MCTestType testType, double q, double df,
+                                   double errorDf) {
+    const auto key = std::make_tuple(static_cast<int>(testType), q, df, errorDf);
+    const auto at = fValues.find(key);
+    if (at != fValues.end()) return at->second;
+    const double value = MCPAdjust::Percentile(testType, q, df, errorDf);
+    fValues.emplace(key, value);
+    return value;
+}
+
 bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,
                          double alpha, double errorDf, int k, std::vector<MCStepDownItem>& items,
-                         bool intervals) {
+                         bool intervals, MCQuantileCache* cache) {
     if (!IsStepDown(method)) return false;
-    // Insertion by ascending p; an entry goes before the first strictly
-    // greater p, so ties keep their input order.
+    // By ascending p, ties in their input order (a family of pairwise
+    // comparisons has millions of members: no insertion sort).
     std::vector<int> order;
     try {
         order.reserve(items.size());
+        for (int i = 0; i < static_cast<int>(items.size()); ++i)
+            if (IsValue(items[Ix(i)].fSig)) order.push_back(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return items[Ix(a)].fSig < items[Ix(b)].fSig; });
     } catch (const std::bad_alloc&) {
         return false;
-    }
-    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
-        if (!IsValue(items[i].fSig)) continue;
-        auto pos = order.end();
-        while (pos != order.begin() && items[*(pos - 1)].fSig > items[i].fSig) --pos;
-        order.insert(pos, i);
     }
 
     double previous = MCMV::Missing();
@@ -178,7 +188,11 @@ bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType te
         if (intervals) {
             const double q =
                 StepDownProbability(method, testType, alpha, m, item.fSig, item.fbRaised, before);
-            item.fCritical = Percentile(testType, q, item.fDF, errorDf);
+            const bool own =
+                cache != nullptr &&
+                q == StepDownProbability(method, testType, alpha, m, item.fSig, false, before);
+            item.fCritical = own ? cache->Percentile(testType, q, item.fDF, errorDf)
+                                 : Percentile(testType, q, item.fDF, errorDf);
             if (IsValue(item.fCritical) && IsValue(item.fStdErr) && IsValue(item.fEstimate)) {
                 const double half = item.fCritical * item.fStdErr;
                 item.fLower = item.fEstimate - half;

@@ -1,4 +1,6 @@
 #pragma once
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "companion/MCMV.h"
@@ -25,6 +27,18 @@ struct MCStepDownItem {
     int fStep = 0;            // multiplier m = k - j + 1 of the j-th smallest p-value
     bool fbRaised = false;    // the monotonicity rule replaced the raw value
     bool fbInFamily = false;  // had a p-value and was adjusted
+};
+
+// Critical values of step-down intervals already worked out: families of
+// one size (the tests of a marginal-means request) ask for the same steps'
+// quantiles again and again. Holds at most one value per step multiplier.
+class MCQuantileCache {
+public:
+    // Percentile(testType, q, df, errorDf), computed once per argument set.
+    double Percentile(MCConst::MCTestType testType, double q, double df, double errorDf);
+
+private:
+    std::map<std::tuple<int, double, double, double>, double> fValues;
 };
 
 // Multiple-comparison adjustments of p-values and the matching critical
@@ -92,9 +106,11 @@ public:
     // the k-th step get a non-positive multiplier, whose raw value 0 is then
     // raised to the previous adjusted value. Returns false, leaving the items
     // unchanged, for a method that is not step-down or when memory runs out.
+    // A cache, when given, keeps the critical values of the steps' own
+    // probabilities (not those of raised values, which are each their own).
     static bool StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,
                          double alpha, double errorDf, int k, std::vector<MCStepDownItem>& items,
-                         bool intervals);
+                         bool intervals, MCQuantileCache* cache = nullptr);
 
     // The step-down over the test records tests[members[0]], tests[members[1]],
     // ... (a member index outside the vector is skipped): reads Sig, Contrast

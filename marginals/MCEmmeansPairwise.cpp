@@ -6,6 +6,8 @@
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
+#include "hypothesis/MCModelTestsDetail.h"
+#include "marginals/MCEmmeansSparseRows.h"
 #include "marginals/MCMarginals.h"
 #include "marginals/MCMultiCompareMarginals.h"
 
@@ -38,15 +40,45 @@ MCRectMatrix Difference() {
 
 // Step-down adjustment of the pairs i < j, then each pair j > i takes the
 // significance and the mirrored interval of its partner.
-void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& pairs) {
+MCStatus StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& pairs,
+                        MCQuantileCache& quantiles) {
     const int k = in.fK, n = k * (k - 1), m = n / 2;
     std::vector<int> members;
+    std::vector<MCStepDownItem> items;
+    try {
+        members.reserve(Ix(m));
+        items.reserve(Ix(m));
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
     for (int q = 0; q < n; ++q) {
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
-        if (i < j) members.push_back(q);
+        if (i > j) continue;
+        const MCEmmeansStats& row = pairs[Ix(q)];
+        MCStepDownItem item;
+        item.fSig = row.GetSignificance();
+        item.fEstimate = row.GetMean();
+        item.fStdErr = row.GetStandardError();
+        item.fDF = row.GetDF();
+        items.push_back(item);
+        members.push_back(q);
     }
-    MCEmmeansStats::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, pairs, members);
+    // Only out of memory can stop it: the method is a step-down one.
+    try {
+        if (!MCPAdjust::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, items, true,
+                                 &quantiles))
+            return ErrorStatus(StatusCode::kAllocationFailed);
+    } catch (const std::bad_alloc&) {
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    }
+    for (std::size_t a = 0; a < items.size(); ++a) {
+        if (!items[a].fbInFamily) continue;
+        MCEmmeansStats& row = pairs[Ix(members[a])];
+        row.SetSignificance(items[a].fAdjSig);
+        row.SetLower(items[a].fLower);
+        row.SetUpper(items[a].fUpper);
+    }
     for (int q = 0; q < n; ++q) {
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
@@ -59,6 +91,24 @@ void StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats>& p
             out.SetUpper(-o.GetLower());
         }
     }
+    return MCStatus();
+}
+
+// -x, the missing value kept.
+double Negated(double x) {
+    return MCMV::IsMissing(x) ? x : -x;
+}
+
+// The pair b - a from the pair a - b (compared with level), to the bit what
+// testing its own row gives: rounding is symmetric about 0. A t statistic
+// changes sign, a chi-square does not.
+void Mirror(const MCEmmeansStats& from, int level, bool signedStatistic, MCEmmeansStats& out) {
+    out = from;
+    out.GetCategories().assign(1, level);
+    out.SetMean(Negated(from.GetMean()));
+    if (signedStatistic) out.SetTStatistics(Negated(from.GetTStatistics()));
+    out.SetLower(Negated(from.GetUpper()));
+    out.SetUpper(Negated(from.GetLower()));
 }
 
 }  // namespace
@@ -72,12 +122,37 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
     const int k = in.fK, n = k * (k - 1), m = n / 2;
     out.fvStats.assign(Ix(n), MCEmmeansStats());
     out.fvStatus.assign(Ix(n), MCStatus());
+    // On the linear predictor a pair is one sparse row, tested from its
+    // estimate and variance; a Satterthwaite df needs the whole row.
+    const bool sparse = in.fScale == MCConst::EMM_SCALE_TRANSFORMED && !in.fbRowDF;
+    const bool signedStatistic = ModelTestsDetail::IsFTest(in.fpTester->GetTestType());
+    MCEmmeansSparseRows rows;
+    std::vector<int> idx;
+    std::vector<double> val;
+    double crit = 0.0;
+    if (sparse) {
+        rows.Load(*in.fpL, in.fFirstRow, k);
+        crit = in.fpTester->ComputeIntervalCritical(m, in.fpTester->GetDF());
+    }
+    const MCSymMatrix& V = in.fpTester->GetCovariance();
     for (int q = 0; q < n; ++q) {
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
+        if (sparse && i > j) {
+            // Its partner j - i, computed before it, tested the negated row:
+            // the same variance and p-value, every signed figure negated.
+            Mirror(out.fvStats[Ix(j * (k - 1) + i - 1)], levels[Ix(j)], signedStatistic,
+                   out.fvStats[Ix(q)]);
+            continue;
+        }
         MCTestStats rec;
-        if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
+        if (sparse) {
+            rows.Difference(i, j, idx, val);
+            in.fpTester->ComputeIndivTest(MCEmmeansSparseRows::Dot(idx, val, *in.fpEstimates),
+                                          MCEmmeansSparseRows::Variance(V, idx, val),
+                                          in.fpTester->GetDF(), 0.0, m, rec, &crit);
+        } else if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
             const MCRectMatrix M = PairRows(in, i, j);
             MCRectMatrix d(1, M.GetNCols());
             for (int c = 0; c < M.GetNCols(); ++c)
@@ -91,7 +166,7 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
             if (!ind.empty()) rec = ind[0];
         }
         MCEmmeansStats& pair = out.fvStats[Ix(q)];
-        pair.SetCategories({levels[Ix(j)]});
+        pair.GetCategories().assign(1, levels[Ix(j)]);
         pair.SetMean(rec.GetContrastEstimate());
         pair.SetStandardError(rec.GetStandardError());
         pair.SetDF(rec.GetDF2());
@@ -100,8 +175,7 @@ MCStatus ComputeLevelPairs(const MCEmmeansPairInput& in, const std::vector<int>&
         pair.SetUpper(rec.GetUpperConfidenceInterval());
         pair.SetSignificance(IsStepDown(in.fMethod) ? rec.GetSig() : rec.GetAdjSig());
     }
-    if (IsStepDown(in.fMethod)) StepDownFamily(in, out.fvStats);
-    return MCStatus();
+    return IsStepDown(in.fMethod) ? StepDownFamily(in, out.fvStats, out.fQuantiles) : MCStatus();
 }
 
 MCStatus ComputeCombinationPair(const MCEmmeansPairInput& in, int pair, double crit,
@@ -159,8 +233,7 @@ MCStatus ComputeCombinationPairs(const MCEmmeansPairInput& in, double crit,
         qs = ComputeCombinationPair(in, q, crit, multi, out.fvStats[Ix(q)]);
         if (qs.IsError()) return qs;
     }
-    StepDownFamily(in, out.fvStats);
-    return MCStatus();
+    return StepDownFamily(in, out.fvStats, out.fQuantiles);
 }
 
 }  // namespace MCMath_850

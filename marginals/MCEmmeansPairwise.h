@@ -4,6 +4,7 @@
 #include "companion/MCCancelInfo.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
+#include "hypothesis/MCPAdjust.h"
 #include "marginals/MCEmmeansStats.h"
 #include "settings/MCConst.h"
 
@@ -28,6 +29,9 @@ struct MCEmmeansPairInput {
     MCConst::MCTestType fTestType = MCConst::TEST_CHISQUARE;
     double fAlpha = 0.05;  // 1 - confidence level
     double fErrorDF = 0.0;
+    // Each row has its own denominator df (Satterthwaite's), worked out from
+    // the whole row.
+    bool fbRowDF = false;
 };
 
 // The comparisons of one test computed as a family and kept until another
@@ -35,8 +39,11 @@ struct MCEmmeansPairInput {
 struct MCEmmeansPairs {
     int fSpec = -1;
     int fTest = -1;
+    std::vector<int> fvLevels;  // of the compared items, in row order
     std::vector<MCEmmeansStats> fvStats;
     std::vector<MCCommon_850::MCStatus> fvStatus;
+    // Kept across tests, whose families are often of one size.
+    MCQuantileCache fQuantiles;
 
     bool Holds(int spec, int test) const { return fSpec == spec && fTest == test; }
     void Forget() { fSpec = fTest = -1; }

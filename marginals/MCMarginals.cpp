@@ -17,6 +17,7 @@
 #include "marginals/MCEmmeansLRows.h"
 #include "marginals/MCEmmeansPairwise.h"
 #include "marginals/MCEmmeansRequests.h"
+#include "marginals/MCEmmeansSparseRows.h"
 #include "marginals/MCMultiCompareMarginals.h"
 #include "settings/MCRegSettings.h"
 
@@ -242,6 +243,14 @@ MCStatus MCMarginals::SelectTest(int test) {
     if (m.fNTests <= 0) return ErrorStatus(StatusCode::kMissingInput);
     if (test < 0 || test >= m.fNTests)
         return RangeError(StatusCode::kTestIndex, test, m.fNTests - 1);
+    // Asked once per pair of a test: selected once.
+    if (fTest.fSpec == m.fSpec && fTest.fTest == test) return fTestStatus;
+    fTestStatus = SelectNewTest(test);
+    return fTestStatus;
+}
+
+MCStatus MCMarginals::SelectNewTest(int test) {
+    const MCEmmeansLMatrix& m = *fpLMatrix;
     const bool complete = fpRequests->IsComplete();
     const int first = complete ? m.fNCompare * test : m.fvTestStarts[Ix(test)];
     const int end = complete ? first + m.fNCompare : m.fvTestStarts[Ix(test) + 1];
@@ -292,10 +301,14 @@ MCStatus MCMarginals::GetEmmeansStats(int spec, MCEmmeansSpec& specOut, MCRectMa
         std::vector<double> eta;
         lm.ComputeRV(fvEstimates, eta);
         stats.assign(Ix(nRows), MCEmmeansStats());
-        std::vector<double> row;
+        MCEmmeansSparseRows rows;
+        rows.Load(lm, 0, nRows);
+        std::vector<int> idx;
+        std::vector<double> val;
         for (int r = 0; r < nRows; ++r) {
-            lm.GetRow(r, row);
-            const double v = std::max(fpCovariance->ComputeVSV(row), 0.0);
+            if (fCancel.WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+            rows.Row(r, idx, val);
+            const double v = std::max(MCEmmeansSparseRows::Variance(*fpCovariance, idx, val), 0.0);
             const double rdf = Ix(r) < df.size() ? df[Ix(r)] : fErrorDF;
             const double crit = CriticalValue(rdf);
             const double half = MCMV::IsMissing(crit) ? MCMV::Missing() : std::sqrt(v) * crit;
@@ -389,6 +402,7 @@ void MCMarginals::PairInput(MCEmmeansPairInput& in) const {
     in.fTestType = fTestType;
     in.fAlpha = 1.0 - fSettings.GetConfidenceLevel();
     in.fErrorDF = fErrorDF;
+    in.fbRowDF = fpSatterthwaite != nullptr;
 }
 
 MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, FixedLevels& fixed,
@@ -401,11 +415,10 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
     MCStatus sel = SelectTest(test);
     if (sel.IsError()) return sel;
     const int k = fTest.GetNCompare(), n = k * (k - 1);
-    const std::vector<int> levels = TestLevels(fTest, fpLMatrix->fComparePos);
     FillFixed(fixed);
     if (n <= 1) {
         stats.Reset();
-        if (k == 1) stats.SetCategories({levels[0]});
+        if (k == 1) stats.SetCategories(TestLevels(fTest, fpLMatrix->fComparePos));
         return sel.IsOK()
                    ? WarningStatus(k == 1 ? StatusCode::kOneLevelCompare : StatusCode::kOneRowTest)
                    : sel;
@@ -414,9 +427,10 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
     try {
         if (pair == 0 || fpPairs->fTest != test) {
             fpPairs->Forget();
+            fpPairs->fvLevels = TestLevels(fTest, fpLMatrix->fComparePos);
             MCEmmeansPairInput in;
             PairInput(in);
-            const MCStatus ps = ComputeLevelPairs(in, levels, *fpPairs);
+            const MCStatus ps = ComputeLevelPairs(in, fpPairs->fvLevels, *fpPairs);
             if (ps.GetErrorCode() == StatusCode::kCancelled) fStatus = ps;
             if (ps.IsError()) return ps;
             fpPairs->fSpec = spec;
@@ -427,7 +441,7 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
     }
     int i = 0, j = 0;
     ComputePairIndices(pair, k, i, j);
-    compared.assign(1, levels[Ix(i)]);
+    compared.assign(1, fpPairs->fvLevels[Ix(i)]);
     stats = fpPairs->fvStats[Ix(pair)];
     const MCStatus& qs = fpPairs->fvStatus[Ix(pair)];
     if (!qs.IsOK()) return qs;

@@ -114,6 +114,7 @@ private:
     // request is asked for).
     MCCommon_850::MCStatus SetCurrentSpec(int spec);
     MCCommon_850::MCStatus SelectTest(int test);
+    MCCommon_850::MCStatus SelectNewTest(int test);
     // The (factor, level) pairs of the current test's factors that are not
     // compared.
     void FillFixed(FixedLevels& fixed) const;
@@ -134,6 +135,7 @@ private:
     std::unique_ptr<MCEmmeansLRows> fpRows;
     std::unique_ptr<MCEmmeansLMatrix> fpLMatrix;       // the current request's L
     MCEmmeansTest fTest;                               // the current test
+    MCCommon_850::MCStatus fTestStatus;                // what selecting it said
     std::unique_ptr<MCEmmeansPairs> fpPairs;           // the current test's pairs
     std::unique_ptr<MCMultiCompareMarginals> fpMulti;  // two or more compare factors
 

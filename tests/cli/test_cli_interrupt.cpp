@@ -45,14 +45,14 @@ const std::vector<Model>& Models() {
          kGolden + "cli_anova.csv",
          "y ~ diet + dose + x + diet*dose",
          "diet",
-         {"read", "fit", "sweep", "tests", "emmeans", "pmml", "results-xml", "predictions",
-          "report", "commit"}},
+         {"read", "fit", "sweep", "tests", "emmeans", "emmeans-pairs", "pmml", "results-xml",
+          "predictions", "report", "commit"}},
         {"logistic",
          kGolden + "cli_logistic.csv",
          "y ~ A + x",
          "A",
-         {"read", "fit", "tests", "emmeans", "pmml", "results-xml", "predictions", "report",
-          "commit"}},
+         {"read", "fit", "tests", "emmeans", "emmeans-pairs", "pmml", "results-xml", "predictions",
+          "report", "commit"}},
     };
     return models;
 }

@@ -293,6 +293,25 @@ TEST(SymMatrix, ProductsExpandAndBlocks) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j <= i; ++j) s.SetElem(i, j, e[i][j]);
     EXPECT_DOUBLE_EQ(s.ComputeVSV(std::vector<double>{1, 2, 3}), 2 + 12 + 36 + 2 * (2 - 6));
+    EXPECT_DOUBLE_EQ(s.ComputeSparseVSV({0, 2}, {1, 3}), 2 + 36);
+    // The sparse form sums as the dense one does: equal to the bit on
+    // values whose sums round, whatever the non-zeros' places.
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    MCSymMatrix w(40);
+    for (int i = 0; i < 40; ++i)
+        for (int j = 0; j <= i; ++j) w.SetElem(i, j, u(gen) * (i == j ? 40.0 : 1.0) / 3.0);
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<double> dense(40, 0.0), values;
+        std::vector<int> indices;
+        for (int i = 0; i < 40; ++i)
+            if (gen() % 4 == 0 || i == 39 * (trial % 2)) {
+                dense[static_cast<std::size_t>(i)] = u(gen) / 7.0;
+                indices.push_back(i);
+                values.push_back(dense[static_cast<std::size_t>(i)]);
+            }
+        EXPECT_EQ(w.ComputeSparseVSV(indices, values), w.ComputeVSV(dense)) << trial;
+    }
     MCRectMatrix r(2, 3);
     EXPECT_TRUE(r.SetRow(0, {1, 0, 1}));
     EXPECT_TRUE(r.SetRow(1, {0, 2, 0}));
