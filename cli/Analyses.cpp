@@ -115,13 +115,14 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
     MergeUsedData(used, processes);
     if (fTypes.Any()) {
         TestPoint("tests");
-        TerminalProgress progress;
         processes.Agreed([&] {
             fTests = TestEffects(model, used, fTypes, cancel, [&](int effect, int effects) {
-                progress.Show("tests: effect " + std::to_string(effect + 1) + " of " +
-                              std::to_string(effects));
+                if (progress != nullptr)
+                    progress->Show("tests: effect " + std::to_string(effect + 1) + " of " +
+                                   std::to_string(effects));
             });
         });
+        if (progress != nullptr) progress->Clear();
     }
     if (!fvRequests.empty()) {
         TestPoint("emmeans");
