@@ -20,13 +20,20 @@
 #   bench/bench_analyses.sh [RUNS [MODEL...]]     (default: 3, every model)
 # Environment: BUILD=build folder (default build-rel), BENCH_DIR=folder for
 # the generated data (default /tmp/mcreg-bench), TIMEOUT=seconds after which
-# a run is stopped and shown as ">TIMEOUT" (default 0, no limit).
+# a run is stopped (TERM, then KILL 10 s later) and shown as ">TIMEOUT"
+# (default 0, no limit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 shift || true
 models=("$@")
 [ ${#models[@]} -gt 0 ] || models=(ab20 ab40 cov250 cov500 g5000)
+for model in "${models[@]}"; do
+    case $model in
+        ab20 | ab40 | cov250 | cov500 | g5000) ;;
+        *) echo "unknown model '$model' (ab20, ab40, cov250, cov500, g5000)" >&2; exit 2 ;;
+    esac
+done
 build=${BUILD:-build-rel}
 dir=${BENCH_DIR:-/tmp/mcreg-bench}
 limit=${TIMEOUT:-0}
@@ -34,19 +41,22 @@ mcreg=$build/cli/mcreg
 [ -x "$mcreg" ] || { echo "build $mcreg first" >&2; exit 1; }
 mkdir -p "$dir"
 
-median() {  # command... -> median wall seconds over RUNS runs, or >TIMEOUT
+median() {  # command... -> median wall seconds over RUNS runs, >TIMEOUT or failed
     local times=()
     for _ in $(seq "$runs"); do
         local t0 t1 rc=0
         t0=$(date +%s.%N)
-        timeout "$limit" "$@" >/dev/null || rc=$?
+        # A program that does not stop on the TERM is killed 10 s later.
+        timeout -k 10 "$limit" "$@" >/dev/null 2>"$dir/stderr" || rc=$?
         t1=$(date +%s.%N)
-        if [ "$rc" = 124 ]; then
+        if [ "$limit" != 0 ] && { [ "$rc" = 124 ] || [ "$rc" = 137 ]; }; then
             printf '>%s' "$limit"
             return
         elif [ "$rc" != 0 ]; then
             echo "exit code $rc: $*" >&2
-            exit 1
+            cat "$dir/stderr" >&2
+            printf failed
+            return
         fi
         times+=("$(echo "$t1 - $t0" | bc -l)")
     done
@@ -80,16 +90,12 @@ setup() {
             formula="y ~ G + x1 + x2"
             options=("" "--tests 3" "" "--emmeans G")
             ;;
-        *)
-            echo "unknown model '$1' (ab20, ab40, cov250, cov500, g5000)" >&2
-            exit 2
-            ;;
     esac
 }
 
 cell() {  # seconds fit -> "seconds (ratio x)"
     case $1$2 in
-        *'>'*) printf '%s' "$1" ;;
+        *[!0-9.]*) printf '%s' "$1" ;;
         *) printf '%s (%sx)' "$1" "$(echo "$1 / $2" | bc -l | awk '{printf "%.1f", $1}')" ;;
     esac
 }
