@@ -1,0 +1,75 @@
+// End-to-end tests of the analyses after a fit on models with many
+// parameters, against R (tools/reference/cli_analyses_large.R: anova,
+// car::Anova type 3, emmeans): a factor of 150 levels crossed with one of
+// 2, and 60 covariates beside a factor. Sizes at which a sweep or a
+// projection that loses accuracy with the number of parameters shows.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+// Every member of want is in got (and no other), numbers to 1e-9
+// relative, texts exactly.
+void ExpectSame(const json& got, const json& want, const std::string& path) {
+    if (want.is_object()) {
+        ASSERT_TRUE(got.is_object()) << path << ": " << got;
+        EXPECT_EQ(Keys(got), Keys(want)) << path;
+        for (auto it = want.begin(); it != want.end(); ++it)
+            if (got.contains(it.key())) {
+                ExpectSame(got[it.key()], it.value(), path + "." + it.key());
+            }
+    } else if (want.is_array()) {
+        ASSERT_TRUE(got.is_array()) << path << ": " << got;
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSame(got[i], want[i], path + "[" + std::to_string(i) + "]");
+    } else if (want.is_string()) {
+        EXPECT_EQ(got, want) << path;
+    } else {
+        ExpectNear(got, want, path);
+    }
+}
+
+}  // namespace
+
+TEST_F(Cli, TestsAndMarginalMeansOfManyParametersAgreeWithR) {
+    const json cases = json::parse(golden::Text("cli_analyses_large_cases.json"));
+    ASSERT_EQ(cases.size(), 2u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        std::vector<std::string> args{"glm"};
+        const json& a = c["args"];
+        for (std::size_t i = 0; i < a.size(); ++i)
+            args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
+                                                         : a[i].get<std::string>());
+        args.push_back("--json");
+        const Result r = RunProgram(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json got = json::parse(r.out);
+        const json& want = c["expected"];
+        ASSERT_TRUE(got.contains("tests"));
+        ExpectSame(got["tests"], want["tests"], "tests");
+
+        ASSERT_TRUE(got.contains("emmeans"));
+        ASSERT_EQ(got["emmeans"].size(), 1u);
+        const json& emm = got["emmeans"][0];
+        ExpectSame(emm["covariates_at"], want["covariates_at"], "covariates_at");
+        const json& means = emm["means"];
+        ASSERT_EQ(means.size(), want["means_count"].get<std::size_t>());
+        // R's rows are of some levels only; the program's of every level,
+        // found by their level texts.
+        for (const json& w : want["means"]) {
+            const auto hit = std::find_if(means.begin(), means.end(), [&](const json& m) {
+                return m["levels"] == w["levels"];
+            });
+            ASSERT_NE(hit, means.end()) << w["levels"];
+            ExpectSame(*hit, w, "means " + w["levels"].dump());
+        }
+    }
+}
