@@ -1,7 +1,8 @@
-// Sequential sums of squares from the bordered cross products, against
-// their closed forms: for y on 20 groups and then a covariate x, the
-// intercept's is W ybar^2, the groups' the between-group sum of squares
-// and x's the pooled within-group regression's, (Sxy)^2 / Sxx.
+// Sequential sums of squares from the bordered cross products, and what
+// an effect adds to all the others, against their closed forms: for y on
+// 20 groups and then a covariate x, the intercept's is W ybar^2, the
+// groups' the between-group sum of squares and x's the pooled
+// within-group regression's, (Sxy)^2 / Sxx.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include "companion/MCBitSet.h"
 #include "companion/MCSymMatrix.h"
 #include "host/HostError.h"
+#include "host/PartialSums.h"
 #include "host/SequentialSums.h"
 
 using namespace mchost;
@@ -136,6 +138,18 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
         EXPECT_NEAR(xFirst.fvSS[1] + xFirst.fvSS[2], want[1] + want[2],
                     1e-11 * (want[1] + want[2]));
     }
+
+    // What each effect adds to the other two: the groups' is the same
+    // closed form, x's the pooled within-group regression's; the groups
+    // add 19 columns.
+    std::vector<double> bx;
+    full.GetRegCoeffs(bx, swept);
+    const PartialSum groups = ComputePartialSum(mx, 2, kGroups, keptX, bx, scaleX, 1e-12, nullptr);
+    EXPECT_EQ(groups.fDF, kGroups - 1);
+    EXPECT_NEAR(groups.fSS, groupsAfterX, 1e-10 * groupsAfterX);
+    const PartialSum slope = ComputePartialSum(mx, 1, 1, keptX, bx, scaleX, 1e-12, nullptr);
+    EXPECT_EQ(slope.fDF, 1);
+    EXPECT_NEAR(slope.fSS, want[2], 1e-10 * want[2]);
 
     // A cancel stops the sweeps.
     AlwaysCancel cancel;
