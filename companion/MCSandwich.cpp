@@ -52,6 +52,7 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
         for (Grouping& g : fvGroupings) {
             g.fSlot.clear();
             g.fvSums.clear();
+            g.fLastSlot = static_cast<std::size_t>(-1);
         }
         fvCols.assign(k, 0);
         fvVals.assign(k, 0.0);
@@ -81,9 +82,12 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
                 d == 0   ? std::make_pair(clusterKeys[0], 0.0)
                 : d == 1 ? std::make_pair(clusterKeys[1], 0.0)
                          : std::make_pair(clusterKeys[0], clusterKeys[1]);
-            auto found = g.fSlot.find(key);
+            const bool same = g.fLastSlot != static_cast<std::size_t>(-1) && key == g.fLastKey;
+            const auto found = same ? g.fSlot.end() : g.fSlot.find(key);
             std::size_t slot;
-            if (found == g.fSlot.end()) {
+            if (same) {
+                slot = g.fLastSlot;
+            } else if (found == g.fSlot.end()) {
                 try {
                     slot = g.fSlot.size();
                     g.fSlot.emplace(key, slot);
@@ -95,6 +99,8 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
             } else {
                 slot = found->second;
             }
+            g.fLastKey = key;
+            g.fLastSlot = slot;
             // (hi, lo) pairs: a cluster's scores nearly cancel (the
             // residuals are orthogonal to the design), and a split fit adds
             // them in another order.
@@ -174,6 +180,7 @@ bool MCSandwich::MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) 
     }
     if (!reducer.SumExtended(sums)) return false;
     g.fSlot.clear();
+    g.fLastSlot = static_cast<std::size_t>(-1);  // the slots are numbered anew
     for (std::size_t i = 0; i < keys.size(); ++i)
         g.fSlot.emplace(
             std::make_pair(static_cast<double>(keys[i].first), static_cast<double>(keys[i].second)),

@@ -90,6 +90,10 @@ private:
     struct Grouping {
         std::unordered_map<std::pair<double, double>, std::size_t, KeyHash> fSlot;
         std::vector<double> fvSums;
+        // The last record's cluster: records usually come cluster by
+        // cluster, and then most need no look-up.
+        std::pair<double, double> fLastKey;
+        std::size_t fLastSlot = static_cast<std::size_t>(-1);
     };
     bool MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) const;
     // Adds each cluster's u u' (u its non-zero entries) times weight.
