@@ -465,14 +465,17 @@ int MCSymMatrix::ExtractH(int first, int count, const MCBitSet& set, MCRectMatri
         return -1;
     const int columns = set.InRange(first, count);
     if (colOffset + columns > H.GetNCols()) return -1;
-    int c = colOffset;
+    if (fN == 0 || columns == 0) return columns;
+    const double* hi = fElems.Hi().data();
+    const std::size_t stride = Ix(H.GetNCols());
+    std::vector<char> pivot(Ix(fN));
+    for (int i = 0; i < fN; ++i) pivot[Ix(i)] = set.IsIn(i) ? 1 : 0;
+    double* at = H.GetRow(0) + colOffset;
     for (int j = first; j < first + count; ++j) {
-        if (!set.IsIn(j)) continue;
-        for (int i = 0; i < fN; ++i) {
-            const double v = set.IsIn(i) ? (i == j ? 1.0 : 0.0) : fElems.Hi()[Index(j, i)];
-            H.SetElem(i, c, v);
-        }
-        ++c;
+        if (!pivot[Ix(j)]) continue;
+        for (int i = 0; i < fN; ++i)
+            at[Ix(i) * stride] = pivot[Ix(i)] ? (i == j ? 1.0 : 0.0) : hi[Index(j, i)];
+        ++at;
     }
     return columns;
 }

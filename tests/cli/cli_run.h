@@ -122,4 +122,26 @@ inline std::vector<std::string> Keys(const json& o) {
     return k;
 }
 
+// Every member of want is in got (and no other), numbers to 1e-9
+// relative, texts and nulls exactly.
+inline void ExpectSame(const json& got, const json& want, const std::string& path) {
+    if (want.is_object()) {
+        ASSERT_TRUE(got.is_object()) << path << ": " << got;
+        EXPECT_EQ(Keys(got), Keys(want)) << path;
+        for (auto it = want.begin(); it != want.end(); ++it)
+            if (got.contains(it.key())) {
+                ExpectSame(got[it.key()], it.value(), path + "." + it.key());
+            }
+    } else if (want.is_array()) {
+        ASSERT_TRUE(got.is_array()) << path << ": " << got;
+        ASSERT_EQ(got.size(), want.size()) << path;
+        for (std::size_t i = 0; i < want.size(); ++i)
+            ExpectSame(got[i], want[i], path + "[" + std::to_string(i) + "]");
+    } else if (want.is_string()) {
+        EXPECT_EQ(got, want) << path;
+    } else {
+        ExpectNear(got, want, path);
+    }
+}
+
 }  // namespace clitest
