@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
+#include "companion/MCStatusCodes.h"
 #include "glm/glm_fixture.h"
 #include "golden.h"
-#include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelEffectTest.h"
 
 using namespace glmtest;
