@@ -11,9 +11,10 @@ namespace mchost {
 // general linear model, R(e | others) = b_e' S_e b_e, with S_e its block of
 // X'WX swept on the columns of the others (what the others leave of its
 // columns) and b_e its estimates: the Type III sum of squares of an effect
-// that no other contains, at the cost of sweeping the others' pivots. For a
-// large effect among few others that is far less than the quadratic form
-// of its hypothesis, whose order is the effect's.
+// that no other contains. Only b_e matters, so the others' block bordered
+// by X_o'X_e b_e and b_e'X_e'X_e b_e is swept, in extended precision: work
+// of the others' order cubed and one read of the effect's block, where the
+// quadratic form of the effect's hypothesis costs its order cubed.
 class PartialSum {
 public:
     double fSS = 0.0;
