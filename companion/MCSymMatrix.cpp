@@ -385,9 +385,13 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
         // where S is not (its redundant parameters are rows of zeros):
         // their non-zeros against S's non-zero rows decide the work.
         std::vector<char> live(Ix(fN), 0);
-        for (int j = 0; j < fN; ++j)
-            for (int k = 0; k <= j; ++k)
-                if (hi[Index(j, k)] != 0.0) live[Ix(j)] = live[Ix(k)] = 1;
+        for (int j = 0; j < fN; ++j) {
+            // A non-zero diagonal settles it; only a row whose diagonal is
+            // zero is scanned.
+            bool any = hi[Index(j, j)] != 0.0;
+            for (int k = 0; k < fN && !any; ++k) any = hi[Index(j, k)] != 0.0;
+            live[Ix(j)] = any ? 1 : 0;
+        }
         std::vector<std::vector<std::pair<int, double>>> sparse(Ix(int(r)));
         std::size_t nonZeros = 0, nLive = 0;
         for (int j = 0; j < fN; ++j) nLive += live[Ix(j)];
@@ -467,15 +471,20 @@ int MCSymMatrix::ExtractH(int first, int count, const MCBitSet& set, MCRectMatri
     if (colOffset + columns > H.GetNCols()) return -1;
     if (fN == 0 || columns == 0) return columns;
     const double* hi = fElems.Hi().data();
-    const std::size_t stride = Ix(H.GetNCols());
-    std::vector<char> pivot(Ix(fN));
-    for (int i = 0; i < fN; ++i) pivot[Ix(i)] = set.IsIn(i) ? 1 : 0;
-    double* at = H.GetRow(0) + colOffset;
-    for (int j = first; j < first + count; ++j) {
-        if (!pivot[Ix(j)]) continue;
-        for (int i = 0; i < fN; ++i)
-            at[Ix(i) * stride] = pivot[Ix(i)] ? (i == j ? 1.0 : 0.0) : hi[Index(j, i)];
-        ++at;
+    std::vector<int> cols;  // the pivots in range, one column each
+    for (int j = first; j < first + count; ++j)
+        if (set.IsIn(j)) cols.push_back(j);
+    // Row by row, so that H is written in order: a pivot's row is the
+    // identity's, a redundant parameter's holds its aliasing coefficients.
+    for (int i = 0; i < fN; ++i) {
+        double* row = H.GetRow(i) + colOffset;
+        if (set.IsIn(i)) {
+            std::fill(row, row + columns, 0.0);
+            if (i >= first && i < first + count)
+                row[std::lower_bound(cols.begin(), cols.end(), i) - cols.begin()] = 1.0;
+        } else {
+            for (std::size_t c = 0; c < cols.size(); ++c) row[c] = hi[Index(cols[c], i)];
+        }
     }
     return columns;
 }

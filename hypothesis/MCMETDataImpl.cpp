@@ -67,13 +67,13 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
                                         const MCBitSet* nonRedundant) {
     if (crossProduct == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     try {
-        fpXX = std::make_unique<MCSymMatrix>();
+        auto given = std::make_unique<MCSymMatrix>();
         // A matrix augmented by the dependent keeps only its design block.
         if (crossProduct->GetNRows() == fQ + 1) {
-            if (!crossProduct->CopyLeadingBlock(fQ, *fpXX))
+            if (!crossProduct->CopyLeadingBlock(fQ, *given))
                 return ErrorStatus(StatusCode::kMissingInput);
         } else if (crossProduct->GetNRows() == fQ) {
-            *fpXX = *crossProduct;
+            *given = *crossProduct;
         } else {
             return ErrorStatus(StatusCode::kMissingInput);
         }
@@ -89,14 +89,17 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             // X'WX itself is recovered only when a test enters effects one
             // by one (RecoverCrossProduct).
             // Without the original diagonal only exactly zero pivots are
-            // refused from now on.
-            fpSwept = std::make_unique<MCSymMatrix>(*fpXX);
+            // refused from now on. The supplied matrix itself (fpXX) is
+            // made again from this one when a test needs it, so that a
+            // large model holds one copy.
+            fpSwept = std::move(given);
             fbRecovered = fNonRedundant.Count() == 0;
             if (!fbRecovered) fpSwept->Scale(-1.0);
             fvDiagonal.assign(Ix(fQ), 0.0);
             fSweptAll = fNonRedundant;
         } else {
             // The rank is judged as the fit judges it: by each column's spread.
+            fpXX = std::move(given);
             fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
             swept = *fpXX;
             fNonRedundant.Resize(fQ);
@@ -106,11 +109,13 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             swept.SweepPivots(all, fSweepTol, fvDiagonal, fNonRedundant, true);
         }
 
+        // With the supplied matrix H is made when first asked for.
         const int r = fNonRedundant.Count();
-        fpH = std::make_unique<MCRectMatrix>(fQ, r);
-        const MCSymMatrix& full = fpSwept ? *fpSwept : swept;
-        const int nH = r > 0 ? full.ExtractH(0, fQ, fNonRedundant, *fpH) : 0;
-        if (nH > 0 && fbIntercept) {
+        if (!fpSwept) {
+            fpH = std::make_unique<MCRectMatrix>(fQ, r);
+            if (r > 0) swept.ExtractH(0, fQ, fNonRedundant, *fpH);
+        }
+        if (r > 0 && fbIntercept) {
             MCModelEffect intercept = fvEffects.empty() ? MCModelEffect() : fvEffects.front();
             intercept.Reset();
             fvEffects.insert(fvEffects.begin(), intercept);
@@ -157,7 +162,33 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
     fvScales = scales;
 }
 
+const MCRectMatrix* MCMETDataImpl::GetH() const {
+    if (!fpH && fpSwept) {
+        try {
+            auto h = std::make_unique<MCRectMatrix>(fQ, fNonRedundant.Count());
+            if (fNonRedundant.Count() > 0) fpSwept->ExtractH(0, fQ, fNonRedundant, *h);
+            fpH = std::move(h);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return fpH.get();
+}
+
+bool MCMETDataImpl::HasCrossProduct() const {
+    return fpXX != nullptr || fpSwept != nullptr;
+}
+
 bool MCMETDataImpl::RecoverCrossProduct() {
+    if (!fpXX && fpSwept) {
+        // The supplied matrix again: the negative of the swept one.
+        try {
+            fpXX = std::make_unique<MCSymMatrix>(*fpSwept);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (!fbRecovered) fpXX->Scale(-1.0);
+    }
     if (fbRecovered || !fpXX) return fpXX != nullptr;
     // Sweeping the supplied matrix back gives X'WX with the same-kind
     // blocks negated, so their sign is restored afterwards. The aliasing

@@ -64,7 +64,11 @@ public:
     bool GetRange(int e, int& first, int& count) const;
     int GetQ() const { return fQ; }
     const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
-    const MCRectMatrix* GetH() const { return fpH.get(); }
+    // The general form of the estimable functions (q x r), made on first
+    // use; null when memory runs out.
+    const MCRectMatrix* GetH() const;
+    // Whether there is a cross product to build hypotheses from.
+    bool HasCrossProduct() const;
     MCRectMatrix* GetCurrentL() { return fpL.get(); }
     MCModelTests* GetTester() { return fpTester.get(); }
     const std::vector<MCModelEffect>& GetEffects() const { return fvEffects; }
@@ -98,7 +102,7 @@ private:
     const MCRegSettings* fpSettings;
     double fSweepTol = 1e-12;
     bool fbIntercept;
-    std::unique_ptr<MCRectMatrix> fpH;
+    mutable std::unique_ptr<MCRectMatrix> fpH;
     std::unique_ptr<MCSymMatrix> fpXX;
     // With the caller's redundancy, X'X swept on all its non-redundant
     // pivots (fSweptAll): whatever order the Type III tests enter the

@@ -52,8 +52,7 @@ int MCBaseModelEffectTest::EnterEffect(int e, MCSymMatrix& M, MCBitSet& entered)
 MCStatus MCBaseModelEffectTest::TestModelEffect() {
     if (fpData == nullptr || !fpData->fpL || !fpData->fpTester)
         return ErrorStatus(StatusCode::kMissingInput);
-    if (!fpData->fpH || fpData->fpH->GetNCols() == 0)
-        return WarningStatus(StatusCode::kEmptyHMatrix);
+    if (fpData->fNonRedundant.Count() == 0) return WarningStatus(StatusCode::kEmptyHMatrix);
     MCRectMatrix& L = *fpData->fpL;
     MCStatus status;
     MCCommon_850::MCQueryCancel* cancel = fpData->GetSettings().GetCancelPointer();
@@ -88,7 +87,8 @@ MCStatus MCBaseModelEffectTest::TestModelEffect() {
 MCStatus MCModelEffectTestTypeI::ComputeEffectContrast(int e, std::vector<int>& rows) const {
     rows.clear();
     int first = 0, count = 0;
-    if (fpData == nullptr || !fpData->fpXX || !fpData->fpL || !fpData->GetRange(e, first, count))
+    if (fpData == nullptr || !fpData->HasCrossProduct() || !fpData->fpL ||
+        !fpData->GetRange(e, first, count))
         return ErrorStatus(StatusCode::kMissingInput);
     if (!fpData->RecoverCrossProduct()) return ErrorStatus(StatusCode::kMissingInput);
     const int q = fpData->fQ;
@@ -114,7 +114,8 @@ MCStatus MCModelEffectTestTypeI::ComputeEffectContrast(int e, std::vector<int>& 
 MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>& rows) const {
     rows.clear();
     int first = 0, count = 0;
-    if (fpData == nullptr || !fpData->fpXX || !fpData->fpL || !fpData->GetRange(e, first, count))
+    if (fpData == nullptr || !fpData->HasCrossProduct() || !fpData->fpL ||
+        !fpData->GetRange(e, first, count))
         return ErrorStatus(StatusCode::kMissingInput);
     const int q = fpData->fQ;
     const std::vector<MCModelEffect>& effects = fpData->fvEffects;
@@ -313,8 +314,10 @@ bool MCModelEffectTest::GetLMatrix(int e, const MCRectMatrix*& L,
 
 MCStatus MCModelEffectTest::GetGeneralEstimableFunction(MCRectMatrix* L, std::vector<int>& rows) {
     rows.clear();
-    if (!fpData || !fpData->fpH || L == nullptr) return ErrorStatus(StatusCode::kMissingInput);
-    const MCRectMatrix& H = *fpData->fpH;
+    if (!fpData || L == nullptr) return ErrorStatus(StatusCode::kMissingInput);
+    const MCRectMatrix* Hp = fpData->GetH();
+    if (Hp == nullptr) return ErrorStatus(StatusCode::kMissingInput);
+    const MCRectMatrix& H = *Hp;
     if (H.GetNCols() == 0) return WarningStatus(StatusCode::kEmptyHMatrix);
     if (!H.Transpose(*L)) return ErrorStatus(StatusCode::kMissingInput);
     for (int j = 0; j < fpData->fQ; ++j)
@@ -324,7 +327,8 @@ MCStatus MCModelEffectTest::GetGeneralEstimableFunction(MCRectMatrix* L, std::ve
 
 const MCModelTestStats* MCModelEffectTest::GetCorrectedModelTestStats(const MCRectMatrix* A) {
     if (fpCorrected) return fpCorrected.get();
-    if (!fpData || fStatus.IsError() || !fpData->fpH || !fpData->fpTester) return nullptr;
+    if (!fpData || fStatus.IsError() || !fpData->fpTester || fpData->GetH() == nullptr)
+        return nullptr;
     const int q = fpData->fQ;
     try {
         // H spread over all q columns (zero for the redundant parameters), so
@@ -333,7 +337,7 @@ const MCModelTestStats* MCModelEffectTest::GetCorrectedModelTestStats(const MCRe
         std::vector<double> col(static_cast<std::size_t>(q));
         for (int j = 0, c = 0; j < q; ++j) {
             if (!fpData->fNonRedundant.IsIn(j)) continue;
-            for (int i = 0; i < q; ++i) H.SetElem(i, j, fpData->fpH->GetElem(i, c));
+            for (int i = 0; i < q; ++i) H.SetElem(i, j, fpData->GetH()->GetElem(i, c));
             ++c;
         }
         if (A != nullptr) {
