@@ -500,6 +500,13 @@ void MCSymMatrix::Scale(double a) {
     }
     std::vector<double>& hi = fElems.Write();
     std::vector<double>& lo = fElems.WriteLow();
+    if (a == -1.0) {  // exact either way; this way at the speed of memory
+        for (std::size_t e = 0; e < hi.size(); ++e) {
+            hi[e] = -hi[e];
+            lo[e] = -lo[e];
+        }
+        return;
+    }
     for (std::size_t e = 0; e < hi.size(); ++e) {
         const dd::DD r = dd::Mul(dd::DD{hi[e], lo[e]}, a);
         hi[e] = r.hi;

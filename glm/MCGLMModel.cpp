@@ -248,6 +248,7 @@ MCStatus MCGLMModel::BuildModel() {
             try {
                 auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
                 swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
+                swept->Scale(-1.0);
                 fpSweptKept = std::move(swept);
             } catch (const std::bad_alloc&) {
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);

@@ -89,7 +89,7 @@ public:
     // them; null otherwise.
     std::shared_ptr<const MCSymMatrix> GetCrossProducts() const { return fpCrossProducts; }
     // The same swept on the kept pivots, before the redundant rows are
-    // cleared; null unless kept.
+    // cleared, and negated (see MCGLMOutputStats); null unless kept.
     std::shared_ptr<const MCSymMatrix> GetSweptCrossProducts() const { return fpSweptKept; }
     // The clusters of cluster column c of a cluster-robust covariance; 0
     // otherwise.

@@ -67,10 +67,10 @@ public:
     // X'WX bordered by X'Wy and y'Wy (the dependent last), as summed before
     // the sweep, when the settings keep the cross products; null otherwise.
     const MCSymMatrix* GetCrossProducts() const;
-    // The same swept on the fit's non-redundant pivots: the negated
-    // generalised inverse on them, the aliasing coefficients of the others
-    // beside it and the residual sum of squares in the dependent's corner;
-    // null unless kept.
+    // The same swept on the fit's non-redundant pivots and negated, as the
+    // effect tests take a generalised inverse: G on the pivots, the negated
+    // aliasing coefficients of the others beside it and minus the residual
+    // sum of squares in the dependent's corner; null unless kept.
     const MCSymMatrix* GetSweptCrossProducts() const;
 
     class MCGLMOutStatsImpl;

@@ -77,12 +77,15 @@ Layout LogisticLayout(const FittedModel& m, const MCLogOutputStats& log) {
 // model-based covariance the sums of squares come from F instead.
 class SumsOfSquares {
 public:
+    // swept: X'WX (perhaps bordered by the dependent) swept on the kept
+    // pivots and negated.
     SumsOfSquares(const MCSymMatrix& swept, const std::vector<double>& b,
                   const MCBitSet& nonRedundant)
         : fSwept(swept), fB(b), fNonRedundant(nonRedundant) {}
     MCModelTests& Tester() {
         if (!fpTester) {
-            fGinv = fSwept;
+            if (!fSwept.CopyLeadingBlock(static_cast<int>(fB.size()), fGinv))
+                throw std::bad_alloc();
             fGinv.ZeroOutRedundant(fNonRedundant);
             fpTester = std::make_unique<MCModelTests>(fB, fNonRedundant, fGinv, 0.0);
             fpTester->SetTestType(MCConst::TEST_CHISQUARE);
@@ -307,6 +310,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
                 if (nonRedundant.IsIn(k)) kept.push_back(k);
             own.SweepPivots(kept, 0.0, {}, pivots, false);
         }
+        own.Scale(-1.0);  // as the fit keeps it
     }
 
     // Sequential sums of squares fall out of sweeping the bordered matrix
@@ -335,11 +339,6 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     }
 
     if (library) {
-        MCSymMatrix swept;
-        if (!full->CopyLeadingBlock(p, swept)) throw std::bad_alloc();
-        own = MCSymMatrix();
-        swept.Scale(-1.0);
-
         TestTypes asked = types;
         asked.fbTypeI = types.fbTypeI && !sequential;
         if (!asked.Any()) asked.fbTypeIII = true;  // for the model's test alone
@@ -351,7 +350,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         const std::vector<double>& b = glm.GetParamEstimates();
         MCModelEffectTest tests(settings, settings.GetModelEffects(), b, layout.fvFirst,
                                 layout.fvCount, AnalysisType(asked), glm.GetCovarianceMatrix(),
-                                &swept, &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
+                                full, &nonRedundant, MCConst::DIST_NORMAL, 2, nullptr,
                                 std::isnan(testDF) ? 0.0 : testDF, nullptr);
         if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
         const std::vector<char> partial = types.fbTypeIII && mse > 0.0
@@ -366,7 +365,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
             if (status.IsError()) ThrowLibraryError(status);
         }
 
-        SumsOfSquares ssTester(swept, b, nonRedundant);
+        SumsOfSquares ssTester(*full, b, nonRedundant);
         if (asked.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, &ssTester, mse);
         if (byEffect) {
             // Effect by effect: the large ones that nothing contains by the

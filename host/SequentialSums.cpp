@@ -96,7 +96,8 @@ SequentialSums ComputeSequentialSums(const MCSymMatrix& bordered, const std::vec
         const int end = first[e] + count[e];
         Residual after;
         if (fresh[e] && e + 1 == nEffects && fullySwept != nullptr) {
-            after = ReadResidual(*fullySwept);
+            const Residual negated = ReadResidual(*fullySwept);
+            after = {-negated.hi, -negated.lo};
         } else if (fresh[e]) {
             leading = reach(e);
             m = LeadingBordered(bordered, leading);

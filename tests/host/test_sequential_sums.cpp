@@ -130,7 +130,9 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
     std::vector<double> scaleX;
     mx.ComputeSweepScale(scaleX, 1e-12, 1.0);
     const std::vector<int> firstX{0, 1, 2}, countX{1, 1, kGroups};
-    for (const MCSymMatrix* given : std::vector<const MCSymMatrix*>{nullptr, &full}) {
+    MCSymMatrix negated = full;  // as the fit keeps it
+    negated.Scale(-1.0);
+    for (const MCSymMatrix* given : std::vector<const MCSymMatrix*>{nullptr, &negated}) {
         const SequentialSums xFirst =
             ComputeSequentialSums(mx, firstX, countX, keptX, scaleX, 1e-12, given, nullptr, {});
         EXPECT_NEAR(xFirst.fvSS[0], want[0], 1e-11 * want[0]);
