@@ -273,20 +273,53 @@ void MCSymMatrix::ZeroOutRedundant(const MCBitSet& set) {
     }
 }
 
-void MCSymMatrix::UnscaleSwept(const MCBitSet& set, double a) {
-    if (!PrepareUpdate()) return;
-    std::vector<double>& hi = fElems.Write();
-    std::vector<double>& lo = fElems.WriteLow();
-    auto swept = [&](int k) { return k < set.Size() && set.IsIn(k); };
-    for (int j = 0; j < fN; ++j)
-        for (int k = 0; k <= j; ++k) {
-            if (swept(j) != swept(k)) continue;
-            const std::size_t e = Index(j, k);
+namespace {
+
+// Rescales a packed matrix swept on `swept` (one flag per row): elements
+// between two swept rows times a, between two others divided by a.
+template <bool kFma>
+void UnscaleRows(double* hi, double* lo, int n, const std::vector<char>& swept, double a) {
+    std::size_t e = 0;
+    for (int j = 0; j < n; ++j)
+        for (int k = 0; k <= j; ++k, ++e) {
+            if (swept[Ix(j)] != swept[Ix(k)]) continue;
             const dd::DD v{hi[e], lo[e]};
-            const dd::DD r = swept(j) ? dd::Mul(v, a) : dd::Div(v, dd::DD{a, 0.0});
+            const dd::DD r = swept[Ix(j)] ? dd::Mul<kFma>(v, a) : dd::Div(v, dd::DD{a, 0.0});
             hi[e] = r.hi;
             lo[e] = r.lo;
         }
+}
+
+template <bool kFma>
+void ScaleElems(double* hi, double* lo, std::size_t n, double a) {
+    for (std::size_t e = 0; e < n; ++e) {
+        const dd::DD r = dd::Mul<kFma>(dd::DD{hi[e], lo[e]}, a);
+        hi[e] = r.hi;
+        lo[e] = r.lo;
+    }
+}
+
+__attribute__((target("fma"))) void ScaleFma(double* hi, double* lo, std::size_t n, double a) {
+    ScaleElems<true>(hi, lo, n, a);
+}
+
+__attribute__((target("fma"))) void UnscaleRowsFma(double* hi, double* lo, int n,
+                                                   const std::vector<char>& swept, double a) {
+    UnscaleRows<true>(hi, lo, n, swept, a);
+}
+
+}  // namespace
+
+void MCSymMatrix::UnscaleSwept(const MCBitSet& set, double a) {
+    if (!PrepareUpdate()) return;
+    double* hi = fElems.Write().data();
+    double* lo = fElems.WriteLow().data();
+    std::vector<char> swept(Ix(fN), 0);
+    for (int k = 0; k < fN && k < set.Size(); ++k) swept[Ix(k)] = set.IsIn(k) ? 1 : 0;
+    if (dd::HasFma())
+        UnscaleRowsFma(hi, lo, fN, swept, a);
+    else
+        UnscaleRows<false>(hi, lo, fN, swept, a);
 }
 
 bool MCSymMatrix::Expand(const MCBitSet& set, MCSymMatrix& out) const {
@@ -463,27 +496,27 @@ bool MCSymMatrix::ComputeAXpY(double a, const MCSymMatrix& Y) {
     return true;
 }
 
-int MCSymMatrix::ExtractH(int first, int count, const MCBitSet& set, MCRectMatrix& H,
-                          int colOffset) const {
-    if (first < 0 || count < 0 || first + count > fN || colOffset < 0 || H.GetNRows() != fN)
-        return -1;
+int MCSymMatrix::ExtractH(int first, int count, const MCBitSet& set, MCRectMatrix& H, int colOffset,
+                          double sign) const {
+    const int rows = H.GetNRows();
+    if (first < 0 || count < 0 || first + count > rows || colOffset < 0 || rows > fN) return -1;
     const int columns = set.InRange(first, count);
     if (colOffset + columns > H.GetNCols()) return -1;
-    if (fN == 0 || columns == 0) return columns;
+    if (rows == 0 || columns == 0) return columns;
     const double* hi = fElems.Hi().data();
     std::vector<int> cols;  // the pivots in range, one column each
     for (int j = first; j < first + count; ++j)
         if (set.IsIn(j)) cols.push_back(j);
     // Row by row, so that H is written in order: a pivot's row is the
     // identity's, a redundant parameter's holds its aliasing coefficients.
-    for (int i = 0; i < fN; ++i) {
+    for (int i = 0; i < rows; ++i) {
         double* row = H.GetRow(i) + colOffset;
         if (set.IsIn(i)) {
             std::fill(row, row + columns, 0.0);
             if (i >= first && i < first + count)
                 row[std::lower_bound(cols.begin(), cols.end(), i) - cols.begin()] = 1.0;
         } else {
-            for (std::size_t c = 0; c < cols.size(); ++c) row[c] = hi[Index(cols[c], i)];
+            for (std::size_t c = 0; c < cols.size(); ++c) row[c] = sign * hi[Index(cols[c], i)];
         }
     }
     return columns;
@@ -507,11 +540,10 @@ void MCSymMatrix::Scale(double a) {
         }
         return;
     }
-    for (std::size_t e = 0; e < hi.size(); ++e) {
-        const dd::DD r = dd::Mul(dd::DD{hi[e], lo[e]}, a);
-        hi[e] = r.hi;
-        lo[e] = r.lo;
-    }
+    if (dd::HasFma())
+        ScaleFma(hi.data(), lo.data(), hi.size(), a);
+    else
+        ScaleElems<false>(hi.data(), lo.data(), hi.size(), a);
 }
 
 void MCSymMatrix::Zero() {

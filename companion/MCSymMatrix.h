@@ -217,11 +217,13 @@ public:
     // first .. first + count - 1 whose bit is set, in order, into the
     // columns of H from colOffset on. Column of j: 1 at row j, 0 at the other
     // set rows, and the swept element a_ji (the coefficient of parameter i
-    // on the pivots) at every clear row i. H must have n rows and enough
-    // columns. Returns the number of columns written, -1 on a dimension
-    // mismatch (nothing written).
-    int ExtractH(int first, int count, const MCBitSet& set, MCRectMatrix& H,
-                 int colOffset = 0) const;
+    // on the pivots) at every clear row i, times sign (-1 for a matrix held
+    // negated). H must have at most n rows (those of the leading block it
+    // stands for: a matrix bordered by the dependent gives H for its design
+    // block) and enough columns. Returns the number of columns written, -1
+    // on a dimension mismatch (nothing written).
+    int ExtractH(int first, int count, const MCBitSet& set, MCRectMatrix& H, int colOffset = 0,
+                 double sign = 1.0) const;
 
     // Turns a swept inverse block into a covariance matrix: every element is
     // multiplied by -factor, so -(X'WX)^-1 becomes factor (X'WX)^-1 (factor

@@ -67,16 +67,10 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
                                         const MCBitSet* nonRedundant) {
     if (crossProduct == nullptr) return ErrorStatus(StatusCode::kMissingInput);
     try {
-        auto given = std::make_unique<MCSymMatrix>();
-        // A matrix augmented by the dependent keeps only its design block.
-        if (crossProduct->GetNRows() == fQ + 1) {
-            if (!crossProduct->CopyLeadingBlock(fQ, *given))
-                return ErrorStatus(StatusCode::kMissingInput);
-        } else if (crossProduct->GetNRows() == fQ) {
-            *given = *crossProduct;
-        } else {
+        // A matrix augmented by the dependent is read for its design block.
+        if (crossProduct->GetNRows() != fQ && crossProduct->GetNRows() != fQ + 1)
             return ErrorStatus(StatusCode::kMissingInput);
-        }
+        fpGiven = crossProduct;
         MCSymMatrix swept;
         if (nonRedundant != nullptr) {
             fNonRedundant = *nonRedundant;
@@ -89,17 +83,19 @@ MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
             // X'WX itself is recovered only when a test enters effects one
             // by one (RecoverCrossProduct).
             // Without the original diagonal only exactly zero pivots are
-            // refused from now on. The supplied matrix itself (fpXX) is
-            // made again from this one when a test needs it, so that a
-            // large model holds one copy.
-            fpSwept = std::move(given);
+            // refused from now on. The supplied matrix is read in place
+            // (fSweptSign undoes the negation), and copied into fpXX only
+            // when a test needs X'WX, so that a large model is not held
+            // twice.
+            fpSwept = crossProduct;
             fbRecovered = fNonRedundant.Count() == 0;
-            if (!fbRecovered) fpSwept->Scale(-1.0);
+            fSweptSign = fbRecovered ? 1.0 : -1.0;
             fvDiagonal.assign(Ix(fQ), 0.0);
             fSweptAll = fNonRedundant;
         } else {
             // The rank is judged as the fit judges it: by each column's spread.
-            fpXX = std::move(given);
+            fpXX = std::make_unique<MCSymMatrix>();
+            if (!CopyGiven(*fpXX)) return ErrorStatus(StatusCode::kMissingInput);
             fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
             swept = *fpXX;
             fNonRedundant.Resize(fQ);
@@ -162,11 +158,23 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
     fvScales = scales;
 }
 
+bool MCMETDataImpl::CopyGiven(MCSymMatrix& out) const {
+    if (fpGiven == nullptr) return false;
+    if (fpGiven->GetNRows() == fQ + 1) return fpGiven->CopyLeadingBlock(fQ, out);
+    try {
+        out = *fpGiven;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 const MCRectMatrix* MCMETDataImpl::GetH() const {
     if (!fpH && fpSwept) {
         try {
             auto h = std::make_unique<MCRectMatrix>(fQ, fNonRedundant.Count());
-            if (fNonRedundant.Count() > 0) fpSwept->ExtractH(0, fQ, fNonRedundant, *h);
+            if (fNonRedundant.Count() > 0)
+                fpSwept->ExtractH(0, fQ, fNonRedundant, *h, 0, fSweptSign);
             fpH = std::move(h);
         } catch (const std::bad_alloc&) {
             return nullptr;
@@ -181,13 +189,12 @@ bool MCMETDataImpl::HasCrossProduct() const {
 
 bool MCMETDataImpl::RecoverCrossProduct() {
     if (!fpXX && fpSwept) {
-        // The supplied matrix again: the negative of the swept one.
         try {
-            fpXX = std::make_unique<MCSymMatrix>(*fpSwept);
+            fpXX = std::make_unique<MCSymMatrix>();
         } catch (const std::bad_alloc&) {
             return false;
         }
-        if (!fbRecovered) fpXX->Scale(-1.0);
+        if (!CopyGiven(*fpXX)) return false;
     }
     if (fbRecovered || !fpXX) return fpXX != nullptr;
     // Sweeping the supplied matrix back gives X'WX with the same-kind

@@ -108,7 +108,13 @@ private:
     // pivots (fSweptAll): whatever order the Type III tests enter the
     // effects in, they end with every pivot swept, so this one matrix serves
     // every effect's test.
-    std::unique_ptr<MCSymMatrix> fpSwept;
+    // The caller's matrix, read in place (not owned), times fSweptSign.
+    const MCSymMatrix* fpSwept = nullptr;
+    double fSweptSign = 1.0;
+    // The matrix the caller supplied (not owned), perhaps bordered by the
+    // dependent; CopyGiven copies its design block into out.
+    const MCSymMatrix* fpGiven = nullptr;
+    bool CopyGiven(MCSymMatrix& out) const;
     MCBitSet fSweptAll;
     // fpXX holds X'X itself (rather than the supplied swept matrix).
     bool fbRecovered = true;

@@ -130,10 +130,12 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
     // transformed, is this effect's own.
     MCSymMatrix own;
     const MCSymMatrix* Wp = &own;
+    double sign = 1.0;
     MCBitSet entered(q);
     int nE = 0, s = 0;
     if (fpData->fpSwept) {
-        Wp = fpData->fpSwept.get();
+        Wp = fpData->fpSwept;
+        sign = fpData->fSweptSign;
         entered = fpData->fSweptAll;
         nE = entered.InRange(first, count);
         for (int f = 0; f < nEffects; ++f) {
@@ -155,16 +157,21 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
         MCRectMatrix R;
         MCSymMatrix D;
         MCSymMatrix scaled;
+        if (Wp != &own) {  // the caller's matrix, as swept
+            if (!Wp->CopyLeadingBlock(q, own)) return ErrorStatus(StatusCode::kMissingInput);
+            if (sign != 1.0) own.Scale(sign);
+            Wp = &own;
+            sign = 1.0;
+        }
         if (!fpData->ComputeTypeIIIScaleMatrices(entered, R, D) ||
-            !Wp->ComputeRSRTrans(R, scaled) || !scaled.ComputeAXpY(1.0, D))
+            !own.ComputeRSRTrans(R, scaled) || !scaled.ComputeAXpY(1.0, D))
             return ErrorStatus(StatusCode::kMissingInput);
         own = std::move(scaled);
-        Wp = &own;
     }
     const MCSymMatrix& W = *Wp;
 
     MCRectMatrix H1(q, nE);
-    if (W.ExtractH(first, count, entered, H1) != nE)
+    if (W.ExtractH(first, count, entered, H1, 0, sign) != nE)
         return WarningStatus(StatusCode::kEmptyLMatrix);
     MCBitSet usable(nE);
     usable.SetRange(0, nE);
@@ -175,7 +182,7 @@ MCStatus MCModelEffectTestTypeIII::ComputeEffectContrast(int e, std::vector<int>
             int ff = 0, fc = 0;
             if (!contains(f) || !fpData->GetRange(f, ff, fc) || entered.InRange(ff, fc) == 0)
                 continue;
-            const int w = W.ExtractH(ff, fc, entered, H2, col);
+            const int w = W.ExtractH(ff, fc, entered, H2, col, sign);
             if (w < 0) return WarningStatus(StatusCode::kEmptyLMatrix);
             col += w;
         }
