@@ -60,14 +60,21 @@ PartialSum ComputePartialSum(const MCSymMatrix& crossProducts, int first, int co
         hi[at(o, j)] = sum.hi;
         lo[at(o, j)] = sum.lo;
     }
+    // Over the lower triangle, each packed row read in order: the terms
+    // below the diagonal count twice.
+    const double* packed = crossProducts.AsVector().data();
     dd::DD quad{0.0, 0.0};
-    for (int j : own) {
-        dd::DD row{0.0, 0.0};
-        for (int k : own) {
-            const double a = crossProducts.GetElem(j, k);
-            if (a != 0.0) AddProduct(row, a, crossProducts.GetElemLow(j, k), b[Ix(k)]);
+    for (std::size_t jj = 0; jj < own.size(); ++jj) {
+        const int j = own[jj];
+        const double* row = packed + Ix(j) * Ix(j + 1) / 2;
+        dd::DD sum{0.0, 0.0};
+        for (std::size_t kk = 0; kk < jj; ++kk) {
+            const int k = own[kk];
+            if (row[k] != 0.0)
+                AddProduct(sum, row[k], crossProducts.GetElemLow(j, k), 2.0 * b[Ix(k)]);
         }
-        AddProduct(quad, row.hi, row.lo, b[Ix(j)]);
+        AddProduct(sum, row[j], crossProducts.GetElemLow(j, j), b[Ix(j)]);
+        AddProduct(quad, sum.hi, sum.lo, b[Ix(j)]);
     }
     hi[at(o, o)] = quad.hi;
     lo[at(o, o)] = quad.lo;
