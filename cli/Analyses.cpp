@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "cli/Interrupt.h"
-#include "glm/MCGLMOutputStats.h"
 #include "host/EffectTestsReport.h"
 #include "host/HostError.h"
 #include "host/MarginalsReport.h"
@@ -105,13 +104,8 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
                    MCCommon_850::MCQueryCancel* cancel, const std::string& application,
                    Processes& processes, TerminalProgress* progress) {
     if (!fTypes.Any() && fvRequests.empty() && !fbPmml) return;
-    // The fit normally keeps its cross products for the tests; summed
-    // again only when it did not.
-    const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(model.fpStats);
-    const bool crossProducts =
-        fTypes.Any() && !model.fbLogistic && (glm == nullptr || !glm->GetCrossProducts());
     UsedData used;
-    processes.Agreed([&] { used = SummariseUsedData(model, records, crossProducts, cancel); });
+    processes.Agreed([&] { used = SummariseUsedData(model, records, cancel); });
     MergeUsedData(used, processes);
     if (fTypes.Any()) {
         TestPoint("tests");

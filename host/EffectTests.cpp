@@ -70,7 +70,6 @@ Layout LogisticLayout(const FittedModel& m, const MCLogOutputStats& log) {
     return l;
 }
 
-// The rows of one table, from the library's test records.
 // The sums of squares of a general linear model's hypotheses: each is its
 // Wald chi-square with the unscaled covariance G, the swept matrix with the
 // redundant rows cleared. That copy is made on first use: with the
@@ -101,7 +100,8 @@ private:
     std::unique_ptr<MCModelTests> fpTester;
 };
 
-// ssTester, for a general linear model, gives the sums of squares. With
+// The rows of one table, from the library's test records. ssTester, for a
+// general linear model, gives the sums of squares. With
 // the model-based covariance, mse > 0 is the mean square it was scaled by,
 // and a sum of squares is F df MSE, the same quadratic form undone, instead
 // of a second one.
@@ -175,16 +175,20 @@ std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
     return partial;
 }
 
-// A Type III row from the sum of squares an effect adds to the others.
-EffectTestRow PartialRow(const std::string& term, const PartialSum& sum, double mse,
-                         double errorDF) {
+// A row from a sum of squares on df degrees of freedom: its F is the mean
+// square over the error's (mse > 0), on df and the error df.
+EffectTestRow AnovaRow(const std::string& term, double ss, double df, double mse, double errorDF) {
     EffectTestRow row;
     row.fTerm = term;
-    row.fDF = sum.fDF;
-    row.fSS = sum.fSS;
-    row.fMeanSquare = sum.fSS / sum.fDF;
-    row.fF = row.fMeanSquare / mse;
-    row.fSig = HostValue(MCDistFun::SigF(row.fF, row.fDF, errorDF));
+    row.fDF = df;
+    row.fSS = df > 0.0 ? ss : 0.0;
+    if (df > 0.0) {
+        row.fMeanSquare = row.fSS / df;
+        if (mse > 0.0) {
+            row.fF = row.fMeanSquare / mse;
+            row.fSig = HostValue(MCDistFun::SigF(row.fF, df, errorDF));
+        }
+    }
     return row;
 }
 
@@ -226,26 +230,13 @@ private:
     int fPolls = 0;
 };
 
-// Type I rows from the sequential sums of squares: F is the mean square
-// over the error's (mse > 0), the table of sums of squares adding up to the
+// Type I rows from the sequential sums of squares, which add up to the
 // model's.
 std::vector<EffectTestRow> SequentialRows(const SequentialSums& sums, const Layout& layout,
                                           double mse, double errorDF) {
     std::vector<EffectTestRow> rows;
-    for (std::size_t e = 0; e < sums.fvSS.size() && e < layout.fvTerms.size(); ++e) {
-        EffectTestRow row;
-        row.fTerm = layout.fvTerms[e];
-        row.fDF = sums.fvDF[e];
-        row.fSS = row.fDF > 0.0 ? sums.fvSS[e] : 0.0;
-        if (row.fDF > 0.0) {
-            row.fMeanSquare = row.fSS / row.fDF;
-            if (mse > 0.0) {
-                row.fF = row.fMeanSquare / mse;
-                row.fSig = HostValue(MCDistFun::SigF(row.fF, row.fDF, errorDF));
-            }
-        }
-        rows.push_back(std::move(row));
-    }
+    for (std::size_t e = 0; e < sums.fvSS.size() && e < layout.fvTerms.size(); ++e)
+        rows.push_back(AnovaRow(layout.fvTerms[e], sums.fvSS[e], sums.fvDF[e], mse, errorDF));
     return rows;
 }
 
@@ -257,18 +248,22 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     r.fbIntercept = m.fpSettings->GetInterceptUse();
     const MCBitSet& nonRedundant = glm.GetRedundancyIndicators();
     const int p = static_cast<int>(glm.GetParameters().size());
-    const MCSymMatrix* kept = glm.GetCrossProducts();
-    if (kept == nullptr) kept = used.fpCrossProducts.get();
-    if (kept == nullptr || kept->GetNRows() != p + 1)
-        throw std::logic_error("the tests of a general linear model need its X'WX");
-    const MCSymMatrix& bordered = *kept;
+    // X'WX bordered by the dependent, and the same swept on the fit's
+    // pivots and negated: the generalised inverse the tests take with the
+    // fit's own redundancy, whatever the tolerance.
+    const MCSymMatrix* bordered = glm.GetCrossProducts();
+    const MCSymMatrix* full = glm.GetSweptCrossProducts();
+    if (bordered == nullptr || full == nullptr || bordered->GetNRows() != p + 1)
+        throw std::logic_error(
+            "the tests of a general linear model need the cross products "
+            "the fit keeps (SetKeepCrossProducts)");
     const double tol = m.fpSettings->GetTolerance();
     std::vector<double> scale;
     {
         std::vector<int> units =
             MCParameterList::CentringColumns(glm.GetParameters(), r.fbIntercept);
         units.push_back(r.fbIntercept ? 0 : -1);  // the dependent's
-        bordered.ComputeCentredScale(scale, units, tol);
+        bordered->ComputeCentredScale(scale, units, tol);
     }
 
     const double errorDF = HostValue(glm.GetErrorDF());
@@ -288,31 +283,6 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     const bool modelFromTotals = mse > 0.0 && modelDF > 0.0 && modelSS > 1e-6 * (sse + modelSS);
     const bool library = types.fbTypeIII || (types.fbTypeI && !sequential) || !modelFromTotals;
 
-    // X'WX swept on the pivots the fit found non-redundant: negated, the
-    // generalised inverse the tests take with that set, so the tests use
-    // the fit's own redundancy whatever the tolerance. The fit normally
-    // keeps its own; otherwise the same sweep, which follows the non-zeros
-    // of a large factor, normally finds that set, and on the rare matrix
-    // where rounding decides otherwise the set is imposed.
-    const MCSymMatrix* full = glm.GetSweptCrossProducts();
-    MCSymMatrix own;
-    if (library && (full == nullptr || full->GetNRows() != p + 1)) {
-        own = bordered;
-        full = &own;
-        MCBitSet pivots(p + 1);
-        bool same = own.SweepLeading(p, tol, scale, pivots);
-        for (int k = 0; k < p && same; ++k) same = pivots.IsIn(k) == nonRedundant.IsIn(k);
-        if (!same) {
-            own = bordered;
-            pivots = MCBitSet(p + 1);
-            std::vector<int> kept;
-            for (int k = 0; k < p; ++k)
-                if (nonRedundant.IsIn(k)) kept.push_back(k);
-            own.SweepPivots(kept, 0.0, {}, pivots, false);
-        }
-        own.Scale(-1.0);  // as the fit keeps it
-    }
-
     // Sequential sums of squares fall out of sweeping the bordered matrix
     // in model order; they have no robust form.
     if (sequential) {
@@ -320,7 +290,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
             if (progress) progress(e, nEffects);
         };
         r.fvTypeI =
-            SequentialRows(ComputeSequentialSums(bordered, layout.fvFirst, layout.fvCount,
+            SequentialRows(ComputeSequentialSums(*bordered, layout.fvFirst, layout.fvCount,
                                                  nonRedundant, scale, tol, full, cancel, show),
                            layout, mse, errorDF);
     }
@@ -329,14 +299,7 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     // no quadratic form of every parameter is needed. Where the model
     // explains almost nothing that difference would lose digits, and the
     // quadratic form is taken instead.
-    if (modelFromTotals) {
-        r.fCorrectedModel.fTerm = modelTerm;
-        r.fCorrectedModel.fDF = modelDF;
-        r.fCorrectedModel.fSS = modelSS;
-        r.fCorrectedModel.fMeanSquare = modelSS / modelDF;
-        r.fCorrectedModel.fF = modelSS / modelDF / mse;
-        r.fCorrectedModel.fSig = HostValue(MCDistFun::SigF(r.fCorrectedModel.fF, modelDF, errorDF));
-    }
+    if (modelFromTotals) r.fCorrectedModel = AnovaRow(modelTerm, modelSS, modelDF, mse, errorDF);
 
     if (library) {
         TestTypes asked = types;
@@ -380,11 +343,11 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
                 const std::string& term = layout.fvTerms[Ix(e)];
                 if (partial[Ix(e)]) {
                     const PartialSum sum =
-                        ComputePartialSum(bordered, layout.fvFirst[Ix(e)], layout.fvCount[Ix(e)],
+                        ComputePartialSum(*bordered, layout.fvFirst[Ix(e)], layout.fvCount[Ix(e)],
                                           nonRedundant, b, scale, tol, cancel);
                     if (sum.fDF ==
                         nonRedundant.InRange(layout.fvFirst[Ix(e)], layout.fvCount[Ix(e)])) {
-                        r.fvTypeIII.push_back(PartialRow(term, sum, mse, errorDF));
+                        r.fvTypeIII.push_back(AnovaRow(term, sum.fSS, sum.fDF, mse, errorDF));
                         continue;
                     }
                 }

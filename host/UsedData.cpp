@@ -52,7 +52,7 @@ private:
 }  // namespace
 
 UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassRecordIter& records,
-                           bool crossProducts, MCCommon_850::MCQueryCancel* cancel) {
+                           MCCommon_850::MCQueryCancel* cancel) {
     const MCMath_850::MCRegSettings& settings = *model.fpSettings;
     const MCMath_850::IMCRegOutputStats& stats = *model.fpStats;
     const std::vector<int>& covariates = settings.GetCovariates();
@@ -67,11 +67,6 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
     std::vector<WeightedMoments> covMoments(nCov);
     WeightedMoments depMoments;
     CompensatedSum rawSS;
-    const int p = static_cast<int>(stats.GetParameters().size());
-    if (crossProducts) u.fpCrossProducts = std::make_unique<MCMath_850::MCSymMatrix>(p + 1);
-    std::vector<double> row;
-    std::vector<int> idx;
-    std::vector<double> val;
 
     const MCMath_850::MCRegRecordValidator& validator = stats.GetRecordValidator();
     records.NewPass();
@@ -95,18 +90,6 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
             depMoments.Add(y, w);
             rawSS.Add(w * y * y);
         }
-        if (!crossProducts) continue;
-        if (!stats.ExpandRow(r, row)) continue;
-        idx.clear();
-        val.clear();
-        for (int j = 0; j < p; ++j) {
-            if (row[static_cast<std::size_t>(j)] == 0.0) continue;
-            idx.push_back(j);
-            val.push_back(row[static_cast<std::size_t>(j)]);
-        }
-        idx.push_back(p);
-        val.push_back(r[dep]);
-        u.fpCrossProducts->UpdateXXSparse(idx.data(), val.data(), static_cast<int>(idx.size()), w);
     }
     for (std::size_t c = 0; c < nCov; ++c) u.fvMean.push_back(covMoments[c].Mean());
     if (nCov > 0) u.fFreqWeight = covMoments.front().Weight();

@@ -1,8 +1,6 @@
 #pragma once
-#include <memory>
 #include <vector>
 
-#include "companion/MCSymMatrix.h"
 #include "companion/RecordIterator.h"
 #include "host/FittedModel.h"
 #include "host/Processes.h"
@@ -24,19 +22,13 @@ public:
     double fMean = 0.0;
     double fRawSS = 0.0;
     double fCorrectedSS = 0.0;
-    // X'WX of the design bordered by X'Wy and y'Wy (the dependent's row and
-    // column last), W the frequency times the regression weight; null
-    // unless asked for.
-    std::unique_ptr<MCMath_850::MCSymMatrix> fpCrossProducts;
 };
 
 // One pass over the records (from the fitted model's iterator); the records
-// the library calls valid are the ones the fit used. With crossProducts the
-// design rows are expanded and X'WX accumulated (a general linear model
-// only). cancel, when given, is polled; a cancel throws HostError
-// (interrupted).
+// the library calls valid are the ones the fit used. cancel, when given, is
+// polled; a cancel throws HostError (interrupted).
 UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassRecordIter& records,
-                           bool crossProducts, MCCommon_850::MCQueryCancel* cancel);
+                           MCCommon_850::MCQueryCancel* cancel);
 
 // The figures of all the parts of a fit split over several processes, on
 // every process; nothing for one process.

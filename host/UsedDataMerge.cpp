@@ -1,8 +1,7 @@
 // The used-data figures of a fit split over several processes: extremes as
 // extremes, means as weighted sums, sums of squares about the mean by the
 // parallel formula (each part's about its own mean, plus its weight times
-// its mean's squared distance from the whole mean), X'WX as double-double
-// sums.
+// its mean's squared distance from the whole mean).
 #include "host/HostError.h"
 #include "host/UsedData.h"
 
@@ -41,7 +40,6 @@ void MergeUsedData(UsedData& used, Processes& processes) {
     used.fMean = mean;
     used.fRawSS = sums[nCov + 3];
     used.fCorrectedSS = ss[0];
-    if (used.fpCrossProducts) Require(used.fpCrossProducts->MergeAcrossProcesses(*reducer));
 }
 
 }  // namespace mchost

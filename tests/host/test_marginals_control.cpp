@@ -41,7 +41,7 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     GlmFitted fitted;
     FitGlm(spec, *it, 0.95, nullptr, {}, false, &fitted);
     const FittedModel model = fitted.View(spec, 0.95);
-    const UsedData used = SummariseUsedData(model, *it, false, nullptr);
+    const UsedData used = SummariseUsedData(model, *it, nullptr);
     EmmeansOptions options;
     options.fvTerms = {"A*B"};
     options.fvCompare = {"B"};
