@@ -11,8 +11,8 @@
 #   cov250  y ~ x1 + ... + x250 (20,000 records): --tests 1, --tests 3
 #   cov500  y ~ x1 + ... + x500 (20,000 records): --tests 1, --tests 3
 #   g5000   y ~ G + x1 + x2, G of 5,000 levels (1,000,000 records):
-#           --tests 3, and --emmeans G (whose output also compares the
-#           ~25 million ordered pairs of levels)
+#           --tests 3, and --emmeans G (the 5,000 means: the 12.5 million
+#           pairs of levels are compared only when --compare G asks)
 # The data are generated on first use (bench/gen_xml_models.py,
 # bench/gen_analyses_models.py). bench/reference/analyses.R times R on the
 # same files. Not part of CI; needs a build of the program (a Release build

@@ -113,7 +113,7 @@ void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
         ->type_name("TERM");
     sub->add_option("--compare", cmd.fvCompare,
                     "The factor of the --emmeans term whose levels are compared (default: its "
-                    "last); once for all terms or once per term")
+                    "last), or none for the means only; once for all terms or once per term")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->type_name("FACTOR");

@@ -6,6 +6,7 @@
 
 #include "host/Formula.h"
 #include "host/HostError.h"
+#include "host/ReportFormat.h"
 
 namespace mchost {
 
@@ -151,6 +152,17 @@ std::optional<EmmeansRequest> Resolve(const ModelSpec& spec, const EmmeansOption
     // of B are compared within each level of C, as those of C mean nothing
     // apart from B.
     const std::string* asked = ForTerm(o.fvCompare, index);
+    if (asked != nullptr && *asked == "none" &&
+        std::find(names.begin(), names.end(), *asked) == names.end()) {
+        if (!o.fContrast.empty())
+            Usage(
+                "--contrast compares the levels of a factor, but --compare none asks for "
+                "the means of '" +
+                text + "' only");
+        r.fbPairs = false;
+        r.fAdjust = o.AdjustMethod();
+        return r;
+    }
     const std::string compare = asked != nullptr ? CompareName(*asked, names) : g.front().back();
     const auto at = std::find(names.begin(), names.end(), compare);
     if (at == names.end())
@@ -171,6 +183,19 @@ std::optional<EmmeansRequest> Resolve(const ModelSpec& spec, const EmmeansOption
         return std::nullopt;
     }
 
+    r.fNPairs = static_cast<double>(levels.size()) * static_cast<double>(levels.size() - 1) / 2;
+    for (int f : r.fvFactors)
+        if (f != r.fCompare)
+            r.fNPairs *= static_cast<double>(
+                spec.GetVariables()[static_cast<std::size_t>(f)].fvCategories.size());
+    if (asked == nullptr && r.fNPairs > kDefaultPairLimit) {
+        r.fbPairs = false;
+        if (warnings != nullptr)
+            warnings->push_back("note: --emmeans '" + text + "' gives the means without the " +
+                                "pairwise comparisons of '" + compare + "', which would be " +
+                                Format("%.0f", r.fNPairs) + " pairs; --compare '" + compare +
+                                "' asks for them");
+    }
     r.fContrast = o.ContrastType();
     r.fAdjust = o.AdjustMethod();
     if (r.fContrast == MCConst::CONTRAST_SIMPLE) {

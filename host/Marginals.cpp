@@ -185,7 +185,10 @@ class Run {
 public:
     MCRegSettings fSettings;
     std::vector<double> fvEstimates;
-    MCSymMatrix fCovariance;
+    // The model's covariance itself when the block is all of it, else a
+    // copy of the block in fOwnCovariance.
+    const MCSymMatrix* fpCovariance = nullptr;
+    MCSymMatrix fOwnCovariance;
     MCBitSet fNonRedundant;
     std::unique_ptr<MCLiteDesignMatrix> fpDesign;
     MCCancelInfo fCancel;
@@ -209,12 +212,16 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     const MCSymMatrix& V = *m.fpStats->GetCovarianceMatrix();
     const MCBitSet& nonRedundant = m.fpStats->GetRedundancyIndicators();
     run->fvEstimates.assign(b.begin() + offset, b.begin() + offset + q);
-    run->fCovariance = MCSymMatrix(q);
     run->fNonRedundant = MCBitSet(q);
-    for (int i = 0; i < q; ++i) {
-        run->fNonRedundant.Set(i, nonRedundant.IsIn(offset + i));
-        for (int j = 0; j <= i; ++j)
-            run->fCovariance.SetElem(i, j, V.GetElem(offset + i, offset + j));
+    for (int i = 0; i < q; ++i) run->fNonRedundant.Set(i, nonRedundant.IsIn(offset + i));
+    if (V.GetNRows() == q) {
+        run->fpCovariance = &V;
+    } else {
+        run->fOwnCovariance = MCSymMatrix(q);
+        for (int i = 0; i < q; ++i)
+            for (int j = 0; j <= i; ++j)
+                run->fOwnCovariance.SetElem(i, j, V.GetElem(offset + i, offset + j));
+        run->fpCovariance = &run->fOwnCovariance;
     }
     run->fpDesign = std::make_unique<MCLiteDesignMatrix>(
         run->fSettings.GetFactors(), std::vector<int>(), run->fSettings.GetCovariates());
@@ -226,7 +233,7 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     for (const EmmeansRequest& r : requests) {
         MCEmmeansSpec s;
         for (int f : r.fvFactors) s.AddFactor(f);
-        s.AddCompareFactor(r.fCompare);
+        if (r.fCompare >= 0) s.AddCompareFactor(r.fCompare);
         s.SetContrastType(r.fContrast);
         if (r.fContrast == MCConst::CONTRAST_SIMPLE) s.SetRefCateg(r.fReference);
         if (r.fContrast == MCConst::CONTRAST_POLYNOMIAL) s.SetMetricValueList(r.fvMetric);
@@ -243,7 +250,7 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     double errorDF = m.fpStats->GetTotalFreqWeight();
     if (const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats))
         errorDF = std::max(0.0, HostValue(glm->GetTestDF()));
-    const MCStatus s = run->fpMarginals->SetEmmeansTesting(&run->fCovariance, run->fNonRedundant,
+    const MCStatus s = run->fpMarginals->SetEmmeansTesting(run->fpCovariance, run->fNonRedundant,
                                                            errorDF, nullptr);
     if (s.IsError()) ThrowLibraryError(s);
     return run;
@@ -411,12 +418,15 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         EmmeansResult& out = results[i];
         out.fTerm = r.fTerm;
         for (int f : r.fvFactors) out.fvFactors.push_back(labels.Name(f));
+        out.fbPairs = r.fbPairs;
+        out.fNPairs = r.fNPairs;
+        out.fAdjust = AdjustName(r.fAdjust);
+        out.fbChiSquare = model.fbLogistic;
+        if (r.fCompare < 0) continue;  // the means only
         out.fCompare = labels.Name(r.fCompare);
         out.fvCompareLevels =
             spec.GetVariables()[static_cast<std::size_t>(r.fCompare)].fvCategories;
-        out.fAdjust = AdjustName(r.fAdjust);
         out.fContrast = ContrastName(r.fContrast);
-        out.fbChiSquare = model.fbLogistic;
         if (r.fContrast == MCConst::CONTRAST_SIMPLE)
             out.fReference = out.fvCompareLevels[static_cast<std::size_t>(r.fReference)];
         if (r.fContrast == MCConst::CONTRAST_POLYNOMIAL) out.fvMetric = r.fvMetric;
@@ -471,7 +481,7 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
-            Pairs(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
+            if (r.fbPairs) Pairs(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
                 Contrasts(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
             results[i].fvScales.push_back(std::move(scale));

@@ -87,8 +87,11 @@ class EmmeansResult {
 public:
     std::string fTerm;
     std::vector<std::string> fvFactors;
-    std::string fCompare;
+    std::string fCompare;  // empty: the means only
     std::vector<std::string> fvCompareLevels;
+    // False when the pairwise comparisons were left out (fNPairs of them).
+    bool fbPairs = true;
+    double fNPairs = 0.0;
     std::string fAdjust;
     std::string fContrast;  // empty: none asked
     std::string fReference;

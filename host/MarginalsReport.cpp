@@ -92,6 +92,7 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
     }
     means.Rule();
     out += "\n" + means.Render("  ");
+    if (r.fCompare.empty()) return out;
 
     const std::vector<std::string> fixed = FixedNames(r);
     const std::string within = fixed.empty() ? "" : " within " + Join(fixed, "*");
@@ -118,10 +119,16 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
         pairs.Add(row);
     }
     pairs.Rule();
-    out += "\nPairwise comparisons of " + r.fCompare + within + " (" + AdjustWords(r.fAdjust) +
-           ")\n\n" + pairs.Render("  ");
-    if (r.fAdjust == "holm" || r.fAdjust == "stepdown-sidak")
-        out += "  A step-down adjustment has no simultaneous confidence intervals.\n";
+    if (!r.fbPairs) {
+        out += "\nPairwise comparisons of " + r.fCompare + within +
+               " left out: " + Format("%.0f", r.fNPairs) + " pairs; --compare " + r.fCompare +
+               " asks for them.\n";
+    } else {
+        out += "\nPairwise comparisons of " + r.fCompare + within + " (" + AdjustWords(r.fAdjust) +
+               ")\n\n" + pairs.Render("  ");
+        if (r.fAdjust == "holm" || r.fAdjust == "stepdown-sidak")
+            out += "  A step-down adjustment has no simultaneous confidence intervals.\n";
+    }
 
     if (r.fContrast.empty()) return out;
     TextTable rows, overall;
@@ -215,7 +222,10 @@ void ScaleJson(const EmmeansResult& r, const EmmeansScale& s, json& o) {
         q["upper"] = JsonNumber(p.fUpper);
         pairs.push_back(std::move(q));
     }
-    o["pairwise"] = std::move(pairs);
+    if (r.fbPairs)
+        o["pairwise"] = std::move(pairs);
+    else
+        o["pairwise"] = nullptr;
     if (r.fContrast.empty()) {
         o["contrast"] = nullptr;
         return;
@@ -274,7 +284,10 @@ json MarginalsJson(const std::vector<EmmeansResult>& results) {
     for (const EmmeansResult& r : results) {
         json o;
         o["term"] = r.fTerm;
-        o["compare"] = r.fCompare;
+        if (r.fCompare.empty())
+            o["compare"] = nullptr;
+        else
+            o["compare"] = r.fCompare;
         o["adjust"] = r.fAdjust;
         json at = json::object();
         for (const auto& [name, value] : r.fvCovariatesAt) at[name] = JsonNumber(value);

@@ -4,6 +4,8 @@
 // the text report's tables; and the bad requests, which end with exit code
 // 2, a message naming the problem and no output file.
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -159,6 +161,8 @@ TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
         {{"--emmeans", "dose", "--contrast", "simple", "--contrast-reference", "3"},
          "--contrast-reference '3' is not a level of 'dose'"},
         {{"--contrast", "simple"}, "--contrast needs --emmeans"},
+        {{"--emmeans", "dose", "--compare", "none", "--contrast", "simple"},
+         "--compare none asks for the means of 'dose' only"},
         {{"--tests", "2"}, "--tests takes 1 (Type I), 3 (Type III) or 1,3"},
         {{"--emmeans", "diet", "--emmeans", "dose", "--compare", "diet", "--compare", "dose",
           "--compare", "diet"},
@@ -230,6 +234,74 @@ TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
     expectEmpty(t["type3"][1], "x");
     expectEmpty(t["type3"][2], "x2");
     EXPECT_EQ(t["type3"][3]["df"], 1);
+}
+
+TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
+    // 450 levels of two records each: 101,025 pairs, beyond what is compared
+    // unasked. The means of a one-factor model are the level means, their
+    // standard errors sqrt(MSE / 2).
+    const int levels = 450;
+    std::string csv = "y,G\n";
+    std::vector<double> sums(levels, 0.0), y;
+    for (int i = 0; i < 2 * levels; ++i) {
+        const int g = i % levels;
+        y.push_back(0.1 * g + ((i * 7919) % 13) / 10.0);
+        sums[static_cast<std::size_t>(g)] += y.back();
+        char cell[32];
+        std::snprintf(cell, sizeof cell, "%.17g", y.back());
+        csv += cell + (",g" + std::to_string(1000 + g)) + "\n";
+    }
+    double sse = 0;
+    for (int i = 0; i < 2 * levels; ++i) {
+        const double d =
+            y[static_cast<std::size_t>(i)] - sums[static_cast<std::size_t>(i % levels)] / 2;
+        sse += d * d;
+    }
+    const double se = std::sqrt(sse / levels / 2);
+    const TempFile data(csv);
+    Result r = RunProgram(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ G", "--emmeans", "G", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string note = "pairwise comparisons of 'G', which would be 101025 pairs";
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    json got = json::parse(r.out);
+    ASSERT_EQ(got["warnings"].size(), 1u);
+    EXPECT_NE(got["warnings"][0].get<std::string>().find(note), std::string::npos);
+    const json emm = got["emmeans"][0];
+    EXPECT_EQ(emm["compare"], "G");
+    EXPECT_TRUE(emm["pairwise"].is_null());
+    ASSERT_EQ(emm["means"].size(), static_cast<std::size_t>(levels));
+    for (int g = 0; g < levels; g += 97) {
+        const json& m = emm["means"][static_cast<std::size_t>(g)];
+        EXPECT_EQ(m["levels"]["G"], "g" + std::to_string(1000 + g));
+        ExpectNear(m["mean"], json(sums[static_cast<std::size_t>(g)] / 2), "mean");
+        ExpectNear(m["se"], json(se), "se");
+    }
+
+    // The text report says what was left out and how to ask for it.
+    r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ G", "--emmeans", "G"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Pairwise comparisons of G left out: 101025 pairs; --compare G asks for "
+                         "them."),
+              std::string::npos);
+
+    // --compare none: the same means, no compare factor and no note, also
+    // for a factor of a few levels.
+    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                    "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose",
+                    "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const json compared = json::parse(r.out);
+    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                    "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose",
+                    "--compare", "none", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    got = json::parse(r.out);
+    EXPECT_EQ(got["warnings"], json::array());
+    EXPECT_TRUE(got["emmeans"][0]["compare"].is_null());
+    EXPECT_TRUE(got["emmeans"][0]["pairwise"].is_null());
+    EXPECT_EQ(got["emmeans"][0]["means"], compared["emmeans"][0]["means"]);
+    EXPECT_FALSE(compared["emmeans"][0]["pairwise"].empty());
 }
 
 TEST_F(Cli, AFailedRunLeavesAnExistingFileAsItWas) {
