@@ -158,7 +158,6 @@ std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
                                  const MCBitSet& nonRedundant) {
     const std::vector<MCModelEffect>& effects = m.fpSettings->GetModelEffects();
     const int offset = m.fpSettings->GetInterceptUse() ? 1 : 0;
-    const double n = nonRedundant.Size() + 1.0;
     std::vector<char> partial(layout.fvTerms.size(), 0);
     for (std::size_t e = 0; e < partial.size(); ++e) {
         const int i = static_cast<int>(e) - offset;
@@ -168,9 +167,11 @@ std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
             contained = static_cast<int>(f) != i && effects[Ix(i)].IsContainedIn(effects[f]);
         const double own = nonRedundant.InRange(layout.fvFirst[e], layout.fvCount[e]);
         const double others = nonRedundant.Count() - own;
-        // A sweep's step in extended precision costs about ten of the
-        // factorisation's.
-        partial[e] = !contained && own >= 32 && 10.0 * others * n * n < own * own * own / 3.0;
+        // The partial sum sweeps the others' small bordered block and reads
+        // the effect's own block once, in extended precision (about ten
+        // times a double's step); the hypothesis factors the effect's block.
+        partial[e] = !contained && own >= 32 &&
+                     10.0 * (others * others * others / 3.0 + own * own) < own * own * own / 3.0;
     }
     return partial;
 }
