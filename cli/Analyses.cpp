@@ -7,14 +7,14 @@
 #include <utility>
 
 #include "cli/Interrupt.h"
-#include "host/EffectTestsReport.h"
-#include "host/HostError.h"
-#include "host/MarginalsReport.h"
-#include "host/OutputTarget.h"
-#include "host/PmmlDocument.h"
-#include "host/Progress.h"
-#include "host/RecordStore.h"
-#include "host/UsedData.h"
+#include "host/base/HostError.h"
+#include "host/fit/UsedData.h"
+#include "host/input/RecordStore.h"
+#include "host/report/EffectTestsReport.h"
+#include "host/report/MarginalsReport.h"
+#include "host/report/OutputTarget.h"
+#include "host/report/PmmlDocument.h"
+#include "host/run/Progress.h"
 
 namespace mcregcli {
 

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "host/EffectTests.h"
-#include "host/EmmeansRequest.h"
-#include "host/FittedModel.h"
-#include "host/Marginals.h"
-#include "host/OutputFile.h"
-#include "host/PmmlDocument.h"
-#include "host/Processes.h"
-#include "host/Progress.h"
+#include "host/analyses/EffectTests.h"
+#include "host/analyses/EmmeansRequest.h"
+#include "host/analyses/Marginals.h"
+#include "host/fit/FittedModel.h"
+#include "host/report/OutputFile.h"
+#include "host/report/PmmlDocument.h"
+#include "host/run/Processes.h"
+#include "host/run/Progress.h"
 
 namespace mcregcli {
 

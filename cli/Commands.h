@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "host/Processes.h"
+#include "host/run/Processes.h"
 
 // The two subcommands of the mcreg program. Each returns the process exit
 // code and throws FormulaError or HostError for the caller to report.

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/HostError.h"
-#include "host/OutputFile.h"
+#include "host/base/HostError.h"
+#include "host/report/OutputFile.h"
 
 namespace mcregcli {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "host/Processes.h"
+#include "host/run/Processes.h"
 
 namespace mcregcli {
 

@@ -13,10 +13,10 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "cli/ProcessGroup.h"
-#include "host/CodedData.h"
-#include "host/Formula.h"
-#include "host/HostError.h"
-#include "host/PmmlDocument.h"
+#include "host/base/HostError.h"
+#include "host/input/CodedData.h"
+#include "host/model/Formula.h"
+#include "host/report/PmmlDocument.h"
 
 namespace {
 

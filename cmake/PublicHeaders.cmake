@@ -24,14 +24,14 @@ set(MCREG_PUBLIC_HEADERS
   companion/Record.h
   companion/RecordIterator.h
   # Settings, factory, components and the output-statistics interface.
-  settings/IMCRegComponent.h
+  components/IMCRegComponent.h
   settings/IMCRegInterfaces.h
   settings/MCConst.h
-  settings/MCGLMComponent.h
-  settings/MCLogComponent.h
+  components/MCGLMComponent.h
+  components/MCLogComponent.h
   settings/MCLogRegSettings.h
   settings/MCModelEffect.h
-  settings/MCRegFactory.h
+  components/MCRegFactory.h
   settings/MCRegrParameterStats.h
   settings/MCRegSettings.h
   glm/MCGLMOutputStats.h
@@ -51,8 +51,8 @@ set(MCREG_PUBLIC_HEADERS
   design/MCLiteDesignMatrix.h
   design/MCRegrParameter.h
   # Link functions.
-  logistic/IMCLinkFunc.h
-  logistic/MCLinkFunctions.h
+  link/IMCLinkFunc.h
+  link/MCLinkFunctions.h
   # Tests.
   hypothesis/MCModelEffectTest.h
   hypothesis/MCModelTestStats.h

@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "companion/Utf8.h"
-#include "host/CsvReader.h"
-#include "host/CsvScanner.h"
-#include "host/HostError.h"
-#include "host/InputFormat.h"
-#include "host/NumberText.h"
-#include "host/Utf16Source.h"
+#include "host/base/HostError.h"
+#include "host/base/NumberText.h"
+#include "host/input/CsvReader.h"
+#include "host/input/CsvScanner.h"
+#include "host/input/InputFormat.h"
+#include "host/input/Utf16Source.h"
 
 using namespace mchost;
 

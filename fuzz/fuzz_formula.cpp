@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <string>
 
-#include "host/CsvReader.h"
-#include "host/Formula.h"
-#include "host/GlmFit.h"
-#include "host/HostError.h"
-#include "host/ModelSpec.h"
+#include "host/base/HostError.h"
+#include "host/fit/GlmFit.h"
+#include "host/input/CsvReader.h"
+#include "host/model/Formula.h"
+#include "host/model/ModelSpec.h"
 
 using namespace mchost;
 

@@ -12,7 +12,7 @@
 #include "hypothesis/MCModelTestsDetail.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCSatterthwaite.h"
-#include "logistic/IMCLinkFunc.h"
+#include "link/IMCLinkFunc.h"
 
 namespace MCMath_850 {
 

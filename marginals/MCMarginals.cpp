@@ -12,7 +12,7 @@
 #include "design/MCLiteDesignMatrix.h"
 #include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCSatterthwaite.h"
-#include "logistic/IMCLinkFunc.h"
+#include "link/IMCLinkFunc.h"
 #include "marginals/MCEmmeansContrasts.h"
 #include "marginals/MCEmmeansLRows.h"
 #include "marginals/MCEmmeansPairwise.h"

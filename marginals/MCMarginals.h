@@ -12,7 +12,7 @@
 #include "design/MCLiteDesignMatrix.h"
 #include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCTestStats.h"
-#include "logistic/IMCLinkFunc.h"
+#include "link/IMCLinkFunc.h"
 #include "marginals/MCEmmeansSpec.h"
 #include "marginals/MCEmmeansStats.h"
 #include "marginals/MCEmmeansTest.h"

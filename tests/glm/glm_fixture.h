@@ -8,9 +8,9 @@
 
 #include "companion/MCMV.h"
 #include "companion/MCMemoryRecordIter.h"
+#include "components/MCRegFactory.h"
 #include "glm/MCGLMOutputStats.h"
 #include "settings/MCModelEffect.h"
-#include "settings/MCRegFactory.h"
 #include "settings/MCRegSettings.h"
 
 namespace glmtest {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/CsvReader.h"
-#include "host/NumberText.h"
+#include "host/base/NumberText.h"
+#include "host/input/CsvReader.h"
 
 namespace mchost_test {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "coded_dump.h"
-#include "host/CsvReader.h"
-#include "host/CsvScanner.h"
-#include "host/HostError.h"
+#include "host/base/HostError.h"
+#include "host/input/CsvReader.h"
+#include "host/input/CsvScanner.h"
 
 using mchost::CodedData;
 using mchost::ColumnPlan;

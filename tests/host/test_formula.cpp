@@ -2,8 +2,8 @@
 // at the offending place.
 #include <gtest/gtest.h>
 
-#include "host/Formula.h"
-#include "host/HostError.h"
+#include "host/base/HostError.h"
+#include "host/model/Formula.h"
 
 using mchost::Formula;
 using mchost::FormulaError;

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "host/CsvReader.h"
-#include "host/EmmeansRequest.h"
-#include "host/GlmFit.h"
-#include "host/HostError.h"
-#include "host/Marginals.h"
-#include "host/ModelSpec.h"
-#include "host/UsedData.h"
+#include "host/analyses/EmmeansRequest.h"
+#include "host/analyses/Marginals.h"
+#include "host/base/HostError.h"
+#include "host/fit/GlmFit.h"
+#include "host/fit/UsedData.h"
+#include "host/input/CsvReader.h"
+#include "host/model/ModelSpec.h"
 
 using namespace mchost;
 

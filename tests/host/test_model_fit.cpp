@@ -15,14 +15,14 @@
 
 #include "coded_dump.h"
 #include "companion/MCMV.h"
-#include "host/BinaryReader.h"
-#include "host/CsvReader.h"
-#include "host/GlmFit.h"
-#include "host/GlmPredictions.h"
-#include "host/GlmReport.h"
-#include "host/HostError.h"
-#include "host/LogisticFit.h"
-#include "host/ModelSpec.h"
+#include "host/base/HostError.h"
+#include "host/fit/GlmFit.h"
+#include "host/fit/GlmPredictions.h"
+#include "host/fit/LogisticFit.h"
+#include "host/input/BinaryReader.h"
+#include "host/input/CsvReader.h"
+#include "host/model/ModelSpec.h"
+#include "host/report/GlmReport.h"
 
 using namespace mchost;
 

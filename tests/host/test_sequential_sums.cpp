@@ -10,9 +10,9 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCSymMatrix.h"
-#include "host/HostError.h"
-#include "host/PartialSums.h"
-#include "host/SequentialSums.h"
+#include "host/analyses/PartialSums.h"
+#include "host/analyses/SequentialSums.h"
+#include "host/base/HostError.h"
 
 using namespace mchost;
 using MCMath_850::MCBitSet;

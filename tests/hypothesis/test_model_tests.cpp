@@ -15,7 +15,7 @@
 #include "golden.h"
 #include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCSatterthwaite.h"
-#include "logistic/IMCLinkFunc.h"
+#include "link/IMCLinkFunc.h"
 
 using namespace glmtest;
 using namespace MCMath_850;

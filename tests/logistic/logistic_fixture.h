@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "companion/MCMemoryRecordIter.h"
+#include "components/MCLogComponent.h"
+#include "components/MCRegFactory.h"
 #include "logistic/MCLogOutputStats.h"
-#include "settings/MCLogComponent.h"
 #include "settings/MCLogRegSettings.h"
 #include "settings/MCModelEffect.h"
-#include "settings/MCRegFactory.h"
 
 namespace logtest {
 

@@ -1,0 +1,98 @@
+#include "components/MCGLMComponent.h"
+
+#include <new>
+
+#include "companion/MCDisplay.h"
+#include "companion/MCStatusCodes.h"
+#include "glm/MCGLMAlgorithm.h"
+
+namespace MCMath_850 {
+
+using MCCommon_850::ErrorStatus;
+using MCCommon_850::MCStatus;
+namespace StatusCode = MCCommon_850::StatusCode;
+
+MCGLMComponent::MCGLMComponent(const MCRegSettings& settings)
+    : fpSettings(std::make_unique<MCRegSettings>(settings)) {
+    fStatus = fpSettings->IsValidSettings(false);
+    if (!fStatus.IsError()) fpAlgorithm = std::make_unique<MCGLMAlgorithm>(*fpSettings);
+}
+
+int MCGLMComponent::GetNRecordsRead() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsRead() : 0;
+}
+
+int MCGLMComponent::GetNRecordsUsed() const {
+    return fpAlgorithm ? fpAlgorithm->GetNRecordsUsed() : 0;
+}
+
+// The statistics keep only a pointer to the algorithm and do not use it
+// while being destroyed, so the algorithm may go first.
+MCGLMComponent::~MCGLMComponent() {
+    fpAlgorithm.reset();
+    fpOutputStats.reset();
+}
+
+MCStatus MCGLMComponent::CreateParameters(MCCommon_850::MultiPassRecordIter& iter,
+                                          std::vector<MCRegrParameter>& params) {
+    if (fStatus.IsError()) return fStatus;
+    fStatus = fpAlgorithm->ProcessData(iter);
+    if (!fStatus.IsError()) fStatus = fpAlgorithm->CreateParameters(params);
+    return fStatus;
+}
+
+MCStatus MCGLMComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
+    if (!fStatus.IsError() && !fpAlgorithm->AreParamsCreated()) {
+        std::vector<MCRegrParameter> scratch;
+        CreateParameters(iter, scratch);
+    }
+    if (fStatus.IsError()) return fStatus;
+    if (IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
+    return fStatus = fpAlgorithm->BuildModel(iter);
+}
+
+bool MCGLMComponent::IsModelBuilt() const {
+    return !fStatus.IsError() && fpAlgorithm && fpAlgorithm->IsModelBuilt();
+}
+
+MCStatus MCGLMComponent::GetOutputStats(IMCRegOutputStats*& out) {
+    if (fStatus.IsError()) return fStatus;
+    if (!IsModelBuilt()) return ErrorStatus(StatusCode::kNotBuilt);
+    if (!fpOutputStats) {
+        try {
+            fpOutputStats = std::make_unique<MCGLMOutputStats>(*fpSettings, *fpAlgorithm);
+        } catch (const std::bad_alloc&) {
+            return ErrorStatus(StatusCode::kAllocationFailed);
+        }
+    }
+    out = fpOutputStats.get();
+    return fStatus;
+}
+
+MCStatus MCGLMComponent::Score(const MCCommon_850::Record& record, double& value,
+                               std::vector<double>& probabilities) const {
+    (void)probabilities;
+    if (fStatus.IsError()) return fStatus;
+    if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
+    return fpAlgorithm->Score(record, value);
+}
+
+void MCGLMComponent::Cancel() {
+    if (fpAlgorithm) fpAlgorithm->Cancel();
+}
+
+std::vector<MCStatus> MCGLMComponent::GetWarnings() const {
+    return fpAlgorithm ? fpAlgorithm->GetWarnings() : std::vector<MCStatus>();
+}
+
+void MCGLMComponent::Display() const {
+    using namespace MCDisplay_850;
+    DisplayText("MCGLMComponent display start");
+    DisplayI("Status", fStatus.GetErrorCode());
+    fpSettings->Display();
+    if (fpAlgorithm) fpAlgorithm->Display();
+    if (fpOutputStats) fpOutputStats->Display();
+    DisplayText("MCGLMComponent display end");
+}
+
+}  // namespace MCMath_850

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "companion/MCStatus.h"
+#include "components/IMCRegComponent.h"
+#include "settings/MCRegSettings.h"
+
+namespace MCMath_850 {
+
+// The host's single entry: validates the settings and returns the component
+// of their model type, owned by the caller (delete it through the
+// interface). Null when the settings are invalid (the status says why) or
+// of a model type this library does not fit (status OK).
+class MCRegFactory {
+public:
+    IMCRegComponent* CreateRegAlgorithm(MCRegSettings& settings);
+    const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
+
+private:
+    MCCommon_850::MCStatus fStatus;
+};
+
+}  // namespace MCMath_850

@@ -1,0 +1,35 @@
+#include "host/base/NumberText.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace mchost {
+
+std::string Format(const char* fmt, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+std::string Number(double v) {
+    return std::isnan(v) ? "" : Format("%.6g", v);
+}
+
+std::string NumberText(double v) {
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+bool HasDecimalComma(const std::string& s) {
+    std::size_t i = s.find_first_not_of("+-") == 1 ? 1 : 0;
+    const std::size_t comma = s.find(',', i);
+    if (comma == std::string::npos || comma == i || comma + 1 == s.size()) return false;
+    for (; i < s.size(); ++i)
+        if (i != comma && !std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+}  // namespace mchost

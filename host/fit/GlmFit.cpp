@@ -1,0 +1,227 @@
+#include "host/fit/GlmFit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "companion/MCDistFun.h"
+#include "companion/MCMV.h"
+#include "companion/MCVarList.h"
+#include "components/MCGLMComponent.h"
+#include "components/MCRegFactory.h"
+#include "export/MCRegrDoreZADUtil.h"
+#include "glm/MCGLMOutputStats.h"
+#include "host/base/NumberText.h"
+
+namespace mchost {
+
+using MCCommon_850::MCMV;
+using MCCommon_850::MCStatus;
+using MCMath_850::MCDistFun;
+
+double HostValue(double v) {
+    return MCMV::IsMissing(v) ? kMissing : v;
+}
+
+std::string StatusText(const MCStatus& s) {
+    // The library's "Error 302: " or "Warning 110: " is its own numbering,
+    // which tells a user nothing.
+    std::string text = s.GetMessage();
+    const std::size_t colon = text.find(": ");
+    if (colon != std::string::npos &&
+        (text.rfind("Error ", 0) == 0 || text.rfind("Warning ", 0) == 0))
+        text.erase(0, colon + 2);
+    return s.IsWarning() ? "warning: " + text : text;
+}
+
+void ThrowLibraryError(const MCStatus& s) {
+    throw LibraryError(s.GetErrorCode(), StatusText(s));
+}
+
+namespace {
+
+// Fits that succeed but tell less than the user expects say why.
+void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrParameter>& params,
+                    GlmResult& r) {
+    if (r.fErrorDF == 0.0)
+        r.fvWarnings.push_back(
+            "warning: the model is saturated: " +
+            (r.fRank == 1 ? std::string("its one parameter fits")
+                          : "its " + std::to_string(r.fRank) + " parameters fit") +
+            " the records exactly (error df 0), so there are no standard errors, tests or "
+            "intervals");
+    if (std::isnan(r.fRSquare) && r.fRecordsUsed > 0)
+        r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
+                               "' is constant in the records used, so R-square is undefined");
+    for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
+    // A covariate whose products overflow is aliased for that reason alone.
+    const std::vector<ModelVariable>& vars = spec.GetVariables();
+    std::vector<bool> said(vars.size(), false);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const int e = params[k].GetEffectIndex();
+        if (!r.fvParameters[k].fbRedundant || e < 0) continue;
+        for (int p : spec.GetEffectCovariates()[static_cast<std::size_t>(e)]) {
+            const ModelVariable& v = vars[static_cast<std::size_t>(p)];
+            if (v.fMaxAbs < 1e150 || said[static_cast<std::size_t>(p)]) continue;
+            said[static_cast<std::size_t>(p)] = true;
+            r.fvWarnings.push_back("warning: covariate '" + v.fName + "' reaches " +
+                                   Number(v.fMaxAbs) +
+                                   ", too large for its sums of squares, which overflow; it is "
+                                   "aliased for that reason: rescale it");
+        }
+    }
+}
+
+}  // namespace
+
+std::string VcovName(const MCMath_850::MCRegSettings& settings) {
+    static const char* const kNames[] = {"hc0", "hc1", "hc2", "hc3", "cluster"};
+    const int type = settings.GetSandwichType();
+    return type >= 0 && type <= 4 ? kNames[type] : "model";
+}
+
+FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
+    FittedModel m;
+    m.fpSpec = &spec;
+    m.fpSettings = &fpComponent->GetCompSettings();
+    m.fpComponent = fpComponent.get();
+    m.fpStats = fpStats;
+    m.fConfidence = confidence;
+    m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
+    return m;
+}
+
+std::vector<ResultVariable> ResultVariables(const ModelSpec& spec) {
+    std::vector<ResultVariable> out;
+    for (const ModelVariable& v : spec.GetVariables()) {
+        ResultVariable r;
+        r.fName = v.fName;
+        r.fRole = RoleName(v.fRole);
+        r.fvCategories = v.fvCategories;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
+                 double confidence, MCCommon_850::MCQueryCancel* cancel,
+                 const std::function<void(std::size_t)>& parameters, bool covariance,
+                 GlmFitted* keep) {
+    MCMath_850::MCRegSettings settings = spec.GetSettings();
+    settings.SetCancelPointer(cancel);
+    MCMath_850::MCRegFactory factory;
+    std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
+    if (!component) ThrowLibraryError(factory.GetStatus());
+    MCStatus status;
+    if (parameters) {
+        std::vector<MCMath_850::MCRegrParameter> created;
+        status = component->CreateParameters(records, created);
+        if (status.IsError()) ThrowLibraryError(status);
+        parameters(created.size());
+    }
+    status = component->BuildModel(records);
+    if (status.IsError()) ThrowLibraryError(status);
+    MCMath_850::IMCRegOutputStats* out = nullptr;
+    status = component->GetOutputStats(out);
+    if (status.IsError()) ThrowLibraryError(status);
+    const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
+
+    GlmResult r;
+    r.fFormula = spec.GetFormulaText();
+    r.fDependent = spec.GetDependentName();
+    r.fvTextFactors = spec.GetTextFactors();
+    r.fvVariables = ResultVariables(spec);
+    r.fConfidence = confidence;
+    r.fVcov = VcovName(settings);
+    if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
+        r.fRecordsRead = c->GetNRecordsRead();
+        r.fRecordsUsed = c->GetNRecordsUsed();
+    }
+    // The weighted sums of squares carry the scale the weights were given.
+    const double scale = spec.GetRegrWeightScale();
+    const double rootScale = std::sqrt(scale);
+    r.fTotalFreqWeight = glm.GetTotalFreqWeight();
+    r.fTotalRegrWeight = glm.GetTotalRegrWeight() / scale;
+    r.fErrorDF = HostValue(glm.GetErrorDF());
+    r.fRank = glm.GetRank();
+    r.fRmse = HostValue(glm.GetModelFitStat(MCConst::FIT_RMSE)) / rootScale;
+    const double ms = HostValue(glm.GetErrorMeanSquare());
+    r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) / rootScale : kMissing;
+    r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
+    for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
+
+    const double df = HostValue(glm.GetTestDF());
+    r.fNClusters = glm.GetNClusters();
+    r.fvClusterCounts = glm.GetClusterCounts();
+    for (int p : settings.GetClusterVars())
+        r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
+    const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;
+    const std::vector<double>& estimates = glm.GetParamEstimates();
+    const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
+    const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
+    // Labels as the library writes them into its results documents; the
+    // variable list is indexed by record position, as the parameters are.
+    MCXML_850::MCVarList varList;
+    for (const ModelVariable& v : spec.GetVariables()) {
+        if (v.fRole == ModelVariable::kFactor)
+            varList.AddCategoricalVar(v.fName, v.fvCategories);
+        else
+            varList.AddContinuousVar(v.fName, 0.0, 0.0);
+    }
+    std::vector<std::string> labels;
+    std::vector<MCMath_850::MCRegrParameterStats> labelled;
+    MCMath_850::MCRegrDoreZADUtil::GetParamLables(glm.GetParamStats(), settings, varList, params,
+                                                  labels, labelled);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const MCMath_850::MCRegrParameter& p = params[k];
+        ParameterRow row;
+        char name[32];
+        std::snprintf(name, sizeof name, "P%07zu", k + 1);
+        row.fName = name;
+        const int e = p.GetEffectIndex();
+        row.fLabel = k < labels.size() ? labels[k] : std::string();
+        row.fEffect = e >= 0 && static_cast<std::size_t>(e) < spec.GetEffectTexts().size()
+                          ? spec.GetEffectTexts()[static_cast<std::size_t>(e)]
+                          : "Intercept";
+        row.fbRedundant = !glm.GetRedundancyIndicators().IsIn(static_cast<int>(k));
+        row.fEstimate = row.fbRedundant ? 0.0 : estimates[k];
+        row.fStdError = row.fT = row.fDF = row.fSig = row.fCILower = row.fCIUpper = kMissing;
+        if (!row.fbRedundant && df > 0.0 && cov != nullptr) {
+            const double var = cov->GetElem(static_cast<int>(k), static_cast<int>(k));
+            if (var >= 0.0 && std::isfinite(var)) {
+                const double se = std::sqrt(var);
+                row.fStdError = se;
+                row.fDF = df;
+                if (se > 0.0) {
+                    row.fT = row.fEstimate / se;
+                    const double tail = HostValue(MCDistFun::SigT(std::fabs(row.fT), df));
+                    row.fSig = std::isnan(tail) ? kMissing : std::min(1.0, 2.0 * tail);
+                }
+                if (!std::isnan(q)) {
+                    row.fCILower = row.fEstimate - q * se;
+                    row.fCIUpper = row.fEstimate + q * se;
+                }
+            }
+        }
+        r.fvParameters.push_back(std::move(row));
+    }
+    if (covariance && cov != nullptr) {
+        std::vector<int> kept;
+        for (std::size_t k = 0; k < params.size(); ++k)
+            if (!r.fvParameters[k].fbRedundant) {
+                kept.push_back(static_cast<int>(k));
+                r.fvCovarianceNames.push_back(r.fvParameters[k].fName);
+            }
+        for (int a : kept)
+            for (int b : kept) r.fvCovariance.push_back(HostValue(cov->GetElem(a, b)));
+    }
+    AddFitWarnings(spec, params, r);
+    if (keep != nullptr) {
+        keep->fpStats = &glm;
+        keep->fpComponent = std::move(component);
+    }
+    return r;
+}
+
+}  // namespace mchost

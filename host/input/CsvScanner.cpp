@@ -1,0 +1,396 @@
+#include "host/input/CsvScanner.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace mchost {
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+// A tab is a blank unless it is the delimiter.
+bool IsBlank(char c, char delimiter) {
+    return c == ' ' || (c == '\t' && delimiter != '\t');
+}
+bool IsLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// One field's text, and whether it ends its record.
+struct Field {
+    const char* fS = nullptr;
+    std::size_t fN = 0;
+    bool fbEndsRecord = false;
+};
+
+// The bytes equal to c in [b, e): 16 at a time where the processor allows.
+std::size_t CountByte(const char* b, const char* e, char c) {
+    std::size_t n = 0;
+#if defined(__SSE2__)
+    // Byte counters, summed before any can pass 255.
+    const __m128i wanted = _mm_set1_epi8(c);
+    while (e - b >= 16) {
+        __m128i counts = _mm_setzero_si128();
+        for (int i = 0; i < 255 && e - b >= 16; ++i, b += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, wanted));
+        }
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        n += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    return n + static_cast<std::size_t>(std::count(b, e, c));
+}
+
+std::size_t CountQuotes(const char* b, const char* e) {
+    return CountByte(b, e, '"');
+}
+
+// The first delimiter, line end or quote in [p, end), 16 bytes at a time
+// where the processor allows; end when there is none.
+const char* FieldEnd(const char* p, const char* end, char delimiter) {
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(delimiter), lf = _mm_set1_epi8('\n'),
+                  cr = _mm_set1_epi8('\r'), quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, lf)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, quote)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    while (p != end && *p != delimiter && *p != '"' && !IsLineEnd(*p)) ++p;
+    return p;
+}
+
+// Reads the field at p and moves p past its delimiter (the delimiter, a
+// line end or the end of the input). A quoted field with doubled quotes is
+// unescaped into scratch. False on malformed quoting, p at the fault.
+inline __attribute__((always_inline)) bool NextField(const char*& p, const char* end, char delim,
+                                                     std::string& scratch, Field& f) {
+    const char* q = p;
+    while (q != end && IsBlank(*q, delim)) ++q;
+    if (q != end && *q == '"') {
+        const char* s = ++q;
+        bool escaped = false;
+        for (;;) {
+            q = static_cast<const char*>(std::memchr(q, '"', static_cast<std::size_t>(end - q)));
+            if (q == nullptr) {
+                p = end;
+                return false;
+            }
+            if (q + 1 != end && q[1] == '"') {
+                escaped = true;
+                q += 2;
+                continue;
+            }
+            break;
+        }
+        if (escaped) {
+            scratch.clear();
+            for (const char* c = s; c < q; ++c) {
+                scratch.push_back(*c);
+                if (*c == '"') ++c;
+            }
+            f.fS = scratch.data();
+            f.fN = scratch.size();
+        } else {
+            f.fS = s;
+            f.fN = static_cast<std::size_t>(q - s);
+        }
+        ++q;
+        while (q != end && IsBlank(*q, delim)) ++q;
+        if (q != end && *q != delim && !IsLineEnd(*q)) {
+            p = q;
+            return false;
+        }
+    } else {
+        const char* s = p;
+        q = FieldEnd(q, end, delim);
+        if (q != end && *q == '"') {
+            p = q;
+            return false;
+        }
+        while (s != q && IsBlank(*s, delim)) ++s;
+        const char* e = q;
+        while (e != s && IsBlank(e[-1], delim)) --e;
+        f.fS = s;
+        f.fN = static_cast<std::size_t>(e - s);
+    }
+    // q is at the delimiter.
+    f.fbEndsRecord = q == end || *q != delim;
+    if (q == end) {
+        p = end;
+    } else if (*q == '\r') {
+        p = q + 1;
+        if (p != end && *p == '\n') ++p;
+    } else {
+        p = q + 1;
+    }
+    return true;
+}
+
+void SkipBlankLines(const char*& p, const char* end) {
+    while (p != end && IsLineEnd(*p)) ++p;
+}
+
+}  // namespace
+
+namespace {
+
+// Exact powers of ten as doubles.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Eight digits at p as a number, or false when they are not all digits:
+// the bytes are read as one word, and three multiplications combine them
+// in pairs, fours and eights.
+bool EightDigits(const char* p, std::uint64_t& value) {
+#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+    return false;
+#endif
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
+        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
+        return false;
+    w -= 0x3030303030303030ull;  // little-endian: the first digit in the low byte
+    w = w * 10 + (w >> 8);
+    value = (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+             (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+            32;
+    return true;
+}
+
+// Digits from p on, added to digits; p moves past them.
+void Digits(const char*& p, const char* end, std::uint64_t& digits) {
+    std::uint64_t eight;
+    while (end - p >= 8 && EightDigits(p, eight)) {
+        digits = digits * 100000000 + eight;
+        p += 8;
+    }
+    for (; p != end && IsDigit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
+}
+
+// The common plain decimal, "-12.345" without an exponent whose digits make
+// an integer below 2^53: its digits and its power of ten are exact doubles,
+// so one division rounds correctly. False for anything else.
+bool ParsePlainDecimal(const char* s, const char* end, double& v) {
+    const char* p = s;
+    const bool negative = *p == '-';
+    if (negative || *p == '+') ++p;
+    std::uint64_t digits = 0;
+    const char* start = p;
+    Digits(p, end, digits);
+    std::ptrdiff_t nDigits = p - start, nFraction = 0;
+    if (p != end && *p == '.') {
+        const char* fraction = ++p;
+        Digits(p, end, digits);
+        nFraction = p - fraction;
+        nDigits += nFraction;
+    }
+    // Up to 19 digits cannot overflow the integer.
+    if (p != end || nDigits == 0 || nDigits > 19 || nFraction > 22 ||
+        digits > (std::uint64_t(1) << 53))
+        return false;
+    const double x = static_cast<double>(digits) / kPow10[nFraction];
+    v = negative ? -x + 0.0 : x;  // -0 and 0 are one category
+    return true;
+}
+
+}  // namespace
+
+bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
+    if (n == 0) return false;
+    if (ParsePlainDecimal(s, s + n, v)) return true;
+    const char* p = s;
+    const char* const end = s + n;
+    if (p == end) return false;
+    // from_chars takes neither a plus sign nor leading blanks, but it does
+    // take "inf" and "nan", which are not numbers for a data column.
+    if (*p == '+') ++p;
+    const char* m = (p != end && *p == '-' && p == s) ? p + 1 : p;
+    if (m == end || !(IsDigit(*m) || *m == '.')) return false;
+    double x = 0.0;
+    const auto res = std::from_chars(p, end, x, std::chars_format::general);
+    if (res.ptr != end) return false;
+    if (res.ec == std::errc::result_out_of_range) {
+        // Underflow reads as (nearly) zero, overflow is no finite number;
+        // strtod tells them apart.
+        std::string copy(p, end);
+        errno = 0;
+        x = std::strtod(copy.c_str(), nullptr);
+        if (!std::isfinite(x)) return false;
+    } else if (res.ec != std::errc()) {
+        return false;
+    }
+    v = x + 0.0;  // -0 and 0 are one category
+    return true;
+}
+
+CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
+                       std::vector<std::string> naValues)
+    : fPlan(plan), fDelimiter(delimiter) {
+    for (std::string& na : naValues) {
+        // "NA, ., -999" names three markers.
+        const std::size_t from = na.find_first_not_of(" \t");
+        na = from == std::string::npos ? std::string()
+                                       : na.substr(from, na.find_last_not_of(" \t") - from + 1);
+        if (na.empty()) continue;  // the empty cell is missing anyway
+        double v;
+        if (ParseNumber(na.data(), na.size(), v)) fvNaNumbers.push_back(v);
+        fvNaValues.push_back(na);
+        fNaLengths |= std::uint64_t(1) << std::min<std::size_t>(na.size(), 63);
+        const auto first = static_cast<unsigned char>(na[0]);
+        fNaFirstBytes[first >> 6] |= std::uint64_t(1) << (first & 63);
+    }
+}
+
+bool CsvScanner::IsNaText(const char* s, std::size_t n) const {
+    for (const std::string& na : fvNaValues)
+        if (na.size() == n && std::memcmp(na.data(), s, n) == 0) return true;
+    return false;
+}
+
+bool CsvScanner::ScanHeader(const char*& p, const char* end, std::vector<std::string>& names,
+                            char delimiter) {
+    names.clear();
+    SkipBlankLines(p, end);
+    if (p == end) return true;
+    std::string scratch;
+    Field f;
+    do {
+        if (!NextField(p, end, delimiter, scratch, f)) return false;
+        names.emplace_back(f.fS, f.fN);
+    } while (!f.fbEndsRecord);
+    return true;
+}
+
+void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
+    const char* const begin = p;
+    std::size_t nLoaded = 0;
+    for (const ColumnPlan& c : fPlan) nLoaded += c.fbLoad;
+    chunk.Reset(nLoaded);
+    const std::size_t nHeader = fPlan.size();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Field f;
+    for (;;) {
+        SkipBlankLines(p, end);
+        if (p == end) return;
+        const char* const recordStart = p;
+        double* rec = chunk.NextRecord();
+        std::size_t col = 0, loaded = 0;
+        do {
+            if (!NextField(p, end, fDelimiter, fScratch, f)) {
+                chunk.fError.fKind = p == end ? ScanError::kOpenQuote : ScanError::kQuoting;
+                chunk.fError.fRecord = chunk.fNRecords;
+                chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
+                chunk.fError.fByte = static_cast<std::size_t>(p - begin);
+                ForgetPartial(recordStart, end, chunk);
+                return;
+            }
+            if (col < nHeader && fPlan[col].fbLoad) {
+                const ColumnPlan& plan = fPlan[col];
+                ChunkColumn& c = chunk.fvColumns[loaded];
+                double v;
+                const Cell kind = Classify(f.fS, f.fN, plan.fbText, v);
+                if (kind == Cell::kMissing) {
+                    rec[loaded] = nan;
+                } else if (kind == Cell::kNumber) {
+                    ++c.fNNumbers;
+                    rec[loaded] = plan.fbCategorical ? c.fNumbers.Intern(v) : v;
+                } else {
+                    if (!c.fbHasWord && !(plan.fbText && ParseNumber(f.fS, f.fN, v))) {
+                        c.fbHasWord = true;
+                        c.fFirstWordRecord = chunk.fNRecords;
+                        c.fFirstWordByte = static_cast<std::size_t>(recordStart - begin);
+                    }
+                    ++c.fNTexts;
+                    rec[loaded] = c.fTexts.Intern(f.fS, f.fN);
+                }
+                ++loaded;
+            }
+            ++col;
+        } while (!f.fbEndsRecord);
+        if (col != nHeader) {
+            chunk.fError.fKind = ScanError::kFieldCount;
+            chunk.fError.fRecord = chunk.fNRecords;
+            chunk.fError.fRecordByte = static_cast<std::size_t>(recordStart - begin);
+            chunk.fError.fByte = static_cast<std::size_t>(p - begin);
+            chunk.fError.fNFields = col;
+            ForgetPartial(recordStart, end, chunk);
+            return;
+        }
+        ++chunk.fNRecords;
+    }
+}
+
+std::size_t CsvScanner::CountLineEnds(const char* b, const char* e, const char* limit) {
+    std::size_t n = CountByte(b, e, '\n');
+    // A CR ends a line of its own unless an LF follows it.
+    for (const char* r = b;; ++r) {
+        r = static_cast<const char*>(std::memchr(r, '\r', static_cast<std::size_t>(e - r)));
+        if (r == nullptr) break;
+        if (r + 1 == e ? !(limit != nullptr && e < limit && *e == '\n') : r[1] != '\n') ++n;
+    }
+    return n;
+}
+
+void CsvScanner::ForgetPartial(const char* p, const char* end, CellChunk& chunk) {
+    const std::size_t nHeader = fPlan.size();
+    std::size_t col = 0, loaded = 0;
+    Field f;
+    while (col < nHeader && NextField(p, end, fDelimiter, fScratch, f)) {
+        if (fPlan[col].fbLoad) {
+            ChunkColumn& c = chunk.fvColumns[loaded++];
+            double v;
+            const Cell kind = Classify(f.fS, f.fN, fPlan[col].fbText, v);
+            if (kind == Cell::kNumber)
+                --c.fNNumbers;
+            else if (kind == Cell::kText)
+                --c.fNTexts;
+            if (c.fbHasWord && c.fFirstWordRecord == chunk.fNRecords) c.fbHasWord = false;
+        }
+        ++col;
+        if (f.fbEndsRecord) break;
+    }
+}
+
+const char* CsvScanner::LastRecordEnd(const char* b, const char* e) {
+    // odd: the parity of the quotes in [b, p).
+    bool odd = (CountQuotes(b, e) & 1) != 0;
+    for (const char* p = e; p != b;) {
+        --p;
+        if (*p == '"')
+            odd = !odd;
+        else if (IsLineEnd(*p) && !odd)
+            return p + 1;
+    }
+    return b;
+}
+
+const char* CsvScanner::NextRecordStart(const char* b, const char* mid, const char* e) {
+    bool odd = (CountQuotes(b, mid) & 1) != 0;
+    for (const char* p = mid; p != e; ++p) {
+        if (*p == '"')
+            odd = !odd;
+        else if (IsLineEnd(*p) && !odd)
+            return p + 1;
+    }
+    return e;
+}
+
+}  // namespace mchost

@@ -1,0 +1,82 @@
+#pragma once
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "companion/RecordIterator.h"
+#include "host/base/LargeAllocator.h"
+
+namespace mchost {
+
+// Where the coded records of a data set are kept between reading and the
+// library's passes: fixed-length records of doubles in the library's binary
+// record layout, either in memory or in a temporary file read back by the
+// library's binary record iterator. Both hold the same bytes, so a fit
+// gives the same results from either.
+class RecordStore {
+public:
+    explicit RecordStore(int nValues) : fNValues(nValues) {}
+    virtual ~RecordStore() = default;
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    // Room for n more records, to be filled before the next call.
+    virtual double* Append(std::size_t n) = 0;
+    // All records are in; iterators may be made.
+    virtual void Finish() = 0;
+    // A stream over the records; one at a time, the store must outlive it.
+    virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const = 0;
+    // True for a store that keeps its records in a file.
+    virtual bool IsStreaming() const = 0;
+
+    int GetNValues() const { return fNValues; }
+    std::size_t GetNRecords() const { return fNRecords; }
+
+protected:
+    int fNValues;
+    std::size_t fNRecords = 0;
+};
+
+class MemoryRecordStore : public RecordStore {
+public:
+    MemoryRecordStore(int nValues, std::size_t expectedRecords);
+
+    double* Append(std::size_t n) override;
+    void Finish() override {}
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    bool IsStreaming() const override { return false; }
+
+    // The records so far, one after another.
+    const double* GetValues() const { return fvValues.data(); }
+
+private:
+    std::vector<double, LargeAllocator<double>> fvValues;
+};
+
+// Records in an unnamed temporary file in dir (removed at once, so it goes
+// with the process however that ends); peak memory is one block of records.
+class FileRecordStore : public RecordStore {
+public:
+    FileRecordStore(int nValues, const std::string& dir);
+    ~FileRecordStore() override;
+
+    double* Append(std::size_t n) override;
+    void Finish() override;
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    bool IsStreaming() const override { return true; }
+
+private:
+    void Flush();
+
+    std::FILE* fpFile = nullptr;
+    std::unique_ptr<char[]> fpStdioBuffer;
+    std::vector<double> fvBlock;  // appended records not yet written
+    std::size_t fNPending = 0;    // values of fvBlock in use
+};
+
+// The folder for temporary files: $TMPDIR, else /tmp.
+std::string DefaultTempDir();
+
+}  // namespace mchost

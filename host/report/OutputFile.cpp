@@ -1,0 +1,207 @@
+#include "host/report/OutputFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <streambuf>
+#include <vector>
+
+#include "host/base/HostError.h"
+
+namespace mchost {
+
+namespace {
+
+[[noreturn]] void CannotWrite(const std::string& name, int error) {
+    throw HostError(HostError::kUsage,
+                    "cannot write '" + name + "'" +
+                        (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
+}
+
+void StopIfInterrupted(const std::atomic<bool>* interrupt) {
+    if (interrupt != nullptr && interrupt->load())
+        throw HostError(HostError::kInterrupted, "interrupted");
+}
+
+// The temporary files of the files not yet committed, for a signal handler
+// to remove: it may neither lock nor allocate.
+constexpr int kSlots = 16;
+std::atomic<const char*> gUnfinished[kSlots];
+static_assert(std::atomic<const char*>::is_always_lock_free, "read in a signal handler");
+
+int Register(const char* path) {
+    for (int i = 0; i < kSlots; ++i) {
+        const char* none = nullptr;
+        if (gUnfinished[i].compare_exchange_strong(none, path)) return i;
+    }
+    return -1;
+}
+
+void Unregister(int slot) {
+    if (slot >= 0) gUnfinished[slot].store(nullptr);
+}
+
+// Writes all of [p, p + n) to fd: 0, or the error.
+// A pipe whose reader is slow blocks the write: a signal that asks to stop
+// ends it, whether the write it cut short wrote nothing (EINTR) or part.
+int WriteAll(int fd, const char* p, std::size_t n, const std::atomic<bool>* interrupt) {
+    while (n > 0) {
+        StopIfInterrupted(interrupt);
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno != EINTR) return errno;
+            continue;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// A stream buffer over a file descriptor that keeps the first write error,
+// where an ofstream would lose errno.
+class OutputFile::Buffer : public std::streambuf {
+public:
+    Buffer() : fvData(std::size_t(1) << 16) { Reset(); }
+    void SetFd(int fd) { fFd = fd; }
+
+    // False, the error kept, when the content could not be written.
+    bool Drain() {
+        if (fError != 0) return false;
+        fError = WriteAll(fFd, pbase(), static_cast<std::size_t>(pptr() - pbase()), nullptr);
+        Reset();
+        return fError == 0;
+    }
+    int GetError() const { return fError; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!Drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    void Reset() { setp(fvData.data(), fvData.data() + fvData.size()); }
+
+    int fFd = -1;
+    std::vector<char> fvData;
+    int fError = 0;
+};
+
+OutputFile::OutputFile(const OutputTarget& target, const std::string& tempDir,
+                       const std::atomic<bool>* interrupt)
+    : fTarget(target),
+      fpInterrupt(interrupt),
+      fpBuffer(std::make_unique<Buffer>()),
+      fpStream(std::make_unique<std::ostream>(fpBuffer.get())) {
+    // Nothing below may fail once a file exists, as no destructor would
+    // remove it.
+    if (fTarget.fbDirect) {
+        if (fTarget.IsStandardOutput()) {
+            fTargetFd = STDOUT_FILENO;
+        } else {
+            // A pipe's open waits for a reader.
+            while (fTargetFd < 0) {
+                StopIfInterrupted(fpInterrupt);
+                fTargetFd = ::open(fTarget.fPath.c_str(), O_WRONLY | O_CLOEXEC);
+                if (fTargetFd < 0 && errno != EINTR) CannotWrite(fTarget.fName, errno);
+            }
+        }
+        std::string spool = tempDir + "/mcreg-output-XXXXXX";
+        fFd = ::mkstemp(spool.data());
+        if (fFd < 0) {
+            const int error = errno;
+            if (fTargetFd != STDOUT_FILENO) ::close(fTargetFd);
+            throw HostError(HostError::kUsage, "cannot keep the content of '" + fTarget.fName +
+                                                   "' in '" + tempDir +
+                                                   "': " + std::strerror(error) +
+                                                   " (set TMPDIR to a writable folder)");
+        }
+        ::unlink(spool.c_str());
+    } else {
+        fSlot = Register(fTarget.fPart.c_str());
+        // One left by a run that was killed goes; it was checked to be no
+        // input and no other output.
+        ::unlink(fTarget.fPart.c_str());
+        const mode_t mode = fTarget.fMode != 0 ? (fTarget.fMode & 0777) : 0666;
+        fFd = ::open(fTarget.fPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fFd < 0) {
+            const int error = errno;
+            Unregister(fSlot);
+            if (error == EEXIST)
+                throw HostError(HostError::kUsage, "cannot write '" + fTarget.fName +
+                                                       "': its temporary file '" + fTarget.fPart +
+                                                       "' cannot be replaced");
+            CannotWrite(fTarget.fName, error);
+        }
+        // The file replaced keeps its permissions, which the umask would
+        // otherwise narrow.
+        if (fTarget.fMode != 0) ::fchmod(fFd, mode);
+    }
+    fpBuffer->SetFd(fFd);
+}
+
+OutputFile::~OutputFile() {
+    fpStream.reset();
+    if (fFd >= 0) ::close(fFd);
+    if (!fbCommitted && !fTarget.fbDirect) ::unlink(fTarget.fPart.c_str());
+    Unregister(fSlot);
+    if (fTargetFd >= 0 && fTargetFd != STDOUT_FILENO) ::close(fTargetFd);
+}
+
+std::ostream& OutputFile::Stream() {
+    return *fpStream;
+}
+
+void OutputFile::Finish() {
+    fpStream->flush();
+    if (!fpBuffer->Drain() || !*fpStream) CannotWrite(fTarget.fName, fpBuffer->GetError());
+    if (fTarget.fbDirect) return;
+    const int fd = fFd;
+    fFd = -1;
+    if (::close(fd) != 0) CannotWrite(fTarget.fName, errno);
+}
+
+void OutputFile::Commit() {
+    if (fbCommitted) return;
+    if (fTarget.fbDirect) {
+        Copy();
+    } else if (::rename(fTarget.fPart.c_str(), fTarget.fPath.c_str()) != 0) {
+        CannotWrite(fTarget.fName, errno);
+    }
+    fbCommitted = true;
+    Unregister(fSlot);
+    fSlot = -1;
+}
+
+void OutputFile::Copy() {
+    if (::lseek(fFd, 0, SEEK_SET) != 0) CannotWrite(fTarget.fName, errno);
+    std::vector<char> block(std::size_t(1) << 20);
+    for (;;) {
+        StopIfInterrupted(fpInterrupt);
+        const ssize_t got = ::read(fFd, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) CannotWrite(fTarget.fName, errno);
+        if (got == 0) return;
+        const int error =
+            WriteAll(fTargetFd, block.data(), static_cast<std::size_t>(got), fpInterrupt);
+        if (error != 0) CannotWrite(fTarget.fName, error);
+    }
+}
+
+void OutputFile::RemoveUnfinished() noexcept {
+    for (auto& slot : gUnfinished)
+        if (const char* part = slot.load()) ::unlink(part);
+}
+
+}  // namespace mchost
