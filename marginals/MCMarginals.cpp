@@ -261,7 +261,10 @@ MCStatus MCMarginals::SelectNewTest(int test) {
     if (complete) return MCStatus();
 
     const MCEmmeansSpec& s = fpRequests->Get(m.fSpec);
-    if (fpMulti) fpMulti->DoAfterSetEmmeansTest(test);
+    if (fpMulti) {
+        const MCStatus multi = fpMulti->DoAfterSetEmmeansTest(test);
+        if (multi.IsError()) return multi;
+    }
     std::size_t full = 1;
     for (int c : s.GetCompareFactors()) full *= fpRequests->Levels(c).size();
     MCStatus st;
