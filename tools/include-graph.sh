@@ -5,7 +5,7 @@
 #
 #   companion < settings < data < design < link < glm | logistic
 #             < hypothesis < marginals < export < components
-#             < host/base < host/run < host/input < host/model < host/fit
+#             < host/base < host/run < host/input < host/model < host/score < host/fit
 #             < host/analyses < host/report < cli
 #
 # glm and logistic sit side by side and do not include each other. The
@@ -22,7 +22,7 @@ check=0
 [ "${1:-}" = --check ] && check=1
 
 order="companion settings data design link glm logistic hypothesis marginals export components"
-order+=" host/base host/run host/input host/model host/fit host/analyses host/report cli"
+order+=" host/base host/run host/input host/model host/score host/fit host/analyses host/report cli"
 files=()
 for f in $order; do
     for x in "$f"/*.h "$f"/*.cpp; do [ -e "$x" ] && files+=("$x"); done

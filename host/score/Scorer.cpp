@@ -1,0 +1,198 @@
+#include "host/score/Scorer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "companion/MCDistFun.h"
+#include "host/base/HostError.h"
+
+namespace mchost {
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
+    : fModel(std::move(model)), fOptions(options) {
+    const bool linear = fModel.fKind == PmmlModel::kLinear;
+    if (options.fInterval != ScoreOptions::kNoInterval && !linear)
+        throw HostError(HostError::kUsage,
+                        "intervals are for a linear model's predictions; a multinomial model's "
+                        "probabilities get standard errors (--se)");
+    if (!(options.fLevel > 0.0 && options.fLevel < 1.0))
+        throw HostError(HostError::kUsage, "the level must lie strictly between 0 and 1");
+    const bool needsCovariance =
+        options.fbStandardErrors || options.fInterval != ScoreOptions::kNoInterval;
+    if (needsCovariance && !fModel.HasCovariance())
+        throw HostError(HostError::kData,
+                        "the model has no covariance matrix of its estimates (PCovMatrix), so "
+                        "its predictions have no standard errors or intervals");
+    if (options.fInterval != ScoreOptions::kNoInterval) {
+        if (!(fModel.fErrorDf > 0.0))
+            throw HostError(HostError::kData,
+                            "the model has no error degrees of freedom (ModelStats' Anova Error "
+                            "row), so its predictions have no intervals");
+        if (options.fInterval == ScoreOptions::kPrediction && !(fModel.fErrorMeanSquare >= 0.0))
+            throw HostError(HostError::kData,
+                            "the model has no error mean square (ModelStats' Anova Error row), "
+                            "so its predictions have no prediction intervals");
+        fQuantile = MCMath_850::MCDistFun::IdfT((1.0 + options.fLevel) / 2.0, fModel.fErrorDf);
+    }
+    if (linear) {
+        fNOutputs = 1 + (options.fbStandardErrors ? 1 : 0) +
+                    (options.fInterval != ScoreOptions::kNoInterval ? 2 : 0);
+    } else {
+        const std::size_t k = fModel.fvCategories.size();
+        fNOutputs = k + 1 + (options.fbStandardErrors ? k : 0);
+        for (const std::string& c : fModel.fvCategories) {
+            const auto e = std::find(fModel.fvEquations.begin(), fModel.fvEquations.end(), c);
+            fvEquationOf.push_back(e == fModel.fvEquations.end()
+                                       ? -1
+                                       : static_cast<int>(e - fModel.fvEquations.begin()));
+        }
+    }
+    fvTerm.resize(fModel.fvParameters.size());
+    fvEta.resize(fModel.fvEquations.size());
+    fvProbability.resize(fModel.fvCategories.size());
+    fvQuadratic.resize(fModel.fvEquations.size() * fModel.fvEquations.size());
+}
+
+double Scorer::Category(std::size_t predictor, const std::string& text) const {
+    const ModelPredictor& p = fModel.fvPredictors[predictor];
+    if (p.fbNumeric) {
+        const char* begin = text.c_str();
+        char* end = nullptr;
+        const double v = std::strtod(begin, &end);
+        if (end == begin || *end != '\0') return kUnseen;
+        for (std::size_t k = 0; k < p.fvCategoryNumbers.size(); ++k)
+            if (p.fvCategoryNumbers[k] == v) return static_cast<double>(k);
+        return kUnseen;
+    }
+    for (std::size_t k = 0; k < p.fvCategories.size(); ++k)
+        if (p.fvCategories[k] == text) return static_cast<double>(k);
+    return kUnseen;
+}
+
+std::vector<std::string> Scorer::OutputNames() const {
+    std::vector<std::string> names;
+    if (fModel.fKind == PmmlModel::kLinear) {
+        names.push_back("predicted");
+        if (fOptions.fbStandardErrors) names.push_back("se");
+        if (fOptions.fInterval != ScoreOptions::kNoInterval) {
+            names.push_back("lower");
+            names.push_back("upper");
+        }
+        return names;
+    }
+    for (const std::string& c : fModel.fvCategories) names.push_back("P(" + c + ")");
+    names.push_back("predicted");
+    if (fOptions.fbStandardErrors)
+        for (const std::string& c : fModel.fvCategories) names.push_back("se P(" + c + ")");
+    return names;
+}
+
+void Scorer::Terms(const double* record) const {
+    fvNonZero.clear();
+    for (std::size_t j = 0; j < fModel.fvCells.size(); ++j) {
+        double x = 1.0;
+        for (const ParameterCell& c : fModel.fvCells[j]) {
+            const double v = record[c.fPredictor];
+            if (fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor)
+                x *= v == static_cast<double>(c.fCategory) ? 1.0 : 0.0;
+            else
+                x *= c.fPower == 1.0 ? v : std::pow(v, c.fPower);
+        }
+        fvTerm[j] = x;
+        if (x != 0.0) fvNonZero.push_back(j);
+    }
+}
+
+double Scorer::Quadratic(std::size_t k, std::size_t l) const {
+    const std::size_t np = fModel.fvParameters.size();
+    const std::size_t n = fModel.NCoefficients();
+    const double* v = fModel.fvCovariance.data();
+    double sum = 0.0;
+    for (std::size_t a : fvNonZero) {
+        const double* row = v + (k * np + a) * n + l * np;
+        double inner = 0.0;
+        for (std::size_t b : fvNonZero) inner += row[b] * fvTerm[b];
+        sum += fvTerm[a] * inner;
+    }
+    return sum;
+}
+
+bool Scorer::Score(const double* record, double* out) const {
+    std::fill(out, out + fNOutputs, kNaN);
+    for (std::size_t i = 0; i < fModel.fvPredictors.size(); ++i)
+        if (std::isnan(record[i]) || (fModel.fvPredictors[i].fbFactor && record[i] < 0.0))
+            return false;
+    Terms(record);
+    for (std::size_t k = 0; k < fvEta.size(); ++k) {
+        const std::vector<double>& beta = fModel.fvBeta[k];
+        double sum = 0.0;
+        for (std::size_t j : fvNonZero) sum += beta[j] * fvTerm[j];
+        fvEta[k] = sum;
+    }
+    if (fModel.fKind == PmmlModel::kLinear) {
+        std::size_t at = 0;
+        out[at++] = fvEta[0];
+        if (fNOutputs == 1) return true;
+        const double q = std::max(Quadratic(0, 0), 0.0);
+        if (fOptions.fbStandardErrors) out[at++] = std::sqrt(q);
+        if (fOptions.fInterval != ScoreOptions::kNoInterval) {
+            const double half =
+                fQuantile * std::sqrt(fOptions.fInterval == ScoreOptions::kPrediction
+                                          ? fModel.fErrorMeanSquare + q
+                                          : q);
+            out[at++] = fvEta[0] - half;
+            out[at++] = fvEta[0] + half;
+        }
+        return true;
+    }
+    // Softmax with the largest logit taken out, so that no exp overflows.
+    double top = 0.0;
+    for (double e : fvEta) top = std::max(top, e);
+    double total = 0.0;
+    const std::size_t nc = fvProbability.size();
+    for (std::size_t m = 0; m < nc; ++m) {
+        const int k = fvEquationOf[m];
+        fvProbability[m] = std::exp((k < 0 ? 0.0 : fvEta[static_cast<std::size_t>(k)]) - top);
+        total += fvProbability[m];
+    }
+    std::size_t best = 0;
+    for (std::size_t m = 0; m < nc; ++m) {
+        fvProbability[m] /= total;
+        out[m] = fvProbability[m];
+        if (fvProbability[m] > fvProbability[best]) best = m;
+    }
+    out[nc] = static_cast<double>(best);
+    if (!fOptions.fbStandardErrors) return true;
+    // d p_m / d beta_(k, j) = p_m (delta_mk - p_k) x_j: the variance is
+    // c' A c over the equations, A(k, l) = x' V_(k, l) x.
+    const std::size_t ne = fvEta.size();
+    for (std::size_t k = 0; k < ne; ++k)
+        for (std::size_t l = 0; l <= k; ++l)
+            fvQuadratic[k * ne + l] = fvQuadratic[l * ne + k] = Quadratic(k, l);
+    std::vector<double> pOfEquation(ne);
+    for (std::size_t m = 0; m < nc; ++m)
+        if (fvEquationOf[m] >= 0)
+            pOfEquation[static_cast<std::size_t>(fvEquationOf[m])] = fvProbability[m];
+    std::vector<double> c(ne);
+    for (std::size_t m = 0; m < nc; ++m) {
+        const double p = fvProbability[m];
+        for (std::size_t k = 0; k < ne; ++k)
+            c[k] = p * ((fvEquationOf[m] == static_cast<int>(k) ? 1.0 : 0.0) - pOfEquation[k]);
+        double var = 0.0;
+        for (std::size_t k = 0; k < ne; ++k)
+            for (std::size_t l = 0; l < ne; ++l) var += c[k] * c[l] * fvQuadratic[k * ne + l];
+        out[nc + 1 + m] = std::sqrt(std::max(var, 0.0));
+    }
+    return true;
+}
+
+}  // namespace mchost

@@ -1,0 +1,71 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/score/PmmlModel.h"
+
+namespace mchost {
+
+// What a scorer adds to each prediction.
+class ScoreOptions {
+public:
+    enum Interval { kNoInterval, kConfidence, kPrediction };
+
+    bool fbStandardErrors = false;
+    Interval fInterval = kNoInterval;
+    double fLevel = 0.95;
+};
+
+// Scores records with a model read from PMML. A record holds one value per
+// predictor of the model: a factor's category index (Category) or a
+// covariate's value; NaN is a missing value, kUnseen a category the model
+// does not know. Either gives empty (NaN) outputs.
+//
+// A linear model gives the prediction, with its standard error
+// sqrt(x'Vx) and, asked for, the confidence interval (t on the error df)
+// or the prediction interval (sqrt(MSE + x'Vx)). A multinomial model gives
+// each category's probability (the reference's logit being 0), the index
+// of the most probable category (the first on ties) and, asked for, each
+// probability's standard error by the delta method.
+class Scorer {
+public:
+    static constexpr double kUnseen = -1.0;
+
+    // Throws HostError (data) when the model lacks what the options need
+    // (the covariance, the error mean square or df), and (usage) for an
+    // interval of a multinomial model or a level outside (0, 1).
+    Scorer(PmmlModel model, const ScoreOptions& options);
+
+    const PmmlModel& Model() const { return fModel; }
+    // A factor's category of a text, kUnseen when the model has none; a
+    // factor of numbers matches by value.
+    double Category(std::size_t predictor, const std::string& text) const;
+
+    // The outputs' names, as the columns of a scores file.
+    std::vector<std::string> OutputNames() const;
+    std::size_t NOutputs() const { return fNOutputs; }
+    // Fills out[NOutputs()]; false (and every output NaN) when the record
+    // cannot be scored. Multinomial outputs: the probabilities (in the
+    // order of the model's categories), the predicted category's index,
+    // then the standard errors.
+    bool Score(const double* record, double* out) const;
+
+private:
+    void Terms(const double* record) const;
+    // sum over the record's terms of x_a x_b V[(k, a), (l, b)]
+    double Quadratic(std::size_t k, std::size_t l) const;
+
+    const PmmlModel fModel;
+    ScoreOptions fOptions;
+    std::size_t fNOutputs = 0;
+    double fQuantile = 0.0;  // of t on the error df, for intervals
+    // Per model category: its equation, or -1 for the reference.
+    std::vector<int> fvEquationOf;
+    // Scratch of one record: the non-zero terms and their indices.
+    mutable std::vector<double> fvTerm;
+    mutable std::vector<std::size_t> fvNonZero;
+    mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
+};
+
+}  // namespace mchost
