@@ -34,8 +34,6 @@ namespace mcregcli {
 
 using namespace mchost;
 
-namespace {
-
 // "512M", "2G", "1.5g", "100000" (bytes); K, M, G, T are powers of 1024.
 std::size_t ParseSize(const std::string& text) {
     std::size_t used = 0;
@@ -82,6 +80,8 @@ char ParseDelimiter(const std::string& text) {
                             text + "'");
     return text[0];
 }
+
+namespace {
 
 // -1 for the model-based covariance, else the robust estimator.
 int ParseVcov(const std::string& text) {

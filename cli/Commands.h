@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,13 @@ struct LogisticCommand : ModelCommand {
     std::string fReference = "last";
     int fMaxIterations = 100;
 };
+
+// The reading options' texts: a size such as 800M, a comma-separated
+// list, a delimiter (0: a comma unless the header says otherwise). Throw
+// HostError (usage) for a text they cannot take.
+std::size_t ParseSize(const std::string& text);
+std::vector<std::string> SplitList(const std::string& text);
+char ParseDelimiter(const std::string& text);
 
 // With several processes (mpirun) each fits its own part of the records
 // into the one model; process 0 alone prints.

@@ -12,6 +12,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/Predict.h"
 #include "cli/ProcessGroup.h"
 #include "host/base/HostError.h"
 #include "host/input/CodedData.h"
@@ -212,12 +213,65 @@ int main(int argc, char** argv) {
                      "Write each record's category probabilities and predicted category (CSV)")
         ->type_name("FILE");
 
+    PredictCommand predictCmd;
+    CLI::App* predict = app.add_subcommand(
+        "predict", "Score new data with a model from a PMML document (--pmml of glm or logistic)");
+    predict->add_option("--model", predictCmd.fModel, "PMML document of the model")
+        ->required()
+        ->type_name("FILE");
+    predict
+        ->add_option("--data", predictCmd.fData,
+                     "CSV file of the records to score, with a header row naming the model's "
+                     "fields (UTF-8 or UTF-16, gzip-compressed or not; - for standard input)")
+        ->required()
+        ->type_name("FILE");
+    predict
+        ->add_option("--output", predictCmd.fOutput,
+                     "CSV file of the scores, one row per data row in its order (- for standard "
+                     "output)")
+        ->required()
+        ->type_name("FILE");
+    predict->add_flag("--se", predictCmd.fbSe,
+                      "Add the standard errors of the predictions (of each probability for a "
+                      "multinomial model)");
+    predict
+        ->add_option("--interval", predictCmd.fInterval,
+                     "Add the interval of a linear model's predictions: of the mean "
+                     "(confidence) or of a new observation (prediction), t on the error df")
+        ->type_name("confidence|prediction");
+    predict->add_option("--level", predictCmd.fLevel, "Level of the intervals")
+        ->capture_default_str()
+        ->type_name("NUM");
+    predict
+        ->add_option("--keep", predictCmd.fvKeep,
+                     "Columns of the data to copy into the output before the scores")
+        ->delimiter(',')
+        ->type_name("COL,COL");
+    predict->add_flag("--strict", predictCmd.fbStrict,
+                      "Stop with an error at a category the model does not know, rather than "
+                      "leave its scores empty with a warning");
+    predict
+        ->add_option("--na-values", predictCmd.fNaValues,
+                     "Cells that mark a missing value besides the empty cell, comma-separated; "
+                     "a number matches by value (default NA)")
+        ->type_name("LIST");
+    predict
+        ->add_option("--delimiter", predictCmd.fDelimiter,
+                     "Field delimiter of the CSV: one character, or 'tab' (default: a comma, or "
+                     "';' or tab when the header splits only on that)")
+        ->type_name("CHAR");
+    predict
+        ->add_option("--memory-limit", predictCmd.fMemoryLimit,
+                     "Largest size of the records held in memory; larger data stream through a "
+                     "temporary file (0: always)")
+        ->type_name("SIZE");
+
     // Said plainly rather than as "a subcommand is required".
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "glm" &&
-        std::string(argv[1]) != "logistic") {
+        std::string(argv[1]) != "logistic" && std::string(argv[1]) != "predict") {
         if (speaks)
             std::cerr << "mcreg: unknown subcommand '" << argv[1]
-                      << "': the subcommands are glm and logistic (mcreg --help)\n";
+                      << "': the subcommands are glm, logistic and predict (mcreg --help)\n";
         return kUsage;
     }
     try {
@@ -229,7 +283,7 @@ int main(int argc, char** argv) {
 
     // An empty value ("--pmml ''", an unset shell variable) is no value;
     // only --na-values '' means something: no marker besides empty cells.
-    for (const CLI::App* sub : {glm, logistic}) {
+    for (const CLI::App* sub : {glm, logistic, predict}) {
         if (!sub->parsed()) continue;
         for (const CLI::Option* o : sub->get_options()) {
             if (o->get_type_size() == 0 || o->get_name() == "--na-values") continue;
@@ -243,10 +297,15 @@ int main(int argc, char** argv) {
     }
 
     CatchInterrupt();
+    if (predict->parsed() && processes->IsSplit()) {
+        if (speaks) std::cerr << "mcreg: predict runs as one process, not under mpirun\n";
+        return kUsage;
+    }
     const std::string& formula = glm->parsed() ? glmCmd.fFormula : logCmd.fFormula;
     // Errors after a merge are the same on every process: process 0 tells
     // them. One that only this process can have ends all of them.
     try {
+        if (predict->parsed()) return RunPredict(predictCmd);
         return glm->parsed() ? RunGlm(glmCmd, *processes) : RunLogistic(logCmd, *processes);
     } catch (const FormulaError& e) {
         if (speaks)

@@ -60,6 +60,8 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
     fvEta.resize(fModel.fvEquations.size());
     fvProbability.resize(fModel.fvCategories.size());
     fvQuadratic.resize(fModel.fvEquations.size() * fModel.fvEquations.size());
+    fvEquationProbability.resize(fModel.fvEquations.size());
+    fvGradient.resize(fModel.fvEquations.size());
 }
 
 double Scorer::Category(std::size_t predictor, const std::string& text) const {
@@ -178,11 +180,11 @@ bool Scorer::Score(const double* record, double* out) const {
     for (std::size_t k = 0; k < ne; ++k)
         for (std::size_t l = 0; l <= k; ++l)
             fvQuadratic[k * ne + l] = fvQuadratic[l * ne + k] = Quadratic(k, l);
-    std::vector<double> pOfEquation(ne);
+    std::vector<double>& pOfEquation = fvEquationProbability;
     for (std::size_t m = 0; m < nc; ++m)
         if (fvEquationOf[m] >= 0)
             pOfEquation[static_cast<std::size_t>(fvEquationOf[m])] = fvProbability[m];
-    std::vector<double> c(ne);
+    std::vector<double>& c = fvGradient;
     for (std::size_t m = 0; m < nc; ++m) {
         const double p = fvProbability[m];
         for (std::size_t k = 0; k < ne; ++k)

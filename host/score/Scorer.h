@@ -27,7 +27,8 @@ public:
 // or the prediction interval (sqrt(MSE + x'Vx)). A multinomial model gives
 // each category's probability (the reference's logit being 0), the index
 // of the most probable category (the first on ties) and, asked for, each
-// probability's standard error by the delta method.
+// probability's standard error by the delta method. Score works in
+// scratch space of the scorer's own: one scorer per thread.
 class Scorer {
 public:
     static constexpr double kUnseen = -1.0;
@@ -66,6 +67,7 @@ private:
     mutable std::vector<double> fvTerm;
     mutable std::vector<std::size_t> fvNonZero;
     mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
+    mutable std::vector<double> fvEquationProbability, fvGradient;
 };
 
 }  // namespace mchost

@@ -237,8 +237,8 @@ TEST_F(Cli, NoQuietFailures) {
     r = RunProgram({"fit", "--data", Messy("comma.csv")});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
-              "mcreg: unknown subcommand 'fit': the subcommands are glm and logistic (mcreg "
-              "--help)\n");
+              "mcreg: unknown subcommand 'fit': the subcommands are glm, logistic and predict "
+              "(mcreg --help)\n");
     r = RunProgram({"glm", "--data", Messy("comma.csv"), "--formula", "y ~ x"}, "/dev/null",
                    "/dev/full");
     EXPECT_EQ(r.code, 1);

@@ -20,43 +20,6 @@ namespace {
 
 using namespace clitest;
 
-// RFC 4180 records: quoted fields with commas, doubled quotes and line
-// ends; a UTF-8 byte-order mark and CRLF line ends are allowed.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> rows(1);
-    std::string field;
-    bool quoted = false;
-    std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().push_back(field);
-            field.clear();
-        } else if (c == '\n' || c == '\r') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            rows.back().push_back(field);
-            field.clear();
-            rows.emplace_back();
-        } else {
-            field += c;
-        }
-    }
-    if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
-    if (rows.back().empty()) rows.pop_back();
-    return rows;
-}
-
 // The documents' reading of the bytes XML cannot carry: U+FFFD and two
 // hexadecimal digits stand for one byte.
 std::string Unescape(const std::string& text) {

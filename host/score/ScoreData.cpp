@@ -1,0 +1,176 @@
+#include "host/score/ScoreData.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "host/base/HostError.h"
+#include "host/base/NumberText.h"
+
+namespace mchost {
+
+namespace {
+
+std::string CsvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
+int HeaderIndex(const std::vector<std::string>& header, const std::string& name) {
+    const auto at = std::find(header.begin(), header.end(), name);
+    return at == header.end() ? -1 : static_cast<int>(at - header.begin());
+}
+
+// The predictors the parameters use: a model field no parameter multiplies
+// need not be in the data.
+std::vector<char> UsedPredictors(const PmmlModel& model) {
+    std::vector<char> used(model.fvPredictors.size(), 0);
+    for (const auto& cells : model.fvCells)
+        for (const ParameterCell& c : cells) used[static_cast<std::size_t>(c.fPredictor)] = 1;
+    return used;
+}
+
+const CodedColumn& Column(const CodedData& data, const std::string& name) {
+    const CodedColumn* c = data.FindColumn(HeaderIndex(data.fvHeader, name));
+    if (c == nullptr) throw HostError(HostError::kUsage, "no column '" + name + "' was read");
+    return *c;
+}
+
+}  // namespace
+
+PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep) {
+    const std::vector<char> used = UsedPredictors(model);
+    return [&model, keep, used](const std::vector<std::string>& header) {
+        std::vector<ColumnPlan> plan(header.size());
+        for (std::size_t i = 0; i < model.fvPredictors.size(); ++i) {
+            if (!used[i]) continue;
+            const ModelPredictor& p = model.fvPredictors[i];
+            const int at = HeaderIndex(header, p.fName);
+            if (at < 0)
+                throw HostError(HostError::kUsage,
+                                "the model's " + std::string(p.fbFactor ? "factor" : "covariate") +
+                                    " '" + p.fName + "' is not a column of the data");
+            ColumnPlan& c = plan[static_cast<std::size_t>(at)];
+            c.fbLoad = true;
+            (p.fbFactor ? c.fbText : c.fbNumeric) = true;
+        }
+        for (const std::string& k : keep) {
+            const int at = HeaderIndex(header, k);
+            if (at < 0)
+                throw HostError(HostError::kUsage,
+                                "--keep names '" + k + "', which is not a column of the data");
+            ColumnPlan& c = plan[static_cast<std::size_t>(at)];
+            if (!c.fbLoad) c.fbText = true;
+            c.fbLoad = true;
+        }
+        // A reader given no column to load would load them all.
+        if (std::none_of(plan.begin(), plan.end(), [](const ColumnPlan& c) { return c.fbLoad; }) &&
+            !header.empty()) {
+            plan[0].fbLoad = true;
+            plan[0].fbText = true;
+        }
+        return plan;
+    };
+}
+
+std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& data,
+                                        const std::vector<std::string>& keep, std::ostream& out,
+                                        const std::atomic<bool>* interrupt) {
+    const PmmlModel& model = scorer.Model();
+    const std::vector<char> used = UsedPredictors(model);
+    const std::size_t np = model.fvPredictors.size();
+    // Per predictor: its position in the records, and a factor's category
+    // of each text code, found once per distinct text.
+    std::vector<int> position(np, -1);
+    std::vector<std::vector<double>> categoryOf(np);
+    std::vector<std::vector<std::size_t>> unseen(np);
+    for (std::size_t i = 0; i < np; ++i) {
+        if (!used[i]) continue;
+        const CodedColumn& c = Column(data, model.fvPredictors[i].fName);
+        position[i] = c.fPosition;
+        if (!model.fvPredictors[i].fbFactor) continue;
+        for (const std::string& text : c.fTexts.GetTexts())
+            categoryOf[i].push_back(scorer.Category(i, text));
+        unseen[i].assign(categoryOf[i].size(), 0);
+    }
+    std::vector<const CodedColumn*> kept;
+    for (const std::string& k : keep) kept.push_back(&Column(data, k));
+
+    const std::vector<std::string> names = scorer.OutputNames();
+    bool first = true;
+    for (const std::string& k : keep) {
+        out << (first ? "" : ",") << CsvField(k);
+        first = false;
+    }
+    for (const std::string& n : names) {
+        out << (first ? "" : ",") << CsvField(n);
+        first = false;
+    }
+    out << "\n";
+
+    const bool multinomial = model.fKind == PmmlModel::kMultinomial;
+    const std::size_t nc = model.fvCategories.size();
+    std::vector<double> record(np, 0.0), scores(scorer.NOutputs());
+    std::string line;
+    char number[32];
+    const auto records = data.fpStore->MakeIterator();
+    records->NewPass();
+    std::size_t row = 0;
+    while (records->HasMore()) {
+        if (interrupt != nullptr && (++row & 4095) == 0 && interrupt->load())
+            throw HostError(HostError::kInterrupted, "interrupted");
+        const MCCommon_850::Record* r = records->Next();
+        if (r == nullptr)
+            throw HostError(HostError::kData, "the records could not be read back (failure " +
+                                                  std::to_string(records->GetFailReason()) + ")");
+        for (std::size_t i = 0; i < np; ++i) {
+            if (!used[i]) continue;
+            const double v = (*r)[position[i]];
+            if (!model.fvPredictors[i].fbFactor || std::isnan(v)) {
+                record[i] = v;
+                continue;
+            }
+            const auto code = static_cast<std::size_t>(v);
+            record[i] = categoryOf[i][code];
+            if (record[i] < 0.0) ++unseen[i][code];
+        }
+        line.clear();
+        first = true;
+        for (const CodedColumn* c : kept) {
+            if (!first) line += ',';
+            first = false;
+            const double v = (*r)[c->fPosition];
+            if (std::isnan(v)) continue;
+            line += c->IsText() || c->fPlan.fbText
+                        ? CsvField(c->fTexts.GetTexts()[static_cast<std::size_t>(v)])
+                        : NumberText(v);
+        }
+        const bool scored = scorer.Score(record.data(), scores.data());
+        for (std::size_t k = 0; k < scores.size(); ++k) {
+            if (!first) line += ',';
+            first = false;
+            if (!scored) continue;
+            if (multinomial && k == nc) {
+                line += CsvField(model.fvCategories[static_cast<std::size_t>(scores[k])]);
+                continue;
+            }
+            if (std::isnan(scores[k])) continue;
+            std::snprintf(number, sizeof number, "%.17g", scores[k]);
+            line += number;
+        }
+        line += '\n';
+        out << line;
+    }
+    std::vector<UnseenCategory> said;
+    for (std::size_t i = 0; i < np; ++i)
+        for (std::size_t code = 0; code < unseen[i].size(); ++code)
+            if (unseen[i][code] > 0)
+                said.push_back({model.fvPredictors[i].fName,
+                                Column(data, model.fvPredictors[i].fName).fTexts.GetTexts()[code],
+                                unseen[i][code]});
+    return said;
+}
+
+}  // namespace mchost

@@ -1,0 +1,269 @@
+// mcreg predict: a model written with --pmml scores its own data as the
+// fit's --predictions do, scores new records as R's predict() does (lm
+// with standard errors and both intervals, a multinomial model's
+// probabilities with delta-method standard errors; tools/reference/
+// predict.R), and refuses what it cannot score with the file, column or
+// category named.
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "golden.h"
+
+namespace {
+
+using namespace clitest;
+
+const std::string kExamples = MCREG_SOURCE_DIR "/examples/";
+
+using Table = std::vector<std::vector<std::string>>;
+
+std::size_t ColumnOf(const Table& t, const std::string& name) {
+    for (std::size_t c = 0; c < t[0].size(); ++c)
+        if (t[0][c] == name) return c;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+}
+
+bool Close(double got, double want, double relative) {
+    return std::fabs(got - want) <= relative * std::fabs(want);
+}
+
+// Fits with --pmml and --predictions, scores the same data with the
+// document and compares every record the fit scored.
+void RoundTrip(const std::string& command, const std::string& data,
+               const std::vector<std::string>& extra) {
+    SCOPED_TRACE(command + " " + data);
+    const TempFile pmml("", ".pmml"), fitted("", ".csv"), scored("", ".csv");
+    std::vector<std::string> args{command, "--data", data};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {"--pmml", pmml.path.string(), "--predictions", fitted.path.string()});
+    const Result fit = RunProgram(args);
+    ASSERT_EQ(fit.code, 0) << fit.err;
+    const Result r = RunProgram({"predict", "--model", pmml.path.string(), "--data", data,
+                                 "--output", scored.path.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const Table want = ReadCsv(Slurp(fitted.path)), got = ReadCsv(Slurp(scored.path));
+    ASSERT_EQ(got.size(), want.size());
+    std::vector<std::pair<std::size_t, std::size_t>> columns;  // (want, got)
+    if (command == "glm") {
+        columns.push_back({0, ColumnOf(got, "predicted")});
+    } else {
+        for (std::size_t c = 0; c + 1 < want[0].size(); ++c)
+            columns.push_back({c, ColumnOf(got, "P(" + want[0][c].substr(2) + ")")});
+    }
+    std::size_t compared = 0;
+    for (std::size_t i = 1; i < want.size(); ++i) {
+        if (want[i][0].empty()) continue;  // a record the fit left out
+        for (const auto& [w, g] : columns) {
+            ASSERT_FALSE(got[i][g].empty()) << "row " << i;
+            const double a = std::stod(got[i][g]), b = std::stod(want[i][w]);
+            EXPECT_TRUE(Close(a, b, 1e-14)) << "row " << i << ": " << a << " vs " << b;
+        }
+        if (command == "logistic") {
+            EXPECT_EQ(got[i][ColumnOf(got, "predicted")], want[i].back()) << "row " << i;
+        }
+        ++compared;
+    }
+    EXPECT_GE(compared, 10u);
+}
+
+// The model of a command written as PMML.
+struct Model {
+    TempFile pmml{"", ".pmml"};
+    explicit Model(const std::vector<std::string>& fit) {
+        std::vector<std::string> args = fit;
+        args.insert(args.end(), {"--pmml", pmml.path.string()});
+        const Result r = RunProgram(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+    }
+    Result Predict(const std::string& data, const TempFile& out,
+                   const std::vector<std::string>& extra = {}) const {
+        std::vector<std::string> args{"predict", "--model",  pmml.path.string(), "--data",
+                                      data,      "--output", out.path.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunProgram(args);
+    }
+};
+
+}  // namespace
+
+TEST_F(Cli, PredictScoresTheFitsOwnDataAsTheFitDoes) {
+    const std::string main = kGolden + "cli_main.csv", logistic = kGolden + "cli_logistic.csv";
+    RoundTrip("glm", kExamples + "warpbreaks.csv",
+              {"--formula", "breaks ~ wool + tension + wool*tension"});
+    RoundTrip("glm", kExamples + "mtcars.csv",
+              {"--formula", "mpg ~ cyl + wt + cyl*wt + wt*wt", "--factors", "cyl"});
+    RoundTrip("glm", kExamples + "plantgrowth.csv",
+              {"--formula", "weight ~ group", "--no-intercept"});
+    RoundTrip("glm", main,
+              {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
+               "--regr-weight", "w"});
+    RoundTrip("glm", main, {"--formula", "y ~ A + C(A) + x + A*x + x*x + z"});
+    RoundTrip("glm", main, {"--formula", "y ~ A + x", "--vcov", "hc3"});
+    // x2 is 2 x + 1: aliased, its beta 0.
+    std::string csv = "y,g,x,x2\n";
+    for (int k = 0; k < 24; ++k)
+        csv += std::to_string((k * 7) % 13 + 0.5 * (k % 3)) + "," + "pqr"[k % 3] + "," +
+               std::to_string(k % 5) + "," + std::to_string(2 * (k % 5) + 1) + "\n";
+    const TempFile aliased(csv);
+    RoundTrip("glm", aliased.path.string(), {"--formula", "y ~ g + x + x2 + g*x"});
+    RoundTrip("logistic", logistic,
+              {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
+               "--freq-weight", "f"});
+    RoundTrip("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "last"});
+    RoundTrip("logistic", logistic, {"--formula", "z ~ A + x"});
+}
+
+TEST_F(Cli, PredictAgreesWithRsPredict) {
+    const golden::Csv lm = golden::ReadCsv("predict_lm.csv");
+    const std::map<std::string, std::vector<std::string>> fits = {
+        {"warpbreaks",
+         {"glm", "--data", kExamples + "warpbreaks.csv", "--formula",
+          "breaks ~ wool + tension + wool*tension"}},
+        {"mtcars",
+         {"glm", "--data", kExamples + "mtcars.csv", "--formula", "mpg ~ cyl + wt + cyl*wt + wt*wt",
+          "--factors", "cyl"}},
+        {"weighted",
+         {"glm", "--data", kExamples + "mtcars.csv", "--formula", "mpg ~ hp + wt", "--no-intercept",
+          "--regr-weight", "qsec"}}};
+    std::size_t checked = 0;
+    for (const auto& [name, fit] : fits) {
+        SCOPED_TRACE(name);
+        const Model model(fit);
+        const std::string data = kGolden + "predict_" + name + "_new.csv";
+        std::vector<std::size_t> rows;
+        for (std::size_t i = 0; i < lm.rows.size(); ++i)
+            if (lm.Text(i, "case") == name) rows.push_back(i);
+        const std::string level = lm.Text(rows.front(), "level");
+        for (const std::string interval : {"confidence", "prediction"}) {
+            const TempFile out("", ".csv");
+            const Result r =
+                model.Predict(data, out, {"--se", "--interval", interval, "--level", level});
+            ASSERT_EQ(r.code, 0) << r.err;
+            const Table got = ReadCsv(Slurp(out.path));
+            ASSERT_EQ(got.size(), rows.size() + 1);
+            ASSERT_EQ(got[0], (std::vector<std::string>{"predicted", "se", "lower", "upper"}));
+            const std::string prefix = interval == "confidence" ? "conf_" : "pred_";
+            for (std::size_t k = 0; k < rows.size(); ++k) {
+                const std::size_t i = rows[k];
+                const std::vector<std::pair<std::size_t, std::string>> pairs = {
+                    {0, "fit"}, {1, "se"}, {2, prefix + "lower"}, {3, prefix + "upper"}};
+                for (const auto& [c, column] : pairs) {
+                    EXPECT_TRUE(Close(std::stod(got[k + 1][c]), lm.Value(i, column), 1e-9))
+                        << interval << " row " << k << " " << column << ": " << got[k + 1][c]
+                        << " vs " << lm.Value(i, column);
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(checked, 2 * 4 * lm.rows.size());
+
+    const golden::Csv mn = golden::ReadCsv("predict_multinom.csv");
+    const Model model({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
+                       "y ~ A + B + x", "--factors", "B", "--freq-weight", "f"});
+    const TempFile out("", ".csv");
+    const Result r = model.Predict(kGolden + "predict_logistic_new.csv", out, {"--se"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const Table got = ReadCsv(Slurp(out.path));
+    ASSERT_EQ(got.size(), mn.rows.size() + 1);
+    for (const std::string category : {"apple", "banana", "cherry pie"})
+        for (std::size_t k = 0; k < mn.rows.size(); ++k) {
+            const double p = std::stod(got[k + 1][ColumnOf(got, "P(" + category + ")")]);
+            const double se = std::stod(got[k + 1][ColumnOf(got, "se P(" + category + ")")]);
+            EXPECT_TRUE(Close(p, mn.Value(k, "p_" + category), 1e-9))
+                << category << " row " << k << ": " << p;
+            EXPECT_TRUE(Close(se, mn.Value(k, "se_" + category), 1e-9))
+                << category << " row " << k << ": " << se;
+        }
+}
+
+TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
+    const Model model({"glm", "--data", kExamples + "warpbreaks.csv", "--formula",
+                       "breaks ~ wool + tension + wool*tension"});
+    const TempFile data(
+        "id,tension,wool,note\n1,L,A,\"a, b\"\n2,X,B,c\n3,M,,d\n4,X,A,e\n5,Z,B,f\n");
+    {
+        const TempFile out("", ".csv");
+        const Result r = model.Predict(data.path.string(), out, {"--keep", "note,id"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err,
+                  "mcreg: warning: column 'tension' has category 'X', which the model does not "
+                  "know, in 2 records: their scores are left empty\n"
+                  "mcreg: warning: column 'tension' has category 'Z', which the model does not "
+                  "know, in 1 record: their scores are left empty\n");
+        const Table got = ReadCsv(Slurp(out.path));
+        ASSERT_EQ(got.size(), 6u);
+        EXPECT_EQ(got[0], (std::vector<std::string>{"note", "id", "predicted"}));
+        // Wool A at tension L: the mean of its nine records in the data.
+        EXPECT_NEAR(std::stod(got[1][2]), 44.555555555555557, 1e-12);
+        EXPECT_EQ(got[1][0], "a, b");
+        for (std::size_t i = 2; i <= 5; ++i) EXPECT_EQ(got[i][2], "") << i;
+        EXPECT_EQ(got[4][1], "4");
+    }
+    {
+        const TempFile out("previous", ".csv");
+        const Result r = model.Predict(data.path.string(), out, {"--strict"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err,
+                  "mcreg: column 'tension' has category 'X', which the model does not know, in 2 "
+                  "records; column 'tension' has category 'Z', which the model does not know, in "
+                  "1 record (--strict)\n");
+        EXPECT_EQ(Slurp(out.path), "previous");
+    }
+    const TempFile out("", ".csv");
+    const TempFile noWool("breaks,tension\n1,L\n");
+    Result r = model.Predict(noWool.path.string(), out);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "mcreg: the model's factor 'wool' is not a column of the data\n");
+    r = model.Predict(data.path.string(), out, {"--keep", "nothing"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "mcreg: --keep names 'nothing', which is not a column of the data\n");
+    r = model.Predict(data.path.string(), data);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("--data"), std::string::npos) << r.err;
+    r = model.Predict(data.path.string(), out, {"--interval", "prediction", "--level", "1"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "mcreg: --level must lie strictly between 0 and 1\n");
+}
+
+TEST_F(Cli, PredictRefusesDocumentsItCannotScore) {
+    const TempFile data("x,g\n1,a\n");
+    const TempFile out("", ".csv");
+    const auto run = [&](const std::string& document) {
+        const TempFile model(document, ".pmml");
+        Result r = RunProgram({"predict", "--model", model.path.string(), "--data",
+                               data.path.string(), "--output", out.path.string()});
+        // The message names the document; the tests compare what follows.
+        const std::string name = model.path.string() + ": ";
+        const std::size_t at = r.err.find(name);
+        if (at != std::string::npos) r.err.erase(at, name.size());
+        return r;
+    };
+    Result r = run("x,g\n1,a\n");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: not well-formed XML at line 3, column 1: No document element found\n");
+    r = run("<PMML version=\"4.4\">\n<DataDictionary>\n</PMML>");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "mcreg: not well-formed XML at line 3, column 3: Start-end tags mismatch\n");
+    r = run(
+        "<PMML version=\"4.4\"><DataDictionary/><TreeModel functionName=\"regression\"/></PMML>");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err,
+              "mcreg: the document's model is a TreeModel; only a GeneralRegressionModel can be "
+              "scored\n");
+    r = run(R"(<PMML version="4.4"><DataDictionary/>
+<GeneralRegressionModel modelType="generalLinear"><MiningSchema><MiningField name="x"/>
+</MiningSchema></GeneralRegressionModel></PMML>)");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err,
+              "mcreg: the MiningSchema's field 'x' has no DataField in the DataDictionary\n");
+    r = RunProgram({"predict", "--model", "/nonexistent.pmml", "--data", data.path.string(),
+                    "--output", out.path.string()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "mcreg: cannot open the model /nonexistent.pmml\n");
+}
