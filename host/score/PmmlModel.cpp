@@ -285,6 +285,10 @@ void Reader::ReadBeta() {
             if (std::find(eq.begin(), eq.end(), t) == eq.end()) eq.push_back(t);
         }
         if (eq.empty()) Fail("the ParamMatrix has no PCell");
+        // A logit link models one category against the other.
+        if (fResult.fModelType == "generalizedLinear" && eq.size() != 1)
+            Fail("a generalizedLinear model with the logit link has one equation, not " +
+                 std::to_string(eq.size()) + " (target categories in its ParamMatrix)");
     }
     fResult.fvBeta.assign(eq.size(), std::vector<double>(np, 0.0));
     std::vector<std::vector<char>> seen(eq.size(), std::vector<char>(np, 0));

@@ -162,6 +162,15 @@ TEST(Score, LinearModelOfAFactorAndACovariateHasClosedFormScores) {
     EXPECT_NEAR(out[0], 1 - 0.5 + 0.125, 1e-15);
     EXPECT_NEAR(out[1], std::sqrt(0.01 * 3 - 2 * 0.002), 1e-15);
 
+    // The same model as a generalized linear one with the identity link.
+    const Scorer generalized(
+        ReadPmmlModel(Replace(kLinear, "modelType=\"generalLinear\"",
+                              "modelType=\"generalizedLinear\" linkFunction=\"identity\""),
+                      "m"),
+        ScoreOptions());
+    ASSERT_TRUE(generalized.Score(record, out));
+    EXPECT_NEAR(out[0], 0.625, 1e-15);
+
     // An unseen category and a missing value give no scores.
     EXPECT_EQ(confidence.Category(0, "d"), Scorer::kUnseen);
     EXPECT_EQ(confidence.Category(0, "A"), Scorer::kUnseen);
@@ -248,6 +257,24 @@ TEST(Score, MultinomialModelGivesSoftmaxAndDeltaMethodErrors) {
 
     options.fInterval = ScoreOptions::kConfidence;
     EXPECT_THROW(Scorer(model, options), HostError);
+    // A logit link: one equation, A against C, the DataField's B unused
+    // as a category of the scores.
+    std::string binary = Replace(kMultinomial, "modelType=\"multinomialLogistic\"",
+                                 "modelType=\"generalizedLinear\" linkFunction=\"logit\"");
+    EXPECT_EQ(Refusal(binary),
+              "m.pmml: a generalizedLinear model with the logit link has one equation, not 2 "
+              "(target categories in its ParamMatrix)");
+    for (const char* cell : {R"(<PCell targetCategory="B" parameterName="b0" beta="-0.5"/>)",
+                             R"(<PCell targetCategory="B" parameterName="b1" beta="2"/>)",
+                             R"(<PCovCell tRow="B" tCol="B" pRow="b0" pCol="b0" value="0.01"/>)",
+                             R"(<PCovCell tRow="B" tCol="B" pRow="b1" pCol="b1" value="0.01"/>)",
+                             R"(<PCovCell tRow="B" tCol="A" pRow="b1" pCol="b1" value="0.004"/>)"})
+        binary = Replace(binary, cell, "");
+    const Scorer logit(ReadPmmlModel(binary, "m"), ScoreOptions());
+    EXPECT_EQ(logit.OutputNames(), (std::vector<std::string>{"P(C)", "P(A)", "predicted"}));
+    ASSERT_TRUE(logit.Score(&one, out));
+    EXPECT_NEAR(out[1], 1 / (1 + std::exp(-1.5)), 1e-15);
+    EXPECT_EQ(out[2], 1.0);
 }
 
 TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {
@@ -283,6 +310,13 @@ TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {
                               "<LocalTransformations><DerivedField name=\"z\"/>"
                               "</LocalTransformations><ParameterList>")),
               "m.pmml: GeneralRegressionModel: LocalTransformations is not supported");
+    EXPECT_EQ(Refusal(Replace(kLinear, "<MiningField name=\"x\"/>",
+                              "<MiningField name=\"x\" missingValueReplacement=\"0\"/>")),
+              "m.pmml: MiningField 'x': missingValueReplacement is not supported");
+    EXPECT_EQ(Refusal(Replace(kLinear, "</MiningSchema>",
+                              "</MiningSchema><Targets><Target field=\"y\" rescaleFactor=\"2\"/>"
+                              "</Targets>")),
+              "m.pmml: Target rescaleFactor is not supported");
     EXPECT_EQ(Refusal(Replace(kLinear, "parameterName=\"p5\"/>", "parameterName=\"p9\"/>")),
               "m.pmml: PPCell names parameter 'p9', which the ParameterList lacks");
     EXPECT_EQ(Refusal(Replace(kLinear, "<PPCell value=\"2\" predictorName=\"x\"",
