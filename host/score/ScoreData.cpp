@@ -1,8 +1,8 @@
 #include "host/score/ScoreData.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
@@ -157,8 +157,11 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
                 continue;
             }
             if (std::isnan(scores[k])) continue;
-            std::snprintf(number, sizeof number, "%.17g", scores[k]);
-            line += number;
+            // The text of %.17g, which the fits' predictions write, at a
+            // fraction of printf's cost.
+            const std::to_chars_result text = std::to_chars(
+                number, number + sizeof number, scores[k], std::chars_format::general, 17);
+            line.append(number, text.ptr);
         }
         line += '\n';
         out << line;
