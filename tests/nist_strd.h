@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "golden.h"
+#include "support/golden.h"
 
 namespace nist {
 
@@ -65,7 +65,7 @@ struct DataSet {
 };
 
 // The set called name from tests/golden/nist-strd; a missing file fails the
-// test by name (golden.h).
+// test by name (support/golden.h).
 inline DataSet Load(const std::string& name) {
     DataSet d;
     d.name = name;

@@ -7,28 +7,17 @@
 #include <vector>
 
 #include "cli/cli_run.h"
-#include "golden.h"
+#include "support/golden.h"
 
 namespace {
 
 using namespace clitest;
 
-class CliLogistic : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!fs::exists(kProgram)) GTEST_SKIP() << "program not built: " << kProgram;
-    }
-};
+class CliLogistic : public Cli {};
 
-void ExpectClose(const json& got, const json& want, const std::string& what) {
-    if (want.is_null()) {
-        EXPECT_TRUE(got.is_null()) << what << ": " << got;
-        return;
-    }
-    ASSERT_TRUE(got.is_number()) << what << ": " << got;
-    const double g = got.get<double>(), w = want.get<double>();
-    EXPECT_NEAR(g, w, 1e-8 * std::fabs(w) + 1e-12) << what;
-}
+// The logistic fits are iterative: R's stop at its own convergence
+// criterion, so they agree to 1e-8 rather than 1e-9.
+constexpr support::Tolerance kIterated{1e-8, 1e-4};
 
 void ExpectMatches(const json& got, const json& want) {
     using V = std::vector<std::string>;
@@ -39,10 +28,11 @@ void ExpectMatches(const json& got, const json& want) {
     EXPECT_EQ(got["model"], "multinomial logistic");
     for (const char* key : {"dependent", "categories", "reference_category", "records"})
         EXPECT_EQ(got[key], want[key]) << key;
-    ExpectClose(got["total_frequency_weight"], want["total_frequency_weight"], "W");
+    ExpectJsonNumber(got["total_frequency_weight"], want["total_frequency_weight"], kIterated, "W");
     ASSERT_EQ(got["category_weights"].size(), want["category_weights"].size());
     for (std::size_t c = 0; c < want["category_weights"].size(); ++c)
-        ExpectClose(got["category_weights"][c], want["category_weights"][c], "weight");
+        ExpectJsonNumber(got["category_weights"][c], want["category_weights"][c], kIterated,
+                         "weight");
     EXPECT_EQ(got["warnings"], json::array());
 
     const json& gf = got["fit"];
@@ -51,7 +41,7 @@ void ExpectMatches(const json& got, const json& want) {
                            "loglik_final", "loglik_initial", "mcfadden", "nagelkerke", "sig"}));
     for (const char* key : {"loglik_initial", "loglik_final", "chi_square", "sig", "cox_snell",
                             "nagelkerke", "mcfadden"})
-        ExpectClose(gf[key], wf[key], key);
+        ExpectJsonNumber(gf[key], wf[key], kIterated, key);
     EXPECT_EQ(gf["df"], wf["df"]);
     EXPECT_EQ(gf["converged"], true);
 
@@ -66,7 +56,7 @@ void ExpectMatches(const json& got, const json& want) {
             EXPECT_EQ(gp[k][key], wp[k][key]) << key;
         for (const char* key :
              {"estimate", "std_error", "wald", "sig", "exp_b", "ci_lower", "ci_upper"})
-            ExpectClose(gp[k][key], wp[k][key], key);
+            ExpectJsonNumber(gp[k][key], wp[k][key], kIterated, key);
     }
 }
 

@@ -134,8 +134,8 @@ TEST_F(Cli, NumericMissingValueMarkersMatchEverySpellingOfTheirValue) {
         sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i];
     const double n = static_cast<double>(x.size());
     const double slope = (sxy - sx * sy / n) / (sxx - sx * sx / n);
-    ExpectNear(j["parameters"][1]["estimate"], json(slope), "slope");
-    ExpectNear(j["parameters"][0]["estimate"], json((sy - slope * sx) / n), "intercept");
+    ExpectJsonNumber(j["parameters"][1]["estimate"], json(slope), kR, "slope");
+    ExpectJsonNumber(j["parameters"][0]["estimate"], json((sy - slope * sx) / n), kR, "intercept");
 }
 
 TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
@@ -182,18 +182,18 @@ TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.err, "");
         const json j = json::parse(r.out);
-        ExpectNear(j["parameters"][0]["estimate"], want.intercept, "intercept");
-        ExpectNear(j["parameters"][1]["estimate"], want.slope, "slope");
+        ExpectJsonNumber(j["parameters"][0]["estimate"], want.intercept, kR, "intercept");
+        ExpectJsonNumber(j["parameters"][1]["estimate"], want.slope, kR, "slope");
         if (base.is_null()) base = j;
         for (const char* key : {"std_error", "t", "sig"})
-            ExpectNear(j["parameters"][1][key], base["parameters"][1][key], key);
-        ExpectNear(j["fit"]["r_square"], base["fit"]["r_square"], "r_square");
+            ExpectJsonNumber(j["parameters"][1][key], base["parameters"][1][key], kR, key);
+        ExpectJsonNumber(j["fit"]["r_square"], base["fit"]["r_square"], kR, "r_square");
     }
     // Weights of 1e300 times w: the weighted root mean square error is
     // 1e150 times w's.
     const json big =
         json::parse(Glm("weights.csv", "y ~ x", {"--regr-weight", "big", "--json"}).out);
-    ExpectNear(big["fit"]["rmse"], base["fit"]["rmse"].get<double>() * 1e150, "rmse");
+    ExpectJsonNumber(big["fit"]["rmse"], base["fit"]["rmse"].get<double>() * 1e150, kR, "rmse");
 
     Result r = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w"});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -322,13 +322,14 @@ TEST_F(Cli, JsonIsCompleteAndReproducible) {
         sxx += (x[i] - mean) * (x[i] - mean);
     }
     const double s2 = rss / 2;
-    ExpectNear(j["fit"]["residual_standard_error"], std::sqrt(s2), "residual standard error");
+    ExpectJsonNumber(j["fit"]["residual_standard_error"], std::sqrt(s2), kR,
+                     "residual standard error");
     EXPECT_EQ(j["covariance"]["parameters"], json::array({"P0000001", "P0000002"}));
     const json& m = j["covariance"]["matrix"];
-    ExpectNear(m[0][0], s2 * (0.25 + mean * mean / sxx), "var(intercept)");
-    ExpectNear(m[1][1], s2 / sxx, "var(slope)");
-    ExpectNear(m[0][1], -s2 * mean / sxx, "cov");
-    ExpectNear(m[1][0], -s2 * mean / sxx, "cov");
+    ExpectJsonNumber(m[0][0], s2 * (0.25 + mean * mean / sxx), kR, "var(intercept)");
+    ExpectJsonNumber(m[1][1], s2 / sxx, kR, "var(slope)");
+    ExpectJsonNumber(m[0][1], -s2 * mean / sxx, kR, "cov");
+    ExpectJsonNumber(m[1][0], -s2 * mean / sxx, kR, "cov");
 
     // A factor's categories in code order; the data's warnings; timings
     // only when asked.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/cli_run.h"
+#include "support/golden.h"
 
 namespace {
 
@@ -174,17 +175,17 @@ void CheckModel(const std::string& command, const std::string& data,
     EXPECT_EQ(dictionary, fields.size());
 
     const Scorer scorer(doc);
-    const auto rows = ReadCsv(Slurp(data));
-    const auto predicted = ReadCsv(Slurp(predictions.path));
-    ASSERT_EQ(predicted.size(), rows.size());
+    const golden::Csv rows = golden::ParseCsv(Slurp(data));
+    const golden::Csv predicted = golden::ParseCsv(Slurp(predictions.path));
+    ASSERT_EQ(predicted.rows.size(), rows.rows.size());
     const bool logistic = command == "logistic";
     std::size_t scored = 0;
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        const std::vector<std::string>& p = predicted[i];
+    for (std::size_t i = 0; i < rows.rows.size(); ++i) {
+        const std::vector<std::string>& p = predicted.rows[i];
         if (p.back().empty()) continue;  // a record the fit did not use
         std::map<std::string, std::string> in;
-        for (std::size_t c = 0; c < rows[0].size() && c < rows[i].size(); ++c)
-            in[rows[0][c]] = rows[i][c];
+        for (std::size_t c = 0; c < rows.header.size() && c < rows.rows[i].size(); ++c)
+            in[rows.header[c]] = rows.rows[i][c];
         const std::vector<double> s = scorer.Score(in);
         ++scored;
         if (!logistic) {
@@ -196,8 +197,8 @@ void CheckModel(const std::string& command, const std::string& data,
         order.push_back(scorer.Reference());
         for (std::size_t k = 0; k < order.size(); ++k) {
             std::size_t col = 0;
-            while (col < predicted[0].size() && predicted[0][col] != "p_" + order[k]) ++col;
-            ASSERT_LT(col, predicted[0].size()) << order[k];
+            while (col < predicted.header.size() && predicted.header[col] != "p_" + order[k]) ++col;
+            ASSERT_LT(col, predicted.header.size()) << order[k];
             EXPECT_NEAR(s[k], std::stod(p[col]), 1e-12) << "row " << i << " " << order[k];
         }
     }
@@ -268,15 +269,17 @@ TEST_F(Cli, ResultsDocumentListsEveryParameter) {
         ASSERT_LT(k, params.size());
         const json& want = params[k++];
         EXPECT_EQ(p.attribute("paramName").value(), want["name"].get<std::string>());
-        ExpectNear(json(p.attribute("estimate").as_double()), want["estimate"], "estimate");
+        ExpectJsonNumber(json(p.attribute("estimate").as_double()), want["estimate"], kR,
+                         "estimate");
         if (want["redundant"].get<bool>()) {
             EXPECT_STREQ(p.attribute("isRedundant").value(), "true");
             EXPECT_TRUE(p.attribute("stdError").empty());
             continue;
         }
-        ExpectNear(json(p.attribute("stdError").as_double()), want["std_error"], "se");
-        ExpectNear(json(p.attribute("sig").as_double()), want["sig"], "sig");
-        ExpectNear(json(p.attribute("confIntervalLower").as_double()), want["ci_lower"], "lower");
+        ExpectJsonNumber(json(p.attribute("stdError").as_double()), want["std_error"], kR, "se");
+        ExpectJsonNumber(json(p.attribute("sig").as_double()), want["sig"], kR, "sig");
+        ExpectJsonNumber(json(p.attribute("confIntervalLower").as_double()), want["ci_lower"], kR,
+                         "lower");
         EXPECT_TRUE(p.child("RegressionParameter")) << want["label"];
     }
     EXPECT_EQ(k, params.size());
@@ -296,10 +299,11 @@ TEST_F(Cli, ResultsDocumentOfALogisticModelListsEveryLogitsParameters) {
     for (pugi::xml_node p : root.children("ParameterStats")) {
         ASSERT_LT(k, params.size());
         const json& want = params[k++];
-        ExpectNear(json(p.attribute("estimate").as_double()), want["estimate"], "estimate");
+        ExpectJsonNumber(json(p.attribute("estimate").as_double()), want["estimate"], kR,
+                         "estimate");
         if (want["redundant"].get<bool>()) continue;
-        ExpectNear(json(p.attribute("stdError").as_double()), want["std_error"], "se");
-        ExpectNear(json(p.attribute("expEstimate").as_double()), want["exp_b"], "exp(B)");
+        ExpectJsonNumber(json(p.attribute("stdError").as_double()), want["std_error"], kR, "se");
+        ExpectJsonNumber(json(p.attribute("expEstimate").as_double()), want["exp_b"], kR, "exp(B)");
     }
     EXPECT_EQ(k, params.size());
 }

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "cli/cli_run.h"
-#include "golden.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 namespace {
 
@@ -18,17 +19,21 @@ using namespace clitest;
 
 const std::string kExamples = MCREG_SOURCE_DIR "/examples/";
 
+// The header first, then the records.
 using Table = std::vector<std::vector<std::string>>;
+
+Table ReadTable(const std::string& text) {
+    golden::Csv csv = golden::ParseCsv(text);
+    Table t{csv.header};
+    t.insert(t.end(), csv.rows.begin(), csv.rows.end());
+    return t;
+}
 
 std::size_t ColumnOf(const Table& t, const std::string& name) {
     for (std::size_t c = 0; c < t[0].size(); ++c)
         if (t[0][c] == name) return c;
     ADD_FAILURE() << "no column " << name;
     return 0;
-}
-
-bool Close(double got, double want, double relative) {
-    return std::fabs(got - want) <= relative * std::fabs(want);
 }
 
 // Fits with --pmml and --predictions, scores the same data with the
@@ -46,7 +51,7 @@ void RoundTrip(const std::string& command, const std::string& data,
                                  "--output", scored.path.string()});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    const Table want = ReadCsv(Slurp(fitted.path)), got = ReadCsv(Slurp(scored.path));
+    const Table want = ReadTable(Slurp(fitted.path)), got = ReadTable(Slurp(scored.path));
     ASSERT_EQ(got.size(), want.size());
     std::vector<std::pair<std::size_t, std::size_t>> columns;  // (want, got)
     if (command == "glm") {
@@ -61,7 +66,7 @@ void RoundTrip(const std::string& command, const std::string& data,
         for (const auto& [w, g] : columns) {
             ASSERT_FALSE(got[i][g].empty()) << "row " << i;
             const double a = std::stod(got[i][g]), b = std::stod(want[i][w]);
-            EXPECT_TRUE(Close(a, b, 1e-14)) << "row " << i << ": " << a << " vs " << b;
+            EXPECT_TRUE(support::Near(a, b, 1e-14)) << "row " << i << ": " << a << " vs " << b;
         }
         if (command == "logistic") {
             EXPECT_EQ(got[i][ColumnOf(got, "predicted")], want[i].back()) << "row " << i;
@@ -144,7 +149,7 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
             const Result r =
                 model.Predict(data, out, {"--se", "--interval", interval, "--level", level});
             ASSERT_EQ(r.code, 0) << r.err;
-            const Table got = ReadCsv(Slurp(out.path));
+            const Table got = ReadTable(Slurp(out.path));
             ASSERT_EQ(got.size(), rows.size() + 1);
             ASSERT_EQ(got[0], (std::vector<std::string>{"predicted", "se", "lower", "upper"}));
             const std::string prefix = interval == "confidence" ? "conf_" : "pred_";
@@ -153,7 +158,7 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
                 const std::vector<std::pair<std::size_t, std::string>> pairs = {
                     {0, "fit"}, {1, "se"}, {2, prefix + "lower"}, {3, prefix + "upper"}};
                 for (const auto& [c, column] : pairs) {
-                    EXPECT_TRUE(Close(std::stod(got[k + 1][c]), lm.Value(i, column), 1e-9))
+                    EXPECT_TRUE(support::Near(std::stod(got[k + 1][c]), lm.Value(i, column), 1e-9))
                         << interval << " row " << k << " " << column << ": " << got[k + 1][c]
                         << " vs " << lm.Value(i, column);
                     ++checked;
@@ -169,15 +174,15 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
     const TempFile out("", ".csv");
     const Result r = model.Predict(kGolden + "predict_logistic_new.csv", out, {"--se"});
     ASSERT_EQ(r.code, 0) << r.err;
-    const Table got = ReadCsv(Slurp(out.path));
+    const Table got = ReadTable(Slurp(out.path));
     ASSERT_EQ(got.size(), mn.rows.size() + 1);
     for (const std::string category : {"apple", "banana", "cherry pie"})
         for (std::size_t k = 0; k < mn.rows.size(); ++k) {
             const double p = std::stod(got[k + 1][ColumnOf(got, "P(" + category + ")")]);
             const double se = std::stod(got[k + 1][ColumnOf(got, "se P(" + category + ")")]);
-            EXPECT_TRUE(Close(p, mn.Value(k, "p_" + category), 1e-9))
+            EXPECT_TRUE(support::Near(p, mn.Value(k, "p_" + category), 1e-9))
                 << category << " row " << k << ": " << p;
-            EXPECT_TRUE(Close(se, mn.Value(k, "se_" + category), 1e-9))
+            EXPECT_TRUE(support::Near(se, mn.Value(k, "se_" + category), 1e-9))
                 << category << " row " << k << ": " << se;
         }
 }
@@ -196,7 +201,7 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                   "know, in 2 records: their scores are left empty\n"
                   "mcreg: warning: column 'tension' has category 'Z', which the model does not "
                   "know, in 1 record: their scores are left empty\n");
-        const Table got = ReadCsv(Slurp(out.path));
+        const Table got = ReadTable(Slurp(out.path));
         ASSERT_EQ(got.size(), 6u);
         EXPECT_EQ(got[0], (std::vector<std::string>{"note", "id", "predicted"}));
         // Wool A at tension L: the mean of its nine records in the data.

@@ -7,7 +7,7 @@
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
-#include "golden.h"
+#include "support/golden.h"
 
 using MCCommon_850::MCMV;
 using MCMath_850::MCDistFun;

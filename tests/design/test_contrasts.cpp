@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "design/MCContrasts.h"
-#include "golden.h"
+#include "support/golden.h"
 
 using MCCommon_850::MCStatus;
 using MCMath_850::MCContrasts;

@@ -10,7 +10,8 @@
 #include <string>
 
 #include "glm_fixture.h"
-#include "golden.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 using namespace glmtest;
 
@@ -44,11 +45,7 @@ const std::map<std::string, Golden>& Cases() {
     return cases;
 }
 
-// Relative error of got against want, measured against scale where want is
-// (close to) zero, e.g. a covariance of nearly uncorrelated parameters.
-double RelErr(double got, double want, double scale) {
-    return std::fabs(got - want) / std::max(std::fabs(want), scale);
-}
+using support::RelErr;
 
 // Fits the case and compares everything; returns the worst relative error.
 double CheckCase(const std::string& name, const Model& m) {

@@ -10,8 +10,8 @@
 
 #include "companion/MCStatusCodes.h"
 #include "glm/glm_fixture.h"
-#include "golden.h"
 #include "hypothesis/MCModelEffectTest.h"
+#include "support/golden.h"
 
 using namespace glmtest;
 using namespace MCMath_850;

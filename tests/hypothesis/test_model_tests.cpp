@@ -12,10 +12,11 @@
 #include <string>
 
 #include "glm/glm_fixture.h"
-#include "golden.h"
 #include "hypothesis/MCModelTests.h"
 #include "hypothesis/MCSatterthwaite.h"
 #include "link/IMCLinkFunc.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 using namespace glmtest;
 using namespace MCMath_850;
@@ -55,14 +56,13 @@ MCRectMatrix Matrix(const std::vector<double>& v, int cols) {
 
 double worst = 0;  // largest relative error against R over all checks
 
-void Near(double got, double want, const std::string& what) {
+void ExpectR(double got, double want, const std::string& what) {
     if (golden::IsNA(want)) {  // R has no value: the library reports missing
         EXPECT_TRUE(MCMV::IsMissing(got)) << what << " = " << got;
         return;
     }
-    const double e = std::fabs(got - want) / std::max(std::fabs(want), 1e-300);
-    worst = std::max(worst, e);
-    EXPECT_LE(e, 1e-9) << what << ": got " << got << " want " << want;
+    worst = std::max(worst, support::RelErr(got, want));
+    EXPECT_TRUE(support::Near(got, want, 1e-9)) << what;
 }
 
 struct Fixture {
@@ -110,43 +110,43 @@ TEST(LMatrixTests, OverallAndRowTestsMatchR) {
             EXPECT_EQ(all.GetDF2(), Data().errorDF);
             EXPECT_EQ(all.GetNNonRedunRows(), m);
             EXPECT_EQ(all.IsUsedInOverallTest(), rank == rows);
-            Near(all.GetWald(), g.at("F")[0], "F");
-            Near(all.GetSig(), g.at("F")[1], "F sig");
+            ExpectR(all.GetWald(), g.at("F")[0], "F");
+            ExpectR(all.GetSig(), g.at("F")[1], "F sig");
             const auto& adj = g.at(method == MCConst::PADJ_BONFERRONI ? "bonferroni" : "holm");
             double smallest = 1;
             for (int r = 0; r < rows; ++r) {
                 const std::string row = " row " + std::to_string(r);
-                Near(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate" + row);
-                Near(ind[r].GetStandardError(), g.at("se")[r], "se" + row);
+                ExpectR(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate" + row);
+                ExpectR(ind[r].GetStandardError(), g.at("se")[r], "se" + row);
                 EXPECT_EQ(ind[r].IsUsedInOverallTest(), r < rank)
                     << row;  // leading rows independent
-                Near(ind[r].GetWald(), g.at("t")[r], "t" + row);
-                Near(ind[r].GetSig(), g.at("pt")[r], "p" + row);
-                Near(ind[r].GetAdjSig(), adj[r], "adjusted p" + row);
+                ExpectR(ind[r].GetWald(), g.at("t")[r], "t" + row);
+                ExpectR(ind[r].GetSig(), g.at("pt")[r], "p" + row);
+                ExpectR(ind[r].GetAdjSig(), adj[r], "adjusted p" + row);
                 if (adj[r] >= 0) smallest = std::min(smallest, adj[r]);
                 // A multiple of row i (under Holm) gets row i's interval, as
                 // wide in units of its own standard error.
                 const int i = codes[r];
                 if (i >= 0 && method == MCConst::PADJ_SEQ_BONFERRONI)
-                    Near((ind[r].GetUpperConfidenceInterval() -
-                          ind[r].GetLowerConfidenceInterval()) /
-                             ind[r].GetStandardError(),
-                         (ind[i].GetUpperConfidenceInterval() -
-                          ind[i].GetLowerConfidenceInterval()) /
-                             ind[i].GetStandardError(),
-                         "duplicate's interval" + row);
+                    ExpectR((ind[r].GetUpperConfidenceInterval() -
+                             ind[r].GetLowerConfidenceInterval()) /
+                                ind[r].GetStandardError(),
+                            (ind[i].GetUpperConfidenceInterval() -
+                             ind[i].GetLowerConfidenceInterval()) /
+                                ind[i].GetStandardError(),
+                            "duplicate's interval" + row);
             }
-            Near(all.GetAdjSig(), smallest, "overall adjusted p");
+            ExpectR(all.GetAdjSig(), smallest, "overall adjusted p");
         }
         t.SetTestType(MCConst::TEST_CHISQUARE);
         t.SetPAdjustment(MCConst::PADJ_LSD);
         ASSERT_TRUE(t.ComputeOvAndIndTests(L, K, ind, all, 0).IsOK());
-        Near(all.GetWald(), g.at("chisq")[0], "chi-square");
-        Near(all.GetSig(), g.at("chisq")[1], "chi-square sig");
+        ExpectR(all.GetWald(), g.at("chisq")[0], "chi-square");
+        ExpectR(all.GetSig(), g.at("chisq")[1], "chi-square sig");
         EXPECT_TRUE(MCMV::IsMissing(all.GetDF2()));
         for (int r = 0; r < rows; ++r) {
-            Near(ind[r].GetWald(), g.at("chi")[r], "row chi-square");
-            Near(ind[r].GetSig(), g.at("pchi")[r], "row chi-square sig");
+            ExpectR(ind[r].GetWald(), g.at("chi")[r], "row chi-square");
+            ExpectR(ind[r].GetSig(), g.at("pchi")[r], "row chi-square sig");
         }
 
         // Intervals of single rows, unadjusted and Bonferroni over m rows.
@@ -157,20 +157,20 @@ TEST(LMatrixTests, OverallAndRowTestsMatchR) {
             for (int r = 0; r < rows; ++r) {
                 MCTestStats one;
                 ASSERT_TRUE(t.ComputeIndivTest(L, r, K[r], m, one, true));
-                Near(one.GetLowerConfidenceInterval(), ci[2 * r], "lower");
-                Near(one.GetUpperConfidenceInterval(), ci[2 * r + 1], "upper");
+                ExpectR(one.GetLowerConfidenceInterval(), ci[2 * r], "lower");
+                ExpectR(one.GetUpperConfidenceInterval(), ci[2 * r + 1], "upper");
             }
         }
         // Without K the stand-alone overall test agrees with the combined one.
         if (std::all_of(K.begin(), K.end(), [](double k) { return k == 0; })) {
             t.SetPAdjustment(MCConst::PADJ_BONFERRONI);
             ASSERT_TRUE(t.ComputeOverallTest(L, all).IsOK());
-            Near(all.GetWald(), g.at("F")[0], "stand-alone F");
+            ExpectR(all.GetWald(), g.at("F")[0], "stand-alone F");
             double smallest = 1;
             for (int r = 0; r < rows; ++r)
                 if (codes[r] == -1 && g.at("se")[r] > 0)
                     smallest = std::min(smallest, g.at("bonferroni")[r]);
-            Near(all.GetAdjSig(), smallest, "stand-alone adjusted p");
+            ExpectR(all.GetAdjSig(), smallest, "stand-alone adjusted p");
         }
     }
     std::printf("[ lmatrix  ] worst relative error against R %.2g\n", worst);
@@ -190,18 +190,18 @@ TEST(LMatrixTests, ResponseScaleByDeltaMethodMatchesR) {
     t.SetTestType(MCConst::TEST_WALD_F);
     t.SetPAdjustment(MCConst::PADJ_BONFERRONI);
     ASSERT_TRUE(t.ComputeOriginalOvAndIndTests(M, b, L, ind, all, 2).IsOK());
-    Near(all.GetWald(), g.at("F")[0], "F");
-    Near(all.GetSig(), g.at("F")[1], "F sig");
+    ExpectR(all.GetWald(), g.at("F")[0], "F");
+    ExpectR(all.GetSig(), g.at("F")[1], "F sig");
     for (int r = 0; r < 2; ++r) {
-        Near(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate");
-        Near(ind[r].GetStandardError(), g.at("se")[r], "se");
-        Near(ind[r].GetSig(), g.at("pt")[r], "p");
-        Near(ind[r].GetLowerConfidenceInterval(), g.at("bonfci")[2 * r], "lower");
-        Near(ind[r].GetUpperConfidenceInterval(), g.at("bonfci")[2 * r + 1], "upper");
+        ExpectR(ind[r].GetContrastEstimate(), g.at("estimate")[r], "estimate");
+        ExpectR(ind[r].GetStandardError(), g.at("se")[r], "se");
+        ExpectR(ind[r].GetSig(), g.at("pt")[r], "p");
+        ExpectR(ind[r].GetLowerConfidenceInterval(), g.at("bonfci")[2 * r], "lower");
+        ExpectR(ind[r].GetUpperConfidenceInterval(), g.at("bonfci")[2 * r + 1], "upper");
     }
     t.SetTestType(MCConst::TEST_CHISQUARE);
     ASSERT_TRUE(t.ComputeOriginalOverallTest(M, b, L, all).IsOK());
-    Near(all.GetWald(), g.at("chisq")[0], "chi-square");
+    ExpectR(all.GetWald(), g.at("chisq")[0], "chi-square");
     EXPECT_EQ(all.GetDF(), g.at("rank")[0]);
 
     // b of the wrong length, L not over the cells: 322 with both counts.
@@ -247,7 +247,7 @@ TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
     ASSERT_EQ(stats.GetNTests(), 4);
     EXPECT_TRUE(MCMV::IsMissing(stats.GetTestStats(0)->GetSig()));
     EXPECT_EQ(*stats.GetStatus(1), prior);
-    Near(stats.GetTestStats(2)->GetWald(), Data().cases.at("effectA").at("F")[0], "effect F");
+    ExpectR(stats.GetTestStats(2)->GetWald(), Data().cases.at("effectA").at("F")[0], "effect F");
     EXPECT_EQ(stats.GetLMatrix(2)->GetNRows(), 2);
     EXPECT_EQ(stats.GetTestStats(4), nullptr);
     EXPECT_EQ(stats.GetRowIndices(0), nullptr);
@@ -274,8 +274,8 @@ TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
     EXPECT_EQ(all.GetNNonRedunRows(), 4);
     const Case& more = Data().cases.at("effectA_more");
     for (int r = 0; r < 2; ++r)
-        Near(ind[r].GetAdjSig(), more.at("bonferroni4")[r],
-             "multiplicity 4, row " + std::to_string(r));
+        ExpectR(ind[r].GetAdjSig(), more.at("bonferroni4")[r],
+                "multiplicity 4, row " + std::to_string(r));
     t.SetDF(1);
     ASSERT_TRUE(t.ComputeOvAndIndTests(A, {}, ind, all, 0).IsOK());
     EXPECT_EQ(all.GetDF(), 2);
@@ -293,8 +293,8 @@ TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
     t.SetPAdjustment(MCConst::PADJ_LSD);
     ASSERT_TRUE(t.ComputeOverallTest(A, all).IsOK());
     EXPECT_EQ(all.GetDF2(), 7);
-    Near(all.GetWald(), more.at("F7")[0], "Satterthwaite F");
-    Near(all.GetSig(), more.at("F7")[1], "Satterthwaite F sig");
+    ExpectR(all.GetWald(), more.at("F7")[0], "Satterthwaite F");
+    ExpectR(all.GetSig(), more.at("F7")[1], "Satterthwaite F sig");
     ASSERT_TRUE(t.ComputeIndivTest(A, 0, 0.0, 1, one, false));
     EXPECT_TRUE(MCMV::IsMissing(one.GetDF2()) && MCMV::IsMissing(one.GetSig()));
 }

@@ -7,9 +7,10 @@
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
-#include "golden.h"
 #include "hypothesis/MCPAdjust.h"
 #include "hypothesis/MCTestStats.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 using namespace MCMath_850;
 using MCCommon_850::MCMV;
@@ -44,7 +45,7 @@ void ExpectSame(double expected, double actual, const std::string& where) {
     if (MCMV::IsMissing(expected)) {
         EXPECT_TRUE(MCMV::IsMissing(actual)) << where;
     } else {
-        EXPECT_NEAR(actual, expected, 1e-15 * std::max(1.0, expected)) << where;
+        EXPECT_TRUE(support::Near(actual, expected, 1e-15, 1)) << where;
     }
 }
 

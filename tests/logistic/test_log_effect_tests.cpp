@@ -5,10 +5,10 @@
 #include <map>
 #include <string>
 
-#include "golden.h"
 #include "hypothesis/MCModelEffectTest.h"
 #include "hypothesis/MCModelTests.h"
 #include "logistic_fixture.h"
+#include "support/golden.h"
 
 using namespace logtest;
 using namespace MCMath_850;

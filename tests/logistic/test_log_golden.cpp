@@ -8,8 +8,9 @@
 #include <map>
 #include <string>
 
-#include "golden.h"
 #include "logistic_fixture.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 using namespace logtest;
 
@@ -86,9 +87,7 @@ Model ModelOf(const std::string& name) {
     return m;
 }
 
-double RelErr(double got, double want, double scale) {
-    return std::fabs(got - want) / std::max(std::fabs(want), scale);
-}
+using support::RelErr;
 
 void ExpectMatchesR(const std::string& name, bool patterns) {
     SCOPED_TRACE(name + (patterns ? " (patterns)" : " (records)"));

@@ -8,9 +8,10 @@
 #include <cmath>
 #include <memory>
 
-#include "golden.h"
 #include "logistic_fixture.h"
 #include "marginals/MCMarginals.h"
+#include "support/golden.h"
+#include "support/numeric.h"
 
 using namespace logtest;
 using namespace MCMath_850;
@@ -18,10 +19,6 @@ using namespace MCMath_850;
 namespace {
 
 const int kA = 1, kX = 3;
-
-void Near(double got, double want, const std::string& what) {
-    EXPECT_NEAR(got, want, 1e-8 * std::max(1.0, std::fabs(want))) << what;
-}
 
 MCEmmeansSpec Spec(MCConst::MCEmmScaleType scale) {
     MCEmmeansSpec s;
@@ -56,7 +53,7 @@ TEST(LogisticMarginals, MeansOnBothScalesAndPairsMatchEmmeans) {
         EXPECT_TRUE(design.AddRegrParameter(p));
     MCCancelInfo cancel;
     const double xmean = f.stats->GetMeanValues().at(0);
-    Near(xmean, g.Scalar("emm_x1_mean"), "x1 mean");
+    EXPECT_TRUE(support::Near(xmean, g.Scalar("emm_x1_mean"), 1e-8, 1)) << "x1 mean";
     MCMarginals means(
         settings, {Spec(MCConst::EMM_SCALE_TRANSFORMED), Spec(MCConst::EMM_SCALE_ORIGINAL)}, design,
         f.stats->GetParamEstimates(), cancel, {xmean}, nullptr, MCConst::LINK_LOGIT, 0.0);
@@ -75,10 +72,13 @@ TEST(LogisticMarginals, MeansOnBothScalesAndPairsMatchEmmeans) {
         const std::string n = scales[s];
         for (std::size_t r = 0; r < 4; ++r) {
             const std::string i = " " + std::to_string(r);
-            Near(st[r].GetMean(), g.At(n)[r], n + i);
-            Near(st[r].GetStandardError(), g.At(n + "_se")[r], n + "_se" + i);
-            Near(st[r].GetLower(), g.At(n + "_lo")[r], n + "_lo" + i);
-            Near(st[r].GetUpper(), g.At(n + "_hi")[r], n + "_hi" + i);
+            EXPECT_TRUE(support::Near(st[r].GetMean(), g.At(n)[r], 1e-8, 1)) << n + i;
+            EXPECT_TRUE(support::Near(st[r].GetStandardError(), g.At(n + "_se")[r], 1e-8, 1))
+                << n + "_se" + i;
+            EXPECT_TRUE(support::Near(st[r].GetLower(), g.At(n + "_lo")[r], 1e-8, 1))
+                << n + "_lo" + i;
+            EXPECT_TRUE(support::Near(st[r].GetUpper(), g.At(n + "_hi")[r], 1e-8, 1))
+                << n + "_hi" + i;
         }
     }
 
@@ -92,8 +92,14 @@ TEST(LogisticMarginals, MeansOnBothScalesAndPairsMatchEmmeans) {
         MCEmmeansStats e;
         ASSERT_TRUE(means.GetPairwiseEmmeansTests(0, 0, ours[r], fixed, compared, e).IsOK());
         const std::string i = " " + std::to_string(r);
-        Near(e.GetMean(), g.At("emm_pairs")[static_cast<std::size_t>(r)], "pair" + i);
-        Near(e.GetStandardError(), g.At("emm_pairs_se")[static_cast<std::size_t>(r)], "se" + i);
-        Near(e.GetSignificance(), g.At("emm_pairs_p")[static_cast<std::size_t>(r)], "p" + i);
+        EXPECT_TRUE(
+            support::Near(e.GetMean(), g.At("emm_pairs")[static_cast<std::size_t>(r)], 1e-8, 1))
+            << "pair" + i;
+        EXPECT_TRUE(support::Near(e.GetStandardError(),
+                                  g.At("emm_pairs_se")[static_cast<std::size_t>(r)], 1e-8, 1))
+            << "se" + i;
+        EXPECT_TRUE(support::Near(e.GetSignificance(),
+                                  g.At("emm_pairs_p")[static_cast<std::size_t>(r)], 1e-8, 1))
+            << "p" + i;
     }
 }

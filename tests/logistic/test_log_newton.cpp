@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <string>
 
-#include "golden.h"
 #include "logistic_fixture.h"
+#include "support/golden.h"
 
 using namespace logtest;
 

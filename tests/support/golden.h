@@ -8,7 +8,8 @@
 //    the unnamed case ""), and "data rows cols" followed by rows x cols
 //    numbers, the records;
 //  - named values (ReadValues): lines "name value";
-//  - CSV with a header line (ReadCsv).
+//  - CSV with a header line (ReadCsv; ParseCsv reads any CSV text, the
+//    program's output files too).
 //
 // R's NA (a value that does not exist) reads as kNA, which IsNA tells from
 // every number: no number, -1 included, stands for a missing value.
@@ -16,6 +17,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -148,7 +150,9 @@ inline std::map<std::string, double> ReadValues(const std::string& file) {
     return values;
 }
 
-// A CSV file with a header line; fields are not quoted.
+// A CSV text with a header line (RFC 4180): quoted fields may hold commas,
+// doubled quotes and line ends; a UTF-8 byte-order mark is skipped; LF,
+// CRLF and a lone CR end a record; blank lines are skipped.
 struct Csv {
     std::vector<std::string> header;
     std::vector<std::vector<std::string>> rows;
@@ -157,7 +161,7 @@ struct Csv {
     int Column(const std::string& name) const {
         for (std::size_t i = 0; i < header.size(); ++i)
             if (header[i] == name) return static_cast<int>(i);
-        ADD_FAILURE() << "golden CSV has no column '" << name << "'";
+        ADD_FAILURE() << "CSV has no column '" << name << "'";
         return -1;
     }
     const std::string& Text(std::size_t row, const std::string& column) const {
@@ -172,23 +176,62 @@ struct Csv {
     }
 };
 
-inline Csv ReadCsv(const std::string& file) {
-    Csv csv;
-    std::ifstream in;
-    if (!Open(file, in)) return csv;
-    auto split = [](const std::string& line) {
-        std::vector<std::string> fields;
-        std::stringstream s(line);
-        std::string f;
-        while (std::getline(s, f, ',')) fields.push_back(f);
-        if (!line.empty() && line.back() == ',') fields.emplace_back();
-        return fields;
+inline Csv ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false, started = false;  // started: the record has a character
+    auto endRecord = [&] {
+        if (started) {
+            record.push_back(field);
+            records.push_back(record);
+        }
+        record.clear();
+        field.clear();
+        started = false;
     };
-    std::string line;
-    if (std::getline(in, line)) csv.header = split(line);
-    while (std::getline(in, line))
-        if (!line.empty()) csv.rows.push_back(split(line));
+    std::size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c != '"') {
+                field += c;
+            } else if (i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else {
+                quoted = false;
+            }
+            continue;
+        }
+        if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            endRecord();
+            continue;
+        }
+        started = true;
+        if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (quoted) ADD_FAILURE() << "CSV ends inside a quoted field";
+    endRecord();
+    Csv csv;
+    if (records.empty()) return csv;
+    csv.header = std::move(records.front());
+    csv.rows.assign(std::make_move_iterator(records.begin() + 1),
+                    std::make_move_iterator(records.end()));
     return csv;
+}
+
+// A golden CSV file.
+inline Csv ReadCsv(const std::string& file) {
+    return ParseCsv(Text(file));
 }
 
 }  // namespace golden

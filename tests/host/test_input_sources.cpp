@@ -1,0 +1,214 @@
+// The bytes under the CSV reader: what a file's first bytes say it is,
+// UTF-16 read as UTF-8, gzip read decompressed, and the delimiter a header
+// line shows. Expected bytes are the UTF-8 and UTF-16 encodings worked out
+// by hand from the code points.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "coded_dump.h"
+#include "host/base/HostError.h"
+#include "host/input/ByteSource.h"
+#include "host/input/CsvReader.h"
+#include "host/input/InputFormat.h"
+#include "host/input/Utf16Source.h"
+
+using namespace mchost;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+InputFormat Sniff(const std::string& head, bool text = true) {
+    return SniffInput(reinterpret_cast<const unsigned char*>(head.data()), head.size(), "'f'",
+                      text);
+}
+
+// The message of the refusal, "" when the bytes are taken.
+std::string Refusal(const std::string& head, bool text = true) {
+    try {
+        Sniff(head, text);
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.GetKind(), HostError::kData);
+        return e.what();
+    }
+    return "";
+}
+
+bool Contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+// Everything a source gives, read chunk bytes at a time.
+std::string ReadAll(ByteSource& s, std::size_t chunk) {
+    std::string out;
+    std::vector<char> buf(chunk);
+    while (const std::size_t n = s.Read(buf.data(), chunk)) out.append(buf.data(), n);
+    return out;
+}
+
+// Code units as little- or big-endian bytes.
+std::string Utf16(const std::vector<unsigned>& units, bool bigEndian) {
+    std::string out;
+    for (unsigned u : units) {
+        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+        out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+}
+
+std::string Decode(const std::string& bytes, bool bigEndian, std::size_t chunk) {
+    Utf16Source s(std::make_unique<StringSource>(bytes, "in.csv"), bigEndian);
+    return ReadAll(s, chunk);
+}
+
+// A scratch file that removes itself.
+struct TempFile {
+    fs::path path;
+    explicit TempFile(const std::string& ext) {
+        static int serial = 0;
+        path = fs::temp_directory_path() /
+               ("mcreg_input_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ext);
+    }
+    ~TempFile() { fs::remove(path); }
+};
+
+}  // namespace
+
+TEST(InputFormat, SignaturesAndTextEncodingsAreToldByTheFirstBytes) {
+    EXPECT_EQ(Sniff("y,x\n1,2"), InputFormat::kPlain);
+    EXPECT_EQ(Sniff(""), InputFormat::kPlain);
+    EXPECT_EQ(Sniff("\xEF\xBB\xBFy,x"), InputFormat::kPlain);  // UTF-8's mark is plain text
+    EXPECT_EQ(Sniff("\x1F\x8B\x08\x00"), InputFormat::kGzip);
+    EXPECT_EQ(Sniff("\xFF\xFEy\0"), InputFormat::kUtf16LE);
+    EXPECT_EQ(Sniff("\xFE\xFF\0y"), InputFormat::kUtf16BE);
+    // Without a mark: a zero byte beside each of the first two characters.
+    EXPECT_EQ(Sniff(std::string("y\0,\0", 4)), InputFormat::kUtf16LE);
+    EXPECT_EQ(Sniff(std::string("\0y\0,", 4)), InputFormat::kUtf16BE);
+    EXPECT_EQ(Sniff(std::string("y\0", 2)), InputFormat::kPlain);  // too short to tell
+
+    // What the reader cannot read is refused by name, with what to do.
+    EXPECT_TRUE(Contains(Refusal("BZh91AY"), "'f' is a bzip2-compressed file: decompress it"));
+    EXPECT_TRUE(Contains(Refusal(std::string("\xFD"
+                                             "7zXZ\0",
+                                             6)),
+                         "xz-compressed"));
+    EXPECT_TRUE(Contains(Refusal("\x28\xB5\x2F\xFD"), "zstd-compressed"));
+    EXPECT_TRUE(Contains(Refusal("PK\x03\x04"), "a zip archive"));
+    EXPECT_TRUE(Contains(Refusal("7z\xBC\xAF\x27\x1C"), "7-Zip"));
+    EXPECT_TRUE(Contains(Refusal("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), "Excel (.xls)"));
+    EXPECT_TRUE(Contains(Refusal(std::string("\xFF\xFE\0\0", 4)), "is in UTF-32"));
+    EXPECT_TRUE(Contains(Refusal(std::string("\0\0\xFE\xFF", 4)), "is in UTF-32"));
+    // A binary record file may start with any bytes: a short signature and
+    // the text encodings are no sign there; a long signature still is.
+    EXPECT_EQ(Refusal("BZh91AY", false), "");
+    EXPECT_EQ(Sniff("\xFF\xFEy\0", false), InputFormat::kPlain);
+    EXPECT_TRUE(Contains(Refusal("PK\x03\x04", false), "zip archive"));
+    EXPECT_EQ(Sniff("\x1F\x8B\x08\x00", false), InputFormat::kGzip);
+}
+
+TEST(Utf16Source, DecodesPairsAndReplacesWhatIsBroken) {
+    // "y,é\n" then U+4E2D and U+1F600 (the pair D83D DE00), after the mark.
+    const std::vector<unsigned> units = {0xFEFF, 'y', ',', 0xE9, '\n', 0x4E2D, 0xD83D, 0xDE00};
+    const std::string want = "y,\xC3\xA9\n\xE4\xB8\xAD\xF0\x9F\x98\x80";
+    for (bool be : {false, true})
+        for (std::size_t chunk : {1, 2, 3, 7, 4096})
+            EXPECT_EQ(Decode(Utf16(units, be), be, chunk), want) << be << " " << chunk;
+    // Without the mark the text is the same.
+    EXPECT_EQ(Decode(Utf16({'a', 0x00FF}, false), false, 64), "a\xC3\xBF");
+    // A lone high or low surrogate and a last half unit read as U+FFFD.
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(Decode(Utf16({'a', 0xD83D, 'b'}, false), false, 64), "a" + fffd + "b");
+    EXPECT_EQ(Decode(Utf16({'a', 0xDE00, 'b'}, true), true, 64), "a" + fffd + "b");
+    EXPECT_EQ(Decode(Utf16({'a', 0xD83D}, false), false, 64), "a" + fffd);
+    EXPECT_EQ(Decode(Utf16({'a'}, false) + "b", false, 64), "a" + fffd);
+    // The largest code point, U+10FFFF (DBFF DFFF), in four bytes.
+    EXPECT_EQ(Decode(Utf16({0xDBFF, 0xDFFF}, false), false, 64), "\xF4\x8F\xBF\xBF");
+
+    // Read again from the start; named with its encoding.
+    Utf16Source s(std::make_unique<StringSource>(Utf16(units, false), "in.csv"), false);
+    EXPECT_EQ(s.Name(), "in.csv (UTF-16)");
+    EXPECT_EQ(ReadAll(s, 5), want);
+    ASSERT_TRUE(s.Rewind());
+    EXPECT_EQ(ReadAll(s, 4096), want);
+}
+
+TEST(OpenSource, GzipAndUtf16FilesReadAsTheirText) {
+    const std::string csv = "y,g\n1,\xC3\xA9t\xC3\xA9\n2,hiver\n3,\xC3\xA9t\xC3\xA9\n";
+    const std::string tempDir = fs::temp_directory_path().string();
+    // gzip, written with zlib.
+    const TempFile gz(".csv.gz");
+    {
+        gzFile out = gzopen(gz.path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(gzwrite(out, csv.data(), static_cast<unsigned>(csv.size())),
+                  static_cast<int>(csv.size()));
+        gzclose(out);
+    }
+    auto source = OpenSource(gz.path.string(), tempDir);
+    EXPECT_TRUE(Contains(source->Name(), "(gzip-compressed)")) << source->Name();
+    EXPECT_EQ(ReadAll(*source, 5), csv);
+    ASSERT_TRUE(source->Rewind());
+    EXPECT_EQ(ReadAll(*source, 1 << 16), csv);
+
+    // UTF-16 with its mark, compressed: both layers come off.
+    std::vector<unsigned> units = {0xFEFF};
+    for (unsigned char c : std::string("y,g\n1,\xE9t\xE9\n"))  // Latin-1 bytes are code points
+        units.push_back(c);
+    const std::string utf16 = Utf16(units, true);
+    const TempFile both(".csv.gz");
+    {
+        gzFile out = gzopen(both.path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        gzwrite(out, utf16.data(), static_cast<unsigned>(utf16.size()));
+        gzclose(out);
+    }
+    source = OpenSource(both.path.string(), tempDir);
+    EXPECT_EQ(ReadAll(*source, 3), "y,g\n1,\xC3\xA9t\xC3\xA9\n");
+
+    // The CSV reader on such a file: the categories are the texts.
+    const CodedData d = CsvReader::ReadFile(gz.path.string(), nullptr);
+    EXPECT_EQ(mchost_test::Dump(d),
+              "3 records, 3 used\ny: 1 2 3\ng: T\xC3\xA9t\xC3\xA9 Thiver T"
+              "\xC3\xA9t\xC3\xA9\n");
+    // A file that is not there is named.
+    try {
+        OpenSource((gz.path.string() + ".missing"), tempDir);
+        ADD_FAILURE() << "no error";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.GetKind(), HostError::kData);
+        EXPECT_TRUE(Contains(e.what(), ".missing")) << e.what();
+    }
+}
+
+TEST(CsvReader, TheHeaderLineShowsTheDelimiter) {
+    // Semicolons only, or tabs only: that is the delimiter, and a decimal
+    // comma stays inside its cell (read as text).
+    CodedData d = CsvReader::ReadString("y;x\n1;2,5\n2;3\n");
+    EXPECT_EQ(d.fDelimiter, ';');
+    EXPECT_FALSE(d.fbDelimiterDeclared);
+    EXPECT_EQ(mchost_test::Dump(d), "2 records, 2 used\ny: 1 2\nx: T2,5 T3\n");
+    d = CsvReader::ReadString("y\tx name\n1\t2\n");
+    EXPECT_EQ(d.fDelimiter, '\t');
+    EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"y", "x name"}));
+    // A comma anywhere in the header, or both semicolons and tabs: commas.
+    EXPECT_EQ(CsvReader::ReadString("y;a,x\n1;2,3\n").fDelimiter, ',');
+    EXPECT_EQ(CsvReader::ReadString("y;a\tx\n1\n").fDelimiter, ',');
+    // A quoted name may hold a semicolon.
+    d = CsvReader::ReadString("\"y;z\",x\n1,2\n");
+    EXPECT_EQ(d.fDelimiter, ',');
+    EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"y;z", "x"}));
+    // Told a delimiter, the reader takes it.
+    ReadOptions pipe;
+    pipe.fDelimiter = '|';
+    d = CsvReader::ReadString("y|x\n1|2\n", nullptr, pipe);
+    EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(mchost_test::Dump(d), "1 records, 1 used\ny: 1\nx: 2\n");
+}

@@ -1,0 +1,194 @@
+// Output files: written whole or not at all, told apart by what they are
+// rather than by their spelling, and refused when they would overwrite an
+// input or each other.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/base/HostError.h"
+#include "host/report/OutputFile.h"
+#include "host/report/OutputTarget.h"
+
+using namespace mchost;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own, removed with everything in it.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static int serial = 0;
+        path = fs::temp_directory_path() /
+               ("mcreg_outputs_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+        fs::remove_all(path);
+        fs::create_directory(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(path, ignored);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+std::string Slurp(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The usage error that naming this output gives, "" when there is none.
+std::string Refusal(const std::string& name) {
+    try {
+        ResolveOutput(name);
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.GetKind(), HostError::kUsage);
+        return e.what();
+    }
+    return "";
+}
+
+bool Contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(OutputFile, WrittenWholeOnCommitAndNotAtAllOtherwise) {
+    TempDir dir;
+    const std::string out = dir / "model.pmml";
+    std::ofstream(out) << "an earlier result\n";
+    {
+        OutputFile f(ResolveOutput(out), dir.path.string());
+        EXPECT_FALSE(f.IsDirect());
+        f.Stream() << "half a document";
+        // Dropped without Commit: the earlier file stays, nothing is left
+        // beside it.
+    }
+    EXPECT_EQ(Slurp(out), "an earlier result\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"model.pmml"});
+    {
+        OutputFile f(ResolveOutput(out), dir.path.string());
+        f.Stream() << "the new document\n";
+        f.Finish();
+        f.Commit();
+    }
+    EXPECT_EQ(Slurp(out), "the new document\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"model.pmml"});
+
+    // A new file appears only on Commit, and keeps the mode of the one it
+    // replaces.
+    const std::string fresh = dir / "fresh.csv";
+    {
+        OutputFile f(ResolveOutput(fresh), dir.path.string());
+        f.Stream() << "a,b\n";
+        f.Finish();
+        EXPECT_FALSE(fs::exists(fresh));
+        f.Commit();
+    }
+    EXPECT_EQ(Slurp(fresh), "a,b\n");
+    ::chmod(out.c_str(), 0640);
+    {
+        OutputFile f(ResolveOutput(out), dir.path.string());
+        f.Stream() << "x";
+        f.Finish();
+        f.Commit();
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // RemoveUnfinished takes away the temporary file of a file in progress.
+    OutputFile open(ResolveOutput(dir / "late.xml"), dir.path.string());
+    open.Stream() << "<x/>";
+    EXPECT_EQ(dir.Names().size(), 3u);  // fresh.csv, model.pmml and the temporary file
+    OutputFile::RemoveUnfinished();
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fresh.csv", "model.pmml"}));
+}
+
+TEST(OutputTarget, LinksAreFollowedAndWhatCannotBeWrittenIsRefused) {
+    TempDir dir;
+    const std::string real = dir / "real.csv";
+    std::ofstream(real) << "old\n";
+    fs::create_symlink(real, dir / "link.csv");
+    const OutputTarget viaLink = ResolveOutput(dir / "link.csv");
+    EXPECT_EQ(fs::canonical(viaLink.fPath), fs::canonical(real));
+    EXPECT_EQ(viaLink.fKey, ResolveOutput(real).fKey);
+    {
+        OutputFile f(viaLink, dir.path.string());
+        f.Stream() << "new\n";
+        f.Finish();
+        f.Commit();
+    }
+    EXPECT_EQ(Slurp(real), "new\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+
+    // The standard output and a device are written directly.
+    EXPECT_TRUE(ResolveOutput("-").IsStandardOutput());
+    EXPECT_TRUE(ResolveOutput("/dev/null").fbDirect);
+    EXPECT_FALSE(ResolveOutput(real).fbDirect);
+
+    // A folder, a file in a folder that does not exist, a file without
+    // write permission (kept even from root): each named in the refusal.
+    EXPECT_TRUE(Contains(Refusal(dir.path.string()), dir.path.string()));
+    EXPECT_NE(Refusal(dir / "no/such/file.csv"), "");
+    const std::string locked = dir / "locked.csv";
+    std::ofstream(locked) << "keep\n";
+    ::chmod(locked.c_str(), 0444);
+    EXPECT_TRUE(Contains(Refusal(locked), "locked.csv"));
+    EXPECT_EQ(Slurp(locked), "keep\n");
+}
+
+TEST(OutputTarget, AnOutputMayNotBeAnInputOrAnotherOutput) {
+    TempDir dir;
+    const std::string data = dir / "data.csv";
+    std::ofstream(data) << "y\n1\n";
+    fs::create_directory(dir / "sub");
+    // The same file under other spellings is the same file.
+    const std::optional<FileKey> input = InputKey(data);
+    ASSERT_TRUE(input.has_value());
+    EXPECT_EQ(ResolveOutput(dir / "./data.csv").fKey, *input);
+    EXPECT_EQ(*InputKey(dir / "sub/../data.csv"), *input);
+    EXPECT_FALSE(InputKey(dir / "missing.csv").has_value());
+    // A file yet to be created is told apart by its folder and name.
+    EXPECT_EQ(ResolveOutput(dir / "new.xml").fKey, ResolveOutput(dir / "./new.xml").fKey);
+    EXPECT_FALSE(ResolveOutput(dir / "new.xml").fKey == ResolveOutput(dir / "other.xml").fKey);
+
+    const std::vector<NamedFile> inputs = {{"--data", *input, data}};
+    const auto refused = [&](const std::vector<std::pair<std::string, OutputTarget>>& outputs) {
+        try {
+            RefuseSharedFiles(inputs, outputs);
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.GetKind(), HostError::kUsage);
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const std::string asInput = refused({{"--predictions", ResolveOutput(dir / "./data.csv")}});
+    EXPECT_TRUE(Contains(asInput, "--predictions")) << asInput;
+    EXPECT_TRUE(Contains(asInput, "--data")) << asInput;
+    const std::string twice = refused({{"--pmml", ResolveOutput(dir / "out.xml")},
+                                       {"--results-xml", ResolveOutput(dir / "sub/../out.xml")}});
+    EXPECT_TRUE(Contains(twice, "--pmml")) << twice;
+    EXPECT_TRUE(Contains(twice, "--results-xml")) << twice;
+    EXPECT_EQ(refused({{"--pmml", ResolveOutput(dir / "a.xml")},
+                       {"--results-xml", ResolveOutput(dir / "b.xml")}}),
+              "");
+}
