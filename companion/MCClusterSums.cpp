@@ -42,8 +42,9 @@ bool MCClusterSums::Reset(int k) {
     fvKeys.clear();
     fvStorage.clear();
     fvTable.clear();
-    fvEntryCols.clear();
-    fvEntrySums.clear();
+    fvBlocks.clear();
+    fBlock = std::max(fK, std::size_t{1} << 16);
+    fEntryEnd = 0;
     fvDense.clear();
     fvDirect.clear();
     fRunSlot = kNone;
@@ -145,6 +146,22 @@ bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
     return Insert(key, slot);
 }
 
+bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
+    const std::size_t offset = fEntryEnd % fBlock;
+    at = offset + n > fBlock ? fEntryEnd - offset + fBlock : fEntryEnd;
+    try {
+        while (at / fBlock >= fvBlocks.size()) {
+            fvBlocks.emplace_back();
+            fvBlocks.back().fvCols.resize(fBlock);
+            fvBlocks.back().fvSums.resize(2 * fBlock);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    fEntryEnd = at + n;
+    return true;
+}
+
 bool MCClusterSums::CloseRun() {
     if (fRunSlot == kNone) {
         try {
@@ -168,23 +185,28 @@ bool MCClusterSums::CloseRun() {
     try {
         if (s.fCount == 0) {
             // The cluster's first run: its entries.
-            s.fAt = fvEntryCols.size();
-            s.fCount = static_cast<long>(fvRunCols.size());
-            for (int c : fvRunCols) {
-                fvEntryCols.push_back(c);
-                fvEntrySums.push_back(fvRun[2 * static_cast<std::size_t>(c)]);
-                fvEntrySums.push_back(fvRun[2 * static_cast<std::size_t>(c) + 1]);
+            if (!Append(touched, s.fAt)) return false;
+            s.fCount = static_cast<long>(touched);
+            std::copy(fvRunCols.begin(), fvRunCols.end(),
+                      fvBlocks[s.fAt / fBlock].fvCols.begin() +
+                          static_cast<std::ptrdiff_t>(s.fAt % fBlock));
+            double* to = Sums(s.fAt);
+            for (std::size_t e = 0; e < touched; ++e) {
+                const std::size_t c = static_cast<std::size_t>(fvRunCols[e]);
+                to[2 * e] = fvRun[2 * c];
+                to[2 * e + 1] = fvRun[2 * c + 1];
             }
         } else {
             if (s.fCount > 0) {
                 // Met again: a dense slot, with the entries of its first run.
                 const std::size_t at = fvDense.size();
                 fvDense.resize(at + 2 * fK, 0.0);
+                const int* cols = Cols(s.fAt);
+                const double* sums = Sums(s.fAt);
                 for (long e = 0; e < s.fCount; ++e) {
-                    const std::size_t from = s.fAt + static_cast<std::size_t>(e);
-                    const std::size_t c = static_cast<std::size_t>(fvEntryCols[from]);
-                    fvDense[at + 2 * c] = fvEntrySums[2 * from];
-                    fvDense[at + 2 * c + 1] = fvEntrySums[2 * from + 1];
+                    const std::size_t c = static_cast<std::size_t>(cols[e]);
+                    fvDense[at + 2 * c] = sums[2 * e];
+                    fvDense[at + 2 * c + 1] = sums[2 * e + 1];
                 }
                 s.fAt = at;
                 s.fCount = -1;
@@ -249,11 +271,12 @@ bool MCClusterSums::Merge(MCCommon_850::PassReducer& reducer) {
                       fvDense.begin() + static_cast<std::ptrdiff_t>(s.fAt + 2 * fK), to);
             continue;
         }
+        const int* cols = Cols(s.fAt);
+        const double* entries = Sums(s.fAt);
         for (long e = 0; e < s.fCount; ++e) {
-            const std::size_t from = s.fAt + static_cast<std::size_t>(e);
-            const std::size_t c = static_cast<std::size_t>(fvEntryCols[from]);
-            to[2 * c] = fvEntrySums[2 * from];
-            to[2 * c + 1] = fvEntrySums[2 * from + 1];
+            const std::size_t c = static_cast<std::size_t>(cols[e]);
+            to[2 * c] = entries[2 * e];
+            to[2 * c + 1] = entries[2 * e + 1];
         }
     }
     if (!reducer.SumExtended(sums)) return false;
@@ -282,12 +305,13 @@ void MCClusterSums::Gather(std::size_t slot) {
         }
         return;
     }
+    const int* cols = Cols(s.fAt);
+    const double* sums = Sums(s.fAt);
     for (long e = 0; e < s.fCount; ++e) {
-        const std::size_t from = s.fAt + static_cast<std::size_t>(e);
-        const double u = fvEntrySums[2 * from] + fvEntrySums[2 * from + 1];
+        const double u = sums[2 * e] + sums[2 * e + 1];
         if (u == 0.0) continue;
-        fvU[static_cast<std::size_t>(fvEntryCols[from])] = u;
-        fvNz.push_back(fvEntryCols[from]);
+        fvU[static_cast<std::size_t>(cols[e])] = u;
+        fvNz.push_back(cols[e]);
     }
 }
 

@@ -39,8 +39,8 @@ public:
 
 private:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    // Where a cluster's sums are: fCount entries of fvEntryCols/fvEntrySums
-    // from fAt, or (fCount < 0) the dense slot at fAt of fvDense.
+    // Where a cluster's sums are: fCount entries from entry fAt, or
+    // (fCount < 0) the dense slot at fAt of fvDense.
     struct Storage {
         std::size_t fAt = 0;
         long fCount = 0;
@@ -67,9 +67,25 @@ private:
     // text column, numbered clusters) go by direct index: slot + 1, or 0.
     static constexpr double kDirect = 1 << 22;
     std::vector<unsigned> fvDirect;
-    std::vector<int> fvEntryCols;
-    std::vector<double> fvEntrySums;  // (hi, lo) pairs
-    std::vector<double> fvDense;      // k (hi, lo) pairs per dense slot
+    // The entries of the clusters' first runs, in blocks of fBlock (a run
+    // never straddles two): allocated once, never moved.
+    struct Block {
+        std::vector<int> fvCols;
+        std::vector<double> fvSums;  // (hi, lo) pairs
+    };
+    std::vector<Block> fvBlocks;
+    std::size_t fBlock = 0;
+    std::size_t fEntryEnd = 0;
+    // The first of n new entries; false when memory runs out.
+    bool Append(std::size_t n, std::size_t& at);
+    const int* Cols(std::size_t at) const {
+        return fvBlocks[at / fBlock].fvCols.data() + at % fBlock;
+    }
+    double* Sums(std::size_t at) { return fvBlocks[at / fBlock].fvSums.data() + 2 * (at % fBlock); }
+    const double* Sums(std::size_t at) const {
+        return fvBlocks[at / fBlock].fvSums.data() + 2 * (at % fBlock);
+    }
+    std::vector<double> fvDense;  // k (hi, lo) pairs per dense slot
     // The open run: its slot, its sums ((hi, lo) pairs over k) and the
     // entries it touched.
     std::size_t fRunSlot = kNone;
