@@ -48,8 +48,9 @@ bool MCClusterSums::Reset(int k) {
     fvDense.clear();
     fvDirect.clear();
     fRunSlot = kNone;
-    fvRunCols.clear();
+    fRunCount = 0;
     try {
+        fvRunCols.assign(fK, 0);
         fvRun.assign(2 * fK, 0.0);
         fvRunMark.assign(fK, 0);
         fvTable.assign(64, 0);
@@ -106,7 +107,7 @@ bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, i
         const std::size_t c = static_cast<std::size_t>(cols[i]);
         if (!fvRunMark[c]) {
             fvRunMark[c] = 1;
-            fvRunCols.push_back(cols[i]);  // capacity k, reserved by CloseRun
+            fvRunCols[fRunCount++] = cols[i];
         }
         // (hi, lo) pairs: a cluster's scores nearly cancel (the residuals
         // are orthogonal to the design), and a split fit adds them in
@@ -163,23 +164,20 @@ bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
 }
 
 bool MCClusterSums::CloseRun() {
-    if (fRunSlot == kNone) {
-        try {
-            fvRunCols.reserve(fK);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
+    if (fRunSlot == kNone) return true;
     // The run's entries in ascending order, for AddOuterProducts: read off
     // the marks when they are many, sorted when they are few.
-    const std::size_t touched = fvRunCols.size();
+    const std::size_t touched = fRunCount;
+    const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
     if (touched * 16 > fK) {
+        // Without branches: m <= c, so no mark is overwritten before read.
         std::size_t m = 0;
-        for (std::size_t c = 0; c < fK; ++c)
-            if (fvRunMark[c]) fvRunCols[m++] = static_cast<int>(c);
+        for (std::size_t c = 0; c < fK; ++c) {
+            fvRunCols[m] = static_cast<int>(c);
+            m += fvRunMark[c] != 0;
+        }
     } else {
-        std::sort(fvRunCols.begin(), fvRunCols.end());
+        std::sort(cols, colsEnd);
     }
     Storage& s = fvStorage[fRunSlot];
     try {
@@ -187,7 +185,7 @@ bool MCClusterSums::CloseRun() {
             // The cluster's first run: its entries.
             if (!Append(touched, s.fAt)) return false;
             s.fCount = static_cast<long>(touched);
-            std::copy(fvRunCols.begin(), fvRunCols.end(),
+            std::copy(cols, colsEnd,
                       fvBlocks[s.fAt / fBlock].fvCols.begin() +
                           static_cast<std::ptrdiff_t>(s.fAt % fBlock));
             double* to = Sums(s.fAt);
@@ -201,31 +199,31 @@ bool MCClusterSums::CloseRun() {
                 // Met again: a dense slot, with the entries of its first run.
                 const std::size_t at = fvDense.size();
                 fvDense.resize(at + 2 * fK, 0.0);
-                const int* cols = Cols(s.fAt);
-                const double* sums = Sums(s.fAt);
+                const int* firstCols = Cols(s.fAt);
+                const double* firstSums = Sums(s.fAt);
                 for (long e = 0; e < s.fCount; ++e) {
-                    const std::size_t c = static_cast<std::size_t>(cols[e]);
-                    fvDense[at + 2 * c] = sums[2 * e];
-                    fvDense[at + 2 * c + 1] = sums[2 * e + 1];
+                    const std::size_t c = static_cast<std::size_t>(firstCols[e]);
+                    fvDense[at + 2 * c] = firstSums[2 * e];
+                    fvDense[at + 2 * c + 1] = firstSums[2 * e + 1];
                 }
                 s.fAt = at;
                 s.fCount = -1;
             }
             double* dense = fvDense.data() + s.fAt;
-            for (int c : fvRunCols) {
-                const std::size_t i = 2 * static_cast<std::size_t>(c);
+            for (auto c = cols; c != colsEnd; ++c) {
+                const std::size_t i = 2 * static_cast<std::size_t>(*c);
                 AddPair(dense + i, fvRun[i], fvRun[i + 1]);
             }
         }
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (int c : fvRunCols) {
-        const std::size_t i = static_cast<std::size_t>(c);
+    for (auto c = cols; c != colsEnd; ++c) {
+        const std::size_t i = static_cast<std::size_t>(*c);
         fvRun[2 * i] = fvRun[2 * i + 1] = 0.0;
         fvRunMark[i] = 0;
     }
-    fvRunCols.clear();
+    fRunCount = 0;
     fRunSlot = kNone;
     return true;
 }

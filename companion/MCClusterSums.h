@@ -90,7 +90,8 @@ private:
     // entries it touched.
     std::size_t fRunSlot = kNone;
     std::vector<double> fvRun;
-    std::vector<int> fvRunCols;
+    std::vector<int> fvRunCols;  // k, the first fRunCount used
+    std::size_t fRunCount = 0;
     std::vector<char> fvRunMark;
     // Scratch of AddOuterProducts.
     std::vector<double> fvU;

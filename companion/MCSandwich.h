@@ -26,8 +26,9 @@ namespace MCMath_850 {
 // squares s = x, omega = fw rw^2 e^2, v = rw, c = fw rw e; for a
 // multinomial logit s = x (x) (y - p) and omega = c = fw. Only the
 // parameters that are not aliased take part; the others get zero rows and
-// columns. Memory: G and M over the kept parameters, plus one slot of k
-// numbers per cluster.
+// columns. Memory: G and M over the kept parameters, plus per cluster the
+// entries its records touch (k numbers for a cluster whose records are not
+// all together, see MCClusterSums); with patterns, their sums.
 //
 // Two cluster columns A and B (Cameron, Gelbach and Miller): the middles of
 // A, of B and of their intersections, each with its own G / (G - 1),
