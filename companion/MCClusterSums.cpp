@@ -1,5 +1,7 @@
 #include "companion/MCClusterSums.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -29,6 +31,17 @@ std::size_t Hash(const MCClusterSums::Key& key) {
     return static_cast<std::size_t>(h);
 }
 
+// Asks for 2 MiB pages over the aligned part of a block: a million
+// clusters take their memory in a few hundred faults rather than a few
+// hundred thousand. A hint, whose failure changes nothing.
+void HugePages(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 void AddPair(double* at, double hi, double lo) {
     const DoubleDouble::DD s = DoubleDouble::Add(DoubleDouble::DD{at[0], at[1]}, {hi, lo});
     at[0] = s.hi;
@@ -43,7 +56,7 @@ bool MCClusterSums::Reset(int k) {
     fvStorage.clear();
     fvTable.clear();
     fvBlocks.clear();
-    fBlock = std::max(fK, std::size_t{1} << 16);
+    fBlock = std::max(fK, std::size_t{1} << 19);
     fEntryEnd = 0;
     fvDense.clear();
     fvDirect.clear();
@@ -152,9 +165,12 @@ bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
     at = offset + n > fBlock ? fEntryEnd - offset + fBlock : fEntryEnd;
     try {
         while (at / fBlock >= fvBlocks.size()) {
-            fvBlocks.emplace_back();
-            fvBlocks.back().fvCols.resize(fBlock);
-            fvBlocks.back().fvSums.resize(2 * fBlock);
+            Block b;
+            b.fpCols.reset(new int[fBlock]);
+            b.fpSums.reset(new double[2 * fBlock]);
+            HugePages(b.fpCols.get(), fBlock * sizeof(int));
+            HugePages(b.fpSums.get(), 2 * fBlock * sizeof(double));
+            fvBlocks.push_back(std::move(b));
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -185,9 +201,7 @@ bool MCClusterSums::CloseRun() {
             // The cluster's first run: its entries.
             if (!Append(touched, s.fAt)) return false;
             s.fCount = static_cast<long>(touched);
-            std::copy(cols, colsEnd,
-                      fvBlocks[s.fAt / fBlock].fvCols.begin() +
-                          static_cast<std::ptrdiff_t>(s.fAt % fBlock));
+            std::copy(cols, colsEnd, Cols(s.fAt));
             double* to = Sums(s.fAt);
             for (std::size_t e = 0; e < touched; ++e) {
                 const std::size_t c = static_cast<std::size_t>(fvRunCols[e]);

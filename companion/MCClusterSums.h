@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -68,22 +69,20 @@ private:
     static constexpr double kDirect = 1 << 22;
     std::vector<unsigned> fvDirect;
     // The entries of the clusters' first runs, in blocks of fBlock (a run
-    // never straddles two): allocated once, never moved.
+    // never straddles two): allocated once, never moved, and left
+    // uninitialised, so that memory is taken only as entries are written.
     struct Block {
-        std::vector<int> fvCols;
-        std::vector<double> fvSums;  // (hi, lo) pairs
+        std::unique_ptr<int[]> fpCols;
+        std::unique_ptr<double[]> fpSums;  // (hi, lo) pairs
     };
     std::vector<Block> fvBlocks;
     std::size_t fBlock = 0;
     std::size_t fEntryEnd = 0;
     // The first of n new entries; false when memory runs out.
     bool Append(std::size_t n, std::size_t& at);
-    const int* Cols(std::size_t at) const {
-        return fvBlocks[at / fBlock].fvCols.data() + at % fBlock;
-    }
-    double* Sums(std::size_t at) { return fvBlocks[at / fBlock].fvSums.data() + 2 * (at % fBlock); }
-    const double* Sums(std::size_t at) const {
-        return fvBlocks[at / fBlock].fvSums.data() + 2 * (at % fBlock);
+    int* Cols(std::size_t at) const { return fvBlocks[at / fBlock].fpCols.get() + at % fBlock; }
+    double* Sums(std::size_t at) const {
+        return fvBlocks[at / fBlock].fpSums.get() + 2 * (at % fBlock);
     }
     std::vector<double> fvDense;  // k (hi, lo) pairs per dense slot
     // The open run: its slot, its sums ((hi, lo) pairs over k) and the
