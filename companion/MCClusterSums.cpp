@@ -351,7 +351,22 @@ bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) 
             values[j] = fvU[static_cast<std::size_t>(fvNz[j])];
             fvU[static_cast<std::size_t>(fvNz[j])] = 0.0;
         }
-        for (std::size_t i = 0; i < n; ++i) {
+        // Two rows at a time: each entry before them is read once for both.
+        std::size_t i = 0;
+        for (; i + 1 < n; i += 2) {
+            const std::size_t a = static_cast<std::size_t>(fvNz[i]);
+            const std::size_t b = static_cast<std::size_t>(fvNz[i + 1]);
+            double* rowA = plain.data() + a * (a + 1) / 2;
+            double* rowB = plain.data() + b * (b + 1) / 2;
+            const double ua = weight * values[i], ub = weight * values[i + 1];
+            for (std::size_t j = 0; j <= i; ++j) {
+                const std::size_t c = static_cast<std::size_t>(fvNz[j]);
+                rowA[c] += ua * values[j];
+                rowB[c] += ub * values[j];
+            }
+            rowB[b] += ub * values[i + 1];
+        }
+        if (i < n) {
             const std::size_t a = static_cast<std::size_t>(fvNz[i]);
             double* row = plain.data() + a * (a + 1) / 2;
             const double ua = weight * values[i];
