@@ -49,13 +49,14 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
                 fvBread[a * k + b] = fvBread[b * k + a] = g;
             }
         if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
-        for (Grouping& g : fvGroupings) {
-            g.fSlot.clear();
-            g.fvSums.clear();
-            g.fLastSlot = static_cast<std::size_t>(-1);
-        }
+        for (MCClusterSums& g : fvGroupings)
+            if (!g.Reset(fK)) return false;
         fvCols.assign(k, 0);
         fvVals.assign(k, 0.0);
+        fNSources = 0;
+        fvPatStart.clear();
+        fvPatSums.clear();
+        fvPatLeverage.clear();
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -75,43 +76,7 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
         fvVals[Ix(m)] = x[i];
         ++m;
     }
-    if (fType == kCluster) {
-        for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
-            Grouping& g = fvGroupings[d];
-            const std::pair<double, double> key =
-                d == 0   ? std::make_pair(clusterKeys[0], 0.0)
-                : d == 1 ? std::make_pair(clusterKeys[1], 0.0)
-                         : std::make_pair(clusterKeys[0], clusterKeys[1]);
-            const bool same = g.fLastSlot != static_cast<std::size_t>(-1) && key == g.fLastKey;
-            const auto found = same ? g.fSlot.end() : g.fSlot.find(key);
-            std::size_t slot;
-            if (same) {
-                slot = g.fLastSlot;
-            } else if (found == g.fSlot.end()) {
-                try {
-                    slot = g.fSlot.size();
-                    g.fSlot.emplace(key, slot);
-                    g.fvSums.resize(g.fvSums.size() + 2 * k, 0.0);
-                } catch (const std::bad_alloc&) {
-                    status = ErrorStatus(StatusCode::kAllocationFailed);
-                    return false;
-                }
-            } else {
-                slot = found->second;
-            }
-            g.fLastKey = key;
-            g.fLastSlot = slot;
-            // (hi, lo) pairs: a cluster's scores nearly cancel (the
-            // residuals are orthogonal to the design), and a split fit adds
-            // them in another order.
-            double* u = g.fvSums.data() + slot * 2 * k;
-            for (int i = 0; i < m; ++i) {
-                double* at = u + 2 * Ix(fvCols[Ix(i)]);
-                DoubleDouble::Accumulate(at[0], at[1], clusterWeight * fvVals[Ix(i)], 0.0);
-            }
-        }
-        return true;
-    }
+    if (fType == kCluster) return AddToClusters(m, clusterWeight, clusterKeys, status);
     if (fType == kHC2 || fType == kHC3) {
         double quad = 0.0;
         for (int i = 0; i < m; ++i) {
@@ -120,110 +85,173 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
             for (int j = 0; j < m; ++j) s += row[fvCols[Ix(j)]] * fvVals[Ix(j)];
             quad += fvVals[Ix(i)] * s;
         }
-        const double h = leverageWeight * quad;
-        const double gap = 1.0 - h;
-        if (!(gap > kLeverageOneGap)) {
-            status = ErrorStatus(StatusCode::kLeverageOne);
-            status.SetDiscreteDatum(1, recordNo);
-            status.SetScaleDatum(1, h);
-            return false;
-        }
-        omega /= fType == kHC2 ? gap : gap * gap;
+        if (!LeverageWeight(leverageWeight * quad, recordNo, omega, status)) return false;
     }
     for (int i = 0; i < m; ++i) {
         const double wi = omega * fvVals[Ix(i)];
-        for (int j = 0; j <= i; ++j)
-            AddMeat(Ix(fvCols[Ix(i)]), Ix(fvCols[Ix(j)]), wi * fvVals[Ix(j)]);
+        for (int j = 0; j <= i; ++j) {
+            double* at = fvMeat.data() + 2 * Packed(Ix(fvCols[Ix(i)]), Ix(fvCols[Ix(j)]));
+            DoubleDouble::Accumulate(at[0], at[1], wi * fvVals[Ix(j)], 0.0);
+        }
     }
     return true;
+}
+
+bool MCSandwich::AddToClusters(int m, double clusterWeight, const double* clusterKeys,
+                               MCStatus& status) {
+    for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
+        const MCClusterSums::Key key = d == 0 ? MCClusterSums::Key(clusterKeys[0], 0.0)
+                                       : d == 1
+                                           ? MCClusterSums::Key(clusterKeys[1], 0.0)
+                                           : MCClusterSums::Key(clusterKeys[0], clusterKeys[1]);
+        if (!fvGroupings[d].Add(key, fvCols.data(), fvVals.data(), m, clusterWeight)) {
+            status = ErrorStatus(StatusCode::kAllocationFailed);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MCSandwich::LeverageWeight(double h, long recordNo, double& omega, MCStatus& status) const {
+    const double gap = 1.0 - h;
+    if (!(gap > kLeverageOneGap)) {
+        status = ErrorStatus(StatusCode::kLeverageOne);
+        status.SetDiscreteDatum(1, recordNo);
+        status.SetScaleDatum(1, h);
+        return false;
+    }
+    omega /= fType == kHC2 ? gap : gap * gap;
+    return true;
+}
+
+bool MCSandwich::SetPatterns(int nSources, const std::vector<std::size_t>& start,
+                             const std::vector<int>& cols, const std::vector<int>& srcs) {
+    fvPatStart.clear();
+    fvPatSums.clear();
+    fvPatLeverage.clear();
+    fNSources = 0;
+    if (nSources < 1 || start.empty() || start.back() != cols.size() || cols.size() != srcs.size())
+        return false;
+    const std::size_t d = Ix(nSources), patterns = start.size() - 1, k = Ix(fK);
+    try {
+        fvPatStart.assign(1, 0);
+        fvPatCols.clear();
+        fvPatSrcs.clear();
+        for (std::size_t q = 0; q < patterns; ++q) {
+            // Only the kept parameters, in ascending order (the cells' are).
+            int last = -1;
+            for (std::size_t j = start[q]; j < start[q + 1]; ++j) {
+                if (cols[j] < 0 || cols[j] >= fP || srcs[j] < 0 || srcs[j] >= nSources) {
+                    fvPatStart.clear();
+                    return false;
+                }
+                const int c = fvCompact[Ix(cols[j])];
+                if (c < 0) continue;
+                if (c <= last) {
+                    fvPatStart.clear();
+                    return false;
+                }
+                last = c;
+                fvPatCols.push_back(c);
+                fvPatSrcs.push_back(srcs[j]);
+            }
+            fvPatStart.push_back(fvPatCols.size());
+        }
+        if (fType != kCluster) fvPatSums.assign(patterns * d * (d + 1), 0.0);
+        if (fType == kHC2 || fType == kHC3) {
+            fvPatLeverage.assign(patterns * d * d, 0.0);
+            for (std::size_t q = 0; q < patterns; ++q) {
+                double* form = fvPatLeverage.data() + q * d * d;
+                for (std::size_t a = fvPatStart[q]; a < fvPatStart[q + 1]; ++a) {
+                    const double* row = fvBread.data() + Ix(fvPatCols[a]) * k;
+                    double* to = form + Ix(fvPatSrcs[a]) * d;
+                    for (std::size_t b = fvPatStart[q]; b < fvPatStart[q + 1]; ++b)
+                        to[Ix(fvPatSrcs[b])] += row[fvPatCols[b]];
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        fvPatStart.clear();
+        fvPatSums.clear();
+        fvPatLeverage.clear();
+        return false;
+    }
+    fNSources = nSources;
+    return true;
+}
+
+bool MCSandwich::AddPattern(int q, const double* v, double omega, double leverageWeight,
+                            double clusterWeight, const double* clusterKeys, long recordNo,
+                            MCStatus& status) {
+    const std::size_t d = Ix(fNSources), at = Ix(q);
+    if (fType == kCluster) {
+        int m = 0;
+        for (std::size_t j = fvPatStart[at]; j < fvPatStart[at + 1]; ++j) {
+            const double x = v[fvPatSrcs[j]];
+            if (x == 0.0) continue;
+            fvCols[Ix(m)] = fvPatCols[j];
+            fvVals[Ix(m)] = x;
+            ++m;
+        }
+        return AddToClusters(m, clusterWeight, clusterKeys, status);
+    }
+    if (fType == kHC2 || fType == kHC3) {
+        const double* form = fvPatLeverage.data() + at * d * d;
+        double quad = 0.0;
+        for (std::size_t s = 0; s < d; ++s) {
+            double t = 0.0;
+            for (std::size_t u = 0; u < d; ++u) t += form[s * d + u] * v[u];
+            quad += v[s] * t;
+        }
+        if (!LeverageWeight(leverageWeight * quad, recordNo, omega, status)) return false;
+    }
+    // The products of the sources, as Add forms those of the entries.
+    double* sums = fvPatSums.data() + at * d * (d + 1);
+    for (std::size_t s = 0; s < d; ++s) {
+        if (v[s] == 0.0) continue;
+        const double ws = omega * v[s];
+        double* row = sums + s * (s + 1);
+        for (std::size_t u = 0; u <= s; ++u)
+            DoubleDouble::Accumulate(row[2 * u], row[2 * u + 1], ws * v[u], 0.0);
+    }
+    return true;
+}
+
+void MCSandwich::FlushPatterns() {
+    if (fvPatSums.empty()) return;
+    const std::size_t d = Ix(fNSources);
+    for (std::size_t q = 0; q + 1 < fvPatStart.size(); ++q) {
+        const double* sums = fvPatSums.data() + q * d * (d + 1);
+        for (std::size_t a = fvPatStart[q]; a < fvPatStart[q + 1]; ++a) {
+            const std::size_t sa = Ix(fvPatSrcs[a]);
+            for (std::size_t b = fvPatStart[q]; b <= a; ++b) {
+                const std::size_t sb = Ix(fvPatSrcs[b]);
+                const double* pair = sums + 2 * (sa >= sb ? Packed(sa, sb) : Packed(sb, sa));
+                if (pair[0] == 0.0 && pair[1] == 0.0) continue;
+                double* to = fvMeat.data() + 2 * Packed(Ix(fvPatCols[a]), Ix(fvPatCols[b]));
+                const DoubleDouble::DD sum =
+                    DoubleDouble::Add(DoubleDouble::DD{to[0], to[1]}, {pair[0], pair[1]});
+                to[0] = sum.hi;
+                to[1] = sum.lo;
+            }
+        }
+    }
+    fvPatSums.clear();
 }
 
 bool MCSandwich::Merge(MCCommon_850::PassReducer& reducer) {
-    if (fType != kCluster) return reducer.SumExtended(fvMeat);
-    for (Grouping& g : fvGroupings)
-        if (!MergeGrouping(g, reducer)) return false;
-    return true;
-}
-
-bool MCSandwich::MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) const {
-    // Every process learns every key, numbers the union in key order and
-    // puts its sums in their slots; the slots are then summed.
-    const std::size_t k = Ix(fK);
-    std::vector<int> mine;
-    bool whole = true;
-    for (const auto& entry : g.fSlot) {
-        const double a = entry.first.first, b = entry.first.second;
-        whole = whole && a == static_cast<double>(static_cast<int>(a)) &&
-                b == static_cast<double>(static_cast<int>(b));
-        mine.push_back(static_cast<int>(a));
-        mine.push_back(static_cast<int>(b));
+    if (fType != kCluster) {
+        FlushPatterns();
+        return reducer.SumExtended(fvMeat);
     }
-    std::vector<double> flag{whole ? 0.0 : 1.0};
-    if (!reducer.Sum(flag) || flag[0] > 0.0) return false;
-    std::vector<std::vector<int>> all;
-    if (!reducer.Gather(mine, all)) return false;
-    std::vector<std::pair<int, int>> keys;
-    for (const std::vector<int>& part : all)
-        for (std::size_t i = 0; i + 1 < part.size(); i += 2)
-            keys.emplace_back(part[i], part[i + 1]);
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    std::vector<double> sums(keys.size() * 2 * k, 0.0);
-    for (const auto& entry : g.fSlot) {
-        const std::pair<int, int> key(static_cast<int>(entry.first.first),
-                                      static_cast<int>(entry.first.second));
-        const std::size_t at = static_cast<std::size_t>(
-            std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
-        std::copy(g.fvSums.begin() + static_cast<std::ptrdiff_t>(entry.second * 2 * k),
-                  g.fvSums.begin() + static_cast<std::ptrdiff_t>((entry.second + 1) * 2 * k),
-                  sums.begin() + static_cast<std::ptrdiff_t>(at * 2 * k));
-    }
-    if (!reducer.SumExtended(sums)) return false;
-    g.fSlot.clear();
-    g.fLastSlot = static_cast<std::size_t>(-1);  // the slots are numbered anew
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        g.fSlot.emplace(
-            std::make_pair(static_cast<double>(keys[i].first), static_cast<double>(keys[i].second)),
-            i);
-    g.fvSums = std::move(sums);
+    for (MCClusterSums& g : fvGroupings)
+        if (!g.Merge(reducer)) return false;
     return true;
-}
-
-void MCSandwich::AddMeat(std::size_t a, std::size_t b, double v) {
-    const std::size_t i = 2 * Packed(a, b);
-    DoubleDouble::Accumulate(fvMeat[i], fvMeat[i + 1], v, 0.0);
 }
 
 double MCSandwich::Meat(std::size_t a, std::size_t b) const {
     const std::size_t i = 2 * Packed(a, b);
     return fvMeat[i] + fvMeat[i + 1];
-}
-
-void MCSandwich::AddClusterMeat(const Grouping& g, double weight,
-                                std::vector<double>& plain) const {
-    // Each cluster's sum touches only its non-zero entries. The clusters
-    // are taken in key order, so that a split fit, whose processes all hold
-    // the merged sums, adds them as one process does.
-    const std::size_t k = Ix(fK);
-    std::vector<std::pair<std::pair<double, double>, std::size_t>> order(g.fSlot.begin(),
-                                                                         g.fSlot.end());
-    std::sort(order.begin(), order.end());
-    std::vector<std::size_t> nz;
-    nz.reserve(k);
-    std::vector<double> u(k, 0.0);
-    for (const auto& entry : order) {
-        const double* pairs = g.fvSums.data() + entry.second * 2 * k;
-        nz.clear();
-        for (std::size_t a = 0; a < k; ++a) {
-            u[a] = pairs[2 * a] + pairs[2 * a + 1];
-            if (u[a] != 0.0) nz.push_back(a);
-        }
-        for (std::size_t i = 0; i < nz.size(); ++i) {
-            double* row = plain.data() + nz[i] * (nz[i] + 1) / 2;
-            const double ua = weight * u[nz[i]];
-            for (std::size_t j = 0; j <= i; ++j) row[nz[j]] += ua * u[nz[j]];
-        }
-    }
 }
 
 bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {
@@ -253,25 +281,27 @@ MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
     try {
         if (fType == kCluster) {
             // Two columns are judged by the fewer clusters.
-            std::size_t fewest = fvGroupings[0].fSlot.size();
-            if (fvGroupings.size() > 1) fewest = std::min(fewest, fvGroupings[1].fSlot.size());
+            long fewest = fvGroupings[0].Count();
+            if (fvGroupings.size() > 1) fewest = std::min(fewest, fvGroupings[1].Count());
             if (fewest < 2) {
                 MCStatus s = ErrorStatus(StatusCode::kOneCluster);
-                s.SetDiscreteDatum(1, static_cast<long>(fewest));
+                s.SetDiscreteDatum(1, fewest);
                 return s;
             }
             std::vector<double> plain(k * (k + 1) / 2, 0.0);
             for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
-                const double g = static_cast<double>(fvGroupings[d].fSlot.size());
+                const double g = static_cast<double>(fvGroupings[d].Count());
                 // A single intersection cluster adds nothing: G / (G - 1) * 0.
                 const double adjust = g > 1.0 ? g / (g - 1.0) : 0.0;
-                AddClusterMeat(fvGroupings[d], d < 2 ? adjust : -adjust, plain);
+                if (!fvGroupings[d].AddOuterProducts(d < 2 ? adjust : -adjust, plain))
+                    return ErrorStatus(StatusCode::kAllocationFailed);
             }
             fvMeat.assign(k * (k + 1), 0.0);
             for (std::size_t e = 0; e < plain.size(); ++e) fvMeat[2 * e] = plain[e];
             factor = (n - 1.0) / (n - fK);
-        } else if (fType == kHC1) {
-            factor = n / (n - fK);
+        } else {
+            FlushPatterns();
+            if (fType == kHC1) factor = n / (n - fK);
         }
         // T = M G, then V = G T.
         std::vector<double> t(k * k, 0.0);

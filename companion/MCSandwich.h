@@ -1,9 +1,9 @@
 #pragma once
-#include <unordered_map>
-#include <utility>
+#include <cstddef>
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCClusterSums.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "companion/PassReducer.h"
@@ -26,8 +26,9 @@ namespace MCMath_850 {
 // squares s = x, omega = fw rw^2 e^2, v = rw, c = fw rw e; for a
 // multinomial logit s = x (x) (y - p) and omega = c = fw. Only the
 // parameters that are not aliased take part; the others get zero rows and
-// columns. Memory: G and M over the kept parameters, plus one slot of k
-// numbers per cluster.
+// columns. Memory: G and M over the kept parameters, plus per cluster the
+// entries its records touch (k numbers for a cluster whose records are not
+// all together, see MCClusterSums); with patterns, their sums.
 //
 // Two cluster columns A and B (Cameron, Gelbach and Miller): the middles of
 // A, of B and of their intersections, each with its own G / (G - 1),
@@ -54,6 +55,20 @@ public:
     bool Add(const int* idx, const double* s, int nnz, double omega, double leverageWeight,
              double clusterWeight, const double* clusterKeys, long recordNo,
              MCCommon_850::MCStatus& status);
+    // Records of a few patterns (a general linear model's cells), after
+    // Start: the score of a record of pattern q puts its source value
+    // v[srcs[j]] (one of nSources) on parameter cols[j], for j from start[q]
+    // to start[q + 1]. The middle then sums per pattern the products of
+    // the sources, nSources (nSources + 1) / 2 of them, and a leverage is a
+    // quadratic form in the sources. False (patterns unused) when memory
+    // runs out.
+    bool SetPatterns(int nSources, const std::vector<std::size_t>& start,
+                     const std::vector<int>& cols, const std::vector<int>& srcs);
+    // One record of pattern q (0 <= q < the patterns) with source values v,
+    // as Add.
+    bool AddPattern(int q, const double* v, double omega, double leverageWeight,
+                    double clusterWeight, const double* clusterKeys, long recordNo,
+                    MCCommon_850::MCStatus& status);
     // The middles of all the processes of a split fit summed; with
     // clusters, each cluster's sums by its key, whichever processes hold
     // its records (keys must then be whole numbers, the same cluster's the
@@ -65,8 +80,8 @@ public:
     MCCommon_850::MCStatus Finish(double n, MCSymMatrix& cov);
     // The clusters of cluster column c.
     long GetNClusters(int c = 0) const {
-        return c < static_cast<int>(fvGroupings.size()) && c < 2
-                   ? static_cast<long>(fvGroupings[static_cast<std::size_t>(c)].fSlot.size())
+        return c >= 0 && c < static_cast<int>(fvGroupings.size()) && c < 2
+                   ? fvGroupings[static_cast<std::size_t>(c)].Count()
                    : 0;
     }
     bool IsClustered() const { return fType == kCluster; }
@@ -74,35 +89,25 @@ public:
 private:
     // The middle is summed in double-double: a fit split over processes
     // adds its records in another order, and the tests invert L V L'.
-    void AddMeat(std::size_t a, std::size_t b, double v);
     double Meat(std::size_t a, std::size_t b) const;
     static std::size_t Packed(std::size_t a, std::size_t b) {
         return a >= b ? a * (a + 1) / 2 + b : b * (b + 1) / 2 + a;
     }
 
-    struct KeyHash {
-        std::size_t operator()(const std::pair<double, double>& k) const {
-            return std::hash<double>()(k.first) * 1000003u ^ std::hash<double>()(k.second);
-        }
-    };
-    // The clusters of one column, or of the intersections of two: a slot
-    // of k double-double sums per cluster.
-    struct Grouping {
-        std::unordered_map<std::pair<double, double>, std::size_t, KeyHash> fSlot;
-        std::vector<double> fvSums;
-        // The last record's cluster: records usually come cluster by
-        // cluster, and then most need no look-up.
-        std::pair<double, double> fLastKey;
-        std::size_t fLastSlot = static_cast<std::size_t>(-1);
-    };
-    bool MergeGrouping(Grouping& g, MCCommon_850::PassReducer& reducer) const;
-    // Adds each cluster's u u' (u its non-zero entries) times weight.
-    void AddClusterMeat(const Grouping& g, double weight, std::vector<double>& plain) const;
+    // The record's kept entries (fvCols, fvVals) to the clusters.
+    bool AddToClusters(int m, double clusterWeight, const double* clusterKeys,
+                       MCCommon_850::MCStatus& status);
+    // The weight of a record's middle term under HC2 and HC3 from its
+    // leverage h; false with status 337 when h is 1.
+    bool LeverageWeight(double h, long recordNo, double& omega,
+                        MCCommon_850::MCStatus& status) const;
+    // The patterns' sums added to the middle, once.
+    void FlushPatterns();
     // Negative eigenvalues of v (k x k, lower triangle) set to 0.
     bool ClipNegativeEigenvalues(std::vector<double>& v) const;
 
     int fType;
-    std::vector<Grouping> fvGroupings;  // A; or A, B and A by B
+    std::vector<MCClusterSums> fvGroupings;  // A; or A, B and A by B
     int fP = 0;
     int fK = 0;
     std::vector<int> fvCompact;   // per parameter: its index among the kept, or -1
@@ -112,6 +117,16 @@ private:
     // Scratch of one record: its kept columns and values.
     std::vector<int> fvCols;
     std::vector<double> fvVals;
+    // Patterns: per pattern its kept entries' columns (among the kept
+    // parameters) and sources, from fvPatStart; the sums of the products
+    // of its sources ((hi, lo) pairs, packed); under HC2 and HC3 the
+    // bread's quadratic form in its sources (nSources^2).
+    int fNSources = 0;
+    std::vector<std::size_t> fvPatStart;
+    std::vector<int> fvPatCols;
+    std::vector<int> fvPatSrcs;
+    std::vector<double> fvPatSums;
+    std::vector<double> fvPatLeverage;
 };
 
 }  // namespace MCMath_850

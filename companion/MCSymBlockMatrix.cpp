@@ -29,6 +29,7 @@ bool MCSymBlockMatrix::Resize(const std::vector<int>& blockSizes) {
     fvBlockSizes.clear();
     fvBlockOffsets.clear();
     fvPacked.clear();
+    fvLow.clear();
     long long n = 0;
     for (int s : blockSizes) {
         if (s < 0) return false;
@@ -38,15 +39,18 @@ bool MCSymBlockMatrix::Resize(const std::vector<int>& blockSizes) {
     const std::size_t packed = static_cast<std::size_t>(n) * (static_cast<std::size_t>(n) + 1) / 2;
     try {
         fvPacked.assign(packed, 0.0);
+        fvLow.assign(packed, 0.0);
         fvBlockSizes = blockSizes;
         fvBlockOffsets.resize(blockSizes.size());
     } catch (const std::bad_alloc&) {
         fvPacked = std::vector<double>();
+        fvLow = std::vector<double>();
         fvBlockSizes.clear();
         fvBlockOffsets.clear();
         return false;
     } catch (const std::length_error&) {
         fvPacked = std::vector<double>();
+        fvLow = std::vector<double>();
         fvBlockSizes.clear();
         fvBlockOffsets.clear();
         return false;
@@ -62,18 +66,40 @@ bool MCSymBlockMatrix::Resize(const std::vector<int>& blockSizes) {
 
 double MCSymBlockMatrix::GetElem(int j, int k) const {
     if (j < 0 || k < 0 || j >= fN || k >= fN) return 0.0;
-    return fvPacked[Index(j, k)];
+    const std::size_t i = Index(j, k);
+    return fvPacked[i] + fvLow[i];
 }
 
 double MCSymBlockMatrix::GetBlockElem(int j, int l, int a, int b) const {
     const int nb = GetNBlocks();
     if (j < 0 || l < 0 || j >= nb || l >= nb) return 0.0;
     if (a < 0 || b < 0 || a >= fvBlockSizes[j] || b >= fvBlockSizes[l]) return 0.0;
-    return fvPacked[Index(fvBlockOffsets[j] + a, fvBlockOffsets[l] + b)];
+    const std::size_t i = Index(fvBlockOffsets[j] + a, fvBlockOffsets[l] + b);
+    return fvPacked[i] + fvLow[i];
 }
 
 void MCSymBlockMatrix::Zero() {
     std::fill(fvPacked.begin(), fvPacked.end(), 0.0);
+    std::fill(fvLow.begin(), fvLow.end(), 0.0);
+}
+
+bool MCSymBlockMatrix::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
+    std::vector<double> pairs;
+    try {
+        pairs.resize(2 * fvPacked.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t i = 0; i < fvPacked.size(); ++i) {
+        pairs[2 * i] = fvPacked[i];
+        pairs[2 * i + 1] = fvLow[i];
+    }
+    if (!reducer.SumExtended(pairs)) return false;
+    for (std::size_t i = 0; i < fvPacked.size(); ++i) {
+        fvPacked[i] = pairs[2 * i];
+        fvLow[i] = pairs[2 * i + 1];
+    }
+    return true;
 }
 
 bool MCSymBlockMatrix::QuadraticOuterProductIncr(int j, int l, const MCSparseVector& x, double c) {
@@ -90,15 +116,17 @@ bool MCSymBlockMatrix::QuadraticOuterProductIncr(int j, int l, const MCSparseVec
         // Ascending indices: entry b <= a lies in the lower triangle.
         for (std::size_t a = 0; a < nnz; ++a) {
             const double ca = c * val[a];
-            double* row = fvPacked.data() + Index(rowBase + idx[a], 0);
-            for (std::size_t b = 0; b <= a; ++b) row[rowBase + idx[b]] += ca * val[b];
+            const std::size_t row = Index(rowBase + idx[a], 0);
+            for (std::size_t b = 0; b <= a; ++b)
+                Add(row + static_cast<std::size_t>(rowBase + idx[b]), ca * val[b], 0.0);
         }
     } else {
         // Every element of an off-diagonal lower block is below the diagonal.
         for (std::size_t a = 0; a < nnz; ++a) {
             const double ca = c * val[a];
-            double* row = fvPacked.data() + Index(rowBase + idx[a], 0);
-            for (std::size_t b = 0; b < nnz; ++b) row[colBase + idx[b]] += ca * val[b];
+            const std::size_t row = Index(rowBase + idx[a], 0);
+            for (std::size_t b = 0; b < nnz; ++b)
+                Add(row + static_cast<std::size_t>(colBase + idx[b]), ca * val[b], 0.0);
         }
     }
     return true;
@@ -126,17 +154,19 @@ bool MCSymBlockMatrix::KroneckerOuterProductIncr(const double* c, const MCSparse
             // Row j p + idx[a] of the packed triangle; block column l starts at
             // l p within it.
             const std::size_t r = j * p + static_cast<std::size_t>(idx[a]);
-            double* row = fvPacked.data() + r * (r + 1) / 2;
+            const std::size_t row = r * (r + 1) / 2;
             const double* pa = fvProducts.data() + a * nnz;
             for (std::size_t l = 0; l < j; ++l) {
-                double* block = row + l * p;
+                const std::size_t block = row + l * p;
                 const double cjl = cj[l];
-                for (std::size_t b = 0; b < nnz; ++b) block[idx[b]] += cjl * pa[b];
+                for (std::size_t b = 0; b < nnz; ++b)
+                    Add(block + static_cast<std::size_t>(idx[b]), cjl * pa[b], 0.0);
             }
             // Diagonal block: only its lower triangle, b <= a.
-            double* block = row + j * p;
+            const std::size_t block = row + j * p;
             const double cjj = cj[j];
-            for (std::size_t b = 0; b <= a; ++b) block[idx[b]] += cjj * pa[b];
+            for (std::size_t b = 0; b <= a; ++b)
+                Add(block + static_cast<std::size_t>(idx[b]), cjj * pa[b], 0.0);
         }
     }
     return true;
@@ -147,7 +177,7 @@ bool MCSymBlockMatrix::CopyTo(MCSymMatrix& out) const {
     // Zero() also forgets any Cholesky factor the target held.
     out.Zero();
     std::vector<double>& dst = out.AsVector();
-    std::copy(fvPacked.begin(), fvPacked.end(), dst.begin());
+    for (std::size_t i = 0; i < fvPacked.size(); ++i) dst[i] = fvPacked[i] + fvLow[i];
     return true;
 }
 
@@ -156,7 +186,10 @@ void MCSymBlockMatrix::Display(bool full) const {
     DisplayText("MCSymBlockMatrix display start");
     DisplayI("Number of rows", fN);
     DisplayIV("Block sizes", fvBlockSizes);
-    if (full) DisplayDV("Packed lower triangle", fvPacked);
+    if (full) {
+        DisplayDV("Packed lower triangle", fvPacked);
+        DisplayDV("Its rounding errors", fvLow);
+    }
     DisplayText("MCSymBlockMatrix display end");
 }
 

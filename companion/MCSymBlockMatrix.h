@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "companion/PassReducer.h"
+
 namespace MCMath_850 {
 
 class MCSparseVector;
@@ -11,6 +13,12 @@ class MCSymMatrix;
 // The lower triangle is stored packed row by row in the layout of
 // MCSymMatrix, so the whole matrix is copied out in one move; the block
 // operations touch only the lower blocks (j, l), l <= j.
+//
+// Every element is a compensated sum (a running sum and the sum of its
+// rounding errors, as Ogita, Rump and Oishi's Sum2): the elements are read
+// as their correctly rounded totals whatever the order of the terms, so
+// records taken in another order, or split over processes, give the same
+// matrix.
 //
 // Nothing throws: a failed allocation is reported by the result.
 class MCSymBlockMatrix {
@@ -34,14 +42,16 @@ public:
     double GetBlockElem(int j, int l, int a, int b) const;
 
     void Zero();
-    // The packed lower triangle of the whole matrix (see MCSymMatrix).
-    std::vector<double>& AsVector() { return fvPacked; }
-    // Element (a, b) of block (j, l), local indices, += v; for j == l the
-    // element must lie in the lower triangle (b <= a). No range checks: the
-    // caller's loop bounds keep it in range.
-    void AddBlockElem(int j, int l, int a, int b, double v) {
-        fvPacked[Index(fvBlockOffsets[static_cast<std::size_t>(j)] + a,
-                       fvBlockOffsets[static_cast<std::size_t>(l)] + b)] += v;
+    // The sums of all the processes of a split pass, in extended precision.
+    bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer);
+    // Element (a, b) of block (j, l), local indices, += v + low (a term
+    // with its own low-order part); for j == l the element must lie in the
+    // lower triangle (b <= a). No range checks: the caller's loop bounds
+    // keep it in range.
+    void AddBlockElem(int j, int l, int a, int b, double v, double low = 0.0) {
+        Add(Index(fvBlockOffsets[static_cast<std::size_t>(j)] + a,
+                  fvBlockOffsets[static_cast<std::size_t>(l)] + b),
+            v, low);
     }
     // Block (j, l) += c x x', for l <= j, x a sparse vector over the block
     // size (the same coordinates in block row j and block column l). For
@@ -64,6 +74,12 @@ public:
     void Display(bool full) const;
 
 private:
+    void Add(std::size_t i, double v, double low) {
+        const double s = fvPacked[i] + v;
+        const double vv = s - fvPacked[i];
+        fvLow[i] += (fvPacked[i] - (s - vv)) + (v - vv) + low;
+        fvPacked[i] = s;
+    }
     static std::size_t Index(int j, int k) {
         if (j < k) {
             const int t = j;
@@ -78,6 +94,7 @@ private:
     std::vector<int> fvBlockSizes;
     std::vector<int> fvBlockOffsets;
     std::vector<double> fvPacked;
+    std::vector<double> fvLow;  // the rounding errors of fvPacked's sums
     // Scratch of KroneckerOuterProductIncr: the products of pairs of entries.
     std::vector<double> fvProducts;
 };

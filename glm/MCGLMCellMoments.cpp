@@ -121,6 +121,29 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
     return true;
 }
 
+bool MCGLMCellMoments::DesignPatterns(std::vector<std::size_t>& start, std::vector<int>& cols,
+                                      std::vector<int>& srcs, int& nSources) const {
+    const std::size_t cells = fvCellCodes.size();
+    if (fvColStart.size() != cells + 1) return false;
+    try {
+        start.assign(1, 0);
+        cols.clear();
+        srcs.clear();
+        for (std::size_t slot = 0; slot < cells; ++slot) {
+            // Every column but the dependent, the last of the cell's.
+            for (std::size_t a = fvColStart[slot]; a + 1 < fvColStart[slot + 1]; ++a) {
+                cols.push_back(fvCols[a]);
+                srcs.push_back(fvSrcs[a]);
+            }
+            start.push_back(cols.size());
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    nSources = fNSources - 1;
+    return true;
+}
+
 void MCGLMCellMoments::SetCoefficients(const std::vector<double>& estimates) {
     using DoubleDouble::DD;
     const std::size_t cells = fvCellCodes.size();

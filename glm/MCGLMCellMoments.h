@@ -59,6 +59,15 @@ public:
     // The fitted value of a record whose cell was accumulated, in
     // double-double (hi + lo); false for any other record.
     bool FittedValue(const double* values, double& hi, double& lo) const;
+    // After the flush: per cell, its columns but the dependent and their
+    // sources (cell q's from start[q] to start[q + 1]), and the number of
+    // sources but the dependent. False when memory runs out.
+    bool DesignPatterns(std::vector<std::size_t>& start, std::vector<int>& cols,
+                        std::vector<int>& srcs, int& nSources) const;
+    // The cell of a record among those accumulated (-1: none), with its
+    // sources but the dependent into v (hi + lo, GetNSources() - 1 of them).
+    int DesignSources(const double* values, double* v) const;
+    int GetNSources() const { return fNSources; }
 
 private:
     // The cell of a record (-1: none).
@@ -177,6 +186,15 @@ inline bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) 
         }
     }
     return true;
+}
+
+inline int MCGLMCellMoments::DesignSources(const double* values, double* v) const {
+    if (!fbActive) return -1;
+    const int slot = FindSlot(CellCode(values));
+    if (slot < 0) return -1;
+    SourceValues(values);
+    for (std::size_t s = 0; s + 1 < Ix(fNSources); ++s) v[s] = fvSrcHi[s] + fvSrcLo[s];
+    return slot;
 }
 
 inline bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {

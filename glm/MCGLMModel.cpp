@@ -269,6 +269,20 @@ MCStatus MCGLMModel::BuildModel() {
                 sandwich, static_cast<int>(fpSettings->GetClusterVars().size()));
             if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+            // Records of a cell share their columns: the middle is summed
+            // over their few source values (records outside the cells, or
+            // all of them when memory runs out, go one by one).
+            std::vector<std::size_t> start;
+            std::vector<int> cols, srcs;
+            int nSources = 0;
+            fbSandwichCells = fCells.IsActive() &&
+                              fCells.DesignPatterns(start, cols, srcs, nSources) &&
+                              fpSandwich->SetPatterns(nSources, start, cols, srcs);
+            try {
+                fvSources.assign(Ix(std::max(nSources, 1)), 0.0);
+            } catch (const std::bad_alloc&) {
+                fbSandwichCells = false;
+            }
         }
         fbModelBuilt = true;
         fResidualSum = fResidualLow = 0.0;
@@ -346,12 +360,16 @@ void MCGLMModel::GetDResiduals(std::vector<double>& scratch, const double* value
 
 bool MCGLMModel::AddToSandwich(const double* values, double e, long recordNo, MCStatus& status) {
     if (!fpSandwich || values == nullptr) return true;
-    ExpandSparse(values);
-    for (int k = 0; k + 1 < fNnz; ++k) fvHi[Ix(k)] += fvLo[Ix(k)];
     const double fw = FreqWeight(values), rw = RegrWeight(values);
     double keys[2] = {0.0, 0.0};
     const std::vector<int>& clusters = fpSettings->GetClusterVars();
     for (std::size_t c = 0; c < clusters.size() && c < 2; ++c) keys[c] = values[clusters[c]];
+    const int cell = fbSandwichCells ? fCells.DesignSources(values, fvSources.data()) : -1;
+    if (cell >= 0)
+        return fpSandwich->AddPattern(cell, fvSources.data(), fw * rw * rw * e * e, rw, fw * rw * e,
+                                      keys, recordNo, status);
+    ExpandSparse(values);
+    for (int k = 0; k + 1 < fNnz; ++k) fvHi[Ix(k)] += fvLo[Ix(k)];
     return fpSandwich->Add(fvIdx.data(), fvHi.data(), fNnz - 1, fw * rw * rw * e * e, rw,
                            fw * rw * e, keys, recordNo, status);
 }

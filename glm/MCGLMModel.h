@@ -189,6 +189,8 @@ private:
 
     // The robust covariance, accumulated in the residual pass.
     std::unique_ptr<MCSandwich> fpSandwich;
+    bool fbSandwichCells = false;   // the cells' records by their sources
+    std::vector<double> fvSources;  // scratch: a record's source values
     std::unique_ptr<MCSymMatrix> fpRobustCov;
     std::shared_ptr<const MCSymMatrix> fpCrossProducts;
     std::shared_ptr<const MCSymMatrix> fpSweptKept;

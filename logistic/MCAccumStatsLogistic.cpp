@@ -240,11 +240,9 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
 
 bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
     if (!fbValid) return false;
-    std::vector<double>& information = fHessian.AsVector();
     std::vector<double> sums{fWeight, static_cast<double>(fNValidRows),
                              static_cast<double>(fNInvalidCalls), fLLMagnitude};
     sums.insert(sums.end(), fvScoreBounds.begin(), fvScoreBounds.end());
-    sums.insert(sums.end(), information.begin(), information.end());
     // The compensated sums as (high, low) pairs, merged in extended
     // precision.
     std::vector<double> pairs;
@@ -259,7 +257,7 @@ bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reduc
     for (std::size_t i = 0; i < fvScores.size(); ++i) pair(fvScores[i], fvScoresLo[i]);
     std::vector<double> lows{fMinObservedProb, fMinComputedProb}, highs{fMaxObservedProb};
     if (!reducer.Sum(sums) || !reducer.SumExtended(pairs) || !reducer.Min(lows) ||
-        !reducer.Max(highs))
+        !reducer.Max(highs) || !fHessian.MergeAcrossProcesses(reducer))
         return false;
     fWeight = sums[0];
     fNValidRows = static_cast<int>(sums[1]);
@@ -267,8 +265,6 @@ bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reduc
     fLLMagnitude = sums[3];
     auto at = sums.begin() + 4;
     std::copy(at, at + static_cast<long>(fvScoreBounds.size()), fvScoreBounds.begin());
-    at += static_cast<long>(fvScoreBounds.size());
-    std::copy(at, at + static_cast<long>(information.size()), information.begin());
     fLL = pairs[0];
     fLLLo = pairs[1];
     for (std::size_t i = 0; i < fvScores.size(); ++i) {

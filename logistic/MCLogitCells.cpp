@@ -66,7 +66,7 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             previous = columns[a];
         }
         const std::size_t s = Ix(nSources);
-        const std::size_t size = 3 * fNLogits * s + 2 * s + Triangle(fNLogits) * Triangle(s);
+        const std::size_t size = 3 * fNLogits * s + 2 * s + 2 * Triangle(fNLogits) * Triangle(s);
         if (fDoubles + size > kMaxDoubles) return false;
         try {
             if (fvSlot.size() <= id) fvSlot.resize(id + 1, -1);
@@ -80,6 +80,7 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fvScoresLo.assign(fNLogits * s, 0.0);
             c.fvBounds.assign(s, 0.0);
             c.fvInfo.assign(Triangle(fNLogits) * Triangle(s), 0.0);
+            c.fvInfoLo.assign(c.fvInfo.size(), 0.0);
             fvCells.push_back(std::move(c));
         } catch (const std::bad_alloc&) {
             return false;
@@ -119,6 +120,7 @@ void MCLogitCells::Clear(Cell& c) {
     std::fill(c.fvScoresLo.begin(), c.fvScoresLo.end(), 0.0);
     std::fill(c.fvBounds.begin(), c.fvBounds.end(), 0.0);
     std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
+    std::fill(c.fvInfoLo.begin(), c.fvInfoLo.end(), 0.0);
     c.fbTouched = false;
 }
 
@@ -160,9 +162,15 @@ void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& 
     for (std::size_t u = 0; u < s; ++u)
         for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
     double* info = c.fvInfo.data();
-    for (std::size_t jl = 0; jl < infoCoef.size(); ++jl, info += nPairs) {
+    double* errors = c.fvInfoLo.data();
+    for (std::size_t jl = 0; jl < infoCoef.size(); ++jl, info += nPairs, errors += nPairs) {
         const double w = infoCoef[jl];
-        for (std::size_t q = 0; q < nPairs; ++q) info[q] += w * fvPairs[q];
+        for (std::size_t q = 0; q < nPairs; ++q) {
+            double sum, error;
+            DoubleDouble::TwoSum(info[q], w * fvPairs[q], sum, error);
+            info[q] = sum;
+            errors[q] += error;
+        }
     }
 }
 
@@ -187,14 +195,17 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
                 const double* info = c.fvInfo.data() + (Triangle(j) + l) * nPairs;
+                const double* errors = c.fvInfoLo.data() + (Triangle(j) + l) * nPairs;
                 for (std::size_t a = 0; a < n; ++a) {
                     const std::size_t sa = Ix(c.fvSources[a]);
                     // Within a diagonal block only the lower triangle is kept.
                     const std::size_t bEnd = j == l ? a + 1 : n;
-                    for (std::size_t b = 0; b < bEnd; ++b)
+                    for (std::size_t b = 0; b < bEnd; ++b) {
+                        const std::size_t q = Pair(sa, Ix(c.fvSources[b]));
                         information.AddBlockElem(static_cast<int>(j), static_cast<int>(l),
-                                                 c.fvColumns[a], c.fvColumns[b],
-                                                 info[Pair(sa, Ix(c.fvSources[b]))]);
+                                                 c.fvColumns[a], c.fvColumns[b], info[q],
+                                                 errors[q]);
+                    }
                 }
             }
         Clear(c);

@@ -16,9 +16,12 @@ class MCSymBlockMatrix;
 // and five columns a row adds 36 products instead of 120. At the end of a
 // pass (Flush) each cell's sums are spread over its columns.
 //
-// The score sums are compensated (a running sum and its rounding error, as
-// in Ogita, Rump and Oishi's Sum2): the rows of a cell repeat the same terms,
-// whose rounding in a plain sum would add up rather than cancel. Beside them
+// The score and information sums are compensated (a running sum and its
+// rounding error, as in Ogita, Rump and Oishi's Sum2): the rows of a cell
+// repeat the same terms, whose rounding in a plain sum would add up rather
+// than cancel, and the information of records taken in another order (or
+// split over processes) must be the same matrix, since the covariances of
+// the estimates are its inverse. Beside them
 // each cell keeps the magnitudes that bound the rounding of a row's eta and
 // of the score (see MCAccumStatsLogistic).
 //
@@ -72,6 +75,7 @@ private:
         std::vector<double> fvScoresLo;  // their rounding errors
         std::vector<double> fvBounds;    // per source: score bound factors times |z|
         std::vector<double> fvInfo;      // per packed logit pair, per packed source pair
+        std::vector<double> fvInfoLo;    // their rounding errors
         bool fbTouched = false;
     };
 

@@ -7,10 +7,14 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCRectMatrix.h"
+#include "companion/MCSparseVector.h"
+#include "companion/MCSymBlockMatrix.h"
 #include "companion/MCSymMatrix.h"
 
 using MCMath_850::MCBitSet;
 using MCMath_850::MCRectMatrix;
+using MCMath_850::MCSparseVector;
+using MCMath_850::MCSymBlockMatrix;
 using MCMath_850::MCSymMatrix;
 
 namespace {
@@ -335,4 +339,41 @@ TEST(SymMatrix, ProductsExpandAndBlocks) {
     ASSERT_TRUE(s.CopyLeadingBlock(2, lead));
     EXPECT_EQ(lead.GetElem(1, 0), 1.0);
     EXPECT_FALSE(s.CopyLeadingBlock(4, lead));
+}
+
+// The information of a multinomial fit is inverted for the covariance of
+// the estimates: records taken in any order must give the same matrix.
+// Terms of 1e16 and 1 that cancel leave, in a plain sum, a total that
+// depends on the order; compensated, every order gives the exact total.
+TEST(SymBlockMatrix, SumsDoNotDependOnTheOrderOfTheTerms) {
+    const std::vector<double> scale{1e16, 1.0, -1e16, 1.0, 3.0, 1e16, -1e16, 0.5};
+    const double exact = 5.5;  // the scales' sum
+    auto fill = [&scale](bool reversed) {
+        MCSymBlockMatrix m;
+        EXPECT_TRUE(m.Resize(2, 2));
+        const double c[3] = {1.0, -0.5, 2.0};  // C = [[1, -0.5], [-0.5, 2]]
+        for (std::size_t i = 0; i < scale.size(); ++i) {
+            const double s = scale[reversed ? scale.size() - 1 - i : i];
+            const MCSparseVector x({0, 1}, {1.0, s}, 2);
+            EXPECT_TRUE(m.KroneckerOuterProductIncr(c, x));
+            // A diagonal-block update and a flushed cell's term with its
+            // own low-order part go the same way.
+            m.AddBlockElem(1, 0, 1, 1, s, 0.0);
+        }
+        return m;
+    };
+    const MCSymBlockMatrix forward = fill(false), backward = fill(true);
+    // Element (x_1, x_0) of block (0, 0) sums 1 * s; of block (1, 0) -0.5 s
+    // plus the direct terms s.
+    EXPECT_EQ(forward.GetBlockElem(0, 0, 1, 0), exact);
+    EXPECT_EQ(backward.GetBlockElem(0, 0, 1, 0), exact);
+    EXPECT_EQ(forward.GetBlockElem(1, 0, 1, 0), -0.5 * exact);
+    EXPECT_EQ(forward.GetBlockElem(1, 0, 1, 1), backward.GetBlockElem(1, 0, 1, 1));
+    EXPECT_EQ(forward.GetBlockElem(1, 1, 1, 0), 2.0 * exact);
+    MCSymMatrix a, b;
+    ASSERT_TRUE(forward.CopyTo(a));
+    ASSERT_TRUE(backward.CopyTo(b));
+    for (int j = 0; j < 4; ++j)
+        for (int k = 0; k <= j; ++k) EXPECT_EQ(a.GetElem(j, k), b.GetElem(j, k)) << j << "," << k;
+    EXPECT_EQ(a.GetElem(2, 1), forward.GetBlockElem(1, 0, 0, 1));
 }

@@ -108,11 +108,22 @@ const std::string kGlmRobust =
 // Clusters by B, every one of them with records in every part.
 const std::string kGlmClustered =
     "glm --formula 'y ~ A + x' --freq-weight f --cluster B --tests 3 --emmeans A --json";
+// Two ways: the intersections' keys are pairs.
+const std::string kGlmTwoWay = "glm --formula 'y ~ A + x' --cluster B f --tests 3 --json";
 const std::string kLogistic =
     "logistic --formula 'g ~ A + x + A*x' --freq-weight f --reference mid --tests 3 --json";
+// The logistic model's robust middle has a pass of its own after the
+// iterations.
+const std::string kLogisticRobust =
+    "logistic --formula 'g ~ A + x' --freq-weight f --reference mid --vcov hc1 --tests 3 "
+    "--emmeans A --json";
+const std::string kLogisticClustered =
+    "logistic --formula 'g ~ A + x' --freq-weight f --reference mid --cluster B --tests 3 "
+    "--emmeans A --json";
 
 void ExpectSplitFitsWhole(const Dir& dir, int n) {
-    for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kLogistic}) {
+    for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kGlmTwoWay, kLogistic,
+                                     kLogisticRobust, kLogisticClustered}) {
         SCOPED_TRACE(model + " on " + std::to_string(n) + " processes");
         const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
         ASSERT_EQ(whole.code, 0) << whole.err;

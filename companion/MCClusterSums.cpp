@@ -1,0 +1,380 @@
+#include "companion/MCClusterSums.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "companion/DoubleDouble.h"
+
+namespace MCMath_850 {
+
+namespace {
+
+std::uint64_t Bits(double v) {
+    v += 0.0;  // -0 and +0 are one key
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+std::size_t Hash(const MCClusterSums::Key& key) {
+    // splitmix64's finaliser over both halves.
+    std::uint64_t h = Bits(key.first) * 0x9E3779B97F4A7C15ull ^ Bits(key.second);
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    return static_cast<std::size_t>(h);
+}
+
+// Asks for 2 MiB pages over the aligned part of a block: a million
+// clusters take their memory in a few hundred faults rather than a few
+// hundred thousand. A hint, whose failure changes nothing.
+void HugePages(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void AddPair(double* at, double hi, double lo) {
+    const DoubleDouble::DD s = DoubleDouble::Add(DoubleDouble::DD{at[0], at[1]}, {hi, lo});
+    at[0] = s.hi;
+    at[1] = s.lo;
+}
+
+}  // namespace
+
+bool MCClusterSums::Reset(int k) {
+    fK = k > 0 ? static_cast<std::size_t>(k) : 0;
+    fvKeys.clear();
+    fvStorage.clear();
+    fvTable.clear();
+    fvBlocks.clear();
+    fBlock = std::max(fK, std::size_t{1} << 19);
+    fEntryEnd = 0;
+    fvDense.clear();
+    fvDirect.clear();
+    fRunSlot = kNone;
+    fRunCount = 0;
+    try {
+        fvRunCols.assign(fK, 0);
+        fvRun.assign(2 * fK, 0.0);
+        fvRunMark.assign(fK, 0);
+        fvTable.assign(64, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+std::size_t MCClusterSums::Find(const Key& key) const {
+    const std::size_t mask = fvTable.size() - 1;
+    for (std::size_t b = Hash(key) & mask;; b = (b + 1) & mask) {
+        const std::size_t entry = fvTable[b];
+        if (entry == 0) return kNone;
+        if (fvKeys[entry - 1] == key) return entry - 1;
+    }
+}
+
+bool MCClusterSums::Insert(const Key& key, std::size_t slot) {
+    // At most half full, so a probe ends soon.
+    if (2 * (fvKeys.size() + 1) > fvTable.size() && !Grow()) return false;
+    const std::size_t mask = fvTable.size() - 1;
+    std::size_t b = Hash(key) & mask;
+    while (fvTable[b] != 0) b = (b + 1) & mask;
+    fvTable[b] = slot + 1;
+    return true;
+}
+
+bool MCClusterSums::Grow() {
+    std::vector<std::size_t> table;
+    try {
+        table.assign(2 * fvTable.size(), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t slot = 0; slot < fvKeys.size(); ++slot) {
+        std::size_t b = Hash(fvKeys[slot]) & mask;
+        while (table[b] != 0) b = (b + 1) & mask;
+        table[b] = slot + 1;
+    }
+    fvTable.swap(table);
+    return true;
+}
+
+bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, int n,
+                        double weight) {
+    if (fRunSlot == kNone || !(fvKeys[fRunSlot] == key)) {
+        std::size_t slot;
+        if (!CloseRun() || !Slot(key, slot)) return false;
+        fRunSlot = slot;
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::size_t c = static_cast<std::size_t>(cols[i]);
+        if (!fvRunMark[c]) {
+            fvRunMark[c] = 1;
+            fvRunCols[fRunCount++] = cols[i];
+        }
+        // (hi, lo) pairs: a cluster's scores nearly cancel (the residuals
+        // are orthogonal to the design), and a split fit adds them in
+        // another order.
+        DoubleDouble::Accumulate(fvRun[2 * c], fvRun[2 * c + 1], weight * values[i], 0.0);
+    }
+    return true;
+}
+
+bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
+    const double v = key.first;
+    const bool direct = key.second == 0.0 && v >= 0.0 && v < kDirect &&
+                        v == static_cast<double>(static_cast<long>(v));
+    unsigned* at = nullptr;
+    try {
+        if (direct) {
+            const std::size_t i = static_cast<std::size_t>(v);
+            if (i >= fvDirect.size()) fvDirect.resize(std::max(2 * i, std::size_t{1024}), 0u);
+            at = &fvDirect[i];
+            if (*at != 0) {
+                slot = *at - 1;
+                return true;
+            }
+        } else if ((slot = Find(key)) != kNone) {
+            return true;
+        }
+        slot = fvKeys.size();
+        fvKeys.push_back(key);
+        fvStorage.emplace_back();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (direct) {
+        *at = static_cast<unsigned>(slot + 1);
+        return true;
+    }
+    return Insert(key, slot);
+}
+
+bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
+    const std::size_t offset = fEntryEnd % fBlock;
+    at = offset + n > fBlock ? fEntryEnd - offset + fBlock : fEntryEnd;
+    try {
+        while (at / fBlock >= fvBlocks.size()) {
+            Block b;
+            b.fpCols.reset(new int[fBlock]);
+            b.fpSums.reset(new double[2 * fBlock]);
+            HugePages(b.fpCols.get(), fBlock * sizeof(int));
+            HugePages(b.fpSums.get(), 2 * fBlock * sizeof(double));
+            fvBlocks.push_back(std::move(b));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    fEntryEnd = at + n;
+    return true;
+}
+
+bool MCClusterSums::CloseRun() {
+    if (fRunSlot == kNone) return true;
+    // The run's entries in ascending order, for AddOuterProducts: read off
+    // the marks when they are many, sorted when they are few.
+    const std::size_t touched = fRunCount;
+    const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
+    if (touched * 16 > fK) {
+        // Without branches: m <= c, so no mark is overwritten before read.
+        std::size_t m = 0;
+        for (std::size_t c = 0; c < fK; ++c) {
+            fvRunCols[m] = static_cast<int>(c);
+            m += fvRunMark[c] != 0;
+        }
+    } else {
+        std::sort(cols, colsEnd);
+    }
+    Storage& s = fvStorage[fRunSlot];
+    try {
+        if (s.fCount == 0) {
+            // The cluster's first run: its entries.
+            if (!Append(touched, s.fAt)) return false;
+            s.fCount = static_cast<long>(touched);
+            std::copy(cols, colsEnd, Cols(s.fAt));
+            double* to = Sums(s.fAt);
+            for (std::size_t e = 0; e < touched; ++e) {
+                const std::size_t c = static_cast<std::size_t>(fvRunCols[e]);
+                to[2 * e] = fvRun[2 * c];
+                to[2 * e + 1] = fvRun[2 * c + 1];
+            }
+        } else {
+            if (s.fCount > 0) {
+                // Met again: a dense slot, with the entries of its first run.
+                const std::size_t at = fvDense.size();
+                fvDense.resize(at + 2 * fK, 0.0);
+                const int* firstCols = Cols(s.fAt);
+                const double* firstSums = Sums(s.fAt);
+                for (long e = 0; e < s.fCount; ++e) {
+                    const std::size_t c = static_cast<std::size_t>(firstCols[e]);
+                    fvDense[at + 2 * c] = firstSums[2 * e];
+                    fvDense[at + 2 * c + 1] = firstSums[2 * e + 1];
+                }
+                s.fAt = at;
+                s.fCount = -1;
+            }
+            double* dense = fvDense.data() + s.fAt;
+            for (auto c = cols; c != colsEnd; ++c) {
+                const std::size_t i = 2 * static_cast<std::size_t>(*c);
+                AddPair(dense + i, fvRun[i], fvRun[i + 1]);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (auto c = cols; c != colsEnd; ++c) {
+        const std::size_t i = static_cast<std::size_t>(*c);
+        fvRun[2 * i] = fvRun[2 * i + 1] = 0.0;
+        fvRunMark[i] = 0;
+    }
+    fRunCount = 0;
+    fRunSlot = kNone;
+    return true;
+}
+
+bool MCClusterSums::Merge(MCCommon_850::PassReducer& reducer) {
+    // Every process learns every key, numbers the union in key order and
+    // puts its sums in their slots; the slots are then summed.
+    if (!CloseRun()) return false;
+    std::vector<int> mine;
+    bool whole = true;
+    for (const Key& key : fvKeys) {
+        const double a = key.first, b = key.second;
+        whole = whole && a == static_cast<double>(static_cast<int>(a)) &&
+                b == static_cast<double>(static_cast<int>(b));
+        mine.push_back(static_cast<int>(a));
+        mine.push_back(static_cast<int>(b));
+    }
+    std::vector<double> flag{whole ? 0.0 : 1.0};
+    if (!reducer.Sum(flag) || flag[0] > 0.0) return false;
+    std::vector<std::vector<int>> all;
+    if (!reducer.Gather(mine, all)) return false;
+    std::vector<std::pair<int, int>> keys;
+    for (const std::vector<int>& part : all)
+        for (std::size_t i = 0; i + 1 < part.size(); i += 2)
+            keys.emplace_back(part[i], part[i + 1]);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::vector<double> sums;
+    try {
+        sums.assign(keys.size() * 2 * fK, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t slot = 0; slot < fvKeys.size(); ++slot) {
+        const std::pair<int, int> key(static_cast<int>(fvKeys[slot].first),
+                                      static_cast<int>(fvKeys[slot].second));
+        const std::size_t at = static_cast<std::size_t>(
+            std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+        double* to = sums.data() + at * 2 * fK;
+        const Storage& s = fvStorage[slot];
+        if (s.fCount < 0) {
+            std::copy(fvDense.begin() + static_cast<std::ptrdiff_t>(s.fAt),
+                      fvDense.begin() + static_cast<std::ptrdiff_t>(s.fAt + 2 * fK), to);
+            continue;
+        }
+        const int* cols = Cols(s.fAt);
+        const double* entries = Sums(s.fAt);
+        for (long e = 0; e < s.fCount; ++e) {
+            const std::size_t c = static_cast<std::size_t>(cols[e]);
+            to[2 * c] = entries[2 * e];
+            to[2 * c + 1] = entries[2 * e + 1];
+        }
+    }
+    if (!reducer.SumExtended(sums)) return false;
+    // The merged clusters, in key order, each a dense slot.
+    if (!Reset(static_cast<int>(fK))) return false;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        std::size_t slot;
+        if (!Slot(Key(keys[i].first, keys[i].second), slot)) return false;
+        fvStorage[slot].fAt = slot * 2 * fK;
+        fvStorage[slot].fCount = -1;
+    }
+    fvDense = std::move(sums);
+    return true;
+}
+
+void MCClusterSums::Gather(std::size_t slot) {
+    fvNz.clear();
+    const Storage& s = fvStorage[slot];
+    if (s.fCount < 0) {
+        const double* dense = fvDense.data() + s.fAt;
+        for (std::size_t c = 0; c < fK; ++c) {
+            const double u = dense[2 * c] + dense[2 * c + 1];
+            if (u == 0.0) continue;
+            fvU[c] = u;
+            fvNz.push_back(static_cast<int>(c));
+        }
+        return;
+    }
+    const int* cols = Cols(s.fAt);
+    const double* sums = Sums(s.fAt);
+    for (long e = 0; e < s.fCount; ++e) {
+        const double u = sums[2 * e] + sums[2 * e + 1];
+        if (u == 0.0) continue;
+        fvU[static_cast<std::size_t>(cols[e])] = u;
+        fvNz.push_back(cols[e]);
+    }
+}
+
+bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) {
+    if (!CloseRun()) return false;
+    std::vector<std::size_t> order;
+    std::vector<double> values;
+    try {
+        fvU.assign(fK, 0.0);
+        fvNz.reserve(fK);
+        values.resize(fK);
+        order.resize(fvKeys.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto byKey = [this](std::size_t a, std::size_t b) { return fvKeys[a] < fvKeys[b]; };
+    // Clusters usually meet their records in key order.
+    if (!std::is_sorted(order.begin(), order.end(), byKey))
+        std::sort(order.begin(), order.end(), byKey);
+    for (std::size_t slot : order) {
+        Gather(slot);
+        const std::size_t n = fvNz.size();
+        for (std::size_t j = 0; j < n; ++j) {
+            values[j] = fvU[static_cast<std::size_t>(fvNz[j])];
+            fvU[static_cast<std::size_t>(fvNz[j])] = 0.0;
+        }
+        // Two rows at a time: each entry before them is read once for both.
+        std::size_t i = 0;
+        for (; i + 1 < n; i += 2) {
+            const std::size_t a = static_cast<std::size_t>(fvNz[i]);
+            const std::size_t b = static_cast<std::size_t>(fvNz[i + 1]);
+            double* rowA = plain.data() + a * (a + 1) / 2;
+            double* rowB = plain.data() + b * (b + 1) / 2;
+            const double ua = weight * values[i], ub = weight * values[i + 1];
+            for (std::size_t j = 0; j <= i; ++j) {
+                const std::size_t c = static_cast<std::size_t>(fvNz[j]);
+                rowA[c] += ua * values[j];
+                rowB[c] += ub * values[j];
+            }
+            rowB[b] += ub * values[i + 1];
+        }
+        if (i < n) {
+            const std::size_t a = static_cast<std::size_t>(fvNz[i]);
+            double* row = plain.data() + a * (a + 1) / 2;
+            const double ua = weight * values[i];
+            for (std::size_t j = 0; j <= i; ++j)
+                row[static_cast<std::size_t>(fvNz[j])] += ua * values[j];
+        }
+    }
+    return true;
+}
+
+}  // namespace MCMath_850
