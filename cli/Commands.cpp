@@ -16,9 +16,7 @@
 #include "cli/ProcessGroup.h"
 #include "host/analyses/EffectTests.h"
 #include "host/base/HostError.h"
-#include "host/fit/GlmFit.h"
-#include "host/fit/GlmPredictions.h"
-#include "host/fit/LogisticFit.h"
+#include "host/fit/ModelFitter.h"
 #include "host/input/BinaryReader.h"
 #include "host/input/CsvReader.h"
 #include "host/model/Formula.h"
@@ -337,17 +335,21 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
                       std::to_string(nParams) + " (" +
                       Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
     };
-    GlmFitted fitted;
-    GlmResult result = FitGlm(
-        spec, counted, cmd.fConfidence, &interrupt, [&](std::size_t p) { nParams = p; },
-        cmd.fbCovariance, &fitted);
+    FitOptions fit;
+    fit.fConfidence = cmd.fConfidence;
+    fit.fbCovariance = cmd.fbCovariance;
+    ModelFitter fitter(spec, fit, &processes);
+    FitProgress fitProgress;
+    fitProgress.fParameters = [&](std::size_t p) { nParams = p; };
+    fitter.Fit(counted, &interrupt, fitProgress);
     interrupt.fOnPoll = nullptr;
     interrupt.fPoint = nullptr;
     progress.Clear();
+    GlmResult result = fitter.GetGlmResult();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
-    const FittedModel model = fitted.View(spec, cmd.fConfidence);
+    const FittedModel model = fitter.GetFitted();
     ProgressIterator analysed(*records, [&](int, std::size_t n) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
@@ -358,7 +360,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     }
     if (std::ostream* out = analyses.Predictions()) {
         ProgressIterator written = WritingPredictions(*records, nRows, progress);
-        WriteGlmPredictions(model, written, *out);
+        fitter.WritePredictions(written, *out);
     }
     progress.Clear();
 
@@ -396,33 +398,29 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const ModelSpec& spec = *m->fpSpec;
     analyses.Resolve(spec);
 
-    LogisticOptions lo;
-    lo.fReference = cmd.fReference;
-    lo.fMaxIterations = cmd.fMaxIterations;
-    lo.fConfidence = cmd.fConfidence;
-    LogisticFitter fitter(spec, lo);
-    const auto fitStart = std::chrono::steady_clock::now();
+    FitOptions fit;
+    fit.fbLogistic = true;
+    fit.fReference = cmd.fReference;
+    fit.fMaxIterations = cmd.fMaxIterations;
+    fit.fConfidence = cmd.fConfidence;
+    // The component keeps the cancel query and reads the records: both
+    // outlive the fitter.
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
+    ModelFitter fitter(spec, fit, &processes);
+    const auto fitStart = std::chrono::steady_clock::now();
     interrupt.fPoint = "fit";
-    LogisticResult result = fitter.Fit(*records, &interrupt, [&](const IterationRow& it) {
+    FitProgress fitProgress;
+    fitProgress.fIteration = [&](const IterationRow& it) {
         progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
                       std::to_string(it.fLogLikelihood));
-    });
+    };
+    fitter.Fit(*records, &interrupt, fitProgress);
     interrupt.fPoint = nullptr;
     progress.Clear();
+    LogisticResult result = fitter.GetLogisticResult();
     result.fReadSeconds = m->fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
-    // The classification counts are the host's own pass: summed here.
-    if (processes.IsSplit()) {
-        std::vector<double> counts;
-        for (const auto& row : result.fvClassification)
-            counts.insert(counts.end(), row.begin(), row.end());
-        processes.Sum(counts);
-        std::size_t at = 0;
-        for (auto& row : result.fvClassification)
-            for (double& c : row) c = counts[at++];
-    }
 
     const FittedModel model = fitter.GetFitted();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);

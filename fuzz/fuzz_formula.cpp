@@ -12,7 +12,7 @@
 #include <string>
 
 #include "host/base/HostError.h"
-#include "host/fit/GlmFit.h"
+#include "host/fit/ModelFitter.h"
 #include "host/input/CsvReader.h"
 #include "host/model/Formula.h"
 #include "host/model/ModelSpec.h"
@@ -88,7 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MCMath_850::MCRegSettings settings = spec.GetSettings();
         Require(!settings.IsValidSettings(true).IsError());
         auto records = spec.MakeIterator();
-        const GlmResult r = FitGlm(spec, *records, 0.95);
+        ModelFitter fitter(spec, FitOptions());
+        fitter.Fit(*records);
+        const GlmResult& r = fitter.GetGlmResult();
         Require(r.fRecordsRead == 9);
         for (const ParameterRow& p : r.fvParameters) Require(!p.fLabel.empty());
     } catch (const FormulaError& e) {

@@ -7,12 +7,10 @@
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
-#include "companion/MCVarList.h"
 #include "components/MCGLMComponent.h"
-#include "components/MCRegFactory.h"
-#include "export/MCRegrDoreZADUtil.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/base/NumberText.h"
+#include "host/fit/ParameterTable.h"
 
 namespace mchost {
 
@@ -81,17 +79,6 @@ std::string VcovName(const MCMath_850::MCRegSettings& settings) {
     return type >= 0 && type <= 4 ? kNames[type] : "model";
 }
 
-FittedModel GlmFitted::View(const ModelSpec& spec, double confidence) const {
-    FittedModel m;
-    m.fpSpec = &spec;
-    m.fpSettings = &fpComponent->GetCompSettings();
-    m.fpComponent = fpComponent.get();
-    m.fpStats = fpStats;
-    m.fConfidence = confidence;
-    m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
-    return m;
-}
-
 std::vector<ResultVariable> ResultVariables(const ModelSpec& spec) {
     std::vector<ResultVariable> out;
     for (const ModelVariable& v : spec.GetVariables()) {
@@ -104,29 +91,10 @@ std::vector<ResultVariable> ResultVariables(const ModelSpec& spec) {
     return out;
 }
 
-GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel,
-                 const std::function<void(std::size_t)>& parameters, bool covariance,
-                 GlmFitted* keep) {
-    MCMath_850::MCRegSettings settings = spec.GetSettings();
-    settings.SetCancelPointer(cancel);
-    MCMath_850::MCRegFactory factory;
-    std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
-    if (!component) ThrowLibraryError(factory.GetStatus());
-    MCStatus status;
-    if (parameters) {
-        std::vector<MCMath_850::MCRegrParameter> created;
-        status = component->CreateParameters(records, created);
-        if (status.IsError()) ThrowLibraryError(status);
-        parameters(created.size());
-    }
-    status = component->BuildModel(records);
-    if (status.IsError()) ThrowLibraryError(status);
-    MCMath_850::IMCRegOutputStats* out = nullptr;
-    status = component->GetOutputStats(out);
-    if (status.IsError()) ThrowLibraryError(status);
-    const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
-
+GlmResult SummariseGlm(const ModelSpec& spec, const MCMath_850::IMCRegComponent& component,
+                       const MCMath_850::MCGLMOutputStats& glm, double confidence,
+                       bool covariance) {
+    const MCMath_850::MCRegSettings& settings = component.GetCompSettings();
     GlmResult r;
     r.fFormula = spec.GetFormulaText();
     r.fDependent = spec.GetDependentName();
@@ -134,7 +102,7 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     r.fvVariables = ResultVariables(spec);
     r.fConfidence = confidence;
     r.fVcov = VcovName(settings);
-    if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(component.get())) {
+    if (const auto* c = dynamic_cast<const MCMath_850::MCGLMComponent*>(&component)) {
         r.fRecordsRead = c->GetNRecordsRead();
         r.fRecordsUsed = c->GetNRecordsUsed();
     }
@@ -149,63 +117,37 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
     const double ms = HostValue(glm.GetErrorMeanSquare());
     r.fResidualSE = ms >= 0.0 ? std::sqrt(ms) / rootScale : kMissing;
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
-    for (const MCStatus& w : component->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
+    for (const MCStatus& w : component.GetWarnings()) r.fvWarnings.push_back(StatusText(w));
 
     const double df = HostValue(glm.GetTestDF());
     r.fNClusters = glm.GetNClusters();
     r.fvClusterCounts = glm.GetClusterCounts();
     for (int p : settings.GetClusterVars())
         r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
-    const double q = df > 0.0 ? HostValue(MCDistFun::IdfT((1.0 + confidence) / 2.0, df)) : kMissing;
-    const std::vector<double>& estimates = glm.GetParamEstimates();
-    const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
-    const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
-    // Labels as the library writes them into its results documents; the
-    // variable list is indexed by record position, as the parameters are.
-    MCXML_850::MCVarList varList;
-    for (const ModelVariable& v : spec.GetVariables()) {
-        if (v.fRole == ModelVariable::kFactor)
-            varList.AddCategoricalVar(v.fName, v.fvCategories);
-        else
-            varList.AddContinuousVar(v.fName, 0.0, 0.0);
-    }
-    std::vector<std::string> labels;
-    std::vector<MCMath_850::MCRegrParameterStats> labelled;
-    MCMath_850::MCRegrDoreZADUtil::GetParamLables(glm.GetParamStats(), settings, varList, params,
-                                                  labels, labelled);
-    for (std::size_t k = 0; k < params.size(); ++k) {
-        const MCMath_850::MCRegrParameter& p = params[k];
+    ParameterTest test;
+    test.fDF = df;
+    test.fConfidence = confidence;
+    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, glm, test);
+    for (std::size_t k = 0; k < table.size(); ++k) {
+        const ParameterFigures& f = table[k];
         ParameterRow row;
         char name[32];
         std::snprintf(name, sizeof name, "P%07zu", k + 1);
         row.fName = name;
-        const int e = p.GetEffectIndex();
-        row.fLabel = k < labels.size() ? labels[k] : std::string();
-        row.fEffect = e >= 0 && static_cast<std::size_t>(e) < spec.GetEffectTexts().size()
-                          ? spec.GetEffectTexts()[static_cast<std::size_t>(e)]
-                          : "Intercept";
-        row.fbRedundant = !glm.GetRedundancyIndicators().IsIn(static_cast<int>(k));
-        row.fEstimate = row.fbRedundant ? 0.0 : estimates[k];
-        row.fStdError = row.fT = row.fDF = row.fSig = row.fCILower = row.fCIUpper = kMissing;
-        if (!row.fbRedundant && df > 0.0 && cov != nullptr) {
-            const double var = cov->GetElem(static_cast<int>(k), static_cast<int>(k));
-            if (var >= 0.0 && std::isfinite(var)) {
-                const double se = std::sqrt(var);
-                row.fStdError = se;
-                row.fDF = df;
-                if (se > 0.0) {
-                    row.fT = row.fEstimate / se;
-                    const double tail = HostValue(MCDistFun::SigT(std::fabs(row.fT), df));
-                    row.fSig = std::isnan(tail) ? kMissing : std::min(1.0, 2.0 * tail);
-                }
-                if (!std::isnan(q)) {
-                    row.fCILower = row.fEstimate - q * se;
-                    row.fCIUpper = row.fEstimate + q * se;
-                }
-            }
-        }
+        row.fLabel = f.fLabel;
+        row.fEffect = f.fEffect;
+        row.fbRedundant = f.fbRedundant;
+        row.fEstimate = f.fEstimate;
+        row.fStdError = f.fStdError;
+        row.fT = f.fStatistic;
+        row.fDF = f.fDF;
+        row.fSig = f.fSig;
+        row.fCILower = f.fCILower;
+        row.fCIUpper = f.fCIUpper;
         r.fvParameters.push_back(std::move(row));
     }
+    const std::vector<MCMath_850::MCRegrParameter>& params = glm.GetParameters();
+    const MCMath_850::MCSymMatrix* cov = glm.GetCovarianceMatrix();
     if (covariance && cov != nullptr) {
         std::vector<int> kept;
         for (std::size_t k = 0; k < params.size(); ++k)
@@ -217,10 +159,6 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
             for (int b : kept) r.fvCovariance.push_back(HostValue(cov->GetElem(a, b)));
     }
     AddFitWarnings(spec, params, r);
-    if (keep != nullptr) {
-        keep->fpStats = &glm;
-        keep->fpComponent = std::move(component);
-    }
     return r;
 }
 

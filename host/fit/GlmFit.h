@@ -1,17 +1,13 @@
 #pragma once
 #include <cstddef>
-#include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "companion/MCStatus.h"
-#include "companion/RecordIterator.h"
 #include "components/IMCRegComponent.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/base/HostError.h"
-#include "host/fit/FittedModel.h"
 #include "host/model/ModelSpec.h"
 
 namespace mchost {
@@ -105,30 +101,11 @@ std::string StatusText(const MCCommon_850::MCStatus& s);
 // Throws the LibraryError of a failed status.
 [[noreturn]] void ThrowLibraryError(const MCCommon_850::MCStatus& s);
 
-// The fitted component, kept for what reads the fit after the report: tests
-// of effects, marginal means, exports and predictions. The statistics
-// belong to the component.
-class GlmFitted {
-public:
-    std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
-    const MCMath_850::MCGLMOutputStats* fpStats = nullptr;
-
-    // The fit as the analyses after it read it (valid while this lives).
-    FittedModel View(const ModelSpec& spec, double confidence) const;
-};
-
-// Fits the model over the records (normally spec.MakeIterator(), perhaps
-// wrapped for progress) and computes each parameter's standard error, t,
-// significance and confidence interval at the given level from the
-// estimates, their covariance and the error degrees of freedom. The
-// library polls cancel, when given, between records and once per pivot of
-// the sweep; parameters, when given, learns the number of parameters (the
-// sweep's pivots) after pass 1. With covariance, the result holds the
-// covariance matrix of the estimates. keep, when given, receives the fitted
-// component.
-GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
-                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr,
-                 const std::function<void(std::size_t)>& parameters = {}, bool covariance = false,
-                 GlmFitted* keep = nullptr);
+// The result of a general linear model's fit: the figures of its
+// statistics, each parameter's standard error, t, significance and
+// confidence interval at the given level, and with covariance the
+// covariance matrix of the estimates. A ModelFitter makes it.
+GlmResult SummariseGlm(const ModelSpec& spec, const MCMath_850::IMCRegComponent& component,
+                       const MCMath_850::MCGLMOutputStats& glm, double confidence, bool covariance);
 
 }  // namespace mchost

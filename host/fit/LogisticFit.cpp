@@ -2,19 +2,11 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <memory>
 
 #include "companion/MCDistFun.h"
-#include "companion/MCIterationReporter.h"
-#include "companion/MCVarList.h"
 #include "components/MCLogComponent.h"
-#include "components/MCRegFactory.h"
-#include "data/MCRegRecordValidator.h"
-#include "export/MCRegrDoreZADUtil.h"
-#include "host/fit/RecordPass.h"
-#include "logistic/MCLogOutputStats.h"
-#include "settings/MCLogRegSettings.h"
+#include "host/base/HostError.h"
+#include "host/fit/ParameterTable.h"
 
 namespace mchost {
 
@@ -59,53 +51,15 @@ std::string ConvergenceWarning(int code, int iterations, int maxIterations) {
     }
 }
 
-class IterationListener : public MCCommon_850::ProgressListener {
-public:
-    IterationListener(std::vector<IterationRow>& rows, const IterationCallback& callback)
-        : fRows(rows), fCallback(callback) {}
-    void ReportIteration(const MCMath_850::MCIterationReporter& r) override {
-        IterationRow row;
-        row.fIteration = r.GetIteration();
-        row.fHalvings = r.GetHalvings();
-        row.fLogLikelihood = HostValue(r.GetLogLikelihood());
-        fRows.push_back(row);
-        if (fCallback) fCallback(row);
-    }
-
-private:
-    std::vector<IterationRow>& fRows;
-    const IterationCallback& fCallback;
-};
-
 }  // namespace
 
-class LogisticFitter::Impl {
-public:
-    const ModelSpec* fpSpec;
-    LogisticOptions fOptions;
-    MCMath_850::MCLogRegSettings fSettings;
-    std::vector<std::string> fvCategories;
-    std::string fReference;
-    int fFreqWeightPosition = -1;
-    std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
-    const MCMath_850::MCLogOutputStats* fpStats = nullptr;
-
-    // The sorted category (code) of each of the model's categories.
-    const std::vector<int>& ModelCategories() const { return fpStats->GetDependCategories(); }
-    void Parameters(LogisticResult& r) const;
-    void Classify(MCCommon_850::MultiPassRecordIter& records, LogisticResult& r) const;
-};
-
-LogisticFitter::LogisticFitter(const ModelSpec& spec, const LogisticOptions& options)
-    : fpImpl(std::make_unique<Impl>()) {
-    Impl& d = *fpImpl;
-    d.fpSpec = &spec;
-    d.fOptions = options;
+LogisticSetup PrepareLogistic(const ModelSpec& spec, const std::string& referenceText,
+                              int maxIterations, double confidence) {
+    LogisticSetup d;
+    d.fMaxIterations = maxIterations;
+    d.fConfidence = confidence;
     const ModelVariable& dependent = spec.GetVariables().front();
     d.fvCategories = dependent.fvCategories;
-    for (std::size_t p = 0; p < spec.GetVariables().size(); ++p)
-        if (spec.GetVariables()[p].fRole == ModelVariable::kFreqWeight)
-            d.fFreqWeightPosition = static_cast<int>(p);
     const int k = static_cast<int>(d.fvCategories.size());
     if (k < 2)
         throw HostError(HostError::kData,
@@ -114,15 +68,15 @@ LogisticFitter::LogisticFitter(const ModelSpec& spec, const LogisticOptions& opt
                                     : "only one category, " + List(d.fvCategories)) +
                             ", among the records used; a logistic model needs at least two");
     int reference = -1;
-    if (options.fReference == "first") {
+    if (referenceText == "first") {
         reference = -2;
         d.fReference = d.fvCategories.front();
-    } else if (options.fReference == "last") {
+    } else if (referenceText == "last") {
         d.fReference = d.fvCategories.back();
     } else {
-        reference = FindCategory(dependent, options.fReference);
+        reference = FindCategory(dependent, referenceText);
         if (reference < 0)
-            throw HostError(HostError::kData, "--reference names '" + options.fReference +
+            throw HostError(HostError::kData, "--reference names '" + referenceText +
                                                   "', which is not a category of '" +
                                                   dependent.fName + "'; its categories are " +
                                                   List(d.fvCategories));
@@ -130,53 +84,61 @@ LogisticFitter::LogisticFitter(const ModelSpec& spec, const LogisticOptions& opt
     }
     static_cast<MCMath_850::MCRegSettings&>(d.fSettings) = spec.GetSettings();
     d.fSettings.SetDependentRefCat(reference, k);
-    d.fSettings.SetMaxIterations(options.fMaxIterations);
-    d.fSettings.SetConfidenceLevel(options.fConfidence);
+    d.fSettings.SetMaxIterations(maxIterations);
+    d.fSettings.SetConfidenceLevel(confidence);
+    return d;
 }
 
-LogisticFitter::~LogisticFitter() = default;
-
-LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
-                                   MCCommon_850::MCQueryCancel* cancel,
-                                   const IterationCallback& onIteration) {
-    Impl& d = *fpImpl;
+LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& d,
+                                 const MCMath_850::IMCRegComponent& component,
+                                 const MCMath_850::MCLogOutputStats& stats) {
+    const MCMath_850::MCRegSettings& settings = component.GetCompSettings();
+    // The sorted category (code) of each of the model's categories.
+    const std::vector<int>& modelCategories = stats.GetDependCategories();
     LogisticResult r;
-    IterationListener listener(r.fvIterations, onIteration);
-    MCMath_850::MCLogRegSettings settings = d.fSettings;
-    settings.SetCancelPointer(cancel);
-    settings.SetProgressListener(&listener);
-    MCMath_850::MCRegFactory factory;
-    d.fpComponent.reset(factory.CreateRegAlgorithm(settings));
-    if (!d.fpComponent) ThrowLibraryError(factory.GetStatus());
-    MCStatus status = d.fpComponent->BuildModel(records);
-    if (status.IsError()) ThrowLibraryError(status);
-    MCMath_850::IMCRegOutputStats* out = nullptr;
-    status = d.fpComponent->GetOutputStats(out);
-    if (status.IsError()) ThrowLibraryError(status);
-    d.fpStats = &dynamic_cast<const MCMath_850::MCLogOutputStats&>(*out);
-    const MCMath_850::MCLogOutputStats& stats = *d.fpStats;
-
-    r.fFormula = d.fpSpec->GetFormulaText();
-    r.fDependent = d.fpSpec->GetDependentName();
-    r.fvTextFactors = d.fpSpec->GetTextFactors();
-    r.fvVariables = ResultVariables(*d.fpSpec);
+    r.fFormula = spec.GetFormulaText();
+    r.fDependent = spec.GetDependentName();
+    r.fvTextFactors = spec.GetTextFactors();
+    r.fvVariables = ResultVariables(spec);
     r.fvCategories = d.fvCategories;
     r.fReference = d.fReference;
-    r.fConfidence = d.fOptions.fConfidence;
+    r.fConfidence = d.fConfidence;
     r.fVcov = VcovName(settings);
     r.fvClusterCounts = stats.GetClusterCounts();
     for (int p : settings.GetClusterVars())
-        r.fvClusterColumns.push_back(d.fpSpec->GetVariables()[static_cast<std::size_t>(p)].fName);
-    const auto& component = dynamic_cast<const MCMath_850::MCLogComponent&>(*d.fpComponent);
-    r.fRecordsRead = component.GetNRecordsRead();
-    r.fRecordsUsed = component.GetNRecordsUsed();
+        r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
+    const auto& log = dynamic_cast<const MCMath_850::MCLogComponent&>(component);
+    r.fRecordsRead = log.GetNRecordsRead();
+    r.fRecordsUsed = log.GetNRecordsUsed();
     r.fTotalFreqWeight = stats.GetTotalFreqWeight();
     r.fvCategoryWeights.assign(d.fvCategories.size(), 0.0);
-    for (std::size_t m = 0; m < d.ModelCategories().size(); ++m)
-        r.fvCategoryWeights[static_cast<std::size_t>(d.ModelCategories()[m])] =
+    for (std::size_t m = 0; m < modelCategories.size(); ++m)
+        r.fvCategoryWeights[static_cast<std::size_t>(modelCategories[m])] =
             stats.GetCategoryWeights()[m];
 
-    d.Parameters(r);
+    ParameterTest test;
+    test.fbWald = true;
+    test.fConfidence = d.fConfidence;
+    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, stats, test);
+    const auto nBasic = static_cast<std::size_t>(stats.GetNBasicParameters());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const ParameterFigures& f = table[i];
+        LogisticParameterRow row;
+        row.fTarget = d.fvCategories[static_cast<std::size_t>(modelCategories[i / nBasic])];
+        row.fLabel = f.fLabel;
+        row.fEffect = f.fEffect;
+        row.fbRedundant = f.fbRedundant;
+        row.fEstimate = f.fEstimate;
+        row.fDF = f.fDF;
+        // Every tested parameter has its odds ratio, standard error or not.
+        if (f.fDF > 0.0) row.fExpB = std::exp(f.fEstimate);
+        row.fStdError = f.fStdError;
+        row.fWald = f.fStatistic;
+        row.fSig = f.fSig;
+        row.fCILower = f.fCILower;
+        row.fCIUpper = f.fCIUpper;
+        r.fvParameters.push_back(std::move(row));
+    }
 
     r.fLogLikInitial = HostValue(stats.GetInitialLogLikelihood());
     r.fLogLikFinal = HostValue(stats.GetFinalLogLikelihood());
@@ -195,9 +157,9 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
     r.fNagelkerke = HostValue(stats.GetModelFitStat(MCConst::FIT_NAGELKERKE));
     r.fMcFadden = HostValue(stats.GetModelFitStat(MCConst::FIT_MCFADDEN));
 
-    for (const MCStatus& w : d.fpComponent->GetWarnings()) r.fvWarnings.push_back(StatusText(w));
-    for (const std::string& w : d.fpSpec->SpreadWarnings()) r.fvWarnings.push_back(w);
-    const std::string words = ConvergenceWarning(code, r.fIterations, d.fOptions.fMaxIterations);
+    for (const MCStatus& w : component.GetWarnings()) r.fvWarnings.push_back(StatusText(w));
+    for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
+    const std::string words = ConvergenceWarning(code, r.fIterations, d.fMaxIterations);
     if (!words.empty()) {
         // Said as the linear model's warnings are: "warning: " and a
         // sentence without its capital and its stop.
@@ -206,144 +168,7 @@ LogisticResult LogisticFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
         if (w.back() == '.') w.pop_back();
         r.fvWarnings.push_back("warning: " + w);
     }
-
-    d.Classify(records, r);
     return r;
-}
-
-FittedModel LogisticFitter::GetFitted() const {
-    const Impl& d = *fpImpl;
-    FittedModel m;
-    m.fpSpec = d.fpSpec;
-    m.fpSettings = &d.fpComponent->GetCompSettings();
-    m.fpComponent = d.fpComponent.get();
-    m.fpStats = d.fpStats;
-    m.fbLogistic = true;
-    m.fConfidence = d.fOptions.fConfidence;
-    m.fvModelCategories = d.ModelCategories();
-    m.fNBasic = d.fpStats->GetNBasicParameters();
-    return m;
-}
-
-void LogisticFitter::Impl::Parameters(LogisticResult& r) const {
-    const MCMath_850::MCLogOutputStats& stats = *fpStats;
-    const int nBasic = stats.GetNBasicParameters();
-    const std::vector<MCMath_850::MCRegrParameter>& params = stats.GetParameters();
-    const std::vector<double>& estimates = stats.GetParamEstimates();
-    const MCMath_850::MCSymMatrix* cov = stats.GetCovarianceMatrix();
-    // Labels as the library writes them into its results documents.
-    MCXML_850::MCVarList varList;
-    for (const ModelVariable& v : fpSpec->GetVariables()) {
-        if (v.fRole == ModelVariable::kFactor || v.fRole == ModelVariable::kDependent)
-            varList.AddCategoricalVar(v.fName, v.fvCategories);
-        else
-            varList.AddContinuousVar(v.fName, 0.0, 0.0);
-    }
-    std::vector<std::string> labels;
-    std::vector<MCMath_850::MCRegrParameterStats> labelled;
-    MCMath_850::MCRegrDoreZADUtil::GetParamLables(stats.GetParamStats(), fSettings, varList, params,
-                                                  labels, labelled);
-    const double z = HostValue(MCDistFun::IdfStdNorm((1.0 + fOptions.fConfidence) / 2.0));
-    const std::vector<std::string>& effects = fpSpec->GetEffectTexts();
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        const std::size_t logit = i / static_cast<std::size_t>(nBasic);
-        LogisticParameterRow row;
-        row.fTarget = fvCategories[static_cast<std::size_t>(ModelCategories()[logit])];
-        row.fLabel = i < labels.size() ? labels[i] : std::string();
-        const int e = params[i].GetEffectIndex();
-        row.fEffect = e >= 0 && static_cast<std::size_t>(e) < effects.size()
-                          ? effects[static_cast<std::size_t>(e)]
-                          : "Intercept";
-        row.fbRedundant = !stats.GetRedundancyIndicators().IsIn(static_cast<int>(i));
-        row.fEstimate = row.fbRedundant ? 0.0 : estimates[i];
-        if (!row.fbRedundant && cov != nullptr) {
-            const double var = cov->GetElem(static_cast<int>(i), static_cast<int>(i));
-            row.fDF = 1.0;
-            row.fExpB = std::exp(row.fEstimate);
-            if (var > 0.0 && std::isfinite(var)) {
-                const double se = std::sqrt(var);
-                row.fStdError = se;
-                row.fWald = row.fEstimate * row.fEstimate / var;
-                row.fSig = HostValue(MCDistFun::SigChi(row.fWald, 1.0));
-                if (!std::isnan(z)) {
-                    row.fCILower = std::exp(row.fEstimate - z * se);
-                    row.fCIUpper = std::exp(row.fEstimate + z * se);
-                }
-            }
-        }
-        r.fvParameters.push_back(std::move(row));
-    }
-}
-
-void LogisticFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records,
-                                    LogisticResult& r) const {
-    const std::size_t k = fvCategories.size();
-    r.fvClassification.assign(k, std::vector<double>(k, 0.0));
-    const MCMath_850::MCRegRecordValidator& validator = fpStats->GetRecordValidator();
-    records.NewPass();
-    double value = 0.0;
-    std::vector<double> probabilities;
-    while (records.HasMore()) {
-        const MCCommon_850::Record& record = NextRecord(records);
-        MCStatus status;
-        if (!validator.IsValidRecord(record, status)) continue;
-        status = fpComponent->Score(record, value, probabilities);
-        if (status.IsError()) ThrowLibraryError(status);
-        if (value < 0) continue;
-        const auto observed = static_cast<std::size_t>(record[0] + 0.5);
-        const auto predicted = static_cast<std::size_t>(value + 0.5);
-        if (observed >= k || predicted >= k) continue;
-        const double w = fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
-        r.fvClassification[observed][predicted] += w;
-    }
-}
-
-namespace {
-
-std::string CsvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string q = "\"";
-    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-}  // namespace
-
-void LogisticFitter::WritePredictions(MCCommon_850::MultiPassRecordIter& records,
-                                      std::ostream& out) const {
-    const Impl& d = *fpImpl;
-    const std::size_t k = d.fvCategories.size();
-    for (const std::string& c : d.fvCategories) out << CsvField("p_" + c) << ",";
-    out << "predicted\n";
-    const MCMath_850::MCRegRecordValidator& validator = d.fpStats->GetRecordValidator();
-    const std::vector<int>& model = d.ModelCategories();
-    std::vector<double> probabilities, sorted(k);
-    double value = 0.0;
-    char number[32];
-    records.NewPass();
-    while (records.HasMore()) {
-        const MCCommon_850::Record& record = NextRecord(records);
-        MCStatus status;
-        bool used = validator.IsValidRecord(record, status);
-        if (used) {
-            // A record the fit used that cannot be scored (a cancel among
-            // them) is no empty row: it ends the file.
-            status = d.fpComponent->Score(record, value, probabilities);
-            if (status.IsError()) ThrowLibraryError(status);
-            used = value >= 0;
-        }
-        if (!used) {
-            out << std::string(k, ',') << "\n";
-            continue;
-        }
-        for (std::size_t m = 0; m < model.size(); ++m)
-            sorted[static_cast<std::size_t>(model[m])] = probabilities[m];
-        for (double p : sorted) {
-            std::snprintf(number, sizeof number, "%.17g", p);
-            out << number << ",";
-        }
-        out << CsvField(d.fvCategories[static_cast<std::size_t>(value + 0.5)]) << "\n";
-    }
 }
 
 }  // namespace mchost

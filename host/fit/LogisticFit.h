@@ -1,26 +1,16 @@
 #pragma once
 #include <cstddef>
 #include <functional>
-#include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include "companion/RecordIterator.h"
-#include "host/fit/FittedModel.h"
+#include "components/IMCRegComponent.h"
 #include "host/fit/GlmFit.h"
 #include "host/model/ModelSpec.h"
+#include "logistic/MCLogOutputStats.h"
+#include "settings/MCLogRegSettings.h"
 
 namespace mchost {
-
-// How the command line asks for a multinomial logistic fit.
-class LogisticOptions {
-public:
-    // "first", "last" or the text of a category of the dependent.
-    std::string fReference = "last";
-    int fMaxIterations = 100;
-    double fConfidence = 0.95;
-};
 
 // One parameter of one logit. Statistics a parameter does not have (all of
 // them for a redundant one) are NaN.
@@ -93,37 +83,31 @@ public:
 // Reports an iteration of the estimation as it happens (for progress).
 using IterationCallback = std::function<void(const IterationRow&)>;
 
-// A multinomial logistic fit of a model whose dependent is coded as
-// categories.
-class LogisticFitter {
+// What a logistic fit of a spec is built from: the settings (the
+// dependent's categories and reference, the iteration limit, the
+// confidence level), the dependent's categories among the records used
+// and the reference category's text.
+class LogisticSetup {
 public:
-    // Throws HostError (data) for a dependent with fewer than two categories
-    // and for a reference that is not one of them.
-    LogisticFitter(const ModelSpec& spec, const LogisticOptions& options);
-    ~LogisticFitter();
-    LogisticFitter(const LogisticFitter&) = delete;
-    LogisticFitter& operator=(const LogisticFitter&) = delete;
-
-    // Fits the model over the records and computes each parameter's Wald
-    // test and the interval of Exp(B), the model-fitting test and the
-    // classification table of the records used (one more pass). Throws
-    // LibraryError when the library fails (status 1: interrupted).
-    LogisticResult Fit(MCCommon_850::MultiPassRecordIter& records,
-                       MCCommon_850::MCQueryCancel* cancel = nullptr,
-                       const IterationCallback& onIteration = nullptr);
-
-    // After Fit: one CSV row per record, in order, with the probability of
-    // each category (columns p_<category>, in category order) and the
-    // predicted category; empty cells for a record that was not used.
-    void WritePredictions(MCCommon_850::MultiPassRecordIter& records, std::ostream& out) const;
-
-    // After Fit: the fit as the analyses after it read it (valid while the
-    // fitter lives).
-    FittedModel GetFitted() const;
-
-private:
-    class Impl;
-    std::unique_ptr<Impl> fpImpl;
+    MCMath_850::MCLogRegSettings fSettings;
+    std::vector<std::string> fvCategories;
+    std::string fReference;
+    int fMaxIterations = 100;
+    double fConfidence = 0.95;
 };
+
+// reference is "first", "last" or the text of a category. Throws HostError
+// (data) for a dependent with fewer than two categories and for a
+// reference that is not one of them.
+LogisticSetup PrepareLogistic(const ModelSpec& spec, const std::string& reference,
+                              int maxIterations, double confidence);
+
+// The result of a logistic fit: the figures of its statistics, each
+// parameter's Wald test and the interval of Exp(B), the model-fitting test
+// and the warnings. The iterations and the classification table are the
+// fitter's to add. A ModelFitter makes it.
+LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& setup,
+                                 const MCMath_850::IMCRegComponent& component,
+                                 const MCMath_850::MCLogOutputStats& stats);
 
 }  // namespace mchost

@@ -4,9 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "companion/MCStatus.h"
-#include "data/MCRegRecordValidator.h"
-#include "host/base/HostError.h"
 #include "host/fit/RecordPass.h"
 
 namespace mchost {
@@ -68,15 +65,8 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
     WeightedMoments depMoments;
     CompensatedSum rawSS;
 
-    const MCMath_850::MCRegRecordValidator& validator = stats.GetRecordValidator();
-    records.NewPass();
-    std::size_t n = 0;
-    while (records.HasMore()) {
-        const MCCommon_850::Record& r = NextRecord(records);
-        if ((++n & 4095) == 0 && cancel != nullptr && cancel->IsCancel())
-            throw HostError(HostError::kInterrupted, "interrupted");
-        MCCommon_850::MCStatus status;
-        if (!validator.IsValidRecord(r, status)) continue;
+    ForEachRecord(stats, records, cancel, [&](const MCCommon_850::Record& r, bool used) {
+        if (!used) return;
         const double f = fw >= 0 ? r[fw] : 1.0;
         const double w = f * (rw >= 0 ? r[rw] : 1.0);
         for (std::size_t c = 0; c < nCov; ++c) {
@@ -90,7 +80,7 @@ UsedData SummariseUsedData(const FittedModel& model, MCCommon_850::MultiPassReco
             depMoments.Add(y, w);
             rawSS.Add(w * y * y);
         }
-    }
+    });
     for (std::size_t c = 0; c < nCov; ++c) u.fvMean.push_back(covMoments[c].Mean());
     if (nCov > 0) u.fFreqWeight = covMoments.front().Weight();
     u.fWeight = depMoments.Weight();

@@ -8,7 +8,7 @@
 #include "host/analyses/EmmeansRequest.h"
 #include "host/analyses/Marginals.h"
 #include "host/base/HostError.h"
-#include "host/fit/GlmFit.h"
+#include "host/fit/ModelFitter.h"
 #include "host/fit/UsedData.h"
 #include "host/input/CsvReader.h"
 #include "host/model/ModelSpec.h"
@@ -38,9 +38,9 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
         csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); });
     const ModelSpec spec(f, o, d);
     auto it = spec.MakeIterator();
-    GlmFitted fitted;
-    FitGlm(spec, *it, 0.95, nullptr, {}, false, &fitted);
-    const FittedModel model = fitted.View(spec, 0.95);
+    ModelFitter fitter(spec, FitOptions());
+    fitter.Fit(*it);
+    const FittedModel model = fitter.GetFitted();
     const UsedData used = SummariseUsedData(model, *it, nullptr);
     EmmeansOptions options;
     options.fvTerms = {"A*B"};

@@ -16,9 +16,7 @@
 #include "coded_dump.h"
 #include "companion/MCMV.h"
 #include "host/base/HostError.h"
-#include "host/fit/GlmFit.h"
-#include "host/fit/GlmPredictions.h"
-#include "host/fit/LogisticFit.h"
+#include "host/fit/ModelFitter.h"
 #include "host/input/BinaryReader.h"
 #include "host/input/CsvReader.h"
 #include "host/model/ModelSpec.h"
@@ -33,6 +31,16 @@ CodedData Read(const std::string& csv, const Formula& f, const ModelOptions& o,
                const ReadOptions& how = ReadOptions()) {
     return CsvReader::ReadString(
         csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); }, how);
+}
+
+// A general linear model's fit of a spec's records, as the program fits it.
+GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
+                 double confidence, MCCommon_850::MCQueryCancel* cancel = nullptr) {
+    FitOptions options;
+    options.fConfidence = confidence;
+    ModelFitter fitter(spec, options);
+    fitter.Fit(records, cancel);
+    return fitter.GetGlmResult();
 }
 
 GlmResult Fit(const std::string& csv, const std::string& formula, ModelOptions o = {},
@@ -399,15 +407,14 @@ TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
         const ModelSpec spec(g, {}, d);
         auto it = spec.MakeIterator();
         Switch cancel;
-        GlmFitted fitted;
-        FitGlm(spec, *it, 0.95, &cancel, {}, false, &fitted);
-        const FittedModel model = fitted.View(spec, 0.95);
+        ModelFitter glm(spec, FitOptions());
+        glm.Fit(*it, &cancel);
         std::ostringstream whole;
-        WriteGlmPredictions(model, *it, whole);
+        glm.WritePredictions(*it, whole);
         EXPECT_EQ(whole.str().find("\n,\n"), std::string::npos);  // every record was used
         cancel.fbOn = true;
         std::ostringstream cut;
-        EXPECT_TRUE(interrupted([&] { WriteGlmPredictions(model, *it, cut); }));
+        EXPECT_TRUE(interrupted([&] { glm.WritePredictions(*it, cut); }));
     }
     ModelOptions o;
     o.fbCategoricalDependent = true;
@@ -415,7 +422,9 @@ TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
     const ModelSpec spec(f, o, d);
     auto it = spec.MakeIterator();
     Switch cancel;
-    LogisticFitter fitter(spec, LogisticOptions());
+    FitOptions logistic;
+    logistic.fbLogistic = true;
+    ModelFitter fitter(spec, logistic);
     fitter.Fit(*it, &cancel);
     cancel.fbOn = true;
     std::ostringstream cut;

@@ -134,8 +134,8 @@ void ExpectSplitFitsWhole(const Dir& dir, int n) {
         support::ExpectJsonNear(got, want, kOneProcess, "json");
         EXPECT_EQ(split.err, whole.err);
     }
-    // The classification table is counted by the program itself, over each
-    // part: the text report shows it.
+    // The classification table is counted by the host's fitter, over each
+    // part, and summed over the parts: the text report shows it.
     const std::string text = kLogistic.substr(0, kLogistic.size() - std::string(" --json").size());
     const Result whole = RunMcreg(0, text + " --data " + dir / "whole.csv");
     const Result split = RunMcreg(n, text + " --data '" + dir / "part-{rank}.csv" + "'");

@@ -1,0 +1,319 @@
+#include "host/fit/ModelFitter.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+#include "companion/MCIterationReporter.h"
+#include "companion/MCMV.h"
+#include "components/MCRegFactory.h"
+#include "host/fit/RecordPass.h"
+
+namespace mchost {
+
+using MCCommon_850::MCStatus;
+using MCCommon_850::Record;
+
+namespace {
+
+// The iterations of a logistic fit, kept as they are reported. The
+// component keeps a pointer to it for its whole life; the caller's callback
+// is held only while Fit runs.
+class IterationListener : public MCCommon_850::ProgressListener {
+public:
+    void Start(const IterationCallback& callback) {
+        fvRows.clear();
+        fCallback = callback;
+    }
+    void Stop() { fCallback = nullptr; }
+    const std::vector<IterationRow>& Rows() const { return fvRows; }
+
+    void ReportIteration(const MCMath_850::MCIterationReporter& r) override {
+        IterationRow row;
+        row.fIteration = r.GetIteration();
+        row.fHalvings = r.GetHalvings();
+        row.fLogLikelihood = HostValue(r.GetLogLikelihood());
+        fvRows.push_back(row);
+        if (fCallback) fCallback(row);
+    }
+
+private:
+    std::vector<IterationRow> fvRows;
+    IterationCallback fCallback;
+};
+
+// Drops the caller's callback however Fit ends.
+class ListeningScope {
+public:
+    ListeningScope(IterationListener& listener, const IterationCallback& callback)
+        : fListener(listener) {
+        fListener.Start(callback);
+    }
+    ~ListeningScope() { fListener.Stop(); }
+    ListeningScope(const ListeningScope&) = delete;
+    ListeningScope& operator=(const ListeningScope&) = delete;
+
+private:
+    IterationListener& fListener;
+};
+
+std::string CsvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
+}  // namespace
+
+class ModelFitter::Impl {
+public:
+    const ModelSpec* fpSpec = nullptr;
+    FitOptions fOptions;
+    Processes* fpProcesses = nullptr;
+    std::unique_ptr<LogisticSetup> fpLogistic;  // null for a general linear model
+    int fFreqWeightPosition = -1;
+    // Declared before the component, which points to it, so that it dies
+    // after the component.
+    IterationListener fListener;
+    std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
+    const MCMath_850::IMCRegOutputStats* fpStats = nullptr;  // the component's
+    GlmResult fGlm;
+    LogisticResult fLogistic;
+    mutable std::vector<double> fScratch;  // a record's probabilities in the model's order
+
+    void Require() const {
+        if (fpStats == nullptr) throw std::logic_error("the model has not been fitted");
+    }
+    std::unique_ptr<MCMath_850::IMCRegComponent> Create(MCMath_850::MCRegSettings& settings) const;
+    void FitGlm(MCCommon_850::MultiPassRecordIter& records, MCCommon_850::MCQueryCancel* cancel,
+                const FitProgress& progress);
+    void FitLogistic(MCCommon_850::MultiPassRecordIter& records,
+                     MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress);
+    void Classify(MCCommon_850::MultiPassRecordIter& records);
+
+    // Scores a record the fit used; false when it cannot be scored.
+    bool ScoreUsed(const Record& record, double& value, std::vector<double>& probabilities) const;
+    // The one scoring pass: visit(record, scored, value, probabilities) for
+    // every record in order, scored false for a record the fit did not use
+    // or cannot score.
+    template <class Visit>
+    void ForEachScored(MCCommon_850::MultiPassRecordIter& records, Visit&& visit) const {
+        double value = 0.0;
+        std::vector<double> probabilities;
+        ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
+            // A record the fit used that cannot be scored for an error (a
+            // cancel among them) throws rather than pass for unused.
+            const bool scored = used && ScoreUsed(record, value, probabilities);
+            visit(record, scored, value, probabilities);
+        });
+    }
+};
+
+std::unique_ptr<MCMath_850::IMCRegComponent> ModelFitter::Impl::Create(
+    MCMath_850::MCRegSettings& settings) const {
+    MCMath_850::MCRegFactory factory;
+    std::unique_ptr<MCMath_850::IMCRegComponent> component(factory.CreateRegAlgorithm(settings));
+    if (!component) ThrowLibraryError(factory.GetStatus());
+    return component;
+}
+
+void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
+                               MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
+    MCMath_850::MCRegSettings settings = fpSpec->GetSettings();
+    settings.SetCancelPointer(cancel);
+    std::unique_ptr<MCMath_850::IMCRegComponent> component = Create(settings);
+    MCStatus status;
+    if (progress.fParameters) {
+        std::vector<MCMath_850::MCRegrParameter> created;
+        status = component->CreateParameters(records, created);
+        if (status.IsError()) ThrowLibraryError(status);
+        progress.fParameters(created.size());
+    }
+    status = component->BuildModel(records);
+    if (status.IsError()) ThrowLibraryError(status);
+    MCMath_850::IMCRegOutputStats* out = nullptr;
+    status = component->GetOutputStats(out);
+    if (status.IsError()) ThrowLibraryError(status);
+    const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
+    fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
+    fpComponent = std::move(component);
+    fpStats = out;
+}
+
+void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
+                                    MCCommon_850::MCQueryCancel* cancel,
+                                    const FitProgress& progress) {
+    MCMath_850::MCLogRegSettings settings = fpLogistic->fSettings;
+    settings.SetCancelPointer(cancel);
+    settings.SetProgressListener(&fListener);
+    std::unique_ptr<MCMath_850::IMCRegComponent> component = Create(settings);
+    MCMath_850::IMCRegOutputStats* out = nullptr;
+    {
+        const ListeningScope listening(fListener, progress.fIteration);
+        MCStatus status = component->BuildModel(records);
+        if (status.IsError()) ThrowLibraryError(status);
+        status = component->GetOutputStats(out);
+        if (status.IsError()) ThrowLibraryError(status);
+    }
+    const auto& stats = dynamic_cast<const MCMath_850::MCLogOutputStats&>(*out);
+    fLogistic = SummariseLogistic(*fpSpec, *fpLogistic, *component, stats);
+    fLogistic.fvIterations = fListener.Rows();
+    fpComponent = std::move(component);
+    fpStats = out;
+    Classify(records);
+}
+
+bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
+                                  std::vector<double>& probabilities) const {
+    std::vector<double>& inModelOrder = fScratch;
+    const MCStatus status = fpComponent->Score(record, value, inModelOrder);
+    if (status.IsError()) ThrowLibraryError(status);
+    if (!fpLogistic) {
+        probabilities.clear();
+        return !MCCommon_850::MCMV::IsMissing(value);
+    }
+    if (value < 0) return false;
+    const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
+    const std::vector<int>& model = stats.GetDependCategories();
+    probabilities.assign(fpLogistic->fvCategories.size(), 0.0);
+    for (std::size_t m = 0; m < model.size() && m < inModelOrder.size(); ++m)
+        probabilities[static_cast<std::size_t>(model[m])] = inModelOrder[m];
+    return true;
+}
+
+void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
+    const std::size_t k = fpLogistic->fvCategories.size();
+    std::vector<double> counts(k * k, 0.0);
+    ForEachScored(records,
+                  [&](const Record& record, bool scored, double value, const std::vector<double>&) {
+                      if (!scored) return;
+                      const auto observed = static_cast<std::size_t>(record[0] + 0.5);
+                      const auto predicted = static_cast<std::size_t>(value + 0.5);
+                      if (observed >= k || predicted >= k) return;
+                      counts[observed * k + predicted] +=
+                          fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
+                  });
+    // Each process counted its own records.
+    if (fpProcesses != nullptr && fpProcesses->IsSplit()) fpProcesses->Sum(counts);
+    fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));
+    for (std::size_t i = 0; i < k; ++i)
+        for (std::size_t j = 0; j < k; ++j) fLogistic.fvClassification[i][j] = counts[i * k + j];
+}
+
+ModelFitter::ModelFitter(const ModelSpec& spec, const FitOptions& options, Processes* processes)
+    : fpImpl(std::make_unique<Impl>()) {
+    Impl& d = *fpImpl;
+    d.fpSpec = &spec;
+    d.fOptions = options;
+    d.fpProcesses = processes;
+    for (std::size_t p = 0; p < spec.GetVariables().size(); ++p)
+        if (spec.GetVariables()[p].fRole == ModelVariable::kFreqWeight)
+            d.fFreqWeightPosition = static_cast<int>(p);
+    if (options.fbLogistic)
+        d.fpLogistic = std::make_unique<LogisticSetup>(
+            PrepareLogistic(spec, options.fReference, options.fMaxIterations, options.fConfidence));
+}
+
+ModelFitter::~ModelFitter() = default;
+
+void ModelFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
+                      MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
+    Impl& d = *fpImpl;
+    // The statistics belong to the component: both go, in that order.
+    d.fpStats = nullptr;
+    d.fpComponent.reset();
+    d.fGlm = GlmResult();
+    d.fLogistic = LogisticResult();
+    if (d.fpLogistic)
+        d.FitLogistic(records, cancel, progress);
+    else
+        d.FitGlm(records, cancel, progress);
+}
+
+bool ModelFitter::IsLogistic() const {
+    return fpImpl->fpLogistic != nullptr;
+}
+
+bool ModelFitter::IsFitted() const {
+    return fpImpl->fpStats != nullptr;
+}
+
+const GlmResult& ModelFitter::GetGlmResult() const {
+    fpImpl->Require();
+    if (IsLogistic()) throw std::logic_error("a logistic fit has no general linear result");
+    return fpImpl->fGlm;
+}
+
+const LogisticResult& ModelFitter::GetLogisticResult() const {
+    fpImpl->Require();
+    if (!IsLogistic()) throw std::logic_error("a general linear fit has no logistic result");
+    return fpImpl->fLogistic;
+}
+
+FittedModel ModelFitter::GetFitted() const {
+    const Impl& d = *fpImpl;
+    d.Require();
+    FittedModel m;
+    m.fpSpec = d.fpSpec;
+    m.fpSettings = &d.fpComponent->GetCompSettings();
+    m.fpComponent = d.fpComponent.get();
+    m.fpStats = d.fpStats;
+    m.fConfidence = d.fOptions.fConfidence;
+    if (d.fpLogistic) {
+        const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*d.fpStats);
+        m.fbLogistic = true;
+        m.fvModelCategories = stats.GetDependCategories();
+        m.fNBasic = stats.GetNBasicParameters();
+    } else {
+        m.fNBasic = static_cast<int>(d.fpStats->GetParameters().size());
+    }
+    return m;
+}
+
+bool ModelFitter::Score(const Record& record, double& value,
+                        std::vector<double>& probabilities) const {
+    const Impl& d = *fpImpl;
+    d.Require();
+    MCStatus status;
+    if (!d.fpStats->GetRecordValidator().IsValidRecord(record, status)) return false;
+    return d.ScoreUsed(record, value, probabilities);
+}
+
+void ModelFitter::WritePredictions(MCCommon_850::MultiPassRecordIter& records,
+                                   std::ostream& out) const {
+    const Impl& d = *fpImpl;
+    d.Require();
+    char number[64];
+    if (!d.fpLogistic) {
+        out << "predicted,residual\n";
+        const int dep = d.fpComponent->GetCompSettings().GetDependent();
+        d.ForEachScored(records, [&](const Record& record, bool scored, double value,
+                                     const std::vector<double>&) {
+            if (!scored) {
+                out << ",\n";
+                return;
+            }
+            std::snprintf(number, sizeof number, "%.17g,%.17g\n", value, record[dep] - value);
+            out << number;
+        });
+        return;
+    }
+    const std::vector<std::string>& categories = d.fpLogistic->fvCategories;
+    for (const std::string& c : categories) out << CsvField("p_" + c) << ",";
+    out << "predicted\n";
+    d.ForEachScored(records, [&](const Record&, bool scored, double value,
+                                 const std::vector<double>& probabilities) {
+        if (!scored) {
+            out << std::string(categories.size(), ',') << "\n";
+            return;
+        }
+        for (double p : probabilities) {
+            std::snprintf(number, sizeof number, "%.17g", p);
+            out << number << ",";
+        }
+        out << CsvField(categories[static_cast<std::size_t>(value + 0.5)]) << "\n";
+    });
+}
+
+}  // namespace mchost

@@ -1,0 +1,307 @@
+// The fit driver of both models: a fit repeated on one driver, scoring
+// against the predictions it writes and against closed forms, and the
+// classification table of a fit split over processes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/fit/ModelFitter.h"
+#include "host/input/CsvReader.h"
+#include "host/model/ModelSpec.h"
+#include "thread_reducer.h"
+
+using namespace mchost;
+
+namespace {
+
+CodedData Read(const std::string& csv, const Formula& f, const ModelOptions& o) {
+    return CsvReader::ReadString(
+        csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); });
+}
+
+// Three categories of y over a factor and a covariate, not separable.
+std::string LogisticData(int from, int to) {
+    std::string csv = "y,A,x\n";
+    for (int i = from; i < to; ++i) {
+        const int a = i % 4;
+        const double x = 0.1 * ((i * 7) % 13);
+        const char* y = (i * 5 + a) % 7 < 3 ? "lo" : ((i * 3) % 5 < 2 ? "mid" : "hi");
+        csv += std::string(y) + ",a" + std::to_string(a) + "," + std::to_string(x) + "\n";
+    }
+    return csv;
+}
+
+FitOptions Logistic() {
+    FitOptions o;
+    o.fbLogistic = true;
+    return o;
+}
+
+ModelOptions CategoricalDependent() {
+    ModelOptions o;
+    o.fbCategoricalDependent = true;
+    return o;
+}
+
+std::vector<std::string> Split(const std::string& line) {
+    std::vector<std::string> cells;
+    std::stringstream in(line);
+    std::string cell;
+    while (std::getline(in, cell, ',')) cells.push_back(cell);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    return cells;
+}
+
+// Processes played by threads: the reducer and the host's sums and text
+// exchanges meet the way MPI ranks would.
+class ThreadProcesses : public Processes {
+public:
+    ThreadProcesses(splittest::Meeting& meeting, MCCommon_850::PassReducer& reducer, int rank,
+                    int size)
+        : fMeeting(meeting), fReducer(reducer), fRank(rank), fSize(size) {}
+    int Rank() const override { return fRank; }
+    int Size() const override { return fSize; }
+    MCCommon_850::PassReducer* Reducer() override { return &fReducer; }
+    void Sum(std::vector<double>& values) override {
+        const auto all = fMeeting.Exchange(fRank, values);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = 0.0;
+            for (const auto& v : all) values[i] += v[i];
+        }
+    }
+    std::vector<std::vector<std::string>> GatherTexts(
+        const std::vector<std::string>& mine) override {
+        // Each text as its length and its bytes.
+        std::vector<int> packed;
+        for (const std::string& s : mine) {
+            packed.push_back(static_cast<int>(s.size()));
+            for (char c : s) packed.push_back(static_cast<unsigned char>(c));
+        }
+        std::vector<std::vector<std::string>> all;
+        for (const std::vector<int>& p : fMeeting.Exchange(fRank, packed)) {
+            std::vector<std::string> texts;
+            for (std::size_t at = 0; at < p.size();) {
+                const auto n = static_cast<std::size_t>(p[at++]);
+                std::string s;
+                for (std::size_t c = 0; c < n; ++c) s += static_cast<char>(p[at++]);
+                texts.push_back(s);
+            }
+            all.push_back(texts);
+        }
+        return all;
+    }
+
+protected:
+    Failure FirstFailure(const Failure& mine) override {
+        const auto all = fMeeting.Exchange(fRank, std::vector<int>{mine.kind});
+        for (std::size_t r = 0; r < all.size(); ++r)
+            if (all[r].front() != 0)
+                return static_cast<int>(r) == fRank
+                           ? mine
+                           : Failure{all[r].front(), "failed", 0, 0, static_cast<int>(r)};
+        return mine;
+    }
+
+private:
+    splittest::Meeting& fMeeting;
+    MCCommon_850::PassReducer& fReducer;
+    int fRank, fSize;
+};
+
+}  // namespace
+
+TEST(ModelFitter, ASecondFitOnOneDriverRepeatsTheFirst) {
+    const Formula f = ParseFormula("y ~ A + x");
+    const std::string csv = LogisticData(0, 200);
+    {
+        // Any y is a number for the general linear model: the codes of x.
+        const Formula g = ParseFormula("x ~ A");
+        const CodedData d = Read(csv, g, {});
+        const ModelSpec spec(g, {}, d);
+        auto it = spec.MakeIterator();
+        ModelFitter fitter(spec, FitOptions());
+        EXPECT_FALSE(fitter.IsFitted());
+        EXPECT_THROW(fitter.GetFitted(), std::logic_error);
+        fitter.Fit(*it);
+        const GlmResult first = fitter.GetGlmResult();
+        EXPECT_THROW(fitter.GetLogisticResult(), std::logic_error);
+        fitter.Fit(*it);
+        const GlmResult& second = fitter.GetGlmResult();
+        ASSERT_EQ(first.fvParameters.size(), second.fvParameters.size());
+        for (std::size_t k = 0; k < first.fvParameters.size(); ++k) {
+            const ParameterRow &a = first.fvParameters[k], &b = second.fvParameters[k];
+            EXPECT_EQ(a.fLabel, b.fLabel);
+            EXPECT_EQ(a.fbRedundant, b.fbRedundant);
+            EXPECT_EQ(a.fEstimate, b.fEstimate);
+            if (!a.fbRedundant) {
+                EXPECT_EQ(a.fStdError, b.fStdError);
+            }
+        }
+        EXPECT_EQ(first.fRSquare, second.fRSquare);
+        EXPECT_EQ(fitter.GetFitted().fNBasic, static_cast<int>(first.fvParameters.size()));
+    }
+    const ModelOptions o = CategoricalDependent();
+    const CodedData d = Read(csv, f, o);
+    const ModelSpec spec(f, o, d);
+    auto it = spec.MakeIterator();
+    ModelFitter fitter(spec, Logistic());
+    int heard = 0;
+    FitProgress progress;
+    progress.fIteration = [&](const IterationRow&) { ++heard; };
+    fitter.Fit(*it, nullptr, progress);
+    const LogisticResult first = fitter.GetLogisticResult();
+    ASSERT_GT(heard, 0);
+    EXPECT_EQ(static_cast<std::size_t>(heard), first.fvIterations.size());
+    // The first caller's callback is not kept beyond its fit.
+    const int before = heard;
+    fitter.Fit(*it);
+    EXPECT_EQ(heard, before);
+    const LogisticResult& second = fitter.GetLogisticResult();
+    ASSERT_EQ(first.fvIterations.size(), second.fvIterations.size());
+    EXPECT_EQ(first.fLogLikFinal, second.fLogLikFinal);
+    ASSERT_EQ(first.fvParameters.size(), second.fvParameters.size());
+    for (std::size_t k = 0; k < first.fvParameters.size(); ++k) {
+        EXPECT_EQ(first.fvParameters[k].fEstimate, second.fvParameters[k].fEstimate);
+        EXPECT_EQ(first.fvParameters[k].fTarget, second.fvParameters[k].fTarget);
+    }
+    EXPECT_EQ(first.fvClassification, second.fvClassification);
+    EXPECT_TRUE(fitter.GetFitted().fbLogistic);
+}
+
+TEST(ModelFitter, ScoringARecordGivesThePredictionWrittenAndTheCellFigures) {
+    // y ~ A saturates the cells: a general linear model predicts each
+    // cell's mean, a logistic model each cell's category proportions.
+    // Record 3 misses its factor and is not used.
+    std::string csv = "y,A\n";
+    std::map<std::string, std::vector<int>> values;
+    for (int i = 0; i < 60; ++i) {
+        const std::string a = "c" + std::to_string(i % 3);
+        const int y = (i * 7) % 5 + (i % 3);
+        csv += std::to_string(y) + "," + (i == 3 ? std::string("") : a) + "\n";
+        if (i != 3) values[a].push_back(y);
+    }
+    const Formula f = ParseFormula("y ~ A");
+    {
+        const CodedData d = Read(csv, f, {});
+        const ModelSpec spec(f, {}, d);
+        auto it = spec.MakeIterator();
+        ModelFitter fitter(spec, FitOptions());
+        fitter.Fit(*it);
+        std::ostringstream out;
+        fitter.WritePredictions(*it, out);
+        std::istringstream lines(out.str());
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, "predicted,residual");
+        it->NewPass();
+        int row = 0;
+        std::vector<double> probabilities;
+        while (it->HasMore() && std::getline(lines, line)) {
+            const MCCommon_850::Record& r = *it->Next();
+            double value = 0.0;
+            const bool scored = fitter.Score(r, value, probabilities);
+            if (row == 3) {
+                EXPECT_FALSE(scored);
+                EXPECT_EQ(line, ",");
+            } else {
+                ASSERT_TRUE(scored) << row;
+                const std::vector<std::string> cells = Split(line);
+                ASSERT_EQ(cells.size(), 2u);
+                EXPECT_EQ(std::strtod(cells[0].c_str(), nullptr), value) << row;
+                double mean = 0.0;
+                const std::vector<int>& cell = values["c" + std::to_string(row % 3)];
+                for (int v : cell) mean += v;
+                mean /= static_cast<double>(cell.size());
+                EXPECT_NEAR(value, mean, 1e-12) << row;
+                EXPECT_NEAR(std::strtod(cells[1].c_str(), nullptr), r[0] - mean, 1e-12);
+            }
+            ++row;
+        }
+        EXPECT_EQ(row, 60);
+    }
+    const ModelOptions o = CategoricalDependent();
+    const CodedData d = Read(csv, f, o);
+    const ModelSpec spec(f, o, d);
+    const std::vector<std::string>& categories = spec.GetVariables().front().fvCategories;
+    auto it = spec.MakeIterator();
+    ModelFitter fitter(spec, Logistic());
+    fitter.Fit(*it);
+    std::ostringstream out;
+    fitter.WritePredictions(*it, out);
+    std::istringstream lines(out.str());
+    std::string line;
+    std::getline(lines, line);
+    it->NewPass();
+    int row = 0;
+    while (it->HasMore() && std::getline(lines, line)) {
+        const MCCommon_850::Record& r = *it->Next();
+        double value = 0.0;
+        std::vector<double> p;
+        const bool scored = fitter.Score(r, value, p);
+        const std::vector<std::string> cells = Split(line);
+        ASSERT_EQ(cells.size(), categories.size() + 1);
+        if (row == 3) {
+            EXPECT_FALSE(scored);
+            EXPECT_EQ(line, std::string(categories.size(), ','));
+        } else {
+            ASSERT_TRUE(scored);
+            ASSERT_EQ(p.size(), categories.size());
+            const std::vector<int>& cell = values["c" + std::to_string(row % 3)];
+            for (std::size_t c = 0; c < categories.size(); ++c) {
+                EXPECT_EQ(std::strtod(cells[c].c_str(), nullptr), p[c]);
+                double share = 0.0;
+                for (int v : cell) share += std::to_string(v) == categories[c] ? 1.0 : 0.0;
+                EXPECT_NEAR(p[c], share / static_cast<double>(cell.size()), 1e-7)
+                    << row << " " << categories[c];
+            }
+            EXPECT_EQ(cells.back(), categories[static_cast<std::size_t>(value + 0.5)]);
+        }
+        ++row;
+    }
+    EXPECT_EQ(row, 60);
+}
+
+TEST(ModelFitter, ASplitFitCountsTheClassificationTableOfAllItsRecords) {
+    const Formula f = ParseFormula("y ~ A + x");
+    const ModelOptions o = CategoricalDependent();
+    const CodedData whole = Read(LogisticData(0, 300), f, o);
+    const ModelSpec wholeSpec(f, o, whole);
+    auto it = wholeSpec.MakeIterator();
+    ModelFitter wholeFit(wholeSpec, Logistic());
+    wholeFit.Fit(*it);
+    const LogisticResult& want = wholeFit.GetLogisticResult();
+
+    // Parts of unequal size, fitted by two processes into one model.
+    const std::vector<std::string> parts = {LogisticData(0, 110), LogisticData(110, 300)};
+    std::vector<LogisticResult> got(parts.size());
+    splittest::Meeting meeting(static_cast<int>(parts.size()));
+    splittest::RunSplit(
+        static_cast<int>(parts.size()), [&](int rank, MCCommon_850::PassReducer& reducer) {
+            ThreadProcesses processes(meeting, reducer, rank, static_cast<int>(parts.size()));
+            CodedData d = Read(parts[static_cast<std::size_t>(rank)], f, o);
+            AgreeColumnKinds(d, processes);
+            ModelSpec spec(f, o, d);
+            spec.MergeAcrossProcesses(processes);
+            auto records = spec.MakeIterator();
+            ModelFitter fitter(spec, Logistic(), &processes);
+            fitter.Fit(*records);
+            got[static_cast<std::size_t>(rank)] = fitter.GetLogisticResult();
+        });
+    double total = 0.0;
+    for (const auto& row : want.fvClassification)
+        for (double c : row) total += c;
+    EXPECT_EQ(total, 300.0);
+    for (const LogisticResult& part : got) {
+        EXPECT_EQ(part.fvClassification, want.fvClassification);
+        ASSERT_EQ(part.fvParameters.size(), want.fvParameters.size());
+        for (std::size_t k = 0; k < want.fvParameters.size(); ++k)
+            EXPECT_NEAR(part.fvParameters[k].fEstimate, want.fvParameters[k].fEstimate,
+                        1e-9 * (1.0 + std::fabs(want.fvParameters[k].fEstimate)));
+    }
+}
