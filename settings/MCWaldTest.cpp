@@ -73,7 +73,9 @@ MCWaldTest::Result MCWaldTest::Test(const Input& in, double critical) {
     if (v > 0.0) {
         r.fSig = TwoSidedSig(in.fFamily, b, se, v, UsesDF(in.fFamily) ? in.fDF : 1.0, r.fStatistic);
         if (!std::isfinite(r.fStatistic)) r.fStatistic = MCMV::Missing();
-    } else if (b != 0.0) {
+    } else if (b != 0.0 && (!UsesDF(in.fFamily) || in.fDF > 0.0)) {
+        // Without df a zero variance says nothing: a saturated fit has no
+        // residuals to make one of, whatever the covariance holds.
         r.fSig = 0.0;
     }
     r.fAdjSig = AdjustSig(in.fMethod, r.fSig, in.fMultiplicity);

@@ -33,7 +33,9 @@ namespace MCMath_850 {
 //    way, its p-value 0.
 //  - The t and F families need df > 0: with a df that is not positive or
 //    missing the statistic is still given, but p and the interval stay
-//    missing; there is no fallback to the normal distribution.
+//    missing; there is no fallback to the normal distribution. A zero
+//    variance without df is not rejected either: with no residual df it
+//    is no evidence (a saturated fit's robust covariance is 0).
 //  - p is clamped to [0, 1].
 //  - Intervals exist only for single-step adjustments (none, Bonferroni,
 //    Sidak), whose critical value belongs to one contrast alone; under a

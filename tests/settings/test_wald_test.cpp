@@ -152,6 +152,11 @@ TEST(WaldTest, TAndFWithoutPositiveDFGiveNoPValueOrInterval) {
         EXPECT_TRUE(MCMV::IsMissing(r.fSig) && MCMV::IsMissing(r.fLower));
         EXPECT_TRUE(MCMV::IsMissing(
             MCWaldTest::Critical(MCWaldTest::FAMILY_T, df, 0.95, MCConst::PADJ_LSD, 1)));
+        // Nor is a zero variance without df any evidence.
+        in.fVariance = 0.0;
+        r = MCWaldTest::Test(in);
+        EXPECT_TRUE(r.fbTested && r.fStdError == 0.0 && MCMV::IsMissing(r.fSig) &&
+                    MCMV::IsMissing(r.fLower));
         // The chi-square and normal families read no df.
         in.fFamily = MCWaldTest::FAMILY_NORMAL;
         in.fEstimate = 1.96;
