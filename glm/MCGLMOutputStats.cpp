@@ -8,11 +8,40 @@
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "glm/MCGLMAlgorithm.h"
+#include "settings/MCWaldTest.h"
 
 namespace MCMath_850 {
 
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+
+namespace {
+
+// Each parameter's t test on df and its interval at the level asked for,
+// as every other contrast of the model is tested.
+void TestParameters(const MCSymMatrix& covariance, double df, double confidence,
+                    std::vector<MCRegrParameterStats>& stats) {
+    const double critical =
+        MCWaldTest::Critical(MCWaldTest::FAMILY_T, df, confidence, MCConst::PADJ_LSD, 1);
+    for (MCRegrParameterStats& s : stats) {
+        if (s.fbRedundant || s.fParamIndex >= covariance.GetNRows()) continue;
+        MCWaldTest::Input in;
+        in.fEstimate = s.fEstimate;
+        in.fVariance = covariance.GetElem(s.fParamIndex, s.fParamIndex);
+        in.fFamily = MCWaldTest::FAMILY_T;
+        in.fDF = df;
+        const MCWaldTest::Result r = MCWaldTest::Test(in, critical);
+        if (!r.fbTested) continue;
+        s.fStdError = r.fStdError;
+        s.fTTest = r.fStatistic;
+        s.fSig = r.fSig;
+        s.fCILower = r.fLower;
+        s.fCIUpper = r.fUpper;
+        if (df > 0.0) s.fDF = df;
+    }
+}
+
+}  // namespace
 
 class MCGLMOutputStats::MCGLMOutStatsImpl {
 public:
@@ -82,18 +111,19 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
         d.fNClusters = d.fNClusters == 0 ? g : std::min(g, d.fNClusters);
     if (const MCSymMatrix* robust = model.GetRobustCovariance()) {
         d.fpCovariance = std::make_unique<MCSymMatrix>(*robust);
-        return;
+    } else {
+        // Copied without first allocating a matrix of zeros: for a large
+        // model that would need half as much memory again.
+        const MCSymMatrix* zz = model.GetZPrimeZ();
+        d.fpCovariance = std::make_unique<MCSymMatrix>(zz != nullptr ? 0 : p);
+        if (zz != nullptr && !zz->CopyLeadingBlock(p, *d.fpCovariance)) d.fpCovariance->Resize(p);
+        // Without error degrees of freedom the variance is unknown: NaN, as
+        // in R, rather than a plausible-looking number.
+        d.fpCovariance->FinishCovariance(
+            MCMV::IsMissing(d.fErrorMS) ? std::numeric_limits<double>::quiet_NaN() : d.fErrorMS);
+        d.fpCovariance->ZeroOutRedundant(d.fRedundancy);
     }
-    // Copied without first allocating a matrix of zeros: for a large model
-    // that would need half as much memory again.
-    const MCSymMatrix* zz = model.GetZPrimeZ();
-    d.fpCovariance = std::make_unique<MCSymMatrix>(zz != nullptr ? 0 : p);
-    if (zz != nullptr && !zz->CopyLeadingBlock(p, *d.fpCovariance)) d.fpCovariance->Resize(p);
-    // Without error degrees of freedom the variance is unknown: NaN, as in
-    // R, rather than a plausible-looking number.
-    d.fpCovariance->FinishCovariance(
-        MCMV::IsMissing(d.fErrorMS) ? std::numeric_limits<double>::quiet_NaN() : d.fErrorMS);
-    d.fpCovariance->ZeroOutRedundant(d.fRedundancy);
+    TestParameters(*d.fpCovariance, GetTestDF(), settings.GetConfidenceLevel(), d.fvParamStats);
 }
 
 MCGLMOutputStats::~MCGLMOutputStats() = default;

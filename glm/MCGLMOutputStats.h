@@ -24,6 +24,9 @@ class MCGLMAlgorithm;
 // weight minus the rank. These are the standard errors R's vcov(lm) gives.
 // When the settings ask for a robust covariance it is the model's sandwich
 // estimate instead (MCGLMSandwich).
+// The per-parameter records carry each parameter's standard error, t test
+// on GetTestDF() (two-sided Sig.) and interval at the settings' confidence
+// level, as MCWaldTest makes them; an aliased parameter has none.
 // GetNDegFreedom() keeps its own definition: the settings' df when
 // positive, otherwise the total regression weight minus p.
 class MCGLMOutputStats : public IMCRegOutputStats {

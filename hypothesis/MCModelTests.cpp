@@ -221,8 +221,12 @@ void MCModelTests::FinishFamily(const std::vector<int>& codes, int n,
     overall.SetAdjSig(minAdj);
 }
 
-double MCModelTests::SetRowDFAndError(MCTestStats& record, double v, double denomDF,
-                                      double estimate, bool interval) const {
+bool MCModelTests::TestRow(double estimate, double k, double variance, double denomDF, int n,
+                           MCTestStats& record, double critical) const {
+    record.SetTestType(fTestType);
+    record.SetPAdjMethod(fPAdjMethod);
+    record.SetContrastEstimate(estimate);
+    double v = variance;
     if (!MCMV::IsMissing(v) && v < 0.0) v = 0.0;  // round-off of a zero variance
     if (v > 0.0 || std::isnan(v)) {
         record.SetDF(1.0);
@@ -231,14 +235,29 @@ double MCModelTests::SetRowDFAndError(MCTestStats& record, double v, double deno
         if (HasOverallTest(fTestType)) record.SetDF(0.0);
         if (fTestType == MCConst::TEST_WALD_F) record.SetDF2(denomDF);
     }
-    if (v >= 0.0) {
-        record.SetStandardError(std::sqrt(v));
-        if (interval && v == 0.0) {
-            record.SetLowerConfidenceInterval(estimate);
-            record.SetUpperConfidenceInterval(estimate);
-        }
+    MCWaldTest::Input in;
+    in.fEstimate = estimate;
+    in.fHypothesised = k;
+    in.fVariance = variance;
+    in.fFamily = WaldFamily(fTestType);
+    in.fDF = denomDF;
+    in.fMethod = fPAdjMethod;
+    in.fMultiplicity = n;
+    const MCWaldTest::Result r = MCWaldTest::Test(in, critical);
+    if (!r.fbTested) return false;
+    record.SetStandardError(r.fStdError);
+    if (IsValue(r.fStatistic)) record.SetWald(r.fStatistic);
+    if (IsValue(r.fSig)) record.SetSig(r.fSig);
+    if (IsValue(r.fAdjSig)) record.SetAdjSig(r.fAdjSig);
+    if (IsValue(r.fLower)) {
+        record.SetLowerConfidenceInterval(r.fLower);
+        record.SetUpperConfidenceInterval(r.fUpper);
     }
-    return v;
+    if (v == 0.0) {  // nothing to test: no df either
+        if (record.GetDF() == 0.0) record.SetDF(MCMV::Missing());
+        if (record.GetDF2() == 0.0) record.SetDF2(MCMV::Missing());
+    }
+    return true;
 }
 
 bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
@@ -250,9 +269,9 @@ bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int 
         return false;
     }
     const double df = DenominatorDF(l);
-    const double crit = interval ? ComputeIntervalCritical(n, df) : 0.0;
-    return ComputeIndivTest(MCMathFun::DDot(l, *fpEstimates), fpCovariance->ComputeVSV(l), df, k, n,
-                            record, interval ? &crit : nullptr);
+    const double crit = interval ? ComputeIntervalCritical(n, df) : MCMV::Missing();
+    return TestRow(MCMathFun::DDot(l, *fpEstimates), k, fpCovariance->ComputeVSV(l), df, n, record,
+                   crit);
 }
 
 double MCModelTests::ComputeIntervalCritical(int n, double denomDF) const {
@@ -261,54 +280,13 @@ double MCModelTests::ComputeIntervalCritical(int n, double denomDF) const {
     const double df = IsFTest(fTestType) ? denomDF : MCMV::Missing();
     return (df == fErrorDF && fPAdjMethod == MCConst::PADJ_LSD)
                ? fCriticalValue
-               : ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df);
+               : MCWaldTest::Critical(WaldFamily(fTestType), df, fConfidenceLevel, fPAdjMethod, n);
 }
 
 bool MCModelTests::ComputeIndivTest(double estimate, double variance, double denomDF, double k,
                                     int n, MCTestStats& record, const double* critical) const {
-    record.SetTestType(fTestType);
-    record.SetPAdjMethod(fPAdjMethod);
-    const bool interval = critical != nullptr;
-    record.SetContrastEstimate(estimate);
-    const double v = SetRowDFAndError(record, variance, denomDF, estimate, interval);
-    if (v > 0.0) {
-        const double se = std::sqrt(v);
-        const double t = (estimate - k) / se;
-        const double df2 = record.GetDF2();
-        double sig = MCMV::Missing();
-        if (IsFTest(fTestType)) {
-            record.SetWald(t);
-            const double upper = MCDistFun::SigT(std::fabs(t), df2);
-            if (IsValue(upper)) sig = 2.0 * upper;
-        } else {
-            const double chi = (estimate - k) * (estimate - k) / v;
-            record.SetWald(chi);
-            sig = MCDistFun::SigChi(chi, 1.0);
-        }
-        if (IsValue(sig)) {
-            record.SetSig(sig);
-            if (MCPAdjust::IsSingleStep(fPAdjMethod))
-                record.SetAdjSig(MCPAdjust::SingleStep(fPAdjMethod, sig, n));
-        }
-        if (interval) {
-            const double crit = *critical;
-            if (IsValue(crit)) {
-                record.SetLowerConfidenceInterval(estimate - crit * se);
-                record.SetUpperConfidenceInterval(estimate + crit * se);
-            }
-        }
-        return true;
-    }
-    if (v == 0.0) {
-        if (estimate != 0.0) {
-            record.SetSig(0.0);
-            record.SetAdjSig(0.0);
-        }
-        if (record.GetDF() == 0.0) record.SetDF(MCMV::Missing());
-        if (record.GetDF2() == 0.0) record.SetDF2(MCMV::Missing());
-        return true;
-    }
-    return false;
+    return TestRow(estimate, k, variance, denomDF, n, record,
+                   critical != nullptr ? *critical : MCMV::Missing());
 }
 
 MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& overall) {

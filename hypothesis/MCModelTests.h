@@ -172,11 +172,12 @@ public:
     void Display() const;
 
 private:
-    // Degrees of freedom and standard error of one row's test for variance v
-    // (a negative round-off taken as 0), a zero-variance interval collapsed
-    // onto the estimate; returns the variance used.
-    double SetRowDFAndError(MCTestStats& record, double v, double denomDF, double estimate,
-                            bool interval) const;
+    // One row's test of estimate = k into record: its df (a negative
+    // variance taken as the round-off of 0), then the statistic, p-values
+    // and, for a critical value that is not missing, the interval, as
+    // MCWaldTest decides them. False when the variance is not usable.
+    bool TestRow(double estimate, double k, double variance, double denomDF, int n,
+                 MCTestStats& record, double critical) const;
     // Cell means g^-1(M_i b) and delta weights 1/g'(mu_i) (missing where
     // not computable). False on a dimension mismatch or without a link.
     bool ComputeMeans(const MCRectMatrix& M, const std::vector<double>& b, std::vector<double>& mu,

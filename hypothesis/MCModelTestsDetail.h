@@ -9,6 +9,7 @@
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCTestStats.h"
 #include "settings/MCConst.h"
+#include "settings/MCWaldTest.h"
 
 namespace MCMath_850 {
 namespace ModelTestsDetail {
@@ -26,6 +27,12 @@ inline bool IsValue(double x) {
 // Rows tested by t with the error (or Satterthwaite) degrees of freedom.
 inline bool IsFTest(MCConst::MCTestType type) {
     return type == MCConst::TEST_WALD_F || type == MCConst::TEST_T;
+}
+
+// A single row of a t-family test is a t test, of a chi-square one a
+// one-df Wald chi-square.
+inline MCWaldTest::Family WaldFamily(MCConst::MCTestType type) {
+    return IsFTest(type) ? MCWaldTest::FAMILY_T : MCWaldTest::FAMILY_CHISQUARE;
 }
 
 inline bool HasOverallTest(MCConst::MCTestType type) {

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <new>
 
-#include "companion/MCDistFun.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
@@ -110,53 +109,15 @@ double MCModelTests::ComputeOriginalEstimDenomDf(const MCRectMatrix& L, int r,
 
 bool MCModelTests::ComputeOriginalIndivTest(double estimate, double variance, int n,
                                             MCTestStats& record, double df, bool interval) const {
-    record.SetTestType(fTestType);
-    record.SetPAdjMethod(fPAdjMethod);
-    if (!IsValue(estimate)) return false;
-    record.SetContrastEstimate(estimate);
-    const double v = SetRowDFAndError(record, variance, df, estimate, interval);
-    if (v > 0.0) {
-        const double se = std::sqrt(v);
-        double sig = MCMV::Missing();
-        if (IsFTest(fTestType)) {
-            const double t = estimate / se;
-            record.SetWald(t);
-            if (IsValue(df) && df > 0.0) {
-                const double upper = MCDistFun::SigT(std::fabs(t), df);
-                if (IsValue(upper)) sig = 2.0 * upper;
-            }
-        } else {
-            const double chi = estimate * estimate / v;
-            record.SetWald(chi);
-            sig = MCDistFun::SigChi(chi, 1.0);
-        }
-        if (IsValue(sig)) {
-            record.SetSig(sig);
-            if (MCPAdjust::IsSingleStep(fPAdjMethod))
-                record.SetAdjSig(MCPAdjust::SingleStep(fPAdjMethod, sig, n));
-        }
-        if (interval && IsValue(fConfidenceLevel) && IsValue(df) && df > 0.0 &&
-            MCPAdjust::IsSingleStep(fPAdjMethod)) {
-            const double crit = ComputeAdjPercentile(fPAdjMethod, 1.0 - fConfidenceLevel, n, df);
-            if (IsValue(crit)) {
-                record.SetLowerConfidenceInterval(estimate - crit * se);
-                record.SetUpperConfidenceInterval(estimate + crit * se);
-            }
-        }
-        return true;
+    if (!IsValue(estimate)) {
+        record.SetTestType(fTestType);
+        record.SetPAdjMethod(fPAdjMethod);
+        return false;
     }
-    if (v == 0.0) {
-        if (estimate != 0.0) {
-            record.SetSig(0.0);
-            record.SetAdjSig(0.0);
-            record.SetLowerConfidenceInterval(estimate);
-            record.SetUpperConfidenceInterval(estimate);
-        }
-        if (record.GetDF() == 0.0) record.SetDF(MCMV::Missing());
-        if (record.GetDF2() == 0.0) record.SetDF2(MCMV::Missing());
-        return true;
-    }
-    return false;
+    const double critical =
+        interval ? MCWaldTest::Critical(WaldFamily(fTestType), df, fConfidenceLevel, fPAdjMethod, n)
+                 : MCMV::Missing();
+    return TestRow(estimate, 0.0, variance, df, n, record, critical);
 }
 
 MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,

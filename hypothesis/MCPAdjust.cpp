@@ -4,10 +4,10 @@
 #include <cmath>
 #include <new>
 
-#include "companion/MCDistFun.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMathFun.h"
 #include "hypothesis/MCTestStats.h"
+#include "settings/MCWaldTest.h"
 
 namespace MCMath_850 {
 
@@ -21,17 +21,6 @@ bool IsValue(double x) {
 
 double Clamp01(double x) {
     return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x);
-}
-
-// 1 - (1 - p)^m. The companion power is used wherever its result is accurate;
-// for tiny results the subtraction would cancel almost all digits, so those
-// are formed from log1p/expm1 instead.
-double SidakValue(double p, double m) {
-    double power = 0.0;
-    if (!MCPower::Power(1.0 - p, m, power)) return MCMV::Missing();
-    const double value = 1.0 - power;
-    if (value < 1e-6 && p > 0.0 && p < 1.0) return -std::expm1(m * std::log1p(-p));
-    return value;
 }
 
 // c^(1/m) for the Sidak critical values; missing when not computable.
@@ -53,25 +42,7 @@ bool MCPAdjust::IsStepDown(MCConst::MCPAdjustMethod method) {
 }
 
 double MCPAdjust::SingleStep(MCConst::MCPAdjustMethod method, double p, int k) {
-    if (!IsValue(p)) return MCMV::Missing();
-    double adjusted = MCMV::Missing();
-    switch (method) {
-        case MCConst::PADJ_LSD:
-            adjusted = p;
-            break;
-        case MCConst::PADJ_BONFERRONI:
-            if (k < 1) return MCMV::Missing();
-            adjusted = k * p;
-            break;
-        case MCConst::PADJ_SIDAK:
-            if (k < 1) return MCMV::Missing();
-            adjusted = SidakValue(p, k);
-            break;
-        default:
-            return MCMV::Missing();
-    }
-    if (IsValue(adjusted) && adjusted > 1.0) adjusted = 1.0;
-    return adjusted;
+    return MCWaldTest::AdjustSig(method, p, k);
 }
 
 double MCPAdjust::StepValue(MCConst::MCPAdjustMethod method, double p, int m) {
@@ -80,36 +51,22 @@ double MCPAdjust::StepValue(MCConst::MCPAdjustMethod method, double p, int m) {
     if (method == MCConst::PADJ_SEQ_BONFERRONI)
         raw = m * p;
     else if (method == MCConst::PADJ_SEQ_SIDAK)
-        raw = SidakValue(p, m);
+        raw = MCWaldTest::Sidak(p, m);
     return IsValue(raw) ? Clamp01(raw) : MCMV::Missing();
 }
 
 double MCPAdjust::Percentile(MCConst::MCTestType testType, double q, double df, double errorDf) {
-    if (!IsValue(q)) return MCMV::Missing();
     if (testType == MCConst::TEST_CHISQUARE || testType == MCConst::TEST_CHISQUARE_1DF)
-        return MCDistFun::IdfStdNorm(q);
+        return MCWaldTest::Quantile(MCWaldTest::FAMILY_NORMAL, q, df);
     if (testType == MCConst::TEST_WALD_F || testType == MCConst::TEST_T) {
         if (!(df > 0.0)) df = errorDf;  // also catches NaN and the missing value
-        return MCDistFun::IdfT(q, df);
+        return MCWaldTest::Quantile(MCWaldTest::FAMILY_T, q, df);
     }
     return MCMV::Missing();
 }
 
 double MCPAdjust::SingleStepProbability(MCConst::MCPAdjustMethod method, double alpha, int k) {
-    if (!IsValue(alpha)) return MCMV::Missing();
-    switch (method) {
-        case MCConst::PADJ_LSD:
-            return 1.0 - alpha / 2.0;
-        case MCConst::PADJ_BONFERRONI:
-            return k < 1 ? MCMV::Missing() : 1.0 - alpha / (2.0 * k);
-        case MCConst::PADJ_SIDAK: {
-            if (k < 1) return MCMV::Missing();
-            const double root = Root(1.0 - alpha, 1.0 / k);
-            return IsValue(root) ? (1.0 + root) / 2.0 : MCMV::Missing();
-        }
-        default:
-            return MCMV::Missing();
-    }
+    return MCWaldTest::CriticalProbability(method, alpha, k);
 }
 
 double MCPAdjust::AdjPercentile(MCConst::MCTestType testType, MCConst::MCPAdjustMethod method,

@@ -3,13 +3,51 @@
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
+#include "companion/MCMathFun.h"
 #include "logistic/MCLogAlgorithm.h"
+#include "settings/MCWaldTest.h"
 
 namespace MCMath_850 {
 
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::Record;
+
+namespace {
+
+double Exponent(double x) {
+    double out = MCMV::Missing();
+    if (!MCMV::IsMissing(x)) MCPower::Exponent(x, out);
+    return out;
+}
+
+// Each parameter's Wald chi-square and its normal interval at the level
+// asked for, as every other contrast of the model is tested.
+void TestParameters(const MCSymMatrix& covariance, double confidence,
+                    std::vector<MCRegrParameterStats>& stats) {
+    const double critical = MCWaldTest::Critical(MCWaldTest::FAMILY_CHISQUARE, MCMV::Missing(),
+                                                 confidence, MCConst::PADJ_LSD, 1);
+    for (MCRegrParameterStats& s : stats) {
+        if (s.fbRedundant || s.fParamIndex >= covariance.GetNRows()) continue;
+        MCWaldTest::Input in;
+        in.fEstimate = s.fEstimate;
+        in.fVariance = covariance.GetElem(s.fParamIndex, s.fParamIndex);
+        in.fFamily = MCWaldTest::FAMILY_CHISQUARE;
+        const MCWaldTest::Result r = MCWaldTest::Test(in, critical);
+        if (!r.fbTested) continue;
+        s.fStdError = r.fStdError;
+        s.fChiSquare = r.fStatistic;
+        s.fDF = 1.0;
+        s.fSig = r.fSig;
+        s.fCILower = r.fLower;
+        s.fCIUpper = r.fUpper;
+        s.fbExpCI = true;
+        s.fExpCILower = Exponent(r.fLower);
+        s.fExpCIUpper = Exponent(r.fUpper);
+    }
+}
+
+}  // namespace
 
 class MCLogOutputStats::MCLogOutStatsImpl {
 public:
@@ -65,6 +103,8 @@ MCLogOutputStats::MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm
         d.fRedundancy.Set(i, set.IsIn(i));
         s.fEffectIndex = (*d.fParameters)[k].GetEffectIndex();
     }
+    if (d.fpCovariance != nullptr)
+        TestParameters(*d.fpCovariance, settings.GetConfidenceLevel(), d.fParamStats);
 }
 
 MCLogOutputStats::~MCLogOutputStats() = default;

@@ -21,8 +21,10 @@ class MCLogAlgorithm;
 //
 // The covariance matrix is the inverse of the information matrix at the
 // estimates, over all parameters (zero rows and columns for redundant
-// ones). The per-parameter records carry the estimate and redundancy; the
-// standard errors and tests follow from the covariance.
+// ones). The per-parameter records carry the estimate, its standard error,
+// the one-df Wald chi-square with its Sig., and the normal interval at the
+// settings' confidence level with its exponent (the interval of Exp(B)), as
+// MCWaldTest makes them; a redundant parameter has none.
 class MCLogOutputStats : public IMCRegOutputStats {
 public:
     MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm);

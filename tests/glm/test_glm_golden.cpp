@@ -14,6 +14,8 @@
 #include "support/numeric.h"
 
 using namespace glmtest;
+using MCCommon_850::MCMV;
+using MCMath_850::MCRegrParameterStats;
 
 namespace {
 
@@ -22,6 +24,8 @@ struct Golden {
     std::vector<double> estimates, covariance;
     std::vector<int> aliased;
     double rSquare = 0, rmse = 0, errorMS = 0;
+    // summary(lm)'s t and p and confint's 95% limits per parameter.
+    std::vector<double> t, sig, lower, upper;
 };
 
 std::map<std::string, Golden> ReadGolden() {
@@ -36,6 +40,10 @@ std::map<std::string, Golden> ReadGolden() {
         g.rSquare = c.Scalar("rsquare");
         g.rmse = c.Scalar("rmse");
         g.errorMS = c.Scalar("errorms");
+        g.t = c.At("tvalue");
+        g.sig = c.At("pvalue");
+        g.lower = c.At("lower");
+        g.upper = c.At("upper");
     }
     return cases;
 }
@@ -92,6 +100,23 @@ double CheckCase(const std::string& name, const Model& m) {
         }
     }
     EXPECT_EQ(f.Glm().GetRank(), rank);
+    // The parameter table: a p-value's relative error grows with t (its
+    // tail falls like exp(-t^2/2)), hence its looser bound.
+    for (int j = 0; j < p; ++j) {
+        const std::size_t J = static_cast<std::size_t>(j);
+        const MCRegrParameterStats& s = f.stats->GetParamStats()[J];
+        if (g.aliased[J] != 0) {
+            EXPECT_TRUE(MCMV::IsMissing(s.fStdError) && MCMV::IsMissing(s.fSig)) << j;
+            continue;
+        }
+        const double se = std::sqrt(g.covariance[J * static_cast<std::size_t>(p) + J]);
+        check(s.fStdError, se, 0, "standard error", j, j);
+        check(s.fTTest, g.t[J], 0, "t", j, j);
+        check(s.fCILower, g.lower[J], se, "lower limit", j, j);
+        check(s.fCIUpper, g.upper[J], se, "upper limit", j, j);
+        EXPECT_LE(RelErr(s.fSig, g.sig[J], 0), 1e-8) << "p of " << j;
+        EXPECT_EQ(s.fDF, f.Glm().GetErrorDF()) << j;
+    }
     check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(1)), g.rSquare, 0, "R-square", 0, 0);
     check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(0)), g.rmse, 0, "RMSE", 0, 0);
     check(f.Glm().GetErrorMeanSquare(), g.errorMS, 0, "error mean square", 0, 0);

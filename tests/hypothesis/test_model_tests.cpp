@@ -298,3 +298,65 @@ TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
     ASSERT_TRUE(t.ComputeIndivTest(A, 0, 0.0, 1, one, false));
     EXPECT_TRUE(MCMV::IsMissing(one.GetDF2()) && MCMV::IsMissing(one.GetSig()));
 }
+
+TEST(LMatrixTests, RowTestsOfBothScalesDecideEdgesAlike) {
+    // A contrast handed in with its estimate, variance and df is tested the
+    // same whether it comes from the linear predictor or the response
+    // scale: zero and negative round-off variance (standard error 0, no
+    // statistic, rejected when the estimate is not 0), df that are not
+    // positive (no p-value, no interval), and a step-down method (no
+    // interval, left to the family). x = 1.5 with variance 0.36 is t = 2.5;
+    // R: 2 * pt(-2.5, 12) and 1.5 + qt(0.975, 12) * 0.6.
+    const std::vector<double> b{1.0};
+    MCBitSet kept(1);
+    kept.Set(0, true);
+    MCSymMatrix V(1);
+    V.SetElem(0, 0, 1.0);
+    MCModelTests t(b, kept, V, 12.0);
+    t.SetTestType(MCConst::TEST_T);
+    t.SetConfidenceLevel(0.95);
+    struct Row {
+        double estimate, variance, df;
+    };
+    for (MCConst::MCPAdjustMethod m : {MCConst::PADJ_LSD, MCConst::PADJ_SEQ_SIDAK}) {
+        t.SetPAdjustment(m);
+        for (const Row& r : {Row{1.5, 0.36, 12}, Row{1.5, 0.0, 12}, Row{1.5, -1e-19, 12},
+                             Row{0.0, 0.0, 12}, Row{1.5, 0.36, 0}, Row{1.5, 0.36, -2}}) {
+            SCOPED_TRACE(std::to_string(r.estimate) + ", " + std::to_string(r.variance) + ", " +
+                         std::to_string(r.df) + ", method " + std::to_string(m));
+            MCTestStats linear, response;
+            const double crit = t.ComputeIntervalCritical(1, r.df);
+            ASSERT_TRUE(t.ComputeIndivTest(r.estimate, r.variance, r.df, 0.0, 1, linear, &crit));
+            ASSERT_TRUE(
+                t.ComputeOriginalIndivTest(r.estimate, r.variance, 1, response, r.df, true));
+            for (const MCTestStats* s : {&linear, &response}) {
+                const bool positive = r.variance > 0.0;
+                EXPECT_DOUBLE_EQ(s->GetStandardError(), positive ? 0.6 : 0.0);
+                if (!positive) {
+                    EXPECT_TRUE(MCMV::IsMissing(s->GetWald()));
+                    if (r.estimate != 0.0)
+                        EXPECT_EQ(s->GetSig(), 0.0);
+                    else
+                        EXPECT_TRUE(MCMV::IsMissing(s->GetSig()));
+                } else if (r.df > 0.0) {
+                    EXPECT_NEAR(s->GetWald(), 2.5, 1e-15);
+                    EXPECT_NEAR(s->GetSig(), 0.027915399571325213, 1e-15);
+                } else {
+                    EXPECT_NEAR(s->GetWald(), 2.5, 1e-15);
+                    EXPECT_TRUE(MCMV::IsMissing(s->GetSig()));
+                }
+                const bool interval = m == MCConst::PADJ_LSD && r.df > 0.0;
+                EXPECT_EQ(MCMV::IsMissing(s->GetLowerConfidenceInterval()), !interval);
+                if (!interval) continue;
+                if (positive) {
+                    EXPECT_NEAR(s->GetUpperConfidenceInterval(), 2.8072876978003372, 1e-14);
+                } else {
+                    EXPECT_EQ(s->GetUpperConfidenceInterval(), r.estimate);
+                }
+            }
+            EXPECT_EQ(linear.GetSig(), response.GetSig());
+            EXPECT_EQ(linear.GetAdjSig(), response.GetAdjSig());
+            EXPECT_EQ(linear.GetLowerConfidenceInterval(), response.GetLowerConfidenceInterval());
+        }
+    }
+}

@@ -13,6 +13,7 @@
 #include "support/numeric.h"
 
 using namespace logtest;
+using MCMath_850::MCRegrParameterStats;
 
 namespace {
 
@@ -21,6 +22,8 @@ struct Golden {
     std::vector<int> categories;
     std::vector<double> estimates, covariance;
     std::vector<int> aliased;
+    // Each parameter's Wald p-value and 95% limits.
+    std::vector<double> sig, lower, upper;
     double ll0 = 0, ll = 0, coxSnell = 0, nagelkerke = 0, mcFadden = 0;
 };
 
@@ -34,6 +37,9 @@ std::map<std::string, Golden> ReadGolden() {
         g.estimates = c.At("estimate");
         for (double a : c.At("aliased")) g.aliased.push_back(static_cast<int>(a));
         g.covariance = c.At("covariance");
+        g.sig = c.At("pvalue");
+        g.lower = c.At("lower");
+        g.upper = c.At("upper");
         const std::vector<double>& ll = c.At("loglik");
         const std::vector<double>& r2 = c.At("rsquare");
         if (ll.size() == 2 && r2.size() == 3) {
@@ -122,6 +128,17 @@ void ExpectMatchesR(const std::string& name, bool patterns) {
         worstSe = std::max(worstSe, RelErr(se, std::sqrt(wantVar), 0));
         worstWald = std::max(
             worstWald, RelErr(b * b / (se * se), g.estimates[i] * g.estimates[i] / wantVar, 0));
+        // The parameter table the model hands out: a p-value's relative
+        // error is the Wald statistic's times about half the statistic.
+        const MCRegrParameterStats& s = f.stats->GetParamStats()[i];
+        EXPECT_LT(RelErr(s.fStdError, std::sqrt(wantVar), 0), 1e-8) << "se of " << k;
+        EXPECT_LT(RelErr(s.fChiSquare, g.estimates[i] * g.estimates[i] / wantVar, 0), 1e-8);
+        EXPECT_EQ(s.fDF, 1.0);
+        EXPECT_LT(RelErr(s.fSig, g.sig[i], 0), 1e-6) << "p of " << k;
+        EXPECT_LT(std::fabs(s.fCILower - g.lower[i]) / se, 1e-7) << "lower limit of " << k;
+        EXPECT_LT(std::fabs(s.fCIUpper - g.upper[i]) / se, 1e-7) << "upper limit of " << k;
+        EXPECT_TRUE(s.fbExpCI && s.fExpCILower == std::exp(s.fCILower) &&
+                    s.fExpCIUpper == std::exp(s.fCIUpper));
         for (std::size_t j = 0; j < p; ++j) {
             if (g.aliased[j] == 1) continue;
             const double scale = std::sqrt(wantVar * g.covariance[j * p + j]);

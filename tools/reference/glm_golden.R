@@ -18,6 +18,8 @@
 #   data <rows> <cols>    followed by the records (exact in 15 digits)
 #   estimate <p> <values>   aliased <p> <0/1>   covariance <p*p> <row-wise>
 #   rsquare 1 <v>  rmse 1 <v>  errorms 1 <v>
+#   tvalue <p>  pvalue <p>  lower <p>  upper <p>   summary(lm)'s t and
+#     Pr(>|t|) and confint's 95% limits; NaN for an aliased parameter
 #   end
 # Run from the repository root:
 #   Rscript tools/reference/glm_golden.R > tests/golden/glm_golden.txt
@@ -71,6 +73,14 @@ golden <- function(name, d, terms, fw = NULL, rw = NULL) {
   out("rsquare", r2)
   out("rmse", sqrt(rss / W))
   out("errorms", sigma(fit)^2)
+  coefs <- matrix(NaN, p, 4)
+  coefs[!aliased, ] <- summary(fit)$coefficients
+  limits <- matrix(NaN, p, 2)
+  limits[!aliased, ] <- confint(fit)[!aliased, ]
+  out("tvalue", coefs[, 3])
+  out("pvalue", coefs[, 4])
+  out("lower", limits[, 1])
+  out("upper", limits[, 2])
   cat("end\n")
 }
 

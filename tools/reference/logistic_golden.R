@@ -23,6 +23,8 @@
 #   loglik 2 <initial> <final>
 #   rsquare 3 <Cox-Snell> <Nagelkerke> <McFadden>
 #   wald_<test> 2 <df> <chi-square>   (zero or more: b'L'(L V L')^-1 L b)
+#   pvalue <p>  lower <p>  upper <p>   each parameter's one-df Wald
+#     chi-square p-value and 95% Wald limits; NaN for an aliased parameter
 #   end
 # Run from the repository root:
 #   Rscript tools/reference/logistic_golden.R > tests/golden/logistic_golden.txt
@@ -91,6 +93,11 @@ fit_case <- function(name, d, terms, ref, tests = list(), extra = NULL) {
     rows <- tests[[t]](q, L, aliased)
     out(paste0("wald_", t), wald(rows, full, cov))
   }
+  se <- sqrt(diag(cov))
+  se[aliased == 1] <- NaN
+  out("pvalue", pchisq(full^2 / se^2, 1, lower.tail = FALSE))
+  out("lower", full - qnorm(0.975) * se)
+  out("upper", full + qnorm(0.975) * se)
   if (!is.null(extra)) extra()
   cat("end\n")
 }
