@@ -119,15 +119,11 @@ GlmResult SummariseGlm(const ModelSpec& spec, const MCMath_850::IMCRegComponent&
     r.fRSquare = HostValue(glm.GetModelFitStat(MCConst::FIT_RSQUARE));
     for (const MCStatus& w : component.GetWarnings()) r.fvWarnings.push_back(StatusText(w));
 
-    const double df = HostValue(glm.GetTestDF());
     r.fNClusters = glm.GetNClusters();
     r.fvClusterCounts = glm.GetClusterCounts();
     for (int p : settings.GetClusterVars())
         r.fvClusterColumns.push_back(spec.GetVariables()[static_cast<std::size_t>(p)].fName);
-    ParameterTest test;
-    test.fDF = df;
-    test.fConfidence = confidence;
-    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, glm, test);
+    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, glm, false);
     for (std::size_t k = 0; k < table.size(); ++k) {
         const ParameterFigures& f = table[k];
         ParameterRow row;

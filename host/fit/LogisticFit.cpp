@@ -116,10 +116,7 @@ LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& d,
         r.fvCategoryWeights[static_cast<std::size_t>(modelCategories[m])] =
             stats.GetCategoryWeights()[m];
 
-    ParameterTest test;
-    test.fbWald = true;
-    test.fConfidence = d.fConfidence;
-    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, stats, test);
+    const std::vector<ParameterFigures> table = ParameterTable(spec, settings, stats, true);
     const auto nBasic = static_cast<std::size_t>(stats.GetNBasicParameters());
     for (std::size_t i = 0; i < table.size(); ++i) {
         const ParameterFigures& f = table[i];

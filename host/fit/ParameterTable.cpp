@@ -24,47 +24,6 @@ double Host(double v) {
     return MCMV::IsMissing(v) ? kNaN : v;
 }
 
-// The library's figure when its record has one, else the host's.
-double Pick(double library, double host) {
-    return MCMV::IsMissing(library) || std::isnan(library) ? host : library;
-}
-
-// The figures computed from the estimate and its variance, for what the
-// library's record leaves missing.
-ParameterFigures Computed(double estimate, double var, const ParameterTest& test, double quantile) {
-    ParameterFigures f;
-    f.fEstimate = estimate;
-    f.fStdError = f.fStatistic = f.fSig = f.fCILower = f.fCIUpper = kNaN;
-    f.fDF = test.fbWald ? 0.0 : kNaN;
-    if (test.fbWald) {
-        f.fDF = 1.0;
-        if (!(var > 0.0 && std::isfinite(var))) return f;
-        const double se = std::sqrt(var);
-        f.fStdError = se;
-        f.fStatistic = estimate * estimate / var;
-        f.fSig = Host(MCDistFun::SigChi(f.fStatistic, 1.0));
-        if (!std::isnan(quantile)) {
-            f.fCILower = std::exp(estimate - quantile * se);
-            f.fCIUpper = std::exp(estimate + quantile * se);
-        }
-        return f;
-    }
-    if (!(test.fDF > 0.0) || !(var >= 0.0 && std::isfinite(var))) return f;
-    const double se = std::sqrt(var);
-    f.fStdError = se;
-    f.fDF = test.fDF;
-    if (se > 0.0) {
-        f.fStatistic = estimate / se;
-        const double tail = Host(MCDistFun::SigT(std::fabs(f.fStatistic), test.fDF));
-        f.fSig = std::isnan(tail) ? kNaN : std::min(1.0, 2.0 * tail);
-    }
-    if (!std::isnan(quantile)) {
-        f.fCILower = estimate - quantile * se;
-        f.fCIUpper = estimate + quantile * se;
-    }
-    return f;
-}
-
 }  // namespace
 
 std::vector<std::string> ParameterLabels(const ModelSpec& spec,
@@ -96,19 +55,12 @@ std::vector<std::string> ParameterLabels(const ModelSpec& spec,
 std::vector<ParameterFigures> ParameterTable(const ModelSpec& spec,
                                              const MCMath_850::MCRegSettings& settings,
                                              const MCMath_850::IMCRegOutputStats& stats,
-                                             const ParameterTest& test) {
+                                             bool wald) {
     const std::vector<MCMath_850::MCRegrParameter>& params = stats.GetParameters();
     const std::vector<MCMath_850::MCRegrParameterStats>& records = stats.GetParamStats();
     const std::vector<double>& estimates = stats.GetParamEstimates();
-    const MCMath_850::MCSymMatrix* cov = stats.GetCovarianceMatrix();
     const std::vector<std::string> labels = ParameterLabels(spec, settings, stats);
     const std::vector<std::string>& effects = spec.GetEffectTexts();
-    const double level = (1.0 + test.fConfidence) / 2.0;
-    double quantile = kNaN;
-    if (test.fbWald)
-        quantile = Host(MCDistFun::IdfStdNorm(level));
-    else if (test.fDF > 0.0)
-        quantile = Host(MCDistFun::IdfT(level, test.fDF));
 
     std::vector<ParameterFigures> table;
     table.reserve(params.size());
@@ -116,27 +68,19 @@ std::vector<ParameterFigures> ParameterTable(const ModelSpec& spec,
         const MCMath_850::MCRegrParameterStats* rec =
             k < records.size() && records[k].fParamIndex == static_cast<int>(k) ? &records[k]
                                                                                 : nullptr;
-        const bool redundant = !stats.GetRedundancyIndicators().IsIn(static_cast<int>(k));
         ParameterFigures f;
-        if (redundant || cov == nullptr) {
-            // Untested: an estimate, if any, and no statistics.
-            f = Computed(redundant ? 0.0 : estimates[k], kNaN, test, kNaN);
-            f.fDF = test.fbWald ? 0.0 : kNaN;
-        } else {
-            const double estimate =
-                rec != nullptr ? Pick(rec->fEstimate, estimates[k]) : estimates[k];
-            const int i = static_cast<int>(k);
-            f = Computed(estimate, cov->GetElem(i, i), test, quantile);
-            if (rec != nullptr) {
-                f.fStdError = Pick(rec->fStdError, f.fStdError);
-                f.fStatistic = Pick(test.fbWald ? rec->fChiSquare : rec->fTTest, f.fStatistic);
-                f.fDF = rec->fDF > 0.0 ? rec->fDF : f.fDF;
-                f.fSig = Pick(rec->fSig, f.fSig);
-                f.fCILower = Pick(test.fbWald ? rec->fExpCILower : rec->fCILower, f.fCILower);
-                f.fCIUpper = Pick(test.fbWald ? rec->fExpCIUpper : rec->fCIUpper, f.fCIUpper);
-            }
+        f.fbRedundant = !stats.GetRedundancyIndicators().IsIn(static_cast<int>(k));
+        f.fEstimate = f.fbRedundant ? 0.0 : rec != nullptr ? Host(rec->fEstimate) : estimates[k];
+        f.fStdError = f.fStatistic = f.fSig = f.fCILower = f.fCIUpper = kNaN;
+        f.fDF = wald ? 0.0 : kNaN;
+        if (rec != nullptr && !f.fbRedundant) {
+            f.fStdError = Host(rec->fStdError);
+            f.fStatistic = Host(wald ? rec->fChiSquare : rec->fTTest);
+            if (rec->fDF > 0.0) f.fDF = rec->fDF;
+            f.fSig = Host(rec->fSig);
+            f.fCILower = Host(wald ? rec->fExpCILower : rec->fCILower);
+            f.fCIUpper = Host(wald ? rec->fExpCIUpper : rec->fCIUpper);
         }
-        f.fbRedundant = redundant;
         f.fLabel = labels[k];
         const int e = params[k].GetEffectIndex();
         f.fEffect = e >= 0 && static_cast<std::size_t>(e) < effects.size()

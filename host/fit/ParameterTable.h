@@ -8,16 +8,6 @@
 
 namespace mchost {
 
-// How a parameter is tested: by t on the error degrees of freedom (a
-// general linear model) or by Wald's chi-square on one degree of freedom,
-// with the interval of Exp(B) (a logistic model).
-class ParameterTest {
-public:
-    bool fbWald = false;
-    double fDF = 0.0;  // of t; NaN when there is none
-    double fConfidence = 0.95;
-};
-
 // One parameter as the reports show it, for either model. Statistics a
 // parameter does not have (all of them for a redundant one) are NaN; the
 // degrees of freedom are NaN (t) or 0 (Wald) then.
@@ -42,12 +32,14 @@ std::vector<std::string> ParameterLabels(const ModelSpec& spec,
                                          const MCMath_850::MCRegSettings& settings,
                                          const MCMath_850::IMCRegOutputStats& stats);
 
-// The parameter table of a fit, read from the library's per-parameter
-// records; a figure a record leaves missing is computed here from the
-// estimate and its variance.
+// The parameter table of a fit as the library's per-parameter records give
+// it: t on the error degrees of freedom with the estimate's interval (a
+// general linear model), or Wald's chi-square with the interval of Exp(B)
+// (wald, a logistic model). What a record leaves missing stays missing:
+// the library alone decides what a zero variance or no degrees of freedom
+// allow.
 std::vector<ParameterFigures> ParameterTable(const ModelSpec& spec,
                                              const MCMath_850::MCRegSettings& settings,
-                                             const MCMath_850::IMCRegOutputStats& stats,
-                                             const ParameterTest& test);
+                                             const MCMath_850::IMCRegOutputStats& stats, bool wald);
 
 }  // namespace mchost

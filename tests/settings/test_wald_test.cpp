@@ -9,8 +9,8 @@
 #include <string>
 
 #include "companion/MCMV.h"
-#include "golden.h"
 #include "settings/MCWaldTest.h"
+#include "support/golden.h"
 
 using MCCommon_850::MCMV;
 using MCMath_850::MCWaldTest;
