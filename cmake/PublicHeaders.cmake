@@ -5,6 +5,8 @@
 # mcreg/. Every other header is internal. A public header (or the umbrella
 # mcreg.h) that includes an internal one stops the configuration.
 set(MCREG_PUBLIC_HEADERS
+  # What libmcreg.so exports is marked MCREG_API.
+  companion/MCExport.h
   # Companion types of the public signatures.
   companion/MCBitSet.h
   companion/MCCancelInfo.h

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCSymMatrix.h"
 #include "data/MCFactorCounts.h"
 #include "design/MCRegrParameter.h"
@@ -23,7 +24,7 @@ class MCLogAlgorithm;
 // estimates, over all parameters (zero rows and columns for redundant
 // ones). The per-parameter records carry the estimate and redundancy; the
 // standard errors and tests follow from the covariance.
-class MCLogOutputStats : public IMCRegOutputStats {
+class MCREG_API MCLogOutputStats : public IMCRegOutputStats {
 public:
     MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm);
     ~MCLogOutputStats() override;

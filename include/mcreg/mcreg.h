@@ -7,6 +7,7 @@
 #include "companion/MCDiagMatrix.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCDistFun.h"
+#include "companion/MCExport.h"
 #include "companion/MCHashKey.h"
 #include "companion/MCIterationReporter.h"
 #include "companion/MCMV.h"
