@@ -3,7 +3,11 @@
 # include/mcreg/<folder>/, with their includes rewritten from "<folder>/X.h"
 # to "mcreg/<folder>/X.h", so that a host's include path carries nothing but
 # mcreg/. Every other header is internal. A public header (or the umbrella
-# mcreg.h) that includes an internal one stops the configuration.
+# mcreg.h) that includes an internal one stops the configuration, and the
+# reference host (host/, cli/) includes only these: tools/include-graph.sh
+# --check fails on an internal one, so the host needs nothing a third-party
+# host could not have. What they declare for a host to call is marked
+# MCREG_API (companion/MCExport.h); libmcreg.so exports nothing else.
 set(MCREG_PUBLIC_HEADERS
   # What libmcreg.so exports is marked MCREG_API.
   companion/MCExport.h
@@ -20,11 +24,18 @@ set(MCREG_PUBLIC_HEADERS
   companion/PassReducer.h
   companion/MCRectMatrix.h
   companion/MCStatus.h
+  companion/MCStatusCodes.h
   companion/MCSymMatrix.h
   companion/MCVarList.h
   companion/MCXMLElement.h
   companion/Record.h
   companion/RecordIterator.h
+  # Helpers the reference host shares with the library: the int-to-index
+  # conversion, the double-double arithmetic of the compensated sums, and the
+  # UTF-8 reading of texts.
+  companion/DoubleDouble.h
+  companion/MCIndex.h
+  companion/Utf8.h
   # Settings, factory, components and the output-statistics interface.
   components/IMCRegComponent.h
   settings/IMCRegInterfaces.h
@@ -41,20 +52,16 @@ set(MCREG_PUBLIC_HEADERS
   # Data: the binary record iterator, and what the statistics lend.
   data/BinaryRecordIterator.h
   data/MCFactorCounts.h
-  data/MCFactorTables.h
   data/MCHashtable.h
   data/MCRegRecordValidator.h
-  # Design building blocks.
-  design/MCCombinations.h
+  # Design building blocks: the parameters, the contrasts and the rows of L
+  # that the tests and marginal means take.
   design/MCContrasts.h
-  design/MCDesignMatrix.h
-  design/MCEffectsTables.h
-  design/MCFastDesignMatrix.h
   design/MCLiteDesignMatrix.h
+  design/MCParameterList.h
   design/MCRegrParameter.h
-  # Link functions.
+  # Link functions (through CreateLinkFunction).
   link/IMCLinkFunc.h
-  link/MCLinkFunctions.h
   # Tests.
   hypothesis/MCModelEffectTest.h
   hypothesis/MCModelTestStats.h
