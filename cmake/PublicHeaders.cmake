@@ -80,6 +80,13 @@ set(MCREG_PUBLIC_HEADERS
   export/MCRegrDoreZADUtil.h)
 
 set(_stage ${PROJECT_BINARY_DIR}/public)
+# A header taken off the list leaves the stage, and so the installation.
+file(GLOB_RECURSE _staged RELATIVE ${_stage}/mcreg ${_stage}/mcreg/*.h)
+foreach(h IN LISTS _staged)
+  if(NOT h IN_LIST MCREG_PUBLIC_HEADERS AND NOT h STREQUAL "mcreg.h")
+    file(REMOVE ${_stage}/mcreg/${h})
+  endif()
+endforeach()
 foreach(h IN LISTS MCREG_PUBLIC_HEADERS ITEMS include/mcreg/mcreg.h)
   set(_src ${PROJECT_SOURCE_DIR}/${h})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_src})
