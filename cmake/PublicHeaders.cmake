@@ -3,8 +3,14 @@
 # include/mcreg/<folder>/, with their includes rewritten from "<folder>/X.h"
 # to "mcreg/<folder>/X.h", so that a host's include path carries nothing but
 # mcreg/. Every other header is internal. A public header (or the umbrella
-# mcreg.h) that includes an internal one stops the configuration.
+# mcreg.h) that includes an internal one stops the configuration, and the
+# reference host (host/, cli/) includes only these: tools/include-graph.sh
+# --check fails on an internal one, so the host needs nothing a third-party
+# host could not have. What they declare for a host to call is marked
+# MCREG_API (companion/MCExport.h); libmcreg.so exports nothing else.
 set(MCREG_PUBLIC_HEADERS
+  # What libmcreg.so exports is marked MCREG_API.
+  companion/MCExport.h
   # Companion types of the public signatures.
   companion/MCBitSet.h
   companion/MCCancelInfo.h
@@ -18,11 +24,18 @@ set(MCREG_PUBLIC_HEADERS
   companion/PassReducer.h
   companion/MCRectMatrix.h
   companion/MCStatus.h
+  companion/MCStatusCodes.h
   companion/MCSymMatrix.h
   companion/MCVarList.h
   companion/MCXMLElement.h
   companion/Record.h
   companion/RecordIterator.h
+  # Helpers the reference host shares with the library: the int-to-index
+  # conversion, the double-double arithmetic of the compensated sums, and the
+  # UTF-8 reading of texts.
+  companion/DoubleDouble.h
+  companion/MCIndex.h
+  companion/Utf8.h
   # Settings, factory, components and the output-statistics interface.
   components/IMCRegComponent.h
   settings/IMCRegInterfaces.h
@@ -39,20 +52,16 @@ set(MCREG_PUBLIC_HEADERS
   # Data: the binary record iterator, and what the statistics lend.
   data/BinaryRecordIterator.h
   data/MCFactorCounts.h
-  data/MCFactorTables.h
   data/MCHashtable.h
   data/MCRegRecordValidator.h
-  # Design building blocks.
-  design/MCCombinations.h
+  # Design building blocks: the parameters, the contrasts and the rows of L
+  # that the tests and marginal means take.
   design/MCContrasts.h
-  design/MCDesignMatrix.h
-  design/MCEffectsTables.h
-  design/MCFastDesignMatrix.h
   design/MCLiteDesignMatrix.h
+  design/MCParameterList.h
   design/MCRegrParameter.h
-  # Link functions.
+  # Link functions (through CreateLinkFunction).
   link/IMCLinkFunc.h
-  link/MCLinkFunctions.h
   # Tests.
   hypothesis/MCModelEffectTest.h
   hypothesis/MCModelTestStats.h
@@ -71,6 +80,13 @@ set(MCREG_PUBLIC_HEADERS
   export/MCRegrDoreZADUtil.h)
 
 set(_stage ${PROJECT_BINARY_DIR}/public)
+# A header taken off the list leaves the stage, and so the installation.
+file(GLOB_RECURSE _staged RELATIVE ${_stage}/mcreg ${_stage}/mcreg/*.h)
+foreach(h IN LISTS _staged)
+  if(NOT h IN_LIST MCREG_PUBLIC_HEADERS AND NOT h STREQUAL "mcreg.h")
+    file(REMOVE ${_stage}/mcreg/${h})
+  endif()
+endforeach()
 foreach(h IN LISTS MCREG_PUBLIC_HEADERS ITEMS include/mcreg/mcreg.h)
   set(_src ${PROJECT_SOURCE_DIR}/${h})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_src})

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 // A fixed-size set of bits, all clear at construction.
-class MCBitSet {
+class MCREG_API MCBitSet {
 public:
     MCBitSet() = default;
     explicit MCBitSet(int n) { Resize(n); }

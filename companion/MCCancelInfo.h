@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 
+#include "companion/MCExport.h"
 #include "companion/RecordIterator.h"
 
 namespace MCMath_850 {
@@ -8,7 +9,7 @@ namespace MCMath_850 {
 // Cancellation state shared between a pass and the thread that cancels it.
 // The flag is atomic because SetCancel() may be called from another thread
 // while a pass polls WillCancel().
-class MCCancelInfo {
+class MCREG_API MCCancelInfo {
 public:
     explicit MCCancelInfo(MCCommon_850::MCQueryCancel* query = nullptr) : fpQuery(query) {}
     MCCancelInfo(const MCCancelInfo& o) : fpQuery(o.fpQuery), fbCancel(o.fbCancel.load()) {}

@@ -1,10 +1,12 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 // A diagonal n x n matrix kept as the vector of its diagonal.
-class MCDiagMatrix {
+class MCREG_API MCDiagMatrix {
 public:
     MCDiagMatrix() = default;
     explicit MCDiagMatrix(int n);

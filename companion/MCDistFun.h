@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 
 namespace MCMath_850 {
 
@@ -12,7 +13,7 @@ namespace MCMath_850 {
 // The Sig* functions return upper-tail probabilities P(X > x) computed
 // directly, not as 1 - cdf, so small p-values keep their relative accuracy
 // (1 - CdfChi(100, 1) is 0 in doubles, SigChi(100, 1) is about 1.5e-23).
-class MCDistFun {
+class MCREG_API MCDistFun {
 public:
     // Standard normal.
     static double CdfStdNorm(double x);

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 // A key of n ints with a stored hash code, used by the hash tables of cells,
@@ -10,7 +12,7 @@ namespace MCMath_850 {
 // operator< is the lexicographic order of the entries, a shorter key first
 // on a common prefix. Parameters of an effect are numbered in this order, so
 // they come out in ascending category order with the first factor slowest.
-class MCHashKey {
+class MCREG_API MCHashKey {
 public:
     static const std::uint32_t ADD_LOWER_BOUND;
     static const std::uint32_t PRIME_FACTOR[49];

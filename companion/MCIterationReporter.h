@@ -1,13 +1,15 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 // What an iterative fit reports to the host's progress listener after an
 // iteration: the estimates, the iteration number (0 for the start), the
 // step-halvings of the last step, the log-likelihood and the seconds since
 // the fit began. One object is reused for every report of a fit.
-class MCIterationReporter {
+class MCREG_API MCIterationReporter {
 public:
     void SetInfo(const std::vector<double>& estimates, int iteration, int halvings,
                  double logLikelihood, double seconds) {

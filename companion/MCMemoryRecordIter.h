@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/Record.h"
 #include "companion/RecordIterator.h"
 
@@ -14,7 +15,7 @@ namespace MCCommon_850 {
 // Like a file iterator it is positioned on the first record at construction
 // and after NewPass(); the call of Next() that returns the last record also
 // sets the fail reason 1 (end of data). An empty set gives 1 at once.
-class MCMemoryRecordIter : public MultiPassRecordIter {
+class MCREG_API MCMemoryRecordIter : public MultiPassRecordIter {
 public:
     MCMemoryRecordIter() { Restart(); }
     explicit MCMemoryRecordIter(std::vector<Record> records) : fvRecords(std::move(records)) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 class MCBitSet;
@@ -10,7 +12,7 @@ class MCDiagMatrix;
 // i * c + j of AsVector(). Operations that combine matrices check the
 // dimensions and return false (leaving the output unchanged) on a mismatch
 // or when an allocation fails; nothing throws.
-class MCRectMatrix {
+class MCREG_API MCRectMatrix {
 public:
     MCRectMatrix() = default;
     // r x c zeros (negative sizes count as 0).

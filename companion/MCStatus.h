@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCCommon_850 {
 
 // The outcome of an operation: OK, or a numbered error or warning carrying
 // numbered data that fill in its message. Copied by value.
-class MCStatus {
+class MCREG_API MCStatus {
 public:
     MCStatus() = default;
     MCStatus(long code, bool warning) : fCode(code), fbWarning(warning) {}
@@ -44,7 +46,7 @@ private:
 };
 
 // The warnings an object collected, in the order raised.
-class MCWarnings {
+class MCREG_API MCWarnings {
 public:
     void Add(const MCStatus& s) { fvList.push_back(s); }
     // Adds s unless an equal status is already present; returns whether added.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/PassReducer.h"
 
 namespace MCMath_850 {
@@ -38,7 +39,7 @@ class MCCancelInfo;
 //
 // Errors are reported by the results (false, -1, the missing value); nothing
 // throws. Methods that allocate report a failed allocation the same way.
-class MCSymMatrix {
+class MCREG_API MCSymMatrix {
 public:
     MCSymMatrix() = default;
     // n x n zeros (negative n counts as 0).

@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCXML_850 {
 
 // The display texts of the categories of a categorical variable, by
 // category number (the code 0 .. categories - 1 that records carry).
-class MCCategoryValues {
+class MCREG_API MCCategoryValues {
 public:
     MCCategoryValues() = default;
     explicit MCCategoryValues(std::vector<std::string> texts) : fvTexts(std::move(texts)) {}
@@ -29,7 +31,7 @@ class MCContVar;
 
 // One variable of the host's dictionary: its name and, for a categorical
 // variable, the texts of its categories.
-class MCVariable {
+class MCREG_API MCVariable {
 public:
     MCVariable(std::string name, std::vector<std::string> categoryTexts)
         : fName(std::move(name)), fCategories(std::move(categoryTexts)) {}
@@ -48,7 +50,7 @@ private:
 };
 
 // A continuous variable with the observed range of its values.
-class MCContVar : public MCVariable {
+class MCREG_API MCContVar : public MCVariable {
 public:
     MCContVar(std::string name, double min, double max)
         : MCVariable(std::move(name), {}), fMin(min), fMax(max) {}
@@ -64,7 +66,7 @@ private:
 
 // The host's variables, indexed by record position: variable i describes
 // position i of the records.
-class MCVarList {
+class MCREG_API MCVarList {
 public:
     MCVarList() = default;
     MCVarList(MCVarList&&) noexcept = default;

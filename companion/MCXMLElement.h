@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCXML_850 {
 
 // A node of an XML element tree: a tag, attributes in the order added,
@@ -37,7 +39,7 @@ namespace MCXML_850 {
 // Appending a child, adding an attribute and writing cost constant time
 // per element, attribute and byte (amortised), however many siblings or
 // attributes there are.
-class XMLElement {
+class MCREG_API XMLElement {
 public:
     // A new element owned by the caller; null only when memory runs out.
     static XMLElement* Create(const std::string& tag);
@@ -118,7 +120,7 @@ private:
 // content ends as an empty element). Nothing throws; after a failure
 // (the stream failed, or memory ran out) every call returns false and
 // writes nothing more.
-class XMLWriter {
+class MCREG_API XMLWriter {
 public:
     XMLWriter(std::ostream& out, bool pretty);
     ~XMLWriter();

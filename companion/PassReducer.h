@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 
 namespace MCCommon_850 {
@@ -13,7 +14,7 @@ namespace MCCommon_850 {
 // fits the records it is given, as always. The library itself knows nothing
 // of processes or networks: an implementation may use MPI, or threads in a
 // test.
-class PassReducer {
+class MCREG_API PassReducer {
 public:
     virtual ~PassReducer() = default;
 
@@ -32,6 +33,6 @@ public:
 // Makes every process hold the same status after a pass: the error of the
 // first process that has one, with its data, or else this process's own
 // status. False when the reducer failed.
-bool AgreeStatus(PassReducer& reducer, MCStatus& status);
+MCREG_API bool AgreeStatus(PassReducer& reducer, MCStatus& status);
 
 }  // namespace MCCommon_850

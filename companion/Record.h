@@ -1,10 +1,12 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCCommon_850 {
 
 // One case: a fixed-length array of doubles indexed by record position.
-class Record {
+class MCREG_API Record {
 public:
     Record() = default;
     explicit Record(int n) : fvValues(n > 0 ? static_cast<std::size_t>(n) : 0, 0.0) {}

@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 #include "companion/Record.h"
 
 namespace MCMath_850 {
@@ -12,7 +13,7 @@ enum : int { kIterOK = 0, kIterEnd = 1, kIterReadError = 3 };
 
 // A stream of records. Next() returns null when none is left; the record it
 // returns stays valid until the next call.
-class RecordIterator {
+class MCREG_API RecordIterator {
 public:
     virtual ~RecordIterator() = default;
     virtual bool HasMore() const = 0;
@@ -22,13 +23,13 @@ public:
 
 // A stream that can be restarted; NewPass() returns the fail reason after
 // the restart (0 when a record is available).
-class MultiPassRecordIter : public RecordIterator {
+class MCREG_API MultiPassRecordIter : public RecordIterator {
 public:
     virtual int NewPass() = 0;
 };
 
 // The host's cancel query: polled by the library, never owned.
-class MCQueryCancel {
+class MCREG_API MCQueryCancel {
 public:
     virtual ~MCQueryCancel() = default;
     virtual bool IsCancel() = 0;
@@ -36,7 +37,7 @@ public:
 
 // The host's progress sink: the library only stores and passes it on, and
 // reports iterations of iterative fits through it.
-class ProgressListener {
+class MCREG_API ProgressListener {
 public:
     virtual ~ProgressListener() = default;
     // Called once per iteration; return value is ignored.

@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 // Reading UTF-8 text that may hold bytes of other encodings. Internal to the
 // library; the host's reports use it too.
 #include <cstddef>
@@ -11,7 +12,7 @@ namespace Utf8 {
 // form, no surrogate, nothing above U+10FFFF), with i moved past it; -1,
 // with i moved by one byte, for a byte that does not start such a sequence.
 // i must be below n.
-long NextCodePoint(const char* s, std::size_t n, std::size_t& i);
+MCREG_API long NextCodePoint(const char* s, std::size_t n, std::size_t& i);
 
 inline long NextCodePoint(const std::string& s, std::size_t& i) {
     return NextCodePoint(s.data(), s.size(), i);

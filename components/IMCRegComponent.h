@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 #include "companion/Record.h"
 #include "companion/RecordIterator.h"
@@ -13,7 +14,7 @@ namespace MCMath_850 {
 // What a host drives: optionally CreateParameters, then BuildModel, then
 // GetOutputStats and Score. A component keeps one status recording the
 // first failure of its life; once it holds an error every call returns it.
-class IMCRegComponent {
+class MCREG_API IMCRegComponent {
 public:
     virtual ~IMCRegComponent() = default;
     virtual int GetModelType() const = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 
+#include "companion/MCExport.h"
 #include "components/IMCRegComponent.h"
 #include "glm/MCGLMOutputStats.h"
 
@@ -11,7 +12,7 @@ class MCGLMAlgorithm;
 // The general linear model behind the component interface. It owns a copy
 // of the settings, the algorithm (none when the settings were invalid) and,
 // once requested, the output statistics.
-class MCGLMComponent : public IMCRegComponent {
+class MCREG_API MCGLMComponent : public IMCRegComponent {
 public:
     explicit MCGLMComponent(const MCRegSettings& settings);
     ~MCGLMComponent() override;

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 
+#include "companion/MCExport.h"
 #include "components/IMCRegComponent.h"
 #include "logistic/MCLogOutputStats.h"
 #include "settings/MCLogRegSettings.h"
@@ -13,7 +14,7 @@ class MCLogAlgorithm;
 // copy of the settings, the algorithm (none when the settings were invalid)
 // and, once requested, the output statistics. Unlike the general linear
 // component, a second build is refused without spoiling the built model.
-class MCLogComponent : public IMCRegComponent {
+class MCREG_API MCLogComponent : public IMCRegComponent {
 public:
     explicit MCLogComponent(const MCLogRegSettings& settings);
     ~MCLogComponent() override;

@@ -1,5 +1,5 @@
 #pragma once
-
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 #include "components/IMCRegComponent.h"
 #include "settings/MCRegSettings.h"
@@ -10,7 +10,7 @@ namespace MCMath_850 {
 // of their model type, owned by the caller (delete it through the
 // interface). Null when the settings are invalid (the status says why) or
 // of a model type this library does not fit (status OK).
-class MCRegFactory {
+class MCREG_API MCRegFactory {
 public:
     IMCRegComponent* CreateRegAlgorithm(MCRegSettings& settings);
     const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdio>
 
+#include "companion/MCExport.h"
 #include "companion/Record.h"
 #include "companion/RecordIterator.h"
 
@@ -14,7 +15,7 @@ namespace MCCommon_850 {
 //
 // The file is opened, positioned and closed by the host; the iterator only
 // reads it and rewinds it for a new pass.
-class BinaryRecordIterator : public MultiPassRecordIter {
+class MCREG_API BinaryRecordIterator : public MultiPassRecordIter {
 public:
     BinaryRecordIterator(FILE* file, int nValues);
     BinaryRecordIterator(const BinaryRecordIterator&) = delete;

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/Record.h"
 #include "settings/MCConst.h"
 
@@ -23,7 +24,7 @@ inline int MCCategoryIndex(double v, int base) {
 
 // Per-category counts of the factors (and of a categorical dependent) over
 // the records of a data pass.
-class MCFactorCounts {
+class MCREG_API MCFactorCounts {
 public:
     // (sum of frequency weights, number of records) of one category.
     typedef std::pair<double, double> CountPair;

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 #include "companion/Record.h"
 #include "settings/MCConst.h"
@@ -13,7 +14,7 @@ namespace MCMath_850 {
 // means the record is skipped (a missing value, a weight that is not
 // positive); false with status 315 or 316 means the record is malformed and
 // the pass that met it must stop with that error.
-class MCRegRecordValidator {
+class MCREG_API MCRegRecordValidator {
 public:
     // Accepts every record.
     MCRegRecordValidator() = default;

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 
@@ -13,7 +14,7 @@ namespace MCMath_850 {
 // status; on invalid input (fewer than two levels, a reference level out of
 // range, unusable metric values, or more levels than a matrix can hold) it
 // returns error 320 and leaves c untouched.
-class MCContrasts {
+class MCREG_API MCContrasts {
 public:
     // (k-1) x k: each non-reference level, ascending, minus the reference.
     static MCCommon_850::MCStatus ComputeSimpleContrast(int k, int reference, MCRectMatrix& c);

@@ -2,6 +2,7 @@
 #include <memory>
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCHashKey.h"
 #include "companion/MCStatus.h"
 #include "data/MCHashtable.h"
@@ -20,7 +21,7 @@ namespace MCMath_850 {
 // scratch members (one thread at a time); ExpandRow works only on buffers
 // of the caller's and only reads the object, so several threads may expand
 // rows with one object at once.
-class MCLiteDesignMatrix {
+class MCREG_API MCLiteDesignMatrix {
 public:
     // factors are record positions in ascending order; second is kept for
     // the host and not used here.

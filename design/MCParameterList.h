@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "companion/MCCancelInfo.h"
+#include "companion/MCExport.h"
 #include "design/MCRegrParameter.h"
 #include "settings/MCModelEffect.h"
 
@@ -14,7 +15,7 @@ class MCFactorTables;
 // observed cell (in the tables' cell order), or the single parameter of an
 // effect without factors. The tables' effects are the model's, preceded by
 // the intercept when it is used.
-struct MCParameterList {
+struct MCREG_API MCParameterList {
     std::vector<MCRegrParameter> fvParameters;
     // Per effect of the settings (the intercept not counted): its first
     // parameter and its number of parameters.

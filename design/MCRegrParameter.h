@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "settings/MCModelEffect.h"
 
 namespace MCMath_850 {
@@ -14,7 +15,7 @@ namespace MCMath_850 {
 // category; then it is the product of the covariates raised to their
 // multiplicities (1 without covariates). Without factors and covariates the
 // parameter is the intercept.
-class MCRegrParameter {
+class MCREG_API MCRegrParameter {
 public:
     MCRegrParameter() = default;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
@@ -26,7 +27,7 @@ namespace MCMath_850 {
 // outlive the exporter. Every Export operation returns a new element tree
 // owned by the caller, or null when there is nothing to write or memory
 // runs out. Nothing throws.
-class MCPMMLRegrExporter {
+class MCREG_API MCPMMLRegrExporter {
 public:
     struct FacAttr {
         std::string fName;

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
 #include "design/MCRegrParameter.h"
@@ -28,7 +29,7 @@ namespace MCMath_850 {
 // effects are parallel by position. New elements are owned by the caller.
 // Nothing throws: when memory runs out, element builders return null and
 // list builders return what they had made up to then, or nothing.
-class MCRegrDoreZADUtil {
+class MCREG_API MCRegrDoreZADUtil {
 public:
     MCRegrDoreZADUtil() = default;
     virtual ~MCRegrDoreZADUtil() = default;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCSymMatrix.h"
 #include "data/MCFactorCounts.h"
 #include "design/MCRegrParameter.h"
@@ -29,7 +30,7 @@ class MCGLMAlgorithm;
 // level, as MCWaldTest makes them; an aliased parameter has none.
 // GetNDegFreedom() keeps its own definition: the settings' df when
 // positive, otherwise the total regression weight minus p.
-class MCGLMOutputStats : public IMCRegOutputStats {
+class MCREG_API MCGLMOutputStats : public IMCRegOutputStats {
 public:
     MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm& algorithm);
     ~MCGLMOutputStats() override;
@@ -83,7 +84,7 @@ private:
 };
 
 // Analysis-of-variance figures that a host fills and prints.
-class MCRegANOVA {
+class MCREG_API MCRegANOVA {
 public:
     MCRegANOVA();
     void Display() const;
@@ -94,7 +95,7 @@ public:
 };
 
 // Type III figures of one effect that a host fills and prints.
-class MCTypeIIIStats {
+class MCREG_API MCTypeIIIStats {
 public:
     MCTypeIIIStats();
     void Display() const;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
@@ -17,7 +18,7 @@ class MCRegSettings;
 class MCSatterthwaite;
 
 // One kind of effect test (Type I or Type III) over all effects of a model.
-class MCBaseModelEffectTest {
+class MCREG_API MCBaseModelEffectTest {
 public:
     MCBaseModelEffectTest();
     virtual ~MCBaseModelEffectTest();
@@ -47,14 +48,14 @@ protected:
 // Sequential hypotheses: each effect adjusted for the effects before it.
 // The working cross-product matrix is swept cumulatively, so the effects
 // must be tested in model order, once.
-class MCModelEffectTestTypeI : public MCBaseModelEffectTest {
+class MCREG_API MCModelEffectTestTypeI : public MCBaseModelEffectTest {
 public:
     MCCommon_850::MCStatus ComputeEffectContrast(int e, std::vector<int>& rows) const override;
 };
 
 // Partial hypotheses: each effect adjusted for every effect that does not
 // contain it, orthogonal to the effects that contain it.
-class MCModelEffectTestTypeIII : public MCBaseModelEffectTest {
+class MCREG_API MCModelEffectTestTypeIII : public MCBaseModelEffectTest {
 public:
     MCCommon_850::MCStatus ComputeEffectContrast(int e, std::vector<int>& rows) const override;
 };
@@ -70,7 +71,7 @@ public:
 // accepted for L matrices, but their tests need the host's widening of L
 // over the response blocks, which is not done here: such a test reports the
 // column mismatch 322.
-class MCModelEffectTest {
+class MCREG_API MCModelEffectTest {
 public:
     MCModelEffectTest(const MCRegSettings& settings, const std::vector<MCModelEffect>& effects,
                       const std::vector<double>& estimates, const std::vector<int>& firstParam,

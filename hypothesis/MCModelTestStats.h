@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 #include "hypothesis/MCTestStats.h"
@@ -12,7 +13,7 @@ namespace MCMath_850 {
 // vector of its rows and the status of the test. The Add operations append
 // copies and return false, leaving every vector unchanged, when memory runs
 // out.
-class MCModelTestStats {
+class MCREG_API MCModelTestStats {
 public:
     MCModelTestStats() = default;
     virtual ~MCModelTestStats() = default;

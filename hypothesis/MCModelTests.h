@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCMV.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
@@ -21,8 +22,8 @@ class MCSatterthwaite;
 // hypothesised value appended) is a multiple of row i. K may be null (all
 // hypothesised values 0); otherwise it needs one value per row (missing
 // entries count as 0). nNonRedundant receives the number of rows coded -1.
-void CheckRows(const MCRectMatrix& L, const std::vector<double>* K, std::vector<int>& codes,
-               int& nNonRedundant);
+MCREG_API void CheckRows(const MCRectMatrix& L, const std::vector<double>* K,
+                         std::vector<int>& codes, int& nNonRedundant);
 
 // Wald tests of linear hypotheses L b = K about the parameters b of a fitted
 // model with covariance matrix V: one overall test of all rows of L (through
@@ -45,7 +46,7 @@ void CheckRows(const MCRectMatrix& L, const std::vector<double>* K, std::vector<
 // call (322) and does not stick; a host cancel seen by
 // ComputeOriginalOverallTest (status 1) sticks and is returned by every later
 // Compute call that returns a status.
-class MCModelTests {
+class MCREG_API MCModelTests {
 public:
     MCModelTests(const std::vector<double>& estimates, const MCBitSet& nonRedundant,
                  const MCSymMatrix& covariance, double errorDF,

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCDiagMatrix.h"
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCSymMatrix.h"
 
@@ -29,7 +30,7 @@ namespace MCMath_850 {
 // The object stores pointers to the host's matrices and never owns them;
 // they must outlive it. No operation throws or reports a status: anything
 // that cannot be computed gives the system-missing value.
-class MCSatterthwaite {
+class MCREG_API MCSatterthwaite {
 public:
     // q is the order of invHessian. derivatives[k] is D_k (only the R-side
     // entries are read). Until SetAdditionalInfo runs, G and R are both 0.

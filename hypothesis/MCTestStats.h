@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 #include "companion/MCMV.h"
 #include "settings/MCConst.h"
 
@@ -8,7 +9,7 @@ namespace MCMath_850 {
 // individual test of an L matrix, a test of marginal means or of one of their
 // pairwise differences. A plain value; statistics that were not computed hold
 // the system-missing value. Setters store their argument unchanged.
-class MCTestStats {
+class MCREG_API MCTestStats {
 public:
     MCTestStats() { Reset(true); }
 

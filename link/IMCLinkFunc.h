@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 #include "settings/MCConst.h"
 
 namespace MCMath_850 {
@@ -16,7 +17,7 @@ namespace MCMath_850 {
 //   3  the computed mean falls outside its valid range (result missing).
 // A missing argument is outside every domain (code 1; the power link reports
 // every failure with code 2). Nothing throws.
-class IMCLinkFunc {
+class MCREG_API IMCLinkFunc {
 public:
     virtual ~IMCLinkFunc() = default;
 
@@ -41,6 +42,6 @@ protected:
 // A new link of the given type, owned by the caller; null for an unknown
 // type (or when it cannot be allocated). param is the negative binomial k or
 // the power-link alpha (types 5, 7 and 8) and is ignored by the other types.
-IMCLinkFunc* CreateLinkFunction(MCConst::LinkType type, double param);
+MCREG_API IMCLinkFunc* CreateLinkFunction(MCConst::LinkType type, double param);
 
 }  // namespace MCMath_850

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCSymMatrix.h"
 #include "data/MCFactorCounts.h"
 #include "design/MCRegrParameter.h"
@@ -25,7 +26,7 @@ class MCLogAlgorithm;
 // the one-df Wald chi-square with its Sig., and the normal interval at the
 // settings' confidence level with its exponent (the interval of Exp(B)), as
 // MCWaldTest makes them; a redundant parameter has none.
-class MCLogOutputStats : public IMCRegOutputStats {
+class MCREG_API MCLogOutputStats : public IMCRegOutputStats {
 public:
     MCLogOutputStats(const MCRegSettings& settings, MCLogAlgorithm& algorithm);
     ~MCLogOutputStats() override;

@@ -2,6 +2,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "settings/MCConst.h"
 
 namespace MCMath_850 {
@@ -10,7 +11,7 @@ namespace MCMath_850 {
 // estimated, covariates held at given values, and how the levels of the
 // compare factor are contrasted or compared pairwise within each combination
 // of the other factors. A plain value; the host fills a vector of them.
-class MCEmmeansSpec {
+class MCREG_API MCEmmeansSpec {
 public:
     MCEmmeansSpec() = default;
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCMV.h"
 #include "settings/MCConst.h"
 
@@ -9,7 +10,7 @@ namespace MCMath_850 {
 // One result row of the marginal means: an estimated mean, or one pairwise
 // difference of means, with its standard error, confidence bounds and test
 // values. A plain value; values not computed hold the system-missing value.
-class MCEmmeansStats {
+class MCREG_API MCEmmeansStats {
 public:
     MCEmmeansStats() = default;
 

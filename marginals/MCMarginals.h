@@ -5,6 +5,7 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCCancelInfo.h"
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
@@ -45,7 +46,7 @@ class MCSatterthwaite;
 // Estimates, settings, design, cancel information and counts are the
 // caller's and must outlive the object. Nothing throws; every query returns
 // a status.
-class MCMarginals {
+class MCREG_API MCMarginals {
 public:
     typedef std::vector<std::pair<int, int>> FixedLevels;  // (factor, level)
 

@@ -2,6 +2,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatus.h"
 #include "marginals/MCEmmeansStats.h"
@@ -15,7 +16,7 @@ class MCMarginals;
 // pairwise within each combination of the remaining factors. Created and
 // driven by MCMarginals, through its public interface and the current test
 // it selected (MCMarginals::GetCurrentTest).
-class MCMultiCompareMarginals {
+class MCREG_API MCMultiCompareMarginals {
 public:
     typedef std::vector<std::pair<int, int>> FixedLevels;  // (factor, level)
 

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "companion/MCBitSet.h"
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 #include "companion/PassReducer.h"
 #include "companion/Record.h"
@@ -23,7 +24,7 @@ class MCSymMatrix;
 
 // A fitted model as the host reads it. The objects returned by pointer or
 // reference belong to the statistics object and die with it.
-class IMCRegOutputStats {
+class MCREG_API IMCRegOutputStats {
 public:
     virtual ~IMCRegOutputStats() = default;
 
@@ -55,7 +56,7 @@ public:
 // The model the optimizer estimates and the data handlers feed. Rows are
 // arrays of doubles: whole records, or the stored analysis values of a
 // covariate pattern, as the implementation was told by its offsets.
-class IMCRegModel {
+class MCREG_API IMCRegModel {
 public:
     virtual ~IMCRegModel() = default;
 
@@ -135,7 +136,7 @@ class IMCAccumStats;
 
 // A source of passes over the data that feeds every valid row to an
 // accumulator on behalf of the model.
-class IMCDataHandler {
+class MCREG_API IMCDataHandler {
 public:
     virtual ~IMCDataHandler() = default;
 
@@ -151,7 +152,7 @@ public:
 
 // Accumulates log-likelihood, score vector and Hessian one sparse design row
 // at a time.
-class IMCAccumStats {
+class MCREG_API IMCAccumStats {
 public:
     virtual ~IMCAccumStats() = default;
 

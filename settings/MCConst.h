@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "companion/MCExport.h"
+
 // The enumerations shared by the settings, the models and their outputs.
 // Each is a distinct type stored as int, so a host may pass any int value
 // (an unlisted one is reported as unrecognized by DisplayC).
@@ -149,23 +151,23 @@ enum MCReferenceType : int { REFERENCE_DEFAULT = 0 };
 
 // The text DisplayC appends to a label, e.g. " = Logit" for LINK_LOGIT, or
 // the enumeration's fallback text for an unlisted value.
-const char* GetText(MCVariableType v);
-const char* GetText(LinkType v);
-const char* GetText(DistType v);
-const char* GetText(MCTestType v);
-const char* GetText(MCPAdjustMethod v);
-const char* GetText(MCContrastType v);
-const char* GetText(MCEffectAnalysisType v);
-const char* GetText(MCEmmScaleType v);
-const char* GetText(MCCovbType v);
-const char* GetText(MCRobustType v);
-const char* GetText(MCHessianCompMethod v);
-const char* GetText(MCConvType v);
-const char* GetText(MCCategRef v);
-const char* GetText(MCCategOrder v);
-const char* GetText(MCOffsetType v);
-const char* GetText(MCClassMissing v);
-const char* GetText(MCDependentType v);
+MCREG_API const char* GetText(MCVariableType v);
+MCREG_API const char* GetText(LinkType v);
+MCREG_API const char* GetText(DistType v);
+MCREG_API const char* GetText(MCTestType v);
+MCREG_API const char* GetText(MCPAdjustMethod v);
+MCREG_API const char* GetText(MCContrastType v);
+MCREG_API const char* GetText(MCEffectAnalysisType v);
+MCREG_API const char* GetText(MCEmmScaleType v);
+MCREG_API const char* GetText(MCCovbType v);
+MCREG_API const char* GetText(MCRobustType v);
+MCREG_API const char* GetText(MCHessianCompMethod v);
+MCREG_API const char* GetText(MCConvType v);
+MCREG_API const char* GetText(MCCategRef v);
+MCREG_API const char* GetText(MCCategOrder v);
+MCREG_API const char* GetText(MCOffsetType v);
+MCREG_API const char* GetText(MCClassMissing v);
+MCREG_API const char* GetText(MCDependentType v);
 
 }  // namespace MCConst
 
@@ -173,22 +175,22 @@ namespace MCDisplay_850 {
 
 // Prints the label followed by the value's text, e.g.
 // DisplayC("Test type", MCConst::TEST_WALD_F) prints "Test type = Wald F test".
-void DisplayC(const std::string& label, MCConst::MCVariableType v);
-void DisplayC(const std::string& label, MCConst::LinkType v);
-void DisplayC(const std::string& label, MCConst::DistType v);
-void DisplayC(const std::string& label, MCConst::MCTestType v);
-void DisplayC(const std::string& label, MCConst::MCPAdjustMethod v);
-void DisplayC(const std::string& label, MCConst::MCContrastType v);
-void DisplayC(const std::string& label, MCConst::MCEffectAnalysisType v);
-void DisplayC(const std::string& label, MCConst::MCEmmScaleType v);
-void DisplayC(const std::string& label, MCConst::MCCovbType v);
-void DisplayC(const std::string& label, MCConst::MCRobustType v);
-void DisplayC(const std::string& label, MCConst::MCHessianCompMethod v);
-void DisplayC(const std::string& label, MCConst::MCConvType v);
-void DisplayC(const std::string& label, MCConst::MCCategRef v);
-void DisplayC(const std::string& label, MCConst::MCCategOrder v);
-void DisplayC(const std::string& label, MCConst::MCOffsetType v);
-void DisplayC(const std::string& label, MCConst::MCClassMissing v);
-void DisplayC(const std::string& label, MCConst::MCDependentType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCVariableType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::LinkType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::DistType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCTestType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCPAdjustMethod v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCContrastType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCEffectAnalysisType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCEmmScaleType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCCovbType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCRobustType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCHessianCompMethod v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCConvType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCCategRef v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCCategOrder v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCOffsetType v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCClassMissing v);
+MCREG_API void DisplayC(const std::string& label, MCConst::MCDependentType v);
 
 }  // namespace MCDisplay_850

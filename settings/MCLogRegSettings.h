@@ -1,4 +1,5 @@
 #pragma once
+#include "companion/MCExport.h"
 #include "settings/MCRegSettings.h"
 
 namespace MCMath_850 {
@@ -10,7 +11,7 @@ namespace MCMath_850 {
 //
 // Every setter keeps its field in range (refusing, with the object
 // unchanged, what it cannot store), so validation needs only the base rules.
-class MCLogRegSettings : public MCRegSettings {
+class MCREG_API MCLogRegSettings : public MCRegSettings {
 public:
     MCLogRegSettings() = default;
     MCLogRegSettings(const MCLogRegSettings&) = default;

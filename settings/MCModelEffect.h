@@ -1,6 +1,8 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
+
 namespace MCMath_850 {
 
 // One term of a model: the intercept, a main effect, an interaction, a
@@ -14,7 +16,7 @@ namespace MCMath_850 {
 //
 // Nesting: A*B has A and B at level 0 and one nesting level; A(B) has B at
 // 0, A at 1 and two levels; A*B(C) has C at 0, A and B at 1 and two levels.
-class MCModelEffect {
+class MCREG_API MCModelEffect {
 public:
     MCModelEffect() = default;
     MCModelEffect(int nModelFactors, int nModelCovariates, const std::vector<int>* varIndices);

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "companion/MCExport.h"
 #include "companion/MCStatus.h"
 #include "companion/PassReducer.h"
 #include "companion/RecordIterator.h"
@@ -23,7 +24,7 @@ namespace MCMath_850 {
 // for none; it grows on demand and a position can hold one role only, so
 // every role setter refuses a position that already has one. Setters that
 // refuse leave the object unchanged.
-class MCRegSettings {
+class MCREG_API MCRegSettings {
 public:
     MCRegSettings() = default;
     // Member-wise copy: the effects deeply, the host's listener, cancel

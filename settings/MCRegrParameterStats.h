@@ -1,5 +1,5 @@
 #pragma once
-
+#include "companion/MCExport.h"
 #include "companion/MCMV.h"
 
 namespace MCMath_850 {
@@ -7,7 +7,7 @@ namespace MCMath_850 {
 // The statistics of one regression parameter. A field that a model does not
 // compute keeps its default (missing, or the values below); readers test for
 // missing before using a value.
-class MCRegrParameterStats {
+class MCREG_API MCRegrParameterStats {
 public:
     MCRegrParameterStats() = default;
 

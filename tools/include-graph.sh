@@ -12,8 +12,12 @@
 # library never includes the host or the program; the host's rooms see the
 # library whole and the rooms before their own.
 #
+# The host's rooms and the program are a host like any other: of the
+# library they include only the public headers (cmake/PublicHeaders.cmake).
+#
 #   tools/include-graph.sh            prints the graph, marking edges that break the layering
-#   tools/include-graph.sh --check    also lists every breaking include and fails if there is one
+#   tools/include-graph.sh --check    also lists every breaking include and every internal
+#                                     header the host includes, and fails if there is one
 # INCLUDE_GRAPH_ROOT=folder checks another tree than this one's (the test
 # of the check plants includes in a small one).
 set -euo pipefail
@@ -28,6 +32,7 @@ for f in $order; do
     for x in "$f"/*.h "$f"/*.cpp; do [ -e "$x" ] && files+=("$x"); done
 done
 
+status=0
 { grep -Hn '^#include "[a-z]*/\([a-z]*/\)\?[A-Za-z0-9_]*\.h"' "${files[@]}" || true; } |
     awk -v check="$check" -v order="$order" '
 function node(path,    parts, n) {
@@ -71,4 +76,27 @@ END {
         exit check ? 1 : 0
     }
     print "No include breaks the layering."
-}'
+}' || status=1
+
+if [ "$check" = 1 ] && [ -f cmake/PublicHeaders.cmake ]; then
+    library=" ${order%% host/*} "
+    public=" $(grep -oE '^  [a-z]+/[A-Za-z0-9_]+\.h' cmake/PublicHeaders.cmake | tr -d ' ' | tr '\n' ' ') "
+    internal=0
+    for x in "${files[@]}"; do
+        case $x in host/* | cli/*) ;; *) continue ;; esac
+        while IFS=: read -r line inc; do
+            inc=${inc#\#include \"}
+            inc=${inc%%\"*}
+            [[ $library == *" ${inc%%/*} "* ]] || continue
+            [[ $public == *" $inc "* ]] && continue
+            ((internal++ == 0)) && echo "The host includes internal headers of the library:"
+            echo "  $x:$line: includes $inc, which is not public (cmake/PublicHeaders.cmake)"
+        done < <(grep -n '^#include "[a-z]*/[A-Za-z0-9_]*\.h"' "$x" || true)
+    done
+    if ((internal > 0)); then
+        status=1
+    else
+        echo "The host includes only public headers of the library."
+    fi
+fi
+exit $status

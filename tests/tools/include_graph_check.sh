@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The layering check passes a tree whose includes go downward and fails,
 # naming the include, one where a lower room or the library includes a
-# higher one.
+# higher one, or where the host includes a header of the library that is
+# not public.
 set -euo pipefail
 script=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree"/{companion,glm,logistic,host/base,host/fit,host/report,cli}
+mkdir -p "$tree"/{cmake,companion,glm,logistic,host/base,host/fit,host/report,cli}
+printf 'set(MCREG_PUBLIC_HEADERS\n  companion/A.h\n  glm/G.h)\n' >"$tree/cmake/PublicHeaders.cmake"
 echo '#pragma once' >"$tree/companion/A.h"
 printf '#include "companion/A.h"\n' >"$tree/glm/G.h"
 printf '#include "glm/G.h"\n#include "host/base/B.h"\n' >"$tree/host/fit/F.h"
@@ -30,4 +32,6 @@ fails host/fit/F.h cli/X.h
 fails glm/G.h host/fit/F.h
 fails glm/G.h logistic/L.h
 fails companion/A.h glm/G.h
+fails host/fit/F.h companion/Internal.h
+fails cli/main.cpp logistic/L.h
 echo "layering check: planted includes caught"
