@@ -13,8 +13,14 @@ std::string Format(const char* fmt, double v) {
     return buf;
 }
 
+std::string FormatAs(double v, std::chars_format format, int precision) {
+    char buf[512];  // room for the widest fixed text of a double
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, format, precision);
+    return std::string(buf, res.ptr);
+}
+
 std::string Number(double v) {
-    return std::isnan(v) ? "" : Format("%.6g", v);
+    return std::isnan(v) ? "" : FormatAs(v, std::chars_format::general, 6);
 }
 
 std::string NumberText(double v) {

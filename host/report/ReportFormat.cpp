@@ -14,17 +14,17 @@ using MCCommon_850::Utf8::NextCodePoint;
 
 std::string Count(double v) {
     if (!std::isfinite(v)) return Number(v);
-    if (v == std::floor(v) && std::fabs(v) < 1e15) return Format("%.0f", v);
+    if (v == std::floor(v) && std::fabs(v) < 1e15) return FormatAs(v, std::chars_format::fixed, 0);
     // Fractional frequency weights give fractional counts: to the digits
     // they have, not rounded to six.
-    return Format("%.15g", v);
+    return FormatAs(v, std::chars_format::general, 15);
 }
 
 std::string PValue(double p) {
     if (std::isnan(p)) return "";
-    if (p >= 0.001) return Format("%.4f", p);
+    if (p >= 0.001) return FormatAs(p, std::chars_format::fixed, 4);
     if (p == 0.0) return "<1e-300";
-    return Format("%.2e", p);
+    return FormatAs(p, std::chars_format::scientific, 2);
 }
 
 nlohmann::ordered_json JsonNumber(double v) {
