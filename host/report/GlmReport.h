@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/fit/GlmFit.h"
+#include "host/report/ModelReport.h"
 #include "host/report/ReportFormat.h"
 
 namespace mchost {
@@ -10,13 +11,6 @@ namespace mchost {
 // The report for people: the model, the records used, the parameter table
 // with aligned columns and the fit figures.
 std::string FormatGlmText(const GlmResult& result);
-// The covariance as the text report names it: "model-based", "HC3
-// (heteroskedasticity-consistent)", "cluster-robust by g, 12 clusters".
-std::string VcovText(const std::string& vcov, const std::vector<std::string>& columns = {},
-                     const std::vector<long>& clusters = {});
-// The JSON's "vcov": {"type": ...[, "columns": [...], "groups": [G]]}.
-nlohmann::ordered_json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
-                                const std::vector<long>& clusters);
 
 // The report for programs, one JSON document:
 // {"model":"glm","formula":...,"dependent":...,
