@@ -4,11 +4,13 @@
 #include <memory>
 #include <new>
 #include <ostream>
+#include <type_traits>
 
 #include "companion/MCMV.h"
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
 #include "export/MCRegrDoreZADUtil.h"
+#include "host/report/ParameterReport.h"
 
 namespace mchost {
 
@@ -34,6 +36,37 @@ MCXML_850::MCVarList VarList(const FittedModel& m) {
     return vars;
 }
 
+// The library's records of the parameters with the report's statistics:
+// t and the estimate's interval, or Wald's chi-square and the interval of
+// Exp(B), whose logarithm is B's.
+template <class Row>
+std::vector<MCRegrParameterStats> Stats(const FittedModel& m, const std::vector<Row>& rows) {
+    constexpr bool wald = std::is_same_v<Row, LogisticParameterRow>;
+    std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
+    for (std::size_t k = 0; k < stats.size() && k < rows.size(); ++k) {
+        const ReportedParameter p(rows[k]);
+        MCRegrParameterStats& s = stats[k];
+        s.fEstimate = p.fEstimate;
+        s.fbRedundant = p.fbRedundant;
+        s.fStdError = Lib(p.fStdError);
+        s.fDF = std::isnan(p.fDF) ? 0.0 : p.fDF;
+        s.fSig = Lib(p.fSig);
+        if (!wald) {
+            s.fTTest = Lib(p.fTest);
+            s.fCILower = Lib(p.fCILower);
+            s.fCIUpper = Lib(p.fCIUpper);
+            continue;
+        }
+        s.fChiSquare = Lib(p.fTest);
+        s.fbExpCI = !p.fbRedundant;
+        s.fExpCILower = Lib(p.fCILower);
+        s.fExpCIUpper = Lib(p.fCIUpper);
+        s.fCILower = p.fCILower > 0.0 ? std::log(p.fCILower) : MCMV::Missing();
+        s.fCIUpper = p.fCIUpper > 0.0 ? std::log(p.fCIUpper) : MCMV::Missing();
+    }
+    return stats;
+}
+
 void Write(std::ostream& out, const FittedModel& m, const std::vector<MCRegrParameterStats>& stats,
            const std::string& modelName) {
     const MCXML_850::MCVarList vars = VarList(m);
@@ -51,42 +84,12 @@ void Write(std::ostream& out, const FittedModel& m, const std::vector<MCRegrPara
 }  // namespace
 
 void WriteGlmResultsDocument(std::ostream& out, const FittedModel& m, const GlmResult& r) {
-    std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
-    for (std::size_t k = 0; k < stats.size() && k < r.fvParameters.size(); ++k) {
-        const ParameterRow& p = r.fvParameters[k];
-        MCRegrParameterStats& s = stats[k];
-        s.fEstimate = p.fEstimate;
-        s.fbRedundant = p.fbRedundant;
-        s.fStdError = Lib(p.fStdError);
-        s.fTTest = Lib(p.fT);
-        s.fDF = std::isnan(p.fDF) ? 0.0 : p.fDF;
-        s.fSig = Lib(p.fSig);
-        s.fCILower = Lib(p.fCILower);
-        s.fCIUpper = Lib(p.fCIUpper);
-    }
-    Write(out, m, stats, "glm");
+    Write(out, m, Stats(m, r.fvParameters), "glm");
 }
 
 void WriteLogisticResultsDocument(std::ostream& out, const FittedModel& m,
                                   const LogisticResult& r) {
-    std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
-    for (std::size_t k = 0; k < stats.size() && k < r.fvParameters.size(); ++k) {
-        const LogisticParameterRow& p = r.fvParameters[k];
-        MCRegrParameterStats& s = stats[k];
-        s.fEstimate = p.fEstimate;
-        s.fbRedundant = p.fbRedundant;
-        s.fStdError = Lib(p.fStdError);
-        s.fChiSquare = Lib(p.fWald);
-        s.fDF = p.fDF;
-        s.fSig = Lib(p.fSig);
-        // The report gives the interval of Exp(B); B's is its logarithm.
-        s.fbExpCI = !p.fbRedundant;
-        s.fExpCILower = Lib(p.fCILower);
-        s.fExpCIUpper = Lib(p.fCIUpper);
-        s.fCILower = p.fCILower > 0.0 ? std::log(p.fCILower) : MCMV::Missing();
-        s.fCIUpper = p.fCIUpper > 0.0 ? std::log(p.fCIUpper) : MCMV::Missing();
-    }
-    Write(out, m, stats, "multinomial logistic");
+    Write(out, m, Stats(m, r.fvParameters), "multinomial logistic");
 }
 
 }  // namespace mchost
