@@ -12,11 +12,11 @@ std::string FormatGlmText(const GlmResult& r) {
     // Cluster-robust tests lose a degree of freedom per cluster, not per record.
     const std::string vcovNote =
         r.fVcov == "cluster" ? " (tests on " + std::to_string(r.fNClusters - 1) + " df)" : "";
-    std::string out = HeadText("General linear model", FitSummary(r), {}, vcovNote);
+    std::string out = HeadText("General linear model", r, {}, vcovNote);
 
-    ParameterTableText t(kGlmColumns, r.fConfidence);
+    ParameterTableText<ParameterRow> t(r.fConfidence);
     t.Heading("Parameter");
-    for (const ParameterRow& p : r.fvParameters) t.Add(ReportedParameter(p));
+    for (const ParameterRow& p : r.fvParameters) t.Add(p);
     out += t.Render("Parameter estimates");
 
     TextTable fit(false);
@@ -42,7 +42,7 @@ nlohmann::ordered_json GlmJson(const GlmResult& r, const JsonOptions& options) {
                 {"rank", r.fRank}};
     if (options.fbCovariance)
         add.fResults["covariance"] = CovarianceJson(r.fvCovarianceNames, r.fvCovariance);
-    return ModelJson("glm", FitSummary(r), ParametersJson(r.fvParameters), std::move(add), options);
+    return ModelJson("glm", r, ParametersJson(r.fvParameters), std::move(add), options);
 }
 
 }  // namespace mchost

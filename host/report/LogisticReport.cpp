@@ -79,18 +79,18 @@ std::string ClassificationText(const LogisticResult& r) {
 }  // namespace
 
 std::string FormatLogisticText(const LogisticResult& r) {
-    std::string out = HeadText("Multinomial logistic regression", FitSummary(r),
-                               {{"Reference category", r.fReference}});
+    std::string out =
+        HeadText("Multinomial logistic regression", r, {{"Reference category", r.fReference}});
     out += CategoriesText(r) + LikelihoodText(r);
 
-    ParameterTableText t(kLogisticColumns, r.fConfidence);
+    ParameterTableText<LogisticParameterRow> t(r.fConfidence);
     const std::string* target = nullptr;
     for (const LogisticParameterRow& p : r.fvParameters) {
         if (target == nullptr || p.fTarget != *target) {
             target = &p.fTarget;
             t.Heading(r.fDependent + " = " + p.fTarget);
         }
-        t.Add(ReportedParameter(p));
+        t.Add(p);
     }
     out += t.Render("Parameter estimates (reference category: " + r.fReference + ")");
     return out + ClassificationText(r) + WarningsText(r.fvWarnings);
@@ -117,8 +117,8 @@ nlohmann::ordered_json LogisticJson(const LogisticResult& r, const JsonOptions& 
                 {"mcfadden", JsonNumber(r.fMcFadden)},
                 {"iterations", r.fIterations},
                 {"converged", r.fbConverged}};
-    return ModelJson("multinomial logistic", FitSummary(r), ParametersJson(r.fvParameters),
-                     std::move(add), options);
+    return ModelJson("multinomial logistic", r, ParametersJson(r.fvParameters), std::move(add),
+                     options);
 }
 
 }  // namespace mchost

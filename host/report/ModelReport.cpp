@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/fit/LogisticFit.h"
+
 namespace mchost {
 
 using json = nlohmann::ordered_json;
@@ -32,21 +34,22 @@ json VcovJson(const std::string& vcov, const std::vector<std::string>& columns,
     return j;
 }
 
-std::string HeadText(const std::string& title, const FitSummary& fit,
+template <class Result>
+std::string HeadText(const std::string& title, const Result& r,
                      const std::vector<std::vector<std::string>>& rows,
                      const std::string& vcovNote) {
     TextTable head(false);
-    head.Add({"Formula", fit.fFormula});
-    head.Add({"Dependent variable", fit.fDependent});
-    if (!fit.fTextFactors.empty()) head.Add({"Read as factors", TextFactorsLine(fit.fTextFactors)});
+    head.Add({"Formula", r.fFormula});
+    head.Add({"Dependent variable", r.fDependent});
+    if (!r.fvTextFactors.empty()) head.Add({"Read as factors", TextFactorsLine(r.fvTextFactors)});
     for (const std::vector<std::string>& row : rows) head.Add(row);
-    head.Add({"Records", std::to_string(fit.fRecordsRead) + " read, " +
-                             std::to_string(fit.fRecordsUsed) + " used"});
+    head.Add({"Records", std::to_string(r.fRecordsRead) + " read, " +
+                             std::to_string(r.fRecordsUsed) + " used"});
     // Weights of 1 leave the records as the total: no line says it twice.
-    if (fit.fTotalFreqWeight != static_cast<double>(fit.fRecordsUsed))
-        head.Add({"Total frequency weight", Count(fit.fTotalFreqWeight)});
+    if (r.fTotalFreqWeight != static_cast<double>(r.fRecordsUsed))
+        head.Add({"Total frequency weight", Count(r.fTotalFreqWeight)});
     return title + "\n\n" + head.Render("  ") + "\nCovariance of the estimates: " +
-           VcovText(fit.fVcov, fit.fClusterColumns, fit.fClusterCounts) + vcovNote + "\n";
+           VcovText(r.fVcov, r.fvClusterColumns, r.fvClusterCounts) + vcovNote + "\n";
 }
 
 std::string WarningsText(const std::vector<std::string>& warnings) {
@@ -64,28 +67,37 @@ void Append(json& j, json&& members) {
 
 }  // namespace
 
-json ModelJson(const std::string& model, const FitSummary& fit, json parameters,
-               JsonAdditions additions, const JsonOptions& options) {
+template <class Result>
+json ModelJson(const std::string& model, const Result& r, json parameters, JsonAdditions additions,
+               const JsonOptions& options) {
     json j;
     j["model"] = model;
-    j["formula"] = fit.fFormula;
-    j["dependent"] = fit.fDependent;
-    j["variables"] = JsonVariables(fit.fVariables);
-    j["confidence"] = fit.fConfidence;
+    j["formula"] = r.fFormula;
+    j["dependent"] = r.fDependent;
+    j["variables"] = JsonVariables(r.fvVariables);
+    j["confidence"] = r.fConfidence;
     Append(j, std::move(additions.fModel));
-    j["records"] = {{"read", fit.fRecordsRead}, {"used", fit.fRecordsUsed}};
-    j["total_frequency_weight"] = JsonNumber(fit.fTotalFreqWeight);
+    j["records"] = {{"read", r.fRecordsRead}, {"used", r.fRecordsUsed}};
+    j["total_frequency_weight"] = JsonNumber(r.fTotalFreqWeight);
     Append(j, std::move(additions.fRecords));
-    j["vcov"] = VcovJson(fit.fVcov, fit.fClusterColumns, fit.fClusterCounts);
+    j["vcov"] = VcovJson(r.fVcov, r.fvClusterColumns, r.fvClusterCounts);
     Append(j, std::move(additions.fVcov));
     j["parameters"] = std::move(parameters);
     j["fit"] = std::move(additions.fFit);
     Append(j, std::move(additions.fResults));
-    j["warnings"] = fit.fWarnings;
-    if (options.fbTiming)
-        j["timing_seconds"] = {{"read", fit.fReadSeconds}, {"fit", fit.fFitSeconds}};
+    j["warnings"] = r.fvWarnings;
+    if (options.fbTiming) j["timing_seconds"] = {{"read", r.fReadSeconds}, {"fit", r.fFitSeconds}};
     return j;
 }
+
+template std::string HeadText(const std::string&, const GlmResult&,
+                              const std::vector<std::vector<std::string>>&, const std::string&);
+template std::string HeadText(const std::string&, const LogisticResult&,
+                              const std::vector<std::vector<std::string>>&, const std::string&);
+template json ModelJson(const std::string&, const GlmResult&, json, JsonAdditions,
+                        const JsonOptions&);
+template json ModelJson(const std::string&, const LogisticResult&, json, JsonAdditions,
+                        const JsonOptions&);
 
 json CovarianceJson(const std::vector<std::string>& names, const std::vector<double>& matrix) {
     const std::size_t n = names.size();

@@ -1,58 +1,47 @@
 #include "host/report/ParameterReport.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace mchost {
 
 using json = nlohmann::ordered_json;
 
-ReportedParameter::ReportedParameter(const ParameterRow& p)
-    : fKey(p.fName),
-      fLabel(p.fLabel),
-      fEffect(p.fEffect),
-      fEstimate(p.fEstimate),
-      fbRedundant(p.fbRedundant),
-      fStdError(p.fStdError),
-      fTest(p.fT),
-      fDF(p.fDF),
-      fSig(p.fSig),
-      fExpB(kMissing),
-      fCILower(p.fCILower),
-      fCIUpper(p.fCIUpper) {}
+namespace {
 
-ReportedParameter::ReportedParameter(const LogisticParameterRow& p)
-    : fKey(p.fTarget),
-      fLabel(p.fLabel),
-      fEffect(p.fEffect),
-      fEstimate(p.fEstimate),
-      fbRedundant(p.fbRedundant),
-      fStdError(p.fStdError),
-      fTest(p.fWald),
-      fDF(p.fDF),
-      fSig(p.fSig),
-      fExpB(p.fExpB),
-      fCILower(p.fCILower),
-      fCIUpper(p.fCIUpper) {}
+template <class Row>
+constexpr bool kWald = std::is_same_v<Row, LogisticParameterRow>;
 
-const ParameterColumns kGlmColumns{"name", "Estimate", "t", "t", false};
-const ParameterColumns kLogisticColumns{"target", "B", "Wald", "wald", true};
+double Test(const ParameterRow& p) {
+    return p.fT;
+}
 
-ParameterTableText::ParameterTableText(const ParameterColumns& columns, double confidence)
-    : fColumns(columns), fLevel(Format("%g", confidence * 100.0) + "%") {}
+double Test(const LogisticParameterRow& p) {
+    return p.fWald;
+}
 
-void ParameterTableText::Heading(const std::string& first) {
+}  // namespace
+
+template <class Row>
+ParameterTableText<Row>::ParameterTableText(double confidence)
+    : fLevel(Format("%g", confidence * 100.0) + "%") {}
+
+template <class Row>
+void ParameterTableText<Row>::Heading(const std::string& first) {
     if (fbStarted) fTable.Rule();
     fbStarted = true;
-    std::vector<std::string> row{first, fColumns.fEstimate, "Std. error", fColumns.fTest, "df",
-                                 "Sig."};
-    if (fColumns.fbExpB) row.push_back("Exp(B)");
+    std::vector<std::string> row{first,        kWald<Row> ? "B" : "Estimate",
+                                 "Std. error", kWald<Row> ? "Wald" : "t",
+                                 "df",         "Sig."};
+    if (kWald<Row>) row.push_back("Exp(B)");
     row.push_back(fLevel + " lower");
     row.push_back(fLevel + " upper");
     fTable.Add(std::move(row));
     fTable.Rule();
 }
 
-void ParameterTableText::Add(const ReportedParameter& p) {
+template <class Row>
+void ParameterTableText<Row>::Add(const Row& p) {
     if (p.fbRedundant) {
         // The df stay: a Wald test counts an aliased parameter's as 0.
         fbRedundant = true;
@@ -60,14 +49,15 @@ void ParameterTableText::Add(const ReportedParameter& p) {
         return;
     }
     std::vector<std::string> row{p.fLabel,        Number(p.fEstimate), Number(p.fStdError),
-                                 Number(p.fTest), Count(p.fDF),        PValue(p.fSig)};
-    if (fColumns.fbExpB) row.push_back(Number(p.fExpB));
+                                 Number(Test(p)), Count(p.fDF),        PValue(p.fSig)};
+    if constexpr (kWald<Row>) row.push_back(Number(p.fExpB));
     row.push_back(Number(p.fCILower));
     row.push_back(Number(p.fCIUpper));
     fTable.Add(std::move(row));
 }
 
-std::string ParameterTableText::Render(const std::string& title) const {
+template <class Row>
+std::string ParameterTableText<Row>::Render(const std::string& title) const {
     TextTable table = fTable;
     table.Rule();
     std::string out = "\n" + title + "\n\n" + table.Render("  ");
@@ -75,24 +65,29 @@ std::string ParameterTableText::Render(const std::string& title) const {
     return out;
 }
 
+template class ParameterTableText<ParameterRow>;
+template class ParameterTableText<LogisticParameterRow>;
+
 namespace {
 
 template <class Row>
-json Parameters(const std::vector<Row>& rows, const ParameterColumns& columns) {
+json Parameters(const std::vector<Row>& rows) {
     json list = json::array();
-    for (const Row& row : rows) {
-        const ReportedParameter p(row);
+    for (const Row& p : rows) {
         json o;
-        o[columns.fKey] = p.fKey;
+        if constexpr (kWald<Row>)
+            o["target"] = p.fTarget;
+        else
+            o["name"] = p.fName;
         o["label"] = p.fLabel;
         o["effect"] = p.fEffect;
         o["estimate"] = JsonNumber(p.fEstimate);
         o["redundant"] = p.fbRedundant;
         o["std_error"] = JsonNumber(p.fStdError);
-        o[columns.fTestKey] = JsonNumber(p.fTest);
+        o[kWald<Row> ? "wald" : "t"] = JsonNumber(Test(p));
         o["df"] = JsonCount(p.fDF);
         o["sig"] = JsonNumber(p.fSig);
-        if (columns.fbExpB) o["exp_b"] = JsonNumber(p.fExpB);
+        if constexpr (kWald<Row>) o["exp_b"] = JsonNumber(p.fExpB);
         o["ci_lower"] = JsonNumber(p.fCILower);
         o["ci_upper"] = JsonNumber(p.fCIUpper);
         list.push_back(std::move(o));
@@ -103,11 +98,11 @@ json Parameters(const std::vector<Row>& rows, const ParameterColumns& columns) {
 }  // namespace
 
 json ParametersJson(const std::vector<ParameterRow>& rows) {
-    return Parameters(rows, kGlmColumns);
+    return Parameters(rows);
 }
 
 json ParametersJson(const std::vector<LogisticParameterRow>& rows) {
-    return Parameters(rows, kLogisticColumns);
+    return Parameters(rows);
 }
 
 }  // namespace mchost

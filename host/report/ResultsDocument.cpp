@@ -10,7 +10,6 @@
 #include "companion/MCVarList.h"
 #include "companion/MCXMLElement.h"
 #include "export/MCRegrDoreZADUtil.h"
-#include "host/report/ParameterReport.h"
 
 namespace mchost {
 
@@ -44,25 +43,25 @@ std::vector<MCRegrParameterStats> Stats(const FittedModel& m, const std::vector<
     constexpr bool wald = std::is_same_v<Row, LogisticParameterRow>;
     std::vector<MCRegrParameterStats> stats = m.fpStats->GetParamStats();
     for (std::size_t k = 0; k < stats.size() && k < rows.size(); ++k) {
-        const ReportedParameter p(rows[k]);
+        const Row& p = rows[k];
         MCRegrParameterStats& s = stats[k];
         s.fEstimate = p.fEstimate;
         s.fbRedundant = p.fbRedundant;
         s.fStdError = Lib(p.fStdError);
         s.fDF = std::isnan(p.fDF) ? 0.0 : p.fDF;
         s.fSig = Lib(p.fSig);
-        if (!wald) {
-            s.fTTest = Lib(p.fTest);
+        if constexpr (!wald) {
+            s.fTTest = Lib(p.fT);
             s.fCILower = Lib(p.fCILower);
             s.fCIUpper = Lib(p.fCIUpper);
-            continue;
+        } else {
+            s.fChiSquare = Lib(p.fWald);
+            s.fbExpCI = !p.fbRedundant;
+            s.fExpCILower = Lib(p.fCILower);
+            s.fExpCIUpper = Lib(p.fCIUpper);
+            s.fCILower = p.fCILower > 0.0 ? std::log(p.fCILower) : MCMV::Missing();
+            s.fCIUpper = p.fCIUpper > 0.0 ? std::log(p.fCIUpper) : MCMV::Missing();
         }
-        s.fChiSquare = Lib(p.fTest);
-        s.fbExpCI = !p.fbRedundant;
-        s.fExpCILower = Lib(p.fCILower);
-        s.fExpCIUpper = Lib(p.fCIUpper);
-        s.fCILower = p.fCILower > 0.0 ? std::log(p.fCILower) : MCMV::Missing();
-        s.fCIUpper = p.fCIUpper > 0.0 ? std::log(p.fCIUpper) : MCMV::Missing();
     }
     return stats;
 }

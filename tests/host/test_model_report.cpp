@@ -42,10 +42,10 @@ TEST(ParameterReport, TableShowsAliasedAndMissingFiguresAndShortensLabels) {
     ParameterRow aliased;
     aliased.fLabel = "[A=b]";
     aliased.fbRedundant = true;
-    ParameterTableText glm(kGlmColumns, 0.975);
+    ParameterTableText<ParameterRow> glm(0.975);
     glm.Heading("Parameter");
-    glm.Add(ReportedParameter(Glm("x", 1.5, kNaN, kNaN, kNaN)));
-    glm.Add(ReportedParameter(aliased));
+    glm.Add(Glm("x", 1.5, kNaN, kNaN, kNaN));
+    glm.Add(aliased);
     const std::string glmRule = "  " + std::string(72, '-') + "\n";
     EXPECT_EQ(glm.Render("Parameter estimates"),
               "\nParameter estimates\n\n"
@@ -71,11 +71,11 @@ TEST(ParameterReport, TableShowsAliasedAndMissingFiguresAndShortensLabels) {
     two.fTarget = "q";
     two.fLabel = "x";
     two.fbRedundant = true;
-    ParameterTableText logistic(kLogisticColumns, 0.95);
+    ParameterTableText<LogisticParameterRow> logistic(0.95);
     logistic.Heading("y = p");
-    logistic.Add(ReportedParameter(one));
+    logistic.Add(one);
     logistic.Heading("y = q");
-    logistic.Add(ReportedParameter(two));
+    logistic.Add(two);
     const std::string rule = "  " + std::string(70, '-') + "\n";
     const std::string heading =
         "    B  Std. error  Wald  df    Sig.  Exp(B)  95% lower  95% upper\n";
@@ -88,12 +88,12 @@ TEST(ParameterReport, TableShowsAliasedAndMissingFiguresAndShortensLabels) {
 
     // No parameters at all: the heading alone, no footnote. A label of 300
     // columns is cut to the table's most.
-    ParameterTableText empty(kGlmColumns, 0.95);
+    ParameterTableText<ParameterRow> empty(0.95);
     empty.Heading("Parameter");
     EXPECT_EQ(empty.Render("E").find("Redundant"), std::string::npos);
-    ParameterTableText wide(kGlmColumns, 0.95);
+    ParameterTableText<ParameterRow> wide(0.95);
     wide.Heading("Parameter");
-    wide.Add(ReportedParameter(Glm(std::string(300, 'w'), 1, 1, 1, 3)));
+    wide.Add(Glm(std::string(300, 'w'), 1, 1, 1, 3));
     const std::string text = wide.Render("W");
     EXPECT_NE(text.find(std::string(TextTable::kMaxCellWidth - 1, 'w') + "\xE2\x80\xA6  "),
               std::string::npos);
@@ -128,7 +128,7 @@ TEST(ModelReport, HeadLinesAndJsonLayout) {
     r.fvClusterColumns = {"g", "h"};
     r.fvClusterCounts = {4, 3};
     EXPECT_EQ(
-        HeadText("Title", FitSummary(r), {{"Extra", "line"}}, " (note)"),
+        HeadText("Title", r, {{"Extra", "line"}}, " (note)"),
         "Title\n\n"
         "  Formula                 y ~ A\n"
         "  Dependent variable      y\n"
@@ -139,9 +139,8 @@ TEST(ModelReport, HeadLinesAndJsonLayout) {
     // Frequency weights that add up to the records say nothing more.
     r.fTotalFreqWeight = 8;
     r.fVcov = "hc2";
-    EXPECT_EQ(HeadText("T", FitSummary(r)).find("Total frequency"), std::string::npos);
-    EXPECT_NE(HeadText("T", FitSummary(r)).find("HC2 (heteroskedasticity-consistent)\n"),
-              std::string::npos);
+    EXPECT_EQ(HeadText("T", r).find("Total frequency"), std::string::npos);
+    EXPECT_NE(HeadText("T", r).find("HC2 (heteroskedasticity-consistent)\n"), std::string::npos);
     EXPECT_EQ(WarningsText({}), "");
     EXPECT_EQ(WarningsText({"warning: a", "warning: b"}),
               "\nWarnings\n\n  warning: a\n  warning: b\n");
@@ -157,7 +156,7 @@ TEST(ModelReport, HeadLinesAndJsonLayout) {
     std::vector<std::string> keys;
     JsonOptions timed;
     timed.fbTiming = true;
-    const nlohmann::ordered_json j = ModelJson("glm", FitSummary(r), {}, add, timed);
+    const nlohmann::ordered_json j = ModelJson("glm", r, {}, add, timed);
     for (const auto& item : j.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{
                         "model", "formula", "dependent", "variables", "confidence", "m", "records",
@@ -166,6 +165,6 @@ TEST(ModelReport, HeadLinesAndJsonLayout) {
     EXPECT_EQ(j["covariance"].dump(),
               R"({"parameters":["P1","P2"],"matrix":[[1.0,2.0],[3.0,null]]})");
     EXPECT_EQ(j["vcov"].dump(), R"({"type":"hc2"})");
-    EXPECT_FALSE(ModelJson("glm", FitSummary(r), {}, JsonAdditions(), JsonOptions())
-                     .contains("timing_seconds"));
+    EXPECT_FALSE(
+        ModelJson("glm", r, {}, JsonAdditions(), JsonOptions()).contains("timing_seconds"));
 }
