@@ -240,13 +240,11 @@ public:
             read.fvNaValues = naValues;
             read.fpInterrupt = fCancel.Flag();
             const PlanFn plan = ScorePlan(scorer.Model(), {});
-            const CodedData coded = path.empty()
-                                        ? FrameReader::Read(columns, nRows, plan, read)
-                                        : CsvReader::ReadFile(path, plan, read);
+            const CodedData coded = path.empty() ? FrameReader::Read(columns, nRows, plan, read)
+                                                 : CsvReader::ReadFile(path, plan, read);
             for (const UnseenCategory& u : WriteScores(scorer, coded, {}, out, fCancel.Flag()))
                 said.push_back("column '" + u.fColumn + "' has category '" + u.fText +
-                               "', which the model does not know, in " +
-                               std::to_string(u.fCount) +
+                               "', which the model does not know, in " + std::to_string(u.fCount) +
                                (u.fCount == 1 ? " record" : " records") +
                                ": their predictions are NaN");
         });
