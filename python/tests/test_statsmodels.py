@@ -134,3 +134,26 @@ def test_multinomial_logit():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert fit.fit["converged"]
+
+
+def test_type_one_tests_and_cell_means():
+    df = pd.read_csv(EXAMPLES / "warpbreaks.csv")
+    fit = mcreg.glm("breaks ~ wool + tension + wool*tension", df)
+    ref = smf.ols("breaks ~ wool * tension", df).fit()
+    anova = sm.stats.anova_lm(ref, typ=1)
+    t1 = fit.tests(types=(1,))[1]
+    close(t1.loc[["wool", "tension", "wool*tension"], "ss"], anova["sum_sq"][:3])
+    close(t1.loc[["wool", "tension", "wool*tension"], "F"], anova["F"][:3])
+    close(t1.loc[["wool", "tension", "wool*tension"], "sig"], anova["PR(>F)"][:3], 1e-7)
+    # A saturated model's marginal means are the cells' means, with the
+    # residual standard error over the root of the cell's size.
+    means = fit.emmeans("wool*tension")["means"].set_index(["wool", "tension"])
+    cells = df.groupby(["wool", "tension"])["breaks"]
+    close(means["mean"], cells.mean().loc[means.index])
+    close(means["se"], np.sqrt(ref.scale / cells.size().loc[means.index]))
+
+
+def test_html_repr_shows_the_table():
+    fit = mcreg.glm("breaks ~ wool", pd.read_csv(EXAMPLES / "warpbreaks.csv"))
+    page = fit._repr_html_()
+    assert "<table" in page and "[wool=A]" in page and "r_square" in page
