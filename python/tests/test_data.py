@@ -122,3 +122,13 @@ def test_logistic_predict_new_data():
     assert cols == ["p_H", "p_L", "p_M"]
     np.testing.assert_allclose(new[cols], own[cols], rtol=1e-10)
     np.testing.assert_allclose(new[cols].sum(axis=1), 1.0, rtol=1e-13)
+
+
+def test_streamed_records_fit_as_those_in_memory():
+    df = pd.read_csv(EXAMPLES / "mtcars.csv")
+    formula = "mpg ~ am + cyl + am*cyl + wt"
+    for data in (df, str(EXAMPLES / "mtcars.csv")):
+        in_memory = mcreg.glm(formula, data, factors=["am", "cyl"])
+        streamed = mcreg.glm(formula, data, factors=["am", "cyl"], memory_limit=0)
+        assert streamed.to_json(tests=3, emmeans="am*cyl") == in_memory.to_json(
+            tests=3, emmeans="am*cyl")
