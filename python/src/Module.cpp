@@ -275,6 +275,7 @@ private:
         bool interrupted = false;
         std::string message;
         long status = 0;
+        fCancel.Reset();
         {
             py::gil_scoped_release release;
             try {

@@ -20,6 +20,8 @@ public:
     // The flag a reader watches.
     const std::atomic<bool>* Flag() const { return &fStop; }
     bool Interrupted() const { return fStop.load(); }
+    // Before new work: an interrupt of the work before is spent.
+    void Reset() { fStop = false; }
 
 private:
     std::atomic<bool> fStop{false};
