@@ -27,6 +27,7 @@
 #include "host/run/Processes.h"
 #include "host/run/Progress.h"
 #include "host/run/ProgressIterator.h"
+#include "host/session/ModelSession.h"
 
 namespace mcregcli {
 
@@ -119,19 +120,28 @@ std::string Percent(double part, double whole) {
     return std::to_string(pct > 100 ? 100 : pct) + "%";
 }
 
-// The data read and coded for a model, with the seconds it took. The
-// ModelSpec points into the data, so the whole stays in one place.
+// The options every model reads with, checked, for a session that reads
+// the data and makes the model.
+SessionOptions ModelSessionOptions(const ReadCommand& cmd, ModelOptions options, FitOptions fit) {
+    options.fvFactors = cmd.fvFactors;
+    options.fFreqWeight = cmd.fFreqWeight;
+    options.fbIntercept = !cmd.fbNoIntercept;
+    fit.fConfidence = cmd.fConfidence;
+    SessionOptions session;
+    session.fFormula = cmd.fFormula;
+    session.fModel = options;
+    session.fFit = fit;
+    return session;
+}
+
+// The data read and coded into a model session, with the seconds it took.
 struct ModelData {
-    Formula fFormula;
-    CodedData fData;
-    std::unique_ptr<ModelSpec> fpSpec;
+    std::unique_ptr<ModelSession> fpSession;
     double fReadSeconds = 0.0;
-    // Said on stderr and in the JSON's warnings.
-    std::vector<std::string> fvNotes;
 };
 
-std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions options,
-                                     TerminalProgress& progress, Processes& processes) {
+ModelData ReadModel(const ReadCommand& cmd, const SessionOptions& options,
+                    TerminalProgress& progress, Processes& processes) {
     if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
         throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
     const bool binary = !cmd.fvColumns.empty();
@@ -150,16 +160,8 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
                             "' looks like a binary record file: name its columns "
                             "with --columns y,a,b,...");
     const std::string file = PartName(cmd.fData, processes, "--data");
-
-    auto model = std::make_unique<ModelData>();
-    ModelData& m = *model;
-    m.fFormula = ParseFormula(cmd.fFormula);
-    const std::string margins = MissingMarginsNote(m.fFormula);
-    if (!margins.empty()) m.fvNotes.push_back(margins);
-    options.fvFactors = cmd.fvFactors;
-    options.fFreqWeight = cmd.fFreqWeight;
-    options.fbIntercept = !cmd.fbNoIntercept;
-    options.fConfidence = cmd.fConfidence;
+    // A wrong formula is said before a wrong reading option.
+    ParseFormula(cmd.fFormula);
 
     ReadOptions read;
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
@@ -176,49 +178,41 @@ std::unique_ptr<ModelData> ReadModel(const ReadCommand& cmd, ModelOptions option
                                  : std::to_string(done >> 20) + " MB"));
     };
     const auto readStart = std::chrono::steady_clock::now();
-    const Formula& formula = m.fFormula;
     // The parts' headers may differ: a name missing from one is said with
     // its file.
-    const PlanFn plan = [&](const std::vector<std::string>& header) {
-        if (!processes.IsSplit()) return PlanColumns(formula, options, header);
-        try {
-            return PlanColumns(formula, options, header);
-        } catch (const FormulaError& e) {
-            throw FormulaError(file + ": " + e.what(), e.GetPos(), e.GetLen());
-        } catch (const HostError& e) {
-            throw HostError(e.GetKind(), file + ": " + e.what());
-        }
-    };
-    // Each process reads its own part; a failure on one stops them all.
-    processes.Agreed([&] {
+    const DataLoader load = [&](const PlanFn& planFn) {
+        const PlanFn plan = [&](const std::vector<std::string>& header) {
+            if (!processes.IsSplit()) return planFn(header);
+            try {
+                return planFn(header);
+            } catch (const FormulaError& e) {
+                throw FormulaError(file + ": " + e.what(), e.GetPos(), e.GetLen());
+            } catch (const HostError& e) {
+                throw HostError(e.GetKind(), file + ": " + e.what());
+            }
+        };
         if (binary) plan(cmd.fvColumns);  // name errors before reading
-        m.fData = binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
-                         : CsvReader::ReadFile(file, plan, read);
-    });
-    if (!binary && read.fDelimiter == 0 && m.fData.fDelimiter != ',' &&
-        !m.fData.fbDelimiterDeclared)
-        m.fvNotes.push_back(std::string("note: the header of ") + m.fData.fSource +
-                            " splits only on " +
-                            (m.fData.fDelimiter == '\t' ? "tabs" : "semicolons") +
+        return binary ? BinaryReader::ReadFile(file, cmd.fvColumns, plan, read)
+                      : CsvReader::ReadFile(file, plan, read);
+    };
+    SessionHooks hooks;
+    // Each process reads its own part; a failure on one stops them all.
+    hooks.fAgreed = [&](const std::function<void()>& step) { processes.Agreed(step); };
+    hooks.fAfterRead = [&](CodedData& data, std::vector<std::string>& notes) {
+        if (!binary && read.fDelimiter == 0 && data.fDelimiter != ',' && !data.fbDelimiterDeclared)
+            notes.push_back(std::string("note: the header of ") + data.fSource +
+                            " splits only on " + (data.fDelimiter == '\t' ? "tabs" : "semicolons") +
                             ", so they are read as the delimiter (--delimiter)");
-    AgreeColumnKinds(m.fData, processes);
-    processes.Agreed([&] { m.fpSpec = std::make_unique<ModelSpec>(m.fFormula, options, m.fData); });
-    m.fpSpec->MergeAcrossProcesses(processes);
+        AgreeColumnKinds(data, processes);
+        progress.Clear();
+    };
+    hooks.fpProcesses = &processes;
+    hooks.fNoRecords =
+        processes.IsSplit() ? "the parts of " + cmd.fData + " hold" : file + " holds";
+    ModelData m;
+    m.fpSession = std::make_unique<ModelSession>(options, load, hooks);
     m.fReadSeconds = Seconds(readStart);
-    const std::vector<std::string>& dataWarnings = m.fpSpec->GetWarnings();
-    m.fvNotes.insert(m.fvNotes.end(), dataWarnings.begin(), dataWarnings.end());
-    progress.Clear();
-    // Said plainly here rather than as the library's generic "no valid record".
-    if (m.fpSpec->GetNRecords() == 0)
-        throw HostError(
-            HostError::kData,
-            (processes.IsSplit() ? "the parts of " + cmd.fData + " hold" : file + " holds") +
-                " no data records");
-    if (m.fpSpec->GetNUsed() == 0)
-        throw HostError(HostError::kData,
-                        "none of the " + std::to_string(m.fpSpec->GetNRecords()) +
-                            " records has every model variable present and positive weights");
-    return model;
+    return m;
 }
 
 // Process 0 speaks for all the processes of a split fit.
@@ -306,9 +300,12 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
                         "--tests 1 asks for sequential sums of squares, which have no robust "
                         "form: with a robust covariance ask for --tests 3 (Wald tests with "
                         "that covariance)");
+    FitOptions fit;
+    fit.fbCovariance = cmd.fbCovariance;
     TerminalProgress progress;
-    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
-    const ModelSpec& spec = *m->fpSpec;
+    const ModelData m = ReadModel(cmd, ModelSessionOptions(cmd, options, fit), progress, processes);
+    ModelSession& session = *m.fpSession;
+    const ModelSpec& spec = session.Spec();
     analyses.Resolve(spec);
 
     const auto fitStart = std::chrono::steady_clock::now();
@@ -335,21 +332,17 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
                       std::to_string(nParams) + " (" +
                       Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
     };
-    FitOptions fit;
-    fit.fConfidence = cmd.fConfidence;
-    fit.fbCovariance = cmd.fbCovariance;
-    ModelFitter fitter(spec, fit, &processes);
     FitProgress fitProgress;
     fitProgress.fParameters = [&](std::size_t p) { nParams = p; };
-    fitter.Fit(counted, &interrupt, fitProgress);
+    session.Fit(counted, &interrupt, fitProgress);
     interrupt.fOnPoll = nullptr;
     interrupt.fPoint = nullptr;
     progress.Clear();
-    GlmResult result = fitter.GetGlmResult();
-    result.fReadSeconds = m->fReadSeconds;
+    GlmResult result = session.Glm();
+    result.fReadSeconds = m.fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
-    const FittedModel model = fitter.GetFitted();
+    const FittedModel model = session.Fitted();
     ProgressIterator analysed(*records, [&](int, std::size_t n) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
@@ -360,11 +353,10 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     }
     if (std::ostream* out = analyses.Predictions()) {
         ProgressIterator written = WritingPredictions(*records, nRows, progress);
-        fitter.WritePredictions(written, *out);
+        session.Fitter().WritePredictions(written, *out);
     }
     progress.Clear();
 
-    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
                              analyses.Warnings().end());
     JsonOptions json;
@@ -393,21 +385,20 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
                             " divides by leverages, which the logistic model does not have: "
                             "use hc0 or hc1");
     UseClusters(cmd.fvCluster, cmd.fVcov, options);
-    TerminalProgress progress;
-    const std::unique_ptr<ModelData> m = ReadModel(cmd, options, progress, processes);
-    const ModelSpec& spec = *m->fpSpec;
-    analyses.Resolve(spec);
-
     FitOptions fit;
     fit.fbLogistic = true;
     fit.fReference = cmd.fReference;
     fit.fMaxIterations = cmd.fMaxIterations;
-    fit.fConfidence = cmd.fConfidence;
+    TerminalProgress progress;
+    const ModelData m = ReadModel(cmd, ModelSessionOptions(cmd, options, fit), progress, processes);
+    ModelSession& session = *m.fpSession;
+    const ModelSpec& spec = session.Spec();
+    analyses.Resolve(spec);
+
     // The component keeps the cancel query and reads the records: both
-    // outlive the fitter.
+    // outlive the fit, as the session does.
     const auto records = spec.MakeIterator();
     InterruptQuery interrupt;
-    ModelFitter fitter(spec, fit, &processes);
     const auto fitStart = std::chrono::steady_clock::now();
     interrupt.fPoint = "fit";
     FitProgress fitProgress;
@@ -415,14 +406,14 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
         progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
                       std::to_string(it.fLogLikelihood));
     };
-    fitter.Fit(*records, &interrupt, fitProgress);
+    session.Fit(*records, &interrupt, fitProgress);
     interrupt.fPoint = nullptr;
     progress.Clear();
-    LogisticResult result = fitter.GetLogisticResult();
-    result.fReadSeconds = m->fReadSeconds;
+    LogisticResult result = session.Logistic();
+    result.fReadSeconds = m.fReadSeconds;
     result.fFitSeconds = Seconds(fitStart);
 
-    const FittedModel model = fitter.GetFitted();
+    const FittedModel model = session.Fitted();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
     if (std::ostream* out = analyses.ResultsXml()) {
         WriteLogisticResultsDocument(*out, model, result);
@@ -431,11 +422,10 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     if (std::ostream* out = analyses.Predictions()) {
         ProgressIterator written =
             WritingPredictions(*records, static_cast<double>(spec.GetNRecords()), progress);
-        fitter.WritePredictions(written, *out);
+        session.Fitter().WritePredictions(written, *out);
     }
     progress.Clear();
 
-    result.fvWarnings.insert(result.fvWarnings.begin(), m->fvNotes.begin(), m->fvNotes.end());
     result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
                              analyses.Warnings().end());
     JsonOptions json;

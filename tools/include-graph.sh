@@ -6,13 +6,14 @@
 #   companion < settings < data < design < link < glm | logistic
 #             < hypothesis < marginals < export < components
 #             < host/base < host/run < host/input < host/model < host/score < host/fit
-#             < host/analyses < host/report < cli
+#             < host/analyses < host/report < host/session < cli | python/src
 #
-# glm and logistic sit side by side and do not include each other. The
+# glm and logistic sit side by side and do not include each other, nor do
+# the program (cli) and the Python module (python/src). The
 # library never includes the host or the program; the host's rooms see the
 # library whole and the rooms before their own.
 #
-# The host's rooms and the program are a host like any other: of the
+# The host's rooms, the program and the Python module are a host like any other: of the
 # library they include only the public headers (cmake/PublicHeaders.cmake).
 #
 #   tools/include-graph.sh            prints the graph, marking edges that break the layering
@@ -26,7 +27,8 @@ check=0
 [ "${1:-}" = --check ] && check=1
 
 order="companion settings data design link glm logistic hypothesis marginals export components"
-order+=" host/base host/run host/input host/model host/score host/fit host/analyses host/report cli"
+order+=" host/base host/run host/input host/model host/score host/fit host/analyses host/report"
+order+=" host/session cli python/src"
 files=()
 for f in $order; do
     for x in "$f"/*.h "$f"/*.cpp; do [ -e "$x" ] && files+=("$x"); done
@@ -37,14 +39,15 @@ status=0
     awk -v check="$check" -v order="$order" '
 function node(path,    parts, n) {
     n = split(path, parts, "/")
-    return (parts[1] == "host" && n == 3) ? parts[1] "/" parts[2] : parts[1]
+    return ((parts[1] == "host" || parts[1] == "python") && n == 3) ? parts[1] "/" parts[2] : parts[1]
 }
 BEGIN {
     n = split(order, names, " ")
     r = 0
     for (i = 1; i <= n; ++i) {
-        # glm and logistic share a rank: neither sees the other.
-        if (names[i] != "logistic") ++r
+        # glm and logistic share a rank, and so do cli and python/src:
+        # neither of a pair sees the other.
+        if (names[i] != "logistic" && names[i] != "python/src") ++r
         rank[names[i]] = r
     }
 }
@@ -83,7 +86,7 @@ if [ "$check" = 1 ] && [ -f cmake/PublicHeaders.cmake ]; then
     public=" $(grep -oE '^  [a-z]+/[A-Za-z0-9_]+\.h' cmake/PublicHeaders.cmake | tr -d ' ' | tr '\n' ' ') "
     internal=0
     for x in "${files[@]}"; do
-        case $x in host/* | cli/*) ;; *) continue ;; esac
+        case $x in host/* | cli/* | python/*) ;; *) continue ;; esac
         while IFS=: read -r line inc; do
             inc=${inc#\#include \"}
             inc=${inc%%\"*}

@@ -28,8 +28,10 @@ layering() {
 
 normal() {
     # Open MPI: the program is also built for mpirun, and its tests run it
-    # on two and three processes.
-    tools/deps.sh libopenmpi-dev openmpi-bin
+    # on two and three processes. pybind11 and Debian's Python with numpy,
+    # pandas, pytest and statsmodels: the Python package and its tests.
+    tools/deps.sh libopenmpi-dev openmpi-bin pybind11-dev python3-dev python3-numpy python3-pandas \
+        python3-pytest python3-statsmodels
     format
     layering
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMCREG_WERROR=ON >/dev/null

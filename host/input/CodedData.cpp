@@ -53,8 +53,9 @@ Categories SortedCategories(const CodedColumn& column) {
     const auto at = [](std::int32_t code) { return static_cast<std::size_t>(code); };
     if (column.IsText()) {
         const std::vector<std::string>& texts = column.fTexts.GetTexts();
-        std::sort(codes.begin(), codes.end(),
-                  [&](std::int32_t a, std::int32_t b) { return texts[at(a)] < texts[at(b)]; });
+        if (!column.fbDeclaredOrder)
+            std::sort(codes.begin(), codes.end(),
+                      [&](std::int32_t a, std::int32_t b) { return texts[at(a)] < texts[at(b)]; });
         for (std::int32_t k : codes) c.fvLabels.push_back(texts[at(k)]);
         c.fvIndexOfCode.assign(texts.size(), -1);
     } else {

@@ -87,6 +87,9 @@ public:
     double fMax = -std::numeric_limits<double>::infinity();
     std::size_t fNNegative = 0;
     bool fbFraction = false;
+    // Text codes number the categories in an order their source declared
+    // (an ordered categorical of a data frame), which the model keeps.
+    bool fbDeclaredOrder = false;
     double fFirstFraction = 0.0;
     std::size_t fFirstFractionRow = 0;
 
@@ -100,7 +103,8 @@ public:
 };
 
 // The categories of a coded column met in used records, sorted (numbers
-// numerically, texts by their bytes), and the sorted index of every code
+// numerically, texts by their bytes, or by code when their order is declared), and the sorted index
+// of every code
 // (-1 for a code met only in records that are not used).
 class Categories {
 public:

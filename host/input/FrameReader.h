@@ -1,0 +1,47 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/input/CodedData.h"
+
+namespace mchost {
+
+// One column of a table its caller holds in memory (a data frame): either
+// numbers, read where they lie, or category codes with their labels. The
+// memory must stay put while the table is read.
+class FrameColumn {
+public:
+    enum Kind { kNumbers, kCodes };
+
+    std::string fName;
+    Kind fKind = kNumbers;
+    // kNumbers: one double per row, fStride bytes apart; NaN is missing.
+    const double* fpNumbers = nullptr;
+    std::ptrdiff_t fStride = sizeof(double);
+    // kCodes: one code per row indexing fvLabels, negative for missing.
+    const std::int32_t* fpCodes = nullptr;
+    std::vector<std::string> fvLabels;
+    // The labels are in the order the categories keep (an ordered
+    // categorical), not sorted as a text column's are.
+    bool fbDeclaredOrder = false;
+};
+
+// Codes an in-memory table into the records a CSV of the same cells would
+// give: the same columns, codes, categories and messages, the records kept
+// in memory or spilled to a temporary file past options.fMemoryLimit.
+// Numbers planned as categories are coded by value, numbers planned as text
+// by the text NumberText gives them; an infinite value is a
+// data error, as it is in a binary record file. Throws HostError (usage)
+// for a plan the header cannot meet, (interrupted) when
+// options.fpInterrupt is set between blocks. options.fProgress hears the
+// rows done after each block.
+class FrameReader {
+public:
+    static CodedData Read(const std::vector<FrameColumn>& columns, std::size_t nRows,
+                          const PlanFn& plan, const ReadOptions& options,
+                          const std::string& source = "data frame");
+};
+
+}  // namespace mchost

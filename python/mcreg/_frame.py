@@ -1,0 +1,85 @@
+"""Data frames, dicts of arrays and their columns as the compiled module takes them.
+
+A column goes over either as float64 values (NaN missing), read in place
+when it already is one, or as int32 codes with their labels (negative
+missing). Numeric columns stay numbers, so that a factor named in
+``factors`` is coded by value as the program codes a numeric column of a
+CSV file; everything else is text.
+"""
+
+import numpy as np
+import pandas as pd
+
+
+def _is_number(text):
+    try:
+        float(text)
+    except (TypeError, ValueError):
+        return False
+    return True
+
+
+def _numbers(values, name, na_numbers):
+    if isinstance(values, pd.Series):
+        if values.dtype == np.float64:
+            arr = values.to_numpy()
+        else:
+            arr = values.to_numpy(dtype=np.float64, na_value=np.nan)
+    else:
+        arr = np.asarray(values)
+        if arr.dtype != np.float64:
+            arr = arr.astype(np.float64)
+    if na_numbers:
+        hit = np.isin(arr, na_numbers)
+        if hit.any():
+            arr = np.where(hit, np.nan, arr)
+    return (name, arr, None, False)
+
+
+def _codes(values, name, na_texts):
+    if isinstance(values, pd.Series) and isinstance(values.dtype, pd.CategoricalDtype):
+        labels = [str(c) for c in values.cat.categories]
+        codes = values.cat.codes.to_numpy().astype(np.int32)
+        declared = True
+    else:
+        codes, uniques = pd.factorize(pd.Series(values, copy=False), sort=False)
+        labels = [str(u) for u in uniques]
+        codes = codes.astype(np.int32)
+        declared = False
+    if na_texts:
+        gone = [i for i, label in enumerate(labels) if label in na_texts]
+        if gone:
+            codes = np.where(np.isin(codes, gone), np.int32(-1), codes).astype(np.int32)
+    return (name, np.ascontiguousarray(codes), labels, declared)
+
+
+def _is_numeric(values):
+    dtype = values.dtype
+    if isinstance(dtype, pd.CategoricalDtype):
+        return False
+    if pd.api.types.is_bool_dtype(dtype):
+        return False
+    return pd.api.types.is_numeric_dtype(dtype)
+
+
+def columns(data, na_values=None):
+    """The columns of a DataFrame or a dict of arrays, for _core.Session."""
+    na_values = [] if na_values is None else [str(v) for v in na_values]
+    na_numbers = [float(v) for v in na_values if _is_number(v)]
+    na_texts = set(na_values)
+    if isinstance(data, pd.DataFrame):
+        items = [(str(name), data[name]) for name in data.columns]
+    elif isinstance(data, dict):
+        items = [(str(name), v if isinstance(v, pd.Series) else np.asarray(v))
+                 for name, v in data.items()]
+    else:
+        raise TypeError("data must be a pandas DataFrame, a dict of arrays or a file path")
+    out = []
+    for name, values in items:
+        if getattr(values, "ndim", 1) != 1:
+            raise TypeError(f"column '{name}' is not one-dimensional")
+        if _is_numeric(values):
+            out.append(_numbers(values, name, na_numbers))
+        else:
+            out.append(_codes(values, name, na_texts))
+    return out

@@ -1,0 +1,134 @@
+# What the package makes of a data frame: factor order, missing values,
+# dicts of arrays, columns read in place.
+import numpy as np
+import pandas as pd
+import pytest
+
+import mcreg
+from mcreg import _frame
+
+from conftest import EXAMPLES
+
+
+def warpbreaks():
+    return pd.read_csv(EXAMPLES / "warpbreaks.csv")
+
+
+def test_categorical_keeps_its_declared_order():
+    df = warpbreaks()
+    df["tension"] = pd.Categorical(df["tension"], categories=["L", "M", "H"])
+    fit = mcreg.glm("breaks ~ tension", df)
+    # The last declared category is the redundant reference.
+    p = fit.params
+    assert list(p.index) == ["Intercept", "[tension=L]", "[tension=M]", "[tension=H]"]
+    assert list(p["redundant"]) == [False, False, False, True]
+    means = df.groupby("tension", observed=True)["breaks"].mean()
+    assert p.loc["Intercept", "estimate"] == pytest.approx(means["H"], rel=1e-12)
+    assert p.loc["[tension=L]", "estimate"] == pytest.approx(means["L"] - means["H"], rel=1e-12)
+    # An object column's categories are sorted, as the program sorts a CSV's.
+    plain = mcreg.glm("breaks ~ tension", warpbreaks()).params
+    assert list(plain.index) == ["Intercept", "[tension=H]", "[tension=L]", "[tension=M]"]
+    em = fit.emmeans("tension")["means"]
+    assert list(em["tension"]) == ["L", "M", "H"]
+
+
+@pytest.mark.parametrize("marker", [np.nan, None, pd.NA])
+def test_missing_cells_leave_their_records_out(marker):
+    df = warpbreaks()
+    df["x"] = np.arange(len(df), dtype=float) % 7
+    holes = df.copy()
+    holes["wool"] = holes["wool"].astype(object)
+    holes.loc[[1, 5], "wool"] = marker
+    holes["x"] = holes["x"].astype("Float64" if marker is pd.NA else float)
+    holes.loc[[2, 9], "x"] = marker
+    holes.loc[11, "breaks"] = np.nan
+    kept = df.drop(index=[1, 2, 5, 9, 11]).reset_index(drop=True)
+    formula = "breaks ~ wool + x"
+    with_holes = mcreg.glm(formula, holes)
+    listwise = mcreg.glm(formula, kept)
+    pd.testing.assert_frame_equal(with_holes.params, listwise.params, rtol=1e-13)
+    assert with_holes.fit["records_read"] == len(df)
+    assert with_holes.fit["records_used"] == len(kept)
+    predicted = with_holes.predict()
+    assert predicted.isna().sum() == 5
+    assert np.isnan(predicted[[1, 2, 5, 9, 11]]).all()
+
+
+def test_numeric_na_values_and_text_markers():
+    df = warpbreaks()
+    marked = df.copy()
+    marked.loc[3, "breaks"] = -999
+    marked.loc[4, "wool"] = "missing"
+    fit = mcreg.glm("breaks ~ wool", marked, na_values=[-999, "missing"])
+    ref = mcreg.glm("breaks ~ wool", df.drop(index=[3, 4]))
+    pd.testing.assert_frame_equal(fit.params, ref.params, rtol=1e-13)
+
+
+def test_dict_of_arrays_equals_the_frame():
+    df = warpbreaks()
+    data = {name: df[name].to_numpy() for name in df.columns}
+    formula = "breaks ~ wool + tension"
+    assert mcreg.glm(formula, data).to_json() == mcreg.glm(formula, df).to_json()
+
+
+def test_float_columns_are_read_in_place():
+    df = pd.DataFrame({"y": np.arange(10.0), "x": np.arange(10.0) ** 2, "k": np.arange(10)})
+    cols = {c[0]: c for c in _frame.columns(df)}
+    assert np.shares_memory(cols["y"][1], df["y"].to_numpy())
+    assert np.shares_memory(cols["x"][1], df["x"].to_numpy())
+    assert cols["k"][1].dtype == np.float64 and cols["k"][2] is None
+    strided = np.arange(20.0).reshape(10, 2)
+    data = {"y": strided[:, 0], "x": strided[:, 1]}
+    assert np.shares_memory(_frame.columns(data)[0][1], strided)
+    fit = mcreg.glm("y ~ x", data)
+    # y = x - 1 exactly.
+    assert fit.params.loc["x", "estimate"] == pytest.approx(1.0, abs=1e-12)
+    assert fit.params.loc["Intercept", "estimate"] == pytest.approx(-1.0, abs=1e-12)
+
+
+def test_numeric_factor_and_boolean_column():
+    df = pd.read_csv(EXAMPLES / "mtcars.csv")
+    df["manual"] = df["am"] == 1
+    a = mcreg.glm("mpg ~ am", df, factors="am").params
+    b = mcreg.glm("mpg ~ manual", df).params
+    assert list(a.index) == ["Intercept", "[am=0]", "[am=1]"]
+    assert list(b.index) == ["Intercept", "[manual=False]", "[manual=True]"]
+    np.testing.assert_allclose(a["estimate"], b["estimate"], rtol=1e-13)
+
+
+def test_predict_new_data_scores_by_the_model():
+    df = warpbreaks()
+    df["x"] = np.arange(len(df), dtype=float) % 5
+    fit = mcreg.glm("breaks ~ wool + tension + x", df)
+    # The model's own records scored as new data give its fitted values,
+    # which are the cell means plus the slope for this design.
+    again = fit.predict(df.drop(columns="breaks"))
+    np.testing.assert_allclose(again, fit.predict(), rtol=1e-12)
+    new = pd.DataFrame({"wool": ["A", "C", "B"], "tension": ["L", "L", None], "x": [1.0, 2.0, 3.0]})
+    with pytest.warns(mcreg.McregWarning, match="'C'"):
+        p = fit.predict(new)
+    p0 = fit.params["estimate"]
+    expected = p0["Intercept"] + p0["[wool=A]"] + p0["[tension=L]"] + p0["x"]
+    assert p[0] == pytest.approx(expected, rel=1e-12)
+    assert np.isnan(p[1]) and np.isnan(p[2])
+
+
+def test_logistic_predict_new_data():
+    df = warpbreaks()
+    fit = mcreg.logistic("tension ~ wool + breaks", df)
+    own = fit.predict()
+    new = fit.predict(df[["wool", "breaks"]])
+    cols = [c for c in own.columns if c.startswith("p_")]
+    assert cols == ["p_H", "p_L", "p_M"]
+    np.testing.assert_allclose(new[cols], own[cols], rtol=1e-10)
+    np.testing.assert_allclose(new[cols].sum(axis=1), 1.0, rtol=1e-13)
+
+
+def test_streamed_records_fit_as_those_in_memory():
+    df = pd.read_csv(EXAMPLES / "mtcars.csv")
+    formula = "mpg ~ am + cyl + am*cyl + wt"
+    for data in (df, str(EXAMPLES / "mtcars.csv")):
+        in_memory = mcreg.glm(formula, data, factors=["am", "cyl"])
+        streamed = mcreg.glm(formula, data, factors=["am", "cyl"], memory_limit=0)
+        assert streamed.to_json(tests=3, emmeans="am*cyl") == in_memory.to_json(
+            tests=3, emmeans="am*cyl")

@@ -1,0 +1,110 @@
+// A data frame's columns give the records a CSV of the same cells gives.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "host/base/HostError.h"
+#include "host/base/NumberText.h"
+#include "host/coded_dump.h"
+#include "host/input/CsvReader.h"
+#include "host/input/FrameReader.h"
+
+namespace {
+
+using mchost::CodedData;
+using mchost::ColumnPlan;
+using mchost::FrameColumn;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// y numeric, g text with missing cells, k a numeric factor, w a weight;
+// rows enough for several blocks.
+struct Table {
+    std::vector<double> y, k, w;
+    std::vector<std::int32_t> g;
+    std::vector<std::string> labels{"b", "a", "c"};
+    std::string csv = "y,g,k,w\n";
+
+    explicit Table(std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double yi = i % 13 == 0 ? kNaN : 0.25 * static_cast<double>(i % 101);
+            const std::int32_t gi = i % 17 == 0 ? -1 : static_cast<std::int32_t>((i * 7) % 3);
+            const double ki = static_cast<double>((i * 5) % 4) + 10;
+            const double wi = i % 19 == 0 ? -1.0 : 1.0 + static_cast<double>(i % 3);
+            y.push_back(yi);
+            g.push_back(gi);
+            k.push_back(ki);
+            w.push_back(wi);
+            csv += (std::isnan(yi) ? "" : mchost::NumberText(yi)) + "," +
+                   (gi < 0 ? "NA" : labels[static_cast<std::size_t>(gi)]) + "," +
+                   mchost::NumberText(ki) + "," + mchost::NumberText(wi) + "\n";
+        }
+    }
+
+    std::vector<FrameColumn> Columns(bool declared) const {
+        std::vector<FrameColumn> c(4);
+        c[0].fName = "y";
+        c[0].fpNumbers = y.data();
+        c[1].fName = "g";
+        c[1].fKind = FrameColumn::kCodes;
+        c[1].fpCodes = g.data();
+        c[1].fvLabels = labels;
+        c[1].fbDeclaredOrder = declared;
+        c[2].fName = "k";
+        c[2].fpNumbers = k.data();
+        c[3].fName = "w";
+        c[3].fpNumbers = w.data();
+        return c;
+    }
+};
+
+std::vector<ColumnPlan> Plan(const std::vector<std::string>& header) {
+    std::vector<ColumnPlan> plan(header.size());
+    for (ColumnPlan& p : plan) p.fbLoad = true;
+    plan[2].fbCategorical = true;
+    plan[3].fbWeight = true;
+    return plan;
+}
+
+TEST(FrameReader, GivesTheRecordsAndCategoriesOfTheSameCsv) {
+    const Table t(150000);
+    for (const std::size_t limit : {std::size_t(1) << 30, std::size_t(0)}) {
+        mchost::ReadOptions options;
+        options.fMemoryLimit = limit;
+        const CodedData csv = mchost::CsvReader::ReadString(t.csv, Plan, options);
+        const CodedData frame =
+            mchost::FrameReader::Read(t.Columns(false), t.y.size(), Plan, options);
+        EXPECT_EQ(frame.IsStreaming(), limit == 0);
+        EXPECT_EQ(mchost_test::Dump(frame), mchost_test::Dump(csv));
+        for (std::size_t j = 0; j < csv.fvColumns.size(); ++j) {
+            const auto a = mchost::SortedCategories(frame.fvColumns[j]);
+            const auto b = mchost::SortedCategories(csv.fvColumns[j]);
+            EXPECT_EQ(a.fvLabels, b.fvLabels) << j;
+            EXPECT_EQ(frame.fvColumns[j].fNNegative, csv.fvColumns[j].fNNegative);
+        }
+        EXPECT_EQ(mchost::SortedCategories(frame.fvColumns[1]).fvLabels,
+                  (std::vector<std::string>{"a", "b", "c"}));
+    }
+}
+
+TEST(FrameReader, KeepsADeclaredOrderAndRefusesInfinity) {
+    Table t(50);
+    const CodedData frame =
+        mchost::FrameReader::Read(t.Columns(true), t.y.size(), Plan, mchost::ReadOptions());
+    EXPECT_EQ(mchost::SortedCategories(frame.fvColumns[1]).fvLabels, t.labels);
+    t.y[7] = std::numeric_limits<double>::infinity();
+    try {
+        mchost::FrameReader::Read(t.Columns(false), t.y.size(), Plan, mchost::ReadOptions());
+        FAIL() << "an infinite value was read";
+    } catch (const mchost::HostError& e) {
+        EXPECT_EQ(e.GetKind(), mchost::HostError::kData);
+        EXPECT_EQ(std::string(e.what()),
+                  "data frame, data row 8: column 'y' is inf; a value must be finite");
+    }
+}
+
+}  // namespace
