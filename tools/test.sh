@@ -46,7 +46,7 @@ asan() {
     # optimisation and line tables serve their stack traces; both keep the
     # compile short.
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS="-O0 -g1 $f" \
-        -DMCREG_WERROR=ON -DMCREG_MPI=OFF \
+        -DMCREG_WERROR=ON -DMCREG_MPI=OFF -DMCREG_PYTHON=OFF \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
     cmake --build build-asan -j "$jobs"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -57,7 +57,7 @@ tsan() {
     tools/deps.sh
     local f="-fsanitize=thread -fno-omit-frame-pointer"
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$f" \
-        -DMCREG_WERROR=ON -DMCREG_MPI=OFF \
+        -DMCREG_WERROR=ON -DMCREG_MPI=OFF -DMCREG_PYTHON=OFF \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
     # Only the programs that exercise cross-thread cancellation, and the
     # host's reader, which scans a block's halves on two threads, need this build.

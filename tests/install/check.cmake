@@ -20,3 +20,17 @@ execute_process(COMMAND ${WORK}/build/host_check RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "the host failed: ${rc}")
 endif()
+
+# The Python package lands under the prefix too (an install into a scratch
+# prefix writes nothing elsewhere) and imports from there, finding the
+# prefix's libmcreg.so.
+if(PYTHON)
+  set(pkg ${WORK}/prefix/${PYDIR})
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${pkg} ${PYTHON} -c
+            "import mcreg, sys; d = {'x': [1.0, 2.0, 3.0, 4.0], 'y': [1.0, 3.0, 2.0, 5.0]}; r = mcreg.glm('y ~ x', d); sys.exit(0 if mcreg.__file__.startswith('${pkg}') and abs(r.params['estimate']['x'] - 1.1) < 1e-12 else 1)"
+    RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "the installed Python package failed: ${rc}")
+  endif()
+endif()
