@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "companion/MCIterationReporter.h"
-#include "companion/MCMV.h"
 #include "components/MCRegFactory.h"
+#include "host/fit/FitScorer.h"
 #include "host/fit/RecordPass.h"
 
 namespace mchost {
@@ -78,13 +78,17 @@ public:
     IterationListener fListener;
     std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
     const MCMath_850::IMCRegOutputStats* fpStats = nullptr;  // the component's
+    // The fitted model as the scorer of new records has it: the fit's
+    // predictions are those of the model it writes.
+    std::unique_ptr<FitScorer> fpScorer;
+    MCCommon_850::MCQueryCancel* fpCancel = nullptr;  // the fit's, polled while scoring
     GlmResult fGlm;
     LogisticResult fLogistic;
-    mutable std::vector<double> fScratch;  // a record's probabilities in the model's order
 
     void Require() const {
         if (fpStats == nullptr) throw std::logic_error("the model has not been fitted");
     }
+    FittedModel Fitted() const;
     std::unique_ptr<MCMath_850::IMCRegComponent> Create(MCMath_850::MCRegSettings& settings) const;
     void FitGlm(MCCommon_850::MultiPassRecordIter& records, MCCommon_850::MCQueryCancel* cancel,
                 const FitProgress& progress);
@@ -102,8 +106,9 @@ public:
         double value = 0.0;
         std::vector<double> probabilities;
         ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
-            // A record the fit used that cannot be scored for an error (a
-            // cancel among them) throws rather than pass for unused.
+            // A cancel stops the pass rather than leave rows empty.
+            if (used && fpCancel != nullptr && fpCancel->IsCancel())
+                throw HostError(HostError::kInterrupted, "interrupted");
             const bool scored = used && ScoreUsed(record, value, probabilities);
             visit(record, scored, value, probabilities);
         });
@@ -139,6 +144,7 @@ void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
     fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
     fpComponent = std::move(component);
     fpStats = out;
+    fpScorer = std::make_unique<FitScorer>(Fitted());
 }
 
 void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
@@ -161,25 +167,13 @@ void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
     fLogistic.fvIterations = fListener.Rows();
     fpComponent = std::move(component);
     fpStats = out;
+    fpScorer = std::make_unique<FitScorer>(Fitted());
     Classify(records);
 }
 
 bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
                                   std::vector<double>& probabilities) const {
-    std::vector<double>& inModelOrder = fScratch;
-    const MCStatus status = fpComponent->Score(record, value, inModelOrder);
-    if (status.IsError()) ThrowLibraryError(status);
-    if (!fpLogistic) {
-        probabilities.clear();
-        return !MCCommon_850::MCMV::IsMissing(value);
-    }
-    if (value < 0) return false;
-    const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
-    const std::vector<int>& model = stats.GetDependCategories();
-    probabilities.assign(fpLogistic->fvCategories.size(), 0.0);
-    for (std::size_t m = 0; m < model.size() && m < inModelOrder.size(); ++m)
-        probabilities[static_cast<std::size_t>(model[m])] = inModelOrder[m];
-    return true;
+    return fpScorer->Score(record, value, probabilities);
 }
 
 void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
@@ -221,6 +215,8 @@ void ModelFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
                       MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     Impl& d = *fpImpl;
     // The statistics belong to the component: both go, in that order.
+    d.fpScorer.reset();
+    d.fpCancel = cancel;
     d.fpStats = nullptr;
     d.fpComponent.reset();
     d.fGlm = GlmResult();
@@ -251,24 +247,27 @@ const LogisticResult& ModelFitter::GetLogisticResult() const {
     return fpImpl->fLogistic;
 }
 
-FittedModel ModelFitter::GetFitted() const {
-    const Impl& d = *fpImpl;
-    d.Require();
+FittedModel ModelFitter::Impl::Fitted() const {
     FittedModel m;
-    m.fpSpec = d.fpSpec;
-    m.fpSettings = &d.fpComponent->GetCompSettings();
-    m.fpComponent = d.fpComponent.get();
-    m.fpStats = d.fpStats;
-    m.fConfidence = d.fOptions.fConfidence;
-    if (d.fpLogistic) {
-        const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*d.fpStats);
+    m.fpSpec = fpSpec;
+    m.fpSettings = &fpComponent->GetCompSettings();
+    m.fpComponent = fpComponent.get();
+    m.fpStats = fpStats;
+    m.fConfidence = fOptions.fConfidence;
+    if (fpLogistic) {
+        const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
         m.fbLogistic = true;
         m.fvModelCategories = stats.GetDependCategories();
         m.fNBasic = stats.GetNBasicParameters();
     } else {
-        m.fNBasic = static_cast<int>(d.fpStats->GetParameters().size());
+        m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
     }
     return m;
+}
+
+FittedModel ModelFitter::GetFitted() const {
+    fpImpl->Require();
+    return fpImpl->Fitted();
 }
 
 bool ModelFitter::Score(const Record& record, double& value,
