@@ -79,7 +79,7 @@ PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep) {
 
 std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& data,
                                         const std::vector<std::string>& keep, std::ostream& out,
-                                        const std::atomic<bool>* interrupt) {
+                                        const std::atomic<bool>* interrupt, bool header) {
     const PmmlModel& model = scorer.Model();
     const std::vector<char> used = UsedPredictors(model);
     const std::size_t np = model.fvPredictors.size();
@@ -99,17 +99,18 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
     std::vector<const CodedColumn*> kept;
     for (const std::string& k : keep) kept.push_back(&Column(data, k));
 
-    const std::vector<std::string> names = scorer.OutputNames();
     bool first = true;
-    for (const std::string& k : keep) {
-        out << (first ? "" : ",") << CsvField(k);
-        first = false;
+    if (header) {
+        for (const std::string& k : keep) {
+            out << (first ? "" : ",") << CsvField(k);
+            first = false;
+        }
+        for (const std::string& n : scorer.OutputNames()) {
+            out << (first ? "" : ",") << CsvField(n);
+            first = false;
+        }
+        out << "\n";
     }
-    for (const std::string& n : names) {
-        out << (first ? "" : ",") << CsvField(n);
-        first = false;
-    }
-    out << "\n";
 
     const bool multinomial = model.fKind == PmmlModel::kMultinomial;
     const std::size_t nc = model.fvCategories.size();
