@@ -78,6 +78,7 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
             throw HostError(HostError::kData,
                             "the model's tie precedence does not give every category one");
     }
+    IndexParameters();
     fvTerm.resize(fModel.fvParameters.size());
     fvTermLow.resize(fModel.fvParameters.size());
     fvEta.resize(fModel.fvEquations.size());
@@ -121,14 +122,45 @@ std::vector<std::string> Scorer::OutputNames() const {
     return names;
 }
 
+void Scorer::IndexParameters() {
+    fvByFirstCategory.assign(fModel.fvPredictors.size(), {});
+    for (std::size_t j = 0; j < fModel.fvCells.size(); ++j) {
+        const auto first = std::find_if(
+            fModel.fvCells[j].begin(), fModel.fvCells[j].end(), [&](const ParameterCell& c) {
+                return fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor;
+            });
+        if (first == fModel.fvCells[j].end() || first->fCategory < 0) {
+            fvAlways.push_back(j);
+            continue;
+        }
+        auto& lists = fvByFirstCategory[static_cast<std::size_t>(first->fPredictor)];
+        const auto category = static_cast<std::size_t>(first->fCategory);
+        if (lists.size() <= category) lists.resize(category + 1);
+        lists[category].push_back(j);
+    }
+}
+
 void Scorer::Terms(const double* record) const {
     using MCMath_850::DoubleDouble::DD;
     using MCMath_850::DoubleDouble::Mul;
     // A linear model's products are kept in double-double; a multinomial
     // model's in doubles, multiplied in the order of its cells.
     const bool exact = fModel.fKind == PmmlModel::kLinear;
+    fvCandidates = fvAlways;
+    std::size_t sources = fvAlways.empty() ? 0 : 1;
+    for (std::size_t i = 0; i < fvByFirstCategory.size(); ++i) {
+        const auto& lists = fvByFirstCategory[i];
+        const double v = record[i];
+        if (lists.empty() || !(v >= 0.0) || v >= static_cast<double>(lists.size())) continue;
+        const std::vector<std::size_t>& some = lists[static_cast<std::size_t>(v)];
+        if (some.empty()) continue;
+        fvCandidates.insert(fvCandidates.end(), some.begin(), some.end());
+        ++sources;
+    }
+    // In parameter order, the order of the sums.
+    if (sources > 1) std::sort(fvCandidates.begin(), fvCandidates.end());
     fvNonZero.clear();
-    for (std::size_t j = 0; j < fModel.fvCells.size(); ++j) {
+    for (std::size_t j : fvCandidates) {
         DD x{1.0, 0.0};
         for (const ParameterCell& c : fModel.fvCells[j]) {
             const double v = record[c.fPredictor];

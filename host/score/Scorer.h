@@ -77,9 +77,15 @@ private:
     std::vector<int> fvEquationOf;
     std::vector<std::size_t> fvCategoryOfEquation;
     std::size_t fReferenceCategory = 0;
+    // The parameters a record may have a term of: those without a factor
+    // cell always, the others by the category of their first factor cell
+    // (per predictor, per category), ascending.
+    void IndexParameters();
+    std::vector<std::size_t> fvAlways;
+    std::vector<std::vector<std::vector<std::size_t>>> fvByFirstCategory;
     // Scratch of one record: the non-zero terms and their indices.
     mutable std::vector<double> fvTerm, fvTermLow;
-    mutable std::vector<std::size_t> fvNonZero;
+    mutable std::vector<std::size_t> fvCandidates, fvNonZero;
     mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
     mutable std::vector<double> fvEquationProbability, fvGradient;
 };
