@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "cli/ProcessGroup.h"
 #include "companion/DoubleDouble.h"
@@ -120,6 +122,36 @@ public:
         return all;
     }
 
+    // Point to point to process 0, a piece a message and an empty one at
+    // the end: process 0 takes each process's pieces in turn.
+    void InOrder(const std::function<bool(std::string&)>& next,
+                 const std::function<void(const std::string&)>& write) {
+        constexpr int kTag = 41;
+        std::string piece;
+        if (fRank != 0) {
+            while (next(piece)) {
+                if (piece.empty()) continue;
+                Tally(piece.size());
+                MPI_Send(piece.data(), static_cast<int>(piece.size()), MPI_CHAR, 0, kTag,
+                         MPI_COMM_WORLD);
+            }
+            MPI_Send(nullptr, 0, MPI_CHAR, 0, kTag, MPI_COMM_WORLD);
+            return;
+        }
+        while (next(piece)) write(piece);
+        for (int r = 1; r < fSize; ++r)
+            for (;;) {
+                MPI_Status status;
+                MPI_Probe(r, kTag, MPI_COMM_WORLD, &status);
+                int n = 0;
+                MPI_Get_count(&status, MPI_CHAR, &n);
+                piece.resize(Count(n));
+                MPI_Recv(piece.data(), n, MPI_CHAR, r, kTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+                if (n == 0) break;
+                write(piece);
+            }
+    }
+
     Processes::Failure FirstFailure(const Processes::Failure& mine) {
         int failed = mine.kind != 0 ? fRank : fSize;
         MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
@@ -199,6 +231,10 @@ public:
         return fpReducer->GatherTexts(mine);
     }
     void Sum(std::vector<double>& values) override { fpReducer->Sum(values); }
+    void InOrder(const std::function<bool(std::string&)>& next,
+                 const std::function<void(const std::string&)>& write) override {
+        fpReducer->InOrder(next, write);
+    }
 
 protected:
     Failure FirstFailure(const Failure& mine) override { return fpReducer->FirstFailure(mine); }

@@ -2,9 +2,12 @@
 #include <string>
 #include <vector>
 
+#include "host/run/Processes.h"
+
 // The predict subcommand: scores new data with a model from a PMML
-// document. Returns the exit code and throws HostError for the caller to
-// report.
+// document. With several processes each reads and scores its own part of
+// the data, and process 0 writes the one output, in the input's order.
+// Returns the exit code and throws HostError for the caller to report.
 namespace mcregcli {
 
 struct PredictCommand {
@@ -21,6 +24,6 @@ struct PredictCommand {
     std::string fMemoryLimit;
 };
 
-int RunPredict(const PredictCommand& cmd);
+int RunPredict(const PredictCommand& cmd, mchost::Processes& processes);
 
 }  // namespace mcregcli

@@ -297,15 +297,11 @@ int main(int argc, char** argv) {
     }
 
     CatchInterrupt();
-    if (predict->parsed() && processes->IsSplit()) {
-        if (speaks) std::cerr << "mcreg: predict runs as one process, not under mpirun\n";
-        return kUsage;
-    }
     const std::string& formula = glm->parsed() ? glmCmd.fFormula : logCmd.fFormula;
     // Errors after a merge are the same on every process: process 0 tells
     // them. One that only this process can have ends all of them.
     try {
-        if (predict->parsed()) return RunPredict(predictCmd);
+        if (predict->parsed()) return RunPredict(predictCmd, *processes);
         return glm->parsed() ? RunGlm(glmCmd, *processes) : RunLogistic(logCmd, *processes);
     } catch (const FormulaError& e) {
         if (speaks)

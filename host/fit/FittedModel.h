@@ -9,8 +9,8 @@
 namespace mchost {
 
 // What the analyses after a fit read, for either model: the model's
-// variables, the settings the component was built with, the component (for
-// scoring) and its statistics. Nothing is owned; the fit keeps them.
+// variables, the settings the component was built with, the component and
+// its statistics. Nothing is owned; the fit keeps them.
 class FittedModel {
 public:
     const ModelSpec* fpSpec = nullptr;

@@ -1,12 +1,12 @@
 #include "host/fit/ModelFitter.h"
 
-#include <cstdio>
+#include <charconv>
 #include <stdexcept>
 #include <utility>
 
 #include "companion/MCIterationReporter.h"
-#include "companion/MCMV.h"
 #include "components/MCRegFactory.h"
+#include "host/fit/FitScorer.h"
 #include "host/fit/RecordPass.h"
 
 namespace mchost {
@@ -57,6 +57,14 @@ private:
     IterationListener& fListener;
 };
 
+// The text of %.17g, at a fraction of printf's cost.
+void AppendNumber(std::string& line, double v) {
+    char number[32];
+    const std::to_chars_result text =
+        std::to_chars(number, number + sizeof number, v, std::chars_format::general, 17);
+    line.append(number, text.ptr);
+}
+
 std::string CsvField(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string q = "\"";
@@ -78,13 +86,17 @@ public:
     IterationListener fListener;
     std::unique_ptr<MCMath_850::IMCRegComponent> fpComponent;
     const MCMath_850::IMCRegOutputStats* fpStats = nullptr;  // the component's
+    // The fitted model as the scorer of new records has it: the fit's
+    // predictions are those of the model it writes.
+    std::unique_ptr<FitScorer> fpScorer;
+    MCCommon_850::MCQueryCancel* fpCancel = nullptr;  // the fit's, polled while scoring
     GlmResult fGlm;
     LogisticResult fLogistic;
-    mutable std::vector<double> fScratch;  // a record's probabilities in the model's order
 
     void Require() const {
         if (fpStats == nullptr) throw std::logic_error("the model has not been fitted");
     }
+    FittedModel Fitted() const;
     std::unique_ptr<MCMath_850::IMCRegComponent> Create(MCMath_850::MCRegSettings& settings) const;
     void FitGlm(MCCommon_850::MultiPassRecordIter& records, MCCommon_850::MCQueryCancel* cancel,
                 const FitProgress& progress);
@@ -102,8 +114,9 @@ public:
         double value = 0.0;
         std::vector<double> probabilities;
         ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
-            // A record the fit used that cannot be scored for an error (a
-            // cancel among them) throws rather than pass for unused.
+            // A cancel stops the pass rather than leave rows empty.
+            if (used && fpCancel != nullptr && fpCancel->IsCancel())
+                throw HostError(HostError::kInterrupted, "interrupted");
             const bool scored = used && ScoreUsed(record, value, probabilities);
             visit(record, scored, value, probabilities);
         });
@@ -139,6 +152,7 @@ void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
     fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
     fpComponent = std::move(component);
     fpStats = out;
+    fpScorer = std::make_unique<FitScorer>(Fitted());
 }
 
 void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
@@ -161,25 +175,13 @@ void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
     fLogistic.fvIterations = fListener.Rows();
     fpComponent = std::move(component);
     fpStats = out;
+    fpScorer = std::make_unique<FitScorer>(Fitted());
     Classify(records);
 }
 
 bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
                                   std::vector<double>& probabilities) const {
-    std::vector<double>& inModelOrder = fScratch;
-    const MCStatus status = fpComponent->Score(record, value, inModelOrder);
-    if (status.IsError()) ThrowLibraryError(status);
-    if (!fpLogistic) {
-        probabilities.clear();
-        return !MCCommon_850::MCMV::IsMissing(value);
-    }
-    if (value < 0) return false;
-    const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
-    const std::vector<int>& model = stats.GetDependCategories();
-    probabilities.assign(fpLogistic->fvCategories.size(), 0.0);
-    for (std::size_t m = 0; m < model.size() && m < inModelOrder.size(); ++m)
-        probabilities[static_cast<std::size_t>(model[m])] = inModelOrder[m];
-    return true;
+    return fpScorer->Score(record, value, probabilities);
 }
 
 void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
@@ -221,6 +223,8 @@ void ModelFitter::Fit(MCCommon_850::MultiPassRecordIter& records,
                       MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     Impl& d = *fpImpl;
     // The statistics belong to the component: both go, in that order.
+    d.fpScorer.reset();
+    d.fpCancel = cancel;
     d.fpStats = nullptr;
     d.fpComponent.reset();
     d.fGlm = GlmResult();
@@ -251,24 +255,27 @@ const LogisticResult& ModelFitter::GetLogisticResult() const {
     return fpImpl->fLogistic;
 }
 
-FittedModel ModelFitter::GetFitted() const {
-    const Impl& d = *fpImpl;
-    d.Require();
+FittedModel ModelFitter::Impl::Fitted() const {
     FittedModel m;
-    m.fpSpec = d.fpSpec;
-    m.fpSettings = &d.fpComponent->GetCompSettings();
-    m.fpComponent = d.fpComponent.get();
-    m.fpStats = d.fpStats;
-    m.fConfidence = d.fOptions.fConfidence;
-    if (d.fpLogistic) {
-        const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*d.fpStats);
+    m.fpSpec = fpSpec;
+    m.fpSettings = &fpComponent->GetCompSettings();
+    m.fpComponent = fpComponent.get();
+    m.fpStats = fpStats;
+    m.fConfidence = fOptions.fConfidence;
+    if (fpLogistic) {
+        const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
         m.fbLogistic = true;
         m.fvModelCategories = stats.GetDependCategories();
         m.fNBasic = stats.GetNBasicParameters();
     } else {
-        m.fNBasic = static_cast<int>(d.fpStats->GetParameters().size());
+        m.fNBasic = static_cast<int>(fpStats->GetParameters().size());
     }
     return m;
+}
+
+FittedModel ModelFitter::GetFitted() const {
+    fpImpl->Require();
+    return fpImpl->Fitted();
 }
 
 bool ModelFitter::Score(const Record& record, double& value,
@@ -284,18 +291,22 @@ void ModelFitter::WritePredictions(MCCommon_850::MultiPassRecordIter& records,
                                    std::ostream& out) const {
     const Impl& d = *fpImpl;
     d.Require();
-    char number[64];
+    std::string line;
     if (!d.fpLogistic) {
         out << "predicted,residual\n";
         const int dep = d.fpComponent->GetCompSettings().GetDependent();
         d.ForEachScored(records, [&](const Record& record, bool scored, double value,
                                      const std::vector<double>&) {
-            if (!scored) {
-                out << ",\n";
-                return;
+            line.clear();
+            if (scored) {
+                AppendNumber(line, value);
+                line += ',';
+                AppendNumber(line, record[dep] - value);
+            } else {
+                line += ',';
             }
-            std::snprintf(number, sizeof number, "%.17g,%.17g\n", value, record[dep] - value);
-            out << number;
+            line += '\n';
+            out << line;
         });
         return;
     }
@@ -304,15 +315,18 @@ void ModelFitter::WritePredictions(MCCommon_850::MultiPassRecordIter& records,
     out << "predicted\n";
     d.ForEachScored(records, [&](const Record&, bool scored, double value,
                                  const std::vector<double>& probabilities) {
-        if (!scored) {
-            out << std::string(categories.size(), ',') << "\n";
-            return;
+        line.clear();
+        if (scored) {
+            for (double p : probabilities) {
+                AppendNumber(line, p);
+                line += ',';
+            }
+            line += CsvField(categories[static_cast<std::size_t>(value + 0.5)]);
+        } else {
+            line.append(categories.size(), ',');
         }
-        for (double p : probabilities) {
-            std::snprintf(number, sizeof number, "%.17g", p);
-            out << number << ",";
-        }
-        out << CsvField(categories[static_cast<std::size_t>(value + 0.5)]) << "\n";
+        line += '\n';
+        out << line;
     });
 }
 

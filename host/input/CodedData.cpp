@@ -137,7 +137,8 @@ void DataCoder::SpillIfOverLimit(std::size_t more) {
 }
 
 void DataCoder::FailMixed(const CodedColumn& col) const {
-    const std::string place = CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1);
+    const std::string place =
+        CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1 + fOptions.fRowsBefore);
     // Where a comma is the delimiter, "1,234" is more likely thousands.
     if (fData.fDelimiter != ',' && HasDecimalComma(col.FirstText()))
         throw HostError(HostError::kData,
@@ -145,11 +146,12 @@ void DataCoder::FailMixed(const CodedColumn& col) const {
                             "': it looks like numbers with decimal commas, which are read as "
                             "text; write them with decimal points, or name the column in "
                             "--factors if it is a factor");
-    throw HostError(HostError::kData,
-                    CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1) +
-                        ": column '" + col.fName + "' holds '" + col.FirstText() +
-                        "', which is neither a number nor a missing value (mark it with "
-                        "--na-values, or name the column in --factors if it is a factor)");
+    throw HostError(
+        HostError::kData,
+        CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1 + fOptions.fRowsBefore) +
+            ": column '" + col.fName + "' holds '" + col.FirstText() +
+            "', which is neither a number nor a missing value (mark it with "
+            "--na-values, or name the column in --factors if it is a factor)");
 }
 
 bool DataCoder::MergeDictionaries(const CellChunk& chunk, const LineOfFn& lineOf) {

@@ -42,6 +42,11 @@ public:
     char fDelimiter = 0;
     // CSV: the cells that mark a missing value besides the empty cell.
     std::vector<std::string> fvNaValues{"NA"};
+    // A part of an input (PartSource): the data rows before its first one,
+    // and how far its records' bytes lie from where the input has them, so
+    // that messages place a record in the whole input.
+    std::size_t fRowsBefore = 0;
+    long long fByteShift = 0;
 
     // Half the memory the system has available.
     static std::size_t DefaultMemoryLimit();

@@ -114,7 +114,8 @@ void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart
     const std::size_t line = LineAt(partStart + e.fRecordByte);
     const std::string where =
         record == 1 ? fSource.Name() + ", line " + std::to_string(line) + " (the header)"
-                    : CellPlace(fSource.Name(), line, record - 1);
+                    : CellPlace(fSource.Name(), line, record - 1 + fOptions.fRowsBefore);
+    const long long shift = record == 1 ? 0 : fOptions.fByteShift;
     switch (e.fKind) {
         case ScanError::kFieldCount:
             throw HostError(HostError::kData, where + ": " + std::to_string(e.fNFields) +
@@ -125,13 +126,14 @@ void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart
             throw HostError(HostError::kData,
                             where + ": a quoted field that starts here is never closed");
         default:
-            throw HostError(HostError::kData,
-                            where + ": malformed quoting at byte " +
-                                std::to_string(fBase + partStart + e.fByte + 1) +
-                                " of the file (line " +
-                                std::to_string(LineAt(partStart + e.fByte)) +
-                                "): a quote must open and close the whole field, and a quote "
-                                "inside a quoted field is written twice");
+            throw HostError(
+                HostError::kData,
+                where + ": malformed quoting at byte " +
+                    std::to_string(static_cast<long long>(fBase + partStart + e.fByte + 1) +
+                                   shift) +
+                    " of the file (line " + std::to_string(LineAt(partStart + e.fByte)) +
+                    "): a quote must open and close the whole field, and a quote "
+                    "inside a quoted field is written twice");
     }
 }
 

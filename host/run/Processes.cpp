@@ -10,6 +10,12 @@ std::vector<std::vector<std::string>> Processes::GatherTexts(const std::vector<s
 
 void Processes::Sum(std::vector<double>&) {}
 
+void Processes::InOrder(const std::function<bool(std::string&)>& next,
+                        const std::function<void(const std::string&)>& write) {
+    std::string piece;
+    while (next(piece)) write(piece);
+}
+
 Processes::Failure Processes::FirstFailure(const Failure& mine) {
     return mine;
 }

@@ -27,6 +27,13 @@ public:
     virtual std::vector<std::vector<std::string>> GatherTexts(const std::vector<std::string>& mine);
     // Element-wise sums over the processes, added in process order.
     virtual void Sum(std::vector<double>& values);
+    // Every process's text, in process order, to write on process 0: each
+    // process takes its pieces from next until it returns false; process
+    // 0 writes its own, then each other process's as they arrive, which
+    // send theirs and write nothing. Neither may throw: a process that
+    // stopped half way would leave the others waiting.
+    virtual void InOrder(const std::function<bool(std::string&)>& next,
+                         const std::function<void(const std::string&)>& write);
 
     // Runs step on every process. When it throws a HostError on any
     // process, every process throws the error of the first process that

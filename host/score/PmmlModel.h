@@ -50,6 +50,10 @@ public:
     std::vector<std::string> fvEquations;
     std::string fReference;
     std::vector<std::string> fvCategories;
+    // Multinomial: which category is predicted when logits tie (lie within
+    // rounding of each other): per category of fvCategories its precedence,
+    // the lowest winning. Empty: the first in fvCategories wins.
+    std::vector<std::size_t> fvTiePrecedence;
     // Per equation, per parameter; a parameter without a PCell is 0.
     std::vector<std::vector<double>> fvBeta;
     // The covariance of the coefficients, equation-major

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
+#include "host/score/RecordScorer.h"
 
 namespace mchost {
 
@@ -77,7 +79,7 @@ PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep) {
 
 std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& data,
                                         const std::vector<std::string>& keep, std::ostream& out,
-                                        const std::atomic<bool>* interrupt) {
+                                        const std::atomic<bool>* interrupt, bool header) {
     const PmmlModel& model = scorer.Model();
     const std::vector<char> used = UsedPredictors(model);
     const std::size_t np = model.fvPredictors.size();
@@ -85,7 +87,6 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
     // of each text code, found once per distinct text.
     std::vector<int> position(np, -1);
     std::vector<std::vector<double>> categoryOf(np);
-    std::vector<std::vector<std::size_t>> unseen(np);
     for (std::size_t i = 0; i < np; ++i) {
         if (!used[i]) continue;
         const CodedColumn& c = Column(data, model.fvPredictors[i].fName);
@@ -93,49 +94,39 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
         if (!model.fvPredictors[i].fbFactor) continue;
         for (const std::string& text : c.fTexts.GetTexts())
             categoryOf[i].push_back(scorer.Category(i, text));
-        unseen[i].assign(categoryOf[i].size(), 0);
     }
+    const RecordScorer records(scorer, std::move(position), std::move(categoryOf));
     std::vector<const CodedColumn*> kept;
     for (const std::string& k : keep) kept.push_back(&Column(data, k));
 
-    const std::vector<std::string> names = scorer.OutputNames();
     bool first = true;
-    for (const std::string& k : keep) {
-        out << (first ? "" : ",") << CsvField(k);
-        first = false;
+    if (header) {
+        for (const std::string& k : keep) {
+            out << (first ? "" : ",") << CsvField(k);
+            first = false;
+        }
+        for (const std::string& n : scorer.OutputNames()) {
+            out << (first ? "" : ",") << CsvField(n);
+            first = false;
+        }
+        out << "\n";
     }
-    for (const std::string& n : names) {
-        out << (first ? "" : ",") << CsvField(n);
-        first = false;
-    }
-    out << "\n";
 
     const bool multinomial = model.fKind == PmmlModel::kMultinomial;
     const std::size_t nc = model.fvCategories.size();
-    std::vector<double> record(np, 0.0), scores(scorer.NOutputs());
+    std::vector<double> scores(scorer.NOutputs());
     std::string line;
     char number[32];
-    const auto records = data.fpStore->MakeIterator();
-    records->NewPass();
+    const auto stored = data.fpStore->MakeIterator();
+    stored->NewPass();
     std::size_t row = 0;
-    while (records->HasMore()) {
+    while (stored->HasMore()) {
         if (interrupt != nullptr && (++row & 4095) == 0 && interrupt->load())
             throw HostError(HostError::kInterrupted, "interrupted");
-        const MCCommon_850::Record* r = records->Next();
+        const MCCommon_850::Record* r = stored->Next();
         if (r == nullptr)
             throw HostError(HostError::kData, "the records could not be read back (failure " +
-                                                  std::to_string(records->GetFailReason()) + ")");
-        for (std::size_t i = 0; i < np; ++i) {
-            if (!used[i]) continue;
-            const double v = (*r)[position[i]];
-            if (!model.fvPredictors[i].fbFactor || std::isnan(v)) {
-                record[i] = v;
-                continue;
-            }
-            const auto code = static_cast<std::size_t>(v);
-            record[i] = categoryOf[i][code];
-            if (record[i] < 0.0) ++unseen[i][code];
-        }
+                                                  std::to_string(stored->GetFailReason()) + ")");
         line.clear();
         first = true;
         for (const CodedColumn* c : kept) {
@@ -147,7 +138,7 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
                         ? CsvField(c->fTexts.GetTexts()[static_cast<std::size_t>(v)])
                         : NumberText(v);
         }
-        const bool scored = scorer.Score(record.data(), scores.data());
+        const bool scored = records.Score(*r, scores.data());
         for (std::size_t k = 0; k < scores.size(); ++k) {
             if (!first) line += ',';
             first = false;
@@ -168,11 +159,11 @@ std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& d
     }
     std::vector<UnseenCategory> said;
     for (std::size_t i = 0; i < np; ++i)
-        for (std::size_t code = 0; code < unseen[i].size(); ++code)
-            if (unseen[i][code] > 0)
+        for (std::size_t code = 0; code < records.Unseen()[i].size(); ++code)
+            if (records.Unseen()[i][code] > 0)
                 said.push_back({model.fvPredictors[i].fName,
                                 Column(data, model.fvPredictors[i].fName).fTexts.GetTexts()[code],
-                                unseen[i][code]});
+                                records.Unseen()[i][code]});
     return said;
 }
 

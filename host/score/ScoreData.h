@@ -29,9 +29,11 @@ PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep);
 // that reads back as it), then the scorer's outputs (empty for a record
 // with a missing value or an unseen category). Returns the unseen
 // categories, column by column in the model's order, each category in
-// order of first appearance. interrupt is polled between records.
+// order of first appearance. interrupt is polled between records. Without
+// header, the rows alone: the scores of a part that follows another.
 std::vector<UnseenCategory> WriteScores(const Scorer& scorer, const CodedData& data,
                                         const std::vector<std::string>& keep, std::ostream& out,
-                                        const std::atomic<bool>* interrupt = nullptr);
+                                        const std::atomic<bool>* interrupt = nullptr,
+                                        bool header = true);
 
 }  // namespace mchost

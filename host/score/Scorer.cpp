@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCDistFun.h"
 #include "host/base/HostError.h"
 
@@ -14,6 +15,14 @@ namespace mchost {
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Whole powers up to this are repeated products, as the fits form their
+// design values; others go through pow.
+constexpr double kMaxProductPower = 64.0;
+
+bool IsProductPower(double power) {
+    return power >= 1.0 && power <= kMaxProductPower && power == std::floor(power);
+}
 
 }  // namespace
 
@@ -55,8 +64,23 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
                                        ? -1
                                        : static_cast<int>(e - fModel.fvEquations.begin()));
         }
+        fvCategoryOfEquation.assign(fModel.fvEquations.size(), 0);
+        for (std::size_t m = 0; m < k; ++m)
+            if (fvEquationOf[m] >= 0)
+                fvCategoryOfEquation[static_cast<std::size_t>(fvEquationOf[m])] = m;
+        const int reference = fModel.CategoryIndex(fModel.fReference);
+        if (reference < 0 || fvEquationOf[static_cast<std::size_t>(reference)] >= 0)
+            throw HostError(HostError::kData, "the model's reference category '" +
+                                                  fModel.fReference +
+                                                  "' is not one of its target's categories");
+        fReferenceCategory = static_cast<std::size_t>(reference);
+        if (!fModel.fvTiePrecedence.empty() && fModel.fvTiePrecedence.size() != k)
+            throw HostError(HostError::kData,
+                            "the model's tie precedence does not give every category one");
     }
+    IndexParameters();
     fvTerm.resize(fModel.fvParameters.size());
+    fvTermLow.resize(fModel.fvParameters.size());
     fvEta.resize(fModel.fvEquations.size());
     fvProbability.resize(fModel.fvCategories.size());
     fvQuadratic.resize(fModel.fvEquations.size() * fModel.fvEquations.size());
@@ -98,20 +122,88 @@ std::vector<std::string> Scorer::OutputNames() const {
     return names;
 }
 
-void Scorer::Terms(const double* record) const {
-    fvNonZero.clear();
+void Scorer::IndexParameters() {
+    fvByFirstCategory.assign(fModel.fvPredictors.size(), {});
     for (std::size_t j = 0; j < fModel.fvCells.size(); ++j) {
-        double x = 1.0;
+        const auto first = std::find_if(
+            fModel.fvCells[j].begin(), fModel.fvCells[j].end(), [&](const ParameterCell& c) {
+                return fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor;
+            });
+        if (first == fModel.fvCells[j].end() || first->fCategory < 0) {
+            fvAlways.push_back(j);
+            continue;
+        }
+        auto& lists = fvByFirstCategory[static_cast<std::size_t>(first->fPredictor)];
+        const auto category = static_cast<std::size_t>(first->fCategory);
+        if (lists.size() <= category) lists.resize(category + 1);
+        lists[category].push_back(j);
+    }
+}
+
+void Scorer::Terms(const double* record) const {
+    using MCMath_850::DoubleDouble::DD;
+    using MCMath_850::DoubleDouble::Mul;
+    // A linear model's products are kept in double-double; a multinomial
+    // model's in doubles, multiplied in the order of its cells.
+    const bool exact = fModel.fKind == PmmlModel::kLinear;
+    fvCandidates = fvAlways;
+    std::size_t sources = fvAlways.empty() ? 0 : 1;
+    for (std::size_t i = 0; i < fvByFirstCategory.size(); ++i) {
+        const auto& lists = fvByFirstCategory[i];
+        const double v = record[i];
+        if (lists.empty() || !(v >= 0.0) || v >= static_cast<double>(lists.size())) continue;
+        const std::vector<std::size_t>& some = lists[static_cast<std::size_t>(v)];
+        if (some.empty()) continue;
+        fvCandidates.insert(fvCandidates.end(), some.begin(), some.end());
+        ++sources;
+    }
+    // In parameter order, the order of the sums.
+    if (sources > 1) std::sort(fvCandidates.begin(), fvCandidates.end());
+    fvNonZero.clear();
+    for (std::size_t j : fvCandidates) {
+        DD x{1.0, 0.0};
         for (const ParameterCell& c : fModel.fvCells[j]) {
             const double v = record[c.fPredictor];
-            if (fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor)
-                x *= v == static_cast<double>(c.fCategory) ? 1.0 : 0.0;
+            if (fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor) {
+                if (v == static_cast<double>(c.fCategory)) continue;
+                x = DD{0.0, 0.0};
+                break;
+            }
+            if (IsProductPower(c.fPower)) {
+                for (double m = 0.0; m < c.fPower; m += 1.0) {
+                    if (exact)
+                        x = Mul(x, v);
+                    else
+                        x.hi *= v;
+                }
+                continue;
+            }
+            const double w = c.fPower == 1.0 ? v : std::pow(v, c.fPower);
+            if (exact)
+                x = Mul(x, w);
             else
-                x *= c.fPower == 1.0 ? v : std::pow(v, c.fPower);
+                x.hi *= w;
         }
-        fvTerm[j] = x;
-        if (x != 0.0) fvNonZero.push_back(j);
+        fvTerm[j] = x.hi;
+        fvTermLow[j] = x.lo;
+        if (x.hi != 0.0) fvNonZero.push_back(j);
     }
+}
+
+double Scorer::LinearPredictor() const {
+    const std::vector<double>& beta = fModel.fvBeta[0];
+    double hi = 0.0, lo = 0.0;
+    for (std::size_t j : fvNonZero) {
+        double ph = 0.0, pl = 0.0;
+        MCMath_850::DoubleDouble::TwoProd(fvTerm[j], beta[j], ph, pl);
+        MCMath_850::DoubleDouble::Accumulate(hi, lo, ph, pl + fvTermLow[j] * beta[j]);
+    }
+    return hi + lo;
+}
+
+bool Scorer::Precedes(std::size_t a, std::size_t b) const {
+    if (fModel.fvTiePrecedence.empty()) return a < b;
+    return fModel.fvTiePrecedence[a] < fModel.fvTiePrecedence[b];
 }
 
 double Scorer::Quadratic(std::size_t k, std::size_t l) const {
@@ -134,13 +226,8 @@ bool Scorer::Score(const double* record, double* out) const {
         if (std::isnan(record[i]) || (fModel.fvPredictors[i].fbFactor && record[i] < 0.0))
             return false;
     Terms(record);
-    for (std::size_t k = 0; k < fvEta.size(); ++k) {
-        const std::vector<double>& beta = fModel.fvBeta[k];
-        double sum = 0.0;
-        for (std::size_t j : fvNonZero) sum += beta[j] * fvTerm[j];
-        fvEta[k] = sum;
-    }
     if (fModel.fKind == PmmlModel::kLinear) {
+        fvEta[0] = LinearPredictor();
         std::size_t at = 0;
         out[at++] = fvEta[0];
         if (fNOutputs == 1) return true;
@@ -156,34 +243,58 @@ bool Scorer::Score(const double* record, double* out) const {
         }
         return true;
     }
-    // Softmax with the largest logit taken out, so that no exp overflows.
-    double top = 0.0;
-    for (double e : fvEta) top = std::max(top, e);
-    double total = 0.0;
-    const std::size_t nc = fvProbability.size();
-    for (std::size_t m = 0; m < nc; ++m) {
-        const int k = fvEquationOf[m];
-        fvProbability[m] = std::exp((k < 0 ? 0.0 : fvEta[static_cast<std::size_t>(k)]) - top);
-        total += fvProbability[m];
+    for (std::size_t k = 0; k < fvEta.size(); ++k) {
+        const std::vector<double>& beta = fModel.fvBeta[k];
+        double sum = 0.0;
+        for (std::size_t j : fvNonZero) sum += beta[j] * fvTerm[j];
+        fvEta[k] = sum;
     }
-    std::size_t best = 0;
-    for (std::size_t m = 0; m < nc; ++m) {
-        fvProbability[m] /= total;
-        out[m] = fvProbability[m];
-        if (fvProbability[m] > fvProbability[best]) best = m;
+    return Probabilities(out);
+}
+
+bool Scorer::Probabilities(double* out) const {
+    // Softmax with the largest logit taken out, so that no exp overflows;
+    // summed equation by equation, then the reference.
+    double top = 0.0;
+    for (double e : fvEta) {
+        if (!std::isfinite(e)) return false;
+        top = std::max(top, e);
+    }
+    const std::size_t ne = fvEta.size();
+    std::vector<double>& pOfEquation = fvEquationProbability;
+    double total = 0.0;
+    for (std::size_t k = 0; k < ne; ++k) total += pOfEquation[k] = std::exp(fvEta[k] - top);
+    const double reference = std::exp(-top);
+    total += reference;
+    const std::size_t nc = fvProbability.size();
+    std::fill(fvProbability.begin(), fvProbability.end(), 0.0);
+    for (std::size_t k = 0; k < ne; ++k) {
+        pOfEquation[k] /= total;
+        fvProbability[fvCategoryOfEquation[k]] = pOfEquation[k];
+    }
+    fvProbability[fReferenceCategory] = reference / total;
+    for (std::size_t m = 0; m < nc; ++m) out[m] = fvProbability[m];
+    // The reference leads; a logit clearly above the leader's takes the
+    // lead, one within rounding of it ties, and the precedence decides.
+    const double eps = std::numeric_limits<double>::epsilon();
+    double lead = 0.0;
+    std::size_t best = fReferenceCategory;
+    for (std::size_t k = 0; k < ne; ++k) {
+        const std::size_t m = fvCategoryOfEquation[k];
+        if (fvEta[k] > lead + eps) {
+            lead = fvEta[k];
+            best = m;
+        } else if (fvEta[k] > lead - eps && Precedes(m, best)) {
+            best = m;
+        }
     }
     out[nc] = static_cast<double>(best);
     if (!fOptions.fbStandardErrors) return true;
     // d p_m / d beta_(k, j) = p_m (delta_mk - p_k) x_j: the variance is
     // c' A c over the equations, A(k, l) = x' V_(k, l) x.
-    const std::size_t ne = fvEta.size();
     for (std::size_t k = 0; k < ne; ++k)
         for (std::size_t l = 0; l <= k; ++l)
             fvQuadratic[k * ne + l] = fvQuadratic[l * ne + k] = Quadratic(k, l);
-    std::vector<double>& pOfEquation = fvEquationProbability;
-    for (std::size_t m = 0; m < nc; ++m)
-        if (fvEquationOf[m] >= 0)
-            pOfEquation[static_cast<std::size_t>(fvEquationOf[m])] = fvProbability[m];
     std::vector<double>& c = fvGradient;
     for (std::size_t m = 0; m < nc; ++m) {
         const double p = fvProbability[m];

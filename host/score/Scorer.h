@@ -24,11 +24,16 @@ public:
 //
 // A linear model gives the prediction, with its standard error
 // sqrt(x'Vx) and, asked for, the confidence interval (t on the error df)
-// or the prediction interval (sqrt(MSE + x'Vx)). A multinomial model gives
-// each category's probability (the reference's logit being 0), the index
-// of the most probable category (the first on ties) and, asked for, each
-// probability's standard error by the delta method. Score works in
-// scratch space of the scorer's own: one scorer per thread.
+// or the prediction interval (sqrt(MSE + x'Vx)). The prediction is summed
+// in double-double from design values formed so (whole powers as repeated
+// products): a residual small against the prediction keeps its digits, and
+// the prediction is the one the fit's own residuals were taken from. A
+// multinomial model gives each category's probability (the reference's
+// logit being 0), the index of the most probable category and, asked for,
+// each probability's standard error by the delta method. Logits within
+// rounding (machine epsilon) of the largest tie, and the model's tie
+// precedence decides among them. Score works in scratch space of the
+// scorer's own: one scorer per thread.
 class Scorer {
 public:
     static constexpr double kUnseen = -1.0;
@@ -53,7 +58,13 @@ public:
     bool Score(const double* record, double* out) const;
 
 private:
+    // The record's design values into fvTerm (and fvTermLow, the
+    // double-double remainder of a linear model's).
     void Terms(const double* record) const;
+    double LinearPredictor() const;
+    // Fills out with a multinomial model's outputs from fvEta.
+    bool Probabilities(double* out) const;
+    bool Precedes(std::size_t a, std::size_t b) const;
     // sum over the record's terms of x_a x_b V[(k, a), (l, b)]
     double Quadratic(std::size_t k, std::size_t l) const;
 
@@ -61,11 +72,20 @@ private:
     ScoreOptions fOptions;
     std::size_t fNOutputs = 0;
     double fQuantile = 0.0;  // of t on the error df, for intervals
-    // Per model category: its equation, or -1 for the reference.
+    // Per model category: its equation, or -1 for the reference; per
+    // equation its category; the reference's category.
     std::vector<int> fvEquationOf;
+    std::vector<std::size_t> fvCategoryOfEquation;
+    std::size_t fReferenceCategory = 0;
+    // The parameters a record may have a term of: those without a factor
+    // cell always, the others by the category of their first factor cell
+    // (per predictor, per category), ascending.
+    void IndexParameters();
+    std::vector<std::size_t> fvAlways;
+    std::vector<std::vector<std::vector<std::size_t>>> fvByFirstCategory;
     // Scratch of one record: the non-zero terms and their indices.
-    mutable std::vector<double> fvTerm;
-    mutable std::vector<std::size_t> fvNonZero;
+    mutable std::vector<double> fvTerm, fvTermLow;
+    mutable std::vector<std::size_t> fvCandidates, fvNonZero;
     mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
     mutable std::vector<double> fvEquationProbability, fvGradient;
 };

@@ -6,9 +6,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "host/input/ByteSource.h"
 #include "host/input/CsvReader.h"
 #include "host/input/InputFormat.h"
+#include "host/input/PartSource.h"
 #include "host/input/Utf16Source.h"
 
 using namespace mchost;
@@ -211,4 +214,99 @@ TEST(CsvReader, TheHeaderLineShowsTheDelimiter) {
     d = CsvReader::ReadString("y|x\n1|2\n", nullptr, pipe);
     EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"y", "x"}));
     EXPECT_EQ(mchost_test::Dump(d), "1 records, 1 used\ny: 1\nx: 2\n");
+}
+
+namespace {
+
+// Each record's cells as read, "|" between them: a text as it is, a number
+// as its shortest text, "NA" for missing.
+std::vector<std::string> Records(const CodedData& d) {
+    std::vector<std::string> rows;
+    auto it = d.fpStore->MakeIterator();
+    for (it->NewPass(); const auto* r = it->Next();) {
+        std::string row;
+        for (std::size_t j = 0; j < d.fvColumns.size(); ++j) {
+            const CodedColumn& c = d.fvColumns[j];
+            const double v = (*r)[static_cast<int>(j)];
+            row += (j == 0 ? "" : "|") + (std::isnan(v) ? std::string("NA")
+                                          : c.IsText()
+                                              ? c.fTexts.GetTexts()[static_cast<std::size_t>(v)]
+                                              : NumberText(v));
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// Reads part `part` of `parts` of text, placing messages in the whole.
+CodedData ReadPart(const std::string& text, int part, int parts, ReadOptions options = {}) {
+    StringSource whole(text, "data.csv");
+    PartSource source(whole, part, parts);
+    options.fRowsBefore = source.RowsBefore();
+    options.fByteShift = source.ByteShift();
+    return CsvReader::Read(source, nullptr, options);
+}
+
+std::string Message(const std::function<void()>& read) {
+    try {
+        read();
+    } catch (const HostError& e) {
+        return e.what();
+    }
+    return "(read)";
+}
+
+}  // namespace
+
+TEST(PartSource, ThePartsHoldEveryRecordOnceInOrder) {
+    // A byte order mark, a line that declares the delimiter, blank lines,
+    // quoted fields over several lines with delimiters and quotes in them,
+    // and every kind of line end.
+    std::string text = "\xEF\xBB\xBFsep=;\r\n\n\"na;me\";x;t\r\n";
+    const char* ends[] = {"\n", "\r\n", "\r", "\n\n", "\r\n\r\n"};
+    for (int i = 0; i < 120; ++i) {
+        const std::string name = i % 4 == 1
+                                     ? "\"n" + std::to_string(i) + ";\r\nsecond \"\"line\"\"\n\""
+                                     : "n" + std::to_string(i);
+        text += name + ";" + std::to_string(i * 0.25) + ";" +
+                (i % 7 == 3 ? "" : "t" + std::to_string(i % 5)) + ends[i % 5];
+    }
+    const std::vector<std::string> whole = Records(CsvReader::ReadString(text));
+    ASSERT_EQ(whole.size(), 120u);
+    EXPECT_EQ(whole[1], "n1;\r\nsecond \"line\"\n|0.25|t1");
+    for (int parts : {1, 2, 3, 5, 16, 200}) {
+        std::vector<std::string> got;
+        for (int part = 0; part < parts; ++part) {
+            const CodedData d = ReadPart(text, part, parts);
+            EXPECT_EQ(d.fvHeader, (std::vector<std::string>{"na;me", "x", "t"}));
+            const std::vector<std::string> rows = Records(d);
+            got.insert(got.end(), rows.begin(), rows.end());
+        }
+        EXPECT_EQ(got, whole) << parts << " parts";
+    }
+}
+
+TEST(PartSource, MessagesPlaceARecordInTheWholeInput) {
+    std::string text = "a,b\n";
+    for (int i = 0; i < 60; ++i) text += std::to_string(i) + (i % 3 == 0 ? ",\"x\ny\"\n" : ",z\n");
+    const auto broken = [&](const std::string& bad) {
+        std::string t = text;
+        return t.insert(t.find("50,"), bad);
+    };
+    for (const std::string& bad :
+         {std::string("1,2,3\n"), std::string("1,a\"b\"\n"), std::string("1,q\n2,\"open\n")}) {
+        SCOPED_TRACE(bad);
+        const std::string t = broken(bad);
+        const std::string want = Message([&] {
+            StringSource whole(t, "data.csv");
+            CsvReader::Read(whole, nullptr);
+        });
+        EXPECT_NE(want.find("line "), std::string::npos) << want;
+        for (int parts : {2, 3, 4}) {
+            std::string got = "(read)";
+            for (int part = 0; part < parts && got == "(read)"; ++part)
+                got = Message([&] { ReadPart(t, part, parts); });
+            EXPECT_EQ(got, want) << parts << " parts";
+        }
+    }
 }

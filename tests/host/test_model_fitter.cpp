@@ -267,6 +267,52 @@ TEST(ModelFitter, ScoringARecordGivesThePredictionWrittenAndTheCellFigures) {
     EXPECT_EQ(row, 60);
 }
 
+TEST(ModelFitter, TiedProbabilitiesPredictTheCategoryOfMoreRecords) {
+    // A saturated model: each group's probabilities are its shares. Ties:
+    // u and v in a, v and w in c, all three in d. Overall u has 5
+    // records, v and w 6 each: v wins every tie it is in (before w by its
+    // code), whatever the last digit of the tied probabilities says.
+    const std::string csv =
+        "c,g\nu,a\nu,a\nv,a\nv,a\nw,a\nu,b\nv,b\nw,b\nw,b\nv,c\nv,c\nw,c\nw,c\nu,c\n"
+        "v,d\nw,d\nu,d\n";
+    const std::map<std::string, std::vector<double>> shares = {{"a", {0.4, 0.4, 0.2}},
+                                                               {"b", {0.25, 0.25, 0.5}},
+                                                               {"c", {0.2, 0.4, 0.4}},
+                                                               {"d", {1 / 3., 1 / 3., 1 / 3.}}};
+    const std::map<std::string, std::string> predicted = {
+        {"a", "v"}, {"b", "w"}, {"c", "v"}, {"d", "v"}};
+    const Formula f = ParseFormula("c ~ g");
+    const ModelOptions o = CategoricalDependent();
+    const CodedData d = Read(csv, f, o);
+    const ModelSpec spec(f, o, d);
+    auto it = spec.MakeIterator();
+    ModelFitter fitter(spec, Logistic());
+    fitter.Fit(*it);
+    std::ostringstream out;
+    fitter.WritePredictions(*it, out);
+    std::istringstream lines(out.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "p_u,p_v,p_w,predicted");
+    std::istringstream rows(csv);
+    std::getline(rows, line);
+    std::string row;
+    int n = 0;
+    while (std::getline(rows, row) && std::getline(lines, line)) {
+        const std::string g = Split(row)[1];
+        const std::vector<std::string> cells = Split(line);
+        ASSERT_EQ(cells.size(), 4u);
+        for (std::size_t c = 0; c < 3; ++c)
+            EXPECT_NEAR(std::strtod(cells[c].c_str(), nullptr), shares.at(g)[c], 1e-9) << n;
+        EXPECT_EQ(cells[3], predicted.at(g)) << "row " << n << " of group " << g;
+        ++n;
+    }
+    EXPECT_EQ(n, 17);
+    // Observed u, v, w by predicted u, v, w.
+    const std::vector<std::vector<double>> table = {{0, 4, 1}, {0, 5, 1}, {0, 4, 2}};
+    EXPECT_EQ(fitter.GetLogisticResult().fvClassification, table);
+}
+
 TEST(ModelFitter, ASplitFitCountsTheClassificationTableOfAllItsRecords) {
     const Formula f = ParseFormula("y ~ A + x");
     const ModelOptions o = CategoricalDependent();

@@ -277,6 +277,56 @@ TEST(Score, MultinomialModelGivesSoftmaxAndDeltaMethodErrors) {
     EXPECT_EQ(out[2], 1.0);
 }
 
+TEST(Score, LinearPredictionsKeepTheDigitsThatDoublesWouldLose) {
+    // Parameters: p0 intercept, p1 g=a, p2 g=b, p3 x, p4 g=a by x, p5 x^2.
+    PmmlModel model = ReadPmmlModel(kLinear, "m.pmml");
+    // 1 + 1e16 - 1e16 x at x = 1 is 1; summed in doubles it is 0.
+    model.fvBeta[0] = {1.0, 1e16, 0.0, -1e16, 0.0, 0.0, 0.0};
+    const Scorer cancelling(model, ScoreOptions());
+    double out[1];
+    const double a[2] = {0.0, 1.0};
+    ASSERT_TRUE(cancelling.Score(a, out));
+    EXPECT_EQ(out[0], 1.0);
+    // x^2 - 2x + 1 = (x - 1)^2 = 2^-60 at x = 1 + 2^-30: a square rounded
+    // to a double would leave 0.
+    model.fvBeta[0] = {1.0, 0.0, 0.0, -2.0, 0.0, 1.0, 0.0};
+    const Scorer square(model, ScoreOptions());
+    const double b[2] = {1.0, 1.0 + std::ldexp(1.0, -30)};
+    ASSERT_TRUE(square.Score(b, out));
+    EXPECT_EQ(out[0], std::ldexp(1.0, -60));
+}
+
+TEST(Score, LogitsWithinRoundingTieAndTheModelsPrecedenceDecides) {
+    PmmlModel model = ReadPmmlModel(kMultinomial, "m.pmml");
+    // At x = 0 the logit of B lies one unit in the last place above A's:
+    // P(B) > P(A) in the last digit, yet the two tie.
+    model.fvBeta[0] = {0.5, 1.0};
+    model.fvBeta[1] = {std::nextafter(0.5, 1.0), 2.0};
+    const double zero = 0.0;
+    double out[4];
+    const Scorer first(model, ScoreOptions());
+    ASSERT_TRUE(first.Score(&zero, out));
+    EXPECT_GT(out[2], out[1]);
+    EXPECT_EQ(out[3], 1.0);  // A, listed before B
+    // C before B before A.
+    model.fvTiePrecedence = {0, 2, 1};
+    const Scorer ranked(model, ScoreOptions());
+    ASSERT_TRUE(ranked.Score(&zero, out));
+    EXPECT_EQ(out[3], 2.0);
+    // A logit clearly above the other is predicted whatever the precedence.
+    model.fvBeta[1][0] = 0.5 + 1e-9;
+    model.fvTiePrecedence = {0, 1, 2};
+    const Scorer clear(model, ScoreOptions());
+    ASSERT_TRUE(clear.Score(&zero, out));
+    EXPECT_EQ(out[3], 2.0);
+    // A logit that is not finite has no probabilities.
+    const double huge = 1e308;
+    model.fvBeta[1] = {0.0, 1e308};
+    const Scorer overflowing(model, ScoreOptions());
+    EXPECT_FALSE(overflowing.Score(&huge, out));
+    EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[3]));
+}
+
 TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {
     EXPECT_EQ(Refusal("<PMML version=\"4.4\">\n  <DataDictionary>\n  <Oops>\n</PMML>\n"),
               "m.pmml: not well-formed XML at line 4, column 3: Start-end tags mismatch");

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -219,4 +220,96 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");
     EXPECT_EQ(same.code, 2);
     EXPECT_NE(same.err.find("{rank}"), std::string::npos) << same.err;
+}
+
+namespace {
+
+// New records to score: quoted notes (some over two lines, with commas and
+// quotes), CRLF line ends in places, missing values, a level of A and a
+// category of B the model never saw, and a blank line.
+std::string NewRecords() {
+    std::string csv = "note,y,g,A,B,x,f,w\r\n";
+    const auto rows = Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        // y, g, A, B, x, f, w
+        std::vector<std::string> cells;
+        std::stringstream in(rows[i].substr(0, rows[i].size() - 1));
+        for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+        if (i % 41 == 3) cells[4] = "";
+        if (i % 97 == 11) cells[2] = "zz";
+        if (i % 89 == 13) cells[3] = "9";
+        csv += i % 5 == 1 ? "\"r" + std::to_string(i) + ",\nsecond \"\"line\"\"\""
+                          : "r" + std::to_string(i);
+        for (const std::string& cell : cells) csv += "," + cell;
+        csv += i % 3 == 0 ? "\r\n" : "\n";
+        if (i == 400) csv += "\n";
+    }
+    return csv;
+}
+
+}  // namespace
+
+TEST(MpiProgram, PredictWritesTheScoresOfEveryPartInTheInputsOrder) {
+    Dir dir;
+    WriteParts(dir, 1, [](std::size_t) { return 0; });
+    {
+        std::ofstream out(dir / "new.csv", std::ios::binary);
+        out << NewRecords();
+    }
+    std::ofstream(dir / "small.csv") << "A,B,x\nb,2,0.5\na,1,1.5\n";
+    const Result glm = RunMcreg(0,
+                                "glm --formula 'y ~ A + B + A*B + x + A*x + x*x' --factors B "
+                                "--freq-weight f --regr-weight w --pmml " +
+                                    dir / "glm.pmml" + " --data " + dir / "whole.csv");
+    ASSERT_EQ(glm.code, 0) << glm.err;
+    const Result logistic =
+        RunMcreg(0, "logistic --formula 'g ~ A + x + A*x' --freq-weight f --pmml " +
+                        dir / "logistic.pmml" + " --data " + dir / "whole.csv");
+    ASSERT_EQ(logistic.code, 0) << logistic.err;
+
+    const std::vector<std::pair<std::string, std::string>> runs = {
+        {"glm.pmml", "new.csv --keep note,y --se --interval prediction"},
+        {"glm.pmml", "new.csv --interval confidence --level 0.9"},
+        {"logistic.pmml", "new.csv --keep note,g --se"},
+        {"glm.pmml", "small.csv --keep A"}};
+    int k = 0;
+    for (const auto& [model, rest] : runs) {
+        SCOPED_TRACE(model + " " + rest);
+        const std::string args = "predict --model " + dir / model + " --data " + dir / rest;
+        const std::string alone = dir / ("alone" + std::to_string(k) + ".csv");
+        const Result one = RunMcreg(0, args + " --output " + alone);
+        ASSERT_EQ(one.code, 0) << one.err;
+        const std::string text = support::Slurp(alone);
+        EXPECT_GT(text.size(), 40u);
+        for (int n : {1, 3}) {
+            const std::string split =
+                dir / ("split" + std::to_string(k) + "_" + std::to_string(n) + ".csv");
+            const Result r = RunMcreg(n, args + " --output " + split);
+            ASSERT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(support::Slurp(split), text) << n << " processes";
+            // The warnings of the unseen categories, counted over all parts,
+            // once.
+            EXPECT_EQ(OwnLines(r.err), one.err) << n << " processes";
+        }
+        ++k;
+    }
+    const Result warned = RunMcreg(0, "predict --model " + dir / "glm.pmml" + " --data " +
+                                          dir / "new.csv" + " --output " + dir / "w.csv");
+    EXPECT_NE(warned.err.find("column 'A' has category 'zz'"), std::string::npos) << warned.err;
+    EXPECT_NE(warned.err.find("column 'B' has category '9'"), std::string::npos) << warned.err;
+
+    // A malformed record in the last part is placed in the whole input.
+    {
+        std::ofstream out(dir / "bad.csv", std::ios::binary);
+        std::string csv = NewRecords();
+        csv.insert(csv.rfind("\n", csv.size() - 2) + 1, "\"open,b,2,1\n");
+        out << csv;
+    }
+    const std::string bad = "predict --model " + dir / "glm.pmml" + " --data " + dir / "bad.csv";
+    const Result one = RunMcreg(0, bad + " --output " + dir / "b1.csv");
+    const Result three = RunMcreg(3, bad + " --output " + dir / "b3.csv");
+    EXPECT_EQ(one.code, 3);
+    EXPECT_EQ(three.code, 3);
+    EXPECT_EQ(OwnLines(three.err), "mcreg: process 2: " + one.err.substr(7)) << one.err;
+    EXPECT_FALSE(fs::exists(dir / "b3.csv"));
 }
