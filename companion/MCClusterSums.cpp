@@ -323,7 +323,7 @@ void MCClusterSums::Gather(std::size_t slot) {
         for (std::size_t c = 0; c < fK; ++c) {
             const double u = dense[2 * c] + dense[2 * c + 1];
             if (u == 0.0) continue;
-            fvU[c] = u;
+            fvU[fvNz.size()] = u;
             fvNz.push_back(static_cast<int>(c));
         }
         return;
@@ -333,7 +333,7 @@ void MCClusterSums::Gather(std::size_t slot) {
     for (long e = 0; e < s.fCount; ++e) {
         const double u = sums[2 * e] + sums[2 * e + 1];
         if (u == 0.0) continue;
-        fvU[static_cast<std::size_t>(cols[e])] = u;
+        fvU[fvNz.size()] = u;
         fvNz.push_back(cols[e]);
     }
 }
@@ -341,11 +341,9 @@ void MCClusterSums::Gather(std::size_t slot) {
 bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) {
     if (!CloseRun()) return false;
     std::vector<std::size_t> order;
-    std::vector<double> values;
     try {
         fvU.assign(fK, 0.0);
         fvNz.reserve(fK);
-        values.resize(fK);
         order.resize(fvKeys.size());
     } catch (const std::bad_alloc&) {
         return false;
@@ -358,15 +356,11 @@ bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) 
     for (std::size_t slot : order) {
         Gather(slot);
         const std::size_t n = fvNz.size();
-        for (std::size_t j = 0; j < n; ++j) {
-            values[j] = fvU[static_cast<std::size_t>(fvNz[j])];
-            fvU[static_cast<std::size_t>(fvNz[j])] = 0.0;
-        }
         // Four rows at a time: each entry before them is read once for all
         // four. Every entry of the triangle gets one product per cluster, in
         // whatever order, so the sums do not depend on the grouping.
         const int* nz = fvNz.data();
-        const double* u = values.data();
+        const double* u = fvU.data();
         std::size_t i = 0;
         for (; i + 3 < n; i += 4) {
             double* r0 = plain.data() + Row(nz[i]);

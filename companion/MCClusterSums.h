@@ -54,9 +54,9 @@ private:
     bool Insert(const Key& key, std::size_t slot);
     bool Grow();
     bool CloseRun();
-    // The cluster's sums into fvU (dense, k) and their non-zero entries into
-    // fvNz, ascending (so that an entry's pairs with those before it lie in
-    // the lower triangle).
+    // The cluster's non-zero sums into fvU and their entries into fvNz,
+    // ascending (so that an entry's pairs with those before it lie in the
+    // lower triangle).
     void Gather(std::size_t slot);
 
     std::size_t fK = 0;
