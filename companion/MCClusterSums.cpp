@@ -48,6 +48,17 @@ std::size_t Row(int a) {
     return r * (r + 1) / 2;
 }
 
+constexpr std::size_t kLine = 64;
+
+// A hint to load a cache line (for writing soon); changes no result.
+void Prefetch(const void* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(p, 1);
+#else
+    (void)p;
+#endif
+}
+
 void AddPair(double* at, double hi, double lo) {
     const DoubleDouble::DD s = DoubleDouble::Add(DoubleDouble::DD{at[0], at[1]}, {hi, lo});
     at[0] = s.hi;
@@ -67,6 +78,7 @@ bool MCClusterSums::Reset(int k) {
     fvDense.clear();
     fvDirect.clear();
     fRunSlot = kNone;
+    fpRunDense = nullptr;
     fRunCount = 0;
     try {
         fvRunCols.assign(fK + 1, 0);
@@ -121,6 +133,7 @@ bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, i
         std::size_t slot;
         if (!CloseRun() || !Slot(key, slot)) return false;
         fRunSlot = slot;
+        StartRun();
     }
     // In locals: the marks' stores could otherwise alias every member.
     double* run = fvRun.data();
@@ -129,6 +142,7 @@ bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, i
     std::size_t count = fRunCount;
     for (int i = 0; i < n; ++i) {
         const std::size_t c = static_cast<std::size_t>(cols[i]);
+        if (fpRunDense != nullptr) Prefetch(fpRunDense + 2 * c);
         touched[count] = cols[i];
         count += mark[c] == 0;
         mark[c] = 1;
@@ -139,6 +153,21 @@ bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, i
     }
     fRunCount = count;
     return true;
+}
+
+void MCClusterSums::StartRun() {
+    // A cluster met again is added to its stored sums when the run closes,
+    // by then (the records' other work in between) with their cache lines
+    // at hand rather than a miss per entry.
+    const Storage& s = fvStorage[fRunSlot];
+    fpRunDense = s.fCount < 0 ? fvDense.data() + s.fAt : nullptr;
+    if (s.fCount > 0) {
+        const std::size_t n = static_cast<std::size_t>(s.fCount);
+        for (std::size_t b = 0; b < n * sizeof(int); b += kLine)
+            Prefetch(reinterpret_cast<const char*>(Cols(s.fAt)) + b);
+        for (std::size_t b = 0; b < 2 * n * sizeof(double); b += kLine)
+            Prefetch(reinterpret_cast<const char*>(Sums(s.fAt)) + b);
+    }
 }
 
 bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
@@ -192,21 +221,22 @@ bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
 
 bool MCClusterSums::CloseRun() {
     if (fRunSlot == kNone) return true;
-    // The run's entries in ascending order, for AddOuterProducts: read off
-    // the marks when they are many, sorted when they are few.
     const std::size_t touched = fRunCount;
     const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
-    if (touched * 16 > fK) {
+    Storage& s = fvStorage[fRunSlot];
+    // A first run's entries are kept in ascending order, for
+    // AddOuterProducts: read off the marks when they are many, sorted when
+    // they are few. A later run's go to a dense slot in any order.
+    if (s.fCount == 0 && touched * 16 > fK) {
         // Without branches: m <= c, so no mark is overwritten before read.
         std::size_t m = 0;
         for (std::size_t c = 0; c < fK; ++c) {
             fvRunCols[m] = static_cast<int>(c);
             m += fvRunMark[c] != 0;
         }
-    } else {
+    } else if (s.fCount == 0) {
         std::sort(cols, colsEnd);
     }
-    Storage& s = fvStorage[fRunSlot];
     try {
         if (s.fCount == 0) {
             // The cluster's first run: its entries.
