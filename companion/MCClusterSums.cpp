@@ -42,6 +42,23 @@ void HugePages(void* p, std::size_t bytes) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+// The first entry of row a of a packed lower triangle.
+std::size_t Row(int a) {
+    const std::size_t r = static_cast<std::size_t>(a);
+    return r * (r + 1) / 2;
+}
+
+constexpr std::size_t kLine = 64;
+
+// A hint to load a cache line (for writing soon); changes no result.
+void Prefetch(const void* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(p, 1);
+#else
+    (void)p;
+#endif
+}
+
 void AddPair(double* at, double hi, double lo) {
     const DoubleDouble::DD s = DoubleDouble::Add(DoubleDouble::DD{at[0], at[1]}, {hi, lo});
     at[0] = s.hi;
@@ -61,9 +78,10 @@ bool MCClusterSums::Reset(int k) {
     fvDense.clear();
     fvDirect.clear();
     fRunSlot = kNone;
+    fpRunDense = nullptr;
     fRunCount = 0;
     try {
-        fvRunCols.assign(fK, 0);
+        fvRunCols.assign(fK + 1, 0);
         fvRun.assign(2 * fK, 0.0);
         fvRunMark.assign(fK, 0);
         fvTable.assign(64, 0);
@@ -115,19 +133,41 @@ bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, i
         std::size_t slot;
         if (!CloseRun() || !Slot(key, slot)) return false;
         fRunSlot = slot;
+        StartRun();
     }
+    // In locals: the marks' stores could otherwise alias every member.
+    double* run = fvRun.data();
+    char* mark = fvRunMark.data();
+    int* touched = fvRunCols.data();
+    std::size_t count = fRunCount;
     for (int i = 0; i < n; ++i) {
         const std::size_t c = static_cast<std::size_t>(cols[i]);
-        if (!fvRunMark[c]) {
-            fvRunMark[c] = 1;
-            fvRunCols[fRunCount++] = cols[i];
-        }
+        if (fpRunDense != nullptr) Prefetch(fpRunDense + 2 * c);
+        touched[count] = cols[i];
+        count += mark[c] == 0;
+        mark[c] = 1;
         // (hi, lo) pairs: a cluster's scores nearly cancel (the residuals
         // are orthogonal to the design), and a split fit adds them in
         // another order.
-        DoubleDouble::Accumulate(fvRun[2 * c], fvRun[2 * c + 1], weight * values[i], 0.0);
+        DoubleDouble::Accumulate(run[2 * c], run[2 * c + 1], weight * values[i], 0.0);
     }
+    fRunCount = count;
     return true;
+}
+
+void MCClusterSums::StartRun() {
+    // A cluster met again is added to its stored sums when the run closes,
+    // by then (the records' other work in between) with their cache lines
+    // at hand rather than a miss per entry.
+    const Storage& s = fvStorage[fRunSlot];
+    fpRunDense = s.fCount < 0 ? fvDense.data() + s.fAt : nullptr;
+    if (s.fCount > 0) {
+        const std::size_t n = static_cast<std::size_t>(s.fCount);
+        for (std::size_t b = 0; b < n * sizeof(int); b += kLine)
+            Prefetch(reinterpret_cast<const char*>(Cols(s.fAt)) + b);
+        for (std::size_t b = 0; b < 2 * n * sizeof(double); b += kLine)
+            Prefetch(reinterpret_cast<const char*>(Sums(s.fAt)) + b);
+    }
 }
 
 bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
@@ -181,21 +221,22 @@ bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
 
 bool MCClusterSums::CloseRun() {
     if (fRunSlot == kNone) return true;
-    // The run's entries in ascending order, for AddOuterProducts: read off
-    // the marks when they are many, sorted when they are few.
     const std::size_t touched = fRunCount;
     const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
-    if (touched * 16 > fK) {
+    Storage& s = fvStorage[fRunSlot];
+    // A first run's entries are kept in ascending order, for
+    // AddOuterProducts: read off the marks when they are many, sorted when
+    // they are few. A later run's go to a dense slot in any order.
+    if (s.fCount == 0 && touched * 16 > fK) {
         // Without branches: m <= c, so no mark is overwritten before read.
         std::size_t m = 0;
         for (std::size_t c = 0; c < fK; ++c) {
             fvRunCols[m] = static_cast<int>(c);
             m += fvRunMark[c] != 0;
         }
-    } else {
+    } else if (s.fCount == 0) {
         std::sort(cols, colsEnd);
     }
-    Storage& s = fvStorage[fRunSlot];
     try {
         if (s.fCount == 0) {
             // The cluster's first run: its entries.
@@ -312,7 +353,7 @@ void MCClusterSums::Gather(std::size_t slot) {
         for (std::size_t c = 0; c < fK; ++c) {
             const double u = dense[2 * c] + dense[2 * c + 1];
             if (u == 0.0) continue;
-            fvU[c] = u;
+            fvU[fvNz.size()] = u;
             fvNz.push_back(static_cast<int>(c));
         }
         return;
@@ -322,7 +363,7 @@ void MCClusterSums::Gather(std::size_t slot) {
     for (long e = 0; e < s.fCount; ++e) {
         const double u = sums[2 * e] + sums[2 * e + 1];
         if (u == 0.0) continue;
-        fvU[static_cast<std::size_t>(cols[e])] = u;
+        fvU[fvNz.size()] = u;
         fvNz.push_back(cols[e]);
     }
 }
@@ -330,11 +371,9 @@ void MCClusterSums::Gather(std::size_t slot) {
 bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) {
     if (!CloseRun()) return false;
     std::vector<std::size_t> order;
-    std::vector<double> values;
     try {
         fvU.assign(fK, 0.0);
         fvNz.reserve(fK);
-        values.resize(fK);
         order.resize(fvKeys.size());
     } catch (const std::bad_alloc&) {
         return false;
@@ -347,31 +386,42 @@ bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) 
     for (std::size_t slot : order) {
         Gather(slot);
         const std::size_t n = fvNz.size();
-        for (std::size_t j = 0; j < n; ++j) {
-            values[j] = fvU[static_cast<std::size_t>(fvNz[j])];
-            fvU[static_cast<std::size_t>(fvNz[j])] = 0.0;
-        }
-        // Two rows at a time: each entry before them is read once for both.
+        // Four rows at a time: each entry before them is read once for all
+        // four. Every entry of the triangle gets one product per cluster, in
+        // whatever order, so the sums do not depend on the grouping.
+        const int* nz = fvNz.data();
+        const double* u = fvU.data();
         std::size_t i = 0;
-        for (; i + 1 < n; i += 2) {
-            const std::size_t a = static_cast<std::size_t>(fvNz[i]);
-            const std::size_t b = static_cast<std::size_t>(fvNz[i + 1]);
-            double* rowA = plain.data() + a * (a + 1) / 2;
-            double* rowB = plain.data() + b * (b + 1) / 2;
-            const double ua = weight * values[i], ub = weight * values[i + 1];
+        for (; i + 3 < n; i += 4) {
+            double* r0 = plain.data() + Row(nz[i]);
+            double* r1 = plain.data() + Row(nz[i + 1]);
+            double* r2 = plain.data() + Row(nz[i + 2]);
+            double* r3 = plain.data() + Row(nz[i + 3]);
+            const double u0 = weight * u[i], u1 = weight * u[i + 1];
+            const double u2 = weight * u[i + 2], u3 = weight * u[i + 3];
             for (std::size_t j = 0; j <= i; ++j) {
-                const std::size_t c = static_cast<std::size_t>(fvNz[j]);
-                rowA[c] += ua * values[j];
-                rowB[c] += ub * values[j];
+                const std::size_t c = static_cast<std::size_t>(nz[j]);
+                const double uj = u[j];
+                r0[c] += u0 * uj;
+                r1[c] += u1 * uj;
+                r2[c] += u2 * uj;
+                r3[c] += u3 * uj;
             }
-            rowB[b] += ub * values[i + 1];
+            // The corner among the four.
+            const std::size_t c1 = static_cast<std::size_t>(nz[i + 1]);
+            const std::size_t c2 = static_cast<std::size_t>(nz[i + 2]);
+            const std::size_t c3 = static_cast<std::size_t>(nz[i + 3]);
+            r1[c1] += u1 * u[i + 1];
+            r2[c1] += u2 * u[i + 1];
+            r2[c2] += u2 * u[i + 2];
+            r3[c1] += u3 * u[i + 1];
+            r3[c2] += u3 * u[i + 2];
+            r3[c3] += u3 * u[i + 3];
         }
-        if (i < n) {
-            const std::size_t a = static_cast<std::size_t>(fvNz[i]);
-            double* row = plain.data() + a * (a + 1) / 2;
-            const double ua = weight * values[i];
-            for (std::size_t j = 0; j <= i; ++j)
-                row[static_cast<std::size_t>(fvNz[j])] += ua * values[j];
+        for (; i < n; ++i) {
+            double* row = plain.data() + Row(nz[i]);
+            const double ua = weight * u[i];
+            for (std::size_t j = 0; j <= i; ++j) row[static_cast<std::size_t>(nz[j])] += ua * u[j];
         }
     }
     return true;

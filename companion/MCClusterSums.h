@@ -54,9 +54,12 @@ private:
     bool Insert(const Key& key, std::size_t slot);
     bool Grow();
     bool CloseRun();
-    // The cluster's sums into fvU (dense, k) and their non-zero entries into
-    // fvNz, ascending (so that an entry's pairs with those before it lie in
-    // the lower triangle).
+    // Asks for the stored sums of the new run's cluster, if any, ahead of
+    // CloseRun.
+    void StartRun();
+    // The cluster's non-zero sums into fvU and their entries into fvNz,
+    // ascending (so that an entry's pairs with those before it lie in the
+    // lower triangle).
     void Gather(std::size_t slot);
 
     std::size_t fK = 0;
@@ -91,6 +94,7 @@ private:
     std::vector<double> fvRun;
     std::vector<int> fvRunCols;  // k, the first fRunCount used
     std::size_t fRunCount = 0;
+    double* fpRunDense = nullptr;  // the open run's dense slot, if it has one
     std::vector<char> fvRunMark;
     // Scratch of AddOuterProducts.
     std::vector<double> fvU;

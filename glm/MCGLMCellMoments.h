@@ -67,6 +67,9 @@ public:
     // The cell of a record among those accumulated (-1: none), with its
     // sources but the dependent into v (hi + lo, GetNSources() - 1 of them).
     int DesignSources(const double* values, double* v) const;
+    // The same for the record of the last FittedValue, without finding its
+    // cell and sources again (-1 when that FittedValue returned false).
+    int LastSources(double* v) const;
     int GetNSources() const { return fNSources; }
 
 private:
@@ -104,6 +107,7 @@ private:
     std::vector<double> fvCoefHi, fvCoefLo;
     mutable std::vector<double> fvSrcHi;
     mutable std::vector<double> fvSrcLo;
+    mutable int fLastSlot = -1;     // of the sources in fvSrcHi/fvSrcLo
     std::vector<int> fvCategories;  // scratch of Flush, by settings factor
 };
 
@@ -165,6 +169,7 @@ inline bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) 
         slot = static_cast<int>(fvCellCodes.size()) - 1;
     }
     SourceValues(values);
+    fLastSlot = -1;
     // w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
     double* hi = fvMoments.data() + Ix(slot) * 2 * fNElements;
     double* lo = hi + fNElements;
@@ -193,15 +198,22 @@ inline int MCGLMCellMoments::DesignSources(const double* values, double* v) cons
     const int slot = FindSlot(CellCode(values));
     if (slot < 0) return -1;
     SourceValues(values);
+    fLastSlot = slot;
+    return LastSources(v);
+}
+
+inline int MCGLMCellMoments::LastSources(double* v) const {
     for (std::size_t s = 0; s + 1 < Ix(fNSources); ++s) v[s] = fvSrcHi[s] + fvSrcLo[s];
-    return slot;
+    return fLastSlot;
 }
 
 inline bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
+    fLastSlot = -1;
     if (!fbActive || fvCoefHi.empty()) return false;
     const int slot = FindSlot(CellCode(values));
     if (slot < 0) return false;
     SourceValues(values);
+    fLastSlot = slot;
     const double* coefHi = fvCoefHi.data() + Ix(slot) * Ix(fNSources);
     const double* coefLo = fvCoefLo.data() + Ix(slot) * Ix(fNSources);
     // Summed in locals: hi and lo may alias nothing the loop reads, but the

@@ -339,6 +339,11 @@ double MCGLMModel::AccumulateResidual(const double* values) {
     if (!fbModelBuilt || values == nullptr) return 0.0;
     const double y = values[fDepVar];
     const double e = y - FittedValue(values);
+    if (fbSandwichCells) {
+        // Kept for AddToSandwich, which follows with the same record.
+        fResidualCell = fCells.LastSources(fvSources.data());
+        fpResidualValues = values;
+    }
     const double wt = RowWeight(values);
     // Compensated sums: millions of small terms would otherwise drift.
     DoubleDouble::Accumulate(fResidualSum, fResidualLow, wt * e * e, 0.0);
@@ -364,7 +369,12 @@ bool MCGLMModel::AddToSandwich(const double* values, double e, long recordNo, MC
     double keys[2] = {0.0, 0.0};
     const std::vector<int>& clusters = fpSettings->GetClusterVars();
     for (std::size_t c = 0; c < clusters.size() && c < 2; ++c) keys[c] = values[clusters[c]];
-    const int cell = fbSandwichCells ? fCells.DesignSources(values, fvSources.data()) : -1;
+    int cell = -1;
+    if (fbSandwichCells) {
+        cell = values == fpResidualValues ? fResidualCell
+                                          : fCells.DesignSources(values, fvSources.data());
+        fpResidualValues = nullptr;
+    }
     if (cell >= 0)
         return fpSandwich->AddPattern(cell, fvSources.data(), fw * rw * rw * e * e, rw, fw * rw * e,
                                       keys, recordNo, status);

@@ -191,6 +191,10 @@ private:
     std::unique_ptr<MCSandwich> fpSandwich;
     bool fbSandwichCells = false;   // the cells' records by their sources
     std::vector<double> fvSources;  // scratch: a record's source values
+    // The cell (-1: none) of the record of the last AccumulateResidual, its
+    // sources in fvSources.
+    const double* fpResidualValues = nullptr;
+    int fResidualCell = -1;
     std::unique_ptr<MCSymMatrix> fpRobustCov;
     std::shared_ptr<const MCSymMatrix> fpCrossProducts;
     std::shared_ptr<const MCSymMatrix> fpSweptKept;

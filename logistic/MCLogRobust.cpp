@@ -34,7 +34,7 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
     const int fwVar = fpSettings->GetFrequencyWeightVar();
 
     std::vector<double> x(Ix(nBasic), 0.0), probabilities;
-    std::vector<int> idx;
+    std::vector<int> idx, nonZero;
     std::vector<double> scores;
     iter.NewPass();
     MCStatus pass;
@@ -49,15 +49,18 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
         fModel.ExpandRow(x, v);
         if (fModel.Score(v, probabilities, predicted).IsError()) continue;
         const int y = static_cast<int>(v[dep] + 0.5);
+        // The row's non-zero columns once, not once per logit.
+        nonZero.clear();
+        for (int j = 0; j < nBasic; ++j)
+            if (x[Ix(j)] != 0.0) nonZero.push_back(j);
         idx.clear();
         scores.clear();
         for (std::size_t k = 0; k < nLogits; ++k) {
             const double r = (y == categories[k] ? 1.0 : 0.0) - probabilities[k];
-            for (int j = 0; j < nBasic; ++j)
-                if (x[Ix(j)] != 0.0) {
-                    idx.push_back(static_cast<int>(k) * nBasic + j);
-                    scores.push_back(x[Ix(j)] * r);
-                }
+            for (int j : nonZero) {
+                idx.push_back(static_cast<int>(k) * nBasic + j);
+                scores.push_back(x[Ix(j)] * r);
+            }
         }
         const double fw = fwVar >= 0 ? v[fwVar] : 1.0;
         double keys[2] = {0.0, 0.0};
