@@ -80,14 +80,10 @@ bool MCClusterSums::Reset(int k) {
     fRunSlot = kNone;
     fpRunDense = nullptr;
     fRunCount = 0;
-    try {
-        fvRunCols.assign(fK + 1, 0);
-        fvRun.assign(2 * fK, 0.0);
-        fvRunMark.assign(fK, 0);
-        fvTable.assign(64, 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    fvRunCols.assign(fK + 1, 0);
+    fvRun.assign(2 * fK, 0.0);
+    fvRunMark.assign(fK, 0);
+    fvTable.assign(64, 0);
     return true;
 }
 
@@ -112,11 +108,7 @@ bool MCClusterSums::Insert(const Key& key, std::size_t slot) {
 
 bool MCClusterSums::Grow() {
     std::vector<std::size_t> table;
-    try {
-        table.assign(2 * fvTable.size(), 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    table.assign(2 * fvTable.size(), 0);
     const std::size_t mask = table.size() - 1;
     for (std::size_t slot = 0; slot < fvKeys.size(); ++slot) {
         std::size_t b = Hash(fvKeys[slot]) & mask;
@@ -175,24 +167,20 @@ bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
     const bool direct = key.second == 0.0 && v >= 0.0 && v < kDirect &&
                         v == static_cast<double>(static_cast<long>(v));
     unsigned* at = nullptr;
-    try {
-        if (direct) {
-            const std::size_t i = static_cast<std::size_t>(v);
-            if (i >= fvDirect.size()) fvDirect.resize(std::max(2 * i, std::size_t{1024}), 0u);
-            at = &fvDirect[i];
-            if (*at != 0) {
-                slot = *at - 1;
-                return true;
-            }
-        } else if ((slot = Find(key)) != kNone) {
+    if (direct) {
+        const std::size_t i = static_cast<std::size_t>(v);
+        if (i >= fvDirect.size()) fvDirect.resize(std::max(2 * i, std::size_t{1024}), 0u);
+        at = &fvDirect[i];
+        if (*at != 0) {
+            slot = *at - 1;
             return true;
         }
-        slot = fvKeys.size();
-        fvKeys.push_back(key);
-        fvStorage.emplace_back();
-    } catch (const std::bad_alloc&) {
-        return false;
+    } else if ((slot = Find(key)) != kNone) {
+        return true;
     }
+    slot = fvKeys.size();
+    fvKeys.push_back(key);
+    fvStorage.emplace_back();
     if (direct) {
         *at = static_cast<unsigned>(slot + 1);
         return true;
@@ -203,17 +191,13 @@ bool MCClusterSums::Slot(const Key& key, std::size_t& slot) {
 bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
     const std::size_t offset = fEntryEnd % fBlock;
     at = offset + n > fBlock ? fEntryEnd - offset + fBlock : fEntryEnd;
-    try {
-        while (at / fBlock >= fvBlocks.size()) {
-            Block b;
-            b.fpCols.reset(new int[fBlock]);
-            b.fpSums.reset(new double[2 * fBlock]);
-            HugePages(b.fpCols.get(), fBlock * sizeof(int));
-            HugePages(b.fpSums.get(), 2 * fBlock * sizeof(double));
-            fvBlocks.push_back(std::move(b));
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
+    while (at / fBlock >= fvBlocks.size()) {
+        Block b;
+        b.fpCols.reset(new int[fBlock]);
+        b.fpSums.reset(new double[2 * fBlock]);
+        HugePages(b.fpCols.get(), fBlock * sizeof(int));
+        HugePages(b.fpSums.get(), 2 * fBlock * sizeof(double));
+        fvBlocks.push_back(std::move(b));
     }
     fEntryEnd = at + n;
     return true;
@@ -237,41 +221,37 @@ bool MCClusterSums::CloseRun() {
     } else if (s.fCount == 0) {
         std::sort(cols, colsEnd);
     }
-    try {
-        if (s.fCount == 0) {
-            // The cluster's first run: its entries.
-            if (!Append(touched, s.fAt)) return false;
-            s.fCount = static_cast<long>(touched);
-            std::copy(cols, colsEnd, Cols(s.fAt));
-            double* to = Sums(s.fAt);
-            for (std::size_t e = 0; e < touched; ++e) {
-                const std::size_t c = static_cast<std::size_t>(fvRunCols[e]);
-                to[2 * e] = fvRun[2 * c];
-                to[2 * e + 1] = fvRun[2 * c + 1];
-            }
-        } else {
-            if (s.fCount > 0) {
-                // Met again: a dense slot, with the entries of its first run.
-                const std::size_t at = fvDense.size();
-                fvDense.resize(at + 2 * fK, 0.0);
-                const int* firstCols = Cols(s.fAt);
-                const double* firstSums = Sums(s.fAt);
-                for (long e = 0; e < s.fCount; ++e) {
-                    const std::size_t c = static_cast<std::size_t>(firstCols[e]);
-                    fvDense[at + 2 * c] = firstSums[2 * e];
-                    fvDense[at + 2 * c + 1] = firstSums[2 * e + 1];
-                }
-                s.fAt = at;
-                s.fCount = -1;
-            }
-            double* dense = fvDense.data() + s.fAt;
-            for (auto c = cols; c != colsEnd; ++c) {
-                const std::size_t i = 2 * static_cast<std::size_t>(*c);
-                AddPair(dense + i, fvRun[i], fvRun[i + 1]);
-            }
+    if (s.fCount == 0) {
+        // The cluster's first run: its entries.
+        if (!Append(touched, s.fAt)) return false;
+        s.fCount = static_cast<long>(touched);
+        std::copy(cols, colsEnd, Cols(s.fAt));
+        double* to = Sums(s.fAt);
+        for (std::size_t e = 0; e < touched; ++e) {
+            const std::size_t c = static_cast<std::size_t>(fvRunCols[e]);
+            to[2 * e] = fvRun[2 * c];
+            to[2 * e + 1] = fvRun[2 * c + 1];
         }
-    } catch (const std::bad_alloc&) {
-        return false;
+    } else {
+        if (s.fCount > 0) {
+            // Met again: a dense slot, with the entries of its first run.
+            const std::size_t at = fvDense.size();
+            fvDense.resize(at + 2 * fK, 0.0);
+            const int* firstCols = Cols(s.fAt);
+            const double* firstSums = Sums(s.fAt);
+            for (long e = 0; e < s.fCount; ++e) {
+                const std::size_t c = static_cast<std::size_t>(firstCols[e]);
+                fvDense[at + 2 * c] = firstSums[2 * e];
+                fvDense[at + 2 * c + 1] = firstSums[2 * e + 1];
+            }
+            s.fAt = at;
+            s.fCount = -1;
+        }
+        double* dense = fvDense.data() + s.fAt;
+        for (auto c = cols; c != colsEnd; ++c) {
+            const std::size_t i = 2 * static_cast<std::size_t>(*c);
+            AddPair(dense + i, fvRun[i], fvRun[i + 1]);
+        }
     }
     for (auto c = cols; c != colsEnd; ++c) {
         const std::size_t i = static_cast<std::size_t>(*c);
@@ -307,11 +287,7 @@ bool MCClusterSums::Merge(MCCommon_850::PassReducer& reducer) {
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     std::vector<double> sums;
-    try {
-        sums.assign(keys.size() * 2 * fK, 0.0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    sums.assign(keys.size() * 2 * fK, 0.0);
     for (std::size_t slot = 0; slot < fvKeys.size(); ++slot) {
         const std::pair<int, int> key(static_cast<int>(fvKeys[slot].first),
                                       static_cast<int>(fvKeys[slot].second));
@@ -371,13 +347,9 @@ void MCClusterSums::Gather(std::size_t slot) {
 bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) {
     if (!CloseRun()) return false;
     std::vector<std::size_t> order;
-    try {
-        fvU.assign(fK, 0.0);
-        fvNz.reserve(fK);
-        order.resize(fvKeys.size());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    fvU.assign(fK, 0.0);
+    fvNz.reserve(fK);
+    order.resize(fvKeys.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     const auto byKey = [this](std::size_t a, std::size_t b) { return fvKeys[a] < fvKeys[b]; };
     // Clusters usually meet their records in key order.

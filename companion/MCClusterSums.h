@@ -26,7 +26,7 @@ public:
     // Forgets every cluster; scores have k entries.
     bool Reset(int k);
     // Adds weight * values[i] to entry cols[i] (0 .. k - 1, distinct) of the
-    // cluster of key. False when memory runs out.
+    // cluster of key. Throws std::bad_alloc when memory runs out.
     bool Add(const Key& key, const int* cols, const double* values, int n, double weight);
     long Count() const { return static_cast<long>(fvKeys.size()); }
     // Each cluster's sums over all the processes of a split fit, by key
@@ -47,8 +47,8 @@ private:
         long fCount = 0;
     };
 
-    // The slot of a key, or kNone; a new key gets the next slot. False
-    // when memory runs out.
+    // The slot of a key, or kNone; a new key gets the next slot. Throws
+    // std::bad_alloc when memory runs out.
     bool Slot(const Key& key, std::size_t& slot);
     std::size_t Find(const Key& key) const;  // slot, or kNone
     bool Insert(const Key& key, std::size_t slot);
@@ -81,7 +81,8 @@ private:
     std::vector<Block> fvBlocks;
     std::size_t fBlock = 0;
     std::size_t fEntryEnd = 0;
-    // The first of n new entries; false when memory runs out.
+    // The first of n new entries; throws std::bad_alloc when memory runs
+    // out.
     bool Append(std::size_t n, std::size_t& at);
     int* Cols(std::size_t at) const { return fvBlocks[at / fBlock].fpCols.get() + at % fBlock; }
     double* Sums(std::size_t at) const {

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 
@@ -27,8 +28,10 @@ bool MCDiagMatrix::Resize(int n) {
     try {
         fvDiag.resize(static_cast<std::size_t>(std::max(n, 0)), 0.0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <string>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDiagMatrix.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCRectMatrix.h"
@@ -58,6 +59,7 @@ bool MCEigenValues::Compute(const MCSymMatrix& S, double tol, int maxIter) {
                 fvVectors[static_cast<std::size_t>(m2) * n + i] = sign * vectors(i, src);
         }
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvValues.clear();
         fvVectors.clear();
         return false;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCBitSet.h"
 #include "companion/MCDiagMatrix.h"
 #include "companion/MCDisplay.h"
@@ -23,8 +24,10 @@ bool Allocate(std::vector<double>& v, std::size_t n) {
     try {
         v.assign(n, 0.0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;
@@ -239,6 +242,7 @@ bool MCRectMatrix::ComputeDiagR(const std::vector<double>& d, MCRectMatrix& out)
         try {
             copy = *this;
         } catch (const std::bad_alloc&) {
+            MCCommon_850::RethrowInsideGuard();
             return false;
         }
         out = std::move(copy);
@@ -347,6 +351,7 @@ int MCRectMatrix::ExtractFullRank(double tol, std::vector<int>* kept) {
         for (int i = 0; i < fNRows; ++i)
             if (taken[Ix(i)]) keep.push_back(i);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return -1;
     }
     const int rank = static_cast<int>(keep.size());
@@ -447,6 +452,7 @@ bool MCRectMatrix::ResidOfOrthProjection(const MCRectMatrix& B, double tol, MCBi
             if (taken[Ix(j)]) result.Set(j);
         independent = std::move(result);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCEigenValues.h"
 #include "companion/MCIndex.h"
 #include "companion/MCRectMatrix.h"
@@ -31,35 +32,31 @@ MCSandwich::MCSandwich(int type, int clusterColumns)
                                         : 1) {}
 
 bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p) {
-    try {
-        fP = p;
-        fvCompact.assign(Ix(p), -1);
-        fvKept.clear();
-        for (int j = 0; j < p; ++j)
-            if (kept.IsIn(j)) {
-                fvCompact[Ix(j)] = static_cast<int>(fvKept.size());
-                fvKept.push_back(j);
-            }
-        fK = static_cast<int>(fvKept.size());
-        const std::size_t k = Ix(fK);
-        fvBread.assign(k * k, 0.0);
-        for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t b = 0; b <= a; ++b) {
-                const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
-                fvBread[a * k + b] = fvBread[b * k + a] = g;
-            }
-        if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
-        for (MCClusterSums& g : fvGroupings)
-            if (!g.Reset(fK)) return false;
-        fvCols.assign(k, 0);
-        fvVals.assign(k, 0.0);
-        fNSources = 0;
-        fvPatStart.clear();
-        fvPatSums.clear();
-        fvPatLeverage.clear();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    fP = p;
+    fvCompact.assign(Ix(p), -1);
+    fvKept.clear();
+    for (int j = 0; j < p; ++j)
+        if (kept.IsIn(j)) {
+            fvCompact[Ix(j)] = static_cast<int>(fvKept.size());
+            fvKept.push_back(j);
+        }
+    fK = static_cast<int>(fvKept.size());
+    const std::size_t k = Ix(fK);
+    fvBread.assign(k * k, 0.0);
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b <= a; ++b) {
+            const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
+            fvBread[a * k + b] = fvBread[b * k + a] = g;
+        }
+    if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
+    for (MCClusterSums& g : fvGroupings)
+        if (!g.Reset(fK)) return false;
+    fvCols.assign(k, 0);
+    fvVals.assign(k, 0.0);
+    fNSources = 0;
+    fvPatStart.clear();
+    fvPatSums.clear();
+    fvPatLeverage.clear();
     return true;
 }
 
@@ -171,6 +168,7 @@ bool MCSandwich::SetPatterns(int nSources, const std::vector<std::size_t>& start
             }
         }
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvPatStart.clear();
         fvPatSums.clear();
         fvPatLeverage.clear();
@@ -278,60 +276,56 @@ bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {
 MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
     const std::size_t k = Ix(fK);
     double factor = 1.0;
-    try {
-        if (fType == kCluster) {
-            // Two columns are judged by the fewer clusters.
-            long fewest = fvGroupings[0].Count();
-            if (fvGroupings.size() > 1) fewest = std::min(fewest, fvGroupings[1].Count());
-            if (fewest < 2) {
-                MCStatus s = ErrorStatus(StatusCode::kOneCluster);
-                s.SetDiscreteDatum(1, fewest);
-                return s;
-            }
-            std::vector<double> plain(k * (k + 1) / 2, 0.0);
-            for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
-                const double g = static_cast<double>(fvGroupings[d].Count());
-                // A single intersection cluster adds nothing: G / (G - 1) * 0.
-                const double adjust = g > 1.0 ? g / (g - 1.0) : 0.0;
-                if (!fvGroupings[d].AddOuterProducts(d < 2 ? adjust : -adjust, plain))
-                    return ErrorStatus(StatusCode::kAllocationFailed);
-            }
-            fvMeat.assign(k * (k + 1), 0.0);
-            for (std::size_t e = 0; e < plain.size(); ++e) fvMeat[2 * e] = plain[e];
-            factor = (n - 1.0) / (n - fK);
-        } else {
-            FlushPatterns();
-            if (fType == kHC1) factor = n / (n - fK);
+    if (fType == kCluster) {
+        // Two columns are judged by the fewer clusters.
+        long fewest = fvGroupings[0].Count();
+        if (fvGroupings.size() > 1) fewest = std::min(fewest, fvGroupings[1].Count());
+        if (fewest < 2) {
+            MCStatus s = ErrorStatus(StatusCode::kOneCluster);
+            s.SetDiscreteDatum(1, fewest);
+            return s;
         }
-        // T = M G, then V = G T.
-        std::vector<double> t(k * k, 0.0);
-        for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t c = 0; c < k; ++c) {
-                const double mac = Meat(a, c);
-                if (mac == 0.0) continue;
-                const double* g = fvBread.data() + c * k;
-                double* out = t.data() + a * k;
-                for (std::size_t b = 0; b < k; ++b) out[b] += mac * g[b];
-            }
-        std::vector<double> v(k * k, 0.0);
-        for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t c = 0; c < k; ++c) {
-                const double gac = fvBread[a * k + c];
-                if (gac == 0.0) continue;
-                const double* tc = t.data() + c * k;
-                double* out = v.data() + a * k;
-                for (std::size_t b = 0; b <= a; ++b) out[b] += gac * tc[b];
-            }
-        for (double& e : v) e *= factor;
-        if (fvGroupings.size() > 1 && !ClipNegativeEigenvalues(v))
-            return ErrorStatus(StatusCode::kAllocationFailed);
-        if (!cov.Resize(fP)) return ErrorStatus(StatusCode::kAllocationFailed);
-        cov.Zero();
-        for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t b = 0; b <= a; ++b) cov.SetElem(fvKept[a], fvKept[b], v[a * k + b]);
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
+        std::vector<double> plain(k * (k + 1) / 2, 0.0);
+        for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
+            const double g = static_cast<double>(fvGroupings[d].Count());
+            // A single intersection cluster adds nothing: G / (G - 1) * 0.
+            const double adjust = g > 1.0 ? g / (g - 1.0) : 0.0;
+            if (!fvGroupings[d].AddOuterProducts(d < 2 ? adjust : -adjust, plain))
+                return ErrorStatus(StatusCode::kAllocationFailed);
+        }
+        fvMeat.assign(k * (k + 1), 0.0);
+        for (std::size_t e = 0; e < plain.size(); ++e) fvMeat[2 * e] = plain[e];
+        factor = (n - 1.0) / (n - fK);
+    } else {
+        FlushPatterns();
+        if (fType == kHC1) factor = n / (n - fK);
     }
+    // T = M G, then V = G T.
+    std::vector<double> t(k * k, 0.0);
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t c = 0; c < k; ++c) {
+            const double mac = Meat(a, c);
+            if (mac == 0.0) continue;
+            const double* g = fvBread.data() + c * k;
+            double* out = t.data() + a * k;
+            for (std::size_t b = 0; b < k; ++b) out[b] += mac * g[b];
+        }
+    std::vector<double> v(k * k, 0.0);
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t c = 0; c < k; ++c) {
+            const double gac = fvBread[a * k + c];
+            if (gac == 0.0) continue;
+            const double* tc = t.data() + c * k;
+            double* out = v.data() + a * k;
+            for (std::size_t b = 0; b <= a; ++b) out[b] += gac * tc[b];
+        }
+    for (double& e : v) e *= factor;
+    if (fvGroupings.size() > 1 && !ClipNegativeEigenvalues(v))
+        return ErrorStatus(StatusCode::kAllocationFailed);
+    if (!cov.Resize(fP)) return ErrorStatus(StatusCode::kAllocationFailed);
+    cov.Zero();
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b <= a; ++b) cov.SetElem(fvKept[a], fvKept[b], v[a * k + b]);
     return MCStatus();
 }
 

@@ -46,7 +46,7 @@ public:
 
     // Takes the bread sign * m over the leading p x p block of m (a swept
     // matrix holds -G: sign -1); kept marks the parameters that are not
-    // aliased. False when memory runs out.
+    // aliased. Throws std::bad_alloc when memory runs out.
     bool Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p);
     // One record: its score's non-zero entries (parameter indices and
     // values), its weights (see above), its clusters' keys (one per cluster

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 
 namespace MCMath_850 {
@@ -25,10 +26,12 @@ bool MCSparseVector::Assign(const std::vector<int>& indices, const std::vector<d
         fvIndices.assign(indices.begin(), indices.end());
         fvValues.assign(values.begin(), values.end());
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvIndices.clear();
         fvValues.clear();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         fvIndices.clear();
         fvValues.clear();
         return false;
@@ -58,8 +61,10 @@ bool MCSparseVector::ComputeProbabilities(const std::vector<double>& beta, int n
     try {
         probabilities.resize(static_cast<std::size_t>(nCategs));
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     // The linear predictors go into the output first; shifting them by their

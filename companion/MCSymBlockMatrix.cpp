@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCSparseVector.h"
 #include "companion/MCSymMatrix.h"
@@ -19,6 +20,7 @@ bool MCSymBlockMatrix::Resize(int nBlocks, int blockSize) {
     try {
         return Resize(std::vector<int>(static_cast<std::size_t>(nBlocks), blockSize));
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         Resize(std::vector<int>());
         return false;
     }
@@ -43,12 +45,14 @@ bool MCSymBlockMatrix::Resize(const std::vector<int>& blockSizes) {
         fvBlockSizes = blockSizes;
         fvBlockOffsets.resize(blockSizes.size());
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvPacked = std::vector<double>();
         fvLow = std::vector<double>();
         fvBlockSizes.clear();
         fvBlockOffsets.clear();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         fvPacked = std::vector<double>();
         fvLow = std::vector<double>();
         fvBlockSizes.clear();
@@ -85,11 +89,7 @@ void MCSymBlockMatrix::Zero() {
 
 bool MCSymBlockMatrix::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
     std::vector<double> pairs;
-    try {
-        pairs.resize(2 * fvPacked.size());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    pairs.resize(2 * fvPacked.size());
     for (std::size_t i = 0; i < fvPacked.size(); ++i) {
         pairs[2 * i] = fvPacked[i];
         pairs[2 * i + 1] = fvLow[i];

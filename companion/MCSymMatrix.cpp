@@ -11,6 +11,7 @@
 #include <string>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
@@ -143,6 +144,7 @@ bool MCSymMatrix::PrepareUpdate() {
     try {
         fElems.WriteLow();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;
@@ -332,6 +334,7 @@ bool MCSymMatrix::Expand(const MCBitSet& set, MCSymMatrix& out) const {
             if (set.IsIn(i)) where.push_back(i);
         if (fElems.HasLow()) r.fElems.WriteLow();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     const std::vector<double>& hi = fElems.Hi();
@@ -393,6 +396,7 @@ bool MCSymMatrix::ComputeSV(const std::vector<double>& v, std::vector<double>& o
     try {
         r.assign(n, 0.0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     for (std::size_t j = 0; j < n; ++j) {
@@ -476,6 +480,7 @@ bool MCSymMatrix::ComputeRSRTrans(const MCRectMatrix& R, MCSymMatrix& out) const
             for (Eigen::Index j = 0; j <= i; ++j) outHi[Index(int(i), int(j))] = result(i, j);
         out = std::move(packed);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;
@@ -560,9 +565,11 @@ bool MCSymMatrix::Resize(int n) {
         hi.resize(Packed(n), 0.0);
         if (low) fElems.WriteLow().resize(Packed(n), 0.0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         hi.resize(Packed(fN));  // shrinking back cannot fail
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     fN = n;
@@ -584,6 +591,7 @@ bool MCSymMatrix::CopyLeadingBlock(int m, MCSymMatrix& out) const {
         }
         out = std::move(r);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;
@@ -598,6 +606,7 @@ bool MCSymMatrix::GeneralizedInverse(double tol, const std::vector<double>& scal
         w = *this;
         w.fElems.Forget();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     MCBitSet set(fN);

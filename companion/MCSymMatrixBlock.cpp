@@ -12,6 +12,7 @@
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCCancelInfo.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
@@ -201,6 +202,7 @@ int MCSymMatrix::SweepBlock(const int* pivots, int count, double tol,
         w.fvReverse.assign(b, 0);
         w.fvLive.reserve(b);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return -1;
     }
     double* hi = fElems.Write().data();
@@ -318,6 +320,7 @@ bool MCSymMatrix::SweepList(const std::vector<int>& pivots, double tol,
                 try {
                     block = std::make_unique<BlockWork>();
                 } catch (const std::bad_alloc&) {
+                    MCCommon_850::RethrowInsideGuard();
                 }
             }
             if (block && SweepBlock(pivots.data() + i, static_cast<int>(size), tol, scale, set,

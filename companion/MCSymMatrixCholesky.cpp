@@ -7,6 +7,7 @@
 #include <cmath>
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
 
@@ -27,6 +28,7 @@ int MCSymMatrix::Cholesky(double tol, double& condition) {
     try {
         refusedPivots.assign(static_cast<std::size_t>(fN), 0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return fN > 0 ? fN : 1;
     }
     fElems.DropLow();
@@ -100,6 +102,7 @@ bool MCSymMatrix::InvertFromCholesky() {
     try {
         inv.assign(fElems.Hi().size(), 0.0);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     const double* a = fElems.Hi().data();
@@ -148,6 +151,7 @@ bool MCSymMatrix::FullRankQuadraticForm(const std::vector<double>& d, double tol
         llt.matrixL().solveInPlace(z);
         value = z.squaredNorm();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return std::isfinite(value);

@@ -1,5 +1,6 @@
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCSymMatrix.h"
 
 namespace MCMath_850 {
@@ -16,6 +17,7 @@ bool MCSymMatrix::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
     try {
         fElems.WriteLow();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     std::vector<double>& newHi = fElems.Write();

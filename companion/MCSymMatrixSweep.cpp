@@ -5,6 +5,7 @@
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCCancelInfo.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
@@ -200,6 +201,7 @@ bool MCSymMatrix::SweepPivot(int k, const std::vector<int>* rows, double tol,
         }
         w.fvF.resize(w.fvCol.size());
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     double* hi = fElems.Write().data();
@@ -215,6 +217,7 @@ bool MCSymMatrix::SweepPivot(int k, const std::vector<int>* rows, double tol,
             w.fvDenseCol.assign(n, dd::DD{0.0, 0.0});
             w.fvDenseF.assign(n, dd::DD{0.0, 0.0});
         } catch (const std::bad_alloc&) {
+            MCCommon_850::RethrowInsideGuard();
             return false;
         }
         for (std::size_t e = 0; e < m; ++e) {
@@ -312,6 +315,7 @@ bool MCSymMatrix::SweepLeading(int count, double tol, const std::vector<double>&
         for (int i = 0; i < fN; ++i)
             if (i < first || i >= end) outside.push_back(i);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
 

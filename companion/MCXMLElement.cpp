@@ -7,6 +7,7 @@
 #include <ostream>
 #include <unordered_map>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/XMLText.h"
@@ -148,6 +149,7 @@ XMLElement* XMLElement::Create(const std::string& tag) {
     try {
         return new XMLElement(tag);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return nullptr;
     }
 }

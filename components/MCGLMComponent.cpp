@@ -1,7 +1,6 @@
 #include "components/MCGLMComponent.h"
 
-#include <new>
-
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCStatusCodes.h"
 #include "glm/MCGLMAlgorithm.h"
@@ -9,6 +8,8 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
@@ -36,9 +37,11 @@ MCGLMComponent::~MCGLMComponent() {
 MCStatus MCGLMComponent::CreateParameters(MCCommon_850::MultiPassRecordIter& iter,
                                           std::vector<MCRegrParameter>& params) {
     if (fStatus.IsError()) return fStatus;
-    fStatus = fpAlgorithm->ProcessData(iter);
-    if (!fStatus.IsError()) fStatus = fpAlgorithm->CreateParameters(params);
-    return fStatus;
+    return fStatus = GuardAllocation([&] {
+               MCStatus s = fpAlgorithm->ProcessData(iter);
+               if (!s.IsError()) s = fpAlgorithm->CreateParameters(params);
+               return s;
+           });
 }
 
 MCStatus MCGLMComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
@@ -48,7 +51,7 @@ MCStatus MCGLMComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
     }
     if (fStatus.IsError()) return fStatus;
     if (IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
-    return fStatus = fpAlgorithm->BuildModel(iter);
+    return fStatus = GuardAllocation([&] { return fpAlgorithm->BuildModel(iter); });
 }
 
 bool MCGLMComponent::IsModelBuilt() const {
@@ -59,11 +62,11 @@ MCStatus MCGLMComponent::GetOutputStats(IMCRegOutputStats*& out) {
     if (fStatus.IsError()) return fStatus;
     if (!IsModelBuilt()) return ErrorStatus(StatusCode::kNotBuilt);
     if (!fpOutputStats) {
-        try {
+        const MCStatus made = GuardAllocation([&] {
             fpOutputStats = std::make_unique<MCGLMOutputStats>(*fpSettings, *fpAlgorithm);
-        } catch (const std::bad_alloc&) {
-            return ErrorStatus(StatusCode::kAllocationFailed);
-        }
+            return MCStatus();
+        });
+        if (made.IsError()) return made;
     }
     out = fpOutputStats.get();
     return fStatus;
@@ -74,7 +77,7 @@ MCStatus MCGLMComponent::Score(const MCCommon_850::Record& record, double& value
     (void)probabilities;
     if (fStatus.IsError()) return fStatus;
     if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
-    return fpAlgorithm->Score(record, value);
+    return GuardAllocation([&] { return fpAlgorithm->Score(record, value); });
 }
 
 void MCGLMComponent::Cancel() {
@@ -82,17 +85,22 @@ void MCGLMComponent::Cancel() {
 }
 
 std::vector<MCStatus> MCGLMComponent::GetWarnings() const {
-    return fpAlgorithm ? fpAlgorithm->GetWarnings() : std::vector<MCStatus>();
+    return GuardAllocationOr(std::vector<MCStatus>(), [&] {
+        return fpAlgorithm ? fpAlgorithm->GetWarnings() : std::vector<MCStatus>();
+    });
 }
 
 void MCGLMComponent::Display() const {
-    using namespace MCDisplay_850;
-    DisplayText("MCGLMComponent display start");
-    DisplayI("Status", fStatus.GetErrorCode());
-    fpSettings->Display();
-    if (fpAlgorithm) fpAlgorithm->Display();
-    if (fpOutputStats) fpOutputStats->Display();
-    DisplayText("MCGLMComponent display end");
+    GuardAllocationOr(false, [&] {
+        using namespace MCDisplay_850;
+        DisplayText("MCGLMComponent display start");
+        DisplayI("Status", fStatus.GetErrorCode());
+        fpSettings->Display();
+        if (fpAlgorithm) fpAlgorithm->Display();
+        if (fpOutputStats) fpOutputStats->Display();
+        DisplayText("MCGLMComponent display end");
+        return true;
+    });
 }
 
 }  // namespace MCMath_850

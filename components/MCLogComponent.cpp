@@ -1,7 +1,6 @@
 #include "components/MCLogComponent.h"
 
-#include <new>
-
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
@@ -10,6 +9,8 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
@@ -37,7 +38,7 @@ MCLogComponent::~MCLogComponent() {
 MCStatus MCLogComponent::CreateParameters(MCCommon_850::MultiPassRecordIter& iter,
                                           std::vector<MCRegrParameter>& params) {
     if (fStatus.IsError()) return fStatus;
-    return fStatus = fpAlgorithm->CreateParameters(iter, params);
+    return fStatus = GuardAllocation([&] { return fpAlgorithm->CreateParameters(iter, params); });
 }
 
 MCStatus MCLogComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
@@ -47,7 +48,7 @@ MCStatus MCLogComponent::BuildModel(MCCommon_850::MultiPassRecordIter& iter) {
     }
     if (fStatus.IsError()) return fStatus;
     if (IsModelBuilt()) return ErrorStatus(StatusCode::kAlreadyBuilt);
-    const MCStatus result = fpAlgorithm->BuildModel(iter);
+    const MCStatus result = GuardAllocation([&] { return fpAlgorithm->BuildModel(iter); });
     if (!result.IsOK()) fStatus = result;
     return result;
 }
@@ -61,11 +62,11 @@ MCStatus MCLogComponent::GetOutputStats(IMCRegOutputStats*& out) {
     if (fStatus.IsError()) return fStatus;
     if (!IsModelBuilt()) return ErrorStatus(StatusCode::kAlreadyBuilt);
     if (!fpOutputStats) {
-        try {
+        const MCStatus made = GuardAllocation([&] {
             fpOutputStats = std::make_unique<MCLogOutputStats>(*fpSettings, *fpAlgorithm);
-        } catch (const std::bad_alloc&) {
-            return ErrorStatus(StatusCode::kAllocationFailed);
-        }
+            return MCStatus();
+        });
+        if (made.IsError()) return made;
     }
     out = fpOutputStats.get();
     return fStatus;
@@ -75,11 +76,13 @@ MCStatus MCLogComponent::Score(const MCCommon_850::Record& record, double& value
                                std::vector<double>& probabilities) const {
     if (fStatus.IsError()) return fStatus;
     if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
-    int category = -1;
-    const MCStatus result = fpAlgorithm->Score(record, probabilities, category);
-    probabilities.resize(Ix(fpAlgorithm->GetModel().GetDependentNCategs()));
-    value = static_cast<double>(category);
-    return result;
+    return GuardAllocation([&] {
+        int category = -1;
+        const MCStatus result = fpAlgorithm->Score(record, probabilities, category);
+        probabilities.resize(Ix(fpAlgorithm->GetModel().GetDependentNCategs()));
+        value = static_cast<double>(category);
+        return result;
+    });
 }
 
 void MCLogComponent::Cancel() {
@@ -87,7 +90,9 @@ void MCLogComponent::Cancel() {
 }
 
 std::vector<MCStatus> MCLogComponent::GetWarnings() const {
-    return fpAlgorithm ? fpAlgorithm->GetWarnings() : std::vector<MCStatus>();
+    return GuardAllocationOr(std::vector<MCStatus>(), [&] {
+        return fpAlgorithm ? fpAlgorithm->GetWarnings() : std::vector<MCStatus>();
+    });
 }
 
 void MCLogComponent::Display() const {

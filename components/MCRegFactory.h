@@ -16,6 +16,9 @@ public:
     const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
 
 private:
+    // The component of the settings' model type; status gets why there is none.
+    static IMCRegComponent* Create(MCRegSettings& settings, MCCommon_850::MCStatus& status);
+
     MCCommon_850::MCStatus fStatus;
 };
 

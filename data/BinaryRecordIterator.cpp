@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "companion/MCAllocationGuard.h"
+
 namespace MCCommon_850 {
 
 BinaryRecordIterator::BinaryRecordIterator(FILE* file, int nValues)
@@ -22,6 +24,7 @@ BinaryRecordIterator::BinaryRecordIterator(FILE* file, int nValues)
         fCurrent.Resize(nValues);
         fReadAhead.Resize(nValues);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fFailReason = kIterReadError;
         return;
     }

@@ -19,32 +19,21 @@ MCFactorCounts::MCFactorCounts(const std::vector<int>& factors, const std::vecto
       fOffsetVar(offsetVar),
       fOffsetValue(offsetValue),
       fOffsetType(static_cast<MCConst::MCOffsetType>(offsetType)) {
-    try {
-        fvFactors = factors;
-        // A factor without a size cannot count anything; give it no
-        // category rather than reading past the size list.
-        fvFactorSizes = factorSizes;
-        fvFactorSizes.resize(fvFactors.size(), 0);
-        fvFactorCounts.resize(fvFactors.size());
-        for (std::size_t i = 0; i < fvFactors.size(); ++i)
-            fvFactorCounts[i].assign(static_cast<std::size_t>(std::max(fvFactorSizes[i], 0)),
-                                     CountPair(0.0, 0.0));
-        if (depVar >= 0 && depNCategs >= 1) {
-            fvDepCounts.assign(static_cast<std::size_t>(depNCategs), CountPair(0.0, 0.0));
-            fvOffsetCounts.assign(static_cast<std::size_t>(depNCategs), CountPair(0.0, 0.0));
-            fbDepCounted = true;
-        }
-        fNFactors = static_cast<int>(fvFactors.size());
-    } catch (const std::bad_alloc&) {
-        fvFactors.clear();
-        fvFactorSizes.clear();
-        fvFactorCounts.clear();
-        fvDepCounts.clear();
-        fvOffsetCounts.clear();
-        fbDepCounted = false;
-        fNFactors = 0;
-        fbAllocFailed = true;
+    fvFactors = factors;
+    // A factor without a size cannot count anything; give it no
+    // category rather than reading past the size list.
+    fvFactorSizes = factorSizes;
+    fvFactorSizes.resize(fvFactors.size(), 0);
+    fvFactorCounts.resize(fvFactors.size());
+    for (std::size_t i = 0; i < fvFactors.size(); ++i)
+        fvFactorCounts[i].assign(static_cast<std::size_t>(std::max(fvFactorSizes[i], 0)),
+                                 CountPair(0.0, 0.0));
+    if (depVar >= 0 && depNCategs >= 1) {
+        fvDepCounts.assign(static_cast<std::size_t>(depNCategs), CountPair(0.0, 0.0));
+        fvOffsetCounts.assign(static_cast<std::size_t>(depNCategs), CountPair(0.0, 0.0));
+        fbDepCounted = true;
     }
+    fNFactors = static_cast<int>(fvFactors.size());
     fMaxPosition = MaxPosition();
 }
 
@@ -73,7 +62,7 @@ bool MCFactorCounts::CountFactors(const double* values, double w, int* categorie
 }
 
 bool MCFactorCounts::Update(const MCCommon_850::Record& record) {
-    if (fbAllocFailed || record.Size() <= fMaxPosition) return false;
+    if (record.Size() <= fMaxPosition) return false;
     const double* values = record.GetAll();
     const double w = fFreqWeightVar >= 0 ? values[fFreqWeightVar] : 1.0;
     double offset = 0.0;

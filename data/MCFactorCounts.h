@@ -70,9 +70,9 @@ public:
 
     void Display() const;
 
-    // False when the count vectors could not be allocated: the object then
-    // counts nothing.
-    bool IsValid() const { return !fbAllocFailed; }
+    // Always true: counts that cannot be allocated stop the operation that
+    // makes them.
+    bool IsValid() const { return true; }
 
 private:
     friend class MCFactorTables;
@@ -98,7 +98,6 @@ private:
     double fOffsetValue = 0.0;
     MCConst::MCOffsetType fOffsetType = MCConst::OFFSET_NONE;
     int fMaxPosition = -1;
-    bool fbAllocFailed = false;
 };
 
 }  // namespace MCMath_850

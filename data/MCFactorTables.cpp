@@ -36,16 +36,11 @@ MCFactorTables::MCFactorTables(const std::vector<int>& factors, const std::vecto
     : fCounts(factors, factorSizes, freqWeightVar, depVar, depNCategs, categoryBase, offsetVar,
               offsetValue, offsetType),
       fDepMean(MCCommon_850::MCMV::Missing()) {
-    try {
-        fvFactorPositions = fCounts.fvFactors;
-        // One slot more than there are factors: it stays -1 and stands for
-        // an effect variable that is not a factor, whose cells then all
-        // share that one value instead of reading outside the list.
-        fvCurrCategories.assign(fvFactorPositions.size() + 1, -1);
-    } catch (const std::bad_alloc&) {
-        fvFactorPositions.clear();
-        fCounts.fbAllocFailed = true;
-    }
+    fvFactorPositions = fCounts.fvFactors;
+    // One slot more than there are factors: it stays -1 and stands for
+    // an effect variable that is not a factor, whose cells then all
+    // share that one value instead of reading outside the list.
+    fvCurrCategories.assign(fvFactorPositions.size() + 1, -1);
     SetModelEffectFactors({});
 }
 
@@ -100,16 +95,16 @@ void MCFactorTables::ClearEffects() {
 
 void MCFactorTables::SetModelEffectFactors(const std::vector<std::vector<int>>& effectFactors) {
     ClearEffects();
-    fbBroken = !fCounts.IsValid();
-    if (fbBroken) return;
+    fbBroken = false;
     try {
         BuildFactorEffects(effectFactors);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         // Without its tables nothing can be counted or numbered: UpdateAll
         // and the lookups fail and CreateParameterIndices returns -1 until
         // the effects are set again.
         ClearEffects();
         fbBroken = true;
+        throw;
     }
     UpdateMaxPosition();
 }
@@ -227,26 +222,28 @@ void MCFactorTables::SyncDenseCells() {
 bool MCFactorTables::AddCell(std::size_t fe) {
     MCHashtable<int>* table = fvTables[fe].get();
     const MCHashKey& key = fvKeys[fe];
+    // A cell that cannot be stored would leave the record counted short:
+    // running out of memory here ends the operation.
     MCHashKey* stored = new (std::nothrow) MCHashKey(key);
     int* value = new (std::nothrow) int(0);
     if (stored == nullptr || value == nullptr) {
         delete stored;
         delete value;
-        return false;
+        throw std::bad_alloc();
     }
     stored->SetHashCode(key.GetHashCode());
     if (!table->Put(stored, value)) {
         delete stored;
         delete value;
-        return false;
+        throw std::bad_alloc();  // the key was not there: only memory refuses it
     }
     PairNode<int>* node = table->Get(stored);
     try {
         fvCellLists[fe].push_back(&node->GetPair());
-    } catch (const std::bad_alloc&) {
-        // The cell is in the table but would never be numbered; report the
-        // record as not fully counted.
-        return false;
+    } catch (...) {
+        // The cell is in the table but would never be numbered.
+        fbBroken = true;
+        throw;
     }
     return true;
 }

@@ -4,10 +4,12 @@
 #include <new>
 #include <string>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
+#include "design/MCEffectParameter.h"
 
 namespace MCMath_850 {
 
@@ -40,12 +42,13 @@ MCDesignMatrix::MCDesignMatrix(const MCRegSettings& settings, MCCancelInfo& canc
         MCRegrParameter p;
         for (std::size_t e = 0; e < fpEffects->size(); ++e) {
             p.Reset();
-            p.SetupFromEffect((*fpEffects)[e], static_cast<int>(e), 0);
+            SetupFromEffectOrThrow(p, (*fpEffects)[e], static_cast<int>(e));
             lists.push_back(p.GetFactors());
             if (!lists.back().empty()) fbHasFactors = true;
         }
         fTables.SetModelEffectFactors(lists);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fbConstructFailed = true;
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
@@ -76,7 +79,7 @@ MCStatus MCDesignMatrix::CreateParameters() {
                 break;
             }
             p.Reset();
-            if (!p.SetupFromEffect((*fpEffects)[e], static_cast<int>(e), 0))
+            if (!SetupFromEffectOrThrow(p, (*fpEffects)[e], static_cast<int>(e)))
                 p.SetEffectIndex(static_cast<int>(e));
             const int m = static_cast<int>(e) + (intercept ? 1 : 0);
             const int n = fTables.GetNEffectParameters(m);
@@ -94,6 +97,7 @@ MCStatus MCDesignMatrix::CreateParameters() {
         fvScratchValues.assign(fvParameters.size() + 1, 0.0);
         fvScratchIndices.reserve(fvParameters.size() + 1);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvParameters.clear();
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return fStatus;
@@ -118,6 +122,7 @@ void MCDesignMatrix::SetDepVars(const std::vector<int>& indices,
         fvDepCategories = categories;
         fNDepVars = static_cast<int>(fvDepVars.size());
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvDepVars.clear();
         fvDepCategories.clear();
         fNDepVars = 0;

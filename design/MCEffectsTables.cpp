@@ -4,6 +4,7 @@
 #include <climits>
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 
 namespace MCMath_850 {
@@ -44,15 +45,11 @@ MCEffectsTables::~MCEffectsTables() = default;
 bool MCEffectsTables::SetInfo(const std::vector<int>& factorIndices,
                               const std::vector<int>& categoryCounts, int valueBase) {
     if (fNFactors != 0 || fNModelEffects != 0) return false;
-    try {
-        std::vector<int> indices(factorIndices), counts(categoryCounts);
-        std::vector<int> values(factorIndices.size(), valueBase);
-        fvFactorIndices.swap(indices);
-        fvFactorNCategs.swap(counts);
-        fvFactorValues.swap(values);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    std::vector<int> indices(factorIndices), counts(categoryCounts);
+    std::vector<int> values(factorIndices.size(), valueBase);
+    fvFactorIndices.swap(indices);
+    fvFactorNCategs.swap(counts);
+    fvFactorValues.swap(values);
     fNFactors = static_cast<int>(fvFactorIndices.size());
     fValueBase = valueBase;
     return true;
@@ -85,6 +82,7 @@ bool MCEffectsTables::SetModelEffectFactors(const std::vector<std::vector<int>>&
         fNModelEffects = static_cast<int>(effectFactors.size());
         if (BuildEffects()) return true;
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
     }
     ClearTables();
     fvEffectFactors.clear();
@@ -167,6 +165,7 @@ bool MCEffectsTables::UpdateAll(const MCCommon_850::Record& record) {
             stored = new MCHashKey(key);
             value = new int(0);
         } catch (const std::bad_alloc&) {
+            MCCommon_850::RethrowInsideGuard();
             delete stored;
             ok = false;
             continue;

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
@@ -30,6 +31,7 @@ MCFastDesignMatrix::MCFastDesignMatrix(const std::vector<int>& factors,
             fvRowIndices = fvEffectFirst;
         }
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return;
     }
@@ -68,6 +70,7 @@ int MCFastDesignMatrix::AddModelEffects(const std::vector<int>& vars,
         fvRowIndices = fvEffectFirst;
         fvScratchValues.reserve(static_cast<std::size_t>(fNEffects));
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fvEffectVar.resize(n0);
         fvEffectNParams.resize(n0);
         fvEffectFirst.resize(n0);
@@ -201,6 +204,7 @@ std::vector<MCRegrParameter> MCFastDesignMatrix::GetParameters() const {
             }
         }
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         params.clear();
     }
     return params;

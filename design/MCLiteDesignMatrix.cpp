@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
@@ -42,6 +43,7 @@ MCLiteDesignMatrix::MCLiteDesignMatrix(const std::vector<int>& factors,
         fvCumFactors.assign(1, 0);
         fbHasFactors = !factors.empty();
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
 }
@@ -117,15 +119,15 @@ bool MCLiteDesignMatrix::CreateNewTable(const MCModelEffect& e) {
 bool MCLiteDesignMatrix::UpdateHashtable(MCHashtable<int>* table, MCHashKey& key) {
     if (table == nullptr) return false;
     key.ComputeHash();
-    MCHashKey* stored = new (std::nothrow) MCHashKey(key);
-    int* value = new (std::nothrow) int(fNParameters);
-    if (stored != nullptr && value != nullptr) {
-        stored->SetHashCode(key.GetHashCode());
-        if (table->Put(stored, value)) return true;
-    }
-    delete stored;
-    delete value;
-    return false;
+    // Out of memory the parameter is not added (AddRegrParameter says so);
+    // a repeated combination is refused by the table.
+    auto stored = std::make_unique<MCHashKey>(key);
+    auto value = std::make_unique<int>(fNParameters);
+    stored->SetHashCode(key.GetHashCode());
+    if (!table->Put(stored.get(), value.get())) return false;
+    stored.release();
+    value.release();
+    return true;
 }
 
 bool MCLiteDesignMatrix::AddParamToTable(const MCRegrParameter& p, int effect) {
@@ -174,6 +176,7 @@ bool MCLiteDesignMatrix::AddRegrParameter(const MCRegrParameter& p) {
         ++fNParameters;
         return true;
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
         return false;
     }
@@ -197,6 +200,7 @@ int MCLiteDesignMatrix::AddModelEffect(const MCModelEffect& effect,
             for (const MCRegrParameter& p : params) AddParamToTable(p, fNEffects - 1);
         }
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         fStatus = ErrorStatus(StatusCode::kAllocationFailed);
     }
     return fNParameters;

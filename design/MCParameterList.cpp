@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "data/MCFactorTables.h"
+#include "design/MCEffectParameter.h"
 
 namespace MCMath_850 {
 
@@ -27,7 +28,7 @@ bool MCParameterList::Build(const MCFactorTables& tables, const std::vector<MCMo
         if (cancel.WillCancel()) return false;
         const int tableEffect = static_cast<int>(e) + offset;
         MCRegrParameter param;
-        param.SetupFromEffect(effects[e], static_cast<int>(e), 0);
+        SetupFromEffectOrThrow(param, effects[e], static_cast<int>(e));
         const int n = tables.GetNEffectParameters(tableEffect);
         fvEffectFirst.push_back(static_cast<int>(fvParameters.size()));
         fvEffectCount.push_back(n);

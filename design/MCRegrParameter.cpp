@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 
@@ -19,6 +20,7 @@ bool MCRegrParameter::AddFactor(int var, int category, int level) {
         fvCategories.reserve(fvCategories.size() + 1);
         fvLevels.reserve(fvLevels.size() + 1);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     fvFactors.insert(fvFactors.begin() + at, var);
@@ -39,6 +41,7 @@ int MCRegrParameter::AddCovariate(int var, int mult) {
         fvCovariates.reserve(fvCovariates.size() + 1);
         fvCovMults.reserve(fvCovMults.size() + 1);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return 0;
     }
     fvCovariates.push_back(var);
@@ -48,7 +51,7 @@ int MCRegrParameter::AddCovariate(int var, int mult) {
 
 bool MCRegrParameter::SetupFromEffect(const MCModelEffect& effect, int effectIndex, int category) {
     if (effect.IsIntercept() || effectIndex < 0) return false;
-    try {
+    return MCCommon_850::GuardAllocationOr(false, [&] {
         const std::vector<int> factors = effect.GetFactors();
         const std::vector<int> levels = effect.GetFactorLevels();
         std::vector<int> covariates = effect.GetCovariates();
@@ -56,15 +59,18 @@ bool MCRegrParameter::SetupFromEffect(const MCModelEffect& effect, int effectInd
         MCRegrParameter p;
         p.fTargetCategory = fTargetCategory;
         p.fEffectIndex = effectIndex;
+        // Room for every factor first, so that adding one cannot be refused
+        // for memory and leave the parameter short of a factor.
+        p.fvFactors.reserve(factors.size());
+        p.fvCategories.reserve(factors.size());
+        p.fvLevels.reserve(factors.size());
         for (std::size_t i = 0; i < factors.size() && i < levels.size(); ++i)
             p.AddFactor(factors[i], category, levels[i]);
         p.fvCovariates.swap(covariates);
         p.fvCovMults.swap(mults);
         *this = std::move(p);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 void MCRegrParameter::Reset() {

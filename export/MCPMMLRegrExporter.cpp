@@ -152,6 +152,9 @@ XMLElement* MCPMMLRegrExporter::ExportMiningField(int var, bool predicted,
 
 XMLElement* MCPMMLRegrExporter::ExportMiningSchema(int extra1, int extra2,
                                                    const std::vector<double>* importance) const {
+    // Without its variables (memory ran out making them) a schema would be
+    // a wrong one.
+    if (!fbValid) return nullptr;
     return Guarded([&] {
         ElemPtr e = Make(Tags::XML_ELE_MININGSCHEMA);
         const std::size_t nf = fvActiveFactors.size();
@@ -202,7 +205,7 @@ ElemPtr PredictorList(const std::string& tag, const std::vector<std::string>& na
 }  // namespace
 
 XMLElement* MCPMMLRegrExporter::ExportFactorList() const {
-    if (fvActiveFactors.empty()) return nullptr;
+    if (!fbValid || fvActiveFactors.empty()) return nullptr;
     return Guarded([&] {
         std::vector<std::string> names;
         for (int f : fvActiveFactors) names.push_back(VarName(f));
@@ -211,7 +214,7 @@ XMLElement* MCPMMLRegrExporter::ExportFactorList() const {
 }
 
 XMLElement* MCPMMLRegrExporter::ExportCovariateList() const {
-    if (fvActiveCovariates.empty()) return nullptr;
+    if (!fbValid || fvActiveCovariates.empty()) return nullptr;
     return Guarded([&] {
         std::vector<std::string> names;
         for (int c : fvActiveCovariates) names.push_back(VarName(c));
@@ -359,6 +362,7 @@ bool MCPMMLRegrExporter::WritePCovMatrix(MCXML_850::XMLWriter& writer, const MCS
 XMLElement* MCPMMLRegrExporter::ExportModelStats(const std::vector<double>& covariateMeans,
                                                  double totalWeight,
                                                  const MCRegANOVA* anova) const {
+    if (!fbValid) return nullptr;
     return Guarded([&] {
         ElemPtr e = Make(Tags::XML_ELE_MODELSTATS);
         if (anova != nullptr) {

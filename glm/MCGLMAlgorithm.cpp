@@ -5,6 +5,7 @@
 #include "companion/MCDisplay.h"
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
+#include "design/MCEffectParameter.h"
 
 namespace MCMath_850 {
 
@@ -40,7 +41,7 @@ MCStatus MCGLMAlgorithm::ProcessData(MultiPassRecordIter& iter) {
     const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
     for (std::size_t e = 0; e < effects.size(); ++e) {
         MCRegrParameter p;
-        p.SetupFromEffect(effects[e], static_cast<int>(e), 0);
+        SetupFromEffectOrThrow(p, effects[e], static_cast<int>(e));
         effectFactors.push_back(p.GetFactors());
     }
     fFactorTables.SetModelEffectFactors(effectFactors);

@@ -79,13 +79,9 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
 
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
     const std::size_t cells = fvCellCodes.size();
-    try {
-        fvColStart.assign(cells + 1, 0);
-        fvCols.clear();
-        fvSrcs.clear();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    fvColStart.assign(cells + 1, 0);
+    fvCols.clear();
+    fvSrcs.clear();
     for (std::size_t slot = 0; slot < cells; ++slot) {
         // The categories of the cell, by settings factor.
         int rest = fvCellCodes[slot];
@@ -99,17 +95,13 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
         bool allFound = true;
         const std::vector<int>& idx = tables.GetParameterIndices(fvCategories, allFound);
         const std::size_t start = fvCols.size();
-        try {
-            for (int i : idx) {
-                if (i < 0) continue;
-                fvCols.push_back(i);
-                fvSrcs.push_back(fvParamSource[Ix(i)]);
-            }
-            fvCols.push_back(fP);
-            fvSrcs.push_back(fNSources - 1);
-        } catch (const std::bad_alloc&) {
-            return false;
+        for (int i : idx) {
+            if (i < 0) continue;
+            fvCols.push_back(i);
+            fvSrcs.push_back(fvParamSource[Ix(i)]);
         }
+        fvCols.push_back(fP);
+        fvSrcs.push_back(fNSources - 1);
         fvColStart[slot + 1] = fvCols.size();
         const double* moments = fvMoments.data() + slot * 2 * fNElements;
         if (!zpz.AddMapped(moments, moments + fNElements, fNSources, fvCols.data() + start,

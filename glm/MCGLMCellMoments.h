@@ -47,8 +47,8 @@ public:
 
     // Adds the row with weight w to its cell's moments. False when the row
     // belongs to no cell (a category out of range: the caller adds it to
-    // Z'Z itself) or when memory runs out (failed is set).
-    bool Add(const double* values, double w, bool& failed);
+    // Z'Z itself).
+    bool Add(const double* values, double w);
     // Scatters every cell's moments into Z'Z (order p + 1, the dependent
     // last) over the cell's columns, which the factor tables give; the
     // moments are freed. False when a scatter is refused.
@@ -153,19 +153,13 @@ inline void MCGLMCellMoments::SourceValues(const double* values) const {
     fvSrcLo[last] = 0.0;
 }
 
-inline bool MCGLMCellMoments::Add(const double* values, double w, bool& failed) {
-    failed = false;
+inline bool MCGLMCellMoments::Add(const double* values, double w) {
     const int code = CellCode(values);
     if (code < 0) return false;
     int& slot = fvCellSlot[Ix(code)];
     if (slot < 0) {
-        try {
-            fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
-            fvCellCodes.push_back(code);
-        } catch (const std::bad_alloc&) {
-            failed = true;
-            return false;
-        }
+        fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
+        fvCellCodes.push_back(code);
         slot = static_cast<int>(fvCellCodes.size()) - 1;
     }
     SourceValues(values);

@@ -49,50 +49,45 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fvEffectFirst.clear();
     fvEffectCount.clear();
     const bool intercept = fpSettings->GetInterceptUse();
-    try {
-        // Counted first, so that a model over the limit reports its real
-        // size without building the list.
-        const long total =
-            MCParameterList::Count(*tables, static_cast<int>(fpEffects->size()), intercept);
-        if (total > kMaxParameters) {
-            MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
-            s.SetDiscreteDatum(0, total);
-            s.SetDiscreteDatum(1, kMaxParameters);
-            return fStatus = s;
-        }
-        if (!FitsInMemory(total)) return fStatus;
-        MCParameterList list;
-        if (!list.Build(*tables, *fpEffects, intercept, *fpCancel))
-            return fStatus = ErrorStatus(StatusCode::kCancelled);
-        fvParameters = std::move(list.fvParameters);
-        fvEffectFirst = std::move(list.fvEffectFirst);
-        fvEffectCount = std::move(list.fvEffectCount);
-        // Here the intercept counts as the first effect.
-        if (intercept) {
-            fvEffectFirst.insert(fvEffectFirst.begin(), 0);
-            fvEffectCount.insert(fvEffectCount.begin(), 1);
-        }
-        const int p = GetNParameters();
-        fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
-        fvIdx.assign(fvEffectFirst.size() + 1, 0);
-        fvHi.assign(fvIdx.size(), 0.0);
-        fvLo.assign(fvIdx.size(), 0.0);
-        fvHasCovariates.assign(fvParameters.size(), 0);
-        fbProducts = false;
-        for (std::size_t k = 0; k < fvParameters.size(); ++k) {
-            const MCRegrParameter& prm = fvParameters[k];
-            fvHasCovariates[k] = prm.GetNCovariates() > 0;
-            if (prm.GetNCovariateMult() >= 2) fbProducts = true;
-        }
-        if (fbProducts) {
-            fvDenseHi.assign(fvParameters.size() + 1, 0.0);
-            fvDenseLo.assign(fvParameters.size() + 1, 0.0);
-        }
-        fCells.SetUp(fvParameters, fpSettings->GetFactors(), fpSettings->GetFactorSizes(), fDepVar);
-    } catch (const std::bad_alloc&) {
-        fpZPrimeZ.reset();
-        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
+    // Counted first, so that a model over the limit reports its real
+    // size without building the list.
+    const long total =
+        MCParameterList::Count(*tables, static_cast<int>(fpEffects->size()), intercept);
+    if (total > kMaxParameters) {
+        MCStatus s = ErrorStatus(StatusCode::kTooManyParameters);
+        s.SetDiscreteDatum(0, total);
+        s.SetDiscreteDatum(1, kMaxParameters);
+        return fStatus = s;
     }
+    if (!FitsInMemory(total)) return fStatus;
+    MCParameterList list;
+    if (!list.Build(*tables, *fpEffects, intercept, *fpCancel))
+        return fStatus = ErrorStatus(StatusCode::kCancelled);
+    fvParameters = std::move(list.fvParameters);
+    fvEffectFirst = std::move(list.fvEffectFirst);
+    fvEffectCount = std::move(list.fvEffectCount);
+    // Here the intercept counts as the first effect.
+    if (intercept) {
+        fvEffectFirst.insert(fvEffectFirst.begin(), 0);
+        fvEffectCount.insert(fvEffectCount.begin(), 1);
+    }
+    const int p = GetNParameters();
+    fpZPrimeZ = std::make_unique<MCSymMatrix>(p + 1);
+    fvIdx.assign(fvEffectFirst.size() + 1, 0);
+    fvHi.assign(fvIdx.size(), 0.0);
+    fvLo.assign(fvIdx.size(), 0.0);
+    fvHasCovariates.assign(fvParameters.size(), 0);
+    fbProducts = false;
+    for (std::size_t k = 0; k < fvParameters.size(); ++k) {
+        const MCRegrParameter& prm = fvParameters[k];
+        fvHasCovariates[k] = prm.GetNCovariates() > 0;
+        if (prm.GetNCovariateMult() >= 2) fbProducts = true;
+    }
+    if (fbProducts) {
+        fvDenseHi.assign(fvParameters.size() + 1, 0.0);
+        fvDenseLo.assign(fvParameters.size() + 1, 0.0);
+    }
+    fCells.SetUp(fvParameters, fpSettings->GetFactors(), fpSettings->GetFactorSizes(), fDepVar);
     fRedundancy = MCBitSet(GetNParameters() + 1);
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
@@ -186,12 +181,10 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (!fbParamsCreated || fbModelBuilt || values == nullptr || !fpZPrimeZ) return false;
     const double w = RowWeight(values);
     if (fCells.IsActive()) {
-        bool failed = false;
-        if (fCells.Add(values, w, failed)) {
+        if (fCells.Add(values, w)) {
             ++fNRows;
             return true;
         }
-        if (failed) return false;
     }
     ExpandSparse(values);
     if (!AddExpandedRow(w)) return false;
@@ -221,14 +214,10 @@ MCStatus MCGLMModel::BuildModel() {
     const int p = GetNParameters();
     if (!FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     if (fpSettings->GetKeepCrossProducts()) {
-        try {
-            // Summed with each weight over the total: made sums again.
-            auto kept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
-            kept->Scale(fTotalWeight);
-            fpCrossProducts = std::move(kept);
-        } catch (const std::bad_alloc&) {
-            return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-        }
+        // Summed with each weight over the total: made sums again.
+        auto kept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+        kept->Scale(fTotalWeight);
+        fpCrossProducts = std::move(kept);
     }
     if (!fpCancel->WillCancel()) {
         const double tol = fpSettings->GetTolerance();
@@ -245,14 +234,10 @@ MCStatus MCGLMModel::BuildModel() {
         fpZPrimeZ->SweepLeading(p, tol, scale, fRedundancy, fpCancel);
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
         if (fpSettings->GetKeepCrossProducts()) {
-            try {
-                auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
-                swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
-                swept->Scale(-1.0);
-                fpSweptKept = std::move(swept);
-            } catch (const std::bad_alloc&) {
-                return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-            }
+            auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+            swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
+            swept->Scale(-1.0);
+            fpSweptKept = std::move(swept);
         }
         if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
         // The dependent is no parameter: only the parameters' rows and
@@ -397,11 +382,7 @@ MCStatus MCGLMModel::FinishErrors() {
         return fStatus = s;
     }
     if (fpSandwich) {
-        try {
-            fpRobustCov = std::make_unique<MCSymMatrix>(0);
-        } catch (const std::bad_alloc&) {
-            return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-        }
+        fpRobustCov = std::make_unique<MCSymMatrix>(0);
         const MCStatus s = fpSandwich->Finish(fTotalWeight, *fpRobustCov);
         if (s.IsError()) return fStatus = s;
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
@@ -184,10 +185,13 @@ const MCRegRecordValidator& MCGLMOutputStats::GetRecordValidator() const {
 
 bool MCGLMOutputStats::ExpandRow(const MCCommon_850::Record& record,
                                  std::vector<double>& row) const {
-    MCStatus ignored;
-    if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, ignored)) return false;
-    row.assign(fpImpl->fvParameters.size(), 0.0);
-    return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
+    return MCCommon_850::GuardAllocationOr(false, [&] {
+        MCStatus ignored;
+        if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, ignored))
+            return false;
+        row.assign(fpImpl->fvParameters.size(), 0.0);
+        return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
+    });
 }
 
 void MCGLMOutputStats::Cancel() {

@@ -66,60 +66,56 @@ bool MCMETDataImpl::GetRange(int e, int& first, int& count) const {
 MCStatus MCMETDataImpl::SetupForLMatrix(const MCSymMatrix* crossProduct,
                                         const MCBitSet* nonRedundant) {
     if (crossProduct == nullptr) return ErrorStatus(StatusCode::kMissingInput);
-    try {
-        // A matrix augmented by the dependent is read for its design block.
-        if (crossProduct->GetNRows() != fQ && crossProduct->GetNRows() != fQ + 1)
-            return ErrorStatus(StatusCode::kMissingInput);
-        fpGiven = crossProduct;
-        MCSymMatrix swept;
-        if (nonRedundant != nullptr) {
-            fNonRedundant = *nonRedundant;
-            fNonRedundant.Resize(fQ);
-            fbGivenSet = true;
-            // The supplied matrix is X'WX swept on the non-redundant pivots
-            // in the sign convention with a positive inverse block: the
-            // negative of what Sweep leaves. Negated, it is the matrix swept
-            // on all of them, which gives H and serves every Type III test;
-            // X'WX itself is recovered only when a test enters effects one
-            // by one (RecoverCrossProduct).
-            // Without the original diagonal only exactly zero pivots are
-            // refused from now on. The supplied matrix is read in place
-            // (fSweptSign undoes the negation), and copied into fpXX only
-            // when a test needs X'WX, so that a large model is not held
-            // twice.
-            fpSwept = crossProduct;
-            fbRecovered = fNonRedundant.Count() == 0;
-            fSweptSign = fbRecovered ? 1.0 : -1.0;
-            fvDiagonal.assign(Ix(fQ), 0.0);
-            fSweptAll = fNonRedundant;
-        } else {
-            // The rank is judged as the fit judges it: by each column's spread.
-            fpXX = std::make_unique<MCSymMatrix>();
-            if (!CopyGiven(*fpXX)) return ErrorStatus(StatusCode::kMissingInput);
-            fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
-            swept = *fpXX;
-            fNonRedundant.Resize(fQ);
-            fNonRedundant.Clear();
-            std::vector<int> all(Ix(fQ));
-            for (int k = 0; k < fQ; ++k) all[Ix(k)] = k;
-            swept.SweepPivots(all, fSweepTol, fvDiagonal, fNonRedundant, true);
-        }
-
-        // With the supplied matrix H is made when first asked for.
-        const int r = fNonRedundant.Count();
-        if (!fpSwept) {
-            fpH = std::make_unique<MCRectMatrix>(fQ, r);
-            if (r > 0) swept.ExtractH(0, fQ, fNonRedundant, *fpH);
-        }
-        if (r > 0 && fbIntercept) {
-            MCModelEffect intercept = fvEffects.empty() ? MCModelEffect() : fvEffects.front();
-            intercept.Reset();
-            fvEffects.insert(fvEffects.begin(), intercept);
-        }
-        fpL = std::make_unique<MCRectMatrix>(0, fQ);
-    } catch (const std::bad_alloc&) {
+    // A matrix augmented by the dependent is read for its design block.
+    if (crossProduct->GetNRows() != fQ && crossProduct->GetNRows() != fQ + 1)
         return ErrorStatus(StatusCode::kMissingInput);
+    fpGiven = crossProduct;
+    MCSymMatrix swept;
+    if (nonRedundant != nullptr) {
+        fNonRedundant = *nonRedundant;
+        fNonRedundant.Resize(fQ);
+        fbGivenSet = true;
+        // The supplied matrix is X'WX swept on the non-redundant pivots
+        // in the sign convention with a positive inverse block: the
+        // negative of what Sweep leaves. Negated, it is the matrix swept
+        // on all of them, which gives H and serves every Type III test;
+        // X'WX itself is recovered only when a test enters effects one
+        // by one (RecoverCrossProduct).
+        // Without the original diagonal only exactly zero pivots are
+        // refused from now on. The supplied matrix is read in place
+        // (fSweptSign undoes the negation), and copied into fpXX only
+        // when a test needs X'WX, so that a large model is not held
+        // twice.
+        fpSwept = crossProduct;
+        fbRecovered = fNonRedundant.Count() == 0;
+        fSweptSign = fbRecovered ? 1.0 : -1.0;
+        fvDiagonal.assign(Ix(fQ), 0.0);
+        fSweptAll = fNonRedundant;
+    } else {
+        // The rank is judged as the fit judges it: by each column's spread.
+        fpXX = std::make_unique<MCSymMatrix>();
+        if (!CopyGiven(*fpXX)) return ErrorStatus(StatusCode::kMissingInput);
+        fpXX->ComputeCentredScale(fvDiagonal, fbIntercept ? 0 : -1, fSweepTol);
+        swept = *fpXX;
+        fNonRedundant.Resize(fQ);
+        fNonRedundant.Clear();
+        std::vector<int> all(Ix(fQ));
+        for (int k = 0; k < fQ; ++k) all[Ix(k)] = k;
+        swept.SweepPivots(all, fSweepTol, fvDiagonal, fNonRedundant, true);
     }
+
+    // With the supplied matrix H is made when first asked for.
+    const int r = fNonRedundant.Count();
+    if (!fpSwept) {
+        fpH = std::make_unique<MCRectMatrix>(fQ, r);
+        if (r > 0) swept.ExtractH(0, fQ, fNonRedundant, *fpH);
+    }
+    if (r > 0 && fbIntercept) {
+        MCModelEffect intercept = fvEffects.empty() ? MCModelEffect() : fvEffects.front();
+        intercept.Reset();
+        fvEffects.insert(fvEffects.begin(), intercept);
+    }
+    fpL = std::make_unique<MCRectMatrix>(0, fQ);
     return MCStatus();
 }
 
@@ -141,12 +137,8 @@ MCStatus MCMETDataImpl::SetModelTesting(const MCSymMatrix* covariance,
         fTesterSet = *nonRedundant;
     else
         fTesterSet = fNonRedundant;
-    try {
-        fpTester = std::make_unique<MCModelTests>(fvEstimates, fTesterSet, *fpCovariance, fErrorDF,
-                                                  fpSettings->GetCancelPointer());
-    } catch (const std::bad_alloc&) {
-        return fStatus = ErrorStatus(StatusCode::kMissingInput);
-    }
+    fpTester = std::make_unique<MCModelTests>(fvEstimates, fTesterSet, *fpCovariance, fErrorDF,
+                                              fpSettings->GetCancelPointer());
     fpTester->SetTestType(fpSettings->GetTestType());
     fpTester->SetConfidenceLevel(fConfidenceLevel);
     return fStatus;
@@ -161,24 +153,15 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
 bool MCMETDataImpl::CopyGiven(MCSymMatrix& out) const {
     if (fpGiven == nullptr) return false;
     if (fpGiven->GetNRows() == fQ + 1) return fpGiven->CopyLeadingBlock(fQ, out);
-    try {
-        out = *fpGiven;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    out = *fpGiven;
     return true;
 }
 
 const MCRectMatrix* MCMETDataImpl::GetH() const {
     if (!fpH && fpSwept) {
-        try {
-            auto h = std::make_unique<MCRectMatrix>(fQ, fNonRedundant.Count());
-            if (fNonRedundant.Count() > 0)
-                fpSwept->ExtractH(0, fQ, fNonRedundant, *h, 0, fSweptSign);
-            fpH = std::move(h);
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
+        auto h = std::make_unique<MCRectMatrix>(fQ, fNonRedundant.Count());
+        if (fNonRedundant.Count() > 0) fpSwept->ExtractH(0, fQ, fNonRedundant, *h, 0, fSweptSign);
+        fpH = std::move(h);
     }
     return fpH.get();
 }
@@ -189,11 +172,7 @@ bool MCMETDataImpl::HasCrossProduct() const {
 
 bool MCMETDataImpl::RecoverCrossProduct() {
     if (!fpXX && fpSwept) {
-        try {
-            fpXX = std::make_unique<MCSymMatrix>();
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        fpXX = std::make_unique<MCSymMatrix>();
         if (!CopyGiven(*fpXX)) return false;
     }
     if (fbRecovered || !fpXX) return fpXX != nullptr;

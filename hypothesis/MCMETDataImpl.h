@@ -65,7 +65,7 @@ public:
     int GetQ() const { return fQ; }
     const MCCommon_850::MCStatus& GetStatus() const { return fStatus; }
     // The general form of the estimable functions (q x r), made on first
-    // use; null when memory runs out.
+    // use; throws std::bad_alloc when memory runs out.
     const MCRectMatrix* GetH() const;
     // Whether there is a cross product to build hypotheses from.
     bool HasCrossProduct() const;

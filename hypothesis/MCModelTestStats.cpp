@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 
@@ -22,6 +23,7 @@ bool Append(std::vector<T>& v, const T& x) {
     try {
         v.push_back(x);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;

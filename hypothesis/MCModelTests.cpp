@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <limits>
-#include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCDistFun.h"
 #include "companion/MCIndex.h"
@@ -17,6 +17,8 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::WarningStatus;
@@ -94,14 +96,13 @@ double MCModelTests::DenominatorDF(const std::vector<double>& l) const {
 }
 
 int MCModelTests::ComputeInverse(const MCSymMatrix& S, MCSymMatrix& Sinv, MCBitSet& used) {
+    return GuardAllocationOr(-1, [&] { return Inverse(S, Sinv, used); });
+}
+
+int MCModelTests::Inverse(const MCSymMatrix& S, MCSymMatrix& Sinv, MCBitSet& used) {
     const int n = S.GetNRows();
-    std::vector<double> scale;
+    std::vector<double> scale(static_cast<std::size_t>(n), 0.0);
     int rank = -1;
-    try {
-        scale.assign(static_cast<std::size_t>(n), 0.0);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
     // A single element is its own scale; larger matrices are scaled so that
     // a numerically zero diagonal is judged against the largest one.
     if (n < 2)
@@ -115,6 +116,12 @@ int MCModelTests::ComputeInverse(const MCSymMatrix& S, MCSymMatrix& Sinv, MCBitS
 
 double MCModelTests::ComputeChiSquare(const MCRectMatrix& L, const std::vector<double>* K,
                                       int& rank, MCBitSet& used) const {
+    rank = -1;
+    return GuardAllocationOr(MCMV::Missing(), [&] { return ChiSquare(L, K, rank, used); });
+}
+
+double MCModelTests::ChiSquare(const MCRectMatrix& L, const std::vector<double>* K, int& rank,
+                               MCBitSet& used) const {
     rank = -1;
     std::vector<double> d;
     if (!L.ComputeRV(*fpEstimates, d)) return MCMV::Missing();
@@ -135,7 +142,7 @@ double MCModelTests::ComputeChiSquare(const MCRectMatrix& L, const std::vector<d
             return chi;
         }
     }
-    rank = ComputeInverse(S, Sinv, used);
+    rank = Inverse(S, Sinv, used);
     if (rank < 0) return MCMV::Missing();
     return Sinv.ComputeVSV(d);
 }
@@ -262,6 +269,11 @@ bool MCModelTests::TestRow(double estimate, double k, double variance, double de
 
 bool MCModelTests::ComputeIndivTest(const MCRectMatrix& L, int r, double k, int n,
                                     MCTestStats& record, bool interval) const {
+    return GuardAllocationOr(false, [&] { return IndivTest(L, r, k, n, record, interval); });
+}
+
+bool MCModelTests::IndivTest(const MCRectMatrix& L, int r, double k, int n, MCTestStats& record,
+                             bool interval) const {
     std::vector<double> l;
     if (!L.GetRow(r, l) || l.size() != fpEstimates->size()) {
         record.SetTestType(fTestType);
@@ -290,6 +302,10 @@ bool MCModelTests::ComputeIndivTest(double estimate, double variance, double den
 }
 
 MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& overall) {
+    return GuardAllocation([&] { return OverallTest(L, overall); });
+}
+
+MCStatus MCModelTests::OverallTest(const MCRectMatrix& L, MCTestStats& overall) {
     if (fStatus.IsError()) return fStatus;
     overall = FreshRecord(fTestType, fPAdjMethod);
     const int rows = L.GetNRows();
@@ -299,7 +315,7 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
 
     int rank = -1;
     MCBitSet used;
-    const double chi = ComputeChiSquare(L, nullptr, rank, used);
+    const double chi = ChiSquare(L, nullptr, rank, used);
     std::vector<double> d;
     L.ComputeRV(*fpEstimates, d);
     double df2 = fErrorDF;
@@ -316,84 +332,85 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
     overall.SetNNonRedunRows(n);
     std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
-        if (codes[Ix(r)] == -1) ComputeIndivTest(L, r, 0.0, n, tests[Ix(r)], false);
+        if (codes[Ix(r)] == -1) IndivTest(L, r, 0.0, n, tests[Ix(r)], false);
     AdjustOverallFromRows(tests, codes, n, overall);
     return MCStatus();
 }
 
-bool MCModelTests::StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
+void MCModelTests::StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
                                const MCBitSet& used, std::vector<int>& codes, int& n,
                                std::vector<MCTestStats>& indiv, MCTestStats& overall) const {
     const std::size_t rows = static_cast<std::size_t>(L.GetNRows());
-    try {
-        if (nTests >= 1) {
-            codes.assign(rows, -1);
-            n = nTests;
-        } else {
-            CheckRows(L, K, codes, n);
-        }
-        indiv.assign(rows, MCTestStats());
-    } catch (const std::bad_alloc&) {
-        return false;
+    if (nTests >= 1) {
+        codes.assign(rows, -1);
+        n = nTests;
+    } else {
+        CheckRows(L, K, codes, n);
     }
+    indiv.assign(rows, MCTestStats());
     overall.SetNNonRedunRows(n);
     for (std::size_t r = 0; r < rows; ++r) {
         indiv[r].SetUsedInOverallTest(used.IsIn(static_cast<int>(r)));
         indiv[r].SetNNonRedunRows(n);
     }
-    return true;
 }
 
 MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::vector<double>& K,
                                             std::vector<MCTestStats>& indiv, MCTestStats& overall,
                                             int nTests) {
-    if (fStatus.IsError()) return fStatus;
-    overall = FreshRecord(fTestType, fPAdjMethod);
-    const int rows = L.GetNRows();
-    if (rows == 0) {
-        indiv.clear();
-        return WarningStatus(StatusCode::kEmptyLMatrix);
-    }
-    if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
-        return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
-    if (!K.empty() && static_cast<int>(K.size()) != rows)
-        return ErrorStatus(StatusCode::kMissingInput);
-    const std::vector<double>* Kp = K.empty() ? nullptr : &K;
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        overall = FreshRecord(fTestType, fPAdjMethod);
+        const int rows = L.GetNRows();
+        if (rows == 0) {
+            indiv.clear();
+            return WarningStatus(StatusCode::kEmptyLMatrix);
+        }
+        if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
+            return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
+        if (!K.empty() && static_cast<int>(K.size()) != rows)
+            return ErrorStatus(StatusCode::kMissingInput);
+        const std::vector<double>* Kp = K.empty() ? nullptr : &K;
 
-    int rank = -1;
-    MCBitSet used;
-    const double chi = ComputeChiSquare(L, Kp, rank, used);
-    std::vector<double> d;
-    L.ComputeRV(*fpEstimates, d);
-    if (Kp)
-        for (std::size_t i = 0; i < d.size(); ++i) d[i] -= K[i];
-    // With fewer error df than hypotheses the F test has no denominator.
-    FillOverall(chi, rank, d, fErrorDF, fErrorDF >= rank, rows, overall);
+        int rank = -1;
+        MCBitSet used;
+        const double chi = ChiSquare(L, Kp, rank, used);
+        std::vector<double> d;
+        L.ComputeRV(*fpEstimates, d);
+        if (Kp)
+            for (std::size_t i = 0; i < d.size(); ++i) d[i] -= K[i];
+        // With fewer error df than hypotheses the F test has no denominator.
+        FillOverall(chi, rank, d, fErrorDF, fErrorDF >= rank, rows, overall);
 
-    std::vector<int> codes;
-    int n = 0;
-    if (!StartFamily(L, Kp, nTests, used, codes, n, indiv, overall))
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    for (int r = 0; r < rows; ++r) {
-        MCTestStats& t = indiv[Ix(r)];
-        ComputeIndivTest(L, r, Kp ? K[Ix(r)] : 0.0, n, t, false);
-    }
-    FinishFamily(codes, n, indiv, overall);
-    return MCStatus();
+        std::vector<int> codes;
+        int n = 0;
+        StartFamily(L, Kp, nTests, used, codes, n, indiv, overall);
+        for (int r = 0; r < rows; ++r) {
+            MCTestStats& t = indiv[Ix(r)];
+            IndivTest(L, r, Kp ? K[Ix(r)] : 0.0, n, t, false);
+        }
+        FinishFamily(codes, n, indiv, overall);
+        return MCStatus();
+    });
 }
 
 MCStatus MCModelTests::ComputeModelTest(const MCRectMatrix& L, const MCStatus& prior,
                                         MCModelTestStats& stats) {
-    MCTestStats record;
-    MCStatus result;
-    if (prior.IsError() || (prior.IsWarning() && prior.GetErrorCode() != StatusCode::kEmptyLMatrix))
-        result = prior;
-    else if (L.GetNRows() > 0 && L.GetNCols() > 0)
-        result = ComputeOverallTest(L, record);
-    else
-        result = WarningStatus(StatusCode::kEmptyLMatrix);
-    stats.AddTestStatsAndLMatrixAndStatus(record, L, result);
-    return result;
+    return GuardAllocation([&] {
+        MCTestStats record;
+        MCStatus result;
+        if (prior.IsError() ||
+            (prior.IsWarning() && prior.GetErrorCode() != StatusCode::kEmptyLMatrix))
+            result = prior;
+        else if (L.GetNRows() > 0 && L.GetNCols() > 0)
+            result = OverallTest(L, record);
+        else
+            result = WarningStatus(StatusCode::kEmptyLMatrix);
+        // A test the record list refused is no result to report.
+        if (!stats.AddTestStatsAndLMatrixAndStatus(record, L, result))
+            return ErrorStatus(StatusCode::kAllocationFailed);
+        return result;
+    });
 }
 
 void MCModelTests::Display() const {

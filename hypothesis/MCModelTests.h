@@ -173,6 +173,20 @@ public:
     void Display() const;
 
 private:
+    // The public operations of the same name without their guard: running
+    // out of memory inside a test reaches the guard of the operation the
+    // host called rather than turning into a missing statistic.
+    static int Inverse(const MCSymMatrix& S, MCSymMatrix& Sinv, MCBitSet& used);
+    double ChiSquare(const MCRectMatrix& L, const std::vector<double>* K, int& rank,
+                     MCBitSet& used) const;
+    bool IndivTest(const MCRectMatrix& L, int r, double k, int n, MCTestStats& record,
+                   bool interval) const;
+    double OriginalChiSquare(const MCRectMatrix& M, const std::vector<double>& b,
+                             const MCRectMatrix& L, int& rank, MCBitSet& used, double& df);
+    double OriginalEstimDenomDf(const MCRectMatrix& L, int r, const MCRectMatrix& M,
+                                const std::vector<double>& b, double& variance, double& df) const;
+    MCCommon_850::MCStatus OverallTest(const MCRectMatrix& L, MCTestStats& overall);
+
     // One row's test of estimate = k into record: its df (a negative
     // variance taken as the round-off of 0), then the statistic, p-values
     // and, for a critical value that is not missing, the interval, as
@@ -197,8 +211,8 @@ private:
     // multiplicity n (with nTests >= 1 every row counts and n = nTests,
     // otherwise CheckRows decides), one fresh record per row of L marked
     // with its use in the overall test (the rows pivoted, used) and with n,
-    // and n in the overall record. False when memory runs out.
-    bool StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
+    // and n in the overall record.
+    void StartFamily(const MCRectMatrix& L, const std::vector<double>* K, int nTests,
                      const MCBitSet& used, std::vector<int>& codes, int& n,
                      std::vector<MCTestStats>& indiv, MCTestStats& overall) const;
     // Step-down over the rows coded -1, copying to duplicate rows, and the

@@ -1,8 +1,8 @@
 // MCModelTests: the response-scale family. Contrasts L mu of cell means
 // mu_i = g^-1(M_i b) under the link g, with variances from the delta method.
 #include <cmath>
-#include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "hypothesis/MCModelTests.h"
@@ -14,6 +14,8 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::WarningStatus;
@@ -49,6 +51,14 @@ MCStatus MCModelTests::CheckOriginal(const MCRectMatrix& M, const std::vector<do
 double MCModelTests::ComputeOriginalChiSquare(const MCRectMatrix& M, const std::vector<double>& b,
                                               const MCRectMatrix& L, int& rank, MCBitSet& used,
                                               double& df) {
+    rank = -1;
+    return GuardAllocationOr(MCMV::Missing(),
+                             [&] { return OriginalChiSquare(M, b, L, rank, used, df); });
+}
+
+double MCModelTests::OriginalChiSquare(const MCRectMatrix& M, const std::vector<double>& b,
+                                       const MCRectMatrix& L, int& rank, MCBitSet& used,
+                                       double& df) {
     df = fErrorDF;
     rank = -1;
     std::vector<double> mu, w;
@@ -78,7 +88,7 @@ double MCModelTests::ComputeOriginalChiSquare(const MCRectMatrix& M, const std::
         const double s = fpSatterthwaite->ComputeDF4FixedOverall(A);
         if (IsValue(s)) df = s;
     }
-    rank = ComputeInverse(S, Sinv, used);
+    rank = Inverse(S, Sinv, used);
     if (rank < 0) return MCMV::Missing();
     return Sinv.ComputeVSV(d);
 }
@@ -87,6 +97,15 @@ double MCModelTests::ComputeOriginalEstimDenomDf(const MCRectMatrix& L, int r,
                                                  const MCRectMatrix& M,
                                                  const std::vector<double>& b, double& variance,
                                                  double& df) const {
+    variance = MCMV::Missing();
+    df = MCMV::Missing();
+    return GuardAllocationOr(MCMV::Missing(),
+                             [&] { return OriginalEstimDenomDf(L, r, M, b, variance, df); });
+}
+
+double MCModelTests::OriginalEstimDenomDf(const MCRectMatrix& L, int r, const MCRectMatrix& M,
+                                          const std::vector<double>& b, double& variance,
+                                          double& df) const {
     variance = MCMV::Missing();
     df = MCMV::Missing();
     std::vector<double> l, mu, w;
@@ -123,39 +142,41 @@ bool MCModelTests::ComputeOriginalIndivTest(double estimate, double variance, in
 MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
                                                   const std::vector<double>& b,
                                                   const MCRectMatrix& L, MCTestStats& overall) {
-    if (fStatus.IsError()) return fStatus;
-    overall = FreshRecord(fTestType, fPAdjMethod);
-    const int rows = L.GetNRows();
-    if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
-    const MCStatus check = CheckOriginal(M, b, L);
-    if (check.IsError()) return check;
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        overall = FreshRecord(fTestType, fPAdjMethod);
+        const int rows = L.GetNRows();
+        if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
+        const MCStatus check = CheckOriginal(M, b, L);
+        if (check.IsError()) return check;
 
-    int rank = -1;
-    MCBitSet used;
-    double df2 = fErrorDF;
-    const double chi = ComputeOriginalChiSquare(M, b, L, rank, used, df2);
-    std::vector<double> mu, w, d;
-    if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
-    FillOverall(chi, rank, d, df2, true, rows, overall);
-    if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
+        int rank = -1;
+        MCBitSet used;
+        double df2 = fErrorDF;
+        const double chi = OriginalChiSquare(M, b, L, rank, used, df2);
+        std::vector<double> mu, w, d;
+        if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
+        FillOverall(chi, rank, d, df2, true, rows, overall);
+        if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
 
-    std::vector<int> codes;
-    int n = 0;
-    CheckRows(L, nullptr, codes, n);
-    overall.SetNNonRedunRows(n);
-    std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-        if (codes[Ix(r)] != -1) continue;
-        if (fpCancelQuery && fpCancelQuery->IsCancel()) {
-            fStatus = ErrorStatus(StatusCode::kCancelled);
-            return fStatus;
+        std::vector<int> codes;
+        int n = 0;
+        CheckRows(L, nullptr, codes, n);
+        overall.SetNNonRedunRows(n);
+        std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
+        for (int r = 0; r < rows; ++r) {
+            if (codes[Ix(r)] != -1) continue;
+            if (fpCancelQuery && fpCancelQuery->IsCancel()) {
+                fStatus = ErrorStatus(StatusCode::kCancelled);
+                return fStatus;
+            }
+            double variance = 0.0, df = 0.0;
+            const double est = OriginalEstimDenomDf(L, r, M, b, variance, df);
+            ComputeOriginalIndivTest(est, variance, n, tests[Ix(r)], df, false);
         }
-        double variance = 0.0, df = 0.0;
-        const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
-        ComputeOriginalIndivTest(est, variance, n, tests[Ix(r)], df, false);
-    }
-    AdjustOverallFromRows(tests, codes, n, overall);
-    return MCStatus();
+        AdjustOverallFromRows(tests, codes, n, overall);
+        return MCStatus();
+    });
 }
 
 MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
@@ -163,36 +184,37 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
                                                     const MCRectMatrix& L,
                                                     std::vector<MCTestStats>& indiv,
                                                     MCTestStats& overall, int nTests) {
-    if (fStatus.IsError()) return fStatus;
-    overall = FreshRecord(fTestType, fPAdjMethod);
-    const int rows = L.GetNRows();
-    if (rows == 0) {
-        indiv.clear();
-        return WarningStatus(StatusCode::kEmptyLMatrix);
-    }
-    const MCStatus check = CheckOriginal(M, b, L);
-    if (check.IsError()) return check;
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        overall = FreshRecord(fTestType, fPAdjMethod);
+        const int rows = L.GetNRows();
+        if (rows == 0) {
+            indiv.clear();
+            return WarningStatus(StatusCode::kEmptyLMatrix);
+        }
+        const MCStatus check = CheckOriginal(M, b, L);
+        if (check.IsError()) return check;
 
-    int rank = -1;
-    MCBitSet used;
-    double df2 = fErrorDF;
-    const double chi = ComputeOriginalChiSquare(M, b, L, rank, used, df2);
-    std::vector<double> mu, w, d;
-    if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
-    FillOverall(chi, rank, d, df2, true, rows, overall);
+        int rank = -1;
+        MCBitSet used;
+        double df2 = fErrorDF;
+        const double chi = OriginalChiSquare(M, b, L, rank, used, df2);
+        std::vector<double> mu, w, d;
+        if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
+        FillOverall(chi, rank, d, df2, true, rows, overall);
 
-    std::vector<int> codes;
-    int n = 0;
-    if (!StartFamily(L, nullptr, nTests, used, codes, n, indiv, overall))
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    for (int r = 0; r < rows; ++r) {
-        MCTestStats& t = indiv[Ix(r)];
-        double variance = 0.0, df = 0.0;
-        const double est = ComputeOriginalEstimDenomDf(L, r, M, b, variance, df);
-        ComputeOriginalIndivTest(est, variance, n, t, df, true);
-    }
-    FinishFamily(codes, n, indiv, overall);
-    return MCStatus();
+        std::vector<int> codes;
+        int n = 0;
+        StartFamily(L, nullptr, nTests, used, codes, n, indiv, overall);
+        for (int r = 0; r < rows; ++r) {
+            MCTestStats& t = indiv[Ix(r)];
+            double variance = 0.0, df = 0.0;
+            const double est = OriginalEstimDenomDf(L, r, M, b, variance, df);
+            ComputeOriginalIndivTest(est, variance, n, t, df, true);
+        }
+        FinishFamily(codes, n, indiv, overall);
+        return MCStatus();
+    });
 }
 
 }  // namespace MCMath_850

@@ -117,15 +117,11 @@ bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType te
     // By ascending p, ties in their input order (a family of pairwise
     // comparisons has millions of members: no insertion sort).
     std::vector<int> order;
-    try {
-        order.reserve(items.size());
-        for (int i = 0; i < static_cast<int>(items.size()); ++i)
-            if (IsValue(items[Ix(i)].fSig)) order.push_back(i);
-        std::stable_sort(order.begin(), order.end(),
-                         [&](int a, int b) { return items[Ix(a)].fSig < items[Ix(b)].fSig; });
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    order.reserve(items.size());
+    for (int i = 0; i < static_cast<int>(items.size()); ++i)
+        if (IsValue(items[Ix(i)].fSig)) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return items[Ix(a)].fSig < items[Ix(b)].fSig; });
 
     double previous = MCMV::Missing();
     int m = k;
@@ -171,12 +167,8 @@ bool MCPAdjust::StepDown(MCConst::MCPAdjustMethod method, double alpha, double e
     if (!IsStepDown(method)) return false;
     std::vector<MCStepDownItem> items;
     std::vector<int> index;
-    try {
-        items.reserve(members.size());
-        index.reserve(members.size());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    items.reserve(members.size());
+    index.reserve(members.size());
     MCConst::MCTestType testType = MCConst::TEST_CHISQUARE;
     for (const int r : members) {
         if (r < 0 || r >= static_cast<int>(tests.size())) continue;

@@ -105,7 +105,8 @@ public:
     // missing). k should be at least the number of members; members beyond
     // the k-th step get a non-positive multiplier, whose raw value 0 is then
     // raised to the previous adjusted value. Returns false, leaving the items
-    // unchanged, for a method that is not step-down or when memory runs out.
+    // unchanged, for a method that is not step-down; throws std::bad_alloc
+    // when memory runs out.
     // A cache, when given, keeps the critical values of the steps' own
     // probabilities (not those of raised values, which are each their own).
     static bool StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestType testType,

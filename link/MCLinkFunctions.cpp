@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
 #include "companion/MCMathFun.h"
@@ -553,40 +554,42 @@ double MCLinkCumProbit::Get2ndDerivativeValue(double p, int* flag) const {
 // ---------------------------------------------------------------------------
 
 IMCLinkFunc* CreateLinkFunction(MCConst::LinkType type, double param) {
-    switch (static_cast<int>(type)) {
-        case 0:
-            return new (std::nothrow) MCLinkCompLog2();
-        case 1:
-            return new (std::nothrow) MCLinkIdentity();
-        case 2:
-            return new (std::nothrow) MCLinkLog();
-        case 3:
-            return new (std::nothrow) MCLinkLogComp();
-        case 4:
-            return new (std::nothrow) MCLinkLogit();
-        case 5:
-            return new (std::nothrow) MCLinkNegBinomial(param);
-        case 6:
-            return new (std::nothrow) MCLinkNegLog2();
-        case 7:
-            return new (std::nothrow) MCLinkOddsPower(param);
-        case 8:
-            return new (std::nothrow) MCLinkPower(param);
-        case 9:
-            return new (std::nothrow) MCLinkProbit();
-        case 10:
-            return new (std::nothrow) MCLinkCumCauchit();
-        case 11:
-            return new (std::nothrow) MCLinkCumCompLog2();
-        case 12:
-            return new (std::nothrow) MCLinkCumLogit();
-        case 13:
-            return new (std::nothrow) MCLinkCumNegLog2();
-        case 14:
-            return new (std::nothrow) MCLinkCumProbit();
-        default:
-            return nullptr;
-    }
+    return MCCommon_850::GuardAllocationOr<IMCLinkFunc*>(nullptr, [&]() -> IMCLinkFunc* {
+        switch (static_cast<int>(type)) {
+            case 0:
+                return new MCLinkCompLog2();
+            case 1:
+                return new MCLinkIdentity();
+            case 2:
+                return new MCLinkLog();
+            case 3:
+                return new MCLinkLogComp();
+            case 4:
+                return new MCLinkLogit();
+            case 5:
+                return new MCLinkNegBinomial(param);
+            case 6:
+                return new MCLinkNegLog2();
+            case 7:
+                return new MCLinkOddsPower(param);
+            case 8:
+                return new MCLinkPower(param);
+            case 9:
+                return new MCLinkProbit();
+            case 10:
+                return new MCLinkCumCauchit();
+            case 11:
+                return new MCLinkCumCompLog2();
+            case 12:
+                return new MCLinkCumLogit();
+            case 13:
+                return new MCLinkCumNegLog2();
+            case 14:
+                return new MCLinkCumProbit();
+            default:
+                return nullptr;
+        }
+    });
 }
 
 }  // namespace MCMath_850

@@ -8,6 +8,7 @@
 #include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCRecordIterHandler.h"
+#include "design/MCEffectParameter.h"
 #include "logistic/MCPatternTabulator.h"
 
 namespace MCMath_850 {
@@ -66,7 +67,7 @@ MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
     const std::vector<MCModelEffect>& effects = s.GetModelEffects();
     for (std::size_t e = 0; e < effects.size(); ++e) {
         MCRegrParameter p;
-        p.SetupFromEffect(effects[e], static_cast<int>(e), 0);
+        SetupFromEffectOrThrow(p, effects[e], static_cast<int>(e));
         effectFactors.push_back(p.GetFactors());
     }
     fFactorTables.SetModelEffectFactors(effectFactors);

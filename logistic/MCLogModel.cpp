@@ -10,6 +10,7 @@
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "data/MCFactorTables.h"
+#include "design/MCEffectParameter.h"
 #include "design/MCParameterList.h"
 
 namespace MCMath_850 {
@@ -123,7 +124,7 @@ void MCLogModel::BuildLayouts() {
         const MCModelEffect& effect = effects[Ix(settingsEffect)];
         fvCovariateOnly[Ix(e)] = effect.GetNFactors() == 0 && effect.GetNCovariates() > 0;
         MCRegrParameter p;
-        p.SetupFromEffect(effect, settingsEffect, 0);
+        SetupFromEffectOrThrow(p, effect, settingsEffect);
         for (int i = 0; i < p.GetNCovariates(); ++i) {
             const std::size_t ci = Ix(i);
             const int var = p.GetCovariates()[ci];
@@ -312,11 +313,7 @@ MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
     for (int i = 0; i < fNAll; ++i)
         fvEstimates[Ix(i)] = fRedundancy.IsIn(i) ? estimates[next++] : 0.0;
     if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
-    try {
-        fpHessianGI = std::make_unique<MCSymMatrix>(fNAll);
-    } catch (const std::bad_alloc&) {
-        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    fpHessianGI = std::make_unique<MCSymMatrix>(fNAll);
     if (!inverse.Expand(fRedundancy, *fpHessianGI))
         return fStatus = ErrorStatus(StatusCode::kMissingInput);
     Uncentre(*fpHessianGI);

@@ -1,5 +1,6 @@
 #include "logistic/MCLogOutputStats.h"
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
@@ -162,17 +163,23 @@ const MCRegRecordValidator& MCLogOutputStats::GetRecordValidator() const {
 }
 
 bool MCLogOutputStats::ExpandRow(const Record& record, std::vector<double>& row) const {
-    MCStatus status;
-    if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status)) return false;
-    row.assign(fpImpl->fParamStats.size(), 0.0);
-    return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
+    return MCCommon_850::GuardAllocationOr(false, [&] {
+        MCStatus status;
+        if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status))
+            return false;
+        row.assign(fpImpl->fParamStats.size(), 0.0);
+        return fpImpl->fpAlgorithm->GetModel().ExpandRow(row, record.GetAll());
+    });
 }
 
 bool MCLogOutputStats::ExpandRow(const Record& record, std::vector<int>& indices,
                                  std::vector<double>& values) const {
-    MCStatus status;
-    if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status)) return false;
-    return fpImpl->fpAlgorithm->GetModel().ExpandRow(record.GetAll(), indices, values);
+    return MCCommon_850::GuardAllocationOr(false, [&] {
+        MCStatus status;
+        if (!fpImpl->fpAlgorithm->GetRecordValidator().IsValid4Scoring(record, status))
+            return false;
+        return fpImpl->fpAlgorithm->GetModel().ExpandRow(record.GetAll(), indices, values);
+    });
 }
 
 const std::vector<int>& MCLogOutputStats::GetDependCategories() const {

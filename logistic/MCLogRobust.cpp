@@ -76,11 +76,7 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
             pass = ErrorStatus(StatusCode::kMissingInput);
     }
     if (pass.IsError()) return pass;
-    try {
-        fpRobustCov = std::make_unique<MCSymMatrix>(0);
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    fpRobustCov = std::make_unique<MCSymMatrix>(0);
     fvClusterCounts.clear();
     for (std::size_t c = 0; c < clusters.size(); ++c)
         fvClusterCounts.push_back(sandwich.GetNClusters(static_cast<int>(c)));

@@ -169,23 +169,15 @@ MCStatus MCPatternTabulator::ProcessRowPattern(const Record& record, const MCFac
 
     MCRowPatterns* pattern = fpRowPatternTable->GetValue(fpKey.get());
     if (pattern == nullptr) {
-        try {
-            auto key = std::make_unique<MCHashKey>(*fpKey);
-            auto value = std::make_unique<MCRowPatterns>();
-            if (!fpRowPatternTable->Put(key.get(), value.get()))
-                return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-            key.release();
-            pattern = value.release();
-        } catch (const std::bad_alloc&) {
+        auto key = std::make_unique<MCHashKey>(*fpKey);
+        auto value = std::make_unique<MCRowPatterns>();
+        if (!fpRowPatternTable->Put(key.get(), value.get()))
             return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-        }
+        key.release();
+        pattern = value.release();
     }
     double* stored;
-    try {
-        stored = pattern->Append(Ix(fNAnalysVars));
-    } catch (const std::bad_alloc&) {
-        return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    stored = pattern->Append(Ix(fNAnalysVars));
     fpExtractor->Extract(record.GetAll(), stored);
     const int code = MCCategoryIndex(stored[fDependentOffset], 0);
     stored[fDependentOffset] =

@@ -72,12 +72,8 @@ MCRegOptimizer::MCRegOptimizer(const MCLogRegSettings& settings, const IMCRegMod
       fpCancel(cancel != nullptr ? cancel : &fOwnCancel),
       fpListener(listener),
       fReportFrequency(reportFrequency) {
-    try {
-        fvEstimates.resize(Ix(fNParams), 0.0);
-        fpHessian = std::make_unique<MCSymMatrix>(fNParams);
-    } catch (const std::bad_alloc&) {
-        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    fvEstimates.resize(Ix(fNParams), 0.0);
+    fpHessian = std::make_unique<MCSymMatrix>(fNParams);
     if (fpHandler == nullptr || fpAccum == nullptr)
         fStatus = ErrorStatus(StatusCode::kMissingInput);
 }

@@ -23,67 +23,62 @@ MCStatus MCEmmeansLRows::CountIncompleteCells() {
     const int ie = fDesign.GetIncompleteEffectIndex();
     int first = 0, count = 0;
     if (ie < 0 || !fDesign.GetParamsForEffect(ie, first, count)) return MCStatus();
-    try {
-        const std::vector<int>& dfac = fDesign.GetFactors();
-        const std::vector<MCModelEffect>& effects = fDesign.GetModelEffects();
-        const std::size_t nEff = Ix(fDesign.GetNEffects());
-        const std::size_t p = Ix(fDesign.GetNParameters());
-        // Effects without factors have one parameter, used by every cell.
-        std::vector<int> fixedIndex(nEff, -1);
-        for (std::size_t e = 0; e < nEff; ++e) {
-            int f0 = 0, c0 = 0;
-            if (fDesign.GetParamsForEffect(static_cast<int>(e), f0, c0) &&
-                effects[e].GetFactors().empty())
-                fixedIndex[e] = f0;
-        }
-        const std::size_t nSpecs = Ix(fRequests.Size());
-        std::vector<std::vector<int>> orders(nSpecs);
-        for (std::size_t s = 0; s < nSpecs; ++s)
-            fRequests.FactorOrder(fRequests.Get(static_cast<int>(s)), orders[s]);
-        fvCells.assign(nSpecs, CellMap());
-        std::vector<int> values(dfac.size()), key;
-        for (int j = first; j < first + count; ++j) {
-            if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
-            const MCRegrParameter& par = fDesign.GetParameters()[Ix(j)];
-            std::fill(values.begin(), values.end(), -1);
-            for (std::size_t t = 0; t < par.GetFactors().size(); ++t)
-                values[Ix(fRequests.DesignPos(par.GetFactors()[t]))] = par.GetCategories()[t];
-            // The other factors of the design run over all their levels.
-            std::vector<const std::vector<int>*> free;
-            std::vector<std::size_t> freePos;
-            for (std::size_t d = 0; d < dfac.size(); ++d)
-                if (values[d] < 0) {
-                    free.push_back(&fRequests.Levels(dfac[d]));
-                    freePos.push_back(d);
-                }
-            if (std::any_of(free.begin(), free.end(), [](const auto* l) { return l->empty(); }))
-                continue;
-            std::vector<int> pos(free.size(), 0);
-            do {
-                for (std::size_t t = 0; t < free.size(); ++t)
-                    values[freePos[t]] = (*free[t])[Ix(pos[t])];
-                bool ok = false;
-                std::vector<int> idx = fDesign.GetParameterIndices(values, ok);
-                if (!ok) continue;
-                for (std::size_t e = 0; e < nEff; ++e)
-                    if (fixedIndex[e] >= 0) idx[e] = fixedIndex[e];
-                for (std::size_t s = 0; s < nSpecs; ++s) {
-                    if (fRequests.Status(static_cast<int>(s)).IsError()) continue;
-                    const std::vector<int>& factors =
-                        fRequests.Get(static_cast<int>(s)).GetFactors();
-                    key.clear();
-                    for (int i : orders[s])
-                        key.push_back(values[Ix(fRequests.DesignPos(factors[Ix(i)]))]);
-                    std::vector<double>& cell = fvCells[s][key];
-                    if (cell.empty()) cell.assign(p + 1, 0.0);
-                    for (int k : idx)
-                        if (k >= 0 && Ix(k) < p) cell[Ix(k)] += 1;
-                    cell[p] += 1;
-                }
-            } while (NextCombination(pos, free));
-        }
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
+    const std::vector<int>& dfac = fDesign.GetFactors();
+    const std::vector<MCModelEffect>& effects = fDesign.GetModelEffects();
+    const std::size_t nEff = Ix(fDesign.GetNEffects());
+    const std::size_t p = Ix(fDesign.GetNParameters());
+    // Effects without factors have one parameter, used by every cell.
+    std::vector<int> fixedIndex(nEff, -1);
+    for (std::size_t e = 0; e < nEff; ++e) {
+        int f0 = 0, c0 = 0;
+        if (fDesign.GetParamsForEffect(static_cast<int>(e), f0, c0) &&
+            effects[e].GetFactors().empty())
+            fixedIndex[e] = f0;
+    }
+    const std::size_t nSpecs = Ix(fRequests.Size());
+    std::vector<std::vector<int>> orders(nSpecs);
+    for (std::size_t s = 0; s < nSpecs; ++s)
+        fRequests.FactorOrder(fRequests.Get(static_cast<int>(s)), orders[s]);
+    fvCells.assign(nSpecs, CellMap());
+    std::vector<int> values(dfac.size()), key;
+    for (int j = first; j < first + count; ++j) {
+        if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
+        const MCRegrParameter& par = fDesign.GetParameters()[Ix(j)];
+        std::fill(values.begin(), values.end(), -1);
+        for (std::size_t t = 0; t < par.GetFactors().size(); ++t)
+            values[Ix(fRequests.DesignPos(par.GetFactors()[t]))] = par.GetCategories()[t];
+        // The other factors of the design run over all their levels.
+        std::vector<const std::vector<int>*> free;
+        std::vector<std::size_t> freePos;
+        for (std::size_t d = 0; d < dfac.size(); ++d)
+            if (values[d] < 0) {
+                free.push_back(&fRequests.Levels(dfac[d]));
+                freePos.push_back(d);
+            }
+        if (std::any_of(free.begin(), free.end(), [](const auto* l) { return l->empty(); }))
+            continue;
+        std::vector<int> pos(free.size(), 0);
+        do {
+            for (std::size_t t = 0; t < free.size(); ++t)
+                values[freePos[t]] = (*free[t])[Ix(pos[t])];
+            bool ok = false;
+            std::vector<int> idx = fDesign.GetParameterIndices(values, ok);
+            if (!ok) continue;
+            for (std::size_t e = 0; e < nEff; ++e)
+                if (fixedIndex[e] >= 0) idx[e] = fixedIndex[e];
+            for (std::size_t s = 0; s < nSpecs; ++s) {
+                if (fRequests.Status(static_cast<int>(s)).IsError()) continue;
+                const std::vector<int>& factors = fRequests.Get(static_cast<int>(s)).GetFactors();
+                key.clear();
+                for (int i : orders[s])
+                    key.push_back(values[Ix(fRequests.DesignPos(factors[Ix(i)]))]);
+                std::vector<double>& cell = fvCells[s][key];
+                if (cell.empty()) cell.assign(p + 1, 0.0);
+                for (int k : idx)
+                    if (k >= 0 && Ix(k) < p) cell[Ix(k)] += 1;
+                cell[p] += 1;
+            }
+        } while (NextCombination(pos, free));
     }
     return MCStatus();
 }
@@ -142,21 +137,17 @@ MCStatus MCEmmeansLRows::Profile(const std::vector<int>& factors,
                                  const std::vector<MCEmmeansSpec>& covs,
                                  const std::vector<double>& estimates, MCRectMatrix& L,
                                  std::vector<double>& means) const {
-    try {
-        const int p = fDesign.GetNParameters();
-        const int nEff = fDesign.GetNEffects();
-        L.Resize(static_cast<int>(cells.size()), p);
-        means.assign(cells.size(), 0.0);
-        std::vector<double> covExpr(Ix(nEff));
-        for (std::size_t r = 0; r < cells.size(); ++r) {
-            const int row = static_cast<int>(r);
-            for (int j = 0; j < p; ++j) L.SetElem(row, j, 0.0);
-            for (int e = 0; e < nEff; ++e) covExpr[Ix(e)] = CovariateExpression(e, covs[r]);
-            FillRow(L, row, factors, cells[r], covExpr);
-            for (int j = 0; j < p; ++j) means[r] += L.GetElem(row, j) * estimates[Ix(j)];
-        }
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
+    const int p = fDesign.GetNParameters();
+    const int nEff = fDesign.GetNEffects();
+    L.Resize(static_cast<int>(cells.size()), p);
+    means.assign(cells.size(), 0.0);
+    std::vector<double> covExpr(Ix(nEff));
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        const int row = static_cast<int>(r);
+        for (int j = 0; j < p; ++j) L.SetElem(row, j, 0.0);
+        for (int e = 0; e < nEff; ++e) covExpr[Ix(e)] = CovariateExpression(e, covs[r]);
+        FillRow(L, row, factors, cells[r], covExpr);
+        for (int j = 0; j < p; ++j) means[r] += L.GetElem(row, j) * estimates[Ix(j)];
     }
     return MCStatus();
 }

@@ -44,7 +44,7 @@ public:
 
     // Incomplete design: per request and marginal cell, how many observed
     // design cells use each parameter (and, last, how many there are).
-    // Status 1 on a cancel, 305 when memory runs out.
+    // Status 1 on a cancel; throws std::bad_alloc when memory runs out.
     MCCommon_850::MCStatus CountIncompleteCells();
 
     // The L matrix of request spec with its factors in order (compare
@@ -55,7 +55,7 @@ public:
                                  MCCommon_850::MCStatus& requestStatus) const;
 
     // One row per cell (levels of factors, covariates at covs[r]) and the
-    // means L b. Error 305 when memory runs out.
+    // means L b. Throws std::bad_alloc when memory runs out.
     MCCommon_850::MCStatus Profile(const std::vector<int>& factors,
                                    const std::vector<std::vector<int>>& cells,
                                    const std::vector<MCEmmeansSpec>& covs,

@@ -45,12 +45,8 @@ MCStatus StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats
     const int k = in.fK, n = k * (k - 1), m = n / 2;
     std::vector<int> members;
     std::vector<MCStepDownItem> items;
-    try {
-        members.reserve(Ix(m));
-        items.reserve(Ix(m));
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    members.reserve(Ix(m));
+    items.reserve(Ix(m));
     for (int q = 0; q < n; ++q) {
         int i = 0, j = 0;
         MCMarginals::ComputePairIndices(q, k, i, j);
@@ -65,13 +61,9 @@ MCStatus StepDownFamily(const MCEmmeansPairInput& in, std::vector<MCEmmeansStats
         members.push_back(q);
     }
     // Only out of memory can stop it: the method is a step-down one.
-    try {
-        if (!MCPAdjust::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, items, true,
-                                 &quantiles))
-            return ErrorStatus(StatusCode::kAllocationFailed);
-    } catch (const std::bad_alloc&) {
+    if (!MCPAdjust::StepDown(in.fMethod, in.fTestType, in.fAlpha, in.fErrorDF, m, items, true,
+                             &quantiles))
         return ErrorStatus(StatusCode::kAllocationFailed);
-    }
     for (std::size_t a = 0; a < items.size(); ++a) {
         if (!items[a].fbInFamily) continue;
         MCEmmeansStats& row = pairs[Ix(members[a])];
@@ -185,25 +177,21 @@ MCStatus ComputeCombinationPair(const MCEmmeansPairInput& in, int pair, double c
     MCMultiCompareMarginals::ComputePairIndices(pair, K, ij);
     MCStatus rs;
     MCTestStats rec;
-    try {
-        MCRectMatrix A, d;
-        if (!MCMultiCompareMarginals::GetNRowsFromAMatrix(*in.fpL, {ij.first, ij.second}, A,
-                                                          in.fFirstRow))
-            return ErrorStatus(StatusCode::kMissingInput);
-        std::vector<MCTestStats> indiv;
-        MCTestStats overall;
-        if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
-            MCMultiCompareMarginals::SubtractPairMatrix(A, d);
-            rs = in.fpTester->ComputeOvAndIndTests(d, {0.0}, indiv, overall, mult);
-        } else {
-            rs = in.fpTester->ComputeOriginalOvAndIndTests(A, *in.fpEstimates, Difference(), indiv,
-                                                           overall, mult);
-        }
-        if (rs.IsError()) return rs;
-        if (!indiv.empty()) rec = indiv[0];
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
+    MCRectMatrix A, d;
+    if (!MCMultiCompareMarginals::GetNRowsFromAMatrix(*in.fpL, {ij.first, ij.second}, A,
+                                                      in.fFirstRow))
+        return ErrorStatus(StatusCode::kMissingInput);
+    std::vector<MCTestStats> indiv;
+    MCTestStats overall;
+    if (in.fScale == MCConst::EMM_SCALE_TRANSFORMED) {
+        MCMultiCompareMarginals::SubtractPairMatrix(A, d);
+        rs = in.fpTester->ComputeOvAndIndTests(d, {0.0}, indiv, overall, mult);
+    } else {
+        rs = in.fpTester->ComputeOriginalOvAndIndTests(A, *in.fpEstimates, Difference(), indiv,
+                                                       overall, mult);
     }
+    if (rs.IsError()) return rs;
+    if (!indiv.empty()) rec = indiv[0];
     stats.Reset();
     stats.SetMean(rec.GetContrastEstimate());
     stats.SetStandardError(rec.GetStandardError());
@@ -221,12 +209,8 @@ MCStatus ComputeCombinationPairs(const MCEmmeansPairInput& in, double crit,
                                  const MCMultiCompareMarginals& multi, MCEmmeansPairs& out) {
     const int K = in.fK, n = K * (K - 1);
     out.Forget();
-    try {
-        out.fvStats.assign(Ix(n), MCEmmeansStats());
-        out.fvStatus.assign(Ix(n), MCStatus());
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    out.fvStats.assign(Ix(n), MCEmmeansStats());
+    out.fvStatus.assign(Ix(n), MCStatus());
     for (int q = 0; q < n; ++q) {
         if (in.fpCancel->WillCancel()) return ErrorStatus(StatusCode::kCancelled);
         MCStatus& qs = out.fvStatus[Ix(q)];

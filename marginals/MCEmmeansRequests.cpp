@@ -34,49 +34,45 @@ MCStatus MCEmmeansRequests::Init(const MCRegSettings& settings, const MCLiteDesi
                                  const MCFactorCounts* counts,
                                  const std::vector<double>& covariateMeans,
                                  const std::vector<MCEmmeansSpec>& specs) {
-    try {
-        fvSpecs = specs;
-        const std::vector<MCModelEffect>& effects = design.GetModelEffects();
-        const bool designIntercept = !effects.empty() && effects[0].IsIntercept();
-        if (design.GetNEffects() == 0 || settings.GetInterceptUse() != designIntercept ||
-            settings.GetNModelEffects() + (designIntercept ? 1 : 0) < design.GetNEffects())
-            return ErrorStatus(StatusCode::kSettingsDesignDisagree);
+    fvSpecs = specs;
+    const std::vector<MCModelEffect>& effects = design.GetModelEffects();
+    const bool designIntercept = !effects.empty() && effects[0].IsIntercept();
+    if (design.GetNEffects() == 0 || settings.GetInterceptUse() != designIntercept ||
+        settings.GetNModelEffects() + (designIntercept ? 1 : 0) < design.GetNEffects())
+        return ErrorStatus(StatusCode::kSettingsDesignDisagree);
 
-        const std::vector<int>& covs = settings.GetCovariates();
-        int top = -1;
-        for (int c : covs) top = std::max(top, c);
-        fvCovMeans.assign(Ix(top + 1), MCMV::Missing());
-        for (std::size_t i = 0; i < covs.size() && i < covariateMeans.size(); ++i)
-            fvCovMeans[Ix(covs[i])] = covariateMeans[i];
+    const std::vector<int>& covs = settings.GetCovariates();
+    int top = -1;
+    for (int c : covs) top = std::max(top, c);
+    fvCovMeans.assign(Ix(top + 1), MCMV::Missing());
+    for (std::size_t i = 0; i < covs.size() && i < covariateMeans.size(); ++i)
+        fvCovMeans[Ix(covs[i])] = covariateMeans[i];
 
-        const std::vector<int>& factors = settings.GetFactors();
-        const std::vector<int>& sizes = settings.GetFactorSizes();
-        const std::vector<int>& designFactors = design.GetFactors();
-        int topF = -1;
-        for (int f : factors) topF = std::max(topF, f);
-        for (int f : designFactors) topF = std::max(topF, f);
-        fvFactorPos.assign(Ix(topF + 1), -1);
-        fvDesignPos.assign(Ix(topF + 1), -1);
-        for (std::size_t d = 0; d < designFactors.size(); ++d)
-            fvDesignPos[Ix(designFactors[d])] = static_cast<int>(d);
-        fvLevels.resize(factors.size());
-        for (std::size_t i = 0; i < factors.size(); ++i) {
-            fvFactorPos[Ix(factors[i])] = static_cast<int>(i);
-            const int k = i < sizes.size() ? sizes[i] : 0;
-            const int ci = counts != nullptr ? FindPosition(counts->GetFactors(), factors[i]) : -1;
-            const MCFactorCounts::CountVector* cv = ci >= 0 ? counts->GetCountsPtr(ci) : nullptr;
-            for (int l = 0; l < k; ++l) {
-                if (cv != nullptr && (Ix(l) >= cv->size() || !((*cv)[Ix(l)].first > 0))) continue;
-                fvLevels[i].push_back(l);
-            }
+    const std::vector<int>& factors = settings.GetFactors();
+    const std::vector<int>& sizes = settings.GetFactorSizes();
+    const std::vector<int>& designFactors = design.GetFactors();
+    int topF = -1;
+    for (int f : factors) topF = std::max(topF, f);
+    for (int f : designFactors) topF = std::max(topF, f);
+    fvFactorPos.assign(Ix(topF + 1), -1);
+    fvDesignPos.assign(Ix(topF + 1), -1);
+    for (std::size_t d = 0; d < designFactors.size(); ++d)
+        fvDesignPos[Ix(designFactors[d])] = static_cast<int>(d);
+    fvLevels.resize(factors.size());
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+        fvFactorPos[Ix(factors[i])] = static_cast<int>(i);
+        const int k = i < sizes.size() ? sizes[i] : 0;
+        const int ci = counts != nullptr ? FindPosition(counts->GetFactors(), factors[i]) : -1;
+        const MCFactorCounts::CountVector* cv = ci >= 0 ? counts->GetCountsPtr(ci) : nullptr;
+        for (int l = 0; l < k; ++l) {
+            if (cv != nullptr && (Ix(l) >= cv->size() || !((*cv)[Ix(l)].first > 0))) continue;
+            fvLevels[i].push_back(l);
         }
-        fbComplete = design.GetIncompleteEffectIndex() < 0;
-
-        fvStatus.assign(fvSpecs.size(), MCStatus());
-        for (std::size_t s = 0; s < fvSpecs.size(); ++s) fvStatus[s] = Check(s, covs);
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
     }
+    fbComplete = design.GetIncompleteEffectIndex() < 0;
+
+    fvStatus.assign(fvSpecs.size(), MCStatus());
+    for (std::size_t s = 0; s < fvSpecs.size(); ++s) fvStatus[s] = Check(s, covs);
     return MCStatus();
 }
 

@@ -22,7 +22,7 @@ public:
     // status: 303 for a factor outside the settings or the design, 324 for
     // a compare factor with one level, 327 for a simple contrast's
     // reference that is not a level, 326/325 for a metric list longer or
-    // shorter than the levels). Error 305 when memory runs out.
+    // shorter than the levels). Throws std::bad_alloc when memory runs out.
     MCCommon_850::MCStatus Init(const MCRegSettings& settings, const MCLiteDesignMatrix& design,
                                 const MCFactorCounts* counts,
                                 const std::vector<double>& covariateMeans,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 
 namespace MCMath_850 {
@@ -19,6 +20,7 @@ bool Append(std::vector<T>& list, const T& value) {
     try {
         list.push_back(value);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;
@@ -39,6 +41,7 @@ int MCEmmeansSpec::AddFactor(int factor, int nestLevel) {
         fvFactorsNestLevel.reserve(fvFactorsNestLevel.size() + 1);
         fvFactors.reserve(fvFactors.size() + 1);
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return -1;
     }
     fvFactors.push_back(factor);
@@ -71,6 +74,7 @@ bool MCEmmeansSpec::SetMetricValueList(const std::vector<double>& values) {
     try {
         fvMetricValues = values;
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "hypothesis/MCPAdjust.h"
 
@@ -30,6 +31,7 @@ bool MCEmmeansStats::StepDown(MCConst::MCPAdjustMethod method, MCConst::MCTestTy
         items.reserve(members.size());
         index.reserve(members.size());
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         return false;
     }
     for (const int r : members) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCMV.h"
@@ -24,6 +24,8 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 using MCCommon_850::WarningStatus;
@@ -62,7 +64,7 @@ MCMarginals::MCMarginals(const MCRegSettings& settings, const std::vector<MCEmme
       fTestType(settings.GetTestType()) {
     Init(specs, covariateMeans);
     if (!specs.empty()) fPAdjust = specs[0].GetPAdjust();
-    SetLinkFunction(link, linkParam);
+    SetLink(link, linkParam);
 }
 
 MCMarginals::MCMarginals(const MCRegSettings& settings, const MCLiteDesignMatrix& design,
@@ -76,32 +78,42 @@ MCMarginals::MCMarginals(const MCRegSettings& settings, const MCLiteDesignMatrix
       fCriticalValue(MCMV::Missing()),
       fTestType(settings.GetTestType()) {
     Init({}, covariateMeans);
-    SetLinkFunction(MCConst::LINK_IDENTITY, 0.0);
+    SetLink(MCConst::LINK_IDENTITY, 0.0);
+}
+
+void MCMarginals::SetLink(MCConst::LinkType type, double param) {
+    // Without its link a response-scale mean would be reported on the
+    // linear predictor's scale.
+    const MCStatus linked = GuardAllocation([&] {
+        fpLink.reset(CreateLinkFunction(type, param));
+        return MCStatus();
+    });
+    if (linked.IsError() && !fStatus.IsError()) fStatus = linked;
 }
 
 MCMarginals::~MCMarginals() = default;
 
 void MCMarginals::Init(const std::vector<MCEmmeansSpec>& specs,
                        const std::vector<double>& covariateMeans) {
-    try {
+    fStatus = GuardAllocation([&] {
         fpRequests = std::make_unique<MCEmmeansRequests>();
         fpRows = std::make_unique<MCEmmeansLRows>(fDesign, *fpRequests, fCancel);
         fpLMatrix = std::make_unique<MCEmmeansLMatrix>();
         fpPairs = std::make_unique<MCEmmeansPairs>();
-    } catch (const std::bad_alloc&) {
-        fStatus = ErrorStatus(StatusCode::kAllocationFailed);
-        return;
-    }
-    fStatus = fpRequests->Init(fSettings, fDesign, fpCounts, covariateMeans, specs);
-    if (fStatus.IsError()) return;
-    if (fCancel.WillCancel()) fStatus = ErrorStatus(StatusCode::kCancelled);
-    if (!fStatus.IsError() && !fpRequests->IsComplete()) fStatus = fpRows->CountIncompleteCells();
+        MCStatus s = fpRequests->Init(fSettings, fDesign, fpCounts, covariateMeans, specs);
+        if (s.IsError()) return s;
+        if (fCancel.WillCancel()) return ErrorStatus(StatusCode::kCancelled);
+        if (!fpRequests->IsComplete()) s = fpRows->CountIncompleteCells();
+        return s;
+    });
 }
 
 bool MCMarginals::SetLinkFunction(MCConst::LinkType type, double param) {
-    fpLink.reset(CreateLinkFunction(type, param));
-    if (fpTester) fpTester->SetLinkFunction(fpLink.get());
-    return fpLink != nullptr;
+    return GuardAllocationOr<bool>(false, [&]() -> bool {
+        fpLink.reset(CreateLinkFunction(type, param));
+        if (fpTester) fpTester->SetLinkFunction(fpLink.get());
+        return fpLink != nullptr;
+    });
 }
 
 const std::vector<double>& MCMarginals::GetCovariateMeans() const {
@@ -118,8 +130,10 @@ int MCMarginals::GetFactorPosition(int factor) const {
 }
 
 bool MCMarginals::GetPWCombinations(int spec, std::vector<std::vector<int>>& combinations) const {
-    combinations.clear();
-    return fpRequests && fpRequests->CompareCombinations(spec, combinations);
+    return GuardAllocationOr<bool>(false, [&]() -> bool {
+        combinations.clear();
+        return fpRequests && fpRequests->CompareCombinations(spec, combinations);
+    });
 }
 
 MCStatus MCMarginals::CheckSpec(int spec) const {
@@ -132,28 +146,29 @@ MCStatus MCMarginals::CheckSpec(int spec) const {
 
 MCStatus MCMarginals::SetEmmeansTesting(const MCSymMatrix* covariance, const MCBitSet& nonRedundant,
                                         double errorDF, MCSatterthwaite* satterthwaite) {
-    if (fStatus.IsError()) return fStatus;
-    if (covariance == nullptr || errorDF < 0) return ErrorStatus(StatusCode::kMissingInput);
-    if (covariance->GetNRows() != static_cast<int>(fvEstimates.size()) ||
-        covariance->GetNRows() != fDesign.GetNParameters())
-        return ErrorStatus(StatusCode::kCovarianceDimension);
-    fpCovariance = covariance;
-    fpNonRedundant = &nonRedundant;
-    fErrorDF = errorDF;
-    fpSatterthwaite = satterthwaite;
-    try {
-        fpTester = std::make_unique<MCModelTests>(fvEstimates, nonRedundant, *covariance, errorDF);
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
-    fpTester->SetTestType(fTestType);
-    fpTester->SetConfidenceLevel(fSettings.GetConfidenceLevel());
-    fpTester->SetPAdjustment(fPAdjust);
-    fpTester->SetLinkFunction(fpLink.get());
-    fpTester->SetSatterthwaite(satterthwaite);
-    fCriticalValue = fpTester->GetCriticalValue();
-    fpLMatrix->fSpec = -1;
-    return MCStatus();
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        if (covariance == nullptr || errorDF < 0) return ErrorStatus(StatusCode::kMissingInput);
+        if (covariance->GetNRows() != static_cast<int>(fvEstimates.size()) ||
+            covariance->GetNRows() != fDesign.GetNParameters())
+            return ErrorStatus(StatusCode::kCovarianceDimension);
+        // Made before anything is set: the means are not tested without it.
+        auto tester =
+            std::make_unique<MCModelTests>(fvEstimates, nonRedundant, *covariance, errorDF);
+        fpCovariance = covariance;
+        fpNonRedundant = &nonRedundant;
+        fErrorDF = errorDF;
+        fpSatterthwaite = satterthwaite;
+        fpTester = std::move(tester);
+        fpTester->SetTestType(fTestType);
+        fpTester->SetConfidenceLevel(fSettings.GetConfidenceLevel());
+        fpTester->SetPAdjustment(fPAdjust);
+        fpTester->SetLinkFunction(fpLink.get());
+        fpTester->SetSatterthwaite(satterthwaite);
+        fCriticalValue = fpTester->GetCriticalValue();
+        fpLMatrix->fSpec = -1;
+        return MCStatus();
+    });
 }
 
 double MCMarginals::CriticalValue(double df) const {
@@ -162,24 +177,27 @@ double MCMarginals::CriticalValue(double df) const {
 }
 
 MCStatus MCMarginals::GetFactorEmmeans(int factor, MCRectMatrix& L, std::vector<double>& means) {
-    if (fStatus.IsError()) return fStatus;
-    if (!fpRequests->IsFactor(factor)) return ErrorStatus(StatusCode::kMissingInput);
-    std::vector<std::vector<int>> cells;
-    for (int l : fpRequests->Levels(factor)) cells.push_back({l});
-    MCEmmeansSpec atMeans;
-    for (int c : fSettings.GetCovariates()) atMeans.AddCovariate(c, fpRequests->CovariateMean(c));
-    return fpRows->Profile({factor}, cells, std::vector<MCEmmeansSpec>(cells.size(), atMeans),
-                           fvEstimates, L, means);
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        if (!fpRequests->IsFactor(factor)) return ErrorStatus(StatusCode::kMissingInput);
+        std::vector<std::vector<int>> cells;
+        for (int l : fpRequests->Levels(factor)) cells.push_back({l});
+        MCEmmeansSpec atMeans;
+        for (int c : fSettings.GetCovariates())
+            atMeans.AddCovariate(c, fpRequests->CovariateMean(c));
+        return fpRows->Profile({factor}, cells, std::vector<MCEmmeansSpec>(cells.size(), atMeans),
+                               fvEstimates, L, means);
+    });
 }
 
 MCStatus MCMarginals::GetCovarEmmeans(int covariate, double low, double high, int points,
                                       MCRectMatrix& L, std::vector<double>& values,
                                       std::vector<double>& means) {
-    if (fStatus.IsError()) return fStatus;
-    if (points < 2 || !(low < high) || covariate < 0 ||
-        FindPosition(fSettings.GetCovariates(), covariate) < 0)
-        return ErrorStatus(StatusCode::kMissingInput);
-    try {
+    return GuardAllocation([&]() -> MCStatus {
+        if (fStatus.IsError()) return fStatus;
+        if (points < 2 || !(low < high) || covariate < 0 ||
+            FindPosition(fSettings.GetCovariates(), covariate) < 0)
+            return ErrorStatus(StatusCode::kMissingInput);
         values.clear();
         const double step = (high - low) / (points - 1);
         double x = low;
@@ -193,9 +211,7 @@ MCStatus MCMarginals::GetCovarEmmeans(int covariate, double low, double high, in
         }
         return fpRows->Profile({}, std::vector<std::vector<int>>(covs.size()), covs, fvEstimates, L,
                                means);
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
+    });
 }
 
 MCStatus MCMarginals::SetCurrentSpec(int spec) {
@@ -207,32 +223,28 @@ MCStatus MCMarginals::SetCurrentSpec(int spec) {
     fpLMatrix->fSpec = -1;
     fpPairs->Forget();
     fTest = MCEmmeansTest();
-    try {
-        // Request factors with the compare factors moved last (fastest), in
-        // compare-list order.
-        std::vector<int> order;
-        if (!fpRequests->FactorOrder(s, order)) return ErrorStatus(StatusCode::kMissingInput);
-        if (s.GetCompareFactors().size() > 1) {
-            fpMulti = std::make_unique<MCMultiCompareMarginals>(*this);
-            std::vector<int> positions;
-            fpMulti->GetEmmeansFactorIndices(spec, positions, true);
-        } else {
-            fpMulti.reset();
-        }
-        const MCStatus built = fpRows->Build(spec, order, *fpLMatrix, st);
-        if (built.GetErrorCode() == StatusCode::kCancelled) fStatus = built;
-        if (built.IsError()) return built;
-        if (st.IsError()) return st;
-        if (fpMulti && fpRequests->IsComplete()) {
-            // Every test holds all combinations of the compare levels.
-            const MCStatus ms = fpMulti->DoAfterCompleteLMatrix(spec);
-            if (ms.IsError()) return ms;
-            const int K = fpMulti->GetTestCatsSize();
-            fpLMatrix->fNCompare = K;
-            fpLMatrix->fNTests = K > 1 ? fpLMatrix->fL.GetNRows() / K : 0;
-        }
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
+    // Request factors with the compare factors moved last (fastest), in
+    // compare-list order.
+    std::vector<int> order;
+    if (!fpRequests->FactorOrder(s, order)) return ErrorStatus(StatusCode::kMissingInput);
+    if (s.GetCompareFactors().size() > 1) {
+        fpMulti = std::make_unique<MCMultiCompareMarginals>(*this);
+        std::vector<int> positions;
+        fpMulti->GetEmmeansFactorIndices(spec, positions, true);
+    } else {
+        fpMulti.reset();
+    }
+    const MCStatus built = fpRows->Build(spec, order, *fpLMatrix, st);
+    if (built.GetErrorCode() == StatusCode::kCancelled) fStatus = built;
+    if (built.IsError()) return built;
+    if (st.IsError()) return st;
+    if (fpMulti && fpRequests->IsComplete()) {
+        // Every test holds all combinations of the compare levels.
+        const MCStatus ms = fpMulti->DoAfterCompleteLMatrix(spec);
+        if (ms.IsError()) return ms;
+        const int K = fpMulti->GetTestCatsSize();
+        fpLMatrix->fNCompare = K;
+        fpLMatrix->fNTests = K > 1 ? fpLMatrix->fL.GetNRows() / K : 0;
     }
     fpLMatrix->fSpec = spec;
     return st;
@@ -245,7 +257,12 @@ MCStatus MCMarginals::SelectTest(int test) {
         return RangeError(StatusCode::kTestIndex, test, m.fNTests - 1);
     // Asked once per pair of a test: selected once.
     if (fTest.fSpec == m.fSpec && fTest.fTest == test) return fTestStatus;
-    fTestStatus = SelectNewTest(test);
+    try {
+        fTestStatus = SelectNewTest(test);
+    } catch (...) {
+        fTest.fSpec = -1;  // a selection cut short is made again next time
+        throw;
+    }
     return fTestStatus;
 }
 
@@ -289,14 +306,14 @@ void MCMarginals::FillFixed(FixedLevels& fixed) const {
 
 MCStatus MCMarginals::GetEmmeansStats(int spec, MCEmmeansSpec& specOut, MCRectMatrix& L,
                                       std::vector<MCEmmeansStats>& stats) {
-    MCStatus st = CheckSpec(spec);
-    if (st.IsError()) return st;
-    st = SetCurrentSpec(spec);
-    if (st.IsError()) return st;
-    const MCEmmeansSpec& s = fpRequests->Get(spec);
-    const MCRectMatrix& lm = fpLMatrix->fL;
-    specOut = s;
-    try {
+    return GuardAllocation([&]() -> MCStatus {
+        MCStatus st = CheckSpec(spec);
+        if (st.IsError()) return st;
+        st = SetCurrentSpec(spec);
+        if (st.IsError()) return st;
+        const MCEmmeansSpec& s = fpRequests->Get(spec);
+        const MCRectMatrix& lm = fpLMatrix->fL;
+        specOut = s;
         L = lm;
         const int nRows = lm.GetNRows();
         std::vector<double> df(Ix(nRows), fErrorDF);
@@ -341,15 +358,13 @@ MCStatus MCMarginals::GetEmmeansStats(int spec, MCEmmeansSpec& specOut, MCRectMa
                 }
             }
         }
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
-    return st;
+        return st;
+    });
 }
 
 int MCMarginals::GetNEmmeansTests(int spec, MCStatus& status) {
     status = CheckSpec(spec);
-    if (!status.IsError()) status = SetCurrentSpec(spec);
+    if (!status.IsError()) status = GuardAllocation([&] { return SetCurrentSpec(spec); });
     if (status.IsError()) return -1;
     return fpLMatrix->fNTests;
 }
@@ -357,26 +372,28 @@ int MCMarginals::GetNEmmeansTests(int spec, MCStatus& status) {
 MCStatus MCMarginals::GetEmmeansTests(int spec, int test, FixedLevels& fixed,
                                       std::vector<int>& compared, MCRectMatrix& tested,
                                       std::vector<MCTestStats>& indiv, MCTestStats& overall) {
-    MCStatus st = CheckSpec(spec);
-    if (st.IsError()) return st;
-    st = SetCurrentSpec(spec);
-    if (st.IsError()) return st;
-    const MCEmmeansSpec& s = fpRequests->Get(spec);
-    // Contrasts compare the levels of one factor.
-    if (s.GetContrastType() == MCConst::CONTRAST_PAIRWISE || fpMulti)
-        return ErrorStatus(StatusCode::kMissingInput);
-    MCStatus sel = SelectTest(test);
-    if (sel.IsError()) return sel;
-    FillFixed(fixed);
-    compared = TestLevels(fTest, fpLMatrix->fComparePos);
-    MCRectMatrix C;
-    MCStatus cs = BuildEmmeansContrast(s, fpLMatrix->fvAllLevels, compared, C, sel);
-    if (cs.IsError()) return cs;
-    const MCRectMatrix A = EmmeansTestRows(fpLMatrix->fL, fTest.fFirstRow, fTest.GetNCompare());
-    cs = TestEmmeansContrast(*fpTester, fvEstimates, s.GetEmmScaleType(), C, A, tested, indiv,
-                             overall);
-    if (!cs.IsOK()) return cs;
-    return st.IsOK() ? sel : st;
+    return GuardAllocation([&]() -> MCStatus {
+        MCStatus st = CheckSpec(spec);
+        if (st.IsError()) return st;
+        st = SetCurrentSpec(spec);
+        if (st.IsError()) return st;
+        const MCEmmeansSpec& s = fpRequests->Get(spec);
+        // Contrasts compare the levels of one factor.
+        if (s.GetContrastType() == MCConst::CONTRAST_PAIRWISE || fpMulti)
+            return ErrorStatus(StatusCode::kMissingInput);
+        MCStatus sel = SelectTest(test);
+        if (sel.IsError()) return sel;
+        FillFixed(fixed);
+        compared = TestLevels(fTest, fpLMatrix->fComparePos);
+        MCRectMatrix C;
+        MCStatus cs = BuildEmmeansContrast(s, fpLMatrix->fvAllLevels, compared, C, sel);
+        if (cs.IsError()) return cs;
+        const MCRectMatrix A = EmmeansTestRows(fpLMatrix->fL, fTest.fFirstRow, fTest.GetNCompare());
+        cs = TestEmmeansContrast(*fpTester, fvEstimates, s.GetEmmScaleType(), C, A, tested, indiv,
+                                 overall);
+        if (!cs.IsOK()) return cs;
+        return st.IsOK() ? sel : st;
+    });
 }
 
 void MCMarginals::ComputePairIndices(int pair, int k, int& i, int& j) {
@@ -386,11 +403,13 @@ void MCMarginals::ComputePairIndices(int pair, int k, int& i, int& j) {
 }
 
 int MCMarginals::GetNPairwiseEmmeansTests(int spec, int test) {
-    MCStatus st;
-    if (GetNEmmeansTests(spec, st) < 0 || SelectTest(test).IsError()) return -1;
-    const int k = fTest.GetNCompare();
-    const int n = k * (k - 1);
-    return n == 0 ? 1 : n;
+    return GuardAllocationOr<int>(-1, [&]() -> int {
+        MCStatus st;
+        if (GetNEmmeansTests(spec, st) < 0 || SelectTest(test).IsError()) return -1;
+        const int k = fTest.GetNCompare();
+        const int n = k * (k - 1);
+        return n == 0 ? 1 : n;
+    });
 }
 
 void MCMarginals::PairInput(MCEmmeansPairInput& in) const {
@@ -410,24 +429,24 @@ void MCMarginals::PairInput(MCEmmeansPairInput& in) const {
 
 MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, FixedLevels& fixed,
                                               std::vector<int>& compared, MCEmmeansStats& stats) {
-    MCStatus st = CheckSpec(spec);
-    if (st.IsError()) return st;
-    st = SetCurrentSpec(spec);
-    if (st.IsError()) return st;
-    if (fpMulti) return GetCombinationPair(spec, test, pair, fixed, compared, stats);
-    MCStatus sel = SelectTest(test);
-    if (sel.IsError()) return sel;
-    const int k = fTest.GetNCompare(), n = k * (k - 1);
-    FillFixed(fixed);
-    if (n <= 1) {
-        stats.Reset();
-        if (k == 1) stats.SetCategories(TestLevels(fTest, fpLMatrix->fComparePos));
-        return sel.IsOK()
-                   ? WarningStatus(k == 1 ? StatusCode::kOneLevelCompare : StatusCode::kOneRowTest)
-                   : sel;
-    }
-    if (pair < 0 || pair >= n) return RangeError(StatusCode::kTestIndex, pair, n - 1);
-    try {
+    return GuardAllocation([&]() -> MCStatus {
+        MCStatus st = CheckSpec(spec);
+        if (st.IsError()) return st;
+        st = SetCurrentSpec(spec);
+        if (st.IsError()) return st;
+        if (fpMulti) return GetCombinationPair(spec, test, pair, fixed, compared, stats);
+        MCStatus sel = SelectTest(test);
+        if (sel.IsError()) return sel;
+        const int k = fTest.GetNCompare(), n = k * (k - 1);
+        FillFixed(fixed);
+        if (n <= 1) {
+            stats.Reset();
+            if (k == 1) stats.SetCategories(TestLevels(fTest, fpLMatrix->fComparePos));
+            return sel.IsOK() ? WarningStatus(k == 1 ? StatusCode::kOneLevelCompare
+                                                     : StatusCode::kOneRowTest)
+                              : sel;
+        }
+        if (pair < 0 || pair >= n) return RangeError(StatusCode::kTestIndex, pair, n - 1);
         if (pair == 0 || fpPairs->fTest != test) {
             fpPairs->Forget();
             fpPairs->fvLevels = TestLevels(fTest, fpLMatrix->fComparePos);
@@ -439,16 +458,14 @@ MCStatus MCMarginals::GetPairwiseEmmeansTests(int spec, int test, int pair, Fixe
             fpPairs->fSpec = spec;
             fpPairs->fTest = test;
         }
-    } catch (const std::bad_alloc&) {
-        return ErrorStatus(StatusCode::kAllocationFailed);
-    }
-    int i = 0, j = 0;
-    ComputePairIndices(pair, k, i, j);
-    compared.assign(1, fpPairs->fvLevels[Ix(i)]);
-    stats = fpPairs->fvStats[Ix(pair)];
-    const MCStatus& qs = fpPairs->fvStatus[Ix(pair)];
-    if (!qs.IsOK()) return qs;
-    return st.IsOK() ? sel : st;
+        int i = 0, j = 0;
+        ComputePairIndices(pair, k, i, j);
+        compared.assign(1, fpPairs->fvLevels[Ix(i)]);
+        stats = fpPairs->fvStats[Ix(pair)];
+        const MCStatus& qs = fpPairs->fvStatus[Ix(pair)];
+        if (!qs.IsOK()) return qs;
+        return st.IsOK() ? sel : st;
+    });
 }
 
 MCStatus MCMarginals::GetCombinationPair(int spec, int test, int pair, FixedLevels& fixed,
@@ -498,21 +515,23 @@ MCStatus MCMarginals::GetCombinationPair(int spec, int test, int pair, FixedLeve
 
 MCStatus MCMarginals::GetPairwiseOverallTest(int spec, int test, FixedLevels& fixed,
                                              MCTestStats& overall) {
-    MCStatus st = CheckSpec(spec);
-    if (st.IsError()) return st;
-    st = SetCurrentSpec(spec);
-    if (st.IsError()) return st;
-    const MCStatus sel = SelectTest(test);
-    if (sel.IsError()) return sel;
-    const int k = fTest.GetNCompare();
-    FillFixed(fixed);
-    MCRectMatrix C;
-    MCStatus cs = MCContrasts::ComputeSimpleContrast(k, 0, C);
-    if (cs.IsError()) return cs;
-    const MCRectMatrix A = EmmeansTestRows(fpLMatrix->fL, fTest.fFirstRow, k);
-    cs = TestEmmeansOverall(*fpTester, fvEstimates, fpRequests->Get(spec).GetEmmScaleType(), C, A,
-                            overall);
-    return cs.IsOK() ? st : cs;
+    return GuardAllocation([&]() -> MCStatus {
+        MCStatus st = CheckSpec(spec);
+        if (st.IsError()) return st;
+        st = SetCurrentSpec(spec);
+        if (st.IsError()) return st;
+        const MCStatus sel = SelectTest(test);
+        if (sel.IsError()) return sel;
+        const int k = fTest.GetNCompare();
+        FillFixed(fixed);
+        MCRectMatrix C;
+        MCStatus cs = MCContrasts::ComputeSimpleContrast(k, 0, C);
+        if (cs.IsError()) return cs;
+        const MCRectMatrix A = EmmeansTestRows(fpLMatrix->fL, fTest.fFirstRow, k);
+        cs = TestEmmeansOverall(*fpTester, fvEstimates, fpRequests->Get(spec).GetEmmScaleType(), C,
+                                A, overall);
+        return cs.IsOK() ? st : cs;
+    });
 }
 
 void MCMarginals::Display() const {

@@ -110,6 +110,8 @@ public:
 
 private:
     void Init(const std::vector<MCEmmeansSpec>& specs, const std::vector<double>& covariateMeans);
+    // The constructors' link; running out of memory for it is the object's error.
+    void SetLink(MCConst::LinkType type, double param);
     MCCommon_850::MCStatus CheckSpec(int spec) const;
     // Builds the L matrix and test structure of spec (kept until another
     // request is asked for).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "companion/MCAllocationGuard.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
 #include "marginals/MCMarginals.h"
@@ -9,46 +10,54 @@
 namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
+using MCCommon_850::GuardAllocation;
+using MCCommon_850::GuardAllocationOr;
 using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 bool MCMultiCompareMarginals::GetEmmeansFactorIndices(int spec, std::vector<int>& out, bool) {
-    out.clear();
-    fvTestFactors.clear();
-    fvEMTestFactors.clear();
-    const MCEmmeansSpec* s = fMarginals.GetSpec(spec);
-    if (s == nullptr) return false;
-    const std::vector<int>& factors = s->GetFactors();
-    const std::vector<int>& cmp = s->GetCompareFactors();
-    for (int f : factors)
-        if (GetPos(cmp, f) < 0) out.push_back(fMarginals.GetFactorPosition(f));
-    for (int c : cmp) {
-        const int at = GetPos(factors, c);
-        if (at < 0) return false;
-        out.push_back(fMarginals.GetFactorPosition(c));
-        fvTestFactors.push_back(fMarginals.GetFactorPosition(c));
-        fvEMTestFactors.push_back(at);
-    }
-    return true;
+    return GuardAllocationOr<bool>(false, [&]() -> bool {
+        out.clear();
+        fvTestFactors.clear();
+        fvEMTestFactors.clear();
+        const MCEmmeansSpec* s = fMarginals.GetSpec(spec);
+        if (s == nullptr) return false;
+        const std::vector<int>& factors = s->GetFactors();
+        const std::vector<int>& cmp = s->GetCompareFactors();
+        for (int f : factors)
+            if (GetPos(cmp, f) < 0) out.push_back(fMarginals.GetFactorPosition(f));
+        for (int c : cmp) {
+            const int at = GetPos(factors, c);
+            if (at < 0) return false;
+            out.push_back(fMarginals.GetFactorPosition(c));
+            fvTestFactors.push_back(fMarginals.GetFactorPosition(c));
+            fvEMTestFactors.push_back(at);
+        }
+        return true;
+    });
 }
 
 MCStatus MCMultiCompareMarginals::DoAfterCompleteLMatrix(int spec) {
-    fvTestCats.clear();
-    if (!fMarginals.GetPWCombinations(spec, fvTestCats))
-        return ErrorStatus(StatusCode::kMissingInput);
-    return MCStatus();
+    return GuardAllocation([&]() -> MCStatus {
+        fvTestCats.clear();
+        if (!fMarginals.GetPWCombinations(spec, fvTestCats))
+            return ErrorStatus(StatusCode::kMissingInput);
+        return MCStatus();
+    });
 }
 
 MCStatus MCMultiCompareMarginals::DoAfterSetEmmeansTest(int test) {
-    const MCEmmeansTest& current = fMarginals.GetCurrentTest();
-    fvTestCats.clear();
-    if (current.fTest != test) return ErrorStatus(StatusCode::kMissingInput);
-    for (const std::vector<int>& levels : current.fvRowLevels) {
-        std::vector<int> combination;
-        for (int at : fvEMTestFactors) combination.push_back(levels[Ix(at)]);
-        fvTestCats.push_back(combination);
-    }
-    return MCStatus();
+    return GuardAllocation([&]() -> MCStatus {
+        const MCEmmeansTest& current = fMarginals.GetCurrentTest();
+        fvTestCats.clear();
+        if (current.fTest != test) return ErrorStatus(StatusCode::kMissingInput);
+        for (const std::vector<int>& levels : current.fvRowLevels) {
+            std::vector<int> combination;
+            for (int at : fvEMTestFactors) combination.push_back(levels[Ix(at)]);
+            fvTestCats.push_back(combination);
+        }
+        return MCStatus();
+    });
 }
 
 void MCMultiCompareMarginals::GetTableFactors(int spec, int test, FixedLevels& out) const {
@@ -92,20 +101,25 @@ void MCMultiCompareMarginals::PushCompareFactors(int combination, std::vector<in
 bool MCMultiCompareMarginals::GetNRowsFromAMatrix(const MCRectMatrix& A,
                                                   const std::vector<int>& offsets,
                                                   MCRectMatrix& out, int first) {
-    out.Resize(static_cast<int>(offsets.size()), A.GetNCols());
-    for (std::size_t t = 0; t < offsets.size(); ++t) {
-        const int r = first + offsets[t];
-        if (r < 0 || r >= A.GetNRows()) return false;
-        for (int j = 0; j < A.GetNCols(); ++j) out.SetElem(static_cast<int>(t), j, A.GetElem(r, j));
-    }
-    return true;
+    return GuardAllocationOr<bool>(false, [&]() -> bool {
+        out.Resize(static_cast<int>(offsets.size()), A.GetNCols());
+        for (std::size_t t = 0; t < offsets.size(); ++t) {
+            const int r = first + offsets[t];
+            if (r < 0 || r >= A.GetNRows()) return false;
+            for (int j = 0; j < A.GetNCols(); ++j)
+                out.SetElem(static_cast<int>(t), j, A.GetElem(r, j));
+        }
+        return true;
+    });
 }
 
 bool MCMultiCompareMarginals::SubtractPairMatrix(const MCRectMatrix& A, MCRectMatrix& out) {
-    if (A.GetNRows() < 2) return false;
-    out.Resize(1, A.GetNCols());
-    for (int j = 0; j < A.GetNCols(); ++j) out.SetElem(0, j, A.GetElem(0, j) - A.GetElem(1, j));
-    return true;
+    return GuardAllocationOr<bool>(false, [&]() -> bool {
+        if (A.GetNRows() < 2) return false;
+        out.Resize(1, A.GetNCols());
+        for (int j = 0; j < A.GetNCols(); ++j) out.SetElem(0, j, A.GetElem(0, j) - A.GetElem(1, j));
+        return true;
+    });
 }
 
 }  // namespace MCMath_850

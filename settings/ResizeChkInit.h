@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "companion/MCAllocationGuard.h"
+
 namespace MCMath_850 {
 
 // Resizes v to n entries, new entries set to value; a smaller n shortens v.
@@ -27,9 +29,11 @@ bool ResizeChkInit(std::vector<T, Alloc>& v, N n, const V& value) {
     try {
         v.resize(static_cast<typename std::vector<T, Alloc>::size_type>(n), static_cast<T>(value));
     } catch (const std::bad_alloc&) {
+        MCCommon_850::RethrowInsideGuard();
         v.clear();
         return false;
     } catch (const std::length_error&) {
+        MCCommon_850::RethrowInsideGuard();
         v.clear();
         return false;
     }
