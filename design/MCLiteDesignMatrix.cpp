@@ -159,6 +159,14 @@ bool MCLiteDesignMatrix::AddParamToTable(const MCRegrParameter& p, int effect) {
 }
 
 bool MCLiteDesignMatrix::AddRegrParameter(const MCRegrParameter& p) {
+    // A parameter left out makes every later column of the design wrong, so
+    // the refusal stays in the status for whoever computes with the design.
+    const bool added = AddOneParameter(p);
+    if (!added && !fStatus.IsError()) fStatus = ErrorStatus(StatusCode::kSettingsDesignDisagree);
+    return added;
+}
+
+bool MCLiteDesignMatrix::AddOneParameter(const MCRegrParameter& p) {
     try {
         if (fNEffects > 0 && CheckParamEffect(p, fvEffects.back())) {
             if (p.GetNFactors() == 0) return true;

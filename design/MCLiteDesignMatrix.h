@@ -35,7 +35,8 @@ public:
     // effect without factors). Returns the number of parameters so far.
     int AddModelEffect(const MCModelEffect& effect, const std::vector<MCRegrParameter>& params);
     // Adds p to the last effect when it belongs to it, else starts a new
-    // effect made from p.
+    // effect made from p. False, with an error status that stays, when p
+    // cannot be added (memory, or a parameter that fits no effect).
     bool AddRegrParameter(const MCRegrParameter& p);
 
     void SetDepVar(int var) { fDepVar = var; }
@@ -111,6 +112,7 @@ public:
     void Display() const;
 
 private:
+    bool AddOneParameter(const MCRegrParameter& p);
     bool HasTable(int e) const { return fvTables[static_cast<std::size_t>(e)] != nullptr; }
     // Fills keys[e] from the factor values and looks it up; -1 when absent.
     int LookUp(int e, MCHashKey& key, const std::vector<int>& values) const;

@@ -95,6 +95,12 @@ MCMarginals::~MCMarginals() = default;
 
 void MCMarginals::Init(const std::vector<MCEmmeansSpec>& specs,
                        const std::vector<double>& covariateMeans) {
+    // A design left part-built (it ran out of memory while the host added
+    // its parameters) would give means of the parameters it happens to hold.
+    if (fDesign.GetStatus().IsError()) {
+        fStatus = fDesign.GetStatus();
+        return;
+    }
     fStatus = GuardAllocation([&] {
         fpRequests = std::make_unique<MCEmmeansRequests>();
         fpRows = std::make_unique<MCEmmeansLRows>(fDesign, *fpRequests, fCancel);

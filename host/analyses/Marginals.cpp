@@ -227,7 +227,8 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
         run->fSettings.GetFactors(), std::vector<int>(), run->fSettings.GetCovariates());
     const std::vector<MCRegrParameter>& params = m.fpStats->GetParameters();
     for (int i = 0; i < q; ++i)
-        run->fpDesign->AddRegrParameter(params[static_cast<std::size_t>(i)]);
+        if (!run->fpDesign->AddRegrParameter(params[static_cast<std::size_t>(i)]))
+            ThrowLibraryError(run->fpDesign->GetStatus());
 
     std::vector<MCEmmeansSpec> specs;
     for (const EmmeansRequest& r : requests) {

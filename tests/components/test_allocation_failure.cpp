@@ -321,7 +321,6 @@ void RunGlm(const Inputs& in, Trace& t) {
     for (const MCRegrParameter& p : glm.GetParameters())
         added = design.AddRegrParameter(p) && added;
     t.Add("design", added);
-    const int firstMeans = t.n;
     MCCancelInfo cancel;
     MCMarginals m(settings, in.specs, design, glm.GetParamEstimates(), cancel, in.covariateMeans,
                   nullptr, MCConst::LINK_IDENTITY, 0.0);
@@ -350,10 +349,11 @@ void RunGlm(const Inputs& in, Trace& t) {
         }
     }
 
-    // Means of a design the host was told is incomplete are run for their
-    // safety only.
-    for (int i = firstMeans; !added && i < t.n; ++i)
-        t.steps[static_cast<std::size_t>(i)].code = kNull;
+    // A part-built design gives no means at all, rather than means of the
+    // parameters it happens to hold.
+    if (!added) {
+        EXPECT_TRUE(m.GetStatus().IsError());
+    }
 
     MCPMMLRegrExporter ex(settings, in.vars, glm.GetParameters(), glm.GetParamEstimates(),
                           nonRedundant, nullptr);
