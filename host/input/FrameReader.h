@@ -29,8 +29,11 @@ public:
 };
 
 // Codes an in-memory table into the records a CSV of the same cells would
-// give: the same columns, codes, categories and messages, the records kept
-// in memory or spilled to a temporary file past options.fMemoryLimit.
+// give: the same columns, codes, categories and messages. The records are
+// not copied: the data's store makes them from the columns on every pass
+// (a numeric column coded as categories gets its codes made once), so the
+// columns' memory must outlive the data and its iterators, and the store
+// tells whether it has changed since (RecordStore::Unchanged).
 // Numbers planned as categories are coded by value, numbers planned as text
 // by the text NumberText gives them; an infinite value is a
 // data error, as it is in a binary record file. Throws HostError (usage)

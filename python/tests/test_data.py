@@ -86,6 +86,44 @@ def test_float_columns_are_read_in_place():
     assert fit.params.loc["Intercept", "estimate"] == pytest.approx(-1.0, abs=1e-12)
 
 
+def test_other_numeric_dtypes_fit_as_float64():
+    df = warpbreaks()
+    df["x"] = (np.arange(len(df)) % 7).astype(np.int32)
+    df["z"] = (np.arange(len(df)) % 5 * 0.375).astype(np.float32)
+    df["n"] = pd.array(np.arange(len(df)) % 3, dtype="Int64")
+    wide = df.astype({"x": np.float64, "z": np.float64, "n": np.float64})
+    formula = "breaks ~ wool + x + z + n"
+    assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, wide).to_json(tests=3)
+
+
+def test_fit_outlives_changes_to_its_frame():
+    df = warpbreaks()
+    df["breaks"] = df["breaks"].astype(float)
+    df["x"] = np.arange(len(df), dtype=float) % 5
+    fit = mcreg.glm("breaks ~ wool + tension + wool*tension + x", df, factors="x")
+    doc = fit.to_json(tests=3, emmeans="wool*tension")
+    means = fit.emmeans("x")["means"]
+    predicted = fit.predict()
+    original = df.copy()
+    # The fit reads these arrays where they lie; change them in place.
+    breaks = df["breaks"].to_numpy()
+    x = df["x"].to_numpy()
+    assert np.shares_memory(breaks, {c[0]: c[1] for c in _frame.columns(df)}["breaks"])
+    breaks[:] = breaks[::-1].copy()
+    x[:] = 9.0
+    assert fit.to_json(tests=3, emmeans="wool*tension") == doc
+    pd.testing.assert_frame_equal(fit.emmeans("x")["means"], means)
+    # The predictions of the fitted records would be of other data now.
+    with pytest.raises(mcreg.Error, match="changed since the model was fitted"):
+        fit.predict()
+    np.testing.assert_allclose(fit.predict(original), predicted, rtol=1e-13)
+    # The fit keeps the arrays alive without the frame.
+    del df, breaks, x
+    import gc
+    gc.collect()
+    assert fit.to_json(tests=3, emmeans="wool*tension") == doc
+
+
 def test_numeric_factor_and_boolean_column():
     df = pd.read_csv(EXAMPLES / "mtcars.csv")
     df["manual"] = df["am"] == 1
@@ -128,6 +166,7 @@ def test_streamed_records_fit_as_those_in_memory():
     df = pd.read_csv(EXAMPLES / "mtcars.csv")
     formula = "mpg ~ am + cyl + am*cyl + wt"
     for data in (df, str(EXAMPLES / "mtcars.csv")):
+        # A frame's records are its columns: the limit leaves it as it is.
         in_memory = mcreg.glm(formula, data, factors=["am", "cyl"])
         streamed = mcreg.glm(formula, data, factors=["am", "cyl"], memory_limit=0)
         assert streamed.to_json(tests=3, emmeans="am*cyl") == in_memory.to_json(

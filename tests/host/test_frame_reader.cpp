@@ -78,7 +78,9 @@ TEST(FrameReader, GivesTheRecordsAndCategoriesOfTheSameCsv) {
         const CodedData csv = mchost::CsvReader::ReadString(t.csv, Plan, options);
         const CodedData frame =
             mchost::FrameReader::Read(t.Columns(false), t.y.size(), Plan, options);
-        EXPECT_EQ(frame.IsStreaming(), limit == 0);
+        // The columns are in memory already: the records are never copied.
+        EXPECT_FALSE(frame.IsStreaming());
+        EXPECT_TRUE(frame.fpStore->IsBorrowed());
         EXPECT_EQ(mchost_test::Dump(frame), mchost_test::Dump(csv));
         for (std::size_t j = 0; j < csv.fvColumns.size(); ++j) {
             const auto a = mchost::SortedCategories(frame.fvColumns[j]);
@@ -105,6 +107,37 @@ TEST(FrameReader, KeepsADeclaredOrderAndRefusesInfinity) {
         EXPECT_EQ(std::string(e.what()),
                   "data frame, data row 8: column 'y' is inf; a value must be finite");
     }
+}
+
+TEST(FrameReader, ReadsTheColumnsAgainOnEveryPassAndTellsAChange) {
+    Table t(70000);
+    // k read as the text a CSV holds for it, coded once for every row.
+    const auto textPlan = [](const std::vector<std::string>& header) {
+        std::vector<ColumnPlan> plan = Plan(header);
+        plan[2].fbCategorical = false;
+        plan[2].fbText = true;
+        return plan;
+    };
+    const CodedData csv = mchost::CsvReader::ReadString(t.csv, textPlan, mchost::ReadOptions());
+    const std::vector<FrameColumn> columns = t.Columns(false);
+    const CodedData frame =
+        mchost::FrameReader::Read(columns, t.y.size(), textPlan, mchost::ReadOptions());
+    const std::string once = mchost_test::Dump(frame);
+    EXPECT_EQ(once, mchost_test::Dump(csv));
+    EXPECT_EQ(mchost_test::Dump(frame), once);
+    const mchost::RecordStore& store = *frame.fpStore;
+    EXPECT_TRUE(store.Unchanged());
+    // A changed cell of each kind of column is seen, and its restoring too.
+    const double y = t.y[65537];
+    t.y[65537] = y + 1e-12;
+    EXPECT_FALSE(store.Unchanged());
+    t.y[65537] = y;
+    EXPECT_TRUE(store.Unchanged());
+    t.g[3] = -1;
+    EXPECT_FALSE(store.Unchanged());
+    t.g[3] = 0;
+    t.k[5] = -t.k[5];
+    EXPECT_FALSE(store.Unchanged());
 }
 
 }  // namespace

@@ -1,0 +1,62 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "host/input/RecordStore.h"
+
+namespace mchost {
+
+// The records of a table its caller holds in memory (a data frame's
+// columns), made on the fly from the columns where they lie instead of
+// copied: a pass costs a record's worth of memory, not the table's. The
+// records are those a stored reading would hold: a number as it is (NaN
+// missing), a category as the code the reading gave it.
+//
+// The caller's memory must stay alive while the store or an iterator
+// exists. Whether it also stayed unchanged since the reading can be asked
+// (Unchanged), so that a later pass refuses rather than reads other data.
+class FrameRecordStore : public RecordStore {
+public:
+    // One record value's cells: numbers at a stride, or int32 codes turned
+    // into the record's value through a table (a code outside it, such as
+    // a negative one, is missing).
+    class Source {
+    public:
+        const double* fpNumbers = nullptr;
+        std::ptrdiff_t fStride = sizeof(double);
+        const std::int32_t* fpCodes = nullptr;
+        std::vector<double> fvValueOfCode;
+    };
+
+    FrameRecordStore(std::vector<Source> sources, std::size_t nRows);
+
+    // While the table is read and coded: room for n records that nobody
+    // reads back, as the records are the columns.
+    double* Append(std::size_t n) override;
+    // Takes the table's fingerprint.
+    void Finish() override;
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    bool IsStreaming() const override { return false; }
+    bool IsBorrowed() const override { return true; }
+    bool Unchanged() const override { return Fingerprint() == fFingerprint; }
+
+    // Value j's codes map to the record values in valueOfCode.
+    void SetCodeValues(std::size_t j, std::vector<double> valueOfCode);
+    // Value j is read from codes the reader made for it (a numeric column
+    // coded as categories), numbered as the record values, -1 missing.
+    void SetOwnCodes(std::size_t j, std::vector<std::int32_t> codes, std::size_t nCodes);
+
+private:
+    // A hash of every cell the records are made from.
+    std::uint64_t Fingerprint() const;
+
+    std::vector<Source> fvSources;
+    std::vector<std::vector<std::int32_t>> fvOwnCodes;  // per value; empty unless converted
+    std::vector<double> fvScratch;
+    std::size_t fNRows;
+    std::uint64_t fFingerprint = 0;
+};
+
+}  // namespace mchost
