@@ -171,3 +171,25 @@ def test_streamed_records_fit_as_those_in_memory():
         streamed = mcreg.glm(formula, data, factors=["am", "cyl"], memory_limit=0)
         assert streamed.to_json(tests=3, emmeans="am*cyl") == in_memory.to_json(
             tests=3, emmeans="am*cyl")
+
+
+def test_binary_logistic_means_on_the_probability_scale():
+    df = pd.read_csv(EXAMPLES / "mtcars.csv")
+    fit = mcreg.logistic("am ~ cyl", df, factors=["am", "cyl"])
+    prob = fit.emmeans("cyl", compare="cyl")["probabilities"]
+    # A saturated model's probabilities are the cells' proportions, their
+    # standard errors the binomial sqrt(p(1-p)/n).
+    cells = df.groupby("cyl")["am"]
+    p = cells.apply(lambda s: (s == 0).mean())
+    n = cells.size()
+    se = np.sqrt(p * (1 - p) / n)
+    means = prob["means"].set_index("cyl")
+    assert list(means.index) == ["4", "6", "8"] and set(means["category"]) == {"0"}
+    np.testing.assert_allclose(means["mean"], p.to_numpy(), rtol=1e-9)
+    np.testing.assert_allclose(means["se"], se.to_numpy(), rtol=1e-6)
+    pair = prob["pairwise"].set_index(["a", "b"]).loc[("4", "8")]
+    assert pair["estimate"] == pytest.approx(p[4] - p[8], rel=1e-9)
+    assert pair["se"] == pytest.approx(np.hypot(se[4], se[8]), rel=1e-6)
+    # More than two categories have no single probability to show.
+    three = mcreg.logistic("cyl ~ am", df, factors=["cyl", "am"])
+    assert three.emmeans("am")["probabilities"] is None
