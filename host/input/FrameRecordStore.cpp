@@ -16,7 +16,12 @@ double NumberAt(const FrameRecordStore::Source& s, std::size_t row) {
 }
 
 double ValueAt(const FrameRecordStore::Source& s, std::size_t row) {
-    if (s.fpCodes == nullptr) return NumberAt(s, row);
+    if (s.fpCodes == nullptr) {
+        // Any NaN (a negative one from 0/0, say) is the one missing value
+        // a stored reading holds.
+        const double v = NumberAt(s, row);
+        return v == v ? v : std::numeric_limits<double>::quiet_NaN();
+    }
     const std::int32_t code = s.fpCodes[row];
     if (code < 0 || static_cast<std::size_t>(code) >= s.fvValueOfCode.size())
         return std::numeric_limits<double>::quiet_NaN();
