@@ -32,6 +32,7 @@ std::unique_ptr<FrameRecordStore> MakeStore(const std::vector<FrameColumn>& colu
             s.fpCodes = columns[i].fpCodes;
         } else {
             s.fpNumbers = columns[i].fpNumbers;
+            s.fpIntegers = columns[i].fpIntegers;
             s.fStride = columns[i].fStride;
         }
         sources.push_back(std::move(s));
@@ -40,8 +41,7 @@ std::unique_ptr<FrameRecordStore> MakeStore(const std::vector<FrameColumn>& colu
 }
 
 double NumberAt(const FrameColumn& col, std::size_t r) {
-    return *reinterpret_cast<const double*>(reinterpret_cast<const char*>(col.fpNumbers) +
-                                            static_cast<std::ptrdiff_t>(r) * col.fStride);
+    return StridedNumber(col.fpNumbers, col.fpIntegers, col.fStride, r);
 }
 
 // Tells the store how the records code column j's cells: a frame's

@@ -18,7 +18,9 @@ public:
     std::string fName;
     Kind fKind = kNumbers;
     // kNumbers: one double per row, fStride bytes apart; NaN is missing.
+    // Or one int64 per row (fpIntegers instead), read as the nearest double.
     const double* fpNumbers = nullptr;
+    const std::int64_t* fpIntegers = nullptr;
     std::ptrdiff_t fStride = sizeof(double);
     // kCodes: one code per row indexing fvLabels, negative for missing.
     const std::int32_t* fpCodes = nullptr;

@@ -11,8 +11,7 @@ namespace mchost {
 namespace {
 
 double NumberAt(const FrameRecordStore::Source& s, std::size_t row) {
-    return *reinterpret_cast<const double*>(reinterpret_cast<const char*>(s.fpNumbers) +
-                                            static_cast<std::ptrdiff_t>(row) * s.fStride);
+    return StridedNumber(s.fpNumbers, s.fpIntegers, s.fStride, row);
 }
 
 double ValueAt(const FrameRecordStore::Source& s, std::size_t row) {
@@ -104,10 +103,15 @@ std::uint64_t FrameRecordStore::Fingerprint() const {
         h ^= h >> 29;
     };
     for (const Source& s : fvSources) {
-        const bool numbers = s.fpNumbers != nullptr;
+        const bool numbers = s.fpNumbers != nullptr || s.fpIntegers != nullptr;
         for (std::size_t r = 0; r < fNRows; ++r) {
             std::uint64_t w;
-            if (numbers) {
+            if (s.fpIntegers != nullptr) {
+                std::memcpy(&w,
+                            reinterpret_cast<const char*>(s.fpIntegers) +
+                                static_cast<std::ptrdiff_t>(r) * s.fStride,
+                            sizeof w);
+            } else if (numbers) {
                 const double v = NumberAt(s, r);
                 std::memcpy(&w, &v, sizeof w);
             } else {

@@ -8,6 +8,17 @@
 
 namespace mchost {
 
+// Row row of a column of numbers stride bytes apart: float64 values, or
+// (integers non-null) int64 ones as the doubles nearest them.
+inline double StridedNumber(const double* numbers, const std::int64_t* integers,
+                            std::ptrdiff_t stride, std::size_t row) {
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(row) * stride;
+    if (integers != nullptr)
+        return static_cast<double>(
+            *reinterpret_cast<const std::int64_t*>(reinterpret_cast<const char*>(integers) + at));
+    return *reinterpret_cast<const double*>(reinterpret_cast<const char*>(numbers) + at);
+}
+
 // The records of a table its caller holds in memory (a data frame's
 // columns), made on the fly from the columns where they lie instead of
 // copied: a pass costs a record's worth of memory, not the table's. The
@@ -19,12 +30,14 @@ namespace mchost {
 // (Unchanged), so that a later pass refuses rather than reads other data.
 class FrameRecordStore : public RecordStore {
 public:
-    // One record value's cells: numbers at a stride, or int32 codes turned
+    // One record value's cells: numbers (float64 or int64) at a stride, or
+    // int32 codes turned
     // into the record's value through a table (a code outside it, such as
     // a negative one, is missing).
     class Source {
     public:
         const double* fpNumbers = nullptr;
+        const std::int64_t* fpIntegers = nullptr;
         std::ptrdiff_t fStride = sizeof(double);
         const std::int32_t* fpCodes = nullptr;
         std::vector<double> fvValueOfCode;

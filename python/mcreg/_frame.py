@@ -1,8 +1,9 @@
 """Data frames, dicts of arrays and their columns as the compiled module takes them.
 
-A column goes over either as float64 values (NaN missing), read in place
-when it already is one, or as int32 codes with their labels (negative
-missing). Numeric columns stay numbers, so that a factor named in
+A column goes over either as numbers (NaN missing), read in place when
+they are float64 or int64 and converted to float64 once otherwise
+(float32, other integers, nullable dtypes), or as int32 codes with their
+labels (negative missing). Numeric columns stay numbers, so that a factor named in
 ``factors`` is coded by value as the program codes a numeric column of a
 CSV file; everything else is text.
 """
@@ -19,15 +20,18 @@ def _is_number(text):
     return True
 
 
+_IN_PLACE = (np.dtype(np.float64), np.dtype(np.int64))
+
+
 def _numbers(values, name, na_numbers):
     if isinstance(values, pd.Series):
-        if values.dtype == np.float64:
+        if values.dtype in _IN_PLACE:
             arr = values.to_numpy()
         else:
             arr = values.to_numpy(dtype=np.float64, na_value=np.nan)
     else:
         arr = np.asarray(values)
-        if arr.dtype != np.float64:
+        if arr.dtype not in _IN_PLACE:
             arr = arr.astype(np.float64)
     if na_numbers:
         hit = np.isin(arr, na_numbers)

@@ -27,10 +27,13 @@ std::vector<mchost::FrameColumn> FrameColumns(const py::list& columns, std::size
             throw std::invalid_argument("column '" + c.fName +
                                         "' differs in length from the first");
         if (t[2].is_none()) {
-            if (!a.dtype().is(py::dtype::of<double>()))
-                throw std::invalid_argument("column '" + c.fName + "' is not float64");
             c.fKind = mchost::FrameColumn::kNumbers;
-            c.fpNumbers = static_cast<const double*>(a.data());
+            if (a.dtype().is(py::dtype::of<double>()))
+                c.fpNumbers = static_cast<const double*>(a.data());
+            else if (a.dtype().is(py::dtype::of<std::int64_t>()))
+                c.fpIntegers = static_cast<const std::int64_t*>(a.data());
+            else
+                throw std::invalid_argument("column '" + c.fName + "' is not float64 or int64");
             c.fStride = a.strides(0);
         } else {
             if (!a.dtype().is(py::dtype::of<std::int32_t>()) ||

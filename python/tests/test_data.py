@@ -76,7 +76,7 @@ def test_float_columns_are_read_in_place():
     cols = {c[0]: c for c in _frame.columns(df)}
     assert np.shares_memory(cols["y"][1], df["y"].to_numpy())
     assert np.shares_memory(cols["x"][1], df["x"].to_numpy())
-    assert cols["k"][1].dtype == np.float64 and cols["k"][2] is None
+    assert np.shares_memory(cols["k"][1], df["k"].to_numpy()) and cols["k"][2] is None
     strided = np.arange(20.0).reshape(10, 2)
     data = {"y": strided[:, 0], "x": strided[:, 1]}
     assert np.shares_memory(_frame.columns(data)[0][1], strided)
@@ -91,8 +91,11 @@ def test_other_numeric_dtypes_fit_as_float64():
     df["x"] = (np.arange(len(df)) % 7).astype(np.int32)
     df["z"] = (np.arange(len(df)) % 5 * 0.375).astype(np.float32)
     df["n"] = pd.array(np.arange(len(df)) % 3, dtype="Int64")
-    wide = df.astype({"x": np.float64, "z": np.float64, "n": np.float64})
-    formula = "breaks ~ wool + x + z + n"
+    # Beyond 2**53 an integer is read as the double nearest it.
+    df["big"] = (np.arange(len(df), dtype=np.int64) % 4) * 3 + 2**60 + 1
+    wide = df.astype({"x": np.float64, "z": np.float64, "n": np.float64, "big": np.float64})
+    assert wide["big"].iloc[0] == 2.0**60
+    formula = "breaks ~ wool + x + z + n + big"
     assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, wide).to_json(tests=3)
 
 

@@ -21,10 +21,11 @@ using mchost::FrameColumn;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// y numeric, g text with missing cells, k a numeric factor, w a weight;
-// rows enough for several blocks.
+// y numeric, g text with missing cells, k a numeric factor of int64
+// cells, w a weight; rows enough for several blocks.
 struct Table {
-    std::vector<double> y, k, w;
+    std::vector<double> y, w;
+    std::vector<std::int64_t> k;
     std::vector<std::int32_t> g;
     std::vector<std::string> labels{"b", "a", "c"};
     std::string csv = "y,g,k,w\n";
@@ -33,7 +34,7 @@ struct Table {
         for (std::size_t i = 0; i < n; ++i) {
             const double yi = i % 13 == 0 ? kNaN : 0.25 * static_cast<double>(i % 101);
             const std::int32_t gi = i % 17 == 0 ? -1 : static_cast<std::int32_t>((i * 7) % 3);
-            const double ki = static_cast<double>((i * 5) % 4) + 10;
+            const auto ki = static_cast<std::int64_t>((i * 5) % 4) + 10;
             const double wi = i % 19 == 0 ? -1.0 : 1.0 + static_cast<double>(i % 3);
             y.push_back(yi);
             g.push_back(gi);
@@ -41,7 +42,7 @@ struct Table {
             w.push_back(wi);
             csv += (std::isnan(yi) ? "" : mchost::NumberText(yi)) + "," +
                    (gi < 0 ? "NA" : labels[static_cast<std::size_t>(gi)]) + "," +
-                   mchost::NumberText(ki) + "," + mchost::NumberText(wi) + "\n";
+                   std::to_string(ki) + "," + mchost::NumberText(wi) + "\n";
         }
     }
 
@@ -55,7 +56,8 @@ struct Table {
         c[1].fvLabels = labels;
         c[1].fbDeclaredOrder = declared;
         c[2].fName = "k";
-        c[2].fpNumbers = k.data();
+        c[2].fpIntegers = k.data();
+        c[2].fStride = sizeof(std::int64_t);
         c[3].fName = "w";
         c[3].fpNumbers = w.data();
         return c;
