@@ -30,6 +30,7 @@ std::unique_ptr<FrameRecordStore> MakeStore(const std::vector<FrameColumn>& colu
         FrameRecordStore::Source s;
         if (columns[i].fKind == FrameColumn::kCodes) {
             s.fpCodes = columns[i].fpCodes;
+            s.fCodeBytes = columns[i].fCodeBytes;
         } else {
             s.fpNumbers = columns[i].fpNumbers;
             s.fpIntegers = columns[i].fpIntegers;
@@ -116,7 +117,7 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
                 const ColumnPlan& p = plan[loaded[j]];
                 ChunkColumn& c = chunk.fvColumns[j];
                 if (col.fKind == FrameColumn::kCodes) {
-                    const std::int32_t code = col.fpCodes[r];
+                    const std::int32_t code = CodeAt(col.fpCodes, col.fCodeBytes, r);
                     if (code < 0 || static_cast<std::size_t>(code) >= col.fvLabels.size()) {
                         out[j] = nan;
                         continue;

@@ -23,7 +23,9 @@ public:
     const std::int64_t* fpIntegers = nullptr;
     std::ptrdiff_t fStride = sizeof(double);
     // kCodes: one code per row indexing fvLabels, negative for missing.
-    const std::int32_t* fpCodes = nullptr;
+    // Contiguous, of fCodeBytes each: int8, int16 or int32.
+    const void* fpCodes = nullptr;
+    int fCodeBytes = 4;
     std::vector<std::string> fvLabels;
     // The labels are in the order the categories keep (an ordered
     // categorical), not sorted as a text column's are.

@@ -21,7 +21,7 @@ double ValueAt(const FrameRecordStore::Source& s, std::size_t row) {
         const double v = NumberAt(s, row);
         return v == v ? v : std::numeric_limits<double>::quiet_NaN();
     }
-    const std::int32_t code = s.fpCodes[row];
+    const std::int32_t code = CodeAt(s.fpCodes, s.fCodeBytes, row);
     if (code < 0 || static_cast<std::size_t>(code) >= s.fvValueOfCode.size())
         return std::numeric_limits<double>::quiet_NaN();
     return s.fvValueOfCode[static_cast<std::size_t>(code)];
@@ -90,6 +90,7 @@ void FrameRecordStore::SetOwnCodes(std::size_t j, std::vector<std::int32_t> code
     Source& s = fvSources[j];
     // The numbers stay for the fingerprint; the records read the codes.
     s.fpCodes = fvOwnCodes[j].data();
+    s.fCodeBytes = sizeof(std::int32_t);
     s.fvValueOfCode.resize(nCodes);
     for (std::size_t k = 0; k < nCodes; ++k) s.fvValueOfCode[k] = static_cast<double>(k);
 }
@@ -115,7 +116,7 @@ std::uint64_t FrameRecordStore::Fingerprint() const {
                 const double v = NumberAt(s, r);
                 std::memcpy(&w, &v, sizeof w);
             } else {
-                w = static_cast<std::uint32_t>(s.fpCodes[r]);
+                w = static_cast<std::uint32_t>(CodeAt(s.fpCodes, s.fCodeBytes, r));
             }
             mix(w);
         }

@@ -19,6 +19,18 @@ inline double StridedNumber(const double* numbers, const std::int64_t* integers,
     return *reinterpret_cast<const double*>(reinterpret_cast<const char*>(numbers) + at);
 }
 
+// Row row of contiguous category codes of bytes (1, 2 or 4) bytes each.
+inline std::int32_t CodeAt(const void* codes, int bytes, std::size_t row) {
+    switch (bytes) {
+        case 1:
+            return static_cast<const std::int8_t*>(codes)[row];
+        case 2:
+            return static_cast<const std::int16_t*>(codes)[row];
+        default:
+            return static_cast<const std::int32_t*>(codes)[row];
+    }
+}
+
 // The records of a table its caller holds in memory (a data frame's
 // columns), made on the fly from the columns where they lie instead of
 // copied: a pass costs a record's worth of memory, not the table's. The
@@ -31,7 +43,7 @@ inline double StridedNumber(const double* numbers, const std::int64_t* integers,
 class FrameRecordStore : public RecordStore {
 public:
     // One record value's cells: numbers (float64 or int64) at a stride, or
-    // int32 codes turned
+    // codes (int8, int16 or int32) turned
     // into the record's value through a table (a code outside it, such as
     // a negative one, is missing).
     class Source {
@@ -39,7 +51,8 @@ public:
         const double* fpNumbers = nullptr;
         const std::int64_t* fpIntegers = nullptr;
         std::ptrdiff_t fStride = sizeof(double);
-        const std::int32_t* fpCodes = nullptr;
+        const void* fpCodes = nullptr;
+        int fCodeBytes = 4;
         std::vector<double> fvValueOfCode;
     };
 

@@ -196,3 +196,21 @@ def test_binary_logistic_means_on_the_probability_scale():
     # More than two categories have no single probability to show.
     three = mcreg.logistic("cyl ~ am", df, factors=["cyl", "am"])
     assert three.emmeans("am")["probabilities"] is None
+
+
+def test_codes_of_every_width_fit_as_the_file(tmp_path):
+    n = 1200
+    i = np.arange(n)
+    df = pd.DataFrame({"y": np.sin(i) * 10 + i % 7,
+                       "g": [f"g{k:03d}" for k in (i * 37) % 300],
+                       "c": pd.Categorical(np.array(["a", "b", "c"])[i % 3])})
+    df.loc[5, "g"] = None
+    cols = {c[0]: c for c in _frame.columns(df)}
+    assert cols["g"][1].dtype == np.int16 and cols["c"][1].dtype == np.int8
+    # A categorical's codes go over where they lie.
+    assert np.shares_memory(cols["c"][1], df["c"].cat.codes.to_numpy())
+    path = tmp_path / "codes.csv"
+    df.to_csv(path, index=False)
+    formula = "y ~ g + c"
+    assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, str(path)).to_json(
+        tests=3)
