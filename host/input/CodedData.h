@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/input/CellChunk.h"
@@ -161,6 +162,9 @@ public:
     // column planned as numeric that holds both is a data error (HostError)
     // naming its first text cell, and so is a weight that is not finite.
     bool Add(const CellChunk& chunk, std::size_t runBytes, const LineOfFn& lineOf = nullptr);
+    // Before the first Add: the records go to store rather than to one
+    // chosen from the input's size.
+    void UseStore(std::unique_ptr<RecordStore> store) { fData.fpStore = std::move(store); }
     // Header indices of the columns to read as text on the next reading.
     std::vector<int> MixedColumns() const;
 

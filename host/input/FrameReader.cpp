@@ -7,6 +7,7 @@
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
 #include "host/input/CellChunk.h"
+#include "host/input/FrameRecordStore.h"
 
 namespace mchost {
 
@@ -19,6 +20,60 @@ constexpr std::size_t kBlockRows = std::size_t(1) << 16;
     throw HostError(HostError::kData, CellPlace(source, 0, row + 1) + ": " +
                                           (plan.fbWeight ? "weight '" : "column '") + col.fName +
                                           "' is " + NumberText(v) + "; a value must be finite");
+}
+
+std::unique_ptr<FrameRecordStore> MakeStore(const std::vector<FrameColumn>& columns,
+                                            const std::vector<std::size_t>& loaded,
+                                            std::size_t nRows) {
+    std::vector<FrameRecordStore::Source> sources;
+    for (std::size_t i : loaded) {
+        FrameRecordStore::Source s;
+        if (columns[i].fKind == FrameColumn::kCodes) {
+            s.fpCodes = columns[i].fpCodes;
+            s.fCodeBytes = columns[i].fCodeBytes;
+        } else {
+            s.fpNumbers = columns[i].fpNumbers;
+            s.fpIntegers = columns[i].fpIntegers;
+            s.fStride = columns[i].fStride;
+        }
+        sources.push_back(std::move(s));
+    }
+    return std::make_unique<FrameRecordStore>(std::move(sources), nRows);
+}
+
+double NumberAt(const FrameColumn& col, std::size_t r) {
+    return StridedNumber(col.fpNumbers, col.fpIntegers, col.fStride, r);
+}
+
+// Tells the store how the records code column j's cells: a frame's
+// categories through a table from its codes to the reading's, a numeric
+// column coded as categories (by value or by its text) through codes made
+// once for every row.
+void CodeColumn(FrameRecordStore& store, std::size_t j, const FrameColumn& frame, CodedColumn& col,
+                std::size_t nRows) {
+    const ColumnPlan& p = col.fPlan;
+    if (frame.fKind == FrameColumn::kCodes) {
+        // Without a present cell the reading met no label: every cell is missing.
+        if (col.fNTexts == 0) return;
+        std::vector<double> value;
+        for (const std::string& label : frame.fvLabels)
+            value.push_back(col.fTexts.Intern(label.data(), label.size()));
+        store.SetCodeValues(j, std::move(value));
+        return;
+    }
+    if (!p.fbText && !p.fbCategorical) return;
+    std::vector<std::int32_t> codes(nRows, -1);
+    for (std::size_t r = 0; r < nRows; ++r) {
+        const double v = NumberAt(frame, r);
+        if (std::isnan(v)) continue;
+        if (p.fbText) {
+            const std::string text = NumberText(v);
+            codes[r] = col.fTexts.Intern(text.data(), text.size());
+        } else {
+            codes[r] = col.fNumbers.Intern(v + 0.0);
+        }
+    }
+    store.SetOwnCodes(j, std::move(codes), p.fbText ? col.fTexts.Size() : col.fNumbers.Size());
 }
 
 }  // namespace
@@ -34,6 +89,11 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
         if (plan[i].fbLoad) loaded.push_back(i);
     const std::size_t nLoaded = loaded.size();
     DataCoder coder(source, header, plan, options, nRows * nLoaded * sizeof(double));
+    // The records are made from the columns where they lie: the reading
+    // only codes and checks them.
+    std::unique_ptr<FrameRecordStore> owned = MakeStore(columns, loaded, nRows);
+    FrameRecordStore& store = *owned;
+    coder.UseStore(std::move(owned));
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     CellChunk chunk;
@@ -57,7 +117,7 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
                 const ColumnPlan& p = plan[loaded[j]];
                 ChunkColumn& c = chunk.fvColumns[j];
                 if (col.fKind == FrameColumn::kCodes) {
-                    const std::int32_t code = col.fpCodes[r];
+                    const std::int32_t code = CodeAt(col.fpCodes, col.fCodeBytes, r);
                     if (code < 0 || static_cast<std::size_t>(code) >= col.fvLabels.size()) {
                         out[j] = nan;
                         continue;
@@ -70,9 +130,7 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
                     out[j] = code;
                     continue;
                 }
-                const double v =
-                    *reinterpret_cast<const double*>(reinterpret_cast<const char*>(col.fpNumbers) +
-                                                     static_cast<std::ptrdiff_t>(r) * col.fStride);
+                const double v = NumberAt(col, r);
                 if (std::isnan(v)) {
                     out[j] = nan;
                     continue;
@@ -95,8 +153,12 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
         if (options.fProgress) options.fProgress(to, nRows, 1);
     }
     CodedData data = coder.Finish();
-    for (CodedColumn& c : data.fvColumns)
-        c.fbDeclaredOrder = columns[static_cast<std::size_t>(c.fHeaderIndex)].fbDeclaredOrder;
+    for (std::size_t j = 0; j < nLoaded; ++j) {
+        CodedColumn& c = data.fvColumns[j];
+        const FrameColumn& frame = columns[static_cast<std::size_t>(c.fHeaderIndex)];
+        c.fbDeclaredOrder = frame.fbDeclaredOrder;
+        CodeColumn(store, j, frame, c, nRows);
+    }
     return data;
 }
 

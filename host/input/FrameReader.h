@@ -18,10 +18,14 @@ public:
     std::string fName;
     Kind fKind = kNumbers;
     // kNumbers: one double per row, fStride bytes apart; NaN is missing.
+    // Or one int64 per row (fpIntegers instead), read as the nearest double.
     const double* fpNumbers = nullptr;
+    const std::int64_t* fpIntegers = nullptr;
     std::ptrdiff_t fStride = sizeof(double);
     // kCodes: one code per row indexing fvLabels, negative for missing.
-    const std::int32_t* fpCodes = nullptr;
+    // Contiguous, of fCodeBytes each: int8, int16 or int32.
+    const void* fpCodes = nullptr;
+    int fCodeBytes = 4;
     std::vector<std::string> fvLabels;
     // The labels are in the order the categories keep (an ordered
     // categorical), not sorted as a text column's are.
@@ -29,8 +33,11 @@ public:
 };
 
 // Codes an in-memory table into the records a CSV of the same cells would
-// give: the same columns, codes, categories and messages, the records kept
-// in memory or spilled to a temporary file past options.fMemoryLimit.
+// give: the same columns, codes, categories and messages. The records are
+// not copied: the data's store makes them from the columns on every pass
+// (a numeric column coded as categories gets its codes made once), so the
+// columns' memory must outlive the data and its iterators, and the store
+// tells whether it has changed since (RecordStore::Unchanged).
 // Numbers planned as categories are coded by value, numbers planned as text
 // by the text NumberText gives them; an infinite value is a
 // data error, as it is in a binary record file. Throws HostError (usage)

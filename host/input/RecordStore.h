@@ -30,6 +30,11 @@ public:
     virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const = 0;
     // True for a store that keeps its records in a file.
     virtual bool IsStreaming() const = 0;
+    // True for a store that reads its records from memory its caller owns
+    // (a data frame's columns), which may change after the reading.
+    virtual bool IsBorrowed() const { return false; }
+    // False when the records are no longer those that were read.
+    virtual bool Unchanged() const { return true; }
 
     int GetNValues() const { return fNValues; }
     std::size_t GetNRecords() const { return fNRecords; }

@@ -58,6 +58,17 @@ void ModelSession::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& p
     fpFitter.reset();
     fpOwnRecords = fpSpec->MakeIterator();
     Fit(*fpOwnRecords, cancel, progress);
+    // Records in the caller's memory may change after the fit: the
+    // summaries every analysis needs are taken now, from the records fitted.
+    if (fData.fpStore && fData.fpStore->IsBorrowed()) Used();
+}
+
+std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSession::Records() const {
+    if (fData.fpStore && !fData.fpStore->Unchanged())
+        throw HostError(HostError::kData, fData.fSource +
+                                              " has changed since the model was fitted: fit the "
+                                              "model again, or give the data to predict");
+    return fpSpec->MakeIterator();
 }
 
 void ModelSession::Fit(MCCommon_850::MultiPassRecordIter& records,

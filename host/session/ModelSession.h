@@ -101,10 +101,11 @@ public:
     const GlmResult& Glm() const { return fGlm; }
     const LogisticResult& Logistic() const { return fLogistic; }
     std::vector<std::string> Warnings() const;
-    // A new stream over the model's records.
-    std::unique_ptr<MCCommon_850::MultiPassRecordIter> Records() const {
-        return fpSpec->MakeIterator();
-    }
+    // A new stream over the model's records. Throws HostError (data) when
+    // the data were read from the caller's memory (a data frame), which has
+    // changed since. The analyses never need it again after a fit over such
+    // data: they are summed from what the fit took.
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> Records() const;
 
     // After Fit: the analyses, each summing what it needs once. Throw
     // HostError (usage) for a request the model cannot answer, LibraryError

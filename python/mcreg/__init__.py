@@ -9,6 +9,16 @@ of A and B alone, ``B(A)`` B nested in A, ``x*x`` the square of a
 covariate. The data are a pandas DataFrame, a dict of numpy arrays, or the
 path of a CSV file (plain or gzip), which is read by the program's reader
 and streamed through a temporary file when it is larger than memory.
+
+A data frame's float64 and int64 columns are not copied: every pass of the
+fit reads them where they lie; a column of another numeric dtype (int32,
+float32, nullable) is converted to float64 once, and a text or categorical column
+goes over as int32 codes. The result keeps the arrays alive. It takes from
+the records, while fitting, all that its tests and marginal means need, so
+a frame changed afterwards leaves them as they were; only ``predict()`` of
+the fitted records reads the frame again, and it refuses (mcreg.Error)
+when the frame has changed since the fit: fit again, or give the frame to
+``predict(new_data)``.
 """
 
 import os

@@ -100,7 +100,8 @@ class _Result:
 
         Returns {"means", "pairwise", "contrast"} as data frames (contrast None
         unless asked); for a logistic model each has a "category" column for its
-        logit.
+        logit, and a response of two categories adds "probabilities": the same
+        three frames on the probability scale (None for more categories).
         """
         options = _emmeans_options([term], compare, adjust, contrast, contrast_reference,
                                    metric)
@@ -232,6 +233,16 @@ class LogisticResult(_Result):
             out["means"] = pd.DataFrame()
         if out["pairwise"] is None:
             out["pairwise"] = pd.DataFrame()
+        # A response of two categories has its means on the probability
+        # scale too, as in the program's report.
+        out["probabilities"] = None
+        probabilities = doc.get("probabilities")
+        if probabilities:
+            frames = _analysis(probabilities)
+            for k, f in frames.items():
+                if f is not None:
+                    f.insert(0, "category", probabilities["category"])
+            out["probabilities"] = frames
         return out
 
 

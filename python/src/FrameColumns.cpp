@@ -27,18 +27,24 @@ std::vector<mchost::FrameColumn> FrameColumns(const py::list& columns, std::size
             throw std::invalid_argument("column '" + c.fName +
                                         "' differs in length from the first");
         if (t[2].is_none()) {
-            if (!a.dtype().is(py::dtype::of<double>()))
-                throw std::invalid_argument("column '" + c.fName + "' is not float64");
             c.fKind = mchost::FrameColumn::kNumbers;
-            c.fpNumbers = static_cast<const double*>(a.data());
+            if (a.dtype().is(py::dtype::of<double>()))
+                c.fpNumbers = static_cast<const double*>(a.data());
+            else if (a.dtype().is(py::dtype::of<std::int64_t>()))
+                c.fpIntegers = static_cast<const std::int64_t*>(a.data());
+            else
+                throw std::invalid_argument("column '" + c.fName + "' is not float64 or int64");
             c.fStride = a.strides(0);
         } else {
-            if (!a.dtype().is(py::dtype::of<std::int32_t>()) ||
-                a.strides(0) != sizeof(std::int32_t))
+            const bool integer = a.dtype().is(py::dtype::of<std::int8_t>()) ||
+                                 a.dtype().is(py::dtype::of<std::int16_t>()) ||
+                                 a.dtype().is(py::dtype::of<std::int32_t>());
+            if (!integer || a.strides(0) != a.itemsize())
                 throw std::invalid_argument("column '" + c.fName +
-                                            "' codes are not contiguous int32");
+                                            "' codes are not contiguous int8, int16 or int32");
             c.fKind = mchost::FrameColumn::kCodes;
-            c.fpCodes = static_cast<const std::int32_t*>(a.data());
+            c.fpCodes = a.data();
+            c.fCodeBytes = static_cast<int>(a.itemsize());
             for (const py::handle label : t[2].cast<py::list>())
                 c.fvLabels.push_back(label.cast<std::string>());
             c.fbDeclaredOrder = t[3].cast<bool>();

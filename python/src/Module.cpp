@@ -135,6 +135,7 @@ public:
             load = [&](const PlanFn& plan) { return CsvReader::ReadFile(path, plan, read); };
         } else {
             columns = FrameColumns(data.cast<py::list>(), nRows);
+            fColumns = data;
             load = [&](const PlanFn& plan) {
                 return FrameReader::Read(columns, nRows, plan, read);
             };
@@ -310,6 +311,9 @@ private:
 
     SessionOptions fOptions;
     PythonCancel fCancel;
+    // The session reads the records from the columns' arrays where they
+    // lie: this keeps them alive as long as it.
+    py::object fColumns;
     std::unique_ptr<ModelSession> fpSession;
 };
 

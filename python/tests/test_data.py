@@ -76,7 +76,7 @@ def test_float_columns_are_read_in_place():
     cols = {c[0]: c for c in _frame.columns(df)}
     assert np.shares_memory(cols["y"][1], df["y"].to_numpy())
     assert np.shares_memory(cols["x"][1], df["x"].to_numpy())
-    assert cols["k"][1].dtype == np.float64 and cols["k"][2] is None
+    assert np.shares_memory(cols["k"][1], df["k"].to_numpy()) and cols["k"][2] is None
     strided = np.arange(20.0).reshape(10, 2)
     data = {"y": strided[:, 0], "x": strided[:, 1]}
     assert np.shares_memory(_frame.columns(data)[0][1], strided)
@@ -84,6 +84,47 @@ def test_float_columns_are_read_in_place():
     # y = x - 1 exactly.
     assert fit.params.loc["x", "estimate"] == pytest.approx(1.0, abs=1e-12)
     assert fit.params.loc["Intercept", "estimate"] == pytest.approx(-1.0, abs=1e-12)
+
+
+def test_other_numeric_dtypes_fit_as_float64():
+    df = warpbreaks()
+    df["x"] = (np.arange(len(df)) % 7).astype(np.int32)
+    df["z"] = (np.arange(len(df)) % 5 * 0.375).astype(np.float32)
+    df["n"] = pd.array(np.arange(len(df)) % 3, dtype="Int64")
+    # Beyond 2**53 an integer is read as the double nearest it.
+    df["big"] = (np.arange(len(df), dtype=np.int64) % 4) * 3 + 2**60 + 1
+    wide = df.astype({"x": np.float64, "z": np.float64, "n": np.float64, "big": np.float64})
+    assert wide["big"].iloc[0] == 2.0**60
+    formula = "breaks ~ wool + x + z + n + big"
+    assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, wide).to_json(tests=3)
+
+
+def test_fit_outlives_changes_to_its_frame():
+    df = warpbreaks()
+    df["breaks"] = df["breaks"].astype(float)
+    df["x"] = np.arange(len(df), dtype=float) % 5
+    fit = mcreg.glm("breaks ~ wool + tension + wool*tension + x", df, factors="x")
+    doc = fit.to_json(tests=3, emmeans="wool*tension")
+    means = fit.emmeans("x")["means"]
+    predicted = fit.predict()
+    original = df.copy()
+    # The fit reads these arrays where they lie; change them in place.
+    breaks = df["breaks"].to_numpy()
+    x = df["x"].to_numpy()
+    assert np.shares_memory(breaks, {c[0]: c[1] for c in _frame.columns(df)}["breaks"])
+    breaks[:] = breaks[::-1].copy()
+    x[:] = 9.0
+    assert fit.to_json(tests=3, emmeans="wool*tension") == doc
+    pd.testing.assert_frame_equal(fit.emmeans("x")["means"], means)
+    # The predictions of the fitted records would be of other data now.
+    with pytest.raises(mcreg.Error, match="changed since the model was fitted"):
+        fit.predict()
+    np.testing.assert_allclose(fit.predict(original), predicted, rtol=1e-13)
+    # The fit keeps the arrays alive without the frame.
+    del df, breaks, x
+    import gc
+    gc.collect()
+    assert fit.to_json(tests=3, emmeans="wool*tension") == doc
 
 
 def test_numeric_factor_and_boolean_column():
@@ -128,7 +169,48 @@ def test_streamed_records_fit_as_those_in_memory():
     df = pd.read_csv(EXAMPLES / "mtcars.csv")
     formula = "mpg ~ am + cyl + am*cyl + wt"
     for data in (df, str(EXAMPLES / "mtcars.csv")):
+        # A frame's records are its columns: the limit leaves it as it is.
         in_memory = mcreg.glm(formula, data, factors=["am", "cyl"])
         streamed = mcreg.glm(formula, data, factors=["am", "cyl"], memory_limit=0)
         assert streamed.to_json(tests=3, emmeans="am*cyl") == in_memory.to_json(
             tests=3, emmeans="am*cyl")
+
+
+def test_binary_logistic_means_on_the_probability_scale():
+    df = pd.read_csv(EXAMPLES / "mtcars.csv")
+    fit = mcreg.logistic("am ~ cyl", df, factors=["am", "cyl"])
+    prob = fit.emmeans("cyl", compare="cyl")["probabilities"]
+    # A saturated model's probabilities are the cells' proportions, their
+    # standard errors the binomial sqrt(p(1-p)/n).
+    cells = df.groupby("cyl")["am"]
+    p = cells.apply(lambda s: (s == 0).mean())
+    n = cells.size()
+    se = np.sqrt(p * (1 - p) / n)
+    means = prob["means"].set_index("cyl")
+    assert list(means.index) == ["4", "6", "8"] and set(means["category"]) == {"0"}
+    np.testing.assert_allclose(means["mean"], p.to_numpy(), rtol=1e-9)
+    np.testing.assert_allclose(means["se"], se.to_numpy(), rtol=1e-6)
+    pair = prob["pairwise"].set_index(["a", "b"]).loc[("4", "8")]
+    assert pair["estimate"] == pytest.approx(p[4] - p[8], rel=1e-9)
+    assert pair["se"] == pytest.approx(np.hypot(se[4], se[8]), rel=1e-6)
+    # More than two categories have no single probability to show.
+    three = mcreg.logistic("cyl ~ am", df, factors=["cyl", "am"])
+    assert three.emmeans("am")["probabilities"] is None
+
+
+def test_codes_of_every_width_fit_as_the_file(tmp_path):
+    n = 1200
+    i = np.arange(n)
+    df = pd.DataFrame({"y": np.sin(i) * 10 + i % 7,
+                       "g": [f"g{k:03d}" for k in (i * 37) % 300],
+                       "c": pd.Categorical(np.array(["a", "b", "c"])[i % 3])})
+    df.loc[5, "g"] = None
+    cols = {c[0]: c for c in _frame.columns(df)}
+    assert cols["g"][1].dtype == np.int16 and cols["c"][1].dtype == np.int8
+    # A categorical's codes go over where they lie.
+    assert np.shares_memory(cols["c"][1], df["c"].cat.codes.to_numpy())
+    path = tmp_path / "codes.csv"
+    df.to_csv(path, index=False)
+    formula = "y ~ g + c"
+    assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, str(path)).to_json(
+        tests=3)

@@ -21,10 +21,11 @@ using mchost::FrameColumn;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// y numeric, g text with missing cells, k a numeric factor, w a weight;
-// rows enough for several blocks.
+// y numeric, g text with missing cells, k a numeric factor of int64
+// cells, w a weight; rows enough for several blocks.
 struct Table {
-    std::vector<double> y, k, w;
+    std::vector<double> y, w;
+    std::vector<std::int64_t> k;
     std::vector<std::int32_t> g;
     std::vector<std::string> labels{"b", "a", "c"};
     std::string csv = "y,g,k,w\n";
@@ -33,7 +34,7 @@ struct Table {
         for (std::size_t i = 0; i < n; ++i) {
             const double yi = i % 13 == 0 ? kNaN : 0.25 * static_cast<double>(i % 101);
             const std::int32_t gi = i % 17 == 0 ? -1 : static_cast<std::int32_t>((i * 7) % 3);
-            const double ki = static_cast<double>((i * 5) % 4) + 10;
+            const auto ki = static_cast<std::int64_t>((i * 5) % 4) + 10;
             const double wi = i % 19 == 0 ? -1.0 : 1.0 + static_cast<double>(i % 3);
             y.push_back(yi);
             g.push_back(gi);
@@ -41,7 +42,7 @@ struct Table {
             w.push_back(wi);
             csv += (std::isnan(yi) ? "" : mchost::NumberText(yi)) + "," +
                    (gi < 0 ? "NA" : labels[static_cast<std::size_t>(gi)]) + "," +
-                   mchost::NumberText(ki) + "," + mchost::NumberText(wi) + "\n";
+                   std::to_string(ki) + "," + mchost::NumberText(wi) + "\n";
         }
     }
 
@@ -55,7 +56,8 @@ struct Table {
         c[1].fvLabels = labels;
         c[1].fbDeclaredOrder = declared;
         c[2].fName = "k";
-        c[2].fpNumbers = k.data();
+        c[2].fpIntegers = k.data();
+        c[2].fStride = sizeof(std::int64_t);
         c[3].fName = "w";
         c[3].fpNumbers = w.data();
         return c;
@@ -78,7 +80,9 @@ TEST(FrameReader, GivesTheRecordsAndCategoriesOfTheSameCsv) {
         const CodedData csv = mchost::CsvReader::ReadString(t.csv, Plan, options);
         const CodedData frame =
             mchost::FrameReader::Read(t.Columns(false), t.y.size(), Plan, options);
-        EXPECT_EQ(frame.IsStreaming(), limit == 0);
+        // The columns are in memory already: the records are never copied.
+        EXPECT_FALSE(frame.IsStreaming());
+        EXPECT_TRUE(frame.fpStore->IsBorrowed());
         EXPECT_EQ(mchost_test::Dump(frame), mchost_test::Dump(csv));
         for (std::size_t j = 0; j < csv.fvColumns.size(); ++j) {
             const auto a = mchost::SortedCategories(frame.fvColumns[j]);
@@ -105,6 +109,37 @@ TEST(FrameReader, KeepsADeclaredOrderAndRefusesInfinity) {
         EXPECT_EQ(std::string(e.what()),
                   "data frame, data row 8: column 'y' is inf; a value must be finite");
     }
+}
+
+TEST(FrameReader, ReadsTheColumnsAgainOnEveryPassAndTellsAChange) {
+    Table t(70000);
+    // k read as the text a CSV holds for it, coded once for every row.
+    const auto textPlan = [](const std::vector<std::string>& header) {
+        std::vector<ColumnPlan> plan = Plan(header);
+        plan[2].fbCategorical = false;
+        plan[2].fbText = true;
+        return plan;
+    };
+    const CodedData csv = mchost::CsvReader::ReadString(t.csv, textPlan, mchost::ReadOptions());
+    const std::vector<FrameColumn> columns = t.Columns(false);
+    const CodedData frame =
+        mchost::FrameReader::Read(columns, t.y.size(), textPlan, mchost::ReadOptions());
+    const std::string once = mchost_test::Dump(frame);
+    EXPECT_EQ(once, mchost_test::Dump(csv));
+    EXPECT_EQ(mchost_test::Dump(frame), once);
+    const mchost::RecordStore& store = *frame.fpStore;
+    EXPECT_TRUE(store.Unchanged());
+    // A changed cell of each kind of column is seen, and its restoring too.
+    const double y = t.y[65537];
+    t.y[65537] = y + 1e-12;
+    EXPECT_FALSE(store.Unchanged());
+    t.y[65537] = y;
+    EXPECT_TRUE(store.Unchanged());
+    t.g[3] = -1;
+    EXPECT_FALSE(store.Unchanged());
+    t.g[3] = 0;
+    t.k[5] = -t.k[5];
+    EXPECT_FALSE(store.Unchanged());
 }
 
 }  // namespace
