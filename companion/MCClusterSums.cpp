@@ -65,6 +65,47 @@ void AddPair(double* at, double hi, double lo) {
     at[1] = s.lo;
 }
 
+// tri (a packed lower triangle) += weight * u u' over the entries nz
+// (ascending, so that an entry's pairs with those before it lie in the lower
+// triangle) of the n values u.
+void AddProducts(const int* nz, const double* u, std::size_t n, double weight, double* tri) {
+    // Four rows at a time: each entry before them is read once for all
+    // four. Every entry of the triangle gets one product per call, in
+    // whatever order, so the sums do not depend on the grouping.
+    std::size_t i = 0;
+    for (; i + 3 < n; i += 4) {
+        double* r0 = tri + Row(nz[i]);
+        double* r1 = tri + Row(nz[i + 1]);
+        double* r2 = tri + Row(nz[i + 2]);
+        double* r3 = tri + Row(nz[i + 3]);
+        const double u0 = weight * u[i], u1 = weight * u[i + 1];
+        const double u2 = weight * u[i + 2], u3 = weight * u[i + 3];
+        for (std::size_t j = 0; j <= i; ++j) {
+            const std::size_t c = static_cast<std::size_t>(nz[j]);
+            const double uj = u[j];
+            r0[c] += u0 * uj;
+            r1[c] += u1 * uj;
+            r2[c] += u2 * uj;
+            r3[c] += u3 * uj;
+        }
+        // The corner among the four.
+        const std::size_t c1 = static_cast<std::size_t>(nz[i + 1]);
+        const std::size_t c2 = static_cast<std::size_t>(nz[i + 2]);
+        const std::size_t c3 = static_cast<std::size_t>(nz[i + 3]);
+        r1[c1] += u1 * u[i + 1];
+        r2[c1] += u2 * u[i + 1];
+        r2[c2] += u2 * u[i + 2];
+        r3[c1] += u3 * u[i + 1];
+        r3[c2] += u3 * u[i + 2];
+        r3[c3] += u3 * u[i + 3];
+    }
+    for (; i < n; ++i) {
+        double* row = tri + Row(nz[i]);
+        const double ua = weight * u[i];
+        for (std::size_t j = 0; j <= i; ++j) row[static_cast<std::size_t>(nz[j])] += ua * u[j];
+    }
+}
+
 }  // namespace
 
 bool MCClusterSums::Reset(int k) {
@@ -84,6 +125,14 @@ bool MCClusterSums::Reset(int k) {
     fvRun.assign(2 * fK, 0.0);
     fvRunMark.assign(fK, 0);
     fvTable.assign(64, 0);
+    // Past kTileOrder the tile and its sums would outweigh the clusters.
+    fbRunProducts = fK <= kTileOrder;
+    fvTile.assign(fbRunProducts ? fK * (fK + 1) / 2 : 0, 0.0);
+    fvClosed.assign(2 * fvTile.size(), 0.0);
+    // A fold costs the whole tile: spread it over enough clusters.
+    fTileClusters = std::max(kTileClusters, static_cast<long>(fvTile.size() / 64));
+    fTileCount = 0;
+    fvU.assign(fK, 0.0);
     return true;
 }
 
@@ -232,7 +281,9 @@ bool MCClusterSums::CloseRun() {
             to[2 * e] = fvRun[2 * c];
             to[2 * e + 1] = fvRun[2 * c + 1];
         }
+        if (fbRunProducts) AddRunProducts(touched);
     } else {
+        fbRunProducts = false;
         if (s.fCount > 0) {
             // Met again: a dense slot, with the entries of its first run.
             const std::size_t at = fvDense.size();
@@ -318,7 +369,26 @@ bool MCClusterSums::Merge(MCCommon_850::PassReducer& reducer) {
         fvStorage[slot].fCount = -1;
     }
     fvDense = std::move(sums);
+    fbRunProducts = false;
     return true;
+}
+
+void MCClusterSums::AddRunProducts(std::size_t touched) {
+    double* u = fvU.data();
+    for (std::size_t e = 0; e < touched; ++e) {
+        const std::size_t i = 2 * static_cast<std::size_t>(fvRunCols[e]);
+        u[e] = fvRun[i] + fvRun[i + 1];
+    }
+    AddProducts(fvRunCols.data(), u, touched, 1.0, fvTile.data());
+    if (++fTileCount >= fTileClusters) FoldTile();
+}
+
+void MCClusterSums::FoldTile() {
+    for (std::size_t e = 0; e < fvTile.size(); ++e) {
+        AddPair(fvClosed.data() + 2 * e, fvTile[e], 0.0);
+        fvTile[e] = 0.0;
+    }
+    fTileCount = 0;
 }
 
 void MCClusterSums::Gather(std::size_t slot) {
@@ -346,6 +416,12 @@ void MCClusterSums::Gather(std::size_t slot) {
 
 bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) {
     if (!CloseRun()) return false;
+    if (fbRunProducts) {
+        FoldTile();
+        for (std::size_t e = 0; e < plain.size(); ++e)
+            plain[e] += weight * (fvClosed[2 * e] + fvClosed[2 * e + 1]);
+        return true;
+    }
     std::vector<std::size_t> order;
     fvU.assign(fK, 0.0);
     fvNz.reserve(fK);
@@ -357,44 +433,7 @@ bool MCClusterSums::AddOuterProducts(double weight, std::vector<double>& plain) 
         std::sort(order.begin(), order.end(), byKey);
     for (std::size_t slot : order) {
         Gather(slot);
-        const std::size_t n = fvNz.size();
-        // Four rows at a time: each entry before them is read once for all
-        // four. Every entry of the triangle gets one product per cluster, in
-        // whatever order, so the sums do not depend on the grouping.
-        const int* nz = fvNz.data();
-        const double* u = fvU.data();
-        std::size_t i = 0;
-        for (; i + 3 < n; i += 4) {
-            double* r0 = plain.data() + Row(nz[i]);
-            double* r1 = plain.data() + Row(nz[i + 1]);
-            double* r2 = plain.data() + Row(nz[i + 2]);
-            double* r3 = plain.data() + Row(nz[i + 3]);
-            const double u0 = weight * u[i], u1 = weight * u[i + 1];
-            const double u2 = weight * u[i + 2], u3 = weight * u[i + 3];
-            for (std::size_t j = 0; j <= i; ++j) {
-                const std::size_t c = static_cast<std::size_t>(nz[j]);
-                const double uj = u[j];
-                r0[c] += u0 * uj;
-                r1[c] += u1 * uj;
-                r2[c] += u2 * uj;
-                r3[c] += u3 * uj;
-            }
-            // The corner among the four.
-            const std::size_t c1 = static_cast<std::size_t>(nz[i + 1]);
-            const std::size_t c2 = static_cast<std::size_t>(nz[i + 2]);
-            const std::size_t c3 = static_cast<std::size_t>(nz[i + 3]);
-            r1[c1] += u1 * u[i + 1];
-            r2[c1] += u2 * u[i + 1];
-            r2[c2] += u2 * u[i + 2];
-            r3[c1] += u3 * u[i + 1];
-            r3[c2] += u3 * u[i + 2];
-            r3[c3] += u3 * u[i + 3];
-        }
-        for (; i < n; ++i) {
-            double* row = plain.data() + Row(nz[i]);
-            const double ua = weight * u[i];
-            for (std::size_t j = 0; j <= i; ++j) row[static_cast<std::size_t>(nz[j])] += ua * u[j];
-        }
+        AddProducts(fvNz.data(), fvU.data(), fvNz.size(), weight, plain.data());
     }
     return true;
 }

@@ -34,8 +34,10 @@ public:
     // the reducer fails or a key is not a whole number.
     bool Merge(MCCommon_850::PassReducer& reducer);
     // plain (the packed lower triangle of order k) += weight * u u' for
-    // every cluster, the clusters taken in key order, so that a split fit,
-    // whose processes all hold the merged sums, adds them as one process.
+    // every cluster. While no cluster has come back after another, each
+    // cluster's u u' was formed as its run closed; otherwise the clusters
+    // are taken in key order, so that a split fit, whose processes all hold
+    // the merged sums, adds them as one process.
     bool AddOuterProducts(double weight, std::vector<double>& plain);
 
 private:
@@ -61,6 +63,9 @@ private:
     // ascending (so that an entry's pairs with those before it lie in the
     // lower triangle).
     void Gather(std::size_t slot);
+    // The closed first run's u u' into the tile.
+    void AddRunProducts(std::size_t touched);
+    void FoldTile();
 
     std::size_t fK = 0;
     std::vector<Key> fvKeys;  // by slot
@@ -100,6 +105,19 @@ private:
     // Scratch of AddOuterProducts.
     std::vector<double> fvU;
     std::vector<int> fvNz;
+    // Records that come cluster by cluster close each cluster for good
+    // (which is known only at the end): its u u' is formed as its run
+    // closes, while its sums are at hand, into a tile of plain doubles
+    // (packed lower triangle) that is added to fvClosed ((hi, lo) pairs)
+    // every fTileClusters clusters, which bounds the tile's rounding. A
+    // cluster met again, or a merge, drops both for the sums kept.
+    static constexpr long kTileClusters = 512;
+    static constexpr std::size_t kTileOrder = 1024;
+    long fTileClusters = kTileClusters;
+    bool fbRunProducts = true;
+    std::vector<double> fvTile;
+    std::vector<double> fvClosed;
+    long fTileCount = 0;
 };
 
 }  // namespace MCMath_850

@@ -53,11 +53,12 @@ private:
     fs::path fPath;
 };
 
-const char* kHeader = "y,g,A,B,x,f,w\n";
+const char* kHeader = "y,g,A,B,x,f,w,c\n";
 
 // y a numeric response, g a three-category response; A text (level "d"
 // only in records i % 50 == 7), B numeric codes used as a factor, x a
-// covariate, f a frequency and w a regression weight.
+// covariate, f a frequency, w a regression weight and c clusters of 40
+// consecutive records (a part's first and last may hold part of one).
 std::vector<std::string> Rows() {
     std::vector<std::string> rows;
     const char* levels[] = {"a", "b", "c"};
@@ -70,8 +71,8 @@ std::vector<std::string> Rows() {
         const double eta = 0.5 * x - (a == "a") * 0.7;
         const char* g = u < 0.25 + 0.1 * std::tanh(eta) ? "lo" : u < 0.65 ? "mid" : "hi";
         char line[200];
-        std::snprintf(line, sizeof line, "%.17g,%s,%s,%d,%.17g,%d,%.17g\n", y, g, a.c_str(), b, x,
-                      1 + i % 3, 0.5 + (i % 7) * 0.125);
+        std::snprintf(line, sizeof line, "%.17g,%s,%s,%d,%.17g,%d,%.17g,%d\n", y, g, a.c_str(), b,
+                      x, 1 + i % 3, 0.5 + (i % 7) * 0.125, i / 40);
         rows.push_back(line);
     }
     return rows;
@@ -109,6 +110,11 @@ const std::string kGlmRobust =
 // Clusters by B, every one of them with records in every part.
 const std::string kGlmClustered =
     "glm --formula 'y ~ A + x' --freq-weight f --cluster B --tests 3 --emmeans A --json";
+// Clusters that come one after another, whole in the file and in one part
+// or two when split.
+const std::string kGlmInOrder =
+    "glm --formula 'y ~ A + B + x + A*x' --factors B --regr-weight w --cluster c --covariance "
+    "--json";
 // Two ways: the intersections' keys are pairs.
 const std::string kGlmTwoWay = "glm --formula 'y ~ A + x' --cluster B f --tests 3 --json";
 const std::string kLogistic =
@@ -123,8 +129,8 @@ const std::string kLogisticClustered =
     "--emmeans A --json";
 
 void ExpectSplitFitsWhole(const Dir& dir, int n) {
-    for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kGlmTwoWay, kLogistic,
-                                     kLogisticRobust, kLogisticClustered}) {
+    for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kGlmInOrder, kGlmTwoWay,
+                                     kLogistic, kLogisticRobust, kLogisticClustered}) {
         SCOPED_TRACE(model + " on " + std::to_string(n) + " processes");
         const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
         ASSERT_EQ(whole.code, 0) << whole.err;
@@ -165,7 +171,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     // A text cell in the numeric response of part 1.
     {
         std::ofstream bad(dir / "part-1.csv", std::ios::app);
-        bad << "oops,lo,a,1,0.5,1,1\n";
+        bad << "oops,lo,a,1,0.5,1,1,0\n";
     }
     const Result text = RunMcreg(2, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
     EXPECT_EQ(text.code, 3);
@@ -228,10 +234,10 @@ namespace {
 // quotes), CRLF line ends in places, missing values, a level of A and a
 // category of B the model never saw, and a blank line.
 std::string NewRecords() {
-    std::string csv = "note,y,g,A,B,x,f,w\r\n";
+    std::string csv = "note,y,g,A,B,x,f,w,c\r\n";
     const auto rows = Rows();
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        // y, g, A, B, x, f, w
+        // y, g, A, B, x, f, w, c
         std::vector<std::string> cells;
         std::stringstream in(rows[i].substr(0, rows[i].size() - 1));
         for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
