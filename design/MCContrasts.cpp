@@ -26,90 +26,72 @@ MCStatus Allocate(long long rows, int k, MCRectMatrix& out) {
     return MCStatus();
 }
 
+// A rows x k contrast of fixed pattern: refused below two levels, sized,
+// then filled with fill(m).
+template <class Fill>
+MCStatus FixedContrast(int k, long long rows, MCRectMatrix& c, Fill fill) {
+    return GuardAllocation([&]() -> MCStatus {
+        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
+        MCRectMatrix m;
+        MCStatus s = Allocate(rows, k, m);
+        if (!s.IsOK()) return s;
+        fill(m);
+        c = std::move(m);
+        return s;
+    });
+}
+
 }  // namespace
 
 MCStatus MCContrasts::ComputeSimpleContrast(int k, int reference, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2 || reference < 0 || reference >= k) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(k - 1, k, m);
-        if (!s.IsOK()) return s;
+    if (reference < 0 || reference >= k) return ErrorStatus(StatusCode::kBadContrast);
+    return FixedContrast(k, k - 1, c, [k, reference](MCRectMatrix& m) {
         for (int i = 0; i < k - 1; ++i) {
             m.SetElem(i, reference, -1.0);
             m.SetElem(i, i < reference ? i : i + 1, 1.0);
         }
-        c = std::move(m);
-        return s;
     });
 }
 
 MCStatus MCContrasts::ComputeDeviationContrast(int k, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(k, k, m);
-        if (!s.IsOK()) return s;
+    return FixedContrast(k, k, c, [k](MCRectMatrix& m) {
         const double w = 1.0 / k;
         for (int i = 0; i < k; ++i)
             for (int j = 0; j < k; ++j) m.SetElem(i, j, i == j ? 1.0 - w : -w);
-        c = std::move(m);
-        return s;
     });
 }
 
 MCStatus MCContrasts::ComputeHelmertContrast(int k, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(k - 1, k, m);
-        if (!s.IsOK()) return s;
+    return FixedContrast(k, k - 1, c, [k](MCRectMatrix& m) {
         for (int i = 0; i < k - 1; ++i) {
             m.SetElem(i, i, 1.0);
             const double w = -1.0 / (k - 1 - i);
             for (int j = i + 1; j < k; ++j) m.SetElem(i, j, w);
         }
-        c = std::move(m);
-        return s;
     });
 }
 
 MCStatus MCContrasts::ComputeDifferenceContrast(int k, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(k - 1, k, m);
-        if (!s.IsOK()) return s;
+    return FixedContrast(k, k - 1, c, [k](MCRectMatrix& m) {
         for (int i = 0; i < k - 1; ++i) {
             m.SetElem(i, i + 1, 1.0);
             const double w = -1.0 / (i + 1);
             for (int j = 0; j <= i; ++j) m.SetElem(i, j, w);
         }
-        c = std::move(m);
-        return s;
     });
 }
 
 MCStatus MCContrasts::ComputeRepeatedContrast(int k, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(k - 1, k, m);
-        if (!s.IsOK()) return s;
+    return FixedContrast(k, k - 1, c, [k](MCRectMatrix& m) {
         for (int i = 0; i < k - 1; ++i) {
             m.SetElem(i, i, 1.0);
             m.SetElem(i, i + 1, -1.0);
         }
-        c = std::move(m);
-        return s;
     });
 }
 
 MCStatus MCContrasts::ComputePairwiseContrast(int k, MCRectMatrix& c) {
-    return GuardAllocation([&]() -> MCStatus {
-        if (k < 2) return ErrorStatus(StatusCode::kBadContrast);
-        MCRectMatrix m;
-        MCStatus s = Allocate(static_cast<long long>(k) * (k - 1), k, m);
-        if (!s.IsOK()) return s;
+    return FixedContrast(k, static_cast<long long>(k) * (k - 1), c, [k](MCRectMatrix& m) {
         for (int a = 0; a < k; ++a) {
             for (int r = 0; r < k - 1; ++r) {
                 const int row = a * (k - 1) + r;
@@ -117,8 +99,6 @@ MCStatus MCContrasts::ComputePairwiseContrast(int k, MCRectMatrix& c) {
                 m.SetElem(row, r < a ? r : r + 1, -1.0);
             }
         }
-        c = std::move(m);
-        return s;
     });
 }
 

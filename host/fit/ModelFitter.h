@@ -46,7 +46,7 @@ public:
 class ModelFitter {
 public:
     // Throws HostError (data) for a logistic dependent with fewer than two
-    // categories and for a reference that is not one of them. The spec and
+    // categories and for a reference that is not one of them. The ModelSpec and
     // processes must outlive the fitter.
     ModelFitter(const ModelSpec& spec, const FitOptions& options, Processes* processes = nullptr);
     ~ModelFitter();

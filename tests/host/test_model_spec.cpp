@@ -19,7 +19,7 @@ using namespace mchost;
 
 namespace {
 
-// A model read as the program reads it; the data outlive the spec.
+// A model read as the program reads it; the data outlive its ModelSpec.
 struct Built {
     std::unique_ptr<CodedData> data;
     std::unique_ptr<ModelSpec> spec;
