@@ -306,10 +306,9 @@ MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& ov
 }
 
 MCStatus MCModelTests::OverallTest(const MCRectMatrix& L, MCTestStats& overall) {
-    if (fStatus.IsError()) return fStatus;
-    overall = FreshRecord(fTestType, fPAdjMethod);
+    MCStatus start;
+    if (!Start(L, overall, nullptr, start)) return start;
     const int rows = L.GetNRows();
-    if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
     if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
         return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
 
@@ -324,15 +323,39 @@ MCStatus MCModelTests::OverallTest(const MCRectMatrix& L, MCTestStats& overall) 
         if (IsValue(s)) df2 = s;
     }
     FillOverall(chi, rank, d, df2, true, rows, overall);
-    if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
+    return AdjustOverallByRows(L, overall, [&](int r, int n, MCTestStats& record) {
+        IndivTest(L, r, 0.0, n, record, false);
+    });
+}
 
+bool MCModelTests::Start(const MCRectMatrix& L, MCTestStats& overall,
+                         std::vector<MCTestStats>* indiv, MCStatus& status) const {
+    status = fStatus;
+    if (status.IsError()) return false;
+    overall = FreshRecord(fTestType, fPAdjMethod);
+    if (L.GetNRows() > 0) return true;
+    if (indiv) indiv->clear();
+    status = WarningStatus(StatusCode::kEmptyLMatrix);
+    return false;
+}
+
+MCStatus MCModelTests::AdjustOverallByRows(
+    const MCRectMatrix& L, MCTestStats& overall,
+    const std::function<void(int r, int n, MCTestStats& record)>& test) {
+    if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
     std::vector<int> codes;
     int n = 0;
     CheckRows(L, nullptr, codes, n);
     overall.SetNNonRedunRows(n);
-    std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r)
-        if (codes[Ix(r)] == -1) IndivTest(L, r, 0.0, n, tests[Ix(r)], false);
+    std::vector<MCTestStats> tests(static_cast<std::size_t>(L.GetNRows()));
+    for (int r = 0; r < L.GetNRows(); ++r) {
+        if (codes[Ix(r)] != -1) continue;
+        if (fpCancelQuery && fpCancelQuery->IsCancel()) {
+            fStatus = ErrorStatus(StatusCode::kCancelled);
+            return fStatus;
+        }
+        test(r, n, tests[Ix(r)]);
+    }
     AdjustOverallFromRows(tests, codes, n, overall);
     return MCStatus();
 }
@@ -359,13 +382,9 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
                                             std::vector<MCTestStats>& indiv, MCTestStats& overall,
                                             int nTests) {
     return GuardAllocation([&]() -> MCStatus {
-        if (fStatus.IsError()) return fStatus;
-        overall = FreshRecord(fTestType, fPAdjMethod);
+        MCStatus start;
+        if (!Start(L, overall, &indiv, start)) return start;
         const int rows = L.GetNRows();
-        if (rows == 0) {
-            indiv.clear();
-            return WarningStatus(StatusCode::kEmptyLMatrix);
-        }
         if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
             return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
         if (!K.empty() && static_cast<int>(K.size()) != rows)

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <vector>
 
 #include "companion/MCBitSet.h"
@@ -186,6 +187,19 @@ private:
     double OriginalEstimDenomDf(const MCRectMatrix& L, int r, const MCRectMatrix& M,
                                 const std::vector<double>& b, double& variance, double& df) const;
     MCCommon_850::MCStatus OverallTest(const MCRectMatrix& L, MCTestStats& overall);
+
+    // The start of every test of L: an error from before stays, the
+    // overall record starts afresh, and an empty L ends the test with a
+    // warning (and no row records). False, with the status to return, when
+    // the test ends here.
+    bool Start(const MCRectMatrix& L, MCTestStats& overall, std::vector<MCTestStats>* indiv,
+               MCCommon_850::MCStatus& status) const;
+    // An overall test's Adjusted Sig. from its rows' own tests (test fills
+    // row r's record with multiplicity n), unless there is no adjustment;
+    // a cancel between rows stops it.
+    MCCommon_850::MCStatus AdjustOverallByRows(
+        const MCRectMatrix& L, MCTestStats& overall,
+        const std::function<void(int r, int n, MCTestStats& record)>& test);
 
     // One row's test of estimate = k into record: its df (a negative
     // variance taken as the round-off of 0), then the statistic, p-values

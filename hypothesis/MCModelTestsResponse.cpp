@@ -143,10 +143,9 @@ MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
                                                   const std::vector<double>& b,
                                                   const MCRectMatrix& L, MCTestStats& overall) {
     return GuardAllocation([&]() -> MCStatus {
-        if (fStatus.IsError()) return fStatus;
-        overall = FreshRecord(fTestType, fPAdjMethod);
+        MCStatus start;
+        if (!Start(L, overall, nullptr, start)) return start;
         const int rows = L.GetNRows();
-        if (rows == 0) return WarningStatus(StatusCode::kEmptyLMatrix);
         const MCStatus check = CheckOriginal(M, b, L);
         if (check.IsError()) return check;
 
@@ -157,25 +156,11 @@ MCStatus MCModelTests::ComputeOriginalOverallTest(const MCRectMatrix& M,
         std::vector<double> mu, w, d;
         if (ComputeMeans(M, b, mu, w)) L.ComputeRV(mu, d);
         FillOverall(chi, rank, d, df2, true, rows, overall);
-        if (fPAdjMethod == MCConst::PADJ_LSD) return MCStatus();
-
-        std::vector<int> codes;
-        int n = 0;
-        CheckRows(L, nullptr, codes, n);
-        overall.SetNNonRedunRows(n);
-        std::vector<MCTestStats> tests(static_cast<std::size_t>(rows));
-        for (int r = 0; r < rows; ++r) {
-            if (codes[Ix(r)] != -1) continue;
-            if (fpCancelQuery && fpCancelQuery->IsCancel()) {
-                fStatus = ErrorStatus(StatusCode::kCancelled);
-                return fStatus;
-            }
+        return AdjustOverallByRows(L, overall, [&](int r, int n, MCTestStats& record) {
             double variance = 0.0, df = 0.0;
             const double est = OriginalEstimDenomDf(L, r, M, b, variance, df);
-            ComputeOriginalIndivTest(est, variance, n, tests[Ix(r)], df, false);
-        }
-        AdjustOverallFromRows(tests, codes, n, overall);
-        return MCStatus();
+            ComputeOriginalIndivTest(est, variance, n, record, df, false);
+        });
     });
 }
 
@@ -185,13 +170,9 @@ MCStatus MCModelTests::ComputeOriginalOvAndIndTests(const MCRectMatrix& M,
                                                     std::vector<MCTestStats>& indiv,
                                                     MCTestStats& overall, int nTests) {
     return GuardAllocation([&]() -> MCStatus {
-        if (fStatus.IsError()) return fStatus;
-        overall = FreshRecord(fTestType, fPAdjMethod);
+        MCStatus start;
+        if (!Start(L, overall, &indiv, start)) return start;
         const int rows = L.GetNRows();
-        if (rows == 0) {
-            indiv.clear();
-            return WarningStatus(StatusCode::kEmptyLMatrix);
-        }
         const MCStatus check = CheckOriginal(M, b, L);
         if (check.IsError()) return check;
 
