@@ -3,7 +3,8 @@
 # bench/gen_csv.py with a cluster column g added (RECORDS / 10 clusters of
 # ten consecutive records): the fit with the model-based covariance, with
 # --vcov hc3 and with --cluster g (the program's own fit timing, the median
-# of RUNS), and R's lm with sandwich::vcovHC(type = "HC3") and
+# of RUNS, and the peak memory of one run when /usr/bin/time is there),
+# and R's lm with sandwich::vcovHC(type = "HC3") and
 # vcovCL(type = "HC1") on the same file when Rscript is installed. Not
 # part of CI.
 #   bench/bench_robust.sh [RECORDS [RUNS]]   (defaults 1000000 and 3)
@@ -41,10 +42,17 @@ fit_seconds() {  # the median fit time of the program with these options
     done | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
 }
 
-echo "mcreg glm, $n records, fit seconds (median of $runs):"
-printf '  model-based            %s\n' "$(fit_seconds)"
-printf '  --vcov hc3             %s\n' "$(fit_seconds --vcov hc3)"
-printf '  --cluster g (%d)  %s\n' $((n / 10)) "$(fit_seconds --cluster g)"
+peak_mb() {  # the peak resident memory of one run with these options
+    [ -x /usr/bin/time ] || { echo "-"; return; }
+    /usr/bin/time -f "%M" "$mcreg" glm --data "$csv" --formula "$formula" --json "$@" 2>&1 \
+        >/dev/null | tail -n 1 | awk '{printf "%.0f MB", $1 / 1024}'
+}
+
+echo "mcreg glm, $n records, fit seconds (median of $runs), peak memory:"
+printf '  model-based            %s  %s\n' "$(fit_seconds)" "$(peak_mb)"
+printf '  --vcov hc3             %s  %s\n' "$(fit_seconds --vcov hc3)" "$(peak_mb --vcov hc3)"
+printf '  --cluster g (%d)  %s  %s\n' $((n / 10)) "$(fit_seconds --cluster g)" \
+    "$(peak_mb --cluster g)"
 
 if command -v Rscript >/dev/null; then
     Rscript - "$csv" <<'R'

@@ -108,7 +108,7 @@ void AddProducts(const int* nz, const double* u, std::size_t n, double weight, d
 
 }  // namespace
 
-bool MCClusterSums::Reset(int k) {
+bool MCClusterSums::Reset(int k, bool singleRuns) {
     fK = k > 0 ? static_cast<std::size_t>(k) : 0;
     fvKeys.clear();
     fvStorage.clear();
@@ -133,6 +133,9 @@ bool MCClusterSums::Reset(int k) {
     fTileClusters = std::max(kTileClusters, static_cast<long>(fvTile.size() / 64));
     fTileCount = 0;
     fvU.assign(fK, 0.0);
+    fbRunsOnly = singleRuns && fbRunProducts;
+    fbRunOpen = false;
+    fRuns = 0;
     return true;
 }
 
@@ -170,7 +173,14 @@ bool MCClusterSums::Grow() {
 
 bool MCClusterSums::Add(const Key& key, const int* cols, const double* values, int n,
                         double weight) {
-    if (fRunSlot == kNone || !(fvKeys[fRunSlot] == key)) {
+    if (fbRunsOnly) {
+        if (!fbRunOpen || !(fRunKey == key)) {
+            if (!CloseRun()) return false;
+            fbRunOpen = true;
+            fRunKey = key;
+            ++fRuns;
+        }
+    } else if (fRunSlot == kNone || !(fvKeys[fRunSlot] == key)) {
         std::size_t slot;
         if (!CloseRun() || !Slot(key, slot)) return false;
         fRunSlot = slot;
@@ -252,26 +262,48 @@ bool MCClusterSums::Append(std::size_t n, std::size_t& at) {
     return true;
 }
 
-bool MCClusterSums::CloseRun() {
-    if (fRunSlot == kNone) return true;
-    const std::size_t touched = fRunCount;
-    const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
-    Storage& s = fvStorage[fRunSlot];
-    // A first run's entries are kept in ascending order, for
-    // AddOuterProducts: read off the marks when they are many, sorted when
-    // they are few. A later run's go to a dense slot in any order.
-    if (s.fCount == 0 && touched * 16 > fK) {
+void MCClusterSums::OrderRun(std::size_t touched) {
+    // Read off the marks when they are many, sorted when they are few.
+    if (touched * 16 > fK) {
         // Without branches: m <= c, so no mark is overwritten before read.
         std::size_t m = 0;
         for (std::size_t c = 0; c < fK; ++c) {
             fvRunCols[m] = static_cast<int>(c);
             m += fvRunMark[c] != 0;
         }
-    } else if (s.fCount == 0) {
-        std::sort(cols, colsEnd);
+    } else {
+        std::sort(fvRunCols.begin(), fvRunCols.begin() + static_cast<std::ptrdiff_t>(touched));
     }
+}
+
+void MCClusterSums::ClearRun(std::size_t touched) {
+    for (std::size_t e = 0; e < touched; ++e) {
+        const std::size_t i = static_cast<std::size_t>(fvRunCols[e]);
+        fvRun[2 * i] = fvRun[2 * i + 1] = 0.0;
+        fvRunMark[i] = 0;
+    }
+    fRunCount = 0;
+}
+
+bool MCClusterSums::CloseRun() {
+    const std::size_t touched = fRunCount;
+    if (fbRunsOnly) {
+        // The cluster is over for good: its u u', and nothing kept.
+        if (!fbRunOpen) return true;
+        OrderRun(touched);
+        AddRunProducts(touched);
+        ClearRun(touched);
+        fbRunOpen = false;
+        return true;
+    }
+    if (fRunSlot == kNone) return true;
+    const auto cols = fvRunCols.begin(), colsEnd = cols + static_cast<std::ptrdiff_t>(touched);
+    Storage& s = fvStorage[fRunSlot];
+    // A first run's entries are kept in ascending order, for
+    // AddOuterProducts; a later run's go to a dense slot in any order.
     if (s.fCount == 0) {
         // The cluster's first run: its entries.
+        OrderRun(touched);
         if (!Append(touched, s.fAt)) return false;
         s.fCount = static_cast<long>(touched);
         std::copy(cols, colsEnd, Cols(s.fAt));
@@ -304,12 +336,7 @@ bool MCClusterSums::CloseRun() {
             AddPair(dense + i, fvRun[i], fvRun[i + 1]);
         }
     }
-    for (auto c = cols; c != colsEnd; ++c) {
-        const std::size_t i = static_cast<std::size_t>(*c);
-        fvRun[2 * i] = fvRun[2 * i + 1] = 0.0;
-        fvRunMark[i] = 0;
-    }
-    fRunCount = 0;
+    ClearRun(touched);
     fRunSlot = kNone;
     return true;
 }
@@ -317,7 +344,7 @@ bool MCClusterSums::CloseRun() {
 bool MCClusterSums::Merge(MCCommon_850::PassReducer& reducer) {
     // Every process learns every key, numbers the union in key order and
     // puts its sums in their slots; the slots are then summed.
-    if (!CloseRun()) return false;
+    if (fbRunsOnly || !CloseRun()) return false;
     std::vector<int> mine;
     bool whole = true;
     for (const Key& key : fvKeys) {

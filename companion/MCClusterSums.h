@@ -19,19 +19,27 @@ namespace MCMath_850 {
 // parameters its records touch rather than all k. A cluster met again in a
 // later run gets a dense slot of k sums. Keys are looked up once per run:
 // small whole numbers by direct index, others in an open-addressing table.
+// When an earlier pass has found that no cluster comes back (singleRuns),
+// nothing is kept or looked up: a cluster is done when its run closes.
 class MCClusterSums {
 public:
     using Key = std::pair<double, double>;
 
-    // Forgets every cluster; scores have k entries.
-    bool Reset(int k);
+    // Forgets every cluster; scores have k entries. singleRuns: the caller
+    // knows that every cluster's records come in one run (MCClusterRuns),
+    // so that no cluster's sums need be kept once its run is over; ignored
+    // where the run route is not taken (k above kTileOrder).
+    bool Reset(int k, bool singleRuns = false);
     // Adds weight * values[i] to entry cols[i] (0 .. k - 1, distinct) of the
     // cluster of key. Throws std::bad_alloc when memory runs out.
     bool Add(const Key& key, const int* cols, const double* values, int n, double weight);
-    long Count() const { return static_cast<long>(fvKeys.size()); }
+    long Count() const { return fbRunsOnly ? fRuns : static_cast<long>(fvKeys.size()); }
+    // Whether the clusters' sums are being dropped as their runs close.
+    bool IsRunsOnly() const { return fbRunsOnly; }
     // Each cluster's sums over all the processes of a split fit, by key
     // (keys must be whole numbers, the same on every process). False when
-    // the reducer fails or a key is not a whole number.
+    // the reducer fails or a key is not a whole number, and under
+    // singleRuns, whose sums are gone.
     bool Merge(MCCommon_850::PassReducer& reducer);
     // plain (the packed lower triangle of order k) += weight * u u' for
     // every cluster. While no cluster has come back after another, each
@@ -56,6 +64,10 @@ private:
     bool Insert(const Key& key, std::size_t slot);
     bool Grow();
     bool CloseRun();
+    // The open run's entries in ascending order in fvRunCols.
+    void OrderRun(std::size_t touched);
+    // The open run's sums and marks back to 0.
+    void ClearRun(std::size_t touched);
     // Asks for the stored sums of the new run's cluster, if any, ahead of
     // CloseRun.
     void StartRun();
@@ -118,6 +130,11 @@ private:
     std::vector<double> fvTile;
     std::vector<double> fvClosed;
     long fTileCount = 0;
+    // singleRuns: only the open run's key, and the runs so far.
+    bool fbRunsOnly = false;
+    bool fbRunOpen = false;
+    Key fRunKey;
+    long fRuns = 0;
 };
 
 }  // namespace MCMath_850

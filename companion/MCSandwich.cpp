@@ -50,7 +50,7 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
         }
     if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
     for (MCClusterSums& g : fvGroupings)
-        if (!g.Reset(fK)) return false;
+        if (!g.Reset(fK, fSingleRuns > 0 && fvGroupings.size() == 1)) return false;
     fvCols.assign(k, 0);
     fvVals.assign(k, 0.0);
     fNSources = 0;
@@ -285,6 +285,8 @@ MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
             s.SetDiscreteDatum(1, fewest);
             return s;
         }
+        if (fvGroupings[0].IsRunsOnly() && fvGroupings[0].Count() != fSingleRuns)
+            return ErrorStatus(StatusCode::kMissingInput);
         std::vector<double> plain(k * (k + 1) / 2, 0.0);
         for (std::size_t d = 0; d < fvGroupings.size(); ++d) {
             const double g = static_cast<double>(fvGroupings[d].Count());

@@ -28,7 +28,8 @@ namespace MCMath_850 {
 // parameters that are not aliased take part; the others get zero rows and
 // columns. Memory: G and M over the kept parameters, plus per cluster the
 // entries its records touch (k numbers for a cluster whose records are not
-// all together, see MCClusterSums); with patterns, their sums.
+// all together, see MCClusterSums; nothing when every cluster is known to
+// come in one run); with patterns, their sums.
 //
 // Two cluster columns A and B (Cameron, Gelbach and Miller): the middles of
 // A, of B and of their intersections, each with its own G / (G - 1),
@@ -44,6 +45,12 @@ public:
     MCSandwich(const MCSandwich&) = delete;
     MCSandwich& operator=(const MCSandwich&) = delete;
 
+    // Before Start: the records of each of the runs clusters come in one
+    // run (as an earlier pass found, see MCClusterRuns) and the fit is not
+    // split, so that one cluster column's sums need not be kept past their
+    // run. Finish refuses (303) a pass that then meets another number of
+    // runs: the data changed between the passes.
+    void SetSingleRuns(long runs) { fSingleRuns = runs; }
     // Takes the bread sign * m over the leading p x p block of m (a swept
     // matrix holds -G: sign -1); kept marks the parameters that are not
     // aliased. Throws std::bad_alloc when memory runs out.
@@ -108,6 +115,7 @@ private:
 
     int fType;
     std::vector<MCClusterSums> fvGroupings;  // A; or A, B and A by B
+    long fSingleRuns = 0;                    // 0: not known to come in single runs
     int fP = 0;
     int fK = 0;
     std::vector<int> fvCompact;   // per parameter: its index among the kept, or -1

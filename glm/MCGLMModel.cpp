@@ -92,6 +92,12 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
     fbCellsFlushed = false;
+    fClusterRuns.Reset();
+    const std::vector<int>& clusters = fpSettings->GetClusterVars();
+    fClusterVar = fpSettings->GetSandwichType() == MCSandwich::kCluster && clusters.size() == 1 &&
+                          fpSettings->GetPassReducer() == nullptr
+                      ? clusters[0]
+                      : -1;
     fbParamsCreated = true;
     return fStatus = MCStatus();
 }
@@ -179,6 +185,7 @@ bool MCGLMModel::ExpandRow(std::vector<double>& row, const double* values) const
 
 bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (!fbParamsCreated || fbModelBuilt || values == nullptr || !fpZPrimeZ) return false;
+    if (fClusterVar >= 0) fClusterRuns.Add(values[fClusterVar]);
     const double w = RowWeight(values);
     if (fCells.IsActive()) {
         if (fCells.Add(values, w)) {
@@ -252,6 +259,8 @@ MCStatus MCGLMModel::BuildModel() {
                           "one numbering");
             fpSandwich = std::make_unique<MCSandwich>(
                 sandwich, static_cast<int>(fpSettings->GetClusterVars().size()));
+            if (fClusterVar >= 0 && fClusterRuns.SingleRuns())
+                fpSandwich->SetSingleRuns(fClusterRuns.Runs());
             if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
             // Records of a cell share their columns: the middle is summed

@@ -4,6 +4,7 @@
 
 #include "companion/MCBitSet.h"
 #include "companion/MCCancelInfo.h"
+#include "companion/MCClusterRuns.h"
 #include "companion/MCSandwich.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
@@ -189,6 +190,11 @@ private:
 
     // The robust covariance, accumulated in the residual pass.
     std::unique_ptr<MCSandwich> fpSandwich;
+    // One cluster column of a fit that is not split: pass 2 finds whether
+    // each cluster's records come in one run, which spares the residual
+    // pass the clusters' sums.
+    int fClusterVar = -1;
+    MCClusterRuns fClusterRuns;
     bool fbSandwichCells = false;   // the cells' records by their sources
     std::vector<double> fvSources;  // scratch: a record's source values
     // The cell (-1: none) of the record of the last AccumulateResidual, its

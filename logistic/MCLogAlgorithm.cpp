@@ -81,6 +81,12 @@ MCStatus MCLogAlgorithm::FillFactorTable(MultiPassRecordIter& iter) {
         fNRecordsUsed = tabulator->GetValidCount();
         fpDataHandler = std::move(tabulator);
     } else {
+        const std::vector<int>& clusters = s.GetClusterVars();
+        fClusterVar = s.GetSandwichType() == MCConst::ROBUST_CLUSTER && clusters.size() == 1 &&
+                              reducer == nullptr
+                          ? clusters[0]
+                          : -1;
+        fClusterRuns.Reset();
         pass = CountRecords(iter);
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
@@ -111,6 +117,7 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
         ++fNRecordsRead;
         if (!fValidator.IsValidRecord(*record, status)) continue;
         fFactorTables.UpdateAll(*record);
+        if (fClusterVar >= 0) fClusterRuns.Add((*record)[fClusterVar]);
         ++fNRecordsUsed;
     }
     if (status.IsError()) return status;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "companion/MCCancelInfo.h"
+#include "companion/MCClusterRuns.h"
 #include "companion/MCStatus.h"
 #include "companion/Record.h"
 #include "companion/RecordIterator.h"
@@ -100,6 +101,11 @@ private:
     std::vector<double> fvEstimates;
     std::unique_ptr<MCSymMatrix> fpRobustCov;
     std::vector<long> fvClusterCounts;
+    // One cluster column of a fit that is not split, records read one by
+    // one: the first pass finds whether each cluster's records come in one
+    // run, which spares the robust pass the clusters' sums.
+    int fClusterVar = -1;
+    MCClusterRuns fClusterRuns;
     bool fbFactorTableFilled = false;
     bool fbParamsCreated = false;
     bool fbModelBuilt = false;

@@ -27,6 +27,7 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
     const std::size_t nLogits = categories.size() - 1;
     const std::vector<int>& clusters = fpSettings->GetClusterVars();
     MCSandwich sandwich(type, static_cast<int>(clusters.size()));
+    if (fClusterVar >= 0 && fClusterRuns.SingleRuns()) sandwich.SetSingleRuns(fClusterRuns.Runs());
     if (information == nullptr ||
         !sandwich.Start(*information, 1.0, fModel.GetRedundancyInfo(), all))
         return ErrorStatus(StatusCode::kAllocationFailed);

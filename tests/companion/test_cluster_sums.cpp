@@ -7,9 +7,12 @@
 
 #include <cmath>
 #include <map>
+#include <utility>
 #include <vector>
 
+#include "companion/MCClusterRuns.h"
 #include "companion/MCClusterSums.h"
+#include "companion/PassReducer.h"
 
 using MCMath_850::MCClusterSums;
 
@@ -137,4 +140,103 @@ TEST(ClusterSums, ClustersInOrderKeepTheAccuracyOfExactSums) {
     plain.assign(plain.size(), 0.0);
     ASSERT_TRUE(sums.AddOuterProducts(0.75, plain));
     ExpectOuterProducts(plain, want, kK, 0.75L, 1e-13L);
+}
+
+namespace {
+
+// Adds the records of runs of 1 to 5 records, run r under keys[r], to sums.
+void AddRuns(MCClusterSums& sums, const std::vector<double>& keys, int k) {
+    for (std::size_t r = 0; r < keys.size(); ++r) {
+        const int run = static_cast<int>(r);
+        for (int rec = 0; rec < 1 + run % 5; ++rec) {
+            const int n = 1 + (run * 3 + rec) % k;
+            std::vector<int> cols(static_cast<std::size_t>(n));
+            std::vector<double> values(cols.size());
+            for (int j = 0; j < n; ++j) {
+                cols[static_cast<std::size_t>(j)] = (run + rec + 5 * j) % k;  // 5 is prime to k
+                values[static_cast<std::size_t>(j)] =
+                    std::pow(10.0, run % 7 - 3) * std::cos(0.9 * run + 0.4 * rec + 1.7 * j);
+            }
+            ASSERT_TRUE(sums.Add(MCClusterSums::Key(keys[r], 0.0), cols.data(), values.data(), n,
+                                 1.0 + 0.5 * (rec % 2)));
+        }
+    }
+}
+
+}  // namespace
+
+// Clusters known to come in single runs keep no sums: the products formed
+// as each run closes are all there is, and they are those of the clusters
+// kept, to the bit, whether the run's entries are few (sorted) or many
+// (read off in order). A split fit cannot be merged from them.
+TEST(ClusterSums, SingleRunsGiveTheStoredClustersResultsToTheBit) {
+    constexpr int kK = 23;
+    std::vector<double> keys;
+    for (int r = 0; r < 2500; ++r) keys.push_back(r % 3 == 0 ? -0.25 * r : 7.0 * r);
+    MCClusterSums stored, runs;
+    ASSERT_TRUE(stored.Reset(kK));
+    ASSERT_TRUE(runs.Reset(kK, true));
+    EXPECT_FALSE(stored.IsRunsOnly());
+    EXPECT_TRUE(runs.IsRunsOnly());
+    AddRuns(stored, keys, kK);
+    AddRuns(runs, keys, kK);
+    EXPECT_EQ(runs.Count(), static_cast<long>(keys.size()));
+    EXPECT_EQ(stored.Count(), runs.Count());
+    std::vector<double> a(kK * (kK + 1) / 2, 0.0), b(a.size(), 0.0);
+    ASSERT_TRUE(stored.AddOuterProducts(0.5, a));
+    ASSERT_TRUE(runs.AddOuterProducts(0.5, b));
+    for (std::size_t e = 0; e < a.size(); ++e) EXPECT_EQ(a[e], b[e]) << e;
+
+    // A cluster met again after its sums were dropped would count twice.
+    class NoReducer : public MCCommon_850::PassReducer {
+    public:
+        bool Sum(std::vector<double>&) override { return true; }
+        bool SumExtended(std::vector<double>&) override { return true; }
+        bool Min(std::vector<double>&) override { return true; }
+        bool Max(std::vector<double>&) override { return true; }
+        bool Gather(const std::vector<int>& mine, std::vector<std::vector<int>>& all) override {
+            all.assign(1, mine);
+            return true;
+        }
+    } one;
+    EXPECT_FALSE(runs.Merge(one));
+
+    // Past the order where run products stop paying, the stored route stays.
+    MCClusterSums wide;
+    ASSERT_TRUE(wide.Reset(5000, true));
+    EXPECT_FALSE(wide.IsRunsOnly());
+}
+
+// Which key sequences come in single runs: whole keys (by their bits),
+// others (by a set), +0 and -0 as one key, and a key that is not a number,
+// which cannot be told apart from itself.
+TEST(ClusterSums, RunsAreTakenForSingleOnlyWhenNoKeyComesBack) {
+    using MCMath_850::MCClusterRuns;
+    const auto check = [](const std::vector<double>& keys) {
+        MCClusterRuns runs;
+        runs.Reset();
+        for (double k : keys) runs.Add(k);
+        return std::make_pair(runs.SingleRuns(), runs.Runs());
+    };
+    EXPECT_EQ(check({0, 0, 1, 1, 1, 5, 3, 2}), std::make_pair(true, 5L));
+    EXPECT_EQ(check({0, 1, 0}), std::make_pair(false, 3L));
+    EXPECT_EQ(check({0.0, -0.0, 2.0}), std::make_pair(true, 2L));
+    EXPECT_EQ(check({-0.0, 1.0, 0.0}), std::make_pair(false, 3L));
+    EXPECT_EQ(check({2.5, 2.5, -1, 1e30, 3.0e9}), std::make_pair(true, 4L));
+    EXPECT_EQ(check({-1, 2.5, 7, -1}), std::make_pair(false, 4L));
+    EXPECT_EQ(check({1e30, 2, 1e30}), std::make_pair(false, 3L));
+    EXPECT_EQ(check({std::nan(""), std::nan("")}).first, false);
+    EXPECT_EQ(check({}), std::make_pair(true, 0L));
+    // Many keys, in and out of the direct range, with one coming back last.
+    std::vector<double> many;
+    for (int i = 0; i < 200000; ++i) many.push_back(i % 2 ? i : 1e9 + 0.5 * i);
+    EXPECT_TRUE(check(many).first);
+    many.push_back(1e9 + 0.5 * 1000);
+    EXPECT_FALSE(check(many).first);
+    many.back() = 1001;
+    EXPECT_FALSE(check(many).first);
+    MCClusterRuns unknown;
+    unknown.Reset();
+    unknown.MarkUnknown();
+    EXPECT_FALSE(unknown.SingleRuns());
 }
