@@ -73,6 +73,7 @@ public:
         for (std::size_t k = 0; k < fNParts; ++k) fpCounts[k].store(0);
     }
 
+    bool Cancelled() const { return fbCancelled.load(std::memory_order_relaxed); }
     bool AskCancel() {
         if (fbCancelled.load()) return true;
         const std::lock_guard<std::mutex> lock(fHost);
@@ -110,14 +111,24 @@ private:
 
 namespace {
 
+// The library asks after every record. Part 0 asks the caller's query each
+// time, as a fit in one part does (a query may count the questions, as the
+// program's does to show the sweep's progress); the other parts, whose
+// questions would queue for the lock, ask it every thousand and otherwise
+// see what any part last learnt.
 template <class Shared>
 class PartCancel : public MCCommon_850::MCQueryCancel {
 public:
-    explicit PartCancel(Shared& shared) : fShared(shared) {}
-    bool IsCancel() override { return fShared.AskCancel(); }
+    PartCancel(Shared& shared, std::size_t part) : fShared(shared), fPart(part) {}
+    bool IsCancel() override {
+        if (fPart != 0 && (++fNAsked & 1023) != 0) return fShared.Cancelled();
+        return fShared.AskCancel();
+    }
 
 private:
     Shared& fShared;
+    std::size_t fPart;
+    std::size_t fNAsked = 0;
 };
 
 // A part's records, counted for the progress over all parts.
@@ -131,8 +142,10 @@ public:
     bool HasMore() const override { return fpInner->HasMore(); }
     MCCommon_850::Record* Next() override {
         MCCommon_850::Record* r = fpInner->Next();
-        if (r != nullptr && fShared.fRecords) {
-            fShared.Count(fPart, ++fN);
+        // Published every few thousand records: the parts' counts share a
+        // cache line.
+        if (r != nullptr && fShared.fRecords && ((++fN & 4095) == 0 || !fpInner->HasMore())) {
+            fShared.Count(fPart, fN);
             if ((fN & 0xffff) == 0 || !fpInner->HasMore()) fShared.Report(fPass);
         }
         return r;
@@ -192,7 +205,7 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
     for (std::size_t k = 0; k < parts; ++k) {
         fvProcesses.push_back(
             std::make_unique<PartProcesses>(*fpGroup, static_cast<int>(k), fpProcesses));
-        fvCancels.push_back(std::make_unique<PartCancel<Shared>>(*fpShared));
+        fvCancels.push_back(std::make_unique<PartCancel<Shared>>(*fpShared, k));
         fvRecords.push_back(std::make_unique<PartRecords<Shared>>(
             fSpec.MakeRangeIterator(n * k / parts, n * (k + 1) / parts), *fpShared, k));
         fvFitters.push_back(
