@@ -222,25 +222,30 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
             };
     }
 
+    const auto run = [this, &said](std::size_t k) {
+        try {
+            const Token token(*fpGroup);
+            fvFitters[k]->Fit(*fvRecords[k], fvCancels[k].get(), said[k]);
+        } catch (...) {
+            // The others may be waiting for this part at a meeting.
+            fpShared->Fail(std::current_exception());
+            fpGroup->Poison();
+        }
+    };
+    // Part 0 runs on the calling thread: it makes the merges with the other
+    // processes, and MPI may take calls from the thread that started it only.
     std::vector<std::thread> threads;
+    bool started = true;
     try {
-        for (std::size_t k = 0; k < parts; ++k)
-            threads.emplace_back([this, k, &said] {
-                try {
-                    const Token token(*fpGroup);
-                    fvFitters[k]->Fit(*fvRecords[k], fvCancels[k].get(), said[k]);
-                } catch (...) {
-                    // The others may be waiting for this part at a meeting.
-                    fpShared->Fail(std::current_exception());
-                    fpGroup->Poison();
-                }
-            });
+        for (std::size_t k = 1; k < parts; ++k) threads.emplace_back(run, k);
     } catch (const std::system_error& e) {
         // The parts started would wait for the others at their first merge.
         fpShared->Fail(std::make_exception_ptr(HostError(
             HostError::kData, std::string("cannot start the fit's threads: ") + e.what())));
         fpGroup->Poison();
+        started = false;
     }
+    if (started) run(0);
     for (std::thread& t : threads) t.join();
     fpGroup->Detach();
     if (fpShared->fFirstFailure) {

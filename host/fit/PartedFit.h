@@ -30,8 +30,8 @@ public:
     PartedFit(const PartedFit&) = delete;
     PartedFit& operator=(const PartedFit&) = delete;
 
-    // Runs every part on a thread of its own, options.fThreads of them at a
-    // time. cancel, polled by every part, must outlive the object. Throws
+    // Runs every part on a thread of its own (part 0 on the caller's),
+    // options.fThreads of them at a time. cancel, polled by every part, must outlive the object. Throws
     // what the first part that failed threw (LibraryError, HostError).
     void Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress);
 
