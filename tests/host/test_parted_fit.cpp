@@ -4,6 +4,7 @@
 // model against one fitted in a single part and against closed forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,8 @@
 
 #include "host/fit/PartedFit.h"
 #include "host/input/CsvReader.h"
+#include "host/input/FrameRecordStore.h"
+#include "host/input/RecordStore.h"
 #include "host/run/PartGroup.h"
 #include "host/session/ModelSession.h"
 #include "thread_reducer.h"
@@ -291,4 +294,61 @@ TEST(SplitThreads, ACancelStopsEveryPart) {
             EXPECT_EQ(code, 1);
             EXPECT_EQ(s->FitParts(), 5);
         }
+}
+
+TEST(SplitThreads, StreamedAndHeldRecordsReadByRangeOnSeveralThreads) {
+    // Record i holds (i, -i); each store's ranges read at once by threads.
+    const std::size_t n = 70000;
+    MemoryRecordStore memory(2, n);
+    FileRecordStore file(2, DefaultTempDir());
+    std::vector<double> column(n), negated(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        column[i] = static_cast<double>(i);
+        negated[i] = -column[i];
+    }
+    for (RecordStore* store :
+         {static_cast<RecordStore*>(&memory), static_cast<RecordStore*>(&file)})
+        for (std::size_t i = 0; i < n; i += 1000) {
+            double* at = store->Append(1000);
+            for (std::size_t j = 0; j < 1000; ++j) {
+                at[2 * j] = column[i + j];
+                at[2 * j + 1] = negated[i + j];
+            }
+        }
+    memory.Finish();
+    file.Finish();
+    std::vector<FrameRecordStore::Source> sources(2);
+    sources[0].fpNumbers = column.data();
+    sources[1].fpNumbers = negated.data();
+    FrameRecordStore frame(sources, n);
+    frame.Append(n);
+    frame.Finish();
+
+    const std::size_t cuts[] = {0, 1, 33333, 65536, n, n + 5};
+    for (const RecordStore* store :
+         {static_cast<const RecordStore*>(&memory), static_cast<const RecordStore*>(&file),
+          static_cast<const RecordStore*>(&frame)}) {
+        std::vector<std::thread> readers;
+        std::atomic<int> wrong{0};
+        for (std::size_t c = 0; c + 1 < std::size(cuts); ++c)
+            readers.emplace_back([&, c] {
+                auto it = store->MakeRangeIterator(cuts[c], cuts[c + 1]);
+                const std::size_t end = std::min(cuts[c + 1], n);
+                for (int pass = 0; pass < 2; ++pass) {
+                    it->NewPass();
+                    std::size_t i = cuts[c];
+                    while (it->HasMore()) {
+                        const MCCommon_850::Record* r = it->Next();
+                        if (r == nullptr || (*r)[0] != static_cast<double>(i) ||
+                            (*r)[1] != -static_cast<double>(i))
+                            ++wrong;
+                        ++i;
+                    }
+                    if (i != std::max(end, std::min(cuts[c], n))) ++wrong;
+                    if (it->GetFailReason() != MCCommon_850::kIterEnd) ++wrong;
+                }
+            });
+        for (std::thread& t : readers) t.join();
+        EXPECT_EQ(wrong.load(), 0);
+    }
 }
