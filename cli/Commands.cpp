@@ -122,11 +122,12 @@ std::string Percent(double part, double whole) {
 
 // The options every model reads with, checked, for a session that reads
 // the data and makes the model.
-SessionOptions ModelSessionOptions(const ReadCommand& cmd, ModelOptions options, FitOptions fit) {
+SessionOptions ModelSessionOptions(const ModelCommand& cmd, ModelOptions options, FitOptions fit) {
     options.fvFactors = cmd.fvFactors;
     options.fFreqWeight = cmd.fFreqWeight;
     options.fbIntercept = !cmd.fbNoIntercept;
     fit.fConfidence = cmd.fConfidence;
+    fit.fThreads = cmd.fThreads;
     SessionOptions session;
     session.fFormula = cmd.fFormula;
     session.fModel = options;
@@ -309,8 +310,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     analyses.Resolve(spec);
 
     const auto fitStart = std::chrono::steady_clock::now();
-    const auto records = spec.MakeIterator();
-    const double nRows = static_cast<double>(spec.GetNRecords());
+    const double nRows = static_cast<double>(spec.GetNLocalRecords());
     InterruptQuery interrupt;
     interrupt.fPoint = "fit";
     // After pass 2 has handed out its last record the library sweeps, once
@@ -318,12 +318,14 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     std::size_t nParams = 0;
     std::size_t sweepStart = 0;
     bool sweeping = false;
-    ProgressIterator counted(*records, [&](int pass, std::size_t n) {
+    FitProgress fitProgress;
+    // Called by one part of the fit at a time, with the records of all.
+    fitProgress.fRecords = [&](int pass, std::size_t n) {
         sweeping = pass == 2 && static_cast<double>(n) >= nRows;
         sweepStart = interrupt.fPolls;
         progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
                       Percent(static_cast<double>(n), nRows));
-    });
+    };
     interrupt.fOnPoll = [&](std::size_t polls) {
         if (!sweeping || nParams == 0) return;
         TestPoint("sweep");
@@ -332,9 +334,8 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
                       std::to_string(nParams) + " (" +
                       Percent(static_cast<double>(done), static_cast<double>(nParams)) + ")");
     };
-    FitProgress fitProgress;
     fitProgress.fParameters = [&](std::size_t p) { nParams = p; };
-    session.Fit(counted, &interrupt, fitProgress);
+    session.Fit(&interrupt, fitProgress);
     interrupt.fOnPoll = nullptr;
     interrupt.fPoint = nullptr;
     progress.Clear();
@@ -343,6 +344,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     result.fFitSeconds = Seconds(fitStart);
 
     const FittedModel model = session.Fitted();
+    const auto records = spec.MakeIterator();
     ProgressIterator analysed(*records, [&](int, std::size_t n) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
@@ -395,9 +397,8 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const ModelSpec& spec = session.Spec();
     analyses.Resolve(spec);
 
-    // The component keeps the cancel query and reads the records: both
-    // outlive the fit, as the session does.
-    const auto records = spec.MakeIterator();
+    // The component keeps the cancel query: it outlives the fit, as the
+    // session does.
     InterruptQuery interrupt;
     const auto fitStart = std::chrono::steady_clock::now();
     interrupt.fPoint = "fit";
@@ -406,7 +407,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
         progress.Show("fitting: iteration " + std::to_string(it.fIteration) + ", log-likelihood " +
                       std::to_string(it.fLogLikelihood));
     };
-    session.Fit(*records, &interrupt, fitProgress);
+    session.Fit(&interrupt, fitProgress);
     interrupt.fPoint = nullptr;
     progress.Clear();
     LogisticResult result = session.Logistic();
@@ -414,6 +415,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     result.fFitSeconds = Seconds(fitStart);
 
     const FittedModel model = session.Fitted();
+    const auto records = spec.MakeIterator();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
     if (std::ostream* out = analyses.ResultsXml()) {
         WriteLogisticResultsDocument(*out, model, result);

@@ -41,6 +41,7 @@ struct ModelCommand : ReadCommand {
     std::string fPmmlCovariance;  // empty: auto
     std::string fResultsXml;
     std::string fPredictions;
+    int fThreads = 0;  // 0: the cores available
 };
 
 struct GlmCommand : ModelCommand {

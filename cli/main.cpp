@@ -103,6 +103,12 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
 
 // The work after a fit that both models offer.
 void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
+    sub->add_option("--threads", cmd.fThreads,
+                    "Threads the fit runs on (default: the cores available); data of more than "
+                    "65536 records are fitted in parts, and the results are the same for any "
+                    "number of threads")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
     sub->add_option("--tests", cmd.fTests,
                     "Tests of the model effects: 1 (Type I), 3 (Type III) or 1,3")
         ->type_name("1|3|1,3");

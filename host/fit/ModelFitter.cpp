@@ -113,9 +113,11 @@ public:
     void ForEachScored(MCCommon_850::MultiPassRecordIter& records, Visit&& visit) const {
         double value = 0.0;
         std::vector<double> probabilities;
+        std::size_t n = 0;
         ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
-            // A cancel stops the pass rather than leave rows empty.
-            if (used && fpCancel != nullptr && fpCancel->IsCancel())
+            // A cancel stops the pass rather than leave rows empty; asked
+            // every few hundred records, as the query may take a lock.
+            if ((n++ & 255) == 0 && fpCancel != nullptr && fpCancel->IsCancel())
                 throw HostError(HostError::kInterrupted, "interrupted");
             const bool scored = used && ScoreUsed(record, value, probabilities);
             visit(record, scored, value, probabilities);
@@ -135,6 +137,8 @@ void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
                                MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     MCMath_850::MCRegSettings settings = fpSpec->GetSettings();
     settings.SetCancelPointer(cancel);
+    // A part of a fit made on threads merges through its own reducer.
+    if (fpProcesses != nullptr) settings.SetPassReducer(fpProcesses->Reducer());
     std::unique_ptr<MCMath_850::IMCRegComponent> component = Create(settings);
     MCStatus status;
     if (progress.fParameters) {
@@ -160,6 +164,7 @@ void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
                                     const FitProgress& progress) {
     MCMath_850::MCLogRegSettings settings = fpLogistic->fSettings;
     settings.SetCancelPointer(cancel);
+    if (fpProcesses != nullptr) settings.SetPassReducer(fpProcesses->Reducer());
     settings.SetProgressListener(&fListener);
     std::unique_ptr<MCMath_850::IMCRegComponent> component = Create(settings);
     MCMath_850::IMCRegOutputStats* out = nullptr;
@@ -196,7 +201,7 @@ void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
                       counts[observed * k + predicted] +=
                           fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
                   });
-    // Each process counted its own records.
+    // Each process (and each part of a process) counted its own records.
     if (fpProcesses != nullptr && fpProcesses->IsSplit()) fpProcesses->Sum(counts);
     fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));
     for (std::size_t i = 0; i < k; ++i)

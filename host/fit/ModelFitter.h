@@ -25,6 +25,10 @@ public:
     // Logistic: "first", "last" or the text of a category of the dependent.
     std::string fReference = "last";
     int fMaxIterations = 100;
+    // How many parts of a fit made in parts compute at once (0: the cores
+    // the process may use). The parts themselves, and so the results, do
+    // not depend on it.
+    int fThreads = 0;
 };
 
 // What a fit says as it goes. Called only while Fit runs.
@@ -35,6 +39,10 @@ public:
     std::function<void(std::size_t)> fParameters;
     // Logistic: each iteration of the estimation.
     IterationCallback fIteration;
+    // A fit the host makes over the records it holds: the pass (1 for the
+    // first) and the records handed out in it so far, over all parts, every
+    // few ten thousand records and when a part has handed out its last.
+    std::function<void(int pass, std::size_t records)> fRecords;
 };
 
 // Fits one model over a spec's records and keeps it: the component, its

@@ -29,8 +29,13 @@ double ValueAt(const FrameRecordStore::Source& s, std::size_t row) {
 
 class FrameRecordIter : public MCCommon_850::MultiPassRecordIter {
 public:
-    FrameRecordIter(const std::vector<FrameRecordStore::Source>& sources, std::size_t nRows)
-        : fSources(sources), fNRows(nRows), fRecord(static_cast<int>(sources.size())) {}
+    FrameRecordIter(const std::vector<FrameRecordStore::Source>& sources, std::size_t begin,
+                    std::size_t end)
+        : fSources(sources),
+          fBegin(begin),
+          fNRows(end),
+          fNext(begin),
+          fRecord(static_cast<int>(sources.size())) {}
 
     bool HasMore() const override { return fNext < fNRows; }
     MCCommon_850::Record* Next() override {
@@ -44,14 +49,15 @@ public:
         return fNext < fNRows ? MCCommon_850::kIterOK : MCCommon_850::kIterEnd;
     }
     int NewPass() override {
-        fNext = 0;
+        fNext = fBegin;
         return GetFailReason();
     }
 
 private:
     const std::vector<FrameRecordStore::Source>& fSources;
-    std::size_t fNRows;
-    std::size_t fNext = 0;
+    std::size_t fBegin;
+    std::size_t fNRows;  // one past the last row
+    std::size_t fNext;
     MCCommon_850::Record fRecord;
 };
 
@@ -76,7 +82,13 @@ void FrameRecordStore::Finish() {
 }
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> FrameRecordStore::MakeIterator() const {
-    return std::make_unique<FrameRecordIter>(fvSources, fNRows);
+    return std::make_unique<FrameRecordIter>(fvSources, 0, fNRows);
+}
+
+std::unique_ptr<MCCommon_850::MultiPassRecordIter> FrameRecordStore::MakeRangeIterator(
+    std::size_t begin, std::size_t end) const {
+    end = std::min(end, fNRows);
+    return std::make_unique<FrameRecordIter>(fvSources, std::min(begin, end), end);
 }
 
 void FrameRecordStore::SetCodeValues(std::size_t j, std::vector<double> valueOfCode) {

@@ -64,6 +64,8 @@ public:
     // Takes the table's fingerprint.
     void Finish() override;
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
+        std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return false; }
     bool IsBorrowed() const override { return true; }
     bool Unchanged() const override { return Fingerprint() == fFingerprint; }

@@ -3,6 +3,7 @@
 #include <stdio_ext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,74 @@ private:
     MCCommon_850::Record fRecord;
 };
 
+// Records begin .. end-1 of a file of fixed-length records, read a block at
+// a time with pread: the file offset is never moved, so any number of these
+// read one file at once.
+class FileRangeIter : public MCCommon_850::MultiPassRecordIter {
+public:
+    FileRangeIter(int fd, int nValues, std::size_t begin, std::size_t end)
+        : fFd(fd),
+          fNValues(static_cast<std::size_t>(nValues)),
+          fBegin(begin),
+          fEnd(end),
+          fRecord(nValues) {
+        const std::size_t perBlock =
+            std::max<std::size_t>(1, (std::size_t(1) << 20) / RecordBytes());
+        fvBlock.resize(perBlock * fNValues);
+        NewPass();
+    }
+
+    bool HasMore() const override { return fFail == MCCommon_850::kIterOK && fNext < fEnd; }
+    MCCommon_850::Record* Next() override {
+        if (!HasMore()) return nullptr;
+        if (fInBlock == fBlockRecords && !Refill()) return nullptr;
+        std::memcpy(fRecord.GetAll(), fvBlock.data() + fInBlock * fNValues, RecordBytes());
+        ++fInBlock;
+        ++fNext;
+        return &fRecord;
+    }
+    int GetFailReason() const override {
+        if (fFail != MCCommon_850::kIterOK) return fFail;
+        return fNext < fEnd ? MCCommon_850::kIterOK : MCCommon_850::kIterEnd;
+    }
+    int NewPass() override {
+        fNext = fBegin;
+        fInBlock = fBlockRecords = 0;
+        fFail = MCCommon_850::kIterOK;
+        return GetFailReason();
+    }
+
+private:
+    std::size_t RecordBytes() const { return fNValues * sizeof(double); }
+    bool Refill() {
+        const std::size_t n = std::min(fvBlock.size() / fNValues, fEnd - fNext);
+        char* to = reinterpret_cast<char*>(fvBlock.data());
+        std::size_t want = n * RecordBytes(), got = 0;
+        const auto at = static_cast<off_t>(fNext * RecordBytes());
+        while (got < want) {
+            const ssize_t r = ::pread(fFd, to + got, want - got, at + static_cast<off_t>(got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                fFail = MCCommon_850::kIterReadError;
+                return false;
+            }
+            got += static_cast<std::size_t>(r);
+        }
+        fBlockRecords = n;
+        fInBlock = 0;
+        return true;
+    }
+
+    int fFd;
+    std::size_t fNValues;
+    std::size_t fBegin, fEnd;
+    std::size_t fNext = 0;
+    std::vector<double> fvBlock;
+    std::size_t fInBlock = 0, fBlockRecords = 0;
+    int fFail = MCCommon_850::kIterOK;
+    MCCommon_850::Record fRecord;
+};
+
 }  // namespace
 
 MemoryRecordStore::MemoryRecordStore(int nValues, std::size_t expectedRecords)
@@ -62,6 +131,14 @@ double* MemoryRecordStore::Append(std::size_t n) {
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> MemoryRecordStore::MakeIterator() const {
     return std::make_unique<MemoryRecordIter>(fvValues.data(), fNValues, fNRecords);
+}
+
+std::unique_ptr<MCCommon_850::MultiPassRecordIter> MemoryRecordStore::MakeRangeIterator(
+    std::size_t begin, std::size_t end) const {
+    end = std::min(end, fNRecords);
+    begin = std::min(begin, end);
+    return std::make_unique<MemoryRecordIter>(
+        fvValues.data() + begin * static_cast<std::size_t>(fNValues), fNValues, end - begin);
 }
 
 std::string DefaultTempDir() {
@@ -126,6 +203,13 @@ void FileRecordStore::Finish() {
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> FileRecordStore::MakeIterator() const {
     std::rewind(fpFile);
     return std::make_unique<MCCommon_850::BinaryRecordIterator>(fpFile, fNValues);
+}
+
+std::unique_ptr<MCCommon_850::MultiPassRecordIter> FileRecordStore::MakeRangeIterator(
+    std::size_t begin, std::size_t end) const {
+    end = std::min(end, fNRecords);
+    begin = std::min(begin, end);
+    return std::make_unique<FileRangeIter>(::fileno(fpFile), fNValues, begin, end);
 }
 
 }  // namespace mchost

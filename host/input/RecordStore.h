@@ -28,6 +28,11 @@ public:
     virtual void Finish() = 0;
     // A stream over the records; one at a time, the store must outlive it.
     virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const = 0;
+    // A stream over records begin .. end-1 alone, for one part of a fit
+    // that several threads make at once: any number of them may exist and
+    // be read at the same time, each on its own thread.
+    virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
+        std::size_t begin, std::size_t end) const = 0;
     // True for a store that keeps its records in a file.
     virtual bool IsStreaming() const = 0;
     // True for a store that reads its records from memory its caller owns
@@ -51,6 +56,8 @@ public:
     double* Append(std::size_t n) override;
     void Finish() override {}
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
+        std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return false; }
 
     // The records so far, one after another.
@@ -70,6 +77,10 @@ public:
     double* Append(std::size_t n) override;
     void Finish() override;
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
+    // Reads its range with pread into a buffer of its own, so that the
+    // parts of a fit read the file in parallel without sharing an offset.
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
+        std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return true; }
 
 private:

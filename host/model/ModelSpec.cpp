@@ -433,6 +433,16 @@ void ModelSpec::BuildEffects(const Formula& formula) {
 }
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() const {
+    return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), Slots());
+}
+
+std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeRangeIterator(
+    std::size_t begin, std::size_t end) const {
+    return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeRangeIterator(begin, end),
+                                             Slots());
+}
+
+std::vector<ModelRecordIter::Slot> ModelSpec::Slots() const {
     std::vector<ModelRecordIter::Slot> slots;
     for (const ModelVariable& v : fvVariables) {
         ModelRecordIter::Slot s;
@@ -442,7 +452,7 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() con
         if (v.fRole == ModelVariable::kRegrWeight) s.fScale = fRegrWeightScale;
         slots.push_back(s);
     }
-    return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), std::move(slots));
+    return slots;
 }
 
 std::vector<std::string> ModelSpec::SpreadWarnings() const {

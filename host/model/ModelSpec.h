@@ -7,6 +7,7 @@
 #include "companion/RecordIterator.h"
 #include "host/input/CodedData.h"
 #include "host/model/Formula.h"
+#include "host/model/ModelRecordIter.h"
 #include "settings/MCRegSettings.h"
 
 namespace mchost {
@@ -132,6 +133,9 @@ public:
     // more precise than the digits the data carry.
     std::vector<std::string> SpreadWarnings() const;
     std::size_t GetNRecords() const { return fNRows; }
+    // The records of this process's own data (GetNRecords counts every
+    // process's once merged).
+    std::size_t GetNLocalRecords() const { return fpData->fNRecords; }
     std::size_t GetNUsed() const { return fNUsed; }
 
     // For a model fitted by several processes, each over its own part of
@@ -143,6 +147,10 @@ public:
 
     // A new pass-able stream of the records; one at a time.
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const;
+    // A stream of records begin .. end-1 alone (in file order); any number
+    // may be read at once, each on its own thread.
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(std::size_t begin,
+                                                                         std::size_t end) const;
 
 private:
     int AddVariable(const std::string& name, int column, ModelVariable::Role role);
@@ -155,6 +163,7 @@ private:
     static double WeightScale(double maxWeight);
     void BuildEffects(const Formula& formula);
     void UnionCategories(Processes& processes, ModelVariable& v);
+    std::vector<ModelRecordIter::Slot> Slots() const;
 
     const CodedData* fpData;
     std::string fFormulaText;

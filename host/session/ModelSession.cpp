@@ -55,9 +55,27 @@ ModelSession::ModelSession(const SessionOptions& options, const DataLoader& load
 ModelSession::~ModelSession() = default;
 
 void ModelSession::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
+    fUsed.reset();
+    fpActive = nullptr;
     fpFitter.reset();
+    fpParted.reset();
     fpOwnRecords = fpSpec->MakeIterator();
-    Fit(*fpOwnRecords, cancel, progress);
+    const int parts = FitPartCount(*fpSpec, IsLogistic());
+    if (parts > 1) {
+        fpCancel = cancel;
+        fpRecords = fpOwnRecords.get();
+        fpParted = std::make_unique<PartedFit>(*fpSpec, fOptions.fFit, fpProcesses, parts);
+        fpParted->Fit(cancel, progress);
+        fpActive = &fpParted->Fitter();
+        TakeResults();
+    } else if (progress.fRecords) {
+        fpCounted = std::make_unique<ProgressIterator>(*fpOwnRecords, progress.fRecords);
+        Fit(*fpCounted, cancel, progress);
+        // The analyses after the fit read the records without its progress.
+        fpRecords = fpOwnRecords.get();
+    } else {
+        Fit(*fpOwnRecords, cancel, progress);
+    }
     // Records in the caller's memory may change after the fit: the
     // summaries every analysis needs are taken now, from the records fitted.
     if (fData.fpStore && fData.fpStore->IsBorrowed()) Used();
@@ -74,18 +92,25 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSession::Records() const
 void ModelSession::Fit(MCCommon_850::MultiPassRecordIter& records,
                        MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     fUsed.reset();
+    fpActive = nullptr;
     fpFitter.reset();
+    fpParted.reset();
     // The component keeps the cancel query and reads the records: both
     // outlive the fitter.
     fpCancel = cancel;
     fpRecords = &records;
     fpFitter = std::make_unique<ModelFitter>(*fpSpec, fOptions.fFit, fpProcesses);
     fpFitter->Fit(records, cancel, progress);
+    fpActive = fpFitter.get();
+    TakeResults();
+}
+
+void ModelSession::TakeResults() {
     if (IsLogistic()) {
-        fLogistic = fpFitter->GetLogisticResult();
+        fLogistic = fpActive->GetLogisticResult();
         fLogistic.fvWarnings.insert(fLogistic.fvWarnings.begin(), fvNotes.begin(), fvNotes.end());
     } else {
-        fGlm = fpFitter->GetGlmResult();
+        fGlm = fpActive->GetGlmResult();
         fGlm.fvWarnings.insert(fGlm.fvWarnings.begin(), fvNotes.begin(), fvNotes.end());
     }
 }
@@ -95,7 +120,7 @@ std::vector<std::string> ModelSession::Warnings() const {
 }
 
 const UsedData& ModelSession::Used() {
-    if (!fpFitter) throw std::logic_error("ModelSession: no fit");
+    if (fpActive == nullptr) throw std::logic_error("ModelSession: no fit");
     if (!fUsed) fUsed = SummariseUsedData(Fitted(), *fpRecords, fpCancel);
     return *fUsed;
 }

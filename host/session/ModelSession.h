@@ -13,12 +13,14 @@
 #include "host/analyses/Marginals.h"
 #include "host/fit/FittedModel.h"
 #include "host/fit/ModelFitter.h"
+#include "host/fit/PartedFit.h"
 #include "host/fit/UsedData.h"
 #include "host/input/CodedData.h"
 #include "host/model/Formula.h"
 #include "host/model/ModelSpec.h"
 #include "host/report/PmmlDocument.h"
 #include "host/report/ReportFormat.h"
+#include "host/run/ProgressIterator.h"
 
 namespace mchost {
 
@@ -84,10 +86,13 @@ public:
 
     // Fits the model; cancel, when given, is polled and must outlive the
     // session. Throws LibraryError (status 1 when cancelled) and HostError.
+    // Data of more than 64 Ki records are fitted in parts (FitPartCount) on
+    // threads, fFit.fThreads of them computing at once: the same bits
+    // for any number of threads.
     void Fit(MCCommon_850::MCQueryCancel* cancel = nullptr,
              const FitProgress& progress = FitProgress());
-    // The same over the caller's stream of the model's records (one that
-    // shows progress), which must outlive the session.
+    // The same over the caller's stream of the model's records, in one
+    // part, which must outlive the session.
     void Fit(MCCommon_850::MultiPassRecordIter& records, MCCommon_850::MCQueryCancel* cancel,
              const FitProgress& progress);
 
@@ -95,8 +100,10 @@ public:
     const ModelSpec& Spec() const { return *fpSpec; }
     // What the reading said besides the fit's warnings, first among them.
     const std::vector<std::string>& Notes() const { return fvNotes; }
-    const ModelFitter& Fitter() const { return *fpFitter; }
-    FittedModel Fitted() const { return fpFitter->GetFitted(); }
+    const ModelFitter& Fitter() const { return *fpActive; }
+    FittedModel Fitted() const { return fpActive->GetFitted(); }
+    // The parts the last fit was made of.
+    int FitParts() const { return fpParted ? fpParted->Parts() : 1; }
     // After Fit: the results with every warning of the reading and the fit.
     const GlmResult& Glm() const { return fGlm; }
     const LogisticResult& Logistic() const { return fLogistic; }
@@ -123,6 +130,7 @@ public:
 
 private:
     const UsedData& Used();
+    void TakeResults();
 
     SessionOptions fOptions;
     Formula fFormula;
@@ -131,8 +139,11 @@ private:
     std::vector<std::string> fvNotes;
     Processes* fpProcesses = nullptr;
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpOwnRecords;
+    std::unique_ptr<ProgressIterator> fpCounted;  // fpOwnRecords, counted
     MCCommon_850::MultiPassRecordIter* fpRecords = nullptr;
     std::unique_ptr<ModelFitter> fpFitter;
+    std::unique_ptr<PartedFit> fpParted;
+    ModelFitter* fpActive = nullptr;  // the one of the two that fitted
     MCCommon_850::MCQueryCancel* fpCancel = nullptr;
     GlmResult fGlm;
     LogisticResult fLogistic;

@@ -41,13 +41,14 @@ def _names(value):
 
 
 def _session(formula, data, logistic, factors, freq_weight, regr_weight, intercept, tolerance,
-             confidence, na_values, vcov, cluster, reference, max_iterations, memory_limit):
+             confidence, na_values, vcov, cluster, reference, max_iterations, memory_limit,
+             threads):
     options = dict(formula=formula, logistic=logistic, factors=_names(factors),
                    freq_weight=freq_weight or "", regr_weight=regr_weight or "",
                    intercept=bool(intercept), tolerance=float(tolerance),
                    confidence=float(confidence), vcov=vcov, cluster=_names(cluster),
                    reference=str(reference), max_iterations=int(max_iterations),
-                   memory_limit=memory_limit)
+                   memory_limit=memory_limit, threads=threads)
     if isinstance(data, (str, os.PathLike)):
         options["na_values"] = ["NA"] if na_values is None else _names(na_values)
         source = os.fspath(data)
@@ -62,29 +63,33 @@ def _session(formula, data, logistic, factors, freq_weight, regr_weight, interce
 
 def glm(formula, data, *, factors=None, freq_weight=None, regr_weight=None, intercept=True,
         tolerance=1e-12, confidence=0.95, na_values=None, vcov="model", cluster=None,
-        memory_limit=None):
+        memory_limit=None, threads=None):
     """Fits a general linear model by weighted least squares.
 
     vcov is "model" or "hc0" to "hc3" (heteroskedasticity-consistent);
     cluster names one column (or a list of two) for a cluster-robust
     covariance. memory_limit (bytes) bounds what a file's records take in
-    memory before they go to a temporary file.
+    memory before they go to a temporary file. threads is how many threads
+    the fit of more than 65536 records runs on (the cores available unless
+    given); the results are the same for any number.
     """
     session = _session(formula, data, False, factors, freq_weight, regr_weight, intercept,
                        tolerance, confidence, na_values, vcov, cluster, "last", 100,
-                       memory_limit)
+                       memory_limit, threads)
     return GlmResult(session, confidence)
 
 
 def logistic(formula, data, *, reference="last", factors=None, freq_weight=None, intercept=True,
              confidence=0.95, na_values=None, vcov="model", cluster=None, max_iterations=None,
-             memory_limit=None):
+             memory_limit=None, threads=None):
     """Fits a multinomial logistic regression of a categorical dependent.
 
     reference is "first", "last" or a category's text; vcov is "model",
-    "hc0" or "hc1"; max_iterations bounds the Fisher scoring (100 unless given).
+    "hc0" or "hc1"; max_iterations bounds the Fisher scoring (100 unless given);
+    threads as for glm.
     """
     session = _session(formula, data, True, factors, freq_weight, None, intercept, 0.0,
                        confidence, na_values, vcov, cluster, reference,
-                       100 if max_iterations is None else max_iterations, memory_limit)
+                       100 if max_iterations is None else max_iterations, memory_limit,
+                       threads)
     return LogisticResult(session, confidence)

@@ -70,6 +70,10 @@ SessionOptions MakeOptions(const py::dict& kw) {
     if (o.fFit.fMaxIterations < 1)
         throw HostError(HostError::kUsage, "--max-iterations must be at least 1, not " +
                                                std::to_string(o.fFit.fMaxIterations));
+    o.fFit.fThreads = kw["threads"].is_none() ? 0 : kw["threads"].cast<int>();
+    if (o.fFit.fThreads < 0 || (!kw["threads"].is_none() && o.fFit.fThreads == 0))
+        throw HostError(HostError::kUsage,
+                        "threads must be at least 1, not " + std::to_string(o.fFit.fThreads));
     o.fFit.fbCovariance = true;
     // The effect tests of a general linear model read the cross products
     // the fit keeps, as the program's do when it is asked for tests.

@@ -214,3 +214,20 @@ def test_codes_of_every_width_fit_as_the_file(tmp_path):
     formula = "y ~ g + c"
     assert mcreg.glm(formula, df).to_json(tests=3) == mcreg.glm(formula, str(path)).to_json(
         tests=3)
+
+
+def test_threads_give_the_same_fit_of_a_large_frame():
+    # More than 65536 records are fitted in parts on threads: the same
+    # document for any number of threads, from a frame as from its CSV.
+    n = 140000
+    i = np.arange(n)
+    u = np.modf(i * 0.6180339887498949)[0]
+    df = pd.DataFrame({"A": np.array(["a", "b", "c", "d"])[(i * 7) % 4],
+                       "x": np.sin(0.01 * i) + u})
+    df["y"] = 1.0 + 0.5 * ((i * 7) % 4) + 2.0 * df["x"] + u
+    df["g"] = np.where(u < 0.3, "lo", np.where(u < 0.7, "mid", "hi"))
+    for model, formula in ((mcreg.glm, "y ~ A + x + A*x"), (mcreg.logistic, "g ~ A + x")):
+        docs = [model(formula, df, threads=t).to_json(tests=[3], emmeans="A") for t in (1, 2, 3)]
+        assert docs[1] == docs[0] and docs[2] == docs[0]
+    with pytest.raises(mcreg.Error):
+        mcreg.glm("y ~ A", df, threads=0)

@@ -59,10 +59,10 @@ const char* kHeader = "y,g,A,B,x,f,w,c\n";
 // only in records i % 50 == 7), B numeric codes used as a factor, x a
 // covariate, f a frequency, w a regression weight and c clusters of 40
 // consecutive records (a part's first and last may hold part of one).
-std::vector<std::string> Rows() {
+std::vector<std::string> Rows(int n = 900) {
     std::vector<std::string> rows;
     const char* levels[] = {"a", "b", "c"};
-    for (int i = 0; i < 900; ++i) {
+    for (int i = 0; i < n; ++i) {
         const std::string a = i % 50 == 7 ? "d" : levels[i % 3];
         const int b = (i / 3) % 4 + 1;
         const double x = std::sin(0.37 * i) * 2 + 0.003 * i;
@@ -80,8 +80,8 @@ std::vector<std::string> Rows() {
 
 // parts[r] receives row i when part(i) == r.
 template <class PartOf>
-void WriteParts(const Dir& dir, int n, PartOf part) {
-    const auto rows = Rows();
+void WriteParts(const Dir& dir, int n, PartOf part, int nRows = 900) {
+    const auto rows = Rows(nRows);
     std::vector<std::ofstream> out;
     for (int r = 0; r < n; ++r) {
         out.emplace_back(dir / ("part-" + std::to_string(r) + ".csv"));
@@ -128,13 +128,15 @@ const std::string kLogisticClustered =
     "logistic --formula 'g ~ A + x' --freq-weight f --reference mid --cluster B --tests 3 "
     "--emmeans A --json";
 
-void ExpectSplitFitsWhole(const Dir& dir, int n) {
+// threads: added to the processes' command lines.
+void ExpectSplitFitsWhole(const Dir& dir, int n, const std::string& threads = "") {
     for (const std::string& model : {kGlm, kGlmRobust, kGlmClustered, kGlmInOrder, kGlmTwoWay,
                                      kLogistic, kLogisticRobust, kLogisticClustered}) {
-        SCOPED_TRACE(model + " on " + std::to_string(n) + " processes");
+        SCOPED_TRACE(model + " on " + std::to_string(n) + " processes" + threads);
         const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
         ASSERT_EQ(whole.code, 0) << whole.err;
-        const Result split = RunMcreg(n, model + " --data '" + dir / "part-{rank}.csv" + "'");
+        const Result split =
+            RunMcreg(n, model + threads + " --data '" + dir / "part-{rank}.csv" + "'");
         ASSERT_EQ(split.code, 0) << split.err;
         // Process 0 alone prints.
         const json got = json::parse(split.out), want = json::parse(whole.out);
@@ -145,7 +147,7 @@ void ExpectSplitFitsWhole(const Dir& dir, int n) {
     // part, and summed over the parts: the text report shows it.
     const std::string text = kLogistic.substr(0, kLogistic.size() - std::string(" --json").size());
     const Result whole = RunMcreg(0, text + " --data " + dir / "whole.csv");
-    const Result split = RunMcreg(n, text + " --data '" + dir / "part-{rank}.csv" + "'");
+    const Result split = RunMcreg(n, text + threads + " --data '" + dir / "part-{rank}.csv" + "'");
     ASSERT_EQ(split.code, 0) << split.err;
     const std::size_t at = whole.out.find("Classification");
     ASSERT_NE(at, std::string::npos);
@@ -163,6 +165,15 @@ TEST(MpiProgram, TwoAndThreeProcessesFitTheWholeFile) {
     // and the rest.
     WriteParts(dir, 3, [](std::size_t i) { return i % 50 == 7 || i % 11 == 0 ? 1 : 2; });
     ExpectSplitFitsWhole(dir, 3);
+}
+
+TEST(MpiProgram, ProcessesOfSeveralThreadsFitTheWholeFile) {
+    Dir dir;
+    // Each process's records more than one part: processes times parts
+    // merge as one, to the fit of the whole file (itself in parts).
+    WriteParts(
+        dir, 2, [](std::size_t i) { return i < 90000 ? 0 : 1; }, 200000);
+    ExpectSplitFitsWhole(dir, 2, " --threads 2");
 }
 
 TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
