@@ -13,9 +13,10 @@ namespace mchost {
 
 // How many parts a fit of spec's records is made of: one per 64 Ki records
 // up to 16, and fewer when the parts' copies of the model's largest
-// matrices would take too much memory. The data and the model decide it,
-// never the number of threads, so that a fit gives the same bits on any
-// machine with any --threads.
+// matrices would take too much memory; one for a cluster-robust
+// covariance, whose parts would merge a slot of sums per cluster. The
+// data and the model decide it, never the number of threads, so that a
+// fit gives the same bits on any machine with any --threads.
 int FitPartCount(const ModelSpec& spec, bool logistic);
 
 // A fit made in parts on threads of this process: part k fits records
