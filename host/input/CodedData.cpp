@@ -1,5 +1,6 @@
 #include "host/input/CodedData.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <numeric>
+#include <thread>
 
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
@@ -33,6 +35,17 @@ std::size_t ReadOptions::DefaultMemoryLimit() {
         return static_cast<std::size_t>(kb) * 1024 / 2;
     }();
     return limit;
+}
+
+unsigned ReadOptions::DefaultThreads() {
+    static const unsigned threads = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+            return static_cast<unsigned>(CPU_COUNT(&set));
+        return std::max(std::thread::hardware_concurrency(), 1u);
+    }();
+    return threads;
 }
 
 std::vector<ColumnPlan> MakePlan(const PlanFn& planFn, const std::vector<std::string>& header) {

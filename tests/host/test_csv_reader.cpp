@@ -327,6 +327,18 @@ TEST(CsvReader, DeclaredDelimiterTrimmedNamesAndTheRecordCap) {
                      "<text>, line 3: no line end in 1 MiB, the most a header or record may take "
                      "(is it a CSV file?)");
     }
+    // The next block is read while this one is coded, but an error in this
+    // one comes first in the input and is the one told.
+    for (unsigned threads : {1u, 2u}) {
+        capped.fThreads = threads;
+        try {
+            CsvReader::ReadString("a,b\n1,2,3\n" + longLine.substr(8), nullptr, capped);
+            ADD_FAILURE() << "no error";
+        } catch (const HostError& e) {
+            EXPECT_STREQ(e.what(), "<text>, line 2 (data row 1): 3 fields, but the header has 2")
+                << threads;
+        }
+    }
     // Below the cap, a long record is read.
     capped.fMaxRecordBytes = 8 << 20;
     EXPECT_EQ(CsvReader::ReadString(longLine, nullptr, capped).fNRecords, 2u);
