@@ -155,33 +155,54 @@ namespace {
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Eight digits at p as a number, or false when they are not all digits:
-// the bytes are read as one word, and three multiplications combine them
-// in pairs, fours and eights.
-bool EightDigits(const char* p, std::uint64_t& value) {
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-    return false;
-#endif
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-        return false;
-    w -= 0x3030303030303030ull;  // little-endian: the first digit in the low byte
+constexpr std::uint64_t kPow10Int[] = {1,      10,      100,      1000,     10000,
+                                       100000, 1000000, 10000000, 100000000};
+
+// The leading digits of the eight bytes in w (the first byte lowest): how
+// many they are, and their value. A byte is a digit when its high half is
+// 3 and adding 6 leaves it so; a carry out of a byte that is no digit only
+// spoils the bytes after it, which do not count.
+int LeadingDigits(std::uint64_t w, std::uint64_t& value) {
+    const std::uint64_t notDigit =
+        ((w & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+        (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull);
+    const int k = notDigit == 0 ? 8 : __builtin_ctzll(notDigit) >> 3;
+    if (k == 0) return 0;
+    // The k digits moved to the top, zeros before them; three
+    // multiplications combine them in pairs, fours and eights.
+    w = (w - 0x3030303030303030ull) << (8 * (8 - k));
     w = w * 10 + (w >> 8);
     value = (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
              (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
             32;
-    return true;
+    return k;
 }
 
-// Digits from p on, added to digits; p moves past them.
-void Digits(const char*& p, const char* end, std::uint64_t& digits) {
-    std::uint64_t eight;
-    while (end - p >= 8 && EightDigits(p, eight)) {
-        digits = digits * 100000000 + eight;
-        p += 8;
+// Digits from p on, added to digits; p moves past them. Eight bytes are
+// read at a time, from p or, near the end, ending at end, as long as they
+// lie within [s, end).
+inline void Digits(const char*& p, const char* s, const char* end, std::uint64_t& digits) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    while (p != end) {
+        const auto left = static_cast<std::size_t>(end - p);
+        std::uint64_t w;
+        if (left >= 8) {
+            std::memcpy(&w, p, 8);
+        } else if (end - s >= 8) {
+            std::memcpy(&w, end - 8, 8);
+            w >>= 8 * (8 - left);  // the bytes before p out, zeros (no digits) after end
+        } else {
+            break;
+        }
+        std::uint64_t value = 0;
+        const int k = LeadingDigits(w, value);
+        digits = digits * kPow10Int[k] + value;
+        p += k;
+        if (k < 8) return;
     }
+#else
+    (void)s;
+#endif
     for (; p != end && IsDigit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
 }
 
@@ -194,11 +215,11 @@ bool ParsePlainDecimal(const char* s, const char* end, double& v) {
     if (negative || *p == '+') ++p;
     std::uint64_t digits = 0;
     const char* start = p;
-    Digits(p, end, digits);
+    Digits(p, s, end, digits);
     std::ptrdiff_t nDigits = p - start, nFraction = 0;
     if (p != end && *p == '.') {
         const char* fraction = ++p;
-        Digits(p, end, digits);
+        Digits(p, s, end, digits);
         nFraction = p - fraction;
         nDigits += nFraction;
     }

@@ -94,6 +94,16 @@ TEST(CsvReader, NumbersAtTheLimitsOfDouble) {
     for (const char* s : {"inf", "-inf", "nan", "1e400", "-1e309", "0x10", "1,5", "--1", "+-1",
                           "1e", ".", "-", "1 2", "1.2.3", "1e5x"})
         EXPECT_FALSE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
+    // Digits are taken eight bytes at a time: a byte next to the digits'
+    // range, or one whose carry could spill into the next, is no digit
+    // wherever it falls in the eight.
+    for (const char* s : {"1234567x", "12345:78", "1234/678", "0.123456789012345x7",
+                          "12\xfa"
+                          "4567890",
+                          "9\xff", "1234567.8\xf9",
+                          "\xfa"
+                          "1.5"})
+        EXPECT_FALSE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
 
     // The extremes read back exactly; past the largest double is text.
     const std::string text =
