@@ -209,7 +209,8 @@ inline void Digits(const char*& p, const char* s, const char* end, std::uint64_t
 // The common plain decimal, "-12.345" without an exponent whose digits make
 // an integer below 2^53: its digits and its power of ten are exact doubles,
 // so one division rounds correctly. False for anything else.
-bool ParsePlainDecimal(const char* s, const char* end, double& v) {
+inline __attribute__((always_inline)) bool ParsePlainDecimal(const char* s, const char* end,
+                                                             double& v) {
     const char* p = s;
     const bool negative = *p == '-';
     if (negative || *p == '+') ++p;
@@ -232,11 +233,8 @@ bool ParsePlainDecimal(const char* s, const char* end, double& v) {
     return true;
 }
 
-}  // namespace
-
-bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
-    if (n == 0) return false;
-    if (ParsePlainDecimal(s, s + n, v)) return true;
+// Any other number: an exponent, more digits, a plus sign.
+bool ParseOtherNumber(const char* s, std::size_t n, double& v) {
     const char* p = s;
     const char* const end = s + n;
     if (p == end) return false;
@@ -260,6 +258,27 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
     }
     v = x + 0.0;  // -0 and 0 are one category
     return true;
+}
+
+}  // namespace
+
+bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
+    return n != 0 && (ParsePlainDecimal(s, s + n, v) || ParseOtherNumber(s, n, v));
+}
+
+inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(const char* s,
+                                                                            std::size_t n,
+                                                                            bool textColumn,
+                                                                            double& v) const {
+    if (n == 0 || IsNa(s, n)) return Cell::kMissing;
+    if (!textColumn) {
+        if (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)) return Cell::kText;
+        return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
+    }
+    // Read as text, a cell is still missing by its value, as it was when
+    // the column was read for numbers.
+    if (!fvNaNumbers.empty() && ParseNumber(s, n, v) && IsNaNumber(v)) return Cell::kMissing;
+    return Cell::kText;
 }
 
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
