@@ -76,6 +76,20 @@ const char* FieldEnd(const char* p, const char* end, char delimiter) {
     return p;
 }
 
+// The first quote in [p, end), or null: 16 bytes at a time where the
+// processor allows, inline, since quoted texts are mostly a few bytes.
+inline const char* FindQuote(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const int mask = _mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), quote));
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    return static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+}
+
 // Reads the field at p and moves p past its delimiter (the delimiter, a
 // line end or the end of the input). A quoted field with doubled quotes is
 // unescaped into scratch. False on malformed quoting, p at the fault.
@@ -87,7 +101,7 @@ inline __attribute__((always_inline)) bool NextField(const char*& p, const char*
         const char* s = ++q;
         bool escaped = false;
         for (;;) {
-            q = static_cast<const char*>(std::memchr(q, '"', static_cast<std::size_t>(end - q)));
+            q = FindQuote(q, end);
             if (q == nullptr) {
                 p = end;
                 return false;
