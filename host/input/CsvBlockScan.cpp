@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <system_error>
 
 namespace mchost {
 
@@ -42,7 +43,13 @@ void CsvBlockScan::Launch(bool background) {
         for (std::size_t i = 0; i < pieces; ++i) ScanPiece(i);
         return;
     }
-    for (std::size_t i = 0; i < pieces; ++i) fvThreads.emplace_back([this, i] { ScanPiece(i); });
+    std::size_t i = 0;
+    try {
+        for (; i < pieces; ++i) fvThreads.emplace_back([this, i] { ScanPiece(i); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the pieces left are scanned here.
+        for (; i < pieces; ++i) ScanPiece(i);
+    }
 }
 
 void CsvBlockScan::ScanPiece(std::size_t i) {
