@@ -162,11 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadOptions streamed = syntax;
     streamed.fMemoryLimit = 0;
     Require(Read(text, mask, streamed) == first);
-    for (bool threads : {false, true}) {
+    for (unsigned threads : {1u, 3u}) {
         ReadOptions small = syntax;
         small.fBlockBytes = 1 + (data[0] & 15u) * 3;
         small.fMinSplitBytes = 1;
-        small.fbThreads = threads;
+        small.fThreads = threads;
         Require(Read(text, mask, small) == first);
     }
     return 0;

@@ -58,7 +58,9 @@ private:
 };
 
 // Distinct texts numbered in order of first appearance, looked up by their
-// bytes so that finding a known text copies nothing.
+// bytes so that finding a known text copies nothing. Texts of at most eight
+// bytes, as most categories are, are looked up by a word that holds all of
+// their bytes, without a look at the text itself.
 class TextDict {
 public:
     std::int32_t Intern(const char* s, std::size_t n);
@@ -66,11 +68,18 @@ public:
     std::size_t Size() const { return fvTexts.size(); }
     void Clear() {
         fvTexts.clear();
+        fvWords.clear();
+        fvLengths.clear();
         fTable.Clear();
     }
 
 private:
+    std::int32_t InternLong(const char* s, std::size_t n);
+
     std::vector<std::string> fvTexts;
+    // Per code: the word of a short text, and its length (9 for a long one).
+    std::vector<std::uint64_t> fvWords;
+    std::vector<std::uint8_t> fvLengths;
     CodeTable fTable;
 };
 

@@ -1,5 +1,6 @@
 #include "host/input/CodedData.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <numeric>
+#include <thread>
 
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
@@ -33,6 +35,17 @@ std::size_t ReadOptions::DefaultMemoryLimit() {
         return static_cast<std::size_t>(kb) * 1024 / 2;
     }();
     return limit;
+}
+
+unsigned ReadOptions::DefaultThreads() {
+    static const unsigned threads = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+            return static_cast<unsigned>(CPU_COUNT(&set));
+        return std::max(std::thread::hardware_concurrency(), 1u);
+    }();
+    return threads;
 }
 
 std::vector<ColumnPlan> MakePlan(const PlanFn& planFn, const std::vector<std::string>& header) {
@@ -195,13 +208,20 @@ bool DataCoder::CheckWeight(CodedColumn& col, double w, std::size_t row) {
 }
 
 void DataCoder::CodeRecords(const CellChunk& chunk) {
-    enum class Cell : char { kNumber, kWeight, kCode };
     const std::size_t nCols = fData.fvColumns.size();
-    std::vector<Cell> kind(nCols);
-    for (std::size_t j = 0; j < nCols; ++j)
-        kind[j] = !fvRemap[j].empty()                 ? Cell::kCode
-                  : fData.fvColumns[j].fPlan.fbWeight ? Cell::kWeight
-                                                      : Cell::kNumber;
+    // What each column needs, looked up once per run rather than per cell.
+    std::vector<std::size_t> coded, weights, numbers;
+    std::vector<const std::int32_t*> remap(nCols, nullptr);
+    for (std::size_t j = 0; j < nCols; ++j) {
+        if (!fvRemap[j].empty()) {
+            coded.push_back(j);
+            remap[j] = fvRemap[j].data();
+        } else if (fData.fvColumns[j].fPlan.fbWeight) {
+            weights.push_back(j);
+        } else {
+            numbers.push_back(j);
+        }
+    }
     const std::size_t n = chunk.fNRecords;
     SpillIfOverLimit(n);
     double* out = fData.fpStore->Append(n);
@@ -211,31 +231,31 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
     std::vector<double> lowest(nCols, std::numeric_limits<double>::infinity());
     std::vector<double> highest(nCols, -std::numeric_limits<double>::infinity());
     for (std::size_t r = 0; r < n; ++r, in += nCols, out += nCols) {
+        // A missing cell is NaN in and out; the record is then not used.
         bool ok = true;
         for (std::size_t j = 0; j < nCols; ++j) {
-            const double x = in[j];
-            double y = x;
-            if (std::isnan(x))
-                ok = false;
-            else if (kind[j] == Cell::kCode)
-                y = fvRemap[j][static_cast<std::size_t>(x)];
-            else if (kind[j] == Cell::kWeight)
-                ok = CheckWeight(fData.fvColumns[j], x, fData.fNRecords + r) && ok;
-            else {
-                maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
-                lowest[j] = std::min(lowest[j], x);
-                highest[j] = std::max(highest[j], x);
-            }
-            out[j] = y;
+            out[j] = in[j];
+            ok = ok && !std::isnan(in[j]);
         }
+        for (std::size_t j : coded)
+            if (!std::isnan(in[j])) out[j] = remap[j][static_cast<std::size_t>(in[j])];
+        for (std::size_t j : numbers) {
+            const double x = in[j];
+            if (std::isnan(x)) continue;
+            maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
+            lowest[j] = std::min(lowest[j], x);
+            highest[j] = std::max(highest[j], x);
+        }
+        for (std::size_t j : weights)
+            if (!std::isnan(in[j]))
+                ok = CheckWeight(fData.fvColumns[j], in[j], fData.fNRecords + r) && ok;
         if (!ok) continue;
         ++used;
-        for (std::size_t j = 0; j < nCols; ++j) {
+        for (std::size_t j : coded)
+            fData.fvColumns[j].fvInUsed[static_cast<std::size_t>(out[j])] = 1;
+        for (std::size_t j : weights) {
             CodedColumn& c = fData.fvColumns[j];
-            if (kind[j] == Cell::kCode)
-                c.fvInUsed[static_cast<std::size_t>(out[j])] = 1;
-            else if (kind[j] == Cell::kWeight)
-                c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
+            c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
         }
     }
     for (std::size_t j = 0; j < nCols; ++j) {

@@ -28,9 +28,10 @@ public:
     // the memory.
     std::size_t fMaxRecordBytes = kMaxRecordBytes;
     static constexpr std::size_t kMaxRecordBytes = std::size_t(64) << 20;
-    // Blocks of at least fMinSplitBytes are scanned as two halves on two
-    // threads when fbThreads is on.
-    bool fbThreads = true;
+    // CSV: the threads that scan a block, each a piece of at least
+    // fMinSplitBytes; with more than one, the calling thread codes the
+    // block before while they scan. 1 reads on the calling thread alone.
+    unsigned fThreads = DefaultThreads();
     std::size_t fMinSplitBytes = std::size_t(256) << 10;
     // Called after each block with the bytes read so far and the input size,
     // and which reading of the input it is (1, or 2 and more when a column
@@ -51,6 +52,8 @@ public:
 
     // Half the memory the system has available.
     static std::size_t DefaultMemoryLimit();
+    // The processors this process may run on.
+    static unsigned DefaultThreads();
 };
 
 // Given the header's names, says how to read each column. May throw; the

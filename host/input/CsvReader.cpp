@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <optional>
-#include <thread>
 
 #include "host/base/HostError.h"
+#include "host/input/CsvBlockScan.h"
 #include "host/input/CsvScanner.h"
 
 namespace mchost {
@@ -21,38 +22,61 @@ std::size_t BlockSize(const ByteSource& source, const ReadOptions& options) {
     return size;
 }
 
-// One reading of the input, block by block. buf[0] is input byte fBase;
-// [fPos, fEnd) holds the whole records not yet scanned and [fEnd, fFilled)
-// the start of the next record.
+// A block of the input in a buffer of its own: buf[0] is input byte
+// fBase; [fPos, fEnd) holds whole records and [fEnd, fFilled) the start of
+// the next record.
+struct Block {
+    std::vector<char> fvBuf;
+    std::size_t fBase = 0;
+    std::size_t fPos = 0;
+    std::size_t fEnd = 0;
+    std::size_t fFilled = 0;
+    std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
+
+    const char* At(std::size_t i) const { return fvBuf.data() + i; }
+    // The line in the input of the byte at buf[at] (at >= fPos), from 1.
+    std::size_t LineAt(std::size_t at) const {
+        return 1 + fLinesBefore + CsvScanner::CountLineEnds(At(fPos), At(at));
+    }
+};
+
+// One reading of the input, block by block. Two blocks take turns, so
+// that one is scanned while the records of the one before are coded.
 class CsvPass {
 public:
     CsvPass(ByteSource& source, const ReadOptions& options, int reading)
-        : fSource(source),
-          fOptions(options),
-          fvBuf(BlockSize(source, options)),
-          fReading(reading) {}
+        : fSource(source), fOptions(options), fReading(reading) {
+        fBlocks[0].fvBuf.resize(BlockSize(source, options));
+    }
 
     // The data, or nothing when a column turned out mixed: its header
     // index is then added to textColumns.
     std::optional<CodedData> Run(const PlanFn& planFn, std::vector<int>& textColumns);
 
 private:
-    void Fill();
+    void Fill(Block& b);
     // Moves fPos past a byte order mark and blank lines.
-    void SkipToHeader();
-    // Sets fEnd after the last whole record, growing the buffer as needed.
-    void FindBlockEnd();
-    void NextBlock();
+    void SkipToHeader(Block& b);
+    // Sets fEnd after the last whole record, growing the buffer as needed;
+    // false when no record ends within the most a record may take.
+    bool FindBlockEnd(Block& b);
+    [[noreturn]] void FailTooLong(const Block& b) const;
+    // Fills next with the rest of done's bytes and more, up to a record
+    // end; false as FindBlockEnd.
+    bool NextBlock(const Block& done, Block& next);
+    // Once done's lines are counted.
+    static void CountLinesBefore(const Block& done, std::size_t doneLineEnds, Block& next);
     // record: the malformed record's number (the header is record 1);
-    // partStart: where its run starts in the buffer.
-    [[noreturn]] void Fail(const ScanError& e, std::size_t record, std::size_t partStart) const;
-    // The line in the input of the byte at buf[at] (at >= fPos), from 1.
-    std::size_t LineAt(std::size_t at) const {
-        return 1 + fLinesBefore + CsvScanner::CountLineEnds(fvBuf.data() + fPos, fvBuf.data() + at);
-    }
+    // partStart: where its run starts in the block's buffer.
+    [[noreturn]] void Fail(const Block& b, const ScanError& e, std::size_t record,
+                           std::size_t partStart) const;
     // A comma unless told, or unless the header line splits only on
     // semicolons or only on tabs.
-    char ChooseDelimiter() const;
+    char ChooseDelimiter(const Block& b) const;
+    // Codes a scanned block's pieces in order; false when a column turned
+    // out mixed.
+    bool Code(const Block& b, const CsvBlockScan& scan, DataCoder& coder, std::size_t& records,
+              std::vector<int>& textColumns) const;
     void CheckInterrupt() const {
         if (fOptions.fpInterrupt != nullptr && fOptions.fpInterrupt->load())
             throw HostError(HostError::kInterrupted, "interrupted");
@@ -60,58 +84,65 @@ private:
 
     ByteSource& fSource;
     const ReadOptions& fOptions;
-    std::vector<char> fvBuf;
-    std::size_t fBase = 0;
-    std::size_t fPos = 0;
-    std::size_t fEnd = 0;
-    std::size_t fFilled = 0;
+    Block fBlocks[2];
     bool fbEof = false;
     std::size_t fNHeaderFields = 0;
-    std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
-    char fDeclaredDelimiter = 0;   // by a first line "sep=;"
-    int fReading;                  // 1 for the first reading of the input
+    char fDeclaredDelimiter = 0;  // by a first line "sep=;"
+    int fReading;                 // 1 for the first reading of the input
 };
 
-void CsvPass::Fill() {
-    while (fFilled < fvBuf.size() && !fbEof) {
-        const std::size_t got = fSource.Read(fvBuf.data() + fFilled, fvBuf.size() - fFilled);
+void CsvPass::Fill(Block& b) {
+    while (b.fFilled < b.fvBuf.size() && !fbEof) {
+        const std::size_t got =
+            fSource.Read(b.fvBuf.data() + b.fFilled, b.fvBuf.size() - b.fFilled);
         if (got == 0) fbEof = true;
-        fFilled += got;
+        b.fFilled += got;
     }
 }
 
-void CsvPass::FindBlockEnd() {
+bool CsvPass::FindBlockEnd(Block& b) {
     for (;;) {
-        Fill();
+        Fill(b);
         if (fbEof) {
-            fEnd = fFilled;
-            return;
+            b.fEnd = b.fFilled;
+            return true;
         }
-        const char* b = fvBuf.data() + fPos;
-        fEnd = static_cast<std::size_t>(CsvScanner::LastRecordEnd(b, fvBuf.data() + fFilled) -
-                                        fvBuf.data());
-        if (fEnd > fPos) return;
-        if (fFilled - fPos >= fOptions.fMaxRecordBytes)
-            throw HostError(HostError::kData,
-                            fSource.Name() + ", line " + std::to_string(LineAt(fPos)) +
-                                ": no line end in " +
-                                std::to_string(fOptions.fMaxRecordBytes >> 20) +
-                                " MiB, the most a header or record may take (is it a CSV "
-                                "file?)");
-        fvBuf.resize(fvBuf.size() * 2);  // a record longer than the block
+        b.fEnd = static_cast<std::size_t>(CsvScanner::LastRecordEnd(b.At(b.fPos), b.At(b.fFilled)) -
+                                          b.At(0));
+        if (b.fEnd > b.fPos) return true;
+        if (b.fFilled - b.fPos >= fOptions.fMaxRecordBytes) return false;
+        b.fvBuf.resize(b.fvBuf.size() * 2);  // a record longer than the block
     }
 }
 
-void CsvPass::NextBlock() {
-    std::memmove(fvBuf.data(), fvBuf.data() + fEnd, fFilled - fEnd);
-    fBase += fEnd;
-    fFilled -= fEnd;
-    fPos = fEnd = 0;
-    FindBlockEnd();
+void CsvPass::FailTooLong(const Block& b) const {
+    throw HostError(HostError::kData,
+                    fSource.Name() + ", line " + std::to_string(b.LineAt(b.fPos)) +
+                        ": no line end in " + std::to_string(fOptions.fMaxRecordBytes >> 20) +
+                        " MiB, the most a header or record may take (is it a CSV file?)");
 }
 
-void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart) const {
-    const std::size_t line = LineAt(partStart + e.fRecordByte);
+bool CsvPass::NextBlock(const Block& done, Block& next) {
+    if (next.fvBuf.size() < done.fvBuf.size()) next.fvBuf.resize(done.fvBuf.size());
+    std::memcpy(next.fvBuf.data(), done.At(done.fEnd), done.fFilled - done.fEnd);
+    next.fBase = done.fBase + done.fEnd;
+    next.fFilled = done.fFilled - done.fEnd;
+    next.fPos = next.fEnd = 0;
+    return FindBlockEnd(next);
+}
+
+void CsvPass::CountLinesBefore(const Block& done, std::size_t doneLineEnds, Block& next) {
+    next.fLinesBefore = done.fLinesBefore + doneLineEnds;
+    // A CR that ended the buffer was counted as a line end; when the LF of
+    // its CRLF begins the next block, that LF is the line end.
+    if (done.fEnd == done.fFilled && done.fEnd > 0 && done.fvBuf[done.fEnd - 1] == '\r' &&
+        next.fFilled > 0 && next.fvBuf[0] == '\n')
+        --next.fLinesBefore;
+}
+
+void CsvPass::Fail(const Block& b, const ScanError& e, std::size_t record,
+                   std::size_t partStart) const {
+    const std::size_t line = b.LineAt(partStart + e.fRecordByte);
     const std::string where =
         record == 1 ? fSource.Name() + ", line " + std::to_string(line) + " (the header)"
                     : CellPlace(fSource.Name(), line, record - 1 + fOptions.fRowsBefore);
@@ -129,68 +160,89 @@ void CsvPass::Fail(const ScanError& e, std::size_t record, std::size_t partStart
             throw HostError(
                 HostError::kData,
                 where + ": malformed quoting at byte " +
-                    std::to_string(static_cast<long long>(fBase + partStart + e.fByte + 1) +
+                    std::to_string(static_cast<long long>(b.fBase + partStart + e.fByte + 1) +
                                    shift) +
-                    " of the file (line " + std::to_string(LineAt(partStart + e.fByte)) +
+                    " of the file (line " + std::to_string(b.LineAt(partStart + e.fByte)) +
                     "): a quote must open and close the whole field, and a quote "
                     "inside a quoted field is written twice");
     }
 }
 
-char CsvPass::ChooseDelimiter() const {
+char CsvPass::ChooseDelimiter(const Block& b) const {
     if (fOptions.fDelimiter != 0) return fOptions.fDelimiter;
     if (fDeclaredDelimiter != 0) return fDeclaredDelimiter;
-    const char* b = fvBuf.data() + fPos;
-    const char* e = fvBuf.data() + fEnd;
-    const char* lineEnd = std::find_if(b, e, [](char c) { return c == '\n' || c == '\r'; });
-    const bool comma = std::find(b, lineEnd, ',') != lineEnd;
-    const bool semicolon = std::find(b, lineEnd, ';') != lineEnd;
-    const bool tab = std::find(b, lineEnd, '\t') != lineEnd;
+    const char* s = b.At(b.fPos);
+    const char* e = b.At(b.fEnd);
+    const char* lineEnd = std::find_if(s, e, [](char c) { return c == '\n' || c == '\r'; });
+    const bool comma = std::find(s, lineEnd, ',') != lineEnd;
+    const bool semicolon = std::find(s, lineEnd, ';') != lineEnd;
+    const bool tab = std::find(s, lineEnd, '\t') != lineEnd;
     if (!comma && semicolon && !tab) return ';';
     if (!comma && tab && !semicolon) return '\t';
     return ',';
 }
 
-void CsvPass::SkipToHeader() {
-    Fill();
-    if (fFilled >= 3 && std::memcmp(fvBuf.data(), kBom, 3) == 0) fPos = 3;
+void CsvPass::SkipToHeader(Block& b) {
+    Fill(b);
+    if (b.fFilled >= 3 && std::memcmp(b.At(0), kBom, 3) == 0) b.fPos = 3;
     // Spreadsheets write the delimiter in a first line of its own, "sep=;".
-    const char* s = fvBuf.data() + fPos;
-    const std::size_t left = fFilled - fPos;
+    const char* s = b.At(b.fPos);
+    const std::size_t left = b.fFilled - b.fPos;
     if (left >= 6 && (std::memcmp(s, "sep=", 4) == 0 || std::memcmp(s, "SEP=", 4) == 0) &&
         (s[5] == '\n' || s[5] == '\r') && s[4] != '"' && s[4] != '\n' && s[4] != '\r') {
         fDeclaredDelimiter = s[4];
-        fPos += 5;
+        b.fPos += 5;
     }
-    bool endedWithCr = false;  // as in Run
+    bool endedWithCr = false;  // as in NextBlock
     for (;;) {
-        const std::size_t from = fPos;
-        while (fPos < fFilled && (fvBuf[fPos] == '\n' || fvBuf[fPos] == '\r')) ++fPos;
-        fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + from, fvBuf.data() + fPos,
-                                                  fvBuf.data() + fFilled);
-        if (endedWithCr && fPos > 0 && fvBuf[0] == '\n') --fLinesBefore;
-        if (fPos < fFilled || fbEof) return;
-        endedWithCr = fvBuf[fFilled - 1] == '\r';
-        fBase += fFilled;  // a block of blank lines
-        fPos = fFilled = 0;
-        Fill();
+        const std::size_t from = b.fPos;
+        while (b.fPos < b.fFilled && (b.fvBuf[b.fPos] == '\n' || b.fvBuf[b.fPos] == '\r')) ++b.fPos;
+        b.fLinesBefore += CsvScanner::CountLineEnds(b.At(from), b.At(b.fPos), b.At(b.fFilled));
+        if (endedWithCr && b.fPos > 0 && b.fvBuf[0] == '\n') --b.fLinesBefore;
+        if (b.fPos < b.fFilled || fbEof) return;
+        endedWithCr = b.fvBuf[b.fFilled - 1] == '\r';
+        b.fBase += b.fFilled;  // a block of blank lines
+        b.fPos = b.fFilled = 0;
+        Fill(b);
     }
+}
+
+bool CsvPass::Code(const Block& b, const CsvBlockScan& scan, DataCoder& coder, std::size_t& records,
+                   std::vector<int>& textColumns) const {
+    for (std::size_t i = 0; i < scan.NPieces(); ++i) {
+        // The records before a malformed one are coded first, so that the
+        // error reported is the first in the file whatever the block size.
+        const CellChunk& c = scan.Chunk(i);
+        const auto runStart = static_cast<std::size_t>(scan.PieceStart(i) - b.At(0));
+        const LineOfFn lineOf = [&](std::size_t at) { return b.LineAt(runStart + at); };
+        if (!coder.Add(c, static_cast<std::size_t>(scan.PieceEnd(i) - scan.PieceStart(i)),
+                       lineOf)) {
+            const std::vector<int> mixed = coder.MixedColumns();
+            textColumns.insert(textColumns.end(), mixed.begin(), mixed.end());
+            return false;
+        }
+        if (c.fError.fKind != ScanError::kNone)
+            Fail(b, c.fError, records + c.fError.fRecord + 2, runStart);
+        records += c.fNRecords;
+    }
+    return true;
 }
 
 std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& textColumns) {
     // With the blank lines before it skipped, the first record end after
     // fPos ends the header.
-    SkipToHeader();
-    FindBlockEnd();
-    const char* p = fvBuf.data() + fPos;
-    const char delimiter = ChooseDelimiter();
+    Block& first = fBlocks[0];
+    SkipToHeader(first);
+    if (!FindBlockEnd(first)) FailTooLong(first);
+    const char* p = first.At(first.fPos);
+    const char delimiter = ChooseDelimiter(first);
     std::vector<std::string> header;
-    if (!CsvScanner::ScanHeader(p, fvBuf.data() + fEnd, header, delimiter)) {
+    if (!CsvScanner::ScanHeader(p, first.At(first.fEnd), header, delimiter)) {
         ScanError e;
-        e.fKind = p == fvBuf.data() + fEnd ? ScanError::kOpenQuote : ScanError::kQuoting;
-        e.fRecordByte = fPos;
-        e.fByte = static_cast<std::size_t>(p - fvBuf.data());
-        Fail(e, 1, 0);
+        e.fKind = p == first.At(first.fEnd) ? ScanError::kOpenQuote : ScanError::kQuoting;
+        e.fRecordByte = first.fPos;
+        e.fByte = static_cast<std::size_t>(p - first.At(0));
+        Fail(first, e, 1, 0);
     }
     if (header.empty())
         throw HostError(HostError::kData, fSource.Name() + " is empty: it has no header record");
@@ -204,68 +256,55 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         name.erase(0, lead);
     }
     fNHeaderFields = header.size();
-    fLinesBefore += CsvScanner::CountLineEnds(fvBuf.data() + fPos, p, fvBuf.data() + fFilled);
-    fPos = static_cast<std::size_t>(p - fvBuf.data());
+    first.fLinesBefore +=
+        CsvScanner::CountLineEnds(first.At(first.fPos), p, first.At(first.fFilled));
+    first.fPos = static_cast<std::size_t>(p - first.At(0));
 
     std::vector<ColumnPlan> plan = MakePlan(planFn, header);
     for (int c : textColumns) plan[static_cast<std::size_t>(c)].fbText = true;
 
     DataCoder coder(fSource.Name(), header, plan, fOptions, fSource.Size());
     coder.SetDelimiter(delimiter, fOptions.fDelimiter == 0 && fDeclaredDelimiter != 0);
-    CsvScanner scanners[2] = {CsvScanner(plan, delimiter, fOptions.fvNaValues),
-                              CsvScanner(plan, delimiter, fOptions.fvNaValues)};
-    CellChunk chunks[2];
+    const unsigned nThreads = std::max(fOptions.fThreads, 1u);
+    CsvBlockScan scans[2] = {
+        CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes),
+        CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes)};
+    const auto split = [&](int k) {
+        const Block& b = fBlocks[k];
+        scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled));
+    };
+    // A lone block of one piece is scanned where it is.
+    split(0);
+    scans[0].Launch(!(fbEof && first.fEnd == first.fFilled) || scans[0].NPieces() > 1);
     std::size_t records = 0;
-    for (;;) {
-        const char* b = fvBuf.data() + fPos;
-        const char* e = fvBuf.data() + fEnd;
-        const char* mid = e;
-        if (fOptions.fbThreads && static_cast<std::size_t>(e - b) >= fOptions.fMinSplitBytes)
-            mid = CsvScanner::NextRecordStart(b, b + (e - b) / 2, e);
-        // The halves' lines are counted on their threads too; messages
-        // find a record's line from them.
-        const char* const filled = fvBuf.data() + fFilled;
-        std::size_t lineEnds[2] = {0, 0};
-        if (mid != e) {
-            std::thread second([&] {
-                scanners[1].Scan(mid, e, chunks[1]);
-                lineEnds[1] = CsvScanner::CountLineEnds(mid, e, filled);
-            });
-            scanners[0].Scan(b, mid, chunks[0]);
-            lineEnds[0] = CsvScanner::CountLineEnds(b, mid, filled);
-            second.join();
-        } else {
-            scanners[0].Scan(b, e, chunks[0]);
-            lineEnds[0] = CsvScanner::CountLineEnds(b, e, filled);
-            chunks[1] = CellChunk();
-        }
-        const std::size_t starts[2] = {fPos, static_cast<std::size_t>(mid - fvBuf.data())};
-        const std::size_t ends[2] = {starts[1], fEnd};
-        for (int h = 0; h < 2; ++h) {
-            // The records before a malformed one are coded first, so that
-            // the error reported is the first in the file whatever the
-            // block size.
-            const CellChunk& c = chunks[h];
-            const std::size_t runStart = starts[h];
-            const LineOfFn lineOf = [&](std::size_t at) { return LineAt(runStart + at); };
-            if (!coder.Add(c, ends[h] - starts[h], lineOf)) {
-                const std::vector<int> mixed = coder.MixedColumns();
-                textColumns.insert(textColumns.end(), mixed.begin(), mixed.end());
-                return std::nullopt;
+    for (int cur = 0;; cur = 1 - cur) {
+        Block& b = fBlocks[cur];
+        Block& next = fBlocks[1 - cur];
+        const bool last = fbEof && b.fEnd == b.fFilled;
+        // The next block is read while this one is scanned and set scanning
+        // while this one is coded. An error reading it waits until this
+        // block's records, which come first in the input, are coded.
+        std::exception_ptr nextError;
+        bool tooLong = false;
+        if (!last) {
+            try {
+                tooLong = !NextBlock(b, next);
+                if (!tooLong) split(1 - cur);
+            } catch (...) {
+                nextError = std::current_exception();
             }
-            if (c.fError.fKind != ScanError::kNone)
-                Fail(c.fError, records + c.fError.fRecord + 2, starts[h]);
-            records += c.fNRecords;
         }
-        if (fOptions.fProgress) fOptions.fProgress(fBase + fEnd, fSource.Size(), fReading);
+        scans[cur].Wait();
+        if (!last && !nextError) {
+            CountLinesBefore(b, scans[cur].LineEnds(), next);
+            if (!tooLong) scans[1 - cur].Launch(true);
+        }
+        if (!Code(b, scans[cur], coder, records, textColumns)) return std::nullopt;
+        if (nextError) std::rethrow_exception(nextError);
+        if (tooLong) FailTooLong(next);
+        if (fOptions.fProgress) fOptions.fProgress(b.fBase + b.fEnd, fSource.Size(), fReading);
         CheckInterrupt();
-        if (fbEof && fEnd == fFilled) break;
-        fLinesBefore += lineEnds[0] + lineEnds[1];
-        // A CR that ended the buffer was counted as a line end; when the
-        // LF of its CRLF begins the next block, that LF is the line end.
-        const bool endedWithCr = fEnd == fFilled && fEnd > 0 && fvBuf[fEnd - 1] == '\r';
-        NextBlock();
-        if (endedWithCr && fFilled > 0 && fvBuf[0] == '\n') --fLinesBefore;
+        if (last) break;
     }
     return coder.Finish();
 }

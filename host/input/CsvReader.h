@@ -8,8 +8,9 @@ namespace mchost {
 
 // Reads comma-separated values into coded records (see CsvScanner for the
 // syntax and the cell rules). The first record is the header. The input is
-// read in large blocks that end at a record end, and each block is scanned
-// as two halves on two threads; records longer than a block grow it.
+// read in large blocks that end at a record end; a block is scanned in
+// pieces on the reading's threads (ReadOptions::fThreads) while the block
+// before is coded. Records longer than a block grow it.
 //
 // A column with a text cell is a text column: every present cell of it is
 // text, also those that look like numbers ("007" stays "007"). When numbers

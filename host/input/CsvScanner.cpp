@@ -76,6 +76,20 @@ const char* FieldEnd(const char* p, const char* end, char delimiter) {
     return p;
 }
 
+// The first quote in [p, end), or null: 16 bytes at a time where the
+// processor allows, inline, since quoted texts are mostly a few bytes.
+inline const char* FindQuote(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    for (; end - p >= 16; p += 16) {
+        const int mask = _mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), quote));
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    return static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+}
+
 // Reads the field at p and moves p past its delimiter (the delimiter, a
 // line end or the end of the input). A quoted field with doubled quotes is
 // unescaped into scratch. False on malformed quoting, p at the fault.
@@ -87,7 +101,7 @@ inline __attribute__((always_inline)) bool NextField(const char*& p, const char*
         const char* s = ++q;
         bool escaped = false;
         for (;;) {
-            q = static_cast<const char*>(std::memchr(q, '"', static_cast<std::size_t>(end - q)));
+            q = FindQuote(q, end);
             if (q == nullptr) {
                 p = end;
                 return false;
@@ -155,50 +169,72 @@ namespace {
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Eight digits at p as a number, or false when they are not all digits:
-// the bytes are read as one word, and three multiplications combine them
-// in pairs, fours and eights.
-bool EightDigits(const char* p, std::uint64_t& value) {
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-    return false;
-#endif
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-        return false;
-    w -= 0x3030303030303030ull;  // little-endian: the first digit in the low byte
+constexpr std::uint64_t kPow10Int[] = {1,      10,      100,      1000,     10000,
+                                       100000, 1000000, 10000000, 100000000};
+
+// The leading digits of the eight bytes in w (the first byte lowest): how
+// many they are, and their value. A byte is a digit when its high half is
+// 3 and adding 6 leaves it so; a carry out of a byte that is no digit only
+// spoils the bytes after it, which do not count.
+int LeadingDigits(std::uint64_t w, std::uint64_t& value) {
+    const std::uint64_t notDigit =
+        ((w & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull) |
+        (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) ^ 0x3030303030303030ull);
+    const int k = notDigit == 0 ? 8 : __builtin_ctzll(notDigit) >> 3;
+    if (k == 0) return 0;
+    // The k digits moved to the top, zeros before them; three
+    // multiplications combine them in pairs, fours and eights.
+    w = (w - 0x3030303030303030ull) << (8 * (8 - k));
     w = w * 10 + (w >> 8);
     value = (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
              (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
             32;
-    return true;
+    return k;
 }
 
-// Digits from p on, added to digits; p moves past them.
-void Digits(const char*& p, const char* end, std::uint64_t& digits) {
-    std::uint64_t eight;
-    while (end - p >= 8 && EightDigits(p, eight)) {
-        digits = digits * 100000000 + eight;
-        p += 8;
+// Digits from p on, added to digits; p moves past them. Eight bytes are
+// read at a time, from p or, near the end, ending at end, as long as they
+// lie within [s, end).
+inline void Digits(const char*& p, const char* s, const char* end, std::uint64_t& digits) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    while (p != end) {
+        const auto left = static_cast<std::size_t>(end - p);
+        std::uint64_t w;
+        if (left >= 8) {
+            std::memcpy(&w, p, 8);
+        } else if (end - s >= 8) {
+            std::memcpy(&w, end - 8, 8);
+            w >>= 8 * (8 - left);  // the bytes before p out, zeros (no digits) after end
+        } else {
+            break;
+        }
+        std::uint64_t value = 0;
+        const int k = LeadingDigits(w, value);
+        digits = digits * kPow10Int[k] + value;
+        p += k;
+        if (k < 8) return;
     }
+#else
+    (void)s;
+#endif
     for (; p != end && IsDigit(*p); ++p) digits = digits * 10 + static_cast<unsigned>(*p - '0');
 }
 
 // The common plain decimal, "-12.345" without an exponent whose digits make
 // an integer below 2^53: its digits and its power of ten are exact doubles,
 // so one division rounds correctly. False for anything else.
-bool ParsePlainDecimal(const char* s, const char* end, double& v) {
+inline __attribute__((always_inline)) bool ParsePlainDecimal(const char* s, const char* end,
+                                                             double& v) {
     const char* p = s;
     const bool negative = *p == '-';
     if (negative || *p == '+') ++p;
     std::uint64_t digits = 0;
     const char* start = p;
-    Digits(p, end, digits);
+    Digits(p, s, end, digits);
     std::ptrdiff_t nDigits = p - start, nFraction = 0;
     if (p != end && *p == '.') {
         const char* fraction = ++p;
-        Digits(p, end, digits);
+        Digits(p, s, end, digits);
         nFraction = p - fraction;
         nDigits += nFraction;
     }
@@ -211,11 +247,8 @@ bool ParsePlainDecimal(const char* s, const char* end, double& v) {
     return true;
 }
 
-}  // namespace
-
-bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
-    if (n == 0) return false;
-    if (ParsePlainDecimal(s, s + n, v)) return true;
+// Any other number: an exponent, more digits, a plus sign.
+bool ParseOtherNumber(const char* s, std::size_t n, double& v) {
     const char* p = s;
     const char* const end = s + n;
     if (p == end) return false;
@@ -239,6 +272,27 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
     }
     v = x + 0.0;  // -0 and 0 are one category
     return true;
+}
+
+}  // namespace
+
+bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
+    return n != 0 && (ParsePlainDecimal(s, s + n, v) || ParseOtherNumber(s, n, v));
+}
+
+inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(const char* s,
+                                                                            std::size_t n,
+                                                                            bool textColumn,
+                                                                            double& v) const {
+    if (n == 0 || IsNa(s, n)) return Cell::kMissing;
+    if (!textColumn) {
+        if (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)) return Cell::kText;
+        return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
+    }
+    // Read as text, a cell is still missing by its value, as it was when
+    // the column was read for numbers.
+    if (!fvNaNumbers.empty() && ParseNumber(s, n, v) && IsNaNumber(v)) return Cell::kMissing;
+    return Cell::kText;
 }
 
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,

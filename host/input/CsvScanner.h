@@ -73,17 +73,7 @@ private:
     }
     enum class Cell { kMissing, kNumber, kText };
     // What a cell of a column is; v is set for a number.
-    Cell Classify(const char* s, std::size_t n, bool textColumn, double& v) const {
-        if (n == 0 || IsNa(s, n)) return Cell::kMissing;
-        if (!textColumn) {
-            if (!ParseNumber(s, n, v)) return Cell::kText;
-            return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
-        }
-        // Read as text, a cell is still missing by its value, as it was
-        // when the column was read for numbers.
-        if (!fvNaNumbers.empty() && ParseNumber(s, n, v) && IsNaNumber(v)) return Cell::kMissing;
-        return Cell::kText;
-    }
+    Cell Classify(const char* s, std::size_t n, bool textColumn, double& v) const;
     // Takes back the counts of the malformed record at p, so that a run's
     // counts are those of its whole records, however the input was split.
     void ForgetPartial(const char* p, const char* end, CellChunk& chunk);

@@ -39,14 +39,14 @@ inline std::string Dump(const mchost::CodedData& d) {
 }
 
 // The ways of reading: the default, then streamed, small blocks (tens of
-// bytes times scale) on one and on two threads, and both together.
+// bytes times scale) on one thread and on two, and streamed on three.
 inline std::vector<mchost::ReadOptions> AllPaths(std::size_t scale = 1) {
     std::vector<mchost::ReadOptions> ways(5);
     ways[1].fMemoryLimit = 0;
     for (std::size_t i = 2; i < ways.size(); ++i) {
         ways[i].fBlockBytes = (7 + 9 * i) * scale;
         ways[i].fMinSplitBytes = 1;
-        ways[i].fbThreads = i != 2;
+        ways[i].fThreads = static_cast<unsigned>(i - 1);
     }
     ways[4].fMemoryLimit = 0;
     return ways;

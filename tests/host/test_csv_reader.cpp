@@ -94,6 +94,16 @@ TEST(CsvReader, NumbersAtTheLimitsOfDouble) {
     for (const char* s : {"inf", "-inf", "nan", "1e400", "-1e309", "0x10", "1,5", "--1", "+-1",
                           "1e", ".", "-", "1 2", "1.2.3", "1e5x"})
         EXPECT_FALSE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
+    // Digits are taken eight bytes at a time: a byte next to the digits'
+    // range, or one whose carry could spill into the next, is no digit
+    // wherever it falls in the eight.
+    for (const char* s : {"1234567x", "12345:78", "1234/678", "0.123456789012345x7",
+                          "12\xfa"
+                          "4567890",
+                          "9\xff", "1234567.8\xf9",
+                          "\xfa"
+                          "1.5"})
+        EXPECT_FALSE(CsvScanner::ParseNumber(s, std::strlen(s), v)) << s;
 
     // The extremes read back exactly; past the largest double is text.
     const std::string text =
@@ -326,6 +336,18 @@ TEST(CsvReader, DeclaredDelimiterTrimmedNamesAndTheRecordCap) {
         EXPECT_STREQ(e.what(),
                      "<text>, line 3: no line end in 1 MiB, the most a header or record may take "
                      "(is it a CSV file?)");
+    }
+    // The next block is read while this one is coded, but an error in this
+    // one comes first in the input and is the one told.
+    for (unsigned threads : {1u, 2u}) {
+        capped.fThreads = threads;
+        try {
+            CsvReader::ReadString("a,b\n1,2,3\n" + longLine.substr(8), nullptr, capped);
+            ADD_FAILURE() << "no error";
+        } catch (const HostError& e) {
+            EXPECT_STREQ(e.what(), "<text>, line 2 (data row 1): 3 fields, but the header has 2")
+                << threads;
+        }
     }
     // Below the cap, a long record is read.
     capped.fMaxRecordBytes = 8 << 20;

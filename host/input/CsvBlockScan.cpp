@@ -1,0 +1,69 @@
+#include "host/input/CsvBlockScan.h"
+
+#include <algorithm>
+#include <numeric>
+#include <system_error>
+
+namespace mchost {
+
+CsvBlockScan::CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
+                           const std::vector<std::string>& naValues, unsigned nThreads,
+                           std::size_t minSplitBytes)
+    : fMinSplitBytes(std::max<std::size_t>(minSplitBytes, 1)) {
+    fvScanners.reserve(std::max(nThreads, 1u));
+    for (unsigned i = 0; i < std::max(nThreads, 1u); ++i)
+        fvScanners.emplace_back(plan, delimiter, naValues);
+}
+
+void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
+    Wait();
+    fFilled = filled;
+    // As many pieces as threads, of about equal bytes, but none smaller
+    // than fMinSplitBytes; each split moves on to the next record start.
+    const auto bytes = static_cast<std::size_t>(e - b);
+    const std::size_t n =
+        std::max<std::size_t>(1, std::min(fvScanners.size(), bytes / fMinSplitBytes));
+    fvBounds.assign(1, b);
+    for (std::size_t i = 1; i < n; ++i) {
+        const char* at = b + bytes * i / n;
+        if (at <= fvBounds.back()) continue;
+        const char* start = CsvScanner::NextRecordStart(fvBounds.back(), at, e);
+        if (start == e) break;
+        fvBounds.push_back(start);
+    }
+    fvBounds.push_back(e);
+    const std::size_t pieces = fvBounds.size() - 1;
+    fvChunks.resize(pieces);
+    fvLineEnds.assign(pieces, 0);
+}
+
+void CsvBlockScan::Launch(bool background) {
+    const std::size_t pieces = fvChunks.size();
+    if (!background || fvScanners.size() == 1) {
+        for (std::size_t i = 0; i < pieces; ++i) ScanPiece(i);
+        return;
+    }
+    std::size_t i = 0;
+    try {
+        for (; i < pieces; ++i) fvThreads.emplace_back([this, i] { ScanPiece(i); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the pieces left are scanned here.
+        for (; i < pieces; ++i) ScanPiece(i);
+    }
+}
+
+void CsvBlockScan::ScanPiece(std::size_t i) {
+    fvScanners[i].Scan(fvBounds[i], fvBounds[i + 1], fvChunks[i]);
+    fvLineEnds[i] = CsvScanner::CountLineEnds(fvBounds[i], fvBounds[i + 1], fFilled);
+}
+
+void CsvBlockScan::Wait() {
+    for (std::thread& t : fvThreads) t.join();
+    fvThreads.clear();
+}
+
+std::size_t CsvBlockScan::LineEnds() const {
+    return std::accumulate(fvLineEnds.begin(), fvLineEnds.end(), std::size_t(0));
+}
+
+}  // namespace mchost

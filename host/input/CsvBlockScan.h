@@ -1,0 +1,55 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/input/CellChunk.h"
+#include "host/input/CsvScanner.h"
+
+namespace mchost {
+
+// Scans a block of whole records as pieces that each start at a record
+// start, one scanner and one chunk per piece, on threads of their own so
+// that the caller can code the block before meanwhile; each piece's line
+// ends are counted on its thread too. Blocks of fewer than minSplitBytes
+// are one piece.
+class CsvBlockScan {
+public:
+    CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
+                 const std::vector<std::string>& naValues, unsigned nThreads,
+                 std::size_t minSplitBytes);
+    ~CsvBlockScan() { Wait(); }
+    CsvBlockScan(const CsvBlockScan&) = delete;
+    CsvBlockScan& operator=(const CsvBlockScan&) = delete;
+
+    // Splits the records of [b, e) into pieces; filled is where the
+    // buffer's bytes end (a CR at e - 1 followed there by an LF is no line
+    // end of its own). The pieces of the block before must be done with.
+    void Split(const char* b, const char* e, const char* filled);
+    // Scans the pieces, on threads of their own when background is on and
+    // there is more than one thread, else before it returns.
+    void Launch(bool background);
+    // Until every piece is scanned.
+    void Wait();
+
+    std::size_t NPieces() const { return fvChunks.size(); }
+    const char* PieceStart(std::size_t i) const { return fvBounds[i]; }
+    const char* PieceEnd(std::size_t i) const { return fvBounds[i + 1]; }
+    const CellChunk& Chunk(std::size_t i) const { return fvChunks[i]; }
+    // The line ends of the whole block.
+    std::size_t LineEnds() const;
+
+private:
+    void ScanPiece(std::size_t i);
+
+    std::vector<CsvScanner> fvScanners;  // one per thread
+    std::size_t fMinSplitBytes;
+    const char* fFilled = nullptr;
+    std::vector<const char*> fvBounds;  // piece i is [fvBounds[i], fvBounds[i + 1])
+    std::vector<CellChunk> fvChunks;
+    std::vector<std::size_t> fvLineEnds;
+    std::vector<std::thread> fvThreads;
+};
+
+}  // namespace mchost
