@@ -168,6 +168,7 @@ ModelData ReadModel(const ReadCommand& cmd, const SessionOptions& options,
     if (!cmd.fMemoryLimit.empty()) read.fMemoryLimit = ParseSize(cmd.fMemoryLimit);
     read.fvNaValues = SplitList(cmd.fNaValues);
     read.fDelimiter = ParseDelimiter(cmd.fDelimiter);
+    if (options.fFit.fThreads > 0) read.fThreads = static_cast<unsigned>(options.fFit.fThreads);
     read.fpInterrupt = InterruptFlag();
     // A second reading starts again from 0%: said, so that the display
     // does not seem to go back.

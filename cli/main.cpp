@@ -103,10 +103,12 @@ void AddReadOptions(CLI::App* sub, ReadCommand& cmd) {
 
 // The work after a fit that both models offer.
 void AddAnalysisOptions(CLI::App* sub, ModelCommand& cmd) {
-    sub->add_option("--threads", cmd.fThreads,
-                    "Threads the fit runs on (default: the cores available); data of more than "
-                    "65536 records are fitted in parts, and the results are the same for any "
-                    "number of threads")
+    sub->add_option(
+           "--threads", cmd.fThreads,
+           "Threads the reading and the fit run on (default: the cores available); data of "
+           "more than "
+           "65536 records are fitted in parts, and the results are the same for any "
+           "number of threads")
         ->check(CLI::PositiveNumber)
         ->type_name("N");
     sub->add_option("--tests", cmd.fTests,

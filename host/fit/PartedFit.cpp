@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "host/base/Cores.h"
 #include "host/base/HostError.h"
 
 namespace mchost {

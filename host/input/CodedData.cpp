@@ -1,6 +1,5 @@
 #include "host/input/CodedData.h"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 #include <numeric>
-#include <thread>
 
+#include "host/base/Cores.h"
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
 
@@ -38,13 +37,7 @@ std::size_t ReadOptions::DefaultMemoryLimit() {
 }
 
 unsigned ReadOptions::DefaultThreads() {
-    static const unsigned threads = [] {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-            return static_cast<unsigned>(CPU_COUNT(&set));
-        return std::max(std::thread::hardware_concurrency(), 1u);
-    }();
+    static const auto threads = static_cast<unsigned>(AvailableCores());
     return threads;
 }
 

@@ -1,7 +1,5 @@
 #include "host/run/PartGroup.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <thread>
 
@@ -215,17 +213,6 @@ bool PartGroup::MeetLocked(int part, std::vector<double>& values, const Combine&
 void PartProcesses::Sum(std::vector<double>& values) {
     if (!Reducer()->Sum(values))
         throw HostError(HostError::kData, "the parts of the fit could not merge their figures");
-}
-
-int AvailableCores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return n;
-    }
-    const unsigned n = std::thread::hardware_concurrency();
-    return n > 0 ? static_cast<int>(n) : 1;
 }
 
 }  // namespace mchost

@@ -95,7 +95,4 @@ private:
     Processes* fpOuter;
 };
 
-// The cores this process may run on.
-int AvailableCores();
-
 }  // namespace mchost

@@ -126,6 +126,8 @@ public:
         }
         ReadOptions read;
         read.fvNaValues = kw["na_values"].cast<std::vector<std::string>>();
+        if (fOptions.fFit.fThreads > 0)
+            read.fThreads = static_cast<unsigned>(fOptions.fFit.fThreads);
         if (!kw["memory_limit"].is_none())
             read.fMemoryLimit = kw["memory_limit"].cast<std::size_t>();
         read.fpInterrupt = fCancel.Flag();
