@@ -60,7 +60,7 @@ tsan() {
         -DMCREG_WERROR=ON -DMCREG_MPI=OFF -DMCREG_PYTHON=OFF \
         -DCMAKE_EXE_LINKER_FLAGS="$f" -DCMAKE_SHARED_LINKER_FLAGS="$f" >/dev/null
     # Only the programs that exercise cross-thread cancellation, and the
-    # host's reader, which scans a block's halves on two threads, need this build.
+    # host's reader and fit in parts, which run on several threads, need this build.
     local targets=()
     for t in test_glm test_companion test_logistic test_host; do
         ninja -C build-tsan -t query "$t" >/dev/null 2>&1 && targets+=(--target "$t")
