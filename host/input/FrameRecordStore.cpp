@@ -81,10 +81,6 @@ void FrameRecordStore::Finish() {
     fFingerprint = Fingerprint();
 }
 
-std::unique_ptr<MCCommon_850::MultiPassRecordIter> FrameRecordStore::MakeIterator() const {
-    return std::make_unique<FrameRecordIter>(fvSources, 0, fNRows);
-}
-
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> FrameRecordStore::MakeRangeIterator(
     std::size_t begin, std::size_t end) const {
     end = std::min(end, fNRows);

@@ -63,7 +63,6 @@ public:
     double* Append(std::size_t n) override;
     // Takes the table's fingerprint.
     void Finish() override;
-    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
         std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return false; }

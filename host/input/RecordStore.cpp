@@ -129,10 +129,6 @@ double* MemoryRecordStore::Append(std::size_t n) {
     return fvValues.data() + at;
 }
 
-std::unique_ptr<MCCommon_850::MultiPassRecordIter> MemoryRecordStore::MakeIterator() const {
-    return std::make_unique<MemoryRecordIter>(fvValues.data(), fNValues, fNRecords);
-}
-
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> MemoryRecordStore::MakeRangeIterator(
     std::size_t begin, std::size_t end) const {
     end = std::min(end, fNRecords);

@@ -27,7 +27,9 @@ public:
     // All records are in; iterators may be made.
     virtual void Finish() = 0;
     // A stream over the records; one at a time, the store must outlive it.
-    virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const = 0;
+    virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const {
+        return MakeRangeIterator(0, fNRecords);
+    }
     // A stream over records begin .. end-1 alone, for one part of a fit
     // that several threads make at once: any number of them may exist and
     // be read at the same time, each on its own thread.
@@ -55,7 +57,6 @@ public:
 
     double* Append(std::size_t n) override;
     void Finish() override {}
-    std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeIterator() const override;
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
         std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return false; }

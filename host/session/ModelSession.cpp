@@ -56,17 +56,17 @@ ModelSession::~ModelSession() = default;
 
 void ModelSession::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     fUsed.reset();
-    fpActive = nullptr;
     fpFitter.reset();
     fpParted.reset();
     fpOwnRecords = fpSpec->MakeIterator();
     const int parts = FitPartCount(*fpSpec, IsLogistic());
+    fNParts = parts;
     if (parts > 1) {
         fpCancel = cancel;
         fpRecords = fpOwnRecords.get();
-        fpParted = std::make_unique<PartedFit>(*fpSpec, fOptions.fFit, fpProcesses, parts);
-        fpParted->Fit(cancel, progress);
-        fpActive = &fpParted->Fitter();
+        auto parted = std::make_unique<PartedFit>(*fpSpec, fOptions.fFit, fpProcesses, parts);
+        parted->Fit(cancel, progress);
+        fpParted = std::move(parted);
         TakeResults();
     } else if (progress.fRecords) {
         fpCounted = std::make_unique<ProgressIterator>(*fpOwnRecords, progress.fRecords);
@@ -92,25 +92,25 @@ std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSession::Records() const
 void ModelSession::Fit(MCCommon_850::MultiPassRecordIter& records,
                        MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress) {
     fUsed.reset();
-    fpActive = nullptr;
     fpFitter.reset();
     fpParted.reset();
+    fNParts = 1;
     // The component keeps the cancel query and reads the records: both
     // outlive the fitter.
     fpCancel = cancel;
     fpRecords = &records;
-    fpFitter = std::make_unique<ModelFitter>(*fpSpec, fOptions.fFit, fpProcesses);
-    fpFitter->Fit(records, cancel, progress);
-    fpActive = fpFitter.get();
+    auto fitter = std::make_unique<ModelFitter>(*fpSpec, fOptions.fFit, fpProcesses);
+    fitter->Fit(records, cancel, progress);
+    fpFitter = std::move(fitter);
     TakeResults();
 }
 
 void ModelSession::TakeResults() {
     if (IsLogistic()) {
-        fLogistic = fpActive->GetLogisticResult();
+        fLogistic = Active()->GetLogisticResult();
         fLogistic.fvWarnings.insert(fLogistic.fvWarnings.begin(), fvNotes.begin(), fvNotes.end());
     } else {
-        fGlm = fpActive->GetGlmResult();
+        fGlm = Active()->GetGlmResult();
         fGlm.fvWarnings.insert(fGlm.fvWarnings.begin(), fvNotes.begin(), fvNotes.end());
     }
 }
@@ -120,7 +120,7 @@ std::vector<std::string> ModelSession::Warnings() const {
 }
 
 const UsedData& ModelSession::Used() {
-    if (fpActive == nullptr) throw std::logic_error("ModelSession: no fit");
+    if (Active() == nullptr) throw std::logic_error("ModelSession: no fit");
     if (!fUsed) fUsed = SummariseUsedData(Fitted(), *fpRecords, fpCancel);
     return *fUsed;
 }

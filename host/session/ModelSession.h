@@ -100,10 +100,10 @@ public:
     const ModelSpec& Spec() const { return *fpSpec; }
     // What the reading said besides the fit's warnings, first among them.
     const std::vector<std::string>& Notes() const { return fvNotes; }
-    const ModelFitter& Fitter() const { return *fpActive; }
-    FittedModel Fitted() const { return fpActive->GetFitted(); }
+    const ModelFitter& Fitter() const { return *Active(); }
+    FittedModel Fitted() const { return Active()->GetFitted(); }
     // The parts the last fit was made of.
-    int FitParts() const { return fpParted ? fpParted->Parts() : 1; }
+    int FitParts() const { return fNParts; }
     // After Fit: the results with every warning of the reading and the fit.
     const GlmResult& Glm() const { return fGlm; }
     const LogisticResult& Logistic() const { return fLogistic; }
@@ -131,6 +131,9 @@ public:
 private:
     const UsedData& Used();
     void TakeResults();
+    // The fitter of the last fit that succeeded, in one part or in parts;
+    // null before.
+    ModelFitter* Active() const { return fpParted ? &fpParted->Fitter() : fpFitter.get(); }
 
     SessionOptions fOptions;
     Formula fFormula;
@@ -141,9 +144,10 @@ private:
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpOwnRecords;
     std::unique_ptr<ProgressIterator> fpCounted;  // fpOwnRecords, counted
     MCCommon_850::MultiPassRecordIter* fpRecords = nullptr;
+    // Set only by a fit that succeeded: one in one part, or one in parts.
     std::unique_ptr<ModelFitter> fpFitter;
     std::unique_ptr<PartedFit> fpParted;
-    ModelFitter* fpActive = nullptr;  // the one of the two that fitted
+    int fNParts = 1;  // of the last fit, whether it succeeded or not
     MCCommon_850::MCQueryCancel* fpCancel = nullptr;
     GlmResult fGlm;
     LogisticResult fLogistic;
