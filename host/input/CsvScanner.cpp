@@ -25,6 +25,10 @@ bool IsBlank(char c, char delimiter) {
 bool IsLineEnd(char c) {
     return c == '\n' || c == '\r';
 }
+// A number's first byte: a sign, a digit or its point.
+bool MayStartNumber(char c) {
+    return IsDigit(c) || c == '-' || c == '+' || c == '.';
+}
 
 // One field's text, and whether it ends its record.
 struct Field {
@@ -247,6 +251,62 @@ inline __attribute__((always_inline)) bool ParsePlainDecimal(const char* s, cons
     return true;
 }
 
+// Digits from q on, added to digits, eight bytes at a time: false when
+// fewer than eight bytes are left, else q moves past the digits.
+inline bool DigitRun(const char*& q, const char* end, std::uint64_t& digits) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (;;) {
+        if (end - q < 8) return false;
+        std::uint64_t w;
+        std::memcpy(&w, q, 8);
+        std::uint64_t value = 0;
+        const int k = LeadingDigits(w, value);
+        digits = digits * kPow10Int[k] + value;
+        q += k;
+        if (k < 8) return true;
+    }
+#else
+    (void)q, (void)end, (void)digits;
+    return false;
+#endif
+}
+
+// A plain decimal field read where it stands: its digits are read up to
+// the delimiter or line end that must follow them, so that the field's
+// bytes are visited once, not first to find its end and then to parse it.
+// The value is the one ParsePlainDecimal gives the field; false (p
+// unmoved) for any other field, which NextField then reads. On success p
+// moves past the delimiter as NextField moves it.
+inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, const char* end,
+                                                            char delimiter, double& v,
+                                                            bool& endsRecord) {
+    const char* q = p;
+    if (q == end) return false;
+    const bool negative = *q == '-';
+    q += negative;
+    std::uint64_t digits = 0;
+    const char* const start = q;
+    // A run that stops before the end stops at a byte before it.
+    if (!DigitRun(q, end, digits)) return false;
+    std::ptrdiff_t nDigits = q - start, nFraction = 0;
+    if (*q == '.') {
+        const char* const fraction = ++q;
+        if (!DigitRun(q, end, digits)) return false;
+        nFraction = q - fraction;
+        nDigits += nFraction;
+    }
+    const char c = *q;
+    if ((c != delimiter && !IsLineEnd(c)) || nDigits == 0 || nDigits > 19 || nFraction > 22 ||
+        digits > (std::uint64_t(1) << 53))
+        return false;
+    const double x = static_cast<double>(digits) / kPow10[nFraction];
+    v = negative ? -x + 0.0 : x;
+    endsRecord = c != delimiter;
+    p = q + 1;
+    if (c == '\r' && p != end && *p == '\n') ++p;
+    return true;
+}
+
 // Any other number: an exponent, more digits, a plus sign.
 bool ParseOtherNumber(const char* s, std::size_t n, double& v) {
     const char* p = s;
@@ -286,7 +346,10 @@ inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(cons
                                                                             double& v) const {
     if (n == 0 || IsNa(s, n)) return Cell::kMissing;
     if (!textColumn) {
-        if (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)) return Cell::kText;
+        // Category texts mostly start with a letter, which no number does.
+        if (!MayStartNumber(s[0]) ||
+            (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)))
+            return Cell::kText;
         return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
     }
     // Read as text, a cell is still missing by its value, as it was when
@@ -298,6 +361,12 @@ inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(cons
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
                        std::vector<std::string> naValues)
     : fPlan(plan), fDelimiter(delimiter) {
+    // A delimiter that a plain decimal may hold would end its field
+    // elsewhere than its digits do; a blank is trimmed around a field.
+    const bool plain = !(IsDigit(delimiter) || delimiter == '.' || delimiter == '-' ||
+                         delimiter == '"' || delimiter == ' ' || IsLineEnd(delimiter));
+    if (plain)
+        for (const ColumnPlan& c : plan) fvPlainNumbers.push_back(c.fbLoad && !c.fbText);
     for (std::string& na : naValues) {
         // "NA, ., -999" names three markers.
         const std::size_t from = na.find_first_not_of(" \t");
@@ -348,6 +417,22 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
         double* rec = chunk.NextRecord();
         std::size_t col = 0, loaded = 0;
         do {
+            double v;
+            if (col < fvPlainNumbers.size() && fvPlainNumbers[col] &&
+                PlainNumberField(p, end, fDelimiter, v, f.fbEndsRecord)) {
+                // A number cell is missing only by its value: a marker
+                // whose text it is is a number of that value.
+                ChunkColumn& c = chunk.fvColumns[loaded];
+                if (IsNaNumber(v)) {
+                    rec[loaded] = nan;
+                } else {
+                    ++c.fNNumbers;
+                    rec[loaded] = fPlan[col].fbCategorical ? c.fNumbers.Intern(v) : v;
+                }
+                ++loaded;
+                ++col;
+                continue;
+            }
             if (!NextField(p, end, fDelimiter, fScratch, f)) {
                 chunk.fError.fKind = p == end ? ScanError::kOpenQuote : ScanError::kQuoting;
                 chunk.fError.fRecord = chunk.fNRecords;
@@ -359,7 +444,6 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
             if (col < nHeader && fPlan[col].fbLoad) {
                 const ColumnPlan& plan = fPlan[col];
                 ChunkColumn& c = chunk.fvColumns[loaded];
-                double v;
                 const Cell kind = Classify(f.fS, f.fN, plan.fbText, v);
                 if (kind == Cell::kMissing) {
                     rec[loaded] = nan;
