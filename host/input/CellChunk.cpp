@@ -32,37 +32,7 @@ std::uint64_t HashNumber(double v) {
 
 }  // namespace
 
-namespace {
-
-// A text of at most eight bytes as one word: two loads that overlap where
-// the text is shorter than their sum cover every byte, so with the length
-// the word tells texts apart.
-std::uint64_t ShortWord(const char* s, std::size_t n) {
-    if (n >= 4) {
-        std::uint32_t a, b;
-        std::memcpy(&a, s, 4);
-        std::memcpy(&b, s + n - 4, 4);
-        return a | (std::uint64_t(b) << 32);
-    }
-    if (n >= 2) {
-        std::uint16_t a, b;
-        std::memcpy(&a, s, 2);
-        std::memcpy(&b, s + n - 2, 2);
-        return a | (std::uint64_t(b) << 16);
-    }
-    return n == 1 ? static_cast<unsigned char>(s[0]) : 0;
-}
-
-std::uint64_t HashWord(std::uint64_t w, std::size_t n) {
-    w = (w ^ (n << 59)) * 0x9E3779B97F4A7C15ull;
-    return w ^ (w >> 32);
-}
-
-}  // namespace
-
-std::int32_t TextDict::Intern(const char* s, std::size_t n) {
-    if (n > 8) return InternLong(s, n);
-    const std::uint64_t word = ShortWord(s, n);
+std::int32_t TextDict::InternShort(const char* s, std::size_t n, std::uint64_t word) {
     fTable.Reserve(fvTexts.size(), [&](std::size_t k) {
         return fvLengths[k] <= 8 ? HashWord(fvWords[k], fvLengths[k])
                                  : HashBytes(fvTexts[k].data(), fvTexts[k].size());

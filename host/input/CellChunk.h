@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,12 @@ public:
         }
     }
     void Insert(std::size_t slot, std::int32_t code) { fvSlots[slot] = code; }
+    // Whether nCodes + 1 entries fit without growing (Reserve does nothing).
+    bool HasRoomFor(std::size_t nCodes) const { return fvSlots.size() >= 2 * (nCodes + 1); }
     // Sized for nCodes + 1 entries, hashOf(code) giving each old code's hash.
     template <class HashOf>
     void Reserve(std::size_t nCodes, HashOf hashOf) {
-        if (fvSlots.size() >= 2 * (nCodes + 1)) return;
+        if (HasRoomFor(nCodes)) return;
         std::size_t size = 16;
         while (size < 4 * (nCodes + 1)) size *= 2;
         fvSlots.assign(size, -1);
@@ -63,7 +66,24 @@ private:
 // their bytes, without a look at the text itself.
 class TextDict {
 public:
-    std::int32_t Intern(const char* s, std::size_t n);
+    // A known short text is found inline: a run of records asks for one
+    // per text cell.
+    std::int32_t Intern(const char* s, std::size_t n) {
+        if (n > 8) return InternLong(s, n);
+        const std::uint64_t word = ShortWord(s, n);
+        if (fTable.HasRoomFor(fvTexts.size())) {
+            std::size_t slot;
+            const std::int32_t code = fTable.Find(
+                HashWord(word, n),
+                [&](std::int32_t c) {
+                    const auto k = static_cast<std::size_t>(c);
+                    return fvWords[k] == word && fvLengths[k] == n;
+                },
+                slot);
+            if (code >= 0) return code;
+        }
+        return InternShort(s, n, word);
+    }
     const std::vector<std::string>& GetTexts() const { return fvTexts; }
     std::size_t Size() const { return fvTexts.size(); }
     void Clear() {
@@ -74,6 +94,30 @@ public:
     }
 
 private:
+    // A text of at most eight bytes as one word: two loads that overlap
+    // where the text is shorter than their sum cover every byte, so with
+    // the length the word tells texts apart.
+    static std::uint64_t ShortWord(const char* s, std::size_t n) {
+        if (n >= 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, s, 4);
+            std::memcpy(&b, s + n - 4, 4);
+            return a | (std::uint64_t(b) << 32);
+        }
+        if (n >= 2) {
+            std::uint16_t a, b;
+            std::memcpy(&a, s, 2);
+            std::memcpy(&b, s + n - 2, 2);
+            return a | (std::uint64_t(b) << 16);
+        }
+        return n == 1 ? static_cast<unsigned char>(s[0]) : 0;
+    }
+    static std::uint64_t HashWord(std::uint64_t w, std::size_t n) {
+        w = (w ^ (n << 59)) * 0x9E3779B97F4A7C15ull;
+        return w ^ (w >> 32);
+    }
+    // A short text not yet known, or a table to grow first.
+    std::int32_t InternShort(const char* s, std::size_t n, std::uint64_t word);
     std::int32_t InternLong(const char* s, std::size_t n);
 
     std::vector<std::string> fvTexts;

@@ -25,6 +25,10 @@ bool IsBlank(char c, char delimiter) {
 bool IsLineEnd(char c) {
     return c == '\n' || c == '\r';
 }
+// A number's first byte: a sign, a digit or its point.
+bool MayStartNumber(char c) {
+    return IsDigit(c) || c == '-' || c == '+' || c == '.';
+}
 
 // One field's text, and whether it ends its record.
 struct Field {
@@ -247,6 +251,109 @@ inline __attribute__((always_inline)) bool ParsePlainDecimal(const char* s, cons
     return true;
 }
 
+constexpr std::uint64_t kPow10Long[] = {1,
+                                        10,
+                                        100,
+                                        1000,
+                                        10000,
+                                        100000,
+                                        1000000,
+                                        10000000,
+                                        100000000,
+                                        1000000000,
+                                        10000000000,
+                                        100000000000,
+                                        1000000000000,
+                                        10000000000000,
+                                        100000000000000,
+                                        1000000000000000,
+                                        10000000000000000,
+                                        100000000000000000,
+                                        1000000000000000000,
+                                        10000000000000000000u};
+
+#if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The value of the k digits at s (1 <= k <= 8), eight bytes being readable
+// there: as LeadingDigits, with k known.
+inline std::uint64_t DigitsValue(const char* s, int k) {
+    std::uint64_t w;
+    std::memcpy(&w, s, 8);
+    w = (w - 0x3030303030303030ull) << (8 * (8 - k));
+    w = w * 10 + (w >> 8);
+    return (((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+            (((w >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+           32;
+}
+
+// The value of the n <= 19 digits at s, 24 bytes being readable there.
+inline std::uint64_t RunValue(const char* s, int n) {
+    if (n == 0) return 0;
+    if (n <= 8) return DigitsValue(s, n);
+    const std::uint64_t high = DigitsValue(s, 8);
+    if (n <= 16) return high * kPow10Long[n - 8] + DigitsValue(s + 8, n - 8);
+    return (high * 100000000 + DigitsValue(s + 8, 8)) * kPow10Long[n - 16] +
+           DigitsValue(s + 16, n - 16);
+}
+
+// Bit i set when byte i of the 32 at s is no digit.
+inline std::uint32_t NonDigits(const char* s) {
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+    const auto digits = [&](const char* at) {
+        const __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), zero);
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d)));
+    };
+    return ~(digits(s) | (digits(s + 16) << 16));
+}
+#endif
+
+// A plain decimal field read where it stands: where its digits and point
+// end is found for 32 bytes at once, so that the next field's place is
+// known before the digits' value is, and the value is the one
+// ParsePlainDecimal gives the field. False (p unmoved) for any other field,
+// which NextField then reads, and within the last bytes of the input. On
+// success p moves past the delimiter or line end as NextField moves it.
+inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, const char* end,
+                                                            char delimiter, double& v,
+                                                            bool& endsRecord) {
+#if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // The 32 bytes of the window and the 24 a value may read after the
+    // last digit in it.
+    if (end - p < 64) return false;
+    const bool negative = *p == '-';
+    const char* const s = p + negative;
+    const std::uint32_t nonDigits = NonDigits(s);
+    if (nonDigits == 0) return false;
+    const int nInteger = __builtin_ctz(nonDigits);
+    const char* q = s + nInteger;
+    int nFraction = 0;
+    if (*q == '.') {
+        if (nInteger >= 31) return false;
+        const std::uint32_t rest = nonDigits >> (nInteger + 1);
+        if (rest == 0) return false;
+        nFraction = __builtin_ctz(rest);
+        q += 1 + nFraction;
+    }
+    const char c = *q;
+    const int nDigits = nInteger + nFraction;
+    // Up to 19 digits fit the integer, and their point leaves a power of
+    // ten that is an exact double.
+    if ((c != delimiter && !IsLineEnd(c)) || nDigits == 0 || nDigits > 19) return false;
+    const std::uint64_t digits =
+        RunValue(s, nInteger) * kPow10Long[nFraction] + RunValue(s + nInteger + 1, nFraction);
+    if (digits > (std::uint64_t(1) << 53)) return false;
+    const double x = static_cast<double>(digits) / kPow10[nFraction];
+    v = negative ? -x + 0.0 : x;
+    endsRecord = c != delimiter;
+    p = q + 1;
+    if (c == '\r' && p != end && *p == '\n') ++p;
+    return true;
+#else
+    (void)p, (void)end, (void)delimiter, (void)v, (void)endsRecord;
+    return false;
+#endif
+}
+
 // Any other number: an exponent, more digits, a plus sign.
 bool ParseOtherNumber(const char* s, std::size_t n, double& v) {
     const char* p = s;
@@ -286,7 +393,10 @@ inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(cons
                                                                             double& v) const {
     if (n == 0 || IsNa(s, n)) return Cell::kMissing;
     if (!textColumn) {
-        if (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)) return Cell::kText;
+        // Category texts mostly start with a letter, which no number does.
+        if (!MayStartNumber(s[0]) ||
+            (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)))
+            return Cell::kText;
         return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
     }
     // Read as text, a cell is still missing by its value, as it was when
@@ -298,6 +408,12 @@ inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(cons
 CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
                        std::vector<std::string> naValues)
     : fPlan(plan), fDelimiter(delimiter) {
+    // A delimiter that a plain decimal may hold would end its field
+    // elsewhere than its digits do; a blank is trimmed around a field.
+    const bool plain = !(IsDigit(delimiter) || delimiter == '.' || delimiter == '-' ||
+                         delimiter == '"' || delimiter == ' ' || IsLineEnd(delimiter));
+    if (plain)
+        for (const ColumnPlan& c : plan) fvPlainNumbers.push_back(c.fbLoad && !c.fbText);
     for (std::string& na : naValues) {
         // "NA, ., -999" names three markers.
         const std::size_t from = na.find_first_not_of(" \t");
@@ -348,6 +464,22 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
         double* rec = chunk.NextRecord();
         std::size_t col = 0, loaded = 0;
         do {
+            double v;
+            if (col < fvPlainNumbers.size() && fvPlainNumbers[col] &&
+                PlainNumberField(p, end, fDelimiter, v, f.fbEndsRecord)) {
+                // A number cell is missing only by its value: a marker
+                // whose text it is is a number of that value.
+                ChunkColumn& c = chunk.fvColumns[loaded];
+                if (IsNaNumber(v)) {
+                    rec[loaded] = nan;
+                } else {
+                    ++c.fNNumbers;
+                    rec[loaded] = fPlan[col].fbCategorical ? c.fNumbers.Intern(v) : v;
+                }
+                ++loaded;
+                ++col;
+                continue;
+            }
             if (!NextField(p, end, fDelimiter, fScratch, f)) {
                 chunk.fError.fKind = p == end ? ScanError::kOpenQuote : ScanError::kQuoting;
                 chunk.fError.fRecord = chunk.fNRecords;
@@ -359,7 +491,6 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk) {
             if (col < nHeader && fPlan[col].fbLoad) {
                 const ColumnPlan& plan = fPlan[col];
                 ChunkColumn& c = chunk.fvColumns[loaded];
-                double v;
                 const Cell kind = Classify(f.fS, f.fN, plan.fbText, v);
                 if (kind == Cell::kMissing) {
                     rec[loaded] = nan;

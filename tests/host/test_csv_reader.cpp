@@ -137,6 +137,65 @@ TEST(CsvReader, NumbersAtTheLimitsOfDouble) {
     }
 }
 
+TEST(CsvReader, CellsReadAsTheFullParserReadsTheirText) {
+    // Plain decimals are read where they stand, up to the delimiter or
+    // line end after their digits; every other cell (blanks around it, an
+    // exponent, a plus sign, more digits than a double holds, a block's
+    // last bytes) is read as a field first. Each must be the number
+    // from_chars makes of its text, under every delimiter and line end and
+    // on every way of reading.
+    std::mt19937_64 gen(5);
+    const char* const odd[] = {" 12.5",
+                               "12.5 ",
+                               "+3",
+                               "1e5",
+                               "-0",
+                               "5.",
+                               ".25",
+                               "-.5",
+                               "\"7.5\"",
+                               "12345678901234567890",
+                               "9007199254740993",
+                               "0.00000000000000000000001"};
+    for (const char delimiter : {',', ';', '\t', '|'}) {
+        std::string text = std::string("a") + delimiter + "b\n";
+        std::vector<double> want;
+        for (int i = 0; i < 300; ++i) {
+            for (int col = 0; col < 2; ++col) {
+                std::string cell;
+                if (gen() % 5 == 0) {
+                    cell = odd[gen() % (sizeof odd / sizeof odd[0])];
+                } else {
+                    const int digits = 1 + static_cast<int>(gen() % 20);
+                    cell = gen() % 2 ? "-" : "";
+                    for (int k = 0; k < digits; ++k) cell += static_cast<char>('0' + gen() % 10);
+                    cell.insert(cell.size() - gen() % (digits + 1), ".");
+                }
+                std::string bare = cell;
+                bare.erase(0, bare.find_first_not_of(" \"+"));
+                bare.erase(bare.find_last_not_of(" \"") + 1);
+                double v = 0;
+                std::from_chars(bare.data(), bare.data() + bare.size(), v);
+                want.push_back(v + 0.0);
+                text += cell;
+                text += col == 0 ? std::string(1, delimiter) : i % 3 == 0 ? "\r\n" : "\n";
+            }
+        }
+        std::vector<ReadOptions> ways = AllPaths(3);
+        for (std::size_t w = 0; w < ways.size(); ++w) {
+            ways[w].fDelimiter = delimiter;
+            const CodedData d = CsvReader::ReadString(text, nullptr, ways[w]);
+            ASSERT_EQ(d.fNRecords, want.size() / 2);
+            auto it = d.fpStore->MakeIterator();
+            for (std::size_t k = 0; k < want.size(); k += 2) {
+                const auto* r = it->Next();
+                ASSERT_EQ((*r)[0], want[k]) << delimiter << " way " << w << " record " << k / 2;
+                ASSERT_EQ((*r)[1], want[k + 1]) << delimiter << " way " << w << " record " << k / 2;
+            }
+        }
+    }
+}
+
 TEST(CsvReader, TextColumnsAndCategoricalNumbers) {
     // One text cell makes a text column: every cell of it is text, the
     // numbers before the first text too (read again), in their own spelling.
