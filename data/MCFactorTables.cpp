@@ -198,7 +198,8 @@ int MCFactorTables::DenseCode(std::size_t fe) const {
     for (std::size_t i = start; i < end; ++i) {
         const int f = fvFEFactors[i];
         const int c = fvCurrCategories[Ix(f)];
-        if (f >= nFactors || c < 0 || c >= fCounts.GetNCategories(f)) return -1;
+        // The sizes read directly: this runs for every effect of every record.
+        if (f >= nFactors || c < 0 || c >= fCounts.fvFactorSizes[Ix(f)]) return -1;
         code += c * fvFEStrides[i];
     }
     return code;

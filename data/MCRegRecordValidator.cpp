@@ -77,6 +77,38 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
             // covariance, so it is left out of the fit altogether.
             fvChecks.push_back({p, kContinuous, 0, false});
     }
+    fvCategoricalPos.clear();
+    fvCategoricalLimit.clear();
+    fvContinuousPos.clear();
+    fvWeightPos.clear();
+    for (const Check& c : fvChecks) {
+        if (c.fKind == kCategorical) {
+            fvCategoricalPos.push_back(c.fPos);
+            fvCategoricalLimit.push_back(c.fLimit);
+        } else if (c.fKind == kContinuous) {
+            fvContinuousPos.push_back(c.fPos);
+        } else {
+            fvWeightPos.push_back(c.fPos);
+        }
+    }
+}
+
+// CheckValues accepts a code v when !(v < -0.5), v is a whole int and
+// v < limit: for a whole number that is 0 <= v < limit, where the
+// conversion to int is defined.
+bool MCRegRecordValidator::PassesFitRules(const double* values) const {
+    for (std::size_t i = 0; i < fvCategoricalPos.size(); ++i) {
+        const double v = values[fvCategoricalPos[i]];
+        if (!(v >= 0.0 && v < fvCategoricalLimit[i])) return false;
+        if (static_cast<double>(static_cast<int>(v)) != v) return false;
+    }
+    for (int pos : fvContinuousPos) {
+        const double v = values[pos];
+        if (std::isnan(v) || MCMV::IsMissing(v)) return false;
+    }
+    for (int pos : fvWeightPos)
+        if (!(values[pos] > 0.0)) return false;
+    return true;
 }
 
 // Positions at or beyond nAvailable count as missing (only reachable from
@@ -114,6 +146,7 @@ bool MCRegRecordValidator::IsValidRecord(const double* values, int nValues,
         status = ErrorStatus(StatusCode::kShortRecord);
         return false;
     }
+    if (values != nullptr && PassesFitRules(values)) return true;
     return CheckValues(values, nValues, false, status);
 }
 

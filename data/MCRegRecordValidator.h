@@ -62,11 +62,20 @@ private:
     };
     bool CheckValues(const double* values, int nAvailable, bool scoring,
                      MCCommon_850::MCStatus& status) const;
+    // Whether every rule of a fit accepts the record, with no status: the
+    // common case, answered kind by kind without the general loop's
+    // branches. A record it refuses goes through CheckValues for the reason.
+    bool PassesFitRules(const double* values) const;
 
     std::vector<MCConst::MCVariableType> fvVarTypes;
     int fNDepCategs = 0;
     std::vector<int> fvCategLimits;
     std::vector<Check> fvChecks;
+    // The fit's rules by kind, for PassesFitRules.
+    std::vector<int> fvCategoricalPos;
+    std::vector<double> fvCategoricalLimit;
+    std::vector<int> fvContinuousPos;
+    std::vector<int> fvWeightPos;
 };
 
 }  // namespace MCMath_850

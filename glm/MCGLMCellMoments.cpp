@@ -52,6 +52,10 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
     }
     fNSources = static_cast<int>(monomials.size()) + 2;
     if (fNSources > kMaxSources) return false;
+    fvSourcePos.assign(Ix(fNSources), -1);
+    for (std::size_t m = 0; m < monomials.size(); ++m)
+        if (monomials[m].size() == 1) fvSourcePos[m + 1] = monomials[m][0];
+    fbFma = DoubleDouble::HasFma();
     fNElements = Ix(fNSources) * Ix(fNSources + 1) / 2;
 
     // The cell of a record is fixed by the categories of the factors in use.
@@ -75,6 +79,98 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
     fvCategories.assign(factors.size(), 0);
     fbActive = true;
     return true;
+}
+
+bool MCGLMCellMoments::Add(const double* values, double w) {
+    const int code = CellCode(values);
+    if (code < 0) return false;
+    int& slot = fvCellSlot[Ix(code)];
+    if (slot < 0) {
+        fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
+        fvCellCodes.push_back(code);
+        slot = static_cast<int>(fvCellCodes.size()) - 1;
+    }
+    SourceValues(values);
+    fLastSlot = -1;
+    AddMoments(slot, w);
+    return true;
+}
+
+// w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
+template <bool kFma>
+MC_DD_INLINE void MCGLMCellMoments::AddMomentsKernel(int slot, double w) {
+    double* hi = fvMoments.data() + Ix(slot) * 2 * fNElements;
+    double* lo = hi + fNElements;
+    const double* srcHi = fvSrcHi.data();
+    const double* srcLo = fvSrcLo.data();
+    const std::size_t n = Ix(fNSources);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t row = j * (j + 1) / 2;
+        const double zj = srcHi[j], zjl = srcLo[j];
+        if (zj == 0.0 && zjl == 0.0) continue;
+        double wzh, wzl;
+        DoubleDouble::TwoProd<kFma>(w, zj, wzh, wzl);
+        wzl += w * zjl;
+        for (std::size_t k = 0; k <= j; ++k) {
+            const double zk = srcHi[k], zkl = srcLo[k];
+            if (zk == 0.0 && zkl == 0.0) continue;
+            double ph, pl;
+            DoubleDouble::TwoProd<kFma>(wzh, zk, ph, pl);
+            pl += wzl * zk + wzh * zkl;
+            DoubleDouble::Accumulate(hi[row + k], lo[row + k], ph, pl);
+        }
+    }
+}
+
+void MCGLMCellMoments::AddMoments(int slot, double w) {
+    if (fbFma)
+        AddMomentsFmaEntry(slot, w);
+    else
+        AddMomentsKernel<false>(slot, w);
+}
+
+bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
+    fLastSlot = -1;
+    if (!fbActive || fvCoefHi.empty()) return false;
+    const int slot = FindSlot(CellCode(values));
+    if (slot < 0) return false;
+    SourceValues(values);
+    fLastSlot = slot;
+    if (fbFma)
+        FittedFmaEntry(slot, hi, lo);
+    else
+        FittedKernel<false>(slot, hi, lo);
+    return true;
+}
+
+template <bool kFma>
+MC_DD_INLINE void MCGLMCellMoments::FittedKernel(int slot, double& hi, double& lo) const {
+    const double* coefHi = fvCoefHi.data() + Ix(slot) * Ix(fNSources);
+    const double* coefLo = fvCoefLo.data() + Ix(slot) * Ix(fNSources);
+    const double* srcHi = fvSrcHi.data();
+    const double* srcLo = fvSrcLo.data();
+    // Summed in locals: hi and lo may alias nothing the loop reads, but the
+    // compiler cannot know.
+    double sumHi = 0.0, sumLo = 0.0;
+    const std::size_t n = Ix(fNSources) - 1;  // every source but the dependent
+    for (std::size_t k = 0; k < n; ++k) {
+        const double b = coefHi[k];
+        if (b == 0.0) continue;
+        double ph, pl;
+        DoubleDouble::TwoProd<kFma>(srcHi[k], b, ph, pl);
+        pl += srcLo[k] * b + srcHi[k] * coefLo[k];
+        DoubleDouble::Accumulate(sumHi, sumLo, ph, pl);
+    }
+    hi = sumHi;
+    lo = sumLo;
+}
+
+MC_DD_TARGET_FMA void MCGLMCellMoments::AddMomentsFmaEntry(int slot, double w) {
+    AddMomentsKernel<true>(slot, w);
+}
+
+MC_DD_TARGET_FMA void MCGLMCellMoments::FittedFmaEntry(int slot, double& hi, double& lo) const {
+    FittedKernel<true>(slot, hi, lo);
 }
 
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
