@@ -45,6 +45,7 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
                                          const std::vector<int>& factorVars,
                                          const std::vector<int>& factorSizes, int nDepCategs) {
     fvVarTypes = types;
+    fNTypes = static_cast<int>(types.size());
     fNDepCategs = nDepCategs;
     const int n = static_cast<int>(types.size());
     fvCategLimits.assign(types.size(), 0);
@@ -91,24 +92,6 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
             fvWeightPos.push_back(c.fPos);
         }
     }
-}
-
-// CheckValues accepts a code v when !(v < -0.5), v is a whole int and
-// v < limit: for a whole number that is 0 <= v < limit, where the
-// conversion to int is defined.
-bool MCRegRecordValidator::PassesFitRules(const double* values) const {
-    for (std::size_t i = 0; i < fvCategoricalPos.size(); ++i) {
-        const double v = values[fvCategoricalPos[i]];
-        if (!(v >= 0.0 && v < fvCategoricalLimit[i])) return false;
-        if (static_cast<double>(static_cast<int>(v)) != v) return false;
-    }
-    for (int pos : fvContinuousPos) {
-        const double v = values[pos];
-        if (std::isnan(v) || MCMV::IsMissing(v)) return false;
-    }
-    for (int pos : fvWeightPos)
-        if (!(values[pos] > 0.0)) return false;
-    return true;
 }
 
 // Positions at or beyond nAvailable count as missing (only reachable from

@@ -7,6 +7,7 @@
 #include "companion/MCIndex.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
+#include "glm/MCGLMMomentKernels.h"
 
 namespace MCMath_850 {
 
@@ -70,12 +71,23 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
         cells *= std::max(sizes[i], 1);
         if (cells * fNSources * (fNSources + 1) / 2 > kMaxCellElements) return false;
     }
+    // Rows of four-element lanes when vectors take the update and the
+    // cells' moments stay within the same bound; else the packed triangle.
+    const std::size_t stride = (Ix(fNSources) + 3) / 4 * 4;
+    fbVectors =
+        HasMomentVectors() && cells * fNSources * static_cast<long>(stride) <= kMaxCellElements;
+    fvRowStart.assign(Ix(fNSources), 0);
+    for (std::size_t j = 0; j < Ix(fNSources); ++j)
+        fvRowStart[j] = fbVectors ? j * stride : j * (j + 1) / 2;
+    fSlotElements = fbVectors ? Ix(fNSources) * stride : fNElements;
+    fvSrcHi.assign(stride, 0.0);
+    fvSrcLo.assign(stride, 0.0);
+    fvPackedHi.assign(fbVectors ? fNElements : 0, 0.0);
+    fvPackedLo.assign(fvPackedHi.size(), 0.0);
     fvCellStrides.assign(fvCellFactors.size(), 1);
     for (std::size_t i = fvCellFactors.size(); i-- > 1;)
         fvCellStrides[i - 1] = fvCellStrides[i] * fvCellSizes[i];
     fvCellSlot.assign(static_cast<std::size_t>(cells), -1);
-    fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
-    fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
     fvCategories.assign(factors.size(), 0);
     fbActive = true;
     return true;
@@ -86,7 +98,7 @@ bool MCGLMCellMoments::Add(const double* values, double w) {
     if (code < 0) return false;
     int& slot = fvCellSlot[Ix(code)];
     if (slot < 0) {
-        fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
+        fvMoments.resize(fvMoments.size() + 2 * fSlotElements, 0.0);
         fvCellCodes.push_back(code);
         slot = static_cast<int>(fvCellCodes.size()) - 1;
     }
@@ -99,13 +111,13 @@ bool MCGLMCellMoments::Add(const double* values, double w) {
 // w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
 template <bool kFma>
 MC_DD_INLINE void MCGLMCellMoments::AddMomentsKernel(int slot, double w) {
-    double* hi = fvMoments.data() + Ix(slot) * 2 * fNElements;
-    double* lo = hi + fNElements;
+    double* hi = fvMoments.data() + Ix(slot) * 2 * fSlotElements;
+    double* lo = hi + fSlotElements;
     const double* srcHi = fvSrcHi.data();
     const double* srcLo = fvSrcLo.data();
     const std::size_t n = Ix(fNSources);
     for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t row = j * (j + 1) / 2;
+        const std::size_t row = fvRowStart[j];
         const double zj = srcHi[j], zjl = srcLo[j];
         if (zj == 0.0 && zjl == 0.0) continue;
         double wzh, wzl;
@@ -123,7 +135,10 @@ MC_DD_INLINE void MCGLMCellMoments::AddMomentsKernel(int slot, double w) {
 }
 
 void MCGLMCellMoments::AddMoments(int slot, double w) {
-    if (fbFma)
+    if (fbVectors) {
+        double* hi = fvMoments.data() + Ix(slot) * 2 * fSlotElements;
+        AddMomentRows(hi, hi + fSlotElements, Ix(fNSources), fvSrcHi.data(), fvSrcLo.data(), w);
+    } else if (fbFma)
         AddMomentsFmaEntry(slot, w);
     else
         AddMomentsKernel<false>(slot, w);
@@ -199,9 +214,20 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
         fvCols.push_back(fP);
         fvSrcs.push_back(fNSources - 1);
         fvColStart[slot + 1] = fvCols.size();
-        const double* moments = fvMoments.data() + slot * 2 * fNElements;
-        if (!zpz.AddMapped(moments, moments + fNElements, fNSources, fvCols.data() + start,
-                           fvSrcs.data() + start, static_cast<int>(fvCols.size() - start)))
+        const double* moments = fvMoments.data() + slot * 2 * fSlotElements;
+        const double* lows = moments + fSlotElements;
+        if (fbVectors) {
+            // Rows to the packed triangle that the scatter reads.
+            for (std::size_t j = 0, e = 0; j < Ix(fNSources); ++j)
+                for (std::size_t k = 0; k <= j; ++k, ++e) {
+                    fvPackedHi[e] = moments[fvRowStart[j] + k];
+                    fvPackedLo[e] = lows[fvRowStart[j] + k];
+                }
+            moments = fvPackedHi.data();
+            lows = fvPackedLo.data();
+        }
+        if (!zpz.AddMapped(moments, lows, fNSources, fvCols.data() + start, fvSrcs.data() + start,
+                           static_cast<int>(fvCols.size() - start)))
             return false;
     }
     // The moments are not needed again.

@@ -105,6 +105,12 @@ private:
     // the first power (its value read as it is), else -1.
     std::vector<int> fvSourcePos;
     bool fbFma = false;
+    // The moments updated four at a time (AVX2), each cell's held as rows
+    // of four-element lanes; otherwise as the packed lower triangle.
+    bool fbVectors = false;
+    std::vector<std::size_t> fvRowStart;         // per source: its row's first element
+    std::size_t fSlotElements = 0;               // of one cell's moments, high or low parts
+    std::vector<double> fvPackedHi, fvPackedLo;  // scratch of Flush
     int fNSources = 0;
     std::size_t fNElements = 0;  // of one cell's packed moments
     // All cells' packed moments, slot after slot in one block, each slot's
@@ -118,6 +124,8 @@ private:
     // After the build: per slot and source, the sum of the estimates of the
     // cell's columns with that source, in double-double.
     std::vector<double> fvCoefHi, fvCoefLo;
+    // A record's sources, padded with zeros to a whole lane of four.
+    // A record's sources, padded with zeros to a lane of four.
     mutable std::vector<double> fvSrcHi;
     mutable std::vector<double> fvSrcLo;
     mutable int fLastSlot = -1;     // of the sources in fvSrcHi/fvSrcLo
@@ -157,7 +165,7 @@ inline int MCGLMCellMoments::FindSlot(int code) const {
 }
 
 inline void MCGLMCellMoments::SourceValues(const double* values) const {
-    const std::size_t last = fvSrcHi.size() - 1;
+    const std::size_t last = Ix(fNSources) - 1;
     fvSrcHi[0] = 1.0;
     fvSrcLo[0] = 0.0;
     for (std::size_t s = 1; s < last; ++s) {
