@@ -45,22 +45,6 @@ int MCFactorCounts::MaxPosition() const {
     return m;
 }
 
-bool MCFactorCounts::CountFactors(const double* values, double w, int* categories) {
-    bool ok = true;
-    for (int i = 0; i < fNFactors; ++i) {
-        const int k = MCCategoryIndex(values[fvFactors[Ix(i)]], fCategoryBase);
-        CountVector& counts = fvFactorCounts[Ix(i)];
-        if (k >= 0 && k < static_cast<int>(counts.size())) {
-            counts[Ix(k)].first += w;
-            counts[Ix(k)].second += 1.0;
-            if (categories != nullptr) categories[i] = k;
-        } else {
-            ok = false;
-        }
-    }
-    return ok;
-}
-
 bool MCFactorCounts::Update(const MCCommon_850::Record& record) {
     if (record.Size() <= fMaxPosition) return false;
     const double* values = record.GetAll();

@@ -78,8 +78,24 @@ private:
     friend class MCFactorTables;
 
     // Adds (w, 1) to the category of every factor and stores the indices in
-    // categories; false when some factor is out of range.
-    bool CountFactors(const double* values, double w, int* categories);
+    // categories; false when some factor is out of range. Inline: the data
+    // pass calls it for every record.
+    bool CountFactors(const double* values, double w, int* categories) {
+        bool ok = true;
+        for (int i = 0; i < fNFactors; ++i) {
+            const int k =
+                MCCategoryIndex(values[fvFactors[static_cast<std::size_t>(i)]], fCategoryBase);
+            CountVector& counts = fvFactorCounts[static_cast<std::size_t>(i)];
+            if (k >= 0 && k < static_cast<int>(counts.size())) {
+                counts[static_cast<std::size_t>(k)].first += w;
+                counts[static_cast<std::size_t>(k)].second += 1.0;
+                if (categories != nullptr) categories[i] = k;
+            } else {
+                ok = false;
+            }
+        }
+        return ok;
+    }
     // Largest record position read by Update, -1 when none.
     int MaxPosition() const;
 

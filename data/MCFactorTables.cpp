@@ -198,7 +198,23 @@ int MCFactorTables::DenseCode(std::size_t fe) const {
     for (std::size_t i = start; i < end; ++i) {
         const int f = fvFEFactors[i];
         const int c = fvCurrCategories[Ix(f)];
-        if (f >= nFactors || c < 0 || c >= fCounts.GetNCategories(f)) return -1;
+        // The sizes read directly: this runs for every effect of every record.
+        if (f >= nFactors || c < 0 || c >= fCounts.fvFactorSizes[Ix(f)]) return -1;
+        code += c * fvFEStrides[i];
+    }
+    return code;
+}
+
+int MCFactorTables::DenseCodeCounted(std::size_t fe) const {
+    const std::size_t start = Ix(fvFEStarts[fe]);
+    const std::size_t end = start + Ix(fvFESizes[fe]);
+    const int* categories = fvCurrCategories.data();
+    int code = 0;
+    for (std::size_t i = start; i < end; ++i) {
+        // Every factor's category was counted in range; only the slot of a
+        // variable that is no factor holds -1.
+        const int c = categories[fvFEFactors[i]];
+        if (c < 0) return -1;
         code += c * fvFEStrides[i];
     }
     return code;
@@ -263,9 +279,10 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
     }
 
     bool ok = true;
-    for (std::size_t fe = 0; fe < fvDenseCells.size(); ++fe) {
+    const std::size_t nEffects = fvDenseCells.size();
+    for (std::size_t fe = 0; fe < nEffects; ++fe) {
         std::vector<int>& dense = fvDenseCells[fe];
-        const int code = dense.empty() ? -1 : DenseCode(fe);
+        const int code = dense.empty() ? -1 : DenseCodeCounted(fe);
         if (code >= 0 && dense[Ix(code)] != kUnseenCell) continue;
         if (FindCell(fe) != nullptr) continue;
         if (!AddCell(fe)) {

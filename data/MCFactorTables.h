@@ -127,6 +127,9 @@ private:
     // The mixed-radix code of factor effect fe's current cell, -1 when a
     // category is out of range.
     int DenseCode(std::size_t fe) const;
+    // The same once CountFactors has accepted the record: its categories
+    // are known to be in range.
+    int DenseCodeCounted(std::size_t fe) const;
     // Copies every stored cell's value into the direct index.
     void SyncDenseCells();
     void ClearEffects();

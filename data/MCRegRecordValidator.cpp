@@ -45,6 +45,7 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
                                          const std::vector<int>& factorVars,
                                          const std::vector<int>& factorSizes, int nDepCategs) {
     fvVarTypes = types;
+    fNTypes = static_cast<int>(types.size());
     fNDepCategs = nDepCategs;
     const int n = static_cast<int>(types.size());
     fvCategLimits.assign(types.size(), 0);
@@ -76,6 +77,20 @@ void MCRegRecordValidator::SetRecordInfo(const std::vector<MCConst::MCVariableTy
             // A record without its cluster cannot enter a cluster-robust
             // covariance, so it is left out of the fit altogether.
             fvChecks.push_back({p, kContinuous, 0, false});
+    }
+    fvCategoricalPos.clear();
+    fvCategoricalLimit.clear();
+    fvContinuousPos.clear();
+    fvWeightPos.clear();
+    for (const Check& c : fvChecks) {
+        if (c.fKind == kCategorical) {
+            fvCategoricalPos.push_back(c.fPos);
+            fvCategoricalLimit.push_back(c.fLimit);
+        } else if (c.fKind == kContinuous) {
+            fvContinuousPos.push_back(c.fPos);
+        } else {
+            fvWeightPos.push_back(c.fPos);
+        }
     }
 }
 
@@ -114,6 +129,7 @@ bool MCRegRecordValidator::IsValidRecord(const double* values, int nValues,
         status = ErrorStatus(StatusCode::kShortRecord);
         return false;
     }
+    if (values != nullptr && PassesFitRules(values)) return true;
     return CheckValues(values, nValues, false, status);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
+#include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "companion/MCExport.h"
+#include "companion/MCMV.h"
 #include "companion/MCStatus.h"
 #include "companion/Record.h"
 #include "settings/MCConst.h"
@@ -34,6 +37,14 @@ public:
     // missing values and weights (skipped).
     bool IsValidRecord(const MCCommon_850::Record& record, MCCommon_850::MCStatus& status) const;
     bool IsValidRecord(const double* values, int nValues, MCCommon_850::MCStatus& status) const;
+    // The same as IsValidRecord(record, status), the common case (every rule
+    // accepts) answered inline: a data pass asks it for every record.
+    bool IsValidFitRecord(const MCCommon_850::Record& record,
+                          MCCommon_850::MCStatus& status) const {
+        const double* values = record.GetAll();
+        if (record.Size() >= fNTypes && values != nullptr && PassesFitRules(values)) return true;
+        return IsValidRecord(record, status);
+    }
     // The rules of scoring: factors and covariates only, so a record without
     // a dependent value or weights can be scored. The Record form treats a
     // factor or covariate beyond the end of the record as missing; the array
@@ -62,11 +73,37 @@ private:
     };
     bool CheckValues(const double* values, int nAvailable, bool scoring,
                      MCCommon_850::MCStatus& status) const;
+    // Whether every rule of a fit accepts the record, with no status: the
+    // common case, answered kind by kind without the general loop's
+    // branches. A record it refuses goes through CheckValues for the reason.
+    // CheckValues accepts a code v when !(v < -0.5), v is a whole int and
+    // v < limit: for a whole number that is 0 <= v < limit, where the
+    // conversion to int is defined.
+    bool PassesFitRules(const double* values) const {
+        for (std::size_t i = 0; i < fvCategoricalPos.size(); ++i) {
+            const double v = values[fvCategoricalPos[i]];
+            if (!(v >= 0.0 && v < fvCategoricalLimit[i])) return false;
+            if (static_cast<double>(static_cast<int>(v)) != v) return false;
+        }
+        for (int pos : fvContinuousPos) {
+            const double v = values[pos];
+            if (std::isnan(v) || MCCommon_850::MCMV::IsMissing(v)) return false;
+        }
+        for (int pos : fvWeightPos)
+            if (!(values[pos] > 0.0)) return false;
+        return true;
+    }
 
     std::vector<MCConst::MCVariableType> fvVarTypes;
+    int fNTypes = 0;  // of fvVarTypes
     int fNDepCategs = 0;
     std::vector<int> fvCategLimits;
     std::vector<Check> fvChecks;
+    // The fit's rules by kind, for PassesFitRules.
+    std::vector<int> fvCategoricalPos;
+    std::vector<double> fvCategoricalLimit;
+    std::vector<int> fvContinuousPos;
+    std::vector<int> fvWeightPos;
 };
 
 }  // namespace MCMath_850

@@ -64,7 +64,7 @@ MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
             break;
         }
         ++fNRecordsRead;
-        if (!fValidator.IsValidRecord(*record, pass)) continue;
+        if (!fValidator.IsValidFitRecord(*record, pass)) continue;
         fFactorTables.UpdateAll(*record);
         ++fNRecordsUsed;
     }
@@ -114,7 +114,7 @@ MCStatus MCGLMAlgorithm::FillDesignMatrix(MultiPassRecordIter& iter) {
     while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
-        if (!fValidator.IsValidRecord(*record, pass)) continue;
+        if (!fValidator.IsValidFitRecord(*record, pass)) continue;
         if (!fModel.UpdateZPrimeZ(record->GetAll())) {
             pass = ErrorStatus(StatusCode::kPassOutOfOrder);
             break;
@@ -156,7 +156,7 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
         const Record* record = iter.Next();
         if (record == nullptr) break;
         ++recordNo;
-        if (!fValidator.IsValidRecord(*record, pass)) continue;
+        if (!fValidator.IsValidFitRecord(*record, pass)) continue;
         const double e = fModel.AccumulateResidual(record->GetAll());
         // The robust covariance's middle needs the residuals, and the bread
         // is known since the sweep: no pass of its own.

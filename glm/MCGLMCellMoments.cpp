@@ -7,6 +7,7 @@
 #include "companion/MCIndex.h"
 #include "data/MCFactorCounts.h"
 #include "data/MCFactorTables.h"
+#include "glm/MCGLMMomentKernels.h"
 
 namespace MCMath_850 {
 
@@ -52,6 +53,10 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
     }
     fNSources = static_cast<int>(monomials.size()) + 2;
     if (fNSources > kMaxSources) return false;
+    fvSourcePos.assign(Ix(fNSources), -1);
+    for (std::size_t m = 0; m < monomials.size(); ++m)
+        if (monomials[m].size() == 1) fvSourcePos[m + 1] = monomials[m][0];
+    fbFma = DoubleDouble::HasFma();
     fNElements = Ix(fNSources) * Ix(fNSources + 1) / 2;
 
     // The cell of a record is fixed by the categories of the factors in use.
@@ -66,15 +71,121 @@ bool MCGLMCellMoments::SetUp(const std::vector<MCRegrParameter>& params,
         cells *= std::max(sizes[i], 1);
         if (cells * fNSources * (fNSources + 1) / 2 > kMaxCellElements) return false;
     }
+    // Rows of four-element lanes when vectors take the update and the
+    // cells' moments stay within the same bound; else the packed triangle.
+    const std::size_t stride = (Ix(fNSources) + 3) / 4 * 4;
+    fbVectors =
+        HasMomentVectors() && cells * fNSources * static_cast<long>(stride) <= kMaxCellElements;
+    fvRowStart.assign(Ix(fNSources), 0);
+    for (std::size_t j = 0; j < Ix(fNSources); ++j)
+        fvRowStart[j] = fbVectors ? j * stride : j * (j + 1) / 2;
+    fSlotElements = fbVectors ? Ix(fNSources) * stride : fNElements;
+    fvSrcHi.assign(stride, 0.0);
+    fvSrcLo.assign(stride, 0.0);
+    fvPackedHi.assign(fbVectors ? fNElements : 0, 0.0);
+    fvPackedLo.assign(fvPackedHi.size(), 0.0);
     fvCellStrides.assign(fvCellFactors.size(), 1);
     for (std::size_t i = fvCellFactors.size(); i-- > 1;)
         fvCellStrides[i - 1] = fvCellStrides[i] * fvCellSizes[i];
     fvCellSlot.assign(static_cast<std::size_t>(cells), -1);
-    fvSrcHi.assign(static_cast<std::size_t>(fNSources), 0.0);
-    fvSrcLo.assign(static_cast<std::size_t>(fNSources), 0.0);
     fvCategories.assign(factors.size(), 0);
     fbActive = true;
     return true;
+}
+
+bool MCGLMCellMoments::Add(const double* values, double w) {
+    const int code = CellCode(values);
+    if (code < 0) return false;
+    int& slot = fvCellSlot[Ix(code)];
+    if (slot < 0) {
+        fvMoments.resize(fvMoments.size() + 2 * fSlotElements, 0.0);
+        fvCellCodes.push_back(code);
+        slot = static_cast<int>(fvCellCodes.size()) - 1;
+    }
+    SourceValues(values);
+    fLastSlot = -1;
+    AddMoments(slot, w);
+    return true;
+}
+
+// w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
+template <bool kFma>
+MC_DD_INLINE void MCGLMCellMoments::AddMomentsKernel(int slot, double w) {
+    double* hi = fvMoments.data() + Ix(slot) * 2 * fSlotElements;
+    double* lo = hi + fSlotElements;
+    const double* srcHi = fvSrcHi.data();
+    const double* srcLo = fvSrcLo.data();
+    const std::size_t n = Ix(fNSources);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t row = fvRowStart[j];
+        const double zj = srcHi[j], zjl = srcLo[j];
+        if (zj == 0.0 && zjl == 0.0) continue;
+        double wzh, wzl;
+        DoubleDouble::TwoProd<kFma>(w, zj, wzh, wzl);
+        wzl += w * zjl;
+        for (std::size_t k = 0; k <= j; ++k) {
+            const double zk = srcHi[k], zkl = srcLo[k];
+            if (zk == 0.0 && zkl == 0.0) continue;
+            double ph, pl;
+            DoubleDouble::TwoProd<kFma>(wzh, zk, ph, pl);
+            pl += wzl * zk + wzh * zkl;
+            DoubleDouble::Accumulate(hi[row + k], lo[row + k], ph, pl);
+        }
+    }
+}
+
+void MCGLMCellMoments::AddMoments(int slot, double w) {
+    if (fbVectors) {
+        double* hi = fvMoments.data() + Ix(slot) * 2 * fSlotElements;
+        AddMomentRows(hi, hi + fSlotElements, Ix(fNSources), fvSrcHi.data(), fvSrcLo.data(), w);
+    } else if (fbFma)
+        AddMomentsFmaEntry(slot, w);
+    else
+        AddMomentsKernel<false>(slot, w);
+}
+
+bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
+    fLastSlot = -1;
+    if (!fbActive || fvCoefHi.empty()) return false;
+    const int slot = FindSlot(CellCode(values));
+    if (slot < 0) return false;
+    SourceValues(values);
+    fLastSlot = slot;
+    if (fbFma)
+        FittedFmaEntry(slot, hi, lo);
+    else
+        FittedKernel<false>(slot, hi, lo);
+    return true;
+}
+
+template <bool kFma>
+MC_DD_INLINE void MCGLMCellMoments::FittedKernel(int slot, double& hi, double& lo) const {
+    const double* coefHi = fvCoefHi.data() + Ix(slot) * Ix(fNSources);
+    const double* coefLo = fvCoefLo.data() + Ix(slot) * Ix(fNSources);
+    const double* srcHi = fvSrcHi.data();
+    const double* srcLo = fvSrcLo.data();
+    // Summed in locals: hi and lo may alias nothing the loop reads, but the
+    // compiler cannot know.
+    double sumHi = 0.0, sumLo = 0.0;
+    const std::size_t n = Ix(fNSources) - 1;  // every source but the dependent
+    for (std::size_t k = 0; k < n; ++k) {
+        const double b = coefHi[k];
+        if (b == 0.0) continue;
+        double ph, pl;
+        DoubleDouble::TwoProd<kFma>(srcHi[k], b, ph, pl);
+        pl += srcLo[k] * b + srcHi[k] * coefLo[k];
+        DoubleDouble::Accumulate(sumHi, sumLo, ph, pl);
+    }
+    hi = sumHi;
+    lo = sumLo;
+}
+
+MC_DD_TARGET_FMA void MCGLMCellMoments::AddMomentsFmaEntry(int slot, double w) {
+    AddMomentsKernel<true>(slot, w);
+}
+
+MC_DD_TARGET_FMA void MCGLMCellMoments::FittedFmaEntry(int slot, double& hi, double& lo) const {
+    FittedKernel<true>(slot, hi, lo);
 }
 
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
@@ -103,9 +214,20 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
         fvCols.push_back(fP);
         fvSrcs.push_back(fNSources - 1);
         fvColStart[slot + 1] = fvCols.size();
-        const double* moments = fvMoments.data() + slot * 2 * fNElements;
-        if (!zpz.AddMapped(moments, moments + fNElements, fNSources, fvCols.data() + start,
-                           fvSrcs.data() + start, static_cast<int>(fvCols.size() - start)))
+        const double* moments = fvMoments.data() + slot * 2 * fSlotElements;
+        const double* lows = moments + fSlotElements;
+        if (fbVectors) {
+            // Rows to the packed triangle that the scatter reads.
+            for (std::size_t j = 0, e = 0; j < Ix(fNSources); ++j)
+                for (std::size_t k = 0; k <= j; ++k, ++e) {
+                    fvPackedHi[e] = moments[fvRowStart[j] + k];
+                    fvPackedLo[e] = lows[fvRowStart[j] + k];
+                }
+            moments = fvPackedHi.data();
+            lows = fvPackedLo.data();
+        }
+        if (!zpz.AddMapped(moments, lows, fNSources, fvCols.data() + start, fvSrcs.data() + start,
+                           static_cast<int>(fvCols.size() - start)))
             return false;
     }
     // The moments are not needed again.

@@ -80,6 +80,15 @@ private:
     int FindSlot(int code) const;
     // The source values of a record into fvSrcHi/fvSrcLo.
     void SourceValues(const double* values) const;
+    // The products of Add and FittedValue, exact with or without fused
+    // multiply-add (chosen once, at SetUp), so both give the same bits.
+    void AddMoments(int slot, double w);
+    template <bool kFma>
+    void AddMomentsKernel(int slot, double w);
+    void AddMomentsFmaEntry(int slot, double w);
+    template <bool kFma>
+    void FittedKernel(int slot, double& hi, double& lo) const;
+    void FittedFmaEntry(int slot, double& hi, double& lo) const;
 
     bool fbActive = false;
     int fDepVar = -1;
@@ -92,6 +101,16 @@ private:
     std::vector<int> fvCellCodes;        // by slot: the code, in order of first record
     std::vector<int> fvParamSource;      // per parameter
     std::vector<const MCRegrParameter*> fvSourceParam;  // a parameter carrying each source
+    // Per source: the record position of a source that is one covariate to
+    // the first power (its value read as it is), else -1.
+    std::vector<int> fvSourcePos;
+    bool fbFma = false;
+    // The moments updated four at a time (AVX2), each cell's held as rows
+    // of four-element lanes; otherwise as the packed lower triangle.
+    bool fbVectors = false;
+    std::vector<std::size_t> fvRowStart;         // per source: its row's first element
+    std::size_t fSlotElements = 0;               // of one cell's moments, high or low parts
+    std::vector<double> fvPackedHi, fvPackedLo;  // scratch of Flush
     int fNSources = 0;
     std::size_t fNElements = 0;  // of one cell's packed moments
     // All cells' packed moments, slot after slot in one block, each slot's
@@ -105,6 +124,8 @@ private:
     // After the build: per slot and source, the sum of the estimates of the
     // cell's columns with that source, in double-double.
     std::vector<double> fvCoefHi, fvCoefLo;
+    // A record's sources, padded with zeros to a whole lane of four.
+    // A record's sources, padded with zeros to a lane of four.
     mutable std::vector<double> fvSrcHi;
     mutable std::vector<double> fvSrcLo;
     mutable int fLastSlot = -1;     // of the sources in fvSrcHi/fvSrcLo
@@ -144,47 +165,20 @@ inline int MCGLMCellMoments::FindSlot(int code) const {
 }
 
 inline void MCGLMCellMoments::SourceValues(const double* values) const {
-    const std::size_t last = fvSrcHi.size() - 1;
+    const std::size_t last = Ix(fNSources) - 1;
     fvSrcHi[0] = 1.0;
     fvSrcLo[0] = 0.0;
-    for (std::size_t s = 1; s < last; ++s)
-        GLMDesignValue(values, *fvSourceParam[s], fvSrcHi[s], fvSrcLo[s]);
-    fvSrcHi[last] = values[fDepVar];
-    fvSrcLo[last] = 0.0;
-}
-
-inline bool MCGLMCellMoments::Add(const double* values, double w) {
-    const int code = CellCode(values);
-    if (code < 0) return false;
-    int& slot = fvCellSlot[Ix(code)];
-    if (slot < 0) {
-        fvMoments.resize(fvMoments.size() + 2 * fNElements, 0.0);
-        fvCellCodes.push_back(code);
-        slot = static_cast<int>(fvCellCodes.size()) - 1;
-    }
-    SourceValues(values);
-    fLastSlot = -1;
-    // w z z' with exact products and compensated sums, as MCSymMatrix::UpdateXX.
-    double* hi = fvMoments.data() + Ix(slot) * 2 * fNElements;
-    double* lo = hi + fNElements;
-    const std::size_t n = Ix(fNSources);
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t row = j * (j + 1) / 2;
-        const double zj = fvSrcHi[j], zjl = fvSrcLo[j];
-        if (zj == 0.0 && zjl == 0.0) continue;
-        double wzh, wzl;
-        DoubleDouble::TwoProd(w, zj, wzh, wzl);
-        wzl += w * zjl;
-        for (std::size_t k = 0; k <= j; ++k) {
-            const double zk = fvSrcHi[k], zkl = fvSrcLo[k];
-            if (zk == 0.0 && zkl == 0.0) continue;
-            double ph, pl;
-            DoubleDouble::TwoProd(wzh, zk, ph, pl);
-            pl += wzl * zk + wzh * zkl;
-            DoubleDouble::Accumulate(hi[row + k], lo[row + k], ph, pl);
+    for (std::size_t s = 1; s < last; ++s) {
+        const int pos = fvSourcePos[s];
+        if (pos >= 0) {
+            fvSrcHi[s] = values[pos];
+            fvSrcLo[s] = 0.0;
+        } else {
+            GLMDesignValue(values, *fvSourceParam[s], fvSrcHi[s], fvSrcLo[s]);
         }
     }
-    return true;
+    fvSrcHi[last] = values[fDepVar];
+    fvSrcLo[last] = 0.0;
 }
 
 inline int MCGLMCellMoments::DesignSources(const double* values, double* v) const {
@@ -199,32 +193,6 @@ inline int MCGLMCellMoments::DesignSources(const double* values, double* v) cons
 inline int MCGLMCellMoments::LastSources(double* v) const {
     for (std::size_t s = 0; s + 1 < Ix(fNSources); ++s) v[s] = fvSrcHi[s] + fvSrcLo[s];
     return fLastSlot;
-}
-
-inline bool MCGLMCellMoments::FittedValue(const double* values, double& hi, double& lo) const {
-    fLastSlot = -1;
-    if (!fbActive || fvCoefHi.empty()) return false;
-    const int slot = FindSlot(CellCode(values));
-    if (slot < 0) return false;
-    SourceValues(values);
-    fLastSlot = slot;
-    const double* coefHi = fvCoefHi.data() + Ix(slot) * Ix(fNSources);
-    const double* coefLo = fvCoefLo.data() + Ix(slot) * Ix(fNSources);
-    // Summed in locals: hi and lo may alias nothing the loop reads, but the
-    // compiler cannot know.
-    double sumHi = 0.0, sumLo = 0.0;
-    const std::size_t n = Ix(fNSources) - 1;  // every source but the dependent
-    for (std::size_t k = 0; k < n; ++k) {
-        const double b = coefHi[k];
-        if (b == 0.0) continue;
-        double ph, pl;
-        DoubleDouble::TwoProd(fvSrcHi[k], b, ph, pl);
-        pl += fvSrcLo[k] * b + fvSrcHi[k] * coefLo[k];
-        DoubleDouble::Accumulate(sumHi, sumLo, ph, pl);
-    }
-    hi = sumHi;
-    lo = sumLo;
-    return true;
 }
 
 }  // namespace MCMath_850

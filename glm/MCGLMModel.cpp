@@ -27,6 +27,7 @@ MCGLMModel::MCGLMModel(const MCRegSettings& settings, MCCancelInfo& cancel)
       fpEffects(&settings.GetModelEffects()),
       fDepMean(MCMV::Missing()),
       fTotalWeight(MCMV::Missing()),
+      fInvTotalWeight(1.0 / MCMV::Missing()),
       fRSquare(MCMV::Missing()),
       fRMSE(MCMV::Missing()) {
     SetOffsets(settings.GetFactors(), settings.GetCovariates(), settings.GetFrequencyWeightVar(),
@@ -161,7 +162,7 @@ bool MCGLMModel::ExpandSparse(const double* values) const {
 }
 
 double MCGLMModel::RowWeight(const double* values) const {
-    double w = 1.0 / fTotalWeight;
+    double w = fInvTotalWeight;
     if (fFreqWeightVar >= 0) w *= values[fFreqWeightVar];
     if (fRegrWeightVar >= 0) w *= values[fRegrWeightVar];
     return w;
@@ -409,6 +410,7 @@ double MCGLMModel::Score(const double* values) const {
 void MCGLMModel::SetDepMeanAndTotalW(double mean, double totalWeight) {
     fDepMean = mean;
     fTotalWeight = totalWeight;
+    fInvTotalWeight = 1.0 / totalWeight;
 }
 
 bool MCGLMModel::GetParamsForEffect(int effect, int& first, int& count) const {

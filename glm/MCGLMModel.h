@@ -185,6 +185,7 @@ private:
     int fNResidualRows = 0;
     double fDepMean;
     double fTotalWeight;
+    double fInvTotalWeight;  // every row's weight starts from it
     double fRSquare;
     double fRMSE;
 

@@ -116,27 +116,9 @@ private:
 
 namespace {
 
-// The library asks after every record. Part 0 asks the caller's query each
-// time, as a fit in one part does (a query may count the questions, as the
-// program's does to show the sweep's progress); the other parts, whose
-// questions would queue for the lock, ask it every thousand and otherwise
-// see what any part last learnt.
-template <class Shared>
-class PartCancel : public MCCommon_850::MCQueryCancel {
-public:
-    PartCancel(Shared& shared, std::size_t part) : fShared(shared), fPart(part) {}
-    bool IsCancel() override {
-        if (fPart != 0 && (++fNAsked & 1023) != 0) return fShared.Cancelled();
-        return fShared.AskCancel();
-    }
-
-private:
-    Shared& fShared;
-    std::size_t fPart;
-    std::size_t fNAsked = 0;
-};
-
-// A part's records, counted for the progress over all parts.
+// A part's records, counted for the progress over all parts. It knows
+// whether a pass is handing out records, which tells its part's cancel
+// query how often to ask the caller.
 template <class Shared>
 class PartRecords : public MCCommon_850::MultiPassRecordIter {
 public:
@@ -144,14 +126,27 @@ public:
                 std::size_t part)
         : fpInner(std::move(inner)), fShared(shared), fPart(part) {}
 
-    bool HasMore() const override { return fpInner->HasMore(); }
+    // The pass's last count is published when the library finds the
+    // records at an end, which spares asking the inner iterator after
+    // every record.
+    bool HasMore() const override {
+        if (fpInner->HasMore()) return true;
+        if (fbInPass) {
+            fbInPass = false;
+            if (fN > 0 && fShared.fRecords) {
+                fShared.Count(fPart, fN);
+                fShared.Report(fPass);
+            }
+        }
+        return false;
+    }
     MCCommon_850::Record* Next() override {
         MCCommon_850::Record* r = fpInner->Next();
         // Published every few thousand records: the parts' counts share a
         // cache line.
-        if (r != nullptr && fShared.fRecords && ((++fN & 4095) == 0 || !fpInner->HasMore())) {
+        if (r != nullptr && (++fN & 4095) == 0 && fShared.fRecords) {
             fShared.Count(fPart, fN);
-            if ((fN & 0xffff) == 0 || !fpInner->HasMore()) fShared.Report(fPass);
+            if ((fN & 0xffff) == 0) fShared.Report(fPass);
         }
         return r;
     }
@@ -159,10 +154,13 @@ public:
     int NewPass() override {
         ++fPass;
         fN = 0;
+        fbInPass = true;
         fShared.Count(fPart, 0);
         if (fPart == 0) fShared.Report(fPass);
         return fpInner->NewPass();
     }
+    // Between NewPass and the end of its records.
+    bool InPass() const { return fbInPass; }
 
 private:
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpInner;
@@ -170,6 +168,31 @@ private:
     std::size_t fPart;
     int fPass = 0;
     std::size_t fN = 0;
+    mutable bool fbInPass = false;
+};
+
+// The library asks after every record and between the sweep's pivots.
+// Within a pass every part asks the caller's query once in a thousand
+// questions (the others would queue for the lock) and otherwise sees what
+// any part last learnt. Outside its passes part 0 asks at every question,
+// as a fit in one part does: a query may count the questions, as the
+// program's does to show the sweep's progress.
+template <class Shared>
+class PartCancel : public MCCommon_850::MCQueryCancel {
+public:
+    PartCancel(Shared& shared, std::size_t part, const PartRecords<Shared>& records)
+        : fShared(shared), fPart(part), fRecords(records) {}
+    bool IsCancel() override {
+        if (fPart == 0 && !fRecords.InPass()) return fShared.AskCancel();
+        if ((++fNAsked & 1023) != 0) return fShared.Cancelled();
+        return fShared.AskCancel();
+    }
+
+private:
+    Shared& fShared;
+    std::size_t fPart;
+    const PartRecords<Shared>& fRecords;
+    std::size_t fNAsked = 0;
 };
 
 // A part's thread holds a token while it runs.
@@ -210,9 +233,10 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
     for (std::size_t k = 0; k < parts; ++k) {
         fvProcesses.push_back(
             std::make_unique<PartProcesses>(*fpGroup, static_cast<int>(k), fpProcesses));
-        fvCancels.push_back(std::make_unique<PartCancel<Shared>>(*fpShared, k));
-        fvRecords.push_back(std::make_unique<PartRecords<Shared>>(
-            fSpec.MakeRangeIterator(n * k / parts, n * (k + 1) / parts), *fpShared, k));
+        auto records = std::make_unique<PartRecords<Shared>>(
+            fSpec.MakeRangeIterator(n * k / parts, n * (k + 1) / parts), *fpShared, k);
+        fvCancels.push_back(std::make_unique<PartCancel<Shared>>(*fpShared, k, *records));
+        fvRecords.push_back(std::move(records));
         fvFitters.push_back(
             std::make_unique<ModelFitter>(fSpec, fOptions, fvProcesses.back().get()));
         // Every part makes the same calls (a count of the parameters is a
@@ -260,6 +284,7 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
     // Every part holds the merged model: part 0's stays.
     fvFitters.resize(1);
     fvRecords.resize(1);
+    fvCancels.resize(1);
 }
 
 }  // namespace mchost

@@ -39,15 +39,17 @@ public:
         if (in == nullptr) return nullptr;
         const double* v = in->GetAll();
         double* out = fRecord.GetAll();
-        for (std::size_t p = 0; p < fvSlots.size(); ++p) {
-            const double x = v[fvSlots[p].fSource];
-            const std::vector<std::int32_t>* map = fvSlots[p].fpIndexOfCode;
-            if (map == nullptr) {
-                out[p] = x * fvSlots[p].fScale;
-            } else {
-                const std::int32_t k = std::isnan(x) ? -1 : (*map)[static_cast<std::size_t>(x)];
-                out[p] = k < 0 ? MCCommon_850::MCMV::Missing() : static_cast<double>(k);
+        for (const Slot& slot : fvSlots) {
+            const double x = v[slot.fSource];
+            if (slot.fpIndexOfCode == nullptr) {
+                *out++ = x * slot.fScale;
+                continue;
             }
+            // A code is a small whole number: converted as a signed integer,
+            // one instruction, where an unsigned one takes a branch.
+            const std::int32_t k =
+                std::isnan(x) ? -1 : slot.fpIndexOfCode->data()[static_cast<std::int64_t>(x)];
+            *out++ = k < 0 ? MCCommon_850::MCMV::Missing() : static_cast<double>(k);
         }
         return &fRecord;
     }

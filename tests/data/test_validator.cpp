@@ -134,3 +134,42 @@ TEST(RecordValidator, ARecordWithoutItsClusterIsSkipped) {
     // Scoring needs no cluster.
     EXPECT_TRUE(v.IsValid4Scoring(without, status));
 }
+
+TEST(RecordValidator, PassesInlineCheckKeepsTheRulesAtTheirEdges) {
+    // The data passes ask IsValidFitRecord, whose inline answer must be
+    // the rules' own: valid, skipped (0) or malformed (316).
+    const MCRegRecordValidator v(kRoles, {1}, {3}, 0);
+    const double mv = MCMV::Missing();
+    const double inf = INFINITY;
+    struct Case {
+        Record record;
+        bool valid;
+        long code;
+    };
+    const std::vector<Case> cases = {
+        {{7.5, -0.0, 1, 2, 0.5, 0}, true, 0},
+        {{7.5, 2.0, -0.0, 2, 0.5, 0}, true, 0},
+        {{7.5, 0.0, inf, 2, 1e-300, 0}, true, 0},
+        {{7.5, -0.25, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, -0.5, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, -0.51, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, 2.5, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, 2147483648.0, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, inf, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, -inf, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, -0.0, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, 2, std::nan(""), 0}, false, 0},
+        {{7.5, 1, -inf, 2, 0.5, 0}, true, 0},
+        {{-mv, 1, 1, 2, 0.5, 0}, true, 0},
+        {{7.5, 1, 1, 2}, false, 315},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        MCStatus s;
+        EXPECT_EQ(v.IsValidFitRecord(cases[i].record, s), cases[i].valid);
+        EXPECT_EQ(s.GetErrorCode(), cases[i].code);
+        const Outcome o = Check(v, cases[i].record);
+        EXPECT_EQ(o.valid, cases[i].valid);
+        EXPECT_EQ(o.code, cases[i].code);
+    }
+}
