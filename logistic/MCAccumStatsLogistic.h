@@ -133,6 +133,10 @@ private:
     MCLogitCells fCells;
     std::vector<double> fvEta;
     std::vector<double> fvScoreCoef;
+    // The logits of the last cell row, its probabilities and ln pi_ref.
+    std::vector<double> fvLastEta;
+    std::vector<double> fvLastProbs;
+    double fLastLogReference = 0.0;
 };
 
 }  // namespace MCMath_850
