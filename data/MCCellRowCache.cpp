@@ -53,8 +53,10 @@ void MCCellRowCache::EndFill() {
 }
 
 void MCCellRowCache::Values(std::size_t row, std::vector<double>& values) const {
+    // A few values: copied one by one rather than through memmove.
     const double* from = fvValues.data() + row * fNValues;
-    values.assign(from, from + fNValues);
+    values.resize(fNValues);
+    for (std::size_t v = 0; v < fNValues; ++v) values[v] = from[v];
 }
 
 }  // namespace MCMath_850
