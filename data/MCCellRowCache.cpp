@@ -25,6 +25,8 @@ void MCCellRowCache::BeginFill() {
 }
 
 void MCCellRowCache::GiveUp() {
+    // Nothing is kept once given up (a pass may give up on every row).
+    if (fbGivenUp) return;
     Drop();
     fbGivenUp = true;
 }
