@@ -16,7 +16,7 @@ namespace MCMath_850 {
 // reads the records.
 class MCCellRowCache {
 public:
-    static const std::size_t kMaxDoubles = std::size_t{1} << 21;
+    static const std::size_t kMaxDoubles = std::size_t{1} << 22;
 
     // Forgets the rows and starts filling them from the next pass.
     void Clear();
