@@ -4,6 +4,7 @@
 
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
+#include "data/MCCellRowCache.h"
 #include "data/MCFactorTables.h"
 
 namespace MCMath_850 {
@@ -41,6 +42,7 @@ MCRecordIterHandler::MCRecordIterHandler(MCCommon_850::MultiPassRecordIter& iter
 void MCRecordIterHandler::SetStatsModel(IMCAccumStats* accum, const IMCRegModel* model) {
     fpAccum = accum;
     fpModel = model;
+    fRows.Clear();
     SetUpCells();
 }
 
@@ -79,6 +81,7 @@ bool MCRecordIterHandler::ResetAccumStats(MCConst::MCHessianCompMethod method,
 void MCRecordIterHandler::CleanStatsModel() {
     fpAccum = nullptr;
     fpModel = nullptr;
+    fRows.Clear();
 }
 
 MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
@@ -88,7 +91,43 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
         fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     if (result.IsError()) return result;
     if (fpModel == nullptr || fpAccum == nullptr) return ErrorStatus(StatusCode::kMissingInput);
+    // A pass whose records could not be restarted reads none, as before.
+    if (restart != 0) fRows.GiveUp();
+    if (fRows.IsComplete()) return Replay(likelihoodOnly);
+    fRows.BeginFill();
+    result = ReadPass(likelihoodOnly, result);
+    // A pass cut short (an error, a cancel) is not one to replay; the next
+    // pass that reads the records fills the rows afresh.
+    if (!result.IsError() && !fStatus.IsError() && !fpIter->HasMore()) {
+        fRows.EndFill();
+        fReplayResult = result;
+    }
+    return result;
+}
 
+MCStatus MCRecordIterHandler::Replay(bool likelihoodOnly) {
+    static const std::vector<int> kNone;
+    for (std::size_t r = 0; r < fRows.Size(); ++r) {
+        // Asked every few rows: a row takes far less than a record did, and
+        // the query may take a lock.
+        if ((r & 63) == 0 && fpCancel->WillCancel()) return fReplayResult;
+        const int cell = fRows.Cell(r);
+        fRows.Values(r, fvValues);
+        // Every cell was made by the pass that kept the rows, so its layout
+        // is not needed (without it an unknown cell is refused).
+        if (!fpAccum->UseCell(cell, kNone, kNone, 0) ||
+            fpAccum->UpdateForCellRow(fvValues, fRows.Category(r), fRows.Weight(r),
+                                      likelihoodOnly) == -1) {
+            fpAccum->FlushCells();
+            fStatus = ErrorStatus(StatusCode::kMissingInput);
+            return fStatus;
+        }
+    }
+    fpAccum->FlushCells();
+    return fReplayResult;
+}
+
+MCStatus MCRecordIterHandler::ReadPass(bool likelihoodOnly, MCStatus result) {
     // The accumulator wants the response as the model's local category index
     // (reference last), not as the raw code.
     const std::vector<int>& localCategory = fpModel->GetDepCatLocalInds();
@@ -124,7 +163,9 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
             fpAccum->UseCell(cell, fvColumns, fvSources, nSources) &&
             fpModel->GetSourceValues(values, fvValues)) {
             used = fpAccum->UpdateForCellRow(fvValues, category, weight, likelihoodOnly);
+            if (used == 0) fRows.Add(cell, category, weight, fvValues);
         } else {
+            fRows.GiveUp();
             int count = 0;
             const bool expanded =
                 indices != nullptr

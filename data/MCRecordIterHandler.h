@@ -4,14 +4,16 @@
 #include "companion/MCCancelInfo.h"
 #include "companion/MCStatus.h"
 #include "companion/RecordIterator.h"
+#include "data/MCCellRowCache.h"
 #include "data/MCRegRecordValidator.h"
 #include "settings/IMCRegInterfaces.h"
 
 namespace MCMath_850 {
 
-// The data handler that re-reads the host's records on every pass of the
+// The data handler that reads the host's records for the passes of the
 // logistic estimation and feeds each valid record's sparse design row to the
-// accumulator. None of the objects it is given is owned.
+// accumulator, or replays the rows of an earlier pass (see
+// ComputeStatsForOptimizer). None of the objects it is given is owned.
 class MCRecordIterHandler : public IMCDataHandler {
 public:
     // Weight positions below 0 are absent.
@@ -25,7 +27,9 @@ public:
     // Forwards to the accumulator; false without one.
     bool ResetAccumStats(MCConst::MCHessianCompMethod method, bool checkSeparation) override;
     void CleanStatsModel() override;
-    // One pass over the records. A failed restart is kept as error 307 for
+    // One pass over the records. The rows of the first pass that completes
+    // are kept when they all take the accumulator's cell path (see
+    // MCCellRowCache), and the later passes replay them. A failed restart is kept as error 307 for
     // later calls; a null record (304), a malformed record (315, 316) or a
     // row the accumulator refuses (303, also kept) end the pass.
     MCCommon_850::MCStatus ComputeStatsForOptimizer(bool likelihoodOnly) override;
@@ -65,6 +69,15 @@ private:
     // The cell number of a record's parameter indices.
     int CellNumber(const std::vector<int>& indices) const;
     void SetUpCells();
+
+    // The rows of a pass, kept for the passes after it, and the status
+    // that pass returned.
+    MCCellRowCache fRows;
+    MCCommon_850::MCStatus fReplayResult;
+    // A pass over the host's records, from the status result.
+    MCCommon_850::MCStatus ReadPass(bool likelihoodOnly, MCCommon_850::MCStatus result);
+    // A pass over the kept rows.
+    MCCommon_850::MCStatus Replay(bool likelihoodOnly);
 };
 
 }  // namespace MCMath_850

@@ -102,6 +102,8 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
                                        const std::vector<double>& values, int category,
                                        double weight, bool likelihoodOnly) {
     if (!fbValid) return -1;
+    // fvProbs will no longer be those of the last cell row.
+    fbProbsOfLastEta = false;
     const int p = fNParams;
     const int J = fNCategs;
     if (p > 0 && !fRow.Assign(columns, values, p)) return -1;
@@ -212,22 +214,34 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
         return -1;
     }
     const std::size_t L = Ix(J - 1);
-    // Relative to the largest logit (the reference's is 0), whose own
-    // exponential is 1.
-    std::size_t top = L;
-    double largest = 0.0;
-    for (std::size_t k = 0; k < L; ++k)
-        if (fvEta[k] > largest) largest = fvEta[k], top = k;
-    fvProbs.resize(Ix(J));
-    double sum = 0.0;
-    for (std::size_t k = 0; k < L; ++k)
-        sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
-    sum += fvProbs[L] = top == L ? 1.0 : std::exp(-largest);
-    const double inverse = 1.0 / sum;
-    for (double& pk : fvProbs) pk *= inverse;
+    // The probabilities are a function of the logits alone: rows in a run
+    // with the same logits (the start, where only the intercepts are not
+    // 0, or rows of one covariate pattern) keep those of the row before.
+    // (The vectors are short: copied and compared element by element.)
+    bool same = fbProbsOfLastEta;
+    for (std::size_t k = 0; k < L && same; ++k) same = fvEta[k] == fvLastEta[k];
+    if (!same) {
+        fbProbsOfLastEta = false;
+        // Relative to the largest logit (the reference's is 0), whose own
+        // exponential is 1.
+        std::size_t top = L;
+        double largest = 0.0;
+        for (std::size_t k = 0; k < L; ++k)
+            if (fvEta[k] > largest) largest = fvEta[k], top = k;
+        fvProbs.resize(Ix(J));
+        double sum = 0.0;
+        for (std::size_t k = 0; k < L; ++k)
+            sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
+        sum += fvProbs[L] = top == L ? 1.0 : std::exp(-largest);
+        const double inverse = 1.0 / sum;
+        for (double& pk : fvProbs) pk *= inverse;
+        fLastLogReference = -largest - std::log(sum);
+        fvLastEta.resize(L);
+        for (std::size_t k = 0; k < L; ++k) fvLastEta[k] = fvEta[k];
+        fbProbsOfLastEta = true;
+    }
     const std::size_t y = Ix(category);
-    AddRowLikelihood(category, weight, -largest - std::log(sum), y < L ? fvEta[y] : 0.0, magnitude,
-                     terms);
+    AddRowLikelihood(category, weight, fLastLogReference, y < L ? fvEta[y] : 0.0, magnitude, terms);
     if (likelihoodOnly) return 0;
 
     fvScoreCoef.resize(L);

@@ -133,6 +133,11 @@ private:
     MCLogitCells fCells;
     std::vector<double> fvEta;
     std::vector<double> fvScoreCoef;
+    // The logits of the last cell row and its ln pi_ref; fvProbs holds its
+    // probabilities while fbProbsOfLastEta.
+    std::vector<double> fvLastEta;
+    double fLastLogReference = 0.0;
+    bool fbProbsOfLastEta = false;
 };
 
 }  // namespace MCMath_850

@@ -230,8 +230,9 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
         s.SetDiscreteDatum(1, MCLogModel::kMaxMatrixRows);
         return s;
     }
-    // Without patterns every pass re-reads the host's records; the handler
-    // is made here so that it reads the iterator of this build.
+    // Without patterns the passes read the host's records (or replay the
+    // rows of the first); the handler is made here so that it reads the
+    // iterator of this build.
     if (!fpDataHandler) {
         auto handler = std::make_unique<MCRecordIterHandler>(
             iter, fCancel, fValidator, fpSettings->GetDependent(),

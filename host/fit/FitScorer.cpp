@@ -134,4 +134,11 @@ bool FitScorer::Score(const MCCommon_850::Record& record, double& value,
     return true;
 }
 
+bool FitScorer::Predict(const MCCommon_850::Record& record, double& value) const {
+    std::size_t category = 0;
+    if (fvCodes.empty() || !fRecords.Predict(record, category)) return false;
+    value = fvCodes[category];
+    return true;
+}
+
 }  // namespace mchost

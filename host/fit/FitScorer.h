@@ -40,6 +40,9 @@ public:
     // linear model).
     bool Score(const MCCommon_850::Record& record, double& value,
                std::vector<double>& probabilities) const;
+    // A logistic model's predicted category's code, as Score gives it,
+    // without the probabilities; false for a record that cannot be scored.
+    bool Predict(const MCCommon_850::Record& record, double& value) const;
 
 private:
     FitScorer(ScoringModel model, std::size_t nCodes);

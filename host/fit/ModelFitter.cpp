@@ -192,15 +192,19 @@ bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
 void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
     const std::size_t k = fpLogistic->fvCategories.size();
     std::vector<double> counts(k * k, 0.0);
-    ForEachScored(records,
-                  [&](const Record& record, bool scored, double value, const std::vector<double>&) {
-                      if (!scored) return;
-                      const auto observed = static_cast<std::size_t>(record[0] + 0.5);
-                      const auto predicted = static_cast<std::size_t>(value + 0.5);
-                      if (observed >= k || predicted >= k) return;
-                      counts[observed * k + predicted] +=
-                          fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
-                  });
+    // Only the predicted category counts here, which needs no probability.
+    std::size_t n = 0;
+    ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
+        if ((n++ & 255) == 0 && fpCancel != nullptr && fpCancel->IsCancel())
+            throw HostError(HostError::kInterrupted, "interrupted");
+        double value = 0.0;
+        if (!used || !fpScorer->Predict(record, value)) return;
+        const auto observed = static_cast<std::size_t>(record[0] + 0.5);
+        const auto predicted = static_cast<std::size_t>(value + 0.5);
+        if (observed >= k || predicted >= k) return;
+        counts[observed * k + predicted] +=
+            fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
+    });
     // Each process (and each part of a process) counted its own records.
     if (fpProcesses != nullptr && fpProcesses->IsSplit()) fpProcesses->Sum(counts);
     fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));

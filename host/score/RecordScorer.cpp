@@ -19,6 +19,14 @@ RecordScorer::RecordScorer(const Scorer& scorer, std::vector<int> positions,
 }
 
 bool RecordScorer::Score(const MCCommon_850::Record& record, double* out) const {
+    return fScorer.Score(Input(record), out);
+}
+
+bool RecordScorer::Predict(const MCCommon_850::Record& record, std::size_t& category) const {
+    return fScorer.Predict(Input(record), category);
+}
+
+const double* RecordScorer::Input(const MCCommon_850::Record& record) const {
     for (std::size_t i = 0; i < fvPosition.size(); ++i) {
         // A predictor no parameter uses holds 0, which the scorer never reads.
         if (fvPosition[i] < 0) continue;
@@ -31,7 +39,7 @@ bool RecordScorer::Score(const MCCommon_850::Record& record, double* out) const 
         fvInput[i] = code < fvCategoryOf[i].size() ? fvCategoryOf[i][code] : Scorer::kUnseen;
         if (fvInput[i] < 0.0 && code < fvUnseen[i].size()) ++fvUnseen[i][code];
     }
-    return fScorer.Score(fvInput.data(), out);
+    return fvInput.data();
 }
 
 }  // namespace mchost

@@ -25,11 +25,16 @@ public:
     // Fills out[GetScorer().NOutputs()]; false (and every output NaN) when
     // the record cannot be scored.
     bool Score(const MCCommon_850::Record& record, double* out) const;
+    // A multinomial model's predicted category (Scorer::Predict).
+    bool Predict(const MCCommon_850::Record& record, std::size_t& category) const;
     // Per predictor with a table, per code: the records scored whose code
     // the model lacks.
     const std::vector<std::vector<std::size_t>>& Unseen() const { return fvUnseen; }
 
 private:
+    // The record's predictors as the scorer takes them.
+    const double* Input(const MCCommon_850::Record& record) const;
+
     const Scorer& fScorer;
     std::vector<int> fvPosition;
     std::vector<std::vector<double>> fvCategoryOf;

@@ -220,11 +220,35 @@ double Scorer::Quadratic(std::size_t k, std::size_t l) const {
     return sum;
 }
 
-bool Scorer::Score(const double* record, double* out) const {
-    std::fill(out, out + fNOutputs, kNaN);
+bool Scorer::Scorable(const double* record) const {
     for (std::size_t i = 0; i < fModel.fvPredictors.size(); ++i)
         if (std::isnan(record[i]) || (fModel.fvPredictors[i].fbFactor && record[i] < 0.0))
             return false;
+    return true;
+}
+
+void Scorer::Logits() const {
+    for (std::size_t k = 0; k < fvEta.size(); ++k) {
+        const std::vector<double>& beta = fModel.fvBeta[k];
+        double sum = 0.0;
+        for (std::size_t j : fvNonZero) sum += beta[j] * fvTerm[j];
+        fvEta[k] = sum;
+    }
+}
+
+bool Scorer::Predict(const double* record, std::size_t& category) const {
+    if (fModel.fKind == PmmlModel::kLinear || !Scorable(record)) return false;
+    Terms(record);
+    Logits();
+    for (double e : fvEta)
+        if (!std::isfinite(e)) return false;
+    category = Leader();
+    return true;
+}
+
+bool Scorer::Score(const double* record, double* out) const {
+    std::fill(out, out + fNOutputs, kNaN);
+    if (!Scorable(record)) return false;
     Terms(record);
     if (fModel.fKind == PmmlModel::kLinear) {
         fvEta[0] = LinearPredictor();
@@ -243,13 +267,26 @@ bool Scorer::Score(const double* record, double* out) const {
         }
         return true;
     }
-    for (std::size_t k = 0; k < fvEta.size(); ++k) {
-        const std::vector<double>& beta = fModel.fvBeta[k];
-        double sum = 0.0;
-        for (std::size_t j : fvNonZero) sum += beta[j] * fvTerm[j];
-        fvEta[k] = sum;
-    }
+    Logits();
     return Probabilities(out);
+}
+
+std::size_t Scorer::Leader() const {
+    // The reference leads; a logit clearly above the leader's takes the
+    // lead, one within rounding of it ties, and the precedence decides.
+    const double eps = std::numeric_limits<double>::epsilon();
+    double lead = 0.0;
+    std::size_t best = fReferenceCategory;
+    for (std::size_t k = 0; k < fvEta.size(); ++k) {
+        const std::size_t m = fvCategoryOfEquation[k];
+        if (fvEta[k] > lead + eps) {
+            lead = fvEta[k];
+            best = m;
+        } else if (fvEta[k] > lead - eps && Precedes(m, best)) {
+            best = m;
+        }
+    }
+    return best;
 }
 
 bool Scorer::Probabilities(double* out) const {
@@ -274,21 +311,7 @@ bool Scorer::Probabilities(double* out) const {
     }
     fvProbability[fReferenceCategory] = reference / total;
     for (std::size_t m = 0; m < nc; ++m) out[m] = fvProbability[m];
-    // The reference leads; a logit clearly above the leader's takes the
-    // lead, one within rounding of it ties, and the precedence decides.
-    const double eps = std::numeric_limits<double>::epsilon();
-    double lead = 0.0;
-    std::size_t best = fReferenceCategory;
-    for (std::size_t k = 0; k < ne; ++k) {
-        const std::size_t m = fvCategoryOfEquation[k];
-        if (fvEta[k] > lead + eps) {
-            lead = fvEta[k];
-            best = m;
-        } else if (fvEta[k] > lead - eps && Precedes(m, best)) {
-            best = m;
-        }
-    }
-    out[nc] = static_cast<double>(best);
+    out[nc] = static_cast<double>(Leader());
     if (!fOptions.fbStandardErrors) return true;
     // d p_m / d beta_(k, j) = p_m (delta_mk - p_k) x_j: the variance is
     // c' A c over the equations, A(k, l) = x' V_(k, l) x.

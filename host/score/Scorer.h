@@ -56,8 +56,18 @@ public:
     // order of the model's categories), the predicted category's index,
     // then the standard errors.
     bool Score(const double* record, double* out) const;
+    // A multinomial model's predicted category, the index Score gives,
+    // without the probabilities; false when the record cannot be scored
+    // (or the model is linear).
+    bool Predict(const double* record, std::size_t& category) const;
 
 private:
+    // Whether the record has every predictor.
+    bool Scorable(const double* record) const;
+    // A multinomial model's logits of the terms into fvEta.
+    void Logits() const;
+    // The predicted category from fvEta, every logit finite.
+    std::size_t Leader() const;
     // The record's design values into fvTerm (and fvTermLow, the
     // double-double remainder of a linear model's).
     void Terms(const double* record) const;

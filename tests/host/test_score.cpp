@@ -304,27 +304,49 @@ TEST(Score, LogitsWithinRoundingTieAndTheModelsPrecedenceDecides) {
     model.fvBeta[1] = {std::nextafter(0.5, 1.0), 2.0};
     const double zero = 0.0;
     double out[4];
+    // The prediction alone (no probabilities) decides every case alike.
+    std::size_t predicted = 9;
     const Scorer first(model, ScoreOptions());
     ASSERT_TRUE(first.Score(&zero, out));
     EXPECT_GT(out[2], out[1]);
     EXPECT_EQ(out[3], 1.0);  // A, listed before B
+    ASSERT_TRUE(first.Predict(&zero, predicted));
+    EXPECT_EQ(predicted, 1u);
     // C before B before A.
     model.fvTiePrecedence = {0, 2, 1};
     const Scorer ranked(model, ScoreOptions());
     ASSERT_TRUE(ranked.Score(&zero, out));
     EXPECT_EQ(out[3], 2.0);
+    ASSERT_TRUE(ranked.Predict(&zero, predicted));
+    EXPECT_EQ(predicted, 2u);
     // A logit clearly above the other is predicted whatever the precedence.
     model.fvBeta[1][0] = 0.5 + 1e-9;
     model.fvTiePrecedence = {0, 1, 2};
     const Scorer clear(model, ScoreOptions());
     ASSERT_TRUE(clear.Score(&zero, out));
     EXPECT_EQ(out[3], 2.0);
-    // A logit that is not finite has no probabilities.
+    ASSERT_TRUE(clear.Predict(&zero, predicted));
+    EXPECT_EQ(predicted, 2u);
+    // Both logits far below the reference's 0: C.
+    const double low = -40.0;
+    model.fvBeta[0] = {0.0, 1.0};
+    model.fvBeta[1] = {0.0, 1.0};
+    const Scorer reference(model, ScoreOptions());
+    ASSERT_TRUE(reference.Predict(&low, predicted));
+    EXPECT_EQ(predicted, 0u);
+    // A logit that is not finite has no probabilities and no prediction.
     const double huge = 1e308;
     model.fvBeta[1] = {0.0, 1e308};
     const Scorer overflowing(model, ScoreOptions());
     EXPECT_FALSE(overflowing.Score(&huge, out));
     EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[3]));
+    EXPECT_FALSE(overflowing.Predict(&huge, predicted));
+    // Nor has a record without its predictor, nor a linear model.
+    const double missing = std::nan("");
+    EXPECT_FALSE(first.Predict(&missing, predicted));
+    const Scorer linear(ReadPmmlModel(kLinear, "m.pmml"), ScoreOptions());
+    const double row[2] = {0.0, 1.0};
+    EXPECT_FALSE(linear.Predict(row, predicted));
 }
 
 TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {

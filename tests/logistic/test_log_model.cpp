@@ -71,7 +71,7 @@ double MaxRelDiff(const std::vector<double>& a, const std::vector<double>& b) {
 
 }  // namespace
 
-TEST(LogisticModel, PatternsAndRecordsAgreeAndPatternsReadTheRecordsTwice) {
+TEST(LogisticModel, PatternsAndRecordsAgreeAndNeitherReadsTheRecordsEveryPass) {
     const std::vector<Record> data = MixedData(3000);
     for (bool regression : {false, true}) {
         SCOPED_TRACE(regression ? "regression weights" : "frequency weights");
@@ -96,10 +96,10 @@ TEST(LogisticModel, PatternsAndRecordsAgreeAndPatternsReadTheRecordsTwice) {
             (patterns ? patternReads : recordReads) = iter.reads;
         }
         EXPECT_EQ(patternReads, 2 * static_cast<long>(data.size()));
-        // Without patterns: the factor pass, X'X, then one pass per iteration
-        // and the initial pass.
-        EXPECT_EQ(recordReads,
-                  (3 + byRecord.Log().GetIterations()) * static_cast<long>(data.size()));
+        // Without patterns: the factor pass, X'X and the initial pass; the
+        // iterations replay the rows that the initial pass kept.
+        EXPECT_GT(byRecord.Log().GetIterations(), 1);
+        EXPECT_EQ(recordReads, 3 * static_cast<long>(data.size()));
 
         EXPECT_EQ(byRecord.stats->GetRedundancyIndicators(),
                   byPattern.stats->GetRedundancyIndicators());
