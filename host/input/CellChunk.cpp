@@ -38,13 +38,7 @@ std::int32_t TextDict::InternShort(const char* s, std::size_t n, std::uint64_t w
                                  : HashBytes(fvTexts[k].data(), fvTexts[k].size());
     });
     std::size_t slot;
-    const std::int32_t code = fTable.Find(
-        HashWord(word, n),
-        [&](std::int32_t c) {
-            const auto k = static_cast<std::size_t>(c);
-            return fvWords[k] == word && fvLengths[k] == n;
-        },
-        slot);
+    const std::int32_t code = FindShort(word, n, slot);
     if (code >= 0) return code;
     fvTexts.emplace_back(s, n);
     fvWords.push_back(word);

@@ -73,13 +73,7 @@ public:
         const std::uint64_t word = ShortWord(s, n);
         if (fTable.HasRoomFor(fvTexts.size())) {
             std::size_t slot;
-            const std::int32_t code = fTable.Find(
-                HashWord(word, n),
-                [&](std::int32_t c) {
-                    const auto k = static_cast<std::size_t>(c);
-                    return fvWords[k] == word && fvLengths[k] == n;
-                },
-                slot);
+            const std::int32_t code = FindShort(word, n, slot);
             if (code >= 0) return code;
         }
         return InternShort(s, n, word);
@@ -94,6 +88,16 @@ public:
     }
 
 private:
+    // The code of a short text's word, or -1 with the slot it would take.
+    std::int32_t FindShort(std::uint64_t word, std::size_t n, std::size_t& slot) const {
+        return fTable.Find(
+            HashWord(word, n),
+            [&](std::int32_t c) {
+                const auto k = static_cast<std::size_t>(c);
+                return fvWords[k] == word && fvLengths[k] == n;
+            },
+            slot);
+    }
     // A text of at most eight bytes as one word: two loads that overlap
     // where the text is shorter than their sum cover every byte, so with
     // the length the word tells texts apart.
