@@ -89,7 +89,7 @@ public:
     // kept: the pivots kept before the run; y: their block swept on them,
     // packed. y is held as a full square, so that its columns, which z
     // runs down, are contiguous as its rows are.
-    RunDecider(std::vector<int> kept, const std::vector<dd::DD>& y)
+    RunDecider(std::vector<int> kept, std::vector<dd::DD> y)
         : fvKept(std::move(kept)),
           fvY(fvKept.size() * fvKept.size()),
           fvC(fvKept.size()),
@@ -304,7 +304,7 @@ bool MCSymMatrix::SweepLeading(int count, double tol, const std::vector<double>&
     {
         std::unique_ptr<RunDecider> decider;
         try {
-            decider = std::make_unique<RunDecider>(kept, y);
+            decider = std::make_unique<RunDecider>(kept, std::move(y));
         } catch (const std::bad_alloc&) {
             MCCommon_850::RethrowInsideGuard();
             return false;
