@@ -12,13 +12,14 @@
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/DoubleDoubleRows.h"
 #include "companion/MCAllocationGuard.h"
 #include "companion/MCCancelInfo.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
+#include "companion/DoubleDoubleAvx2.h"
 #define MC_BLOCK_AVX2 1
 #endif
 
@@ -77,65 +78,39 @@ void RowPortable(double* hi, double* lo, std::size_t begin, std::size_t end, con
 }
 
 #ifdef MC_BLOCK_AVX2
-// The same, four elements at a time, each lane doing exactly the scalar
-// operations of DoubleDouble::Mul<true> and Sub.
+// The same, four elements at a time, two groups of four together: each
+// element's updates are a chain of dependent additions, and two chains in
+// flight keep the floating-point units busy.
 __attribute__((target("avx2,fma"))) void RowAvx2(double* hi, double* lo, std::size_t begin,
                                                  std::size_t end, const dd::DD* c,
                                                  const int* pivots, std::size_t count,
                                                  const double* fHi, const double* fLo,
                                                  std::size_t n) {
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d sign = _mm256_set1_pd(-0.0);
     std::size_t s = begin;
-    for (; s + 4 <= end; s += 4) {
-        __m256d ah = _mm256_loadu_pd(hi + s);
-        __m256d al = _mm256_loadu_pd(lo + s);
+    for (; s + 8 <= end; s += 8) {
+        dd::Quad a0 = dd::LoadQuad(hi, lo, s);
+        dd::Quad a1 = dd::LoadQuad(hi, lo, s + 4);
         for (std::size_t t = 0; t < count; ++t) {
             const std::size_t l = Ix(pivots[t]);
-            const __m256d fh = _mm256_loadu_pd(fHi + l * n + s);
-            const __m256d fl = _mm256_loadu_pd(fLo + l * n + s);
-            const __m256d live = _mm256_or_pd(_mm256_cmp_pd(fh, zero, _CMP_NEQ_UQ),
-                                              _mm256_cmp_pd(fl, zero, _CMP_NEQ_UQ));
-            const __m256d ch = _mm256_set1_pd(c[l].hi);
-            const __m256d cl = _mm256_set1_pd(c[l].lo);
-            // Mul: p + e = c f.
-            const __m256d p = _mm256_mul_pd(ch, fh);
-            __m256d e = _mm256_fmadd_pd(ch, fh, _mm256_xor_pd(p, sign));
-            e = _mm256_add_pd(e, _mm256_add_pd(_mm256_mul_pd(ch, fl), _mm256_mul_pd(cl, fh)));
-            const __m256d mh = _mm256_add_pd(p, e);
-            const __m256d ml = _mm256_sub_pd(e, _mm256_sub_pd(mh, p));
-            // Sub: a + (-m), as Add.
-            const __m256d bh = _mm256_xor_pd(mh, sign);
-            const __m256d bl = _mm256_xor_pd(ml, sign);
-            __m256d sh = _mm256_add_pd(ah, bh);
-            __m256d bb = _mm256_sub_pd(sh, ah);
-            __m256d se =
-                _mm256_add_pd(_mm256_sub_pd(ah, _mm256_sub_pd(sh, bb)), _mm256_sub_pd(bh, bb));
-            const __m256d th = _mm256_add_pd(al, bl);
-            bb = _mm256_sub_pd(th, al);
-            const __m256d tf =
-                _mm256_add_pd(_mm256_sub_pd(al, _mm256_sub_pd(th, bb)), _mm256_sub_pd(bl, bb));
-            se = _mm256_add_pd(se, th);
-            __m256d s2 = _mm256_add_pd(sh, se);
-            se = _mm256_sub_pd(se, _mm256_sub_pd(s2, sh));
-            se = _mm256_add_pd(se, tf);
-            const __m256d rh = _mm256_add_pd(s2, se);
-            const __m256d rl = _mm256_sub_pd(se, _mm256_sub_pd(rh, s2));
-            ah = _mm256_blendv_pd(ah, rh, live);
-            al = _mm256_blendv_pd(al, rl, live);
+            const dd::Quad cl = dd::Broadcast(c[l]);
+            const dd::Quad f0 = dd::LoadQuad(fHi + l * n, fLo + l * n, s);
+            const dd::Quad f1 = dd::LoadQuad(fHi + l * n, fLo + l * n, s + 4);
+            a0 = dd::SubMul(a0, cl, f0, dd::NonZero(f0));
+            a1 = dd::SubMul(a1, cl, f1, dd::NonZero(f1));
         }
-        _mm256_storeu_pd(hi + s, ah);
-        _mm256_storeu_pd(lo + s, al);
+        dd::StoreQuad(hi, lo, s, a0);
+        dd::StoreQuad(hi, lo, s + 4, a1);
+    }
+    for (; s + 4 <= end; s += 4) {
+        dd::Quad a = dd::LoadQuad(hi, lo, s);
+        for (std::size_t t = 0; t < count; ++t) {
+            const std::size_t l = Ix(pivots[t]);
+            const dd::Quad f = dd::LoadQuad(fHi + l * n, fLo + l * n, s);
+            a = dd::SubMul(a, dd::Broadcast(c[l]), f, dd::NonZero(f));
+        }
+        dd::StoreQuad(hi, lo, s, a);
     }
     RowScalar<true>(hi, lo, s, end, c, pivots, count, fHi, fLo, n);
-}
-
-bool HasAvx2() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
-    return has;
 }
 #endif
 
@@ -162,24 +137,20 @@ void MCSymMatrix::ApplyToPanel(BlockWork& w, const int* pivots, std::size_t m, s
     const dd::DD* c = w.fvC.data() + l * n;
     const dd::DD* f = w.fvF.data() + l * n;
     const bool reverse = w.fvReverse[l] != 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i == kl) {
-            // Pivot l rewrites its own column, which holds (kl, km).
-            if (m == l) continue;
-            if (!IsZero(c[km])) col[i] = reverse ? dd::Neg(f[km]) : f[km];
-            continue;
-        }
-        // Element (i, km) = (r, s), s <= r, becomes a_rs - c_r f_s.
-        const std::size_t r = std::max(i, km);
-        const std::size_t s = std::min(i, km);
-        if (m == l) {
-            if (!IsZero(c[i])) col[i] = reverse ? dd::Neg(f[i]) : f[i];
-            continue;
-        }
-        if (IsZero(c[r]) || IsZero(f[s])) continue;
-        col[i] = dd::Sub(col[i], dd::Mul(c[r], f[s]));
+    if (m == l) {
+        // The pivot's own column becomes its multipliers and -1 / pivot.
+        for (std::size_t i = 0; i < n; ++i)
+            if (i != kl && !IsZero(c[i])) col[i] = reverse ? dd::Neg(f[i]) : f[i];
+        col[km] = dd::Neg(w.fvInv[l]);
+        return;
     }
-    if (m == l) col[km] = dd::Neg(w.fvInv[l]);
+    // c and f are 0 at kl, so the update leaves (kl, km) alone; pivot l
+    // then rewrites it, being in its own column.
+    // Element (i, km) = (r, s), s <= r, becomes a_rs - c_r f_s: above km
+    // that is c_km f_i, from km on c_i f_km.
+    if (!IsZero(c[km])) dd::SubScaled(col, c[km], f, km);
+    if (!IsZero(f[km])) dd::SubScaledBy(col + km, c + km, f[km], n - km, true);
+    if (!IsZero(c[km])) col[kl] = reverse ? dd::Neg(f[km]) : f[km];
 }
 
 int MCSymMatrix::SweepBlock(const int* pivots, int count, double tol,
@@ -263,7 +234,7 @@ int MCSymMatrix::SweepBlock(const int* pivots, int count, double tol,
             double* rowHi = hi + Packed(r);
             double* rowLo = lo + Packed(r);
 #ifdef MC_BLOCK_AVX2
-            if (HasAvx2()) {
+            if (dd::HasAvx2()) {
                 RowAvx2(rowHi, rowLo, s0, end, w.fvRowC.data(), w.fvLive.data(), w.fvLive.size(),
                         w.fvFHi.data(), w.fvFLo.data(), n);
                 continue;

@@ -2,9 +2,11 @@
 // pivots in an order that keeps the matrix sparse for as long as it can.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 
 #include "companion/DoubleDouble.h"
+#include "companion/DoubleDoubleRows.h"
 #include "companion/MCAllocationGuard.h"
 #include "companion/MCCancelInfo.h"
 #include "companion/MCIndex.h"
@@ -55,19 +57,11 @@ MC_DD_INLINE void ListKernel(double* hi, double* lo, const int* rows, const dd::
 
 // The same over a dense column: col and f have n entries, 0 at the pivot
 // and wherever the column is 0.
-template <bool kFma>
-MC_DD_INLINE void DenseKernel(double* hi, double* lo, std::size_t n, const dd::DD* col,
-                              const dd::DD* f) {
+void DenseUpdate(double* hi, double* lo, std::size_t n, const dd::DD* col, const dd::DD* f) {
     for (std::size_t i = 0; i < n; ++i) {
-        const dd::DD ci = col[i];
-        if (IsZero(ci)) continue;
+        if (IsZero(col[i])) continue;
         const std::size_t row = Packed(i);
-        for (std::size_t j = 0; j <= i; ++j) {
-            if (IsZero(f[j])) continue;
-            const dd::DD r = dd::Sub(dd::DD{hi[row + j], lo[row + j]}, dd::Mul<kFma>(ci, f[j]));
-            hi[row + j] = r.hi;
-            lo[row + j] = r.lo;
-        }
+        dd::SubScaled(hi + row, lo + row, col[i], f, i + 1);
     }
 }
 
@@ -78,13 +72,6 @@ MC_DD_TARGET_FMA void ListFma(double* hi, double* lo, const int* rows, const dd:
 void ListPortable(double* hi, double* lo, const int* rows, const dd::DD* col, const dd::DD* f,
                   std::size_t m) {
     ListKernel<false>(hi, lo, rows, col, f, m);
-}
-MC_DD_TARGET_FMA void DenseFma(double* hi, double* lo, std::size_t n, const dd::DD* col,
-                               const dd::DD* f) {
-    DenseKernel<true>(hi, lo, n, col, f);
-}
-void DensePortable(double* hi, double* lo, std::size_t n, const dd::DD* col, const dd::DD* f) {
-    DenseKernel<false>(hi, lo, n, col, f);
 }
 
 // Decides the pivots of a diagonal run as index order would, before any of
@@ -100,13 +87,18 @@ void DensePortable(double* hi, double* lo, std::size_t n, const dd::DD* col, con
 class RunDecider {
 public:
     // kept: the pivots kept before the run; y: their block swept on them,
-    // packed.
+    // packed. y is held as a full square, so that its columns, which z
+    // runs down, are contiguous as its rows are.
     RunDecider(std::vector<int> kept, std::vector<dd::DD> y)
         : fvKept(std::move(kept)),
-          fvY(std::move(y)),
+          fvY(fvKept.size() * fvKept.size()),
           fvC(fvKept.size()),
           fvZ(fvKept.size()),
-          fvF(fvKept.size()) {}
+          fvF(fvKept.size()) {
+        const std::size_t m = fvKept.size();
+        for (std::size_t a = 0; a < m; ++a)
+            for (std::size_t b = 0; b <= a; ++b) fvY[a * m + b] = fvY[b * m + a] = y[At(a, b)];
+    }
 
     // Whether run pivot k of the matrix (hi, lo; lo null when all low parts
     // are 0) is kept under the tolerance test of Sweep.
@@ -121,30 +113,22 @@ public:
         const std::size_t kk = At(k, k);
         dd::DD d{hi[kk], lo != nullptr ? lo[kk] : 0.0};
         std::fill(fvZ.begin(), fvZ.end(), dd::DD{0.0, 0.0});
-        for (std::size_t b : fvNz)
-            for (std::size_t a = 0; a < m; ++a) fvZ[a] = dd::Sub(fvZ[a], dd::Mul(Y(a, b), fvC[b]));
+        for (std::size_t b : fvNz) dd::SubScaledBy(fvZ.data(), &fvY[b * m], fvC[b], m, false);
         for (std::size_t b : fvNz) d = dd::Sub(d, dd::Mul(fvC[b], fvZ[b]));
         if (d.hi == 0.0 || !std::isfinite(d.hi) || std::fabs(d.hi) <= tol * scale) return false;
         const dd::DD inv = dd::Div(dd::DD{1.0, 0.0}, d);
         for (std::size_t a = 0; a < m; ++a) fvF[a] = dd::Mul(fvZ[a], inv);
         for (std::size_t a = 0; a < m; ++a) {
             if (IsZero(fvZ[a])) continue;
-            for (std::size_t b = 0; b <= a; ++b) {
-                if (IsZero(fvF[b])) continue;
-                dd::DD& v = fvY[At(a, b)];
-                v = dd::Sub(v, dd::Mul(fvZ[a], fvF[b]));
-            }
+            dd::SubScaled(&fvY[a * m], fvZ[a], fvF.data(), a + 1);
+            for (std::size_t b = 0; b < a; ++b) fvY[b * m + a] = fvY[a * m + b];
         }
         return true;
     }
 
 private:
-    const dd::DD& Y(std::size_t a, std::size_t b) const {
-        return a >= b ? fvY[At(a, b)] : fvY[At(b, a)];
-    }
-
     std::vector<int> fvKept;
-    std::vector<dd::DD> fvY;
+    std::vector<dd::DD> fvY;  // m x m, row-major
     std::vector<dd::DD> fvC, fvZ, fvF;
     std::vector<std::size_t> fvNz;
 };
@@ -225,17 +209,12 @@ bool MCSymMatrix::SweepPivot(int k, const std::vector<int>* rows, double tol,
             w.fvDenseF[Ix(w.fvRows[e])] = w.fvF[e];
         }
     }
-    if (dd::HasFma()) {
-        if (dense)
-            DenseFma(hi, lo, n, w.fvDenseCol.data(), w.fvDenseF.data());
-        else
-            ListFma(hi, lo, w.fvRows.data(), w.fvCol.data(), w.fvF.data(), m);
-    } else {
-        if (dense)
-            DensePortable(hi, lo, n, w.fvDenseCol.data(), w.fvDenseF.data());
-        else
-            ListPortable(hi, lo, w.fvRows.data(), w.fvCol.data(), w.fvF.data(), m);
-    }
+    if (dense)
+        DenseUpdate(hi, lo, n, w.fvDenseCol.data(), w.fvDenseF.data());
+    else if (dd::HasFma())
+        ListFma(hi, lo, w.fvRows.data(), w.fvCol.data(), w.fvF.data(), m);
+    else
+        ListPortable(hi, lo, w.fvRows.data(), w.fvCol.data(), w.fvF.data(), m);
     for (std::size_t e = 0; e < m; ++e) {
         const std::size_t i = Ix(w.fvRows[e]);
         const std::size_t at = i < pivot ? At(pivot, i) : At(i, pivot);
@@ -323,12 +302,18 @@ bool MCSymMatrix::SweepLeading(int count, double tol, const std::vector<double>&
     // the rows outside the run where its column is not 0.
     std::vector<int> runKept;
     {
-        RunDecider decider(kept, std::move(y));
+        std::unique_ptr<RunDecider> decider;
+        try {
+            decider = std::make_unique<RunDecider>(kept, std::move(y));
+        } catch (const std::bad_alloc&) {
+            MCCommon_850::RethrowInsideGuard();
+            return false;
+        }
         const double* hi = fElems.Hi().data();
         const double* lo = fElems.HasLow() ? fElems.Lo().data() : nullptr;
         for (int k = first; k < end; ++k) {
             if (cancelled()) return false;
-            if (decider.Decide(hi, lo, Ix(k), tol, scale[Ix(k)])) runKept.push_back(k);
+            if (decider->Decide(hi, lo, Ix(k), tol, scale[Ix(k)])) runKept.push_back(k);
         }
     }
     for (int k : runKept) sweep(k, &outside, false);
