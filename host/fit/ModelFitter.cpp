@@ -113,14 +113,22 @@ public:
     void ForEachScored(MCCommon_850::MultiPassRecordIter& records, Visit&& visit) const {
         double value = 0.0;
         std::vector<double> probabilities;
+        ForEachUsed(records, [&](const Record& record, bool used) {
+            const bool scored = used && ScoreUsed(record, value, probabilities);
+            visit(record, scored, value, probabilities);
+        });
+    }
+    // A pass of the host's own after the fit: visit(record, used) for every
+    // record in order.
+    template <class Visit>
+    void ForEachUsed(MCCommon_850::MultiPassRecordIter& records, Visit&& visit) const {
         std::size_t n = 0;
         ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
             // A cancel stops the pass rather than leave rows empty; asked
             // every few hundred records, as the query may take a lock.
             if ((n++ & 255) == 0 && fpCancel != nullptr && fpCancel->IsCancel())
                 throw HostError(HostError::kInterrupted, "interrupted");
-            const bool scored = used && ScoreUsed(record, value, probabilities);
-            visit(record, scored, value, probabilities);
+            visit(record, used);
         });
     }
 };
@@ -193,10 +201,7 @@ void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
     const std::size_t k = fpLogistic->fvCategories.size();
     std::vector<double> counts(k * k, 0.0);
     // Only the predicted category counts here, which needs no probability.
-    std::size_t n = 0;
-    ForEachRecord(*fpStats, records, nullptr, [&](const Record& record, bool used) {
-        if ((n++ & 255) == 0 && fpCancel != nullptr && fpCancel->IsCancel())
-            throw HostError(HostError::kInterrupted, "interrupted");
+    ForEachUsed(records, [&](const Record& record, bool used) {
         double value = 0.0;
         if (!used || !fpScorer->Predict(record, value)) return;
         const auto observed = static_cast<std::size_t>(record[0] + 0.5);
