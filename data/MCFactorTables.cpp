@@ -177,7 +177,6 @@ void MCFactorTables::SetCovarEffects(const std::vector<int>& statIndices,
     fNCovEffects = static_cast<int>(fvCovEffectVars.size());
     fvCovEffectMeans.assign(fvCovEffectVars.size(), 0.0);
     fvCovEffectSS.assign(fvCovEffectVars.size(), 0.0);
-    fvCovEffectStddev.assign(fvCovEffectVars.size(), 0.0);
 }
 
 const PairNode<int>* MCFactorTables::FindCell(std::size_t fe) const {
@@ -316,7 +315,6 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
             m = CancelTiny(m + d, m);
             double& ss = fvCovEffectSS[j];
             ss += (W / w) * d * wOld * d;
-            if (W > 1.0) fvCovEffectStddev[j] = std::sqrt(ss / (W - 1.0));
         }
     }
 
@@ -452,6 +450,14 @@ int MCFactorTables::GetNEffectParameters(int effect) const {
     return static_cast<int>(fvCellLists[Ix(fe)].size());
 }
 
+std::vector<double> MCFactorTables::GetCovEffectStddev() const {
+    std::vector<double> sd(fvCovEffectSS.size(), 0.0);
+    if (fTotalWeight > 1.0)
+        for (std::size_t j = 0; j < sd.size(); ++j)
+            sd[j] = std::sqrt(fvCovEffectSS[j] / (fTotalWeight - 1.0));
+    return sd;
+}
+
 const std::vector<double>& MCFactorTables::GetCovariateMeans() {
     if (!fbMeansFinished) {
         if (!(fTotalWeight > 0.0))
@@ -497,7 +503,7 @@ void MCFactorTables::Display() const {
     DisplayD("Sample size", fSampleSize);
     DisplayIV("Covariate effect stat indices", fvCovStatIndices);
     DisplayDV("Covariate effect means", fvCovEffectMeans);
-    DisplayDV("Covariate effect standard deviations", fvCovEffectStddev);
+    DisplayDV("Covariate effect standard deviations", GetCovEffectStddev());
     DisplayText("MCFactorTables display end");
 }
 

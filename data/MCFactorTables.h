@@ -111,7 +111,9 @@ public:
     int GetNCovEffects() const { return fNCovEffects; }
     const std::vector<int>& GetCovStatIndices() const { return fvCovStatIndices; }
     const std::vector<double>& GetCovEffectMeans() const { return fvCovEffectMeans; }
-    const std::vector<double>& GetCovEffectStddev() const { return fvCovEffectStddev; }
+    // From the sums of squares, once the records are in: asked for rarely,
+    // so no record pays for a square root.
+    std::vector<double> GetCovEffectStddev() const;
 
     void Display() const;
 
@@ -175,7 +177,6 @@ private:
     std::vector<std::vector<int>> fvCovEffectVars;
     std::vector<double> fvCovEffectMeans;
     std::vector<double> fvCovEffectSS;
-    std::vector<double> fvCovEffectStddev;
     // Index given to the first parameter by the last numbering.
     int fFirstIndex = 0;
     // Largest record position read by UpdateAll.

@@ -64,7 +64,6 @@ bool MCFactorTables::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
         at += 2;
         fvCovEffectMeans[j] = mean;
         fvCovEffectSS[j] = std::max(0.0, squares - W * mean * mean);
-        fvCovEffectStddev[j] = W > 1.0 ? std::sqrt(fvCovEffectSS[j] / (W - 1.0)) : 0.0;
     }
     if (fDepMeanVar >= 0) fDepMean = W > 0.0 ? sums[at] / W : 0.0;
 
