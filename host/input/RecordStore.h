@@ -35,6 +35,9 @@ public:
     // be read at the same time, each on its own thread.
     virtual std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
         std::size_t begin, std::size_t end) const = 0;
+    // The records one after another in memory (GetNValues() values each),
+    // for a reader that takes them where they lie; null when they are not.
+    virtual const double* Contiguous() const { return nullptr; }
     // True for a store that keeps its records in a file.
     virtual bool IsStreaming() const = 0;
     // True for a store that reads its records from memory its caller owns
@@ -60,6 +63,7 @@ public:
     std::unique_ptr<MCCommon_850::MultiPassRecordIter> MakeRangeIterator(
         std::size_t begin, std::size_t end) const override;
     bool IsStreaming() const override { return false; }
+    const double* Contiguous() const override { return fvValues.data(); }
 
     // The records so far, one after another.
     const double* GetValues() const { return fvValues.data(); }

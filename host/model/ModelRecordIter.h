@@ -27,17 +27,36 @@ public:
         double fScale = 1.0;
     };
 
+    // Over a stream of coded records.
     ModelRecordIter(std::unique_ptr<MCCommon_850::MultiPassRecordIter> coded,
                     std::vector<Slot> slots)
         : fpCoded(std::move(coded)),
           fvSlots(std::move(slots)),
           fRecord(static_cast<int>(fvSlots.size())) {}
+    // Over records begin .. end-1 of coded records of nValues each, one
+    // after another in memory: read where they lie, which spares every
+    // record a copy and a call through a stream.
+    ModelRecordIter(const double* values, std::size_t nValues, std::size_t begin, std::size_t end,
+                    std::vector<Slot> slots)
+        : fpValues(values),
+          fNValues(nValues),
+          fBegin(begin),
+          fEnd(end),
+          fNext(begin),
+          fvSlots(std::move(slots)),
+          fRecord(static_cast<int>(fvSlots.size())) {}
 
-    bool HasMore() const override { return fpCoded->HasMore(); }
+    bool HasMore() const override { return fpCoded ? fpCoded->HasMore() : fNext < fEnd; }
     MCCommon_850::Record* Next() override {
-        MCCommon_850::Record* in = fpCoded->Next();
-        if (in == nullptr) return nullptr;
-        const double* v = in->GetAll();
+        const double* v = nullptr;
+        if (fpCoded) {
+            MCCommon_850::Record* in = fpCoded->Next();
+            if (in == nullptr) return nullptr;
+            v = in->GetAll();
+        } else {
+            if (fNext >= fEnd) return nullptr;
+            v = fpValues + fNext++ * fNValues;
+        }
         double* out = fRecord.GetAll();
         for (const Slot& slot : fvSlots) {
             const double x = v[slot.fSource];
@@ -53,11 +72,23 @@ public:
         }
         return &fRecord;
     }
-    int GetFailReason() const override { return fpCoded->GetFailReason(); }
-    int NewPass() override { return fpCoded->NewPass(); }
+    int GetFailReason() const override {
+        if (fpCoded) return fpCoded->GetFailReason();
+        return fNext < fEnd ? MCCommon_850::kIterOK : MCCommon_850::kIterEnd;
+    }
+    int NewPass() override {
+        if (fpCoded) return fpCoded->NewPass();
+        fNext = fBegin;
+        return GetFailReason();
+    }
 
 private:
-    std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpCoded;
+    std::unique_ptr<MCCommon_850::MultiPassRecordIter> fpCoded;  // null: records in memory
+    const double* fpValues = nullptr;
+    std::size_t fNValues = 0;
+    std::size_t fBegin = 0;
+    std::size_t fEnd = 0;
+    std::size_t fNext = 0;
     std::vector<Slot> fvSlots;
     MCCommon_850::Record fRecord;
 };

@@ -433,13 +433,18 @@ void ModelSpec::BuildEffects(const Formula& formula) {
 }
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeIterator() const {
+    if (fpData->fpStore->Contiguous() != nullptr)
+        return MakeRangeIterator(0, fpData->fpStore->GetNRecords());
     return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeIterator(), Slots());
 }
 
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> ModelSpec::MakeRangeIterator(
     std::size_t begin, std::size_t end) const {
-    return std::make_unique<ModelRecordIter>(fpData->fpStore->MakeRangeIterator(begin, end),
-                                             Slots());
+    const RecordStore& store = *fpData->fpStore;
+    if (const double* values = store.Contiguous())
+        return std::make_unique<ModelRecordIter>(
+            values, static_cast<std::size_t>(store.GetNValues()), begin, end, Slots());
+    return std::make_unique<ModelRecordIter>(store.MakeRangeIterator(begin, end), Slots());
 }
 
 std::vector<ModelRecordIter::Slot> ModelSpec::Slots() const {
