@@ -135,7 +135,7 @@ MCStatus MCRecordIterHandler::ReadPass(bool likelihoodOnly, MCStatus result) {
         if (fpCancel->WillCancel()) return result;
         const Record* record = fpIter->Next();
         if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
-        if (!fpValidator->IsValidRecord(*record, result)) continue;
+        if (!fpValidator->IsValidFitRecord(*record, result)) continue;
 
         const double* values = record->GetAll();
         double weight = fFreqWeightVar >= 0 ? values[fFreqWeightVar] : 1.0;

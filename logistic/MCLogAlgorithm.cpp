@@ -115,7 +115,7 @@ MCStatus MCLogAlgorithm::CountRecords(MultiPassRecordIter& iter) {
         const Record* record = iter.Next();
         if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInFirstPass);
         ++fNRecordsRead;
-        if (!fValidator.IsValidRecord(*record, status)) continue;
+        if (!fValidator.IsValidFitRecord(*record, status)) continue;
         fFactorTables.UpdateAll(*record);
         if (fClusterVar >= 0) fClusterRuns.Add((*record)[fClusterVar]);
         ++fNRecordsUsed;
@@ -173,7 +173,7 @@ MCStatus MCLogAlgorithm::FillXPrimeX(MultiPassRecordIter& iter) {
     while (!status.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
         if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
-        if (!fValidator.IsValidRecord(*record, status)) continue;
+        if (!fValidator.IsValidFitRecord(*record, status)) continue;
         if (!fModel.UpdateXPrimeX(record->GetAll()))
             return ErrorStatus(StatusCode::kPassOutOfOrder);
     }

@@ -44,7 +44,7 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
         const MCCommon_850::Record* record = iter.Next();
         if (record == nullptr) break;
         ++recordNo;
-        if (!fValidator.IsValidRecord(*record, pass)) continue;
+        if (!fValidator.IsValidFitRecord(*record, pass)) continue;
         const double* v = record->GetAll();
         int predicted = -1;
         fModel.ExpandRow(x, v);

@@ -81,7 +81,7 @@ MCStatus MCPatternTabulator::FillFactorTable(RecordIterator& iter, MCFactorTable
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
         const Record* record = NextRecord(iter);
         if (record == nullptr) break;
-        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fValidator.IsValidFitRecord(*record, fStatus)) continue;
         if (record->Size() == 0) {
             fStatus = ErrorStatus(StatusCode::kPatternWithoutValues);
             break;
@@ -148,7 +148,7 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
     while (!fStatus.IsError() && iter.HasMore() && !fpCancel->WillCancel()) {
         const Record* record = NextRecord(iter);
         if (record == nullptr) break;
-        if (!fValidator.IsValidRecord(*record, fStatus)) continue;
+        if (!fValidator.IsValidFitRecord(*record, fStatus)) continue;
         if (!ProcessRowPattern(*record, tables).IsError()) ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
