@@ -7,6 +7,7 @@
 #include "companion/DoubleDouble.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymBlockMatrix.h"
+#include "logistic/MCLogitKernels.h"
 
 namespace MCMath_850 {
 
@@ -76,11 +77,9 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fNSources = s;
             c.fvCoef.assign(fNLogits * s, 0.0);
             c.fvAbsCoef.assign(s, 0.0);
-            c.fvScores.assign(fNLogits * s, 0.0);
-            c.fvScoresLo.assign(fNLogits * s, 0.0);
+            c.fvSums.assign(fNLogits * s + Triangle(fNLogits) * Triangle(s), 0.0);
+            c.fvSumsLo.assign(c.fvSums.size(), 0.0);
             c.fvBounds.assign(s, 0.0);
-            c.fvInfo.assign(Triangle(fNLogits) * Triangle(s), 0.0);
-            c.fvInfoLo.assign(c.fvInfo.size(), 0.0);
             fvCells.push_back(std::move(c));
         } catch (const std::bad_alloc&) {
             return false;
@@ -116,11 +115,9 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
 }
 
 void MCLogitCells::Clear(Cell& c) {
-    std::fill(c.fvScores.begin(), c.fvScores.end(), 0.0);
-    std::fill(c.fvScoresLo.begin(), c.fvScoresLo.end(), 0.0);
+    std::fill(c.fvSums.begin(), c.fvSums.end(), 0.0);
+    std::fill(c.fvSumsLo.begin(), c.fvSumsLo.end(), 0.0);
     std::fill(c.fvBounds.begin(), c.fvBounds.end(), 0.0);
-    std::fill(c.fvInfo.begin(), c.fvInfo.end(), 0.0);
-    std::fill(c.fvInfoLo.begin(), c.fvInfoLo.end(), 0.0);
     c.fbTouched = false;
 }
 
@@ -146,32 +143,23 @@ void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& 
                        const std::vector<double>& infoCoef, double boundCoef) {
     Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
-    for (std::size_t k = 0; k < fNLogits; ++k) {
-        double* scores = c.fvScores.data() + k * s;
-        double* errors = c.fvScoresLo.data() + k * s;
-        for (std::size_t t = 0; t < s; ++t) {
-            double sum, error;
-            DoubleDouble::TwoSum(scores[t], scoreCoef[k] * z[t], sum, error);
-            scores[t] = sum;
-            errors[t] += error;
-        }
-    }
     for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
     const std::size_t nPairs = Triangle(s);
     fvPairs.resize(nPairs);
     for (std::size_t u = 0; u < s; ++u)
         for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
-    double* info = c.fvInfo.data();
-    double* errors = c.fvInfoLo.data();
-    for (std::size_t jl = 0; jl < infoCoef.size(); ++jl, info += nPairs, errors += nPairs) {
+    // Every term first, laid out as the sums, then one pass adds them all.
+    const std::size_t nInfo = std::min(infoCoef.size(), Triangle(fNLogits));
+    const std::size_t nTerms = fNLogits * s + nInfo * nPairs;
+    fvTerms.resize(nTerms);
+    double* term = fvTerms.data();
+    for (std::size_t k = 0; k < fNLogits; ++k)
+        for (std::size_t t = 0; t < s; ++t) *term++ = scoreCoef[k] * z[t];
+    for (std::size_t jl = 0; jl < nInfo; ++jl) {
         const double w = infoCoef[jl];
-        for (std::size_t q = 0; q < nPairs; ++q) {
-            double sum, error;
-            DoubleDouble::TwoSum(info[q], w * fvPairs[q], sum, error);
-            info[q] = sum;
-            errors[q] += error;
-        }
+        for (std::size_t q = 0; q < nPairs; ++q) *term++ = w * fvPairs[q];
     }
+    AddTerms(c.fvSums.data(), c.fvSumsLo.data(), fvTerms.data(), nTerms);
 }
 
 void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
@@ -186,16 +174,17 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
                 const std::size_t to = k * fP + Ix(c.fvColumns[a]);
                 const std::size_t from = k * s + Ix(c.fvSources[a]);
                 double sum, error;
-                DoubleDouble::TwoSum(scores[to], c.fvScores[from], sum, error);
+                DoubleDouble::TwoSum(scores[to], c.fvSums[from], sum, error);
                 scores[to] = sum;
-                scoresLo[to] += error + c.fvScoresLo[from];
+                scoresLo[to] += error + c.fvSumsLo[from];
             }
         for (std::size_t a = 0; a < n; ++a)
             scoreBounds[Ix(c.fvColumns[a])] += c.fvBounds[Ix(c.fvSources[a])];
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
-                const double* info = c.fvInfo.data() + (Triangle(j) + l) * nPairs;
-                const double* errors = c.fvInfoLo.data() + (Triangle(j) + l) * nPairs;
+                const std::size_t at = fNLogits * s + (Triangle(j) + l) * nPairs;
+                const double* info = c.fvSums.data() + at;
+                const double* errors = c.fvSumsLo.data() + at;
                 for (std::size_t a = 0; a < n; ++a) {
                     const std::size_t sa = Ix(c.fvSources[a]);
                     // Within a diagonal block only the lower triangle is kept.

@@ -68,14 +68,15 @@ private:
         std::vector<int> fvColumns;
         std::vector<int> fvSources;
         std::size_t fNSources = 0;
-        long fPass = -1;                 // pass of the coefficient sums
-        std::vector<double> fvCoef;      // per logit, per source: sum of the estimates
-        std::vector<double> fvAbsCoef;   // per source: sum of max_k |estimate_kj|
-        std::vector<double> fvScores;    // per logit, per source
-        std::vector<double> fvScoresLo;  // their rounding errors
-        std::vector<double> fvBounds;    // per source: score bound factors times |z|
-        std::vector<double> fvInfo;      // per packed logit pair, per packed source pair
-        std::vector<double> fvInfoLo;    // their rounding errors
+        long fPass = -1;                // pass of the coefficient sums
+        std::vector<double> fvCoef;     // per logit, per source: sum of the estimates
+        std::vector<double> fvAbsCoef;  // per source: sum of max_k |estimate_kj|
+        // The scores, per logit, per source, followed by the information,
+        // per packed logit pair, per packed source pair: one array, so that
+        // a row's terms are added in one pass over it.
+        std::vector<double> fvSums;
+        std::vector<double> fvSumsLo;  // their rounding errors
+        std::vector<double> fvBounds;  // per source: score bound factors times |z|
         bool fbTouched = false;
     };
 
@@ -90,7 +91,10 @@ private:
     std::vector<std::size_t> fvTouched;
     std::size_t fDoubles = 0;
     Cell* fpCurrent = nullptr;
-    std::vector<double> fvPairs;  // scratch: products of pairs of source values
+    // Scratch of a row: products of pairs of source values, and the terms
+    // it adds to the sums of its cell.
+    std::vector<double> fvPairs;
+    std::vector<double> fvTerms;
 };
 
 }  // namespace MCMath_850

@@ -2,12 +2,16 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <tuple>
 #include <vector>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCSymMatrix.h"
 #include "logistic/MCAccumStatsLogistic.h"
+#include "logistic/MCLogitKernels.h"
 
 using namespace MCMath_850;
 using std::vector;
@@ -379,4 +383,47 @@ TEST(AccumStatsLogistic, RepeatedRowsAddWithoutDrift) {
         EXPECT_LE(std::fabs(acc->GetScores()[0] - g),
                   std::nextafter(static_cast<double>(g), HUGE_VAL) - static_cast<double>(g));
     }
+}
+
+TEST(AccumStatsLogistic, TermKernelGivesTheDefinitionsBits) {
+    // The cells' compensated sums through AddTerms (four lanes where the
+    // processor has AVX2) against TwoSum element by element: every length
+    // up to three lanes and a tail, zeros of either sign, magnitudes over
+    // many binades (sums that swallow their terms and the reverse), and
+    // nothing written past the end.
+    std::mt19937_64 gen(20261207);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-60, 60);
+    auto random = [&] {
+        switch (gen() % 8) {
+            case 0:
+                return 0.0;
+            case 1:
+                return -0.0;
+            default:
+                return std::ldexp(unit(gen), exponent(gen));
+        }
+    };
+    for (int round = 0; round < 40; ++round)
+        for (std::size_t n = 0; n <= 13; ++n) {
+            vector<double> sums(n + 1), errors(n + 1), terms(n + 1);
+            for (std::size_t i = 0; i < n; ++i) {
+                sums[i] = random();
+                errors[i] = random();
+                terms[i] = random();
+            }
+            sums[n] = errors[n] = -0.0;
+            vector<double> wantSums = sums, wantErrors = errors;
+            for (std::size_t i = 0; i < n; ++i) {
+                double s, e;
+                DoubleDouble::TwoSum(sums[i], terms[i], s, e);
+                wantSums[i] = s;
+                wantErrors[i] += e;
+            }
+            AddTerms(sums.data(), errors.data(), terms.data(), n);
+            EXPECT_EQ(std::memcmp(sums.data(), wantSums.data(), sizeof(double) * (n + 1)), 0)
+                << "round " << round << ", length " << n;
+            EXPECT_EQ(std::memcmp(errors.data(), wantErrors.data(), sizeof(double) * (n + 1)), 0)
+                << "round " << round << ", length " << n;
+        }
 }
