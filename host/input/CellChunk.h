@@ -197,6 +197,7 @@ public:
     std::vector<ChunkColumn> fvColumns;
     std::size_t fNLoaded = 0;
     std::size_t fNRecords = 0;
+    std::size_t fNLineEnds = 0;  // of a run read whole
     ScanError fError;
 };
 
