@@ -92,7 +92,7 @@ void CellChunk::Reset(std::size_t nLoaded) {
     fNLoaded = nLoaded;
     fvColumns.resize(nLoaded);
     for (ChunkColumn& c : fvColumns) c.Clear();
-    fNRecords = 0;
+    fNRecords = fNLineEnds = 0;
     fError = ScanError();
 }
 

@@ -45,7 +45,10 @@ public:
     template <class HashOf>
     void Reserve(std::size_t nCodes, HashOf hashOf) {
         if (HasRoomFor(nCodes)) return;
-        std::size_t size = 16;
+        // A category column has a few codes, looked up once per cell: in a
+        // table of a kilobyte they seldom share a slot, so the lookup's
+        // branch seldom goes the wrong way.
+        std::size_t size = 256;
         while (size < 4 * (nCodes + 1)) size *= 2;
         fvSlots.assign(size, -1);
         for (std::size_t k = 0; k < nCodes; ++k) {
@@ -197,6 +200,7 @@ public:
     std::vector<ChunkColumn> fvColumns;
     std::size_t fNLoaded = 0;
     std::size_t fNRecords = 0;
+    std::size_t fNLineEnds = 0;  // of a run read whole
     ScanError fError;
 };
 

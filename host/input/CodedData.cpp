@@ -204,51 +204,84 @@ void DataCoder::CodeRecords(const CellChunk& chunk) {
     const std::size_t nCols = fData.fvColumns.size();
     // What each column needs, looked up once per run rather than per cell.
     std::vector<std::size_t> coded, weights, numbers;
-    std::vector<const std::int32_t*> remap(nCols, nullptr);
     for (std::size_t j = 0; j < nCols; ++j) {
-        if (!fvRemap[j].empty()) {
+        if (!fvRemap[j].empty())
             coded.push_back(j);
-            remap[j] = fvRemap[j].data();
-        } else if (fData.fvColumns[j].fPlan.fbWeight) {
+        else if (fData.fvColumns[j].fPlan.fbWeight)
             weights.push_back(j);
-        } else {
+        else
             numbers.push_back(j);
-        }
     }
     const std::size_t n = chunk.fNRecords;
     SpillIfOverLimit(n);
-    double* out = fData.fpStore->Append(n);
-    const double* in = chunk.fvCells.data();
+    double* const out = fData.fpStore->Append(n);
+    const double* const in = chunk.fvCells.data();
     std::size_t used = 0;
     std::vector<double> maxAbs(nCols, 0.0);
     std::vector<double> lowest(nCols, std::numeric_limits<double>::infinity());
     std::vector<double> highest(nCols, -std::numeric_limits<double>::infinity());
-    for (std::size_t r = 0; r < n; ++r, in += nCols, out += nCols) {
-        // A missing cell is NaN in and out; the record is then not used.
-        bool ok = true;
-        for (std::size_t j = 0; j < nCols; ++j) {
-            out[j] = in[j];
-            ok = ok && !std::isnan(in[j]);
-        }
-        for (std::size_t j : coded)
-            if (!std::isnan(in[j])) out[j] = remap[j][static_cast<std::size_t>(in[j])];
+    // Column by column within tiles of records that stay in the nearest
+    // cache, so that each column's work is one tight loop. A missing cell
+    // is NaN in and out; its record is then not used.
+    constexpr std::size_t kTile = 256;
+    bool ok[kTile];
+    for (std::size_t first = 0; first < n; first += kTile) {
+        const std::size_t m = std::min(kTile, n - first);
+        const double* const tileIn = in + first * nCols;
+        double* const tileOut = out + first * nCols;
+        std::fill(ok, ok + m, true);
         for (std::size_t j : numbers) {
-            const double x = in[j];
-            if (std::isnan(x)) continue;
-            maxAbs[j] = std::max(maxAbs[j], std::fabs(x));
-            lowest[j] = std::min(lowest[j], x);
-            highest[j] = std::max(highest[j], x);
+            double big = maxAbs[j], low = lowest[j], high = highest[j];
+            for (std::size_t r = 0, at = j; r < m; ++r, at += nCols) {
+                const double x = tileIn[at];
+                tileOut[at] = x;
+                if (std::isnan(x)) {
+                    ok[r] = false;
+                    continue;
+                }
+                big = std::max(big, std::fabs(x));
+                low = std::min(low, x);
+                high = std::max(high, x);
+            }
+            maxAbs[j] = big;
+            lowest[j] = low;
+            highest[j] = high;
         }
-        for (std::size_t j : weights)
-            if (!std::isnan(in[j]))
-                ok = CheckWeight(fData.fvColumns[j], in[j], fData.fNRecords + r) && ok;
-        if (!ok) continue;
-        ++used;
-        for (std::size_t j : coded)
-            fData.fvColumns[j].fvInUsed[static_cast<std::size_t>(out[j])] = 1;
+        for (std::size_t j : coded) {
+            const std::int32_t* const remap = fvRemap[j].data();
+            for (std::size_t r = 0, at = j; r < m; ++r, at += nCols) {
+                const double x = tileIn[at];
+                if (std::isnan(x)) {
+                    tileOut[at] = x;
+                    ok[r] = false;
+                } else {
+                    tileOut[at] = remap[static_cast<std::size_t>(x)];
+                }
+            }
+        }
         for (std::size_t j : weights) {
             CodedColumn& c = fData.fvColumns[j];
-            c.fMaxWeight = std::max(c.fMaxWeight, out[j]);
+            for (std::size_t r = 0, at = j; r < m; ++r, at += nCols) {
+                const double x = tileIn[at];
+                tileOut[at] = x;
+                if (std::isnan(x))
+                    ok[r] = false;
+                else
+                    ok[r] = CheckWeight(c, x, fData.fNRecords + first + r) && ok[r];
+            }
+        }
+        used += static_cast<std::size_t>(std::count(ok, ok + m, true));
+        for (std::size_t j : coded) {
+            char* const inUsed = fData.fvColumns[j].fvInUsed.data();
+            for (std::size_t r = 0, at = j; r < m; ++r, at += nCols)
+                if (ok[r]) inUsed[static_cast<std::size_t>(tileOut[at])] = 1;
+        }
+        for (std::size_t j : weights) {
+            CodedColumn& c = fData.fvColumns[j];
+            double most = c.fMaxWeight;
+            for (std::size_t r = 0, at = j; r < m; ++r, at += nCols)
+                if (ok[r]) most = std::max(most, tileOut[at]);
+            c.fMaxWeight = most;
         }
     }
     for (std::size_t j = 0; j < nCols; ++j) {

@@ -1,7 +1,6 @@
 #include "host/input/CsvBlockScan.h"
 
 #include <algorithm>
-#include <numeric>
 #include <system_error>
 
 namespace mchost {
@@ -34,7 +33,6 @@ void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
     fvBounds.push_back(e);
     const std::size_t pieces = fvBounds.size() - 1;
     fvChunks.resize(pieces);
-    fvLineEnds.assign(pieces, 0);
 }
 
 void CsvBlockScan::Launch(bool background) {
@@ -53,8 +51,7 @@ void CsvBlockScan::Launch(bool background) {
 }
 
 void CsvBlockScan::ScanPiece(std::size_t i) {
-    fvScanners[i].Scan(fvBounds[i], fvBounds[i + 1], fvChunks[i]);
-    fvLineEnds[i] = CsvScanner::CountLineEnds(fvBounds[i], fvBounds[i + 1], fFilled);
+    fvScanners[i].Scan(fvBounds[i], fvBounds[i + 1], fvChunks[i], fFilled);
 }
 
 void CsvBlockScan::Wait() {
@@ -63,7 +60,9 @@ void CsvBlockScan::Wait() {
 }
 
 std::size_t CsvBlockScan::LineEnds() const {
-    return std::accumulate(fvLineEnds.begin(), fvLineEnds.end(), std::size_t(0));
+    std::size_t n = 0;
+    for (const CellChunk& c : fvChunks) n += c.fNLineEnds;
+    return n;
 }
 
 }  // namespace mchost

@@ -12,7 +12,7 @@ namespace mchost {
 // Scans a block of whole records as pieces that each start at a record
 // start, one scanner and one chunk per piece, on threads of their own so
 // that the caller can code the block before meanwhile; each piece's line
-// ends are counted on its thread too. Blocks of fewer than minSplitBytes
+// ends are counted as it is scanned. Blocks of fewer than minSplitBytes
 // are one piece.
 class CsvBlockScan {
 public:
@@ -48,7 +48,6 @@ private:
     const char* fFilled = nullptr;
     std::vector<const char*> fvBounds;  // piece i is [fvBounds[i], fvBounds[i + 1])
     std::vector<CellChunk> fvChunks;
-    std::vector<std::size_t> fvLineEnds;
     std::vector<std::thread> fvThreads;
 };
 

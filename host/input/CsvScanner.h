@@ -34,7 +34,9 @@ public:
     // Reads the whole records of [p, end), which starts at a record start,
     // into chunk (cleared first); the last record may lack its line end.
     // Stops at the first malformed record, described in chunk.fError.
-    void Scan(const char* p, const char* end, CellChunk& chunk);
+    // Counts the line ends of a run read whole as CountLineEnds(p, end,
+    // limit) does, in the same pass.
+    void Scan(const char* p, const char* end, CellChunk& chunk, const char* limit = nullptr);
 
     // The number rule: true, with v set, when the whole of [s, s + n) is a
     // finite decimal number (sign, digits, point, exponent); -0 reads as 0.

@@ -309,11 +309,11 @@ TEST(CsvReader, PlanSkipsColumnsAndErrorsNameTheRecord) {
     std::string many = "a,b\n";
     for (int i = 0; i < 500; ++i) many += i % 7 == 0 ? "\n1,2\n" : "1,2\n";
     EXPECT_TRUE(Contains(ErrorOf(many + "1,2,3\n"), "line 574 (data row 501): 3 fields"));
-    // CRLF line ends, line breaks inside quotes and blank lines each count
-    // once, however blocks and threads split them: 60 records of three
-    // lines and 240 of one follow the header.
+    // CRLF line ends (after a quote too), line breaks inside quotes and
+    // blank lines each count once, however blocks and threads split them:
+    // 60 records of three lines and 240 of one follow the header.
     std::string crlf = "a,b\r\n";
-    for (int i = 0; i < 300; ++i) crlf += i % 5 == 0 ? "\"x\r\ny\",2\r\n\r\n" : "1,2\r\n";
+    for (int i = 0; i < 300; ++i) crlf += i % 5 == 0 ? "\"x\r\ny\",2\r\n\r\n" : "1,\"2\"\r\n";
     EXPECT_TRUE(Contains(ErrorOf(crlf + "1,2,3\r\n"), "line 422 (data row 301): 3 fields"));
     EXPECT_EQ(CsvReader::ReadString("a,b\n").fNRecords, 0u);
 }

@@ -255,6 +255,13 @@ TEST(ModelSpec, WeightsWarnAndScaleByPowersOfTwo) {
         Contains(b.spec->GetWarnings()[1], "the frequency weight 'w' is not a whole number"))
         << b.spec->GetWarnings()[1];
     EXPECT_TRUE(Contains(b.spec->GetWarnings()[1], "data row 4 (0.5)")) << b.spec->GetWarnings()[1];
+    // Far into a block of records, the row named is still the weight's.
+    std::string many = "y,x,w\n";
+    for (int i = 0; i < 600; ++i) many += i == 290 ? "1,2,0.5\n" : "2,1,1\n";
+    const Built far = Build(many, "y ~ x", fw);
+    ASSERT_FALSE(far.spec->GetWarnings().empty());
+    EXPECT_TRUE(Contains(far.spec->GetWarnings().back(), "data row 291 (0.5)"))
+        << far.spec->GetWarnings().back();
     EXPECT_EQ(b.spec->GetRegrWeightScale(), 1.0);
 
     // Regression weights far from 1 are brought by an even power of two
