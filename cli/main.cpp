@@ -307,7 +307,8 @@ int main(int argc, char** argv) {
     CatchInterrupt();
     const std::string& formula = glm->parsed() ? glmCmd.fFormula : logCmd.fFormula;
     // Errors after a merge are the same on every process: process 0 tells
-    // them. One that only this process can have ends all of them.
+    // them. One that only this process can have ends all of them, told by
+    // the process that met it: process 0 may know nothing of it.
     try {
         if (predict->parsed()) return RunPredict(predictCmd, *processes);
         return glm->parsed() ? RunGlm(glmCmd, *processes) : RunLogistic(logCmd, *processes);
@@ -316,6 +317,15 @@ int main(int argc, char** argv) {
             std::cerr << "mcreg: " << e.what() << "\n"
                       << PointAt(formula, e.GetPos(), e.GetLen()) << "\n";
         return kUsage;
+    } catch (const LocalError& e) {
+        if (Interrupted()) {
+            std::cerr << "mcreg: interrupted\n";
+            AbortGroup(*processes, kInterrupted);
+            return kInterrupted;
+        }
+        std::cerr << "mcreg: " << e.what() << "\n";
+        AbortGroup(*processes, kData);
+        return kData;
     } catch (const HostError& e) {
         // Whatever failed after an interrupt failed because of it.
         if (e.GetKind() == HostError::kInterrupted || Interrupted()) {

@@ -36,4 +36,14 @@ private:
     std::size_t fLen;
 };
 
+// A failure only this process met in a fit split over several processes
+// (a part's host code threw, its threads did not start): the library
+// agrees its own failures at every pass end, but the other processes know
+// nothing of this one and would wait for it at their next merge, so it
+// must end them all.
+class LocalError : public HostError {
+public:
+    LocalError(Kind kind, const std::string& message) : HostError(kind, message) {}
+};
+
 }  // namespace mchost

@@ -12,6 +12,7 @@
 
 #include "host/base/Cores.h"
 #include "host/base/HostError.h"
+#include "host/fit/FitFailure.h"
 
 namespace mchost {
 
@@ -279,7 +280,7 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
     fpGroup->Detach();
     if (fpShared->fFirstFailure) {
         fvFitters.clear();
-        std::rethrow_exception(fpShared->fFirstFailure);
+        RethrowFitFailure(fpShared->fFirstFailure, fpProcesses);
     }
     // Every part holds the merged model: part 0's stays.
     fvFitters.resize(1);

@@ -34,7 +34,8 @@ public:
     // Runs every part on a thread of its own (part 0 on the caller's),
     // options.fThreads of them at a time. cancel, polled by every part,
     // must outlive the object. Throws what the first part that failed
-    // threw (LibraryError, HostError).
+    // threw (LibraryError, HostError); over several processes a HostError
+    // that only this process met comes as a LocalError.
     void Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& progress);
 
     // After Fit: part 0's fitter, which holds the merged model.

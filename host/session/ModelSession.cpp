@@ -1,8 +1,10 @@
 #include "host/session/ModelSession.h"
 
+#include <exception>
 #include <stdexcept>
 
 #include "host/base/HostError.h"
+#include "host/fit/FitFailure.h"
 #include "host/report/EffectTestsReport.h"
 #include "host/report/GlmReport.h"
 #include "host/report/LogisticReport.h"
@@ -100,7 +102,11 @@ void ModelSession::Fit(MCCommon_850::MultiPassRecordIter& records,
     fpCancel = cancel;
     fpRecords = &records;
     auto fitter = std::make_unique<ModelFitter>(*fpSpec, fOptions.fFit, fpProcesses);
-    fitter->Fit(records, cancel, progress);
+    try {
+        fitter->Fit(records, cancel, progress);
+    } catch (const HostError&) {
+        RethrowFitFailure(std::current_exception(), fpProcesses);
+    }
     fpFitter = std::move(fitter);
     TakeResults();
 }

@@ -296,6 +296,71 @@ TEST(SplitThreads, ACancelStopsEveryPart) {
         }
 }
 
+namespace {
+
+// The second of two processes, which never answers: a fit that reached a
+// merge with it would end with the library's status rather than wait.
+class SilentReducer : public MCCommon_850::PassReducer {
+public:
+    bool Sum(std::vector<double>&) override { return false; }
+    bool SumExtended(std::vector<double>&) override { return false; }
+    bool Min(std::vector<double>&) override { return false; }
+    bool Max(std::vector<double>&) override { return false; }
+    bool Gather(const std::vector<int>&, std::vector<std::vector<int>>&) override { return false; }
+};
+class SilentSecondProcess : public Processes {
+public:
+    int Size() const override { return 2; }
+    MCCommon_850::PassReducer* Reducer() override { return &fReducer; }
+
+private:
+    SilentReducer fReducer;
+};
+
+}  // namespace
+
+TEST(SplitThreads, AHostFailureOfOneProcessOfSeveralComesOutAsItsOwn) {
+    const std::string csv = Records(150000);
+    const std::unique_ptr<ModelSession> s = Session(csv, "y ~ A + x", false, 2);
+    SilentSecondProcess split;
+    Processes one;
+    struct Case {
+        Processes* processes;
+        long libraryCode;  // 0: the host's own failure
+        HostError::Kind kind;
+        bool local;
+    };
+    // The parts' progress throws, before their first merge. Only a host
+    // failure over several processes is this process's alone: the
+    // library's are agreed by all, and each sees its own interrupt.
+    const Case cases[] = {
+        {&split, 0, HostError::kData, true},         {nullptr, 0, HostError::kData, false},
+        {&one, 0, HostError::kData, false},          {&split, 5, HostError::kData, false},
+        {&split, 0, HostError::kInterrupted, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.libraryCode) + " " + std::to_string(c.kind) +
+                     (c.processes == &split ? " split" : ""));
+        FitOptions options;
+        options.fThreads = 2;
+        PartedFit fit(s->Spec(), options, c.processes, 3);
+        FitProgress progress;
+        progress.fRecords = [&c](int, std::size_t) {
+            if (c.libraryCode != 0) throw LibraryError(c.libraryCode, "disk gone");
+            throw HostError(c.kind, "disk gone");
+        };
+        try {
+            fit.Fit(nullptr, progress);
+            ADD_FAILURE() << "no failure";
+        } catch (const HostError& e) {
+            EXPECT_EQ(dynamic_cast<const LocalError*>(&e) != nullptr, c.local);
+            EXPECT_EQ(dynamic_cast<const LibraryError*>(&e) != nullptr, c.libraryCode != 0);
+            EXPECT_STREQ(e.what(), "disk gone");
+            EXPECT_EQ(e.GetKind(), c.kind);
+        }
+    }
+}
+
 TEST(SplitThreads, StreamedAndHeldRecordsReadByRangeOnSeveralThreads) {
     // Record i holds (i, -i); each store's ranges read at once by threads.
     const std::size_t n = 70000;
