@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/base/HostError.h"
 #include "host/report/OutputFile.h"
@@ -71,6 +72,10 @@ bool InterruptQuery::IsCancel() {
 }
 
 void TestPoint(const char* point) {
+    static const char* const failAt = std::getenv("MCREG_TEST_FAIL");
+    if (failAt != nullptr && std::strcmp(failAt, point) == 0)
+        throw mchost::HostError(mchost::HostError::kData,
+                                std::string("failed at the test point '") + point + "'");
     static const char* const spec = std::getenv("MCREG_TEST_SIGNAL");
     static bool done = false;
     if (spec == nullptr || done) return;

@@ -48,7 +48,10 @@ public:
 // For the end-to-end tests of interruption only: with MCREG_TEST_SIGNAL
 // set to "point:signal" (or "point:signal:count"), the program sends
 // itself the signal (count times) the first time it reaches the named
-// point, so that those tests need no timing. Does nothing otherwise.
+// point, so that those tests need no timing. With MCREG_TEST_FAIL set to
+// the point's name it throws a data error there instead, for the tests of
+// a failure that one process of a split fit meets alone. Does nothing
+// otherwise.
 void TestPoint(const char* point);
 
 }  // namespace mcregcli

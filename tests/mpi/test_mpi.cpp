@@ -237,6 +237,28 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");
     EXPECT_EQ(same.code, 2);
     EXPECT_NE(same.err.find("{rank}"), std::string::npos) << same.err;
+
+    // A failure in process 1's fit that process 0 never meets, with the
+    // records one part per process and two: process 1 tells it and ends
+    // process 0, which would otherwise wait at its next merge (until the
+    // timeout's 124).
+    for (const int rows : {900, 200000}) {
+        SCOPED_TRACE(rows);
+        WriteParts(
+            dir, 2, [](std::size_t i) { return i % 2; }, rows);
+        const std::string args = support::Quote(support::kProgram) + " " + kGlm + " --data '" +
+                                 dir / "part-{rank}.csv" + "'";
+        const Result alone = support::RunCommand("timeout 60 " + std::string(MCREG_MPIEXEC) +
+                                                 " --allow-run-as-root --oversubscribe -n 1 " +
+                                                 args + " : -n 1 env MCREG_TEST_FAIL=fit " + args);
+        EXPECT_EQ(alone.code, 3) << alone.err;
+        EXPECT_EQ(alone.out, "");
+        // Told once, among what mpirun says in any order.
+        const std::size_t at = alone.err.find("mcreg: failed at the test point 'fit'\n");
+        EXPECT_NE(at, std::string::npos) << alone.err;
+        EXPECT_EQ(alone.err.find("mcreg:"), at) << alone.err;
+        EXPECT_EQ(alone.err.find("mcreg:", at + 1), std::string::npos) << alone.err;
+    }
 }
 
 namespace {
