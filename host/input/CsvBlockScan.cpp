@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "host/base/PageFault.h"
+
 namespace mchost {
 
 CsvBlockScan::CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
@@ -35,7 +37,7 @@ void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
     fvChunks.resize(pieces);
 }
 
-void CsvBlockScan::Launch(bool background) {
+void CsvBlockScan::Launch(bool background, std::pair<char*, char*> faultIn) {
     const std::size_t pieces = fvChunks.size();
     if (!background || fvScanners.size() == 1) {
         for (std::size_t i = 0; i < pieces; ++i) ScanPiece(i);
@@ -43,7 +45,15 @@ void CsvBlockScan::Launch(bool background) {
     }
     std::size_t i = 0;
     try {
-        for (; i < pieces; ++i) fvThreads.emplace_back([this, i] { ScanPiece(i); });
+        const std::size_t bytes = faultIn.second > faultIn.first
+                                      ? static_cast<std::size_t>(faultIn.second - faultIn.first)
+                                      : 0;
+        for (; i < pieces; ++i)
+            fvThreads.emplace_back([this, i, pieces, bytes, faultIn] {
+                ScanPiece(i);
+                FaultInPages(faultIn.first + bytes * i / pieces,
+                             faultIn.first + bytes * (i + 1) / pieces);
+            });
     } catch (const std::system_error&) {
         // No thread to be had: the pieces left are scanned here.
         for (; i < pieces; ++i) ScanPiece(i);
@@ -57,6 +67,12 @@ void CsvBlockScan::ScanPiece(std::size_t i) {
 void CsvBlockScan::Wait() {
     for (std::thread& t : fvThreads) t.join();
     fvThreads.clear();
+}
+
+std::size_t CsvBlockScan::Records() const {
+    std::size_t n = 0;
+    for (const CellChunk& c : fvChunks) n += c.fNRecords;
+    return n;
 }
 
 std::size_t CsvBlockScan::LineEnds() const {

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/input/CellChunk.h"
@@ -28,8 +29,12 @@ public:
     // end of its own). The pieces of the block before must be done with.
     void Split(const char* b, const char* e, const char* filled);
     // Scans the pieces, on threads of their own when background is on and
-    // there is more than one thread, else before it returns.
-    void Launch(bool background);
+    // there is more than one thread, else before it returns. Threads of
+    // their own then fault in the pages of [faultIn.first, faultIn.second)
+    // once their pieces are scanned, each a share: the memory the block's
+    // records are to be coded into, which the caller must not free or
+    // fill before Wait.
+    void Launch(bool background, std::pair<char*, char*> faultIn = {});
     // Until every piece is scanned.
     void Wait();
 
@@ -37,8 +42,9 @@ public:
     const char* PieceStart(std::size_t i) const { return fvBounds[i]; }
     const char* PieceEnd(std::size_t i) const { return fvBounds[i + 1]; }
     const CellChunk& Chunk(std::size_t i) const { return fvChunks[i]; }
-    // The line ends of the whole block.
+    // The line ends and the records of the whole block.
     std::size_t LineEnds() const;
+    std::size_t Records() const;
 
 private:
     void ScanPiece(std::size_t i);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "host/base/HostError.h"
 #include "host/input/CsvBlockScan.h"
@@ -66,6 +67,11 @@ private:
     bool NextBlock(const Block& done, Block& next);
     // Once done's lines are counted.
     static void CountLinesBefore(const Block& done, std::size_t doneLineEnds, Block& next);
+    // The store's memory that next's records will take, once done's
+    // records, which scan holds, are coded: the scanning threads fault it
+    // in meanwhile.
+    static std::pair<char*, char*> RoomForNext(const Block& done, const Block& next,
+                                               const CsvBlockScan& scan, DataCoder& coder);
     // record: the malformed record's number (the header is record 1);
     // partStart: where its run starts in the block's buffer.
     [[noreturn]] void Fail(const Block& b, const ScanError& e, std::size_t record,
@@ -138,6 +144,16 @@ void CsvPass::CountLinesBefore(const Block& done, std::size_t doneLineEnds, Bloc
     if (done.fEnd == done.fFilled && done.fEnd > 0 && done.fvBuf[done.fEnd - 1] == '\r' &&
         next.fFilled > 0 && next.fvBuf[0] == '\n')
         --next.fLinesBefore;
+}
+
+std::pair<char*, char*> CsvPass::RoomForNext(const Block& b, const Block& next,
+                                             const CsvBlockScan& scan, DataCoder& coder) {
+    // As many records as b has per byte, and an eighth more: pages faulted
+    // in too early are filled by the block after.
+    const std::size_t records = scan.Records();
+    const std::size_t bytes = std::max<std::size_t>(b.fEnd - b.fPos, 1);
+    const std::size_t ahead = records * (next.fEnd - next.fPos) / bytes + records / 8 + 1;
+    return coder.RoomAhead(records, ahead);
 }
 
 void CsvPass::Fail(const Block& b, const ScanError& e, std::size_t record,
@@ -297,7 +313,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         scans[cur].Wait();
         if (!last && !nextError) {
             CountLinesBefore(b, scans[cur].LineEnds(), next);
-            if (!tooLong) scans[1 - cur].Launch(true);
+            if (!tooLong) scans[1 - cur].Launch(true, RoomForNext(b, next, scans[cur], coder));
         }
         if (!Code(b, scans[cur], coder, records, textColumns)) return std::nullopt;
         if (nextError) std::rethrow_exception(nextError);
