@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -282,16 +283,24 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     DataCoder coder(fSource.Name(), header, plan, fOptions, fSource.Size());
     coder.SetDelimiter(delimiter, fOptions.fDelimiter == 0 && fDeclaredDelimiter != 0);
     const unsigned nThreads = std::max(fOptions.fThreads, 1u);
+    // Started at the first block scanned in the background and kept to the
+    // end of the pass; the scans, made after, are done with them first.
+    std::unique_ptr<TaskThreads> threads;
     CsvBlockScan scans[2] = {
         CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes),
         CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes)};
+    const auto launch = [&](int k, bool background, std::pair<char*, char*> faultIn) {
+        if (background && nThreads > 1 && !threads)
+            threads = std::make_unique<TaskThreads>(nThreads);
+        scans[k].Launch(background ? threads.get() : nullptr, faultIn);
+    };
     const auto split = [&](int k) {
         const Block& b = fBlocks[k];
         scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled));
     };
     // A lone block of one piece is scanned where it is.
     split(0);
-    scans[0].Launch(!(fbEof && first.fEnd == first.fFilled) || scans[0].NPieces() > 1);
+    launch(0, !(fbEof && first.fEnd == first.fFilled) || scans[0].NPieces() > 1, {});
     std::size_t records = 0;
     for (int cur = 0;; cur = 1 - cur) {
         Block& b = fBlocks[cur];
@@ -313,7 +322,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         scans[cur].Wait();
         if (!last && !nextError) {
             CountLinesBefore(b, scans[cur].LineEnds(), next);
-            if (!tooLong) scans[1 - cur].Launch(true, RoomForNext(b, next, scans[cur], coder));
+            if (!tooLong) launch(1 - cur, true, RoomForNext(b, next, scans[cur], coder));
         }
         if (!Code(b, scans[cur], coder, records, textColumns)) return std::nullopt;
         if (nextError) std::rethrow_exception(nextError);
