@@ -352,7 +352,7 @@ TEST(CsvReader, RecordsPastTheMemoryLimitMoveToAFile) {
     EXPECT_EQ(Dump(held), Dump(d));
 }
 
-TEST(MemoryRecordStore, PagesAheadAreFaultedInWhileRecordsAreAppended) {
+TEST(CsvReader, StorePagesAheadAreFaultedInWhileRecordsAreAppended) {
     const std::size_t n = 3000;
     MemoryRecordStore store(3, n);
     for (const bool touch : {false, true})
