@@ -371,7 +371,7 @@ TEST(CsvReader, StorePagesAheadAreFaultedInWhileRecordsAreAppended) {
     // The room ends where the reservation does; none past it.
     const std::pair<char*, char*> last = store.RoomAfter(0, 10);
     EXPECT_EQ(last.first, last.second);
-    EXPECT_EQ(store.RoomAfter(1, 1), std::make_pair<char*, char*>(nullptr, nullptr));
+    EXPECT_EQ(store.RoomAfter(1, 1).first, nullptr);
 
     // Present and writable, and a page's bytes before the range kept.
     const long page = ::sysconf(_SC_PAGESIZE);
