@@ -142,6 +142,17 @@ void DataCoder::SpillIfOverLimit(std::size_t more) {
     fData.fpStore = std::move(file);
 }
 
+std::pair<char*, char*> DataCoder::RoomAhead(std::size_t coming, std::size_t ahead) {
+    auto* memory = dynamic_cast<MemoryRecordStore*>(fData.fpStore.get());
+    if (memory == nullptr) return {};
+    // Records that would pass the limit go to a file: none of that memory
+    // would be filled.
+    const std::size_t nValues = fData.fvColumns.size();
+    if ((memory->GetNRecords() + coming + ahead) * nValues * sizeof(double) > fOptions.fMemoryLimit)
+        return {};
+    return memory->RoomAfter(coming, ahead);
+}
+
 void DataCoder::FailMixed(const CodedColumn& col) const {
     const std::string place =
         CellPlace(fData.fSource, col.fFirstTextLine, col.fFirstTextRow + 1 + fOptions.fRowsBefore);

@@ -168,6 +168,11 @@ public:
     // Before the first Add: the records go to store rather than to one
     // chosen from the input's size.
     void UseStore(std::unique_ptr<RecordStore> store) { fData.fpStore = std::move(store); }
+    // The memory that about `ahead` records after the next `coming` will
+    // take, when the store holds it already and adding the coming records
+    // will neither move nor replace it; else empty. Another thread may
+    // fault it in while they are added.
+    std::pair<char*, char*> RoomAhead(std::size_t coming, std::size_t ahead);
     // Header indices of the columns to read as text on the next reading.
     std::vector<int> MixedColumns() const;
 

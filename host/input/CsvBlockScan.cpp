@@ -1,7 +1,8 @@
 #include "host/input/CsvBlockScan.h"
 
 #include <algorithm>
-#include <system_error>
+
+#include "host/base/PageFault.h"
 
 namespace mchost {
 
@@ -35,19 +36,23 @@ void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
     fvChunks.resize(pieces);
 }
 
-void CsvBlockScan::Launch(bool background) {
+void CsvBlockScan::Launch(TaskThreads* threads, std::pair<char*, char*> faultIn) {
     const std::size_t pieces = fvChunks.size();
-    if (!background || fvScanners.size() == 1) {
+    if (threads == nullptr || threads->Size() == 0 || fvScanners.size() == 1) {
         for (std::size_t i = 0; i < pieces; ++i) ScanPiece(i);
         return;
     }
-    std::size_t i = 0;
-    try {
-        for (; i < pieces; ++i) fvThreads.emplace_back([this, i] { ScanPiece(i); });
-    } catch (const std::system_error&) {
-        // No thread to be had: the pieces left are scanned here.
-        for (; i < pieces; ++i) ScanPiece(i);
-    }
+    const std::size_t bytes = faultIn.second > faultIn.first
+                                  ? static_cast<std::size_t>(faultIn.second - faultIn.first)
+                                  : 0;
+    threads->Start(
+        [this, pieces, bytes, faultIn](std::size_t i) {
+            ScanPiece(i);
+            FaultInPages(faultIn.first + bytes * i / pieces,
+                         faultIn.first + bytes * (i + 1) / pieces);
+        },
+        pieces);
+    fpThreads = threads;
 }
 
 void CsvBlockScan::ScanPiece(std::size_t i) {
@@ -55,8 +60,15 @@ void CsvBlockScan::ScanPiece(std::size_t i) {
 }
 
 void CsvBlockScan::Wait() {
-    for (std::thread& t : fvThreads) t.join();
-    fvThreads.clear();
+    if (fpThreads == nullptr) return;
+    fpThreads->Wait();
+    fpThreads = nullptr;
+}
+
+std::size_t CsvBlockScan::Records() const {
+    std::size_t n = 0;
+    for (const CellChunk& c : fvChunks) n += c.fNRecords;
+    return n;
 }
 
 std::size_t CsvBlockScan::LineEnds() const {

@@ -1,17 +1,18 @@
 #pragma once
 #include <cstddef>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "host/base/TaskThreads.h"
 #include "host/input/CellChunk.h"
 #include "host/input/CsvScanner.h"
 
 namespace mchost {
 
 // Scans a block of whole records as pieces that each start at a record
-// start, one scanner and one chunk per piece, on threads of their own so
-// that the caller can code the block before meanwhile; each piece's line
+// start, one scanner and one chunk per piece, on other threads so that the
+// caller can code the block before meanwhile; each piece's line
 // ends are counted as it is scanned. Blocks of fewer than minSplitBytes
 // are one piece.
 class CsvBlockScan {
@@ -27,9 +28,13 @@ public:
     // buffer's bytes end (a CR at e - 1 followed there by an LF is no line
     // end of its own). The pieces of the block before must be done with.
     void Split(const char* b, const char* e, const char* filled);
-    // Scans the pieces, on threads of their own when background is on and
-    // there is more than one thread, else before it returns.
-    void Launch(bool background);
+    // Scans the pieces on threads when they are given and there is more
+    // than one scanner, else before it returns. The threads then fault in
+    // the pages of [faultIn.first, faultIn.second) once their pieces are
+    // scanned, each a share: the memory the block's records are to be
+    // coded into, which the caller must not free or fill before Wait. The
+    // threads must outlive this scan, or the next Split or Wait.
+    void Launch(TaskThreads* threads, std::pair<char*, char*> faultIn = {});
     // Until every piece is scanned.
     void Wait();
 
@@ -37,8 +42,9 @@ public:
     const char* PieceStart(std::size_t i) const { return fvBounds[i]; }
     const char* PieceEnd(std::size_t i) const { return fvBounds[i + 1]; }
     const CellChunk& Chunk(std::size_t i) const { return fvChunks[i]; }
-    // The line ends of the whole block.
+    // The line ends and the records of the whole block.
     std::size_t LineEnds() const;
+    std::size_t Records() const;
 
 private:
     void ScanPiece(std::size_t i);
@@ -48,7 +54,7 @@ private:
     const char* fFilled = nullptr;
     std::vector<const char*> fvBounds;  // piece i is [fvBounds[i], fvBounds[i + 1])
     std::vector<CellChunk> fvChunks;
-    std::vector<std::thread> fvThreads;
+    TaskThreads* fpThreads = nullptr;  // while they scan this block
 };
 
 }  // namespace mchost

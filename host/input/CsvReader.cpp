@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include "host/base/HostError.h"
 #include "host/input/CsvBlockScan.h"
@@ -66,6 +68,11 @@ private:
     bool NextBlock(const Block& done, Block& next);
     // Once done's lines are counted.
     static void CountLinesBefore(const Block& done, std::size_t doneLineEnds, Block& next);
+    // The store's memory that next's records will take, once done's
+    // records, which scan holds, are coded: the scanning threads fault it
+    // in meanwhile.
+    static std::pair<char*, char*> RoomForNext(const Block& done, const Block& next,
+                                               const CsvBlockScan& scan, DataCoder& coder);
     // record: the malformed record's number (the header is record 1);
     // partStart: where its run starts in the block's buffer.
     [[noreturn]] void Fail(const Block& b, const ScanError& e, std::size_t record,
@@ -138,6 +145,16 @@ void CsvPass::CountLinesBefore(const Block& done, std::size_t doneLineEnds, Bloc
     if (done.fEnd == done.fFilled && done.fEnd > 0 && done.fvBuf[done.fEnd - 1] == '\r' &&
         next.fFilled > 0 && next.fvBuf[0] == '\n')
         --next.fLinesBefore;
+}
+
+std::pair<char*, char*> CsvPass::RoomForNext(const Block& b, const Block& next,
+                                             const CsvBlockScan& scan, DataCoder& coder) {
+    // As many records as b has per byte, and an eighth more: pages faulted
+    // in too early are filled by the block after.
+    const std::size_t records = scan.Records();
+    const std::size_t bytes = std::max<std::size_t>(b.fEnd - b.fPos, 1);
+    const std::size_t ahead = records * (next.fEnd - next.fPos) / bytes + records / 8 + 1;
+    return coder.RoomAhead(records, ahead);
 }
 
 void CsvPass::Fail(const Block& b, const ScanError& e, std::size_t record,
@@ -266,16 +283,24 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     DataCoder coder(fSource.Name(), header, plan, fOptions, fSource.Size());
     coder.SetDelimiter(delimiter, fOptions.fDelimiter == 0 && fDeclaredDelimiter != 0);
     const unsigned nThreads = std::max(fOptions.fThreads, 1u);
+    // Started at the first block scanned in the background and kept to the
+    // end of the pass; the scans, made after, are done with them first.
+    std::unique_ptr<TaskThreads> threads;
     CsvBlockScan scans[2] = {
         CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes),
         CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes)};
+    const auto launch = [&](int k, bool background, std::pair<char*, char*> faultIn) {
+        if (background && nThreads > 1 && !threads)
+            threads = std::make_unique<TaskThreads>(nThreads);
+        scans[k].Launch(background ? threads.get() : nullptr, faultIn);
+    };
     const auto split = [&](int k) {
         const Block& b = fBlocks[k];
         scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled));
     };
     // A lone block of one piece is scanned where it is.
     split(0);
-    scans[0].Launch(!(fbEof && first.fEnd == first.fFilled) || scans[0].NPieces() > 1);
+    launch(0, !(fbEof && first.fEnd == first.fFilled) || scans[0].NPieces() > 1, {});
     std::size_t records = 0;
     for (int cur = 0;; cur = 1 - cur) {
         Block& b = fBlocks[cur];
@@ -297,7 +322,7 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
         scans[cur].Wait();
         if (!last && !nextError) {
             CountLinesBefore(b, scans[cur].LineEnds(), next);
-            if (!tooLong) scans[1 - cur].Launch(true);
+            if (!tooLong) launch(1 - cur, true, RoomForNext(b, next, scans[cur], coder));
         }
         if (!Code(b, scans[cur], coder, records, textColumns)) return std::nullopt;
         if (nextError) std::rethrow_exception(nextError);

@@ -129,6 +129,15 @@ double* MemoryRecordStore::Append(std::size_t n) {
     return fvValues.data() + at;
 }
 
+std::pair<char*, char*> MemoryRecordStore::RoomAfter(std::size_t skip, std::size_t more) {
+    const auto nValues = static_cast<std::size_t>(fNValues);
+    const std::size_t from = fvValues.size() + skip * nValues;
+    if (from > fvValues.capacity()) return {};
+    const std::size_t to = std::min(fvValues.capacity(), from + more * nValues);
+    char* const base = reinterpret_cast<char*>(fvValues.data());
+    return {base + from * sizeof(double), base + to * sizeof(double)};
+}
+
 std::unique_ptr<MCCommon_850::MultiPassRecordIter> MemoryRecordStore::MakeRangeIterator(
     std::size_t begin, std::size_t end) const {
     end = std::min(end, fNRecords);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "companion/RecordIterator.h"
@@ -67,6 +68,11 @@ public:
 
     // The records so far, one after another.
     const double* GetValues() const { return fvValues.data(); }
+    // The reserved bytes that `more` records after the next `skip` will
+    // fill, as far as the reservation goes; empty when appending the skip
+    // records would move the store. Another thread may fault them in while
+    // those are appended.
+    std::pair<char*, char*> RoomAfter(std::size_t skip, std::size_t more);
 
 private:
     std::vector<double, LargeAllocator<double>> fvValues;

@@ -2,26 +2,34 @@
 // rule, text columns and the errors that name a record, each the same
 // whichever way the input is read.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "coded_dump.h"
 #include "host/base/HostError.h"
+#include "host/base/PageFault.h"
 #include "host/input/CsvReader.h"
 #include "host/input/CsvScanner.h"
+#include "host/input/RecordStore.h"
 
 using mchost::CodedData;
 using mchost::ColumnPlan;
 using mchost::CsvReader;
 using mchost::CsvScanner;
+using mchost::FaultInPages;
 using mchost::HostError;
+using mchost::MemoryRecordStore;
 using mchost::ReadOptions;
+using mchost::TouchPages;
 using mchost_test::AllPaths;
 using mchost_test::Dump;
 
@@ -335,6 +343,52 @@ TEST(CsvReader, RecordsPastTheMemoryLimitMoveToAFile) {
     EXPECT_TRUE(d.IsStreaming());
     EXPECT_EQ(d.fNRecords, 3005u);
     EXPECT_EQ(Dump(d), Dump(CsvReader::ReadString(text, plan)));
+    // Held in memory, the store outgrows what the first block foretold and
+    // moves while the scanning threads fault in the pages ahead.
+    small.fMemoryLimit = ReadOptions().fMemoryLimit;
+    small.fThreads = 2;
+    const CodedData held = CsvReader::ReadString(text, plan, small);
+    EXPECT_FALSE(held.IsStreaming());
+    EXPECT_EQ(Dump(held), Dump(d));
+}
+
+TEST(CsvReader, StorePagesAheadAreFaultedInWhileRecordsAreAppended) {
+    const std::size_t n = 3000;
+    MemoryRecordStore store(3, n);
+    for (const bool touch : {false, true})
+        for (std::size_t i = 0; i < n / 2; i += 100) {
+            // Past the next 100 records: zeroing it must spare them.
+            const std::pair<char*, char*> room = store.RoomAfter(100, 500);
+            std::thread faulting(
+                [room, touch] { (touch ? TouchPages : FaultInPages)(room.first, room.second); });
+            double* at = store.Append(100);
+            EXPECT_EQ(room.first, reinterpret_cast<char*>(at + 300));
+            for (std::size_t j = 0; j < 300; ++j) at[j] = static_cast<double>(3 * i + j + 1);
+            faulting.join();
+        }
+    for (std::size_t i = 0; i < 3 * n; ++i)
+        ASSERT_EQ(store.GetValues()[i], static_cast<double>(i % (3 * n / 2) + 1)) << i;
+    // The room ends where the reservation does; none past it.
+    const std::pair<char*, char*> last = store.RoomAfter(0, 10);
+    EXPECT_EQ(last.first, last.second);
+    EXPECT_EQ(store.RoomAfter(1, 1).first, nullptr);
+
+    // Present and writable, and a page's bytes before the range kept.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    const auto bytes = static_cast<std::size_t>(page) * 16;
+    for (const bool touch : {false, true}) {
+        void* map =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(map, MAP_FAILED);
+        char* base = static_cast<char*>(map);
+        std::memset(base, 7, 100);
+        (touch ? TouchPages : FaultInPages)(base + 100, base + 8 * page + 1);
+        std::vector<unsigned char> present(16);
+        ASSERT_EQ(::mincore(map, bytes, present.data()), 0);
+        for (std::size_t p = 0; p < 16; ++p) EXPECT_EQ(present[p] & 1, p <= 8 ? 1 : 0) << p;
+        EXPECT_EQ(base[99], 7);
+        ::munmap(map, bytes);
+    }
 }
 
 TEST(CsvReader, ASecondReadingIsToldAndEachGoesForward) {

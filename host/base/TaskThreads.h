@@ -1,0 +1,44 @@
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace mchost {
+
+// A few threads kept for a series of batches of tasks, so that work handed
+// out in many small batches (a reader's blocks) does not start threads for
+// each. One batch at a time: Start, then Wait before the next Start.
+class TaskThreads {
+public:
+    // Up to n threads; fewer, or none, when the system has no more.
+    explicit TaskThreads(unsigned n);
+    // Waits for the batch, then ends the threads.
+    ~TaskThreads();
+    TaskThreads(const TaskThreads&) = delete;
+    TaskThreads& operator=(const TaskThreads&) = delete;
+
+    std::size_t Size() const { return fvThreads.size(); }
+    // Runs task(0) .. task(n - 1) on the threads (Size() > 0) and returns
+    // at once. A task must not throw.
+    void Start(std::function<void(std::size_t)> task, std::size_t n);
+    // Until every task of the batch has returned.
+    void Wait();
+
+private:
+    void Work();
+
+    std::mutex fMutex;
+    std::condition_variable fWake;  // a batch, or the end
+    std::condition_variable fDone;  // a batch finished
+    std::function<void(std::size_t)> fTask;
+    std::size_t fNTasks = 0;
+    std::size_t fNext = 0;  // the next task to take
+    std::size_t fNDone = 0;
+    bool fbStop = false;
+    std::vector<std::thread> fvThreads;
+};
+
+}  // namespace mchost
