@@ -138,7 +138,7 @@ void DataCoder::SpillIfOverLimit(std::size_t more) {
     // to a file, those read so far first.
     auto file = std::make_unique<FileRecordStore>(static_cast<int>(nValues), fOptions.fTempDir);
     const std::size_t n = memory->GetNRecords();
-    std::copy(memory->GetValues(), memory->GetValues() + n * nValues, file->Append(n));
+    std::copy(memory->Contiguous(), memory->Contiguous() + n * nValues, file->Append(n));
     fData.fpStore = std::move(file);
 }
 

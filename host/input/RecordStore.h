@@ -66,8 +66,6 @@ public:
     bool IsStreaming() const override { return false; }
     const double* Contiguous() const override { return fvValues.data(); }
 
-    // The records so far, one after another.
-    const double* GetValues() const { return fvValues.data(); }
     // The reserved bytes that `more` records after the next `skip` will
     // fill, as far as the reservation goes; empty when appending the skip
     // records would move the store. Another thread may fault them in while

@@ -367,7 +367,7 @@ TEST(CsvReader, StorePagesAheadAreFaultedInWhileRecordsAreAppended) {
             faulting.join();
         }
     for (std::size_t i = 0; i < 3 * n; ++i)
-        ASSERT_EQ(store.GetValues()[i], static_cast<double>(i % (3 * n / 2) + 1)) << i;
+        ASSERT_EQ(store.Contiguous()[i], static_cast<double>(i % (3 * n / 2) + 1)) << i;
     // The room ends where the reservation does; none past it.
     const std::pair<char*, char*> last = store.RoomAfter(0, 10);
     EXPECT_EQ(last.first, last.second);
