@@ -53,22 +53,10 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
         r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
                                "' is constant in the records used, so R-square is undefined");
     for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
-    // A covariate whose products overflow is aliased for that reason alone.
-    const std::vector<ModelVariable>& vars = spec.GetVariables();
-    std::vector<bool> said(vars.size(), false);
-    for (std::size_t k = 0; k < params.size(); ++k) {
-        const int e = params[k].GetEffectIndex();
-        if (!r.fvParameters[k].fbRedundant || e < 0) continue;
-        for (int p : spec.GetEffectCovariates()[static_cast<std::size_t>(e)]) {
-            const ModelVariable& v = vars[static_cast<std::size_t>(p)];
-            if (v.fMaxAbs < 1e150 || said[static_cast<std::size_t>(p)]) continue;
-            said[static_cast<std::size_t>(p)] = true;
-            r.fvWarnings.push_back("warning: covariate '" + v.fName + "' reaches " +
-                                   Number(v.fMaxAbs) +
-                                   ", too large for its sums of squares, which overflow; it is "
-                                   "aliased for that reason: rescale it");
-        }
-    }
+    std::vector<bool> redundant;
+    for (const ParameterRow& row : r.fvParameters) redundant.push_back(row.fbRedundant);
+    for (std::string& w : OverflowWarnings(spec, params, redundant))
+        r.fvWarnings.push_back(std::move(w));
 }
 
 }  // namespace

@@ -156,6 +156,12 @@ LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& d,
 
     for (const MCStatus& w : component.GetWarnings()) r.fvWarnings.push_back(StatusText(w));
     for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
+    // A basic parameter is aliased in every category's equation or in none.
+    std::vector<bool> redundant(nBasic, false);
+    for (std::size_t i = 0; i < r.fvParameters.size(); ++i)
+        if (r.fvParameters[i].fbRedundant) redundant[i % nBasic] = true;
+    for (std::string& w : OverflowWarnings(spec, stats.GetParameters(), redundant))
+        r.fvWarnings.push_back(std::move(w));
     const std::string words = ConvergenceWarning(code, r.fIterations, d.fMaxIterations);
     if (!words.empty()) {
         // Said as the linear model's warnings are: "warning: " and a

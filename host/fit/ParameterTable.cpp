@@ -9,6 +9,7 @@
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
 #include "export/MCRegrDoreZADUtil.h"
+#include "host/base/NumberText.h"
 #include "settings/MCRegrParameterStats.h"
 
 namespace mchost {
@@ -89,6 +90,43 @@ std::vector<ParameterFigures> ParameterTable(const ModelSpec& spec,
         table.push_back(std::move(f));
     }
     return table;
+}
+
+std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
+                                          const std::vector<MCMath_850::MCRegrParameter>& params,
+                                          const std::vector<bool>& redundant) {
+    std::vector<std::string> warnings;
+    // A covariate whose products overflow is aliased for that reason alone,
+    // and so is a product of covariates that reaches that far together.
+    constexpr double kOverflowing = 1e150;
+    const std::vector<ModelVariable>& vars = spec.GetVariables();
+    std::vector<bool> said(vars.size(), false);
+    std::vector<bool> saidTerm(spec.GetEffectCovariates().size(), false);
+    for (std::size_t k = 0; k < params.size() && k < redundant.size(); ++k) {
+        const int e = params[k].GetEffectIndex();
+        if (!redundant[k] || e < 0) continue;
+        const auto effect = static_cast<std::size_t>(e);
+        bool saidOne = false;
+        for (int p : spec.GetEffectCovariates()[effect]) {
+            const ModelVariable& v = vars[static_cast<std::size_t>(p)];
+            if (v.fMaxAbs < kOverflowing) continue;
+            saidOne = true;
+            if (said[static_cast<std::size_t>(p)]) continue;
+            said[static_cast<std::size_t>(p)] = true;
+            warnings.push_back("warning: covariate '" + v.fName + "' reaches " + Number(v.fMaxAbs) +
+                               ", too large for its sums of squares, which overflow; it is "
+                               "aliased for that reason: rescale it");
+        }
+        if (saidOne || saidTerm[effect] || spec.TermScale(effect) < kOverflowing) continue;
+        saidTerm[effect] = true;
+        const double scale = spec.TermScale(effect);
+        warnings.push_back("warning: the term '" + spec.GetEffectTexts()[effect] + "' reaches " +
+                           (std::isfinite(scale) ? Number(scale) : "more than 1e+308") +
+                           ", the product of its covariates' largest magnitudes, too large "
+                           "for its sums of squares, which overflow; it is aliased for that "
+                           "reason: rescale its covariates");
+    }
+    return warnings;
 }
 
 }  // namespace mchost

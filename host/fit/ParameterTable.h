@@ -42,4 +42,11 @@ std::vector<ParameterFigures> ParameterTable(const ModelSpec& spec,
                                              const MCMath_850::MCRegSettings& settings,
                                              const MCMath_850::IMCRegOutputStats& stats, bool wald);
 
+// A warning for each covariate, and each product of covariates, whose
+// squares overflow and which is aliased for that reason alone; redundant
+// tells which of params are aliased.
+std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
+                                          const std::vector<MCMath_850::MCRegrParameter>& params,
+                                          const std::vector<bool>& redundant);
+
 }  // namespace mchost

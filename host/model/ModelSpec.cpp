@@ -20,6 +20,11 @@ namespace {
 
 // Beyond this magnitude a value's square, summed, overflows a double.
 constexpr double kLargestSquarable = 1e150;
+// Below this magnitude a value's square, weighted by a share of the total
+// weight and compared with the aliasing tolerance, falls out of the normal
+// doubles: the sums lose their digits, and the fit takes the term for
+// constant, or every figure for missing.
+constexpr double kSmallestSquarable = 1e-100;
 
 // More distinct numbers than this in a categorical dependent are warned of.
 constexpr std::size_t kManyCategories = 50;
@@ -329,6 +334,7 @@ ModelSpec::ModelSpec(const Formula& formula, const ModelOptions& options, const 
                                     Number(c.fMaxAbs) +
                                     ", too large for its sums of squares, which would overflow: "
                                     "rescale it");
+            v.fMaxAbs = c.fMaxAbs;
         } else {
             v.fMaxAbs = c.fMaxAbs;
             v.fMin = c.fMin;
@@ -458,6 +464,42 @@ std::vector<ModelRecordIter::Slot> ModelSpec::Slots() const {
         slots.push_back(s);
     }
     return slots;
+}
+
+double ModelSpec::TermScale(std::size_t effect) const {
+    double scale = 1.0;
+    for (int p : fvEffectCovariates[effect])
+        scale *= fvVariables[static_cast<std::size_t>(p)].fMaxAbs;
+    return scale;
+}
+
+void ModelSpec::CheckScales() const {
+    const auto tooSmall = [](const std::string& what, double scale, const char* rescale) {
+        return HostError(HostError::kData,
+                         what + " is at most " + (scale > 0.0 ? Number(scale) : "1e-308") +
+                             " in magnitude, too small for its sums of squares, which would "
+                             "underflow: rescale " +
+                             rescale);
+    };
+    const ModelVariable& dep = fvVariables.front();
+    if (dep.fMaxAbs > 0.0 && dep.fMaxAbs < kSmallestSquarable)
+        throw tooSmall("the dependent variable '" + dep.fName + "'", dep.fMaxAbs, "it");
+    for (std::size_t k = 0; k < fvEffectCovariates.size(); ++k) {
+        const std::vector<int>& covariates = fvEffectCovariates[k];
+        // A covariate that is zero wherever it is met is aliased for that
+        // reason, whatever its scale.
+        bool zero = covariates.empty();
+        for (int p : covariates)
+            zero = zero || fvVariables[static_cast<std::size_t>(p)].fMaxAbs == 0.0;
+        const double scale = TermScale(k);
+        if (zero || scale >= kSmallestSquarable) continue;
+        if (covariates.size() == 1)
+            throw tooSmall(
+                "covariate '" + fvVariables[static_cast<std::size_t>(covariates[0])].fName + "'",
+                scale, "it");
+        throw tooSmall("the term '" + fvEffectTexts[k] + "' (a product of covariates)", scale,
+                       "them");
+    }
 }
 
 std::vector<std::string> ModelSpec::SpreadWarnings() const {

@@ -53,7 +53,7 @@ public:
     // a category met only in records that are not used.
     std::vector<std::int32_t> fvIndexOfCode;
     // Covariates: the largest magnitude, the smallest and largest values in
-    // the data.
+    // the data; a numeric dependent: its largest magnitude.
     double fMaxAbs = 0.0;
     double fMin = 0.0;
     double fMax = 0.0;
@@ -132,6 +132,13 @@ public:
     // ninth significant digit: it is fitted, but its estimate can be no
     // more precise than the digits the data carry.
     std::vector<std::string> SpreadWarnings() const;
+    // The largest magnitude the covariates of a settings effect can reach
+    // together: the product of theirs (1 for an effect of factors alone).
+    double TermScale(std::size_t effect) const;
+    // Throws HostError (data) for a dependent or covariate term so small
+    // that its squares underflow, which the fit cannot tell from zero. With
+    // the magnitudes of every process's records, once they are merged.
+    void CheckScales() const;
     std::size_t GetNRecords() const { return fNRows; }
     // The records of this process's own data (GetNRecords counts every
     // process's once merged).

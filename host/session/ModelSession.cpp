@@ -49,6 +49,7 @@ ModelSession::ModelSession(const SessionOptions& options, const DataLoader& load
     if (hooks.fAfterRead) hooks.fAfterRead(fData, fvNotes);
     agreed([&] { fpSpec = std::make_unique<ModelSpec>(fFormula, fOptions.fModel, fData); });
     if (fpProcesses != nullptr) fpSpec->MergeAcrossProcesses(*fpProcesses);
+    fpSpec->CheckScales();
     const std::vector<std::string>& dataWarnings = fpSpec->GetWarnings();
     fvNotes.insert(fvNotes.end(), dataWarnings.begin(), dataWarnings.end());
     CheckRecords(*fpSpec, hooks.fNoRecords.empty() ? fData.fSource + " holds" : hooks.fNoRecords);
