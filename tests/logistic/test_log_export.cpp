@@ -6,6 +6,7 @@
 // parameter's predictor terms; softmax with the reference at 0) reproduces
 // the component's probabilities.
 #include <cmath>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
