@@ -213,14 +213,9 @@ TEST(DoreZAD, LabelsOfFittedModel) {
     m.factors = {{1, 3}};
     m.covariates = {2};
     m.terms = {{{1}, {}}, {{}, {2}}, {{1}, {2}}};
-    std::vector<MCCommon_850::Record> recs;
-    const double data[9][3] = {{1.0, 0, 1}, {2.1, 0, 2}, {2.9, 0, 3}, {2.0, 1, 1}, {4.2, 1, 2},
-                               {5.9, 1, 3}, {0.5, 2, 1}, {0.4, 2, 2}, {0.7, 2, 4}};
-    for (const auto& d : data) {
-        MCCommon_850::Record r(3);
-        for (int j = 0; j < 3; ++j) r[j] = d[j];
-        recs.push_back(r);
-    }
+    const std::vector<MCCommon_850::Record> recs = {{1.0, 0, 1}, {2.1, 0, 2}, {2.9, 0, 3},
+                                                    {2.0, 1, 1}, {4.2, 1, 2}, {5.9, 1, 3},
+                                                    {0.5, 2, 1}, {0.4, 2, 2}, {0.7, 2, 4}};
     glmtest::Fit f = glmtest::FitModel(m, recs);
     ASSERT_FALSE(f.status.IsError());
     MCVarList vars;

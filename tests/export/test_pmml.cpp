@@ -13,6 +13,7 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "glm/glm_fixture.h"
 #include "settings/MCLogRegSettings.h"
+#include "support/prune-models.h"
 
 namespace {
 
@@ -20,14 +21,8 @@ using MCMath_850::MCPMMLRegrExporter;
 using MCMath_850::MCRegrParameter;
 using MCXML_850::XMLElement;
 using Elem = std::unique_ptr<XMLElement>;
-
-std::string Att(const XMLElement* e, const std::string& name) {
-    const std::string* v = e != nullptr ? e->FindAttribute(name) : nullptr;
-    return v != nullptr ? *v : "<absent>";
-}
-double Num(const XMLElement* e, const std::string& name) {
-    return std::strtod(Att(e, name).c_str(), nullptr);
-}
+using support::Att;
+using support::Num;
 
 // The covariance written cell by cell, as a document of its own.
 std::string Streamed(const MCPMMLRegrExporter& ex, const MCMath_850::MCSymMatrix& cov,
@@ -53,14 +48,9 @@ struct GlmExport : ::testing::Test {
         model.factors = {{1, 3}};
         model.covariates = {2};
         model.terms = {{{1}, {}}, {{}, {2}}, {{1}, {2}}};
-        const double data[][3] = {{3.1, 0, 1},   {4.9, 0, 2}, {7.2, 0, 3},   {2.0, 1, 1},
-                                  {2.4, 1, 2.5}, {3.3, 1, 4}, {5.5, 2, 0.5}, {4.1, 2, 2},
-                                  {1.2, 2, 3.5}, {6.0, 0, 4}, {3.9, 1, 5},   {0.4, 2, 4.5}};
-        for (const auto& row : data) {
-            glmtest::Record r(3);
-            for (int k = 0; k < 3; ++k) r[k] = row[k];
-            records.push_back(r);
-        }
+        records = {{3.1, 0, 1},   {4.9, 0, 2}, {7.2, 0, 3},   {2.0, 1, 1},
+                   {2.4, 1, 2.5}, {3.3, 1, 4}, {5.5, 2, 0.5}, {4.1, 2, 2},
+                   {1.2, 2, 3.5}, {6.0, 0, 4}, {3.9, 1, 5},   {0.4, 2, 4.5}};
         fit = glmtest::FitModel(model, records);
         ASSERT_FALSE(fit.status.IsError());
         EXPECT_GE(vars.AddContinuousVar("y", 0.4, 7.2), 0);
@@ -127,31 +117,16 @@ TEST_F(GlmExport, ListsAndMatricesDescribeTheFit) {
 TEST_F(GlmExport, ExportedMatricesReproduceScores) {
     Elem pp(exporter->ExportPPMatrix()), pm(exporter->ExportParamMatrix(false, 0));
     ASSERT_TRUE(pp && pm);
-    std::map<std::string, double> beta;
-    for (int k = 0; k < pm->GetNChildren(); ++k)
-        beta[Att(pm->GetChild(k), "parameterName")] = Num(pm->GetChild(k), "beta");
     const std::vector<std::string> cats = {"a1", "a2", "a3"};
     for (const auto& [a, x] : std::vector<std::pair<int, double>>{{0, 1.7}, {1, 3.0}, {2, 0.2}}) {
-        std::map<std::string, double> term;  // parameter -> value of its design column
-        for (const auto& [name, b] : beta) term[name] = 1.0;
-        for (int k = 0; k < pp->GetNChildren(); ++k) {
-            const XMLElement* c = pp->GetChild(k);
-            double& t = term[Att(c, "parameterName")];
-            if (Att(c, "predictorName") == "A")
-                t *= Att(c, "value") == cats[static_cast<std::size_t>(a)] ? 1.0 : 0.0;
-            else
-                t *= std::pow(x, Num(c, "value"));
-        }
-        double pred = 0.0;
-        for (const auto& [name, b] : beta) pred += b * term[name];
-        glmtest::Record r(3);
-        r[0] = 0;
-        r[1] = a;
-        r[2] = x;
+        const std::map<std::string, double> eta = support::PmmlPredictors(
+            *pm, *pp, {{"A", cats[static_cast<std::size_t>(a)]}}, {{"x", x}});
+        ASSERT_EQ(eta.size(), 1u);
         double score = 0.0;
         std::vector<double> probs;
-        ASSERT_FALSE(fit.component->Score(r, score, probs).IsError());
-        EXPECT_NEAR(pred, score, 1e-12 * (1 + std::fabs(score))) << a << " " << x;
+        ASSERT_FALSE(
+            fit.component->Score(glmtest::Record{0, double(a), x}, score, probs).IsError());
+        EXPECT_NEAR(eta.at(""), score, 1e-12 * (1 + std::fabs(score))) << a << " " << x;
     }
 }
 

@@ -77,31 +77,6 @@ TEST(GlmClosedForm, OneWayCellMeansWithAndWithoutIntercept) {
     for (int k = 0; k < 3; ++k) EXPECT_FALSE(g.Redundant(k));
 }
 
-TEST(GlmClosedForm, FrequencyWeightsEqualDuplicatedRecords) {
-    // y, A, x, fw
-    const std::vector<Record> weighted = {Record{1.0, 0, 0.5, 2}, Record{2.5, 1, 1.0, 1},
-                                          Record{2.0, 0, 2.0, 3}, Record{4.0, 1, 3.5, 2},
-                                          Record{3.0, 1, 2.0, 1}};
-    std::vector<Record> duplicated;
-    for (const Record& r : weighted)
-        for (int i = 0; i < static_cast<int>(r[3]); ++i)
-            duplicated.push_back(Record{r[0], r[1], r[2], 1});
-    Model m;
-    m.factors = {{1, 2}};
-    m.covariates = {2};
-    m.terms = {Term{{1}, {}}, Term{{}, {2}}};
-    m.freqWeight = 3;
-    Fit a = FitModel(m, weighted), b = FitModel(m, duplicated);
-    ASSERT_TRUE(a.status.IsOK() && b.status.IsOK());
-    ASSERT_EQ(a.NParams(), b.NParams());
-    for (int k = 0; k < a.NParams(); ++k) {
-        EXPECT_NEAR(a.Estimate(k), b.Estimate(k), 1e-13);
-        for (int j = 0; j <= k; ++j) EXPECT_NEAR(a.Cov(k, j), b.Cov(k, j), 1e-13);
-    }
-    EXPECT_NEAR(a.stats->GetModelFitStat(MCConst::MCModelFitStat(1)),
-                b.stats->GetModelFitStat(MCConst::MCModelFitStat(1)), 1e-14);
-}
-
 TEST(GlmClosedForm, DuplicatedCovariateIsAliasedAndUnseenCellScoresMissing) {
     // y = 1 + 2 x exactly, x2 a copy of x; factor A at 3.
     std::vector<Record> recs;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "glm_fixture.h"
 #include "support/golden.h"
@@ -19,55 +19,22 @@ using MCMath_850::MCRegrParameterStats;
 
 namespace {
 
-struct Golden {
-    std::vector<Record> records;
-    std::vector<double> estimates, covariance;
-    std::vector<int> aliased;
-    double rSquare = 0, rmse = 0, errorMS = 0;
-    // summary(lm)'s t and p and confint's 95% limits per parameter.
-    std::vector<double> t, sig, lower, upper;
-};
-
-std::map<std::string, Golden> ReadGolden() {
-    std::map<std::string, Golden> cases;
-    for (const golden::Case& c : golden::ReadEntries("glm_golden.txt").cases) {
-        if (c.name.empty()) continue;
-        Golden& g = cases[c.name];
-        for (const std::vector<double>& row : c.data) g.records.emplace_back(row);
-        g.estimates = c.At("estimate");
-        for (double a : c.At("aliased")) g.aliased.push_back(static_cast<int>(a));
-        g.covariance = c.At("covariance");
-        g.rSquare = c.Scalar("rsquare");
-        g.rmse = c.Scalar("rmse");
-        g.errorMS = c.Scalar("errorms");
-        g.t = c.At("tvalue");
-        g.sig = c.At("pvalue");
-        g.lower = c.At("lower");
-        g.upper = c.At("upper");
-    }
-    return cases;
-}
-
-const std::map<std::string, Golden>& Cases() {
-    static const std::map<std::string, Golden> cases = ReadGolden();
-    return cases;
-}
-
 using support::RelErr;
 
 // Fits the case and compares everything; returns the worst relative error.
 double CheckCase(const std::string& name, const Model& m) {
     SCOPED_TRACE(name);
-    const auto it = Cases().find(name);
-    if (it == Cases().end()) {
-        ADD_FAILURE() << "golden case missing: " << name;
-        return 1;
-    }
-    const Golden& g = it->second;
-    Fit f = FitModel(m, g.records);
+    static const golden::Entries file = golden::ReadEntries("glm_golden.txt");
+    const golden::Case& g = file.Get(name);
+    std::vector<Record> records;
+    for (const std::vector<double>& row : g.data) records.emplace_back(row);
+    Fit f = FitModel(m, records);
     EXPECT_TRUE(f.status.IsOK()) << f.status.GetMessage();
     if (!f.stats) return 1;
-    const int p = static_cast<int>(g.estimates.size());
+    const std::vector<double>& estimates = g.At("estimate");
+    const std::vector<double>& covariance = g.At("covariance");
+    const std::vector<double>& aliasFlags = g.At("aliased");
+    const int p = static_cast<int>(estimates.size());
     EXPECT_EQ(f.NParams(), p);
     if (f.NParams() != p) return 1;
 
@@ -80,21 +47,21 @@ double CheckCase(const std::string& name, const Model& m) {
     };
     int rank = 0;
     for (int j = 0; j < p; ++j) {
-        const bool aliased = g.aliased[static_cast<std::size_t>(j)] != 0;
+        const bool aliased = aliasFlags[static_cast<std::size_t>(j)] != 0;
         rank += aliased ? 0 : 1;
         EXPECT_EQ(f.Redundant(j), aliased) << "parameter " << j;
-        const double sj = std::sqrt(g.covariance[static_cast<std::size_t>(j * p + j)]);
+        const double sj = std::sqrt(covariance[static_cast<std::size_t>(j * p + j)]);
         if (aliased) {
             EXPECT_EQ(f.Estimate(j), 0.0) << "parameter " << j;
         } else {
-            check(f.Estimate(j), g.estimates[static_cast<std::size_t>(j)], sj, "estimate", j, j);
+            check(f.Estimate(j), estimates[static_cast<std::size_t>(j)], sj, "estimate", j, j);
         }
         for (int k = 0; k < p; ++k) {
-            const double want = g.covariance[static_cast<std::size_t>(j * p + k)];
-            if (aliased || g.aliased[static_cast<std::size_t>(k)]) {
+            const double want = covariance[static_cast<std::size_t>(j * p + k)];
+            if (aliased || aliasFlags[static_cast<std::size_t>(k)] != 0) {
                 EXPECT_EQ(f.Cov(j, k), 0.0) << "covariance " << j << ", " << k;
             } else {
-                const double sk = std::sqrt(g.covariance[static_cast<std::size_t>(k * p + k)]);
+                const double sk = std::sqrt(covariance[static_cast<std::size_t>(k * p + k)]);
                 check(f.Cov(j, k), want, sj * sk, "covariance", j, k);
             }
         }
@@ -105,21 +72,22 @@ double CheckCase(const std::string& name, const Model& m) {
     for (int j = 0; j < p; ++j) {
         const std::size_t J = static_cast<std::size_t>(j);
         const MCRegrParameterStats& s = f.stats->GetParamStats()[J];
-        if (g.aliased[J] != 0) {
+        if (aliasFlags[J] != 0) {
             EXPECT_TRUE(MCMV::IsMissing(s.fStdError) && MCMV::IsMissing(s.fSig)) << j;
             continue;
         }
-        const double se = std::sqrt(g.covariance[J * static_cast<std::size_t>(p) + J]);
+        const double se = std::sqrt(covariance[J * static_cast<std::size_t>(p) + J]);
         check(s.fStdError, se, 0, "standard error", j, j);
-        check(s.fTTest, g.t[J], 0, "t", j, j);
-        check(s.fCILower, g.lower[J], se, "lower limit", j, j);
-        check(s.fCIUpper, g.upper[J], se, "upper limit", j, j);
-        EXPECT_LE(RelErr(s.fSig, g.sig[J], 0), 1e-8) << "p of " << j;
+        check(s.fTTest, g.At("tvalue")[J], 0, "t", j, j);
+        check(s.fCILower, g.At("lower")[J], se, "lower limit", j, j);
+        check(s.fCIUpper, g.At("upper")[J], se, "upper limit", j, j);
+        EXPECT_LE(RelErr(s.fSig, g.At("pvalue")[J], 0), 1e-8) << "p of " << j;
         EXPECT_EQ(s.fDF, f.Glm().GetErrorDF()) << j;
     }
-    check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(1)), g.rSquare, 0, "R-square", 0, 0);
-    check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(0)), g.rmse, 0, "RMSE", 0, 0);
-    check(f.Glm().GetErrorMeanSquare(), g.errorMS, 0, "error mean square", 0, 0);
+    check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(1)), g.Scalar("rsquare"), 0, "R-square",
+          0, 0);
+    check(f.stats->GetModelFitStat(MCConst::MCModelFitStat(0)), g.Scalar("rmse"), 0, "RMSE", 0, 0);
+    check(f.Glm().GetErrorMeanSquare(), g.Scalar("errorms"), 0, "error mean square", 0, 0);
     std::printf("[ golden   ] %-10s p = %2d, rank = %d, worst relative error %.2g\n", name.c_str(),
                 p, rank, worst);
     return worst;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "companion/MCMemoryRecordIter.h"
@@ -12,6 +13,7 @@
 #include "logistic/MCLogOutputStats.h"
 #include "settings/MCLogRegSettings.h"
 #include "settings/MCModelEffect.h"
+#include "support/golden.h"
 
 namespace logtest {
 
@@ -88,7 +90,7 @@ struct Fit {
     int NParams() const { return static_cast<int>(stats->GetParamEstimates().size()); }
 };
 
-inline Fit FitModel(const MCLogRegSettings& settings, const std::vector<Record>& records) {
+inline Fit FitModel(const MCLogRegSettings& settings, MCCommon_850::MultiPassRecordIter& iter) {
     Fit f;
     MCLogRegSettings s = settings;
     MCMath_850::MCRegFactory factory;
@@ -97,7 +99,6 @@ inline Fit FitModel(const MCLogRegSettings& settings, const std::vector<Record>&
         f.status = factory.GetStatus();
         return f;
     }
-    MCMemoryRecordIter iter(records);
     f.status = f.component->BuildModel(iter);
     if (!f.status.IsError()) {
         const MCStatus out = f.component->GetOutputStats(f.stats);
@@ -106,8 +107,49 @@ inline Fit FitModel(const MCLogRegSettings& settings, const std::vector<Record>&
     return f;
 }
 
+inline Fit FitModel(const MCLogRegSettings& settings, const std::vector<Record>& records) {
+    MCMemoryRecordIter iter(records);
+    return FitModel(settings, iter);
+}
+
 inline Fit FitModel(const Model& m, const std::vector<Record>& records) {
     return FitModel(m.Settings(), records);
+}
+
+// The records of a golden case, one per row of its data.
+inline std::vector<Record> Records(const golden::Case& c) {
+    std::vector<Record> records;
+    for (const std::vector<double>& row : c.data) records.emplace_back(row);
+    return records;
+}
+
+// The model tools/reference/logistic_golden.R fits to a case of
+// logistic_golden.txt, whose records hold y A B x1 x2 w.
+inline Model GoldenModel(const std::string& name) {
+    Model m;
+    if (name == "freq_factors") {
+        m.nCategories = 3;
+        m.factors = {{1, 3}, {2, 2}};
+        m.terms = {{{1}, {}}, {{2}, {}}};
+        m.freqWeight = 5;
+    } else if (name == "factors_covariates" || name == "reference_first") {
+        m.nCategories = 4;
+        m.factors = {{1, 3}};
+        m.covariates = {3, 4};
+        m.terms = {{{1}, {}}, {{}, {3}}, {{}, {4}}};
+        if (name == "factors_covariates")
+            m.terms.push_back({{1}, {3}});
+        else
+            m.reference = -2;
+    } else if (name == "binary") {
+        m.nCategories = 2;
+        m.factors = {{1, 4}};
+        m.covariates = {3};
+        m.terms = {{{1}, {}}, {{}, {3}}};
+    } else {
+        ADD_FAILURE() << "no golden model " << name;
+    }
+    return m;
 }
 
 }  // namespace logtest

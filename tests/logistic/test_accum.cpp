@@ -41,34 +41,41 @@ vector<Row> MakeRows(int p, int J, int n) {
     return rows;
 }
 
-// Dense multinomial-logit sums straight from their definitions.
-void Reference(const vector<Row>& rows, int p, int J, const vector<double>& beta, double& ll,
-               vector<double>& score, vector<vector<double>>& info) {
-    const int n = (J - 1) * p;
+// The multinomial-logit sums straight from their definitions, in long
+// double (11 more bits than double) from the same double estimates and
+// design values: the log-likelihood, the scores and, when asked for, the
+// information.
+void Reference(const vector<Row>& rows, int p, int J, const vector<double>& beta, long double& ll,
+               vector<long double>& score, vector<vector<long double>>* info = nullptr) {
+    const std::size_t n = static_cast<std::size_t>((J - 1) * p);
     ll = 0;
-    score.assign(n, 0.0);
-    info.assign(n, vector<double>(n, 0.0));
+    score.assign(n, 0.0L);
+    if (info != nullptr) info->assign(n, vector<long double>(n, 0.0L));
     for (const Row& r : rows) {
-        vector<double> x(p, 0.0), pi(J, 0.0);
+        vector<long double> x(static_cast<std::size_t>(p), 0.0L), eta(static_cast<std::size_t>(J));
         for (size_t e = 0; e < r.cols.size(); ++e) x[r.cols[e]] = r.vals[e];
-        double denom = 1.0;  // exp(0) of the reference
+        long double largest = 0;
         for (int k = 0; k < J - 1; ++k) {
-            double eta = 0;
-            for (int a = 0; a < p; ++a) eta += x[a] * beta[k * p + a];
-            pi[k] = std::exp(eta);
-            denom += pi[k];
+            eta[k] = 0;
+            for (int a = 0; a < p; ++a) eta[k] += x[a] * beta[k * p + a];
+            largest = std::max(largest, eta[k]);
         }
-        pi[J - 1] = 1.0;
-        for (double& v : pi) v /= denom;
-        ll += r.w * std::log(pi[r.y]);
-        for (int j = 0; j < J - 1; ++j)
+        eta[J - 1] = 0;  // the reference
+        long double sum = 0;
+        for (int k = 0; k < J; ++k) sum += std::exp(eta[k] - largest);
+        const long double lse = largest + std::log(sum);
+        ll += r.w * (eta[r.y] - lse);
+        for (int j = 0; j < J - 1; ++j) {
+            const long double pj = std::exp(eta[j] - lse);
             for (int a = 0; a < p; ++a) {
-                score[j * p + a] += r.w * ((j == r.y) - pi[j]) * x[a];
+                score[j * p + a] += r.w * ((j == r.y) - pj) * x[a];
+                if (info == nullptr) continue;
                 for (int l = 0; l < J - 1; ++l)
                     for (int b = 0; b < p; ++b)
-                        info[j * p + a][l * p + b] +=
-                            r.w * ((j == l) * pi[j] - pi[j] * pi[l]) * x[a] * x[b];
+                        (*info)[j * p + a][l * p + b] +=
+                            r.w * ((j == l) * pj - pj * std::exp(eta[l] - lse)) * x[a] * x[b];
             }
+        }
     }
 }
 
@@ -90,10 +97,10 @@ TEST(AccumStatsLogistic, MatchesClosedFormAndDerivatives) {
         ASSERT_TRUE(acc.IsValid());
         Accumulate(acc, rows, false);
 
-        double ll;
-        vector<double> score;
-        vector<vector<double>> info;
-        Reference(rows, p, J, beta, ll, score, info);
+        long double ll;
+        vector<long double> score;
+        vector<vector<long double>> info;
+        Reference(rows, p, J, beta, ll, score, &info);
         const int n = (J - 1) * p;
         EXPECT_NEAR(acc.GetLL(), ll, 1e-12 * std::fabs(ll));
         MCSymMatrix h;
@@ -265,36 +272,6 @@ TEST(AccumStatsLogistic, CellSumsEqualRowSums) {
     EXPECT_FALSE(byCell.HasCell(7));
 }
 
-namespace {
-
-// The log-likelihood and scores in long double (11 more bits than double),
-// from the same double estimates and design values.
-void ReferenceLong(const vector<Row>& rows, int p, int J, const vector<double>& beta,
-                   long double& ll, vector<long double>& score) {
-    ll = 0;
-    score.assign(static_cast<std::size_t>((J - 1) * p), 0.0L);
-    for (const Row& r : rows) {
-        vector<long double> x(static_cast<std::size_t>(p), 0.0L), eta(static_cast<std::size_t>(J));
-        for (size_t e = 0; e < r.cols.size(); ++e) x[r.cols[e]] = r.vals[e];
-        long double largest = 0;
-        for (int k = 0; k < J - 1; ++k) {
-            eta[k] = 0;
-            for (int a = 0; a < p; ++a) eta[k] += x[a] * beta[k * p + a];
-            largest = std::max(largest, eta[k]);
-        }
-        eta[J - 1] = 0;
-        long double sum = 0;
-        for (int k = 0; k < J; ++k) sum += std::exp(eta[k] - largest);
-        const long double lse = largest + std::log(sum);
-        ll += r.w * (eta[r.y] - lse);
-        for (int k = 0; k < J - 1; ++k)
-            for (int a = 0; a < p; ++a)
-                score[k * p + a] += r.w * ((k == r.y) - std::exp(eta[k] - lse)) * x[a];
-    }
-}
-
-}  // namespace
-
 TEST(AccumStatsLogistic, RoundingBoundsCoverTheErrorOfTheSums) {
     // Rows with an offset covariate (column 1 near 1000, its slope against
     // the intercept), so that the linear predictors are differences of large
@@ -314,7 +291,7 @@ TEST(AccumStatsLogistic, RoundingBoundsCoverTheErrorOfTheSums) {
     }
     long double ll;
     vector<long double> score;
-    ReferenceLong(rows, p, J, beta, ll, score);
+    Reference(rows, p, J, beta, ll, score);
 
     MCAccumStatsLogistic byRow(settings, p, J, beta), byCell(settings, p, J, beta);
     Accumulate(byRow, rows, false);

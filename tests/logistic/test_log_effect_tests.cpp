@@ -2,7 +2,6 @@
 // of each effect across the logits, and an L-matrix test over all parameters, against R's
 // b'L'(L V L')^-1 L b on the R fit (tools/reference/logistic_golden.R).
 #include <cmath>
-#include <map>
 #include <string>
 
 #include "hypothesis/MCModelEffectTest.h"
@@ -15,24 +14,12 @@ using namespace MCMath_850;
 
 namespace {
 
-struct Case {
-    std::vector<Record> records;
-    std::map<std::string, std::pair<double, double>> wald;  // df, chi-square
-};
-
-Case Read(const std::string& name) {
-    Case c;
-    const golden::Entries file = golden::ReadEntries("logistic_golden.txt");
-    const golden::Case& g = file.Get(name);
-    for (const std::vector<double>& row : g.data) c.records.emplace_back(row);
-    for (const auto& [key, v] : g.values) {
-        if (key.rfind("wald_", 0) != 0) continue;
-        if (v.size() == 2)
-            c.wald[key.substr(5)] = {v[0], v[1]};
-        else
-            ADD_FAILURE() << key << " of case " << name << " does not hold df and chi-square";
-    }
-    return c;
+// A term's Wald test in a golden case: df and chi-square.
+std::pair<double, double> Wald(const golden::Case& c, const std::string& term) {
+    const std::vector<double>& v = c.At("wald_" + term);
+    if (v.size() == 2) return {v[0], v[1]};
+    ADD_FAILURE() << "wald_" << term << " of case " << c.name << " does not hold df and chi-square";
+    return {0, 0};
 }
 
 // The tests keep references to the settings, the parameter layout and the
@@ -84,19 +71,15 @@ void ExpectChiSquare(const MCModelTestStats* stats, int effect, std::pair<double
 }  // namespace
 
 TEST(MultinomialTests, TypeIIIAcrossTheLogitsMatchesR) {
+    const golden::Entries file = golden::ReadEntries("logistic_golden.txt");
     {
-        const Case c = Read("freq_factors");
-        Model m;
-        m.nCategories = 3;
-        m.factors = {{1, 3}, {2, 2}};
-        m.terms = {{{1}, {}}, {{2}, {}}};
-        m.freqWeight = 5;
+        const golden::Case& c = file.Get("freq_factors");
         Tested t;
-        TestEffects(m, c.records, t);
-        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 1, c.wald.at("A"));
-        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 2, c.wald.at("B"));
+        TestEffects(GoldenModel(c.name), Records(c), t);
+        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 1, Wald(c, "A"));
+        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 2, Wald(c, "B"));
         // Sequentially, the last effect is adjusted for all others, as in Type III.
-        ExpectChiSquare(t.tests->GetTypeITestStats(), 2, c.wald.at("B"));
+        ExpectChiSquare(t.tests->GetTypeITestStats(), 2, Wald(c, "B"));
 
         // a0 - a1 = 0 in both logits, over all 12 parameters.
         MCRectMatrix L(2, 12);
@@ -110,22 +93,16 @@ TEST(MultinomialTests, TypeIIIAcrossTheLogitsMatchesR) {
         tester.SetTestType(MCConst::TEST_CHISQUARE);
         MCTestStats overall;
         ASSERT_TRUE(tester.ComputeOverallTest(L, overall).IsOK());
-        EXPECT_EQ(overall.GetDF(), c.wald.at("A0_A1").first);
-        EXPECT_NEAR(overall.GetWald(), c.wald.at("A0_A1").second, 1e-8 * overall.GetWald());
+        EXPECT_EQ(overall.GetDF(), Wald(c, "A0_A1").first);
+        EXPECT_NEAR(overall.GetWald(), Wald(c, "A0_A1").second, 1e-8 * overall.GetWald());
     }
     {
-        const Case c = Read("reference_first");
-        Model m;
-        m.nCategories = 4;
-        m.reference = -2;
-        m.factors = {{1, 3}};
-        m.covariates = {3, 4};
-        m.terms = {{{1}, {}}, {{}, {3}}, {{}, {4}}};
+        const golden::Case& c = file.Get("reference_first");
         Tested t;
-        TestEffects(m, c.records, t);
-        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 1, c.wald.at("A"));
-        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 2, c.wald.at("x1"));
-        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 3, c.wald.at("x2"));
+        TestEffects(GoldenModel(c.name), Records(c), t);
+        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 1, Wald(c, "A"));
+        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 2, Wald(c, "x1"));
+        ExpectChiSquare(t.tests->GetTypeIIITestStats(), 3, Wald(c, "x2"));
         // The widened L of A: its two rows once per logit, over all 18
         // parameters.
         const MCRectMatrix* L = t.tests->GetTypeIIITestStats()->GetLMatrix(1);

@@ -6,7 +6,6 @@
 // parameter's predictor terms; softmax with the reference at 0) reproduces
 // the component's probabilities.
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <random>
@@ -17,22 +16,13 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "export/MCRegrDoreZADUtil.h"
 #include "logistic_fixture.h"
+#include "support/prune-models.h"
 
 using namespace logtest;
 using MCXML_850::XMLElement;
+using support::Att;
+using support::Num;
 using Elem = std::unique_ptr<XMLElement>;
-
-namespace {
-
-std::string Att(const XMLElement* e, const std::string& name) {
-    const std::string* v = e != nullptr ? e->FindAttribute(name) : nullptr;
-    return v != nullptr ? *v : "<absent>";
-}
-double Num(const XMLElement* e, const std::string& name) {
-    return std::strtod(Att(e, name).c_str(), nullptr);
-}
-
-}  // namespace
 
 TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
     // y (c0, c1, c2; c2 the reference) on A (a0..a2) and x.
@@ -79,70 +69,36 @@ TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
     EXPECT_EQ(pc->GetNChildren(), 8 * 9 / 2);
     EXPECT_EQ(Att(pc->GetChild(pc->GetNChildren() - 1), "tRow"), "c1");
 
-    // beta[target][parameter]; the PPMatrix gives each parameter's term.
-    std::map<std::string, std::map<std::string, double>> beta;
-    for (int k = 0; k < pm->GetNChildren(); ++k) {
-        const XMLElement* c = pm->GetChild(k);
-        beta[Att(c, "targetCategory")][Att(c, "parameterName")] = Num(c, "beta");
-    }
     for (const Record& r : {Record{0, 0, 1.3}, Record{0, 1, -0.4}, Record{0, 2, 0.05}}) {
-        std::map<std::string, double> term;
-        for (const auto& [name, b] : beta["c0"]) term[name] = 1.0;
-        for (int k = 0; k < pp->GetNChildren(); ++k) {
-            const XMLElement* c = pp->GetChild(k);
-            double& t = term[Att(c, "parameterName")];
-            if (Att(c, "predictorName") == "A")
-                t *= Att(c, "value") == "a" + std::to_string(static_cast<int>(r[1])) ? 1.0 : 0.0;
-            else
-                t *= std::pow(r[2], Num(c, "value"));
-        }
-        double eta[3] = {0, 0, 0}, sum = 1.0;
-        for (int k = 0; k < 2; ++k) {
-            for (const auto& [name, b] : beta[k == 0 ? "c0" : "c1"]) eta[k] += b * term[name];
-            sum += std::exp(eta[k]);
-        }
+        const std::string a = "a" + std::to_string(static_cast<int>(r[1]));
+        std::map<std::string, double> eta =
+            support::PmmlPredictors(*pm, *pp, {{"A", a}}, {{"x", r[2]}});
+        const double sum = 1.0 + std::exp(eta["c0"]) + std::exp(eta["c1"]);
         double value = 0;
         std::vector<double> p;
         ASSERT_TRUE(f.component->Score(r, value, p).IsOK());
-        for (int k = 0; k < 3; ++k)
-            EXPECT_NEAR(p[static_cast<std::size_t>(k)], std::exp(eta[k]) / sum, 1e-13);
+        ASSERT_EQ(p.size(), 3u);
+        EXPECT_NEAR(p[0], std::exp(eta["c0"]) / sum, 1e-13);
+        EXPECT_NEAR(p[1], std::exp(eta["c1"]) / sum, 1e-13);
+        EXPECT_NEAR(p[2], 1.0 / sum, 1e-13);
     }
-}
 
-TEST(MultinomialExport, ResultsDocumentNamesEachLogitsIntercept) {
-    // y (codes 0..2; 2 the reference) on x: per logit an intercept and x.
-    std::vector<Record> data;
-    std::mt19937 gen(5);
-    std::uniform_real_distribution<double> unif;
-    for (int i = 0; i < 120; ++i) {
-        const double x = unif(gen);
-        data.push_back(Record{static_cast<double>(static_cast<int>(3 * unif(gen))), x});
-    }
-    Model m;
-    m.nCategories = 3;
-    m.covariates = {1};
-    m.terms = {{{}, {1}}};
-    Fit f = FitModel(m, data);
-    ASSERT_FALSE(f.status.IsError()) << f.status.GetMessage();
-    MCXML_850::MCVarList vars;
-    EXPECT_GE(vars.AddCategoricalVar("y", {"lo", "mid", "hi"}), 0);
-    EXPECT_GE(vars.AddContinuousVar("x", 0, 1), 0);
+    // The results document: every parameter of both logits, each logit's
+    // intercept named by its target category.
     std::vector<XMLElement*> raw;
     MCMath_850::MCRegrDoreZADUtil::CreateAllElemParamStats(
         f.stats->GetParamStats(), f.component->GetCompSettings(), vars, f.stats->GetParameters(),
         raw, true, true);
     std::vector<Elem> elems(raw.begin(), raw.end());
-    ASSERT_EQ(elems.size(), 4u);
-    const char* names[] = {"lo", "mid"};
-    for (std::size_t logit = 0; logit < 2; ++logit) {
-        const std::string intercept = elems[2 * logit]->ToString();
-        EXPECT_NE(intercept.find(std::string("paramLabel=\"y=") + names[logit] + "\""),
+    ASSERT_EQ(elems.size(), 10u);
+    for (const char* target : {"c0", "c1"}) {
+        const std::string intercept = elems[target[1] == '0' ? 0 : 5]->ToString();
+        EXPECT_NE(intercept.find(std::string("paramLabel=\"y=") + target + "\""), std::string::npos)
+            << intercept;
+        EXPECT_NE(intercept.find(std::string("<Factor name=\"y\" value=\"") + target),
                   std::string::npos)
             << intercept;
-        EXPECT_NE(intercept.find(std::string("<Factor name=\"y\" value=\"") + names[logit]),
-                  std::string::npos)
-            << intercept;
-        EXPECT_NE(elems[2 * logit + 1]->ToString().find("paramLabel=\"x\""), std::string::npos)
-            << elems[2 * logit + 1]->ToString();
     }
+    EXPECT_NE(elems[9]->ToString().find("paramLabel=\"x\""), std::string::npos)
+        << elems[9]->ToString();
 }

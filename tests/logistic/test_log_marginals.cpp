@@ -35,15 +35,9 @@ MCEmmeansSpec Spec(MCConst::MCEmmScaleType scale) {
 TEST(LogisticMarginals, MeansOnBothScalesAndPairsMatchEmmeans) {
     const golden::Entries entries = golden::ReadEntries("logistic_golden.txt");
     const golden::Case& g = entries.Get("binary");
-    std::vector<Record> records;
-    for (const auto& row : g.data) records.emplace_back(row);
-    Model m;
-    m.nCategories = 2;
-    m.factors = {{kA, 4}};
-    m.covariates = {kX};
-    m.terms = {{{kA}, {}}, {{}, {kX}}};
+    Model m = GoldenModel("binary");  // y ~ A + x1
     m.paramCriterion = 1e-10;
-    Fit f = FitModel(m, records);
+    Fit f = FitModel(m, Records(g));
     ASSERT_TRUE(f.status.IsOK()) << f.status.GetMessage();
 
     MCLogRegSettings settings = m.Settings();

@@ -61,11 +61,9 @@ Model ModelOf(const golden::Case& c) {
 // seTolerance, relative.
 double ExpectAtMaximum(const golden::Case& c, bool patterns, double seTolerance) {
     SCOPED_TRACE(c.name + (patterns ? " (patterns)" : " (records)"));
-    std::vector<Record> records;
-    for (const std::vector<double>& row : c.data) records.emplace_back(row);
     Model m = ModelOf(c);
     m.patterns = patterns;
-    Fit f = FitModel(m, records);
+    Fit f = FitModel(m, Records(c));
     EXPECT_FALSE(f.status.IsError()) << f.status.GetMessage();
     if (f.status.IsError() || f.stats == nullptr) return HUGE_VAL;
 

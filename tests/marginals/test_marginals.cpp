@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "glm/MCGLMOutputStats.h"
 #include "glm/glm_fixture.h"
@@ -25,6 +26,22 @@ void ExpectGolden(const std::map<std::string, double>& g, const std::string& key
     auto it = g.find(key);
     ASSERT_NE(it, g.end()) << key;
     EXPECT_TRUE(support::Near(got, it->second, 1e-12, 1)) << key;
+}
+
+// The statistics of a row against the golden values prefix + field + "_" +
+// index, for each field named: est or mean, se, df, p, lo, hi.
+void ExpectRow(const std::map<std::string, double>& g, const std::string& prefix,
+               const std::string& index, const MCEmmeansStats& s,
+               const std::vector<std::string>& fields) {
+    for (const std::string& field : fields) {
+        double got = s.GetMean();
+        if (field == "se") got = s.GetStandardError();
+        if (field == "df") got = s.GetDF();
+        if (field == "p") got = s.GetSignificance();
+        if (field == "lo") got = s.GetLower();
+        if (field == "hi") got = s.GetUpper();
+        ExpectGolden(g, prefix + field + "_" + index, got);
+    }
 }
 
 const int kY = 0, kA = 1, kB = 2, kX = 3;
@@ -61,10 +78,11 @@ struct Fixture {
     }
 
     std::unique_ptr<MCMarginals> Make(const std::vector<MCEmmeansSpec>& specs,
-                                      MCConst::LinkType link = MCConst::LINK_IDENTITY) {
+                                      MCConst::LinkType link = MCConst::LINK_IDENTITY,
+                                      MCFactorCounts* counts = nullptr) {
         std::unique_ptr<MCMarginals> m(new MCMarginals(settings, specs, *design,
                                                        fit.stats->GetParamEstimates(), cancel,
-                                                       {xmean}, nullptr, link, 0.0));
+                                                       {xmean}, counts, link, 0.0));
         EXPECT_TRUE(m->SetEmmeansTesting(fit.stats->GetCovarianceMatrix(),
                                          fit.stats->GetRedundancyIndicators(),
                                          fit.Glm().GetErrorDF(), nullptr)
@@ -108,13 +126,8 @@ TEST(Marginals, MeansMatchEmmeans) {
         for (std::size_t r = 0; r < st.size(); ++r) {
             // emmeans lists A x B cells with A fastest; ours run B fastest.
             const std::size_t gr = s == 0 ? r : (r % 2) * 3 + r / 2;
-            const std::string n = std::string(names[s]) + "_";
-            const std::string i = std::to_string(gr);
-            ExpectGolden(g, n + "est_" + i, st[r].GetMean());
-            ExpectGolden(g, n + "se_" + i, st[r].GetStandardError());
-            ExpectGolden(g, n + "df_" + i, st[r].GetDF());
-            ExpectGolden(g, n + "lo_" + i, st[r].GetLower());
-            ExpectGolden(g, n + "hi_" + i, st[r].GetUpper());
+            ExpectRow(g, std::string(names[s]) + "_", std::to_string(gr), st[r],
+                      {"est", "se", "df", "lo", "hi"});
             EXPECT_EQ(st[r].GetCategories()[0], s == 0 ? int(r) : int(r / 2));
         }
     }
@@ -173,25 +186,16 @@ TEST(Marginals, ContrastsAndPairsMatchEmmeans) {
     for (int q = 0; q < 6; ++q)
         ASSERT_TRUE(m->GetPairwiseEmmeansTests(1, 0, q, fixed, compared, p[q]).IsOK());
     for (int r = 0; r < 3; ++r) {
-        const std::string i = std::to_string(r);
-        const MCEmmeansStats& e = p[ours[r]];
-        ExpectGolden(g, "pw_est_" + i, e.GetMean());
-        ExpectGolden(g, "pw_se_" + i, e.GetStandardError());
-        ExpectGolden(g, "pw_p_" + i, e.GetSignificance());
-        ExpectGolden(g, "pw_lo_" + i, e.GetLower());
-        ExpectGolden(g, "pw_hi_" + i, e.GetUpper());
-        EXPECT_DOUBLE_EQ(e.GetDF(), 13.0);
+        ExpectRow(g, "pw_", std::to_string(r), p[ours[r]], {"est", "se", "p", "lo", "hi"});
+        EXPECT_DOUBLE_EQ(p[ours[r]].GetDF(), 13.0);
     }
     MCEmmeansStats h[6];
     for (int q = 0; q < 6; ++q)
         EXPECT_TRUE(m->GetPairwiseEmmeansTests(2, 0, q, fixed, compared, h[q]).IsOK());
-    for (int r = 0; r < 3; ++r)
-        ExpectGolden(g, "pwholm_p_" + std::to_string(r), h[ours[r]].GetSignificance());
     for (int r = 0; r < 3; ++r) {
+        ExpectRow(g, "pwholm_", std::to_string(r), h[ours[r]], {"p"});
         ASSERT_TRUE(m->GetPairwiseEmmeansTests(3, 0, ours[r], fixed, compared, h[0]).IsOK());
-        ExpectGolden(g, "pw_est_" + std::to_string(r), h[0].GetMean());
-        ExpectGolden(g, "pw_se_" + std::to_string(r), h[0].GetStandardError());
-        ExpectGolden(g, "pw_p_" + std::to_string(r), h[0].GetSignificance());
+        ExpectRow(g, "pw_", std::to_string(r), h[0], {"est", "se", "p"});
     }
     EXPECT_DOUBLE_EQ(h[4].GetSignificance(), h[1].GetSignificance());
     // (2,0) mirrors (0,2); (1,0) compares level 1 with level 0.
@@ -227,14 +231,10 @@ TEST(Marginals, TwoCompareFactorsMatchEmmeans) {
             EXPECT_EQ(compared, (std::vector<int>{ei % 3, ei / 3}));
             EXPECT_EQ(e.GetCategories(), (std::vector<int>{ej % 3, ej / 3}));
             EXPECT_TRUE(fixed.empty());
-            const std::string k = std::to_string(ei) + "_" + std::to_string(ej);
-            ExpectGolden(g, "abpw_est_" + k, e.GetMean());
-            ExpectGolden(g, "abpw_se_" + k, e.GetStandardError());
-            ExpectGolden(g, "abpw_p_" + k, e.GetSignificance());
-            ExpectGolden(g, "abpw_lo_" + k, e.GetLower());
-            ExpectGolden(g, "abpw_hi_" + k, e.GetUpper());
+            ExpectRow(g, "abpw_", std::to_string(ei) + "_" + std::to_string(ej), e,
+                      {"est", "se", "p", "lo", "hi"});
             ASSERT_TRUE(m->GetPairwiseEmmeansTests(1, 0, q, fixed, compared, h).IsOK());
-            ExpectGolden(g, "abholm_p_" + std::to_string(r++), h.GetSignificance());
+            ExpectRow(g, "abholm_", std::to_string(r++), h, {"p"});
         }
     EXPECT_EQ(m->GetPairwiseEmmeansTests(0, 0, 30, fixed, compared, e).GetErrorCode(), 329);
 }
@@ -253,19 +253,14 @@ TEST(Marginals, IncompleteDesignAveragesObservedCells) {
     std::vector<MCEmmeansStats> st;
     ASSERT_TRUE(m->GetEmmeansStats(0, out, L, st).IsOK());
     ASSERT_EQ(st.size(), 3u);
-    for (int r = 0; r < 3; ++r) {
-        ExpectGolden(g, "inc_est_" + std::to_string(r), st[r].GetMean());
-        ExpectGolden(g, "inc_se_" + std::to_string(r), st[r].GetStandardError());
-    }
+    for (int r = 0; r < 3; ++r) ExpectRow(g, "inc_", std::to_string(r), st[r], {"est", "se"});
     MCMarginals::FixedLevels fixed;
     std::vector<int> compared;
     MCEmmeansStats e;
     const int ours[] = {0, 1, 3};
     for (int r = 0; r < 3; ++r) {
         ASSERT_TRUE(m->GetPairwiseEmmeansTests(0, 0, ours[r], fixed, compared, e).IsOK());
-        ExpectGolden(g, "inc_pw_est_" + std::to_string(r), e.GetMean());
-        ExpectGolden(g, "inc_pw_se_" + std::to_string(r), e.GetStandardError());
-        ExpectGolden(g, "inc_pw_p_" + std::to_string(r), e.GetSignificance());
+        ExpectRow(g, "inc_pw_", std::to_string(r), e, {"est", "se", "p"});
     }
     // B within A: the A2 test holds the single observed cell (A2, B0).
     MCCommon_850::MCStatus s;
@@ -292,12 +287,8 @@ TEST(Marginals, ResponseScaleAndRefusals) {
     ASSERT_TRUE(m->GetEmmeansStats(1, out, L, b).IsOK());
     const auto g = Golden();
     for (std::size_t r = 0; r < 3; ++r) {
-        const std::string i = std::to_string(r);
-        ExpectGolden(g, "A_est_" + i, a[r].GetMean());
-        ExpectGolden(g, "Alog_mean_" + i, b[r].GetMean());
-        ExpectGolden(g, "Alog_se_" + i, b[r].GetStandardError());
-        ExpectGolden(g, "Alog_lo_" + i, b[r].GetLower());
-        ExpectGolden(g, "Alog_hi_" + i, b[r].GetUpper());
+        ExpectRow(g, "A_", std::to_string(r), a[r], {"est"});
+        ExpectRow(g, "Alog_", std::to_string(r), b[r], {"mean", "se", "lo", "hi"});
     }
 
     // A compare factor restricted to one level by the counts is refused; a
@@ -308,12 +299,8 @@ TEST(Marginals, ResponseScaleAndRefusals) {
     MCEmmeansSpec poly = Spec({kA}, kA, MCConst::CONTRAST_POLYNOMIAL);
     MCEmmeansSpec shortPoly = poly;
     EXPECT_TRUE(shortPoly.SetMetricValueList({1, 2}));
-    MCMarginals mc(f.settings, {single, poly, shortPoly}, *f.design,
-                   f.fit.stats->GetParamEstimates(), f.cancel, {f.xmean}, &counts,
-                   MCConst::LINK_IDENTITY, 0.0);
-    EXPECT_TRUE(mc.SetEmmeansTesting(f.fit.stats->GetCovarianceMatrix(),
-                                     f.fit.stats->GetRedundancyIndicators(), 13.0, nullptr)
-                    .IsOK());
+    auto restricted = f.Make({single, poly, shortPoly}, MCConst::LINK_IDENTITY, &counts);
+    MCMarginals& mc = *restricted;
     MCCommon_850::MCStatus st;
     EXPECT_EQ(mc.GetNEmmeansTests(0, st), -1);
     EXPECT_EQ(st.GetErrorCode(), 324);
