@@ -316,14 +316,6 @@ TEST(SymMatrix, ProductsExpandAndBlocks) {
             }
         EXPECT_EQ(w.ComputeSparseVSV(indices, values), w.ComputeVSV(dense)) << trial;
     }
-    MCRectMatrix r(2, 3);
-    EXPECT_TRUE(r.SetRow(0, {1, 0, 1}));
-    EXPECT_TRUE(r.SetRow(1, {0, 2, 0}));
-    MCSymMatrix rsr;
-    ASSERT_TRUE(s.ComputeRSRTrans(r, rsr));
-    EXPECT_DOUBLE_EQ(rsr.GetElem(0, 0), 2 + 4 + 0);
-    EXPECT_DOUBLE_EQ(rsr.GetElem(1, 0), 2 * (1 - 1));
-    EXPECT_DOUBLE_EQ(rsr.GetElem(1, 1), 12);
 
     MCBitSet set(5);
     set.Set(0);
