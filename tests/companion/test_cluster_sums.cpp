@@ -16,50 +16,6 @@
 
 using MCMath_850::MCClusterSums;
 
-TEST(ClusterSums, OuterProductsAreThoseOfTheClustersScoreSums) {
-    constexpr int kK = 11;
-    MCClusterSums sums;
-    ASSERT_TRUE(sums.Reset(kK));
-    std::map<double, std::vector<long double>> want;
-    for (int run = 0; run < 90; ++run) {
-        const double key = (run * 37) % 23 + (run % 4 == 0 ? 0.5 : 0.0);
-        std::vector<long double>& u = want[key];
-        u.resize(kK, 0.0L);
-        for (int rec = 0; rec < 3; ++rec) {
-            // 3 is prime to 11: the columns are distinct.
-            const int n = 1 + (run + rec) % kK;
-            std::vector<int> cols(static_cast<std::size_t>(n));
-            std::vector<double> values(cols.size());
-            for (int j = 0; j < n; ++j) {
-                cols[static_cast<std::size_t>(j)] = (run * 5 + rec + 3 * j) % kK;
-                values[static_cast<std::size_t>(j)] = std::sin(0.7 * run + 1.3 * rec + 2.1 * j);
-            }
-            const double weight = 0.5 + rec;
-            ASSERT_TRUE(
-                sums.Add(MCClusterSums::Key(key, 0.0), cols.data(), values.data(), n, weight));
-            for (std::size_t j = 0; j < cols.size(); ++j)
-                u[static_cast<std::size_t>(cols[j])] +=
-                    static_cast<long double>(weight) * values[j];
-        }
-    }
-    EXPECT_EQ(sums.Count(), static_cast<long>(want.size()));
-    std::vector<double> plain(kK * (kK + 1) / 2, 0.0);
-    ASSERT_TRUE(sums.AddOuterProducts(1.25, plain));
-    for (int a = 0; a < kK; ++a)
-        for (int b = 0; b <= a; ++b) {
-            long double expected = 0.0L, scale = 0.0L;
-            for (const auto& [key, u] : want) {
-                const long double ua = u[static_cast<std::size_t>(a)];
-                const long double ub = u[static_cast<std::size_t>(b)];
-                expected += 1.25L * ua * ub;
-                scale += 1.25L * std::fabs(ua * ub);
-            }
-            EXPECT_NEAR(plain[static_cast<std::size_t>(a * (a + 1) / 2 + b)],
-                        static_cast<double>(expected), static_cast<double>(1e-14L * scale))
-                << a << "," << b;
-        }
-}
-
 namespace {
 
 // Checks sum w u u' of the clusters' sums u in plain (packed lower triangle)
@@ -83,7 +39,45 @@ void ExpectOuterProducts(const std::vector<double>& plain,
         }
 }
 
+// Adds one record's entries to sums under key, and weight times them to
+// the cluster's sums in want.
+void AddEntries(MCClusterSums& sums, std::map<double, std::vector<long double>>& want, int k,
+                double key, const std::vector<int>& cols, const std::vector<double>& values,
+                double weight) {
+    std::vector<long double>& u = want[key];
+    u.resize(static_cast<std::size_t>(k), 0.0L);
+    ASSERT_TRUE(sums.Add(MCClusterSums::Key(key, 0.0), cols.data(), values.data(),
+                         static_cast<int>(cols.size()), weight));
+    for (std::size_t j = 0; j < cols.size(); ++j)
+        u[static_cast<std::size_t>(cols[j])] += static_cast<long double>(weight) * values[j];
+}
+
 }  // namespace
+
+TEST(ClusterSums, OuterProductsAreThoseOfTheClustersScoreSums) {
+    constexpr int kK = 11;
+    MCClusterSums sums;
+    ASSERT_TRUE(sums.Reset(kK));
+    std::map<double, std::vector<long double>> want;
+    for (int run = 0; run < 90; ++run) {
+        const double key = (run * 37) % 23 + (run % 4 == 0 ? 0.5 : 0.0);
+        for (int rec = 0; rec < 3; ++rec) {
+            // 3 is prime to 11: the columns are distinct.
+            const int n = 1 + (run + rec) % kK;
+            std::vector<int> cols(static_cast<std::size_t>(n));
+            std::vector<double> values(cols.size());
+            for (int j = 0; j < n; ++j) {
+                cols[static_cast<std::size_t>(j)] = (run * 5 + rec + 3 * j) % kK;
+                values[static_cast<std::size_t>(j)] = std::sin(0.7 * run + 1.3 * rec + 2.1 * j);
+            }
+            AddEntries(sums, want, kK, key, cols, values, 0.5 + rec);
+        }
+    }
+    EXPECT_EQ(sums.Count(), static_cast<long>(want.size()));
+    std::vector<double> plain(kK * (kK + 1) / 2, 0.0);
+    ASSERT_TRUE(sums.AddOuterProducts(1.25, plain));
+    ExpectOuterProducts(plain, want, kK, 1.25L, 1e-14L);
+}
 
 // Thousands of clusters, each in one run, whose sums range over twelve
 // orders of magnitude, the large among the small: the products formed as
@@ -96,8 +90,6 @@ TEST(ClusterSums, ClustersInOrderKeepTheAccuracyOfExactSums) {
     ASSERT_TRUE(sums.Reset(kK));
     std::map<double, std::vector<long double>> want;
     const auto add = [&](double key, int run, int rec) {
-        std::vector<long double>& u = want[key];
-        u.resize(kK, 0.0L);
         const int n = 1 + (run * 7 + rec) % kK;
         // Large and small clusters mixed, and within a cluster entries of
         // opposite sign.
@@ -109,10 +101,7 @@ TEST(ClusterSums, ClustersInOrderKeepTheAccuracyOfExactSums) {
             values[static_cast<std::size_t>(j)] =
                 magnitude * std::sin(1.1 * run + 0.3 * rec + 2.7 * j) * (1.0 + 1e-9 * rec);
         }
-        const double weight = 1.0 + 0.25 * (rec % 3);
-        ASSERT_TRUE(sums.Add(MCClusterSums::Key(key, 0.0), cols.data(), values.data(), n, weight));
-        for (std::size_t j = 0; j < cols.size(); ++j)
-            u[static_cast<std::size_t>(cols[j])] += static_cast<long double>(weight) * values[j];
+        AddEntries(sums, want, kK, key, cols, values, 1.0 + 0.25 * (rec % 3));
     };
     constexpr int kRuns = 3000;
     for (int run = 0; run < kRuns; ++run) {

@@ -185,65 +185,54 @@ std::vector<Design> Designs() {
 
 }  // namespace
 
-// Index-order sweeps: the sparse pivot-by-pivot sweep against the dense
-// definition, bit for bit, refusals included.
-TEST(SymMatrixSweep, PivotByPivotMatchesDenseDefinitionBitForBit) {
+// Index order: the sparse pivot-by-pivot sweep against the dense
+// definition, bit for bit, refusals included. SweepLeading: the decisions of
+// index order, its numbers to rounding, and the bits of the dense definition
+// in the order it swept.
+TEST(SymMatrixSweep, PivotByPivotAndLeadingSweepsMatchTheDenseDefinition) {
     for (const Design& d : Designs()) {
-        MCSymMatrix m = CrossProducts(d.recs, d.terms);
-        const int p = m.GetNRows() - 1;
-        std::vector<double> scale;
-        m.GetDiagonal(scale);
-        DenseReference ref(m);
-        MCBitSet set(p + 1);
-        for (int k = 0; k < p; ++k)
-            EXPECT_EQ(m.Sweep(k, kTol, scale, set, true), ref.Sweep(k, true, scale)) << d.name;
-        ExpectSameBits(m, ref, d.name);
-        // Sweeping back restores the cross products, to rounding.
-        const MCSymMatrix original = CrossProducts(d.recs, d.terms);
-        for (int k = p - 1; k >= 0; --k)
-            if (set.IsIn(k)) m.Sweep(k, kTol, scale, set, false);
-        for (int i = 0; i <= p; ++i)
-            for (int j = 0; j <= i; ++j)
-                ASSERT_NEAR(m.GetElem(i, j), original.GetElem(i, j),
-                            1e-9 * (1.0 + std::fabs(original.GetElem(i, j))))
-                    << d.name << " (" << i << ", " << j << ")";
-    }
-}
-
-// SweepLeading: the decisions of index order, the numbers of index order to
-// rounding, and the bits of the dense definition in the order it swept.
-TEST(SymMatrixSweep, LeadingSweepKeepsIndexOrderDecisions) {
-    for (const Design& d : Designs()) {
+        SCOPED_TRACE(d.name);
         const MCSymMatrix original = CrossProducts(d.recs, d.terms);
         const int p = original.GetNRows() - 1;
         std::vector<double> scale;
         original.GetDiagonal(scale);
 
         MCSymMatrix inOrder = original;
+        DenseReference ref(original);
         MCBitSet orderSet(p + 1);
-        for (int k = 0; k < p; ++k) inOrder.Sweep(k, kTol, scale, orderSet, true);
+        for (int k = 0; k < p; ++k)
+            EXPECT_EQ(inOrder.Sweep(k, kTol, scale, orderSet, true), ref.Sweep(k, true, scale));
+        ExpectSameBits(inOrder, ref, "index order");
 
         MCSymMatrix leading = original;
         MCBitSet set(p + 1);
         std::vector<int> order;
-        ASSERT_TRUE(leading.SweepLeading(p, kTol, scale, set, nullptr, &order)) << d.name;
-        EXPECT_EQ(set, orderSet) << d.name;
-        EXPECT_LT(set.Count(), p) << d.name << ": every design has aliased parameters";
-        EXPECT_EQ(static_cast<int>(order.size()), set.Count()) << d.name;
-        EXPECT_EQ(d.reordered, !std::is_sorted(order.begin(), order.end())) << d.name;
+        ASSERT_TRUE(leading.SweepLeading(p, kTol, scale, set, nullptr, &order));
+        EXPECT_EQ(set, orderSet);
+        EXPECT_LT(set.Count(), p) << "every design has aliased parameters";
+        EXPECT_EQ(static_cast<int>(order.size()), set.Count());
+        EXPECT_EQ(d.reordered, !std::is_sorted(order.begin(), order.end()));
 
-        DenseReference ref(original);
-        for (int k : order) EXPECT_TRUE(ref.Sweep(k, false, scale)) << d.name << " pivot " << k;
-        ExpectSameBits(leading, ref, d.name + " in its own order");
+        DenseReference leadingRef(original);
+        for (int k : order) EXPECT_TRUE(leadingRef.Sweep(k, false, scale)) << "pivot " << k;
+        ExpectSameBits(leading, leadingRef, "in its own order");
 
         double largest = 0.0;
         for (double v : inOrder.AsVector()) largest = std::max(largest, std::fabs(v));
         for (int i = 0; i <= p; ++i)
             for (int j = 0; j <= i; ++j) {
                 const double a = leading.GetElem(i, j), b = inOrder.GetElem(i, j);
-                ASSERT_NEAR(a, b, 1e-12 * std::fabs(b) + 1e-14 * largest)
-                    << d.name << " (" << i << ", " << j << ")";
+                ASSERT_NEAR(a, b, 1e-12 * std::fabs(b) + 1e-14 * largest) << i << ", " << j;
             }
+
+        // Sweeping back restores the cross products, to rounding.
+        for (int k = p - 1; k >= 0; --k)
+            if (orderSet.IsIn(k)) inOrder.Sweep(k, kTol, scale, orderSet, false);
+        for (int i = 0; i <= p; ++i)
+            for (int j = 0; j <= i; ++j)
+                ASSERT_NEAR(inOrder.GetElem(i, j), original.GetElem(i, j),
+                            1e-9 * (1.0 + std::fabs(original.GetElem(i, j))))
+                    << i << ", " << j;
     }
 }
 

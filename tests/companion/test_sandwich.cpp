@@ -135,21 +135,14 @@ Mat ClipNegative(const Mat& v) {
                 const long double t =
                     (theta >= 0 ? 1 : -1) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
                 const long double c = 1 / std::sqrt(t * t + 1), s = t * c;
-                for (std::size_t k = 0; k < n; ++k) {  // A J
-                    const long double akp = a[k][p], akr = a[k][r];
-                    a[k][p] = c * akp - s * akr;
-                    a[k][r] = s * akp + c * akr;
-                }
-                for (std::size_t k = 0; k < n; ++k) {  // J' A
-                    const long double apk = a[p][k], ark = a[r][k];
-                    a[p][k] = c * apk - s * ark;
-                    a[r][k] = s * apk + c * ark;
-                }
-                for (std::size_t k = 0; k < n; ++k) {  // Q J
-                    const long double qkp = q[k][p], qkr = q[k][r];
-                    q[k][p] = c * qkp - s * qkr;
-                    q[k][r] = s * qkp + c * qkr;
-                }
+                const auto rotate = [c, s](long double& x, long double& y) {
+                    const long double x0 = x;
+                    x = c * x0 - s * y;
+                    y = s * x0 + c * y;
+                };
+                for (std::size_t k = 0; k < n; ++k) rotate(a[k][p], a[k][r]);  // A J
+                for (std::size_t k = 0; k < n; ++k) rotate(a[p][k], a[r][k]);  // J' A
+                for (std::size_t k = 0; k < n; ++k) rotate(q[k][p], q[k][r]);  // Q J
             }
     Mat out(kP, std::vector<long double>(kP, 0.0L));
     for (std::size_t i = 0; i < n; ++i)

@@ -93,36 +93,22 @@ TEST(FactorTables, WeightedMeansTotalsAndProductStatistics) {
         {0, 1, 10, 3, 0.5, 2}, {1, 4, 20, 1, 2, 5}, {1, -2, 30, 2, 1, 1}, {0, 7, 40, 1, 1.5, 3}};
     for (const std::vector<double>& d : data) ASSERT_TRUE(t.UpdateAll(Record(d)));
 
-    // Closed forms: covariates weighted by f * r, the dependent mean and the
-    // product statistics by f only.
-    double sf = 0, sfr = 0, sfrx[3] = {0, 0, 0}, sfy = 0, sfp[2] = {0, 0};
-    for (const std::vector<double>& d : data) {
-        const double f = d[3], fr = d[3] * d[4];
-        sf += f;
-        sfr += fr;
-        sfrx[0] += fr * d[1];
-        sfrx[1] += fr * d[2];
-        sfrx[2] += fr * d[5];
-        sfy += f * d[5];
-        sfp[0] += f * d[1] * d[2];
-        sfp[1] += f * d[1] * d[1];
-    }
-    double ss[2] = {0, 0};
-    for (const std::vector<double>& d : data) {
-        ss[0] += d[3] * std::pow(d[1] * d[2] - sfp[0] / sf, 2);
-        ss[1] += d[3] * std::pow(d[1] * d[1] - sfp[1] / sf, 2);
-    }
     EXPECT_DOUBLE_EQ(t.GetTotalWeight(), 7.0);
     EXPECT_DOUBLE_EQ(t.GetTotalRegrWeight(), 7.0);
     EXPECT_DOUBLE_EQ(t.GetSampleSize(), 4.0);
+    // By hand: covariates weighted by f * r (1.5, 2, 2, 1.5); the dependent
+    // and the products x1 x2 (10, 80, -60, 280) and x1 x1 (1, 16, 4, 49) by
+    // f only (3, 1, 2, 1), the products' sums of f p^2 92300 and 2692.
     const std::vector<double>& means = t.GetCovariateMeans();
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(means[c], sfrx[c] / sfr, 1e-13);
-    EXPECT_NEAR(t.GetDepMean(), sfy / sf, 1e-13);
+    EXPECT_NEAR(means[0], 16.0 / 7, 1e-13);
+    EXPECT_NEAR(means[1], 25.0, 1e-13);
+    EXPECT_NEAR(means[2], 19.5 / 7, 1e-13);
+    EXPECT_NEAR(t.GetDepMean(), 16.0 / 7, 1e-13);
     ASSERT_EQ(t.GetNCovEffects(), 2);
-    for (int j = 0; j < 2; ++j) {
-        EXPECT_NEAR(t.GetCovEffectMeans()[j], sfp[j] / sf, 1e-12);
-        EXPECT_NEAR(t.GetCovEffectStddev()[j], std::sqrt(ss[j] / (sf - 1)), 1e-12);
-    }
+    EXPECT_NEAR(t.GetCovEffectMeans()[0], 270.0 / 7, 1e-12);
+    EXPECT_NEAR(t.GetCovEffectMeans()[1], 76.0 / 7, 1e-12);
+    EXPECT_NEAR(t.GetCovEffectStddev()[0], std::sqrt((92300 - 270.0 * 270 / 7) / 6), 1e-12);
+    EXPECT_NEAR(t.GetCovEffectStddev()[1], std::sqrt((2692 - 76.0 * 76 / 7) / 6), 1e-12);
     EXPECT_EQ(t.GetFactorCounts().GetNActiveCategories(0), 2);
     EXPECT_DOUBLE_EQ((*t.GetFactorCounts().GetCountsPtr(0))[0].first, 4.0);
 

@@ -39,38 +39,71 @@ Outcome Check(const MCRegRecordValidator& v, const Record& r, bool scoring = fal
 
 }  // namespace
 
+// Valid, skipped (0, no status) or malformed (316 with the factor's
+// position and value), by the rules and by the passes' inline check
+// IsValidFitRecord, whose answer must be the rules' own at their edges.
 TEST(RecordValidator, FactorCodesMalformedVersusSkipped) {
     const MCRegRecordValidator v(kRoles, {1}, {3}, 0);
     const double mv = MCMV::Missing();
-    for (double code : {0.0, 1.0, 2.0}) EXPECT_TRUE(Check(v, {7.5, code, 1, 2, 0.5, mv}).valid);
-
-    // Out of range and fractional codes are malformed: 316 with position and value.
-    for (double code : {3.0, 1.5, 1e12, std::nan("")}) {
-        const Outcome o = Check(v, {7.5, code, 1, 2, 0.5, 0});
-        EXPECT_FALSE(o.valid);
-        EXPECT_EQ(o.code, 316);
-        EXPECT_EQ(o.position, 1);
-        EXPECT_TRUE(o.value == code || std::isnan(code));
+    const double inf = INFINITY, nan = std::nan("");
+    struct Case {
+        Record record;
+        bool valid;
+        long code;
+    };
+    const std::vector<Case> cases = {
+        {{7.5, 0, 1, 2, 0.5, mv}, true, 0},
+        {{7.5, 1, 1, 2, 0.5, mv}, true, 0},
+        {{7.5, 2, 1, 2, 0.5, mv}, true, 0},
+        {{7.5, -0.0, 1, 2, 0.5, 0}, true, 0},
+        {{7.5, 2.0, -0.0, 2, 0.5, 0}, true, 0},
+        {{7.5, 0.0, inf, 2, 1e-300, 0}, true, 0},
+        {{7.5, 1, -inf, 2, 0.5, 0}, true, 0},
+        {{-mv, 1, 1, 2, 0.5, 0}, true, 0},
+        // Out of range and fractional codes are malformed.
+        {{7.5, 3, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, 1.5, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, 1e12, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, nan, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, -0.25, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, -0.5, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, 2.5, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, 2147483648.0, 1, 2, 0.5, 0}, false, 316},
+        {{7.5, inf, 1, 2, 0.5, 0}, false, 316},
+        // Missing codes, a missing (or NaN) continuous value and
+        // non-positive weights skip the record.
+        {{7.5, -1, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, -0.51, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, -inf, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, mv, 1, 2, 0.5, 0}, false, 0},
+        {{mv, 1, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, 1, mv, 2, 0.5, 0}, false, 0},
+        {{7.5, 1, nan, 2, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, 0, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, -0.0, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, mv, 0.5, 0}, false, 0},
+        {{7.5, 1, 1, 2, -0.5, 0}, false, 0},
+        {{7.5, 1, 1, 2, nan, 0}, false, 0},
+        // Positions are checked in order: a missing dependent before a bad
+        // code skips the record; a bad code before a zero weight is an error.
+        {{mv, 9, 1, 2, 0.5, 0}, false, 0},
+        {{7.5, 9, 1, 0, 0.5, 0}, false, 316},
+        {{7.5, 1, 1, 2}, false, 315},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        MCStatus s;
+        EXPECT_EQ(v.IsValidFitRecord(c.record, s), c.valid);
+        EXPECT_EQ(s.GetErrorCode(), c.code);
+        const Outcome o = Check(v, c.record);
+        EXPECT_EQ(o.valid, c.valid);
+        EXPECT_EQ(o.code, c.code);
+        if (c.code == 316) {
+            EXPECT_EQ(o.position, 1);
+            EXPECT_TRUE(o.value == c.record[1] || std::isnan(c.record[1]));
+        }
     }
-    // Missing codes, a missing (or NaN) continuous value and non-positive
-    // weights skip the record without a status.
-    const std::vector<Record> skipped = {{7.5, -1, 1, 2, 0.5, 0},
-                                         {7.5, mv, 1, 2, 0.5, 0},
-                                         {mv, 1, 1, 2, 0.5, 0},
-                                         {7.5, 1, mv, 2, 0.5, 0},
-                                         {7.5, 1, std::nan(""), 2, 0.5, 0},
-                                         {7.5, 1, 1, 0, 0.5, 0},
-                                         {7.5, 1, 1, 2, -0.5, 0},
-                                         {7.5, 1, 1, mv, 0.5, 0}};
-    for (const Record& r : skipped) {
-        const Outcome o = Check(v, r);
-        EXPECT_FALSE(o.valid);
-        EXPECT_EQ(o.code, 0);
-    }
-    // Positions are checked in order: a missing dependent before a bad code
-    // skips the record; a bad code before a zero weight is an error.
-    EXPECT_EQ(Check(v, {mv, 9, 1, 2, 0.5, 0}).code, 0);
-    EXPECT_EQ(Check(v, {7.5, 9, 1, 0, 0.5, 0}).code, 316);
 }
 
 TEST(RecordValidator, CategoricalDependentLengthAndScoring) {
@@ -133,43 +166,4 @@ TEST(RecordValidator, ARecordWithoutItsClusterIsSkipped) {
     EXPECT_TRUE(status.IsOK());  // skipped, not malformed
     // Scoring needs no cluster.
     EXPECT_TRUE(v.IsValid4Scoring(without, status));
-}
-
-TEST(RecordValidator, PassesInlineCheckKeepsTheRulesAtTheirEdges) {
-    // The data passes ask IsValidFitRecord, whose inline answer must be
-    // the rules' own: valid, skipped (0) or malformed (316).
-    const MCRegRecordValidator v(kRoles, {1}, {3}, 0);
-    const double mv = MCMV::Missing();
-    const double inf = INFINITY;
-    struct Case {
-        Record record;
-        bool valid;
-        long code;
-    };
-    const std::vector<Case> cases = {
-        {{7.5, -0.0, 1, 2, 0.5, 0}, true, 0},
-        {{7.5, 2.0, -0.0, 2, 0.5, 0}, true, 0},
-        {{7.5, 0.0, inf, 2, 1e-300, 0}, true, 0},
-        {{7.5, -0.25, 1, 2, 0.5, 0}, false, 316},
-        {{7.5, -0.5, 1, 2, 0.5, 0}, false, 316},
-        {{7.5, -0.51, 1, 2, 0.5, 0}, false, 0},
-        {{7.5, 2.5, 1, 2, 0.5, 0}, false, 316},
-        {{7.5, 2147483648.0, 1, 2, 0.5, 0}, false, 316},
-        {{7.5, inf, 1, 2, 0.5, 0}, false, 316},
-        {{7.5, -inf, 1, 2, 0.5, 0}, false, 0},
-        {{7.5, 1, 1, -0.0, 0.5, 0}, false, 0},
-        {{7.5, 1, 1, 2, std::nan(""), 0}, false, 0},
-        {{7.5, 1, -inf, 2, 0.5, 0}, true, 0},
-        {{-mv, 1, 1, 2, 0.5, 0}, true, 0},
-        {{7.5, 1, 1, 2}, false, 315},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i));
-        MCStatus s;
-        EXPECT_EQ(v.IsValidFitRecord(cases[i].record, s), cases[i].valid);
-        EXPECT_EQ(s.GetErrorCode(), cases[i].code);
-        const Outcome o = Check(v, cases[i].record);
-        EXPECT_EQ(o.valid, cases[i].valid);
-        EXPECT_EQ(o.code, cases[i].code);
-    }
 }

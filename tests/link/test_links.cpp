@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "companion/MCMV.h"
@@ -72,38 +73,25 @@ TEST(LinkFunctions, FactoryClassesAndParameters) {
     EXPECT_DOUBLE_EQ(Make(4, 5.0)->Compute(0.25, nullptr), -std::log(3.0));
 }
 
-TEST(LinkFunctions, InverseUndoesCompute) {
-    for (const GridCase& gc : kGrid) {
-        auto l = Make(gc.type, gc.param);
-        for (double mu : gc.means) {
-            int f1 = -7, f2 = -7;
-            const double back = l->GetInverseValue(l->Compute(mu, &f1), &f2);
-            EXPECT_TRUE(f1 == 0 && f2 == 0) << gc.type << "/" << gc.param << " at " << mu;
-            EXPECT_NEAR(back, mu, 1e-13 * std::max(1.0, std::fabs(mu)))
-                << gc.type << "/" << gc.param;
-        }
-    }
-    // Far into the tails the inverses keep their relative accuracy.
-    auto cauchit = Make(10), cloglog = Make(0);
-    for (double p : {1e-12, 1e-200}) {
-        EXPECT_NEAR(cauchit->GetInverseValue(cauchit->Compute(p, nullptr), nullptr) / p, 1, 1e-12);
-        EXPECT_NEAR(cloglog->GetInverseValue(cloglog->Compute(p, nullptr), nullptr) / p, 1, 1e-12);
-    }
-}
-
-// Ordinary links: g' and g'' by central differences of g and g'.
-// Cumulative links: F'(eta) and F''(eta) by central differences of the
-// inverse F and of F' o F, at eta = F^-1(p).
-TEST(LinkFunctions, DerivativesMatchNumericalDifferentiation) {
+// Over the grid: the inverse undoes g. Ordinary links: g' and g'' by
+// central differences of g and g'. Cumulative links: F'(eta) and F''(eta)
+// by central differences of the inverse F and of F' o F, at eta = F^-1(p).
+TEST(LinkFunctions, InverseAndDerivativesOverTheGrid) {
     for (const GridCase& gc : kGrid) {
         auto l = Make(gc.type, gc.param);
         auto at = [&](int op, double x) { return Call(*l, op, x, nullptr); };
         for (double mu : gc.means) {
+            SCOPED_TRACE("type " + std::to_string(gc.type) + "/" + std::to_string(gc.param) +
+                         " at " + std::to_string(mu));
             int f1 = -7, f2 = -7;
+            const double back = l->GetInverseValue(l->Compute(mu, &f1), &f2);
+            EXPECT_TRUE(f1 == 0 && f2 == 0);
+            EXPECT_NEAR(back, mu, 1e-13 * std::max(1.0, std::fabs(mu)));
+            f1 = f2 = -7;
             const double d1 = l->Get1stDerivativeValue(mu, &f1);
             const double d2 = l->Get2ndDerivativeValue(mu, &f2);
-            EXPECT_EQ(f1, 0) << gc.type << " at " << mu;
-            EXPECT_EQ(f2, gc.type == 14 ? 1 : 0) << gc.type << " at " << mu;
+            EXPECT_EQ(f1, 0);
+            EXPECT_EQ(f2, gc.type == 14 ? 1 : 0);
             double n1, n2;
             if (gc.type >= 10) {
                 const double eta = at(G, mu), h = 1e-5 * std::max(1.0, std::fabs(eta));
@@ -116,9 +104,15 @@ TEST(LinkFunctions, DerivativesMatchNumericalDifferentiation) {
                 n1 = (at(G, mu + h) - at(G, mu - h)) / (2 * h);
                 n2 = (at(D1, mu + h) - at(D1, mu - h)) / (2 * h);
             }
-            EXPECT_NEAR(d1, n1, 1e-6 * std::max(1e-3, std::fabs(n1))) << gc.type << " at " << mu;
-            EXPECT_NEAR(d2, n2, 1e-6 * (std::fabs(n2) + std::fabs(n1))) << gc.type << " at " << mu;
+            EXPECT_NEAR(d1, n1, 1e-6 * std::max(1e-3, std::fabs(n1)));
+            EXPECT_NEAR(d2, n2, 1e-6 * (std::fabs(n2) + std::fabs(n1)));
         }
+    }
+    // Far into the tails the inverses keep their relative accuracy.
+    auto cauchit = Make(10), cloglog = Make(0);
+    for (double p : {1e-12, 1e-200}) {
+        EXPECT_NEAR(cauchit->GetInverseValue(cauchit->Compute(p, nullptr), nullptr) / p, 1, 1e-12);
+        EXPECT_NEAR(cloglog->GetInverseValue(cloglog->Compute(p, nullptr), nullptr) / p, 1, 1e-12);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "companion/MCDisplay.h"
 #include "settings/MCConst.h"
@@ -22,21 +23,13 @@ struct Cancel : MCCommon_850::MCQueryCancel {
 
 TEST(RegSettings, DefaultsAndValidity) {
     MCRegSettings s;
-    EXPECT_EQ(s.GetModelType(), 0);
-    EXPECT_EQ(s.GetDependent(), -1);
-    EXPECT_EQ(s.GetFrequencyWeightVar(), -1);
-    EXPECT_EQ(s.GetRegrWeightVar(), -1);
-    EXPECT_TRUE(s.GetInterceptUse());
-    EXPECT_FALSE(s.GetTransformEffects());
-    EXPECT_EQ(s.GetTolerance(), 1e-12);
-    EXPECT_EQ(s.GetConfidenceLevel(), 0.95);
-    EXPECT_EQ(s.GetDF(), -1.0);
-    EXPECT_EQ(s.GetTestType(), 0);
-    EXPECT_EQ(s.GetPAdjustment(), 0);
-    EXPECT_EQ(s.GetCovbType(), 0);
-    EXPECT_EQ(s.GetMaxThreadNum(), 1);
-    EXPECT_EQ(s.GetMemCacheKB(), 0);
-    EXPECT_EQ(s.GetNModelEffects(), 0);
+    EXPECT_EQ(std::make_tuple(s.GetModelType(), s.GetDependent(), s.GetFrequencyWeightVar(),
+                              s.GetRegrWeightVar(), s.GetInterceptUse(), s.GetTransformEffects(),
+                              s.GetTolerance(), s.GetConfidenceLevel(), s.GetDF()),
+              std::make_tuple(0, -1, -1, -1, true, false, 1e-12, 0.95, -1.0));
+    EXPECT_EQ(std::make_tuple(s.GetTestType(), s.GetPAdjustment(), s.GetCovbType(),
+                              s.GetMaxThreadNum(), s.GetMemCacheKB(), s.GetNModelEffects()),
+              std::make_tuple(0, 0, 0, 1, 0, 0));
     EXPECT_TRUE(s.GetVariableTypes().empty());
     EXPECT_EQ(s.IsValidSettings(false).GetErrorCode(), 301);
     EXPECT_EQ(s.IsValidSettings(true).GetErrorCode(), 301);

@@ -11,9 +11,11 @@
 #include "companion/MCMV.h"
 #include "settings/MCWaldTest.h"
 #include "support/golden.h"
+#include "support/numeric.h"
 
 using MCCommon_850::MCMV;
 using MCMath_850::MCWaldTest;
+using support::RelErr;
 
 namespace {
 
@@ -30,15 +32,7 @@ MCConst::MCPAdjustMethod MethodOf(const std::string& s) {
     return MCConst::PADJ_LSD;
 }
 
-double Missing() {
-    return MCMV::Missing();
-}
-
-// Relative error, against scale where want is (close to) zero.
-double RelErr(double got, double want, double scale = 0.0) {
-    if (MCMV::IsMissing(got)) return std::numeric_limits<double>::infinity();
-    return std::fabs(got - want) / std::max(std::fabs(want), scale);
-}
+const double kMissing = MCMV::Missing();
 
 bool AllMissing(const MCWaldTest::Result& r) {
     return !r.fbTested && MCMV::IsMissing(r.fStdError) && MCMV::IsMissing(r.fStatistic) &&
@@ -71,7 +65,7 @@ TEST(WaldTest, AgreesWithRForEveryFamilyAndSingleStepMethod) {
         in.fHypothesised = csv.Value(i, "hypothesised");
         in.fVariance = csv.Value(i, "variance");
         const double df = csv.Value(i, "df");
-        in.fDF = golden::IsNA(df) ? Missing() : df;
+        in.fDF = golden::IsNA(df) ? kMissing : df;
         in.fConfidence = csv.Value(i, "confidence");
         in.fMethod = MethodOf(csv.Text(i, "method"));
         in.fMultiplicity = static_cast<int>(csv.Value(i, "k"));
@@ -130,16 +124,16 @@ TEST(WaldTest, ZeroOrNegativeVarianceHasNoStatistic) {
     // No usable variance or estimate: nothing at all, never Inf or NaN.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    for (double v : {nan, inf, Missing()})
+    for (double v : {nan, inf, kMissing})
         EXPECT_TRUE(AllMissing(MCWaldTest::Test(TInput(1, v, 5))));
-    for (double b : {nan, Missing()}) EXPECT_TRUE(AllMissing(MCWaldTest::Test(TInput(b, 1, 5))));
+    for (double b : {nan, kMissing}) EXPECT_TRUE(AllMissing(MCWaldTest::Test(TInput(b, 1, 5))));
 }
 
 TEST(WaldTest, TAndFWithoutPositiveDFGiveNoPValueOrInterval) {
     // t = 1.5 / sqrt(0.36) = 2.5 whatever the df; the p-value and the
     // interval need a t distribution, which these df do not make, and
     // nothing falls back to the normal one.
-    for (double df : {0.0, -3.0, Missing(), std::numeric_limits<double>::quiet_NaN()}) {
+    for (double df : {0.0, -3.0, kMissing, std::numeric_limits<double>::quiet_NaN()}) {
         MCWaldTest::Input in = TInput(1.5, 0.36, df);
         MCWaldTest::Result r = MCWaldTest::Test(in);
         EXPECT_TRUE(r.fbTested);
@@ -212,7 +206,7 @@ TEST(WaldTest, StepDownAndMissingLevelLeaveTheIntervalOpen) {
         EXPECT_TRUE(MCMV::IsMissing(MCWaldTest::Critical(MCWaldTest::FAMILY_T, 12, 0.95, m, 4)));
     }
     in.fMethod = MCConst::PADJ_LSD;
-    in.fConfidence = Missing();
+    in.fConfidence = kMissing;
     const MCWaldTest::Result r = MCWaldTest::Test(in);
     EXPECT_EQ(r.fSig, plain.fSig);
     EXPECT_TRUE(MCMV::IsMissing(r.fLower) && MCMV::IsMissing(r.fUpper));
