@@ -58,40 +58,25 @@ void ExpectMatches(const json& got, const json& want) {
     }
 }
 
-std::vector<std::string> CaseArgs(const json& c) {
-    std::vector<std::string> args{"glm"};
-    for (size_t i = 0; i < c["args"].size(); ++i) {
-        std::string a = c["args"][i];
-        args.push_back(i > 0 && c["args"][i - 1] == "--data" ? kGolden + a : a);
-    }
-    args.push_back("--json");
-    return args;
-}
-
 TEST_F(Cli, FitsAgreeWithR) {
     const json cases = json::parse(golden::Text("cli_cases.json"));
     ASSERT_GE(cases.size(), 12u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
-        std::vector<std::string> args = CaseArgs(c);
+        std::vector<std::string> args = CaseArgs("glm", c, {"--json"});
         std::vector<std::vector<std::string>> runs{args};
         for (const json& alt : c["alt_formulas"]) {
             for (size_t i = 0; i + 1 < args.size(); ++i)
                 if (args[i] == "--formula") args[i + 1] = alt;
             runs.push_back(args);
         }
-        for (auto run : runs) {
+        for (const auto& run : runs) {
             const Result r = RunProgram(run);
-            ASSERT_EQ(r.code, 0) << r.err;
+            ExpectExit(r, 0, "");  // off a terminal: no progress
             json got;
             ASSERT_NO_THROW(got = json::parse(r.out)) << r.out;  // nothing else on stdout
-            EXPECT_EQ(r.err, "");                                // off a terminal: no progress
             ExpectMatches(got, c["expected"]);
-            // Streamed through a temporary file: the same bytes.
-            run.insert(run.end(), {"--memory-limit", "0"});
-            const Result s = RunProgram(run);
-            ASSERT_EQ(s.code, 0) << s.err;
-            EXPECT_EQ(s.out, r.out);
+            ExpectSameStreamed(run, r.out);
         }
     }
 }
@@ -99,16 +84,15 @@ TEST_F(Cli, FitsAgreeWithR) {
 TEST_F(Cli, HelpVersionAndTextReport) {
     Result r = RunProgram({"glm", "--help"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("--formula"), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("--formula"));
     r = RunProgram({"--version"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("mcreg 0."), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("mcreg 0."));
 
-    r = RunProgram({"glm", "--data", kGolden + "cli_main.csv", "--formula", "y ~ A + B + A*B",
-                    "--factors", "B"});
+    r = Fit("glm", kGolden + "cli_main.csv", "y ~ A + B + A*B", {"--factors", "B"});
     ASSERT_EQ(r.code, 0) << r.err;
     for (const char* s : {"Intercept", "[A=alpha] * [B=2]", "[A=beta, \"q\"]"})
-        EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
+        EXPECT_THAT(r.out, HasSubstr(s));
 }
 
 struct ErrorCase {
@@ -170,7 +154,7 @@ TEST_F(Cli, ErrorsGiveExitCodeAndMessage) {
         EXPECT_EQ(r.code, c.code) << r.err;
         EXPECT_TRUE(r.out.empty() || c.code == 2) << r.out;
         EXPECT_FALSE(r.err.empty());
-        for (const auto& w : c.words) EXPECT_NE(r.err.find(w), std::string::npos) << r.err;
+        for (const auto& w : c.words) EXPECT_THAT(r.err, HasSubstr(w));
     }
 }
 

@@ -10,26 +10,14 @@
 #include "cli/cli_run.h"
 #include "support/golden.h"
 
-namespace {
-
 using namespace clitest;
-
-}  // namespace
 
 TEST_F(Cli, TestsAndMarginalMeansOfManyParametersAgreeWithR) {
     const json cases = json::parse(golden::Text("cli_analyses_large_cases.json"));
     ASSERT_EQ(cases.size(), 2u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
-        std::vector<std::string> args{"glm"};
-        const json& a = c["args"];
-        for (std::size_t i = 0; i < a.size(); ++i)
-            args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
-                                                         : a[i].get<std::string>());
-        args.push_back("--json");
-        const Result r = RunProgram(args);
-        ASSERT_EQ(r.code, 0) << r.err;
-        const json got = json::parse(r.out);
+        const json got = RunJson(CaseArgs("glm", c));
         const json& want = c["expected"];
         ASSERT_TRUE(got.contains("tests"));
         ExpectJsonNear(got["tests"], want["tests"], kR, "tests");

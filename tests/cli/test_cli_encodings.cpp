@@ -16,17 +16,13 @@ namespace {
 
 using namespace clitest;
 
-const std::string kMessy = MCREG_SOURCE_DIR "/tests/data/messy/";
-
 std::string Messy(const std::string& name) {
     return kMessy + name;
 }
 
 Result Glm(const std::string& data, const std::string& formula,
-           std::vector<std::string> more = {}) {
-    std::vector<std::string> args{"glm", "--data", data, "--formula", formula};
-    args.insert(args.end(), more.begin(), more.end());
-    return RunProgram(args);
+           const std::vector<std::string>& more = {}) {
+    return Fit("glm", data, formula, more);
 }
 
 json Parameters(const Result& r) {
@@ -35,13 +31,12 @@ json Parameters(const Result& r) {
 
 // The program run by bash, whose process substitution hands it a pipe
 // named /dev/fd/N; the JSON it writes.
-std::string ThroughBash(const std::string& dataExpr, const std::string& formula) {
-    const TempFile out("", ".json");
-    const std::string script = Quote(kProgram) + " glm --data " + dataExpr + " --formula " +
-                               Quote(formula) + " --json >" + Quote(out.path.string());
-    const std::string cmd = "bash -c " + Quote(script);
-    if (std::system(cmd.c_str()) != 0) return "failed: " + cmd;
-    return Slurp(out.path);
+json ThroughBash(const std::string& dataExpr, const std::string& formula) {
+    const Result r =
+        support::RunCommand("bash -c " + Quote(Quote(kProgram) + " glm --data " + dataExpr +
+                                               " --formula " + Quote(formula) + " --json"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    return r.code == 0 ? json::parse(r.out) : json();
 }
 
 TEST_F(Cli, Utf16TextIsReadAsItsCharacters) {
@@ -56,9 +51,9 @@ TEST_F(Cli, Utf16TextIsReadAsItsCharacters) {
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(Parameters(r), Parameters(utf8));
     }
-    const json piped =
-        json::parse(ThroughBash("<(cat " + Quote(Messy("utf16_bom.csv")) + ")", "y ~ x + région"));
-    EXPECT_EQ(piped["parameters"], Parameters(utf8));
+    EXPECT_EQ(
+        ThroughBash("<(cat " + Quote(Messy("utf16_bom.csv")) + ")", "y ~ x + région")["parameters"],
+        Parameters(utf8));
     // Big-endian without a mark.
     const Result plain = Glm(Messy("comma.csv"), "y ~ x", {"--json"});
     ASSERT_EQ(plain.code, 0) << plain.err;
@@ -66,32 +61,28 @@ TEST_F(Cli, Utf16TextIsReadAsItsCharacters) {
     ASSERT_EQ(be.code, 0) << be.err;
     EXPECT_EQ(Parameters(be), Parameters(plain));
     // The header is read as characters, not as bytes with zeros between.
-    const Result unknown = Glm(Messy("utf16be.csv"), "y ~ z");
-    EXPECT_EQ(unknown.code, 2);
-    EXPECT_EQ(unknown.err, "mcreg: unknown column 'z'; the columns are: y, x\n  y ~ z\n      ^\n");
+    ExpectExit(Glm(Messy("utf16be.csv"), "y ~ z"), 2,
+               "mcreg: unknown column 'z'; the columns are: y, x\n  y ~ z\n      ^\n");
     // Messages name the encoding with the file.
     std::string utf16 = "\xFF\xFE";
     for (char c : std::string("y,x\n1,2\n2,.\n")) utf16 += std::string{c, '\0'};
     const TempFile stray(utf16);
-    const Result dot = Glm(stray.path.string(), "y ~ x");
-    EXPECT_EQ(dot.code, 3);
-    EXPECT_EQ(dot.err, "mcreg: " + stray.path.string() +
-                           " (UTF-16), line 3 (data row 2): column 'x' holds '.', which is neither "
-                           "a number nor a missing value (mark it with --na-values, or name the "
-                           "column in --factors if it is a factor)\n");
+    ExpectExit(Glm(stray.path.string(), "y ~ x"), 3,
+               "mcreg: " + stray.path.string() +
+                   " (UTF-16), line 3 (data row 2): column 'x' holds '.', which is neither a "
+                   "number nor a missing value (mark it with --na-values, or name the column in "
+                   "--factors if it is a factor)\n");
     // UTF-32 is refused, naming it.
-    const Result wide = Glm(Messy("utf32.csv"), "y ~ x");
-    EXPECT_EQ(wide.code, 3);
-    EXPECT_EQ(wide.err, "mcreg: '" + Messy("utf32.csv") +
-                            "' is in UTF-32: save it as UTF-8 (iconv -f UTF-32 -t UTF-8)\n");
+    ExpectExit(Glm(Messy("utf32.csv"), "y ~ x"), 3,
+               "mcreg: '" + Messy("utf32.csv") +
+                   "' is in UTF-32: save it as UTF-8 (iconv -f UTF-32 -t UTF-8)\n");
 }
 
 TEST_F(Cli, GzipIsReadFromAPipeAndOtherArchivesAreRefusedByName) {
     const Result plain = Glm(Messy("comma.csv"), "y ~ x", {"--json"});
     ASSERT_EQ(plain.code, 0) << plain.err;
-    const json piped =
-        json::parse(ThroughBash("<(gzip -c " + Quote(Messy("comma.csv")) + ")", "y ~ x"));
-    EXPECT_EQ(piped["parameters"], Parameters(plain));
+    EXPECT_EQ(ThroughBash("<(gzip -c " + Quote(Messy("comma.csv")) + ")", "y ~ x")["parameters"],
+              Parameters(plain));
 
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"comma.csv.bz2",
@@ -110,23 +101,18 @@ TEST_F(Cli, GzipIsReadFromAPipeAndOtherArchivesAreRefusedByName) {
     for (const auto& [file, what] : refused) {
         SCOPED_TRACE(file);
         const Result r = Glm(Messy(file), "y ~ x");
-        EXPECT_EQ(r.code, 3);
+        ExpectExit(r, 3, "mcreg: '" + Messy(file) + "' " + what + "\n");
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "mcreg: '" + Messy(file) + "' " + what + "\n");
     }
     // The same through the standard input.
-    const Result r =
-        RunProgram({"glm", "--data", "-", "--formula", "y ~ x"}, Messy("comma.csv.bz2"));
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: standard input " + refused[0].second + "\n");
+    ExpectExit(RunProgram({"glm", "--data", "-", "--formula", "y ~ x"}, Messy("comma.csv.bz2")), 3,
+               "mcreg: standard input " + refused[0].second + "\n");
 }
 
 TEST_F(Cli, AnInputWithoutLineEndsIsRefusedAtTheRecordCap) {
-    const Result r = Glm("/dev/zero", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err,
-              "mcreg: /dev/zero, line 1: no line end in 64 MiB, the most a header or record may "
-              "take (is it a CSV file?)\n");
+    ExpectExit(Glm("/dev/zero", "y ~ x"), 3,
+               "mcreg: /dev/zero, line 1: no line end in 64 MiB, the most a header or record may "
+               "take (is it a CSV file?)\n");
 }
 
 }  // namespace

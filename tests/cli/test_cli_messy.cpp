@@ -15,17 +15,13 @@ namespace {
 
 using namespace clitest;
 
-const std::string kMessy = MCREG_SOURCE_DIR "/tests/data/messy/";
-
 std::string Messy(const std::string& name) {
     return kMessy + name;
 }
 
 Result Glm(const std::string& file, const std::string& formula,
-           std::vector<std::string> more = {}) {
-    std::vector<std::string> args{"glm", "--data", Messy(file), "--formula", formula};
-    args.insert(args.end(), more.begin(), more.end());
-    return RunProgram(args);
+           const std::vector<std::string>& more = {}) {
+    return Fit("glm", Messy(file), formula, more);
 }
 
 // The message of a stray cell in a column read as numbers.
@@ -36,19 +32,29 @@ std::string StrayCell(const std::string& place, const std::string& column,
            "the column in --factors if it is a factor)\n";
 }
 
-// The lines of a text report that start with the prefix.
-std::string LineStarting(const std::string& text, const std::string& prefix) {
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.compare(0, prefix.size(), prefix) == 0) return line;
-    return "";
+// Weighted least squares of y on x, in closed form.
+struct Line {
+    double slope, intercept;
+};
+Line Wls(const std::vector<double>& x, const std::vector<double>& y,
+         const std::vector<double>& w = {}) {
+    double sw = 0, sx = 0, sy = 0;
+    const auto weight = [&](std::size_t i) { return w.empty() ? 1.0 : w[i]; };
+    for (std::size_t i = 0; i < x.size(); ++i)
+        sw += weight(i), sx += weight(i) * x[i], sy += weight(i) * y[i];
+    const double mx = sx / sw, my = sy / sw;
+    double sxy = 0, sxx = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sxy += weight(i) * (x[i] - mx) * (y[i] - my);
+        sxx += weight(i) * (x[i] - mx) * (x[i] - mx);
+    }
+    return {sxy / sxx, my - sxy / sxx * mx};
 }
 
 TEST_F(Cli, StrayTextInANumericColumnIsAnErrorNotAFactor) {
     Result r = Glm("stray_dot.csv", "y ~ A + x1");
-    EXPECT_EQ(r.code, 3);
+    ExpectExit(r, 3, StrayCell(Messy("stray_dot.csv") + ", line 5 (data row 3)", "x1", "."));
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, StrayCell(Messy("stray_dot.csv") + ", line 5 (data row 3)", "x1", "."));
 
     // No spelling of a non-finite or non-decimal value passes for a number.
     const std::vector<std::string> cells = {"nan", "NaN",   "Inf",   "NULL",
@@ -56,12 +62,10 @@ TEST_F(Cli, StrayTextInANumericColumnIsAnErrorNotAFactor) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
         SCOPED_TRACE(cells[i]);
         const std::string column = "c" + std::to_string(i);
-        r = Glm("stray_spellings.csv", "y ~ " + column);
-        EXPECT_EQ(r.code, 3);
-        EXPECT_EQ(r.err,
-                  StrayCell(Messy("stray_spellings.csv") + ", line " + std::to_string(i + 2) +
-                                " (data row " + std::to_string(i + 1) + ")",
-                            column, cells[i]));
+        ExpectExit(Glm("stray_spellings.csv", "y ~ " + column), 3,
+                   StrayCell(Messy("stray_spellings.csv") + ", line " + std::to_string(i + 2) +
+                                 " (data row " + std::to_string(i + 1) + ")",
+                             column, cells[i]));
     }
 
     // Named as a missing-value marker, the cell leaves its record out; the
@@ -83,27 +87,27 @@ TEST_F(Cli, StrayTextInANumericColumnIsAnErrorNotAFactor) {
 }
 
 TEST_F(Cli, DataErrorsNameTheFileLineColumnAndCell) {
-    // A text cell in the dependent names its own row, after a blank line.
-    Result r = Glm("text_dependent.csv", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, StrayCell(Messy("text_dependent.csv") + ", line 4 (data row 3)", "y", "abc"));
-    r = Glm("text_only_dependent.csv", "A ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: " + Messy("text_only_dependent.csv") +
-                         ", line 2 (data row 1): the dependent variable 'A' must be numeric, but "
-                         "the cell holds 'alpha'\n");
-    // Lines count blank lines, CRLF line ends and line breaks inside quotes.
-    r = Glm("ragged.csv", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: " + Messy("ragged.csv") +
-                         ", line 5 (data row 3): 3 fields, but the header has 2\n");
-    r = Glm("crlf.csv", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: " + Messy("crlf.csv") +
-                         ", line 5 (data row 3): 3 fields, but the header has 2\n");
-    r = Glm("quoted_lines.csv", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, StrayCell(Messy("quoted_lines.csv") + ", line 5 (data row 3)", "x", "oops"));
+    // A text cell in the dependent names its own row, after a blank line;
+    // lines count blank lines, CRLF line ends and line breaks inside quotes.
+    const auto ragged = [](const std::string& file) {
+        return "mcreg: " + Messy(file) + ", line 5 (data row 3): 3 fields, but the header has 2\n";
+    };
+    const std::vector<std::vector<std::string>> cases = {
+        {"text_dependent.csv", "y ~ x",
+         StrayCell(Messy("text_dependent.csv") + ", line 4 (data row 3)", "y", "abc")},
+        {"text_only_dependent.csv", "A ~ x",
+         "mcreg: " + Messy("text_only_dependent.csv") +
+             ", line 2 (data row 1): the dependent variable 'A' must be numeric, but the cell "
+             "holds 'alpha'\n"},
+        {"ragged.csv", "y ~ x", ragged("ragged.csv")},
+        {"crlf.csv", "y ~ x", ragged("crlf.csv")},
+        {"quoted_lines.csv", "y ~ x",
+         StrayCell(Messy("quoted_lines.csv") + ", line 5 (data row 3)", "x", "oops")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        ExpectExit(Glm(c[0], c[1]), 3, c[2]);
+    }
 }
 
 TEST_F(Cli, BytesThatAreNotUtf8AreReplacedNotFatal) {
@@ -129,13 +133,9 @@ TEST_F(Cli, NumericMissingValueMarkersMatchEverySpellingOfTheirValue) {
     ASSERT_EQ(r.code, 0) << r.err;
     const json j = json::parse(r.out);
     EXPECT_EQ(j["records"]["used"], 5);
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (std::size_t i = 0; i < x.size(); ++i)
-        sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i];
-    const double n = static_cast<double>(x.size());
-    const double slope = (sxy - sx * sy / n) / (sxx - sx * sx / n);
-    ExpectJsonNumber(j["parameters"][1]["estimate"], json(slope), kR, "slope");
-    ExpectJsonNumber(j["parameters"][0]["estimate"], json((sy - slope * sx) / n), kR, "intercept");
+    const Line want = Wls(x, y);
+    ExpectJsonNumber(j["parameters"][1]["estimate"], want.slope, kR, "slope");
+    ExpectJsonNumber(j["parameters"][0]["estimate"], want.intercept, kR, "intercept");
 }
 
 TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
@@ -155,22 +155,6 @@ TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.err, "") << formula;
     }
-}
-
-// Weighted least squares of y on x, in closed form.
-struct Line {
-    double slope, intercept;
-};
-Line Wls(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& w) {
-    double sw = 0, sx = 0, sy = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) sw += w[i], sx += w[i] * x[i], sy += w[i] * y[i];
-    const double mx = sx / sw, my = sy / sw;
-    double sxy = 0, sxx = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        sxy += w[i] * (x[i] - mx) * (y[i] - my);
-        sxx += w[i] * (x[i] - mx) * (x[i] - mx);
-    }
-    return {sxy / sxx, my - sxy / sxx * mx};
 }
 
 TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
@@ -196,57 +180,42 @@ TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
     ExpectJsonNumber(big["fit"]["rmse"], base["fit"]["rmse"].get<double>() * 1e150, kR, "rmse");
 
     Result r = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err,
-              "mcreg: warning: 2 records are left out for a negative regression weight ('w'), as "
-              "records with a missing value are\n");
+    ExpectExit(r, 0,
+               "mcreg: warning: 2 records are left out for a negative regression weight ('w'), as "
+               "records with a missing value are\n");
     EXPECT_EQ(LineStarting(r.out, "  Records"), "  Records             7 read, 4 used");
-    r = Glm("weights.csv", "y ~ x", {"--freq-weight", "f"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, "mcreg: warning: the frequency weight 'f' is not a whole number in " +
-                         Messy("weights.csv") +
-                         ", data row 3 (1.5); a frequency weight counts records\n");
-    r = Glm("infinite_weight.csv", "y ~ x", {"--regr-weight", "w"});
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, StrayCell(Messy("infinite_weight.csv") + ", line 3 (data row 2)", "w", "inf"));
-    r = Glm("infinite_weight.bin", "y ~ x", {"--columns", "y,x,w", "--regr-weight", "w"});
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: " + Messy("infinite_weight.bin") +
-                         ", data row 2: weight 'w' is inf; a weight must be finite\n");
+    ExpectExit(Glm("weights.csv", "y ~ x", {"--freq-weight", "f"}), 0,
+               "mcreg: warning: the frequency weight 'f' is not a whole number in " +
+                   Messy("weights.csv") +
+                   ", data row 3 (1.5); a frequency weight counts records\n");
+    ExpectExit(Glm("infinite_weight.csv", "y ~ x", {"--regr-weight", "w"}), 3,
+               StrayCell(Messy("infinite_weight.csv") + ", line 3 (data row 2)", "w", "inf"));
+    ExpectExit(Glm("infinite_weight.bin", "y ~ x", {"--columns", "y,x,w", "--regr-weight", "w"}), 3,
+               "mcreg: " + Messy("infinite_weight.bin") +
+                   ", data row 2: weight 'w' is inf; a weight must be finite\n");
 }
 
 TEST_F(Cli, NoQuietFailures) {
-    Result r = Glm("saturated.csv", "y ~ A");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err,
-              "mcreg: warning: the model is saturated: its 3 parameters fit the records exactly "
-              "(error df 0), so there are no standard errors, tests or intervals\n");
-    r = Glm("constant.csv", "y ~ x");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err,
-              "mcreg: warning: the dependent variable 'y' is constant in the records used, so "
-              "R-square is undefined\n");
-    r = Glm("overflow.csv", "y ~ x + z");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err,
-              "mcreg: warning: covariate 'x' reaches 5e+200, too large for its sums of squares, "
-              "which overflow; it is aliased for that reason: rescale it\n");
-    r = Glm("comma.csv", "y ~ x", {"--tolerance", "nan"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: --tolerance must lie in (0, 1)\n");
-    r = RunProgram({"fit", "--data", Messy("comma.csv")});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err,
-              "mcreg: unknown subcommand 'fit': the subcommands are glm, logistic and predict "
-              "(mcreg --help)\n");
-    r = RunProgram({"glm", "--data", Messy("comma.csv"), "--formula", "y ~ x"}, "/dev/null",
-                   "/dev/full");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "mcreg: cannot write output: No space left on device\n");
-    r = Glm("truncated.csv.gz", "y ~ x");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: cannot read " + Messy("truncated.csv.gz") +
-                         " (gzip-compressed): unexpected end of file\n");
+    ExpectExit(Glm("saturated.csv", "y ~ A"), 0,
+               "mcreg: warning: the model is saturated: its 3 parameters fit the records exactly "
+               "(error df 0), so there are no standard errors, tests or intervals\n");
+    ExpectExit(Glm("constant.csv", "y ~ x"), 0,
+               "mcreg: warning: the dependent variable 'y' is constant in the records used, so "
+               "R-square is undefined\n");
+    ExpectExit(Glm("overflow.csv", "y ~ x + z"), 0,
+               "mcreg: warning: covariate 'x' reaches 5e+200, too large for its sums of squares, "
+               "which overflow; it is aliased for that reason: rescale it\n");
+    ExpectExit(Glm("comma.csv", "y ~ x", {"--tolerance", "nan"}), 2,
+               "mcreg: --tolerance must lie in (0, 1)\n");
+    ExpectExit(RunProgram({"fit", "--data", Messy("comma.csv")}), 2,
+               "mcreg: unknown subcommand 'fit': the subcommands are glm, logistic and predict "
+               "(mcreg --help)\n");
+    ExpectExit(RunProgram({"glm", "--data", Messy("comma.csv"), "--formula", "y ~ x"}, "/dev/null",
+                          "/dev/full"),
+               1, "mcreg: cannot write output: No space left on device\n");
+    ExpectExit(Glm("truncated.csv.gz", "y ~ x"), 3,
+               "mcreg: cannot read " + Messy("truncated.csv.gz") +
+                   " (gzip-compressed): unexpected end of file\n");
 }
 
 TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
@@ -265,14 +234,11 @@ TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
     }
     // Told, and then not said.
     Result r = Glm("pipe.txt", "y ~ x", {"--json", "--delimiter", "|"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    ExpectExit(r, 0, "");
     EXPECT_EQ(fitOf(r), fitOf(plain));
-    r = Glm("semicolon.csv", "y ~ x", {"--delimiter", ";;"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err,
-              "mcreg: --delimiter takes one character other than a quote, a blank or a line end, "
-              "or 'tab', not ';;'\n");
+    ExpectExit(Glm("semicolon.csv", "y ~ x", {"--delimiter", ";;"}), 2,
+               "mcreg: --delimiter takes one character other than a quote, a blank or a line end, "
+               "or 'tab', not ';;'\n");
     r = Glm("comma.csv.gz", "y ~ x", {"--json"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(fitOf(r), fitOf(plain));
@@ -280,14 +246,11 @@ TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
     r = RunProgram({"glm", "--data", "-", "--formula", "y ~ x", "--json"}, Messy("comma.csv"));
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(fitOf(r), fitOf(plain));
-    const std::string program = kProgram;
     for (const char* file : {"comma.csv", "comma.csv.gz"}) {
-        const TempFile out("", ".json");
-        const std::string cmd = "cat " + Quote(Messy(file)) + " | " + Quote(program) +
-                                " glm --data - --formula 'y ~ x' --json >" +
-                                Quote(out.path.string());
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << file;
-        EXPECT_EQ(json::parse(Slurp(out.path))["parameters"], fitOf(plain)) << file;
+        r = support::RunCommand("(cat " + Quote(Messy(file)) + " | " + Quote(kProgram) +
+                                " glm --data - --formula 'y ~ x' --json)");
+        ASSERT_EQ(r.code, 0) << file << r.err;
+        EXPECT_EQ(fitOf(r), fitOf(plain)) << file;
     }
 }
 
@@ -313,7 +276,7 @@ TEST_F(Cli, JsonIsCompleteAndReproducible) {
     // s^2 / Sxx, var(intercept) = s^2 (1/n + mean^2 / Sxx), their covariance
     // -s^2 mean / Sxx.
     const std::vector<double> x{2, 3.5, 4, 6.5}, y{1, 2, 3, 4};
-    const Line fit = Wls(x, y, {1, 1, 1, 1});
+    const Line fit = Wls(x, y);
     double rss = 0, sxx = 0;
     const double mean = (2 + 3.5 + 4 + 6.5) / 4;
     for (std::size_t i = 0; i < 4; ++i) {

@@ -16,14 +16,6 @@ using namespace clitest;
 
 const std::string kData = kGolden + "spread/";
 
-json RunJson(const std::vector<std::string>& args) {
-    std::vector<std::string> all = args;
-    all.push_back("--json");
-    const Result r = RunProgram(all);
-    EXPECT_EQ(r.code, 0) << r.err;
-    return r.code == 0 ? json::parse(r.out) : json();
-}
-
 // The estimates and standard errors of the parameters that are not
 // redundant, in the order the program lists them, agree with the
 // reference to 1e-8 relative.

@@ -41,15 +41,11 @@ std::string ManyRecords() {
 void ExpectSameBits(const std::vector<std::string>& args) {
     std::vector<std::string> outputs;
     for (const char* threads : {"1", "2", "3", "4"}) {
-        std::vector<std::string> run = args;
-        run.insert(run.end(), {"--threads", threads});
-        const Result r = RunProgram(run);
+        const Result r = RunProgram(Plus(args, {"--threads", threads}));
         ASSERT_EQ(r.code, 0) << r.err;
         outputs.push_back(r.out);
     }
-    std::vector<std::string> streamed = args;
-    streamed.insert(streamed.end(), {"--threads", "2", "--memory-limit", "0"});
-    const Result r = RunProgram(streamed);
+    const Result r = RunProgram(Plus(args, {"--threads", "2", "--memory-limit", "0"}));
     ASSERT_EQ(r.code, 0) << r.err;
     outputs.push_back(r.out);
     for (std::size_t k = 1; k < outputs.size(); ++k)
