@@ -1,7 +1,8 @@
 #pragma once
-// What the end-to-end tests share: the program runner and JSON comparer
-// of tests/support, scratch files and the fixture that skips without the
-// program.
+// What the end-to-end tests share: the program runner, golden-file reader
+// and JSON comparer of tests/support, scratch files, the ways of running
+// the program and judging its exit, and the fixture that skips without
+// the program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/json_compare.h"
 #include "support/program.h"
 

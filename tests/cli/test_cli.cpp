@@ -2,22 +2,11 @@
 // small files and its --json output is compared with lm results computed in R
 // (tools/reference/cli_golden.R). Error paths must end with the documented exit
 // code and a message naming the problem, never with a signal.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 

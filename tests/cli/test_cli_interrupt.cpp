@@ -5,17 +5,11 @@
 // timing; waits for input are interrupted for real once the program is
 // seen waiting.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 

@@ -3,11 +3,8 @@
 // stream through a file, the predictions file, the text report, separation
 // and non-convergence told in words, and the error paths.
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 

@@ -2,13 +2,7 @@
 // data's delimiter and decimal commas, empty option values, the marginal
 // means' options. Each asserts the exit code and the exact message or the
 // output that shows the option took effect.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 

@@ -1,13 +1,12 @@
 // End-to-end tests of the program on messy data files (tests/data/messy):
 // stray text in numeric columns, bytes that are not UTF-8, extreme and
-// negative weights, other delimiters, standard input, gzip. Each asserts the
-// exit code and the exact message or output.
-#include <gtest/gtest.h>
-
+// negative weights, other delimiters, standard input, gzip; and how the
+// program recognises what a data file is by its first bytes: UTF-16 text
+// (with or without a byte order mark) is read, gzip is read from any file
+// or pipe, and other compressed files and archives are refused by name.
+// Each asserts the exit code and the exact message or output, or the fit's
+// parameters against the same data as a plain file.
 #include <cmath>
-#include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 
@@ -22,6 +21,11 @@ std::string Messy(const std::string& name) {
 Result Glm(const std::string& file, const std::string& formula,
            const std::vector<std::string>& more = {}) {
     return Fit("glm", Messy(file), formula, more);
+}
+
+json GlmJson(const std::string& file, const std::string& formula,
+             const std::vector<std::string>& more = {}) {
+    return RunJson(Plus({"glm", "--data", Messy(file), "--formula", formula}, more));
 }
 
 // The message of a stray cell in a column read as numbers.
@@ -112,12 +116,8 @@ TEST_F(Cli, DataErrorsNameTheFileLineColumnAndCell) {
 
 TEST_F(Cli, BytesThatAreNotUtf8AreReplacedNotFatal) {
     const std::string replaced = "caf\xEF\xBF\xBD";  // U+FFFD for the Latin-1 byte
-    Result r = Glm("latin1.csv", "y ~ A", {"--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    json j;
-    ASSERT_NO_THROW(j = json::parse(r.out));
-    EXPECT_EQ(j["parameters"][2]["label"], "[A=" + replaced + "]");
-    r = Glm("latin1.csv", "y ~ A");
+    EXPECT_EQ(GlmJson("latin1.csv", "y ~ A")["parameters"][2]["label"], "[A=" + replaced + "]");
+    const Result r = Glm("latin1.csv", "y ~ A");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(LineStarting(r.out, "  [A=caf"), "  [A=" + replaced + "]        0 a");
 }
@@ -128,10 +128,8 @@ TEST_F(Cli, NumericMissingValueMarkersMatchEverySpellingOfTheirValue) {
     // records, whose least-squares line is worked out here.
     const std::vector<double> x{1, 2, 4, 5, 7}, y{2.1, 3.9, 8.2, 9.8, 14.1};
     const TempFile data("y,x\n2.1,1\n3.9,2\n5,-999.0\n8.2,4\n6,-9.99e2\n.,3\n9.8,5\n14.1,7\n");
-    const Result r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ x",
-                                 "--na-values", "NA, ., -999", "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json j = json::parse(r.out);
+    const json j = RunJson(
+        {"glm", "--data", data.path.string(), "--formula", "y ~ x", "--na-values", "NA, ., -999"});
     EXPECT_EQ(j["records"]["used"], 5);
     const Line want = Wls(x, y);
     ExpectJsonNumber(j["parameters"][1]["estimate"], want.slope, kR, "slope");
@@ -142,18 +140,13 @@ TEST_F(Cli, StarTermWithoutItsMarginsGetsANote) {
     const std::string note =
         "mcreg: note: 'A*x' is the interaction term alone, without A, x (unlike R, '*' does not "
         "add the terms it contains); the model with them is: y ~ A + x + A*x\n";
-    Result r = Glm("interaction.csv", "y ~ A*x");
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, note);
-    r = Glm("interaction.csv", "y ~ A*x", {"--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(json::parse(r.out)["warnings"],
+    ExpectExit(Glm("interaction.csv", "y ~ A*x"), 0, note);
+    EXPECT_EQ(GlmJson("interaction.csv", "y ~ A*x")["warnings"],
               json::array({note.substr(7, note.size() - 8)}));  // without "mcreg: " and "\n"
     // With its margins, or written as A:x, the term needs no note.
     for (const char* formula : {"y ~ A + x + A*x", "y ~ x + A + x*A", "y ~ A:x"}) {
-        r = Glm("interaction.csv", formula);
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(r.err, "") << formula;
+        SCOPED_TRACE(formula);
+        ExpectExit(Glm("interaction.csv", formula), 0, "");
     }
 }
 
@@ -175,8 +168,7 @@ TEST_F(Cli, WeightsAtAnyScaleFitAlikeAndOddWeightsAreReported) {
     }
     // Weights of 1e300 times w: the weighted root mean square error is
     // 1e150 times w's.
-    const json big =
-        json::parse(Glm("weights.csv", "y ~ x", {"--regr-weight", "big", "--json"}).out);
+    const json big = GlmJson("weights.csv", "y ~ x", {"--regr-weight", "big"});
     ExpectJsonNumber(big["fit"]["rmse"], base["fit"]["rmse"].get<double>() * 1e150, kR, "rmse");
 
     Result r = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w"});
@@ -218,6 +210,16 @@ TEST_F(Cli, NoQuietFailures) {
                    " (gzip-compressed): unexpected end of file\n");
 }
 
+// The program run by bash, whose process substitution hands it a pipe
+// named /dev/fd/N; the JSON it writes.
+json ThroughBash(const std::string& dataExpr, const std::string& formula) {
+    const Result r =
+        support::RunCommand("bash -c " + Quote(Quote(kProgram) + " glm --data " + dataExpr +
+                                               " --formula " + Quote(formula) + " --json"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    return r.code == 0 ? json::parse(r.out) : json();
+}
+
 TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
     const Result plain = Glm("comma.csv", "y ~ x", {"--json"});
     ASSERT_EQ(plain.code, 0) << plain.err;
@@ -252,6 +254,9 @@ TEST_F(Cli, DelimitersStandardInputAndGzipReadTheSameData) {
         ASSERT_EQ(r.code, 0) << file << r.err;
         EXPECT_EQ(fitOf(r), fitOf(plain)) << file;
     }
+    // A pipe named /dev/fd/N, compressed.
+    EXPECT_EQ(ThroughBash("<(gzip -c " + Quote(Messy("comma.csv")) + ")", "y ~ x")["parameters"],
+              fitOf(plain));
 }
 
 TEST_F(Cli, JsonIsCompleteAndReproducible) {
@@ -296,16 +301,13 @@ TEST_F(Cli, JsonIsCompleteAndReproducible) {
 
     // A factor's categories in code order; the data's warnings; timings
     // only when asked.
-    Result w = Glm("negative_weights.csv", "y ~ x", {"--regr-weight", "w", "--json", "--timing"});
-    ASSERT_EQ(w.code, 0) << w.err;
-    json k = json::parse(w.out);
+    const json k = GlmJson("negative_weights.csv", "y ~ x", {"--regr-weight", "w", "--timing"});
     EXPECT_EQ(k["warnings"],
               json::array({"warning: 2 records are left out for a negative regression weight "
                            "('w'), as records with a missing value are"}));
     EXPECT_TRUE(k["timing_seconds"]["read"].is_number());
-    w = Glm("labels.csv", "y ~ A", {"--json"});
-    ASSERT_EQ(w.code, 0) << w.err;
-    EXPECT_EQ(json::parse(w.out)["variables"][1], json::parse(R"({"name": "A", "role": "factor",
+    EXPECT_EQ(GlmJson("labels.csv", "y ~ A")["variables"][1],
+              json::parse(R"({"name": "A", "role": "factor",
                               "categories": ["Zürich", "a\tb", "東京"]})"));
 }
 
@@ -336,6 +338,72 @@ TEST_F(Cli, TablesLineUpInDisplayWidth) {
         LineStarting(c.out, "  [A=a]"),
         "  [A=a]                  -1     2.12132  -0.471405   2  0.6838   -10.1273     8.1273");
     EXPECT_EQ(LineStarting(c.out, "  [A=esc"), "  [A=esc\\x1b[31m]       0 a");
+}
+
+TEST_F(Cli, Utf16TextIsReadAsItsCharacters) {
+    const json utf8 = GlmJson("region.csv", "y ~ x + région")["parameters"];
+    // Little-endian with a mark, compressed or not, from a file or a pipe;
+    // the names and categories (one outside the 16-bit plane) are the same.
+    for (const char* file : {"utf16_bom.csv", "utf16_bom.csv.gz"}) {
+        SCOPED_TRACE(file);
+        const Result r = Glm(file, "y ~ x + région", {"--json"});
+        ExpectExit(r, 0, "");
+        EXPECT_EQ(json::parse(r.out)["parameters"], utf8);
+    }
+    EXPECT_EQ(
+        ThroughBash("<(cat " + Quote(Messy("utf16_bom.csv")) + ")", "y ~ x + région")["parameters"],
+        utf8);
+    // Big-endian without a mark.
+    EXPECT_EQ(GlmJson("utf16be.csv", "y ~ x")["parameters"],
+              GlmJson("comma.csv", "y ~ x")["parameters"]);
+    // The header is read as characters, not as bytes with zeros between.
+    ExpectExit(Glm("utf16be.csv", "y ~ z"), 2,
+               "mcreg: unknown column 'z'; the columns are: y, x\n  y ~ z\n      ^\n");
+    // Messages name the encoding with the file.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("y,x\n1,2\n2,.\n")) utf16 += std::string{c, '\0'};
+    const TempFile stray(utf16);
+    ExpectExit(Fit("glm", stray.path.string(), "y ~ x"), 3,
+               "mcreg: " + stray.path.string() +
+                   " (UTF-16), line 3 (data row 2): column 'x' holds '.', which is neither a "
+                   "number nor a missing value (mark it with --na-values, or name the column in "
+                   "--factors if it is a factor)\n");
+    // UTF-32 is refused, naming it.
+    ExpectExit(Glm("utf32.csv", "y ~ x"), 3,
+               "mcreg: '" + Messy("utf32.csv") +
+                   "' is in UTF-32: save it as UTF-8 (iconv -f UTF-32 -t UTF-8)\n");
+}
+
+TEST_F(Cli, OtherCompressedFilesAndArchivesAreRefusedByName) {
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"comma.csv.bz2",
+         "is a bzip2-compressed file: decompress it first, or pipe it: bzip2 -dc FILE | mcreg "
+         "... --data -"},
+        {"comma.csv.xz",
+         "is an xz-compressed file: decompress it first, or pipe it: xz -dc FILE | mcreg ... "
+         "--data -"},
+        {"comma.csv.zst",
+         "is a zstd-compressed file: decompress it first, or pipe it: zstd -dc FILE | mcreg ... "
+         "--data -"},
+        {"comma.zip",
+         "is a zip archive (an .xlsx or .ods workbook is one too): extract the CSV file from it "
+         "first, or save the sheet as CSV"},
+    };
+    for (const auto& [file, what] : refused) {
+        SCOPED_TRACE(file);
+        const Result r = Glm(file, "y ~ x");
+        ExpectExit(r, 3, "mcreg: '" + Messy(file) + "' " + what + "\n");
+        EXPECT_EQ(r.out, "");
+    }
+    // The same through the standard input.
+    ExpectExit(RunProgram({"glm", "--data", "-", "--formula", "y ~ x"}, Messy("comma.csv.bz2")), 3,
+               "mcreg: standard input " + refused[0].second + "\n");
+}
+
+TEST_F(Cli, AnInputWithoutLineEndsIsRefusedAtTheRecordCap) {
+    ExpectExit(Fit("glm", "/dev/zero", "y ~ x"), 3,
+               "mcreg: /dev/zero, line 1: no line end in 64 MiB, the most a header or record may "
+               "take (is it a CSV file?)\n");
 }
 
 }  // namespace

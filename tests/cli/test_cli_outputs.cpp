@@ -3,16 +3,10 @@
 // spelled; a symbolic link, a pipe and the standard output are written
 // through, not replaced; a file that may not be written is left alone.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "cli/cli_run.h"
 

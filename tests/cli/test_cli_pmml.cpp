@@ -7,15 +7,10 @@
 // for names in any encoding, and the covariance's size rule.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <pugixml.hpp>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 
@@ -133,8 +128,9 @@ private:
 
 // Runs the program with --pmml and --predictions, validates the document
 // and scores every data row that has a prediction.
-void CheckModel(const std::string& command, const std::string& data,
+void CheckModel(const std::string& what, const std::string& command, const std::string& data,
                 const std::vector<std::string>& extra, const std::string& schemaSummary = "") {
+    SCOPED_TRACE(what);
     const TempFile pmml("", ".pmml"), predictions("", ".csv"), results("", ".xml");
     const Result r = RunProgram(
         Plus({command, "--data", data},
@@ -187,12 +183,9 @@ void CheckModel(const std::string& command, const std::string& data,
         // The predictions list the categories in sorted order, p_<category>.
         std::vector<std::string> order = scorer.Targets();
         order.push_back(scorer.Reference());
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            std::size_t col = 0;
-            while (col < predicted.header.size() && predicted.header[col] != "p_" + order[k]) ++col;
-            ASSERT_LT(col, predicted.header.size()) << order[k];
-            EXPECT_NEAR(s[k], std::stod(p[col]), 1e-12) << "row " << i << " " << order[k];
-        }
+        for (std::size_t k = 0; k < order.size(); ++k)
+            EXPECT_NEAR(s[k], predicted.Value(i, "p_" + order[k]), 1e-12)
+                << "row " << i << " " << order[k];
     }
     EXPECT_GE(scored, 4u);
 }
@@ -202,48 +195,27 @@ void CheckModel(const std::string& command, const std::string& data,
 TEST_F(Cli, PmmlDocumentsValidateAndScoreLikeTheProgram) {
     const std::string main = kGolden + "cli_main.csv", anova = kGolden + "cli_anova.csv",
                       logistic = kGolden + "cli_logistic.csv";
-    {
-        SCOPED_TRACE("two factors with interaction, both weights");
-        CheckModel("glm", main,
-                   {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
-                    "--regr-weight", "w"},
-                   "A:active B:active y:predicted f:frequencyWeight w:analysisWeight ");
-    }
-    {
-        SCOPED_TRACE("factor by covariate, covariate power");
-        CheckModel("glm", main, {"--formula", "y ~ A + x + A*x + x*x + z"},
-                   "A:active x:active z:active y:predicted ");
-    }
-    {
-        SCOPED_TRACE("nested term");
-        CheckModel("glm", main, {"--formula", "y ~ A + C(A)"});
-    }
-    {
-        SCOPED_TRACE("no intercept");
-        CheckModel("glm", anova, {"--formula", "y ~ diet + x", "--no-intercept"});
-    }
-    {
-        SCOPED_TRACE("saturated: no error degrees of freedom");
-        const TempFile one("y,a,b\n1.5,p,u\n2.25,p,v\n3.75,q,u\n0.5,q,v\n");
-        CheckModel("glm", one.path.string(), {"--formula", "y ~ a + b + a*b"});
-    }
-    {
-        // The reference comes first in the sorted categories, so the model
-        // orders them apple-last; the target categories must follow.
-        SCOPED_TRACE("multinomial, reference first");
-        CheckModel("logistic", logistic,
-                   {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
-                    "--freq-weight", "f"},
-                   "A:active B:active x:active y:predicted f:frequencyWeight ");
-    }
-    {
-        SCOPED_TRACE("multinomial, a named reference");
-        CheckModel("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "banana"});
-    }
-    {
-        SCOPED_TRACE("binary");
-        CheckModel("logistic", logistic, {"--formula", "z ~ A + x"});
-    }
+    CheckModel("two factors with interaction, both weights", "glm", main,
+               {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
+                "--regr-weight", "w"},
+               "A:active B:active y:predicted f:frequencyWeight w:analysisWeight ");
+    CheckModel("factor by covariate, covariate power", "glm", main,
+               {"--formula", "y ~ A + x + A*x + x*x + z"},
+               "A:active x:active z:active y:predicted ");
+    CheckModel("nested term", "glm", main, {"--formula", "y ~ A + C(A)"});
+    CheckModel("no intercept", "glm", anova, {"--formula", "y ~ diet + x", "--no-intercept"});
+    const TempFile saturated("y,a,b\n1.5,p,u\n2.25,p,v\n3.75,q,u\n0.5,q,v\n");
+    CheckModel("saturated: no error degrees of freedom", "glm", saturated.path.string(),
+               {"--formula", "y ~ a + b + a*b"});
+    // The reference comes first in the sorted categories, so the model
+    // orders them apple-last; the target categories must follow.
+    CheckModel("multinomial, reference first", "logistic", logistic,
+               {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
+                "--freq-weight", "f"},
+               "A:active B:active x:active y:predicted f:frequencyWeight ");
+    CheckModel("multinomial, a named reference", "logistic", logistic,
+               {"--formula", "y ~ A*x", "--reference", "banana"});
+    CheckModel("binary", "logistic", logistic, {"--formula", "z ~ A + x"});
 }
 
 // The results document lists each parameter as the --json output does.
@@ -311,8 +283,8 @@ TEST_F(Cli, DocumentsOfNamesInAnyEncodingAreValidAndKeepCategoriesApart) {
         csv += std::to_string((k * 37) % 17 + 0.25 * static_cast<double>(k % 4)) + "," +
                regions[k % regions.size()] + "," + std::to_string(0.5 * ((k * 5) % 7)) + "\n";
     const TempFile data(csv);
-    CheckModel("glm", data.path.string(), {"--formula", "y ~ " + region + " + x"},
-               region + ":active x:active y:predicted ");
+    CheckModel("general linear model", "glm", data.path.string(),
+               {"--formula", "y ~ " + region + " + x"}, region + ":active x:active y:predicted ");
     const TempFile pmml("", ".pmml"), results("", ".xml");
     const Result r = Fit("glm", data.path.string(), "y ~ " + region + " + x",
                          {"--pmml", pmml.path.string(), "--results-xml", results.path.string()});
@@ -349,8 +321,8 @@ TEST_F(Cli, DocumentsOfNamesInAnyEncodingAreValidAndKeepCategoriesApart) {
         dep += answers[k % answers.size()] + "," +
                std::to_string((k * 7) % 11 / 3.0 + static_cast<double>(k % 5)) + "\n";
     const TempFile logistic(dep);
-    SCOPED_TRACE("multinomial logistic model");
-    CheckModel("logistic", logistic.path.string(), {"--formula", "d ~ x"});
+    CheckModel("multinomial logistic model", "logistic", logistic.path.string(),
+               {"--formula", "d ~ x"});
 }
 
 // The covariance has a cell for every pair of parameters: above 2,000

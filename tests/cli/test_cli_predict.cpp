@@ -6,11 +6,8 @@
 // category named.
 #include <cmath>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 #include "support/numeric.h"
 
 namespace {

@@ -3,12 +3,8 @@
 // (tools/reference/cli_robust.R: sandwich::vcovHC, car::Anova with vcov.,
 // emmeans), streamed and in memory; and what is refused.
 #include <algorithm>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 

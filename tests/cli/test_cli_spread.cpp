@@ -4,11 +4,8 @@
 // aliased. Reference values: tools/reference/spread.R.
 #include <cmath>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 

@@ -3,8 +3,6 @@
 // --threads nor on whether the records stream through a temporary file.
 #include <cmath>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 
