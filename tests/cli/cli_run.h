@@ -34,6 +34,7 @@ using support::Result;
 using support::RunProgram;
 using support::Slurp;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 inline const std::string kGolden = MCREG_GOLDEN_DIR "/";
 inline const std::string kExamples = MCREG_SOURCE_DIR "/examples/";

@@ -24,26 +24,15 @@ void ExpectMatches(const json& got, const json& want) {
         EXPECT_EQ(Keys(p), (V{"ci_lower", "ci_upper", "df", "effect", "estimate", "label", "name",
                               "redundant", "sig", "std_error", "t"}));
     EXPECT_EQ(got.value("model", ""), "glm");
-    EXPECT_EQ(got["dependent"], want["dependent"]);
-    EXPECT_EQ(got["records"], want["records"]);
-    ExpectJsonNumber(got["total_frequency_weight"], want["total_frequency_weight"], kR, "W");
-    ExpectJsonNumber(got["total_regression_weight"], want["total_regression_weight"], kR, "RW");
-    for (const char* key : {"r_square", "rmse", "error_df"})
-        ExpectJsonNumber(got["fit"][key], want["fit"][key], kR, key);
-
-    const json& gp = got["parameters"];
-    const json& wp = want["parameters"];
-    ASSERT_EQ(gp.size(), wp.size()) << got["parameters"];
-    for (size_t k = 0; k < wp.size(); ++k) {
-        const std::string label = wp[k]["label"];
-        SCOPED_TRACE(label);
+    for (const char* key :
+         {"dependent", "records", "total_frequency_weight", "total_regression_weight"})
+        ExpectJsonNear(got[key], want[key], kR, key);
+    ExpectJsonNear(got["fit"], want["fit"], kR, "fit", Members::kWantedOnly);
+    // R's parameters have no names: the program numbers them P0000001 on.
+    ExpectJsonNear(got["parameters"], want["parameters"], kR, "parameters", Members::kWantedOnly);
+    for (std::size_t k = 0; k < got["parameters"].size(); ++k) {
         const std::string n = std::to_string(k + 1);
-        EXPECT_EQ(gp[k]["name"], "P" + std::string(7 - n.size(), '0') + n);
-        EXPECT_EQ(gp[k]["label"], label);
-        EXPECT_EQ(gp[k]["effect"], wp[k]["effect"]);
-        EXPECT_EQ(gp[k]["redundant"], wp[k]["redundant"]);
-        for (const char* key : {"estimate", "std_error", "t", "df", "sig", "ci_lower", "ci_upper"})
-            ExpectJsonNumber(gp[k][key], wp[k][key], kR, key);
+        EXPECT_EQ(got["parameters"][k]["name"], "P" + std::string(7 - n.size(), '0') + n);
     }
 }
 

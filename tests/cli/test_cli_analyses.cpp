@@ -241,17 +241,14 @@ TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
 
     // --compare none: the same means, no compare factor and no note, also
     // for a factor of a few levels.
-    const std::vector<std::string> means{"glm",
-                                         "--data",
-                                         kGolden + "cli_anova.csv",
-                                         "--formula",
-                                         "y ~ diet + dose + diet*dose",
-                                         "--factors",
-                                         "dose",
-                                         "--emmeans",
-                                         "diet*dose"};
-    const json compared = RunJson(means);
-    got = RunJson(Plus(means, {"--compare", "none"}));
+    const auto means = [](const std::vector<std::string>& more) {
+        return RunJson(
+            Plus({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                  "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose"},
+                 more));
+    };
+    const json compared = means({});
+    got = means({"--compare", "none"});
     EXPECT_EQ(got["warnings"], json::array());
     EXPECT_TRUE(got["emmeans"][0]["compare"].is_null());
     EXPECT_TRUE(got["emmeans"][0]["pairwise"].is_null());

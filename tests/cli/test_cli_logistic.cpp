@@ -23,38 +23,16 @@ void ExpectMatches(const json& got, const json& want) {
                             "total_frequency_weight", "variables", "vcov", "warnings"}));
     EXPECT_EQ(got["vcov"], json({{"type", "model"}}));
     EXPECT_EQ(got["model"], "multinomial logistic");
-    for (const char* key : {"dependent", "categories", "reference_category", "records"})
-        EXPECT_EQ(got[key], want[key]) << key;
-    ExpectJsonNumber(got["total_frequency_weight"], want["total_frequency_weight"], kIterated, "W");
-    ASSERT_EQ(got["category_weights"].size(), want["category_weights"].size());
-    for (std::size_t c = 0; c < want["category_weights"].size(); ++c)
-        ExpectJsonNumber(got["category_weights"][c], want["category_weights"][c], kIterated,
-                         "weight");
     EXPECT_EQ(got["warnings"], json::array());
-
-    const json& gf = got["fit"];
-    const json& wf = want["fit"];
-    EXPECT_EQ(Keys(gf), (V{"chi_square", "converged", "cox_snell", "df", "iterations",
-                           "loglik_final", "loglik_initial", "mcfadden", "nagelkerke", "sig"}));
-    for (const char* key : {"loglik_initial", "loglik_final", "chi_square", "sig", "cox_snell",
-                            "nagelkerke", "mcfadden"})
-        ExpectJsonNumber(gf[key], wf[key], kIterated, key);
-    EXPECT_EQ(gf["df"], wf["df"]);
-    EXPECT_EQ(gf["converged"], true);
-
-    const json& gp = got["parameters"];
-    const json& wp = want["parameters"];
-    ASSERT_EQ(gp.size(), wp.size());
-    for (std::size_t k = 0; k < wp.size(); ++k) {
-        SCOPED_TRACE(wp[k]["target"].get<std::string>() + " " + wp[k]["label"].get<std::string>());
-        EXPECT_EQ(Keys(gp[k]), (V{"ci_lower", "ci_upper", "df", "effect", "estimate", "exp_b",
-                                  "label", "redundant", "sig", "std_error", "target", "wald"}));
-        for (const char* key : {"target", "label", "effect", "redundant", "df"})
-            EXPECT_EQ(gp[k][key], wp[k][key]) << key;
-        for (const char* key :
-             {"estimate", "std_error", "wald", "sig", "exp_b", "ci_lower", "ci_upper"})
-            ExpectJsonNumber(gp[k][key], wp[k][key], kIterated, key);
-    }
+    EXPECT_EQ(Keys(got["fit"]),
+              (V{"chi_square", "converged", "cox_snell", "df", "iterations", "loglik_final",
+                 "loglik_initial", "mcfadden", "nagelkerke", "sig"}));
+    for (const char* key : {"dependent", "categories", "reference_category", "records",
+                            "total_frequency_weight", "category_weights"})
+        ExpectJsonNear(got[key], want[key], kIterated, key);
+    // R tells no iterations; each parameter has exactly R's members.
+    ExpectJsonNear(got["fit"], want["fit"], kIterated, "fit", Members::kWantedOnly);
+    ExpectJsonNear(got["parameters"], want["parameters"], kIterated, "parameters");
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 namespace {
 
 using namespace clitest;
-using ::testing::Not;
 
 // The documents' reading of the bytes XML cannot carry: U+FFFD and two
 // hexadecimal digits stand for one byte.

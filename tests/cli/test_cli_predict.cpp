@@ -126,18 +126,15 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
             const golden::Csv got = ReadCsv(out);
             ASSERT_EQ(got.rows.size(), rows.size());
             ASSERT_EQ(got.header, (std::vector<std::string>{"predicted", "se", "lower", "upper"}));
+            // R's columns in the order of the program's.
             const std::string prefix = interval == "confidence" ? "conf_" : "pred_";
-            for (std::size_t k = 0; k < rows.size(); ++k) {
-                const std::size_t i = rows[k];
-                const std::vector<std::pair<std::size_t, std::string>> pairs = {
-                    {0, "fit"}, {1, "se"}, {2, prefix + "lower"}, {3, prefix + "upper"}};
-                for (const auto& [c, column] : pairs) {
-                    EXPECT_TRUE(support::Near(std::stod(got.rows[k][c]), lm.Value(i, column), 1e-9))
-                        << interval << " row " << k << " " << column << ": " << got.rows[k][c]
-                        << " vs " << lm.Value(i, column);
-                    ++checked;
-                }
-            }
+            const std::vector<std::string> columns{"fit", "se", prefix + "lower", prefix + "upper"};
+            for (std::size_t k = 0; k < rows.size(); ++k)
+                for (std::size_t c = 0; c < 4; ++c, ++checked)
+                    EXPECT_TRUE(support::Near(std::stod(got.rows[k][c]),
+                                              lm.Value(rows[k], columns[c]), 1e-9))
+                        << interval << " row " << k << " " << columns[c] << ": " << got.rows[k][c]
+                        << " vs " << lm.Value(rows[k], columns[c]);
         }
     }
     EXPECT_EQ(checked, 2 * 4 * lm.rows.size());

@@ -16,6 +16,15 @@ std::vector<std::string> Args(const std::string& model, const json& c) {
                                    : std::vector<std::string>{"--json"});
 }
 
+// Each parameter's estimate and standard error against the reference's.
+void ExpectEstimates(const json& got, const json& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k)
+        for (const char* key : {"estimate", "std_error"})
+            ExpectJsonNumber(got[k][key], want[k][key], kR,
+                             "parameter " + std::to_string(k) + " " + key);
+}
+
 TEST_F(Cli, RobustCovariancesAgreeWithR) {
     const json cases = json::parse(golden::Text("cli_robust_cases.json"));
     ASSERT_GE(cases.size(), 12u);
@@ -66,13 +75,9 @@ TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
                           json({{"type", "cluster"}, {"columns", columns}, {"groups", groups}}));
             }
         }
-        ASSERT_EQ(got["parameters"].size(), want.size());
-        for (std::size_t k = 0; k < want.size(); ++k) {
-            const std::string at = "parameter " + std::to_string(k);
-            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << at;
-            ExpectJsonNumber(got["parameters"][k]["estimate"], want[k]["estimate"], kR, at);
-            ExpectJsonNumber(got["parameters"][k]["std_error"], want[k]["std_error"], kR, at);
-        }
+        ExpectEstimates(got["parameters"], want);
+        for (std::size_t k = 0; k < want.size() && k < got["parameters"].size(); ++k)
+            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << k;
         ExpectSameStreamed(args, r.out);
     }
     const Result r = Fit("logistic", kGolden + "cli_logistic.csv", "y ~ A + x", {"--vcov", "hc3"});
@@ -82,10 +87,10 @@ TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
 
 namespace {
 
-// The golden file's records sorted by column (stably), so that each
-// cluster's records come together.
+// The records of a file sorted by column (stably), so that each cluster's
+// records come together.
 std::string SortedBy(const std::string& file, const std::string& column) {
-    const std::string text = golden::Text(file);
+    const std::string text = Slurp(file);
     const golden::Csv csv = golden::ParseCsv(text);
     const int at = csv.Column(column);
     std::istringstream in(text);
@@ -119,23 +124,15 @@ TEST_F(Cli, ClustersInRunsGiveTheCovarianceOfClustersInterleaved) {
                 (cluster + 2)->rfind("--", 0) != 0)
                 continue;
             SCOPED_TRACE(std::string(model) + " " + c["case"].get<std::string>());
-            const std::string file = c["args"][static_cast<std::size_t>(
-                std::find(c["args"].begin(), c["args"].end(), "--data") - c["args"].begin() + 1)];
-            const TempFile sorted(SortedBy(file, *(cluster + 1)));
-            *(std::find(args.begin(), args.end(), "--data") + 1) = sorted.path.string();
+            const auto data = std::find(args.begin(), args.end(), "--data") + 1;
+            const TempFile sorted(SortedBy(*data, *(cluster + 1)));
+            *data = sorted.path.string();
             const Result r = RunProgram(args);
             ASSERT_EQ(r.code, 0) << r.err;
             const json got = json::parse(r.out);
             const json& want = c["expected"];
-            const json& parameters = want.contains("parameters") ? want["parameters"] : want;
-            ASSERT_EQ(got["parameters"].size(), parameters.size());
-            for (std::size_t k = 0; k < parameters.size(); ++k) {
-                const std::string at = "parameter " + std::to_string(k);
-                ExpectJsonNumber(got["parameters"][k]["estimate"], parameters[k]["estimate"], kR,
-                                 at);
-                ExpectJsonNumber(got["parameters"][k]["std_error"], parameters[k]["std_error"], kR,
-                                 at);
-            }
+            ExpectEstimates(got["parameters"],
+                            want.contains("parameters") ? want["parameters"] : want);
             if (args[0] == "glm")
                 ExpectJsonNear(got["covariance"]["matrix"], want["covariance"], kR, "covariance",
                                Members::kWantedOnly);
