@@ -103,7 +103,7 @@ TEST_F(Cli, ASecondSignalEndsTheProgramAtOnceAndLeavesNoFile) {
             const Result r = RunSignalledAt(stage, signal, FullRun(m, dir), 2);
             EXPECT_EQ(r.code, 128 + signal) << r.err;
             // Ended by the signal, with no word of its own.
-            EXPECT_EQ(r.err.find("mcreg"), std::string::npos) << r.err;
+            EXPECT_THAT(r.err, Not(HasSubstr("mcreg")));
             EXPECT_EQ(dir.Names(), std::set<std::string>{"results.xml"});
             EXPECT_EQ(Slurp(dir.path / "results.xml"), kEarlier);
         }

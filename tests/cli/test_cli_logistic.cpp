@@ -61,7 +61,7 @@ TEST_F(CliLogistic, PredictionsAndTextReport) {
                           "Iteration history", "Model fitting", "Cox and Snell", "y = apple",
                           "y = banana", "[A=south, east]", "Classification", "Overall"})
         EXPECT_THAT(r.out, HasSubstr(s));
-    EXPECT_EQ(r.out.find("y = cherry pie"), std::string::npos);
+    EXPECT_THAT(r.out, Not(HasSubstr("y = cherry pie")));
 
     const std::string text = Slurp(predictions.path);
     EXPECT_EQ(text.substr(0, text.find('\n')), "p_apple,p_banana,p_cherry pie,predicted");

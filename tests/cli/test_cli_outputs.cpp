@@ -99,7 +99,7 @@ TEST_F(Cli, LinksPipesAndTheStandardOutputAreWrittenThrough) {
         EXPECT_TRUE(fs::is_symlink("link.pmml"));
         EXPECT_TRUE(fs::is_symlink("sub/link.pmml"));
         EXPECT_EQ(Slurp("real/model.pmml"), pmml);
-        EXPECT_NE(Slurp("real/other.pmml").find("<?xml"), std::string::npos);
+        EXPECT_THAT(Slurp("real/other.pmml"), HasSubstr("<?xml"));
         EXPECT_EQ(dir.Names(),
                   (std::set<std::string>{"link.pmml", "plain.csv", "plain.pmml", "real", "sub"}));
     }
@@ -149,7 +149,7 @@ TEST_F(Cli, AFileThatMayNotBeWrittenIsNotReplaced) {
     std::ofstream("private.pmml") << kEarlier;
     fs::permissions("private.pmml", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(RunProgram(Plus(base, {"--pmml", "private.pmml"})).code, 0);
-    EXPECT_NE(Slurp("private.pmml").find("<PMML"), std::string::npos);
+    EXPECT_THAT(Slurp("private.pmml"), HasSubstr("<PMML"));
     EXPECT_EQ(fs::status("private.pmml").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(dir.Names(), (std::set<std::string>{"kept.pmml", "private.pmml"}));

@@ -67,8 +67,7 @@ TEST_F(Cli, ThreadsGiveTheSameBitsForAnyNumberOfThem) {
 }
 
 TEST_F(Cli, ThreadsMustBePositive) {
-    const Result r = RunProgram({"glm", "--data", kGolden + "../../examples/warpbreaks.csv",
-                                 "--formula", "breaks ~ wool", "--threads", "0"});
+    const Result r = Fit("glm", kExamples + "warpbreaks.csv", "breaks ~ wool", {"--threads", "0"});
     EXPECT_EQ(r.code, 2) << r.err;
 }
 
