@@ -2,53 +2,38 @@
 // pairs and contrasts, and --predictions, against R
 // (tools/reference/cli_analyses.R: anova, car::Anova type 3, emmeans, lm);
 // the text report's tables; and the bad requests, which end with exit code
-// 2, a message naming the problem and no output file.
+// 2, a message naming the problem and no output file. Also models with many
+// parameters against R (tools/reference/cli_analyses_large.R): a factor of
+// 150 levels crossed with one of 2, and 60 covariates beside a factor, sizes
+// at which a sweep or a projection that loses accuracy with the number of
+// parameters shows.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 
 using namespace clitest;
 
-std::vector<std::string> Args(const json& c) {
-    const json& a = c["args"];
-    std::vector<std::string> args{a[1] == "cli_logistic.csv" ? "logistic" : "glm"};
-    for (std::size_t i = 0; i < a.size(); ++i)
-        args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
-                                                     : a[i].get<std::string>());
-    return args;
-}
-
+// The predictions file of a run against R's fitted values and residuals
+// (null for a record the fit left out: an empty cell).
 void ExpectPredictions(const std::vector<std::string>& args, const json& want) {
     const TempFile out("", ".csv");
-    std::vector<std::string> a = args;
-    a.insert(a.end(), {"--predictions", out.path.string()});
-    const Result r = RunProgram(a);
+    const Result r = RunProgram(Plus(args, {"--predictions", out.path.string()}));
     ASSERT_EQ(r.code, 0) << r.err;
     const golden::Csv csv = golden::ParseCsv(Slurp(out.path));
-    const auto& rows = csv.rows;
-    ASSERT_EQ(rows.size(), want.size());
+    ASSERT_EQ(csv.rows.size(), want.size());
     EXPECT_EQ(csv.header, (std::vector<std::string>{"predicted", "residual"}));
     for (std::size_t i = 0; i < want.size(); ++i) {
-        const json& w = want[i];
-        const auto& cells = rows[i];
-        ASSERT_EQ(cells.size(), 2u) << "row " << i;
-        for (std::size_t c = 0; c < 2; ++c) {
-            const json& v = w[c == 0 ? "predicted" : "residual"];
-            const std::string what = "row " + std::to_string(i);
-            if (v.is_null()) {
-                EXPECT_EQ(cells[c], "") << what;
-            } else {
-                ExpectJsonNumber(json(std::stod(cells[c])), v, kR, what);
-            }
+        ASSERT_EQ(csv.rows[i].size(), 2u) << "row " << i;
+        for (const char* column : {"predicted", "residual"}) {
+            const std::string what = "row " + std::to_string(i) + " " + column;
+            if (want[i][column].is_null())
+                EXPECT_EQ(csv.Text(i, column), "") << what;
+            else
+                ExpectJsonNumber(json(csv.Value(i, column)), want[i][column], kR, what);
         }
     }
 }
@@ -60,22 +45,18 @@ TEST_F(Cli, TestsAndMarginalMeansAgreeWithR) {
     ASSERT_GE(cases.size(), 10u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
-        const std::vector<std::string> args = Args(c);
+        const std::vector<std::string> args =
+            CaseArgs(c["args"][1] == "cli_logistic.csv" ? "logistic" : "glm", c);
         const json& want = c["expected"];
         if (want.contains("predictions")) {
             ExpectPredictions(args, want["predictions"]);
             continue;
         }
-        std::vector<std::string> a = args;
-        a.push_back("--json");
-        const Result r = RunProgram(a);
-        ASSERT_EQ(r.code, 0) << r.err;
-        const json got = json::parse(r.out);
+        const json got = RunJson(args);
         for (const char* key : {"tests", "emmeans"}) {
             EXPECT_EQ(got.contains(key), want.contains(key)) << key;
-            if (want.contains(key) && got.contains(key)) {
+            if (want.contains(key) && got.contains(key))
                 ExpectJsonNear(got[key], want[key], kR, key);
-            }
         }
     }
 }
@@ -84,10 +65,8 @@ TEST_F(Cli, TypeIIIOfTheLastEffectOfAnIncompleteDesignIsItsTypeI) {
     // With an empty cell the Type III hypotheses of the main effects are
     // those of the design; the interaction, contained in no other effect and
     // entered last, is tested alike by both types.
-    const Result r = RunProgram({"glm", "--data", kGolden + "cli_main.csv", "--formula",
-                                 "y ~ A + B + A*B", "--factors", "B", "--tests", "1,3", "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json t = json::parse(r.out)["tests"];
+    const json t = RunJson({"glm", "--data", kGolden + "cli_main.csv", "--formula",
+                            "y ~ A + B + A*B", "--factors", "B", "--tests", "1,3"})["tests"];
     ASSERT_EQ(t["type1"].size(), 4u);
     ASSERT_EQ(t["type3"].size(), 4u);
     const json& one = t["type1"][3];
@@ -155,29 +134,23 @@ TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
     const TempFile pmml("", ".pmml");
     fs::remove(pmml.path);
     for (const Bad& b : bad) {
-        std::vector<std::string> args = base;
-        args.insert(args.end(), b.args.begin(), b.args.end());
-        args.insert(args.end(), {"--pmml", pmml.path.string()});
-        const Result r = RunProgram(args);
         SCOPED_TRACE(b.message);
+        const Result r = RunProgram(Plus(Plus(base, b.args), {"--pmml", pmml.path.string()}));
         EXPECT_EQ(r.code, 2) << r.err;
-        EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(b.message));
         EXPECT_FALSE(fs::exists(pmml.path));
         EXPECT_FALSE(fs::exists(pmml.path.string() + ".part"));
     }
 
     // A file that cannot be written fails before the fit.
-    std::vector<std::string> args = base;
-    args.insert(args.end(), {"--results-xml", "/nonexistent-dir/results.xml"});
-    Result r = RunProgram(args);
+    Result r = RunProgram(Plus(base, {"--results-xml", "/nonexistent-dir/results.xml"}));
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("cannot write '/nonexistent-dir/results.xml'"), std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err, HasSubstr("cannot write '/nonexistent-dir/results.xml'"));
 
     // A fit that fails (no record has every model value) leaves no file.
     const TempFile empty("y,A\n,a\n3,\n");
-    r = RunProgram({"glm", "--data", empty.path.string(), "--formula", "y ~ A", "--pmml",
-                    pmml.path.string(), "--predictions", pmml.path.string() + ".csv"});
+    r = Fit("glm", empty.path.string(), "y ~ A",
+            {"--pmml", pmml.path.string(), "--predictions", pmml.path.string() + ".csv"});
     EXPECT_EQ(r.code, 3) << r.err;
     EXPECT_FALSE(fs::exists(pmml.path));
     EXPECT_FALSE(fs::exists(pmml.path.string() + ".csv"));
@@ -190,10 +163,8 @@ TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
     const std::vector<double> y{1, 2.5, 2.9, 4.2, 5.1, 5.7}, x{1, 2, 3, 4, 5, 6};
     const TempFile data(
         "y,x,x2,A\n1,1,2,a\n2.5,2,4,b\n2.9,3,6,a\n4.2,4,8,b\n5.1,5,10,a\n5.7,6,12,b\n");
-    const Result r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ x + x2 + A",
-                                 "--tests", "1,3", "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json t = json::parse(r.out)["tests"];
+    const json t = RunJson({"glm", "--data", data.path.string(), "--formula", "y ~ x + x2 + A",
+                            "--tests", "1,3"})["tests"];
 
     // Closed forms: the intercept's sequential sum of squares is n ybar^2,
     // the first covariate's Sxy^2 / Sxx.
@@ -243,14 +214,13 @@ TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
     }
     const double se = std::sqrt(sse / levels / 2);
     const TempFile data(csv);
-    Result r = RunProgram(
-        {"glm", "--data", data.path.string(), "--formula", "y ~ G", "--emmeans", "G", "--json"});
+    Result r = Fit("glm", data.path.string(), "y ~ G", {"--emmeans", "G", "--json"});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string note = "pairwise comparisons of 'G', which would be 101025 pairs";
-    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(note));
     json got = json::parse(r.out);
     ASSERT_EQ(got["warnings"].size(), 1u);
-    EXPECT_NE(got["warnings"][0].get<std::string>().find(note), std::string::npos);
+    EXPECT_THAT(got["warnings"][0].get<std::string>(), HasSubstr(note));
     const json emm = got["emmeans"][0];
     EXPECT_EQ(emm["compare"], "G");
     EXPECT_TRUE(emm["pairwise"].is_null());
@@ -263,24 +233,22 @@ TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
     }
 
     // The text report says what was left out and how to ask for it.
-    r = RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ G", "--emmeans", "G"});
+    r = Fit("glm", data.path.string(), "y ~ G", {"--emmeans", "G"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Pairwise comparisons of G left out: 101025 pairs; --compare G asks for "
-                         "them."),
-              std::string::npos);
+    EXPECT_THAT(r.out,
+                HasSubstr("Pairwise comparisons of G left out: 101025 pairs; --compare G asks for "
+                          "them."));
 
     // --compare none: the same means, no compare factor and no note, also
     // for a factor of a few levels.
-    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                    "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose",
-                    "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json compared = json::parse(r.out);
-    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                    "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose",
-                    "--compare", "none", "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    got = json::parse(r.out);
+    const auto means = [](const std::vector<std::string>& more) {
+        return RunJson(
+            Plus({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
+                  "y ~ diet + dose + diet*dose", "--factors", "dose", "--emmeans", "diet*dose"},
+                 more));
+    };
+    const json compared = means({});
+    got = means({"--compare", "none"});
     EXPECT_EQ(got["warnings"], json::array());
     EXPECT_TRUE(got["emmeans"][0]["compare"].is_null());
     EXPECT_TRUE(got["emmeans"][0]["pairwise"].is_null());
@@ -291,23 +259,49 @@ TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
 TEST_F(Cli, AFailedRunLeavesAnExistingFileAsItWas) {
     const TempFile kept("an earlier result\n", ".pmml");
     const TempFile data("y,A\n,a\n3,\n");
-    Result r = RunProgram(
-        {"glm", "--data", data.path.string(), "--formula", "y ~ A", "--pmml", kept.path.string()});
-    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(Fit("glm", data.path.string(), "y ~ A", {"--pmml", kept.path.string()}).code, 3);
     EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
 
     // A bad request of the logistic model stops before its fit, too.
-    r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula", "y ~ A + x",
-                    "--emmeans", "x", "--pmml", kept.path.string()});
+    Result r = Fit("logistic", kGolden + "cli_logistic.csv", "y ~ A + x",
+                   {"--emmeans", "x", "--pmml", kept.path.string()});
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_NE(r.err.find("'x' is not a term of factors only"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("'x' is not a term of factors only"));
     EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
 
     // Two options cannot write the same file.
-    r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet", "--pmml",
-                    kept.path.string(), "--predictions", kept.path.string()});
-    EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_EQ(r.err, "mcreg: --predictions '" + kept.path.string() +
-                         "' is the same file as --pmml '" + kept.path.string() + "'\n");
+    ExpectExit(Fit("glm", kGolden + "cli_anova.csv", "y ~ diet",
+                   {"--pmml", kept.path.string(), "--predictions", kept.path.string()}),
+               2,
+               "mcreg: --predictions '" + kept.path.string() + "' is the same file as --pmml '" +
+                   kept.path.string() + "'\n");
     EXPECT_EQ(Slurp(kept.path), "an earlier result\n");
+}
+
+TEST_F(Cli, TestsAndMarginalMeansOfManyParametersAgreeWithR) {
+    const json cases = json::parse(golden::Text("cli_analyses_large_cases.json"));
+    ASSERT_EQ(cases.size(), 2u);
+    for (const json& c : cases) {
+        SCOPED_TRACE(c["case"].get<std::string>());
+        const json got = RunJson(CaseArgs("glm", c));
+        const json& want = c["expected"];
+        ASSERT_TRUE(got.contains("tests"));
+        ExpectJsonNear(got["tests"], want["tests"], kR, "tests");
+
+        ASSERT_TRUE(got.contains("emmeans"));
+        ASSERT_EQ(got["emmeans"].size(), 1u);
+        const json& emm = got["emmeans"][0];
+        ExpectJsonNear(emm["covariates_at"], want["covariates_at"], kR, "covariates_at");
+        const json& means = emm["means"];
+        ASSERT_EQ(means.size(), want["means_count"].get<std::size_t>());
+        // R's rows are of some levels only; the program's of every level,
+        // found by their level texts.
+        for (const json& w : want["means"]) {
+            const auto hit = std::find_if(means.begin(), means.end(), [&](const json& m) {
+                return m["levels"] == w["levels"];
+            });
+            ASSERT_NE(hit, means.end()) << w["levels"];
+            ExpectJsonNear(*hit, w, kR, "means " + w["levels"].dump());
+        }
+    }
 }

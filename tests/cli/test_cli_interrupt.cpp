@@ -5,17 +5,11 @@
 // timing; waits for input are interrupted for real once the program is
 // seen waiting.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 
@@ -59,21 +53,11 @@ const std::vector<Model>& Models() {
 
 // Every analysis and every file of a model, into dir.
 std::vector<std::string> FullRun(const Model& m, const TempDir& dir) {
-    return {m.command,
-            "--data",
-            m.data,
-            "--formula",
-            m.formula,
-            "--tests",
-            "1,3",
-            "--emmeans",
-            m.factor,
-            "--pmml",
-            (dir.path / "model.pmml").string(),
-            "--results-xml",
-            (dir.path / "results.xml").string(),
-            "--predictions",
-            (dir.path / "predictions.csv").string()};
+    const auto in = [&](const char* name) { return (dir.path / name).string(); };
+    return Plus({m.command, "--data", m.data, "--formula", m.formula, "--tests", "1,3", "--emmeans",
+                 m.factor},
+                {"--pmml", in("model.pmml"), "--results-xml", in("results.xml"), "--predictions",
+                 in("predictions.csv")});
 }
 
 const std::string kEarlier = "an earlier result\n";
@@ -119,19 +103,20 @@ TEST_F(Cli, ASecondSignalEndsTheProgramAtOnceAndLeavesNoFile) {
             const Result r = RunSignalledAt(stage, signal, FullRun(m, dir), 2);
             EXPECT_EQ(r.code, 128 + signal) << r.err;
             // Ended by the signal, with no word of its own.
-            EXPECT_EQ(r.err.find("mcreg"), std::string::npos) << r.err;
+            EXPECT_THAT(r.err, Not(HasSubstr("mcreg")));
             EXPECT_EQ(dir.Names(), std::set<std::string>{"results.xml"});
             EXPECT_EQ(Slurp(dir.path / "results.xml"), kEarlier);
         }
     }
 }
 
-// The program started on its own, its standard input from in.
-pid_t Start(const std::vector<std::string>& args, int in) {
+// The program started on its own, its standard input from in (from
+// /dev/null when in is -1).
+pid_t Start(const std::vector<std::string>& args, int in = -1) {
     const pid_t child = ::fork();
     if (child != 0) return child;
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(in, STDIN_FILENO);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(in < 0 ? null : in, STDIN_FILENO);
     ::dup2(null, STDOUT_FILENO);
     ::dup2(null, STDERR_FILENO);
     std::vector<char*> argv{const_cast<char*>("mcreg")};
@@ -178,6 +163,13 @@ int WaitForExit(pid_t pid) {
     return -1;
 }
 
+// The program's exit code after the signal, sent once it is seen waiting.
+int InterruptWhenWaiting(pid_t pid, int signal) {
+    EXPECT_TRUE(WaitUntilWaiting(pid));
+    ::kill(pid, signal);
+    return WaitForExit(pid);
+}
+
 TEST_F(Cli, AWaitForInputOrForAReaderIsInterrupted) {
     if (!fs::exists("/proc/self/status")) GTEST_SKIP() << "no /proc to see the program wait";
     const TempDir dir;
@@ -197,36 +189,25 @@ TEST_F(Cli, AWaitForInputOrForAReaderIsInterrupted) {
             ASSERT_EQ(::pipe(fds), 0);
             const pid_t pid = Start({"glm", "--data", "-", "--formula", "y ~ x"}, fds[0]);
             ::close(fds[0]);
-            EXPECT_TRUE(WaitUntilWaiting(pid));
-            ::kill(pid, signal);
-            EXPECT_EQ(WaitForExit(pid), 130) << "standard input";
+            EXPECT_EQ(InterruptWhenWaiting(pid, signal), 130) << "standard input";
             ::close(fds[1]);
         }
         {
             // A named pipe that sends the header and one record, then
             // nothing. Opening it waits for the program to open it.
-            const int null = ::open("/dev/null", O_RDONLY);
-            const pid_t pid = Start({"glm", "--data", fifo.string(), "--formula", "y ~ x"}, null);
-            ::close(null);
+            const pid_t pid = Start({"glm", "--data", fifo.string(), "--formula", "y ~ x"});
             const int fd = ::open(fifo.c_str(), O_WRONLY);
             ASSERT_GE(fd, 0);
             const std::string head = "y,x\n1,2\n3,5\n";
             EXPECT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
-            EXPECT_TRUE(WaitUntilWaiting(pid));
-            ::kill(pid, signal);
-            EXPECT_EQ(WaitForExit(pid), 130) << "named pipe";
+            EXPECT_EQ(InterruptWhenWaiting(pid, signal), 130) << "named pipe";
             ::close(fd);
         }
         {
             // A pipe as an output waits for its reader, which never comes.
-            const int null = ::open("/dev/null", O_RDONLY);
             const pid_t pid = Start({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                                     "y ~ diet", "--predictions", fifo.string()},
-                                    null);
-            ::close(null);
-            EXPECT_TRUE(WaitUntilWaiting(pid));
-            ::kill(pid, signal);
-            EXPECT_EQ(WaitForExit(pid), 130) << "output pipe";
+                                     "y ~ diet", "--predictions", fifo.string()});
+            EXPECT_EQ(InterruptWhenWaiting(pid, signal), 130) << "output pipe";
             struct stat st;
             ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
             EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -236,14 +217,9 @@ TEST_F(Cli, AWaitForInputOrForAReaderIsInterrupted) {
             // the program waits to write the rest.
             const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
             ASSERT_GE(reader, 0);
-            const int null = ::open("/dev/null", O_RDONLY);
             const pid_t pid = Start({"glm", "--data", many.path.string(), "--formula", "y ~ x",
-                                     "--predictions", fifo.string()},
-                                    null);
-            ::close(null);
-            EXPECT_TRUE(WaitUntilWaiting(pid));
-            ::kill(pid, signal);
-            EXPECT_EQ(WaitForExit(pid), 130) << "full pipe";
+                                     "--predictions", fifo.string()});
+            EXPECT_EQ(InterruptWhenWaiting(pid, signal), 130) << "full pipe";
             ::close(reader);
         }
     }

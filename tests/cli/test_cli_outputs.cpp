@@ -3,16 +3,10 @@
 // spelled; a symbolic link, a pipe and the standard output are written
 // through, not replaced; a file that may not be written is left alone.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "cli/cli_run.h"
 
@@ -26,11 +20,6 @@ struct InDir {
     explicit InDir(const fs::path& dir) { fs::current_path(dir); }
     ~InDir() { fs::current_path(old); }
 };
-
-std::vector<std::string> Plus(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 const std::string kEarlier = "an earlier result\n";
 
@@ -74,16 +63,14 @@ TEST_F(Cli, AnOutputThatIsTheInputOrAnotherOutputIsRefused) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        const Result r = RunProgram(c.args);
-        EXPECT_EQ(r.code, 2);
-        EXPECT_EQ(r.err, "mcreg: " + c.message + "\n");
+        ExpectExit(RunProgram(c.args), 2, "mcreg: " + c.message + "\n");
         EXPECT_EQ(dir.Names(), before);
     }
     // The standard input is the input, too.
-    const Result r = RunProgram(
-        {"glm", "--data", "-", "--formula", "y ~ diet", "--predictions", "in.csv"}, "in.csv");
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: --predictions 'in.csv'" + same + "--data '-'\n");
+    ExpectExit(
+        RunProgram({"glm", "--data", "-", "--formula", "y ~ diet", "--predictions", "in.csv"},
+                   "in.csv"),
+        2, "mcreg: --predictions 'in.csv'" + same + "--data '-'\n");
     EXPECT_EQ(Slurp("in.csv"), data);
     EXPECT_EQ(Slurp("p.csv.part"), data);
     EXPECT_EQ(dir.Names(), before);
@@ -112,7 +99,7 @@ TEST_F(Cli, LinksPipesAndTheStandardOutputAreWrittenThrough) {
         EXPECT_TRUE(fs::is_symlink("link.pmml"));
         EXPECT_TRUE(fs::is_symlink("sub/link.pmml"));
         EXPECT_EQ(Slurp("real/model.pmml"), pmml);
-        EXPECT_NE(Slurp("real/other.pmml").find("<?xml"), std::string::npos);
+        EXPECT_THAT(Slurp("real/other.pmml"), HasSubstr("<?xml"));
         EXPECT_EQ(dir.Names(),
                   (std::set<std::string>{"link.pmml", "plain.csv", "plain.pmml", "real", "sub"}));
     }
@@ -137,11 +124,11 @@ TEST_F(Cli, LinksPipesAndTheStandardOutputAreWrittenThrough) {
     Result r = RunProgram(Plus(base, {"--predictions", "-"}));
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, predictions);
-    EXPECT_NE(r.err.find("Parameter estimates"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Parameter estimates"));
     r = RunProgram(Plus(base, {"--pmml", "/dev/stdout"}), "/dev/null", "out.pmml");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(Slurp("out.pmml"), pmml);
-    EXPECT_NE(r.err.find("Parameter estimates"), std::string::npos);
+    EXPECT_THAT(r.err, HasSubstr("Parameter estimates"));
 }
 
 TEST_F(Cli, AFileThatMayNotBeWrittenIsNotReplaced) {
@@ -154,17 +141,15 @@ TEST_F(Cli, AFileThatMayNotBeWrittenIsNotReplaced) {
     std::ofstream("kept.pmml") << kEarlier;
     fs::permissions("kept.pmml",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    const Result r = RunProgram(Plus(base, {"--pmml", "kept.pmml"}));
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err,
-              "mcreg: cannot write 'kept.pmml': it is write-protected, and mcreg does not "
-              "replace such a file\n");
+    ExpectExit(RunProgram(Plus(base, {"--pmml", "kept.pmml"})), 2,
+               "mcreg: cannot write 'kept.pmml': it is write-protected, and mcreg does not "
+               "replace such a file\n");
     EXPECT_EQ(Slurp("kept.pmml"), kEarlier);
     // A file it may write is replaced and keeps its permissions.
     std::ofstream("private.pmml") << kEarlier;
     fs::permissions("private.pmml", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(RunProgram(Plus(base, {"--pmml", "private.pmml"})).code, 0);
-    EXPECT_NE(Slurp("private.pmml").find("<PMML"), std::string::npos);
+    EXPECT_THAT(Slurp("private.pmml"), HasSubstr("<PMML"));
     EXPECT_EQ(fs::status("private.pmml").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(dir.Names(), (std::set<std::string>{"kept.pmml", "private.pmml"}));

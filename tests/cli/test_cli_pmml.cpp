@@ -7,15 +7,10 @@
 // for names in any encoding, and the covariance's size rule.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <pugixml.hpp>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 
@@ -40,19 +35,11 @@ std::string Unescape(const std::string& text) {
 // xmllint's complaints about a file, against the PMML schema or only as XML;
 // empty when it is content.
 std::string Xmllint(const std::string& path, bool schema) {
-    const std::string check =
-        "xmllint --noout " +
-        (schema ? "--schema " + Quote(kGolden + "pmml/pmml-4-4.xsd") + " " : std::string()) +
-        Quote(path) + " 2>&1";
-    FILE* pipe = ::popen(check.c_str(), "r");
-    if (pipe == nullptr) return "cannot run xmllint";
-    std::string said;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe) != nullptr) said += buf;
-    const int status = ::pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127)
-        return "xmllint is missing (tools/deps.sh installs libxml2-utils)";
-    return WEXITSTATUS(status) == 0 ? "" : said;
+    const std::string against =
+        schema ? "--schema " + Quote(kGolden + "pmml/pmml-4-4.xsd") + " " : std::string();
+    const Result r = support::RunCommand("xmllint --noout " + against + Quote(path));
+    if (r.code == 127) return "xmllint is missing (tools/deps.sh installs libxml2-utils)";
+    return r.code == 0 ? "" : "xmllint exit " + std::to_string(r.code) + ": " + r.err;
 }
 
 // A GeneralRegressionModel scored as the PMML standard says: each
@@ -140,14 +127,14 @@ private:
 
 // Runs the program with --pmml and --predictions, validates the document
 // and scores every data row that has a prediction.
-void CheckModel(const std::string& command, const std::string& data,
+void CheckModel(const std::string& what, const std::string& command, const std::string& data,
                 const std::vector<std::string>& extra, const std::string& schemaSummary = "") {
+    SCOPED_TRACE(what);
     const TempFile pmml("", ".pmml"), predictions("", ".csv"), results("", ".xml");
-    std::vector<std::string> args{command, "--data", data};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.end(), {"--pmml", pmml.path.string(), "--predictions",
-                             predictions.path.string(), "--results-xml", results.path.string()});
-    const Result r = RunProgram(args);
+    const Result r = RunProgram(
+        Plus({command, "--data", data},
+             Plus(extra, {"--pmml", pmml.path.string(), "--predictions", predictions.path.string(),
+                          "--results-xml", results.path.string()})));
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Xmllint(pmml.path.string(), true), "") << Slurp(pmml.path);
     EXPECT_EQ(Xmllint(results.path.string(), false), "") << Slurp(results.path);
@@ -195,12 +182,9 @@ void CheckModel(const std::string& command, const std::string& data,
         // The predictions list the categories in sorted order, p_<category>.
         std::vector<std::string> order = scorer.Targets();
         order.push_back(scorer.Reference());
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            std::size_t col = 0;
-            while (col < predicted.header.size() && predicted.header[col] != "p_" + order[k]) ++col;
-            ASSERT_LT(col, predicted.header.size()) << order[k];
-            EXPECT_NEAR(s[k], std::stod(p[col]), 1e-12) << "row " << i << " " << order[k];
-        }
+        for (std::size_t k = 0; k < order.size(); ++k)
+            EXPECT_NEAR(s[k], predicted.Value(i, "p_" + order[k]), 1e-12)
+                << "row " << i << " " << order[k];
     }
     EXPECT_GE(scored, 4u);
 }
@@ -210,102 +194,74 @@ void CheckModel(const std::string& command, const std::string& data,
 TEST_F(Cli, PmmlDocumentsValidateAndScoreLikeTheProgram) {
     const std::string main = kGolden + "cli_main.csv", anova = kGolden + "cli_anova.csv",
                       logistic = kGolden + "cli_logistic.csv";
-    {
-        SCOPED_TRACE("two factors with interaction, both weights");
-        CheckModel("glm", main,
-                   {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
-                    "--regr-weight", "w"},
-                   "A:active B:active y:predicted f:frequencyWeight w:analysisWeight ");
-    }
-    {
-        SCOPED_TRACE("factor by covariate, covariate power");
-        CheckModel("glm", main, {"--formula", "y ~ A + x + A*x + x*x + z"},
-                   "A:active x:active z:active y:predicted ");
-    }
-    {
-        SCOPED_TRACE("nested term");
-        CheckModel("glm", main, {"--formula", "y ~ A + C(A)"});
-    }
-    {
-        SCOPED_TRACE("no intercept");
-        CheckModel("glm", anova, {"--formula", "y ~ diet + x", "--no-intercept"});
-    }
-    {
-        SCOPED_TRACE("saturated: no error degrees of freedom");
-        const TempFile one("y,a,b\n1.5,p,u\n2.25,p,v\n3.75,q,u\n0.5,q,v\n");
-        CheckModel("glm", one.path.string(), {"--formula", "y ~ a + b + a*b"});
-    }
-    {
-        // The reference comes first in the sorted categories, so the model
-        // orders them apple-last; the target categories must follow.
-        SCOPED_TRACE("multinomial, reference first");
-        CheckModel("logistic", logistic,
-                   {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
-                    "--freq-weight", "f"},
-                   "A:active B:active x:active y:predicted f:frequencyWeight ");
-    }
-    {
-        SCOPED_TRACE("multinomial, a named reference");
-        CheckModel("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "banana"});
-    }
-    {
-        SCOPED_TRACE("binary");
-        CheckModel("logistic", logistic, {"--formula", "z ~ A + x"});
-    }
+    CheckModel("two factors with interaction, both weights", "glm", main,
+               {"--formula", "y ~ A + B + A*B", "--factors", "B", "--freq-weight", "f",
+                "--regr-weight", "w"},
+               "A:active B:active y:predicted f:frequencyWeight w:analysisWeight ");
+    CheckModel("factor by covariate, covariate power", "glm", main,
+               {"--formula", "y ~ A + x + A*x + x*x + z"},
+               "A:active x:active z:active y:predicted ");
+    CheckModel("nested term", "glm", main, {"--formula", "y ~ A + C(A)"});
+    CheckModel("no intercept", "glm", anova, {"--formula", "y ~ diet + x", "--no-intercept"});
+    const TempFile saturated("y,a,b\n1.5,p,u\n2.25,p,v\n3.75,q,u\n0.5,q,v\n");
+    CheckModel("saturated: no error degrees of freedom", "glm", saturated.path.string(),
+               {"--formula", "y ~ a + b + a*b"});
+    // The reference comes first in the sorted categories, so the model
+    // orders them apple-last; the target categories must follow.
+    CheckModel("multinomial, reference first", "logistic", logistic,
+               {"--formula", "y ~ A + B + x", "--factors", "B", "--reference", "first",
+                "--freq-weight", "f"},
+               "A:active B:active x:active y:predicted f:frequencyWeight ");
+    CheckModel("multinomial, a named reference", "logistic", logistic,
+               {"--formula", "y ~ A*x", "--reference", "banana"});
+    CheckModel("binary", "logistic", logistic, {"--formula", "z ~ A + x"});
 }
 
-TEST_F(Cli, ResultsDocumentListsEveryParameter) {
-    const TempFile xml("", ".xml");
-    const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                                 "y ~ diet + x", "--results-xml", xml.path.string(), "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json params = json::parse(r.out)["parameters"];
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file(xml.path.c_str()));
-    const pugi::xml_node root = doc.child("ParameterEstimates");
-    EXPECT_STREQ(root.attribute("model").value(), "glm");
-    std::size_t k = 0;
-    for (pugi::xml_node p : root.children("ParameterStats")) {
-        ASSERT_LT(k, params.size());
-        const json& want = params[k++];
-        EXPECT_EQ(p.attribute("paramName").value(), want["name"].get<std::string>());
-        ExpectJsonNumber(json(p.attribute("estimate").as_double()), want["estimate"], kR,
-                         "estimate");
-        if (want["redundant"].get<bool>()) {
-            EXPECT_STREQ(p.attribute("isRedundant").value(), "true");
-            EXPECT_TRUE(p.attribute("stdError").empty());
-            continue;
+// The results document lists each parameter as the --json output does.
+TEST_F(Cli, ResultsDocumentsListEveryParameter) {
+    struct Case {
+        std::string command, data, formula, model;
+    };
+    for (const Case& c :
+         {Case{"glm", "cli_anova.csv", "y ~ diet + x", "glm"},
+          Case{"logistic", "cli_logistic.csv", "y ~ A + x", "multinomial logistic"}}) {
+        SCOPED_TRACE(c.command);
+        const bool logistic = c.command == "logistic";
+        const TempFile xml("", ".xml");
+        const json params = RunJson({c.command, "--data", kGolden + c.data, "--formula", c.formula,
+                                     "--results-xml", xml.path.string()})["parameters"];
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file(xml.path.c_str()));
+        const pugi::xml_node root = doc.child("ParameterEstimates");
+        EXPECT_EQ(root.attribute("model").value(), c.model);
+        std::size_t k = 0;
+        for (pugi::xml_node p : root.children("ParameterStats")) {
+            ASSERT_LT(k, params.size());
+            const json& want = params[k++];
+            const auto expect = [&](const char* attribute, const char* key) {
+                ExpectJsonNumber(json(p.attribute(attribute).as_double()), want[key], kR, key);
+            };
+            if (!logistic) {
+                EXPECT_EQ(p.attribute("paramName").value(), want["name"].get<std::string>());
+            }
+            expect("estimate", "estimate");
+            if (want["redundant"].get<bool>()) {
+                if (logistic) continue;
+                EXPECT_STREQ(p.attribute("isRedundant").value(), "true");
+                EXPECT_TRUE(p.attribute("stdError").empty());
+                continue;
+            }
+            expect("stdError", "std_error");
+            if (logistic) {
+                expect("expEstimate", "exp_b");
+                continue;
+            }
+            expect("sig", "sig");
+            expect("confIntervalLower", "ci_lower");
+            EXPECT_TRUE(p.child("RegressionParameter")) << want["label"];
         }
-        ExpectJsonNumber(json(p.attribute("stdError").as_double()), want["std_error"], kR, "se");
-        ExpectJsonNumber(json(p.attribute("sig").as_double()), want["sig"], kR, "sig");
-        ExpectJsonNumber(json(p.attribute("confIntervalLower").as_double()), want["ci_lower"], kR,
-                         "lower");
-        EXPECT_TRUE(p.child("RegressionParameter")) << want["label"];
+        EXPECT_EQ(k, params.size());
     }
-    EXPECT_EQ(k, params.size());
-}
-
-TEST_F(Cli, ResultsDocumentOfALogisticModelListsEveryLogitsParameters) {
-    const TempFile xml("", ".xml");
-    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
-                                 "y ~ A + x", "--results-xml", xml.path.string(), "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    const json params = json::parse(r.out)["parameters"];
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file(xml.path.c_str()));
-    const pugi::xml_node root = doc.child("ParameterEstimates");
-    EXPECT_STREQ(root.attribute("model").value(), "multinomial logistic");
-    std::size_t k = 0;
-    for (pugi::xml_node p : root.children("ParameterStats")) {
-        ASSERT_LT(k, params.size());
-        const json& want = params[k++];
-        ExpectJsonNumber(json(p.attribute("estimate").as_double()), want["estimate"], kR,
-                         "estimate");
-        if (want["redundant"].get<bool>()) continue;
-        ExpectJsonNumber(json(p.attribute("stdError").as_double()), want["std_error"], kR, "se");
-        ExpectJsonNumber(json(p.attribute("expEstimate").as_double()), want["exp_b"], kR, "exp(B)");
-    }
-    EXPECT_EQ(k, params.size());
 }
 
 // Names and categories in another encoding (CP1252), with NUL and control
@@ -326,15 +282,11 @@ TEST_F(Cli, DocumentsOfNamesInAnyEncodingAreValidAndKeepCategoriesApart) {
         csv += std::to_string((k * 37) % 17 + 0.25 * static_cast<double>(k % 4)) + "," +
                regions[k % regions.size()] + "," + std::to_string(0.5 * ((k * 5) % 7)) + "\n";
     const TempFile data(csv);
-    {
-        SCOPED_TRACE("general linear model");
-        CheckModel("glm", data.path.string(), {"--formula", "y ~ " + region + " + x"},
-                   region + ":active x:active y:predicted ");
-    }
+    CheckModel("general linear model", "glm", data.path.string(),
+               {"--formula", "y ~ " + region + " + x"}, region + ":active x:active y:predicted ");
     const TempFile pmml("", ".pmml"), results("", ".xml");
-    const Result r =
-        RunProgram({"glm", "--data", data.path.string(), "--formula", "y ~ " + region + " + x",
-                    "--pmml", pmml.path.string(), "--results-xml", results.path.string()});
+    const Result r = Fit("glm", data.path.string(), "y ~ " + region + " + x",
+                         {"--pmml", pmml.path.string(), "--results-xml", results.path.string()});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::set<std::string> want(regions.begin(), regions.end());
     pugi::xml_document doc;
@@ -368,8 +320,8 @@ TEST_F(Cli, DocumentsOfNamesInAnyEncodingAreValidAndKeepCategoriesApart) {
         dep += answers[k % answers.size()] + "," +
                std::to_string((k * 7) % 11 / 3.0 + static_cast<double>(k % 5)) + "\n";
     const TempFile logistic(dep);
-    SCOPED_TRACE("multinomial logistic model");
-    CheckModel("logistic", logistic.path.string(), {"--formula", "d ~ x"});
+    CheckModel("multinomial logistic model", "logistic", logistic.path.string(),
+               {"--formula", "d ~ x"});
 }
 
 // The covariance has a cell for every pair of parameters: above 2,000
@@ -387,60 +339,43 @@ TEST_F(Cli, CovarianceIsLeftOutOfLargeModelsUnlessAskedFor) {
         "warning: the PMML document leaves out the covariance matrix of the estimates "
         "(PCovMatrix), so a scorer cannot compute standard errors: the model has 2001 "
         "parameters, more than 2000; --pmml-covariance always writes it";
-    const auto run = [&](const std::vector<std::string>& extra, const TempFile& pmml) {
-        std::vector<std::string> args{"glm",       "--data", data.path.string(),
-                                      "--formula", "y ~ g",  "--no-intercept",
-                                      "--json",    "--pmml", pmml.path.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return RunProgram(args);
-    };
-    {
-        const TempFile pmml("", ".pmml");
-        const Result r = run({}, pmml);
-        ASSERT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(r.err, "mcreg: " + warning + "\n");
-        const json warnings = json::parse(r.out)["warnings"];
-        EXPECT_NE(std::find(warnings.begin(), warnings.end(), json(warning)), warnings.end());
-        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
-        EXPECT_EQ(Slurp(pmml.path).find("PCovMatrix"), std::string::npos);
-    }
-    {
-        const TempFile pmml("", ".pmml");
-        const Result r = run({"--pmml-covariance", "always"}, pmml);
-        ASSERT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
-        pugi::xml_document doc;
-        ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
-        std::size_t cells = 0;
-        for (pugi::xml_node c : doc.child("PMML")
-                                    .child("GeneralRegressionModel")
-                                    .child("PCovMatrix")
-                                    .children("PCovCell")) {
-            EXPECT_STREQ(c.attribute("pRow").value(), c.attribute("pCol").value());
-            EXPECT_NEAR(c.attribute("value").as_double(), 0.25, 1e-12);
-            ++cells;
-        }
-        EXPECT_EQ(cells, 2001u);
-    }
-    {
-        const TempFile pmml("", ".pmml");
-        const Result r =
-            RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet + x",
-                        "--pmml", pmml.path.string(), "--pmml-covariance", "never"});
-        ASSERT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
-        EXPECT_EQ(Slurp(pmml.path).find("PCovMatrix"), std::string::npos);
-    }
-    const Result alone = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
-                                     "y ~ diet", "--pmml-covariance", "always"});
-    EXPECT_EQ(alone.code, 2);
-    EXPECT_EQ(alone.err, "mcreg: --pmml-covariance needs --pmml\n");
+    const std::string anova = kGolden + "cli_anova.csv";
+    // Each run writes the document anew.
     const TempFile pmml("", ".pmml");
-    const Result bad =
-        RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula", "y ~ diet", "--pmml",
-                    pmml.path.string(), "--pmml-covariance", "sometimes"});
-    EXPECT_EQ(bad.code, 2);
-    EXPECT_EQ(bad.err, "mcreg: --pmml-covariance takes auto, always or never, not 'sometimes'\n");
+    const auto run = [&](const std::vector<std::string>& extra) {
+        return Fit("glm", data.path.string(), "y ~ g",
+                   Plus({"--no-intercept", "--json", "--pmml", pmml.path.string()}, extra));
+    };
+    const Result r = run({});
+    ExpectExit(r, 0, "mcreg: " + warning + "\n");
+    const json warnings = json::parse(r.out)["warnings"];
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(), json(warning)), warnings.end());
+    EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+    EXPECT_THAT(Slurp(pmml.path), Not(HasSubstr("PCovMatrix")));
+
+    ExpectExit(run({"--pmml-covariance", "always"}), 0, "");
+    EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(pmml.path.c_str()));
+    std::size_t cells = 0;
+    for (pugi::xml_node c : doc.child("PMML")
+                                .child("GeneralRegressionModel")
+                                .child("PCovMatrix")
+                                .children("PCovCell")) {
+        EXPECT_STREQ(c.attribute("pRow").value(), c.attribute("pCol").value());
+        EXPECT_NEAR(c.attribute("value").as_double(), 0.25, 1e-12);
+        ++cells;
+    }
+    EXPECT_EQ(cells, 2001u);
+
+    ExpectExit(Fit("glm", anova, "y ~ diet + x",
+                   {"--pmml", pmml.path.string(), "--pmml-covariance", "never"}),
+               0, "");
+    EXPECT_EQ(Xmllint(pmml.path.string(), true), "");
+    EXPECT_THAT(Slurp(pmml.path), Not(HasSubstr("PCovMatrix")));
+    ExpectExit(Fit("glm", anova, "y ~ diet", {"--pmml-covariance", "always"}), 2,
+               "mcreg: --pmml-covariance needs --pmml\n");
+    ExpectExit(Fit("glm", anova, "y ~ diet",
+                   {"--pmml", pmml.path.string(), "--pmml-covariance", "sometimes"}),
+               2, "mcreg: --pmml-covariance takes auto, always or never, not 'sometimes'\n");
 }

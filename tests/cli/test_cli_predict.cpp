@@ -6,34 +6,31 @@
 // category named.
 #include <cmath>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 #include "support/numeric.h"
 
 namespace {
 
 using namespace clitest;
 
-const std::string kExamples = MCREG_SOURCE_DIR "/examples/";
+// The model of a command written as PMML.
+struct Model {
+    TempFile pmml{"", ".pmml"};
+    explicit Model(const std::vector<std::string>& fit) {
+        const Result r = RunProgram(Plus(fit, {"--pmml", pmml.path.string()}));
+        EXPECT_EQ(r.code, 0) << r.err;
+    }
+    Result Predict(const std::string& data, const TempFile& out,
+                   const std::vector<std::string>& extra = {}) const {
+        return RunProgram(Plus({"predict", "--model", pmml.path.string(), "--data", data,
+                                "--output", out.path.string()},
+                               extra));
+    }
+};
 
-// The header first, then the records.
-using Table = std::vector<std::vector<std::string>>;
-
-Table ReadTable(const std::string& text) {
-    golden::Csv csv = golden::ParseCsv(text);
-    Table t{csv.header};
-    t.insert(t.end(), csv.rows.begin(), csv.rows.end());
-    return t;
-}
-
-std::size_t ColumnOf(const Table& t, const std::string& name) {
-    for (std::size_t c = 0; c < t[0].size(); ++c)
-        if (t[0][c] == name) return c;
-    ADD_FAILURE() << "no column " << name;
-    return 0;
+golden::Csv ReadCsv(const TempFile& file) {
+    return golden::ParseCsv(Slurp(file.path));
 }
 
 // Fits with --pmml and --predictions, scores the same data with the
@@ -41,58 +38,35 @@ std::size_t ColumnOf(const Table& t, const std::string& name) {
 void RoundTrip(const std::string& command, const std::string& data,
                const std::vector<std::string>& extra) {
     SCOPED_TRACE(command + " " + data);
-    const TempFile pmml("", ".pmml"), fitted("", ".csv"), scored("", ".csv");
-    std::vector<std::string> args{command, "--data", data};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.end(), {"--pmml", pmml.path.string(), "--predictions", fitted.path.string()});
-    const Result fit = RunProgram(args);
-    ASSERT_EQ(fit.code, 0) << fit.err;
-    const Result r = RunProgram({"predict", "--model", pmml.path.string(), "--data", data,
-                                 "--output", scored.path.string()});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    const Table want = ReadTable(Slurp(fitted.path)), got = ReadTable(Slurp(scored.path));
-    ASSERT_EQ(got.size(), want.size());
-    std::vector<std::pair<std::size_t, std::size_t>> columns;  // (want, got)
+    const TempFile fitted("", ".csv"), scored("", ".csv");
+    const Model model(
+        Plus({command, "--data", data}, Plus(extra, {"--predictions", fitted.path.string()})));
+    ExpectExit(model.Predict(data, scored), 0, "");
+    const golden::Csv want = ReadCsv(fitted), got = ReadCsv(scored);
+    ASSERT_EQ(got.rows.size(), want.rows.size());
+    // The fit's column and predict's: p_<category> is P(<category>).
+    std::vector<std::pair<std::string, std::string>> columns;
     if (command == "glm") {
-        columns.push_back({0, ColumnOf(got, "predicted")});
+        columns.push_back({"predicted", "predicted"});
     } else {
-        for (std::size_t c = 0; c + 1 < want[0].size(); ++c)
-            columns.push_back({c, ColumnOf(got, "P(" + want[0][c].substr(2) + ")")});
+        for (std::size_t c = 0; c + 1 < want.header.size(); ++c)
+            columns.push_back({want.header[c], "P(" + want.header[c].substr(2) + ")"});
     }
     std::size_t compared = 0;
-    for (std::size_t i = 1; i < want.size(); ++i) {
-        if (want[i][0].empty()) continue;  // a record the fit left out
+    for (std::size_t i = 0; i < want.rows.size(); ++i) {
+        if (want.rows[i][0].empty()) continue;  // a record the fit left out
         for (const auto& [w, g] : columns) {
-            ASSERT_FALSE(got[i][g].empty()) << "row " << i;
-            const double a = std::stod(got[i][g]), b = std::stod(want[i][w]);
-            EXPECT_TRUE(support::Near(a, b, 1e-14)) << "row " << i << ": " << a << " vs " << b;
+            ASSERT_FALSE(got.Text(i, g).empty()) << "row " << i;
+            EXPECT_TRUE(support::Near(got.Value(i, g), want.Value(i, w), 1e-14))
+                << "row " << i << ": " << got.Text(i, g) << " vs " << want.Text(i, w);
         }
         if (command == "logistic") {
-            EXPECT_EQ(got[i][ColumnOf(got, "predicted")], want[i].back()) << "row " << i;
+            EXPECT_EQ(got.Text(i, "predicted"), want.rows[i].back()) << "row " << i;
         }
         ++compared;
     }
     EXPECT_GE(compared, 10u);
 }
-
-// The model of a command written as PMML.
-struct Model {
-    TempFile pmml{"", ".pmml"};
-    explicit Model(const std::vector<std::string>& fit) {
-        std::vector<std::string> args = fit;
-        args.insert(args.end(), {"--pmml", pmml.path.string()});
-        const Result r = RunProgram(args);
-        EXPECT_EQ(r.code, 0) << r.err;
-    }
-    Result Predict(const std::string& data, const TempFile& out,
-                   const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> args{"predict", "--model",  pmml.path.string(), "--data",
-                                      data,      "--output", out.path.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return RunProgram(args);
-    }
-};
 
 }  // namespace
 
@@ -149,21 +123,18 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
             const Result r =
                 model.Predict(data, out, {"--se", "--interval", interval, "--level", level});
             ASSERT_EQ(r.code, 0) << r.err;
-            const Table got = ReadTable(Slurp(out.path));
-            ASSERT_EQ(got.size(), rows.size() + 1);
-            ASSERT_EQ(got[0], (std::vector<std::string>{"predicted", "se", "lower", "upper"}));
+            const golden::Csv got = ReadCsv(out);
+            ASSERT_EQ(got.rows.size(), rows.size());
+            ASSERT_EQ(got.header, (std::vector<std::string>{"predicted", "se", "lower", "upper"}));
+            // R's columns in the order of the program's.
             const std::string prefix = interval == "confidence" ? "conf_" : "pred_";
-            for (std::size_t k = 0; k < rows.size(); ++k) {
-                const std::size_t i = rows[k];
-                const std::vector<std::pair<std::size_t, std::string>> pairs = {
-                    {0, "fit"}, {1, "se"}, {2, prefix + "lower"}, {3, prefix + "upper"}};
-                for (const auto& [c, column] : pairs) {
-                    EXPECT_TRUE(support::Near(std::stod(got[k + 1][c]), lm.Value(i, column), 1e-9))
-                        << interval << " row " << k << " " << column << ": " << got[k + 1][c]
-                        << " vs " << lm.Value(i, column);
-                    ++checked;
-                }
-            }
+            const std::vector<std::string> columns{"fit", "se", prefix + "lower", prefix + "upper"};
+            for (std::size_t k = 0; k < rows.size(); ++k)
+                for (std::size_t c = 0; c < 4; ++c, ++checked)
+                    EXPECT_TRUE(support::Near(std::stod(got.rows[k][c]),
+                                              lm.Value(rows[k], columns[c]), 1e-9))
+                        << interval << " row " << k << " " << columns[c] << ": " << got.rows[k][c]
+                        << " vs " << lm.Value(rows[k], columns[c]);
         }
     }
     EXPECT_EQ(checked, 2 * 4 * lm.rows.size());
@@ -174,12 +145,12 @@ TEST_F(Cli, PredictAgreesWithRsPredict) {
     const TempFile out("", ".csv");
     const Result r = model.Predict(kGolden + "predict_logistic_new.csv", out, {"--se"});
     ASSERT_EQ(r.code, 0) << r.err;
-    const Table got = ReadTable(Slurp(out.path));
-    ASSERT_EQ(got.size(), mn.rows.size() + 1);
+    const golden::Csv got = ReadCsv(out);
+    ASSERT_EQ(got.rows.size(), mn.rows.size());
     for (const std::string category : {"apple", "banana", "cherry pie"})
         for (std::size_t k = 0; k < mn.rows.size(); ++k) {
-            const double p = std::stod(got[k + 1][ColumnOf(got, "P(" + category + ")")]);
-            const double se = std::stod(got[k + 1][ColumnOf(got, "se P(" + category + ")")]);
+            const double p = got.Value(k, "P(" + category + ")");
+            const double se = got.Value(k, "se P(" + category + ")");
             EXPECT_TRUE(support::Near(p, mn.Value(k, "p_" + category), 1e-9))
                 << category << " row " << k << ": " << p;
             EXPECT_TRUE(support::Near(se, mn.Value(k, "se_" + category), 1e-9))
@@ -201,39 +172,34 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                   "know, in 2 records: their scores are left empty\n"
                   "mcreg: warning: column 'tension' has category 'Z', which the model does not "
                   "know, in 1 record: their scores are left empty\n");
-        const Table got = ReadTable(Slurp(out.path));
-        ASSERT_EQ(got.size(), 6u);
-        EXPECT_EQ(got[0], (std::vector<std::string>{"note", "id", "predicted"}));
+        const golden::Csv got = ReadCsv(out);
+        ASSERT_EQ(got.rows.size(), 5u);
+        EXPECT_EQ(got.header, (std::vector<std::string>{"note", "id", "predicted"}));
         // Wool A at tension L: the mean of its nine records in the data.
-        EXPECT_NEAR(std::stod(got[1][2]), 44.555555555555557, 1e-12);
-        EXPECT_EQ(got[1][0], "a, b");
-        for (std::size_t i = 2; i <= 5; ++i) EXPECT_EQ(got[i][2], "") << i;
-        EXPECT_EQ(got[4][1], "4");
+        EXPECT_NEAR(std::stod(got.rows[0][2]), 44.555555555555557, 1e-12);
+        EXPECT_EQ(got.rows[0][0], "a, b");
+        for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(got.rows[i][2], "") << i;
+        EXPECT_EQ(got.rows[3][1], "4");
     }
     {
         const TempFile out("previous", ".csv");
-        const Result r = model.Predict(data.path.string(), out, {"--strict"});
-        EXPECT_EQ(r.code, 3);
-        EXPECT_EQ(r.err,
-                  "mcreg: column 'tension' has category 'X', which the model does not know, in 2 "
-                  "records; column 'tension' has category 'Z', which the model does not know, in "
-                  "1 record (--strict)\n");
+        ExpectExit(model.Predict(data.path.string(), out, {"--strict"}), 3,
+                   "mcreg: column 'tension' has category 'X', which the model does not know, in 2 "
+                   "records; column 'tension' has category 'Z', which the model does not know, "
+                   "in 1 record (--strict)\n");
         EXPECT_EQ(Slurp(out.path), "previous");
     }
     const TempFile out("", ".csv");
     const TempFile noWool("breaks,tension\n1,L\n");
-    Result r = model.Predict(noWool.path.string(), out);
+    ExpectExit(model.Predict(noWool.path.string(), out), 2,
+               "mcreg: the model's factor 'wool' is not a column of the data\n");
+    ExpectExit(model.Predict(data.path.string(), out, {"--keep", "nothing"}), 2,
+               "mcreg: --keep names 'nothing', which is not a column of the data\n");
+    const Result r = model.Predict(data.path.string(), data);
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: the model's factor 'wool' is not a column of the data\n");
-    r = model.Predict(data.path.string(), out, {"--keep", "nothing"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: --keep names 'nothing', which is not a column of the data\n");
-    r = model.Predict(data.path.string(), data);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("--data"), std::string::npos) << r.err;
-    r = model.Predict(data.path.string(), out, {"--interval", "prediction", "--level", "1"});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: --level must lie strictly between 0 and 1\n");
+    EXPECT_THAT(r.err, HasSubstr("--data"));
+    ExpectExit(model.Predict(data.path.string(), out, {"--interval", "prediction", "--level", "1"}),
+               2, "mcreg: --level must lie strictly between 0 and 1\n");
 }
 
 TEST_F(Cli, PredictRefusesDocumentsItCannotScore) {
@@ -249,26 +215,20 @@ TEST_F(Cli, PredictRefusesDocumentsItCannotScore) {
         if (at != std::string::npos) r.err.erase(at, name.size());
         return r;
     };
-    Result r = run("x,g\n1,a\n");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: not well-formed XML at line 3, column 1: No document element found\n");
-    r = run("<PMML version=\"4.4\">\n<DataDictionary>\n</PMML>");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err, "mcreg: not well-formed XML at line 3, column 3: Start-end tags mismatch\n");
-    r = run(
-        "<PMML version=\"4.4\"><DataDictionary/><TreeModel functionName=\"regression\"/></PMML>");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err,
-              "mcreg: the document's model is a TreeModel; only a GeneralRegressionModel can be "
-              "scored\n");
-    r = run(R"(<PMML version="4.4"><DataDictionary/>
+    ExpectExit(run("x,g\n1,a\n"), 3,
+               "mcreg: not well-formed XML at line 3, column 1: No document element found\n");
+    ExpectExit(run("<PMML version=\"4.4\">\n<DataDictionary>\n</PMML>"), 3,
+               "mcreg: not well-formed XML at line 3, column 3: Start-end tags mismatch\n");
+    ExpectExit(run("<PMML version=\"4.4\"><DataDictionary/><TreeModel "
+                   "functionName=\"regression\"/></PMML>"),
+               3,
+               "mcreg: the document's model is a TreeModel; only a GeneralRegressionModel can be "
+               "scored\n");
+    ExpectExit(run(R"(<PMML version="4.4"><DataDictionary/>
 <GeneralRegressionModel modelType="generalLinear"><MiningSchema><MiningField name="x"/>
-</MiningSchema></GeneralRegressionModel></PMML>)");
-    EXPECT_EQ(r.code, 3);
-    EXPECT_EQ(r.err,
-              "mcreg: the MiningSchema's field 'x' has no DataField in the DataDictionary\n");
-    r = RunProgram({"predict", "--model", "/nonexistent.pmml", "--data", data.path.string(),
-                    "--output", out.path.string()});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "mcreg: cannot open the model /nonexistent.pmml\n");
+</MiningSchema></GeneralRegressionModel></PMML>)"),
+               3, "mcreg: the MiningSchema's field 'x' has no DataField in the DataDictionary\n");
+    ExpectExit(RunProgram({"predict", "--model", "/nonexistent.pmml", "--data", data.path.string(),
+                           "--output", out.path.string()}),
+               2, "mcreg: cannot open the model /nonexistent.pmml\n");
 }

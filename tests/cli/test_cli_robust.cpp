@@ -3,25 +3,26 @@
 // (tools/reference/cli_robust.R: sandwich::vcovHC, car::Anova with vcov.,
 // emmeans), streamed and in memory; and what is refused.
 #include <algorithm>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 
 using namespace clitest;
 
-std::vector<std::string> Args(const json& c) {
-    std::vector<std::string> args{"glm"};
-    const json& a = c["args"];
-    for (std::size_t i = 0; i < a.size(); ++i)
-        args.push_back(i > 0 && a[i - 1] == "--data" ? kGolden + a[i].get<std::string>()
-                                                     : a[i].get<std::string>());
-    args.insert(args.end(), {"--json", "--covariance"});
-    return args;
+std::vector<std::string> Args(const std::string& model, const json& c) {
+    return CaseArgs(model, c,
+                    model == "glm" ? std::vector<std::string>{"--json", "--covariance"}
+                                   : std::vector<std::string>{"--json"});
+}
+
+// Each parameter's estimate and standard error against the reference's.
+void ExpectEstimates(const json& got, const json& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k)
+        for (const char* key : {"estimate", "std_error"})
+            ExpectJsonNumber(got[k][key], want[k][key], kR,
+                             "parameter " + std::to_string(k) + " " + key);
 }
 
 TEST_F(Cli, RobustCovariancesAgreeWithR) {
@@ -29,7 +30,7 @@ TEST_F(Cli, RobustCovariancesAgreeWithR) {
     ASSERT_GE(cases.size(), 12u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
-        std::vector<std::string> args = Args(c);
+        const std::vector<std::string> args = Args("glm", c);
         const Result r = RunProgram(args);
         ASSERT_EQ(r.code, 0) << r.err;
         const json got = json::parse(r.out);
@@ -45,11 +46,7 @@ TEST_F(Cli, RobustCovariancesAgreeWithR) {
             if (want.contains(key) && got.contains(key))
                 ExpectJsonNear(got[key], want[key], kR, key, Members::kWantedOnly);
         }
-        // Streamed through a temporary file: the same bytes.
-        args.insert(args.end(), {"--memory-limit", "0"});
-        const Result s = RunProgram(args);
-        ASSERT_EQ(s.code, 0) << s.err;
-        EXPECT_EQ(s.out, r.out);
+        ExpectSameStreamed(args, r.out);
     }
 }
 
@@ -58,9 +55,7 @@ TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
     ASSERT_EQ(cases.size(), 6u);
     for (const json& c : cases) {
         SCOPED_TRACE(c["case"].get<std::string>());
-        std::vector<std::string> args = Args(c);
-        args[0] = "logistic";
-        args.pop_back();  // --covariance: a general linear model's option
+        const std::vector<std::string> args = Args("logistic", c);
         const Result r = RunProgram(args);
         ASSERT_EQ(r.code, 0) << r.err;
         const json got = json::parse(r.out);
@@ -80,55 +75,31 @@ TEST_F(Cli, LogisticRobustCovariancesAgreeWithStatsmodels) {
                           json({{"type", "cluster"}, {"columns", columns}, {"groups", groups}}));
             }
         }
-        ASSERT_EQ(got["parameters"].size(), want.size());
-        for (std::size_t k = 0; k < want.size(); ++k) {
-            const std::string at = "parameter " + std::to_string(k);
-            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << at;
-            ExpectJsonNumber(got["parameters"][k]["estimate"], want[k]["estimate"], kR, at);
-            ExpectJsonNumber(got["parameters"][k]["std_error"], want[k]["std_error"], kR, at);
-        }
-        args.insert(args.end(), {"--memory-limit", "0"});
-        EXPECT_EQ(RunProgram(args).out, r.out);
+        ExpectEstimates(got["parameters"], want);
+        for (std::size_t k = 0; k < want.size() && k < got["parameters"].size(); ++k)
+            EXPECT_EQ(got["parameters"][k]["redundant"], want[k]["redundant"]) << k;
+        ExpectSameStreamed(args, r.out);
     }
-    const Result r = RunProgram({"logistic", "--data", kGolden + "cli_logistic.csv", "--formula",
-                                 "y ~ A + x", "--vcov", "hc3"});
+    const Result r = Fit("logistic", kGolden + "cli_logistic.csv", "y ~ A + x", {"--vcov", "hc3"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("hc0 or hc1"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("hc0 or hc1"));
 }
 
 namespace {
 
-// The fields of a CSV line; a quoted field may hold commas (and no quotes,
-// in these files).
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (char ch : line) {
-        if (ch == '"') quoted = !quoted;
-        if (ch == ',' && !quoted)
-            fields.emplace_back();
-        else
-            fields.back() += ch;
-    }
-    return fields;
-}
-
-// The golden file's lines sorted by column (stably), so that each cluster's
+// The records of a file sorted by column (stably), so that each cluster's
 // records come together.
 std::string SortedBy(const std::string& file, const std::string& column) {
-    std::istringstream in(golden::Text(file));
+    const std::string text = Slurp(file);
+    const golden::Csv csv = golden::ParseCsv(text);
+    const int at = csv.Column(column);
+    std::istringstream in(text);
     std::string header, line;
     std::getline(in, header);
-    const std::vector<std::string> names = Fields(header);
-    const auto at = static_cast<std::size_t>(
-        std::find(names.begin(), names.end(), "\"" + column + "\"") - names.begin());
-    EXPECT_LT(at, names.size()) << column;
     std::vector<std::pair<std::string, std::string>> rows;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> fields = Fields(line);
-        EXPECT_EQ(fields.size(), names.size()) << line;
-        rows.emplace_back(at < fields.size() ? fields[at] : "", line);
-    }
+    for (std::size_t i = 0; std::getline(in, line); ++i)
+        rows.emplace_back(at < 0 || i >= csv.rows.size() ? "" : csv.rows[i][std::size_t(at)], line);
+    EXPECT_EQ(rows.size(), csv.rows.size());
     std::stable_sort(rows.begin(), rows.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string out = header + "\n";
@@ -147,37 +118,26 @@ TEST_F(Cli, ClustersInRunsGiveTheCovarianceOfClustersInterleaved) {
         const std::string name =
             std::string(model) == "glm" ? "cli_robust_cases.json" : "logistic_robust_cases.json";
         for (const json& c : json::parse(golden::Text(name))) {
-            std::vector<std::string> args = Args(c);
-            args[0] = model;
-            if (args[0] == "logistic") args.pop_back();  // --covariance
+            std::vector<std::string> args = Args(model, c);
             const auto cluster = std::find(args.begin(), args.end(), "--cluster");
             if (cluster == args.end() || cluster + 2 == args.end() ||
                 (cluster + 2)->rfind("--", 0) != 0)
                 continue;
             SCOPED_TRACE(std::string(model) + " " + c["case"].get<std::string>());
-            const std::string file = c["args"][static_cast<std::size_t>(
-                std::find(c["args"].begin(), c["args"].end(), "--data") - c["args"].begin() + 1)];
-            const TempFile sorted(SortedBy(file, *(cluster + 1)));
-            *(std::find(args.begin(), args.end(), "--data") + 1) = sorted.path.string();
+            const auto data = std::find(args.begin(), args.end(), "--data") + 1;
+            const TempFile sorted(SortedBy(*data, *(cluster + 1)));
+            *data = sorted.path.string();
             const Result r = RunProgram(args);
             ASSERT_EQ(r.code, 0) << r.err;
             const json got = json::parse(r.out);
             const json& want = c["expected"];
-            const json& parameters = want.contains("parameters") ? want["parameters"] : want;
-            ASSERT_EQ(got["parameters"].size(), parameters.size());
-            for (std::size_t k = 0; k < parameters.size(); ++k) {
-                const std::string at = "parameter " + std::to_string(k);
-                ExpectJsonNumber(got["parameters"][k]["estimate"], parameters[k]["estimate"], kR,
-                                 at);
-                ExpectJsonNumber(got["parameters"][k]["std_error"], parameters[k]["std_error"], kR,
-                                 at);
-            }
+            ExpectEstimates(got["parameters"],
+                            want.contains("parameters") ? want["parameters"] : want);
             if (args[0] == "glm")
                 ExpectJsonNear(got["covariance"]["matrix"], want["covariance"], kR, "covariance",
                                Members::kWantedOnly);
             // Streamed: the runs are checked again on the passes re-read.
-            args.insert(args.end(), {"--memory-limit", "0"});
-            EXPECT_EQ(RunProgram(args).out, r.out);
+            ExpectSameStreamed(args, r.out);
             ++checked;
         }
     }
@@ -186,73 +146,63 @@ TEST_F(Cli, ClustersInRunsGiveTheCovarianceOfClustersInterleaved) {
 
 TEST_F(Cli, RobustCovarianceIsNamedAndItsLimitsRefused) {
     const std::string main = kGolden + "cli_main.csv";
-    Result r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc2"});
+    Result r = Fit("glm", main, "y ~ A + x", {"--vcov", "hc2"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Covariance of the estimates: HC2 (heteroskedasticity-consistent)"),
-              std::string::npos)
-        << r.out;
-    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x"});
-    EXPECT_NE(r.out.find("Covariance of the estimates: model-based"), std::string::npos) << r.out;
+    EXPECT_THAT(r.out,
+                HasSubstr("Covariance of the estimates: HC2 (heteroskedasticity-consistent)"));
+    r = Fit("glm", main, "y ~ A + x");
+    EXPECT_THAT(r.out, HasSubstr("Covariance of the estimates: model-based"));
     // The PMML covariance says which it is.
     for (const char* vcov : {"model", "hc1"}) {
         const TempFile pmml("", ".pmml");
-        r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", vcov, "--pmml",
-                        pmml.path.string()});
+        r = Fit("glm", main, "y ~ A + x", {"--vcov", vcov, "--pmml", pmml.path.string()});
         ASSERT_EQ(r.code, 0) << r.err;
         const std::string type = std::string("<PCovMatrix type=\"") +
                                  (std::string(vcov) == "model" ? "model" : "robust") + "\"";
-        EXPECT_NE(Slurp(pmml.path).find(type), std::string::npos) << type;
+        EXPECT_THAT(Slurp(pmml.path), HasSubstr(type));
     }
 
     // Sequential sums of squares have no robust form.
-    r = RunProgram(
-        {"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc3", "--tests", "1,3"});
+    r = Fit("glm", main, "y ~ A + x", {"--vcov", "hc3", "--tests", "1,3"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("--tests 1"), std::string::npos) << r.err;
-    r = RunProgram({"glm", "--data", main, "--formula", "y ~ A + x", "--vcov", "hc4"});
+    EXPECT_THAT(r.err, HasSubstr("--tests 1"));
+    r = Fit("glm", main, "y ~ A + x", {"--vcov", "hc4"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.err.find("'hc4'"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("'hc4'"));
 
     // The only record of category c is fitted exactly: HC2 and HC3 divide
     // by 1 - h = 0, HC0 and HC1 are defined.
     const TempFile data("y,A,x\n1,a,1\n2,a,2\n4,a,3\n3,b,1\n5,b,2\n4,b,4\n7,c,2\n");
     for (const char* type : {"hc2", "hc3"}) {
-        r = RunProgram(
-            {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", type});
+        r = Fit("glm", data.path.string(), "y ~ A + x", {"--vcov", type});
         EXPECT_EQ(r.code, 3) << type;
-        EXPECT_NE(r.err.find("Record 7 has leverage 1"), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("Record 7 has leverage 1"));
         EXPECT_TRUE(r.out.empty());
     }
-    r = RunProgram(
-        {"glm", "--data", data.path.string(), "--formula", "y ~ A + x", "--vcov", "hc1"});
+    r = Fit("glm", data.path.string(), "y ~ A + x", {"--vcov", "hc1"});
     EXPECT_EQ(r.code, 0) << r.err;
 
     // Clusters: named in the report; records without one left out; one
     // cluster, three columns or a second covariance choice refused.
     const std::string clustered = kGolden + "cli_cluster.csv";
-    r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g"});
+    r = Fit("glm", clustered, "y ~ A + x", {"--cluster", "g"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("Covariance of the estimates: cluster-robust by g, 9 clusters (tests on "
-                         "8 df)"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("64 read, 61 used"), std::string::npos) << r.out;
-    r = RunProgram({"glm", "--data", clustered, "--formula", "y ~ A + x", "--cluster", "g", "h"});
-    EXPECT_NE(r.out.find("cluster-robust by g and h, 9 and 6 clusters (tests on 5 df)"),
-              std::string::npos)
-        << r.out;
+    EXPECT_THAT(r.out,
+                HasSubstr("Covariance of the estimates: cluster-robust by g, 9 clusters (tests on "
+                          "8 df)"));
+    EXPECT_THAT(r.out, HasSubstr("64 read, 61 used"));
+    r = Fit("glm", clustered, "y ~ A + x", {"--cluster", "g", "h"});
+    EXPECT_THAT(r.out, HasSubstr("cluster-robust by g and h, 9 and 6 clusters (tests on 5 df)"));
     const TempFile one("y,x,g\n1,1,a\n2,3,a\n4,2,a\n3,5,\n");
-    r = RunProgram({"glm", "--data", one.path.string(), "--formula", "y ~ x", "--cluster", "g"});
+    r = Fit("glm", one.path.string(), "y ~ x", {"--cluster", "g"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_NE(r.err.find("1 cluster"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("1 cluster"));
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{"--cluster", "g", "h", "A"},
           std::vector<std::string>{"--cluster", "g", "--vcov", "hc3"}}) {
-        std::vector<std::string> args{"glm", "--data", clustered, "--formula", "y ~ x"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        r = RunProgram(args);
+        r = Fit("glm", clustered, "y ~ x", extra);
         EXPECT_EQ(r.code, 2) << r.err;
-        EXPECT_NE(r.err.find("--cluster"), std::string::npos) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("--cluster"));
     }
 }
 

@@ -3,26 +3,14 @@
 // in both models, while columns that really are collinear with them stay
 // aliased. Reference values: tools/reference/spread.R.
 #include <cmath>
-#include <map>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
-#include "support/golden.h"
 
 namespace {
 
 using namespace clitest;
 
 const std::string kData = kGolden + "spread/";
-
-json RunJson(const std::vector<std::string>& args) {
-    std::vector<std::string> all = args;
-    all.push_back("--json");
-    const Result r = RunProgram(all);
-    EXPECT_EQ(r.code, 0) << r.err;
-    return r.code == 0 ? json::parse(r.out) : json();
-}
 
 // The estimates and standard errors of the parameters that are not
 // redundant, in the order the program lists them, agree with the
@@ -34,8 +22,8 @@ void ExpectReference(const json& got, const golden::Case& want) {
         est.push_back(p["estimate"].get<double>());
         se.push_back(p["std_error"].get<double>());
     }
-    const std::vector<double>& we = want.values.at("estimate");
-    const std::vector<double>& ws = want.values.at("se");
+    const std::vector<double>& we = want.At("estimate");
+    const std::vector<double>& ws = want.At("se");
     ASSERT_EQ(est.size(), we.size()) << want.name;
     for (std::size_t k = 0; k < we.size(); ++k) {
         EXPECT_TRUE(support::Near(est[k], we[k], 1e-8)) << want.name << " estimate " << k;
@@ -43,47 +31,40 @@ void ExpectReference(const json& got, const golden::Case& want) {
     }
 }
 
-std::map<std::string, golden::Case> Cases() {
-    std::map<std::string, golden::Case> byName;
-    for (const golden::Case& c : golden::ReadEntries("spread.txt").cases)
-        if (!c.name.empty()) byName[c.name] = c;
-    return byName;
-}
-
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
-    auto cases = Cases();
-    ASSERT_EQ(cases.size(), 6u);
+    const golden::Entries cases = golden::ReadEntries("spread.txt");
+    ASSERT_EQ(cases.cases.size(), 7u);  // six and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
-    ExpectReference(j, cases["glm_timestamp"]);
-    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases["glm_timestamp"].values["rsquare"][0],
+    ExpectReference(j, cases.Get("glm_timestamp"));
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases.Get("glm_timestamp").Scalar("rsquare"),
                 1e-10);
     EXPECT_TRUE(j["warnings"].empty()) << j["warnings"];
 
     j = RunJson({"glm", "--data", years, "--formula", "y ~ year + year*year"});
-    ExpectReference(j, cases["glm_years"]);
-    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases["glm_years"].values["rsquare"][0], 1e-10);
+    ExpectReference(j, cases.Get("glm_years"));
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cases.Get("glm_years").Scalar("rsquare"),
+                1e-10);
 
     // Within the categories of a factor a timestamp's spread is judged
     // within each category: the slopes of two of the three are kept.
     j = RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t + A*t"});
-    const golden::Case& cells = cases["glm_cells"];
-    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cells.values.at("rsquare")[0], 1e-10);
-    EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), cells.values.at("sigma")[0],
-                1e-9);
-    EXPECT_EQ(j["fit"]["rank"].get<double>(), cells.values.at("rank")[0]);
+    const golden::Case& cells = cases.Get("glm_cells");
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cells.Scalar("rsquare"), 1e-10);
+    EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), cells.Scalar("sigma"), 1e-9);
+    EXPECT_EQ(j["fit"]["rank"].get<double>(), cells.Scalar("rank"));
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
-                    cases["binary_timestamp"]);
+                    cases.Get("binary_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yc ~ t"}),
-                    cases["multinomial_timestamp"]);
+                    cases.Get("multinomial_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),
-                    cases["multinomial_years"]);
+                    cases.Get("multinomial_years"));
 }
 
 TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {
-    auto cases = Cases();
+    const golden::Entries cases = golden::ReadEntries("spread.txt");
     const std::string ts = kData + "timestamp.csv";
     // An exact copy, twice the column and the column plus a constant (a
     // combination of it and the intercept), all near 1.7e12 and beyond.
@@ -95,8 +76,8 @@ TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {
         for (const json& p : j["parameters"])
             if (p["redundant"].get<bool>()) aliased.push_back(p["label"].get<std::string>());
         EXPECT_EQ(aliased, (std::vector<std::string>{"copy", "twice", "shifted"})) << model;
-        ExpectReference(j,
-                        cases[model == std::string("glm") ? "glm_timestamp" : "binary_timestamp"]);
+        ExpectReference(
+            j, cases.Get(model == std::string("glm") ? "glm_timestamp" : "binary_timestamp"));
     }
     // A covariate constant where it is used is aliased with the intercept,
     // however large its value.
@@ -111,13 +92,11 @@ TEST_F(Cli, ACovariateThatVariesOnlyInItsLastDigitsIsNamed) {
     std::string csv = "y,x\n";
     for (int k = 0; k < 20; ++k)
         csv += std::to_string(0.5 * k + (k % 3)) + "," + std::to_string(1000000000000LL + k) + "\n";
-    TempFile f(csv);
-    const Result r = RunProgram({"glm", "--data", f.path.string(), "--formula", "y ~ x"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("warning: covariate 'x' varies only from 1e+12 to 1e+12"),
-              std::string::npos)
-        << r.err;
-    const json j = RunJson({"glm", "--data", f.path.string(), "--formula", "y ~ x"});
+    const TempFile f(csv);
+    const Result r = Fit("glm", f.path.string(), "y ~ x", {"--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("warning: covariate 'x' varies only from 1e+12 to 1e+12"));
+    const json j = json::parse(r.out);
     // Least squares on k = x - 1e12 by hand: slope of (0.5k + k mod 3) on k.
     double sk = 0, sy = 0, skk = 0, sky = 0;
     for (int k = 0; k < 20; ++k) {

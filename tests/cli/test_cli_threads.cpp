@@ -3,8 +3,6 @@
 // --threads nor on whether the records stream through a temporary file.
 #include <cmath>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "cli/cli_run.h"
 
@@ -41,15 +39,11 @@ std::string ManyRecords() {
 void ExpectSameBits(const std::vector<std::string>& args) {
     std::vector<std::string> outputs;
     for (const char* threads : {"1", "2", "3", "4"}) {
-        std::vector<std::string> run = args;
-        run.insert(run.end(), {"--threads", threads});
-        const Result r = RunProgram(run);
+        const Result r = RunProgram(Plus(args, {"--threads", threads}));
         ASSERT_EQ(r.code, 0) << r.err;
         outputs.push_back(r.out);
     }
-    std::vector<std::string> streamed = args;
-    streamed.insert(streamed.end(), {"--threads", "2", "--memory-limit", "0"});
-    const Result r = RunProgram(streamed);
+    const Result r = RunProgram(Plus(args, {"--threads", "2", "--memory-limit", "0"}));
     ASSERT_EQ(r.code, 0) << r.err;
     outputs.push_back(r.out);
     for (std::size_t k = 1; k < outputs.size(); ++k)
@@ -73,8 +67,7 @@ TEST_F(Cli, ThreadsGiveTheSameBitsForAnyNumberOfThem) {
 }
 
 TEST_F(Cli, ThreadsMustBePositive) {
-    const Result r = RunProgram({"glm", "--data", kGolden + "../../examples/warpbreaks.csv",
-                                 "--formula", "breaks ~ wool", "--threads", "0"});
+    const Result r = Fit("glm", kExamples + "warpbreaks.csv", "breaks ~ wool", {"--threads", "0"});
     EXPECT_EQ(r.code, 2) << r.err;
 }
 
