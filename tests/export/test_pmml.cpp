@@ -13,7 +13,7 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "glm/glm_fixture.h"
 #include "settings/MCLogRegSettings.h"
-#include "support/prune-models.h"
+#include "support/pmml_reader.h"
 
 namespace {
 

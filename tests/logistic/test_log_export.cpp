@@ -16,7 +16,7 @@
 #include "export/MCPMMLRegrExporter.h"
 #include "export/MCRegrDoreZADUtil.h"
 #include "logistic_fixture.h"
-#include "support/prune-models.h"
+#include "support/pmml_reader.h"
 
 using namespace logtest;
 using MCXML_850::XMLElement;
