@@ -16,14 +16,6 @@ using namespace mchost;
 
 namespace {
 
-class CountingCancel : public MCCommon_850::MCQueryCancel {
-public:
-    explicit CountingCancel(int cancelAt) : fCancelAt(cancelAt) {}
-    bool IsCancel() override { return ++fNAsked >= fCancelAt && fCancelAt > 0; }
-    int fCancelAt;
-    int fNAsked = 0;
-};
-
 TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     // 6 x 5 cells, B compared within each level of A: 30 means, then 6
     // tests of 5 * 4 ordered pairs.
@@ -45,7 +37,7 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
 
     // Uncancelled: asked at least once per mean and per pair, and told of
     // the means and then of each test in turn.
-    CountingCancel never(0);
+    mchost_test::CancelAfter never;
     std::vector<int> tests;
     EmmeansControl control;
     control.fpCancel = &never;
@@ -61,7 +53,7 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     ASSERT_EQ(whole[0].fvScales.size(), 1u);
     EXPECT_EQ(whole[0].fvScales[0].fvCells.size(), 30u);
     EXPECT_EQ(whole[0].fvScales[0].fvPairs.size(), 6u * 20u);
-    EXPECT_GE(never.fNAsked, 30 + 6 * 20);
+    EXPECT_GE(never.fAsked.load(), 30 + 6 * 20);
     EXPECT_EQ(tests, (std::vector<int>{-1, 0, 1, 2, 3, 4, 5}));
     EmmeansProgress at;
     at.fNTerms = 1;
@@ -76,13 +68,13 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     // more once it has been told.
     for (const int at : {1, 10, 31, 95}) {
         SCOPED_TRACE(at);
-        CountingCancel cancel(at);
+        mchost_test::CancelAfter cancel(at - 1);
         EmmeansControl c;
         c.fpCancel = &cancel;
         EXPECT_EQ(
             mchost_test::ThrownBy([&] { EstimateMarginalMeans(model, used, requests, c); }).kind,
             HostError::kInterrupted);
-        EXPECT_EQ(cancel.fNAsked, at);
+        EXPECT_EQ(cancel.fAsked.load(), at);
     }
 }
 

@@ -308,29 +308,19 @@ TEST(ModelSpec, CategoricalDependentIsCodedInBothPaths) {
 }
 
 TEST(GlmFit, CancelStopsTheFitAsAnInterruption) {
-    class CancelAfter : public MCCommon_850::MCQueryCancel {
-    public:
-        bool IsCancel() override { return ++fNAsked > 50; }
-        int fNAsked = 0;
-    };
     std::string csv = "y,A\n";
     for (int i = 0; i < 500; ++i)
         csv += std::to_string(i % 7) + ",a" + std::to_string(i % 3) + "\n";
     for (const ReadOptions& how : mchost_test::AllPaths()) {
         const CsvModel m(csv, "y ~ A", {}, how);
-        CancelAfter cancel;
+        mchost_test::CancelAfter cancel(50);
         EXPECT_EQ(ThrownBy([&] { FitGlm(m.spec, *m.records, 0.95, &cancel); }).kind,
                   HostError::kInterrupted);
-        EXPECT_GT(cancel.fNAsked, 50);
+        EXPECT_GT(cancel.fAsked.load(), 50);
     }
 }
 
 TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
-    class Switch : public MCCommon_850::MCQueryCancel {
-    public:
-        bool IsCancel() override { return fbOn; }
-        bool fbOn = false;
-    };
     std::string csv = "y,A,x\n";
     for (int i = 0; i < 300; ++i)
         csv += std::string(i % 3 == 0 ? "u" : "v") + ",a" + std::to_string(i % 4) + "," +
@@ -345,12 +335,12 @@ TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
         FitOptions options;
         options.fbLogistic = logistic;
         ModelFitter fitter(m.spec, options);
-        Switch cancel;
+        mchost_test::CancelAfter cancel;
         fitter.Fit(*m.records, &cancel);
         std::ostringstream whole, cut;
         fitter.WritePredictions(*m.records, whole);
         EXPECT_EQ(whole.str().find("\n,\n"), std::string::npos);
-        cancel.fbOn = true;
+        cancel.fAfter = 0;
         EXPECT_EQ(ThrownBy([&] { fitter.WritePredictions(*m.records, cut); }).kind,
                   HostError::kInterrupted);
     }

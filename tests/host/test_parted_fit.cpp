@@ -19,6 +19,7 @@
 #include "host/input/RecordStore.h"
 #include "host/run/PartGroup.h"
 #include "host/session/ModelSession.h"
+#include "support/prune-host.h"
 #include "thread_reducer.h"
 
 using namespace mchost;
@@ -195,17 +196,6 @@ void ExpectSameParameters(const std::vector<Row>& got, const std::vector<Row>& w
     }
 }
 
-// Cancels once it has been asked n times, by whichever part.
-class CancelAfter : public MCCommon_850::MCQueryCancel {
-public:
-    explicit CancelAfter(long n) : fN(n) {}
-    bool IsCancel() override { return ++fAsked > fN; }
-    std::atomic<long> fAsked{0};
-
-private:
-    long fN;
-};
-
 }  // namespace
 
 TEST(SplitThreads, PartsFitTheModelOfOnePartAndOfClosedForms) {
@@ -287,7 +277,7 @@ TEST(SplitThreads, ACancelStopsEveryPart) {
             SCOPED_TRACE(std::to_string(logistic) + " after " + std::to_string(after));
             std::unique_ptr<ModelSession> s =
                 Session(csv, logistic ? "g ~ A + x" : "y ~ A + x", logistic, 2);
-            CancelAfter cancel(after);
+            mchost_test::CancelAfter cancel(after);
             long code = 0;
             try {
                 s->Fit(&cancel);

@@ -1,12 +1,15 @@
 #pragma once
 // What the tests of the host library share: a model read from CSV text as
-// the program reads it, and the error a piece of code throws.
+// the program reads it, the error a piece of code throws and a cancel.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
+#include "companion/RecordIterator.h"
 #include "host/base/HostError.h"
 #include "host/input/CsvReader.h"
 #include "host/model/Formula.h"
@@ -53,5 +56,16 @@ inline Thrown ThrownBy(const std::function<void()>& body) {
     }
     return {};
 }
+
+// Cancels once it has been asked more than after times, by any thread;
+// never by default.
+class CancelAfter : public MCCommon_850::MCQueryCancel {
+public:
+    explicit CancelAfter(long after = std::numeric_limits<long>::max()) : fAfter(after) {}
+    bool IsCancel() override { return ++fAsked > fAfter; }
+
+    std::atomic<long> fAsked{0};
+    long fAfter;
+};
 
 }  // namespace mchost_test
