@@ -194,17 +194,18 @@ TEST(ModelFitter, ScoringARecordGivesThePredictionWrittenAndTheCellFigures) {
                 mean /= static_cast<double>(cell.size());
                 EXPECT_NEAR(value, mean, 1e-12);
                 EXPECT_NEAR(std::strtod(cells[1].c_str(), nullptr), r[0] - mean, 1e-12);
-                continue;
+            } else {
+                ASSERT_EQ(cells.size(), categories.size() + 1);
+                ASSERT_EQ(p.size(), categories.size());
+                for (std::size_t c = 0; c < categories.size(); ++c) {
+                    EXPECT_EQ(std::strtod(cells[c].c_str(), nullptr), p[c]);
+                    double share = 0.0;
+                    for (int v : cell) share += std::to_string(v) == categories[c] ? 1.0 : 0.0;
+                    EXPECT_NEAR(p[c], share / static_cast<double>(cell.size()), 1e-7)
+                        << categories[c];
+                }
+                EXPECT_EQ(cells.back(), categories[static_cast<std::size_t>(value + 0.5)]);
             }
-            ASSERT_EQ(cells.size(), categories.size() + 1);
-            ASSERT_EQ(p.size(), categories.size());
-            for (std::size_t c = 0; c < categories.size(); ++c) {
-                EXPECT_EQ(std::strtod(cells[c].c_str(), nullptr), p[c]);
-                double share = 0.0;
-                for (int v : cell) share += std::to_string(v) == categories[c] ? 1.0 : 0.0;
-                EXPECT_NEAR(p[c], share / static_cast<double>(cell.size()), 1e-7) << categories[c];
-            }
-            EXPECT_EQ(cells.back(), categories[static_cast<std::size_t>(value + 0.5)]);
         }
     }
 }
