@@ -25,7 +25,7 @@ inline mchost::CodedData ReadModelData(const std::string& csv, const mchost::For
         csv, [&](const std::vector<std::string>& h) { return mchost::PlanColumns(f, o, h); }, how);
 }
 
-// A model of CSV text and its records; the data outlive the spec.
+// A model of CSV text and its records; the data outlive its ModelSpec.
 struct CsvModel {
     CsvModel(const std::string& csv, const std::string& formulaText,
              const mchost::ModelOptions& o = {},
