@@ -68,17 +68,6 @@ std::string Decode(const std::string& bytes, bool bigEndian, std::size_t chunk) 
     return ReadAll(s, chunk);
 }
 
-// A scratch file that removes itself.
-struct TempFile {
-    fs::path path;
-    explicit TempFile(const std::string& ext) {
-        static int serial = 0;
-        path = fs::temp_directory_path() /
-               ("mcreg_input_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ext);
-    }
-    ~TempFile() { fs::remove(path); }
-};
-
 // A gzip file of bytes, written with zlib.
 void WriteGzip(const fs::path& path, const std::string& bytes) {
     gzFile out = gzopen(path.c_str(), "wb");
@@ -150,10 +139,10 @@ TEST(Utf16Source, DecodesPairsAndReplacesWhatIsBroken) {
 
 TEST(OpenSource, GzipAndUtf16FilesReadAsTheirText) {
     const std::string csv = "y,g\n1,\xC3\xA9t\xC3\xA9\n2,hiver\n3,\xC3\xA9t\xC3\xA9\n";
-    const std::string tempDir = fs::temp_directory_path().string();
-    const TempFile gz(".csv.gz");
-    WriteGzip(gz.path, csv);
-    auto source = OpenSource(gz.path.string(), tempDir);
+    const mchost_test::TempDir dir;
+    const std::string tempDir = dir.path.string(), gz = dir / "in.csv.gz";
+    WriteGzip(gz, csv);
+    auto source = OpenSource(gz, tempDir);
     EXPECT_THAT(source->Name(), HasSubstr("(gzip-compressed)"));
     EXPECT_EQ(ReadAll(*source, 5), csv);
     ASSERT_TRUE(source->Rewind());
@@ -163,19 +152,17 @@ TEST(OpenSource, GzipAndUtf16FilesReadAsTheirText) {
     std::vector<unsigned> units = {0xFEFF};
     for (unsigned char c : std::string("y,g\n1,\xE9t\xE9\n"))  // Latin-1 bytes are code points
         units.push_back(c);
-    const TempFile both(".csv.gz");
-    WriteGzip(both.path, Utf16(units, true));
-    source = OpenSource(both.path.string(), tempDir);
+    WriteGzip(dir / "both.csv.gz", Utf16(units, true));
+    source = OpenSource(dir / "both.csv.gz", tempDir);
     EXPECT_EQ(ReadAll(*source, 3), "y,g\n1,\xC3\xA9t\xC3\xA9\n");
 
     // The CSV reader on such a file: the categories are the texts.
-    const CodedData d = CsvReader::ReadFile(gz.path.string(), nullptr);
+    const CodedData d = CsvReader::ReadFile(gz, nullptr);
     EXPECT_EQ(mchost_test::Dump(d),
               "3 records, 3 used\ny: 1 2 3\ng: T\xC3\xA9t\xC3\xA9 Thiver T"
               "\xC3\xA9t\xC3\xA9\n");
     // A file that is not there is named.
-    const mchost_test::Thrown missing =
-        ThrownBy([&] { OpenSource((gz.path.string() + ".missing"), tempDir); });
+    const mchost_test::Thrown missing = ThrownBy([&] { OpenSource(gz + ".missing", tempDir); });
     EXPECT_EQ(missing.kind, HostError::kData);
     EXPECT_THAT(missing.message, HasSubstr(".missing"));
 }

@@ -22,6 +22,7 @@
 #include "support/prune-host.h"
 
 using namespace mchost;
+using mchost_test::TempDir;
 using mchost_test::ThrownBy;
 using support::Slurp;
 using testing::AllOf;
@@ -30,30 +31,6 @@ using testing::HasSubstr;
 namespace {
 
 namespace fs = std::filesystem;
-
-// A folder of its own, removed with everything in it.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int serial = 0;
-        path = fs::temp_directory_path() /
-               ("mcreg_outputs_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-        fs::remove_all(path);
-        fs::create_directory(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
 
 // The usage error that body gives, "" when there is none.
 std::string Refusal(const std::function<void()>& body) {

@@ -1,13 +1,18 @@
 #pragma once
 // What the tests of the host library share: a model read from CSV text as
-// the program reads it, the error a piece of code throws and a cancel.
+// the program reads it, the error a piece of code throws, a cancel and a
+// scratch folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "companion/RecordIterator.h"
 #include "host/base/HostError.h"
@@ -16,6 +21,32 @@
 #include "host/model/ModelSpec.h"
 
 namespace mchost_test {
+
+namespace fs = std::filesystem;
+
+// A folder of its own, removed with everything in it.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static int serial = 0;
+        path = fs::temp_directory_path() /
+               ("mcreg_host_test_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+        fs::remove_all(path);
+        fs::create_directory(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(path, ignored);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
 
 // The columns a model needs, read as the program reads them.
 inline mchost::CodedData ReadModelData(const std::string& csv, const mchost::Formula& f,
