@@ -1,6 +1,10 @@
-// The formula parser: term structure, canonical text and errors that point
-// at the offending place.
+// The formula parser: term structure, canonical text, the note for R users
+// and errors that point at the offending place.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "host/base/HostError.h"
 #include "host/model/Formula.h"
@@ -8,18 +12,31 @@
 using mchost::Formula;
 using mchost::FormulaError;
 using mchost::ParseFormula;
+using testing::AllOf;
+using testing::HasSubstr;
+using Strings = std::vector<std::string>;
 
 namespace {
 
-// The groups of a term as "A*B|C" for compact comparison.
-std::string Shape(const mchost::FormulaTerm& t) {
-    std::string s;
-    for (std::size_t g = 0; g < t.fvGroups.size(); ++g) {
-        if (g) s += '|';
-        for (std::size_t i = 0; i < t.fvGroups[g].size(); ++i)
-            s += (i ? "*" : "") + t.fvGroups[g][i].fName;
+// The groups of each term as "A*B|C", and each term's canonical text.
+Strings Shapes(const Formula& f) {
+    Strings out;
+    for (const mchost::FormulaTerm& t : f.fvTerms) {
+        std::string s;
+        for (std::size_t g = 0; g < t.fvGroups.size(); ++g) {
+            if (g) s += '|';
+            for (std::size_t i = 0; i < t.fvGroups[g].size(); ++i)
+                s += (i ? "*" : "") + t.fvGroups[g][i].fName;
+        }
+        out.push_back(s);
     }
-    return s;
+    return out;
+}
+
+Strings Texts(const Formula& f) {
+    Strings out;
+    for (const mchost::FormulaTerm& t : f.fvTerms) out.push_back(t.Text());
+    return out;
 }
 
 // The span an error points at, as the text under the carets.
@@ -36,27 +53,66 @@ std::string ErrorSpan(const std::string& text) {
 }  // namespace
 
 TEST(Formula, TermsNestingAndCanonicalText) {
-    const Formula f = ParseFormula(" y~A + B:C*x + A*B(C) + A(B(C)) + x(A) + `odd name`*x + 1");
+    // ":" and "*" both write a product; blanks and tabs between names go;
+    // nesting reads inward and the canonical text keeps every parenthesis.
+    Formula f = ParseFormula(
+        " y~A + B:C*x + A*B(C) + A(B(C)) + x(A) + `odd name`*x +\tx * z(A*B) + `x+1` + 1");
     EXPECT_EQ(f.fDependent.fName, "y");
     EXPECT_EQ(f.fDependent.fPos, 1u);
-    ASSERT_EQ(f.fvTerms.size(), 6u);
-    EXPECT_EQ(Shape(f.fvTerms[0]), "A");
-    EXPECT_EQ(Shape(f.fvTerms[1]), "B*C*x");
-    EXPECT_EQ(Shape(f.fvTerms[2]), "A*B|C");
-    EXPECT_EQ(Shape(f.fvTerms[3]), "A|B|C");
-    EXPECT_EQ(Shape(f.fvTerms[4]), "x|A");
-    EXPECT_EQ(Shape(f.fvTerms[5]), "odd name*x");
+    EXPECT_EQ(Shapes(f),
+              (Strings{"A", "B*C*x", "A*B|C", "A|B|C", "x|A", "odd name*x", "x*z|A*B", "x+1"}));
+    EXPECT_EQ(Texts(f), (Strings{"A", "B*C*x", "A*B(C)", "A(B(C))", "x(A)", "`odd name`*x",
+                                 "x*z(A*B)", "`x+1`"}));
     EXPECT_TRUE(f.fbInterceptAsked);
     EXPECT_FALSE(f.fbInterceptRemoved);
-    EXPECT_EQ(f.fvTerms[1].Text(), "B*C*x");
-    EXPECT_EQ(f.fvTerms[3].Text(), "A(B(C))");
-    EXPECT_EQ(f.fvTerms[5].Text(), "`odd name`*x");
     // A term's span covers its text without trailing blanks.
     EXPECT_EQ(f.fText.substr(f.fvTerms[2].fPos, f.fvTerms[2].fLen), "A*B(C)");
     // Canonical text reads back to the same structure.
-    for (const auto& t : f.fvTerms)
-        EXPECT_EQ(Shape(ParseFormula("y ~ " + t.Text()).fvTerms.at(0)), Shape(t));
-    EXPECT_TRUE(ParseFormula("y ~ 0 + x").fbInterceptRemoved);
+    for (std::size_t k = 0; k < f.fvTerms.size(); ++k)
+        EXPECT_EQ(Shapes(ParseFormula("y ~ " + Texts(f)[k])), Strings{Shapes(f)[k]});
+
+    // A name written back needs its quotes only when it would not read as
+    // one name: dots and underscores are part of a name.
+    f = ParseFormula("log.y ~ a_1 + b.2*c3");
+    EXPECT_EQ(f.fDependent.fName, "log.y");
+    EXPECT_EQ(Texts(f), (Strings{"a_1", "b.2*c3"}));
+    f = ParseFormula("`my y` ~ `(x)`");
+    EXPECT_EQ(f.fDependent.fName, "my y");
+    EXPECT_EQ(Texts(f), Strings{"`(x)`"});
+    EXPECT_EQ(Shapes(ParseFormula("y ~ " + Texts(f)[0])), Strings{"(x)"});
+
+    // "1" only asks for the intercept, "0" removes it; neither is a term.
+    f = ParseFormula("y ~ 1");
+    EXPECT_TRUE(f.fvTerms.empty());
+    EXPECT_TRUE(f.fbInterceptAsked);
+    f = ParseFormula("y ~ x + 0");
+    EXPECT_EQ(Texts(f), Strings{"x"});
+    EXPECT_TRUE(f.fbInterceptRemoved);
+    EXPECT_FALSE(f.fbInterceptAsked);
+}
+
+TEST(Formula, MissingMarginsNoteForRUsers) {
+    const auto note = [](const std::string& text) {
+        return MissingMarginsNote(ParseFormula(text));
+    };
+    // Every term an interaction contains is there, or no "*" is written.
+    for (const char* complete :
+         {"y ~ A + B + A*B", "y ~ A + x + x*A", "y ~ A:B", "y ~ A(B) + x(A)", "y ~ x"})
+        EXPECT_EQ(note(complete), "") << complete;
+
+    EXPECT_EQ(note("y ~ A*B"),
+              "note: 'A*B' is the interaction term alone, without A, B (unlike R, '*' does not "
+              "add the terms it contains); the model with them is: y ~ A + B + A*B");
+    // Only the missing ones are added, before the term that lacks them.
+    EXPECT_THAT(note("y ~ A + x*A"),
+                AllOf(HasSubstr("'x*A' is the interaction term alone, without x ("),
+                      HasSubstr("the model with them is: y ~ A + x + x*A")));
+    // A three-way product lacks its two-way products too; a later term
+    // that was missing is not added twice.
+    EXPECT_THAT(note("y ~ A*B*C + B"), AllOf(HasSubstr("without A, C, A*B, A*C, B*C ("),
+                                             HasSubstr("y ~ A + C + A*B + A*C + B*C + A*B*C + B")));
+    // The intercept stays removed; a dependent that needs quotes has them.
+    EXPECT_THAT(note("`my y` ~ 0 + A*x"), HasSubstr("is: `my y` ~ A + x + A*x + 0"));
 }
 
 TEST(Formula, ErrorsPointAtTheProblem) {

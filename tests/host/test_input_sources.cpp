@@ -2,6 +2,7 @@
 // UTF-16 read as UTF-8, gzip read decompressed, and the delimiter a header
 // line shows. Expected bytes are the UTF-8 and UTF-16 encodings worked out
 // by hand from the code points.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -22,8 +23,11 @@
 #include "host/input/InputFormat.h"
 #include "host/input/PartSource.h"
 #include "host/input/Utf16Source.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
+using mchost_test::ThrownBy;
+using testing::HasSubstr;
 
 namespace {
 
@@ -36,17 +40,9 @@ InputFormat Sniff(const std::string& head, bool text = true) {
 
 // The message of the refusal, "" when the bytes are taken.
 std::string Refusal(const std::string& head, bool text = true) {
-    try {
-        Sniff(head, text);
-    } catch (const HostError& e) {
-        EXPECT_EQ(e.GetKind(), HostError::kData);
-        return e.what();
-    }
-    return "";
-}
-
-bool Contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
+    const mchost_test::Thrown e = ThrownBy([&] { Sniff(head, text); });
+    EXPECT_TRUE(e.kind == 0 || e.kind == HostError::kData) << e.kind;
+    return e.message;
 }
 
 // Everything a source gives, read chunk bytes at a time.
@@ -72,16 +68,14 @@ std::string Decode(const std::string& bytes, bool bigEndian, std::size_t chunk) 
     return ReadAll(s, chunk);
 }
 
-// A scratch file that removes itself.
-struct TempFile {
-    fs::path path;
-    explicit TempFile(const std::string& ext) {
-        static int serial = 0;
-        path = fs::temp_directory_path() /
-               ("mcreg_input_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ext);
-    }
-    ~TempFile() { fs::remove(path); }
-};
+// A gzip file of bytes, written with zlib.
+void WriteGzip(const fs::path& path, const std::string& bytes) {
+    gzFile out = gzopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    gzclose(out);
+}
 
 }  // namespace
 
@@ -98,22 +92,22 @@ TEST(InputFormat, SignaturesAndTextEncodingsAreToldByTheFirstBytes) {
     EXPECT_EQ(Sniff(std::string("y\0", 2)), InputFormat::kPlain);  // too short to tell
 
     // What the reader cannot read is refused by name, with what to do.
-    EXPECT_TRUE(Contains(Refusal("BZh91AY"), "'f' is a bzip2-compressed file: decompress it"));
-    EXPECT_TRUE(Contains(Refusal(std::string("\xFD"
-                                             "7zXZ\0",
-                                             6)),
-                         "xz-compressed"));
-    EXPECT_TRUE(Contains(Refusal("\x28\xB5\x2F\xFD"), "zstd-compressed"));
-    EXPECT_TRUE(Contains(Refusal("PK\x03\x04"), "a zip archive"));
-    EXPECT_TRUE(Contains(Refusal("7z\xBC\xAF\x27\x1C"), "7-Zip"));
-    EXPECT_TRUE(Contains(Refusal("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), "Excel (.xls)"));
-    EXPECT_TRUE(Contains(Refusal(std::string("\xFF\xFE\0\0", 4)), "is in UTF-32"));
-    EXPECT_TRUE(Contains(Refusal(std::string("\0\0\xFE\xFF", 4)), "is in UTF-32"));
+    EXPECT_THAT(Refusal("BZh91AY"), HasSubstr("'f' is a bzip2-compressed file: decompress it"));
+    EXPECT_THAT(Refusal(std::string("\xFD"
+                                    "7zXZ\0",
+                                    6)),
+                HasSubstr("xz-compressed"));
+    EXPECT_THAT(Refusal("\x28\xB5\x2F\xFD"), HasSubstr("zstd-compressed"));
+    EXPECT_THAT(Refusal("PK\x03\x04"), HasSubstr("a zip archive"));
+    EXPECT_THAT(Refusal("7z\xBC\xAF\x27\x1C"), HasSubstr("7-Zip"));
+    EXPECT_THAT(Refusal("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), HasSubstr("Excel (.xls)"));
+    EXPECT_THAT(Refusal(std::string("\xFF\xFE\0\0", 4)), HasSubstr("is in UTF-32"));
+    EXPECT_THAT(Refusal(std::string("\0\0\xFE\xFF", 4)), HasSubstr("is in UTF-32"));
     // A binary record file may start with any bytes: a short signature and
     // the text encodings are no sign there; a long signature still is.
     EXPECT_EQ(Refusal("BZh91AY", false), "");
     EXPECT_EQ(Sniff("\xFF\xFEy\0", false), InputFormat::kPlain);
-    EXPECT_TRUE(Contains(Refusal("PK\x03\x04", false), "zip archive"));
+    EXPECT_THAT(Refusal("PK\x03\x04", false), HasSubstr("zip archive"));
     EXPECT_EQ(Sniff("\x1F\x8B\x08\x00", false), InputFormat::kGzip);
 }
 
@@ -145,18 +139,11 @@ TEST(Utf16Source, DecodesPairsAndReplacesWhatIsBroken) {
 
 TEST(OpenSource, GzipAndUtf16FilesReadAsTheirText) {
     const std::string csv = "y,g\n1,\xC3\xA9t\xC3\xA9\n2,hiver\n3,\xC3\xA9t\xC3\xA9\n";
-    const std::string tempDir = fs::temp_directory_path().string();
-    // gzip, written with zlib.
-    const TempFile gz(".csv.gz");
-    {
-        gzFile out = gzopen(gz.path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(gzwrite(out, csv.data(), static_cast<unsigned>(csv.size())),
-                  static_cast<int>(csv.size()));
-        gzclose(out);
-    }
-    auto source = OpenSource(gz.path.string(), tempDir);
-    EXPECT_TRUE(Contains(source->Name(), "(gzip-compressed)")) << source->Name();
+    const mchost_test::TempDir dir;
+    const std::string tempDir = dir.path.string(), gz = dir / "in.csv.gz";
+    WriteGzip(gz, csv);
+    auto source = OpenSource(gz, tempDir);
+    EXPECT_THAT(source->Name(), HasSubstr("(gzip-compressed)"));
     EXPECT_EQ(ReadAll(*source, 5), csv);
     ASSERT_TRUE(source->Rewind());
     EXPECT_EQ(ReadAll(*source, 1 << 16), csv);
@@ -165,30 +152,19 @@ TEST(OpenSource, GzipAndUtf16FilesReadAsTheirText) {
     std::vector<unsigned> units = {0xFEFF};
     for (unsigned char c : std::string("y,g\n1,\xE9t\xE9\n"))  // Latin-1 bytes are code points
         units.push_back(c);
-    const std::string utf16 = Utf16(units, true);
-    const TempFile both(".csv.gz");
-    {
-        gzFile out = gzopen(both.path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        gzwrite(out, utf16.data(), static_cast<unsigned>(utf16.size()));
-        gzclose(out);
-    }
-    source = OpenSource(both.path.string(), tempDir);
+    WriteGzip(dir / "both.csv.gz", Utf16(units, true));
+    source = OpenSource(dir / "both.csv.gz", tempDir);
     EXPECT_EQ(ReadAll(*source, 3), "y,g\n1,\xC3\xA9t\xC3\xA9\n");
 
     // The CSV reader on such a file: the categories are the texts.
-    const CodedData d = CsvReader::ReadFile(gz.path.string(), nullptr);
+    const CodedData d = CsvReader::ReadFile(gz, nullptr);
     EXPECT_EQ(mchost_test::Dump(d),
               "3 records, 3 used\ny: 1 2 3\ng: T\xC3\xA9t\xC3\xA9 Thiver T"
               "\xC3\xA9t\xC3\xA9\n");
     // A file that is not there is named.
-    try {
-        OpenSource((gz.path.string() + ".missing"), tempDir);
-        ADD_FAILURE() << "no error";
-    } catch (const HostError& e) {
-        EXPECT_EQ(e.GetKind(), HostError::kData);
-        EXPECT_TRUE(Contains(e.what(), ".missing")) << e.what();
-    }
+    const mchost_test::Thrown missing = ThrownBy([&] { OpenSource(gz + ".missing", tempDir); });
+    EXPECT_EQ(missing.kind, HostError::kData);
+    EXPECT_THAT(missing.message, HasSubstr(".missing"));
 }
 
 TEST(CsvReader, TheHeaderLineShowsTheDelimiter) {
@@ -247,15 +223,6 @@ CodedData ReadPart(const std::string& text, int part, int parts, ReadOptions opt
     return CsvReader::Read(source, nullptr, options);
 }
 
-std::string Message(const std::function<void()>& read) {
-    try {
-        read();
-    } catch (const HostError& e) {
-        return e.what();
-    }
-    return "(read)";
-}
-
 }  // namespace
 
 TEST(PartSource, ThePartsHoldEveryRecordOnceInOrder) {
@@ -297,15 +264,15 @@ TEST(PartSource, MessagesPlaceARecordInTheWholeInput) {
          {std::string("1,2,3\n"), std::string("1,a\"b\"\n"), std::string("1,q\n2,\"open\n")}) {
         SCOPED_TRACE(bad);
         const std::string t = broken(bad);
-        const std::string want = Message([&] {
-            StringSource whole(t, "data.csv");
-            CsvReader::Read(whole, nullptr);
-        });
-        EXPECT_NE(want.find("line "), std::string::npos) << want;
+        const std::string want = ThrownBy([&] {
+                                     StringSource whole(t, "data.csv");
+                                     CsvReader::Read(whole, nullptr);
+                                 }).message;
+        EXPECT_THAT(want, HasSubstr("line "));
         for (int parts : {2, 3, 4}) {
-            std::string got = "(read)";
-            for (int part = 0; part < parts && got == "(read)"; ++part)
-                got = Message([&] { ReadPart(t, part, parts); });
+            std::string got;
+            for (int part = 0; part < parts && got.empty(); ++part)
+                got = ThrownBy([&] { ReadPart(t, part, parts); }).message;
             EXPECT_EQ(got, want) << parts << " parts";
         }
     }

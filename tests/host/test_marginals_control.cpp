@@ -10,20 +10,11 @@
 #include "host/base/HostError.h"
 #include "host/fit/ModelFitter.h"
 #include "host/fit/UsedData.h"
-#include "host/input/CsvReader.h"
-#include "host/model/ModelSpec.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
 
 namespace {
-
-class CountingCancel : public MCCommon_850::MCQueryCancel {
-public:
-    explicit CountingCancel(int cancelAt) : fCancelAt(cancelAt) {}
-    bool IsCancel() override { return ++fNAsked >= fCancelAt && fCancelAt > 0; }
-    int fCancelAt;
-    int fNAsked = 0;
-};
 
 TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     // 6 x 5 cells, B compared within each level of A: 30 means, then 6
@@ -32,16 +23,12 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     for (int i = 0; i < 240; ++i)
         csv += std::to_string((i * 37) % 11 + 0.5 * (i % 6)) + ",a" + std::to_string(i % 6) + ",b" +
                std::to_string((i / 6) % 5) + "\n";
-    const Formula f = ParseFormula("y ~ A + B + A*B");
-    const ModelOptions o;
-    const CodedData d = CsvReader::ReadString(
-        csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); });
-    const ModelSpec spec(f, o, d);
-    auto it = spec.MakeIterator();
+    const mchost_test::CsvModel m(csv, "y ~ A + B + A*B");
+    const ModelSpec& spec = m.spec;
     ModelFitter fitter(spec, FitOptions());
-    fitter.Fit(*it);
+    fitter.Fit(*m.records);
     const FittedModel model = fitter.GetFitted();
-    const UsedData used = SummariseUsedData(model, *it, nullptr);
+    const UsedData used = SummariseUsedData(model, *m.records, nullptr);
     EmmeansOptions options;
     options.fvTerms = {"A*B"};
     options.fvCompare = {"B"};
@@ -50,7 +37,7 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
 
     // Uncancelled: asked at least once per mean and per pair, and told of
     // the means and then of each test in turn.
-    CountingCancel never(0);
+    mchost_test::CancelAfter never;
     std::vector<int> tests;
     EmmeansControl control;
     control.fpCancel = &never;
@@ -66,7 +53,7 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     ASSERT_EQ(whole[0].fvScales.size(), 1u);
     EXPECT_EQ(whole[0].fvScales[0].fvCells.size(), 30u);
     EXPECT_EQ(whole[0].fvScales[0].fvPairs.size(), 6u * 20u);
-    EXPECT_GE(never.fNAsked, 30 + 6 * 20);
+    EXPECT_GE(never.fAsked.load(), 30 + 6 * 20);
     EXPECT_EQ(tests, (std::vector<int>{-1, 0, 1, 2, 3, 4, 5}));
     EmmeansProgress at;
     at.fNTerms = 1;
@@ -81,16 +68,13 @@ TEST(Marginals, ACancelStopsTheMeansAtOnceAndProgressNamesEveryTest) {
     // more once it has been told.
     for (const int at : {1, 10, 31, 95}) {
         SCOPED_TRACE(at);
-        CountingCancel cancel(at);
+        mchost_test::CancelAfter cancel(at - 1);
         EmmeansControl c;
         c.fpCancel = &cancel;
-        try {
-            EstimateMarginalMeans(model, used, requests, c);
-            ADD_FAILURE() << "the means ran to the end";
-        } catch (const HostError& e) {
-            EXPECT_EQ(e.GetKind(), HostError::kInterrupted);
-        }
-        EXPECT_EQ(cancel.fNAsked, at);
+        EXPECT_EQ(
+            mchost_test::ThrownBy([&] { EstimateMarginalMeans(model, used, requests, c); }).kind,
+            HostError::kInterrupted);
+        EXPECT_EQ(cancel.fAsked.load(), at);
     }
 }
 

@@ -15,23 +15,16 @@
 
 #include "coded_dump.h"
 #include "companion/MCMV.h"
-#include "host/base/HostError.h"
 #include "host/fit/ModelFitter.h"
 #include "host/input/BinaryReader.h"
-#include "host/input/CsvReader.h"
-#include "host/model/ModelSpec.h"
 #include "host/report/GlmReport.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
+using mchost_test::CsvModel;
+using mchost_test::ThrownBy;
 
 namespace {
-
-// The data of a model, read as the program reads them.
-CodedData Read(const std::string& csv, const Formula& f, const ModelOptions& o,
-               const ReadOptions& how = ReadOptions()) {
-    return CsvReader::ReadString(
-        csv, [&](const std::vector<std::string>& h) { return PlanColumns(f, o, h); }, how);
-}
 
 // A general linear model's fit of a spec's records, as the program fits it.
 GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& records,
@@ -45,44 +38,8 @@ GlmResult FitGlm(const ModelSpec& spec, MCCommon_850::MultiPassRecordIter& recor
 
 GlmResult Fit(const std::string& csv, const std::string& formula, ModelOptions o = {},
               const ReadOptions& how = ReadOptions()) {
-    const Formula f = ParseFormula(formula);
-    const CodedData d = Read(csv, f, o, how);
-    const ModelSpec spec(f, o, d);
-    auto it = spec.MakeIterator();
-    return FitGlm(spec, *it, o.fConfidence);
-}
-
-// The kind of error a model gives, 0 when it builds.
-int ErrorKind(const std::string& csv, const std::string& formula, ModelOptions o = {}) {
-    try {
-        const Formula f = ParseFormula(formula);
-        const CodedData d = Read(csv, f, o);
-        ModelSpec spec(f, o, d);
-    } catch (const HostError& e) {
-        return e.GetKind();
-    }
-    return 0;
-}
-
-// Every figure of two fits, which must agree to the last bit.
-void ExpectSameFit(const GlmResult& a, const GlmResult& b) {
-    EXPECT_EQ(a.fRecordsRead, b.fRecordsRead);
-    EXPECT_EQ(a.fRecordsUsed, b.fRecordsUsed);
-    EXPECT_EQ(a.fTotalFreqWeight, b.fTotalFreqWeight);
-    EXPECT_EQ(a.fTotalRegrWeight, b.fTotalRegrWeight);
-    EXPECT_EQ(a.fRank, b.fRank);
-    auto same = [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); };
-    EXPECT_TRUE(same(a.fRSquare, b.fRSquare) && same(a.fRmse, b.fRmse));
-    ASSERT_EQ(a.fvParameters.size(), b.fvParameters.size());
-    for (std::size_t k = 0; k < a.fvParameters.size(); ++k) {
-        const ParameterRow& p = a.fvParameters[k];
-        const ParameterRow& q = b.fvParameters[k];
-        EXPECT_EQ(p.fLabel, q.fLabel);
-        EXPECT_EQ(p.fbRedundant, q.fbRedundant);
-        EXPECT_TRUE(same(p.fEstimate, q.fEstimate) && same(p.fStdError, q.fStdError) &&
-                    same(p.fSig, q.fSig))
-            << p.fLabel;
-    }
+    const CsvModel m(csv, formula, o, how);
+    return FitGlm(m.spec, *m.records, o.fConfidence);
 }
 
 const char* kOneWay = "y,A\n3,a\n5,a\n4,b\n6,b\n10,c\n12,c\n11,c\n";
@@ -103,9 +60,8 @@ TEST(ModelSpec, RolesOrderCodingAndRecordsUsed) {
     ModelOptions o;
     o.fvFactors = {"n"};
     o.fFreqWeight = "w";
-    const Formula f = ParseFormula("y ~ x + n*g + g");
-    const CodedData d = Read(csv, f, o);
-    const ModelSpec spec(f, o, d);
+    const CsvModel m(csv, "y ~ x + n*g + g", o);
+    const ModelSpec& spec = m.spec;
     const auto& v = spec.GetVariables();
     ASSERT_EQ(v.size(), 5u);  // y, n, g (factors by first appearance), x, w
     EXPECT_EQ(v[1].fName, "n");
@@ -120,22 +76,10 @@ TEST(ModelSpec, RolesOrderCodingAndRecordsUsed) {
     EXPECT_EQ(spec.GetSettings().GetFactorSizes(), (std::vector<int>{3, 3}));
     EXPECT_EQ(spec.GetEffectTexts(), (std::vector<std::string>{"x", "n*g", "g"}));
     // The records carry the codes: row 0 is g = b (2), n = 10 (2).
-    auto it = spec.MakeIterator();
-    const auto* r = it->Next();
+    const auto* r = m.records->Next();
     EXPECT_EQ((*r)[1], 2.0);
     EXPECT_EQ((*r)[2], 2.0);
     EXPECT_EQ((*r)[3], 0.5);
-
-    ModelOptions fw;
-    fw.fFreqWeight = "g";
-    EXPECT_EQ(ErrorKind(csv, "y ~ x", fw), HostError::kData);       // text weight
-    EXPECT_EQ(ErrorKind(csv, "g ~ x"), HostError::kData);           // text dependent
-    EXPECT_EQ(ErrorKind(csv, "y ~ g(x)"), HostError::kUsage);       // covariate in parentheses
-    EXPECT_EQ(ErrorKind(csv, "y ~ x + y"), HostError::kUsage);      // dependent on the right
-    EXPECT_EQ(ErrorKind(csv, "y ~ n*g + g*n"), HostError::kUsage);  // the same term twice
-    ModelOptions unknown;
-    unknown.fvFactors = {"nope"};
-    EXPECT_EQ(ErrorKind(csv, "y ~ x", unknown), HostError::kUsage);
 }
 
 TEST(ModelSpec, NestingLevelsAndLabels) {
@@ -145,12 +89,9 @@ TEST(ModelSpec, NestingLevelsAndLabels) {
     // one model refuses two terms with the same columns.
     const auto labels = [&](const std::string& formula,
                             std::vector<MCMath_850::MCModelEffect>& effects) {
-        const Formula f = ParseFormula(formula);
-        const CodedData d = Read(csv, f, {});
-        const ModelSpec spec(f, {}, d);
-        effects = spec.GetSettings().GetModelEffects();
-        auto it = spec.MakeIterator();
-        const GlmResult r = FitGlm(spec, *it, 0.95);
+        const CsvModel m(csv, formula);
+        effects = m.spec.GetSettings().GetModelEffects();
+        const GlmResult r = FitGlm(m.spec, *m.records, 0.95);
         EXPECT_EQ(r.fvParameters.front().fLabel, "Intercept");
         std::vector<std::string> out;
         for (const ParameterRow& p : r.fvParameters) out.push_back(p.fLabel + " | " + p.fEffect);
@@ -245,13 +186,13 @@ TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
     const std::string path = ::testing::TempDir() + "mcreg_host_records.bin";
     const double missing = MCCommon_850::MCMV::Missing();
     const double values[] = {3, 0, 5, 0, 4, 1, 6, 1, 10, 2, 12, 2, 11, 2, missing, 1, 9, missing};
-    auto write = [&](std::size_t nBytes) {
+    auto write = [&](const double* records, std::size_t nBytes) {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        std::fwrite(values, 1, nBytes, f);
+        std::fwrite(records, 1, nBytes, f);
         std::fclose(f);
     };
-    write(sizeof values);
+    write(values, sizeof values);
     const Formula f = ParseFormula("y ~ A");
     ModelOptions o;
     o.fvFactors = {"A"};  // codes already
@@ -285,19 +226,12 @@ TEST(BinaryReader, CodesMissingValuesAndPartialRecords) {
          "column 'y' holds -inf in data row 2, but a value must be a finite number" + note},
     };
     for (const auto& [records, message] : bad) {
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        std::fwrite(records.data(), sizeof(double), records.size(), out);
-        std::fclose(out);
-        try {
-            BinaryReader::ReadFile(path, names, plan);
-            ADD_FAILURE() << "no error: " << message;
-        } catch (const HostError& e) {
-            EXPECT_EQ(e.GetKind(), HostError::kData);
-            EXPECT_EQ(e.what(), message);
-        }
+        write(records.data(), records.size() * sizeof(double));
+        const mchost_test::Thrown e = ThrownBy([&] { BinaryReader::ReadFile(path, names, plan); });
+        EXPECT_EQ(e.kind, HostError::kData);
+        EXPECT_EQ(e.message, message);
     }
-
-    write(sizeof values - 4);
+    write(values, sizeof values - 4);
     EXPECT_THROW(BinaryReader::ReadFile(path, names, plan), HostError);
     std::remove(path.c_str());
 }
@@ -330,103 +264,64 @@ TEST(ModelSpec, StreamedAndInMemoryFitsAgreeExactly) {
     EXPECT_EQ(base.fRecordsRead, 3001);
     EXPECT_GT(base.fRecordsUsed, 2500);
     EXPECT_LT(base.fRecordsUsed, 3000);
+    // Every figure of the report, to the last bit.
     for (const ReadOptions& how : mchost_test::AllPaths(100))
-        ExpectSameFit(Fit(csv, formula, o, how), base);
+        EXPECT_EQ(FormatGlmJson(Fit(csv, formula, o, how)), FormatGlmJson(base));
     for (const ParameterRow& p : base.fvParameters)
         EXPECT_EQ(p.fLabel.find("only-here"), std::string::npos) << p.fLabel;
 }
 
 TEST(ModelSpec, CategoricalDependentIsCodedInBothPaths) {
-    const std::string csv = "y,x\nlow,1\nhigh,2\nmid,3\nhigh,4\nNA,5\n";
-    const Formula f = ParseFormula("y ~ x");
     ModelOptions o;
     o.fbCategoricalDependent = true;
     for (const ReadOptions& how : mchost_test::AllPaths()) {
-        const CodedData d = Read(csv, f, o, how);
-        const ModelSpec spec(f, o, d);
-        EXPECT_EQ(spec.GetVariables()[0].fvCategories,
+        const CsvModel m("y,x\nlow,1\nhigh,2\nmid,3\nhigh,4\nNA,5\n", "y ~ x", o, how);
+        EXPECT_EQ(m.spec.GetVariables()[0].fvCategories,
                   (std::vector<std::string>{"high", "low", "mid"}));
-        auto it = spec.MakeIterator();
         std::vector<double> codes;
-        for (it->NewPass(); const auto* r = it->Next();) codes.push_back((*r)[0]);
+        for (m.records->NewPass(); const auto* r = m.records->Next();) codes.push_back((*r)[0]);
         EXPECT_EQ(codes, (std::vector<double>{1, 0, 2, 0, MCCommon_850::MCMV::Missing()}));
     }
     // Numbers are categories in numeric order.
-    const CodedData d = Read("y,x\n10,1\n9,2\n10,3\n", f, o);
-    EXPECT_EQ(ModelSpec(f, o, d).GetVariables()[0].fvCategories,
+    EXPECT_EQ(CsvModel("y,x\n10,1\n9,2\n10,3\n", "y ~ x", o).spec.GetVariables()[0].fvCategories,
               (std::vector<std::string>{"9", "10"}));
 }
 
 TEST(GlmFit, CancelStopsTheFitAsAnInterruption) {
-    class CancelAfter : public MCCommon_850::MCQueryCancel {
-    public:
-        bool IsCancel() override { return ++fNAsked > 50; }
-        int fNAsked = 0;
-    };
     std::string csv = "y,A\n";
     for (int i = 0; i < 500; ++i)
         csv += std::to_string(i % 7) + ",a" + std::to_string(i % 3) + "\n";
-    const Formula f = ParseFormula("y ~ A");
     for (const ReadOptions& how : mchost_test::AllPaths()) {
-        const CodedData d = Read(csv, f, {}, how);
-        const ModelSpec spec(f, {}, d);
-        auto it = spec.MakeIterator();
-        CancelAfter cancel;
-        try {
-            FitGlm(spec, *it, 0.95, &cancel);
-            ADD_FAILURE() << "the fit ran to the end";
-        } catch (const HostError& e) {
-            EXPECT_EQ(e.GetKind(), HostError::kInterrupted);
-        }
-        EXPECT_GT(cancel.fNAsked, 50);
+        const CsvModel m(csv, "y ~ A", {}, how);
+        mchost_test::CancelAfter cancel(50);
+        EXPECT_EQ(ThrownBy([&] { FitGlm(m.spec, *m.records, 0.95, &cancel); }).kind,
+                  HostError::kInterrupted);
+        EXPECT_GT(cancel.fAsked.load(), 50);
     }
 }
 
 TEST(Predictions, ACancelWhileWritingIsAnInterruptionNotEmptyRows) {
-    class Switch : public MCCommon_850::MCQueryCancel {
-    public:
-        bool IsCancel() override { return fbOn; }
-        bool fbOn = false;
-    };
     std::string csv = "y,A,x\n";
     for (int i = 0; i < 300; ++i)
         csv += std::string(i % 3 == 0 ? "u" : "v") + ",a" + std::to_string(i % 4) + "," +
                std::to_string(0.25 * (i % 11) + (i % 3 == 0 ? 1.0 : 0.0)) + "\n";
-    const auto interrupted = [](const std::function<void()>& write) {
-        try {
-            write();
-        } catch (const HostError& e) {
-            return e.GetKind() == HostError::kInterrupted;
-        }
-        return false;
-    };
-    const Formula f = ParseFormula("y ~ A + x");
-    {
-        const Formula g = ParseFormula("x ~ A");
-        const CodedData d = Read(csv, g, {});
-        const ModelSpec spec(g, {}, d);
-        auto it = spec.MakeIterator();
-        Switch cancel;
-        ModelFitter glm(spec, FitOptions());
-        glm.Fit(*it, &cancel);
-        std::ostringstream whole;
-        glm.WritePredictions(*it, whole);
-        EXPECT_EQ(whole.str().find("\n,\n"), std::string::npos);  // every record was used
-        cancel.fbOn = true;
-        std::ostringstream cut;
-        EXPECT_TRUE(interrupted([&] { glm.WritePredictions(*it, cut); }));
+    // A general linear model of x and a logistic one of y; every record is
+    // used.
+    for (const bool logistic : {false, true}) {
+        SCOPED_TRACE(logistic);
+        ModelOptions o;
+        o.fbCategoricalDependent = logistic;
+        const CsvModel m(csv, logistic ? "y ~ A + x" : "x ~ A", o);
+        FitOptions options;
+        options.fbLogistic = logistic;
+        ModelFitter fitter(m.spec, options);
+        mchost_test::CancelAfter cancel;
+        fitter.Fit(*m.records, &cancel);
+        std::ostringstream whole, cut;
+        fitter.WritePredictions(*m.records, whole);
+        EXPECT_EQ(whole.str().find("\n,\n"), std::string::npos);
+        cancel.fAfter = 0;
+        EXPECT_EQ(ThrownBy([&] { fitter.WritePredictions(*m.records, cut); }).kind,
+                  HostError::kInterrupted);
     }
-    ModelOptions o;
-    o.fbCategoricalDependent = true;
-    const CodedData d = Read(csv, f, o);
-    const ModelSpec spec(f, o, d);
-    auto it = spec.MakeIterator();
-    Switch cancel;
-    FitOptions logistic;
-    logistic.fbLogistic = true;
-    ModelFitter fitter(spec, logistic);
-    fitter.Fit(*it, &cancel);
-    cancel.fbOn = true;
-    std::ostringstream cut;
-    EXPECT_TRUE(interrupted([&] { fitter.WritePredictions(*it, cut); }));
 }

@@ -11,8 +11,8 @@
 #include "companion/MCMV.h"
 #include "host/fit/ModelFitter.h"
 #include "host/fit/ParameterTable.h"
-#include "host/input/CsvReader.h"
 #include "settings/MCRegrParameterStats.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
 
@@ -70,14 +70,10 @@ private:
 TEST(ParameterTable, FiguresAreTheLibrarysRecordsWithTheirLabels) {
     // y = 0.5 + 0.5 x; residuals -0.5, 1, -0.5: MSE 1.5 on 1 df, so
     // var(slope) = 1.5 / 2 and var(intercept) = 1.5 (1/3 + 1/2).
-    const Formula f = ParseFormula("y ~ x");
-    const CodedData d = CsvReader::ReadString(
-        "y,x\n0,0\n2,1\n1,2\n",
-        [&](const std::vector<std::string>& h) { return PlanColumns(f, {}, h); });
-    const ModelSpec spec(f, {}, d);
-    auto it = spec.MakeIterator();
+    const mchost_test::CsvModel m("y,x\n0,0\n2,1\n1,2\n", "y ~ x");
+    const ModelSpec& spec = m.spec;
     ModelFitter fitter(spec, FitOptions());
-    fitter.Fit(*it);
+    fitter.Fit(*m.records);
     const FittedModel model = fitter.GetFitted();
     PlantedStats stats(*model.fpStats);
     const double pi = std::acos(-1.0);

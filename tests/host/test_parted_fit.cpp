@@ -19,6 +19,7 @@
 #include "host/input/RecordStore.h"
 #include "host/run/PartGroup.h"
 #include "host/session/ModelSession.h"
+#include "support/prune-host.h"
 #include "thread_reducer.h"
 
 using namespace mchost;
@@ -136,19 +137,30 @@ TEST(SplitThreads, APartThatFailsReleasesEveryOtherPart) {
 
 namespace {
 
-// Records with a text factor of five levels, a numeric one of three, a
-// covariate, regression weights and missing cells.
+// Record i of the data: a text factor of five levels (a), a numeric one of
+// three (b), a covariate (missing in some records), a regression weight,
+// a numeric response and one of three categories.
+struct Row {
+    int a, b;
+    double x, y, w;
+    const char* g;
+};
+
+Row MakeRow(int i) {
+    const double u = std::fmod(i * 0.7548776662466927, 1.0);
+    const int a = (i * 3) % 5, b = (i / 7) % 3;
+    const double x = std::sin(0.001 * i) * 4 + u;
+    const char* g = u < 0.3 + 0.2 * std::tanh(0.3 * x) ? "p" : u < 0.75 ? "q" : "r";
+    return {a, b, x, 1.5 + 0.7 * a - 0.2 * b * a + 0.9 * x + 2 * u, 0.5 + (i % 4) * 0.5, g};
+}
+
 std::string Records(int n) {
     std::string csv = "y,g,A,B,x,w\n";
     char line[200];
     for (int i = 0; i < n; ++i) {
-        const double u = std::fmod(i * 0.7548776662466927, 1.0);
-        const int a = (i * 3) % 5, b = (i / 7) % 3;
-        const double x = std::sin(0.001 * i) * 4 + u;
-        const double y = 1.5 + 0.7 * a - 0.2 * b * a + 0.9 * x + 2 * u;
-        const char* g = u < 0.3 + 0.2 * std::tanh(0.3 * x) ? "p" : u < 0.75 ? "q" : "r";
-        std::snprintf(line, sizeof line, "%.17g,%s,a%d,%d,%s,%.17g\n", y, g, a, b,
-                      i % 211 == 9 ? "" : std::to_string(x).c_str(), 0.5 + (i % 4) * 0.5);
+        const Row r = MakeRow(i);
+        std::snprintf(line, sizeof line, "%.17g,%s,a%d,%d,%s,%.17g\n", r.y, r.g, r.a, r.b,
+                      i % 211 == 9 ? "" : std::to_string(r.x).c_str(), r.w);
         csv += line;
     }
     return csv;
@@ -173,16 +185,16 @@ double Rel(double a, double b) {
     return a == b ? 0.0 : std::fabs(a - b) / std::max(std::fabs(b), 1e-300);
 }
 
-// Cancels once it has been asked n times, by whichever part.
-class CancelAfter : public MCCommon_850::MCQueryCancel {
-public:
-    explicit CancelAfter(long n) : fN(n) {}
-    bool IsCancel() override { return ++fAsked > fN; }
-    std::atomic<long> fAsked{0};
-
-private:
-    long fN;
-};
+// The parameters of a fit in parts against those of one part.
+template <class Row>
+void ExpectSameParameters(const std::vector<Row>& got, const std::vector<Row>& want, double tol) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(got[k].fbRedundant, want[k].fbRedundant) << k;
+        EXPECT_LT(Rel(got[k].fEstimate, want[k].fEstimate), tol) << k;
+        EXPECT_LT(Rel(got[k].fStdError, want[k].fStdError), tol) << k;
+    }
+}
 
 }  // namespace
 
@@ -204,17 +216,10 @@ TEST(SplitThreads, PartsFitTheModelOfOnePartAndOfClosedForms) {
 
         long double wy[5] = {}, w[5] = {};
         for (int i = 0; i < 150000; ++i) {
-            const double u = std::fmod(i * 0.7548776662466927, 1.0);
-            const int a = (i * 3) % 5, b = (i / 7) % 3;
-            const double x = std::sin(0.001 * i) * 4 + u;
-            // The same text the CSV holds, read back.
-            char text[40];
-            std::snprintf(text, sizeof text, "%.17g",
-                          1.5 + 0.7 * a - 0.2 * b * a + 0.9 * x + 2 * u);
-            const double y = std::strtod(text, nullptr);
-            const double wt = 0.5 + (i % 4) * 0.5;
-            wy[a] += wt * y;
-            w[a] += wt;
+            const Row r = MakeRow(i);
+            // %.17g reads back as the same double.
+            wy[r.a] += r.w * r.y;
+            w[r.a] += r.w;
         }
         const std::vector<ParameterRow>& p = s->Glm().fvParameters;
         ASSERT_EQ(p.size(), 6u);
@@ -238,25 +243,15 @@ TEST(SplitThreads, PartsFitTheModelOfOnePartAndOfClosedForms) {
         if (logistic) {
             const LogisticResult& a = parts->Logistic();
             const LogisticResult& b = one->Logistic();
-            ASSERT_EQ(a.fvParameters.size(), b.fvParameters.size());
-            for (std::size_t k = 0; k < a.fvParameters.size(); ++k) {
-                EXPECT_EQ(a.fvParameters[k].fbRedundant, b.fvParameters[k].fbRedundant);
-                EXPECT_LT(Rel(a.fvParameters[k].fEstimate, b.fvParameters[k].fEstimate), 1e-10);
-                EXPECT_LT(Rel(a.fvParameters[k].fStdError, b.fvParameters[k].fStdError), 1e-10);
-            }
+            ExpectSameParameters(a.fvParameters, b.fvParameters, 1e-10);
             // Counted by each part's fitter, summed over the parts.
             EXPECT_EQ(a.fvClassification, b.fvClassification);
             EXPECT_EQ(a.fvIterations.size(), b.fvIterations.size());
         } else {
             const GlmResult& a = parts->Glm();
             const GlmResult& b = one->Glm();
-            ASSERT_EQ(a.fvParameters.size(), b.fvParameters.size());
+            ExpectSameParameters(a.fvParameters, b.fvParameters, 1e-12);
             EXPECT_EQ(a.fRank, b.fRank);
-            for (std::size_t k = 0; k < a.fvParameters.size(); ++k) {
-                EXPECT_EQ(a.fvParameters[k].fbRedundant, b.fvParameters[k].fbRedundant);
-                EXPECT_LT(Rel(a.fvParameters[k].fEstimate, b.fvParameters[k].fEstimate), 1e-12);
-                EXPECT_LT(Rel(a.fvParameters[k].fStdError, b.fvParameters[k].fStdError), 1e-12);
-            }
             EXPECT_LT(Rel(a.fRSquare, b.fRSquare), 1e-12);
             ASSERT_EQ(a.fvCovariance.size(), b.fvCovariance.size());
             for (std::size_t k = 0; k < a.fvCovariance.size(); ++k)
@@ -282,7 +277,7 @@ TEST(SplitThreads, ACancelStopsEveryPart) {
             SCOPED_TRACE(std::to_string(logistic) + " after " + std::to_string(after));
             std::unique_ptr<ModelSession> s =
                 Session(csv, logistic ? "g ~ A + x" : "y ~ A + x", logistic, 2);
-            CancelAfter cancel(after);
+            mchost_test::CancelAfter cancel(after);
             long code = 0;
             try {
                 s->Fit(&cancel);

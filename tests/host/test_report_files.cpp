@@ -1,6 +1,7 @@
 // Output files: written whole or not at all, told apart by what they are
 // rather than by their spelling, and refused when they would overwrite an
 // input or each other.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,57 +18,37 @@
 #include "host/base/HostError.h"
 #include "host/report/OutputFile.h"
 #include "host/report/OutputTarget.h"
+#include "support/program.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
+using mchost_test::TempDir;
+using mchost_test::ThrownBy;
+using support::Slurp;
+using testing::AllOf;
+using testing::HasSubstr;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of its own, removed with everything in it.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int serial = 0;
-        path = fs::temp_directory_path() /
-               ("mcreg_outputs_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-        fs::remove_all(path);
-        fs::create_directory(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
-
-std::string Slurp(const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// The usage error that body gives, "" when there is none.
+std::string Refusal(const std::function<void()>& body) {
+    const mchost_test::Thrown e = ThrownBy(body);
+    EXPECT_TRUE(e.kind == 0 || e.kind == HostError::kUsage) << e.kind;
+    return e.message;
 }
 
-// The usage error that naming this output gives, "" when there is none.
-std::string Refusal(const std::string& name) {
-    try {
-        ResolveOutput(name);
-    } catch (const HostError& e) {
-        EXPECT_EQ(e.GetKind(), HostError::kUsage);
-        return e.what();
-    }
-    return "";
+std::string Refusal(const std::string& output) {
+    return Refusal([&] { ResolveOutput(output); });
 }
 
-bool Contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
+// Writes text to the output, committed.
+void Write(const OutputTarget& target, const TempDir& dir, const std::string& text) {
+    OutputFile f(target, dir.path.string());
+    f.Stream() << text;
+    f.Finish();
+    f.Commit();
 }
 
 }  // namespace
@@ -85,12 +66,7 @@ TEST(OutputFile, WrittenWholeOnCommitAndNotAtAllOtherwise) {
     }
     EXPECT_EQ(Slurp(out), "an earlier result\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"model.pmml"});
-    {
-        OutputFile f(ResolveOutput(out), dir.path.string());
-        f.Stream() << "the new document\n";
-        f.Finish();
-        f.Commit();
-    }
+    Write(ResolveOutput(out), dir, "the new document\n");
     EXPECT_EQ(Slurp(out), "the new document\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"model.pmml"});
 
@@ -106,12 +82,7 @@ TEST(OutputFile, WrittenWholeOnCommitAndNotAtAllOtherwise) {
     }
     EXPECT_EQ(Slurp(fresh), "a,b\n");
     ::chmod(out.c_str(), 0640);
-    {
-        OutputFile f(ResolveOutput(out), dir.path.string());
-        f.Stream() << "x";
-        f.Finish();
-        f.Commit();
-    }
+    Write(ResolveOutput(out), dir, "x");
     struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -131,12 +102,7 @@ TEST(OutputTarget, LinksAreFollowedAndWhatCannotBeWrittenIsRefused) {
     const OutputTarget viaLink = ResolveOutput(dir / "link.csv");
     EXPECT_EQ(fs::canonical(viaLink.fPath), fs::canonical(real));
     EXPECT_EQ(viaLink.fKey, ResolveOutput(real).fKey);
-    {
-        OutputFile f(viaLink, dir.path.string());
-        f.Stream() << "new\n";
-        f.Finish();
-        f.Commit();
-    }
+    Write(viaLink, dir, "new\n");
     EXPECT_EQ(Slurp(real), "new\n");
     EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
 
@@ -147,12 +113,12 @@ TEST(OutputTarget, LinksAreFollowedAndWhatCannotBeWrittenIsRefused) {
 
     // A folder, a file in a folder that does not exist, a file without
     // write permission (kept even from root): each named in the refusal.
-    EXPECT_TRUE(Contains(Refusal(dir.path.string()), dir.path.string()));
+    EXPECT_THAT(Refusal(dir.path.string()), HasSubstr(dir.path.string()));
     EXPECT_NE(Refusal(dir / "no/such/file.csv"), "");
     const std::string locked = dir / "locked.csv";
     std::ofstream(locked) << "keep\n";
     ::chmod(locked.c_str(), 0444);
-    EXPECT_TRUE(Contains(Refusal(locked), "locked.csv"));
+    EXPECT_THAT(Refusal(locked), HasSubstr("locked.csv"));
     EXPECT_EQ(Slurp(locked), "keep\n");
 }
 
@@ -173,21 +139,13 @@ TEST(OutputTarget, AnOutputMayNotBeAnInputOrAnotherOutput) {
 
     const std::vector<NamedFile> inputs = {{"--data", *input, data}};
     const auto refused = [&](const std::vector<std::pair<std::string, OutputTarget>>& outputs) {
-        try {
-            RefuseSharedFiles(inputs, outputs);
-        } catch (const HostError& e) {
-            EXPECT_EQ(e.GetKind(), HostError::kUsage);
-            return std::string(e.what());
-        }
-        return std::string();
+        return Refusal([&] { RefuseSharedFiles(inputs, outputs); });
     };
-    const std::string asInput = refused({{"--predictions", ResolveOutput(dir / "./data.csv")}});
-    EXPECT_TRUE(Contains(asInput, "--predictions")) << asInput;
-    EXPECT_TRUE(Contains(asInput, "--data")) << asInput;
-    const std::string twice = refused({{"--pmml", ResolveOutput(dir / "out.xml")},
-                                       {"--results-xml", ResolveOutput(dir / "sub/../out.xml")}});
-    EXPECT_TRUE(Contains(twice, "--pmml")) << twice;
-    EXPECT_TRUE(Contains(twice, "--results-xml")) << twice;
+    EXPECT_THAT(refused({{"--predictions", ResolveOutput(dir / "./data.csv")}}),
+                AllOf(HasSubstr("--predictions"), HasSubstr("--data")));
+    EXPECT_THAT(refused({{"--pmml", ResolveOutput(dir / "out.xml")},
+                         {"--results-xml", ResolveOutput(dir / "sub/../out.xml")}}),
+                AllOf(HasSubstr("--pmml"), HasSubstr("--results-xml")));
     EXPECT_EQ(refused({{"--pmml", ResolveOutput(dir / "a.xml")},
                        {"--results-xml", ResolveOutput(dir / "b.xml")}}),
               "");

@@ -163,15 +163,11 @@ TEST(ReportFormat, DisplayWidthCountsTerminalColumns) {
     EXPECT_EQ(mchost::DisplayWidth("\xEF\xBD\xB1"), 1u);      // U+FF71, halfwidth katakana
     EXPECT_EQ(mchost::DisplayWidth("\xF0\x9F\x98\x80"), 2u);  // U+1F600, an emoji
     EXPECT_EQ(mchost::DisplayWidth("\xF0\xA0\x80\x80"), 2u);  // U+20000, CJK extension B
-    EXPECT_EQ(mchost::DisplayWidth("a\xE2\x80\x8B"
-                                   "b"),
-              2u);                                            // U+200B, zero width space
-    EXPECT_EQ(mchost::DisplayWidth("\xCE\xB1\xCE\xB2"), 2u);  // Greek
-    EXPECT_EQ(mchost::DisplayWidth("\xD0\x96"), 1u);          // Cyrillic
+    EXPECT_EQ(mchost::DisplayWidth("a\xE2\x80\x8B" + std::string("b")), 2u);  // U+200B, zero width
+    EXPECT_EQ(mchost::DisplayWidth("\xCE\xB1\xCE\xB2"), 2u);                  // Greek
+    EXPECT_EQ(mchost::DisplayWidth("\xD0\x96"), 1u);                          // Cyrillic
     // A byte that is not UTF-8 is shown as one replacement character.
-    EXPECT_EQ(mchost::DisplayWidth("a\xFF"
-                                   "b"),
-              3u);
+    EXPECT_EQ(mchost::DisplayWidth("a\xFF" + std::string("b")), 3u);
     // What DisplayText makes of a text is as wide as what it shows.
     EXPECT_EQ(mchost::DisplayWidth(mchost::DisplayText("a\tb")), 4u);
 }

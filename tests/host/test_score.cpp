@@ -5,6 +5,7 @@
 // each named in its message.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -121,6 +122,23 @@ std::string Refusal(const std::string& text) {
         return e.what();
     }
     return "(read)";
+}
+
+// The category a multinomial model predicts at x, -1 for none: Predict's,
+// which must be the one Score gives with the probabilities.
+int Predicted(const PmmlModel& model, double x) {
+    const Scorer scorer(model, ScoreOptions());
+    double out[4];
+    const bool scored = scorer.Score(&x, out);
+    std::size_t predicted = 9;
+    if (!scorer.Predict(&x, predicted)) {
+        EXPECT_FALSE(scored);
+        EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[3]));
+        return -1;
+    }
+    EXPECT_TRUE(scored);
+    EXPECT_EQ(out[3], static_cast<double>(predicted));
+    return static_cast<int>(predicted);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -304,49 +322,29 @@ TEST(Score, LogitsWithinRoundingTieAndTheModelsPrecedenceDecides) {
     model.fvBeta[1] = {std::nextafter(0.5, 1.0), 2.0};
     const double zero = 0.0;
     double out[4];
-    // The prediction alone (no probabilities) decides every case alike.
-    std::size_t predicted = 9;
-    const Scorer first(model, ScoreOptions());
-    ASSERT_TRUE(first.Score(&zero, out));
+    ASSERT_TRUE(Scorer(model, ScoreOptions()).Score(&zero, out));
     EXPECT_GT(out[2], out[1]);
-    EXPECT_EQ(out[3], 1.0);  // A, listed before B
-    ASSERT_TRUE(first.Predict(&zero, predicted));
-    EXPECT_EQ(predicted, 1u);
+    EXPECT_EQ(Predicted(model, 0.0), 1);  // A, listed before B
+    // Nor has a record without its predictor a prediction.
+    EXPECT_EQ(Predicted(model, kNaN), -1);
     // C before B before A.
     model.fvTiePrecedence = {0, 2, 1};
-    const Scorer ranked(model, ScoreOptions());
-    ASSERT_TRUE(ranked.Score(&zero, out));
-    EXPECT_EQ(out[3], 2.0);
-    ASSERT_TRUE(ranked.Predict(&zero, predicted));
-    EXPECT_EQ(predicted, 2u);
+    EXPECT_EQ(Predicted(model, 0.0), 2);
     // A logit clearly above the other is predicted whatever the precedence.
     model.fvBeta[1][0] = 0.5 + 1e-9;
     model.fvTiePrecedence = {0, 1, 2};
-    const Scorer clear(model, ScoreOptions());
-    ASSERT_TRUE(clear.Score(&zero, out));
-    EXPECT_EQ(out[3], 2.0);
-    ASSERT_TRUE(clear.Predict(&zero, predicted));
-    EXPECT_EQ(predicted, 2u);
+    EXPECT_EQ(Predicted(model, 0.0), 2);
     // Both logits far below the reference's 0: C.
-    const double low = -40.0;
     model.fvBeta[0] = {0.0, 1.0};
     model.fvBeta[1] = {0.0, 1.0};
-    const Scorer reference(model, ScoreOptions());
-    ASSERT_TRUE(reference.Predict(&low, predicted));
-    EXPECT_EQ(predicted, 0u);
+    EXPECT_EQ(Predicted(model, -40.0), 0);
     // A logit that is not finite has no probabilities and no prediction.
-    const double huge = 1e308;
     model.fvBeta[1] = {0.0, 1e308};
-    const Scorer overflowing(model, ScoreOptions());
-    EXPECT_FALSE(overflowing.Score(&huge, out));
-    EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[3]));
-    EXPECT_FALSE(overflowing.Predict(&huge, predicted));
-    // Nor has a record without its predictor, nor a linear model.
-    const double missing = std::nan("");
-    EXPECT_FALSE(first.Predict(&missing, predicted));
-    const Scorer linear(ReadPmmlModel(kLinear, "m.pmml"), ScoreOptions());
+    EXPECT_EQ(Predicted(model, 1e308), -1);
+    // Nor has a linear model.
+    std::size_t predicted = 9;
     const double row[2] = {0.0, 1.0};
-    EXPECT_FALSE(linear.Predict(row, predicted));
+    EXPECT_FALSE(Scorer(ReadPmmlModel(kLinear, "m.pmml"), ScoreOptions()).Predict(row, predicted));
 }
 
 TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {
@@ -356,47 +354,40 @@ TEST(Score, DocumentsThatCannotBeScoredAreRefusedByName) {
     EXPECT_EQ(Refusal("<PMML version=\"4.4\"><DataDictionary/><TreeModel/></PMML>"),
               "m.pmml: the document's model is a TreeModel; only a GeneralRegressionModel can be "
               "scored");
-    EXPECT_EQ(
-        Refusal(Replace(kLinear,
-                        "<DataField name=\"x\" optype=\"continuous\" dataType=\"double\"/>", "")),
-        "m.pmml: the MiningSchema's field 'x' has no DataField in the DataDictionary");
-    EXPECT_EQ(
-        Refusal(
-            Replace(kLinear, "modelType=\"generalLinear\"", "modelType=\"ordinalMultinomial\"")),
-        "m.pmml: GeneralRegressionModel of modelType=\"ordinalMultinomial\" cannot be scored; "
-        "generalLinear, regression, multinomialLogistic and generalizedLinear (identity or "
-        "logit link) can");
-    EXPECT_EQ(Refusal(Replace(kLinear, "modelType=\"generalLinear\"",
-                              "modelType=\"generalizedLinear\" linkFunction=\"log\"")),
-              "m.pmml: GeneralRegressionModel: a generalizedLinear model with "
-              "linkFunction=\"log\" cannot be scored; identity and logit can");
+    // Changes of the linear model's document and what their refusals say.
+    const std::vector<std::array<std::string, 3>> changes = {
+        {R"(<DataField name="x" optype="continuous" dataType="double"/>)", "",
+         "the MiningSchema's field 'x' has no DataField in the DataDictionary"},
+        {R"(modelType="generalLinear")", R"(modelType="ordinalMultinomial")",
+         R"(GeneralRegressionModel of modelType="ordinalMultinomial" cannot be scored; )"
+         "generalLinear, regression, multinomialLogistic and generalizedLinear (identity or "
+         "logit link) can"},
+        {R"(modelType="generalLinear")", R"(modelType="generalizedLinear" linkFunction="log")",
+         "GeneralRegressionModel: a generalizedLinear model with linkFunction=\"log\" cannot be "
+         "scored; identity and logit can"},
+        {"<Header/>",
+         R"(<TransformationDictionary><DerivedField name="z"/></TransformationDictionary>)",
+         "TransformationDictionary is not supported"},
+        {"<ParameterList>",
+         R"(<LocalTransformations><DerivedField name="z"/></LocalTransformations><ParameterList>)",
+         "GeneralRegressionModel: LocalTransformations is not supported"},
+        {R"(<MiningField name="x"/>)", R"(<MiningField name="x" missingValueReplacement="0"/>)",
+         "MiningField 'x': missingValueReplacement is not supported"},
+        {"</MiningSchema>",
+         R"(</MiningSchema><Targets><Target field="y" rescaleFactor="2"/></Targets>)",
+         "Target rescaleFactor is not supported"},
+        {R"(parameterName="p5"/>)", R"(parameterName="p9"/>)",
+         "PPCell names parameter 'p9', which the ParameterList lacks"},
+        {R"(<PPCell value="2" predictorName="x")", R"(<PPCell value="2" predictorName="w")",
+         "PPCell names predictor 'w', which is in neither the FactorList nor the CovariateList"},
+        {R"(beta="0.125")", R"(beta="1/8")", R"(PCell beta="1/8" is not a number)"},
+    };
+    for (const auto& [from, to, message] : changes)
+        EXPECT_EQ(Refusal(Replace(kLinear, from, to)), "m.pmml: " + message) << to;
     EXPECT_NE(Refusal(Replace(kLinear, "modelType=\"generalLinear\"",
                               "modelType=\"generalLinear\" cumulativeLink=\"logit\""))
                   .find("cumulativeLink"),
               std::string::npos);
-    EXPECT_EQ(Refusal(Replace(kLinear, "<Header/>",
-                              "<TransformationDictionary><DerivedField name=\"z\"/>"
-                              "</TransformationDictionary>")),
-              "m.pmml: TransformationDictionary is not supported");
-    EXPECT_EQ(Refusal(Replace(kLinear, "<ParameterList>",
-                              "<LocalTransformations><DerivedField name=\"z\"/>"
-                              "</LocalTransformations><ParameterList>")),
-              "m.pmml: GeneralRegressionModel: LocalTransformations is not supported");
-    EXPECT_EQ(Refusal(Replace(kLinear, "<MiningField name=\"x\"/>",
-                              "<MiningField name=\"x\" missingValueReplacement=\"0\"/>")),
-              "m.pmml: MiningField 'x': missingValueReplacement is not supported");
-    EXPECT_EQ(Refusal(Replace(kLinear, "</MiningSchema>",
-                              "</MiningSchema><Targets><Target field=\"y\" rescaleFactor=\"2\"/>"
-                              "</Targets>")),
-              "m.pmml: Target rescaleFactor is not supported");
-    EXPECT_EQ(Refusal(Replace(kLinear, "parameterName=\"p5\"/>", "parameterName=\"p9\"/>")),
-              "m.pmml: PPCell names parameter 'p9', which the ParameterList lacks");
-    EXPECT_EQ(Refusal(Replace(kLinear, "<PPCell value=\"2\" predictorName=\"x\"",
-                              "<PPCell value=\"2\" predictorName=\"w\"")),
-              "m.pmml: PPCell names predictor 'w', which is in neither the FactorList nor the "
-              "CovariateList");
-    EXPECT_EQ(Refusal(Replace(kLinear, "beta=\"0.125\"", "beta=\"1/8\"")),
-              "m.pmml: PCell beta=\"1/8\" is not a number");
     // Without its name the reference is the one category without an
     // equation, when the target's DataField tells it.
     const std::string unnamed = Replace(kMultinomial, " targetReferenceCategory=\"C\"", "");

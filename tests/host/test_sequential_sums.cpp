@@ -13,6 +13,7 @@
 #include "host/analyses/PartialSums.h"
 #include "host/analyses/SequentialSums.h"
 #include "host/base/HostError.h"
+#include "support/prune-host.h"
 
 using namespace mchost;
 using MCMath_850::MCBitSet;
@@ -56,11 +57,6 @@ MCSymMatrix Bordered(const Data& d, bool xFirst) {
     return m;
 }
 
-class AlwaysCancel : public MCCommon_850::MCQueryCancel {
-public:
-    bool IsCancel() override { return true; }
-};
-
 }  // namespace
 
 TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
@@ -74,22 +70,29 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
     m.ComputeSweepScale(scale, 1e-12, 1.0);
     const std::vector<int> first{0, 1, p - 1}, count{1, kGroups, 1};
 
-    // Closed forms, in long double.
-    long double sy = 0;
+    // Closed forms, in long double: sums of squares and products about the
+    // group means (w) and about the overall means (o).
+    long double sx = 0, sy = 0;
     std::vector<long double> gn(kGroups), gx(kGroups), gy(kGroups);
     for (int i = 0; i < kRecords; ++i) {
+        sx += d.x[i];
         sy += d.y[i];
         gn[d.group[i]] += 1;
         gx[d.group[i]] += d.x[i];
         gy[d.group[i]] += d.y[i];
     }
-    const long double ybar = sy / kRecords;
-    long double between = 0, sxx = 0, sxy = 0;
+    const long double xbar = sx / kRecords, ybar = sy / kRecords;
+    long double between = 0, sxx = 0, sxy = 0, wyy = 0, oxx = 0, oxy = 0, oyy = 0;
     for (int g = 0; g < kGroups; ++g) between += gn[g] * std::pow(gy[g] / gn[g] - ybar, 2);
     for (int i = 0; i < kRecords; ++i) {
         const int g = d.group[i];
-        sxx += std::pow(d.x[i] - gx[g] / gn[g], 2);
-        sxy += (d.x[i] - gx[g] / gn[g]) * (d.y[i] - gy[g] / gn[g]);
+        const long double wx = d.x[i] - gx[g] / gn[g], wy = d.y[i] - gy[g] / gn[g];
+        sxx += wx * wx;
+        sxy += wx * wy;
+        wyy += wy * wy;
+        oxx += std::pow(d.x[i] - xbar, 2);
+        oxy += (d.x[i] - xbar) * (d.y[i] - ybar);
+        oyy += std::pow(d.y[i] - ybar, 2);
     }
     const double want[] = {static_cast<double>(kRecords * ybar * ybar),
                            static_cast<double>(between), static_cast<double>(sxy * sxy / sxx)};
@@ -106,15 +109,6 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
     // overall regression on x leaves less what the full model leaves; the
     // groups are then swept afresh, or read off a matrix swept on every
     // pivot when one is given.
-    long double oxx = 0, oxy = 0, oyy = 0, wyy = 0, xbar = 0;
-    for (int i = 0; i < kRecords; ++i) xbar += d.x[i] / kRecords;
-    for (int i = 0; i < kRecords; ++i) {
-        const int g = d.group[i];
-        oxx += std::pow(d.x[i] - xbar, 2);
-        oxy += (d.x[i] - xbar) * (d.y[i] - ybar);
-        oyy += std::pow(d.y[i] - ybar, 2);
-        wyy += std::pow(d.y[i] - gy[g] / gn[g], 2);
-    }
     const double groupsAfterX =
         static_cast<double>((oyy - oxy * oxy / oxx) - (wyy - sxy * sxy / sxx));
     const MCSymMatrix mx = Bordered(d, true);
@@ -154,7 +148,7 @@ TEST(SequentialSums, GroupsThenCovariateMatchClosedForms) {
     EXPECT_NEAR(slope.fSS, want[2], 1e-10 * want[2]);
 
     // A cancel stops the sweeps.
-    AlwaysCancel cancel;
+    mchost_test::CancelAfter cancel(0);
     EXPECT_THROW(ComputeSequentialSums(m, first, count, kept, scale, 1e-12, nullptr, &cancel, {}),
                  HostError);
 }

@@ -49,6 +49,11 @@ public:
     ~Dir() { fs::remove_all(fPath); }
     std::string operator/(const std::string& name) const { return (fPath / name).string(); }
 
+    // --data for every process's own part, name-{rank}.csv.
+    std::string Parts(const std::string& name) const {
+        return " --data '" + *this / (name + "-{rank}.csv") + "'";
+    }
+
 private:
     fs::path fPath;
 };
@@ -135,8 +140,7 @@ void ExpectSplitFitsWhole(const Dir& dir, int n, const std::string& threads = ""
         SCOPED_TRACE(model + " on " + std::to_string(n) + " processes" + threads);
         const Result whole = RunMcreg(0, model + " --data " + dir / "whole.csv");
         ASSERT_EQ(whole.code, 0) << whole.err;
-        const Result split =
-            RunMcreg(n, model + threads + " --data '" + dir / "part-{rank}.csv" + "'");
+        const Result split = RunMcreg(n, model + threads + dir.Parts("part"));
         ASSERT_EQ(split.code, 0) << split.err;
         // Process 0 alone prints.
         const json got = json::parse(split.out), want = json::parse(whole.out);
@@ -147,7 +151,7 @@ void ExpectSplitFitsWhole(const Dir& dir, int n, const std::string& threads = ""
     // part, and summed over the parts: the text report shows it.
     const std::string text = kLogistic.substr(0, kLogistic.size() - std::string(" --json").size());
     const Result whole = RunMcreg(0, text + " --data " + dir / "whole.csv");
-    const Result split = RunMcreg(n, text + threads + " --data '" + dir / "part-{rank}.csv" + "'");
+    const Result split = RunMcreg(n, text + threads + dir.Parts("part"));
     ASSERT_EQ(split.code, 0) << split.err;
     const std::size_t at = whole.out.find("Classification");
     ASSERT_NE(at, std::string::npos);
@@ -184,7 +188,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
         std::ofstream bad(dir / "part-1.csv", std::ios::app);
         bad << "oops,lo,a,1,0.5,1,1,0\n";
     }
-    const Result text = RunMcreg(2, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
+    const Result text = RunMcreg(2, kGlm + dir.Parts("part"));
     EXPECT_EQ(text.code, 3);
     EXPECT_EQ(text.out, "");
     EXPECT_EQ(text.err.rfind("mcreg: process 1: ", 0), 0u) << text.err;
@@ -195,7 +199,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
 
     // A part that does not exist: part 2 of three.
     WriteParts(dir, 2, [](std::size_t i) { return i % 2; });
-    const Result missing = RunMcreg(3, kGlm + " --data '" + dir / "part-{rank}.csv" + "'");
+    const Result missing = RunMcreg(3, kGlm + dir.Parts("part"));
     EXPECT_EQ(missing.code, 3) << missing.err;
     EXPECT_EQ(missing.err.rfind("mcreg: process 2: ", 0), 0u) << missing.err;
     EXPECT_NE(missing.err.find("part-2.csv"), std::string::npos) << missing.err;
@@ -203,8 +207,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     // A column of numbers in one part and of texts in another.
     std::ofstream(dir / "kind-0.csv") << "y,A\n1,1\n2,2\n3,1\n";
     std::ofstream(dir / "kind-1.csv") << "y,A\n1,a\n2,b\n";
-    const Result kinds =
-        RunMcreg(2, "glm --formula 'y ~ A' --data '" + dir / "kind-{rank}.csv" + "'");
+    const Result kinds = RunMcreg(2, "glm --formula 'y ~ A'" + dir.Parts("kind"));
     EXPECT_EQ(kinds.code, 3);
     EXPECT_EQ(OwnLines(kinds.err), "mcreg: column 'A' holds text in part 1 (" + dir / "kind-1.csv" +
                                        ", data row 1: 'a') but only numbers in part 0 (" +
@@ -216,17 +219,17 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     std::ofstream(dir / "order-0.csv") << "y,A,x\n1,a,0.5\n2,b,1.5\n4,a,2\n";
     std::ofstream(dir / "order-1.csv") << "x,y,A\n3,3,b\n1,5,a\n";
     std::ofstream(dir / "order.csv") << "y,A,x\n1,a,0.5\n2,b,1.5\n4,a,2\n3,b,3\n5,a,1\n";
-    const std::string model = "glm --formula 'y ~ A + x' --json --data ";
-    const Result ordered = RunMcreg(2, model + "'" + dir / "order-{rank}.csv" + "'");
+    const std::string model = "glm --formula 'y ~ A + x' --json";
+    const Result ordered = RunMcreg(2, model + dir.Parts("order"));
     ASSERT_EQ(ordered.code, 0) << ordered.err;
-    const Result one = RunMcreg(0, model + dir / "order.csv");
+    const Result one = RunMcreg(0, model + " --data " + dir / "order.csv");
     ASSERT_EQ(one.code, 0) << one.err;
     support::ExpectJsonNear(json::parse(ordered.out)["parameters"],
                             json::parse(one.out)["parameters"], kOneProcess, "parameters");
 
     // A part without a model column says which part.
     std::ofstream(dir / "order-1.csv") << "y,A\n3,b\n5,a\n";
-    const Result lacking = RunMcreg(2, model + "'" + dir / "order-{rank}.csv" + "'");
+    const Result lacking = RunMcreg(2, model + dir.Parts("order"));
     EXPECT_EQ(lacking.code, 2);
     EXPECT_EQ(OwnLines(lacking.err), "mcreg: process 1: " + dir / "order-1.csv" +
                                          ": unknown column 'x'; the columns are: y, A\n"
@@ -246,8 +249,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
         SCOPED_TRACE(rows);
         WriteParts(
             dir, 2, [](std::size_t i) { return i % 2; }, rows);
-        const std::string args = support::Quote(support::kProgram) + " " + kGlm + " --data '" +
-                                 dir / "part-{rank}.csv" + "'";
+        const std::string args = support::Quote(support::kProgram) + " " + kGlm + dir.Parts("part");
         const Result alone = support::RunCommand("timeout 60 " + std::string(MCREG_MPIEXEC) +
                                                  " --allow-run-as-root --oversubscribe -n 1 " +
                                                  args + " : -n 1 env MCREG_TEST_FAIL=fit " + args);
