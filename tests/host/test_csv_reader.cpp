@@ -21,7 +21,7 @@
 #include "host/input/CsvReader.h"
 #include "host/input/CsvScanner.h"
 #include "host/input/RecordStore.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using mchost::CodedData;
 using mchost::ColumnPlan;

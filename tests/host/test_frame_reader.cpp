@@ -12,7 +12,7 @@
 #include "host/coded_dump.h"
 #include "host/input/CsvReader.h"
 #include "host/input/FrameReader.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 namespace {
 

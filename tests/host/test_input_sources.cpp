@@ -23,7 +23,7 @@
 #include "host/input/InputFormat.h"
 #include "host/input/PartSource.h"
 #include "host/input/Utf16Source.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 using mchost_test::ThrownBy;

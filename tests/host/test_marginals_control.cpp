@@ -10,7 +10,7 @@
 #include "host/base/HostError.h"
 #include "host/fit/ModelFitter.h"
 #include "host/fit/UsedData.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 

@@ -18,7 +18,7 @@
 #include "host/fit/ModelFitter.h"
 #include "host/input/BinaryReader.h"
 #include "host/report/GlmReport.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 using mchost_test::CsvModel;

@@ -15,7 +15,7 @@
 #include "host/report/GlmReport.h"
 #include "host/report/LogisticReport.h"
 #include "support/golden.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 #include "thread_reducer.h"
 
 using namespace mchost;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 using mchost_test::CsvModel;

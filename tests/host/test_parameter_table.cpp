@@ -12,7 +12,7 @@
 #include "host/fit/ModelFitter.h"
 #include "host/fit/ParameterTable.h"
 #include "settings/MCRegrParameterStats.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 

@@ -19,7 +19,7 @@
 #include "host/input/RecordStore.h"
 #include "host/run/PartGroup.h"
 #include "host/session/ModelSession.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 #include "thread_reducer.h"
 
 using namespace mchost;

@@ -18,8 +18,8 @@
 #include "host/base/HostError.h"
 #include "host/report/OutputFile.h"
 #include "host/report/OutputTarget.h"
+#include "support/host_fixtures.h"
 #include "support/program.h"
-#include "support/prune-host.h"
 
 using namespace mchost;
 using mchost_test::TempDir;

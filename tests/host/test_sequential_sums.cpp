@@ -13,7 +13,7 @@
 #include "host/analyses/PartialSums.h"
 #include "host/analyses/SequentialSums.h"
 #include "host/base/HostError.h"
-#include "support/prune-host.h"
+#include "support/host_fixtures.h"
 
 using namespace mchost;
 using MCMath_850::MCBitSet;
