@@ -323,7 +323,11 @@ int main(int argc, char** argv) {
             AbortGroup(*processes, kInterrupted);
             return kInterrupted;
         }
-        std::cerr << "mcreg: " << e.what() << "\n";
+        // Named as the errors of one process's reading are: the others
+        // end without a word.
+        const std::string who =
+            processes->IsSplit() ? "process " + std::to_string(processes->Rank()) + ": " : "";
+        std::cerr << "mcreg: " << who << e.what() << "\n";
         AbortGroup(*processes, kData);
         return kData;
     } catch (const HostError& e) {

@@ -256,7 +256,7 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
         EXPECT_EQ(alone.code, 3) << alone.err;
         EXPECT_EQ(alone.out, "");
         // Told once, among what mpirun says in any order.
-        const std::size_t at = alone.err.find("mcreg: failed at the test point 'fit'\n");
+        const std::size_t at = alone.err.find("mcreg: process 1: failed at the test point 'fit'\n");
         EXPECT_NE(at, std::string::npos) << alone.err;
         EXPECT_EQ(alone.err.find("mcreg:"), at) << alone.err;
         EXPECT_EQ(alone.err.find("mcreg:", at + 1), std::string::npos) << alone.err;
