@@ -257,6 +257,26 @@ std::unique_ptr<Run> MakeRun(const FittedModel& m, const UsedData& used,
     return run;
 }
 
+// The formula text of the model term with empty cells that the design
+// found, "" for a complete design. The design numbers its effects by the
+// runs of parameters of one term, the intercept's included.
+std::string IncompleteTerm(const MCLiteDesignMatrix& design, const FittedModel& m,
+                           const ModelSpec& spec) {
+    const int incomplete = design.GetIncompleteEffectIndex();
+    if (incomplete < 0) return "";
+    const std::vector<MCRegrParameter>& params = m.fpStats->GetParameters();
+    int run = -1;
+    for (int k = 0; k < m.fNBasic; ++k) {
+        const int e = params[static_cast<std::size_t>(k)].GetEffectIndex();
+        if (k == 0 || e != params[static_cast<std::size_t>(k) - 1].GetEffectIndex()) ++run;
+        if (run == incomplete)
+            return e >= 0 && static_cast<std::size_t>(e) < spec.GetEffectTexts().size()
+                       ? spec.GetEffectTexts()[static_cast<std::size_t>(e)]
+                       : "";
+    }
+    return "";
+}
+
 class Labels {
 public:
     explicit Labels(const ModelSpec& spec) : fSpec(spec) {}
@@ -471,6 +491,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
+        const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
+        if (!incomplete.empty())
+            for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;
         for (std::size_t i = 0; i < requests.size(); ++i) {
             const int s = static_cast<int>(i);
             const EmmeansRequest& r = requests[i];

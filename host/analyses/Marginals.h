@@ -99,6 +99,12 @@ public:
     // The contrast's coefficients over all levels of the compare factor.
     std::vector<std::vector<double>> fvContrastCoefficients;
     std::vector<std::pair<std::string, double>> fvCovariatesAt;
+    // A term of the model with empty cells ("A*B"; empty for a complete
+    // design): each mean then averages only the cells observed in it, with
+    // equal weights, so two means may average different numbers of cells
+    // (modified population marginal means; other software may call a
+    // mean with an unobserved cell not estimable).
+    std::string fIncompleteTerm;
     bool fbChiSquare = false;  // logistic: Wald chi-square tests, normal intervals
     // General linear model: one. Logistic: one per non-reference category
     // on the logit scale, and for two categories also the probabilities.

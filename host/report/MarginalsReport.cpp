@@ -92,6 +92,10 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
     }
     means.Rule();
     out += "\n" + means.Render("  ");
+    if (!r.fIncompleteTerm.empty())
+        out += "  The model's term " + r.fIncompleteTerm +
+               " has empty cells: each mean averages the cells observed in it, with equal "
+               "weights,\n  so two means may average different numbers of cells.\n";
     if (r.fCompare.empty()) return out;
 
     const std::vector<std::string> fixed = FixedNames(r);
@@ -292,6 +296,7 @@ json MarginalsJson(const std::vector<EmmeansResult>& results) {
         json at = json::object();
         for (const auto& [name, value] : r.fvCovariatesAt) at[name] = JsonNumber(value);
         o["covariates_at"] = std::move(at);
+        if (!r.fIncompleteTerm.empty()) o["incomplete_term"] = r.fIncompleteTerm;
         if (!r.fbChiSquare) {
             if (!r.fvScales.empty()) ScaleJson(r, r.fvScales.front(), o);
         } else {

@@ -80,6 +80,31 @@ TEST_F(Cli, TypeIIIOfTheLastEffectOfAnIncompleteDesignIsItsTypeI) {
     ExpectJsonNumber(t["corrected_model"]["ss"], json(sum), kR, "corrected model");
 }
 
+TEST_F(Cli, MeansOfAnIncompleteDesignNameTheTermWithEmptyCells) {
+    // Each mean then averages only the cells observed in it, which a reader
+    // must be told; a complete design's means say nothing of it.
+    const std::vector<std::string> incomplete{
+        "glm",       "--data",          kGolden + "cli_main.csv",
+        "--formula", "y ~ A + B + A*B", "--factors",
+        "B",         "--emmeans",       "A"};
+    const std::vector<std::string> complete{"glm",
+                                            "--data",
+                                            kGolden + "cli_anova.csv",
+                                            "--formula",
+                                            "y ~ diet + dose + diet*dose",
+                                            "--factors",
+                                            "dose",
+                                            "--emmeans",
+                                            "diet"};
+    EXPECT_EQ(RunJson(incomplete)["emmeans"][0]["incomplete_term"], "A*B");
+    EXPECT_FALSE(RunJson(complete)["emmeans"][0].contains("incomplete_term"));
+    EXPECT_THAT(RunProgram(incomplete).out,
+                HasSubstr("  The model's term A*B has empty cells: each mean averages the cells "
+                          "observed in it, with equal weights,\n  so two means may average "
+                          "different numbers of cells.\n"));
+    EXPECT_THAT(RunProgram(complete).out, Not(HasSubstr("empty cells")));
+}
+
 TEST_F(Cli, TextReportShowsTheTablesInOrder) {
     const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
                                  "y ~ diet + dose + diet*dose", "--factors", "dose", "--tests", "3",

@@ -407,8 +407,9 @@ glm_emmeans_incomplete <- function(fit, u, term, factors, compare, adjust) {
         estimate = de[r], se = dse[r], df = dfe, t = tv[r], p = padj[r],
         lower = de[r] - cv * dse[r], upper = de[r] + cv * dse[r])
   }
-  list(term = term, compare = compare, adjust = adjust, covariates_at = obj(), means = means,
-       pairwise = pairs, contrast = NULL)
+  # The model's term with the empty cell, which the program names.
+  list(term = term, compare = compare, adjust = adjust, covariates_at = obj(),
+       incomplete_term = "A*B", means = means, pairwise = pairs, contrast = NULL)
 }
 
 # ------------------------------------------------------------- logistic
