@@ -98,7 +98,6 @@ std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
     std::vector<std::string> warnings;
     // A covariate whose products overflow is aliased for that reason alone,
     // and so is a product of covariates that reaches that far together.
-    constexpr double kOverflowing = 1e150;
     const std::vector<ModelVariable>& vars = spec.GetVariables();
     std::vector<bool> said(vars.size(), false);
     std::vector<bool> saidTerm(spec.GetEffectCovariates().size(), false);
@@ -109,7 +108,7 @@ std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
         bool saidOne = false;
         for (int p : spec.GetEffectCovariates()[effect]) {
             const ModelVariable& v = vars[static_cast<std::size_t>(p)];
-            if (v.fMaxAbs < kOverflowing) continue;
+            if (v.fMaxAbs < ModelSpec::kLargestSquarable) continue;
             saidOne = true;
             if (said[static_cast<std::size_t>(p)]) continue;
             said[static_cast<std::size_t>(p)] = true;
@@ -117,9 +116,9 @@ std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
                                ", too large for its sums of squares, which overflow; it is "
                                "aliased for that reason: rescale it");
         }
-        if (saidOne || saidTerm[effect] || spec.TermScale(effect) < kOverflowing) continue;
-        saidTerm[effect] = true;
         const double scale = spec.TermScale(effect);
+        if (saidOne || saidTerm[effect] || scale < ModelSpec::kLargestSquarable) continue;
+        saidTerm[effect] = true;
         warnings.push_back("warning: the term '" + spec.GetEffectTexts()[effect] + "' reaches " +
                            (std::isfinite(scale) ? Number(scale) : "more than 1e+308") +
                            ", the product of its covariates' largest magnitudes, too large "

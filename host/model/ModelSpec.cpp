@@ -18,14 +18,6 @@ using MCMath_850::MCModelEffect;
 
 namespace {
 
-// Beyond this magnitude a value's square, summed, overflows a double.
-constexpr double kLargestSquarable = 1e150;
-// Below this magnitude a value's square, weighted by a share of the total
-// weight and compared with the aliasing tolerance, falls out of the normal
-// doubles: the sums lose their digits, and the fit takes the term for
-// constant, or every figure for missing.
-constexpr double kSmallestSquarable = 1e-100;
-
 // More distinct numbers than this in a categorical dependent are warned of.
 constexpr std::size_t kManyCategories = 50;
 

@@ -132,6 +132,13 @@ public:
     // ninth significant digit: it is fitted, but its estimate can be no
     // more precise than the digits the data carry.
     std::vector<std::string> SpreadWarnings() const;
+    // Beyond this magnitude a value's square, summed, overflows a double.
+    static constexpr double kLargestSquarable = 1e150;
+    // Below this magnitude a value's square, weighted by a share of the
+    // total weight and compared with the aliasing tolerance, falls out of
+    // the normal doubles: the sums lose their digits, and the fit takes the
+    // term for constant, or every figure for missing.
+    static constexpr double kSmallestSquarable = 1e-100;
     // The largest magnitude the covariates of a settings effect can reach
     // together: the product of theirs (1 for an effect of factors alone).
     double TermScale(std::size_t effect) const;
