@@ -64,7 +64,11 @@ void ModelSession::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& p
     fpOwnRecords = fpSpec->MakeIterator();
     const int parts = FitPartCount(*fpSpec, IsLogistic());
     fNParts = parts;
-    if (parts > 1) {
+    // Processes choose their parts by their own records, and one of a
+    // single part must still merge as a group of parts does: the lists a
+    // group gathers from the other processes are its parts' lists, which
+    // a process fitting alone would give as one.
+    if (parts > 1 || (fpProcesses != nullptr && fpProcesses->IsSplit())) {
         fpCancel = cancel;
         fpRecords = fpOwnRecords.get();
         auto parted = std::make_unique<PartedFit>(*fpSpec, fOptions.fFit, fpProcesses, parts);
