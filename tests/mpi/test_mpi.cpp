@@ -178,10 +178,8 @@ TEST(MpiProgram, ProcessesOfSeveralThreadsFitTheWholeFile) {
     // Processes of one part and of several merge as one, to the fit of the
     // whole file (itself in parts): process 0's few records are one part,
     // the others' more than one.
-    WriteParts(
-        dir, 3, [](std::size_t i) { return i < 1000    ? 0
-                                           : i < 90000 ? 1
-                                                       : 2; }, 200000);
+    const auto part = [](std::size_t i) { return i < 1000 ? 0 : (i < 90000 ? 1 : 2); };
+    WriteParts(dir, 3, part, 200000);
     ExpectSplitFitsWhole(dir, 3, " --threads 2");
 }
 
