@@ -195,6 +195,11 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                "mcreg: the model's factor 'wool' is not a column of the data\n");
     ExpectExit(model.Predict(data.path.string(), out, {"--keep", "nothing"}), 2,
                "mcreg: --keep names 'nothing', which is not a column of the data\n");
+    // Two columns of one name: which holds the factor is not for the
+    // program to guess.
+    const TempFile twoWools("wool,tension,wool\nA,L,B\n");
+    ExpectExit(model.Predict(twoWools.path.string(), out), 2,
+               "mcreg: the model's factor 'wool' appears more than once in the data's columns\n");
     const Result r = model.Predict(data.path.string(), data);
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--data"));
