@@ -95,6 +95,10 @@ TEST_F(Cli, PredictScoresTheFitsOwnDataAsTheFitDoes) {
                "--freq-weight", "f"});
     RoundTrip("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "last"});
     RoundTrip("logistic", logistic, {"--formula", "z ~ A + x"});
+    // a and b weigh 6 each, b in more records: their logits tie, and the
+    // fit gives every record to b, as its document must.
+    const TempFile tied("y,w\na,3\na,3\nb,1\nb,1\nb,1\nb,1\nb,1\nb,1\nc,1\nc,1\n");
+    RoundTrip("logistic", tied.path.string(), {"--formula", "y ~ 1", "--freq-weight", "w"});
 }
 
 TEST_F(Cli, PredictAgreesWithRsPredict) {
