@@ -129,8 +129,11 @@ void NestMarks(const std::vector<int>& levels, bool factorsInParens, std::vector
     }
 }
 
+// dependent >= 0 names a logit's parameter by its target category too:
+// the parameters of every logit share their predictors, and only the
+// target tells them apart (a model without an intercept has nothing else).
 ElemPtr RegrParam(const std::vector<MCModelEffect>& effects, const MCRegrParameter& p,
-                  const MCVarList& vars, std::string& label) {
+                  const MCVarList& vars, std::string& label, int dependent = -1) {
     ElemPtr e = Checked(XMLElement::Create(Tags::XML_ELE_REGRESSIONPARAM));
     if (p.IsIntercept()) {
         e->AddAttribute(Tags::XML_ATT_ISINTERCEPT, "true");
@@ -174,6 +177,14 @@ ElemPtr RegrParam(const std::vector<MCModelEffect>& effects, const MCRegrParamet
         text.append(open, ')');
     }
 
+    const int target = dependent >= 0 ? p.GetTargetCategory() : -1;
+    if (target >= 0) {
+        const std::string name = VarName(vars, dependent);
+        const std::string value = CategoryText(vars, dependent, target);
+        Adopt(*e, Checked(MCDoreZADUtil::CreateElemFactor(name, value, false)));
+        if (covs.empty() && factors.size() == 1) text = "[" + text + "]";
+        text = "[" + name + "=" + value + "]*" + text;
+    }
     for (std::size_t c = 0; c < covs.size(); ++c)
         Adopt(*e, Checked(MCDoreZADUtil::CreateElemCovariate(VarName(vars, covs[c]), mults[c])));
     for (std::size_t k = 0; k < factors.size(); ++k)
@@ -270,7 +281,7 @@ std::vector<ElemPtr> AllParamStats(const std::vector<MCRegrParameterStats>& stat
         } else {
             Adopt(*e, Checked(MCDoreZADUtil::CreateElemStatistic(
                           Tags::XML_VAL_FIXEDEFFECTINDEX, std::to_string(p.GetEffectIndex()))));
-            rp = RegrParam(effects, p, vars, label);
+            rp = RegrParam(effects, p, vars, label, forTarget ? settings.GetDependent() : -1);
         }
         if (!label.empty()) e->AddAttribute(Tags::XML_ATT_PARAMLABEL, label);
         if (rp) Adopt(*e, std::move(rp));

@@ -178,9 +178,13 @@ MCStatus MCRegOptimizer::Estimate() {
     fConvergence = MCConst::CONVERGENCE_NONE;
     fbFinalStep = false;
     // Only the intercepts are estimated, and the start already is their fit.
+    // The start is then also the final model, so that the model-fitting
+    // test compares it with itself rather than with nothing.
     if ((fSettings.GetInterceptUse() && fNParams < fNCategs) || fNParams == 0 ||
-        fMaxIterations == 0)
+        fMaxIterations == 0) {
         fConvergence = MCConst::CONVERGENCE_NOTHING_TO_ITERATE;
+        fFinalLL = fInitialLL;
+    }
 
     while (!fStatus.IsError() && fConvergence == MCConst::CONVERGENCE_NONE && !Cancelled()) {
         ++fIterations;

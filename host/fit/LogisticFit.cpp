@@ -137,6 +137,7 @@ LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& d,
         r.fvParameters.push_back(std::move(row));
     }
 
+    r.fbInterceptBaseline = settings.GetInterceptUse();
     r.fLogLikInitial = HostValue(stats.GetInitialLogLikelihood());
     r.fLogLikFinal = HostValue(stats.GetFinalLogLikelihood());
     r.fIterations = stats.GetIterations();

@@ -62,6 +62,10 @@ public:
     // Logit by logit in category order (the reference left out).
     std::vector<LogisticParameterRow> fvParameters;
     std::vector<IterationRow> fvIterations;
+    // The model the fit is tested against: the intercepts alone, or,
+    // without an intercept, every parameter 0 (all categories equally
+    // likely), whose log-likelihood is fLogLikInitial.
+    bool fbInterceptBaseline = true;
     double fLogLikInitial = kMissing;
     double fLogLikFinal = kMissing;
     double fChiSquare = kMissing;

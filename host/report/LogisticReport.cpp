@@ -36,7 +36,8 @@ std::string LikelihoodText(const LogisticResult& r) {
     TextTable fitting;
     fitting.Add({"Model", "-2 log-likelihood", "Chi-square", "df", "Sig."});
     fitting.Rule();
-    fitting.Add({"Intercept only", Format("%.6f", -2.0 * r.fLogLikInitial), "", "", ""});
+    fitting.Add({r.fbInterceptBaseline ? "Intercept only" : "All parameters 0",
+                 Format("%.6f", -2.0 * r.fLogLikInitial), "", "", ""});
     fitting.Add({"Final", Format("%.6f", -2.0 * r.fLogLikFinal), Format("%.6f", r.fChiSquare),
                  Whole(r.fDF), PValue(r.fSig)});
 

@@ -14,6 +14,7 @@
 #include "export/MCPMMLTags.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/base/HostError.h"
+#include "host/fit/FitScorer.h"
 
 namespace mchost {
 
@@ -44,6 +45,26 @@ Elem Own(XMLElement* made) {
 
 void Append(XMLElement& parent, Elem child) {
     if (child && !parent.AddChild(std::move(child))) throw std::bad_alloc();
+}
+
+// The order in which the fit gives a tie of logits to a category (the
+// larger weight, then more records, then the first). PMML has no word for
+// it, so it goes in an Extension, which the program's scorer reads, so
+// that a document scores its own data as the fit did.
+Elem TiePrecedence(const FittedModel& m) {
+    const PmmlModel scoring = MakeScoringModel(m).fModel;
+    std::vector<const std::string*> ordered(scoring.fvCategories.size());
+    for (std::size_t k = 0; k < ordered.size(); ++k)
+        ordered[scoring.fvTiePrecedence[k]] = &scoring.fvCategories[k];
+    Elem e = Make("Extension");
+    e->AddAttribute("extender", "mcreg");
+    e->AddAttribute("name", kTiePrecedence);
+    for (const std::string* c : ordered) {
+        Elem v = Make("Value");
+        v->AddAttribute("value", *c);
+        Append(*e, std::move(v));
+    }
+    return e;
 }
 
 const ModelVariable& Var(const FittedModel& m, int position) {
@@ -221,6 +242,7 @@ std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel&
             Tags::XML_ATT_TARGETREFERENCECATEGORY,
             Var(m, 0).fvCategories[static_cast<std::size_t>(m.fvModelCategories.back())]);
     check(writer.Open(*model));
+    if (m.fbLogistic) element(TiePrecedence(m));
     element(MiningSchema(m, exporter));
 
     const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(&stats);

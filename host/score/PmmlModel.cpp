@@ -57,6 +57,7 @@ private:
     void ReadParameters();
     void ReadCells();
     void ReadBeta();
+    void ReadTiePrecedence();
     void ReadCovariance();
     void ReadErrorRow();
     int Parameter(const std::string& name, const char* where) const;
@@ -338,6 +339,30 @@ void Reader::ReadBeta() {
                 fResult.fvCategories.end())
             fResult.fvCategories.push_back(v);
     if (fResult.fvCategories.size() != all.size()) fResult.fvCategories = all;
+    ReadTiePrecedence();
+}
+
+void Reader::ReadTiePrecedence() {
+    for (pugi::xml_node e : fModel.children("Extension")) {
+        if (std::string(e.attribute("extender").value()) != "mcreg" ||
+            std::string(e.attribute("name").value()) != kTiePrecedence)
+            continue;
+        const std::vector<std::string>& categories = fResult.fvCategories;
+        std::vector<std::size_t> rank(categories.size(), categories.size());
+        std::size_t next = 0;
+        for (pugi::xml_node v : e.children("Value")) {
+            const auto at = std::find(categories.begin(), categories.end(), Text(v, "value"));
+            const auto k = static_cast<std::size_t>(at - categories.begin());
+            if (at == categories.end() || rank[k] != categories.size())
+                Fail("the Extension " + std::string(kTiePrecedence) +
+                     " names a category twice or one the target does not have");
+            rank[k] = next++;
+        }
+        if (next != categories.size())
+            Fail("the Extension " + std::string(kTiePrecedence) +
+                 " does not give every target category its place");
+        fResult.fvTiePrecedence = std::move(rank);
+    }
 }
 
 void Reader::ReadCovariance() {

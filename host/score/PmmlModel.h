@@ -30,6 +30,10 @@ public:
     double fPower = 0.0;  // a covariate's exponent
 };
 
+// The name of the GeneralRegressionModel's Extension (extender "mcreg")
+// whose Values list the target categories in their tie precedence.
+inline constexpr const char* kTiePrecedence = "tiePrecedence";
+
 // A GeneralRegressionModel read from a PMML document: a linear model (one
 // equation, identity link) or a multinomial logistic one (an equation per
 // target category but the reference, whose logit is 0).
@@ -52,7 +56,8 @@ public:
     std::vector<std::string> fvCategories;
     // Multinomial: which category is predicted when logits tie (lie within
     // rounding of each other): per category of fvCategories its precedence,
-    // the lowest winning. Empty: the first in fvCategories wins.
+    // the lowest winning, as the document's tiePrecedence Extension gives
+    // it. Empty: the first in fvCategories wins.
     std::vector<std::size_t> fvTiePrecedence;
     // Per equation, per parameter; a parameter without a PCell is 0.
     std::vector<std::vector<double>> fvBeta;

@@ -25,6 +25,15 @@ int HeaderIndex(const std::vector<std::string>& header, const std::string& name)
     return at == header.end() ? -1 : static_cast<int>(at - header.begin());
 }
 
+// A name the scores read from the data names one column: of two of that
+// name, which holds the predictor is anyone's guess, as it is for a fit.
+void RefuseTwice(const std::vector<std::string>& header, const std::string& name,
+                 const std::string& what) {
+    if (std::count(header.begin(), header.end(), name) > 1)
+        throw HostError(HostError::kUsage,
+                        what + " '" + name + "' appears more than once in the data's columns");
+}
+
 // The predictors the parameters use: a model field no parameter multiplies
 // need not be in the data.
 std::vector<char> UsedPredictors(const PmmlModel& model) {
@@ -54,6 +63,8 @@ PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep) {
                 throw HostError(HostError::kUsage,
                                 "the model's " + std::string(p.fbFactor ? "factor" : "covariate") +
                                     " '" + p.fName + "' is not a column of the data");
+            RefuseTwice(header, p.fName,
+                        std::string("the model's ") + (p.fbFactor ? "factor" : "covariate"));
             ColumnPlan& c = plan[static_cast<std::size_t>(at)];
             c.fbLoad = true;
             (p.fbFactor ? c.fbText : c.fbNumeric) = true;
@@ -63,6 +74,7 @@ PlanFn ScorePlan(const PmmlModel& model, const std::vector<std::string>& keep) {
             if (at < 0)
                 throw HostError(HostError::kUsage,
                                 "--keep names '" + k + "', which is not a column of the data");
+            RefuseTwice(header, k, "--keep's column");
             ColumnPlan& c = plan[static_cast<std::size_t>(at)];
             if (!c.fbLoad) c.fbText = true;
             c.fbLoad = true;

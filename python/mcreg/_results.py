@@ -148,9 +148,17 @@ class _Result:
         """Writes the parameter estimates as an XML results document."""
         self._session.write_results_xml(str(path))
 
+    # The scores' columns that hold a category's text (which pandas would
+    # otherwise read as a number, "07" as 7, or as missing, "n/a").
+    _TEXT_SCORES = {}
+
+    def _read_scores(self, text):
+        return pd.read_csv(io.StringIO(text), keep_default_na=False, na_values=[""],
+                           skip_blank_lines=False, dtype=self._TEXT_SCORES)
+
     def _predictions(self, new_data, na_values=None):
         if new_data is None:
-            return pd.read_csv(io.StringIO(self._session.predictions()))
+            return self._read_scores(self._session.predictions())
         # New data are scored by the model's PMML document, as the
         # program's predict command scores them.
         if isinstance(new_data, (str, os.PathLike)):
@@ -162,8 +170,7 @@ class _Result:
         text, unseen = self._session.score(source, markers)
         for w in unseen:
             warnings.warn(w, McregWarning, stacklevel=3)
-        df = pd.read_csv(io.StringIO(text), keep_default_na=False, na_values=[""],
-                         skip_blank_lines=False)
+        df = self._read_scores(text)
         # The scorer names a probability P(c); the model's own predictions p_c.
         return df.rename(columns=lambda c: f"p_{c[2:-1]}" if c.startswith("P(") else c)
 
@@ -198,6 +205,8 @@ class GlmResult(_Result):
 
 class LogisticResult(_Result):
     """A multinomial logistic model fitted by mcreg.logistic."""
+
+    _TEXT_SCORES = {"predicted": str}
 
     @property
     def categories(self):

@@ -163,6 +163,14 @@ def test_logistic_predict_new_data():
     assert cols == ["p_H", "p_L", "p_M"]
     np.testing.assert_allclose(new[cols], own[cols], rtol=1e-10)
     np.testing.assert_allclose(new[cols].sum(axis=1), 1.0, rtol=1e-13)
+    # The predicted category is the model's text: "07" and "7" stay apart,
+    # and "n/a" is a category, not a missing value.
+    df["tension"] = df["tension"].map({"H": "07", "L": "7", "M": "n/a"})
+    fit = mcreg.logistic("tension ~ wool + breaks", df)
+    assert fit.categories == ["07", "7", "n/a"]
+    for p in (fit.predict(), fit.predict(df[["wool", "breaks"]])):
+        probs = p[["p_07", "p_7", "p_n/a"]].to_numpy()
+        assert list(p["predicted"]) == [fit.categories[k] for k in probs.argmax(axis=1)]
 
 
 def test_streamed_records_fit_as_those_in_memory():

@@ -62,6 +62,13 @@ TEST_F(CliLogistic, PredictionsAndTextReport) {
                           "y = banana", "[A=south, east]", "Classification", "Overall"})
         EXPECT_THAT(r.out, HasSubstr(s));
     EXPECT_THAT(r.out, Not(HasSubstr("y = cherry pie")));
+    EXPECT_THAT(r.out, HasSubstr("Intercept only"));
+    // Without an intercept the fit is tested against every parameter 0,
+    // not against the intercepts.
+    const Result none = Fit("logistic", kGolden + "cli_logistic.csv", "z ~ x", {"--no-intercept"});
+    ASSERT_EQ(none.code, 0) << none.err;
+    EXPECT_THAT(none.out, HasSubstr("All parameters 0"));
+    EXPECT_THAT(none.out, Not(HasSubstr("Intercept only")));
 
     const std::string text = Slurp(predictions.path);
     EXPECT_EQ(text.substr(0, text.find('\n')), "p_apple,p_banana,p_cherry pie,predicted");

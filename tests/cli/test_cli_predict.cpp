@@ -95,6 +95,10 @@ TEST_F(Cli, PredictScoresTheFitsOwnDataAsTheFitDoes) {
                "--freq-weight", "f"});
     RoundTrip("logistic", logistic, {"--formula", "y ~ A*x", "--reference", "last"});
     RoundTrip("logistic", logistic, {"--formula", "z ~ A + x"});
+    // a and b weigh 6 each, b in more records: their logits tie, and the
+    // fit gives every record to b, as its document must.
+    const TempFile tied("y,w\na,3\na,3\nb,1\nb,1\nb,1\nb,1\nb,1\nb,1\nc,1\nc,1\n");
+    RoundTrip("logistic", tied.path.string(), {"--formula", "y ~ 1", "--freq-weight", "w"});
 }
 
 TEST_F(Cli, PredictAgreesWithRsPredict) {
@@ -195,6 +199,11 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                "mcreg: the model's factor 'wool' is not a column of the data\n");
     ExpectExit(model.Predict(data.path.string(), out, {"--keep", "nothing"}), 2,
                "mcreg: --keep names 'nothing', which is not a column of the data\n");
+    // Two columns of one name: which holds the factor is not for the
+    // program to guess.
+    const TempFile twoWools("wool,tension,wool\nA,L,B\n");
+    ExpectExit(model.Predict(twoWools.path.string(), out), 2,
+               "mcreg: the model's factor 'wool' appears more than once in the data's columns\n");
     const Result r = model.Predict(data.path.string(), data);
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--data"));

@@ -83,8 +83,8 @@ TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
         EXPECT_NEAR(p[2], 1.0 / sum, 1e-13);
     }
 
-    // The results document: every parameter of both logits, each logit's
-    // intercept named by its target category.
+    // The results document: every parameter of both logits named by its
+    // target category, which alone tells the logits' x apart.
     std::vector<XMLElement*> raw;
     MCMath_850::MCRegrDoreZADUtil::CreateAllElemParamStats(
         f.stats->GetParamStats(), f.component->GetCompSettings(), vars, f.stats->GetParameters(),
@@ -99,6 +99,11 @@ TEST(MultinomialExport, ParamMatrixTargetsTheLogitsAndScoresMatch) {
                   std::string::npos)
             << intercept;
     }
-    EXPECT_NE(elems[9]->ToString().find("paramLabel=\"x\""), std::string::npos)
-        << elems[9]->ToString();
+    for (const char* target : {"c0", "c1"}) {
+        const std::string x = elems[target[1] == '0' ? 4 : 9]->ToString();
+        EXPECT_NE(x.find(std::string("paramLabel=\"[y=") + target + "]*x\""), std::string::npos)
+            << x;
+        EXPECT_NE(x.find(std::string("<Factor name=\"y\" value=\"") + target), std::string::npos)
+            << x;
+    }
 }

@@ -202,8 +202,13 @@ TEST(LogisticModel, TiedLogitsGoToTheLargerCountThenTheSmallerCode) {
     EXPECT_EQ(f.Convergence(), MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
     EXPECT_DOUBLE_EQ(f.Estimate(0), std::log(3.0));
     EXPECT_DOUBLE_EQ(f.Estimate(1), std::log(3.0));
-    // Intercept only: nothing was estimated, so every R-square is 0.
+    // Intercept only: nothing was estimated, so every R-square is 0, and
+    // the final log-likelihood is the start's, sum_k w_k ln(w_k / W) with
+    // weights 6, 6 and 2 of 14.
     EXPECT_EQ(f.stats->GetModelFitStat(FIT_COX_SNELL), 0.0);
+    const double l0 = 12.0 * std::log(6.0 / 14.0) + 2.0 * std::log(2.0 / 14.0);
+    EXPECT_NEAR(f.Log().GetInitialLogLikelihood(), l0, 1e-13);
+    EXPECT_EQ(f.Log().GetFinalLogLikelihood(), f.Log().GetInitialLogLikelihood());
     double value = 0;
     std::vector<double> p;
     ASSERT_TRUE(f.component->Score(Record{0, 1}, value, p).IsOK());

@@ -225,6 +225,9 @@ TEST(Optimizer, LimitsAndCriteriaGiveTheirCodes) {
         r.Go(0.5, s);
         EXPECT_EQ(r.code, MCConst::CONVERGENCE_NOTHING_TO_ITERATE);
         EXPECT_EQ(r.b[0], 0.5);
+        // The start is the final model: l = -sqrt(1 + 0.25) at both ends.
+        EXPECT_DOUBLE_EQ(r.ll0, -std::sqrt(1.25));
+        EXPECT_EQ(r.ll, r.ll0);
         ASSERT_EQ(r.variance.size(), 1u);
         EXPECT_NEAR(r.variance[0], std::pow(1.25, 1.5), 1e-12);
         EXPECT_FALSE(r.rsq);
