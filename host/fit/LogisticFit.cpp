@@ -15,6 +15,8 @@ using MCMath_850::MCDistFun;
 
 namespace {
 
+constexpr int kMaxStepHalvings = 50;
+
 std::string List(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& s : items) out += (out.empty() ? "'" : ", '") + s + "'";
@@ -85,6 +87,14 @@ LogisticSetup PrepareLogistic(const ModelSpec& spec, const std::string& referenc
     static_cast<MCMath_850::MCRegSettings&>(d.fSettings) = spec.GetSettings();
     d.fSettings.SetDependentRefCat(reference, k);
     d.fSettings.SetMaxIterations(maxIterations);
+    // A Newton step taken where a category's fitted probabilities are
+    // tiny is of the order of their inverse: from the intercepts' start a
+    // well-posed model with weights of 1000 to 3 may ask for a step of a
+    // million, which five halvings leave far too long to improve the fit,
+    // ending the fit at estimates far from its maximum. Halvings cost a
+    // pass only when a step fails, and fifty bring a step of 1e15 down to
+    // the scale of a logit.
+    d.fSettings.SetMaxStepHalvingValue(kMaxStepHalvings);
     d.fSettings.SetConfidenceLevel(confidence);
     return d;
 }
