@@ -75,6 +75,7 @@ void MCAccumStatsLogistic::ResetExtremes() {
 
 bool MCAccumStatsLogistic::Reset(MCConst::MCHessianCompMethod method, bool checkSeparation) {
     fLL = fLLLo = fLLMagnitude = 0.0;
+    fSmallestProb = 1.0;
     std::fill(fvScores.begin(), fvScores.end(), 0.0);
     std::fill(fvScoresLo.begin(), fvScoresLo.end(), 0.0);
     std::fill(fvScoreBounds.begin(), fvScoreBounds.end(), 0.0);
@@ -164,6 +165,7 @@ void MCAccumStatsLogistic::AddRowLikelihood(int category, double weight, double 
     if (category != fNCategs - 1) AddCompensated(fLL, fLLLo, weight * etaY);
     fLLMagnitude += weight * (std::fabs(logReference) + std::fabs(etaY) +
                               (2.0 * terms + 8.0) * magnitude + fNCategs + 2.0);
+    for (double pk : fvProbs) fSmallestProb = std::min(fSmallestProb, pk);
 }
 
 double MCAccumStatsLogistic::ScoreBoundFactor(double weight, double magnitude, int terms) const {
@@ -269,7 +271,8 @@ bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reduc
     };
     pair(fLL, fLLLo);
     for (std::size_t i = 0; i < fvScores.size(); ++i) pair(fvScores[i], fvScoresLo[i]);
-    std::vector<double> lows{fMinObservedProb, fMinComputedProb}, highs{fMaxObservedProb};
+    std::vector<double> lows{fMinObservedProb, fMinComputedProb, fSmallestProb},
+        highs{fMaxObservedProb};
     if (!reducer.Sum(sums) || !reducer.SumExtended(pairs) || !reducer.Min(lows) ||
         !reducer.Max(highs) || !fHessian.MergeAcrossProcesses(reducer))
         return false;
@@ -288,6 +291,7 @@ bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reduc
     fMinObservedProb = lows[0];
     fMinComputedProb = lows[1];
     fMaxObservedProb = highs[0];
+    fSmallestProb = lows[2];
     return true;
 }
 

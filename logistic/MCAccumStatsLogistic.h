@@ -57,6 +57,7 @@ public:
     // |GetLL() - the log-likelihood of the same estimates in exact
     // arithmetic| is at most this (see the .cpp).
     double GetLLRoundingBound() const override;
+    double GetSmallestProbability() const override { return fSmallestProb; }
     // The same for every score.
     bool GetScoreRoundingBounds(std::vector<double>& bounds) const override;
     // hessian becomes the full matrix of order (J - 1) p, block row k covering
@@ -113,6 +114,7 @@ private:
     // log-likelihood, and of the scores per basic column.
     double fLLMagnitude = 0.0;
     std::vector<double> fvScoreBounds;
+    double fSmallestProb = 1.0;
     // max_k |beta_kj| per basic column j, at the pass's estimates.
     std::vector<double> fvAbsMax;
     MCSymBlockMatrix fHessian;

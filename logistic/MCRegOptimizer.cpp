@@ -25,6 +25,9 @@ namespace {
 // probability (complete), or near-singular information with some response
 // fitted almost surely (quasi-complete).
 const double kSeparationMargin = 0.01;
+// How much further into the tails (in -ln of the smallest fitted
+// probability) one step may take the fit.
+const double kTrustedExtremity = 10.0;
 const double kQuasiMaxObserved = 0.99;
 const double kQuasiMinComputed = 0.001;
 // Cholesky condition (sine of the smallest angle between a column and the
@@ -161,13 +164,15 @@ MCStatus MCRegOptimizer::Estimate() {
     FullPass(method, false);
     if (!fStatus.IsError()) Report(0, 0, ReadLL());
     double previousLL = MCMV::Missing();
-    // The rounding bound of previousLL.
+    // The rounding bound of previousLL, and the extremity of its pass.
     double previousBound = 0.0;
+    double previousExtremity = 0.0;
     int refused = 0;
     double condition = 1.0;
     if (!fStatus.IsError()) {
         fInitialLL = previousLL = ReadLL();
         previousBound = Bound(fpAccum->GetLLRoundingBound());
+        previousExtremity = Extremity();
         if (fNParams > 0) {
             Factor(refused, condition);
             NewtonStep(step);
@@ -210,6 +215,20 @@ MCStatus MCRegOptimizer::Estimate() {
             MCMathFun::Daxpy(fNParams, factor, step.data(), 1, fvEstimates.data(), 1);
             if (FullPass(method, checking).IsError()) break;
             const double newLL = ReadLL();
+            // A Newton step taken where the fitted probabilities are far
+            // from the data's may carry some of them towards 0 by a factor
+            // of 1e90: it may still gain, but the next step, of the order of
+            // their inverse, is then useless and the information singular.
+            // A step that takes the smallest probability down by more than
+            // a factor e^kTrustedExtremity is shortened to that first, in one
+            // trial rather than hundreds of halvings.
+            const double grown = Extremity() - previousExtremity;
+            if (grown > kTrustedExtremity && halvings < maxHalvings) {
+                fvEstimates = previous;
+                factor *= kTrustedExtremity / grown;
+                ++halvings;
+                continue;
+            }
             const double noise = previousBound + Bound(fpAccum->GetLLRoundingBound());
             const bool accept = !MCMV::IsMissing(newLL) &&
                                 (MCMV::IsMissing(previousLL) || newLL >= previousLL - noise);
@@ -239,6 +258,7 @@ MCStatus MCRegOptimizer::Estimate() {
 
         fFinalLL = ReadLL();
         const double finalBound = Bound(fpAccum->GetLLRoundingBound());
+        const double finalExtremity = Extremity();
         Factor(refused, condition);
         NewtonStep(step);
         if (fConvergence == MCConst::CONVERGENCE_NONE)
@@ -256,6 +276,7 @@ MCStatus MCRegOptimizer::Estimate() {
         }
         previousLL = fFinalLL;
         previousBound = finalBound;
+        previousExtremity = finalExtremity;
         if (--countdown <= 0) {
             Report(fIterations, halvings, fFinalLL);
             countdown = fReportFrequency;
@@ -274,6 +295,12 @@ MCStatus MCRegOptimizer::Estimate() {
     }
     if (!fStatus.IsError() && fLastReported != fIterations) Report(fIterations, 0, fFinalLL);
     return fStatus;
+}
+
+double MCRegOptimizer::Extremity() const {
+    const double p = fpAccum->GetSmallestProbability();
+    if (!(p >= 0.0)) return 0.0;
+    return -std::log(std::max(p, DBL_TRUE_MIN));
 }
 
 int MCRegOptimizer::CheckForConvergence(const std::vector<double>& previous, double previousLL,

@@ -74,6 +74,9 @@ public:
     bool HybridSwitch(MCConst::MCHessianCompMethod current) const;
     // The convergence code after an iteration (see the class comment of the
     // codes); also measures the changes of the log-likelihood and estimates.
+    // -ln of the last pass's smallest fitted probability (0 when the
+    // accumulator keeps none).
+    double Extremity() const;
     int CheckForConvergence(const std::vector<double>& previous, double previousLL,
                             int refusedPivots, double condition, bool checking);
 

@@ -170,6 +170,10 @@ public:
     // bounds together for equal. 0 (the sums are taken as exact) unless the
     // accumulator knows better.
     virtual double GetLLRoundingBound() const { return 0.0; }
+    // The smallest fitted probability of any category in the pass's rows,
+    // or -1 when the accumulator keeps none. The optimizer judges by it how
+    // far a step carried the fit towards probabilities of 0.
+    virtual double GetSmallestProbability() const { return -1.0; }
     // The same for each score, into bounds (resized to the scores' length);
     // false (bounds untouched) when the accumulator has none.
     virtual bool GetScoreRoundingBounds(std::vector<double>& bounds) const {

@@ -184,38 +184,53 @@ TEST_F(CliLogistic, HalvingOnRoundingCaseConvergesAtTheMaximum) {
     }
 }
 
-// A saturated model whose fit from the intercepts' start asks for a step of
-// about a million in g2 (its category a holds 3 of 60): five halvings left
-// it far too long, and the fit ended at -2LL 5280.8 instead of 4839.8 with a
-// logit 19 from its maximum. A saturated fit has a closed form: each cell's
-// logits are the logs of its weights over the reference category's.
-TEST_F(CliLogistic, AStepOfAMillionIsHalvedToTheMaximum) {
-    const double w[3][3] = {{1000, 1000, 1}, {3, 7, 50}, {700, 700, 3}};  // g1..g3 by a, b, c
-    std::string csv = "y,g,w\n";
-    for (int g = 0; g < 3; ++g)
-        for (int k = 0; k < 3; ++k)
-            csv += std::string(1, static_cast<char>('a' + k)) + ",g" + std::to_string(g + 1) + "," +
-                   std::to_string(w[g][k]) + "\n";
-    const TempFile data(csv);
-    const Result r = Fit("logistic", data.path.string(), "y ~ g", {"--freq-weight", "w", "--json"});
-    ExpectExit(r, 0, "");
-    const json got = json::parse(r.out);
-    EXPECT_EQ(got["fit"]["converged"], true);
-    EXPECT_EQ(got["warnings"], json::array());
-    double loglik = 0.0;
-    for (const auto& cell : w)
-        for (double x : cell) loglik += x * std::log(x / (cell[0] + cell[1] + cell[2]));
-    EXPECT_NEAR(got["fit"]["loglik_final"].get<double>(), loglik, 1e-10 * std::fabs(loglik));
-    // Per category a, b: the intercept (g3's logit) and g1, g2 against g3.
-    const json& params = got["parameters"];
-    ASSERT_EQ(params.size(), 8u);
-    for (int k = 0; k < 2; ++k) {
-        const double intercept = std::log(w[2][k] / w[2][2]);
-        const double want[3] = {intercept, std::log(w[0][k] / w[0][2]) - intercept,
-                                std::log(w[1][k] / w[1][2]) - intercept};
-        for (int j = 0; j < 3; ++j)
-            EXPECT_NEAR(params[4 * k + j]["estimate"].get<double>(), want[j], 1e-7)
-                << "category " << k << ", parameter " << j;
-        EXPECT_EQ(params[4 * k + 3]["redundant"], true);
+// Saturated models whose fit from the intercepts' start goes far into the
+// tails. In the first, g2's category a holds 3 of 60 and the step asks for
+// about a million: five halvings left it far too long, and the fit ended at
+// -2LL 5280.8 instead of 4839.8, a logit 19 from its maximum. In the second
+// the first step gains but takes g1's logit to -218 (the maximum is -14.8),
+// where the next one is of the order of 1e90 and no halving helps: the step
+// is shortened instead. A saturated fit has a closed form: each cell's logits
+// are the logs of its weights over the reference category's.
+TEST_F(CliLogistic, StepsFarIntoTheTailsAreShortenedToTheMaximum) {
+    using Weights = std::vector<std::vector<double>>;  // per level of g, per category
+    for (const Weights& w :
+         {Weights{{1000, 1000, 1}, {3, 7, 50}, {700, 700, 3}}, Weights{{1, 1250}, {300000, 135}}}) {
+        const std::size_t nLevels = w.size(), nCategories = w[0].size();
+        SCOPED_TRACE(std::to_string(nLevels) + " levels");
+        std::string csv = "y,g,w\n";
+        for (std::size_t g = 0; g < nLevels; ++g)
+            for (std::size_t k = 0; k < nCategories; ++k)
+                csv += std::string(1, static_cast<char>('a' + k)) + ",g" + std::to_string(g + 1) +
+                       "," + std::to_string(w[g][k]) + "\n";
+        const TempFile data(csv);
+        const Result r =
+            Fit("logistic", data.path.string(), "y ~ g", {"--freq-weight", "w", "--json"});
+        ExpectExit(r, 0, "");
+        const json got = json::parse(r.out);
+        EXPECT_EQ(got["fit"]["converged"], true);
+        EXPECT_EQ(got["warnings"], json::array());
+        double loglik = 0.0;
+        for (const auto& cell : w) {
+            double total = 0.0;
+            for (double x : cell) total += x;
+            for (double x : cell) loglik += x * std::log(x / total);
+        }
+        EXPECT_NEAR(got["fit"]["loglik_final"].get<double>(), loglik, 1e-10 * std::fabs(loglik));
+        // Per category but the last: the intercept (the last level's logit)
+        // and each other level's logit against it; the last level aliased.
+        const json& params = got["parameters"];
+        ASSERT_EQ(params.size(), (nCategories - 1) * (nLevels + 1));
+        const std::size_t ref = nCategories - 1, last = nLevels - 1;
+        for (std::size_t k = 0; k < ref; ++k) {
+            const auto at = [&](std::size_t j) { return params[k * (nLevels + 1) + j]; };
+            const double intercept = std::log(w[last][k] / w[last][ref]);
+            EXPECT_NEAR(at(0)["estimate"].get<double>(), intercept, 1e-7) << "category " << k;
+            for (std::size_t g = 0; g < last; ++g)
+                EXPECT_NEAR(at(g + 1)["estimate"].get<double>(),
+                            std::log(w[g][k] / w[g][ref]) - intercept, 1e-7)
+                    << "category " << k << ", level " << g;
+            EXPECT_EQ(at(nLevels)["redundant"], true);
+        }
     }
 }
