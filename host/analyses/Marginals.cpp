@@ -1,6 +1,8 @@
 #include "host/analyses/Marginals.h"
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <memory>
 
 #include "companion/MCCancelInfo.h"
@@ -134,6 +136,78 @@ std::vector<std::string> RowNames(const EmmeansRequest& r, const std::vector<std
     }
     return names;
 }
+
+// Which linear functions of a general linear model's parameters the data
+// determine. The column of an aliased parameter is a combination of the
+// kept ones' columns (the swept cross products hold its coefficients,
+// negated, beside the generalised inverse), so a function c'b is estimable
+// when its weight on each aliased parameter is what its weights on the
+// kept ones give that column. A mean over a term aliased with a term that
+// does not contain it (a factor that another one determines, a covariate
+// constant within a factor's categories) fails this: the estimates'
+// zeros would stand for the aliased parameters' effects and every such
+// mean come out alike.
+class Estimability {
+public:
+    explicit Estimability(const FittedModel& m) {
+        const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats);
+        const MCSymMatrix* swept = glm != nullptr ? glm->GetSweptCrossProducts() : nullptr;
+        const MCSymMatrix* sums = glm != nullptr ? glm->GetCrossProducts() : nullptr;
+        const MCBitSet& kept = m.fpStats->GetRedundancyIndicators();
+        const int q = m.fNBasic;
+        if (swept == nullptr || sums == nullptr || m.fbLogistic || swept->GetNRows() < q ||
+            sums->GetNRows() < q)
+            return;
+        fbKnown = true;
+        // A coefficient is judged on the columns' sizes: what the sweep's
+        // rounding leaves where the columns share nothing is dropped.
+        std::vector<double> size(static_cast<std::size_t>(q));
+        for (int k = 0; k < q; ++k)
+            size[static_cast<std::size_t>(k)] = std::sqrt(std::max(sums->GetElem(k, k), 0.0));
+        for (int j = 0; j < q; ++j) {
+            if (kept.IsIn(j)) continue;
+            Relation r;
+            r.fParam = j;
+            for (int k = 0; k < q; ++k) {
+                if (!kept.IsIn(k)) continue;
+                const double b = -swept->GetElem(k, j);
+                if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
+                    1e-10 * size[static_cast<std::size_t>(j)])
+                    r.fvTerms.emplace_back(k, b);
+            }
+            fvRelations.push_back(std::move(r));
+        }
+    }
+
+    // Row `row` of `L`, or row a minus row b when b >= 0.
+    bool Estimable(const MCRectMatrix& L, int a, int b = -1) const {
+        if (!fbKnown) return true;
+        auto c = [&](int j) { return L.GetElem(a, j) - (b >= 0 ? L.GetElem(b, j) : 0.0); };
+        for (const Relation& r : fvRelations) {
+            double implied = 0.0, size = std::fabs(c(r.fParam));
+            for (const auto& [k, coef] : r.fvTerms) {
+                implied += c(k) * coef;
+                size += std::fabs(c(k) * coef);
+            }
+            // Rounding of the sweep is far below this; a weight the data do
+            // not support is of the order of the weights themselves.
+            if (std::fabs(c(r.fParam) - implied) > 1e-8 * size) return false;
+        }
+        return true;
+    }
+
+private:
+    struct Relation {
+        int fParam = -1;
+        std::vector<std::pair<int, double>> fvTerms;
+    };
+    bool fbKnown = false;
+    std::vector<Relation> fvRelations;
+};
+
+// The rows of a request's means by their categories (codes in the term's
+// factor order).
+using RowOfCells = std::map<std::vector<int>, int>;
 
 // Stands between the library and the host's cancel query: the library asks
 // once per mean and once per comparison, which also tells how far a test's
@@ -298,22 +372,31 @@ private:
     const ModelSpec& fSpec;
 };
 
+// The means of request s, with their rows of L (kept in L and rows for the
+// comparisons).
 void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels, bool chi,
+           const Estimability& estimability, MCRectMatrix& L, RowOfCells& rows,
            EmmeansResult& result, EmmeansScale& scale) {
     MCEmmeansSpec out;
-    MCRectMatrix L;
     std::vector<MCEmmeansStats> stats;
     const MCStatus st = m.GetEmmeansStats(s, out, L, stats);
     if (st.IsError()) ThrowLibraryError(st);
-    for (const MCEmmeansStats& e : stats) {
+    rows.clear();
+    for (std::size_t k = 0; k < stats.size(); ++k) {
+        const MCEmmeansStats& e = stats[k];
         EmmeansCell c;
         for (std::size_t i = 0; i < r.fvFactors.size() && i < e.GetCategories().size(); ++i)
             c.fvLevels.push_back(labels.Level(r.fvFactors[i], e.GetCategories()[i]));
-        c.fMean = HostValue(e.GetMean());
-        c.fStdError = HostValue(e.GetStandardError());
+        rows[e.GetCategories()] = static_cast<int>(k);
         c.fDF = chi ? kMissing : HostValue(e.GetDF());
-        c.fLower = HostValue(e.GetLower());
-        c.fUpper = HostValue(e.GetUpper());
+        if (estimability.Estimable(L, static_cast<int>(k))) {
+            c.fMean = HostValue(e.GetMean());
+            c.fStdError = HostValue(e.GetStandardError());
+            c.fLower = HostValue(e.GetLower());
+            c.fUpper = HostValue(e.GetUpper());
+        } else {
+            result.fbNotEstimable = true;
+        }
         scale.fvCells.push_back(std::move(c));
     }
     if (result.fvCovariatesAt.empty())
@@ -322,7 +405,21 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
 }
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-           bool chi, PollRelay& relay, EmmeansScale& scale) {
+           bool chi, const Estimability& estimability, const MCRectMatrix& L,
+           const RowOfCells& rows, PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
+    // The row of the mean at `level` of the compare factor and the fixed
+    // levels of the others.
+    auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
+        std::vector<int> key;
+        for (int f : r.fvFactors) {
+            int v = f == r.fCompare ? level : -1;
+            for (const auto& [factor, l] : fixed)
+                if (factor == f) v = l;
+            key.push_back(v);
+        }
+        const auto at = rows.find(key);
+        return at == rows.end() ? -1 : at->second;
+    };
     MCMarginals::FixedLevels fixed, named;
     FixedLevels names;
     std::vector<int> compared;
@@ -356,13 +453,19 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
                 p.fLower = HostValue(e.GetLower());
                 p.fUpper = HostValue(e.GetUpper());
             }
+            const int a = rowOf(fixed, compared.at(0)), b = rowOf(fixed, e.GetCategories().at(0));
+            if (a >= 0 && b >= 0 && !estimability.Estimable(L, a, b)) {
+                p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                result.fbNotEstimable = true;
+            }
             scale.fvPairs.push_back(std::move(p));
         }
     }
 }
 
 void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-               bool chi, PollRelay& relay, EmmeansScale& scale) {
+               bool chi, const Estimability& estimability, PollRelay& relay, EmmeansResult& result,
+               EmmeansScale& scale) {
     for (int t = 0; t < nTests; ++t) {
         relay.StartTest(t, nTests, 0.0);
         relay.Check();
@@ -381,6 +484,7 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
         std::vector<std::string> names = RowNames(r, texts);
         ContrastTest test;
         test.fvFixed = labels.Fixed(fixed);
+        bool all = true;  // every row estimable
         for (std::size_t row = 0; row < indiv.size(); ++row) {
             ContrastRow c;
             const int i = static_cast<int>(row);
@@ -406,12 +510,21 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
             c.fStat = HostValue(x.GetWald());
             c.fP = HostValue(x.GetSig());
             c.fPAdjusted = HostValue(x.GetAdjSig());
+            bool estimable = true;
+            if (i < tested.GetNRows()) estimable = estimability.Estimable(tested, i);
+            if (!estimable) {
+                c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
+                result.fbNotEstimable = true;
+                all = false;
+            }
             test.fvRows.push_back(std::move(c));
         }
-        test.fStat = HostValue(overall.GetWald());
-        test.fDF1 = HostValue(overall.GetDF());
-        test.fDF2 = chi ? kMissing : HostValue(overall.GetDF2());
-        test.fP = HostValue(overall.GetSig());
+        if (all) {
+            test.fStat = HostValue(overall.GetWald());
+            test.fDF1 = HostValue(overall.GetDF());
+            test.fDF2 = chi ? kMissing : HostValue(overall.GetDF2());
+            test.fP = HostValue(overall.GetSig());
+        }
         scale.fvTests.push_back(std::move(test));
     }
 }
@@ -425,6 +538,17 @@ std::string EmmeansProgress::Text() const {
         text += ", comparisons " + std::to_string(fTest + 1) + " of " + std::to_string(fNTests) +
                 " (" + Format("%.0f", 100.0 * fShare) + "%)";
     return text;
+}
+
+std::vector<std::string> NotEstimableWarnings(const std::vector<EmmeansResult>& results) {
+    std::vector<std::string> warnings;
+    for (const EmmeansResult& r : results)
+        if (r.fbNotEstimable)
+            warnings.push_back("warning: marginal means of '" + r.fTerm +
+                               "' that the data do not determine are left empty, with the "
+                               "comparisons that involve them: a term is aliased with one "
+                               "that does not contain it");
+    return warnings;
 }
 
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
@@ -491,6 +615,7 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
+        const Estimability estimability(model);
         const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
         if (!incomplete.empty())
             for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;
@@ -501,13 +626,18 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             EmmeansScale scale;
             scale.fScale = sc.fName;
             scale.fCategory = sc.fCategory;
-            Means(m, s, r, labels, model.fbLogistic, results[i], scale);
+            MCRectMatrix L;
+            RowOfCells rows;
+            Means(m, s, r, labels, model.fbLogistic, estimability, L, rows, results[i], scale);
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
-            if (r.fbPairs) Pairs(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
+            if (r.fbPairs)
+                Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, L, rows, relay,
+                      results[i], scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
-                Contrasts(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
+                Contrasts(m, s, nTests, r, labels, model.fbLogistic, estimability, relay,
+                          results[i], scale);
             results[i].fvScales.push_back(std::move(scale));
         }
     }

@@ -105,6 +105,10 @@ public:
     // (modified population marginal means; other software may call a
     // mean with an unobserved cell not estimable).
     std::string fIncompleteTerm;
+    // Some means, pairs or contrast rows are left empty: the data do not
+    // determine them (the term is aliased with one that does not contain
+    // it, or a covariate is constant within its categories).
+    bool fbNotEstimable = false;
     bool fbChiSquare = false;  // logistic: Wald chi-square tests, normal intervals
     // General linear model: one. Logistic: one per non-reference category
     // on the logit scale, and for two categories also the probabilities.
@@ -141,5 +145,9 @@ public:
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
                                                  const std::vector<EmmeansRequest>& requests,
                                                  const EmmeansControl& control = {});
+
+// The warnings of the results that left means or comparisons empty as not
+// estimable, one per term.
+std::vector<std::string> NotEstimableWarnings(const std::vector<EmmeansResult>& results);
 
 }  // namespace mchost

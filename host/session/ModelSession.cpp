@@ -150,7 +150,12 @@ std::vector<EmmeansResult> ModelSession::Emmeans(const EmmeansOptions& options,
     const UsedData& used = Used();
     EmmeansControl control;
     control.fpCancel = fpCancel;
-    return EstimateMarginalMeans(Fitted(), used, requests, control);
+    std::vector<EmmeansResult> means = EstimateMarginalMeans(Fitted(), used, requests, control);
+    if (warnings != nullptr) {
+        const std::vector<std::string> empty = NotEstimableWarnings(means);
+        warnings->insert(warnings->end(), empty.begin(), empty.end());
+    }
+    return means;
 }
 
 std::vector<std::string> ModelSession::WritePmml(std::ostream& out, PmmlOptions options) {
