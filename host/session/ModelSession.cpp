@@ -37,6 +37,11 @@ ModelSession::ModelSession(const SessionOptions& options, const DataLoader& load
             step();
     };
     fFormula = ParseFormula(fOptions.fFormula);
+    // Either way one of the two requests would be dropped without a word.
+    if (fFormula.fbInterceptAsked && !fOptions.fModel.fbIntercept)
+        throw HostError(HostError::kUsage,
+                        "the formula asks for the intercept (1), which the model is to be "
+                        "fitted without (--no-intercept)");
     const std::string margins = MissingMarginsNote(fFormula);
     if (!margins.empty()) fvNotes.push_back(margins);
     const Formula& formula = fFormula;

@@ -227,6 +227,12 @@ TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot write '/nonexistent-dir/results.xml'"));
 
+    // An intercept that the formula asks for and the option removes was
+    // once dropped without a word.
+    r = RunProgram({"glm", "--data", data, "--formula", "y ~ 1 + diet", "--no-intercept"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_THAT(r.err, HasSubstr("the formula asks for the intercept (1)"));
+
     // A fit that fails (no record has every model value) leaves no file.
     const TempFile empty("y,A\n,a\n3,\n");
     r = Fit("glm", empty.path.string(), "y ~ A",
