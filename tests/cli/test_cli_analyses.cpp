@@ -275,6 +275,20 @@ TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
     expectEmpty(t["type3"][1], "x");
     expectEmpty(t["type3"][2], "x2");
     EXPECT_EQ(t["type3"][3]["df"], 1);
+
+    // A term after one that contains it is aliased by the order of the
+    // terms alone (R, which puts it first, tests it): the reader is told.
+    const auto run = [&](const std::string& formula) {
+        return RunJson({"glm", "--data", data.path.string(), "--formula", formula, "--tests", "3"});
+    };
+    const json after = run("y ~ A + A*x + x");
+    expectEmpty(after["tests"]["type3"][3], "x");
+    ASSERT_EQ(after["warnings"].size(), 1u);
+    EXPECT_THAT(after["warnings"][0].get<std::string>(),
+                HasSubstr("note: 'x' comes after 'A*x', which contains it"));
+    const json before = run("y ~ A + x + A*x");
+    EXPECT_EQ(before["tests"]["type3"][2]["df"], 1);
+    EXPECT_TRUE(before["warnings"].empty());
 }
 
 TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {
