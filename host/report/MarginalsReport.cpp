@@ -63,7 +63,7 @@ std::string ContrastTitle(const EmmeansResult& r) {
 
 std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double confidence,
                       const std::string& dep) {
-    const std::string level = Format("%g", confidence * 100.0) + "%";
+    const std::string level = PercentText(confidence) + "%";
     const bool chi = r.fbChiSquare;
     std::string out = "\n" + ScaleTitle(s, dep) + ": " + r.fTerm + "\n";
     if (!r.fvCovariatesAt.empty()) {
