@@ -179,6 +179,33 @@ public:
         }
     }
 
+    // The covariance the variances of the rows come from, for Precise; null
+    // on a scale (probabilities) whose variances are not quadratic forms.
+    void SetCovariance(const MCSymMatrix* covariance) { fpCovariance = covariance; }
+
+    // Whether `variance`, computed as c'Vc for the same row, keeps its
+    // digits. With a covariate far from zero (a timestamp) the terms of c'Vc
+    // are many orders larger than their sum, which rounding then leaves at
+    // 0 or any small number: a standard error of 0 and an interval of no
+    // width, said as if exact. Eight digits lost leave about eight.
+    bool Precise(const MCRectMatrix& L, int a, int b, double variance) const {
+        if (fpCovariance == nullptr || std::isnan(variance)) return true;
+        std::vector<int> idx;
+        std::vector<double> val;
+        for (int j = 0; j < L.GetNCols() && j < fpCovariance->GetNRows(); ++j) {
+            const double c = L.GetElem(a, j) - (b >= 0 ? L.GetElem(b, j) : 0.0);
+            if (c != 0.0) {
+                idx.push_back(j);
+                val.push_back(std::fabs(c));
+            }
+        }
+        double terms = 0.0;
+        for (std::size_t i = 0; i < idx.size(); ++i)
+            for (std::size_t k = 0; k < idx.size(); ++k)
+                terms += val[i] * val[k] * std::fabs(fpCovariance->GetElem(idx[i], idx[k]));
+        return !(terms > 0.0) || variance > 1e-8 * terms;
+    }
+
     // Row `row` of `L`, or row a minus row b when b >= 0.
     bool Estimable(const MCRectMatrix& L, int a, int b = -1) const {
         if (!fbKnown) return true;
@@ -203,6 +230,7 @@ private:
     };
     bool fbKnown = false;
     std::vector<Relation> fvRelations;
+    const MCSymMatrix* fpCovariance = nullptr;
 };
 
 // The rows of a request's means by their categories (codes in the term's
@@ -394,6 +422,10 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
             c.fStdError = HostValue(e.GetStandardError());
             c.fLower = HostValue(e.GetLower());
             c.fUpper = HostValue(e.GetUpper());
+            if (!estimability.Precise(L, static_cast<int>(k), -1, c.fStdError * c.fStdError)) {
+                c.fStdError = c.fLower = c.fUpper = kMissing;
+                result.fbImprecise = true;
+            }
         } else {
             result.fbNotEstimable = true;
         }
@@ -457,6 +489,10 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
             if (a >= 0 && b >= 0 && !estimability.Estimable(L, a, b)) {
                 p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
                 result.fbNotEstimable = true;
+            } else if (a >= 0 && b >= 0 &&
+                       !estimability.Precise(L, a, b, p.fStdError * p.fStdError)) {
+                p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                result.fbImprecise = true;
             }
             scale.fvPairs.push_back(std::move(p));
         }
@@ -516,6 +552,11 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
                 c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbNotEstimable = true;
                 all = false;
+            } else if (i < tested.GetNRows() &&
+                       !estimability.Precise(tested, i, -1, c.fStdError * c.fStdError)) {
+                c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
+                result.fbImprecise = true;
+                all = false;
             }
             test.fvRows.push_back(std::move(c));
         }
@@ -548,6 +589,12 @@ std::vector<std::string> NotEstimableWarnings(const std::vector<EmmeansResult>& 
                                "' that the data do not determine are left empty, with the "
                                "comparisons that involve them: a term is aliased with one "
                                "that does not contain it");
+    for (const EmmeansResult& r : results)
+        if (r.fbImprecise)
+            warnings.push_back("warning: standard errors of marginal means of '" + r.fTerm +
+                               "' or of their comparisons are left empty, with their intervals "
+                               "and tests: rounding takes their digits, as with a covariate far "
+                               "from zero (subtract a value near its mean from it)");
     return warnings;
 }
 
@@ -615,7 +662,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
-        const Estimability estimability(model);
+        Estimability estimability(model);
+        if (sc.fType == MCConst::EMM_SCALE_TRANSFORMED)
+            estimability.SetCovariance(run->fpCovariance);
         const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
         if (!incomplete.empty())
             for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;

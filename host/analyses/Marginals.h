@@ -109,6 +109,10 @@ public:
     // determine them (the term is aliased with one that does not contain
     // it, or a covariate is constant within its categories).
     bool fbNotEstimable = false;
+    // Some standard errors (with their intervals and tests) are left empty:
+    // the covariance gives them only through the cancellation of terms far
+    // larger than they are (a covariate far from zero).
+    bool fbImprecise = false;
     bool fbChiSquare = false;  // logistic: Wald chi-square tests, normal intervals
     // General linear model: one. Logistic: one per non-reference category
     // on the logit scale, and for two categories also the probabilities.

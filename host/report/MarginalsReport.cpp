@@ -302,6 +302,7 @@ json MarginalsJson(const std::vector<EmmeansResult>& results) {
         o["covariates_at"] = std::move(at);
         if (!r.fIncompleteTerm.empty()) o["incomplete_term"] = r.fIncompleteTerm;
         if (r.fbNotEstimable) o["not_estimable"] = true;
+        if (r.fbImprecise) o["imprecise"] = true;
         if (!r.fbChiSquare) {
             if (!r.fvScales.empty()) ScaleJson(r, r.fvScales.front(), o);
         } else {
