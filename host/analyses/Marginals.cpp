@@ -149,6 +149,10 @@ std::vector<std::string> RowNames(const EmmeansRequest& r, const std::vector<std
 // mean come out alike.
 class Estimability {
 public:
+    // A row of L, or a difference of two, by its non-zero coefficients in
+    // ascending parameter order.
+    using Sparse = std::vector<std::pair<int, double>>;
+
     explicit Estimability(const FittedModel& m) {
         const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats);
         const MCSymMatrix* swept = glm != nullptr ? glm->GetSweptCrossProducts() : nullptr;
@@ -164,72 +168,113 @@ public:
         std::vector<double> size(static_cast<std::size_t>(q));
         for (int k = 0; k < q; ++k)
             size[static_cast<std::size_t>(k)] = std::sqrt(std::max(sums->GetElem(k, k), 0.0));
+        // Each parameter lists the relations it enters, so that a row is
+        // checked at the cost of its non-zeros.
+        fvByParam.assign(static_cast<std::size_t>(q), {});
+        fvRelationOf.assign(static_cast<std::size_t>(q), -1);
         for (int j = 0; j < q; ++j) {
             if (kept.IsIn(j)) continue;
-            Relation r;
-            r.fParam = j;
+            const int r = fNRelations++;
+            fvRelationOf[static_cast<std::size_t>(j)] = r;
             for (int k = 0; k < q; ++k) {
                 if (!kept.IsIn(k)) continue;
                 const double b = -swept->GetElem(k, j);
                 if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
                     1e-10 * size[static_cast<std::size_t>(j)])
-                    r.fvTerms.emplace_back(k, b);
+                    fvByParam[static_cast<std::size_t>(k)].emplace_back(r, b);
             }
-            fvRelations.push_back(std::move(r));
         }
+        fvOwn.assign(static_cast<std::size_t>(fNRelations), 0.0);
+        fvImplied = fvSize = fvOwn;
     }
 
     // The covariance the variances of the rows come from, for Precise; null
     // on a scale (probabilities) whose variances are not quadratic forms.
     void SetCovariance(const MCSymMatrix* covariance) { fpCovariance = covariance; }
 
-    // Whether `variance`, computed as c'Vc for the same row, keeps its
-    // digits. With a covariate far from zero (a timestamp) the terms of c'Vc
-    // are many orders larger than their sum, which rounding then leaves at
-    // 0 or any small number: a standard error of 0 and an interval of no
-    // width, said as if exact. Eight digits lost leave about eight.
-    bool Precise(const MCRectMatrix& L, int a, int b, double variance) const {
-        if (fpCovariance == nullptr || std::isnan(variance)) return true;
-        std::vector<int> idx;
-        std::vector<double> val;
-        for (int j = 0; j < L.GetNCols() && j < fpCovariance->GetNRows(); ++j) {
-            const double c = L.GetElem(a, j) - (b >= 0 ? L.GetElem(b, j) : 0.0);
-            if (c != 0.0) {
-                idx.push_back(j);
-                val.push_back(std::fabs(c));
+    static Sparse Row(const MCRectMatrix& L, int row) {
+        Sparse c;
+        for (int j = 0; j < L.GetNCols(); ++j)
+            if (L.GetElem(row, j) != 0.0) c.emplace_back(j, L.GetElem(row, j));
+        return c;
+    }
+    static Sparse Difference(const Sparse& a, const Sparse& b) {
+        Sparse c;
+        std::size_t i = 0, k = 0;
+        while (i < a.size() || k < b.size()) {
+            if (k == b.size() || (i < a.size() && a[i].first < b[k].first)) {
+                c.push_back(a[i++]);
+            } else if (i == a.size() || b[k].first < a[i].first) {
+                c.emplace_back(b[k].first, -b[k].second);
+                ++k;
+            } else {
+                const double d = a[i].second - b[k].second;
+                if (d != 0.0) c.emplace_back(a[i].first, d);
+                ++i, ++k;
             }
         }
+        return c;
+    }
+
+    // Whether `variance`, computed as c'Vc, keeps its digits. With a
+    // covariate far from zero (a timestamp) the terms of c'Vc are many
+    // orders larger than their sum, which rounding then leaves at 0 or any
+    // small number: a standard error of 0 and an interval of no width, said
+    // as if exact. Eight digits lost leave about eight.
+    bool Precise(const Sparse& c, double variance) const {
+        if (fpCovariance == nullptr || std::isnan(variance)) return true;
         double terms = 0.0;
-        for (std::size_t i = 0; i < idx.size(); ++i)
-            for (std::size_t k = 0; k < idx.size(); ++k)
-                terms += val[i] * val[k] * std::fabs(fpCovariance->GetElem(idx[i], idx[k]));
+        for (const auto& [i, ci] : c)
+            for (const auto& [k, ck] : c)
+                if (i < fpCovariance->GetNRows() && k < fpCovariance->GetNRows())
+                    terms += std::fabs(ci * ck * fpCovariance->GetElem(i, k));
         return !(terms > 0.0) || variance > 1e-8 * terms;
     }
 
-    // Row `row` of `L`, or row a minus row b when b >= 0.
-    bool Estimable(const MCRectMatrix& L, int a, int b = -1) const {
+    bool Estimable(const Sparse& c) const {
         if (!fbKnown) return true;
-        auto c = [&](int j) { return L.GetElem(a, j) - (b >= 0 ? L.GetElem(b, j) : 0.0); };
-        for (const Relation& r : fvRelations) {
-            double implied = 0.0, size = std::fabs(c(r.fParam));
-            for (const auto& [k, coef] : r.fvTerms) {
-                implied += c(k) * coef;
-                size += std::fabs(c(k) * coef);
+        std::vector<int>& touched = fvTouched;
+        touched.clear();
+        auto touch = [&](int r) {
+            if (fvOwn[Ix(r)] == 0.0 && fvSize[Ix(r)] == 0.0) touched.push_back(r);
+        };
+        for (const auto& [k, ck] : c) {
+            if (k < 0 || static_cast<std::size_t>(k) >= fvByParam.size()) continue;
+            const int own = fvRelationOf[Ix(k)];
+            if (own >= 0) {
+                touch(own);
+                fvOwn[Ix(own)] = ck;
+                fvSize[Ix(own)] += std::fabs(ck);
             }
+            for (const auto& [r, coef] : fvByParam[Ix(k)]) {
+                touch(r);
+                fvImplied[Ix(r)] += ck * coef;
+                fvSize[Ix(r)] += std::fabs(ck * coef);
+            }
+        }
+        bool estimable = true;
+        for (int r : touched) {
             // Rounding of the sweep is far below this; a weight the data do
             // not support is of the order of the weights themselves.
-            if (std::fabs(c(r.fParam) - implied) > 1e-8 * size) return false;
+            if (std::fabs(fvOwn[Ix(r)] - fvImplied[Ix(r)]) > 1e-8 * fvSize[Ix(r)])
+                estimable = false;
+            fvOwn[Ix(r)] = fvImplied[Ix(r)] = fvSize[Ix(r)] = 0.0;
         }
-        return true;
+        return estimable;
     }
 
 private:
-    struct Relation {
-        int fParam = -1;
-        std::vector<std::pair<int, double>> fvTerms;
-    };
+    static std::size_t Ix(int i) { return static_cast<std::size_t>(i); }
+
     bool fbKnown = false;
-    std::vector<Relation> fvRelations;
+    int fNRelations = 0;
+    // Per parameter: the relations of the aliased parameters it enters, with
+    // its coefficient; and the relation of an aliased parameter itself.
+    std::vector<Sparse> fvByParam;
+    std::vector<int> fvRelationOf;
+    // Per relation, while a row is checked.
+    mutable std::vector<double> fvOwn, fvImplied, fvSize;
+    mutable std::vector<int> fvTouched;
     const MCSymMatrix* fpCovariance = nullptr;
 };
 
@@ -400,29 +445,32 @@ private:
     const ModelSpec& fSpec;
 };
 
-// The means of request s, with their rows of L (kept in L and rows for the
-// comparisons).
+// The means of request s, with their rows of L (kept in sparse and rows for
+// the comparisons).
 void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels, bool chi,
-           const Estimability& estimability, MCRectMatrix& L, RowOfCells& rows,
-           EmmeansResult& result, EmmeansScale& scale) {
+           const Estimability& estimability, std::vector<Estimability::Sparse>& sparse,
+           RowOfCells& rows, EmmeansResult& result, EmmeansScale& scale) {
     MCEmmeansSpec out;
+    MCRectMatrix L;
     std::vector<MCEmmeansStats> stats;
     const MCStatus st = m.GetEmmeansStats(s, out, L, stats);
     if (st.IsError()) ThrowLibraryError(st);
     rows.clear();
+    sparse.clear();
     for (std::size_t k = 0; k < stats.size(); ++k) {
         const MCEmmeansStats& e = stats[k];
         EmmeansCell c;
         for (std::size_t i = 0; i < r.fvFactors.size() && i < e.GetCategories().size(); ++i)
             c.fvLevels.push_back(labels.Level(r.fvFactors[i], e.GetCategories()[i]));
         rows[e.GetCategories()] = static_cast<int>(k);
+        sparse.push_back(Estimability::Row(L, static_cast<int>(k)));
         c.fDF = chi ? kMissing : HostValue(e.GetDF());
-        if (estimability.Estimable(L, static_cast<int>(k))) {
+        if (estimability.Estimable(sparse.back())) {
             c.fMean = HostValue(e.GetMean());
             c.fStdError = HostValue(e.GetStandardError());
             c.fLower = HostValue(e.GetLower());
             c.fUpper = HostValue(e.GetUpper());
-            if (!estimability.Precise(L, static_cast<int>(k), -1, c.fStdError * c.fStdError)) {
+            if (!estimability.Precise(sparse.back(), c.fStdError * c.fStdError)) {
                 c.fStdError = c.fLower = c.fUpper = kMissing;
                 result.fbImprecise = true;
             }
@@ -437,8 +485,9 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
 }
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-           bool chi, const Estimability& estimability, const MCRectMatrix& L,
-           const RowOfCells& rows, PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
+           bool chi, const Estimability& estimability,
+           const std::vector<Estimability::Sparse>& sparse, const RowOfCells& rows,
+           PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
     // The row of the mean at `level` of the compare factor and the fixed
     // levels of the others.
     auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
@@ -486,13 +535,16 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
                 p.fUpper = HostValue(e.GetUpper());
             }
             const int a = rowOf(fixed, compared.at(0)), b = rowOf(fixed, e.GetCategories().at(0));
-            if (a >= 0 && b >= 0 && !estimability.Estimable(L, a, b)) {
-                p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
-                result.fbNotEstimable = true;
-            } else if (a >= 0 && b >= 0 &&
-                       !estimability.Precise(L, a, b, p.fStdError * p.fStdError)) {
-                p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
-                result.fbImprecise = true;
+            if (a >= 0 && b >= 0) {
+                const Estimability::Sparse d = Estimability::Difference(
+                    sparse[static_cast<std::size_t>(a)], sparse[static_cast<std::size_t>(b)]);
+                if (!estimability.Estimable(d)) {
+                    p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                    result.fbNotEstimable = true;
+                } else if (!estimability.Precise(d, p.fStdError * p.fStdError)) {
+                    p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                    result.fbImprecise = true;
+                }
             }
             scale.fvPairs.push_back(std::move(p));
         }
@@ -547,13 +599,15 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
             c.fP = HostValue(x.GetSig());
             c.fPAdjusted = HostValue(x.GetAdjSig());
             bool estimable = true;
-            if (i < tested.GetNRows()) estimable = estimability.Estimable(tested, i);
+            const Estimability::Sparse coefficients =
+                i < tested.GetNRows() ? Estimability::Row(tested, i) : Estimability::Sparse();
+            if (i < tested.GetNRows()) estimable = estimability.Estimable(coefficients);
             if (!estimable) {
                 c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbNotEstimable = true;
                 all = false;
             } else if (i < tested.GetNRows() &&
-                       !estimability.Precise(tested, i, -1, c.fStdError * c.fStdError)) {
+                       !estimability.Precise(coefficients, c.fStdError * c.fStdError)) {
                 c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbImprecise = true;
                 all = false;
@@ -675,14 +729,14 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             EmmeansScale scale;
             scale.fScale = sc.fName;
             scale.fCategory = sc.fCategory;
-            MCRectMatrix L;
+            std::vector<Estimability::Sparse> sparse;
             RowOfCells rows;
-            Means(m, s, r, labels, model.fbLogistic, estimability, L, rows, results[i], scale);
+            Means(m, s, r, labels, model.fbLogistic, estimability, sparse, rows, results[i], scale);
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
             if (r.fbPairs)
-                Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, L, rows, relay,
+                Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, sparse, rows, relay,
                       results[i], scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
                 Contrasts(m, s, nTests, r, labels, model.fbLogistic, estimability, relay,
