@@ -128,6 +128,8 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
         };
         fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
         if (progress != nullptr) progress->Clear();
+        const std::vector<std::string> empty = NotEstimableWarnings(fvMeans);
+        fvWarnings.insert(fvWarnings.end(), empty.begin(), empty.end());
     }
     // The documents do not ask about a cancel: asked here.
     ThrowIfInterrupted();

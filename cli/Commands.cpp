@@ -295,7 +295,9 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fRegrWeight = cmd.fRegrWeight;
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
-    options.fbKeepCrossProducts = !cmd.fTests.empty();
+    // The marginal means read the swept cross products too: they tell which
+    // means the data determine.
+    options.fbKeepCrossProducts = !cmd.fTests.empty() || !cmd.fvEmmeans.empty();
     UseClusters(cmd.fvCluster, cmd.fVcov, options);
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,

@@ -195,6 +195,11 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
     if (!writes) return kSuccess;
     for (const std::string& s : said)
         std::cerr << "mcreg: warning: " << s << ": their scores are left empty\n";
+    if (const std::size_t n = scorer->ImpreciseErrors(); n > 0)
+        std::cerr << "mcreg: warning: the standard errors and intervals of " << n
+                  << (n == 1 ? " record are" : " records are")
+                  << " left empty: rounding takes their digits, as with a covariate far from "
+                     "zero (fit it shifted by a value near its mean)\n";
 
     output->Finish();
     if (output->IsDirect()) {

@@ -1,6 +1,8 @@
 #include "host/analyses/Marginals.h"
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <memory>
 
 #include "companion/MCCancelInfo.h"
@@ -134,6 +136,151 @@ std::vector<std::string> RowNames(const EmmeansRequest& r, const std::vector<std
     }
     return names;
 }
+
+// Which linear functions of a general linear model's parameters the data
+// determine. The column of an aliased parameter is a combination of the
+// kept ones' columns (the swept cross products hold its coefficients,
+// negated, beside the generalised inverse), so a function c'b is estimable
+// when its weight on each aliased parameter is what its weights on the
+// kept ones give that column. A mean over a term aliased with a term that
+// does not contain it (a factor that another one determines, a covariate
+// constant within a factor's categories) fails this: the estimates'
+// zeros would stand for the aliased parameters' effects and every such
+// mean come out alike.
+class Estimability {
+public:
+    // A row of L, or a difference of two, by its non-zero coefficients in
+    // ascending parameter order.
+    using Sparse = std::vector<std::pair<int, double>>;
+
+    explicit Estimability(const FittedModel& m) {
+        const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats);
+        const MCSymMatrix* swept = glm != nullptr ? glm->GetSweptCrossProducts() : nullptr;
+        const MCSymMatrix* sums = glm != nullptr ? glm->GetCrossProducts() : nullptr;
+        const MCBitSet& kept = m.fpStats->GetRedundancyIndicators();
+        const int q = m.fNBasic;
+        if (swept == nullptr || sums == nullptr || m.fbLogistic || swept->GetNRows() < q ||
+            sums->GetNRows() < q)
+            return;
+        fbKnown = true;
+        // A coefficient is judged on the columns' sizes: what the sweep's
+        // rounding leaves where the columns share nothing is dropped.
+        std::vector<double> size(static_cast<std::size_t>(q));
+        for (int k = 0; k < q; ++k)
+            size[static_cast<std::size_t>(k)] = std::sqrt(std::max(sums->GetElem(k, k), 0.0));
+        // Each parameter lists the relations it enters, so that a row is
+        // checked at the cost of its non-zeros.
+        fvByParam.assign(static_cast<std::size_t>(q), {});
+        fvRelationOf.assign(static_cast<std::size_t>(q), -1);
+        for (int j = 0; j < q; ++j) {
+            if (kept.IsIn(j)) continue;
+            const int r = fNRelations++;
+            fvRelationOf[static_cast<std::size_t>(j)] = r;
+            for (int k = 0; k < q; ++k) {
+                if (!kept.IsIn(k)) continue;
+                const double b = -swept->GetElem(k, j);
+                if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
+                    1e-10 * size[static_cast<std::size_t>(j)])
+                    fvByParam[static_cast<std::size_t>(k)].emplace_back(r, b);
+            }
+        }
+        fvOwn.assign(static_cast<std::size_t>(fNRelations), 0.0);
+        fvImplied = fvSize = fvOwn;
+    }
+
+    // The covariance the variances of the rows come from, for Precise; null
+    // on a scale (probabilities) whose variances are not quadratic forms.
+    void SetCovariance(const MCSymMatrix* covariance) { fpCovariance = covariance; }
+
+    static Sparse Row(const MCRectMatrix& L, int row) {
+        Sparse c;
+        for (int j = 0; j < L.GetNCols(); ++j)
+            if (L.GetElem(row, j) != 0.0) c.emplace_back(j, L.GetElem(row, j));
+        return c;
+    }
+    static Sparse Difference(const Sparse& a, const Sparse& b) {
+        Sparse c;
+        std::size_t i = 0, k = 0;
+        while (i < a.size() || k < b.size()) {
+            if (k == b.size() || (i < a.size() && a[i].first < b[k].first)) {
+                c.push_back(a[i++]);
+            } else if (i == a.size() || b[k].first < a[i].first) {
+                c.emplace_back(b[k].first, -b[k].second);
+                ++k;
+            } else {
+                const double d = a[i].second - b[k].second;
+                if (d != 0.0) c.emplace_back(a[i].first, d);
+                ++i, ++k;
+            }
+        }
+        return c;
+    }
+
+    // Whether `variance`, computed as c'Vc, keeps its digits. With a
+    // covariate far from zero (a timestamp) the terms of c'Vc are many
+    // orders larger than their sum, which rounding then leaves at 0 or any
+    // small number: a standard error of 0 and an interval of no width, said
+    // as if exact. Eight digits lost leave about eight.
+    bool Precise(const Sparse& c, double variance) const {
+        if (fpCovariance == nullptr || std::isnan(variance)) return true;
+        double terms = 0.0;
+        for (const auto& [i, ci] : c)
+            for (const auto& [k, ck] : c)
+                if (i < fpCovariance->GetNRows() && k < fpCovariance->GetNRows())
+                    terms += std::fabs(ci * ck * fpCovariance->GetElem(i, k));
+        return !(terms > 0.0) || variance > 1e-8 * terms;
+    }
+
+    bool Estimable(const Sparse& c) const {
+        if (!fbKnown) return true;
+        std::vector<int>& touched = fvTouched;
+        touched.clear();
+        auto touch = [&](int r) {
+            if (fvOwn[Ix(r)] == 0.0 && fvSize[Ix(r)] == 0.0) touched.push_back(r);
+        };
+        for (const auto& [k, ck] : c) {
+            if (k < 0 || static_cast<std::size_t>(k) >= fvByParam.size()) continue;
+            const int own = fvRelationOf[Ix(k)];
+            if (own >= 0) {
+                touch(own);
+                fvOwn[Ix(own)] = ck;
+                fvSize[Ix(own)] += std::fabs(ck);
+            }
+            for (const auto& [r, coef] : fvByParam[Ix(k)]) {
+                touch(r);
+                fvImplied[Ix(r)] += ck * coef;
+                fvSize[Ix(r)] += std::fabs(ck * coef);
+            }
+        }
+        bool estimable = true;
+        for (int r : touched) {
+            // Rounding of the sweep is far below this; a weight the data do
+            // not support is of the order of the weights themselves.
+            if (std::fabs(fvOwn[Ix(r)] - fvImplied[Ix(r)]) > 1e-8 * fvSize[Ix(r)])
+                estimable = false;
+            fvOwn[Ix(r)] = fvImplied[Ix(r)] = fvSize[Ix(r)] = 0.0;
+        }
+        return estimable;
+    }
+
+private:
+    static std::size_t Ix(int i) { return static_cast<std::size_t>(i); }
+
+    bool fbKnown = false;
+    int fNRelations = 0;
+    // Per parameter: the relations of the aliased parameters it enters, with
+    // its coefficient; and the relation of an aliased parameter itself.
+    std::vector<Sparse> fvByParam;
+    std::vector<int> fvRelationOf;
+    // Per relation, while a row is checked.
+    mutable std::vector<double> fvOwn, fvImplied, fvSize;
+    mutable std::vector<int> fvTouched;
+    const MCSymMatrix* fpCovariance = nullptr;
+};
+
+// The rows of a request's means by their categories (codes in the term's
+// factor order).
+using RowOfCells = std::map<std::vector<int>, int>;
 
 // Stands between the library and the host's cancel query: the library asks
 // once per mean and once per comparison, which also tells how far a test's
@@ -298,22 +445,38 @@ private:
     const ModelSpec& fSpec;
 };
 
+// The means of request s, with their rows of L (kept in sparse and rows for
+// the comparisons).
 void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels, bool chi,
-           EmmeansResult& result, EmmeansScale& scale) {
+           const Estimability& estimability, std::vector<Estimability::Sparse>& sparse,
+           RowOfCells& rows, EmmeansResult& result, EmmeansScale& scale) {
     MCEmmeansSpec out;
     MCRectMatrix L;
     std::vector<MCEmmeansStats> stats;
     const MCStatus st = m.GetEmmeansStats(s, out, L, stats);
     if (st.IsError()) ThrowLibraryError(st);
-    for (const MCEmmeansStats& e : stats) {
+    rows.clear();
+    sparse.clear();
+    for (std::size_t k = 0; k < stats.size(); ++k) {
+        const MCEmmeansStats& e = stats[k];
         EmmeansCell c;
         for (std::size_t i = 0; i < r.fvFactors.size() && i < e.GetCategories().size(); ++i)
             c.fvLevels.push_back(labels.Level(r.fvFactors[i], e.GetCategories()[i]));
-        c.fMean = HostValue(e.GetMean());
-        c.fStdError = HostValue(e.GetStandardError());
+        rows[e.GetCategories()] = static_cast<int>(k);
+        sparse.push_back(Estimability::Row(L, static_cast<int>(k)));
         c.fDF = chi ? kMissing : HostValue(e.GetDF());
-        c.fLower = HostValue(e.GetLower());
-        c.fUpper = HostValue(e.GetUpper());
+        if (estimability.Estimable(sparse.back())) {
+            c.fMean = HostValue(e.GetMean());
+            c.fStdError = HostValue(e.GetStandardError());
+            c.fLower = HostValue(e.GetLower());
+            c.fUpper = HostValue(e.GetUpper());
+            if (!estimability.Precise(sparse.back(), c.fStdError * c.fStdError)) {
+                c.fStdError = c.fLower = c.fUpper = kMissing;
+                result.fbImprecise = true;
+            }
+        } else {
+            result.fbNotEstimable = true;
+        }
         scale.fvCells.push_back(std::move(c));
     }
     if (result.fvCovariatesAt.empty())
@@ -322,7 +485,22 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
 }
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-           bool chi, PollRelay& relay, EmmeansScale& scale) {
+           bool chi, const Estimability& estimability,
+           const std::vector<Estimability::Sparse>& sparse, const RowOfCells& rows,
+           PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
+    // The row of the mean at `level` of the compare factor and the fixed
+    // levels of the others.
+    auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
+        std::vector<int> key;
+        for (int f : r.fvFactors) {
+            int v = f == r.fCompare ? level : -1;
+            for (const auto& [factor, l] : fixed)
+                if (factor == f) v = l;
+            key.push_back(v);
+        }
+        const auto at = rows.find(key);
+        return at == rows.end() ? -1 : at->second;
+    };
     MCMarginals::FixedLevels fixed, named;
     FixedLevels names;
     std::vector<int> compared;
@@ -356,13 +534,26 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
                 p.fLower = HostValue(e.GetLower());
                 p.fUpper = HostValue(e.GetUpper());
             }
+            const int a = rowOf(fixed, compared.at(0)), b = rowOf(fixed, e.GetCategories().at(0));
+            if (a >= 0 && b >= 0) {
+                const Estimability::Sparse d = Estimability::Difference(
+                    sparse[static_cast<std::size_t>(a)], sparse[static_cast<std::size_t>(b)]);
+                if (!estimability.Estimable(d)) {
+                    p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                    result.fbNotEstimable = true;
+                } else if (!estimability.Precise(d, p.fStdError * p.fStdError)) {
+                    p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
+                    result.fbImprecise = true;
+                }
+            }
             scale.fvPairs.push_back(std::move(p));
         }
     }
 }
 
 void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-               bool chi, PollRelay& relay, EmmeansScale& scale) {
+               bool chi, const Estimability& estimability, PollRelay& relay, EmmeansResult& result,
+               EmmeansScale& scale) {
     for (int t = 0; t < nTests; ++t) {
         relay.StartTest(t, nTests, 0.0);
         relay.Check();
@@ -381,6 +572,7 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
         std::vector<std::string> names = RowNames(r, texts);
         ContrastTest test;
         test.fvFixed = labels.Fixed(fixed);
+        bool all = true;  // every row estimable
         for (std::size_t row = 0; row < indiv.size(); ++row) {
             ContrastRow c;
             const int i = static_cast<int>(row);
@@ -406,12 +598,28 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
             c.fStat = HostValue(x.GetWald());
             c.fP = HostValue(x.GetSig());
             c.fPAdjusted = HostValue(x.GetAdjSig());
+            bool estimable = true;
+            const Estimability::Sparse coefficients =
+                i < tested.GetNRows() ? Estimability::Row(tested, i) : Estimability::Sparse();
+            if (i < tested.GetNRows()) estimable = estimability.Estimable(coefficients);
+            if (!estimable) {
+                c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
+                result.fbNotEstimable = true;
+                all = false;
+            } else if (i < tested.GetNRows() &&
+                       !estimability.Precise(coefficients, c.fStdError * c.fStdError)) {
+                c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
+                result.fbImprecise = true;
+                all = false;
+            }
             test.fvRows.push_back(std::move(c));
         }
-        test.fStat = HostValue(overall.GetWald());
-        test.fDF1 = HostValue(overall.GetDF());
-        test.fDF2 = chi ? kMissing : HostValue(overall.GetDF2());
-        test.fP = HostValue(overall.GetSig());
+        if (all) {
+            test.fStat = HostValue(overall.GetWald());
+            test.fDF1 = HostValue(overall.GetDF());
+            test.fDF2 = chi ? kMissing : HostValue(overall.GetDF2());
+            test.fP = HostValue(overall.GetSig());
+        }
         scale.fvTests.push_back(std::move(test));
     }
 }
@@ -425,6 +633,23 @@ std::string EmmeansProgress::Text() const {
         text += ", comparisons " + std::to_string(fTest + 1) + " of " + std::to_string(fNTests) +
                 " (" + Format("%.0f", 100.0 * fShare) + "%)";
     return text;
+}
+
+std::vector<std::string> NotEstimableWarnings(const std::vector<EmmeansResult>& results) {
+    std::vector<std::string> warnings;
+    for (const EmmeansResult& r : results)
+        if (r.fbNotEstimable)
+            warnings.push_back("warning: marginal means of '" + r.fTerm +
+                               "' that the data do not determine are left empty, with the "
+                               "comparisons that involve them: a term is aliased with one "
+                               "that does not contain it");
+    for (const EmmeansResult& r : results)
+        if (r.fbImprecise)
+            warnings.push_back("warning: standard errors of marginal means of '" + r.fTerm +
+                               "' or of their comparisons are left empty, with their intervals "
+                               "and tests: rounding takes their digits, as with a covariate far "
+                               "from zero (subtract a value near its mean from it)");
+    return warnings;
 }
 
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
@@ -491,6 +716,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
+        Estimability estimability(model);
+        if (sc.fType == MCConst::EMM_SCALE_TRANSFORMED)
+            estimability.SetCovariance(run->fpCovariance);
         const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
         if (!incomplete.empty())
             for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;
@@ -501,13 +729,18 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             EmmeansScale scale;
             scale.fScale = sc.fName;
             scale.fCategory = sc.fCategory;
-            Means(m, s, r, labels, model.fbLogistic, results[i], scale);
+            std::vector<Estimability::Sparse> sparse;
+            RowOfCells rows;
+            Means(m, s, r, labels, model.fbLogistic, estimability, sparse, rows, results[i], scale);
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
-            if (r.fbPairs) Pairs(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
+            if (r.fbPairs)
+                Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, sparse, rows, relay,
+                      results[i], scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
-                Contrasts(m, s, nTests, r, labels, model.fbLogistic, relay, scale);
+                Contrasts(m, s, nTests, r, labels, model.fbLogistic, estimability, relay,
+                          results[i], scale);
             results[i].fvScales.push_back(std::move(scale));
         }
     }

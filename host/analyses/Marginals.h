@@ -105,6 +105,14 @@ public:
     // (modified population marginal means; other software may call a
     // mean with an unobserved cell not estimable).
     std::string fIncompleteTerm;
+    // Some means, pairs or contrast rows are left empty: the data do not
+    // determine them (the term is aliased with one that does not contain
+    // it, or a covariate is constant within its categories).
+    bool fbNotEstimable = false;
+    // Some standard errors (with their intervals and tests) are left empty:
+    // the covariance gives them only through the cancellation of terms far
+    // larger than they are (a covariate far from zero).
+    bool fbImprecise = false;
     bool fbChiSquare = false;  // logistic: Wald chi-square tests, normal intervals
     // General linear model: one. Logistic: one per non-reference category
     // on the logit scale, and for two categories also the probabilities.
@@ -141,5 +149,9 @@ public:
 std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const UsedData& used,
                                                  const std::vector<EmmeansRequest>& requests,
                                                  const EmmeansControl& control = {});
+
+// The warnings of the results that left means or comparisons empty as not
+// estimable, one per term.
+std::vector<std::string> NotEstimableWarnings(const std::vector<EmmeansResult>& results);
 
 }  // namespace mchost

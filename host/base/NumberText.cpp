@@ -29,6 +29,20 @@ std::string NumberText(double v) {
     return std::string(buf, res.ptr);
 }
 
+std::string PercentText(double level) {
+    // The decimal point of the level's shortest text moved by two places,
+    // so that no digit is lost or made up by a multiplication.
+    const std::string text = NumberText(level);
+    if (!(level > 0.0 && level < 1.0) || text.compare(0, 2, "0.") != 0)
+        return Format("%g", level * 100.0);
+    std::string digits = text.substr(2);
+    while (digits.size() < 2) digits += '0';
+    std::string whole = digits.substr(0, 2);
+    if (whole[0] == '0') whole.erase(0, 1);
+    const std::string fraction = digits.substr(2);
+    return fraction.empty() ? whole : whole + "." + fraction;
+}
+
 bool HasDecimalComma(const std::string& s) {
     std::size_t i = s.find_first_not_of("+-") == 1 ? 1 : 0;
     const std::size_t comma = s.find(',', i);

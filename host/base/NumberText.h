@@ -16,6 +16,10 @@ std::string Number(double v);
 // The shortest text that reads back as v ("4", "0.1", "1e+20").
 std::string NumberText(double v);
 
+// A level between 0 and 1 as a percentage with all its digits: 0.95 as
+// "95", 0.9999999 as "99.99999" (six significant digits would say 100).
+std::string PercentText(double level);
+
 // "2,5" or "-0,25": a number written with a decimal comma, which the
 // readers take for text.
 bool HasDecimalComma(const std::string& s);

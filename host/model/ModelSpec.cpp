@@ -417,6 +417,18 @@ void ModelSpec::BuildEffects(const Formula& formula) {
                 throw FormulaError("this term has the same columns as the term '" +
                                        fvEffectTexts[k] + "' (nesting aside): name it once",
                                    t.fPos, t.fLen);
+        // Parameters are aliased in the order of the terms, so a term after
+        // one that contains it has every parameter aliased: its tests come
+        // out empty, where R, which puts lower-order terms first, tests it.
+        for (std::size_t k = 0; k < effects.size(); ++k)
+            if (e.IsContainedIn(effects[k])) {
+                fvWarnings.push_back("note: '" + t.Text() + "' comes after '" + fvEffectTexts[k] +
+                                     "', which contains it, so all its parameters are aliased "
+                                     "and its Type I and Type III tests are empty; write it "
+                                     "before '" +
+                                     fvEffectTexts[k] + "' to test it");
+                break;
+            }
         columnsOf.push_back(key);
         effects.push_back(e);
         fvEffectTexts.push_back(t.Text());

@@ -63,7 +63,7 @@ std::string ContrastTitle(const EmmeansResult& r) {
 
 std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double confidence,
                       const std::string& dep) {
-    const std::string level = Format("%g", confidence * 100.0) + "%";
+    const std::string level = PercentText(confidence) + "%";
     const bool chi = r.fbChiSquare;
     std::string out = "\n" + ScaleTitle(s, dep) + ": " + r.fTerm + "\n";
     if (!r.fvCovariatesAt.empty()) {
@@ -96,6 +96,10 @@ std::string ScaleText(const EmmeansResult& r, const EmmeansScale& s, double conf
         out += "  The model's term " + r.fIncompleteTerm +
                " has empty cells: each mean averages the cells observed in it, with equal "
                "weights,\n  so two means may average different numbers of cells.\n";
+    if (r.fbNotEstimable)
+        out +=
+            "  Empty: not estimable, the data do not determine it (a term aliased with one "
+            "that does\n  not contain it, such as a factor that another factor determines).\n";
     if (r.fCompare.empty()) return out;
 
     const std::vector<std::string> fixed = FixedNames(r);
@@ -297,6 +301,8 @@ json MarginalsJson(const std::vector<EmmeansResult>& results) {
         for (const auto& [name, value] : r.fvCovariatesAt) at[name] = JsonNumber(value);
         o["covariates_at"] = std::move(at);
         if (!r.fIncompleteTerm.empty()) o["incomplete_term"] = r.fIncompleteTerm;
+        if (r.fbNotEstimable) o["not_estimable"] = true;
+        if (r.fbImprecise) o["imprecise"] = true;
         if (!r.fbChiSquare) {
             if (!r.fvScales.empty()) ScaleJson(r, r.fvScales.front(), o);
         } else {

@@ -24,7 +24,7 @@ double Test(const LogisticParameterRow& p) {
 
 template <class Row>
 ParameterTableText<Row>::ParameterTableText(double confidence)
-    : fLevel(Format("%g", confidence * 100.0) + "%") {}
+    : fLevel(PercentText(confidence) + "%") {}
 
 template <class Row>
 void ParameterTableText<Row>::Heading(const std::string& first) {

@@ -220,6 +220,17 @@ double Scorer::Quadratic(std::size_t k, std::size_t l) const {
     return sum;
 }
 
+double Scorer::QuadraticSize() const {
+    const std::size_t n = fModel.NCoefficients();
+    const double* v = fModel.fvCovariance.data();
+    double sum = 0.0;
+    for (std::size_t a : fvNonZero) {
+        const double* row = v + a * n;
+        for (std::size_t b : fvNonZero) sum += std::fabs(row[b] * fvTerm[b] * fvTerm[a]);
+    }
+    return sum;
+}
+
 bool Scorer::Scorable(const double* record) const {
     for (std::size_t i = 0; i < fModel.fvPredictors.size(); ++i)
         if (std::isnan(record[i]) || (fModel.fvPredictors[i].fbFactor && record[i] < 0.0))
@@ -256,6 +267,13 @@ bool Scorer::Score(const double* record, double* out) const {
         out[at++] = fvEta[0];
         if (fNOutputs == 1) return true;
         const double q = std::max(Quadratic(0, 0), 0.0);
+        // Eight digits lost leave about eight; a variance below that is
+        // rounding, which once gave a standard error of 0 or any small number.
+        const double size = QuadraticSize();
+        if (size > 0.0 && !(q > 1e-8 * size)) {
+            ++fNImprecise;
+            return true;
+        }
         if (fOptions.fbStandardErrors) out[at++] = std::sqrt(q);
         if (fOptions.fInterval != ScoreOptions::kNoInterval) {
             const double half =

@@ -60,6 +60,10 @@ public:
     // without the probabilities; false when the record cannot be scored
     // (or the model is linear).
     bool Predict(const double* record, std::size_t& category) const;
+    // How many records of a linear model had their standard error (and
+    // interval) left empty because rounding took its digits: x'Vx summed
+    // from terms far larger than it, as with a covariate far from zero.
+    std::size_t ImpreciseErrors() const { return fNImprecise; }
 
 private:
     // Whether the record has every predictor.
@@ -77,6 +81,8 @@ private:
     bool Precedes(std::size_t a, std::size_t b) const;
     // sum over the record's terms of x_a x_b V[(k, a), (l, b)]
     double Quadratic(std::size_t k, std::size_t l) const;
+    // The same with every term's absolute value.
+    double QuadraticSize() const;
 
     const PmmlModel fModel;
     ScoreOptions fOptions;
@@ -97,6 +103,7 @@ private:
     mutable std::vector<double> fvTerm, fvTermLow;
     mutable std::vector<std::size_t> fvCandidates, fvNonZero;
     mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
+    mutable std::size_t fNImprecise = 0;
     mutable std::vector<double> fvEquationProbability, fvGradient;
 };
 

@@ -37,6 +37,11 @@ ModelSession::ModelSession(const SessionOptions& options, const DataLoader& load
             step();
     };
     fFormula = ParseFormula(fOptions.fFormula);
+    // Either way one of the two requests would be dropped without a word.
+    if (fFormula.fbInterceptAsked && !fOptions.fModel.fbIntercept)
+        throw HostError(HostError::kUsage,
+                        "the formula asks for the intercept (1), which the model is to be "
+                        "fitted without (--no-intercept)");
     const std::string margins = MissingMarginsNote(fFormula);
     if (!margins.empty()) fvNotes.push_back(margins);
     const Formula& formula = fFormula;
@@ -154,7 +159,12 @@ std::vector<EmmeansResult> ModelSession::Emmeans(const EmmeansOptions& options,
     const UsedData& used = Used();
     EmmeansControl control;
     control.fpCancel = fpCancel;
-    return EstimateMarginalMeans(Fitted(), used, requests, control);
+    std::vector<EmmeansResult> means = EstimateMarginalMeans(Fitted(), used, requests, control);
+    if (warnings != nullptr) {
+        const std::vector<std::string> empty = NotEstimableWarnings(means);
+        warnings->insert(warnings->end(), empty.begin(), empty.end());
+    }
+    return means;
 }
 
 std::vector<std::string> ModelSession::WritePmml(std::ostream& out, PmmlOptions options) {

@@ -105,6 +105,61 @@ TEST_F(Cli, MeansOfAnIncompleteDesignNameTheTermWithEmptyCells) {
     EXPECT_THAT(RunProgram(complete).out, Not(HasSubstr("empty cells")));
 }
 
+TEST_F(Cli, MeansThatTheDataDoNotDetermineAreLeftEmpty) {
+    // Region is a function of state, but the formula does not say so: the
+    // region parameters are all aliased, and a region mean (states averaged
+    // over both regions) is not estimable, nor is a difference of states of
+    // two regions (emmeans(..., nesting = NULL) calls them nonEst). Their
+    // zero estimates once made both regions' means alike, with a difference
+    // of 0 on a standard error of 0. Written as nested the same data give
+    // every mean: a region's is the average of its states' cell means.
+    const std::vector<std::vector<int>> ys{{3, 4}, {6, 7, 9}, {10, 12}, {15, 16, 20}};
+    std::string csv = "y,st,reg\n";
+    std::vector<double> cell;
+    for (std::size_t s = 0; s < ys.size(); ++s) {
+        double sum = 0;
+        for (int y : ys[s]) {
+            csv += std::to_string(y) + ",s" + std::to_string(s + 1) +
+                   (s < 2 ? ",north\n" : ",south\n");
+            sum += y;
+        }
+        cell.push_back(sum / static_cast<double>(ys[s].size()));
+    }
+    const TempFile data(csv);
+    const auto run = [&](const std::string& formula, const std::string& term) {
+        return RunJson(
+            {"glm", "--data", data.path.string(), "--formula", formula, "--emmeans", term});
+    };
+    const json flat = run("y ~ st + reg", "reg");
+    const json& reg = flat["emmeans"][0];
+    EXPECT_EQ(reg["not_estimable"], true);
+    for (const json& m : reg["means"]) EXPECT_TRUE(m["mean"].is_null()) << m;
+    ASSERT_EQ(reg["pairwise"].size(), 2u);
+    for (const json& p : reg["pairwise"]) EXPECT_TRUE(p["estimate"].is_null()) << p;
+    ASSERT_EQ(flat["warnings"].size(), 1u);
+    EXPECT_THAT(flat["warnings"][0].get<std::string>(),
+                HasSubstr("marginal means of 'reg' that the data do not determine"));
+
+    const json st = run("y ~ st + reg", "st")["emmeans"][0];
+    ASSERT_EQ(st["pairwise"].size(), 12u);
+    for (const json& p : st["pairwise"]) {
+        const int a = std::stoi(p["a"].get<std::string>().substr(1)) - 1;
+        const int b = std::stoi(p["b"].get<std::string>().substr(1)) - 1;
+        if ((a < 2) == (b < 2))
+            ExpectJsonNumber(p["estimate"], json(cell[a] - cell[b]), kR, p.dump());
+        else
+            EXPECT_TRUE(p["estimate"].is_null() && p["se"].is_null()) << p;
+    }
+
+    const json nested = run("y ~ reg + st(reg)", "reg");
+    EXPECT_TRUE(nested["warnings"].empty());
+    EXPECT_FALSE(nested["emmeans"][0].contains("not_estimable"));
+    const json& means = nested["emmeans"][0]["means"];
+    ASSERT_EQ(means.size(), 2u);
+    ExpectJsonNumber(means[0]["mean"], json((cell[0] + cell[1]) / 2), kR, "north");
+    ExpectJsonNumber(means[1]["mean"], json((cell[2] + cell[3]) / 2), kR, "south");
+}
+
 TEST_F(Cli, TextReportShowsTheTablesInOrder) {
     const Result r = RunProgram({"glm", "--data", kGolden + "cli_anova.csv", "--formula",
                                  "y ~ diet + dose + diet*dose", "--factors", "dose", "--tests", "3",
@@ -172,6 +227,12 @@ TEST_F(Cli, BadRequestsExitWithUsageAndWriteNothing) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("cannot write '/nonexistent-dir/results.xml'"));
 
+    // An intercept that the formula asks for and the option removes was
+    // once dropped without a word.
+    r = RunProgram({"glm", "--data", data, "--formula", "y ~ 1 + diet", "--no-intercept"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_THAT(r.err, HasSubstr("the formula asks for the intercept (1)"));
+
     // A fit that fails (no record has every model value) leaves no file.
     const TempFile empty("y,A\n,a\n3,\n");
     r = Fit("glm", empty.path.string(), "y ~ A",
@@ -214,6 +275,20 @@ TEST_F(Cli, AnEffectWithOnlyAliasedColumnsHasNoTest) {
     expectEmpty(t["type3"][1], "x");
     expectEmpty(t["type3"][2], "x2");
     EXPECT_EQ(t["type3"][3]["df"], 1);
+
+    // A term after one that contains it is aliased by the order of the
+    // terms alone (R, which puts it first, tests it): the reader is told.
+    const auto run = [&](const std::string& formula) {
+        return RunJson({"glm", "--data", data.path.string(), "--formula", formula, "--tests", "3"});
+    };
+    const json after = run("y ~ A + A*x + x");
+    expectEmpty(after["tests"]["type3"][3], "x");
+    ASSERT_EQ(after["warnings"].size(), 1u);
+    EXPECT_THAT(after["warnings"][0].get<std::string>(),
+                HasSubstr("note: 'x' comes after 'A*x', which contains it"));
+    const json before = run("y ~ A + x + A*x");
+    EXPECT_EQ(before["tests"]["type3"][2]["df"], 1);
+    EXPECT_TRUE(before["warnings"].empty());
 }
 
 TEST_F(Cli, MeansComeWithoutPairsWhenAskedOrWhenTheyWouldBeMillions) {

@@ -63,6 +63,47 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
                     cases.Get("multinomial_years"));
 }
 
+TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {
+    // A mean at a timestamp's mean is c'b with c holding 1.7e12: c'Vc sums
+    // terms some 1e20 times the variance, which rounding left at 0, a
+    // standard error of 0 and an interval of no width. The same data with
+    // the timestamp shifted near zero give the means with their errors;
+    // the far means keep the digits of the near ones that a sum of terms of
+    // 1e12 leaves, and the differences, in which t cancels, keep them all.
+    const std::string cells = kData + "cells.csv";
+    const json far = RunJson({"glm", "--data", cells, "--formula", "y ~ A + t", "--emmeans", "A"});
+    const golden::Csv csv = golden::ParseCsv(Slurp(cells));
+    std::string shifted = "y,A,t\n";
+    for (std::size_t i = 0; i < csv.rows.size(); ++i)
+        shifted += csv.Text(i, "y") + "," + csv.Text(i, "A") + "," +
+                   std::to_string(std::stoll(csv.Text(i, "t")) - 1733001000000LL) + "\n";
+    const TempFile near(shifted);
+    const json close =
+        RunJson({"glm", "--data", near.path.string(), "--formula", "y ~ A + t", "--emmeans", "A"});
+
+    const json& f = far["emmeans"][0];
+    const json& c = close["emmeans"][0];
+    EXPECT_EQ(f["imprecise"], true);
+    EXPECT_FALSE(c.contains("imprecise"));
+    ASSERT_EQ(far["warnings"].size(), 1u);
+    EXPECT_THAT(far["warnings"][0].get<std::string>(),
+                HasSubstr("standard errors of marginal means of 'A'"));
+    EXPECT_TRUE(close["warnings"].empty());
+    ASSERT_EQ(f["means"].size(), c["means"].size());
+    for (std::size_t i = 0; i < f["means"].size(); ++i) {
+        EXPECT_TRUE(f["means"][i]["se"].is_null() && f["means"][i]["lower"].is_null());
+        EXPECT_GT(c["means"][i]["se"].get<double>(), 0.0);
+        EXPECT_TRUE(support::Near(f["means"][i]["mean"].get<double>(),
+                                  c["means"][i]["mean"].get<double>(), 1e-6));
+    }
+    ASSERT_EQ(f["pairwise"].size(), c["pairwise"].size());
+    for (std::size_t i = 0; i < f["pairwise"].size(); ++i)
+        for (const char* key : {"estimate", "se", "p"})
+            EXPECT_TRUE(support::Near(f["pairwise"][i][key].get<double>(),
+                                      c["pairwise"][i][key].get<double>(), 1e-8))
+                << i << " " << key;
+}
+
 TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
     const std::string ts = kData + "timestamp.csv";

@@ -54,6 +54,13 @@ TEST(ParameterReport, TableShowsAliasedAndMissingFiguresAndShortensLabels) {
                   "0.5000           -1            2\n  [A=b]           0 a\n" + glmRule +
                   "  a. Redundant: aliased with the parameters before it, so set to 0.\n");
 
+    // The level keeps its digits: not "100%" for 99.99999%.
+    ParameterTableText<ParameterRow> fine(0.9999999);
+    fine.Heading("Parameter");
+    fine.Add(Glm("x", 1.5, kNaN, kNaN, kNaN));
+    EXPECT_NE(fine.Render("Parameter estimates").find("99.99999% lower  99.99999% upper"),
+              std::string::npos);
+
     // Two logits: a rule between the blocks, the Exp(B) column, a Wald
     // test's aliased df as 0.
     LogisticParameterRow one;

@@ -96,6 +96,17 @@ TEST(ReportFormat, ShortestNumberTextsAndDecimalCommas) {
         ASSERT_EQ(std::strtod(mchost::NumberText(v).c_str(), nullptr), v) << mchost::NumberText(v);
     }
 
+    // A confidence level's percentage keeps every digit of the level: six
+    // significant digits once labelled a 99.99999% interval 100%.
+    for (const auto& [level, text] :
+         std::vector<std::pair<double, std::string>>{{0.95, "95"},
+                                                     {0.5, "50"},
+                                                     {0.001, "0.1"},
+                                                     {0.9999999, "99.99999"},
+                                                     {0.123456789, "12.3456789"},
+                                                     {0.9999999999999999, "99.99999999999999"}})
+        EXPECT_EQ(mchost::PercentText(level), text) << level;
+
     // Only digits with one comma between them, perhaps signed.
     for (const char* s : {"2,5", "-0,25", "+1,5", "10,000"})
         EXPECT_TRUE(mchost::HasDecimalComma(s)) << s;
