@@ -1,0 +1,113 @@
+#include "host/analyses/Estimability.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "glm/MCGLMOutputStats.h"
+
+namespace mchost {
+
+using namespace MCMath_850;
+
+Estimability::Estimability(const FittedModel& m) {
+    const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats);
+    const MCSymMatrix* swept = glm != nullptr ? glm->GetSweptCrossProducts() : nullptr;
+    const MCSymMatrix* sums = glm != nullptr ? glm->GetCrossProducts() : nullptr;
+    const MCBitSet& kept = m.fpStats->GetRedundancyIndicators();
+    const int q = m.fNBasic;
+    if (swept == nullptr || sums == nullptr || m.fbLogistic || swept->GetNRows() < q ||
+        sums->GetNRows() < q)
+        return;
+    fbKnown = true;
+    // A coefficient is judged on the columns' sizes: what the sweep's
+    // rounding leaves where the columns share nothing is dropped.
+    std::vector<double> size(static_cast<std::size_t>(q));
+    for (int k = 0; k < q; ++k)
+        size[static_cast<std::size_t>(k)] = std::sqrt(std::max(sums->GetElem(k, k), 0.0));
+    // Each parameter lists the relations it enters, so that a row is
+    // checked at the cost of its non-zeros.
+    fvByParam.assign(static_cast<std::size_t>(q), {});
+    fvRelationOf.assign(static_cast<std::size_t>(q), -1);
+    for (int j = 0; j < q; ++j) {
+        if (kept.IsIn(j)) continue;
+        const int r = fNRelations++;
+        fvRelationOf[static_cast<std::size_t>(j)] = r;
+        for (int k = 0; k < q; ++k) {
+            if (!kept.IsIn(k)) continue;
+            const double b = -swept->GetElem(k, j);
+            if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
+                1e-10 * size[static_cast<std::size_t>(j)])
+                fvByParam[static_cast<std::size_t>(k)].emplace_back(r, b);
+        }
+    }
+    fvOwn.assign(static_cast<std::size_t>(fNRelations), 0.0);
+    fvImplied = fvSize = fvOwn;
+}
+
+Estimability::Sparse Estimability::Row(const MCRectMatrix& L, int row) {
+    Sparse c;
+    for (int j = 0; j < L.GetNCols(); ++j)
+        if (L.GetElem(row, j) != 0.0) c.emplace_back(j, L.GetElem(row, j));
+    return c;
+}
+
+Estimability::Sparse Estimability::Difference(const Sparse& a, const Sparse& b) {
+    Sparse c;
+    std::size_t i = 0, k = 0;
+    while (i < a.size() || k < b.size()) {
+        if (k == b.size() || (i < a.size() && a[i].first < b[k].first)) {
+            c.push_back(a[i++]);
+        } else if (i == a.size() || b[k].first < a[i].first) {
+            c.emplace_back(b[k].first, -b[k].second);
+            ++k;
+        } else {
+            const double d = a[i].second - b[k].second;
+            if (d != 0.0) c.emplace_back(a[i].first, d);
+            ++i, ++k;
+        }
+    }
+    return c;
+}
+
+bool Estimability::Precise(const Sparse& c, double variance) const {
+    if (fpCovariance == nullptr || std::isnan(variance)) return true;
+    double terms = 0.0;
+    for (const auto& [i, ci] : c)
+        for (const auto& [k, ck] : c)
+            if (i < fpCovariance->GetNRows() && k < fpCovariance->GetNRows())
+                terms += std::fabs(ci * ck * fpCovariance->GetElem(i, k));
+    return !(terms > 0.0) || variance > 1e-8 * terms;
+}
+
+bool Estimability::Estimable(const Sparse& c) const {
+    if (!fbKnown) return true;
+    std::vector<int>& touched = fvTouched;
+    touched.clear();
+    auto touch = [&](int r) {
+        if (fvOwn[Ix(r)] == 0.0 && fvSize[Ix(r)] == 0.0) touched.push_back(r);
+    };
+    for (const auto& [k, ck] : c) {
+        if (k < 0 || static_cast<std::size_t>(k) >= fvByParam.size()) continue;
+        const int own = fvRelationOf[Ix(k)];
+        if (own >= 0) {
+            touch(own);
+            fvOwn[Ix(own)] = ck;
+            fvSize[Ix(own)] += std::fabs(ck);
+        }
+        for (const auto& [r, coef] : fvByParam[Ix(k)]) {
+            touch(r);
+            fvImplied[Ix(r)] += ck * coef;
+            fvSize[Ix(r)] += std::fabs(ck * coef);
+        }
+    }
+    bool estimable = true;
+    for (int r : touched) {
+        // Rounding of the sweep is far below this; a weight the data do
+        // not support is of the order of the weights themselves.
+        if (std::fabs(fvOwn[Ix(r)] - fvImplied[Ix(r)]) > 1e-8 * fvSize[Ix(r)]) estimable = false;
+        fvOwn[Ix(r)] = fvImplied[Ix(r)] = fvSize[Ix(r)] = 0.0;
+    }
+    return estimable;
+}
+
+}  // namespace mchost

@@ -1,0 +1,62 @@
+#pragma once
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "companion/MCRectMatrix.h"
+#include "companion/MCSymMatrix.h"
+#include "host/fit/FittedModel.h"
+
+namespace mchost {
+
+// Which linear functions of a general linear model's parameters the data
+// determine. The column of an aliased parameter is a combination of the
+// kept ones' columns (the swept cross products hold its coefficients,
+// negated, beside the generalised inverse), so a function c'b is estimable
+// when its weight on each aliased parameter is what its weights on the
+// kept ones give that column. A mean over a term aliased with a term that
+// does not contain it (a factor that another one determines, a covariate
+// constant within a factor's categories) fails this: the estimates'
+// zeros would stand for the aliased parameters' effects and every such
+// mean come out alike.
+class Estimability {
+public:
+    // A row of L, or a difference of two, by its non-zero coefficients in
+    // ascending parameter order.
+    using Sparse = std::vector<std::pair<int, double>>;
+
+    // Of a general linear model's fit with its cross products kept; of any
+    // other, every function counts as estimable.
+    explicit Estimability(const FittedModel& m);
+
+    // The covariance the variances of the rows come from, for Precise; null
+    // on a scale (probabilities) whose variances are not quadratic forms.
+    void SetCovariance(const MCMath_850::MCSymMatrix* covariance) { fpCovariance = covariance; }
+
+    static Sparse Row(const MCMath_850::MCRectMatrix& L, int row);
+    static Sparse Difference(const Sparse& a, const Sparse& b);
+
+    // Whether `variance`, computed as c'Vc, keeps its digits. With a
+    // covariate far from zero (a timestamp) the terms of c'Vc are many
+    // orders larger than their sum, which rounding then leaves at 0 or any
+    // small number: a standard error of 0 and an interval of no width, said
+    // as if exact. Eight digits lost leave about eight.
+    bool Precise(const Sparse& c, double variance) const;
+    bool Estimable(const Sparse& c) const;
+
+private:
+    static std::size_t Ix(int i) { return static_cast<std::size_t>(i); }
+
+    bool fbKnown = false;
+    int fNRelations = 0;
+    // Per parameter: the relations of the aliased parameters it enters, with
+    // its coefficient; and the relation of an aliased parameter itself.
+    std::vector<Sparse> fvByParam;
+    std::vector<int> fvRelationOf;
+    // Per relation, while a row is checked.
+    mutable std::vector<double> fvOwn, fvImplied, fvSize;
+    mutable std::vector<int> fvTouched;
+    const MCMath_850::MCSymMatrix* fpCovariance = nullptr;
+};
+
+}  // namespace mchost
