@@ -275,6 +275,8 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     fpXPrimeX->ComputeCentredScale(
         scale, MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse()), tol);
     fBasicRedundancy = MCBitSet(fNBasic);
+    fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
+    for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
     for (int k = 0; k < fNBasic; ++k) {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);

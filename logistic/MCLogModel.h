@@ -79,6 +79,8 @@ public:
     int GetNBasicNonRed() const override { return fNBasicNonRed; }
     const std::vector<double>& GetParamEstimates() const override { return fvEstimates; }
     const MCBitSet& GetBasicRedundInfo() const override { return fBasicRedundancy; }
+    // The diagonal of the basic X'X before its sweep: the columns' sizes.
+    const std::vector<double>& GetBasicDiagonal() const { return fvBasicDiagonal; }
     const MCBitSet& GetRedundancyInfo() const override { return fRedundancy; }
     int GetDependentNCategs() const override { return static_cast<int>(fvDepCategories.size()); }
     const std::vector<int>& GetDependCategories() const override { return fvDepCategories; }
@@ -184,6 +186,7 @@ private:
     std::unique_ptr<MCSymMatrix> fpXPrimeX;
     int fNRowsAdded = 0;
     MCBitSet fBasicRedundancy;
+    std::vector<double> fvBasicDiagonal;
     MCBitSet fRedundancy;
     std::unique_ptr<MCSymMatrix> fpHessianGI;
     std::vector<MCRegrParameter> fvBasicParams;

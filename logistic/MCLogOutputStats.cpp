@@ -239,6 +239,10 @@ bool MCLogOutputStats::GetParamsForEffect(int effect, int& first, int& count) co
     return fpImpl->fpAlgorithm->GetModel().GetParamsForEffect(effect, first, count);
 }
 
+const std::vector<double>& MCLogOutputStats::GetBasicCrossProductDiagonal() const {
+    return fpImpl->fpAlgorithm->GetModel().GetBasicDiagonal();
+}
+
 const MCSymMatrix* MCLogOutputStats::GetSweptCrossProduct() const {
     return fpImpl->fpAlgorithm->GetModel().GetXPrimeX();
 }

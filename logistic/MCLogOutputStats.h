@@ -84,6 +84,9 @@ public:
     const MCBitSet& GetBasicRedundancy() const;
     bool GetParamsForEffect(int effect, int& first, int& count) const;
     const MCSymMatrix* GetSweptCrossProduct() const;
+    // The diagonal of that X'X before the sweep (the weighted sums of the
+    // columns' squares).
+    const std::vector<double>& GetBasicCrossProductDiagonal() const;
     // The clusters of each cluster column of a cluster-robust covariance.
     const std::vector<long>& GetClusterCounts() const;
 

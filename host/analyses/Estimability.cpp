@@ -4,37 +4,55 @@
 #include <cmath>
 
 #include "glm/MCGLMOutputStats.h"
+#include "logistic/MCLogOutputStats.h"
 
 namespace mchost {
 
 using namespace MCMath_850;
 
 Estimability::Estimability(const FittedModel& m) {
-    const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats);
-    const MCSymMatrix* swept = glm != nullptr ? glm->GetSweptCrossProducts() : nullptr;
-    const MCSymMatrix* sums = glm != nullptr ? glm->GetCrossProducts() : nullptr;
-    const MCBitSet& kept = m.fpStats->GetRedundancyIndicators();
-    const int q = m.fNBasic;
-    if (swept == nullptr || sums == nullptr || m.fbLogistic || swept->GetNRows() < q ||
-        sums->GetNRows() < q)
+    // The model's columns (for the logistic model, one logit's) and their
+    // X'X swept on the kept ones; the sizes of the columns.
+    const MCSymMatrix* swept = nullptr;
+    const MCBitSet* kept = nullptr;
+    std::vector<double> diagonal;
+    int q = m.fNBasic;
+    // The sweep of the linear model leaves the generalised inverse as it is
+    // and the coefficients negated; the logistic model's the other way round.
+    double sign = -1.0;
+    if (const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats)) {
+        swept = glm->GetSweptCrossProducts();
+        kept = &m.fpStats->GetRedundancyIndicators();
+        if (const MCSymMatrix* sums = glm->GetCrossProducts())
+            for (int k = 0; k < q && k < sums->GetNRows(); ++k)
+                diagonal.push_back(sums->GetElem(k, k));
+    } else if (const auto* log = dynamic_cast<const MCLogOutputStats*>(m.fpStats)) {
+        swept = log->GetSweptCrossProduct();
+        kept = &log->GetBasicRedundancy();
+        diagonal = log->GetBasicCrossProductDiagonal();
+        q = std::min(q, log->GetNBasicParameters());
+        sign = 1.0;
+    }
+    if (swept == nullptr || kept == nullptr || swept->GetNRows() < q ||
+        diagonal.size() < static_cast<std::size_t>(q))
         return;
     fbKnown = true;
     // A coefficient is judged on the columns' sizes: what the sweep's
     // rounding leaves where the columns share nothing is dropped.
     std::vector<double> size(static_cast<std::size_t>(q));
     for (int k = 0; k < q; ++k)
-        size[static_cast<std::size_t>(k)] = std::sqrt(std::max(sums->GetElem(k, k), 0.0));
+        size[static_cast<std::size_t>(k)] = std::sqrt(std::max(diagonal[Ix(k)], 0.0));
     // Each parameter lists the relations it enters, so that a row is
     // checked at the cost of its non-zeros.
     fvByParam.assign(static_cast<std::size_t>(q), {});
     fvRelationOf.assign(static_cast<std::size_t>(q), -1);
     for (int j = 0; j < q; ++j) {
-        if (kept.IsIn(j)) continue;
+        if (kept->IsIn(j)) continue;
         const int r = fNRelations++;
         fvRelationOf[static_cast<std::size_t>(j)] = r;
         for (int k = 0; k < q; ++k) {
-            if (!kept.IsIn(k)) continue;
-            const double b = -swept->GetElem(k, j);
+            if (!kept->IsIn(k)) continue;
+            const double b = sign * swept->GetElem(k, j);
             if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
                 1e-10 * size[static_cast<std::size_t>(j)])
                 fvByParam[static_cast<std::size_t>(k)].emplace_back(r, b);
@@ -51,17 +69,17 @@ Estimability::Sparse Estimability::Row(const MCRectMatrix& L, int row) {
     return c;
 }
 
-Estimability::Sparse Estimability::Difference(const Sparse& a, const Sparse& b) {
+Estimability::Sparse Estimability::Plus(const Sparse& a, double f, const Sparse& b) {
     Sparse c;
     std::size_t i = 0, k = 0;
     while (i < a.size() || k < b.size()) {
         if (k == b.size() || (i < a.size() && a[i].first < b[k].first)) {
             c.push_back(a[i++]);
         } else if (i == a.size() || b[k].first < a[i].first) {
-            c.emplace_back(b[k].first, -b[k].second);
+            c.emplace_back(b[k].first, f * b[k].second);
             ++k;
         } else {
-            const double d = a[i].second - b[k].second;
+            const double d = a[i].second + f * b[k].second;
             if (d != 0.0) c.emplace_back(a[i].first, d);
             ++i, ++k;
         }

@@ -34,7 +34,9 @@ public:
     void SetCovariance(const MCMath_850::MCSymMatrix* covariance) { fpCovariance = covariance; }
 
     static Sparse Row(const MCMath_850::MCRectMatrix& L, int row);
-    static Sparse Difference(const Sparse& a, const Sparse& b);
+    static Sparse Difference(const Sparse& a, const Sparse& b) { return Plus(a, -1.0, b); }
+    // a + f b.
+    static Sparse Plus(const Sparse& a, double f, const Sparse& b);
 
     // Whether `variance`, computed as c'Vc, keeps its digits. With a
     // covariate far from zero (a timestamp) the terms of c'Vc are many

@@ -344,22 +344,27 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
             result.fvCovariatesAt.emplace_back(labels.Name(position), value);
 }
 
+// The row of the mean at `level` of the compare factor and the fixed
+// levels of the others; -1 when there is none.
+int RowOf(const EmmeansRequest& r, const RowOfCells& rows, const MCMarginals::FixedLevels& fixed,
+          int level) {
+    std::vector<int> key;
+    for (int f : r.fvFactors) {
+        int v = f == r.fCompare ? level : -1;
+        for (const auto& [factor, l] : fixed)
+            if (factor == f) v = l;
+        key.push_back(v);
+    }
+    const auto at = rows.find(key);
+    return at == rows.end() ? -1 : at->second;
+}
+
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
            bool chi, const Estimability& estimability,
            const std::vector<Estimability::Sparse>& sparse, const RowOfCells& rows,
            PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
-    // The row of the mean at `level` of the compare factor and the fixed
-    // levels of the others.
-    auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
-        std::vector<int> key;
-        for (int f : r.fvFactors) {
-            int v = f == r.fCompare ? level : -1;
-            for (const auto& [factor, l] : fixed)
-                if (factor == f) v = l;
-            key.push_back(v);
-        }
-        const auto at = rows.find(key);
-        return at == rows.end() ? -1 : at->second;
+    const auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
+        return RowOf(r, rows, fixed, level);
     };
     MCMarginals::FixedLevels fixed, named;
     FixedLevels names;
@@ -411,9 +416,13 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
     }
 }
 
+// original: the means are on the response scale (probabilities), where the
+// library's tested rows are contrasts of the means rather than functions of
+// the parameters.
 void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-               bool chi, const Estimability& estimability, PollRelay& relay, EmmeansResult& result,
-               EmmeansScale& scale) {
+               bool chi, bool original, const Estimability& estimability,
+               const std::vector<Estimability::Sparse>& sparse, const RowOfCells& rows,
+               PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
     for (int t = 0; t < nTests; ++t) {
         relay.StartTest(t, nTests, 0.0);
         relay.Check();
@@ -458,16 +467,27 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
             c.fStat = HostValue(x.GetWald());
             c.fP = HostValue(x.GetSig());
             c.fPAdjusted = HostValue(x.GetAdjSig());
-            bool estimable = true;
-            const Estimability::Sparse coefficients =
-                i < tested.GetNRows() ? Estimability::Row(tested, i) : Estimability::Sparse();
-            if (i < tested.GetNRows()) estimable = estimability.Estimable(coefficients);
+            // The row as a function of the parameters, from the means' rows:
+            // on the response scale every mean it takes must be determined.
+            bool estimable = true, known = true;
+            Estimability::Sparse coefficients;
+            for (int j = 0; j < C.GetNCols() && known; ++j) {
+                if (C.GetElem(i, j) == 0.0) continue;
+                const int k = RowOf(r, rows, fixed, compared[static_cast<std::size_t>(j)]);
+                if (k < 0) {
+                    known = false;
+                    break;
+                }
+                const Estimability::Sparse& mean = sparse[static_cast<std::size_t>(k)];
+                if (original && !estimability.Estimable(mean)) estimable = false;
+                coefficients = Estimability::Plus(coefficients, C.GetElem(i, j), mean);
+            }
+            if (known && estimable) estimable = estimability.Estimable(coefficients);
             if (!estimable) {
                 c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbNotEstimable = true;
                 all = false;
-            } else if (i < tested.GetNRows() &&
-                       !estimability.Precise(coefficients, c.fStdError * c.fStdError)) {
+            } else if (known && !estimability.Precise(coefficients, c.fStdError * c.fStdError)) {
                 c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbImprecise = true;
                 all = false;
@@ -599,8 +619,9 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
                 Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, sparse, rows, relay,
                       results[i], scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
-                Contrasts(m, s, nTests, r, labels, model.fbLogistic, estimability, relay,
-                          results[i], scale);
+                Contrasts(m, s, nTests, r, labels, model.fbLogistic,
+                          sc.fType == MCConst::EMM_SCALE_ORIGINAL, estimability, sparse, rows,
+                          relay, results[i], scale);
             results[i].fvScales.push_back(std::move(scale));
         }
     }

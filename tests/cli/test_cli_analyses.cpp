@@ -158,6 +158,32 @@ TEST_F(Cli, MeansThatTheDataDoNotDetermineAreLeftEmpty) {
     ASSERT_EQ(means.size(), 2u);
     ExpectJsonNumber(means[0]["mean"], json((cell[0] + cell[1]) / 2), kR, "north");
     ExpectJsonNumber(means[1]["mean"], json((cell[2] + cell[3]) / 2), kR, "south");
+
+    // The same for the logistic model, whose sweep leaves the aliased
+    // columns' coefficients with the other sign: flat, the region logits
+    // are empty; nested, the model is saturated in the states and a region's
+    // logit is the average of its states' log-odds.
+    const std::vector<std::pair<int, int>> hiLo{{3, 1}, {1, 1}, {1, 2}, {4, 1}};
+    std::string zcsv = "z,st,reg\n";
+    for (std::size_t st = 0; st < hiLo.size(); ++st) {
+        const std::string rest = ",s" + std::to_string(st + 1) + (st < 2 ? ",north\n" : ",south\n");
+        for (int k = 0; k < hiLo[st].first; ++k) zcsv += "hi" + rest;
+        for (int k = 0; k < hiLo[st].second; ++k) zcsv += "lo" + rest;
+    }
+    const TempFile zdata(zcsv);
+    const auto logit = [&](const std::string& formula) {
+        return RunJson({"logistic", "--data", zdata.path.string(), "--formula", formula,
+                        "--emmeans", "reg"})["emmeans"][0];
+    };
+    const json flatLogits = logit("z ~ st + reg");
+    EXPECT_EQ(flatLogits["not_estimable"], true);
+    for (const json& m : flatLogits["logits"][0]["means"]) EXPECT_TRUE(m["mean"].is_null()) << m;
+    const json nestedLogits = logit("z ~ reg + st(reg)");
+    EXPECT_FALSE(nestedLogits.contains("not_estimable"));
+    const json& logits = nestedLogits["logits"][0]["means"];
+    ASSERT_EQ(logits.size(), 2u);
+    EXPECT_NEAR(logits[0]["mean"].get<double>(), (std::log(3.0) + 0.0) / 2, 1e-9);
+    EXPECT_NEAR(logits[1]["mean"].get<double>(), (std::log(0.5) + std::log(4.0)) / 2, 1e-9);
 }
 
 TEST_F(Cli, TextReportShowsTheTablesInOrder) {
