@@ -220,12 +220,12 @@ MCStatus MCRegOptimizer::Estimate() {
             // of 1e90: it may still gain, but the next step, of the order of
             // their inverse, is then useless and the information singular.
             // A step that takes the smallest probability down by more than
-            // a factor e^kTrustedExtremity is shortened to that first, in one
-            // trial rather than hundreds of halvings.
+            // a factor e^kTrustedExtremity is shortened to that first (or at
+            // least halved), in one trial rather than hundreds of halvings.
             const double grown = Extremity() - previousExtremity;
             if (grown > kTrustedExtremity && halvings < maxHalvings) {
                 fvEstimates = previous;
-                factor *= kTrustedExtremity / grown;
+                factor *= std::min(0.5, kTrustedExtremity / grown);
                 ++halvings;
                 continue;
             }
