@@ -143,8 +143,8 @@ struct ModelData {
 
 ModelData ReadModel(const ReadCommand& cmd, const SessionOptions& options,
                     TerminalProgress& progress, Processes& processes) {
-    if (!(cmd.fConfidence > 0.0 && cmd.fConfidence < 1.0))
-        throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
+    if (!FitOptions::IntervalLevel(cmd.fConfidence))
+        throw HostError(HostError::kUsage, std::string("--confidence ") + FitOptions::kLevelRule);
     const bool binary = !cmd.fvColumns.empty();
     if (cmd.fvColumns.size() == 1 && cmd.fvColumns.front().find(' ') != std::string::npos)
         throw HostError(HostError::kUsage,

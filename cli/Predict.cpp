@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "host/base/HostError.h"
+#include "host/fit/ModelFitter.h"
 #include "host/input/ByteSource.h"
 #include "host/input/CsvReader.h"
 #include "host/input/PartSource.h"
@@ -38,8 +39,8 @@ ScoreOptions Options(const PredictCommand& cmd) {
     else if (!cmd.fInterval.empty())
         throw HostError(HostError::kUsage,
                         "--interval takes confidence or prediction, not '" + cmd.fInterval + "'");
-    if (!(cmd.fLevel > 0.0 && cmd.fLevel < 1.0))
-        throw HostError(HostError::kUsage, "--level must lie strictly between 0 and 1");
+    if (!FitOptions::IntervalLevel(cmd.fLevel))
+        throw HostError(HostError::kUsage, std::string("--level ") + FitOptions::kLevelRule);
     return options;
 }
 

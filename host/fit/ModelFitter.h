@@ -19,6 +19,14 @@ class FitOptions {
 public:
     bool fbLogistic = false;  // a multinomial logistic model, else a general linear one
     double fConfidence = 0.95;
+    // Whether level makes intervals: strictly between 0 and 1, and far
+    // enough from 1 that 1 - (1 - level) / 2, whose quantile bounds them,
+    // is not 1 in doubles (the interval would be infinite).
+    static bool IntervalLevel(double level) {
+        return level > 0.0 && level < 1.0 && 1.0 - (1.0 - level) / 2.0 < 1.0;
+    }
+    static constexpr const char* kLevelRule =
+        "must lie strictly between 0 and 1, short of 1 by more than 1e-16";
     // General linear model: keep the covariance matrix of the estimates in
     // the result.
     bool fbCovariance = false;

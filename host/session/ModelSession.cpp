@@ -26,8 +26,8 @@ ModelSession::ModelSession(const SessionOptions& options, const DataLoader& load
                            const SessionHooks& hooks)
     : fOptions(options), fpProcesses(hooks.fpProcesses) {
     const double confidence = fOptions.fFit.fConfidence;
-    if (!(confidence > 0.0 && confidence < 1.0))
-        throw HostError(HostError::kUsage, "--confidence must lie strictly between 0 and 1");
+    if (!FitOptions::IntervalLevel(confidence))
+        throw HostError(HostError::kUsage, std::string("--confidence ") + FitOptions::kLevelRule);
     fOptions.fModel.fConfidence = confidence;
     fOptions.fModel.fbCategoricalDependent = IsLogistic();
     const auto agreed = [&](const std::function<void()>& step) {

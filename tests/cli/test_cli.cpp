@@ -90,6 +90,9 @@ TEST_F(Cli, ErrorsGiveExitCodeAndMessage) {
         {"no formula", {"glm", "--data", main}, {}, 2, {"--formula"}},
         {"confidence out of range", {"glm", "--data", main, "--formula", "y ~ A", "--confidence", "1.5"},
          {}, 2, {"confidence"}},
+        // Its quantile, at 1 - 5.5e-17, is that of 1: intervals of no bounds.
+        {"confidence within rounding of 1", {"glm", "--data", main, "--formula", "y ~ A",
+         "--confidence", "0.9999999999999999"}, {}, 2, {"--confidence", "1e-16"}},
         {"unknown column", {"glm", "--data", main, "--formula", "y ~ A + nosuch"}, {}, 2, {"nosuch"}},
         {"dangling plus", {"glm", "--data", main, "--formula", "y ~ A +"}, {}, 2, {"formula"}},
         {"no tilde", {"glm", "--data", main, "--formula", "y A"}, {}, 2, {"'~'"}},

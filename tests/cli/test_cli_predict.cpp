@@ -208,7 +208,8 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--data"));
     ExpectExit(model.Predict(data.path.string(), out, {"--interval", "prediction", "--level", "1"}),
-               2, "mcreg: --level must lie strictly between 0 and 1\n");
+               2,
+               "mcreg: --level must lie strictly between 0 and 1, short of 1 by more than 1e-16\n");
 }
 
 TEST_F(Cli, PredictLeavesOutStandardErrorsThatRoundingTakes) {
