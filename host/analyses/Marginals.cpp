@@ -592,13 +592,14 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             scales.push_back({0, MCConst::EMM_SCALE_ORIGINAL, MCConst::LINK_LOGIT, "probability",
                               scales.front().fCategory});
     }
+    // The aliasing relations are the model's, the same on every scale.
+    Estimability estimability(model);
     for (const Scale& sc : scales) {
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
-        Estimability estimability(model);
-        if (sc.fType == MCConst::EMM_SCALE_TRANSFORMED)
-            estimability.SetCovariance(run->fpCovariance);
+        estimability.SetCovariance(sc.fType == MCConst::EMM_SCALE_TRANSFORMED ? run->fpCovariance
+                                                                              : nullptr);
         const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
         if (!incomplete.empty())
             for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;

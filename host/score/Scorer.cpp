@@ -206,28 +206,24 @@ bool Scorer::Precedes(std::size_t a, std::size_t b) const {
     return fModel.fvTiePrecedence[a] < fModel.fvTiePrecedence[b];
 }
 
-double Scorer::Quadratic(std::size_t k, std::size_t l) const {
+double Scorer::Quadratic(std::size_t k, std::size_t l, double* size) const {
     const std::size_t np = fModel.fvParameters.size();
     const std::size_t n = fModel.NCoefficients();
     const double* v = fModel.fvCovariance.data();
-    double sum = 0.0;
+    double sum = 0.0, magnitude = 0.0;
     for (std::size_t a : fvNonZero) {
         const double* row = v + (k * np + a) * n + l * np;
         double inner = 0.0;
         for (std::size_t b : fvNonZero) inner += row[b] * fvTerm[b];
         sum += fvTerm[a] * inner;
+        // Only the linear model's standard error asks: the multinomial's
+        // many blocks are spared the second sum.
+        if (size == nullptr) continue;
+        double innerMagnitude = 0.0;
+        for (std::size_t b : fvNonZero) innerMagnitude += std::fabs(row[b] * fvTerm[b]);
+        magnitude += std::fabs(fvTerm[a]) * innerMagnitude;
     }
-    return sum;
-}
-
-double Scorer::QuadraticSize() const {
-    const std::size_t n = fModel.NCoefficients();
-    const double* v = fModel.fvCovariance.data();
-    double sum = 0.0;
-    for (std::size_t a : fvNonZero) {
-        const double* row = v + a * n;
-        for (std::size_t b : fvNonZero) sum += std::fabs(row[b] * fvTerm[b] * fvTerm[a]);
-    }
+    if (size != nullptr) *size = magnitude;
     return sum;
 }
 
@@ -266,10 +262,10 @@ bool Scorer::Score(const double* record, double* out) const {
         std::size_t at = 0;
         out[at++] = fvEta[0];
         if (fNOutputs == 1) return true;
-        const double q = std::max(Quadratic(0, 0), 0.0);
+        double size = 0.0;
+        const double q = std::max(Quadratic(0, 0, &size), 0.0);
         // Eight digits lost leave about eight; a variance below that is
         // rounding, which once gave a standard error of 0 or any small number.
-        const double size = QuadraticSize();
         if (size > 0.0 && !(q > 1e-8 * size)) {
             ++fNImprecise;
             return true;

@@ -79,10 +79,9 @@ private:
     // Fills out with a multinomial model's outputs from fvEta.
     bool Probabilities(double* out) const;
     bool Precedes(std::size_t a, std::size_t b) const;
-    // sum over the record's terms of x_a x_b V[(k, a), (l, b)]
-    double Quadratic(std::size_t k, std::size_t l) const;
-    // The same with every term's absolute value.
-    double QuadraticSize() const;
+    // sum over the record's terms of x_a x_b V[(k, a), (l, b)]; size, when
+    // given, receives the same sum of the terms' absolute values.
+    double Quadratic(std::size_t k, std::size_t l, double* size = nullptr) const;
 
     const PmmlModel fModel;
     ScoreOptions fOptions;
