@@ -175,6 +175,7 @@ void Analyses::Commit() {
         if (f->IsDirect()) f->Commit();
     const HeldInterrupts held;
     ThrowIfInterrupted();
+    const OutputFile::CommitWindow window;
     for (OutputFile* f : Files())
         if (!f->IsDirect()) f->Commit();
 }

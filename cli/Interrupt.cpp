@@ -17,7 +17,12 @@ std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
 
 extern "C" void OnInterrupt(int signal) {
-    if (!gInterrupted.exchange(true)) return;
+    if (!gInterrupted.exchange(true)) {
+        // The run unwinds and removes them itself, unless it is killed
+        // first, as mpirun does to the processes it passes a SIGTERM to.
+        mchost::OutputFile::AbandonUnfinished();
+        return;
+    }
     // The second: at once, taking nothing unfinished along.
     mchost::OutputFile::RemoveUnfinished();
     std::signal(signal, SIG_DFL);

@@ -209,6 +209,7 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
     }
     const HeldInterrupts held;
     ThrowIfInterrupted();
+    const OutputFile::CommitWindow window;
     output->Commit();
     return kSuccess;
 }

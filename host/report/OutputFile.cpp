@@ -40,6 +40,11 @@ int Register(const char* path) {
     return -1;
 }
 
+// Whether the unfinished files are being committed, or were abandoned.
+enum CommitState : int { kOpen, kCommitting, kAbandoned };
+std::atomic<int> gCommitState{kOpen};
+static_assert(std::atomic<int>::is_always_lock_free, "changed in a signal handler");
+
 void Unregister(int slot) {
     if (slot >= 0) gUnfinished[slot].store(nullptr);
 }
@@ -202,6 +207,22 @@ void OutputFile::Copy() {
 void OutputFile::RemoveUnfinished() noexcept {
     for (auto& slot : gUnfinished)
         if (const char* part = slot.load()) ::unlink(part);
+}
+
+void OutputFile::AbandonUnfinished() noexcept {
+    int open = kOpen;
+    if (gCommitState.compare_exchange_strong(open, kAbandoned)) RemoveUnfinished();
+}
+
+OutputFile::CommitWindow::CommitWindow() {
+    if (gCommitState.exchange(kCommitting) != kAbandoned) return;
+    // The files of this run are gone; a later run may commit its own.
+    gCommitState.store(kOpen);
+    throw HostError(HostError::kInterrupted, "interrupted");
+}
+
+OutputFile::CommitWindow::~CommitWindow() {
+    gCommitState.store(kOpen);
 }
 
 }  // namespace mchost

@@ -41,6 +41,23 @@ public:
     // Removes the temporary files of the files not committed; safe in a
     // signal handler.
     static void RemoveUnfinished() noexcept;
+    // The same for a run asked to stop, which may be killed before it
+    // unwinds (mpirun kills its processes soon after passing a SIGTERM
+    // on): unless files are being put in place (a CommitWindow), which
+    // then completes. Safe in a signal handler.
+    static void AbandonUnfinished() noexcept;
+
+    // While one lives (one at a time), AbandonUnfinished leaves the files
+    // alone, so that those committed under it are put in place all or
+    // none. Throws HostError (interrupted) when they were abandoned
+    // already.
+    class CommitWindow {
+    public:
+        CommitWindow();
+        ~CommitWindow();
+        CommitWindow(const CommitWindow&) = delete;
+        CommitWindow& operator=(const CommitWindow&) = delete;
+    };
 
 private:
     class Buffer;

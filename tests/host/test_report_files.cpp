@@ -94,6 +94,37 @@ TEST(OutputFile, WrittenWholeOnCommitAndNotAtAllOtherwise) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fresh.csv", "model.pmml"}));
 }
 
+TEST(OutputFile, FilesAbandonedByAStopAreNeverCommitted) {
+    TempDir dir;
+    const std::vector<std::string> before = dir.Names();
+    const auto open = [&](const char* name) {
+        auto f = std::make_unique<OutputFile>(ResolveOutput(dir / name), dir.path.string());
+        f->Stream() << name;
+        f->Finish();
+        return f;
+    };
+    {
+        // A stop before the commit takes the temporary files at once, and
+        // the commit then fails instead of putting half the files in place.
+        const auto a = open("a.xml");
+        OutputFile::AbandonUnfinished();
+        EXPECT_EQ(dir.Names(), before);
+        EXPECT_EQ(ThrownBy([] { const OutputFile::CommitWindow window; }).kind,
+                  HostError::kInterrupted);
+    }
+    // A stop while files are put in place waits for them, all of them.
+    const auto a = open("a.xml");
+    const auto b = open("b.xml");
+    {
+        const OutputFile::CommitWindow window;
+        a->Commit();
+        OutputFile::AbandonUnfinished();
+        b->Commit();
+    }
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.xml", "b.xml"}));
+    EXPECT_EQ(Slurp(dir / "b.xml"), "b.xml");
+}
+
 TEST(OutputTarget, LinksAreFollowedAndWhatCannotBeWrittenIsRefused) {
     TempDir dir;
     const std::string real = dir / "real.csv";
