@@ -108,9 +108,11 @@ bool MCGLMModel::FitsInMemory(long p) {
     // it. Refused before allocating: on a system that overcommits, a matrix
     // too large for the machine is granted and the process killed later.
     // A robust covariance adds its bread, middle, two products and result.
+    // Kept cross products add Z'Z before and after the sweep.
     const double robust = fpSettings->GetSandwichType() >= 0 ? 4.5 * 8.0 : 0.0;
-    const auto need = [robust](long n) {
-        return MCSymMatrix::StorageBytes(static_cast<int>(n) + 1) +
+    const double copies = fpSettings->GetKeepCrossProducts() ? 3.0 : 1.0;
+    const auto need = [robust, copies](long n) {
+        return copies * MCSymMatrix::StorageBytes(static_cast<int>(n) + 1) +
                MCSymMatrix::StorageBytes(static_cast<int>(n)) +
                robust * static_cast<double>(n) * static_cast<double>(n);
     };

@@ -133,6 +133,20 @@ TEST(GlmComponent, ModelTooLargeForMemoryIsRefusedBeforeAllocating) {
     EXPECT_LE(bytes(fits), have);
     EXPECT_GT(bytes(fits + 1), have);
     EXPECT_NE(f.status.GetMessage().find("memory"), std::string::npos) << f.status.GetMessage();
+
+    // Kept for the analyses, Z'Z and its swept copy count too: a model
+    // whose two matrices alone would fit is refused as well.
+    const int kept = static_cast<int>(fits) * 5 / 6;
+    ASSERT_LE(bytes(kept), have);
+    std::vector<Record> fewer(recs.begin(), recs.begin() + kept);
+    MCRegSettings s = Model{0, {{1, kept}}, {}, {Term{{1}, {}}}}.Settings();
+    s.SetKeepCrossProducts(true);
+    Fit k = FitModel(s, fewer);
+    ASSERT_EQ(k.status.GetErrorCode(), 305) << k.status.GetMessage();
+    EXPECT_TRUE(k.status.GetDiscreteDatum(1, fits));
+    EXPECT_LE(3 * MCMath_850::MCSymMatrix::StorageBytes(static_cast<int>(fits) + 1) +
+                  MCMath_850::MCSymMatrix::StorageBytes(static_cast<int>(fits)),
+              have);
 }
 
 TEST(GlmComponent, DataErrorsStopTheBuild) {
