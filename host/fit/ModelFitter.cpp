@@ -161,7 +161,8 @@ void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
     status = component->GetOutputStats(out);
     if (status.IsError()) ThrowLibraryError(status);
     const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
-    fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
+    if (fOptions.fbSummary)
+        fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
     fpComponent = std::move(component);
     fpStats = out;
     fpScorer = std::make_unique<FitScorer>(Fitted());
@@ -184,7 +185,7 @@ void ModelFitter::Impl::FitLogistic(MCCommon_850::MultiPassRecordIter& records,
         if (status.IsError()) ThrowLibraryError(status);
     }
     const auto& stats = dynamic_cast<const MCMath_850::MCLogOutputStats&>(*out);
-    fLogistic = SummariseLogistic(*fpSpec, *fpLogistic, *component, stats);
+    if (fOptions.fbSummary) fLogistic = SummariseLogistic(*fpSpec, *fpLogistic, *component, stats);
     fLogistic.fvIterations = fListener.Rows();
     fpComponent = std::move(component);
     fpStats = out;

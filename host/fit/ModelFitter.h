@@ -37,6 +37,10 @@ public:
     // the process may use). The parts themselves, and so the results, do
     // not depend on it.
     int fThreads = 0;
+    // Whether the fit makes the result that the reports print. The parts
+    // of a fit made in parts but the first only lend their sums to the one
+    // model, and go when it is fitted.
+    bool fbSummary = true;
 };
 
 // What a fit says as it goes. Called only while Fit runs.

@@ -238,8 +238,10 @@ void PartedFit::Fit(MCCommon_850::MCQueryCancel* cancel, const FitProgress& prog
             fSpec.MakeRangeIterator(n * k / parts, n * (k + 1) / parts), *fpShared, k);
         fvCancels.push_back(std::make_unique<PartCancel<Shared>>(*fpShared, k, *records));
         fvRecords.push_back(std::move(records));
+        FitOptions options = fOptions;
+        options.fbSummary = k == 0;
         fvFitters.push_back(
-            std::make_unique<ModelFitter>(fSpec, fOptions, fvProcesses.back().get()));
+            std::make_unique<ModelFitter>(fSpec, options, fvProcesses.back().get()));
         // Every part makes the same calls (a count of the parameters is a
         // pass of its own); part 0 alone tells the caller.
         if (progress.fParameters)
