@@ -33,6 +33,10 @@ const char* kFormulaHelp = R"(Formula: dep ~ term + term + ...
 A*B is the interaction alone: R's A*B is A + B + A*B here.
 Columns in --factors and columns none of whose cells is a number are factors;
 the others are covariates, whose cells must be numbers or missing values.
+A factor's or cluster column's numbers are its categories by value (1, 1.0
+and 01 are one), unless one has more than 15 significant digits, as an
+identifier of 18 digits that a double cannot tell from its neighbours: the
+column's cells are then texts.
 Empty cells and the --na-values markers (default NA) are missing: a marker
 that is a number matches every cell of that value (-999 also -999.0 and
 -9.99e2), another marker a cell of exactly its text. Records with a missing

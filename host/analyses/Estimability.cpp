@@ -79,8 +79,12 @@ Estimability::Sparse Estimability::Plus(const Sparse& a, double f, const Sparse&
             c.emplace_back(b[k].first, f * b[k].second);
             ++k;
         } else {
-            const double d = a[i].second + f * b[k].second;
-            if (d != 0.0) c.emplace_back(a[i].first, d);
+            // Weights that cancel but for rounding are no weight: a third
+            // less four quarters of a third leaves some 1e-17, which would
+            // count as a weight on an aliased parameter that no kept one
+            // implies, and a contrast of means would look undetermined.
+            const double x = a[i].second, y = f * b[k].second, d = x + y;
+            if (std::fabs(d) > 1e-13 * (std::fabs(x) + std::fabs(y))) c.emplace_back(a[i].first, d);
             ++i, ++k;
         }
     }

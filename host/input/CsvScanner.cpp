@@ -361,8 +361,8 @@ inline std::uint32_t NonDigits(const char* s) {
 // which NextField then reads, and within the last bytes of the input. On
 // success p moves past the delimiter or line end as NextField moves it.
 inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, const char* end,
-                                                            char delimiter, double& v,
-                                                            bool& endsRecord) {
+                                                            char delimiter, int maxDigits,
+                                                            double& v, bool& endsRecord) {
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // The 32 bytes of the window and the 24 a value may read after the
     // last digit in it.
@@ -385,7 +385,7 @@ inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, cons
     const int nDigits = nInteger + nFraction;
     // Up to 19 digits fit the integer, and their point leaves a power of
     // ten that is an exact double.
-    if ((c != delimiter && !IsLineEnd(c)) || nDigits == 0 || nDigits > 19) return false;
+    if ((c != delimiter && !IsLineEnd(c)) || nDigits == 0 || nDigits > maxDigits) return false;
     const std::uint64_t digits =
         RunValue(s, nInteger) * kPow10Long[nFraction] + RunValue(s + nInteger + 1, nFraction);
     if (digits > (std::uint64_t(1) << 53)) return false;
@@ -396,7 +396,7 @@ inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, cons
     if (c == '\r' && p != end && *p == '\n') ++p;
     return true;
 #else
-    (void)p, (void)end, (void)delimiter, (void)v, (void)endsRecord;
+    (void)p, (void)end, (void)delimiter, (void)maxDigits, (void)v, (void)endsRecord;
     return false;
 #endif
 }
@@ -428,23 +428,51 @@ bool ParseOtherNumber(const char* s, std::size_t n, double& v) {
     return true;
 }
 
+// Two decimals of at most this many significant digits are two doubles;
+// two of more may be one ("123456789012345671" and "...672").
+constexpr int kDistinctDigits = 15;
+
+// The significant digits of a cell that reads as a number: its mantissa's,
+// without the zeros before the first other digit and after the last.
+int SignificantDigits(const char* s, std::size_t n) {
+    int digits = 0, zeros = 0;
+    for (const char* p = s; p != s + n && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '0') {
+            zeros += digits > 0;
+        } else if (IsDigit(*p)) {
+            digits += zeros + 1;
+            zeros = 0;
+        }
+    }
+    return digits;
+}
+
 }  // namespace
 
 bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
     return n != 0 && (ParsePlainDecimal(s, s + n, v) || ParseOtherNumber(s, n, v));
 }
 
+bool CsvScanner::ParseCategoryNumber(const char* s, std::size_t n, double& v) {
+    return ParseNumber(s, n, v) && SignificantDigits(s, n) <= kDistinctDigits;
+}
+
 inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(const char* s,
                                                                             std::size_t n,
-                                                                            bool textColumn,
+                                                                            const ColumnPlan& plan,
                                                                             double& v) const {
     if (n == 0 || IsNa(s, n)) return Cell::kMissing;
-    if (!textColumn) {
+    if (!plan.fbText) {
         // Category texts mostly start with a letter, which no number does.
         if (!MayStartNumber(s[0]) ||
             (!ParsePlainDecimal(s, s + n, v) && !ParseOtherNumber(s, n, v)))
             return Cell::kText;
-        return IsNaNumber(v) ? Cell::kMissing : Cell::kNumber;
+        if (IsNaNumber(v)) return Cell::kMissing;
+        // Categories are told apart by value: one whose digits a double
+        // does not keep (an identifier of 18 digits) would merge with its
+        // neighbours, so its column is read as text.
+        return plan.fbCategorical && SignificantDigits(s, n) > kDistinctDigits ? Cell::kText
+                                                                               : Cell::kNumber;
     }
     // Read as text, a cell is still missing by its value, as it was when
     // the column was read for numbers.
@@ -520,7 +548,9 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk, const ch
         do {
             double v;
             if (col < fvPlainNumbers.size() && fvPlainNumbers[col] &&
-                PlainNumberField(p, end, fDelimiter, v, f.fbEndsRecord)) {
+                PlainNumberField(p, end, fDelimiter,
+                                 fPlan[col].fbCategorical ? kDistinctDigits : 19, v,
+                                 f.fbEndsRecord)) {
                 // A number cell is missing only by its value: a marker
                 // whose text it is is a number of that value.
                 ChunkColumn& c = chunk.fvColumns[loaded];
@@ -546,14 +576,16 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk, const ch
             if (col < nHeader && fPlan[col].fbLoad) {
                 const ColumnPlan& plan = fPlan[col];
                 ChunkColumn& c = chunk.fvColumns[loaded];
-                const Cell kind = Classify(f.fS, f.fN, plan.fbText, v);
+                const Cell kind = Classify(f.fS, f.fN, plan, v);
                 if (kind == Cell::kMissing) {
                     rec[loaded] = nan;
                 } else if (kind == Cell::kNumber) {
                     ++c.fNNumbers;
                     rec[loaded] = plan.fbCategorical ? c.fNumbers.Intern(v) : v;
                 } else {
-                    if (!c.fbHasWord && !(plan.fbText && ParseNumber(f.fS, f.fN, v))) {
+                    if (!c.fbHasWord &&
+                        !(plan.fbText && (plan.fbCategorical ? ParseCategoryNumber(f.fS, f.fN, v)
+                                                             : ParseNumber(f.fS, f.fN, v)))) {
                         c.fbHasWord = true;
                         c.fFirstWordRecord = chunk.fNRecords;
                         c.fFirstWordByte = static_cast<std::size_t>(recordStart - begin);
@@ -601,7 +633,7 @@ void CsvScanner::ForgetPartial(const char* p, const char* end, CellChunk& chunk)
         if (fPlan[col].fbLoad) {
             ChunkColumn& c = chunk.fvColumns[loaded++];
             double v;
-            const Cell kind = Classify(f.fS, f.fN, fPlan[col].fbText, v);
+            const Cell kind = Classify(f.fS, f.fN, fPlan[col], v);
             if (kind == Cell::kNumber)
                 --c.fNNumbers;
             else if (kind == Cell::kText)

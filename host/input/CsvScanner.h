@@ -17,7 +17,9 @@ namespace mchost {
 // do not count) are missing: a marker that is a number matches every cell
 // of its value (-999 matches -999.0 and -9.99e2), another marker a cell of
 // exactly its text. A cell is a number when the whole of it parses as a
-// finite decimal number (ParseNumber), otherwise it is text.
+// finite decimal number (ParseNumber), otherwise it is text; in a column
+// whose numbers are categories it must also have at most 15 significant
+// digits (ParseCategoryNumber).
 //
 // A scanner holds a scratch buffer and serves one thread; several scanners
 // may share one plan.
@@ -41,6 +43,10 @@ public:
     // The number rule: true, with v set, when the whole of [s, s + n) is a
     // finite decimal number (sign, digits, point, exponent); -0 reads as 0.
     static bool ParseNumber(const char* s, std::size_t n, double& v);
+    // The number rule of a category told by its value: a number of at most
+    // 15 significant digits, which no other such number shares a double
+    // with. A factor's cell with more is text.
+    static bool ParseCategoryNumber(const char* s, std::size_t n, double& v);
 
     // One past the line end of the last record that ends in [b, e), b when
     // none does; b must be a record start. A quote opens or closes a quoted
@@ -75,7 +81,7 @@ private:
     }
     enum class Cell { kMissing, kNumber, kText };
     // What a cell of a column is; v is set for a number.
-    Cell Classify(const char* s, std::size_t n, bool textColumn, double& v) const;
+    Cell Classify(const char* s, std::size_t n, const ColumnPlan& plan, double& v) const;
     // Takes back the counts of the malformed record at p, so that a run's
     // counts are those of its whole records, however the input was split.
     void ForgetPartial(const char* p, const char* end, CellChunk& chunk);

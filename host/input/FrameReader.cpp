@@ -7,6 +7,7 @@
 #include "host/base/HostError.h"
 #include "host/base/NumberText.h"
 #include "host/input/CellChunk.h"
+#include "host/input/CsvScanner.h"
 #include "host/input/FrameRecordStore.h"
 
 namespace mchost {
@@ -45,6 +46,32 @@ double NumberAt(const FrameColumn& col, std::size_t r) {
     return StridedNumber(col.fpNumbers, col.fpIntegers, col.fStride, r);
 }
 
+// The text a CSV would hold for a number cell: an integer's own digits
+// (a double would round one of more than 15), a double's shortest text.
+std::string CellText(const FrameColumn& col, std::size_t r) {
+    if (col.fpIntegers != nullptr)
+        return std::to_string(
+            *reinterpret_cast<const std::int64_t*>(reinterpret_cast<const char*>(col.fpIntegers) +
+                                                   static_cast<std::ptrdiff_t>(r) * col.fStride));
+    return NumberText(NumberAt(col, r));
+}
+
+// Whether a numeric column coded as categories holds a number that the
+// CSV reader's rule would not code by value (more than 15 significant
+// digits, as an identifier of 18): its column is then read as text.
+bool NeedsText(const FrameColumn& col, std::size_t nRows) {
+    for (std::size_t r = 0; r < nRows; ++r) {
+        const double v = NumberAt(col, r);
+        // Whole numbers below 1e15 have at most 15 digits.
+        if (std::isnan(v) || (std::fabs(v) < 1e15 && v == std::floor(v))) continue;
+        if (std::isinf(v)) continue;  // refused by the reading
+        const std::string text = CellText(col, r);
+        double parsed;
+        if (!CsvScanner::ParseCategoryNumber(text.data(), text.size(), parsed)) return true;
+    }
+    return false;
+}
+
 // Tells the store how the records code column j's cells: a frame's
 // categories through a table from its codes to the reading's, a numeric
 // column coded as categories (by value or by its text) through codes made
@@ -67,7 +94,7 @@ void CodeColumn(FrameRecordStore& store, std::size_t j, const FrameColumn& frame
         const double v = NumberAt(frame, r);
         if (std::isnan(v)) continue;
         if (p.fbText) {
-            const std::string text = NumberText(v);
+            const std::string text = CellText(frame, r);
             codes[r] = col.fTexts.Intern(text.data(), text.size());
         } else {
             codes[r] = col.fNumbers.Intern(v + 0.0);
@@ -83,10 +110,15 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
                             const std::string& source) {
     std::vector<std::string> header;
     for (const FrameColumn& c : columns) header.push_back(c.fName);
-    const std::vector<ColumnPlan> plan = MakePlan(planFn, header);
+    std::vector<ColumnPlan> plan = MakePlan(planFn, header);
     std::vector<std::size_t> loaded;
-    for (std::size_t i = 0; i < plan.size() && i < columns.size(); ++i)
-        if (plan[i].fbLoad) loaded.push_back(i);
+    for (std::size_t i = 0; i < plan.size() && i < columns.size(); ++i) {
+        if (!plan[i].fbLoad) continue;
+        loaded.push_back(i);
+        if (columns[i].fKind == FrameColumn::kNumbers && plan[i].fbCategorical && !plan[i].fbText &&
+            NeedsText(columns[i], nRows))
+            plan[i].fbText = true;
+    }
     const std::size_t nLoaded = loaded.size();
     DataCoder coder(source, header, plan, options, nRows * nLoaded * sizeof(double));
     // The records are made from the columns where they lie: the reading
@@ -138,7 +170,7 @@ CodedData FrameReader::Read(const std::vector<FrameColumn>& columns, std::size_t
                 if (std::isinf(v)) FailValue(source, col, v, r, p);
                 if (p.fbText) {
                     // Read as the text a CSV would hold for the number.
-                    const std::string text = NumberText(v);
+                    const std::string text = CellText(col, r);
                     ++c.fNTexts;
                     out[j] = c.fTexts.Intern(text.data(), text.size());
                     continue;

@@ -38,12 +38,13 @@ public:
 // (a numeric column coded as categories gets its codes made once), so the
 // columns' memory must outlive the data and its iterators, and the store
 // tells whether it has changed since (RecordStore::Unchanged).
-// Numbers planned as categories are coded by value, numbers planned as text
-// by the text NumberText gives them; an infinite value is a
-// data error, as it is in a binary record file. Throws HostError (usage)
-// for a plan the header cannot meet, (interrupted) when
-// options.fpInterrupt is set between blocks. options.fProgress hears the
-// rows done after each block.
+// Numbers planned as categories are coded by value, unless one has more
+// than 15 significant digits (the CSV reader's rule: the column is then
+// text), numbers planned as text by their text (an int64's digits, a
+// double's NumberText); an infinite value is a data error, as it is in a
+// binary record file. Throws HostError (usage) for a plan the header cannot
+// meet, (interrupted) when options.fpInterrupt is set between blocks.
+// options.fProgress hears the rows done after each block.
 class FrameReader {
 public:
     static CodedData Read(const std::vector<FrameColumn>& columns, std::size_t nRows,

@@ -224,6 +224,21 @@ TEST(CsvReader, TextColumnsAndCategoricalNumbers) {
               "5 records, 5 used\ny: 1 2 3 4 5\ng: N10 N0 N0 N2.5 N10\n");
     const CodedData d = CsvReader::ReadString(categories, SecondCategorical);
     EXPECT_EQ(d.fvColumns[1].fNumbers.Size(), 3u);
+    // Identifiers of 18 digits that differ in the last are one double: as
+    // categories they are read as text, also where the first come as
+    // numbers (read again), and fifteen digits with zeros around them stay
+    // numbers. A covariate keeps its value.
+    EXPECT_EQ(ReadAllWays("y,g\n1,123456789012345671\n2,123456789012345672\n", SecondCategorical),
+              "2 records, 2 used\ny: 1 2\ng: T123456789012345671 T123456789012345672\n");
+    EXPECT_EQ(ReadAllWays("y,g\n1,5\n2,123456789012345672\n3,-0.0012345678901234567e3\n",
+                          SecondCategorical),
+              "3 records, 3 used\ny: 1 2 3\ng: T5 T123456789012345672 "
+              "T-0.0012345678901234567e3\n");
+    EXPECT_EQ(
+        ReadAllWays("y,g\n1,000123456789012345000\n2,1.23456789012345e-7\n", SecondCategorical),
+        "2 records, 2 used\ny: 1 2\ng: N123456789012344992 N1.23456789012345e-07\n");
+    EXPECT_EQ(ReadAllWays("g,y\n123456789012345671,1\n"),
+              "1 records, 1 used\ng: 123456789012345664\ny: 1\n");
     // Many distinct texts: codes stay consistent through the dictionaries'
     // growth and across blocks and threads.
     std::string many = "c\n", want = "100 records, 100 used\nc:";

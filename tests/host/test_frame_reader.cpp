@@ -23,7 +23,7 @@ using mchost::FrameColumn;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // y numeric, g text with missing cells, k a numeric factor of int64
-// cells, w a weight; rows enough for several blocks.
+// cells from kBase on, w a weight; rows enough for several blocks.
 struct Table {
     std::vector<double> y, w;
     std::vector<std::int64_t> k;
@@ -31,11 +31,11 @@ struct Table {
     std::vector<std::string> labels{"b", "a", "c"};
     std::string csv = "y,g,k,w\n";
 
-    explicit Table(std::size_t n) {
+    explicit Table(std::size_t n, std::int64_t kBase = 10) {
         for (std::size_t i = 0; i < n; ++i) {
             const double yi = i % 13 == 0 ? kNaN : 0.25 * static_cast<double>(i % 101);
             const std::int32_t gi = i % 17 == 0 ? -1 : static_cast<std::int32_t>((i * 7) % 3);
-            const auto ki = static_cast<std::int64_t>((i * 5) % 4) + 10;
+            const auto ki = static_cast<std::int64_t>((i * 5) % 4) + kBase;
             const double wi = i % 19 == 0 ? -1.0 : 1.0 + static_cast<double>(i % 3);
             y.push_back(yi);
             g.push_back(gi);
@@ -94,6 +94,16 @@ TEST(FrameReader, GivesTheRecordsAndCategoriesOfTheSameCsv) {
         EXPECT_EQ(mchost::SortedCategories(frame.fvColumns[1]).fvLabels,
                   (std::vector<std::string>{"a", "b", "c"}));
     }
+    // Identifiers of 18 digits, which one double would merge, are the
+    // texts of their digits in both.
+    const Table ids(1000, 123456789012345670);
+    const CodedData csv = mchost::CsvReader::ReadString(ids.csv, Plan);
+    const CodedData frame =
+        mchost::FrameReader::Read(ids.Columns(false), ids.y.size(), Plan, mchost::ReadOptions());
+    EXPECT_EQ(mchost_test::Dump(frame), mchost_test::Dump(csv));
+    EXPECT_EQ(mchost::SortedCategories(frame.fvColumns[2]).fvLabels,
+              (std::vector<std::string>{"123456789012345670", "123456789012345671",
+                                        "123456789012345672", "123456789012345673"}));
 }
 
 TEST(FrameReader, KeepsADeclaredOrderAndRefusesInfinity) {

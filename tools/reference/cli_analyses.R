@@ -601,6 +601,15 @@ add_case("covariate_holm_helmert", "cli_anova.csv",
            "holm", "--contrast", "helmert"),
          list(emmeans = list(glm_emmeans(fit_cov, ua, "diet", "diet", "diet", "holm", "helmert",
                                          covariates = "x"))))
+# Main effects only: a contrast's weights on the other factor, thirds that
+# cancel, must leave the contrast determined.
+ue <- glm_data(anova_data, c("y", "diet", "dose"), c("diet", "dose"))
+fit_main <- lm(y ~ diet + dose, data = ue)
+add_case("main_effects_deviation", "cli_anova.csv",
+         c("--formula", "y ~ diet + dose", "--factors", "dose", "--emmeans", "diet",
+           "--adjust", "holm", "--contrast", "deviation"),
+         list(emmeans = list(glm_emmeans(fit_main, ue, "diet", "diet", "diet", "holm",
+                                         "deviation"))))
 add_case("covariate_stepdown_sidak_repeated", "cli_anova.csv",
          c("--formula", formula_cov, "--factors", "dose", "--emmeans", "diet*dose",
            "--compare", "dose", "--adjust", "stepdown-sidak", "--contrast", "repeated"),
