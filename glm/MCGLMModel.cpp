@@ -236,6 +236,8 @@ MCStatus MCGLMModel::BuildModel() {
             scale, MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse()),
             tol);
         fRedundancy = MCBitSet(p + 1);
+        std::vector<double> diagonal;
+        if (fpSettings->GetKeepCrossProducts()) fpZPrimeZ->GetDiagonal(diagonal);
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would
         // otherwise fill the matrix for all of them.
@@ -243,6 +245,9 @@ MCStatus MCGLMModel::BuildModel() {
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
         if (fpSettings->GetKeepCrossProducts()) {
             auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+            // The aliased parameters' coefficients are what the tests'
+            // hypotheses and the marginal means' estimability are made of.
+            swept->ClearAliasingRounding(p, fRedundancy, diagonal, MCSymMatrix::kAliasingRounding);
             swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
             swept->Scale(-1.0);
             fpSweptKept = std::move(swept);

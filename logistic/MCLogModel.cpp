@@ -281,6 +281,10 @@ MCStatus MCLogModel::IdentifyRedundancy() {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);
     }
+    // The tests' hypotheses and the marginal means' estimability read the
+    // aliased parameters' coefficients.
+    fpXPrimeX->ClearAliasingRounding(fNBasic, fBasicRedundancy, fvBasicDiagonal,
+                                     MCSymMatrix::kAliasingRounding);
     fvBasicLocal.assign(Ix(fNBasic), -1);
     fNBasicNonRed = 0;
     for (int k = 0; k < fNBasic; ++k)

@@ -95,4 +95,20 @@ cat("case glm_cells\n")
 out("rsquare", summary(fit)$r.squared)
 out("sigma", summary(fit)$sigma)
 out("rank", fit$rank)
+# Type III tests of the intercept and of A: the intercepts at t = 0, as
+# car::Anova(type = 3) with contr.sum tests them, carried from the centred
+# fit to t = 0 by the exact map between the parametrisations.
+A3 <- factor(A)
+contrasts(A3) <- contr.sum(3)
+fit3 <- lm(y ~ A3 + tc + A3:tc)
+b3 <- coef(fit3); V3 <- vcov(fit3)
+E <- rbind(c(1, 1, 0), c(1, 0, 1), c(1, -1, -1))
+Lint <- cbind(E, -mean(t) / sd(t) * E)  # per level: its intercept at t = 0
+wald <- function(L) {
+  e <- L %*% b3
+  drop(t(e) %*% solve(L %*% V3 %*% t(L), e)) / nrow(L)
+}
+out("type3_f", c(wald(matrix(colMeans(Lint), 1)),
+                 wald(rbind(Lint[1, ] - Lint[3, ], Lint[2, ] - Lint[3, ]))))
+out("type3_df", c(1, 2))
 cat("end\n")
