@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 7u);  // six and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 8u);  // seven and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -66,6 +66,13 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
         EXPECT_TRUE(support::Near(type3[e]["F"].get<double>(), cells.At("type3_f")[e], 1e-9))
             << type3[e]["term"];
     }
+
+    // A robust covariance G M G at a timestamp sums terms some 1e12 times
+    // its elements: the sandwich is made on the columns centred within the
+    // categories (the last one's on what its indicator is aliased with).
+    ExpectReference(RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t(A)",
+                             "--vcov", "hc3"}),
+                    cases.Get("glm_cells_hc3"));
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases.Get("binary_timestamp"));

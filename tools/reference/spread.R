@@ -112,3 +112,19 @@ out("type3_f", c(wald(matrix(colMeans(Lint), 1)),
                  wald(rbind(Lint[1, ] - Lint[3, ], Lint[2, ] - Lint[3, ]))))
 out("type3_df", c(1, 2))
 cat("end\n")
+
+# The same cells with a slope per category, t(A), under HC3: vcovHC of the
+# centred fit (reference category c, as the program's last) carried to the
+# raw parameters (intercept, a, b, the slopes of a, b, c) by the exact map.
+suppressPackageStartupMessages(library(sandwich))
+Ac <- relevel(factor(A), "c")
+fitn <- lm(y ~ Ac + Ac:tc)
+bn <- coef(fitn)[c("(Intercept)", "Aca", "Acb", "Aca:tc", "Acb:tc", "Acc:tc")]
+Vn <- vcovHC(fitn, type = "HC3")[names(bn), names(bn)]
+k <- mean(t) / sd(t)
+J <- rbind(c(1, 0, 0, 0, 0, -k), c(0, 1, 0, -k, 0, k), c(0, 0, 1, 0, -k, k),
+           cbind(matrix(0, 3, 3), diag(3) / sd(t)))
+cat("case glm_cells_hc3\n")
+out("estimate", J %*% bn)
+out("se", sqrt(diag(J %*% Vn %*% t(J))))
+cat("end\n")
