@@ -32,9 +32,10 @@ MCSandwich::MCSandwich(int type, int clusterColumns)
                                         : 1) {}
 
 void MCSandwich::SetCentring(const std::vector<Combination>& unit,
-                             const std::vector<double>& centre) {
+                             const std::vector<double>& centre, bool given) {
     fvCentreUnit = unit;
     fvCentre = centre;
+    fbCentringGiven = given;
 }
 
 bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p) {
@@ -76,7 +77,7 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
         for (std::size_t a = 0; a < k; ++a) fbCentred = fbCentred || !fvUnit[a].empty();
     }
     fvBread.assign(k * k, 0.0);
-    if (!fbCentred) {
+    if (!fbCentred || fbCentringGiven) {
         for (std::size_t a = 0; a < k; ++a)
             for (std::size_t b = 0; b <= a; ++b) {
                 const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
@@ -137,7 +138,7 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
         fvVals[Ix(m)] = x[i];
         ++m;
     }
-    if (fbCentred) {
+    if (fbCentred && !fbCentringGiven) {
         // The centred score: a centred entry less its shift times its unit's
         // entry (a unit is never centred, so it is read as it came).
         for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = i;

@@ -63,7 +63,11 @@ public:
     // back to the model's parameters by the exact map between the two. The
     // middle is then summed record by record (SetPatterns declines).
     using Combination = std::vector<std::pair<int, double>>;
-    void SetCentring(const std::vector<Combination>& unit, const std::vector<double>& centre);
+    // given: the bread handed to Start and the scores handed to Add are
+    // those of the centred design already (a fit made on it); the result
+    // is still carried back, before any negative eigenvalues are cleared.
+    void SetCentring(const std::vector<Combination>& unit, const std::vector<double>& centre,
+                     bool given = false);
     // Takes the bread sign * m over the leading p x p block of m (a swept
     // matrix holds -G: sign -1); kept marks the parameters that are not
     // aliased. Throws std::bad_alloc when memory runs out.
@@ -145,6 +149,7 @@ private:
     std::vector<Combination> fvUnit;  // by kept parameter, over the kept
     std::vector<double> fvShift;
     bool fbCentred = false;
+    bool fbCentringGiven = false;
     std::vector<int> fvPos;  // scratch of Add: an entry's place in the record, or -1
     // Scratch of one record: its kept columns and values.
     std::vector<int> fvCols;

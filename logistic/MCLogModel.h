@@ -71,6 +71,12 @@ public:
     // non-redundant basic pivots (-(X'X)^- on them, see MCSymMatrix::Sweep).
     const MCSymMatrix* GetXPrimeX() const override { return fpXPrimeX.get(); }
     const MCSymMatrix* GetHessianGI() const override { return fpHessianGI.get(); }
+    // With a robust covariance asked for: the inverse information of the
+    // centred parametrisation (see Uncentre), before it was carried to the
+    // model's; otherwise null.
+    const MCSymMatrix* GetCentredHessianGI() const { return fpCentredGI.get(); }
+    // Per basic parameter the centre its column was fitted less (0: none).
+    std::vector<double> GetColumnCentres() const;
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
     const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvBasicParams; }
     int GetNParameters() const override { return static_cast<int>(fvParameters.size()); }
@@ -176,6 +182,7 @@ private:
     // parametrisation to the model's own: each logit's intercept less the
     // centred columns' means times their estimates.
     void Uncentre(MCSymMatrix& covariance);
+    void UncentreCovariance(MCSymMatrix& covariance) const;
 
     std::vector<int> fvDepCategories;
     std::vector<int> fvDepLocal;
@@ -189,6 +196,7 @@ private:
     std::vector<double> fvBasicDiagonal;
     MCBitSet fRedundancy;
     std::unique_ptr<MCSymMatrix> fpHessianGI;
+    std::unique_ptr<MCSymMatrix> fpCentredGI;
     std::vector<MCRegrParameter> fvBasicParams;
     std::vector<MCRegrParameter> fvParameters;
     int fNBasic = 0;

@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 8u);  // seven and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 9u);  // eight and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -76,6 +76,10 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases.Get("binary_timestamp"));
+    // The logistic model's sandwich is made on the centred column it is
+    // fitted on.
+    ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t", "--vcov", "hc1"}),
+                    cases.Get("binary_timestamp_hc1"));
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yc ~ t"}),
                     cases.Get("multinomial_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),

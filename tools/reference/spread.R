@@ -56,6 +56,18 @@ X <- cbind(1, u)
 logistic_case("binary_timestamp", X, A, yb, c(0, 1))
 logistic_case("multinomial_timestamp", X, A, yc, c(1, 2, 3))
 
+# The binary model under HC1 (sandwich::vcovHC of glm, which is
+# statsmodels' MNLogit HC1; converged tightly, since the middle takes the
+# fitted probabilities): its logit is that of the first category
+# against the last, the negative of glm's.
+suppressPackageStartupMessages(library(sandwich))
+fitb <- glm(yb ~ u, family = binomial, control = glm.control(epsilon = 1e-15, maxit = 100))
+Vb <- vcovHC(fitb, type = "HC1")
+cat("case binary_timestamp_hc1\n")
+out("estimate", -A %*% coef(fitb))
+out("se", sqrt(diag(A %*% Vb %*% t(A))))
+cat("end\n")
+
 # --- Calendar years 2015-2020 and their square -----------------------------
 n <- 150
 year <- rep(2015:2020, length.out = n)
@@ -116,7 +128,6 @@ cat("end\n")
 # The same cells with a slope per category, t(A), under HC3: vcovHC of the
 # centred fit (reference category c, as the program's last) carried to the
 # raw parameters (intercept, a, b, the slopes of a, b, c) by the exact map.
-suppressPackageStartupMessages(library(sandwich))
 Ac <- relevel(factor(A), "c")
 fitn <- lm(y ~ Ac + Ac:tc)
 bn <- coef(fitn)[c("(Intercept)", "Aca", "Acb", "Aca:tc", "Acb:tc", "Acc:tc")]
