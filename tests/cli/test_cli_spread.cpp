@@ -125,6 +125,33 @@ TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {
             EXPECT_TRUE(support::Near(f["pairwise"][i][key].get<double>(),
                                       c["pairwise"][i][key].get<double>(), 1e-8))
                 << i << " " << key;
+
+    // A binary model's means as probabilities take their variance from the
+    // same c'Vc (times p (1 - p) squared): theirs are left empty too. Their
+    // differences, where the means' p (1 - p) are alike, keep their digits.
+    std::string binary = "yb,A,t\n", binaryNear = binary;
+    for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+        const long long t = std::stoll(csv.Text(i, "t"));
+        const std::string head = std::string(t % 2 == 0 ? "hi" : "lo") + "," + csv.Text(i, "A");
+        binary += head + "," + csv.Text(i, "t") + "\n";
+        binaryNear += head + "," + std::to_string(t - 1733001000000LL) + "\n";
+    }
+    const TempFile binaryFar(binary), binaryClose(binaryNear);
+    const auto probabilities = [](const TempFile& data) {
+        return RunJson({"logistic", "--data", data.path.string(), "--formula", "yb ~ A + t",
+                        "--emmeans", "A"})["emmeans"][0]["probabilities"];
+    };
+    const json pf = probabilities(binaryFar), pc = probabilities(binaryClose);
+    ASSERT_EQ(pf["means"].size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(pf["means"][i]["se"].is_null() && pf["means"][i]["lower"].is_null()) << i;
+        EXPECT_GT(pc["means"][i]["se"].get<double>(), 0.0);
+    }
+    ASSERT_EQ(pf["pairwise"].size(), pc["pairwise"].size());
+    for (std::size_t i = 0; i < pf["pairwise"].size(); ++i)
+        EXPECT_TRUE(support::Near(pf["pairwise"][i]["se"].get<double>(),
+                                  pc["pairwise"][i]["se"].get<double>(), 1e-8))
+            << i;
 }
 
 TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {
