@@ -277,6 +277,8 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
+    if (fpSettings->GetKeepCrossProducts())
+        fpUnsweptXPrimeX = std::make_unique<MCSymMatrix>(*fpXPrimeX);
     for (int k = 0; k < fNBasic; ++k) {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);

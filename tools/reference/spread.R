@@ -56,6 +56,18 @@ X <- cbind(1, u)
 logistic_case("binary_timestamp", X, A, yb, c(0, 1))
 logistic_case("multinomial_timestamp", X, A, yc, c(1, 2, 3))
 
+# The sequential (Type I) Wald test of t in yc ~ t + y: its hypothesis is
+# t's row of X'X swept on the intercept, (0, 1, t'M y / t'M t) per logit
+# with M the centring, which is the same on the centred and scaled u.
+fty <- mlogit_fit(cbind(1, u, y), yc, rep(1, length(yc)), c(1, 2, 3))
+uc <- u - mean(u)
+Lrow <- c(0, 1, sum(uc * (y - mean(y))) / sum(uc^2))
+Lt <- kronecker(diag(2), t(Lrow))
+et <- Lt %*% fty$beta
+cat("case multinomial_timestamp_type1\n")
+out("chi_square", drop(t(et) %*% solve(Lt %*% fty$V %*% t(Lt), et)))
+cat("end\n")
+
 # The binary model under HC1 (sandwich::vcovHC of glm, which is
 # statsmodels' MNLogit HC1; converged tightly, since the middle takes the
 # fitted probabilities): its logit is that of the first category
