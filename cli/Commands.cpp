@@ -383,6 +383,8 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;
+    // The sequential tests sweep the design's X'X as summed.
+    options.fbKeepCrossProducts = !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI;
     options.fSandwich = ParseVcov(cmd.fVcov);
     if (options.fSandwich >= 2)
         throw HostError(HostError::kUsage,

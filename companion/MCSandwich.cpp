@@ -31,6 +31,13 @@ MCSandwich::MCSandwich(int type, int clusterColumns)
                   : clusterColumns >= 2 ? 3
                                         : 1) {}
 
+void MCSandwich::SetCentring(const std::vector<Combination>& unit,
+                             const std::vector<double>& centre, bool given) {
+    fvCentreUnit = unit;
+    fvCentre = centre;
+    fbCentringGiven = given;
+}
+
 bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, int p) {
     fP = p;
     fvCompact.assign(Ix(p), -1);
@@ -42,12 +49,70 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
         }
     fK = static_cast<int>(fvKept.size());
     const std::size_t k = Ix(fK);
-    fvBread.assign(k * k, 0.0);
-    for (std::size_t a = 0; a < k; ++a)
-        for (std::size_t b = 0; b <= a; ++b) {
-            const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
-            fvBread[a * k + b] = fvBread[b * k + a] = g;
+    // A column is centred on kept columns that are not centred themselves.
+    fvUnit.assign(k, {});
+    fvShift.assign(k, 0.0);
+    fbCentred = false;
+    if (fvCentreUnit.size() >= Ix(p) && fvCentre.size() >= Ix(p)) {
+        for (std::size_t a = 0; a < k; ++a) {
+            const double c = fvCentre[Ix(fvKept[a])];
+            if (c == 0.0 || !std::isfinite(c)) continue;
+            Combination unit;
+            for (const auto& [u, coef] : fvCentreUnit[Ix(fvKept[a])]) {
+                if (u < 0 || u >= p || fvCompact[Ix(u)] < 0 || Ix(fvCompact[Ix(u)]) == a) {
+                    unit.clear();
+                    break;
+                }
+                if (coef != 0.0) unit.emplace_back(fvCompact[Ix(u)], coef);
+            }
+            fvUnit[a] = std::move(unit);
+            fvShift[a] = c;
         }
+        for (std::size_t a = 0; a < k; ++a)
+            for (const auto& uc : fvUnit[a])
+                if (!fvUnit[Ix(uc.first)].empty()) {
+                    fvUnit[a].clear();
+                    break;
+                }
+        for (std::size_t a = 0; a < k; ++a) fbCentred = fbCentred || !fvUnit[a].empty();
+    }
+    fvBread.assign(k * k, 0.0);
+    if (!fbCentred || fbCentringGiven) {
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t b = 0; b <= a; ++b) {
+                const double g = sign * m.GetElem(fvKept[a], fvKept[b]);
+                fvBread[a * k + b] = fvBread[b * k + a] = g;
+            }
+    } else {
+        // The centred design's bread T^-1 G T^-T, T^-1 adding shift times
+        // a centred column's row (then column) to its unit's: in extended
+        // precision, from the sweep's, since its terms cancel to many
+        // orders below themselves.
+        using DoubleDouble::DD;
+        std::vector<DD> g(k * k);
+        for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t b = 0; b <= a; ++b) {
+                const DD v{sign * m.GetElem(fvKept[a], fvKept[b]),
+                           sign * m.GetElemLow(fvKept[a], fvKept[b])};
+                g[a * k + b] = g[b * k + a] = v;
+            }
+        for (std::size_t c = 0; c < k; ++c)
+            for (const auto& [u, coef] : fvUnit[c]) {
+                const double f = fvShift[c] * coef;
+                for (std::size_t b = 0; b < k; ++b)
+                    g[Ix(u) * k + b] =
+                        DoubleDouble::Add(g[Ix(u) * k + b], DoubleDouble::Mul(g[c * k + b], f));
+            }
+        for (std::size_t c = 0; c < k; ++c)
+            for (const auto& [u, coef] : fvUnit[c]) {
+                const double f = fvShift[c] * coef;
+                for (std::size_t a = 0; a < k; ++a)
+                    g[a * k + Ix(u)] =
+                        DoubleDouble::Add(g[a * k + Ix(u)], DoubleDouble::Mul(g[a * k + c], f));
+            }
+        for (std::size_t e = 0; e < k * k; ++e) fvBread[e] = g[e].hi + g[e].lo;
+    }
+    fvPos.assign(k, -1);
     if (fType != kCluster) fvMeat.assign(k * (k + 1), 0.0);
     for (MCClusterSums& g : fvGroupings)
         if (!g.Reset(fK, fSingleRuns > 0 && fvGroupings.size() == 1)) return false;
@@ -72,6 +137,19 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
         fvCols[Ix(m)] = c;
         fvVals[Ix(m)] = x[i];
         ++m;
+    }
+    if (fbCentred && !fbCentringGiven) {
+        // The centred score: a centred entry less its shift times its unit's
+        // entry (a unit is never centred, so it is read as it came).
+        for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = i;
+        for (int i = 0; i < m; ++i) {
+            const std::size_t c = Ix(fvCols[Ix(i)]);
+            double unit = 0.0;
+            for (const auto& [u, coef] : fvUnit[c])
+                if (fvPos[Ix(u)] >= 0) unit += coef * fvVals[Ix(fvPos[Ix(u)])];
+            if (unit != 0.0) fvVals[Ix(i)] -= fvShift[c] * unit;
+        }
+        for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = -1;
     }
     if (fType == kCluster) return AddToClusters(m, clusterWeight, clusterKeys, status);
     if (fType == kHC2 || fType == kHC3) {
@@ -114,7 +192,8 @@ bool MCSandwich::LeverageWeight(double h, long recordNo, double& omega, MCStatus
     if (!(gap > kLeverageOneGap)) {
         status = ErrorStatus(StatusCode::kLeverageOne);
         status.SetDiscreteDatum(1, recordNo);
-        status.SetScaleDatum(1, h);
+        // Within the check's rounding of 1 it is said as the 1 it stands for.
+        status.SetScaleDatum(1, std::fabs(gap) <= kLeverageOneGap ? 1.0 : h);
         return false;
     }
     omega /= fType == kHC2 ? gap : gap * gap;
@@ -127,7 +206,8 @@ bool MCSandwich::SetPatterns(int nSources, const std::vector<std::size_t>& start
     fvPatSums.clear();
     fvPatLeverage.clear();
     fNSources = 0;
-    if (nSources < 1 || start.empty() || start.back() != cols.size() || cols.size() != srcs.size())
+    if (fbCentred || nSources < 1 || start.empty() || start.back() != cols.size() ||
+        cols.size() != srcs.size())
         return false;
     const std::size_t d = Ix(nSources), patterns = start.size() - 1, k = Ix(fK);
     try {
@@ -252,6 +332,26 @@ double MCSandwich::Meat(std::size_t a, std::size_t b) const {
     return fvMeat[i] + fvMeat[i + 1];
 }
 
+void MCSandwich::Uncentre(std::vector<double>& v) const {
+    // T = I less shift times the unit's row on a centred column: T v (a
+    // unit's row less the shifted rows of its columns), then the same on
+    // the columns. Full rows, since v is symmetric and only its lower
+    // triangle was made.
+    const std::size_t k = Ix(fK);
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b < a; ++b) v[b * k + a] = v[a * k + b];
+    for (std::size_t c = 0; c < k; ++c)
+        for (const auto& [u, coef] : fvUnit[c]) {
+            const double f = fvShift[c] * coef;
+            for (std::size_t b = 0; b < k; ++b) v[Ix(u) * k + b] -= f * v[c * k + b];
+        }
+    for (std::size_t c = 0; c < k; ++c)
+        for (const auto& [u, coef] : fvUnit[c]) {
+            const double f = fvShift[c] * coef;
+            for (std::size_t a = 0; a < k; ++a) v[a * k + Ix(u)] -= f * v[a * k + c];
+        }
+}
+
 bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {
     const int k = fK;
     MCSymMatrix s(k);
@@ -322,6 +422,7 @@ MCStatus MCSandwich::Finish(double n, MCSymMatrix& cov) {
             for (std::size_t b = 0; b <= a; ++b) out[b] += gac * tc[b];
         }
     for (double& e : v) e *= factor;
+    if (fbCentred) Uncentre(v);
     if (fvGroupings.size() > 1 && !ClipNegativeEigenvalues(v))
         return ErrorStatus(StatusCode::kAllocationFailed);
     if (!cov.Resize(fP)) return ErrorStatus(StatusCode::kAllocationFailed);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "companion/MCBitSet.h"
@@ -51,6 +52,22 @@ public:
     // run. Finish refuses (303) a pass that then meets another number of
     // runs: the data changed between the passes.
     void SetSingleRuns(long runs) { fSingleRuns = runs; }
+    // Before Start: parameter j's column is to enter centred, less
+    // centre[j] times the combination unit[j] of other columns (parameter
+    // and coefficient pairs: the intercept, or the indicator of j's cell,
+    // or the kept columns that indicator is aliased with), none of which is
+    // centred itself; an empty combination or a centre of 0 leaves it as it
+    // is. With a covariate far from zero the terms of G M G are many orders
+    // larger than its elements, which double arithmetic then loses;
+    // centred, the sandwich is that of a well-conditioned design, carried
+    // back to the model's parameters by the exact map between the two. The
+    // middle is then summed record by record (SetPatterns declines).
+    using Combination = std::vector<std::pair<int, double>>;
+    // given: the bread handed to Start and the scores handed to Add are
+    // those of the centred design already (a fit made on it); the result
+    // is still carried back, before any negative eigenvalues are cleared.
+    void SetCentring(const std::vector<Combination>& unit, const std::vector<double>& centre,
+                     bool given = false);
     // Takes the bread sign * m over the leading p x p block of m (a swept
     // matrix holds -G: sign -1); kept marks the parameters that are not
     // aliased. Throws std::bad_alloc when memory runs out.
@@ -112,6 +129,9 @@ private:
     void FlushPatterns();
     // Negative eigenvalues of v (k x k, lower triangle) set to 0.
     bool ClipNegativeEigenvalues(std::vector<double>& v) const;
+    // v (k x k, the lower triangle read) from the centred parameters to the
+    // model's: T v T' for the centring T.
+    void Uncentre(std::vector<double>& v) const;
 
     int fType;
     std::vector<MCClusterSums> fvGroupings;  // A; or A, B and A by B
@@ -122,6 +142,15 @@ private:
     std::vector<int> fvKept;      // the kept parameters
     std::vector<double> fvBread;  // G over the kept, k x k row by row
     std::vector<double> fvMeat;   // M over the kept, lower triangle packed, (hi, lo) pairs
+    // The centring by parameter (SetCentring), and by kept parameter: the
+    // unit's index among the kept (-1: not centred) and the centre.
+    std::vector<Combination> fvCentreUnit;
+    std::vector<double> fvCentre;
+    std::vector<Combination> fvUnit;  // by kept parameter, over the kept
+    std::vector<double> fvShift;
+    bool fbCentred = false;
+    bool fbCentringGiven = false;
+    std::vector<int> fvPos;  // scratch of Add: an entry's place in the record, or -1
     // Scratch of one record: its kept columns and values.
     std::vector<int> fvCols;
     std::vector<double> fvVals;

@@ -275,6 +275,26 @@ void MCSymMatrix::ZeroOutRedundant(const MCBitSet& set) {
     }
 }
 
+void MCSymMatrix::ClearAliasingRounding(int q, const MCBitSet& set,
+                                        const std::vector<double>& diagonal, double tol) {
+    const int m = std::min({q, set.Size(), fN, static_cast<int>(diagonal.size())});
+    double* lo = fElems.HasLow() ? fElems.WriteLow().data() : nullptr;
+    double* hi = fElems.Write().data();
+    std::vector<double> size(Ix(std::max(m, 0)));
+    for (int k = 0; k < m; ++k) size[Ix(k)] = std::sqrt(std::max(diagonal[Ix(k)], 0.0));
+    for (int j = 0; j < m; ++j) {
+        if (set.IsIn(j)) continue;
+        const double own = tol * size[Ix(j)];
+        for (int k = 0; k < m; ++k) {
+            if (!set.IsIn(k)) continue;
+            const std::size_t e = Index(j, k);
+            if (std::fabs(hi[e]) * size[Ix(k)] > own) continue;
+            hi[e] = 0.0;
+            if (lo != nullptr) lo[e] = 0.0;
+        }
+    }
+}
+
 namespace {
 
 // Rescales a packed matrix swept on `swept` (one flag per row): elements

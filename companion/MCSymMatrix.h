@@ -163,6 +163,20 @@ public:
     void GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const;
     // Zeroes the rows and columns k < set.Size() (and < n) whose bit is clear.
     void ZeroOutRedundant(const MCBitSet& set);
+    // For a matrix swept on the set bits among its first q rows, whose
+    // diagonal before the sweep was `diagonal`: clears each aliased column's
+    // coefficient on a swept one where that coefficient times the swept
+    // column's size (the root of its diagonal) is at most tol times the
+    // aliased column's size. Between columns far from zero and the columns
+    // they share nothing with (a timestamp within one category, another
+    // category's indicator) the sweep leaves the rounding of the large ones
+    // there, which the hypotheses built from these coefficients would read
+    // as a relation.
+    void ClearAliasingRounding(int q, const MCBitSet& set, const std::vector<double>& diagonal,
+                               double tol);
+    // The tolerance the fits clear those coefficients with: far above what
+    // the extended-precision sweep leaves, far below a relation in the data.
+    static constexpr double kAliasingRounding = 1e-10;
     // For a matrix swept on set (bits beyond its size clear) whose input was
     // a times what it stands for: the matrix swept from that instead. The
     // block of the swept pivots (an inverse) is multiplied by a, that of the

@@ -238,13 +238,63 @@ MCStatus MCGLMModel::BuildModel() {
             scale, MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse()),
             tol);
         fRedundancy = MCBitSet(p + 1);
+        std::vector<double> diagonal;
+        if (fpSettings->GetKeepCrossProducts()) fpZPrimeZ->GetDiagonal(diagonal);
+        // A robust covariance is made with each covariate column centred on
+        // its mean where the columns are centred for the aliasing (over the
+        // records of its cell's indicator, or all): the column sums, before
+        // the sweep takes them.
+        const bool robust = fpSettings->GetSandwichType() >= 0;
+        std::vector<int> centreUnit;
+        std::vector<double> centre;
+        if (robust) {
+            if (diagonal.empty()) fpZPrimeZ->GetDiagonal(diagonal);
+            centreUnit =
+                MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse());
+            centre.assign(Ix(p), 0.0);
+            for (int k = 0; k < p; ++k) {
+                const int u = centreUnit[Ix(k)];
+                if (u < 0 || u == k || fvParameters[Ix(k)].GetNCovariates() == 0) {
+                    centreUnit[Ix(k)] = -1;
+                    continue;
+                }
+                const double n = fpZPrimeZ->GetElem(u, u) + fpZPrimeZ->GetElemLow(u, u);
+                const double sum = fpZPrimeZ->GetElem(u, k) + fpZPrimeZ->GetElemLow(u, k);
+                if (n > 0.0) centre[Ix(k)] = sum / n;
+            }
+        }
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would
         // otherwise fill the matrix for all of them.
         fpZPrimeZ->SweepLeading(p, tol, scale, fRedundancy, fpCancel);
         fpZPrimeZ->GetRegCoeffs(fvEstimates, fRedundancy);
+        // A unit the sweep found aliased (the last category's indicator) is
+        // the combination of the kept columns it is aliased with.
+        std::vector<MCSandwich::Combination> units;
+        if (robust) {
+            units.assign(Ix(p), {});
+            for (int k = 0; k < p; ++k) {
+                const int u = centreUnit[Ix(k)];
+                if (u < 0) continue;
+                if (fRedundancy.IsIn(u)) {
+                    units[Ix(k)].emplace_back(u, 1.0);
+                    continue;
+                }
+                const double own =
+                    MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
+                for (int j = 0; j < p; ++j) {
+                    if (!fRedundancy.IsIn(j)) continue;
+                    const double coef = fpZPrimeZ->GetElem(j, u);
+                    if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
+                        units[Ix(k)].emplace_back(j, coef);
+                }
+            }
+        }
         if (fpSettings->GetKeepCrossProducts()) {
             auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
+            // The aliased parameters' coefficients are what the tests'
+            // hypotheses and the marginal means' estimability are made of.
+            swept->ClearAliasingRounding(p, fRedundancy, diagonal, MCSymMatrix::kAliasingRounding);
             swept->UnscaleSwept(fRedundancy, 1.0 / fTotalWeight);
             swept->Scale(-1.0);
             fpSweptKept = std::move(swept);
@@ -264,6 +314,7 @@ MCStatus MCGLMModel::BuildModel() {
                 sandwich, static_cast<int>(fpSettings->GetClusterVars().size()));
             if (fClusterVar >= 0 && fClusterRuns.SingleRuns())
                 fpSandwich->SetSingleRuns(fClusterRuns.Runs());
+            fpSandwich->SetCentring(units, centre);
             if (!fpSandwich->Start(*fpZPrimeZ, -1.0, params, p))
                 return fStatus = ErrorStatus(StatusCode::kAllocationFailed);
             // Records of a cell share their columns: the middle is summed

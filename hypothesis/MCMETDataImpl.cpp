@@ -150,6 +150,17 @@ void MCMETDataImpl::SetScaleValues(const std::vector<double>& means,
     fvScales = scales;
 }
 
+void MCMETDataImpl::SetUnswept(const MCSymMatrix& unswept) {
+    if (!fpSwept || (unswept.GetNRows() != fQ && unswept.GetNRows() != fQ + 1)) return;
+    auto xx = std::make_unique<MCSymMatrix>();
+    if (unswept.GetNRows() == fQ)
+        *xx = unswept;
+    else if (!unswept.CopyLeadingBlock(fQ, *xx))
+        return;
+    fpXX = std::move(xx);
+    fbRecovered = true;
+}
+
 bool MCMETDataImpl::CopyGiven(MCSymMatrix& out) const {
     if (fpGiven == nullptr) return false;
     if (fpGiven->GetNRows() == fQ + 1) return fpGiven->CopyLeadingBlock(fQ, out);

@@ -57,6 +57,10 @@ public:
                                            MCSatterthwaite* satterthwaite);
 
     void SetScaleValues(const std::vector<double>& means, const std::vector<double>& scales);
+    // X'WX itself in place of the one RecoverCrossProduct would make from
+    // the supplied swept matrix; ignored for another order or without the
+    // caller's redundancy. Throws std::bad_alloc when memory runs out.
+    void SetUnswept(const MCSymMatrix& unswept);
 
     int GetNEffects() const { return static_cast<int>(fvEffects.size()); }
     // The parameter range of effect e clipped to 0 .. q - 1; false out of

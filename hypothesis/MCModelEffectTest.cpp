@@ -266,6 +266,15 @@ MCModelEffectTest::MCModelEffectTest(
 
 MCModelEffectTest::~MCModelEffectTest() = default;
 
+void MCModelEffectTest::SetCrossProduct(const MCSymMatrix& unswept) {
+    if (!fpData) return;
+    const MCStatus s = GuardAllocation([&] {
+        fpData->SetUnswept(unswept);
+        return MCStatus();
+    });
+    if (s.IsError() && !fStatus.IsError()) fStatus = s;
+}
+
 void MCModelEffectTest::SetScaleValus(const std::vector<double>& means,
                                       const std::vector<double>& scales) {
     if (!fpData) return;

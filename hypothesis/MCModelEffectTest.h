@@ -84,6 +84,12 @@ public:
     MCModelEffectTest(const MCModelEffectTest&) = delete;
     MCModelEffectTest& operator=(const MCModelEffectTest&) = delete;
 
+    // With the caller's redundancy (a swept crossProduct): X'WX as summed,
+    // before that sweep, for the Type I hypotheses, which otherwise sweep
+    // the supplied matrix back to it; with a covariate far from zero the
+    // two sweeps' rounding would pass into them. Copied (its leading order
+    // q block when it is bordered). Before TestModelEffect.
+    void SetCrossProduct(const MCSymMatrix& unswept);
     // Means and scales of the transformed parameters (Type III scaling).
     void SetScaleValus(const std::vector<double>& means, const std::vector<double>& scales);
     MCCommon_850::MCStatus TestModelEffect();

@@ -277,10 +277,16 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
+    if (fpSettings->GetKeepCrossProducts())
+        fpUnsweptXPrimeX = std::make_unique<MCSymMatrix>(*fpXPrimeX);
     for (int k = 0; k < fNBasic; ++k) {
         if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
         fpXPrimeX->Sweep(k, tol, scale, fBasicRedundancy, true);
     }
+    // The tests' hypotheses and the marginal means' estimability read the
+    // aliased parameters' coefficients.
+    fpXPrimeX->ClearAliasingRounding(fNBasic, fBasicRedundancy, fvBasicDiagonal,
+                                     MCSymMatrix::kAliasingRounding);
     fvBasicLocal.assign(Ix(fNBasic), -1);
     fNBasicNonRed = 0;
     for (int k = 0; k < fNBasic; ++k)
@@ -318,6 +324,10 @@ MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
     fpHessianGI = std::make_unique<MCSymMatrix>(fNAll);
     if (!inverse.Expand(fRedundancy, *fpHessianGI))
         return fStatus = ErrorStatus(StatusCode::kMissingInput);
+    // The robust covariance's bread: carried back, its terms would cancel
+    // to many orders below themselves at a covariate far from zero.
+    if (fpSettings->GetSandwichType() >= 0)
+        fpCentredGI = std::make_unique<MCSymMatrix>(*fpHessianGI);
     Uncentre(*fpHessianGI);
     return fStatus;
 }
@@ -338,22 +348,41 @@ void MCLogModel::SetCentres() {
     }
 }
 
+std::vector<double> MCLogModel::GetColumnCentres() const {
+    std::vector<double> centres(Ix(fNBasic), 0.0);
+    for (int e = 1; e < fNEffects; ++e) {
+        int first = 0, count = 0;
+        if (fvEffectCentre[Ix(e)] != 0.0 && GetParamsForEffect(e, first, count) && first < fNBasic)
+            centres[Ix(first)] = fvEffectCentre[Ix(e)];
+    }
+    return centres;
+}
+
 // With c the centres, each logit's estimates b' of the centred columns give
 // b = T b' with T the identity but for the intercept's row, -c; the
 // covariance becomes T V T'.
 void MCLogModel::Uncentre(MCSymMatrix& covariance) {
-    std::vector<std::pair<int, double>> shifts;
-    for (int e = 1; e < fNEffects; ++e) {
-        int first = 0, count = 0;
-        if (fvEffectCentre[Ix(e)] != 0.0 && GetParamsForEffect(e, first, count))
-            shifts.emplace_back(first, fvEffectCentre[Ix(e)]);
+    const std::vector<double> centres = GetColumnCentres();
+    const int nLogits = GetDependentNCategs() - 1;
+    for (int l = 0; l < nLogits; ++l) {
+        const int i0 = l * fNBasic;
+        for (int j = 0; j < fNBasic; ++j)
+            if (centres[Ix(j)] != 0.0)
+                fvEstimates[Ix(i0)] -= centres[Ix(j)] * fvEstimates[Ix(i0 + j)];
     }
+    UncentreCovariance(covariance);
+}
+
+void MCLogModel::UncentreCovariance(MCSymMatrix& covariance) const {
+    const std::vector<double> centres = GetColumnCentres();
+    std::vector<std::pair<int, double>> shifts;
+    for (int j = 0; j < fNBasic; ++j)
+        if (centres[Ix(j)] != 0.0) shifts.emplace_back(j, centres[Ix(j)]);
     if (shifts.empty()) return;
     const int nLogits = GetDependentNCategs() - 1;
     const int n = covariance.GetNRows();
     for (int l = 0; l < nLogits; ++l) {
         const int i0 = l * fNBasic;
-        for (const auto& [j, c] : shifts) fvEstimates[Ix(i0)] -= c * fvEstimates[Ix(i0 + j)];
         // Row and column i0 of T V: V_{i0,k} - sum_j c_j V_{i0+j,k}; then
         // the same on the right, which touches only V_{i0,i0} again.
         std::vector<double> row(Ix(n));

@@ -70,7 +70,15 @@ public:
     // X'X of the basic design; after IdentifyRedundancy swept on the
     // non-redundant basic pivots (-(X'X)^- on them, see MCSymMatrix::Sweep).
     const MCSymMatrix* GetXPrimeX() const override { return fpXPrimeX.get(); }
+    // The basic design's X'X as summed, before the redundancy sweep.
+    const MCSymMatrix* GetUnsweptXPrimeX() const { return fpUnsweptXPrimeX.get(); }
     const MCSymMatrix* GetHessianGI() const override { return fpHessianGI.get(); }
+    // With a robust covariance asked for: the inverse information of the
+    // centred parametrisation (see Uncentre), before it was carried to the
+    // model's; otherwise null.
+    const MCSymMatrix* GetCentredHessianGI() const { return fpCentredGI.get(); }
+    // Per basic parameter the centre its column was fitted less (0: none).
+    std::vector<double> GetColumnCentres() const;
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
     const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvBasicParams; }
     int GetNParameters() const override { return static_cast<int>(fvParameters.size()); }
@@ -85,7 +93,10 @@ public:
     int GetDependentNCategs() const override { return static_cast<int>(fvDepCategories.size()); }
     const std::vector<int>& GetDependCategories() const override { return fvDepCategories; }
     const std::vector<int>& GetDepCatLocalInds() const override { return fvDepLocal; }
-    void ClearXPrimeXMatrix() override { fpXPrimeX.reset(); }
+    void ClearXPrimeXMatrix() override {
+        fpXPrimeX.reset();
+        fpUnsweptXPrimeX.reset();
+    }
     void ClearHessianGIMatrix() override { fpHessianGI.reset(); }
     bool GetParamsForEffect(int effect, int& first, int& count) const override;
     MCCommon_850::MCStatus Score(const double* row, std::vector<double>& probabilities,
@@ -176,6 +187,7 @@ private:
     // parametrisation to the model's own: each logit's intercept less the
     // centred columns' means times their estimates.
     void Uncentre(MCSymMatrix& covariance);
+    void UncentreCovariance(MCSymMatrix& covariance) const;
 
     std::vector<int> fvDepCategories;
     std::vector<int> fvDepLocal;
@@ -184,11 +196,16 @@ private:
 
     int fNEffects = 0;  // model effects, the intercept included
     std::unique_ptr<MCSymMatrix> fpXPrimeX;
+    // Kept for the sequential tests, whose hypotheses sweep it in model
+    // order: recovered from the swept matrix by sweeping back, a covariate
+    // far from zero would leave them the rounding of the two sweeps.
+    std::unique_ptr<MCSymMatrix> fpUnsweptXPrimeX;
     int fNRowsAdded = 0;
     MCBitSet fBasicRedundancy;
     std::vector<double> fvBasicDiagonal;
     MCBitSet fRedundancy;
     std::unique_ptr<MCSymMatrix> fpHessianGI;
+    std::unique_ptr<MCSymMatrix> fpCentredGI;
     std::vector<MCRegrParameter> fvBasicParams;
     std::vector<MCRegrParameter> fvParameters;
     int fNBasic = 0;

@@ -247,6 +247,10 @@ const MCSymMatrix* MCLogOutputStats::GetSweptCrossProduct() const {
     return fpImpl->fpAlgorithm->GetModel().GetXPrimeX();
 }
 
+const MCSymMatrix* MCLogOutputStats::GetCrossProduct() const {
+    return fpImpl->fpAlgorithm->GetModel().GetUnsweptXPrimeX();
+}
+
 void MCLogOutputStats::Cancel() {
     fpImpl->fpAlgorithm->Cancel();
 }

@@ -84,6 +84,8 @@ public:
     const MCBitSet& GetBasicRedundancy() const;
     bool GetParamsForEffect(int effect, int& first, int& count) const;
     const MCSymMatrix* GetSweptCrossProduct() const;
+    // The basic design's X'X before that sweep (null once cleared).
+    const MCSymMatrix* GetCrossProduct() const;
     // The diagonal of that X'X before the sweep (the weighted sums of the
     // columns' squares).
     const std::vector<double>& GetBasicCrossProductDiagonal() const;

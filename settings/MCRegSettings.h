@@ -75,7 +75,8 @@ public:
     // With a robust covariance type: the estimator (HC0 unless set).
     void SetRobustType(MCConst::MCRobustType t) { fRobustType = t; }
     // A general linear model keeps X'WX bordered by X'Wy and y'Wy, as
-    // summed before the sweep, for tests after the fit (their memory again).
+    // summed before the sweep, for tests after the fit (their memory again);
+    // a logistic model its basic design's X'X, for the sequential tests.
     void SetKeepCrossProducts(bool keep) { fbKeepCrossProducts = keep; }
     // The column whose values name the clusters of a cluster-robust
     // covariance (role "subject"); a record without a value there is left

@@ -401,6 +401,8 @@ EffectTests TestLogistic(const FittedModel& m, const TestTypes& types) {
         &log.GetRedundancyIndicators(), MCConst::DIST_NOM_MULTINOMIAL,
         static_cast<int>(m.fvModelCategories.size()), &log.GetBasicRedundancy(), 0.0, nullptr);
     if (tests.GetStatus().IsError()) ThrowLibraryError(tests.GetStatus());
+    if (const MCSymMatrix* sums = log.GetCrossProduct(); sums != nullptr && types.fbTypeI)
+        tests.SetCrossProduct(*sums);
     const MCStatus status = tests.TestModelEffect();
     if (status.IsError()) ThrowLibraryError(status);
     if (types.fbTypeI) r.fvTypeI = Rows(*tests.GetTypeITestStats(), layout, nullptr);

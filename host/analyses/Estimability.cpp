@@ -54,7 +54,7 @@ Estimability::Estimability(const FittedModel& m) {
             if (!kept->IsIn(k)) continue;
             const double b = sign * swept->GetElem(k, j);
             if (std::fabs(b) * size[static_cast<std::size_t>(k)] >
-                1e-10 * size[static_cast<std::size_t>(j)])
+                MCSymMatrix::kAliasingRounding * size[static_cast<std::size_t>(j)])
                 fvByParam[static_cast<std::size_t>(k)].emplace_back(r, b);
         }
     }

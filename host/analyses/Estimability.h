@@ -29,8 +29,8 @@ public:
     // other, every function counts as estimable.
     explicit Estimability(const FittedModel& m);
 
-    // The covariance the variances of the rows come from, for Precise; null
-    // on a scale (probabilities) whose variances are not quadratic forms.
+    // The covariance the variances of the rows come from, for Precise (on
+    // the probability scale of the rows' gradients there).
     void SetCovariance(const MCMath_850::MCSymMatrix* covariance) { fpCovariance = covariance; }
 
     static Sparse Row(const MCMath_850::MCRectMatrix& L, int row);

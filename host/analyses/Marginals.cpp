@@ -305,11 +305,19 @@ private:
     const ModelSpec& fSpec;
 };
 
+// A mean's gradient in the parameters: on the probability scale its row
+// times p (1 - p), which the rounding of its variance is judged by.
+Estimability::Sparse Gradient(const Estimability::Sparse& row, double p, bool probability) {
+    return probability ? Estimability::Plus({}, p * (1.0 - p), row) : row;
+}
+
 // The means of request s, with their rows of L (kept in sparse and rows for
-// the comparisons).
+// the comparisons). probability: the means are probabilities through the
+// logit link of the rows.
 void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels, bool chi,
-           const Estimability& estimability, std::vector<Estimability::Sparse>& sparse,
-           RowOfCells& rows, EmmeansResult& result, EmmeansScale& scale) {
+           bool probability, const Estimability& estimability,
+           std::vector<Estimability::Sparse>& sparse, RowOfCells& rows, EmmeansResult& result,
+           EmmeansScale& scale) {
     MCEmmeansSpec out;
     MCRectMatrix L;
     std::vector<MCEmmeansStats> stats;
@@ -330,7 +338,8 @@ void Means(MCMarginals& m, int s, const EmmeansRequest& r, const Labels& labels,
             c.fStdError = HostValue(e.GetStandardError());
             c.fLower = HostValue(e.GetLower());
             c.fUpper = HostValue(e.GetUpper());
-            if (!estimability.Precise(sparse.back(), c.fStdError * c.fStdError)) {
+            if (!estimability.Precise(Gradient(sparse.back(), c.fMean, probability),
+                                      c.fStdError * c.fStdError)) {
                 c.fStdError = c.fLower = c.fUpper = kMissing;
                 result.fbImprecise = true;
             }
@@ -360,7 +369,7 @@ int RowOf(const EmmeansRequest& r, const RowOfCells& rows, const MCMarginals::Fi
 }
 
 void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Labels& labels,
-           bool chi, const Estimability& estimability,
+           bool chi, bool probability, const Estimability& estimability,
            const std::vector<Estimability::Sparse>& sparse, const RowOfCells& rows,
            PollRelay& relay, EmmeansResult& result, EmmeansScale& scale) {
     const auto rowOf = [&](const MCMarginals::FixedLevels& fixed, int level) {
@@ -403,10 +412,20 @@ void Pairs(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const Lab
             if (a >= 0 && b >= 0) {
                 const Estimability::Sparse d = Estimability::Difference(
                     sparse[static_cast<std::size_t>(a)], sparse[static_cast<std::size_t>(b)]);
+                const auto mean = [&](int k) {
+                    return scale.fvCells[static_cast<std::size_t>(k)].fMean;
+                };
                 if (!estimability.Estimable(d)) {
                     p.fEstimate = p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
                     result.fbNotEstimable = true;
-                } else if (!estimability.Precise(d, p.fStdError * p.fStdError)) {
+                } else if (!estimability.Precise(
+                               probability ? Estimability::Difference(
+                                                 Gradient(sparse[static_cast<std::size_t>(a)],
+                                                          mean(a), true),
+                                                 Gradient(sparse[static_cast<std::size_t>(b)],
+                                                          mean(b), true))
+                                           : d,
+                               p.fStdError * p.fStdError)) {
                     p.fStdError = p.fStat = p.fP = p.fLower = p.fUpper = kMissing;
                     result.fbImprecise = true;
                 }
@@ -470,7 +489,7 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
             // The row as a function of the parameters, from the means' rows:
             // on the response scale every mean it takes must be determined.
             bool estimable = true, known = true;
-            Estimability::Sparse coefficients;
+            Estimability::Sparse coefficients, gradient;
             for (int j = 0; j < C.GetNCols() && known; ++j) {
                 if (C.GetElem(i, j) == 0.0) continue;
                 const int k = RowOf(r, rows, fixed, compared[static_cast<std::size_t>(j)]);
@@ -481,13 +500,18 @@ void Contrasts(MCMarginals& m, int s, int nTests, const EmmeansRequest& r, const
                 const Estimability::Sparse& mean = sparse[static_cast<std::size_t>(k)];
                 if (original && !estimability.Estimable(mean)) estimable = false;
                 coefficients = Estimability::Plus(coefficients, C.GetElem(i, j), mean);
+                if (original)
+                    gradient = Estimability::Plus(
+                        gradient, C.GetElem(i, j),
+                        Gradient(mean, scale.fvCells[static_cast<std::size_t>(k)].fMean, true));
             }
             if (known && estimable) estimable = estimability.Estimable(coefficients);
             if (!estimable) {
                 c.fEstimate = c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbNotEstimable = true;
                 all = false;
-            } else if (known && !estimability.Precise(coefficients, c.fStdError * c.fStdError)) {
+            } else if (known && !estimability.Precise(original ? gradient : coefficients,
+                                                      c.fStdError * c.fStdError)) {
                 c.fStdError = c.fStat = c.fP = c.fPAdjusted = kMissing;
                 result.fbImprecise = true;
                 all = false;
@@ -598,8 +622,10 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
         std::unique_ptr<Run> run =
             MakeRun(model, used, requests, sc.fBlock, sc.fType, sc.fLink, relay);
         MCMarginals& m = *run->fpMarginals;
-        estimability.SetCovariance(sc.fType == MCConst::EMM_SCALE_TRANSFORMED ? run->fpCovariance
-                                                                              : nullptr);
+        // On the probability scale the variances are judged by the means'
+        // gradients, the rows times p (1 - p).
+        const bool probability = sc.fType == MCConst::EMM_SCALE_ORIGINAL;
+        estimability.SetCovariance(run->fpCovariance);
         const std::string incomplete = IncompleteTerm(*run->fpDesign, model, spec);
         if (!incomplete.empty())
             for (EmmeansResult& out : results) out.fIncompleteTerm = incomplete;
@@ -612,13 +638,14 @@ std::vector<EmmeansResult> EstimateMarginalMeans(const FittedModel& model, const
             scale.fCategory = sc.fCategory;
             std::vector<Estimability::Sparse> sparse;
             RowOfCells rows;
-            Means(m, s, r, labels, model.fbLogistic, estimability, sparse, rows, results[i], scale);
+            Means(m, s, r, labels, model.fbLogistic, probability, estimability, sparse, rows,
+                  results[i], scale);
             MCStatus st;
             const int nTests = m.GetNEmmeansTests(s, st);
             if (nTests < 0) ThrowLibraryError(st);
             if (r.fbPairs)
-                Pairs(m, s, nTests, r, labels, model.fbLogistic, estimability, sparse, rows, relay,
-                      results[i], scale);
+                Pairs(m, s, nTests, r, labels, model.fbLogistic, probability, estimability, sparse,
+                      rows, relay, results[i], scale);
             if (r.fContrast != MCConst::CONTRAST_PAIRWISE)
                 Contrasts(m, s, nTests, r, labels, model.fbLogistic,
                           sc.fType == MCConst::EMM_SCALE_ORIGINAL, estimability, sparse, rows,

@@ -84,6 +84,7 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
     fvEta.resize(fModel.fvEquations.size());
     fvProbability.resize(fModel.fvCategories.size());
     fvQuadratic.resize(fModel.fvEquations.size() * fModel.fvEquations.size());
+    fvQuadraticSize.resize(fvQuadratic.size());
     fvEquationProbability.resize(fModel.fvEquations.size());
     fvGradient.resize(fModel.fvEquations.size());
 }
@@ -216,8 +217,6 @@ double Scorer::Quadratic(std::size_t k, std::size_t l, double* size) const {
         double inner = 0.0;
         for (std::size_t b : fvNonZero) inner += row[b] * fvTerm[b];
         sum += fvTerm[a] * inner;
-        // Only the linear model's standard error asks: the multinomial's
-        // many blocks are spared the second sum.
         if (size == nullptr) continue;
         double innerMagnitude = 0.0;
         for (std::size_t b : fvNonZero) innerMagnitude += std::fabs(row[b] * fvTerm[b]);
@@ -329,19 +328,36 @@ bool Scorer::Probabilities(double* out) const {
     if (!fOptions.fbStandardErrors) return true;
     // d p_m / d beta_(k, j) = p_m (delta_mk - p_k) x_j: the variance is
     // c' A c over the equations, A(k, l) = x' V_(k, l) x.
+    // The sizes of the blocks' terms bound their rounding: at a covariate
+    // far from zero x'V x sums terms some 1e12 times itself, as the linear
+    // model's standard error does, and a standard error so made is left
+    // empty (the record counted once).
     for (std::size_t k = 0; k < ne; ++k)
-        for (std::size_t l = 0; l <= k; ++l)
-            fvQuadratic[k * ne + l] = fvQuadratic[l * ne + k] = Quadratic(k, l);
+        for (std::size_t l = 0; l <= k; ++l) {
+            double size = 0.0;
+            fvQuadratic[k * ne + l] = fvQuadratic[l * ne + k] = Quadratic(k, l, &size);
+            fvQuadraticSize[k * ne + l] = fvQuadraticSize[l * ne + k] = size;
+        }
     std::vector<double>& c = fvGradient;
+    bool imprecise = false;
     for (std::size_t m = 0; m < nc; ++m) {
         const double p = fvProbability[m];
         for (std::size_t k = 0; k < ne; ++k)
             c[k] = p * ((fvEquationOf[m] == static_cast<int>(k) ? 1.0 : 0.0) - pOfEquation[k]);
-        double var = 0.0;
+        double var = 0.0, size = 0.0;
         for (std::size_t k = 0; k < ne; ++k)
-            for (std::size_t l = 0; l < ne; ++l) var += c[k] * c[l] * fvQuadratic[k * ne + l];
-        out[nc + 1 + m] = std::sqrt(std::max(var, 0.0));
+            for (std::size_t l = 0; l < ne; ++l) {
+                var += c[k] * c[l] * fvQuadratic[k * ne + l];
+                size += std::fabs(c[k] * c[l]) * fvQuadraticSize[k * ne + l];
+            }
+        var = std::max(var, 0.0);
+        if (size > 0.0 && !(var > 1e-8 * size)) {
+            imprecise = true;
+            continue;
+        }
+        out[nc + 1 + m] = std::sqrt(var);
     }
+    if (imprecise) ++fNImprecise;
     return true;
 }
 

@@ -60,9 +60,10 @@ public:
     // without the probabilities; false when the record cannot be scored
     // (or the model is linear).
     bool Predict(const double* record, std::size_t& category) const;
-    // How many records of a linear model had their standard error (and
-    // interval) left empty because rounding took its digits: x'Vx summed
-    // from terms far larger than it, as with a covariate far from zero.
+    // How many records had a standard error (a linear model's with its
+    // interval, a multinomial's of a probability) left empty because
+    // rounding took its digits: x'Vx summed from terms far larger than it,
+    // as with a covariate far from zero.
     std::size_t ImpreciseErrors() const { return fNImprecise; }
 
 private:
@@ -101,7 +102,7 @@ private:
     // Scratch of one record: the non-zero terms and their indices.
     mutable std::vector<double> fvTerm, fvTermLow;
     mutable std::vector<std::size_t> fvCandidates, fvNonZero;
-    mutable std::vector<double> fvEta, fvProbability, fvQuadratic;
+    mutable std::vector<double> fvEta, fvProbability, fvQuadratic, fvQuadraticSize;
     mutable std::size_t fNImprecise = 0;
     mutable std::vector<double> fvEquationProbability, fvGradient;
 };

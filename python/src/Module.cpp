@@ -75,9 +75,10 @@ SessionOptions MakeOptions(const py::dict& kw) {
         throw HostError(HostError::kUsage,
                         "threads must be at least 1, not " + std::to_string(o.fFit.fThreads));
     o.fFit.fbCovariance = true;
-    // The effect tests of a general linear model read the cross products
-    // the fit keeps, as the program's do when it is asked for tests.
-    o.fModel.fbKeepCrossProducts = !o.fFit.fbLogistic;
+    // The effect tests read the cross products the fit keeps, as the
+    // program's do when it is asked for tests (a logistic model's for its
+    // sequential tests, an X'X of its basic design).
+    o.fModel.fbKeepCrossProducts = true;
     const std::string vcov = kw["vcov"].cast<std::string>();
     o.fModel.fSandwich = VcovCode(vcov, o.fFit.fbLogistic);
     const auto cluster = kw["cluster"].cast<std::vector<std::string>>();

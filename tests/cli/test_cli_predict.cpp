@@ -231,6 +231,23 @@ TEST_F(Cli, PredictLeavesOutStandardErrorsThatRoundingTakes) {
         EXPECT_FALSE(got.Text(i, "predicted").empty()) << i;
         for (const char* c : {"se", "lower", "upper"}) EXPECT_EQ(got.Text(i, c), "") << i << c;
     }
+
+    // The multinomial model's probabilities by the delta method sum the
+    // same x'V x, block by block: at x = 1.7e9 (spread 300) they were off
+    // in the third digit.
+    const Model logit(
+        {"logistic", "--data", kGolden + "spread/timestamp.csv", "--formula", "yc ~ t"});
+    const TempFile stamps("t\n1733000900000\n1733001500000\n");
+    const Result rl = logit.Predict(stamps.path.string(), out, {"--se"});
+    ASSERT_EQ(rl.code, 0) << rl.err;
+    EXPECT_THAT(rl.err, HasSubstr("the standard errors and intervals of 2 records are left empty"));
+    const golden::Csv probabilities = ReadCsv(out);
+    ASSERT_EQ(probabilities.rows.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i)
+        for (const char* c : {"1", "2", "3"}) {
+            EXPECT_FALSE(probabilities.Text(i, std::string("P(") + c + ")").empty()) << i << c;
+            EXPECT_EQ(probabilities.Text(i, std::string("se P(") + c + ")"), "") << i << c;
+        }
 }
 
 TEST_F(Cli, PredictRefusesDocumentsItCannotScore) {

@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 7u);  // six and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 10u);  // nine and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -49,14 +49,43 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
 
     // Within the categories of a factor a timestamp's spread is judged
     // within each category: the slopes of two of the three are kept.
-    j = RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t + A*t"});
+    // The Type III hypotheses of the intercept and of A (the intercepts at
+    // t = 0) are built from the aliased slope's coefficients, where the
+    // sweep's rounding of t must not pass for a relation with A.
+    j = RunJson(
+        {"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t + A*t", "--tests", "3"});
     const golden::Case& cells = cases.Get("glm_cells");
     EXPECT_NEAR(j["fit"]["r_square"].get<double>(), cells.Scalar("rsquare"), 1e-10);
     EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), cells.Scalar("sigma"), 1e-9);
     EXPECT_EQ(j["fit"]["rank"].get<double>(), cells.Scalar("rank"));
+    const json& type3 = j["tests"]["type3"];
+    ASSERT_EQ(type3.size(), 4u);
+    for (std::size_t e = 0; e < 2; ++e) {
+        EXPECT_EQ(type3[e]["df"].get<double>(), cells.At("type3_df")[e]) << type3[e]["term"];
+        ASSERT_TRUE(type3[e]["F"].is_number()) << type3[e]["term"];
+        EXPECT_TRUE(support::Near(type3[e]["F"].get<double>(), cells.At("type3_f")[e], 1e-9))
+            << type3[e]["term"];
+    }
+
+    // A robust covariance G M G at a timestamp sums terms some 1e12 times
+    // its elements: the sandwich is made on the columns centred within the
+    // categories (the last one's on what its indicator is aliased with).
+    ExpectReference(RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t(A)",
+                             "--vcov", "hc3"}),
+                    cases.Get("glm_cells_hc3"));
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases.Get("binary_timestamp"));
+    // The logistic model's sandwich is made on the centred column it is
+    // fitted on.
+    ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t", "--vcov", "hc1"}),
+                    cases.Get("binary_timestamp_hc1"));
+    // The sequential test of t sweeps X'X in model order; swept back from
+    // the fit's sweep it kept the rounding of both.
+    const json sequential =
+        RunJson({"logistic", "--data", ts, "--formula", "yc ~ t + y", "--tests", "1"});
+    EXPECT_TRUE(support::Near(sequential["tests"]["type1"][1]["chi_square"].get<double>(),
+                              cases.Get("multinomial_timestamp_type1").Scalar("chi_square"), 1e-9));
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yc ~ t"}),
                     cases.Get("multinomial_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),
@@ -102,6 +131,33 @@ TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {
             EXPECT_TRUE(support::Near(f["pairwise"][i][key].get<double>(),
                                       c["pairwise"][i][key].get<double>(), 1e-8))
                 << i << " " << key;
+
+    // A binary model's means as probabilities take their variance from the
+    // same c'Vc (times p (1 - p) squared): theirs are left empty too. Their
+    // differences, where the means' p (1 - p) are alike, keep their digits.
+    std::string binary = "yb,A,t\n", binaryNear = binary;
+    for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+        const long long t = std::stoll(csv.Text(i, "t"));
+        const std::string head = std::string(t % 2 == 0 ? "hi" : "lo") + "," + csv.Text(i, "A");
+        binary += head + "," + csv.Text(i, "t") + "\n";
+        binaryNear += head + "," + std::to_string(t - 1733001000000LL) + "\n";
+    }
+    const TempFile binaryFar(binary), binaryClose(binaryNear);
+    const auto probabilities = [](const TempFile& data) {
+        return RunJson({"logistic", "--data", data.path.string(), "--formula", "yb ~ A + t",
+                        "--emmeans", "A"})["emmeans"][0]["probabilities"];
+    };
+    const json pf = probabilities(binaryFar), pc = probabilities(binaryClose);
+    ASSERT_EQ(pf["means"].size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(pf["means"][i]["se"].is_null() && pf["means"][i]["lower"].is_null()) << i;
+        EXPECT_GT(pc["means"][i]["se"].get<double>(), 0.0);
+    }
+    ASSERT_EQ(pf["pairwise"].size(), pc["pairwise"].size());
+    for (std::size_t i = 0; i < pf["pairwise"].size(); ++i)
+        EXPECT_TRUE(support::Near(pf["pairwise"][i]["se"].get<double>(),
+                                  pc["pairwise"][i]["se"].get<double>(), 1e-8))
+            << i;
 }
 
 TEST_F(Cli, ColumnsCollinearNearOneE12StayAliased) {

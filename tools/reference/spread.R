@@ -56,6 +56,30 @@ X <- cbind(1, u)
 logistic_case("binary_timestamp", X, A, yb, c(0, 1))
 logistic_case("multinomial_timestamp", X, A, yc, c(1, 2, 3))
 
+# The sequential (Type I) Wald test of t in yc ~ t + y: its hypothesis is
+# t's row of X'X swept on the intercept, (0, 1, t'M y / t'M t) per logit
+# with M the centring, which is the same on the centred and scaled u.
+fty <- mlogit_fit(cbind(1, u, y), yc, rep(1, length(yc)), c(1, 2, 3))
+uc <- u - mean(u)
+Lrow <- c(0, 1, sum(uc * (y - mean(y))) / sum(uc^2))
+Lt <- kronecker(diag(2), t(Lrow))
+et <- Lt %*% fty$beta
+cat("case multinomial_timestamp_type1\n")
+out("chi_square", drop(t(et) %*% solve(Lt %*% fty$V %*% t(Lt), et)))
+cat("end\n")
+
+# The binary model under HC1 (sandwich::vcovHC of glm, which is
+# statsmodels' MNLogit HC1; converged tightly, since the middle takes the
+# fitted probabilities): its logit is that of the first category
+# against the last, the negative of glm's.
+suppressPackageStartupMessages(library(sandwich))
+fitb <- glm(yb ~ u, family = binomial, control = glm.control(epsilon = 1e-15, maxit = 100))
+Vb <- vcovHC(fitb, type = "HC1")
+cat("case binary_timestamp_hc1\n")
+out("estimate", -A %*% coef(fitb))
+out("se", sqrt(diag(A %*% Vb %*% t(A))))
+cat("end\n")
+
 # --- Calendar years 2015-2020 and their square -----------------------------
 n <- 150
 year <- rep(2015:2020, length.out = n)
@@ -95,4 +119,35 @@ cat("case glm_cells\n")
 out("rsquare", summary(fit)$r.squared)
 out("sigma", summary(fit)$sigma)
 out("rank", fit$rank)
+# Type III tests of the intercept and of A: the intercepts at t = 0, as
+# car::Anova(type = 3) with contr.sum tests them, carried from the centred
+# fit to t = 0 by the exact map between the parametrisations.
+A3 <- factor(A)
+contrasts(A3) <- contr.sum(3)
+fit3 <- lm(y ~ A3 + tc + A3:tc)
+b3 <- coef(fit3); V3 <- vcov(fit3)
+E <- rbind(c(1, 1, 0), c(1, 0, 1), c(1, -1, -1))
+Lint <- cbind(E, -mean(t) / sd(t) * E)  # per level: its intercept at t = 0
+wald <- function(L) {
+  e <- L %*% b3
+  drop(t(e) %*% solve(L %*% V3 %*% t(L), e)) / nrow(L)
+}
+out("type3_f", c(wald(matrix(colMeans(Lint), 1)),
+                 wald(rbind(Lint[1, ] - Lint[3, ], Lint[2, ] - Lint[3, ]))))
+out("type3_df", c(1, 2))
+cat("end\n")
+
+# The same cells with a slope per category, t(A), under HC3: vcovHC of the
+# centred fit (reference category c, as the program's last) carried to the
+# raw parameters (intercept, a, b, the slopes of a, b, c) by the exact map.
+Ac <- relevel(factor(A), "c")
+fitn <- lm(y ~ Ac + Ac:tc)
+bn <- coef(fitn)[c("(Intercept)", "Aca", "Acb", "Aca:tc", "Acb:tc", "Acc:tc")]
+Vn <- vcovHC(fitn, type = "HC3")[names(bn), names(bn)]
+k <- mean(t) / sd(t)
+J <- rbind(c(1, 0, 0, 0, 0, -k), c(0, 1, 0, -k, 0, k), c(0, 0, 1, 0, -k, k),
+           cbind(matrix(0, 3, 3), diag(3) / sd(t)))
+cat("case glm_cells_hc3\n")
+out("estimate", J %*% bn)
+out("se", sqrt(diag(J %*% Vn %*% t(J))))
 cat("end\n")
