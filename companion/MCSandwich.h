@@ -61,7 +61,8 @@ public:
     // larger than its elements, which double arithmetic then loses;
     // centred, the sandwich is that of a well-conditioned design, carried
     // back to the model's parameters by the exact map between the two. The
-    // middle is then summed record by record (SetPatterns declines).
+    // middle is then summed record by record (SetPatterns declines), so the
+    // caller centres only the columns whose digits need it.
     using Combination = std::vector<std::pair<int, double>>;
     // given: the bread handed to Start and the scores handed to Add are
     // those of the centred design already (a fit made on it); the result

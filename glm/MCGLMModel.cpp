@@ -21,6 +21,14 @@ using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
+namespace {
+
+// A covariate whose mean is more than this many times its spread enters
+// the robust covariance centred.
+constexpr double kCentringRatio = 100.0;
+
+}  // namespace
+
 MCGLMModel::MCGLMModel(const MCRegSettings& settings, MCCancelInfo& cancel)
     : fpSettings(&settings),
       fpCancel(&cancel),
@@ -260,7 +268,17 @@ MCStatus MCGLMModel::BuildModel() {
                 }
                 const double n = fpZPrimeZ->GetElem(u, u) + fpZPrimeZ->GetElemLow(u, u);
                 const double sum = fpZPrimeZ->GetElem(u, k) + fpZPrimeZ->GetElemLow(u, k);
-                if (n > 0.0) centre[Ix(k)] = sum / n;
+                // Uncentred, G M G sums terms up to the square of a
+                // column's mean over its spread times its elements: within
+                // kCentringRatio that costs the last digit at most, and the
+                // middle keeps its cells' sums, which record by record cost
+                // most of a pass again.
+                const double mean = n > 0.0 ? sum / n : 0.0;
+                const double variance = n > 0.0 ? scale[Ix(k)] / n : 0.0;
+                if (mean * mean > kCentringRatio * kCentringRatio * variance)
+                    centre[Ix(k)] = mean;
+                else
+                    centreUnit[Ix(k)] = -1;
             }
         }
         // Pivots decided in parameter order; a large factor's cells are
