@@ -87,13 +87,21 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     const std::string data = PartName(cmd.fData, processes, "--data");
     if (const std::optional<FileKey> key = InputKey(data)) inputs.push_back({"--data", *key, data});
     RefuseSharedFiles(inputs, targets);
+    fvInputs = std::move(inputs);
+    fvTargets = std::move(targets);
+    fvFiles = std::move(files);
+}
 
-    const std::string tempDir = DefaultTempDir();
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const OutputTarget& target = targets[i].second;
-        *files[i] = std::make_unique<OutputFile>(target, tempDir, InterruptFlag());
-        fbStandardOutput = fbStandardOutput || target.IsStandardOutput();
-    }
+void Analyses::Open(Processes& processes) {
+    RefuseFilesSharedBetweenProcesses(fvInputs, fvTargets, processes);
+    processes.Agreed([&] {
+        const std::string tempDir = DefaultTempDir();
+        for (std::size_t i = 0; i < fvTargets.size(); ++i) {
+            const OutputTarget& target = fvTargets[i].second;
+            *fvFiles[i] = std::make_unique<OutputFile>(target, tempDir, InterruptFlag());
+            fbStandardOutput = fbStandardOutput || target.IsStandardOutput();
+        }
+    });
 }
 
 void Analyses::Resolve(const ModelSpec& spec) {

@@ -290,6 +290,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     // that writes one.
     std::unique_ptr<Analyses> made;
     processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    made->Open(processes);
     Analyses& analyses = *made;
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
@@ -380,6 +381,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     // that writes one.
     std::unique_ptr<Analyses> made;
     processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    made->Open(processes);
     Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;

@@ -243,6 +243,30 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");
     EXPECT_EQ(same.code, 2);
     EXPECT_NE(same.err.find("{rank}"), std::string::npos) << same.err;
+    // Nor by another name, nor may one process write over another's file
+    // (a name of another rank, a link): each is refused before any file
+    // is written, by the process that would clash, naming the other.
+    fs::create_symlink(dir / "whole.csv", dir / "link-0.csv");
+    fs::create_symlink(dir / "whole.csv", dir / "link-1.csv");
+    fs::create_symlink(dir / "pred-0.csv", dir / "pred-1.csv");
+    const std::string before = support::Slurp(dir / "part-1.csv");
+    const std::vector<std::pair<std::string, std::string>> clashes = {
+        {dir.Parts("link"), "process 1: --data '" + dir / "link-1.csv" +
+                                "' is the same file as --data '" + dir / "link-0.csv" +
+                                "' of process 0, whose records would count twice"},
+        {dir.Parts("part") + " --pmml " + dir / "part-1.csv",
+         "process 0: --pmml '" + dir / "part-1.csv" + "' is the same file as --data '" +
+             dir / "part-1.csv" + "' of process 1"},
+        {dir.Parts("part") + " --predictions '" + dir / "pred-{rank}.csv'",
+         "process 0: --predictions '" + dir / "pred-0.csv" +
+             "' is the same file as --predictions '" + dir / "pred-1.csv" + "' of process 1"}};
+    for (const auto& [args, message] : clashes) {
+        const Result clash = RunMcreg(2, "glm --formula 'y ~ A + x'" + args);
+        EXPECT_EQ(clash.code, 2);
+        EXPECT_EQ(OwnLines(clash.err), "mcreg: " + message + "\n");
+    }
+    EXPECT_TRUE(support::Slurp(dir / "part-1.csv") == before) << "part-1.csv was written over";
+    EXPECT_FALSE(fs::exists(dir / "pred-0.csv"));
 
     // A failure in process 1's fit that process 0 never meets, with the
     // records one part per process and two: process 1 tells it and ends
