@@ -126,31 +126,35 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
         });
         if (progress != nullptr) progress->Clear();
     }
-    if (!fvRequests.empty()) {
-        TestPoint("emmeans");
-        EmmeansControl control;
-        control.fpCancel = cancel;
-        control.fOnProgress = [progress](const EmmeansProgress& p) {
-            if (p.fTest >= 0) TestPoint("emmeans-pairs");
-            if (progress != nullptr) progress->Show(p.Text());
-        };
-        fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
-        if (progress != nullptr) progress->Clear();
-        const std::vector<std::string> empty = NotEstimableWarnings(fvMeans);
-        fvWarnings.insert(fvWarnings.end(), empty.begin(), empty.end());
-    }
-    // The documents do not ask about a cancel: asked here.
-    ThrowIfInterrupted();
-    if (fpPmml) {
-        PmmlOptions options;
-        options.fApplication = application;
-        options.fCovariance = fPmmlCovariance;
-        options.fpCancel = cancel;
-        const std::vector<std::string> left =
-            WritePmmlDocument(fpPmml->Stream(), model, used, options);
-        fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
-        TestPoint("pmml");
-    }
+    // The rest merges nothing: a process that stops in it (an interrupt
+    // that reached it alone) must not leave the others at their next merge.
+    processes.Agreed([&] {
+        if (!fvRequests.empty()) {
+            TestPoint("emmeans");
+            EmmeansControl control;
+            control.fpCancel = cancel;
+            control.fOnProgress = [progress](const EmmeansProgress& p) {
+                if (p.fTest >= 0) TestPoint("emmeans-pairs");
+                if (progress != nullptr) progress->Show(p.Text());
+            };
+            fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
+            if (progress != nullptr) progress->Clear();
+            const std::vector<std::string> empty = NotEstimableWarnings(fvMeans);
+            fvWarnings.insert(fvWarnings.end(), empty.begin(), empty.end());
+        }
+        // The documents do not ask about a cancel: asked here.
+        ThrowIfInterrupted();
+        if (fpPmml) {
+            PmmlOptions options;
+            options.fApplication = application;
+            options.fCovariance = fPmmlCovariance;
+            options.fpCancel = cancel;
+            const std::vector<std::string> left =
+                WritePmmlDocument(fpPmml->Stream(), model, used, options);
+            fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
+            TestPoint("pmml");
+        }
+    });
 }
 
 std::string Analyses::Text(double confidence, const std::string& dependent) const {

@@ -290,6 +290,35 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     }
 }
 
+// A signal that reaches one process alone (sent to its process id): every
+// process stops with 130 and no output file, none left at a merge the
+// interrupted one skipped, nor putting its files in place while that one
+// does not. The signal is sent at a named point (MCREG_TEST_SIGNAL).
+TEST(MpiProgram, AnInterruptOfOneProcessEndsEveryProcessWithNoFile) {
+    Dir dir;
+    WriteParts(dir, 2, [](std::size_t i) { return i % 2; });
+    const std::string args = support::Quote(support::kProgram) + " " + kLogisticRobust +
+                             dir.Parts("part") + " --pmml " + dir / "m.pmml" + " --results-xml " +
+                             dir / "r.xml" + " --predictions '" + dir / "pred-{rank}.csv'";
+    // Process 0 alone writes the documents after the marginal means; each
+    // process puts its files in place at the commit.
+    for (const auto& [point, rank] : std::vector<std::pair<std::string, int>>{
+             {"emmeans", 1}, {"results-xml", 0}, {"commit", 1}}) {
+        SCOPED_TRACE(point + " on process " + std::to_string(rank));
+        const std::string signalled = "env MCREG_TEST_SIGNAL=" + point + ":2 " + args;
+        const Result r = support::RunCommand("timeout -s KILL 60 " + std::string(MCREG_MPIEXEC) +
+                                             " --allow-run-as-root --oversubscribe -n 1 " +
+                                             (rank == 0 ? signalled : args) + " : -n 1 " +
+                                             (rank == 1 ? signalled : args));
+        EXPECT_EQ(r.code, 130) << r.err;
+        EXPECT_EQ(OwnLines(r.err), "mcreg: interrupted\n");
+        for (const char* file : {"m.pmml", "r.xml", "pred-0.csv", "pred-1.csv"}) {
+            EXPECT_FALSE(fs::exists(dir / file)) << file;
+            EXPECT_FALSE(fs::exists(dir / (std::string(file) + ".part"))) << file;
+        }
+    }
+}
+
 namespace {
 
 // New records to score: quoted notes (some over two lines, with commas and
