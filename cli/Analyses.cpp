@@ -180,11 +180,14 @@ void Analyses::Finish() {
     for (OutputFile* f : Files()) f->Finish();
 }
 
-void Analyses::Commit() {
+void Analyses::CommitDirect() {
     // What goes to a pipe cannot be taken back: it goes first, and an
     // interrupt while it goes leaves the other files unwritten.
     for (OutputFile* f : Files())
         if (f->IsDirect()) f->Commit();
+}
+
+void Analyses::Commit() {
     const HeldInterrupts held;
     ThrowIfInterrupted();
     const OutputFile::CommitWindow window;

@@ -66,8 +66,11 @@ public:
     bool WritesStandardOutput() const { return fbStandardOutput; }
     // Keeps what was written (a full disk fails here).
     void Finish();
-    // Puts every file in place, unless an interrupt came before: the last
-    // step of a run.
+    // Writes the files that go to a pipe or a device, which cannot wait
+    // for the others.
+    void CommitDirect();
+    // Puts every other file in place, unless an interrupt came before: the
+    // last step of a run.
     void Commit();
 
 private:

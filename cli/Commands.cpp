@@ -277,6 +277,7 @@ int Conclude(const std::vector<std::string>& warnings, const std::string& text,
         return rc;
     }
     TestPoint("commit");
+    processes.Agreed([&] { analyses.CommitDirect(); });
     // An interrupt of one process is agreed before any process puts a file
     // in place; one that comes later waits until all are in place.
     const HeldInterrupts held;
