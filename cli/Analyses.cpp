@@ -87,13 +87,21 @@ Analyses::Analyses(const ModelCommand& cmd, const Processes& processes) {
     const std::string data = PartName(cmd.fData, processes, "--data");
     if (const std::optional<FileKey> key = InputKey(data)) inputs.push_back({"--data", *key, data});
     RefuseSharedFiles(inputs, targets);
+    fvInputs = std::move(inputs);
+    fvTargets = std::move(targets);
+    fvFiles = std::move(files);
+}
 
-    const std::string tempDir = DefaultTempDir();
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        const OutputTarget& target = targets[i].second;
-        *files[i] = std::make_unique<OutputFile>(target, tempDir, InterruptFlag());
-        fbStandardOutput = fbStandardOutput || target.IsStandardOutput();
-    }
+void Analyses::Open(Processes& processes) {
+    RefuseFilesSharedBetweenProcesses(fvInputs, fvTargets, processes);
+    processes.Agreed([&] {
+        const std::string tempDir = DefaultTempDir();
+        for (std::size_t i = 0; i < fvTargets.size(); ++i) {
+            const OutputTarget& target = fvTargets[i].second;
+            *fvFiles[i] = std::make_unique<OutputFile>(target, tempDir, InterruptFlag());
+            fbStandardOutput = fbStandardOutput || target.IsStandardOutput();
+        }
+    });
 }
 
 void Analyses::Resolve(const ModelSpec& spec) {
@@ -118,31 +126,35 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
         });
         if (progress != nullptr) progress->Clear();
     }
-    if (!fvRequests.empty()) {
-        TestPoint("emmeans");
-        EmmeansControl control;
-        control.fpCancel = cancel;
-        control.fOnProgress = [progress](const EmmeansProgress& p) {
-            if (p.fTest >= 0) TestPoint("emmeans-pairs");
-            if (progress != nullptr) progress->Show(p.Text());
-        };
-        fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
-        if (progress != nullptr) progress->Clear();
-        const std::vector<std::string> empty = NotEstimableWarnings(fvMeans);
-        fvWarnings.insert(fvWarnings.end(), empty.begin(), empty.end());
-    }
-    // The documents do not ask about a cancel: asked here.
-    ThrowIfInterrupted();
-    if (fpPmml) {
-        PmmlOptions options;
-        options.fApplication = application;
-        options.fCovariance = fPmmlCovariance;
-        options.fpCancel = cancel;
-        const std::vector<std::string> left =
-            WritePmmlDocument(fpPmml->Stream(), model, used, options);
-        fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
-        TestPoint("pmml");
-    }
+    // The rest merges nothing: a process that stops in it (an interrupt
+    // that reached it alone) must not leave the others at their next merge.
+    processes.Agreed([&] {
+        if (!fvRequests.empty()) {
+            TestPoint("emmeans");
+            EmmeansControl control;
+            control.fpCancel = cancel;
+            control.fOnProgress = [progress](const EmmeansProgress& p) {
+                if (p.fTest >= 0) TestPoint("emmeans-pairs");
+                if (progress != nullptr) progress->Show(p.Text());
+            };
+            fvMeans = EstimateMarginalMeans(model, used, fvRequests, control);
+            if (progress != nullptr) progress->Clear();
+            const std::vector<std::string> empty = NotEstimableWarnings(fvMeans);
+            fvWarnings.insert(fvWarnings.end(), empty.begin(), empty.end());
+        }
+        // The documents do not ask about a cancel: asked here.
+        ThrowIfInterrupted();
+        if (fpPmml) {
+            PmmlOptions options;
+            options.fApplication = application;
+            options.fCovariance = fPmmlCovariance;
+            options.fpCancel = cancel;
+            const std::vector<std::string> left =
+                WritePmmlDocument(fpPmml->Stream(), model, used, options);
+            fvWarnings.insert(fvWarnings.end(), left.begin(), left.end());
+            TestPoint("pmml");
+        }
+    });
 }
 
 std::string Analyses::Text(double confidence, const std::string& dependent) const {
@@ -168,11 +180,14 @@ void Analyses::Finish() {
     for (OutputFile* f : Files()) f->Finish();
 }
 
-void Analyses::Commit() {
+void Analyses::CommitDirect() {
     // What goes to a pipe cannot be taken back: it goes first, and an
     // interrupt while it goes leaves the other files unwritten.
     for (OutputFile* f : Files())
         if (f->IsDirect()) f->Commit();
+}
+
+void Analyses::Commit() {
     const HeldInterrupts held;
     ThrowIfInterrupted();
     const OutputFile::CommitWindow window;

@@ -12,6 +12,7 @@
 #include "host/analyses/Marginals.h"
 #include "host/fit/FittedModel.h"
 #include "host/report/OutputFile.h"
+#include "host/report/OutputTarget.h"
 #include "host/report/PmmlDocument.h"
 #include "host/run/Processes.h"
 #include "host/run/Progress.h"
@@ -32,6 +33,11 @@ public:
     // written or one that is the input or another output. Of several processes, process 0 writes
     // the documents and each process the predictions of its own part.
     Analyses(const ModelCommand& cmd, const mchost::Processes& processes);
+
+    // Opens the output files, after telling them apart from every other
+    // process's files too (throws HostError on every process when one is
+    // another's). Called by every process.
+    void Open(mchost::Processes& processes);
 
     // Throws HostError (usage) for a marginal-means request the model
     // cannot answer.
@@ -60,8 +66,11 @@ public:
     bool WritesStandardOutput() const { return fbStandardOutput; }
     // Keeps what was written (a full disk fails here).
     void Finish();
-    // Puts every file in place, unless an interrupt came before: the last
-    // step of a run.
+    // Writes the files that go to a pipe or a device, which cannot wait
+    // for the others.
+    void CommitDirect();
+    // Puts every other file in place, unless an interrupt came before: the
+    // last step of a run.
     void Commit();
 
 private:
@@ -76,6 +85,10 @@ private:
     std::unique_ptr<mchost::OutputFile> fpPmml;
     std::unique_ptr<mchost::OutputFile> fpResultsXml;
     std::unique_ptr<mchost::OutputFile> fpPredictions;
+    // What Open checks and opens: the inputs, each output and its file.
+    std::vector<mchost::NamedFile> fvInputs;
+    std::vector<std::pair<std::string, mchost::OutputTarget>> fvTargets;
+    std::vector<std::unique_ptr<mchost::OutputFile>*> fvFiles;
     std::optional<mchost::EffectTests> fTests;
     std::vector<mchost::EmmeansResult> fvMeans;
     std::vector<std::string> fvWarnings;

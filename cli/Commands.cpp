@@ -277,6 +277,11 @@ int Conclude(const std::vector<std::string>& warnings, const std::string& text,
         return rc;
     }
     TestPoint("commit");
+    processes.Agreed([&] { analyses.CommitDirect(); });
+    // An interrupt of one process is agreed before any process puts a file
+    // in place; one that comes later waits until all are in place.
+    const HeldInterrupts held;
+    processes.Agreed([&] { ThrowIfInterrupted(); });
     processes.Agreed([&] { analyses.Commit(); });
     return kSuccess;
 }
@@ -290,6 +295,7 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     // that writes one.
     std::unique_ptr<Analyses> made;
     processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    made->Open(processes);
     Analyses& analyses = *made;
     ModelOptions options;
     options.fRegrWeight = cmd.fRegrWeight;
@@ -352,14 +358,17 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
         progress.Show("analysing: " + Percent(static_cast<double>(n), nRows));
     });
     analyses.Run(model, analysed, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
-    if (std::ostream* out = analyses.ResultsXml()) {
-        WriteGlmResultsDocument(*out, model, result);
-        TestPoint("results-xml");
-    }
-    if (std::ostream* out = analyses.Predictions()) {
-        ProgressIterator written = WritingPredictions(*records, nRows, progress);
-        session.Fitter().WritePredictions(written, *out);
-    }
+    // Each process writes alone: a stop in one is agreed before the report.
+    processes.Agreed([&] {
+        if (std::ostream* out = analyses.ResultsXml()) {
+            WriteGlmResultsDocument(*out, model, result);
+            TestPoint("results-xml");
+        }
+        if (std::ostream* out = analyses.Predictions()) {
+            ProgressIterator written = WritingPredictions(*records, nRows, progress);
+            session.Fitter().WritePredictions(written, *out);
+        }
+    });
     progress.Clear();
 
     result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),
@@ -380,6 +389,7 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     // that writes one.
     std::unique_ptr<Analyses> made;
     processes.Agreed([&] { made = std::make_unique<Analyses>(cmd, processes); });
+    made->Open(processes);
     Analyses& analyses = *made;
     ModelOptions options;
     options.fbCategoricalDependent = true;
@@ -422,15 +432,18 @@ int RunLogistic(const LogisticCommand& cmd, Processes& processes) {
     const FittedModel model = session.Fitted();
     const auto records = spec.MakeIterator();
     analyses.Run(model, *records, &interrupt, "mcreg " MCREG_VERSION, processes, &progress);
-    if (std::ostream* out = analyses.ResultsXml()) {
-        WriteLogisticResultsDocument(*out, model, result);
-        TestPoint("results-xml");
-    }
-    if (std::ostream* out = analyses.Predictions()) {
-        ProgressIterator written =
-            WritingPredictions(*records, static_cast<double>(spec.GetNRecords()), progress);
-        session.Fitter().WritePredictions(written, *out);
-    }
+    // Each process writes alone: a stop in one is agreed before the report.
+    processes.Agreed([&] {
+        if (std::ostream* out = analyses.ResultsXml()) {
+            WriteLogisticResultsDocument(*out, model, result);
+            TestPoint("results-xml");
+        }
+        if (std::ostream* out = analyses.Predictions()) {
+            ProgressIterator written =
+                WritingPredictions(*records, static_cast<double>(spec.GetNRecords()), progress);
+            session.Fitter().WritePredictions(written, *out);
+        }
+    });
     progress.Clear();
 
     result.fvWarnings.insert(result.fvWarnings.end(), analyses.Warnings().begin(),

@@ -201,18 +201,33 @@ bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
 void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
     const std::size_t k = fpLogistic->fvCategories.size();
     std::vector<double> counts(k * k, 0.0);
-    // Only the predicted category counts here, which needs no probability.
-    ForEachUsed(records, [&](const Record& record, bool used) {
-        double value = 0.0;
-        if (!used || !fpScorer->Predict(record, value)) return;
-        const auto observed = static_cast<std::size_t>(record[0] + 0.5);
-        const auto predicted = static_cast<std::size_t>(value + 0.5);
-        if (observed >= k || predicted >= k) return;
-        counts[observed * k + predicted] +=
-            fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
-    });
+    const bool split = fpProcesses != nullptr && fpProcesses->IsSplit();
+    // An interrupt may reach one process alone (a signal sent to it): the
+    // others would wait at the sum for ever. It goes to the sum as a count
+    // of its own, which stops every process alike.
+    bool interrupted = false;
+    try {
+        // Only the predicted category counts here, which needs no probability.
+        ForEachUsed(records, [&](const Record& record, bool used) {
+            double value = 0.0;
+            if (!used || !fpScorer->Predict(record, value)) return;
+            const auto observed = static_cast<std::size_t>(record[0] + 0.5);
+            const auto predicted = static_cast<std::size_t>(value + 0.5);
+            if (observed >= k || predicted >= k) return;
+            counts[observed * k + predicted] +=
+                fFreqWeightPosition >= 0 ? record[fFreqWeightPosition] : 1.0;
+        });
+    } catch (const HostError& e) {
+        if (!split || e.GetKind() != HostError::kInterrupted) throw;
+        interrupted = true;
+    }
     // Each process (and each part of a process) counted its own records.
-    if (fpProcesses != nullptr && fpProcesses->IsSplit()) fpProcesses->Sum(counts);
+    if (split) {
+        counts.push_back(interrupted ? 1.0 : 0.0);
+        fpProcesses->Sum(counts);
+        if (counts.back() > 0.0) throw HostError(HostError::kInterrupted, "interrupted");
+        counts.pop_back();
+    }
     fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));
     for (std::size_t i = 0; i < k; ++i)
         for (std::size_t j = 0; j < k; ++j) fLogistic.fvClassification[i][j] = counts[i * k + j];

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host/base/HostError.h"
+#include "host/run/Processes.h"
 
 namespace mchost {
 
@@ -156,6 +157,104 @@ void RefuseSharedFiles(const std::vector<NamedFile>& inputs,
                        "would write its temporary file '" + u.fPart + "' over");
         }
     }
+}
+
+namespace {
+
+// One file of a process as the processes exchange it: whether it is read,
+// the option and the name, its key and, for an output replaced, its
+// temporary file's name and key.
+constexpr std::size_t kFields = 10;
+
+void AddKey(std::vector<std::string>& texts, const FileKey& key) {
+    texts.push_back(std::to_string(key.fDevice));
+    texts.push_back(std::to_string(key.fInode));
+    texts.push_back(key.fName);
+}
+
+class SharedFile {
+public:
+    bool fbInput = false;
+    std::string fOption, fName, fPart;
+    std::string fKey, fPartKey;  // device, inode and name, joined
+
+    static SharedFile From(const std::vector<std::string>& texts, std::size_t at) {
+        SharedFile f;
+        f.fbInput = texts[at] == "in";
+        f.fOption = texts[at + 1];
+        f.fName = texts[at + 2];
+        f.fKey = texts[at + 3] + '/' + texts[at + 4] + '/' + texts[at + 5];
+        f.fPart = texts[at + 6];
+        if (!f.fPart.empty())
+            f.fPartKey = texts[at + 7] + '/' + texts[at + 8] + '/' + texts[at + 9];
+        return f;
+    }
+};
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+}  // namespace
+
+void RefuseFilesSharedBetweenProcesses(
+    const std::vector<NamedFile>& inputs,
+    const std::vector<std::pair<std::string, OutputTarget>>& outputs, Processes& processes) {
+    if (!processes.IsSplit()) return;
+    std::vector<std::string> mine{HostName()};
+    for (const NamedFile& in : inputs) {
+        mine.insert(mine.end(), {"in", in.fOption, in.fName});
+        AddKey(mine, in.fKey);
+        mine.insert(mine.end(), {"", "", "", ""});
+    }
+    for (const auto& [option, t] : outputs) {
+        // Each process's standard output is its own.
+        if (t.IsStandardOutput()) continue;
+        mine.insert(mine.end(), {"out", option, t.fName});
+        AddKey(mine, t.fKey);
+        mine.push_back(t.fPart);
+        AddKey(mine, t.fPartKey);
+    }
+    const auto all = processes.GatherTexts(mine);
+    const auto filesOf = [&](std::size_t rank) {
+        std::vector<SharedFile> files;
+        for (std::size_t at = 1; at + kFields <= all[rank].size(); at += kFields)
+            files.push_back(SharedFile::From(all[rank], at));
+        return files;
+    };
+    processes.Agreed([&] {
+        const auto me = static_cast<std::size_t>(processes.Rank());
+        const std::vector<SharedFile> own = filesOf(me);
+        for (std::size_t r = 0; r < all.size(); ++r) {
+            if (r == me || all[r].front() != all[me].front()) continue;
+            const std::string of = " of process " + std::to_string(r);
+            for (const SharedFile& other : filesOf(r)) {
+                for (const SharedFile& f : own) {
+                    const std::string said = f.fOption + " '" + f.fName + "' ";
+                    const std::string theirs = other.fOption + " '" + other.fName + "'" + of;
+                    // Two processes reading one file: told by the later.
+                    if (f.fbInput && other.fbInput) {
+                        if (r < me && f.fKey == other.fKey)
+                            throw HostError(HostError::kUsage,
+                                            said + "is the same file as " + theirs +
+                                                ", whose records would count twice");
+                        continue;
+                    }
+                    if (f.fKey == other.fKey)
+                        throw HostError(HostError::kUsage, said + "is the same file as " + theirs);
+                    if (!f.fPart.empty() && f.fPartKey == other.fKey)
+                        throw HostError(HostError::kUsage, said +
+                                                               "would write its temporary file '" +
+                                                               f.fPart + "' over " + theirs);
+                    if (!other.fPart.empty() && other.fPartKey == f.fKey)
+                        throw HostError(HostError::kUsage, said + "is the temporary file '" +
+                                                               other.fPart + "' of " + theirs);
+                }
+            }
+        }
+    });
 }
 
 }  // namespace mchost

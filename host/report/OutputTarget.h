@@ -8,6 +8,8 @@
 
 namespace mchost {
 
+class Processes;
+
 // A file told apart from every other by what it is, not by how it is
 // spelled: the device and inode of a file that exists; of one that does
 // not yet, those of its folder and its name there.
@@ -69,5 +71,16 @@ public:
 // or two outputs (or one's temporary file and another file) are one file.
 void RefuseSharedFiles(const std::vector<NamedFile>& inputs,
                        const std::vector<std::pair<std::string, OutputTarget>>& outputs);
+
+// The same over the processes of one fit: every process calls it with its
+// own files. On one machine one process's output may be another's input or
+// output by another name (a symbolic link, a path of another process's
+// rank), and two processes may read one file, whose records would then
+// count twice. Throws HostError (usage) on every process, naming the other
+// process, when so. Files of processes on different machines are not
+// compared: a path there may name another disk.
+void RefuseFilesSharedBetweenProcesses(
+    const std::vector<NamedFile>& inputs,
+    const std::vector<std::pair<std::string, OutputTarget>>& outputs, Processes& processes);
 
 }  // namespace mchost

@@ -243,6 +243,30 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
     const Result same = RunMcreg(2, kGlm + " --data " + dir / "whole.csv");
     EXPECT_EQ(same.code, 2);
     EXPECT_NE(same.err.find("{rank}"), std::string::npos) << same.err;
+    // Nor by another name, nor may one process write over another's file
+    // (a name of another rank, a link): each is refused before any file
+    // is written, by the process that would clash, naming the other.
+    fs::create_symlink(dir / "whole.csv", dir / "link-0.csv");
+    fs::create_symlink(dir / "whole.csv", dir / "link-1.csv");
+    fs::create_symlink(dir / "pred-0.csv", dir / "pred-1.csv");
+    const std::string before = support::Slurp(dir / "part-1.csv");
+    const std::vector<std::pair<std::string, std::string>> clashes = {
+        {dir.Parts("link"), "process 1: --data '" + dir / "link-1.csv" +
+                                "' is the same file as --data '" + dir / "link-0.csv" +
+                                "' of process 0, whose records would count twice"},
+        {dir.Parts("part") + " --pmml " + dir / "part-1.csv",
+         "process 0: --pmml '" + dir / "part-1.csv" + "' is the same file as --data '" +
+             dir / "part-1.csv" + "' of process 1"},
+        {dir.Parts("part") + " --predictions '" + dir / "pred-{rank}.csv'",
+         "process 0: --predictions '" + dir / "pred-0.csv" +
+             "' is the same file as --predictions '" + dir / "pred-1.csv" + "' of process 1"}};
+    for (const auto& [args, message] : clashes) {
+        const Result clash = RunMcreg(2, "glm --formula 'y ~ A + x'" + args);
+        EXPECT_EQ(clash.code, 2);
+        EXPECT_EQ(OwnLines(clash.err), "mcreg: " + message + "\n");
+    }
+    EXPECT_TRUE(support::Slurp(dir / "part-1.csv") == before) << "part-1.csv was written over";
+    EXPECT_FALSE(fs::exists(dir / "pred-0.csv"));
 
     // A failure in process 1's fit that process 0 never meets, with the
     // records one part per process and two: process 1 tells it and ends
@@ -263,6 +287,35 @@ TEST(MpiProgram, AFailingPartEndsEveryProcessWithOneMessage) {
         EXPECT_NE(at, std::string::npos) << alone.err;
         EXPECT_EQ(alone.err.find("mcreg:"), at) << alone.err;
         EXPECT_EQ(alone.err.find("mcreg:", at + 1), std::string::npos) << alone.err;
+    }
+}
+
+// A signal that reaches one process alone (sent to its process id): every
+// process stops with 130 and no output file, none left at a merge the
+// interrupted one skipped, nor putting its files in place while that one
+// does not. The signal is sent at a named point (MCREG_TEST_SIGNAL).
+TEST(MpiProgram, AnInterruptOfOneProcessEndsEveryProcessWithNoFile) {
+    Dir dir;
+    WriteParts(dir, 2, [](std::size_t i) { return i % 2; });
+    const std::string args = support::Quote(support::kProgram) + " " + kLogisticRobust +
+                             dir.Parts("part") + " --pmml " + dir / "m.pmml" + " --results-xml " +
+                             dir / "r.xml" + " --predictions '" + dir / "pred-{rank}.csv'";
+    // Process 0 alone writes the documents after the marginal means; each
+    // process puts its files in place at the commit.
+    for (const auto& [point, rank] : std::vector<std::pair<std::string, int>>{
+             {"emmeans", 1}, {"results-xml", 0}, {"commit", 1}}) {
+        SCOPED_TRACE(point + " on process " + std::to_string(rank));
+        const std::string signalled = "env MCREG_TEST_SIGNAL=" + point + ":2 " + args;
+        const Result r = support::RunCommand("timeout -s KILL 60 " + std::string(MCREG_MPIEXEC) +
+                                             " --allow-run-as-root --oversubscribe -n 1 " +
+                                             (rank == 0 ? signalled : args) + " : -n 1 " +
+                                             (rank == 1 ? signalled : args));
+        EXPECT_EQ(r.code, 130) << r.err;
+        EXPECT_EQ(OwnLines(r.err), "mcreg: interrupted\n");
+        for (const char* file : {"m.pmml", "r.xml", "pred-0.csv", "pred-1.csv"}) {
+            EXPECT_FALSE(fs::exists(dir / file)) << file;
+            EXPECT_FALSE(fs::exists(dir / (std::string(file) + ".part"))) << file;
+        }
     }
 }
 
