@@ -134,7 +134,13 @@ TEST(Marginals, MeansMatchEmmeans) {
     MCEmmeansSpec out;
     MCRectMatrix L;
     std::vector<MCEmmeansStats> st;
-    EXPECT_EQ(m->GetEmmeansStats(2, out, L, st).GetErrorCode(), 328);
+    // The message names the index asked for and the count (it named the
+    // largest index as the one asked for).
+    const MCCommon_850::MCStatus range = m->GetEmmeansStats(2, out, L, st);
+    EXPECT_EQ(range.GetErrorCode(), 328);
+    EXPECT_NE(range.GetMessage().find("index 2 is out of range: there are 2 spec"),
+              std::string::npos)
+        << range.GetMessage();
     // Profiles: per level of A, and along x with A x B averaged.
     std::vector<double> values, means;
     ASSERT_TRUE(m->GetFactorEmmeans(kA, L, means).IsOK());
@@ -236,7 +242,10 @@ TEST(Marginals, TwoCompareFactorsMatchEmmeans) {
             ASSERT_TRUE(m->GetPairwiseEmmeansTests(1, 0, q, fixed, compared, h).IsOK());
             ExpectRow(g, "abholm_", std::to_string(r++), h, {"p"});
         }
-    EXPECT_EQ(m->GetPairwiseEmmeansTests(0, 0, 30, fixed, compared, e).GetErrorCode(), 329);
+    const MCCommon_850::MCStatus pair = m->GetPairwiseEmmeansTests(0, 0, 30, fixed, compared, e);
+    EXPECT_EQ(pair.GetErrorCode(), 329);
+    EXPECT_NE(pair.GetMessage().find("index 30 is out of range"), std::string::npos)
+        << pair.GetMessage();
 }
 
 TEST(Marginals, IncompleteDesignAveragesObservedCells) {
