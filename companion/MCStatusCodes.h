@@ -55,6 +55,16 @@ enum : long {
     kLeverageOne = 337,
     // Cluster-robust covariance with fewer than two clusters.
     kOneCluster = 338,
+    // A model effect uses a record position that is not a factor (or not a
+    // covariate) of the settings.
+    kEffectVariable = 339,
+    // Two model effects are the same term, or an intercept effect repeats
+    // the intercept the settings already ask for.
+    kDuplicateEffect = 340,
+    // The singularity tolerance does not lie in [0, 1).
+    kBadTolerance = 341,
+    // A covariate, continuous dependent or weight that is infinite.
+    kNotFinite = 342,
 };
 }  // namespace StatusCode
 

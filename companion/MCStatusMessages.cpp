@@ -23,6 +23,10 @@
 //   336  d1 dimension of the covariance matrix, d2 number of estimates
 //   337  d1 number of the record in the pass (1-based), s1 its leverage
 //   338  d1 number of clusters
+//   339  d1 index of the model effect, d2 the record position
+//   340  d1, d2 indices of the two model effects (d2 absent: the intercept)
+//   341  s1 the tolerance
+//   342  d1 record position, s1 the offending value
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -126,6 +130,20 @@ const Entry kCatalogue[] = {
     {StatusCode::kOneCluster,
      {"The records form %d1 cluster: a cluster-robust covariance needs at least two.",
       "A cluster-robust covariance needs at least two clusters."}},
+    {StatusCode::kEffectVariable,
+     {"Model effect %d1 uses record position %d2, which the settings do not give the role it "
+      "has in the effect (a factor or a covariate).",
+      "A model effect uses a record position that is not a factor or covariate of the model."}},
+    {StatusCode::kDuplicateEffect,
+     {"Model effects %d1 and %d2 are the same term.",
+      "Model effect %d1 is an intercept, which the settings already include.",
+      "Two model effects are the same term."}},
+    {StatusCode::kBadTolerance,
+     {"The singularity tolerance %s1 does not lie in [0, 1).",
+      "The singularity tolerance does not lie in [0, 1)."}},
+    {StatusCode::kNotFinite,
+     {"Record position %d1 holds the value %s1, which is not a finite number.",
+      "A covariate, dependent or weight value is not a finite number."}},
 };
 
 }  // namespace

@@ -33,6 +33,16 @@ bool IsMissingContinuous(double v) {
     return MCMV::IsMissing(v) || std::isnan(v);
 }
 
+// An infinite value is no missing value the data could have meant: it turns
+// every sum it enters into inf or NaN, and the estimates with them, so the
+// pass stops.
+bool NotFinite(int pos, double v, MCStatus& status) {
+    status = ErrorStatus(StatusCode::kNotFinite);
+    status.SetDiscreteDatum(1, pos);
+    status.SetScaleDatum(1, v);
+    return false;
+}
+
 }  // namespace
 
 MCRegRecordValidator::MCRegRecordValidator(const std::vector<MCConst::MCVariableType>& types,
@@ -114,9 +124,11 @@ bool MCRegRecordValidator::CheckValues(const double* values, int nAvailable, boo
                 break;
             case kContinuous:
                 if (IsMissingContinuous(v)) return false;
+                if (std::isinf(v)) return NotFinite(c.fPos, v, status);
                 break;
             case kWeight:
                 if (!(v > 0.0)) return false;
+                if (std::isinf(v)) return NotFinite(c.fPos, v, status);
                 break;
         }
     }

@@ -15,8 +15,9 @@ namespace MCMath_850 {
 //
 // Two kinds of rejection are told apart: false with the status untouched
 // means the record is skipped (a missing value, a weight that is not
-// positive); false with status 315 or 316 means the record is malformed and
-// the pass that met it must stop with that error.
+// positive); false with status 315, 316 or 342 (an infinite covariate,
+// continuous dependent or weight) means the record is malformed and the
+// pass that met it must stop with that error.
 class MCREG_API MCRegRecordValidator {
 public:
     // Accepts every record.
@@ -87,10 +88,10 @@ private:
         }
         for (int pos : fvContinuousPos) {
             const double v = values[pos];
-            if (std::isnan(v) || MCCommon_850::MCMV::IsMissing(v)) return false;
+            if (!std::isfinite(v) || MCCommon_850::MCMV::IsMissing(v)) return false;
         }
         for (int pos : fvWeightPos)
-            if (!(values[pos] > 0.0)) return false;
+            if (!(values[pos] > 0.0 && values[pos] < HUGE_VAL)) return false;
         return true;
     }
 

@@ -69,6 +69,8 @@ MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
         ++fNRecordsUsed;
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    fNLocalRead = fNRecordsRead;
+    fNLocalUsed = fNRecordsUsed;
     if (MCCommon_850::PassReducer* reducer = Reducer()) {
         std::vector<double> counts{static_cast<double>(fNRecordsRead),
                                    static_cast<double>(fNRecordsUsed)};
@@ -82,6 +84,22 @@ MCStatus MCGLMAlgorithm::ProcessSource(MultiPassRecordIter& iter) {
     if (pass.IsError()) return fStatus = pass;
     fbDataProcessed = true;
     return fStatus;
+}
+
+// The iterator ended a pass early by handing out no record although it
+// reported one (304, with the record's number).
+MCStatus MCGLMAlgorithm::NoRecordInPass(long readBefore) {
+    MCStatus s = ErrorStatus(StatusCode::kNoRecordInPass);
+    s.SetDiscreteDatum(1, readBefore + 1);
+    return s;
+}
+
+// A pass that read or used other records than the first fills the cross
+// products (or the residuals) of data the factor tables, the means and the
+// parameters were not made from: the data cannot be restarted (307).
+MCStatus MCGLMAlgorithm::SamePassAsFirst(long read, long used) const {
+    if (read == fNLocalRead && used == fNLocalUsed) return MCStatus();
+    return ErrorStatus(StatusCode::kNoValidRecord);
 }
 
 bool MCGLMAlgorithm::AgreeOnPass(MCStatus& pass) {
@@ -111,16 +129,23 @@ MCStatus MCGLMAlgorithm::FillDesignMatrix(MultiPassRecordIter& iter) {
     if (!fbDataProcessed) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
     iter.NewPass();
     MCStatus pass;
+    long read = 0, used = 0;
     while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) break;
+        if (record == nullptr) {
+            pass = NoRecordInPass(read);
+            break;
+        }
+        ++read;
         if (!fValidator.IsValidFitRecord(*record, pass)) continue;
+        ++used;
         if (!fModel.UpdateZPrimeZ(record->GetAll())) {
             pass = ErrorStatus(StatusCode::kPassOutOfOrder);
             break;
         }
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (!pass.IsError()) pass = SamePassAsFirst(read, used);
     if (MCCommon_850::PassReducer* reducer = Reducer())
         if (AgreeOnPass(pass) && !fModel.MergeZPrimeZ(*reducer))
             pass = ErrorStatus(StatusCode::kMissingInput);
@@ -151,12 +176,16 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
     if (!fModel.IsModelBuilt()) return fStatus = ErrorStatus(StatusCode::kMissingInput);
     iter.NewPass();
     MCStatus pass;
-    long recordNo = 0;
+    long recordNo = 0, used = 0;
     while (!pass.IsError() && iter.HasMore() && !Cancelled()) {
         const Record* record = iter.Next();
-        if (record == nullptr) break;
+        if (record == nullptr) {
+            pass = NoRecordInPass(recordNo);
+            break;
+        }
         ++recordNo;
         if (!fValidator.IsValidFitRecord(*record, pass)) continue;
+        ++used;
         const double e = fModel.AccumulateResidual(record->GetAll());
         // The robust covariance's middle needs the residuals, and the bread
         // is known since the sweep: no pass of its own.
@@ -164,6 +193,7 @@ MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {
             break;
     }
     if (!pass.IsError() && Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (!pass.IsError()) pass = SamePassAsFirst(recordNo, used);
     if (MCCommon_850::PassReducer* reducer = Reducer())
         if (AgreeOnPass(pass) && !fModel.MergeErrorSums(*reducer))
             pass = ErrorStatus(StatusCode::kMissingInput);

@@ -60,6 +60,8 @@ private:
     // same branch after a pass: the pass's status is agreed before its sums
     // are merged. False when the agreed status is an error.
     bool AgreeOnPass(MCCommon_850::MCStatus& pass);
+    static MCCommon_850::MCStatus NoRecordInPass(long readBefore);
+    MCCommon_850::MCStatus SamePassAsFirst(long read, long used) const;
 
     const MCRegSettings* fpSettings;
     // Mutable: scoring (const) also asks the host's cancel query.
@@ -72,6 +74,10 @@ private:
     bool fbModelBuilt = false;
     int fNRecordsRead = 0;
     int fNRecordsUsed = 0;
+    // This process's records of the first pass, read and used: every later
+    // pass must meet the same, or its sums belong to other data.
+    long fNLocalRead = 0;
+    long fNLocalUsed = 0;
     MCCommon_850::MCStatus fStatus;
     std::vector<MCCommon_850::MCStatus> fvWarnings;
     // A short record padded to the role map for scoring.

@@ -301,6 +301,22 @@ bool MCModelTests::ComputeIndivTest(double estimate, double variance, double den
                    critical != nullptr ? *critical : MCMV::Missing());
 }
 
+namespace {
+
+// A NaN or infinite coefficient or hypothesised value gives no statistic, and
+// the p-value computed from it would read as a certain rejection.
+bool AllFinite(const MCRectMatrix& L, const std::vector<double>* K) {
+    for (int r = 0; r < L.GetNRows(); ++r)
+        for (int c = 0; c < L.GetNCols(); ++c)
+            if (!std::isfinite(L.GetElem(r, c))) return false;
+    if (K)
+        for (double k : *K)
+            if (!std::isfinite(k)) return false;
+    return true;
+}
+
+}  // namespace
+
 MCStatus MCModelTests::ComputeOverallTest(const MCRectMatrix& L, MCTestStats& overall) {
     return GuardAllocation([&] { return OverallTest(L, overall); });
 }
@@ -311,6 +327,7 @@ MCStatus MCModelTests::OverallTest(const MCRectMatrix& L, MCTestStats& overall) 
     const int rows = L.GetNRows();
     if (L.GetNCols() != static_cast<int>(fpEstimates->size()))
         return ColumnMismatch(L.GetNCols(), static_cast<long>(fpEstimates->size()));
+    if (!AllFinite(L, nullptr)) return ErrorStatus(StatusCode::kMissingInput);
 
     int rank = -1;
     MCBitSet used;
@@ -390,6 +407,7 @@ MCStatus MCModelTests::ComputeOvAndIndTests(const MCRectMatrix& L, const std::ve
         if (!K.empty() && static_cast<int>(K.size()) != rows)
             return ErrorStatus(StatusCode::kMissingInput);
         const std::vector<double>* Kp = K.empty() ? nullptr : &K;
+        if (!AllFinite(L, Kp)) return ErrorStatus(StatusCode::kMissingInput);
 
         int rank = -1;
         MCBitSet used;

@@ -44,7 +44,8 @@ MCREG_API void CheckRows(const MCRectMatrix& L, const std::vector<double>* K,
 // The tester keeps references to the estimates, the non-redundant set, the
 // covariance matrix, the link, the cancel query and the Satterthwaite object;
 // they must outlive it. Nothing throws. A column mismatch is reported by the
-// call (322) and does not stick; a host cancel seen by
+// call (322) and does not stick, nor does an entry of L or K that is not a
+// finite number (303, for the overall and the family tests); a host cancel seen by
 // ComputeOriginalOverallTest (status 1) sticks and is returned by every later
 // Compute call that returns a status.
 class MCREG_API MCModelTests {

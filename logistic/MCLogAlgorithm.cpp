@@ -174,8 +174,9 @@ MCStatus MCLogAlgorithm::FillXPrimeX(MultiPassRecordIter& iter) {
         const Record* record = iter.Next();
         if (record == nullptr) return ErrorStatus(StatusCode::kNoRecordInPass);
         if (!fValidator.IsValidFitRecord(*record, status)) continue;
+        // The model refuses rows once the host cancels: that is the cancel.
         if (!fModel.UpdateXPrimeX(record->GetAll()))
-            return ErrorStatus(StatusCode::kPassOutOfOrder);
+            return ErrorStatus(Cancelled() ? StatusCode::kCancelled : StatusCode::kPassOutOfOrder);
     }
     if (!status.IsError() && Cancelled()) return ErrorStatus(StatusCode::kCancelled);
     iter.NewPass();

@@ -152,8 +152,9 @@ MCStatus MCPatternTabulator::CreateRowPatterns(RecordIterator& iter, const MCFac
         if (!ProcessRowPattern(*record, tables).IsError()) ++fValidCount;
     }
     if (fStatus.IsError()) return fStatus;
-    if (fValidCount == 0 && !fbSplit) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
+    // A cancel before the first valid record left none: it is the cancel.
     if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+    if (fValidCount == 0 && !fbSplit) return fStatus = ErrorStatus(StatusCode::kNoValidRecord);
     fbRowPatternsCreated = true;
     return fStatus;
 }

@@ -1,6 +1,7 @@
 #include "marginals/MCEmmeansRequests.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "companion/MCMV.h"
@@ -108,11 +109,18 @@ MCStatus MCEmmeansRequests::Check(std::size_t s, const std::vector<int>& covaria
         }
     }
     // Covariates held at a missing value, and those not listed, take their
-    // means.
+    // means. One that is no covariate of the model would be ignored, and a
+    // NaN or infinite value makes every mean NaN or infinite: neither is a
+    // request the means can answer.
     auto& held = spec.GetCovariates();
-    for (auto& c : held)
+    for (auto& c : held) {
+        if (FindPosition(covariates, c.first) < 0 || std::isnan(c.second) || std::isinf(c.second)) {
+            if (!st.IsError()) st = ErrorStatus(StatusCode::kMissingInput);
+            continue;
+        }
         if (MCMV::IsMissing(c.second) && Ix(c.first) < fvCovMeans.size())
             c.second = CovariateMean(c.first);
+    }
     for (int c : covariates) {
         bool listed = false;
         for (const auto& h : held) listed = listed || h.first == c;

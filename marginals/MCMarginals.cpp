@@ -33,11 +33,12 @@ namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
 
-// An index out of range: the index and the largest valid one as data.
+// An index out of range: the index and the number of valid ones as data.
 MCStatus RangeError(long code, int index, int largest) {
     MCStatus s = ErrorStatus(code);
-    s.SetDiscreteDatum(0, index);
-    s.SetDiscreteDatum(1, largest);
+    // Where the messages of 328 and 329 read them.
+    s.SetDiscreteDatum(1, index);
+    s.SetDiscreteDatum(2, largest + 1);
     return s;
 }
 

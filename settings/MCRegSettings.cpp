@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
@@ -130,10 +131,85 @@ void MCRegSettings::SetDF(double df) {
     if (df >= 0.0) fDF = df;  // false for NaN
 }
 
+namespace {
+
+// A term as the set of its factors with their nesting levels and of its
+// covariates with their multiplicities, each sorted by record position, so
+// that the same term reads the same whatever order it was built in.
+struct TermKey {
+    std::vector<std::pair<int, int>> factors, covariates;
+    bool operator==(const TermKey& o) const {
+        return factors == o.factors && covariates == o.covariates;
+    }
+};
+
+TermKey KeyOf(const MCModelEffect& e) {
+    TermKey k;
+    const std::vector<int> f = e.GetFactors(), levels = e.GetFactorLevels();
+    const std::vector<int> c = e.GetCovariates(), mults = e.GetCovMultiplicities();
+    for (std::size_t i = 0; i < f.size() && i < levels.size(); ++i)
+        k.factors.emplace_back(f[i], levels[i]);
+    for (std::size_t i = 0; i < c.size() && i < mults.size(); ++i)
+        k.covariates.emplace_back(c[i], mults[i]);
+    std::sort(k.factors.begin(), k.factors.end());
+    std::sort(k.covariates.begin(), k.covariates.end());
+    return k;
+}
+
+}  // namespace
+
 MCCommon_850::MCStatus MCRegSettings::IsValidSettings(bool allowEmpty) const {
     if (fDependent < 0) return ErrorStatus(StatusCode::kNoDependent);
     if (!allowEmpty && !fbIntercept && fvModelEffects.empty())
         return ErrorStatus(StatusCode::kEmptyModel);
+    // The sweep's pivot test compares a fraction of the spread with it: a
+    // negative or NaN tolerance aliases nothing, so a singular design would
+    // be inverted, and one of 1 or more aliases every parameter.
+    if (!(fTolerance >= 0.0 && fTolerance < 1.0)) {
+        MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kBadTolerance);
+        s.SetScaleDatum(1, fTolerance);
+        return s;
+    }
+    // A term reads its variables straight from the record: one naming a
+    // position that the settings gave another role (the dependent, a weight)
+    // or none would use values the record rules never checked, or read past
+    // the record.
+    const auto role = [this](int v) {
+        return v >= 0 && static_cast<std::size_t>(v) < fvVarTypes.size() ? fvVarTypes[Ix(v)]
+                                                                         : MCConst::VAR_UNSPECIFIED;
+    };
+    std::vector<TermKey> keys;
+    keys.reserve(fvModelEffects.size());
+    for (std::size_t e = 0; e < fvModelEffects.size(); ++e) {
+        const MCModelEffect& effect = fvModelEffects[e];
+        bool misplaced = false;
+        int stray = 0;
+        for (int v : effect.GetFactors())
+            if (!misplaced && role(v) != MCConst::VAR_FACTOR) misplaced = true, stray = v;
+        for (int v : effect.GetCovariates())
+            if (!misplaced && role(v) != MCConst::VAR_COVARIATE) misplaced = true, stray = v;
+        if (misplaced) {
+            MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kEffectVariable);
+            s.SetDiscreteDatum(1, static_cast<long>(e));
+            s.SetDiscreteDatum(2, stray);
+            return s;
+        }
+        // A repeated term gets a second set of parameters, all aliased, and
+        // a test of no degrees of freedom.
+        keys.push_back(KeyOf(effect));
+        if (fbIntercept && effect.IsIntercept()) {
+            MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kDuplicateEffect);
+            s.SetDiscreteDatum(1, static_cast<long>(e));
+            return s;
+        }
+        for (std::size_t o = 0; o < e; ++o)
+            if (keys[o] == keys.back()) {
+                MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kDuplicateEffect);
+                s.SetDiscreteDatum(1, static_cast<long>(o));
+                s.SetDiscreteDatum(2, static_cast<long>(e));
+                return s;
+            }
+    }
     return MCCommon_850::MCStatus();
 }
 

@@ -36,7 +36,10 @@ public:
     // 0: general linear model.
     virtual int GetModelType() const { return 0; }
     // Error 301 without a dependent; error 302 when allowEmpty is false and
-    // the model has neither intercept nor effects; otherwise OK.
+    // the model has neither intercept nor effects; 341 for a tolerance
+    // outside [0, 1); 339 when an effect uses a position that is not a
+    // factor (covariate) here; 340 for a term given twice, or an intercept
+    // effect beside the settings' intercept; otherwise OK.
     virtual MCCommon_850::MCStatus IsValidSettings(bool allowEmpty) const;
     // Refused when a dependent is already set, v < 0 or v has a role.
     virtual bool SetDependent(int v);

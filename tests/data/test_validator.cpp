@@ -57,8 +57,7 @@ TEST(RecordValidator, FactorCodesMalformedVersusSkipped) {
         {{7.5, 2, 1, 2, 0.5, mv}, true, 0},
         {{7.5, -0.0, 1, 2, 0.5, 0}, true, 0},
         {{7.5, 2.0, -0.0, 2, 0.5, 0}, true, 0},
-        {{7.5, 0.0, inf, 2, 1e-300, 0}, true, 0},
-        {{7.5, 1, -inf, 2, 0.5, 0}, true, 0},
+        {{7.5, 0.0, 1e308, 2, 1e-300, 0}, true, 0},
         {{-mv, 1, 1, 2, 0.5, 0}, true, 0},
         // Out of range and fractional codes are malformed.
         {{7.5, 3, 1, 2, 0.5, 0}, false, 316},
@@ -70,6 +69,13 @@ TEST(RecordValidator, FactorCodesMalformedVersusSkipped) {
         {{7.5, 2.5, 1, 2, 0.5, 0}, false, 316},
         {{7.5, 2147483648.0, 1, 2, 0.5, 0}, false, 316},
         {{7.5, inf, 1, 2, 0.5, 0}, false, 316},
+        // An infinite covariate, dependent or weight would make every sum
+        // it enters inf or NaN: malformed too.
+        {{7.5, 0.0, inf, 2, 1e-300, 0}, false, 342},
+        {{7.5, 1, -inf, 2, 0.5, 0}, false, 342},
+        {{-inf, 1, 1, 2, 0.5, 0}, false, 342},
+        {{7.5, 1, 1, inf, 0.5, 0}, false, 342},
+        {{7.5, 1, 1, 2, inf, 0}, false, 342},
         // Missing codes, a missing (or NaN) continuous value and
         // non-positive weights skip the record.
         {{7.5, -1, 1, 2, 0.5, 0}, false, 0},
@@ -102,6 +108,9 @@ TEST(RecordValidator, FactorCodesMalformedVersusSkipped) {
         if (c.code == 316) {
             EXPECT_EQ(o.position, 1);
             EXPECT_TRUE(o.value == c.record[1] || std::isnan(c.record[1]));
+        }
+        if (c.code == 342) {
+            EXPECT_TRUE(std::isinf(c.record[static_cast<int>(o.position)]));
         }
     }
 }

@@ -1,5 +1,6 @@
 // The component's life cycle and the failures a host meets through it.
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <random>
@@ -39,6 +40,34 @@ public:
     int passes = 0;
 };
 
+// Over Small(), except that from pass `from` on (the first pass being 1) it
+// hands out one record fewer, or at record 3 none although it reports more.
+class FicklePasses : public MultiPassRecordIter {
+public:
+    FicklePasses(int from, bool null) : fFrom(from), fbNull(null) {}
+    bool HasMore() const override { return fI < Count(); }
+    int GetFailReason() const override { return HasMore() ? 0 : 1; }
+    int NewPass() override {
+        ++fPass, fI = 0;
+        return 0;
+    }
+    Record* Next() override {
+        if (!HasMore()) return nullptr;
+        if (fbNull && fPass >= fFrom && fI == 2) return nullptr;
+        fRec = fRecs[static_cast<std::size_t>(fI++)];
+        return &fRec;
+    }
+
+private:
+    int Count() const {
+        return static_cast<int>(fRecs.size()) - (!fbNull && fPass >= fFrom ? 1 : 0);
+    }
+    std::vector<Record> fRecs = Small();
+    Record fRec;
+    int fFrom, fPass = 0, fI = 0;
+    bool fbNull;
+};
+
 class OtherModelSettings : public MCRegSettings {
 public:
     int GetModelType() const override { return 7; }
@@ -60,6 +89,15 @@ TEST(GlmComponent, FactoryAndLifeCycleRules) {
     noTerms.SetInterceptUse(false);
     EXPECT_EQ(factory.CreateRegAlgorithm(noTerms), nullptr);
     EXPECT_EQ(factory.GetStatus().GetErrorCode(), 302);
+    // A term naming a position that has no role made the build read outside
+    // a cell's values; the factory refuses it.
+    MCRegSettings stray = SmallModel().Settings();
+    const std::vector<int> strayVars = {1, 5};
+    MCModelEffect x5(1, 1, &strayVars);
+    ASSERT_EQ(x5.AddCovariate(5), 1);
+    ASSERT_TRUE(stray.AddModelEffect(x5));
+    EXPECT_EQ(factory.CreateRegAlgorithm(stray), nullptr);
+    EXPECT_EQ(factory.GetStatus().GetErrorCode(), 339);
 
     MCRegSettings s = SmallModel().Settings();
     std::unique_ptr<IMCRegComponent> c(factory.CreateRegAlgorithm(s));
@@ -161,6 +199,11 @@ TEST(GlmComponent, DataErrorsStopTheBuild) {
     EXPECT_EQ(pos, 1);
     EXPECT_EQ(v, 5.0);
 
+    // An infinite dependent made every estimate NaN under an OK status.
+    std::vector<Record> infinite = Small();
+    infinite[2][0] = HUGE_VAL;
+    EXPECT_EQ(FitModel(SmallModel(), infinite).status.GetErrorCode(), 342);
+
     // Records too short for the role map.
     EXPECT_EQ(FitModel(SmallModel(), {Record{1.0, 0}}).status.GetErrorCode(), 315);
     // No record at all, and no valid record (all covariates missing).
@@ -192,6 +235,22 @@ TEST(GlmComponent, DataErrorsStopTheBuild) {
     EXPECT_TRUE(tooMany.GetDiscreteDatum(0, count) && tooMany.GetDiscreteDatum(1, limit));
     EXPECT_EQ(count, 50001);
     EXPECT_EQ(limit, 46339);
+
+    // Later passes that read fewer records than the first, or stop on a
+    // null record, filled the cross products or the residuals of other data
+    // than the parameters were made from, under an OK status.
+    for (int from : {2, 3}) {
+        MCMath_850::MCRegFactory factory;
+        MCRegSettings settings = SmallModel().Settings();
+        std::unique_ptr<IMCRegComponent> fewer(factory.CreateRegAlgorithm(settings));
+        std::unique_ptr<IMCRegComponent> null(factory.CreateRegAlgorithm(settings));
+        FicklePasses shorter(from, false), stops(from, true);
+        EXPECT_EQ(fewer->BuildModel(shorter).GetErrorCode(), 307) << from;
+        const MCStatus none = null->BuildModel(stops);
+        long at = 0;
+        EXPECT_EQ(none.GetErrorCode(), 304) << from;
+        EXPECT_TRUE(none.GetDiscreteDatum(1, at) && at == 3);
+    }
 
     // The first pass twice, and the build before any pass.
     MCRegSettings s = SmallModel().Settings();

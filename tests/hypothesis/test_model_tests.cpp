@@ -244,12 +244,25 @@ TEST(LMatrixTests, StatusesAndDegenerateContrasts) {
     EXPECT_TRUE(bad.GetDiscreteDatum(1, cols) && bad.GetDiscreteDatum(2, p));
     EXPECT_EQ(cols, 5);
     EXPECT_EQ(p, 7);
-    ASSERT_EQ(stats.GetNTests(), 4);
+    // A NaN or infinite coefficient or hypothesised value is no contrast: it
+    // gave no statistic but a Sig of 0 under an OK status.
+    MCRectMatrix withNaN = A;
+    withNaN.SetElem(1, 2, std::nan(""));
+    EXPECT_EQ(t.ComputeModelTest(withNaN, {}, stats).GetErrorCode(), 303);
+    MCTestStats untested;
+    std::vector<MCTestStats> rows;
+    withNaN.SetElem(1, 2, HUGE_VAL);
+    EXPECT_EQ(t.ComputeOverallTest(withNaN, untested).GetErrorCode(), 303);
+    EXPECT_EQ(t.ComputeOvAndIndTests(A, {0.0, std::nan("")}, rows, untested, 0).GetErrorCode(),
+              303);
+    EXPECT_TRUE(t.GetStatus().IsOK());
+    ASSERT_EQ(stats.GetNTests(), 5);
     EXPECT_TRUE(MCMV::IsMissing(stats.GetTestStats(0)->GetSig()));
     EXPECT_EQ(*stats.GetStatus(1), prior);
     ExpectR(stats.GetTestStats(2)->GetWald(), Data().cases.at("effectA").at("F")[0], "effect F");
     EXPECT_EQ(stats.GetLMatrix(2)->GetNRows(), 2);
-    EXPECT_EQ(stats.GetTestStats(4), nullptr);
+    EXPECT_EQ(*stats.GetStatus(4), MCCommon_850::MCStatus(303, false));
+    EXPECT_EQ(stats.GetTestStats(5), nullptr);
     EXPECT_EQ(stats.GetRowIndices(0), nullptr);
 
     // Aliased columns alone: zero variance. A zero estimate leaves df and Sig

@@ -134,7 +134,13 @@ TEST(Marginals, MeansMatchEmmeans) {
     MCEmmeansSpec out;
     MCRectMatrix L;
     std::vector<MCEmmeansStats> st;
-    EXPECT_EQ(m->GetEmmeansStats(2, out, L, st).GetErrorCode(), 328);
+    // The message names the index asked for and the count (it named the
+    // largest index as the one asked for).
+    const MCCommon_850::MCStatus range = m->GetEmmeansStats(2, out, L, st);
+    EXPECT_EQ(range.GetErrorCode(), 328);
+    EXPECT_NE(range.GetMessage().find("index 2 is out of range: there are 2 spec"),
+              std::string::npos)
+        << range.GetMessage();
     // Profiles: per level of A, and along x with A x B averaged.
     std::vector<double> values, means;
     ASSERT_TRUE(m->GetFactorEmmeans(kA, L, means).IsOK());
@@ -236,7 +242,10 @@ TEST(Marginals, TwoCompareFactorsMatchEmmeans) {
             ASSERT_TRUE(m->GetPairwiseEmmeansTests(1, 0, q, fixed, compared, h).IsOK());
             ExpectRow(g, "abholm_", std::to_string(r++), h, {"p"});
         }
-    EXPECT_EQ(m->GetPairwiseEmmeansTests(0, 0, 30, fixed, compared, e).GetErrorCode(), 329);
+    const MCCommon_850::MCStatus pair = m->GetPairwiseEmmeansTests(0, 0, 30, fixed, compared, e);
+    EXPECT_EQ(pair.GetErrorCode(), 329);
+    EXPECT_NE(pair.GetMessage().find("index 30 is out of range"), std::string::npos)
+        << pair.GetMessage();
 }
 
 TEST(Marginals, IncompleteDesignAveragesObservedCells) {
@@ -312,4 +321,19 @@ TEST(Marginals, ResponseScaleAndRefusals) {
     EXPECT_EQ(mc.SetEmmeansTesting(nullptr, f.fit.stats->GetRedundancyIndicators(), 13.0, nullptr)
                   .GetErrorCode(),
               303);
+
+    // A covariate held at a NaN or infinite value gave NaN or infinite means,
+    // and one that is no covariate of the model was ignored, under an OK
+    // status; the system-missing value still means the covariate's mean.
+    std::vector<MCEmmeansSpec> held(5, lin);
+    held[0].AddCovariate(kX, std::nan(""));
+    held[1].AddCovariate(kX, HUGE_VAL);
+    held[2].AddCovariate(kA, 1.0);
+    held[3].AddCovariate(7, 1.0);
+    held[4].AddCovariate(kX, MCCommon_850::MCMV::Missing());
+    auto h = f.Make(held);
+    for (int s = 0; s < 4; ++s)
+        EXPECT_EQ(h->GetEmmeansStats(s, out, L, a).GetErrorCode(), 303) << s;
+    ASSERT_TRUE(h->GetEmmeansStats(4, out, L, a).IsOK());
+    for (std::size_t r = 0; r < 3; ++r) ExpectRow(g, "A_", std::to_string(r), a[r], {"est"});
 }

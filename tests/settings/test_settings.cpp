@@ -100,6 +100,75 @@ TEST(RegSettings, RolesAndRefusals) {
     EXPECT_EQ(s.GetVariableTypes().size(), 13u);
 }
 
+// The terms must name the settings' factors and covariates in those roles,
+// each term once, and the tolerance must be a fraction: otherwise a fit
+// would read past its records or positions no record rule checked (a
+// crash, or estimates of a model nobody asked for), repeat a term's
+// parameters, or invert a singular design.
+TEST(RegSettings, TermsAndToleranceAreCheckedAgainstTheRoles) {
+    const auto status = [](const MCRegSettings& s) {
+        const MCCommon_850::MCStatus st = s.IsValidSettings(false);
+        long d1 = -1, d2 = -1;
+        st.GetDiscreteDatum(1, d1);
+        st.GetDiscreteDatum(2, d2);
+        return std::make_tuple(st.GetErrorCode(), d1, d2);
+    };
+    // 0 dependent, 1 and 4 factors, 2 covariate, 3 weight, 5 no role.
+    MCRegSettings base;
+    ASSERT_TRUE(base.SetDependent(0));
+    ASSERT_EQ(base.AddFactor(1, 3), 1);
+    ASSERT_EQ(base.AddFactor(4, 2), 2);
+    ASSERT_EQ(base.AddCovariate(2), 1);
+    ASSERT_TRUE(base.SetFrequencyWeightVar(3));
+    const std::vector<int> vars = {1, 4, 2, 0, 3, 5};
+    const auto term = [&](std::vector<int> factors, std::vector<int> covariates) {
+        MCModelEffect e(2, 4, &vars);
+        for (int f : factors) e.AddNewFactor(f, false);
+        for (int c : covariates) e.AddCovariate(c);
+        return e;
+    };
+    const auto with = [&](std::vector<MCModelEffect> terms) {
+        MCRegSettings s = base;
+        for (const MCModelEffect& e : terms) s.AddModelEffect(e);
+        return s;
+    };
+    EXPECT_EQ(status(with({term({1}, {}), term({4}, {}), term({1, 4}, {2}), term({}, {2, 2})})),
+              std::make_tuple(0L, -1L, -1L));
+    // The effect's index and the position it misuses.
+    EXPECT_EQ(status(with({term({1}, {}), term({}, {5})})), std::make_tuple(339L, 1L, 5L));
+    EXPECT_EQ(status(with({term({}, {0})})), std::make_tuple(339L, 0L, 0L));
+    EXPECT_EQ(status(with({term({1}, {3})})), std::make_tuple(339L, 0L, 3L));
+    const std::vector<int> swapped = {2, 4, 1};
+    MCModelEffect asFactor(2, 1, &swapped);
+    ASSERT_TRUE(asFactor.AddNewFactor(2, false));
+    EXPECT_EQ(status(with({asFactor})), std::make_tuple(339L, 0L, 2L));
+
+    // A term given twice, in whatever order; a different nesting or power
+    // is another term.
+    EXPECT_EQ(status(with({term({1, 4}, {2}), term({}, {2}), term({4, 1}, {2})})),
+              std::make_tuple(340L, 0L, 2L));
+    MCModelEffect nested(2, 4, &vars);
+    ASSERT_TRUE(nested.AddNewFactor(1, false) && nested.AddNewFactor(4, true));
+    EXPECT_TRUE(status(with({term({1, 4}, {}), nested, term({}, {2}), term({}, {2, 2})})) ==
+                std::make_tuple(0L, -1L, -1L));
+    EXPECT_EQ(status(with({term({1}, {}), MCModelEffect()})), std::make_tuple(340L, 1L, -1L));
+    MCRegSettings noIntercept = with({MCModelEffect(), term({1}, {})});
+    noIntercept.SetInterceptUse(false);
+    EXPECT_TRUE(noIntercept.IsValidSettings(false).IsOK());
+
+    for (double tol : {-1e-12, 1.0, std::nan("")}) {
+        MCRegSettings s = base;
+        s.SetTolerance(tol);
+        const MCCommon_850::MCStatus st = s.IsValidSettings(false);
+        double datum = 0.0;
+        EXPECT_EQ(st.GetErrorCode(), 341) << tol;
+        EXPECT_TRUE(st.GetScaleDatum(1, datum) && (datum == tol || std::isnan(tol)));
+    }
+    MCRegSettings exact = base;
+    exact.SetTolerance(0.0);
+    EXPECT_TRUE(exact.IsValidSettings(false).IsOK());
+}
+
 TEST(RegSettings, CopyIsDeepForEffectsAndSharesHostObjects) {
     Listener listener;
     Cancel cancel;
