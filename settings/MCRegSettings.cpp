@@ -141,6 +141,9 @@ struct TermKey {
     bool operator==(const TermKey& o) const {
         return factors == o.factors && covariates == o.covariates;
     }
+    bool operator<(const TermKey& o) const {
+        return factors != o.factors ? factors < o.factors : covariates < o.covariates;
+    }
 };
 
 TermKey KeyOf(const MCModelEffect& e) {
@@ -194,22 +197,27 @@ MCCommon_850::MCStatus MCRegSettings::IsValidSettings(bool allowEmpty) const {
             s.SetDiscreteDatum(2, stray);
             return s;
         }
-        // A repeated term gets a second set of parameters, all aliased, and
-        // a test of no degrees of freedom.
         keys.push_back(KeyOf(effect));
         if (fbIntercept && effect.IsIntercept()) {
             MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kDuplicateEffect);
             s.SetDiscreteDatum(1, static_cast<long>(e));
             return s;
         }
-        for (std::size_t o = 0; o < e; ++o)
-            if (keys[o] == keys.back()) {
-                MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kDuplicateEffect);
-                s.SetDiscreteDatum(1, static_cast<long>(o));
-                s.SetDiscreteDatum(2, static_cast<long>(e));
-                return s;
-            }
     }
+    // A repeated term gets a second set of parameters, all aliased, and a
+    // test of no degrees of freedom. Sorted, a model of thousands of terms
+    // is checked without comparing every pair.
+    std::vector<std::size_t> order(keys.size());
+    for (std::size_t e = 0; e < order.size(); ++e) order[e] = e;
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    for (std::size_t i = 1; i < order.size(); ++i)
+        if (keys[order[i - 1]] == keys[order[i]]) {
+            MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kDuplicateEffect);
+            s.SetDiscreteDatum(1, static_cast<long>(order[i - 1]));
+            s.SetDiscreteDatum(2, static_cast<long>(order[i]));
+            return s;
+        }
     return MCCommon_850::MCStatus();
 }
 
