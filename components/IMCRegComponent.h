@@ -25,6 +25,7 @@ public:
     // The statistics stay owned by the component.
     virtual MCCommon_850::MCStatus GetOutputStats(IMCRegOutputStats*& out) = 0;
     virtual const MCRegSettings& GetCompSettings() const = 0;
+    // Error 311, value missing, before the model is built.
     virtual MCCommon_850::MCStatus Score(const MCCommon_850::Record& record, double& value,
                                          std::vector<double>& probabilities) const = 0;
     // The one call meant for another thread while BuildModel runs.

@@ -2,6 +2,7 @@
 
 #include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
+#include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "glm/MCGLMAlgorithm.h"
 
@@ -76,7 +77,13 @@ MCStatus MCGLMComponent::Score(const MCCommon_850::Record& record, double& value
                                std::vector<double>& probabilities) const {
     (void)probabilities;
     if (fStatus.IsError()) return fStatus;
-    if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
+    // An OK that wrote nothing would hand a host whatever its variable
+    // held as a prediction: before the build scoring is refused, the value
+    // missing.
+    if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) {
+        value = MCCommon_850::MCMV::Missing();
+        return ErrorStatus(StatusCode::kNotBuilt);
+    }
     return GuardAllocation([&] { return fpAlgorithm->Score(record, value); });
 }
 

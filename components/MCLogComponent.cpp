@@ -3,6 +3,7 @@
 #include "companion/MCAllocationGuard.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
+#include "companion/MCMV.h"
 #include "companion/MCStatusCodes.h"
 #include "logistic/MCLogAlgorithm.h"
 
@@ -75,7 +76,13 @@ MCStatus MCLogComponent::GetOutputStats(IMCRegOutputStats*& out) {
 MCStatus MCLogComponent::Score(const MCCommon_850::Record& record, double& value,
                                std::vector<double>& probabilities) const {
     if (fStatus.IsError()) return fStatus;
-    if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) return MCStatus();
+    // An OK that wrote nothing would hand a host whatever its variable
+    // held as a prediction: before the build scoring is refused, the value
+    // missing.
+    if (!fpAlgorithm || !fpAlgorithm->IsModelBuilt()) {
+        value = MCCommon_850::MCMV::Missing();
+        return ErrorStatus(StatusCode::kNotBuilt);
+    }
     return GuardAllocation([&] {
         int category = -1;
         const MCStatus result = fpAlgorithm->Score(record, probabilities, category);

@@ -108,8 +108,10 @@ TEST(GlmComponent, FactoryAndLifeCycleRules) {
     EXPECT_EQ(stats, nullptr);
     double value = 42;
     std::vector<double> probs;
-    EXPECT_TRUE(c->Score(Record{0.0, 1, 1.0}, value, probs).IsOK());
-    EXPECT_EQ(value, 42);  // nothing written before the build
+    // Before the build a score is refused, not an OK beside a value the
+    // host had left there.
+    EXPECT_EQ(c->Score(Record{0.0, 1, 1.0}, value, probs).GetErrorCode(), 311);
+    EXPECT_TRUE(MCCommon_850::MCMV::IsMissing(value));
 
     // Parameters first, then the build: the first pass is not repeated.
     CountingIter iter(Small());

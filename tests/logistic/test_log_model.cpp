@@ -283,8 +283,8 @@ TEST(LogisticComponent, LifeCycle) {
     EXPECT_EQ(stats, nullptr);
     double value = 42;
     std::vector<double> p{7.0};
-    EXPECT_TRUE(c->Score(data[0], value, p).IsOK());
-    EXPECT_EQ(value, 42);
+    EXPECT_EQ(c->Score(data[0], value, p).GetErrorCode(), 311);
+    EXPECT_TRUE(MCCommon_850::MCMV::IsMissing(value));
     EXPECT_EQ(p, std::vector<double>{7.0});
 
     // Parameters first: the build does not repeat the factor pass.
