@@ -24,6 +24,17 @@ struct FirstReport : MCCommon_850::ProgressListener {
     void ReportIteration(const MCMath_850::MCIterationReporter&) override { ++reports; }
 };
 
+// y (3 categories) ~ A + x, A of `levels` categories at record position 1.
+Model FactorAndCovariate(int levels, bool patterns) {
+    Model m;
+    m.nCategories = 3;
+    m.factors = {{1, levels}};
+    m.covariates = {2};
+    m.terms = {{{1}, {}}, {{}, {2}}};
+    m.patterns = patterns;
+    return m;
+}
+
 }  // namespace
 
 TEST(LogisticCancel, CancelFromAnotherThreadStopsTheFit) {
@@ -32,12 +43,7 @@ TEST(LogisticCancel, CancelFromAnotherThreadStopsTheFit) {
         data.push_back(Record{static_cast<double>(i % 3), static_cast<double>(i % 7),
                               static_cast<double>((i * 37) % 101) / 50.0});
     for (bool patterns : {false, true}) {
-        Model m;
-        m.nCategories = 3;
-        m.factors = {{1, 7}};
-        m.covariates = {2};
-        m.terms = {{{1}, {}}, {{}, {2}}};
-        m.patterns = patterns;
+        Model m = FactorAndCovariate(7, patterns);
         // Never converges by itself: only the cancel ends it.
         m.paramCriterion = 0.0;
         m.maxIterations = 1000000;
@@ -68,12 +74,7 @@ TEST(LogisticCancel, ACancelAtEveryPollEndsTheBuildAsCancelled) {
     for (int i = 0; i < 13; ++i)
         data.push_back(Record{static_cast<double>(i % 3), static_cast<double>(i % 2), 0.1 * i});
     for (bool patterns : {false, true}) {
-        Model m;
-        m.nCategories = 3;
-        m.factors = {{1, 2}};
-        m.covariates = {2};
-        m.terms = {{{1}, {}}, {{}, {2}}};
-        m.patterns = patterns;
+        const Model m = FactorAndCovariate(2, patterns);
         bool finished = false;
         for (int at = 1; !finished && at < 2000; ++at) {
             CancelFrom query(at);
