@@ -231,7 +231,7 @@ void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, int unit, doub
 }
 
 void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit,
-                                      double tol) const {
+                                      double tol, const std::vector<double>* unitWeight) const {
     GetDiagonal(scale);
     const std::vector<double>& hi = fElems.Hi();
     const std::vector<double>& lo = fElems.Lo();
@@ -243,7 +243,10 @@ void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, const std::vec
     for (int k = 0; k < fN && Ix(k) < unit.size(); ++k) {
         const int u = unit[Ix(k)];
         if (u < 0 || u >= fN || u == k) continue;
-        const dd::DD total = elem(u, u);
+        const bool ownWeight = unitWeight != nullptr && 2 * Ix(k) + 1 < unitWeight->size() &&
+                               (*unitWeight)[2 * Ix(k)] > 0.0;
+        const dd::DD total =
+            ownWeight ? dd::DD{(*unitWeight)[2 * Ix(k)], (*unitWeight)[2 * Ix(k) + 1]} : elem(u, u);
         if (!(total.hi > 0.0) || !std::isfinite(total.hi)) continue;
         const dd::DD sum = elem(u, k);
         const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));

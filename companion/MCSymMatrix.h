@@ -149,9 +149,14 @@ public:
     void ComputeCentredScale(std::vector<double>& scale, int unit, double tol) const;
     // The same with a column of its own for each column k (unit[k] < 0:
     // about zero): an indicator column makes scale[k] the sum of squares
-    // about the mean within the records that the indicator marks.
-    void ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit,
-                             double tol) const;
+    // about the mean within the records that the indicator marks. A column
+    // that is zero outside a cell of records no column marks (x within the
+    // cells of A*B in a model without A*B) has the intercept as its unit and
+    // the cell's weight in unitWeight, (high, low) at 2k and 2k + 1: a
+    // positive weight there replaces a_uu, so that the column too is judged
+    // by its spread within its cell.
+    void ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit, double tol,
+                             const std::vector<double>* unitWeight = nullptr) const;
     // What the compensated sums of a cross-product matrix leave in a
     // difference of its elements, relative to the elements (a pivot at
     // most this times its diagonal is rounding, whatever the tolerance).

@@ -188,7 +188,8 @@ MC_DD_TARGET_FMA void MCGLMCellMoments::FittedFmaEntry(int slot, double& hi, dou
     FittedKernel<true>(slot, hi, lo);
 }
 
-bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
+bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz,
+                             std::vector<double>* weights) {
     const std::size_t cells = fvCellCodes.size();
     fvColStart.assign(cells + 1, 0);
     fvCols.clear();
@@ -226,6 +227,13 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz) {
             moments = fvPackedHi.data();
             lows = fvPackedLo.data();
         }
+        // The constant's moment with itself is the cell's weight.
+        if (weights != nullptr && weights->size() >= 2 * Ix(fP))
+            for (std::size_t c = start; c + 1 < fvCols.size(); ++c) {
+                const std::size_t k = Ix(fvCols[c]);
+                DoubleDouble::Accumulate((*weights)[2 * k], (*weights)[2 * k + 1], moments[0],
+                                         lows[0]);
+            }
         if (!zpz.AddMapped(moments, lows, fNSources, fvCols.data() + start, fvSrcs.data() + start,
                            static_cast<int>(fvCols.size() - start)))
             return false;

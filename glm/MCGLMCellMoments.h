@@ -51,8 +51,11 @@ public:
     bool Add(const double* values, double w);
     // Scatters every cell's moments into Z'Z (order p + 1, the dependent
     // last) over the cell's columns, which the factor tables give; the
-    // moments are freed. False when a scatter is refused.
-    bool Flush(const MCFactorTables& tables, MCSymMatrix& zpz);
+    // moments are freed. False when a scatter is refused. With weights
+    // (2p elements, (high, low) per column), adds to each column the
+    // weight of the cells it is part of.
+    bool Flush(const MCFactorTables& tables, MCSymMatrix& zpz,
+               std::vector<double>* weights = nullptr);
     // Per cell and source, the sum of the estimates of the cell's columns
     // with that source, in double-double.
     void SetCoefficients(const std::vector<double>& estimates);
@@ -125,7 +128,6 @@ private:
     // cell's columns with that source, in double-double.
     std::vector<double> fvCoefHi, fvCoefLo;
     // A record's sources, padded with zeros to a whole lane of four.
-    // A record's sources, padded with zeros to a lane of four.
     mutable std::vector<double> fvSrcHi;
     mutable std::vector<double> fvSrcLo;
     mutable int fLastSlot = -1;     // of the sources in fvSrcHi/fvSrcLo

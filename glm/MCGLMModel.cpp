@@ -92,6 +92,21 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         fvHasCovariates[k] = prm.GetNCovariates() > 0;
         if (prm.GetNCovariateMult() >= 2) fbProducts = true;
     }
+    const std::vector<int> units = MCParameterList::CentringColumns(fvParameters, intercept);
+    fvNeedsCellWeight.assign(fvParameters.size(), 0);
+    bool cellWeights = false;
+    for (std::size_t k = 0; k < fvParameters.size(); ++k) {
+        const MCRegrParameter& prm = fvParameters[k];
+        // The intercept as the unit of a covariate within cells: no
+        // indicator marks its cell.
+        if (units[k] == 0 && prm.GetNCovariates() > 0 && prm.GetNFactors() > 0) {
+            fvNeedsCellWeight[k] = 1;
+            cellWeights = true;
+        }
+    }
+    fvCellWeights.assign(cellWeights ? 2 * fvParameters.size() : 0, 0.0);
+    if (!cellWeights) fvNeedsCellWeight.clear();
+    fvKeptScale.clear();
     if (fbProducts) {
         fvDenseHi.assign(fvParameters.size() + 1, 0.0);
         fvDenseLo.assign(fvParameters.size() + 1, 0.0);
@@ -206,8 +221,17 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     }
     ExpandSparse(values);
     if (!AddExpandedRow(w)) return false;
+    if (!fvCellWeights.empty()) AddCellWeights(w);
     ++fNRows;
     return true;
+}
+
+void MCGLMModel::AddCellWeights(double w) {
+    for (int n = 0; n + 1 < fNnz; ++n) {
+        const std::size_t k = Ix(fvIdx[Ix(n)]);
+        if (fvNeedsCellWeight[k])
+            DoubleDouble::Accumulate(fvCellWeights[2 * k], fvCellWeights[2 * k + 1], w, 0.0);
+    }
 }
 
 bool MCGLMModel::AddExpandedRow(double w) {
@@ -241,10 +265,25 @@ MCStatus MCGLMModel::BuildModel() {
         const double tol = fpSettings->GetTolerance();
         // Each column judged by its spread about its mean: a covariate far
         // from zero is not a multiple of the intercept.
+        const bool intercept = fpSettings->GetInterceptUse();
+        const std::vector<int> centring = MCParameterList::CentringColumns(fvParameters, intercept);
+        const std::vector<double>* cellWeights = fvCellWeights.empty() ? nullptr : &fvCellWeights;
         std::vector<double> scale;
-        fpZPrimeZ->ComputeCentredScale(
-            scale, MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse()),
-            tol);
+        fpZPrimeZ->ComputeCentredScale(scale, centring, tol, cellWeights);
+        if (fpCrossProducts) {
+            // The same judgement on the kept sums, for the tests that sweep
+            // them again.
+            std::vector<int> keptUnits = centring;
+            keptUnits.push_back(intercept ? 0 : -1);
+            std::vector<double> keptWeights;
+            for (std::size_t e = 0; cellWeights != nullptr && e + 1 < cellWeights->size(); e += 2) {
+                const DoubleDouble::DD v = DoubleDouble::Mul(
+                    DoubleDouble::DD{fvCellWeights[e], fvCellWeights[e + 1]}, fTotalWeight);
+                keptWeights.push_back(v.hi);
+                keptWeights.push_back(v.lo);
+            }
+            fpCrossProducts->ComputeCentredScale(fvKeptScale, keptUnits, tol, &keptWeights);
+        }
         fRedundancy = MCBitSet(p + 1);
         std::vector<double> diagonal;
         if (fpSettings->GetKeepCrossProducts()) fpZPrimeZ->GetDiagonal(diagonal);
@@ -257,8 +296,7 @@ MCStatus MCGLMModel::BuildModel() {
         std::vector<double> centre;
         if (robust) {
             if (diagonal.empty()) fpZPrimeZ->GetDiagonal(diagonal);
-            centreUnit =
-                MCParameterList::CentringColumns(fvParameters, fpSettings->GetInterceptUse());
+            centreUnit = centring;
             centre.assign(Ix(p), 0.0);
             for (int k = 0; k < p; ++k) {
                 const int u = centreUnit[Ix(k)];
@@ -361,12 +399,14 @@ MCStatus MCGLMModel::BuildModel() {
 bool MCGLMModel::FlushCells() {
     if (!fCells.IsActive() || fbCellsFlushed) return true;
     fbCellsFlushed = true;
-    return fCells.Flush(*fpFactorTables, *fpZPrimeZ);
+    return fCells.Flush(*fpFactorTables, *fpZPrimeZ,
+                        fvCellWeights.empty() ? nullptr : &fvCellWeights);
 }
 
 bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
     if (!fpZPrimeZ || fbModelBuilt || !FlushCells()) return false;
     if (!fpZPrimeZ->MergeAcrossProcesses(reducer)) return false;
+    if (!fvCellWeights.empty() && !reducer.SumExtended(fvCellWeights)) return false;
     std::vector<double> rows{static_cast<double>(fNRows)};
     if (!reducer.Sum(rows)) return false;
     fNRows = static_cast<int>(rows[0]);

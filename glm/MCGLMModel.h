@@ -92,6 +92,10 @@ public:
     // The same swept on the kept pivots, before the redundant rows are
     // cleared, and negated (see MCGLMOutputStats); null unless kept.
     std::shared_ptr<const MCSymMatrix> GetSweptCrossProducts() const { return fpSweptKept; }
+    // Per column of the kept cross products (the dependent last), the
+    // spread the fit judged its pivot by (MCSymMatrix::ComputeCentredScale);
+    // empty unless kept.
+    const std::vector<double>& GetCrossProductScale() const { return fvKeptScale; }
     // The clusters of cluster column c of a cluster-robust covariance; 0
     // otherwise.
     long GetNClusters(int c = 0) const { return fpSandwich ? fpSandwich->GetNClusters(c) : 0; }
@@ -124,6 +128,9 @@ private:
     // Adds the expanded row to Z'Z: sparse, or dense in extended precision
     // when the model has products or powers of covariates.
     bool AddExpandedRow(double w);
+    // Adds w to the cell weights of the expanded row's columns that need
+    // them.
+    void AddCellWeights(double w);
     // Whether Z'Z and the output statistics' covariance matrix of p
     // parameters fit in this machine's memory; otherwise the status is 305
     // with the parameters needed and those that fit, the gigabytes needed
@@ -171,6 +178,14 @@ private:
     mutable int fNnz = 0;
     std::vector<double> fvDenseHi;
     std::vector<double> fvDenseLo;
+    // A covariate within the cells of an effect that has no indicator
+    // column (x within A*B in a model without A*B) is judged by its spread
+    // within its cell, which needs the cell's weight: per parameter, whether
+    // it is such a column, and per parameter the weight of its cell's
+    // records ((high, low) at 2k and 2k + 1), summed in pass 2. Empty in
+    // the usual models.
+    std::vector<unsigned char> fvNeedsCellWeight;
+    std::vector<double> fvCellWeights;
 
     // The sweep and its results.
     bool fbModelBuilt = false;
@@ -205,6 +220,7 @@ private:
     std::unique_ptr<MCSymMatrix> fpRobustCov;
     std::shared_ptr<const MCSymMatrix> fpCrossProducts;
     std::shared_ptr<const MCSymMatrix> fpSweptKept;
+    std::vector<double> fvKeptScale;
 };
 
 }  // namespace MCMath_850

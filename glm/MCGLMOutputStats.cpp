@@ -59,6 +59,7 @@ public:
     std::unique_ptr<MCSymMatrix> fpCovariance;
     std::shared_ptr<const MCSymMatrix> fpCrossProducts;
     std::shared_ptr<const MCSymMatrix> fpSweptCrossProducts;
+    std::vector<double> fvCrossProductScale;
     std::vector<MCRegrParameterStats> fvParamStats;
     MCBitSet fRedundancy;
     double fErrorDF;
@@ -89,6 +90,7 @@ MCGLMOutputStats::MCGLMOutputStats(const MCRegSettings& settings, MCGLMAlgorithm
     d.fRank = d.fRedundancy.Count();
     d.fpCrossProducts = model.GetCrossProducts();
     d.fpSweptCrossProducts = model.GetSweptCrossProducts();
+    d.fvCrossProductScale = model.GetCrossProductScale();
 
     d.fvParamStats.resize(static_cast<std::size_t>(p));
     for (int k = 0; k < p; ++k) {
@@ -168,6 +170,10 @@ const MCSymMatrix* MCGLMOutputStats::GetCrossProducts() const {
 
 const MCSymMatrix* MCGLMOutputStats::GetSweptCrossProducts() const {
     return fpImpl->fpSweptCrossProducts.get();
+}
+
+const std::vector<double>& MCGLMOutputStats::GetCrossProductScale() const {
+    return fpImpl->fvCrossProductScale;
 }
 
 const MCSymMatrix* MCGLMOutputStats::GetCovarianceMatrix() const {

@@ -76,6 +76,11 @@ public:
     // aliasing coefficients of the others beside it and minus the residual
     // sum of squares in the dependent's corner; null unless kept.
     const MCSymMatrix* GetSweptCrossProducts() const;
+    // Per column of GetCrossProducts(), the spread the fit judged a pivot
+    // by (a covariate's sum of squares about its mean within its cell), for
+    // tests that sweep the cross products again and must alias what the fit
+    // aliased; empty unless kept.
+    const std::vector<double>& GetCrossProductScale() const;
 
     class MCGLMOutStatsImpl;
 

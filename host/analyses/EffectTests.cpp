@@ -7,7 +7,6 @@
 #include "companion/MCDistFun.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
-#include "design/MCParameterList.h"
 #include "glm/MCGLMOutputStats.h"
 #include "host/analyses/PartialSums.h"
 #include "host/analyses/SequentialSums.h"
@@ -254,18 +253,13 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
     // fit's own redundancy, whatever the tolerance.
     const MCSymMatrix* bordered = glm.GetCrossProducts();
     const MCSymMatrix* full = glm.GetSweptCrossProducts();
-    if (bordered == nullptr || full == nullptr || bordered->GetNRows() != p + 1)
+    const std::vector<double>& scale = glm.GetCrossProductScale();
+    if (bordered == nullptr || full == nullptr || bordered->GetNRows() != p + 1 ||
+        scale.size() != Ix(p + 1))
         throw std::logic_error(
             "the tests of a general linear model need the cross products "
             "the fit keeps (SetKeepCrossProducts)");
     const double tol = m.fpSettings->GetTolerance();
-    std::vector<double> scale;
-    {
-        std::vector<int> units =
-            MCParameterList::CentringColumns(glm.GetParameters(), r.fbIntercept);
-        units.push_back(r.fbIntercept ? 0 : -1);  // the dependent's
-        bordered->ComputeCentredScale(scale, units, tol);
-    }
 
     const double errorDF = HostValue(glm.GetErrorDF());
     const double testDF = HostValue(glm.GetTestDF());

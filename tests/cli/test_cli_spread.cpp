@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 10u);  // nine and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 11u);  // ten and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -66,6 +66,18 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
         EXPECT_TRUE(support::Near(type3[e]["F"].get<double>(), cells.At("type3_f")[e], 1e-9))
             << type3[e]["term"];
     }
+
+    // Without A*B no indicator marks x's cells in A*B*x: each slope is
+    // still judged by x's spread within its cell, not about x's overall
+    // mean, beside which the slopes' differences look like rounding.
+    j = RunJson({"glm", "--data", kData + "cellsnoindicator.csv", "--formula",
+                 "y ~ A + B + x + A*B*x", "--tests", "1"});
+    const golden::Case& free = cases.Get("glm_cells_no_indicator");
+    EXPECT_EQ(j["fit"]["rank"].get<double>(), free.Scalar("rank"));
+    EXPECT_NEAR(j["fit"]["r_square"].get<double>(), free.Scalar("rsquare"), 1e-10);
+    EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), free.Scalar("sigma"), 1e-9);
+    EXPECT_TRUE(
+        support::Near(j["tests"]["type1"][4]["F"].get<double>(), free.Scalar("type1_f"), 1e-9));
 
     // A robust covariance G M G at a timestamp sums terms some 1e12 times
     // its elements: the sandwich is made on the columns centred within the

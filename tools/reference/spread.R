@@ -151,3 +151,30 @@ cat("case glm_cells_hc3\n")
 out("estimate", J %*% bn)
 out("se", sqrt(diag(J %*% Vn %*% t(J))))
 cat("end\n")
+
+# --- x within the cells of A*B, in a model without A*B ---------------------
+# y ~ A + B + x + A*B*x spans 1, a, b, u, u a, u b and a b x (a, b = +-1,
+# u = x - c0): the slopes within the cells are kept, however far x is from
+# zero. In that basis the fit is well conditioned in double; a b x / c0 is
+# a b plus a small part, and a b is in no other column.
+n <- 48
+A <- rep(c("p", "q"), length.out = n)
+B <- rep(c("r", "r", "s", "s"), length.out = n)
+c0 <- 1.7e9
+u <- round(runif(n, 0, 20))
+x <- c0 + u
+a <- ifelse(A == "p", 1, -1); b <- ifelse(B == "r", 1, -1)
+y <- short(2 + 0.3 * a - 0.2 * b + 0.05 * u * (3 + a + b) + rnorm(n))
+write.csv(data.frame(y = y, A = A, B = B, x = x), file.path(dir, "cellsnoindicator.csv"),
+          row.names = FALSE)
+z <- a * b * x / c0
+fit <- lm(y ~ a + b + u + u:a + u:b + z)
+rss <- sum(residuals(fit)^2)
+rss1 <- sum(residuals(lm(y ~ a + b + u))^2)
+cat("case glm_cells_no_indicator\n")
+out("rsquare", summary(fit)$r.squared)
+out("sigma", summary(fit)$sigma)
+out("rank", fit$rank)
+# The sequential test of A*B*x after A, B and x: 3 df.
+out("type1_f", ((rss1 - rss) / 3) / (rss / fit$df.residual))
+cat("end\n")
