@@ -65,6 +65,19 @@ enum : long {
     kBadTolerance = 341,
     // A covariate, continuous dependent or weight that is infinite.
     kNotFinite = 342,
+    // An option of the settings or of a request holds a value that is none
+    // of its enumeration's codes.
+    kBadOption = 343,
+};
+
+// The option a kBadOption status names (its datum 1).
+enum Option : long {
+    kOptionTestType = 1,
+    kOptionPAdjustment = 2,
+    kOptionCovarianceType = 3,
+    kOptionRobustType = 4,
+    kOptionContrastType = 5,
+    kOptionMeansScale = 6,
 };
 }  // namespace StatusCode
 
@@ -73,6 +86,14 @@ inline MCStatus ErrorStatus(long code) {
 }
 inline MCStatus WarningStatus(long code) {
     return MCStatus(code, true);
+}
+
+// Refuses option (a StatusCode::Option) for holding value.
+inline MCStatus BadOptionStatus(long option, long value) {
+    MCStatus s = ErrorStatus(StatusCode::kBadOption);
+    s.SetDiscreteDatum(1, option);
+    s.SetDiscreteDatum(2, value);
+    return s;
 }
 
 }  // namespace MCCommon_850

@@ -27,6 +27,7 @@
 //   340  d1, d2 indices of the two model effects (d2 absent: the intercept)
 //   341  s1 the tolerance
 //   342  d1 record position, s1 the offending value
+//   343  d1 the option (StatusCode::Option), d2 its value
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -144,6 +145,10 @@ const Entry kCatalogue[] = {
     {StatusCode::kNotFinite,
      {"Record position %d1 holds the value %s1, which is not a finite number.",
       "A covariate, dependent or weight value is not a finite number."}},
+    {StatusCode::kBadOption,
+     {"Option %d1 (1 test type, 2 p-value adjustment, 3 covariance type, 4 robust estimator, "
+      "5 contrast, 6 scale of the marginal means) holds %d2, which is none of its codes.",
+      "An option holds a value that is none of its codes."}},
 };
 
 }  // namespace

@@ -82,6 +82,15 @@ MCStatus MCEmmeansRequests::Check(std::size_t s, const std::vector<int>& covaria
     MCStatus st;
     for (int f : spec.GetFactors())
         if (!IsFactor(f)) st = ErrorStatus(StatusCode::kMissingInput);
+    // Read as the nearest code, an option outside its codes would give
+    // another contrast or scale than the request names.
+    if (spec.GetContrastType() < 0 || spec.GetContrastType() > MCConst::CONTRAST_PAIRWISE)
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionContrastType,
+                                             spec.GetContrastType());
+    if (spec.GetPAdjust() < 0 || spec.GetPAdjust() > MCConst::PADJ_SEQ_SIDAK)
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionPAdjustment, spec.GetPAdjust());
+    if (spec.GetEmmScaleType() < 0 || spec.GetEmmScaleType() > MCConst::EMM_SCALE_TRANSFORMED)
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionMeansScale, spec.GetEmmScaleType());
     const std::vector<int>& cmp = spec.GetCompareFactors();
     if (!st.IsError() && !cmp.empty() && cmp[0] >= 0) {
         if (FactorPos(cmp[0]) < 0 || FindPosition(spec.GetFactors(), cmp[0]) < 0) {
@@ -114,7 +123,7 @@ MCStatus MCEmmeansRequests::Check(std::size_t s, const std::vector<int>& covaria
     // request the means can answer.
     auto& held = spec.GetCovariates();
     for (auto& c : held) {
-        if (FindPosition(covariates, c.first) < 0 || std::isnan(c.second) || std::isinf(c.second)) {
+        if (FindPosition(covariates, c.first) < 0 || !std::isfinite(c.second)) {
             if (!st.IsError()) st = ErrorStatus(StatusCode::kMissingInput);
             continue;
         }

@@ -168,6 +168,17 @@ MCCommon_850::MCStatus MCRegSettings::IsValidSettings(bool allowEmpty) const {
     // The sweep's pivot test compares a fraction of the spread with it: a
     // negative or NaN tolerance aliases nothing, so a singular design would
     // be inverted, and one of 1 or more aliases every parameter.
+    // An option outside its codes would be read as one of them (HC0, no
+    // adjustment) or as none, and the results labelled as the host asked.
+    const auto outside = [](int v, int last) { return v < 0 || v > last; };
+    if (outside(fTestType, MCConst::TEST_CHISQUARE_1DF))
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionTestType, fTestType);
+    if (outside(fPAdjust, MCConst::PADJ_SEQ_SIDAK))
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionPAdjustment, fPAdjust);
+    if (outside(fCovbType, MCConst::COVB_ROBUST))
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionCovarianceType, fCovbType);
+    if (fCovbType == MCConst::COVB_ROBUST && outside(fRobustType, MCConst::ROBUST_CLUSTER))
+        return MCCommon_850::BadOptionStatus(StatusCode::kOptionRobustType, fRobustType);
     if (!(fTolerance >= 0.0 && fTolerance < 1.0)) {
         MCCommon_850::MCStatus s = ErrorStatus(StatusCode::kBadTolerance);
         s.SetScaleDatum(1, fTolerance);

@@ -325,15 +325,22 @@ TEST(Marginals, ResponseScaleAndRefusals) {
     // A covariate held at a NaN or infinite value gave NaN or infinite means,
     // and one that is no covariate of the model was ignored, under an OK
     // status; the system-missing value still means the covariate's mean.
-    std::vector<MCEmmeansSpec> held(5, lin);
+    // Options outside their codes were read as a polynomial contrast, no
+    // adjustment or the original scale.
+    std::vector<MCEmmeansSpec> held(8, lin);
     held[0].AddCovariate(kX, std::nan(""));
     held[1].AddCovariate(kX, HUGE_VAL);
     held[2].AddCovariate(kA, 1.0);
     held[3].AddCovariate(7, 1.0);
     held[4].AddCovariate(kX, MCCommon_850::MCMV::Missing());
+    held[5].SetContrastType(static_cast<MCConst::MCContrastType>(7));
+    held[6].SetPAdjust(static_cast<MCConst::MCPAdjustMethod>(-1));
+    held[7].SetEmmScaleType(static_cast<MCConst::MCEmmScaleType>(2));
     auto h = f.Make(held);
     for (int s = 0; s < 4; ++s)
         EXPECT_EQ(h->GetEmmeansStats(s, out, L, a).GetErrorCode(), 303) << s;
+    for (int s = 5; s < 8; ++s)
+        EXPECT_EQ(h->GetEmmeansStats(s, out, L, a).GetErrorCode(), 343) << s;
     ASSERT_TRUE(h->GetEmmeansStats(4, out, L, a).IsOK());
     for (std::size_t r = 0; r < 3; ++r) ExpectRow(g, "A_", std::to_string(r), a[r], {"est"});
 }

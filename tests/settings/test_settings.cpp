@@ -167,6 +167,21 @@ TEST(RegSettings, TermsAndToleranceAreCheckedAgainstTheRoles) {
     MCRegSettings exact = base;
     exact.SetTolerance(0.0);
     EXPECT_TRUE(exact.IsValidSettings(false).IsOK());
+
+    // An option outside its codes, named with its value, rather than a
+    // fit labelled with an estimator or adjustment it did not use.
+    MCRegSettings robust = base;
+    robust.SetCovbType(MCConst::COVB_ROBUST);
+    robust.SetRobustType(static_cast<MCConst::MCRobustType>(99));
+    EXPECT_EQ(status(robust), std::make_tuple(343L, 4L, 99L));
+    robust.SetCovbType(static_cast<MCConst::MCCovbType>(-1));
+    EXPECT_EQ(status(robust), std::make_tuple(343L, 3L, -1L));
+    MCRegSettings tests = base;
+    tests.SetPAdjustment(static_cast<MCConst::MCPAdjustMethod>(5));
+    EXPECT_EQ(status(tests), std::make_tuple(343L, 2L, 5L));
+    tests.SetPAdjustment(MCConst::PADJ_SEQ_SIDAK);
+    tests.SetTestType(static_cast<MCConst::MCTestType>(4));
+    EXPECT_EQ(status(tests), std::make_tuple(343L, 1L, 4L));
 }
 
 TEST(RegSettings, CopyIsDeepForEffectsAndSharesHostObjects) {
