@@ -70,14 +70,26 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     // Without A*B no indicator marks x's cells in A*B*x: each slope is
     // still judged by x's spread within its cell, not about x's overall
     // mean, beside which the slopes' differences look like rounding.
+    // The Type III hypotheses of A and B have variances near 1e16 (their
+    // estimates are intercepts at x = 0) and that of A*B*x mixes the
+    // slopes' spread with a b x, known to 1e-20: neither the small inverse
+    // nor its rank may be judged on an absolute scale.
     j = RunJson({"glm", "--data", kData + "cellsnoindicator.csv", "--formula",
-                 "y ~ A + B + x + A*B*x", "--tests", "1"});
+                 "y ~ A + B + x + A*B*x", "--tests", "1,3"});
     const golden::Case& free = cases.Get("glm_cells_no_indicator");
     EXPECT_EQ(j["fit"]["rank"].get<double>(), free.Scalar("rank"));
     EXPECT_NEAR(j["fit"]["r_square"].get<double>(), free.Scalar("rsquare"), 1e-10);
     EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), free.Scalar("sigma"), 1e-9);
     EXPECT_TRUE(
         support::Near(j["tests"]["type1"][4]["F"].get<double>(), free.Scalar("type1_f"), 1e-9));
+    const std::vector<double>& dropSS = free.At("type3_ss");
+    const std::size_t uncontained[] = {1, 2, 4};  // A, B, A*B*x
+    for (std::size_t k = 0; k < 3; ++k) {
+        const json& row = j["tests"]["type3"][uncontained[k]];
+        EXPECT_EQ(row["df"].get<double>(), k == 2 ? 3.0 : 1.0) << row["term"];
+        ASSERT_TRUE(row["ss"].is_number()) << row["term"];
+        EXPECT_TRUE(support::Near(row["ss"].get<double>(), dropSS[k], 1e-8)) << row["term"];
+    }
 
     // A robust covariance G M G at a timestamp sums terms some 1e12 times
     // its elements: the sandwich is made on the columns centred within the

@@ -177,4 +177,12 @@ out("sigma", summary(fit)$sigma)
 out("rank", fit$rank)
 # The sequential test of A*B*x after A, B and x: 3 df.
 out("type1_f", ((rss1 - rss) / 3) / (rss / fit$df.residual))
+# Nothing contains A, B or A*B*x (x in A*B*x is no factor of A): each
+# Type III sum of squares is what the effect's columns add to all the
+# others. Without A's indicator the span is 1, b, u, u b, a x / c0 and
+# a b x / c0 (a x / c0 is a plus a small part, and a is in no other column
+# then); likewise for B.
+drop <- function(f) sum(residuals(f)^2) - rss
+out("type3_ss", c(drop(lm(y ~ b + u + u:b + I(a * x / c0) + z)),
+                  drop(lm(y ~ a + u + u:a + I(b * x / c0) + z)), rss1 - rss))
 cat("end\n")
