@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 11u);  // ten and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 12u);  // eleven and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -114,6 +114,20 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
                     cases.Get("multinomial_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),
                     cases.Get("multinomial_years"));
+
+    // The logistic model judges x within the cells of A*B (no A*B in the
+    // model) by its spread within each cell too, and keeps the slopes glm
+    // keeps. Its estimates are then glm's, or a warning says they are not.
+    j = RunJson(
+        {"logistic", "--data", kData + "cellsbinary.csv", "--formula", "yb ~ A + B + x + A*B*x"});
+    const golden::Case& binary = cases.Get("binary_cells_no_indicator");
+    int kept = 0;
+    for (const json& p : j["parameters"]) kept += p["redundant"].get<bool>() ? 0 : 1;
+    EXPECT_EQ(kept, binary.Scalar("rank"));
+    bool unreliable = false;
+    for (const json& w : j["warnings"])
+        unreliable = unreliable || w.get<std::string>().find("unreliable") != std::string::npos;
+    if (!unreliable) ExpectReference(j, binary);
 }
 
 TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {
