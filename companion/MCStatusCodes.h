@@ -65,6 +65,10 @@ enum : long {
     kBadTolerance = 341,
     // A covariate, continuous dependent or weight that is infinite.
     kNotFinite = 342,
+    // A robust covariance asked of a covariate within the cells of an
+    // effect whose indicator is not in the model, far from zero beside its
+    // spread in its cell: it cannot be made to a double's precision.
+    kRobustFarInCells = 343,
 };
 }  // namespace StatusCode
 

@@ -144,6 +144,12 @@ const Entry kCatalogue[] = {
     {StatusCode::kNotFinite,
      {"Record position %d1 holds the value %s1, which is not a finite number.",
       "A covariate, dependent or weight value is not a finite number."}},
+    {StatusCode::kRobustFarInCells,
+     {"Parameter %d1 is a covariate within the cells of an effect that is not in the model, "
+      "far from zero beside its spread there: its robust covariance cannot be made precisely. "
+      "Add the effect of its factors or centre the covariate.",
+      "A covariate within the cells of an effect that is not in the model is too far from zero "
+      "for a robust covariance: add the effect of its factors or centre the covariate."}},
 };
 
 }  // namespace

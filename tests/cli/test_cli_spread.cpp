@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 12u);  // eleven and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 13u);  // twelve and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -97,6 +97,25 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     ExpectReference(RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t(A)",
                              "--vcov", "hc3"}),
                     cases.Get("glm_cells_hc3"));
+    // Without A*B no indicator marks x's cells: the sandwich cannot centre
+    // x there (its centre would move the records outside the cell too), so
+    // it is made of the raw columns, which keep their digits near zero and
+    // none at 1.7e9, where the program stops rather than guess.
+    const golden::Csv noIndicator = golden::ParseCsv(Slurp(kData + "cellsnoindicator.csv"));
+    std::string nearZero = "y,A,B,x\n";
+    for (std::size_t i = 0; i < noIndicator.rows.size(); ++i)
+        nearZero +=
+            noIndicator.Text(i, "y") + "," + noIndicator.Text(i, "A") + "," +
+            noIndicator.Text(i, "B") + "," +
+            std::to_string(std::llround(std::stod(noIndicator.Text(i, "x"))) - 1699998300LL) + "\n";
+    const TempFile near(nearZero);
+    ExpectReference(RunJson({"glm", "--data", near.path.string(), "--formula",
+                             "y ~ A + B + x + A*B*x", "--vcov", "hc1"}),
+                    cases.Get("glm_cells_no_indicator_hc1"));
+    const Result far =
+        Fit("glm", kData + "cellsnoindicator.csv", "y ~ A + B + x + A*B*x", {"--vcov", "hc1"});
+    EXPECT_EQ(far.code, 3) << far.err;
+    EXPECT_NE(far.err.find("cannot be made precisely"), std::string::npos) << far.err;
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases.Get("binary_timestamp"));

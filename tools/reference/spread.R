@@ -220,3 +220,24 @@ out("estimate", J %*% k)
 out("se", sqrt(diag(J %*% Vl %*% t(J))))
 out("rank", fitl$rank)
 cat("end\n")
+
+# --- A robust covariance of x within the cells of A*B without A*B ------------
+# The first data of these cells with x = 1700 + u: near zero beside its
+# spread, the sandwich of the raw columns keeps its digits. HC1 of the
+# well-conditioned fit carried to the program's parameters (the cells'
+# intercepts at x = 0 and slopes) by the exact linear map.
+d <- read.csv(file.path(dir, "cellsnoindicator.csv"))
+c0 <- 1700
+u <- d$x - 1.7e9; y <- d$y
+a <- ifelse(d$A == "p", 1, -1); b <- ifelse(d$B == "r", 1, -1)
+z <- a * b * (c0 + u) / c0
+fit <- lm(y ~ a + b + u + z + u:a + u:b)
+icpt <- function(aa, bb) c(1, aa, bb, -c0, 0, -c0 * aa, -c0 * bb)
+slope <- function(aa, bb) c(0, 0, 0, 1, aa * bb / c0, aa, bb)
+J <- rbind(icpt(-1, -1), icpt(1, -1) - icpt(-1, -1), icpt(-1, 1) - icpt(-1, -1),
+           slope(-1, -1), slope(1, 1) - slope(-1, -1), slope(1, -1) - slope(-1, -1),
+           slope(-1, 1) - slope(-1, -1))
+cat("case glm_cells_no_indicator_hc1\n")
+out("estimate", J %*% coef(fit))
+out("se", sqrt(diag(J %*% vcovHC(fit, type = "HC1") %*% t(J))))
+cat("end\n")
