@@ -125,6 +125,7 @@ void Analyses::Run(const FittedModel& model, MCCommon_850::MultiPassRecordIter& 
             });
         });
         if (progress != nullptr) progress->Clear();
+        fvWarnings.insert(fvWarnings.end(), fTests->fvWarnings.begin(), fTests->fvWarnings.end());
     }
     // The rest merges nothing: a process that stops in it (an interrupt
     // that reached it alone) must not leave the others at their next merge.

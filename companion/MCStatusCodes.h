@@ -68,6 +68,10 @@ enum : long {
     // An option of the settings or of a request holds a value that is none
     // of its enumeration's codes.
     kBadOption = 343,
+    // A robust covariance asked of a covariate within the cells of an
+    // effect whose indicator is not in the model, far from zero beside its
+    // spread in its cell: it cannot be made to a double's precision.
+    kRobustFarInCells = 344,
 };
 
 // The option a kBadOption status names (its datum 1).

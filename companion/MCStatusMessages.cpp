@@ -28,6 +28,7 @@
 //   341  s1 the tolerance
 //   342  d1 record position, s1 the offending value
 //   343  d1 the option (StatusCode::Option), d2 its value
+//   344  d1 the parameter
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -149,6 +150,12 @@ const Entry kCatalogue[] = {
      {"Option %d1 (1 test type, 2 p-value adjustment, 3 covariance type, 4 robust estimator, "
       "5 contrast, 6 scale of the marginal means) holds %d2, which is none of its codes.",
       "An option holds a value that is none of its codes."}},
+    {StatusCode::kRobustFarInCells,
+     {"Parameter %d1 is a covariate within the cells of an effect that is not in the model, "
+      "far from zero beside its spread there: its robust covariance cannot be made precisely. "
+      "Add the effect of its factors or centre the covariate.",
+      "A covariate within the cells of an effect that is not in the model is too far from zero "
+      "for a robust covariance: add the effect of its factors or centre the covariate."}},
 };
 
 }  // namespace

@@ -648,11 +648,15 @@ bool MCSymMatrix::GeneralizedInverse(double tol, const std::vector<double>& scal
 void MCSymMatrix::Clean(double threshold) {
     double* lo = fElems.HasLow() ? fElems.WriteLow().data() : nullptr;
     std::vector<double>& hi = fElems.Write();
-    for (std::size_t e = 0; e < hi.size(); ++e)
-        if (std::fabs(hi[e]) <= threshold) {
-            hi[e] = 0.0;
-            if (lo != nullptr) lo[e] = 0.0;
-        }
+    std::vector<double> size(Ix(fN));
+    for (int j = 0; j < fN; ++j) size[Ix(j)] = std::sqrt(std::fabs(hi[Index(j, j)]));
+    std::size_t e = 0;
+    for (int j = 0; j < fN; ++j)
+        for (int k = 0; k <= j; ++k, ++e)
+            if (std::fabs(hi[e]) <= threshold * size[Ix(j)] * size[Ix(k)]) {
+                hi[e] = 0.0;
+                if (lo != nullptr) lo[e] = 0.0;
+            }
 }
 
 void MCSymMatrix::Display() const {

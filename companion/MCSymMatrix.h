@@ -277,7 +277,11 @@ public:
     // order, so a full-rank answer is the sweep's up to rounding.
     bool FullRankQuadraticForm(const std::vector<double>& d, double tol,
                                const std::vector<double>& scale, double& value) const;
-    // Sets elements of magnitude at most threshold to 0.
+    // Sets to 0 each element of magnitude at most threshold times the root
+    // of the product of its row's and its column's diagonal magnitudes:
+    // rounding relative to the variables' own scale, so that the inverse of
+    // a hypothesis on estimates of any size (an intercept at a timestamp of
+    // zero, some 1e8 from the data) keeps its elements.
     virtual void Clean(double threshold);
     virtual void Display() const;
 

@@ -26,6 +26,9 @@ namespace {
 // A covariate whose mean is more than this many times its spread enters
 // the robust covariance centred.
 constexpr double kCentringRatio = 100.0;
+// A column's mean over its spread beyond which its uncentred sandwich
+// loses more than half the digits of a double (it loses their square).
+constexpr double kCellRatio = 1e4;
 
 }  // namespace
 
@@ -300,7 +303,28 @@ MCStatus MCGLMModel::BuildModel() {
             centre.assign(Ix(p), 0.0);
             for (int k = 0; k < p; ++k) {
                 const int u = centreUnit[Ix(k)];
-                if (u < 0 || u == k || fvParameters[Ix(k)].GetNCovariates() == 0) {
+                // The sandwich centres the entries a record has: a column
+                // within the cells of an effect without its indicator,
+                // centred on the intercept, would have to move in the
+                // records outside its cell too, where it is zero.
+                // Uncentred, it keeps its digits only within kCellRatio of
+                // its cell's mean over its spread there; beyond, no robust
+                // covariance is given rather than an imprecise one.
+                const MCRegrParameter& prm = fvParameters[Ix(k)];
+                if (u == 0 && intercept && prm.GetNFactors() > 0 && prm.GetNCovariates() > 0 &&
+                    !fvCellWeights.empty()) {
+                    const double n = fvCellWeights[2 * Ix(k)] + fvCellWeights[2 * Ix(k) + 1];
+                    const double sum = fpZPrimeZ->GetElem(0, k) + fpZPrimeZ->GetElemLow(0, k);
+                    const double mean = n > 0.0 ? sum / n : 0.0;
+                    const double variance = n > 0.0 ? scale[Ix(k)] / n : 0.0;
+                    if (mean * mean > kCellRatio * kCellRatio * variance) {
+                        MCStatus s = ErrorStatus(StatusCode::kRobustFarInCells);
+                        s.SetDiscreteDatum(1, k + 1);
+                        return fStatus = s;
+                    }
+                }
+                if (u < 0 || u == k || prm.GetNCovariates() == 0 ||
+                    (u == 0 && intercept && prm.GetNFactors() > 0)) {
                     centreUnit[Ix(k)] = -1;
                     continue;
                 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCDisplay.h"
 #include "companion/MCIndex.h"
 #include "companion/MCStatusCodes.h"
@@ -213,6 +214,19 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
             }
         fNAll = static_cast<int>(fvParameters.size());
         BuildLayouts();
+        // A covariate within the cells of an effect that no indicator marks
+        // (x within A*B in a model without A*B) is judged by its spread
+        // within its cell, which needs the cell's weight.
+        const std::vector<int> units = MCParameterList::CentringColumns(fvBasicParams, intercept);
+        fvNeedsCellWeight.assign(Ix(fNBasic), 0);
+        bool cellWeights = false;
+        for (int k = 0; k < fNBasic; ++k) {
+            const MCRegrParameter& prm = fvBasicParams[Ix(k)];
+            if (units[Ix(k)] == 0 && prm.GetNCovariates() > 0 && prm.GetNFactors() > 0)
+                fvNeedsCellWeight[Ix(k)] = cellWeights = true;
+        }
+        fvCellWeights.assign(cellWeights ? 2 * Ix(fNBasic) : 0, 0.0);
+        if (!cellWeights) fvNeedsCellWeight.clear();
         fpXPrimeX = std::make_unique<MCSymMatrix>(fNBasic);
         if (fpXPrimeX->GetNRows() != fNBasic) throw std::bad_alloc();
         fvEstimates.assign(Ix(fNAll), 0.0);
@@ -245,9 +259,13 @@ bool MCLogModel::UpdateXPrimeX(const double* row, const std::vector<int>& indice
         fvXIdx.push_back(indices[e]);
         fvXVal.push_back(fPatternLayout.Value(row, e));
     }
-    if (!fpXPrimeX->UpdateXXSparse(fvXIdx.data(), fvXVal.data(), fNEffects,
-                                   fPatternLayout.Weight(row)))
-        return false;
+    const double w = fPatternLayout.Weight(row);
+    if (!fpXPrimeX->UpdateXXSparse(fvXIdx.data(), fvXVal.data(), fNEffects, w)) return false;
+    if (!fvCellWeights.empty())
+        for (const int k : fvXIdx)
+            if (fvNeedsCellWeight[Ix(k)])
+                DoubleDouble::Accumulate(fvCellWeights[2 * Ix(k)], fvCellWeights[2 * Ix(k) + 1], w,
+                                         0.0);
     ++fNRowsAdded;
     return true;
 }
@@ -273,7 +291,8 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
     fpXPrimeX->ComputeCentredScale(
-        scale, MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse()), tol);
+        scale, MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse()), tol,
+        fvCellWeights.empty() ? nullptr : &fvCellWeights);
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);

@@ -229,6 +229,11 @@ private:
     // Scratch of the sparse X'X update.
     std::vector<int> fvXIdx;
     std::vector<double> fvXVal;
+    // Per basic parameter, whether it is a covariate within a cell that no
+    // indicator marks, and the weight of its cell's records ((high, low) at
+    // 2k and 2k + 1), summed with X'X. Empty in the usual models.
+    std::vector<unsigned char> fvNeedsCellWeight;
+    std::vector<double> fvCellWeights;
 };
 
 }  // namespace MCMath_850

@@ -132,6 +132,15 @@ std::vector<EffectTestRow> Rows(const MCModelTestStats& stats, const Layout& lay
             row.fMeanSquare = row.fDF > 0.0 ? row.fSS / row.fDF : kMissing;
         }
         if (!tested) row.fF = row.fChiSquare = row.fSig = kMissing;
+        // With the model-based covariance an estimable hypothesis of full
+        // row rank has a variance of full rank: a rank short of it is
+        // rounding in L G L', which has lost the part of the hypothesis
+        // it dropped, and no sum of squares or F is printed for it.
+        if (tested && ssTester != nullptr && mse > 0.0 && row.fDF < L->GetNRows()) {
+            row.fDF = L->GetNRows();
+            row.fSS = row.fMeanSquare = row.fF = row.fSig = kMissing;
+            row.fbRounding = true;
+        }
         rows.push_back(std::move(row));
     }
     return rows;
@@ -150,9 +159,17 @@ EffectTestRow CorrectedModel(MCModelEffectTest& tests, const std::string& term,
 
 // Which effects (as the layout numbers them) are tested by the sum of
 // squares they add to all the others: those that no other effect contains
-// (whose Type III hypothesis is then that sum) and that are large among few
-// other parameters, where sweeping the others' pivots costs less than the
-// quadratic form of the effect's own hypothesis, of the effect's order.
+// (whose Type III hypothesis is then that sum) among few other parameters,
+// or large among not too many, where sweeping the others' pivots costs
+// less than the quadratic form of the effect's own hypothesis, of the
+// effect's order. Among few others the sum is taken for its accuracy as
+// well: the hypothesis inverts L G L', whose conditioning follows the
+// parametrisation (with a covariate far from zero an effect's hypothesis
+// mixes directions known to 1e-20 with others known to 1e-3, and its F
+// loses digits long before its rank), while the others' block swept in
+// extended precision does not.
+constexpr double kFewOthers = 200.0;  // a sweep of some 3e6 extended products
+
 std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
                                  const MCBitSet& nonRedundant) {
     const std::vector<MCModelEffect>& effects = m.fpSettings->GetModelEffects();
@@ -169,8 +186,10 @@ std::vector<char> PartialEffects(const FittedModel& m, const Layout& layout,
         // The partial sum sweeps the others' small bordered block and reads
         // the effect's own block once, in extended precision (about ten
         // times a double's step); the hypothesis factors the effect's block.
-        partial[e] = !contained && own >= 32 &&
-                     10.0 * (others * others * others / 3.0 + own * own) < own * own * own / 3.0;
+        const bool cheap = others <= kFewOthers ||
+                           (own >= 32 && 10.0 * (others * others * others / 3.0 + own * own) <
+                                             own * own * own / 3.0);
+        partial[e] = !contained && own > 0 && cheap;
     }
     return partial;
 }
@@ -362,6 +381,11 @@ EffectTests TestGlm(const FittedModel& m, const UsedData& used, const TestTypes&
         r.fCorrectedModel.fSS = r.fCorrectedModel.fMeanSquare = kMissing;
     }
 
+    for (const EffectTestRow& row : r.fvTypeIII)
+        if (row.fbRounding)
+            r.fvWarnings.push_back("warning: the Type III hypothesis of " + row.fTerm +
+                                   " is too ill-conditioned to test in double precision "
+                                   "(a covariate far from zero?); its test is left empty");
     r.fError.fTerm = "Error";
     r.fError.fDF = errorDF;
     r.fError.fSS = sse;

@@ -33,6 +33,8 @@ public:
     double fF = kMissing;
     double fChiSquare = kMissing;
     double fSig = kMissing;
+    // The hypothesis lost rank to rounding: no test is given.
+    bool fbRounding = false;
 };
 
 // The tests of the model's effects.
@@ -61,6 +63,8 @@ public:
     EffectTestRow fError;
     EffectTestRow fTotal;
     EffectTestRow fCorrectedTotal;
+    // Tests left empty, and why.
+    std::vector<std::string> fvWarnings;
 };
 
 // Told (effect, effects) as the tests of a general linear model reach each

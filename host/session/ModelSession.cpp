@@ -191,6 +191,7 @@ SessionReport ModelSession::Report(const AnalysisRequest& request, const JsonOpt
         ResolveEmmeans(*fpSpec, request.fEmmeans);
     }
     if (request.fTests.Any()) tests = Tests(request.fTests);
+    if (tests) left.insert(left.end(), tests->fvWarnings.begin(), tests->fvWarnings.end());
     if (request.fEmmeans.Any()) means = Emmeans(request.fEmmeans, &left);
 
     SessionReport report;

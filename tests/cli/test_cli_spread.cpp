@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 11u);  // ten and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 13u);  // twelve and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -70,14 +70,26 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     // Without A*B no indicator marks x's cells in A*B*x: each slope is
     // still judged by x's spread within its cell, not about x's overall
     // mean, beside which the slopes' differences look like rounding.
+    // The Type III hypotheses of A and B have variances near 1e16 (their
+    // estimates are intercepts at x = 0) and that of A*B*x mixes the
+    // slopes' spread with a b x, known to 1e-20: neither the small inverse
+    // nor its rank may be judged on an absolute scale.
     j = RunJson({"glm", "--data", kData + "cellsnoindicator.csv", "--formula",
-                 "y ~ A + B + x + A*B*x", "--tests", "1"});
+                 "y ~ A + B + x + A*B*x", "--tests", "1,3"});
     const golden::Case& free = cases.Get("glm_cells_no_indicator");
     EXPECT_EQ(j["fit"]["rank"].get<double>(), free.Scalar("rank"));
     EXPECT_NEAR(j["fit"]["r_square"].get<double>(), free.Scalar("rsquare"), 1e-10);
     EXPECT_NEAR(j["fit"]["residual_standard_error"].get<double>(), free.Scalar("sigma"), 1e-9);
     EXPECT_TRUE(
         support::Near(j["tests"]["type1"][4]["F"].get<double>(), free.Scalar("type1_f"), 1e-9));
+    const std::vector<double>& dropSS = free.At("type3_ss");
+    const std::size_t uncontained[] = {1, 2, 4};  // A, B, A*B*x
+    for (std::size_t k = 0; k < 3; ++k) {
+        const json& row = j["tests"]["type3"][uncontained[k]];
+        EXPECT_EQ(row["df"].get<double>(), k == 2 ? 3.0 : 1.0) << row["term"];
+        ASSERT_TRUE(row["ss"].is_number()) << row["term"];
+        EXPECT_TRUE(support::Near(row["ss"].get<double>(), dropSS[k], 1e-8)) << row["term"];
+    }
 
     // A robust covariance G M G at a timestamp sums terms some 1e12 times
     // its elements: the sandwich is made on the columns centred within the
@@ -85,6 +97,25 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     ExpectReference(RunJson({"glm", "--data", kData + "cells.csv", "--formula", "y ~ A + t(A)",
                              "--vcov", "hc3"}),
                     cases.Get("glm_cells_hc3"));
+    // Without A*B no indicator marks x's cells: the sandwich cannot centre
+    // x there (its centre would move the records outside the cell too), so
+    // it is made of the raw columns, which keep their digits near zero and
+    // none at 1.7e9, where the program stops rather than guess.
+    const golden::Csv noIndicator = golden::ParseCsv(Slurp(kData + "cellsnoindicator.csv"));
+    std::string nearZero = "y,A,B,x\n";
+    for (std::size_t i = 0; i < noIndicator.rows.size(); ++i)
+        nearZero +=
+            noIndicator.Text(i, "y") + "," + noIndicator.Text(i, "A") + "," +
+            noIndicator.Text(i, "B") + "," +
+            std::to_string(std::llround(std::stod(noIndicator.Text(i, "x"))) - 1699998300LL) + "\n";
+    const TempFile near(nearZero);
+    ExpectReference(RunJson({"glm", "--data", near.path.string(), "--formula",
+                             "y ~ A + B + x + A*B*x", "--vcov", "hc1"}),
+                    cases.Get("glm_cells_no_indicator_hc1"));
+    const Result far =
+        Fit("glm", kData + "cellsnoindicator.csv", "y ~ A + B + x + A*B*x", {"--vcov", "hc1"});
+    EXPECT_EQ(far.code, 3) << far.err;
+    EXPECT_NE(far.err.find("cannot be made precisely"), std::string::npos) << far.err;
 
     ExpectReference(RunJson({"logistic", "--data", ts, "--formula", "yb ~ t"}),
                     cases.Get("binary_timestamp"));
@@ -102,6 +133,20 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
                     cases.Get("multinomial_timestamp"));
     ExpectReference(RunJson({"logistic", "--data", years, "--formula", "yc ~ year + year*year"}),
                     cases.Get("multinomial_years"));
+
+    // The logistic model judges x within the cells of A*B (no A*B in the
+    // model) by its spread within each cell too, and keeps the slopes glm
+    // keeps. Its estimates are then glm's, or a warning says they are not.
+    j = RunJson(
+        {"logistic", "--data", kData + "cellsbinary.csv", "--formula", "yb ~ A + B + x + A*B*x"});
+    const golden::Case& binary = cases.Get("binary_cells_no_indicator");
+    int kept = 0;
+    for (const json& p : j["parameters"]) kept += p["redundant"].get<bool>() ? 0 : 1;
+    EXPECT_EQ(kept, binary.Scalar("rank"));
+    bool unreliable = false;
+    for (const json& w : j["warnings"])
+        unreliable = unreliable || w.get<std::string>().find("unreliable") != std::string::npos;
+    if (!unreliable) ExpectReference(j, binary);
 }
 
 TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {

@@ -177,4 +177,67 @@ out("sigma", summary(fit)$sigma)
 out("rank", fit$rank)
 # The sequential test of A*B*x after A, B and x: 3 df.
 out("type1_f", ((rss1 - rss) / 3) / (rss / fit$df.residual))
+# Nothing contains A, B or A*B*x (x in A*B*x is no factor of A): each
+# Type III sum of squares is what the effect's columns add to all the
+# others. Without A's indicator the span is 1, b, u, u b, a x / c0 and
+# a b x / c0 (a x / c0 is a plus a small part, and a is in no other column
+# then); likewise for B.
+drop <- function(f) sum(residuals(f)^2) - rss
+out("type3_ss", c(drop(lm(y ~ b + u + u:b + I(a * x / c0) + z)),
+                  drop(lm(y ~ a + u + u:a + I(b * x / c0) + z)), rss1 - rss))
+cat("end\n")
+
+# --- The same cells in the logistic model ------------------------------------
+# The design above, larger, with a binary dependent: the slopes within the
+# cells are kept as glm keeps them on the well-conditioned basis.
+# The program's logit is that of yb = 0 against yb = 1. Its parameters
+# (intercept, [A=p], [B=r], x and the slopes of pr, ps, qr beside qs's)
+# are the cells' intercepts at x = 0 and slopes, carried from glm's basis
+# by the exact linear map.
+n <- 400
+A <- rep(c("p", "q"), length.out = n)
+B <- rep(c("r", "r", "s", "s"), length.out = n)
+u <- round(runif(n, 0, 20))
+x <- c0 + u
+a <- ifelse(A == "p", 1, -1); b <- ifelse(B == "r", 1, -1)
+z <- a * b * x / c0
+eta <- -0.5 + 0.3 * a - 0.2 * b + 0.05 * u * (a + b)
+yb <- as.numeric(runif(n) < plogis(eta))
+write.csv(data.frame(yb = yb, A = A, B = B, x = x), file.path(dir, "cellsbinary.csv"),
+          row.names = FALSE)
+fitl <- glm(I(1 - yb) ~ a + b + u + u:a + u:b + z, family = binomial,
+            control = glm.control(epsilon = 1e-15, maxit = 100))
+k <- coef(fitl)[c("(Intercept)", "a", "b", "u", "a:u", "b:u", "z")]
+Vl <- vcov(fitl)[names(k), names(k)]
+# The intercept of cell (a, b) at x = 0 and its slope, as rows on k.
+icpt <- function(aa, bb) c(1, aa, bb, -c0, -c0 * aa, -c0 * bb, 0)
+slope <- function(aa, bb) c(0, 0, 0, 1, aa, bb, aa * bb / c0)
+J <- rbind(icpt(-1, -1), icpt(1, -1) - icpt(-1, -1), icpt(-1, 1) - icpt(-1, -1),
+           slope(-1, -1), slope(1, 1) - slope(-1, -1), slope(1, -1) - slope(-1, -1),
+           slope(-1, 1) - slope(-1, -1))
+cat("case binary_cells_no_indicator\n")
+out("estimate", J %*% k)
+out("se", sqrt(diag(J %*% Vl %*% t(J))))
+out("rank", fitl$rank)
+cat("end\n")
+
+# --- A robust covariance of x within the cells of A*B without A*B ------------
+# The first data of these cells with x = 1700 + u: near zero beside its
+# spread, the sandwich of the raw columns keeps its digits. HC1 of the
+# well-conditioned fit carried to the program's parameters (the cells'
+# intercepts at x = 0 and slopes) by the exact linear map.
+d <- read.csv(file.path(dir, "cellsnoindicator.csv"))
+c0 <- 1700
+u <- d$x - 1.7e9; y <- d$y
+a <- ifelse(d$A == "p", 1, -1); b <- ifelse(d$B == "r", 1, -1)
+z <- a * b * (c0 + u) / c0
+fit <- lm(y ~ a + b + u + z + u:a + u:b)
+icpt <- function(aa, bb) c(1, aa, bb, -c0, 0, -c0 * aa, -c0 * bb)
+slope <- function(aa, bb) c(0, 0, 0, 1, aa * bb / c0, aa, bb)
+J <- rbind(icpt(-1, -1), icpt(1, -1) - icpt(-1, -1), icpt(-1, 1) - icpt(-1, -1),
+           slope(-1, -1), slope(1, 1) - slope(-1, -1), slope(1, -1) - slope(-1, -1),
+           slope(-1, 1) - slope(-1, -1))
+cat("case glm_cells_no_indicator_hc1\n")
+out("estimate", J %*% coef(fit))
+out("se", sqrt(diag(J %*% vcovHC(fit, type = "HC1") %*% t(J))))
 cat("end\n")
