@@ -80,6 +80,9 @@ void MCFactorTables::ClearEffects() {
     fvFEFactors.clear();
     fvFEStrides.clear();
     fvDenseCells.clear();
+    fvSeenCombination.clear();
+    fvCombinationFactors.clear();
+    fvCombinationStrides.clear();
     fvFESizes.clear();
     fvFEStarts.assign(1, 0);
     fvFEToEffect.clear();
@@ -161,6 +164,37 @@ void MCFactorTables::BuildFactorEffects(const std::vector<std::vector<int>>& eff
     }
     fvParamsPerFE.assign(Ix(fNFactorEffects), 0);
     fvLocalParamIndex.assign(Ix(fNFactorEffects), -1);
+
+    // Records mostly repeat combinations of categories already counted:
+    // one index over the factors in use then answers for all effects.
+    long combinations = 1;
+    for (std::size_t i = 0; i < fvFEFactors.size(); ++i) {
+        const int f = fvFEFactors[i];
+        if (f >= nFactors) {  // a variable that is no factor: no combination
+            fvCombinationFactors.clear();
+            return;
+        }
+        if (std::find(fvCombinationFactors.begin(), fvCombinationFactors.end(), f) !=
+            fvCombinationFactors.end())
+            continue;
+        combinations *= std::max(fCounts.GetNCategories(f), 1);
+        if (combinations > kDenseCellLimit) {
+            fvCombinationFactors.clear();
+            return;
+        }
+        fvCombinationFactors.push_back(f);
+    }
+    for (const std::vector<int>& dense : fvDenseCells)
+        if (dense.empty()) {
+            fvCombinationFactors.clear();
+            return;
+        }
+    if (fvCombinationFactors.empty()) return;
+    fvCombinationStrides.assign(fvCombinationFactors.size(), 1);
+    for (std::size_t i = fvCombinationFactors.size(); i-- > 1;)
+        fvCombinationStrides[i - 1] =
+            fvCombinationStrides[i] * std::max(fCounts.GetNCategories(fvCombinationFactors[i]), 1);
+    fvSeenCombination.assign(static_cast<std::size_t>(combinations), 0);
 }
 
 void MCFactorTables::SetCovarEffects(const std::vector<int>& statIndices,
@@ -278,7 +312,15 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
     }
 
     bool ok = true;
-    const std::size_t nEffects = fvDenseCells.size();
+    unsigned char* seen = nullptr;
+    if (!fvSeenCombination.empty()) {
+        // Every factor's category was counted in range.
+        std::size_t code = 0;
+        for (std::size_t i = 0; i < fvCombinationFactors.size(); ++i)
+            code += Ix(fvCurrCategories[Ix(fvCombinationFactors[i])] * fvCombinationStrides[i]);
+        seen = &fvSeenCombination[code];
+    }
+    const std::size_t nEffects = seen != nullptr && *seen ? 0 : fvDenseCells.size();
     for (std::size_t fe = 0; fe < nEffects; ++fe) {
         std::vector<int>& dense = fvDenseCells[fe];
         const int code = dense.empty() ? -1 : DenseCodeCounted(fe);
@@ -290,6 +332,7 @@ bool MCFactorTables::UpdateAll(const MCCommon_850::Record& record) {
         }
         if (code >= 0) dense[Ix(code)] = 0;  // the value a new cell holds
     }
+    if (seen != nullptr && ok) *seen = 1;
 
     const double wOld = fTotalWeight;
     fTotalWeight += w;

@@ -150,6 +150,13 @@ private:
     // Per factor effect: cell code -> the cell's value, or unseen; empty
     // for effects with too many possible cells.
     std::vector<std::vector<int>> fvDenseCells;
+    // When the factors the effects use have few combinations: per
+    // combination, whether a record of it was counted, and so every
+    // effect's cell of it stored (empty otherwise). A record of a
+    // combination seen looks up no effect.
+    std::vector<unsigned char> fvSeenCombination;
+    std::vector<int> fvCombinationFactors;  // factor indices
+    std::vector<int> fvCombinationStrides;
     mutable std::vector<MCHashKey> fvKeys;
     std::vector<std::unique_ptr<MCHashtable<int>>> fvTables;
     std::vector<std::vector<Cell*>> fvCellLists;

@@ -167,9 +167,28 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     // A cancel may stop one process's sweep and not another's.
     AgreeOnPass(swept);
     if ((fStatus = swept).IsError()) return fStatus;
-    if (ComputeResiduals(iter).IsError()) return fStatus;
+    if (!ResidualsByCells() && ComputeResiduals(iter).IsError()) return fStatus;
+    if (fStatus.IsError()) return fStatus;
     fbModelBuilt = true;
     return fStatus;
+}
+
+bool MCGLMAlgorithm::ResidualsByCells() {
+    // Every part decides alike: whether the cells hold every record is
+    // merged with Z'Z, and the bounds with the sums.
+    if (!fModel.SumResidualsByCells()) return false;
+    MCStatus pass;
+    if (Cancelled()) pass = ErrorStatus(StatusCode::kCancelled);
+    if (MCCommon_850::PassReducer* reducer = Reducer())
+        if (AgreeOnPass(pass) && !fModel.MergeErrorSums(*reducer))
+            pass = ErrorStatus(StatusCode::kMissingInput);
+    if (pass.IsError()) {
+        fStatus = pass;
+        return true;
+    }
+    if (!fModel.ResidualsByCellsExact()) return false;
+    fStatus = fModel.FinishErrors();
+    return true;
 }
 
 MCStatus MCGLMAlgorithm::ComputeResiduals(MultiPassRecordIter& iter) {

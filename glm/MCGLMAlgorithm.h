@@ -61,6 +61,10 @@ private:
     // are merged. False when the agreed status is an error.
     bool AgreeOnPass(MCCommon_850::MCStatus& pass);
     static MCCommon_850::MCStatus NoRecordInPass(long readBefore);
+    // Pass 3 from the cells' moments, where they give the sums as exactly
+    // as the records would: true when done (or failed, with the status
+    // set), false when the records must be passed.
+    bool ResidualsByCells();
     MCCommon_850::MCStatus SamePassAsFirst(long read, long used) const;
 
     const MCRegSettings* fpSettings;

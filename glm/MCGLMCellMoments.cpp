@@ -1,6 +1,7 @@
 #include "glm/MCGLMCellMoments.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "companion/DoubleDouble.h"
@@ -189,7 +190,7 @@ MC_DD_TARGET_FMA void MCGLMCellMoments::FittedFmaEntry(int slot, double& hi, dou
 }
 
 bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz,
-                             std::vector<double>* weights) {
+                             std::vector<double>* weights, bool keep) {
     const std::size_t cells = fvCellCodes.size();
     fvColStart.assign(cells + 1, 0);
     fvCols.clear();
@@ -238,8 +239,7 @@ bool MCGLMCellMoments::Flush(const MCFactorTables& tables, MCSymMatrix& zpz,
                            static_cast<int>(fvCols.size() - start)))
             return false;
     }
-    // The moments are not needed again.
-    std::vector<double>().swap(fvMoments);
+    if (!keep) ReleaseMoments();
     return true;
 }
 
@@ -263,6 +263,70 @@ bool MCGLMCellMoments::DesignPatterns(std::vector<std::size_t>& start, std::vect
         return false;
     }
     nSources = fNSources - 1;
+    return true;
+}
+
+bool MCGLMCellMoments::SumResiduals(double centre, bool centred, long nRecords,
+                                    ResidualSums& sums) const {
+    using DoubleDouble::DD;
+    const std::size_t cells = fvCellCodes.size();
+    const std::size_t n = Ix(fNSources);
+    const std::size_t dep = n - 1;
+    if (fvMoments.size() != cells * 2 * fSlotElements || fvCoefHi.size() != cells * n) return false;
+    sums = ResidualSums();
+    // The residual of a record is v'z, v = (-c, 1) over its sources z (the
+    // dependent last, c the cell's coefficients); its weighted square
+    // summed over the cell is v'Mv. Each moment M(j, k) may be off by
+    // about (4 m + 8) 2^-106 sum |w z_j z_k| after m compensated additions,
+    // the form's own sums add a few units of 2^-106 per term, and
+    // sum |w z_j z_k| <= sqrt(M(j, j) M(k, k)): the error of v'Mv is
+    // within that factor times (sum |v_j| sqrt(M(j, j)))^2.
+    const double unit = std::ldexp(1.0, -106);
+    const double factor =
+        2.0 * (4.0 * static_cast<double>(nRecords) + 8.0 + 4.0 * static_cast<double>(n * n)) * unit;
+    std::vector<DD> v(n);
+    double rssScale = 0.0, tssScale = 0.0;
+    for (std::size_t slot = 0; slot < cells; ++slot) {
+        const double* hi = fvMoments.data() + slot * 2 * fSlotElements;
+        const double* lo = hi + fSlotElements;
+        const auto at = [&](std::size_t j, std::size_t k) {
+            const std::size_t e = fvRowStart[j] + k;
+            return DD{hi[e], lo[e]};
+        };
+        for (std::size_t k = 0; k < dep; ++k)
+            v[k] = DD{-fvCoefHi[slot * n + k], -fvCoefLo[slot * n + k]};
+        v[dep] = DD{1.0, 0.0};
+        // v'Mv by rows of the lower triangle: v_j (M(j, j) v_j + 2 sum_k<j M(j, k) v_k).
+        DD form{0.0, 0.0};
+        double spread = 0.0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const DD mjj = at(j, j);
+            spread += std::fabs(v[j].hi) * std::sqrt(std::max(mjj.hi, 0.0));
+            DD off{0.0, 0.0};
+            for (std::size_t k = 0; k < j; ++k)
+                off = DoubleDouble::Add(off, DoubleDouble::Mul(at(j, k), v[k]));
+            DD row = DoubleDouble::Add(DoubleDouble::Mul(mjj, v[j]), DoubleDouble::Mul(off, 2.0));
+            form = DoubleDouble::Add(form, DoubleDouble::Mul(row, v[j]));
+        }
+        sums.fResidual = DoubleDouble::Add(sums.fResidual, form);
+        rssScale += spread * spread;
+        // The total about the centre: M(y, y) - 2 centre M(y, 1) + centre^2 M(1, 1).
+        const DD myy = at(dep, dep);
+        DD total = myy;
+        double reach = std::sqrt(std::max(myy.hi, 0.0));
+        if (centred) {
+            const DD m11 = at(0, 0);
+            const DD m1y = at(dep, 0);
+            total = DoubleDouble::Add(total, DoubleDouble::Mul(m1y, -2.0 * centre));
+            total =
+                DoubleDouble::Add(total, DoubleDouble::Mul(DoubleDouble::Mul(m11, centre), centre));
+            reach += std::fabs(centre) * std::sqrt(std::max(m11.hi, 0.0));
+        }
+        sums.fTotal = DoubleDouble::Add(sums.fTotal, total);
+        tssScale += reach * reach;
+    }
+    sums.fResidualBound = factor * rssScale;
+    sums.fTotalBound = factor * tssScale;
     return true;
 }
 

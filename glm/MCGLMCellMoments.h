@@ -51,14 +51,30 @@ public:
     bool Add(const double* values, double w);
     // Scatters every cell's moments into Z'Z (order p + 1, the dependent
     // last) over the cell's columns, which the factor tables give; the
-    // moments are freed. False when a scatter is refused. With weights
-    // (2p elements, (high, low) per column), adds to each column the
-    // weight of the cells it is part of.
+    // moments are freed unless kept for SumResiduals. False when a scatter
+    // is refused. With weights (2p elements, (high, low) per column), adds
+    // to each column the weight of the cells it is part of.
     bool Flush(const MCFactorTables& tables, MCSymMatrix& zpz,
-               std::vector<double>* weights = nullptr);
+               std::vector<double>* weights = nullptr, bool keep = false);
     // Per cell and source, the sum of the estimates of the cell's columns
     // with that source, in double-double.
     void SetCoefficients(const std::vector<double>& estimates);
+
+    // The residual pass's sums over the cells' records, from the moments
+    // Flush kept (in double-double), with a bound on what the rounding of
+    // the moments and of the sums may have cost each.
+    class ResidualSums {
+    public:
+        DoubleDouble::DD fResidual{0.0, 0.0};  // sum of w (y - fitted)^2
+        DoubleDouble::DD fTotal{0.0, 0.0};     // sum of w (y - centre)^2
+        double fResidualBound = 0.0;
+        double fTotalBound = 0.0;
+    };
+    // After SetCoefficients: the sums of the cells' nRecords records, the
+    // total about centre (about zero when centred is false). False when
+    // the moments were not kept.
+    bool SumResiduals(double centre, bool centred, long nRecords, ResidualSums& sums) const;
+    void ReleaseMoments() { std::vector<double>().swap(fvMoments); }
     // The fitted value of a record whose cell was accumulated, in
     // double-double (hi + lo); false for any other record.
     bool FittedValue(const double* values, double& hi, double& lo) const;

@@ -118,6 +118,8 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
     fRedundancy = MCBitSet(GetNParameters() + 1);
     fvEstimates.assign(static_cast<std::size_t>(GetNParameters()), 0.0);
     fNRows = 0;
+    fNLocalRows = 0;
+    fNRowsOutsideCells = 0;
     fbCellsFlushed = false;
     fClusterRuns.Reset();
     const std::vector<int>& clusters = fpSettings->GetClusterVars();
@@ -226,6 +228,7 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     if (!AddExpandedRow(w)) return false;
     if (!fvCellWeights.empty()) AddCellWeights(w);
     ++fNRows;
+    ++fNRowsOutsideCells;
     return true;
 }
 
@@ -423,31 +426,74 @@ MCStatus MCGLMModel::BuildModel() {
 bool MCGLMModel::FlushCells() {
     if (!fCells.IsActive() || fbCellsFlushed) return true;
     fbCellsFlushed = true;
+    fNLocalRows = fNRows;
+    // A robust covariance needs every record's residual: the records are
+    // passed again whatever the cells could sum.
+    fbCellsKept = fpSettings->GetSandwichType() < 0;
     return fCells.Flush(*fpFactorTables, *fpZPrimeZ,
-                        fvCellWeights.empty() ? nullptr : &fvCellWeights);
+                        fvCellWeights.empty() ? nullptr : &fvCellWeights, fbCellsKept);
 }
 
 bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
     if (!fpZPrimeZ || fbModelBuilt || !FlushCells()) return false;
     if (!fpZPrimeZ->MergeAcrossProcesses(reducer)) return false;
     if (!fvCellWeights.empty() && !reducer.SumExtended(fvCellWeights)) return false;
-    std::vector<double> rows{static_cast<double>(fNRows)};
+    // Every part must know whether any part's records went outside the
+    // cells: all then pass the records for the residuals, or none.
+    std::vector<double> rows{static_cast<double>(fNRows), static_cast<double>(fNRowsOutsideCells)};
     if (!reducer.Sum(rows)) return false;
     fNRows = static_cast<int>(rows[0]);
+    fNRowsOutsideCells = static_cast<int>(rows[1]);
     return true;
 }
 
 bool MCGLMModel::MergeErrorSums(MCCommon_850::PassReducer& reducer) {
     if (fpSandwich && !fpSandwich->Merge(reducer)) return false;
     std::vector<double> sums{fResidualSum, fResidualLow, fTotalSum, fTotalLow};
-    std::vector<double> rows{static_cast<double>(fNResidualRows)};
+    std::vector<double> rows{static_cast<double>(fNResidualRows), fResidualBound, fTotalBound};
     if (!reducer.SumExtended(sums) || !reducer.Sum(rows)) return false;
     fResidualSum = sums[0];
     fResidualLow = sums[1];
     fTotalSum = sums[2];
     fTotalLow = sums[3];
     fNResidualRows = static_cast<int>(rows[0]);
+    fResidualBound = rows[1];
+    fTotalBound = rows[2];
     return true;
+}
+
+bool MCGLMModel::SumResidualsByCells() {
+    if (!fbModelBuilt || !fbCellsKept || fNRowsOutsideCells != 0 || fpSandwich) return false;
+    MCGLMCellMoments::ResidualSums sums;
+    if (!fCells.SumResiduals(fDepMean, fpSettings->GetInterceptUse(), fNLocalRows, sums)) {
+        // Every part kept its moments alike; this cannot differ between them.
+        return false;
+    }
+    fResidualSum = sums.fResidual.hi;
+    fResidualLow = sums.fResidual.lo;
+    fTotalSum = sums.fTotal.hi;
+    fTotalLow = sums.fTotal.lo;
+    fResidualBound = sums.fResidualBound;
+    fTotalBound = sums.fTotalBound;
+    fNResidualRows = fNLocalRows;
+    return true;
+}
+
+bool MCGLMModel::ResidualsByCellsExact() {
+    // Record by record each squared residual alone is rounded at 2^-53 of
+    // itself: a bound of 2^-60 of the sum leaves the sums as exact as the
+    // records would give them.
+    const double within = std::ldexp(1.0, -60);
+    const bool exact = fResidualBound <= within * (fResidualSum + fResidualLow) &&
+                       fTotalBound <= within * (fTotalSum + fTotalLow);
+    fCells.ReleaseMoments();
+    fbCellsKept = false;
+    if (!exact) {
+        fResidualSum = fResidualLow = fTotalSum = fTotalLow = 0.0;
+        fResidualBound = fTotalBound = 0.0;
+        fNResidualRows = 0;
+    }
+    return exact;
 }
 
 double MCGLMModel::FittedValue(const double* values) const {

@@ -61,6 +61,16 @@ public:
     bool AddToSandwich(const double* values, double e, long recordNo,
                        MCCommon_850::MCStatus& status);
     bool HasSandwich() const { return fpSandwich != nullptr; }
+    // The residual pass without the records: when every record of every
+    // part went to the cells' moments and no robust covariance needs each
+    // record's residual, sums the residual and total sums from the moments
+    // (merged by MergeErrorSums like those of the pass). False, with
+    // nothing summed, when the records must be passed.
+    bool SumResidualsByCells();
+    // After SumResidualsByCells (and the merge): whether the cells' sums
+    // are within a small part of the last digit of the sums record by
+    // record. Otherwise they are cleared for the residual pass.
+    bool ResidualsByCellsExact();
     // Also finishes the robust covariance, when asked for.
     MCCommon_850::MCStatus FinishErrors();
     // The predicted value; system-missing when a cell of the record was not
@@ -164,8 +174,14 @@ private:
     // Z'Z and its accumulation (pass 2).
     std::unique_ptr<MCSymMatrix> fpZPrimeZ;
     int fNRows = 0;
+    // Of this part's records alone, and the records (of all parts, once
+    // merged) that did not go to the cells.
+    int fNLocalRows = 0;
+    int fNRowsOutsideCells = 0;
     MCGLMCellMoments fCells;
     bool fbCellsFlushed = false;
+    // The cells' moments are kept past the flush for the residual sums.
+    bool fbCellsKept = false;
     // Per parameter: whether its design value needs the covariates.
     std::vector<unsigned char> fvHasCovariates;
     // Some parameter has a product or power of covariates: rows outside the
@@ -198,6 +214,9 @@ private:
     double fResidualLow = 0.0;
     double fTotalLow = 0.0;
     int fNResidualRows = 0;
+    // What rounding may have cost the sums when they come from the cells.
+    double fResidualBound = 0.0;
+    double fTotalBound = 0.0;
     double fDepMean;
     double fTotalWeight;
     double fInvTotalWeight;  // every row's weight starts from it

@@ -157,12 +157,18 @@ void ModelFitter::Impl::FitGlm(MCCommon_850::MultiPassRecordIter& records,
     }
     status = component->BuildModel(records);
     if (status.IsError()) ThrowLibraryError(status);
+    // A part that only lends its sums to the one model goes when the fit
+    // ends: its statistics (a copy of the covariance) and scorer would be
+    // made for nothing.
+    if (!fOptions.fbSummary) {
+        fpComponent = std::move(component);
+        return;
+    }
     MCMath_850::IMCRegOutputStats* out = nullptr;
     status = component->GetOutputStats(out);
     if (status.IsError()) ThrowLibraryError(status);
     const auto& glm = dynamic_cast<const MCMath_850::MCGLMOutputStats&>(*out);
-    if (fOptions.fbSummary)
-        fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
+    fGlm = SummariseGlm(*fpSpec, *component, glm, fOptions.fConfidence, fOptions.fbCovariance);
     fpComponent = std::move(component);
     fpStats = out;
     fpScorer = std::make_unique<FitScorer>(Fitted());

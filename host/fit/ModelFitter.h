@@ -39,7 +39,8 @@ public:
     int fThreads = 0;
     // Whether the fit makes the result that the reports print. The parts
     // of a fit made in parts but the first only lend their sums to the one
-    // model, and go when it is fitted.
+    // model, and go when it is fitted: a general linear part without it
+    // is left unfitted (no statistics, no scoring).
     bool fbSummary = true;
 };
 
