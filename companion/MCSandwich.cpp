@@ -129,16 +129,19 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
                      double clusterWeight, const double* clusterKeys, long recordNo,
                      MCStatus& status) {
     const std::size_t k = Ix(fK);
+    const bool centring = fbCentred && !fbCentringGiven;
     int m = 0;
     for (int i = 0; i < nnz; ++i) {
         if (idx[i] < 0 || idx[i] >= fP) continue;
         const int c = fvCompact[Ix(idx[i])];
-        if (c < 0 || x[i] == 0.0) continue;
+        // A centred column is not zero where its value is: it is minus its
+        // shift there (a timestamp column with one record at 0).
+        if (c < 0 || (x[i] == 0.0 && !(centring && !fvUnit[Ix(c)].empty()))) continue;
         fvCols[Ix(m)] = c;
         fvVals[Ix(m)] = x[i];
         ++m;
     }
-    if (fbCentred && !fbCentringGiven) {
+    if (centring) {
         // The centred score: a centred entry less its shift times its unit's
         // entry (a unit is never centred, so it is read as it came).
         for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = i;

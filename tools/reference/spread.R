@@ -241,3 +241,19 @@ cat("case glm_cells_no_indicator_hc1\n")
 out("estimate", J %*% coef(fit))
 out("se", sqrt(diag(J %*% vcovHC(fit, type = "HC1") %*% t(J))))
 cat("end\n")
+
+# --- A timestamp with one record at 0 ----------------------------------------
+# 20000 records near 1.7e9 and one at 0: the mean is still far beyond the
+# spread, so the sandwich centres the column, and the record at 0 must enter
+# centred too. The data follow a closed form that the test writes again.
+i <- 0:19999
+u <- (i * 7919) %% 100003
+x <- 1700000000 + u
+y <- (i * 37) %% 101 + u %/% 20000
+x[6] <- 0
+y[6] <- 50
+fit <- lm(y ~ x)
+cat("case glm_zero_in_timestamp_hc3\n")
+out("estimate", coef(fit))
+out("se", sqrt(diag(vcovHC(fit, type = "HC3"))))
+cat("end\n")
