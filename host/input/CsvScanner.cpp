@@ -579,8 +579,12 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk, const ch
     const bool lfAfterEnd = limit != nullptr && end < limit && *end == '\n';
     std::size_t nLoaded = 0;
     for (const ColumnPlan& c : fPlan) nLoaded += c.fbLoad;
-    chunk.Reset(nLoaded);
     const std::size_t nHeader = fPlan.size();
+    // A record takes a byte per field at least (a delimiter or its line
+    // end), the last perhaps one less; one that turns out malformed is
+    // given room too.
+    chunk.Reset(nLoaded,
+                static_cast<std::size_t>(end - p + 1) / std::max<std::size_t>(nHeader, 1) + 1);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     Field f;
     std::size_t lineEnds = 0;
