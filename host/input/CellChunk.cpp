@@ -88,8 +88,15 @@ void ChunkColumn::Clear() {
     fFirstWordRecord = fFirstWordByte = 0;
 }
 
-void CellChunk::Reset(std::size_t nLoaded) {
+void CellChunk::Reset(std::size_t nLoaded, std::size_t maxRecords) {
     fNLoaded = nLoaded;
+    // The cells before are done with: a new buffer is not filled from the
+    // old one, and it has room to spare for the runs of like size after.
+    const std::size_t cells = maxRecords * nLoaded;
+    if (fvCells.size() < cells) {
+        fvCells.clear();
+        fvCells.resize(cells + cells / 4);
+    }
     fvColumns.resize(nLoaded);
     for (ChunkColumn& c : fvColumns) c.Clear();
     fNRecords = fNLineEnds = 0;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "host/base/LargeAllocator.h"
+
 namespace mchost {
 
 // How a reader treats one column of its input.
@@ -194,9 +196,15 @@ public:
         if (at + fNLoaded > fvCells.size()) fvCells.resize(2 * fvCells.size() + 64 * fNLoaded);
         return fvCells.data() + at;
     }
-    void Reset(std::size_t nLoaded);
+    // Empties the chunk for a run of at most maxRecords records (a
+    // bound, not a promise: more are given room as they come).
+    void Reset(std::size_t nLoaded, std::size_t maxRecords = 0);
 
-    std::vector<double> fvCells;
+    // Room for the bound at once, its pages untouched until a record
+    // fills them: growing by halves would fault in and copy each size
+    // before the last on the scanning threads, once per run of the first
+    // blocks.
+    std::vector<double, LargeAllocator<double>> fvCells;
     std::vector<ChunkColumn> fvColumns;
     std::size_t fNLoaded = 0;
     std::size_t fNRecords = 0;

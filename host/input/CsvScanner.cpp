@@ -342,6 +342,46 @@ inline std::uint64_t RunValue(const char* s, int n) {
            DigitsValue(s + 16, n - 16);
 }
 
+// Byte i is 0xFF for i >= 16: the sixteen bytes from kLastBytes + k have
+// their last k bytes set.
+alignas(16) constexpr unsigned char kLastBytes[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline __m128i LastBytes(int k) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastBytes + k));
+}
+
+// The value of a plain decimal's digits, its point left out: the same as
+// RunValue of its integer digits times a power of ten plus that of its
+// fraction's, for at most 16 digits that end at q, the 17 bytes before q
+// being readable. The 16 bytes that end at the last digit hold the
+// fraction; where there is a point, the integer digits are taken from the
+// 16 bytes one earlier, which close the gap the point leaves. The bytes
+// before the first digit are zeroed, and pairs, fours and eights of
+// digits are joined by three multiply-adds of 16-bit lanes.
+inline std::uint64_t WindowValue(const char* q, int nInteger, int nFraction, bool point) {
+    const __m128i fraction = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 16));
+    const __m128i integer = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 16 - point));
+    const __m128i fractionBytes = LastBytes(nFraction);
+    const __m128i window = _mm_or_si128(_mm_and_si128(fractionBytes, fraction),
+                                        _mm_andnot_si128(fractionBytes, integer));
+    const __m128i digits =
+        _mm_and_si128(_mm_sub_epi8(window, _mm_set1_epi8('0')), LastBytes(nInteger + nFraction));
+    const __m128i zero = _mm_setzero_si128();
+    // Each 32-bit lane as two 16-bit ones: the first digit (or pair, or
+    // four) times the factor, the second times one.
+    const __m128i tens = _mm_set1_epi32((1 << 16) | 10);
+    const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(digits, zero), tens),
+                                          _mm_madd_epi16(_mm_unpackhi_epi8(digits, zero), tens));
+    const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32((1 << 16) | 100));
+    const __m128i eights =
+        _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32((1 << 16) | 10000));
+    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
+    const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
+    return std::uint64_t(high) * 100000000 + low;
+}
+
 // Bit i set when byte i of the 32 at s is no digit.
 inline std::uint32_t NonDigits(const char* s) {
     const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
@@ -360,13 +400,16 @@ inline std::uint32_t NonDigits(const char* s) {
 // ParsePlainDecimal gives the field. False (p unmoved) for any other field,
 // which NextField then reads, and within the last bytes of the input. On
 // success p moves past the delimiter or line end as NextField moves it.
-inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, const char* end,
-                                                            char delimiter, int maxDigits,
-                                                            double& v, bool& endsRecord) {
+// begin: where the run starts, the first byte that may be read.
+inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, const char* begin,
+                                                            const char* end, char delimiter,
+                                                            int maxDigits, double& v,
+                                                            bool& endsRecord) {
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // The 32 bytes of the window and the 24 a value may read after the
-    // last digit in it.
-    if (end - p < 64) return false;
+    // last digit in it. A quoted cell, as a category's text mostly is, is
+    // told at its first byte.
+    if (end - p < 64 || *p == '"') return false;
     const bool negative = *p == '-';
     const char* const s = p + negative;
     const std::uint32_t nonDigits = NonDigits(s);
@@ -374,7 +417,8 @@ inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, cons
     const int nInteger = __builtin_ctz(nonDigits);
     const char* q = s + nInteger;
     int nFraction = 0;
-    if (*q == '.') {
+    const bool point = *q == '.';
+    if (point) {
         if (nInteger >= 31) return false;
         const std::uint32_t rest = nonDigits >> (nInteger + 1);
         if (rest == 0) return false;
@@ -387,7 +431,9 @@ inline __attribute__((always_inline)) bool PlainNumberField(const char*& p, cons
     // ten that is an exact double.
     if ((c != delimiter && !IsLineEnd(c)) || nDigits == 0 || nDigits > maxDigits) return false;
     const std::uint64_t digits =
-        RunValue(s, nInteger) * kPow10Long[nFraction] + RunValue(s + nInteger + 1, nFraction);
+        nDigits <= 16 && q - begin > 16
+            ? WindowValue(q, nInteger, nFraction, point)
+            : RunValue(s, nInteger) * kPow10Long[nFraction] + RunValue(s + nInteger + 1, nFraction);
     if (digits > (std::uint64_t(1) << 53)) return false;
     const double x = static_cast<double>(digits) / kPow10[nFraction];
     v = negative ? -x + 0.0 : x;
@@ -488,7 +534,10 @@ CsvScanner::CsvScanner(const std::vector<ColumnPlan>& plan, char delimiter,
     const bool plain = !(IsDigit(delimiter) || delimiter == '.' || delimiter == '-' ||
                          delimiter == '"' || delimiter == ' ' || IsLineEnd(delimiter));
     if (plain)
-        for (const ColumnPlan& c : plan) fvPlainNumbers.push_back(c.fbLoad && !c.fbText);
+        for (const ColumnPlan& c : plan)
+            fvPlainDigits.push_back(!c.fbLoad || c.fbText ? 0
+                                    : c.fbCategorical     ? kDistinctDigits
+                                                          : 19);
     for (std::string& na : naValues) {
         // "NA, ., -999" names three markers.
         const std::size_t from = na.find_first_not_of(" \t");
@@ -530,8 +579,12 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk, const ch
     const bool lfAfterEnd = limit != nullptr && end < limit && *end == '\n';
     std::size_t nLoaded = 0;
     for (const ColumnPlan& c : fPlan) nLoaded += c.fbLoad;
-    chunk.Reset(nLoaded);
     const std::size_t nHeader = fPlan.size();
+    // A record takes a byte per field at least (a delimiter or its line
+    // end), the last perhaps one less; one that turns out malformed is
+    // given room too.
+    chunk.Reset(nLoaded,
+                static_cast<std::size_t>(end - p + 1) / std::max<std::size_t>(nHeader, 1) + 1);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     Field f;
     std::size_t lineEnds = 0;
@@ -547,9 +600,8 @@ void CsvScanner::Scan(const char* p, const char* end, CellChunk& chunk, const ch
         std::size_t col = 0, loaded = 0;
         do {
             double v;
-            if (col < fvPlainNumbers.size() && fvPlainNumbers[col] &&
-                PlainNumberField(p, end, fDelimiter,
-                                 fPlan[col].fbCategorical ? kDistinctDigits : 19, v,
+            if (col < fvPlainDigits.size() && fvPlainDigits[col] != 0 &&
+                PlainNumberField(p, begin, end, fDelimiter, fvPlainDigits[col], v,
                                  f.fbEndsRecord)) {
                 // A number cell is missing only by its value: a marker
                 // whose text it is is a number of that value.

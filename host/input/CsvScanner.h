@@ -93,9 +93,10 @@ private:
     std::uint64_t fNaLengths = 0;         // bit n: a marker of n bytes (63: longer)
     std::uint64_t fNaFirstBytes[4] = {};  // bit b: a marker starts with byte b
     std::string fScratch;                 // an unescaped quoted field
-    // Per column: its cells may be read as plain decimals where they stand
-    // (loaded, not text, and a delimiter that no decimal holds).
-    std::vector<char> fvPlainNumbers;
+    // Per column: the most digits of a plain decimal read where it stands,
+    // 0 when its cells may not be (not loaded, text, or a delimiter that a
+    // decimal may hold).
+    std::vector<char> fvPlainDigits;
 };
 
 }  // namespace mchost
