@@ -278,6 +278,7 @@ bool MCLogModel::UpdateXPrimeX(const double* row) {
 
 bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
     if (!fpXPrimeX || !fpXPrimeX->MergeAcrossProcesses(reducer)) return false;
+    if (!fvCellWeights.empty() && !reducer.SumExtended(fvCellWeights)) return false;
     std::vector<double> rows{static_cast<double>(fNRowsAdded)};
     if (!reducer.Sum(rows)) return false;
     fNRowsAdded = static_cast<int>(rows[0]);
