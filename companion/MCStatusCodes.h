@@ -72,6 +72,10 @@ enum : long {
     // effect whose indicator is not in the model, far from zero beside its
     // spread in its cell: it cannot be made to a double's precision.
     kRobustFarInCells = 344,
+    // A warning: the logistic model's information holds a covariate within
+    // cells that is far from zero beside its spread there, uncentred, and
+    // its inverse loses the square of that ratio in precision.
+    kFarSlopeInCells = 345,
 };
 
 // The option a kBadOption status names (its datum 1).

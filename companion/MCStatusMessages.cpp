@@ -29,6 +29,8 @@
 //   342  d1 record position, s1 the offending value
 //   343  d1 the option (StatusCode::Option), d2 its value
 //   344  d1 the parameter
+//   345  d1 the parameter, d2 the significant digits left, s1 its mean over
+//        its spread in its cells
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -150,6 +152,13 @@ const Entry kCatalogue[] = {
      {"Option %d1 (1 test type, 2 p-value adjustment, 3 covariance type, 4 robust estimator, "
       "5 contrast, 6 scale of the marginal means) holds %d2, which is none of its codes.",
       "An option holds a value that is none of its codes."}},
+    {StatusCode::kFarSlopeInCells,
+     {"Parameter %d1 is a covariate within cells whose mean there is %s1 times its spread: "
+      "the logistic model's standard errors keep about %d2 of a double's 16 significant digits. "
+      "Centre "
+      "the covariate.",
+      "A covariate within cells is far from zero beside its spread there: the logistic "
+      "model's standard errors lose digits. Centre the covariate."}},
     {StatusCode::kRobustFarInCells,
      {"Parameter %d1 is a covariate within the cells of an effect that is not in the model, "
       "far from zero beside its spread there: its robust covariance cannot be made precisely. "

@@ -291,9 +291,11 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     SetCentres();
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
-    fpXPrimeX->ComputeCentredScale(
-        scale, MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse()), tol,
-        fvCellWeights.empty() ? nullptr : &fvCellWeights);
+    const std::vector<int> units =
+        MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse());
+    fpXPrimeX->ComputeCentredScale(scale, units, tol,
+                                   fvCellWeights.empty() ? nullptr : &fvCellWeights);
+    const MCStatus precision = CellSlopePrecision(units);
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
@@ -317,7 +319,45 @@ MCStatus MCLogModel::IdentifyRedundancy() {
         for (int k = 0; k < fNBasic; ++k)
             if (fBasicRedundancy.IsIn(k)) fRedundancy.Set(l * fNBasic + k);
     fNNonRed = fNBasicNonRed * nLogits;
-    return fStatus;
+    return fStatus.IsError() || precision.IsOK() ? fStatus : precision;
+}
+
+MCStatus MCLogModel::CellSlopePrecision(const std::vector<int>& units) const {
+    // Only covariate-only columns are fitted centred: a slope within cells
+    // enters the information raw, and its inverse loses the square of the
+    // covariate's mean over its spread in the cells (a timestamp within the
+    // categories of a factor keeps some five digits of its standard errors).
+    double worst = kTrustedCellRatio;
+    int which = -1;
+    for (int k = 0; k < fNBasic && Ix(k) < units.size(); ++k) {
+        const int u = units[Ix(k)];
+        const MCRegrParameter& prm = fvBasicParams[Ix(k)];
+        if (u < 0 || u == k || prm.GetNCovariates() == 0 || prm.GetNFactors() == 0) continue;
+        // The sums of squares about the mean again, without the scale's
+        // floor, which caps the ratio it can show at 1e6.
+        namespace dd = DoubleDouble;
+        const auto elem = [this](int i, int j) {
+            return dd::DD{fpXPrimeX->GetElem(i, j), fpXPrimeX->GetElemLow(i, j)};
+        };
+        const bool own = !fvCellWeights.empty() && fvCellWeights[2 * Ix(k)] > 0.0;
+        const dd::DD total =
+            own ? dd::DD{fvCellWeights[2 * Ix(k)], fvCellWeights[2 * Ix(k) + 1]} : elem(u, u);
+        const dd::DD sum = elem(u, k);
+        const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));
+        const double ratio =
+            std::fabs(sum.hi / total.hi) / std::sqrt(std::max(centred.hi, 0.0) / total.hi);
+        if (total.hi > 0.0 && std::isfinite(ratio) && ratio > worst) {
+            worst = ratio;
+            which = k;
+        }
+    }
+    if (which < 0) return MCStatus();
+    MCStatus s = WarningStatus(StatusCode::kFarSlopeInCells);
+    s.SetDiscreteDatum(1, which + 1);
+    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(worst))));
+    const double unit = std::pow(10.0, std::floor(std::log10(worst)) - 1.0);
+    s.SetScaleDatum(1, std::round(worst / unit) * unit);  // two digits
+    return s;
 }
 
 MCStatus MCLogModel::SetInitialEstimates(std::vector<double>& estimates) const {

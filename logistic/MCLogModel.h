@@ -234,6 +234,14 @@ private:
     // 2k and 2k + 1), summed with X'X. Empty in the usual models.
     std::vector<unsigned char> fvNeedsCellWeight;
     std::vector<double> fvCellWeights;
+
+    // Beyond this mean over spread in its cells a slope's standard errors
+    // keep fewer than eight digits.
+    static constexpr double kTrustedCellRatio = 1e4;
+    // A warning (345) naming the slope within cells farthest from zero
+    // beside its spread there, when one is beyond kTrustedCellRatio; OK
+    // otherwise. From X'X before the sweep.
+    MCCommon_850::MCStatus CellSlopePrecision(const std::vector<int>& units) const;
 };
 
 }  // namespace MCMath_850

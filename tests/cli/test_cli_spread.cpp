@@ -147,6 +147,32 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     for (const json& w : j["warnings"])
         unreliable = unreliable || w.get<std::string>().find("unreliable") != std::string::npos;
     if (!unreliable) ExpectReference(j, binary);
+
+    // The logistic fit centres covariate-only columns, not slopes within
+    // cells: at x = 1.7e6 + u the standard errors of x(A) keep some five
+    // digits (4e-5 off glm's), which a warning must say; near zero they
+    // keep them all and nothing is said.
+    const golden::Csv binaryCells = golden::ParseCsv(Slurp(kData + "cellsbinary.csv"));
+    const auto shifted = [&](long long origin) {
+        std::string csv = "yb,A,x\n";
+        for (std::size_t i = 0; i < binaryCells.rows.size(); ++i)
+            csv += binaryCells.Text(i, "yb") + "," + binaryCells.Text(i, "A") + "," +
+                   std::to_string(std::llround(std::stod(binaryCells.Text(i, "x"))) - 1700000000LL +
+                                  origin) +
+                   "\n";
+        return csv;
+    };
+    const auto centreWarnings = [&](long long origin) {
+        const TempFile data(shifted(origin));
+        const json fit =
+            RunJson({"logistic", "--data", data.path.string(), "--formula", "yb ~ A + x(A)"});
+        int n = 0;
+        for (const json& w : fit["warnings"])
+            n += w.get<std::string>().find("Centre the covariate") != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(centreWarnings(1700000), 1);
+    EXPECT_EQ(centreWarnings(0), 0);
 }
 
 // A record at 0 of a covariate the sandwich centres enters as minus the
