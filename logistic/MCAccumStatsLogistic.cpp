@@ -96,6 +96,8 @@ bool MCAccumStatsLogistic::Reset(MCConst::MCHessianCompMethod method, bool check
     fbCheckSeparation = checkSeparation;
     fCells.NewPass();
     ResetExtremes();
+    std::fill(fvClassification.begin(), fvClassification.end(), 0.0);
+    fUnclassified = 0.0;
     return fbValid;
 }
 
@@ -105,6 +107,8 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
     if (!fbValid) return -1;
     // fvProbs will no longer be those of the last cell row.
     fbProbsOfLastEta = false;
+    // Only a cell row has the logits that Classify needs.
+    fUnclassified += 1.0;
     const int p = fNParams;
     const int J = fNCategs;
     if (p > 0 && !fRow.Assign(columns, values, p)) return -1;
@@ -225,11 +229,20 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     if (!same) {
         fbProbsOfLastEta = false;
         // Relative to the largest logit (the reference's is 0), whose own
-        // exponential is 1.
+        // exponential is 1; the runner-up tells Classify by how much it leads.
         std::size_t top = L;
-        double largest = 0.0;
-        for (std::size_t k = 0; k < L; ++k)
-            if (fvEta[k] > largest) largest = fvEta[k], top = k;
+        double largest = 0.0, second = -HUGE_VAL;
+        for (std::size_t k = 0; k < L; ++k) {
+            if (fvEta[k] > largest) {
+                second = largest;
+                largest = fvEta[k];
+                top = k;
+            } else if (fvEta[k] > second) {
+                second = fvEta[k];
+            }
+        }
+        fLastTop = top;
+        fLastLead = largest - second;
         fvProbs.resize(Ix(J));
         double sum = 0.0;
         for (std::size_t k = 0; k < L; ++k)
@@ -244,6 +257,7 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     }
     const std::size_t y = Ix(category);
     AddRowLikelihood(category, weight, fLastLogReference, y < L ? fvEta[y] : 0.0, magnitude, terms);
+    if (fbClassifying) Classify(y, weight, magnitude + 2.0 * fCells.GetCentreMagnitude(), terms);
     if (likelihoodOnly) return 0;
 
     fvScoreCoef.resize(L);
@@ -254,11 +268,48 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     return 0;
 }
 
+void MCAccumStatsLogistic::ClassifyWithCentres(const std::vector<double>& centres) {
+    if (!fbValid) return;
+    fCells.SetSourceCentres(centres);
+    fvClassification.assign(Ix(fNCategs) * Ix(fNCategs), 0.0);
+    fUnclassified = 0.0;
+    fbClassifying = true;
+}
+
+// The host predicts a row's category from its own sums of the uncentred
+// estimates, and breaks ties within rounding by its precedence. Its choice
+// is known here only when the largest logit (the reference's is 0) leads
+// every other by more than both computations' rounding and that tie band:
+// each eta is off by at most about terms u size, size bounding the row's
+// terms in either parametrisation (the uncentring adds twice the centres'
+// share, see MCLogitCells), and the factor 16 covers the host's products
+// of covariates and the uncentring's own rounding. A row within that
+// margin, as an exact tie, leaves the table to the host's own pass, and so
+// does a weight that is not whole, whose sums would depend on their order.
+void MCAccumStatsLogistic::Classify(std::size_t category, double weight, double size, int terms) {
+    const double margin = 16.0 * (terms + 8.0) * DBL_EPSILON * size + 4.0 * DBL_EPSILON;
+    if (!(fLastLead > margin) || weight != std::floor(weight)) {
+        fUnclassified += 1.0;
+        return;
+    }
+    fvClassification[category * Ix(fNCategs) + fLastTop] += weight;
+}
+
+bool MCAccumStatsLogistic::GetClassification(std::vector<double>& counts) const {
+    // Beyond 2^53 a sum of whole weights is no longer exact.
+    if (!fbClassifying || fUnclassified != 0.0 || fNInvalidCalls != 0 ||
+        !(fWeight < 9007199254740992.0))
+        return false;
+    counts = fvClassification;
+    return true;
+}
+
 bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) {
     if (!fbValid) return false;
     std::vector<double> sums{fWeight, static_cast<double>(fNValidRows),
-                             static_cast<double>(fNInvalidCalls), fLLMagnitude};
+                             static_cast<double>(fNInvalidCalls), fLLMagnitude, fUnclassified};
     sums.insert(sums.end(), fvScoreBounds.begin(), fvScoreBounds.end());
+    sums.insert(sums.end(), fvClassification.begin(), fvClassification.end());
     // The compensated sums as (high, low) pairs, merged in extended
     // precision.
     std::vector<double> pairs;
@@ -280,8 +331,11 @@ bool MCAccumStatsLogistic::MergeAcrossProcesses(MCCommon_850::PassReducer& reduc
     fNValidRows = static_cast<int>(sums[1]);
     fNInvalidCalls = static_cast<int>(sums[2]);
     fLLMagnitude = sums[3];
-    auto at = sums.begin() + 4;
+    fUnclassified = sums[4];
+    auto at = sums.begin() + 5;
     std::copy(at, at + static_cast<long>(fvScoreBounds.size()), fvScoreBounds.begin());
+    at += static_cast<long>(fvScoreBounds.size());
+    std::copy(at, at + static_cast<long>(fvClassification.size()), fvClassification.begin());
     fLL = pairs[0];
     fLLLo = pairs[1];
     for (std::size_t i = 0; i < fvScores.size(); ++i) {

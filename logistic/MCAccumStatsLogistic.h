@@ -79,6 +79,15 @@ public:
                          bool likelihoodOnly) override;
     void FlushCells() override { fCells.Flush(fvScores, fvScoresLo, fvScoreBounds, fHessian); }
     bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) override;
+    // Counts the classification table in every pass from now on, the
+    // predictions being those of the host's scorer with the uncentred
+    // estimates (see Classify); centres: per cell source, the centre the
+    // model took from its values.
+    void ClassifyWithCentres(const std::vector<double>& centres);
+    // True when classifying and every row of the pass was a cell row whose
+    // prediction is sure, of a whole weight, with a total weight that sums
+    // exactly in any order.
+    bool GetClassification(std::vector<double>& counts) const override;
 
     int GetNParameters() const { return fNParams; }
     int GetNCategories() const { return fNCategs; }
@@ -95,6 +104,9 @@ private:
                           double magnitude, int terms);
     // The factor of |x_j| in the rounding bound of the row's scores.
     double ScoreBoundFactor(double weight, double magnitude, int terms) const;
+    // Adds the weight of the row of fvEta (whose probabilities were just
+    // worked out) to the table, or counts the row as unsure.
+    void Classify(std::size_t category, double weight, double size, int terms);
     // w (diag(pi) - pi pi') over the non-reference categories, packed lower,
     // into fvCoefficients.
     void InformationWeights(double weight);
@@ -140,6 +152,15 @@ private:
     std::vector<double> fvLastEta;
     double fLastLogReference = 0.0;
     bool fbProbsOfLastEta = false;
+    // Of the same logits: the largest one's category (J - 1 for the
+    // reference) and its lead over the runner-up.
+    std::size_t fLastTop = 0;
+    double fLastLead = 0.0;
+    // The classification table of the pass (J by J, observed by predicted)
+    // and the rows it could not take.
+    bool fbClassifying = false;
+    std::vector<double> fvClassification;
+    double fUnclassified = 0.0;
 };
 
 }  // namespace MCMath_850

@@ -246,6 +246,9 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
         fpSettings->GetProgressListener(), fpSettings->GetIterationFrequency(),
         MCConst::HESSIAN_FISHER, 0, &fCancel);
     fModel.SetTotalWeight(fFactorTables.GetSampleSize(), fFactorTables.GetTotalWeight());
+    // A regression weight would enter the rows' weights, which the table
+    // counts by frequency weight alone.
+    if (fpSettings->GetRegrWeightVar() < 0) fpAccum->ClassifyWithCentres(fModel.GetSourceCentres());
 
     MCStatus status = fpOptimizer->Estimate();
     AddNewWarnings(fpDataHandler->GetWarnings(), false);

@@ -79,6 +79,8 @@ public:
     const MCSymMatrix* GetCentredHessianGI() const { return fpCentredGI.get(); }
     // Per basic parameter the centre its column was fitted less (0: none).
     std::vector<double> GetColumnCentres() const;
+    // Per cell source (GetSourceValues) the centre taken from its values.
+    const std::vector<double>& GetSourceCentres() const { return fvSourceCentre; }
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
     const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvBasicParams; }
     int GetNParameters() const override { return static_cast<int>(fvParameters.size()); }

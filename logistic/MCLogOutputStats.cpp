@@ -186,6 +186,11 @@ const std::vector<int>& MCLogOutputStats::GetDependCategories() const {
     return fpImpl->fpAlgorithm->GetModel().GetDependCategories();
 }
 
+bool MCLogOutputStats::GetFinalPassClassification(std::vector<double>& counts) const {
+    const MCRegOptimizer* o = fpImpl->fpAlgorithm->GetOptimizer();
+    return o != nullptr && o->GetClassification(counts);
+}
+
 const std::vector<double>& MCLogOutputStats::GetCategoryWeights() const {
     return fpImpl->fpAlgorithm->GetModel().GetWeightedCounts();
 }

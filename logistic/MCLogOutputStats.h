@@ -64,6 +64,13 @@ public:
     // count.
     const std::vector<double>& GetCategoryWeights() const;
     const std::vector<double>& GetCategoryCounts() const;
+    // The weights of the used records by observed (row) and predicted
+    // (column) category, J by J in the order of GetDependCategories, as
+    // the fitted model's scorer of new records predicts them, counted in
+    // the estimation's last pass; false when the library cannot vouch for
+    // it (see MCAccumStatsLogistic::Classify), and the caller then counts
+    // them itself.
+    bool GetFinalPassClassification(std::vector<double>& counts) const;
 
     // The estimation: iterations, the convergence code (1-3 converged, 4
     // singular information, 5 step-halving exhausted, 6 iteration limit, 7

@@ -104,6 +104,9 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             }
             c.fvAbsCoef[t] += largest;
         }
+        c.fCentreMagnitude = 0.0;
+        for (std::size_t t = 0; t < c.fNSources && t < fvCentres.size(); ++t)
+            c.fCentreMagnitude += std::fabs(fvCentres[t]) * c.fvAbsCoef[t];
         c.fPass = fPass;
     }
     if (!c.fbTouched) {
@@ -112,6 +115,10 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
     }
     fpCurrent = &c;
     return true;
+}
+
+double MCLogitCells::GetCentreMagnitude() const {
+    return fpCurrent != nullptr ? fpCurrent->fCentreMagnitude : 0.0;
 }
 
 void MCLogitCells::Clear(Cell& c) {

@@ -38,6 +38,10 @@ public:
     // A new pass: every sum 0, and the coefficient sums recomputed on the
     // next use of each cell (the estimates have moved).
     void NewPass();
+    // Per source, the centre the model took from its values (0 for none):
+    // a cell then also knows how far its sums of the uncentred estimates
+    // reach (GetCentreMagnitude).
+    void SetSourceCentres(const std::vector<double>& centres) { fvCentres = centres; }
     bool Has(int cell) const;
     // Makes the cell current, creating it from columns (ascending, 0..p-1),
     // sources (0..nSources-1) and the estimates when it is new. False (no
@@ -45,6 +49,10 @@ public:
     bool Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
              int nSources, const std::vector<double>& estimates);
     int GetNSources() const;
+    // sum_t |centre_t| sum_j max_k |beta_kj| over the current cell's columns
+    // j of source t: with Eta's magnitude twice this bounds the size of
+    // the row's terms in the uncentred estimates.
+    double GetCentreMagnitude() const;
     // eta (resized to nLogits) of a row of the current cell; false when one
     // is not finite. magnitude receives sum_j |x_j| max_k |beta_kj| over the
     // row's columns, which bounds |eta_k| and scales its rounding; terms the
@@ -71,6 +79,7 @@ private:
         long fPass = -1;                // pass of the coefficient sums
         std::vector<double> fvCoef;     // per logit, per source: sum of the estimates
         std::vector<double> fvAbsCoef;  // per source: sum of max_k |estimate_kj|
+        double fCentreMagnitude = 0.0;
         // The scores, per logit, per source, followed by the information,
         // per packed logit pair, per packed source pair: one array, so that
         // a row's terms are added in one pass over it.
@@ -90,6 +99,7 @@ private:
     std::vector<Cell> fvCells;
     std::vector<std::size_t> fvTouched;
     std::size_t fDoubles = 0;
+    std::vector<double> fvCentres;
     Cell* fpCurrent = nullptr;
     // Scratch of a row: products of pairs of source values, and the terms
     // it adds to the sums of its cell.

@@ -137,6 +137,7 @@ void MCRegOptimizer::Factor(int& refused, double& condition) {
 
 MCStatus MCRegOptimizer::FullPass(MCConst::MCHessianCompMethod method, bool checking) {
     fpHandler->ResetAccumStats(method, checking);
+    fvPassEstimates = fvEstimates;
     fStatus = fpHandler->ComputeStatsForOptimizer(false);
     MCCommon_850::PassReducer* reducer = fSettings.GetPassReducer();
     if (reducer == nullptr) return fStatus;
@@ -182,6 +183,7 @@ MCStatus MCRegOptimizer::Estimate() {
     fIterations = 0;
     fConvergence = MCConst::CONVERGENCE_NONE;
     fbFinalStep = false;
+    fbClassified = false;
     // Only the intercepts are estimated, and the start already is their fit.
     // The start is then also the final model, so that the model-fitting
     // test compares it with itself rather than with nothing.
@@ -292,9 +294,22 @@ MCStatus MCRegOptimizer::Estimate() {
         fpHessian->InvertFromCholesky();
         int valid = 0, invalid = 0;
         fpAccum->GetCounts(valid, invalid, fWeight);
+        // The last pass is nearly always that of the final estimates (an
+        // accepted step, or the pass made after the halvings gave up), and
+        // its table then saves the host a pass of its own; compared rather
+        // than assumed, so that no path of the loop can hand over the table
+        // of other estimates.
+        fbClassified =
+            fvPassEstimates == fvEstimates && fpAccum->GetClassification(fvClassification);
     }
     if (!fStatus.IsError() && fLastReported != fIterations) Report(fIterations, 0, fFinalLL);
     return fStatus;
+}
+
+bool MCRegOptimizer::GetClassification(std::vector<double>& counts) const {
+    if (!fbClassified) return false;
+    counts = fvClassification;
+    return true;
 }
 
 double MCRegOptimizer::Extremity() const {

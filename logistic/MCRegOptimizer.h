@@ -67,6 +67,10 @@ public:
     double GetFinalStepRounding() const { return fStepNoise; }
     // Cox and Snell, Nagelkerke and McFadden; true when all three exist.
     bool ComputeRSquares(double& coxSnell, double& nagelkerke, double& mcFadden) const;
+    // The accumulator's classification table (IMCAccumStats::
+    // GetClassification) of the last pass, when that pass was made at the
+    // final estimates of a finished run; false otherwise.
+    bool GetClassification(std::vector<double>& counts) const;
     void Cancel() { fbCancelled = true; }
     void Display() const;
 
@@ -136,6 +140,10 @@ private:
     // The diagonal of the information at the start (see Factor).
     std::vector<double> fvStartInformation;
     int fLastReported = -1;
+    // The estimates of the last pass, and the table the run ended with.
+    std::vector<double> fvPassEstimates;
+    std::vector<double> fvClassification;
+    bool fbClassified = false;
 };
 
 }  // namespace MCMath_850

@@ -187,6 +187,14 @@ public:
                                         double& minComputed) const = 0;
     virtual double GetStepAdjustmentFactor() const = 0;
     virtual void Display(bool full) const = 0;
+    // The weights of the last pass's rows by observed (row) and predicted
+    // (column) response category, local indices, J by J; false when the
+    // accumulator keeps no such table or cannot vouch for every row's
+    // prediction.
+    virtual bool GetClassification(std::vector<double>& counts) const {
+        (void)counts;
+        return false;
+    }
     // The rows of a cell (see IMCRegModel::GetCellLayout), given by their
     // source values: the sums are those of the rows given one by one. The
     // caller numbers its cells, the same number for the same cell in every

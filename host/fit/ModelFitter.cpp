@@ -206,6 +206,26 @@ bool ModelFitter::Impl::ScoreUsed(const Record& record, double& value,
 
 void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
     const std::size_t k = fpLogistic->fvCategories.size();
+    fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));
+    // The estimation's last pass may have counted the table already, as the
+    // scorer predicts, summed over every part and process: it then saves a
+    // pass over the records. Every process gets the same answer, so all of
+    // them skip the sum below alike.
+    const auto& stats = static_cast<const MCMath_850::MCLogOutputStats&>(*fpStats);
+    std::vector<double> local;
+    if (stats.GetFinalPassClassification(local)) {
+        const std::vector<int>& codes = stats.GetDependCategories();
+        const std::size_t j = codes.size();
+        if (local.size() != j * j) throw std::logic_error("a classification table of another size");
+        for (std::size_t o = 0; o < j; ++o)
+            for (std::size_t p = 0; p < j; ++p) {
+                const auto observed = static_cast<std::size_t>(codes[o]);
+                const auto predicted = static_cast<std::size_t>(codes[p]);
+                if (observed < k && predicted < k)
+                    fLogistic.fvClassification[observed][predicted] += local[o * j + p];
+            }
+        return;
+    }
     std::vector<double> counts(k * k, 0.0);
     const bool split = fpProcesses != nullptr && fpProcesses->IsSplit();
     // An interrupt may reach one process alone (a signal sent to it): the
@@ -234,7 +254,6 @@ void ModelFitter::Impl::Classify(MCCommon_850::MultiPassRecordIter& records) {
         if (counts.back() > 0.0) throw HostError(HostError::kInterrupted, "interrupted");
         counts.pop_back();
     }
-    fLogistic.fvClassification.assign(k, std::vector<double>(k, 0.0));
     for (std::size_t i = 0; i < k; ++i)
         for (std::size_t j = 0; j < k; ++j) fLogistic.fvClassification[i][j] = counts[i * k + j];
 }

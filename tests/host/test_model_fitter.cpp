@@ -3,6 +3,7 @@
 // classification table of a fit split over processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -14,6 +15,7 @@
 #include "host/fit/ModelFitter.h"
 #include "host/report/GlmReport.h"
 #include "host/report/LogisticReport.h"
+#include "logistic/MCLogOutputStats.h"
 #include "support/golden.h"
 #include "support/host_fixtures.h"
 #include "thread_reducer.h"
@@ -239,18 +241,45 @@ TEST(ModelFitter, TiedProbabilitiesPredictTheCategoryOfMoreRecords) {
             EXPECT_NEAR(std::strtod(cells[c].c_str(), nullptr), shares.at(g)[c], 1e-9) << n;
         EXPECT_EQ(cells[3], predicted.at(g)) << "row " << n << " of group " << g;
     }
-    // Observed u, v, w by predicted u, v, w.
+    // Observed u, v, w by predicted u, v, w: tied logits leave the table
+    // to the host's own pass, whose precedence settles them.
     const std::vector<std::vector<double>> table = {{0, 4, 1}, {0, 5, 1}, {0, 4, 2}};
     EXPECT_EQ(fitter.GetLogisticResult().fvClassification, table);
+    std::vector<double> fromLastPass;
+    EXPECT_FALSE(static_cast<const MCMath_850::MCLogOutputStats&>(*fitter.GetFitted().fpStats)
+                     .GetFinalPassClassification(fromLastPass));
 }
 
 TEST(ModelFitter, ASplitFitCountsTheClassificationTableOfAllItsRecords) {
     const Formula f = ParseFormula("y ~ A + x");
     const ModelOptions o = CategoricalDependent();
+    // The reference first: the fit's category order is then not the codes'.
+    FitOptions options = Logistic();
+    options.fReference = "first";
     const CsvModel whole(LogisticData(0, 300), "y ~ A + x", o);
-    ModelFitter wholeFit(whole.spec, Logistic());
+    ModelFitter wholeFit(whole.spec, options);
     wholeFit.Fit(*whole.records);
     const LogisticResult& want = wholeFit.GetLogisticResult();
+    // The table comes from the estimation's last pass here, and must count
+    // the predictions of the scorer of new records, row by row.
+    std::vector<double> fromLastPass;
+    EXPECT_TRUE(static_cast<const MCMath_850::MCLogOutputStats&>(*wholeFit.GetFitted().fpStats)
+                    .GetFinalPassClassification(fromLastPass));
+    const golden::Csv written = Predictions(wholeFit, *whole.records);
+    const golden::Csv data = golden::ParseCsv(LogisticData(0, 300));
+    std::vector<std::string> categories;
+    for (std::size_t c = 0; c + 1 < written.header.size(); ++c)
+        categories.push_back(written.header[c].substr(2));
+    auto code = [&](const std::string& text) {
+        return static_cast<std::size_t>(std::find(categories.begin(), categories.end(), text) -
+                                        categories.begin());
+    };
+    std::vector<std::vector<double>> scored(3, std::vector<double>(3, 0.0));
+    ASSERT_EQ(categories.size(), 3u);
+    ASSERT_EQ(written.rows.size(), data.rows.size());
+    for (std::size_t n = 0; n < data.rows.size(); ++n)
+        scored.at(code(data.rows[n][0])).at(code(written.rows[n].back())) += 1.0;
+    EXPECT_EQ(want.fvClassification, scored);
 
     // Parts of unequal size, fitted by two processes into one model.
     const std::vector<std::string> parts = {LogisticData(0, 110), LogisticData(110, 300)};
@@ -264,7 +293,7 @@ TEST(ModelFitter, ASplitFitCountsTheClassificationTableOfAllItsRecords) {
             ModelSpec spec(f, o, d);
             spec.MergeAcrossProcesses(processes);
             auto records = spec.MakeIterator();
-            ModelFitter fitter(spec, Logistic(), &processes);
+            ModelFitter fitter(spec, options, &processes);
             fitter.Fit(*records);
             got[static_cast<std::size_t>(rank)] = fitter.GetLogisticResult();
         });
