@@ -28,6 +28,20 @@ public:
     virtual bool Max(std::vector<double>& values) = 0;
     // Every process's list, in process order; the lists may differ in length.
     virtual bool Gather(const std::vector<int>& mine, std::vector<std::vector<int>>& all) = 0;
+
+    // Members that share one process's memory (the parts of a fit made on
+    // threads) hold the same merged sums and would each make the same
+    // solve from them. A reducer may let one of them lead: only it solves,
+    // and Share hands what it found to the others. Lead says whether this
+    // member solves; Share, called by every member alike, leaves the
+    // leader's values with every member (a leader's own are kept). Over
+    // processes every member leads, each making its own solve without a
+    // message.
+    virtual bool Leads() const { return true; }
+    virtual bool Share(std::vector<double>& values) {
+        (void)values;
+        return true;
+    }
 };
 
 // Makes every process hold the same status after a pass: the error of the

@@ -261,6 +261,16 @@ MCStatus MCGLMModel::BuildModel() {
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
     const int p = GetNParameters();
     if (!FlushCells()) return fStatus = ErrorStatus(StatusCode::kPassOutOfOrder);
+    if (SharesSolve() && !fpSettings->GetPassReducer()->Leads()) {
+        // The leader sweeps the same merged sums: its results come by
+        // ShareSolve, and this member's Z'Z is not read again.
+        fRedundancy = MCBitSet(p + 1);
+        fbModelBuilt = true;
+        fResidualSum = fResidualLow = 0.0;
+        fTotalSum = fTotalLow = 0.0;
+        if (fpCancel->WillCancel()) return fStatus = ErrorStatus(StatusCode::kCancelled);
+        return fStatus = MCStatus();
+    }
     if (fpSettings->GetKeepCrossProducts()) {
         // Summed with each weight over the total: made sums again.
         auto kept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
@@ -444,6 +454,33 @@ bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
     if (!reducer.Sum(rows)) return false;
     fNRows = static_cast<int>(rows[0]);
     fNRowsOutsideCells = static_cast<int>(rows[1]);
+    return true;
+}
+
+bool MCGLMModel::SharesSolve() const {
+    return fpSettings->GetPassReducer() != nullptr && fpSettings->GetSandwichType() < 0 &&
+           !fpSettings->GetKeepCrossProducts();
+}
+
+bool MCGLMModel::ShareSolve(MCCommon_850::PassReducer& reducer) {
+    // The estimates, then per column (the dependent's too) whether it was
+    // kept: a member takes them as they are, so its fitted values and
+    // residual sums have the leader's bits.
+    const auto p = Ix(GetNParameters());
+    std::vector<double> solve;
+    const bool leads = reducer.Leads();
+    if (leads) {
+        solve = fvEstimates;
+        for (std::size_t k = 0; k <= p; ++k)
+            solve.push_back(fRedundancy.IsIn(static_cast<int>(k)) ? 1.0 : 0.0);
+    }
+    if (!reducer.Share(solve) || solve.size() != 2 * p + 1) return false;
+    if (leads) return true;
+    fvEstimates.assign(solve.begin(), solve.begin() + static_cast<std::ptrdiff_t>(p));
+    fRedundancy = MCBitSet(static_cast<int>(p) + 1);
+    for (std::size_t k = 0; k <= p; ++k)
+        if (solve[p + k] != 0.0) fRedundancy.Set(static_cast<int>(k));
+    if (fCells.IsActive()) fCells.SetCoefficients(fvEstimates);
     return true;
 }
 

@@ -48,6 +48,14 @@ public:
     // residual and total sums. Every process calls them in the same order.
     bool MergeZPrimeZ(MCCommon_850::PassReducer& reducer);
     bool MergeErrorSums(MCCommon_850::PassReducer& reducer);
+    // Whether the members of a split fit share one solve of the merged
+    // sums (see PassReducer::Leads): a member that does not lead skips the
+    // sweep in BuildModel and takes the leader's estimates and aliased
+    // columns from ShareSolve, which every member calls after the build.
+    // A robust covariance or kept cross products need every member's own
+    // swept matrix: then each sweeps.
+    bool SharesSolve() const;
+    bool ShareSolve(MCCommon_850::PassReducer& reducer);
     // Adds one valid record to the residual and total sums; scratch receives
     // the record's weighted score contributions e * z * wt.
     void GetDResiduals(std::vector<double>& scratch, const double* values);

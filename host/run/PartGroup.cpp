@@ -114,6 +114,16 @@ public:
         return true;
     }
 
+    // Part 0 solves; once the parts are detached it is alone and leads.
+    bool Leads() const override { return fPart == 0 || fGroup.IsDetached(); }
+    bool Share(std::vector<double>& values) override {
+        if (fGroup.IsDetached()) return true;
+        return fGroup.Meet(fPart, values, [](const auto& all, auto& out) {
+            out = all.front();
+            return true;
+        });
+    }
+
 private:
     using OuterOp = bool (PassReducer::*)(std::vector<double>&);
     bool Merge(std::vector<double>& values, OuterOp op, const PartGroup::Combine& local) {

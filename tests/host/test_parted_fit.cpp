@@ -52,7 +52,7 @@ TEST(SplitThreads, PartsMergeInPartOrderWhateverTheThreadsRunning) {
     for (int running : {1, 2, 5}) {
         SCOPED_TRACE(running);
         PartGroup group(5, running, nullptr);
-        std::vector<std::vector<double>> sums(5), extended(5), mins(5), maxs(5);
+        std::vector<std::vector<double>> sums(5), extended(5), mins(5), maxs(5), shared(5);
         std::vector<std::vector<std::vector<int>>> gathered(5);
         RunParts(group, [&](int k, MCCommon_850::PassReducer& r) {
             const auto K = static_cast<std::size_t>(k);
@@ -68,6 +68,10 @@ TEST(SplitThreads, PartsMergeInPartOrderWhateverTheThreadsRunning) {
             maxs[K] = {static_cast<double>(k)};
             EXPECT_TRUE(r.Min(mins[K]) && r.Max(maxs[K]));
             EXPECT_TRUE(r.Gather(std::vector<int>(K, k), gathered[K]));
+            // Part 0 leads; what the others hold, of any length, is replaced.
+            EXPECT_EQ(r.Leads(), k == 0);
+            shared[K].assign((K + 2) % 3, static_cast<double>(k));
+            EXPECT_TRUE(r.Share(shared[K]));
         });
         for (std::size_t k = 0; k < 5; ++k) {
             EXPECT_EQ(sums[k], (std::vector<double>{ordered, 0 + 1 + 2 + 3 + 4 + 5 * 2}));
@@ -75,6 +79,7 @@ TEST(SplitThreads, PartsMergeInPartOrderWhateverTheThreadsRunning) {
             EXPECT_EQ(extended[k][0] + extended[k][1], 4.5);
             EXPECT_EQ(mins[k][0], 0.0);
             EXPECT_EQ(maxs[k][0], 4.0);
+            EXPECT_EQ(shared[k], (std::vector<double>{0.0, 0.0}));
             ASSERT_EQ(gathered[k].size(), 5u);
             for (std::size_t j = 0; j < 5; ++j)
                 EXPECT_EQ(gathered[k][j], std::vector<int>(j, static_cast<int>(j)));
@@ -167,7 +172,7 @@ std::string Records(int n) {
 }
 
 std::unique_ptr<ModelSession> Session(const std::string& csv, const std::string& formula,
-                                      bool logistic, int threads) {
+                                      bool logistic, int threads, bool keep = true) {
     SessionOptions o;
     o.fFormula = formula;
     o.fModel.fvFactors = {"B"};
@@ -175,7 +180,7 @@ std::unique_ptr<ModelSession> Session(const std::string& csv, const std::string&
     o.fFit.fThreads = threads;
     o.fFit.fbCovariance = true;
     if (!logistic) o.fModel.fRegrWeight = "w";
-    o.fModel.fbKeepCrossProducts = !logistic;
+    o.fModel.fbKeepCrossProducts = !logistic && keep;
     return std::make_unique<ModelSession>(
         o, [&](const PlanFn& plan) { return CsvReader::ReadString(csv, plan); });
 }
@@ -202,8 +207,10 @@ TEST(SplitThreads, PartsFitTheModelOfOnePartAndOfClosedForms) {
     const std::string csv = Records(150000);
     // The cell means model's estimates are the category means' differences
     // from the last category's, in weighted least squares with weights w.
+    // Without kept cross products part 0 alone sweeps: the others' residual
+    // sums, in R-square, are made from the estimates it hands them.
     {
-        std::unique_ptr<ModelSession> s = Session(csv, "y ~ A", false, 2);
+        std::unique_ptr<ModelSession> s = Session(csv, "y ~ A", false, 2, false);
         std::vector<std::pair<int, double>> seen;
         FitProgress progress;
         progress.fRecords = [&](int pass, std::size_t n) { seen.emplace_back(pass, n); };
@@ -228,6 +235,16 @@ TEST(SplitThreads, PartsFitTheModelOfOnePartAndOfClosedForms) {
         for (int a = 0; a < 4; ++a)
             EXPECT_LT(Rel(p[1 + a].fEstimate, static_cast<double>(wy[a] / w[a] - last)), 1e-12)
                 << a;
+        const long double mean =
+            (wy[0] + wy[1] + wy[2] + wy[3] + wy[4]) / (w[0] + w[1] + w[2] + w[3] + w[4]);
+        long double rss = 0.0L, tss = 0.0L;
+        for (int i = 0; i < 150000; ++i) {
+            const Row r = MakeRow(i);
+            const long double e = r.y - wy[r.a] / w[r.a], d = r.y - mean;
+            rss += r.w * e * e;
+            tss += r.w * d * d;
+        }
+        EXPECT_LT(Rel(s->Glm().fRSquare, static_cast<double>(1.0L - rss / tss)), 1e-12);
     }
     // A richer model: every figure as a fit in one part gives it.
     for (const bool logistic : {false, true}) {
