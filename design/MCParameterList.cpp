@@ -70,4 +70,15 @@ std::vector<int> MCParameterList::CentringColumns(const std::vector<MCRegrParame
     return unit;
 }
 
+std::vector<unsigned char> MCParameterList::CellsWithoutIndicator(
+    const std::vector<MCRegrParameter>& params, const std::vector<int>& units) {
+    std::vector<unsigned char> flags(params.size(), 0);
+    bool any = false;
+    for (std::size_t k = 0; k < params.size() && k < units.size(); ++k)
+        if (units[k] == 0 && params[k].GetNCovariates() > 0 && params[k].GetNFactors() > 0)
+            flags[k] = any = true;
+    if (!any) flags.clear();
+    return flags;
+}
+
 }  // namespace MCMath_850

@@ -38,6 +38,13 @@ struct MCREG_API MCParameterList {
     // and for everything in a model without one.
     static std::vector<int> CentringColumns(const std::vector<MCRegrParameter>& params,
                                             bool intercept);
+    // Per parameter, whether it is a covariate within cells that no
+    // indicator marks (x within A*B in a model without A*B), which
+    // CentringColumns gives the intercept: its spread within its cell needs
+    // the cell's weight, summed with the cross products. Empty when there
+    // is none.
+    static std::vector<unsigned char> CellsWithoutIndicator(
+        const std::vector<MCRegrParameter>& params, const std::vector<int>& units);
 };
 
 }  // namespace MCMath_850

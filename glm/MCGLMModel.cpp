@@ -95,20 +95,9 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         fvHasCovariates[k] = prm.GetNCovariates() > 0;
         if (prm.GetNCovariateMult() >= 2) fbProducts = true;
     }
-    const std::vector<int> units = MCParameterList::CentringColumns(fvParameters, intercept);
-    fvNeedsCellWeight.assign(fvParameters.size(), 0);
-    bool cellWeights = false;
-    for (std::size_t k = 0; k < fvParameters.size(); ++k) {
-        const MCRegrParameter& prm = fvParameters[k];
-        // The intercept as the unit of a covariate within cells: no
-        // indicator marks its cell.
-        if (units[k] == 0 && prm.GetNCovariates() > 0 && prm.GetNFactors() > 0) {
-            fvNeedsCellWeight[k] = 1;
-            cellWeights = true;
-        }
-    }
-    fvCellWeights.assign(cellWeights ? 2 * fvParameters.size() : 0, 0.0);
-    if (!cellWeights) fvNeedsCellWeight.clear();
+    fvNeedsCellWeight = MCParameterList::CellsWithoutIndicator(
+        fvParameters, MCParameterList::CentringColumns(fvParameters, intercept));
+    fvCellWeights.assign(fvNeedsCellWeight.empty() ? 0 : 2 * fvParameters.size(), 0.0);
     fvKeptScale.clear();
     if (fbProducts) {
         fvDenseHi.assign(fvParameters.size() + 1, 0.0);
@@ -323,9 +312,9 @@ MCStatus MCGLMModel::BuildModel() {
                 // Uncentred, it keeps its digits only within kCellRatio of
                 // its cell's mean over its spread there; beyond, no robust
                 // covariance is given rather than an imprecise one.
-                const MCRegrParameter& prm = fvParameters[Ix(k)];
-                if (u == 0 && intercept && prm.GetNFactors() > 0 && prm.GetNCovariates() > 0 &&
-                    !fvCellWeights.empty()) {
+                const bool withoutIndicator =
+                    !fvNeedsCellWeight.empty() && fvNeedsCellWeight[Ix(k)];
+                if (withoutIndicator) {
                     const double n = fvCellWeights[2 * Ix(k)] + fvCellWeights[2 * Ix(k) + 1];
                     const double sum = fpZPrimeZ->GetElem(0, k) + fpZPrimeZ->GetElemLow(0, k);
                     const double mean = n > 0.0 ? sum / n : 0.0;
@@ -336,8 +325,8 @@ MCStatus MCGLMModel::BuildModel() {
                         return fStatus = s;
                     }
                 }
-                if (u < 0 || u == k || prm.GetNCovariates() == 0 ||
-                    (u == 0 && intercept && prm.GetNFactors() > 0)) {
+                if (u < 0 || u == k || fvParameters[Ix(k)].GetNCovariates() == 0 ||
+                    withoutIndicator) {
                     centreUnit[Ix(k)] = -1;
                     continue;
                 }

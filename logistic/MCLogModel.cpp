@@ -217,16 +217,9 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
         // A covariate within the cells of an effect that no indicator marks
         // (x within A*B in a model without A*B) is judged by its spread
         // within its cell, which needs the cell's weight.
-        const std::vector<int> units = MCParameterList::CentringColumns(fvBasicParams, intercept);
-        fvNeedsCellWeight.assign(Ix(fNBasic), 0);
-        bool cellWeights = false;
-        for (int k = 0; k < fNBasic; ++k) {
-            const MCRegrParameter& prm = fvBasicParams[Ix(k)];
-            if (units[Ix(k)] == 0 && prm.GetNCovariates() > 0 && prm.GetNFactors() > 0)
-                fvNeedsCellWeight[Ix(k)] = cellWeights = true;
-        }
-        fvCellWeights.assign(cellWeights ? 2 * Ix(fNBasic) : 0, 0.0);
-        if (!cellWeights) fvNeedsCellWeight.clear();
+        fvNeedsCellWeight = MCParameterList::CellsWithoutIndicator(
+            fvBasicParams, MCParameterList::CentringColumns(fvBasicParams, intercept));
+        fvCellWeights.assign(fvNeedsCellWeight.empty() ? 0 : 2 * Ix(fNBasic), 0.0);
         fpXPrimeX = std::make_unique<MCSymMatrix>(fNBasic);
         if (fpXPrimeX->GetNRows() != fNBasic) throw std::bad_alloc();
         fvEstimates.assign(Ix(fNAll), 0.0);
