@@ -233,28 +233,36 @@ void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, int unit, doub
 void MCSymMatrix::ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit,
                                       double tol, const std::vector<double>* unitWeight) const {
     GetDiagonal(scale);
-    const std::vector<double>& hi = fElems.Hi();
-    const std::vector<double>& lo = fElems.Lo();
-    const auto elem = [&](int j, int k) {
-        const std::size_t e = Index(j, k);
-        return dd::DD{hi[e], lo.empty() ? 0.0 : lo[e]};
-    };
     const double floor = tol > 0.0 ? kSumsRounding / tol : 0.0;
+    CentredMoments m;
     for (int k = 0; k < fN && Ix(k) < unit.size(); ++k) {
-        const int u = unit[Ix(k)];
-        if (u < 0 || u >= fN || u == k) continue;
-        const bool ownWeight = unitWeight != nullptr && 2 * Ix(k) + 1 < unitWeight->size() &&
-                               (*unitWeight)[2 * Ix(k)] > 0.0;
-        const dd::DD total =
-            ownWeight ? dd::DD{(*unitWeight)[2 * Ix(k)], (*unitWeight)[2 * Ix(k) + 1]} : elem(u, u);
-        if (!(total.hi > 0.0) || !std::isfinite(total.hi)) continue;
-        const dd::DD sum = elem(u, k);
-        const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));
+        if (!GetCentredMoments(m, k, unit[Ix(k)], unitWeight)) continue;
         const double uncentred = std::fabs(scale[Ix(k)]);
         // Sums that overflowed keep the diagonal, which refuses the pivot.
-        if (std::isfinite(centred.hi))
-            scale[Ix(k)] = std::max(std::max(centred.hi, 0.0), floor * uncentred);
+        if (std::isfinite(m.centred.hi))
+            scale[Ix(k)] = std::max(std::max(m.centred.hi, 0.0), floor * uncentred);
     }
+}
+
+bool MCSymMatrix::GetCentredMoments(CentredMoments& m, int k, int unit,
+                                    const std::vector<double>* unitWeight) const {
+    if (unit < 0 || unit >= fN || unit == k || k < 0 || k >= fN) return false;
+    const std::vector<double>& hi = fElems.Hi();
+    const std::vector<double>& lo = fElems.Lo();
+    const auto elem = [&](int i, int j) {
+        const std::size_t e = Index(i, j);
+        return dd::DD{hi[e], lo.empty() ? 0.0 : lo[e]};
+    };
+    const std::size_t w = 2 * Ix(k);
+    const bool ownWeight =
+        unitWeight != nullptr && w + 1 < unitWeight->size() && (*unitWeight)[w] > 0.0;
+    const dd::DD total =
+        ownWeight ? dd::DD{(*unitWeight)[w], (*unitWeight)[w + 1]} : elem(unit, unit);
+    if (!(total.hi > 0.0) || !std::isfinite(total.hi)) return false;
+    m.total = total;
+    m.sum = elem(unit, k);
+    m.centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(m.sum, m.sum), total));
+    return true;
 }
 
 void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const {

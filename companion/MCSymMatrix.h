@@ -2,6 +2,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/DoubleDouble.h"
 #include "companion/MCBitSet.h"
 #include "companion/MCExport.h"
 #include "companion/PassReducer.h"
@@ -157,6 +158,18 @@ public:
     // by its spread within its cell.
     void ComputeCentredScale(std::vector<double>& scale, const std::vector<int>& unit, double tol,
                              const std::vector<double>* unitWeight = nullptr) const;
+    // Column k's weighted moments about column unit, unitWeight as above:
+    // the unit's total weight, k's sum where the unit is nonzero and k's sum
+    // of squares about its mean there, in extended precision. False where k
+    // has no unit (unit < 0, k itself, out of range) or the unit no positive
+    // finite weight.
+    struct CentredMoments {
+        DoubleDouble::DD total;
+        DoubleDouble::DD sum;
+        DoubleDouble::DD centred;
+    };
+    bool GetCentredMoments(CentredMoments& m, int k, int unit,
+                           const std::vector<double>* unitWeight = nullptr) const;
     // What the compensated sums of a cross-product matrix leave in a
     // difference of its elements, relative to the elements (a pivot at
     // most this times its diagonal is rounding, whatever the tolerance).

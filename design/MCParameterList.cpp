@@ -1,7 +1,5 @@
 #include "design/MCParameterList.h"
 
-#include <algorithm>
-#include <map>
 #include <utility>
 
 #include "data/MCFactorTables.h"
@@ -44,41 +42,6 @@ bool MCParameterList::Build(const MCFactorTables& tables, const std::vector<MCMo
         }
     }
     return true;
-}
-
-std::vector<int> MCParameterList::CentringColumns(const std::vector<MCRegrParameter>& params,
-                                                  bool intercept) {
-    using Cell = std::vector<std::pair<int, int>>;
-    const auto cellOf = [](const MCRegrParameter& p) {
-        Cell c;
-        for (std::size_t i = 0; i < p.GetFactors().size() && i < p.GetCategories().size(); ++i)
-            c.emplace_back(p.GetFactors()[i], p.GetCategories()[i]);
-        std::sort(c.begin(), c.end());
-        return c;
-    };
-    std::map<Cell, int> indicators;
-    for (std::size_t k = 0; k < params.size(); ++k)
-        if (params[k].GetNCovariates() == 0 && params[k].GetNFactors() > 0)
-            indicators.emplace(cellOf(params[k]), static_cast<int>(k));
-    std::vector<int> unit(params.size(), intercept ? 0 : -1);
-    if (intercept && !unit.empty()) unit[0] = -1;
-    for (std::size_t k = 0; k < params.size(); ++k) {
-        if (params[k].GetNCovariates() == 0 || params[k].GetNFactors() == 0) continue;
-        const auto it = indicators.find(cellOf(params[k]));
-        if (it != indicators.end()) unit[k] = it->second;
-    }
-    return unit;
-}
-
-std::vector<unsigned char> MCParameterList::CellsWithoutIndicator(
-    const std::vector<MCRegrParameter>& params, const std::vector<int>& units) {
-    std::vector<unsigned char> flags(params.size(), 0);
-    bool any = false;
-    for (std::size_t k = 0; k < params.size() && k < units.size(); ++k)
-        if (units[k] == 0 && params[k].GetNCovariates() > 0 && params[k].GetNFactors() > 0)
-            flags[k] = any = true;
-    if (!any) flags.clear();
-    return flags;
 }
 
 }  // namespace MCMath_850

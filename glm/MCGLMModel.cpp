@@ -95,9 +95,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         fvHasCovariates[k] = prm.GetNCovariates() > 0;
         if (prm.GetNCovariateMult() >= 2) fbProducts = true;
     }
-    fvNeedsCellWeight = MCParameterList::CellsWithoutIndicator(
-        fvParameters, MCParameterList::CentringColumns(fvParameters, intercept));
-    fvCellWeights.assign(fvNeedsCellWeight.empty() ? 0 : 2 * fvParameters.size(), 0.0);
+    fCentring.SetUp(fvParameters, intercept);
     fvKeptScale.clear();
     if (fbProducts) {
         fvDenseHi.assign(fvParameters.size() + 1, 0.0);
@@ -215,18 +213,10 @@ bool MCGLMModel::UpdateZPrimeZ(const double* values) {
     }
     ExpandSparse(values);
     if (!AddExpandedRow(w)) return false;
-    if (!fvCellWeights.empty()) AddCellWeights(w);
+    fCentring.Add(fvIdx.data(), Ix(std::max(fNnz - 1, 0)), w);
     ++fNRows;
     ++fNRowsOutsideCells;
     return true;
-}
-
-void MCGLMModel::AddCellWeights(double w) {
-    for (int n = 0; n + 1 < fNnz; ++n) {
-        const std::size_t k = Ix(fvIdx[Ix(n)]);
-        if (fvNeedsCellWeight[k])
-            DoubleDouble::Accumulate(fvCellWeights[2 * k], fvCellWeights[2 * k + 1], w, 0.0);
-    }
 }
 
 bool MCGLMModel::AddExpandedRow(double w) {
@@ -270,23 +260,15 @@ MCStatus MCGLMModel::BuildModel() {
         const double tol = fpSettings->GetTolerance();
         // Each column judged by its spread about its mean: a covariate far
         // from zero is not a multiple of the intercept.
-        const bool intercept = fpSettings->GetInterceptUse();
-        const std::vector<int> centring = MCParameterList::CentringColumns(fvParameters, intercept);
-        const std::vector<double>* cellWeights = fvCellWeights.empty() ? nullptr : &fvCellWeights;
+        const std::vector<int>& centring = fCentring.Units();
         std::vector<double> scale;
-        fpZPrimeZ->ComputeCentredScale(scale, centring, tol, cellWeights);
+        fpZPrimeZ->ComputeCentredScale(scale, centring, tol, fCentring.Weights());
         if (fpCrossProducts) {
             // The same judgement on the kept sums, for the tests that sweep
             // them again.
             std::vector<int> keptUnits = centring;
-            keptUnits.push_back(intercept ? 0 : -1);
-            std::vector<double> keptWeights;
-            for (std::size_t e = 0; cellWeights != nullptr && e + 1 < cellWeights->size(); e += 2) {
-                const DoubleDouble::DD v = DoubleDouble::Mul(
-                    DoubleDouble::DD{fvCellWeights[e], fvCellWeights[e + 1]}, fTotalWeight);
-                keptWeights.push_back(v.hi);
-                keptWeights.push_back(v.lo);
-            }
+            keptUnits.push_back(fpSettings->GetInterceptUse() ? 0 : -1);
+            const std::vector<double> keptWeights = fCentring.ScaledWeights(fTotalWeight);
             fpCrossProducts->ComputeCentredScale(fvKeptScale, keptUnits, tol, &keptWeights);
         }
         fRedundancy = MCBitSet(p + 1);
@@ -312,35 +294,24 @@ MCStatus MCGLMModel::BuildModel() {
                 // Uncentred, it keeps its digits only within kCellRatio of
                 // its cell's mean over its spread there; beyond, no robust
                 // covariance is given rather than an imprecise one.
-                const bool withoutIndicator =
-                    !fvNeedsCellWeight.empty() && fvNeedsCellWeight[Ix(k)];
-                if (withoutIndicator) {
-                    const double n = fvCellWeights[2 * Ix(k)] + fvCellWeights[2 * Ix(k) + 1];
-                    const double sum = fpZPrimeZ->GetElem(0, k) + fpZPrimeZ->GetElemLow(0, k);
-                    const double mean = n > 0.0 ? sum / n : 0.0;
-                    const double variance = n > 0.0 ? scale[Ix(k)] / n : 0.0;
-                    if (mean * mean > kCellRatio * kCellRatio * variance) {
-                        MCStatus s = ErrorStatus(StatusCode::kRobustFarInCells);
-                        s.SetDiscreteDatum(1, k + 1);
-                        return fStatus = s;
-                    }
+                const bool withoutIndicator = fCentring.WithoutIndicator(Ix(k));
+                if (withoutIndicator && fCentring.MeanOverSpread(*fpZPrimeZ, Ix(k)) > kCellRatio) {
+                    MCStatus s = ErrorStatus(StatusCode::kRobustFarInCells);
+                    s.SetDiscreteDatum(1, k + 1);
+                    return fStatus = s;
                 }
                 if (u < 0 || u == k || fvParameters[Ix(k)].GetNCovariates() == 0 ||
                     withoutIndicator) {
                     centreUnit[Ix(k)] = -1;
                     continue;
                 }
-                const double n = fpZPrimeZ->GetElem(u, u) + fpZPrimeZ->GetElemLow(u, u);
-                const double sum = fpZPrimeZ->GetElem(u, k) + fpZPrimeZ->GetElemLow(u, k);
                 // Uncentred, G M G sums terms up to the square of a
                 // column's mean over its spread times its elements: within
                 // kCentringRatio that costs the last digit at most, and the
                 // middle keeps its cells' sums, which record by record cost
                 // most of a pass again.
-                const double mean = n > 0.0 ? sum / n : 0.0;
-                const double variance = n > 0.0 ? scale[Ix(k)] / n : 0.0;
-                if (mean * mean > kCentringRatio * kCentringRatio * variance)
-                    centre[Ix(k)] = mean;
+                if (fCentring.MeanOverSpread(*fpZPrimeZ, Ix(k)) > kCentringRatio)
+                    centre[Ix(k)] = fCentring.Mean(*fpZPrimeZ, Ix(k));
                 else
                     centreUnit[Ix(k)] = -1;
             }
@@ -429,14 +400,13 @@ bool MCGLMModel::FlushCells() {
     // A robust covariance needs every record's residual: the records are
     // passed again whatever the cells could sum.
     fbCellsKept = fpSettings->GetSandwichType() < 0;
-    return fCells.Flush(*fpFactorTables, *fpZPrimeZ,
-                        fvCellWeights.empty() ? nullptr : &fvCellWeights, fbCellsKept);
+    return fCells.Flush(*fpFactorTables, *fpZPrimeZ, fCentring.MutableWeights(), fbCellsKept);
 }
 
 bool MCGLMModel::MergeZPrimeZ(MCCommon_850::PassReducer& reducer) {
     if (!fpZPrimeZ || fbModelBuilt || !FlushCells()) return false;
     if (!fpZPrimeZ->MergeAcrossProcesses(reducer)) return false;
-    if (!fvCellWeights.empty() && !reducer.SumExtended(fvCellWeights)) return false;
+    if (!fCentring.Merge(reducer)) return false;
     // Every part must know whether any part's records went outside the
     // cells: all then pass the records for the residuals, or none.
     std::vector<double> rows{static_cast<double>(fNRows), static_cast<double>(fNRowsOutsideCells)};

@@ -8,6 +8,7 @@
 #include "companion/MCSandwich.h"
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
+#include "design/MCColumnCentring.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMCellMoments.h"
 #include "settings/MCModelEffect.h"
@@ -146,9 +147,6 @@ private:
     // Adds the expanded row to Z'Z: sparse, or dense in extended precision
     // when the model has products or powers of covariates.
     bool AddExpandedRow(double w);
-    // Adds w to the cell weights of the expanded row's columns that need
-    // them.
-    void AddCellWeights(double w);
     // Whether Z'Z and the output statistics' covariance matrix of p
     // parameters fit in this machine's memory; otherwise the status is 305
     // with the parameters needed and those that fit, the gigabytes needed
@@ -202,14 +200,9 @@ private:
     mutable int fNnz = 0;
     std::vector<double> fvDenseHi;
     std::vector<double> fvDenseLo;
-    // A covariate within the cells of an effect that has no indicator
-    // column (x within A*B in a model without A*B) is judged by its spread
-    // within its cell, which needs the cell's weight: per parameter, whether
-    // it is such a column, and per parameter the weight of its cell's
-    // records ((high, low) at 2k and 2k + 1), summed in pass 2. Empty in
-    // the usual models.
-    std::vector<unsigned char> fvNeedsCellWeight;
-    std::vector<double> fvCellWeights;
+    // Which column each parameter's spread is measured about, with the
+    // weights of the cells no indicator marks, summed in pass 2.
+    MCColumnCentring fCentring;
 
     // The sweep and its results.
     bool fbModelBuilt = false;

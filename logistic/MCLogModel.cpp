@@ -217,9 +217,7 @@ MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
         // A covariate within the cells of an effect that no indicator marks
         // (x within A*B in a model without A*B) is judged by its spread
         // within its cell, which needs the cell's weight.
-        fvNeedsCellWeight = MCParameterList::CellsWithoutIndicator(
-            fvBasicParams, MCParameterList::CentringColumns(fvBasicParams, intercept));
-        fvCellWeights.assign(fvNeedsCellWeight.empty() ? 0 : 2 * Ix(fNBasic), 0.0);
+        fCentring.SetUp(fvBasicParams, intercept);
         fpXPrimeX = std::make_unique<MCSymMatrix>(fNBasic);
         if (fpXPrimeX->GetNRows() != fNBasic) throw std::bad_alloc();
         fvEstimates.assign(Ix(fNAll), 0.0);
@@ -254,11 +252,7 @@ bool MCLogModel::UpdateXPrimeX(const double* row, const std::vector<int>& indice
     }
     const double w = fPatternLayout.Weight(row);
     if (!fpXPrimeX->UpdateXXSparse(fvXIdx.data(), fvXVal.data(), fNEffects, w)) return false;
-    if (!fvCellWeights.empty())
-        for (const int k : fvXIdx)
-            if (fvNeedsCellWeight[Ix(k)])
-                DoubleDouble::Accumulate(fvCellWeights[2 * Ix(k)], fvCellWeights[2 * Ix(k) + 1], w,
-                                         0.0);
+    fCentring.Add(fvXIdx.data(), fvXIdx.size(), w);
     ++fNRowsAdded;
     return true;
 }
@@ -271,7 +265,7 @@ bool MCLogModel::UpdateXPrimeX(const double* row) {
 
 bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
     if (!fpXPrimeX || !fpXPrimeX->MergeAcrossProcesses(reducer)) return false;
-    if (!fvCellWeights.empty() && !reducer.SumExtended(fvCellWeights)) return false;
+    if (!fCentring.Merge(reducer)) return false;
     std::vector<double> rows{static_cast<double>(fNRowsAdded)};
     if (!reducer.Sum(rows)) return false;
     fNRowsAdded = static_cast<int>(rows[0]);
@@ -284,11 +278,8 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     SetCentres();
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
-    const std::vector<int> units =
-        MCParameterList::CentringColumns(fvBasicParams, fpSettings->GetInterceptUse());
-    fpXPrimeX->ComputeCentredScale(scale, units, tol,
-                                   fvCellWeights.empty() ? nullptr : &fvCellWeights);
-    const MCStatus precision = CellSlopePrecision(units);
+    fpXPrimeX->ComputeCentredScale(scale, fCentring.Units(), tol, fCentring.Weights());
+    const MCStatus precision = CellSlopePrecision();
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
@@ -315,31 +306,19 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     return fStatus.IsError() || precision.IsOK() ? fStatus : precision;
 }
 
-MCStatus MCLogModel::CellSlopePrecision(const std::vector<int>& units) const {
+MCStatus MCLogModel::CellSlopePrecision() const {
     // Only covariate-only columns are fitted centred: a slope within cells
     // enters the information raw, and its inverse loses the square of the
     // covariate's mean over its spread in the cells (a timestamp within the
     // categories of a factor keeps some five digits of its standard errors).
     double worst = kTrustedCellRatio;
     int which = -1;
-    for (int k = 0; k < fNBasic && Ix(k) < units.size(); ++k) {
-        const int u = units[Ix(k)];
+    for (int k = 0; k < fNBasic; ++k) {
         const MCRegrParameter& prm = fvBasicParams[Ix(k)];
-        if (u < 0 || u == k || prm.GetNCovariates() == 0 || prm.GetNFactors() == 0) continue;
-        // The sums of squares about the mean again, without the scale's
-        // floor, which caps the ratio it can show at 1e6.
-        namespace dd = DoubleDouble;
-        const auto elem = [this](int i, int j) {
-            return dd::DD{fpXPrimeX->GetElem(i, j), fpXPrimeX->GetElemLow(i, j)};
-        };
-        const bool own = !fvCellWeights.empty() && fvCellWeights[2 * Ix(k)] > 0.0;
-        const dd::DD total =
-            own ? dd::DD{fvCellWeights[2 * Ix(k)], fvCellWeights[2 * Ix(k) + 1]} : elem(u, u);
-        const dd::DD sum = elem(u, k);
-        const dd::DD centred = dd::Sub(elem(k, k), dd::Div(dd::Mul(sum, sum), total));
-        const double ratio =
-            std::fabs(sum.hi / total.hi) / std::sqrt(std::max(centred.hi, 0.0) / total.hi);
-        if (total.hi > 0.0 && std::isfinite(ratio) && ratio > worst) {
+        if (prm.GetNCovariates() == 0 || prm.GetNFactors() == 0) continue;
+        // A slope without spread in its cells is aliased: no error to lose.
+        const double ratio = fCentring.MeanOverSpread(*fpXPrimeX, Ix(k));
+        if (std::isfinite(ratio) && ratio > worst) {
             worst = ratio;
             which = k;
         }

@@ -8,6 +8,7 @@
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "data/MCFactorCounts.h"
+#include "design/MCColumnCentring.h"
 #include "design/MCRegrParameter.h"
 #include "settings/IMCRegInterfaces.h"
 #include "settings/MCLogRegSettings.h"
@@ -231,11 +232,9 @@ private:
     // Scratch of the sparse X'X update.
     std::vector<int> fvXIdx;
     std::vector<double> fvXVal;
-    // Per basic parameter, whether it is a covariate within a cell that no
-    // indicator marks, and the weight of its cell's records ((high, low) at
-    // 2k and 2k + 1), summed with X'X. Empty in the usual models.
-    std::vector<unsigned char> fvNeedsCellWeight;
-    std::vector<double> fvCellWeights;
+    // Which column each basic parameter's spread is measured about, with
+    // the weights of the cells no indicator marks, summed with X'X.
+    MCColumnCentring fCentring;
 
     // Beyond this mean over spread in its cells a slope's standard errors
     // keep fewer than eight digits.
@@ -243,7 +242,7 @@ private:
     // A warning (345) naming the slope within cells farthest from zero
     // beside its spread there, when one is beyond kTrustedCellRatio; OK
     // otherwise. From X'X before the sweep.
-    MCCommon_850::MCStatus CellSlopePrecision(const std::vector<int>& units) const;
+    MCCommon_850::MCStatus CellSlopePrecision() const;
 };
 
 }  // namespace MCMath_850
