@@ -332,7 +332,9 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     fitProgress.fRecords = [&](int pass, std::size_t n) {
         sweeping = pass == 2 && static_cast<double>(n) >= nRows;
         sweepStart = interrupt.fPolls;
-        progress.Show("fitting: pass " + std::to_string(pass) + " of 3, " +
+        // The residuals' pass runs only when the cells' sums cannot give
+        // them, so the number of passes is not known in advance.
+        progress.Show("fitting: pass " + std::to_string(pass) + ", " +
                       Percent(static_cast<double>(n), nRows));
     };
     interrupt.fOnPoll = [&](std::size_t polls) {

@@ -89,7 +89,10 @@ class _Result:
         """The effect tests, one DataFrame per type asked for (1 and/or 3), by type."""
         if isinstance(types, int):
             types = (types,)
-        doc = json.loads(self._session.tests(",".join(str(t) for t in types)))
+        text, left = self._session.tests(",".join(str(t) for t in types))
+        for w in left:
+            warnings.warn(w, McregWarning, stacklevel=2)
+        doc = json.loads(text)
         numeric = ["df", "ss", "mean_square", "F", "chi_square", "sig"]
         return {t: _frame(doc[f"type{t}"] or [], numeric).set_index("term")
                 for t in (1, 3) if doc.get(f"type{t}") is not None}

@@ -172,13 +172,15 @@ public:
         return py::make_tuple(report.fText, JsonText(report.fJson));
     }
 
-    std::string Tests(const std::string& types) {
+    py::tuple Tests(const std::string& types) {
         std::string text;
+        std::vector<std::string> warnings;
         Guard([&] {
             const EffectTests tests = fpSession->Tests(TestTypes::Parse(types));
             text = JsonText(EffectTestsJson(tests));
+            warnings = tests.fvWarnings;
         });
-        return text;
+        return py::make_tuple(text, warnings);
     }
 
     py::tuple Emmeans(const py::dict& kw) {
