@@ -48,10 +48,13 @@ bool FitsExactly(const GlmResult& r, double depMean, bool intercept) {
     if (r.fRecordsUsed <= r.fRank) return true;
     if (std::isnan(r.fRmse) || std::isnan(r.fRSquare) || std::isnan(depMean)) return false;
     if (r.fRSquare >= 1.0) return true;
+    // All per unit of frequency weight and at the regression weights' scale,
+    // as the root mean square error is.
     const double meanResidualSquare = r.fRmse * r.fRmse;
     // The sums behind R-square: about the mean with an intercept, about 0 without.
     const double spread = meanResidualSquare / (1.0 - r.fRSquare);
-    const double depMeanSquare = intercept ? depMean * depMean + spread : spread;
+    const double meanWeight = r.fTotalRegrWeight / r.fTotalFreqWeight;
+    const double depMeanSquare = intercept ? depMean * depMean * meanWeight + spread : spread;
     const double residualVariance = meanResidualSquare * r.fTotalFreqWeight / r.fErrorDF;
     return residualVariance < 1e-30 * depMeanSquare;
 }

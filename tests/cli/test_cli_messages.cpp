@@ -259,6 +259,10 @@ TEST_F(Cli, ExactFitsSayTheirStandardErrorsAreRounding) {
     const std::string exact = "warning: the model fits the records exactly, up to rounding";
     const TempFile line("y,x\n3,1\n5,2\n7,3\n9,4\n11,5\n");
     EXPECT_THAT(Mcreg("glm", line, "y ~ x").err, HasSubstr(exact));
+    // At any scale of the regression weights.
+    const TempFile tinyWeights(
+        "y,x,w\n3,1,1e-200\n5,2,2e-200\n7,3,1e-200\n9,4,3e-200\n11,5,1e-200\n");
+    EXPECT_THAT(Mcreg("glm", tinyWeights, "y ~ x", {"--regr-weight", "w"}).err, HasSubstr(exact));
     const TempFile nearLine("y,x\n3,1\n5,2\n7,3\n9,4\n11.000001,5\n");
     EXPECT_THAT(Mcreg("glm", nearLine, "y ~ x").err, Not(HasSubstr(exact)));
     const TempFile replicated("y,x,f\n2.5,1,1\n4,3,3\n");
