@@ -39,9 +39,29 @@ void ThrowLibraryError(const MCStatus& s) {
 
 namespace {
 
+// Whether the residuals of a fit with error df left are rounding and not
+// data: as few records as parameters (frequency weights then give the df),
+// or a residual variance below 1e-30 of the dependent's mean square, the
+// bound of R's summary.lm. The standard errors are then rounding too.
+bool FitsExactly(const GlmResult& r, double depMean, bool intercept) {
+    if (!(r.fErrorDF > 0.0) || r.fRank <= 0) return false;
+    if (r.fRecordsUsed <= r.fRank) return true;
+    if (std::isnan(r.fRmse) || std::isnan(r.fRSquare) || std::isnan(depMean)) return false;
+    if (r.fRSquare >= 1.0) return true;
+    // All per unit of frequency weight and at the regression weights' scale,
+    // as the root mean square error is.
+    const double meanResidualSquare = r.fRmse * r.fRmse;
+    // The sums behind R-square: about the mean with an intercept, about 0 without.
+    const double spread = meanResidualSquare / (1.0 - r.fRSquare);
+    const double meanWeight = r.fTotalRegrWeight / r.fTotalFreqWeight;
+    const double depMeanSquare = intercept ? depMean * depMean * meanWeight + spread : spread;
+    const double residualVariance = meanResidualSquare * r.fTotalFreqWeight / r.fErrorDF;
+    return residualVariance < 1e-30 * depMeanSquare;
+}
+
 // Fits that succeed but tell less than the user expects say why.
 void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrParameter>& params,
-                    GlmResult& r) {
+                    double depMean, bool intercept, GlmResult& r) {
     if (r.fErrorDF == 0.0)
         r.fvWarnings.push_back(
             "warning: the model is saturated: " +
@@ -49,9 +69,36 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
                           : "its " + std::to_string(r.fRank) + " parameters fit") +
             " the records exactly (error df 0), so there are no standard errors, tests or "
             "intervals");
+    else if (FitsExactly(r, depMean, intercept))
+        r.fvWarnings.push_back(
+            "warning: the model fits the records exactly, up to rounding (" +
+            (r.fRecordsUsed <= r.fRank
+                 ? "as many parameters as records; the frequency weights give the error df"
+                 : std::string("residual variance below 1e-30 of the dependent's mean square")) +
+            "): the standard errors, tests and intervals measure rounding, not the data");
     if (std::isnan(r.fRSquare) && r.fRecordsUsed > 0)
         r.fvWarnings.push_back("warning: the dependent variable '" + r.fDependent +
                                "' is constant in the records used, so R-square is undefined");
+    if (r.fVcov != "model" && r.fErrorDF > 0.0) {
+        // A parameter that only records with residual 0 inform, as the one
+        // record of a category, gets a robust variance of 0 or of rounding:
+        // no data give a t beyond 1e10.
+        std::string zero;
+        int count = 0;
+        for (const ParameterRow& row : r.fvParameters)
+            if (!row.fbRedundant &&
+                (row.fStdError == 0.0 || std::fabs(row.fEstimate) > 1e10 * row.fStdError) &&
+                count++ < 3)
+                zero += (zero.empty() ? "'" : ", '") + row.fLabel + "'";
+        if (count > 0)
+            r.fvWarnings.push_back(
+                "warning: the robust standard error of " + zero +
+                (count > 3 ? " and " + std::to_string(count - 3) + " more" : std::string()) +
+                " is 0 up to rounding: the records that determine " +
+                (count == 1 ? "it are fitted exactly, so its test and interval say nothing"
+                            : "them are fitted exactly, so their tests and intervals say "
+                              "nothing"));
+    }
     for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
     std::vector<bool> redundant;
     for (const ParameterRow& row : r.fvParameters) redundant.push_back(row.fbRedundant);
@@ -142,7 +189,9 @@ GlmResult SummariseGlm(const ModelSpec& spec, const MCMath_850::IMCRegComponent&
         for (int a : kept)
             for (int b : kept) r.fvCovariance.push_back(HostValue(cov->GetElem(a, b)));
     }
-    AddFitWarnings(spec, params, r);
+    const std::vector<double>& means = glm.GetMeanValues();
+    AddFitWarnings(spec, params, means.empty() ? kMissing : HostValue(means.back()),
+                   settings.GetInterceptUse(), r);
     return r;
 }
 

@@ -251,4 +251,29 @@ TEST_F(Cli, ReportsAndMessagesSayCountsAndWordsPlainly) {
     EXPECT_EQ(Json(longLabel, "y ~ A", {})["parameters"][1]["label"], "[A=" + label + "]");
 }
 
+// R's verdicts on these data are in tools/reference/exact_fit.R: summary.lm
+// calls the exact line and the replicated records an essentially perfect
+// fit and the line with a residual of 1e-6 not; vcovHC(type = "HC0") gives
+// the mean of the one record of category b a variance of 0.
+TEST_F(Cli, ExactFitsSayTheirStandardErrorsAreRounding) {
+    const std::string exact = "warning: the model fits the records exactly, up to rounding";
+    const TempFile line("y,x\n3,1\n5,2\n7,3\n9,4\n11,5\n");
+    EXPECT_THAT(Mcreg("glm", line, "y ~ x").err, HasSubstr(exact));
+    // At any scale of the regression weights.
+    const TempFile tinyWeights(
+        "y,x,w\n3,1,1e-200\n5,2,2e-200\n7,3,1e-200\n9,4,3e-200\n11,5,1e-200\n");
+    EXPECT_THAT(Mcreg("glm", tinyWeights, "y ~ x", {"--regr-weight", "w"}).err, HasSubstr(exact));
+    const TempFile nearLine("y,x\n3,1\n5,2\n7,3\n9,4\n11.000001,5\n");
+    EXPECT_THAT(Mcreg("glm", nearLine, "y ~ x").err, Not(HasSubstr(exact)));
+    const TempFile replicated("y,x,f\n2.5,1,1\n4,3,3\n");
+    EXPECT_THAT(Mcreg("glm", replicated, "y ~ x", {"--freq-weight", "f"}).err,
+                HasSubstr(exact + " (as many parameters as records"));
+    const TempFile single("y,A\n1,a\n2,a\n4,a\n7,b\n");
+    const Result r = Mcreg("glm", single, "y ~ A", {"--vcov", "hc0"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_THAT(r.err, HasSubstr("warning: the robust standard error of 'Intercept' is 0 up to "
+                                 "rounding"));
+    EXPECT_THAT(r.err, Not(HasSubstr("'[A=a]'")));
+}
+
 }  // namespace
