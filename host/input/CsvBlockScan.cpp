@@ -15,7 +15,7 @@ CsvBlockScan::CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
         fvScanners.emplace_back(plan, delimiter, naValues);
 }
 
-void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
+void CsvBlockScan::Split(const char* b, const char* e, const char* filled, const char* middle) {
     Wait();
     fFilled = filled;
     // As many pieces as threads, of about equal bytes, but none smaller
@@ -24,7 +24,8 @@ void CsvBlockScan::Split(const char* b, const char* e, const char* filled) {
     const std::size_t n =
         std::max<std::size_t>(1, std::min(fvScanners.size(), bytes / fMinSplitBytes));
     fvBounds.assign(1, b);
-    for (std::size_t i = 1; i < n; ++i) {
+    if (n == 2 && middle != nullptr && middle > b && middle < e) fvBounds.push_back(middle);
+    for (std::size_t i = fvBounds.size(); i < n; ++i) {
         const char* at = b + bytes * i / n;
         if (at <= fvBounds.back()) continue;
         const char* start = CsvScanner::NextRecordStart(fvBounds.back(), at, e);

@@ -26,8 +26,10 @@ public:
 
     // Splits the records of [b, e) into pieces; filled is where the
     // buffer's bytes end (a CR at e - 1 followed there by an LF is no line
-    // end of its own). The pieces of the block before must be done with.
-    void Split(const char* b, const char* e, const char* filled);
+    // end of its own). middle, when not null, is a record start the caller
+    // found near the middle, which two pieces then split at. The pieces of
+    // the block before must be done with.
+    void Split(const char* b, const char* e, const char* filled, const char* middle = nullptr);
     // Scans the pieces on threads when they are given and there is more
     // than one scanner, else before it returns. The threads then fault in
     // the pages of [faultIn.first, faultIn.second) once their pieces are

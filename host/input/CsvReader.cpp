@@ -33,6 +33,7 @@ struct Block {
     std::size_t fPos = 0;
     std::size_t fEnd = 0;
     std::size_t fFilled = 0;
+    std::size_t fMiddle = 0;       // a record start within [fPos, fEnd), 0 if none known
     std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
 
     const char* At(std::size_t i) const { return fvBuf.data() + i; }
@@ -59,8 +60,9 @@ private:
     void Fill(Block& b);
     // Moves fPos past a byte order mark and blank lines.
     void SkipToHeader(Block& b);
-    // Sets fEnd after the last whole record, growing the buffer as needed;
-    // false when no record ends within the most a record may take.
+    // Sets fEnd after the last whole record, growing the buffer as needed,
+    // and fMiddle; false when no record ends within the most a record may
+    // take.
     bool FindBlockEnd(Block& b);
     [[noreturn]] void FailTooLong(const Block& b) const;
     // Fills next with the rest of done's bytes and more, up to a record
@@ -112,10 +114,17 @@ bool CsvPass::FindBlockEnd(Block& b) {
         Fill(b);
         if (fbEof) {
             b.fEnd = b.fFilled;
+            b.fMiddle = 0;
             return true;
         }
-        b.fEnd = static_cast<std::size_t>(CsvScanner::LastRecordEnd(b.At(b.fPos), b.At(b.fFilled)) -
-                                          b.At(0));
+        // The quotes before the record start found past the middle are
+        // counted once, for both: the scanning threads split there.
+        const char* s = b.At(b.fPos);
+        const char* f = b.At(b.fFilled);
+        const char* middle = CsvScanner::NextRecordStart(s, s + (f - s) / 2, f);
+        const char* end = CsvScanner::LastRecordEnd(middle == f ? s : middle, f);
+        b.fEnd = static_cast<std::size_t>(end - b.At(0));
+        b.fMiddle = middle < end ? static_cast<std::size_t>(middle - b.At(0)) : 0;
         if (b.fEnd > b.fPos) return true;
         if (b.fFilled - b.fPos >= fOptions.fMaxRecordBytes) return false;
         b.fvBuf.resize(b.fvBuf.size() * 2);  // a record longer than the block
@@ -296,7 +305,8 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     };
     const auto split = [&](int k) {
         const Block& b = fBlocks[k];
-        scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled));
+        scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled),
+                       b.fMiddle > b.fPos ? b.At(b.fMiddle) : nullptr);
     };
     // A lone block of one piece is scanned where it is.
     split(0);
