@@ -100,6 +100,7 @@ void AddFitWarnings(const ModelSpec& spec, const std::vector<MCMath_850::MCRegrP
                               "nothing"));
     }
     for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
+    for (std::string& w : LookAlikeWarnings(spec)) r.fvWarnings.push_back(std::move(w));
     std::vector<bool> redundant;
     for (const ParameterRow& row : r.fvParameters) redundant.push_back(row.fbRedundant);
     for (std::string& w : OverflowWarnings(spec, params, redundant))

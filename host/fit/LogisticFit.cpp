@@ -167,6 +167,7 @@ LogisticResult SummariseLogistic(const ModelSpec& spec, const LogisticSetup& d,
 
     for (const MCStatus& w : component.GetWarnings()) r.fvWarnings.push_back(StatusText(w));
     for (const std::string& w : spec.SpreadWarnings()) r.fvWarnings.push_back(w);
+    for (std::string& w : LookAlikeWarnings(spec)) r.fvWarnings.push_back(std::move(w));
     // A basic parameter is aliased in every category's equation or in none.
     std::vector<bool> redundant(nBasic, false);
     for (std::size_t i = 0; i < r.fvParameters.size(); ++i)

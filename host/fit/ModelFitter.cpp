@@ -65,8 +65,12 @@ void AppendNumber(std::string& line, double v) {
     line.append(number, text.ptr);
 }
 
+// Quoted when it holds a delimiter, a quote or a line end, or has blanks at
+// an end, which a reader (the program's own) trims from a field unquoted.
 std::string CsvField(const std::string& s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    const bool blankEnd = !s.empty() && (s.front() == ' ' || s.front() == '\t' || s.back() == ' ' ||
+                                         s.back() == '\t');
+    if (!blankEnd && s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string q = "\"";
     for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "companion/MCDistFun.h"
 #include "companion/MCMV.h"
 #include "companion/MCSymMatrix.h"
 #include "companion/MCVarList.h"
+#include "companion/Utf8.h"
 #include "export/MCRegrDoreZADUtil.h"
 #include "host/base/NumberText.h"
 #include "settings/MCRegrParameterStats.h"
@@ -125,6 +127,89 @@ std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
                            "for its sums of squares, which overflow; it is aliased for that "
                            "reason: rescale its covariates");
     }
+    return warnings;
+}
+
+namespace {
+
+// The text as the report shows it: each sequence that is not UTF-8 one
+// U+FFFD, as a U+FFFD of its own.
+std::string Shown(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t from = i;
+        const long cp = MCCommon_850::Utf8::NextCodePoint(text, i);
+        if (cp < 0 || cp == 0xFFFD)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text, from, i - from);
+        if (i == from) ++i;
+    }
+    return out;
+}
+
+// The text in printable ASCII, other bytes as \xNN, so that a warning
+// shows what the report cannot.
+std::string Bytes(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
+}
+
+bool HasNonUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t from = i;
+        if (MCCommon_850::Utf8::NextCodePoint(text, i) < 0) return true;
+        if (i == from) ++i;
+    }
+    return false;
+}
+
+// "'a' and 'b'" for the first two texts of texts that are shown alike.
+std::string FirstLookAlikes(const std::vector<std::string>& texts) {
+    // Texts that are all UTF-8 are shown each as it is.
+    if (std::none_of(texts.begin(), texts.end(), HasNonUtf8)) return "";
+    std::map<std::string, const std::string*> seen;
+    for (const std::string& t : texts) {
+        const auto [at, added] = seen.emplace(Shown(t), &t);
+        if (!added && *at->second != t)
+            return "'" + Bytes(*at->second) + "' and '" + Bytes(t) + "'";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<std::string> LookAlikeWarnings(const ModelSpec& spec) {
+    std::vector<std::string> warnings;
+    const std::string why =
+        ", which differ only in bytes that are not UTF-8: the report and the JSON show them "
+        "alike (the PMML and results documents keep them apart)";
+    std::vector<std::string> names;
+    for (const ModelVariable& v : spec.GetVariables()) {
+        names.push_back(v.fName);
+        if (v.fRole != ModelVariable::kFactor && v.fRole != ModelVariable::kDependent) continue;
+        const std::string pair = FirstLookAlikes(v.fvCategories);
+        if (!pair.empty())
+            warnings.push_back("warning: '" + Bytes(v.fName) + "' has the categories " + pair +
+                               why);
+    }
+    const std::string pair = FirstLookAlikes(names);
+    if (!pair.empty()) warnings.push_back("warning: the model has the columns " + pair + why);
     return warnings;
 }
 

@@ -49,4 +49,10 @@ std::vector<std::string> OverflowWarnings(const ModelSpec& spec,
                                           const std::vector<MCMath_850::MCRegrParameter>& params,
                                           const std::vector<bool>& redundant);
 
+// A warning for each factor (or categorical dependent) with categories, and
+// for the model's variables with names, that differ only in bytes that are
+// not UTF-8 (text in another encoding): the report and the JSON, which
+// replace such bytes, would show them alike.
+std::vector<std::string> LookAlikeWarnings(const ModelSpec& spec);
+
 }  // namespace mchost

@@ -1,6 +1,7 @@
 #include "host/report/OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,40 @@ int WriteAll(int fd, const char* p, std::size_t n, const std::atomic<bool>* inte
         n -= static_cast<std::size_t>(w);
     }
     return 0;
+}
+
+// Whether path names the file open as fd.
+bool NamesFile(const std::string& path, int fd) {
+    struct stat named {};
+    struct stat opened {};
+    return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// A temporary file belongs to the run that holds its lock. One that no run
+// holds was left by a run that was killed, and goes; one that a run holds
+// is that run's output in progress, which another run writing the same file
+// at the same time must neither remove nor put in place as its own.
+enum class PartState { kGone, kInUse, kStuck };
+
+PartState RemoveAbandoned(const std::string& part) {
+    // Non-blocking, for a pipe of that name.
+    int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(part.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) return PartState::kGone;
+        // One that cannot be opened (a link) cannot be locked by a run.
+        return ::unlink(part.c_str()) == 0 || errno == ENOENT ? PartState::kGone
+                                                              : PartState::kStuck;
+    }
+    // On a file system without locks (an error other than EWOULDBLOCK) no
+    // run can hold it, and it goes.
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    PartState state = held ? PartState::kInUse : PartState::kGone;
+    if (!held && NamesFile(part, fd) && ::unlink(part.c_str()) != 0) state = PartState::kStuck;
+    ::close(fd);
+    return state;
 }
 
 }  // namespace
@@ -134,21 +169,8 @@ OutputFile::OutputFile(const OutputTarget& target, const std::string& tempDir,
         }
         ::unlink(spool.c_str());
     } else {
-        fSlot = Register(fTarget.fPart.c_str());
-        // One left by a run that was killed goes; it was checked to be no
-        // input and no other output.
-        ::unlink(fTarget.fPart.c_str());
         const mode_t mode = fTarget.fMode != 0 ? (fTarget.fMode & 0777) : 0666;
-        fFd = ::open(fTarget.fPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fFd < 0) {
-            const int error = errno;
-            Unregister(fSlot);
-            if (error == EEXIST)
-                throw HostError(HostError::kUsage, "cannot write '" + fTarget.fName +
-                                                       "': its temporary file '" + fTarget.fPart +
-                                                       "' cannot be replaced");
-            CannotWrite(fTarget.fName, error);
-        }
+        fFd = OpenPart(mode);
         // The file replaced keeps its permissions, which the umask would
         // otherwise narrow.
         if (fTarget.fMode != 0) ::fchmod(fFd, mode);
@@ -156,10 +178,52 @@ OutputFile::OutputFile(const OutputTarget& target, const std::string& tempDir,
     fpBuffer->SetFd(fFd);
 }
 
+int OutputFile::OpenPart(mode_t mode) {
+    const std::string& part = fTarget.fPart;
+    const auto refuse = [&](const std::string& why) {
+        throw HostError(HostError::kUsage, "cannot write '" + fTarget.fName +
+                                               "': its temporary file '" + part + "' " + why);
+    };
+    // A few rounds, for runs that start on the same file at once.
+    for (int round = 0; round < 8; ++round) {
+        // One that is there was checked to be no input and no other output.
+        const PartState state = RemoveAbandoned(part);
+        if (state == PartState::kInUse) refuse("is being written by another run of the program");
+        if (state == PartState::kStuck) refuse("cannot be replaced");
+        fSlot = Register(part.c_str());
+        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0) {
+            const int error = errno;
+            Unregister(fSlot);
+            fSlot = -1;
+            if (error == EEXIST) continue;
+            CannotWrite(fTarget.fName, error);
+        }
+        // Another run may have taken it for abandoned before the lock: it
+        // is then no longer this name's, and is left to that run. A file
+        // system without locks is written unlocked.
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+        if (locked && NamesFile(part, fd)) {
+            // The lock lasts while this descriptor is open, past Finish.
+            fLockFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (fLockFd >= 0) return fd;
+            ::unlink(part.c_str());
+        }
+        ::close(fd);
+        Unregister(fSlot);
+        fSlot = -1;
+    }
+    refuse("cannot be replaced");
+    return -1;
+}
+
 OutputFile::~OutputFile() {
     fpStream.reset();
     if (fFd >= 0) ::close(fFd);
-    if (!fbCommitted && !fTarget.fbDirect) ::unlink(fTarget.fPart.c_str());
+    // Only while the name is still this run's file.
+    if (!fbCommitted && fLockFd >= 0 && NamesFile(fTarget.fPart, fLockFd))
+        ::unlink(fTarget.fPart.c_str());
+    if (fLockFd >= 0) ::close(fLockFd);
     Unregister(fSlot);
     if (fTargetFd >= 0 && fTargetFd != STDOUT_FILENO) ::close(fTargetFd);
 }
@@ -181,8 +245,14 @@ void OutputFile::Commit() {
     if (fbCommitted) return;
     if (fTarget.fbDirect) {
         Copy();
-    } else if (::rename(fTarget.fPart.c_str(), fTarget.fPath.c_str()) != 0) {
-        CannotWrite(fTarget.fName, errno);
+    } else {
+        // What is put in place is this run's document or nothing.
+        if (!NamesFile(fTarget.fPart, fLockFd))
+            throw HostError(HostError::kUsage, "cannot write '" + fTarget.fName +
+                                                   "': its temporary file '" + fTarget.fPart +
+                                                   "' was removed or replaced while written");
+        if (::rename(fTarget.fPart.c_str(), fTarget.fPath.c_str()) != 0)
+            CannotWrite(fTarget.fName, errno);
     }
     fbCommitted = true;
     Unregister(fSlot);

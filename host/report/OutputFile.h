@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <atomic>
 #include <memory>
 #include <ostream>
@@ -14,7 +16,11 @@ namespace mchost {
 // which Commit renames into place; a pipe, a device or the standard output
 // is opened at once, its content kept in an unnamed temporary file until
 // Commit copies it there. Whatever was not committed is removed, so a
-// failed or interrupted run leaves an existing file as it was.
+// failed or interrupted run leaves an existing file as it was. A run holds
+// a lock on its temporary file: another run writing the same file at the
+// same time is refused, rather than taking the first one's temporary file
+// away and leaving the first to put the other's, perhaps half written, in
+// place.
 class OutputFile {
 public:
     // Throws HostError (usage) naming the file when it cannot be written.
@@ -61,12 +67,16 @@ public:
 
 private:
     class Buffer;
+    // Creates the temporary file and locks it as this run's; throws
+    // HostError (usage) when another run is writing it.
+    int OpenPart(mode_t mode);
     void Copy();
 
     OutputTarget fTarget;
     const std::atomic<bool>* fpInterrupt;
     int fFd = -1;        // the temporary file
     int fTargetFd = -1;  // a file written directly
+    int fLockFd = -1;    // holds the lock on the temporary file
     int fSlot = -1;      // in the list of unfinished files
     std::unique_ptr<Buffer> fpBuffer;
     std::unique_ptr<std::ostream> fpStream;

@@ -6,7 +6,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -17,9 +16,12 @@
 #include "host/fit/GlmFit.h"
 #include "host/input/CsvReader.h"
 #include "host/input/FrameReader.h"
+#include "host/input/RecordStore.h"
 #include "host/model/Formula.h"
 #include "host/report/EffectTestsReport.h"
 #include "host/report/MarginalsReport.h"
+#include "host/report/OutputFile.h"
+#include "host/report/OutputTarget.h"
 #include "host/report/ReportFormat.h"
 #include "host/score/PmmlModel.h"
 #include "host/score/ScoreData.h"
@@ -311,11 +313,14 @@ private:
         }
     }
 
+    // As the program writes its files: a file that cannot be written whole
+    // (a full disk) leaves the one it would replace as it was.
     static void Save(const std::string& path, const std::string& text) {
-        std::ofstream file(path, std::ios::binary);
-        file << text;
-        file.close();
-        if (!file) throw HostError(HostError::kUsage, "cannot write '" + path + "'");
+        // A path, not the program's name of the standard output.
+        OutputFile file(ResolveOutput(path == "-" ? "./-" : path), DefaultTempDir());
+        file.Stream() << text;
+        file.Finish();
+        file.Commit();
     }
 
     SessionOptions fOptions;

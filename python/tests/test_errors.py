@@ -122,3 +122,23 @@ def test_model_too_large_for_memory(program, tmp_path):
         mcreg.glm("y ~ g", df)
     assert e.value.status == 305
     assert "mcreg: " + str(e.value) + "\n" == err
+
+
+def test_a_document_that_cannot_be_written_whole_leaves_the_earlier_file(tmp_path):
+    # A file size limit stands in for a full disk: the write fails part way.
+    import resource
+    fit = mcreg.glm("breaks ~ wool + tension", str(WARP))
+    path = tmp_path / "model.pmml"
+    path.write_text("the earlier model\n")
+    limits = resource.getrlimit(resource.RLIMIT_FSIZE)
+    previous = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1000, limits[1]))
+    try:
+        with pytest.raises(mcreg.Error) as e:
+            fit.to_pmml(path)
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, limits)
+        signal.signal(signal.SIGXFSZ, previous)
+    assert e.value.status == 2
+    assert path.read_text() == "the earlier model\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["model.pmml"]

@@ -120,6 +120,13 @@ TEST_F(Cli, BytesThatAreNotUtf8AreReplacedNotFatal) {
     const Result r = Glm("latin1.csv", "y ~ A");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(LineStarting(r.out, "  [A=caf"), "  [A=" + replaced + "]        0 a");
+    // Two categories that only such bytes tell apart look alike there: said.
+    const std::string u = "s\xFC\x64", e = "s\xE8\x64";  // CP1252 "süd", "sèd"
+    const TempFile twins("y,r\n1," + u + "\n2," + e + "\n3,n\n4," + u + "\n2," + e + "\n5,n\n");
+    ExpectExit(Fit("glm", twins.path.string(), "y ~ r"), 0,
+               "mcreg: warning: 'r' has the categories 's\\xE8d' and 's\\xFCd', which differ "
+               "only in bytes that are not UTF-8: the report and the JSON show them alike (the "
+               "PMML and results documents keep them apart)\n");
 }
 
 TEST_F(Cli, NumericMissingValueMarkersMatchEverySpellingOfTheirValue) {

@@ -166,7 +166,7 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
     const Model model({"glm", "--data", kExamples + "warpbreaks.csv", "--formula",
                        "breaks ~ wool + tension + wool*tension"});
     const TempFile data(
-        "id,tension,wool,note\n1,L,A,\"a, b\"\n2,X,B,c\n3,M,,d\n4,X,A,e\n5,Z,B,f\n");
+        "id,tension,wool,note\n1,L,A,\"a, b\"\n2,X,B,c\n3,M,,d\n4,X,A,\" e \"\n5,Z,B,f\n");
     {
         const TempFile out("", ".csv");
         const Result r = model.Predict(data.path.string(), out, {"--keep", "note,id"});
@@ -184,6 +184,14 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
         EXPECT_EQ(got.rows[0][0], "a, b");
         for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(got.rows[i][2], "") << i;
         EXPECT_EQ(got.rows[3][1], "4");
+    }
+    {
+        // The output read back as data has the cells kept: one with blanks
+        // at its ends among them, which a reader trims unless quoted.
+        const TempFile out("", ".csv"), again("", ".csv");
+        ASSERT_EQ(model.Predict(data.path.string(), out, {"--keep", "note,tension,wool"}).code, 0);
+        ASSERT_EQ(model.Predict(out.path.string(), again, {"--keep", "note"}).code, 0);
+        EXPECT_EQ(ReadCsv(again).rows[3][0], " e ");
     }
     {
         const TempFile out("previous", ".csv");

@@ -94,6 +94,23 @@ TEST(OutputFile, WrittenWholeOnCommitAndNotAtAllOtherwise) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fresh.csv", "model.pmml"}));
 }
 
+TEST(OutputFile, ASecondWriterOfTheSameFileIsRefused) {
+    TempDir dir;
+    const std::string out = dir / "model.pmml";
+    // One left by a killed run holds no lock and is replaced.
+    std::ofstream(out + ".part") << "left behind";
+    OutputFile first(ResolveOutput(out), dir.path.string());
+    first.Stream() << "the first run's document";
+    first.Finish();
+    // A run started meanwhile neither takes that file away nor would put
+    // it in place half written; the first still commits its own.
+    EXPECT_THAT(Refusal([&] { OutputFile second(ResolveOutput(out), dir.path.string()); }),
+                HasSubstr("is being written by another run"));
+    first.Commit();
+    EXPECT_EQ(Slurp(out), "the first run's document");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"model.pmml"});
+}
+
 TEST(OutputFile, FilesAbandonedByAStopAreNeverCommitted) {
     TempDir dir;
     const std::vector<std::string> before = dir.Names();
