@@ -75,9 +75,11 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fvColumns = columns;
             c.fvSources = sources;
             c.fNSources = s;
+            c.fScoreWidth = LaneWidth(s);
+            c.fPairWidth = LaneWidth(Triangle(s));
             c.fvCoef.assign(fNLogits * s, 0.0);
             c.fvAbsCoef.assign(s, 0.0);
-            c.fvSums.assign(fNLogits * s + Triangle(fNLogits) * Triangle(s), 0.0);
+            c.fvSums.assign(fNLogits * c.fScoreWidth + Triangle(fNLogits) * c.fPairWidth, 0.0);
             c.fvSumsLo.assign(c.fvSums.size(), 0.0);
             c.fvBounds.assign(s, 0.0);
             fvCells.push_back(std::move(c));
@@ -151,35 +153,30 @@ void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& 
     Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
     for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
-    const std::size_t nPairs = Triangle(s);
-    fvPairs.resize(nPairs);
-    for (std::size_t u = 0; u < s; ++u)
+    // The padding stays 0, and so do the sums it feeds.
+    fvValues.assign(c.fScoreWidth, 0.0);
+    fvPairs.assign(c.fPairWidth, 0.0);
+    for (std::size_t u = 0; u < s; ++u) {
+        fvValues[u] = z[u];
         for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
-    // Every term first, laid out as the sums, then one pass adds them all.
-    const std::size_t nInfo = std::min(infoCoef.size(), Triangle(fNLogits));
-    const std::size_t nTerms = fNLogits * s + nInfo * nPairs;
-    fvTerms.resize(nTerms);
-    double* term = fvTerms.data();
-    for (std::size_t k = 0; k < fNLogits; ++k)
-        for (std::size_t t = 0; t < s; ++t) *term++ = scoreCoef[k] * z[t];
-    for (std::size_t jl = 0; jl < nInfo; ++jl) {
-        const double w = infoCoef[jl];
-        for (std::size_t q = 0; q < nPairs; ++q) *term++ = w * fvPairs[q];
     }
-    AddTerms(c.fvSums.data(), c.fvSumsLo.data(), fvTerms.data(), nTerms);
+    const std::size_t nInfo = std::min(infoCoef.size(), Triangle(fNLogits));
+    const std::size_t infoAt = fNLogits * c.fScoreWidth;
+    AddOuterTerms(c.fvSums.data(), c.fvSumsLo.data(), scoreCoef.data(), fNLogits, fvValues.data(),
+                  c.fScoreWidth);
+    AddOuterTerms(c.fvSums.data() + infoAt, c.fvSumsLo.data() + infoAt, infoCoef.data(), nInfo,
+                  fvPairs.data(), c.fPairWidth);
 }
 
 void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
                          std::vector<double>& scoreBounds, MCSymBlockMatrix& information) {
     for (std::size_t slot : fvTouched) {
         Cell& c = fvCells[slot];
-        const std::size_t s = c.fNSources;
         const std::size_t n = c.fvColumns.size();
-        const std::size_t nPairs = Triangle(s);
         for (std::size_t k = 0; k < fNLogits; ++k)
             for (std::size_t a = 0; a < n; ++a) {
                 const std::size_t to = k * fP + Ix(c.fvColumns[a]);
-                const std::size_t from = k * s + Ix(c.fvSources[a]);
+                const std::size_t from = k * c.fScoreWidth + Ix(c.fvSources[a]);
                 double sum, error;
                 DoubleDouble::TwoSum(scores[to], c.fvSums[from], sum, error);
                 scores[to] = sum;
@@ -189,7 +186,7 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
             scoreBounds[Ix(c.fvColumns[a])] += c.fvBounds[Ix(c.fvSources[a])];
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
-                const std::size_t at = fNLogits * s + (Triangle(j) + l) * nPairs;
+                const std::size_t at = fNLogits * c.fScoreWidth + (Triangle(j) + l) * c.fPairWidth;
                 const double* info = c.fvSums.data() + at;
                 const double* errors = c.fvSumsLo.data() + at;
                 for (std::size_t a = 0; a < n; ++a) {

@@ -28,7 +28,8 @@ class MCSymBlockMatrix;
 // A cell is named by the caller's number, stable across passes; its columns
 // and sources are given when the cell is first used. Memory is bounded:
 // beyond kMaxDoubles of sums no new cell is taken, and the caller adds those
-// rows one by one.
+// rows one by one. The sums are counted without their padding (at most
+// three lanes a row), so that the lanes change no model's path.
 class MCLogitCells {
 public:
     static const std::size_t kMaxDoubles = std::size_t{1} << 22;
@@ -76,13 +77,18 @@ private:
         std::vector<int> fvColumns;
         std::vector<int> fvSources;
         std::size_t fNSources = 0;
+        // Widths of the score and information rows of the sums: the sources
+        // and their pairs padded to whole lanes (see MCLogitKernels).
+        std::size_t fScoreWidth = 0;
+        std::size_t fPairWidth = 0;
         long fPass = -1;                // pass of the coefficient sums
         std::vector<double> fvCoef;     // per logit, per source: sum of the estimates
         std::vector<double> fvAbsCoef;  // per source: sum of max_k |estimate_kj|
         double fCentreMagnitude = 0.0;
-        // The scores, per logit, per source, followed by the information,
-        // per packed logit pair, per packed source pair: one array, so that
-        // a row's terms are added in one pass over it.
+        // The scores, per logit a row of the sources, followed by the
+        // information, per packed logit pair a row of the packed source
+        // pairs: each block an outer product of a row's coefficients and
+        // its values. The padding of the rows is summed but never read.
         std::vector<double> fvSums;
         std::vector<double> fvSumsLo;  // their rounding errors
         std::vector<double> fvBounds;  // per source: score bound factors times |z|
@@ -101,10 +107,10 @@ private:
     std::size_t fDoubles = 0;
     std::vector<double> fvCentres;
     Cell* fpCurrent = nullptr;
-    // Scratch of a row: products of pairs of source values, and the terms
-    // it adds to the sums of its cell.
+    // Scratch of a row, padded with zeros to whole lanes: its source values
+    // and the products of their pairs.
+    std::vector<double> fvValues;
     std::vector<double> fvPairs;
-    std::vector<double> fvTerms;
 };
 
 }  // namespace MCMath_850
