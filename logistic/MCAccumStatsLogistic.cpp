@@ -58,6 +58,11 @@ MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p,
         fvAbsMax.assign(Ix(p), 0.0);
         fvProbs.reserve(Ix(J));
         fvCoefficients.assign(Ix(J - 1) * Ix(J) / 2, 0.0);
+        fvEta.assign(Ix(J - 1), 0.0);
+        fvScoreCoef.assign(Ix(J - 1), 0.0);
+        fvBlockProbs.assign(kCellBlock * Ix(J), 0.0);
+        fvBlockBounds.assign(kCellBlock, 0.0);
+        fvBlockCells.assign(kCellBlock, -1);
     } catch (const std::bad_alloc&) {
         return;
     } catch (const std::length_error&) {
@@ -148,7 +153,7 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
     }
     const double bound = ScoreBoundFactor(weight, magnitude, terms);
     for (std::size_t e = 0; e < at.size(); ++e) fvScoreBounds[Ix(at[e])] += bound * std::fabs(x[e]);
-    InformationWeights(weight);
+    InformationWeights(weight, fvProbs.data());
     fHessian.KroneckerOuterProductIncr(fvCoefficients.data(), fRow);
     return 0;
 }
@@ -194,12 +199,12 @@ bool MCAccumStatsLogistic::GetScoreRoundingBounds(std::vector<double>& bounds) c
     return true;
 }
 
-void MCAccumStatsLogistic::InformationWeights(double weight) {
+void MCAccumStatsLogistic::InformationWeights(double weight, const double* probs) {
     std::size_t at = 0;
     for (int j = 0; j < fNCategs - 1; ++j) {
-        const double wpj = weight * fvProbs[Ix(j)];
-        for (int l = 0; l < j; ++l) fvCoefficients[at++] = -wpj * fvProbs[Ix(l)];
-        fvCoefficients[at++] = wpj * (1.0 - fvProbs[Ix(j)]);
+        const double wpj = weight * probs[Ix(j)];
+        for (int l = 0; l < j; ++l) fvCoefficients[at++] = -wpj * probs[Ix(l)];
+        fvCoefficients[at++] = wpj * (1.0 - probs[Ix(j)]);
     }
 }
 
@@ -211,11 +216,57 @@ bool MCAccumStatsLogistic::UseCell(int cell, const std::vector<int>& columns,
 int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int category,
                                            double weight, bool likelihoodOnly) {
     if (!fbValid || z.size() < Ix(fCells.GetNSources())) return -1;
+    double boundFactor = 0.0;
+    if (CellRowLikelihood(z.data(), category, weight, boundFactor) != 0) return -1;
+    if (!likelihoodOnly) CellRowSums(z.data(), Ix(category), weight, fvProbs.data(), boundFactor);
+    return 0;
+}
+
+std::size_t MCAccumStatsLogistic::UpdateForCellRows(std::size_t n, const int* cells,
+                                                    const int* categories, const double* weights,
+                                                    const double* values, std::size_t nValues,
+                                                    bool likelihoodOnly) {
+    static const std::vector<int> kNone;
+    if (!fbValid) return 0;
+    const std::size_t J = Ix(fNCategs);
+    // The rows of a block first get their probabilities and the
+    // log-likelihood's terms, then add their scores and information: the
+    // exponentials of one row then need not wait for the sums of the row
+    // before. The two kinds of sums are apart, and each is added in the
+    // rows' order, so the sums are those of the rows one by one.
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t count = std::min(n - done, kCellBlock);
+        std::size_t taken = 0;
+        for (; taken < count; ++taken) {
+            const std::size_t r = done + taken;
+            if (!UseCell(cells[r], kNone, kNone, 0) || nValues < Ix(fCells.GetNSources()) ||
+                CellRowLikelihood(values + r * nValues, categories[r], weights[r],
+                                  fvBlockBounds[taken]) != 0)
+                break;
+            fvBlockCells[taken] = fCells.GetCurrent();
+            std::copy(fvProbs.begin(), fvProbs.end(), fvBlockProbs.begin() + taken * J);
+        }
+        if (!likelihoodOnly)
+            for (std::size_t i = 0; i < taken; ++i) {
+                const std::size_t r = done + i;
+                fCells.Select(fvBlockCells[i]);
+                CellRowSums(values + r * nValues, Ix(categories[r]), weights[r],
+                            fvBlockProbs.data() + i * J, fvBlockBounds[i]);
+            }
+        done += taken;
+        if (taken < count) break;
+    }
+    return done;
+}
+
+int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, double weight,
+                                            double& boundFactor) {
     const int J = fNCategs;
     if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
     double magnitude = 0.0;
     int terms = 0;
-    if (!fCells.Eta(z, fvEta, magnitude, terms)) {
+    if (!fCells.Eta(z, fvEta.data(), magnitude, terms)) {
         ++fNInvalidCalls;
         return -1;
     }
@@ -258,14 +309,17 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
     const std::size_t y = Ix(category);
     AddRowLikelihood(category, weight, fLastLogReference, y < L ? fvEta[y] : 0.0, magnitude, terms);
     if (fbClassifying) Classify(y, weight, magnitude + 2.0 * fCells.GetCentreMagnitude(), terms);
-    if (likelihoodOnly) return 0;
-
-    fvScoreCoef.resize(L);
-    for (std::size_t k = 0; k < L; ++k)
-        fvScoreCoef[k] = weight * ((k == y ? 1.0 : 0.0) - fvProbs[k]);
-    InformationWeights(weight);
-    fCells.Add(z, fvScoreCoef, fvCoefficients, ScoreBoundFactor(weight, magnitude, terms));
+    boundFactor = ScoreBoundFactor(weight, magnitude, terms);
     return 0;
+}
+
+void MCAccumStatsLogistic::CellRowSums(const double* z, std::size_t category, double weight,
+                                       const double* probs, double boundFactor) {
+    const std::size_t L = Ix(fNCategs - 1);
+    for (std::size_t k = 0; k < L; ++k)
+        fvScoreCoef[k] = weight * ((k == category ? 1.0 : 0.0) - probs[k]);
+    InformationWeights(weight, probs);
+    fCells.Add(z, fvScoreCoef.data(), fvCoefficients.data(), fvCoefficients.size(), boundFactor);
 }
 
 void MCAccumStatsLogistic::ClassifyWithCentres(const std::vector<double>& centres) {

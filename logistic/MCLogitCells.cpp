@@ -32,6 +32,7 @@ void MCLogitCells::Setup(int nLogits, int p) {
     fvTouched.clear();
     fDoubles = 0;
     fpCurrent = nullptr;
+    fCurrent = -1;
     fPass = 0;
 }
 
@@ -42,6 +43,7 @@ void MCLogitCells::NewPass() {
     }
     fvTouched.clear();
     fpCurrent = nullptr;
+    fCurrent = -1;
     ++fPass;
 }
 
@@ -56,6 +58,7 @@ int MCLogitCells::GetNSources() const {
 bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
                        int nSources, const std::vector<double>& estimates) {
     fpCurrent = nullptr;
+    fCurrent = -1;
     if (cell < 0 || fNLogits == 0 || fP == 0) return false;
     const std::size_t id = Ix(cell);
     if (!Has(cell)) {
@@ -82,6 +85,9 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fvSums.assign(fNLogits * c.fScoreWidth + Triangle(fNLogits) * c.fPairWidth, 0.0);
             c.fvSumsLo.assign(c.fvSums.size(), 0.0);
             c.fvBounds.assign(s, 0.0);
+            // A row's scratch (see Add), sized for every cell.
+            if (fvValues.size() < c.fScoreWidth) fvValues.resize(c.fScoreWidth);
+            if (fvPairs.size() < c.fPairWidth) fvPairs.resize(c.fPairWidth);
             fvCells.push_back(std::move(c));
         } catch (const std::bad_alloc&) {
             return false;
@@ -116,7 +122,13 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
         fvTouched.push_back(slot);
     }
     fpCurrent = &c;
+    fCurrent = static_cast<int>(slot);
     return true;
+}
+
+void MCLogitCells::Select(int current) {
+    fCurrent = current;
+    fpCurrent = current >= 0 ? &fvCells[Ix(current)] : nullptr;
 }
 
 double MCLogitCells::GetCentreMagnitude() const {
@@ -130,14 +142,12 @@ void MCLogitCells::Clear(Cell& c) {
     c.fbTouched = false;
 }
 
-bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
-                       int& terms) const {
+bool MCLogitCells::Eta(const double* z, double* eta, double& magnitude, int& terms) const {
     const Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
     magnitude = 0.0;
     for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * c.fvAbsCoef[t];
     terms = static_cast<int>(c.fvColumns.size() + s);
-    eta.resize(fNLogits);
     for (std::size_t k = 0; k < fNLogits; ++k) {
         const double* coef = c.fvCoef.data() + k * s;
         double v = 0.0;
@@ -148,24 +158,22 @@ bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta, d
     return true;
 }
 
-void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-                       const std::vector<double>& infoCoef, double boundCoef) {
+void MCLogitCells::Add(const double* z, const double* scoreCoef, const double* infoCoef,
+                       std::size_t nInfo, double boundCoef) {
     Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
     for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
-    // The padding stays 0, and so do the sums it feeds.
-    fvValues.assign(c.fScoreWidth, 0.0);
-    fvPairs.assign(c.fPairWidth, 0.0);
+    // The padding is 0, and so are the sums it feeds.
+    double* values = fvValues.data();
+    double* pairs = fvPairs.data();
     for (std::size_t u = 0; u < s; ++u) {
-        fvValues[u] = z[u];
-        for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
+        values[u] = z[u];
+        for (std::size_t t = 0; t <= u; ++t) pairs[Triangle(u) + t] = z[u] * z[t];
     }
-    const std::size_t nInfo = std::min(infoCoef.size(), Triangle(fNLogits));
-    const std::size_t infoAt = fNLogits * c.fScoreWidth;
-    AddOuterTerms(c.fvSums.data(), c.fvSumsLo.data(), scoreCoef.data(), fNLogits, fvValues.data(),
-                  c.fScoreWidth);
-    AddOuterTerms(c.fvSums.data() + infoAt, c.fvSumsLo.data() + infoAt, infoCoef.data(), nInfo,
-                  fvPairs.data(), c.fPairWidth);
+    for (std::size_t u = s; u < c.fScoreWidth; ++u) values[u] = 0.0;
+    for (std::size_t q = Triangle(s); q < c.fPairWidth; ++q) pairs[q] = 0.0;
+    AddOuterTerms2(c.fvSums.data(), c.fvSumsLo.data(), scoreCoef, fNLogits, values, c.fScoreWidth,
+                   infoCoef, std::min(nInfo, Triangle(fNLogits)), pairs, c.fPairWidth);
 }
 
 void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
@@ -205,6 +213,7 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
     }
     fvTouched.clear();
     fpCurrent = nullptr;
+    fCurrent = -1;
 }
 
 }  // namespace MCMath_850

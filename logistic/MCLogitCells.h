@@ -50,22 +50,27 @@ public:
     bool Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
              int nSources, const std::vector<double>& estimates);
     int GetNSources() const;
+    // The current cell, to be made current again by Select without Use's
+    // checks (valid until Setup); -1 when there is none.
+    int GetCurrent() const { return fCurrent; }
+    void Select(int current);
     // sum_t |centre_t| sum_j max_k |beta_kj| over the current cell's columns
     // j of source t: with Eta's magnitude twice this bounds the size of
     // the row's terms in the uncentred estimates.
     double GetCentreMagnitude() const;
-    // eta (resized to nLogits) of a row of the current cell; false when one
-    // is not finite. magnitude receives sum_j |x_j| max_k |beta_kj| over the
-    // row's columns, which bounds |eta_k| and scales its rounding; terms the
+    // eta (nLogits entries) of a row of the current cell, from its
+    // GetNSources() source values z; false when one is not finite.
+    // magnitude receives sum_j |x_j| max_k |beta_kj| over the row's
+    // columns, which bounds |eta_k| and scales its rounding; terms the
     // number of products and sums that make an eta (columns and sources).
-    bool Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
-             int& terms) const;
+    bool Eta(const double* z, double* eta, double& magnitude, int& terms) const;
     // Adds a row of the current cell: scoreCoef has nLogits entries (the
     // row's w (e_y - pi)), infoCoef the packed lower triangle of
-    // w (diag(pi) - pi pi'), boundCoef the row's factor of the score's
-    // rounding bound (added times |x_j| to column j's bound).
-    void Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-             const std::vector<double>& infoCoef, double boundCoef);
+    // w (diag(pi) - pi pi') (nInfo entries, at most its size), boundCoef
+    // the row's factor of the score's rounding bound (added times |x_j| to
+    // column j's bound).
+    void Add(const double* z, const double* scoreCoef, const double* infoCoef, std::size_t nInfo,
+             double boundCoef);
     // Adds the sums of the cells used since the last flush to the scores
     // (a running sum and its error, scoresLo), the score bounds of the
     // columns (p entries) and the information, and sets them to 0.
@@ -107,6 +112,7 @@ private:
     std::size_t fDoubles = 0;
     std::vector<double> fvCentres;
     Cell* fpCurrent = nullptr;
+    int fCurrent = -1;
     // Scratch of a row, padded with zeros to whole lanes: its source values
     // and the products of their pairs.
     std::vector<double> fvValues;

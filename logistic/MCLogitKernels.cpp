@@ -61,6 +61,16 @@ __attribute__((target("avx2"))) void AddOuterTermsAvx2(double* sums, double* err
     }
 }
 
+__attribute__((target("avx2"))) void AddOuterTerms2Avx2(double* sums, double* errors,
+                                                        const double* coef, std::size_t nCoef,
+                                                        const double* values, std::size_t width,
+                                                        const double* coef2, std::size_t nCoef2,
+                                                        const double* values2, std::size_t width2) {
+    const std::size_t second = nCoef * width;
+    AddOuterTermsAvx2(sums, errors, coef, nCoef, values, width);
+    AddOuterTermsAvx2(sums + second, errors + second, coef2, nCoef2, values2, width2);
+}
+
 }  // namespace
 
 void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t nCoef,
@@ -71,11 +81,32 @@ void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t
         AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
 }
 
+void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_t nCoef,
+                    const double* values, std::size_t width, const double* coef2,
+                    std::size_t nCoef2, const double* values2, std::size_t width2) {
+    if (HasTermVectors()) {
+        AddOuterTerms2Avx2(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
+                           width2);
+    } else {
+        const std::size_t second = nCoef * width;
+        AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
+        AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+    }
+}
+
 #else
 
 void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t nCoef,
                    const double* values, std::size_t width) {
     AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
+}
+
+void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_t nCoef,
+                    const double* values, std::size_t width, const double* coef2,
+                    std::size_t nCoef2, const double* values2, std::size_t width2) {
+    const std::size_t second = nCoef * width;
+    AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
+    AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
 }
 
 #endif

@@ -21,4 +21,11 @@ inline std::size_t LaneWidth(std::size_t n) {
 void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t nCoef,
                    const double* values, std::size_t width);
 
+// Two such blocks one after the other, as a row of a cell of the logistic
+// fit adds them: its scores (coef, values) and then its information
+// (coef2, values2).
+void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_t nCoef,
+                    const double* values, std::size_t width, const double* coef2,
+                    std::size_t nCoef2, const double* values2, std::size_t width2);
+
 }  // namespace MCMath_850
