@@ -227,7 +227,7 @@ std::size_t MCAccumStatsLogistic::UpdateForCellRows(std::size_t n, const int* ce
                                                     const double* values, std::size_t nValues,
                                                     bool likelihoodOnly) {
     static const std::vector<int> kNone;
-    if (!fbValid) return 0;
+    if (!fbValid || fNParams < 1) return 0;
     const std::size_t J = Ix(fNCategs);
     // The rows of a block first get their probabilities and the
     // log-likelihood's terms, then add their scores and information: the
@@ -240,12 +240,15 @@ std::size_t MCAccumStatsLogistic::UpdateForCellRows(std::size_t n, const int* ce
         std::size_t taken = 0;
         for (; taken < count; ++taken) {
             const std::size_t r = done + taken;
-            if (!UseCell(cells[r], kNone, kNone, 0) || nValues < Ix(fCells.GetNSources()) ||
+            if (!fCells.Use(cells[r], kNone, kNone, 0, fvEstimates) ||
+                nValues < Ix(fCells.GetNSources()) ||
                 CellRowLikelihood(values + r * nValues, categories[r], weights[r],
                                   fvBlockBounds[taken]) != 0)
                 break;
             fvBlockCells[taken] = fCells.GetCurrent();
-            std::copy(fvProbs.begin(), fvProbs.end(), fvBlockProbs.begin() + taken * J);
+            // A few values: copied one by one rather than through memmove.
+            double* probs = fvBlockProbs.data() + taken * J;
+            for (std::size_t k = 0; k < J; ++k) probs[k] = fvProbs[k];
         }
         if (!likelihoodOnly)
             for (std::size_t i = 0; i < taken; ++i) {

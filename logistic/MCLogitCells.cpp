@@ -142,36 +142,89 @@ void MCLogitCells::Clear(Cell& c) {
     c.fbTouched = false;
 }
 
-bool MCLogitCells::Eta(const double* z, double* eta, double& magnitude, int& terms) const {
-    const Cell& c = *fpCurrent;
-    const std::size_t s = c.fNSources;
+namespace {
+
+// The logits and magnitude of a row of s sources (Eta); S, when not 0, is
+// s known to the compiler, which then unrolls the loops. The operations
+// and their order are the same either way.
+template <std::size_t S>
+bool CellEta(const double* z, std::size_t s, const double* coef, const double* absCoef,
+             std::size_t nLogits, double* eta, double& magnitude) {
+    if (S != 0) s = S;
     magnitude = 0.0;
-    for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * c.fvAbsCoef[t];
-    terms = static_cast<int>(c.fvColumns.size() + s);
-    for (std::size_t k = 0; k < fNLogits; ++k) {
-        const double* coef = c.fvCoef.data() + k * s;
+    for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * absCoef[t];
+    for (std::size_t k = 0; k < nLogits; ++k) {
+        const double* logit = coef + k * s;
         double v = 0.0;
-        for (std::size_t t = 0; t < s; ++t) v += z[t] * coef[t];
+        for (std::size_t t = 0; t < s; ++t) v += z[t] * logit[t];
         if (!std::isfinite(v)) return false;
         eta[k] = v;
     }
     return true;
 }
 
-void MCLogitCells::Add(const double* z, const double* scoreCoef, const double* infoCoef,
-                       std::size_t nInfo, double boundCoef) {
-    Cell& c = *fpCurrent;
+}  // namespace
+
+bool MCLogitCells::Eta(const double* z, double* eta, double& magnitude, int& terms) const {
+    const Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
-    for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
-    // The padding is 0, and so are the sums it feeds.
-    double* values = fvValues.data();
-    double* pairs = fvPairs.data();
+    terms = static_cast<int>(c.fvColumns.size() + s);
+    const double* coef = c.fvCoef.data();
+    const double* absCoef = c.fvAbsCoef.data();
+    switch (s) {
+        case 1:
+            return CellEta<1>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 2:
+            return CellEta<2>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 3:
+            return CellEta<3>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 4:
+            return CellEta<4>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        default:
+            return CellEta<0>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+    }
+}
+
+namespace {
+
+// A row's values and the products of their pairs, padded with zeros to
+// the widths (whole lanes) and its score bound factors added to bounds;
+// S as in CellEta.
+template <std::size_t S>
+void CellRowValues(const double* z, std::size_t s, double boundCoef, double* bounds, double* values,
+                   std::size_t valueWidth, double* pairs, std::size_t pairWidth) {
+    if (S != 0) s = S;
+    for (std::size_t t = 0; t < s; ++t) bounds[t] += boundCoef * std::fabs(z[t]);
     for (std::size_t u = 0; u < s; ++u) {
         values[u] = z[u];
         for (std::size_t t = 0; t <= u; ++t) pairs[Triangle(u) + t] = z[u] * z[t];
     }
-    for (std::size_t u = s; u < c.fScoreWidth; ++u) values[u] = 0.0;
-    for (std::size_t q = Triangle(s); q < c.fPairWidth; ++q) pairs[q] = 0.0;
+    for (std::size_t u = s; u < valueWidth; ++u) values[u] = 0.0;
+    for (std::size_t q = Triangle(s); q < pairWidth; ++q) pairs[q] = 0.0;
+}
+
+}  // namespace
+
+void MCLogitCells::Add(const double* z, const double* scoreCoef, const double* infoCoef,
+                       std::size_t nInfo, double boundCoef) {
+    Cell& c = *fpCurrent;
+    double* values = fvValues.data();
+    double* pairs = fvPairs.data();
+    double* bounds = c.fvBounds.data();
+    switch (c.fNSources) {
+        case 1:
+            CellRowValues<1>(z, 1, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        case 2:
+            CellRowValues<2>(z, 2, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        case 3:
+            CellRowValues<3>(z, 3, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        default:
+            CellRowValues<0>(z, c.fNSources, boundCoef, bounds, values, c.fScoreWidth, pairs,
+                             c.fPairWidth);
+    }
     AddOuterTerms2(c.fvSums.data(), c.fvSumsLo.data(), scoreCoef, fNLogits, values, c.fScoreWidth,
                    infoCoef, std::min(nInfo, Triangle(fNLogits)), pairs, c.fPairWidth);
 }
