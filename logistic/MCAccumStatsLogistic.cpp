@@ -263,17 +263,12 @@ std::size_t MCAccumStatsLogistic::UpdateForCellRows(std::size_t n, const int* ce
     return done;
 }
 
-int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, double weight,
-                                            double& boundFactor) {
-    const int J = fNCategs;
-    if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
-    double magnitude = 0.0;
-    int terms = 0;
-    if (!fCells.Eta(z, fvEta.data(), magnitude, terms)) {
-        ++fNInvalidCalls;
-        return -1;
-    }
-    const std::size_t L = Ix(J - 1);
+// The probabilities of fvEta's L logits (L known to the compiler when Lc
+// is not 0, which then unrolls the loops; the operations and their order
+// are the same either way).
+template <std::size_t Lc>
+void MCAccumStatsLogistic::RowProbabilities(std::size_t L) {
+    if (Lc != 0) L = Lc;
     // The probabilities are a function of the logits alone: rows in a run
     // with the same logits (the start, where only the intercepts are not
     // 0, or rows of one covariate pattern) keep those of the row before.
@@ -297,7 +292,7 @@ int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, doubl
         }
         fLastTop = top;
         fLastLead = largest - second;
-        fvProbs.resize(Ix(J));
+        fvProbs.resize(L + 1);
         double sum = 0.0;
         for (std::size_t k = 0; k < L; ++k)
             sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
@@ -309,6 +304,32 @@ int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, doubl
         for (std::size_t k = 0; k < L; ++k) fvLastEta[k] = fvEta[k];
         fbProbsOfLastEta = true;
     }
+}
+
+int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, double weight,
+                                            double& boundFactor) {
+    const int J = fNCategs;
+    if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
+    double magnitude = 0.0;
+    int terms = 0;
+    if (!fCells.Eta(z, fvEta.data(), magnitude, terms)) {
+        ++fNInvalidCalls;
+        return -1;
+    }
+    const std::size_t L = Ix(J - 1);
+    switch (L) {
+        case 1:
+            RowProbabilities<1>(L);
+            break;
+        case 2:
+            RowProbabilities<2>(L);
+            break;
+        case 3:
+            RowProbabilities<3>(L);
+            break;
+        default:
+            RowProbabilities<0>(L);
+    }
     const std::size_t y = Ix(category);
     AddRowLikelihood(category, weight, fLastLogReference, y < L ? fvEta[y] : 0.0, magnitude, terms);
     if (fbClassifying) Classify(y, weight, magnitude + 2.0 * fCells.GetCentreMagnitude(), terms);
@@ -319,10 +340,38 @@ int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, doubl
 void MCAccumStatsLogistic::CellRowSums(const double* z, std::size_t category, double weight,
                                        const double* probs, double boundFactor) {
     const std::size_t L = Ix(fNCategs - 1);
-    for (std::size_t k = 0; k < L; ++k)
-        fvScoreCoef[k] = weight * ((k == category ? 1.0 : 0.0) - probs[k]);
-    InformationWeights(weight, probs);
+    switch (L) {
+        case 1:
+            RowCoefficients<1>(L, category, weight, probs);
+            break;
+        case 2:
+            RowCoefficients<2>(L, category, weight, probs);
+            break;
+        case 3:
+            RowCoefficients<3>(L, category, weight, probs);
+            break;
+        default:
+            RowCoefficients<0>(L, category, weight, probs);
+    }
     fCells.Add(z, fvScoreCoef.data(), fvCoefficients.data(), fvCoefficients.size(), boundFactor);
+}
+
+// As InformationWeights, with the scores' w (e_y - pi) before; Lc as in
+// RowProbabilities.
+template <std::size_t Lc>
+void MCAccumStatsLogistic::RowCoefficients(std::size_t L, std::size_t category, double weight,
+                                           const double* probs) {
+    if (Lc != 0) L = Lc;
+    double* score = fvScoreCoef.data();
+    for (std::size_t k = 0; k < L; ++k)
+        score[k] = weight * ((k == category ? 1.0 : 0.0) - probs[k]);
+    double* info = fvCoefficients.data();
+    std::size_t at = 0;
+    for (std::size_t j = 0; j < L; ++j) {
+        const double wpj = weight * probs[j];
+        for (std::size_t l = 0; l < j; ++l) info[at++] = -wpj * probs[l];
+        info[at++] = wpj * (1.0 - probs[j]);
+    }
 }
 
 void MCAccumStatsLogistic::ClassifyWithCentres(const std::vector<double>& centres) {

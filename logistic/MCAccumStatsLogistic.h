@@ -120,6 +120,13 @@ private:
     int CellRowLikelihood(const double* z, int category, double weight, double& boundFactor);
     void CellRowSums(const double* z, std::size_t category, double weight, const double* probs,
                      double boundFactor);
+    // The parts of the two halves that run over the L = J - 1 logits, for
+    // a given L or (Lc = 0) any: fvProbs, fLastTop, fLastLead and
+    // fLastLogReference from fvEta; fvScoreCoef and fvCoefficients.
+    template <std::size_t Lc>
+    void RowProbabilities(std::size_t L);
+    template <std::size_t Lc>
+    void RowCoefficients(std::size_t L, std::size_t category, double weight, const double* probs);
 
     const MCRegSettings& fSettings;
     int fNParams;
