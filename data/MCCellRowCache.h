@@ -40,6 +40,13 @@ public:
     double Weight(std::size_t row) const { return fvWeights[row]; }
     // The source values of a row into values (resized).
     void Values(std::size_t row, std::vector<double>& values) const;
+    // The rows from row on, as the arrays IMCAccumStats::UpdateForCellRows
+    // takes: NValues() source values a row.
+    const int* Cells(std::size_t row) const { return fvCells.data() + row; }
+    const int* Categories(std::size_t row) const { return fvCategories.data() + row; }
+    const double* Weights(std::size_t row) const { return fvWeights.data() + row; }
+    const double* AllValues(std::size_t row) const { return fvValues.data() + row * fNValues; }
+    std::size_t NValues() const { return fNValues; }
 
 private:
     // Frees the rows.

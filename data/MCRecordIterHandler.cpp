@@ -106,18 +106,16 @@ MCStatus MCRecordIterHandler::ComputeStatsForOptimizer(bool likelihoodOnly) {
 }
 
 MCStatus MCRecordIterHandler::Replay(bool likelihoodOnly) {
-    static const std::vector<int> kNone;
-    for (std::size_t r = 0; r < fRows.Size(); ++r) {
-        // Asked every few rows: a row takes far less than a record did, and
-        // the query may take a lock.
-        if ((r & 63) == 0 && fpCancel->WillCancel()) return fReplayResult;
-        const int cell = fRows.Cell(r);
-        fRows.Values(r, fvValues);
-        // Every cell was made by the pass that kept the rows, so its layout
-        // is not needed (without it an unknown cell is refused).
-        if (!fpAccum->UseCell(cell, kNone, kNone, 0) ||
-            fpAccum->UpdateForCellRow(fvValues, fRows.Category(r), fRows.Weight(r),
-                                      likelihoodOnly) == -1) {
+    // Every cell was made by the pass that kept the rows, so its layout is
+    // not needed (without it an unknown cell is refused). The cancel is
+    // asked every few rows: a row takes far less than a record did, and
+    // the query may take a lock.
+    const std::size_t kRowsPerCancelQuery = 64;
+    for (std::size_t r = 0; r < fRows.Size(); r += kRowsPerCancelQuery) {
+        if (fpCancel->WillCancel()) return fReplayResult;
+        const std::size_t n = std::min(kRowsPerCancelQuery, fRows.Size() - r);
+        if (fpAccum->UpdateForCellRows(n, fRows.Cells(r), fRows.Categories(r), fRows.Weights(r),
+                                       fRows.AllValues(r), fRows.NValues(), likelihoodOnly) != n) {
             fpAccum->FlushCells();
             fStatus = ErrorStatus(StatusCode::kMissingInput);
             return fStatus;

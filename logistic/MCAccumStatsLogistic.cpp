@@ -58,6 +58,11 @@ MCAccumStatsLogistic::MCAccumStatsLogistic(const MCRegSettings& settings, int p,
         fvAbsMax.assign(Ix(p), 0.0);
         fvProbs.reserve(Ix(J));
         fvCoefficients.assign(Ix(J - 1) * Ix(J) / 2, 0.0);
+        fvEta.assign(Ix(J - 1), 0.0);
+        fvScoreCoef.assign(Ix(J - 1), 0.0);
+        fvBlockProbs.assign(kCellBlock * Ix(J), 0.0);
+        fvBlockBounds.assign(kCellBlock, 0.0);
+        fvBlockCells.assign(kCellBlock, -1);
     } catch (const std::bad_alloc&) {
         return;
     } catch (const std::length_error&) {
@@ -148,7 +153,7 @@ int MCAccumStatsLogistic::UpdateForRow(const std::vector<int>& columns,
     }
     const double bound = ScoreBoundFactor(weight, magnitude, terms);
     for (std::size_t e = 0; e < at.size(); ++e) fvScoreBounds[Ix(at[e])] += bound * std::fabs(x[e]);
-    InformationWeights(weight);
+    InformationWeights(weight, fvProbs.data());
     fHessian.KroneckerOuterProductIncr(fvCoefficients.data(), fRow);
     return 0;
 }
@@ -194,12 +199,12 @@ bool MCAccumStatsLogistic::GetScoreRoundingBounds(std::vector<double>& bounds) c
     return true;
 }
 
-void MCAccumStatsLogistic::InformationWeights(double weight) {
+void MCAccumStatsLogistic::InformationWeights(double weight, const double* probs) {
     std::size_t at = 0;
     for (int j = 0; j < fNCategs - 1; ++j) {
-        const double wpj = weight * fvProbs[Ix(j)];
-        for (int l = 0; l < j; ++l) fvCoefficients[at++] = -wpj * fvProbs[Ix(l)];
-        fvCoefficients[at++] = wpj * (1.0 - fvProbs[Ix(j)]);
+        const double wpj = weight * probs[Ix(j)];
+        for (int l = 0; l < j; ++l) fvCoefficients[at++] = -wpj * probs[Ix(l)];
+        fvCoefficients[at++] = wpj * (1.0 - probs[Ix(j)]);
     }
 }
 
@@ -211,15 +216,59 @@ bool MCAccumStatsLogistic::UseCell(int cell, const std::vector<int>& columns,
 int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int category,
                                            double weight, bool likelihoodOnly) {
     if (!fbValid || z.size() < Ix(fCells.GetNSources())) return -1;
-    const int J = fNCategs;
-    if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
-    double magnitude = 0.0;
-    int terms = 0;
-    if (!fCells.Eta(z, fvEta, magnitude, terms)) {
-        ++fNInvalidCalls;
-        return -1;
+    double boundFactor = 0.0;
+    if (CellRowLikelihood(z.data(), category, weight, boundFactor) != 0) return -1;
+    if (!likelihoodOnly) CellRowSums(z.data(), Ix(category), weight, fvProbs.data(), boundFactor);
+    return 0;
+}
+
+std::size_t MCAccumStatsLogistic::UpdateForCellRows(std::size_t n, const int* cells,
+                                                    const int* categories, const double* weights,
+                                                    const double* values, std::size_t nValues,
+                                                    bool likelihoodOnly) {
+    static const std::vector<int> kNone;
+    if (!fbValid || fNParams < 1) return 0;
+    const std::size_t J = Ix(fNCategs);
+    // The rows of a block first get their probabilities and the
+    // log-likelihood's terms, then add their scores and information: the
+    // exponentials of one row then need not wait for the sums of the row
+    // before. The two kinds of sums are apart, and each is added in the
+    // rows' order, so the sums are those of the rows one by one.
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t count = std::min(n - done, kCellBlock);
+        std::size_t taken = 0;
+        for (; taken < count; ++taken) {
+            const std::size_t r = done + taken;
+            if (!fCells.Use(cells[r], kNone, kNone, 0, fvEstimates) ||
+                nValues < Ix(fCells.GetNSources()) ||
+                CellRowLikelihood(values + r * nValues, categories[r], weights[r],
+                                  fvBlockBounds[taken]) != 0)
+                break;
+            fvBlockCells[taken] = fCells.GetCurrent();
+            // A few values: copied one by one rather than through memmove.
+            double* probs = fvBlockProbs.data() + taken * J;
+            for (std::size_t k = 0; k < J; ++k) probs[k] = fvProbs[k];
+        }
+        if (!likelihoodOnly)
+            for (std::size_t i = 0; i < taken; ++i) {
+                const std::size_t r = done + i;
+                fCells.Select(fvBlockCells[i]);
+                CellRowSums(values + r * nValues, Ix(categories[r]), weights[r],
+                            fvBlockProbs.data() + i * J, fvBlockBounds[i]);
+            }
+        done += taken;
+        if (taken < count) break;
     }
-    const std::size_t L = Ix(J - 1);
+    return done;
+}
+
+// The probabilities of fvEta's L logits (L known to the compiler when Lc
+// is not 0, which then unrolls the loops; the operations and their order
+// are the same either way).
+template <std::size_t Lc>
+void MCAccumStatsLogistic::RowProbabilities(std::size_t L) {
+    if (Lc != 0) L = Lc;
     // The probabilities are a function of the logits alone: rows in a run
     // with the same logits (the start, where only the intercepts are not
     // 0, or rows of one covariate pattern) keep those of the row before.
@@ -243,7 +292,7 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
         }
         fLastTop = top;
         fLastLead = largest - second;
-        fvProbs.resize(Ix(J));
+        fvProbs.resize(L + 1);
         double sum = 0.0;
         for (std::size_t k = 0; k < L; ++k)
             sum += fvProbs[k] = k == top ? 1.0 : std::exp(fvEta[k] - largest);
@@ -255,17 +304,74 @@ int MCAccumStatsLogistic::UpdateForCellRow(const std::vector<double>& z, int cat
         for (std::size_t k = 0; k < L; ++k) fvLastEta[k] = fvEta[k];
         fbProbsOfLastEta = true;
     }
+}
+
+int MCAccumStatsLogistic::CellRowLikelihood(const double* z, int category, double weight,
+                                            double& boundFactor) {
+    const int J = fNCategs;
+    if (category < 0 || category >= J || !(weight > 0.0) || !std::isfinite(weight)) return -1;
+    double magnitude = 0.0;
+    int terms = 0;
+    if (!fCells.Eta(z, fvEta.data(), magnitude, terms)) {
+        ++fNInvalidCalls;
+        return -1;
+    }
+    const std::size_t L = Ix(J - 1);
+    switch (L) {
+        case 1:
+            RowProbabilities<1>(L);
+            break;
+        case 2:
+            RowProbabilities<2>(L);
+            break;
+        case 3:
+            RowProbabilities<3>(L);
+            break;
+        default:
+            RowProbabilities<0>(L);
+    }
     const std::size_t y = Ix(category);
     AddRowLikelihood(category, weight, fLastLogReference, y < L ? fvEta[y] : 0.0, magnitude, terms);
     if (fbClassifying) Classify(y, weight, magnitude + 2.0 * fCells.GetCentreMagnitude(), terms);
-    if (likelihoodOnly) return 0;
-
-    fvScoreCoef.resize(L);
-    for (std::size_t k = 0; k < L; ++k)
-        fvScoreCoef[k] = weight * ((k == y ? 1.0 : 0.0) - fvProbs[k]);
-    InformationWeights(weight);
-    fCells.Add(z, fvScoreCoef, fvCoefficients, ScoreBoundFactor(weight, magnitude, terms));
+    boundFactor = ScoreBoundFactor(weight, magnitude, terms);
     return 0;
+}
+
+void MCAccumStatsLogistic::CellRowSums(const double* z, std::size_t category, double weight,
+                                       const double* probs, double boundFactor) {
+    const std::size_t L = Ix(fNCategs - 1);
+    switch (L) {
+        case 1:
+            RowCoefficients<1>(L, category, weight, probs);
+            break;
+        case 2:
+            RowCoefficients<2>(L, category, weight, probs);
+            break;
+        case 3:
+            RowCoefficients<3>(L, category, weight, probs);
+            break;
+        default:
+            RowCoefficients<0>(L, category, weight, probs);
+    }
+    fCells.Add(z, fvScoreCoef.data(), fvCoefficients.data(), fvCoefficients.size(), boundFactor);
+}
+
+// As InformationWeights, with the scores' w (e_y - pi) before; Lc as in
+// RowProbabilities.
+template <std::size_t Lc>
+void MCAccumStatsLogistic::RowCoefficients(std::size_t L, std::size_t category, double weight,
+                                           const double* probs) {
+    if (Lc != 0) L = Lc;
+    double* score = fvScoreCoef.data();
+    for (std::size_t k = 0; k < L; ++k)
+        score[k] = weight * ((k == category ? 1.0 : 0.0) - probs[k]);
+    double* info = fvCoefficients.data();
+    std::size_t at = 0;
+    for (std::size_t j = 0; j < L; ++j) {
+        const double wpj = weight * probs[j];
+        for (std::size_t l = 0; l < j; ++l) info[at++] = -wpj * probs[l];
+        info[at++] = wpj * (1.0 - probs[j]);
+    }
 }
 
 void MCAccumStatsLogistic::ClassifyWithCentres(const std::vector<double>& centres) {

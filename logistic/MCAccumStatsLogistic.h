@@ -77,6 +77,9 @@ public:
     bool HasCell(int cell) const override { return fCells.Has(cell); }
     int UpdateForCellRow(const std::vector<double>& sourceValues, int category, double weight,
                          bool likelihoodOnly) override;
+    std::size_t UpdateForCellRows(std::size_t n, const int* cells, const int* categories,
+                                  const double* weights, const double* values, std::size_t nValues,
+                                  bool likelihoodOnly) override;
     void FlushCells() override { fCells.Flush(fvScores, fvScoresLo, fvScoreBounds, fHessian); }
     bool MergeAcrossProcesses(MCCommon_850::PassReducer& reducer) override;
     // Counts the classification table in every pass from now on, the
@@ -109,7 +112,21 @@ private:
     void Classify(std::size_t category, double weight, double size, int terms);
     // w (diag(pi) - pi pi') over the non-reference categories, packed lower,
     // into fvCoefficients.
-    void InformationWeights(double weight);
+    void InformationWeights(double weight, const double* probs);
+    // A row of the current cell, in two halves: its probabilities (into
+    // fvProbs), log-likelihood, counts and table, and the factor of its
+    // score bound (-1 for a refused row, as UpdateForCellRow); then its
+    // scores and information, given those probabilities.
+    int CellRowLikelihood(const double* z, int category, double weight, double& boundFactor);
+    void CellRowSums(const double* z, std::size_t category, double weight, const double* probs,
+                     double boundFactor);
+    // The parts of the two halves that run over the L = J - 1 logits, for
+    // a given L or (Lc = 0) any: fvProbs, fLastTop, fLastLead and
+    // fLastLogReference from fvEta; fvScoreCoef and fvCoefficients.
+    template <std::size_t Lc>
+    void RowProbabilities(std::size_t L);
+    template <std::size_t Lc>
+    void RowCoefficients(std::size_t L, std::size_t category, double weight, const double* probs);
 
     const MCRegSettings& fSettings;
     int fNParams;
@@ -147,6 +164,12 @@ private:
     MCLogitCells fCells;
     std::vector<double> fvEta;
     std::vector<double> fvScoreCoef;
+    // A block of cell rows between the two halves: per row its
+    // probabilities, score bound factor and cell.
+    static const std::size_t kCellBlock = 64;
+    std::vector<double> fvBlockProbs;
+    std::vector<double> fvBlockBounds;
+    std::vector<int> fvBlockCells;
     // The logits of the last cell row and its ln pi_ref; fvProbs holds its
     // probabilities while fbProbsOfLastEta.
     std::vector<double> fvLastEta;

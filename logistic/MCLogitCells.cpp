@@ -32,6 +32,7 @@ void MCLogitCells::Setup(int nLogits, int p) {
     fvTouched.clear();
     fDoubles = 0;
     fpCurrent = nullptr;
+    fCurrent = -1;
     fPass = 0;
 }
 
@@ -42,6 +43,7 @@ void MCLogitCells::NewPass() {
     }
     fvTouched.clear();
     fpCurrent = nullptr;
+    fCurrent = -1;
     ++fPass;
 }
 
@@ -56,6 +58,7 @@ int MCLogitCells::GetNSources() const {
 bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
                        int nSources, const std::vector<double>& estimates) {
     fpCurrent = nullptr;
+    fCurrent = -1;
     if (cell < 0 || fNLogits == 0 || fP == 0) return false;
     const std::size_t id = Ix(cell);
     if (!Has(cell)) {
@@ -75,11 +78,16 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             c.fvColumns = columns;
             c.fvSources = sources;
             c.fNSources = s;
+            c.fScoreWidth = LaneWidth(s);
+            c.fPairWidth = LaneWidth(Triangle(s));
             c.fvCoef.assign(fNLogits * s, 0.0);
             c.fvAbsCoef.assign(s, 0.0);
-            c.fvSums.assign(fNLogits * s + Triangle(fNLogits) * Triangle(s), 0.0);
+            c.fvSums.assign(fNLogits * c.fScoreWidth + Triangle(fNLogits) * c.fPairWidth, 0.0);
             c.fvSumsLo.assign(c.fvSums.size(), 0.0);
             c.fvBounds.assign(s, 0.0);
+            // A row's scratch (see Add), sized for every cell.
+            if (fvValues.size() < c.fScoreWidth) fvValues.resize(c.fScoreWidth);
+            if (fvPairs.size() < c.fPairWidth) fvPairs.resize(c.fPairWidth);
             fvCells.push_back(std::move(c));
         } catch (const std::bad_alloc&) {
             return false;
@@ -114,7 +122,13 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
         fvTouched.push_back(slot);
     }
     fpCurrent = &c;
+    fCurrent = static_cast<int>(slot);
     return true;
+}
+
+void MCLogitCells::Select(int current) {
+    fCurrent = current;
+    fpCurrent = current >= 0 ? &fvCells[Ix(current)] : nullptr;
 }
 
 double MCLogitCells::GetCentreMagnitude() const {
@@ -128,58 +142,102 @@ void MCLogitCells::Clear(Cell& c) {
     c.fbTouched = false;
 }
 
-bool MCLogitCells::Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
-                       int& terms) const {
-    const Cell& c = *fpCurrent;
-    const std::size_t s = c.fNSources;
+namespace {
+
+// The logits and magnitude of a row of s sources (Eta); S, when not 0, is
+// s known to the compiler, which then unrolls the loops. The operations
+// and their order are the same either way.
+template <std::size_t S>
+bool CellEta(const double* z, std::size_t s, const double* coef, const double* absCoef,
+             std::size_t nLogits, double* eta, double& magnitude) {
+    if (S != 0) s = S;
     magnitude = 0.0;
-    for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * c.fvAbsCoef[t];
-    terms = static_cast<int>(c.fvColumns.size() + s);
-    eta.resize(fNLogits);
-    for (std::size_t k = 0; k < fNLogits; ++k) {
-        const double* coef = c.fvCoef.data() + k * s;
+    for (std::size_t t = 0; t < s; ++t) magnitude += std::fabs(z[t]) * absCoef[t];
+    for (std::size_t k = 0; k < nLogits; ++k) {
+        const double* logit = coef + k * s;
         double v = 0.0;
-        for (std::size_t t = 0; t < s; ++t) v += z[t] * coef[t];
+        for (std::size_t t = 0; t < s; ++t) v += z[t] * logit[t];
         if (!std::isfinite(v)) return false;
         eta[k] = v;
     }
     return true;
 }
 
-void MCLogitCells::Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-                       const std::vector<double>& infoCoef, double boundCoef) {
-    Cell& c = *fpCurrent;
+}  // namespace
+
+bool MCLogitCells::Eta(const double* z, double* eta, double& magnitude, int& terms) const {
+    const Cell& c = *fpCurrent;
     const std::size_t s = c.fNSources;
-    for (std::size_t t = 0; t < s; ++t) c.fvBounds[t] += boundCoef * std::fabs(z[t]);
-    const std::size_t nPairs = Triangle(s);
-    fvPairs.resize(nPairs);
-    for (std::size_t u = 0; u < s; ++u)
-        for (std::size_t t = 0; t <= u; ++t) fvPairs[Triangle(u) + t] = z[u] * z[t];
-    // Every term first, laid out as the sums, then one pass adds them all.
-    const std::size_t nInfo = std::min(infoCoef.size(), Triangle(fNLogits));
-    const std::size_t nTerms = fNLogits * s + nInfo * nPairs;
-    fvTerms.resize(nTerms);
-    double* term = fvTerms.data();
-    for (std::size_t k = 0; k < fNLogits; ++k)
-        for (std::size_t t = 0; t < s; ++t) *term++ = scoreCoef[k] * z[t];
-    for (std::size_t jl = 0; jl < nInfo; ++jl) {
-        const double w = infoCoef[jl];
-        for (std::size_t q = 0; q < nPairs; ++q) *term++ = w * fvPairs[q];
+    terms = static_cast<int>(c.fvColumns.size() + s);
+    const double* coef = c.fvCoef.data();
+    const double* absCoef = c.fvAbsCoef.data();
+    switch (s) {
+        case 1:
+            return CellEta<1>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 2:
+            return CellEta<2>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 3:
+            return CellEta<3>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        case 4:
+            return CellEta<4>(z, s, coef, absCoef, fNLogits, eta, magnitude);
+        default:
+            return CellEta<0>(z, s, coef, absCoef, fNLogits, eta, magnitude);
     }
-    AddTerms(c.fvSums.data(), c.fvSumsLo.data(), fvTerms.data(), nTerms);
+}
+
+namespace {
+
+// A row's values and the products of their pairs, padded with zeros to
+// the widths (whole lanes) and its score bound factors added to bounds;
+// S as in CellEta.
+template <std::size_t S>
+void CellRowValues(const double* z, std::size_t s, double boundCoef, double* bounds, double* values,
+                   std::size_t valueWidth, double* pairs, std::size_t pairWidth) {
+    if (S != 0) s = S;
+    for (std::size_t t = 0; t < s; ++t) bounds[t] += boundCoef * std::fabs(z[t]);
+    for (std::size_t u = 0; u < s; ++u) {
+        values[u] = z[u];
+        for (std::size_t t = 0; t <= u; ++t) pairs[Triangle(u) + t] = z[u] * z[t];
+    }
+    for (std::size_t u = s; u < valueWidth; ++u) values[u] = 0.0;
+    for (std::size_t q = Triangle(s); q < pairWidth; ++q) pairs[q] = 0.0;
+}
+
+}  // namespace
+
+void MCLogitCells::Add(const double* z, const double* scoreCoef, const double* infoCoef,
+                       std::size_t nInfo, double boundCoef) {
+    Cell& c = *fpCurrent;
+    double* values = fvValues.data();
+    double* pairs = fvPairs.data();
+    double* bounds = c.fvBounds.data();
+    switch (c.fNSources) {
+        case 1:
+            CellRowValues<1>(z, 1, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        case 2:
+            CellRowValues<2>(z, 2, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        case 3:
+            CellRowValues<3>(z, 3, boundCoef, bounds, values, c.fScoreWidth, pairs, c.fPairWidth);
+            break;
+        default:
+            CellRowValues<0>(z, c.fNSources, boundCoef, bounds, values, c.fScoreWidth, pairs,
+                             c.fPairWidth);
+    }
+    AddOuterTerms2(c.fvSums.data(), c.fvSumsLo.data(), scoreCoef, fNLogits, values, c.fScoreWidth,
+                   infoCoef, std::min(nInfo, Triangle(fNLogits)), pairs, c.fPairWidth);
 }
 
 void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& scoresLo,
                          std::vector<double>& scoreBounds, MCSymBlockMatrix& information) {
     for (std::size_t slot : fvTouched) {
         Cell& c = fvCells[slot];
-        const std::size_t s = c.fNSources;
         const std::size_t n = c.fvColumns.size();
-        const std::size_t nPairs = Triangle(s);
         for (std::size_t k = 0; k < fNLogits; ++k)
             for (std::size_t a = 0; a < n; ++a) {
                 const std::size_t to = k * fP + Ix(c.fvColumns[a]);
-                const std::size_t from = k * s + Ix(c.fvSources[a]);
+                const std::size_t from = k * c.fScoreWidth + Ix(c.fvSources[a]);
                 double sum, error;
                 DoubleDouble::TwoSum(scores[to], c.fvSums[from], sum, error);
                 scores[to] = sum;
@@ -189,7 +247,7 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
             scoreBounds[Ix(c.fvColumns[a])] += c.fvBounds[Ix(c.fvSources[a])];
         for (std::size_t j = 0; j < fNLogits; ++j)
             for (std::size_t l = 0; l <= j; ++l) {
-                const std::size_t at = fNLogits * s + (Triangle(j) + l) * nPairs;
+                const std::size_t at = fNLogits * c.fScoreWidth + (Triangle(j) + l) * c.fPairWidth;
                 const double* info = c.fvSums.data() + at;
                 const double* errors = c.fvSumsLo.data() + at;
                 for (std::size_t a = 0; a < n; ++a) {
@@ -208,6 +266,7 @@ void MCLogitCells::Flush(std::vector<double>& scores, std::vector<double>& score
     }
     fvTouched.clear();
     fpCurrent = nullptr;
+    fCurrent = -1;
 }
 
 }  // namespace MCMath_850

@@ -28,7 +28,8 @@ class MCSymBlockMatrix;
 // A cell is named by the caller's number, stable across passes; its columns
 // and sources are given when the cell is first used. Memory is bounded:
 // beyond kMaxDoubles of sums no new cell is taken, and the caller adds those
-// rows one by one.
+// rows one by one. The sums are counted without their padding (at most
+// three lanes a row), so that the lanes change no model's path.
 class MCLogitCells {
 public:
     static const std::size_t kMaxDoubles = std::size_t{1} << 22;
@@ -49,22 +50,27 @@ public:
     bool Use(int cell, const std::vector<int>& columns, const std::vector<int>& sources,
              int nSources, const std::vector<double>& estimates);
     int GetNSources() const;
+    // The current cell, to be made current again by Select without Use's
+    // checks (valid until Setup); -1 when there is none.
+    int GetCurrent() const { return fCurrent; }
+    void Select(int current);
     // sum_t |centre_t| sum_j max_k |beta_kj| over the current cell's columns
     // j of source t: with Eta's magnitude twice this bounds the size of
     // the row's terms in the uncentred estimates.
     double GetCentreMagnitude() const;
-    // eta (resized to nLogits) of a row of the current cell; false when one
-    // is not finite. magnitude receives sum_j |x_j| max_k |beta_kj| over the
-    // row's columns, which bounds |eta_k| and scales its rounding; terms the
+    // eta (nLogits entries) of a row of the current cell, from its
+    // GetNSources() source values z; false when one is not finite.
+    // magnitude receives sum_j |x_j| max_k |beta_kj| over the row's
+    // columns, which bounds |eta_k| and scales its rounding; terms the
     // number of products and sums that make an eta (columns and sources).
-    bool Eta(const std::vector<double>& z, std::vector<double>& eta, double& magnitude,
-             int& terms) const;
+    bool Eta(const double* z, double* eta, double& magnitude, int& terms) const;
     // Adds a row of the current cell: scoreCoef has nLogits entries (the
     // row's w (e_y - pi)), infoCoef the packed lower triangle of
-    // w (diag(pi) - pi pi'), boundCoef the row's factor of the score's
-    // rounding bound (added times |x_j| to column j's bound).
-    void Add(const std::vector<double>& z, const std::vector<double>& scoreCoef,
-             const std::vector<double>& infoCoef, double boundCoef);
+    // w (diag(pi) - pi pi') (nInfo entries, at most its size), boundCoef
+    // the row's factor of the score's rounding bound (added times |x_j| to
+    // column j's bound).
+    void Add(const double* z, const double* scoreCoef, const double* infoCoef, std::size_t nInfo,
+             double boundCoef);
     // Adds the sums of the cells used since the last flush to the scores
     // (a running sum and its error, scoresLo), the score bounds of the
     // columns (p entries) and the information, and sets them to 0.
@@ -76,13 +82,18 @@ private:
         std::vector<int> fvColumns;
         std::vector<int> fvSources;
         std::size_t fNSources = 0;
+        // Widths of the score and information rows of the sums: the sources
+        // and their pairs padded to whole lanes (see MCLogitKernels).
+        std::size_t fScoreWidth = 0;
+        std::size_t fPairWidth = 0;
         long fPass = -1;                // pass of the coefficient sums
         std::vector<double> fvCoef;     // per logit, per source: sum of the estimates
         std::vector<double> fvAbsCoef;  // per source: sum of max_k |estimate_kj|
         double fCentreMagnitude = 0.0;
-        // The scores, per logit, per source, followed by the information,
-        // per packed logit pair, per packed source pair: one array, so that
-        // a row's terms are added in one pass over it.
+        // The scores, per logit a row of the sources, followed by the
+        // information, per packed logit pair a row of the packed source
+        // pairs: each block an outer product of a row's coefficients and
+        // its values. The padding of the rows is summed but never read.
         std::vector<double> fvSums;
         std::vector<double> fvSumsLo;  // their rounding errors
         std::vector<double> fvBounds;  // per source: score bound factors times |z|
@@ -101,10 +112,11 @@ private:
     std::size_t fDoubles = 0;
     std::vector<double> fvCentres;
     Cell* fpCurrent = nullptr;
-    // Scratch of a row: products of pairs of source values, and the terms
-    // it adds to the sums of its cell.
+    int fCurrent = -1;
+    // Scratch of a row, padded with zeros to whole lanes: its source values
+    // and the products of their pairs.
+    std::vector<double> fvValues;
     std::vector<double> fvPairs;
-    std::vector<double> fvTerms;
 };
 
 }  // namespace MCMath_850

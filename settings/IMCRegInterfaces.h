@@ -1,4 +1,7 @@
 #pragma once
+#include <algorithm>
+#include <cstddef>
+#include <new>
 #include <vector>
 
 #include "companion/MCBitSet.h"
@@ -217,6 +220,30 @@ public:
                                  double weight, bool likelihoodOnly) {
         (void)sourceValues, (void)category, (void)weight, (void)likelihoodOnly;
         return -1;
+    }
+    // Rows of cells used before in the pass or an earlier one, in order:
+    // row r is of cell cells[r], with response category categories[r],
+    // weight weights[r] and source values values[r nValues ...]. The sums
+    // are those of the rows given one by one (UseCell, UpdateForCellRow);
+    // returns how many rows were taken before the first refused (n when
+    // none was).
+    virtual std::size_t UpdateForCellRows(std::size_t n, const int* cells, const int* categories,
+                                          const double* weights, const double* values,
+                                          std::size_t nValues, bool likelihoodOnly) {
+        static const std::vector<int> kNone;
+        std::vector<double> z;
+        try {
+            z.resize(nValues);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        for (std::size_t r = 0; r < n; ++r) {
+            std::copy(values + r * nValues, values + (r + 1) * nValues, z.begin());
+            if (!UseCell(cells[r], kNone, kNone, 0) ||
+                UpdateForCellRow(z, categories[r], weights[r], likelihoodOnly) == -1)
+                return r;
+        }
+        return n;
     }
     // Adds the cells' sums to the scores and the information; a pass ends
     // with it.

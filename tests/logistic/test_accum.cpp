@@ -363,11 +363,11 @@ TEST(AccumStatsLogistic, RepeatedRowsAddWithoutDrift) {
 }
 
 TEST(AccumStatsLogistic, TermKernelGivesTheDefinitionsBits) {
-    // The cells' compensated sums through AddTerms (four lanes where the
-    // processor has AVX2) against TwoSum element by element: every length
-    // up to three lanes and a tail, zeros of either sign, magnitudes over
-    // many binades (sums that swallow their terms and the reverse), and
-    // nothing written past the end.
+    // The cells' compensated sums through AddOuterTerms (four lanes where
+    // the processor has AVX2) against TwoSum of each product element by
+    // element: up to three rows of up to three lanes, zeros of either sign,
+    // magnitudes over many binades (sums that swallow their terms and the
+    // reverse), and nothing written past the end.
     std::mt19937_64 gen(20261207);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::uniform_int_distribution<int> exponent(-60, 60);
@@ -381,26 +381,30 @@ TEST(AccumStatsLogistic, TermKernelGivesTheDefinitionsBits) {
                 return std::ldexp(unit(gen), exponent(gen));
         }
     };
-    for (int round = 0; round < 40; ++round)
-        for (std::size_t n = 0; n <= 13; ++n) {
-            vector<double> sums(n + 1), errors(n + 1), terms(n + 1);
-            for (std::size_t i = 0; i < n; ++i) {
-                sums[i] = random();
-                errors[i] = random();
-                terms[i] = random();
+    for (int round = 0; round < 20; ++round)
+        for (std::size_t rows = 0; rows <= 3; ++rows)
+            for (std::size_t width = kTermLanes; width <= 3 * kTermLanes; width += kTermLanes) {
+                const std::size_t n = rows * width;
+                vector<double> sums(n + 1), errors(n + 1), coef(rows), values(width);
+                for (std::size_t i = 0; i < n; ++i) {
+                    sums[i] = random();
+                    errors[i] = random();
+                }
+                for (double& c : coef) c = random();
+                for (double& v : values) v = random();
+                sums[n] = errors[n] = -0.0;
+                vector<double> wantSums = sums, wantErrors = errors;
+                for (std::size_t i = 0; i < n; ++i) {
+                    double s, e;
+                    DoubleDouble::TwoSum(sums[i], coef[i / width] * values[i % width], s, e);
+                    wantSums[i] = s;
+                    wantErrors[i] += e;
+                }
+                AddOuterTerms(sums.data(), errors.data(), coef.data(), rows, values.data(), width);
+                EXPECT_EQ(std::memcmp(sums.data(), wantSums.data(), sizeof(double) * (n + 1)), 0)
+                    << "round " << round << ", " << rows << " by " << width;
+                EXPECT_EQ(std::memcmp(errors.data(), wantErrors.data(), sizeof(double) * (n + 1)),
+                          0)
+                    << "round " << round << ", " << rows << " by " << width;
             }
-            sums[n] = errors[n] = -0.0;
-            vector<double> wantSums = sums, wantErrors = errors;
-            for (std::size_t i = 0; i < n; ++i) {
-                double s, e;
-                DoubleDouble::TwoSum(sums[i], terms[i], s, e);
-                wantSums[i] = s;
-                wantErrors[i] += e;
-            }
-            AddTerms(sums.data(), errors.data(), terms.data(), n);
-            EXPECT_EQ(std::memcmp(sums.data(), wantSums.data(), sizeof(double) * (n + 1)), 0)
-                << "round " << round << ", length " << n;
-            EXPECT_EQ(std::memcmp(errors.data(), wantErrors.data(), sizeof(double) * (n + 1)), 0)
-                << "round " << round << ", length " << n;
-        }
 }
