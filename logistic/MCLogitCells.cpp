@@ -70,7 +70,11 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             previous = columns[a];
         }
         const std::size_t s = Ix(nSources);
-        const std::size_t size = 3 * fNLogits * s + 2 * s + 2 * Triangle(fNLogits) * Triangle(s);
+        // The sums as held, padded to whole lanes: a cell of one source
+        // holds four times the sums it uses.
+        const std::size_t size =
+            fNLogits * s + 2 * s +
+            2 * (fNLogits * LaneWidth(s) + Triangle(fNLogits) * LaneWidth(Triangle(s)));
         if (fDoubles + size > kMaxDoubles) return false;
         try {
             if (fvSlot.size() <= id) fvSlot.resize(id + 1, -1);

@@ -28,8 +28,7 @@ class MCSymBlockMatrix;
 // A cell is named by the caller's number, stable across passes; its columns
 // and sources are given when the cell is first used. Memory is bounded:
 // beyond kMaxDoubles of sums no new cell is taken, and the caller adds those
-// rows one by one. The sums are counted without their padding (at most
-// three lanes a row), so that the lanes change no model's path.
+// rows one by one. The sums are counted as held, padding included.
 class MCLogitCells {
 public:
     static const std::size_t kMaxDoubles = std::size_t{1} << 22;
