@@ -96,6 +96,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         if (prm.GetNCovariateMult() >= 2) fbProducts = true;
     }
     fCentring.SetUp(fvParameters, intercept);
+    fProducts.SetUp(fbProducts ? fvParameters : std::vector<MCRegrParameter>{});
     fvKeptScale.clear();
     if (fbProducts) {
         fvDenseHi.assign(fvParameters.size() + 1, 0.0);
@@ -235,6 +236,56 @@ bool MCGLMModel::AddExpandedRow(double w) {
     return ok;
 }
 
+void MCGLMModel::CentreProducts(const std::vector<int>& units, std::vector<int>& centreUnit,
+                                std::vector<double>& centre,
+                                std::vector<unsigned char>& productCentred) const {
+    // A product x*z of covariates far from zero is nearly a multiple of x
+    // and of z as well as of the intercept, by as much as the product of
+    // their means over their spreads: centred on its own mean it keeps
+    // that collinearity. Where the model holds every lower-order column,
+    // the sandwich is made on the products of the centred covariates
+    // instead, with those columns (and each product's lower-order
+    // products) centred likewise, whatever their own ratio.
+    const std::size_t p = fvParameters.size();
+    productCentred.assign(p, 0);
+    for (std::size_t k = 0; k < p; ++k) {
+        const int u = units[k];
+        if (!fProducts.IsComplete(k) || u < 0 || fCentring.WithoutIndicator(k)) continue;
+        const std::vector<int>& bases = fProducts.Bases(k);
+        const std::vector<int>& powers = fProducts.BasePowers(k);
+        double ratio = 1.0;
+        for (std::size_t i = 0; i < bases.size(); ++i)
+            ratio *= std::pow(std::max(fCentring.MeanOverSpread(*fpZPrimeZ, Ix(bases[i])), 1.0),
+                              powers[i]);
+        if (!(ratio > kCentringRatio)) continue;
+        productCentred[k] = 1;
+        for (int sub : fProducts.SubProducts(k)) productCentred[Ix(sub)] = 1;
+        for (int b : bases) {
+            centreUnit[Ix(b)] = units[Ix(b)];
+            centre[Ix(b)] = fCentring.Mean(*fpZPrimeZ, Ix(b));
+        }
+    }
+    for (std::size_t k = 0; k < p; ++k)
+        if (productCentred[k]) centreUnit[k] = units[k];
+}
+
+MCSandwich::Combination MCGLMModel::ProductUnits(std::size_t k, const MCSandwich::Combination& unit,
+                                                 const std::vector<double>& centre) const {
+    // The expansion's terms on the kept columns: its empty product on the
+    // unit's combination. A lower-order column the sweep found aliased
+    // leaves the product uncentred.
+    MCSandwich::Combination terms;
+    for (const auto& [column, coef] : fProducts.Expansion(k, centre)) {
+        if (column < 0) {
+            for (const auto& [j, c] : unit) terms.emplace_back(j, coef * c);
+            continue;
+        }
+        if (!fRedundancy.IsIn(column)) return {};
+        terms.emplace_back(column, coef);
+    }
+    return terms;
+}
+
 MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
@@ -281,6 +332,7 @@ MCStatus MCGLMModel::BuildModel() {
         const bool robust = fpSettings->GetSandwichType() >= 0;
         std::vector<int> centreUnit;
         std::vector<double> centre;
+        std::vector<unsigned char> productCentred;
         if (robust) {
             if (diagonal.empty()) fpZPrimeZ->GetDiagonal(diagonal);
             centreUnit = centring;
@@ -315,6 +367,7 @@ MCStatus MCGLMModel::BuildModel() {
                 else
                     centreUnit[Ix(k)] = -1;
             }
+            if (fbProducts) CentreProducts(centring, centreUnit, centre, productCentred);
         }
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would
@@ -329,19 +382,26 @@ MCStatus MCGLMModel::BuildModel() {
             for (int k = 0; k < p; ++k) {
                 const int u = centreUnit[Ix(k)];
                 if (u < 0) continue;
+                MCSandwich::Combination unit;
                 if (fRedundancy.IsIn(u)) {
-                    units[Ix(k)].emplace_back(u, 1.0);
-                    continue;
+                    unit.emplace_back(u, 1.0);
+                } else {
+                    const double own =
+                        MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
+                    for (int j = 0; j < p; ++j) {
+                        if (!fRedundancy.IsIn(j)) continue;
+                        const double coef = fpZPrimeZ->GetElem(j, u);
+                        if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
+                            unit.emplace_back(j, coef);
+                    }
                 }
-                const double own =
-                    MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
-                for (int j = 0; j < p; ++j) {
-                    if (!fRedundancy.IsIn(j)) continue;
-                    const double coef = fpZPrimeZ->GetElem(j, u);
-                    if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
-                        units[Ix(k)].emplace_back(j, coef);
-                }
+                units[Ix(k)] = productCentred.empty() || !productCentred[Ix(k)]
+                                   ? std::move(unit)
+                                   : ProductUnits(Ix(k), unit, centre);
             }
+            // A product's centre is its expansion's: 1 times its terms.
+            for (std::size_t k = 0; k < productCentred.size(); ++k)
+                if (productCentred[k]) centre[k] = 1.0;
         }
         if (fpSettings->GetKeepCrossProducts()) {
             auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);
