@@ -19,6 +19,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
@@ -286,6 +287,31 @@ MCSandwich::Combination MCGLMModel::ProductUnits(std::size_t k, const MCSandwich
     return terms;
 }
 
+void MCGLMModel::WarnCollinearProducts(const std::vector<double>& squares) {
+    // A column whose size is r times what the other columns leave of it
+    // (r^2 its sum of squares times its diagonal of the swept -G) costs
+    // the sandwich r^2 in precision; beyond kCellRatio it keeps less than
+    // half the digits of a double.
+    double worst = kCellRatio;
+    int which = -1;
+    for (std::size_t k = 0; k < squares.size(); ++k) {
+        const int j = static_cast<int>(k);
+        if (!(squares[k] > 0.0) || !fRedundancy.IsIn(j)) continue;
+        const double ratio = std::sqrt(squares[k] * -fpZPrimeZ->GetElem(j, j));
+        if (std::isfinite(ratio) && ratio > worst) {
+            worst = ratio;
+            which = j;
+        }
+    }
+    if (which < 0) return;
+    MCStatus s = WarningStatus(StatusCode::kRobustFarProduct);
+    s.SetDiscreteDatum(1, which + 1);
+    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(worst))));
+    const double unit = std::pow(10.0, std::floor(std::log10(worst)) - 1.0);
+    s.SetScaleDatum(1, std::round(worst / unit) * unit);  // two digits
+    fvWarnings.push_back(s);
+}
+
 MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
@@ -333,6 +359,7 @@ MCStatus MCGLMModel::BuildModel() {
         std::vector<int> centreUnit;
         std::vector<double> centre;
         std::vector<unsigned char> productCentred;
+        std::vector<double> productSquares;
         if (robust) {
             if (diagonal.empty()) fpZPrimeZ->GetDiagonal(diagonal);
             centreUnit = centring;
@@ -367,7 +394,20 @@ MCStatus MCGLMModel::BuildModel() {
                 else
                     centreUnit[Ix(k)] = -1;
             }
-            if (fbProducts) CentreProducts(centring, centreUnit, centre, productCentred);
+            if (fbProducts) {
+                CentreProducts(centring, centreUnit, centre, productCentred);
+                // The products left as they are: their sums of squares as
+                // they enter the sandwich (about their mean when centred
+                // alone), which the sweep's diagonal then compares with
+                // what the other columns leave of them.
+                productSquares.assign(Ix(p), 0.0);
+                for (std::size_t k = 0; k < Ix(p); ++k)
+                    if (fvParameters[k].GetNCovariateMult() >= 2 && !productCentred[k] &&
+                        !fCentring.WithoutIndicator(k))
+                        productSquares[k] = centre[k] != 0.0
+                                                ? fCentring.CentredSquares(*fpZPrimeZ, k)
+                                                : std::max(diagonal[k], 0.0);
+            }
         }
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would
@@ -402,6 +442,7 @@ MCStatus MCGLMModel::BuildModel() {
             // A product's centre is its expansion's: 1 times its terms.
             for (std::size_t k = 0; k < productCentred.size(); ++k)
                 if (productCentred[k]) centre[k] = 1.0;
+            if (!productSquares.empty()) WarnCollinearProducts(productSquares);
         }
         if (fpSettings->GetKeepCrossProducts()) {
             auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);

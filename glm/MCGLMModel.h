@@ -152,6 +152,11 @@ private:
     // was aliased.
     MCSandwich::Combination ProductUnits(std::size_t k, const MCSandwich::Combination& unit,
                                          const std::vector<double>& centre) const;
+    // After the sweep: a warning (346) naming the kept product left
+    // uncentred that is most nearly collinear with the other columns, when
+    // that costs its robust covariance more than half its digits; squares
+    // holds the products' spreads (0: not judged).
+    void WarnCollinearProducts(const std::vector<double>& squares);
     // Pass 2 row by row (rows outside the cells, or a model with too many
     // cells): the non-zero columns of a record's design row in ascending
     // order into fvIdx/fvHi/fvLo, with the dependent appended as column p;
