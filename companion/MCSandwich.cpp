@@ -49,7 +49,7 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
         }
     fK = static_cast<int>(fvKept.size());
     const std::size_t k = Ix(fK);
-    // A column is centred on kept columns that are not centred themselves.
+    // A column is centred on kept columns other than itself.
     fvUnit.assign(k, {});
     fvShift.assign(k, 0.0);
     fbCentred = false;
@@ -68,14 +68,9 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
             fvUnit[a] = std::move(unit);
             fvShift[a] = c;
         }
-        for (std::size_t a = 0; a < k; ++a)
-            for (const auto& uc : fvUnit[a])
-                if (!fvUnit[Ix(uc.first)].empty()) {
-                    fvUnit[a].clear();
-                    break;
-                }
-        for (std::size_t a = 0; a < k; ++a) fbCentred = fbCentred || !fvUnit[a].empty();
     }
+    OrderCentring();
+    for (std::size_t a = 0; a < k; ++a) fbCentred = fbCentred || !fvUnit[a].empty();
     fvBread.assign(k * k, 0.0);
     if (!fbCentred || fbCentringGiven) {
         for (std::size_t a = 0; a < k; ++a)
@@ -96,19 +91,27 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
                            sign * m.GetElemLow(fvKept[a], fvKept[b])};
                 g[a * k + b] = g[b * k + a] = v;
             }
-        for (std::size_t c = 0; c < k; ++c)
-            for (const auto& [u, coef] : fvUnit[c]) {
-                const double f = fvShift[c] * coef;
-                for (std::size_t b = 0; b < k; ++b)
-                    g[Ix(u) * k + b] =
-                        DoubleDouble::Add(g[Ix(u) * k + b], DoubleDouble::Mul(g[c * k + b], f));
+        // T^-1 is the steps' inverses in the reverse order: the first
+        // step's applies first.
+        for (int step = 1; step <= fSteps; ++step)
+            for (std::size_t c = 0; c < k; ++c) {
+                if (fvStep[c] != step) continue;
+                for (const auto& [u, coef] : fvUnit[c]) {
+                    const double f = fvShift[c] * coef;
+                    for (std::size_t b = 0; b < k; ++b)
+                        g[Ix(u) * k + b] =
+                            DoubleDouble::Add(g[Ix(u) * k + b], DoubleDouble::Mul(g[c * k + b], f));
+                }
             }
-        for (std::size_t c = 0; c < k; ++c)
-            for (const auto& [u, coef] : fvUnit[c]) {
-                const double f = fvShift[c] * coef;
-                for (std::size_t a = 0; a < k; ++a)
-                    g[a * k + Ix(u)] =
-                        DoubleDouble::Add(g[a * k + Ix(u)], DoubleDouble::Mul(g[a * k + c], f));
+        for (int step = 1; step <= fSteps; ++step)
+            for (std::size_t c = 0; c < k; ++c) {
+                if (fvStep[c] != step) continue;
+                for (const auto& [u, coef] : fvUnit[c]) {
+                    const double f = fvShift[c] * coef;
+                    for (std::size_t a = 0; a < k; ++a)
+                        g[a * k + Ix(u)] =
+                            DoubleDouble::Add(g[a * k + Ix(u)], DoubleDouble::Mul(g[a * k + c], f));
+                }
             }
         for (std::size_t e = 0; e < k * k; ++e) fvBread[e] = g[e].hi + g[e].lo;
     }
@@ -143,15 +146,18 @@ bool MCSandwich::Add(const int* idx, const double* x, int nnz, double omega, dou
     }
     if (centring) {
         // The centred score: a centred entry less its shift times its unit's
-        // entry (a unit is never centred, so it is read as it came).
+        // entry, step by step, so that a unit that is centred itself is
+        // read centred.
         for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = i;
-        for (int i = 0; i < m; ++i) {
-            const std::size_t c = Ix(fvCols[Ix(i)]);
-            double unit = 0.0;
-            for (const auto& [u, coef] : fvUnit[c])
-                if (fvPos[Ix(u)] >= 0) unit += coef * fvVals[Ix(fvPos[Ix(u)])];
-            if (unit != 0.0) fvVals[Ix(i)] -= fvShift[c] * unit;
-        }
+        for (int step = 1; step <= fSteps; ++step)
+            for (int i = 0; i < m; ++i) {
+                const std::size_t c = Ix(fvCols[Ix(i)]);
+                if (fvStep[c] != step) continue;
+                double unit = 0.0;
+                for (const auto& [u, coef] : fvUnit[c])
+                    if (fvPos[Ix(u)] >= 0) unit += coef * fvVals[Ix(fvPos[Ix(u)])];
+                if (unit != 0.0) fvVals[Ix(i)] -= fvShift[c] * unit;
+            }
         for (int i = 0; i < m; ++i) fvPos[Ix(fvCols[Ix(i)])] = -1;
     }
     if (fType == kCluster) return AddToClusters(m, clusterWeight, clusterKeys, status);
@@ -335,23 +341,62 @@ double MCSandwich::Meat(std::size_t a, std::size_t b) const {
     return fvMeat[i] + fvMeat[i + 1];
 }
 
+void MCSandwich::OrderCentring() {
+    // A column's step is one past its centred units' (1 with none): the
+    // longest chain below it, relaxed until it settles. A chain longer
+    // than the columns has gone round a cycle, which no order of steps
+    // can make: its columns, and those centred on them, stay as they are.
+    const std::size_t k = Ix(fK);
+    fvStep.assign(k, 0);
+    for (std::size_t a = 0; a < k; ++a)
+        if (!fvUnit[a].empty()) fvStep[a] = 1;
+    const int longest = fK;
+    for (int round = 0; round <= longest; ++round) {
+        bool changed = false;
+        for (std::size_t a = 0; a < k; ++a) {
+            if (fvUnit[a].empty()) continue;
+            int step = 1;
+            for (const auto& uc : fvUnit[a]) step = std::max(step, fvStep[Ix(uc.first)] + 1);
+            if (step != fvStep[a]) {
+                fvStep[a] = step;
+                changed = true;
+            }
+        }
+        if (!changed) break;
+    }
+    fSteps = 0;
+    for (std::size_t a = 0; a < k; ++a) {
+        if (fvStep[a] > longest) {
+            fvUnit[a].clear();
+            fvStep[a] = 0;
+        }
+        fSteps = std::max(fSteps, fvStep[a]);
+    }
+}
+
 void MCSandwich::Uncentre(std::vector<double>& v) const {
-    // T = I less shift times the unit's row on a centred column: T v (a
-    // unit's row less the shifted rows of its columns), then the same on
-    // the columns. Full rows, since v is symmetric and only its lower
-    // triangle was made.
+    // T = I less shift times the unit's row on a centred column, step by
+    // step: T v (a unit's row less the shifted rows of its columns, the
+    // last step's first), then the same on the columns. Full rows, since v
+    // is symmetric and only its lower triangle was made.
     const std::size_t k = Ix(fK);
     for (std::size_t a = 0; a < k; ++a)
         for (std::size_t b = 0; b < a; ++b) v[b * k + a] = v[a * k + b];
-    for (std::size_t c = 0; c < k; ++c)
-        for (const auto& [u, coef] : fvUnit[c]) {
-            const double f = fvShift[c] * coef;
-            for (std::size_t b = 0; b < k; ++b) v[Ix(u) * k + b] -= f * v[c * k + b];
+    for (int step = fSteps; step >= 1; --step)
+        for (std::size_t c = 0; c < k; ++c) {
+            if (fvStep[c] != step) continue;
+            for (const auto& [u, coef] : fvUnit[c]) {
+                const double f = fvShift[c] * coef;
+                for (std::size_t b = 0; b < k; ++b) v[Ix(u) * k + b] -= f * v[c * k + b];
+            }
         }
-    for (std::size_t c = 0; c < k; ++c)
-        for (const auto& [u, coef] : fvUnit[c]) {
-            const double f = fvShift[c] * coef;
-            for (std::size_t a = 0; a < k; ++a) v[a * k + Ix(u)] -= f * v[a * k + c];
+    for (int step = fSteps; step >= 1; --step)
+        for (std::size_t c = 0; c < k; ++c) {
+            if (fvStep[c] != step) continue;
+            for (const auto& [u, coef] : fvUnit[c]) {
+                const double f = fvShift[c] * coef;
+                for (std::size_t a = 0; a < k; ++a) v[a * k + Ix(u)] -= f * v[a * k + c];
+            }
         }
 }
 

@@ -55,14 +55,18 @@ public:
     // Before Start: parameter j's column is to enter centred, less
     // centre[j] times the combination unit[j] of other columns (parameter
     // and coefficient pairs: the intercept, or the indicator of j's cell,
-    // or the kept columns that indicator is aliased with), none of which is
-    // centred itself; an empty combination or a centre of 0 leaves it as it
-    // is. With a covariate far from zero the terms of G M G are many orders
-    // larger than its elements, which double arithmetic then loses;
-    // centred, the sandwich is that of a well-conditioned design, carried
-    // back to the model's parameters by the exact map between the two. The
-    // middle is then summed record by record (SetPatterns declines), so the
-    // caller centres only the columns whose digits need it.
+    // or the kept columns that indicator is aliased with; for a product of
+    // covariates, its lower-order columns), read as they enter: a column
+    // of the combination that is centred itself enters first, so that
+    // x*x may be centred on x less its mean. A combination that comes back
+    // to its own column, an empty combination or a centre of 0 leaves the
+    // column as it is. With a covariate far from zero the terms of G M G
+    // are many orders larger than its elements, which double arithmetic
+    // then loses; centred, the sandwich is that of a well-conditioned
+    // design, carried back to the model's parameters by the exact map
+    // between the two. The middle is then summed record by record
+    // (SetPatterns declines), so the caller centres only the columns whose
+    // digits need it.
     using Combination = std::vector<std::pair<int, double>>;
     // given: the bread handed to Start and the scores handed to Add are
     // those of the centred design already (a fit made on it); the result
@@ -130,6 +134,8 @@ private:
     void FlushPatterns();
     // Negative eigenvalues of v (k x k, lower triangle) set to 0.
     bool ClipNegativeEigenvalues(std::vector<double>& v) const;
+    // The steps of the centring (fvStep) from the combinations fvUnit.
+    void OrderCentring();
     // v (k x k, the lower triangle read) from the centred parameters to the
     // model's: T v T' for the centring T.
     void Uncentre(std::vector<double>& v) const;
@@ -149,6 +155,11 @@ private:
     std::vector<double> fvCentre;
     std::vector<Combination> fvUnit;  // by kept parameter, over the kept
     std::vector<double> fvShift;
+    // By kept parameter, the step of the centring it enters in (0: not
+    // centred; a centred column's units enter at earlier steps), and the
+    // last step.
+    std::vector<int> fvStep;
+    int fSteps = 0;
     bool fbCentred = false;
     bool fbCentringGiven = false;
     std::vector<int> fvPos;  // scratch of Add: an entry's place in the record, or -1

@@ -76,6 +76,10 @@ enum : long {
     // cells that is far from zero beside its spread there, uncentred, and
     // its inverse loses the square of that ratio in precision.
     kFarSlopeInCells = 345,
+    // A warning: a product of covariates whose lower-order terms are not all
+    // in the model is nearly collinear with the model's other columns, and
+    // its robust covariance loses the square of that ratio in precision.
+    kRobustFarProduct = 346,
 };
 
 // The option a kBadOption status names (its datum 1).

@@ -31,6 +31,8 @@
 //   344  d1 the parameter
 //   345  d1 the parameter, d2 the significant digits left, s1 its mean over
 //        its spread in its cells
+//   346  d1 the parameter, d2 the significant digits left, s1 its size
+//        over what the model's other columns leave of it
 
 #include "companion/MCDisplay.h"
 #include "companion/MCStatus.h"
@@ -159,6 +161,14 @@ const Entry kCatalogue[] = {
       "the covariate.",
       "A covariate within cells is far from zero beside its spread there: the logistic "
       "model's standard errors lose digits. Centre the covariate."}},
+    {StatusCode::kRobustFarProduct,
+     {"Parameter %d1 is a product of covariates, without all the terms it contains, that is "
+      "nearly collinear with the model's other columns (its size is %s1 times what they leave "
+      "of it): its robust standard errors keep about %d2 of a double's 16 significant digits. "
+      "Add the terms it contains or centre its covariates.",
+      "A product of covariates without all the terms it contains is nearly collinear with the "
+      "model's other columns: its robust standard errors lose digits. Add the terms it contains "
+      "or centre its covariates."}},
     {StatusCode::kRobustFarInCells,
      {"Parameter %d1 is a covariate within the cells of an effect that is not in the model, "
       "far from zero beside its spread there: its robust covariance cannot be made precisely. "

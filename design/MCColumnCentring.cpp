@@ -92,4 +92,11 @@ double MCColumnCentring::Mean(const MCSymMatrix& m, std::size_t k) const {
     return DoubleDouble::Div(c.sum, c.total).hi;
 }
 
+double MCColumnCentring::CentredSquares(const MCSymMatrix& m, std::size_t k) const {
+    MCSymMatrix::CentredMoments c;
+    if (k >= fvUnits.size() || !m.GetCentredMoments(c, static_cast<int>(k), fvUnits[k], Weights()))
+        return 0.0;
+    return std::max(c.centred.hi, 0.0);
+}
+
 }  // namespace MCMath_850

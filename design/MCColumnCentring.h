@@ -46,6 +46,9 @@ public:
     double MeanOverSpread(const MCSymMatrix& m, std::size_t k) const;
     // Column k's weighted mean about its unit, 0 where there is none.
     double Mean(const MCSymMatrix& m, std::size_t k) const;
+    // Column k's weighted sum of squares about that mean, 0 where it is
+    // measured about zero.
+    double CentredSquares(const MCSymMatrix& m, std::size_t k) const;
 
 private:
     std::vector<int> fvUnits;

@@ -167,6 +167,7 @@ MCStatus MCGLMAlgorithm::BuildModel(MultiPassRecordIter& iter) {
     // A cancel may stop one process's sweep and not another's.
     AgreeOnPass(swept);
     if ((fStatus = swept).IsError()) return fStatus;
+    for (const MCStatus& w : fModel.GetWarnings()) fvWarnings.push_back(w);
     if (fModel.SharesSolve() && !fModel.ShareSolve(*Reducer()))
         return fStatus = ErrorStatus(StatusCode::kMissingInput);
     if (!ResidualsByCells() && ComputeResiduals(iter).IsError()) return fStatus;

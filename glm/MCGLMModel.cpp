@@ -19,6 +19,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
+using MCCommon_850::WarningStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
@@ -96,6 +97,7 @@ MCStatus MCGLMModel::CreateParameters(MCFactorTables* tables) {
         if (prm.GetNCovariateMult() >= 2) fbProducts = true;
     }
     fCentring.SetUp(fvParameters, intercept);
+    fProducts.SetUp(fbProducts ? fvParameters : std::vector<MCRegrParameter>{});
     fvKeptScale.clear();
     if (fbProducts) {
         fvDenseHi.assign(fvParameters.size() + 1, 0.0);
@@ -235,6 +237,81 @@ bool MCGLMModel::AddExpandedRow(double w) {
     return ok;
 }
 
+void MCGLMModel::CentreProducts(const std::vector<int>& units, std::vector<int>& centreUnit,
+                                std::vector<double>& centre,
+                                std::vector<unsigned char>& productCentred) const {
+    // A product x*z of covariates far from zero is nearly a multiple of x
+    // and of z as well as of the intercept, by as much as the product of
+    // their means over their spreads: centred on its own mean it keeps
+    // that collinearity. Where the model holds every lower-order column,
+    // the sandwich is made on the products of the centred covariates
+    // instead, with those columns (and each product's lower-order
+    // products) centred likewise, whatever their own ratio.
+    const std::size_t p = fvParameters.size();
+    productCentred.assign(p, 0);
+    for (std::size_t k = 0; k < p; ++k) {
+        const int u = units[k];
+        if (!fProducts.IsComplete(k) || u < 0 || fCentring.WithoutIndicator(k)) continue;
+        const std::vector<int>& bases = fProducts.Bases(k);
+        const std::vector<int>& powers = fProducts.BasePowers(k);
+        double ratio = 1.0;
+        for (std::size_t i = 0; i < bases.size(); ++i)
+            ratio *= std::pow(std::max(fCentring.MeanOverSpread(*fpZPrimeZ, Ix(bases[i])), 1.0),
+                              powers[i]);
+        if (!(ratio > kCentringRatio)) continue;
+        productCentred[k] = 1;
+        for (int sub : fProducts.SubProducts(k)) productCentred[Ix(sub)] = 1;
+        for (int b : bases) {
+            centreUnit[Ix(b)] = units[Ix(b)];
+            centre[Ix(b)] = fCentring.Mean(*fpZPrimeZ, Ix(b));
+        }
+    }
+    for (std::size_t k = 0; k < p; ++k)
+        if (productCentred[k]) centreUnit[k] = units[k];
+}
+
+MCSandwich::Combination MCGLMModel::ProductUnits(std::size_t k, const MCSandwich::Combination& unit,
+                                                 const std::vector<double>& centre) const {
+    // The expansion's terms on the kept columns: its empty product on the
+    // unit's combination. A lower-order column the sweep found aliased
+    // leaves the product uncentred.
+    MCSandwich::Combination terms;
+    for (const auto& [column, coef] : fProducts.Expansion(k, centre)) {
+        if (column < 0) {
+            for (const auto& [j, c] : unit) terms.emplace_back(j, coef * c);
+            continue;
+        }
+        if (!fRedundancy.IsIn(column)) return {};
+        terms.emplace_back(column, coef);
+    }
+    return terms;
+}
+
+void MCGLMModel::WarnCollinearProducts(const std::vector<double>& squares) {
+    // A column whose size is r times what the other columns leave of it
+    // (r^2 its sum of squares times its diagonal of the swept -G) costs
+    // the sandwich r^2 in precision; beyond kCellRatio it keeps less than
+    // half the digits of a double.
+    double worst = kCellRatio;
+    int which = -1;
+    for (std::size_t k = 0; k < squares.size(); ++k) {
+        const int j = static_cast<int>(k);
+        if (!(squares[k] > 0.0) || !fRedundancy.IsIn(j)) continue;
+        const double ratio = std::sqrt(squares[k] * -fpZPrimeZ->GetElem(j, j));
+        if (std::isfinite(ratio) && ratio > worst) {
+            worst = ratio;
+            which = j;
+        }
+    }
+    if (which < 0) return;
+    MCStatus s = WarningStatus(StatusCode::kRobustFarProduct);
+    s.SetDiscreteDatum(1, which + 1);
+    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(worst))));
+    const double unit = std::pow(10.0, std::floor(std::log10(worst)) - 1.0);
+    s.SetScaleDatum(1, std::round(worst / unit) * unit);  // two digits
+    fvWarnings.push_back(s);
+}
+
 MCStatus MCGLMModel::BuildModel() {
     if (fNRows == 0 || !fpZPrimeZ) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
@@ -281,6 +358,8 @@ MCStatus MCGLMModel::BuildModel() {
         const bool robust = fpSettings->GetSandwichType() >= 0;
         std::vector<int> centreUnit;
         std::vector<double> centre;
+        std::vector<unsigned char> productCentred;
+        std::vector<double> productSquares;
         if (robust) {
             if (diagonal.empty()) fpZPrimeZ->GetDiagonal(diagonal);
             centreUnit = centring;
@@ -315,6 +394,20 @@ MCStatus MCGLMModel::BuildModel() {
                 else
                     centreUnit[Ix(k)] = -1;
             }
+            if (fbProducts) {
+                CentreProducts(centring, centreUnit, centre, productCentred);
+                // The products left as they are: their sums of squares as
+                // they enter the sandwich (about their mean when centred
+                // alone), which the sweep's diagonal then compares with
+                // what the other columns leave of them.
+                productSquares.assign(Ix(p), 0.0);
+                for (std::size_t k = 0; k < Ix(p); ++k)
+                    if (fvParameters[k].GetNCovariateMult() >= 2 && !productCentred[k] &&
+                        !fCentring.WithoutIndicator(k))
+                        productSquares[k] = centre[k] != 0.0
+                                                ? fCentring.CentredSquares(*fpZPrimeZ, k)
+                                                : std::max(diagonal[k], 0.0);
+            }
         }
         // Pivots decided in parameter order; a large factor's cells are
         // swept before the intercept and the other pivots that would
@@ -329,19 +422,27 @@ MCStatus MCGLMModel::BuildModel() {
             for (int k = 0; k < p; ++k) {
                 const int u = centreUnit[Ix(k)];
                 if (u < 0) continue;
+                MCSandwich::Combination unit;
                 if (fRedundancy.IsIn(u)) {
-                    units[Ix(k)].emplace_back(u, 1.0);
-                    continue;
+                    unit.emplace_back(u, 1.0);
+                } else {
+                    const double own =
+                        MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
+                    for (int j = 0; j < p; ++j) {
+                        if (!fRedundancy.IsIn(j)) continue;
+                        const double coef = fpZPrimeZ->GetElem(j, u);
+                        if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
+                            unit.emplace_back(j, coef);
+                    }
                 }
-                const double own =
-                    MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
-                for (int j = 0; j < p; ++j) {
-                    if (!fRedundancy.IsIn(j)) continue;
-                    const double coef = fpZPrimeZ->GetElem(j, u);
-                    if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
-                        units[Ix(k)].emplace_back(j, coef);
-                }
+                units[Ix(k)] = productCentred.empty() || !productCentred[Ix(k)]
+                                   ? std::move(unit)
+                                   : ProductUnits(Ix(k), unit, centre);
             }
+            // A product's centre is its expansion's: 1 times its terms.
+            for (std::size_t k = 0; k < productCentred.size(); ++k)
+                if (productCentred[k]) centre[k] = 1.0;
+            if (!productSquares.empty()) WarnCollinearProducts(productSquares);
         }
         if (fpSettings->GetKeepCrossProducts()) {
             auto swept = std::make_shared<MCSymMatrix>(*fpZPrimeZ);

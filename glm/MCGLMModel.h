@@ -9,6 +9,7 @@
 #include "companion/MCStatus.h"
 #include "companion/MCSymMatrix.h"
 #include "design/MCColumnCentring.h"
+#include "design/MCProductTerms.h"
 #include "design/MCRegrParameter.h"
 #include "glm/MCGLMCellMoments.h"
 #include "settings/MCModelEffect.h"
@@ -138,6 +139,24 @@ public:
 private:
     // The cells' moments added to Z'Z, once.
     bool FlushCells();
+    // Before the sweep, for a robust covariance: the products of
+    // covariates far from zero whose lower-order columns are all in the
+    // model (productCentred), with those columns' units (centreUnit, from
+    // units) and their single covariates' means (centre).
+    void CentreProducts(const std::vector<int>& units, std::vector<int>& centreUnit,
+                        std::vector<double>& centre,
+                        std::vector<unsigned char>& productCentred) const;
+    // After the sweep: the combination that product k less it is the
+    // product of its centred covariates, its empty product on unit (the
+    // kept columns of its cell's indicator); empty where a column of it
+    // was aliased.
+    MCSandwich::Combination ProductUnits(std::size_t k, const MCSandwich::Combination& unit,
+                                         const std::vector<double>& centre) const;
+    // After the sweep: a warning (346) naming the kept product left
+    // uncentred that is most nearly collinear with the other columns, when
+    // that costs its robust covariance more than half its digits; squares
+    // holds the products' spreads (0: not judged).
+    void WarnCollinearProducts(const std::vector<double>& squares);
     // Pass 2 row by row (rows outside the cells, or a model with too many
     // cells): the non-zero columns of a record's design row in ascending
     // order into fvIdx/fvHi/fvLo, with the dependent appended as column p;
@@ -203,6 +222,7 @@ private:
     // Which column each parameter's spread is measured about, with the
     // weights of the cells no indicator marks, summed in pass 2.
     MCColumnCentring fCentring;
+    MCProductTerms fProducts;  // the lower-order columns of products of covariates
 
     // The sweep and its results.
     bool fbModelBuilt = false;

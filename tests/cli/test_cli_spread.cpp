@@ -33,7 +33,7 @@ void ExpectReference(const json& got, const golden::Case& want) {
 
 TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
     const golden::Entries cases = golden::ReadEntries("spread.txt");
-    ASSERT_EQ(cases.cases.size(), 14u);  // thirteen and the unnamed case
+    ASSERT_EQ(cases.cases.size(), 17u);  // sixteen and the unnamed case
     const std::string ts = kData + "timestamp.csv", years = kData + "years.csv";
 
     json j = RunJson({"glm", "--data", ts, "--formula", "y ~ t"});
@@ -190,6 +190,36 @@ TEST_F(Cli, ARecordAtZeroOfACentredCovariateEntersTheSandwichCentred) {
     ExpectReference(
         RunJson({"glm", "--data", data.path.string(), "--formula", "y ~ x", "--vcov", "hc3"}),
         golden::ReadEntries("spread.txt").Get("glm_zero_in_timestamp_hc3"));
+}
+
+// A square or a product of covariates near 100 or 1000, beside its
+// lower-order terms, is nearly collinear with them however each is
+// centred alone: the sandwich lost a quarter of its digits, and HC3 then
+// divides by (1 - h)^2 at a record of leverage 0.9995.
+TEST_F(Cli, PowersAndProductsFarFromZeroKeepTheirRobustDigits) {
+    const golden::Entries cases = golden::ReadEntries("spread.txt");
+    ExpectReference(RunJson({"glm", "--data", kData + "square.csv", "--formula", "y ~ x + x*x",
+                             "--vcov", "hc3"}),
+                    cases.Get("glm_square_hc3"));
+    const std::string product = kData + "product.csv";
+    json j = RunJson({"glm", "--data", product, "--formula", "y ~ x + z + x*z", "--vcov", "hc3"});
+    ExpectReference(j, cases.Get("glm_product_hc3"));
+    EXPECT_TRUE(j["warnings"].empty()) << j["warnings"];
+    ExpectReference(
+        RunJson({"glm", "--data", product, "--formula", "y ~ x + z + x*z", "--cluster", "g"}),
+        cases.Get("glm_product_cluster"));
+
+    // Without x the product cannot be centred on it: with x near 1e5 its
+    // robust standard errors keep some six digits, and the fit says so.
+    std::string far = "y,x,z\n";
+    for (const auto& r : golden::ParseCsv(Slurp(product)).rows)
+        far += r[0] + "," + std::to_string(std::stod(r[1]) + 99000.0) + "," + r[2] + "\n";
+    const TempFile data(far);
+    j = RunJson({"glm", "--data", data.path.string(), "--formula", "y ~ z + x*z", "--vcov", "hc3"});
+    bool warned = false;
+    for (const json& w : j["warnings"])
+        warned = warned || w.get<std::string>().find("product of covariates") != std::string::npos;
+    EXPECT_TRUE(warned) << j["warnings"];
 }
 
 TEST_F(Cli, MarginalMeansAtATimestampLeaveOutTheStandardErrorsRoundingTakes) {

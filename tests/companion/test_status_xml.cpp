@@ -49,7 +49,7 @@ TEST(StatusMessages, DataAreFilledInAndEveryCodeHasText) {
 
     const long codes[] = {1,   301, 302, 303, 304, 305, 306, 307, 308, 309, 310, 311, 312, 313, 314,
                           315, 316, 318, 319, 320, 321, 322, 323, 324, 325, 326, 327, 328, 329, 330,
-                          331, 332, 335, 336, 337, 338, 339, 340, 341, 342, 343, 344, 345};
+                          331, 332, 335, 336, 337, 338, 339, 340, 341, 342, 343, 344, 345, 346};
     std::set<std::string> texts;
     for (long c : codes) {
         const std::string t = MCStatus(c, false).GetMessage();

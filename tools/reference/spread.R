@@ -257,3 +257,44 @@ cat("case glm_zero_in_timestamp_hc3\n")
 out("estimate", coef(fit))
 out("se", sqrt(diag(vcovHC(fit, type = "HC3"))))
 cat("end\n")
+
+# --- A square and a product of covariates far from zero, robust ------------
+# x near 100 with one record at 104 (leverage 0.9995) and its square under
+# HC3; then x near 1000 by z near 50 and their product under HC3 and by
+# clusters. vcovHC / vcovCL of the fit on the centred covariates carried to
+# the raw parameters by the exact map between the two.
+sq <- data.frame(y = c(-0.7, 2.121, 0.385, -0.707, 0.382, 1.268, 1.195, 2.692),
+                 x = c(99.038, 99.707, 100.259, 98.848, 100.196, 100.03, 100.085, 104))
+write.csv(sq, file.path(dir, "square.csv"), row.names = FALSE)
+c0 <- 100
+v <- sq$x - c0
+fit <- lm(sq$y ~ v + I(v^2))
+A <- rbind(c(1, -c0, c0^2), c(0, 1, -2 * c0), c(0, 0, 1))
+cat("case glm_square_hc3\n")
+out("estimate", A %*% coef(fit))
+out("se", sqrt(diag(A %*% vcovHC(fit, type = "HC3") %*% t(A))))
+cat("end\n")
+
+n <- 12
+x <- 1000 + round(rnorm(n), 3)
+z <- 50 + round(rnorm(n, 0, 0.5), 3)
+x[n] <- 1003.5
+z[n] <- 48.2
+g <- rep(c("a", "b", "c", "d"), 3)
+y <- short(1 + 0.4 * (x - 1000) - 0.6 * (z - 50) + 0.3 * (x - 1000) * (z - 50) + rnorm(n))
+write.csv(data.frame(y = y, x = x, z = z, g = g), file.path(dir, "product.csv"),
+          row.names = FALSE)
+cx <- 1000
+cz <- 50
+u <- x - cx
+w <- z - cz
+fit <- lm(y ~ u + w + u:w)
+A <- rbind(c(1, -cx, -cz, cx * cz), c(0, 1, 0, -cz), c(0, 0, 1, -cx), c(0, 0, 0, 1))
+cat("case glm_product_hc3\n")
+out("estimate", A %*% coef(fit))
+out("se", sqrt(diag(A %*% vcovHC(fit, type = "HC3") %*% t(A))))
+cat("end\n")
+cat("case glm_product_cluster\n")
+out("estimate", A %*% coef(fit))
+out("se", sqrt(diag(A %*% vcovCL(fit, cluster = g, type = "HC1") %*% t(A))))
+cat("end\n")
