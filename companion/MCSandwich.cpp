@@ -92,27 +92,24 @@ bool MCSandwich::Start(const MCSymMatrix& m, double sign, const MCBitSet& kept, 
                 g[a * k + b] = g[b * k + a] = v;
             }
         // T^-1 is the steps' inverses in the reverse order: the first
-        // step's applies first.
-        for (int step = 1; step <= fSteps; ++step)
-            for (std::size_t c = 0; c < k; ++c) {
-                if (fvStep[c] != step) continue;
-                for (const auto& [u, coef] : fvUnit[c]) {
-                    const double f = fvShift[c] * coef;
-                    for (std::size_t b = 0; b < k; ++b)
-                        g[Ix(u) * k + b] =
-                            DoubleDouble::Add(g[Ix(u) * k + b], DoubleDouble::Mul(g[c * k + b], f));
+        // step's applies first, on the rows and then on the columns.
+        const auto apply = [&](bool rows) {
+            const auto at = [&](std::size_t i, std::size_t j) -> DD& {
+                return rows ? g[i * k + j] : g[j * k + i];
+            };
+            for (int step = 1; step <= fSteps; ++step)
+                for (std::size_t c = 0; c < k; ++c) {
+                    if (fvStep[c] != step) continue;
+                    for (const auto& [u, coef] : fvUnit[c]) {
+                        const double f = fvShift[c] * coef;
+                        for (std::size_t j = 0; j < k; ++j)
+                            at(Ix(u), j) =
+                                DoubleDouble::Add(at(Ix(u), j), DoubleDouble::Mul(at(c, j), f));
+                    }
                 }
-            }
-        for (int step = 1; step <= fSteps; ++step)
-            for (std::size_t c = 0; c < k; ++c) {
-                if (fvStep[c] != step) continue;
-                for (const auto& [u, coef] : fvUnit[c]) {
-                    const double f = fvShift[c] * coef;
-                    for (std::size_t a = 0; a < k; ++a)
-                        g[a * k + Ix(u)] =
-                            DoubleDouble::Add(g[a * k + Ix(u)], DoubleDouble::Mul(g[a * k + c], f));
-                }
-            }
+        };
+        apply(true);
+        apply(false);
         for (std::size_t e = 0; e < k * k; ++e) fvBread[e] = g[e].hi + g[e].lo;
     }
     fvPos.assign(k, -1);
