@@ -1,5 +1,10 @@
 #include "companion/MCStatus.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "companion/MCStatusCodes.h"
+
 namespace MCCommon_850 {
 
 bool MCStatus::GetDiscreteDatum(int index, long& value) const {
@@ -21,6 +26,15 @@ bool MCWarnings::AddUnique(const MCStatus& s) {
         if (w == s) return false;
     fvList.push_back(s);
     return true;
+}
+
+MCStatus PrecisionWarning(long code, int parameter, double ratio) {
+    MCStatus s(code, true);
+    s.SetDiscreteDatum(1, parameter + 1);
+    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(ratio))));
+    const double unit = std::pow(10.0, std::floor(std::log10(ratio)) - 1.0);
+    s.SetScaleDatum(1, std::round(ratio / unit) * unit);  // two digits
+    return s;
 }
 
 }  // namespace MCCommon_850

@@ -80,6 +80,12 @@ enum : long {
     // in the model is nearly collinear with the model's other columns, and
     // its robust covariance loses the square of that ratio in precision.
     kRobustFarProduct = 346,
+    // A warning: the logistic model holds a product of covariates, each
+    // centred on its own mean, that is nearly collinear with the model's
+    // other columns (a square of a covariate far from zero beside its
+    // spread, beside the covariate): its estimates and standard errors lose
+    // the square of that ratio in precision.
+    kFarProductLogistic = 347,
 };
 
 // The option a kBadOption status names (its datum 1).
@@ -107,5 +113,11 @@ inline MCStatus BadOptionStatus(long option, long value) {
     s.SetDiscreteDatum(2, value);
     return s;
 }
+
+// A warning that parameter (from 0) is `ratio` times larger than what
+// rounding lets the fit know of it, which costs ratio^2 in precision: datum
+// 1 the parameter (from 1), datum 2 the significant digits of a double
+// left, scale datum 1 the ratio to two digits.
+MCStatus PrecisionWarning(long code, int parameter, double ratio);
 
 }  // namespace MCCommon_850

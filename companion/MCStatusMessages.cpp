@@ -169,6 +169,13 @@ const Entry kCatalogue[] = {
       "A product of covariates without all the terms it contains is nearly collinear with the "
       "model's other columns: its robust standard errors lose digits. Add the terms it contains "
       "or centre its covariates."}},
+    {StatusCode::kFarProductLogistic,
+     {"Parameter %d1 is a product of covariates nearly collinear with the model's other columns "
+      "(its size is %s1 times what they leave of it): the logistic model's estimates and "
+      "standard errors keep about %d2 of a double's 16 significant digits. Centre its "
+      "covariates.",
+      "A product of covariates is nearly collinear with the model's other columns: the logistic "
+      "model's estimates and standard errors lose digits. Centre its covariates."}},
     {StatusCode::kRobustFarInCells,
      {"Parameter %d1 is a covariate within the cells of an effect that is not in the model, "
       "far from zero beside its spread there: its robust covariance cannot be made precisely. "

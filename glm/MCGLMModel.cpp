@@ -19,7 +19,7 @@ namespace MCMath_850 {
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCMV;
 using MCCommon_850::MCStatus;
-using MCCommon_850::WarningStatus;
+using MCCommon_850::PrecisionWarning;
 namespace StatusCode = MCCommon_850::StatusCode;
 
 namespace {
@@ -304,12 +304,7 @@ void MCGLMModel::WarnCollinearProducts(const std::vector<double>& squares) {
         }
     }
     if (which < 0) return;
-    MCStatus s = WarningStatus(StatusCode::kRobustFarProduct);
-    s.SetDiscreteDatum(1, which + 1);
-    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(worst))));
-    const double unit = std::pow(10.0, std::floor(std::log10(worst)) - 1.0);
-    s.SetScaleDatum(1, std::round(worst / unit) * unit);  // two digits
-    fvWarnings.push_back(s);
+    fvWarnings.push_back(PrecisionWarning(StatusCode::kRobustFarProduct, which, worst));
 }
 
 MCStatus MCGLMModel::BuildModel() {

@@ -18,6 +18,7 @@ namespace MCMath_850 {
 
 using MCCommon_850::ErrorStatus;
 using MCCommon_850::MCStatus;
+using MCCommon_850::PrecisionWarning;
 using MCCommon_850::WarningStatus;
 namespace StatusCode = MCCommon_850::StatusCode;
 
@@ -279,7 +280,13 @@ MCStatus MCLogModel::IdentifyRedundancy() {
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
     fpXPrimeX->ComputeCentredScale(scale, fCentring.Units(), tol, fCentring.Weights());
-    const MCStatus precision = CellSlopePrecision();
+    MCStatus precision = CellSlopePrecision();
+    std::vector<double> productSquares(Ix(fNBasic), 0.0);
+    for (int k = 0; k < fNBasic; ++k) {
+        const MCRegrParameter& prm = fvBasicParams[Ix(k)];
+        if (prm.GetNCovariateMult() >= 2 && prm.GetNFactors() == 0)
+            productSquares[Ix(k)] = fCentring.CentredSquares(*fpXPrimeX, Ix(k));
+    }
     fBasicRedundancy = MCBitSet(fNBasic);
     fvBasicDiagonal.assign(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) fvBasicDiagonal[Ix(k)] = fpXPrimeX->GetElem(k, k);
@@ -303,7 +310,26 @@ MCStatus MCLogModel::IdentifyRedundancy() {
         for (int k = 0; k < fNBasic; ++k)
             if (fBasicRedundancy.IsIn(k)) fRedundancy.Set(l * fNBasic + k);
     fNNonRed = fNBasicNonRed * nLogits;
+    if (precision.IsOK()) precision = ProductPrecision(productSquares);
     return fStatus.IsError() || precision.IsOK() ? fStatus : precision;
+}
+
+MCStatus MCLogModel::ProductPrecision(const std::vector<double>& squares) const {
+    // A column whose size is r times what the other columns leave of it (r^2
+    // its centred sum of squares times its diagonal of the swept -(X'X)^-1)
+    // costs the inverse of the information r^2 in precision.
+    double worst = kTrustedCellRatio;
+    int which = -1;
+    for (int k = 0; k < fNBasic && Ix(k) < squares.size(); ++k) {
+        if (!(squares[Ix(k)] > 0.0) || !fBasicRedundancy.IsIn(k)) continue;
+        const double ratio = std::sqrt(squares[Ix(k)] * -fpXPrimeX->GetElem(k, k));
+        if (std::isfinite(ratio) && ratio > worst) {
+            worst = ratio;
+            which = k;
+        }
+    }
+    if (which < 0) return MCStatus();
+    return PrecisionWarning(StatusCode::kFarProductLogistic, which, worst);
 }
 
 MCStatus MCLogModel::CellSlopePrecision() const {
@@ -324,12 +350,7 @@ MCStatus MCLogModel::CellSlopePrecision() const {
         }
     }
     if (which < 0) return MCStatus();
-    MCStatus s = WarningStatus(StatusCode::kFarSlopeInCells);
-    s.SetDiscreteDatum(1, which + 1);
-    s.SetDiscreteDatum(2, std::max(0L, std::lround(16.0 - 2.0 * std::log10(worst))));
-    const double unit = std::pow(10.0, std::floor(std::log10(worst)) - 1.0);
-    s.SetScaleDatum(1, std::round(worst / unit) * unit);  // two digits
-    return s;
+    return PrecisionWarning(StatusCode::kFarSlopeInCells, which, worst);
 }
 
 MCStatus MCLogModel::SetInitialEstimates(std::vector<double>& estimates) const {

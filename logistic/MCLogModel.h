@@ -243,6 +243,13 @@ private:
     // beside its spread there, when one is beyond kTrustedCellRatio; OK
     // otherwise. From X'X before the sweep.
     MCCommon_850::MCStatus CellSlopePrecision() const;
+    // A warning (347) naming the product of covariates that the other
+    // columns leave least of, when its size is beyond kTrustedCellRatio
+    // times that rest: each column is fitted centred on its own mean only,
+    // so x*x beside x far from zero stays nearly collinear with x. From
+    // the products' centred sums of squares before the sweep (squares) and
+    // the swept X'X.
+    MCCommon_850::MCStatus ProductPrecision(const std::vector<double>& squares) const;
 };
 
 }  // namespace MCMath_850

@@ -162,17 +162,36 @@ TEST_F(Cli, CovariatesFarFromZeroFitAsRFitsThem) {
                    "\n";
         return csv;
     };
-    const auto centreWarnings = [&](long long origin) {
-        const TempFile data(shifted(origin));
-        const json fit =
-            RunJson({"logistic", "--data", data.path.string(), "--formula", "yb ~ A + x(A)"});
+    // The warnings of a logistic fit of csv that hold text.
+    const auto warnings = [](const std::string& csv, const std::string& formula,
+                             const std::string& text) {
+        const TempFile data(csv);
+        const json fit = RunJson({"logistic", "--data", data.path.string(), "--formula", formula});
         int n = 0;
         for (const json& w : fit["warnings"])
-            n += w.get<std::string>().find("Centre the covariate") != std::string::npos;
+            n += w.get<std::string>().find(text) != std::string::npos;
         return n;
+    };
+    const auto centreWarnings = [&](long long origin) {
+        return warnings(shifted(origin), "yb ~ A + x(A)", "Centre the covariate");
     };
     EXPECT_EQ(centreWarnings(1700000), 1);
     EXPECT_EQ(centreWarnings(0), 0);
+
+    // Each covariate-only column is fitted centred on its own mean, so a
+    // square stays nearly collinear with its covariate: years near 2017
+    // keep ten digits (the reference above), years near 1e5 about six,
+    // which a warning must say.
+    const golden::Csv yearRows = golden::ParseCsv(Slurp(kData + "years.csv"));
+    const auto squareWarnings = [&](long origin) {
+        std::string csv = "yc,year\n";
+        for (std::size_t i = 0; i < yearRows.rows.size(); ++i)
+            csv += yearRows.Text(i, "yc") + "," +
+                   std::to_string(std::stol(yearRows.Text(i, "year")) - 2015 + origin) + "\n";
+        return warnings(csv, "yc ~ year + year*year", "Centre its covariates");
+    };
+    EXPECT_EQ(squareWarnings(100000), 1);
+    EXPECT_EQ(squareWarnings(2015), 0);
 }
 
 // A record at 0 of a covariate the sandwich centres enters as minus the

@@ -47,9 +47,10 @@ TEST(StatusMessages, DataAreFilledInAndEveryCodeHasText) {
     unknown.SetDiscreteDatum(1, 3);
     EXPECT_EQ(unknown.GetMessage(), "Error 999: Unrecognized status code. d1=3");
 
-    const long codes[] = {1,   301, 302, 303, 304, 305, 306, 307, 308, 309, 310, 311, 312, 313, 314,
-                          315, 316, 318, 319, 320, 321, 322, 323, 324, 325, 326, 327, 328, 329, 330,
-                          331, 332, 335, 336, 337, 338, 339, 340, 341, 342, 343, 344, 345, 346};
+    const long codes[] = {1,   301, 302, 303, 304, 305, 306, 307, 308, 309, 310, 311,
+                          312, 313, 314, 315, 316, 318, 319, 320, 321, 322, 323, 324,
+                          325, 326, 327, 328, 329, 330, 331, 332, 335, 336, 337, 338,
+                          339, 340, 341, 342, 343, 344, 345, 346, 347};
     std::set<std::string> texts;
     for (long c : codes) {
         const std::string t = MCStatus(c, false).GetMessage();
