@@ -166,7 +166,7 @@ private:
     std::vector<double> fvScoreCoef;
     // A block of cell rows between the two halves: per row its
     // probabilities, score bound factor and cell.
-    static const std::size_t kCellBlock = 64;
+    static constexpr std::size_t kCellBlock = 64;
     std::vector<double> fvBlockProbs;
     std::vector<double> fvBlockBounds;
     std::vector<int> fvBlockCells;
