@@ -26,18 +26,35 @@ void AddOuterTermsPortable(double* sums, double* errors, const double* coef, std
     }
 }
 
+// Kept out of line: inlined into AddOuterTerms2, it made the AVX2 path save
+// registers and copy its arguments on every row.
+__attribute__((noinline)) void AddOuterTerms2Portable(double* sums, double* errors,
+                                                      const double* coef, std::size_t nCoef,
+                                                      const double* values, std::size_t width,
+                                                      const double* coef2, std::size_t nCoef2,
+                                                      const double* values2, std::size_t width2) {
+    const std::size_t second = nCoef * width;
+    AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
+    AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+}
+
 }  // namespace
 
 #ifdef MC_TERM_VECTORS
 
 namespace {
 
+// Asked when the library is loaded rather than on first use: a guarded
+// local made every row's call save registers for the guard's slow path.
+// Should a caller run before this is set, it takes the portable form,
+// which gives the same bits.
+const bool kHasTermVectors = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
 bool HasTermVectors() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
+    return kHasTermVectors;
 }
 
 // TwoSum(s, c v) on four elements at s, adding the rounding errors at err.
@@ -147,9 +164,8 @@ void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_
         AddOuterTerms2Avx2(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
                            width2);
     } else {
-        const std::size_t second = nCoef * width;
-        AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
-        AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+        AddOuterTerms2Portable(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
+                               width2);
     }
 }
 
@@ -163,9 +179,8 @@ void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t
 void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_t nCoef,
                     const double* values, std::size_t width, const double* coef2,
                     std::size_t nCoef2, const double* values2, std::size_t width2) {
-    const std::size_t second = nCoef * width;
-    AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
-    AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+    AddOuterTerms2Portable(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
+                           width2);
 }
 
 #endif
