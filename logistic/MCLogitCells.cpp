@@ -70,8 +70,8 @@ bool MCLogitCells::Use(int cell, const std::vector<int>& columns, const std::vec
             previous = columns[a];
         }
         const std::size_t s = Ix(nSources);
-        // The sums as held, padded to whole lanes: a cell of one source
-        // holds four times the sums it uses.
+        // The sums as held, padded to whole half lanes: a cell of one
+        // source holds twice the sums it uses.
         const std::size_t size =
             fNLogits * s + 2 * s +
             2 * (fNLogits * LaneWidth(s) + Triangle(fNLogits) * LaneWidth(Triangle(s)));
@@ -192,7 +192,7 @@ bool MCLogitCells::Eta(const double* z, double* eta, double& magnitude, int& ter
 namespace {
 
 // A row's values and the products of their pairs, padded with zeros to
-// the widths (whole lanes) and its score bound factors added to bounds;
+// the widths (whole half lanes) and its score bound factors added to bounds;
 // S as in CellEta.
 template <std::size_t S>
 void CellRowValues(const double* z, std::size_t s, double boundCoef, double* bounds, double* values,

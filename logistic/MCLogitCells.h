@@ -82,7 +82,7 @@ private:
         std::vector<int> fvSources;
         std::size_t fNSources = 0;
         // Widths of the score and information rows of the sums: the sources
-        // and their pairs padded to whole lanes (see MCLogitKernels).
+        // and their pairs padded to whole half lanes (see MCLogitKernels).
         std::size_t fScoreWidth = 0;
         std::size_t fPairWidth = 0;
         long fPass = -1;                // pass of the coefficient sums

@@ -26,39 +26,107 @@ void AddOuterTermsPortable(double* sums, double* errors, const double* coef, std
     }
 }
 
+// Kept out of line: inlined into AddOuterTerms2, it made the AVX2 path save
+// registers and copy its arguments on every row.
+__attribute__((noinline)) void AddOuterTerms2Portable(double* sums, double* errors,
+                                                      const double* coef, std::size_t nCoef,
+                                                      const double* values, std::size_t width,
+                                                      const double* coef2, std::size_t nCoef2,
+                                                      const double* values2, std::size_t width2) {
+    const std::size_t second = nCoef * width;
+    AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
+    AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+}
+
 }  // namespace
 
 #ifdef MC_TERM_VECTORS
 
 namespace {
 
+// Asked when the library is loaded rather than on first use: a guarded
+// local made every row's call save registers for the guard's slow path.
+// Should a caller run before this is set, it takes the portable form,
+// which gives the same bits.
+const bool kHasTermVectors = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
 bool HasTermVectors() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
+    return kHasTermVectors;
+}
+
+// TwoSum(s, c v) on four elements at s, adding the rounding errors at err.
+__attribute__((target("avx2"))) inline void AddTermsAvx2(double* s, double* err, __m256d c,
+                                                         __m256d v) {
+    const __m256d a = _mm256_loadu_pd(s);
+    const __m256d b = _mm256_mul_pd(c, v);
+    // TwoSum(a, b): s = a + b, e = (a - (s - bb)) + (b - bb), bb = s - a.
+    const __m256d sum = _mm256_add_pd(a, b);
+    const __m256d bb = _mm256_sub_pd(sum, a);
+    const __m256d e = _mm256_add_pd(_mm256_sub_pd(a, _mm256_sub_pd(sum, bb)), _mm256_sub_pd(b, bb));
+    _mm256_storeu_pd(s, sum);
+    _mm256_storeu_pd(err, _mm256_add_pd(_mm256_loadu_pd(err), e));
+}
+
+// The same on two elements.
+__attribute__((target("avx2"))) inline void AddTermsHalf(double* s, double* err, __m128d c,
+                                                         __m128d v) {
+    const __m128d a = _mm_loadu_pd(s);
+    const __m128d b = _mm_mul_pd(c, v);
+    const __m128d sum = _mm_add_pd(a, b);
+    const __m128d bb = _mm_sub_pd(sum, a);
+    const __m128d e = _mm_add_pd(_mm_sub_pd(a, _mm_sub_pd(sum, bb)), _mm_sub_pd(b, bb));
+    _mm_storeu_pd(s, sum);
+    _mm_storeu_pd(err, _mm_add_pd(_mm_loadu_pd(err), e));
+}
+
+// The outer terms of width values (W, when not 0, is width known to the
+// compiler, which then drops the loops over lanes; the operations are the
+// same either way).
+template <std::size_t W>
+__attribute__((target("avx2"), always_inline)) inline void OuterTermsAvx2(
+    double* sums, double* errors, const double* coef, std::size_t nCoef, const double* values,
+    std::size_t width) {
+    if (W != 0) width = W;
+    const std::size_t whole = width / kTermLanes * kTermLanes;
+    std::size_t i = 0;
+    if (whole != width) {
+        // Rows of whole lanes and a half, two at a time: the first row's
+        // half and the second's first half make one group of four, and the
+        // second row's remaining lanes start half a group into values.
+        const __m256d split = _mm256_set_m128d(_mm_loadu_pd(values), _mm_loadu_pd(values + whole));
+        for (; i + 1 < nCoef; i += 2) {
+            const __m256d c0 = _mm256_set1_pd(coef[i]);
+            const __m256d c1 = _mm256_set1_pd(coef[i + 1]);
+            double* s = sums + i * width;
+            double* err = errors + i * width;
+            for (std::size_t j = 0; j < whole; j += kTermLanes)
+                AddTermsAvx2(s + j, err + j, c0, _mm256_loadu_pd(values + j));
+            AddTermsAvx2(s + whole, err + whole, _mm256_blend_pd(c0, c1, 0xC), split);
+            s += width + kTermLanes / 2;
+            err += width + kTermLanes / 2;
+            for (std::size_t j = 0; j < whole; j += kTermLanes)
+                AddTermsAvx2(s + j, err + j, c1, _mm256_loadu_pd(values + kTermLanes / 2 + j));
+        }
+    }
+    for (; i < nCoef; ++i) {
+        const __m256d c = _mm256_set1_pd(coef[i]);
+        double* s = sums + i * width;
+        double* err = errors + i * width;
+        for (std::size_t j = 0; j < whole; j += kTermLanes)
+            AddTermsAvx2(s + j, err + j, c, _mm256_loadu_pd(values + j));
+        if (whole != width)
+            AddTermsHalf(s + whole, err + whole, _mm256_castpd256_pd128(c),
+                         _mm_loadu_pd(values + whole));
+    }
 }
 
 __attribute__((target("avx2"))) void AddOuterTermsAvx2(double* sums, double* errors,
                                                        const double* coef, std::size_t nCoef,
                                                        const double* values, std::size_t width) {
-    for (std::size_t i = 0; i < nCoef; ++i) {
-        const __m256d c = _mm256_set1_pd(coef[i]);
-        double* s = sums + i * width;
-        double* err = errors + i * width;
-        for (std::size_t j = 0; j < width; j += kTermLanes) {
-            const __m256d a = _mm256_loadu_pd(s + j);
-            const __m256d b = _mm256_mul_pd(c, _mm256_loadu_pd(values + j));
-            // TwoSum(a, b): s = a + b, e = (a - (s - bb)) + (b - bb), bb = s - a.
-            const __m256d sum = _mm256_add_pd(a, b);
-            const __m256d bb = _mm256_sub_pd(sum, a);
-            const __m256d e =
-                _mm256_add_pd(_mm256_sub_pd(a, _mm256_sub_pd(sum, bb)), _mm256_sub_pd(b, bb));
-            _mm256_storeu_pd(s + j, sum);
-            _mm256_storeu_pd(err + j, _mm256_add_pd(_mm256_loadu_pd(err + j), e));
-        }
-    }
+    OuterTermsAvx2<0>(sums, errors, coef, nCoef, values, width);
 }
 
 __attribute__((target("avx2"))) void AddOuterTerms2Avx2(double* sums, double* errors,
@@ -66,9 +134,17 @@ __attribute__((target("avx2"))) void AddOuterTerms2Avx2(double* sums, double* er
                                                         const double* values, std::size_t width,
                                                         const double* coef2, std::size_t nCoef2,
                                                         const double* values2, std::size_t width2) {
-    const std::size_t second = nCoef * width;
-    AddOuterTermsAvx2(sums, errors, coef, nCoef, values, width);
-    AddOuterTermsAvx2(sums + second, errors + second, coef2, nCoef2, values2, width2);
+    double* sums2 = sums + nCoef * width;
+    double* errors2 = errors + nCoef * width;
+    if (width == 4 && width2 == 6) {
+        // Three sources: their values in one group, their six pairs in one
+        // and a half.
+        OuterTermsAvx2<4>(sums, errors, coef, nCoef, values, width);
+        OuterTermsAvx2<6>(sums2, errors2, coef2, nCoef2, values2, width2);
+    } else {
+        OuterTermsAvx2<0>(sums, errors, coef, nCoef, values, width);
+        OuterTermsAvx2<0>(sums2, errors2, coef2, nCoef2, values2, width2);
+    }
 }
 
 }  // namespace
@@ -88,9 +164,8 @@ void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_
         AddOuterTerms2Avx2(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
                            width2);
     } else {
-        const std::size_t second = nCoef * width;
-        AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
-        AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+        AddOuterTerms2Portable(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
+                               width2);
     }
 }
 
@@ -104,9 +179,8 @@ void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t
 void AddOuterTerms2(double* sums, double* errors, const double* coef, std::size_t nCoef,
                     const double* values, std::size_t width, const double* coef2,
                     std::size_t nCoef2, const double* values2, std::size_t width2) {
-    const std::size_t second = nCoef * width;
-    AddOuterTermsPortable(sums, errors, coef, nCoef, values, width);
-    AddOuterTermsPortable(sums + second, errors + second, coef2, nCoef2, values2, width2);
+    AddOuterTerms2Portable(sums, errors, coef, nCoef, values, width, coef2, nCoef2, values2,
+                           width2);
 }
 
 #endif

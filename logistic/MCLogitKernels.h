@@ -3,21 +3,26 @@
 
 namespace MCMath_850 {
 
-// Lanes of the outer-product rows below: row widths are multiples of it.
+// Lanes of the outer-product rows below: row widths are multiples of half
+// of it, so that a row is whole lanes or whole lanes and a half.
 constexpr std::size_t kTermLanes = 4;
 
-// The width of n values padded to whole lanes.
+// The width of n values padded to whole half lanes: three sources' six
+// pairs are held as six (four lanes and two), not eight.
 inline std::size_t LaneWidth(std::size_t n) {
-    return (n + kTermLanes - 1) / kTermLanes * kTermLanes;
+    constexpr std::size_t half = kTermLanes / 2;
+    return (n + half - 1) / half * half;
 }
 
 // Compensated sums advanced by the terms of an outer product: for i < nCoef
-// and j < width (a multiple of kTermLanes), with t = coef[i] * values[j],
+// and j < width (a multiple of kTermLanes / 2), with t = coef[i] * values[j],
 // (sums[i width + j], e) = TwoSum(sums[i width + j], t) and
 // errors[i width + j] += e. The terms are formed in registers rather than
 // stored and read back. The elements are independent, so the AVX2 form
-// takes four at a time; every lane does the scalar operations in the same
-// order, so both forms give the same bits. The processor is asked once.
+// takes four at a time (two rows of whole lanes and a half share a group
+// of four across their boundary); every lane does the scalar operations in
+// the same order, so both forms give the same bits. The processor is asked
+// once.
 void AddOuterTerms(double* sums, double* errors, const double* coef, std::size_t nCoef,
                    const double* values, std::size_t width);
 

@@ -365,7 +365,8 @@ TEST(AccumStatsLogistic, RepeatedRowsAddWithoutDrift) {
 TEST(AccumStatsLogistic, TermKernelGivesTheDefinitionsBits) {
     // The cells' compensated sums through AddOuterTerms (four lanes where
     // the processor has AVX2) against TwoSum of each product element by
-    // element: up to three rows of up to three lanes, zeros of either sign,
+    // element: up to three rows of up to three lanes in half lanes (odd and
+    // even row counts of rows ending in a half), zeros of either sign,
     // magnitudes over many binades (sums that swallow their terms and the
     // reverse), and nothing written past the end.
     std::mt19937_64 gen(20261207);
@@ -383,7 +384,8 @@ TEST(AccumStatsLogistic, TermKernelGivesTheDefinitionsBits) {
     };
     for (int round = 0; round < 20; ++round)
         for (std::size_t rows = 0; rows <= 3; ++rows)
-            for (std::size_t width = kTermLanes; width <= 3 * kTermLanes; width += kTermLanes) {
+            for (std::size_t width = kTermLanes / 2; width <= 3 * kTermLanes;
+                 width += kTermLanes / 2) {
                 const std::size_t n = rows * width;
                 vector<double> sums(n + 1), errors(n + 1), coef(rows), values(width);
                 for (std::size_t i = 0; i < n; ++i) {
