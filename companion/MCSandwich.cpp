@@ -379,22 +379,21 @@ void MCSandwich::Uncentre(std::vector<double>& v) const {
     const std::size_t k = Ix(fK);
     for (std::size_t a = 0; a < k; ++a)
         for (std::size_t b = 0; b < a; ++b) v[b * k + a] = v[a * k + b];
-    for (int step = fSteps; step >= 1; --step)
-        for (std::size_t c = 0; c < k; ++c) {
-            if (fvStep[c] != step) continue;
-            for (const auto& [u, coef] : fvUnit[c]) {
-                const double f = fvShift[c] * coef;
-                for (std::size_t b = 0; b < k; ++b) v[Ix(u) * k + b] -= f * v[c * k + b];
+    const auto apply = [&](bool rows) {
+        const auto at = [&](std::size_t i, std::size_t j) -> double& {
+            return rows ? v[i * k + j] : v[j * k + i];
+        };
+        for (int step = fSteps; step >= 1; --step)
+            for (std::size_t c = 0; c < k; ++c) {
+                if (fvStep[c] != step) continue;
+                for (const auto& [u, coef] : fvUnit[c]) {
+                    const double f = fvShift[c] * coef;
+                    for (std::size_t j = 0; j < k; ++j) at(Ix(u), j) -= f * at(c, j);
+                }
             }
-        }
-    for (int step = fSteps; step >= 1; --step)
-        for (std::size_t c = 0; c < k; ++c) {
-            if (fvStep[c] != step) continue;
-            for (const auto& [u, coef] : fvUnit[c]) {
-                const double f = fvShift[c] * coef;
-                for (std::size_t a = 0; a < k; ++a) v[a * k + Ix(u)] -= f * v[a * k + c];
-            }
-        }
+    };
+    apply(true);
+    apply(false);
 }
 
 bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {

@@ -265,6 +265,21 @@ bool MCSymMatrix::GetCentredMoments(CentredMoments& m, int k, int unit,
     return true;
 }
 
+int MCSymMatrix::MostCollinear(const std::vector<double>& squares, const MCBitSet& set,
+                               double floor, double& ratio) const {
+    ratio = floor;
+    int which = -1;
+    for (int k = 0; k < fN && Ix(k) < squares.size(); ++k) {
+        if (!(squares[Ix(k)] > 0.0) || !set.IsIn(k)) continue;
+        const double r = std::sqrt(squares[Ix(k)] * -fElems.Hi()[Index(k, k)]);
+        if (std::isfinite(r) && r > ratio) {
+            ratio = r;
+            which = k;
+        }
+    }
+    return which;
+}
+
 void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const {
     const int p = std::max(fN - 1, 0);
     b.assign(static_cast<std::size_t>(p), 0.0);

@@ -170,6 +170,13 @@ public:
     };
     bool GetCentredMoments(CentredMoments& m, int k, int unit,
                            const std::vector<double>* unitWeight = nullptr) const;
+    // After the pivots of set were swept: among the columns k in set with
+    // squares[k] > 0 (their sums of squares about their means), the one
+    // whose size is the largest multiple of what the other swept columns
+    // leave of it, sqrt(squares[k] * -a_kk), when that ratio is beyond
+    // floor; -1 otherwise. A ratio r costs an inverse r^2 in precision.
+    int MostCollinear(const std::vector<double>& squares, const MCBitSet& set, double floor,
+                      double& ratio) const;
     // What the compensated sums of a cross-product matrix leave in a
     // difference of its elements, relative to the elements (a pivot at
     // most this times its diagonal is rounding, whatever the tolerance).

@@ -292,17 +292,8 @@ void MCGLMModel::WarnCollinearProducts(const std::vector<double>& squares) {
     // (r^2 its sum of squares times its diagonal of the swept -G) costs
     // the sandwich r^2 in precision; beyond kCellRatio it keeps less than
     // half the digits of a double.
-    double worst = kCellRatio;
-    int which = -1;
-    for (std::size_t k = 0; k < squares.size(); ++k) {
-        const int j = static_cast<int>(k);
-        if (!(squares[k] > 0.0) || !fRedundancy.IsIn(j)) continue;
-        const double ratio = std::sqrt(squares[k] * -fpZPrimeZ->GetElem(j, j));
-        if (std::isfinite(ratio) && ratio > worst) {
-            worst = ratio;
-            which = j;
-        }
-    }
+    double worst = 0.0;
+    const int which = fpZPrimeZ->MostCollinear(squares, fRedundancy, kCellRatio, worst);
     if (which < 0) return;
     fvWarnings.push_back(PrecisionWarning(StatusCode::kRobustFarProduct, which, worst));
 }

@@ -318,16 +318,8 @@ MCStatus MCLogModel::ProductPrecision(const std::vector<double>& squares) const 
     // A column whose size is r times what the other columns leave of it (r^2
     // its centred sum of squares times its diagonal of the swept -(X'X)^-1)
     // costs the inverse of the information r^2 in precision.
-    double worst = kTrustedCellRatio;
-    int which = -1;
-    for (int k = 0; k < fNBasic && Ix(k) < squares.size(); ++k) {
-        if (!(squares[Ix(k)] > 0.0) || !fBasicRedundancy.IsIn(k)) continue;
-        const double ratio = std::sqrt(squares[Ix(k)] * -fpXPrimeX->GetElem(k, k));
-        if (std::isfinite(ratio) && ratio > worst) {
-            worst = ratio;
-            which = k;
-        }
-    }
+    double worst = 0.0;
+    const int which = fpXPrimeX->MostCollinear(squares, fBasicRedundancy, kTrustedCellRatio, worst);
     if (which < 0) return MCStatus();
     return PrecisionWarning(StatusCode::kFarProductLogistic, which, worst);
 }
