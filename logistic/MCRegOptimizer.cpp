@@ -166,13 +166,13 @@ MCStatus MCRegOptimizer::Estimate() {
     if (!fStatus.IsError()) Report(0, 0, ReadLL());
     double previousLL = MCMV::Missing();
     // The rounding bound of previousLL, and the extremity of its pass.
-    double previousBound = 0.0;
+    double previousBound = 0.0, initialBound = 0.0;
     double previousExtremity = 0.0;
     int refused = 0;
     double condition = 1.0;
     if (!fStatus.IsError()) {
         fInitialLL = previousLL = ReadLL();
-        previousBound = Bound(fpAccum->GetLLRoundingBound());
+        previousBound = initialBound = Bound(fpAccum->GetLLRoundingBound());
         previousExtremity = Extremity();
         if (fNParams > 0) {
             Factor(refused, condition);
@@ -285,6 +285,12 @@ MCStatus MCRegOptimizer::Estimate() {
         }
     }
 
+    // Steps are taken while they lose no more likelihood than rounding, so
+    // a model no better than its start can end a few ulps below it: its
+    // likelihood is the start's, and its model-fitting chi-square 0, not a
+    // negative number that no significance can be given for.
+    if (fFinalLL < fInitialLL && fInitialLL - fFinalLL <= initialBound + previousBound)
+        fFinalLL = fInitialLL;
     if (Cancelled()) {
         fbCancelled = true;
         fStatus = ErrorStatus(StatusCode::kCancelled);
