@@ -22,6 +22,17 @@ namespace {
                         (error != 0 ? ": " + std::string(std::strerror(error)) : std::string()));
 }
 
+// The rename itself is kept across a crash once its folder is synced. The
+// document is whole either way; a folder that cannot be synced is left.
+void SyncFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 void StopIfInterrupted(const std::atomic<bool>* interrupt) {
     if (interrupt != nullptr && interrupt->load())
         throw HostError(HostError::kInterrupted, "interrupted");
@@ -238,6 +249,14 @@ void OutputFile::Finish() {
     if (fTarget.fbDirect) return;
     const int fd = fFd;
     fFd = -1;
+    // On disk before the rename: a crash after it must find the whole
+    // document under the name, not an empty file the rename reached first.
+    // A file system that cannot sync (EINVAL) keeps nothing across a crash.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        const int error = errno;
+        ::close(fd);
+        CannotWrite(fTarget.fName, error);
+    }
     if (::close(fd) != 0) CannotWrite(fTarget.fName, errno);
 }
 
@@ -253,6 +272,7 @@ void OutputFile::Commit() {
                                                    "' was removed or replaced while written");
         if (::rename(fTarget.fPart.c_str(), fTarget.fPath.c_str()) != 0)
             CannotWrite(fTarget.fName, errno);
+        SyncFolder(fTarget.fPath);
     }
     fbCommitted = true;
     Unregister(fSlot);
