@@ -57,29 +57,32 @@ bool HasTermVectors() {
     return kHasTermVectors;
 }
 
-// TwoSum(s, c v) on four elements at s, adding the rounding errors at err.
-__attribute__((target("avx2"))) inline void AddTermsAvx2(double* s, double* err, __m256d c,
-                                                         __m256d v) {
-    const __m256d a = _mm256_loadu_pd(s);
-    const __m256d b = _mm256_mul_pd(c, v);
-    // TwoSum(a, b): s = a + b, e = (a - (s - bb)) + (b - bb), bb = s - a.
-    const __m256d sum = _mm256_add_pd(a, b);
-    const __m256d bb = _mm256_sub_pd(sum, a);
-    const __m256d e = _mm256_add_pd(_mm256_sub_pd(a, _mm256_sub_pd(sum, bb)), _mm256_sub_pd(b, bb));
-    _mm256_storeu_pd(s, sum);
-    _mm256_storeu_pd(err, _mm256_add_pd(_mm256_loadu_pd(err), e));
+__attribute__((target("avx2"))) inline __m256d Load(const double* p, __m256d) {
+    return _mm256_loadu_pd(p);
+}
+__attribute__((target("avx2"))) inline __m128d Load(const double* p, __m128d) {
+    return _mm_loadu_pd(p);
+}
+__attribute__((target("avx2"))) inline void Store(double* p, __m256d v) {
+    _mm256_storeu_pd(p, v);
+}
+__attribute__((target("avx2"))) inline void Store(double* p, __m128d v) {
+    _mm_storeu_pd(p, v);
 }
 
-// The same on two elements.
-__attribute__((target("avx2"))) inline void AddTermsHalf(double* s, double* err, __m128d c,
-                                                         __m128d v) {
-    const __m128d a = _mm_loadu_pd(s);
-    const __m128d b = _mm_mul_pd(c, v);
-    const __m128d sum = _mm_add_pd(a, b);
-    const __m128d bb = _mm_sub_pd(sum, a);
-    const __m128d e = _mm_add_pd(_mm_sub_pd(a, _mm_sub_pd(sum, bb)), _mm_sub_pd(b, bb));
-    _mm_storeu_pd(s, sum);
-    _mm_storeu_pd(err, _mm_add_pd(_mm_loadu_pd(err), e));
+// TwoSum(s, c v) on the elements of one vector V (four or two doubles) at
+// s, adding the rounding errors at err.
+template <class V>
+__attribute__((target("avx2"), always_inline)) inline void AddTerms(double* s, double* err, V c,
+                                                                    V v) {
+    const V a = Load(s, c);
+    const V b = c * v;
+    // TwoSum(a, b): s = a + b, e = (a - (s - bb)) + (b - bb), bb = s - a.
+    const V sum = a + b;
+    const V bb = sum - a;
+    const V e = (a - (sum - bb)) + (b - bb);
+    Store(s, sum);
+    Store(err, Load(err, c) + e);
 }
 
 // The outer terms of width values (W, when not 0, is width known to the
@@ -103,12 +106,12 @@ __attribute__((target("avx2"), always_inline)) inline void OuterTermsAvx2(
             double* s = sums + i * width;
             double* err = errors + i * width;
             for (std::size_t j = 0; j < whole; j += kTermLanes)
-                AddTermsAvx2(s + j, err + j, c0, _mm256_loadu_pd(values + j));
-            AddTermsAvx2(s + whole, err + whole, _mm256_blend_pd(c0, c1, 0xC), split);
+                AddTerms(s + j, err + j, c0, _mm256_loadu_pd(values + j));
+            AddTerms(s + whole, err + whole, _mm256_blend_pd(c0, c1, 0xC), split);
             s += width + kTermLanes / 2;
             err += width + kTermLanes / 2;
             for (std::size_t j = 0; j < whole; j += kTermLanes)
-                AddTermsAvx2(s + j, err + j, c1, _mm256_loadu_pd(values + kTermLanes / 2 + j));
+                AddTerms(s + j, err + j, c1, _mm256_loadu_pd(values + kTermLanes / 2 + j));
         }
     }
     for (; i < nCoef; ++i) {
@@ -116,10 +119,10 @@ __attribute__((target("avx2"), always_inline)) inline void OuterTermsAvx2(
         double* s = sums + i * width;
         double* err = errors + i * width;
         for (std::size_t j = 0; j < whole; j += kTermLanes)
-            AddTermsAvx2(s + j, err + j, c, _mm256_loadu_pd(values + j));
+            AddTerms(s + j, err + j, c, _mm256_loadu_pd(values + j));
         if (whole != width)
-            AddTermsHalf(s + whole, err + whole, _mm256_castpd256_pd128(c),
-                         _mm_loadu_pd(values + whole));
+            AddTerms(s + whole, err + whole, _mm256_castpd256_pd128(c),
+                     _mm_loadu_pd(values + whole));
     }
 }
 
