@@ -493,6 +493,16 @@ int SignificantDigits(const char* s, std::size_t n) {
     return digits;
 }
 
+// Whether the double v read from [s, s + n) tells its category apart from
+// every other: at most kDistinctDigits significant digits, and a value
+// that underflows neither to 0 ("1e-400" would join "0") nor to a
+// subnormal, which keeps fewer digits.
+bool KeepsCategoryDigits(const char* s, std::size_t n, double v) {
+    const int digits = SignificantDigits(s, n);
+    return digits <= kDistinctDigits &&
+           (digits == 0 || std::fabs(v) >= std::numeric_limits<double>::min());
+}
+
 }  // namespace
 
 bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
@@ -500,7 +510,7 @@ bool CsvScanner::ParseNumber(const char* s, std::size_t n, double& v) {
 }
 
 bool CsvScanner::ParseCategoryNumber(const char* s, std::size_t n, double& v) {
-    return ParseNumber(s, n, v) && SignificantDigits(s, n) <= kDistinctDigits;
+    return ParseNumber(s, n, v) && KeepsCategoryDigits(s, n, v);
 }
 
 inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(const char* s,
@@ -517,8 +527,7 @@ inline __attribute__((always_inline)) CsvScanner::Cell CsvScanner::Classify(cons
         // Categories are told apart by value: one whose digits a double
         // does not keep (an identifier of 18 digits) would merge with its
         // neighbours, so its column is read as text.
-        return plan.fbCategorical && SignificantDigits(s, n) > kDistinctDigits ? Cell::kText
-                                                                               : Cell::kNumber;
+        return plan.fbCategorical && !KeepsCategoryDigits(s, n, v) ? Cell::kText : Cell::kNumber;
     }
     // Read as text, a cell is still missing by its value, as it was when
     // the column was read for numbers.

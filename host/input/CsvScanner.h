@@ -44,8 +44,9 @@ public:
     // finite decimal number (sign, digits, point, exponent); -0 reads as 0.
     static bool ParseNumber(const char* s, std::size_t n, double& v);
     // The number rule of a category told by its value: a number of at most
-    // 15 significant digits, which no other such number shares a double
-    // with. A factor's cell with more is text.
+    // 15 significant digits, and not below the smallest normal double, so
+    // that no other such number shares a double with it. A factor's cell
+    // that breaks it is text.
     static bool ParseCategoryNumber(const char* s, std::size_t n, double& v);
 
     // One past the line end of the last record that ends in [b, e), b when

@@ -237,6 +237,12 @@ TEST(CsvReader, TextColumnsAndCategoricalNumbers) {
     EXPECT_EQ(
         ReadAllWays("y,g\n1,000123456789012345000\n2,1.23456789012345e-7\n", SecondCategorical),
         "2 records, 2 used\ny: 1 2\ng: N123456789012344992 N1.23456789012345e-07\n");
+    // A category that underflows would join 0 ("1e-400"), or keep fewer
+    // digits than it shows (a subnormal): text too. A covariate reads it
+    // as the nearest double.
+    EXPECT_EQ(ReadAllWays("y,g\n1,0\n2,1e-400\n3,1.23456789012345e-320\n", SecondCategorical),
+              "3 records, 3 used\ny: 1 2 3\ng: T0 T1e-400 T1.23456789012345e-320\n");
+    EXPECT_EQ(ReadAllWays("g,y\n1e-400,1\n"), "1 records, 1 used\ng: 0\ny: 1\n");
     EXPECT_EQ(ReadAllWays("g,y\n123456789012345671,1\n"),
               "1 records, 1 used\ng: 123456789012345664\ny: 1\n");
     // Many distinct texts: codes stay consistent through the dictionaries'
