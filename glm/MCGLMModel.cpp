@@ -408,19 +408,8 @@ MCStatus MCGLMModel::BuildModel() {
             for (int k = 0; k < p; ++k) {
                 const int u = centreUnit[Ix(k)];
                 if (u < 0) continue;
-                MCSandwich::Combination unit;
-                if (fRedundancy.IsIn(u)) {
-                    unit.emplace_back(u, 1.0);
-                } else {
-                    const double own =
-                        MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
-                    for (int j = 0; j < p; ++j) {
-                        if (!fRedundancy.IsIn(j)) continue;
-                        const double coef = fpZPrimeZ->GetElem(j, u);
-                        if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
-                            unit.emplace_back(j, coef);
-                    }
-                }
+                MCSandwich::Combination unit =
+                    MCColumnCentring::UnitOnKept(*fpZPrimeZ, fRedundancy, diagonal, u, p);
                 units[Ix(k)] = productCentred.empty() || !productCentred[Ix(k)]
                                    ? std::move(unit)
                                    : ProductUnits(Ix(k), unit, centre);
