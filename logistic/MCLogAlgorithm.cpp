@@ -247,8 +247,10 @@ MCStatus MCLogAlgorithm::Estimate(MultiPassRecordIter& iter) {
         MCConst::HESSIAN_FISHER, 0, &fCancel);
     fModel.SetTotalWeight(fFactorTables.GetSampleSize(), fFactorTables.GetTotalWeight());
     // A regression weight would enter the rows' weights, which the table
-    // counts by frequency weight alone.
-    if (fpSettings->GetRegrWeightVar() < 0) fpAccum->ClassifyWithCentres(fModel.GetSourceCentres());
+    // counts by frequency weight alone; where the centres do not bound a
+    // row's terms in the model's estimates the host classifies.
+    if (fpSettings->GetRegrWeightVar() < 0 && fModel.CentresBoundRows())
+        fpAccum->ClassifyWithCentres(fModel.GetSourceCentres());
 
     MCStatus status = fpOptimizer->Estimate();
     AddNewWarnings(fpDataHandler->GetWarnings(), false);

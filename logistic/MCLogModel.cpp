@@ -102,6 +102,16 @@ double MCLogModel::Layout::Value(const double* row, std::size_t effect) const {
     return v;
 }
 
+double MCLogModel::Layout::Fitted(const double* row, std::size_t effect) const {
+    double v = 1.0;
+    for (int t = fvStart[effect]; t < fvStart[effect + 1]; ++t) {
+        const CovTerm& term = fvTerms[Ix(t)];
+        const double d = row[term.fPos] - term.fCentre;
+        for (int m = 0; m < term.fMult; ++m) v *= d;
+    }
+    return v - fvShift[effect];
+}
+
 double MCLogModel::Layout::Weight(const double* row) const {
     double w = fFreqWeight >= 0 ? row[fFreqWeight] : 1.0;
     if (fRegrWeight >= 0) w *= row[fRegrWeight];
@@ -117,14 +127,12 @@ void MCLogModel::BuildLayouts() {
     const bool intercept = fpSettings->GetInterceptUse();
     const std::vector<MCModelEffect>& effects = fpSettings->GetModelEffects();
     const std::vector<int>& settingsCovs = fpSettings->GetCovariates();
-    fvCovariateOnly.assign(Ix(fNEffects), 0);
     for (int e = 0; e < fNEffects; ++e) {
         fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
         fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
         const int settingsEffect = intercept ? e - 1 : e;
         if (settingsEffect < 0) continue;
         const MCModelEffect& effect = effects[Ix(settingsEffect)];
-        fvCovariateOnly[Ix(e)] = effect.GetNFactors() == 0 && effect.GetNCovariates() > 0;
         MCRegrParameter p;
         SetupFromEffectOrThrow(p, effect, settingsEffect);
         for (int i = 0; i < p.GetNCovariates(); ++i) {
@@ -135,14 +143,22 @@ void MCLogModel::BuildLayouts() {
             for (std::size_t c = 0; c < settingsCovs.size(); ++c)
                 if (settingsCovs[c] == var && c < fvPatternCovariates.size())
                     patternPos = fvPatternCovariates[c];
-            fRecordLayout.fvTerms.push_back({var, mult});
-            fPatternLayout.fvTerms.push_back({patternPos, mult});
+            fRecordLayout.fvTerms.push_back({var, mult, 0.0});
+            fPatternLayout.fvTerms.push_back({patternPos, mult, 0.0});
         }
     }
     fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
     fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
+    fRecordLayout.SetRoles(fRecordFreqWeight, fRecordRegrWeight, fRecordDependent);
+    fPatternLayout.SetRoles(fPatternFreqWeight, fPatternRegrWeight, fPatternDependent);
+    fRecordLayout.fvShift.assign(Ix(fNEffects), 0.0);
+    fPatternLayout.fvShift.assign(Ix(fNEffects), 0.0);
+    BuildSources();
+}
 
-    // Effects with the same covariate terms have the same design values.
+void MCLogModel::BuildSources() {
+    // Effects with the same covariate terms and centres have the same
+    // design values; one less its own mean keeps a source of its own.
     fvEffectSource.assign(Ix(fNEffects), 0);
     fvSourceEffect.clear();
     const Layout& l = fPatternLayout;
@@ -152,15 +168,13 @@ void MCLogModel::BuildLayouts() {
         for (int t = 0; t < na; ++t) {
             const CovTerm& x = l.fvTerms[Ix(l.fvStart[a] + t)];
             const CovTerm& y = l.fvTerms[Ix(l.fvStart[b] + t)];
-            if (x.fPos != y.fPos || x.fMult != y.fMult) return false;
+            if (x.fPos != y.fPos || x.fMult != y.fMult || x.fCentre != y.fCentre) return false;
         }
         return true;
     };
-    // A centred effect's values differ from those of an effect with the
-    // same terms and factors: it keeps a source of its own.
     auto shared = [&](std::size_t s, std::size_t e) {
         const std::size_t other = fvSourceEffect[s];
-        return !fvCovariateOnly[e] && !fvCovariateOnly[other] && sameTerms(other, e);
+        return l.fvShift[e] == 0.0 && l.fvShift[other] == 0.0 && sameTerms(other, e);
     };
     for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         if (l.fvStart[e + 1] == l.fvStart[e]) continue;
@@ -169,14 +183,26 @@ void MCLogModel::BuildLayouts() {
         if (s == fvSourceEffect.size()) fvSourceEffect.push_back(e);
         fvEffectSource[e] = static_cast<int>(s) + 1;
     }
-    fvEffectCentre.assign(Ix(fNEffects), 0.0);
     fvSourceCentre.assign(fvSourceEffect.size() + 1, 0.0);
-    fRecordLayout.fFreqWeight = fRecordFreqWeight;
-    fRecordLayout.fRegrWeight = fRecordRegrWeight;
-    fRecordLayout.fDependent = fRecordDependent;
-    fPatternLayout.fFreqWeight = fPatternFreqWeight;
-    fPatternLayout.fRegrWeight = fPatternRegrWeight;
-    fPatternLayout.fDependent = fPatternDependent;
+    for (std::size_t s = 0; s < fvSourceEffect.size(); ++s) {
+        const std::size_t e = fvSourceEffect[s];
+        const CovTerm& first = l.fvTerms[Ix(l.fvStart[e])];
+        const bool single = l.fvStart[e + 1] - l.fvStart[e] == 1 && first.fMult == 1;
+        fvSourceCentre[s + 1] = l.fvShift[e] != 0.0 ? l.fvShift[e] : single ? first.fCentre : 0.0;
+    }
+}
+
+void MCLogModel::ApplyCentres() {
+    for (Layout* layout : {&fRecordLayout, &fPatternLayout})
+        for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
+            layout->fvShift[e] = fFitCentring.OwnCentre(e);
+            for (int t = layout->fvStart[e]; t < layout->fvStart[e + 1]; ++t) {
+                const int var = fRecordLayout.fvTerms[Ix(t)].fPos;
+                layout->fvTerms[Ix(t)].fCentre =
+                    fFitCentring.Centred(e) ? fFitCentring.VariableCentre(var) : 0.0;
+            }
+        }
+    BuildSources();
 }
 
 MCStatus MCLogModel::CreateParameters(MCFactorTables* tables) {
@@ -276,14 +302,23 @@ bool MCLogModel::MergeXPrimeX(MCCommon_850::PassReducer& reducer) {
 MCStatus MCLogModel::IdentifyRedundancy() {
     if (fNRowsAdded == 0 || !fpXPrimeX) return fStatus = ErrorStatus(StatusCode::kNothingToBuild);
     if (fbModelBuilt) return fStatus = ErrorStatus(StatusCode::kAlreadyBuilt);
-    SetCentres();
+    std::vector<int> effectOf(Ix(fNBasic), 0);
+    for (int e = 0; e < fNEffects; ++e) {
+        int first = 0, count = 0;
+        if (!GetParamsForEffect(e, first, count)) continue;
+        for (int k = first; k < first + count && k < fNBasic; ++k) effectOf[Ix(k)] = e;
+    }
+    fFitCentring.SetUp(fvBasicParams, effectOf, fNEffects, *fpXPrimeX,
+                       fpSettings->GetInterceptUse());
     const double tol = fpSettings->GetTolerance();
     std::vector<double> scale;
     fpXPrimeX->ComputeCentredScale(scale, fCentring.Units(), tol, fCentring.Weights());
-    MCStatus precision = CellSlopePrecision();
+    std::vector<double> slopeRatios(Ix(fNBasic), 0.0);
     std::vector<double> productSquares(Ix(fNBasic), 0.0);
     for (int k = 0; k < fNBasic; ++k) {
         const MCRegrParameter& prm = fvBasicParams[Ix(k)];
+        if (prm.GetNCovariates() > 0 && prm.GetNFactors() > 0)
+            slopeRatios[Ix(k)] = fCentring.MeanOverSpread(*fpXPrimeX, Ix(k));
         if (prm.GetNCovariateMult() >= 2 && prm.GetNFactors() == 0)
             productSquares[Ix(k)] = fCentring.CentredSquares(*fpXPrimeX, Ix(k));
     }
@@ -310,6 +345,11 @@ MCStatus MCLogModel::IdentifyRedundancy() {
         for (int k = 0; k < fNBasic; ++k)
             if (fBasicRedundancy.IsIn(k)) fRedundancy.Set(l * fNBasic + k);
     fNNonRed = fNBasicNonRed * nLogits;
+    fFitCentring.Decide(fCentring, *fpXPrimeX, fBasicRedundancy, fvBasicDiagonal);
+    ApplyCentres();
+    for (std::size_t k = 0; k < Ix(fNBasic); ++k)
+        if (fFitCentring.ColumnCentred(k)) productSquares[k] = 0.0;
+    MCStatus precision = CellSlopePrecision(slopeRatios);
     if (precision.IsOK()) precision = ProductPrecision(productSquares);
     return fStatus.IsError() || precision.IsOK() ? fStatus : precision;
 }
@@ -324,18 +364,18 @@ MCStatus MCLogModel::ProductPrecision(const std::vector<double>& squares) const 
     return PrecisionWarning(StatusCode::kFarProductLogistic, which, worst);
 }
 
-MCStatus MCLogModel::CellSlopePrecision() const {
-    // Only covariate-only columns are fitted centred: a slope within cells
-    // enters the information raw, and its inverse loses the square of the
-    // covariate's mean over its spread in the cells (a timestamp within the
-    // categories of a factor keeps some five digits of its standard errors).
+MCStatus MCLogModel::CellSlopePrecision(const std::vector<double>& ratios) const {
+    // A slope within cells that cannot be fitted centred (no indicator
+    // marks its cells) enters the information raw, and its inverse loses
+    // the square of the covariate's mean over its spread in the cells (a
+    // timestamp within the cells keeps some five digits of its standard
+    // errors).
     double worst = kTrustedCellRatio;
     int which = -1;
     for (int k = 0; k < fNBasic; ++k) {
-        const MCRegrParameter& prm = fvBasicParams[Ix(k)];
-        if (prm.GetNCovariates() == 0 || prm.GetNFactors() == 0) continue;
+        if (fFitCentring.ColumnCentred(Ix(k))) continue;
         // A slope without spread in its cells is aliased: no error to lose.
-        const double ratio = fCentring.MeanOverSpread(*fpXPrimeX, Ix(k));
+        const double ratio = ratios[Ix(k)];
         if (std::isfinite(ratio) && ratio > worst) {
             worst = ratio;
             which = k;
@@ -371,77 +411,26 @@ MCStatus MCLogModel::UncompressEstimates(const std::vector<double>& estimates,
         return fStatus = ErrorStatus(StatusCode::kMissingInput);
     // The robust covariance's bread: carried back, its terms would cancel
     // to many orders below themselves at a covariate far from zero.
-    if (fpSettings->GetSandwichType() >= 0)
+    if (fpSettings->GetSandwichType() >= 0) {
         fpCentredGI = std::make_unique<MCSymMatrix>(*fpHessianGI);
-    Uncentre(*fpHessianGI);
+        fvCentredEstimates = fvEstimates;
+    }
+    fFitCentring.Uncentre(fvEstimates, fpHessianGI.get(), GetDependentNCategs() - 1);
     return fStatus;
 }
 
-void MCLogModel::SetCentres() {
-    std::fill(fvEffectCentre.begin(), fvEffectCentre.end(), 0.0);
-    std::fill(fvSourceCentre.begin(), fvSourceCentre.end(), 0.0);
-    if (!fpSettings->GetInterceptUse() || !fpXPrimeX) return;
-    const double total = fpXPrimeX->GetElem(0, 0);
-    if (!(total > 0.0) || !std::isfinite(total)) return;
-    for (int e = 1; e < fNEffects; ++e) {
-        int first = 0, count = 0;
-        if (!fvCovariateOnly[Ix(e)] || !GetParamsForEffect(e, first, count) || count != 1) continue;
-        const double mean = fpXPrimeX->GetElem(0, first) / total;
-        if (!std::isfinite(mean)) continue;
-        fvEffectCentre[Ix(e)] = mean;
-        fvSourceCentre[Ix(fvEffectSource[Ix(e)])] = mean;
-    }
-}
-
-std::vector<double> MCLogModel::GetColumnCentres() const {
-    std::vector<double> centres(Ix(fNBasic), 0.0);
-    for (int e = 1; e < fNEffects; ++e) {
-        int first = 0, count = 0;
-        if (fvEffectCentre[Ix(e)] != 0.0 && GetParamsForEffect(e, first, count) && first < fNBasic)
-            centres[Ix(first)] = fvEffectCentre[Ix(e)];
-    }
-    return centres;
-}
-
-// With c the centres, each logit's estimates b' of the centred columns give
-// b = T b' with T the identity but for the intercept's row, -c; the
-// covariance becomes T V T'.
-void MCLogModel::Uncentre(MCSymMatrix& covariance) {
-    const std::vector<double> centres = GetColumnCentres();
+void MCLogModel::GetFitCentring(std::vector<MCLogCentring::Combination>& units,
+                                std::vector<double>& shifts) const {
+    units.assign(Ix(fNAll), {});
+    shifts.assign(Ix(fNAll), 0.0);
     const int nLogits = GetDependentNCategs() - 1;
-    for (int l = 0; l < nLogits; ++l) {
-        const int i0 = l * fNBasic;
-        for (int j = 0; j < fNBasic; ++j)
-            if (centres[Ix(j)] != 0.0)
-                fvEstimates[Ix(i0)] -= centres[Ix(j)] * fvEstimates[Ix(i0 + j)];
-    }
-    UncentreCovariance(covariance);
-}
-
-void MCLogModel::UncentreCovariance(MCSymMatrix& covariance) const {
-    const std::vector<double> centres = GetColumnCentres();
-    std::vector<std::pair<int, double>> shifts;
-    for (int j = 0; j < fNBasic; ++j)
-        if (centres[Ix(j)] != 0.0) shifts.emplace_back(j, centres[Ix(j)]);
-    if (shifts.empty()) return;
-    const int nLogits = GetDependentNCategs() - 1;
-    const int n = covariance.GetNRows();
-    for (int l = 0; l < nLogits; ++l) {
-        const int i0 = l * fNBasic;
-        // Row and column i0 of T V: V_{i0,k} - sum_j c_j V_{i0+j,k}; then
-        // the same on the right, which touches only V_{i0,i0} again.
-        std::vector<double> row(Ix(n));
-        for (int k = 0; k < n; ++k) {
-            double v = covariance.GetElem(i0, k);
-            for (const auto& [j, c] : shifts) v -= c * covariance.GetElem(i0 + j, k);
-            row[Ix(k)] = v;
+    for (int l = 0; l < nLogits; ++l)
+        for (int k = 0; k < fNBasic; ++k) {
+            const std::size_t at = Ix(l * fNBasic + k);
+            for (const auto& [u, a] : fFitCentring.Units()[Ix(k)])
+                units[at].emplace_back(l * fNBasic + u, a);
+            shifts[at] = fFitCentring.Shifts()[Ix(k)];
         }
-        double corner = row[Ix(i0)];
-        for (const auto& [j, c] : shifts) corner -= c * row[Ix(i0 + j)];
-        for (int k = 0; k < n; ++k)
-            if (k != i0) covariance.SetElem(i0, k, row[Ix(k)]);
-        covariance.SetElem(i0, i0, corner);
-    }
 }
 
 bool MCLogModel::GetParamsForEffect(int effect, int& first, int& count) const {

@@ -10,6 +10,7 @@
 #include "data/MCFactorCounts.h"
 #include "design/MCColumnCentring.h"
 #include "design/MCRegrParameter.h"
+#include "logistic/MCLogCentring.h"
 #include "settings/IMCRegInterfaces.h"
 #include "settings/MCLogRegSettings.h"
 
@@ -75,13 +76,21 @@ public:
     const MCSymMatrix* GetUnsweptXPrimeX() const { return fpUnsweptXPrimeX.get(); }
     const MCSymMatrix* GetHessianGI() const override { return fpHessianGI.get(); }
     // With a robust covariance asked for: the inverse information of the
-    // centred parametrisation (see Uncentre), before it was carried to the
-    // model's; otherwise null.
+    // centred parametrisation (see MCLogCentring), before it was carried to
+    // the model's; otherwise null.
     const MCSymMatrix* GetCentredHessianGI() const { return fpCentredGI.get(); }
-    // Per basic parameter the centre its column was fitted less (0: none).
-    std::vector<double> GetColumnCentres() const;
+    // Per parameter (all logits) the combination of other parameters its
+    // column was fitted less, and the shift that multiplies it (see
+    // MCLogCentring; empty: fitted as it is).
+    void GetFitCentring(std::vector<MCLogCentring::Combination>& units,
+                        std::vector<double>& shifts) const;
     // Per cell source (GetSourceValues) the centre taken from its values.
     const std::vector<double>& GetSourceCentres() const { return fvSourceCentre; }
+    // Whether a row's sums of the model's estimates reach no further than
+    // GetSourceCentres says (MCLogitCells::GetCentreMagnitude): not when a
+    // product is fitted centred, or a slope on what its cell's indicator is
+    // aliased with, whose steps move columns the row does not hold.
+    bool CentresBoundRows() const { return fFitCentring.MovesOwnUnits(); }
     const std::vector<MCRegrParameter>& GetParameters() const override { return fvParameters; }
     const std::vector<MCRegrParameter>& GetBasicParams() const override { return fvBasicParams; }
     int GetNParameters() const override { return static_cast<int>(fvParameters.size()); }
@@ -107,6 +116,15 @@ public:
     MCCommon_850::MCStatus UncompressEstimates(const std::vector<double>& estimates,
                                                const MCSymMatrix& inverse) override;
     bool ExpandRow(std::vector<double>& x, const double* row) const override;
+    // The dense basic row of the columns the fit works on (centred).
+    bool ExpandCentredRow(std::vector<double>& x, const double* row) const;
+    // With a robust covariance asked for: the probabilities of a row from
+    // its ExpandCentredRow and the estimates the fit found, before they
+    // were carried to the model's parametrisation, whose terms at a
+    // covariate far from zero would cancel to many orders below themselves;
+    // false without them or when a logit is not finite.
+    bool CentredProbabilities(const std::vector<double>& x,
+                              std::vector<double>& probabilities) const;
     bool ExpandRow(const double* row, std::vector<int>& indices,
                    std::vector<double>& values) const override;
     bool ExpandAndCompressRow(const double* row, const std::vector<int>& indices, int& count,
@@ -134,22 +152,39 @@ public:
     double GetSampleSize() const { return fSampleSize; }
 
 private:
-    // One covariate factor of a design value: the row position and power.
+    // One covariate factor of a design value: the row position, power and
+    // the centre it enters the fit less.
     struct CovTerm {
         int fPos;
         int fMult;
+        double fCentre = 0.0;
     };
     // The covariate terms of every model effect, in one of the two layouts.
     struct Layout {
         std::vector<CovTerm> fvTerms;
-        std::vector<int> fvStart;  // per model effect, plus one past the end
+        std::vector<int> fvStart;     // per model effect, plus one past the end
+        std::vector<double> fvShift;  // per model effect: its own mean, or 0
         int fFreqWeight = -1;
         int fRegrWeight = -1;
         int fDependent = -1;
         double Value(const double* row, std::size_t effect) const;
+        // The value the fit works on: each covariate less its centre, and
+        // the whole less the effect's shift.
+        double Fitted(const double* row, std::size_t effect) const;
         double Weight(const double* row) const;
+        void SetRoles(int freqWeight, int regrWeight, int dependent) {
+            fFreqWeight = freqWeight;
+            fRegrWeight = regrWeight;
+            fDependent = dependent;
+        }
     };
     void BuildLayouts();
+    // The sources of the cells from the layouts' centres.
+    void BuildSources();
+    // The fit's centres (fFitCentring) into the layouts and the sources.
+    void ApplyCentres();
+    // Dense basic row of a whole record, raw or as the fit works on it.
+    bool FillRow(std::vector<double>& x, const double* row, bool centred) const;
     // The parameter indices of a whole record from the factor tables, or
     // null when one of its cells was not observed.
     const std::vector<int>* RecordIndices(const double* row) const;
@@ -159,6 +194,10 @@ private:
     // The predicted category among tied candidates: larger weighted count,
     // then larger unweighted count, then the smaller code.
     int BreakTie(const std::vector<int>& tied) const;
+    // The probabilities of dense basic row x under estimates (all logits),
+    // the logits into fvEta; false when one is not finite.
+    bool Probabilities(const double* x, const std::vector<double>& estimates,
+                       std::vector<double>& probabilities) const;
 
     const MCLogRegSettings* fpSettings;
     MCCancelInfo* fpCancel;
@@ -175,22 +214,14 @@ private:
     // effect whose pattern-layout terms compute it.
     std::vector<int> fvEffectSource;
     std::vector<std::size_t> fvSourceEffect;
-    // Covariate-only effects are fitted centred: their column less its
-    // weighted mean, the intercept absorbing the difference. A covariate far
-    // from zero (a timestamp, a year) is then no near-copy of the intercept
-    // in the information matrix, whose sums are plain doubles. Per model
-    // effect whether it has covariates and no factor, and its centre; per
-    // source (0 the constant) its centre, since such an effect has a source
-    // of its own. The centres are 0 until IdentifyRedundancy sets them.
-    std::vector<char> fvCovariateOnly;
-    std::vector<double> fvEffectCentre;
+    // The columns are fitted centred (MCLogCentring): a covariate far from
+    // zero (a timestamp, a year) is then no near-copy of the intercept, nor
+    // its square of it, in the information matrix, whose sums are plain
+    // doubles. The layouts' centres are 0 until IdentifyRedundancy sets
+    // them; per source (0 the constant) the centre of its one covariate or
+    // the effect's own mean.
+    MCLogCentring fFitCentring;
     std::vector<double> fvSourceCentre;
-    void SetCentres();
-    // Estimates and their covariance (over all parameters) from the centred
-    // parametrisation to the model's own: each logit's intercept less the
-    // centred columns' means times their estimates.
-    void Uncentre(MCSymMatrix& covariance);
-    void UncentreCovariance(MCSymMatrix& covariance) const;
 
     std::vector<int> fvDepCategories;
     std::vector<int> fvDepLocal;
@@ -209,6 +240,7 @@ private:
     MCBitSet fRedundancy;
     std::unique_ptr<MCSymMatrix> fpHessianGI;
     std::unique_ptr<MCSymMatrix> fpCentredGI;
+    std::vector<double> fvCentredEstimates;  // with fpCentredGI
     std::vector<MCRegrParameter> fvBasicParams;
     std::vector<MCRegrParameter> fvParameters;
     int fNBasic = 0;
@@ -239,16 +271,18 @@ private:
     // Beyond this mean over spread in its cells a slope's standard errors
     // keep fewer than eight digits.
     static constexpr double kTrustedCellRatio = 1e4;
-    // A warning (345) naming the slope within cells farthest from zero
-    // beside its spread there, when one is beyond kTrustedCellRatio; OK
-    // otherwise. From X'X before the sweep.
-    MCCommon_850::MCStatus CellSlopePrecision() const;
+    // A warning (345) naming the slope within cells fitted raw that is
+    // farthest from zero beside its spread there, when one is beyond
+    // kTrustedCellRatio; OK otherwise. From each column's ratio (ratios,
+    // from X'X before the sweep).
+    MCCommon_850::MCStatus CellSlopePrecision(const std::vector<double>& ratios) const;
     // A warning (347) naming the product of covariates that the other
     // columns leave least of, when its size is beyond kTrustedCellRatio
-    // times that rest: each column is fitted centred on its own mean only,
-    // so x*x beside x far from zero stays nearly collinear with x. From
-    // the products' centred sums of squares before the sweep (squares) and
-    // the swept X'X.
+    // times that rest: a product that cannot be fitted on its centred
+    // covariates (a lower-order column missing) is centred on its own mean
+    // only, so x*x beside x far from zero stays nearly collinear with x.
+    // From the products' centred sums of squares before the sweep (squares,
+    // 0 for those fitted centred) and the swept X'X.
     MCCommon_850::MCStatus ProductPrecision(const std::vector<double>& squares) const;
 };
 

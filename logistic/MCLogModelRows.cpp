@@ -36,7 +36,7 @@ bool MCLogModel::ExpandAndCompressRow(const double* row, const std::vector<int>&
         if (j < 0 || j >= fNBasic) return false;
         const int local = fvBasicLocal[Ix(j)];
         if (local < 0) continue;
-        const double v = fPatternLayout.Value(row, e) - fvEffectCentre[e];
+        const double v = fPatternLayout.Fitted(row, e);
         if (v == 0.0) continue;
         columns.push_back(local);
         values.push_back(v);
@@ -79,11 +79,19 @@ bool MCLogModel::GetSourceValues(const double* row, std::vector<double>& values)
     values.resize(fvSourceEffect.size() + 1);
     values[0] = 1.0;
     for (std::size_t s = 0; s < fvSourceEffect.size(); ++s)
-        values[s + 1] = fPatternLayout.Value(row, fvSourceEffect[s]) - fvSourceCentre[s + 1];
+        values[s + 1] = fPatternLayout.Fitted(row, fvSourceEffect[s]);
     return true;
 }
 
 bool MCLogModel::ExpandRow(std::vector<double>& x, const double* row) const {
+    return FillRow(x, row, false);
+}
+
+bool MCLogModel::ExpandCentredRow(std::vector<double>& x, const double* row) const {
+    return FillRow(x, row, true);
+}
+
+bool MCLogModel::FillRow(std::vector<double>& x, const double* row, bool centred) const {
     if (!fbParamsCreated || row == nullptr) return false;
     if (x.size() < Ix(fNBasic)) x.resize(Ix(fNBasic));
     std::fill(x.begin(), x.begin() + fNBasic, 0.0);
@@ -92,7 +100,7 @@ bool MCLogModel::ExpandRow(std::vector<double>& x, const double* row) const {
     for (std::size_t e = 0; e < Ix(fNEffects); ++e) {
         const int j = indices[e];
         if (j < 0 || j >= fNBasic) continue;
-        x[Ix(j)] = fRecordLayout.Value(row, e);
+        x[Ix(j)] = centred ? fRecordLayout.Fitted(row, e) : fRecordLayout.Value(row, e);
     }
     return allFound;
 }
@@ -131,29 +139,42 @@ int MCLogModel::BreakTie(const std::vector<int>& tied) const {
     return best;
 }
 
+bool MCLogModel::Probabilities(const double* x, const std::vector<double>& estimates,
+                               std::vector<double>& probabilities) const {
+    // The logits, the reference's being 0; probabilities relative to the
+    // largest so that no exponential overflows.
+    const std::size_t J = fvDepCategories.size();
+    const std::size_t nLogits = J - 1;
+    double etaMax = 0.0;
+    for (std::size_t k = 0; k < nLogits; ++k) {
+        fvEta[k] = MCMathFun::DDot(fNBasic, x, 1, estimates.data() + k * Ix(fNBasic), 1);
+        etaMax = std::max(etaMax, fvEta[k]);
+    }
+    fvEta[nLogits] = 0.0;
+    if (!std::isfinite(etaMax)) return false;
+    probabilities.resize(J);
+    double sum = 0.0;
+    for (std::size_t k = 0; k < J; ++k) sum += probabilities[k] = std::exp(fvEta[k] - etaMax);
+    for (std::size_t k = 0; k < J; ++k) probabilities[k] /= sum;
+    return true;
+}
+
+bool MCLogModel::CentredProbabilities(const std::vector<double>& x,
+                                      std::vector<double>& probabilities) const {
+    return fvCentredEstimates.size() == Ix(fNAll) && x.size() >= Ix(fNBasic) &&
+           Probabilities(x.data(), fvCentredEstimates, probabilities);
+}
+
 MCStatus MCLogModel::Score(const double* row, std::vector<double>& probabilities,
                            int& category) const {
     const std::size_t J = fvDepCategories.size();
     probabilities.assign(J, MCMV::Missing());
     category = -1;
     if (!fbParamsCreated || row == nullptr) return MCStatus();
-    if (!DesignRow(row)) return MCStatus();
+    if (!DesignRow(row) || !Probabilities(fvDesignRow.data(), fvEstimates, probabilities))
+        return MCStatus();
 
-    // The logits, the reference's being 0; probabilities relative to the
-    // largest so that no exponential overflows.
     const std::size_t nLogits = J - 1;
-    double etaMax = 0.0;
-    for (std::size_t k = 0; k < nLogits; ++k) {
-        fvEta[k] = MCMathFun::DDot(fNBasic, fvDesignRow.data(), 1,
-                                   fvEstimates.data() + k * Ix(fNBasic), 1);
-        etaMax = std::max(etaMax, fvEta[k]);
-    }
-    fvEta[nLogits] = 0.0;
-    if (!std::isfinite(etaMax)) return MCStatus();
-    double sum = 0.0;
-    for (std::size_t k = 0; k < J; ++k) sum += probabilities[k] = std::exp(fvEta[k] - etaMax);
-    for (std::size_t k = 0; k < J; ++k) probabilities[k] /= sum;
-
     // The reference starts as the maximum; a logit clearly above the current
     // maximum replaces it, one within rounding of it joins a tie.
     const double eps = std::numeric_limits<double>::epsilon();

@@ -25,25 +25,16 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
     // G M G in the model's are some 1e12 times its elements.
     const MCSymMatrix* centred = fModel.GetCentredHessianGI();
     const MCSymMatrix* information = centred != nullptr ? centred : fModel.GetHessianGI();
-    std::vector<double> centres;
-    if (centred != nullptr) centres = fModel.GetColumnCentres();
     const int all = fModel.GetNParameters();
     const int nBasic = fModel.GetNBasicParameters();
     const std::vector<int>& categories = fModel.GetDependCategories();
     const std::size_t nLogits = categories.size() - 1;
     const std::vector<int>& clusters = fpSettings->GetClusterVars();
     MCSandwich sandwich(type, static_cast<int>(clusters.size()));
-    if (!centres.empty()) {
-        // Each logit's centred columns on its intercept.
-        std::vector<MCSandwich::Combination> units(Ix(all));
-        std::vector<double> shifts(Ix(all), 0.0);
-        for (std::size_t l = 0; l < nLogits; ++l)
-            for (int j = 0; j < nBasic; ++j) {
-                const std::size_t at = l * Ix(nBasic) + Ix(j);
-                if (centres[Ix(j)] == 0.0 || at >= units.size()) continue;
-                units[at].emplace_back(static_cast<int>(l) * nBasic, 1.0);
-                shifts[at] = centres[Ix(j)];
-            }
+    if (centred != nullptr) {
+        std::vector<MCSandwich::Combination> units;
+        std::vector<double> shifts;
+        fModel.GetFitCentring(units, shifts);
         sandwich.SetCentring(units, shifts, true);
     }
     if (fClusterVar >= 0 && fClusterRuns.SingleRuns()) sandwich.SetSingleRuns(fClusterRuns.Runs());
@@ -66,9 +57,13 @@ MCStatus MCLogAlgorithm::RobustCovariance(MCCommon_850::MultiPassRecordIter& ite
         if (!fValidator.IsValidFitRecord(*record, pass)) continue;
         const double* v = record->GetAll();
         int predicted = -1;
-        fModel.ExpandRow(x, v);
-        if (fModel.Score(v, probabilities, predicted).IsError()) continue;
-        for (std::size_t j = 0; j < centres.size() && j < x.size(); ++j) x[j] -= centres[j];
+        if (centred != nullptr) {
+            fModel.ExpandCentredRow(x, v);
+            if (!fModel.CentredProbabilities(x, probabilities)) continue;
+        } else {
+            fModel.ExpandRow(x, v);
+            if (fModel.Score(v, probabilities, predicted).IsError()) continue;
+        }
         const int y = static_cast<int>(v[dep] + 0.5);
         // The row's non-zero columns once, not once per logit.
         nonZero.clear();

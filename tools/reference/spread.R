@@ -298,3 +298,70 @@ cat("case glm_product_cluster\n")
 out("estimate", A %*% coef(fit))
 out("se", sqrt(diag(A %*% vcovCL(fit, cluster = g, type = "HC1") %*% t(A))))
 cat("end\n")
+
+# --- Products and slopes within cells in the logistic model ----------------
+# The logistic fit works on the covariates less their means, products of
+# them and slopes within cells included. The references are fitted on the
+# centred columns and carried to the raw parameters by the exact map.
+#
+# A binary yb ~ A + x + x*x at x = 1e5 + N(0, 1): the program's parameters
+# are the intercept, [A=a], x and x^2 (the logit of yb = 0 against yb = 1).
+n <- 300
+A <- rep(c("a", "b"), length.out = n)
+x <- 1e5 + round(rnorm(n), 4)
+c0 <- 1e5
+v <- x - c0
+ia <- as.numeric(A == "a")
+yb <- as.numeric(runif(n) < plogis(0.2 + 0.4 * ia - 0.6 * v + 0.3 * v^2))
+write.csv(data.frame(yb = yb, A = A, x = x), file.path(dir, "squarebinary.csv"),
+          row.names = FALSE)
+M <- rbind(c(1, 0, -c0, c0^2), c(0, 1, 0, 0), c(0, 0, 1, -2 * c0), c(0, 0, 0, 1))
+logistic_case("binary_square", cbind(1, ia, v, v^2), M, yb, c(0, 1))
+
+# A multinomial yc ~ x + z + x*z with x near 5e4 and z near 2000:
+# (x - cx)(z - cz) = xz - cz x - cx z + cx cz.
+n <- 300
+x <- 5e4 + round(rnorm(n), 4)
+z <- 2000 + round(rnorm(n, 0, 0.5), 4)
+cx <- 5e4
+cz <- 2000
+u <- x - cx
+w <- z - cz
+yc <- sapply(seq_len(n), function(i) {
+  p <- exp(c(0.3 + 0.5 * u[i] - 0.4 * w[i] + 0.6 * u[i] * w[i],
+             -0.2 - 0.3 * u[i] + 0.2 * w[i] - 0.4 * u[i] * w[i], 0))
+  sample(1:3, 1, prob = p / sum(p))
+})
+write.csv(data.frame(yc = yc, x = x, z = z), file.path(dir, "productmultinomial.csv"),
+          row.names = FALSE)
+M <- rbind(c(1, -cx, -cz, cx * cz), c(0, 1, 0, -cz), c(0, 0, 1, -cx), c(0, 0, 0, 1))
+logistic_case("multinomial_product", cbind(1, u, w, u * w), M, yc, c(1, 2, 3))
+
+# yb ~ A + x(A) on the cells above at x = 1.7e6 + u: the parameters are
+# the intercept, [A=p] ([A=q] aliased) and the slopes within p and q;
+# (x - c0)[A=q] = x [A=q] - c0 + c0 [A=p].
+d <- read.csv(file.path(dir, "cellsbinary.csv"))
+c0 <- 1.7e6
+u <- d$x - 1.7e9
+ip <- as.numeric(d$A == "p")
+M <- rbind(c(1, 0, 0, -c0), c(0, 1, -c0, c0), c(0, 0, 1, 0), c(0, 0, 0, 1))
+logistic_case("binary_slopes_in_cells", cbind(1, ip, u * ip, u * (1 - ip)), M, d$yb, c(0, 1))
+
+# The same square and slopes under HC1, n / (n - k) V S'S V with S the
+# rows' scores x (e - p), at the Newton-refined maximum (glm's last weights
+# are those of the step before it, some 1e-9 away).
+robust_case <- function(name, X, M, yv) {
+  f <- mlogit_fit(X, yv, rep(1, length(yv)), c(0, 1))
+  p <- plogis(as.vector(X %*% f$beta))
+  S <- X * (as.numeric(yv == 0) - p)
+  V <- f$V %*% crossprod(S) %*% f$V * nrow(X) / (nrow(X) - ncol(X))
+  cat("case", name, "\n")
+  out("estimate", M %*% f$beta)
+  out("se", sqrt(diag(M %*% V %*% t(M))))
+  cat("end\n")
+}
+sq <- read.csv(file.path(dir, "squarebinary.csv"))
+v <- sq$x - 1e5
+robust_case("binary_square_hc1", cbind(1, as.numeric(sq$A == "a"), v, v^2),
+            rbind(c(1, 0, -1e5, 1e10), c(0, 1, 0, 0), c(0, 0, 1, -2e5), c(0, 0, 0, 1)), sq$yb)
+robust_case("binary_slopes_in_cells_hc1", cbind(1, ip, u * ip, u * (1 - ip)), M, d$yb)

@@ -1,0 +1,204 @@
+#include "logistic/MCLogCentring.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "companion/MCIndex.h"
+
+namespace MCMath_850 {
+
+namespace {
+
+int Order(const MCRegrParameter& p) {
+    return p.GetNCovariates() > 0 ? p.GetNCovariateMult() : 0;
+}
+
+}  // namespace
+
+void MCLogCentring::SetUp(const std::vector<MCRegrParameter>& params,
+                          const std::vector<int>& effectOf, int nEffects, const MCSymMatrix& xx,
+                          bool intercept) {
+    fvParams = params;
+    fvEffectOf = effectOf;
+    fbIntercept = intercept;
+    fProducts.SetUp(params);
+    fCentres.clear();
+    const std::size_t n = params.size();
+    fvColumnMean.assign(n, 0.0);
+    fvColumnCentre.assign(n, 0.0);
+    fvCentred.assign(Ix(nEffects), 0);
+    fvOwn.assign(Ix(nEffects), 0.0);
+    fvUnits.assign(n, {});
+    fvShifts.assign(n, 0.0);
+    fbOwnUnits = true;
+    fMaxOrder = 0;
+    const double total = intercept ? xx.GetElem(0, 0) : 0.0;
+    if (!(total > 0.0) || !std::isfinite(total)) return;
+    // A covariate's centre is its mean over the records: the column sums of
+    // an effect that is that covariate alone, within cells or not (each
+    // record is in one of its cells), the covariate-only one first.
+    std::vector<double> sum(Ix(nEffects), 0.0);
+    std::vector<int> var(Ix(nEffects), -1);
+    std::vector<char> alone(Ix(nEffects), 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const MCRegrParameter& p = params[k];
+        const std::size_t e = Ix(effectOf[k]);
+        if (p.GetNCovariates() == 0) continue;
+        if (p.GetNFactors() == 0) fvColumnMean[k] = xx.GetElem(0, static_cast<int>(k)) / total;
+        if (Order(p) != 1) continue;
+        var[e] = p.GetCovariates()[0];
+        alone[e] = p.GetNFactors() == 0;
+        sum[e] += xx.GetElem(0, static_cast<int>(k));
+    }
+    for (int pass = 1; pass >= 0; --pass)
+        for (std::size_t e = 0; e < sum.size(); ++e) {
+            const double mean = sum[e] / total;
+            if (var[e] >= 0 && alone[e] == pass && std::isfinite(mean))
+                fCentres.emplace(var[e], mean);
+        }
+    for (std::size_t k = 0; k < n; ++k)
+        if (Order(params[k]) == 1) fvColumnCentre[k] = VariableCentre(params[k].GetCovariates()[0]);
+}
+
+double MCLogCentring::VariableCentre(int var) const {
+    const auto it = fCentres.find(var);
+    return it != fCentres.end() ? it->second : 0.0;
+}
+
+bool MCLogCentring::Combine(std::size_t k, const MCColumnCentring& centring,
+                            const MCSymMatrix& swept, const MCBitSet& kept,
+                            const std::vector<double>& diagonal, Combination& unit,
+                            double& shift) const {
+    const MCRegrParameter& p = fvParams[k];
+    const int u = k < centring.Units().size() ? centring.Units()[k] : -1;
+    if (u < 0 || centring.WithoutIndicator(k)) return false;
+    Combination base =
+        MCColumnCentring::UnitOnKept(swept, kept, diagonal, u, static_cast<int>(fvParams.size()));
+    if (base.empty()) return false;
+    for (auto& [j, a] : base) {
+        if (fvParams[Ix(j)].GetNCovariates() > 0) return false;
+        // Indicators are aliased with whole multiples of each other: what
+        // the sweep's rounding leaves beside them would move the estimates
+        // by the centre times that rounding.
+        const double whole = std::nearbyint(a);
+        if (std::fabs(a - whole) <= 1e-9 * std::max(1.0, std::fabs(a))) a = whole;
+    }
+    if (Order(p) == 1) {
+        if (fCentres.count(p.GetCovariates()[0]) == 0) return false;
+        unit = std::move(base);
+        shift = fvColumnCentre[k];
+        return true;
+    }
+    if (!fProducts.IsComplete(k)) return false;
+    unit.clear();
+    for (const auto& [column, coef] : fProducts.Expansion(k, fvColumnCentre)) {
+        if (column < 0) {
+            for (const auto& [j, a] : base) unit.emplace_back(j, coef * a);
+        } else if (kept.IsIn(column)) {
+            unit.emplace_back(column, coef);
+        } else {
+            return false;
+        }
+    }
+    shift = 1.0;
+    return true;
+}
+
+void MCLogCentring::Decide(const MCColumnCentring& centring, const MCSymMatrix& swept,
+                           const MCBitSet& kept, const std::vector<double>& diagonal) {
+    const std::size_t n = fvParams.size();
+    std::fill(fvCentred.begin(), fvCentred.end(), 0);
+    std::fill(fvOwn.begin(), fvOwn.end(), 0.0);
+    fvUnits.assign(n, {});
+    fvShifts.assign(n, 0.0);
+    fbOwnUnits = true;
+    fMaxOrder = 0;
+    if (!fbIntercept) return;
+    std::vector<char> ok(fvCentred.size(), 0);
+    for (std::size_t k = 0; k < n; ++k)
+        if (fvParams[k].GetNCovariates() > 0) ok[Ix(fvEffectOf[k])] = 1;
+    for (std::size_t k = 0; k < n; ++k)
+        if (fvParams[k].GetNCovariates() > 0 && kept.IsIn(static_cast<int>(k)) &&
+            !Combine(k, centring, swept, kept, diagonal, fvUnits[k], fvShifts[k]))
+            ok[Ix(fvEffectOf[k])] = 0;
+    // A product's lower-order columns must be fitted centred too.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::size_t k = 0; k < n; ++k) {
+            char& mine = ok[Ix(fvEffectOf[k])];
+            for (const auto& [u, a] : fvUnits[k])
+                if (mine && fvParams[Ix(u)].GetNCovariates() > 0 && !ok[Ix(fvEffectOf[Ix(u)])]) {
+                    mine = 0;
+                    changed = true;
+                }
+        }
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const MCRegrParameter& p = fvParams[k];
+        const std::size_t e = Ix(fvEffectOf[k]);
+        if (p.GetNCovariates() == 0) continue;
+        if (!ok[e]) {
+            fvUnits[k].clear();
+            fvShifts[k] = 0.0;
+            if (p.GetNFactors() == 0 && fvColumnMean[k] != 0.0) {
+                fvUnits[k].emplace_back(0, 1.0);
+                fvShifts[k] = fvOwn[e] = fvColumnMean[k];
+            }
+        }
+        if (fvShifts[k] == 0.0) fvUnits[k].clear();
+        if (fvUnits[k].empty()) continue;
+        fMaxOrder = std::max(fMaxOrder, Order(p));
+        fbOwnUnits = fbOwnUnits && fvUnits[k].size() == 1 && fvUnits[k][0].second == 1.0 &&
+                     !(ok[e] && Order(p) > 1);
+    }
+    fvCentred = std::move(ok);
+}
+
+void MCLogCentring::Uncentre(std::vector<double>& estimates, MCSymMatrix* covariance,
+                             int nLogits) const {
+    const std::size_t nb = fvParams.size();
+    // A column's steps move only columns of lower order: the highest first.
+    for (int order = fMaxOrder; order >= 1; --order) {
+        for (std::size_t l = 0; l < Ix(nLogits); ++l)
+            for (std::size_t k = 0; k < nb; ++k) {
+                if (Order(fvParams[k]) != order || fvUnits[k].empty()) continue;
+                const double b = estimates[l * nb + k];
+                for (const auto& [u, a] : fvUnits[k])
+                    estimates[l * nb + Ix(u)] -= fvShifts[k] * a * b;
+            }
+        if (covariance != nullptr) UncentreOrder(*covariance, order, nLogits);
+    }
+}
+
+void MCLogCentring::UncentreOrder(MCSymMatrix& covariance, int order, int nLogits) const {
+    const int nb = static_cast<int>(fvParams.size());
+    // Per column moved, the columns of this order that move it and by how
+    // much. Their steps commute: a moved column moves no other.
+    std::map<int, Combination> into;
+    for (int k = 0; k < nb; ++k) {
+        if (Order(fvParams[Ix(k)]) != order) continue;
+        for (const auto& [u, a] : fvUnits[Ix(k)]) into[u].emplace_back(k, fvShifts[Ix(k)] * a);
+    }
+    const int n = covariance.GetNRows();
+    std::vector<double> row(Ix(n));
+    for (int l = 0; l < nLogits; ++l) {
+        const int i0 = l * nb;
+        for (const auto& [u, steps] : into) {
+            // Row and column t of T V: V_{t,c} - sum_k f_k V_{k,c}; then the
+            // same on the right, which touches only V_{t,t} again.
+            const int t = i0 + u;
+            for (int c = 0; c < n; ++c) {
+                double v = covariance.GetElem(t, c);
+                for (const auto& [k, f] : steps) v -= f * covariance.GetElem(i0 + k, c);
+                row[Ix(c)] = v;
+            }
+            double corner = row[Ix(t)];
+            for (const auto& [k, f] : steps) corner -= f * row[Ix(i0 + k)];
+            for (int c = 0; c < n; ++c)
+                if (c != t) covariance.SetElem(t, c, row[Ix(c)]);
+            covariance.SetElem(t, t, corner);
+        }
+    }
+}
+
+}  // namespace MCMath_850
