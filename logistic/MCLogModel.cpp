@@ -102,14 +102,14 @@ double MCLogModel::Layout::Value(const double* row, std::size_t effect) const {
     return v;
 }
 
-double MCLogModel::Layout::Fitted(const double* row, std::size_t effect) const {
+double MCLogModel::Layout::Centred(const double* row, std::size_t effect) const {
     double v = 1.0;
     for (int t = fvStart[effect]; t < fvStart[effect + 1]; ++t) {
         const CovTerm& term = fvTerms[Ix(t)];
-        const double d = row[term.fPos] - term.fCentre;
+        const double d = row[term.fPos] - fvCentre[Ix(t)];
         for (int m = 0; m < term.fMult; ++m) v *= d;
     }
-    return v - fvShift[effect];
+    return v;
 }
 
 double MCLogModel::Layout::Weight(const double* row) const {
@@ -143,16 +143,18 @@ void MCLogModel::BuildLayouts() {
             for (std::size_t c = 0; c < settingsCovs.size(); ++c)
                 if (settingsCovs[c] == var && c < fvPatternCovariates.size())
                     patternPos = fvPatternCovariates[c];
-            fRecordLayout.fvTerms.push_back({var, mult, 0.0});
-            fPatternLayout.fvTerms.push_back({patternPos, mult, 0.0});
+            fRecordLayout.fvTerms.push_back({var, mult});
+            fPatternLayout.fvTerms.push_back({patternPos, mult});
         }
     }
     fRecordLayout.fvStart.push_back(static_cast<int>(fRecordLayout.fvTerms.size()));
     fPatternLayout.fvStart.push_back(static_cast<int>(fPatternLayout.fvTerms.size()));
     fRecordLayout.SetRoles(fRecordFreqWeight, fRecordRegrWeight, fRecordDependent);
     fPatternLayout.SetRoles(fPatternFreqWeight, fPatternRegrWeight, fPatternDependent);
-    fRecordLayout.fvShift.assign(Ix(fNEffects), 0.0);
-    fPatternLayout.fvShift.assign(Ix(fNEffects), 0.0);
+    for (Layout* layout : {&fRecordLayout, &fPatternLayout}) {
+        layout->fvCentre.assign(layout->fvTerms.size(), 0.0);
+        layout->fvShift.assign(Ix(fNEffects), 0.0);
+    }
     BuildSources();
 }
 
@@ -168,7 +170,9 @@ void MCLogModel::BuildSources() {
         for (int t = 0; t < na; ++t) {
             const CovTerm& x = l.fvTerms[Ix(l.fvStart[a] + t)];
             const CovTerm& y = l.fvTerms[Ix(l.fvStart[b] + t)];
-            if (x.fPos != y.fPos || x.fMult != y.fMult || x.fCentre != y.fCentre) return false;
+            const std::size_t ta = Ix(l.fvStart[a] + t), tb = Ix(l.fvStart[b] + t);
+            if (x.fPos != y.fPos || x.fMult != y.fMult || l.fvCentre[ta] != l.fvCentre[tb])
+                return false;
         }
         return true;
     };
@@ -183,12 +187,16 @@ void MCLogModel::BuildSources() {
         if (s == fvSourceEffect.size()) fvSourceEffect.push_back(e);
         fvEffectSource[e] = static_cast<int>(s) + 1;
     }
+    fvSourceShift.assign(fvSourceEffect.size() + 1, 0.0);
     fvSourceCentre.assign(fvSourceEffect.size() + 1, 0.0);
     for (std::size_t s = 0; s < fvSourceEffect.size(); ++s) {
         const std::size_t e = fvSourceEffect[s];
-        const CovTerm& first = l.fvTerms[Ix(l.fvStart[e])];
-        const bool single = l.fvStart[e + 1] - l.fvStart[e] == 1 && first.fMult == 1;
-        fvSourceCentre[s + 1] = l.fvShift[e] != 0.0 ? l.fvShift[e] : single ? first.fCentre : 0.0;
+        const std::size_t first = Ix(l.fvStart[e]);
+        const bool single = l.fvStart[e + 1] - l.fvStart[e] == 1 && l.fvTerms[first].fMult == 1;
+        fvSourceShift[s + 1] = l.fvShift[e];
+        fvSourceCentre[s + 1] = l.fvShift[e] != 0.0 ? l.fvShift[e]
+                                : single            ? l.fvCentre[first]
+                                                    : 0.0;
     }
 }
 
@@ -198,7 +206,7 @@ void MCLogModel::ApplyCentres() {
             layout->fvShift[e] = fFitCentring.OwnCentre(e);
             for (int t = layout->fvStart[e]; t < layout->fvStart[e + 1]; ++t) {
                 const int var = fRecordLayout.fvTerms[Ix(t)].fPos;
-                layout->fvTerms[Ix(t)].fCentre =
+                layout->fvCentre[Ix(t)] =
                     fFitCentring.Centred(e) ? fFitCentring.VariableCentre(var) : 0.0;
             }
         }

@@ -152,25 +152,27 @@ public:
     double GetSampleSize() const { return fSampleSize; }
 
 private:
-    // One covariate factor of a design value: the row position, power and
-    // the centre it enters the fit less.
+    // One covariate factor of a design value: the row position and power.
     struct CovTerm {
         int fPos;
         int fMult;
-        double fCentre = 0.0;
     };
     // The covariate terms of every model effect, in one of the two layouts.
     struct Layout {
         std::vector<CovTerm> fvTerms;
-        std::vector<int> fvStart;     // per model effect, plus one past the end
-        std::vector<double> fvShift;  // per model effect: its own mean, or 0
+        std::vector<int> fvStart;      // per model effect, plus one past the end
+        std::vector<double> fvCentre;  // per term: the centre the fit takes it less
+        std::vector<double> fvShift;   // per model effect: its own mean, or 0
         int fFreqWeight = -1;
         int fRegrWeight = -1;
         int fDependent = -1;
         double Value(const double* row, std::size_t effect) const;
-        // The value the fit works on: each covariate less its centre, and
-        // the whole less the effect's shift.
-        double Fitted(const double* row, std::size_t effect) const;
+        // The product of the covariates less their centres; the value the
+        // fit works on is that less the effect's shift (Fitted).
+        double Centred(const double* row, std::size_t effect) const;
+        double Fitted(const double* row, std::size_t effect) const {
+            return Centred(row, effect) - fvShift[effect];
+        }
         double Weight(const double* row) const;
         void SetRoles(int freqWeight, int regrWeight, int dependent) {
             fFreqWeight = freqWeight;
@@ -218,9 +220,10 @@ private:
     // zero (a timestamp, a year) is then no near-copy of the intercept, nor
     // its square of it, in the information matrix, whose sums are plain
     // doubles. The layouts' centres are 0 until IdentifyRedundancy sets
-    // them; per source (0 the constant) the centre of its one covariate or
-    // the effect's own mean.
+    // them; per source (0 the constant) the shift its values are less (the
+    // effect's own mean), and the centre of its one covariate or that shift.
     MCLogCentring fFitCentring;
+    std::vector<double> fvSourceShift;
     std::vector<double> fvSourceCentre;
 
     std::vector<int> fvDepCategories;

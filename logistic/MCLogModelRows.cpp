@@ -79,7 +79,7 @@ bool MCLogModel::GetSourceValues(const double* row, std::vector<double>& values)
     values.resize(fvSourceEffect.size() + 1);
     values[0] = 1.0;
     for (std::size_t s = 0; s < fvSourceEffect.size(); ++s)
-        values[s + 1] = fPatternLayout.Fitted(row, fvSourceEffect[s]);
+        values[s + 1] = fPatternLayout.Centred(row, fvSourceEffect[s]) - fvSourceShift[s + 1];
     return true;
 }
 
