@@ -18,7 +18,13 @@ int Order(const MCRegrParameter& p) {
 void MCLogCentring::SetUp(const std::vector<MCRegrParameter>& params,
                           const std::vector<int>& effectOf, int nEffects, const MCSymMatrix& xx,
                           bool intercept) {
-    fvParams = params;
+    fvColumns.assign(params.size(), Column{});
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        Column& c = fvColumns[k];
+        c.order = Order(params[k]);
+        c.var = c.order == 1 ? params[k].GetCovariates()[0] : -1;
+        c.alone = params[k].GetNFactors() == 0;
+    }
     fvEffectOf = effectOf;
     fbIntercept = intercept;
     fProducts.SetUp(params);
@@ -69,22 +75,22 @@ bool MCLogCentring::Combine(std::size_t k, const MCColumnCentring& centring,
                             const MCSymMatrix& swept, const MCBitSet& kept,
                             const std::vector<double>& diagonal, Combination& unit,
                             double& shift) const {
-    const MCRegrParameter& p = fvParams[k];
+    const Column& column = fvColumns[k];
     const int u = k < centring.Units().size() ? centring.Units()[k] : -1;
     if (u < 0 || centring.WithoutIndicator(k)) return false;
     Combination base =
-        MCColumnCentring::UnitOnKept(swept, kept, diagonal, u, static_cast<int>(fvParams.size()));
+        MCColumnCentring::UnitOnKept(swept, kept, diagonal, u, static_cast<int>(fvColumns.size()));
     if (base.empty()) return false;
     for (auto& [j, a] : base) {
-        if (fvParams[Ix(j)].GetNCovariates() > 0) return false;
+        if (fvColumns[Ix(j)].order > 0) return false;
         // Indicators are aliased with whole multiples of each other: what
         // the sweep's rounding leaves beside them would move the estimates
         // by the centre times that rounding.
         const double whole = std::nearbyint(a);
         if (std::fabs(a - whole) <= 1e-9 * std::max(1.0, std::fabs(a))) a = whole;
     }
-    if (Order(p) == 1) {
-        if (fCentres.count(p.GetCovariates()[0]) == 0) return false;
+    if (column.order == 1) {
+        if (fCentres.count(column.var) == 0) return false;
         unit = std::move(base);
         shift = fvColumnCentre[k];
         return true;
@@ -106,7 +112,7 @@ bool MCLogCentring::Combine(std::size_t k, const MCColumnCentring& centring,
 
 void MCLogCentring::Decide(const MCColumnCentring& centring, const MCSymMatrix& swept,
                            const MCBitSet& kept, const std::vector<double>& diagonal) {
-    const std::size_t n = fvParams.size();
+    const std::size_t n = fvColumns.size();
     std::fill(fvCentred.begin(), fvCentred.end(), 0);
     std::fill(fvOwn.begin(), fvOwn.end(), 0.0);
     fvUnits.assign(n, {});
@@ -116,9 +122,9 @@ void MCLogCentring::Decide(const MCColumnCentring& centring, const MCSymMatrix& 
     if (!fbIntercept) return;
     std::vector<char> ok(fvCentred.size(), 0);
     for (std::size_t k = 0; k < n; ++k)
-        if (fvParams[k].GetNCovariates() > 0) ok[Ix(fvEffectOf[k])] = 1;
+        if (fvColumns[k].order > 0) ok[Ix(fvEffectOf[k])] = 1;
     for (std::size_t k = 0; k < n; ++k)
-        if (fvParams[k].GetNCovariates() > 0 && kept.IsIn(static_cast<int>(k)) &&
+        if (fvColumns[k].order > 0 && kept.IsIn(static_cast<int>(k)) &&
             !Combine(k, centring, swept, kept, diagonal, fvUnits[k], fvShifts[k]))
             ok[Ix(fvEffectOf[k])] = 0;
     // A product's lower-order columns must be fitted centred too.
@@ -127,41 +133,41 @@ void MCLogCentring::Decide(const MCColumnCentring& centring, const MCSymMatrix& 
         for (std::size_t k = 0; k < n; ++k) {
             char& mine = ok[Ix(fvEffectOf[k])];
             for (const auto& [u, a] : fvUnits[k])
-                if (mine && fvParams[Ix(u)].GetNCovariates() > 0 && !ok[Ix(fvEffectOf[Ix(u)])]) {
+                if (mine && fvColumns[Ix(u)].order > 0 && !ok[Ix(fvEffectOf[Ix(u)])]) {
                     mine = 0;
                     changed = true;
                 }
         }
     }
     for (std::size_t k = 0; k < n; ++k) {
-        const MCRegrParameter& p = fvParams[k];
+        const Column& column = fvColumns[k];
         const std::size_t e = Ix(fvEffectOf[k]);
-        if (p.GetNCovariates() == 0) continue;
+        if (column.order == 0) continue;
         if (!ok[e]) {
             fvUnits[k].clear();
             fvShifts[k] = 0.0;
-            if (p.GetNFactors() == 0 && fvColumnMean[k] != 0.0) {
+            if (column.alone && fvColumnMean[k] != 0.0) {
                 fvUnits[k].emplace_back(0, 1.0);
                 fvShifts[k] = fvOwn[e] = fvColumnMean[k];
             }
         }
         if (fvShifts[k] == 0.0) fvUnits[k].clear();
         if (fvUnits[k].empty()) continue;
-        fMaxOrder = std::max(fMaxOrder, Order(p));
+        fMaxOrder = std::max(fMaxOrder, column.order);
         fbOwnUnits = fbOwnUnits && fvUnits[k].size() == 1 && fvUnits[k][0].second == 1.0 &&
-                     !(ok[e] && Order(p) > 1);
+                     !(ok[e] && column.order > 1);
     }
     fvCentred = std::move(ok);
 }
 
 void MCLogCentring::Uncentre(std::vector<double>& estimates, MCSymMatrix* covariance,
                              int nLogits) const {
-    const std::size_t nb = fvParams.size();
+    const std::size_t nb = fvColumns.size();
     // A column's steps move only columns of lower order: the highest first.
     for (int order = fMaxOrder; order >= 1; --order) {
         for (std::size_t l = 0; l < Ix(nLogits); ++l)
             for (std::size_t k = 0; k < nb; ++k) {
-                if (Order(fvParams[k]) != order || fvUnits[k].empty()) continue;
+                if (fvColumns[k].order != order || fvUnits[k].empty()) continue;
                 const double b = estimates[l * nb + k];
                 for (const auto& [u, a] : fvUnits[k])
                     estimates[l * nb + Ix(u)] -= fvShifts[k] * a * b;
@@ -171,12 +177,12 @@ void MCLogCentring::Uncentre(std::vector<double>& estimates, MCSymMatrix* covari
 }
 
 void MCLogCentring::UncentreOrder(MCSymMatrix& covariance, int order, int nLogits) const {
-    const int nb = static_cast<int>(fvParams.size());
+    const int nb = static_cast<int>(fvColumns.size());
     // Per column moved, the columns of this order that move it and by how
     // much. Their steps commute: a moved column moves no other.
     std::map<int, Combination> into;
     for (int k = 0; k < nb; ++k) {
-        if (Order(fvParams[Ix(k)]) != order) continue;
+        if (fvColumns[Ix(k)].order != order) continue;
         for (const auto& [u, a] : fvUnits[Ix(k)]) into[u].emplace_back(k, fvShifts[Ix(k)] * a);
     }
     const int n = covariance.GetNRows();

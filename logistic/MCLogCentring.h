@@ -77,7 +77,14 @@ private:
     // T's steps of those columns on the covariance.
     void UncentreOrder(MCSymMatrix& covariance, int order, int nLogits) const;
 
-    std::vector<MCRegrParameter> fvParams;
+    // Per basic parameter: its covariates' powers summed (0 without any),
+    // its covariate when it has one alone, and whether it has no factor.
+    struct Column {
+        int order = 0;
+        int var = -1;
+        bool alone = false;
+    };
+    std::vector<Column> fvColumns;
     std::vector<int> fvEffectOf;
     MCProductTerms fProducts;
     std::map<int, double> fCentres;      // per covariate

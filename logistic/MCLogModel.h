@@ -218,7 +218,7 @@ private:
     std::vector<std::size_t> fvSourceEffect;
     // The columns are fitted centred (MCLogCentring): a covariate far from
     // zero (a timestamp, a year) is then no near-copy of the intercept, nor
-    // its square of it, in the information matrix, whose sums are plain
+    // its square a near-copy of it, in the information matrix, whose sums are plain
     // doubles. The layouts' centres are 0 until IdentifyRedundancy sets
     // them; per source (0 the constant) the shift its values are less (the
     // effect's own mean), and the centre of its one covariate or that shift.
