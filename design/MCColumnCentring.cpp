@@ -3,26 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <utility>
 
 #include "companion/DoubleDouble.h"
 #include "companion/MCIndex.h"
 #include "companion/MCSymMatrix.h"
+#include "design/MCColumnKeys.h"
 
 namespace MCMath_850 {
 
 namespace {
-
-using Cell = std::vector<std::pair<int, int>>;
-
-Cell CellOf(const MCRegrParameter& p) {
-    Cell c;
-    for (std::size_t i = 0; i < p.GetFactors().size() && i < p.GetCategories().size(); ++i)
-        c.emplace_back(p.GetFactors()[i], p.GetCategories()[i]);
-    std::sort(c.begin(), c.end());
-    return c;
-}
 
 bool WithinCells(const MCRegrParameter& p) {
     return p.GetNCovariates() > 0 && p.GetNFactors() > 0;
@@ -31,19 +21,19 @@ bool WithinCells(const MCRegrParameter& p) {
 }  // namespace
 
 void MCColumnCentring::SetUp(const std::vector<MCRegrParameter>& params, bool intercept) {
-    std::map<Cell, int> indicators;
-    for (std::size_t k = 0; k < params.size(); ++k)
-        if (params[k].GetNCovariates() == 0 && params[k].GetNFactors() > 0)
-            indicators.emplace(CellOf(params[k]), static_cast<int>(k));
+    const MCColumnKeys columns(params);
     fvUnits.assign(params.size(), intercept ? 0 : -1);
     if (intercept && !fvUnits.empty()) fvUnits[0] = -1;
     fvFlags.assign(params.size(), 0);
     bool any = false;
     for (std::size_t k = 0; k < params.size(); ++k) {
         if (!WithinCells(params[k])) continue;
-        const auto it = indicators.find(CellOf(params[k]));
-        if (it != indicators.end())
-            fvUnits[k] = it->second;
+        // The indicator of its cell: its key without the covariates.
+        MCColumnKeys::Key cell = MCColumnKeys::KeyOf(params[k]);
+        cell.covariates.clear();
+        const int indicator = columns.Find(cell);
+        if (indicator >= 0)
+            fvUnits[k] = indicator;
         else if (intercept)
             fvFlags[k] = any = true;
     }

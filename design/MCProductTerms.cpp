@@ -2,41 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 #include "companion/MCIndex.h"
+#include "design/MCColumnKeys.h"
 
 namespace MCMath_850 {
 
 namespace {
 
-using Pairs = std::vector<std::pair<int, int>>;
-
-// A column's cell (factor, category) and covariates (variable, power),
-// each sorted, with its target category: what names the column whatever
-// order its effect listed them in.
-struct Key {
-    Pairs cell;
-    Pairs covariates;
-    int target = -1;
-    bool operator<(const Key& o) const {
-        if (target != o.target) return target < o.target;
-        if (cell != o.cell) return cell < o.cell;
-        return covariates < o.covariates;
-    }
-};
-
-Key KeyOf(const MCRegrParameter& p) {
-    Key key;
-    for (std::size_t i = 0; i < p.GetFactors().size() && i < p.GetCategories().size(); ++i)
-        key.cell.emplace_back(p.GetFactors()[i], p.GetCategories()[i]);
-    for (std::size_t i = 0; i < p.GetCovariates().size(); ++i)
-        key.covariates.emplace_back(p.GetCovariates()[i], p.GetCovariateMultiplicities()[i]);
-    std::sort(key.cell.begin(), key.cell.end());
-    std::sort(key.covariates.begin(), key.covariates.end());
-    key.target = p.GetTargetCategory();
-    return key;
-}
+using Pairs = MCColumnKeys::Pairs;
+using Key = MCColumnKeys::Key;
 
 double Binomial(int m, int j) {
     double c = 1.0;
@@ -47,13 +22,11 @@ double Binomial(int m, int j) {
 }  // namespace
 
 void MCProductTerms::SetUp(const std::vector<MCRegrParameter>& params) {
-    std::map<Key, int> columns;
-    for (std::size_t k = 0; k < params.size(); ++k)
-        columns.emplace(KeyOf(params[k]), static_cast<int>(k));
+    const MCColumnKeys columns(params);
     fvProducts.assign(params.size(), Product{});
     for (std::size_t k = 0; k < params.size(); ++k) {
         if (params[k].GetNCovariateMult() < 2) continue;
-        const Key key = KeyOf(params[k]);
+        const Key key = MCColumnKeys::KeyOf(params[k]);
         const Pairs& full = key.covariates;
         Product product;
         product.complete = true;
@@ -72,12 +45,11 @@ void MCProductTerms::SetUp(const std::vector<MCRegrParameter>& params) {
             }
             if (whole) break;
             if (!sub.covariates.empty()) {
-                const auto it = columns.find(sub);
-                if (it == columns.end()) {
+                part.column = columns.Find(sub);
+                if (part.column < 0) {
                     product.complete = false;
                     break;
                 }
-                part.column = it->second;
             }
             product.parts.push_back(std::move(part));
             std::size_t i = 0;
@@ -86,8 +58,7 @@ void MCProductTerms::SetUp(const std::vector<MCRegrParameter>& params) {
         }
         if (!product.complete) continue;
         for (const auto& [var, power] : full) {
-            const auto it = columns.find(Key{key.cell, {{var, 1}}, key.target});
-            product.bases.push_back(it->second);
+            product.bases.push_back(columns.Find(Key{key.cell, {{var, 1}}, key.target}));
             product.basePowers.push_back(power);
         }
         fvProducts[k] = std::move(product);
