@@ -83,6 +83,9 @@ TEST_F(Cli, PredictScoresTheFitsOwnDataAsTheFitDoes) {
                "--regr-weight", "w"});
     RoundTrip("glm", main, {"--formula", "y ~ A + C(A) + x + A*x + x*x + z"});
     RoundTrip("glm", main, {"--formula", "y ~ A + x", "--vcov", "hc3"});
+    // The cluster column is a factor of the model too: one field of it.
+    RoundTrip("glm", kExamples + "warpbreaks.csv",
+              {"--formula", "breaks ~ wool + tension", "--cluster", "tension"});
     // x2 is 2 x + 1: aliased, its beta 0.
     std::string csv = "y,g,x,x2\n";
     for (int k = 0; k < 24; ++k)
