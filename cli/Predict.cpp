@@ -182,12 +182,26 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
                                                  static_cast<std::streamsize>(piece.size()));
                       });
     unseen = AllUnseen(unseen, model, processes);
+    // The same terms on every process: their counts add up, and so do the
+    // standard errors that rounding took (the last count).
+    std::vector<std::pair<std::string, std::size_t>> unobserved = scorer->UnobservedCells();
+    std::vector<double> counts;
+    for (const auto& term : unobserved) counts.push_back(static_cast<double>(term.second));
+    counts.push_back(static_cast<double>(scorer->ImpreciseErrors()));
+    if (processes.IsSplit()) processes.Sum(counts);
 
     std::vector<std::string> said;
     for (const UnseenCategory& u : unseen)
         said.push_back("column '" + u.fColumn + "' has category '" + u.fText +
                        "', which the model does not know, in " + std::to_string(u.fCount) +
                        (u.fCount == 1 ? " record" : " records"));
+    for (std::size_t t = 0; t < unobserved.size(); ++t) {
+        const auto n = static_cast<std::size_t>(counts[t]);
+        if (n == 0) continue;
+        said.push_back(std::to_string(n) + (n == 1 ? " record has" : " records have") +
+                       " a combination of categories of " + unobserved[t].first +
+                       " that the fit did not meet");
+    }
     if (!said.empty() && cmd.fbStrict) {
         std::string all;
         for (const std::string& s : said) all += (all.empty() ? "" : "; ") + s;
@@ -196,7 +210,7 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
     if (!writes) return kSuccess;
     for (const std::string& s : said)
         std::cerr << "mcreg: warning: " << s << ": their scores are left empty\n";
-    if (const std::size_t n = scorer->ImpreciseErrors(); n > 0)
+    if (const auto n = static_cast<std::size_t>(counts.back()); n > 0)
         std::cerr << "mcreg: warning: the standard errors and intervals of " << n
                   << (n == 1 ? " record are" : " records are")
                   << " left empty: rounding takes their digits, as with a covariate far from "

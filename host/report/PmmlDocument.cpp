@@ -118,9 +118,15 @@ Elem Header(const FittedModel& m, const std::string& application) {
 
 Elem DataDictionary(const FittedModel& m) {
     Elem dict = Make(Tags::XML_ELE_DATADICTIONARY);
-    const std::vector<ModelVariable>& all = m.fpSpec->GetVariables();
-    dict->AddAttribute(Tags::XML_ATT_NUMBEROFFIELDS, static_cast<double>(all.size()));
-    for (const ModelVariable& v : all) {
+    // A cluster column shapes the covariance, not a score: a scorer needs
+    // no field of it, and one that is also a factor of the model would be
+    // named twice, the second time as a number.
+    std::vector<const ModelVariable*> fields;
+    for (const ModelVariable& v : m.fpSpec->GetVariables())
+        if (v.fRole != ModelVariable::kCluster) fields.push_back(&v);
+    dict->AddAttribute(Tags::XML_ATT_NUMBEROFFIELDS, static_cast<double>(fields.size()));
+    for (const ModelVariable* variable : fields) {
+        const ModelVariable& v = *variable;
         Elem field = Make(Tags::XML_ELE_DATAFIELD);
         field->AddAttribute(Tags::XML_ATT_NAME, v.fName);
         const bool categorical = !v.fvCategories.empty() || v.fRole == ModelVariable::kFactor;

@@ -95,6 +95,8 @@ std::string Reader::Text(const pugi::xml_node& e, const char* attribute) const {
 }
 
 PmmlModel Reader::Read(const pugi::xml_node& pmml) {
+    fResult.fbEveryObservedCell =
+        std::string(pmml.child("Header").child("Application").attribute("name").value()) == "mcreg";
     ReadKind();
     ReadFields(pmml);
     ReadPredictors();

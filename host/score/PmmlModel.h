@@ -66,6 +66,14 @@ public:
     // the document has none.
     std::vector<double> fvCovariance;
     std::string fCovarianceType;
+    // Whether the parameters of each term of factors name every combination
+    // of categories the fit met, the redundant ones included, as this
+    // program's own documents do (Header's Application "mcreg"). A record in
+    // another combination lies where the fit had no data: its score would
+    // be whatever the choice of redundant parameters made it. A document of
+    // contrasts leaves a reference combination without a parameter by
+    // design, so only these documents can tell.
+    bool fbEveryObservedCell = false;
     // From ModelStats' Anova "Error" row; NaN when the document has none.
     double fErrorMeanSquare;
     double fErrorDf;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <utility>
 
 #include "companion/DoubleDouble.h"
@@ -79,6 +80,7 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
                             "the model's tie precedence does not give every category one");
     }
     IndexParameters();
+    if (fModel.fbEveryObservedCell) IndexTerms();
     fvTerm.resize(fModel.fvParameters.size());
     fvTermLow.resize(fModel.fvParameters.size());
     fvEta.resize(fModel.fvEquations.size());
@@ -141,6 +143,44 @@ void Scorer::IndexParameters() {
     }
 }
 
+void Scorer::IndexTerms() {
+    std::map<std::vector<std::pair<int, double>>, int> terms;
+    fvTermOf.assign(fModel.fvCells.size(), -1);
+    for (std::size_t j = 0; j < fModel.fvCells.size(); ++j) {
+        std::vector<std::pair<int, double>> key;
+        std::string name;
+        for (const ParameterCell& c : fModel.fvCells[j]) {
+            const ModelPredictor& p = fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)];
+            key.emplace_back(c.fPredictor, p.fbFactor ? -1.0 : c.fPower);
+            if (p.fbFactor) name += (name.empty() ? "" : "*") + p.fName;
+        }
+        if (name.empty()) continue;
+        std::sort(key.begin(), key.end());
+        const auto [at, added] = terms.emplace(key, static_cast<int>(fvTermNames.size()));
+        if (added) fvTermNames.push_back(name);
+        fvTermOf[j] = at->second;
+    }
+    fvTermMet.assign(fvTermNames.size(), 0);
+    fvUnobserved.assign(fvTermNames.size(), 0);
+}
+
+bool Scorer::InObservedCells() const {
+    bool all = true;
+    for (std::size_t t = 0; t < fvTermMet.size(); ++t)
+        if (!fvTermMet[t]) {
+            ++fvUnobserved[t];
+            all = false;
+        }
+    return all;
+}
+
+std::vector<std::pair<std::string, std::size_t>> Scorer::UnobservedCells() const {
+    std::vector<std::pair<std::string, std::size_t>> out;
+    for (std::size_t t = 0; t < fvUnobserved.size(); ++t)
+        out.emplace_back(fvTermNames[t], fvUnobserved[t]);
+    return out;
+}
+
 void Scorer::Terms(const double* record) const {
     using MCMath_850::DoubleDouble::DD;
     using MCMath_850::DoubleDouble::Mul;
@@ -161,13 +201,16 @@ void Scorer::Terms(const double* record) const {
     // In parameter order, the order of the sums.
     if (sources > 1) std::sort(fvCandidates.begin(), fvCandidates.end());
     fvNonZero.clear();
+    std::fill(fvTermMet.begin(), fvTermMet.end(), 0);
     for (std::size_t j : fvCandidates) {
         DD x{1.0, 0.0};
+        bool met = true;
         for (const ParameterCell& c : fModel.fvCells[j]) {
             const double v = record[c.fPredictor];
             if (fModel.fvPredictors[static_cast<std::size_t>(c.fPredictor)].fbFactor) {
                 if (v == static_cast<double>(c.fCategory)) continue;
                 x = DD{0.0, 0.0};
+                met = false;
                 break;
             }
             if (IsProductPower(c.fPower)) {
@@ -185,6 +228,8 @@ void Scorer::Terms(const double* record) const {
             else
                 x.hi *= w;
         }
+        if (met && !fvTermOf.empty() && fvTermOf[j] >= 0)
+            fvTermMet[static_cast<std::size_t>(fvTermOf[j])] = 1;
         fvTerm[j] = x.hi;
         fvTermLow[j] = x.lo;
         if (x.hi != 0.0) fvNonZero.push_back(j);
@@ -245,6 +290,7 @@ void Scorer::Logits() const {
 bool Scorer::Predict(const double* record, std::size_t& category) const {
     if (fModel.fKind == PmmlModel::kLinear || !Scorable(record)) return false;
     Terms(record);
+    if (!InObservedCells()) return false;
     Logits();
     for (double e : fvEta)
         if (!std::isfinite(e)) return false;
@@ -256,6 +302,7 @@ bool Scorer::Score(const double* record, double* out) const {
     std::fill(out, out + fNOutputs, kNaN);
     if (!Scorable(record)) return false;
     Terms(record);
+    if (!InObservedCells()) return false;
     if (fModel.fKind == PmmlModel::kLinear) {
         fvEta[0] = LinearPredictor();
         std::size_t at = 0;

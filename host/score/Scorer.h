@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/score/PmmlModel.h"
@@ -65,6 +66,12 @@ public:
     // rounding took its digits: x'Vx summed from terms far larger than it,
     // as with a covariate far from zero.
     std::size_t ImpreciseErrors() const { return fNImprecise; }
+    // A model whose document names every combination of categories its fit
+    // met (PmmlModel::fbEveryObservedCell): per term of factors, its factors'
+    // names joined by '*' and how many records had a combination of them
+    // that the fit did not meet, whose scores were left empty (0 or more;
+    // the same terms for the same model).
+    std::vector<std::pair<std::string, std::size_t>> UnobservedCells() const;
 
 private:
     // Whether the record has every predictor.
@@ -98,6 +105,16 @@ private:
     // (per predictor, per category), ascending.
     void IndexParameters();
     std::vector<std::size_t> fvAlways;
+    // Per parameter its term of factors (those with the same factors and
+    // covariate powers), -1 for a parameter without a factor; per term its
+    // name, and for the record scored whether one of its parameters has
+    // the record's categories.
+    void IndexTerms();
+    bool InObservedCells() const;
+    std::vector<int> fvTermOf;
+    std::vector<std::string> fvTermNames;
+    mutable std::vector<char> fvTermMet;
+    mutable std::vector<std::size_t> fvUnobserved;
     std::vector<std::vector<std::vector<std::size_t>>> fvByFirstCategory;
     // Scratch of one record: the non-zero terms and their indices.
     mutable std::vector<double> fvTerm, fvTermLow;

@@ -156,8 +156,11 @@ class _Result:
     _TEXT_SCORES = {}
 
     def _read_scores(self, text):
+        # pandas' own parser misses the last digits of some of the 17 the
+        # scores are written with: round_trip reads back the program's doubles.
         return pd.read_csv(io.StringIO(text), keep_default_na=False, na_values=[""],
-                           skip_blank_lines=False, dtype=self._TEXT_SCORES)
+                           skip_blank_lines=False, dtype=self._TEXT_SCORES,
+                           float_precision="round_trip")
 
     def _predictions(self, new_data, na_values=None):
         if new_data is None:

@@ -259,6 +259,11 @@ public:
                                "', which the model does not know, in " + std::to_string(u.fCount) +
                                (u.fCount == 1 ? " record" : " records") +
                                ": their predictions are NaN");
+            for (const auto& [term, n] : scorer.UnobservedCells())
+                if (n > 0)
+                    said.push_back(std::to_string(n) + (n == 1 ? " record has" : " records have") +
+                                   " a combination of categories of " + term +
+                                   " that the fit did not meet: their predictions are NaN");
         });
         return py::make_tuple(out.str(), said);
     }

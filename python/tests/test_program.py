@@ -105,3 +105,16 @@ def test_documents_equal_the_programs(program, tmp_path, command, formula, optio
     result.to_results_xml(tmp_path / "s.xml")
     assert (tmp_path / "q.pmml").read_bytes() == pmml.read_bytes()
     assert (tmp_path / "s.xml").read_bytes() == xml.read_bytes()
+    # Scores of new data are the program's predict to the last digit.
+    scores = tmp_path / "scores.csv"
+    _, err, rc = run_program(program, "predict", "--model", str(pmml), "--data", str(path),
+                             "--output", str(scores))
+    assert rc == 0, err
+    want = pd.read_csv(scores, float_precision="round_trip")
+    got = result.predict(path)
+    if command == "glm":
+        assert got.tolist() == want["predicted"].tolist()
+    else:
+        columns = [c for c in want.columns if c.startswith("P(")]
+        assert got[[f"p_{c[2:-1]}" for c in columns]].to_numpy().tolist() == \
+            want[columns].to_numpy().tolist()

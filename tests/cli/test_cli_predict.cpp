@@ -83,6 +83,9 @@ TEST_F(Cli, PredictScoresTheFitsOwnDataAsTheFitDoes) {
                "--regr-weight", "w"});
     RoundTrip("glm", main, {"--formula", "y ~ A + C(A) + x + A*x + x*x + z"});
     RoundTrip("glm", main, {"--formula", "y ~ A + x", "--vcov", "hc3"});
+    // The cluster column is a factor of the model too: one field of it.
+    RoundTrip("glm", kExamples + "warpbreaks.csv",
+              {"--formula", "breaks ~ wool + tension", "--cluster", "tension"});
     // x2 is 2 x + 1: aliased, its beta 0.
     std::string csv = "y,g,x,x2\n";
     for (int k = 0; k < 24; ++k)
@@ -200,6 +203,22 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                    "records; column 'tension' has category 'Z', which the model does not know, "
                    "in 1 record (--strict)\n");
         EXPECT_EQ(Slurp(out.path), "previous");
+    }
+    {
+        // Wool B at tension H is a combination the fit never met: its score
+        // would be whatever the redundant parameters' choice made it (here
+        // the additive 8), so it is left empty, as an unknown category is.
+        const TempFile cells("breaks,wool,tension\n1,A,L\n2,A,L\n3,A,H\n4,A,H\n5,B,L\n7,B,L\n");
+        const Model partial({"glm", "--data", cells.path.string(), "--formula",
+                             "breaks ~ wool + tension + wool*tension"});
+        const TempFile fresh("wool,tension\nB,H\nA,L\nB,H\n"), out("", ".csv");
+        ExpectExit(partial.Predict(fresh.path.string(), out, {"--se"}), 0,
+                   "mcreg: warning: 2 records have a combination of categories of wool*tension "
+                   "that the fit did not meet: their scores are left empty\n");
+        EXPECT_EQ(Slurp(out.path), "predicted,se\n,\n1.5,0.70710678118654757\n,\n");
+        ExpectExit(partial.Predict(fresh.path.string(), out, {"--strict"}), 3,
+                   "mcreg: 2 records have a combination of categories of wool*tension that the "
+                   "fit did not meet (--strict)\n");
     }
     const TempFile out("", ".csv");
     const TempFile noWool("breaks,tension\n1,L\n");

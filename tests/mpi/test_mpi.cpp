@@ -390,6 +390,27 @@ TEST(MpiProgram, PredictWritesTheScoresOfEveryPartInTheInputsOrder) {
         }
         ++k;
     }
+    {
+        // Standard errors that rounding takes, in every part: counted over
+        // all of them, once.
+        std::string train = "y,x\n", fresh = "x\n";
+        for (int i = 0; i < 40; ++i) {
+            train += std::to_string(i % 7) + "," + std::to_string(100000000 + i) + "\n";
+            fresh += std::to_string(100000000 + i) + "\n";
+        }
+        std::ofstream(dir / "far.csv") << train;
+        std::ofstream(dir / "farnew.csv") << fresh;
+        ASSERT_EQ(RunMcreg(0, "glm --formula 'y ~ x + x*x' --pmml " + dir / "far.pmml" +
+                                  " --data " + dir / "far.csv")
+                      .code,
+                  0);
+        const std::string args = "predict --se --model " + dir / "far.pmml" + " --data " +
+                                 dir / "farnew.csv" + " --output ";
+        const Result one = RunMcreg(0, args + dir / "far1.csv");
+        const Result three = RunMcreg(3, args + dir / "far3.csv");
+        EXPECT_NE(one.err.find("errors and intervals of 40 records"), std::string::npos) << one.err;
+        EXPECT_EQ(OwnLines(three.err), one.err);
+    }
     const Result warned = RunMcreg(0, "predict --model " + dir / "glm.pmml" + " --data " +
                                           dir / "new.csv" + " --output " + dir / "w.csv");
     EXPECT_NE(warned.err.find("column 'A' has category 'zz'"), std::string::npos) << warned.err;
