@@ -302,8 +302,10 @@ int RunGlm(const GlmCommand& cmd, Processes& processes) {
     options.fTolerance = cmd.fTolerance;
     options.fSandwich = ParseVcov(cmd.fVcov);
     // The marginal means read the swept cross products too: they tell which
-    // means the data determine.
-    options.fbKeepCrossProducts = !cmd.fTests.empty() || !cmd.fvEmmeans.empty();
+    // means the data determine, as the model's document tells its scorer
+    // which records.
+    options.fbKeepCrossProducts = !cmd.fTests.empty() || !cmd.fvEmmeans.empty() ||
+                                  !cmd.fPmml.empty() || !cmd.fPredictions.empty();
     UseClusters(cmd.fvCluster, cmd.fVcov, options);
     if (options.fSandwich >= 0 && !cmd.fTests.empty() && TestTypes::Parse(cmd.fTests).fbTypeI)
         throw HostError(HostError::kUsage,

@@ -183,10 +183,12 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
                       });
     unseen = AllUnseen(unseen, model, processes);
     // The same terms on every process: their counts add up, and so do the
-    // standard errors that rounding took (the last count).
+    // records the data do not determine and the standard errors that
+    // rounding took (the last two counts).
     std::vector<std::pair<std::string, std::size_t>> unobserved = scorer->UnobservedCells();
     std::vector<double> counts;
     for (const auto& term : unobserved) counts.push_back(static_cast<double>(term.second));
+    counts.push_back(static_cast<double>(scorer->UndeterminedRecords()));
     counts.push_back(static_cast<double>(scorer->ImpreciseErrors()));
     if (processes.IsSplit()) processes.Sum(counts);
 
@@ -202,6 +204,10 @@ int RunPredict(const PredictCommand& cmd, Processes& processes) {
                        " a combination of categories of " + unobserved[t].first +
                        " that the fit did not meet");
     }
+    if (const auto n = static_cast<std::size_t>(counts[counts.size() - 2]); n > 0)
+        said.push_back(std::to_string(n) + (n == 1 ? " record has" : " records have") +
+                       " values the fit's data do not determine a score for (a parameter "
+                       "the data left aliased would decide it)");
     if (!said.empty() && cmd.fbStrict) {
         std::string all;
         for (const std::string& s : said) all += (all.empty() ? "" : "; ") + s;

@@ -6,6 +6,7 @@
 #include "companion/MCRectMatrix.h"
 #include "companion/MCSymMatrix.h"
 #include "host/fit/FittedModel.h"
+#include "host/score/AliasingCheck.h"
 
 namespace mchost {
 
@@ -23,7 +24,7 @@ class Estimability {
 public:
     // A row of L, or a difference of two, by its non-zero coefficients in
     // ascending parameter order.
-    using Sparse = std::vector<std::pair<int, double>>;
+    using Sparse = AliasingCheck::Sparse;
 
     // Of a general linear model's fit with its cross products kept; of any
     // other, every function counts as estimable.
@@ -47,17 +48,7 @@ public:
     bool Estimable(const Sparse& c) const;
 
 private:
-    static std::size_t Ix(int i) { return static_cast<std::size_t>(i); }
-
-    bool fbKnown = false;
-    int fNRelations = 0;
-    // Per parameter: the relations of the aliased parameters it enters, with
-    // its coefficient; and the relation of an aliased parameter itself.
-    std::vector<Sparse> fvByParam;
-    std::vector<int> fvRelationOf;
-    // Per relation, while a row is checked.
-    mutable std::vector<double> fvOwn, fvImplied, fvSize;
-    mutable std::vector<int> fvTouched;
+    AliasingCheck fAliasing;
     const MCMath_850::MCSymMatrix* fpCovariance = nullptr;
 };
 

@@ -1,10 +1,12 @@
 #include "host/fit/FitScorer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <string>
 #include <utility>
 
+#include "glm/MCGLMOutputStats.h"
 #include "logistic/MCLogOutputStats.h"
 
 namespace mchost {
@@ -104,7 +106,56 @@ ScoringModel MakeScoringModel(const FittedModel& m) {
         AddCategories(m, s);
     else
         p.fvEquations.push_back(p.fTarget);
+    AliasedColumns(m, p.fvAliased);
     return s;
+}
+
+bool AliasedColumns(const FittedModel& m, std::vector<AliasedColumn>& aliased) {
+    using namespace MCMath_850;
+    aliased.clear();
+    // The model's columns (for the logistic model, one logit's) and their
+    // X'X swept on the kept ones; the sizes of the columns.
+    const MCSymMatrix* swept = nullptr;
+    const MCBitSet* kept = nullptr;
+    std::vector<double> diagonal;
+    int q = m.fNBasic;
+    // The sweep of the linear model leaves the generalised inverse as it is
+    // and the coefficients negated; the logistic model's the other way round.
+    double sign = -1.0;
+    if (const auto* glm = dynamic_cast<const MCGLMOutputStats*>(m.fpStats)) {
+        swept = glm->GetSweptCrossProducts();
+        kept = &m.fpStats->GetRedundancyIndicators();
+        if (const MCSymMatrix* sums = glm->GetCrossProducts())
+            for (int k = 0; k < q && k < sums->GetNRows(); ++k)
+                diagonal.push_back(sums->GetElem(k, k));
+    } else if (const auto* log = dynamic_cast<const MCLogOutputStats*>(m.fpStats)) {
+        swept = log->GetSweptCrossProduct();
+        kept = &log->GetBasicRedundancy();
+        diagonal = log->GetBasicCrossProductDiagonal();
+        q = std::min(q, log->GetNBasicParameters());
+        sign = 1.0;
+    }
+    if (swept == nullptr || kept == nullptr || swept->GetNRows() < q ||
+        diagonal.size() < static_cast<std::size_t>(q))
+        return false;
+    // A coefficient is judged on the columns' sizes: what the sweep's
+    // rounding leaves where the columns share nothing is dropped.
+    const auto size = [&](int k) {
+        return std::sqrt(std::max(diagonal[static_cast<std::size_t>(k)], 0.0));
+    };
+    for (int j = 0; j < q; ++j) {
+        if (kept->IsIn(j)) continue;
+        AliasedColumn a;
+        a.fParameter = static_cast<std::size_t>(j);
+        for (int k = 0; k < q; ++k) {
+            if (!kept->IsIn(k)) continue;
+            const double b = sign * swept->GetElem(k, j);
+            if (std::fabs(b) * size(k) > MCSymMatrix::kAliasingRounding * size(j))
+                a.fvKept.emplace_back(static_cast<std::size_t>(k), b);
+        }
+        aliased.push_back(std::move(a));
+    }
+    return true;
 }
 
 FitScorer::FitScorer(const FittedModel& fitted)

@@ -4,6 +4,7 @@
 
 #include "companion/Record.h"
 #include "host/fit/FittedModel.h"
+#include "host/score/AliasingCheck.h"
 #include "host/score/PmmlModel.h"
 #include "host/score/RecordScorer.h"
 #include "host/score/Scorer.h"
@@ -24,6 +25,12 @@ public:
 };
 
 ScoringModel MakeScoringModel(const FittedModel& fitted);
+
+// The columns of the basic parameters the fit left aliased, each as the
+// combination of kept ones the swept cross products give it (coefficients
+// below the sweep's rounding against the columns' sizes dropped); false
+// when the fit did not keep its cross products.
+bool AliasedColumns(const FittedModel& fitted, std::vector<AliasedColumn>& aliased);
 
 // Scores the fit's own records through the scorer of new data.
 class FitScorer {

@@ -67,6 +67,40 @@ Elem TiePrecedence(const FittedModel& m) {
     return e;
 }
 
+// How each parameter the fit left aliased follows from the kept ones over
+// the fit's data. PMML has no word for it either; the program's scorer
+// leaves a record empty whose score the data do not determine (a
+// combination of categories or a covariate's value that breaks the
+// relation), rather than give it whatever the choice of kept parameters
+// made of it. parameters: the ParameterList, for the names.
+Elem AliasedColumnsExtension(const FittedModel& m, const XMLElement& parameters) {
+    std::vector<AliasedColumn> aliased;
+    if (!AliasedColumns(m, aliased)) return nullptr;
+    const auto name = [&](std::size_t k) -> std::string {
+        const XMLElement* p = k < static_cast<std::size_t>(parameters.GetNChildren())
+                                  ? parameters.GetChild(static_cast<int>(k))
+                                  : nullptr;
+        const std::string* n = p != nullptr ? p->FindAttribute(Tags::XML_ATT_NAME) : nullptr;
+        if (n == nullptr) throw std::bad_alloc();
+        return *n;
+    };
+    Elem e = Make("Extension");
+    e->AddAttribute("extender", "mcreg");
+    e->AddAttribute("name", kAliasedColumns);
+    for (const AliasedColumn& a : aliased) {
+        Elem column = Make("Aliased");
+        column->AddAttribute("parameter", name(a.fParameter));
+        for (const auto& [k, b] : a.fvKept) {
+            Elem kept = Make("Kept");
+            kept->AddAttribute("parameter", name(k));
+            kept->AddAttribute("coefficient", b);
+            Append(*column, std::move(kept));
+        }
+        Append(*e, std::move(column));
+    }
+    return e;
+}
+
 const ModelVariable& Var(const FittedModel& m, int position) {
     return m.fpSpec->GetVariables()[static_cast<std::size_t>(position)];
 }
@@ -249,6 +283,8 @@ std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel&
             Var(m, 0).fvCategories[static_cast<std::size_t>(m.fvModelCategories.back())]);
     check(writer.Open(*model));
     if (m.fbLogistic) element(TiePrecedence(m));
+    const Elem parameters = Own(exporter.ExportParameterList());
+    element(AliasedColumnsExtension(m, *parameters));
     element(MiningSchema(m, exporter));
 
     const auto* glm = dynamic_cast<const MCMath_850::MCGLMOutputStats*>(&stats);
@@ -256,7 +292,7 @@ std::vector<std::string> WritePmmlDocument(std::ostream& out, const FittedModel&
     if (glm != nullptr) anova = Anova(m, *glm, used);
     element(Own(exporter.ExportModelStats(used.fvMean, stats.GetTotalFreqWeight(),
                                           glm != nullptr ? &anova : nullptr)));
-    element(Own(exporter.ExportParameterList()));
+    element(parameters);
     element(Elem(exporter.ExportFactorList()));
     element(Elem(exporter.ExportCovariateList()));
     element(Own(exporter.ExportPPMatrix()));

@@ -58,6 +58,7 @@ private:
     void ReadCells();
     void ReadBeta();
     void ReadTiePrecedence();
+    void ReadAliased();
     void ReadCovariance();
     void ReadErrorRow();
     int Parameter(const std::string& name, const char* where) const;
@@ -101,6 +102,7 @@ PmmlModel Reader::Read(const pugi::xml_node& pmml) {
     ReadFields(pmml);
     ReadPredictors();
     ReadParameters();
+    ReadAliased();
     ReadCells();
     ReadBeta();
     ReadCovariance();
@@ -364,6 +366,29 @@ void Reader::ReadTiePrecedence() {
             Fail("the Extension " + std::string(kTiePrecedence) +
                  " does not give every target category its place");
         fResult.fvTiePrecedence = std::move(rank);
+    }
+}
+
+void Reader::ReadAliased() {
+    for (pugi::xml_node e : fModel.children("Extension")) {
+        if (std::string(e.attribute("extender").value()) != "mcreg" ||
+            std::string(e.attribute("name").value()) != kAliasedColumns)
+            continue;
+        const auto parameter = [&](const pugi::xml_node& n) {
+            const std::string name = Text(n, "parameter");
+            const auto at = fParameterIndex.find(name);
+            if (at == fParameterIndex.end())
+                Fail("the Extension " + std::string(kAliasedColumns) + " names parameter '" + name +
+                     "', which the ParameterList does not have");
+            return static_cast<std::size_t>(at->second);
+        };
+        for (pugi::xml_node a : e.children("Aliased")) {
+            AliasedColumn column;
+            column.fParameter = parameter(a);
+            for (pugi::xml_node k : a.children("Kept"))
+                column.fvKept.emplace_back(parameter(k), Number(k, "coefficient"));
+            fResult.fvAliased.push_back(std::move(column));
+        }
     }
 }
 

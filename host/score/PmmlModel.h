@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "host/score/AliasingCheck.h"
+
 namespace mchost {
 
 // One input field of a model: a factor, matched by its categories, or a
@@ -33,6 +35,10 @@ public:
 // The name of the GeneralRegressionModel's Extension (extender "mcreg")
 // whose Values list the target categories in their tie precedence.
 inline constexpr const char* kTiePrecedence = "tiePrecedence";
+// The name of its Extension whose Aliased elements (a parameter) give the
+// kept parameters (Kept: parameter and coefficient) each aliased one's
+// column equals over the fit's data.
+inline constexpr const char* kAliasedColumns = "aliasedColumns";
 
 // A GeneralRegressionModel read from a PMML document: a linear model (one
 // equation, identity link) or a multinomial logistic one (an equation per
@@ -74,6 +80,9 @@ public:
     // contrasts leaves a reference combination without a parameter by
     // design, so only these documents can tell.
     bool fbEveryObservedCell = false;
+    // The columns of the parameters the fit left aliased, by the document's
+    // aliasedColumns Extension; empty when it has none.
+    std::vector<AliasedColumn> fvAliased;
     // From ModelStats' Anova "Error" row; NaN when the document has none.
     double fErrorMeanSquare;
     double fErrorDf;

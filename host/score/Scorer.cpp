@@ -81,6 +81,8 @@ Scorer::Scorer(PmmlModel model, const ScoreOptions& options)
     }
     IndexParameters();
     if (fModel.fbEveryObservedCell) IndexTerms();
+    if (!fModel.fvAliased.empty())
+        fAliasing = AliasingCheck(fModel.fvParameters.size(), fModel.fvAliased);
     fvTerm.resize(fModel.fvParameters.size());
     fvTermLow.resize(fModel.fvParameters.size());
     fvEta.resize(fModel.fvEquations.size());
@@ -172,6 +174,15 @@ bool Scorer::InObservedCells() const {
             all = false;
         }
     return all;
+}
+
+bool Scorer::Determined() const {
+    if (!fAliasing.Known()) return true;
+    fvRow.clear();
+    for (std::size_t j : fvNonZero) fvRow.emplace_back(static_cast<int>(j), fvTerm[j]);
+    if (fAliasing.Determined(fvRow)) return true;
+    ++fNUndetermined;
+    return false;
 }
 
 std::vector<std::pair<std::string, std::size_t>> Scorer::UnobservedCells() const {
@@ -290,7 +301,7 @@ void Scorer::Logits() const {
 bool Scorer::Predict(const double* record, std::size_t& category) const {
     if (fModel.fKind == PmmlModel::kLinear || !Scorable(record)) return false;
     Terms(record);
-    if (!InObservedCells()) return false;
+    if (!InObservedCells() || !Determined()) return false;
     Logits();
     for (double e : fvEta)
         if (!std::isfinite(e)) return false;
@@ -302,7 +313,7 @@ bool Scorer::Score(const double* record, double* out) const {
     std::fill(out, out + fNOutputs, kNaN);
     if (!Scorable(record)) return false;
     Terms(record);
-    if (!InObservedCells()) return false;
+    if (!InObservedCells() || !Determined()) return false;
     if (fModel.fKind == PmmlModel::kLinear) {
         fvEta[0] = LinearPredictor();
         std::size_t at = 0;

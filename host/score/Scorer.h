@@ -72,6 +72,10 @@ public:
     // that the fit did not meet, whose scores were left empty (0 or more;
     // the same terms for the same model).
     std::vector<std::pair<std::string, std::size_t>> UnobservedCells() const;
+    // A model whose document says how its aliased parameters follow from
+    // the kept ones (PmmlModel::fvAliased): how many records the fit's data
+    // do not determine a score for, which were left empty.
+    std::size_t UndeterminedRecords() const { return fNUndetermined; }
 
 private:
     // Whether the record has every predictor.
@@ -111,6 +115,12 @@ private:
     // the record's categories.
     void IndexTerms();
     bool InObservedCells() const;
+    // Whether the record's design row (fvTerm at fvNonZero) is a function
+    // of the parameters the data determine; counts those that are not.
+    bool Determined() const;
+    AliasingCheck fAliasing;
+    mutable AliasingCheck::Sparse fvRow;
+    mutable std::size_t fNUndetermined = 0;
     std::vector<int> fvTermOf;
     std::vector<std::string> fvTermNames;
     mutable std::vector<char> fvTermMet;

@@ -264,6 +264,11 @@ public:
                     said.push_back(std::to_string(n) + (n == 1 ? " record has" : " records have") +
                                    " a combination of categories of " + term +
                                    " that the fit did not meet: their predictions are NaN");
+            if (const std::size_t n = scorer.UndeterminedRecords(); n > 0)
+                said.push_back(std::to_string(n) + (n == 1 ? " record has" : " records have") +
+                               " values the fit's data do not determine a score for (a "
+                               "parameter the data left aliased would decide it): their "
+                               "predictions are NaN");
         });
         return py::make_tuple(out.str(), said);
     }

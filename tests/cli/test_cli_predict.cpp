@@ -220,6 +220,34 @@ TEST_F(Cli, PredictKeepsColumnsAndSaysWhatItCannotScore) {
                    "mcreg: 2 records have a combination of categories of wool*tension that the "
                    "fit did not meet (--strict)\n");
     }
+    {
+        // Every record at wool A has tension L, every one at B has H: the fit
+        // keeps the intercept and wool A, and tension's columns are aliased
+        // with them. (A, L) and (B, H) are determined (R's lm gives 1.5 and
+        // 5.5); (A, H) and (B, L) were scored 1.5 and 5.5 too, with exit 0,
+        // by the zeros the aliased parameters were given. The same for a
+        // covariate tied to the categories (x = 1 at A, 2 at B) and for the
+        // multinomial model.
+        const TempFile tied(
+            "breaks,wool,tension,x,yb\n1,A,L,1,0\n2,A,L,1,1\n5,B,H,2,0\n"
+            "6,B,H,2,1\n");
+        const TempFile fresh("wool,tension,x\nA,L,1\nA,H,3\nB,H,2\nB,L,1\n"), out("", ".csv");
+        const std::string said =
+            "mcreg: warning: 2 records have values the fit's data do not determine a score for "
+            "(a parameter the data left aliased would decide it): their scores are left empty\n";
+        for (const char* formula : {"breaks ~ wool + tension", "breaks ~ wool + x"}) {
+            const Model m({"glm", "--data", tied.path.string(), "--formula", formula});
+            ExpectExit(m.Predict(fresh.path.string(), out, {"--se"}), 0, said);
+            EXPECT_EQ(Slurp(out.path), "predicted,se\n1.5,0.5\n,\n5.5,0.5\n,\n") << formula;
+        }
+        const Model logistic(
+            {"logistic", "--data", tied.path.string(), "--formula", "yb ~ wool + tension"});
+        ExpectExit(logistic.Predict(fresh.path.string(), out, {}), 0, said);
+        EXPECT_EQ(Slurp(out.path), "P(0),P(1),predicted\n0.5,0.5,0\n,,\n0.5,0.5,0\n,,\n");
+        ExpectExit(logistic.Predict(fresh.path.string(), out, {"--strict"}), 3,
+                   "mcreg: 2 records have values the fit's data do not determine a score for (a "
+                   "parameter the data left aliased would decide it) (--strict)\n");
+    }
     const TempFile out("", ".csv");
     const TempFile noWool("breaks,tension\n1,L\n");
     ExpectExit(model.Predict(noWool.path.string(), out), 2,
