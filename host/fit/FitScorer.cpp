@@ -106,7 +106,6 @@ ScoringModel MakeScoringModel(const FittedModel& m) {
         AddCategories(m, s);
     else
         p.fvEquations.push_back(p.fTarget);
-    AliasedColumns(m, p.fvAliased);
     return s;
 }
 
