@@ -280,6 +280,23 @@ int MCSymMatrix::MostCollinear(const std::vector<double>& squares, const MCBitSe
     return which;
 }
 
+std::vector<std::pair<int, double>> MCSymMatrix::KeptCombination(
+    const MCBitSet& kept, const std::vector<double>& diagonal, int u, int p, double sign) const {
+    std::vector<std::pair<int, double>> combination;
+    if (kept.IsIn(u)) {
+        combination.emplace_back(u, 1.0);
+        return combination;
+    }
+    const auto size = [&](int k) { return std::sqrt(std::max(diagonal[Ix(k)], 0.0)); };
+    const double own = kAliasingRounding * size(u);
+    for (int j = 0; j < p; ++j) {
+        if (!kept.IsIn(j)) continue;
+        const double coef = sign * GetElem(j, u);
+        if (std::fabs(coef) * size(j) > own) combination.emplace_back(j, coef);
+    }
+    return combination;
+}
+
 void MCSymMatrix::GetRegCoeffs(std::vector<double>& b, const MCBitSet& set) const {
     const int p = std::max(fN - 1, 0);
     b.assign(static_cast<std::size_t>(p), 0.0);

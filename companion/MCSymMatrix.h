@@ -177,6 +177,16 @@ public:
     // floor; -1 otherwise. A ratio r costs an inverse r^2 in precision.
     int MostCollinear(const std::vector<double>& squares, const MCBitSet& set, double floor,
                       double& ratio) const;
+    // After the pivots of kept were swept: the kept columns that column u
+    // is a combination of, (j, sign * a_ju), each whose share (the
+    // coefficient times the column's size) passes kAliasingRounding times
+    // u's size, what the sweep's rounding leaves where the columns share
+    // nothing being dropped; (u, 1) for a kept u. Sizes are the square
+    // roots of diagonal, the columns' sums of squares before the sweep;
+    // sign -1 for a matrix that holds the coefficients negated.
+    std::vector<std::pair<int, double>> KeptCombination(const MCBitSet& kept,
+                                                        const std::vector<double>& diagonal, int u,
+                                                        int p, double sign = 1.0) const;
     // What the compensated sums of a cross-product matrix leave in a
     // difference of its elements, relative to the elements (a pivot at
     // most this times its diagonal is rounding, whatever the tolerance).

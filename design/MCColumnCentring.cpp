@@ -90,22 +90,4 @@ double MCColumnCentring::CentredSquares(const MCSymMatrix& m, std::size_t k) con
     return std::max(c.centred.hi, 0.0);
 }
 
-std::vector<std::pair<int, double>> MCColumnCentring::UnitOnKept(
-    const MCSymMatrix& swept, const MCBitSet& kept, const std::vector<double>& diagonal, int u,
-    int p) {
-    std::vector<std::pair<int, double>> unit;
-    if (kept.IsIn(u)) {
-        unit.emplace_back(u, 1.0);
-        return unit;
-    }
-    const double own = MCSymMatrix::kAliasingRounding * std::sqrt(std::max(diagonal[Ix(u)], 0.0));
-    for (int j = 0; j < p; ++j) {
-        if (!kept.IsIn(j)) continue;
-        const double coef = swept.GetElem(j, u);
-        if (std::fabs(coef) * std::sqrt(std::max(diagonal[Ix(j)], 0.0)) > own)
-            unit.emplace_back(j, coef);
-    }
-    return unit;
-}
-
 }  // namespace MCMath_850

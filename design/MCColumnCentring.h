@@ -1,9 +1,7 @@
 #pragma once
 #include <cstddef>
-#include <utility>
 #include <vector>
 
-#include "companion/MCBitSet.h"
 #include "companion/PassReducer.h"
 #include "design/MCRegrParameter.h"
 
@@ -51,16 +49,6 @@ public:
     // Column k's weighted sum of squares about that mean, 0 where it is
     // measured about zero.
     double CentredSquares(const MCSymMatrix& m, std::size_t k) const;
-
-    // Unit column u as a combination of kept columns (column, coefficient)
-    // from the matrix swept on the kept among its first p, whose diagonal
-    // before the sweep was `diagonal`: u itself when kept, else what the
-    // sweep found it aliased with (the last category's indicator is the
-    // intercept less the others'), less the sweep's rounding.
-    static std::vector<std::pair<int, double>> UnitOnKept(const MCSymMatrix& swept,
-                                                          const MCBitSet& kept,
-                                                          const std::vector<double>& diagonal,
-                                                          int u, int p);
 
 private:
     std::vector<int> fvUnits;

@@ -409,7 +409,7 @@ MCStatus MCGLMModel::BuildModel() {
                 const int u = centreUnit[Ix(k)];
                 if (u < 0) continue;
                 MCSandwich::Combination unit =
-                    MCColumnCentring::UnitOnKept(*fpZPrimeZ, fRedundancy, diagonal, u, p);
+                    fpZPrimeZ->KeptCombination(fRedundancy, diagonal, u, p);
                 units[Ix(k)] = productCentred.empty() || !productCentred[Ix(k)]
                                    ? std::move(unit)
                                    : ProductUnits(Ix(k), unit, centre);

@@ -78,8 +78,7 @@ bool MCLogCentring::Combine(std::size_t k, const MCColumnCentring& centring,
     const Column& column = fvColumns[k];
     const int u = k < centring.Units().size() ? centring.Units()[k] : -1;
     if (u < 0 || centring.WithoutIndicator(k)) return false;
-    Combination base =
-        MCColumnCentring::UnitOnKept(swept, kept, diagonal, u, static_cast<int>(fvColumns.size()));
+    Combination base = swept.KeptCombination(kept, diagonal, u, static_cast<int>(fvColumns.size()));
     if (base.empty()) return false;
     for (auto& [j, a] : base) {
         if (fvColumns[Ix(j)].order > 0) return false;

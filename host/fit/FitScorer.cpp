@@ -1,7 +1,6 @@
 #include "host/fit/FitScorer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -137,21 +136,12 @@ bool AliasedColumns(const FittedModel& m, std::vector<AliasedColumn>& aliased) {
     if (swept == nullptr || kept == nullptr || swept->GetNRows() < q ||
         diagonal.size() < static_cast<std::size_t>(q))
         return false;
-    // A coefficient is judged on the columns' sizes: what the sweep's
-    // rounding leaves where the columns share nothing is dropped.
-    const auto size = [&](int k) {
-        return std::sqrt(std::max(diagonal[static_cast<std::size_t>(k)], 0.0));
-    };
     for (int j = 0; j < q; ++j) {
         if (kept->IsIn(j)) continue;
         AliasedColumn a;
         a.fParameter = static_cast<std::size_t>(j);
-        for (int k = 0; k < q; ++k) {
-            if (!kept->IsIn(k)) continue;
-            const double b = sign * swept->GetElem(k, j);
-            if (std::fabs(b) * size(k) > MCSymMatrix::kAliasingRounding * size(j))
-                a.fvKept.emplace_back(static_cast<std::size_t>(k), b);
-        }
+        for (const auto& [k, b] : swept->KeptCombination(*kept, diagonal, j, q, sign))
+            a.fvKept.emplace_back(static_cast<std::size_t>(k), b);
         aliased.push_back(std::move(a));
     }
     return true;
