@@ -34,8 +34,20 @@ void TaskThreads::Start(std::function<void(std::size_t)> task, std::size_t n) {
     fWake.notify_all();
 }
 
+bool TaskThreads::RunNext(std::unique_lock<std::mutex>& lock) {
+    if (fNext == fNTasks) return false;
+    const std::size_t i = fNext++;
+    lock.unlock();
+    fTask(i);
+    lock.lock();
+    if (++fNDone == fNTasks) fDone.notify_all();
+    return true;
+}
+
 void TaskThreads::Wait() {
     std::unique_lock<std::mutex> lock(fMutex);
+    while (RunNext(lock)) {
+    }
     fDone.wait(lock, [this] { return fNDone == fNTasks; });
 }
 
@@ -43,12 +55,7 @@ void TaskThreads::Work() {
     std::unique_lock<std::mutex> lock(fMutex);
     for (;;) {
         fWake.wait(lock, [this] { return fbStop || fNext < fNTasks; });
-        if (fNext == fNTasks) return;  // stopped
-        const std::size_t i = fNext++;
-        lock.unlock();
-        fTask(i);
-        lock.lock();
-        if (++fNDone == fNTasks) fDone.notify_all();
+        if (!RunNext(lock)) return;  // stopped
     }
 }
 

@@ -28,9 +28,10 @@ public:
     // the memory.
     std::size_t fMaxRecordBytes = kMaxRecordBytes;
     static constexpr std::size_t kMaxRecordBytes = std::size_t(64) << 20;
-    // CSV: the threads that scan a block, each a piece of at least
+    // CSV: the threads that scan a block, in pieces of at least
     // fMinSplitBytes; with more than one, the calling thread codes the
-    // block before while they scan. 1 reads on the calling thread alone.
+    // block before while the others scan, then scans with them. 1 reads on
+    // the calling thread alone.
     unsigned fThreads = DefaultThreads();
     std::size_t fMinSplitBytes = std::size_t(256) << 10;
     // Called after each block with the bytes read so far and the input size,

@@ -7,39 +7,25 @@
 namespace mchost {
 
 CsvBlockScan::CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
-                           const std::vector<std::string>& naValues, unsigned nThreads,
-                           std::size_t minSplitBytes)
-    : fMinSplitBytes(std::max<std::size_t>(minSplitBytes, 1)) {
-    fvScanners.reserve(std::max(nThreads, 1u));
-    for (unsigned i = 0; i < std::max(nThreads, 1u); ++i)
-        fvScanners.emplace_back(plan, delimiter, naValues);
-}
+                           const std::vector<std::string>& naValues)
+    : fPlan(plan), fDelimiter(delimiter), fvNaValues(naValues) {}
 
-void CsvBlockScan::Split(const char* b, const char* e, const char* filled, const char* middle) {
+void CsvBlockScan::Split(const char* b, const char* e, const char* filled,
+                         const std::vector<const char*>& starts) {
     Wait();
     fFilled = filled;
-    // As many pieces as threads, of about equal bytes, but none smaller
-    // than fMinSplitBytes; each split moves on to the next record start.
-    const auto bytes = static_cast<std::size_t>(e - b);
-    const std::size_t n =
-        std::max<std::size_t>(1, std::min(fvScanners.size(), bytes / fMinSplitBytes));
     fvBounds.assign(1, b);
-    if (n == 2 && middle != nullptr && middle > b && middle < e) fvBounds.push_back(middle);
-    for (std::size_t i = fvBounds.size(); i < n; ++i) {
-        const char* at = b + bytes * i / n;
-        if (at <= fvBounds.back()) continue;
-        const char* start = CsvScanner::NextRecordStart(fvBounds.back(), at, e);
-        if (start == e) break;
-        fvBounds.push_back(start);
-    }
+    for (const char* start : starts)
+        if (start > fvBounds.back() && start < e) fvBounds.push_back(start);
     fvBounds.push_back(e);
     const std::size_t pieces = fvBounds.size() - 1;
     fvChunks.resize(pieces);
+    while (fvScanners.size() < pieces) fvScanners.emplace_back(fPlan, fDelimiter, fvNaValues);
 }
 
 void CsvBlockScan::Launch(TaskThreads* threads, std::pair<char*, char*> faultIn) {
     const std::size_t pieces = fvChunks.size();
-    if (threads == nullptr || threads->Size() == 0 || fvScanners.size() == 1) {
+    if (threads == nullptr || pieces == 1) {
         for (std::size_t i = 0; i < pieces; ++i) ScanPiece(i);
         return;
     }

@@ -12,32 +12,32 @@ namespace mchost {
 
 // Scans a block of whole records as pieces that each start at a record
 // start, one scanner and one chunk per piece, on other threads so that the
-// caller can code the block before meanwhile; each piece's line
-// ends are counted as it is scanned. Blocks of fewer than minSplitBytes
-// are one piece.
+// caller can code the block before meanwhile; each piece's line ends are
+// counted as it is scanned.
 class CsvBlockScan {
 public:
     CsvBlockScan(const std::vector<ColumnPlan>& plan, char delimiter,
-                 const std::vector<std::string>& naValues, unsigned nThreads,
-                 std::size_t minSplitBytes);
+                 const std::vector<std::string>& naValues);
     ~CsvBlockScan() { Wait(); }
     CsvBlockScan(const CsvBlockScan&) = delete;
     CsvBlockScan& operator=(const CsvBlockScan&) = delete;
 
-    // Splits the records of [b, e) into pieces; filled is where the
-    // buffer's bytes end (a CR at e - 1 followed there by an LF is no line
-    // end of its own). middle, when not null, is a record start the caller
-    // found near the middle, which two pieces then split at. The pieces of
-    // the block before must be done with.
-    void Split(const char* b, const char* e, const char* filled, const char* middle = nullptr);
-    // Scans the pieces on threads when they are given and there is more
-    // than one scanner, else before it returns. The threads then fault in
+    // Splits the records of [b, e) into pieces at starts, the record
+    // starts within it in increasing order (those outside are passed
+    // over); filled is where the buffer's bytes end (a CR at e - 1 followed
+    // there by an LF is no line end of its own). The pieces of the block
+    // before must be done with.
+    void Split(const char* b, const char* e, const char* filled,
+               const std::vector<const char*>& starts);
+    // Scans the pieces on threads when they are given, else before it
+    // returns. The threads then fault in
     // the pages of [faultIn.first, faultIn.second) once their pieces are
     // scanned, each a share: the memory the block's records are to be
     // coded into, which the caller must not free or fill before Wait. The
     // threads must outlive this scan, or the next Split or Wait.
     void Launch(TaskThreads* threads, std::pair<char*, char*> faultIn = {});
-    // Until every piece is scanned.
+    // Until every piece is scanned, scanning those that no thread has
+    // taken yet.
     void Wait();
 
     std::size_t NPieces() const { return fvChunks.size(); }
@@ -51,8 +51,10 @@ public:
 private:
     void ScanPiece(std::size_t i);
 
-    std::vector<CsvScanner> fvScanners;  // one per thread
-    std::size_t fMinSplitBytes;
+    std::vector<ColumnPlan> fPlan;
+    char fDelimiter;
+    std::vector<std::string> fvNaValues;
+    std::vector<CsvScanner> fvScanners;  // one per piece
     const char* fFilled = nullptr;
     std::vector<const char*> fvBounds;  // piece i is [fvBounds[i], fvBounds[i + 1])
     std::vector<CellChunk> fvChunks;

@@ -33,8 +33,8 @@ struct Block {
     std::size_t fPos = 0;
     std::size_t fEnd = 0;
     std::size_t fFilled = 0;
-    std::size_t fMiddle = 0;       // a record start within [fPos, fEnd), 0 if none known
-    std::size_t fLinesBefore = 0;  // line ends before buf[fPos]
+    std::vector<std::size_t> fvStarts;  // record starts that split [fPos, fEnd) into pieces
+    std::size_t fLinesBefore = 0;       // line ends before buf[fPos]
 
     const char* At(std::size_t i) const { return fvBuf.data() + i; }
     // The line in the input of the byte at buf[at] (at >= fPos), from 1.
@@ -48,7 +48,10 @@ struct Block {
 class CsvPass {
 public:
     CsvPass(ByteSource& source, const ReadOptions& options, int reading)
-        : fSource(source), fOptions(options), fReading(reading) {
+        : fSource(source),
+          fOptions(options),
+          fReading(reading),
+          fMaxPieces(options.fThreads > 1 ? kPiecesPerThread * options.fThreads : 1) {
         fBlocks[0].fvBuf.resize(BlockSize(source, options));
     }
 
@@ -61,7 +64,7 @@ private:
     // Moves fPos past a byte order mark and blank lines.
     void SkipToHeader(Block& b);
     // Sets fEnd after the last whole record, growing the buffer as needed,
-    // and fMiddle; false when no record ends within the most a record may
+    // and fvStarts; false when no record ends within the most a record may
     // take.
     bool FindBlockEnd(Block& b);
     [[noreturn]] void FailTooLong(const Block& b) const;
@@ -98,6 +101,11 @@ private:
     std::size_t fNHeaderFields = 0;
     char fDeclaredDelimiter = 0;  // by a first line "sep=;"
     int fReading;                 // 1 for the first reading of the input
+    // Several pieces a thread, so that a thread that comes late to a block
+    // (the caller, once it has coded the block before) still finds some,
+    // and all end at about the same time.
+    static constexpr std::size_t kPiecesPerThread = 4;
+    std::size_t fMaxPieces;
 };
 
 void CsvPass::Fill(Block& b) {
@@ -112,20 +120,28 @@ void CsvPass::Fill(Block& b) {
 bool CsvPass::FindBlockEnd(Block& b) {
     for (;;) {
         Fill(b);
-        if (fbEof) {
-            b.fEnd = b.fFilled;
-            b.fMiddle = 0;
-            return true;
-        }
-        // The quotes before the record start found past the middle are
-        // counted once, for both: the scanning threads split there.
+        // Pieces of about equal bytes, none smaller than fMinSplitBytes. The
+        // quotes before each record start are counted once, from the one
+        // before, and the last record end is found from the last start.
         const char* s = b.At(b.fPos);
         const char* f = b.At(b.fFilled);
-        const char* middle = CsvScanner::NextRecordStart(s, s + (f - s) / 2, f);
-        const char* end = CsvScanner::LastRecordEnd(middle == f ? s : middle, f);
+        const auto bytes = static_cast<std::size_t>(f - s);
+        const std::size_t pieces = std::max<std::size_t>(
+            1, std::min(fMaxPieces, bytes / std::max<std::size_t>(fOptions.fMinSplitBytes, 1)));
+        b.fvStarts.clear();
+        const char* last = s;
+        for (std::size_t i = 1; i < pieces; ++i) {
+            const char* at = s + bytes * i / pieces;
+            if (at <= last) continue;
+            const char* start = CsvScanner::NextRecordStart(last, at, f);
+            if (start == f) break;
+            b.fvStarts.push_back(static_cast<std::size_t>(start - b.At(0)));
+            last = start;
+        }
+        const char* end = fbEof ? f : CsvScanner::LastRecordEnd(last, f);
         b.fEnd = static_cast<std::size_t>(end - b.At(0));
-        b.fMiddle = middle < end ? static_cast<std::size_t>(middle - b.At(0)) : 0;
-        if (b.fEnd > b.fPos) return true;
+        while (!b.fvStarts.empty() && b.fvStarts.back() >= b.fEnd) b.fvStarts.pop_back();
+        if (b.fEnd > b.fPos || fbEof) return true;
         if (b.fFilled - b.fPos >= fOptions.fMaxRecordBytes) return false;
         b.fvBuf.resize(b.fvBuf.size() * 2);  // a record longer than the block
     }
@@ -293,20 +309,22 @@ std::optional<CodedData> CsvPass::Run(const PlanFn& planFn, std::vector<int>& te
     coder.SetDelimiter(delimiter, fOptions.fDelimiter == 0 && fDeclaredDelimiter != 0);
     const unsigned nThreads = std::max(fOptions.fThreads, 1u);
     // Started at the first block scanned in the background and kept to the
-    // end of the pass; the scans, made after, are done with them first.
+    // end of the pass; the scans, made after, are done with them first. The
+    // calling thread is one of the scanning threads once it waits.
     std::unique_ptr<TaskThreads> threads;
-    CsvBlockScan scans[2] = {
-        CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes),
-        CsvBlockScan(plan, delimiter, fOptions.fvNaValues, nThreads, fOptions.fMinSplitBytes)};
+    CsvBlockScan scans[2] = {CsvBlockScan(plan, delimiter, fOptions.fvNaValues),
+                             CsvBlockScan(plan, delimiter, fOptions.fvNaValues)};
     const auto launch = [&](int k, bool background, std::pair<char*, char*> faultIn) {
         if (background && nThreads > 1 && !threads)
-            threads = std::make_unique<TaskThreads>(nThreads);
+            threads = std::make_unique<TaskThreads>(nThreads - 1);
         scans[k].Launch(background ? threads.get() : nullptr, faultIn);
     };
+    std::vector<const char*> starts;
     const auto split = [&](int k) {
         const Block& b = fBlocks[k];
-        scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled),
-                       b.fMiddle > b.fPos ? b.At(b.fMiddle) : nullptr);
+        starts.clear();
+        for (std::size_t at : b.fvStarts) starts.push_back(b.At(at));
+        scans[k].Split(b.At(b.fPos), b.At(b.fEnd), b.At(b.fFilled), starts);
     };
     // A lone block of one piece is scanned where it is.
     split(0);
