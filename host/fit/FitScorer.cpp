@@ -108,6 +108,12 @@ ScoringModel MakeScoringModel(const FittedModel& m) {
     return s;
 }
 
+ScoringModel MakeScoringCategories(const FittedModel& m) {
+    ScoringModel s;
+    AddCategories(m, s);
+    return s;
+}
+
 bool AliasedColumns(const FittedModel& m, std::vector<AliasedColumn>& aliased) {
     using namespace MCMath_850;
     aliased.clear();

@@ -25,6 +25,9 @@ public:
 };
 
 ScoringModel MakeScoringModel(const FittedModel& fitted);
+// A multinomial model's categories alone, as MakeScoringModel gives them
+// (equations, reference, categories, codes and tie precedence).
+ScoringModel MakeScoringCategories(const FittedModel& fitted);
 
 // The columns of the basic parameters the fit left aliased, each as the
 // combination of kept ones the swept cross products give it (coefficients

@@ -52,7 +52,7 @@ void Append(XMLElement& parent, Elem child) {
 // it, so it goes in an Extension, which the program's scorer reads, so
 // that a document scores its own data as the fit did.
 Elem TiePrecedence(const FittedModel& m) {
-    const PmmlModel scoring = MakeScoringModel(m).fModel;
+    const PmmlModel scoring = MakeScoringCategories(m).fModel;
     std::vector<const std::string*> ordered(scoring.fvCategories.size());
     for (std::size_t k = 0; k < ordered.size(); ++k)
         ordered[scoring.fvTiePrecedence[k]] = &scoring.fvCategories[k];
