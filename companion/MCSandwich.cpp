@@ -10,6 +10,7 @@
 #include "companion/MCIndex.h"
 #include "companion/MCRectMatrix.h"
 #include "companion/MCStatusCodes.h"
+#include "companion/MCUnitSteps.h"
 
 namespace MCMath_850 {
 
@@ -372,28 +373,22 @@ void MCSandwich::OrderCentring() {
 }
 
 void MCSandwich::Uncentre(std::vector<double>& v) const {
-    // T = I less shift times the unit's row on a centred column, step by
-    // step: T v (a unit's row less the shifted rows of its columns, the
-    // last step's first), then the same on the columns. Full rows, since v
-    // is symmetric and only its lower triangle was made.
+    // Full rows, since only the lower triangle was made.
     const std::size_t k = Ix(fK);
     for (std::size_t a = 0; a < k; ++a)
         for (std::size_t b = 0; b < a; ++b) v[b * k + a] = v[a * k + b];
-    const auto apply = [&](bool rows) {
-        const auto at = [&](std::size_t i, std::size_t j) -> double& {
-            return rows ? v[i * k + j] : v[j * k + i];
-        };
-        for (int step = fSteps; step >= 1; --step)
-            for (std::size_t c = 0; c < k; ++c) {
-                if (fvStep[c] != step) continue;
-                for (const auto& [u, coef] : fvUnit[c]) {
-                    const double f = fvShift[c] * coef;
-                    for (std::size_t j = 0; j < k; ++j) at(Ix(u), j) -= f * at(c, j);
-                }
-            }
-    };
-    apply(true);
-    apply(false);
+    // A column of step s moves its unit's columns, of steps below s.
+    for (int step = fSteps; step >= 1; --step) {
+        MCUnitStage stage;
+        for (std::size_t c = 0; c < k; ++c) {
+            if (fvStep[c] != step) continue;
+            for (const auto& [u, coef] : fvUnit[c])
+                stage[u].emplace_back(static_cast<int>(c), fvShift[c] * coef);
+        }
+        ApplyUnitStage(
+            stage, fK, [&](int i, int j) { return v[Ix(i) * k + Ix(j)]; },
+            [&](int i, int j, double x) { v[Ix(i) * k + Ix(j)] = v[Ix(j) * k + Ix(i)] = x; });
+    }
 }
 
 bool MCSandwich::ClipNegativeEigenvalues(std::vector<double>& v) const {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "companion/MCIndex.h"
+#include "companion/MCUnitSteps.h"
 
 namespace MCMath_850 {
 
@@ -176,34 +177,18 @@ void MCLogCentring::Uncentre(std::vector<double>& estimates, MCSymMatrix* covari
 }
 
 void MCLogCentring::UncentreOrder(MCSymMatrix& covariance, int order, int nLogits) const {
+    // The columns of this order move columns of lower order only.
     const int nb = static_cast<int>(fvColumns.size());
-    // Per column moved, the columns of this order that move it and by how
-    // much. Their steps commute: a moved column moves no other.
-    std::map<int, Combination> into;
-    for (int k = 0; k < nb; ++k) {
-        if (fvColumns[Ix(k)].order != order) continue;
-        for (const auto& [u, a] : fvUnits[Ix(k)]) into[u].emplace_back(k, fvShifts[Ix(k)] * a);
-    }
-    const int n = covariance.GetNRows();
-    std::vector<double> row(Ix(n));
-    for (int l = 0; l < nLogits; ++l) {
-        const int i0 = l * nb;
-        for (const auto& [u, steps] : into) {
-            // Row and column t of T V: V_{t,c} - sum_k f_k V_{k,c}; then the
-            // same on the right, which touches only V_{t,t} again.
-            const int t = i0 + u;
-            for (int c = 0; c < n; ++c) {
-                double v = covariance.GetElem(t, c);
-                for (const auto& [k, f] : steps) v -= f * covariance.GetElem(i0 + k, c);
-                row[Ix(c)] = v;
-            }
-            double corner = row[Ix(t)];
-            for (const auto& [k, f] : steps) corner -= f * row[Ix(i0 + k)];
-            for (int c = 0; c < n; ++c)
-                if (c != t) covariance.SetElem(t, c, row[Ix(c)]);
-            covariance.SetElem(t, t, corner);
+    MCUnitStage stage;
+    for (int l = 0; l < nLogits; ++l)
+        for (int k = 0; k < nb; ++k) {
+            if (fvColumns[Ix(k)].order != order) continue;
+            for (const auto& [u, a] : fvUnits[Ix(k)])
+                stage[l * nb + u].emplace_back(l * nb + k, fvShifts[Ix(k)] * a);
         }
-    }
+    ApplyUnitStage(
+        stage, covariance.GetNRows(), [&](int i, int j) { return covariance.GetElem(i, j); },
+        [&](int i, int j, double v) { covariance.SetElem(i, j, v); });
 }
 
 }  // namespace MCMath_850
