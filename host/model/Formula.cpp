@@ -200,20 +200,62 @@ std::vector<std::string> SortedNames(const FormulaTerm& t) {
     return names;
 }
 
+// How many proper sub-products a product of two or more sorted names has
+// (x*x*z has four), or more than `most` when there are more than that.
+std::size_t CountSubProducts(const std::vector<std::string>& names, std::size_t most) {
+    std::size_t all = 1;  // the empty and the whole product counted
+    for (std::size_t i = 0; i < names.size();) {
+        std::size_t m = 1;
+        while (i + m < names.size() && names[i + m] == names[i]) ++m;
+        all *= m + 1;
+        if (all > most + 2) return most + 1;
+        i += m;
+    }
+    return all - 2;
+}
+
 // The proper sub-products of a product of sorted names, smaller first,
-// each once (x*x*z has x, z, x*x, x*z).
+// each once (x*x*z has x, z, x*x, x*z), in the order of the first subset
+// of the names' places that makes each, places counted as binary digits.
+// Made as counts of each distinct name, so that the work is the number of
+// sub-products, not of subsets: x*x*...*x has one of each power.
 std::vector<std::vector<std::string>> SubProducts(const std::vector<std::string>& names) {
-    std::set<std::vector<std::string>> seen;
+    std::vector<std::size_t> starts, counts;  // per distinct name
+    for (std::size_t i = 0; i < names.size(); i += counts.back()) {
+        starts.push_back(i);
+        counts.push_back(1);
+        while (i + counts.back() < names.size() && names[i + counts.back()] == names[i])
+            ++counts.back();
+    }
+    // A sub-product's first subset takes the first places of each name;
+    // subsets compare by their highest places first.
+    struct Sub {
+        std::vector<std::size_t> places;  // highest first
+        std::vector<std::string> names;
+    };
+    std::vector<Sub> subs;
+    std::vector<std::size_t> take(counts.size(), 0);
+    for (;;) {
+        std::size_t i = 0;
+        while (i < take.size() && take[i] == counts[i]) take[i++] = 0;
+        if (i == take.size()) break;
+        ++take[i];
+        if (take == counts) break;
+        Sub sub;
+        for (std::size_t d = 0; d < take.size(); ++d)
+            for (std::size_t t = 0; t < take[d]; ++t) {
+                sub.places.push_back(starts[d] + t);
+                sub.names.push_back(names[starts[d]]);
+            }
+        std::sort(sub.places.rbegin(), sub.places.rend());
+        subs.push_back(std::move(sub));
+    }
+    std::sort(subs.begin(), subs.end(), [](const Sub& a, const Sub& b) {
+        if (a.places.size() != b.places.size()) return a.places.size() < b.places.size();
+        return a.places < b.places;
+    });
     std::vector<std::vector<std::string>> out;
-    const std::size_t n = names.size();
-    for (std::size_t size = 1; size < n; ++size)
-        for (unsigned long mask = 1; mask < (1ul << n) - 1; ++mask) {
-            if (static_cast<std::size_t>(__builtin_popcountl(mask)) != size) continue;
-            std::vector<std::string> sub;
-            for (std::size_t i = 0; i < n; ++i)
-                if ((mask >> i) & 1ul) sub.push_back(names[i]);
-            if (seen.insert(sub).second) out.push_back(sub);
-        }
+    for (Sub& sub : subs) out.push_back(std::move(sub.names));
     return out;
 }
 
@@ -231,15 +273,28 @@ std::string ProductText(const std::vector<std::string>& names) {
 }  // namespace
 
 std::string MissingMarginsNote(const Formula& formula) {
+    // Six names have 62.
+    constexpr std::size_t kMostSubProductsListed = 62;
     std::set<std::vector<std::string>> present;
     for (const FormulaTerm& t : formula.fvTerms) present.insert(SortedNames(t));
+    // A product of many names contains more terms than the formula holds
+    // and than a note can list: it is named alone, and no model offered.
+    const std::size_t most = std::max(kMostSubProductsListed, present.size());
+    for (const FormulaTerm& t : formula.fvTerms) {
+        const std::string written = formula.fText.substr(t.fPos, t.fLen);
+        const std::vector<std::string> names = SortedNames(t);
+        if (names.size() > 1 && written.find('*') != std::string::npos &&
+            CountSubProducts(names, most) > most)
+            return "note: '" + written +
+                   "' is the interaction term alone, without the terms it contains (unlike R, "
+                   "'*' does not add them), which are too many to list here";
+    }
     std::string note, rewritten, missingList;
     std::set<std::vector<std::string>> added;
     for (const FormulaTerm& t : formula.fvTerms) {
         const std::string written = formula.fText.substr(t.fPos, t.fLen);
         const std::vector<std::string> names = SortedNames(t);
-        if (names.size() > 1 && written.find('*') != std::string::npos &&
-            names.size() < 8 * sizeof(unsigned long)) {
+        if (names.size() > 1 && written.find('*') != std::string::npos) {
             for (const std::vector<std::string>& sub : SubProducts(names)) {
                 if (present.count(sub) || !added.insert(sub).second) continue;
                 rewritten += (rewritten.empty() ? "" : " + ") + ProductText(sub);

@@ -14,6 +14,7 @@ using mchost::FormulaError;
 using mchost::ParseFormula;
 using testing::AllOf;
 using testing::HasSubstr;
+using testing::Not;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -113,6 +114,16 @@ TEST(Formula, MissingMarginsNoteForRUsers) {
                                              HasSubstr("y ~ A + C + A*B + A*C + B*C + A*B*C + B")));
     // The intercept stays removed; a dependent that needs quotes has them.
     EXPECT_THAT(note("`my y` ~ 0 + A*x"), HasSubstr("is: `my y` ~ A + x + A*x + 0"));
+    // A power has one term of each lower power.
+    EXPECT_THAT(note("y ~ x*x*x*x"), HasSubstr("without x, x*x, x*x*x ("));
+    // A product of many names has more terms than a note lists, and more
+    // subsets of its places than could ever be counted: it is named alone.
+    std::string many = "y ~ x0", power = "y ~ x";
+    for (int i = 1; i < 40; ++i) many += "*x" + std::to_string(i);
+    for (int i = 1; i < 70; ++i) power += "*x";
+    for (const std::string& f : {many, power})
+        EXPECT_THAT(note(f), AllOf(HasSubstr("without the terms it contains"),
+                                   HasSubstr("too many to list"), Not(HasSubstr("model with"))));
 }
 
 TEST(Formula, ErrorsPointAtTheProblem) {
