@@ -9,7 +9,9 @@
 # (-DMCREG_BUILD_BENCH=ON) and Open MPI. Not part of CI.
 #   bench/bench_mpi.sh [RUNS]
 # Environment: BUILD=build folder (default build-rel), BENCH_DIR=folder for
-# the generated data (default /tmp/mcreg-bench).
+# the generated data (default /tmp/mcreg-bench), THREADS=threads of each
+# process (default: the program's, every core; 1 shows what processes alone
+# gain on a machine of few cores).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -19,6 +21,7 @@ mcreg=$build/cli/mcreg
 fit=$build/bench/fit_logistic
 [ -x "$mcreg" ] && [ -x "$fit" ] || { echo "build $mcreg and $fit first" >&2; exit 1; }
 mpirun=(mpirun --allow-run-as-root --oversubscribe --bind-to none)
+threads=(${THREADS:+--threads "$THREADS"})
 mkdir -p "$dir"
 
 glm="$dir/glm_1000000.csv"
@@ -42,7 +45,7 @@ time_runs() {  # time_runs PROCESSES DATA ARGS... -> median wall, median read + 
     shift 2
     for _ in $(seq "$runs"); do
         /usr/bin/time -f "%e" -o "$dir/time.txt" "${mpirun[@]}" -n "$np" "$mcreg" "$@" \
-            --data "$data" --json --timing >"$dir/out.json"
+            "${threads[@]}" --data "$data" --json --timing >"$dir/out.json"
         python3 -c 'import json, sys
 t = json.load(open(sys.argv[1]))["timing_seconds"]
 print(open(sys.argv[2]).read().split()[-1], t["read"] + t["fit"])' "$dir/out.json" "$dir/time.txt"
