@@ -1,6 +1,5 @@
 #include "host/analyses/Estimability.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "host/fit/FitScorer.h"

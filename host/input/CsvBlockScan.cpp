@@ -1,7 +1,5 @@
 #include "host/input/CsvBlockScan.h"
 
-#include <algorithm>
-
 #include "host/base/PageFault.h"
 
 namespace mchost {
